@@ -1,0 +1,80 @@
+#include "protocol/UTF8.h"
+
+namespace wex {
+
+namespace {
+
+constexpr const char* replacement = "\xEF\xBF\xBD";
+
+// Length of the well-formed sequence that starts at `i`, or 0 together with the length of the maximal
+// subpart (at least 1) that must be replaced.
+struct Step {
+    std::size_t valid;   // bytes of a well-formed character, 0 when ill-formed
+    std::size_t consume; // bytes to skip when ill-formed
+};
+
+Step scan(const uint8_t* p, std::size_t n) {
+    const uint8_t b0 = p[0];
+    if (b0 < 0x80) return {1, 1};
+    std::size_t need;
+    uint8_t lo = 0x80, hi = 0xBF; // allowed range of the second byte
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        need = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        need = 3;
+        if (b0 == 0xE0) lo = 0xA0;
+        if (b0 == 0xED) hi = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        need = 4;
+        if (b0 == 0xF0) lo = 0x90;
+        if (b0 == 0xF4) hi = 0x8F;
+    } else {
+        return {0, 1};
+    }
+    std::size_t k = 1;
+    for (; k < need; ++k) {
+        if (k >= n) return {0, k};
+        const uint8_t b = p[k];
+        const bool ok = (k == 1) ? (b >= lo && b <= hi) : (b >= 0x80 && b <= 0xBF);
+        if (!ok) return {0, k};
+    }
+    return {need, need};
+}
+
+} // namespace
+
+std::string repairUTF8(ByteView bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const Step s = scan(bytes.data() + i, bytes.size() - i);
+        if (s.valid) {
+            out.append(reinterpret_cast<const char*>(bytes.data() + i), s.valid);
+            i += s.valid;
+        } else {
+            out.append(replacement);
+            i += s.consume;
+        }
+    }
+    return out;
+}
+
+std::string repairUTF8(std::string_view text) {
+    return repairUTF8(ByteView(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+std::size_t utf8PrefixLength(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return text.size();
+    const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const Step s = scan(p + i, text.size() - i);
+        const std::size_t step = s.valid ? s.valid : s.consume;
+        if (i + step > limit) break;
+        i += step;
+    }
+    return i;
+}
+
+} // namespace wex

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs every Debian package Dovrel builds, tests or runs with. Idempotent: it asks dpkg first and
+# only calls apt-get for what is missing, so a second run takes a moment.
+set -euo pipefail
+
+packages=(
+  # build and tests
+  cmake ninja-build g++ pkg-config ccache clang libclang-rt-14-dev libfuzzer-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev python3 git
+  # protocol: crypto, test oracle, text segmentation
+  libsodium-dev libssl-dev openssl libicu-dev
+  # Qt 6: core, network, D-Bus, Quick
+  qt6-base-dev qt6-declarative-dev qt6-svg-dev qt6-qpa-plugins libqt6svg6
+  qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-shapes
+  qml6-module-qtquick-window qml6-module-qtquick-layouts qml6-module-qtquick-templates
+  qml6-module-qtqml-workerscript
+  # video
+  libavcodec-dev libavutil-dev libswscale-dev libva-dev
+  # X11 through xcb
+  libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xfixes0-dev libxcb-xtest0-dev
+  libxcb-screensaver0-dev libxcb-dpms0-dev libxcb-keysyms1-dev libxcb-xkb-dev
+  # audio, local discovery, QR codes, secrets
+  libpulse-dev pulseaudio pulseaudio-utils
+  libavahi-client-dev avahi-daemon avahi-utils
+  libqrencode-dev qtkeychain-qt6-dev
+  # what tests start: X server, tray, buses, keyring, network namespaces
+  xvfb x11-utils xdotool trayer dbus dbus-x11 gnome-keyring iproute2
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+
+if ((${#missing[@]} == 0)); then
+  echo "setup: all ${#packages[@]} packages present"
+  exit 0
+fi
+
+echo "setup: installing ${#missing[@]} missing packages: ${missing[*]}"
+sudo_cmd=()
+if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+echo "setup: done"
