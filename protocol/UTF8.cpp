@@ -44,19 +44,29 @@ Step scan(const uint8_t* p, std::size_t n) {
 } // namespace
 
 std::string repairUTF8(ByteView bytes) {
+    const auto* p = bytes.data();
+    const std::size_t n = bytes.size();
     std::string out;
-    out.reserve(bytes.size());
+    out.reserve(n);
+    // Well-formed runs are copied whole; only ill-formed subparts are replaced.
+    std::size_t runStart = 0;
     std::size_t i = 0;
-    while (i < bytes.size()) {
-        const Step s = scan(bytes.data() + i, bytes.size() - i);
-        if (s.valid) {
-            out.append(reinterpret_cast<const char*>(bytes.data() + i), s.valid);
-            i += s.valid;
-        } else {
-            out.append(replacement);
-            i += s.consume;
+    while (i < n) {
+        if (p[i] < 0x80) {
+            ++i;
+            continue;
         }
+        const Step s = scan(p + i, n - i);
+        if (s.valid) {
+            i += s.valid;
+            continue;
+        }
+        out.append(reinterpret_cast<const char*>(p + runStart), i - runStart);
+        out.append(replacement);
+        i += s.consume;
+        runStart = i;
     }
+    out.append(reinterpret_cast<const char*>(p + runStart), n - runStart);
     return out;
 }
 

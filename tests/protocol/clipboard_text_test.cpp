@@ -1,3 +1,6 @@
+#include <iterator>
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "protocol/ClipboardText.h"
@@ -46,4 +49,26 @@ TEST(ClipboardText, SingleHugeCharacterIsCutByBytes) {
     // 60000 bytes end right after a complete mark pair ("a" + 29999 marks + the lead of the last).
     EXPECT_EQ(r.text.size(), 1u + 2u * 29999u);
     EXPECT_EQ(r.text, huge.substr(0, 1 + 2 * 29999));
+}
+
+TEST(ClipboardText, RandomClusterMixesCutAtTheLastWholeCluster) {
+    // Pieces that are one cluster each and never join their neighbours, so the expected cut is known.
+    const std::string pieces[] = {"x", "\xC3\xA9", eAcute, emoji, family, "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7", "\r\n",
+                                  "\xE4\xB8\xAD"};
+    std::mt19937 rng(5);
+    for (int round = 0; round < 40; ++round) {
+        std::string text;
+        std::string expected;
+        bool overflowed = false;
+        while (text.size() <= maxClipboardTextBytes + 20) {
+            const std::string& p = pieces[rng() % std::size(pieces)];
+            text += p;
+            if (!overflowed && text.size() <= maxClipboardTextBytes) expected = text;
+            else overflowed = true;
+        }
+        const auto r = clipboardTextForWire(text);
+        ASSERT_TRUE(r.truncated);
+        ASSERT_EQ(r.text.size(), expected.size()) << "round " << round;
+        ASSERT_EQ(r.text, expected);
+    }
 }
