@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+
+namespace dovrel::agent {
+
+// $HOME, or the password database's entry when HOME is unset.
+std::string homeDirectory();
+
+} // namespace dovrel::agent

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+
+namespace dovrel::agent::MonoClock {
+
+// Monotonic nanoseconds, taken once on first use; wire time stamps count microseconds from here.
+uint64_t base();
+// Microseconds since base(), cut to the 32 bits of a wire field.
+uint32_t wireMicros();
+
+} // namespace dovrel::agent::MonoClock

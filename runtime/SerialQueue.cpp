@@ -1,0 +1,35 @@
+#include "runtime/SerialQueue.h"
+
+#include <QMetaObject>
+#include <QString>
+
+namespace dovrel {
+
+SerialQueue::SerialQueue(const std::string& label)
+    : label_(label), thread_(std::make_unique<QThread>()), context_(std::make_unique<QObject>()) {
+    thread_->setObjectName(QString::fromStdString(label));
+    context_->moveToThread(thread_.get());
+    thread_->start();
+}
+
+SerialQueue::~SerialQueue() {
+    // Objects owned by the context must be destroyed on their own thread.
+    QObject* ctx = context_.release();
+    QMetaObject::invokeMethod(ctx, [ctx] { delete ctx; }, Qt::QueuedConnection);
+    thread_->quit();
+    thread_->wait();
+}
+
+void SerialQueue::post(std::function<void()> fn) const {
+    QMetaObject::invokeMethod(context_.get(), std::move(fn), Qt::QueuedConnection);
+}
+
+void SerialQueue::sync(const std::function<void()>& fn) const {
+    if (isCurrent()) {
+        fn();
+        return;
+    }
+    QMetaObject::invokeMethod(context_.get(), fn, Qt::BlockingQueuedConnection);
+}
+
+} // namespace dovrel

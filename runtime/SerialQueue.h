@@ -1,0 +1,40 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <QObject>
+#include <QThread>
+
+namespace dovrel {
+
+// One owner thread with its own Qt event loop: the state a queue owns (sockets, timers, protocol
+// state) lives in QObjects whose thread is this one, and every other thread reaches it by posting.
+// Functions named ...Locked run here.
+class SerialQueue {
+public:
+    explicit SerialQueue(const std::string& label);
+    ~SerialQueue(); // stops the loop and joins the thread; posted work not yet run is dropped
+    SerialQueue(const SerialQueue&) = delete;
+    SerialQueue& operator=(const SerialQueue&) = delete;
+
+    const std::string& label() const { return label_; }
+
+    // Runs `fn` on the owner thread, after work posted before it.
+    void post(std::function<void()> fn) const;
+    // Runs `fn` on the owner thread and waits for it; runs it directly when already there.
+    void sync(const std::function<void()>& fn) const;
+    bool isCurrent() const { return QThread::currentThread() == thread_.get(); }
+
+    // Parent or thread-affinity target for the QObjects this queue owns.
+    QObject* context() const { return context_.get(); }
+    QThread* thread() const { return thread_.get(); }
+
+private:
+    std::string label_;
+    std::unique_ptr<QThread> thread_;
+    std::unique_ptr<QObject> context_;
+};
+
+} // namespace dovrel

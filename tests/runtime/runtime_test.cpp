@@ -1,0 +1,130 @@
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "../support/FakeScheduler.h"
+#include "../support/TempHome.h"
+#include "runtime/AtomicFile.h"
+#include "runtime/Scheduler.h"
+#include "runtime/SerialQueue.h"
+
+using namespace dovrel;
+using namespace std::chrono_literals;
+
+namespace {
+int argc = 1;
+char arg0[] = "runtime_tests";
+char* argv[] = {arg0, nullptr};
+QCoreApplication& app() {
+    static QCoreApplication a(argc, argv);
+    return a;
+}
+} // namespace
+
+TEST(SerialQueue, RunsPostedWorkInOrderOnItsOwnNamedThread) {
+    app();
+    SerialQueue q("dovrel.test");
+    std::vector<int> order;
+    std::atomic<bool> wrongThread = false;
+    for (int i = 0; i < 1000; ++i) {
+        q.post([&, i] {
+            if (!q.isCurrent()) wrongThread = true;
+            order.push_back(i);
+        });
+    }
+    QString name;
+    q.sync([&] { name = QThread::currentThread()->objectName(); });
+    EXPECT_FALSE(wrongThread);
+    ASSERT_EQ(order.size(), 1000u);
+    for (int i = 0; i < 1000; ++i) EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
+    EXPECT_EQ(name, "dovrel.test");
+    EXPECT_FALSE(q.isCurrent());
+}
+
+TEST(SerialQueue, PostsFromManyThreadsAreAllRunAndSyncNestsOnTheOwner) {
+    app();
+    SerialQueue q("dovrel.test2");
+    int counter = 0; // touched only on the owner thread
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 8; ++t)
+        senders.emplace_back([&] {
+            for (int i = 0; i < 500; ++i) q.post([&] { ++counter; });
+        });
+    for (auto& t : senders) t.join();
+    int seen = 0;
+    q.sync([&] {
+        q.sync([&] { seen = counter; }); // already on the owner: runs at once, no deadlock
+    });
+    EXPECT_EQ(seen, 4000);
+}
+
+TEST(QtScheduler, FiresOnceRepeatsAndCancelsOnDestruction) {
+    app();
+    Scheduler& s = realScheduler();
+    int once = 0, repeated = 0, cancelled = 0;
+    auto t1 = s.after(5ms, [&] { ++once; });
+    auto t2 = s.every(1ms, 2ms, [&] { ++repeated; });
+    auto t3 = s.after(5ms, [&] { ++cancelled; });
+    t3.reset();
+    std::unique_ptr<Timer> selfClearing;
+    int selfFired = 0;
+    selfClearing = s.after(1ms, [&] {
+        ++selfFired;
+        selfClearing.reset(); // a callback may drop its own timer
+    });
+    QEventLoop loop;
+    QTimer::singleShot(60, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(once, 1);
+    EXPECT_GE(repeated, 5);
+    EXPECT_EQ(cancelled, 0);
+    EXPECT_EQ(selfFired, 1);
+    EXPECT_FALSE(selfClearing);
+}
+
+TEST(FakeScheduler, FiresInTimeOrderWithTheClockAtEachDueTime) {
+    test::FakeScheduler s;
+    const Instant start = s.now();
+    std::vector<std::pair<char, Duration>> fired;
+    auto a = s.after(10s, [&] { fired.emplace_back('a', s.now() - start); });
+    auto b = s.every(5s, 5s, [&] { fired.emplace_back('b', s.now() - start); });
+    auto c = s.after(7s, [&] { fired.emplace_back('c', s.now() - start); });
+    c.reset();
+    s.advance(16s);
+    const std::vector<std::pair<char, Duration>> expected = {{'b', 5s}, {'a', 10s}, {'b', 10s}, {'b', 15s}};
+    EXPECT_EQ(fired, expected);
+    EXPECT_EQ(s.now() - start, 16s);
+    b.reset();
+    s.advance(100s);
+    EXPECT_EQ(fired.size(), 4u);
+    EXPECT_EQ(s.pendingTimers(), 0u);
+}
+
+TEST(AtomicFile, WritesWithModeAndReplacesWholeFiles) {
+    test::TempDir dir;
+    const std::string path = dir.file("secret");
+    const wex::Bytes first(100, 1), second = {9, 8, 7};
+    ASSERT_EQ(writeFileAtomically(path, first), "");
+    ASSERT_EQ(writeFileAtomically(path, second), "");
+    wex::Bytes read;
+    ASSERT_TRUE(readWholeFile(path, read));
+    EXPECT_EQ(read, second);
+    struct stat st{};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // No temporary files are left behind.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+
+    EXPECT_NE(writeFileAtomically(dir.file("missing/secret"), second), "");
+    EXPECT_FALSE(readWholeFile(dir.file("absent"), read));
+    EXPECT_EQ(read, second); // a failed read leaves the output alone
+}
