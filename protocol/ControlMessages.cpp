@@ -165,7 +165,8 @@ DisplayList DisplayList::decode(ByteView payload) {
     DisplayList m;
     m.reqId = r.u16();
     const uint8_t count = r.u8();
-    m.displays.reserve(count);
+    // A record takes at least 12 bytes, which bounds what is worth reserving.
+    m.displays.reserve(std::min<std::size_t>(count, static_cast<std::size_t>(r.remaining()) / 12));
     for (uint8_t i = 0; i < count; ++i)
         m.displays.push_back(DisplayInfo::decode(r));
     return m;

@@ -187,7 +187,8 @@ InputBatch InputBatch::decode(ByteView payload) {
     ByteReader r(payload);
     InputBatch b;
     const uint8_t count = r.u8();
-    b.events.reserve(count);
+    // The smallest event (an empty text) takes 4 bytes, which bounds what is worth reserving.
+    b.events.reserve(std::min<std::size_t>(count, static_cast<std::size_t>(r.remaining()) / 4));
     for (uint8_t i = 0; i < count; ++i) {
         // Both bytes must be there before the type is judged.
         const uint8_t rawType = r.u8();
