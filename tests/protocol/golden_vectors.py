@@ -46,6 +46,33 @@ expected = {
     "magic": b"\xff" * 6 + bytes([1, 2, 3, 4, 5, 6]) * 16,
     "wake_request": struct.pack(">HB6sIB", 0x0102, 1, bytes([1, 2, 3, 4, 5, 6]), 0xC0A80114, 1) + wire_string(b"Den"),
     "wake_ack": struct.pack(">HBBB", 7, 1, 0, 3) + wire_string(b"ok"),
+    "ping": struct.pack(">HQ", 0x0102, 0x1122334455667788),
+    "pong": struct.pack(">HQQ", 7, 1000, 0xFEDCBA9876543210),
+    "stream_start": struct.pack(">HB", 0x0A0B, 3),
+    "session_command": struct.pack(">HBB", 4, 2, 0x80),
+    "cursor": struct.pack(">HBBiiHHHH", 0x0304, 1, 3, -5, 700, 3, 4, 2, 1) + bytes(range(1, 9)),
+    "display_list": struct.pack(">HB", 0, 2)
+    + struct.pack(">BHHhhB", 1, 2560, 1440, -1920, -20, 1) + wire_string("Built-in".encode())
+    + struct.pack(">BHHhhB", 2, 1024, 768, 2560, 0, 2) + wire_string("\u00e9cran".encode()),
+    "clipboard": struct.pack(">HBI", 0, 1, 8) + b"hi there",
+    "deck_stat": struct.pack(">HBBbB", 0, 12, 40, -1, 5),
+    "error_msg": struct.pack(">HB", 9, 3) + wire_string(b"Malformed wake request."),
+    "audio_frame": struct.pack(">IBI", 48000, 2, 5) + struct.pack("<5h", 1, -2, 32767, -32768, 0x1234),
+    "file_offer": struct.pack(">HIQ", 1, 0xCAFEBABE, 123456789012) + wire_string(b"report.pdf"),
+    "file_chunk": struct.pack(">HIQI", 1, 0xCAFEBABE, 65536, 3) + bytes([9, 8, 7]),
+    "file_end": struct.pack(">HIB", 1, 0xCAFEBABE, 1),
+    "clip_files_offer": struct.pack(">HIB", 2, 77, 2)
+    + wire_string(b"a.png") + struct.pack(">Q", 1000) + wire_string(b"notes.txt") + struct.pack(">Q", 0),
+    "clip_file_pull": struct.pack(">HIB", 3, 77, 1),
+    "clip_file_data": struct.pack(">HIBQBI", 3, 77, 1, 4096, 1, 2) + b"\xaa\xbb",
+    "input_batch": bytes([7])
+    + struct.pack(">BBBiiB", 1, 0, 0, 65536, 131072, 1)
+    + struct.pack(">BBBiiBBB", 2, 1, 1, -10, 20, 3, 1, 2)
+    + struct.pack(">BBBiiB", 3, 2, 0, 5, 6, 4)
+    + struct.pack(">BBBiihhB", 4, 0, 2, 7, 8, -120, 240, 3)
+    + struct.pack(">BBIBH", 5, 1, 0x0007002C, 0, 0x000F)
+    + struct.pack(">BBBiiHhhHBBBI", 6, 0, 3, -65536, 98304, 0xFFFF, -9000, 4500, 359, 2, 2, 0x05, 123456789)
+    + struct.pack(">BB", 7, 1) + wire_string("h\u00e9".encode()),
 }
 for i in range(0, 256, 17):
     expected[f"crc_seq_{i}"] = bytes([crc8(bytes((k * 31 + 7) & 0xFF for k in range(i)))])
@@ -53,6 +80,8 @@ for i in range(0, 256, 17):
 # Facts stated outright, so a shared mistake in both computations cannot pass unseen.
 assert crc8(b"123456789") == 0xF4
 assert header(1, 13, 1, 10, 1).hex() == "5201010d00000001000a0159"
+assert len(expected["input_batch"]) == 1 + 2 * 7 + 10 + 12 + 10 + 14 + 7 + 24 + 5
+assert expected["audio_frame"][9:13] == b"\x01\x00\xfe\xff"
 
 out = subprocess.run([sys.argv[1]], check=True, capture_output=True, text=True).stdout
 got = dict(line.split(" ", 1) for line in out.strip().splitlines())
