@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "protocol/ControlType.h"
+#include "protocol/FileMessages.h"
+
+namespace dovrel::agent {
+
+// Files copied on either side can be pasted on the other: offers, pulls and data of clipboard files.
+class AgentClipFiles {
+public:
+    // Sends one control message of this type with this payload to the controller.
+    using Send = std::function<void(wex::ControlType type, wex::Bytes payload)>;
+
+    virtual ~AgentClipFiles() = default;
+    virtual void setSend(Send send) = 0;
+    virtual void start() = 0;
+    // Stops watching and forgets offers and transfers in progress (partial files are removed).
+    virtual void stop() = 0;
+    virtual void onRemoteOffer(uint32_t generation, std::vector<wex::ClipFileEntry> files) = 0;
+    virtual void onPull(uint32_t generation, uint8_t index) = 0;
+    virtual void onData(uint32_t generation, uint8_t index, uint64_t offset, wex::Bytes data, bool last) = 0;
+};
+
+} // namespace dovrel::agent

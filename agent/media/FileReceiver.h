@@ -1,0 +1,26 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "protocol/FileMessages.h"
+
+namespace dovrel::agent {
+
+// Files the controller sends land in the user's download folder. Work runs on its own queue
+// ("dovrel.filerx") in call order; every call returns at once.
+class FileReceiver {
+public:
+    // A text naming the transfer and the fraction done (1.0 when finished), delivered on the main thread.
+    using Progress = std::function<void(const std::string& text, double fraction)>;
+
+    virtual ~FileReceiver() = default;
+    virtual void setOnProgress(Progress progress) = 0;
+    virtual void offer(const wex::FileOffer& offer) = 0;
+    virtual void chunk(const wex::FileChunk& chunk) = 0;
+    virtual void end(const wex::FileEnd& end) = 0;
+    // The session ended: unfinished transfers are closed and their partial files deleted.
+    virtual void cancelAll() = 0;
+};
+
+} // namespace dovrel::agent
