@@ -25,11 +25,17 @@ FixedBytes<sha256Size> sha256Fixed(ByteView data) {
 
 namespace {
 
+// libsodium declares its pointers non-null even for empty inputs; an empty span may have no data.
+const uint8_t* nonNull(ByteView v) {
+    static const uint8_t none = 0;
+    return v.empty() ? &none : v.data();
+}
+
 FixedBytes<hmacSha256Size> hmac(ByteView key, std::initializer_list<ByteView> parts) {
     ensureInitialized();
     crypto_auth_hmacsha256_state st;
     // Keys longer than a block are hashed first, as HMAC defines; libsodium does that here.
-    crypto_auth_hmacsha256_init(&st, key.data(), key.size());
+    crypto_auth_hmacsha256_init(&st, nonNull(key), key.size());
     for (ByteView p : parts)
         crypto_auth_hmacsha256_update(&st, p.data(), p.size());
     FixedBytes<hmacSha256Size> out;
@@ -91,14 +97,16 @@ void wipe(void* p, std::size_t n) { sodium_memzero(p, n); }
 
 void aeadSeal(uint8_t* out, uint8_t* tag, ByteView plaintext, ByteView aad, const uint8_t* nonce, const uint8_t* key) {
     ensureInitialized();
-    crypto_aead_chacha20poly1305_ietf_encrypt_detached(out, tag, nullptr, plaintext.data(), plaintext.size(),
-                                                       aad.data(), aad.size(), nullptr, nonce, key);
+    uint8_t nowhere = 0;
+    crypto_aead_chacha20poly1305_ietf_encrypt_detached(plaintext.empty() ? &nowhere : out, tag, nullptr,
+                                                       plaintext.data(), plaintext.size(), aad.data(), aad.size(),
+                                                       nullptr, nonce, key);
 }
 
 bool aeadOpen(uint8_t* out, ByteView ciphertext, const uint8_t* tag, ByteView aad, const uint8_t* nonce,
               const uint8_t* key) {
     ensureInitialized();
-    return crypto_aead_chacha20poly1305_ietf_decrypt_detached(out, nullptr, ciphertext.data(), ciphertext.size(), tag,
+    return crypto_aead_chacha20poly1305_ietf_decrypt_detached(out, nullptr, nonNull(ciphertext), ciphertext.size(), tag,
                                                               aad.data(), aad.size(), nonce, key) == 0;
 }
 

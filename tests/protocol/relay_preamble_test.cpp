@@ -1,5 +1,5 @@
 // The relay registration preambles, the bytes signed for the relay, its replies, share-code lengths and
-// the stored relay identity.
+// which stored relay identities register by account.
 #include <string>
 #include <variant>
 
@@ -132,7 +132,7 @@ TEST(ShareCode, CountsCharactersWithoutSeparators) {
     EXPECT_EQ(shareCodeLength("\r\n"), 1u);
 }
 
-TEST(RelayIdentity, AccountScope) {
+TEST(RelayIdentity, OnlyAnAccountMakesItAccountScoped) {
     EXPECT_FALSE((RelayIdentity{"", "tok", "relay.example", 8443}).isAccountScoped());
-    EXPECT_TRUE((RelayIdentity{"me@example", "tok", "relay.example", 8443}).isAccountScoped());
+    EXPECT_TRUE((RelayIdentity{"me@example", "", "relay.example", 8443}).isAccountScoped());
 }
