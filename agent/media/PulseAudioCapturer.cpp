@@ -157,8 +157,8 @@ void PulseAudioCapturer::Loop::run() {
             break;
         }
         if (cs == PA_CONTEXT_READY && !stream) {
-            const pa_sample_spec spec{PA_SAMPLE_S16LE, sampleRate, channels};
-            pa_stream* s = pa_stream_new(ctx.get(), "system audio", &spec, nullptr);
+            const pa_sample_spec format{PA_SAMPLE_S16LE, sampleRate, channels};
+            pa_stream* s = pa_stream_new(ctx.get(), "system audio", &format, nullptr);
             if (!s) {
                 ended = std::string("PulseAudio: ") + pa_strerror(pa_context_errno(ctx.get()));
                 break;

@@ -26,10 +26,10 @@ constexpr double leftAmplitude = 0.5, rightAmplitude = 0.25;
 class TonePlayer {
 public:
     explicit TonePlayer(const std::string& server) {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
+        const pa_sample_spec format{PA_SAMPLE_S16LE, 48000, 2};
         int err = 0;
-        pa_ = pa_simple_new(server.c_str(), "dovrel-test", PA_STREAM_PLAYBACK, nullptr, "tone", &spec, nullptr, nullptr,
-                            &err);
+        pa_ = pa_simple_new(server.c_str(), "dovrel-test", PA_STREAM_PLAYBACK, nullptr, "tone", &format, nullptr,
+                            nullptr, &err);
         if (!pa_) return;
         thread_ = std::thread([this] {
             std::vector<int16_t> chunk(480 * 2);
@@ -193,8 +193,8 @@ TEST_F(PulseAudioCapture, TheScreenCapturerDeliversSystemAudioBesideTheFrames) {
     if (!xvfb.available()) GTEST_SKIP() << xvfb.failure();
     ASSERT_TRUE(xvfb.running()) << xvfb.failure();
     std::atomic<int> frames{0};
+    Recording rec; // outlives the capturer, whose threads write into it
     X11ScreenCapturer capturer([&](const CapturedFrame&) { ++frames; }, {xvfb.display(), nullptr, nullptr});
-    Recording rec;
     capturer.setOnAudio(rec.callback());
     capturer.start(0);
     TonePlayer tone(pulse_->server());
@@ -202,6 +202,8 @@ TEST_F(PulseAudioCapture, TheScreenCapturerDeliversSystemAudioBesideTheFrames) {
     ASSERT_TRUE(test::waitUntil([&] { return rec.frames() > startFrames + 48000 / 2; }, 5s));
     EXPECT_GT(frames.load(), 0);
     EXPECT_EQ(capturer.audioRefusedAt(), std::nullopt);
-    const std::lock_guard g(rec.lock);
-    EXPECT_NEAR(measure(rec.samples, 0, 9600).hz, leftHz, leftHz * 0.02);
+    {
+        const std::lock_guard g(rec.lock);
+        EXPECT_NEAR(measure(rec.samples, 0, 9600).hz, leftHz, leftHz * 0.02);
+    }
 }

@@ -309,8 +309,8 @@ TEST_F(X11Capture, AudioThatWillNotStartLeavesVideoRunningAndIsRetriedAfterTenMi
     test::FakeScheduler clock;
     auto audio = std::make_shared<FakeAudio>();
     FrameLog frames;
-    X11ScreenCapturer capturer(frames.callback(), {xvfb_->display(), audio, &clock});
     std::atomic<int> buffers{0};
+    X11ScreenCapturer capturer(frames.callback(), {xvfb_->display(), audio, &clock});
     capturer.setOnAudio([&](std::span<const int16_t>, uint32_t, uint8_t) { ++buffers; });
 
     capturer.start(0);
@@ -347,9 +347,9 @@ TEST(X11CaptureServerLoss, AServerThatGoesAwayStopsTheStreamWithAReason) {
     ASSERT_TRUE(xvfb->running()) << xvfb->failure();
     test::LogCapture log;
     FrameLog frames;
-    X11ScreenCapturer capturer(frames.callback(), {xvfb->display(), std::make_shared<FakeAudio>(), nullptr});
     std::mutex lock;
     std::vector<std::string> reasons;
+    X11ScreenCapturer capturer(frames.callback(), {xvfb->display(), std::make_shared<FakeAudio>(), nullptr});
     capturer.setOnStreamStopped([&](const std::string& why) {
         const std::lock_guard g(lock);
         reasons.push_back(why);
