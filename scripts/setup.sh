@@ -17,7 +17,7 @@ packages=(
   # video
   libavcodec-dev libavutil-dev libswscale-dev libva-dev
   # X11 through xcb
-  libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xfixes0-dev libxcb-xtest0-dev
+  libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-xtest0-dev
   libxcb-screensaver0-dev libxcb-dpms0-dev libxcb-keysyms1-dev libxcb-xkb-dev
   # audio, local discovery, QR codes, secrets
   libpulse-dev pulseaudio pulseaudio-utils

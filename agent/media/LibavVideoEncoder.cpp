@@ -1,0 +1,351 @@
+#include "agent/media/LibavVideoEncoder.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+extern "C" {
+#include <libavutil/hwcontext.h>
+#include <libavutil/log.h>
+#include <libavutil/opt.h>
+}
+
+#include "agent/media/ColorConverter.h"
+#include "agent/media/HardwareEncoders.h"
+#include "agent/media/NALUtil.h"
+#include "agent/media/ThreadName.h"
+#include "agent/service/AgentError.h"
+#include "agent/service/AgentLog.h"
+
+namespace dovrel::agent {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+uint32_t microsBetween(Clock::time_point a, Clock::time_point b) {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(b - a).count();
+    return static_cast<uint32_t>(std::clamp<int64_t>(us, 0, std::numeric_limits<uint32_t>::max()));
+}
+
+// The libraries' informational lines would otherwise land in the agent's log at every encoder build.
+void quietLibraries() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (av_log_get_level() > AV_LOG_ERROR) av_log_set_level(AV_LOG_ERROR);
+    });
+}
+
+bool isHardware(const std::string& name) { return name.ends_with("_vaapi"); }
+
+} // namespace
+
+libav::CodecContextPtr LibavVideoEncoder::open(const std::string& name, const VideoEncoderConfig& config,
+                                               AVBufferRef* hwDevice, std::string& error) {
+    quietLibraries();
+    const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
+    if (!codec) {
+        error = "this FFmpeg has no " + name;
+        return nullptr;
+    }
+    libav::CodecContextPtr ctx(avcodec_alloc_context3(codec));
+    if (!ctx) {
+        error = "out of memory";
+        return nullptr;
+    }
+    const VideoBudget& b = config.budget;
+    const int fps = std::max(b.expectedFrameRate, 1);
+    ctx->width = config.width & ~1; // 4:2:0 needs even sizes; an odd last column or row is left out
+    ctx->height = config.height & ~1;
+    ctx->time_base = AVRational{1, fps};
+    ctx->framerate = AVRational{fps, 1};
+    ctx->bit_rate = b.averageBitRate;
+    // The burst limit: at most burstBytesPerSecond in any one second.
+    const int64_t burstBits = std::clamp<int64_t>(b.burstBytesPerSecond * 8, 1, std::numeric_limits<int>::max());
+    ctx->rc_max_rate = burstBits;
+    ctx->rc_buffer_size = static_cast<int>(burstBits);
+    ctx->gop_size = std::max(b.maxKeyFrameInterval, 1);
+    ctx->max_b_frames = 0;
+    ctx->color_range = AVCOL_RANGE_MPEG;
+    ctx->colorspace = AVCOL_SPC_SMPTE170M;
+    ctx->color_primaries = AVCOL_PRI_SMPTE170M;
+    ctx->color_trc = AVCOL_TRC_SMPTE170M;
+
+    AVDictionary* opts = nullptr;
+    libav::BufferPtr frames;
+    if (isHardware(name)) {
+        if (!hwDevice) {
+            error = "no VAAPI device";
+            return nullptr;
+        }
+        frames.reset(av_hwframe_ctx_alloc(hwDevice));
+        if (!frames) {
+            error = "out of memory";
+            return nullptr;
+        }
+        auto* fc = reinterpret_cast<AVHWFramesContext*>(frames->data);
+        fc->format = AV_PIX_FMT_VAAPI;
+        fc->sw_format = AV_PIX_FMT_NV12;
+        fc->width = ctx->width;
+        fc->height = ctx->height;
+        fc->initial_pool_size = 4;
+        if (const int err = av_hwframe_ctx_init(frames.get()); err < 0) {
+            error = "VAAPI surfaces: " + libav::errorText(err);
+            return nullptr;
+        }
+        ctx->pix_fmt = AV_PIX_FMT_VAAPI;
+        ctx->hw_frames_ctx = av_buffer_ref(frames.get());
+        av_dict_set(&opts, "async_depth", "1", 0); // one picture in flight: lowest latency
+    } else {
+        ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+        av_dict_set(&opts, "preset", "ultrafast", 0);
+        av_dict_set(&opts, "tune", "zerolatency", 0);
+        av_dict_set(&opts, "forced-idr", "1", 0);
+        if (name == "libx265") {
+            // The thread count is x265's frame-thread count: more than one holds pictures back. Its
+            // wavefront rows still use every core.
+            ctx->thread_count = 1;
+            av_dict_set(&opts, "x265-params", "frame-threads=1:open-gop=0:repeat-headers=1:log-level=error", 0);
+        } else {
+            // One slice per thread. x264's own choice (1.5 per core) loses to the capture, the
+            // converter and the display server for the cores and is slower; 6 measured best on 8 cores.
+            ctx->thread_count = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 3u, 8u)) - 2;
+        }
+    }
+    const int err = avcodec_open2(ctx.get(), codec, &opts);
+    av_dict_free(&opts);
+    if (err < 0) {
+        error = libav::errorText(err);
+        return nullptr;
+    }
+    return ctx;
+}
+
+struct LibavVideoEncoder::Worker {
+    struct Job {
+        CapturedFrame frame;
+        uint64_t ptsUs = 0;
+        bool force = false;
+    };
+    struct InFlight {
+        int64_t pts;
+        uint64_t ptsUs;
+        Instant capturedAt;
+        uint32_t convertMicros;
+        Clock::time_point submittedAt;
+    };
+
+    VideoCodec codec = VideoCodec::h264;
+    std::string backend;
+    libav::CodecContextPtr ctx;
+    libav::BufferPtr hwDevice;
+    OutputCallback onEncoded;
+
+    // The output thread's own.
+    ColorConverter converter;
+    libav::FramePtr scratch;
+    libav::PacketPtr packet;
+    int64_t nextPts = 0;
+    std::deque<InFlight> inFlight;
+
+    std::mutex lock;
+    std::condition_variable wake;
+    bool stopping = false;
+    std::optional<Job> waiting;
+    std::atomic<uint64_t> skipped{0};
+
+    void run();
+    void encodeOne(Job job);
+    void drain(Clock::time_point submittedAt);
+};
+
+LibavVideoEncoder::LibavVideoEncoder(VideoEncoderConfig config, OutputCallback onEncoded, Hardware hardware)
+    : config_(config), onEncoded_(std::move(onEncoded)), hardware_(hardware) {}
+
+LibavVideoEncoder::~LibavVideoEncoder() {
+    if (!worker_) return;
+    {
+        const std::lock_guard guard(worker_->lock);
+        worker_->stopping = true;
+        worker_->waiting.reset();
+    }
+    worker_->wake.notify_all();
+    if (thread_.get_id() == std::this_thread::get_id())
+        thread_.detach(); // the thread holds the worker
+    else
+        thread_.join();
+}
+
+std::string LibavVideoEncoder::backend() const { return worker_ ? worker_->backend : std::string(); }
+
+uint64_t LibavVideoEncoder::framesSkipped() const { return worker_ ? worker_->skipped.load() : 0; }
+
+void LibavVideoEncoder::start() {
+    if (worker_) return;
+    if (config_.width < 2 || config_.height < 2)
+        throw AgentError(AgentError::Kind::encoder, "no picture to encode at " + std::to_string(config_.width) + "×" +
+                                                        std::to_string(config_.height));
+    auto worker = std::make_shared<Worker>();
+    worker->codec = config_.h264 ? VideoCodec::h264 : VideoCodec::hevc;
+    const std::string software = config_.h264 ? "libx264" : "libx265";
+
+    if (hardware_ == Hardware::whenPresent) {
+        const HardwareEncoders& hw = HardwareEncoders::probe();
+        if (config_.h264 ? hw.h264 : hw.hevc) {
+            const std::string name = config_.h264 ? "h264_vaapi" : "hevc_vaapi";
+            AVBufferRef* device = nullptr;
+            std::string error;
+            if (const int err = av_hwdevice_ctx_create(&device, AV_HWDEVICE_TYPE_VAAPI, hw.device.c_str(), nullptr, 0);
+                err < 0) {
+                error = libav::errorText(err);
+            } else {
+                worker->hwDevice.reset(device);
+                worker->ctx = open(name, config_, device, error);
+            }
+            if (worker->ctx) {
+                worker->backend = name;
+            } else {
+                worker->hwDevice.reset();
+                print("⚠︎ hardware encoder " + name + " would not open (" + error + ") — using " + software);
+            }
+        }
+    }
+    if (!worker->ctx) {
+        std::string error;
+        worker->ctx = open(software, config_, nullptr, error);
+        if (!worker->ctx) throw AgentError(AgentError::Kind::encoder, "avcodec_open2 " + software + ": " + error);
+        worker->backend = software;
+    }
+    worker->scratch.reset(av_frame_alloc());
+    worker->packet.reset(av_packet_alloc());
+    if (!worker->scratch || !worker->packet) throw AgentError(AgentError::Kind::encoder, "out of memory");
+    worker->scratch->format = worker->hwDevice ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
+    worker->scratch->width = worker->ctx->width;
+    worker->scratch->height = worker->ctx->height;
+    worker->onEncoded = onEncoded_;
+
+    print(config_.budget.logLine());
+    thread_ = std::thread([worker] { worker->run(); });
+    worker_ = std::move(worker);
+}
+
+void LibavVideoEncoder::encode(const CapturedFrame& frame, uint64_t ptsUs, bool forceKeyframe) {
+    Worker* w = worker_.get();
+    if (!w || frame.empty()) return;
+    const bool force = takeKeyframeRequest() || forceKeyframe;
+    {
+        const std::lock_guard guard(w->lock);
+        if (w->stopping) return;
+        bool carried = false;
+        if (w->waiting) {
+            carried = w->waiting->force;
+            w->skipped.fetch_add(1, std::memory_order_relaxed);
+        }
+        w->waiting = Worker::Job{frame, ptsUs, force || carried};
+    }
+    w->wake.notify_one();
+}
+
+void LibavVideoEncoder::Worker::run() {
+    nameCurrentThread("dovrel.encoder");
+    std::unique_lock lk(lock);
+    for (;;) {
+        wake.wait(lk, [this] { return stopping || waiting.has_value(); });
+        if (stopping) return;
+        Job job = std::move(*waiting);
+        waiting.reset();
+        lk.unlock();
+        try {
+            encodeOne(std::move(job));
+        } catch (const std::bad_alloc&) {
+            // The picture is lost, as any failed frame; the next one may fare better.
+        }
+        lk.lock();
+    }
+}
+
+void LibavVideoEncoder::Worker::encodeOne(Job job) {
+    const Clock::time_point begun = Clock::now();
+    libav::FramePtr input;
+    const bool direct = !hwDevice && job.frame.format == PixelFormat::yuv420p && job.frame.width == ctx->width &&
+                        job.frame.height == ctx->height;
+    AVFrame* picture = nullptr;
+    if (direct) {
+        input = libav::wrap(job.frame); // the encoder reads the source's planes; no copy
+        picture = input.get();
+    } else if (converter.convert(job.frame, *scratch)) {
+        picture = scratch.get();
+    }
+    const Instant capturedAt = job.frame.capturedAt;
+    job.frame = {}; // the source may reuse its buffer once the codec has what it needs
+    if (!picture) return;
+
+    libav::FramePtr surface;
+    if (hwDevice) {
+        surface.reset(av_frame_alloc());
+        if (!surface || av_hwframe_get_buffer(ctx->hw_frames_ctx, surface.get(), 0) < 0 ||
+            av_hwframe_transfer_data(surface.get(), picture, 0) < 0)
+            return;
+        picture = surface.get();
+    }
+    const Clock::time_point converted = Clock::now();
+    picture->pts = nextPts++;
+    picture->pict_type = job.force ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    inFlight.push_back({picture->pts, job.ptsUs, capturedAt, microsBetween(begun, converted), converted});
+    const int err = avcodec_send_frame(ctx.get(), picture);
+    input.reset();
+    surface.reset();
+    if (err < 0) {
+        inFlight.pop_back(); // a failed frame is dropped; the watchdog notices an encoder that only fails
+        return;
+    }
+    drain(converted);
+}
+
+void LibavVideoEncoder::Worker::drain(Clock::time_point submittedAt) {
+    while (avcodec_receive_packet(ctx.get(), packet.get()) == 0) {
+        const Clock::time_point done = Clock::now();
+        InFlight meta{packet->pts, 0, {}, 0, submittedAt};
+        while (!inFlight.empty() && inFlight.front().pts <= packet->pts) {
+            if (inFlight.front().pts == packet->pts) meta = inFlight.front();
+            inFlight.pop_front();
+        }
+        NALUtil::SplitPicture split =
+            NALUtil::splitPicture(codec, wex::ByteView(packet->data, static_cast<std::size_t>(packet->size)));
+        av_packet_unref(packet.get());
+        if (split.units.empty()) continue;
+        EncodedPicture pic;
+        pic.units = std::move(split.units);
+        pic.keyframe = split.keyframe;
+        if (split.keyframe && !split.parameterSets.empty()) pic.parameterSets = std::move(split.parameterSets);
+        pic.ptsUs = meta.ptsUs;
+        pic.capturedAt = meta.capturedAt;
+        pic.convertMicros = meta.convertMicros;
+        pic.encodeMicros = microsBetween(meta.submittedAt, done);
+        if (onEncoded) onEncoded(std::move(pic));
+    }
+}
+
+std::shared_ptr<VideoEncoder> makeVideoEncoder(VideoEncoderConfig config, VideoEncoder::OutputCallback onEncoded) {
+    return std::make_shared<LibavVideoEncoder>(config, std::move(onEncoded));
+}
+
+VideoCodecChoice chooseDefaultCodec() {
+    if (std::getenv("DOVREL_H264")) return {true, VideoCodecChoice::Why::requested};
+    if (HardwareEncoders::probe().hevc) return {false, VideoCodecChoice::Why::hardwareHevc};
+    return {true, VideoCodecChoice::Why::noHardwareHevc};
+}
+
+std::string encoderReadyLine(const VideoCodecChoice& choice) {
+    std::string line = choice.h264 ? "• H.264 encoder ready" : "• HEVC encoder ready";
+    if (choice.h264 && choice.why == VideoCodecChoice::Why::noHardwareHevc)
+        line += " — no hardware HEVC encoder on this computer";
+    return line;
+}
+
+} // namespace dovrel::agent

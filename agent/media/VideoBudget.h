@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace dovrel::agent {
+
+// The four rate settings an encoder is configured with.
+struct VideoBudget {
+    int64_t averageBitRate = 0;      // target bits per second
+    int64_t burstBytesPerSecond = 0; // hard limit, bytes in any one-second window
+    int expectedFrameRate = 0;       // frames per second
+    int maxKeyFrameInterval = 0;     // frames between keyframes at most
+
+    // The base budget of each link: 12 Mbit/s at 60 fps, an IDR every 2 s on the local network;
+    // 2.5 Mbit/s at 30 fps, an IDR every 15 s on the relay.
+    static VideoBudget lan() { return {12000000, 3000000, 60, 120}; }
+    static VideoBudget relay() { return {2500000, 625000, 30, 450}; }
+    static VideoBudget forLink(bool isRelay) { return isRelay ? relay() : lan(); }
+
+    // Applies DOVREL_BITRATE (at least 200000) and DOVREL_FPS (5 to 60) from the process environment,
+    // read on every call. The burst becomes a quarter of the bit rate in bytes (twice the average
+    // rate) and the keyframe spacing keeps the base's spacing in seconds, 60 frames at least.
+    VideoBudget withEnvironmentOverrides() const;
+    // The same rules with the variables' values given; nullopt stands for an absent variable.
+    VideoBudget withOverrides(std::optional<std::string_view> bitRate, std::optional<std::string_view> frameRate) const;
+
+    // "• encoder budget: 12 Mbit/s, 60 fps, IDR every 120 frames" (whole megabits, truncated).
+    std::string logLine() const;
+
+    bool operator==(const VideoBudget&) const = default;
+};
+
+// An optional sign and decimal digits, nothing else, within 64 bits; nullopt otherwise.
+std::optional<int64_t> parseDecimalInteger(std::string_view text);
+
+} // namespace dovrel::agent

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "agent/media/CapturedFrame.h"
+#include "agent/media/VideoBudget.h"
+#include "protocol/Bytes.h"
+
+namespace dovrel::agent {
+
+// One encoded picture, ready for the video payload.
+struct EncodedPicture {
+    std::vector<wex::Bytes> units; // the picture's NAL units, bare (no start codes), parameter sets left out
+    bool keyframe = false;         // a decoder can start here (IDR)
+    // The parameter sets the stream carried with this picture, VPS/SPS/PPS order; only on keyframes,
+    // and absent when the stream carried none.
+    std::optional<std::vector<wex::Bytes>> parameterSets;
+    uint64_t ptsUs = 0;         // as handed to encode()
+    Instant capturedAt{};       // of the captured frame it came from
+    uint32_t convertMicros = 0; // colour conversion of that frame
+    uint32_t encodeMicros = 0;  // time inside the codec
+};
+
+struct VideoEncoderConfig {
+    int width = 0; // frame size in pixels; an odd size is encoded one pixel smaller
+    int height = 0;
+    bool h264 = true; // H.264, else HEVC
+    VideoBudget budget;
+};
+
+// Turns captured frames into H.264 or HEVC pictures for low-latency streaming: no frame reordering,
+// the budget's bit rate and burst limit, an IDR at least every maxKeyFrameInterval frames and on
+// demand. encode() returns at once; pictures come out, in order, on the encoder's own output thread
+// through the callback given at creation. Shared ownership: whoever replaces an encoder may drop its
+// reference while a capture thread is still inside encode().
+class VideoEncoder {
+public:
+    using OutputCallback = std::function<void(EncodedPicture&&)>;
+
+    virtual ~VideoEncoder() = default;
+
+    // Opens the codec and logs "• encoder budget: …". Throws AgentError (encoder) with the reason.
+    // Called once, on the creator's thread, before the encoder is published to capture threads.
+    virtual void start() = 0;
+
+    // Hands over one frame; returns at once. Does nothing before a successful start(). The frame is
+    // made a keyframe when `forceKeyframe` is true or a keyframe was requested since the last frame.
+    // If the encoder is still busy with earlier frames, a waiting frame is replaced by this one (the
+    // keyframe request carries over), so latency never builds up behind a slow encoder.
+    virtual void encode(const CapturedFrame& frame, uint64_t ptsUs, bool forceKeyframe) = 0;
+
+    // Makes the next frame handed to encode() a keyframe; any thread. Several requests before that
+    // frame still make one keyframe.
+    void requestKeyframe() { forcePending_.store(true, std::memory_order_relaxed); }
+    bool keyframePending() const { return forcePending_.load(std::memory_order_relaxed); }
+
+    virtual const VideoEncoderConfig& config() const = 0;
+    // What encodes: "libx264", "libx265", "h264_vaapi" or "hevc_vaapi"; empty before start().
+    virtual std::string backend() const = 0;
+    // Frames replaced while waiting, since creation.
+    virtual uint64_t framesSkipped() const = 0;
+
+protected:
+    // Reads and clears the pending request; the one place that consumes it.
+    bool takeKeyframeRequest() { return forcePending_.exchange(false, std::memory_order_relaxed); }
+
+private:
+    std::atomic<bool> forcePending_{false};
+};
+
+// The real encoder over libavcodec: VAAPI when the machine has a hardware encoder for the codec,
+// else libx264 / libx265.
+std::shared_ptr<VideoEncoder> makeVideoEncoder(VideoEncoderConfig config, VideoEncoder::OutputCallback onEncoded);
+
+// The codec the agent streams when nothing asks otherwise. HEVC needs a hardware encoder: libx265
+// either holds frames back or cannot keep up with 60 fps, so without one the default is H.264.
+struct VideoCodecChoice {
+    bool h264 = true;
+    enum class Why { requested, noHardwareHevc, hardwareHevc } why = Why::noHardwareHevc;
+};
+// Reads DOVREL_H264 (present = H.264) and probes the hardware (once per process).
+VideoCodecChoice chooseDefaultCodec();
+// "• HEVC encoder ready", "• H.264 encoder ready", or for the fallback
+// "• H.264 encoder ready — no hardware HEVC encoder on this computer".
+std::string encoderReadyLine(const VideoCodecChoice& choice);
+
+} // namespace dovrel::agent

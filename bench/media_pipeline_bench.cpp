@@ -1,0 +1,251 @@
+// Per-stage times of the agent's video path on a busy moving desktop (a private Xvfb), at 1920x1080
+// and 1280x720: X11 capture (MIT-SHM grab with the cursor drawn in), colour conversion to 4:2:0,
+// software encoding, and building the payload and its pieces. Also what the capturer costs when the
+// screen is still and when it is busy. Prints figures; asserts nothing.
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <sys/resource.h>
+#include <vector>
+
+#include "BusyScene.h"
+#include "agent/media/ColorConverter.h"
+#include "agent/media/LibavVideoEncoder.h"
+#include "agent/media/VideoPacketizer.h"
+#include "agent/media/X11Grabber.h"
+#include "agent/media/X11ScreenCapturer.h"
+#include "protocol/VideoPayload.h"
+#include "tests/support/XvfbServer.h"
+
+using namespace dovrel;
+using namespace dovrel::agent;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+
+struct Series {
+    std::vector<double> v;
+    void add(double x) { v.push_back(x); }
+    double pct(double p) {
+        if (v.empty()) return 0;
+        std::sort(v.begin(), v.end());
+        return v[std::min(v.size() - 1, static_cast<std::size_t>(p / 100 * static_cast<double>(v.size())))];
+    }
+    double mean() const {
+        double s = 0;
+        for (double x : v)
+            s += x;
+        return v.empty() ? 0 : s / static_cast<double>(v.size());
+    }
+};
+
+void row(const char* name, Series& s) {
+    std::printf("  %-34s p50 %7.2f ms   p95 %7.2f ms   mean %7.2f ms\n", name, s.pct(50) / 1000, s.pct(95) / 1000,
+                s.mean() / 1000);
+}
+
+// Waits for the encoder's pictures one at a time.
+struct Output {
+    std::mutex lock;
+    std::condition_variable cv;
+    std::vector<EncodedPicture> pics;
+    Clock::time_point lastAt;
+    void push(EncodedPicture&& p) {
+        {
+            const std::lock_guard g(lock);
+            pics.push_back(std::move(p));
+            lastAt = Clock::now();
+        }
+        cv.notify_all();
+    }
+    EncodedPicture waitNext(std::size_t index) {
+        std::unique_lock lk(lock);
+        cv.wait(lk, [&] { return pics.size() > index; });
+        return pics[index];
+    }
+};
+
+// A YUV frame the encoder can take without converting it again.
+CapturedFrame asCaptured(const AVFrame& yuv) {
+    AVFrame* ref = av_frame_clone(&yuv);
+    CapturedFrame f;
+    f.format = PixelFormat::yuv420p;
+    f.width = yuv.width;
+    f.height = yuv.height;
+    for (std::size_t i = 0; i < 3; ++i) {
+        f.planes[i] = ref->data[i];
+        f.strides[i] = ref->linesize[i];
+    }
+    f.owner = std::shared_ptr<AVFrame>(ref, [](AVFrame* p) { av_frame_free(&p); });
+    return f;
+}
+
+double cpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+void stages(int w, int h, bool h264, int frames) {
+    test::XvfbServer xvfb(w, h);
+    if (!xvfb.running()) {
+        std::printf("no Xvfb: %s\n", xvfb.failure().c_str());
+        return;
+    }
+    bench::BusyScene scene(xvfb.display(), w, h);
+    test::XTestClient pointer(xvfb.display());
+    pointer.setSolidCursor(16, 0xFFFFFF);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    X11Grabber grabber(xvfb.display());
+    grabber.select(grabber.monitors()[0]);
+    ColorConverter converter;
+    libav::FramePtr yuv(av_frame_alloc());
+    yuv->format = AV_PIX_FMT_YUV420P;
+    yuv->width = w;
+    yuv->height = h;
+    const VideoBudget budget = VideoBudget::lan();
+    Output out;
+    LibavVideoEncoder encoder(
+        {w, h, h264, budget}, [&](EncodedPicture&& p) { out.push(std::move(p)); }, LibavVideoEncoder::Hardware::never);
+    encoder.start();
+
+    Series capture, convert, encode, packetize, total;
+    std::size_t bytes = 0, pieces = 0, keyframes = 0;
+    uint32_t seq = 0;
+    std::vector<wex::Bytes> paramSets;
+    std::size_t encoded = 0;
+    auto next = Clock::now();
+    for (int i = 0; i < frames; ++i) {
+        pointer.movePointer((i * 13) % w, (i * 7) % h);
+        const auto t0 = Clock::now();
+        std::optional<CapturedFrame> shot = grabber.grab(t0);
+        const auto t1 = Clock::now();
+        if (!shot) continue;
+        converter.convert(*shot, *yuv);
+        const auto t2 = Clock::now();
+        shot.reset();
+        encoder.encode(asCaptured(*yuv), static_cast<uint64_t>(i), false);
+        EncodedPicture pic = out.waitNext(encoded++);
+        const auto t3 = Clock::now();
+        // What the send path does before sealing: the payload with its parameter sets, then pieces.
+        std::vector<wex::Bytes> nals;
+        if (pic.keyframe) {
+            if (pic.parameterSets) paramSets = *pic.parameterSets;
+            nals = paramSets;
+            ++keyframes;
+        }
+        nals.insert(nals.end(), pic.units.begin(), pic.units.end());
+        const wex::VideoNALHeader header{
+            0, static_cast<uint32_t>(i), 0, wex::NALFlags{}, static_cast<uint16_t>(w), static_cast<uint16_t>(h), 0, 0};
+        const wex::Bytes payload = wex::encodeVideoNALPayload(header, nals);
+        pieces += VideoPacketizer::pieces(static_cast<uint32_t>(i), payload, seq).size();
+        const auto t4 = Clock::now();
+        bytes += payload.size();
+        if (i >= 10) { // past the warm-up
+            capture.add(micros(t1 - t0));
+            convert.add(micros(t2 - t1));
+            encode.add(pic.encodeMicros);
+            packetize.add(micros(t4 - t3));
+            total.add(micros(t4 - t0));
+        }
+        next += std::chrono::microseconds(16667);
+        std::this_thread::sleep_until(next);
+    }
+    std::printf("\n%dx%d, %s (%s), budget %lld bit/s at %d fps, %d frames, %s\n", w, h, h264 ? "H.264" : "HEVC",
+                encoder.backend().c_str(), static_cast<long long>(budget.averageBitRate), budget.expectedFrameRate,
+                frames, grabber.usesSharedMemory() ? "MIT-SHM" : "socket copies");
+    row("capture (SHM grab + cursor)", capture);
+    row("colour conversion (BGRA->I420)", convert);
+    row("encode", encode);
+    row("payload + packetize", packetize);
+    row("sum of stages", total);
+    const double seconds = frames / 60.0;
+    std::printf("  %.0f kbit/s sent (%.0f%% of the average, burst limit %.0f kbit/s), %.1f pieces and %.1f kB per "
+                "frame, %zu keyframes\n",
+                static_cast<double>(bytes) * 8 / seconds / 1000,
+                static_cast<double>(bytes) * 8 / seconds / static_cast<double>(budget.averageBitRate) * 100,
+                static_cast<double>(budget.burstBytesPerSecond) * 8 / 1000, static_cast<double>(pieces) / frames,
+                static_cast<double>(bytes) / frames / 1000, keyframes);
+}
+
+// The capturer as the agent runs it, with the encoder behind it converting on its own thread:
+// capture-to-encoded latency, and what the whole costs in processor time.
+void pipeline(int w, int h, int seconds) {
+    test::XvfbServer xvfb(w, h);
+    if (!xvfb.running()) return;
+    Series latency;
+    std::atomic<int> delivered{0};
+    {
+        auto scene = std::make_unique<bench::BusyScene>(xvfb.display(), w, h);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::mutex lock;
+        LibavVideoEncoder encoder(
+            {w, h, true, VideoBudget::lan()},
+            [&](EncodedPicture&& p) {
+                const std::lock_guard g(lock);
+                latency.add(micros(Clock::now() - p.capturedAt));
+            },
+            LibavVideoEncoder::Hardware::never);
+        encoder.start();
+        X11ScreenCapturer capturer(
+            [&](const CapturedFrame& f) {
+                ++delivered;
+                encoder.encode(f, 0, false);
+            },
+            {xvfb.display(), nullptr, nullptr});
+        const double cpu0 = cpuSeconds();
+        capturer.start(0);
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        const double busyCpu = cpuSeconds() - cpu0;
+        const int busyFrames = delivered.load();
+        scene.reset(); // the desktop keeps still from here
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const int stillStart = delivered.load();
+        const double cpu1 = cpuSeconds();
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        const double stillCpu = cpuSeconds() - cpu1;
+        const std::lock_guard g(lock);
+        std::printf("\n%dx%d capture -> H.264 as the agent runs it (60 fps, capture thread + encoder thread)\n", w, h);
+        row("captured -> encoded picture", latency);
+        std::printf("  busy screen:  %.1f frames/s, %.0f%% of one core (capture, conversion, encoding)\n",
+                    busyFrames / static_cast<double>(seconds), busyCpu / seconds * 100);
+        std::printf("  still screen: %.1f frames/s, %.1f%% of one core\n",
+                    (delivered.load() - stillStart) / static_cast<double>(seconds), stillCpu / seconds * 100);
+    }
+}
+
+// The capturer alone with nobody encoding (no session): what watching the screen costs.
+void idleCapture(int w, int h, int seconds) {
+    test::XvfbServer xvfb(w, h);
+    if (!xvfb.running()) return;
+    std::atomic<int> delivered{0};
+    X11ScreenCapturer capturer([&](const CapturedFrame&) { ++delivered; }, {xvfb.display(), nullptr, nullptr});
+    capturer.start(0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const double cpu0 = cpuSeconds();
+    const int n0 = delivered.load();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    std::printf("\n%dx%d capture only, still screen, no encoder: %.1f frames/s, %.2f%% of one core\n", w, h,
+                (delivered.load() - n0) / static_cast<double>(seconds), (cpuSeconds() - cpu0) / seconds * 100);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int frames = argc > 1 ? std::atoi(argv[1]) : 300;
+    std::printf("media pipeline, %u hardware threads\n", std::thread::hardware_concurrency());
+    std::fflush(stdout);
+    for (const auto& [w, h] : {std::pair{1920, 1080}, std::pair{1280, 720}}) {
+        stages(w, h, true, frames);
+        std::fflush(stdout);
+    }
+    stages(1280, 720, false, std::min(frames, 120));
+    pipeline(1920, 1080, 5);
+    idleCapture(1920, 1080, 5);
+    return 0;
+}

@@ -1,0 +1,209 @@
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <numbers>
+
+#include <gtest/gtest.h>
+#include <pulse/simple.h>
+
+#include "../../support/PulseAudioServer.h"
+#include "../../support/XvfbServer.h"
+#include "MediaTestSupport.h"
+#include "agent/media/PulseAudioCapturer.h"
+#include "agent/media/X11ScreenCapturer.h"
+#include "agent/service/AgentError.h"
+
+using namespace dovrel;
+using namespace dovrel::agent;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr double leftHz = 1000, rightHz = 1500;
+constexpr double leftAmplitude = 0.5, rightAmplitude = 0.25;
+
+// Plays a stereo tone (1 kHz left, 1.5 kHz right) into the server's default sink until destroyed.
+class TonePlayer {
+public:
+    explicit TonePlayer(const std::string& server) {
+        const pa_sample_spec format{PA_SAMPLE_S16LE, 48000, 2};
+        int err = 0;
+        pa_ = pa_simple_new(server.c_str(), "dovrel-test", PA_STREAM_PLAYBACK, nullptr, "tone", &format, nullptr,
+                            nullptr, &err);
+        if (!pa_) return;
+        thread_ = std::thread([this] {
+            std::vector<int16_t> chunk(480 * 2);
+            for (uint64_t n = 0; !stop_;) {
+                for (std::size_t i = 0; i < 480; ++i, ++n) {
+                    const double t = static_cast<double>(n) / 48000;
+                    chunk[2 * i] = static_cast<int16_t>(
+                        std::lround(leftAmplitude * 32767 * std::sin(2 * std::numbers::pi * leftHz * t)));
+                    chunk[2 * i + 1] = static_cast<int16_t>(
+                        std::lround(rightAmplitude * 32767 * std::sin(2 * std::numbers::pi * rightHz * t)));
+                }
+                int e = 0;
+                if (pa_simple_write(pa_, chunk.data(), chunk.size() * sizeof(int16_t), &e) < 0) return;
+            }
+        });
+    }
+    ~TonePlayer() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (pa_) pa_simple_free(pa_);
+    }
+    bool ok() const { return pa_ != nullptr; }
+
+private:
+    pa_simple* pa_ = nullptr;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Interleaved stereo samples as they arrive, with what came with them.
+struct Recording {
+    std::mutex lock;
+    std::vector<int16_t> samples;
+    std::vector<std::size_t> sizes;
+    uint32_t rate = 0;
+    uint8_t channels = 0;
+    std::string thread;
+    AudioCapturer::Callback callback() {
+        return [this](std::span<const int16_t> s, uint32_t r, uint8_t c) {
+            const std::lock_guard g(lock);
+            samples.insert(samples.end(), s.begin(), s.end());
+            sizes.push_back(s.size());
+            rate = r;
+            channels = c;
+            thread = test::currentThreadName();
+        };
+    }
+    std::size_t frames() {
+        const std::lock_guard g(lock);
+        return samples.size() / 2;
+    }
+};
+
+struct Tone {
+    double hz;
+    double peak;
+};
+
+// Frequency from zero crossings and peak from the RMS, over one channel of the last `frames` frames.
+Tone measure(const std::vector<int16_t>& interleaved, int channel, std::size_t frames) {
+    const std::size_t total = interleaved.size() / 2;
+    const std::size_t first = total - frames;
+    double sumSquares = 0;
+    int crossings = 0;
+    int16_t prev = interleaved[first * 2 + static_cast<std::size_t>(channel)];
+    for (std::size_t i = first; i < total; ++i) {
+        const int16_t v = interleaved[i * 2 + static_cast<std::size_t>(channel)];
+        sumSquares += static_cast<double>(v) * v;
+        if ((prev < 0) != (v < 0)) ++crossings;
+        prev = v;
+    }
+    const double seconds = static_cast<double>(frames) / 48000;
+    return {crossings / 2.0 / seconds,
+            std::sqrt(sumSquares / static_cast<double>(frames)) * std::numbers::sqrt2 / 32767};
+}
+
+} // namespace
+
+class PulseAudioCapture : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { pulse_ = new test::PulseAudioServer(); }
+    static void TearDownTestSuite() {
+        delete pulse_;
+        pulse_ = nullptr;
+    }
+    void SetUp() override {
+        if (!pulse_->available()) GTEST_SKIP() << "no sound server for audio tests: " << pulse_->failure();
+        ASSERT_TRUE(pulse_->running()) << pulse_->failure();
+    }
+    static test::PulseAudioServer* pulse_;
+    test::LogCapture log_;
+};
+
+test::PulseAudioServer* PulseAudioCapture::pulse_ = nullptr;
+
+TEST_F(PulseAudioCapture, RecordsWhatIsPlayedThroughTheDefaultOutput) {
+    Recording rec;
+    PulseAudioCapturer capturer;
+    capturer.start(rec.callback());
+    EXPECT_TRUE(capturer.running());
+    TonePlayer tone(pulse_->server());
+    ASSERT_TRUE(tone.ok());
+    // 0.3 s of the tone once it has surely reached the monitor.
+    const std::size_t startFrames = rec.frames();
+    ASSERT_TRUE(test::waitUntil([&] { return rec.frames() > startFrames + 48000 * 6 / 10; }, 5s));
+    capturer.stop();
+    EXPECT_FALSE(capturer.running());
+
+    const std::lock_guard g(rec.lock);
+    EXPECT_EQ(rec.rate, 48000u);
+    EXPECT_EQ(rec.channels, 2);
+    EXPECT_EQ(rec.thread, "dovrel.capture.");
+    for (const std::size_t n : rec.sizes)
+        ASSERT_EQ(n, 512u); // 256 frames of two channels each
+    const Tone left = measure(rec.samples, 0, 14400), right = measure(rec.samples, 1, 14400);
+    EXPECT_NEAR(left.hz, leftHz, leftHz * 0.02);
+    EXPECT_NEAR(right.hz, rightHz, rightHz * 0.02);
+    EXPECT_NEAR(left.peak, leftAmplitude, leftAmplitude * 0.05);
+    EXPECT_NEAR(right.peak, rightAmplitude, rightAmplitude * 0.05);
+}
+
+TEST_F(PulseAudioCapture, NothingArrivesAfterStopAndItCanStartAgain) {
+    Recording rec;
+    PulseAudioCapturer capturer;
+    capturer.start(rec.callback());
+    ASSERT_TRUE(test::waitUntil([&] { return rec.frames() > 2048; }));
+    capturer.stop();
+    const std::size_t stopped = rec.frames();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(rec.frames(), stopped);
+    capturer.start(rec.callback());
+    ASSERT_TRUE(test::waitUntil([&] { return rec.frames() > stopped + 2048; }));
+}
+
+TEST_F(PulseAudioCapture, AMissingServerOrSourceIsAClearError) {
+    PulseAudioCapturer noSource("no_such_sink.monitor");
+    try {
+        noSource.start([](std::span<const int16_t>, uint32_t, uint8_t) {});
+        FAIL();
+    } catch (const AgentError& e) {
+        EXPECT_EQ(std::string(e.what()), "capture: PulseAudio cannot record no_such_sink.monitor: No such entity");
+    }
+    EXPECT_FALSE(noSource.running());
+
+    test::TempDir nowhere;
+    ::setenv("PULSE_SERVER", ("unix:" + nowhere.file("none")).c_str(), 1);
+    PulseAudioCapturer noServer;
+    const auto begun = std::chrono::steady_clock::now();
+    try {
+        noServer.start([](std::span<const int16_t>, uint32_t, uint8_t) {});
+        FAIL();
+    } catch (const AgentError& e) {
+        EXPECT_EQ(std::string(e.what()), "capture: PulseAudio: Connection refused");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, 2s);
+    ::setenv("PULSE_SERVER", pulse_->server().c_str(), 1);
+}
+
+TEST_F(PulseAudioCapture, TheScreenCapturerDeliversSystemAudioBesideTheFrames) {
+    test::XvfbServer xvfb(320, 240);
+    if (!xvfb.available()) GTEST_SKIP() << xvfb.failure();
+    ASSERT_TRUE(xvfb.running()) << xvfb.failure();
+    std::atomic<int> frames{0};
+    Recording rec; // outlives the capturer, whose threads write into it
+    X11ScreenCapturer capturer([&](const CapturedFrame&) { ++frames; }, {xvfb.display(), nullptr, nullptr});
+    capturer.setOnAudio(rec.callback());
+    capturer.start(0);
+    TonePlayer tone(pulse_->server());
+    const std::size_t startFrames = rec.frames();
+    ASSERT_TRUE(test::waitUntil([&] { return rec.frames() > startFrames + 48000 / 2; }, 5s));
+    EXPECT_GT(frames.load(), 0);
+    EXPECT_EQ(capturer.audioRefusedAt(), std::nullopt);
+    {
+        const std::lock_guard g(rec.lock);
+        EXPECT_NEAR(measure(rec.samples, 0, 9600).hz, leftHz, leftHz * 0.02);
+    }
+}

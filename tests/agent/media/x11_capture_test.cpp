@@ -1,0 +1,372 @@
+#include <atomic>
+#include <mutex>
+
+#include <gtest/gtest.h>
+
+#include "../../support/FakeScheduler.h"
+#include "../../support/XTestClient.h"
+#include "../../support/XvfbServer.h"
+#include "MediaTestSupport.h"
+#include "agent/media/X11Grabber.h"
+#include "agent/media/X11ScreenCapturer.h"
+#include "agent/service/AgentError.h"
+#include "agent/service/Diag.h"
+
+using namespace dovrel;
+using namespace dovrel::agent;
+using namespace std::chrono_literals;
+
+namespace {
+
+// B, G, R of one pixel of a BGRA frame.
+uint32_t rgbAt(const CapturedFrame& f, int x, int y) {
+    const uint8_t* p = f.planes[0] + static_cast<std::ptrdiff_t>(y) * f.strides[0] + x * 4;
+    return static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0];
+}
+
+// An AudioCapturer that fails or succeeds on demand and counts its starts.
+class FakeAudio final : public AudioCapturer {
+public:
+    std::atomic<bool> refuse{true};
+    std::atomic<int> starts{0};
+    void start(Callback cb) override {
+        ++starts;
+        if (refuse) throw AgentError(AgentError::Kind::capture, "no sound server");
+        cb_ = std::move(cb);
+        running_ = true;
+    }
+    void stop() override { running_ = false; }
+    bool running() const override { return running_; }
+    void play(std::span<const int16_t> s) { cb_(s, 48000, 2); }
+
+private:
+    Callback cb_;
+    bool running_ = false;
+};
+
+// Frames a capturer delivered, with the thread they came on.
+struct FrameLog {
+    std::mutex lock;
+    std::vector<CapturedFrame> frames;
+    std::vector<std::string> threads;
+    ScreenCapturer::FrameCallback callback(bool keep = false) {
+        return [this, keep](const CapturedFrame& f) {
+            const std::lock_guard g(lock);
+            frames.push_back(keep ? f : CapturedFrame{f.format, f.width, f.height, {}, {}, f.capturedAt, {}});
+            threads.push_back(test::currentThreadName());
+        };
+    }
+    std::size_t count() {
+        const std::lock_guard g(lock);
+        return frames.size();
+    }
+};
+
+} // namespace
+
+class X11Capture : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { xvfb_ = new test::XvfbServer(1280, 720); }
+    static void TearDownTestSuite() {
+        delete xvfb_;
+        xvfb_ = nullptr;
+    }
+    void SetUp() override {
+        if (!xvfb_->available()) GTEST_SKIP() << "no X server for capture tests: " << xvfb_->failure();
+        ASSERT_TRUE(xvfb_->running()) << xvfb_->failure();
+        client_ = std::make_unique<test::XTestClient>(xvfb_->display());
+        ASSERT_TRUE(client_->ok());
+        client_->setMonitors({{0, 0, 1280, 720}});
+        client_->fill(0, 0, 1280, 720, 0x000000);
+        client_->setSolidCursor(1, 0x000000); // out of the way unless a test draws one
+        client_->movePointer(1279, 719);
+    }
+    void TearDown() override { client_.reset(); }
+
+    static test::XvfbServer* xvfb_;
+    std::unique_ptr<test::XTestClient> client_;
+    test::LogCapture log_;
+};
+
+test::XvfbServer* X11Capture::xvfb_ = nullptr;
+
+TEST_F(X11Capture, GrabsTheColoursWhereTheyWereDrawn) {
+    client_->fill(100, 50, 200, 100, 0xFF0000);
+    client_->fill(600, 400, 50, 60, 0x00FF00);
+    client_->fill(1200, 650, 80, 70, 0x1234AB);
+    X11Grabber grabber(xvfb_->display());
+    EXPECT_TRUE(grabber.usesSharedMemory());
+    EXPECT_TRUE(grabber.usesDamage());
+    const auto monitors = grabber.monitors();
+    ASSERT_EQ(monitors.size(), 1u);
+    EXPECT_EQ(monitors[0], (MonitorInfo{"TEST-0", 0, 0, 1280, 720, true}));
+    grabber.select(monitors[0]);
+    const auto f = grabber.grab(std::chrono::steady_clock::now());
+    ASSERT_TRUE(f);
+    ASSERT_EQ(f->format, PixelFormat::bgra);
+    ASSERT_EQ(f->width, 1280);
+    ASSERT_EQ(f->height, 720);
+    EXPECT_EQ(rgbAt(*f, 100, 50), 0xFF0000u);
+    EXPECT_EQ(rgbAt(*f, 299, 149), 0xFF0000u);
+    EXPECT_EQ(rgbAt(*f, 300, 149), 0x000000u);
+    EXPECT_EQ(rgbAt(*f, 99, 50), 0x000000u);
+    EXPECT_EQ(rgbAt(*f, 625, 430), 0x00FF00u);
+    EXPECT_EQ(rgbAt(*f, 1278, 718), 0x1234ABu); // (1279, 719) holds the one-pixel cursor
+    EXPECT_EQ(rgbAt(*f, 1199, 700), 0x000000u);
+}
+
+TEST_F(X11Capture, EachMonitorIsGrabbedInItsOwnCoordinates) {
+    ASSERT_TRUE(client_->setMonitors({{0, 0, 640, 720}, {640, 100, 640, 400}}));
+    client_->fill(700, 150, 10, 20, 0x00FFFF);
+    X11Grabber grabber(xvfb_->display());
+    const auto monitors = grabber.monitors();
+    ASSERT_EQ(monitors.size(), 2u);
+    EXPECT_EQ(monitors[0], (MonitorInfo{"TEST-0", 0, 0, 640, 720, true}));
+    EXPECT_EQ(monitors[1], (MonitorInfo{"TEST-1", 640, 100, 640, 400, false}));
+    grabber.select(monitors[1]);
+    const auto f = grabber.grab({});
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->width, 640);
+    EXPECT_EQ(f->height, 400);
+    EXPECT_EQ(rgbAt(*f, 60, 50), 0x00FFFFu);
+    EXPECT_EQ(rgbAt(*f, 69, 69), 0x00FFFFu);
+    EXPECT_EQ(rgbAt(*f, 59, 50), 0x000000u);
+    EXPECT_EQ(rgbAt(*f, 70, 69), 0x000000u);
+}
+
+TEST_F(X11Capture, TheCursorIsDrawnAtThePointer) {
+    ASSERT_TRUE(client_->setMonitors({{0, 0, 640, 720}, {640, 0, 640, 720}}));
+    client_->fill(0, 0, 1280, 720, 0x202020);
+    client_->setSolidCursor(8, 0x00FF00);
+    client_->movePointer(900, 300);
+    X11Grabber grabber(xvfb_->display());
+    grabber.select(grabber.monitors()[1]);
+    const auto f = grabber.grab({});
+    ASSERT_TRUE(f);
+    // The hot spot is the cursor's top-left corner; the monitor starts at x = 640.
+    EXPECT_EQ(rgbAt(*f, 260, 300), 0x00FF00u);
+    EXPECT_EQ(rgbAt(*f, 267, 307), 0x00FF00u);
+    EXPECT_EQ(rgbAt(*f, 268, 300), 0x202020u);
+    EXPECT_EQ(rgbAt(*f, 260, 308), 0x202020u);
+    EXPECT_EQ(rgbAt(*f, 259, 300), 0x202020u);
+
+    // Half over the left edge of the monitor: the visible half is drawn, nothing else.
+    client_->movePointer(636, 10);
+    const auto g = grabber.grab({});
+    ASSERT_TRUE(g);
+    EXPECT_EQ(rgbAt(*g, 0, 10), 0x00FF00u);
+    EXPECT_EQ(rgbAt(*g, 3, 17), 0x00FF00u);
+    EXPECT_EQ(rgbAt(*g, 4, 10), 0x202020u);
+}
+
+TEST_F(X11Capture, KnowsWhenTheScreenMayHaveChanged) {
+    X11Grabber grabber(xvfb_->display());
+    grabber.select(grabber.monitors()[0]);
+    EXPECT_TRUE(grabber.changedSinceLastGrab()); // nothing grabbed yet
+    ASSERT_TRUE(grabber.grab({}));
+    client_->sync();
+    EXPECT_FALSE(grabber.changedSinceLastGrab());
+
+    client_->fill(10, 10, 5, 5, 0xFFFFFF);
+    EXPECT_TRUE(test::waitUntil([&] { return grabber.changedSinceLastGrab(); }, 2s));
+    ASSERT_TRUE(grabber.grab({}));
+    client_->sync();
+    EXPECT_FALSE(grabber.changedSinceLastGrab());
+
+    client_->movePointer(400, 400);
+    EXPECT_TRUE(grabber.changedSinceLastGrab());
+    ASSERT_TRUE(grabber.grab({}));
+    EXPECT_FALSE(grabber.changedSinceLastGrab());
+
+    client_->setSolidCursor(4, 0xFF00FF); // a new shape where the pointer stands
+    EXPECT_TRUE(test::waitUntil([&] { return grabber.changedSinceLastGrab(); }, 2s));
+}
+
+TEST_F(X11Capture, GrabsAreNotOverwrittenWhileAConsumerHoldsThem) {
+    X11Grabber grabber(xvfb_->display());
+    grabber.select(grabber.monitors()[0]);
+    std::vector<CapturedFrame> held;
+    for (uint32_t colour : {0x110000u, 0x220000u, 0x330000u}) {
+        client_->fill(0, 0, 16, 16, colour);
+        auto f = grabber.grab({});
+        ASSERT_TRUE(f);
+        held.push_back(*f);
+    }
+    client_->fill(0, 0, 16, 16, 0x440000);
+    EXPECT_FALSE(grabber.grab({})); // every buffer is out: this picture is skipped
+    EXPECT_EQ(rgbAt(held[0], 0, 0), 0x110000u);
+    EXPECT_EQ(rgbAt(held[1], 0, 0), 0x220000u);
+    EXPECT_EQ(rgbAt(held[2], 0, 0), 0x330000u);
+    held.erase(held.begin() + 1);
+    const auto f = grabber.grab({});
+    ASSERT_TRUE(f);
+    EXPECT_EQ(rgbAt(*f, 0, 0), 0x440000u);
+    EXPECT_EQ(rgbAt(held[0], 0, 0), 0x110000u);
+}
+
+TEST_F(X11Capture, RefusesADisplayItCannotOpen) {
+    try {
+        X11Grabber grabber(":4321");
+        FAIL();
+    } catch (const AgentError& e) {
+        EXPECT_EQ(e.kind(), AgentError::Kind::capture);
+        EXPECT_EQ(std::string(e.what()), "capture: cannot open X display :4321");
+    }
+}
+
+TEST_F(X11Capture, TheCapturerDeliversOnItsThreadAtTheRateAndAtLeastOnceASecondWhenStill) {
+    FrameLog frames;
+    auto audio = std::make_shared<FakeAudio>();
+    X11ScreenCapturer capturer(frames.callback(), {xvfb_->display(), audio, nullptr});
+    EXPECT_EQ(capturer.width(), 0);
+    EXPECT_EQ(capturer.captureFPS(), 60);
+    const Instant before = std::chrono::steady_clock::now();
+    capturer.start(0);
+    EXPECT_EQ(capturer.width(), 1280);
+    EXPECT_EQ(capturer.height(), 720);
+    ASSERT_TRUE(test::waitUntil([&] { return frames.count() >= 1; }));
+    EXPECT_EQ(frames.threads[0], "dovrel.capture");
+    EXPECT_GE(Diag::stampOf(Diag::Stamp::lastStreamAt), before);
+
+    // A still screen: one picture a second keeps the pipeline's watchdog content.
+    std::this_thread::sleep_for(100ms);
+    const std::size_t still = frames.count();
+    std::this_thread::sleep_for(2100ms);
+    const std::size_t afterStill = frames.count() - still;
+    EXPECT_GE(afterStill, 2u);
+    EXPECT_LE(afterStill, 3u);
+
+    // A busy screen: the capture rate. Drawing every 5 ms changes every tick.
+    std::atomic<bool> drawing{true};
+    test::XTestClient painter(xvfb_->display());
+    std::thread paint([&] {
+        for (uint32_t i = 0; drawing; ++i) {
+            painter.fill(0, 0, 64, 64, i * 977);
+            std::this_thread::sleep_for(5ms);
+        }
+    });
+    const auto rateOver = [&](std::chrono::milliseconds span) {
+        const std::size_t n0 = frames.count();
+        std::this_thread::sleep_for(span);
+        return static_cast<double>(frames.count() - n0) * 1000.0 / static_cast<double>(span.count());
+    };
+    std::this_thread::sleep_for(100ms);
+    const double fast = rateOver(1000ms);
+    EXPECT_GT(fast, 40);
+    EXPECT_LT(fast, 65);
+    capturer.setCaptureFPS(10); // applies at once, not at the next start
+    std::this_thread::sleep_for(50ms);
+    const double slow = rateOver(1000ms);
+    EXPECT_GT(slow, 7);
+    EXPECT_LT(slow, 13);
+    drawing = false;
+    paint.join();
+}
+
+TEST_F(X11Capture, ARequestedFrameComesAtOnceEvenWhenNothingChanged) {
+    FrameLog frames;
+    X11ScreenCapturer capturer(frames.callback(), {xvfb_->display(), std::make_shared<FakeAudio>(), nullptr});
+    capturer.setCaptureFPS(1);
+    capturer.start(0);
+    ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 1; }));
+    std::this_thread::sleep_for(50ms);
+    const auto asked = std::chrono::steady_clock::now();
+    capturer.requestFrame();
+    ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 2; }, 500ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 300ms);
+}
+
+TEST_F(X11Capture, StartClampsTheIndexAndNamesTheMonitors) {
+    ASSERT_TRUE(client_->setMonitors({{0, 0, 640, 720}, {640, 0, 640, 360}}));
+    FrameLog frames;
+    X11ScreenCapturer capturer(frames.callback(true), {xvfb_->display(), std::make_shared<FakeAudio>(), nullptr});
+    capturer.start(5);
+    EXPECT_EQ(capturer.currentIndex(), 1);
+    EXPECT_EQ(capturer.width(), 640);
+    EXPECT_EQ(capturer.height(), 360);
+    ASSERT_TRUE(test::waitUntil([&] { return frames.count() >= 1; }));
+    {
+        const std::lock_guard g(frames.lock);
+        EXPECT_EQ(frames.frames.back().height, 360);
+    }
+    capturer.start(-1);
+    EXPECT_EQ(capturer.currentIndex(), 0);
+    EXPECT_EQ(capturer.height(), 720);
+    EXPECT_EQ(capturer.displays().size(), 2u);
+    EXPECT_EQ(capturer.name(0), "Main display");
+    EXPECT_EQ(capturer.name(1), "Display 2");
+    EXPECT_EQ(capturer.name(7), "Display 8");
+    EXPECT_EQ(capturer.name(-1), "Display 0");
+
+    // A restart keeps the monitor.
+    capturer.start(1);
+    capturer.restart();
+    EXPECT_EQ(capturer.currentIndex(), 1);
+    EXPECT_EQ(capturer.height(), 360);
+}
+
+TEST_F(X11Capture, AudioThatWillNotStartLeavesVideoRunningAndIsRetriedAfterTenMinutes) {
+    test::FakeScheduler clock;
+    auto audio = std::make_shared<FakeAudio>();
+    FrameLog frames;
+    std::atomic<int> buffers{0};
+    X11ScreenCapturer capturer(frames.callback(), {xvfb_->display(), audio, &clock});
+    capturer.setOnAudio([&](std::span<const int16_t>, uint32_t, uint8_t) { ++buffers; });
+
+    capturer.start(0);
+    EXPECT_EQ(audio->starts, 1);
+    EXPECT_EQ(capturer.audioRefusedAt(), clock.now());
+    ASSERT_TRUE(test::waitUntil([&] { return frames.count() >= 1; }));
+    const auto lines = log_.lines();
+    ASSERT_EQ(lines.size(), 2u) << log_.text();
+    EXPECT_EQ(lines[0],
+              "⚠︎ the stream would not start WITH audio (capture: no sound server) — starting it video-only "
+              "so the screen still works");
+    EXPECT_EQ(lines[1], "• capture started VIDEO-ONLY — this computer is refusing system audio right now");
+
+    clock.advance(599s);
+    capturer.restart();
+    EXPECT_EQ(audio->starts, 1); // not asked again yet, and nothing more logged
+    EXPECT_EQ(log_.lines().size(), lines.size());
+
+    clock.advance(1s);
+    audio->refuse = false;
+    capturer.restart();
+    EXPECT_EQ(audio->starts, 2);
+    EXPECT_EQ(capturer.audioRefusedAt(), std::nullopt);
+    const Instant before = std::chrono::steady_clock::now();
+    const int16_t samples[4] = {1, 2, 3, 4};
+    audio->play(samples);
+    EXPECT_EQ(buffers, 1);
+    EXPECT_GE(Diag::stampOf(Diag::Stamp::lastStreamAt), before);
+}
+
+TEST(X11CaptureServerLoss, AServerThatGoesAwayStopsTheStreamWithAReason) {
+    auto xvfb = std::make_unique<test::XvfbServer>(320, 240);
+    if (!xvfb->available()) GTEST_SKIP() << xvfb->failure();
+    ASSERT_TRUE(xvfb->running()) << xvfb->failure();
+    test::LogCapture log;
+    FrameLog frames;
+    std::mutex lock;
+    std::vector<std::string> reasons;
+    X11ScreenCapturer capturer(frames.callback(), {xvfb->display(), std::make_shared<FakeAudio>(), nullptr});
+    capturer.setOnStreamStopped([&](const std::string& why) {
+        const std::lock_guard g(lock);
+        reasons.push_back(why);
+    });
+    capturer.start(0);
+    ASSERT_TRUE(test::waitUntil([&] { return frames.count() >= 1; }));
+    xvfb.reset();
+    ASSERT_TRUE(test::waitUntil([&] {
+        const std::lock_guard g(lock);
+        return !reasons.empty();
+    }));
+    std::this_thread::sleep_for(50ms);
+    const std::lock_guard g(lock);
+    EXPECT_EQ(reasons, std::vector<std::string>{"the connection to the X server was lost"});
+    const auto lines = log.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "• screen capture STOPPED by the system: the connection to the X server was lost"),
+              lines.end())
+        << log.text();
+}
