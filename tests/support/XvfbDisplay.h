@@ -27,7 +27,8 @@ public:
         if (pid_ == 0) {
             // The child: the write end stays open across exec as descriptor 3. Only calls that are safe
             // after a fork of a threaded process until exec.
-            ::dup2(fds[1], 3);
+            if (fds[1] == 3) ::fcntl(3, F_SETFD, 0); // dup2 onto itself would keep close-on-exec
+            else ::dup2(fds[1], 3);
             ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", geometry, "-nolisten", "tcp", "-noreset",
                      static_cast<char*>(nullptr));
             ::_exit(127);

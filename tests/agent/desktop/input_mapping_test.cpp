@@ -9,49 +9,23 @@ using namespace dovrel;
 using namespace dovrel::agent;
 using namespace std::chrono_literals;
 
-TEST(HidKeys, LettersDigitsAndNamedKeysMapAndTheRestIsDropped) {
-    for (uint16_t u = 0x04; u <= 0x1D; ++u)
-        EXPECT_EQ(hidKeyForUsage(u)->keysym, 'a' + (u - 0x04u));
-    EXPECT_EQ(hidKeyForUsage(0x1E)->keysym, '1');
-    EXPECT_EQ(hidKeyForUsage(0x26)->keysym, '9');
-    EXPECT_EQ(hidKeyForUsage(0x27)->keysym, '0');
-    EXPECT_EQ(hidKeyForUsage(0x28)->keysym, keysym::returnKey);
-    EXPECT_EQ(hidKeyForUsage(0x2A)->keysym, keysym::backSpace);
-    EXPECT_EQ(hidKeyForUsage(0x2C)->keysym, 0x20u);
-    EXPECT_EQ(hidKeyForUsage(0x3A)->keysym, 0xffbeu); // F1
-    EXPECT_EQ(hidKeyForUsage(0x45)->keysym, 0xffc9u); // F12
-    EXPECT_EQ(hidKeyForUsage(0x4C)->keysym, keysym::deleteKey);
-    EXPECT_EQ(hidKeyForUsage(0x4F)->keysym, keysym::right);
-    EXPECT_EQ(hidKeyForUsage(0x52)->keysym, keysym::up);
-    EXPECT_EQ(hidKeyForUsage(0x58)->keysym, keysym::keypadEnter);
-    EXPECT_EQ(hidKeyForUsage(0x58)->fallbackKeysym, keysym::returnKey);
+TEST(HidKeys, PunctuationKeypadAndUnknownKeysAreDroppedAndModifiersAreKeys) {
+    // Controllers send punctuation and keypad keys as text; the key table does not guess at layouts.
     for (uint16_t u : {0x00, 0x01, 0x2D, 0x33, 0x35, 0x38, 0x39, 0x46, 0x53, 0x59, 0x62, 0x68, 0xDF, 0xE8, 0xFFFF})
         EXPECT_FALSE(hidKeyForUsage(u)) << std::hex << u;
-}
-
-TEST(HidKeys, ModifierKeysAreKeysOfTheirOwnWithCommandAsSuper) {
-    const HidKey leftControl{keysym::controlL, keysym::controlR, 0x2};
-    EXPECT_EQ(hidKeyForUsage(0xE0), leftControl);
-    EXPECT_EQ(hidKeyForUsage(0xE1)->modifierBit, 0x1);
-    EXPECT_EQ(hidKeyForUsage(0xE2)->keysym, keysym::altL);
-    EXPECT_EQ(hidKeyForUsage(0xE2)->modifierBit, 0x4);
-    EXPECT_EQ(hidKeyForUsage(0xE3)->keysym, keysym::superL);
-    EXPECT_EQ(hidKeyForUsage(0xE3)->modifierBit, 0x8);
-    EXPECT_EQ(hidKeyForUsage(0xE7)->keysym, keysym::superR);
-    EXPECT_EQ(hidKeyForUsage(0xE7)->fallbackKeysym, keysym::superL);
-    EXPECT_EQ(hidKeyForUsage(0x04)->modifierBit, 0);
+    // Each modifier key stands for its bit; a map without the right-hand key falls back to the left.
+    EXPECT_EQ(hidKeyForUsage(0xE0), (HidKey{keysym::controlL, keysym::controlR, 0x2}));
+    EXPECT_EQ(hidKeyForUsage(0xE3), (HidKey{keysym::superL, keysym::superR, 0x8}));
+    EXPECT_EQ(hidKeyForUsage(0xE6), (HidKey{keysym::altR, keysym::altL, 0x4}));
+    EXPECT_EQ(hidKeyForUsage(0x58), (HidKey{keysym::keypadEnter, keysym::returnKey, 0}));
 }
 
 TEST(CharacterKeysyms, Latin1IsItselfTheRestIsUnicodeAndControlsTypeNothing) {
-    EXPECT_EQ(keysymForCharacter(U'a'), 0x61u);
     EXPECT_EQ(keysymForCharacter(U'~'), 0x7Eu);
     EXPECT_EQ(keysymForCharacter(U'é'), 0xE9u);
-    EXPECT_EQ(keysymForCharacter(0xA0), 0xA0u);
     EXPECT_EQ(keysymForCharacter(U'€'), 0x010020ACu);
     EXPECT_EQ(keysymForCharacter(U'😀'), 0x0101F600u);
-    EXPECT_EQ(keysymForCharacter(U'\n'), keysym::returnKey);
     EXPECT_EQ(keysymForCharacter(U'\r'), keysym::returnKey);
-    EXPECT_EQ(keysymForCharacter(U'\t'), keysym::tab);
     for (char32_t c : {0x00, 0x07, 0x1B, 0x7F, 0x85, 0x9F, 0xD800, 0x110000})
         EXPECT_FALSE(keysymForCharacter(c));
 }

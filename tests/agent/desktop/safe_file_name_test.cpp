@@ -1,11 +1,8 @@
 // File names from the other side: one safe component or nothing, whatever the bytes.
 #include <random>
 
-#include <fcntl.h>
-
 #include <gtest/gtest.h>
 
-#include "DesktopTestSupport.h"
 #include "agent/media/ReceivedRanges.h"
 #include "agent/media/SafeFileName.h"
 
@@ -62,18 +59,6 @@ TEST(NumberedFileName, TheNumberGoesBeforeTheExtension) {
     EXPECT_EQ(numberedFileName("notes", 3), "notes 3");
     EXPECT_EQ(numberedFileName(".profile", 1), ".profile 1");
     EXPECT_EQ(numberedFileName("trailing.", 1), "trailing. 1");
-}
-
-TEST(CreateUniqueFile, TakesTheFirstFreeNameAndNeverAnExistingFile) {
-    test::TempDir dir;
-    const UniqueFd folder(::open(dir.str().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    std::vector<std::string> names;
-    for (int i = 0; i < 4; ++i)
-        names.push_back(createUniqueFile(folder.get(), "a.txt").name);
-    EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "a 1.txt", "a 2.txt", "a 3.txt"}));
-    const CreatedFile tooLong = createUniqueFile(folder.get(), std::string(256, 'z'));
-    EXPECT_FALSE(tooLong.fd);
-    EXPECT_EQ(tooLong.error, ENAMETOOLONG);
 }
 
 TEST(ReceivedRanges, MergesOverlapsAndTellsWholeFromHoles) {
