@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -14,9 +15,14 @@ class AgentClipFiles {
 public:
     // Sends one control message of this type with this payload to the controller.
     using Send = std::function<void(wex::ControlType type, wex::Bytes payload)>;
+    // How many bytes of control messages are queued for the controller and not yet written to the
+    // link. A pulled file is read only while this stays small, so that a slow link never makes the
+    // agent hold a whole file in memory.
+    using Backlog = std::function<std::size_t()>;
 
     virtual ~AgentClipFiles() = default;
     virtual void setSend(Send send) = 0;
+    virtual void setBacklog(Backlog backlog) { (void)backlog; }
     virtual void start() = 0;
     // Stops watching and forgets offers and transfers in progress (partial files are removed).
     virtual void stop() = 0;

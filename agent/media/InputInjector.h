@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agent/media/StreamedArea.h"
 #include "protocol/InputMessages.h"
 
 namespace dovrel::agent {
@@ -12,6 +13,9 @@ public:
     virtual void apply(const wex::InputEvent& event) = 0;
     // Lets go of every key and button still held: at the start and end of every session.
     virtual void releaseAll() = 0;
+    // The monitor now being streamed and the picture's size: pointer positions are pixels of that
+    // picture. Until it is called they are pixels of the whole screen.
+    virtual void setStreamedArea(const StreamedArea& area) { (void)area; }
 };
 
 } // namespace dovrel::agent
