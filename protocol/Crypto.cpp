@@ -83,6 +83,7 @@ Bytes randomBytes(std::size_t count) {
 }
 
 void fillRandom(uint8_t* out, std::size_t count) {
+    if (count == 0) return; // an empty vector's data() may be null, which libsodium must not see
     ensureInitialized();
     randombytes_buf(out, count);
 }

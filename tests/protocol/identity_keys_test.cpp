@@ -204,3 +204,8 @@ TEST(WexNonce, Layout) {
     const auto m = wexNonce(Direction::clientToAgent, Stream::audio, 0xFFFFFFFF);
     EXPECT_EQ(Bytes(m.begin(), m.end()), hexBytes("00 04 000000000000 ffffffff"));
 }
+
+TEST(Crypto, RandomBytesOfNothingIsEmpty) {
+    EXPECT_TRUE(wex::Crypto::randomBytes(0).empty());
+    wex::Crypto::fillRandom(nullptr, 0);
+}
