@@ -17,9 +17,11 @@ uint64_t base() {
     return b;
 }
 
-uint32_t wireMicros() {
+uint64_t micros() {
     const uint64_t start = base();
-    return static_cast<uint32_t>((nowNs() - start) / 1000);
+    return (nowNs() - start) / 1000;
 }
+
+uint32_t wireMicros() { return static_cast<uint32_t>(micros()); }
 
 } // namespace dovrel::agent::MonoClock

@@ -82,17 +82,27 @@ std::string relayGrantQuery(std::string_view account, std::string_view grantToke
 }
 
 std::string redactPairingLink(std::string_view link) {
-    static constexpr std::string_view key = "&token=";
-    std::string out;
+    // The code pairs any device that learns it and the token opens the relay: neither may reach a log.
+    const auto secret = [](std::string_view name) { return name == "token" || name == "code"; };
+    const std::size_t query = link.find('?');
+    if (query == std::string_view::npos) return std::string(link);
+    std::string out(link.substr(0, query + 1));
     out.reserve(link.size());
-    std::size_t from = 0;
-    for (std::size_t at = link.find(key); at != std::string_view::npos; at = link.find(key, from)) {
-        out.append(link.substr(from, at + key.size() - from));
-        out.append(redactedToken);
-        const std::size_t end = link.find('&', at + key.size());
-        from = end == std::string_view::npos ? link.size() : end;
+    std::size_t from = query + 1;
+    while (true) {
+        const std::size_t amp = link.find('&', from);
+        const std::string_view param = link.substr(from, amp == std::string_view::npos ? link.npos : amp - from);
+        const std::size_t eq = param.find('=');
+        if (eq != std::string_view::npos && secret(param.substr(0, eq))) {
+            out.append(param.substr(0, eq + 1));
+            out.append(redactedToken);
+        } else {
+            out.append(param);
+        }
+        if (amp == std::string_view::npos) break;
+        out += '&';
+        from = amp + 1;
     }
-    out.append(link.substr(from));
     return out;
 }
 

@@ -10,7 +10,7 @@ namespace dovrel::agent {
 // The "dovrel://pair?..." link a controller needs to add this computer; shown as a QR code and text.
 inline constexpr std::string_view pairingLinkPrefix = "dovrel://pair?";
 inline constexpr std::string_view pairingLinkKind = "linux";
-// What the log shows in place of an access-grant token.
+// What the log shows in place of the pairing code and an access-grant token.
 inline constexpr std::string_view redactedToken = "…redacted…";
 // The model's pairing code before start-up has drawn one; no link is built while it shows.
 inline constexpr std::string_view placeholderPairingCode = "------";
@@ -39,8 +39,8 @@ std::string percentEncodeQueryValue(std::string_view text);
 // the grant token is empty.
 std::string relayGrantQuery(std::string_view account, std::string_view grantToken);
 
-// The link with the value of every "&token=" (up to the next "&" or the end) replaced by "…redacted…",
-// for the log: grant tokens never reach it.
+// The link with the value of every "code" and "token" parameter replaced by "…redacted…", for the log:
+// neither the pairing code nor a grant token ever reaches it.
 std::string redactPairingLink(std::string_view link);
 
 // The address for "host=": the model's address when known, else the primary local IPv4 address, else

@@ -65,10 +65,13 @@ TEST(PairingLink, NamesAreEscapedSoTheyCannotBreakOrForgeParameters) {
 
 TEST(PairingLink, RedactsEveryTokenValueForTheLog) {
     const std::string link = "dovrel://pair?code=1&kind=linux&account=acct&token=secret.grant";
-    EXPECT_EQ(redactPairingLink(link), "dovrel://pair?code=1&kind=linux&account=acct&token=…redacted…");
+    EXPECT_EQ(redactPairingLink(link), "dovrel://pair?code=…redacted…&kind=linux&account=acct&token=…redacted…");
     EXPECT_EQ(redactPairingLink("a?x=1&token=s1&y=2&token=s2&token=&z"), "a?x=1&token=…redacted…&y=2&token=…redacted…"
                                                                          "&token=…redacted…&z");
-    EXPECT_EQ(redactPairingLink("dovrel://pair?code=1&kind=linux"), "dovrel://pair?code=1&kind=linux");
+    EXPECT_EQ(redactPairingLink("dovrel://pair?code=1&kind=linux"), "dovrel://pair?code=…redacted…&kind=linux");
+    EXPECT_EQ(redactPairingLink("dovrel://pair?host=1.2.3.4&code=999999&name=zipcode=1"),
+              "dovrel://pair?host=1.2.3.4&code=…redacted…&name=zipcode=1");
+    EXPECT_EQ(redactPairingLink("no query"), "no query");
     // Only a parameter named token: a name or an account that merely contains the word is kept.
     EXPECT_EQ(redactPairingLink("x?name=token%3Dabc&account=mytoken"), "x?name=token%3Dabc&account=mytoken");
 
@@ -77,4 +80,6 @@ TEST(PairingLink, RedactsEveryTokenValueForTheLog) {
     const std::string logged = redactPairingLink(buildPairingLink(p));
     EXPECT_EQ(logged.find("secret"), std::string::npos) << logged;
     EXPECT_TRUE(logged.ends_with("&account=acct&token=…redacted…")) << logged;
+    EXPECT_EQ(logged.find("code=" + p.code), std::string::npos) << logged;
+    EXPECT_NE(logged.find("code=…redacted…"), std::string::npos) << logged;
 }

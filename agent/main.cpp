@@ -1,0 +1,87 @@
+// DovrelAgent: the program on the computer that is to be reached. Sets up its log, creates the agent in
+// a Qt application and runs it; a failure of the core ends the process with status 70 so that its
+// supervisor starts a fresh one.
+
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include "agent/service/Agent.h"
+#include "agent/service/AgentLog.h"
+#include "agent/service/ConfigDirectory.h"
+#include "agent/service/DesktopSession.h"
+#include "agent/service/FatalExit.h"
+#include "agent/service/HomeDirectory.h"
+#include "agent/service/StandInServices.h"
+#include "agent/media/DownloadsFileReceiver.h"
+#include "agent/media/QtClipFiles.h"
+#include "agent/media/QtClipboardSync.h"
+#include "agent/media/X11InputInjector.h"
+
+using namespace dovrel::agent;
+
+namespace {
+
+// DOVREL_CONTROL_PORT, DOVREL_INPUT_PORT and DOVREL_VIDEO_PORT move the local-network ports (0 lets the
+// system choose the listeners'), so that tests and a second agent on one machine do not collide.
+uint16_t portFromEnvironment(const char* name, uint16_t fallback) {
+    const char* text = std::getenv(name);
+    if (!text || !*text) return fallback;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || value < 0 || value > 65535) exitFatally(std::string(name) + " is not a port: " + text);
+    return static_cast<uint16_t>(value);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!::isatty(STDOUT_FILENO)) {
+        const std::lock_guard guard(AgentLog::lock());
+        AgentLog::rotate(AgentLog::path(), AgentLog::previousPath(), AgentLog::cap);
+        AgentLog::openLocked();
+    }
+    // Clipboard and input need the X display; without one the agent still serves sessions and files.
+    const char* display = std::getenv("DISPLAY");
+    const bool haveDisplay = display && *display;
+    if (haveDisplay) ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    std::unique_ptr<QCoreApplication> app = haveDisplay ? std::make_unique<QGuiApplication>(argc, argv)
+                                                        : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationName("DovrelAgent");
+
+    AgentSettings settings;
+    settings.stateDirectory = homeDirectory() + "/.dovrel";
+    settings.configDirectory = configDirectory();
+    settings.ports.control = portFromEnvironment("DOVREL_CONTROL_PORT", settings.ports.control);
+    settings.ports.input = portFromEnvironment("DOVREL_INPUT_PORT", settings.ports.input);
+    settings.ports.video = portFromEnvironment("DOVREL_VIDEO_PORT", settings.ports.video);
+
+    AgentServices services;
+    if (haveDisplay) {
+        services.injector = std::make_unique<X11InputInjector>();
+        services.clipboard = std::make_unique<QtClipboardSync>();
+        services.clipFiles = std::make_unique<QtClipFiles>();
+    } else {
+        services.injector = makeStandInInputInjector();
+        services.clipboard = makeStandInClipboard();
+        services.clipFiles = makeStandInClipFiles();
+    }
+    services.fileRx = std::make_unique<DownloadsFileReceiver>();
+    services.wakeEmitter = makeLinuxWakeEmitter();
+    services.desktop = makeLinuxDesktopSession();
+    services.advertiser = makeAvahiAdvertiser();
+
+    AppModel model;
+    // Deliberately never destroyed: the process ends by _exit or a signal while other threads run.
+    auto* agent = new Agent(model, std::move(services), std::move(settings));
+    try {
+        agent->run();
+    } catch (const std::exception& e) {
+        exitFatally(e.what());
+    }
+    return app->exec();
+}

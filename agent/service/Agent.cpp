@@ -1,0 +1,195 @@
+#include "agent/service/Agent.h"
+
+#include <QMetaObject>
+#include <QString>
+
+#include <unistd.h>
+
+#include "agent/service/AgentLog.h"
+#include "agent/service/Hex.h"
+#include "agent/service/HostInfo.h"
+#include "agent/service/PrimaryInterface.h"
+#include "agent/service/PairingLink.h"
+
+namespace dovrel::agent {
+
+namespace {
+
+TransportOptions transportOptions(AgentSettings& settings, std::unique_ptr<ServiceAdvertiser> advertiser,
+                                  const std::string& relayConfigPath) {
+    TransportOptions o;
+    o.ports = settings.ports;
+    o.listenAddress = settings.listenAddress;
+    o.scheduler = settings.scheduler;
+    o.advertiser = std::move(advertiser);
+    o.relayConfigPath = relayConfigPath;
+    return o;
+}
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+} // namespace
+
+Agent::Agent(AppModel& model, AgentServices services, AgentSettings settings)
+    : model_(model), settings_(std::move(settings)), mainContext_(std::make_unique<QObject>()),
+      relayConfig_(settings_.configDirectory), transport_(std::make_unique<Transport>(transportOptions(
+                                                   settings_, std::move(services.advertiser), relayConfig_.path()))),
+      injector_(std::move(services.injector)), security_(settings_.stateDirectory),
+      clipboard_(std::move(services.clipboard)), fileRx_(std::move(services.fileRx)),
+      clipFiles_(std::move(services.clipFiles)), wakeEmitter_(std::move(services.wakeEmitter)),
+      desktop_(std::move(services.desktop)), pipeline_(std::move(services.pipeline)), power_(std::move(services.power)),
+      lanInterfaces_(std::move(services.lanInterfaces)) {
+    if (!injector_ || !clipboard_ || !fileRx_ || !clipFiles_ || !wakeEmitter_ || !desktop_)
+        throw std::invalid_argument("Agent needs an injector, clipboard, file receiver, clipboard files, wake "
+                                    "emitter and desktop session");
+    if (!lanInterfaces_) lanInterfaces_ = [] { return wex::lanInterfaces(); };
+}
+
+Agent::~Agent() {
+    model_.onDisconnectSession = nullptr;
+    // Nothing of the agent may run on "dovrel.net" once its members start to go.
+    transport_->setCallbacks({});
+    transport_->queue().sync([this] {
+        refusalTimer_.reset();
+        refusalDropTimer_.reset();
+    });
+    transport_.reset();
+}
+
+void Agent::onMain(std::function<void()> fn) {
+    QMetaObject::invokeMethod(mainContext_.get(), std::move(fn), Qt::QueuedConnection);
+}
+
+std::string Agent::pairingCode() const {
+    const std::lock_guard guard(codeLock_);
+    return security_.pairingCode();
+}
+
+std::string Agent::fingerprint(wex::ByteView key) const {
+    return hex(key.first(std::min<std::size_t>(8, key.size()))) + "…";
+}
+
+void Agent::run() {
+    if (power_) power_->hold();
+
+    transport_->setCallbacks({
+        [this] { sessionEnded(); },
+        [this](const std::string& host) { clientConnected(host); },
+        [this](const wex::CommonHeader& header, wex::Bytes payload) { handleControl(header, payload); },
+        [this](const wex::InputBatch& batch) { handleInput(batch); },
+    });
+    fileRx_->setOnProgress([this](const std::string& text, double fraction) {
+        const std::string status =
+            fraction < 1.0 ? "Receiving " + text + "… " + std::to_string(static_cast<int>(fraction * 100)) + "%" : text;
+        onMain([this, status] { model_.setStatusText(q(status)); });
+    });
+
+    deviceName_ = settings_.deviceName.empty() ? hostDisplayName() : settings_.deviceName;
+    const wex::RelayIdentity relay = relayConfig_.load();
+    transport_->setRelayIdentity(relay);
+    lanEnabled_ = relayConfig_.settings().lanEnabled;
+    const auto& publicKey = security_.identity().publicKey();
+    deviceId_ = hex(wex::ByteView(publicKey).first(16));
+    // Counted before the listeners open: afterwards the list belongs to "dovrel.net".
+    const std::size_t pairedCount = security_.pairedPubs().size();
+
+    transport_->start(deviceName_, deviceId_, lanEnabled_);
+
+    transport_->setRelayCredentials(wex::Bytes(publicKey.begin(), publicKey.end()),
+                                    [this](wex::ByteView challenge) { return security_.identity().sign(challenge); });
+    if (!relay.account.empty())
+        print("• relay account: " + relay.account + " @ " + relay.host + ":" + std::to_string(relay.port));
+    else
+        print("• relay account: (none) — legacy shared namespace; sign in to get your own");
+
+    model_.onDisconnectSession = [this] {
+        print("• session disconnected from the Mac");
+        transport_->queue().post([this] {
+            injector_->releaseAll();
+            transport_->dropClient();
+        });
+    };
+    onMain([this, account = relay.account] { model_.setAccount(q(account)); });
+
+    transport_->startRelay(deviceId_);
+
+    if (lanEnabled_)
+        print("Dovrel agent up: relay + LAN (CONTROL tcp/" + std::to_string(transport_->controlPort()) +
+              ", INPUT udp/" + std::to_string(transport_->inputPort()) + ").");
+    else
+        print("Dovrel agent up: RELAY ONLY — reachable from any network, no inbound ports open.");
+    print("• identity " + fingerprint(publicKey) + "  paired devices: " + std::to_string(pairedCount));
+
+    const std::string code = pairingCode();
+    if (::isatty(STDOUT_FILENO))
+        print("• PAIRING CODE: " + code + "   (enter on the phone to pair a new device)");
+    else
+        print("• pairing code ready - shown in the menu bar, deliberately not written to this log");
+
+    const std::string ip = pairingLinkHost("", primaryLANIP());
+    const std::string mac = primaryMAC().value_or("");
+    const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_, mac,
+                                               deviceId_, relay.host, relay.port, ""});
+    onMain([this, code, ip, mac, link] {
+        model_.setPairingCode(q(code));
+        model_.setLanIP(q(ip));
+        model_.setMac(q(mac));
+        model_.setDeviceName(q(deviceName_));
+        model_.setDeviceId(q(deviceId_));
+        model_.setPairingURL(q(link));
+    });
+    // The link carries the pairing code, which never goes into the log.
+    print("• LAN IP " + ip + "  MAC " + mac + " — QR/pair URL: " + redactPairingLink(link));
+    onMain([this] { model_.setStatusText(QStringLiteral("Waiting for your device to pair…")); });
+
+    if (pipeline_) pipeline_->start();
+}
+
+void Agent::refreshPairingURL() {
+    if (model_.deviceId().isEmpty() || model_.pairingCode() == AppModel::codePlaceholder) return;
+    const std::string ip = pairingLinkHost(model_.lanIP().toStdString(), primaryLANIP());
+    const std::string code = pairingCode();
+    const wex::RelayIdentity relay = transport_->relayIdentity();
+    model_.setPairingCode(q(code));
+    const std::string link =
+        buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, model_.deviceName().toStdString(),
+                          model_.mac().toStdString(), model_.deviceId().toStdString(), relay.host, relay.port, ""});
+    model_.setPairingURL(q(link));
+    print("• QR refreshed: " + redactPairingLink(link));
+}
+
+// ---- transport callbacks
+
+void Agent::sessionEnded() {
+    injector_->releaseAll();
+    streaming_ = false;
+    pending_.reset();
+    clipboard_->stop();
+    clipFiles_->stop();
+    // Unfinished transfers of a session that is over would otherwise leave partial files behind.
+    fileRx_->cancelAll();
+    if (pipeline_) {
+        pipeline_->stopSessionReports();
+        const bool h264 = pipeline_->defaultH264();
+        if (useH264_ != h264) {
+            useH264_ = h264;
+            pipeline_->rebuildEncoder(h264, h264 ? "this client cannot decode HEVC" : "back to HEVC for this client");
+        }
+    }
+    onMain([this] {
+        model_.setConnectedClient({});
+        model_.setStatusText(QStringLiteral("Waiting for your device to pair…"));
+    });
+}
+
+void Agent::clientConnected(const std::string& host) {
+    print("• TCP from " + host + " — awaiting handshake");
+    onMain([this] { model_.setStatusText(QStringLiteral("Device connecting…")); });
+}
+
+void Agent::handleInput(const wex::InputBatch& batch) {
+    for (const auto& entry : batch.events)
+        injector_->apply(entry.event);
+}
+
+} // namespace dovrel::agent

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "agent/service/UdpSender.h"
+#include "protocol/SecureSession.h"
+
+namespace dovrel::agent {
+
+// One established session as the video and audio senders see it. A snapshot: the transport publishes a
+// new one whenever the session starts or ends and never changes one in place, so a capture thread that
+// holds it seals and sends with a consistent session, identifier and route. Sequence numbers come from
+// the session itself (`sealNext`), which hands each one out once even when threads race.
+struct SendTarget {
+    std::shared_ptr<wex::SecureSession> session;
+    uint32_t sessionId = 0;
+    bool isRelay = false;
+    // On the local network: the controller's video port. Null on the relay, whose sends go through the
+    // relay link, and when the controller's address could not be used.
+    std::shared_ptr<UdpSender> video;
+};
+
+} // namespace dovrel::agent

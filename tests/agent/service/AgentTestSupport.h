@@ -1,0 +1,345 @@
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include "../../support/FakeScheduler.h"
+#include "../../support/TempHome.h"
+#include "../../support/TestController.h"
+#include "agent/service/Agent.h"
+#include "agent/service/AppModel.h"
+#include "protocol/NetAddress.h"
+
+namespace dovrel::test {
+
+using namespace std::chrono_literals;
+
+inline QCoreApplication& qtApp() {
+    static int argc = 1;
+    static char arg0[] = "agent_service_tests";
+    static char* argv[] = {arg0, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void writeFile(const std::string& path, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Spins the main thread's event loop (where the AppModel lives) until `done` or the time-out.
+inline bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 3000ms) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+// Sends what the agent prints (descriptor 1) to a file for the test to read; shows it when the test
+// failed, because gtest's own failure lines land in it too.
+class LogCapture {
+public:
+    LogCapture() : path_(dir_.file("agent.log")) {
+        std::fflush(stdout);
+        saved_ = ::dup(STDOUT_FILENO);
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        ::dup2(fd, STDOUT_FILENO);
+        ::close(fd);
+    }
+    ~LogCapture() {
+        std::fflush(stdout);
+        ::dup2(saved_, STDOUT_FILENO);
+        ::close(saved_);
+        if (::testing::Test::HasFailure()) std::printf("---- agent log ----\n%s-------------------\n", text().c_str());
+    }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    std::string text() const { return readFile(path_); }
+    std::size_t count(const std::string& needle) const {
+        const std::string t = text();
+        std::size_t n = 0;
+        for (std::size_t at = t.find(needle); at != std::string::npos; at = t.find(needle, at + 1))
+            ++n;
+        return n;
+    }
+    bool has(const std::string& needle) const { return count(needle) > 0; }
+    bool waitFor(const std::string& needle, std::chrono::milliseconds timeout = 3000ms) const {
+        return waitUntil([&] { return has(needle); }, timeout);
+    }
+
+private:
+    TempDir dir_;
+    std::string path_;
+    int saved_ = -1;
+};
+
+// What the fakes were asked to do, in order; shared with the test thread.
+struct Recorder {
+    mutable std::mutex lock;
+    std::vector<std::string> calls;
+    bool resting = false;
+    bool defaultH264 = false;
+    std::vector<std::string> wakeSentOn;
+    dovrel::agent::ClipboardSync::SendText clipboardSend;
+
+    void add(std::string call) {
+        const std::lock_guard g(lock);
+        calls.push_back(std::move(call));
+    }
+    std::size_t count(const std::string& call) const {
+        const std::lock_guard g(lock);
+        return static_cast<std::size_t>(std::count(calls.begin(), calls.end(), call));
+    }
+    bool has(const std::string& call) const { return count(call) > 0; }
+    std::vector<std::string> all() const {
+        const std::lock_guard g(lock);
+        return calls;
+    }
+    bool waitFor(const std::string& call, std::chrono::milliseconds timeout = 3000ms) const {
+        return waitUntil([&] { return has(call); }, timeout);
+    }
+};
+
+class FakeInjector final : public dovrel::agent::InputInjector {
+public:
+    explicit FakeInjector(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
+    void apply(const wex::InputEvent& e) override { r_->add("apply:" + std::to_string(static_cast<int>(e.type()))); }
+    void releaseAll() override { r_->add("releaseAll"); }
+
+private:
+    std::shared_ptr<Recorder> r_;
+};
+
+class FakeClipboard final : public dovrel::agent::ClipboardSync {
+public:
+    explicit FakeClipboard(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
+    void setOnChange(SendText send) override {
+        const std::lock_guard g(r_->lock);
+        r_->clipboardSend = std::move(send);
+    }
+    void start() override { r_->add("clipboard.start"); }
+    void stop() override { r_->add("clipboard.stop"); }
+    void applyRemote(const std::string& text) override { r_->add("clipboard.remote:" + text); }
+
+private:
+    std::shared_ptr<Recorder> r_;
+};
+
+class FakeFileReceiver final : public dovrel::agent::FileReceiver {
+public:
+    explicit FakeFileReceiver(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
+    void setOnProgress(Progress) override {}
+    void offer(const wex::FileOffer& o) override { r_->add("file.offer:" + o.name); }
+    void chunk(const wex::FileChunk& c) override { r_->add("file.chunk:" + std::to_string(c.offset)); }
+    void end(const wex::FileEnd& e) override { r_->add("file.end:" + std::to_string(e.ok)); }
+    void cancelAll() override { r_->add("file.cancelAll"); }
+
+private:
+    std::shared_ptr<Recorder> r_;
+};
+
+class FakeClipFiles final : public dovrel::agent::AgentClipFiles {
+public:
+    explicit FakeClipFiles(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
+    void setSend(Send) override {}
+    void start() override { r_->add("clipfiles.start"); }
+    void stop() override { r_->add("clipfiles.stop"); }
+    void onRemoteOffer(uint32_t gen, std::vector<wex::ClipFileEntry> files) override {
+        r_->add("clipfiles.offer:" + std::to_string(gen) + ":" + std::to_string(files.size()));
+    }
+    void onPull(uint32_t gen, uint8_t index) override {
+        r_->add("clipfiles.pull:" + std::to_string(gen) + ":" + std::to_string(index));
+    }
+    void onData(uint32_t gen, uint8_t index, uint64_t offset, wex::Bytes, bool last) override {
+        r_->add("clipfiles.data:" + std::to_string(gen) + ":" + std::to_string(index) + ":" + std::to_string(offset) +
+                ":" + (last ? "last" : "more"));
+    }
+
+private:
+    std::shared_ptr<Recorder> r_;
+};
+
+class FakeWakeEmitter final : public dovrel::agent::WakeEmitter {
+public:
+    explicit FakeWakeEmitter(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
+    std::vector<std::string> send(const wex::MACAddress& mac, const std::vector<wex::LANInterface>& on) override {
+        std::string names;
+        for (const auto& i : on)
+            names += (names.empty() ? "" : ",") + i.name;
+        r_->add("wake.send:" + wex::formatMAC(mac) + "@" + names);
+        const std::lock_guard g(r_->lock);
+        return r_->wakeSentOn;
+    }
+
+private:
+    std::shared_ptr<Recorder> r_;
+};
+
+class FakeDesktop final : public dovrel::agent::DesktopSession {
+public:
+    explicit FakeDesktop(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
+    void lockAndTurnDisplayOff() override { r_->add("desktop.lock"); }
+    void showLauncher() override { r_->add("desktop.launcher"); }
+
+private:
+    std::shared_ptr<Recorder> r_;
+};
+
+class FakePipeline final : public dovrel::agent::SessionPipeline {
+public:
+    explicit FakePipeline(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
+    void start() override { r_->add("pipeline.start"); }
+    bool defaultH264() const override {
+        const std::lock_guard g(r_->lock);
+        return r_->defaultH264;
+    }
+    void rebuildEncoder(bool h264, const std::string& reason) override {
+        r_->add(std::string("rebuild:") + (h264 ? "h264" : "hevc") + ":" + reason);
+    }
+    void applyLinkBudget(bool relay) override { r_->add(relay ? "budget:relay" : "budget:lan"); }
+    void requestKeyframe() override { r_->add("keyframe"); }
+    bool resting() const override {
+        const std::lock_guard g(r_->lock);
+        return r_->resting;
+    }
+    void setRest(bool on) override {
+        {
+            const std::lock_guard g(r_->lock);
+            r_->resting = on;
+        }
+        r_->add(on ? "rest:on" : "rest:off");
+    }
+    void switchDisplay(uint8_t id) override { r_->add("display:" + std::to_string(id)); }
+    void startSessionReports() override { r_->add("reports.start"); }
+    void stopSessionReports() override { r_->add("reports.stop"); }
+
+private:
+    std::shared_ptr<Recorder> r_;
+};
+
+// One agent in this process with fakes for its desktop services, listening on loopback ports the
+// system picks, a fake clock on "dovrel.net", and a scripted controller (`ctl`) that receives video.
+class AgentHarness {
+public:
+    struct Options {
+        bool lan = true;
+        std::vector<wex::Bytes> paired;
+        bool withPipeline = false;
+        std::string relayJson; // replaces {"lan": …} when set
+        std::vector<wex::LANInterface> interfaces = {{"eth-test", 0x0A4D0001, 0xFFFFFF00}}; // 10.77.0.1/24
+        uint16_t videoPort = 0; // where video goes; 0: to `ctl`
+    };
+
+    AgentHarness() : AgentHarness(Options{}) {}
+    explicit AgentHarness(Options options) : options_(std::move(options)) {
+        qtApp();
+        const std::string state = home.file(".dovrel");
+        if (!options_.paired.empty()) {
+            std::string all;
+            for (const auto& k : options_.paired)
+                all.append(k.begin(), k.end());
+            writeFile(state + "/paired", all);
+        }
+        writeFile(home.file(".config/Dovrel/relay.json"),
+                  options_.relayJson.empty() ? std::string("{\"lan\": ") + (options_.lan ? "true" : "false") + "}"
+                                             : options_.relayJson);
+        dovrel::agent::AgentServices services;
+        services.injector = std::make_unique<FakeInjector>(rec);
+        services.clipboard = std::make_unique<FakeClipboard>(rec);
+        services.fileRx = std::make_unique<FakeFileReceiver>(rec);
+        services.clipFiles = std::make_unique<FakeClipFiles>(rec);
+        services.wakeEmitter = std::make_unique<FakeWakeEmitter>(rec);
+        services.desktop = std::make_unique<FakeDesktop>(rec);
+        if (options_.withPipeline) services.pipeline = std::make_unique<FakePipeline>(rec);
+        services.lanInterfaces = [list = options_.interfaces] { return list; };
+
+        dovrel::agent::AgentSettings settings;
+        settings.stateDirectory = state;
+        settings.configDirectory = home.file(".config/Dovrel");
+        settings.ports = {0, 0, options_.videoPort ? options_.videoPort : ctl.videoPort()};
+        settings.listenAddress = QHostAddress::LocalHost;
+        settings.scheduler = &clock;
+        settings.deviceName = "Test Box";
+        agent = std::make_unique<dovrel::agent::Agent>(model, std::move(services), std::move(settings));
+        agent->run();
+    }
+    ~AgentHarness() { agent.reset(); }
+
+    uint16_t controlPort() const { return agent->transport().controlPort(); }
+    uint16_t inputPort() const { return agent->transport().inputPort(); }
+    std::string stateDir() const { return home.file(".dovrel"); }
+
+    // Moves the agent's clock on "dovrel.net", firing what falls due.
+    void advance(Duration d) {
+        agent->transport().queue().sync([&] { clock.advance(d); });
+    }
+    // Waits until "dovrel.net" has handled everything queued before this call.
+    void settle() {
+        agent->transport().queue().sync([] {});
+    }
+    // Gives bytes just sent on loopback time to be read by "dovrel.net" before the clock moves; for
+    // steps that leave no other trace to wait for.
+    void letArrive() {
+        std::this_thread::sleep_for(50ms);
+        settle();
+    }
+
+    // Lets the main thread handle what was posted to it (model changes).
+    void pumpMain(std::chrono::milliseconds window = 100ms) {
+        waitUntil([] { return false; }, window);
+    }
+
+    bool connect(TestController& c) { return c.connect(controlPort(), inputPort()); }
+
+    std::string code() const { return agent->pairingCode(); }
+
+    wex::Bytes pairedFile() const {
+        const std::string text = readFile(home.file(".dovrel/paired"));
+        return wex::Bytes(text.begin(), text.end());
+    }
+
+    Options options_;
+    TempDir home;
+    LogCapture log;
+    FakeScheduler clock;
+    std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
+    TestController ctl;
+    dovrel::agent::AppModel model;
+    std::unique_ptr<dovrel::agent::Agent> agent;
+};
+
+// An agent that has already paired this controller's key.
+inline AgentHarness::Options pairedWith(const TestController& c, bool withPipeline = false) {
+    AgentHarness::Options o;
+    o.paired = {c.publicKey()};
+    o.withPipeline = withPipeline;
+    o.videoPort = c.videoPort();
+    return o;
+}
+
+} // namespace dovrel::test

@@ -1,0 +1,260 @@
+// The real DovrelAgent program on loopback, with HOME in a temporary folder: start-up, log, a session
+// by key and by code, the fatal exit, and its advertisement as avahi-browse sees it.
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <poll.h>
+#include <pty.h>
+#include <regex>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include "../../support/AvahiDaemon.h"
+#include "../../support/TempHome.h"
+#include "../../support/TestController.h"
+#include "protocol/ControlMessages.h"
+
+extern char** environ;
+
+using namespace dovrel;
+using namespace dovrel::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+mode_t modeOf(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_mode & 0777;
+}
+
+// One DovrelAgent process with its own HOME; ended with SIGTERM when the object goes.
+class AgentProcess {
+public:
+    AgentProcess(const TempDir& home, std::map<std::string, std::string> env, bool terminal) {
+        env["HOME"] = home.str();
+        env["XDG_CONFIG_HOME"] = home.file(".config");
+        std::vector<std::string> entries;
+        for (char** e = environ; *e; ++e) {
+            const std::string entry = *e;
+            if (!env.count(entry.substr(0, entry.find('=')))) entries.push_back(entry);
+        }
+        for (const auto& [k, v] : env)
+            entries.push_back(k + "=" + v);
+        std::vector<char*> envp;
+        for (auto& e : entries)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+
+        int slave = -1;
+        if (terminal) ::openpty(&master_, &slave, nullptr, nullptr, nullptr);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::setsid();
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0);
+            ::dup2(terminal ? slave : null, 1);
+            ::dup2(terminal ? slave : null, 2);
+            char* argv[] = {const_cast<char*>(DOVREL_AGENT_BINARY), nullptr};
+            ::execve(DOVREL_AGENT_BINARY, argv, envp.data());
+            ::_exit(127);
+        }
+        if (slave >= 0) ::close(slave);
+    }
+    ~AgentProcess() {
+        if (pid_ > 0 && !exited_) {
+            ::kill(pid_, SIGTERM);
+            waitExit(5000ms);
+            if (!exited_) ::kill(pid_, SIGKILL), waitExit(5000ms);
+        }
+        if (master_ >= 0) ::close(master_);
+    }
+
+    // The exit status once the process has ended within the time-out (-1 when a signal ended it).
+    std::optional<int> waitExit(std::chrono::milliseconds timeout) {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < until) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                exited_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return std::nullopt;
+    }
+
+    // What it wrote to its terminal so far.
+    std::string terminal() {
+        char buf[4096];
+        while (master_ >= 0) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 0) <= 0) break;
+            const ssize_t n = ::read(master_, buf, sizeof buf);
+            if (n <= 0) break;
+            out_.append(buf, static_cast<std::size_t>(n));
+        }
+        return out_;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int master_ = -1;
+    bool exited_ = false;
+    std::string out_;
+};
+
+// Waits until `text()` matches; returns the match.
+std::smatch waitForMatch(const std::function<std::string()>& text, const std::regex& re, std::string& holder,
+                         std::chrono::milliseconds timeout = 10000ms) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    std::smatch m;
+    do {
+        holder = text();
+        if (std::regex_search(holder, m, re)) return m;
+        std::this_thread::sleep_for(20ms);
+    } while (std::chrono::steady_clock::now() < until);
+    return m;
+}
+
+const std::regex banner(R"(Dovrel agent up: relay \+ LAN \(CONTROL tcp/(\d+), INPUT udp/(\d+)\)\.)");
+
+std::map<std::string, std::string> lanOnLoopback(const TestController& c) {
+    return {
+        {"DOVREL_CONTROL_PORT", "0"}, {"DOVREL_INPUT_PORT", "0"}, {"DOVREL_VIDEO_PORT", std::to_string(c.videoPort())}};
+}
+
+} // namespace
+
+TEST(AgentProcess, StartsWithItsStateInHomeAndServesAPairedController) {
+    TempDir home;
+    TestController c;
+    writeFile(home.file(".config/Dovrel/relay.json"), "{\"lan\": true}");
+    const wex::Bytes key = c.publicKey();
+    writeFile(home.file(".dovrel/paired"), std::string(key.begin(), key.end()));
+    AgentProcess agent(home, lanOnLoopback(c), false);
+
+    const std::string logPath = home.file(".dovrel-agent.log");
+    std::string log;
+    const auto m = waitForMatch([&] { return readFile(logPath); }, banner, log);
+    ASSERT_FALSE(m.empty()) << log;
+    const auto control = static_cast<uint16_t>(std::stoi(m[1]));
+    const auto input = static_cast<uint16_t>(std::stoi(m[2]));
+
+    ASSERT_TRUE(c.connect(control, input));
+    ASSERT_TRUE(c.authenticateWithKey());
+    ASSERT_TRUE(c.sendSealed(wex::ControlType::ping, wex::Ping{4, 44}.encode()));
+    const auto pong = c.receiveType(wex::ControlType::pong);
+    ASSERT_TRUE(pong);
+    EXPECT_EQ(wex::Pong::decode(pong->payload).reqId, 4);
+
+    log = readFile(logPath);
+    // Every line carries the local time stamp.
+    EXPECT_TRUE(std::regex_search(
+        log, std::regex(R"((^|\n)\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d • identity [0-9a-f]{16}…  paired devices: 1\n)")))
+        << log;
+    EXPECT_NE(log.find("• pairing code ready - shown in the menu bar, deliberately not written to this log"),
+              std::string::npos);
+    EXPECT_NE(log.find("&code=…redacted…&"), std::string::npos);
+    EXPECT_EQ(log.find("PAIRING CODE"), std::string::npos);
+    EXPECT_NE(log.find("• AUTH OK (keypair) — streaming ENCRYPTED"), std::string::npos);
+    EXPECT_EQ(modeOf(logPath), 0600u);
+    EXPECT_EQ(modeOf(home.file(".dovrel")), 0700u);
+    EXPECT_EQ(modeOf(home.file(".dovrel/agent.key")), 0600u);
+}
+
+TEST(AgentProcess, OnATerminalItShowsTheCodeAndACodePairsTheController) {
+    TempDir home;
+    TestController c;
+    writeFile(home.file(".config/Dovrel/relay.json"), "{\"lan\": true}");
+    AgentProcess agent(home, lanOnLoopback(c), true);
+    std::string out;
+    const auto ports = waitForMatch([&] { return agent.terminal(); }, banner, out);
+    ASSERT_FALSE(ports.empty()) << out;
+    const auto code =
+        waitForMatch([&] { return agent.terminal(); },
+                     std::regex(R"(• PAIRING CODE: (\d{6})   \(enter on the phone to pair a new device\))"), out);
+    ASSERT_FALSE(code.empty()) << out;
+    ASSERT_TRUE(c.connect(static_cast<uint16_t>(std::stoi(ports[1])), static_cast<uint16_t>(std::stoi(ports[2]))));
+    EXPECT_TRUE(c.authenticateWithCode(code[1]));
+    EXPECT_FALSE(std::filesystem::exists(home.file(".dovrel-agent.log"))) << "on a terminal the log stays there";
+    const wex::Bytes key = c.publicKey();
+    EXPECT_EQ(readFile(home.file(".dovrel/paired")), std::string(key.begin(), key.end()));
+}
+
+TEST(AgentProcess, ACoreFailureLogsTheFatalLinesAndExitsWithSeventy) {
+    TempDir home;
+    writeFile(home.file(".config/Dovrel/relay.json"), "{\"lan\": true}");
+    const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::bind(held, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(held, 1);
+    socklen_t len = sizeof a;
+    ::getsockname(held, reinterpret_cast<sockaddr*>(&a), &len);
+    const std::string port = std::to_string(ntohs(a.sin_port));
+
+    AgentProcess agent(home, {{"DOVREL_CONTROL_PORT", port}, {"DOVREL_INPUT_PORT", "0"}}, false);
+    const auto status = agent.waitExit(10000ms);
+    ::close(held);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 70);
+    const std::string log = readFile(home.file(".dovrel-agent.log"));
+    EXPECT_NE(log.find("!! FATAL: the agent stopped: transport: cannot listen on TCP port " + port), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("   exiting so the supervisor starts a fresh one — see " + home.file(".dovrel-agent.log")),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("Dovrel agent up"), std::string::npos);
+}
+
+TEST(AgentProcess, ItsServiceIsSeenByAvahiBrowse) {
+    AvahiDaemon daemon;
+    if (!daemon.available()) GTEST_SKIP() << "no Avahi daemon: " << daemon.reason();
+    TempDir home;
+    TestController c;
+    writeFile(home.file(".config/Dovrel/relay.json"), "{\"lan\": true}");
+    AgentProcess agent(home, lanOnLoopback(c), false);
+    std::string log;
+    const auto ports = waitForMatch([&] { return readFile(home.file(".dovrel-agent.log")); }, banner, log);
+    ASSERT_FALSE(ports.empty()) << log;
+    std::smatch id;
+    ASSERT_TRUE(std::regex_search(log, id, std::regex("&id=([0-9a-f]{32})&")));
+
+    // "=;iface;proto;name;type;domain;host;address;port;txt…"
+    const std::regex resolved("=;[^;]*;[^;]*;[^;]*;_dovrel\\._tcp;[^;]*;[^;]*;[^;]*;" + ports[1].str() + ";(.*)");
+    std::string browse;
+    const auto seen = waitForMatch([] { return runCommand("avahi-browse -rpt _dovrel._tcp 2>/dev/null").output; },
+                                   resolved, browse, 15000ms);
+    ASSERT_FALSE(seen.empty()) << browse << "\n" << readFile(home.file(".dovrel-agent.log"));
+    const std::string txt = seen[1];
+    EXPECT_NE(txt.find("\"id=" + id[1].str() + "\""), std::string::npos) << txt;
+    EXPECT_NE(txt.find("\"r=1\""), std::string::npos) << txt;
+    EXPECT_NE(txt.find("\"v=1\""), std::string::npos) << txt;
+    EXPECT_NE(txt.find("\"n="), std::string::npos) << txt;
+}

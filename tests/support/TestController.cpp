@@ -1,0 +1,304 @@
+#include "TestController.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "protocol/Crypto.h"
+#include "protocol/Frame.h"
+#include "protocol/PairingCode.h"
+#include "protocol/SessionKeys.h"
+#include "protocol/WEXError.h"
+#include "protocol/WEXHandshake.h"
+
+namespace dovrel::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int remainingMs(Clock::time_point until) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    return static_cast<int>(std::max<long long>(0, left));
+}
+
+sockaddr_in loopback(const std::string& host, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    ::inet_pton(AF_INET, host.c_str(), &a.sin_addr);
+    return a;
+}
+
+template <std::size_t N> wex::Bytes bytesOf(const wex::FixedBytes<N>& b) { return wex::Bytes(b.begin(), b.end()); }
+
+} // namespace
+
+TestController::TestController(wex::DeviceIdentity identity, std::string name)
+    : identity_(std::move(identity)), name_(std::move(name)) {
+    video_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = loopback("127.0.0.1", 0);
+    ::bind(video_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(video_, reinterpret_cast<sockaddr*>(&a), &len);
+    videoPort_ = ntohs(a.sin_port);
+    input_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+}
+
+TestController::~TestController() {
+    close();
+    if (video_ >= 0) ::close(video_);
+    if (input_ >= 0) ::close(input_);
+}
+
+bool TestController::connect(uint16_t controlPort, uint16_t inputPort, const std::string& host) {
+    close();
+    host_ = host;
+    inputPort_ = inputPort;
+    tcp_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(tcp_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in a = loopback(host, controlPort);
+    if (::connect(tcp_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+void TestController::close() {
+    if (tcp_ >= 0) ::close(tcp_);
+    tcp_ = -1;
+    peerClosed_ = false;
+    rx_.clear();
+    ephemeral_.reset();
+    keys_.reset();
+    session_.reset();
+    sessionId_ = 0;
+}
+
+bool TestController::writeAll(wex::ByteView bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(tcp_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool TestController::sendRaw(wex::ByteView bytes) { return tcp_ >= 0 && writeAll(bytes); }
+
+bool TestController::sendPlain(wex::ControlType type, wex::ByteView payload) {
+    return sendRaw(wex::buildFrame(wex::Stream::control, static_cast<uint8_t>(type), 0, {}, payload));
+}
+
+wex::Bytes TestController::sealed(wex::ControlType type, wex::ByteView payload, wex::Stream stream) {
+    if (!session_) return {};
+    return session_->sealNext(stream, static_cast<uint8_t>(type), sessionId_, 0, payload);
+}
+
+bool TestController::sendSealed(wex::ControlType type, wex::ByteView payload, wex::Stream stream) {
+    const wex::Bytes frame = sealed(type, payload, stream);
+    return !frame.empty() && sendRaw(frame);
+}
+
+bool TestController::sendDatagram(wex::ByteView bytes) {
+    sockaddr_in a = loopback(host_, inputPort_);
+    return ::sendto(input_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a) ==
+           static_cast<ssize_t>(bytes.size());
+}
+
+bool TestController::sendInput(const wex::InputBatch& batch) {
+    if (!session_) return false;
+    return sendDatagram(session_->sealNext(wex::Stream::input, static_cast<uint8_t>(wex::InputMsgType::batch),
+                                           sessionId_, 0, batch.encode()));
+}
+
+bool TestController::fill(ms timeout) {
+    if (tcp_ < 0 || peerClosed_) return false;
+    pollfd p{tcp_, POLLIN, 0};
+    const int r = ::poll(&p, 1, static_cast<int>(timeout.count()));
+    if (r <= 0) return true; // nothing yet
+    uint8_t buf[65536];
+    const ssize_t n = ::recv(tcp_, buf, sizeof buf, 0);
+    if (n <= 0) {
+        peerClosed_ = true;
+        return false;
+    }
+    rx_.insert(rx_.end(), buf, buf + n);
+    return true;
+}
+
+std::optional<ReceivedFrame> TestController::takeFrame() {
+    if (rx_.size() < wex::CommonHeader::size) return std::nullopt;
+    // The agent writes clean frames; anything else is a fault the test should see.
+    const wex::CommonHeader header = wex::CommonHeader::decode(rx_);
+    const std::size_t span = wex::frameSpan(header);
+    if (rx_.size() < span) return std::nullopt;
+    const wex::Bytes frame(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(span));
+    rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(span));
+    ReceivedFrame out;
+    out.header = header;
+    out.sealed = header.flags.contains(wex::HeaderFlag::encryptedApp);
+    if (out.sealed && session_) {
+        auto opened = session_->openFrame(frame);
+        if (!opened) throw std::runtime_error("a sealed frame from the agent did not open");
+        out.payload = std::move(opened->plaintext);
+        out.seq = opened->seq;
+    } else {
+        out.payload.assign(frame.begin() + wex::CommonHeader::size,
+                           frame.begin() + wex::CommonHeader::size + header.length);
+    }
+    return out;
+}
+
+std::optional<ReceivedFrame> TestController::receive(ms timeout) {
+    const auto until = Clock::now() + timeout;
+    while (true) {
+        if (auto f = takeFrame()) return f;
+        const int left = remainingMs(until);
+        if (left == 0 || !fill(ms(left))) return takeFrame();
+    }
+}
+
+std::optional<ReceivedFrame> TestController::receiveType(wex::ControlType type, ms timeout) {
+    const auto until = Clock::now() + timeout;
+    while (true) {
+        auto f = receive(ms(remainingMs(until)));
+        if (!f) return std::nullopt;
+        if (f->header.stream == wex::Stream::control && f->type() == type) return f;
+    }
+}
+
+bool TestController::quietFor(ms window) {
+    if (receive(window)) return false;
+    return !peerClosed_;
+}
+
+bool TestController::closedByAgent(ms timeout) {
+    const auto until = Clock::now() + timeout;
+    while (!peerClosed_) {
+        rx_.clear();
+        const int left = remainingMs(until);
+        if (left == 0) return false;
+        fill(ms(left));
+    }
+    return true;
+}
+
+std::optional<wex::OpenedFrame> TestController::receiveVideo(ms timeout) {
+    const auto until = Clock::now() + timeout;
+    while (true) {
+        pollfd p{video_, POLLIN, 0};
+        if (::poll(&p, 1, remainingMs(until)) <= 0) return std::nullopt;
+        uint8_t buf[65536];
+        const ssize_t n = ::recv(video_, buf, sizeof buf, 0);
+        if (n <= 0) return std::nullopt;
+        // Datagrams of an earlier session may still be in flight: they do not open and are skipped.
+        if (!session_) continue;
+        if (auto opened = session_->openFrame(wex::ByteView(buf, static_cast<std::size_t>(n)))) return opened;
+    }
+}
+
+void TestController::sendHello(uint32_t capabilities, bool capabilitiesPresent, wex::AuthMode mode) {
+    // A session in place stays until an AuthOk replaces it: a Hello inside a session must not end it.
+    ephemeral_ = std::make_unique<wex::EphemeralKey>();
+    keys_.reset();
+    wex::Hello hello;
+    hello.reqId = 1;
+    std::copy_n(identity_.publicKey().begin(), hello.deviceId.size(), hello.deviceId.begin());
+    hello.staticPub = identity_.publicKey();
+    hello.ephPub = ephemeral_->publicKey();
+    hello.authMode = mode;
+    hello.deviceName = name_;
+    hello.capabilities = capabilities;
+    hello.capabilitiesPresent = capabilitiesPresent;
+    sendPlain(wex::ControlType::hello, hello.encode());
+}
+
+std::optional<wex::HelloAck> TestController::awaitHelloAck(ms timeout) {
+    const auto frame = receiveType(wex::ControlType::helloAck, timeout);
+    if (!frame || frame->sealed || !ephemeral_) return std::nullopt;
+    const wex::HelloAck ack = wex::HelloAck::decode(frame->payload);
+    if (!std::equal(ack.deviceId.begin(), ack.deviceId.end(), ack.staticPub.begin())) return std::nullopt;
+    const wex::Bytes chanbind = wex::WEXHandshake::channelBinding(ephemeral_->publicKey(), ack.ephPub);
+    if (!std::equal(chanbind.begin(), chanbind.end(), ack.chanbind.begin(), ack.chanbind.end())) return std::nullopt;
+    agentStaticPub_ = bytesOf(ack.staticPub);
+    chanbind_ = chanbind;
+    const auto& ours = identity_.publicKey();
+    transcript_ = wex::WEXHandshake::transcript(wex::ByteView(ours).first(16), ours, ack.staticPub, ack.challenge,
+                                                ephemeral_->publicKey(), ack.ephPub);
+    const auto shared = ephemeral_->sharedSecret(ack.ephPub);
+    keys_ = wex::SessionKeys::derive(shared.view(), ephemeral_->publicKey(), ack.ephPub);
+    return ack;
+}
+
+void TestController::sendAuthWithKey(uint16_t reqId) {
+    wex::Auth auth;
+    auth.reqId = reqId;
+    auth.authMode = wex::AuthMode::keypair;
+    const wex::Bytes proof = wex::WEXHandshake::clientProof(identity_, transcript_, chanbind_);
+    std::copy_n(proof.begin(), std::min(proof.size(), auth.proof.size()), auth.proof.begin());
+    wex::Crypto::fillRandom(auth.clientNonce.data(), auth.clientNonce.size());
+    sendPlain(wex::ControlType::auth, auth.encode());
+}
+
+void TestController::sendAuthWithCode(const std::string& code, uint16_t reqId) {
+    wex::Auth auth;
+    auth.reqId = reqId;
+    auth.authMode = wex::AuthMode::psk;
+    const auto psk = wex::pairingCodeKey(code);
+    const wex::Bytes proof = wex::WEXHandshake::pskProof(psk, transcript_, chanbind_);
+    std::copy_n(proof.begin(), std::min(proof.size(), auth.proof.size()), auth.proof.begin());
+    wex::Crypto::fillRandom(auth.clientNonce.data(), auth.clientNonce.size());
+    sendPlain(wex::ControlType::auth, auth.encode());
+}
+
+std::optional<AuthResult> TestController::awaitAuthResult(ms timeout) {
+    const auto until = Clock::now() + timeout;
+    while (true) {
+        auto frame = receive(ms(remainingMs(until)));
+        if (!frame) return std::nullopt;
+        if (frame->type() == wex::ControlType::authFail && !frame->sealed) {
+            AuthResult r;
+            r.fail = wex::AuthFail::decode(frame->payload);
+            return r;
+        }
+        if (frame->type() == wex::ControlType::authOk && !frame->sealed) {
+            AuthResult r;
+            r.ok = wex::AuthOk::decode(frame->payload);
+            r.agentProofValid =
+                wex::WEXHandshake::verifyAgentProof(r.ok->agentProof, agentStaticPub_, transcript_, chanbind_);
+            if (r.agentProofValid && keys_) {
+                session_ = std::make_shared<wex::SecureSession>(*keys_, wex::Direction::clientToAgent);
+                sessionId_ = r.ok->sessionId;
+            }
+            return r;
+        }
+    }
+}
+
+bool TestController::authenticateWithKey(uint32_t capabilities) {
+    sendHello(capabilities, true, wex::AuthMode::keypair);
+    if (!awaitHelloAck()) return false;
+    sendAuthWithKey();
+    const auto r = awaitAuthResult();
+    return r && r->ok && r->agentProofValid;
+}
+
+bool TestController::authenticateWithCode(const std::string& code, uint32_t capabilities) {
+    sendHello(capabilities, true, wex::AuthMode::psk);
+    if (!awaitHelloAck()) return false;
+    sendAuthWithCode(code);
+    const auto r = awaitAuthResult();
+    return r && r->ok && r->agentProofValid;
+}
+
+} // namespace dovrel::test

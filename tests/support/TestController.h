@@ -1,0 +1,132 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "protocol/Bytes.h"
+#include "protocol/Cap.h"
+#include "protocol/CommonHeader.h"
+#include "protocol/ControlType.h"
+#include "protocol/DeviceIdentity.h"
+#include "protocol/EphemeralKey.h"
+#include "protocol/InputMessages.h"
+#include "protocol/SecureSession.h"
+#include "protocol/SessionSetupMessages.h"
+
+namespace dovrel::test {
+
+// A frame the controller received. `payload` is the opened plaintext of a sealed frame when the
+// controller has a session, else the bytes after the header.
+struct ReceivedFrame {
+    wex::CommonHeader header;
+    wex::Bytes payload;
+    bool sealed = false;
+    uint32_t seq = 0; // of a sealed frame
+
+    std::optional<wex::ControlType> type() const { return wex::controlTypeFromRaw(header.msgType); }
+};
+
+// What the agent answered to Auth.
+struct AuthResult {
+    std::optional<wex::AuthOk> ok;
+    std::optional<wex::AuthFail> fail;
+    bool agentProofValid = false; // the AuthOk's proof verifies against the agent's key and this handshake
+};
+
+// A scripted controller built on the protocol library alone, with plain blocking sockets: it dials the
+// agent's control port, runs the handshake step by step (by key or by pairing code), sends control
+// messages and input, and receives plain and sealed frames on the control connection and video on its
+// own UDP port. Use it from one thread. Every wait takes a time-out, so a silent agent fails a test
+// instead of hanging it.
+class TestController {
+public:
+    using ms = std::chrono::milliseconds;
+    static constexpr ms defaultWait{3000};
+
+    explicit TestController(wex::DeviceIdentity identity = wex::DeviceIdentity(), std::string name = "Test Controller");
+    ~TestController();
+    TestController(const TestController&) = delete;
+    TestController& operator=(const TestController&) = delete;
+
+    const wex::DeviceIdentity& identity() const { return identity_; }
+    wex::Bytes publicKey() const { return wex::Bytes(identity_.publicKey().begin(), identity_.publicKey().end()); }
+    // The UDP port, on 127.0.0.1, where this controller receives video.
+    uint16_t videoPort() const { return videoPort_; }
+
+    // TCP to the agent's control port; the input port is where sendInput aims.
+    bool connect(uint16_t controlPort, uint16_t inputPort = 0, const std::string& host = "127.0.0.1");
+    void close();
+    bool connected() const { return tcp_ >= 0; }
+
+    // ---- sending
+    bool sendRaw(wex::ByteView bytes);
+    bool sendPlain(wex::ControlType type, wex::ByteView payload);
+    // Sealed on the control stream (or `stream`); needs a session.
+    bool sendSealed(wex::ControlType type, wex::ByteView payload, wex::Stream stream = wex::Stream::control);
+    // The bytes sendSealed would send, for tests that cut or glue frames themselves.
+    wex::Bytes sealed(wex::ControlType type, wex::ByteView payload, wex::Stream stream = wex::Stream::control);
+    // One sealed input datagram to the agent's input port.
+    bool sendInput(const wex::InputBatch& batch);
+    bool sendDatagram(wex::ByteView bytes);
+
+    // ---- receiving
+    std::optional<ReceivedFrame> receive(ms timeout = defaultWait);
+    // The next frame of this control type; frames of other types are skipped.
+    std::optional<ReceivedFrame> receiveType(wex::ControlType type, ms timeout = defaultWait);
+    // True when nothing arrives within `window` and the connection stays open.
+    bool quietFor(ms window);
+    // True once the agent has closed the connection (frames still arriving are read and dropped).
+    bool closedByAgent(ms timeout = defaultWait);
+    // The next video datagram that opens with the session.
+    std::optional<wex::OpenedFrame> receiveVideo(ms timeout = defaultWait);
+
+    // ---- handshake, step by step
+    void sendHello(uint32_t capabilities = wex::Cap::screenClient, bool capabilitiesPresent = true,
+                   wex::AuthMode mode = wex::AuthMode::keypair);
+    // Waits for HelloAck and checks it (device identifier from the static key, channel binding); derives
+    // the session keys. Nothing when it does not come or does not check out.
+    std::optional<wex::HelloAck> awaitHelloAck(ms timeout = defaultWait);
+    void sendAuthWithKey(uint16_t reqId = 2);
+    void sendAuthWithCode(const std::string& code, uint16_t reqId = 2);
+    // Waits for AuthOk or AuthFail; on a valid AuthOk the session is set up.
+    std::optional<AuthResult> awaitAuthResult(ms timeout = defaultWait);
+
+    // The whole handshake in one go; true on a valid AuthOk.
+    bool authenticateWithKey(uint32_t capabilities = wex::Cap::screenClient);
+    bool authenticateWithCode(const std::string& code, uint32_t capabilities = wex::Cap::screenClient);
+
+    bool hasSession() const { return session_ != nullptr; }
+    uint32_t sessionId() const { return sessionId_; }
+    const wex::Bytes& agentStaticPub() const { return agentStaticPub_; }
+
+private:
+    bool writeAll(wex::ByteView bytes);
+    // Reads what is there within `timeout` into the buffer; false on EOF or error.
+    bool fill(ms timeout);
+    std::optional<ReceivedFrame> takeFrame();
+
+    wex::DeviceIdentity identity_;
+    std::string name_;
+    int tcp_ = -1;
+    int video_ = -1;
+    int input_ = -1;
+    uint16_t videoPort_ = 0;
+    uint16_t inputPort_ = 0;
+    std::string host_ = "127.0.0.1";
+    bool peerClosed_ = false;
+    wex::Bytes rx_;
+
+    // Handshake state.
+    std::unique_ptr<wex::EphemeralKey> ephemeral_;
+    wex::Bytes agentStaticPub_;
+    wex::Bytes transcript_;
+    wex::Bytes chanbind_;
+    std::optional<wex::SessionKeys> keys_;
+    std::shared_ptr<wex::SecureSession> session_;
+    uint32_t sessionId_ = 0;
+};
+
+} // namespace dovrel::test
