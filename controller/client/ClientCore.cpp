@@ -166,7 +166,9 @@ void ClientCore::dropSession() {
 }
 
 void ClientCore::closeEveryLink() {
-    // A new connection leaves nothing of the previous one open: LAN links and relay alike.
+    // A new connection leaves nothing of the previous one open: LAN links and relay alike. A session
+    // that ends this way is closed politely, as by disconnect().
+    if (session_) sendControlSecure({}, wex::ControlType::bye);
     ++gen_;
     if (control_) control_->retire();
     if (relay_) relay_->retire();

@@ -12,12 +12,13 @@ namespace dovrel::controller {
 // fallback for sessions where none answers. Writes go to the keychain when one is there and to the
 // file otherwise, or when the keychain cannot keep the item; a successful keychain write removes the
 // file copy. Reads look in the keychain first and then in the file, so an item is found wherever an
-// earlier session had to put it. Needs a Qt event loop on the calling thread's side (it spins a local
-// one while the keychain answers).
+// earlier session had to put it. Spins a local Qt event loop on the calling thread while the keychain
+// answers (an unlock prompt may take the user a while; past the time-out the keychain counts as
+// silent).
 class KeychainSecretStore final : public SecretStore {
 public:
     explicit KeychainSecretStore(std::shared_ptr<FileSecretStore> fallback,
-                                 std::chrono::milliseconds timeout = std::chrono::seconds(10));
+                                 std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
     // Whether a keychain service is registered or can be started on the session bus.
     static bool keychainServiceAvailable();

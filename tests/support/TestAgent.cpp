@@ -144,6 +144,7 @@ void TestAgent::onFrame(const wex::CommonHeader& header, const wex::Bytes& frame
             std::erase_if(paired, [&](const wex::Bytes& p) { return p == sessionPeerPub_; });
             dropClient();
         } else if (opened->header.msgType == static_cast<uint8_t>(wex::ControlType::bye)) {
+            ++connectionsEnded; // the controller ended it, politely
             dropClient();
         }
         return;

@@ -73,7 +73,7 @@ public:
 
     // What it saw.
     int connectionsAccepted = 0;
-    int connectionsEnded = 0; // closed by the controller
+    int connectionsEnded = 0; // ended by the controller: closed, or a bye
     std::vector<wex::Hello> hellos;
     std::vector<wex::Auth> auths;
     struct Sealed {

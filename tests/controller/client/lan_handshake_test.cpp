@@ -270,6 +270,7 @@ TEST_F(LanFixture, ANewConnectClosesThePreviousSessionsLinks) {
     client().connectToHost("127.0.0.1:" + QString::number(second.controlPort()), "123456");
     ASSERT_TRUE(waitUntil([&] { return second.inSession(); }));
     ASSERT_TRUE(waitUntil([&] { return agent.connectionsEnded == 1; }));
+    EXPECT_TRUE(sawSealed(wex::ControlType::bye));
     pump(1300ms);
     EXPECT_EQ(agent.connectionsAccepted, 1);
     EXPECT_EQ(client().agentDeviceId().toStdString(), second.deviceId());
