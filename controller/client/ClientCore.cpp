@@ -1,0 +1,272 @@
+#include "controller/client/ClientCore.h"
+
+#include <QHostInfo>
+#include <QMetaObject>
+#include <QUdpSocket>
+
+#include "controller/client/ClientLog.h"
+#include "controller/client/ClientTexts.h"
+#include "controller/client/Endpoints.h"
+#include "controller/client/Hexed.h"
+#include "controller/client/WEXClient.h"
+#include "protocol/Cap.h"
+
+namespace dovrel::controller {
+
+using namespace std::chrono_literals;
+
+namespace {
+constexpr auto reachTimeout = 12s;
+constexpr auto handshakeTimeout = 45s;
+constexpr auto demoTick = 2s;
+
+// The name sent in Hello: the computer's host name, or "device" when it has none.
+std::string clientDeviceName() {
+    static const std::string name = [] {
+        const std::string host = QHostInfo::localHostName().toStdString();
+        return host.empty() ? std::string("device") : host;
+    }();
+    return name;
+}
+
+QString qtext(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+} // namespace
+
+ClientCore::ClientCore(WEXClient& owner, const ClientConfig& config, std::shared_ptr<ClientSecurity> security,
+                       Scheduler& clock)
+    : owner_(owner), context_(std::make_unique<QObject>()), config_(config), security_(std::move(security)),
+      clock_(clock), deviceName_(config.deviceName.empty() ? clientDeviceName() : config.deviceName),
+      controlPortNow_(config.controlPort), advertisedCaps_(wex::Cap::screenClient) {
+    relayIdentity_ = wex::RelayIdentity{"", "", config_.defaultRelayHost, config_.defaultRelayPort};
+    if (!config_.relayCaFile.empty())
+        relayCas_ = QSslCertificate::fromPath(QString::fromStdString(config_.relayCaFile));
+}
+
+ClientCore::~ClientCore() {
+    // Sends nothing and tells no one: the links simply close with the object.
+    if (control_) control_->retire();
+    if (relay_) relay_->retire();
+}
+
+// ---- published state -------------------------------------------------------------------------
+
+void ClientCore::post(std::function<void(WEXClient&)> fn) {
+    WEXClient* client = &owner_;
+    // Posted to the client object itself: if it is gone by then, Qt drops the call.
+    QMetaObject::invokeMethod(
+        client, [client, fn = std::move(fn)] { fn(*client); }, Qt::QueuedConnection);
+}
+
+void ClientCore::setPhase(Phase p) {
+    clientLog("phase → " + p.describe());
+    phase_ = p;
+    post([p = std::move(p)](WEXClient& c) { c.publishPhase(p); });
+}
+
+void ClientCore::setStatus(std::string_view text) {
+    post([s = qtext(text)](WEXClient& c) { c.publishStatus(s); });
+}
+
+void ClientCore::markReconnecting() {
+    post([](WEXClient& c) { c.publishReconnectingIfConnected(); });
+}
+
+// ---- starting and ending sessions --------------------------------------------------------------
+
+void ClientCore::beginAttempt(std::optional<std::string> code, bool forRevoke) {
+    // Another connect ends an unpair that is still waiting for its machine.
+    if (revoke_ && !forRevoke) cancelRevoke();
+    closeEveryLink();
+    ++attempt_;
+    deadlineArmed_ = false;
+    enteredCode_ = std::move(code);
+    stage_ = HandshakeStage::dialing;
+}
+
+void ClientCore::connectLan(const std::string& hostText, std::optional<std::string> code) {
+    beginAttempt(std::move(code), false);
+    const LanTarget target = parseLanTarget(hostText);
+    host_ = target.host;
+    controlPortNow_ = target.port.value_or(config_.controlPort);
+    isRelay_ = false;
+    relayRoom_.clear();
+    setStatus(texts::statusConnecting);
+    setPhase(Phase::of(PhaseKind::connecting));
+    armReachTimeout(host_);
+    startVideoListener();
+    startInput();
+    startControl();
+}
+
+void ClientCore::connectRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
+                              std::optional<std::string> code) {
+    dialRelay(room, name, identity, std::move(code), false);
+}
+
+void ClientCore::dialRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
+                           std::optional<std::string> code, bool forRevoke) {
+    beginAttempt(std::move(code), forRevoke);
+    host_.clear();
+    isRelay_ = true;
+    relayRoom_ = lowercased(room);
+    relayIdentity_ = identity;
+    setStatus(texts::statusConnecting);
+    setPhase(Phase::of(PhaseKind::connecting));
+    armReachTimeout(name);
+    startRelay(relayRoom_);
+}
+
+void ClientCore::disconnect() {
+    if (session_) sendControlSecure({}, wex::ControlType::bye);
+    ++gen_;
+    if (control_) control_->retire();
+    if (relay_) relay_->retire();
+    control_.reset();
+    relay_.reset();
+    input_.reset();
+    video_.reset();
+    videoRetryTimer_.reset();
+    dropSession();
+    reachTimer_.reset();
+    handshakeTimer_.reset();
+    pingTimer_.reset();
+    redialTimer_.reset();
+    post([sessionEnded = config_.sessionEnded](WEXClient& c) {
+        if (sessionEnded) sessionEnded();
+        c.publishReconnecting(false);
+        c.publishFps(0);
+        c.publishHasFirstFrame(false);
+    });
+    setPhase(Phase::of(PhaseKind::disconnected));
+    setStatus(texts::statusIdle);
+}
+
+void ClientCore::cancelPairing() {
+    // Leaves an established session alone: there is no pairing to cancel then.
+    if (session_ && phase_.kind == PhaseKind::connected) return;
+    enteredCode_.reset();
+    haltReconnect();
+    handshakeTimer_.reset();
+    setPhase(Phase::of(PhaseKind::disconnected));
+    setStatus(texts::statusIdle);
+}
+
+void ClientCore::startDemo() {
+    phase_ = Phase::of(PhaseKind::connected);
+    demoTicks_ = 0;
+    pingTimer_ = clock_.every(demoTick, demoTick, [this] { ++demoTicks_; });
+}
+
+void ClientCore::dropSession() {
+    session_.reset();
+    pendingKeys_.reset();
+    pendingAgentPub_.reset();
+    pendingTranscript_.reset();
+    pendingChanbind_.reset();
+}
+
+void ClientCore::closeEveryLink() {
+    // A new connection leaves nothing of the previous one open: LAN links and relay alike. A session
+    // that ends this way is closed politely, as by disconnect().
+    if (session_) sendControlSecure({}, wex::ControlType::bye);
+    ++gen_;
+    if (control_) control_->retire();
+    if (relay_) relay_->retire();
+    control_.reset();
+    relay_.reset();
+    input_.reset();
+    video_.reset();
+    videoRetryTimer_.reset();
+    redialTimer_.reset();
+    reachTimer_.reset();
+    handshakeTimer_.reset();
+    pingTimer_.reset();
+    dropSession();
+    clientEph_.reset();
+    rx_.clear();
+    relayPreBuf_.clear();
+}
+
+void ClientCore::haltReconnect() {
+    ++gen_;
+    if (control_) control_->retire();
+    if (relay_) relay_->retire();
+    control_.reset();
+    relay_.reset();
+    pingTimer_.reset();
+    reachTimer_.reset();
+    redialTimer_.reset();
+}
+
+void ClientCore::rejectAndHalt(const std::string& message, std::optional<std::string_view> status) {
+    // A refusal ends the attempt: no re-dial, and no later time-out text replaces this one.
+    haltReconnect();
+    handshakeTimer_.reset();
+    if (status) setStatus(*status);
+    setPhase(Phase::rejected(message));
+}
+
+void ClientCore::cancelLinksKeepingGeneration() {
+    // Counts as a failure of the link: its state handler re-dials.
+    if (control_) control_->cancel();
+    if (relay_) relay_->cancel();
+}
+
+void ClientCore::redialAfter(Duration delay, std::function<void()> redial) {
+    const uint64_t g = gen_;
+    redialTimer_ = clock_.after(delay, [this, g, redial = std::move(redial)] {
+        if (gen_ != g) return;
+        redial();
+    });
+}
+
+void ClientCore::soon(std::function<void()> fn) {
+    const uint64_t g = gen_;
+    QMetaObject::invokeMethod(
+        context_.get(),
+        [this, g, fn = std::move(fn)] {
+            if (gen_ == g) fn();
+        },
+        Qt::QueuedConnection);
+}
+
+// ---- watchdogs --------------------------------------------------------------------------------
+
+void ClientCore::armReachTimeout(const std::string& host) {
+    reachedControl_ = false;
+    const bool relay = isRelay_;
+    reachTimer_ = clock_.after(reachTimeout, [this, host, relay] {
+        reachTimer_.reset();
+        if (reachedControl_) return;
+        ++gen_;
+        if (control_) control_->retire();
+        if (relay_) relay_->retire();
+        control_.reset();
+        relay_.reset();
+        redialTimer_.reset();
+        handshakeTimer_.reset();
+        setPhase(Phase::rejected(relay ? texts::unreachableThroughRelay(host) : texts::unreachableOnLan(host)));
+    });
+}
+
+void ClientCore::clearReachTimeout() {
+    reachedControl_ = true;
+    reachTimer_.reset();
+}
+
+void ClientCore::armHandshakeDeadline() {
+    stage_ = HandshakeStage::dialing;
+    // Once per attempt: re-dials within the attempt send Hello again but do not move the deadline.
+    if (deadlineArmed_) return;
+    deadlineArmed_ = true;
+    handshakeTimer_ = clock_.after(handshakeTimeout, [this] { onHandshakeDeadline(); });
+}
+
+void ClientCore::onHandshakeDeadline() {
+    handshakeTimer_.reset();
+    if (session_) return;
+    if (phase_.kind == PhaseKind::needsCode || phase_.kind == PhaseKind::rejected) return;
+    rejectAndHalt(texts::handshakeStalled(stage_), texts::statusHandshakeTimedOut(stage_));
+}
+
+} // namespace dovrel::controller

@@ -1,0 +1,72 @@
+// Cutting the control connection's and the relay stream's bytes into frames, and sending control
+// messages: plain during the handshake, sealed afterwards.
+#include "controller/client/ClientCore.h"
+#include "protocol/Frame.h"
+
+namespace dovrel::controller {
+
+void ClientCore::receive(wex::ByteView data) {
+    rx_.append(data);
+    drainControl();
+}
+
+void ClientCore::drainControl() {
+    // A frame may restart the link (and empty the reader); bytes of the old link then stop here.
+    const uint64_t g = gen_;
+    while (gen_ == g) {
+        auto frame = rx_.next();
+        if (!frame) return;
+        const wex::Stream stream = frame->header.stream;
+        if (isRelay_ && (stream == wex::Stream::video || stream == wex::Stream::audio)) {
+            if (config_.mediaFrame) config_.mediaFrame(frame->bytes);
+            continue;
+        }
+        if (!session_) {
+            const auto type = wex::controlTypeFromRaw(frame->header.msgType);
+            if (type != wex::ControlType::helloAck && type != wex::ControlType::authOk &&
+                type != wex::ControlType::authFail)
+                continue;
+            const auto payload = frame->payload();
+            handleControl(frame->header, wex::Bytes(payload.begin(), payload.end()));
+            continue;
+        }
+        if (!frame->header.flags.contains(wex::HeaderFlag::encryptedApp)) continue;
+        auto opened = session_->openFrame(frame->bytes);
+        if (!opened) continue;
+        handleControl(opened->header, opened->plaintext);
+    }
+}
+
+void ClientCore::handleControl(const wex::CommonHeader& header, const wex::Bytes& payload) {
+    const auto type = wex::controlTypeFromRaw(header.msgType);
+    if (!session_) {
+        switch (type.value_or(wex::ControlType::hello)) {
+        case wex::ControlType::helloAck: handleHelloAck(payload); return;
+        case wex::ControlType::authOk: handleAuthOk(payload); return;
+        case wex::ControlType::authFail: handleAuthFail(payload); return;
+        default: return;
+        }
+    }
+    if (config_.sessionControl) config_.sessionControl(header.msgType, payload);
+}
+
+void ClientCore::sendOnLink(wex::ByteView frame) {
+    if (frame.empty()) return;
+    StreamLink* link = isRelay_ ? relay_.get() : control_.get();
+    if (link) link->send(frame);
+}
+
+void ClientCore::sendPlain(wex::ControlType type, wex::ByteView payload) {
+    // buildFrame gives nothing for a payload a header cannot describe.
+    sendOnLink(wex::buildFrame(wex::Stream::control, static_cast<uint8_t>(type), 0, {}, payload));
+}
+
+void ClientCore::sendControlSecure(wex::ByteView payload, wex::ControlType type) {
+    if (!session_) return;
+    // The session hands out each control sequence number once, from 0, whatever thread seals.
+    const wex::Bytes frame =
+        session_->sealNext(wex::Stream::control, static_cast<uint8_t>(type), sessionId_, 0, payload);
+    sendOnLink(frame);
+}
+
+} // namespace dovrel::controller

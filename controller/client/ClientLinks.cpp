@@ -1,0 +1,212 @@
+// The session's links: the TCP control connection, the UDP input connection and video listener on
+// the local network, and the TLS stream to the relay with its registration preamble and replies.
+#include <variant>
+
+#include <QHostAddress>
+#include <QNetworkDatagram>
+#include <QUdpSocket>
+
+#include "controller/client/ClientCore.h"
+#include "controller/client/ClientLog.h"
+#include "controller/client/ClientTexts.h"
+#include "controller/client/Endpoints.h"
+#include "protocol/RelayPreamble.h"
+
+namespace dovrel::controller {
+
+using namespace std::chrono_literals;
+
+namespace {
+constexpr auto retryAfterFailure = 1000ms;
+constexpr auto retryWhileWaiting = 1500ms;
+constexpr auto retryVideoListener = 500ms;
+constexpr auto followRedirectAfter = 200ms;
+
+QString qtext(const std::string& s) { return QString::fromStdString(s); }
+
+template <class... Fs> struct Overloaded : Fs... { using Fs::operator()...; };
+template <class... Fs> Overloaded(Fs...) -> Overloaded<Fs...>;
+} // namespace
+
+// ---- local network ----------------------------------------------------------------------------
+
+void ClientCore::startControl() {
+    if (control_) control_->retire();
+    const uint64_t g = ++gen_;
+    dropSession();
+    rx_.clear();
+    control_.reset(new StreamLink(StreamLink::Options{}));
+    control_->onState = [this, g](StreamLink::State s, const QString& detail) { onControlState(g, s, detail); };
+    control_->onData = [this, g](wex::ByteView data) {
+        if (gen_ != g) return;
+        rxBytes_ += static_cast<int64_t>(data.size());
+        receive(data);
+    };
+    control_->start(qtext(host_), controlPortNow_);
+}
+
+void ClientCore::onControlState(uint64_t g, StreamLink::State state, const QString& /*detail*/) {
+    if (gen_ != g) return;
+    switch (state) {
+    case StreamLink::State::ready:
+        clearReachTimeout();
+        setStatus(texts::statusHandshaking);
+        sendHello();
+        break;
+    case StreamLink::State::waiting:
+        setStatus(texts::statusWaiting);
+        markReconnecting();
+        redialAfter(retryWhileWaiting, [this] { startControl(); });
+        break;
+    case StreamLink::State::failed:
+    case StreamLink::State::cancelled:
+        setStatus(texts::statusReconnecting);
+        markReconnecting();
+        redialAfter(retryAfterFailure, [this] { startControl(); });
+        break;
+    }
+}
+
+void ClientCore::startInput() {
+    input_.reset(new QUdpSocket);
+    input_->connectToHost(qtext(host_), config_.inputPort);
+}
+
+void ClientCore::startVideoListener() {
+    video_.reset();
+    videoRetryTimer_.reset();
+    std::unique_ptr<QUdpSocket, DeleteLater> socket(new QUdpSocket);
+    if (!socket->bind(QHostAddress::Any, config_.videoPort)) {
+        // The port may be held by another program for a moment: try again until it is free.
+        videoRetryTimer_ = clock_.after(retryVideoListener, [this] { startVideoListener(); });
+        return;
+    }
+    QUdpSocket* s = socket.get();
+    QObject::connect(s, &QUdpSocket::readyRead, s, [this] { readVideoDatagrams(); });
+    QObject::connect(s, &QUdpSocket::errorOccurred, s, [this](QAbstractSocket::SocketError e) {
+        if (e == QAbstractSocket::DatagramTooLargeError) return;
+        videoRetryTimer_ = clock_.after(retryVideoListener, [this] { startVideoListener(); });
+    });
+    video_ = std::move(socket);
+}
+
+void ClientCore::readVideoDatagrams() {
+    while (video_ && video_->hasPendingDatagrams()) {
+        const QNetworkDatagram d = video_->receiveDatagram();
+        const QByteArray data = d.data();
+        rxBytes_ += data.size();
+        if (config_.mediaFrame && !data.isEmpty()) config_.mediaFrame(wex::Bytes(data.begin(), data.end()));
+    }
+}
+
+uint16_t ClientCore::boundVideoPort() const { return video_ ? video_->localPort() : 0; }
+
+// ---- relay ------------------------------------------------------------------------------------
+
+void ClientCore::startRelay(const std::string& room) {
+    if (relay_) relay_->retire();
+    if (control_) control_->retire();
+    control_.reset();
+    const uint64_t g = ++gen_;
+    dropSession();
+    rx_.clear();
+    relay_.reset(new StreamLink(StreamLink::Options{true, relayCas_, true}));
+    // Only an account registration gets a reply from the relay before the agent's bytes.
+    relayPreambleDone_ = relayIdentity_.account.empty();
+    relayPreBuf_.clear();
+    StreamLink* link = relay_.get();
+    relay_->onState = [this, g, room](StreamLink::State s, const QString& detail) { onRelayState(g, room, s, detail); };
+    relay_->onData = [this, g, link](wex::ByteView data) { onRelayData(g, link, data); };
+    relay_->start(qtext(relayIdentity_.host), relayIdentity_.port);
+}
+
+void ClientCore::onRelayState(uint64_t g, const std::string& room, StreamLink::State state, const QString& detail) {
+    if (gen_ != g) return;
+    switch (state) {
+    case StreamLink::State::ready: {
+        const bool scoped = !relayIdentity_.account.empty();
+        clientLog("relay TCP ready — register room=" + room +
+                  " acct=" + (scoped ? relayIdentity_.account : std::string("(legacy)")) +
+                  " scoped=" + (scoped ? "true" : "false"));
+        const wex::Bytes preamble = scoped
+                                        ? wex::RelayRegister::encodeV2(wex::RelayRole::client, relayIdentity_.account,
+                                                                       room, relayIdentity_.token, {})
+                                        : wex::RelayRegister::encode(wex::RelayRole::client, room);
+        relay_->send(preamble);
+        sendHello();
+        break;
+    }
+    case StreamLink::State::waiting:
+        clientLog("relay .waiting — no agent spliced yet (retry 1.5s)");
+        setStatus(texts::statusReaching);
+        markReconnecting();
+        redialAfter(retryWhileWaiting, [this, room] { startRelay(room); });
+        break;
+    case StreamLink::State::failed:
+    case StreamLink::State::cancelled: {
+        std::string text = StreamLink::stateName(state);
+        if (state == StreamLink::State::failed && !detail.isEmpty()) text += "(" + detail.toStdString() + ")";
+        clientLog("relay " + text + " (retry 1s)");
+        setStatus(texts::statusReconnecting);
+        markReconnecting();
+        redialAfter(retryAfterFailure, [this, room] { startRelay(room); });
+        break;
+    }
+    }
+}
+
+void ClientCore::onRelayData(uint64_t g, StreamLink* link, wex::ByteView data) {
+    if (gen_ != g) {
+        link->stopReading();
+        return;
+    }
+    rxBytes_ += static_cast<int64_t>(data.size());
+    if (relayPreambleDone_) {
+        receive(data);
+        return;
+    }
+    relayPreBuf_.insert(relayPreBuf_.end(), data.begin(), data.end());
+    const auto reply = wex::RelayRegister::parsePreamble(relayPreBuf_);
+    std::visit(Overloaded{
+                   [&](const wex::RelayRegister::NeedMore&) {},
+                   [&](const wex::RelayRegister::RedirectReply& r) {
+                       relayPreambleDone_ = true;
+                       relayPreBuf_.clear();
+                       link->stopReading();
+                       applyRelayRedirect(r.target);
+                   },
+                   [&](const wex::RelayRegister::NonceReply& n) {
+                       // The ownership challenge is the agent's business: its bytes are consumed here
+                       // and never reach the frame reader.
+                       relayPreambleDone_ = true;
+                       const wex::Bytes rest(relayPreBuf_.begin() + static_cast<std::ptrdiff_t>(n.consumed),
+                                             relayPreBuf_.end());
+                       relayPreBuf_.clear();
+                       if (!rest.empty()) receive(rest);
+                   },
+                   [&](const wex::RelayRegister::Passthrough&) {
+                       relayPreambleDone_ = true;
+                       const wex::Bytes all = std::move(relayPreBuf_);
+                       relayPreBuf_.clear();
+                       receive(all);
+                   },
+               },
+               reply);
+}
+
+void ClientCore::applyRelayRedirect(const std::string& text) {
+    const auto target = parseRedirect(text);
+    if (!target) {
+        // Left open and unread: the handshake deadline ends the attempt.
+        clientLog("relay redirect ignored — not host:port");
+        return;
+    }
+    relayIdentity_.host = target->host;
+    relayIdentity_.port = target->port;
+    setStatus(texts::statusRedirect);
+    const std::string room = relayRoom_;
+    // Tied to this generation: a connect made meanwhile is not taken over by the old redirect.
+    redialAfter(followRedirectAfter, [this, room] { startRelay(room); });
+}
+
+} // namespace dovrel::controller

@@ -1,0 +1,53 @@
+#include "controller/client/ClientTexts.h"
+
+namespace dovrel::controller::texts {
+
+namespace {
+// What the texts call the machine at the other end.
+constexpr std::string_view other = "device";
+} // namespace
+
+std::string unreachableOnLan(std::string_view host) {
+    std::string s = "Couldn’t reach the ";
+    s.append(other).append(" at ").append(host).append(". Make sure your device and the ").append(other);
+    s.append(" are on the same Wi-Fi, and that the address matches the one shown in the DOVRELÆ window on it - then "
+             "tap Connect again.");
+    return s;
+}
+
+std::string unreachableThroughRelay(std::string_view name) {
+    std::string s = "Couldn’t reach ";
+    s.append(name).append(". It may be offline or not connected to the internet - make sure the ").append(other);
+    s.append(" is awake and online, then try again.");
+    return s;
+}
+
+std::string handshakeStalled(HandshakeStage stage) {
+    std::string s = "Couldn’t finish connecting. ";
+    switch (stage) {
+    case HandshakeStage::dialing:
+        s.append("Something answered on that address but never identified itself as DOVRELÆ - check the address "
+                 "matches the one shown in the DOVRELÆ window on the ");
+        s.append(other).append(".");
+        break;
+    case HandshakeStage::sentPskAuth:
+        s.append("The ").append(other);
+        s.append(" received the pairing code but never answered it. That usually means it’s running an older version "
+                 "of DOVRELÆ than this device - update it, then try again.");
+        break;
+    case HandshakeStage::sentKeypairAuth:
+        s.append("The ").append(other);
+        s.append(" never confirmed this device. If DOVRELÆ was reinstalled on it, the pairing was cleared - unpair it "
+                 "here and scan its QR code again.");
+        break;
+    }
+    return s;
+}
+
+std::string statusRejected(int reason) { return "rejected (reason " + std::to_string(reason) + ")"; }
+
+std::string statusHandshakeTimedOut(HandshakeStage stage) {
+    return "handshake timed out at: " + std::string(rawValue(stage));
+}
+
+} // namespace dovrel::controller::texts

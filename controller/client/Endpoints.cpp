@@ -1,0 +1,75 @@
+#include "controller/client/Endpoints.h"
+
+#include <vector>
+
+namespace dovrel::controller {
+
+std::optional<uint16_t> parsePort(std::string_view text) {
+    if (text.empty() || text.size() > 5) return std::nullopt;
+    uint32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<uint32_t>(c - '0');
+    }
+    if (value > 65535) return std::nullopt;
+    return static_cast<uint16_t>(value);
+}
+
+wex::RelayIdentity chooseRelayIdentity(const std::optional<std::string>& qrAccount,
+                                       const std::optional<std::string>& qrToken,
+                                       const std::optional<std::string>& qrRelay,
+                                       const std::optional<wex::RelayIdentity>& storedAccount,
+                                       const std::string& defaultHost, uint16_t defaultPort) {
+    if (qrAccount && qrToken && !qrAccount->empty() && !qrToken->empty()) {
+        wex::RelayIdentity id{*qrAccount, *qrToken, defaultHost, defaultPort};
+        if (qrRelay) {
+            const auto colon = qrRelay->rfind(':');
+            if (colon != std::string::npos) {
+                const std::string host = qrRelay->substr(0, colon);
+                // A link naming no host before the colon still has to dial somewhere.
+                if (!host.empty()) id.host = host;
+                id.port = parsePort(std::string_view(*qrRelay).substr(colon + 1)).value_or(defaultPort);
+            }
+        }
+        return id;
+    }
+    if (storedAccount) return *storedAccount;
+    return wex::RelayIdentity{"", "", defaultHost, defaultPort};
+}
+
+std::optional<HostPort> parseRedirect(std::string_view text) {
+    std::vector<std::string_view> pieces;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const auto colon = text.find(':', start);
+        const auto end = colon == std::string_view::npos ? text.size() : colon;
+        if (end > start) pieces.push_back(text.substr(start, end - start));
+        if (colon == std::string_view::npos) break;
+        start = colon + 1;
+    }
+    if (pieces.size() != 2) return std::nullopt;
+    const auto port = parsePort(pieces[1]);
+    if (!port) return std::nullopt;
+    return HostPort{std::string(pieces[0]), *port};
+}
+
+LanTarget parseLanTarget(std::string_view text) {
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find(']');
+        if (close != std::string_view::npos) {
+            LanTarget t{std::string(text.substr(1, close - 1)), std::nullopt};
+            const auto rest = text.substr(close + 1);
+            if (rest.size() > 1 && rest.front() == ':') t.port = parsePort(rest.substr(1));
+            if (t.port == 0) t.port.reset();
+            return t;
+        }
+    }
+    const auto colon = text.find(':');
+    if (colon == std::string_view::npos || text.find(':', colon + 1) != std::string_view::npos)
+        return {std::string(text), std::nullopt};
+    LanTarget t{std::string(text.substr(0, colon)), parsePort(text.substr(colon + 1))};
+    if (t.port == 0) t.port.reset(); // port 0 names no port: dial the usual one
+    return t;
+}
+
+} // namespace dovrel::controller

@@ -1,0 +1,200 @@
+#include "controller/client/WEXClient.h"
+
+#include <QMetaObject>
+#include <QVariantMap>
+
+#include "controller/client/ClientCore.h"
+#include "controller/client/Endpoints.h"
+#include "controller/client/KeychainSecretStore.h"
+#include "controller/client/UserDefaults.h"
+#include "runtime/Scheduler.h"
+
+namespace dovrel::controller {
+
+namespace {
+std::optional<std::string> codeArgument(const std::string& code) {
+    if (code.empty()) return std::nullopt;
+    return code;
+}
+
+std::shared_ptr<ClientSecurity> makeSecurity(const ClientConfig& config) {
+    auto defaults = std::make_shared<UserDefaults>(
+        config.settingsPath.empty() ? UserDefaults::defaultPath() : config.settingsPath, config.arguments);
+    auto secrets = config.secrets ? config.secrets : makeSystemSecretStore();
+    return std::make_shared<ClientSecurity>(std::move(defaults), std::move(secrets));
+}
+} // namespace
+
+WEXClient::WEXClient(ClientConfig config, QObject* parent)
+    : QObject(parent), config_(std::move(config)), security_(makeSecurity(config_)),
+      queue_(std::make_unique<SerialQueue>("dovrel.client")) {
+    Scheduler& clock = config_.scheduler ? *config_.scheduler : realScheduler();
+    queue_->sync([&] { core_ = std::make_unique<ClientCore>(*this, config_, security_, clock); });
+}
+
+WEXClient::~WEXClient() {
+    // The core's sockets and timers belong to the client thread: they go there, before the thread.
+    queue_->sync([&] { core_.reset(); });
+    queue_.reset();
+}
+
+void WEXClient::postToCore(std::function<void(ClientCore&)> fn) {
+    ClientCore* core = core_.get();
+    queue_->post([core, fn = std::move(fn)] { fn(*core); });
+}
+
+void WEXClient::runOnClientThread(const std::function<void(ClientCore&)>& fn) {
+    queue_->sync([&] { fn(*core_); });
+}
+
+void WEXClient::connectToHost(const QString& host, const QString& code) {
+    postToCore([host = host.toStdString(), code = codeArgument(code.toStdString())](ClientCore& c) {
+        c.connectLan(host, code);
+    });
+}
+
+void WEXClient::connectViaRelay(const RelayDial& dial, const std::string& code) {
+    // The stored relay account is read here, on the main thread, like every other keychain read.
+    std::optional<wex::RelayIdentity> stored;
+    if (!(dial.account && dial.token && !dial.account->empty() && !dial.token->empty()) && config_.storedRelayAccount)
+        stored = config_.storedRelayAccount();
+    const wex::RelayIdentity identity = chooseRelayIdentity(dial.account, dial.token, dial.relay, stored,
+                                                            config_.defaultRelayHost, config_.defaultRelayPort);
+    postToCore([room = dial.room, name = dial.name, identity, code = codeArgument(code)](ClientCore& c) {
+        c.connectRelay(room, name, identity, code);
+    });
+}
+
+void WEXClient::connectViaRelay(const QString& room, const QString& name, const QString& code) {
+    connectViaRelay(RelayDial{room.toStdString(), name.toStdString(), {}, {}, {}}, code.toStdString());
+}
+
+void WEXClient::disconnectSession() {
+    postToCore([](ClientCore& c) { c.disconnect(); });
+}
+
+void WEXClient::cancelPairing() {
+    postToCore([](ClientCore& c) { c.cancelPairing(); });
+}
+
+void WEXClient::revokePairing(const std::optional<std::string>& deviceId, const std::string& /*host*/,
+                              const std::string& name, const std::optional<std::string>& relayAccount,
+                              const std::optional<std::string>& relayToken, const std::optional<std::string>& relayHost,
+                              std::function<void(bool)> done) {
+    if (!deviceId || deviceId->empty()) return;
+    std::optional<wex::RelayIdentity> stored;
+    if (!(relayAccount && relayToken && !relayAccount->empty() && !relayToken->empty()) && config_.storedRelayAccount)
+        stored = config_.storedRelayAccount();
+    const wex::RelayIdentity identity = chooseRelayIdentity(relayAccount, relayToken, relayHost, stored,
+                                                            config_.defaultRelayHost, config_.defaultRelayPort);
+    postToCore([room = *deviceId, name, identity, done = std::move(done)](ClientCore& c) mutable {
+        c.revokePairing(room, name, identity, std::move(done));
+    });
+}
+
+void WEXClient::startDemo() {
+    publishRemoteSize(QSizeF(1470, 956));
+    publishPhase(Phase::of(PhaseKind::connected));
+    publishLatencyMs(22);
+    publishFps(60);
+    publishStatus(QStringLiteral("demo · encrypted"));
+    postToCore([](ClientCore& c) { c.startDemo(); });
+}
+
+QSizeF WEXClient::remoteBounds() const {
+    return QSizeF(remoteSize_.width() > 0 ? remoteSize_.width() : 1280,
+                  remoteSize_.height() > 0 ? remoteSize_.height() : 720);
+}
+
+QVariantList WEXClient::displaysForView() const {
+    QVariantList out;
+    for (const auto& d : displays_) {
+        QVariantMap m;
+        m["displayId"] = d.displayId;
+        m["width"] = d.width;
+        m["height"] = d.height;
+        m["originX"] = d.originX;
+        m["originY"] = d.originY;
+        m["primary"] = d.flags.contains(wex::DisplayFlag::primary);
+        m["streaming"] = d.flags.contains(wex::DisplayFlag::streaming);
+        m["name"] = QString::fromStdString(d.name);
+        out.push_back(m);
+    }
+    return out;
+}
+
+QVariant WEXClient::deckStatForView() const {
+    if (!deckStat_) return {};
+    QVariantMap m;
+    m["cpu"] = deckStat_->cpu;
+    m["ram"] = deckStat_->ram;
+    m["battery"] = deckStat_->battery;
+    m["flags"] = deckStat_->flags;
+    return m;
+}
+
+QVariant WEXClient::fileProgressForView() const { return fileProgress_ ? QVariant(*fileProgress_) : QVariant(); }
+
+QVariant WEXClient::lastAgentErrorForView() const {
+    return lastAgentError_ ? QVariant(QString::fromStdString(*lastAgentError_)) : QVariant();
+}
+
+void WEXClient::setTargetIsWindows(bool on) {
+    if (on == targetIsWindows_) return;
+    targetIsWindows_ = on;
+    emit targetIsWindowsChanged();
+}
+
+void WEXClient::publishStatus(const QString& s) {
+    if (s == status_) return;
+    status_ = s;
+    emit statusChanged();
+}
+
+void WEXClient::publishPhase(const Phase& p) {
+    // Published even when equal: a second `rejected` with the same text is a new refusal.
+    phase_ = p;
+    emit phaseChanged();
+}
+
+void WEXClient::publishReconnecting(bool on) {
+    if (on == reconnecting_) return;
+    reconnecting_ = on;
+    emit reconnectingChanged();
+}
+
+void WEXClient::publishReconnectingIfConnected() {
+    if (phase_.kind == PhaseKind::connected) publishReconnecting(true);
+}
+
+void WEXClient::publishFps(int fps) {
+    if (fps == fps_) return;
+    fps_ = fps;
+    emit fpsChanged();
+}
+
+void WEXClient::publishLatencyMs(int ms) {
+    if (ms == latencyMs_) return;
+    latencyMs_ = ms;
+    emit latencyMsChanged();
+}
+
+void WEXClient::publishHasFirstFrame(bool on) {
+    if (on == hasFirstFrame_) return;
+    hasFirstFrame_ = on;
+    emit hasFirstFrameChanged();
+}
+
+void WEXClient::publishRemoteSize(const QSizeF& size) {
+    if (size == remoteSize_) return;
+    remoteSize_ = size;
+    emit remoteSizeChanged();
+}
+
+void WEXClient::publishAgentDeviceId(const QString& id) {
+    if (id == agentDeviceId_) return;
+    agentDeviceId_ = id;
+    emit agentDeviceIdChanged();
+}
+
+} // namespace dovrel::controller

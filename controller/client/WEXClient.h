@@ -1,0 +1,168 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QObject>
+#include <QSizeF>
+#include <QString>
+#include <QVariant>
+
+#include "controller/client/ClientConfig.h"
+#include "controller/client/ClientSecurity.h"
+#include "controller/client/Phase.h"
+#include "protocol/ControlMessages.h"
+#include "runtime/SerialQueue.h"
+
+namespace dovrel::controller {
+
+class ClientCore;
+
+// Options of a connection through the relay: the agent's identifier (its room), the machine's name
+// for texts, and the relay credentials a pairing link or the saved machine carries.
+struct RelayDial {
+    std::string room;
+    std::string name;
+    std::optional<std::string> account;
+    std::optional<std::string> token;
+    std::optional<std::string> relay; // "host:port"
+};
+
+// The controller's end of one remote session at a time, for one window. Its published fields are
+// Qt properties, written only on the main thread; the protocol work (links, framing, handshake,
+// watchdogs) runs on its own "dovrel.client" thread. Every public operation is called on the main
+// thread and returns at once; its effects follow on the client thread in call order.
+class WEXClient : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString status READ status NOTIFY statusChanged)
+    Q_PROPERTY(bool hasFirstFrame READ hasFirstFrame NOTIFY hasFirstFrameChanged)
+    Q_PROPERTY(QSizeF remoteSize READ remoteSize NOTIFY remoteSizeChanged)
+    Q_PROPERTY(dovrel::controller::PhaseKind phase READ phaseKind NOTIFY phaseChanged)
+    Q_PROPERTY(QString phaseMessage READ phaseMessage NOTIFY phaseChanged)
+    Q_PROPERTY(int latencyMs READ latencyMs NOTIFY latencyMsChanged)
+    Q_PROPERTY(int fps READ fps NOTIFY fpsChanged)
+    Q_PROPERTY(bool reconnecting READ reconnecting NOTIFY reconnectingChanged)
+    Q_PROPERTY(QVariantList displays READ displaysForView NOTIFY displaysChanged)
+    Q_PROPERTY(int streamingDisplay READ streamingDisplay NOTIFY streamingDisplayChanged)
+    Q_PROPERTY(bool audioMuted READ audioMuted NOTIFY audioMutedChanged)
+    Q_PROPERTY(QVariant deckStat READ deckStatForView NOTIFY deckStatChanged)
+    Q_PROPERTY(QVariant fileProgress READ fileProgressForView NOTIFY fileProgressChanged)
+    Q_PROPERTY(QVariant lastAgentError READ lastAgentErrorForView NOTIFY lastAgentErrorChanged)
+    Q_PROPERTY(QString agentDeviceId READ agentDeviceId NOTIFY agentDeviceIdChanged)
+    Q_PROPERTY(bool targetIsWindows READ targetIsWindows WRITE setTargetIsWindows NOTIFY targetIsWindowsChanged)
+
+public:
+    explicit WEXClient(ClientConfig config = {}, QObject* parent = nullptr);
+    ~WEXClient() override;
+
+    // Dials the agent at `host` ("host", "host:port" or "[v6]:port") on the local network. A pairing
+    // code typed or carried by a link goes with the call, so the handshake sees exactly this code.
+    Q_INVOKABLE void connectToHost(const QString& host, const QString& code = {});
+    // Dials the agent whose identifier is `dial.room` through the relay.
+    void connectViaRelay(const RelayDial& dial, const std::string& code = {});
+    Q_INVOKABLE void connectViaRelay(const QString& room, const QString& name, const QString& code = {});
+    // Ends the session: says bye when one exists, closes every link, stops every re-dial.
+    Q_INVOKABLE void disconnectSession();
+    // The user gave up on entering the code: stop dialling this machine.
+    Q_INVOKABLE void cancelPairing();
+    // Unpairs a machine: when a key is trusted for it, connects through the relay and tells the agent
+    // to forget this controller; `done(true)` when it was told, `done(false)` when it did not answer
+    // within 15 s or another connect came first. The key is forgotten locally in every case. Without a
+    // trusted key only the local trust goes and `done` is not called.
+    void revokePairing(const std::optional<std::string>& deviceId, const std::string& host, const std::string& name,
+                       const std::optional<std::string>& relayAccount, const std::optional<std::string>& relayToken,
+                       const std::optional<std::string>& relayHost, std::function<void(bool)> done);
+    // A demo session without any network.
+    Q_INVOKABLE void startDemo();
+
+    // The remote picture's size for pointer mapping; 1280 x 720 before the first frame.
+    QSizeF remoteBounds() const;
+
+    // Published state.
+    QString status() const { return status_; }
+    bool hasFirstFrame() const { return hasFirstFrame_; }
+    QSizeF remoteSize() const { return remoteSize_; }
+    const Phase& phase() const { return phase_; }
+    PhaseKind phaseKind() const { return phase_.kind; }
+    QString phaseMessage() const { return QString::fromStdString(phase_.message); }
+    int latencyMs() const { return latencyMs_; }
+    int fps() const { return fps_; }
+    bool reconnecting() const { return reconnecting_; }
+    const std::vector<wex::DisplayInfo>& displays() const { return displays_; }
+    QVariantList displaysForView() const;
+    int streamingDisplay() const { return streamingDisplay_; }
+    bool audioMuted() const { return audioMuted_; }
+    const std::optional<wex::DeckStat>& deckStat() const { return deckStat_; }
+    QVariant deckStatForView() const;
+    std::optional<double> fileProgress() const { return fileProgress_; }
+    QVariant fileProgressForView() const;
+    std::optional<std::string> lastAgentError() const { return lastAgentError_; }
+    QVariant lastAgentErrorForView() const;
+    // The identifier of the agent of the last authenticated session (its relay room): a machine paired
+    // on the local network keeps it so that it can be unpaired later.
+    QString agentDeviceId() const { return agentDeviceId_; }
+    bool targetIsWindows() const { return targetIsWindows_; }
+    void setTargetIsWindows(bool on);
+
+    ClientSecurity& security() { return *security_; }
+    // Runs `fn` on the client thread and waits for it (tests: a fake clock advances there).
+    void runOnClientThread(const std::function<void(ClientCore&)>& fn);
+
+signals:
+    void statusChanged();
+    void hasFirstFrameChanged();
+    void remoteSizeChanged();
+    void phaseChanged();
+    void latencyMsChanged();
+    void fpsChanged();
+    void reconnectingChanged();
+    void displaysChanged();
+    void streamingDisplayChanged();
+    void audioMutedChanged();
+    void deckStatChanged();
+    void fileProgressChanged();
+    void lastAgentErrorChanged();
+    void agentDeviceIdChanged();
+    void targetIsWindowsChanged();
+
+private:
+    friend class ClientCore;
+    // Main-thread writers of the published fields; the client thread posts them.
+    void publishStatus(const QString& s);
+    void publishPhase(const Phase& p);
+    void publishReconnecting(bool on);
+    void publishReconnectingIfConnected();
+    void publishFps(int fps);
+    void publishLatencyMs(int ms);
+    void publishHasFirstFrame(bool on);
+    void publishRemoteSize(const QSizeF& size);
+    void publishAgentDeviceId(const QString& id);
+
+    void postToCore(std::function<void(ClientCore&)> fn);
+
+    ClientConfig config_;
+    std::shared_ptr<ClientSecurity> security_;
+    std::unique_ptr<SerialQueue> queue_;
+    std::unique_ptr<ClientCore> core_; // lives on the client thread
+
+    QString status_ = QStringLiteral("idle");
+    bool hasFirstFrame_ = false;
+    QSizeF remoteSize_{0, 0};
+    Phase phase_;
+    int latencyMs_ = 0;
+    int fps_ = 0;
+    bool reconnecting_ = false;
+    std::vector<wex::DisplayInfo> displays_;
+    int streamingDisplay_ = 0;
+    bool audioMuted_ = false;
+    std::optional<wex::DeckStat> deckStat_;
+    std::optional<double> fileProgress_;
+    std::optional<std::string> lastAgentError_;
+    QString agentDeviceId_;
+    bool targetIsWindows_ = false;
+};
+
+} // namespace dovrel::controller

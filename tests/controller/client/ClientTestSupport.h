@@ -1,0 +1,91 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include "FakeScheduler.h"
+#include "TempHome.h"
+#include "controller/client/ClientCore.h"
+#include "controller/client/ClientSecurity.h"
+#include "controller/client/FileSecretStore.h"
+#include "controller/client/WEXClient.h"
+
+namespace dovrel::controller::test {
+
+using namespace std::chrono_literals;
+
+inline QCoreApplication& app() {
+    static int argc = 1;
+    static char arg0[] = "client_tests";
+    static char* argv[] = {arg0, nullptr};
+    static QCoreApplication a(argc, argv);
+    return a;
+}
+
+// Runs the main thread's events until `done` holds or the time is up.
+inline bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > limit.count()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// Lets both threads run for a while.
+inline void pump(std::chrono::milliseconds d) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < d.count()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+}
+
+// A client with private settings and secrets in a temporary folder, dialling loopback.
+struct ClientFixture {
+    dovrel::test::TempDir dir;
+    std::unique_ptr<dovrel::test::FakeScheduler> fake;
+    ClientConfig config;
+    std::unique_ptr<WEXClient> client;
+
+    explicit ClientFixture(bool fakeClock = false) {
+        app();
+        if (fakeClock) fake = std::make_unique<dovrel::test::FakeScheduler>();
+        config.scheduler = fake.get();
+        config.settingsPath = dir.file("DovrelController.ini");
+        config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
+        config.videoPort = 0;
+        config.deviceName = "test-controller";
+    }
+
+    WEXClient& make() {
+        client = std::make_unique<WEXClient>(config);
+        return *client;
+    }
+
+    // Moves the fake clock on the client thread, in steps, letting sockets work in between.
+    void advance(std::chrono::milliseconds total, std::chrono::milliseconds step = 100ms) {
+        for (std::chrono::milliseconds done{0}; done < total; done += step) {
+            client->runOnClientThread([&](ClientCore&) { fake->advance(step); });
+            pump(15ms);
+        }
+    }
+
+    PhaseKind phase() const { return client->phaseKind(); }
+    std::string status() const { return client->status().toStdString(); }
+    std::string message() const { return client->phaseMessage().toStdString(); }
+    bool waitPhase(PhaseKind k, std::chrono::milliseconds limit = 5s) {
+        return waitUntil([&] { return client->phaseKind() == k; }, limit);
+    }
+};
+
+} // namespace dovrel::controller::test

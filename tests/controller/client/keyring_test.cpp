@@ -1,0 +1,73 @@
+// Against a real, unlocked GNOME Keyring on a private session bus.
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "ClientTestSupport.h"
+#include "TestKeyring.h"
+#include "controller/client/ClientSecurity.h"
+#include "controller/client/FileSecretStore.h"
+#include "controller/client/KeychainSecretStore.h"
+
+using namespace dovrel::controller;
+using dovrel::test::TempDir;
+using dovrel::test::TestKeyring;
+
+namespace {
+// One keyring for the whole process: Qt keeps its first session-bus connection for the process's life.
+TestKeyring& sharedKeyring() {
+    static TestKeyring keyring;
+    return keyring;
+}
+
+struct KeyringFixture : ::testing::Test {
+    TestKeyring& keyring = sharedKeyring(); // first: the bus address must be set before anything talks to a bus
+    TempDir dir;
+    std::shared_ptr<FileSecretStore> files = std::make_shared<FileSecretStore>(dir.file("secrets"));
+
+    void SetUp() override {
+        if (!keyring.available()) GTEST_SKIP() << "no Secret Service can run here: " << keyring.reason();
+        test::app();
+    }
+};
+} // namespace
+
+TEST_F(KeyringFixture, ItemsLiveInTheKeyringNotOnDisk) {
+    KeychainSecretStore store(files);
+    ASSERT_TRUE(KeychainSecretStore::keychainServiceAvailable());
+    const wex::Bytes secret = {0, 1, 2, 0xfe, 0xff};
+    const SecretWrite w = store.write("com.plovnik.dovrel.test", "item", secret);
+    ASSERT_TRUE(w.ok) << w.message;
+    EXPECT_FALSE(std::filesystem::exists(files->itemPath("com.plovnik.dovrel.test", "item")));
+
+    KeychainSecretStore other(std::make_shared<FileSecretStore>(dir.file("elsewhere")));
+    const SecretRead r = other.read("com.plovnik.dovrel.test", "item");
+    ASSERT_EQ(r.outcome, SecretRead::Outcome::found) << r.message;
+    EXPECT_EQ(r.data, secret);
+    EXPECT_EQ(other.read("com.plovnik.dovrel.test", "missing").outcome, SecretRead::Outcome::notFound);
+
+    EXPECT_TRUE(store.remove("com.plovnik.dovrel.test", "item"));
+    EXPECT_EQ(other.read("com.plovnik.dovrel.test", "item").outcome, SecretRead::Outcome::notFound);
+}
+
+TEST_F(KeyringFixture, AnItemAnEarlierSessionLeftInTheFileIsFoundAndMovesOnTheNextWrite) {
+    ASSERT_TRUE(files->write("svc", "acct", wex::Bytes{7, 7}).ok);
+    KeychainSecretStore store(files);
+    EXPECT_EQ(store.read("svc", "acct").data, (wex::Bytes{7, 7}));
+    ASSERT_TRUE(store.write("svc", "acct", wex::Bytes{8}).ok);
+    EXPECT_FALSE(std::filesystem::exists(files->itemPath("svc", "acct")));
+    EXPECT_EQ(store.read("svc", "acct").data, (wex::Bytes{8}));
+}
+
+TEST_F(KeyringFixture, TheControllerIdentitySurvivesRelaunchInTheKeyring) {
+    auto defaults = std::make_shared<UserDefaults>(dir.file("DovrelController.ini"));
+    auto store = std::make_shared<KeychainSecretStore>(files);
+    const ClientSecurity first(defaults, store);
+    EXPECT_TRUE(first.identityIsAuthoritative());
+    const ClientSecurity second(defaults, std::make_shared<KeychainSecretStore>(files));
+    EXPECT_EQ(first.identity().publicKey(), second.identity().publicKey());
+    EXPECT_FALSE(
+        std::filesystem::exists(files->itemPath(ClientSecurity::identityService, ClientSecurity::identityAccount)));
+    // Nothing of the key in the defaults either.
+    EXPECT_FALSE(defaults->data(ClientSecurity::legacyIdentityKey));
+}

@@ -1,0 +1,298 @@
+#include "TestAgent.h"
+
+#include <QNetworkDatagram>
+#include <QTimer>
+
+#include "protocol/ByteWriter.h"
+#include "protocol/CommonHeader.h"
+#include "protocol/Crypto.h"
+#include "protocol/EphemeralKey.h"
+#include "protocol/Frame.h"
+#include "protocol/PairingCode.h"
+#include "protocol/WEXError.h"
+#include "protocol/WEXHandshake.h"
+
+namespace dovrel::test {
+
+namespace {
+std::string hex(wex::ByteView bytes) {
+    static constexpr char d[] = "0123456789abcdef";
+    std::string out;
+    for (uint8_t b : bytes) {
+        out.push_back(d[b >> 4]);
+        out.push_back(d[b & 15]);
+    }
+    return out;
+}
+
+template <std::size_t N> wex::FixedBytes<N> fixed(wex::ByteView b) {
+    wex::FixedBytes<N> out{};
+    std::copy_n(b.begin(), std::min(N, b.size()), out.begin());
+    return out;
+}
+} // namespace
+
+TestAgent::TestAgent(QObject* parent) : QObject(parent) {
+    QObject::connect(&server_, &QTcpServer::newConnection, this, [this] { onNewConnection(); });
+    QObject::connect(&input_, &QUdpSocket::readyRead, this, [this] {
+        while (input_.hasPendingDatagrams()) {
+            input_.receiveDatagram();
+            ++inputDatagrams;
+        }
+    });
+}
+
+TestAgent::~TestAgent() {
+    if (conn_) conn_->abort();
+}
+
+bool TestAgent::listen(uint16_t controlPort, uint16_t inputPort) {
+    return server_.listen(QHostAddress::LocalHost, controlPort) && input_.bind(QHostAddress::LocalHost, inputPort);
+}
+
+std::string TestAgent::deviceId() const {
+    const auto& pub = identity_.publicKey();
+    return hex(wex::ByteView(pub).first(16));
+}
+
+bool TestAgent::isPaired(wex::ByteView pub) const {
+    for (const auto& p : paired)
+        if (std::equal(p.begin(), p.end(), pub.begin(), pub.end())) return true;
+    return false;
+}
+
+void TestAgent::onNewConnection() {
+    while (QTcpSocket* s = server_.nextPendingConnection()) {
+        if (session_ && refuseWhileInSession) {
+            // Like the real agent: one session at a time, and a plain refusal for the newcomer.
+            wex::AuthFail fail{0, wex::AuthFailReason::tooManySessions, "This Mac already has a session in progress."};
+            const wex::Bytes frame = wex::buildFrame(
+                wex::Stream::control, static_cast<uint8_t>(wex::ControlType::authFail), 0, {}, fail.encode());
+            s->write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size()));
+            s->disconnectFromHost();
+            QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+            ++connectionsAccepted;
+            continue;
+        }
+        adopt(s, {});
+    }
+}
+
+void TestAgent::adopt(QTcpSocket* socket, const QByteArray& already) {
+    if (conn_) {
+        conn_->disconnect(this);
+        conn_->abort();
+        conn_.release()->deleteLater();
+    }
+    socket->setParent(nullptr);
+    conn_.reset(socket);
+    ++connId_;
+    ++connectionsAccepted;
+    rx_.clear();
+    pending_.reset();
+    session_.reset();
+    QObject::connect(socket, &QIODevice::readyRead, this, [this] { onReadable(); });
+    QObject::connect(socket, &QAbstractSocket::disconnected, this, [this, id = connId_] {
+        if (id != connId_) return;
+        ++connectionsEnded;
+        session_.reset();
+        pending_.reset();
+    });
+    if (!already.isEmpty()) {
+        rx_.insert(rx_.end(), already.begin(), already.end());
+        drain();
+    }
+    if (conn_ && conn_->bytesAvailable() > 0) onReadable();
+}
+
+void TestAgent::onReadable() {
+    if (!conn_) return;
+    const QByteArray data = conn_->readAll();
+    rx_.insert(rx_.end(), data.begin(), data.end());
+    drain();
+}
+
+void TestAgent::drain() {
+    // The agent's own reader: a bad header costs a byte, frames are cut by their length.
+    std::size_t at = 0;
+    const uint64_t id = connId_;
+    while (rx_.size() - at >= wex::CommonHeader::size && id == connId_) {
+        wex::CommonHeader h;
+        try {
+            h = wex::CommonHeader::decode(wex::ByteView(rx_).subspan(at, wex::CommonHeader::size));
+        } catch (const wex::WEXError&) {
+            ++at;
+            continue;
+        }
+        const std::size_t span = wex::frameSpan(h);
+        if (rx_.size() - at < span) break;
+        const wex::Bytes frame(rx_.begin() + static_cast<std::ptrdiff_t>(at),
+                               rx_.begin() + static_cast<std::ptrdiff_t>(at + span));
+        at += span;
+        onFrame(h, frame);
+    }
+    if (id == connId_) rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(std::min(at, rx_.size())));
+}
+
+void TestAgent::onFrame(const wex::CommonHeader& header, const wex::Bytes& frame) {
+    if (session_) {
+        if (!header.flags.contains(wex::HeaderFlag::encryptedApp)) return;
+        const auto opened = session_->openFrame(frame);
+        if (!opened) return;
+        sealedReceived.push_back({opened->header.msgType, opened->seq, opened->plaintext});
+        if (opened->header.msgType == static_cast<uint8_t>(wex::ControlType::unpair)) {
+            std::erase_if(paired, [&](const wex::Bytes& p) { return p == sessionPeerPub_; });
+            dropClient();
+        } else if (opened->header.msgType == static_cast<uint8_t>(wex::ControlType::bye)) {
+            ++connectionsEnded; // the controller ended it, politely
+            dropClient();
+        }
+        return;
+    }
+    const auto payload = wex::ByteView(frame).subspan(wex::CommonHeader::size, header.length);
+    if (header.msgType == static_cast<uint8_t>(wex::ControlType::hello))
+        handleHello(payload);
+    else if (header.msgType == static_cast<uint8_t>(wex::ControlType::auth))
+        handleAuth(payload);
+}
+
+void TestAgent::handleHello(wex::ByteView payload) {
+    wex::Hello hello;
+    try {
+        hello = wex::Hello::decode(payload);
+    } catch (const wex::WEXError&) {
+        return;
+    }
+    hellos.push_back(hello);
+    if (helloReply == HelloReply::silent) return;
+
+    const wex::EphemeralKey eph;
+    const wex::Bytes challenge = wex::Crypto::randomBytes(24);
+    const auto shared = eph.sharedSecret(hello.ephPub);
+    Pending p{wex::Bytes(hello.staticPub.begin(), hello.staticPub.end()),
+              wex::Bytes(hello.deviceId.begin(), hello.deviceId.end()),
+              wex::SessionKeys::derive(shared.view(), hello.ephPub, eph.publicKey()),
+              challenge,
+              wex::WEXHandshake::channelBinding(hello.ephPub, eph.publicKey()),
+              wex::Bytes(hello.ephPub.begin(), hello.ephPub.end()),
+              wex::Bytes(eph.publicKey().begin(), eph.publicKey().end())};
+
+    wex::HelloAck ack;
+    ack.reqId = hello.reqId;
+    ack.protoSelected = 1;
+    ack.staticPub = identity_.publicKey();
+    ack.deviceId = fixed<16>(identity_.publicKey());
+    ack.ephPub = eph.publicKey();
+    ack.challenge = fixed<24>(challenge);
+    ack.agentTimeUs = 1;
+    ack.chanbind = fixed<32>(p.chanbind);
+    ack.capabilities = 0x20;
+    ack.capabilitiesPresent = true;
+    switch (helloReply) {
+    case HelloReply::tamperChanbind: {
+        // What the client computes when a relay swapped in its own ephemeral key.
+        const wex::EphemeralKey other;
+        ack.chanbind = fixed<32>(wex::WEXHandshake::channelBinding(other.publicKey(), eph.publicKey()));
+        break;
+    }
+    case HelloReply::foreignDeviceId: ack.deviceId[0] ^= 0xff; break;
+    case HelloReply::badEphemeralKey: ack.ephPub = {}; break; // all zeros: a point of small order
+    default: break;
+    }
+    pending_ = std::move(p);
+    sendPlain(wex::ControlType::helloAck, ack.encode());
+}
+
+void TestAgent::handleAuth(wex::ByteView payload) {
+    wex::Auth auth;
+    try {
+        auth = wex::Auth::decode(payload);
+    } catch (const wex::WEXError&) {
+        return;
+    }
+    auths.push_back(auth);
+    if (!pending_ || authReply == AuthReply::silent) return;
+    if (authReply == AuthReply::fail) {
+        refuse(auth.reqId, failReason, failMessage);
+        return;
+    }
+    const Pending& p = *pending_;
+    const wex::Bytes transcript = wex::WEXHandshake::transcript(
+        p.clientDeviceId, p.clientStaticPub, identity_.publicKey(), p.challenge, p.clientEphPub, p.agentEphPub);
+    if (auth.authMode == wex::AuthMode::psk) {
+        const auto psk = wex::pairingCodeKey(pairingCode);
+        if (!wex::WEXHandshake::verifyPskProof(auth.proof, psk, transcript, p.chanbind)) {
+            refuse(auth.reqId, static_cast<uint8_t>(wex::AuthFailReason::badProof), {});
+            return;
+        }
+        if (!isPaired(p.clientStaticPub)) paired.push_back(p.clientStaticPub);
+    } else {
+        if (!wex::WEXHandshake::verifyClientProof(auth.proof, p.clientStaticPub, transcript, p.chanbind)) {
+            refuse(auth.reqId, static_cast<uint8_t>(wex::AuthFailReason::badProof), {});
+            return;
+        }
+        if (!isPaired(p.clientStaticPub)) {
+            refuse(auth.reqId, static_cast<uint8_t>(wex::AuthFailReason::notPaired), {});
+            return;
+        }
+    }
+    wex::AuthOk ok;
+    ok.reqId = auth.reqId;
+    ok.sessionId = 1;
+    const wex::Bytes proof = wex::WEXHandshake::agentProof(identity_, transcript, p.chanbind);
+    ok.agentProof = fixed<64>(proof);
+    if (authReply == AuthReply::badAgentProof) ok.agentProof[10] ^= 0x01;
+    ok.resumeToken = 0;
+    ok.heartbeatMs = 2000;
+    ok.idleTimeoutMs = 8000;
+    sendPlain(wex::ControlType::authOk, ok.encode());
+    session_ = std::make_unique<wex::SecureSession>(p.keys, wex::Direction::agentToClient);
+    sessionPeerPub_ = p.clientStaticPub;
+    pending_.reset();
+}
+
+void TestAgent::refuse(uint16_t reqId, uint8_t reason, const std::string& message) {
+    pending_.reset();
+    const uint64_t id = connId_;
+    QTimer::singleShot(refusalDelay, this, [this, id, reqId, reason, message] {
+        if (id != connId_) return;
+        // Written field by field: scripts may use reasons the catalogue does not know.
+        wex::ByteWriter w;
+        w.u16(reqId);
+        w.u8(reason);
+        w.string(message);
+        sendPlain(wex::ControlType::authFail, w.bytes);
+        QTimer::singleShot(dropAfterRefusal, this, [this, id] {
+            if (id == connId_) dropClient();
+        });
+    });
+}
+
+void TestAgent::sendPlain(wex::ControlType type, wex::ByteView payload) {
+    write(wex::buildFrame(wex::Stream::control, static_cast<uint8_t>(type), 0, {}, payload));
+}
+
+void TestAgent::sendSealed(wex::ControlType type, wex::ByteView payload) {
+    if (!session_) return;
+    write(session_->sealNext(wex::Stream::control, static_cast<uint8_t>(type), 1, 0, payload));
+}
+
+void TestAgent::write(wex::ByteView bytes) {
+    if (!conn_) return;
+    conn_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    conn_->flush();
+}
+
+void TestAgent::dropClient() {
+    ++connId_;
+    session_.reset();
+    pending_.reset();
+    rx_.clear();
+    if (conn_) {
+        conn_->disconnect(this);
+        conn_->disconnectFromHost();
+        conn_.release()->deleteLater();
+    }
+}
+
+} // namespace dovrel::test
