@@ -6,32 +6,18 @@
 #include <QSslKey>
 #include <QTimer>
 
-#include "ProcessUtil.h"
 #include "TestAgent.h"
+#include "TestCA.h"
 
 namespace dovrel::test {
 
 TestCertificate::TestCertificate() {
-    if (!haveCommand("openssl")) {
-        reason_ = "the openssl tool is not installed";
-        return;
+    try {
+        makeTestCertificates(dir_.path());
+        ok_ = true;
+    } catch (const std::exception& e) {
+        reason_ = std::string("could not make a test certificate: ") + e.what();
     }
-    const std::string d = dir_.str();
-    const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
-    const std::string script =
-        "cd '" + d +
-        "' && printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\\nbasicConstraints=CA:FALSE\\n"
-        "extendedKeyUsage=serverAuth\\n' > server.ext && "
-        "openssl req -x509" +
-        ec +
-        " -keyout ca.key -out ca.pem -days 2 -subj '/CN=Dovrel Test CA' 2>/dev/null && "
-        "openssl req" +
-        ec +
-        " -keyout server.key -out server.csr -subj '/CN=localhost' 2>/dev/null && "
-        "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 "
-        "-extfile server.ext 2>/dev/null && echo made";
-    ok_ = runCommand(script).output == "made\n";
-    if (!ok_) reason_ = "openssl could not make a test certificate";
 }
 
 struct TestRelayStub::Client {

@@ -19,8 +19,8 @@ namespace dovrel::test {
 
 class TestAgent;
 
-// A certificate authority and a server certificate for "localhost" and 127.0.0.1, made with OpenSSL
-// when the test starts. `available()` is false, with `reason()`, when the openssl tool is missing.
+// A certificate authority and a server certificate for "localhost" and 127.0.0.1, made when the test
+// starts (makeTestCertificates). `available()` is false, with `reason()`, when that failed.
 class TestCertificate {
 public:
     TestCertificate();
