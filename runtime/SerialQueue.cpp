@@ -13,9 +13,9 @@ SerialQueue::SerialQueue(const std::string& label)
 }
 
 SerialQueue::~SerialQueue() {
-    // Objects owned by the context must be destroyed on their own thread.
-    QObject* ctx = context_.release();
-    QMetaObject::invokeMethod(ctx, [ctx] { delete ctx; }, Qt::QueuedConnection);
+    // The objects the context owns (sockets, timers) must die on their own thread, and before the loop
+    // stops: a delete merely posted ahead of quit() may never run.
+    QMetaObject::invokeMethod(context_.get(), [this] { context_.reset(); }, Qt::BlockingQueuedConnection);
     thread_->quit();
     thread_->wait();
 }

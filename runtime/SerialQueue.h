@@ -15,7 +15,9 @@ namespace dovrel {
 class SerialQueue {
 public:
     explicit SerialQueue(const std::string& label);
-    ~SerialQueue(); // stops the loop and joins the thread; posted work not yet run is dropped
+    // Destroys what the context owns on the owner thread, stops the loop and joins the thread; posted
+    // work not yet run is dropped. Never destroy a queue from its own thread.
+    ~SerialQueue();
     SerialQueue(const SerialQueue&) = delete;
     SerialQueue& operator=(const SerialQueue&) = delete;
 
