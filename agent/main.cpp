@@ -66,8 +66,6 @@ int main(int argc, char** argv) {
     arbiterOptions.showWindowSocket = showWindowSocket;
     static LaunchArbiter arbiter(Supervisor::forThisProcess(), arbiterOptions);
     if (arbiter.arbitrate() != LaunchArbiter::Decision::run) std::exit(0);
-    // Listen at once, so that a second copy started from here on is heard even before the loop runs.
-    UniqueFd showWindowListener = listenForShowWindow(showWindowSocket);
 
     Doctor::log(Doctor::examine(true));
 
@@ -103,7 +101,7 @@ int main(int argc, char** argv) {
 
     AppModel model;
     model.setSampler(std::make_shared<LinuxSampler>());
-    ShowWindowServer showWindow(std::move(showWindowListener));
+    ShowWindowServer showWindow(arbiter.takeShowWindowListener());
     QObject::connect(&showWindow, &ShowWindowServer::requested, &model, &AppModel::showWindowRequested);
     // Deliberately never destroyed: the process ends by _exit or a signal while other threads run.
     auto* agent = new Agent(model, std::move(services), std::move(settings));

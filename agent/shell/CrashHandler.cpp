@@ -1,7 +1,8 @@
 // The handlers that run when the agent dies. The signal handler may run at any moment, on any thread,
-// with the heap in pieces: it uses only async-signal-safe calls (open, write, close, clock_gettime,
-// sigaction, raise), paths and texts made when it was installed, and its own stack, so that it still
-// runs after a stack overflow.
+// with the heap corrupted: it uses only async-signal-safe calls (open, write, close, clock_gettime,
+// sigaction, raise) and backtrace, whose unwinder is loaded at installation so that it allocates
+// nothing here; paths and texts made when it was installed; and its own stack, so that it still runs
+// after a stack overflow on the main thread.
 
 #include <atomic>
 #include <cerrno>
@@ -210,6 +211,7 @@ void installHandlers(const std::string& directory) {
     const std::string parent = directory.substr(0, directory.find_last_of('/'));
     if (!parent.empty()) ::mkdir(parent.c_str(), 0700);
     ::mkdir(directory.c_str(), 0700);
+    pruneReports(directory);
 
     const std::time_t now = std::time(nullptr);
     std::tm local{};

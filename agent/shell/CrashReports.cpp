@@ -155,6 +155,12 @@ bool sweep(const std::optional<std::vector<std::string>>& dirs, const std::optio
     return true;
 }
 
+void pruneReports(const std::string& directory, std::size_t keep) {
+    const auto all = reports({directory});
+    for (std::size_t i = keep; i < all.size(); ++i)
+        ::unlink(all[i].path.c_str());
+}
+
 std::optional<std::string> newestReportPath(const std::vector<std::string>& dirs) {
     const auto all = reports(dirs);
     if (all.empty()) return std::nullopt;

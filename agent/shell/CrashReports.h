@@ -23,6 +23,8 @@ struct Report {
 
 // How many new reports the sweep lists by name.
 inline constexpr std::size_t listedAtMost = 5;
+// How many of its own reports the agent keeps.
+inline constexpr std::size_t keptReports = 20;
 
 // "DovrelAgent", "Dovrel Agent", "DovrelAE", "Dovrel" and this process's name when it is none of them.
 std::vector<std::string> namePrefixes();
@@ -53,9 +55,13 @@ bool sweep(const std::optional<std::vector<std::string>>& dirs = std::nullopt,
 // The newest report in `dirs`, whether or not the sweep has mentioned it.
 std::optional<std::string> newestReportPath(const std::vector<std::string>& dirs = defaultDirs());
 
+// Removes all but the newest `keep` reports in `directory` (the agent's own folder only), so that a
+// crash at every start under a restarting supervisor cannot fill the disk.
+void pruneReports(const std::string& directory, std::size_t keep = keptReports);
+
 // Installs the process-wide handlers: the fatal signals (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT)
-// write a report into `directory` (made 0700 here) and a line into the log, then end the process with
-// the signal as before; an uncaught C++ exception logs its type, its message and the stack, then
+// write a report into `directory` (made 0700 here, and pruned to the newest reports) and a line into the log, then end
+// the process with the signal as before; an uncaught C++ exception logs its type, its message and the stack, then
 // aborts (which writes the report). Call once, early, on the main thread.
 void installHandlers(const std::string& directory = ownReportsDirectory());
 

@@ -87,21 +87,30 @@ std::optional<bool> LinuxSampler::onBattery(const std::string& folder) {
     return discharging || mainsSeen;
 }
 
-std::optional<bool> LinuxSampler::wakeOnMagicPacket(const std::string& interface) {
+std::optional<bool> LinuxSampler::ioctlWakeOnMagicPacket(const std::string& interface, bool* needsRights) {
+    if (needsRights) *needsRights = false;
     if (interface.empty() || interface.size() >= IFNAMSIZ) return std::nullopt;
     UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (fd) {
-        ethtool_wolinfo wol{};
-        wol.cmd = ETHTOOL_GWOL;
-        ifreq req{};
-        std::memcpy(req.ifr_name, interface.data(), interface.size());
-        req.ifr_data = reinterpret_cast<char*>(&wol);
-        if (::ioctl(fd.get(), SIOCETHTOOL, &req) == 0) return (wol.wolopts & WAKE_MAGIC) != 0;
-        // The card cannot wake the computer at all.
-        if (errno == EOPNOTSUPP || errno == ENODEV) return false;
-    }
-    // The ioctl needs administrator rights; the netlink query answers every user.
-    return ethtoolWakeOnMagicPacket(interface);
+    if (!fd) return std::nullopt;
+    ethtool_wolinfo wol{};
+    wol.cmd = ETHTOOL_GWOL;
+    ifreq req{};
+    std::memcpy(req.ifr_name, interface.data(), interface.size());
+    req.ifr_data = reinterpret_cast<char*>(&wol);
+    if (::ioctl(fd.get(), SIOCETHTOOL, &req) == 0) return (wol.wolopts & WAKE_MAGIC) != 0;
+    // The card cannot wake the computer at all.
+    if (errno == EOPNOTSUPP) return false;
+    if (needsRights) *needsRights = errno == EPERM;
+    return std::nullopt;
+}
+
+std::optional<bool> LinuxSampler::wakeOnMagicPacket(const std::string& interface) {
+    if (interface.empty() || interface.size() >= IFNAMSIZ) return std::nullopt;
+    bool needsRights = false;
+    if (const auto answer = ioctlWakeOnMagicPacket(interface, &needsRights)) return answer;
+    // The ioctl wants administrator rights; the netlink query answers every user.
+    if (needsRights) return ethtoolWakeOnMagicPacket(interface);
+    return std::nullopt;
 }
 
 std::optional<bool> LinuxSampler::wakeOnMagicPacket() {

@@ -25,7 +25,11 @@ public:
     // beside it; false without a system battery. Nothing when the folder cannot be read.
     static std::optional<bool> onBattery(const std::string& powerSupplyFolder);
     // The wake options of `interface` have the magic-packet bit; nothing when they cannot be read.
+    // Asks the SIOCETHTOOL ioctl first and, when that wants administrator rights, the kernel's ethtool
+    // netlink family.
     static std::optional<bool> wakeOnMagicPacket(const std::string& interface);
+    // The ioctl's answer alone; `needsRights` tells when it refused for want of rights.
+    static std::optional<bool> ioctlWakeOnMagicPacket(const std::string& interface, bool* needsRights = nullptr);
 };
 
 } // namespace dovrel::agent

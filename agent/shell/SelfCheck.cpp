@@ -21,10 +21,10 @@ constexpr int64_t fineAboveBytes = 999'999'999;
 
 const std::string reinstallAction = "reinstall Dovrel Agent, then start it once from your desktop";
 
-std::string repeat(const std::string& piece, int times) {
+std::string repeat(const std::string& unit, int times) {
     std::string out;
     for (int i = 0; i < times; ++i)
-        out += piece;
+        out += unit;
     return out;
 }
 

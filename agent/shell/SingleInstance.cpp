@@ -45,11 +45,24 @@ void LaunchArbiter::releaseLock() {
     lock_.reset();
 }
 
+void LaunchArbiter::listen() {
+    if (!listener_) listener_ = listenForShowWindow(options_.showWindowSocket);
+}
+
+void LaunchArbiter::stopListening() {
+    if (!listener_) return;
+    listener_.reset();
+    ::unlink(options_.showWindowSocket.c_str());
+}
+
 LaunchArbiter::Decision LaunchArbiter::arbitrate() {
     // Both are asked, in this order, so that a supervised process takes the lock too when it is free.
     const bool supervised = supervisor_.isSupervisedProcess();
     const bool locked = takeLock();
-    if (supervised) return Decision::run;
+    if (supervised) {
+        listen();
+        return Decision::run;
+    }
 
     if (!locked) {
         requestShowWindow(options_.showWindowSocket, options_.showWindowPatience);
@@ -57,6 +70,7 @@ LaunchArbiter::Decision LaunchArbiter::arbitrate() {
         return Decision::alreadyRunning;
     }
 
+    listen();
     const Supervisor::State state = supervisor_.ensureRegistered();
     if (state.kind != Supervisor::Kind::active) {
         logLine(options_.log, "• running without a supervisor — " + state.sentence());
@@ -66,6 +80,7 @@ LaunchArbiter::Decision LaunchArbiter::arbitrate() {
     // Hand the agent to systemd: let go of the lock so that its process can take it, start the unit and
     // wait for a process that is not this one.
     releaseLock();
+    stopListening();
     supervisor_.kickstart();
     const auto self = static_cast<int32_t>(::getpid());
     for (int attempt = 0; attempt < options_.handOffPolls; ++attempt) {
@@ -78,6 +93,7 @@ LaunchArbiter::Decision LaunchArbiter::arbitrate() {
     }
     logLine(options_.log, "• supervisor registered but systemd produced no process in 5s — running in this one");
     takeLock();
+    listen();
     return Decision::run;
 }
 

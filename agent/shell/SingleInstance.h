@@ -43,12 +43,21 @@ public:
     void releaseLock();
     bool holdsLock() const { return lock_.valid(); }
 
+    // The show-window socket, listening from the moment this copy knew it would run (before it asks
+    // systemd anything, which may take seconds), so that no second copy's request is lost. Handed to
+    // the window's server once the application exists; invalid when the socket could not be made.
+    UniqueFd takeShowWindowListener() { return std::move(listener_); }
+
     std::string lockPath() const { return options_.stateDirectory + "/agent.lock"; }
 
 private:
+    void listen();
+    void stopListening();
+
     Supervisor& supervisor_;
     Options options_;
     UniqueFd lock_;
+    UniqueFd listener_;
 };
 
 } // namespace dovrel::agent

@@ -1,11 +1,8 @@
 #include "agent/shell/Supervisor.h"
 
-#include <cerrno>
 #include <charconv>
-#include <climits>
 #include <cstdlib>
 #include <filesystem>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "agent/service/HomeDirectory.h"

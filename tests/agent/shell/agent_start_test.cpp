@@ -21,9 +21,9 @@ namespace {
 const std::string banner = "Dovrel agent up: relay + LAN";
 const std::string selfCheckHeader = "── agent self-check ─────────────────────────────────────────";
 
-std::size_t countOf(const std::string& text, const std::string& piece) {
+std::size_t countOf(const std::string& text, const std::string& needle) {
     std::size_t n = 0;
-    for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + piece.size()))
+    for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size()))
         ++n;
     return n;
 }
@@ -49,8 +49,8 @@ struct AgentHome {
         return o;
     }
     std::string log() const { return readFile(home.file(".dovrel-agent.log")); }
-    bool waitForLog(const std::string& piece, std::size_t times = 1, std::chrono::milliseconds timeout = 10s) const {
-        return waitUntil([&] { return countOf(log(), piece) >= times; }, timeout);
+    bool waitForLog(const std::string& needle, std::size_t times = 1, std::chrono::milliseconds timeout = 10s) const {
+        return waitUntil([&] { return countOf(log(), needle) >= times; }, timeout);
     }
 };
 

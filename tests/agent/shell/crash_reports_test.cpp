@@ -161,6 +161,23 @@ TEST(CrashReports, SevenNewReportsListFiveNewestFirstAndCountTheRest) {
                                         "   " + dir + "/DovrelAE-new.crash", closing1, closing2}));
 }
 
+TEST(CrashReports, OnlyTheNewestOwnReportsAreKept) {
+    TempDir home;
+    const std::string dir = home.file("crashes");
+    for (int i = 0; i < 25; ++i) {
+        const std::string p = dir + "/DovrelAgent-" + std::to_string(i) + ".crash";
+        writeFile(p, "x\n");
+        setDate(p, 1700000000 + i);
+    }
+    writeFile(dir + "/notes.txt", "kept: not a report");
+    CrashReports::pruneReports(dir);
+    const auto left = CrashReports::reports({dir});
+    ASSERT_EQ(left.size(), CrashReports::keptReports);
+    EXPECT_EQ(left.front().path, dir + "/DovrelAgent-24.crash");
+    EXPECT_EQ(left.back().path, dir + "/DovrelAgent-5.crash");
+    EXPECT_TRUE(std::filesystem::exists(dir + "/notes.txt"));
+}
+
 TEST(CrashReports, NoReportsOrUnreadableFoldersLogNothingAndLeaveTheMarker) {
     TempDir home;
     Lines lines;

@@ -86,7 +86,7 @@ TEST(LaunchArbiter, ASecondCopyAsksTheFirstToShowItsWindowAndEndsWithZero) {
     Arbitration s;
     LaunchArbiter first(s.supervisor, s.options);
     ASSERT_EQ(first.arbitrate(), Decision::run);
-    UniqueFd listening = listenForShowWindow(s.options.showWindowSocket);
+    UniqueFd listening = first.takeShowWindowListener();
     ASSERT_TRUE(listening);
 
     // The second copy is another process; it exits with its decision's status, as the program does.
@@ -155,6 +155,8 @@ TEST(LaunchArbiter, HandsOverToSystemdWhenTheUnitIsActive) {
     EXPECT_TRUE(lockIsFree(arbiter.lockPath())) << "systemd's process must be able to take the lock";
     EXPECT_EQ(s.fake.count("--user start com.quendal.dovrel.agent.service"), 1);
     EXPECT_EQ(s.lines.all().back(), "• supervisor has the agent (pid 4242) — this copy is done");
+    EXPECT_FALSE(arbiter.takeShowWindowListener());
+    EXPECT_FALSE(std::filesystem::exists(s.options.showWindowSocket)) << "the window is systemd's process's now";
 }
 
 TEST(LaunchArbiter, RunsItselfWhenSystemdProducesNoOtherProcess) {
@@ -165,6 +167,7 @@ TEST(LaunchArbiter, RunsItselfWhenSystemdProducesNoOtherProcess) {
         LaunchArbiter arbiter(s.supervisor, s.options);
         EXPECT_EQ(arbiter.arbitrate(), Decision::run) << pid;
         EXPECT_TRUE(arbiter.holdsLock());
+        EXPECT_TRUE(arbiter.takeShowWindowListener());
         EXPECT_EQ(s.fake.count("--user show --property=MainPID com.quendal.dovrel.agent.service"), 3);
         EXPECT_EQ(s.lines.all().back(),
                   "• supervisor registered but systemd produced no process in 5s — running in this one");

@@ -68,15 +68,6 @@ TEST(Supervisor, MapsWhatSystemdReportsToAState) {
     EXPECT_TRUE(lines.all().empty());
 }
 
-TEST(Supervisor, SentencesSayWhatEachStateMeans) {
-    EXPECT_EQ((Supervisor::State{Kind::active, {}}.sentence()), "Restarts automatically if it stops");
-    EXPECT_EQ((Supervisor::State{Kind::unwatched, {}}.sentence()),
-              "Nothing is watching the agent — it will not come back if it stops");
-    EXPECT_EQ((Supervisor::State{Kind::turnedOff, {}}.sentence()),
-              "Turned off in the systemd user services — it will not restart itself");
-    EXPECT_EQ(Supervisor::failedWith("no bus").sentence(), "Could not set up automatic restart: no bus");
-}
-
 TEST(Supervisor, RegistersAMissingUnitAndLogsEachStep) {
     FakeSystemctl fake;
     TempDir home;
