@@ -1,8 +1,11 @@
-// DovrelAgent: the program on the computer that is to be reached. Sets up its log, creates the agent in
-// a Qt application and runs it; a failure of the core ends the process with status 70 so that its
-// supervisor starts a fresh one.
+// DovrelAgent: the program on the computer that is to be reached. Sets up its log and crash handlers,
+// reports crashes of earlier runs, makes sure it is the one copy for this user (or hands over to its
+// supervisor), checks its own health, then creates the agent in a Qt application and runs it; a
+// failure of the core ends the process with status 70 so that its supervisor starts a fresh one.
 
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unistd.h>
@@ -21,6 +24,12 @@
 #include "agent/media/QtClipFiles.h"
 #include "agent/media/QtClipboardSync.h"
 #include "agent/media/X11InputInjector.h"
+#include "agent/shell/CrashReports.h"
+#include "agent/shell/LinuxSampler.h"
+#include "agent/shell/SelfCheck.h"
+#include "agent/shell/ShowWindowChannel.h"
+#include "agent/shell/SingleInstance.h"
+#include "agent/shell/Supervisor.h"
 
 using namespace dovrel::agent;
 
@@ -45,6 +54,21 @@ int main(int argc, char** argv) {
         AgentLog::rotate(AgentLog::path(), AgentLog::previousPath(), AgentLog::cap);
         AgentLog::openLocked();
     }
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    CrashReports::installHandlers();
+    CrashReports::sweep();
+
+    // One copy per user. The arbiter lives as long as the process: it holds the lock.
+    const std::string stateDirectory = homeDirectory() + "/.dovrel";
+    const std::string showWindowSocket = showWindowSocketPath(stateDirectory);
+    LaunchArbiter::Options arbiterOptions;
+    arbiterOptions.stateDirectory = stateDirectory;
+    arbiterOptions.showWindowSocket = showWindowSocket;
+    static LaunchArbiter arbiter(Supervisor::forThisProcess(), arbiterOptions);
+    if (arbiter.arbitrate() != LaunchArbiter::Decision::run) std::exit(0);
+
+    Doctor::log(Doctor::examine(true));
+
     // Clipboard and input need the X display; without one the agent still serves sessions and files.
     const char* display = std::getenv("DISPLAY");
     const bool haveDisplay = display && *display;
@@ -76,6 +100,9 @@ int main(int argc, char** argv) {
     services.advertiser = makeAvahiAdvertiser();
 
     AppModel model;
+    model.setSampler(std::make_shared<LinuxSampler>());
+    ShowWindowServer showWindow(arbiter.takeShowWindowListener());
+    QObject::connect(&showWindow, &ShowWindowServer::requested, &model, &AppModel::showWindowRequested);
     // Deliberately never destroyed: the process ends by _exit or a signal while other threads run.
     auto* agent = new Agent(model, std::move(services), std::move(settings));
     try {
@@ -83,5 +110,8 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         exitFatally(e.what());
     }
+    model.refreshPermissions();
+    model.refreshWakeStatus();
+    model.refreshWGIP();
     return app->exec();
 }

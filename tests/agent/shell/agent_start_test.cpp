@@ -1,0 +1,176 @@
+// The real DovrelAgent's start-up: one copy per user, the hand-over to systemd, a supervised start, a
+// crash reported at the next start, and the fatal exit. HOME and the runtime folder are temporary and
+// systemctl is a stand-in.
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <regex>
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include "../../support/ChildProcess.h"
+#include "ShellTestSupport.h"
+
+using namespace dovrel::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string banner = "Dovrel agent up: relay + LAN";
+const std::string selfCheckHeader = "── agent self-check ─────────────────────────────────────────";
+
+std::size_t countOf(const std::string& text, const std::string& needle) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size()))
+        ++n;
+    return n;
+}
+
+struct AgentHome {
+    TempDir home;
+    AgentHome() {
+        writeFile(home.file(".config/Dovrel/relay.json"), "{\"lan\": true}");
+        std::filesystem::create_directories(home.file("run"));
+        std::filesystem::permissions(home.file("run"), std::filesystem::perms::owner_all);
+    }
+    ChildProcess::Options options(std::map<std::string, std::string> extra = {}) const {
+        ChildProcess::Options o;
+        o.env = {{"HOME", home.str()},
+                 {"XDG_CONFIG_HOME", home.file(".config")},
+                 {"XDG_RUNTIME_DIR", home.file("run")},
+                 {"DOVREL_CONTROL_PORT", "0"},
+                 {"DOVREL_INPUT_PORT", "0"},
+                 {"DOVREL_SUPERVISED", ""},
+                 {"DISPLAY", ""}};
+        for (auto& [k, v] : extra)
+            o.env[k] = v;
+        return o;
+    }
+    std::string log() const { return readFile(home.file(".dovrel-agent.log")); }
+    bool waitForLog(const std::string& needle, std::size_t times = 1, std::chrono::milliseconds timeout = 10s) const {
+        return waitUntil([&] { return countOf(log(), needle) >= times; }, timeout);
+    }
+};
+
+} // namespace
+
+TEST(AgentStart, TheFirstCopyRunsAndASecondOneDefersWithStatusZero) {
+    FakeSystemctl fake;
+    AgentHome h;
+    ChildProcess first({DOVREL_AGENT_BINARY}, h.options());
+    ASSERT_TRUE(h.waitForLog(banner)) << h.log();
+    EXPECT_EQ(readFile(h.home.file(".dovrel/agent.lock")), std::to_string(first.pid()) + "\n");
+    EXPECT_TRUE(std::filesystem::exists(h.home.file("run/com.quendal.dovrel.agent.showWindow")));
+
+    // Start-up order: supervisor decision, then the self-check, then the agent.
+    std::string log = h.log();
+    const auto decided = log.find("• running without a supervisor — ");
+    const auto checked = log.find(selfCheckHeader);
+    ASSERT_NE(decided, std::string::npos) << log;
+    ASSERT_NE(checked, std::string::npos) << log;
+    EXPECT_LT(decided, checked);
+    EXPECT_LT(checked, log.find(banner));
+    std::string rule;
+    for (int i = 0; i < 61; ++i)
+        rule += "─";
+    const auto closing = log.find(" " + rule + "\n", checked);
+    EXPECT_NE(closing, std::string::npos) << log;
+    EXPECT_LT(closing, log.find(banner));
+
+    const auto status = runProgram({DOVREL_AGENT_BINARY}, h.options(), 15s);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 0);
+    log = h.log();
+    EXPECT_EQ(countOf(log, "• another Dovrel Agent is already running for this user — bringing its window forward\n"),
+              1u);
+    EXPECT_EQ(countOf(log, selfCheckHeader), 1u) << "the second copy starts nothing";
+    EXPECT_EQ(countOf(log, banner), 1u);
+    EXPECT_TRUE(first.running());
+    EXPECT_EQ(readFile(h.home.file(".dovrel/agent.lock")), std::to_string(first.pid()) + "\n");
+}
+
+TEST(AgentStart, ACopyStartedByHandHandsOverToAnActiveUnit) {
+    FakeSystemctl fake;
+    fake.set("is-enabled", "enabled\n");
+    fake.set("mainpid", "4242");
+    AgentHome h;
+    const auto status = runProgram({DOVREL_AGENT_BINARY}, h.options(), 15s);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 0);
+    const std::string log = h.log();
+    EXPECT_NE(log.find("• supervisor: systemd reports status enabled for com.quendal.dovrel.agent.service\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("• supervisor has the agent (pid 4242) — this copy is done\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find(selfCheckHeader), std::string::npos);
+    EXPECT_EQ(fake.count("--user start com.quendal.dovrel.agent.service"), 1);
+}
+
+TEST(AgentStart, TheSupervisedProcessRunsBesideACopyThatHoldsTheLock) {
+    FakeSystemctl fake;
+    AgentHome h;
+    ChildProcess byHand({DOVREL_AGENT_BINARY}, h.options());
+    ASSERT_TRUE(h.waitForLog(banner)) << h.log();
+    fake.set("mainpid", "caller");
+    ChildProcess supervised({DOVREL_AGENT_BINARY}, h.options({{"DOVREL_SUPERVISED", "1"}}));
+    EXPECT_TRUE(h.waitForLog(banner, 2)) << h.log();
+    EXPECT_TRUE(supervised.running());
+    EXPECT_EQ(readFile(h.home.file(".dovrel/agent.lock")), std::to_string(byHand.pid()) + "\n");
+}
+
+TEST(AgentStart, ACrashWritesAReportThatTheNextStartNames) {
+    FakeSystemctl fake;
+    AgentHome h;
+    {
+        ChildProcess agent({DOVREL_AGENT_BINARY}, h.options());
+        ASSERT_TRUE(h.waitForLog(banner)) << h.log();
+        ::kill(agent.pid(), SIGSEGV);
+        ASSERT_TRUE(waitUntil([&] { return !agent.running(); }));
+    }
+    std::string log = h.log();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(log, m, std::regex(" !! FATAL: SIGSEGV — crash report written to (\\S+\\.crash)\n")))
+        << log;
+    const std::string report = m[1];
+    EXPECT_EQ(report.rfind(h.home.file(".dovrel/crashes/DovrelAgent-"), 0), 0u) << report;
+    EXPECT_EQ(modeOf(report), 0600u);
+
+    ChildProcess again({DOVREL_AGENT_BINARY}, h.options());
+    ASSERT_TRUE(h.waitForLog(banner, 2)) << h.log();
+    log = h.log();
+    EXPECT_NE(log.find("!! this agent crashed on a previous run — 1 report(s) the OS wrote:\n"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("   " + report + "\n"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(log, std::regex("     DovrelAgent crashed: SIGSEGV \\(signal 11, code 0\\) sent by "
+                                                  "pid \\d+ in pid \\d+, started [-0-9]+ [:0-9]+\n")))
+        << log;
+    EXPECT_NE(log.find("  ! This agent crashed on a previous run\n"), std::string::npos);
+    EXPECT_EQ(modeOf(h.home.file(".dovrel/crash-seen")), 0600u);
+}
+
+TEST(AgentStart, ACoreFailureEndsWithStatusSeventyAfterTheSelfCheck) {
+    FakeSystemctl fake;
+    AgentHome h;
+    const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ::bind(held, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(held, 1);
+    socklen_t len = sizeof a;
+    ::getsockname(held, reinterpret_cast<sockaddr*>(&a), &len);
+    const std::string port = std::to_string(ntohs(a.sin_port));
+    const auto status = runProgram({DOVREL_AGENT_BINARY}, h.options({{"DOVREL_CONTROL_PORT", port}}), 15s);
+    ::close(held);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 70);
+    const std::string log = h.log();
+    const auto fatal = log.find("!! FATAL: the agent stopped: ");
+    ASSERT_NE(fatal, std::string::npos) << log;
+    EXPECT_LT(log.find(selfCheckHeader), fatal);
+    EXPECT_NE(
+        log.find("   exiting so the supervisor starts a fresh one — see " + h.home.file(".dovrel-agent.log") + "\n"),
+        std::string::npos)
+        << log;
+}
