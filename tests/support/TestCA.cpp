@@ -85,6 +85,9 @@ void writePem(const std::filesystem::path& path, const std::function<int(FILE*)>
 
 TestCertificates makeTestCertificates(const std::filesystem::path& directory, const std::vector<std::string>& dnsNames,
                                       const std::vector<std::string>& ipAddresses) {
+    std::error_code ec;
+    std::filesystem::create_directories(directory, ec);
+    check(!ec, "creating the certificate folder");
     const Key caKey = newKey();
     const Name caName = commonName("Dovrel Test CA");
     const Cert ca = newCertificate(caKey.get(), caName.get(), caName.get());

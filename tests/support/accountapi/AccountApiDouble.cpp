@@ -192,7 +192,7 @@ struct AccountApiDouble::Server {
 };
 
 AccountApiDouble::AccountApiDouble(const std::filesystem::path& directory, uint16_t port)
-    : certificates_(makeAccountApiCertificates(directory)) {
+    : certificates_(makeTestCertificates(directory)) {
     bool listening = false;
     queue_.sync([&] {
         server_ = std::make_unique<Server>(*this);

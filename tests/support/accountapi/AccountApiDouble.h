@@ -15,7 +15,7 @@
 #include <QJsonObject>
 
 #include "runtime/SerialQueue.h"
-#include "tests/support/accountapi/AccountApiCertificates.h"
+#include "tests/support/TestCA.h"
 
 namespace dovrel::test {
 
@@ -116,7 +116,7 @@ private:
     void released(std::size_t count);
     std::chrono::milliseconds replyDelay() const;
 
-    AccountApiCertificates certificates_;
+    TestCertificates certificates_;
     uint16_t port_ = 0;
 
     mutable std::mutex lock_;
