@@ -21,6 +21,9 @@
 #include "agent/media/QtClipFiles.h"
 #include "agent/media/QtClipboardSync.h"
 #include "agent/media/X11InputInjector.h"
+// The capture pipeline and the power assertions.
+#include "agent/media/CapturePipeline.h"
+#include "agent/service/LinuxPowerAssertions.h"
 
 using namespace dovrel::agent;
 
@@ -74,6 +77,13 @@ int main(int argc, char** argv) {
     services.wakeEmitter = makeLinuxWakeEmitter();
     services.desktop = makeLinuxDesktopSession();
     services.advertiser = makeAvahiAdvertiser();
+    // Picture and sound (the synthetic pattern under DOVREL_SYNTHETIC), rest mode, and what keeps the
+    // machine and its display awake.
+    auto power = std::make_shared<LinuxPowerAssertions>();
+    services.power = power;
+    CapturePipeline::Options pipeline;
+    pipeline.power = power;
+    services.pipeline = std::make_unique<CapturePipeline>(std::move(pipeline));
 
     AppModel model;
     // Deliberately never destroyed: the process ends by _exit or a signal while other threads run.
