@@ -44,6 +44,9 @@ template <std::size_t N> wex::Bytes bytesOf(const wex::FixedBytes<N>& b) { retur
 TestController::TestController(wex::DeviceIdentity identity, std::string name)
     : identity_(std::move(identity)), name_(std::move(name)) {
     video_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    // Room for a keyframe's burst of pieces while the test is busy elsewhere.
+    const int videoBuffer = 4 << 20;
+    ::setsockopt(video_, SOL_SOCKET, SO_RCVBUF, &videoBuffer, sizeof videoBuffer);
     sockaddr_in a = loopback("127.0.0.1", 0);
     ::bind(video_, reinterpret_cast<sockaddr*>(&a), sizeof a);
     socklen_t len = sizeof a;

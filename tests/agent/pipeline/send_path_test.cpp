@@ -271,10 +271,21 @@ TEST_F(SendPathTest, ThreadsSendingAtOnceNeverRepeatASequenceNumber) {
         for (int i = 0; i < perThread; ++i)
             path.sendAudio(std::vector<int16_t>(512, static_cast<int16_t>(i)), 48000, 2);
     });
+    // Read while they send: the socket's buffer need not hold them all.
     std::vector<wex::Bytes> all;
+    std::atomic<bool> sending{true};
+    std::thread reader([&] {
+        for (;;) {
+            if (auto d = sink.receive(200ms))
+                all.push_back(std::move(*d));
+            else if (!sending)
+                break;
+        }
+    });
     for (auto& t : threads)
         t.join();
-    all = sink.drain();
+    sending = false;
+    reader.join();
     ASSERT_EQ(all.size(), static_cast<std::size_t>(2 * perThread * 2 + perThread));
     std::set<uint32_t> video, audio;
     for (const auto& o : openAll(*sessions.client, all)) // a repeated number would not open
