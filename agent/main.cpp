@@ -30,6 +30,9 @@
 #include "agent/shell/ShowWindowChannel.h"
 #include "agent/shell/SingleInstance.h"
 #include "agent/shell/Supervisor.h"
+// The capture pipeline and the power assertions.
+#include "agent/media/CapturePipeline.h"
+#include "agent/service/LinuxPowerAssertions.h"
 
 using namespace dovrel::agent;
 
@@ -98,6 +101,13 @@ int main(int argc, char** argv) {
     services.wakeEmitter = makeLinuxWakeEmitter();
     services.desktop = makeLinuxDesktopSession();
     services.advertiser = makeAvahiAdvertiser();
+    // Picture and sound (the synthetic pattern under DOVREL_SYNTHETIC), rest mode, and what keeps the
+    // machine and its display awake.
+    auto power = std::make_shared<LinuxPowerAssertions>();
+    services.power = power;
+    CapturePipeline::Options pipeline;
+    pipeline.power = power;
+    services.pipeline = std::make_unique<CapturePipeline>(std::move(pipeline));
 
     AppModel model;
     model.setSampler(std::make_shared<LinuxSampler>());

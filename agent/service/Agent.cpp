@@ -43,6 +43,29 @@ Agent::Agent(AppModel& model, AgentServices services, AgentSettings settings)
         throw std::invalid_argument("Agent needs an injector, clipboard, file receiver, clipboard files, wake "
                                     "emitter and desktop session");
     if (!lanInterfaces_) lanInterfaces_ = [] { return wex::lanInterfaces(); };
+    if (pipeline_) pipeline_->attach(pipelineHost());
+}
+
+PipelineHost Agent::pipelineHost() {
+    Transport* t = transport_.get();
+    PipelineHost host;
+    host.sendTarget = [t] { return t->sendTarget(); };
+    host.streaming = [this] { return streaming(); };
+    host.sendControl = [t](wex::Bytes payload, wex::ControlType type) { t->sendControl(std::move(payload), type); };
+    host.sendRelayMedia = [t](wex::Bytes frame, bool isVideo) { t->sendMedia(std::move(frame), isVideo); };
+    host.dropClient = [t] { t->dropClient(); };
+    // The injector is the transport queue's; the area joins the input there.
+    host.streamedArea = [this, t](const StreamedArea& area) {
+        t->queue().post([this, area] { injector_->setStreamedArea(area); });
+    };
+    host.restingChanged = [this](bool resting) { onMain([this, resting] { model_.setResting(resting); }); };
+    host.videoReport = [this](int fps, const std::string& path) {
+        onMain([this, fps, path] {
+            model_.setVideoFps(fps);
+            model_.setVideoPath(QString::fromStdString(path));
+        });
+    };
+    return host;
 }
 
 Agent::~Agent() {
@@ -53,6 +76,8 @@ Agent::~Agent() {
         refusalTimer_.reset();
         refusalDropTimer_.reset();
     });
+    // The pipeline's threads read the transport; they stop first.
+    pipeline_.reset();
     transport_.reset();
 }
 

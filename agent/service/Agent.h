@@ -42,7 +42,7 @@ struct AgentServices {
     std::unique_ptr<WakeEmitter> wakeEmitter;
     std::unique_ptr<DesktopSession> desktop;
     std::unique_ptr<SessionPipeline> pipeline;     // none: nothing is captured or streamed
-    std::unique_ptr<PowerAssertions> power;        // none: the machine sleeps as it would
+    std::shared_ptr<PowerAssertions> power;        // none: the machine sleeps as it would; shared with the pipeline
     std::unique_ptr<ServiceAdvertiser> advertiser; // none: the control service is not announced
     // The interfaces a wake packet may leave on; empty: this machine's.
     std::function<std::vector<wex::LANInterface>()> lanInterfaces;
@@ -102,6 +102,7 @@ private:
     void sessionEnded();
     void clientConnected(const std::string& host);
     void handleInput(const wex::InputBatch& batch);
+    PipelineHost pipelineHost();
 
     // Handshake and authentication (AgentHandshake.cpp).
     void handleHello(wex::ByteView payload);
@@ -139,7 +140,7 @@ private:
     std::unique_ptr<WakeEmitter> wakeEmitter_;
     std::unique_ptr<DesktopSession> desktop_;
     std::unique_ptr<SessionPipeline> pipeline_;
-    std::unique_ptr<PowerAssertions> power_;
+    std::shared_ptr<PowerAssertions> power_;
     std::function<std::vector<wex::LANInterface>()> lanInterfaces_;
 
     // Set by run() before the transport starts; read-only afterwards.

@@ -102,6 +102,9 @@ public:
     // The established session and where its video and audio go, for the senders on capture threads:
     // replaced as a whole by "dovrel.net", never changed in place; null while no session is established.
     std::shared_ptr<const SendTarget> sendTarget() const { return target_.load(std::memory_order_acquire); }
+    // A sealed video or audio frame for a client on the relay, from any thread: only the relay link
+    // writes to its connection (TransportMediaSend.cpp).
+    void sendMedia(wex::Bytes frame, bool isVideo);
 
     // The bound ports (after start); 0 when the listeners are off.
     uint16_t controlPort() const { return boundControl_.load(); }

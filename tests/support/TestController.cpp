@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "protocol/ByteReader.h"
+#include "protocol/ControlMessages.h"
 #include "protocol/Crypto.h"
 #include "protocol/Frame.h"
 #include "protocol/PairingCode.h"
@@ -42,6 +44,9 @@ template <std::size_t N> wex::Bytes bytesOf(const wex::FixedBytes<N>& b) { retur
 TestController::TestController(wex::DeviceIdentity identity, std::string name)
     : identity_(std::move(identity)), name_(std::move(name)) {
     video_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    // Room for a keyframe's burst of pieces while the test is busy elsewhere.
+    const int videoBuffer = 4 << 20;
+    ::setsockopt(video_, SOL_SOCKET, SO_RCVBUF, &videoBuffer, sizeof videoBuffer);
     sockaddr_in a = loopback("127.0.0.1", 0);
     ::bind(video_, reinterpret_cast<sockaddr*>(&a), sizeof a);
     socklen_t len = sizeof a;
@@ -80,6 +85,16 @@ void TestController::close() {
     keys_.reset();
     session_.reset();
     sessionId_ = 0;
+    resetMedia();
+}
+
+void TestController::resetMedia() {
+    partial_.clear();
+    videoFrames_.clear();
+    audioFrames_.clear();
+    videoSeqs_.clear();
+    audioSeqs_.clear();
+    videoLost_ = 0;
 }
 
 bool TestController::writeAll(wex::ByteView bytes) {
@@ -207,6 +222,94 @@ std::optional<wex::OpenedFrame> TestController::receiveVideo(ms timeout) {
     }
 }
 
+bool TestController::pumpMedia(Clock::time_point until, const std::function<bool()>& enough) {
+    while (!enough()) {
+        pollfd p{video_, POLLIN, 0};
+        if (::poll(&p, 1, remainingMs(until)) <= 0) return enough();
+        uint8_t buf[65536];
+        const ssize_t n = ::recv(video_, buf, sizeof buf, 0);
+        if (n <= 0) return enough();
+        mediaDatagram(wex::ByteView(buf, static_cast<std::size_t>(n)));
+    }
+    return true;
+}
+
+void TestController::mediaDatagram(wex::ByteView datagram) {
+    // Datagrams of an earlier session may still be in flight: they do not open and are skipped.
+    if (!session_) return;
+    auto opened = session_->openFrame(datagram);
+    if (!opened) return;
+    if (opened->header.stream == wex::Stream::audio) {
+        audioSeqs_.push_back(opened->seq);
+        audioFrames_.push_back({wex::AudioFrame::decode(opened->plaintext), opened->seq});
+        return;
+    }
+    if (opened->header.stream != wex::Stream::video) return;
+    videoSeqs_.push_back(opened->seq);
+    const auto finish = [this](wex::ByteView payload, std::vector<uint32_t> seqs) {
+        wex::VideoNALPayload decoded = wex::decodeVideoNALPayload(payload);
+        videoFrames_.push_back({decoded.header, std::move(decoded.nals), std::move(seqs)});
+    };
+    if (!opened->header.flags.contains(wex::HeaderFlag::fragment)) {
+        finish(opened->plaintext, {opened->seq});
+        return;
+    }
+    wex::ByteReader r(opened->plaintext);
+    const wex::FragmentHeader f = wex::FragmentHeader::decode(r);
+    if (f.fragCount == 0 || f.fragIndex >= f.fragCount) throw std::runtime_error("a fragment header out of range");
+    PartialFrame& frame = partial_[f.frameId];
+    if (frame.pieces.empty()) frame.pieces.resize(f.fragCount);
+    if (frame.pieces.size() != f.fragCount) throw std::runtime_error("fragments of one frame disagree on the count");
+    auto& slot = frame.pieces[f.fragIndex];
+    if (!slot) ++frame.have;
+    slot = wex::Bytes(opened->plaintext.begin() + wex::FragmentHeader::size, opened->plaintext.end());
+    frame.seqs.push_back(opened->seq);
+    if (frame.have == frame.pieces.size()) {
+        wex::Bytes whole;
+        for (const auto& piece : frame.pieces)
+            whole.insert(whole.end(), piece->begin(), piece->end());
+        std::vector<uint32_t> seqs = std::move(frame.seqs);
+        // Frames that began before this one and are still unfinished will not finish.
+        for (auto it = partial_.begin(); it != partial_.end();) {
+            if (it->first == f.frameId) {
+                it = partial_.erase(it);
+            } else if (static_cast<int32_t>(it->first - f.frameId) < 0) {
+                ++videoLost_;
+                it = partial_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        finish(whole, std::move(seqs));
+        return;
+    }
+    while (partial_.size() > 25) {
+        ++videoLost_;
+        partial_.erase(partial_.begin());
+    }
+}
+
+std::optional<ReceivedVideoFrame> TestController::receiveVideoFrame(ms timeout) {
+    pumpMedia(Clock::now() + timeout, [this] { return !videoFrames_.empty(); });
+    if (videoFrames_.empty()) return std::nullopt;
+    ReceivedVideoFrame f = std::move(videoFrames_.front());
+    videoFrames_.pop_front();
+    return f;
+}
+
+std::optional<ReceivedAudioFrame> TestController::receiveAudioFrame(ms timeout) {
+    pumpMedia(Clock::now() + timeout, [this] { return !audioFrames_.empty(); });
+    if (audioFrames_.empty()) return std::nullopt;
+    ReceivedAudioFrame f = std::move(audioFrames_.front());
+    audioFrames_.pop_front();
+    return f;
+}
+
+void TestController::keepAlive() {
+    if (!session_) return;
+    sendSealed(wex::ControlType::ping, wex::Ping{pingId_++, 0}.encode());
+}
+
 void TestController::sendHello(uint32_t capabilities, bool capabilitiesPresent, wex::AuthMode mode) {
     // A session in place stays until an AuthOk replaces it: a Hello inside a session must not end it.
     ephemeral_ = std::make_unique<wex::EphemeralKey>();
@@ -279,6 +382,7 @@ std::optional<AuthResult> TestController::awaitAuthResult(ms timeout) {
             if (r.agentProofValid && keys_) {
                 session_ = std::make_shared<wex::SecureSession>(*keys_, wex::Direction::clientToAgent);
                 sessionId_ = r.ok->sessionId;
+                resetMedia();
             }
             return r;
         }

@@ -2,10 +2,15 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "protocol/AudioFrame.h"
 #include "protocol/Bytes.h"
 #include "protocol/Cap.h"
 #include "protocol/CommonHeader.h"
@@ -15,6 +20,7 @@
 #include "protocol/InputMessages.h"
 #include "protocol/SecureSession.h"
 #include "protocol/SessionSetupMessages.h"
+#include "protocol/VideoPayload.h"
 
 namespace dovrel::test {
 
@@ -27,6 +33,18 @@ struct ReceivedFrame {
     uint32_t seq = 0; // of a sealed frame
 
     std::optional<wex::ControlType> type() const { return wex::controlTypeFromRaw(header.msgType); }
+};
+
+// One video payload, put together from its pieces as the controller's reassembler does.
+struct ReceivedVideoFrame {
+    wex::VideoNALHeader header;
+    std::vector<wex::Bytes> nals;
+    std::vector<uint32_t> seqs; // of its pieces, in the order they arrived
+};
+
+struct ReceivedAudioFrame {
+    wex::AudioFrame frame;
+    uint32_t seq = 0;
 };
 
 // What the agent answered to Auth.
@@ -82,6 +100,20 @@ public:
     bool closedByAgent(ms timeout = defaultWait);
     // The next video datagram that opens with the session.
     std::optional<wex::OpenedFrame> receiveVideo(ms timeout = defaultWait);
+    // The media the agent sends to the video port, sorted by stream: whole video payloads put together
+    // from their pieces (at most 25 unfinished ones are held; a newer whole one gives up the older
+    // unfinished ones), and audio frames. Reading one kind keeps the other for later. Do not mix with
+    // receiveVideo, which takes datagrams as they come.
+    std::optional<ReceivedVideoFrame> receiveVideoFrame(ms timeout = defaultWait);
+    std::optional<ReceivedAudioFrame> receiveAudioFrame(ms timeout = defaultWait);
+    // Video payloads given up on because pieces were missing, since the session began.
+    std::size_t videoFramesLost() const { return videoLost_; }
+    // The sequence numbers of the media frames of this session, in arrival order, per stream.
+    const std::vector<uint32_t>& videoSeqs() const { return videoSeqs_; }
+    const std::vector<uint32_t>& audioSeqs() const { return audioSeqs_; }
+    // Sends a ping on the control connection, so that a long media test keeps the session alive; the
+    // pong waits with the other control frames.
+    void keepAlive();
 
     // ---- handshake, step by step
     void sendHello(uint32_t capabilities = wex::Cap::screenClient, bool capabilitiesPresent = true,
@@ -107,6 +139,10 @@ private:
     // Reads what is there within `timeout` into the buffer; false on EOF or error.
     bool fill(ms timeout);
     std::optional<ReceivedFrame> takeFrame();
+    // Reads media datagrams until `until`, or until `enough` says so; false when the time ran out.
+    bool pumpMedia(std::chrono::steady_clock::time_point until, const std::function<bool()>& enough);
+    void mediaDatagram(wex::ByteView datagram);
+    void resetMedia();
 
     wex::DeviceIdentity identity_;
     std::string name_;
@@ -127,6 +163,20 @@ private:
     std::optional<wex::SessionKeys> keys_;
     std::shared_ptr<wex::SecureSession> session_;
     uint32_t sessionId_ = 0;
+
+    // Media of the session.
+    struct PartialFrame {
+        std::vector<std::optional<wex::Bytes>> pieces;
+        std::size_t have = 0;
+        std::vector<uint32_t> seqs;
+    };
+    std::map<uint32_t, PartialFrame> partial_;
+    std::deque<ReceivedVideoFrame> videoFrames_;
+    std::deque<ReceivedAudioFrame> audioFrames_;
+    std::vector<uint32_t> videoSeqs_;
+    std::vector<uint32_t> audioSeqs_;
+    std::size_t videoLost_ = 0;
+    uint16_t pingId_ = 1000;
 };
 
 } // namespace dovrel::test

@@ -1,0 +1,623 @@
+#include "agent/media/CapturePipeline.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+#include "agent/media/CaptureWatchdog.h"
+#include "agent/media/SessionReports.h"
+#include "agent/media/X11ScreenCapturer.h"
+#include "agent/service/AgentLog.h"
+#include "agent/service/Diag.h"
+#include "agent/service/MonoClock.h"
+
+namespace dovrel::agent {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr unsigned firstSetupDelay = 2; // seconds; doubled after each failure
+constexpr unsigned longestSetupDelay = 30;
+constexpr auto restartTimeLimit = 20s;
+constexpr auto watchdogEvery = 5s;
+constexpr auto statsEvery = 1s;
+constexpr auto noAudioNoteGap = 300s;
+constexpr int syntheticWidth = 1280;
+constexpr int syntheticHeight = 720;
+
+std::string size(int w, int h) { return std::to_string(w) + "×" + std::to_string(h); }
+
+} // namespace
+
+// A capture restart on a thread of its own.
+struct CapturePipeline::Restart {
+    std::thread thread;
+    std::atomic<bool> done{false};
+};
+
+CapturePipeline::CapturePipeline() : CapturePipeline(Options{}) {}
+
+CapturePipeline::CapturePipeline(Options options)
+    : options_(std::move(options)), clock_(options_.clock ? options_.clock : &realScheduler()) {
+    if (!options_.makeCapturer)
+        options_.makeCapturer = [](ScreenCapturer::FrameCallback onFrame) -> std::shared_ptr<ScreenCapturer> {
+            return std::make_shared<X11ScreenCapturer>(std::move(onFrame));
+        };
+    if (!options_.makeEncoder) options_.makeEncoder = makeVideoEncoder;
+    if (!options_.codec) options_.codec = chooseDefaultCodec;
+    if (!options_.rotateLog) options_.rotateLog = [] { AgentLog::rotateIfNeeded(); };
+    attach({});
+    codecChoice_ = options_.codec();
+    useH264_ = codecChoice_.h264;
+    setup_ = std::make_unique<SerialQueue>("dovrel.capture.setup");
+    ctl_ = std::make_unique<SerialQueue>("dovrel.pipeline");
+}
+
+CapturePipeline::~CapturePipeline() {
+    stopping_ = true;
+    if (options_.power) options_.power->setOnWake(nullptr);
+    ctl_->sync([this] {
+        watchdog_.reset();
+        statsTimer_.reset();
+        setupTimer_.reset();
+        restartTimeout_.reset();
+    });
+    setup_.reset(); // a set-up step under way ends first; later ones are dropped
+    std::vector<std::shared_ptr<Restart>> restarts;
+    {
+        const std::lock_guard guard(restartThreadsLock_);
+        restarts.swap(restartThreads_);
+    }
+    for (const auto& r : restarts)
+        r->thread.join();
+    ctl_.reset();
+    // Sources first, so that no picture reaches an encoder that is going; then the encoder, whose
+    // output thread ends with it.
+    std::shared_ptr<ScreenCapturer> capturer;
+    std::unique_ptr<SyntheticSource> synth;
+    {
+        const std::lock_guard guard(lock_);
+        capturer = std::move(capturer_);
+        synth = std::move(synth_);
+    }
+    capturer.reset();
+    synth.reset();
+    encoder_.store(nullptr);
+}
+
+void CapturePipeline::attach(PipelineHost host) {
+    if (!host.sendTarget) host.sendTarget = [] { return std::shared_ptr<const SendTarget>(); };
+    if (!host.streaming) host.streaming = [] { return false; };
+    if (!host.sendControl) host.sendControl = [](wex::Bytes, wex::ControlType) {};
+    if (!host.dropClient) host.dropClient = [] {};
+    host_ = std::move(host);
+}
+
+// ---- small reads
+
+VideoBudget CapturePipeline::budgetFor(bool relay) const {
+    return options_.budget ? options_.budget(relay) : VideoBudget::forLink(relay).withEnvironmentOverrides();
+}
+
+bool CapturePipeline::linkIsRelay() const {
+    const auto target = host_.sendTarget();
+    return target && target->isRelay;
+}
+
+bool CapturePipeline::streaming() const { return host_.streaming(); }
+
+bool CapturePipeline::defaultH264() const {
+    const std::lock_guard guard(lock_);
+    return codecChoice_.h264;
+}
+
+bool CapturePipeline::resting() const {
+    const std::lock_guard guard(lock_);
+    return resting_;
+}
+
+bool CapturePipeline::restarting() const {
+    const std::lock_guard guard(lock_);
+    return restarting_;
+}
+
+bool CapturePipeline::useH264() const {
+    const std::lock_guard guard(lock_);
+    return useH264_;
+}
+
+int CapturePipeline::frameWidth() const {
+    const std::lock_guard guard(lock_);
+    return frameW_;
+}
+
+int CapturePipeline::frameHeight() const {
+    const std::lock_guard guard(lock_);
+    return frameH_;
+}
+
+std::shared_ptr<VideoEncoder> CapturePipeline::currentEncoder() const {
+    const auto active = encoder_.load();
+    return active ? active->encoder : nullptr;
+}
+
+std::shared_ptr<ScreenCapturer> CapturePipeline::capturer() const {
+    const std::lock_guard guard(lock_);
+    return capturer_;
+}
+
+bool CapturePipeline::hasSyntheticSource() const {
+    const std::lock_guard guard(lock_);
+    return synth_ != nullptr;
+}
+
+void CapturePipeline::waitForSetup() {
+    setup_->sync([] {});
+}
+
+// ---- pictures
+
+void CapturePipeline::onFrame(const CapturedFrame& frame) {
+    Diag::add(Diag::Counter::captured);
+    Diag::stamp(Diag::Stamp::lastCaptureAt, now());
+    if (!streaming()) return; // counted, not encoded: nobody watches
+    if (const auto active = encoder_.load()) active->encoder->encode(frame, MonoClock::micros(), false);
+}
+
+void CapturePipeline::onEncoded(uint64_t generation, const PictureFormat& format, EncodedPicture&& picture) {
+    const auto active = encoder_.load();
+    // The last pictures of a replaced encoder belong to a stream the client no longer decodes.
+    if (!active || active->generation != generation) return;
+    Diag::add(Diag::Counter::encoded);
+    Diag::stamp(Diag::Stamp::lastEncodeAt, now());
+    PictureTrace trace{picture.capturedAt, picture.convertMicros, picture.encodeMicros, 0, {}};
+    const auto begun = std::chrono::steady_clock::now();
+    trace.sent = sendPath_.sendPicture(std::move(picture), format);
+    if (trace.sent.tooLarge) active->encoder->requestKeyframe();
+    if (options_.onPictureSent) {
+        trace.sendMicros = static_cast<uint32_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - begun).count());
+        options_.onPictureSent(trace);
+    }
+}
+
+void CapturePipeline::buildEncoder(bool forceKeyframe, std::optional<bool> relayOverride) {
+    const std::lock_guard build(buildLock_);
+    for (;;) {
+        const bool relay = relayOverride.value_or(linkIsRelay());
+        PictureFormat format;
+        {
+            const std::lock_guard guard(lock_);
+            encoderBudgetIsRelay_ = relay;
+            format = {++nextGeneration_, useH264_, frameW_, frameH_};
+        }
+        const VideoBudget budget = budgetFor(relay);
+        auto active = std::make_shared<ActiveEncoder>();
+        active->generation = format.generation;
+        active->format = format;
+        active->captureFPS = budget.expectedFrameRate;
+        active->encoder = options_.makeEncoder(
+            {format.width, format.height, format.h264, budget},
+            [this, format](EncodedPicture&& p) { onEncoded(format.generation, format, std::move(p)); });
+        active->encoder->start();
+        if (forceKeyframe) active->encoder->requestKeyframe();
+        // The old encoder goes when its last user lets go: a capture thread inside encode() keeps it.
+        encoder_.store(active);
+        if (forceKeyframe) Diag::stamp(Diag::Stamp::lastEncodeAt, now());
+        if (const auto cap = capturer()) applyCaptureRate(cap, streaming());
+        {
+            // A session that asked for another codec meanwhile (while a restart was building this one)
+            // gets it now.
+            const std::lock_guard guard(lock_);
+            if (useH264_ == format.h264) return;
+        }
+        forceKeyframe = true;
+    }
+}
+
+// Pictures at the encoder's rate while a client watches; otherwise only what keeps the capture proven
+// alive, so that a busy desktop costs nothing while nobody looks. A change applies at once.
+void CapturePipeline::applyCaptureRate(const std::shared_ptr<ScreenCapturer>& cap, bool streamingNow) {
+    int fps = idleCaptureFPS;
+    if (streamingNow) {
+        const auto active = encoder_.load();
+        fps = active ? active->captureFPS : budgetFor(linkIsRelay()).expectedFrameRate;
+    }
+    if (cap->captureFPS() != fps) cap->setCaptureFPS(fps);
+}
+
+void CapturePipeline::publishStreamedArea(const ScreenCapturer& cap, int width, int height) {
+    if (!host_.streamedArea) return;
+    const std::vector<MonitorInfo> monitors = cap.displays();
+    const int index = cap.currentIndex();
+    if (index < 0 || index >= static_cast<int>(monitors.size())) return;
+    const MonitorInfo& m = monitors[static_cast<std::size_t>(index)];
+    host_.streamedArea(StreamedArea{m.x, m.y, static_cast<uint32_t>(m.width), static_cast<uint32_t>(m.height),
+                                    static_cast<uint32_t>(width), static_cast<uint32_t>(height)});
+}
+
+// ---- supervisor
+
+void CapturePipeline::start() {
+    ctl_->post([this] { startWatchdog(); });
+    if (options_.power) options_.power->setOnWake([this] { restartCapture("woke from sleep"); });
+    startSetupLoop(false);
+}
+
+void CapturePipeline::startSetupLoop(bool revive) {
+    {
+        const std::lock_guard guard(lock_);
+        // One loop at a time: a second would only race the first to the same result.
+        if (setupRunning_ || stopping_) return;
+        setupRunning_ = true;
+        reviving_ = revive;
+    }
+    setup_->post([this, revive] { setupAttempt(firstSetupDelay, revive); });
+}
+
+void CapturePipeline::setupLoopEnded(bool revive) {
+    const std::lock_guard guard(lock_);
+    setupRunning_ = false;
+    if (revive) reviving_ = false;
+}
+
+void CapturePipeline::setupAttempt(unsigned delaySeconds, bool revive) {
+    {
+        const std::lock_guard guard(lock_);
+        if (capturer_ || synth_ || stopping_) {
+            setupRunning_ = false;
+            if (revive) reviving_ = false;
+            return;
+        }
+    }
+    try {
+        setupCaptureEncode();
+        print("• capture pipeline ready");
+        setupLoopEnded(revive);
+        return;
+    } catch (const std::exception& e) {
+        print(std::string("⚠︎ capture setup failed: ") + e.what() + " — retrying in " +
+              std::to_string(delaySeconds) + "s (no display attached, lid shut, or Screen Recording not granted yet)");
+    }
+    const unsigned next = std::min(delaySeconds * 2, longestSetupDelay);
+    ctl_->post([this, delaySeconds, next, revive] {
+        if (stopping_) return;
+        setupTimer_ = clock_->after(std::chrono::seconds(delaySeconds), [this, next, revive] {
+            setup_->post([this, next, revive] { setupAttempt(next, revive); });
+        });
+    });
+}
+
+void CapturePipeline::setupCaptureEncode() {
+    const VideoCodecChoice choice = options_.codec();
+    bool h264 = true;
+    {
+        const std::lock_guard guard(lock_);
+        codecChoice_ = choice;
+        // A session that asked for its own codec keeps it across a rebuilt pipeline.
+        useH264_ = askedH264_.value_or(choice.h264);
+        h264 = useH264_;
+    }
+    const bool synthetic = options_.synthetic.value_or(std::getenv("DOVREL_SYNTHETIC") != nullptr);
+    if (synthetic) {
+        auto source = std::make_unique<SyntheticSource>(syntheticWidth, syntheticHeight,
+                                                        [this](const CapturedFrame& f) { onFrame(f); });
+        source->start();
+        {
+            const std::lock_guard guard(lock_);
+            frameW_ = syntheticWidth;
+            frameH_ = syntheticHeight;
+            synth_ = std::move(source);
+        }
+        print("• SYNTHETIC source " + size(syntheticWidth, syntheticHeight) + " (no screen capture)");
+    } else {
+        std::shared_ptr<ScreenCapturer> cap = options_.makeCapturer([this](const CapturedFrame& f) { onFrame(f); });
+        cap->setOnAudio([this](std::span<const int16_t> samples, uint32_t rate, uint8_t channels) {
+            sendPath_.sendAudio(samples, rate, channels);
+        });
+        cap->setOnStreamStopped([this](const std::string&) { restartCapture("stream stopped by the system"); });
+        cap->start(0); // a failure drops the capturer with the exception
+        const Instant t = now();
+        Diag::stamp(Diag::Stamp::lastCaptureAt, t);
+        Diag::stamp(Diag::Stamp::lastStreamAt, t);
+        const int w = cap->width(), h = cap->height();
+        {
+            const std::lock_guard guard(lock_);
+            capturer_ = cap;
+            frameW_ = w;
+            frameH_ = h;
+        }
+        print("• capture " + size(w, h));
+        publishStreamedArea(*cap, w, h);
+    }
+    buildEncoder(false); // the source stays when this throws; the watchdog repairs the encoder
+    const VideoCodecChoice shown =
+        h264 == choice.h264 ? choice : VideoCodecChoice{h264, VideoCodecChoice::Why::requested};
+    print(encoderReadyLine(shown));
+}
+
+void CapturePipeline::restartCapture(const std::string& reason) {
+    std::shared_ptr<ScreenCapturer> cap;
+    uint64_t token = 0;
+    {
+        const std::lock_guard guard(lock_);
+        if (restarting_ || !capturer_ || stopping_) return;
+        restarting_ = true;
+        cap = capturer_;
+        token = ++restartToken_;
+    }
+    print("⚠︎ restarting screen capture — " + reason);
+    ctl_->post([this, token] {
+        restartTimeout_ = clock_->after(restartTimeLimit, [this, token] {
+            finishRestart(token, "timed out after " + std::to_string(restartTimeLimit.count()) + "s");
+        });
+    });
+    auto job = std::make_shared<Restart>();
+    const std::lock_guard threads(restartThreadsLock_);
+    for (auto it = restartThreads_.begin(); it != restartThreads_.end();) {
+        if ((*it)->done) {
+            (*it)->thread.join();
+            it = restartThreads_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    job->thread = std::thread([this, cap, token, done = job]() mutable {
+        std::optional<std::string> failure;
+        try {
+            cap->restart();
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+        // A restart given up on holds the last reference: its capture stops here.
+        cap.reset();
+        ctl_->post([this, token, failure] { finishRestart(token, failure); });
+        done->done = true;
+    });
+    restartThreads_.push_back(std::move(job));
+}
+
+void CapturePipeline::finishRestart(uint64_t token, std::optional<std::string> failure) {
+    std::shared_ptr<ScreenCapturer> cap;
+    {
+        const std::lock_guard guard(lock_);
+        // The other of the two outcomes (the restart itself, its time-out) came first.
+        if (!restarting_ || token != restartToken_ || stopping_) return;
+        cap = capturer_;
+    }
+    restartTimeout_.reset();
+    if (!failure && cap) {
+        const Instant t = now();
+        Diag::stamp(Diag::Stamp::lastCaptureAt, t);
+        Diag::stamp(Diag::Stamp::lastStreamAt, t);
+        const int w = cap->width(), h = cap->height();
+        {
+            const std::lock_guard guard(lock_);
+            frameW_ = w;
+            frameH_ = h;
+        }
+        publishStreamedArea(*cap, w, h);
+        try {
+            buildEncoder(true);
+            print("• capture restarted — " + size(w, h) + ", fresh keyframe forced");
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+    } else if (!failure) {
+        failure = "the capture went away";
+    }
+    if (failure) {
+        print("• capture restart FAILED: " + *failure + " — will retry");
+        {
+            const std::lock_guard guard(lock_);
+            if (capturer_ == cap) capturer_.reset();
+        }
+        cap.reset(); // stops it, unless the abandoned restart still holds it
+    }
+    {
+        const std::lock_guard guard(lock_);
+        restarting_ = false;
+    }
+    if (failure) startSetupLoop(false);
+}
+
+void CapturePipeline::rebuildEncoder(bool h264, const std::string& reason) {
+    {
+        const std::lock_guard guard(lock_);
+        askedH264_ = h264;
+        const bool same = useH264_ == h264;
+        useH264_ = h264;
+        // Without a source the next set-up builds for this codec; with one, an encoder of the asked
+        // codec needs no replacing.
+        if (same || (!capturer_ && !synth_)) return;
+    }
+    rebuildEncoderFor(reason);
+}
+
+void CapturePipeline::rebuildEncoderFor(const std::string& reason) {
+    {
+        const std::lock_guard guard(lock_);
+        if (restarting_ || (!capturer_ && !synth_)) return; // a restart builds its own encoder
+    }
+    print("⚠︎ rebuilding encoder — " + reason);
+    try {
+        buildEncoder(true);
+        print("• encoder rebuilt — fresh keyframe forced");
+    } catch (const std::exception& e) {
+        print(std::string("• encoder rebuild FAILED: ") + e.what()); // the old encoder stays in use
+    }
+}
+
+void CapturePipeline::applyLinkBudget(bool relay) {
+    std::shared_ptr<ScreenCapturer> cap;
+    {
+        const std::lock_guard guard(lock_);
+        if (relay == encoderBudgetIsRelay_) return;
+        encoderBudgetIsRelay_ = relay;
+        if (restarting_ || (!capturer_ && !synth_)) return;
+        cap = capturer_;
+    }
+    if (cap) cap->setCaptureFPS(budgetFor(relay).expectedFrameRate);
+    print(std::string("⚠︎ rebuilding encoder — ") +
+          (relay ? "this client is on the relay — encoding for it" : "this client is on the LAN — full quality"));
+    try {
+        buildEncoder(true, relay);
+        print("• encoder rebuilt — fresh keyframe forced");
+    } catch (const std::exception& e) {
+        print(std::string("• encoder rebuild FAILED: ") + e.what());
+    }
+}
+
+void CapturePipeline::requestKeyframe() {
+    if (const auto active = encoder_.load()) active->encoder->requestKeyframe();
+    if (const auto cap = capturer()) {
+        applyCaptureRate(cap, streaming());
+        cap->requestFrame(); // a still screen would otherwise keep the keyframe waiting up to a second
+    }
+}
+
+// ---- rest mode
+
+void CapturePipeline::setRest(bool on) {
+    {
+        const std::lock_guard guard(lock_);
+        if (on == resting_) return;
+        resting_ = on;
+    }
+    if (on) {
+        if (options_.power) options_.power->restDisplay();
+        print("• resting — display off, staying reachable on the relay");
+    } else {
+        if (options_.power) options_.power->wakeDisplay();
+        print("• leaving rest — display on");
+    }
+    if (host_.restingChanged) host_.restingChanged(on);
+}
+
+// ---- watchdog
+
+void CapturePipeline::startWatchdog() {
+    watchdog_.reset();
+    watchdog_ = clock_->every(watchdogEvery, watchdogEvery, [this] { watchdogTick(); });
+}
+
+void CapturePipeline::watchdogTick() {
+    if (stopping_) return;
+    WatchdogView view;
+    std::shared_ptr<ScreenCapturer> cap;
+    {
+        const std::lock_guard guard(lock_);
+        view.restarting = restarting_;
+        view.haveCapturer = capturer_ != nullptr;
+        view.haveSynthetic = synth_ != nullptr;
+        view.resting = resting_;
+        cap = capturer_;
+    }
+    view.streaming = streaming();
+    view.streamingAtLastTick = streamingAtLastTick_;
+    streamingAtLastTick_ = view.streaming;
+    const Instant t = now();
+    view.sinceStream = t - Diag::stampOf(Diag::Stamp::lastStreamAt);
+    view.sinceCapture = t - Diag::stampOf(Diag::Stamp::lastCaptureAt);
+    view.sinceEncode = t - Diag::stampOf(Diag::Stamp::lastEncodeAt);
+    if (cap && !view.streaming && !view.restarting) applyCaptureRate(cap, false);
+
+    const WatchdogVerdict verdict = watchdogVerdict(view);
+    switch (verdict.act) {
+    case WatchdogVerdict::Act::nothing: break;
+    case WatchdogVerdict::Act::revive: startSetupLoop(true); break;
+    case WatchdogVerdict::Act::restartCapture: restartCapture(verdict.reason); break;
+    case WatchdogVerdict::Act::rebuildEncoder: rebuildEncoderFor(verdict.reason); break;
+    }
+}
+
+// ---- displays and statistics
+
+void CapturePipeline::sendDisplayList() {
+    const auto cap = capturer();
+    if (!cap) return;
+    host_.sendControl(displayListOf(*cap).encode(), wex::ControlType::displayList);
+}
+
+void CapturePipeline::switchDisplay(uint8_t displayId) {
+    const auto cap = capturer();
+    if (!cap || cap->currentIndex() == displayId) return;
+    setup_->post([this, cap, displayId] {
+        const std::string n = std::to_string(displayId);
+        try {
+            cap->start(displayId);
+        } catch (const std::exception& e) {
+            print(std::string("• display switch failed: ") + e.what());
+            return;
+        }
+        const int w = cap->width(), h = cap->height();
+        {
+            const std::lock_guard guard(lock_);
+            frameW_ = w;
+            frameH_ = h;
+        }
+        publishStreamedArea(*cap, w, h);
+        try {
+            buildEncoder(true);
+        } catch (const std::exception& e) {
+            print(std::string("• display switch failed: ") + e.what()); // the old encoder goes on
+            return;
+        }
+        sendDisplayList();
+        print("• switched to display " + n + " — " + size(w, h));
+    });
+}
+
+void CapturePipeline::startSessionReports() {
+    sendDisplayList();
+    ctl_->post([this] { startStatsTimer(); });
+}
+
+void CapturePipeline::stopSessionReports() {
+    ctl_->post([this] { statsTimer_.reset(); });
+}
+
+void CapturePipeline::startStatsTimer() {
+    statsTimer_.reset();
+    Diag::tick(); // the first report counts from now
+    statsTimer_ = clock_->every(statsEvery, statsEvery, [this] { sendStats(); });
+}
+
+void CapturePipeline::sendStats() {
+    options_.rotateLog();
+    SystemStats::Sample sample;
+    if (options_.sampleStats) {
+        sample = options_.sampleStats();
+    } else {
+        if (!stats_) stats_.emplace();
+        sample = stats_->sample();
+    }
+    wex::DeckStat stat;
+    stat.reqId = 0;
+    stat.cpu = sample.cpu;
+    stat.ram = sample.ram;
+    stat.battery = -1;
+    stat.flags = wex::DeckStat::flagAwake;
+    host_.sendControl(stat.encode(), wex::ControlType::deckStat);
+
+    const Diag::Tick t = Diag::tick();
+    const auto target = host_.sendTarget();
+    const std::string label = videoPathLabel(target.get());
+    print(healthLine(t, label));
+    const bool watching = streaming();
+    if (watching && t.aBuf == 0 && t.aSent == 0) {
+        const Instant at = now();
+        if (!lastNoAudioNote_ || at - *lastNoAudioNote_ >= noAudioNoteGap) {
+            lastNoAudioNote_ = at;
+            print("⚠︎ no system audio is being captured — ScreenCaptureKit is not delivering it. The screen is "
+                  "unaffected. (Repeated at most every 5 minutes.)");
+        }
+    }
+    if (streaming() && t.frames == 0)
+        print("⚠︎ streaming but ZERO video frames left the agent this second (cap=" + std::to_string(t.cap) +
+              "/s enc=" + std::to_string(t.enc) + "/s path=" + label + ") — the phone will show black");
+    if (host_.videoReport) host_.videoReport(static_cast<int>(t.enc), label);
+}
+
+} // namespace dovrel::agent

@@ -1,0 +1,178 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent/media/MediaSendPath.h"
+#include "agent/media/ScreenCapturer.h"
+#include "agent/media/SyntheticSource.h"
+#include "agent/media/SystemStats.h"
+#include "agent/media/VideoBudget.h"
+#include "agent/media/VideoEncoder.h"
+#include "agent/service/SessionPipeline.h"
+#include "runtime/Scheduler.h"
+#include "runtime/SerialQueue.h"
+
+namespace dovrel::agent {
+
+// The agent's one capture-and-encode pipeline, alive for the whole process whether or not a client
+// watches: a source (screen capture, or the synthetic pattern under DOVREL_SYNTHETIC) feeding one
+// encoder whose pictures go out through the send path. Its supervisor builds it and retries the build
+// (2, 4, 8, 16, then every 30 s) until it stands; restarts capture after a wake from sleep, when the
+// stream stops and when it stalls; rebuilds the encoder when it stalls and when the client's link or
+// codec changes; and runs rest mode, the display list and the once-a-second statistics.
+//
+// Threads: "dovrel.pipeline" owns the timers (watchdog every 5 s, statistics every 1 s, the set-up
+// back-off, the restart time-out); "dovrel.capture.setup" runs the blocking set-up and display
+// switches; a capture restart runs on a thread of its own so that one stuck in the display server
+// cannot hold the pipeline. Pictures are encoded, sealed and sent on the capture and encoder threads.
+// The encoder in use is shared: replacing it never frees one that a capture thread is still feeding.
+class CapturePipeline final : public SessionPipeline {
+public:
+    using CapturerFactory = std::function<std::shared_ptr<ScreenCapturer>(ScreenCapturer::FrameCallback)>;
+    using EncoderFactory =
+        std::function<std::shared_ptr<VideoEncoder>(VideoEncoderConfig, VideoEncoder::OutputCallback)>;
+
+    struct Options {
+        // Timers and time stamps; they run on "dovrel.pipeline". Null: the real clock.
+        Scheduler* clock = nullptr;
+        CapturerFactory makeCapturer;                     // null: X11 capture of $DISPLAY with PulseAudio
+        EncoderFactory makeEncoder;                       // null: libavcodec (makeVideoEncoder)
+        std::function<VideoCodecChoice()> codec;          // null: chooseDefaultCodec (DOVREL_H264, hardware)
+        std::optional<bool> synthetic;                    // unset: whether DOVREL_SYNTHETIC is present
+        std::function<VideoBudget(bool relay)> budget;    // null: the link's budget with DOVREL_BITRATE/FPS
+        std::shared_ptr<PowerAssertions> power;           // rest mode and wake from sleep; null: none
+        std::function<SystemStats::Sample()> sampleStats; // null: /proc
+        std::function<void()> rotateLog;                  // null: AgentLog::rotateIfNeeded
+        // Called on the encoder's output thread once a picture's last piece went out; for measuring.
+        std::function<void(const PictureTrace&)> onPictureSent;
+    };
+
+    static constexpr int idleCaptureFPS = 1;
+
+    CapturePipeline();
+    explicit CapturePipeline(Options options);
+    // Stops the timers, the sources and the encoder; waits for a set-up or restart in progress.
+    ~CapturePipeline() override;
+    CapturePipeline(const CapturePipeline&) = delete;
+    CapturePipeline& operator=(const CapturePipeline&) = delete;
+
+    // ---- SessionPipeline
+    void attach(PipelineHost host) override;
+    void start() override;
+    bool defaultH264() const override;
+    void rebuildEncoder(bool h264, const std::string& reason) override;
+    void applyLinkBudget(bool relay) override;
+    void requestKeyframe() override;
+    bool resting() const override;
+    void setRest(bool on) override;
+    void switchDisplay(uint8_t displayId) override;
+    void startSessionReports() override;
+    void stopSessionReports() override;
+
+    // ---- the supervisor's own operations, any thread
+    // Restarts screen capture; nothing while one runs or when there is no screen capture.
+    void restartCapture(const std::string& reason);
+    // Replaces the encoder (same codec, size and link); nothing while capture restarts.
+    void rebuildEncoderFor(const std::string& reason);
+    void sendDisplayList();
+
+    // ---- what tests look at
+    SerialQueue& timerQueue() { return *ctl_; }
+    // Runs on "dovrel.pipeline": one watchdog tick, one statistics tick.
+    void watchdogTick();
+    void sendStats();
+    // Waits until the set-up queue has done what was handed to it before.
+    void waitForSetup();
+    std::shared_ptr<VideoEncoder> currentEncoder() const;
+    std::shared_ptr<ScreenCapturer> capturer() const;
+    bool hasSyntheticSource() const;
+    bool restarting() const;
+    bool useH264() const;
+    int frameWidth() const;
+    int frameHeight() const;
+    const MediaSendPath& sendPath() const { return sendPath_; }
+
+private:
+    struct ActiveEncoder {
+        std::shared_ptr<VideoEncoder> encoder;
+        uint64_t generation = 0;
+        PictureFormat format;
+        int captureFPS = 60;
+    };
+    struct Restart;
+
+    Instant now() const { return clock_->now(); }
+    VideoBudget budgetFor(bool relay) const;
+    bool linkIsRelay() const;
+    bool streaming() const;
+
+    // Source callbacks.
+    void onFrame(const CapturedFrame& frame);
+    void onEncoded(uint64_t generation, const PictureFormat& format, EncodedPicture&& picture);
+
+    // Set-up (on "dovrel.capture.setup").
+    void startSetupLoop(bool revive);
+    void setupAttempt(unsigned delaySeconds, bool revive);
+    void setupCaptureEncode();
+    void setupLoopEnded(bool revive);
+
+    // Builds, starts and installs an encoder for the current size, codec and link; throws what its
+    // start throws. Builds are serialised.
+    void buildEncoder(bool forceKeyframe, std::optional<bool> relay = std::nullopt);
+    void applyCaptureRate(const std::shared_ptr<ScreenCapturer>& capturer, bool streamingNow);
+    void publishStreamedArea(const ScreenCapturer& capturer, int width, int height);
+
+    void finishRestart(uint64_t token, std::optional<std::string> failure);
+    void startWatchdog();
+    void startStatsTimer();
+
+    Options options_;
+    Scheduler* clock_;
+    PipelineHost host_;
+    MediaSendPath sendPath_{host_};
+    std::atomic<bool> stopping_{false};
+
+    // The pipeline's state, under lock_; never held while a source or encoder starts.
+    mutable std::mutex lock_;
+    std::shared_ptr<ScreenCapturer> capturer_;
+    std::unique_ptr<SyntheticSource> synth_;
+    int frameW_ = 0;
+    int frameH_ = 0;
+    VideoCodecChoice codecChoice_;
+    std::optional<bool> askedH264_; // what the session core asked for last; else the default
+    bool useH264_ = true;
+    bool encoderBudgetIsRelay_ = false;
+    bool restarting_ = false;
+    bool setupRunning_ = false;
+    bool reviving_ = false;
+    bool resting_ = false;
+
+    std::mutex buildLock_;
+    uint64_t nextGeneration_ = 0;
+    std::atomic<std::shared_ptr<const ActiveEncoder>> encoder_;
+
+    // Owned by "dovrel.pipeline".
+    std::unique_ptr<Timer> watchdog_;
+    std::unique_ptr<Timer> statsTimer_;
+    std::unique_ptr<Timer> setupTimer_;
+    std::unique_ptr<Timer> restartTimeout_;
+    uint64_t restartToken_ = 0;
+    bool streamingAtLastTick_ = false;
+    std::optional<Instant> lastNoAudioNote_;
+    std::optional<SystemStats> stats_;
+
+    std::mutex restartThreadsLock_;
+    std::vector<std::shared_ptr<Restart>> restartThreads_;
+
+    std::unique_ptr<SerialQueue> setup_; // "dovrel.capture.setup"
+    std::unique_ptr<SerialQueue> ctl_;   // "dovrel.pipeline"
+};
+
+} // namespace dovrel::agent

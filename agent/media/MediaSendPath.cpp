@@ -1,0 +1,146 @@
+#include "agent/media/MediaSendPath.h"
+
+#include <algorithm>
+
+#include "agent/media/VideoPacketizer.h"
+#include "agent/service/Diag.h"
+#include "agent/service/MonoClock.h"
+#include "protocol/AudioFrame.h"
+#include "protocol/VideoPayload.h"
+
+namespace dovrel::agent {
+
+namespace {
+
+constexpr uint8_t videoNal = static_cast<uint8_t>(wex::VideoType::nal);
+constexpr uint8_t audioPcm = 1;
+
+// Hands one sealed frame to the session's route; false when there is no route.
+bool route(const PipelineHost& host, const SendTarget& target, wex::Bytes&& sealed, bool isVideo) {
+    if (target.isRelay) {
+        if (!host.sendRelayMedia) return false;
+        host.sendRelayMedia(std::move(sealed), isVideo);
+        return true;
+    }
+    if (!target.video) return false;
+    target.video->send(sealed); // a datagram the kernel refuses is lost like one lost on the way
+    return true;
+}
+
+bool hasRoute(const PipelineHost& host, const SendTarget& target) {
+    return target.isRelay ? static_cast<bool>(host.sendRelayMedia) : target.video != nullptr;
+}
+
+} // namespace
+
+uint64_t MediaSendPath::parameterSetsGeneration() const {
+    const std::lock_guard guard(videoStateLock_);
+    return paramSetsGeneration_;
+}
+
+std::vector<wex::Bytes> MediaSendPath::parameterSets() const {
+    const std::lock_guard guard(videoStateLock_);
+    return paramSets_;
+}
+
+PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFormat& format) {
+    PictureSent out;
+    if (picture.units.empty() || !host_.streaming()) return out;
+
+    wex::NALFlags flags;
+    std::vector<wex::Bytes> nals;
+    if (picture.keyframe) {
+        flags = {wex::NALFlag::keyframe, wex::NALFlag::config};
+        // Every keyframe carries the parameter sets, also one whose encoder output reported none.
+        const std::lock_guard guard(videoStateLock_);
+        if (picture.parameterSets && !picture.parameterSets->empty()) {
+            paramSets_ = std::move(*picture.parameterSets);
+            paramSetsGeneration_ = format.generation;
+        }
+        if (paramSetsGeneration_ == format.generation) nals = paramSets_;
+    }
+    nals.reserve(nals.size() + picture.units.size());
+    std::move(picture.units.begin(), picture.units.end(), std::back_inserter(nals));
+    // The flag describes the bitstream of the encoder that made this picture.
+    if (format.h264) flags.insert(wex::NALFlag::codecH264);
+
+    const uint32_t frameId = frameId_.fetch_add(1, std::memory_order_relaxed) + 1;
+    wex::VideoNALHeader header;
+    header.ptsUs = MonoClock::wireMicros();
+    header.frameId = frameId;
+    header.displayId = 0;
+    header.nalFlags = flags;
+    header.width = static_cast<uint16_t>(format.width);
+    header.height = static_cast<uint16_t>(format.height);
+    header.inputWatermark = 0;
+    const wex::Bytes payload = wex::encodeVideoNALPayload(header, nals);
+
+    // One snapshot for the whole picture: its pieces go to one session on one route.
+    const std::shared_ptr<const SendTarget> target = host_.sendTarget ? host_.sendTarget() : nullptr;
+    if (!target || !target->session) return out; // no session: nothing to seal for, nothing counted
+
+    const bool routed = hasRoute(host_, *target);
+    bool exhausted = false;
+    uint32_t unusedSeq = 0; // the session numbers the pieces as it seals them
+    const std::size_t count = VideoPacketizer::forEachPiece(
+        frameId, payload, unusedSeq, [&](uint32_t, wex::HeaderFlags pieceFlags, wex::ByteView plaintext) {
+            if (exhausted) return;
+            if (!routed) {
+                ++out.dropped;
+                return;
+            }
+            wex::Bytes sealed = target->session->sealNext(wex::Stream::video, videoNal, target->sessionId,
+                                                          MonoClock::wireMicros(), plaintext, pieceFlags);
+            if (sealed.empty()) {
+                exhausted = target->session->sendExhausted(wex::Stream::video);
+                return;
+            }
+            const std::size_t size = sealed.size();
+            if (route(host_, *target, std::move(sealed), true)) {
+                ++out.pieces;
+                out.bytes += size;
+            } else {
+                ++out.dropped;
+            }
+        });
+    if (count == 0) {
+        out.tooLarge = true;
+        out.dropped = 1;
+    }
+    Diag::add(Diag::Counter::videoFrames, static_cast<int64_t>(out.pieces));
+    Diag::add(Diag::Counter::videoBytes, static_cast<int64_t>(out.bytes));
+    if (out.dropped) Diag::add(Diag::Counter::videoDropped, static_cast<int64_t>(out.dropped));
+    if (exhausted && host_.dropClient) host_.dropClient();
+    return out;
+}
+
+void MediaSendPath::sendAudio(std::span<const int16_t> samples, uint32_t sampleRate, uint8_t channels) {
+    Diag::add(Diag::Counter::audioBuffers);
+    Diag::add(Diag::Counter::audioSamples, static_cast<int64_t>(samples.size()));
+    if (samples.empty() || !host_.streaming()) return;
+
+    const std::size_t chunk = std::max<std::size_t>(channels, 1) * audioFramesPerChunk;
+    const std::shared_ptr<const SendTarget> target = host_.sendTarget ? host_.sendTarget() : nullptr;
+    bool exhausted = false;
+    int64_t frames = 0;
+    wex::AudioFrame frame;
+    frame.sampleRate = sampleRate;
+    frame.channels = channels;
+    for (std::size_t at = 0; at < samples.size(); at += chunk) {
+        const auto part = samples.subspan(at, std::min(chunk, samples.size() - at));
+        ++frames;
+        if (!target || !target->session || exhausted) continue;
+        frame.pcm.assign(part.begin(), part.end());
+        wex::Bytes sealed = target->session->sealNext(wex::Stream::audio, audioPcm, target->sessionId,
+                                                      MonoClock::wireMicros(), frame.encode());
+        if (sealed.empty()) {
+            exhausted = target->session->sendExhausted(wex::Stream::audio);
+            continue;
+        }
+        route(host_, *target, std::move(sealed), false); // without a route the frame is discarded
+    }
+    Diag::add(Diag::Counter::audioFrames, frames);
+    if (exhausted && host_.dropClient) host_.dropClient();
+}
+
+} // namespace dovrel::agent

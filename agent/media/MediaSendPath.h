@@ -1,0 +1,78 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <span>
+#include <vector>
+
+#include "agent/media/VideoEncoder.h"
+#include "agent/service/SessionPipeline.h"
+#include "protocol/Bytes.h"
+#include "runtime/Scheduler.h"
+
+namespace dovrel::agent {
+
+// Which encoder made a picture: its generation, its codec and the size the video header announces.
+struct PictureFormat {
+    uint64_t generation = 0;
+    bool h264 = true;
+    int width = 0;
+    int height = 0;
+};
+
+// What one picture became on its way out.
+struct PictureSent {
+    std::size_t pieces = 0;  // sealed and handed to the connection
+    std::size_t bytes = 0;   // of those, on the wire
+    std::size_t dropped = 0; // pieces with no connection to go on
+    bool tooLarge = false;   // the payload cannot be cut into pieces: the picture is lost
+};
+
+// One picture's way from capture to the network, for measuring.
+struct PictureTrace {
+    Instant capturedAt{};
+    uint32_t convertMicros = 0; // colour conversion
+    uint32_t encodeMicros = 0;  // inside the codec
+    uint32_t sendMicros = 0;    // payload, pieces, sealing and sending
+    PictureSent sent;
+};
+
+// The per-frame work after the encoder: each picture becomes a video payload (keyframes behind the
+// stored parameter sets), cut into pieces, each sealed with the session's next video sequence number
+// and sent on the session's route; each audio buffer becomes sealed AudioFrames of 256 sample frames.
+// Runs on the producing threads (the encoder's output thread, the audio thread) without queueing.
+//
+// Sequence numbers come from the session itself, so they start at 0 with every session and never
+// wrap inside one: a stream that has used them all ends the session.
+class MediaSendPath {
+public:
+    static constexpr std::size_t audioFramesPerChunk = 256;
+
+    explicit MediaSendPath(const PipelineHost& host) : host_(host) {}
+    MediaSendPath(const MediaSendPath&) = delete;
+    MediaSendPath& operator=(const MediaSendPath&) = delete;
+
+    // One picture of the current encoder. Nothing goes out while the client does not stream.
+    PictureSent sendPicture(EncodedPicture&& picture, const PictureFormat& format);
+    // One buffer of interleaved samples; counted always, sent while the client streams.
+    void sendAudio(std::span<const int16_t> samples, uint32_t sampleRate, uint8_t channels);
+
+    // The parameter sets the last keyframe reported, and the generation of the encoder they belong to.
+    // A keyframe of another encoder that reports none carries none: a new encoder's sets are not known
+    // until its first keyframe reports them.
+    std::vector<wex::Bytes> parameterSets() const;
+    uint64_t parameterSetsGeneration() const;
+    // The identifier of the last payload built (wrapping; 0 before the first).
+    uint32_t lastFrameId() const { return frameId_.load(std::memory_order_relaxed); }
+
+private:
+    const PipelineHost& host_;
+    mutable std::mutex videoStateLock_;
+    std::vector<wex::Bytes> paramSets_;
+    uint64_t paramSetsGeneration_ = 0;
+    std::atomic<uint32_t> frameId_{0};
+};
+
+} // namespace dovrel::agent

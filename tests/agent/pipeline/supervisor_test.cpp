@@ -1,0 +1,274 @@
+// The capture supervisor on fake sources and a fake clock: set-up retries, the watchdog acting on a
+// stalled stream or encoder (and leaving a still screen alone), restarts and their time-out, the codec
+// and link a session asked for, rest mode, the capture rate, wake from sleep.
+
+#include "PipelineTestSupport.h"
+
+using namespace dovrel;
+using namespace dovrel::test;
+
+namespace {
+
+const char* const retryTail = "s (no display attached, lid shut, or Screen Recording not granted yet)";
+
+std::string retryLine(const std::string& why, int delay) {
+    return "⚠︎ capture setup failed: " + why + " — retrying in " + std::to_string(delay) + retryTail;
+}
+
+} // namespace
+
+TEST(CaptureSupervisor, SetUpIsRetriedAfterTwoFourEightSixteenAndThenEveryThirtySeconds) {
+    LogCapture log;
+    PipelineRig rig;
+    rig.capturerFails = true;
+    rig.start();
+    const std::string why = "capture: no display found";
+    EXPECT_EQ(log.count(retryLine(why, 2)), 1u);
+    for (int waited : {2, 4, 8, 16, 30}) {
+        rig.advance(std::chrono::seconds(waited) - 1ms);
+        rig.settle();
+        const std::size_t before = log.count("capture setup failed");
+        rig.advance(1ms);
+        rig.settle();
+        EXPECT_EQ(log.count("capture setup failed"), before + 1) << "not a moment before " << waited << " s";
+    }
+    EXPECT_EQ(log.count(retryLine(why, 4)), 1u);
+    EXPECT_EQ(log.count(retryLine(why, 16)), 1u);
+    EXPECT_EQ(log.count(retryLine(why, 30)), 2u);
+
+    rig.capturerFails = false;
+    rig.advance(30s);
+    rig.settle();
+    EXPECT_TRUE(log.has("• capture 1920×1080"));
+    EXPECT_TRUE(log.has("• H.264 encoder ready — no hardware HEVC encoder on this computer"));
+    EXPECT_TRUE(log.has("• capture pipeline ready"));
+    rig.advance(120s, stillScreen(rig));
+    rig.settle();
+    EXPECT_EQ(log.count("capture setup failed"), 6u) << "the loop ends once capture stands";
+    EXPECT_EQ(rig.encoders->count(), 1u);
+}
+
+TEST(CaptureSupervisor, AStillScreenWatchedForAMinuteIsNeverRestartedNorItsEncoderRebuilt) {
+    LogCapture log;
+    PipelineRig rig;
+    rig.start();
+    rig.rec.streaming = true;
+    rig.pipeline->requestKeyframe();
+    rig.advance(60s, stillScreen(rig));
+    EXPECT_FALSE(log.has("restarting screen capture"));
+    EXPECT_FALSE(log.has("rebuilding encoder"));
+    EXPECT_EQ(rig.capturer()->restarts.load(), 0);
+    EXPECT_EQ(rig.encoders->count(), 1u);
+    EXPECT_EQ(rig.encoders->encodes.load(), 60);
+}
+
+TEST(CaptureSupervisor, AnEncoderThatStopsMakingPicturesIsReplacedWithAKeyframeForced) {
+    LogCapture log;
+    PipelineRig rig;
+    rig.start();
+    rig.rec.streaming = true;
+    rig.advance(10s, stillScreen(rig));
+    const agent::VideoEncoder* first = rig.pipeline->currentEncoder().get();
+    const uint64_t firstSets = rig.pipeline->sendPath().parameterSetsGeneration();
+    rig.encoders->silent = true;
+    rig.advance(10s, stillScreen(rig));
+    EXPECT_TRUE(log.has("⚠︎ rebuilding encoder — encoder produced nothing for 10s"));
+    EXPECT_TRUE(log.has("• encoder rebuilt — fresh keyframe forced"));
+    EXPECT_NE(rig.pipeline->currentEncoder().get(), first);
+    EXPECT_EQ(rig.encoders->alive.load(), 1) << "the replaced encoder is gone once nobody uses it";
+    rig.encoders->silent = false;
+    rig.deliver();
+    EXPECT_NE(rig.pipeline->sendPath().parameterSetsGeneration(), firstSets)
+        << "the new encoder's first picture is a keyframe with its own parameter sets";
+}
+
+TEST(CaptureSupervisor, ASilentStreamIsRestartedAndASecondRestartOrARebuildMeanwhileDoNothing) {
+    LogCapture log;
+    PipelineRig rig;
+    rig.start();
+    const auto cap = rig.capturer();
+    cap->hangRestart = true;
+    rig.advance(10s); // nothing from the stream since the start: 10 s is not yet too long
+    EXPECT_EQ(cap->restarts.load(), 0);
+    rig.advance(5s);
+    EXPECT_TRUE(log.has("⚠︎ restarting screen capture — ScreenCaptureKit delivered nothing for 15s"));
+    ASSERT_TRUE(waitUntil([&] { return cap->restarts.load() == 1; }));
+    EXPECT_TRUE(rig.pipeline->restarting());
+
+    rig.pipeline->restartCapture("asked again");
+    rig.pipeline->rebuildEncoderFor("asked meanwhile");
+    EXPECT_FALSE(log.has("asked again"));
+    EXPECT_FALSE(log.has("asked meanwhile"));
+
+    cap->release();
+    ASSERT_TRUE(waitUntil([&] { return !rig.pipeline->restarting(); }));
+    EXPECT_TRUE(log.has("• capture restarted — 1920×1080, fresh keyframe forced"));
+    EXPECT_EQ(cap->restarts.load(), 1);
+    EXPECT_EQ(rig.encoders->count(), 2u);
+    EXPECT_TRUE(rig.pipeline->currentEncoder()->keyframePending());
+}
+
+TEST(CaptureSupervisor, ARestartThatHangsIsGivenUpAfterTwentySecondsAndCaptureIsBuiltAfresh) {
+    LogCapture log;
+    PipelineRig rig;
+    rig.start();
+    const auto stuck = rig.capturer();
+    stuck->hangRestart = true;
+    rig.pipeline->restartCapture("test");
+    ASSERT_TRUE(waitUntil([&] { return stuck->restarts.load() == 1; }));
+    rig.advance(20s - 1ms);
+    EXPECT_TRUE(rig.pipeline->restarting());
+    rig.advance(1ms);
+    rig.settle();
+    EXPECT_TRUE(log.has("• capture restart FAILED: timed out after 20s — will retry"));
+    EXPECT_FALSE(rig.pipeline->restarting());
+    ASSERT_EQ(rig.allCapturers().size(), 2u) << "a new set-up loop made a new capturer";
+    EXPECT_EQ(rig.pipeline->capturer(), rig.allCapturers()[1]);
+    EXPECT_EQ(log.count("• capture pipeline ready"), 2u);
+
+    stuck->release(); // the abandoned restart ends late and changes nothing
+    rig.settle();
+    EXPECT_EQ(rig.pipeline->capturer(), rig.allCapturers()[1]);
+    EXPECT_EQ(log.count("• capture restarted"), 0u);
+}
+
+TEST(CaptureSupervisor, TheCodecASessionAskedForSurvivesRestartsAndARebuiltPipeline) {
+    LogCapture log;
+    PipelineRig rig(twoMonitors(), true);
+    rig.start();
+    EXPECT_FALSE(rig.pipeline->defaultH264());
+    EXPECT_FALSE(rig.encoders->last().h264);
+    EXPECT_TRUE(log.has("• HEVC encoder ready"));
+
+    rig.pipeline->rebuildEncoder(true, "this client cannot decode HEVC");
+    EXPECT_TRUE(log.has("⚠︎ rebuilding encoder — this client cannot decode HEVC"));
+    EXPECT_TRUE(rig.encoders->last().h264);
+
+    rig.pipeline->restartCapture("test");
+    ASSERT_TRUE(log.waitFor("• capture restarted"));
+    ASSERT_TRUE(waitUntil([&] { return !rig.pipeline->restarting(); }));
+    EXPECT_TRUE(rig.encoders->last().h264) << "a restart keeps the session's codec";
+
+    rig.capturer()->failRestart = true;
+    rig.pipeline->restartCapture("test again");
+    ASSERT_TRUE(log.waitFor("• capture restart FAILED: capture: the display went away — will retry"));
+    ASSERT_TRUE(waitUntil([&] { return rig.allCapturers().size() == 2 && rig.pipeline->capturer() != nullptr; }));
+    rig.settle();
+    EXPECT_TRUE(rig.encoders->last().h264) << "so does a pipeline built again";
+    EXPECT_TRUE(log.has("• H.264 encoder ready"));
+
+    rig.pipeline->rebuildEncoder(false, "back to HEVC for this client");
+    EXPECT_FALSE(rig.encoders->last().h264);
+    const std::size_t built = rig.encoders->count();
+    rig.pipeline->rebuildEncoder(false, "back to HEVC for this client");
+    EXPECT_EQ(rig.encoders->count(), built) << "already HEVC: nothing to rebuild";
+    EXPECT_EQ(log.count("⚠︎ rebuilding encoder — back to HEVC for this client"), 1u);
+}
+
+TEST(CaptureSupervisor, ACodecAskedForWhileARestartBuildsItsEncoderIsAppliedWhenItEnds) {
+    LogCapture log;
+    PipelineRig rig(twoMonitors(), true);
+    rig.start();
+    rig.capturer()->hangRestart = true;
+    rig.pipeline->restartCapture("test");
+    ASSERT_TRUE(waitUntil([&] { return rig.capturer()->restarts.load() == 1; }));
+    rig.pipeline->rebuildEncoder(true, "this client cannot decode HEVC");
+    rig.capturer()->release();
+    ASSERT_TRUE(waitUntil([&] { return !rig.pipeline->restarting(); }));
+    EXPECT_TRUE(rig.encoders->last().h264);
+    EXPECT_TRUE(rig.pipeline->useH264());
+}
+
+TEST(CaptureSupervisor, TheLinkBudgetIsAppliedOncePerChangeWithTheCaptureRateAtOnce) {
+    LogCapture log;
+    PipelineRig rig;
+    rig.start();
+    rig.rec.streaming = true;
+    EXPECT_EQ(rig.encoders->last().budget, agent::VideoBudget::lan());
+    rig.pipeline->applyLinkBudget(false);
+    EXPECT_EQ(rig.encoders->count(), 1u);
+
+    rig.pipeline->applyLinkBudget(true);
+    rig.pipeline->applyLinkBudget(true);
+    EXPECT_EQ(rig.encoders->count(), 2u);
+    EXPECT_EQ(rig.encoders->last().budget, agent::VideoBudget::relay());
+    EXPECT_EQ(log.count("⚠︎ rebuilding encoder — this client is on the relay — encoding for it"), 1u);
+    EXPECT_EQ(rig.capturer()->captureFPS(), 30);
+
+    rig.pipeline->applyLinkBudget(false);
+    EXPECT_EQ(rig.encoders->last().budget, agent::VideoBudget::lan());
+    EXPECT_TRUE(log.has("⚠︎ rebuilding encoder — this client is on the LAN — full quality"));
+    EXPECT_EQ(rig.capturer()->captureFPS(), 60);
+}
+
+TEST(CaptureSupervisor, NobodyWatchingTheCaptureSlowsToOnePictureASecondAndAClientGetsTheFullRateAtOnce) {
+    PipelineRig rig;
+    rig.start();
+    rig.advance(5s);
+    EXPECT_EQ(rig.capturer()->captureFPS(), agent::CapturePipeline::idleCaptureFPS);
+    rig.rec.streaming = true;
+    rig.pipeline->requestKeyframe();
+    EXPECT_EQ(rig.capturer()->captureFPS(), 60);
+    EXPECT_EQ(rig.capturer()->frameRequests.load(), 1) << "a still screen delivers the keyframe now";
+    EXPECT_TRUE(rig.pipeline->currentEncoder()->keyframePending());
+}
+
+TEST(CaptureSupervisor, RestModeTurnsTheDisplayOffOnceAndTheWatchdogRestsWithIt) {
+    LogCapture log;
+    PipelineRig rig;
+    rig.start();
+    rig.pipeline->setRest(true);
+    rig.pipeline->setRest(true);
+    EXPECT_TRUE(rig.pipeline->resting());
+    EXPECT_EQ(rig.power->all(), (std::vector<std::string>{"rest"}));
+    EXPECT_EQ(log.count("• resting — display off, staying reachable on the relay"), 1u);
+
+    rig.advance(60s); // the stream says nothing, but nobody watches a resting display
+    EXPECT_FALSE(log.has("restarting screen capture"));
+
+    rig.pipeline->setRest(false);
+    rig.pipeline->setRest(false);
+    EXPECT_EQ(rig.power->all(), (std::vector<std::string>{"rest", "wake"}));
+    EXPECT_EQ(log.count("• leaving rest — display on"), 1u);
+    const std::lock_guard g(rig.rec.lock);
+    EXPECT_EQ(rig.rec.restingReports, (std::vector<bool>{true, false}));
+}
+
+TEST(CaptureSupervisor, WakingFromSleepAndAStreamTheSystemStoppedRestartCapture) {
+    LogCapture log;
+    PipelineRig rig;
+    rig.start();
+    std::function<void()> wake;
+    {
+        const std::lock_guard g(rig.power->lock);
+        wake = rig.power->onWake;
+    }
+    ASSERT_TRUE(wake);
+    wake();
+    ASSERT_TRUE(log.waitFor("• capture restarted"));
+    EXPECT_TRUE(log.has("⚠︎ restarting screen capture — woke from sleep"));
+    ASSERT_TRUE(waitUntil([&] { return !rig.pipeline->restarting(); }));
+
+    rig.capturer()->stopBySystem();
+    EXPECT_TRUE(log.has("⚠︎ restarting screen capture — stream stopped by the system"));
+    ASSERT_TRUE(waitUntil([&] { return rig.capturer()->restarts.load() == 2 && !rig.pipeline->restarting(); }));
+}
+
+TEST(CaptureSupervisor, AnEncoderThatWouldNotStartAtSetUpIsRepairedOnceAClientWatches) {
+    LogCapture log;
+    PipelineRig rig;
+    rig.encoders->failStart = true;
+    rig.start();
+    EXPECT_TRUE(log.has(retryLine("encoder: avcodec_open2 libx264: no such encoder", 2)));
+    EXPECT_NE(rig.pipeline->capturer(), nullptr) << "the capture stays";
+    rig.encoders->failStart = false;
+    rig.advance(2s);
+    rig.settle();
+    EXPECT_EQ(log.count("capture setup failed"), 1u) << "a capture exists: the loop ends";
+    EXPECT_EQ(rig.pipeline->currentEncoder(), nullptr);
+
+    rig.rec.streaming = true;
+    rig.advance(15s, stillScreen(rig));
+    EXPECT_TRUE(log.has("• encoder rebuilt — fresh keyframe forced"));
+    EXPECT_NE(rig.pipeline->currentEncoder(), nullptr);
+}
