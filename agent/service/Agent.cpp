@@ -1,5 +1,7 @@
 #include "agent/service/Agent.h"
 
+#include <cstdlib>
+
 #include <QMetaObject>
 #include <QString>
 
@@ -70,6 +72,12 @@ PipelineHost Agent::pipelineHost() {
 
 Agent::~Agent() {
     model_.onDisconnectSession = nullptr;
+    model_.onNewGrant = nullptr;
+    model_.onCancelAllAccess = nullptr;
+    model_.onCreateShareCode = nullptr;
+    model_.onSignIn = nullptr;
+    model_.onSignOut = nullptr;
+    accounts_.reset(); // its thread calls back into the transport and the model
     // Nothing of the agent may run on "dovrel.net" once its members start to go.
     transport_->setCallbacks({});
     transport_->queue().sync([this] {
@@ -79,6 +87,24 @@ Agent::~Agent() {
     // The pipeline's threads read the transport; they stop first.
     pipeline_.reset();
     transport_.reset();
+}
+
+void Agent::startAccounts() {
+    AgentAccountHost::Hooks hooks;
+    hooks.rotatePairingCode = [this] { rotatePairingCode(); };
+    hooks.onMain = [this](std::function<void()> fn) { onMain(std::move(fn)); };
+    hooks.refreshPairingURL = [this] { refreshPairingURL(); };
+    accountHost_ = std::make_unique<AgentAccountHost>(*transport_, model_, deviceId_, std::move(hooks));
+    AccountService::Options options;
+    if (const char* ca = std::getenv("DOVREL_TEST_CA_FILE"); ca && *ca) options.api.caFile = ca;
+    accounts_ = std::make_unique<AccountService>(*accountHost_, relayConfig_, std::move(options));
+    model_.onNewGrant = [this](double hours) { accounts_->mintGrant(hours); };
+    model_.onCancelAllAccess = [this] { accounts_->cancelAllAccess(); };
+    model_.onCreateShareCode = [this] { accounts_->createShareCode(false); };
+    model_.onSignIn = [this](const std::string& account, const std::string& password, bool create,
+                             const std::string& invite) { accounts_->signIn(account, password, create, invite); };
+    model_.onSignOut = [this] { accounts_->signOut(); };
+    accounts_->ensureGrant();
 }
 
 void Agent::onMain(std::function<void()> fn) {
@@ -127,6 +153,7 @@ void Agent::run() {
     else
         print("• relay account: (none) — legacy shared namespace; sign in to get your own");
 
+    startAccounts();
     model_.onDisconnectSession = [this] {
         print("• session disconnected from the Mac");
         transport_->queue().post([this] {
@@ -154,7 +181,7 @@ void Agent::run() {
     const std::string ip = pairingLinkHost("", primaryLANIP());
     const std::string mac = primaryMAC().value_or("");
     const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_, mac,
-                                               deviceId_, relay.host, relay.port, ""});
+                                               deviceId_, relay.host, relay.port, grantQuery()});
     onMain([this, code, ip, mac, link] {
         model_.setPairingCode(q(code));
         model_.setLanIP(q(ip));
@@ -178,7 +205,7 @@ void Agent::refreshPairingURL() {
     model_.setPairingCode(q(code));
     const std::string link =
         buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, model_.deviceName().toStdString(),
-                          model_.mac().toStdString(), model_.deviceId().toStdString(), relay.host, relay.port, ""});
+                          model_.mac().toStdString(), model_.deviceId().toStdString(), relay.host, relay.port, grantQuery()});
     model_.setPairingURL(q(link));
     print("• QR refreshed: " + redactPairingLink(link));
 }

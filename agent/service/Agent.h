@@ -18,6 +18,8 @@
 #include "agent/media/InputInjector.h"
 #include "agent/service/AppModel.h"
 #include "agent/service/DesktopSession.h"
+#include "agent/service/AccountService.h"
+#include "agent/service/AgentAccountHost.h"
 #include "agent/service/RelayConfig.h"
 #include "agent/service/SecurityStore.h"
 #include "agent/service/ServiceAdvertiser.h"
@@ -122,6 +124,8 @@ private:
     void resumeStreaming();
 
     void onMain(std::function<void()> fn);
+    void startAccounts();
+    std::string grantQuery() const { return accounts_ ? accounts_->relayGrantQuery() : std::string(); }
     Scheduler& clock() { return transport_->scheduler(); }
     std::string fingerprint(wex::ByteView key) const;
 
@@ -131,6 +135,9 @@ private:
     RelayConfig relayConfig_;
 
     std::unique_ptr<Transport> transport_;
+    // Grants, share codes and sign-in, made in run() once the device identifier is known.
+    std::unique_ptr<AgentAccountHost> accountHost_;
+    std::unique_ptr<AccountService> accounts_;
     std::unique_ptr<InputInjector> injector_;
     SecurityStore security_;
     std::unique_ptr<ClipboardSync> clipboard_;
