@@ -8,8 +8,9 @@
 #include "agent/service/AgentLog.h"
 #include "agent/service/Hex.h"
 #include "agent/service/HostInfo.h"
-#include "agent/service/PrimaryInterface.h"
 #include "agent/service/PairingLink.h"
+#include "agent/service/PrimaryInterface.h"
+#include "agent/service/RegionPicker.h"
 
 namespace dovrel::agent {
 
@@ -46,6 +47,9 @@ Agent::Agent(AppModel& model, AgentServices services, AgentSettings settings)
 }
 
 Agent::~Agent() {
+    // The probe ends within its time-out; it must not re-point a transport that is going away.
+    stopping_ = true;
+    if (regionProbe_.joinable()) regionProbe_.join();
     model_.onDisconnectSession = nullptr;
     // Nothing of the agent may run on "dovrel.net" once its members start to go.
     transport_->setCallbacks({});
@@ -77,6 +81,9 @@ void Agent::run() {
         [this](const std::string& host) { clientConnected(host); },
         [this](const wex::CommonHeader& header, wex::Bytes payload) { handleControl(header, payload); },
         [this](const wex::InputBatch& batch) { handleInput(batch); },
+        [this] {
+            if (pipeline_) pipeline_->requestKeyframe();
+        },
     });
     fileRx_->setOnProgress([this](const std::string& text, double fraction) {
         const std::string status =
@@ -101,6 +108,9 @@ void Agent::run() {
         print("• relay account: " + relay.account + " @ " + relay.host + ":" + std::to_string(relay.port));
     else
         print("• relay account: (none) — legacy shared namespace; sign in to get your own");
+
+    const RelayConfig::Settings config = relayConfig_.settings();
+    if (!config.hostPinned && config.regions.size() >= 2) startRegionProbe(config.regions);
 
     model_.onDisconnectSession = [this] {
         print("• session disconnected from the Mac");
@@ -128,18 +138,22 @@ void Agent::run() {
 
     const std::string ip = pairingLinkHost("", primaryLANIP());
     const std::string mac = primaryMAC().value_or("");
-    const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_, mac,
-                                               deviceId_, relay.host, relay.port, ""});
-    onMain([this, code, ip, mac, link] {
+    onMain([this, code, ip, mac] {
+        // Built here rather than before the post: a region probe that re-pointed the relay meanwhile
+        // finds the model not yet filled and leaves the link alone, so the link must name where the
+        // relay link is now.
+        const wex::RelayIdentity now = transport_->relayIdentity();
+        const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_,
+                                                   mac, deviceId_, now.host, now.port, grantQuery(now)});
         model_.setPairingCode(q(code));
         model_.setLanIP(q(ip));
         model_.setMac(q(mac));
         model_.setDeviceName(q(deviceName_));
         model_.setDeviceId(q(deviceId_));
         model_.setPairingURL(q(link));
+        // The link carries the pairing code, which never goes into the log.
+        print("• LAN IP " + ip + "  MAC " + mac + " — QR/pair URL: " + redactPairingLink(link));
     });
-    // The link carries the pairing code, which never goes into the log.
-    print("• LAN IP " + ip + "  MAC " + mac + " — QR/pair URL: " + redactPairingLink(link));
     onMain([this] { model_.setStatusText(QStringLiteral("Waiting for your device to pair…")); });
 
     if (pipeline_) pipeline_->start();
@@ -151,11 +165,27 @@ void Agent::refreshPairingURL() {
     const std::string code = pairingCode();
     const wex::RelayIdentity relay = transport_->relayIdentity();
     model_.setPairingCode(q(code));
-    const std::string link =
-        buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, model_.deviceName().toStdString(),
-                          model_.mac().toStdString(), model_.deviceId().toStdString(), relay.host, relay.port, ""});
+    const std::string link = buildPairingLink(
+        {lanEnabled_ ? std::optional(ip) : std::nullopt, code, model_.deviceName().toStdString(),
+         model_.mac().toStdString(), model_.deviceId().toStdString(), relay.host, relay.port, grantQuery(relay)});
     model_.setPairingURL(q(link));
     print("• QR refreshed: " + redactPairingLink(link));
+}
+
+// Races the regions on a worker thread (each probe blocks up to 2.5 s) and moves the relay link to the
+// first that answers; the link itself keeps serving meanwhile. The pairing link is rebuilt once the
+// transport has switched, so that it names the new relay.
+void Agent::startRegionProbe(const std::vector<RelayEndpoint>& regions) {
+    regionProbe_ = std::thread([this, regions] {
+        const std::optional<RelayEndpoint> nearest = RegionPicker::nearest(regions, 2.5);
+        if (!nearest || stopping_) return;
+        transport_->repointRelay(*nearest, [this] { onMain([this] { refreshPairingURL(); }); });
+    });
+}
+
+std::string Agent::grantQuery(const wex::RelayIdentity& relay) const {
+    // The grant itself comes with the access-grant work; until then there is none.
+    return relayGrantQuery(relay.account, grantToken_);
 }
 
 // ---- transport callbacks
