@@ -375,32 +375,6 @@ TEST_F(RelayLinkTest, AnUnreachableRelayWaitsForTheWatchdogToDialAgain) {
     EXPECT_TRUE(waitUntil([&] { return h.log.count(waiting) == 2; }));
 }
 
-TEST_F(RelayLinkTest, TheRegionProbeRacesTheLinkAndMovesItToTheRegionThatAnswers) {
-    RelayDouble& relay = startRelay();
-    const uint16_t closed = closedPort();
-    TestController ctl;
-    AgentHarness::Options o = pairedWith(ctl, true);
-    // No pinned host: the link starts at the default relay while the regions are probed.
-    o.relayJson = "{\"lan\": false, \"port\": " + std::to_string(closed) +
-                  ", \"regions\": [\"127.0.0.1:" + std::to_string(closed) +
-                  "\", \"127.0.0.1:" + std::to_string(relay.port()) + "\"]}";
-    AgentHarness& h = startAgent(std::move(o));
-
-    const std::string moved = "• relay region: " + std::string(wex::WEX::relayHost) + ":" + std::to_string(closed) +
-                              " → 127.0.0.1:" + std::to_string(relay.port()) + " (nearest)";
-    ASSERT_TRUE(h.log.waitFor(moved, 6000ms));
-    ASSERT_TRUE(registered(relay, h));
-    const std::string relayParam = "&relay=127.0.0.1:" + std::to_string(relay.port()) + "&kind=linux";
-    ASSERT_TRUE(waitUntil([&] { return h.model.pairingURL().toStdString().find(relayParam) != std::string::npos; }))
-        << h.model.pairingURL().toStdString();
-    EXPECT_TRUE(h.log.waitFor("• QR refreshed: "));
-    EXPECT_FALSE(h.log.has(h.code())) << "the pairing code reached the log";
-
-    ASSERT_TRUE(ctl.connectRelay(dial(relay, h)));
-    ASSERT_TRUE(ctl.authenticateWithKey());
-    ASSERT_TRUE(pingPong(ctl, 14));
-}
-
 TEST_F(RelayLinkTest, AnUntrustedRelayOrOneThatDoesNotMatchTheHostNameIsNeverRegisteredWith) {
     {
         // Without the test authority the relay's certificate is not trusted.
