@@ -138,22 +138,23 @@ void Agent::run() {
 
     const std::string ip = pairingLinkHost("", primaryLANIP());
     const std::string mac = primaryMAC().value_or("");
-    onMain([this, code, ip, mac] {
-        // Built here rather than before the post: a region probe that re-pointed the relay meanwhile
-        // finds the model not yet filled and leaves the link alone, so the link must name where the
-        // relay link is now.
-        const wex::RelayIdentity now = transport_->relayIdentity();
-        const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_,
-                                                   mac, deviceId_, now.host, now.port, grantQuery(now)});
+    const wex::RelayIdentity linked = transport_->relayIdentity();
+    const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_, mac,
+                                               deviceId_, linked.host, linked.port, grantQuery(linked)});
+    onMain([this, code, ip, mac, link, linked] {
         model_.setPairingCode(q(code));
         model_.setLanIP(q(ip));
         model_.setMac(q(mac));
         model_.setDeviceName(q(deviceName_));
         model_.setDeviceId(q(deviceId_));
         model_.setPairingURL(q(link));
-        // The link carries the pairing code, which never goes into the log.
-        print("• LAN IP " + ip + "  MAC " + mac + " — QR/pair URL: " + redactPairingLink(link));
+        // A region probe that moved the relay link before the model was filled could not refresh the
+        // link then: it is brought up to date now.
+        const wex::RelayIdentity now = transport_->relayIdentity();
+        if (now.host != linked.host || now.port != linked.port) refreshPairingURL();
     });
+    // The link carries the pairing code, which never goes into the log.
+    print("• LAN IP " + ip + "  MAC " + mac + " — QR/pair URL: " + redactPairingLink(link));
     onMain([this] { model_.setStatusText(QStringLiteral("Waiting for your device to pair…")); });
 
     if (pipeline_) pipeline_->start();

@@ -175,6 +175,31 @@ TEST_F(RelayLinkTest, WhenTheAgentDropsARelayClientItClosesThatConnectionAndRegi
     ASSERT_TRUE(registered(relay, h, 3));
 }
 
+TEST_F(RelayLinkTest, ARelayControllerThatSendsNoHelloIsDroppedAfterTenSecondsAndTheRoomRegistersAgain) {
+    RelayDouble& relay = startRelay();
+    TestController ctl;
+    AgentHarness& h = agentAt(relay, ctl);
+    ASSERT_TRUE(registered(relay, h));
+    ASSERT_TRUE(ctl.connectRelay(dial(relay, h)));
+    const std::size_t arrivals = h.rec->count("releaseAll");
+    // Bytes that are no frame still make the controller's arrival: the session starts once, and its guard.
+    ASSERT_TRUE(ctl.sendRaw(wex::Bytes{1, 2, 3}));
+    ASSERT_TRUE(h.log.waitFor("• relay controller arrived — resetting session"));
+    ASSERT_TRUE(ctl.sendRaw(wex::Bytes{4, 5, 6}));
+    h.letArrive();
+    EXPECT_EQ(h.log.count("• relay controller arrived"), 1u);
+    EXPECT_EQ(h.rec->count("releaseAll"), arrivals + 1);
+
+    advance(h, 9900ms);
+    h.letArrive();
+    EXPECT_FALSE(h.log.has("• dropping unauthenticated client"));
+    advance(h, 100ms);
+    EXPECT_TRUE(h.log.waitFor("• dropping unauthenticated client — no HELLO within 10s"));
+    EXPECT_TRUE(ctl.closedByAgent());
+    advance(h, 1s);
+    ASSERT_TRUE(registered(relay, h, 2));
+}
+
 TEST_F(RelayLinkTest, ARelayArrivalDuringALanSessionGetsTheBusyAnswerAndTheRoomRegistersAgain) {
     RelayDouble& relay = startRelay();
     TestController lan;
