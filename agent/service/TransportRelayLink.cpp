@@ -114,8 +114,6 @@ void TransportRelayLink::setCredentials(wex::Bytes publicKey, Signer signer) {
     signer_ = std::move(signer);
 }
 
-TransportRelayLink::ConnId TransportRelayLink::current() const { return conn_ ? conn_->id : 0; }
-
 TransportRelayLink::Conn* TransportRelayLink::live(ConnId id) const {
     return conn_ && conn_->id == id ? conn_.get() : nullptr;
 }

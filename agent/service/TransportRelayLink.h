@@ -95,10 +95,6 @@ public:
     // Closes everything without a word or a callback; for the owner's end.
     void shutdown();
 
-    ConnId current() const;
-    bool healthy() const { return healthy_; }
-    const std::string& room() const { return room_; }
-
 private:
     struct Conn;
 
