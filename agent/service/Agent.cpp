@@ -10,8 +10,9 @@
 #include "agent/service/AgentLog.h"
 #include "agent/service/Hex.h"
 #include "agent/service/HostInfo.h"
-#include "agent/service/PrimaryInterface.h"
 #include "agent/service/PairingLink.h"
+#include "agent/service/PrimaryInterface.h"
+#include "agent/service/RegionPicker.h"
 
 namespace dovrel::agent {
 
@@ -71,6 +72,9 @@ PipelineHost Agent::pipelineHost() {
 }
 
 Agent::~Agent() {
+    // The probe ends within its time-out; it must not re-point a transport that is going away.
+    stopping_ = true;
+    if (regionProbe_.joinable()) regionProbe_.join();
     model_.onDisconnectSession = nullptr;
     model_.onNewGrant = nullptr;
     model_.onCancelAllAccess = nullptr;
@@ -128,6 +132,9 @@ void Agent::run() {
         [this](const std::string& host) { clientConnected(host); },
         [this](const wex::CommonHeader& header, wex::Bytes payload) { handleControl(header, payload); },
         [this](const wex::InputBatch& batch) { handleInput(batch); },
+        [this] {
+            if (pipeline_) pipeline_->requestKeyframe();
+        },
     });
     fileRx_->setOnProgress([this](const std::string& text, double fraction) {
         const std::string status =
@@ -154,6 +161,9 @@ void Agent::run() {
         print("• relay account: (none) — legacy shared namespace; sign in to get your own");
 
     startAccounts();
+    const RelayConfig::Settings config = relayConfig_.settings();
+    if (!config.hostPinned && config.regions.size() >= 2) startRegionProbe(config.regions);
+
     model_.onDisconnectSession = [this] {
         print("• session disconnected from the Mac");
         transport_->queue().post([this] {
@@ -180,15 +190,20 @@ void Agent::run() {
 
     const std::string ip = pairingLinkHost("", primaryLANIP());
     const std::string mac = primaryMAC().value_or("");
+    const wex::RelayIdentity linked = transport_->relayIdentity();
     const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_, mac,
-                                               deviceId_, relay.host, relay.port, grantQuery()});
-    onMain([this, code, ip, mac, link] {
+                                               deviceId_, linked.host, linked.port, grantQuery(linked)});
+    onMain([this, code, ip, mac, link, linked] {
         model_.setPairingCode(q(code));
         model_.setLanIP(q(ip));
         model_.setMac(q(mac));
         model_.setDeviceName(q(deviceName_));
         model_.setDeviceId(q(deviceId_));
         model_.setPairingURL(q(link));
+        // A region probe that moved the relay link before the model was filled could not refresh the
+        // link then: it is brought up to date now.
+        const wex::RelayIdentity now = transport_->relayIdentity();
+        if (now.host != linked.host || now.port != linked.port) refreshPairingURL();
     });
     // The link carries the pairing code, which never goes into the log.
     print("• LAN IP " + ip + "  MAC " + mac + " — QR/pair URL: " + redactPairingLink(link));
@@ -203,11 +218,27 @@ void Agent::refreshPairingURL() {
     const std::string code = pairingCode();
     const wex::RelayIdentity relay = transport_->relayIdentity();
     model_.setPairingCode(q(code));
-    const std::string link =
-        buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, model_.deviceName().toStdString(),
-                          model_.mac().toStdString(), model_.deviceId().toStdString(), relay.host, relay.port, grantQuery()});
+    const std::string link = buildPairingLink(
+        {lanEnabled_ ? std::optional(ip) : std::nullopt, code, model_.deviceName().toStdString(),
+         model_.mac().toStdString(), model_.deviceId().toStdString(), relay.host, relay.port, grantQuery(relay)});
     model_.setPairingURL(q(link));
     print("• QR refreshed: " + redactPairingLink(link));
+}
+
+// Races the regions on a worker thread (each probe blocks up to 2.5 s) and moves the relay link to the
+// first that answers; the link itself keeps serving meanwhile. The pairing link is rebuilt once the
+// transport has switched, so that it names the new relay.
+void Agent::startRegionProbe(const std::vector<RelayEndpoint>& regions) {
+    regionProbe_ = std::thread([this, regions] {
+        const std::optional<RelayEndpoint> nearest = RegionPicker::nearest(regions, 2.5);
+        if (!nearest || stopping_) return;
+        transport_->repointRelay(*nearest, [this] { onMain([this] { refreshPairingURL(); }); });
+    });
+}
+
+std::string Agent::grantQuery(const wex::RelayIdentity&) const {
+    // The account service pairs the grant with the account it was minted for.
+    return accounts_ ? accounts_->relayGrantQuery() : std::string();
 }
 
 // ---- transport callbacks

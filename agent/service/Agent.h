@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QHostAddress>
@@ -125,7 +126,9 @@ private:
 
     void onMain(std::function<void()> fn);
     void startAccounts();
-    std::string grantQuery() const { return accounts_ ? accounts_->relayGrantQuery() : std::string(); }
+    void startRegionProbe(const std::vector<RelayEndpoint>& regions);
+    // The pairing link's account-and-grant suffix, or empty.
+    std::string grantQuery(const wex::RelayIdentity& relay) const;
     Scheduler& clock() { return transport_->scheduler(); }
     std::string fingerprint(wex::ByteView key) const;
 
@@ -158,6 +161,11 @@ private:
     mutable std::mutex codeLock_; // the pairing code: rotated on "dovrel.net", shown from the main thread
 
     std::atomic<bool> streaming_{false};
+
+    // The race for the nearest relay region; joined when the agent goes.
+    std::thread regionProbe_;
+    std::atomic<bool> stopping_{false};
+    // The token of the current access grant; empty while there is none. Main thread.
 
     // Owned by "dovrel.net".
     std::optional<Pending> pending_;

@@ -1,6 +1,7 @@
 #include "agent/service/Transport.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -36,6 +37,8 @@ constexpr auto idleLimit = 15s;
 constexpr auto inputDropLogGap = 1s;
 // A refused newcomer gets this long to read its AuthFail before its connection is cut.
 constexpr int refusedLingerMs = 5000;
+// Every relay client gets a fresh registration this long after it ended on the agent's side.
+constexpr auto relayRedialAfterClient = 1s;
 
 struct DeleteLater {
     void operator()(QObject* o) const {
@@ -57,12 +60,27 @@ void writeAll(QTcpSocket& socket, wex::ByteView bytes) {
 
 std::string seconds(std::chrono::seconds s) { return std::to_string(s.count()); }
 
+// The one frame a newcomer gets while a session is established.
+wex::Bytes busyFrame() {
+    const wex::AuthFail fail{0, wex::AuthFailReason::tooManySessions,
+                             "This computer already has a session in progress."};
+    return wex::buildFrame(wex::Stream::control, static_cast<uint8_t>(wex::ControlType::authFail), 0, {},
+                           fail.encode());
+}
+
+std::string testCaFileSetting(const std::string& configured) {
+    if (!configured.empty()) return configured;
+    const char* env = std::getenv("DOVREL_TEST_CA_FILE");
+    return env ? std::string(env) : std::string();
+}
+
 } // namespace
 
 // One client: its connection, its own stream buffer and the route its video takes.
 struct ClientLink {
     Transport::ClientId id = 0;
     bool relay = false;
+    TransportRelayLink::ConnId relayConn = 0;        // the relay connection it came on
     std::unique_ptr<QTcpSocket, DeleteLater> socket; // the LAN control connection
     FrameReader reader;
     std::string host;
@@ -72,7 +90,21 @@ struct ClientLink {
 struct Transport::Impl {
     Impl(Transport& owner, TransportOptions options)
         : t(owner), ports(options.ports), listenAddress(options.listenAddress),
-          advertiser(std::move(options.advertiser)), relayConfigPath(std::move(options.relayConfigPath)) {}
+          advertiser(std::move(options.advertiser)), relayConfigPath(std::move(options.relayConfigPath)),
+          mediaLimits(options.mediaLimits) {
+        TransportRelayLink::Hooks hooks;
+        hooks.controllerBytes = [this](TransportRelayLink::ConnId conn, wex::ByteView bytes) {
+            relayControllerBytes(conn, bytes);
+        };
+        hooks.ended = [this](TransportRelayLink::ConnId conn, const std::string& reason) {
+            tearDownRelaySession(conn, reason);
+        };
+        hooks.writable = [this](TransportRelayLink::ConnId conn) {
+            if (media && client && client->relay && client->relayConn == conn) media->requestDrain();
+        };
+        relay = std::make_unique<TransportRelayLink>(context(), clock(), t.relayIdentity_,
+                                                     testCaFileSetting(options.relayTestCaFile), std::move(hooks));
+    }
 
     Transport& t;
     TransportPorts ports;
@@ -93,9 +125,9 @@ struct Transport::Impl {
     Instant lastRxAt{};
     std::optional<Instant> lastInputDropLog;
 
-    std::string relayRoom;
-    wex::Bytes relayPubKey;
-    std::function<wex::Bytes(wex::ByteView)> relaySigner;
+    MediaQueueLimits mediaLimits;
+    std::unique_ptr<TransportRelayLink> relay;
+    std::shared_ptr<TransportMediaQueue> media; // the relay session's video and audio
 
     Scheduler& clock() { return *t.scheduler_; }
     QObject* context() { return t.queue_.context(); }
@@ -138,10 +170,11 @@ struct Transport::Impl {
     void shutdownLocked() {
         authDeadline.reset();
         idleTimer.reset();
+        relay->shutdown();
         if (client) closeLink(*client);
         client.reset();
         session.reset();
-        t.publish(nullptr);
+        endTarget();
         server.reset();
         input.reset();
         if (advertiser) advertiser->withdraw();
@@ -168,7 +201,7 @@ struct Transport::Impl {
         link->host = plainAddress(link->socket->peerAddress()).toString().toStdString();
         client = link;
         session.reset();
-        t.publish(nullptr);
+        endTarget();
 
         QTcpSocket* s = link->socket.get();
         const std::weak_ptr<ClientLink> weak = link;
@@ -193,10 +226,7 @@ struct Transport::Impl {
 
     // A newcomer during an established session: one plain AuthFail, then the connection is closed.
     void refuse(std::unique_ptr<QTcpSocket, DeleteLater> socket) {
-        const wex::AuthFail fail{0, wex::AuthFailReason::tooManySessions,
-                                 "This computer already has a session in progress."};
-        const wex::Bytes frame = wex::buildFrame(wex::Stream::control, static_cast<uint8_t>(wex::ControlType::authFail),
-                                                 0, {}, fail.encode());
+        const wex::Bytes frame = busyFrame();
         QTcpSocket* s = socket.release();
         s->setParent(context());
         // Whatever it sends is read and thrown away: closing with unread bytes would reset the
@@ -319,8 +349,62 @@ struct Transport::Impl {
     }
 
     void writeToLink(ClientLink& link, wex::ByteView frame) {
-        if (link.socket) writeAll(*link.socket, frame);
-        // A relay client is written through the relay link, which joins later.
+        if (link.socket)
+            writeAll(*link.socket, frame);
+        else if (link.relay)
+            relay->write(link.relayConn, frame);
+    }
+
+    // ---- the relay side of the client slot
+
+    // Controller bytes on relay connection `conn`: more of the current relay client's stream, or a
+    // controller that has just arrived.
+    void relayControllerBytes(TransportRelayLink::ConnId conn, wex::ByteView bytes) {
+        if (client && client->relay && client->relayConn == conn) {
+            const std::shared_ptr<ClientLink> link = client; // the callbacks may end it meanwhile
+            receiveOnLink(link, bytes);
+            return;
+        }
+        if (session) {
+            // Never merged into the live session: it gets the same answer as a LAN newcomer, and the room
+            // registers afresh for the next controller.
+            print("• refusing a relay controller — a session is already established");
+            relay->write(conn, busyFrame());
+            relay->retire(conn, relayRedialAfterClient);
+            return;
+        }
+        print("• relay controller arrived — resetting session");
+        startSessionGuards();
+        if (client) closeLink(*client);
+        auto link = std::make_shared<ClientLink>();
+        link->id = ++lastClientId;
+        link->relay = true;
+        link->relayConn = conn;
+        client = link;
+        session.reset();
+        endTarget();
+        if (callbacks.onNewConnection) callbacks.onNewConnection();
+        if (client != link) return; // the owner dropped it at once
+        receiveOnLink(link, bytes);
+    }
+
+    // Relay connection `conn` is gone: the session on it, if any, ends.
+    void tearDownRelaySession(TransportRelayLink::ConnId conn, const std::string& reason) {
+        if (!client || !client->relay || client->relayConn != conn) return;
+        print("• relay session torn down (" + reason + ")");
+        stopSessionGuards();
+        session.reset();
+        endTarget();
+        client.reset();
+        if (callbacks.onNewConnection) callbacks.onNewConnection();
+    }
+
+    // The relay session's media queue goes with the session: what it holds is discarded and every later
+    // push refused, so no frame of an old session reaches a newer client.
+    void endTarget() {
+        if (media) media->close();
+        media.reset();
+        t.publish(nullptr);
     }
 
     // ---- session guards
@@ -371,12 +455,29 @@ struct Transport::Impl {
         target->sessionId = id;
         target->isRelay = client->relay;
         target->video = client->relay ? nullptr : client->video;
+        if (client->relay) {
+            if (media) media->close();
+            const TransportRelayLink::ConnId conn = client->relayConn;
+            TransportMediaQueue::Sink sink;
+            sink.write = [this, conn](wex::ByteView frame) { return relay->write(conn, frame, false); };
+            sink.flush = [this, conn] { relay->flush(conn); };
+            sink.backlog = [this, conn] { return relay->backlog(conn); };
+            media = std::make_shared<TransportMediaQueue>(
+                t.queue_, std::move(sink),
+                [this] {
+                    if (callbacks.onRelayVideoDropped) callbacks.onRelayVideoDropped();
+                },
+                t.mediaCounters_, mediaLimits);
+            target->relay = media;
+        }
         t.publish(std::move(target));
     }
 
     // ---- dropping the client
 
     void closeLink(ClientLink& link) {
+        // A relay client's connection closes with it, and the room registers afresh.
+        if (link.relay) relay->retire(link.relayConn, relayRedialAfterClient);
         if (link.socket) {
             QObject::disconnect(link.socket.get(), nullptr, context(), nullptr);
             link.socket->close();
@@ -390,7 +491,7 @@ struct Transport::Impl {
         if (!client && !session) return;
         stopSessionGuards();
         session.reset();
-        t.publish(nullptr);
+        endTarget();
         if (const auto link = std::move(client)) closeLink(*link);
         client.reset();
         if (callbacks.onNewConnection) callbacks.onNewConnection();
@@ -427,30 +528,33 @@ void Transport::start(const std::string& advertiseName, const std::string& devic
     if (!error.empty()) throw AgentError(AgentError::Kind::transport, error);
 }
 
-void Transport::setRelayIdentity(wex::RelayIdentity identity) {
-    const std::lock_guard guard(relayLock_);
-    relayIdentity_ = std::move(identity);
-}
+void Transport::setRelayIdentity(wex::RelayIdentity identity) { relayIdentity_.set(std::move(identity)); }
 
-wex::RelayIdentity Transport::relayIdentity() const {
-    const std::lock_guard guard(relayLock_);
-    return relayIdentity_;
-}
+wex::RelayIdentity Transport::relayIdentity() const { return relayIdentity_.get(); }
 
 void Transport::setRelayCredentials(wex::Bytes publicKey, std::function<wex::Bytes(wex::ByteView)> signer) {
-    queue_.sync([&] {
-        impl_->relayPubKey = std::move(publicKey);
-        impl_->relaySigner = std::move(signer);
-    });
+    queue_.sync([&] { impl_->relay->setCredentials(std::move(publicKey), std::move(signer)); });
 }
 
 void Transport::startRelay(const std::string& deviceId) {
-    const wex::RelayIdentity relay = relayIdentity();
-    queue_.sync([&] {
-        impl_->relayRoom = deviceId;
-        print("⚠︎ relay link not built yet — not registering with " + relay.host + ":" +
-              std::to_string(relay.port));
+    onQueue([this, deviceId] { impl_->relay->start(deviceId); });
+}
+
+void Transport::repointRelay(RelayEndpoint to, std::function<void()> done) {
+    onQueue([this, to = std::move(to), done = std::move(done)] {
+        impl_->relay->repoint(to);
+        if (done) done();
     });
+}
+
+bool Transport::sendMedia(wex::Bytes frame, bool isVideo) const {
+    const auto target = sendTarget();
+    return target && target->send(std::move(frame), isVideo);
+}
+
+Transport::MediaCounts Transport::relayMediaCounts() const {
+    const MediaCounters& c = *mediaCounters_;
+    return {c.videoSent.load(), c.audioSent.load(), c.videoDropped.load(), c.audioDropped.load()};
 }
 
 void Transport::sendControl(wex::Bytes payload, wex::ControlType type) {

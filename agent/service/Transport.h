@@ -4,13 +4,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include <QHostAddress>
 
+#include "agent/service/RelayEndpoint.h"
 #include "agent/service/SendTarget.h"
 #include "agent/service/ServiceAdvertiser.h"
+#include "agent/service/TransportMediaQueue.h"
+#include "agent/service/TransportRelayLink.h"
 #include "protocol/Bytes.h"
 #include "protocol/CommonHeader.h"
 #include "protocol/ControlType.h"
@@ -40,6 +42,12 @@ struct TransportOptions {
     std::unique_ptr<ServiceAdvertiser> advertiser;
     // Named in the hint that is logged when the listeners are off.
     std::string relayConfigPath = "~/.config/Dovrel/relay.json";
+    // PEM certificates the relay link trusts besides the system's, for tests that run their own relay.
+    // Empty: the environment variable DOVREL_TEST_CA_FILE, when set. It can only add trust: the system's
+    // authorities stay, and the relay's certificate must still name the host dialled.
+    std::string relayTestCaFile;
+    // Bounds of the queue that carries video and audio to a relay client.
+    MediaQueueLimits mediaLimits;
 };
 
 // The agent's network side: listens on the local network, admits one controller at a time, cuts its
@@ -52,8 +60,12 @@ struct TransportOptions {
 // to Auth, 15 s from Auth to the session, more than 15 s without traffic once established), or when the
 // owner drops it. Every start and end of a client calls onNewConnection.
 //
-// The relay link joins later through the same client slot: a relay client is a ClientLink whose bytes
-// go through the same receive path (receiveOnLink) as the LAN control connection.
+// The relay link (TransportRelayLink) keeps one TLS registration at the relay. The first controller bytes
+// on a registration fill the same client slot: a newcomer that replaces an unauthenticated client, or,
+// during an established session (LAN or relay), one that gets AuthFail reason 5 while its relay
+// connection is closed and registered afresh after 1 s. When a relay client ends, by the owner's drop,
+// a guard or a newcomer, its relay connection closes and the room registers again after 1 s; when the
+// relay closes the stream, after 2 s.
 class Transport {
 public:
     enum class HandshakeStage { hello, auth };
@@ -67,6 +79,9 @@ public:
         // Header and payload: the opened plaintext of a sealed frame in a session, else the raw payload.
         std::function<void(const wex::CommonHeader&, wex::Bytes)> onControl;
         std::function<void(const wex::InputBatch&)> onInput;
+        // Video to a relay client had to be dropped (the link is slower than the encoder): the next
+        // picture should be a keyframe. Once per episode of drops.
+        std::function<void()> onRelayVideoDropped = {};
     };
 
     explicit Transport(TransportOptions options = {});
@@ -80,12 +95,18 @@ public:
     // AgentError (transport) when a listener cannot be opened.
     void start(const std::string& advertiseName, const std::string& deviceId, bool lanEnabled);
 
-    // The relay link's settings and its start. The link itself is not built yet: startRelay only keeps
-    // the room and says so in the log, so start-up never waits on or fails for a relay.
+    // Where and as whom the relay link registers; any thread. Redirects and re-pointing change it.
     void setRelayIdentity(wex::RelayIdentity identity);
     wex::RelayIdentity relayIdentity() const;
+    // The agent's public signing key for version 2 registrations, and what signs the relay's challenge
+    // (called on "dovrel.net").
     void setRelayCredentials(wex::Bytes publicKey, std::function<wex::Bytes(wex::ByteView)> signer);
+    // (Re)dials the relay for this room, on "dovrel.net"; returns at once. Start-up never waits on or
+    // fails for a relay: an unreachable one is retried by the link's own rules.
     void startRelay(const std::string& deviceId);
+    // Moves the relay link to another host, on "dovrel.net"; nothing when it is the one in use. `done`
+    // runs there afterwards (relayIdentity() then names the new host).
+    void repointRelay(RelayEndpoint to, std::function<void()> done = {});
 
     // These four run at once on "dovrel.net" and are queued there from any other thread, so from a
     // handler they take effect in call order (AuthOk goes out plain, everything after it sealed).
@@ -101,10 +122,16 @@ public:
 
     // The established session and where its video and audio go, for the senders on capture threads:
     // replaced as a whole by "dovrel.net", never changed in place; null while no session is established.
+    // Seal with target->session and send with target->send(frame, isVideo).
     std::shared_ptr<const SendTarget> sendTarget() const { return target_.load(std::memory_order_acquire); }
-    // A sealed video or audio frame for a client on the relay, from any thread: only the relay link
-    // writes to its connection (TransportMediaSend.cpp).
-    void sendMedia(wex::Bytes frame, bool isVideo);
+    // The same in one call, for a frame sealed with the current target's session: any thread; false
+    // when there is no session or the frame was dropped.
+    bool sendMedia(wex::Bytes frame, bool isVideo) const;
+    // Video and audio frames sent to and dropped on the way to relay clients, since the start.
+    struct MediaCounts {
+        uint64_t videoSent = 0, audioSent = 0, videoDropped = 0, audioDropped = 0;
+    };
+    MediaCounts relayMediaCounts() const;
 
     // The bound ports (after start); 0 when the listeners are off.
     uint16_t controlPort() const { return boundControl_.load(); }
@@ -125,8 +152,8 @@ private:
     std::atomic<std::shared_ptr<const SendTarget>> target_;
     std::atomic<uint16_t> boundControl_{0};
     std::atomic<uint16_t> boundInput_{0};
-    mutable std::mutex relayLock_;
-    wex::RelayIdentity relayIdentity_;
+    RelayIdentityCell relayIdentity_;
+    std::shared_ptr<MediaCounters> mediaCounters_ = std::make_shared<MediaCounters>();
     std::unique_ptr<Impl> impl_; // lives on "dovrel.net"
 };
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -11,9 +13,13 @@
 
 #include "protocol/ByteReader.h"
 #include "protocol/ControlMessages.h"
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
 #include "protocol/Crypto.h"
 #include "protocol/Frame.h"
 #include "protocol/PairingCode.h"
+#include "protocol/RelayPreamble.h"
 #include "protocol/SessionKeys.h"
 #include "protocol/WEXError.h"
 #include "protocol/WEXHandshake.h"
@@ -39,7 +45,16 @@ sockaddr_in loopback(const std::string& host, uint16_t port) {
 
 template <std::size_t N> wex::Bytes bytesOf(const wex::FixedBytes<N>& b) { return wex::Bytes(b.begin(), b.end()); }
 
+// Waits until the socket is ready for what OpenSSL asked for; false on time-out.
+bool waitFor(int fd, int sslError, int timeoutMs) {
+    pollfd p{fd, static_cast<short>(sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
+    return ::poll(&p, 1, timeoutMs) > 0;
+}
+
 } // namespace
+
+void TestController::SslFree::operator()(ssl_st* ssl) const { SSL_free(ssl); }
+void TestController::SslCtxFree::operator()(ssl_ctx_st* ctx) const { SSL_CTX_free(ctx); }
 
 TestController::TestController(wex::DeviceIdentity identity, std::string name)
     : identity_(std::move(identity)), name_(std::move(name)) {
@@ -76,7 +91,43 @@ bool TestController::connect(uint16_t controlPort, uint16_t inputPort, const std
     return true;
 }
 
+bool TestController::connectRelay(const RelayDial& dial) {
+    // A write to a relay that has just closed must fail, not end the test process.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!connect(dial.port, 0, dial.host)) return false;
+    sslCtx_.reset(SSL_CTX_new(TLS_client_method()));
+    if (!sslCtx_ || SSL_CTX_load_verify_locations(sslCtx_.get(), dial.caFile.c_str(), nullptr) != 1) {
+        close();
+        return false;
+    }
+    SSL_CTX_set_verify(sslCtx_.get(), SSL_VERIFY_PEER, nullptr);
+    ssl_.reset(SSL_new(sslCtx_.get()));
+    SSL_set_fd(ssl_.get(), tcp_);
+    in_addr probe{};
+    if (::inet_pton(AF_INET, dial.host.c_str(), &probe) == 1) {
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl_.get()), dial.host.c_str());
+    } else {
+        SSL_set_tlsext_host_name(ssl_.get(), dial.host.c_str());
+        SSL_set1_host(ssl_.get(), dial.host.c_str());
+    }
+    if (SSL_connect(ssl_.get()) != 1 || SSL_get_verify_result(ssl_.get()) != X509_V_OK) {
+        close();
+        return false;
+    }
+    // From here on reads wait in poll with a time-out; OpenSSL must never block inside a read (a session
+    // ticket alone would make a blocking read wait for application data).
+    ::fcntl(tcp_, F_SETFL, ::fcntl(tcp_, F_GETFL) | O_NONBLOCK);
+    const wex::Bytes preamble =
+        dial.account.empty()
+            ? wex::RelayRegister::encode(wex::RelayRole::client, dial.room)
+            : wex::RelayRegister::encodeV2(wex::RelayRole::client, dial.account, dial.room, dial.token, {});
+    return writeAll(preamble);
+}
+
 void TestController::close() {
+    if (ssl_) SSL_shutdown(ssl_.get()); // best effort: the close_notify, without waiting for the answer
+    ssl_.reset();
+    sslCtx_.reset();
     if (tcp_ >= 0) ::close(tcp_);
     tcp_ = -1;
     peerClosed_ = false;
@@ -98,6 +149,7 @@ void TestController::resetMedia() {
 }
 
 bool TestController::writeAll(wex::ByteView bytes) {
+    if (ssl_) return writeAllTls(bytes);
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::send(tcp_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
@@ -106,6 +158,38 @@ bool TestController::writeAll(wex::ByteView bytes) {
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+bool TestController::writeAllTls(wex::ByteView bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const int n = SSL_write(ssl_.get(), bytes.data() + done, static_cast<int>(bytes.size() - done));
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        const int error = SSL_get_error(ssl_.get(), n);
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) return false;
+        if (!waitFor(tcp_, error, 5000)) return false;
+    }
+    return true;
+}
+
+bool TestController::fillTls(ms timeout) {
+    if (SSL_pending(ssl_.get()) == 0) {
+        pollfd p{tcp_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return true; // nothing yet
+    }
+    uint8_t buf[65536];
+    const int n = SSL_read(ssl_.get(), buf, sizeof buf);
+    if (n > 0) {
+        rx_.insert(rx_.end(), buf, buf + n);
+        return true;
+    }
+    const int error = SSL_get_error(ssl_.get(), n);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) return true; // a record not yet whole
+    peerClosed_ = true;
+    return false;
 }
 
 bool TestController::sendRaw(wex::ByteView bytes) { return tcp_ >= 0 && writeAll(bytes); }
@@ -132,12 +216,14 @@ bool TestController::sendDatagram(wex::ByteView bytes) {
 
 bool TestController::sendInput(const wex::InputBatch& batch) {
     if (!session_) return false;
-    return sendDatagram(session_->sealNext(wex::Stream::input, static_cast<uint8_t>(wex::InputMsgType::batch),
-                                           sessionId_, 0, batch.encode()));
+    const wex::Bytes frame = session_->sealNext(wex::Stream::input, static_cast<uint8_t>(wex::InputMsgType::batch),
+                                                sessionId_, 0, batch.encode());
+    return viaRelay() ? sendRaw(frame) : sendDatagram(frame);
 }
 
 bool TestController::fill(ms timeout) {
     if (tcp_ < 0 || peerClosed_) return false;
+    if (ssl_) return fillTls(timeout);
     pollfd p{tcp_, POLLIN, 0};
     const int r = ::poll(&p, 1, static_cast<int>(timeout.count()));
     if (r <= 0) return true; // nothing yet
@@ -308,6 +394,15 @@ std::optional<ReceivedAudioFrame> TestController::receiveAudioFrame(ms timeout) 
 void TestController::keepAlive() {
     if (!session_) return;
     sendSealed(wex::ControlType::ping, wex::Ping{pingId_++, 0}.encode());
+}
+
+std::optional<ReceivedFrame> TestController::receiveOnStream(wex::Stream stream, ms timeout) {
+    const auto until = Clock::now() + timeout;
+    while (true) {
+        auto f = receive(ms(remainingMs(until)));
+        if (!f) return std::nullopt;
+        if (f->header.stream == stream) return f;
+    }
 }
 
 void TestController::sendHello(uint32_t capabilities, bool capabilitiesPresent, wex::AuthMode mode) {

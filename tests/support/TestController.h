@@ -22,6 +22,9 @@
 #include "protocol/SessionSetupMessages.h"
 #include "protocol/VideoPayload.h"
 
+struct ssl_st;
+struct ssl_ctx_st;
+
 namespace dovrel::test {
 
 // A frame the controller received. `payload` is the opened plaintext of a sealed frame when the
@@ -54,11 +57,23 @@ struct AuthResult {
     bool agentProofValid = false; // the AuthOk's proof verifies against the agent's key and this handshake
 };
 
+// How a controller reaches an agent through a relay: TLS to the relay (trusting only `caFile`, the host
+// name or address verified), then its registration preamble as role client: version 1 names the room,
+// version 2 (when `account` is set) the account, room and token, without a key.
+struct RelayDial {
+    uint16_t port = 0;
+    std::string caFile;
+    std::string room;
+    std::string account;
+    std::string token;
+    std::string host = "127.0.0.1";
+};
+
 // A scripted controller built on the protocol library alone, with plain blocking sockets: it dials the
-// agent's control port, runs the handshake step by step (by key or by pairing code), sends control
-// messages and input, and receives plain and sealed frames on the control connection and video on its
-// own UDP port. Use it from one thread. Every wait takes a time-out, so a silent agent fails a test
-// instead of hanging it.
+// agent's control port (or a relay, over TLS with OpenSSL), runs the handshake step by step (by key or by
+// pairing code), sends control messages and input, and receives plain and sealed frames on the control
+// connection and video on its own UDP port (through a relay: on the stream). Use it from one thread.
+// Every wait takes a time-out, so a silent agent fails a test instead of hanging it.
 class TestController {
 public:
     using ms = std::chrono::milliseconds;
@@ -76,8 +91,12 @@ public:
 
     // TCP to the agent's control port; the input port is where sendInput aims.
     bool connect(uint16_t controlPort, uint16_t inputPort = 0, const std::string& host = "127.0.0.1");
+    // TLS to the relay and the registration preamble; false when TLS or its verification fails. The
+    // agent sees the controller at its first frame.
+    bool connectRelay(const RelayDial& dial);
     void close();
     bool connected() const { return tcp_ >= 0; }
+    bool viaRelay() const { return ssl_ != nullptr; }
 
     // ---- sending
     bool sendRaw(wex::ByteView bytes);
@@ -86,7 +105,7 @@ public:
     bool sendSealed(wex::ControlType type, wex::ByteView payload, wex::Stream stream = wex::Stream::control);
     // The bytes sendSealed would send, for tests that cut or glue frames themselves.
     wex::Bytes sealed(wex::ControlType type, wex::ByteView payload, wex::Stream stream = wex::Stream::control);
-    // One sealed input datagram to the agent's input port.
+    // One sealed input batch: a datagram to the agent's input port, or on the stream through a relay.
     bool sendInput(const wex::InputBatch& batch);
     bool sendDatagram(wex::ByteView bytes);
 
@@ -114,6 +133,9 @@ public:
     // Sends a ping on the control connection, so that a long media test keeps the session alive; the
     // pong waits with the other control frames.
     void keepAlive();
+    // The next frame on `stream` from the connection (through a relay, video and audio come this way);
+    // frames on other streams are skipped.
+    std::optional<ReceivedFrame> receiveOnStream(wex::Stream stream, ms timeout = defaultWait);
 
     // ---- handshake, step by step
     void sendHello(uint32_t capabilities = wex::Cap::screenClient, bool capabilitiesPresent = true,
@@ -135,7 +157,17 @@ public:
     const wex::Bytes& agentStaticPub() const { return agentStaticPub_; }
 
 private:
+    struct SslFree {
+        void operator()(ssl_st* ssl) const;
+    };
+    struct SslCtxFree {
+        void operator()(ssl_ctx_st* ctx) const;
+    };
+
     bool writeAll(wex::ByteView bytes);
+    bool writeAllTls(wex::ByteView bytes);
+    // One read from the TLS stream; false on its end.
+    bool fillTls(ms timeout);
     // Reads what is there within `timeout` into the buffer; false on EOF or error.
     bool fill(ms timeout);
     std::optional<ReceivedFrame> takeFrame();
@@ -147,6 +179,8 @@ private:
     wex::DeviceIdentity identity_;
     std::string name_;
     int tcp_ = -1;
+    std::unique_ptr<ssl_ctx_st, SslCtxFree> sslCtx_;
+    std::unique_ptr<ssl_st, SslFree> ssl_;
     int video_ = -1;
     int input_ = -1;
     uint16_t videoPort_ = 0;

@@ -153,9 +153,9 @@ TEST(SessionReports, TheHealthLineNamesDroppedPiecesAndThePath) {
     EXPECT_EQ(agent::healthLine(t, "relay"),
               "[health] cap=60/s enc=59/s out=1200f 1500kB via relay  | audio buf=187 sent=187");
     SessionPair s;
-    agent::SendTarget lan{s.agent, 1, false, UdpSink().sender()};
-    agent::SendTarget noRoute{s.agent, 1, false, nullptr};
-    agent::SendTarget relay{s.agent, 1, true, nullptr};
+    agent::SendTarget lan{s.agent, 1, false, UdpSink().sender(), nullptr};
+    agent::SendTarget noRoute{s.agent, 1, false, nullptr, nullptr};
+    agent::SendTarget relay{s.agent, 1, true, nullptr, nullptr};
     EXPECT_EQ(agent::videoPathLabel(&lan), "lan");
     EXPECT_EQ(agent::videoPathLabel(&noRoute), "lan(NO VIDEO CONN)");
     EXPECT_EQ(agent::videoPathLabel(&relay), "relay");

@@ -250,7 +250,9 @@ public:
         bool lan = true;
         std::vector<wex::Bytes> paired;
         bool withPipeline = false;
-        std::string relayJson; // replaces {"lan": …} when set
+        // Replaces the default relay.json when set. The default pins the relay to a loopback port nobody
+        // listens on, so that the relay link never looks up or dials a host outside the machine.
+        std::string relayJson;
         std::vector<wex::LANInterface> interfaces = {{"eth-test", 0x0A4D0001, 0xFFFFFF00}}; // 10.77.0.1/24
         uint16_t videoPort = 0; // where video goes; 0: to `ctl`
     };
@@ -266,7 +268,8 @@ public:
             writeFile(state + "/paired", all);
         }
         writeFile(home.file(".config/Dovrel/relay.json"),
-                  options_.relayJson.empty() ? std::string("{\"lan\": ") + (options_.lan ? "true" : "false") + "}"
+                  options_.relayJson.empty() ? std::string("{\"lan\": ") + (options_.lan ? "true" : "false") +
+                                                   ", \"host\": \"127.0.0.1\", \"port\": 9}"
                                              : options_.relayJson);
         dovrel::agent::AgentServices services;
         services.injector = std::make_unique<FakeInjector>(rec);

@@ -243,11 +243,14 @@ TEST(AgentProcess, ItsServiceIsSeenByAvahiBrowse) {
     std::string log;
     const auto ports = waitForMatch([&] { return readFile(home.file(".dovrel-agent.log")); }, banner, log);
     ASSERT_FALSE(ports.empty()) << log;
-    std::smatch id;
-    ASSERT_TRUE(std::regex_search(log, id, std::regex("&id=([0-9a-f]{32})&")));
+    const std::string controlPort = ports[1].str();
+    // The pairing link is logged a moment after the banner.
+    const std::smatch id =
+        waitForMatch([&] { return readFile(home.file(".dovrel-agent.log")); }, std::regex("&id=([0-9a-f]{32})&"), log);
+    ASSERT_FALSE(id.empty()) << log;
 
     // "=;iface;proto;name;type;domain;host;address;port;txt…"
-    const std::regex resolved("=;[^;]*;[^;]*;[^;]*;_dovrel\\._tcp;[^;]*;[^;]*;[^;]*;" + ports[1].str() + ";(.*)");
+    const std::regex resolved("=;[^;]*;[^;]*;[^;]*;_dovrel\\._tcp;[^;]*;[^;]*;[^;]*;" + controlPort + ";(.*)");
     std::string browse;
     const auto seen = waitForMatch([] { return runCommand("avahi-browse -rpt _dovrel._tcp 2>/dev/null").output; },
                                    resolved, browse, 15000ms);
