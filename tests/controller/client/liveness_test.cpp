@@ -113,7 +113,8 @@ TEST_F(LivenessFixture, AStillPictureAsksForAKeyframeFromTheSecondTickOnAtMostOn
     for (const Step s : {Step{1000ms, 1}, Step{2000ms, 2}, Step{3000ms, 3}, Step{5000ms, 5}}) {
         advance(s.to - at, 250ms);
         at = s.to;
-        pump(50ms);
+        EXPECT_TRUE(waitUntil([&] { return sealedCount(wex::ControlType::keyframeRequest) >= s.requests; }));
+        pump(30ms);
         EXPECT_EQ(sealedCount(wex::ControlType::keyframeRequest), s.requests) << s.to.count();
     }
     for (const auto& r : agent.sealedReceived)
@@ -152,14 +153,14 @@ TEST_F(LivenessFixture, TheAudioReportSaysWhatCameOnceASecondAndThenStartsAgain)
     frame.channels = 2;
     frame.pcm.assign(512, 100);
     StreamCapture out(1);
-    sendDatagram(agent.sealMedia(wex::Stream::audio, frame.encode()));
-    sendDatagram(agent.sealMedia(wex::Stream::audio, frame.encode()));
     sendDatagram(agent.sealMedia(wex::Stream::audio, wex::Bytes{0, 0})); // does not decode
-    settle();
+    sendDatagram(agent.sealMedia(wex::Stream::audio, frame.encode()));
+    sendDatagram(agent.sealMedia(wex::Stream::audio, frame.encode()));
+    ASSERT_TRUE(waitUntil([&] { return audio.samples().size() == 1024; }));
     advance(1s, 500ms);
     c.toggleAudio();
     sendDatagram(agent.sealMedia(wex::Stream::audio, frame.encode()));
-    settle();
+    pump(200ms);
     advance(1s, 500ms);
     advance(1s, 500ms); // nothing came: no line
     const auto lines = out.text();

@@ -111,11 +111,14 @@ TEST_F(VideoReceiveFixture, ANewSessionStartsWithAnEmptyTableAndNoGap) {
     agent.dropClient();
     connect();
     EXPECT_EQ(pendingFrames(), 0u);
+    // Each session asked for a keyframe at its start, and for nothing else.
+    ASSERT_TRUE(waitUntil([&] { return keyframeRequests() == 2; }));
     const int requests = keyframeRequests();
     // Its frames start at 1 again: complete at once, and 1 after the old 909 is no gap.
     sendPayload(1, videoPayload(1, 1280, 720, {wex::Bytes(2500, 0x41)}));
     ASSERT_TRUE(waitUntil([&] { return c.remoteSize() == QSizeF(1280, 720); }));
     sendFrames({2, 3});
+    pump(50ms);
     EXPECT_EQ(keyframeRequests(), requests);
 }
 
