@@ -29,8 +29,8 @@ PulseAudioOutput::PulseAudioOutput(const AudioFormat& format) : format_(format) 
 }
 
 std::unique_ptr<PulseAudioOutput> PulseAudioOutput::open(const AudioFormat& format, std::string& error) {
-    pa_sample_spec spec{PA_SAMPLE_S16NE, format.sampleRate, format.channels};
-    if (!pa_sample_spec_valid(&spec)) {
+    pa_sample_spec sampleFormat{PA_SAMPLE_S16NE, format.sampleRate, format.channels};
+    if (!pa_sample_spec_valid(&sampleFormat)) {
         error = "the sound system cannot play " + std::to_string(format.sampleRate) + " Hz with " +
                 std::to_string(format.channels) + " channels";
         return nullptr;
@@ -103,10 +103,10 @@ bool PulseAudioOutput::start(std::string& error) {
         return false;
     }
 
-    pa_sample_spec spec{PA_SAMPLE_S16NE, format_.sampleRate, format_.channels};
+    pa_sample_spec sampleFormat{PA_SAMPLE_S16NE, format_.sampleRate, format_.channels};
     pa_channel_map map;
     pa_channel_map_init_extend(&map, format_.channels, PA_CHANNEL_MAP_DEFAULT);
-    stream_ = pa_stream_new(context_, "Remote sound", &spec, &map);
+    stream_ = pa_stream_new(context_, "Remote sound", &sampleFormat, &map);
     if (!stream_) {
         error = std::string("cannot make a stream: ") + pa_strerror(pa_context_errno(context_));
         if (timer) api->time_free(timer);

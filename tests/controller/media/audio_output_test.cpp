@@ -52,12 +52,12 @@ double strength(const std::vector<double>& x, double hz, double rate) {
 class MonitorRecorder {
 public:
     explicit MonitorRecorder(const test::PulseAudioServer& server) {
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 2};
+        const pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, 48000, 2};
         pa_buffer_attr attr{static_cast<uint32_t>(-1), static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
                             static_cast<uint32_t>(-1), 48000 * 4 / 100};
         int err = 0;
         pa_ = pa_simple_new(server.server().c_str(), "dovrel-test", PA_STREAM_RECORD, server.monitor().c_str(),
-                            "monitor", &spec, nullptr, &attr, &err);
+                            "monitor", &sampleFormat, nullptr, &attr, &err);
         if (!pa_) return;
         thread_ = std::thread([this] {
             std::vector<int16_t> chunk(480 * 2);
@@ -98,7 +98,7 @@ struct AudioOutputFixture : ::testing::Test {
         if (!server.available()) GTEST_SKIP() << server.failure();
         ASSERT_TRUE(server.running()) << server.failure();
     }
-    // The sample specification of each playback stream, as the server lists it.
+    // The sample format of each playback stream, as the server lists it.
     std::string streams() {
         std::string out;
         const std::string file = "/tmp/dovrel-sink-inputs-" + std::to_string(::getpid());
