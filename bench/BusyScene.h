@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -16,10 +17,14 @@ namespace dovrel::bench {
 // A desktop that never keeps still, drawn into an X server at about 60 frames a second: a large
 // textured picture (noise, stripes, gradients, small glyph-like blocks) panned diagonally across the
 // whole screen, with a few solid windows sliding over it. All drawing is server-side copies, so the
-// painter itself costs the measured process almost nothing.
+// painter itself costs the measured process almost nothing. An overlay, when given, draws on top of
+// each frame (frame number `t`) before the frame is flushed.
 class BusyScene {
 public:
-    BusyScene(const std::string& display, int width, int height) : client_(display), w_(width), h_(height) {
+    using Overlay = std::function<void(test::XTestClient& client, int t)>;
+
+    BusyScene(const std::string& display, int width, int height, Overlay overlay = {})
+        : client_(display), w_(width), h_(height), overlay_(std::move(overlay)) {
         if (!client_.ok()) return;
         xcb_connection_t* c = client_.connection();
         pixmap_ = xcb_generate_id(c);
@@ -71,6 +76,7 @@ private:
                 const int x = (t * (5 + i * 3) + i * 300) % (w_ - 200), y = (t * (3 + i) + i * 150) % (h_ - 150);
                 client_.fill(x, y, 200, 150, 0x3366CC + static_cast<uint32_t>(i) * 0x202020, false);
             }
+            if (overlay_) overlay_(client_, t);
             client_.sync();
             next += std::chrono::microseconds(16667);
             std::this_thread::sleep_until(next);
@@ -79,6 +85,7 @@ private:
 
     test::XTestClient client_;
     int w_, h_;
+    Overlay overlay_;
     xcb_pixmap_t pixmap_ = 0;
     xcb_gcontext_t gc_ = 0;
     std::atomic<bool> stop_{false};

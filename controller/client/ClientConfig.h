@@ -8,9 +8,12 @@
 
 #include <QStringList>
 
+#include "controller/client/AudioOutput.h"
 #include "protocol/Bytes.h"
+#include "protocol/ControlMessages.h"
 #include "protocol/RelayIdentity.h"
 #include "protocol/WEXConstants.h"
+#include "protocol/WakeMessages.h"
 
 namespace dovrel {
 class Scheduler;
@@ -45,10 +48,14 @@ struct ClientConfig {
     // (main thread).
     std::function<void(const std::string& machine)> sessionStarted;
     std::function<void()> sessionEnded;
-    // Frames the handshake does not handle, once the session exists: control messages (client thread).
+    // Every opened control message of an established session, after the client's own handling
+    // (client thread).
     std::function<void(uint8_t msgType, const wex::Bytes& payload)> sessionControl;
-    // Whole video and audio frames arriving on the relay stream or the video listener (client thread).
-    std::function<void(const wex::Bytes& frame)> mediaFrame;
+    // The agent reported an error, or answered a wake request (main thread).
+    std::function<void(const wex::ErrorMsg&)> agentError;
+    std::function<void(const wex::WakePeerAck&)> wakePeerAck;
+    // Where the remote sound plays. Null: the default PulseAudio sink.
+    AudioOutputFactory audioOutputs;
 };
 
 } // namespace dovrel::controller

@@ -8,6 +8,7 @@
 #include "controller/client/ClientTexts.h"
 #include "controller/client/Endpoints.h"
 #include "controller/client/Hexed.h"
+#include "controller/client/PulseAudioOutput.h"
 #include "controller/client/WEXClient.h"
 #include "protocol/Cap.h"
 
@@ -36,13 +37,24 @@ ClientCore::ClientCore(WEXClient& owner, const ClientConfig& config, std::shared
                        Scheduler& clock)
     : owner_(owner), context_(std::make_unique<QObject>()), config_(config), security_(std::move(security)),
       clock_(clock), deviceName_(config.deviceName.empty() ? clientDeviceName() : config.deviceName),
-      controlPortNow_(config.controlPort), advertisedCaps_(wex::Cap::screenClient) {
+      controlPortNow_(config.controlPort), advertisedCaps_(wex::Cap::screenClient),
+      audio_(config.audioOutputs ? config.audioOutputs : pulseAudioOutputs(), &clock) {
+    VideoDecoder::Callbacks callbacks;
+    // Both come on the decoder's thread.
+    callbacks.keyframeNeeded = [this] {
+        QMetaObject::invokeMethod(
+            context_.get(), [this] { requestKeyframeSoon(); }, Qt::QueuedConnection);
+    };
+    callbacks.displayed = [this](const VideoPicture&) { onPictureDisplayed(); };
+    decoder_ = std::make_unique<VideoDecoder>(std::move(callbacks));
     relayIdentity_ = wex::RelayIdentity{"", "", config_.defaultRelayHost, config_.defaultRelayPort};
     if (!config_.relayCaFile.empty())
         relayCas_ = QSslCertificate::fromPath(QString::fromStdString(config_.relayCaFile));
 }
 
 ClientCore::~ClientCore() {
+    // The decoder's thread calls back into this object: it stops first.
+    decoder_.reset();
     // Sends nothing and tells no one: the links simply close with the object.
     if (control_) control_->retire();
     if (relay_) relay_->retire();
@@ -131,6 +143,9 @@ void ClientCore::disconnect() {
     handshakeTimer_.reset();
     pingTimer_.reset();
     redialTimer_.reset();
+    audio_.stop();
+    decoder_->reset();
+    firstPictureWanted_ = true;
     post([sessionEnded = config_.sessionEnded](WEXClient& c) {
         if (sessionEnded) sessionEnded();
         c.publishReconnecting(false);
@@ -159,6 +174,8 @@ void ClientCore::startDemo() {
 
 void ClientCore::dropSession() {
     session_.reset();
+    // Frame identifiers start again with the next session: nothing pending from this one may linger.
+    reasm_.clear();
     pendingKeys_.reset();
     pendingAgentPub_.reset();
     pendingTranscript_.reset();

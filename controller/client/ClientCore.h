@@ -1,21 +1,27 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 
 #include <QList>
 #include <QObject>
 #include <QSslCertificate>
 
+#include "controller/client/AgentClock.h"
+#include "controller/client/AudioPlayer.h"
 #include "controller/client/ClientConfig.h"
 #include "controller/client/ClientSecurity.h"
 #include "controller/client/ControlFramer.h"
 #include "controller/client/Phase.h"
+#include "controller/client/Reassembler.h"
 #include "controller/client/StreamLink.h"
+#include "controller/client/VideoDecoder.h"
 #include "protocol/Bytes.h"
 #include "protocol/CommonHeader.h"
 #include "protocol/ControlType.h"
@@ -57,6 +63,18 @@ public:
 
     // Sealed control messages of the established session (nothing without one).
     void sendControlSecure(wex::ByteView payload, wex::ControlType type);
+
+    // One sealed frame of the video or audio stream, from the video listener or the relay stream.
+    void onVideoDatagram(wex::ByteView frame);
+    // Asks the agent for a keyframe now (a new surface wants a picture at once).
+    void requestKeyframe();
+    // Muting keeps received sound from playing and stops what plays.
+    void setAudioMuted(bool muted);
+
+    VideoDecoder& decoder() { return *decoder_; }
+    const Reassembler& reassembler() const { return reasm_; }
+    const AudioPlayer& audioPlayer() const { return audio_; }
+    const AgentClock& agentClock() const { return agentClock_; }
 
     // For tests and diagnostics.
     uint64_t generation() const { return gen_; }
@@ -110,6 +128,7 @@ private:
     void receive(wex::ByteView data);
     void drainControl();
     void handleControl(const wex::CommonHeader& header, const wex::Bytes& payload);
+    void sendKeyframeRequest();
     void sendPlain(wex::ControlType type, wex::ByteView payload);
     void sendOnLink(wex::ByteView frame);
 
@@ -123,6 +142,28 @@ private:
     void handleAuthFail(wex::ByteView payload);
     std::optional<std::string> knownCode() const;
     void restartLinkAfter(Duration delay);
+
+    // Control dispatch (ClientDispatch.cpp).
+    void dispatchSessionControl(wex::ControlType type, const wex::Bytes& payload);
+    void handleDisplayList(wex::ByteView payload);
+    void handlePong(wex::ByteView payload);
+    void handleBye(wex::ByteView payload);
+    void handleAgentError(wex::ByteView payload);
+    void handleDeckStat(wex::ByteView payload);
+    void handleClipFileMessage(wex::ControlType type, wex::ByteView payload);
+    void handleWakePeerAck(wex::ByteView payload);
+
+    // Liveness (ClientLiveness.cpp).
+    void startPing();
+    void livenessTick();
+
+    // Video and audio receive (ClientMedia.cpp).
+    void onVideoPiece(const wex::OpenedFrame& opened, Instant receivedAt);
+    void onAudioFrame(wex::ByteView plaintext);
+    void requestKeyframeIfGap(uint32_t frameId);
+    // At most one request per 250 ms: for gaps, oversized frames and a stuck decoder.
+    void requestKeyframeSoon();
+    void onPictureDisplayed();
 
     // Unpair flow (ClientRevoke.cpp).
     void cancelRevoke();
@@ -167,6 +208,8 @@ private:
     uint32_t agentCaps_ = 0;
     bool agentCapsPresent_ = false;
     uint32_t lastVideoFrameId_ = 0;
+    // Zero until the first answer: armed at AuthOk, so that a session that never answers is re-dialled
+    // but a past session's last answer never is taken for this one's.
     Instant lastPongAt_{};
     // Machines whose agent said it does not know our key: their next proof is the pairing code, until
     // a session with them exists again.
@@ -180,6 +223,27 @@ private:
     std::unique_ptr<Timer> reachTimer_, handshakeTimer_, redialTimer_, videoRetryTimer_, pingTimer_;
     int demoTicks_ = 0;
 
+    // Liveness; the instants are zero until first set and survive sessions.
+    Instant pingSentAt_{};
+    // The same moment on the real monotonic clock, which the agent's clock is mapped onto.
+    Instant pingSentReal_{};
+    Instant lastKeyframeReqAt_{};
+    uint64_t lastFrames_ = 0;
+    int staleVideoTicks_ = 0;
+    int64_t rxFlushed_ = 0;
+    AgentClock agentClock_;
+
+    // Video and audio receive.
+    Reassembler reasm_;
+    wex::Bytes datagram_; // the video listener's read buffer
+    std::pair<int, int> publishedSize_{0, 0};
+    std::atomic<bool> firstPictureWanted_{true};
+    AudioPlayer audio_;
+    std::atomic<bool> audioMuted_{false};
+    int64_t audioFramesIn_ = 0;
+    int64_t audioSamplesIn_ = 0;
+    int64_t audioDecodeFails_ = 0;
+
     // Unpair flow: armed by revokePairing, ended once by AuthOk from that machine (true), its time-out
     // (false) or another connect (false).
     struct PendingRevoke {
@@ -189,6 +253,9 @@ private:
     };
     std::optional<PendingRevoke> revoke_;
     std::unique_ptr<Timer> revokeTimer_;
+
+    // Last: its thread, which calls back into this object, stops before anything else goes.
+    std::unique_ptr<VideoDecoder> decoder_;
 };
 
 } // namespace dovrel::controller

@@ -18,7 +18,7 @@ void ClientCore::drainControl() {
         if (!frame) return;
         const wex::Stream stream = frame->header.stream;
         if (isRelay_ && (stream == wex::Stream::video || stream == wex::Stream::audio)) {
-            if (config_.mediaFrame) config_.mediaFrame(frame->bytes);
+            onVideoDatagram(frame->bytes);
             continue;
         }
         if (!session_) {
@@ -47,6 +47,7 @@ void ClientCore::handleControl(const wex::CommonHeader& header, const wex::Bytes
         default: return;
         }
     }
+    if (type) dispatchSessionControl(*type, payload);
     if (config_.sessionControl) config_.sessionControl(header.msgType, payload);
 }
 

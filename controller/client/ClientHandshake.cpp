@@ -166,7 +166,12 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     deadlineArmed_ = false; // a later re-dial of this session is a new attempt with its own deadline
     session_ = std::make_shared<wex::SecureSession>(*pendingKeys_, wex::Direction::clientToAgent);
     sessionId_ = ok.sessionId;
+    // Frame identifiers, the agent's clock and the picture chain all start afresh with a session.
     lastVideoFrameId_ = 0;
+    reasm_.clear();
+    decoder_->reset();
+    agentClock_.clear();
+    publishedSize_ = {0, 0};
     lastPongAt_ = clock_.now();
     security_->trustAgent(*pendingAgentPub_, agentRoom_);
     codeRequired_.erase(agentRoom_);
@@ -188,9 +193,8 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
         soon([this] { disconnect(); });
         return;
     }
-    wex::KeyframeRequest request;
-    request.reqId = 1;
-    sendControlSecure(request.encode(), wex::ControlType::keyframeRequest);
+    sendKeyframeRequest();
+    startPing();
 }
 
 void ClientCore::restartLinkAfter(Duration delay) {

@@ -3,7 +3,6 @@
 #include <variant>
 
 #include <QHostAddress>
-#include <QNetworkDatagram>
 #include <QUdpSocket>
 
 #include "controller/client/ClientCore.h"
@@ -82,6 +81,9 @@ void ClientCore::startVideoListener() {
         return;
     }
     QUdpSocket* s = socket.get();
+    // A keyframe comes as a burst of pieces; room for several keeps a busy moment from losing some. The
+    // system may grant less.
+    s->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4 << 20);
     QObject::connect(s, &QUdpSocket::readyRead, s, [this] { readVideoDatagrams(); });
     QObject::connect(s, &QUdpSocket::errorOccurred, s, [this](QAbstractSocket::SocketError e) {
         if (e == QAbstractSocket::DatagramTooLargeError) return;
@@ -91,11 +93,15 @@ void ClientCore::startVideoListener() {
 }
 
 void ClientCore::readVideoDatagrams() {
+    // Read into one buffer: no allocation per piece.
+    if (datagram_.size() < 65536) datagram_.resize(65536);
     while (video_ && video_->hasPendingDatagrams()) {
-        const QNetworkDatagram d = video_->receiveDatagram();
-        const QByteArray data = d.data();
-        rxBytes_ += data.size();
-        if (config_.mediaFrame && !data.isEmpty()) config_.mediaFrame(wex::Bytes(data.begin(), data.end()));
+        const qint64 n =
+            video_->readDatagram(reinterpret_cast<char*>(datagram_.data()), static_cast<qint64>(datagram_.size()));
+        if (n < 0) break;
+        if (n == 0) continue;
+        rxBytes_ += n;
+        onVideoDatagram(wex::ByteView(datagram_).first(static_cast<std::size_t>(n)));
     }
 }
 

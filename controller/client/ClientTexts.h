@@ -43,6 +43,16 @@ inline constexpr std::string_view statusPaired = "paired ✓ · encrypted";
 inline constexpr std::string_view statusBusy = "busy";
 inline constexpr std::string_view statusRepairing = "re-pairing…";
 inline constexpr std::string_view statusDemo = "demo · encrypted";
+inline constexpr std::string_view statusSessionEnded = "session ended";
+inline constexpr std::string_view statusLinkQuiet = "link went quiet - reconnecting…";
+
+// The agent ended the session (its bye, by reason).
+inline constexpr std::string_view byeEnded = "That machine ended the session.";
+inline constexpr std::string_view byeTakenOver = "Another of your devices took over this session.";
+inline constexpr std::string_view byeShuttingDown = "That machine is shutting down.";
+inline constexpr std::string_view byeIdle = "The session was released after being idle.";
+// An agent error whose message could not be read.
+inline constexpr std::string_view agentRefused = "That machine refused it.";
 std::string statusRejected(int reason);
 std::string statusHandshakeTimedOut(HandshakeStage stage);
 

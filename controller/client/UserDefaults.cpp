@@ -1,5 +1,6 @@
 #include "controller/client/UserDefaults.h"
 
+#include <cmath>
 #include <filesystem>
 
 #include <QSettings>
@@ -75,6 +76,25 @@ std::vector<std::string> UserDefaults::keys() const {
     for (const QString& k : s.allKeys())
         out.push_back(k.toStdString());
     return out;
+}
+
+std::optional<double> UserDefaults::number(std::string_view key) const {
+    std::lock_guard guard(lock_);
+    QSettings s(QString::fromStdString(path_), QSettings::IniFormat);
+    const QVariant v = s.value(qkey(key));
+    if (!v.isValid()) return std::nullopt;
+    bool ok = false;
+    const double d = v.toString().trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(d)) return std::nullopt;
+    return d;
+}
+
+bool UserDefaults::setNumber(std::string_view key, double value) {
+    std::lock_guard guard(lock_);
+    if (!prepareFile()) return false;
+    QSettings s(QString::fromStdString(path_), QSettings::IniFormat);
+    s.setValue(qkey(key), QString::number(value, 'g', 17));
+    return finishWrite(s);
 }
 
 bool UserDefaults::setData(std::string_view key, wex::ByteView value) {

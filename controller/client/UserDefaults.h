@@ -32,10 +32,14 @@ public:
     // The argument domain's value when the launch named the key, else the file's.
     std::optional<std::string> string(std::string_view key) const;
     std::vector<std::string> keys() const;
+    // A number stored as text; nothing when absent or not a finite number.
+    std::optional<double> number(std::string_view key) const;
 
     // Each write reaches the file before it returns; false when the file cannot be written.
     bool setData(std::string_view key, wex::ByteView value);
     bool setString(std::string_view key, std::string_view value);
+    // Written with every digit a double has, so it reads back exactly.
+    bool setNumber(std::string_view key, double value);
     bool remove(std::string_view key);
 
 private:

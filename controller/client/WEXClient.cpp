@@ -29,7 +29,10 @@ WEXClient::WEXClient(ClientConfig config, QObject* parent)
     : QObject(parent), config_(std::move(config)), security_(makeSecurity(config_)),
       queue_(std::make_unique<SerialQueue>("dovrel.client")) {
     Scheduler& clock = config_.scheduler ? *config_.scheduler : realScheduler();
-    queue_->sync([&] { core_ = std::make_unique<ClientCore>(*this, config_, security_, clock); });
+    queue_->sync([&] {
+        core_ = std::make_unique<ClientCore>(*this, config_, security_, clock);
+        decoder_ = &core_->decoder();
+    });
 }
 
 WEXClient::~WEXClient() {
@@ -104,6 +107,26 @@ void WEXClient::startDemo() {
 QSizeF WEXClient::remoteBounds() const {
     return QSizeF(remoteSize_.width() > 0 ? remoteSize_.width() : 1280,
                   remoteSize_.height() > 0 ? remoteSize_.height() : 720);
+}
+
+void WEXClient::attachVideoSurface(const std::shared_ptr<VideoSurface>& surface) {
+    decoder_->setSurface(surface);
+    if (surface) postToCore([](ClientCore& c) { c.requestKeyframe(); });
+}
+
+uint64_t WEXClient::displayedFrames() const { return decoder_->displayed(); }
+
+std::optional<int64_t> WEXClient::agentClockOffsetUs() const { return core_->agentClock().offsetUs(); }
+
+std::optional<int64_t> WEXClient::pictureAgeUs(uint32_t ptsUs, Instant now) const {
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
+    return core_->agentClock().ageUs(ptsUs, us);
+}
+
+void WEXClient::toggleAudio() {
+    audioMuted_ = !audioMuted_;
+    emit audioMutedChanged();
+    postToCore([muted = audioMuted_](ClientCore& c) { c.setAudioMuted(muted); });
 }
 
 QVariantList WEXClient::displaysForView() const {
@@ -189,6 +212,30 @@ void WEXClient::publishRemoteSize(const QSizeF& size) {
     if (size == remoteSize_) return;
     remoteSize_ = size;
     emit remoteSizeChanged();
+}
+
+void WEXClient::publishDisplays(const std::vector<wex::DisplayInfo>& displays, int streaming) {
+    displays_ = displays;
+    emit displaysChanged();
+    if (streaming != streamingDisplay_) {
+        streamingDisplay_ = streaming;
+        emit streamingDisplayChanged();
+    }
+}
+
+void WEXClient::publishDeckStat(const wex::DeckStat& stat) {
+    deckStat_ = stat;
+    emit deckStatChanged();
+}
+
+void WEXClient::publishAgentError(const std::string& text) {
+    // A file being sent is no longer shown as in progress.
+    if (fileProgress_) {
+        fileProgress_.reset();
+        emit fileProgressChanged();
+    }
+    lastAgentError_ = text;
+    emit lastAgentErrorChanged();
 }
 
 void WEXClient::publishAgentDeviceId(const QString& id) {

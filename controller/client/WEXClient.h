@@ -13,13 +13,16 @@
 
 #include "controller/client/ClientConfig.h"
 #include "controller/client/ClientSecurity.h"
+#include "controller/client/ClipFileHost.h"
 #include "controller/client/Phase.h"
+#include "controller/client/VideoSurface.h"
 #include "protocol/ControlMessages.h"
 #include "runtime/SerialQueue.h"
 
 namespace dovrel::controller {
 
 class ClientCore;
+class VideoDecoder;
 
 // Options of a connection through the relay: the agent's identifier (its room), the machine's name
 // for texts, and the relay credentials a pairing link or the saved machine carries.
@@ -81,6 +84,25 @@ public:
     // The remote picture's size for pointer mapping; 1280 x 720 before the first frame.
     QSizeF remoteBounds() const;
 
+    // The surface the session's pictures go to, held weakly; a new one asks the agent for a keyframe at
+    // once so that it need not wait for the next one. Any thread.
+    void attachVideoSurface(const std::shared_ptr<VideoSurface>& surface);
+    // Pictures decoded and handed to a surface so far. Any thread.
+    uint64_t displayedFrames() const;
+    // The agent's clock minus ours, in microseconds, once a ping came back. Any thread.
+    std::optional<int64_t> agentClockOffsetUs() const;
+    // How old, in microseconds, a picture with this video time stamp is at `now`; nothing before the
+    // first ping came back. Any thread.
+    std::optional<int64_t> pictureAgeUs(uint32_t ptsUs, Instant now) const;
+
+    // Mutes or unmutes the remote sound here; muting stops what plays, unmuting starts with the next
+    // sound that arrives.
+    Q_INVOKABLE void toggleAudio();
+
+    // Receives the session's clipboard-file messages (main thread). Held weakly.
+    void setClipFileHost(std::weak_ptr<ClipFileHost> host) { clipHost_ = std::move(host); }
+    std::shared_ptr<ClipFileHost> clipFileHost() const { return clipHost_.lock(); }
+
     // Published state.
     QString status() const { return status_; }
     bool hasFirstFrame() const { return hasFirstFrame_; }
@@ -127,6 +149,8 @@ signals:
     void lastAgentErrorChanged();
     void agentDeviceIdChanged();
     void targetIsWindowsChanged();
+    // Bytes received over the session's links since the last report, once a second (for the usage meter).
+    void receivedBytes(qint64 bytes);
 
 private:
     friend class ClientCore;
@@ -140,6 +164,10 @@ private:
     void publishHasFirstFrame(bool on);
     void publishRemoteSize(const QSizeF& size);
     void publishAgentDeviceId(const QString& id);
+    void publishDisplays(const std::vector<wex::DisplayInfo>& displays, int streaming);
+    void publishDeckStat(const wex::DeckStat& stat);
+    void publishAgentError(const std::string& text);
+    void publishReceivedBytes(int64_t bytes) { emit receivedBytes(static_cast<qint64>(bytes)); }
 
     void postToCore(std::function<void(ClientCore&)> fn);
 
@@ -147,6 +175,8 @@ private:
     std::shared_ptr<ClientSecurity> security_;
     std::unique_ptr<SerialQueue> queue_;
     std::unique_ptr<ClientCore> core_; // lives on the client thread
+    VideoDecoder* decoder_ = nullptr;  // the core's, safe from any thread
+    std::weak_ptr<ClipFileHost> clipHost_;
 
     QString status_ = QStringLiteral("idle");
     bool hasFirstFrame_ = false;

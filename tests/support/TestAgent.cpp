@@ -5,6 +5,7 @@
 
 #include "protocol/ByteWriter.h"
 #include "protocol/CommonHeader.h"
+#include "protocol/ControlMessages.h"
 #include "protocol/Crypto.h"
 #include "protocol/EphemeralKey.h"
 #include "protocol/Frame.h"
@@ -140,7 +141,18 @@ void TestAgent::onFrame(const wex::CommonHeader& header, const wex::Bytes& frame
         const auto opened = session_->openFrame(frame);
         if (!opened) return;
         sealedReceived.push_back({opened->header.msgType, opened->seq, opened->plaintext});
-        if (opened->header.msgType == static_cast<uint8_t>(wex::ControlType::unpair)) {
+        if (opened->header.msgType == static_cast<uint8_t>(wex::ControlType::ping) && answerPings) {
+            try {
+                const auto ping = wex::Ping::decode(opened->plaintext);
+                const uint64_t now =
+                    clockUs ? clockUs
+                            : static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                                        std::chrono::steady_clock::now().time_since_epoch())
+                                                        .count());
+                sendSealed(wex::ControlType::pong, wex::Pong{ping.reqId, ping.clientTsUs, now}.encode());
+            } catch (const wex::WEXError&) {
+            }
+        } else if (opened->header.msgType == static_cast<uint8_t>(wex::ControlType::unpair)) {
             std::erase_if(paired, [&](const wex::Bytes& p) { return p == sessionPeerPub_; });
             dropClient();
         } else if (opened->header.msgType == static_cast<uint8_t>(wex::ControlType::bye)) {
@@ -275,6 +287,11 @@ void TestAgent::sendPlain(wex::ControlType type, wex::ByteView payload) {
 void TestAgent::sendSealed(wex::ControlType type, wex::ByteView payload) {
     if (!session_) return;
     write(session_->sealNext(wex::Stream::control, static_cast<uint8_t>(type), 1, 0, payload));
+}
+
+wex::Bytes TestAgent::sealMedia(wex::Stream stream, wex::ByteView plaintext, wex::HeaderFlags flags) {
+    if (!session_) return {};
+    return session_->sealNext(stream, 1, 1, 0, plaintext, flags);
 }
 
 void TestAgent::write(wex::ByteView bytes) {

@@ -70,6 +70,8 @@ public:
     std::chrono::milliseconds refusalDelay{0};
     std::chrono::milliseconds dropAfterRefusal{200};
     bool refuseWhileInSession = true; // a second controller gets AuthFail "too many sessions"
+    bool answerPings = true;          // a Pong for every Ping, as the real agent does
+    uint64_t clockUs = 0;             // the agent's clock in its Pongs; 0: its own monotonic one
 
     // What it saw.
     int connectionsAccepted = 0;
@@ -89,6 +91,12 @@ public:
     // read from it before.
     void adopt(QTcpSocket* socket, const QByteArray& already);
     void sendSealed(wex::ControlType type, wex::ByteView payload);
+    // A sealed frame of the session on `stream` with the stream's next sequence number, for the test to
+    // send as it likes (video pieces by UDP, or glued into the control stream for a relay); empty
+    // without a session.
+    wex::Bytes sealMedia(wex::Stream stream, wex::ByteView plaintext, wex::HeaderFlags flags = {});
+    // Writes raw bytes to the control connection.
+    void writeRaw(wex::ByteView bytes) { write(bytes); }
     void dropClient();
 
 private:

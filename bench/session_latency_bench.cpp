@@ -1,0 +1,477 @@
+// End to end on loopback at 1920x1080, 60 pictures a second, on a busy moving desktop (a private Xvfb):
+// an agent captures and streams it, the controller's client receives, decodes and converts it for the
+// screen. Figures: capture-to-decoded latency (the capture time travels in the video header; both ends
+// read the machine's monotonic clock, and the client maps the agent's clock through its pings),
+// last-piece-to-decoded time, decode and colour-conversion time per picture, pictures shown per second,
+// the CPU of both programs, and paint-to-decoded: a second X client flips a square's colour at known
+// times and the client notes when a decoded picture first shows the new colour.
+//
+// Two agents are measured in turn: the real DovrelAgent (skipped, with the reason, while it does not
+// stream), and a stand-in built from the agent's own capture, encoder and packetizer behind the scripted
+// test agent, so that the controller's side can be measured either way. Prints figures; asserts nothing.
+#include <algorithm>
+#include <atomic>
+#include <cinttypes>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QThread>
+#include <QTimer>
+
+#include "BusyScene.h"
+#include "agent/media/LibavVideoEncoder.h"
+#include "agent/media/VideoPacketizer.h"
+#include "agent/media/X11ScreenCapturer.h"
+#include "controller/client/ClientCore.h"
+#include "controller/client/FileSecretStore.h"
+#include "controller/client/WEXClient.h"
+#include "protocol/VideoPayload.h"
+#include "tests/controller/media/AgentUnderTest.h"
+#include "tests/support/TempHome.h"
+#include "tests/support/TestAgent.h"
+#include "tests/support/XvfbServer.h"
+
+using namespace dovrel;
+using namespace dovrel::controller;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int W = 1920, H = 1080;
+// The flipping square: top left, away from the pointer, drawn over the scene in every frame.
+constexpr int flipX = 40, flipY = 40, flipSize = 96;
+constexpr int flipEveryFrames = 15; // four flips a second
+constexpr uint32_t magenta = 0xFF00FF, cyan = 0x00FFFF;
+constexpr auto warmUp = 2s;
+constexpr auto window = 10s;
+
+int64_t monoNs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+}
+int64_t ns(Instant t) { return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count(); }
+
+// The painter's flips, in memory shared with the painter's process.
+struct FlipLog {
+    static constexpr uint32_t capacity = 16384;
+    std::atomic<uint32_t> count{0};
+    std::atomic<bool> stop{false};
+    struct Flip {
+        int64_t atNs;
+        uint32_t colour;
+    } flips[capacity];
+};
+
+// ---- the painter's process ----------------------------------------------------------------------
+
+[[noreturn]] void runPainter(const std::string& display, FlipLog* log) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    {
+        dovrel::test::XTestClient pointer(display);
+        pointer.movePointer(W - 10, H - 10);
+    }
+    bench::BusyScene scene(display, W, H, [log](dovrel::test::XTestClient& c, int t) {
+        const uint32_t colour = (t / flipEveryFrames) % 2 ? cyan : magenta;
+        c.fill(flipX, flipY, flipSize, flipSize, colour, false);
+        if (t % flipEveryFrames != 0) return;
+        c.sync(); // the server has it: the flip is on the screen from now
+        const uint32_t i = log->count.load(std::memory_order_relaxed);
+        if (i >= FlipLog::capacity) return;
+        log->flips[i] = {monoNs(), colour};
+        log->count.store(i + 1, std::memory_order_release);
+    });
+    while (!log->stop.load())
+        ::usleep(20000);
+    ::_exit(0);
+}
+
+// ---- the stand-in agent's process -----------------------------------------------------------------
+
+uint64_t microsOf(Instant t) {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count());
+}
+
+// The agent's capture (MIT-SHM, 60 a second), its encoder (software H.264 at the local network's
+// budget) and its packetizer, behind the scripted agent's handshake; the capture time goes in ptsUs and
+// its pongs carry the monotonic clock in microseconds. Waits for a byte on `go` before it starts.
+[[noreturn]] void runStandIn(const std::string& display, uint16_t videoPort, int portOut, int go) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    char byte = 0;
+    if (::read(go, &byte, 1) != 1) ::_exit(1);
+    int argc = 1;
+    char name[] = "stand-in-agent";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    dovrel::test::TestAgent agent;
+    if (!agent.listen()) ::_exit(2);
+    const uint16_t ports[2] = {agent.controlPort(), agent.inputPort()};
+    if (::write(portOut, ports, sizeof ports) != sizeof ports) ::_exit(3);
+
+    const int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(videoPort);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+
+    std::atomic<bool> streaming{false};
+    std::vector<wex::Bytes> sets;
+    uint32_t frameId = 0;
+    std::shared_ptr<agent::VideoEncoder> encoder;
+    // Pictures are sealed and sent on the main thread, where the session lives.
+    auto send = [&](const agent::EncodedPicture& pic) {
+        wex::VideoNALHeader header;
+        std::vector<wex::Bytes> nals;
+        if (pic.parameterSets) sets = *pic.parameterSets;
+        if (pic.keyframe) {
+            header.nalFlags = wex::NALFlags{wex::NALFlag::keyframe, wex::NALFlag::config};
+            nals = sets;
+        }
+        header.nalFlags.insert(wex::NALFlag::codecH264);
+        nals.insert(nals.end(), pic.units.begin(), pic.units.end());
+        header.frameId = ++frameId;
+        header.ptsUs = static_cast<uint32_t>(microsOf(pic.capturedAt));
+        header.width = W;
+        header.height = H;
+        const wex::Bytes payload = wex::encodeVideoNALPayload(header, nals);
+        uint32_t seq = 0;
+        agent::VideoPacketizer::forEachPiece(
+            frameId, payload, seq, [&](uint32_t, wex::HeaderFlags flags, wex::ByteView plaintext) {
+                const wex::Bytes sealed = agent.sealMedia(wex::Stream::video, plaintext, flags);
+                if (sealed.empty()) return;
+                ::sendto(udp, sealed.data(), sealed.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            });
+    };
+    encoder = agent::makeVideoEncoder({W, H, true, agent::VideoBudget::lan()}, [&](agent::EncodedPicture&& pic) {
+        QMetaObject::invokeMethod(
+            &app, [&send, pic = std::move(pic)] { send(pic); }, Qt::QueuedConnection);
+    });
+    encoder->start();
+    agent::X11ScreenCapturer capturer(
+        [&](const agent::CapturedFrame& f) {
+            if (streaming.load()) encoder->encode(f, microsOf(f.capturedAt), false);
+        },
+        agent::X11ScreenCapturer::Options{display, nullptr, nullptr});
+    capturer.start(0);
+
+    std::size_t seen = 0;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        streaming = agent.inSession();
+        for (; seen < agent.sealedReceived.size(); ++seen)
+            if (agent.sealedReceived[seen].type == static_cast<uint8_t>(wex::ControlType::keyframeRequest)) {
+                encoder->requestKeyframe();
+                capturer.requestFrame();
+            }
+    });
+    poll.start(5);
+    app.exec();
+    ::_exit(0);
+}
+
+// ---- measuring, in the controller's process ----------------------------------------------------
+
+struct Sample {
+    Instant receivedAt, decodedAt;
+    uint32_t ptsUs = 0;
+    uint32_t decodeUs = 0, convertUs = 0;
+};
+struct Detection {
+    int64_t atNs;
+    uint32_t colour;
+};
+
+// What the decoder's thread reports, picture by picture.
+struct Collector {
+    std::mutex lock;
+    bool recording = false;
+    std::vector<Sample> samples;
+    std::vector<Detection> detections;
+    uint32_t lastColour = 0;
+
+    static uint32_t classify(const VideoPicture& p) {
+        const int x = (flipX + flipSize / 2) * p.width / W, y = (flipY + flipSize / 2) * p.height / H;
+        if (x >= p.width || y >= p.height) return 0;
+        const uint32_t v = p.rgbAt(x, y);
+        const int r = static_cast<int>(v >> 16), g = static_cast<int>((v >> 8) & 0xFF), b = static_cast<int>(v & 0xFF);
+        if (r > 180 && g < 80 && b > 180) return magenta;
+        if (r < 80 && g > 180 && b > 180) return cyan;
+        return 0;
+    }
+    void add(const VideoPicture& p) {
+        const uint32_t colour = classify(p);
+        const std::lock_guard g(lock);
+        if (!recording) {
+            if (colour) lastColour = colour;
+            return;
+        }
+        samples.push_back({p.receivedAt, p.decodedAt, p.ptsUs, p.decodeMicros, p.convertMicros});
+        if (colour && colour != lastColour) detections.push_back({ns(p.decodedAt), colour});
+        if (colour) lastColour = colour;
+    }
+};
+
+struct Series {
+    std::vector<double> v;
+    void add(double x) { v.push_back(x); }
+    double pct(double p) {
+        if (v.empty()) return 0;
+        std::sort(v.begin(), v.end());
+        return v[std::min(v.size() - 1, static_cast<std::size_t>(p / 100 * static_cast<double>(v.size())))];
+    }
+    double mean() const {
+        double s = 0;
+        for (double x : v)
+            s += x;
+        return v.empty() ? 0 : s / static_cast<double>(v.size());
+    }
+};
+
+void row(const char* name, Series& s, const char* unit = "ms") {
+    if (s.v.empty()) {
+        std::printf("  %-38s (no samples)\n", name);
+        return;
+    }
+    std::printf("  %-38s p50 %7.2f %s   p95 %7.2f %s   mean %7.2f %s   (n=%zu)\n", name, s.pct(50), unit, s.pct(95),
+                unit, s.mean(), unit, s.v.size());
+}
+
+// CPU seconds a process has used (user + system).
+double cpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream rest(text.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+void pump(std::chrono::milliseconds d) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < d.count()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+}
+
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > limit.count()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// One session with one agent: connect, wait for pictures, measure for the window, print.
+void measure(const char* title, WEXClient& client, Collector& collector, FlipLog& flips, pid_t agentPid,
+             const std::function<void()>& connect, const std::function<std::string()>& whyNot) {
+    std::printf("\n== %s\n", title);
+    std::fflush(stdout);
+    connect();
+    if (!waitFor([&] { return client.phaseKind() == PhaseKind::connected; }, 15s)) {
+        std::printf("  cannot run: no session (phase message \"%s\", status \"%s\")\n%s\n",
+                    client.phaseMessage().toStdString().c_str(), client.status().toStdString().c_str(),
+                    whyNot().c_str());
+        return;
+    }
+    if (!waitFor([&] { return client.displayedFrames() > 0; }, 15s)) {
+        std::printf("  cannot run yet: the agent sends no picture within 15 s of a session.\n%s\n", whyNot().c_str());
+        client.disconnectSession();
+        pump(300ms);
+        return;
+    }
+    pump(std::chrono::duration_cast<std::chrono::milliseconds>(warmUp));
+    {
+        const std::lock_guard g(collector.lock);
+        collector.samples.clear();
+        collector.detections.clear();
+        collector.recording = true;
+    }
+    const uint32_t firstFlip = flips.count.load(std::memory_order_acquire);
+    const double agentCpu0 = cpuSeconds(agentPid), selfCpu0 = cpuSeconds(::getpid());
+    const auto start = Clock::now();
+    int fpsSum = 0, fpsTicks = 0;
+    while (Clock::now() - start < window) {
+        pump(1000ms);
+        fpsSum += client.fps();
+        ++fpsTicks;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double agentCpu = cpuSeconds(agentPid) - agentCpu0, selfCpu = cpuSeconds(::getpid()) - selfCpu0;
+    std::vector<Sample> samples;
+    std::vector<Detection> detections;
+    {
+        const std::lock_guard g(collector.lock);
+        collector.recording = false;
+        samples = collector.samples;
+        detections = collector.detections;
+    }
+    const uint32_t lastFlip = flips.count.load(std::memory_order_acquire);
+
+    // The agent's clock: through the pings, or else the shared monotonic clock itself.
+    Series captureToDecoded, receivedToDecoded, decode, convert, paintToDecoded;
+    std::string mapping = "the agent's clock as learnt from the pings";
+    auto ageMs = [&](const Sample& s) -> std::optional<double> {
+        if (const auto age = client.pictureAgeUs(s.ptsUs, s.decodedAt)) return static_cast<double>(*age) / 1000.0;
+        return std::nullopt;
+    };
+    bool plausible =
+        !samples.empty() && ageMs(samples.front()) && *ageMs(samples.front()) > -5 && *ageMs(samples.front()) < 5000;
+    if (!plausible) mapping = "the shared monotonic clock (the pings gave no usable offset)";
+    for (const Sample& s : samples) {
+        double age = 0;
+        if (plausible) {
+            age = *ageMs(s);
+        } else {
+            const auto now32 = static_cast<uint32_t>(ns(s.decodedAt) / 1000);
+            age = static_cast<double>(static_cast<int32_t>(now32 - s.ptsUs)) / 1000.0;
+        }
+        captureToDecoded.add(age);
+        receivedToDecoded.add(std::chrono::duration<double, std::milli>(s.decodedAt - s.receivedAt).count());
+        decode.add(s.decodeUs / 1000.0);
+        convert.add(s.convertUs / 1000.0);
+    }
+    // Each detection answers the latest flip to its colour before it.
+    int missed = 0;
+    for (uint32_t i = firstFlip; i < lastFlip; ++i) {
+        const auto& f = flips.flips[i];
+        const int64_t next = i + 1 < lastFlip ? flips.flips[i + 1].atNs : INT64_MAX;
+        const auto d = std::find_if(detections.begin(), detections.end(), [&](const Detection& x) {
+            return x.colour == f.colour && x.atNs >= f.atNs && x.atNs < next + 200'000'000;
+        });
+        if (d == detections.end()) {
+            ++missed;
+            continue;
+        }
+        paintToDecoded.add(static_cast<double>(d->atNs - f.atNs) / 1e6);
+    }
+
+    std::printf("  pictures shown: %zu in %.1f s = %.1f per second (the client's published fps: %.1f)\n",
+                samples.size(), seconds, static_cast<double>(samples.size()) / seconds,
+                fpsTicks ? static_cast<double>(fpsSum) / fpsTicks : 0.0);
+    std::printf("  capture time mapped with %s\n", mapping.c_str());
+    row("capture-to-decoded", captureToDecoded);
+    row("last piece in to decoded", receivedToDecoded);
+    row("decode per picture", decode);
+    row("YUV to RGB per picture", convert);
+    row("paint-to-decoded", paintToDecoded);
+    std::printf("  %-38s %u flips, %d not seen\n", "", lastFlip - firstFlip, missed);
+    std::printf("  CPU: agent %.1f%% of one core, controller %.1f%% of one core; ping %d ms\n",
+                100 * agentCpu / seconds, 100 * selfCpu / seconds, client.latencyMs());
+    std::fflush(stdout);
+    client.disconnectSession();
+    pump(500ms);
+}
+
+uint16_t freeUdpPort() {
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Children first, while this process has one thread.
+    dovrel::test::XvfbServer xvfb(W, H);
+    if (!xvfb.running()) {
+        std::printf("session latency: cannot run: %s\n", xvfb.failure().c_str());
+        return 0;
+    }
+    auto* flips = static_cast<FlipLog*>(
+        ::mmap(nullptr, sizeof(FlipLog), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    new (flips) FlipLog;
+    const uint16_t videoPort = freeUdpPort();
+    const pid_t painter = ::fork();
+    if (painter == 0) runPainter(xvfb.display(), flips);
+    int portPipe[2], goPipe[2];
+    if (::pipe2(portPipe, O_CLOEXEC) != 0 || ::pipe2(goPipe, O_CLOEXEC) != 0) return 1;
+    const pid_t standIn = ::fork();
+    if (standIn == 0) runStandIn(xvfb.display(), videoPort, portPipe[1], goPipe[0]);
+
+    QCoreApplication app(argc, argv);
+    std::printf("session latency: %dx%d at 60 pictures a second on Xvfb %s, software H.264, loopback\n", W, H,
+                xvfb.display().c_str());
+
+    dovrel::test::TempDir dir;
+    ClientConfig config;
+    config.settingsPath = dir.file("DovrelController.ini");
+    config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
+    config.videoPort = videoPort;
+    config.deviceName = "bench-controller";
+    // No sound server here; the agents send no sound without one either.
+    config.audioOutputs = [](const AudioFormat&, std::string& error) -> std::unique_ptr<AudioOutput> {
+        error = "no sound in this benchmark";
+        return nullptr;
+    };
+    WEXClient client(config);
+    Collector collector;
+    auto surface = std::make_shared<VideoSurface>();
+    surface->setObserver([&collector](const VideoPicture& p) { collector.add(p); });
+    client.attachVideoSurface(surface);
+
+    // The real agent.
+    {
+        controller::test::AgentUnderTest agent;
+        const auto& pub = client.security().identity().publicKey();
+        client.security().trustAgent(agent.publicKey(), agent.room());
+        std::string why;
+        const bool started = agent.start(DOVREL_AGENT_BINARY, wex::ByteView(pub.data(), pub.size()), videoPort,
+                                         {{"DISPLAY", xvfb.display()}, {"DOVREL_H264", "1"}}, why);
+        if (!started) {
+            std::printf("\n== DovrelAgent\n  cannot run: %s\n", why.c_str());
+        } else {
+            measure(
+                "DovrelAgent (X11 capture, its own encoder and send path)", client, collector, *flips, agent.pid(),
+                [&] { client.connectToHost(QString("127.0.0.1:%1").arg(agent.controlPort())); },
+                [&] { return "  its log ends:\n" + agent.tail(12); });
+        }
+    }
+
+    // The stand-in.
+    char go = 1;
+    uint16_t ports[2] = {0, 0};
+    if (::write(goPipe[1], &go, 1) == 1 && ::read(portPipe[0], ports, sizeof ports) == sizeof ports) {
+        measure(
+            "stand-in agent (the agent's X11 capture, H.264 encoder and packetizer behind the scripted agent)", client,
+            collector, *flips, standIn, [&] { client.connectToHost(QString("127.0.0.1:%1").arg(ports[0]), "123456"); },
+            [] { return std::string("  (the stand-in agent runs in this benchmark's own child process)"); });
+    } else {
+        std::printf("\n== stand-in agent\n  cannot run: it did not start\n");
+    }
+
+    flips->stop = true;
+    ::kill(standIn, SIGTERM);
+    ::waitpid(standIn, nullptr, 0);
+    ::waitpid(painter, nullptr, 0);
+    return 0;
+}

@@ -1,0 +1,111 @@
+// Video and audio of the session: sealed pieces opened, frames put back together and decoded, keyframes
+// asked for when frames went missing, sound handed to the player.
+#include "controller/client/ClientCore.h"
+#include "controller/client/WEXClient.h"
+#include "protocol/AudioFrame.h"
+#include "protocol/ByteReader.h"
+#include "protocol/ControlMessages.h"
+#include "protocol/VideoPayload.h"
+#include "protocol/WEXError.h"
+
+namespace dovrel::controller {
+
+using namespace std::chrono_literals;
+
+namespace {
+// Missing frames ask for a keyframe at most this often.
+constexpr auto gapKeyframeSpacing = 250ms + 1ns;
+} // namespace
+
+void ClientCore::onVideoDatagram(wex::ByteView frame) {
+    if (!session_) return;
+    const Instant receivedAt = std::chrono::steady_clock::now();
+    const auto opened = session_->openFrame(frame);
+    if (!opened) return;
+    switch (opened->header.stream) {
+    case wex::Stream::video: onVideoPiece(*opened, receivedAt); return;
+    case wex::Stream::audio: onAudioFrame(opened->plaintext); return;
+    default: return;
+    }
+}
+
+void ClientCore::onVideoPiece(const wex::OpenedFrame& opened, Instant receivedAt) {
+    wex::ByteView slice(opened.plaintext);
+    std::optional<wex::FragmentHeader> fragment;
+    if (opened.header.flags.contains(wex::HeaderFlag::fragment)) {
+        // A piece too short for its own fragment header cannot be placed anywhere.
+        if (slice.size() < wex::FragmentHeader::size) return;
+        wex::ByteReader r(slice);
+        fragment = wex::FragmentHeader::decode(r);
+        slice = slice.subspan(wex::FragmentHeader::size);
+    }
+    auto result = reasm_.add(fragment, slice);
+    if (result.outcome == Reassembler::Outcome::oversized) {
+        requestKeyframeSoon();
+        return;
+    }
+    if (result.outcome != Reassembler::Outcome::complete) return;
+
+    wex::VideoNALPayload payload;
+    try {
+        payload = wex::decodeVideoNALPayload(result.payload);
+    } catch (const wex::WEXError&) {
+        return;
+    }
+    requestKeyframeIfGap(payload.header.frameId);
+    decoder_->handle(payload.header, payload.nals, receivedAt);
+
+    const int w = payload.header.width, h = payload.header.height;
+    if (w > 1 && h > 1 && std::pair(w, h) != publishedSize_) {
+        publishedSize_ = {w, h};
+        post([w, h](WEXClient& c) { c.publishRemoteSize(QSizeF(w, h)); });
+    }
+}
+
+void ClientCore::onAudioFrame(wex::ByteView plaintext) {
+    ++audioFramesIn_;
+    if (audioMuted_) return;
+    wex::AudioFrame frame;
+    try {
+        frame = wex::AudioFrame::decode(plaintext);
+    } catch (const wex::WEXError&) {
+        ++audioDecodeFails_;
+        return;
+    }
+    audioSamplesIn_ += static_cast<int64_t>(frame.pcm.size());
+    audio_.play(frame.pcm, frame.sampleRate, frame.channels);
+}
+
+void ClientCore::requestKeyframeIfGap(uint32_t frameId) {
+    // Compared in 64 bits: the identifier after 0xFFFFFFFF is no gap.
+    if (lastVideoFrameId_ != 0 && uint64_t{lastVideoFrameId_} + 1 < frameId) requestKeyframeSoon();
+    lastVideoFrameId_ = frameId;
+}
+
+void ClientCore::requestKeyframeSoon() {
+    const Instant now = clock_.now();
+    if (now - lastKeyframeReqAt_ < gapKeyframeSpacing) return;
+    lastKeyframeReqAt_ = now;
+    sendKeyframeRequest();
+}
+
+void ClientCore::requestKeyframe() { sendKeyframeRequest(); }
+
+void ClientCore::sendKeyframeRequest() {
+    wex::KeyframeRequest request;
+    request.reqId = 1;
+    request.displayId = 0;
+    sendControlSecure(request.encode(), wex::ControlType::keyframeRequest);
+}
+
+void ClientCore::onPictureDisplayed() {
+    // Decoder thread. The first picture after a (re)connect lifts the loading screen.
+    if (firstPictureWanted_.exchange(false)) post([](WEXClient& c) { c.publishHasFirstFrame(true); });
+}
+
+void ClientCore::setAudioMuted(bool muted) {
+    audioMuted_ = muted;
+    if (muted) audio_.stop();
+}
+
+} // namespace dovrel::controller

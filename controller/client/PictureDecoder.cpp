@@ -1,0 +1,85 @@
+#include "controller/client/PictureDecoder.h"
+
+#include <algorithm>
+#include <thread>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/error.h>
+}
+
+namespace dovrel::controller {
+
+namespace {
+std::string avError(int err) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(err, text, sizeof text);
+    return text;
+}
+} // namespace
+
+void PictureDecoder::ContextFree::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+void PictureDecoder::FrameFree::operator()(AVFrame* f) const { av_frame_free(&f); }
+void PictureDecoder::PacketFree::operator()(AVPacket* p) const { av_packet_free(&p); }
+
+int PictureDecoder::defaultThreads() {
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency() / 2, 1u, 4u));
+}
+
+PictureDecoder::PictureDecoder(VideoCodec codec, int threads) : codec_(codec) {
+    const AVCodec* decoder = avcodec_find_decoder(codec == VideoCodec::h264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_HEVC);
+    if (!decoder) {
+        error_ = codec == VideoCodec::h264 ? "no H.264 decoder in libavcodec" : "no HEVC decoder in libavcodec";
+        return;
+    }
+    std::unique_ptr<AVCodecContext, ContextFree> ctx(avcodec_alloc_context3(decoder));
+    frame_.reset(av_frame_alloc());
+    packet_.reset(av_packet_alloc());
+    if (!ctx || !frame_ || !packet_) {
+        error_ = "out of memory";
+        return;
+    }
+    ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    ctx->thread_type = FF_THREAD_SLICE;
+    ctx->thread_count = std::max(threads, 1);
+    if (const int err = avcodec_open2(ctx.get(), decoder, nullptr); err < 0) {
+        error_ = "cannot open the decoder: " + avError(err);
+        return;
+    }
+    ctx_ = std::move(ctx);
+}
+
+PictureDecoder::~PictureDecoder() = default;
+
+bool PictureDecoder::decode(wex::ByteView annexB, int64_t pts, const std::function<void(const AVFrame&)>& onPicture) {
+    if (!ctx_ || annexB.empty()) return false;
+    av_packet_unref(packet_.get());
+    if (av_new_packet(packet_.get(), static_cast<int>(annexB.size())) < 0) return false;
+    std::copy(annexB.begin(), annexB.end(), packet_->data);
+    packet_->pts = pts;
+    const int sent = avcodec_send_packet(ctx_.get(), packet_.get());
+    av_packet_unref(packet_.get());
+    bool ok = sent >= 0;
+    for (;;) {
+        const int got = avcodec_receive_frame(ctx_.get(), frame_.get());
+        if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) break;
+        if (got < 0) {
+            ok = false;
+            break;
+        }
+        // Pictures the decoder had to conceal are not shown: they would smear until the next keyframe.
+        const bool damaged = frame_->decode_error_flags != 0 || (frame_->flags & AV_FRAME_FLAG_CORRUPT);
+        if (damaged)
+            ok = false;
+        else
+            onPicture(*frame_);
+        av_frame_unref(frame_.get());
+    }
+    return ok;
+}
+
+void PictureDecoder::flush() {
+    if (ctx_) avcodec_flush_buffers(ctx_.get());
+}
+
+} // namespace dovrel::controller

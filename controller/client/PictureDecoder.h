@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "controller/client/NalUnits.h"
+#include "protocol/Bytes.h"
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+namespace dovrel::controller {
+
+// One libavcodec H.264 or HEVC decoder set up for a live stream: pictures come out of the call that
+// took them (low delay, slice threads, no frame threads, which would hold pictures back). Takes whole
+// access units in Annex B form. One thread at a time.
+class PictureDecoder {
+public:
+    PictureDecoder(VideoCodec codec, int threads);
+    ~PictureDecoder();
+    PictureDecoder(const PictureDecoder&) = delete;
+    PictureDecoder& operator=(const PictureDecoder&) = delete;
+
+    bool ok() const { return ctx_ != nullptr; }
+    const std::string& error() const { return error_; }
+    VideoCodec codec() const { return codec_; }
+
+    // Decodes one access unit; `onPicture` sees each picture that comes out, valid during the call.
+    // False when the decoder refused the data (it cannot go on before the next keyframe).
+    bool decode(wex::ByteView annexB, int64_t pts, const std::function<void(const AVFrame&)>& onPicture);
+    // Forgets every reference picture: the next picture must be a keyframe.
+    void flush();
+
+    // Threads for one decoder: slices of a 1080p picture split well over up to 4 cores.
+    static int defaultThreads();
+
+private:
+    struct ContextFree {
+        void operator()(AVCodecContext* c) const;
+    };
+    struct FrameFree {
+        void operator()(AVFrame* f) const;
+    };
+    struct PacketFree {
+        void operator()(AVPacket* p) const;
+    };
+
+    VideoCodec codec_;
+    std::string error_;
+    std::unique_ptr<AVCodecContext, ContextFree> ctx_;
+    std::unique_ptr<AVFrame, FrameFree> frame_;
+    std::unique_ptr<AVPacket, PacketFree> packet_;
+};
+
+} // namespace dovrel::controller

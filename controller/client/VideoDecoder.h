@@ -1,0 +1,109 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "controller/client/NalUnits.h"
+#include "controller/client/VideoSurface.h"
+#include "protocol/Bytes.h"
+#include "protocol/VideoPayload.h"
+
+namespace dovrel::controller {
+
+// Turns the NAL units of each received video payload into pictures on the session window's surface.
+// Follows the codec each payload announces (H.264 or HEVC), makes a new decoder whenever the parameter
+// sets change (byte for byte, not only in length, so a new resolution never decodes against the old
+// one), and starts showing pictures only at a keyframe: after a codec change, new parameter sets, a
+// missing frame or a decoder error it waits for the next keyframe instead of showing a smeared picture,
+// and asks for one when it was the decoder that failed.
+//
+// `handle` runs on the client thread and returns at once; decoding and the conversion to RGB run on the
+// decoder's own thread ("dovrel.decode"), so receiving goes on while a picture decodes. Without a surface
+// nothing is decoded or counted.
+class VideoDecoder {
+public:
+    struct Callbacks {
+        // The decoder could not go on without a keyframe (decoder thread).
+        std::function<void()> keyframeNeeded;
+        // A picture went to the surface (decoder thread).
+        std::function<void(const VideoPicture&)> displayed;
+    };
+
+    explicit VideoDecoder(Callbacks callbacks = {}, int threads = 0);
+    // Stops the decoder's thread after the picture in progress.
+    ~VideoDecoder();
+    VideoDecoder(const VideoDecoder&) = delete;
+    VideoDecoder& operator=(const VideoDecoder&) = delete;
+
+    // Any thread.
+    void setSurface(const std::shared_ptr<VideoSurface>& surface);
+    bool hasSurface() const;
+    // Pictures handed to a surface so far; never reset.
+    uint64_t displayed() const { return displayed_.load(std::memory_order_relaxed); }
+
+    // Client thread.
+    void handle(const wex::VideoNALHeader& header, const std::vector<wex::Bytes>& nals,
+                Instant receivedAt = std::chrono::steady_clock::now());
+    // A new session: pictures queued from the last one are dropped, and the next one shown is a keyframe.
+    void reset();
+    // Decoders made for new parameter sets, and pictures left out while waiting for a keyframe.
+    uint64_t formatsMade() const { return formatsMade_; }
+    uint64_t picturesSkipped() const { return skipped_; }
+
+    // Waits until every picture handed over has been decoded (or dropped); false on time-out.
+    bool waitIdle(std::chrono::milliseconds limit) const;
+
+    // Decoded pictures queued behind the one being decoded before the queue is cut back to a keyframe.
+    static constexpr std::size_t maxQueued = 6;
+
+private:
+    struct Job {
+        enum class Kind { picture, format, reset } kind = Kind::picture;
+        VideoCodec codec = VideoCodec::h264;
+        wex::Bytes annexB;
+        bool keyframe = false;
+        uint32_t frameId = 0;
+        uint32_t ptsUs = 0;
+        Instant receivedAt{};
+    };
+
+    void push(Job job);
+    std::shared_ptr<VideoSurface> surface() const;
+    void run();
+
+    Callbacks callbacks_;
+    int threads_;
+
+    // Client thread.
+    std::optional<VideoCodec> lastCodec_;
+    std::vector<wex::Bytes> lastParams_;
+    bool haveFormat_ = false;
+    std::optional<uint32_t> lastFrameId_;
+    bool waitForKeyframe_ = true;
+    uint64_t formatsMade_ = 0;
+    uint64_t skipped_ = 0;
+
+    mutable std::mutex surfaceLock_;
+    std::weak_ptr<VideoSurface> surface_;
+
+    // Shared with the decoder's thread.
+    mutable std::mutex lock_;
+    mutable std::condition_variable wake_;
+    mutable std::condition_variable idle_;
+    std::deque<Job> jobs_;
+    bool busy_ = false;
+    bool stop_ = false;
+    std::atomic<uint64_t> displayed_{0};
+    std::thread thread_;
+};
+
+} // namespace dovrel::controller

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include <QPointer>
+#include <QQuickItem>
+#include <QRectF>
+#include <QSize>
+
+#include "controller/client/VideoSurface.h"
+#include "controller/client/WEXClient.h"
+
+namespace dovrel::controller {
+
+// The surface of the session window on which the remote picture is shown: the newest decoded picture,
+// fitted into the item with its aspect ratio kept, on black (letter- or pillar-boxed, never stretched).
+// Each item makes its own VideoSurface when it is made and owns it for its whole life; giving the item
+// its client hands that surface to the client's decoder (which holds it weakly) and asks the agent for
+// a keyframe, so a new item never waits for the next periodic one. The pictures are uploaded as one
+// texture per picture; the decoder already converted them to RGB on its own thread.
+class VideoSurfaceItem : public QQuickItem {
+    Q_OBJECT
+    Q_PROPERTY(dovrel::controller::WEXClient* client READ client WRITE setClient NOTIFY clientChanged)
+
+public:
+    explicit VideoSurfaceItem(QQuickItem* parent = nullptr);
+    ~VideoSurfaceItem() override;
+
+    const std::shared_ptr<VideoSurface>& surface() const { return surface_; }
+
+    WEXClient* client() const { return client_; }
+    void setClient(WEXClient* client);
+
+    // Where a picture of `picture` pixels goes inside a box of `box`: as large as fits, centred.
+    static QRectF fitted(QSizeF picture, QSizeF box);
+    // Where the current picture is drawn, in item coordinates; empty before the first picture.
+    QRectF pictureRect() const;
+
+signals:
+    void clientChanged();
+
+protected:
+    QSGNode* updatePaintNode(QSGNode* old, UpdatePaintNodeData* data) override;
+    void geometryChange(const QRectF& newGeometry, const QRectF& oldGeometry) override;
+
+private:
+    std::shared_ptr<VideoSurface> surface_;
+    QPointer<WEXClient> client_;
+    std::atomic<bool> updateQueued_{false};
+    // Render-thread state (the GUI thread is blocked while it changes).
+    uint64_t shownGeneration_ = 0;
+    QSize pictureSize_;
+};
+
+} // namespace dovrel::controller

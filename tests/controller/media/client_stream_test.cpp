@@ -1,0 +1,123 @@
+// The whole receive path on real video: the scripted agent encodes the synthetic pattern with the
+// agent's encoder, cuts and seals it the agent's way and sends it by UDP; the client opens, joins,
+// decodes and shows it, publishes its figures, and maps the pictures' time stamps onto its own clock.
+#include <QHostAddress>
+#include <QUdpSocket>
+
+#include <gtest/gtest.h>
+
+#include "../../agent/media/MediaTestSupport.h"
+#include "../client/ClientTestSupport.h"
+#include "PatternChecks.h"
+#include "TestAgent.h"
+#include "agent/media/LibavVideoEncoder.h"
+#include "agent/media/SyntheticSource.h"
+#include "agent/media/VideoPacketizer.h"
+#include "protocol/VideoPayload.h"
+
+using namespace dovrel;
+using namespace dovrel::controller;
+using namespace dovrel::controller::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+uint64_t monoMicros() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+struct ClientStreamFixture : ::testing::TestWithParam<bool> {
+    ClientFixture f;
+    dovrel::test::TestAgent agent;
+    dovrel::test::LogCapture log;
+    dovrel::test::PictureSink sink;
+    QUdpSocket udp;
+    std::shared_ptr<VideoSurface> surface = std::make_shared<VideoSurface>();
+    std::vector<wex::Bytes> sets;
+    uint32_t frameId = 0;
+
+    void SetUp() override {
+        app();
+        ASSERT_TRUE(agent.listen());
+        f.config.controlPort = agent.controlPort();
+        f.config.inputPort = agent.inputPort();
+    }
+
+    // Sends one encoded picture as the agent's send path does.
+    void send(const agent::EncodedPicture& pic, bool h264, int w, int h) {
+        wex::VideoNALHeader header;
+        std::vector<wex::Bytes> nals;
+        if (pic.parameterSets) sets = *pic.parameterSets;
+        if (pic.keyframe) {
+            header.nalFlags = wex::NALFlags{wex::NALFlag::keyframe, wex::NALFlag::config};
+            nals = sets;
+        }
+        if (h264) header.nalFlags.insert(wex::NALFlag::codecH264);
+        nals.insert(nals.end(), pic.units.begin(), pic.units.end());
+        header.frameId = ++frameId;
+        header.ptsUs = static_cast<uint32_t>(pic.ptsUs);
+        header.width = static_cast<uint16_t>(w);
+        header.height = static_cast<uint16_t>(h);
+        const wex::Bytes payload = wex::encodeVideoNALPayload(header, nals);
+        uint32_t seq = 0;
+        uint16_t port = 0;
+        f.client->runOnClientThread([&](ClientCore& c) { port = c.boundVideoPort(); });
+        for (const auto& piece : agent::VideoPacketizer::pieces(frameId, payload, seq)) {
+            const wex::Bytes sealed = agent.sealMedia(wex::Stream::video, piece.plaintext, piece.flags);
+            udp.writeDatagram(reinterpret_cast<const char*>(sealed.data()), static_cast<qint64>(sealed.size()),
+                              QHostAddress::LocalHost, port);
+        }
+    }
+};
+
+} // namespace
+
+TEST_P(ClientStreamFixture, TheSyntheticPatternStreamedTheAgentsWayIsShownAtItsPace) {
+    const bool h264 = GetParam();
+    const int w = 1280, h = 720;
+    WEXClient& c = f.make();
+    c.attachVideoSurface(surface);
+    c.connectToHost("127.0.0.1", "123456");
+    ASSERT_TRUE(f.waitPhase(PhaseKind::connected));
+    ASSERT_TRUE(waitUntil([&] { return agent.inSession(); }));
+
+    agent::LibavVideoEncoder enc({w, h, h264, agent::VideoBudget::lan()}, sink.callback(),
+                                 agent::LibavVideoEncoder::Hardware::never);
+    enc.start();
+    auto buffer = std::make_shared<agent::FrameBuffer>(agent::PixelFormat::yuv420p, w, h);
+    const auto begun = std::chrono::steady_clock::now();
+    for (uint64_t t = 0; t < 90; ++t) {
+        agent::SyntheticSource::paint(*buffer, t);
+        const std::size_t before = sink.pictures().size();
+        enc.encode(agent::FrameBuffer::frame(buffer, std::chrono::steady_clock::now()), monoMicros(), t == 0);
+        ASSERT_TRUE(sink.waitFor(before + 1));
+        send(sink.pictures().back(), h264, w, h);
+        pump(std::chrono::milliseconds(std::max<int64_t>(
+            1, 16 - std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begun)
+                            .count() %
+                        16)));
+    }
+    ASSERT_TRUE(waitUntil([&] { return c.displayedFrames() >= 85; })) << c.displayedFrames();
+    EXPECT_TRUE(c.hasFirstFrame());
+    EXPECT_EQ(c.remoteSize(), QSizeF(w, h));
+    ASSERT_TRUE(waitUntil([&] { return c.fps() >= 30; }, 3s)) << c.fps();
+
+    const auto p = surface->latest();
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->width, w);
+    EXPECT_EQ(p->height, h);
+    expectGreyRamp(*p);
+
+    // The scripted agent's clock is the monotonic one in microseconds, like the time stamps it sent.
+    ASSERT_TRUE(waitUntil([&] { return c.agentClockOffsetUs().has_value(); }, 3s));
+    EXPECT_LT(std::abs(*c.agentClockOffsetUs()), 5000);
+    const auto age = c.pictureAgeUs(p->ptsUs, p->decodedAt);
+    ASSERT_TRUE(age);
+    EXPECT_GT(*age, 0);
+    EXPECT_LT(*age, 100000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Software, ClientStreamFixture, ::testing::Values(true, false),
+                         [](const auto& p) { return p.param ? "H264" : "HEVC"; });

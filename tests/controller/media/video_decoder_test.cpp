@@ -1,0 +1,212 @@
+// The decoder on real H.264 and HEVC streams made by the agent's encoder: size and colours of what
+// reaches the surface, a codec switch, a new resolution whose parameter sets keep their length, waiting
+// for a keyframe after a loss, and a surface that comes late.
+#include <gtest/gtest.h>
+
+#include "EncodedStream.h"
+#include "controller/client/VideoDecoder.h"
+
+using namespace dovrel;
+using namespace dovrel::controller;
+using namespace dovrel::controller::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr uint32_t red = 0xE02020, green = 0x20C040, blue = 0x2040E0, white = 0xF0F0F0, black = 0x101010,
+                   yellow = 0xE0E020;
+
+int channelDistance(uint32_t a, uint32_t b) {
+    int worst = 0;
+    for (int shift : {16, 8, 0})
+        worst =
+            std::max(worst, std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)));
+    return worst;
+}
+
+// The colour at the middle of each cell of a grid matches the one painted there.
+void expectBlocks(const VideoPicture& p, const std::vector<uint32_t>& colours, int columns, int rows) {
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c) {
+            const int x = (2 * c + 1) * p.width / (2 * columns), y = (2 * r + 1) * p.height / (2 * rows);
+            const uint32_t want = colours[static_cast<std::size_t>(r * columns + c) % colours.size()];
+            const uint32_t got = p.rgbAt(x, y);
+            EXPECT_LE(channelDistance(got, want), 24)
+                << "cell " << c << "," << r << ": got " << std::hex << got << " want " << want;
+        }
+}
+
+struct DecoderFixture : ::testing::Test {
+    dovrel::test::LogCapture log; // the encoder's budget lines
+    int keyframesAsked = 0;
+    std::shared_ptr<VideoSurface> surface = std::make_shared<VideoSurface>();
+    std::unique_ptr<VideoDecoder> decoder;
+
+    void SetUp() override {
+        VideoDecoder::Callbacks cb;
+        cb.keyframeNeeded = [this] { ++keyframesAsked; };
+        decoder = std::make_unique<VideoDecoder>(std::move(cb));
+        decoder->setSurface(surface);
+    }
+    void feed(const EncodedStream::Payload& p) {
+        decoder->handle(p.header, p.nals);
+        ASSERT_TRUE(decoder->waitIdle(5s));
+    }
+    VideoPicture shown() {
+        auto p = surface->latest();
+        EXPECT_TRUE(p.has_value());
+        return p.value_or(VideoPicture{});
+    }
+};
+
+class DecoderCodecs : public DecoderFixture, public ::testing::WithParamInterface<bool> {};
+
+} // namespace
+
+TEST_P(DecoderCodecs, AStreamDecodesToItsSizeAndColoursPictureAfterPicture) {
+    const bool h264 = GetParam();
+    EncodedStream stream(640, 360, h264);
+    const std::vector<uint32_t> a = {red, green, blue, white}, b = {yellow, black, white, red};
+
+    const auto key = stream.next(colourBlocks(640, 360, a, 2, 2), true);
+    ASSERT_TRUE(key.keyframe);
+    feed(key);
+    ASSERT_EQ(decoder->displayed(), 1u);
+    VideoPicture p = shown();
+    EXPECT_EQ(p.width, 640);
+    EXPECT_EQ(p.height, 360);
+    EXPECT_EQ(p.frameId, key.header.frameId);
+    EXPECT_EQ(p.ptsUs, key.header.ptsUs);
+    EXPECT_GE(p.decodedAt, p.receivedAt);
+    expectBlocks(p, a, 2, 2);
+
+    // Pictures that follow decode against the first one.
+    for (int i = 0; i < 4; ++i) {
+        const auto next = stream.next(colourBlocks(640, 360, i % 2 ? a : b, 2, 2));
+        EXPECT_FALSE(next.keyframe);
+        feed(next);
+        expectBlocks(shown(), i % 2 ? a : b, 2, 2);
+    }
+    EXPECT_EQ(decoder->displayed(), 5u);
+    EXPECT_EQ(decoder->formatsMade(), 1u);
+    EXPECT_EQ(keyframesAsked, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Software, DecoderCodecs, ::testing::Values(true, false),
+                         [](const auto& p) { return p.param ? "H264" : "HEVC"; });
+
+TEST_F(DecoderFixture, ASwitchOfCodecDropsTheOldFormatAndDecodesTheNewStreamFromItsKeyframe) {
+    EncodedStream h264(320, 240, true), hevc(480, 272, false);
+    hevc.setNextFrameId(3);
+    feed(h264.next(colourBlocks(320, 240, {red, blue}, 2, 1), true));
+    feed(h264.next(colourBlocks(320, 240, {blue, red}, 2, 1)));
+    ASSERT_EQ(decoder->displayed(), 2u);
+
+    feed(hevc.next(colourBlocks(480, 272, {green, white, black}, 3, 1), true));
+    ASSERT_EQ(decoder->displayed(), 3u);
+    VideoPicture p = shown();
+    EXPECT_EQ(p.width, 480);
+    EXPECT_EQ(p.height, 272);
+    expectBlocks(p, {green, white, black}, 3, 1);
+    feed(hevc.next(colourBlocks(480, 272, {black, green, white}, 3, 1)));
+    expectBlocks(shown(), {black, green, white}, 3, 1);
+
+    // And back: an H.264 picture that is no keyframe waits for one.
+    h264.setNextFrameId(5);
+    feed(h264.next(colourBlocks(320, 240, {red, blue}, 2, 1)));
+    EXPECT_EQ(decoder->displayed(), 4u);
+    feed(h264.next(colourBlocks(320, 240, {white, red}, 2, 1), true));
+    EXPECT_EQ(decoder->displayed(), 5u);
+    expectBlocks(shown(), {white, red}, 2, 1);
+    EXPECT_EQ(decoder->formatsMade(), 3u);
+}
+
+TEST_F(DecoderFixture, ANewResolutionWithParameterSetsOfTheSameLengthGetsItsOwnFormat) {
+    // Two sizes whose sequence parameter sets differ in their bytes but not in their length.
+    const auto setsOf = [](int w, int h) {
+        EncodedStream s(w, h, true);
+        return s.next(colourBlocks(w, h, {red}, 1, 1), true).parameterSets;
+    };
+    const int h = 240, w1 = 320;
+    const auto first = setsOf(w1, h);
+    int w2 = 0;
+    for (int w = w1 + 16; w <= 640 && !w2; w += 16) {
+        const auto sets = setsOf(w, h);
+        if (sets.size() == first.size() && sets[0].size() == first[0].size() && sets[1].size() == first[1].size() &&
+            sets != first)
+            w2 = w;
+    }
+    ASSERT_NE(w2, 0) << "no size with parameter sets of the same length";
+
+    EncodedStream a(w1, h, true), b(w2, h, true);
+    b.setNextFrameId(3);
+    feed(a.next(colourBlocks(w1, h, {red, green}, 2, 1), true));
+    feed(a.next(colourBlocks(w1, h, {green, red}, 2, 1)));
+    feed(b.next(colourBlocks(w2, h, {blue, yellow, white}, 3, 1), true));
+    ASSERT_EQ(decoder->displayed(), 3u);
+    const VideoPicture p = shown();
+    EXPECT_EQ(p.width, w2);
+    expectBlocks(p, {blue, yellow, white}, 3, 1);
+    feed(b.next(colourBlocks(w2, h, {white, blue, yellow}, 3, 1)));
+    expectBlocks(shown(), {white, blue, yellow}, 3, 1);
+    EXPECT_EQ(decoder->formatsMade(), 2u);
+
+    // A keyframe with the very same sets keeps the format.
+    feed(b.next(colourBlocks(w2, h, {red, red, red}, 3, 1), true));
+    EXPECT_EQ(decoder->formatsMade(), 2u);
+    expectBlocks(shown(), {red}, 1, 1);
+}
+
+TEST_F(DecoderFixture, AfterAMissingFrameNothingIsShownUntilTheNextKeyframe) {
+    EncodedStream s(320, 240, true);
+    feed(s.next(colourBlocks(320, 240, {red}, 1, 1), true));
+    feed(s.next(colourBlocks(320, 240, {green}, 1, 1)));
+    (void)s.next(colourBlocks(320, 240, {blue}, 1, 1)); // lost on the way
+    feed(s.next(colourBlocks(320, 240, {white}, 1, 1)));
+    feed(s.next(colourBlocks(320, 240, {yellow}, 1, 1)));
+    EXPECT_EQ(decoder->displayed(), 2u);
+    EXPECT_EQ(decoder->picturesSkipped(), 2u);
+    expectBlocks(shown(), {green}, 1, 1);
+    feed(s.next(colourBlocks(320, 240, {black}, 1, 1), true));
+    EXPECT_EQ(decoder->displayed(), 3u);
+    expectBlocks(shown(), {black}, 1, 1);
+}
+
+TEST_F(DecoderFixture, WithoutASurfaceNothingIsDecodedAndALateSurfaceStartsAtAKeyframe) {
+    decoder->setSurface(nullptr);
+    EncodedStream s(320, 240, false);
+    feed(s.next(colourBlocks(320, 240, {red}, 1, 1), true));
+    feed(s.next(colourBlocks(320, 240, {green}, 1, 1)));
+    EXPECT_EQ(decoder->displayed(), 0u);
+    EXPECT_EQ(decoder->formatsMade(), 0u);
+
+    decoder->setSurface(surface);
+    feed(s.next(colourBlocks(320, 240, {blue}, 1, 1)));
+    EXPECT_EQ(decoder->displayed(), 0u);
+    feed(s.next(colourBlocks(320, 240, {white}, 1, 1), true));
+    EXPECT_EQ(decoder->displayed(), 1u);
+    expectBlocks(shown(), {white}, 1, 1);
+
+    // The surface goes with its window: the decoder lets go of it and carries on quietly.
+    std::weak_ptr<VideoSurface> held = surface;
+    surface.reset();
+    EXPECT_TRUE(held.expired());
+    feed(s.next(colourBlocks(320, 240, {red}, 1, 1)));
+    EXPECT_EQ(decoder->displayed(), 1u);
+}
+
+TEST_F(DecoderFixture, DamagedDataAsksForAKeyframeAndIsNotShown) {
+    EncodedStream s(320, 240, true);
+    feed(s.next(colourBlocks(320, 240, {red}, 1, 1), true));
+    auto p = s.next(colourBlocks(320, 240, {green}, 1, 1));
+    for (auto& u : p.nals)
+        for (std::size_t i = 1; i < u.size(); ++i)
+            u[i] = static_cast<uint8_t>(u[i] * 31 + 7);
+    feed(p);
+    auto q = s.next(colourBlocks(320, 240, {blue}, 1, 1));
+    feed(q);
+    EXPECT_GE(keyframesAsked, 1);
+    expectBlocks(shown(), {red}, 1, 1);
+    feed(s.next(colourBlocks(320, 240, {white}, 1, 1), true));
+    expectBlocks(shown(), {white}, 1, 1);
+}
