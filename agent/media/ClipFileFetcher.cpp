@@ -12,6 +12,7 @@
 
 #include "agent/media/ReceivedRanges.h"
 #include "agent/media/SafeFileName.h"
+#include "agent/media/PositionalWrite.h"
 #include "agent/media/UniqueFd.h"
 #include "agent/service/AgentLog.h"
 #include "protocol/FileMessages.h"
@@ -29,18 +30,6 @@ bool makePrivateFolder(const std::string& folder) {
     struct stat st {};
     if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
     return ::chmod(folder.c_str(), 0700) == 0;
-}
-
-int writeAt(int fd, const uint8_t* data, std::size_t size, uint64_t offset) {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? errno : EIO;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return 0;
 }
 
 } // namespace

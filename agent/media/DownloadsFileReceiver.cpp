@@ -16,6 +16,7 @@
 #include "agent/media/ReceivedRanges.h"
 #include "agent/media/RevealInFileManager.h"
 #include "agent/media/SafeFileName.h"
+#include "agent/media/PositionalWrite.h"
 #include "agent/media/UniqueFd.h"
 #include "agent/service/AgentLog.h"
 #include "agent/service/HomeDirectory.h"
@@ -25,19 +26,6 @@ namespace dovrel::agent {
 namespace {
 
 std::string errorText(int error) { return std::strerror(error); }
-
-// Writes all of `data` at `offset`; 0 or the errno of the failure.
-int writeAt(int fd, const uint8_t* data, std::size_t size, uint64_t offset) {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? errno : EIO;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return 0;
-}
 
 } // namespace
 
