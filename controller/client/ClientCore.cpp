@@ -129,20 +129,7 @@ void ClientCore::dialRelay(const std::string& room, const std::string& name, con
 }
 
 void ClientCore::disconnect() {
-    if (session_) sendControlSecure({}, wex::ControlType::bye);
-    ++gen_;
-    if (control_) control_->retire();
-    if (relay_) relay_->retire();
-    control_.reset();
-    relay_.reset();
-    input_.reset();
-    video_.reset();
-    videoRetryTimer_.reset();
-    dropSession();
-    reachTimer_.reset();
-    handshakeTimer_.reset();
-    pingTimer_.reset();
-    redialTimer_.reset();
+    closeEveryLink();
     audio_.stop();
     decoder_->reset();
     firstPictureWanted_ = true;

@@ -12,6 +12,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include "../media/TestDecoder.h"
 #include "../service/AgentTestSupport.h"
 #include "agent/media/CapturePipeline.h"
 #include "agent/media/LibavHandles.h"
@@ -419,38 +420,13 @@ inline std::function<void()> stillScreen(PipelineRig& rig) {
 
 // ---- decoding what arrived
 
-class Decoder {
+// Decodes the NAL units of one payload, as the controller does.
+class Decoder : public TestDecoder {
 public:
-    explicit Decoder(bool h264) {
-        const AVCodec* codec = avcodec_find_decoder(h264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_HEVC);
-        ctx_.reset(avcodec_alloc_context3(codec));
-        ctx_->thread_count = 1;
-        ok_ = avcodec_open2(ctx_.get(), codec, nullptr) == 0;
-    }
-    bool ok() const { return ok_; }
-    // The NAL units of one payload as Annex B; the pictures that came out.
+    using TestDecoder::TestDecoder;
     std::vector<agent::libav::FramePtr> decode(const std::vector<wex::Bytes>& nals) {
-        wex::Bytes au;
-        for (const auto& n : nals) {
-            au.insert(au.end(), {0, 0, 0, 1});
-            au.insert(au.end(), n.begin(), n.end());
-        }
-        std::vector<agent::libav::FramePtr> out;
-        agent::libav::PacketPtr pkt(av_packet_alloc());
-        if (av_new_packet(pkt.get(), static_cast<int>(au.size())) < 0) return out;
-        std::copy(au.begin(), au.end(), pkt->data);
-        if (avcodec_send_packet(ctx_.get(), pkt.get()) < 0) return out;
-        for (;;) {
-            agent::libav::FramePtr f(av_frame_alloc());
-            if (avcodec_receive_frame(ctx_.get(), f.get()) < 0) break;
-            out.push_back(std::move(f));
-        }
-        return out;
+        return TestDecoder::decode(annexB({}, nals));
     }
-
-private:
-    agent::libav::CodecContextPtr ctx_;
-    bool ok_ = false;
 };
 
 // Mean luma of one row.
