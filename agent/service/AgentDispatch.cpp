@@ -6,10 +6,10 @@
 
 #include "agent/service/Agent.h"
 #include "agent/service/AgentLog.h"
-#include "agent/service/Hex.h"
 #include "agent/service/MonoClock.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"
+#include "protocol/Hex.h"
 #include "protocol/NetAddress.h"
 #include "protocol/WEXError.h"
 #include "protocol/WakeMessages.h"

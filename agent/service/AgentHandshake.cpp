@@ -16,11 +16,11 @@
 
 #include "agent/service/Agent.h"
 #include "agent/service/AgentLog.h"
-#include "agent/service/Hex.h"
 #include "agent/service/MonoClock.h"
 #include "protocol/Cap.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/EphemeralKey.h"
+#include "protocol/Hex.h"
 #include "protocol/PairingCode.h"
 #include "protocol/SecureSession.h"
 #include "protocol/SessionSetupMessages.h"

@@ -13,8 +13,8 @@
 #include <sys/socket.h>
 
 #include "agent/service/AgentLog.h"
-#include "agent/service/TransportRedirect.h"
 #include "protocol/RelayPreamble.h"
+#include "protocol/RelayRedirect.h"
 
 namespace dovrel::agent {
 
@@ -205,7 +205,7 @@ void TransportRelayLink::repoint(const RelayEndpoint& to) {
 }
 
 void TransportRelayLink::applyRedirect(const std::string& target) {
-    const auto to = parseRedirectTarget(target);
+    const auto to = wex::parseRelayRedirect(target);
     if (!to) return; // not "host:port": the watchdog or a failure moves the link on
     identity_.setEndpoint(to->host, to->port);
     cancelCurrent("relay link cancelled");

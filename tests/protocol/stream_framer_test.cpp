@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/service/FrameReader.h"
+#include "protocol/StreamFramer.h"
 #include "protocol/Frame.h"
 
-using namespace dovrel::agent;
+using FrameReader = wex::StreamFramer;
 
 namespace {
 
@@ -32,7 +32,7 @@ std::vector<wex::Bytes> drain(FrameReader& r) {
 
 } // namespace
 
-TEST(FrameReader, CutsFramesFromAStreamWhateverTheReadsLookLike) {
+TEST(StreamFramer, CutsFramesFromAStreamWhateverTheReadsLookLike) {
     const wex::Bytes a = plainFrame(13, 10), b = sealedFrame(1, 30), c = plainFrame(1, 0);
     wex::Bytes all = a;
     all.insert(all.end(), b.begin(), b.end());
@@ -69,7 +69,7 @@ TEST(FrameReader, CutsFramesFromAStreamWhateverTheReadsLookLike) {
     EXPECT_EQ(frame.payload().size(), 30u);
 }
 
-TEST(FrameReader, SkipsGarbageOneByteAtATimeUntilAHeaderChecksOut) {
+TEST(StreamFramer, SkipsGarbageOneByteAtATimeUntilAHeaderChecksOut) {
     const wex::Bytes frame = plainFrame(2, 5);
     wex::Bytes stream = {0x00, 0x52, 0x52, 0x01, 0xFF};
     // A header with a wrong CRC is garbage too.
@@ -90,7 +90,7 @@ TEST(FrameReader, SkipsGarbageOneByteAtATimeUntilAHeaderChecksOut) {
     EXPECT_EQ(drain(waiting), std::vector<wex::Bytes>{big});
 }
 
-TEST(FrameReader, GarbageCostsLinearTime) {
+TEST(StreamFramer, GarbageCostsLinearTime) {
     // 8 MiB of bytes that all start a header (magic and version) but never pass its checksum, in 64 KiB
     // reads, then one frame. Dropping garbage from the front of a buffer one byte at a time would move
     // the buffer once per byte and take minutes.
@@ -126,7 +126,7 @@ TEST(FrameReader, GarbageCostsLinearTime) {
     EXPECT_EQ(n, 20000u);
 }
 
-TEST(FrameReader, RandomFramesRandomGarbageRandomReads) {
+TEST(StreamFramer, RandomFramesRandomGarbageRandomReads) {
     std::mt19937 rng(20240611);
     for (int round = 0; round < 200; ++round) {
         std::vector<wex::Bytes> frames;
