@@ -31,6 +31,7 @@
 #include <QTimer>
 
 #include "BusyScene.h"
+#include "EventLoopWait.h"
 #include "agent/media/LibavVideoEncoder.h"
 #include "agent/media/VideoPacketizer.h"
 #include "agent/media/X11ScreenCapturer.h"
@@ -265,25 +266,8 @@ double cpuSeconds(pid_t pid) {
     return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
-void pump(std::chrono::milliseconds d) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < d.count()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-}
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > limit.count()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
+using bench::pump;
+using bench::waitFor;
 
 // One session with one agent: connect, wait for pictures, measure for the window, print.
 void measure(const char* title, WEXClient& client, Collector& collector, FlipLog& flips, pid_t agentPid,

@@ -24,6 +24,7 @@
 #include <QThread>
 
 #include "BusyScene.h"
+#include "EventLoopWait.h"
 #include "controller/client/FileSecretStore.h"
 #include "controller/client/WEXClient.h"
 #include "protocol/CommonHeader.h"
@@ -160,25 +161,8 @@ double pct(std::vector<double> v, double p) {
 }
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-void pump(std::chrono::milliseconds d) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < d.count()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-}
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > limit.count()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
+using bench::pump;
+using bench::waitFor;
 
 void measure(double loss, LossyForwarder& forwarder, Collector& collector) {
     forwarder.setLoss(loss);
