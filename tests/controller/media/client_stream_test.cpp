@@ -124,5 +124,46 @@ TEST_P(ClientStreamFixture, TheSyntheticPatternStreamedTheAgentsWayIsShownPictur
     EXPECT_LT(*age, 10'000'000);
 }
 
+TEST_P(ClientStreamFixture, AMissingFrameLeavesThePictureMovingAndAsksForAKeyframe) {
+    const bool h264 = GetParam();
+    const int w = 640, h = 360;
+    WEXClient& c = f.make();
+    c.attachVideoSurface(surface);
+    c.connectToHost("127.0.0.1", "123456");
+    ASSERT_TRUE(f.waitPhase(PhaseKind::connected));
+    ASSERT_TRUE(waitUntil([&] { return agent.inSession(); }));
+    const auto keyframeRequests = [&] {
+        return std::count_if(agent.sealedReceived.begin(), agent.sealedReceived.end(), [](const auto& m) {
+            return m.type == static_cast<uint8_t>(wex::ControlType::keyframeRequest);
+        });
+    };
+
+    agent::LibavVideoEncoder enc({w, h, h264, agent::VideoBudget::lan()}, sink.callback(),
+                                 agent::LibavVideoEncoder::Hardware::never);
+    enc.start();
+    auto buffer = std::make_shared<agent::FrameBuffer>(agent::PixelFormat::yuv420p, w, h);
+    uint64_t shown = 0;
+    std::ptrdiff_t asked = 0;
+    for (uint64_t t = 0; t < 12; ++t) {
+        agent::SyntheticSource::paint(*buffer, t);
+        const std::size_t before = sink.pictures().size();
+        enc.encode(agent::FrameBuffer::frame(buffer, std::chrono::steady_clock::now()), monoMicros(), t == 0);
+        ASSERT_TRUE(sink.waitFor(before + 1));
+        if (t == 5) {
+            ++frameId; // lost on the way
+            asked = keyframeRequests();
+            continue;
+        }
+        send(sink.pictures().back(), h264, w, h);
+        ++shown;
+        ASSERT_TRUE(waitUntil([&] { return c.displayedFrames() == shown; }, 10s)) << t << " " << c.displayedFrames();
+    }
+    // Every picture after the gap was shown, concealed, and the agent was asked for a keyframe.
+    EXPECT_EQ(c.displayedFrames(), 11u);
+    ASSERT_TRUE(surface->latest());
+    EXPECT_FALSE(surface->latest()->whole);
+    EXPECT_TRUE(waitUntil([&] { return keyframeRequests() > asked; }));
+}
+
 INSTANTIATE_TEST_SUITE_P(Software, ClientStreamFixture, ::testing::Values(true, false),
                          [](const auto& p) { return p.param ? "H264" : "HEVC"; });
