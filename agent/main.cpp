@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     if (!::isatty(STDOUT_FILENO)) {
         const std::lock_guard guard(AgentLog::lock());
         AgentLog::rotate(AgentLog::path(), AgentLog::previousPath(), AgentLog::cap);
-        AgentLog::openLocked();
+        AgentLog::openUnderLock();
     }
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     CrashReports::installHandlers();

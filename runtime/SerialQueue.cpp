@@ -1,5 +1,8 @@
 #include "runtime/SerialQueue.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <QMetaObject>
 #include <QString>
 
@@ -30,6 +33,13 @@ void SerialQueue::sync(const std::function<void()>& fn) const {
         return;
     }
     QMetaObject::invokeMethod(context_.get(), fn, Qt::BlockingQueuedConnection);
+}
+
+void SerialQueue::assertCurrent(const char* function) const {
+    if (isCurrent()) return;
+    std::fprintf(stderr, "!! FATAL: %s runs off its owner thread \"%s\"\n", function, label_.c_str());
+    std::fflush(stderr);
+    std::abort();
 }
 
 } // namespace dovrel

@@ -85,23 +85,30 @@ struct X11InputInjector::State {
     uint8_t buttonsDown = 0;
     std::map<uint16_t, HeldKey> keysDown; // by HID usage ID
     bool penDown = false;
+    std::string unavailable; // why nothing can be injected; empty when usable
 
     State(const std::string& display, const Scheduler& c) : clock(c), logInput(std::getenv("DOVREL_LOG_INPUT")) {
         int screenNumber = 0;
         connection.reset(xcb_connect(display.empty() ? nullptr : display.c_str(), &screenNumber));
         if (xcb_connection_has_error(connection.get())) {
-            print("⚠︎ input injection unavailable — cannot reach the X display");
+            unavailable = "cannot reach the X display";
+            print("⚠︎ input injection unavailable — " + unavailable);
             return;
         }
         const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(connection.get(), &xcb_test_id);
         if (!xtest || !xtest->present) {
-            print("⚠︎ input injection unavailable — the X display has no XTEST extension");
+            unavailable = "the X display has no XTEST extension";
+            print("⚠︎ input injection unavailable — " + unavailable);
             return;
         }
         xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection.get()));
         for (int i = 0; i < screenNumber && it.rem; ++i)
             xcb_screen_next(&it);
-        if (!it.rem) return;
+        if (!it.rem) {
+            unavailable = "the X display has no such screen";
+            print("⚠︎ input injection unavailable — " + unavailable);
+            return;
+        }
         root = it.data->root;
         area = StreamedArea{0, 0, it.data->width_in_pixels, it.data->height_in_pixels, 0, 0};
         keyboard = std::make_unique<X11Keyboard>(connection.get());
@@ -363,7 +370,7 @@ struct X11InputInjector::State {
 };
 
 X11InputInjector::X11InputInjector(const std::string& display, const Scheduler& clock)
-    : state_(std::make_unique<State>(display, clock)) {}
+    : state_(std::make_unique<State>(display, clock)), unavailable_(state_->unavailable) {}
 
 X11InputInjector::~X11InputInjector() {
     // Nothing of what is still queued is injected, and nothing is left held down on the display.

@@ -39,6 +39,7 @@ public:
     void apply(const wex::InputEvent& event) override;
     void releaseAll() override;
     void setStreamedArea(const StreamedArea& area) override;
+    std::string unavailableReason() const override { return unavailable_; }
 
     // Returns once every event handed over so far has been injected and flushed to the display.
     void waitIdle();
@@ -47,6 +48,7 @@ private:
     struct State;
 
     std::unique_ptr<State> state_; // touched only on queue_'s thread after construction
+    std::string unavailable_;      // set at construction
     std::atomic<uint64_t> epoch_{0};
     SerialQueue queue_{"dovrel.input"};
 };

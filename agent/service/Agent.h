@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -98,6 +99,7 @@ public:
         wex::Bytes clientEphPub;
         wex::Bytes agentEphPub;
         uint32_t clientCaps = 0;
+        std::string clientName; // the Hello's device name, without control characters
     };
 
 private:
@@ -123,6 +125,9 @@ private:
     void handleUnpair();
     void handleWakePeer(wex::ByteView payload);
     void resumeStreaming();
+    // Leaves rest mode for a client that streams; its keyframe follows once the display is awake.
+    void leaveRestForStreaming();
+    static constexpr std::chrono::milliseconds leaveRestPause{400};
 
     void onMain(std::function<void()> fn);
     void startAccounts();
@@ -180,6 +185,7 @@ private:
     Transport::ClientId refusedClient_ = 0;
     std::unique_ptr<Timer> refusalTimer_;
     std::unique_ptr<Timer> refusalDropTimer_;
+    std::unique_ptr<Timer> restLeaveTimer_;
 };
 
 } // namespace dovrel::agent

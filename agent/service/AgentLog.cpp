@@ -40,7 +40,7 @@ bool rotate(const std::string& at, const std::string& to, uint64_t limit) {
     return ::rename(at.c_str(), to.c_str()) == 0;
 }
 
-void openLocked(const std::string& file) {
+void openUnderLock(const std::string& file) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) return;
     ::fchmod(fd, 0600);
@@ -59,7 +59,7 @@ void rotateIfNeeded(const std::string& file, const std::string& previous) {
     std::fflush(stdout);
     std::fflush(stderr);
     rotate(file, previous, cap);
-    openLocked(file);
+    openUnderLock(file);
     print("• log rotated at " + std::to_string(cap / (1024 * 1024)) + " MB — the previous one is at " + previous);
 }
 

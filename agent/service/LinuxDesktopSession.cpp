@@ -80,7 +80,7 @@ public:
                 return;
             // Started on its own, never waited for.
             QProcess::startDetached(options_.folderOpener, options_.folderArguments);
-            print("• Launchpad is not present on this macOS — opened /Applications instead");
+            print("• no app grid on this desktop — opened the file manager instead");
         });
     }
 

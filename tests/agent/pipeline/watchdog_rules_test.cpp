@@ -41,7 +41,7 @@ TEST(WatchdogRules, ASilentStreamIsRestartedWhetherOrNotAClientWatches) {
         v.streaming = streaming;
         v.sinceStream = 11500ms;
         EXPECT_EQ(watchdogVerdict(v),
-                  (WatchdogVerdict{Act::restartCapture, "ScreenCaptureKit delivered nothing for 11s"}));
+                  (WatchdogVerdict{Act::restartCapture, "the X server delivered nothing for 11s"}));
     }
     WatchdogView v = watched();
     v.sinceStream = 10s;

@@ -255,6 +255,7 @@ public:
         std::string relayJson;
         std::vector<wex::LANInterface> interfaces = {{"eth-test", 0x0A4D0001, 0xFFFFFF00}}; // 10.77.0.1/24
         uint16_t videoPort = 0; // where video goes; 0: to `ctl`
+        std::vector<std::pair<std::string, std::string>> files; // written under the home first: path, text
     };
 
     AgentHarness() : AgentHarness(Options{}) {}
@@ -267,6 +268,8 @@ public:
                 all.append(k.begin(), k.end());
             writeFile(state + "/paired", all);
         }
+        for (const auto& [path, text] : options_.files)
+            writeFile(home.file(path), text);
         writeFile(home.file(".config/Dovrel/relay.json"),
                   options_.relayJson.empty() ? std::string("{\"lan\": ") + (options_.lan ? "true" : "false") +
                                                    ", \"host\": \"127.0.0.1\", \"port\": 9}"
