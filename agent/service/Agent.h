@@ -44,7 +44,7 @@ struct AgentServices {
     std::unique_ptr<FileReceiver> fileRx;
     std::unique_ptr<AgentClipFiles> clipFiles;
     std::unique_ptr<WakeEmitter> wakeEmitter;
-    std::unique_ptr<DesktopSession> desktop;
+    std::shared_ptr<DesktopSession> desktop;         // shared with the injector (F4, Control+Up)
     std::unique_ptr<SessionPipeline> pipeline;     // none: nothing is captured or streamed
     std::shared_ptr<PowerAssertions> power;        // none: the machine sleeps as it would; shared with the pipeline
     std::unique_ptr<ServiceAdvertiser> advertiser; // none: the control service is not announced
@@ -153,7 +153,7 @@ private:
     std::unique_ptr<FileReceiver> fileRx_;
     std::unique_ptr<AgentClipFiles> clipFiles_;
     std::unique_ptr<WakeEmitter> wakeEmitter_;
-    std::unique_ptr<DesktopSession> desktop_;
+    std::shared_ptr<DesktopSession> desktop_;
     std::unique_ptr<SessionPipeline> pipeline_;
     std::shared_ptr<PowerAssertions> power_;
     std::function<std::vector<wex::LANInterface>()> lanInterfaces_;

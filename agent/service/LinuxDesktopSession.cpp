@@ -84,6 +84,24 @@ public:
         });
     }
 
+    void showWindowOverview() override {
+        queue_.post([this] {
+            Bus session(QDBusConnection::SessionBus, options_.sessionBusAddress, connectionName("overview"));
+            if (session.connected()) {
+                const int timeout = options_.dbusTimeoutMs;
+                if (ok(session.call("org.gnome.Shell", "/org/gnome/Shell", "org.freedesktop.DBus.Properties", "Set",
+                                    {QStringLiteral("org.gnome.Shell"), QStringLiteral("OverviewActive"),
+                                     QVariant::fromValue(QDBusVariant(true))},
+                                    timeout)))
+                    return;
+                if (ok(session.call("org.kde.kglobalaccel", "/component/kwin", "org.kde.kglobalaccel.Component",
+                                    "invokeShortcut", {QStringLiteral("Overview")}, timeout)))
+                    return;
+            }
+            print("• no window overview on this desktop — nothing shown");
+        });
+    }
+
 private:
     QString connectionName(const char* what) {
         return QStringLiteral("dovrel.desktop.%1.%2").arg(what).arg(++connections_);

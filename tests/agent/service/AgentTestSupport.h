@@ -205,6 +205,7 @@ public:
     explicit FakeDesktop(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
     void lockAndTurnDisplayOff() override { r_->add("desktop.lock"); }
     void showLauncher() override { r_->add("desktop.launcher"); }
+    void showWindowOverview() override { r_->add("desktop.overview"); }
 
 private:
     std::shared_ptr<Recorder> r_;

@@ -123,4 +123,17 @@ TEST(LinuxDesktopSession, TheLauncherFallbackRunsOnItsOwnAndBlocksNothing) {
     EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(marker); }, 5000ms));
 }
 
+TEST(LinuxDesktopSession, WithoutAWindowOverviewItSaysSo) {
+    qtApp();
+    SessionBus bus;
+    if (!bus.available()) GTEST_SKIP() << bus.reason();
+    LogCapture log;
+    agent::LinuxDesktopOptions o;
+    o.systemBusAddress = noSystemBus;
+    o.sessionBusAddress = QString::fromStdString(bus.address()); // neither GNOME Shell nor KWin here
+    const auto desktop = agent::makeLinuxDesktopSession(o);
+    desktop->showWindowOverview();
+    EXPECT_TRUE(log.waitFor("• no window overview on this desktop — nothing shown", 5000ms));
+}
+
 #include "desktop_session_test.moc"
