@@ -18,7 +18,8 @@ SerialQueue::SerialQueue(const std::string& label)
 SerialQueue::~SerialQueue() {
     // The objects the context owns (sockets, timers) must die on their own thread, and before the loop
     // stops: a delete merely posted ahead of quit() may never run.
-    QMetaObject::invokeMethod(context_.get(), [this] { context_.reset(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        context_.get(), [this] { context_.reset(); }, Qt::BlockingQueuedConnection);
     thread_->quit();
     thread_->wait();
 }

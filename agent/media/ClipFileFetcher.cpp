@@ -1,20 +1,20 @@
 #include "agent/media/ClipFileFetcher.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <filesystem>
+#include <iterator>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "agent/media/PositionalWrite.h"
 #include "agent/media/ReceivedRanges.h"
 #include "agent/media/SafeFileName.h"
-#include "agent/media/PositionalWrite.h"
 #include "agent/media/UniqueFd.h"
 #include "agent/service/AgentLog.h"
 #include "protocol/ControlMessages.h"
@@ -143,8 +143,8 @@ struct ClipFileFetcher::State {
         uint64_t total = 0;
         for (const auto& e : entries) {
             if (e.size > limits.fileBytes)
-                return "A copied file is too large to paste on this computer (" + humanSize(e.size) +
-                       "; at most " + humanSize(limits.fileBytes) + " a file).";
+                return "A copied file is too large to paste on this computer (" + humanSize(e.size) + "; at most " +
+                       humanSize(limits.fileBytes) + " a file).";
             total = plus(total, e.size);
             if (total > limits.totalBytes)
                 return "The copied files are too large to paste on this computer together (at most " +
@@ -184,8 +184,8 @@ struct ClipFileFetcher::State {
         const bool known = next->dir && ::fstatvfs(next->dir.get(), &vfs) == 0;
         const uint64_t free = known ? static_cast<uint64_t>(vfs.f_bavail) * static_cast<uint64_t>(vfs.f_frsize) : 0;
         if (!known || plus(total, limits.keepFree) > free) {
-            print("• clipboard files from the controller need more room than is free (" + humanSize(total) +
-                  ", " + humanSize(free) + " free) — not fetched");
+            print("• clipboard files from the controller need more room than is free (" + humanSize(total) + ", " +
+                  humanSize(free) + " free) — not fetched");
             tell("This computer has too little free disk space for the copied files (" + humanSize(total) +
                  " needed, " + humanSize(free) + " free).");
             removeFolder(folder);

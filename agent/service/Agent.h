@@ -18,10 +18,10 @@
 #include "agent/media/ClipboardSync.h"
 #include "agent/media/FileReceiver.h"
 #include "agent/media/InputInjector.h"
-#include "agent/service/AppModel.h"
-#include "agent/service/DesktopSession.h"
 #include "agent/service/AccountService.h"
 #include "agent/service/AgentAccountHost.h"
+#include "agent/service/AppModel.h"
+#include "agent/service/DesktopSession.h"
 #include "agent/service/RelayConfig.h"
 #include "agent/service/SecurityStore.h"
 #include "agent/service/ServiceAdvertiser.h"
@@ -44,7 +44,7 @@ struct AgentServices {
     std::unique_ptr<FileReceiver> fileRx;
     std::unique_ptr<AgentClipFiles> clipFiles;
     std::unique_ptr<WakeEmitter> wakeEmitter;
-    std::shared_ptr<DesktopSession> desktop;         // shared with the injector (F4, Control+Up)
+    std::shared_ptr<DesktopSession> desktop;       // shared with the injector (F4, Control+Up)
     std::unique_ptr<SessionPipeline> pipeline;     // none: nothing is captured or streamed
     std::shared_ptr<PowerAssertions> power;        // none: the machine sleeps as it would; shared with the pipeline
     std::unique_ptr<ServiceAdvertiser> advertiser; // none: the control service is not announced

@@ -146,7 +146,8 @@ void Agent::handleSessionCommand(wex::ByteView payload) {
     switch (*command) {
     case wex::SessionCmd::ctrlAltDel:
     case wex::SessionCmd::signOut:
-        print(std::string("• session command ") + sessionCmdName(*command) + " has no equivalent on this desktop — ignored");
+        print(std::string("• session command ") + sessionCmdName(*command) +
+              " has no equivalent on this desktop — ignored");
         break;
     case wex::SessionCmd::lockWorkstation: desktop_->lockAndTurnDisplayOff(); break;
     case wex::SessionCmd::showLaunchpad: desktop_->showLauncher(); break;

@@ -36,8 +36,8 @@ public:
             return;
         }
         int error = 0;
-        client_.reset(avahi_client_new(avahi_threaded_poll_get(poll_.get()), AVAHI_CLIENT_NO_FAIL, &clientChanged, this,
-                                       &error));
+        client_.reset(
+            avahi_client_new(avahi_threaded_poll_get(poll_.get()), AVAHI_CLIENT_NO_FAIL, &clientChanged, this, &error));
         if (!client_) {
             print(std::string("⚠︎ local advertisement unavailable — ") + avahi_strerror(error));
             return;

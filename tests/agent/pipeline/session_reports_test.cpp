@@ -130,9 +130,8 @@ TEST(SessionReports, WarningsForMissingVideoEverySecondAndForMissingAudioEveryFi
     EXPECT_EQ(log.count("⚠︎ streaming but ZERO video frames left the agent this second (cap=0/s enc=0/s "
                         "path=lan(NO VIDEO CONN)) — the phone will show black"),
               3u);
-    const std::string noAudio =
-        "⚠︎ no system audio is being captured — PulseAudio is not delivering it. The "
-        "screen is unaffected. (Repeated at most every 5 minutes.)";
+    const std::string noAudio = "⚠︎ no system audio is being captured — PulseAudio is not delivering it. The "
+                                "screen is unaffected. (Repeated at most every 5 minutes.)";
     EXPECT_EQ(log.count(noAudio), 1u);
     rig.advance(297s); // the first came at the first tick, 1 s in
     EXPECT_EQ(log.count(noAudio), 1u);

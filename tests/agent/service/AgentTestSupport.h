@@ -255,7 +255,7 @@ public:
         // listens on, so that the relay link never looks up or dials a host outside the machine.
         std::string relayJson;
         std::vector<wex::LANInterface> interfaces = {{"eth-test", 0x0A4D0001, 0xFFFFFF00}}; // 10.77.0.1/24
-        uint16_t videoPort = 0; // where video goes; 0: to `ctl`
+        uint16_t videoPort = 0;                                 // where video goes; 0: to `ctl`
         std::vector<std::pair<std::string, std::string>> files; // written under the home first: path, text
     };
 

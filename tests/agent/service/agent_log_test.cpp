@@ -29,7 +29,7 @@ void makeFile(const std::string& path, uint64_t size) {
 }
 
 mode_t modeOf(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     ::stat(path.c_str(), &st);
     return st.st_mode & 0777;
 }
@@ -91,7 +91,8 @@ TEST(AgentLog, OpenTightensAWiderFileAndAppends) {
     }
     EXPECT_EQ(modeOf(log), 0600u);
     const std::string text = readText(log);
-    const std::regex expected(R"(^xxx\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d a-b\n\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d • value 42\n$)");
+    const std::regex expected(
+        R"(^xxx\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d a-b\n\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d • value 42\n$)");
     EXPECT_TRUE(std::regex_match(text, expected)) << text;
 }
 
