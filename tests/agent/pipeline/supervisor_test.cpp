@@ -276,6 +276,7 @@ TEST(CaptureSupervisor, AnEncoderThatWouldNotStartAtSetUpIsRepairedOnceAClientWa
 
     rig.rec.streaming = true;
     rig.advance(15s, stillScreen(rig));
+    rig.settle(); // the rebuild runs on the set-up thread
     EXPECT_TRUE(log.has("• encoder rebuilt — fresh keyframe forced"));
     EXPECT_NE(rig.pipeline->currentEncoder(), nullptr);
 }
