@@ -6,7 +6,7 @@
 #include <QJsonObject>
 
 #include "AgentTestSupport.h"
-#include "agent/service/RelayGrant.h"
+#include "agent/accounts/RelayGrant.h"
 #include "tests/support/accountapi/AccountApiDouble.h"
 
 using namespace dovrel;
