@@ -1,7 +1,8 @@
 # What `cmake --install` puts where (default prefix /usr/local; `--prefix` chooses another at install
 # time). Each program is its own install component, "agent" and "controller", which are also the two
-# Debian packages. QML and artwork the programs draw are compiled into them as Qt resources, so only
-# the programs, their desktop entries, icons and AppStream metadata are files here.
+# Debian packages. The programs carry their QML inside them as Qt resources (qt_add_qml_module) and
+# draw the star from its geometry, so only the programs, their desktop entries, icons and AppStream
+# metadata are files here.
 include(GNUInstallDirs)
 
 set(DOVREL_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging/linux)
@@ -12,7 +13,11 @@ set(DOVREL_INSTALL_STAGE ${PROJECT_BINARY_DIR}/packaging)
 # `sysconf` true puts it under the configuration folder (/etc for the /usr prefix, as the XDG autostart
 # folder of every session is /etc/xdg/autostart; <prefix>/etc otherwise).
 function(dovrel_install_entry template installed_name destination component sysconf)
+  # Staged in the build folder, made now so that it belongs to whoever builds: the staged copy is
+  # removed again after installing, so that `sudo cmake --install` leaves no file of root's behind.
   set(staged ${DOVREL_INSTALL_STAGE}/${component}/${destination}/${installed_name})
+  get_filename_component(stage_folder ${staged} DIRECTORY)
+  file(MAKE_DIRECTORY ${stage_folder})
   if(sysconf)
     set(folder "
       if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
@@ -28,6 +33,7 @@ function(dovrel_install_entry template installed_name destination component sysc
     ${folder}
     configure_file(\"${template}\" \"${staged}\" @ONLY)
     file(INSTALL DESTINATION \"\${dovrel_folder}\" TYPE FILE FILES \"${staged}\")
+    file(REMOVE \"${staged}\")
   " COMPONENT ${component})
 endfunction()
 

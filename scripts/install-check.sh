@@ -120,11 +120,22 @@ grep -qx "ExecStart=\"$prefix/bin/DovrelAgent\"" "$unit" || {
   cat "$unit" >&2 || true
   fail "the agent's systemd unit does not start the installed program"
 }
+# The session's autostart entry, run while the agent is already up (as when the unit started it at
+# login first), must end at once and leave the running one alone.
+autostart=$(sed -n 's/^Exec=//p' "$prefix/etc/xdg/autostart/com.quendal.dovrel.agent.desktop")
+status=0
+env -i PATH="$work/bin:$PATH" HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_RUNTIME_DIR="$home/run" \
+  DISPLAY="$display" DOVREL_CONTROL_PORT=0 DOVREL_INPUT_PORT=0 DOVREL_VIDEO_PORT=0 \
+  timeout 60 "$autostart" </dev/null >>"$work/agent.out" 2>&1 || status=$?
+((status == 0)) || fail "a second copy started by the autostart entry ended with status $status"
+grep -q "another Dovrel Agent is already running" "$log" || fail "the second copy did not defer to the first"
+(($(grep -c "Dovrel agent up" "$log") == 1)) || fail "the autostart entry started a second agent"
+kill -0 "$agent_pid" 2>/dev/null || fail "the running agent ended when a second copy started"
 kill "$agent_pid"
 wait "$agent_pid" 2>/dev/null || true
 agent_pid=""
-grep -E "supervisor" "$log" | sed 's/^/    /'
-echo "install-check: the installed agent came up and registered $unit for $prefix/bin/DovrelAgent"
+grep -E "supervisor|already running" "$log" | sed 's/^/    /'
+echo "install-check: the installed agent came up, registered $unit for $prefix/bin/DovrelAgent, and a copy from the autostart entry deferred to it"
 if [[ -x "$prefix/bin/DovrelController" ]]; then
   echo "install-check: note: the installed DovrelController is not started here yet (it logs no start-up line)"
 fi
