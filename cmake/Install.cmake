@@ -10,8 +10,10 @@ set(DOVREL_INSTALL_STAGE ${PROJECT_BINARY_DIR}/packaging)
 
 # A desktop entry names the program by its installed path, which is only known at install time
 # (`--prefix`, or the package's /usr): the file is configured then, with @DOVREL_BINDIR@ filled in.
-# `sysconf` true puts it under the configuration folder (/etc for the /usr prefix, as the XDG autostart
-# folder of every session is /etc/xdg/autostart; <prefix>/etc otherwise).
+# `sysconf` true puts it under the system's configuration folder /etc for the prefixes /usr and
+# /usr/local, because sessions read autostart entries from /etc/xdg/autostart only (XDG_CONFIG_DIRS);
+# any other prefix keeps it inside, under <prefix>/etc, where it does nothing until that folder is
+# added to XDG_CONFIG_DIRS.
 function(dovrel_install_entry template installed_name destination component sysconf)
   # Staged in the build folder, made now so that it belongs to whoever builds: the staged copy is
   # removed again after installing, so that `sudo cmake --install` leaves no file of root's behind.
@@ -20,7 +22,7 @@ function(dovrel_install_entry template installed_name destination component sysc
   file(MAKE_DIRECTORY ${stage_folder})
   if(sysconf)
     set(folder "
-      if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+      if(CMAKE_INSTALL_PREFIX MATCHES \"^/usr(/local)?/?$\")
         set(dovrel_folder \"/etc/${destination}\")
       else()
         set(dovrel_folder \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_SYSCONFDIR}/${destination}\")
