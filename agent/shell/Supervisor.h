@@ -87,7 +87,7 @@ private:
     bool managerAnswers() const;
     // The program the unit is to start: Options::executable, or this very program.
     std::string program() const;
-    // Empty on success, else what went wrong in words.
+    // Both: empty on success, else what went wrong in words.
     std::string writeUnit(const std::string& executable) const;
     std::string registerUnit() const;
     // An enabled unit whose program is gone (a build folder cleaned away, an uninstalled copy) can never
