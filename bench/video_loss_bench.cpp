@@ -25,7 +25,7 @@
 
 #include "BusyScene.h"
 #include "EventLoopWait.h"
-#include "controller/client/FileSecretStore.h"
+#include "controller/platform/FileSecretStore.h"
 #include "controller/client/WEXClient.h"
 #include "protocol/CommonHeader.h"
 #include "tests/controller/media/AgentUnderTest.h"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with warnings as errors, runs every test (as many at once
-# as there are cores) and names the slowest ten, then builds and runs the sanitizer tests. Exits
-# non-zero on the first failure.
+# as there are cores) and names the slowest ten, checks what installing and packaging deliver, then
+# builds and runs the sanitizer tests. Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +21,8 @@ grep -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: ' "$log" |
   sed -E 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) .* ([0-9.]+) sec$/\2 \1/' | sort -rn | head -n 10 |
   awk '{ printf "  %8.2f s  %s\n", $1, $2 }'
 [[ $status -eq 0 ]] || exit "$status"
+echo "== install and package"
+bash scripts/install-check.sh
 
 echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake --preset asan

@@ -15,11 +15,11 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "agent/common/AgentError.h"
+#include "agent/common/AgentLog.h"
+#include "agent/common/ThreadName.h"
 #include "agent/media/ColorConverter.h"
 #include "agent/media/HardwareEncoders.h"
-#include "agent/media/ThreadName.h"
-#include "agent/service/AgentError.h"
-#include "agent/service/AgentLog.h"
 #include "protocol/NalUnits.h"
 
 namespace dovrel::agent {

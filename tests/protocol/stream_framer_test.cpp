@@ -6,7 +6,7 @@
 #include "protocol/StreamFramer.h"
 #include "protocol/Frame.h"
 
-using FrameReader = wex::StreamFramer;
+using wex::StreamFramer;
 
 namespace {
 
@@ -23,7 +23,7 @@ wex::Bytes sealedFrame(uint8_t type, std::size_t payloadSize) {
     return f;
 }
 
-std::vector<wex::Bytes> drain(FrameReader& r) {
+std::vector<wex::Bytes> drain(StreamFramer& r) {
     std::vector<wex::Bytes> out;
     while (auto f = r.next())
         out.push_back(f->bytes);
@@ -39,13 +39,13 @@ TEST(StreamFramer, CutsFramesFromAStreamWhateverTheReadsLookLike) {
     all.insert(all.end(), c.begin(), c.end());
 
     // All at once: three frames in order, the sealed one with its tag.
-    FrameReader whole;
+    StreamFramer whole;
     whole.append(all);
     EXPECT_EQ(drain(whole), (std::vector<wex::Bytes>{a, b, c}));
     EXPECT_EQ(whole.buffered(), 0u);
 
     // A byte at a time: each frame appears exactly when its last byte (tag included) has arrived.
-    FrameReader bytewise;
+    StreamFramer bytewise;
     std::vector<wex::Bytes> got;
     for (std::size_t i = 0; i < all.size(); ++i) {
         bytewise.append(wex::ByteView(all).subspan(i, 1));
@@ -60,7 +60,7 @@ TEST(StreamFramer, CutsFramesFromAStreamWhateverTheReadsLookLike) {
     EXPECT_EQ(got, (std::vector<wex::Bytes>{a, b, c}));
 
     const auto frame = [&] {
-        FrameReader r;
+        StreamFramer r;
         r.append(b);
         return *r.next();
     }();
@@ -77,12 +77,12 @@ TEST(StreamFramer, SkipsGarbageOneByteAtATimeUntilAHeaderChecksOut) {
     badCrc[11] ^= 0x01;
     stream.insert(stream.end(), badCrc.begin(), badCrc.end());
     stream.insert(stream.end(), frame.begin(), frame.end());
-    FrameReader r;
+    StreamFramer r;
     r.append(stream);
     EXPECT_EQ(drain(r), std::vector<wex::Bytes>{frame});
 
     // Fewer than 12 bytes never make a frame; a header announcing more than is there waits.
-    FrameReader waiting;
+    StreamFramer waiting;
     const wex::Bytes big = plainFrame(4, 1000);
     waiting.append(wex::ByteView(big).first(500));
     EXPECT_FALSE(waiting.next());
@@ -100,7 +100,7 @@ TEST(StreamFramer, GarbageCostsLinearTime) {
         junk[i + 1] = 0x01;
     }
     const wex::Bytes frame = plainFrame(1, 100);
-    FrameReader r;
+    StreamFramer r;
     const auto start = std::chrono::steady_clock::now();
     for (std::size_t at = 0; at < junk.size(); at += 65536) {
         r.append(wex::ByteView(junk).subspan(at, 65536));
@@ -118,7 +118,7 @@ TEST(StreamFramer, GarbageCostsLinearTime) {
         const wex::Bytes f = plainFrame(1, 20);
         many.insert(many.end(), f.begin(), f.end());
     }
-    FrameReader backlog;
+    StreamFramer backlog;
     backlog.append(many);
     std::size_t n = 0;
     while (backlog.next())
@@ -147,7 +147,7 @@ TEST(StreamFramer, RandomFramesRandomGarbageRandomReads) {
             frames.push_back(f);
             stream.insert(stream.end(), f.begin(), f.end());
         }
-        FrameReader r;
+        StreamFramer r;
         std::vector<wex::Bytes> got;
         for (std::size_t at = 0; at < stream.size();) {
             const std::size_t n =

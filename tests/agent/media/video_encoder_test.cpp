@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "MediaTestSupport.h"
+#include "agent/common/AgentError.h"
 #include "agent/media/HardwareEncoders.h"
 #include "agent/media/LibavVideoEncoder.h"
 #include "agent/media/SyntheticSource.h"
-#include "agent/service/AgentError.h"
 #include "protocol/NalUnits.h"
 
 using namespace dovrel;

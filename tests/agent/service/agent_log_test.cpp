@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "../../support/TempHome.h"
-#include "agent/service/AgentLog.h"
-#include "agent/service/Diag.h"
+#include "agent/common/AgentLog.h"
+#include "agent/common/Diag.h"
 #include "protocol/Hex.h"
 
 using namespace dovrel;
@@ -85,7 +85,7 @@ TEST(AgentLog, OpenTightensAWiderFileAndAppends) {
     {
         test::StdStreamsGuard guard;
         const std::lock_guard lock(AgentLog::lock());
-        AgentLog::openLocked(log);
+        AgentLog::openUnderLock(log);
         printWith("-", "\n", "a", "b");
         print("• value", 42);
     }
@@ -100,7 +100,7 @@ TEST(AgentLog, UnopenableLogLeavesOutputAlone) {
     test::TempDir home;
     test::StdStreamsGuard guard;
     const int before = ::fcntl(1, F_GETFL);
-    AgentLog::openLocked(home.file("no/such/dir/log"));
+    AgentLog::openUnderLock(home.file("no/such/dir/log"));
     EXPECT_EQ(::fcntl(1, F_GETFL), before);
 }
 
