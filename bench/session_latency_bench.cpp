@@ -30,6 +30,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "BenchClient.h"
 #include "BusyScene.h"
 #include "EventLoopWait.h"
 #include "agent/media/LibavVideoEncoder.h"
@@ -37,7 +38,6 @@
 #include "agent/media/X11ScreenCapturer.h"
 #include "controller/client/ClientCore.h"
 #include "controller/client/WEXClient.h"
-#include "controller/platform/FileSecretStore.h"
 #include "protocol/VideoPayload.h"
 #include "tests/controller/media/AgentUnderTest.h"
 #include "tests/support/TempHome.h"
@@ -407,16 +407,7 @@ int main(int argc, char** argv) {
                 xvfb.display().c_str());
 
     dovrel::test::TempDir dir;
-    ClientConfig config;
-    config.settingsPath = dir.file("DovrelController.ini");
-    config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
-    config.videoPort = videoPort;
-    config.deviceName = "bench-controller";
-    // No sound server here; the agents send no sound without one either.
-    config.audioOutputs = [](const AudioFormat&, std::string& error) -> std::unique_ptr<AudioOutput> {
-        error = "no sound in this benchmark";
-        return nullptr;
-    };
+    const ClientConfig config = bench::benchClientConfig(dir, videoPort);
     WEXClient client(config);
     Collector collector;
     auto surface = std::make_shared<VideoSurface>();

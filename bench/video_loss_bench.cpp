@@ -23,9 +23,9 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include "BenchClient.h"
 #include "BusyScene.h"
 #include "EventLoopWait.h"
-#include "controller/platform/FileSecretStore.h"
 #include "controller/client/WEXClient.h"
 #include "protocol/CommonHeader.h"
 #include "tests/controller/media/AgentUnderTest.h"
@@ -244,15 +244,7 @@ int main(int argc, char** argv) {
     std::printf("video loss: DovrelAgent at %dx%d, 60 pictures a second, busy desktop on Xvfb %s, loopback\n", W, H,
                 xvfb.display().c_str());
     dovrel::test::TempDir dir;
-    ClientConfig config;
-    config.settingsPath = dir.file("DovrelController.ini");
-    config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
-    config.videoPort = freeUdpPort();
-    config.deviceName = "bench-controller";
-    config.audioOutputs = [](const AudioFormat&, std::string& error) -> std::unique_ptr<AudioOutput> {
-        error = "no sound in this benchmark";
-        return nullptr;
-    };
+    const ClientConfig config = bench::benchClientConfig(dir, freeUdpPort());
     WEXClient client(config);
     Collector collector;
     auto surface = std::make_shared<VideoSurface>();
