@@ -90,7 +90,7 @@ uint64_t RemoteInput::session() {
         heldMods_ = 0;
         pendingMove_.reset();
         moveTimer_.reset();
-        lastMoveAt_ = Instant{};
+        lastMoveAt_.reset();
         delayed_.clear();
     }
     return now;
@@ -139,11 +139,11 @@ void RemoteInput::pointerTo(QPointF remote) {
     if (moveTimer_) return; // the waiting move goes when the interval is over
     const Duration interval = moveInterval();
     const Instant now = clock_.now();
-    if (lastMoveAt_ == Instant{} || now - lastMoveAt_ >= interval) {
+    if (!lastMoveAt_ || now - *lastMoveAt_ >= interval) {
         flushMove();
         return;
     }
-    moveTimer_ = clock_.after(interval - (now - lastMoveAt_), [this] { flushMove(); });
+    moveTimer_ = clock_.after(interval - (now - *lastMoveAt_), [this] { flushMove(); });
 }
 
 void RemoteInput::moveNow(QPointF remote) {

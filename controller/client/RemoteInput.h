@@ -126,7 +126,7 @@ private:
     uint8_t heldButtons_ = 0;
     uint16_t heldMods_ = 0;
     std::optional<Entry> pendingMove_;
-    Instant lastMoveAt_{};
+    std::optional<Instant> lastMoveAt_; // when a move last went; none since the session began
     std::unique_ptr<Timer> moveTimer_;
     uint64_t nextTimer_ = 0;
     std::map<uint64_t, std::unique_ptr<Timer>> delayed_;
