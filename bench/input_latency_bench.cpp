@@ -120,7 +120,7 @@ std::optional<int64_t> await(const std::function<std::optional<int64_t>()>& foun
 int main() {
     AgentSession s;
     bool skip = false;
-    const std::string failure = s.start("input_latency_bench", skip);
+    const std::string failure = s.start(skip);
     if (!failure.empty()) {
         std::printf("input latency: not measured — %s\n", failure.c_str());
         return 0;

@@ -10,23 +10,12 @@
 #include "../../agent/desktop/XProbe.h"
 #include "../client/ClientTestSupport.h"
 #include "../media/AgentUnderTest.h"
+#include "../ui/GuiTestApp.h"
 #include "XvfbServer.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/ui/InputCaptureItem.h"
 
 namespace dovrel::controller::test {
-
-inline QGuiApplication& guiApp(const char* name) {
-    static int argc = 1;
-    static std::string arg0 = name;
-    static char* argv[] = {arg0.data(), nullptr};
-    static QGuiApplication* a = [] {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("QT_QUICK_BACKEND", "software", 1);
-        return new QGuiApplication(argc, argv);
-    }();
-    return *a;
-}
 
 // The real DovrelAgent on a private 1280 x 720 Xvfb whose whole screen is one probe window with the
 // keyboard focus, and the controller's capture item (640 x 360, offscreen) driving the real client in
@@ -41,8 +30,8 @@ struct AgentSession {
     InputCaptureItem* item = nullptr;
 
     // Empty when the session is up; else why not (`skip` says whether that is a reason to skip).
-    std::string start(const char* appName, bool& skip) {
-        guiApp(appName);
+    std::string start(bool& skip) {
+        guiApp();
         skip = false;
         x = std::make_unique<dovrel::test::XvfbServer>(1280, 720);
         if (!x->available() || !x->running()) {

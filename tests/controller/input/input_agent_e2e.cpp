@@ -13,7 +13,7 @@ struct AgentInputTest : ::testing::Test {
     AgentSession s;
     void SetUp() override {
         bool skip = false;
-        const std::string failure = s.start("controller_input_e2e_tests", skip);
+        const std::string failure = s.start(skip);
         if (skip) GTEST_SKIP() << failure;
         ASSERT_TRUE(failure.empty()) << failure;
     }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "../client/InputChannelFake.h"
+#include "../ui/GuiTestApp.h"
 #include "FakeScheduler.h"
 #include "controller/ui/InputCaptureItem.h"
 #include "controller/ui/InteractionModel.h"
@@ -19,18 +20,6 @@ using Entry = wex::InputBatch::Entry;
 using namespace std::chrono_literals;
 
 namespace {
-
-QGuiApplication& guiApp() {
-    static int argc = 1;
-    static char arg0[] = "controller_input_tests";
-    static char* argv[] = {arg0, nullptr};
-    static QGuiApplication* a = [] {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("QT_QUICK_BACKEND", "software", 1);
-        return new QGuiApplication(argc, argv);
-    }();
-    return *a;
-}
 
 void settle() {
     for (int i = 0; i < 5; ++i)
