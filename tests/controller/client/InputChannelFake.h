@@ -1,6 +1,5 @@
 #pragma once
 
-#include <ostream>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -49,29 +48,6 @@ struct InputChannelFake final : InputChannel {
         return out;
     }
 };
-
-} // namespace dovrel::controller::test
-
-namespace wex {
-// Readable failures: the event's type, flags and fields.
-inline void PrintTo(const InputBatch::Entry& e, std::ostream* os) {
-    *os << "{flags " << int(e.flags.rawValue) << " ";
-    if (const auto* m = e.event.get<MouseMoveEvent>())
-        *os << "move " << m->x / 65536.0 << "," << m->y / 65536.0 << " held " << int(m->buttons);
-    else if (const auto* b = e.event.get<MouseButtonEvent>())
-        *os << "button " << int(b->button) << " state " << int(b->state) << " x" << int(b->clickCount) << " @"
-            << b->x / 65536.0 << "," << b->y / 65536.0;
-    else if (const auto* k = e.event.get<KeyEvent>())
-        *os << "key " << std::hex << k->usage << std::dec << " state " << int(k->state) << " mods " << k->modifiers;
-    else if (const auto* t = e.event.get<TextEvent>())
-        *os << "text \"" << t->text << "\"";
-    else if (const auto* s = e.event.get<ScrollEvent>())
-        *os << "scroll " << s->dx << "," << s->dy;
-    *os << "}";
-}
-} // namespace wex
-
-namespace dovrel::controller::test {
 
 inline wex::InputBatch::Entry key(uint16_t hid, bool down, uint16_t mods = 0) {
     return {wex::EventFlag::reliable, wex::KeyEvent{0x70000u | hid, static_cast<uint8_t>(down ? 1 : 0), mods}};

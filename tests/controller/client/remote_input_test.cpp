@@ -143,20 +143,6 @@ TEST_F(InputFixture, NotificationCentreClicksTheTopRightCornerOfAMac) {
     ASSERT_EQ(channel.batches.size(), 2u);
     EXPECT_EQ(channel.batches[0].events, (std::vector<Entry>{move(2510, 11)}));
     EXPECT_EQ(channel.batches[1].events, (std::vector<Entry>{button(2510, 11, 1, true), button(2510, 11, 1, false)}));
-    channel.batches.clear();
-    channel.size = QSizeF(0, 0);
-    input.notificationCenter();
-    EXPECT_EQ(channel.batches[0].events, (std::vector<Entry>{move(1279, 11)}));
-}
-
-TEST_F(InputFixture, ButtonBitsAndMovesCarryTheHeldButtons) {
-    input.mouseDown(0);
-    EXPECT_EQ(input.heldButtons(), 0x01);
-    input.mouseDown(7);
-    EXPECT_EQ(input.heldButtons(), 0x05);
-    input.mouseUp(7);
-    input.pointerTo({10, 20});
-    EXPECT_EQ(channel.events().back(), move(10, 20, 0x01));
 }
 
 TEST_F(InputFixture, AThousandMovesASecondAreCoalescedWithoutPassingClicks) {
