@@ -45,6 +45,7 @@ void AgentWindow::build() {
 
 void AgentWindow::present() {
     if (!view_) build();
+    model_.windowShown();
     view_->show();
     view_->raise();
     view_->requestActivate();

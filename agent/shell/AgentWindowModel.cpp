@@ -6,9 +6,11 @@
 
 namespace dovrel::agent {
 
-AgentWindowModel::AgentWindowModel(AppModel& app, Scheduler& clock, TextClipboard& clipboard,
-                                   SettingsLauncher& launcher, WindowSettings settings, QObject* parent)
-    : QObject(parent), app_(app), clock_(clock), clipboard_(clipboard), settings_(std::move(settings)),
+AgentWindowModel::AgentWindowModel(AppModel& app, UnattendedChecker& readiness, Scheduler& clock,
+                                   TextClipboard& clipboard, SettingsLauncher& launcher, WindowSettings settings,
+                                   QObject* parent)
+    : QObject(parent), app_(app), readiness_(readiness), clock_(clock), clipboard_(clipboard),
+      settings_(std::move(settings)),
       screenCapture_(std::make_unique<FixRow>(tr("Screen capture"), launcher, clipboard)),
       inputControl_(std::make_unique<FixRow>(tr("Input control (XTEST)"), launcher, clipboard)),
       wake_(std::make_unique<FixRow>(tr("Wake-on-LAN"), launcher, clipboard)) {

@@ -11,6 +11,7 @@
 #include "agent/shell/FixRow.h"
 #include "agent/shell/SettingsLauncher.h"
 #include "agent/shell/TextClipboard.h"
+#include "agent/shell/UnattendedChecker.h"
 #include "runtime/Scheduler.h"
 
 namespace dovrel::agent {
@@ -63,6 +64,8 @@ class AgentWindowModel : public QObject {
     Q_PROPERTY(QString videoText READ videoText NOTIFY changed)
     Q_PROPERTY(QString wakeText READ wakeText NOTIFY changed)
     Q_PROPERTY(QString wakeButtonText READ wakeButtonText NOTIFY changed)
+    // Unattended access.
+    Q_PROPERTY(dovrel::agent::UnattendedChecker* readiness READ readiness CONSTANT)
 
 public:
     // How long "Copied!" shows after the share code was copied.
@@ -70,8 +73,8 @@ public:
     // Lifetimes of the next grant, in hours; 0 never expires.
     static constexpr double lifetimes[] = {0, 1, 8, 24, 168};
 
-    AgentWindowModel(AppModel& app, Scheduler& clock, TextClipboard& clipboard, SettingsLauncher& launcher,
-                     WindowSettings settings, QObject* parent = nullptr);
+    AgentWindowModel(AppModel& app, UnattendedChecker& readiness, Scheduler& clock, TextClipboard& clipboard,
+                     SettingsLauncher& launcher, WindowSettings settings, QObject* parent = nullptr);
     ~AgentWindowModel() override;
 
     AppModel* app() const { return &app_; }
@@ -117,6 +120,10 @@ public:
     QString videoText() const;
     QString wakeText() const;
     QString wakeButtonText() const;
+    UnattendedChecker* readiness() const { return &readiness_; }
+
+    // The window came on the screen: the readiness checks run again.
+    void windowShown() { readiness_.refresh(); }
 
     Q_INVOKABLE void copyShareCode();
     Q_INVOKABLE void newShareCode();
@@ -145,6 +152,7 @@ private:
     template <typename T> void update(T& field, const T& value);
 
     AppModel& app_;
+    UnattendedChecker& readiness_;
     Scheduler& clock_;
     TextClipboard& clipboard_;
     WindowSettings settings_;

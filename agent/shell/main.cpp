@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <pwd.h>
 #include <string>
 #include <unistd.h>
 
@@ -138,7 +139,12 @@ int main(int argc, char** argv) {
     windowSettings.facts = {QString::fromLocal8Bit(qgetenv("DISPLAY")),
                             QString::fromLocal8Bit(qgetenv("XDG_SESSION_TYPE")),
                             QString::fromStdString(systemDefaultRouteInterface().value_or(""))};
-    AgentWindowModel windowModel(model, dovrel::realScheduler(), clipboard, launcher, windowSettings);
+    ReadinessEnvironment readinessEnvironment;
+    const passwd* me = ::getpwuid(::getuid());
+    UnattendedChecker readiness(
+        [readinessEnvironment] { return checkReadiness(readinessEnvironment, Supervisor::forThisProcess()); },
+        QString::fromLocal8Bit(me ? me->pw_name : ""), launcher, clipboard);
+    AgentWindowModel windowModel(model, readiness, dovrel::realScheduler(), clipboard, launcher, windowSettings);
     windowModel.setDark(haveDisplay && QGuiApplication::palette().window().color().lightness() < 128);
     QObject::connect(&windowModel, &AgentWindowModel::quitRequested, app.get(), &QCoreApplication::quit);
     std::unique_ptr<TrayItem> tray;

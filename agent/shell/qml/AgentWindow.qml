@@ -3,7 +3,7 @@ import QtQuick.Controls.Fusion
 import QtQuick.Layouts
 
 // The agent's window: one scrolling column 320 wide — header, status, pairing, account, sharing and
-// access, permissions and video, wake, quit.
+// access, permissions and video, wake, unattended access, quit.
 Pane {
     id: root
     required property var vm
@@ -89,6 +89,8 @@ Pane {
             DeviceRows { vm: root.vm; theme: root.theme }
             Divider { theme: root.theme }
             WakeSection { vm: root.vm; theme: root.theme }
+            Divider { theme: root.theme }
+            UnattendedSection { objectName: "unattended"; checker: root.vm.readiness; theme: root.theme }
             Divider { theme: root.theme }
 
             Button {

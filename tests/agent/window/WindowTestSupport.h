@@ -105,6 +105,14 @@ inline agent::WindowSettings windowSettings() {
     return s;
 }
 
+// Readiness answers for the window, set by the test.
+struct FakeReadiness {
+    agent::Readiness answers;
+    FakeClipboard clipboard;
+    FakeLauncher launcher;
+    agent::UnattendedChecker checker{[this] { return answers; }, "ana", launcher, clipboard};
+};
+
 // The window's QML in a view of its own, laid out for `vm`.
 inline std::unique_ptr<QQuickView> loadWindow(agent::AgentWindowModel& vm, bool unrolled = false) {
     guiApp();
@@ -116,8 +124,17 @@ inline std::unique_ptr<QQuickView> loadWindow(agent::AgentWindowModel& vm, bool 
     return view;
 }
 
+// The item named `name` in the visual tree under `at` (items a Repeater made have no QObject parent).
+inline QQuickItem* findItem(QQuickItem* at, const QString& name) {
+    if (!at) return nullptr;
+    if (at->objectName() == name) return at;
+    for (QQuickItem* child : at->childItems())
+        if (QQuickItem* found = findItem(child, name)) return found;
+    return at->findChild<QQuickItem*>(name);
+}
+
 inline QQuickItem* item(QQuickView& view, const char* name) {
-    return view.rootObject() ? view.rootObject()->findChild<QQuickItem*>(QString::fromLatin1(name)) : nullptr;
+    return findItem(view.rootObject(), QString::fromLatin1(name));
 }
 
 } // namespace dovrel::test

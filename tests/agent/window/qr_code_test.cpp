@@ -66,7 +66,8 @@ TEST(QrCode, NothingToEncodeGivesNoCodeAndTheRowHides) {
     FakeScheduler clock;
     FakeClipboard clipboard;
     FakeLauncher launcher;
-    agent::AgentWindowModel vm(model, clock, clipboard, launcher, windowSettings());
+    FakeReadiness readiness;
+    agent::AgentWindowModel vm(model, readiness.checker, clock, clipboard, launcher, windowSettings());
     auto view = loadWindow(vm);
     EXPECT_FALSE(item(*view, "qrFrame")->isVisible());
 }
@@ -78,7 +79,8 @@ TEST(QrCode, TheWindowShowsACodeAScannerReads) {
     FakeScheduler clock;
     FakeClipboard clipboard;
     FakeLauncher launcher;
-    agent::AgentWindowModel vm(model, clock, clipboard, launcher, windowSettings());
+    FakeReadiness readiness;
+    agent::AgentWindowModel vm(model, readiness.checker, clock, clipboard, launcher, windowSettings());
     auto view = loadWindow(vm);
     view->show();
     QQuickItem* frame = item(*view, "qrFrame");

@@ -12,6 +12,21 @@
 using namespace dovrel;
 using namespace dovrel::test;
 
+namespace {
+
+// The whole column: it settles its height over a few layout passes, and the view then takes it.
+QImage grab(QQuickView& view) {
+    if (view.status() != QQuickView::Ready) return {};
+    view.show();
+    for (int pass = 0; pass < 5; ++pass) {
+        QCoreApplication::processEvents();
+        view.resize(view.rootObject()->size().toSize());
+    }
+    return view.grabWindow();
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <folder>\n", argv[0]);
@@ -32,7 +47,8 @@ int main(int argc, char** argv) {
             FakeScheduler clock;
             FakeClipboard clipboard;
             FakeLauncher launcher;
-            agent::AgentWindowModel vm(model, clock, clipboard, launcher, windowSettings());
+            FakeReadiness readiness;
+            agent::AgentWindowModel vm(model, readiness.checker, clock, clipboard, launcher, windowSettings());
             vm.setDark(dark);
             if (scene == Scene::permissionMissing) {
                 vm.screenCapture()->enable();
@@ -40,20 +56,63 @@ int main(int argc, char** argv) {
             }
             if (scene == Scene::signedIn) vm.copyShareCode();
             if (scene == Scene::paired) vm.setShowManual(true);
+            vm.windowShown();
+            readiness.checker.waitForChecks();
             auto view = loadWindow(vm, true);
-            if (view->status() != QQuickView::Ready) {
-                std::fprintf(stderr, "%s: the window's QML did not load\n", name);
-                return 1;
-            }
-            view->show();
-            // The column settles its height over a few layout passes; the view then takes it.
-            for (int pass = 0; pass < 5; ++pass) {
-                QCoreApplication::processEvents();
-                view->resize(view->rootObject()->size().toSize());
-            }
-            const QImage image = view->grabWindow();
+            const QImage image = grab(*view);
             const QString out = QStringLiteral("%1/agent-window-%2-%3.png").arg(folder, name, dark ? "dark" : "light");
             if (image.isNull() || !image.save(out)) {
+                std::fprintf(stderr, "cannot write %s\n", qPrintable(out));
+                ++failures;
+                continue;
+            }
+            std::printf("%s\n", qPrintable(out));
+        }
+    }
+    // The unattended-access section alone: ready, then each condition missing in turn.
+    const std::pair<int, const char*> missing[] = {{-1, "ready"},         {0, "no-supervisor"},    {1, "no-autologin"},
+                                                   {2, "encryption-off"}, {3, "no-power-restore"}, {4, "sleeps"}};
+    for (const auto& [row, name] : missing) {
+        for (const bool dark : {false, true}) {
+            agent::AppModel model;
+            stage(model, Scene::unpaired);
+            FakeReadiness readiness;
+            agent::Readiness& a = readiness.answers;
+            a.autoLogin = a.noSleep = a.restartAfterPower = a.supervised = true;
+            a.autoLoginUser = "ana";
+            a.powerRestore = agent::Readiness::PowerRestore::restores;
+            a.powerPolicy = "always-on";
+            a.supervisorSentence = "systemd does not watch the agent: no user unit is installed";
+            switch (row) {
+            case 0: a.supervised = false; break;
+            case 1:
+                a.autoLogin = false;
+                a.autoLoginUser.clear();
+                break;
+            case 2: a.diskEncryptionOff = true; break;
+            case 3:
+                a.restartAfterPower = false;
+                a.powerRestore = agent::Readiness::PowerRestore::unknown;
+                break;
+            case 4: a.noSleep = false; break;
+            default: break;
+            }
+            FakeScheduler clock;
+            FakeClipboard clipboard;
+            FakeLauncher launcher;
+            agent::AgentWindowModel vm(model, readiness.checker, clock, clipboard, launcher, windowSettings());
+            vm.setDark(dark);
+            vm.windowShown();
+            readiness.checker.waitForChecks();
+            auto view = loadWindow(vm, true);
+            const QImage image = grab(*view);
+            QQuickItem* section = item(*view, "unattended");
+            const QRectF r =
+                section ? section->mapRectToScene(QRectF(-16, -8, section->width() + 32, section->height() + 16))
+                        : QRectF();
+            const QString out =
+                QStringLiteral("%1/agent-unattended-%2-%3.png").arg(folder, name, dark ? "dark" : "light");
+            if (image.isNull() || r.isEmpty() || !image.copy(r.toAlignedRect()).save(out)) {
                 std::fprintf(stderr, "cannot write %s\n", qPrintable(out));
                 ++failures;
                 continue;

@@ -115,7 +115,8 @@ TEST(AgentWindowPresenter, FixedSizeBuiltOnceReusedAndClosingLeavesTheProgramRun
     FakeScheduler clock;
     FakeClipboard clipboard;
     FakeLauncher launcher;
-    agent::AgentWindowModel vm(model, clock, clipboard, launcher, windowSettings());
+    FakeReadiness readiness;
+    agent::AgentWindowModel vm(model, readiness.checker, clock, clipboard, launcher, windowSettings());
     agent::AgentWindow window(vm, false);
     EXPECT_EQ(window.view(), nullptr);
     window.present();

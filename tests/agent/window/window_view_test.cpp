@@ -17,6 +17,7 @@ namespace {
 
 struct Window {
     agent::AppModel model;
+    FakeReadiness readiness;
     FakeScheduler clock;
     FakeClipboard clipboard;
     FakeLauncher launcher;
@@ -26,7 +27,8 @@ struct Window {
     explicit Window(Scene scene = Scene::unpaired) {
         guiApp();
         stage(model, scene);
-        vm = std::make_unique<agent::AgentWindowModel>(model, clock, clipboard, launcher, windowSettings());
+        vm = std::make_unique<agent::AgentWindowModel>(model, readiness.checker, clock, clipboard, launcher,
+                                                       windowSettings());
         view = loadWindow(*vm);
         EXPECT_EQ(view->status(), QQuickView::Ready) << view->errors().size();
     }
@@ -47,7 +49,8 @@ TEST(AgentWindowView, BeforeStartUpTheQrEncodesThePlaceholderAndTheCodeGroupShow
     FakeScheduler clock;
     FakeClipboard clipboard;
     FakeLauncher launcher;
-    agent::AgentWindowModel vm(model, clock, clipboard, launcher, windowSettings());
+    FakeReadiness readiness;
+    agent::AgentWindowModel vm(model, readiness.checker, clock, clipboard, launcher, windowSettings());
     auto view = loadWindow(vm);
     ASSERT_EQ(view->status(), QQuickView::Ready);
     EXPECT_EQ(item(*view, "qrCode")->property("text").toString(), "------");
@@ -82,7 +85,7 @@ TEST(AgentWindowView, TheManualLinesFollowTheAddressesAndTheLanSetting) {
 
     agent::WindowSettings noLan = windowSettings();
     noLan.lanEnabled = false;
-    agent::AgentWindowModel relayOnly(w.model, w.clock, w.clipboard, w.launcher, noLan);
+    agent::AgentWindowModel relayOnly(w.model, w.readiness.checker, w.clock, w.clipboard, w.launcher, noLan);
     EXPECT_TRUE(relayOnly.lanLine().isEmpty());
 
     w.model.setPairingURL("");
