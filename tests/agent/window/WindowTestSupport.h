@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QQuickView>
 #include <QStringList>
 
+#include "../../support/FakeScheduler.h"
 #include "agent/core/AppModel.h"
 #include "agent/shell/AgentWindow.h"
 #include "agent/shell/AgentWindowModel.h"
@@ -136,5 +138,24 @@ inline QQuickItem* findItem(QQuickItem* at, const QString& name) {
 inline QQuickItem* item(QQuickView& view, const char* name) {
     return findItem(view.rootObject(), QString::fromLatin1(name));
 }
+
+// A window model over a model staged for `scene` (none: the model as start-up leaves it), with fakes
+// for everything it reaches.
+struct TestWindow {
+    agent::AppModel model;
+    FakeReadiness readiness;
+    FakeScheduler clock;
+    FakeClipboard clipboard;
+    FakeLauncher launcher;
+    std::unique_ptr<agent::AgentWindowModel> vm;
+
+    explicit TestWindow(std::optional<Scene> scene = Scene::unpaired) {
+        guiApp();
+        if (scene) stage(model, *scene);
+        vm = std::make_unique<agent::AgentWindowModel>(model, readiness.checker, clock, clipboard, launcher,
+                                                       windowSettings());
+    }
+    std::unique_ptr<QQuickView> load(bool unrolled = false) { return loadWindow(*vm, unrolled); }
+};
 
 } // namespace dovrel::test

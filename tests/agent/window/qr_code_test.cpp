@@ -61,27 +61,17 @@ TEST(QrCode, NothingToEncodeGivesNoCodeAndTheRowHides) {
     EXPECT_TRUE(agent::encodeQr(QString(8000, QChar('x'))).empty());         // beyond the largest version
     EXPECT_TRUE(agent::renderQr(agent::encodeQr(pairingLink), 20).isNull()); // under one pixel a module
 
-    agent::AppModel model;
-    model.setPairingCode("");
-    FakeScheduler clock;
-    FakeClipboard clipboard;
-    FakeLauncher launcher;
-    FakeReadiness readiness;
-    agent::AgentWindowModel vm(model, readiness.checker, clock, clipboard, launcher, windowSettings());
-    auto view = loadWindow(vm);
+    TestWindow w(std::nullopt);
+    w.model.setPairingCode("");
+    auto view = w.load();
     EXPECT_FALSE(item(*view, "qrFrame")->isVisible());
 }
 
 TEST(QrCode, TheWindowShowsACodeAScannerReads) {
     if (agent::findOnPath("zbarimg").empty()) GTEST_SKIP() << "zbarimg is not installed (zbar-tools)";
-    agent::AppModel model;
-    model.setPairingURL(pairingLink);
-    FakeScheduler clock;
-    FakeClipboard clipboard;
-    FakeLauncher launcher;
-    FakeReadiness readiness;
-    agent::AgentWindowModel vm(model, readiness.checker, clock, clipboard, launcher, windowSettings());
-    auto view = loadWindow(vm);
+    TestWindow w(std::nullopt);
+    w.model.setPairingURL(pairingLink);
+    auto view = w.load();
     view->show();
     QQuickItem* frame = item(*view, "qrFrame");
     ASSERT_TRUE(frame && frame->isVisible());

@@ -42,13 +42,8 @@ int main(int argc, char** argv) {
     int failures = 0;
     for (const auto& [scene, name] : scenes) {
         for (const bool dark : {false, true}) {
-            agent::AppModel model;
-            stage(model, scene);
-            FakeScheduler clock;
-            FakeClipboard clipboard;
-            FakeLauncher launcher;
-            FakeReadiness readiness;
-            agent::AgentWindowModel vm(model, readiness.checker, clock, clipboard, launcher, windowSettings());
+            TestWindow w(scene);
+            agent::AgentWindowModel& vm = *w.vm;
             vm.setDark(dark);
             if (scene == Scene::permissionMissing) {
                 vm.screenCapture()->enable();
@@ -57,8 +52,8 @@ int main(int argc, char** argv) {
             if (scene == Scene::signedIn) vm.copyShareCode();
             if (scene == Scene::paired) vm.setShowManual(true);
             vm.windowShown();
-            readiness.checker.waitForChecks();
-            auto view = loadWindow(vm, true);
+            w.readiness.checker.waitForChecks();
+            auto view = w.load(true);
             const QImage image = grab(*view);
             const QString out = QStringLiteral("%1/agent-window-%2-%3.png").arg(folder, name, dark ? "dark" : "light");
             if (image.isNull() || !image.save(out)) {
@@ -74,10 +69,8 @@ int main(int argc, char** argv) {
                                                    {2, "encryption-off"}, {3, "no-power-restore"}, {4, "sleeps"}};
     for (const auto& [row, name] : missing) {
         for (const bool dark : {false, true}) {
-            agent::AppModel model;
-            stage(model, Scene::unpaired);
-            FakeReadiness readiness;
-            agent::Readiness& a = readiness.answers;
+            TestWindow w;
+            agent::Readiness& a = w.readiness.answers;
             a.autoLogin = a.noSleep = a.restartAfterPower = a.supervised = true;
             a.autoLoginUser = "ana";
             a.powerRestore = agent::Readiness::PowerRestore::restores;
@@ -97,14 +90,10 @@ int main(int argc, char** argv) {
             case 4: a.noSleep = false; break;
             default: break;
             }
-            FakeScheduler clock;
-            FakeClipboard clipboard;
-            FakeLauncher launcher;
-            agent::AgentWindowModel vm(model, readiness.checker, clock, clipboard, launcher, windowSettings());
-            vm.setDark(dark);
-            vm.windowShown();
-            readiness.checker.waitForChecks();
-            auto view = loadWindow(vm, true);
+            w.vm->setDark(dark);
+            w.vm->windowShown();
+            w.readiness.checker.waitForChecks();
+            auto view = w.load(true);
             const QImage image = grab(*view);
             QQuickItem* section = item(*view, "unattended");
             const QRectF r =

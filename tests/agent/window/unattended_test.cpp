@@ -202,14 +202,11 @@ TEST(UnattendedChecker, AnswersPublishWholeAndAnOlderRunNeverOverwritesANewerOne
 
 TEST(UnattendedSection, RowsBadgeCommandsAndFooterOnTheWindow) {
     guiApp();
-    agent::AppModel model;
-    FakeReadiness readiness;
-    FakeScheduler clock;
-    FakeClipboard clipboard;
-    FakeLauncher launcher;
+    TestWindow w(std::nullopt);
+    FakeReadiness& readiness = w.readiness;
+    agent::AgentWindowModel& vm = *w.vm;
     readiness.launcher.installed = {"gnome-control-center"};
-    agent::AgentWindowModel vm(model, readiness.checker, clock, clipboard, launcher, windowSettings());
-    auto view = loadWindow(vm);
+    auto view = w.load();
     const auto text = [&](const char* name) { return item(*view, name)->property("text").toString(); };
     const auto shown = [&](const char* name) {
         QQuickItem* i = item(*view, name);

@@ -81,42 +81,22 @@ private:
     xcb_connection_t* c_;
 };
 
-struct AgentOnX {
-    TempDir home;
-    std::string display;
-    ChildProcess::Options options() const {
-        ChildProcess::Options o;
-        o.env = {{"HOME", home.str()},
-                 {"XDG_CONFIG_HOME", home.file(".config")},
-                 {"XDG_RUNTIME_DIR", home.file("run")},
-                 {"DOVREL_CONTROL_PORT", "0"},
-                 {"DOVREL_INPUT_PORT", "0"},
-                 {"DOVREL_SUPERVISED", ""},
-                 {"DOVREL_SYNTHETIC", "1"},
-                 {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + home.file("no-bus")},
-                 {"QT_QPA_PLATFORM", "xcb"},
-                 {"DISPLAY", display}};
-        return o;
-    }
-    explicit AgentOnX(std::string x) : display(std::move(x)) {
-        writeFile(home.file(".config/Dovrel/relay.json"), "{\"lan\": true}");
-        std::filesystem::create_directories(home.file("run"));
-        std::filesystem::permissions(home.file("run"), std::filesystem::perms::owner_all);
-    }
-    std::string log() const { return readFile(home.file(".dovrel-agent.log")); }
-};
+// The agent on the X display `display`, with the synthetic picture and no session bus (so no tray
+// through one).
+ChildProcess::Options onDisplay(const AgentHome& h, const std::string& display) {
+    return h.options({{"DOVREL_SYNTHETIC", "1"},
+                      {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + h.home.file("no-bus")},
+                      {"QT_QPA_PLATFORM", "xcb"},
+                      {"DISPLAY", display}});
+}
 
 } // namespace
 
 TEST(AgentWindowPresenter, FixedSizeBuiltOnceReusedAndClosingLeavesTheProgramRunning) {
     guiApp();
     QApplication::setQuitOnLastWindowClosed(false);
-    agent::AppModel model;
-    FakeScheduler clock;
-    FakeClipboard clipboard;
-    FakeLauncher launcher;
-    FakeReadiness readiness;
-    agent::AgentWindowModel vm(model, readiness.checker, clock, clipboard, launcher, windowSettings());
+    TestWindow w;
+    agent::AgentWindowModel& vm = *w.vm;
     agent::AgentWindow window(vm, false);
     EXPECT_EQ(window.view(), nullptr);
     window.present();
@@ -153,8 +133,8 @@ TEST(AgentWindowProcess, WithoutATrayTheWindowOpensByItselfSurvivesItsCloseAndAS
     if (!x.available()) GTEST_SKIP() << x.failure();
     ASSERT_TRUE(x.running()) << x.failure();
     FakeSystemctl systemctl;
-    AgentOnX h(x.display());
-    ChildProcess agentProcess({DOVREL_AGENT_BINARY}, h.options());
+    AgentHome h;
+    ChildProcess agentProcess({DOVREL_AGENT_BINARY}, onDisplay(h, x.display()));
     XLook look(x.display());
     ASSERT_TRUE(waitUntil([&] { return look.shownWindow(windowTitle) != 0; }, 30s)) << h.log();
     EXPECT_NE(h.log().find("no system tray on this desktop"), std::string::npos) << h.log();
@@ -163,7 +143,7 @@ TEST(AgentWindowProcess, WithoutATrayTheWindowOpensByItselfSurvivesItsCloseAndAS
     ASSERT_TRUE(waitUntil([&] { return look.shownWindow(windowTitle) == 0; }, 20s));
     EXPECT_TRUE(agentProcess.running()) << "closing the window never quits the agent";
 
-    const auto second = runProgram({DOVREL_AGENT_BINARY}, h.options(), 30s);
+    const auto second = runProgram({DOVREL_AGENT_BINARY}, onDisplay(h, x.display()), 30s);
     ASSERT_TRUE(second);
     EXPECT_EQ(*second, 0);
     EXPECT_TRUE(waitUntil([&] { return look.shownWindow(windowTitle) != 0; }, 20s)) << h.log();
@@ -177,14 +157,14 @@ TEST(AgentWindowProcess, WithATrayTheStarGoesThere) {
     if (!x.available()) GTEST_SKIP() << x.failure();
     ASSERT_TRUE(x.running()) << x.failure();
     FakeSystemctl systemctl;
-    AgentOnX h(x.display());
+    AgentHome h;
     ChildProcess::Options trayOptions;
     trayOptions.env = {{"DISPLAY", x.display()}};
     ChildProcess tray({trayer, "--edge", "top", "--widthtype", "request"}, trayOptions);
     XLook look(x.display());
     // trayer owns the tray selection once its panel window is up.
     ASSERT_TRUE(waitUntil([&] { return look.shownWindow("panel") != 0; }, 20s));
-    ChildProcess agentProcess({DOVREL_AGENT_BINARY}, h.options());
+    ChildProcess agentProcess({DOVREL_AGENT_BINARY}, onDisplay(h, x.display()));
     ASSERT_TRUE(waitUntil([&] { return h.log().find("• tray item shown") != std::string::npos; }, 30s)) << h.log();
     EXPECT_EQ(h.log().find("no system tray"), std::string::npos);
 }

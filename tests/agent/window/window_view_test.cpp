@@ -15,21 +15,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct Window {
-    agent::AppModel model;
-    FakeReadiness readiness;
-    FakeScheduler clock;
-    FakeClipboard clipboard;
-    FakeLauncher launcher;
-    std::unique_ptr<agent::AgentWindowModel> vm;
+struct Window : TestWindow {
     std::unique_ptr<QQuickView> view;
 
-    explicit Window(Scene scene = Scene::unpaired) {
-        guiApp();
-        stage(model, scene);
-        vm = std::make_unique<agent::AgentWindowModel>(model, readiness.checker, clock, clipboard, launcher,
-                                                       windowSettings());
-        view = loadWindow(*vm);
+    explicit Window(std::optional<Scene> scene = Scene::unpaired) : TestWindow(scene) {
+        view = load();
         EXPECT_EQ(view->status(), QQuickView::Ready) << view->errors().size();
     }
     QQuickItem* at(const char* name) {
@@ -45,18 +35,11 @@ struct Window {
 } // namespace
 
 TEST(AgentWindowView, BeforeStartUpTheQrEncodesThePlaceholderAndTheCodeGroupShows) {
-    agent::AppModel model;
-    FakeScheduler clock;
-    FakeClipboard clipboard;
-    FakeLauncher launcher;
-    FakeReadiness readiness;
-    agent::AgentWindowModel vm(model, readiness.checker, clock, clipboard, launcher, windowSettings());
-    auto view = loadWindow(vm);
-    ASSERT_EQ(view->status(), QQuickView::Ready);
-    EXPECT_EQ(item(*view, "qrCode")->property("text").toString(), "------");
-    EXPECT_EQ(item(*view, "bigPairingCode")->property("text").toString(), "------");
-    EXPECT_EQ(item(*view, "statusText")->property("text").toString(), "Starting…");
-    EXPECT_EQ(item(*view, "statusDot")->property("color").value<QColor>(), QColor("#f08a00"));
+    Window w(std::nullopt);
+    EXPECT_EQ(w.text("qrCode"), "------");
+    EXPECT_EQ(w.text("bigPairingCode"), "------");
+    EXPECT_EQ(w.text("statusText"), "Starting…");
+    EXPECT_EQ(w.at("statusDot")->property("color").value<QColor>(), QColor("#f08a00"));
 }
 
 TEST(AgentWindowView, AShareCodeReplacesThePairingCodeGroupAndAnEmptyNoteKeepsItsLine) {
