@@ -67,24 +67,11 @@ ColumnLayout {
         RowLayout {
             Layout.alignment: Qt.AlignHCenter
             spacing: 10
-            Button {
+            IconButton {
                 objectName: "copyShareCode"
-                font.pixelSize: block.theme.caption
-                icon.width: 0
-                contentItem: RowLayout {
-                    spacing: 5
-                    Symbol {
-                        name: block.vm.copied ? "checkmark" : "copy"
-                        color: block.theme.brand
-                        size: 12
-                    }
-                    Label {
-                        objectName: "copyShareCodeLabel"
-                        text: block.vm.copied ? qsTr("Copied!") : qsTr("Copy")
-                        color: block.theme.text
-                        font.pixelSize: block.theme.caption
-                    }
-                }
+                theme: block.theme
+                symbol: block.vm.copied ? "checkmark" : "copy"
+                text: block.vm.copied ? qsTr("Copied!") : qsTr("Copy")
                 onClicked: block.vm.copyShareCode()
             }
             LinkButton {
@@ -197,8 +184,10 @@ ColumnLayout {
                 font.family: "DejaVu Sans Mono"
                 font.pixelSize: 11
             }
-            Button {
+            IconButton {
                 objectName: "copyPairingLink"
+                theme: block.theme
+                symbol: "copy"
                 text: qsTr("Copy pairing link")
                 font.pixelSize: block.theme.caption2
                 onClicked: block.vm.copyPairingLink()

@@ -43,33 +43,36 @@ ColumnLayout {
     }
     RowLayout {
         spacing: 8
-        Button {
+        IconButton {
             objectName: "newGrant"
+            theme: section.theme
+            symbol: "renew"
             enabled: !section.app.grantBusy
-            font.pixelSize: section.theme.caption
-            text: "⟳ " + qsTr("New code")
+            text: qsTr("New code")
             ToolTip.visible: hovered
             ToolTip.text: qsTr("Issue a fresh QR. The previous one stops working immediately.")
             onClicked: section.vm.newGrant()
         }
-        Button {
+        IconButton {
             objectName: "cancelAll"
+            theme: section.theme
+            symbol: "shield.x"
+            danger: true
             enabled: !section.app.grantBusy
-            font.pixelSize: section.theme.caption
             text: qsTr("Cancel all access")
-            palette.buttonText: section.theme.warn
             ToolTip.visible: hovered
             ToolTip.text: qsTr("Cancel this computer's QR code and share code, change its pairing code, and disconnect anyone connected. Your account and other devices are not affected.")
             onClicked: section.vm.askCancelAllAccess()
         }
         Item { Layout.fillWidth: true }
     }
-    Button {
+    IconButton {
         objectName: "disconnect"
+        theme: section.theme
+        symbol: "bolt.circle"
+        danger: true
         visible: section.vm.showDisconnect
-        font.pixelSize: section.theme.caption
         text: qsTr("Disconnect current session")
-        palette.buttonText: section.theme.warn
         ToolTip.visible: hovered
         ToolTip.text: qsTr("End the session connected right now. The code keeps working.")
         onClicked: section.vm.disconnectSession()

@@ -14,6 +14,9 @@ using namespace dovrel::test;
 
 namespace {
 
+// What the supervisor says when no user unit watches the agent.
+const char* const unwatched = "Nothing is watching the agent — it will not come back if it stops";
+
 // The whole column: it settles its height over a few layout passes, and the view then takes it.
 QImage grab(QQuickView& view) {
     if (view.status() != QQuickView::Ready) return {};
@@ -44,6 +47,7 @@ int main(int argc, char** argv) {
         for (const bool dark : {false, true}) {
             TestWindow w(scene);
             agent::AgentWindowModel& vm = *w.vm;
+            w.readiness.answers.supervisorSentence = unwatched;
             vm.setDark(dark);
             if (scene == Scene::permissionMissing) {
                 vm.screenCapture()->enable();
@@ -75,7 +79,7 @@ int main(int argc, char** argv) {
             a.autoLoginUser = "ana";
             a.powerRestore = agent::Readiness::PowerRestore::restores;
             a.powerPolicy = "always-on";
-            a.supervisorSentence = "systemd does not watch the agent: no user unit is installed";
+            a.supervisorSentence = unwatched;
             switch (row) {
             case 0: a.supervised = false; break;
             case 1:
