@@ -21,66 +21,35 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Answers from fields; a probe can be held until released, to finish after a later one.
-class FakeSource final : public agent::RefreshSource {
-public:
+// Answers from plain fields, changed only between probes; one call can be held back to answer (all
+// false) after a later one.
+struct FakeSource final : agent::RefreshSource {
+    agent::DesktopAccess access{true, true};
+    std::vector<std::string> addresses;
+    std::optional<std::string> lan = "192.168.1.24";
+    std::atomic<int> calls{0};
+    int holdCall = -1;
+    std::mutex mutex;
+    std::condition_variable releasedSignal;
+    bool released = false;
+
     agent::DesktopAccess desktopAccess() override {
-        std::unique_lock lock(mutex_);
-        const int call = ++calls_;
-        if (call == holdCall_) released_.wait(lock, [&] { return release_; });
-        return call == holdCall_ ? heldAccess_ : access_;
+        if (++calls != holdCall) return access;
+        std::unique_lock lock(mutex);
+        releasedSignal.wait(lock, [&] { return released; });
+        return {};
     }
     std::optional<bool> wakeOnMagicPacket() override { return true; }
     std::optional<bool> onBattery() override { return false; }
-    std::vector<std::string> ipv4Addresses() override {
-        const std::lock_guard lock(mutex_);
-        return addresses_;
-    }
-    std::optional<std::string> primaryLANIP() override {
-        const std::lock_guard lock(mutex_);
-        return lan_;
-    }
-
-    void setLan(std::optional<std::string> lan) {
-        const std::lock_guard lock(mutex_);
-        lan_ = std::move(lan);
-    }
-    void setAccess(agent::DesktopAccess a) {
-        const std::lock_guard lock(mutex_);
-        access_ = a;
-    }
-    void setAddresses(std::vector<std::string> a) {
-        const std::lock_guard lock(mutex_);
-        addresses_ = std::move(a);
-    }
-    // The next desktop probe waits for release() and then answers `answer`.
-    void holdNext(agent::DesktopAccess answer) {
-        const std::lock_guard lock(mutex_);
-        holdCall_ = calls_ + 1;
-        heldAccess_ = answer;
-    }
+    std::vector<std::string> ipv4Addresses() override { return addresses; }
+    std::optional<std::string> primaryLANIP() override { return lan; }
     void release() {
         {
-            const std::lock_guard lock(mutex_);
-            release_ = true;
+            const std::lock_guard lock(mutex);
+            released = true;
         }
-        released_.notify_all();
+        releasedSignal.notify_all();
     }
-    int calls() {
-        const std::lock_guard lock(mutex_);
-        return calls_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable released_;
-    int calls_ = 0;
-    int holdCall_ = -1;
-    bool release_ = false;
-    agent::DesktopAccess access_{true, true};
-    agent::DesktopAccess heldAccess_;
-    std::vector<std::string> addresses_;
-    std::optional<std::string> lan_ = "192.168.1.24";
 };
 
 class CountingWindow final : public agent::WindowPresenter {
@@ -140,16 +109,16 @@ TEST(AppDelegate, TheRefreshPicksUpAChangedAddressAndRebuildsTheLinkOnce) {
     d.tick();
     EXPECT_EQ(d.linkRefreshes, 0);
 
-    d.source.setLan(std::nullopt); // the network went
+    d.source.lan = std::nullopt; // the network went
     d.tick();
     EXPECT_EQ(d.model.lanIP(), "127.0.0.1");
     EXPECT_EQ(d.linkRefreshes, 1);
     d.tick();
     EXPECT_EQ(d.linkRefreshes, 1);
 
-    d.source.setLan("10.0.0.7");
-    d.source.setAddresses({"10.0.0.7", "10.13.13.2", "10.13.13.5"});
-    d.source.setAccess({false, false});
+    d.source.lan = "10.0.0.7";
+    d.source.addresses = {"10.0.0.7", "10.13.13.2", "10.13.13.5"};
+    d.source.access = {false, false};
     d.tick();
     EXPECT_EQ(d.model.lanIP(), "10.0.0.7");
     EXPECT_EQ(d.model.wgIP(), "10.13.13.5");
@@ -159,9 +128,9 @@ TEST(AppDelegate, TheRefreshPicksUpAChangedAddressAndRebuildsTheLinkOnce) {
 
 TEST(AppDelegate, AnOlderProbeNeverOverwritesANewerOne) {
     Delegate d;
-    d.source.holdNext({false, false}); // the first probe answers late, with stale values
+    d.source.holdCall = 1; // the first probe answers late, with stale values
     d.delegate->refresh();
-    ASSERT_TRUE(waitFor([&] { return d.source.calls() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return d.source.calls == 1; }));
     d.delegate->refresh();
     ASSERT_TRUE(waitFor([&] { return d.model.screenRecording(); }));
     d.source.release();
