@@ -2,8 +2,10 @@
 
 #include <QGuiApplication>
 #include <QQmlEngine>
+#include <QQmlError>
 #include <QScreen>
 
+#include "agent/common/AgentLog.h"
 #include "agent/shell/QrCodeItem.h"
 
 namespace dovrel::agent {
@@ -33,6 +35,9 @@ void AgentWindow::build() {
     view_->setResizeMode(QQuickView::SizeRootObjectToView);
     view_->setInitialProperties({{QStringLiteral("vm"), QVariant::fromValue(&model_)}});
     view_->setSource(QUrl(QString::fromLatin1(source)));
+    // A window without its content would look like a hang: say why in the log.
+    for (const QQmlError& error : view_->errors())
+        print("⚠︎ the window's content could not be built — " + error.toString().toStdString());
     const QSize size(width, height);
     view_->setMinimumSize(size);
     view_->setMaximumSize(size);

@@ -10,13 +10,14 @@ AppDelegate::AppDelegate(AppModel& model, Scheduler& clock, RefreshSource& sourc
 
 AppDelegate::~AppDelegate() { selfCheckPool_.waitForDone(); }
 
-void AppDelegate::start() {
+void AppDelegate::start(bool withWindow) {
     refreshTimer_ = clock_.every(std::chrono::milliseconds(0), refreshEvery, [this] { refresh(); });
-    connect(&model_, &AppModel::showWindowRequested, this, &AppDelegate::showWindow);
     selfCheckTimer_ = clock_.every(selfCheckEvery, selfCheckEvery, [this] {
         // A second check never queues behind one that is still running.
         if (selfCheckPool_.activeThreadCount() == 0) selfCheckPool_.start(actions_.selfCheck);
     });
+    if (!withWindow) return;
+    connect(&model_, &AppModel::showWindowRequested, this, &AppDelegate::showWindow);
     firstShow_ = clock_.after(firstShowAfter, [this] { showWindow(); });
 }
 

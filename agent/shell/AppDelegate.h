@@ -47,8 +47,9 @@ public:
                 DelegateActions actions, QObject* parent = nullptr);
     ~AppDelegate() override;
 
-    // Samples once at once, starts the timers and listens for the show-window request.
-    void start();
+    // Samples once at once and starts the timers; `withWindow` (there is a display): also shows the
+    // window 1 s from now and whenever a second copy asks.
+    void start(bool withWindow);
     // What every way of opening the window does: asks for a share code when there is none or it has
     // expired, refreshes the wake row and the overlay address, and presents the window.
     void showWindow();

@@ -146,12 +146,14 @@ int main(int argc, char** argv) {
         QString::fromLocal8Bit(me ? me->pw_name : ""), launcher, clipboard);
     AgentWindowModel windowModel(model, readiness, dovrel::realScheduler(), clipboard, launcher, windowSettings);
     windowModel.setDark(haveDisplay && QGuiApplication::palette().window().color().lightness() < 128);
-    QObject::connect(&windowModel, &AgentWindowModel::quitRequested, app.get(), &QCoreApplication::quit);
+    // Quit ends the process as every other end does, with other threads still running; status 0 tells
+    // the supervisor not to start it again before the next login.
+    QObject::connect(&windowModel, &AgentWindowModel::quitRequested, [] {
+        print("• Quit chosen in the window — the agent stops until the next login");
+        ::_exit(0);
+    });
     std::unique_ptr<TrayItem> tray;
     const bool trayShown = haveDisplay && TrayItem::trayAvailable();
-    struct NoWindow final : WindowPresenter {
-        void present() override {}
-    } noWindow;
     AgentWindow window(windowModel, trayShown);
     DelegateActions actions;
     actions.refreshPairingURL = [agent] { agent->refreshPairingURL(); };
@@ -160,8 +162,7 @@ int main(int argc, char** argv) {
         if (report.worst() != Doctor::Severity::ok) Doctor::log(report);
     };
     actions.wallClock = [] { return QDateTime::currentDateTimeUtc(); };
-    AppDelegate delegate(model, dovrel::realScheduler(), *sampler,
-                         haveDisplay ? static_cast<WindowPresenter&>(window) : noWindow, std::move(actions));
+    AppDelegate delegate(model, dovrel::realScheduler(), *sampler, window, std::move(actions));
     if (trayShown) {
         tray = std::make_unique<TrayItem>();
         QObject::connect(tray.get(), &TrayItem::activated, &delegate, &AppDelegate::showWindow);
@@ -172,6 +173,6 @@ int main(int argc, char** argv) {
     } else {
         print("⚠︎ no X display — no tray item or window");
     }
-    delegate.start();
+    delegate.start(haveDisplay);
     return app->exec();
 }

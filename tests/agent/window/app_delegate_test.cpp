@@ -98,7 +98,7 @@ struct Delegate {
 
 TEST(AppDelegate, TheRefreshPicksUpAChangedAddressAndRebuildsTheLinkOnce) {
     Delegate d;
-    d.delegate->start();
+    d.delegate->start(true);
     d.tick(0ms);
     EXPECT_TRUE(d.model.lanIP().isEmpty()) << "no pairing code yet: the address is left alone";
     EXPECT_EQ(d.linkRefreshes, 0);
@@ -141,7 +141,7 @@ TEST(AppDelegate, AnOlderProbeNeverOverwritesANewerOne) {
 
 TEST(AppDelegate, TheWindowOpensAfterOneSecondAndOnRequestKeepingTheShareCodeFresh) {
     Delegate d;
-    d.delegate->start();
+    d.delegate->start(true);
     d.clock.advance(999ms);
     EXPECT_EQ(d.window.presented, 0);
     d.clock.advance(1ms);
@@ -167,7 +167,7 @@ TEST(AppDelegate, TheWindowOpensAfterOneSecondAndOnRequestKeepingTheShareCodeFre
 
 TEST(AppDelegate, TheSelfCheckRunsEveryHalfHourOffTheMainThread) {
     Delegate d;
-    d.delegate->start();
+    d.delegate->start(true);
     d.clock.advance(1799s);
     d.settle();
     EXPECT_EQ(d.selfChecks, 0);
@@ -176,4 +176,31 @@ TEST(AppDelegate, TheSelfCheckRunsEveryHalfHourOffTheMainThread) {
     EXPECT_FALSE(d.selfCheckOnMain);
     d.clock.advance(1800s);
     ASSERT_TRUE(waitFor([&] { return d.selfChecks == 2; }));
+}
+
+TEST(LatestResult, WhileTwoProbesHangANewRunIsDroppedNotQueued) {
+    guiApp();
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool go = false;
+    const auto hang = [&] {
+        std::unique_lock lock(mutex);
+        wake.wait(lock, [&] { return go; });
+        return 1;
+    };
+    int applied = 0;
+    agent::LatestResult<int> probes;
+    EXPECT_TRUE(probes.run(hang, [&](int) { ++applied; }));
+    EXPECT_TRUE(probes.run(hang, [&](int) { ++applied; }));
+    EXPECT_FALSE(probes.run([] { return 2; }, [&](int) { ++applied; }));
+    {
+        const std::lock_guard lock(mutex);
+        go = true;
+    }
+    wake.notify_all();
+    probes.waitForProbes();
+    QCoreApplication::processEvents();
+    EXPECT_GE(applied, 1);
+    EXPECT_TRUE(probes.run([] { return 3; }, [&](int) { ++applied; }));
+    probes.waitForProbes();
 }
