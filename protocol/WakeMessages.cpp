@@ -44,7 +44,9 @@ WakePeerRequest WakePeerRequest::decode(ByteView payload) {
     std::copy(mac.begin(), mac.end(), m.mac.begin());
     m.ipv4 = r.u32();
     m.flags = r.u8();
+    // A peer may send more than the message allows; what is kept is what this side would have sent.
     m.name = r.string();
+    m.name.resize(std::min(m.name.size(), maxNameBytes));
     return m;
 }
 
@@ -87,6 +89,7 @@ WakePeerAck WakePeerAck::decode(ByteView payload) {
     m.status = r.u8();
     m.interfaces = r.u8();
     m.detail = r.string();
+    m.detail.resize(std::min(m.detail.size(), maxDetailBytes));
     return m;
 }
 

@@ -19,6 +19,7 @@
 #include "agent/media/InputInjector.h"
 #include "agent/service/AppModel.h"
 #include "agent/service/DesktopSession.h"
+#include "agent/service/LogThrottle.h"
 #include "agent/service/AccountService.h"
 #include "agent/service/AgentAccountHost.h"
 #include "agent/service/RelayConfig.h"
@@ -166,6 +167,9 @@ private:
     std::thread regionProbe_;
     std::atomic<bool> stopping_{false};
     // The token of the current access grant; empty while there is none. Main thread.
+
+    // Lines a peer without a session can cause (connections, Hellos, refusals, dropped frames).
+    LogThrottle strangerLines_{"peers without a session"};
 
     // Owned by "dovrel.net".
     std::optional<Pending> pending_;

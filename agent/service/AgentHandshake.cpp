@@ -21,6 +21,7 @@
 #include "protocol/Cap.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/EphemeralKey.h"
+#include "protocol/LogText.h"
 #include "protocol/PairingCode.h"
 #include "protocol/SecureSession.h"
 #include "protocol/SessionSetupMessages.h"
@@ -36,14 +37,6 @@ namespace {
 constexpr uint32_t agentSessionId = 1;
 constexpr auto dropAfterRefusal = 200ms;
 constexpr auto leaveRestPause = 400ms;
-
-// A name from the network goes into a log line: no control character may start a line of its own.
-std::string printable(const std::string& text) {
-    std::string out = text;
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    return out;
-}
 
 std::string twoDecimals(double seconds) {
     char text[32];
@@ -87,7 +80,8 @@ void Agent::handleHello(wex::ByteView payload) {
                        bytesOf(hello.ephPub),
                        bytesOf(ephemeral.publicKey()),
                        hello.capabilitiesPresent ? hello.capabilities : wex::Cap::assumedWhenAbsent};
-    print("• HELLO from \"" + printable(hello.deviceName) + "\" " + fingerprint(hello.staticPub));
+    strangerLines_.print(clock().now(),
+                         "• HELLO from \"" + wex::logText(hello.deviceName) + "\" " + fingerprint(hello.staticPub));
 
     const auto& ours = security_.identity().publicKey();
     wex::HelloAck ack;
@@ -220,7 +214,7 @@ void Agent::refuse(const Pending& pending, uint16_t reqId, wex::AuthFailReason r
     if (!streakCounted) ++authFailStreak_;
     const int n = authFailStreak_;
     const double delay = std::min(0.25 * std::pow(2.0, std::min(n - 1, 16)), 5.0);
-    print(std::string("• AUTH REJECTED (") + reasonName(reason) + ") for " + fingerprint(pending.clientStaticPub) +
+    strangerLines_.print(clock().now(), std::string("• AUTH REJECTED (") + reasonName(reason) + ") for " + fingerprint(pending.clientStaticPub) +
           " — refusing in " + twoDecimals(delay) + "s (streak " + std::to_string(n) + ")");
     pending_.reset();
     const auto wait = std::chrono::duration_cast<Duration>(std::chrono::duration<double>(delay));
@@ -231,7 +225,7 @@ void Agent::refuse(const Pending& pending, uint16_t reqId, wex::AuthFailReason r
 
 void Agent::refuseDuringBackOff(const Pending& pending, uint16_t reqId) {
     const Duration wait = *codeGateUntil_ - clock().now();
-    print("• AUTH REJECTED (backOff) for " + fingerprint(pending.clientStaticPub) + " — refusing in " +
+    strangerLines_.print(clock().now(), "• AUTH REJECTED (backOff) for " + fingerprint(pending.clientStaticPub) + " — refusing in " +
           twoDecimals(std::chrono::duration<double>(wait).count()) + "s (streak " + std::to_string(authFailStreak_) +
           ")");
     pending_.reset();

@@ -14,6 +14,7 @@
 
 #include "agent/service/AgentLog.h"
 #include "agent/service/TransportRedirect.h"
+#include "protocol/LogText.h"
 #include "protocol/RelayPreamble.h"
 
 namespace dovrel::agent {
@@ -39,13 +40,6 @@ struct DeleteLater {
 
 wex::ByteView viewOf(const QByteArray& b) {
     return wex::ByteView(reinterpret_cast<const uint8_t*>(b.constData()), static_cast<std::size_t>(b.size()));
-}
-
-// Text from the network goes into a log line: no control character may start a line of its own.
-std::string printable(std::string text) {
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    return text;
 }
 
 // Keep-alive probes after 15 s of silence, every 10 s, two of them: a relay that vanished without a word
@@ -300,7 +294,7 @@ void TransportRelayLink::onBytes(ConnId id, wex::ByteView bytes) {
         const wex::RelayRegister::Preamble reply = wex::RelayRegister::parsePreamble(c->preBuf);
         if (std::holds_alternative<wex::RelayRegister::NeedMore>(reply)) return;
         if (const auto* redirect = std::get_if<wex::RelayRegister::RedirectReply>(&reply)) {
-            print("• relay REDIRECT → " + printable(redirect->target) + " (another node owns this room)");
+            print("• relay REDIRECT → " + wex::logText(redirect->target) + " (another node owns this room)");
             c->preambleDone = true;
             c->silenced = true;
             applyRedirect(redirect->target);

@@ -6,6 +6,7 @@
 #include "controller/client/Hexed.h"
 #include "controller/client/PairingCodeInput.h"
 #include "controller/client/WEXClient.h"
+#include "protocol/LogText.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/PairingCode.h"
 #include "protocol/SessionSetupMessages.h"
@@ -221,7 +222,7 @@ void ClientCore::handleAuthFail(wex::ByteView payload) {
         message = fail.message;
     } catch (const wex::WEXError&) {
     }
-    clientLog("← authFail reason=" + std::to_string(reason) + " msg=" + message);
+    clientLog("← authFail reason=" + std::to_string(reason) + " msg=" + wex::logText(message));
 
     if (reason == static_cast<int>(wex::AuthFailReason::tooManySessions)) {
         enteredCode_.reset();

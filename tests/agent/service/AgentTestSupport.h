@@ -154,6 +154,7 @@ class FakeFileReceiver final : public dovrel::agent::FileReceiver {
 public:
     explicit FakeFileReceiver(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
     void setOnProgress(Progress) override {}
+    void setOnRefusal(Refusal) override {}
     void offer(const wex::FileOffer& o) override { r_->add("file.offer:" + o.name); }
     void chunk(const wex::FileChunk& c) override { r_->add("file.chunk:" + std::to_string(c.offset)); }
     void end(const wex::FileEnd& e) override { r_->add("file.end:" + std::to_string(e.ok)); }
