@@ -13,6 +13,10 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 
+#include "agent/media/DownloadsFileReceiver.h"
+#include "agent/media/QtClipFiles.h"
+#include "agent/media/QtClipboardSync.h"
+#include "agent/media/X11InputInjector.h"
 #include "agent/service/Agent.h"
 #include "agent/service/AgentLog.h"
 #include "agent/service/ConfigDirectory.h"
@@ -20,10 +24,6 @@
 #include "agent/service/FatalExit.h"
 #include "agent/service/HomeDirectory.h"
 #include "agent/service/StandInServices.h"
-#include "agent/media/DownloadsFileReceiver.h"
-#include "agent/media/QtClipFiles.h"
-#include "agent/media/QtClipboardSync.h"
-#include "agent/media/X11InputInjector.h"
 #include "agent/shell/CrashReports.h"
 #include "agent/shell/LinuxSampler.h"
 #include "agent/shell/SelfCheck.h"
@@ -77,8 +77,8 @@ int main(int argc, char** argv) {
     const char* display = std::getenv("DISPLAY");
     const bool haveDisplay = display && *display;
     if (haveDisplay) ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    std::unique_ptr<QCoreApplication> app = haveDisplay ? std::make_unique<QGuiApplication>(argc, argv)
-                                                        : std::make_unique<QCoreApplication>(argc, argv);
+    std::unique_ptr<QCoreApplication> app =
+        haveDisplay ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName("DovrelAgent");
 
     AgentSettings settings;

@@ -7,19 +7,19 @@
 #include <QStandardPaths>
 #include <QString>
 
+#include <climits>
+#include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <dirent.h>
-#include <climits>
-#include <cstdio>
 #include <unistd.h>
 
 #include "agent/media/MainThreadPost.h"
+#include "agent/media/PositionalWrite.h"
 #include "agent/media/ReceivedRanges.h"
 #include "agent/media/RevealInFileManager.h"
 #include "agent/media/SafeFileName.h"
-#include "agent/media/PositionalWrite.h"
 #include "agent/media/UniqueFd.h"
 #include "agent/service/AgentLog.h"
 #include "agent/service/HomeDirectory.h"
@@ -155,7 +155,8 @@ struct DownloadsFileReceiver::Transfers {
             print("• file offer refused (" + std::to_string(maxUnfinished) + " transfers are unfinished) — dropping " +
                   shown);
             failed(o.reqId, *name, wex::ErrCode::refused,
-                   std::to_string(maxUnfinished) + " files are already on their way. Send it again once they have arrived.");
+                   std::to_string(maxUnfinished) +
+                       " files are already on their way. Send it again once they have arrived.");
             return;
         }
         const std::string where = folder.empty() ? downloadFolder() : folder;
@@ -174,8 +175,8 @@ struct DownloadsFileReceiver::Transfers {
         struct statvfs fs {};
         if (::fstatvfs(in.dir.get(), &fs) == 0) {
             const uint64_t free = static_cast<uint64_t>(fs.f_bavail) * static_cast<uint64_t>(fs.f_frsize);
-            const uint64_t needed = o.size > UINT64_MAX - spaceMargin - stillDue() ? UINT64_MAX
-                                                                                    : o.size + stillDue() + spaceMargin;
+            const uint64_t needed =
+                o.size > UINT64_MAX - spaceMargin - stillDue() ? UINT64_MAX : o.size + stillDue() + spaceMargin;
             if (needed > free) {
                 print("• file offer refused (not enough free space) — dropping transfer");
                 failed(o.reqId, *name, wex::ErrCode::refused,

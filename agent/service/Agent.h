@@ -17,11 +17,11 @@
 #include "agent/media/ClipboardSync.h"
 #include "agent/media/FileReceiver.h"
 #include "agent/media/InputInjector.h"
+#include "agent/service/AccountService.h"
+#include "agent/service/AgentAccountHost.h"
 #include "agent/service/AppModel.h"
 #include "agent/service/DesktopSession.h"
 #include "agent/service/LogThrottle.h"
-#include "agent/service/AccountService.h"
-#include "agent/service/AgentAccountHost.h"
 #include "agent/service/RelayConfig.h"
 #include "agent/service/SecurityStore.h"
 #include "agent/service/ServiceAdvertiser.h"
@@ -170,6 +170,8 @@ private:
 
     // Lines a peer without a session can cause (connections, Hellos, refusals, dropped frames).
     LogThrottle strangerLines_{"peers without a session"};
+    // Refusals come at most one per connection, paced by the back-off, but connections are cheap.
+    LogThrottle refusalLines_{"refused handshakes"};
 
     // Owned by "dovrel.net".
     std::optional<Pending> pending_;

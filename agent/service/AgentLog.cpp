@@ -65,7 +65,7 @@ std::mutex& lock() {
 }
 
 uint64_t size(const std::string& file) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(file.c_str(), &st) != 0) return 0;
     return static_cast<uint64_t>(st.st_size);
 }
@@ -116,7 +116,8 @@ std::string logTimestamp() {
     ::localtime_r(&ts.tv_sec, &local);
     char buf[64];
     std::snprintf(buf, sizeof buf, "%02d-%02d %02d:%02d:%02d.%03d", (local.tm_mon + 1) % 100, local.tm_mday % 100,
-                  local.tm_hour % 100, local.tm_min % 100, local.tm_sec % 100, static_cast<int>(ts.tv_nsec / 1000000) % 1000);
+                  local.tm_hour % 100, local.tm_min % 100, local.tm_sec % 100,
+                  static_cast<int>(ts.tv_nsec / 1000000) % 1000);
     return buf;
 }
 

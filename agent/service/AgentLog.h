@@ -46,9 +46,6 @@ void printWith(std::string_view separator, std::string_view terminator, const It
     writeLogLine(out.str(), terminator);
 }
 
-template <typename... Items>
-void print(const Items&... items) {
-    printWith(" ", "\n", items...);
-}
+template <typename... Items> void print(const Items&... items) { printWith(" ", "\n", items...); }
 
 } // namespace dovrel::agent

@@ -2,8 +2,8 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <optional>
 #include <cstdlib>
+#include <optional>
 #include <unistd.h>
 
 #include <QDBusArgument>

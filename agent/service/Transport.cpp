@@ -15,8 +15,8 @@
 
 #include "agent/service/AgentError.h"
 #include "agent/service/AgentLog.h"
-#include "agent/service/LogThrottle.h"
 #include "agent/service/FrameReader.h"
+#include "agent/service/LogThrottle.h"
 #include "agent/service/MonoClock.h"
 #include "protocol/DovrelService.h"
 #include "protocol/Frame.h"
@@ -191,7 +191,8 @@ struct Transport::Impl {
         raw->setParent(nullptr);
         std::unique_ptr<QTcpSocket, DeleteLater> socket(raw);
         if (session) {
-            strangerLines.print(clock().now(), "• refusing a new control connection — a session is already established");
+            strangerLines.print(clock().now(),
+                                "• refusing a new control connection — a session is already established");
             refuse(std::move(socket));
             return;
         }

@@ -10,8 +10,8 @@
 #include "controller/client/Hexed.h"
 #include "controller/client/PulseAudioOutput.h"
 #include "controller/client/WEXClient.h"
-#include "protocol/LogText.h"
 #include "protocol/Cap.h"
+#include "protocol/LogText.h"
 
 namespace dovrel::controller {
 

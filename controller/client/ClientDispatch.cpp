@@ -6,10 +6,10 @@
 #include "controller/client/ClientLog.h"
 #include "controller/client/ClientTexts.h"
 #include "controller/client/WEXClient.h"
-#include "protocol/LogText.h"
 #include "protocol/ByteReader.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"
+#include "protocol/LogText.h"
 #include "protocol/WEXError.h"
 #include "protocol/WakeMessages.h"
 
