@@ -87,6 +87,8 @@ Agent::~Agent() {
     transport_->queue().sync([this] {
         refusalTimer_.reset();
         refusalDropTimer_.reset();
+        strangerLines_.stop();
+        refusalLines_.stop();
     });
     // The pipeline's threads read the transport; they stop first. So does the file receiver's queue.
     pipeline_.reset();
@@ -270,7 +272,7 @@ void Agent::sessionEnded() {
 }
 
 void Agent::clientConnected(const std::string& host) {
-    strangerLines_.print(clock().now(), "• TCP from " + host + " — awaiting handshake");
+    strangerLines_.print("• TCP from " + host + " — awaiting handshake");
     onMain([this] { model_.setStatusText(QStringLiteral("Device connecting…")); });
 }
 

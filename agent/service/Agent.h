@@ -169,9 +169,9 @@ private:
     // The token of the current access grant; empty while there is none. Main thread.
 
     // Lines a peer without a session can cause (connections, Hellos, refusals, dropped frames).
-    LogThrottle strangerLines_{"peers without a session"};
+    LogThrottle strangerLines_{clock(), "peers without a session"};
     // Refusals come at most one per connection, paced by the back-off, but connections are cheap.
-    LogThrottle refusalLines_{"refused handshakes"};
+    LogThrottle refusalLines_{clock(), "refused handshakes"};
 
     // Owned by "dovrel.net".
     std::optional<Pending> pending_;

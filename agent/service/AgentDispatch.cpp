@@ -61,9 +61,8 @@ void Agent::handleControl(const wex::CommonHeader& header, const wex::Bytes& pay
         return;
     }
     if (!session || !sealed) {
-        strangerLines_.print(clock().now(), "• dropped " + std::string(wex::controlTypeName(*type)) +
-                                                " — not authenticated (sealed=" + boolText(sealed) +
-                                                ", session=" + boolText(session) + ")");
+        strangerLines_.print("• dropped " + std::string(wex::controlTypeName(*type)) + " — not authenticated (sealed=" +
+                             boolText(sealed) + ", session=" + boolText(session) + ")");
         return;
     }
     try {

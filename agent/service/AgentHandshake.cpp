@@ -80,8 +80,7 @@ void Agent::handleHello(wex::ByteView payload) {
                        bytesOf(hello.ephPub),
                        bytesOf(ephemeral.publicKey()),
                        hello.capabilitiesPresent ? hello.capabilities : wex::Cap::assumedWhenAbsent};
-    strangerLines_.print(clock().now(),
-                         "• HELLO from \"" + wex::logText(hello.deviceName) + "\" " + fingerprint(hello.staticPub));
+    strangerLines_.print("• HELLO from \"" + wex::logText(hello.deviceName) + "\" " + fingerprint(hello.staticPub));
 
     const auto& ours = security_.identity().publicKey();
     wex::HelloAck ack;
@@ -214,9 +213,9 @@ void Agent::refuse(const Pending& pending, uint16_t reqId, wex::AuthFailReason r
     if (!streakCounted) ++authFailStreak_;
     const int n = authFailStreak_;
     const double delay = std::min(0.25 * std::pow(2.0, std::min(n - 1, 16)), 5.0);
-    refusalLines_.print(clock().now(), std::string("• AUTH REJECTED (") + reasonName(reason) + ") for " +
-                                           fingerprint(pending.clientStaticPub) + " — refusing in " +
-                                           twoDecimals(delay) + "s (streak " + std::to_string(n) + ")");
+    refusalLines_.print(std::string("• AUTH REJECTED (") + reasonName(reason) + ") for " +
+                        fingerprint(pending.clientStaticPub) + " — refusing in " + twoDecimals(delay) + "s (streak " +
+                        std::to_string(n) + ")");
     pending_.reset();
     const auto wait = std::chrono::duration_cast<Duration>(std::chrono::duration<double>(delay));
     const Instant until = clock().now() + wait;
@@ -226,10 +225,9 @@ void Agent::refuse(const Pending& pending, uint16_t reqId, wex::AuthFailReason r
 
 void Agent::refuseDuringBackOff(const Pending& pending, uint16_t reqId) {
     const Duration wait = *codeGateUntil_ - clock().now();
-    refusalLines_.print(clock().now(), "• AUTH REJECTED (backOff) for " + fingerprint(pending.clientStaticPub) +
-                                           " — refusing in " +
-                                           twoDecimals(std::chrono::duration<double>(wait).count()) + "s (streak " +
-                                           std::to_string(authFailStreak_) + ")");
+    refusalLines_.print("• AUTH REJECTED (backOff) for " + fingerprint(pending.clientStaticPub) + " — refusing in " +
+                        twoDecimals(std::chrono::duration<double>(wait).count()) + "s (streak " +
+                        std::to_string(authFailStreak_) + ")");
     pending_.reset();
     answerRefusalLater(wex::AuthFail{reqId, wex::AuthFailReason::unknown,
                                      "Too many wrong pairing codes — wait a few seconds, then try again."}

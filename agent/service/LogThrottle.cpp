@@ -6,26 +6,37 @@
 
 namespace dovrel::agent {
 
-LogThrottle::LogThrottle(std::string what, int perSecond) : what_(std::move(what)), perSecond_(perSecond) {}
+namespace {
+constexpr auto window = std::chrono::seconds(1);
+}
 
-void LogThrottle::print(Instant now, const std::string& line) {
+LogThrottle::LogThrottle(Scheduler& scheduler, std::string what, int perSecond)
+    : scheduler_(scheduler), what_(std::move(what)), perSecond_(perSecond) {}
+
+void LogThrottle::print(const std::string& line) {
     const std::lock_guard guard(lock_);
-    if (written_ == 0 || now - windowStart_ >= std::chrono::seconds(1)) {
+    const Instant now = scheduler_.now();
+    if (written_ == 0 || now - windowStart_ >= window) {
         flushLocked();
         windowStart_ = now;
         written_ = 0;
     }
-    if (written_ >= perSecond_) {
-        ++suppressed_;
+    if (written_ < perSecond_) {
+        ++written_;
+        agent::print(line);
         return;
     }
-    ++written_;
-    agent::print(line);
+    if (suppressed_++ == 0)
+        reportTimer_ = scheduler_.after(windowStart_ + window - now, [this] {
+            const std::lock_guard g(lock_);
+            flushLocked();
+        });
 }
 
-void LogThrottle::flush() {
+void LogThrottle::stop() {
     const std::lock_guard guard(lock_);
     flushLocked();
+    reportTimer_.reset();
 }
 
 void LogThrottle::flushLocked() {

@@ -126,7 +126,7 @@ struct Transport::Impl {
     Instant lastRxAt{};
     std::optional<Instant> lastInputDropLog;
     // Connections come and go at a stranger's pace: their lines are rate-limited.
-    LogThrottle strangerLines{"connections without a session"};
+    LogThrottle strangerLines{clock(), "connections without a session"};
 
     MediaQueueLimits mediaLimits;
     std::unique_ptr<TransportRelayLink> relay;
@@ -191,12 +191,11 @@ struct Transport::Impl {
         raw->setParent(nullptr);
         std::unique_ptr<QTcpSocket, DeleteLater> socket(raw);
         if (session) {
-            strangerLines.print(clock().now(),
-                                "• refusing a new control connection — a session is already established");
+            strangerLines.print("• refusing a new control connection — a session is already established");
             refuse(std::move(socket));
             return;
         }
-        strangerLines.print(clock().now(), "• new TCP control connection — resetting session");
+        strangerLines.print("• new TCP control connection — resetting session");
         startSessionGuards();
         if (client) closeLink(*client);
         auto link = std::make_shared<ClientLink>();
@@ -260,7 +259,7 @@ struct Transport::Impl {
         if (client != link) return; // a connection that was replaced or dropped says nothing any more
         readControl(link);          // what came in just before the close still counts
         if (client != link) return;
-        strangerLines.print(clock().now(), "• control connection closed — client gone");
+        strangerLines.print("• control connection closed — client gone");
         dropClientLocked();
     }
 
@@ -429,8 +428,8 @@ struct Transport::Impl {
         authDeadline.reset();
         authDeadline = clock().after(after, [this, after, why] {
             if (session) return;
-            strangerLines.print(clock().now(), std::string("• dropping unauthenticated client — ") + why + " within " +
-                                                   seconds(after) + "s");
+            strangerLines.print(std::string("• dropping unauthenticated client — ") + why + " within " +
+                                seconds(after) + "s");
             dropClientLocked();
         });
     }

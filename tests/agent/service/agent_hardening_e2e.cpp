@@ -150,12 +150,20 @@ TEST(AgentUnderAttack, AFloodFromANeighbourBarelyGrowsTheLogAndCannotKeepItOverI
     wex::Bytes burst;
     for (int i = 0; i < 1000; ++i)
         burst.insert(burst.end(), junk.begin(), junk.end());
-    for (int round = 0; round < 40; ++round) {
+    int rounds = 0;
+    for (; rounds < 40; ++rounds) {
         neighbour.sendHello();
         if (!neighbour.sendRaw(burst)) break;
     }
-    // The agent has read it all once a fresh controller gets its answer. It asks for nothing, so no
-    // statistics run, whose tick would rotate the log too.
+    // Each Hello is answered: the agent has read what came before the last one.
+    int answered = 0;
+    while (answered < rounds) {
+        const auto frame = neighbour.receive();
+        if (!frame) break;
+        if (frame->type() == wex::ControlType::helloAck) ++answered;
+    }
+    EXPECT_GE(answered, 20) << agent.log();
+    // A controller that asks for nothing: no statistics run, whose tick would rotate the log too.
     ASSERT_TRUE(paired.connect(agent.control, agent.input));
     ASSERT_TRUE(paired.authenticateWithKey(0));
 
