@@ -320,8 +320,12 @@ TEST(DownloadFolder, FollowsTheXdgUserDirsConfiguration) {
     const std::string none = DownloadsFileReceiver::downloadFolder();
     std::ofstream(home.path() / ".config" / "user-dirs.dirs") << "XDG_DOWNLOAD_DIR=\"$HOME/Incoming\"\n";
     const std::string configured = DownloadsFileReceiver::downloadFolder();
+    // The user-dirs way of saying "none" is the home folder itself: never a place for received files.
+    std::ofstream(home.path() / ".config" / "user-dirs.dirs") << "XDG_DOWNLOAD_DIR=\"$HOME/\"\n";
+    const std::string homeItself = DownloadsFileReceiver::downloadFolder();
     ::setenv("HOME", oldHome.c_str(), 1);
     if (oldConfig) ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
     EXPECT_EQ(none, home.file("Downloads"));
     EXPECT_EQ(configured, home.file("Incoming"));
+    EXPECT_EQ(homeItself, home.file("Downloads"));
 }
