@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "agent/service/HomeDirectory.h"
+#include "agent/common/HomeDirectory.h"
 #include "agent/shell/ChildProcess.h"
 #include "agent/shell/TextUtil.h"
 #include "runtime/AtomicFile.h"

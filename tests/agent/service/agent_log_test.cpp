@@ -12,10 +12,10 @@
 
 #include "../../support/FakeScheduler.h"
 #include "../../support/TempHome.h"
-#include "agent/service/AgentLog.h"
-#include "agent/service/Diag.h"
-#include "agent/service/Hex.h"
-#include "agent/service/LogThrottle.h"
+#include "agent/common/AgentLog.h"
+#include "agent/common/Diag.h"
+#include "agent/common/Hex.h"
+#include "agent/common/LogThrottle.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;
