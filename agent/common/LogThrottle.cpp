@@ -1,8 +1,8 @@
-#include "agent/service/LogThrottle.h"
+#include "agent/common/LogThrottle.h"
 
 #include <chrono>
 
-#include "agent/service/AgentLog.h"
+#include "agent/common/AgentLog.h"
 
 namespace dovrel::agent {
 
