@@ -22,6 +22,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "../../support/FileText.h"
 #include "../../support/TempHome.h"
 #include "../../support/TestController.h"
 
@@ -31,15 +32,8 @@ namespace dovrel::test::agentprocess {
 
 using namespace std::chrono_literals;
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void writeFile(const std::string& path, const std::string& text) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
+using dovrel::test::readFile;
+using dovrel::test::writeFile;
 
 inline mode_t modeOf(const std::string& path) {
     struct stat st {};

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "../../support/FakeScheduler.h"
+#include "../../support/FileText.h"
 #include "../../support/TempHome.h"
 #include "../../support/TestController.h"
 #include "agent/core/Agent.h"
@@ -36,16 +37,6 @@ inline QCoreApplication& qtApp() {
     static char* argv[] = {arg0, nullptr};
     static QCoreApplication app(argc, argv);
     return app;
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void writeFile(const std::string& path, const std::string& text) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
 }
 
 // Spins the main thread's event loop (where the AppModel lives) until `done` or the time-out.
