@@ -258,7 +258,7 @@ void TransportRelayLink::onReady(ConnId id) {
     wex::Bytes preamble;
     if (!c->identity.account.empty()) {
         c->preambleDone = false;
-        print("• relay CONNECTED — registering " + c->identity.account + "/" + c->room);
+        print("• relay CONNECTED — registering " + wex::logText(c->identity.account) + "/" + c->room);
         preamble = wex::RelayRegister::encodeV2(wex::RelayRole::agent, c->identity.account, c->room, c->identity.token,
                                                 pubKey_);
     } else {
@@ -308,7 +308,7 @@ void TransportRelayLink::onBytes(ConnId id, wex::ByteView bytes) {
             c->preambleDone = true;
             early.assign(c->preBuf.begin() + static_cast<std::ptrdiff_t>(nonce->consumed), c->preBuf.end());
             c->preBuf.clear();
-            print("• relay: room ownership proved for account " + c->identity.account);
+            print("• relay: room ownership proved for account " + wex::logText(c->identity.account));
         } else {
             c->preambleDone = true; // the relay's first bytes are already the controller's
             early = std::move(c->preBuf);
@@ -330,8 +330,8 @@ void TransportRelayLink::onError(ConnId id, int error) {
         return;
     }
     if (!c->tcpConnected && cannotReach(e)) {
-        print("• relay WAITING (cannot reach " + c->identity.host + ":" + std::to_string(c->identity.port) +
-              ") — watchdog will re-dial");
+        print("• relay WAITING (cannot reach " + wex::logText(c->identity.host) + ":" +
+              std::to_string(c->identity.port) + ") — watchdog will re-dial");
         cancelCurrent({});
         return;
     }
