@@ -16,7 +16,7 @@ namespace AgentLog {
 
 namespace {
 
-// The file openLocked put onto standard output, by device and inode: only while descriptor 1 is still
+// The file openUnderLock put onto standard output, by device and inode: only while descriptor 1 is still
 // that file do writes rotate it.
 struct Installed {
     std::string file;
@@ -76,7 +76,7 @@ bool rotate(const std::string& at, const std::string& to, uint64_t limit) {
     return ::rename(at.c_str(), to.c_str()) == 0;
 }
 
-void openLocked(const std::string& file) {
+void openUnderLock(const std::string& file) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) return;
     ::fchmod(fd, 0600);
@@ -100,7 +100,7 @@ void rotateIfNeeded(const std::string& file, const std::string& previous) {
     std::fflush(stdout);
     std::fflush(stderr);
     rotate(file, previous, cap);
-    openLocked(file);
+    openUnderLock(file);
     const bool was = rotating;
     rotating = true; // a rotation that failed leaves the file large: its line must not try again here
     print("• log rotated at " + std::to_string(cap / (1024 * 1024)) + " MB — the previous one is at " + previous);

@@ -25,7 +25,7 @@ uint64_t size(const std::string& file);
 bool rotate(const std::string& at, const std::string& to, uint64_t cap);
 // Opens `file` (append, 0600, tightened if it was wider) onto descriptors 1 and 2. Hold lock(). From
 // then on a line that takes the file over the cap rotates it (to `file` + ".1") as it is written.
-void openLocked(const std::string& file = path());
+void openUnderLock(const std::string& file = path());
 // Rotates while the program runs and logs the rotation into the fresh file; takes the lock itself.
 void rotateIfNeeded(const std::string& file = path(), const std::string& previous = previousPath());
 

@@ -95,7 +95,25 @@ public:
             qint64 pid = 0;
             if (QProcess::startDetached(options_.folderOpener, options_.folderArguments, QString(), &pid))
                 launcherPid_ = static_cast<pid_t>(pid);
-            print("• Launchpad is not present on this macOS — opened /Applications instead");
+            print("• no app grid on this desktop — opened the file manager instead");
+        });
+    }
+
+    void showWindowOverview() override {
+        queue_.post([this] {
+            Bus session(QDBusConnection::SessionBus, options_.sessionBusAddress, connectionName("overview"));
+            if (session.connected()) {
+                const int timeout = options_.dbusTimeoutMs;
+                if (ok(session.call("org.gnome.Shell", "/org/gnome/Shell", "org.freedesktop.DBus.Properties", "Set",
+                                    {QStringLiteral("org.gnome.Shell"), QStringLiteral("OverviewActive"),
+                                     QVariant::fromValue(QDBusVariant(true))},
+                                    timeout)))
+                    return;
+                if (ok(session.call("org.kde.kglobalaccel", "/component/kwin", "org.kde.kglobalaccel.Component",
+                                    "invokeShortcut", {QStringLiteral("Overview")}, timeout)))
+                    return;
+            }
+            print("• no window overview on this desktop — nothing shown");
         });
     }
 

@@ -123,7 +123,7 @@ void TransportRelayLink::dial() {
     dialedAt_ = clock_.now();
     startWatchdog();
     pendingDial_.reset();
-    cancelCurrent("relay link cancelled");
+    cancelCurrent("relay link cancelled", true);
     healthy_ = false;
     if (room_.empty()) return;
 
@@ -160,8 +160,10 @@ void TransportRelayLink::scheduleDial(Duration after) {
 
 // Lets go of the current connection: its handlers are detached first, so it says nothing more; what it
 // still holds is sent before it closes.
-void TransportRelayLink::cancelCurrent(const std::string& reason) {
+void TransportRelayLink::cancelCurrent(const std::string& reason, bool replaced) {
     if (!conn_) return;
+    // Not re-dialled from here: whoever let it go dials (or has dialled) the next one.
+    if (replaced) print("• relay cancelled — will re-register in 2s");
     const std::unique_ptr<Conn> c = std::move(conn_);
     healthy_ = false;
     QSslSocket* s = c->socket.release();
@@ -184,7 +186,7 @@ void TransportRelayLink::cancelCurrent(const std::string& reason) {
 
 void TransportRelayLink::retire(ConnId conn, Duration redialAfter) {
     if (!live(conn)) return;
-    cancelCurrent({});
+    cancelCurrent({}, true);
     if (!room_.empty()) scheduleDial(redialAfter);
 }
 
@@ -194,7 +196,7 @@ void TransportRelayLink::repoint(const RelayEndpoint& to) {
     print("• relay region: " + was.host + ":" + std::to_string(was.port) + " → " + to.host + ":" +
           std::to_string(to.port) + " (nearest)");
     identity_.setEndpoint(to.host, to.port);
-    cancelCurrent("relay link cancelled");
+    cancelCurrent("relay link cancelled", true);
     if (!room_.empty()) dial();
 }
 
@@ -202,7 +204,7 @@ void TransportRelayLink::applyRedirect(const std::string& target) {
     const auto to = parseRedirectTarget(target);
     if (!to) return; // not "host:port": the watchdog or a failure moves the link on
     identity_.setEndpoint(to->host, to->port);
-    cancelCurrent("relay link cancelled");
+    cancelCurrent("relay link cancelled", true);
     scheduleDial(redialAfterRedirect);
 }
 
@@ -270,7 +272,7 @@ void TransportRelayLink::onReady(ConnId id) {
         // Only texts longer than 64 KiB get here; no relay could register them. The watchdog tries again
         // in case the account was fixed meanwhile.
         print("⚠︎ relay registration does not fit its preamble — not registering");
-        cancelCurrent("relay link cancelled");
+        cancelCurrent("relay link cancelled", true);
         return;
     }
     write(id, preamble);
@@ -332,7 +334,7 @@ void TransportRelayLink::onError(ConnId id, int error) {
     if (!c->tcpConnected && cannotReach(e)) {
         print("• relay WAITING (cannot reach " + wex::logText(c->identity.host) + ":" +
               std::to_string(c->identity.port) + ") — watchdog will re-dial");
-        cancelCurrent({});
+        cancelCurrent({}, false);
         return;
     }
     lost(id, "failed(" + c->socket->errorString().toStdString() + ")", nullptr);
@@ -351,7 +353,7 @@ void TransportRelayLink::lost(ConnId id, const std::string& stateText, const cha
     if (closedReason && hooks_.ended) hooks_.ended(id, closedReason);
     if (!live(id)) return;
     print("• relay " + stateText + " — will re-register in 2s");
-    cancelCurrent(closedReason ? std::string() : "relay link " + stateText);
+    cancelCurrent(closedReason ? std::string() : "relay link " + stateText, false);
     scheduleDial(redialAfterLoss);
 }
 

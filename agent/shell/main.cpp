@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     if (!::isatty(STDOUT_FILENO)) {
         const std::lock_guard guard(AgentLog::lock());
         AgentLog::rotate(AgentLog::path(), AgentLog::previousPath(), AgentLog::cap);
-        AgentLog::openLocked();
+        AgentLog::openUnderLock();
     }
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     CrashReports::installHandlers();
@@ -89,8 +89,9 @@ int main(int argc, char** argv) {
     settings.ports.video = portFromEnvironment("DOVREL_VIDEO_PORT", settings.ports.video);
 
     AgentServices services;
+    services.desktop = makeLinuxDesktopSession();
     if (haveDisplay) {
-        services.injector = std::make_unique<X11InputInjector>();
+        services.injector = std::make_unique<X11InputInjector>(services.desktop);
         services.clipboard = std::make_unique<QtClipboardSync>();
         services.clipFiles = std::make_unique<QtClipFiles>();
     } else {
@@ -100,7 +101,6 @@ int main(int argc, char** argv) {
     }
     services.fileRx = std::make_unique<DownloadsFileReceiver>();
     services.wakeEmitter = makeLinuxWakeEmitter();
-    services.desktop = makeLinuxDesktopSession();
     services.advertiser = makeAvahiAdvertiser();
     // Picture and sound (the synthetic pattern under DOVREL_SYNTHETIC), rest mode, and what keeps the
     // machine and its display awake.

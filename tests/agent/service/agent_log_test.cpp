@@ -68,7 +68,7 @@ TEST(AgentLog, ALineThatTakesTheOpenLogOverTheCapRotatesIt) {
     makeFile(log, AgentLog::cap - 40); // the next line (37 bytes with its time stamp) still fits
     {
         const std::lock_guard lock(AgentLog::lock());
-        AgentLog::openLocked(log);
+        AgentLog::openUnderLock(log);
     }
     print("• below the cap");
     EXPECT_FALSE(std::filesystem::exists(log + ".1"));
@@ -130,7 +130,7 @@ TEST(AgentLog, OpenTightensAWiderFileAndAppends) {
     {
         test::StdStreamsGuard guard;
         const std::lock_guard lock(AgentLog::lock());
-        AgentLog::openLocked(log);
+        AgentLog::openUnderLock(log);
         printWith("-", "\n", "a", "b");
         print("• value", 42);
     }
@@ -145,7 +145,7 @@ TEST(AgentLog, UnopenableLogLeavesOutputAlone) {
     test::TempDir home;
     test::StdStreamsGuard guard;
     const int before = ::fcntl(1, F_GETFL);
-    AgentLog::openLocked(home.file("no/such/dir/log"));
+    AgentLog::openUnderLock(home.file("no/such/dir/log"));
     EXPECT_EQ(::fcntl(1, F_GETFL), before);
 }
 
