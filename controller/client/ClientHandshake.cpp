@@ -196,6 +196,7 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     }
     sendKeyframeRequest();
     startPing();
+    beginInputSession();
 }
 
 void ClientCore::restartLinkAfter(Duration delay) {
