@@ -7,8 +7,7 @@
 
 namespace dovrel::controller {
 
-QtHttpClient::QtHttpClient(const std::string& extraCaFile)
-    : manager_(std::make_unique<QNetworkAccessManager>()) {
+QtHttpClient::QtHttpClient(const std::string& extraCaFile) : manager_(std::make_unique<QNetworkAccessManager>()) {
     if (!extraCaFile.empty()) {
         trusted_ = QSslConfiguration::systemCaCertificates();
         trusted_ += QSslCertificate::fromPath(QString::fromStdString(extraCaFile));

@@ -63,8 +63,7 @@ void TcpReachabilityProbe::finish(uint64_t id, bool reachable) {
     }
     if (!attempt->back) return;
     QMetaObject::invokeMethod(
-        attempt->back.data(), [done = std::move(attempt->done), reachable] { done(reachable); },
-        Qt::QueuedConnection);
+        attempt->back.data(), [done = std::move(attempt->done), reachable] { done(reachable); }, Qt::QueuedConnection);
 }
 
 } // namespace dovrel::controller

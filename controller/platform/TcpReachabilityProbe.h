@@ -37,7 +37,7 @@ private:
     Scheduler& clock_;
     std::unique_ptr<QObject> replyContext_; // lives on the constructing thread; results are delivered through it
     std::map<uint64_t, std::unique_ptr<Attempt>> attempts_; // probes' thread only
-    uint64_t nextId_ = 0;                                     // probes' thread only
+    uint64_t nextId_ = 0;                                   // probes' thread only
     SerialQueue queue_{"dovrel.reach"};
 };
 

@@ -26,10 +26,13 @@ void AccountApi::call(const QString& path, const QString& account, const QString
     const auto to = url(path);
     if (!to) return done(ApiResult<RelayAccount::Session>::refused(tr("Bad relay address.")));
     const QJsonObject body{{"account", account.toLower()}, {"password", password}, {"code", code}};
-    HttpRequest request{"POST", *to, {{"Content-Type", "application/json"}},
-                        QJsonDocument(body).toJson(QJsonDocument::Compact), callTimeout};
+    HttpRequest request{"POST",
+                        *to,
+                        {{"Content-Type", "application/json"}},
+                        QJsonDocument(body).toJson(QJsonDocument::Compact),
+                        callTimeout};
     http_->send(request, [relayHost = defaultRelayHost_, relayPort = defaultRelayPort_,
-                           done = std::move(done)](const HttpResponse& r) {
+                          done = std::move(done)](const HttpResponse& r) {
         using Result = ApiResult<RelayAccount::Session>;
         if (!r.isAnswer()) return done(Result::transport(*r.transportError));
         // A body that is not the expected object counts as one without any key.
@@ -38,7 +41,8 @@ void AccountApi::call(const QString& path, const QString& account, const QString
         if (r.status != 200)
             return done(Result::refused(text("error").value_or(tr("Sign-in failed (%1).").arg(r.status))));
         const auto name = text("account"), token = text("token");
-        if (!name || !token) return done(Result::refused(text("error").value_or(tr("The relay didn't return a token."))));
+        if (!name || !token)
+            return done(Result::refused(text("error").value_or(tr("The relay didn't return a token."))));
         RelayAccount::Session session{*name, *token, relayHost, relayPort};
         if (const auto relay = text("relay")) {
             const QStringList pieces = relay->split(u':', Qt::SkipEmptyParts);
@@ -75,8 +79,11 @@ void AccountApi::presence(const QString& token, PresenceDone done) {
 void AccountApi::claim(const QString& code, TextDone done) {
     const auto to = url(QStringLiteral("/v1/claim"));
     if (!to) return done(ApiResult<QString>::refused(tr("Bad relay address.")));
-    HttpRequest request{"POST", *to, {{"Content-Type", "application/json"}},
-                        QJsonDocument(QJsonObject{{"code", code}}).toJson(QJsonDocument::Compact), callTimeout};
+    HttpRequest request{"POST",
+                        *to,
+                        {{"Content-Type", "application/json"}},
+                        QJsonDocument(QJsonObject{{"code", code}}).toJson(QJsonDocument::Compact),
+                        callTimeout};
     http_->send(request, [done = std::move(done)](const HttpResponse& r) {
         using Result = ApiResult<QString>;
         if (!r.isAnswer()) return done(Result::transport(*r.transportError));

@@ -18,13 +18,14 @@ struct ApiFailure {
 };
 
 // The value of a call, or why there is none.
-template <typename T>
-struct ApiResult {
+template <typename T> struct ApiResult {
     std::optional<T> value;
     ApiFailure failure; // meaningful only without a value
 
     static ApiResult ok(T v) { return {std::move(v), {}}; }
-    static ApiResult refused(QString message) { return {std::nullopt, {ApiFailure::Kind::refused, std::move(message)}}; }
+    static ApiResult refused(QString message) {
+        return {std::nullopt, {ApiFailure::Kind::refused, std::move(message)}};
+    }
     static ApiResult transport(QString message) {
         return {std::nullopt, {ApiFailure::Kind::transport, std::move(message)}};
     }

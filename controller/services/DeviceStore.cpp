@@ -28,8 +28,7 @@ QVariant optionalForView(const std::optional<QString>& v) { return v ? QVariant(
 std::vector<double> spark(double base, double swing, int count) {
     std::vector<double> out;
     for (int i = 0; i < count; ++i) {
-        const double v =
-            base + swing * std::sin(6 * base + (static_cast<double>(i) / count) * std::numbers::pi * 3);
+        const double v = base + swing * std::sin(6 * base + (static_cast<double>(i) / count) * std::numbers::pi * 3);
         out.push_back(std::min(1.0, std::max(0.02, v)));
     }
     return out;
@@ -264,10 +263,18 @@ QVariant DeviceStore::data(const QModelIndex& index, int role) const {
 }
 
 QHash<int, QByteArray> DeviceStore::roleNames() const {
-    return {{IdRole, "machineId"},      {NameRole, "name"},   {KindRole, "kind"},
-            {HostRole, "host"},         {MacRole, "mac"},     {DeviceIdRole, "deviceId"},
-            {StateRole, "state"},       {CpuRole, "cpu"},     {RamRole, "ram"},
-            {BatteryRole, "battery"},   {PrivacyFrostRole, "privacyFrost"}, {LastSeenRole, "lastSeen"}};
+    return {{IdRole, "machineId"},
+            {NameRole, "name"},
+            {KindRole, "kind"},
+            {HostRole, "host"},
+            {MacRole, "mac"},
+            {DeviceIdRole, "deviceId"},
+            {StateRole, "state"},
+            {CpuRole, "cpu"},
+            {RamRole, "ram"},
+            {BatteryRole, "battery"},
+            {PrivacyFrostRole, "privacyFrost"},
+            {LastSeenRole, "lastSeen"}};
 }
 
 } // namespace dovrel::controller

@@ -165,8 +165,7 @@ bool isHostname(const QString& text) {
     if (text.isEmpty() || text.size() > 253 || text.startsWith(u'.') || text.endsWith(u'.')) return false;
     for (const QString& label : text.split(u'.')) {
         if (label.isEmpty() || label.size() > 63 || label.startsWith(u'-') || label.endsWith(u'-')) return false;
-        if (!allAscii(label, [](char16_t c) { return isAsciiLetter(c) || isAsciiDigit(c) || c == u'-'; }))
-            return false;
+        if (!allAscii(label, [](char16_t c) { return isAsciiLetter(c) || isAsciiDigit(c) || c == u'-'; })) return false;
     }
     return true;
 }

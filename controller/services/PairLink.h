@@ -15,9 +15,9 @@ namespace dovrel::controller {
 // Every value parse() gives has a host or a device identifier (or both); account and token come
 // together, and with them a relay.
 struct PairLink {
-    QString host; // "host" or "host:port", lower-case; empty when the link names none
-    QString code; // 1 to 32 ASCII letters, digits and "-", as written
-    QString name; // cleaned; never empty
+    QString host;                    // "host" or "host:port", lower-case; empty when the link names none
+    QString code;                    // 1 to 32 ASCII letters, digits and "-", as written
+    QString name;                    // cleaned; never empty
     std::optional<QString> deviceId; // 32 lower-case hex digits
     Device::Kind kind = Device::Kind::mac;
     std::optional<QString> account;

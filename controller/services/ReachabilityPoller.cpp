@@ -46,8 +46,8 @@ void ReachabilityPoller::pollOnce() {
 void ReachabilityPoller::pollPresence() {
     if (!store_) return;
     const auto session = account_->current();
-    std::map<QString, QString> tokenOf;         // account -> token
-    std::map<QUuid, QString> accountOf;         // machine id -> account
+    std::map<QString, QString> tokenOf; // account -> token
+    std::map<QUuid, QString> accountOf; // machine id -> account
     for (const Device& d : store_->devices()) {
         if (!d.deviceId || LanScope::isLocal(d.host, *interfaces_)) continue;
         QString account, token;

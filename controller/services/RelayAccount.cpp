@@ -4,7 +4,6 @@
 
 namespace dovrel::controller {
 
-
 RelayAccount::RelayAccount(std::shared_ptr<SecretStore> secrets, QString defaultRelayHost, uint16_t defaultRelayPort)
     : secrets_(std::move(secrets)), defaultRelayHost_(std::move(defaultRelayHost)),
       defaultRelayPort_(defaultRelayPort) {}
@@ -22,8 +21,9 @@ void RelayAccount::setItem(std::string_view name, const std::optional<QString>& 
     secrets_->remove(service, name);
     if (!value) return;
     const QByteArray bytes = value->toUtf8();
-    secrets_->write(service, name,
-                    wex::ByteView(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size())));
+    secrets_->write(
+        service, name,
+        wex::ByteView(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size())));
 }
 
 std::optional<RelayAccount::Session> RelayAccount::current() const {

@@ -18,7 +18,9 @@ void RelayLink::claim(const QString& code, const QString& host, uint16_t port,
         return done(Result::refused(tr("A code is eight letters and numbers, like K4M2-9QXR.")));
     const auto to = apiUrl(host, port, QStringLiteral("/v1/claim"));
     if (!to) return done(Result::refused(tr("Bad relay address.")));
-    HttpRequest request{"POST", *to, {{"Content-Type", "application/json"}},
+    HttpRequest request{"POST",
+                        *to,
+                        {{"Content-Type", "application/json"}},
                         QJsonDocument(QJsonObject{{"code", normalized}}).toJson(QJsonDocument::Compact),
                         std::chrono::seconds(20)};
     http_->send(request, [done = std::move(done)](const HttpResponse& r) {

@@ -20,7 +20,8 @@ public:
     explicit RelayLink(std::shared_ptr<HttpClient> http, QObject* parent = nullptr);
 
     // The pairing link behind the code, from POST /v1/claim at "https://host[:port]".
-    void claim(const QString& code, const QString& host, uint16_t port, std::function<void(const ApiResult<QString>&)> done);
+    void claim(const QString& code, const QString& host, uint16_t port,
+               std::function<void(const ApiResult<QString>&)> done);
 
 private:
     std::shared_ptr<HttpClient> http_;

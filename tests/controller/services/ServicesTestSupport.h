@@ -32,8 +32,8 @@ struct ApiDoubleFixture {
     dovrel::test::TempDir dir;
     dovrel::test::AccountApiDouble api{dir.path()};
     std::shared_ptr<QtHttpClient> http = std::make_shared<QtHttpClient>(api.caFile());
-    std::shared_ptr<AccountApi> client = std::make_shared<AccountApi>(http, "127.0.0.1", api.port(),
-                                                                      "relay.default", uint16_t{8443});
+    std::shared_ptr<AccountApi> client =
+        std::make_shared<AccountApi>(http, "127.0.0.1", api.port(), "relay.default", uint16_t{8443});
 };
 
 // Waits for an asynchronous result on the main thread.

@@ -27,7 +27,8 @@ struct AccountApiTest : ::testing::Test, ApiDoubleFixture {
         return signIn("ann", "pw");
     }
     QString relayOf(const char* relay) {
-        const auto r = signInAnswered(AccountApiReply::json(200, {{"account", "ann"}, {"token", "t"}, {"relay", relay}}));
+        const auto r =
+            signInAnswered(AccountApiReply::json(200, {{"account", "ann"}, {"token", "t"}, {"relay", relay}}));
         return r->value->relayHost + "|" + QString::number(r->value->relayPort);
     }
 };
@@ -52,9 +53,11 @@ TEST_F(AccountApiTest, SignUpSendsTheInvitation) {
 }
 
 TEST_F(AccountApiTest, RefusalsAndOddAnswers) {
-    EXPECT_EQ(signIn("ann", "nope")->failure, (ApiFailure{ApiFailure::Kind::refused, "Wrong account name or password."}));
+    EXPECT_EQ(signIn("ann", "nope")->failure,
+              (ApiFailure{ApiFailure::Kind::refused, "Wrong account name or password."}));
     EXPECT_EQ(signInAnswered(AccountApiReply::raw(500, "<html>"))->failure.message, "Sign-in failed (500).");
-    EXPECT_EQ(signInAnswered(AccountApiReply::raw(200, "not json"))->failure.message, "The relay didn't return a token.");
+    EXPECT_EQ(signInAnswered(AccountApiReply::raw(200, "not json"))->failure.message,
+              "The relay didn't return a token.");
     EXPECT_EQ(signInAnswered(AccountApiReply::json(200, {{"account", "ann"}}))->failure.message,
               "The relay didn't return a token.");
     EXPECT_EQ(signInAnswered(AccountApiReply::json(200, {{"error", "Account locked."}}))->failure.message,
@@ -76,16 +79,15 @@ TEST_F(AccountApiTest, TheRelayOfASignInAnswer) {
 TEST_F(AccountApiTest, PresenceListsLiveMachinesLowerCased) {
     const std::string token = api.addAccount("ann", "pw");
     api.setLive("ann", {"AAAA", "aaaa", "bbbb"});
-    const auto live = await<std::set<QString>>(
-        [&](auto done) { client->presence(QString::fromStdString(token), std::move(done)); });
+    const auto live =
+        await<std::set<QString>>([&](auto done) { client->presence(QString::fromStdString(token), std::move(done)); });
     ASSERT_TRUE(live && live->isOk());
     EXPECT_EQ(*live->value, (std::set<QString>{"aaaa", "bbbb"}));
     const auto sent = api.requests("/v1/presence").at(0);
     EXPECT_EQ(sent.method, "GET");
     EXPECT_EQ(sent.header("authorization"), "Bearer " + token);
 
-    const auto refused =
-        await<std::set<QString>>([&](auto done) { client->presence("wrong-token", std::move(done)); });
+    const auto refused = await<std::set<QString>>([&](auto done) { client->presence("wrong-token", std::move(done)); });
     EXPECT_EQ(refused->failure.message, "Sign in again.");
     EXPECT_FALSE(refused->failure.message.contains("wrong-token"));
     api.script("/v1/presence", AccountApiReply::raw(503, ""));
@@ -150,7 +152,8 @@ TEST(RelayAccountStore, ReadsTheFourItemsAfreshEachTime) {
     EXPECT_EQ(account.currentIdentity(), (wex::RelayIdentity{"ann", "tok", "eu.relay", 9443}));
     // Written elsewhere (another copy of the program): seen at once.
     const auto put = [&](const char* item, const char* text) {
-        secrets->write(RelayAccount::service, item, wex::ByteView(reinterpret_cast<const uint8_t*>(text), strlen(text)));
+        secrets->write(RelayAccount::service, item,
+                       wex::ByteView(reinterpret_cast<const uint8_t*>(text), strlen(text)));
     };
     put("relayPort", "+9000");
     EXPECT_EQ(account.current()->relayPort, 9000);

@@ -49,9 +49,8 @@ TEST_F(StoreTest, NothingStoredGivesAnEmptyDeckAndWritesNothing) {
 TEST_F(StoreTest, BadEntriesAreDroppedAndStorageRewritten) {
     QJsonObject badMac = entry(QUuid::createUuid().toString(QUuid::WithoutBraces), "Kept", "linux");
     badMac.insert("mac", 7);
-    store({entry(idA, "Office"), entry(idB, "OFFICE"), entry(idB, "Caps", "Mac"),
-           entry("{" + idB + "}", "Braced"), QJsonObject(), QJsonObject{{"id", idB}, {"name", "No host"}, {"kind", "mac"}},
-           badMac});
+    store({entry(idA, "Office"), entry(idB, "OFFICE"), entry(idB, "Caps", "Mac"), entry("{" + idB + "}", "Braced"),
+           QJsonObject(), QJsonObject{{"id", idB}, {"name", "No host"}, {"kind", "mac"}}, badMac});
     const auto s = load();
     ASSERT_EQ(s->count(), 2);
     EXPECT_EQ(s->devices()[0].name, "Office");

@@ -28,10 +28,10 @@ TEST(PairLink, ALocalLinkWithBlanksAroundParses) {
 }
 
 TEST(PairLink, TheAgentsOwnLinkParsesWhole) {
-    const auto link = parse("dovrel://pair?host=192.168.1.20&code=482913&name=Lab%20%26%20Co%20%E2%80%93%20"
-                            "r%C3%A9ception&mac=aa:bb:cc:dd:ee:ff&id=" +
-                            id32.toUpper() + "&relay=relay.dovrel.net:8443&kind=linux" +
-                            "&account=team-7&token=dgt1.abc.123-x_y~z");
+    const auto link =
+        parse("dovrel://pair?host=192.168.1.20&code=482913&name=Lab%20%26%20Co%20%E2%80%93%20"
+              "r%C3%A9ception&mac=aa:bb:cc:dd:ee:ff&id=" +
+              id32.toUpper() + "&relay=relay.dovrel.net:8443&kind=linux" + "&account=team-7&token=dgt1.abc.123-x_y~z");
     ASSERT_TRUE(link);
     EXPECT_EQ(link->name, QString::fromUtf8("Lab & Co – réception"));
     EXPECT_EQ(link->deviceId, id32);
@@ -139,9 +139,9 @@ TEST(PairLink, SchemeAndHostAreMatchedExactly) {
 }
 
 TEST(PairLink, TextThatIsNoUriFails) {
-    EXPECT_FALSE(ok("dovrel://pair?code=1&host=h&name=a b"));   // a bare blank
-    EXPECT_FALSE(ok("dovrel://pair?code=1&host=h&name=%zz"));   // a broken escape
-    EXPECT_FALSE(ok("dovrel://pair?code=1&host=h&name=%C3"));   // not UTF-8
-    EXPECT_FALSE(ok("dovrel://pair:x?code=1&host=h"));          // a port that is not a number
+    EXPECT_FALSE(ok("dovrel://pair?code=1&host=h&name=a b")); // a bare blank
+    EXPECT_FALSE(ok("dovrel://pair?code=1&host=h&name=%zz")); // a broken escape
+    EXPECT_FALSE(ok("dovrel://pair?code=1&host=h&name=%C3")); // not UTF-8
+    EXPECT_FALSE(ok("dovrel://pair:x?code=1&host=h"));        // a port that is not a number
     EXPECT_FALSE(ok(""));
 }

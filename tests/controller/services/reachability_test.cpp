@@ -39,7 +39,8 @@ struct FakeProbe final : ReachabilityProbe {
     }
     std::vector<std::string> hosts() const {
         std::vector<std::string> out;
-        for (const auto& a : asked) out.push_back(a.host);
+        for (const auto& a : asked)
+            out.push_back(a.host);
         return out;
     }
 };
@@ -234,7 +235,8 @@ struct SilentPort {
         }
     }
     ~SilentPort() {
-        for (const int s : fillers) ::close(s);
+        for (const int s : fillers)
+            ::close(s);
         ::close(listener);
     }
 };

@@ -90,8 +90,7 @@ public:
     // The device identifiers /v1/presence reports as live for the account, as given.
     void setLive(const std::string& account, std::vector<std::string> deviceIds);
     // A share code that /v1/claim redeems `uses` times for `payload`, valid for ten minutes.
-    std::string addShare(const std::string& account, const std::string& code, const std::string& payload,
-                         int uses = 1);
+    std::string addShare(const std::string& account, const std::string& code, const std::string& payload, int uses = 1);
 
     // Scripting.
     void script(const std::string& path, AccountApiReply reply); // for the next request to `path`, in order

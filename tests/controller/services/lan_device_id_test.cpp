@@ -1,0 +1,55 @@
+// A machine paired on the local network keeps the device identifier its first session learnt, so it
+// can be unpaired later.
+#include <gtest/gtest.h>
+
+#include "../client/ClientTestSupport.h"
+#include "TestAgent.h"
+#include "controller/services/LanDeviceIdRecorder.h"
+
+using namespace dovrel::controller;
+using namespace dovrel::controller::test;
+using dovrel::test::TestAgent;
+
+namespace {
+struct LanIdTest : ::testing::Test {
+    ClientFixture f;
+    TestAgent agent;
+    std::shared_ptr<UserDefaults> defaults;
+    std::unique_ptr<DeviceStore> store;
+
+    void SetUp() override {
+        ASSERT_TRUE(agent.listen());
+        f.config.controlPort = agent.controlPort();
+        f.config.inputPort = agent.inputPort();
+        f.make();
+        defaults = std::make_shared<UserDefaults>(f.dir.file("DovrelController.ini"));
+        store = std::make_unique<DeviceStore>(defaults, false);
+        Device lan;
+        lan.name = "Office";
+        lan.host = "127.0.0.1";
+        store->putFirst(lan);
+        store->save();
+    }
+};
+} // namespace
+
+TEST_F(LanIdTest, TheHandshakesIdentifierIsStoredWithTheMachine) {
+    LanDeviceIdRecorder recorder(*f.client, *store);
+    const QUuid id = store->devices()[0].id;
+    recorder.lanSessionOpening(id);
+    f.client->connectToHost("127.0.0.1", "123456");
+    ASSERT_TRUE(f.waitPhase(PhaseKind::connected));
+    ASSERT_TRUE(store->find(id)->deviceId);
+    EXPECT_EQ(*store->find(id)->deviceId, QString::fromStdString(agent.deviceId()));
+    // Written down: a later launch can still unpair it.
+    EXPECT_EQ(DeviceStore(defaults, false).devices().at(0).deviceId, QString::fromStdString(agent.deviceId()));
+}
+
+TEST_F(LanIdTest, OtherSessionsLeaveTheMachineAlone) {
+    LanDeviceIdRecorder recorder(*f.client, *store);
+    recorder.lanSessionOpening(store->devices()[0].id);
+    recorder.otherSessionOpening();
+    f.client->connectToHost("127.0.0.1", "123456");
+    ASSERT_TRUE(f.waitPhase(PhaseKind::connected));
+    EXPECT_FALSE(store->devices()[0].deviceId);
+}
