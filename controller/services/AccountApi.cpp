@@ -5,6 +5,7 @@
 #include <QJsonObject>
 
 #include "controller/services/ApiJson.h"
+#include "controller/services/PortText.h"
 #include "protocol/WEXConstants.h"
 
 namespace dovrel::controller {

@@ -47,16 +47,4 @@ std::optional<QUrl> apiUrl(const QString& host, uint16_t port, const QString& pa
     return url;
 }
 
-std::optional<uint16_t> decimalPort(QStringView text) {
-    if (text.startsWith(u'+')) text = text.mid(1);
-    if (text.isEmpty() || text.size() > 5) return std::nullopt;
-    uint32_t value = 0;
-    for (const QChar c : text) {
-        if (c < u'0' || c > u'9') return std::nullopt;
-        value = value * 10 + (c.unicode() - u'0');
-    }
-    if (value > 65535) return std::nullopt;
-    return static_cast<uint16_t>(value);
-}
-
 } // namespace dovrel::controller

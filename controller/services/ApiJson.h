@@ -27,7 +27,4 @@ std::optional<TypedObject> typedObject(const QByteArray& body, std::initializer_
 // "https://host[:port]" + path; nothing when that makes no usable URL.
 std::optional<QUrl> apiUrl(const QString& host, uint16_t port, const QString& path);
 
-// Decimal digits with an optional leading "+", 0…65535.
-std::optional<uint16_t> decimalPort(QStringView text);
-
 } // namespace dovrel::controller

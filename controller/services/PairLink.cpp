@@ -5,6 +5,7 @@
 #include <QChar>
 
 #include "controller/services/Graphemes.h"
+#include "controller/services/PortText.h"
 
 namespace dovrel::controller {
 
@@ -170,20 +171,6 @@ bool isHostname(const QString& text) {
     return true;
 }
 
-// A decimal port of 1 to 65535, with an optional leading "+".
-std::optional<uint16_t> port(QStringView text) {
-    if (text.startsWith(u'+')) text = text.mid(1);
-    if (text.isEmpty()) return std::nullopt;
-    uint32_t value = 0;
-    for (const QChar c : text) {
-        if (!isAsciiDigit(c.unicode())) return std::nullopt;
-        value = value * 10 + (c.unicode() - u'0');
-        if (value > 65535) return std::nullopt;
-    }
-    if (value == 0) return std::nullopt;
-    return static_cast<uint16_t>(value);
-}
-
 std::optional<QString> normalisedEndpoint(const QString& text) {
     if (text.contains(u'@') || text.contains(u'/') || text.contains(u'\\')) return std::nullopt;
     const qsizetype colon = text.lastIndexOf(u':');
@@ -192,8 +179,8 @@ std::optional<QString> normalisedEndpoint(const QString& text) {
         return text.toLower();
     }
     const QString host = text.left(colon);
-    const auto p = port(QStringView(text).mid(colon + 1));
-    if (!isHostname(host) || !p) return std::nullopt;
+    const auto p = decimalPort(QStringView(text).mid(colon + 1));
+    if (!isHostname(host) || !p || *p == 0) return std::nullopt;
     return host.toLower() + u':' + QString::number(*p);
 }
 

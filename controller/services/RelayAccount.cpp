@@ -1,6 +1,6 @@
 #include "controller/services/RelayAccount.h"
 
-#include "controller/services/ApiJson.h"
+#include "controller/services/PortText.h"
 
 namespace dovrel::controller {
 
