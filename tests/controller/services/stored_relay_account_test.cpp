@@ -44,13 +44,3 @@ TEST_F(StoredAccountTest, ADialWithoutCredentialsUsesTheSignedInAccount) {
     EXPECT_EQ(relay->registrations[0].account, "ann");
     EXPECT_EQ(relay->registrations[0].token, "stored-token");
 }
-
-TEST_F(StoredAccountTest, ALinksOwnCredentialsComeFirst) {
-    account->save({"ann", "stored-token", "localhost", 1});
-    const std::string relayText = "localhost:" + std::to_string(relay->port());
-    f.client->connectViaRelay(RelayDial{agent.deviceId(), "Office", "team", "link-token", relayText}, "123456");
-    ASSERT_TRUE(f.waitPhase(PhaseKind::connected));
-    ASSERT_EQ(relay->registrations.size(), 1u);
-    EXPECT_EQ(relay->registrations[0].account, "team");
-    EXPECT_EQ(relay->registrations[0].token, "link-token");
-}
