@@ -1,10 +1,11 @@
-// A machine paired on the local network keeps the device identifier its first session learnt, so it
-// can be unpaired later.
+// A machine paired on the local network from a link keeps the device identifier its first session
+// learnt, so it can be unpaired later.
 #include <gtest/gtest.h>
 
 #include "../client/ClientTestSupport.h"
 #include "TestAgent.h"
 #include "controller/services/LanDeviceIdRecorder.h"
+#include "controller/services/PairLink.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;
@@ -19,7 +20,7 @@ struct LanIdTest : ::testing::Test {
 
     void SetUp() override {
         ASSERT_TRUE(agent.listen());
-        f.config.controlPort = agent.controlPort();
+        // The control port comes from the link alone.
         f.config.inputPort = agent.inputPort();
         f.make();
         defaults = std::make_shared<UserDefaults>(f.dir.file("DovrelController.ini"));
@@ -37,7 +38,10 @@ TEST_F(LanIdTest, TheHandshakesIdentifierIsStoredWithTheMachine) {
     LanDeviceIdRecorder recorder(*f.client, *store);
     const QUuid id = store->devices()[0].id;
     recorder.lanSessionOpening(id);
-    f.client->connectToHost("127.0.0.1", "123456");
+    const auto link =
+        PairLink::parse(QString("dovrel://pair?code=123456&host=127.0.0.1:%1&kind=linux").arg(agent.controlPort()));
+    ASSERT_TRUE(link);
+    f.client->connectToHost(link->host, link->code);
     ASSERT_TRUE(f.waitPhase(PhaseKind::connected));
     ASSERT_TRUE(store->find(id)->deviceId);
     EXPECT_EQ(*store->find(id)->deviceId, QString::fromStdString(agent.deviceId()));
