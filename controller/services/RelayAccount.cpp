@@ -37,7 +37,7 @@ std::optional<RelayAccount::Session> RelayAccount::current() const {
     return Session{*account, *token, host.value_or(defaultRelayHost_), parsed.value_or(defaultRelayPort_)};
 }
 
-std::optional<wex::RelayIdentity> RelayAccount::currentIdentity() const {
+std::optional<wex::RelayIdentity> RelayAccount::storedRelayIdentity() const {
     const auto s = current();
     if (!s) return std::nullopt;
     return wex::RelayIdentity{s->account.toStdString(), s->token.toStdString(), s->relayHost.toStdString(),

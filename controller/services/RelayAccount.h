@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "controller/client/SecretStore.h"
+#include "controller/client/StoredRelayAccount.h"
 #include "protocol/RelayIdentity.h"
 
 namespace dovrel::controller {
@@ -14,7 +15,7 @@ namespace dovrel::controller {
 // The signed-in relay account, kept as four secret items of the service "com.plovnik.dovrel.account"
 // ("account", "token", "relayHost", "relayPort"). Read afresh on every access: nothing is cached, so
 // a sign-out elsewhere shows at once. Calls run on the calling thread (the main thread).
-class RelayAccount {
+class RelayAccount final : public StoredRelayAccount {
 public:
     struct Session {
         QString account;
@@ -32,7 +33,7 @@ public:
     // default relay (a stored empty one stays empty); a missing or unreadable "relayPort" gives 8443.
     std::optional<Session> current() const;
     // The same, as the session client dials the relay with it.
-    std::optional<wex::RelayIdentity> currentIdentity() const;
+    std::optional<wex::RelayIdentity> storedRelayIdentity() const override;
     void save(const Session& session);
     void signOut();
 

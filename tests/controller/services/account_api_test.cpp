@@ -134,7 +134,7 @@ TEST(RelayAccountStore, ReadsTheFourItemsAfreshEachTime) {
 
     account.save({"ann", "tok", "eu.relay", 9443});
     EXPECT_EQ(account.current(), (RelayAccount::Session{"ann", "tok", "eu.relay", 9443}));
-    EXPECT_EQ(account.currentIdentity(), (wex::RelayIdentity{"ann", "tok", "eu.relay", 9443}));
+    EXPECT_EQ(account.storedRelayIdentity(), (wex::RelayIdentity{"ann", "tok", "eu.relay", 9443}));
     // Changed behind its back (another copy of the program): seen at once.
     secrets->write(RelayAccount::service, "relayPort", wex::Bytes{'n', 'i', 'n', 'e'});
     EXPECT_EQ(account.current()->relayPort, 8443);

@@ -29,7 +29,7 @@ struct StoredAccountTest : ::testing::Test {
         f.config.defaultRelayHost = "localhost";
         f.config.defaultRelayPort = 1;
         f.config.relayCaFile = cert.caFile();
-        f.config.storedRelayAccount = [account = account] { return account->currentIdentity(); };
+        f.relayAccount = account;
         f.make();
     }
 };
