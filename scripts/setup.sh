@@ -25,6 +25,8 @@ packages=(
   libqrencode-dev qtkeychain-qt6-dev
   # what tests start: X server, tray, buses, keyring, network namespaces
   xvfb x11-utils xdotool trayer dbus dbus-x11 gnome-keyring iproute2
+  # installing and packaging: entry and metadata validators, dpkg-shlibdeps for the package's dependencies
+  desktop-file-utils appstream dpkg-dev
 )
 
 missing=()
