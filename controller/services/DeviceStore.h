@@ -7,7 +7,7 @@
 #include <QAbstractListModel>
 #include <QStringList>
 
-#include "controller/client/UserDefaults.h"
+#include "controller/platform/UserDefaults.h"
 #include "controller/services/Device.h"
 
 namespace dovrel::controller {

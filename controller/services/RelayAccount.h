@@ -6,8 +6,8 @@
 
 #include <QString>
 
-#include "controller/client/SecretStore.h"
 #include "controller/client/StoredRelayAccount.h"
+#include "controller/platform/SecretStore.h"
 #include "protocol/RelayIdentity.h"
 
 namespace dovrel::controller {

@@ -5,7 +5,7 @@
 #include <QJsonArray>
 
 #include "ServicesTestSupport.h"
-#include "controller/client/FileSecretStore.h"
+#include "controller/platform/FileSecretStore.h"
 #include "controller/services/RelayAccount.h"
 
 using namespace dovrel::controller;

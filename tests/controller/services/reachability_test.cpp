@@ -9,7 +9,7 @@
 #include <QTcpServer>
 
 #include "ServicesTestSupport.h"
-#include "controller/client/FileSecretStore.h"
+#include "controller/platform/FileSecretStore.h"
 #include "controller/platform/TcpReachabilityProbe.h"
 #include "controller/services/LanScope.h"
 #include "controller/services/ReachabilityPoller.h"

@@ -4,7 +4,7 @@
 #include "../client/ClientTestSupport.h"
 #include "TestAgent.h"
 #include "TestRelayStub.h"
-#include "controller/client/FileSecretStore.h"
+#include "controller/platform/FileSecretStore.h"
 #include "controller/services/RelayAccount.h"
 
 using namespace dovrel::controller;
