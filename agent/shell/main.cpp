@@ -35,6 +35,7 @@
 #include "agent/shell/SelfCheck.h"
 #include "agent/shell/ShowWindowChannel.h"
 #include "agent/shell/SingleInstance.h"
+#include "agent/shell/StopSignal.h"
 #include "agent/shell/Supervisor.h"
 #include "agent/shell/TrayItem.h"
 // The capture pipeline and the power assertions.
@@ -123,8 +124,14 @@ int main(int argc, char** argv) {
     model.setSampler(sampler);
     ShowWindowServer showWindow(arbiter.takeShowWindowListener());
     QObject::connect(&showWindow, &ShowWindowServer::requested, &model, &AppModel::showWindowRequested);
-    // Deliberately never destroyed: the process ends by _exit or a signal while other threads run.
-    auto* agent = new Agent(model, std::move(services), std::move(settings));
+    // A fatal failure ends the process by _exit with the agent still in place; a stop signal or a quit
+    // ends the event loop, and the agent is then taken down in order: the session closed, unfinished
+    // files deleted, the listeners shut.
+    auto agent = std::make_unique<Agent>(model, std::move(services), std::move(settings));
+    StopSignal stopSignal([&app](const char* name) {
+        print(std::string("• ") + name + " — stopping: closing the session and removing unfinished files");
+        app->quit();
+    });
     try {
         agent->run();
     } catch (const std::exception& e) {
@@ -146,26 +153,26 @@ int main(int argc, char** argv) {
         QString::fromLocal8Bit(me ? me->pw_name : ""), launcher, clipboard);
     AgentWindowModel windowModel(model, readiness, dovrel::realScheduler(), clipboard, launcher, windowSettings);
     windowModel.setDark(haveDisplay && QGuiApplication::palette().window().color().lightness() < 128);
-    // Quit ends the process as every other end does, with other threads still running; status 0 tells
-    // the supervisor not to start it again before the next login.
-    QObject::connect(&windowModel, &AgentWindowModel::quitRequested, [] {
-        print("• Quit chosen in the window — the agent stops until the next login");
-        ::_exit(0);
+    // Quit takes the agent down in order, like a stop signal; status 0 tells the supervisor not to start
+    // it again before the next login.
+    QObject::connect(&windowModel, &AgentWindowModel::quitRequested, [&app] {
+        print("• Quit chosen in the window — stopping until the next login");
+        app->quit();
     });
     std::unique_ptr<TrayItem> tray;
     const bool trayShown = haveDisplay && TrayItem::trayAvailable();
     AgentWindow window(windowModel, trayShown);
     DelegateActions actions;
-    actions.refreshPairingURL = [agent] { agent->refreshPairingURL(); };
+    actions.refreshPairingURL = [&agent] { agent->refreshPairingURL(); };
     actions.selfCheck = [] {
         const Doctor::Report report = Doctor::examine(true);
         if (report.worst() != Doctor::Severity::ok) Doctor::log(report);
     };
     actions.wallClock = [] { return QDateTime::currentDateTimeUtc(); };
-    AppDelegate delegate(model, dovrel::realScheduler(), *sampler, window, std::move(actions));
+    auto delegate = std::make_unique<AppDelegate>(model, dovrel::realScheduler(), *sampler, window, std::move(actions));
     if (trayShown) {
         tray = std::make_unique<TrayItem>();
-        QObject::connect(tray.get(), &TrayItem::activated, &delegate, &AppDelegate::showWindow);
+        QObject::connect(tray.get(), &TrayItem::activated, delegate.get(), &AppDelegate::showWindow);
         tray->show();
         print("• tray item shown — its star opens the window");
     } else if (haveDisplay) {
@@ -173,6 +180,12 @@ int main(int argc, char** argv) {
     } else {
         print("⚠︎ no X display — no tray item or window");
     }
-    delegate.start(haveDisplay);
-    return app->exec();
+    delegate->start(haveDisplay);
+    const int status = app->exec();
+    // The face goes first: nothing may reach for the agent once it is taken down.
+    tray.reset();
+    delegate.reset();
+    agent.reset();
+    print("• agent stopped");
+    return status;
 }
