@@ -5,10 +5,16 @@
 #include <string>
 
 #include "controller/client/ClientConfig.h"
+#include "controller/client/StoredRelayAccount.h"
 #include "controller/platform/FileSecretStore.h"
 #include "tests/support/TempHome.h"
 
 namespace dovrel::bench {
+
+// Every dial of a benchmark names its agent directly; nobody is signed in to a relay account.
+struct NoRelayAccount final : controller::StoredRelayAccount {
+    std::optional<wex::RelayIdentity> storedRelayIdentity() const override { return std::nullopt; }
+};
 
 // A client configuration for a benchmark: private settings and secrets in `dir`, video on `videoPort`,
 // and no sound (there is no sound server here, and the agents send none without one either).

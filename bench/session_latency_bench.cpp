@@ -408,7 +408,7 @@ int main(int argc, char** argv) {
 
     dovrel::test::TempDir dir;
     const ClientConfig config = bench::benchClientConfig(dir, videoPort);
-    WEXClient client(config);
+    WEXClient client(config, std::make_shared<bench::NoRelayAccount>());
     Collector collector;
     auto surface = std::make_shared<VideoSurface>();
     surface->setObserver([&collector](const VideoPicture& p) { collector.add(p); });

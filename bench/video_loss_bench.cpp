@@ -245,7 +245,7 @@ int main(int argc, char** argv) {
                 xvfb.display().c_str());
     dovrel::test::TempDir dir;
     const ClientConfig config = bench::benchClientConfig(dir, freeUdpPort());
-    WEXClient client(config);
+    WEXClient client(config, std::make_shared<bench::NoRelayAccount>());
     Collector collector;
     auto surface = std::make_shared<VideoSurface>();
     surface->setObserver([&collector](const VideoPicture& p) { collector.add(p); });
