@@ -11,16 +11,16 @@ WordmarkItem::WordmarkItem(QQuickItem* parent) : QQuickPaintedItem(parent) {
     setImplicitSize(wordmarkSize.width() * 24.0 / wordmarkSize.height(), 24);
 }
 
-void WordmarkItem::setOnDark(bool on) {
-    if (on == onDark_) return;
-    onDark_ = on;
-    emit onDarkChanged();
+void WordmarkItem::setDark(bool on) {
+    if (on == dark_) return;
+    dark_ = on;
+    emit darkChanged();
     update();
 }
 
 void WordmarkItem::paint(QPainter* painter) {
     painter->setRenderHint(QPainter::Antialiasing);
-    paintWordmark(*painter, onDark_ ? WordmarkVersion::onDark : WordmarkVersion::onLight,
+    paintWordmark(*painter, dark_ ? WordmarkVersion::onDark : WordmarkVersion::onLight,
                   QRectF(0, 0, width(), height()));
 }
 

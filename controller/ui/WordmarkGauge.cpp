@@ -14,10 +14,10 @@ WordmarkGauge::WordmarkGauge(QQuickItem* parent) : QQuickPaintedItem(parent) {
     setImplicitSize(236, 236.0 * brand::wordmarkSize.height() / brand::wordmarkSize.width());
 }
 
-void WordmarkGauge::setOnDark(bool on) {
-    if (on == onDark_) return;
-    onDark_ = on;
-    emit onDarkChanged();
+void WordmarkGauge::setDark(bool on) {
+    if (on == dark_) return;
+    dark_ = on;
+    emit darkChanged();
     update();
 }
 
@@ -42,10 +42,9 @@ double WordmarkGauge::fillWidth(double progress, double width) {
 }
 
 const QImage& WordmarkGauge::mark(QSize pixels, qreal dpr) {
-    if (mark_.size() != pixels || markOnDark_ != onDark_) {
-        mark_ =
-            brand::wordmarkImage(onDark_ ? brand::WordmarkVersion::onDark : brand::WordmarkVersion::onLight, pixels);
-        markOnDark_ = onDark_;
+    if (mark_.size() != pixels || markDark_ != dark_) {
+        mark_ = brand::wordmarkImage(dark_ ? brand::WordmarkVersion::onDark : brand::WordmarkVersion::onLight, pixels);
+        markDark_ = dark_;
     }
     if (mark_.devicePixelRatio() != dpr) {
         mark_.setDevicePixelRatio(dpr);

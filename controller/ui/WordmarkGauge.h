@@ -13,7 +13,7 @@ namespace dovrel::controller {
 class WordmarkGauge : public QQuickPaintedItem {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(bool onDark READ onDark WRITE setOnDark NOTIFY onDarkChanged)
+    Q_PROPERTY(bool dark READ dark WRITE setDark NOTIFY darkChanged)
     Q_PROPERTY(double progress READ progress WRITE setProgress NOTIFY progressChanged)
     Q_PROPERTY(double shimmer READ shimmer WRITE setShimmer NOTIFY shimmerChanged)
 
@@ -23,8 +23,8 @@ public:
 
     explicit WordmarkGauge(QQuickItem* parent = nullptr);
 
-    bool onDark() const { return onDark_; }
-    void setOnDark(bool on);
+    bool dark() const { return dark_; }
+    void setDark(bool on);
     double progress() const { return progress_; }
     void setProgress(double p);
     double shimmer() const { return shimmer_; }
@@ -37,18 +37,18 @@ public:
     void paint(QPainter* painter) override;
 
 signals:
-    void onDarkChanged();
+    void darkChanged();
     void progressChanged();
     void shimmerChanged();
 
 private:
     const QImage& mark(QSize pixels, qreal dpr);
 
-    bool onDark_ = true;
+    bool dark_ = true;
     double progress_ = 0;
     double shimmer_ = -0.45;
     QImage mark_; // the wordmark at the last painted size and version
-    bool markOnDark_ = true;
+    bool markDark_ = true;
 };
 
 } // namespace dovrel::controller

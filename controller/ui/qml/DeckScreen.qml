@@ -16,7 +16,7 @@ Item {
             objectName: "deckWordmark"
             anchors.horizontalCenter: parent.horizontalCenter
             height: 34
-            onDark: Theme.dark
+            dark: Theme.dark
         }
         Text {
             anchors.horizontalCenter: parent.horizontalCenter

@@ -23,7 +23,7 @@ Rectangle {
             anchors.horizontalCenter: parent.horizontalCenter
             width: 236
             height: 236 * 176 / 1500
-            onDark: Theme.dark
+            dark: Theme.dark
             progress: overlay.progress
 
             Behavior on progress {

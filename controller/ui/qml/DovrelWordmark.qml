@@ -3,7 +3,7 @@ import Dovrel.Controller
 
 // The product's wordmark at a given height, in the version for the window's appearance.
 WordmarkItem {
-    onDark: Theme.dark
+    dark: Theme.dark
     Accessible.role: Accessible.StaticText
     Accessible.name: "DOVRELÆ"
 }

@@ -2,7 +2,8 @@ import QtQuick
 import Dovrel.Controller
 
 // The window's content: one screen at a time, chosen by the root's route, on the themed backdrop.
-// Screens cross-fade with the theme's spring.
+// A screen is made when its route begins, cross-fades with the theme's spring, and goes once it has
+// faded out, so each visit starts afresh.
 Item {
     id: rootView
     required property RootViewModel root
@@ -15,12 +16,23 @@ Item {
 
     component Route: Loader {
         id: routeLoader
-        required property int route
-        readonly property bool current: rootView.root.route === route
+        required property bool current
+        required property url screen
+        required property var screenProperties
+
         anchors.fill: parent
-        active: current || opacity > 0
         visible: opacity > 0
         opacity: current ? 1 : 0
+        onVisibleChanged: {
+            if (visible)
+                setSource(screen, screenProperties)
+            else
+                source = ""
+        }
+        Component.onCompleted: {
+            if (visible)
+                setSource(screen, screenProperties)
+        }
         Behavior on opacity {
             NumberAnimation {
                 duration: Theme.springMs
@@ -31,26 +43,21 @@ Item {
 
     Route {
         objectName: "deckRoute"
-        route: RootViewModel.Deck
-        sourceComponent: DeckScreen {
-            root: rootView.root
-            appearance: rootView.appearance
-        }
+        current: rootView.root.route === RootViewModel.Deck
+        screen: Qt.resolvedUrl("DeckScreen.qml")
+        screenProperties: ({ "root": rootView.root, "appearance": rootView.appearance })
     }
     Route {
         objectName: "pairingRoute"
-        route: RootViewModel.Pairing
-        sourceComponent: PairingScreen {
-            root: rootView.root
-        }
+        current: rootView.root.route === RootViewModel.Pairing
+        screen: Qt.resolvedUrl("PairingScreen.qml")
+        screenProperties: ({ "root": rootView.root })
     }
     Route {
         objectName: "sessionRoute"
-        route: RootViewModel.Session
-        sourceComponent: SessionScreen {
-            session: rootView.session
-            onExitRequested: rootView.root.endSession()
-        }
+        current: rootView.root.route === RootViewModel.Session
+        screen: Qt.resolvedUrl("SessionScreen.qml")
+        screenProperties: ({ "root": rootView.root, "session": rootView.session })
     }
 
     Binding {
@@ -64,5 +71,5 @@ Item {
         value: rootView.root.demoSession
     }
 
-    Component.onCompleted: root.appeared()
+    Component.onCompleted: rootView.root.appeared()
 }

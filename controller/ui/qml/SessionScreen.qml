@@ -6,8 +6,8 @@ import Dovrel.Controller
 // state at the bottom, an end button, and the loading overlay while the session opens.
 Rectangle {
     id: screen
+    required property RootViewModel root
     required property SessionViewModel session
-    signal exitRequested
 
     color: "black"
 
@@ -49,6 +49,6 @@ Rectangle {
         anchors.right: parent.right
         anchors.margins: 14
         text: qsTr("End")
-        onClicked: screen.exitRequested()
+        onClicked: screen.root.endSession()
     }
 }
