@@ -27,6 +27,8 @@ packages=(
   xvfb x11-utils xdotool trayer dbus dbus-x11 gnome-keyring iproute2
   # what scripts/run.sh shows on the agent's private screen
   xterm
+  # installing and packaging: entry and metadata validators, dpkg-shlibdeps for the package's dependencies
+  desktop-file-utils appstream dpkg-dev
 )
 
 missing=()
