@@ -27,12 +27,13 @@ Item {
         Row {
             anchors.horizontalCenter: parent.horizontalCenter
             spacing: 12
-            Button {
+            ThemedButton {
                 objectName: "pairButton"
+                primary: true
                 text: qsTr("Pair a computer")
                 onClicked: deck.root.showPairing()
             }
-            Button {
+            ThemedButton {
                 objectName: "appearanceButton"
                 text: Theme.dark ? qsTr("Light") : qsTr("Dark")
                 onClicked: deck.appearance.toggle()

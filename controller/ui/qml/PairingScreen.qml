@@ -23,7 +23,7 @@ Item {
                 font.weight: Font.DemiBold
                 color: Theme.text
             }
-            Button {
+            ThemedButton {
                 objectName: "cancelPairing"
                 anchors.horizontalCenter: parent.horizontalCenter
                 text: qsTr("Cancel")

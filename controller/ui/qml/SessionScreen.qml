@@ -43,8 +43,9 @@ Rectangle {
         }
     }
 
-    Button {
+    ThemedButton {
         objectName: "endSession"
+        overPicture: true
         anchors.top: parent.top
         anchors.right: parent.right
         anchors.margins: 14

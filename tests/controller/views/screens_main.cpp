@@ -121,6 +121,27 @@ int main(int argc, char** argv) {
             video->surface()->enqueue(desktopPicture(1470, 956));
         ok &= save(*window, out.filePath("session-picture-" + tag + ".png"));
 
+        // The brand's marks on the window's backdrop: the star at three sizes and the wordmark.
+        QQmlComponent marks(&engine);
+        marks.setData("import QtQuick\nimport Dovrel.Controller\n"
+                      "ThemeBackground { Row { anchors.centerIn: parent; spacing: 36\n"
+                      "  DovrelMark { width: 128; height: 128; anchors.verticalCenter: parent.verticalCenter }\n"
+                      "  DovrelMark { width: 48; height: 48; anchors.verticalCenter: parent.verticalCenter }\n"
+                      "  DovrelMark { width: 18; height: 18; anchors.verticalCenter: parent.verticalCenter }\n"
+                      "  DovrelWordmark { height: 48; anchors.verticalCenter: parent.verticalCenter } } }",
+                      QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Marks.qml")));
+        {
+            std::unique_ptr<QObject> made(marks.create());
+            if (auto* item = qobject_cast<QQuickItem*>(made.get())) {
+                item->setParentItem(window->contentItem());
+                item->setSize(window->size());
+                ok &= save(*window, out.filePath("marks-" + tag + ".png"));
+            } else {
+                std::fprintf(stderr, "marks: %s\n", qPrintable(marks.errorString()));
+                ok = false;
+            }
+        }
+
         // The overlay alone at each step, the window's size.
         QQmlComponent overlay(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/DovrelLoadingView.qml")));
         struct Step {
