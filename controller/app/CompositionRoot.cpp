@@ -6,6 +6,8 @@
 
 #include "controller/app/EnvironmentPorts.h"
 #include "controller/app/WindowSnapshots.h"
+#include "controller/client/InputSelfTest.h"
+#include "controller/client/RemoteInput.h"
 #include "controller/client/WEXClient.h"
 #include "controller/platform/ColorSchemeSource.h"
 #include "controller/platform/KeychainSecretStore.h"
@@ -15,6 +17,7 @@
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionPort.h"
 #include "controller/ui/SessionViewModel.h"
+#include "runtime/Scheduler.h"
 
 namespace dovrel::controller {
 
@@ -57,6 +60,10 @@ bool CompositionRoot::start(std::string& error) {
     if (ports.input) config.inputPort = *ports.input;
     if (ports.control) config.controlPort = *ports.control;
     client_ = std::make_unique<WEXClient>(std::move(config));
+    // The mouse and keyboard over the picture; the self-test plays into each session when asked for.
+    input_ = makeRemoteInput(*client_, realScheduler());
+    if (InputSelfTest::requested(*defaults_, options_.arguments))
+        selfTest_ = makeInputSelfTest(*client_, *input_, realScheduler());
 
     // What the sessions receive counts towards the usage shown in the deck.
     usage_ = std::make_unique<UsageMeter>(defaults_);
@@ -66,7 +73,7 @@ bool CompositionRoot::start(std::string& error) {
     appearance_ = std::make_unique<AppearanceModel>(defaults_, *colorScheme_);
     sessionPort_ = std::make_unique<ClientSessionPort>(*client_);
     root_ = std::make_unique<RootViewModel>(*sessionPort_, arguments_);
-    session_ = std::make_unique<SessionViewModel>(*client_);
+    session_ = std::make_unique<SessionViewModel>(*client_, *input_);
 
     engine_ = std::make_unique<QQmlApplicationEngine>();
     QStringList warnings;

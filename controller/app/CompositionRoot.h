@@ -15,6 +15,8 @@ namespace dovrel::controller {
 class AppearanceModel;
 class ClientSessionPort;
 class ColorSchemeSource;
+class InputSelfTest;
+class RemoteInput;
 class RootViewModel;
 class SecretStore;
 class SessionViewModel;
@@ -51,6 +53,8 @@ private:
     std::shared_ptr<UserDefaults> defaults_;
     std::unique_ptr<ColorSchemeSource> colorScheme_;
     std::unique_ptr<WEXClient> client_;
+    std::unique_ptr<RemoteInput> input_;
+    std::unique_ptr<InputSelfTest> selfTest_;
     std::unique_ptr<UsageMeter> usage_;
     std::unique_ptr<AppearanceModel> appearance_;
     std::unique_ptr<ClientSessionPort> sessionPort_;

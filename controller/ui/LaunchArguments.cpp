@@ -16,11 +16,6 @@ LaunchArguments LaunchArguments::parse(const QStringList& arguments) {
     a.pairingCode = valueOf(arguments, QStringLiteral("-pairingCode"));
     a.demo = arguments.contains(QStringLiteral("-demo"));
     a.storeDemo = arguments.contains(QStringLiteral("-DovrelDemo"));
-    if (const auto selfTest = valueOf(arguments, QStringLiteral("-inputSelfTest"))) {
-        // A Boolean setting given on the command line, in the forms such settings are written.
-        const QString v = selfTest->trimmed().toLower();
-        a.inputSelfTest = v == QLatin1String("yes") || v == QLatin1String("true") || v == QLatin1String("1");
-    }
     a.windowSnapshot = valueOf(arguments, QStringLiteral("-windowSnapshot"));
     return a;
 }

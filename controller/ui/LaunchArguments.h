@@ -22,9 +22,6 @@ struct LaunchArguments {
     std::optional<QString> pairingCode; // "-pairingCode CODE": for "-autoHost" and "-autoRelay" only
     bool demo = false;                  // "-demo": cards open demo sessions and never dial
     bool storeDemo = false;             // "-DovrelDemo": the saved machines start as the sample deck
-    // "-inputSelfTest YES|NO": plays the input self-test into each new session; absent leaves it to
-    // the stored setting of that name.
-    std::optional<bool> inputSelfTest;
     // "-windowSnapshot PATH": saves a picture of the window there every few seconds (scripts without a
     // display look at the controller this way).
     std::optional<QString> windowSnapshot;

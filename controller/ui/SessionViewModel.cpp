@@ -25,7 +25,8 @@ LoadingState loadingStateFor(PhaseKind phase, const QString& rejection, bool rec
     return {};
 }
 
-SessionViewModel::SessionViewModel(WEXClient& client, QObject* parent) : QObject(parent), client_(&client) {
+SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, QObject* parent)
+    : QObject(parent), client_(&client), input_(&input) {
     for (auto signal : {&WEXClient::phaseChanged, &WEXClient::reconnectingChanged, &WEXClient::hasFirstFrameChanged,
                         &WEXClient::latencyMsChanged, &WEXClient::fpsChanged})
         connect(&client, signal, this, &SessionViewModel::stateChanged);

@@ -6,6 +6,7 @@
 #include <QtQml/qqmlregistration.h>
 
 #include "controller/client/Phase.h"
+#include "controller/client/RemoteInput.h"
 #include "controller/client/WEXClient.h"
 
 namespace dovrel::controller {
@@ -24,12 +25,14 @@ struct LoadingState {
 LoadingState loadingStateFor(PhaseKind phase, const QString& rejection, bool reconnecting, const QString& deviceName);
 
 // The session screen's state, read from the window's session client: the loading overlay's values and
-// when it shows, and the status pill's link state and figures. Main thread.
+// when it shows, and the status pill's link state and figures; and the remote input the capture item
+// over the picture drives. Main thread.
 class SessionViewModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("The program makes the session screen's model.")
     Q_PROPERTY(dovrel::controller::WEXClient* client READ client CONSTANT)
+    Q_PROPERTY(dovrel::controller::RemoteInput* input READ input CONSTANT)
     Q_PROPERTY(QString deviceName READ deviceName WRITE setDeviceName NOTIFY deviceNameChanged)
     Q_PROPERTY(bool demo READ demo WRITE setDemo NOTIFY demoChanged)
     Q_PROPERTY(double loadingProgress READ loadingProgress NOTIFY stateChanged)
@@ -42,9 +45,10 @@ class SessionViewModel : public QObject {
     Q_PROPERTY(int fps READ fps NOTIFY stateChanged)
 
 public:
-    explicit SessionViewModel(WEXClient& client, QObject* parent = nullptr);
+    SessionViewModel(WEXClient& client, RemoteInput& input, QObject* parent = nullptr);
 
     WEXClient* client() const { return client_; }
+    RemoteInput* input() const { return input_; }
     QString deviceName() const { return deviceName_; }
     void setDeviceName(const QString& name);
     bool demo() const { return demo_; }
@@ -69,6 +73,7 @@ private:
     LoadingState state() const;
 
     QPointer<WEXClient> client_;
+    QPointer<RemoteInput> input_;
     QString deviceName_;
     bool demo_ = false;
 };

@@ -21,6 +21,7 @@ Item {
         required property var screenProperties
 
         anchors.fill: parent
+        focus: current
         visible: opacity > 0
         opacity: current ? 1 : 0
         onVisibleChanged: {

@@ -2,8 +2,9 @@ import QtQuick
 import QtQuick.Controls
 import Dovrel.Controller
 
-// The session until the full session window arrives: the remote picture fitted on black, the link's
-// state at the bottom, an end button, and the loading overlay while the session opens.
+// The session until the full session window arrives: the remote picture fitted on black, driven by
+// the mouse and keyboard over it, the link's state at the bottom, an end button, and the loading
+// overlay while the session opens.
 Rectangle {
     id: screen
     required property RootViewModel root
@@ -15,6 +16,14 @@ Rectangle {
         objectName: "videoSurface"
         anchors.fill: parent
         client: screen.session.client
+    }
+
+    // The mouse and keyboard over the picture go to the remote machine.
+    InputCaptureItem {
+        objectName: "inputCapture"
+        anchors.fill: parent
+        input: screen.session.input
+        focus: true
     }
 
     StatusPillText {

@@ -1,30 +1,24 @@
 #pragma once
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include <QGuiApplication>
 #include <QQuickStyle>
+
+#include "../ui/GuiTestApp.h"
 
 #include "controller/ui/SessionPort.h"
 
 namespace dovrel::controller::test {
 
-// One QGuiApplication for the whole test program, offscreen with Qt Quick's software renderer.
-inline QGuiApplication& guiApp() {
-    static int argc = 1;
-    static char arg0[] = "controller_view_tests";
-    static char* argv[] = {arg0, nullptr};
-    static QGuiApplication* a = [] {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("QT_QUICK_BACKEND", "software", 1);
-        auto* app = new QGuiApplication(argc, argv);
-        // As the program does, before any QML imports the controls.
+// The offscreen application, with the controls' style the program sets before any QML loads.
+inline QGuiApplication& viewApp() {
+    static QGuiApplication& a = []() -> QGuiApplication& {
+        QGuiApplication& app = guiApp();
         QQuickStyle::setStyle(QStringLiteral("Basic"));
         return app;
     }();
-    return *a;
+    return a;
 }
 
 // A session client that records what it is asked and plays the phases a test sets.

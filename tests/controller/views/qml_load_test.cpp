@@ -11,10 +11,12 @@
 
 #include "../../support/TempHome.h"
 #include "ViewTestSupport.h"
+#include "controller/client/RemoteInput.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/ui/AppearanceModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionViewModel.h"
+#include "runtime/Scheduler.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
 
@@ -50,7 +52,7 @@ struct QmlFixture : ::testing::Test {
     FakeSessionPort session;
 
     void SetUp() override {
-        guiApp();
+        viewApp();
         warnings.clear();
         qInstallMessageHandler(collect);
         defaults = std::make_shared<UserDefaults>(dir.file("c.ini"));
@@ -81,7 +83,8 @@ TEST_F(QmlFixture, EveryFileCompiles) {
 TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
     AppearanceModel appearance(defaults, desktop);
     RootViewModel root(session, LaunchArguments::parse({"p", "-autoHost", "h"}));
-    SessionViewModel sessionModel(*client);
+    auto input = makeRemoteInput(*client, dovrel::realScheduler());
+    SessionViewModel sessionModel(*client, *input);
     QQmlApplicationEngine engine;
     engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
                                  {"session", QVariant::fromValue(&sessionModel)},

@@ -47,15 +47,12 @@ TEST(LaunchArgumentsTest, HostWinsOverRelayWhichWinsOverLink) {
     EXPECT_EQ(LaunchArguments::parse({"p", "-demo"}).autoConnect(), A::none);
 }
 
-TEST(LaunchArgumentsTest, FlagsAndTheSelfTestSetting) {
-    const auto a =
-        LaunchArguments::parse({"p", "-demo", "-DovrelDemo", "-inputSelfTest", "YES", "-windowSnapshot", "/x.png"});
+TEST(LaunchArgumentsTest, Flags) {
+    const auto a = LaunchArguments::parse({"p", "-demo", "-DovrelDemo", "-windowSnapshot", "/x.png"});
     EXPECT_TRUE(a.demo);
     EXPECT_TRUE(a.storeDemo);
-    EXPECT_EQ(a.inputSelfTest, true);
     EXPECT_EQ(a.windowSnapshot, QString("/x.png"));
-    EXPECT_EQ(LaunchArguments::parse({"p", "-inputSelfTest", "NO"}).inputSelfTest, false);
-    EXPECT_EQ(LaunchArguments::parse({"p"}).inputSelfTest, std::nullopt);
+    EXPECT_FALSE(LaunchArguments::parse({"p", "-DovrelDemo"}).demo);
 }
 
 TEST(RootViewModelTest, StartsOnTheDeckWithNoMachine) {

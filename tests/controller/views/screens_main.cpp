@@ -15,11 +15,13 @@
 
 #include "../../support/TempHome.h"
 #include "ViewTestSupport.h"
+#include "controller/client/RemoteInput.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/ui/AppearanceModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionViewModel.h"
 #include "controller/ui/VideoSurfaceItem.h"
+#include "runtime/Scheduler.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
 
@@ -76,7 +78,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: controller_screens OUTPUT-FOLDER\n");
         return 2;
     }
-    guiApp();
+    viewApp();
     const QDir out(QString::fromLocal8Bit(argv[1]));
     QDir().mkpath(out.path());
     dovrel::test::TempDir dir;
@@ -95,7 +97,8 @@ int main(int argc, char** argv) {
         WEXClient client(std::move(config));
         FakeSessionPort session;
         RootViewModel root(session, LaunchArguments::parse({"p", "-autoHost", "studio.local"}));
-        SessionViewModel sessionModel(client);
+        auto input = makeRemoteInput(client, dovrel::realScheduler());
+        SessionViewModel sessionModel(client, *input);
 
         QQmlApplicationEngine engine;
         engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
