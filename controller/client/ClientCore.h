@@ -20,6 +20,7 @@
 #include "controller/client/ControlFramer.h"
 #include "controller/client/Phase.h"
 #include "controller/client/Reassembler.h"
+#include "controller/client/SessionChannel.h"
 #include "controller/client/StreamLink.h"
 #include "controller/client/VideoDecoder.h"
 #include "protocol/Bytes.h"
@@ -63,6 +64,11 @@ public:
 
     // Sealed control messages of the established session (nothing without one).
     void sendControlSecure(wex::ByteView payload, wex::ControlType type);
+    // Long transfers (ClientFileSend.cpp): the session they belong to, and a message sent only in that
+    // session, `done` once the link has room for more.
+    SessionChannel::SessionRef sessionRef() const { return session_; }
+    void sendInSession(const SessionChannel::SessionRef& session, wex::ControlType type, wex::ByteView payload,
+                       std::function<void(bool sent)> done);
 
     // One sealed frame of the video or audio stream, from the video listener or the relay stream.
     void onVideoDatagram(wex::ByteView frame);
@@ -151,7 +157,11 @@ private:
     void handleAgentError(wex::ByteView payload);
     void handleDeckStat(wex::ByteView payload);
     void handleClipFileMessage(wex::ControlType type, wex::ByteView payload);
+    void handleClipboard(wex::ByteView payload);
     void handleWakePeerAck(wex::ByteView payload);
+
+    // Runs `fn` once the link's queue is short again (or the link is gone).
+    void whenLinkDrains(std::function<void()> fn);
 
     // Liveness (ClientLiveness.cpp).
     void startPing();

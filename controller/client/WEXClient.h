@@ -15,6 +15,7 @@
 #include "controller/client/ClientSecurity.h"
 #include "controller/client/ClipFileHost.h"
 #include "controller/client/Phase.h"
+#include "controller/client/SessionChannel.h"
 #include "controller/client/VideoSurface.h"
 #include "protocol/ControlMessages.h"
 #include "runtime/SerialQueue.h"
@@ -38,7 +39,7 @@ struct RelayDial {
 // Qt properties, written only on the main thread; the protocol work (links, framing, handshake,
 // watchdogs) runs on its own "dovrel.client" thread. Every public operation is called on the main
 // thread and returns at once; its effects follow on the client thread in call order.
-class WEXClient : public QObject {
+class WEXClient : public QObject, public SessionChannel, public FileTransferReport {
     Q_OBJECT
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
     Q_PROPERTY(bool hasFirstFrame READ hasFirstFrame NOTIFY hasFirstFrameChanged)
@@ -103,6 +104,15 @@ public:
     void setClipFileHost(std::weak_ptr<ClipFileHost> host) { clipHost_ = std::move(host); }
     std::shared_ptr<ClipFileHost> clipFileHost() const { return clipHost_.lock(); }
 
+    // The session as the clipboard and file services use it (any thread; effects on the client thread).
+    void sendControl(wex::ControlType type, wex::Bytes payload) override;
+    void currentSession(std::function<void(SessionRef)> reply) override;
+    void sendInSession(SessionRef session, wex::ControlType type, wex::Bytes payload,
+                       std::function<void(bool sent)> done) override;
+    // A file transfer's progress and failure, shown as `fileProgress` and `lastAgentError` (main thread).
+    void showFileProgress(std::optional<double> progress) override;
+    void showFileFailure(const std::string& text) override;
+
     // Published state.
     QString status() const { return status_; }
     bool hasFirstFrame() const { return hasFirstFrame_; }
@@ -151,6 +161,8 @@ signals:
     void targetIsWindowsChanged();
     // Bytes received over the session's links since the last report, once a second (for the usage meter).
     void receivedBytes(qint64 bytes);
+    // Clipboard text the agent sent (never empty).
+    void remoteClipboardText(const std::string& text);
 
 private:
     friend class ClientCore;
@@ -168,6 +180,7 @@ private:
     void publishDeckStat(const wex::DeckStat& stat);
     void publishAgentError(const std::string& text);
     void publishReceivedBytes(int64_t bytes) { emit receivedBytes(static_cast<qint64>(bytes)); }
+    void publishRemoteClipboardText(const std::string& text) { emit remoteClipboardText(text); }
 
     void postToCore(std::function<void(ClientCore&)> fn);
 

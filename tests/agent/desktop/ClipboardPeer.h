@@ -11,7 +11,7 @@
 #include <QProcess>
 
 #include "DesktopTestSupport.h"
-#include "agent/desktop/X11ClipboardOwner.h"
+#include "runtime/clipboard/X11ClipboardOwner.h"
 
 namespace dovrel::test {
 
@@ -99,10 +99,10 @@ public:
         });
     }
     ~ClipboardChanges() { QObject::disconnect(connection_); }
-    Mark mark() const { return {count_, agent::ownsClipboard()}; }
+    Mark mark() const { return {count_, ownsClipboard()}; }
     // Runs events until the clipboard changed since `seen`.
     bool waitPast(Mark seen) {
-        return pumpUntil([&] { return count_ > seen.count || (seen.owned && !agent::ownsClipboard()); });
+        return pumpUntil([&] { return count_ > seen.count || (seen.owned && !ownsClipboard()); });
     }
 
 private:
