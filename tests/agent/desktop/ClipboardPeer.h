@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 
 #include "DesktopTestSupport.h"
 #include "runtime/clipboard/X11ClipboardOwner.h"
@@ -27,7 +28,9 @@ public:
         bool owner = false;
     };
 
-    ClipboardPeer() {
+    // `env`: the peer's environment (its DISPLAY names the X server whose clipboard it uses).
+    explicit ClipboardPeer(const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+        process_.setProcessEnvironment(env);
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.start(CLIPBOARD_PEER, {});
         started_ = process_.waitForStarted(10000);
