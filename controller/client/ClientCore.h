@@ -64,9 +64,9 @@ public:
 
     // Sealed control messages of the established session (nothing without one).
     void sendControlSecure(wex::ByteView payload, wex::ControlType type);
-    // Long transfers (ClientFileSend.cpp): the session they belong to, and a message sent only in that
-    // session, `done` once the link has room for more.
-    SessionChannel::SessionRef sessionRef() const { return session_; }
+    // Long transfers (ClientFileSend.cpp): the session they belong to (none while its link is down), and
+    // a message sent only in that session, `done` once the link has room for more.
+    SessionChannel::SessionRef sessionRef() const;
     void sendInSession(const SessionChannel::SessionRef& session, wex::ControlType type, wex::ByteView payload,
                        std::function<void(bool sent)> done);
 
@@ -160,8 +160,10 @@ private:
     void handleClipboard(wex::ByteView payload);
     void handleWakePeerAck(wex::ByteView payload);
 
-    // Runs `fn` once the link's queue is short again (or the link is gone).
-    void whenLinkDrains(std::function<void()> fn);
+    // Whether `session` is the session and its link is up.
+    bool sessionIsLive(const SessionChannel::SessionRef& session) const;
+    // Runs `fn` once at most `limit` bytes wait on the link (or the link is down).
+    void whenLinkDrains(int64_t limit, std::function<void()> fn);
 
     // Liveness (ClientLiveness.cpp).
     void startPing();

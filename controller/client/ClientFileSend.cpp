@@ -18,24 +18,39 @@ constexpr int64_t sendHighWater = 1 << 20;
 constexpr auto drainRecheck = std::chrono::milliseconds(2);
 } // namespace
 
+SessionChannel::SessionRef ClientCore::sessionRef() const {
+    if (!sessionIsLive(session_)) return {};
+    return session_;
+}
+
+bool ClientCore::sessionIsLive(const SessionChannel::SessionRef& session) const {
+    // A link that broke keeps the session object until a new handshake replaces it, but nothing sent
+    // in between arrives: the session is gone for a transfer.
+    const StreamLink* link = isRelay_ ? relay_.get() : control_.get();
+    const auto held = session.lock();
+    return session_ && held.get() == static_cast<const void*>(session_.get()) && link && link->isReady();
+}
+
 void ClientCore::sendInSession(const SessionChannel::SessionRef& session, wex::ControlType type, wex::ByteView payload,
                                std::function<void(bool sent)> done) {
-    const auto held = session.lock();
-    if (!session_ || held.get() != static_cast<const void*>(session_.get())) {
+    if (!sessionIsLive(session)) {
         done(false);
         return;
     }
     sendControlSecure(payload, type);
-    whenLinkDrains([done = std::move(done)] { done(true); });
+    // A file's end counts as sent only once everything before it has left.
+    const int64_t limit = type == wex::ControlType::fileEnd ? 0 : sendHighWater;
+    whenLinkDrains(limit, [this, session, done = std::move(done)] { done(sessionIsLive(session)); });
 }
 
-void ClientCore::whenLinkDrains(std::function<void()> fn) {
+void ClientCore::whenLinkDrains(int64_t limit, std::function<void()> fn) {
     const StreamLink* link = isRelay_ ? relay_.get() : control_.get();
-    if (!link || link->pendingBytes() <= sendHighWater) {
+    if (!link || !link->isReady() || link->pendingBytes() <= limit) {
         fn();
         return;
     }
-    QTimer::singleShot(drainRecheck, context_.get(), [this, fn = std::move(fn)]() mutable { whenLinkDrains(std::move(fn)); });
+    QTimer::singleShot(drainRecheck, context_.get(),
+                       [this, limit, fn = std::move(fn)]() mutable { whenLinkDrains(limit, std::move(fn)); });
 }
 
 void ClientCore::handleClipboard(wex::ByteView payload) {
