@@ -101,13 +101,12 @@ int main(int argc, char** argv) {
     const std::string arrived = agent.home() + "/Downloads/big.bin";
     const auto start = std::chrono::steady_clock::now();
     transfers.sendFile(source);
-    const bool whole = controller::test::waitUntil(
-        [&] { return transfers.active() == 0 && sizeOf(arrived) == fileBytes; }, 600s);
+    const bool whole =
+        controller::test::waitUntil([&] { return transfers.active() == 0 && sizeOf(arrived) == fileBytes; }, 600s);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long peak = statusKiB("VmHWM:");
 
-    std::printf("file sent over loopback to DovrelAgent: %llu MiB\n",
-                static_cast<unsigned long long>(fileBytes >> 20));
+    std::printf("file sent over loopback to DovrelAgent: %llu MiB\n", static_cast<unsigned long long>(fileBytes >> 20));
     if (!whole) {
         std::printf("  did not arrive whole within 600 s (%llu bytes there)\n%s\n",
                     static_cast<unsigned long long>(sizeOf(arrived)), agent.tail(20).c_str());

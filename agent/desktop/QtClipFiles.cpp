@@ -13,11 +13,11 @@
 #include "agent/common/HomeDirectory.h"
 #include "agent/desktop/ClipFileSender.h"
 #include "agent/desktop/ClipFilesLink.h"
+#include "agent/desktop/MainThreadPost.h"
+#include "protocol/FileMessages.h"
 #include "runtime/clipboard/ClipboardChangeWatch.h"
 #include "runtime/clipboard/ClipboardFileList.h"
-#include "agent/desktop/MainThreadPost.h"
 #include "runtime/clipboard/X11ClipboardOwner.h"
-#include "protocol/FileMessages.h"
 
 namespace dovrel::agent {
 

@@ -7,11 +7,11 @@
 #include <QMimeData>
 
 #include "agent/common/AgentLog.h"
+#include "agent/desktop/MainThreadPost.h"
+#include "protocol/ClipboardText.h"
 #include "runtime/clipboard/ClipboardChangeWatch.h"
 #include "runtime/clipboard/ClipboardFileList.h"
-#include "agent/desktop/MainThreadPost.h"
 #include "runtime/clipboard/X11ClipboardOwner.h"
-#include "protocol/ClipboardText.h"
 
 namespace dovrel::agent {
 

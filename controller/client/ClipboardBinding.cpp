@@ -6,7 +6,8 @@
 
 namespace dovrel::controller {
 
-void bindClipboardToSession(WEXClient& client, ClipboardTextSync& text, const std::shared_ptr<ClipboardFileHost>& files) {
+void bindClipboardToSession(WEXClient& client, ClipboardTextSync& text,
+                            const std::shared_ptr<ClipboardFileHost>& files) {
     client.setClipFileHost(files);
     QObject::connect(&client, &WEXClient::remoteClipboardText, &text,
                      [&text](const std::string& received) { text.applyRemote(received); });

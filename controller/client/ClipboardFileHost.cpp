@@ -102,16 +102,15 @@ void ClipboardFileHost::onRemoteOffer(uint32_t generation, const std::vector<wex
     recvRemaining_ = files.size();
 }
 
-void ClipboardFileHost::onData(uint32_t generation, uint8_t index, uint64_t offset, const wex::Bytes& data,
-                               bool last) {
+void ClipboardFileHost::onData(uint32_t generation, uint8_t index, uint64_t offset, const wex::Bytes& data, bool last) {
     if (!recvActive_ || generation != recvGen_ || index >= recvFiles_.size() || recvFiles_[index].done) return;
     RecvFile& recv = recvFiles_[index];
     if (recv.file.isOpen() && !data.empty()) {
         const uint64_t length = data.size();
         if (offset > recv.size || length > recv.size - offset || length > recv.size - recv.written) {
-            clipLog("DATA gen=" + std::to_string(generation) + " idx=" + std::to_string(index) + " DROPPED: " +
-                    std::to_string(length) + " bytes at " + std::to_string(offset) + " is outside the declared " +
-                    std::to_string(recv.size));
+            clipLog("DATA gen=" + std::to_string(generation) + " idx=" + std::to_string(index) +
+                    " DROPPED: " + std::to_string(length) + " bytes at " + std::to_string(offset) +
+                    " is outside the declared " + std::to_string(recv.size));
             return;
         }
         // A failed write leaves the file short, so it is not put on the clipboard.

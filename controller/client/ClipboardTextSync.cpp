@@ -29,7 +29,8 @@ void ClipboardTextSync::poll() {
     if (suppress_ && *suppress_ == *text) return;
     const wex::ClipboardWireText wire = wex::clipboardTextForWire(*text);
     if (wire.truncated) {
-        const std::string line = "• clipboard truncated to " + std::to_string(wire.text.size()) + " bytes for the wire\n";
+        const std::string line =
+            "• clipboard truncated to " + std::to_string(wire.text.size()) + " bytes for the wire\n";
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fflush(stdout);
     }

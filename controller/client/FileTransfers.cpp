@@ -152,10 +152,11 @@ void FileTransfers::begin(std::shared_ptr<Job> job) {
     queue_->assertCurrent("FileTransfers::begin");
     // The session is asked for first: a file sent outside one is not even opened.
     channel_.currentSession([this, gate = std::weak_ptr(gate_), job](SessionChannel::SessionRef session) {
-        if (auto g = gate.lock()) g->post([this, job, session] {
-            job->session = session;
-            step(job);
-        });
+        if (auto g = gate.lock())
+            g->post([this, job, session] {
+                job->session = session;
+                step(job);
+            });
     });
 }
 
@@ -217,10 +218,9 @@ void FileTransfers::step(std::shared_ptr<Job> job) {
         }
         const uint64_t at = job->offset;
         job->offset = end;
-        wex::Bytes payload = isFile ? wex::FileChunk{0, job->transferId, at, std::move(bytes)}.encode()
-                                    : wex::ClipFileData(0, job->generation, job->index, at, end >= job->size,
-                                                        std::move(bytes))
-                                          .encode();
+        wex::Bytes payload =
+            isFile ? wex::FileChunk{0, job->transferId, at, std::move(bytes)}.encode()
+                   : wex::ClipFileData(0, job->generation, job->index, at, end >= job->size, std::move(bytes)).encode();
         const auto type = isFile ? wex::ControlType::fileChunk : wex::ControlType::clipFileData;
         return sendThen(job, type, std::move(payload), [this, job, isFile](bool sent) {
             if (!sent) return isFile ? lost(job) : finish(job);

@@ -111,8 +111,7 @@ bool ReceiveFolder::openOffer(uint32_t generation, std::string& why) {
 }
 
 WriteFile ReceiveFolder::create(const std::string& name) {
-    if (offerFd_ < 0 || name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
-        return {};
+    if (offerFd_ < 0 || name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return {};
     // What an earlier offer of the same generation left goes; a folder of that name stays and fails.
     ::unlinkat(offerFd_, name.c_str(), 0);
     const int fd = ::openat(offerFd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);

@@ -57,8 +57,8 @@ TEST(ClipFileNames, SafeNamesStayInsideTheirFolder) {
 }
 
 TEST(ClipFileNames, EqualSafeNamesGetNumbers) {
-    const std::vector<wex::ClipFileEntry> files{{"a/b.txt", 1}, {"a:b.txt", 1}, {"a_b.txt", 1}, {"notes", 1},
-                                                {"notes", 1}, {"a_b (2).txt", 1}};
+    const std::vector<wex::ClipFileEntry> files{{"a/b.txt", 1}, {"a:b.txt", 1}, {"a_b.txt", 1},
+                                                {"notes", 1},   {"notes", 1},   {"a_b (2).txt", 1}};
     EXPECT_EQ(distinctClipFileNames(files), (std::vector<std::string>{"a_b.txt", "a_b (2).txt", "a_b (3).txt", "notes",
                                                                       "notes (2)", "a_b (2) (2).txt"}));
 }

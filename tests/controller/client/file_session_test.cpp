@@ -24,7 +24,8 @@ struct FileSession : SessionFixture {
         for (std::size_t i = 0; i < size; ++i)
             bytes[i] = static_cast<uint8_t>(i % 251);
         const std::string path = f.dir.file("payload.bin");
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(size));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(size));
         return path;
     }
     void start() {

@@ -32,7 +32,8 @@ struct Transfers : ::testing::Test {
         for (std::size_t i = 0; i < size; ++i)
             bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
         const std::string path = dir.file(name);
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(size));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(size));
         return path;
     }
     // Waits for the transfers to end and for what they posted to the main thread.

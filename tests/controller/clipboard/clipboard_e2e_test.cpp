@@ -50,7 +50,8 @@ wex::Bytes randomBytes(std::size_t n) {
 }
 
 void writeFile(const std::string& path, const wex::Bytes& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
 }
 
 wex::Bytes readFile(const std::string& path) {
@@ -192,10 +193,13 @@ TEST_F(ClipboardE2E, FilesCopiedOnTheAgentArriveAsFilesOnThisClipboard) {
     writeFile(b, second);
     ASSERT_TRUE(s().agentSide->copyFiles({a, b}));
     std::vector<std::string> paths;
-    ASSERT_TRUE(controller::test::waitUntil([&] {
-        paths = s().clipboard.filePaths();
-        return paths.size() == 2;
-    }, 20s)) << s().agent.tail(20);
+    ASSERT_TRUE(controller::test::waitUntil(
+        [&] {
+            paths = s().clipboard.filePaths();
+            return paths.size() == 2;
+        },
+        20s))
+        << s().agent.tail(20);
     EXPECT_EQ(fs::path(paths[0]).filename(), "photo.jpg");
     EXPECT_TRUE(readFile(paths[0]) == first);
     EXPECT_TRUE(readFile(paths[1]) == second);
