@@ -11,18 +11,16 @@ void bindClipboardToSession(WEXClient& client, ClipboardTextSync& text,
     client.setClipFileHost(files);
     QObject::connect(&client, &WEXClient::remoteClipboardText, &text,
                      [&text](const std::string& received) { text.applyRemote(received); });
-    const auto follow = [&client, &text, weak = std::weak_ptr(files)] {
-        const bool inSession = client.phaseKind() == PhaseKind::connected;
-        const auto host = weak.lock();
-        if (inSession) {
-            text.start();
-            if (host) host->start();
-        } else {
-            text.stop();
-            if (host) host->stop();
-        }
-    };
-    QObject::connect(&client, &WEXClient::phaseChanged, &text, follow);
+    // Started at each established session (never for a demo), stopped when the session ends.
+    QObject::connect(&client, &WEXClient::sessionEstablished, &text, [&text, weak = std::weak_ptr(files)] {
+        text.start();
+        if (const auto host = weak.lock()) host->start();
+    });
+    QObject::connect(&client, &WEXClient::phaseChanged, &text, [&client, &text, weak = std::weak_ptr(files)] {
+        if (client.phaseKind() == PhaseKind::connected) return;
+        text.stop();
+        if (const auto host = weak.lock()) host->stop();
+    });
 }
 
 } // namespace dovrel::controller
