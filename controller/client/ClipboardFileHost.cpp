@@ -72,7 +72,8 @@ void ClipboardFileHost::onPull(uint32_t generation, uint8_t index) {
 }
 
 void ClipboardFileHost::onRemoteOffer(uint32_t generation, const std::vector<wex::ClipFileEntry>& files) {
-    if (files.empty()) return;
+    // Outside a session nothing is received.
+    if (files.empty() || !running()) return;
     const std::string head = "← OFFER gen=" + std::to_string(generation);
     if (const auto refusal = clipOfferRefusal(files)) {
         clipLog(head + " REFUSED: " + *refusal);
