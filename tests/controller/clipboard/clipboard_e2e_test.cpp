@@ -9,6 +9,7 @@
 
 #include <QGuiApplication>
 #include <QUdpSocket>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -211,6 +212,26 @@ TEST_F(ClipboardE2E, FilesCopiedOnTheAgentArriveAsFilesOnThisClipboard) {
     const auto agentSees = s().agentSide->read();
     ASSERT_EQ(agentSees.urls.size(), 2u);
     EXPECT_NE(agentSees.urls[0].find(a), std::string::npos);
+}
+
+TEST_F(ClipboardE2E, FilesCopiedHereArriveAsFilesOnTheAgentsClipboard) {
+    const wex::Bytes bytes = randomBytes(2 * 49152 + 99);
+    const std::string path = s().dir.file("from-controller.bin");
+    writeFile(path, bytes);
+    ASSERT_TRUE(s().controllerSide->copyFiles({path}));
+    std::string there;
+    ASSERT_TRUE(controller::test::waitUntil(
+        [&] {
+            const auto seen = s().agentSide->read();
+            if (seen.urls.size() != 1) return false;
+            there = QUrl(QString::fromStdString(seen.urls[0])).toLocalFile().toStdString();
+            return readFile(there) == bytes;
+        },
+        20s))
+        << "on the agent's clipboard: " << there << "\n"
+        << s().agent.tail(20);
+    EXPECT_NE(there, path);
+    EXPECT_EQ(fs::path(there).filename(), "from-controller.bin");
 }
 
 TEST_F(ClipboardE2E, TheControllersOwnWriteIsNoLocalChange) {
