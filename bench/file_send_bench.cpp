@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     controller::test::AgentUnderTest agent;
     wex::Bytes key;
     {
-        WEXClient first(config);
+        WEXClient first(config, std::make_shared<controller::test::NoRelayAccount>());
         const auto pub = first.security().identity().publicKey();
         key.assign(pub.begin(), pub.end());
         first.security().trustAgent(agent.publicKey(), agent.room());
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     config.inputPort = agent.inputPort();
-    WEXClient client(config);
+    WEXClient client(config, std::make_shared<controller::test::NoRelayAccount>());
     FileTransfers transfers(client, client, realScheduler());
     client.connectToHost(QString("127.0.0.1:%1").arg(agent.controlPort()));
     if (!controller::test::waitUntil([&] { return client.phaseKind() == PhaseKind::connected; }, 15s)) {

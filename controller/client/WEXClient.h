@@ -18,6 +18,7 @@
 #include "controller/client/InputChannel.h"
 #include "controller/client/Phase.h"
 #include "controller/client/SessionChannel.h"
+#include "controller/client/StoredRelayAccount.h"
 #include "controller/client/VideoSurface.h"
 #include "protocol/ControlMessages.h"
 #include "runtime/SerialQueue.h"
@@ -61,7 +62,8 @@ class WEXClient : public QObject, public InputChannel, public SessionChannel, pu
     Q_PROPERTY(bool targetIsWindows READ targetIsWindows WRITE setTargetIsWindows NOTIFY targetIsWindowsChanged)
 
 public:
-    explicit WEXClient(ClientConfig config = {}, QObject* parent = nullptr);
+    // `relayAccount`: the signed-in account, for relay dials whose link names none.
+    WEXClient(ClientConfig config, std::shared_ptr<const StoredRelayAccount> relayAccount, QObject* parent = nullptr);
     ~WEXClient() override;
 
     // Dials the agent at `host` ("host", "host:port" or "[v6]:port") on the local network. A pairing
@@ -197,8 +199,13 @@ private:
     void publishRemoteClipboardText(const std::string& text) { emit remoteClipboardText(text); }
 
     void postToCore(std::function<void(ClientCore&)> fn);
+    // The link's credentials when it carries both, else the signed-in account's, else none.
+    wex::RelayIdentity relayIdentityFor(const std::optional<std::string>& account,
+                                        const std::optional<std::string>& token,
+                                        const std::optional<std::string>& relay) const;
 
     ClientConfig config_;
+    std::shared_ptr<const StoredRelayAccount> relayAccount_;
     std::shared_ptr<ClientSecurity> security_;
     std::unique_ptr<SerialQueue> queue_;
     std::unique_ptr<ClientCore> core_; // lives on the client thread

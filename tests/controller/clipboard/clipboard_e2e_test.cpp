@@ -94,7 +94,7 @@ struct Session {
         config.deviceName = "test-controller";
         wex::Bytes key;
         {
-            WEXClient first(config);
+            WEXClient first(config, std::make_shared<controller::test::NoRelayAccount>());
             const auto pub = first.security().identity().publicKey();
             key.assign(pub.begin(), pub.end());
             first.security().trustAgent(agent.publicKey(), agent.room());
@@ -103,7 +103,7 @@ struct Session {
                          {{"DISPLAY", agentDisplay.name()}, {"DOVREL_SYNTHETIC", "1"}}, failure))
             return;
         config.inputPort = agent.inputPort();
-        client = std::make_unique<WEXClient>(config);
+        client = std::make_unique<WEXClient>(config, std::make_shared<controller::test::NoRelayAccount>());
         transfers = std::make_unique<FileTransfers>(*client, *client, realScheduler());
         folder = std::make_unique<ReceiveFolder>(dir.file("received"));
         text = std::make_unique<ClipboardTextSync>(clipboard, *client, realScheduler());
