@@ -11,12 +11,19 @@
 #include "controller/client/WEXClient.h"
 #include "controller/platform/ColorSchemeSource.h"
 #include "controller/platform/KeychainSecretStore.h"
+#include "controller/platform/NetworkInterfaces.h"
 #include "controller/platform/UserDefaults.h"
+#include "controller/platform/WakeSender.h"
+#include "controller/services/DeviceStore.h"
+#include "controller/services/MachineWaker.h"
+#include "controller/services/RelayAccount.h"
 #include "controller/services/UsageMeter.h"
 #include "controller/ui/AppearanceModel.h"
+#include "controller/ui/DeckViewModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionPort.h"
 #include "controller/ui/SessionViewModel.h"
+#include "protocol/MagicPacket.h"
 #include "runtime/Scheduler.h"
 
 namespace dovrel::controller {
@@ -59,7 +66,10 @@ bool CompositionRoot::start(std::string& error) {
     if (ports.video) config.videoPort = *ports.video;
     if (ports.input) config.inputPort = *ports.input;
     if (ports.control) config.controlPort = *ports.control;
-    client_ = std::make_unique<WEXClient>(std::move(config));
+    // The signed-in relay account: relay dials whose link names none go with it.
+    account_ = std::make_shared<RelayAccount>(secrets, QString::fromStdString(config.defaultRelayHost),
+                                              config.defaultRelayPort);
+    client_ = std::make_unique<WEXClient>(std::move(config), account_);
     // The mouse and keyboard over the picture; the self-test plays into each session when asked for.
     input_ = makeRemoteInput(*client_, realScheduler());
     if (InputSelfTest::requested(*defaults_, options_.arguments))
@@ -68,6 +78,18 @@ bool CompositionRoot::start(std::string& error) {
     // What the sessions receive counts towards the usage shown in the deck.
     usage_ = std::make_unique<UsageMeter>(defaults_);
     QObject::connect(client_.get(), &WEXClient::receivedBytes, usage_.get(), &UsageMeter::addReceived);
+
+    // The saved machines: the sample deck when the launch or the settings ask for demo machines, or
+    // for demo sessions on an empty deck (shown, not saved).
+    const bool storeDemo = DeviceStore::isDemo(options_.arguments, *defaults_);
+    store_ = std::make_unique<DeviceStore>(defaults_, storeDemo);
+    if (arguments_.demo && store_->count() == 0) store_->setDevices(DeviceStore(defaults_, true).devices());
+
+    // The deck, whose "wake & connect" sends magic packets on this computer's own networks.
+    interfaces_ = std::make_unique<SystemNetworkInterfaces>();
+    wakeSender_ = makeUdpWakeSender({wex::MagicPacket::ports.begin(), wex::MagicPacket::ports.end()});
+    waker_ = std::make_unique<MachineWaker>(*wakeSender_, *interfaces_);
+    deck_ = std::make_unique<DeckViewModel>(*store_, *usage_, *waker_, arguments_.demo || storeDemo, QLocale());
 
     colorScheme_ = makeDesktopColorScheme();
     appearance_ = std::make_unique<AppearanceModel>(defaults_, *colorScheme_);
@@ -83,7 +105,8 @@ bool CompositionRoot::start(std::string& error) {
     });
     engine_->setInitialProperties({{"root", QVariant::fromValue(root_.get())},
                                    {"session", QVariant::fromValue(session_.get())},
-                                   {"appearance", QVariant::fromValue(appearance_.get())}});
+                                   {"appearance", QVariant::fromValue(appearance_.get())},
+                                   {"deck", QVariant::fromValue(deck_.get())}});
     engine_->load(mainQml);
     QQuickWindow* shown = window();
     if (!shown) {

@@ -7,6 +7,13 @@
 
 #include "../ui/GuiTestApp.h"
 
+#include "controller/client/StoredRelayAccount.h"
+#include "controller/platform/NetworkInterfaces.h"
+#include "controller/platform/WakeSender.h"
+#include "controller/services/DeviceStore.h"
+#include "controller/services/MachineWaker.h"
+#include "controller/services/UsageMeter.h"
+#include "controller/ui/DeckViewModel.h"
 #include "controller/ui/SessionPort.h"
 
 namespace dovrel::controller::test {
@@ -20,6 +27,47 @@ inline QGuiApplication& viewApp() {
     }();
     return a;
 }
+
+// No relay account is signed in.
+struct SignedOutAccount final : StoredRelayAccount {
+    std::optional<wex::RelayIdentity> storedRelayIdentity() const override { return std::nullopt; }
+};
+
+// Records the wake packets instead of sending them.
+struct RecordingWakeSender final : WakeSender {
+    struct Sent {
+        wex::Bytes packet;
+        uint32_t source, broadcast;
+    };
+    bool sendBroadcast(const wex::Bytes& packet, uint32_t source, uint32_t broadcast) override {
+        sent.push_back({packet, source, broadcast});
+        return true;
+    }
+    std::vector<Sent> sent;
+};
+
+// One home network, 192.168.1.20/24.
+struct HomeNetwork final : NetworkInterfaces {
+    std::optional<std::vector<InterfaceAddress>> ipv4Addresses() const override {
+        return std::vector<InterfaceAddress>{{0xC0A80114, 0xFFFFFF00}};
+    }
+};
+
+// The deck's model over a store and usage meter of its own settings file, waking into a recorder.
+struct DeckParts {
+    DeckParts(const std::string& settingsPath, bool demo,
+              QLocale locale = QLocale(QLocale::English, QLocale::UnitedStates))
+        : defaults(std::make_shared<UserDefaults>(settingsPath)), store(defaults, demo), usage(defaults),
+          waker(wakes, network), deck(store, usage, waker, demo, locale) {}
+
+    std::shared_ptr<UserDefaults> defaults;
+    DeviceStore store;
+    UsageMeter usage;
+    RecordingWakeSender wakes;
+    HomeNetwork network;
+    MachineWaker waker;
+    DeckViewModel deck;
+};
 
 // A session client that records what it is asked and plays the phases a test sets.
 class FakeSessionPort final : public SessionPort {

@@ -60,7 +60,7 @@ struct QmlFixture : ::testing::Test {
         config.settingsPath = dir.file("c.ini");
         config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
         config.videoPort = 0;
-        client = std::make_unique<WEXClient>(std::move(config));
+        client = std::make_unique<WEXClient>(std::move(config), std::make_shared<SignedOutAccount>());
     }
     void TearDown() override { qInstallMessageHandler(nullptr); }
 };
@@ -82,13 +82,15 @@ TEST_F(QmlFixture, EveryFileCompiles) {
 
 TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
     AppearanceModel appearance(defaults, desktop);
+    DeckParts deckParts(dir.file("deck.ini"), true);
     RootViewModel root(session, LaunchArguments::parse({"p", "-autoHost", "h"}));
     auto input = makeRemoteInput(*client, dovrel::realScheduler());
     SessionViewModel sessionModel(*client, *input);
     QQmlApplicationEngine engine;
     engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
                                  {"session", QVariant::fromValue(&sessionModel)},
-                                 {"appearance", QVariant::fromValue(&appearance)}});
+                                 {"appearance", QVariant::fromValue(&appearance)},
+                                 {"deck", QVariant::fromValue(&deckParts.deck)}});
     engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
     ASSERT_EQ(engine.rootObjects().size(), 1);
     auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().first());
