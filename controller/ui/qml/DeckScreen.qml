@@ -61,7 +61,7 @@ Item {
                     height: 24
                 }
                 Item {
-                    width: headerRow.width - x - trailing.width
+                    width: Math.max(0, headerRow.width - x - headerRow.spacing - trailing.width)
                     height: 1
                 }
                 Row {

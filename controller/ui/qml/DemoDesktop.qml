@@ -176,8 +176,13 @@ Item {
         width: desk.width
         height: 26
         color: desk.material
-        Row {
+        // The menus give way to the status items where the screen is narrow.
+        Item {
             x: 14
+            width: Math.max(0, parent.width - 28 - status.width - 16)
+            height: parent.height
+            clip: true
+        Row {
             anchors.verticalCenter: parent.verticalCenter
             spacing: 16
             Symbol {
@@ -204,7 +209,9 @@ Item {
                 }
             }
         }
+        }
         Row {
+            id: status
             anchors.right: parent.right
             anchors.rightMargin: 14
             anchors.verticalCenter: parent.verticalCenter

@@ -12,7 +12,7 @@ Item {
     id: card
     required property int index
     required property string name
-    required property list<real> cpu
+    required property var cpu
     required property string kindSymbol
     required property string stateWord
     required property string tone
@@ -200,10 +200,15 @@ Item {
                 }
             }
 
+            // The demo desktop as a screen seen small: drawn at 2.2 times the thumbnail's size, then
+            // scaled down, so its menu bar and dock keep a screen's proportions.
             Loader {
                 objectName: "demoLayer"
-                anchors.fill: parent
                 active: card.thumbnail === 2
+                width: thumb.width * 2.2
+                height: thumb.height * 2.2
+                scale: 1 / 2.2
+                transformOrigin: Item.TopLeft
                 sourceComponent: DemoDesktop {}
             }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,16 @@ inline QGuiApplication& viewApp() {
         return app;
     }();
     return a;
+}
+
+// Runs the event loop until `done` holds or the generous deadline passes; false on the deadline.
+template <typename F> bool waitUntil(F&& done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
 }
 
 // No relay account is signed in.

@@ -6,6 +6,7 @@
 #include <QQuickWindow>
 #include <QSignalSpy>
 #include <QTest>
+
 #include <QtQml/QQmlExtensionPlugin>
 
 #include <gtest/gtest.h>
@@ -77,6 +78,11 @@ struct DeckQml : ::testing::Test {
             if (i->objectName() == QLatin1String(name)) return i;
         return nullptr;
     }
+    // The grid has placed its cells (the add tile moves off the first card's place).
+    bool laidOut() const {
+        QQuickItem* add = find("addTile");
+        return !cards().isEmpty() && add && add->mapToScene({0, 0}) != cards().first()->mapToScene({0, 0});
+    }
     QPoint centreOf(QQuickItem* item) const {
         return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
     }
@@ -89,21 +95,23 @@ TEST_F(DeckQml, EmptyStateGivesWayToTheGridAndFooter) {
     EXPECT_FALSE(find("deckGrid")->isVisible());
     EXPECT_FALSE(find("usageFooter")->isVisible());
     QTest::mouseClick(&window, Qt::LeftButton, {}, centreOf(find("emptyPairButton")));
-    QTRY_COMPARE(root.route(), RootViewModel::Route::Pairing);
+    ASSERT_TRUE(waitUntil([&] { return root.route() == RootViewModel::Route::Pairing; }));
 
     parts.usage.addReceived(1234LL * 1048576);
     Device d;
     d.name = QStringLiteral("Studio");
     d.state = Device::State::awake;
     parts.store.putFirst(d);
-    QTRY_VERIFY(find("deckGrid")->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return find("deckGrid")->isVisible(); }));
     EXPECT_FALSE(find("emptyState")->isVisible());
     EXPECT_TRUE(find("usageFooter")->isVisible());
     EXPECT_EQ(textOf(find("tokensText")), "1.234 tokens used");
     EXPECT_EQ(cards().size(), 1);
     QQuickItem* add = find("addTile");
     ASSERT_TRUE(add);
-    QTRY_VERIFY2(add->mapToScene({0, 0}).x() > cards().first()->mapToScene({0, 0}).x(), "the add tile comes last");
+    EXPECT_TRUE(waitUntil([&] {
+        return add->mapToScene({0, 0}).x() > cards().first()->mapToScene({0, 0}).x();
+    })) << "the add tile comes last";
 }
 
 TEST_F(DeckQml, ClickOnTheWakePromptWakesThenOpens) {
@@ -112,13 +120,13 @@ TEST_F(DeckQml, ClickOnTheWakePromptWakesThenOpens) {
     d.state = Device::State::asleep;
     d.mac = QStringLiteral("aa:bb:cc:dd:ee:02");
     parts.store.putFirst(d);
-    QTRY_COMPARE(cards().size(), 1);
+    ASSERT_TRUE(waitUntil([&] { return cards().size() == 1 && laidOut(); }));
     QQuickItem* card = cards().first();
     ASSERT_TRUE(card);
-    QTRY_COMPARE(textOf(childOf(card, "promptText")), "Click to wake & connect");
+    ASSERT_TRUE(waitUntil([&] { return textOf(childOf(card, "promptText")) == "Click to wake & connect"; }));
     QSignalSpy opens(&parts.deck, &DeckViewModel::openRequested);
     QTest::mouseClick(&window, Qt::LeftButton, {}, centreOf(card));
-    QTRY_COMPARE(opens.count(), 1);
+    ASSERT_TRUE(waitUntil([&] { return opens.count() == 1; }));
     EXPECT_EQ(parts.wakes.sent.size(), 1u);
     EXPECT_FALSE(card->property("flipped").toBool());
 }
@@ -129,25 +137,28 @@ TEST_F(DeckQml, LongPressFlipsTheCardAndTheCloseButtonTurnsItBack) {
     d.state = Device::State::awake;
     d.cpu = {0.3, 0.5};
     parts.store.putFirst(d);
-    QTRY_COMPARE(cards().size(), 1);
+    ASSERT_TRUE(waitUntil([&] { return cards().size() == 1 && laidOut(); }));
     QQuickItem* card = cards().first();
     ASSERT_TRUE(card);
     QSignalSpy opens(&parts.deck, &DeckViewModel::openRequested);
-    QSignalSpy frosts(&parts.store, &QAbstractItemModel::dataChanged);
+    QQuickItem* spark = childOf(card, "sparkline");
+    ASSERT_TRUE(spark);
+    EXPECT_TRUE(spark->isVisible());
+    EXPECT_EQ(spark->property("values").value<QList<double>>(), QList<double>({0.3, 0.5}));
 
     QTest::mousePress(&window, Qt::LeftButton, {}, centreOf(card));
-    QTRY_VERIFY(card->property("flipped").toBool());
+    ASSERT_TRUE(waitUntil([&] { return card->property("flipped").toBool(); }));
     QTest::mouseRelease(&window, Qt::LeftButton, {}, centreOf(card));
     EXPECT_EQ(opens.count(), 0) << "the press that flipped is no click";
-    QTRY_VERIFY(childOf(card, "back")->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return childOf(card, "back")->isVisible(); }));
 
     QQuickItem* frost = childOf(card, "frostTile");
     QTest::mouseClick(&window, Qt::LeftButton, {}, centreOf(frost));
-    QTRY_VERIFY(parts.store.devices()[0].privacyFrost);
+    ASSERT_TRUE(waitUntil([&] { return parts.store.devices()[0].privacyFrost; }));
     EXPECT_TRUE(card->property("flipped").toBool()) << "a tile leaves the card turned";
-    QTRY_COMPARE(frost->property("title").toString(), "Show");
+    ASSERT_TRUE(waitUntil([&] { return frost->property("title").toString() == "Show"; }));
 
     QTest::mouseClick(&window, Qt::LeftButton, {}, centreOf(childOf(card, "closeBack")));
-    QTRY_VERIFY(!card->property("flipped").toBool());
+    ASSERT_TRUE(waitUntil([&] { return !card->property("flipped").toBool(); }));
     EXPECT_EQ(opens.count(), 0);
 }

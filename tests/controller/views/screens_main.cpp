@@ -4,6 +4,7 @@
 // for the network; nothing is dialled.
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 #include <QDir>
 #include <QPainter>
@@ -77,6 +78,13 @@ bool save(QQuickWindow& window, const QString& path) {
 bool saveDecks(QQmlEngine& engine, QQuickWindow& window, dovrel::test::TempDir& dir, RootViewModel& root,
                AppearanceModel& appearance, const QDir& out, const QString& tag) {
     QQmlComponent deckScreen(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/DeckScreen.qml")));
+    QQmlComponent backdrop(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/ThemeBackground.qml")));
+    std::unique_ptr<QObject> ground(backdrop.create());
+    if (auto* g = qobject_cast<QQuickItem*>(ground.get())) {
+        g->setParentItem(window.contentItem());
+        g->setSize(window.size());
+        g->setZ(9);
+    }
     bool ok = true;
     for (const bool demo : {true, false}) {
         DeckParts parts(dir.file(tag.toStdString() + (demo ? "-demo.ini" : "-prompts.ini")), demo);
@@ -100,7 +108,15 @@ bool saveDecks(QQmlEngine& engine, QQuickWindow& window, dovrel::test::TempDir& 
         }
         ok &= save(window, out.filePath("deck-demo-" + tag + ".png"));
         // The second card turned over, as a long press leaves it.
-        const QList<QObject*> gestures = item->findChildren<QObject*>(QStringLiteral("flipGesture"));
+        QList<QObject*> gestures;
+        std::function<void(QQuickItem*)> walk = [&](QQuickItem* at) {
+            for (QQuickItem* child : at->childItems()) {
+                if (QObject* g = child->findChild<QObject*>(QStringLiteral("flipGesture"), Qt::FindDirectChildrenOnly))
+                    gestures << g;
+                walk(child);
+            }
+        };
+        walk(item);
         if (gestures.size() > 1) {
             QMetaObject::invokeMethod(gestures[1], "press", Q_ARG(double, 1), Q_ARG(double, 1));
             QMetaObject::invokeMethod(gestures[1], "held");
