@@ -12,6 +12,7 @@ class QQuickWindow;
 
 namespace dovrel::controller {
 
+class AccountApi;
 class AppearanceModel;
 class ClientSessionPort;
 class ColorSchemeSource;
@@ -19,9 +20,10 @@ class DeckViewModel;
 class DeviceStore;
 class MachineWaker;
 class NetworkInterfaces;
-class RelayAccount;
 class WakeSender;
 class InputSelfTest;
+class ReachabilityPoller;
+class RelayAccount;
 class RemoteInput;
 class RootViewModel;
 class SecretStore;
@@ -57,13 +59,15 @@ private:
     Options options_;
     LaunchArguments arguments_;
     std::shared_ptr<UserDefaults> defaults_;
-    std::unique_ptr<ColorSchemeSource> colorScheme_;
     std::shared_ptr<RelayAccount> account_;
+    std::unique_ptr<ColorSchemeSource> colorScheme_;
     std::unique_ptr<WEXClient> client_;
     std::unique_ptr<RemoteInput> input_;
     std::unique_ptr<InputSelfTest> selfTest_;
     std::unique_ptr<UsageMeter> usage_;
     std::unique_ptr<DeviceStore> store_;
+    std::shared_ptr<AccountApi> api_;
+    std::unique_ptr<ReachabilityPoller> poller_;
     std::unique_ptr<NetworkInterfaces> interfaces_;
     std::unique_ptr<WakeSender> wakeSender_;
     std::unique_ptr<MachineWaker> waker_;

@@ -13,15 +13,18 @@ Item {
     required property DeckViewModel deck
 
     // The signed-in account's name; empty when signed out.
-    readonly property string accountName: ""
+    readonly property string accountName: deckScreen.root.accountName
 
     Connections {
         target: deckScreen.deck
         function onOpenRequested(row: int) {
+            deckScreen.root.open(row)
         }
         function onRenameRequested(row: int) {
+            deckScreen.root.renameRequested(row)
         }
         function onUnpairRequested(row: int) {
+            deckScreen.root.unpairRequested(row)
         }
     }
 
@@ -30,6 +33,7 @@ Item {
     }
 
     function account() {
+        deckScreen.root.accountTapped()
     }
 
     Column {

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,11 +11,13 @@
 
 #include "../ui/GuiTestApp.h"
 
-#include "controller/client/StoredRelayAccount.h"
+#include "../../support/TempHome.h"
+#include "controller/platform/FileSecretStore.h"
 #include "controller/platform/NetworkInterfaces.h"
 #include "controller/platform/WakeSender.h"
 #include "controller/services/DeviceStore.h"
 #include "controller/services/MachineWaker.h"
+#include "controller/services/RelayAccount.h"
 #include "controller/services/UsageMeter.h"
 #include "controller/ui/DeckViewModel.h"
 #include "controller/ui/SessionPort.h"
@@ -39,11 +44,6 @@ template <typename F> bool waitUntil(F&& done, std::chrono::milliseconds limit =
     return true;
 }
 
-// No relay account is signed in.
-struct SignedOutAccount final : StoredRelayAccount {
-    std::optional<wex::RelayIdentity> storedRelayIdentity() const override { return std::nullopt; }
-};
-
 // Records the wake packets instead of sending them.
 struct RecordingWakeSender final : WakeSender {
     struct Sent {
@@ -64,15 +64,21 @@ struct HomeNetwork final : NetworkInterfaces {
     }
 };
 
-// The deck's model over a store and usage meter of its own settings file, waking into a recorder.
+// The deck's model over a store of its own (or the one given) and a usage meter of its own settings
+// file, waking into a recorder.
 struct DeckParts {
     DeckParts(const std::string& settingsPath, bool demo,
               QLocale locale = QLocale(QLocale::English, QLocale::UnitedStates))
-        : defaults(std::make_shared<UserDefaults>(settingsPath)), store(defaults, demo), usage(defaults),
-          waker(wakes, network), deck(store, usage, waker, demo, locale) {}
+        : defaults(std::make_shared<UserDefaults>(settingsPath)), ownStore(std::in_place, defaults, demo),
+          store(*ownStore), usage(defaults), waker(wakes, network), deck(store, usage, waker, demo, locale) {}
+    DeckParts(DeviceStore& shown, const std::string& settingsPath, bool demo,
+              QLocale locale = QLocale(QLocale::English, QLocale::UnitedStates))
+        : defaults(std::make_shared<UserDefaults>(settingsPath)), store(shown), usage(defaults), waker(wakes, network),
+          deck(store, usage, waker, demo, locale) {}
 
     std::shared_ptr<UserDefaults> defaults;
-    DeviceStore store;
+    std::optional<DeviceStore> ownStore;
+    DeviceStore& store;
     UsageMeter usage;
     RecordingWakeSender wakes;
     HomeNetwork network;
@@ -100,6 +106,7 @@ public:
     void startDemo() override { ++demos; }
     void setTargetIsWindows(bool windows) override { targetIsWindows = windows; }
     void revokePairing(const RevokeTarget& target) override { revokes.push_back(target); }
+    void nextSessionWith(const std::optional<QUuid>& lanMachine) override { lanMachines.push_back(lanMachine); }
 
     void play(PhaseKind kind) {
         phase_ = kind;
@@ -116,12 +123,25 @@ public:
     std::vector<Dial> dials;
     std::vector<RelayDial> relayDials;
     std::vector<RevokeTarget> revokes;
+    std::vector<std::optional<QUuid>> lanMachines;
     int disconnects = 0;
     int demos = 0;
     std::optional<bool> targetIsWindows;
 
 private:
     PhaseKind phase_ = PhaseKind::disconnected;
+};
+
+// What a root view is built on besides its session client: saved machines and a relay account in
+// private files.
+struct RootServices {
+    dovrel::test::TempDir dir;
+    std::shared_ptr<UserDefaults> defaults = std::make_shared<UserDefaults>(dir.file("controller.ini"));
+    DeviceStore store{defaults, false};
+    std::shared_ptr<RelayAccount> account =
+        std::make_shared<RelayAccount>(std::make_shared<FileSecretStore>(dir.file("secrets")), "relay.example", 8443);
+    int pollStarts = 0;
+    std::function<void()> startPolling = [this] { ++pollStarts; };
 };
 
 } // namespace dovrel::controller::test

@@ -39,11 +39,13 @@ QString textOf(QQuickItem* item) { return item ? item->property("text").toString
 struct DeckQml : ::testing::Test {
     QGuiApplication& app = viewApp();
     dovrel::test::TempDir dir;
-    DeckParts parts{dir.file("d.ini"), false, QLocale(QLocale::German, QLocale::Germany)};
+    RootServices services;
+    DeckParts parts{services.store, dir.file("d.ini"), false, QLocale(QLocale::German, QLocale::Germany)};
     DarkDesktop desktop;
     AppearanceModel appearance{parts.defaults, desktop};
     FakeSessionPort session;
-    RootViewModel root{session, LaunchArguments::parse({"p"})};
+    RootViewModel root{session, services.store, *services.account, LaunchArguments::parse({"p"}),
+                       services.startPolling};
     QQmlEngine engine;
     QQuickWindow window;
     std::unique_ptr<QObject> screen;
@@ -128,6 +130,8 @@ TEST_F(DeckQml, ClickOnTheWakePromptWakesThenOpens) {
     QTest::mouseClick(&window, Qt::LeftButton, {}, centreOf(card));
     ASSERT_TRUE(waitUntil([&] { return opens.count() == 1; }));
     EXPECT_EQ(parts.wakes.sent.size(), 1u);
+    EXPECT_EQ(root.route(), RootViewModel::Route::Session) << "the root opens the session the deck asked for";
+    ASSERT_EQ(session.dials.size(), 1u);
     EXPECT_FALSE(card->property("flipped").toBool());
 }
 
