@@ -43,7 +43,9 @@ MachineCardFace machineCardFace(const Device& device, bool demo) {
         face.tone = QStringLiteral("dim");
         break;
     }
-    if (!offline && device.lastSeen != QStringLiteral("paired")) face.lastSeen = QStringLiteral("· ") + device.lastSeen;
+    // An empty text would leave a lone "·" behind the state word.
+    if (!offline && !device.lastSeen.isEmpty() && device.lastSeen != QStringLiteral("paired"))
+        face.lastSeen = QStringLiteral("· ") + device.lastSeen;
 
     if (offline)
         face.thumbnail = MachineCardFace::Thumbnail::offline;

@@ -12,6 +12,7 @@
 #include "../ui/GuiTestApp.h"
 
 #include "../../support/TempHome.h"
+#include "controller/platform/ColorSchemeSource.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/platform/NetworkInterfaces.h"
 #include "controller/platform/WakeSender.h"
@@ -43,6 +44,12 @@ template <typename F> bool waitUntil(F&& done, std::chrono::milliseconds limit =
     }
     return true;
 }
+
+// A desktop whose colour scheme is dark.
+class DarkDesktop final : public ColorSchemeSource {
+public:
+    ColorScheme current() const override { return ColorScheme::dark; }
+};
 
 // Records the wake packets instead of sending them.
 struct RecordingWakeSender final : WakeSender {

@@ -21,11 +21,6 @@ using namespace dovrel::controller::test;
 
 namespace {
 
-class DarkDesktop final : public ColorSchemeSource {
-public:
-    ColorScheme current() const override { return ColorScheme::dark; }
-};
-
 // Every item under `root` in the scene (delegates have no QObject parent to find them by).
 void collectItems(QQuickItem* root, QList<QQuickItem*>& into) {
     for (QQuickItem* child : root->childItems()) {

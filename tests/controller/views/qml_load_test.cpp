@@ -31,11 +31,6 @@ void collect(QtMsgType type, const QMessageLogContext&, const QString& text) {
     if (type != QtDebugMsg && type != QtInfoMsg) warnings << text;
 }
 
-class DarkDesktop final : public ColorSchemeSource {
-public:
-    ColorScheme current() const override { return ColorScheme::dark; }
-};
-
 const QString moduleDir = QStringLiteral(":/qt/qml/Dovrel/Controller");
 
 void settle(int ms = 600) {

@@ -32,11 +32,6 @@ using namespace dovrel::controller::test;
 
 namespace {
 
-class FixedScheme final : public ColorSchemeSource {
-public:
-    ColorScheme current() const override { return ColorScheme::dark; }
-};
-
 void settle(int ms = 700) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < until)
@@ -147,7 +142,7 @@ int main(int argc, char** argv) {
         const QString tag = QString::fromLatin1(scheme);
         auto defaults = std::make_shared<UserDefaults>(dir.file(std::string(scheme) + ".ini"));
         defaults->setString(AppearanceModel::key, scheme);
-        FixedScheme desktop;
+        DarkDesktop desktop;
         AppearanceModel appearance(defaults, desktop);
         RootServices services;
         DeckParts deckParts(services.store, dir.file(std::string(scheme) + "-deck.ini"), false);
