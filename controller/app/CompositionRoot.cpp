@@ -21,15 +21,19 @@
 #include "controller/platform/QtHttpClient.h"
 #include "controller/platform/TcpReachabilityProbe.h"
 #include "controller/platform/UserDefaults.h"
+#include "controller/platform/WakeSender.h"
 #include "controller/services/AccountApi.h"
 #include "controller/services/DeviceStore.h"
+#include "controller/services/MachineWaker.h"
 #include "controller/services/ReachabilityPoller.h"
 #include "controller/services/RelayAccount.h"
 #include "controller/services/UsageMeter.h"
 #include "controller/ui/AppearanceModel.h"
+#include "controller/ui/DeckViewModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionPort.h"
 #include "controller/ui/SessionViewModel.h"
+#include "protocol/MagicPacket.h"
 #include "runtime/Scheduler.h"
 
 namespace dovrel::controller {
@@ -114,6 +118,12 @@ bool CompositionRoot::start(std::string& error) {
         std::make_shared<SystemNetworkInterfaces>(), api_, account_, storeDemo || arguments_.demo,
         ports.input.value_or(wex::WEX::inputPort));
 
+    // The deck, whose "wake & connect" sends magic packets on this computer's own networks.
+    interfaces_ = std::make_unique<SystemNetworkInterfaces>();
+    wakeSender_ = makeUdpWakeSender({wex::MagicPacket::ports.begin(), wex::MagicPacket::ports.end()});
+    waker_ = std::make_unique<MachineWaker>(*wakeSender_, *interfaces_);
+    deck_ = std::make_unique<DeckViewModel>(*store_, *usage_, *waker_, arguments_.demo, QLocale());
+
     colorScheme_ = makeDesktopColorScheme({});
     appearance_ = std::make_unique<AppearanceModel>(defaults_, *colorScheme_);
     sessionPort_ = std::make_unique<ClientSessionPort>(*client_, *store_);
@@ -129,7 +139,8 @@ bool CompositionRoot::start(std::string& error) {
     });
     engine_->setInitialProperties({{"root", QVariant::fromValue(root_.get())},
                                    {"session", QVariant::fromValue(session_.get())},
-                                   {"appearance", QVariant::fromValue(appearance_.get())}});
+                                   {"appearance", QVariant::fromValue(appearance_.get())},
+                                   {"deck", QVariant::fromValue(deck_.get())}});
     engine_->load(mainQml);
     QQuickWindow* shown = window();
     if (!shown) {
