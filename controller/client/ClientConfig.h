@@ -42,16 +42,9 @@ struct ClientConfig {
     std::shared_ptr<SecretStore> secrets; // null: the keychain with its file fallback
     std::string deviceName;               // sent in Hello; empty: this computer's host name
 
-    // Session time tracking: a session with that machine began (client thread); the session ended
-    // (main thread).
-    std::function<void(const std::string& machine)> sessionStarted;
-    std::function<void()> sessionEnded;
     // Every opened control message of an established session, after the client's own handling
     // (client thread).
     std::function<void(uint8_t msgType, const wex::Bytes& payload)> sessionControl;
-    // The agent reported an error, or answered a wake request (main thread).
-    std::function<void(const wex::ErrorMsg&)> agentError;
-    std::function<void(const wex::WakePeerAck&)> wakePeerAck;
     // Where the remote sound plays. Null: the default PulseAudio sink.
     AudioOutputFactory audioOutputs;
 };

@@ -134,8 +134,7 @@ void ClientCore::disconnect() {
     audio_.stop();
     decoder_->reset();
     firstPictureWanted_ = true;
-    post([sessionEnded = config_.sessionEnded](WEXClient& c) {
-        if (sessionEnded) sessionEnded();
+    post([](WEXClient& c) {
         c.publishReconnecting(false);
         c.publishFps(0);
         c.publishHasFirstFrame(false);

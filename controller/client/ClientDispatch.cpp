@@ -120,8 +120,8 @@ void ClientCore::handleAgentError(wex::ByteView payload) {
     const std::string text = message ? message->humanReason() : std::string(texts::agentRefused);
     clientLog("← error: " + wex::logText(text));
     setStatus(text);
-    post([text, message, callback = config_.agentError](WEXClient& c) {
-        if (callback && message) callback(*message);
+    post([text, message](WEXClient& c) {
+        if (message) emit c.agentErrorReceived(*message);
         c.publishAgentError(text);
     });
 }
@@ -141,9 +141,7 @@ void ClientCore::handleClipFileMessage(wex::ControlType type, wex::ByteView payl
         switch (type) {
         case wex::ControlType::clipFilesOffer: {
             auto offer = wex::ClipFilesOffer::decode(payload);
-            post([offer = std::move(offer)](WEXClient& c) {
-                if (auto host = c.clipFileHost()) host->onRemoteOffer(offer.generation, offer.files);
-            });
+            post([offer = std::move(offer)](WEXClient& c) { emit c.clipFilesOffered(offer.generation, offer.files); });
             return;
         }
         case wex::ControlType::clipFilePull: {
@@ -151,16 +149,13 @@ void ClientCore::handleClipFileMessage(wex::ControlType type, wex::ByteView payl
             r.u16();
             const uint32_t generation = r.u32();
             const uint8_t index = r.u8();
-            post([generation, index](WEXClient& c) {
-                if (auto host = c.clipFileHost()) host->onPull(generation, index);
-            });
+            post([generation, index](WEXClient& c) { emit c.clipFilePulled(generation, index); });
             return;
         }
         case wex::ControlType::clipFileData: {
             auto data = wex::ClipFileData::decode(payload);
             post([data = std::move(data)](WEXClient& c) {
-                if (auto host = c.clipFileHost())
-                    host->onData(data.generation, data.index, data.offset, data.data, data.isLast());
+                emit c.clipFileDataArrived(data.generation, data.index, data.offset, data.data, data.isLast());
             });
             return;
         }
@@ -179,7 +174,7 @@ void ClientCore::handleWakePeerAck(wex::ByteView payload) {
         return;
     }
     clientLog("← WakePeerAck " + wakeStatusName(ack) + " — " + wex::logText(ack.humanReason()));
-    if (config_.wakePeerAck) post([ack, callback = config_.wakePeerAck](WEXClient&) { callback(ack); });
+    post([ack](WEXClient& c) { emit c.wakePeerAnswered(ack); });
 }
 
 } // namespace dovrel::controller

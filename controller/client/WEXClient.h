@@ -14,13 +14,14 @@
 
 #include "controller/client/ClientConfig.h"
 #include "controller/client/ClientSecurity.h"
-#include "controller/client/ClipFileHost.h"
 #include "controller/client/InputChannel.h"
 #include "controller/client/Phase.h"
 #include "controller/client/SessionChannel.h"
 #include "controller/client/StoredRelayAccount.h"
 #include "controller/client/VideoSurface.h"
 #include "protocol/ControlMessages.h"
+#include "protocol/FileMessages.h"
+#include "protocol/WakeMessages.h"
 #include "runtime/SerialQueue.h"
 
 namespace dovrel::controller {
@@ -112,10 +113,6 @@ public:
     // sound that arrives.
     Q_INVOKABLE void toggleAudio();
 
-    // Receives the session's clipboard-file messages (main thread). Held weakly.
-    void setClipFileHost(std::weak_ptr<ClipFileHost> host) { clipHost_ = std::move(host); }
-    std::shared_ptr<ClipFileHost> clipFileHost() const { return clipHost_.lock(); }
-
     // The session as the clipboard and file services use it (any thread; effects on the client thread).
     void sendControl(wex::ControlType type, wex::Bytes payload) override;
     void currentSession(std::function<void(SessionRef)> reply) override;
@@ -179,6 +176,14 @@ signals:
     void receivedBytes(qint64 bytes);
     // Clipboard text the agent sent (never empty).
     void remoteClipboardText(const std::string& text);
+    // The session's clipboard-file messages: the agent's offer of the files on its clipboard, its request
+    // for a file this computer offered, and a piece of a file it sends.
+    void clipFilesOffered(uint32_t generation, const std::vector<wex::ClipFileEntry>& files);
+    void clipFilePulled(uint32_t generation, uint8_t index);
+    void clipFileDataArrived(uint32_t generation, uint8_t index, uint64_t offset, const wex::Bytes& data, bool last);
+    // The agent reported an error (also published as `lastAgentError`), or answered a wake request.
+    void agentErrorReceived(const wex::ErrorMsg& message);
+    void wakePeerAnswered(const wex::WakePeerAck& ack);
 
 private:
     friend class ClientCore;
@@ -210,7 +215,6 @@ private:
     std::unique_ptr<SerialQueue> queue_;
     std::unique_ptr<ClientCore> core_; // lives on the client thread
     VideoDecoder* decoder_ = nullptr;  // the core's, safe from any thread
-    std::weak_ptr<ClipFileHost> clipHost_;
 
     QString status_ = QStringLiteral("idle");
     bool hasFirstFrame_ = false;

@@ -5,6 +5,8 @@
 #include "SessionFixture.h"
 #include "StreamCapture.h"
 #include "controller/client/ClientTexts.h"
+#include "controller/client/ClipFileHost.h"
+#include "controller/client/ClipboardBinding.h"
 #include "protocol/ByteWriter.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"
@@ -81,9 +83,9 @@ TEST_F(DispatchFixture, DeckStatIsPublishedAsSentAndAShortOneIsDropped) {
 
 TEST_F(DispatchFixture, AnAgentErrorBecomesTheStatusAndTheLastErrorAndReachesTheCallback) {
     std::vector<wex::ErrorMsg> seen;
-    f.config.agentError = [&](const wex::ErrorMsg& m) { seen.push_back(m); };
     connect();
     WEXClient& c = client();
+    QObject::connect(&c, &WEXClient::agentErrorReceived, [&](const wex::ErrorMsg& m) { seen.push_back(m); });
 
     agent.sendSealed(wex::ControlType::error,
                      wex::ErrorMsg(4, wex::ErrCode::disabled, "File transfer is off.").encode());
@@ -138,7 +140,8 @@ TEST_F(DispatchFixture, ClipboardFileMessagesGoToTheLiveHostOnly) {
     connect();
     WEXClient& c = client();
     auto host = std::make_shared<RecordingHost>();
-    c.setClipFileHost(host);
+    QObject context;
+    connectClipFileHost(c, &context, host);
 
     wex::ClipFilesOffer offer;
     offer.generation = 9;
@@ -163,8 +166,8 @@ TEST_F(DispatchFixture, ClipboardFileMessagesGoToTheLiveHostOnly) {
 
 TEST_F(DispatchFixture, AWakeAcknowledgementIsLoggedWithItsStatusAndReachesTheCallback) {
     std::vector<wex::WakePeerAck> acks;
-    f.config.wakePeerAck = [&](const wex::WakePeerAck& a) { acks.push_back(a); };
     connect();
+    QObject::connect(&client(), &WEXClient::wakePeerAnswered, [&](const wex::WakePeerAck& a) { acks.push_back(a); });
     StreamCapture err(2);
     wex::WakePeerAck ack;
     ack.status = 3;
