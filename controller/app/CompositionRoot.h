@@ -59,6 +59,10 @@ public:
     WEXClient& client() { return *client_; }
     FileTransfers& transfers() { return *transfers_; }
     RootViewModel& root() { return *root_; }
+    UsageMeter& usage() { return *usage_; }
+    RelayAccount& account() { return *account_; }
+    ClipboardTextSync& clipboardText() { return *clipboardText_; }
+    ClipboardFileHost& clipboardFiles() { return *clipboardFiles_; }
     const LaunchArguments& arguments() const { return arguments_; }
 
 private:

@@ -1,0 +1,120 @@
+// The controller's real object graph, as the program builds it, offscreen with private files: a session
+// the launch asks for reaches the scripted agent through the root view, and every collaborator around
+// the client hears of it.
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QTcpServer>
+
+#include <gtest/gtest.h>
+
+#include "TempHome.h"
+#include "TestAgent.h"
+#include "controller/app/CompositionRoot.h"
+#include "controller/client/ClientCore.h"
+#include "controller/client/ClipboardFileHost.h"
+#include "controller/client/ClipboardTextSync.h"
+#include "controller/client/WEXClient.h"
+#include "controller/platform/FileSecretStore.h"
+#include "controller/services/RelayAccount.h"
+#include "controller/services/UsageMeter.h"
+#include "controller/ui/RootViewModel.h"
+
+using namespace std::chrono_literals;
+using dovrel::controller::CompositionRoot;
+using dovrel::controller::PhaseKind;
+using dovrel::controller::RootViewModel;
+
+namespace {
+
+// The process's one QGuiApplication, offscreen, in a home of its own: nothing the graph writes (settings,
+// received files, secrets) reaches the user's.
+dovrel::test::TempDir& home() {
+    static dovrel::test::TempDir dir;
+    return dir;
+}
+
+QGuiApplication& guiApp() {
+    static int argc = 1;
+    static char arg0[] = "composition_root_test";
+    static char* argv[] = {arg0, nullptr};
+    static QGuiApplication* app = [] {
+        ::setenv("HOME", home().str().c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", home().file(".config").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", home().file(".local/share").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", home().file(".cache").c_str(), 1);
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::setenv("QT_QUICK_BACKEND", "software", 1);
+        return new QGuiApplication(argc, argv);
+    }();
+    return *app;
+}
+
+template <typename F> bool waitUntil(F&& done, std::chrono::milliseconds deadline = 20s) {
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// A loopback port nothing listens on: relay dials there fail at once, without leaving this computer.
+uint16_t closedPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+} // namespace
+
+TEST(CompositionRoot, EveryCollaboratorOfTheClientIsWired) {
+    guiApp();
+    dovrel::test::TestAgent agent;
+    ASSERT_TRUE(agent.listen());
+    ::setenv("DOVREL_VIDEO_PORT", "0", 1);
+    ::setenv("DOVREL_INPUT_PORT", std::to_string(agent.inputPort()).c_str(), 1);
+    ::unsetenv("DOVREL_CONTROL_PORT");
+
+    CompositionRoot::Options options;
+    options.arguments = {QStringLiteral("DovrelController"), QStringLiteral("-autoHost"),
+                         QStringLiteral("127.0.0.1:%1").arg(agent.controlPort()), QStringLiteral("-pairingCode"),
+                         QString::fromStdString(agent.pairingCode)};
+    options.settingsPath = home().file("settings.ini");
+    options.secrets = std::make_shared<dovrel::controller::FileSecretStore>(home().file("secrets"));
+    CompositionRoot root(std::move(options));
+    std::string error;
+    ASSERT_TRUE(root.start(error)) << error;
+    ASSERT_NE(root.window(), nullptr);
+
+    // The window appearing dials the launch's host; the root view shows the session once it stands.
+    ASSERT_TRUE(waitUntil([&] { return root.client().phaseKind() == PhaseKind::connected; }))
+        << root.client().status().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return root.root().route() == RootViewModel::Route::Session; }));
+    // The clipboard services run with the session.
+    EXPECT_TRUE(root.clipboardText().running());
+    EXPECT_TRUE(root.clipboardFiles().running());
+    // What the session receives reaches the usage meter.
+    ASSERT_TRUE(waitUntil([&] { return root.usage().totalBytes() > 0; }));
+
+    root.client().disconnectSession();
+    ASSERT_TRUE(waitUntil([&] { return !root.clipboardText().running() && !root.clipboardFiles().running(); }));
+
+    // The signed-in account goes with a relay dial whose link names none.
+    root.account().save(
+        {QStringLiteral("ada@example.org"), QStringLiteral("token-1"), QStringLiteral("127.0.0.1"), closedPort()});
+    root.client().connectViaRelay(QString(32, QLatin1Char('a')), QStringLiteral("Studio"));
+    wex::RelayIdentity dialled;
+    ASSERT_TRUE(waitUntil([&] {
+        root.client().runOnClientThread([&](dovrel::controller::ClientCore& c) { dialled = c.relayIdentity(); });
+        return !dialled.account.empty();
+    }));
+    EXPECT_EQ(dialled.account, "ada@example.org");
+    EXPECT_EQ(dialled.host, "127.0.0.1");
+    root.client().disconnectSession();
+}
