@@ -20,6 +20,7 @@
 #include "controller/client/Phase.h"
 #include "controller/client/Reassembler.h"
 #include "controller/client/SessionChannel.h"
+#include "controller/client/SessionLiveness.h"
 #include "controller/client/StreamLink.h"
 #include "controller/client/VideoDecoder.h"
 #include "protocol/Bytes.h"
@@ -229,9 +230,6 @@ private:
     uint32_t agentCaps_ = 0;
     bool agentCapsPresent_ = false;
     uint32_t lastVideoFrameId_ = 0;
-    // Zero until the first answer: armed at AuthOk, so that a session that never answers is re-dialled
-    // but a past session's last answer never is taken for this one's.
-    Instant lastPongAt_{};
     // Machines whose agent said it does not know our key: their next proof is the pairing code, until
     // a session with them exists again.
     std::set<std::string> codeRequired_;
@@ -244,15 +242,11 @@ private:
     std::unique_ptr<Timer> reachTimer_, handshakeTimer_, redialTimer_, videoRetryTimer_, pingTimer_;
     int demoTicks_ = 0;
 
-    // Liveness; the instants are zero until first set and survive sessions.
-    Instant pingSentAt_{};
-    // The same moment on the real monotonic clock, which the agent's clock is mapped onto.
-    Instant pingSentReal_{};
-    Instant lastKeyframeReqAt_{};
-    uint64_t lastFrames_ = 0;
-    int staleVideoTicks_ = 0;
-    int64_t rxFlushed_ = 0;
+    // Liveness: pings, answers, frame and byte counts per tick; and the agent's clock the answers map.
+    SessionLiveness liveness_;
     AgentClock agentClock_;
+    // The last keyframe request, for gaps and a still picture alike; zero until the first.
+    Instant lastKeyframeReqAt_{};
 
     // Video and audio receive.
     Reassembler reasm_;

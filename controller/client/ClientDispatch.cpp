@@ -68,21 +68,18 @@ void ClientCore::handleDisplayList(wex::ByteView payload) {
 }
 
 void ClientCore::handlePong(wex::ByteView payload) {
-    if (pingSentAt_ == Instant{}) return;
-    const Instant now = clock_.now();
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - pingSentAt_).count();
-    const auto latency = static_cast<int64_t>(static_cast<double>(ns) / 1'000'000.0);
-    lastPongAt_ = now;
+    const std::optional<SessionLiveness::Pong> answer = liveness_.answered(clock_.now());
+    if (!answer) return;
     // The agent's clock in the answer maps its video time stamps onto ours.
     try {
         const auto pong = wex::Pong::decode(payload);
         const auto us = [](Instant t) {
             return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
         };
-        agentClock_.addSample(us(pingSentReal_), us(std::chrono::steady_clock::now()), pong.agentTsUs);
+        agentClock_.addSample(us(answer->pingSentReal), us(std::chrono::steady_clock::now()), pong.agentTsUs);
     } catch (const wex::WEXError&) {
     }
-    const int shown = static_cast<int>(std::clamp<int64_t>(latency, 0, 9999));
+    const int shown = static_cast<int>(std::clamp<int64_t>(answer->latencyMs, 0, 9999));
     post([shown](WEXClient& c) {
         c.publishLatencyMs(shown);
         c.publishReconnecting(false);

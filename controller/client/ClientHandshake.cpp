@@ -173,7 +173,7 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     decoder_->reset();
     agentClock_.clear();
     publishedSize_ = {0, 0};
-    lastPongAt_ = clock_.now();
+    liveness_.sessionStarted(clock_.now());
     security_->trustAgent(*pendingAgentPub_, agentRoom_);
     codeRequired_.erase(agentRoom_);
     enteredCode_.reset();

@@ -14,7 +14,6 @@ using namespace std::chrono_literals;
 
 namespace {
 constexpr auto tick = 1s;
-constexpr auto quietLink = 6s;
 // Just over the tick, so that two frameless ticks in a row may ask again.
 constexpr auto staleKeyframeSpacing = 900ms + 1ns;
 } // namespace
@@ -25,19 +24,10 @@ void ClientCore::startPing() {
 
 void ClientCore::livenessTick() {
     const Instant now = clock_.now();
-    pingSentAt_ = now;
-    pingSentReal_ = std::chrono::steady_clock::now();
-    // The round trip is measured from pingSentAt_, so the ping carries no time of its own.
+    const SessionLiveness::Tick t =
+        liveness_.tick(now, std::chrono::steady_clock::now(), decoder_->displayed(), rxBytes_, session_ != nullptr);
     sendControlSecure(wex::Ping{0, 0}.encode(), wex::ControlType::ping);
-
-    const uint64_t displayed = decoder_->displayed();
-    const int64_t delta = static_cast<int64_t>(displayed) - static_cast<int64_t>(lastFrames_);
-    lastFrames_ = displayed;
-    const int fps = static_cast<int>(std::max<int64_t>(delta, 0));
-
-    const int64_t bytes = rxBytes_ - rxFlushed_;
-    rxFlushed_ = rxBytes_;
-    post([fps, bytes](WEXClient& c) {
+    post([fps = t.fps, bytes = t.receivedBytes](WEXClient& c) {
         c.publishFps(fps);
         if (bytes > 0) c.publishReceivedBytes(bytes);
     });
@@ -52,10 +42,7 @@ void ClientCore::livenessTick() {
         audioFramesIn_ = audioSamplesIn_ = audioDecodeFails_ = 0;
     }
 
-    if (!session_) return;
-
-    if (lastPongAt_ != Instant{} && now - lastPongAt_ > quietLink) {
-        lastPongAt_ = now;
+    if (t.linkQuiet) {
         post([](WEXClient& c) { c.publishReconnecting(true); });
         setStatus(texts::statusLinkQuiet);
         if (isRelay_ && !relayRoom_.empty())
@@ -64,15 +51,9 @@ void ClientCore::livenessTick() {
             startControl();
         return;
     }
-
-    if (delta < 1) {
-        ++staleVideoTicks_;
-        if (staleVideoTicks_ >= 2 && now - lastKeyframeReqAt_ >= staleKeyframeSpacing) {
-            lastKeyframeReqAt_ = now;
-            sendKeyframeRequest();
-        }
-    } else {
-        staleVideoTicks_ = 0;
+    if (t.pictureStale && now - lastKeyframeReqAt_ >= staleKeyframeSpacing) {
+        lastKeyframeReqAt_ = now;
+        sendKeyframeRequest();
     }
 }
 
