@@ -57,8 +57,8 @@ bool ColorConverter::convertBgra(const CapturedFrame& src, AVFrame& dst) {
     if (dst.format == AV_PIX_FMT_NV12)
         return libyuv::ARGBToNV12(src.planes[0], src.strides[0], dst.data[0], dst.linesize[0], dst.data[1],
                                   dst.linesize[1], src.width, src.height) == 0;
-    return libyuv::ARGBToI420(src.planes[0], src.strides[0], dst.data[0], dst.linesize[0], dst.data[1],
-                              dst.linesize[1], dst.data[2], dst.linesize[2], src.width, src.height) == 0;
+    return libyuv::ARGBToI420(src.planes[0], src.strides[0], dst.data[0], dst.linesize[0], dst.data[1], dst.linesize[1],
+                              dst.data[2], dst.linesize[2], src.width, src.height) == 0;
 }
 
 } // namespace dovrel::agent
