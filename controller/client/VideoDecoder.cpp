@@ -185,11 +185,8 @@ void VideoDecoder::run() {
         std::optional<VideoPicture> shown;
         uint32_t decodeMicros = 0;
         const bool ok = decoder->decode(job.annexB, job.ptsUs, [&](const AVFrame& frame) {
-            const Instant decoded = std::chrono::steady_clock::now();
-            decodeMicros = microsBetween(begun, decoded);
-            shown = converter.convert(frame);
-            if (!shown) return;
-            shown->convertMicros = microsBetween(decoded, std::chrono::steady_clock::now());
+            decodeMicros = microsBetween(begun, std::chrono::steady_clock::now());
+            shown = converter.picture(frame); // the planes as they are; the screen converts them to RGB
         });
         if (!ok) {
             decoder->flush();

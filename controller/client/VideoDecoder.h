@@ -26,9 +26,10 @@ namespace dovrel::controller {
 // missing frame or a decoder error it waits for the next keyframe instead of showing a smeared picture,
 // and asks for one when it was the decoder that failed.
 //
-// `handle` runs on the client thread and returns at once; decoding and the conversion to RGB run on the
-// decoder's own thread ("dovrel.decode"), so receiving goes on while a picture decodes. Without a surface
-// nothing is decoded or counted.
+// `handle` runs on the client thread and returns at once; decoding runs on the decoder's own thread
+// ("dovrel.decode"), so receiving goes on while a picture decodes. Pictures reach the surface in YUV as
+// soon as they are decoded; the screen converts them to RGB as it draws. Without a surface nothing is
+// decoded or counted.
 class VideoDecoder {
 public:
     struct Callbacks {
