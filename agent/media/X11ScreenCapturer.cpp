@@ -58,10 +58,13 @@ struct X11ScreenCapturer::Loop {
 };
 
 void X11ScreenCapturer::Loop::waitUntil(Clock::time_point deadline, bool xEvents) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
     if (left <= 0) return;
     pollfd fds[2] = {{wakeFd.get(), POLLIN, 0}, {grabber->eventFd(), POLLIN, 0}};
-    ::poll(fds, xEvents ? 2 : 1, static_cast<int>(std::min<int64_t>(left, 60'000)));
+    // To the microsecond: grabs that follow a screen drawn at the same rate must not drift behind it.
+    const int64_t capped = std::min<int64_t>(left, 60'000'000'000);
+    const timespec timeout{static_cast<time_t>(capped / 1'000'000'000), static_cast<long>(capped % 1'000'000'000)};
+    ::ppoll(fds, xEvents ? 2 : 1, &timeout, nullptr);
     if (fds[0].revents & POLLIN) {
         uint64_t count = 0;
         [[maybe_unused]] const auto n = ::read(wakeFd.get(), &count, sizeof count);
@@ -69,17 +72,20 @@ void X11ScreenCapturer::Loop::waitUntil(Clock::time_point deadline, bool xEvents
 }
 
 // Capture follows the screen: DAMAGE wakes the thread the moment anything is drawn, and the grab follows
-// at once, unless the last one is less than a frame interval ago; then it waits out the interval. Between
-// changes the thread looks at the pointer once an interval (a moving pointer draws no DAMAGE), and a
-// still screen is grabbed once a second all the same.
+// at once when its slot has come; otherwise it waits for the slot. Slots lie one frame interval apart
+// on a grid that a grab keeps as long as it comes within half an interval of its slot, so a screen drawn
+// at the capture rate is grabbed right after each drawing instead of drifting behind it (spacing grabs
+// by a whole interval from each actual grab would add every wake-up delay to the next). The grab rate
+// never exceeds the frame rate. Between changes the thread looks at the pointer once an interval (a
+// moving pointer draws no DAMAGE), and a still screen is grabbed once a second all the same.
 void X11ScreenCapturer::Loop::run() {
     nameCurrentThread("dovrel.capture");
-    Clock::time_point lastGrab{};
+    Clock::time_point slot{}; // the earliest time of the next grab
     Clock::time_point lastDelivered{};
     std::unique_lock lk(lock);
     while (!stopping) {
         const bool force = std::exchange(forced, false);
-        retimed = false;
+        if (std::exchange(retimed, false)) slot = {}; // a new rate: a new grid from the next grab
         lk.unlock();
         const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) /
                               std::clamp(fps->load(std::memory_order_relaxed), 1, maxFPS);
@@ -90,8 +96,9 @@ void X11ScreenCapturer::Loop::run() {
             const bool changed = grabber->changedSinceLastGrab();
             Diag::stamp(Diag::Stamp::lastStreamAt, t);
             const bool due = changed || force || t - lastDelivered >= heartbeat;
-            if (due && (force || t - lastGrab >= interval)) {
-                lastGrab = t;
+            if (due && (force || t >= slot)) {
+                if (t - slot > interval / 2) slot = t; // off the grid (a still screen, a late wake): a new one
+                slot += interval;
                 if (const std::optional<CapturedFrame> frame = grabber->grab(t)) {
                     lastDelivered = t;
                     if (onFrame) onFrame(*frame);
@@ -119,7 +126,7 @@ void X11ScreenCapturer::Loop::run() {
         }
         const Clock::time_point now = Clock::now();
         if (pending)
-            waitUntil(lastGrab + interval, false); // a change is waiting: more DAMAGE changes nothing
+            waitUntil(slot, false); // a change is waiting: more DAMAGE changes nothing
         else
             waitUntil(std::min(now + interval, lastDelivered + heartbeat), true);
         lk.lock();
