@@ -27,12 +27,12 @@
 #include <sys/socket.h>
 
 #include "BusyScene.h"
+#include "agent/common/AgentError.h"
+#include "agent/common/Diag.h"
 #include "agent/media/CapturePipeline.h"
 #include "agent/media/LibavVideoEncoder.h"
 #include "agent/media/X11ScreenCapturer.h"
-#include "agent/service/AgentError.h"
-#include "agent/service/Diag.h"
-#include "agent/service/UdpSender.h"
+#include "agent/net/UdpSender.h"
 #include "protocol/EphemeralKey.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempHome.h"

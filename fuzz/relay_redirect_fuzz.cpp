@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "FuzzSeeds.h"
-#include "agent/service/TransportRedirect.h"
+#include "agent/net/TransportRedirect.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

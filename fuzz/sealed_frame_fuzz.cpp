@@ -7,6 +7,7 @@
 
 #include "FuzzSeeds.h"
 #include "protocol/SecureSession.h"
+#include "tests/support/SecureSessionTestAccess.h"
 
 using namespace wex;
 
@@ -26,8 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (opened->header.length != opened->plaintext.size() + 8) std::abort();
         SecureSession agent(fixedKeys(), Direction::agentToClient);
         const uint32_t ts = uint32_t{in[16]} << 24 | uint32_t{in[17]} << 16 | uint32_t{in[18]} << 8 | in[19];
-        const Bytes again = agent.sealFrame(opened->header.stream, opened->header.msgType, opened->header.sessionId,
-                                            opened->seq, ts, opened->plaintext, opened->header.flags);
+        const Bytes again = SecureSessionTestAccess::sealFrame(agent, opened->header.stream, opened->header.msgType,
+                                                               opened->header.sessionId, opened->seq, ts,
+                                                               opened->plaintext, opened->header.flags);
         if (again.size() > in.size() || !std::equal(again.begin(), again.end(), in.begin())) std::abort();
         if (client.openFrame(in)) std::abort(); // a replay
     }
@@ -37,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         const uint32_t seq = uint32_t{data[1]} << 24 | uint32_t{data[2]} << 16 | uint32_t{data[3]} << 8 | data[4];
         const ByteView plain = in.subspan(10);
         SecureSession agent(fixedKeys(), Direction::agentToClient);
-        const Bytes frame = agent.sealFrame(stream, data[5], uint32_t{data[6]} << 8 | data[7], seq, data[8], plain,
-                                            HeaderFlags::fromRaw(data[9]));
+        const Bytes frame = SecureSessionTestAccess::sealFrame(agent, stream, data[5], uint32_t{data[6]} << 8 | data[7],
+                                                               seq, data[8], plain, HeaderFlags::fromRaw(data[9]));
         const auto back = SecureSession(fixedKeys(), Direction::clientToAgent).openFrame(frame);
         if (!back || back->seq != seq ||
             !std::equal(plain.begin(), plain.end(), back->plaintext.begin(), back->plaintext.end()))
@@ -50,9 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 std::vector<Bytes> fuzzSeeds() {
     SecureSession agent(fixedKeys(), Direction::agentToClient);
     return {
-        agent.sealFrame(Stream::control, 13, 1, 0, 0, Bytes{0, 1, 2, 3}),
-        agent.sealFrame(Stream::video, 1, 1, 77, 1000, Bytes(200, 0x42),
-                        HeaderFlags{HeaderFlag::fragment, HeaderFlag::endFrag}),
-        agent.sealFrame(Stream::audio, 1, 1, 0xFFFFFFFF, 5, {}),
+        SecureSessionTestAccess::sealFrame(agent, Stream::control, 13, 1, 0, 0, Bytes{0, 1, 2, 3}),
+        SecureSessionTestAccess::sealFrame(agent, Stream::video, 1, 1, 77, 1000, Bytes(200, 0x42),
+                                           HeaderFlags{HeaderFlag::fragment, HeaderFlag::endFrag}),
+        SecureSessionTestAccess::sealFrame(agent, Stream::audio, 1, 1, 0xFFFFFFFF, 5, {}),
     };
 }

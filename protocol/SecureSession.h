@@ -42,20 +42,11 @@ public:
 
     Direction sendDirection() const { return sending_; }
 
-    // The whole sealed frame with the caller's sequence number; empty when the plaintext is longer than
-    // maxPlaintext. Touches no state, so any thread may seal at any time. A caller that picks its own
-    // numbers must never repeat one on a stream: prefer `nextSeq` or `sealNext`.
-    Bytes sealFrame(Stream stream, uint8_t msgType, uint32_t sessionId, uint32_t seq, uint32_t sendTsUs,
-                    ByteView plaintext, HeaderFlags extraFlags = {}) const;
-
     // The stream's next sequence number: 0 first, each number handed out once even when threads race.
     // Nothing once 0xFFFFFFFF has been handed out: the stream is exhausted and the session must end,
     // because the peer's window does not wrap and a repeated number would repeat a nonce.
     std::optional<uint32_t> nextSeq(Stream stream);
     bool sendExhausted(Stream stream) const;
-    // Moves the stream's counter forward so that the next number is at least `next`; never moves it back,
-    // so no number can be handed out twice.
-    void skipSeqTo(Stream stream, uint32_t next);
 
     // Seals with the stream's next sequence number. Empty when the plaintext is too long (no number is
     // used up) or the stream is exhausted (`sendExhausted` then says so).
@@ -67,10 +58,25 @@ public:
     // number already seen or too old. Only a frame that authenticates moves its stream's window.
     std::optional<OpenedFrame> openFrame(ByteView frame);
 
+private:
+    // Byte-exact vectors, fuzzing and counter-exhaustion tests reach the three members below through
+    // this peer (tests/support/SecureSessionTestAccess.h); no program code may, because a sequence number
+    // chosen by the caller can repeat a nonce.
+    friend class SecureSessionTestAccess;
+
+    // The whole sealed frame with the caller's sequence number; empty when the plaintext is longer than
+    // maxPlaintext. Touches no state, so any thread may seal at any time. A caller that picks its own
+    // numbers must never repeat one on a stream: programs use `sealNext`.
+    Bytes sealFrame(Stream stream, uint8_t msgType, uint32_t sessionId, uint32_t seq, uint32_t sendTsUs,
+                    ByteView plaintext, HeaderFlags extraFlags = {}) const;
+
+    // Moves the stream's counter forward so that the next number is at least `next`; never moves it back,
+    // so no number can be handed out twice.
+    void skipSeqTo(Stream stream, uint32_t next);
+
     // Records the sequence number in the stream's window; false when it was seen or is too old.
     bool acceptSeq(Stream stream, uint32_t seq);
 
-private:
     struct GuardedWindow {
         std::mutex lock;
         ReplayWindow window;

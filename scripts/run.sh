@@ -67,7 +67,10 @@ if [[ ! -t 1 ]]; then
   echo "run: output is not a terminal, so the agent logs to $home/.dovrel-agent.log and shows no code"
 fi
 
-HOME="$home" XDG_CONFIG_HOME="$home/.config" "$agent" &
+# This copy runs unsupervised: a systemctl that finds no user manager keeps it from registering a unit
+# that starts the build folder's program, and from handing over to an installed agent your user
+# manager may run (which would serve your own home, not this one).
+PATH="$PWD/scripts/no-user-manager:$PATH" HOME="$home" XDG_CONFIG_HOME="$home/.config" "$agent" &
 agent_pid=$!
 status=0
 wait "$agent_pid" || status=$?

@@ -29,6 +29,8 @@ packages=(
   xvfb x11-utils xdotool trayer dbus dbus-x11 gnome-keyring iproute2
   # OpenGL on Xvfb (Mesa's software rasteriser) for the shader test
   libgl1-mesa-dri
+  # installing and packaging: entry and metadata validators, dpkg-shlibdeps for the package's dependencies
+  desktop-file-utils appstream dpkg-dev
 )
 
 missing=()

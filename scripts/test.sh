@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything with warnings as errors, runs every test, then builds
-# and runs the sanitizer tests. Exits non-zero on the first failure.
+# Installs what is missing, builds everything with warnings as errors, runs every test, checks what
+# installing and packaging deliver, then builds and runs the sanitizer tests. Exits non-zero on the
+# first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +13,8 @@ cmake --preset default
 cmake --build --preset default -j "$jobs"
 echo "== tests"
 ctest --preset default
+echo "== install and package"
+bash scripts/install-check.sh
 
 echo "== sanitizer build (AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake --preset asan

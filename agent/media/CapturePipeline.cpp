@@ -4,12 +4,12 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "agent/common/AgentLog.h"
+#include "agent/common/Diag.h"
+#include "agent/common/MonoClock.h"
 #include "agent/media/CaptureWatchdog.h"
 #include "agent/media/SessionReports.h"
 #include "agent/media/X11ScreenCapturer.h"
-#include "agent/service/AgentLog.h"
-#include "agent/service/Diag.h"
-#include "agent/service/MonoClock.h"
 
 namespace dovrel::agent {
 

@@ -9,13 +9,13 @@
 #include <thread>
 #include <vector>
 
+#include "agent/core/SessionPipeline.h"
 #include "agent/media/MediaSendPath.h"
 #include "agent/media/ScreenCapturer.h"
 #include "agent/media/SyntheticSource.h"
 #include "agent/media/SystemStats.h"
 #include "agent/media/VideoBudget.h"
 #include "agent/media/VideoEncoder.h"
-#include "agent/service/SessionPipeline.h"
 #include "runtime/Scheduler.h"
 #include "runtime/SerialQueue.h"
 

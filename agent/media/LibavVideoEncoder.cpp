@@ -15,12 +15,12 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "agent/common/AgentError.h"
+#include "agent/common/AgentLog.h"
+#include "agent/common/ThreadName.h"
 #include "agent/media/ColorConverter.h"
 #include "agent/media/HardwareEncoders.h"
 #include "agent/media/NALUtil.h"
-#include "agent/media/ThreadName.h"
-#include "agent/service/AgentError.h"
-#include "agent/service/AgentLog.h"
 
 namespace dovrel::agent {
 

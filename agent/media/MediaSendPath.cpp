@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "agent/common/Diag.h"
+#include "agent/common/MonoClock.h"
 #include "agent/media/VideoPacketizer.h"
-#include "agent/service/Diag.h"
-#include "agent/service/MonoClock.h"
 #include "protocol/AudioFrame.h"
 #include "protocol/VideoPayload.h"
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "agent/core/SessionPipeline.h"
 #include "agent/media/VideoEncoder.h"
-#include "agent/service/SessionPipeline.h"
 #include "protocol/Bytes.h"
 #include "runtime/Scheduler.h"
 

@@ -10,9 +10,9 @@
 #include <pulse/mainloop.h>
 #include <pulse/stream.h>
 
-#include "agent/media/ThreadName.h"
-#include "agent/service/AgentError.h"
-#include "agent/service/AgentLog.h"
+#include "agent/common/AgentError.h"
+#include "agent/common/AgentLog.h"
+#include "agent/common/ThreadName.h"
 
 namespace dovrel::agent {
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "agent/common/Diag.h"
 #include "agent/media/ScreenCapturer.h"
-#include "agent/service/Diag.h"
-#include "agent/service/SendTarget.h"
+#include "agent/net/SendTarget.h"
 #include "protocol/ControlMessages.h"
 
 namespace dovrel::agent {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "agent/common/ThreadName.h"
 #include "agent/media/ReusePool.h"
-#include "agent/media/ThreadName.h"
 
 namespace dovrel::agent {
 

@@ -10,8 +10,8 @@
 #include <xcb/shm.h>
 #include <xcb/xfixes.h>
 
-#include "agent/service/AgentError.h"
-#include "agent/service/AgentLog.h"
+#include "agent/common/AgentError.h"
+#include "agent/common/AgentLog.h"
 
 namespace dovrel::agent {
 

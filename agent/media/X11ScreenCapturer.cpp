@@ -7,13 +7,13 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include "agent/common/AgentError.h"
+#include "agent/common/AgentLog.h"
+#include "agent/common/Diag.h"
+#include "agent/common/ThreadName.h"
+#include "agent/common/UniqueFd.h"
 #include "agent/media/PulseAudioCapturer.h"
-#include "agent/media/ThreadName.h"
-#include "agent/media/UniqueFd.h"
 #include "agent/media/X11Grabber.h"
-#include "agent/service/AgentError.h"
-#include "agent/service/AgentLog.h"
-#include "agent/service/Diag.h"
 
 namespace dovrel::agent {
 

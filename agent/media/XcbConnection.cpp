@@ -1,7 +1,7 @@
 #include <cstdlib>
 
+#include "agent/common/AgentError.h"
 #include "agent/media/XcbHandles.h"
-#include "agent/service/AgentError.h"
 
 namespace dovrel::agent::xcb {
 

@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "agent/media/UniqueFd.h"
+#include "agent/common/UniqueFd.h"
 
 extern char** environ;
 

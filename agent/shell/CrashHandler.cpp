@@ -21,7 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "agent/service/AgentLog.h"
+#include "agent/common/AgentLog.h"
 #include "agent/shell/CrashReports.h"
 
 namespace dovrel::agent::CrashReports {

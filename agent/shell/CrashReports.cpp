@@ -11,8 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "agent/media/UniqueFd.h"
-#include "agent/service/HomeDirectory.h"
+#include "agent/common/HomeDirectory.h"
+#include "agent/common/UniqueFd.h"
 #include "agent/shell/TextUtil.h"
 #include "runtime/AtomicFile.h"
 

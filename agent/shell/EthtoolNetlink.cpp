@@ -10,7 +10,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "agent/media/UniqueFd.h"
+#include "agent/common/UniqueFd.h"
 
 namespace dovrel::agent {
 

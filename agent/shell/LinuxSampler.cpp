@@ -17,8 +17,8 @@
 
 #include <xcb/xcb.h>
 
-#include "agent/media/UniqueFd.h"
-#include "agent/service/PrimaryInterface.h"
+#include "agent/common/UniqueFd.h"
+#include "agent/net/PrimaryInterface.h"
 #include "agent/shell/EthtoolNetlink.h"
 #include "agent/shell/TextUtil.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/service/AppModel.h"
+#include "agent/core/AppModel.h"
 
 namespace dovrel::agent {
 

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "agent/service/AgentLog.h"
+#include "agent/common/AgentLog.h"
 
 namespace dovrel::agent {
 

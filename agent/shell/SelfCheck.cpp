@@ -7,9 +7,9 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include "agent/media/UniqueFd.h"
-#include "agent/service/AgentLog.h"
-#include "agent/service/HomeDirectory.h"
+#include "agent/common/AgentLog.h"
+#include "agent/common/HomeDirectory.h"
+#include "agent/common/UniqueFd.h"
 #include "agent/shell/CrashReports.h"
 
 namespace dovrel::agent {

@@ -6,7 +6,7 @@
 
 #include <QObject>
 
-#include "agent/media/UniqueFd.h"
+#include "agent/common/UniqueFd.h"
 
 class QLocalServer;
 

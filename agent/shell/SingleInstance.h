@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "agent/media/UniqueFd.h"
+#include "agent/common/UniqueFd.h"
 #include "agent/shell/LogSink.h"
 #include "agent/shell/Supervisor.h"
 

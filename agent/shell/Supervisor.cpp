@@ -3,9 +3,11 @@
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <unistd.h>
 
-#include "agent/service/HomeDirectory.h"
+#include "agent/common/HomeDirectory.h"
 #include "agent/shell/ChildProcess.h"
 #include "agent/shell/TextUtil.h"
 #include "runtime/AtomicFile.h"
@@ -96,6 +98,36 @@ std::string Supervisor::unitFileText(const std::string& executable) {
            "WantedBy=graphical-session.target\n";
 }
 
+std::optional<std::string> Supervisor::programOfUnit(const std::string& unitText) {
+    for (const std::string& raw : splitLines(unitText)) {
+        const std::string line = trimBlanks(raw);
+        if (line.rfind("ExecStart=", 0) != 0) continue;
+        std::string value = trimBlanks(line.substr(10));
+        // Prefixes that change how systemd runs the program, not which one.
+        value.erase(0, value.find_first_not_of("-@:+!"));
+        std::string word;
+        const bool quoted = !value.empty() && value[0] == '"';
+        for (std::size_t i = quoted ? 1 : 0; i < value.size(); ++i) {
+            const char c = value[i];
+            if (quoted && c == '"') break;
+            if (!quoted && (c == ' ' || c == '\t')) break;
+            const char next = i + 1 < value.size() ? value[i + 1] : '\0';
+            if (quoted && c == '\\' && next != '\0') {
+                word += next == 'n' ? '\n' : next;
+                ++i;
+            } else if ((c == '%' || c == '$') && next == c) {
+                word += c;
+                ++i;
+            } else {
+                word += c;
+            }
+        }
+        if (word.empty()) return std::nullopt;
+        return word;
+    }
+    return std::nullopt;
+}
+
 std::optional<int32_t> Supervisor::parseMainPid(const std::string& output) {
     for (const std::string& raw : splitLines(output)) {
         const std::string line = trimBlanks(raw);
@@ -144,27 +176,55 @@ Supervisor::State Supervisor::diagnose() const { return query().state; }
 
 std::string Supervisor::rawStatusDescription() const { return query().raw; }
 
-std::string Supervisor::registerUnit() const {
-    if (findOnPath(options_.systemctl).empty()) return "systemctl cannot be run on this computer";
-    const std::string executable = options_.executable.empty() ? thisExecutable() : options_.executable;
-    if (executable.empty()) return "cannot tell where this program is installed";
+std::string Supervisor::program() const { return options_.executable.empty() ? thisExecutable() : options_.executable; }
+
+std::string Supervisor::writeUnit(const std::string& executable) const {
     const std::string path = unitFilePath();
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
     const std::string text = unitFileText(executable);
     const std::string written =
         writeFileAtomically(path, wex::ByteView(reinterpret_cast<const uint8_t*>(text.data()), text.size()), 0644);
-    if (!written.empty()) return "cannot write " + path + " — " + written;
+    return written.empty() ? std::string() : "cannot write " + path + " — " + written;
+}
+
+std::string Supervisor::registerUnit() const {
+    if (findOnPath(options_.systemctl).empty()) return "systemctl cannot be run on this computer";
+    const std::string executable = program();
+    if (executable.empty()) return "cannot tell where this program is installed";
+    const std::string written = writeUnit(executable);
+    if (!written.empty()) return written;
     const ChildResult r = runChildProcess(options_.systemctl, {"--user", "enable", unitName}, {options_.timeout});
     if (r.succeeded()) return {};
     // Leave no half-made unit behind: a unit file that is not enabled reads as turned off by the user.
-    ::unlink(path.c_str());
+    ::unlink(unitFilePath().c_str());
     return describeFailure(r, "--user enable", options_.timeout);
+}
+
+bool Supervisor::repointGoneProgram() const {
+    // Only the unit file this agent writes; one the user or a package put elsewhere is theirs.
+    const std::string path = unitFilePath();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    const auto gone = programOfUnit(text);
+    if (!gone || ::access(gone->c_str(), X_OK) == 0) return false;
+    const std::string executable = program();
+    if (executable.empty() || executable == *gone) return false;
+    const std::string failure = writeUnit(executable);
+    if (!failure.empty()) {
+        logLine(options_.log, "• supervisor: the unit starts " + *gone + ", which is gone, and " + failure);
+        return false;
+    }
+    runChildProcess(options_.systemctl, {"--user", "daemon-reload"}, {options_.timeout});
+    logLine(options_.log, "• supervisor: the unit started " + *gone + ", which is gone — it now starts " + executable);
+    return true;
 }
 
 Supervisor::State Supervisor::ensureRegistered() {
     Status status = query();
     logLine(options_.log, "• supervisor: systemd reports status " + status.raw + " for " + unitName);
+    if (status.enabled) repointGoneProgram();
     if (status.state.kind != Kind::unwatched) return status.state;
     // Enabled, but no user manager runs now: the unit starts with the next login, and registering it
     // again would change nothing.

@@ -70,6 +70,8 @@ public:
     static std::string unitFileText(const std::string& executable);
     // `word` quoted for a unit file's ExecStart (specifiers and variables escaped).
     static std::string quoteForExecStart(const std::string& word);
+    // The program the first ExecStart= line of a unit file starts, its quoting undone; nothing without one.
+    static std::optional<std::string> programOfUnit(const std::string& unitText);
     // The pid on the first "MainPID=" line of `systemctl show` output; nothing for 0 or garbage.
     static std::optional<int32_t> parseMainPid(const std::string& output);
 
@@ -83,8 +85,14 @@ private:
     };
     Status query() const;
     bool managerAnswers() const;
-    // Empty on success, else what went wrong in words.
+    // The program the unit is to start: Options::executable, or this very program.
+    std::string program() const;
+    // Both: empty on success, else what went wrong in words.
+    std::string writeUnit(const std::string& executable) const;
     std::string registerUnit() const;
+    // An enabled unit whose program is gone (a build folder cleaned away, an uninstalled copy) can never
+    // start: point it at this program and have systemd read it again. True when it did.
+    bool repointGoneProgram() const;
 
     Options options_;
     std::atomic<int> repairsThisRun_{0};

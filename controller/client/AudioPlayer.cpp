@@ -1,6 +1,6 @@
 #include "controller/client/AudioPlayer.h"
 
-#include "controller/client/ClientLog.h"
+#include "controller/platform/ClientLog.h"
 
 namespace dovrel::controller {
 

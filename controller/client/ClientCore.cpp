@@ -4,12 +4,12 @@
 #include <QMetaObject>
 #include <QUdpSocket>
 
-#include "controller/client/ClientLog.h"
 #include "controller/client/ClientTexts.h"
 #include "controller/client/Endpoints.h"
 #include "controller/client/Hexed.h"
 #include "controller/client/PulseAudioOutput.h"
 #include "controller/client/WEXClient.h"
+#include "controller/platform/ClientLog.h"
 #include "protocol/Cap.h"
 
 namespace dovrel::controller {

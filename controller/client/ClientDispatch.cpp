@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "controller/client/ClientCore.h"
-#include "controller/client/ClientLog.h"
 #include "controller/client/ClientTexts.h"
 #include "controller/client/WEXClient.h"
+#include "controller/platform/ClientLog.h"
 #include "protocol/ByteReader.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"

@@ -1,11 +1,11 @@
 // The client's side of the WEX/1 handshake: Hello, the checks on HelloAck, proving itself by key or
 // by pairing code, the checks on AuthOk, and the answers to AuthFail.
 #include "controller/client/ClientCore.h"
-#include "controller/client/ClientLog.h"
 #include "controller/client/ClientTexts.h"
 #include "controller/client/Hexed.h"
 #include "controller/client/PairingCodeInput.h"
 #include "controller/client/WEXClient.h"
+#include "controller/platform/ClientLog.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/PairingCode.h"
 #include "protocol/SessionSetupMessages.h"

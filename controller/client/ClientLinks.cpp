@@ -6,9 +6,9 @@
 #include <QUdpSocket>
 
 #include "controller/client/ClientCore.h"
-#include "controller/client/ClientLog.h"
 #include "controller/client/ClientTexts.h"
 #include "controller/client/Endpoints.h"
+#include "controller/platform/ClientLog.h"
 #include "protocol/RelayPreamble.h"
 
 namespace dovrel::controller {

@@ -1,7 +1,7 @@
 #include "controller/client/ClientSecurity.h"
 
-#include "controller/client/ClientLog.h"
 #include "controller/client/Hexed.h"
+#include "controller/platform/ClientLog.h"
 
 namespace dovrel::controller {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "controller/client/SecretStore.h"
-#include "controller/client/UserDefaults.h"
+#include "controller/platform/SecretStore.h"
+#include "controller/platform/UserDefaults.h"
 #include "protocol/Bytes.h"
 #include "protocol/Crypto.h"
 #include "protocol/DeviceIdentity.h"

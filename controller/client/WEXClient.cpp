@@ -5,8 +5,8 @@
 
 #include "controller/client/ClientCore.h"
 #include "controller/client/Endpoints.h"
-#include "controller/client/KeychainSecretStore.h"
-#include "controller/client/UserDefaults.h"
+#include "controller/platform/KeychainSecretStore.h"
+#include "controller/platform/UserDefaults.h"
 #include "runtime/Scheduler.h"
 
 namespace dovrel::controller {

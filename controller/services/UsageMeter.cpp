@@ -14,11 +14,6 @@ UsageMeter::UsageMeter(std::shared_ptr<UserDefaults> defaults, QObject* parent)
     if (const auto stored = defaults_->number(key); stored && *stored >= 0) totalBytes_ = *stored;
 }
 
-UsageMeter& UsageMeter::shared() {
-    static UsageMeter meter(std::make_shared<UserDefaults>(UserDefaults::defaultPath()));
-    return meter;
-}
-
 qint64 UsageMeter::localTokens() const { return static_cast<qint64>(std::llround(totalBytes_ / bytesPerToken)); }
 
 QVariant UsageMeter::accountTokensForView() const {

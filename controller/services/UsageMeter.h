@@ -8,7 +8,7 @@
 #include <QObject>
 #include <QVariant>
 
-#include "controller/client/UserDefaults.h"
+#include "controller/platform/UserDefaults.h"
 
 namespace dovrel::controller {
 
@@ -26,8 +26,6 @@ public:
 
     // Reads the stored total (0 when missing or not a number).
     explicit UsageMeter(std::shared_ptr<UserDefaults> defaults, QObject* parent = nullptr);
-    // The program's one meter, over the controller's own user defaults; made on first use.
-    static UsageMeter& shared();
 
     double totalBytes() const { return totalBytes_; }
     // totalBytes in MiB, rounded to the nearest whole number, halves up.

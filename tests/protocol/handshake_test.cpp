@@ -12,6 +12,7 @@
 #include "protocol/SecureSession.h"
 #include "protocol/SessionSetupMessages.h"
 #include "protocol/WEXHandshake.h"
+#include "tests/support/SecureSessionTestAccess.h"
 
 using namespace wex;
 using wex::test::hexBytes;
@@ -291,7 +292,8 @@ TEST(HandshakeInProcess, PairByCodeThenReconnectByKey) {
     EXPECT_FALSE(*again.keys == *first.keys) << "every session has keys of its own";
     expectSealedBothWaysOnEveryStream(*agent.session, *again.session);
     // A frame of the first session does not open in the second.
-    EXPECT_FALSE(again.session->openFrame(first.session->sealFrame(Stream::control, 1, 1, 100, 0, Bytes{1})));
+    EXPECT_FALSE(again.session->openFrame(
+        SecureSessionTestAccess::sealFrame(*first.session, Stream::control, 1, 1, 100, 0, Bytes{1})));
 }
 
 TEST(HandshakeInProcess, RefusesWrongCodesUnpairedKeysAndTamperedKeys) {

@@ -15,6 +15,7 @@
 #include "protocol/CRC8.h"
 #include "protocol/Frame.h"
 #include "protocol/SecureSession.h"
+#include "tests/support/SecureSessionTestAccess.h"
 
 using namespace wex;
 using wex::test::hexBytes;
@@ -57,7 +58,7 @@ constexpr Stream allStreams[] = {Stream::control, Stream::video, Stream::input, 
 TEST(SecureSession, OpensOnlyOnThePeersSide) {
     Pair p;
     const Bytes plain = test::asciiBytes("hello over the wire");
-    const Bytes frame = p.agent.sealFrame(Stream::control, 13, 1, 7, 123456, plain);
+    const Bytes frame = SecureSessionTestAccess::sealFrame(p.agent, Stream::control, 13, 1, 7, 123456, plain);
     ASSERT_EQ(frame.size(), SecureSession::overhead + plain.size());
 
     SecureSession otherAgent(p.keys, Direction::agentToClient);
@@ -70,15 +71,16 @@ TEST(SecureSession, OpensOnlyOnThePeersSide) {
     EXPECT_EQ(opened->header, (CommonHeader{Stream::control, 13, 1, static_cast<uint16_t>(plain.size() + 8),
                                             HeaderFlag::encryptedApp}));
 
-    const Bytes back = p.client.sealFrame(Stream::input, 1, 1, 0, 0, plain);
+    const Bytes back = SecureSessionTestAccess::sealFrame(p.client, Stream::input, 1, 1, 0, 0, plain);
     EXPECT_TRUE(p.agent.openFrame(back));
     EXPECT_NE(Bytes(back.begin() + 20, back.end()), Bytes(frame.begin() + 20, frame.end()));
 }
 
 TEST(SecureSession, LayoutOfASealedFrame) {
     Pair p;
-    const Bytes frame = p.agent.sealFrame(Stream::video, 1, 0xA1B2C3D4, 0x01020304, 0x0A0B0C0D, Bytes(5, 0x55),
-                                          HeaderFlags{HeaderFlag::fragment, HeaderFlag::endFrag});
+    const Bytes frame =
+        SecureSessionTestAccess::sealFrame(p.agent, Stream::video, 1, 0xA1B2C3D4, 0x01020304, 0x0A0B0C0D,
+                                           Bytes(5, 0x55), HeaderFlags{HeaderFlag::fragment, HeaderFlag::endFrag});
     ASSERT_EQ(frame.size(), 41u);
     const CommonHeader h = CommonHeader::decode(frame);
     EXPECT_EQ(h.length, 13);
@@ -92,7 +94,7 @@ TEST(SecureSession, LayoutOfASealedFrame) {
 
 TEST(SecureSession, PlaintextSizeLimits) {
     Pair p;
-    const Bytes empty = p.agent.sealFrame(Stream::audio, 1, 1, 0, 0, {});
+    const Bytes empty = SecureSessionTestAccess::sealFrame(p.agent, Stream::audio, 1, 1, 0, 0, {});
     ASSERT_EQ(empty.size(), 36u);
     EXPECT_EQ(CommonHeader::decode(empty).length, 8);
     const auto opened = p.client.openFrame(empty);
@@ -101,20 +103,22 @@ TEST(SecureSession, PlaintextSizeLimits) {
 
     const Bytes largest(SecureSession::maxPlaintext, 0xAB);
     ASSERT_EQ(largest.size(), 65527u);
-    const Bytes big = p.agent.sealFrame(Stream::video, 1, 1, 1, 0, largest);
+    const Bytes big = SecureSessionTestAccess::sealFrame(p.agent, Stream::video, 1, 1, 1, 0, largest);
     ASSERT_EQ(big.size(), 65563u);
     EXPECT_EQ(CommonHeader::decode(big).length, 65535);
     EXPECT_EQ(p.client.openFrame(big)->plaintext, largest);
 
     const Bytes tooBig(65528, 0xAB);
-    EXPECT_TRUE(p.agent.sealFrame(Stream::video, 1, 1, 2, 0, tooBig).empty());
+    EXPECT_TRUE(SecureSessionTestAccess::sealFrame(p.agent, Stream::video, 1, 1, 2, 0, tooBig).empty());
     EXPECT_TRUE(p.agent.sealNext(Stream::video, 1, 1, 0, tooBig).empty());
     EXPECT_EQ(p.agent.nextSeq(Stream::video), 0u) << "an oversized plaintext uses no sequence number";
 }
 
 TEST(SecureSession, ReplayedAndStaleFramesDoNotOpen) {
     Pair p;
-    const auto seal = [&](Stream s, uint32_t seq) { return p.agent.sealFrame(s, 1, 1, seq, 0, Bytes{1, 2, 3}); };
+    const auto seal = [&](Stream s, uint32_t seq) {
+        return SecureSessionTestAccess::sealFrame(p.agent, s, 1, 1, seq, 0, Bytes{1, 2, 3});
+    };
     const Bytes f = seal(Stream::control, 3);
     EXPECT_TRUE(p.client.openFrame(f));
     EXPECT_FALSE(p.client.openFrame(f));
@@ -182,7 +186,8 @@ TEST(ReplayWindow, AgreesWithAPlainModelOnRandomSequences) {
 TEST(SecureSession, AnySingleByteChangeStopsTheFrame) {
     Pair p;
     const Bytes plain = test::asciiBytes("a control message of some length");
-    const Bytes frame = p.agent.sealFrame(Stream::control, 13, 1, 42, 99, plain, HeaderFlag::reliable);
+    const Bytes frame =
+        SecureSessionTestAccess::sealFrame(p.agent, Stream::control, 13, 1, 42, 99, plain, HeaderFlag::reliable);
     for (std::size_t i = 0; i < frame.size(); ++i) {
         for (uint8_t delta : {uint8_t{0x01}, uint8_t{0x80}, uint8_t{0xFF}}) {
             Bytes bad = frame;
@@ -202,7 +207,7 @@ TEST(SecureSession, AnySingleByteChangeStopsTheFrame) {
 
 TEST(SecureSession, ShortLongAndPlainFrames) {
     Pair p;
-    const Bytes frame = p.agent.sealFrame(Stream::input, 1, 1, 0, 0, Bytes(50, 7));
+    const Bytes frame = SecureSessionTestAccess::sealFrame(p.agent, Stream::input, 1, 1, 0, 0, Bytes(50, 7));
     EXPECT_FALSE(p.client.openFrame(ByteView(frame).first(frame.size() - 1)));
     for (std::size_t n = 0; n < frame.size(); n += 7)
         EXPECT_FALSE(p.client.openFrame(ByteView(frame).first(n)));
@@ -241,7 +246,8 @@ TEST(SecureSession, SealAndOpenAgreeWithOpenSSL) {
         const Bytes plain = test::randomBytes(rng, size);
 
         // Ours sealed, OpenSSL opens: the nonce and associated data are written out by hand here.
-        const Bytes frame = agent.sealFrame(stream, type, session, seq, ts, plain, HeaderFlags::fromRaw(flags));
+        const Bytes frame = SecureSessionTestAccess::sealFrame(agent, stream, type, session, seq, ts, plain,
+                                                               HeaderFlags::fromRaw(flags));
         ASSERT_EQ(frame.size(), size + 36);
         Bytes nonce = {1, static_cast<uint8_t>(stream), 0, 0, 0, 0, 0, 0};
         for (int s = 24; s >= 0; s -= 8)
@@ -268,7 +274,9 @@ TEST(SecureSession, SealAndOpenAgreeWithOpenSSL) {
         ASSERT_TRUE(ours);
         ASSERT_EQ(ours->plaintext, plain);
         ASSERT_EQ(ours->seq, seq);
-        ASSERT_EQ(client.sealFrame(stream, type, session, seq, ts, plain, HeaderFlags::fromRaw(flags)), theirs);
+        ASSERT_EQ(SecureSessionTestAccess::sealFrame(client, stream, type, session, seq, ts, plain,
+                                                     HeaderFlags::fromRaw(flags)),
+                  theirs);
     }
 }
 
@@ -279,8 +287,8 @@ TEST(SecureSession, SequenceNumbersStartAtZeroPerStreamAndNeverRepeat) {
     EXPECT_EQ(p.agent.nextSeq(Stream::video), 1u);
     EXPECT_EQ(p.client.nextSeq(Stream::video), 0u) << "each session counts on its own";
 
-    p.agent.skipSeqTo(Stream::audio, 0xFFFFFFFE);
-    p.agent.skipSeqTo(Stream::audio, 5);
+    SecureSessionTestAccess::skipSeqTo(p.agent, Stream::audio, 0xFFFFFFFE);
+    SecureSessionTestAccess::skipSeqTo(p.agent, Stream::audio, 5);
     EXPECT_EQ(p.agent.nextSeq(Stream::audio), 0xFFFFFFFEu) << "skipping never moves back";
     EXPECT_FALSE(p.agent.sendExhausted(Stream::audio));
     const Bytes last = p.agent.sealNext(Stream::audio, 1, 1, 0, Bytes{1});
@@ -324,7 +332,7 @@ TEST(SecureSession, ThreadsOpeningTheSameFramesAcceptEachOnce) {
         std::vector<Bytes> frames;
         for (Stream s : {Stream::video, Stream::audio})
             for (uint32_t seq = 0; seq < 64; ++seq)
-                frames.push_back(p.agent.sealFrame(s, 1, 1, seq, 0, Bytes{1, 2}));
+                frames.push_back(SecureSessionTestAccess::sealFrame(p.agent, s, 1, 1, seq, 0, Bytes{1, 2}));
         std::atomic<int> accepted{0};
         std::vector<std::thread> workers;
         for (int t = 0; t < 4; ++t)

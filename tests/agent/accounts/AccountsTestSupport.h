@@ -22,10 +22,10 @@
 #include <gtest/gtest.h>
 
 #include "../../support/TempHome.h"
-#include "agent/service/AccountApi.h"
-#include "agent/service/AccountHost.h"
-#include "agent/service/AccountService.h"
-#include "agent/service/RelayConfig.h"
+#include "agent/accounts/AccountApi.h"
+#include "agent/accounts/AccountHost.h"
+#include "agent/accounts/AccountService.h"
+#include "agent/net/RelayConfig.h"
 #include "runtime/SerialQueue.h"
 #include "tests/support/accountapi/AccountApiDouble.h"
 

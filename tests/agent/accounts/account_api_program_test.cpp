@@ -5,7 +5,7 @@
 
 #include "../../support/ChildProcess.h"
 #include "AccountsTestSupport.h"
-#include "agent/service/AccountSignIn.h"
+#include "agent/accounts/AccountSignIn.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;

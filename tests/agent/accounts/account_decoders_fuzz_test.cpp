@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/service/AccountApi.h"
-#include "agent/service/AccountSignIn.h"
-#include "agent/service/RelayGrant.h"
+#include "agent/accounts/AccountApi.h"
+#include "agent/accounts/AccountSignIn.h"
+#include "agent/accounts/RelayGrant.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;

@@ -8,7 +8,7 @@
 
 #include "../../support/FakeScheduler.h"
 #include "AccountsTestSupport.h"
-#include "agent/service/RelayGrant.h"
+#include "agent/accounts/RelayGrant.h"
 #include "runtime/AtomicFile.h"
 
 using namespace dovrel;

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "AccountsTestSupport.h"
-#include "agent/service/AccountSignIn.h"
+#include "agent/accounts/AccountSignIn.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "AccountsTestSupport.h"
-#include "agent/service/RelayGrant.h"
+#include "agent/accounts/RelayGrant.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;

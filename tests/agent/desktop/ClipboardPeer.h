@@ -11,7 +11,7 @@
 #include <QProcess>
 
 #include "DesktopTestSupport.h"
-#include "agent/media/X11ClipboardOwner.h"
+#include "agent/desktop/X11ClipboardOwner.h"
 
 namespace dovrel::test {
 

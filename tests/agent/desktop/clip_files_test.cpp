@@ -18,8 +18,8 @@
 #include "../../support/FakeScheduler.h"
 #include "ClipboardPeer.h"
 #include "DesktopTestSupport.h"
-#include "agent/media/ClipFileSender.h"
-#include "agent/media/QtClipFiles.h"
+#include "agent/desktop/ClipFileSender.h"
+#include "agent/desktop/QtClipFiles.h"
 #include "protocol/FileMessages.h"
 
 using namespace dovrel;

@@ -19,7 +19,7 @@
 
 // Taking the clipboard the way the agent does: an application that copies right after another one
 // may hold an X time older than that copy's, and the X server then ignores it.
-#include "agent/media/X11ClipboardOwner.h"
+#include "agent/desktop/X11ClipboardOwner.h"
 
 namespace {
 

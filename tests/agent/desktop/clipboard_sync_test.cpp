@@ -7,7 +7,7 @@
 #include "../../support/FakeScheduler.h"
 #include "ClipboardPeer.h"
 #include "DesktopTestSupport.h"
-#include "agent/media/QtClipboardSync.h"
+#include "agent/desktop/QtClipboardSync.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 
 #include "DesktopTestSupport.h"
-#include "agent/media/DownloadsFileReceiver.h"
+#include "agent/desktop/DownloadsFileReceiver.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;

@@ -10,8 +10,8 @@
 #include "../../support/ProcessUtil.h"
 #include "DesktopTestSupport.h"
 #include "XProbe.h"
-#include "agent/media/HidKeysyms.h"
-#include "agent/media/X11InputInjector.h"
+#include "agent/desktop/HidKeysyms.h"
+#include "agent/desktop/X11InputInjector.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;

@@ -1,9 +1,9 @@
 // The pure parts of injection: key table, characters to keysyms, wheel clicks, picture to screen.
 #include <gtest/gtest.h>
 
-#include "agent/media/HidKeysyms.h"
-#include "agent/media/ScrollAccumulator.h"
-#include "agent/media/StreamedArea.h"
+#include "agent/core/StreamedArea.h"
+#include "agent/desktop/HidKeysyms.h"
+#include "agent/desktop/ScrollAccumulator.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;

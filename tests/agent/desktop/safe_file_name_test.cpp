@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/media/ReceivedRanges.h"
-#include "agent/media/SafeFileName.h"
+#include "agent/desktop/ReceivedRanges.h"
+#include "agent/desktop/SafeFileName.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;

@@ -9,9 +9,9 @@
 #include "../../support/PulseAudioServer.h"
 #include "../../support/XvfbServer.h"
 #include "MediaTestSupport.h"
+#include "agent/common/AgentError.h"
 #include "agent/media/PulseAudioCapturer.h"
 #include "agent/media/X11ScreenCapturer.h"
-#include "agent/service/AgentError.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;

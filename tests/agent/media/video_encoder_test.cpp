@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "MediaTestSupport.h"
+#include "agent/common/AgentError.h"
 #include "agent/media/HardwareEncoders.h"
 #include "agent/media/LibavVideoEncoder.h"
 #include "agent/media/NALUtil.h"
 #include "agent/media/SyntheticSource.h"
-#include "agent/service/AgentError.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;

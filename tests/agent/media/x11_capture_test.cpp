@@ -7,10 +7,10 @@
 #include "../../support/XTestClient.h"
 #include "../../support/XvfbServer.h"
 #include "MediaTestSupport.h"
+#include "agent/common/AgentError.h"
+#include "agent/common/Diag.h"
 #include "agent/media/X11Grabber.h"
 #include "agent/media/X11ScreenCapturer.h"
-#include "agent/service/AgentError.h"
-#include "agent/service/Diag.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;

@@ -14,10 +14,10 @@ extern "C" {
 
 #include "../media/TestDecoder.h"
 #include "../service/AgentTestSupport.h"
+#include "agent/common/Diag.h"
 #include "agent/media/CapturePipeline.h"
 #include "agent/media/LibavHandles.h"
-#include "agent/service/Diag.h"
-#include "agent/service/UdpSender.h"
+#include "agent/net/UdpSender.h"
 #include "protocol/EphemeralKey.h"
 
 namespace dovrel::test {

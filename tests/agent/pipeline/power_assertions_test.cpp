@@ -17,7 +17,7 @@
 #include "../../support/SessionBus.h"
 #include "../../support/XvfbServer.h"
 #include "PipelineTestSupport.h"
-#include "agent/service/LinuxPowerAssertions.h"
+#include "agent/desktop/LinuxPowerAssertions.h"
 
 using namespace dovrel;
 using namespace dovrel::test;

@@ -7,6 +7,7 @@
 #include "PipelineTestSupport.h"
 #include "agent/media/MediaSendPath.h"
 #include "protocol/ByteReader.h"
+#include "tests/support/SecureSessionTestAccess.h"
 
 using namespace dovrel;
 using namespace dovrel::test;
@@ -226,14 +227,14 @@ TEST_F(SendPathTest, ARelayClientsFramesGoToTheRelayLinkSealed) {
 }
 
 TEST_F(SendPathTest, AStreamThatRunsOutOfNumbersEndsTheSessionInsteadOfWrapping) {
-    sessions.agent->skipSeqTo(wex::Stream::video, 0xFFFFFFFF);
+    wex::SecureSessionTestAccess::skipSeqTo(*sessions.agent, wex::Stream::video, 0xFFFFFFFF);
     path.sendPicture(picture({filled(2500, 5)}, false), {1, true, 8, 8});
     auto got = openAll(*sessions.client, sink.drain());
     ASSERT_EQ(got.size(), 1u) << "only the last number is used; nothing is sealed with a repeated one";
     EXPECT_EQ(got[0].frame.seq, 0xFFFFFFFFu);
     EXPECT_EQ(rec.drops.load(), 1);
 
-    sessions.agent->skipSeqTo(wex::Stream::audio, 0xFFFFFFFF);
+    wex::SecureSessionTestAccess::skipSeqTo(*sessions.agent, wex::Stream::audio, 0xFFFFFFFF);
     const std::vector<int16_t> samples(1024, 2);
     path.sendAudio(samples, 48000, 2);
     got = openAll(*sessions.client, sink.drain());

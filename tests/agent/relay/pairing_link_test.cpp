@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "agent/service/PairingLink.h"
+#include "agent/core/PairingLink.h"
 
 using namespace dovrel::agent;
 

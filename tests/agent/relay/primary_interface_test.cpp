@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/service/PrimaryInterface.h"
+#include "agent/net/PrimaryInterface.h"
 #include "protocol/NetAddress.h"
 
 using namespace dovrel::agent;

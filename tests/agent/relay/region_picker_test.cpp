@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "TlsPeer.h"
-#include "agent/service/RegionPicker.h"
+#include "agent/net/RegionPicker.h"
 
 using dovrel::agent::RegionPicker;
 using dovrel::agent::RelayEndpoint;

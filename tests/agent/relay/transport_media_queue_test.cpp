@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "TlsPeer.h"
-#include "agent/service/TransportMediaQueue.h"
+#include "agent/net/TransportMediaQueue.h"
 
 using dovrel::SerialQueue;
 using dovrel::agent::MediaCounters;

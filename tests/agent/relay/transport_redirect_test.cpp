@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "agent/service/TransportRedirect.h"
+#include "agent/net/TransportRedirect.h"
 
 using dovrel::agent::parseRedirectTarget;
 using dovrel::agent::RelayEndpoint;

@@ -22,8 +22,8 @@
 #include "../../support/FakeScheduler.h"
 #include "../../support/TempHome.h"
 #include "../../support/TestController.h"
-#include "agent/service/Agent.h"
-#include "agent/service/AppModel.h"
+#include "agent/core/Agent.h"
+#include "agent/core/AppModel.h"
 #include "protocol/NetAddress.h"
 
 namespace dovrel::test {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "AgentTestSupport.h"
-#include "agent/service/Hex.h"
+#include "agent/common/Hex.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/Frame.h"
 

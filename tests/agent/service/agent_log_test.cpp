@@ -9,9 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "../../support/TempHome.h"
-#include "agent/service/AgentLog.h"
-#include "agent/service/Diag.h"
-#include "agent/service/Hex.h"
+#include "agent/common/AgentLog.h"
+#include "agent/common/Diag.h"
+#include "agent/common/Hex.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;

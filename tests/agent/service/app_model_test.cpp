@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "AgentTestSupport.h"
-#include "agent/service/AppModel.h"
+#include "agent/core/AppModel.h"
 
 using dovrel::agent::AppModel;
 

@@ -12,7 +12,7 @@
 
 #include "../../support/SessionBus.h"
 #include "AgentTestSupport.h"
-#include "agent/service/DesktopSession.h"
+#include "agent/core/DesktopSession.h"
 
 using namespace dovrel;
 using namespace dovrel::test;

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/service/FrameReader.h"
+#include "agent/net/FrameReader.h"
 #include "protocol/Frame.h"
 
 using namespace dovrel::agent;

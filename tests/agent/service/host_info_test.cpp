@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/service/HostInfo.h"
-#include "agent/service/PrimaryInterface.h"
+#include "agent/common/HostInfo.h"
+#include "agent/net/PrimaryInterface.h"
 
 using namespace dovrel::agent;
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "agent/service/RelayEndpoint.h"
+#include "agent/net/RelayEndpoint.h"
 
 using dovrel::agent::RelayEndpoint;
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "../../support/TempHome.h"
-#include "agent/service/SecurityStore.h"
+#include "agent/core/SecurityStore.h"
 #include "runtime/AtomicFile.h"
 
 using namespace dovrel;

@@ -5,7 +5,7 @@
 
 #include "../../support/AvahiDaemon.h"
 #include "../../support/TempHome.h"
-#include "agent/service/ServiceAdvertiser.h"
+#include "agent/net/ServiceAdvertiser.h"
 
 using namespace dovrel;
 using namespace std::chrono_literals;

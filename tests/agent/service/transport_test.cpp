@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "AgentTestSupport.h"
-#include "agent/service/AgentError.h"
-#include "agent/service/Transport.h"
+#include "agent/common/AgentError.h"
+#include "agent/net/Transport.h"
 #include "protocol/ControlMessages.h"
 
 using namespace dovrel;

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/service/WakeBudget.h"
+#include "agent/core/WakeBudget.h"
 
 using dovrel::agent::WakeBudget;
 

@@ -116,7 +116,7 @@ enable)
     [ -e "$D/enable-sets" ] && cp "$D/enable-sets" "$D/is-enabled"
     exit 0 ;;
 start) exit $(cat "$D/start-status" 2>/dev/null || echo 0) ;;
-import-environment) exit 0 ;;
+import-environment|daemon-reload) exit 0 ;;
 esac
 echo "unexpected: $*" >&2
 exit 2

@@ -10,7 +10,7 @@
 
 #include "../../support/XvfbServer.h"
 #include "ShellTestSupport.h"
-#include "agent/service/AppModel.h"
+#include "agent/core/AppModel.h"
 #include "agent/shell/EthtoolNetlink.h"
 #include "agent/shell/LinuxSampler.h"
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "ShellTestSupport.h"
-#include "agent/service/AgentLog.h"
+#include "agent/common/AgentLog.h"
 #include "agent/shell/SelfCheck.h"
 
 using namespace dovrel::agent;

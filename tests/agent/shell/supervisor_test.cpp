@@ -228,6 +228,41 @@ TEST(Supervisor, QuotesTheProgramForTheUnitFile) {
     EXPECT_EQ(Supervisor::quoteForExecStart("/a b/100%/$HOME/\"q\"\\"), "\"/a b/100%%/$$HOME/\\\"q\\\"\\\\\"");
 }
 
+TEST(Supervisor, AnEnabledUnitWhoseProgramIsGoneIsPointedAtThisOne) {
+    FakeSystemctl fake;
+    TempDir home;
+    Lines lines;
+    Supervisor s(optionsIn(home, lines));
+    const std::string file = home.file(".config/systemd/user/" + unit);
+    writeFile(file, Supervisor::unitFileText(home.file("build/agent/DovrelAgent")));
+    fake.set("is-enabled", "enabled\n");
+    EXPECT_EQ(s.ensureRegistered().kind, Kind::active);
+    EXPECT_EQ(Supervisor::programOfUnit(readFile(file)), "/opt/Dovrel Agent/bin/DovrelAgent");
+    EXPECT_EQ(fake.count("--user daemon-reload"), 1);
+    EXPECT_EQ(fake.count("--user enable " + unit), 0) << "still enabled: only its program changed";
+    EXPECT_EQ(lines.all().back(), "• supervisor: the unit started " + home.file("build/agent/DovrelAgent") +
+                                      ", which is gone — it now starts /opt/Dovrel Agent/bin/DovrelAgent");
+
+    // A unit whose program is there is the user's choice, whichever copy runs now.
+    writeFile(file, Supervisor::unitFileText("/bin/sh"));
+    EXPECT_EQ(s.ensureRegistered().kind, Kind::active);
+    EXPECT_EQ(Supervisor::programOfUnit(readFile(file)), "/bin/sh");
+    EXPECT_EQ(fake.count("--user daemon-reload"), 1);
+    // Not enabled (turned off by the user): left alone even when its program is gone.
+    writeFile(file, Supervisor::unitFileText(home.file("gone")));
+    fake.set("is-enabled", "disabled\n");
+    EXPECT_EQ(s.ensureRegistered().kind, Kind::turnedOff);
+    EXPECT_EQ(Supervisor::programOfUnit(readFile(file)), home.file("gone"));
+}
+
+TEST(Supervisor, ReadsTheProgramBackFromAUnitFile) {
+    const std::string odd = "/a b/100%/$HOME/\"q\"\\x";
+    EXPECT_EQ(Supervisor::programOfUnit(Supervisor::unitFileText(odd)), odd);
+    EXPECT_EQ(Supervisor::programOfUnit("[Service]\nExecStart=-/usr/bin/agent --flag\n"), "/usr/bin/agent");
+    EXPECT_EQ(Supervisor::programOfUnit("[Service]\nExecStart=\n"), std::nullopt);
+    EXPECT_EQ(Supervisor::programOfUnit("[Service]\nType=simple\n"), std::nullopt);
+}
+
 // The real systemctl enables the unit from the files alone when no user manager runs (as on CI, where
 // systemd is not process 1). HOME and XDG_CONFIG_HOME point into a temporary folder.
 TEST(Supervisor, RealSystemctlEnablesTheUnitOfflineInATemporaryHome) {

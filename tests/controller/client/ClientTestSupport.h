@@ -13,8 +13,8 @@
 #include "TempHome.h"
 #include "controller/client/ClientCore.h"
 #include "controller/client/ClientSecurity.h"
-#include "controller/client/FileSecretStore.h"
 #include "controller/client/WEXClient.h"
+#include "controller/platform/FileSecretStore.h"
 
 namespace dovrel::controller::test {
 

@@ -6,7 +6,7 @@
 
 #include "TempHome.h"
 #include "controller/client/ClientSecurity.h"
-#include "controller/client/UserDefaults.h"
+#include "controller/platform/UserDefaults.h"
 
 using namespace dovrel::controller;
 using dovrel::test::TempDir;

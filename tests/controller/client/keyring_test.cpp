@@ -6,8 +6,8 @@
 #include "ClientTestSupport.h"
 #include "TestKeyring.h"
 #include "controller/client/ClientSecurity.h"
-#include "controller/client/FileSecretStore.h"
-#include "controller/client/KeychainSecretStore.h"
+#include "controller/platform/FileSecretStore.h"
+#include "controller/platform/KeychainSecretStore.h"
 
 using namespace dovrel::controller;
 using dovrel::test::TempDir;

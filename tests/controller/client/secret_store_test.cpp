@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 
 #include "ClientTestSupport.h"
-#include "controller/client/FileSecretStore.h"
-#include "controller/client/KeychainSecretStore.h"
+#include "controller/platform/FileSecretStore.h"
+#include "controller/platform/KeychainSecretStore.h"
 
 using namespace dovrel::controller;
 using dovrel::test::TempDir;

@@ -1,0 +1,278 @@
+#include "agent/core/Agent.h"
+
+#include <cstdlib>
+
+#include <QMetaObject>
+#include <QString>
+
+#include <unistd.h>
+
+#include "agent/common/AgentLog.h"
+#include "agent/common/Hex.h"
+#include "agent/common/HostInfo.h"
+#include "agent/core/PairingLink.h"
+#include "agent/net/PrimaryInterface.h"
+#include "agent/net/RegionPicker.h"
+
+namespace dovrel::agent {
+
+namespace {
+
+TransportOptions transportOptions(AgentSettings& settings, std::unique_ptr<ServiceAdvertiser> advertiser,
+                                  const std::string& relayConfigPath) {
+    TransportOptions o;
+    o.ports = settings.ports;
+    o.listenAddress = settings.listenAddress;
+    o.scheduler = settings.scheduler;
+    o.advertiser = std::move(advertiser);
+    o.relayConfigPath = relayConfigPath;
+    return o;
+}
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+} // namespace
+
+Agent::Agent(AppModel& model, AgentServices services, AgentSettings settings)
+    : model_(model), settings_(std::move(settings)), mainContext_(std::make_unique<QObject>()),
+      relayConfig_(settings_.configDirectory), transport_(std::make_unique<Transport>(transportOptions(
+                                                   settings_, std::move(services.advertiser), relayConfig_.path()))),
+      injector_(std::move(services.injector)), security_(settings_.stateDirectory),
+      clipboard_(std::move(services.clipboard)), fileRx_(std::move(services.fileRx)),
+      clipFiles_(std::move(services.clipFiles)), wakeEmitter_(std::move(services.wakeEmitter)),
+      desktop_(std::move(services.desktop)), pipeline_(std::move(services.pipeline)), power_(std::move(services.power)),
+      lanInterfaces_(std::move(services.lanInterfaces)) {
+    if (!injector_ || !clipboard_ || !fileRx_ || !clipFiles_ || !wakeEmitter_ || !desktop_)
+        throw std::invalid_argument("Agent needs an injector, clipboard, file receiver, clipboard files, wake "
+                                    "emitter and desktop session");
+    if (!lanInterfaces_) lanInterfaces_ = [] { return wex::lanInterfaces(); };
+    if (pipeline_) pipeline_->attach(pipelineHost());
+}
+
+PipelineHost Agent::pipelineHost() {
+    Transport* t = transport_.get();
+    PipelineHost host;
+    host.sendTarget = [t] { return t->sendTarget(); };
+    host.streaming = [this] { return streaming(); };
+    host.sendControl = [t](wex::Bytes payload, wex::ControlType type) { t->sendControl(std::move(payload), type); };
+    host.sendRelayMedia = [t](wex::Bytes frame, bool isVideo) { t->sendMedia(std::move(frame), isVideo); };
+    host.dropClient = [t] { t->dropClient(); };
+    // The injector is the transport queue's; the area joins the input there.
+    host.streamedArea = [this, t](const StreamedArea& area) {
+        t->queue().post([this, area] { injector_->setStreamedArea(area); });
+    };
+    host.restingChanged = [this](bool resting) { onMain([this, resting] { model_.setResting(resting); }); };
+    host.videoReport = [this](int fps, const std::string& path) {
+        onMain([this, fps, path] {
+            model_.setVideoFps(fps);
+            model_.setVideoPath(QString::fromStdString(path));
+        });
+    };
+    return host;
+}
+
+Agent::~Agent() {
+    // The probe ends within its time-out; it must not re-point a transport that is going away.
+    stopping_ = true;
+    if (regionProbe_.joinable()) regionProbe_.join();
+    model_.onDisconnectSession = nullptr;
+    model_.onNewGrant = nullptr;
+    model_.onCancelAllAccess = nullptr;
+    model_.onCreateShareCode = nullptr;
+    model_.onSignIn = nullptr;
+    model_.onSignOut = nullptr;
+    accounts_.reset(); // its thread calls back into the transport and the model
+    // Nothing of the agent may run on "dovrel.net" once its members start to go.
+    transport_->setCallbacks({});
+    transport_->queue().sync([this] {
+        refusalTimer_.reset();
+        refusalDropTimer_.reset();
+    });
+    // The pipeline's threads read the transport; they stop first.
+    pipeline_.reset();
+    transport_.reset();
+}
+
+void Agent::startAccounts() {
+    AgentAccountHost::Hooks hooks;
+    hooks.rotatePairingCode = [this] { rotatePairingCode(); };
+    hooks.onMain = [this](std::function<void()> fn) { onMain(std::move(fn)); };
+    hooks.refreshPairingURL = [this] { refreshPairingURL(); };
+    accountHost_ = std::make_unique<AgentAccountHost>(*transport_, model_, deviceId_, std::move(hooks));
+    AccountService::Options options;
+    if (const char* ca = std::getenv("DOVREL_TEST_CA_FILE"); ca && *ca) options.api.caFile = ca;
+    accounts_ = std::make_unique<AccountService>(*accountHost_, relayConfig_, std::move(options));
+    model_.onNewGrant = [this](double hours) { accounts_->mintGrant(hours); };
+    model_.onCancelAllAccess = [this] { accounts_->cancelAllAccess(); };
+    model_.onCreateShareCode = [this] { accounts_->createShareCode(false); };
+    model_.onSignIn = [this](const std::string& account, const std::string& password, bool create,
+                             const std::string& invite) { accounts_->signIn(account, password, create, invite); };
+    model_.onSignOut = [this] { accounts_->signOut(); };
+    accounts_->ensureGrant();
+}
+
+void Agent::onMain(std::function<void()> fn) {
+    QMetaObject::invokeMethod(mainContext_.get(), std::move(fn), Qt::QueuedConnection);
+}
+
+std::string Agent::pairingCode() const {
+    const std::lock_guard guard(codeLock_);
+    return security_.pairingCode();
+}
+
+std::string Agent::fingerprint(wex::ByteView key) const {
+    return hex(key.first(std::min<std::size_t>(8, key.size()))) + "…";
+}
+
+void Agent::run() {
+    if (power_) power_->hold();
+
+    transport_->setCallbacks({
+        [this] { sessionEnded(); },
+        [this](const std::string& host) { clientConnected(host); },
+        [this](const wex::CommonHeader& header, wex::Bytes payload) { handleControl(header, payload); },
+        [this](const wex::InputBatch& batch) { handleInput(batch); },
+        [this] {
+            if (pipeline_) pipeline_->requestKeyframe();
+        },
+    });
+    fileRx_->setOnProgress([this](const std::string& text, double fraction) {
+        const std::string status =
+            fraction < 1.0 ? "Receiving " + text + "… " + std::to_string(static_cast<int>(fraction * 100)) + "%" : text;
+        onMain([this, status] { model_.setStatusText(q(status)); });
+    });
+
+    deviceName_ = settings_.deviceName.empty() ? hostDisplayName() : settings_.deviceName;
+    const wex::RelayIdentity relay = relayConfig_.load();
+    transport_->setRelayIdentity(relay);
+    lanEnabled_ = relayConfig_.settings().lanEnabled;
+    const auto& publicKey = security_.identity().publicKey();
+    deviceId_ = hex(wex::ByteView(publicKey).first(16));
+    // Counted before the listeners open: afterwards the list belongs to "dovrel.net".
+    const std::size_t pairedCount = security_.pairedPubs().size();
+
+    transport_->start(deviceName_, deviceId_, lanEnabled_);
+
+    transport_->setRelayCredentials(wex::Bytes(publicKey.begin(), publicKey.end()),
+                                    [this](wex::ByteView challenge) { return security_.identity().sign(challenge); });
+    if (!relay.account.empty())
+        print("• relay account: " + relay.account + " @ " + relay.host + ":" + std::to_string(relay.port));
+    else
+        print("• relay account: (none) — legacy shared namespace; sign in to get your own");
+
+    startAccounts();
+    const RelayConfig::Settings config = relayConfig_.settings();
+    if (!config.hostPinned && config.regions.size() >= 2) startRegionProbe(config.regions);
+
+    model_.onDisconnectSession = [this] {
+        print("• session disconnected from the Mac");
+        transport_->queue().post([this] {
+            injector_->releaseAll();
+            transport_->dropClient();
+        });
+    };
+    onMain([this, account = relay.account] { model_.setAccount(q(account)); });
+
+    transport_->startRelay(deviceId_);
+
+    if (lanEnabled_)
+        print("Dovrel agent up: relay + LAN (CONTROL tcp/" + std::to_string(transport_->controlPort()) +
+              ", INPUT udp/" + std::to_string(transport_->inputPort()) + ").");
+    else
+        print("Dovrel agent up: RELAY ONLY — reachable from any network, no inbound ports open.");
+    print("• identity " + fingerprint(publicKey) + "  paired devices: " + std::to_string(pairedCount));
+
+    const std::string code = pairingCode();
+    if (::isatty(STDOUT_FILENO))
+        print("• PAIRING CODE: " + code + "   (enter on the phone to pair a new device)");
+    else
+        print("• pairing code ready - shown in the menu bar, deliberately not written to this log");
+
+    const std::string ip = pairingLinkHost("", primaryLANIP());
+    const std::string mac = primaryMAC().value_or("");
+    const wex::RelayIdentity linked = transport_->relayIdentity();
+    const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_, mac,
+                                               deviceId_, linked.host, linked.port, grantQuery(linked)});
+    onMain([this, code, ip, mac, link, linked] {
+        model_.setPairingCode(q(code));
+        model_.setLanIP(q(ip));
+        model_.setMac(q(mac));
+        model_.setDeviceName(q(deviceName_));
+        model_.setDeviceId(q(deviceId_));
+        model_.setPairingURL(q(link));
+        // A region probe that moved the relay link before the model was filled could not refresh the
+        // link then: it is brought up to date now.
+        const wex::RelayIdentity now = transport_->relayIdentity();
+        if (now.host != linked.host || now.port != linked.port) refreshPairingURL();
+    });
+    // The link carries the pairing code, which never goes into the log.
+    print("• LAN IP " + ip + "  MAC " + mac + " — QR/pair URL: " + redactPairingLink(link));
+    onMain([this] { model_.setStatusText(QStringLiteral("Waiting for your device to pair…")); });
+
+    if (pipeline_) pipeline_->start();
+}
+
+void Agent::refreshPairingURL() {
+    if (model_.deviceId().isEmpty() || model_.pairingCode() == AppModel::codePlaceholder) return;
+    const std::string ip = pairingLinkHost(model_.lanIP().toStdString(), primaryLANIP());
+    const std::string code = pairingCode();
+    const wex::RelayIdentity relay = transport_->relayIdentity();
+    model_.setPairingCode(q(code));
+    const std::string link = buildPairingLink(
+        {lanEnabled_ ? std::optional(ip) : std::nullopt, code, model_.deviceName().toStdString(),
+         model_.mac().toStdString(), model_.deviceId().toStdString(), relay.host, relay.port, grantQuery(relay)});
+    model_.setPairingURL(q(link));
+    print("• QR refreshed: " + redactPairingLink(link));
+}
+
+// Races the regions on a worker thread (each probe blocks up to 2.5 s) and moves the relay link to the
+// first that answers; the link itself keeps serving meanwhile. The pairing link is rebuilt once the
+// transport has switched, so that it names the new relay.
+void Agent::startRegionProbe(const std::vector<RelayEndpoint>& regions) {
+    regionProbe_ = std::thread([this, regions] {
+        const std::optional<RelayEndpoint> nearest = RegionPicker::nearest(regions, 2.5);
+        if (!nearest || stopping_) return;
+        transport_->repointRelay(*nearest, [this] { onMain([this] { refreshPairingURL(); }); });
+    });
+}
+
+std::string Agent::grantQuery(const wex::RelayIdentity&) const {
+    // The account service pairs the grant with the account it was minted for.
+    return accounts_ ? accounts_->relayGrantQuery() : std::string();
+}
+
+// ---- transport callbacks
+
+void Agent::sessionEnded() {
+    injector_->releaseAll();
+    streaming_ = false;
+    pending_.reset();
+    clipboard_->stop();
+    clipFiles_->stop();
+    // Unfinished transfers of a session that is over would otherwise leave partial files behind.
+    fileRx_->cancelAll();
+    if (pipeline_) {
+        pipeline_->stopSessionReports();
+        const bool h264 = pipeline_->defaultH264();
+        if (useH264_ != h264) {
+            useH264_ = h264;
+            pipeline_->rebuildEncoder(h264, h264 ? "this client cannot decode HEVC" : "back to HEVC for this client");
+        }
+    }
+    onMain([this] {
+        model_.setConnectedClient({});
+        model_.setStatusText(QStringLiteral("Waiting for your device to pair…"));
+    });
+}
+
+void Agent::clientConnected(const std::string& host) {
+    print("• TCP from " + host + " — awaiting handshake");
+    onMain([this] { model_.setStatusText(QStringLiteral("Device connecting…")); });
+}
+
+void Agent::handleInput(const wex::InputBatch& batch) {
+    for (const auto& entry : batch.events)
+        injector_->apply(entry.event);
+}
+
+} // namespace dovrel::agent

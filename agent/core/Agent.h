@@ -1,0 +1,185 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QHostAddress>
+#include <QObject>
+
+#include "agent/accounts/AccountService.h"
+#include "agent/core/AgentAccountHost.h"
+#include "agent/core/AppModel.h"
+#include "agent/core/ClipFiles.h"
+#include "agent/core/ClipboardSync.h"
+#include "agent/core/DesktopSession.h"
+#include "agent/core/FileReceiver.h"
+#include "agent/core/InputInjector.h"
+#include "agent/core/SecurityStore.h"
+#include "agent/core/SessionPipeline.h"
+#include "agent/core/WakeBudget.h"
+#include "agent/net/RelayConfig.h"
+#include "agent/net/ServiceAdvertiser.h"
+#include "agent/net/Transport.h"
+#include "agent/net/WakeEmitter.h"
+#include "protocol/LANInterface.h"
+#include "protocol/SessionKeys.h"
+#include "protocol/SessionSetupMessages.h"
+#include "runtime/Scheduler.h"
+
+namespace dovrel::agent {
+
+// The desktop services the agent drives, handed in at construction so that tests can use fakes. The
+// first six are required; the others may be left empty.
+struct AgentServices {
+    std::unique_ptr<InputInjector> injector;
+    std::unique_ptr<ClipboardSync> clipboard;
+    std::unique_ptr<FileReceiver> fileRx;
+    std::unique_ptr<AgentClipFiles> clipFiles;
+    std::unique_ptr<WakeEmitter> wakeEmitter;
+    std::unique_ptr<DesktopSession> desktop;
+    std::unique_ptr<SessionPipeline> pipeline;     // none: nothing is captured or streamed
+    std::shared_ptr<PowerAssertions> power;        // none: the machine sleeps as it would; shared with the pipeline
+    std::unique_ptr<ServiceAdvertiser> advertiser; // none: the control service is not announced
+    // The interfaces a wake packet may leave on; empty: this machine's.
+    std::function<std::vector<wex::LANInterface>()> lanInterfaces;
+};
+
+struct AgentSettings {
+    std::string stateDirectory;  // identity and paired keys (~/.dovrel)
+    std::string configDirectory; // relay.json
+    TransportPorts ports;
+    QHostAddress listenAddress = QHostAddress::Any;
+    // Clock and timers of every time-driven rule; they run on "dovrel.net". Null: the real clock.
+    Scheduler* scheduler = nullptr;
+    // The name controllers see; empty: the host's name.
+    std::string deviceName;
+};
+
+// The hub of the agent: owns the transport, the identity store and the desktop services, runs the
+// handshake and the control dispatch on "dovrel.net", and publishes what the window shows through the
+// AppModel on the main thread. Create and destroy it on the main thread.
+class Agent {
+public:
+    Agent(AppModel& model, AgentServices services, AgentSettings settings);
+    ~Agent();
+    Agent(const Agent&) = delete;
+    Agent& operator=(const Agent&) = delete;
+
+    // Starts everything network-facing, logs the banner and publishes the pairing link; the agent then
+    // lives on the event loops. Throws AgentError when the listeners cannot be opened: the caller then
+    // ends the process (exitFatally).
+    void run();
+
+    // Rebuilds the pairing link from the model and the current code. Main thread.
+    void refreshPairingURL();
+
+    // Video and audio go to the client; read by the capture pipeline from any thread.
+    bool streaming() const { return streaming_.load(std::memory_order_acquire); }
+    // The current pairing code; any thread.
+    std::string pairingCode() const;
+
+    Transport& transport() { return *transport_; }
+    const std::string& deviceId() const { return deviceId_; }
+
+    // The state kept between a client's Hello and its Auth.
+    struct Pending {
+        wex::Bytes clientStaticPub;
+        wex::Bytes clientDeviceId;
+        wex::SessionKeys keys;
+        wex::Bytes challenge;
+        wex::Bytes chanbind;
+        wex::Bytes clientEphPub;
+        wex::Bytes agentEphPub;
+        uint32_t clientCaps = 0;
+    };
+
+private:
+    // Transport callbacks, on "dovrel.net".
+    void sessionEnded();
+    void clientConnected(const std::string& host);
+    void handleInput(const wex::InputBatch& batch);
+    PipelineHost pipelineHost();
+
+    // Handshake and authentication (AgentHandshake.cpp).
+    void handleHello(wex::ByteView payload);
+    void handleAuth(wex::ByteView payload);
+    void admit(const Pending& pending, uint16_t reqId, const wex::Bytes& transcript, const char* method);
+    void refuse(const Pending& pending, uint16_t reqId, wex::AuthFailReason reason, bool streakCounted);
+    void refuseDuringBackOff(const Pending& pending, uint16_t reqId);
+    void answerRefusalLater(wex::Bytes authFail, Duration delay);
+    std::string rotatePairingCode();
+
+    // Control dispatch (AgentDispatch.cpp).
+    void handleControl(const wex::CommonHeader& header, const wex::Bytes& payload);
+    void dispatch(wex::ControlType type, const wex::Bytes& payload);
+    void handleSessionCommand(wex::ByteView payload);
+    void handleUnpair();
+    void handleWakePeer(wex::ByteView payload);
+    void resumeStreaming();
+
+    void onMain(std::function<void()> fn);
+    void startAccounts();
+    void startRegionProbe(const std::vector<RelayEndpoint>& regions);
+    // The pairing link's account-and-grant suffix, or empty.
+    std::string grantQuery(const wex::RelayIdentity& relay) const;
+    Scheduler& clock() { return transport_->scheduler(); }
+    std::string fingerprint(wex::ByteView key) const;
+
+    AppModel& model_;
+    AgentSettings settings_;
+    std::unique_ptr<QObject> mainContext_; // posts to the main thread die with the agent
+    RelayConfig relayConfig_;
+
+    std::unique_ptr<Transport> transport_;
+    // Grants, share codes and sign-in, made in run() once the device identifier is known.
+    std::unique_ptr<AgentAccountHost> accountHost_;
+    std::unique_ptr<AccountService> accounts_;
+    std::unique_ptr<InputInjector> injector_;
+    SecurityStore security_;
+    std::unique_ptr<ClipboardSync> clipboard_;
+    WakeBudget wakeBudget_;
+    std::unique_ptr<FileReceiver> fileRx_;
+    std::unique_ptr<AgentClipFiles> clipFiles_;
+    std::unique_ptr<WakeEmitter> wakeEmitter_;
+    std::unique_ptr<DesktopSession> desktop_;
+    std::unique_ptr<SessionPipeline> pipeline_;
+    std::shared_ptr<PowerAssertions> power_;
+    std::function<std::vector<wex::LANInterface>()> lanInterfaces_;
+
+    // Set by run() before the transport starts; read-only afterwards.
+    std::string deviceId_;
+    std::string deviceName_;
+    bool lanEnabled_ = false;
+
+    mutable std::mutex codeLock_; // the pairing code: rotated on "dovrel.net", shown from the main thread
+
+    std::atomic<bool> streaming_{false};
+
+    // The race for the nearest relay region; joined when the agent goes.
+    std::thread regionProbe_;
+    std::atomic<bool> stopping_{false};
+    // The token of the current access grant; empty while there is none. Main thread.
+
+    // Owned by "dovrel.net".
+    std::optional<Pending> pending_;
+    uint32_t sessionCaps_ = 0x1D;
+    wex::Bytes sessionPeerPub_;
+    bool useH264_ = false;
+    int wrongCodeCount_ = 0;
+    int authFailStreak_ = 0;
+    // No pairing-code proof is checked before this time: the back-off of the last refusal.
+    std::optional<Instant> codeGateUntil_;
+    // The client that was refused: it gets no further handshake.
+    Transport::ClientId refusedClient_ = 0;
+    std::unique_ptr<Timer> refusalTimer_;
+    std::unique_ptr<Timer> refusalDropTimer_;
+};
+
+} // namespace dovrel::agent

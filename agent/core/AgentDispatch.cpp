@@ -1,0 +1,223 @@
+// Control dispatch: the two handshake messages only before a session, everything else only inside an
+// established session and only sealed; then per message type what the agent does.
+
+#include <chrono>
+#include <thread>
+
+#include "agent/common/AgentLog.h"
+#include "agent/common/Hex.h"
+#include "agent/common/MonoClock.h"
+#include "agent/core/Agent.h"
+#include "protocol/ControlMessages.h"
+#include "protocol/FileMessages.h"
+#include "protocol/NetAddress.h"
+#include "protocol/WEXError.h"
+#include "protocol/WakeMessages.h"
+
+namespace dovrel::agent {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const char* boolText(bool b) { return b ? "true" : "false"; }
+
+const char* sessionCmdName(wex::SessionCmd cmd) {
+    switch (cmd) {
+    case wex::SessionCmd::ctrlAltDel: return "ctrlAltDel";
+    case wex::SessionCmd::lockWorkstation: return "lockWorkstation";
+    case wex::SessionCmd::signOut: return "signOut";
+    case wex::SessionCmd::showLaunchpad: return "showLaunchpad";
+    case wex::SessionCmd::restOn: return "restOn";
+    case wex::SessionCmd::restOff: return "restOff";
+    }
+    return "";
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string out;
+    for (const auto& n : names)
+        out += (out.empty() ? "" : ", ") + n;
+    return out;
+}
+
+} // namespace
+
+void Agent::handleControl(const wex::CommonHeader& header, const wex::Bytes& payload) {
+    // The relay link hands over every stream but input; only the control stream carries these messages.
+    if (header.stream != wex::Stream::control) return;
+    const auto type = wex::controlTypeFromRaw(header.msgType);
+    if (!type) return;
+    const bool sealed = header.flags.contains(wex::HeaderFlag::encryptedApp);
+    const bool session = transport_->hasSession();
+
+    if (*type == wex::ControlType::hello || *type == wex::ControlType::auth) {
+        if (session || sealed) return;
+        if (*type == wex::ControlType::hello)
+            handleHello(payload);
+        else
+            handleAuth(payload);
+        return;
+    }
+    if (!session || !sealed) {
+        print("• dropped " + std::string(wex::controlTypeName(*type)) +
+              " — not authenticated (sealed=" + boolText(sealed) + ", session=" + boolText(session) + ")");
+        return;
+    }
+    try {
+        dispatch(*type, payload);
+    } catch (const wex::WEXError&) {
+        // A payload too short for its fields is dropped without a word.
+    }
+}
+
+void Agent::dispatch(wex::ControlType type, const wex::Bytes& payload) {
+    using T = wex::ControlType;
+    switch (type) {
+    case T::streamStart:
+        if (pipeline_) pipeline_->switchDisplay(wex::StreamStart::decode(payload).displayId);
+        break;
+    case T::streamStop:
+    case T::pause:
+        if (streaming_) print("• client asked to stop the stream");
+        streaming_ = false;
+        break;
+    case T::resume: resumeStreaming(); break;
+    case T::keyframeRequest:
+        if (pipeline_) pipeline_->requestKeyframe();
+        break;
+    case T::ping: {
+        const auto ping = wex::Ping::decode(payload);
+        transport_->sendControl(wex::Pong{ping.reqId, ping.clientTsUs, MonoClock::micros()}.encode(), T::pong);
+        break;
+    }
+    case T::clipboard: clipboard_->applyRemote(wex::Clipboard::decode(payload).text()); break;
+    case T::sessionCommand: handleSessionCommand(payload); break;
+    case T::fileOffer: fileRx_->offer(wex::FileOffer::decode(payload)); break;
+    case T::fileChunk: fileRx_->chunk(wex::FileChunk::decode(payload)); break;
+    case T::fileEnd: {
+        const auto end = wex::FileEnd::decode(payload);
+        fileRx_->end(wex::FileEnd(end.reqId, end.transferId, end.ok != 0));
+        break;
+    }
+    case T::unpair: handleUnpair(); break;
+    case T::clipFilesOffer: {
+        auto offer = wex::ClipFilesOffer::decode(payload);
+        clipFiles_->onRemoteOffer(offer.generation, std::move(offer.files));
+        break;
+    }
+    case T::clipFilePull: {
+        const auto pull = wex::ClipFilePull::decode(payload);
+        clipFiles_->onPull(pull.generation, pull.index);
+        break;
+    }
+    case T::clipFileData: {
+        auto data = wex::ClipFileData::decode(payload);
+        clipFiles_->onData(data.generation, data.index, data.offset, std::move(data.data), data.isLast());
+        break;
+    }
+    case T::wakePeer: handleWakePeer(payload); break;
+    default: break; // a bye, too, leaves the session running until the connection ends
+    }
+}
+
+void Agent::resumeStreaming() {
+    if (!streaming_) print("• client asked for the stream back");
+    streaming_ = true;
+    if (pipeline_ && pipeline_->resting()) {
+        print("• session starting — leaving rest so the display can be captured");
+        pipeline_->setRest(false);
+        std::this_thread::sleep_for(400ms);
+    }
+    if (pipeline_) pipeline_->requestKeyframe();
+}
+
+void Agent::handleSessionCommand(wex::ByteView payload) {
+    const auto command = wex::SessionCommand::decode(payload).command();
+    if (!command) return;
+    switch (*command) {
+    case wex::SessionCmd::ctrlAltDel:
+    case wex::SessionCmd::signOut:
+        print(std::string("• session command ") + sessionCmdName(*command) + " has no macOS equivalent — ignored");
+        break;
+    case wex::SessionCmd::lockWorkstation: desktop_->lockAndTurnDisplayOff(); break;
+    case wex::SessionCmd::showLaunchpad: desktop_->showLauncher(); break;
+    case wex::SessionCmd::restOn:
+        if (pipeline_) pipeline_->setRest(true);
+        break;
+    case wex::SessionCmd::restOff:
+        if (pipeline_) pipeline_->setRest(false);
+        break;
+    }
+}
+
+void Agent::handleUnpair() {
+    if (sessionPeerPub_.size() != 32) {
+        print("• UNPAIR arrived with no peer key on this session — ignored");
+        return;
+    }
+    const bool paired = security_.isPaired(sessionPeerPub_);
+    if (paired) security_.unpair(sessionPeerPub_);
+    print("• UNPAIR from " + fingerprint(sessionPeerPub_) + " — " + (paired ? "key revoked" : "was not paired") + " (" +
+          std::to_string(security_.pairedPubs().size()) + " paired device(s) left)");
+    transport_->dropClient();
+}
+
+void Agent::handleWakePeer(wex::ByteView payload) {
+    wex::WakePeerRequest request;
+    try {
+        request = wex::WakePeerRequest::decode(payload);
+    } catch (const wex::WEXError&) {
+        transport_->sendControl(wex::ErrorMsg(0, wex::ErrCode::refused, "Malformed wake request.").encode(),
+                                wex::ControlType::error);
+        return;
+    }
+    using Status = wex::WakePeerAck::Status;
+    const auto answer = [&](Status status, uint8_t interfaces, std::string detail) {
+        wex::WakePeerAck ack;
+        ack.reqId = request.reqId;
+        ack.status = static_cast<uint8_t>(status);
+        ack.interfaces = interfaces;
+        ack.detail = std::move(detail);
+        transport_->sendControl(ack.encode(), wex::ControlType::wakePeerAck);
+    };
+    const std::string label = request.name.empty() ? wex::formatMAC(request.mac) : request.name;
+    const std::string host = deviceName_.empty() ? "This computer" : deviceName_;
+
+    bool zero = true;
+    for (uint8_t b : request.mac)
+        zero = zero && b == 0;
+    if (zero) {
+        print("• WAKE_PEER for " + label + " — refused, no usable hardware address");
+        answer(Status::badRequest, 0, "That machine has no usable hardware address.");
+        return;
+    }
+    const double now = std::chrono::duration<double>(clock().now().time_since_epoch()).count();
+    if (!wakeBudget_.allow(now)) {
+        print("• WAKE_PEER for " + label + " — throttled");
+        answer(Status::throttled, 0, "Too many wake attempts — wait a moment.");
+        return;
+    }
+    const auto chosen = wex::eligibleInterfaces(lanInterfaces_(), request.ipv4, request.allInterfaces());
+    if (chosen.empty()) {
+        const std::string reason = request.ipv4 != 0 ? "nothing on " + wex::formatIPv4(request.ipv4) + "'s network"
+                                                     : std::string("no address to aim at");
+        print("• WAKE_PEER for " + label + " — " + reason + "; this Mac cannot reach it");
+        answer(Status::noRoute, 0, host + " isn't on that machine's network.");
+        return;
+    }
+    const std::vector<std::string> sent = wakeEmitter_->send(request.mac, chosen);
+    if (sent.empty()) {
+        std::vector<std::string> names;
+        for (const auto& i : chosen)
+            names.push_back(i.name);
+        print("• WAKE_PEER for " + label + " — sockets refused on " + joined(names));
+        answer(Status::sendFailed, 0, "Couldn't put the wake signal on the network.");
+        return;
+    }
+    print("• WAKE_PEER for " + label + " — magic packet sent on " + joined(sent));
+    answer(Status::sent, static_cast<uint8_t>(std::min<std::size_t>(sent.size(), 255)),
+           "Sent from " + host + " via " + joined(sent) + ".");
+}
+
+} // namespace dovrel::agent

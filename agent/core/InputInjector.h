@@ -1,0 +1,21 @@
+#pragma once
+
+#include "agent/core/StreamedArea.h"
+#include "protocol/InputMessages.h"
+
+namespace dovrel::agent {
+
+// Acts out the controller's input on this computer's desktop. Called on "dovrel.net", one event at a
+// time in batch order.
+class InputInjector {
+public:
+    virtual ~InputInjector() = default;
+    virtual void apply(const wex::InputEvent& event) = 0;
+    // Lets go of every key and button still held: at the start and end of every session.
+    virtual void releaseAll() = 0;
+    // The monitor now being streamed and the picture's size: pointer positions are pixels of that
+    // picture. Until it is called they are pixels of the whole screen.
+    virtual void setStreamedArea(const StreamedArea& area) { (void)area; }
+};
+
+} // namespace dovrel::agent

@@ -1,0 +1,112 @@
+#include "agent/desktop/QtClipboardSync.h"
+
+#include <optional>
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+
+#include "agent/common/AgentLog.h"
+#include "agent/desktop/ClipboardChangeWatch.h"
+#include "agent/desktop/ClipboardFileList.h"
+#include "agent/desktop/MainThreadPost.h"
+#include "agent/desktop/X11ClipboardOwner.h"
+#include "protocol/ClipboardText.h"
+
+namespace dovrel::agent {
+
+namespace {
+
+QClipboard* appClipboard() {
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) ? QGuiApplication::clipboard() : nullptr;
+}
+
+} // namespace
+
+struct QtClipboardSync::State : std::enable_shared_from_this<State> {
+    explicit State(Scheduler& s) : scheduler(s) {}
+
+    Scheduler& scheduler;
+    SendText onLocalChange;
+    ClipboardChangeWatch changes;
+    std::optional<std::string> suppress; // the text last written for the controller
+    std::unique_ptr<Timer> timer;
+
+    std::optional<std::string> currentText() const {
+        QClipboard* clipboard = appClipboard();
+        std::string text;
+        if (!clipboard || !clipboardPlainText(clipboard->mimeData(QClipboard::Clipboard), text)) return std::nullopt;
+        return text;
+    }
+
+    bool offerable(const std::string& text) const { return !text.empty() && (!suppress || text != *suppress); }
+
+    void offer(const std::string& text) {
+        // Other text copied here ends the echo guard: the controller's text may be sent back later on
+        // purpose, once something else was on the clipboard in between.
+        suppress.reset();
+        if (!onLocalChange) return;
+        const wex::ClipboardWireText wire = wex::clipboardTextForWire(text);
+        if (wire.truncated)
+            print("• clipboard truncated to " + std::to_string(wire.text.size()) + " bytes for the wire");
+        onLocalChange(wire.text);
+    }
+
+    void start() {
+        timer.reset();
+        suppress.reset();
+        changes.forget();
+        if (const auto text = currentText(); text && offerable(*text)) offer(*text);
+        timer = scheduler.every(pollInterval, pollInterval, [weak = weak_from_this()] {
+            if (const auto self = weak.lock()) self->poll();
+        });
+    }
+
+    void poll() {
+        if (!changes.changed()) return;
+        // What this agent put on the clipboard came from the controller.
+        if (ClipboardChangeWatch::ownsClipboard()) return;
+        if (const auto text = currentText(); text && offerable(*text)) offer(*text);
+    }
+
+    void applyRemote(const std::string& text) {
+        QClipboard* clipboard = appClipboard();
+        if (text.empty() || !clipboard) return;
+        if (currentText() == text) return;
+        suppress = text;
+        auto* data = new QMimeData;
+        data->setText(QString::fromStdString(text));
+        if (!putOnClipboard(data)) print("⚠︎ clipboard text from the controller could not be put on the clipboard");
+        changes.forget();
+    }
+};
+
+QtClipboardSync::QtClipboardSync(Scheduler& scheduler) : state_(std::make_shared<State>(scheduler)) {}
+
+QtClipboardSync::~QtClipboardSync() = default;
+
+void QtClipboardSync::setOnChange(SendText send) {
+    postToMainThread([weak = std::weak_ptr(state_), send = std::move(send)] {
+        if (const auto s = weak.lock()) s->onLocalChange = send;
+    });
+}
+
+void QtClipboardSync::start() {
+    postToMainThread([weak = std::weak_ptr(state_)] {
+        if (const auto s = weak.lock()) s->start();
+    });
+}
+
+void QtClipboardSync::stop() {
+    postToMainThread([weak = std::weak_ptr(state_)] {
+        if (const auto s = weak.lock()) s->timer.reset();
+    });
+}
+
+void QtClipboardSync::applyRemote(const std::string& text) {
+    postToMainThread([weak = std::weak_ptr(state_), text] {
+        if (const auto s = weak.lock()) s->applyRemote(text);
+    });
+}
+
+} // namespace dovrel::agent

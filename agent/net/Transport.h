@@ -1,0 +1,160 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <QHostAddress>
+
+#include "agent/net/RelayEndpoint.h"
+#include "agent/net/SendTarget.h"
+#include "agent/net/ServiceAdvertiser.h"
+#include "agent/net/TransportMediaQueue.h"
+#include "agent/net/TransportRelayLink.h"
+#include "protocol/Bytes.h"
+#include "protocol/CommonHeader.h"
+#include "protocol/ControlType.h"
+#include "protocol/InputMessages.h"
+#include "protocol/RelayIdentity.h"
+#include "protocol/SecureSession.h"
+#include "protocol/WEXConstants.h"
+#include "runtime/Scheduler.h"
+#include "runtime/SerialQueue.h"
+
+namespace dovrel::agent {
+
+// The ports of the local network side. Tests pick their own (0 lets the system choose a free one for
+// the two listeners) so that runs never collide.
+struct TransportPorts {
+    uint16_t control = wex::WEX::controlPort; // TCP, listened on
+    uint16_t input = wex::WEX::inputPort;     // UDP, listened on
+    uint16_t video = wex::WEX::videoPort;     // UDP, the controller's port that video goes to
+};
+
+struct TransportOptions {
+    TransportPorts ports;
+    QHostAddress listenAddress = QHostAddress::Any;
+    // Clock and timers of the session guards; they run on "dovrel.net". Null: the real clock.
+    Scheduler* scheduler = nullptr;
+    // Announces the control service; null: no announcement.
+    std::unique_ptr<ServiceAdvertiser> advertiser;
+    // Named in the hint that is logged when the listeners are off.
+    std::string relayConfigPath = "~/.config/Dovrel/relay.json";
+    // PEM certificates the relay link trusts besides the system's, for tests that run their own relay.
+    // Empty: the environment variable DOVREL_TEST_CA_FILE, when set. It can only add trust: the system's
+    // authorities stay, and the relay's certificate must still name the host dialled.
+    std::string relayTestCaFile;
+    // Bounds of the queue that carries video and audio to a relay client.
+    MediaQueueLimits mediaLimits;
+};
+
+// The agent's network side: listens on the local network, admits one controller at a time, cuts its
+// byte stream into frames, opens sealed ones with the session's keys and hands control messages and
+// input batches to the owner. Everything runs on its own owner thread "dovrel.net", the callbacks too.
+//
+// One client slot: a newcomer replaces a client that has not authenticated (whose connection is
+// closed); during an established session it is refused with AuthFail reason 5. The session ends as soon
+// as the client's control connection closes, when a guard drops it (10 s without Hello, 180 s from Hello
+// to Auth, 15 s from Auth to the session, more than 15 s without traffic once established), or when the
+// owner drops it. Every start and end of a client calls onNewConnection.
+//
+// The relay link (TransportRelayLink) keeps one TLS registration at the relay. The first controller bytes
+// on a registration fill the same client slot: a newcomer that replaces an unauthenticated client, or,
+// during an established session (LAN or relay), one that gets AuthFail reason 5 while its relay
+// connection is closed and registered afresh after 1 s. When a relay client ends, by the owner's drop,
+// a guard or a newcomer, its relay connection closes and the room registers again after 1 s; when the
+// relay closes the stream, after 2 s.
+class Transport {
+public:
+    enum class HandshakeStage { hello, auth };
+    // Names one client from its arrival to its end; 0 means none. A later client never reuses an id.
+    using ClientId = uint64_t;
+
+    // All are called on "dovrel.net"; set them before start().
+    struct Callbacks {
+        std::function<void()> onNewConnection;
+        std::function<void(const std::string& host)> onClientConnected;
+        // Header and payload: the opened plaintext of a sealed frame in a session, else the raw payload.
+        std::function<void(const wex::CommonHeader&, wex::Bytes)> onControl;
+        std::function<void(const wex::InputBatch&)> onInput;
+        // Video to a relay client had to be dropped (the link is slower than the encoder): the next
+        // picture should be a keyframe. Once per episode of drops.
+        std::function<void()> onRelayVideoDropped = {};
+    };
+
+    explicit Transport(TransportOptions options = {});
+    ~Transport(); // closes everything on "dovrel.net", then stops it
+    Transport(const Transport&) = delete;
+    Transport& operator=(const Transport&) = delete;
+
+    void setCallbacks(Callbacks callbacks);
+
+    // Opens the listeners and the announcement when `lanEnabled`; else logs that they are off. Throws
+    // AgentError (transport) when a listener cannot be opened.
+    void start(const std::string& advertiseName, const std::string& deviceId, bool lanEnabled);
+
+    // Where and as whom the relay link registers; any thread. Redirects and re-pointing change it.
+    void setRelayIdentity(wex::RelayIdentity identity);
+    wex::RelayIdentity relayIdentity() const;
+    // The agent's public signing key for version 2 registrations, and what signs the relay's challenge
+    // (called on "dovrel.net").
+    void setRelayCredentials(wex::Bytes publicKey, std::function<wex::Bytes(wex::ByteView)> signer);
+    // (Re)dials the relay for this room, on "dovrel.net"; returns at once. Start-up never waits on or
+    // fails for a relay: an unreachable one is retried by the link's own rules.
+    void startRelay(const std::string& deviceId);
+    // Moves the relay link to another host, on "dovrel.net"; nothing when it is the one in use. `done`
+    // runs there afterwards (relayIdentity() then names the new host).
+    void repointRelay(RelayEndpoint to, std::function<void()> done = {});
+
+    // These four run at once on "dovrel.net" and are queued there from any other thread, so from a
+    // handler they take effect in call order (AuthOk goes out plain, everything after it sealed).
+    void sendControl(wex::Bytes payload, wex::ControlType type);
+    void noteHandshake(HandshakeStage stage);
+    void establishSession(std::shared_ptr<wex::SecureSession> session, uint32_t sessionId);
+    void dropClient();
+
+    // On "dovrel.net" only.
+    bool hasSession() const;
+    ClientId currentClient() const;
+    bool clientIsRelay() const;
+
+    // The established session and where its video and audio go, for the senders on capture threads:
+    // replaced as a whole by "dovrel.net", never changed in place; null while no session is established.
+    // Seal with target->session and send with target->send(frame, isVideo).
+    std::shared_ptr<const SendTarget> sendTarget() const { return target_.load(std::memory_order_acquire); }
+    // The same in one call, for a frame sealed with the current target's session: any thread; false
+    // when there is no session or the frame was dropped.
+    bool sendMedia(wex::Bytes frame, bool isVideo) const;
+    // Video and audio frames sent to and dropped on the way to relay clients, since the start.
+    struct MediaCounts {
+        uint64_t videoSent = 0, audioSent = 0, videoDropped = 0, audioDropped = 0;
+    };
+    MediaCounts relayMediaCounts() const;
+
+    // The bound ports (after start); 0 when the listeners are off.
+    uint16_t controlPort() const { return boundControl_.load(); }
+    uint16_t inputPort() const { return boundInput_.load(); }
+
+    SerialQueue& queue() { return queue_; }
+    Scheduler& scheduler() { return *scheduler_; }
+
+private:
+    struct Impl;
+    void onQueue(std::function<void()> fn);
+    void publish(std::shared_ptr<const SendTarget> target) {
+        target_.store(std::move(target), std::memory_order_release);
+    }
+
+    SerialQueue queue_;
+    Scheduler* scheduler_;
+    std::atomic<std::shared_ptr<const SendTarget>> target_;
+    std::atomic<uint16_t> boundControl_{0};
+    std::atomic<uint16_t> boundInput_{0};
+    RelayIdentityCell relayIdentity_;
+    std::shared_ptr<MediaCounters> mediaCounters_ = std::make_shared<MediaCounters>();
+    std::unique_ptr<Impl> impl_; // lives on "dovrel.net"
+};
+
+} // namespace dovrel::agent

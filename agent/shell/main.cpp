@@ -1,0 +1,127 @@
+// DovrelAgent: the program on the computer that is to be reached. Sets up its log and crash handlers,
+// reports crashes of earlier runs, makes sure it is the one copy for this user (or hands over to its
+// supervisor), checks its own health, then creates the agent in a Qt application and runs it; a
+// failure of the core ends the process with status 70 so that its supervisor starts a fresh one.
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include "agent/common/AgentLog.h"
+#include "agent/common/ConfigDirectory.h"
+#include "agent/common/FatalExit.h"
+#include "agent/common/HomeDirectory.h"
+#include "agent/core/Agent.h"
+#include "agent/core/DesktopSession.h"
+#include "agent/desktop/DownloadsFileReceiver.h"
+#include "agent/desktop/QtClipFiles.h"
+#include "agent/desktop/QtClipboardSync.h"
+#include "agent/desktop/StandInServices.h"
+#include "agent/desktop/X11InputInjector.h"
+#include "agent/shell/CrashReports.h"
+#include "agent/shell/LinuxSampler.h"
+#include "agent/shell/SelfCheck.h"
+#include "agent/shell/ShowWindowChannel.h"
+#include "agent/shell/SingleInstance.h"
+#include "agent/shell/Supervisor.h"
+// The capture pipeline and the power assertions.
+#include "agent/desktop/LinuxPowerAssertions.h"
+#include "agent/media/CapturePipeline.h"
+
+using namespace dovrel::agent;
+
+namespace {
+
+// DOVREL_CONTROL_PORT, DOVREL_INPUT_PORT and DOVREL_VIDEO_PORT move the local-network ports (0 lets the
+// system choose the listeners'), so that tests and a second agent on one machine do not collide.
+uint16_t portFromEnvironment(const char* name, uint16_t fallback) {
+    const char* text = std::getenv(name);
+    if (!text || !*text) return fallback;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || value < 0 || value > 65535) exitFatally(std::string(name) + " is not a port: " + text);
+    return static_cast<uint16_t>(value);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!::isatty(STDOUT_FILENO)) {
+        const std::lock_guard guard(AgentLog::lock());
+        AgentLog::rotate(AgentLog::path(), AgentLog::previousPath(), AgentLog::cap);
+        AgentLog::openLocked();
+    }
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    CrashReports::installHandlers();
+    CrashReports::sweep();
+
+    // One copy per user. The arbiter lives as long as the process: it holds the lock.
+    const std::string stateDirectory = homeDirectory() + "/.dovrel";
+    const std::string showWindowSocket = showWindowSocketPath(stateDirectory);
+    LaunchArbiter::Options arbiterOptions;
+    arbiterOptions.stateDirectory = stateDirectory;
+    arbiterOptions.showWindowSocket = showWindowSocket;
+    static LaunchArbiter arbiter(Supervisor::forThisProcess(), arbiterOptions);
+    if (arbiter.arbitrate() != LaunchArbiter::Decision::run) std::exit(0);
+
+    Doctor::log(Doctor::examine(true));
+
+    // Clipboard and input need the X display; without one the agent still serves sessions and files.
+    const char* display = std::getenv("DISPLAY");
+    const bool haveDisplay = display && *display;
+    if (haveDisplay) ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    std::unique_ptr<QCoreApplication> app = haveDisplay ? std::make_unique<QGuiApplication>(argc, argv)
+                                                        : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationName("DovrelAgent");
+
+    AgentSettings settings;
+    settings.stateDirectory = homeDirectory() + "/.dovrel";
+    settings.configDirectory = configDirectory();
+    settings.ports.control = portFromEnvironment("DOVREL_CONTROL_PORT", settings.ports.control);
+    settings.ports.input = portFromEnvironment("DOVREL_INPUT_PORT", settings.ports.input);
+    settings.ports.video = portFromEnvironment("DOVREL_VIDEO_PORT", settings.ports.video);
+
+    AgentServices services;
+    if (haveDisplay) {
+        services.injector = std::make_unique<X11InputInjector>();
+        services.clipboard = std::make_unique<QtClipboardSync>();
+        services.clipFiles = std::make_unique<QtClipFiles>();
+    } else {
+        services.injector = makeStandInInputInjector();
+        services.clipboard = makeStandInClipboard();
+        services.clipFiles = makeStandInClipFiles();
+    }
+    services.fileRx = std::make_unique<DownloadsFileReceiver>();
+    services.wakeEmitter = makeLinuxWakeEmitter();
+    services.desktop = makeLinuxDesktopSession();
+    services.advertiser = makeAvahiAdvertiser();
+    // Picture and sound (the synthetic pattern under DOVREL_SYNTHETIC), rest mode, and what keeps the
+    // machine and its display awake.
+    auto power = std::make_shared<LinuxPowerAssertions>();
+    services.power = power;
+    CapturePipeline::Options pipeline;
+    pipeline.power = power;
+    services.pipeline = std::make_unique<CapturePipeline>(std::move(pipeline));
+
+    AppModel model;
+    model.setSampler(std::make_shared<LinuxSampler>());
+    ShowWindowServer showWindow(arbiter.takeShowWindowListener());
+    QObject::connect(&showWindow, &ShowWindowServer::requested, &model, &AppModel::showWindowRequested);
+    // Deliberately never destroyed: the process ends by _exit or a signal while other threads run.
+    auto* agent = new Agent(model, std::move(services), std::move(settings));
+    try {
+        agent->run();
+    } catch (const std::exception& e) {
+        exitFatally(e.what());
+    }
+    model.refreshPermissions();
+    model.refreshWakeStatus();
+    model.refreshWGIP();
+    return app->exec();
+}

@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""Fails when a source file includes a header from a folder above its own.
+
+Each program is split into folders whose arrows point one way: a folder may include headers only from
+itself and the folders listed under it below (the targets it links). Run from anywhere:
+    check-layers.py <source root>
+"""
+import pathlib
+import re
+import sys
+
+# For each folder, the folders whose headers it may include besides its own.
+LAYERS = {
+    "agent": {
+        "common": [],
+        "net": ["common"],
+        "accounts": ["common", "net"],
+        "core": ["common", "net", "accounts"],
+        "media": ["common", "net", "accounts", "core"],
+        "desktop": ["common", "net", "accounts", "core"],
+        "shell": ["common", "net", "accounts", "core", "media", "desktop"],
+    },
+    "controller": {
+        "platform": [],
+        "client": ["platform"],
+        "services": ["platform", "client"],
+        "ui": ["platform", "client", "services"],
+        "app": ["platform", "client", "services", "ui"],
+    },
+}
+PROGRAMS = set(LAYERS)
+INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.MULTILINE)
+
+
+def check(root: pathlib.Path) -> list[str]:
+    faults = []
+    for program, folders in LAYERS.items():
+        base = root / program
+        for path in sorted(base.rglob("*")):
+            if path.suffix not in (".h", ".cpp") or not path.is_file():
+                continue
+            rel = path.relative_to(base).parts
+            if len(rel) < 2:
+                faults.append(f"{program}/{'/'.join(rel)}: sits outside the program's folders")
+                continue
+            folder = rel[0]
+            if folder not in folders:
+                faults.append(f"{program}/{'/'.join(rel)}: folder '{folder}' has no place in the layers")
+                continue
+            allowed = set(folders[folder]) | {folder}
+            for line_no, included in enumerate_includes(path):
+                parts = included.split("/")
+                if parts[0] not in PROGRAMS:
+                    continue
+                where = f"{path.relative_to(root)}:{line_no}"
+                if parts[0] != program:
+                    faults.append(f"{where}: includes the other program's {included}")
+                elif len(parts) < 3 or parts[1] not in folders:
+                    faults.append(f"{where}: includes {included}, which is in no known folder")
+                elif parts[1] not in allowed:
+                    faults.append(f"{where}: {folder}/ may not include {included} (a layer above it)")
+    return faults
+
+
+def enumerate_includes(path: pathlib.Path):
+    text = path.read_text(encoding="utf-8", errors="replace")
+    for match in INCLUDE.finditer(text):
+        yield text.count("\n", 0, match.start()) + 1, match.group(1)
+
+
+def main() -> int:
+    root = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else pathlib.Path(__file__).resolve().parent.parent)
+    faults = check(root)
+    for fault in faults:
+        print(fault)
+    if faults:
+        print(f"{len(faults)} include(s) point up the layers")
+        return 1
+    print("every include points down the layers")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
