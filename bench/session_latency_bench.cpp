@@ -27,11 +27,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QHostAddress>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
-#include <QElapsedTimer>
-#include <QHostAddress>
 #include <QThread>
 #include <QTimer>
 
@@ -511,7 +511,7 @@ int main(int argc, char** argv) {
     const char* api = "?";
     if (waitFor([&] { return window.rendererInterface() != nullptr && window.isExposed(); }, 5s)) {
         const auto g = window.rendererInterface()->graphicsApi();
-        api = g == QSGRendererInterface::OpenGL ? "OpenGL (the YUV shader)"
+        api = g == QSGRendererInterface::OpenGL     ? "OpenGL (the YUV shader)"
               : g == QSGRendererInterface::Software ? "software (RGB on the processor)"
                                                     : "another GPU interface (the YUV shader)";
     }
