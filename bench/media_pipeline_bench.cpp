@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <sys/resource.h>
 #include <vector>
 
@@ -93,24 +94,38 @@ double cpuSeconds() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-void stages(int w, int h, bool h264, int frames) {
-    test::XvfbServer xvfb(w, h);
-    if (!xvfb.running()) {
-        std::printf("no Xvfb: %s\n", xvfb.failure().c_str());
-        return;
-    }
-    bench::BusyScene scene(xvfb.display(), w, h);
-    test::XTestClient pointer(xvfb.display());
-    pointer.setSolidCursor(16, 0xFFFFFF);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-
-    X11Grabber grabber(xvfb.display());
-    grabber.select(grabber.monitors()[0]);
+// The busy desktop on a private Xvfb, with what grabs it and converts it to 4:2:0 as the agent does.
+struct BusyDesktop {
+    test::XvfbServer xvfb;
+    std::optional<bench::BusyScene> scene;
+    std::optional<X11Grabber> grabber;
     ColorConverter converter;
-    libav::FramePtr yuv(av_frame_alloc());
-    yuv->format = AV_PIX_FMT_YUV420P;
-    yuv->width = w;
-    yuv->height = h;
+    libav::FramePtr yuv{av_frame_alloc()};
+
+    BusyDesktop(int w, int h) : xvfb(w, h) {
+        if (!xvfb.running()) {
+            std::printf("no Xvfb: %s\n", xvfb.failure().c_str());
+            return;
+        }
+        scene.emplace(xvfb.display(), w, h);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        grabber.emplace(xvfb.display());
+        grabber->select(grabber->monitors()[0]);
+        yuv->format = AV_PIX_FMT_YUV420P;
+        yuv->width = w;
+        yuv->height = h;
+    }
+    bool ok() const { return grabber.has_value(); }
+};
+
+void stages(int w, int h, bool h264, int frames) {
+    BusyDesktop desktop(w, h);
+    if (!desktop.ok()) return;
+    test::XTestClient pointer(desktop.xvfb.display());
+    pointer.setSolidCursor(16, 0xFFFFFF);
+    X11Grabber& grabber = *desktop.grabber;
+    ColorConverter& converter = desktop.converter;
+    libav::FramePtr& yuv = desktop.yuv;
     const VideoBudget budget = VideoBudget::lan();
     Output out;
     LibavVideoEncoder encoder(
@@ -221,17 +236,10 @@ double encodeInto(AVCodecContext* ctx, AVFrame* picture, int64_t pts, std::vecto
 // The agent's CAVLC against CABAC on the same busy 1080p pictures, each encoded
 // by both in turn (so both see the same machine load) and decoded as the controller decodes.
 void profiles(int w, int h, int frames) {
-    test::XvfbServer xvfb(w, h);
-    if (!xvfb.running()) return;
-    bench::BusyScene scene(xvfb.display(), w, h);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    X11Grabber grabber(xvfb.display());
-    grabber.select(grabber.monitors()[0]);
-    ColorConverter converter;
-    libav::FramePtr yuv(av_frame_alloc());
-    yuv->format = AV_PIX_FMT_YUV420P;
-    yuv->width = w;
-    yuv->height = h;
+    BusyDesktop desktop(w, h);
+    if (!desktop.ok()) return;
+    X11Grabber& grabber = *desktop.grabber;
+    libav::FramePtr& yuv = desktop.yuv;
     const VideoBudget budget = VideoBudget::lan();
     std::string error;
     struct Candidate {
@@ -250,7 +258,7 @@ void profiles(int w, int h, int frames) {
     auto next = Clock::now();
     for (int i = 0; i < frames; ++i) {
         std::optional<CapturedFrame> shot = grabber.grab(Clock::now());
-        if (!shot || !converter.convert(*shot, *yuv)) continue;
+        if (!shot || !desktop.converter.convert(*shot, *yuv)) continue;
         shot.reset();
         for (auto& c : candidates) {
             const double enc = encodeInto(c.ctx.get(), yuv.get(), i, annexB);

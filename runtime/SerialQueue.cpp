@@ -1,5 +1,8 @@
 #include "runtime/SerialQueue.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <QMetaObject>
 #include <QString>
 
@@ -15,7 +18,8 @@ SerialQueue::SerialQueue(const std::string& label)
 SerialQueue::~SerialQueue() {
     // The objects the context owns (sockets, timers) must die on their own thread, and before the loop
     // stops: a delete merely posted ahead of quit() may never run.
-    QMetaObject::invokeMethod(context_.get(), [this] { context_.reset(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        context_.get(), [this] { context_.reset(); }, Qt::BlockingQueuedConnection);
     thread_->quit();
     thread_->wait();
 }
@@ -30,6 +34,13 @@ void SerialQueue::sync(const std::function<void()>& fn) const {
         return;
     }
     QMetaObject::invokeMethod(context_.get(), fn, Qt::BlockingQueuedConnection);
+}
+
+void SerialQueue::assertCurrent(const char* function) const {
+    if (isCurrent()) return;
+    std::fprintf(stderr, "!! FATAL: %s runs off its owner thread \"%s\"\n", function, label_.c_str());
+    std::fflush(stderr);
+    std::abort();
 }
 
 } // namespace dovrel

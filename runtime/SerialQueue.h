@@ -11,7 +11,10 @@ namespace dovrel {
 
 // One owner thread with its own Qt event loop: the state a queue owns (sockets, timers, protocol
 // state) lives in QObjects whose thread is this one, and every other thread reaches it by posting.
-// Functions named ...Locked run here.
+//
+// Naming: a function whose name ends in ...Locked runs on its owner thread, and says so by calling
+// assertCurrent() first; a function that needs a mutex held by its caller ends in ...UnderLock.
+// Nothing else carries either suffix.
 class SerialQueue {
 public:
     explicit SerialQueue(const std::string& label);
@@ -28,6 +31,9 @@ public:
     // Runs `fn` on the owner thread and waits for it; runs it directly when already there.
     void sync(const std::function<void()>& fn) const;
     bool isCurrent() const { return QThread::currentThread() == thread_.get(); }
+    // Ends the process with a line naming `function` and this queue when called on any other thread:
+    // state of an owner touched from elsewhere is a race that must not go unnoticed. Always checked.
+    void assertCurrent(const char* function) const;
 
     // Parent or thread-affinity target for the QObjects this queue owns.
     QObject* context() const { return context_.get(); }

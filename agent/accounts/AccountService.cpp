@@ -219,6 +219,14 @@ struct AccountService::Core : std::enable_shared_from_this<Core> {
             const uint64_t epoch = accountEpoch;
             model({.grantBusy = true, .grantError = nil, .grantNotice = nil, .shareInFlight = true},
                   [this, epoch, done = std::move(done)](const View& view) {
+                      if (view.pairingURL.empty()) {
+                          // A code for an empty link would lead nowhere for its whole life.
+                          print("• share code not requested — the pairing link is not ready yet");
+                          model({.grantBusy = false, .shareInFlight = false});
+                          shareInFlight = false;
+                          if (done) done(std::string(linkNotReady));
+                          return;
+                      }
                       requestShare(view.pairingURL, epoch, done);
                   });
             return;

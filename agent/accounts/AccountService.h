@@ -43,6 +43,8 @@ public:
     static constexpr std::chrono::seconds shareClaimWindow{25};
     static constexpr double shareMinutes = 30;
     static constexpr int shareUses = 3;
+    // The answer of a share request made before the pairing link exists: nothing is sent.
+    static constexpr const char* linkNotReady = "the pairing link is not ready yet";
 
     // relay.json and grant.json live in `config`'s directory. `host` outlives the service.
     AccountService(AccountHost& host, RelayConfig& config, Options options);
@@ -56,6 +58,7 @@ public:
     // New pairing code, client dropped, grant replaced, new share code.
     void cancelAllAccess(Done done = {});
     // Start-up and post-sign-in: loads grant.json, or mints a grant that never expires; then a share code.
+    // At start-up it is called once the pairing link is in the model: the share code carries that link.
     void ensureGrant(Done done = {});
     void signIn(std::string account, std::string password, bool create, std::string invite, Done done = {});
     void signOut(Done done = {});

@@ -29,7 +29,7 @@ std::mutex& lock() {
 }
 
 uint64_t size(const std::string& file) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(file.c_str(), &st) != 0) return 0;
     return static_cast<uint64_t>(st.st_size);
 }
@@ -40,7 +40,7 @@ bool rotate(const std::string& at, const std::string& to, uint64_t limit) {
     return ::rename(at.c_str(), to.c_str()) == 0;
 }
 
-void openLocked(const std::string& file) {
+void openUnderLock(const std::string& file) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) return;
     ::fchmod(fd, 0600);
@@ -59,7 +59,7 @@ void rotateIfNeeded(const std::string& file, const std::string& previous) {
     std::fflush(stdout);
     std::fflush(stderr);
     rotate(file, previous, cap);
-    openLocked(file);
+    openUnderLock(file);
     print("• log rotated at " + std::to_string(cap / (1024 * 1024)) + " MB — the previous one is at " + previous);
 }
 
@@ -72,7 +72,8 @@ std::string logTimestamp() {
     ::localtime_r(&ts.tv_sec, &local);
     char buf[64];
     std::snprintf(buf, sizeof buf, "%02d-%02d %02d:%02d:%02d.%03d", (local.tm_mon + 1) % 100, local.tm_mday % 100,
-                  local.tm_hour % 100, local.tm_min % 100, local.tm_sec % 100, static_cast<int>(ts.tv_nsec / 1000000) % 1000);
+                  local.tm_hour % 100, local.tm_min % 100, local.tm_sec % 100,
+                  static_cast<int>(ts.tv_nsec / 1000000) % 1000);
     return buf;
 }
 

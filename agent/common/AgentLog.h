@@ -24,7 +24,7 @@ uint64_t size(const std::string& file);
 // Moves `at` to `to` (replacing it) when `at` is larger than `cap`; true when moved. Hold lock().
 bool rotate(const std::string& at, const std::string& to, uint64_t cap);
 // Opens `file` (append, 0600, tightened if it was wider) onto descriptors 1 and 2. Hold lock().
-void openLocked(const std::string& file = path());
+void openUnderLock(const std::string& file = path());
 // Rotates while the program runs and logs the rotation into the fresh file; takes the lock itself.
 void rotateIfNeeded(const std::string& file = path(), const std::string& previous = previousPath());
 
@@ -45,9 +45,6 @@ void printWith(std::string_view separator, std::string_view terminator, const It
     writeLogLine(out.str(), terminator);
 }
 
-template <typename... Items>
-void print(const Items&... items) {
-    printWith(" ", "\n", items...);
-}
+template <typename... Items> void print(const Items&... items) { printWith(" ", "\n", items...); }
 
 } // namespace dovrel::agent

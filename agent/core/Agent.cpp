@@ -55,7 +55,9 @@ PipelineHost Agent::pipelineHost() {
     host.sendTarget = [t] { return t->sendTarget(); };
     host.streaming = [this] { return streaming(); };
     host.sendControl = [t](wex::Bytes payload, wex::ControlType type) { t->sendControl(std::move(payload), type); };
-    host.sendRelayMedia = [t](wex::Bytes frame, bool isVideo) { t->sendMedia(std::move(frame), isVideo); };
+    host.sendRelayMedia = [](const SendTarget& target, wex::Bytes frame, bool isVideo) {
+        return target.send(std::move(frame), isVideo);
+    };
     host.dropClient = [t] { t->dropClient(); };
     // The injector is the transport queue's; the area joins the input there.
     host.streamedArea = [this, t](const StreamedArea& area) {
@@ -87,6 +89,7 @@ Agent::~Agent() {
     transport_->queue().sync([this] {
         refusalTimer_.reset();
         refusalDropTimer_.reset();
+        restLeaveTimer_.reset();
     });
     // The pipeline's threads read the transport; they stop first.
     pipeline_.reset();
@@ -108,7 +111,6 @@ void Agent::startAccounts() {
     model_.onSignIn = [this](const std::string& account, const std::string& password, bool create,
                              const std::string& invite) { accounts_->signIn(account, password, create, invite); };
     model_.onSignOut = [this] { accounts_->signOut(); };
-    accounts_->ensureGrant();
 }
 
 void Agent::onMain(std::function<void()> fn) {
@@ -165,7 +167,7 @@ void Agent::run() {
     if (!config.hostPinned && config.regions.size() >= 2) startRegionProbe(config.regions);
 
     model_.onDisconnectSession = [this] {
-        print("• session disconnected from the Mac");
+        print("• session disconnected from this computer");
         transport_->queue().post([this] {
             injector_->releaseAll();
             transport_->dropClient();
@@ -186,7 +188,14 @@ void Agent::run() {
     if (::isatty(STDOUT_FILENO))
         print("• PAIRING CODE: " + code + "   (enter on the phone to pair a new device)");
     else
-        print("• pairing code ready - shown in the menu bar, deliberately not written to this log");
+        print("• pairing code ready - shown in the agent window, deliberately not written to this log");
+
+    if (const std::string why = injector_->unavailableReason(); why.empty()) {
+        print("• XTEST available on the X display — full input control ENABLED (mouse + keyboard)");
+    } else {
+        print("• input control NOT available (" + why + ") — the phone can VIEW but not CONTROL. Run the");
+        print("  agent in the desktop's X session (DISPLAY set, XTEST enabled, as Xorg has it), then relaunch.");
+    }
 
     const std::string ip = pairingLinkHost("", primaryLANIP());
     const std::string mac = primaryMAC().value_or("");
@@ -204,6 +213,8 @@ void Agent::run() {
         // link then: it is brought up to date now.
         const wex::RelayIdentity now = transport_->relayIdentity();
         if (now.host != linked.host || now.port != linked.port) refreshPairingURL();
+        // Only now: the share code it asks for carries the link, which did not exist before this.
+        accounts_->ensureGrant();
     });
     // The link carries the pairing code, which never goes into the log.
     print("• LAN IP " + ip + "  MAC " + mac + " — QR/pair URL: " + redactPairingLink(link));
@@ -244,6 +255,8 @@ std::string Agent::grantQuery(const wex::RelayIdentity&) const {
 // ---- transport callbacks
 
 void Agent::sessionEnded() {
+    transport_->queue().assertCurrent(__func__);
+    restLeaveTimer_.reset();
     injector_->releaseAll();
     streaming_ = false;
     pending_.reset();
@@ -271,6 +284,7 @@ void Agent::clientConnected(const std::string& host) {
 }
 
 void Agent::handleInput(const wex::InputBatch& batch) {
+    transport_->queue().assertCurrent(__func__);
     for (const auto& entry : batch.events)
         injector_->apply(entry.event);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,7 +44,7 @@ struct AgentServices {
     std::unique_ptr<FileReceiver> fileRx;
     std::unique_ptr<AgentClipFiles> clipFiles;
     std::unique_ptr<WakeEmitter> wakeEmitter;
-    std::unique_ptr<DesktopSession> desktop;
+    std::shared_ptr<DesktopSession> desktop;       // shared with the injector (F4, Control+Up)
     std::unique_ptr<SessionPipeline> pipeline;     // none: nothing is captured or streamed
     std::shared_ptr<PowerAssertions> power;        // none: the machine sleeps as it would; shared with the pipeline
     std::unique_ptr<ServiceAdvertiser> advertiser; // none: the control service is not announced
@@ -98,6 +99,7 @@ public:
         wex::Bytes clientEphPub;
         wex::Bytes agentEphPub;
         uint32_t clientCaps = 0;
+        std::string clientName; // the Hello's device name, without control characters
     };
 
 private:
@@ -123,6 +125,9 @@ private:
     void handleUnpair();
     void handleWakePeer(wex::ByteView payload);
     void resumeStreaming();
+    // Leaves rest mode for a client that streams; its keyframe follows once the display is awake.
+    void leaveRestForStreaming();
+    static constexpr std::chrono::milliseconds leaveRestPause{400};
 
     void onMain(std::function<void()> fn);
     void startAccounts();
@@ -148,7 +153,7 @@ private:
     std::unique_ptr<FileReceiver> fileRx_;
     std::unique_ptr<AgentClipFiles> clipFiles_;
     std::unique_ptr<WakeEmitter> wakeEmitter_;
-    std::unique_ptr<DesktopSession> desktop_;
+    std::shared_ptr<DesktopSession> desktop_;
     std::unique_ptr<SessionPipeline> pipeline_;
     std::shared_ptr<PowerAssertions> power_;
     std::function<std::vector<wex::LANInterface>()> lanInterfaces_;
@@ -180,6 +185,7 @@ private:
     Transport::ClientId refusedClient_ = 0;
     std::unique_ptr<Timer> refusalTimer_;
     std::unique_ptr<Timer> refusalDropTimer_;
+    std::unique_ptr<Timer> restLeaveTimer_;
 };
 
 } // namespace dovrel::agent

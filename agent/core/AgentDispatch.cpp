@@ -2,7 +2,6 @@
 // established session and only sealed; then per message type what the agent does.
 
 #include <chrono>
-#include <thread>
 
 #include "agent/common/AgentLog.h"
 #include "agent/common/Hex.h"
@@ -44,6 +43,7 @@ std::string joined(const std::vector<std::string>& names) {
 } // namespace
 
 void Agent::handleControl(const wex::CommonHeader& header, const wex::Bytes& payload) {
+    transport_->queue().assertCurrent(__func__);
     // The relay link hands over every stream but input; only the control stream carries these messages.
     if (header.stream != wex::Stream::control) return;
     const auto type = wex::controlTypeFromRaw(header.msgType);
@@ -124,12 +124,20 @@ void Agent::dispatch(wex::ControlType type, const wex::Bytes& payload) {
 void Agent::resumeStreaming() {
     if (!streaming_) print("• client asked for the stream back");
     streaming_ = true;
-    if (pipeline_ && pipeline_->resting()) {
-        print("• session starting — leaving rest so the display can be captured");
-        pipeline_->setRest(false);
-        std::this_thread::sleep_for(400ms);
-    }
-    if (pipeline_) pipeline_->requestKeyframe();
+    if (pipeline_ && pipeline_->resting())
+        leaveRestForStreaming();
+    else if (pipeline_)
+        pipeline_->requestKeyframe();
+}
+
+void Agent::leaveRestForStreaming() {
+    print("• session starting — leaving rest so the display can be captured");
+    pipeline_->setRest(false);
+    // A display just woken needs a moment before it can be captured: the keyframe is asked for then,
+    // while "dovrel.net" goes on with what the client sends.
+    restLeaveTimer_ = clock().after(leaveRestPause, [this] {
+        if (pipeline_ && streaming_) pipeline_->requestKeyframe();
+    });
 }
 
 void Agent::handleSessionCommand(wex::ByteView payload) {
@@ -138,7 +146,8 @@ void Agent::handleSessionCommand(wex::ByteView payload) {
     switch (*command) {
     case wex::SessionCmd::ctrlAltDel:
     case wex::SessionCmd::signOut:
-        print(std::string("• session command ") + sessionCmdName(*command) + " has no macOS equivalent — ignored");
+        print(std::string("• session command ") + sessionCmdName(*command) +
+              " has no equivalent on this desktop — ignored");
         break;
     case wex::SessionCmd::lockWorkstation: desktop_->lockAndTurnDisplayOff(); break;
     case wex::SessionCmd::showLaunchpad: desktop_->showLauncher(); break;
@@ -202,7 +211,7 @@ void Agent::handleWakePeer(wex::ByteView payload) {
     if (chosen.empty()) {
         const std::string reason = request.ipv4 != 0 ? "nothing on " + wex::formatIPv4(request.ipv4) + "'s network"
                                                      : std::string("no address to aim at");
-        print("• WAKE_PEER for " + label + " — " + reason + "; this Mac cannot reach it");
+        print("• WAKE_PEER for " + label + " — " + reason + "; this computer cannot reach it");
         answer(Status::noRoute, 0, host + " isn't on that machine's network.");
         return;
     }

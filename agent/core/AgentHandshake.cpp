@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <thread>
 
 #include "agent/common/AgentLog.h"
 #include "agent/common/Hex.h"
@@ -35,7 +34,6 @@ namespace {
 
 constexpr uint32_t agentSessionId = 1;
 constexpr auto dropAfterRefusal = 200ms;
-constexpr auto leaveRestPause = 400ms;
 
 // A name from the network goes into a log line: no control character may start a line of its own.
 std::string printable(const std::string& text) {
@@ -60,6 +58,7 @@ template <std::size_t N> wex::Bytes bytesOf(const wex::FixedBytes<N>& b) { retur
 } // namespace
 
 void Agent::handleHello(wex::ByteView payload) {
+    transport_->queue().assertCurrent(__func__);
     if (transport_->currentClient() == refusedClient_) return;
     wex::Hello hello;
     try {
@@ -86,8 +85,9 @@ void Agent::handleHello(wex::ByteView payload) {
                        chanbind,
                        bytesOf(hello.ephPub),
                        bytesOf(ephemeral.publicKey()),
-                       hello.capabilitiesPresent ? hello.capabilities : wex::Cap::assumedWhenAbsent};
-    print("• HELLO from \"" + printable(hello.deviceName) + "\" " + fingerprint(hello.staticPub));
+                       hello.capabilitiesPresent ? hello.capabilities : wex::Cap::assumedWhenAbsent,
+                       printable(hello.deviceName)};
+    print("• HELLO from \"" + pending_->clientName + "\" " + fingerprint(hello.staticPub));
 
     const auto& ours = security_.identity().publicKey();
     wex::HelloAck ack;
@@ -105,6 +105,7 @@ void Agent::handleHello(wex::ByteView payload) {
 }
 
 void Agent::handleAuth(wex::ByteView payload) {
+    transport_->queue().assertCurrent(__func__);
     if (transport_->currentClient() == refusedClient_) return;
     transport_->noteHandshake(Transport::HandshakeStage::auth);
     wex::Auth auth;
@@ -141,8 +142,11 @@ void Agent::handleAuth(wex::ByteView payload) {
         security_.pair(pending.clientStaticPub);
         rotatePairingCode();
         print("• pairing code rotated after a successful pair - the old one is dead");
-        // A fresh share code follows a pairing once share codes exist.
-        onMain([this] { refreshPairingURL(); });
+        // The shown share code carried the code that just died: a fresh one carries the new link.
+        onMain([this] {
+            refreshPairingURL();
+            if (accounts_ && !transport_->relayIdentity().account.empty()) accounts_->createShareCode(true);
+        });
         admit(pending, auth.reqId, transcript, "paired via code");
         return;
     }
@@ -190,12 +194,10 @@ void Agent::admit(const Pending& pending, uint16_t reqId, const wex::Bytes& tran
     const bool video = (caps & wex::Cap::video) != 0;
     streaming_ = video;
     if (!video) print("• client is input-only (no VIDEO capability) — not capturing");
-    if (video && pipeline_ && pipeline_->resting()) {
-        print("• session starting — leaving rest so the display can be captured");
-        pipeline_->setRest(false);
-        std::this_thread::sleep_for(leaveRestPause); // the display needs a moment before it can be captured
-    }
-    if (pipeline_) pipeline_->requestKeyframe();
+    if (video && pipeline_ && pipeline_->resting())
+        leaveRestForStreaming();
+    else if (pipeline_)
+        pipeline_->requestKeyframe();
 
     if (wex::Cap::isMaintenance(caps)) {
         print(std::string("• AUTH OK (") + method + ") — maintenance connection, no session services started");
@@ -210,8 +212,8 @@ void Agent::admit(const Pending& pending, uint16_t reqId, const wex::Bytes& tran
     clipFiles_->start();
     if (pipeline_) pipeline_->startSessionReports();
     print(std::string("• AUTH OK (") + method + ") — streaming ENCRYPTED");
-    onMain([this] {
-        model_.setConnectedClient(QStringLiteral("iPhone / iPad"));
+    onMain([this, name = pending.clientName.empty() ? std::string("Unnamed device") : pending.clientName] {
+        model_.setConnectedClient(QString::fromStdString(name));
         model_.setStatusText(QStringLiteral("Connected - your device is controlling this computer"));
     });
 }

@@ -18,6 +18,8 @@ public:
     virtual void lockAndTurnDisplayOff() = 0;
     // Shows the desktop's application overview; where there is none, opens the applications folder.
     virtual void showLauncher() = 0;
+    // Shows the desktop's overview of its open windows where it has one; else says so in the log.
+    virtual void showWindowOverview() = 0;
 };
 
 struct LinuxDesktopOptions {
@@ -34,7 +36,7 @@ struct LinuxDesktopOptions {
 
 // Locks through logind (the caller's session, else the user's graphical one), else through the
 // desktop's screensaver service; turns the display off through DPMS; shows GNOME Shell's application
-// overview, else opens the applications folder.
+// overview, else opens the applications folder; shows GNOME Shell's or KWin's window overview.
 std::unique_ptr<DesktopSession> makeLinuxDesktopSession(LinuxDesktopOptions options = {});
 
 // DPMS "off" on the X display named by $DISPLAY.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "agent/core/StreamedArea.h"
 #include "protocol/InputMessages.h"
 
@@ -16,6 +18,8 @@ public:
     // The monitor now being streamed and the picture's size: pointer positions are pixels of that
     // picture. Until it is called they are pixels of the whole screen.
     virtual void setStreamedArea(const StreamedArea& area) { (void)area; }
+    // Why input cannot reach the desktop, or empty when it can (said once at start-up).
+    virtual std::string unavailableReason() const { return {}; }
 };
 
 } // namespace dovrel::agent

@@ -20,8 +20,9 @@ struct PipelineHost {
     std::function<bool()> streaming;
     // A control message for the client, queued behind everything sent before it.
     std::function<void(wex::Bytes payload, wex::ControlType type)> sendControl;
-    // A sealed video or audio frame for a client on the relay, whose connection only its owner writes.
-    std::function<void(wex::Bytes frame, bool isVideo)> sendRelayMedia;
+    // A sealed video or audio frame for the relay client of `target` (the snapshot it was sealed for),
+    // whose connection only its owner writes; false when it could not go (a full or closed queue).
+    std::function<bool(const SendTarget& target, wex::Bytes frame, bool isVideo)> sendRelayMedia;
     // Ends the session: a media stream has used up its sequence numbers.
     std::function<void()> dropClient;
     // The monitor now streamed and the picture's size, so that pointer positions land on it.

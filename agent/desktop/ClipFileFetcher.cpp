@@ -1,9 +1,11 @@
 #include "agent/desktop/ClipFileFetcher.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +17,7 @@
 #include "agent/desktop/PositionalWrite.h"
 #include "agent/desktop/ReceivedRanges.h"
 #include "agent/desktop/SafeFileName.h"
+#include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"
 
 namespace dovrel::agent {
@@ -31,6 +34,25 @@ bool makePrivateFolder(const std::string& folder) {
     if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
     return ::chmod(folder.c_str(), 0700) == 0;
 }
+
+// A size as a person reads it: "512 bytes", "1.5 MB", "2 GB" (units of 1024).
+std::string humanSize(uint64_t bytes) {
+    if (bytes < 1024) return std::to_string(bytes) + " bytes";
+    const char* units[] = {"KB", "MB", "GB", "TB"};
+    double v = static_cast<double>(bytes) / 1024;
+    std::size_t u = 0;
+    while (v >= 1024 && u + 1 < std::size(units)) {
+        v /= 1024;
+        ++u;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", v);
+    std::string number = text;
+    if (number.ends_with(".0")) number.resize(number.size() - 2);
+    return number + " " + units[u];
+}
+
+uint64_t plus(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
 
 } // namespace
 
@@ -95,41 +117,77 @@ struct ClipFileFetcher::State {
         fetching.reset();
     }
 
+    // The controller shows this to the person who copied the files; nothing else reaches it.
+    void tell(const std::string& text) {
+        link->send(wex::ControlType::error, wex::ErrorMsg(0, wex::ErrCode::refused, text).encode());
+    }
+
     void fail(const std::string& why) {
         print("• clipboard files from the controller " + why + " — dropped");
+        tell("The copied files could not be pasted on this computer: they " + why + ".");
         abandon();
+    }
+
+    void writeFailed(int error) {
+        print("• clipboard-file write failed (" + std::string(std::strerror(error)) + ") — dropping it");
+        tell("The copied files could not be pasted on this computer: writing them failed (" +
+             std::string(std::strerror(error)) + ").");
+        abandon();
+    }
+
+    // Why an offer cannot be taken as a whole, for the person who copied it; empty when it can.
+    std::string overLimits(const std::vector<wex::ClipFileEntry>& entries) const {
+        if (entries.size() > limits.files)
+            return "Too many files to paste on this computer: " + std::to_string(entries.size()) +
+                   " were copied, at most " + std::to_string(limits.files) + " can be pasted at once.";
+        uint64_t total = 0;
+        for (const auto& e : entries) {
+            if (e.size > limits.fileBytes)
+                return "A copied file is too large to paste on this computer (" + humanSize(e.size) + "; at most " +
+                       humanSize(limits.fileBytes) + " a file).";
+            total = plus(total, e.size);
+            if (total > limits.totalBytes)
+                return "The copied files are too large to paste on this computer together (at most " +
+                       humanSize(limits.totalBytes) + " at once).";
+        }
+        return {};
     }
 
     void offer(uint32_t generation, std::vector<wex::ClipFileEntry> entries) {
         if (entries.empty()) return;
         abandon(); // a newer copy on the controller replaces the one still arriving
-        if (!baseUsable) return;
-        uint64_t total = 0;
-        bool fits = entries.size() <= limits.files;
-        for (const auto& e : entries) {
-            fits = fits && e.size <= limits.fileBytes;
-            total = e.size > UINT64_MAX - total ? UINT64_MAX : total + e.size;
+        if (!baseUsable) {
+            tell("This computer cannot keep pasted files: its folder for them is not private.");
+            return;
         }
-        fits = fits && total <= limits.totalBytes;
-        if (!fits) {
+        if (const std::string why = overLimits(entries); !why.empty()) {
             print("• clipboard files from the controller are more than this computer fetches (" +
                   std::to_string(limits.files) + " files, " + std::to_string(limits.fileBytes >> 30) + " GiB each, " +
                   std::to_string(limits.totalBytes >> 30) + " GiB in all) — not fetched");
+            tell(why);
             return;
         }
+        uint64_t total = 0;
+        for (const auto& e : entries)
+            total = plus(total, e.size);
         auto next = std::make_unique<Offer>();
         std::string folder = base + "/offer-" + std::to_string(++offerCount) + "-XXXXXX";
         if (!::mkdtemp(folder.data())) {
-            print("• clipboard files from the controller cannot be kept (" + std::string(std::strerror(errno)) +
-                  ") — not fetched");
+            const std::string error = std::strerror(errno);
+            print("• clipboard files from the controller cannot be kept (" + error + ") — not fetched");
+            tell("This computer cannot keep pasted files right now (" + error + ").");
             return;
         }
         next->folder = folder;
         next->dir.reset(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         struct statvfs vfs {};
-        if (!next->dir || (::fstatvfs(next->dir.get(), &vfs) == 0 &&
-                           total > static_cast<uint64_t>(vfs.f_bavail) * static_cast<uint64_t>(vfs.f_frsize))) {
-            print("• clipboard files from the controller need more room than is free — not fetched");
+        const bool known = next->dir && ::fstatvfs(next->dir.get(), &vfs) == 0;
+        const uint64_t free = known ? static_cast<uint64_t>(vfs.f_bavail) * static_cast<uint64_t>(vfs.f_frsize) : 0;
+        if (!known || plus(total, limits.keepFree) > free) {
+            print("• clipboard files from the controller need more room than is free (" + humanSize(total) + ", " +
+                  humanSize(free) + " free) — not fetched");
+            tell("This computer has too little free disk space for the copied files (" + humanSize(total) +
+                 " needed, " + humanSize(free) + " free).");
             removeFolder(folder);
             return;
         }
@@ -178,8 +236,7 @@ struct ClipFileFetcher::State {
             return;
         }
         if (const int error = writeAt(o.file.get(), bytes.data(), bytes.size(), offset); error != 0) {
-            print("• clipboard-file write failed (" + std::string(std::strerror(error)) + ") — dropping it");
-            abandon();
+            writeFailed(error);
             return;
         }
         o.ranges.add(offset, bytes.size());
@@ -191,8 +248,7 @@ struct ClipFileFetcher::State {
             return;
         }
         if (o.file.close() != 0) {
-            print("• clipboard-file write failed (" + std::string(std::strerror(errno)) + ") — dropping it");
-            abandon();
+            writeFailed(errno);
             return;
         }
         want.path = o.folder + "/" + o.fileName;

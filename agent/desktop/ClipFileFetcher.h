@@ -12,17 +12,21 @@
 
 namespace dovrel::agent {
 
-// Fetches the files the controller copied. X11 has no file promises, so an offer within the limits is
-// pulled at once, one file after the other, into a private folder (0700) of its own, and handed to
-// `publish` when every file has arrived whole; only then do they go on the clipboard. A file that
-// stalls for 45 s, comes short or longer than announced, or cannot be written ends the whole offer and
-// its folder is deleted. Work runs on the fetcher's own thread ("dovrel.clipfiles").
+// Fetches the files the controller copied. X11 has no file promises, so an offer within the limits and
+// the disk's free space is pulled at once, one file after the other, into a private folder (0700) of
+// its own, and handed to `publish` when every file has arrived whole; only then do they go on the
+// clipboard. A file that stalls for 45 s, comes short or longer than announced, or cannot be written
+// ends the whole offer and its folder is deleted. An offer refused or ended so is logged, and the
+// controller is told why in an ErrorMsg meant for a person. Work runs on the fetcher's own thread
+// ("dovrel.clipfiles").
 class ClipFileFetcher {
 public:
     struct Limits {
         std::size_t files = 64;
         uint64_t fileBytes = uint64_t{2} << 30;
         uint64_t totalBytes = uint64_t{4} << 30;
+        // Room the files must leave free on their disk, so that pasting never fills it up.
+        uint64_t keepFree = uint64_t{256} << 20;
     };
     static constexpr Duration giveUpAfter = std::chrono::seconds(45);
 

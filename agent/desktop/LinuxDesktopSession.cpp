@@ -80,7 +80,25 @@ public:
                 return;
             // Started on its own, never waited for.
             QProcess::startDetached(options_.folderOpener, options_.folderArguments);
-            print("• Launchpad is not present on this macOS — opened /Applications instead");
+            print("• no app grid on this desktop — opened the file manager instead");
+        });
+    }
+
+    void showWindowOverview() override {
+        queue_.post([this] {
+            Bus session(QDBusConnection::SessionBus, options_.sessionBusAddress, connectionName("overview"));
+            if (session.connected()) {
+                const int timeout = options_.dbusTimeoutMs;
+                if (ok(session.call("org.gnome.Shell", "/org/gnome/Shell", "org.freedesktop.DBus.Properties", "Set",
+                                    {QStringLiteral("org.gnome.Shell"), QStringLiteral("OverviewActive"),
+                                     QVariant::fromValue(QDBusVariant(true))},
+                                    timeout)))
+                    return;
+                if (ok(session.call("org.kde.kglobalaccel", "/component/kwin", "org.kde.kglobalaccel.Component",
+                                    "invokeShortcut", {QStringLiteral("Overview")}, timeout)))
+                    return;
+            }
+            print("• no window overview on this desktop — nothing shown");
         });
     }
 

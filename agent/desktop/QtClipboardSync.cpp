@@ -29,7 +29,9 @@ struct QtClipboardSync::State : std::enable_shared_from_this<State> {
     Scheduler& scheduler;
     SendText onLocalChange;
     ClipboardChangeWatch changes;
-    std::optional<std::string> suppress; // the text last written for the controller
+    // The text a controller last sent. Kept for the agent's life, across sessions and local copies: a
+    // controller's own text is never offered back to it, nor to the next one.
+    std::optional<std::string> suppress;
     std::unique_ptr<Timer> timer;
 
     std::optional<std::string> currentText() const {
@@ -42,9 +44,6 @@ struct QtClipboardSync::State : std::enable_shared_from_this<State> {
     bool offerable(const std::string& text) const { return !text.empty() && (!suppress || text != *suppress); }
 
     void offer(const std::string& text) {
-        // Other text copied here ends the echo guard: the controller's text may be sent back later on
-        // purpose, once something else was on the clipboard in between.
-        suppress.reset();
         if (!onLocalChange) return;
         const wex::ClipboardWireText wire = wex::clipboardTextForWire(text);
         if (wire.truncated)
@@ -54,7 +53,6 @@ struct QtClipboardSync::State : std::enable_shared_from_this<State> {
 
     void start() {
         timer.reset();
-        suppress.reset();
         changes.forget();
         if (const auto text = currentText(); text && offerable(*text)) offer(*text);
         timer = scheduler.every(pollInterval, pollInterval, [weak = weak_from_this()] {

@@ -10,8 +10,8 @@ namespace dovrel::agent {
 // Keeps clipboard text in step with the controller through the application's QClipboard (the xcb
 // platform shares it with every X client). Everything runs on the main thread: the calls queue their
 // work there and return at once. The clipboard is looked at every 0.6 s and read only when Qt has
-// seen it change; text this agent put there itself is never sent back, and text the controller sent
-// is not echoed when copied again here until other text has been copied in between.
+// seen it change; the text a controller sent last is never sent back, not even when copied again here
+// later or in a later session.
 class QtClipboardSync final : public ClipboardSync {
 public:
     static constexpr Duration pollInterval = std::chrono::milliseconds(600);

@@ -26,6 +26,10 @@ struct Disconnect {
 
 constexpr uint8_t kLeft = 0x1, kRight = 0x2, kMiddle = 0x4;
 
+// Keys that open the desktop's own features (HID usages).
+constexpr uint16_t usageF4 = 0x3D;
+constexpr uint16_t usageUpArrow = 0x52;
+
 // X button numbers.
 constexpr uint8_t kButtonLeft = 1, kButtonMiddle = 2, kButtonRight = 3;
 constexpr uint8_t kWheelUp = 4, kWheelDown = 5, kWheelLeft = 6, kWheelRight = 7;
@@ -69,11 +73,7 @@ std::string firstCharacters(const std::string& text, int n) {
 } // namespace
 
 struct X11InputInjector::State {
-    struct HeldKey {
-        xcb_keycode_t keycode = 0;
-        uint16_t modifierBit = 0;
-    };
-
+    const std::shared_ptr<DesktopSession> desktop;
     const Scheduler& clock;
     const bool logInput;
     std::unique_ptr<xcb_connection_t, Disconnect> connection;
@@ -83,25 +83,33 @@ struct X11InputInjector::State {
     StreamedArea area;
     ScrollAccumulator scroll;
     uint8_t buttonsDown = 0;
-    std::map<uint16_t, HeldKey> keysDown; // by HID usage ID
+    std::map<uint16_t, xcb_keycode_t> keysDown; // by HID usage ID
     bool penDown = false;
+    std::string unavailable; // why nothing can be injected; empty when usable
 
-    State(const std::string& display, const Scheduler& c) : clock(c), logInput(std::getenv("DOVREL_LOG_INPUT")) {
+    State(std::shared_ptr<DesktopSession> d, const std::string& display, const Scheduler& c)
+        : desktop(std::move(d)), clock(c), logInput(std::getenv("DOVREL_LOG_INPUT")) {
         int screenNumber = 0;
         connection.reset(xcb_connect(display.empty() ? nullptr : display.c_str(), &screenNumber));
         if (xcb_connection_has_error(connection.get())) {
-            print("⚠︎ input injection unavailable — cannot reach the X display");
+            unavailable = "cannot reach the X display";
+            print("⚠︎ input injection unavailable — " + unavailable);
             return;
         }
         const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(connection.get(), &xcb_test_id);
         if (!xtest || !xtest->present) {
-            print("⚠︎ input injection unavailable — the X display has no XTEST extension");
+            unavailable = "the X display has no XTEST extension";
+            print("⚠︎ input injection unavailable — " + unavailable);
             return;
         }
         xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection.get()));
         for (int i = 0; i < screenNumber && it.rem; ++i)
             xcb_screen_next(&it);
-        if (!it.rem) return;
+        if (!it.rem) {
+            unavailable = "the X display has no such screen";
+            print("⚠︎ input injection unavailable — " + unavailable);
+            return;
+        }
         root = it.data->root;
         area = StreamedArea{0, 0, it.data->width_in_pixels, it.data->height_in_pixels, 0, 0};
         keyboard = std::make_unique<X11Keyboard>(connection.get());
@@ -154,13 +162,6 @@ struct X11InputInjector::State {
         return std::nullopt;
     }
 
-    uint16_t heldModifiers() const {
-        uint16_t bits = 0;
-        for (const auto& [usage, held] : keysDown)
-            bits |= held.modifierBit;
-        return bits;
-    }
-
     void pointer(ScreenPoint p, uint8_t buttons) {
         const uint8_t held = buttons != 0 ? buttons : buttonsDown;
         motion(p);
@@ -200,8 +201,10 @@ struct X11InputInjector::State {
 
     void keyEvent(const wex::KeyEvent& e) {
         const auto hid = e.usagePage() == wex::KeyEvent::keyboardUsagePage ? hidKeyForUsage(e.usageId()) : std::nullopt;
-        if (!hid) {
-            if (logInput) log("key DROPPED usage=" + hexUsage(e.usage) + " (no VK mapping)");
+        // The modifier keys alone are dropped: held down here, a lost key-up would leave the desktop
+        // shifted or controlled. Chords carry their modifiers with them.
+        if (!hid || hid->modifierBit) {
+            log("key DROPPED usage=" + hexUsage(e.usage) + " (no VK mapping)");
             return;
         }
         const bool down = e.pressed();
@@ -209,41 +212,47 @@ struct X11InputInjector::State {
             // A key is let go of whatever modifiers the release carries: one left held down would repeat.
             const auto it = keysDown.find(e.usageId());
             if (it == keysDown.end()) return;
-            key(it->second.keycode, false);
-            keyboard->hold(it->second.keycode, false);
-            if (logInput) log("key up vk=" + std::to_string(it->second.keycode));
+            key(it->second, false);
+            keyboard->hold(it->second, false);
+            if (logInput) log("key up vk=" + std::to_string(it->second));
             keysDown.erase(it);
             return;
         }
+        if (e.usageId() == usageF4 && e.modifiers == 0) {
+            log("launch app grid");
+            desktop->showLauncher();
+            return;
+        }
+        if (e.usageId() == usageUpArrow && e.modifiers == wex::KeyEvent::control) {
+            log("launch window overview");
+            desktop->showWindowOverview();
+            return;
+        }
 
-        const std::optional<xcb_keycode_t> keycode = hid->modifierBit
-                                                         ? modifierKeycode(hid->keysym, hid->fallbackKeysym)
-                                                         : unshiftedKeycode(hid->keysym, hid->fallbackKeysym);
+        const std::optional<xcb_keycode_t> keycode = unshiftedKeycode(hid->keysym, hid->fallbackKeysym);
         if (!keycode) {
-            if (logInput) log("key DROPPED usage=" + hexUsage(e.usage) + " (not on this keyboard map)");
+            log("key DROPPED usage=" + hexUsage(e.usage) + " (not on this keyboard map)");
             return;
         }
-        const uint16_t wanted = e.modifiers & 0xF;
-        const uint16_t missing = hid->modifierBit ? 0 : static_cast<uint16_t>(wanted & ~heldModifiers());
-        if (missing == 0) {
-            // A plain key, a modifier key, or a key whose modifiers the controller already holds.
-            const bool repeat = keysDown.contains(e.usageId());
-            key(*keycode, true);
-            if (!repeat) {
-                keyboard->hold(*keycode, true);
-                keysDown[e.usageId()] = HeldKey{*keycode, hid->modifierBit};
-            }
-            if (logInput) log("key down vk=" + std::to_string(*keycode));
+        if (e.modifiers != 0) {
+            chord(*keycode, e.modifiers);
             return;
         }
-        chord(*keycode, missing, e.modifiers);
+        const bool repeat = keysDown.contains(e.usageId());
+        key(*keycode, true);
+        if (!repeat) {
+            keyboard->hold(*keycode, true);
+            keysDown[e.usageId()] = *keycode;
+        }
+        if (logInput) log("key down vk=" + std::to_string(*keycode));
     }
 
-    // Presses the missing modifiers around one stroke of the key, then lets them go in reverse order.
-    void chord(xcb_keycode_t keycode, uint16_t missing, uint16_t modifiers) {
+    // Presses the modifiers around one stroke of the key, then lets them go in reverse order. Bits that
+    // name no modifier press nothing, but still make the key a single stroke.
+    void chord(xcb_keycode_t keycode, uint16_t modifiers) {
         std::vector<xcb_keycode_t> pressed;
         for (const ChordModifier& m : kChordOrder) {
-            if (!(missing & m.bit)) continue;
+            if (!(modifiers & m.bit)) continue;
             const auto kc = modifierKeycode(m.keysym, m.fallback);
             if (!kc) continue;
             key(*kc, true);
@@ -273,7 +282,6 @@ struct X11InputInjector::State {
         }
 
         const bool caps = !keysyms.empty() && capsLockOn();
-        const bool shiftHeld = heldModifiers() & wex::KeyEvent::shift;
         const auto shiftKey = modifierKeycode(keysym::shiftL, keysym::shiftR);
         for (std::size_t i = 0; i < keysyms.size(); ++i) {
             if (epoch.load() != mine) break; // the session ended: the rest is not typed
@@ -293,11 +301,10 @@ struct X11InputInjector::State {
             // Caps Lock turns the case of letters on the map; Shift turns it back.
             const bool letter = (ks >= 'a' && ks <= 'z') || (ks >= 'A' && ks <= 'Z');
             if (caps && letter && !keyboard->isSpare(stroke->keycode)) shift = !shift;
-            const bool pressShift = shift && !shiftHeld;
-            if (pressShift) key(*shiftKey, true);
+            if (shift) key(*shiftKey, true);
             key(stroke->keycode, true);
             key(stroke->keycode, false);
-            if (pressShift) key(*shiftKey, false);
+            if (shift) key(*shiftKey, false);
         }
         if (logInput) log("text \"" + firstCharacters(utf8, 40) + "\"");
     }
@@ -342,9 +349,9 @@ struct X11InputInjector::State {
         drainEvents();
         const auto keys = std::move(keysDown);
         keysDown.clear();
-        for (const auto& [usage, held] : keys) {
-            key(held.keycode, false);
-            keyboard->hold(held.keycode, false);
+        for (const auto& [usage, keycode] : keys) {
+            key(keycode, false);
+            keyboard->hold(keycode, false);
         }
         if (!keys.empty()) log("released " + std::to_string(keys.size()) + " held key(s)");
         const uint8_t buttons = buttonsDown;
@@ -362,8 +369,9 @@ struct X11InputInjector::State {
     }
 };
 
-X11InputInjector::X11InputInjector(const std::string& display, const Scheduler& clock)
-    : state_(std::make_unique<State>(display, clock)) {}
+X11InputInjector::X11InputInjector(std::shared_ptr<DesktopSession> desktop, const std::string& display,
+                                   const Scheduler& clock)
+    : state_(std::make_unique<State>(std::move(desktop), display, clock)), unavailable_(state_->unavailable) {}
 
 X11InputInjector::~X11InputInjector() {
     // Nothing of what is still queued is injected, and nothing is left held down on the display.

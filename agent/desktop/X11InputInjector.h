@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "agent/core/DesktopSession.h"
 #include "agent/core/InputInjector.h"
 #include "runtime/Scheduler.h"
 #include "runtime/SerialQueue.h"
@@ -17,18 +18,21 @@ namespace dovrel::agent {
 // `releaseAll` drops events still waiting from before it and then lets go of everything held.
 //
 // Pointer positions are pixels of the streamed picture, placed on the streamed monitor. Keys go from
-// HID usage to keysym to the keycode of the live keyboard map; modifier keys are pressed and held like
-// any other key, and a key event carrying modifier bits presses the ones not already held around the
-// key. Text is typed character by character, through spare keycodes for characters the map lacks.
-// Scrolling becomes wheel clicks. A pen drives the pointer and the left button (XTest carries no
-// pressure or tilt).
+// HID usage to keysym to the keycode of the live keyboard map. The modifier keys themselves are
+// dropped: a lost key-up would leave one held. A key event with any modifier bits is a chord: the
+// modifiers go down around one stroke of the key and up again. F4 alone shows the desktop's app grid
+// and Control+Up its window overview, through the desktop session. Text is typed character by
+// character, through spare keycodes for characters the map lacks. Scrolling becomes wheel clicks. A
+// pen drives the pointer and the left button (XTest carries no pressure or tilt).
 //
-// Key and text events reach the log only when DOVREL_LOG_INPUT is set (any value), as do moves.
+// Typed text, keys, chords and moves reach the log only when DOVREL_LOG_INPUT is set (any value): they
+// could spell a password. Dropped keys and the desktop's shortcuts are logged always.
 class X11InputInjector final : public InputInjector {
 public:
     // Connects to `display` (empty: $DISPLAY). Without a display or the XTest extension the injector
     // logs why once and drops every event.
-    explicit X11InputInjector(const std::string& display = {}, const Scheduler& clock = realScheduler());
+    explicit X11InputInjector(std::shared_ptr<DesktopSession> desktop, const std::string& display = {},
+                              const Scheduler& clock = realScheduler());
     ~X11InputInjector() override;
     X11InputInjector(const X11InputInjector&) = delete;
     X11InputInjector& operator=(const X11InputInjector&) = delete;
@@ -39,6 +43,7 @@ public:
     void apply(const wex::InputEvent& event) override;
     void releaseAll() override;
     void setStreamedArea(const StreamedArea& area) override;
+    std::string unavailableReason() const override { return unavailable_; }
 
     // Returns once every event handed over so far has been injected and flushed to the display.
     void waitIdle();
@@ -47,6 +52,7 @@ private:
     struct State;
 
     std::unique_ptr<State> state_; // touched only on queue_'s thread after construction
+    std::string unavailable_;      // set at construction
     std::atomic<uint64_t> epoch_{0};
     SerialQueue queue_{"dovrel.input"};
 };

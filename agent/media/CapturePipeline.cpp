@@ -278,7 +278,7 @@ void CapturePipeline::setupAttempt(unsigned delaySeconds, bool revive) {
         return;
     } catch (const std::exception& e) {
         print(std::string("⚠︎ capture setup failed: ") + e.what() + " — retrying in " +
-              std::to_string(delaySeconds) + "s (no display attached, lid shut, or Screen Recording not granted yet)");
+              std::to_string(delaySeconds) + "s (no X display to reach, or no monitor attached yet)");
     }
     const unsigned next = std::min(delaySeconds * 2, longestSetupDelay);
     ctl_->post([this, delaySeconds, next, revive] {
@@ -440,6 +440,17 @@ void CapturePipeline::rebuildEncoderFor(const std::string& reason) {
         const std::lock_guard guard(lock_);
         if (restarting_ || (!capturer_ && !synth_)) return; // a restart builds its own encoder
     }
+    // Opening a codec (a hardware device too) can take long: never on the caller's thread, which may be
+    // "dovrel.net" or the timers'. The set-up thread does it and the log reports how it went.
+    setup_->post([this, reason] { rebuildEncoderLocked(reason); });
+}
+
+void CapturePipeline::rebuildEncoderLocked(const std::string& reason) {
+    setup_->assertCurrent(__func__);
+    {
+        const std::lock_guard guard(lock_);
+        if (stopping_ || restarting_ || (!capturer_ && !synth_)) return;
+    }
     print("⚠︎ rebuilding encoder — " + reason);
     try {
         buildEncoder(true);
@@ -450,12 +461,21 @@ void CapturePipeline::rebuildEncoderFor(const std::string& reason) {
 }
 
 void CapturePipeline::applyLinkBudget(bool relay) {
-    std::shared_ptr<ScreenCapturer> cap;
     {
         const std::lock_guard guard(lock_);
         if (relay == encoderBudgetIsRelay_) return;
         encoderBudgetIsRelay_ = relay;
         if (restarting_ || (!capturer_ && !synth_)) return;
+    }
+    setup_->post([this, relay] { applyLinkBudgetLocked(relay); });
+}
+
+void CapturePipeline::applyLinkBudgetLocked(bool relay) {
+    setup_->assertCurrent(__func__);
+    std::shared_ptr<ScreenCapturer> cap;
+    {
+        const std::lock_guard guard(lock_);
+        if (stopping_ || restarting_ || (!capturer_ && !synth_)) return;
         cap = capturer_;
     }
     if (cap) cap->setCaptureFPS(budgetFor(relay).expectedFrameRate);
@@ -498,11 +518,13 @@ void CapturePipeline::setRest(bool on) {
 // ---- watchdog
 
 void CapturePipeline::startWatchdog() {
+    ctl_->assertCurrent(__func__);
     watchdog_.reset();
     watchdog_ = clock_->every(watchdogEvery, watchdogEvery, [this] { watchdogTick(); });
 }
 
 void CapturePipeline::watchdogTick() {
+    ctl_->assertCurrent(__func__);
     if (stopping_) return;
     WatchdogView view;
     std::shared_ptr<ScreenCapturer> cap;
@@ -579,12 +601,14 @@ void CapturePipeline::stopSessionReports() {
 }
 
 void CapturePipeline::startStatsTimer() {
+    ctl_->assertCurrent(__func__);
     statsTimer_.reset();
     Diag::tick(); // the first report counts from now
     statsTimer_ = clock_->every(statsEvery, statsEvery, [this] { sendStats(); });
 }
 
 void CapturePipeline::sendStats() {
+    ctl_->assertCurrent(__func__);
     options_.rotateLog();
     SystemStats::Sample sample;
     if (options_.sampleStats) {
@@ -610,7 +634,7 @@ void CapturePipeline::sendStats() {
         const Instant at = now();
         if (!lastNoAudioNote_ || at - *lastNoAudioNote_ >= noAudioNoteGap) {
             lastNoAudioNote_ = at;
-            print("⚠︎ no system audio is being captured — ScreenCaptureKit is not delivering it. The screen is "
+            print("⚠︎ no system audio is being captured — PulseAudio is not delivering it. The screen is "
                   "unaffected. (Repeated at most every 5 minutes.)");
         }
     }

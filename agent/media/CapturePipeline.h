@@ -29,8 +29,8 @@ namespace dovrel::agent {
 // codec changes; and runs rest mode, the display list and the once-a-second statistics.
 //
 // Threads: "dovrel.pipeline" owns the timers (watchdog every 5 s, statistics every 1 s, the set-up
-// back-off, the restart time-out); "dovrel.capture.setup" runs the blocking set-up and display
-// switches; a capture restart runs on a thread of its own so that one stuck in the display server
+// back-off, the restart time-out); "dovrel.capture.setup" runs the blocking set-up, display switches
+// and encoder rebuilds; a capture restart runs on a thread of its own so that one stuck in the display server
 // cannot hold the pipeline. Pictures are encoded, sealed and sent on the capture and encoder threads.
 // The encoder in use is shared: replacing it never frees one that a capture thread is still feeding.
 class CapturePipeline final : public SessionPipeline {
@@ -79,7 +79,8 @@ public:
     // ---- the supervisor's own operations, any thread
     // Restarts screen capture; nothing while one runs or when there is no screen capture.
     void restartCapture(const std::string& reason);
-    // Replaces the encoder (same codec, size and link); nothing while capture restarts.
+    // Replaces the encoder (same codec, size and link) on the set-up thread; nothing while capture
+    // restarts. rebuildEncoder and applyLinkBudget hand their builds to that thread too.
     void rebuildEncoderFor(const std::string& reason);
     void sendDisplayList();
 
@@ -129,6 +130,9 @@ private:
     void applyCaptureRate(const std::shared_ptr<ScreenCapturer>& capturer, bool streamingNow);
     void publishStreamedArea(const ScreenCapturer& capturer, int width, int height);
 
+    // On the set-up thread: a new encoder for the same source, codec or link budget.
+    void rebuildEncoderLocked(const std::string& reason);
+    void applyLinkBudgetLocked(bool relay);
     void finishRestart(uint64_t token, std::optional<std::string> failure);
     void startWatchdog();
     void startStatsTimer();

@@ -15,13 +15,10 @@ namespace {
 constexpr uint8_t videoNal = static_cast<uint8_t>(wex::VideoType::nal);
 constexpr uint8_t audioPcm = 1;
 
-// Hands one sealed frame to the session's route; false when there is no route.
+// Hands one sealed frame to the session's route; false when there is no route or the relay queue
+// refused it (full, or the session is over): such a frame is lost, not sent.
 bool route(const PipelineHost& host, const SendTarget& target, wex::Bytes&& sealed, bool isVideo) {
-    if (target.isRelay) {
-        if (!host.sendRelayMedia) return false;
-        host.sendRelayMedia(std::move(sealed), isVideo);
-        return true;
-    }
+    if (target.isRelay) return host.sendRelayMedia && host.sendRelayMedia(target, std::move(sealed), isVideo);
     if (!target.video) return false;
     target.video->send(sealed); // a datagram the kernel refuses is lost like one lost on the way
     return true;
@@ -82,6 +79,9 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
     const bool routed = hasRoute(host_, *target);
     bool exhausted = false;
     uint32_t unusedSeq = 0; // the session numbers the pieces as it seals them
+    // Numbered and sent as one: pieces leave in the order of their numbers, so that a receiver's replay
+    // window never drops a run of them that two encoder threads had interleaved.
+    const std::lock_guard sending(videoSendLock_);
     const std::size_t count = VideoPacketizer::forEachPiece(
         frameId, payload, unusedSeq, [&](uint32_t, wex::HeaderFlags pieceFlags, wex::ByteView plaintext) {
             if (exhausted) return;
@@ -124,6 +124,7 @@ void MediaSendPath::sendAudio(std::span<const int16_t> samples, uint32_t sampleR
     bool exhausted = false;
     int64_t frames = 0;
     wex::AudioFrame frame;
+    const std::lock_guard sending(audioSendLock_); // as for video: numbered and sent in one order
     frame.sampleRate = sampleRate;
     frame.channels = channels;
     for (std::size_t at = 0; at < samples.size(); at += chunk) {

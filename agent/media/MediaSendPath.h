@@ -42,7 +42,8 @@ struct PictureTrace {
 // The per-frame work after the encoder: each picture becomes a video payload (keyframes behind the
 // stored parameter sets), cut into pieces, each sealed with the session's next video sequence number
 // and sent on the session's route; each audio buffer becomes sealed AudioFrames of 256 sample frames.
-// Runs on the producing threads (the encoder's output thread, the audio thread) without queueing.
+// Runs on the producing threads (the encoder's output thread, the audio thread) without queueing;
+// the pieces of one stream are numbered and sent under one lock, so they leave in sequence order.
 //
 // Sequence numbers come from the session itself, so they start at 0 with every session and never
 // wrap inside one: a stream that has used them all ends the session.
@@ -73,6 +74,9 @@ private:
     std::vector<wex::Bytes> paramSets_;
     uint64_t paramSetsGeneration_ = 0;
     std::atomic<uint32_t> frameId_{0};
+    // Held while a stream's pieces are sealed and handed on, one per stream.
+    std::mutex videoSendLock_;
+    std::mutex audioSendLock_;
 };
 
 } // namespace dovrel::agent

@@ -27,7 +27,7 @@ wex::DisplayList displayListOf(const ScreenCapturer& capturer) {
 }
 
 std::string videoPathLabel(const SendTarget* target) {
-    if (target && target->isRelay) return "relay";
+    if (target && target->isRelay) return target->relay && target->relay->linkUp() ? "relay" : "relay(DOWN)";
     return target && target->video ? "lan" : "lan(NO VIDEO CONN)";
 }
 

@@ -15,8 +15,9 @@ namespace dovrel::agent {
 // the desktop names none), `streaming` on the one being captured; names from the capturer.
 wex::DisplayList displayListOf(const ScreenCapturer& capturer);
 
-// How video reaches the client, for the health line and the window: "relay", "lan", or
-// "lan(NO VIDEO CONN)" when there is no session or no route for it.
+// How video reaches the client, for the health line and the window: "relay", "relay(DOWN)" when the
+// relay session's link is gone or its queue closed, "lan", or "lan(NO VIDEO CONN)" when there is no
+// session or no route for it.
 std::string videoPathLabel(const SendTarget* target);
 
 // "[health] cap=…/s enc=…/s out=…f …kB via …  | audio buf=… sent=…", with "  DROPPED=… (no connection

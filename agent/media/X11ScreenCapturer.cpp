@@ -143,7 +143,7 @@ X11ScreenCapturer::X11ScreenCapturer(FrameCallback onFrame, Options options)
 
 X11ScreenCapturer::~X11ScreenCapturer() {
     const std::lock_guard guard(lifecycle_);
-    stopLocked();
+    stopUnderLock();
 }
 
 Instant X11ScreenCapturer::now() const { return clock_ ? clock_->now() : Clock::now(); }
@@ -168,10 +168,10 @@ void X11ScreenCapturer::refreshDisplays() {
 
 void X11ScreenCapturer::start(int index) {
     const std::lock_guard guard(lifecycle_);
-    startLocked(index);
+    startUnderLock(index);
 }
 
-void X11ScreenCapturer::startLocked(int index) {
+void X11ScreenCapturer::startUnderLock(int index) {
     // List the monitors on a fresh connection first: when that fails, a running capture goes on.
     auto grabber = std::make_unique<X11Grabber>(displayName_);
     std::vector<MonitorInfo> found = grabber->monitors();
@@ -189,7 +189,7 @@ void X11ScreenCapturer::startLocked(int index) {
         onAudio = onAudio_;
         onStopped = onStopped_;
     }
-    stopLocked();
+    stopUnderLock();
 
     grabber->select(chosen);
     auto loop = std::make_shared<Loop>();
@@ -224,16 +224,16 @@ void X11ScreenCapturer::startAudio(AudioCallback onAudio) {
 
 void X11ScreenCapturer::restart() {
     const std::lock_guard guard(lifecycle_);
-    stopLocked();
+    stopUnderLock();
     int index = 0;
     {
         const std::lock_guard state(stateLock_);
         index = currentIndex_;
     }
-    startLocked(index);
+    startUnderLock(index);
 }
 
-void X11ScreenCapturer::stopLocked() {
+void X11ScreenCapturer::stopUnderLock() {
     std::shared_ptr<Loop> loop;
     {
         const std::lock_guard state(stateLock_);

@@ -61,8 +61,8 @@ public:
 
 private:
     struct Loop;
-    void stopLocked();
-    void startLocked(int index);
+    void stopUnderLock();
+    void startUnderLock(int index);
     void startAudio(AudioCallback onAudio);
     Instant now() const;
 

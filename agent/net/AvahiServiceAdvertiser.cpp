@@ -36,8 +36,8 @@ public:
             return;
         }
         int error = 0;
-        client_.reset(avahi_client_new(avahi_threaded_poll_get(poll_.get()), AVAHI_CLIENT_NO_FAIL, &clientChanged, this,
-                                       &error));
+        client_.reset(
+            avahi_client_new(avahi_threaded_poll_get(poll_.get()), AVAHI_CLIENT_NO_FAIL, &clientChanged, this, &error));
         if (!client_) {
             print(std::string("⚠︎ local advertisement unavailable — ") + avahi_strerror(error));
             return;
@@ -55,7 +55,7 @@ public:
         if (!client_) return;
         avahi_threaded_poll_lock(poll_.get());
         wanted_ = Service{name, port, txt};
-        if (avahi_client_get_state(client_.get()) == AVAHI_CLIENT_S_RUNNING) registerLocked(client_.get());
+        if (avahi_client_get_state(client_.get()) == AVAHI_CLIENT_S_RUNNING) registerUnderLock(client_.get());
         avahi_threaded_poll_unlock(poll_.get());
     }
 
@@ -86,7 +86,7 @@ private:
     void onClientState(AvahiClient* c, AvahiClientState state) {
         switch (state) {
         case AVAHI_CLIENT_S_RUNNING:
-            if (wanted_) registerLocked(c);
+            if (wanted_) registerUnderLock(c);
             break;
         case AVAHI_CLIENT_S_COLLISION:
         case AVAHI_CLIENT_S_REGISTERING:
@@ -111,13 +111,13 @@ private:
             char* alt = avahi_alternative_service_name(wanted_->name.c_str());
             wanted_->name = alt;
             avahi_free(alt);
-            registerLocked(c);
+            registerUnderLock(c);
         } else if (state == AVAHI_ENTRY_GROUP_FAILURE) {
             print(std::string("⚠︎ local advertisement failed — ") + avahi_strerror(avahi_client_errno(c)));
         }
     }
 
-    void registerLocked(AvahiClient* c) {
+    void registerUnderLock(AvahiClient* c) {
         if (!group_) group_ = avahi_entry_group_new(c, &groupChanged, this);
         if (!group_) {
             print(std::string("⚠︎ local advertisement failed — ") + avahi_strerror(avahi_client_errno(c)));

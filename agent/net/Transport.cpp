@@ -135,8 +135,9 @@ struct Transport::Impl {
     // ---- listeners
 
     std::string startLocked(const std::string& name, const std::string& deviceId, bool lanEnabled) {
+        t.queue_.assertCurrent(__func__);
         if (!lanEnabled) {
-            print("• LAN listeners DISABLED (relay-only). No inbound ports, no Bonjour advert.");
+            print("• LAN listeners DISABLED (relay-only). No inbound ports, no Avahi advert.");
             print("  Set \"lan\": true in " + relayConfigPath + " to enable them.");
             return {};
         }
@@ -168,6 +169,7 @@ struct Transport::Impl {
     }
 
     void shutdownLocked() {
+        t.queue_.assertCurrent(__func__);
         authDeadline.reset();
         idleTimer.reset();
         relay->shutdown();
@@ -331,6 +333,7 @@ struct Transport::Impl {
     // ---- sending
 
     void sendControlLocked(const wex::Bytes& payload, wex::ControlType type) {
+        t.queue_.assertCurrent(__func__);
         if (!client) return;
         wex::Bytes frame;
         if (session) {
@@ -437,6 +440,7 @@ struct Transport::Impl {
     }
 
     void noteHandshakeLocked(HandshakeStage stage) {
+        t.queue_.assertCurrent(__func__);
         if (session || !client) return;
         if (stage == HandshakeStage::hello)
             armAuthDeadline(authAfterHelloDeadline, "no AUTH after HELLO");
@@ -445,6 +449,7 @@ struct Transport::Impl {
     }
 
     void establishLocked(std::shared_ptr<wex::SecureSession> s, uint32_t id) {
+        t.queue_.assertCurrent(__func__);
         if (!client || !s) return;
         authDeadline.reset();
         lastRxAt = clock().now();
@@ -488,6 +493,7 @@ struct Transport::Impl {
     }
 
     void dropClientLocked() {
+        t.queue_.assertCurrent(__func__);
         if (!client && !session) return;
         stopSessionGuards();
         session.reset();

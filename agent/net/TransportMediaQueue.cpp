@@ -46,16 +46,16 @@ bool TransportMediaQueue::push(wex::Bytes frame, bool isVideo) {
         audioBytes_ += size;
     }
     items_.push_back({std::move(frame), isVideo});
-    postDrainLocked();
+    postDrainUnderLock();
     return true;
 }
 
 void TransportMediaQueue::requestDrain() {
     const std::lock_guard guard(lock_);
-    if (!closed_) postDrainLocked();
+    if (!closed_) postDrainUnderLock();
 }
 
-void TransportMediaQueue::postDrainLocked() {
+void TransportMediaQueue::postDrainUnderLock() {
     if (drainPosted_) return;
     drainPosted_ = true;
     owner_.post([weak = weak_from_this()] {
@@ -64,6 +64,7 @@ void TransportMediaQueue::postDrainLocked() {
 }
 
 void TransportMediaQueue::drain() {
+    owner_.assertCurrent(__func__);
     {
         const std::lock_guard guard(lock_);
         drainPosted_ = false;
@@ -85,6 +86,8 @@ void TransportMediaQueue::drain() {
             }
             if (!sink_.write(item.frame)) {
                 linkGone = true;
+                const std::lock_guard guard(lock_);
+                linkGone_ = true;
                 break;
             }
             wrote = true;
@@ -97,6 +100,7 @@ void TransportMediaQueue::drain() {
 }
 
 void TransportMediaQueue::close() {
+    owner_.assertCurrent(__func__);
     const std::lock_guard guard(lock_);
     closed_ = true;
     items_.clear();
@@ -107,6 +111,11 @@ void TransportMediaQueue::close() {
 std::size_t TransportMediaQueue::queuedBytes() const {
     const std::lock_guard guard(lock_);
     return videoBytes_ + audioBytes_;
+}
+
+bool TransportMediaQueue::linkUp() const {
+    const std::lock_guard guard(lock_);
+    return !closed_ && !linkGone_;
 }
 
 } // namespace dovrel::agent

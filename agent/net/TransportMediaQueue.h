@@ -66,9 +66,11 @@ public:
     void close();
 
     std::size_t queuedBytes() const;
+    // Any thread. Frames can still reach the client: the queue is open and its link was not found gone.
+    bool linkUp() const;
 
 private:
-    void postDrainLocked();
+    void postDrainUnderLock();
 
     struct Item {
         wex::Bytes frame;
@@ -88,6 +90,7 @@ private:
     bool closed_ = false;
     bool drainPosted_ = false;
     bool droppingVideo_ = false;
+    bool linkGone_ = false;
 };
 
 } // namespace dovrel::agent

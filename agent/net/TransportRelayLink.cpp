@@ -129,7 +129,7 @@ void TransportRelayLink::dial() {
     dialedAt_ = clock_.now();
     startWatchdog();
     pendingDial_.reset();
-    cancelCurrent("relay link cancelled");
+    cancelCurrent("relay link cancelled", true);
     healthy_ = false;
     if (room_.empty()) return;
 
@@ -166,8 +166,10 @@ void TransportRelayLink::scheduleDial(Duration after) {
 
 // Lets go of the current connection: its handlers are detached first, so it says nothing more; what it
 // still holds is sent before it closes.
-void TransportRelayLink::cancelCurrent(const std::string& reason) {
+void TransportRelayLink::cancelCurrent(const std::string& reason, bool replaced) {
     if (!conn_) return;
+    // Not re-dialled from here: whoever let it go dials (or has dialled) the next one.
+    if (replaced) print("• relay cancelled — will re-register in 2s");
     const std::unique_ptr<Conn> c = std::move(conn_);
     healthy_ = false;
     QSslSocket* s = c->socket.release();
@@ -190,7 +192,7 @@ void TransportRelayLink::cancelCurrent(const std::string& reason) {
 
 void TransportRelayLink::retire(ConnId conn, Duration redialAfter) {
     if (!live(conn)) return;
-    cancelCurrent({});
+    cancelCurrent({}, true);
     if (!room_.empty()) scheduleDial(redialAfter);
 }
 
@@ -200,7 +202,7 @@ void TransportRelayLink::repoint(const RelayEndpoint& to) {
     print("• relay region: " + was.host + ":" + std::to_string(was.port) + " → " + to.host + ":" +
           std::to_string(to.port) + " (nearest)");
     identity_.setEndpoint(to.host, to.port);
-    cancelCurrent("relay link cancelled");
+    cancelCurrent("relay link cancelled", true);
     if (!room_.empty()) dial();
 }
 
@@ -208,7 +210,7 @@ void TransportRelayLink::applyRedirect(const std::string& target) {
     const auto to = parseRedirectTarget(target);
     if (!to) return; // not "host:port": the watchdog or a failure moves the link on
     identity_.setEndpoint(to->host, to->port);
-    cancelCurrent("relay link cancelled");
+    cancelCurrent("relay link cancelled", true);
     scheduleDial(redialAfterRedirect);
 }
 
@@ -276,7 +278,7 @@ void TransportRelayLink::onReady(ConnId id) {
         // Only texts longer than 64 KiB get here; no relay could register them. The watchdog tries again
         // in case the account was fixed meanwhile.
         print("⚠︎ relay registration does not fit its preamble — not registering");
-        cancelCurrent("relay link cancelled");
+        cancelCurrent("relay link cancelled", true);
         return;
     }
     write(id, preamble);
@@ -338,7 +340,7 @@ void TransportRelayLink::onError(ConnId id, int error) {
     if (!c->tcpConnected && cannotReach(e)) {
         print("• relay WAITING (cannot reach " + c->identity.host + ":" + std::to_string(c->identity.port) +
               ") — watchdog will re-dial");
-        cancelCurrent({});
+        cancelCurrent({}, false);
         return;
     }
     lost(id, "failed(" + c->socket->errorString().toStdString() + ")", nullptr);
@@ -357,7 +359,7 @@ void TransportRelayLink::lost(ConnId id, const std::string& stateText, const cha
     if (closedReason && hooks_.ended) hooks_.ended(id, closedReason);
     if (!live(id)) return;
     print("• relay " + stateText + " — will re-register in 2s");
-    cancelCurrent(closedReason ? std::string() : "relay link " + stateText);
+    cancelCurrent(closedReason ? std::string() : "relay link " + stateText, false);
     scheduleDial(redialAfterLoss);
 }
 

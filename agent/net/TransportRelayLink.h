@@ -99,7 +99,10 @@ private:
     struct Conn;
 
     void dial();
-    void cancelCurrent(const std::string& reason);
+    // `reason`: the teardown of a session on it (empty: none). `replaced`: the link is let go of by the
+    // agent (replaced, re-pointed, redirected, its client dropped), which the log says as "relay
+    // cancelled" like any other end of a link; a failure has already said its own line.
+    void cancelCurrent(const std::string& reason, bool replaced);
     void scheduleDial(Duration after);
     void startWatchdog();
     void watchdogTick();

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     if (!::isatty(STDOUT_FILENO)) {
         const std::lock_guard guard(AgentLog::lock());
         AgentLog::rotate(AgentLog::path(), AgentLog::previousPath(), AgentLog::cap);
-        AgentLog::openLocked();
+        AgentLog::openUnderLock();
     }
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     CrashReports::installHandlers();
@@ -76,8 +76,8 @@ int main(int argc, char** argv) {
     const char* display = std::getenv("DISPLAY");
     const bool haveDisplay = display && *display;
     if (haveDisplay) ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    std::unique_ptr<QCoreApplication> app = haveDisplay ? std::make_unique<QGuiApplication>(argc, argv)
-                                                        : std::make_unique<QCoreApplication>(argc, argv);
+    std::unique_ptr<QCoreApplication> app =
+        haveDisplay ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     QCoreApplication::setApplicationName("DovrelAgent");
 
     AgentSettings settings;
@@ -88,8 +88,9 @@ int main(int argc, char** argv) {
     settings.ports.video = portFromEnvironment("DOVREL_VIDEO_PORT", settings.ports.video);
 
     AgentServices services;
+    services.desktop = makeLinuxDesktopSession();
     if (haveDisplay) {
-        services.injector = std::make_unique<X11InputInjector>();
+        services.injector = std::make_unique<X11InputInjector>(services.desktop);
         services.clipboard = std::make_unique<QtClipboardSync>();
         services.clipFiles = std::make_unique<QtClipFiles>();
     } else {
@@ -99,7 +100,6 @@ int main(int argc, char** argv) {
     }
     services.fileRx = std::make_unique<DownloadsFileReceiver>();
     services.wakeEmitter = makeLinuxWakeEmitter();
-    services.desktop = makeLinuxDesktopSession();
     services.advertiser = makeAvahiAdvertiser();
     // Picture and sound (the synthetic pattern under DOVREL_SYNTHETIC), rest mode, and what keeps the
     // machine and its display awake.

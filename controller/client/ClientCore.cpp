@@ -156,10 +156,19 @@ void ClientCore::cancelPairing() {
 void ClientCore::startDemo() {
     phase_ = Phase::of(PhaseKind::connected);
     demoTicks_ = 0;
-    pingTimer_ = clock_.every(demoTick, demoTick, [this] { ++demoTicks_; });
+    // Stored as the ping timer, so that halting or disconnecting stops the demo's numbers too.
+    pingTimer_ = clock_.every(demoTick, demoTick, [this] {
+        static constexpr int latencies[] = {22, 24, 19, 27, 21, 23};
+        ++demoTicks_;
+        post([ms = latencies[demoTicks_ % 6]](WEXClient& c) {
+            c.publishLatencyMs(ms);
+            c.publishFps(60);
+        });
+    });
 }
 
 void ClientCore::dropSession() {
+    endInputSession();
     session_.reset();
     // Frame identifiers start again with the next session: nothing pending from this one may linger.
     reasm_.clear();

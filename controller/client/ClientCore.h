@@ -28,6 +28,7 @@
 #include "protocol/EphemeralKey.h"
 #include "protocol/RelayIdentity.h"
 #include "protocol/SecureSession.h"
+#include "protocol/SessionCmd.h"
 #include "protocol/SessionKeys.h"
 #include "runtime/Scheduler.h"
 
@@ -63,6 +64,10 @@ public:
 
     // Sealed control messages of the established session (nothing without one).
     void sendControlSecure(wex::ByteView payload, wex::ControlType type);
+    // One input batch, or a session command, for the session the main thread saw as `session`;
+    // dropped when that session is over (ClientInput.cpp).
+    void sendInput(uint64_t session, const wex::Bytes& payload);
+    void sendSessionCommand(uint64_t session, wex::SessionCmd command);
 
     // One sealed frame of the video or audio stream, from the video listener or the relay stream.
     void onVideoDatagram(wex::ByteView frame);
@@ -165,6 +170,10 @@ private:
     void requestKeyframeSoon();
     void onPictureDisplayed();
 
+    // Input (ClientInput.cpp): the session input goes to, published to the main thread.
+    void beginInputSession();
+    void endInputSession();
+
     // Unpair flow (ClientRevoke.cpp).
     void cancelRevoke();
     void finishRevoke(bool told);
@@ -243,6 +252,10 @@ private:
     int64_t audioFramesIn_ = 0;
     int64_t audioSamplesIn_ = 0;
     int64_t audioDecodeFails_ = 0;
+
+    // The number of the established session input goes to (0 without one), and the last one given.
+    uint64_t inputSession_ = 0;
+    uint64_t inputSessionsMade_ = 0;
 
     // Unpair flow: armed by revokePairing, ended once by AuthOk from that machine (true), its time-out
     // (false) or another connect (false).

@@ -195,6 +195,7 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     }
     sendKeyframeRequest();
     startPing();
+    beginInputSession();
 }
 
 void ClientCore::restartLinkAfter(Duration delay) {

@@ -51,12 +51,14 @@ void WEXClient::runOnClientThread(const std::function<void(ClientCore&)>& fn) {
 }
 
 void WEXClient::connectToHost(const QString& host, const QString& code) {
+    emit sessionEnding();
     postToCore([host = host.toStdString(), code = codeArgument(code.toStdString())](ClientCore& c) {
         c.connectLan(host, code);
     });
 }
 
 void WEXClient::connectViaRelay(const RelayDial& dial, const std::string& code) {
+    emit sessionEnding();
     // The stored relay account is read here, on the main thread, like every other keychain read.
     std::optional<wex::RelayIdentity> stored;
     if (!(dial.account && dial.token && !dial.account->empty() && !dial.token->empty()) && config_.storedRelayAccount)
@@ -73,6 +75,7 @@ void WEXClient::connectViaRelay(const QString& room, const QString& name, const 
 }
 
 void WEXClient::disconnectSession() {
+    emit sessionEnding();
     postToCore([](ClientCore& c) { c.disconnect(); });
 }
 
@@ -102,6 +105,27 @@ void WEXClient::startDemo() {
     publishFps(60);
     publishStatus(QStringLiteral("demo · encrypted"));
     postToCore([](ClientCore& c) { c.startDemo(); });
+}
+
+void WEXClient::sendInputPayload(uint64_t session, wex::Bytes payload) {
+    if (session == 0 || session != inputSession_.load()) return;
+    postToCore([session, payload = std::move(payload)](ClientCore& c) { c.sendInput(session, payload); });
+}
+
+void WEXClient::sendSessionCommand(uint64_t session, wex::SessionCmd command) {
+    if (session == 0 || session != inputSession_.load()) return;
+    postToCore([session, command](ClientCore& c) { c.sendSessionCommand(session, command); });
+}
+
+void WEXClient::switchDisplay(int index) {
+    if (index < 0 || index > 255) return;
+    if (index != streamingDisplay_) {
+        streamingDisplay_ = index;
+        emit streamingDisplayChanged();
+    }
+    postToCore([display = static_cast<uint8_t>(index)](ClientCore& c) {
+        c.sendControlSecure(wex::StreamStart{0, display}.encode(), wex::ControlType::streamStart);
+    });
 }
 
 QSizeF WEXClient::remoteBounds() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "controller/client/ClientConfig.h"
 #include "controller/client/ClientSecurity.h"
 #include "controller/client/ClipFileHost.h"
+#include "controller/client/InputChannel.h"
 #include "controller/client/Phase.h"
 #include "controller/client/VideoSurface.h"
 #include "protocol/ControlMessages.h"
@@ -38,7 +40,7 @@ struct RelayDial {
 // Qt properties, written only on the main thread; the protocol work (links, framing, handshake,
 // watchdogs) runs on its own "dovrel.client" thread. Every public operation is called on the main
 // thread and returns at once; its effects follow on the client thread in call order.
-class WEXClient : public QObject {
+class WEXClient : public QObject, public InputChannel {
     Q_OBJECT
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
     Q_PROPERTY(bool hasFirstFrame READ hasFirstFrame NOTIFY hasFirstFrameChanged)
@@ -67,7 +69,8 @@ public:
     // Dials the agent whose identifier is `dial.room` through the relay.
     void connectViaRelay(const RelayDial& dial, const std::string& code = {});
     Q_INVOKABLE void connectViaRelay(const QString& room, const QString& name, const QString& code = {});
-    // Ends the session: says bye when one exists, closes every link, stops every re-dial.
+    // Ends the session: says bye when one exists, closes every link, stops every re-dial. Whatever
+    // `sessionEnding` makes is sent before the bye.
     Q_INVOKABLE void disconnectSession();
     // The user gave up on entering the code: stop dialling this machine.
     Q_INVOKABLE void cancelPairing();
@@ -95,6 +98,13 @@ public:
     // first ping came back. Any thread.
     std::optional<int64_t> pictureAgeUs(uint32_t ptsUs, Instant now) const;
 
+    // Input and commands (InputChannel); see RemoteInput for the operations built on them.
+    uint64_t inputSession() const override { return inputSession_.load(); }
+    void sendInputPayload(uint64_t session, wex::Bytes payload) override;
+    void sendSessionCommand(uint64_t session, wex::SessionCmd command) override;
+    Q_INVOKABLE void switchDisplay(int index) override;
+    void showStatus(const QString& status) override { publishStatus(status); }
+
     // Mutes or unmutes the remote sound here; muting stops what plays, unmuting starts with the next
     // sound that arrives.
     Q_INVOKABLE void toggleAudio();
@@ -106,12 +116,12 @@ public:
     // Published state.
     QString status() const { return status_; }
     bool hasFirstFrame() const { return hasFirstFrame_; }
-    QSizeF remoteSize() const { return remoteSize_; }
+    QSizeF remoteSize() const override { return remoteSize_; }
     const Phase& phase() const { return phase_; }
     PhaseKind phaseKind() const { return phase_.kind; }
     QString phaseMessage() const { return QString::fromStdString(phase_.message); }
     int latencyMs() const { return latencyMs_; }
-    int fps() const { return fps_; }
+    int fps() const override { return fps_; }
     bool reconnecting() const { return reconnecting_; }
     const std::vector<wex::DisplayInfo>& displays() const { return displays_; }
     QVariantList displaysForView() const;
@@ -149,6 +159,10 @@ signals:
     void lastAgentErrorChanged();
     void agentDeviceIdChanged();
     void targetIsWindowsChanged();
+    // A session was established (after AuthOk).
+    void sessionEstablished();
+    // The user ends the session or dials anew: input still held should be let go of now.
+    void sessionEnding();
     // Bytes received over the session's links since the last report, once a second (for the usage meter).
     void receivedBytes(qint64 bytes);
 
@@ -193,6 +207,8 @@ private:
     std::optional<std::string> lastAgentError_;
     QString agentDeviceId_;
     bool targetIsWindows_ = false;
+    // The established session input goes to, 0 without one; written on the client thread.
+    std::atomic<uint64_t> inputSession_{0};
 };
 
 } // namespace dovrel::controller

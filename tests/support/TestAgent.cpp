@@ -37,8 +37,12 @@ TestAgent::TestAgent(QObject* parent) : QObject(parent) {
     QObject::connect(&server_, &QTcpServer::newConnection, this, [this] { onNewConnection(); });
     QObject::connect(&input_, &QUdpSocket::readyRead, this, [this] {
         while (input_.hasPendingDatagrams()) {
-            input_.receiveDatagram();
+            const QByteArray data = input_.receiveDatagram().data();
             ++inputDatagrams;
+            if (!session_) continue;
+            const auto opened = session_->openFrame(wex::ByteView(reinterpret_cast<const uint8_t*>(data.constData()),
+                                                                  static_cast<std::size_t>(data.size())));
+            if (opened) recordInput(*opened);
         }
     });
 }
@@ -139,7 +143,7 @@ void TestAgent::onFrame(const wex::CommonHeader& header, const wex::Bytes& frame
     if (session_) {
         if (!header.flags.contains(wex::HeaderFlag::encryptedApp)) return;
         const auto opened = session_->openFrame(frame);
-        if (!opened) return;
+        if (!opened || recordInput(*opened)) return;
         sealedReceived.push_back({opened->header.msgType, opened->seq, opened->plaintext});
         if (opened->header.msgType == static_cast<uint8_t>(wex::ControlType::ping) && answerPings) {
             try {
@@ -166,6 +170,15 @@ void TestAgent::onFrame(const wex::CommonHeader& header, const wex::Bytes& frame
         handleHello(payload);
     else if (header.msgType == static_cast<uint8_t>(wex::ControlType::auth))
         handleAuth(payload);
+}
+
+bool TestAgent::recordInput(const wex::OpenedFrame& opened) {
+    if (opened.header.stream != wex::Stream::input) return false;
+    try {
+        inputBatches.push_back(wex::InputBatch::decode(opened.plaintext));
+    } catch (const wex::WEXError&) {
+    }
+    return true;
 }
 
 void TestAgent::handleHello(wex::ByteView payload) {

@@ -16,6 +16,7 @@
 #include "protocol/Bytes.h"
 #include "protocol/ControlType.h"
 #include "protocol/DeviceIdentity.h"
+#include "protocol/InputMessages.h"
 #include "protocol/SecureSession.h"
 #include "protocol/SessionKeys.h"
 #include "protocol/SessionSetupMessages.h"
@@ -85,6 +86,8 @@ public:
     };
     std::vector<Sealed> sealedReceived;
     int inputDatagrams = 0;
+    // Input batches that opened and decoded, from datagrams or the relay stream, in arrival order.
+    std::vector<wex::InputBatch> inputBatches;
     bool inSession() const { return session_ != nullptr; }
 
     // Serves a stream that reached it some other way (through the relay stub); `already` holds bytes
@@ -114,6 +117,8 @@ private:
     void onReadable();
     void drain();
     void onFrame(const wex::CommonHeader& header, const wex::Bytes& frame);
+    // Keeps an opened input-stream frame's batch; false for any other stream.
+    bool recordInput(const wex::OpenedFrame& opened);
     void handleHello(wex::ByteView payload);
     void handleAuth(wex::ByteView payload);
     void refuse(uint16_t reqId, uint8_t reason, const std::string& message);

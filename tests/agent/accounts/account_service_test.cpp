@@ -35,7 +35,8 @@ struct Service : AccountsFixture {
     Service() { token = api.addAccount("amy", "pw"); }
     ~Service() override { stop(); }
 
-    void start(bool signedIn, Scheduler* clock = nullptr) {
+    // `linkReady` false: the model has no pairing link yet, as early in the agent's start-up.
+    void start(bool signedIn, Scheduler* clock = nullptr, bool linkReady = true) {
         wex::RelayIdentity identity{"", "", "relay.example.org", 8443};
         if (signedIn) {
             config.save("amy", token);
@@ -48,7 +49,7 @@ struct Service : AccountsFixture {
         options.scheduler = clock;
         service = std::make_unique<AccountService>(*host, config, options);
         host->attach(service.get());
-        host->refreshNow();
+        if (linkReady) host->refreshNow();
     }
     void stop() {
         // The model stops asking the service for the link's grant part (and drains what was posted to it).
@@ -184,6 +185,18 @@ TEST_F(Service, AShareCodeCarriesTheWholeLinkAndStaysOutOfTheLog) {
     EXPECT_FALSE(m.grantBusy);
     EXPECT_TRUE(log.hasLine(shareIssued));
     EXPECT_FALSE(log.contains(issued.code));
+}
+
+TEST_F(Service, NoShareCodeIsAskedForBeforeThePairingLinkExists) {
+    start(true, nullptr, false);
+    EXPECT_EQ(share(true), std::string(AccountService::linkNotReady));
+    EXPECT_TRUE(api.requests("/v1/share").empty()) << "a code for an empty link leads nowhere";
+    EXPECT_FALSE(host->model().shareInFlight);
+    EXPECT_FALSE(host->model().grantBusy);
+    host->refreshNow();
+    EXPECT_EQ(share(false), std::nullopt);
+    ASSERT_EQ(api.shares().size(), 1u);
+    EXPECT_EQ(api.shares()[0].payload, host->model().pairingURL);
 }
 
 TEST_F(Service, AFailedShareCodeLeavesThePreviousOneShown) {

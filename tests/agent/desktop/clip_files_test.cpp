@@ -20,6 +20,7 @@
 #include "DesktopTestSupport.h"
 #include "agent/desktop/ClipFileSender.h"
 #include "agent/desktop/QtClipFiles.h"
+#include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"
 
 using namespace dovrel;
@@ -391,7 +392,18 @@ TEST_F(ClipFilesTest, OffersBeyondTheLimitsAreNotFetched) {
     clip->onRemoteOffer(4, {});                             // nothing
     clip->onRemoteOffer(5, {{"a", UINT64_MAX}, {"b", UINT64_MAX}});
     settle();
-    EXPECT_FALSE(takePull());
+    // Never in silence: the controller is told why, once for each refused offer.
+    std::vector<std::string> told;
+    for (auto& [type, payload] : outbox.take()) {
+        ASSERT_EQ(type, wex::ControlType::error) << "nothing is pulled";
+        const auto error = wex::ErrorMsg::decode(payload);
+        EXPECT_EQ(error.code, static_cast<uint8_t>(wex::ErrCode::refused));
+        told.push_back(error.message);
+    }
+    ASSERT_EQ(told.size(), 4u);
+    EXPECT_EQ(told[0], "Too many files to paste on this computer: 3 were copied, at most 2 can be pasted at once.");
+    EXPECT_EQ(told[1], "A copied file is too large to paste on this computer (11 bytes; at most 10 bytes a file).");
+    EXPECT_NE(told[2].find("too large to paste on this computer together"), std::string::npos);
     EXPECT_TRUE(offerFolders().empty());
     EXPECT_TRUE(
         log.contains("• clipboard files from the controller are more than this computer fetches (2 files, 0 GiB "
@@ -399,6 +411,25 @@ TEST_F(ClipFilesTest, OffersBeyondTheLimitsAreNotFetched) {
     clip->onRemoteOffer(6, {{"a", 10}, {"b", 5}});
     settle();
     EXPECT_EQ(takePull(), (wex::ClipFilePull{0, 6, 0}));
+}
+
+TEST_F(ClipFilesTest, AnOfferThatWouldFillTheDiskIsRefusedAndTheControllerToldWhy) {
+    test::LogCapture log;
+    ClipFileFetcher::Limits limits;
+    limits.keepFree = uint64_t{1} << 62; // no disk has this much to spare
+    make(limits);
+    start();
+    clip->onRemoteOffer(1, {{"a", 100}});
+    settle();
+    const auto sent = outbox.take();
+    ASSERT_EQ(sent.size(), 1u);
+    ASSERT_EQ(sent[0].first, wex::ControlType::error);
+    const auto error = wex::ErrorMsg::decode(sent[0].second);
+    EXPECT_TRUE(error.message.starts_with("This computer has too little free disk space for the copied files (100 "
+                                          "bytes needed, "))
+        << error.message;
+    EXPECT_TRUE(log.contains("• clipboard files from the controller need more room than is free (100 bytes, "));
+    EXPECT_TRUE(offerFolders().empty()) << "nothing half-made stays behind";
 }
 
 TEST_F(ClipFilesTest, AFetchThatStallsFor45SecondsIsGivenUp) {

@@ -1,5 +1,6 @@
 // The injector against a real X server: what an X application sees after injected input.
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 #include <QString>
@@ -43,8 +44,18 @@ wex::InputEvent pen(wex::PenContact contact, double x, double y) {
 }
 
 // Keys of the test: usages of a, c, 5, F5 and the left modifiers.
-constexpr uint16_t kA = 0x04, kC = 0x06, k5 = 0x22, kF5 = 0x3E;
+constexpr uint16_t kA = 0x04, kC = 0x06, k5 = 0x22, kF4 = 0x3D, kF5 = 0x3E, kUp = 0x52;
 constexpr uint16_t kLeftControl = 0xE0, kLeftShift = 0xE1;
+
+// The desktop's own features the injector opens, recorded.
+class FakeDesktop final : public DesktopSession {
+public:
+    void lockAndTurnDisplayOff() override {}
+    void showLauncher() override { ++launchers; }
+    void showWindowOverview() override { ++overviews; }
+    std::atomic<int> launchers{0};
+    std::atomic<int> overviews{0};
+};
 
 struct Unsetenv {
     ~Unsetenv() { ::unsetenv("DOVREL_LOG_INPUT"); }
@@ -56,7 +67,7 @@ protected:
         DOVREL_REQUIRE_DISPLAY();
         probe = std::make_unique<XProbe>(test::testDisplay()->name());
         ASSERT_TRUE(probe->ok());
-        injector = std::make_unique<X11InputInjector>(test::testDisplay()->name(), clock);
+        injector = std::make_unique<X11InputInjector>(desktop, test::testDisplay()->name(), clock);
         ASSERT_TRUE(injector->connected());
     }
     void TearDown() override {
@@ -77,6 +88,7 @@ protected:
         return 0;
     }
 
+    std::shared_ptr<FakeDesktop> desktop = std::make_shared<FakeDesktop>();
     test::FakeScheduler clock;
     std::unique_ptr<XProbe> probe;
     std::unique_ptr<X11InputInjector> injector;
@@ -197,7 +209,7 @@ TEST_F(InjectorTest, KeysAndTextFollowTheDesktopsKeyboardLayout) {
     EXPECT_EQ(french.typed(), U"1&éa2Zq");
 }
 
-TEST_F(InjectorTest, ChordsPressOnlyTheModifiersNotAlreadyHeld) {
+TEST_F(InjectorTest, ChordsPressTheirModifiersAroundOneStroke) {
     // Control+C as a chord: Control down, C down and up with Control in the state, Control up.
     run({key(kC, true, wex::KeyEvent::control), key(kC, false, wex::KeyEvent::control)});
     auto keys = probe->takeKeys();
@@ -222,25 +234,55 @@ TEST_F(InjectorTest, ChordsPressOnlyTheModifiersNotAlreadyHeld) {
     EXPECT_EQ(keys[5].keycode, keys[0].keycode);
     EXPECT_TRUE(probe->keysDown().empty());
 
-    // The controller holds Control as a key of its own: C goes through as a plain key inside it, and
-    // Control stays down until the controller lets it go.
+    // The controller sends Control as a key of its own as well: that key is dropped, the chord carries
+    // Control around C, and nothing stays held.
     run({key(kLeftControl, true), key(kC, true, wex::KeyEvent::control), key(kC, false, wex::KeyEvent::control)});
     keys = probe->takeKeys();
-    ASSERT_EQ(keys.size(), 3u);
+    ASSERT_EQ(keys.size(), 4u);
     EXPECT_EQ(keys[0].keysym, keysym::controlL);
     EXPECT_EQ(keys[1].keysym, 'c');
     EXPECT_EQ(keys[1].state & kControlMask, kControlMask);
-    EXPECT_FALSE(keys[2].press);
-    const auto down = probe->keysDown();
-    EXPECT_EQ(down.size(), 1u);
-    EXPECT_EQ(down.front(), keys[0].keycode);
-    run({key(kLeftControl, false)});
+    EXPECT_FALSE(keys[3].press);
     EXPECT_TRUE(probe->keysDown().empty());
+
+    // A modifier byte without a modifier's bit still makes a chord: one stroke, nothing held.
+    run({key(kA, true, 0x10)});
+    keys = probe->takeKeys();
+    ASSERT_EQ(keys.size(), 2u);
+    EXPECT_EQ(keys[0].keysym, 'a');
+    EXPECT_TRUE(probe->keysDown().empty());
+}
+
+TEST_F(InjectorTest, ModifierKeysAloneAreDroppedAndF4AndControlUpOpenTheDesktopsOverviews) {
+    test::LogCapture log;
+    // A controller whose Shift key-up is lost: nothing was ever pressed, so nothing stays shifted.
+    run({key(kLeftShift, true), key(kLeftControl, true), key(0xE7, true)});
+    EXPECT_TRUE(probe->takeKeys().empty());
+    EXPECT_TRUE(probe->keysDown().empty());
+    EXPECT_TRUE(log.contains("  [inject] key DROPPED usage=700e1 (no VK mapping)\n"));
+    EXPECT_TRUE(log.contains("  [inject] key DROPPED usage=700e7 (no VK mapping)\n"));
+
+    run({key(kF4, true), key(kF4, false)});
+    EXPECT_TRUE(probe->takeKeys().empty()) << "F4 alone reaches no window";
+    EXPECT_EQ(desktop->launchers.load(), 1);
+    run({key(kUp, true, wex::KeyEvent::control), key(kUp, false, wex::KeyEvent::control)});
+    EXPECT_TRUE(probe->takeKeys().empty());
+    EXPECT_EQ(desktop->overviews.load(), 1);
+    EXPECT_TRUE(log.contains("  [inject] launch app grid\n"));
+    EXPECT_TRUE(log.contains("  [inject] launch window overview\n"));
+
+    // With other modifiers they are ordinary chords.
+    run({key(kF4, true, wex::KeyEvent::shift), key(kUp, true, wex::KeyEvent::control | wex::KeyEvent::shift)});
+    const auto keys = probe->takeKeys();
+    ASSERT_EQ(keys.size(), 10u);
+    EXPECT_EQ(keys[1].keycode, probe->keycodeOf(keysym::f1 + 3));
+    EXPECT_EQ(desktop->launchers.load(), 1);
+    EXPECT_EQ(desktop->overviews.load(), 1);
 }
 
 TEST_F(InjectorTest, ReleaseAllLetsGoOfHeldKeysButtonsAndThePen) {
     test::LogCapture log;
-    run({key(kLeftShift, true), key(kA, true), button(wex::MouseButtonEvent::right, true)});
+    run({key(kC, true), key(kA, true), button(wex::MouseButtonEvent::right, true)});
     EXPECT_EQ(probe->keysDown().size(), 2u);
     EXPECT_EQ(probe->pointer().mask & 0x700, kButton3Mask);
 
@@ -341,13 +383,15 @@ TEST_F(InjectorTest, TypedTextAndKeysReachTheLogOnlyWhenAskedFor) {
         run({text("secret password"), key(kA, true), key(kA, false), key(0x35, true),
              key(kC, true, wex::KeyEvent::control), move(3, 4)});
         EXPECT_FALSE(log.contains("secret"));
-        EXPECT_FALSE(log.contains("key "));
+        EXPECT_FALSE(log.contains("key down"));
+        EXPECT_FALSE(log.contains("key up"));
+        EXPECT_TRUE(log.contains("key DROPPED usage=70035")) << "a key that did nothing spells nothing";
         EXPECT_FALSE(log.contains("chord"));
         EXPECT_FALSE(log.contains("move"));
     }
     Unsetenv restore;
     ::setenv("DOVREL_LOG_INPUT", "", 1);
-    X11InputInjector logging(test::testDisplay()->name(), clock);
+    X11InputInjector logging(desktop, test::testDisplay()->name(), clock);
     test::LogCapture log;
     logging.apply(text("secret password"));
     logging.apply(key(kA, true));
@@ -370,7 +414,7 @@ TEST_F(InjectorTest, TypedTextAndKeysReachTheLogOnlyWhenAskedFor) {
 
 TEST(InjectorWithoutDisplay, DropsEverythingAndSaysWhyOnce) {
     test::LogCapture log;
-    X11InputInjector injector(":9999");
+    X11InputInjector injector(std::make_shared<FakeDesktop>(), ":9999");
     EXPECT_FALSE(injector.connected());
     injector.apply(wex::TextEvent{"x"});
     injector.releaseAll();

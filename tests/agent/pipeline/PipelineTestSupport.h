@@ -99,6 +99,7 @@ struct HostRecorder {
     std::vector<bool> restingReports;
     std::vector<std::pair<int, std::string>> videoReports;
     std::atomic<int> drops{0};
+    std::atomic<bool> relayAccepts{true}; // false: the relay queue refuses (full or closed)
 
     agent::PipelineHost host() {
         agent::PipelineHost h;
@@ -108,9 +109,11 @@ struct HostRecorder {
             const std::lock_guard g(lock);
             control.emplace_back(type, std::move(payload));
         };
-        h.sendRelayMedia = [this](wex::Bytes frame, bool isVideo) {
+        h.sendRelayMedia = [this](const agent::SendTarget&, wex::Bytes frame, bool isVideo) {
+            if (!relayAccepts) return false;
             const std::lock_guard g(lock);
             relayed.emplace_back(std::move(frame), isVideo);
+            return true;
         };
         h.dropClient = [this] { ++drops; };
         h.streamedArea = [this](const agent::StreamedArea& a) {

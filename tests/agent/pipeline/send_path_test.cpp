@@ -226,6 +226,19 @@ TEST_F(SendPathTest, ARelayClientsFramesGoToTheRelayLinkSealed) {
     EXPECT_EQ(agent::Diag::tick().frames, 2);
 }
 
+TEST_F(SendPathTest, PiecesTheRelayQueueRefusesCountAsDroppedNotSent) {
+    rec.setTarget(sessions.agent, nullptr, true);
+    rec.relayAccepts = false; // full, or closed with its session
+    const auto sent = path.sendPicture(picture({filled(1500, 9)}, false), {1, true, 8, 8});
+    EXPECT_EQ(sent.pieces, 0u);
+    EXPECT_EQ(sent.bytes, 0u);
+    EXPECT_EQ(sent.dropped, 2u);
+    const auto t = agent::Diag::tick();
+    EXPECT_EQ(t.frames, 0);
+    EXPECT_EQ(t.bytes, 0);
+    EXPECT_EQ(t.dropped, 2);
+}
+
 TEST_F(SendPathTest, AStreamThatRunsOutOfNumbersEndsTheSessionInsteadOfWrapping) {
     wex::SecureSessionTestAccess::skipSeqTo(*sessions.agent, wex::Stream::video, 0xFFFFFFFF);
     path.sendPicture(picture({filled(2500, 5)}, false), {1, true, 8, 8});
@@ -258,7 +271,7 @@ TEST_F(SendPathTest, ANewSessionNumbersItsMediaFromZeroAgain) {
     EXPECT_EQ(got[1].frame.seq, 0u);
 }
 
-TEST_F(SendPathTest, ThreadsSendingAtOnceNeverRepeatASequenceNumber) {
+TEST_F(SendPathTest, ThreadsSendingAtOnceNeverRepeatOrReorderASequenceNumber) {
     // Two encoders' output threads (an old one finishing while a new one starts) and the audio thread.
     constexpr int perThread = 150;
     std::vector<std::thread> threads;
@@ -289,8 +302,15 @@ TEST_F(SendPathTest, ThreadsSendingAtOnceNeverRepeatASequenceNumber) {
     reader.join();
     ASSERT_EQ(all.size(), static_cast<std::size_t>(2 * perThread * 2 + perThread));
     std::set<uint32_t> video, audio;
-    for (const auto& o : openAll(*sessions.client, all)) // a repeated number would not open
-        (o.frame.header.stream == wex::Stream::video ? video : audio).insert(o.frame.seq);
+    std::optional<uint32_t> lastVideo, lastAudio;
+    // A repeated number, or one more than 63 behind, would not open; numbers also arrive in order.
+    for (const auto& o : openAll(*sessions.client, all)) {
+        const bool isVideo = o.frame.header.stream == wex::Stream::video;
+        std::optional<uint32_t>& last = isVideo ? lastVideo : lastAudio;
+        EXPECT_TRUE(!last || o.frame.seq > *last) << "sequence " << o.frame.seq << " after " << *last;
+        last = o.frame.seq;
+        (isVideo ? video : audio).insert(o.frame.seq);
+    }
     EXPECT_EQ(video.size(), static_cast<std::size_t>(2 * perThread * 2));
     EXPECT_EQ(*video.rbegin(), 2u * perThread * 2 - 1) << "no gaps: every number from 0 was used once";
     EXPECT_EQ(audio.size(), static_cast<std::size_t>(perThread));

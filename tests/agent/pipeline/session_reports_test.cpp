@@ -130,9 +130,8 @@ TEST(SessionReports, WarningsForMissingVideoEverySecondAndForMissingAudioEveryFi
     EXPECT_EQ(log.count("⚠︎ streaming but ZERO video frames left the agent this second (cap=0/s enc=0/s "
                         "path=lan(NO VIDEO CONN)) — the phone will show black"),
               3u);
-    const std::string noAudio =
-        "⚠︎ no system audio is being captured — ScreenCaptureKit is not delivering it. The "
-        "screen is unaffected. (Repeated at most every 5 minutes.)";
+    const std::string noAudio = "⚠︎ no system audio is being captured — PulseAudio is not delivering it. The "
+                                "screen is unaffected. (Repeated at most every 5 minutes.)";
     EXPECT_EQ(log.count(noAudio), 1u);
     rig.advance(297s); // the first came at the first tick, 1 s in
     EXPECT_EQ(log.count(noAudio), 1u);
@@ -155,9 +154,18 @@ TEST(SessionReports, TheHealthLineNamesDroppedPiecesAndThePath) {
     SessionPair s;
     agent::SendTarget lan{s.agent, 1, false, UdpSink().sender(), nullptr};
     agent::SendTarget noRoute{s.agent, 1, false, nullptr, nullptr};
-    agent::SendTarget relay{s.agent, 1, true, nullptr, nullptr};
+    agent::SendTarget relayDown{s.agent, 1, true, nullptr, nullptr};
+    qtApp();
+    SerialQueue owner("test.net");
+    auto queue = std::make_shared<agent::TransportMediaQueue>(
+        owner, agent::TransportMediaQueue::Sink{[](wex::ByteView) { return true; }, [] {}, [] { return 0u; }}, [] {},
+        nullptr);
+    agent::SendTarget relay{s.agent, 1, true, nullptr, queue};
     EXPECT_EQ(agent::videoPathLabel(&lan), "lan");
     EXPECT_EQ(agent::videoPathLabel(&noRoute), "lan(NO VIDEO CONN)");
     EXPECT_EQ(agent::videoPathLabel(&relay), "relay");
+    EXPECT_EQ(agent::videoPathLabel(&relayDown), "relay(DOWN)");
+    owner.sync([&] { queue->close(); });
+    EXPECT_EQ(agent::videoPathLabel(&relay), "relay(DOWN)") << "the session on the link is over";
     EXPECT_EQ(agent::videoPathLabel(nullptr), "lan(NO VIDEO CONN)");
 }

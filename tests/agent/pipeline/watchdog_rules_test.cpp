@@ -40,8 +40,7 @@ TEST(WatchdogRules, ASilentStreamIsRestartedWhetherOrNotAClientWatches) {
         WatchdogView v = watched();
         v.streaming = streaming;
         v.sinceStream = 11500ms;
-        EXPECT_EQ(watchdogVerdict(v),
-                  (WatchdogVerdict{Act::restartCapture, "ScreenCaptureKit delivered nothing for 11s"}));
+        EXPECT_EQ(watchdogVerdict(v), (WatchdogVerdict{Act::restartCapture, "the X server delivered nothing for 11s"}));
     }
     WatchdogView v = watched();
     v.sinceStream = 10s;

@@ -227,3 +227,12 @@ TEST(TransportMediaQueue, ManyPushingThreadsEachKeepTheirOrderAndEveryFrameIsCou
     }
     EXPECT_FALSE(rig.link.offThread);
 }
+
+// Owner-only work called from another thread is a race: the process stops at once and says which.
+TEST(TransportMediaQueueDeathTest, DrainingOrClosingOffTheOwnerThreadStopsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Rig rig({10'000, 1'000, 2'000});
+    EXPECT_DEATH(rig.queue->drain(), "drain runs off its owner thread \"test.owner\"");
+    EXPECT_DEATH(rig.queue->close(), "close runs off its owner thread \"test.owner\"");
+    rig.drain(0); // on the owner it is fine
+}

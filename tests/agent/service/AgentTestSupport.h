@@ -205,6 +205,7 @@ public:
     explicit FakeDesktop(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
     void lockAndTurnDisplayOff() override { r_->add("desktop.lock"); }
     void showLauncher() override { r_->add("desktop.launcher"); }
+    void showWindowOverview() override { r_->add("desktop.overview"); }
 
 private:
     std::shared_ptr<Recorder> r_;
@@ -254,7 +255,8 @@ public:
         // listens on, so that the relay link never looks up or dials a host outside the machine.
         std::string relayJson;
         std::vector<wex::LANInterface> interfaces = {{"eth-test", 0x0A4D0001, 0xFFFFFF00}}; // 10.77.0.1/24
-        uint16_t videoPort = 0; // where video goes; 0: to `ctl`
+        uint16_t videoPort = 0;                                 // where video goes; 0: to `ctl`
+        std::vector<std::pair<std::string, std::string>> files; // written under the home first: path, text
     };
 
     AgentHarness() : AgentHarness(Options{}) {}
@@ -267,6 +269,8 @@ public:
                 all.append(k.begin(), k.end());
             writeFile(state + "/paired", all);
         }
+        for (const auto& [path, text] : options_.files)
+            writeFile(home.file(path), text);
         writeFile(home.file(".config/Dovrel/relay.json"),
                   options_.relayJson.empty() ? std::string("{\"lan\": ") + (options_.lan ? "true" : "false") +
                                                    ", \"host\": \"127.0.0.1\", \"port\": 9}"

@@ -75,11 +75,19 @@ TEST(AgentHandshake, PairedKeyGetsASealedSession) {
     EXPECT_TRUE(h.rec->has("clipboard.start"));
     EXPECT_TRUE(h.rec->has("clipfiles.start"));
     EXPECT_TRUE(waitUntil([&] {
-        return h.model.connectedClient() == "iPhone / iPad" &&
+        return h.model.connectedClient() == "Test Controller" && // the name its Hello gave
                h.model.statusText() == "Connected - your device is controlling this computer";
     }));
     ASSERT_TRUE(h.agent->transport().sendTarget());
     EXPECT_EQ(h.agent->transport().sendTarget()->sessionId, 1u);
+}
+
+TEST(AgentHandshake, TheConnectedClientIsNamedByItsHelloWithoutControlCharacters) {
+    TestController c(wex::DeviceIdentity(), "Ann's\npad\x07");
+    AgentHarness h(pairedWith(c));
+    ASSERT_TRUE(h.connect(c));
+    ASSERT_TRUE(c.authenticateWithKey());
+    EXPECT_TRUE(waitUntil([&] { return h.model.connectedClient() == "Ann's?pad?"; }));
 }
 
 TEST(AgentHandshake, CodePairsTheKeyOnceAndRotatesTheCode) {

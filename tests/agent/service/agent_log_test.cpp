@@ -29,7 +29,7 @@ void makeFile(const std::string& path, uint64_t size) {
 }
 
 mode_t modeOf(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     ::stat(path.c_str(), &st);
     return st.st_mode & 0777;
 }
@@ -85,13 +85,14 @@ TEST(AgentLog, OpenTightensAWiderFileAndAppends) {
     {
         test::StdStreamsGuard guard;
         const std::lock_guard lock(AgentLog::lock());
-        AgentLog::openLocked(log);
+        AgentLog::openUnderLock(log);
         printWith("-", "\n", "a", "b");
         print("• value", 42);
     }
     EXPECT_EQ(modeOf(log), 0600u);
     const std::string text = readText(log);
-    const std::regex expected(R"(^xxx\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d a-b\n\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d • value 42\n$)");
+    const std::regex expected(
+        R"(^xxx\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d a-b\n\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d • value 42\n$)");
     EXPECT_TRUE(std::regex_match(text, expected)) << text;
 }
 
@@ -99,7 +100,7 @@ TEST(AgentLog, UnopenableLogLeavesOutputAlone) {
     test::TempDir home;
     test::StdStreamsGuard guard;
     const int before = ::fcntl(1, F_GETFL);
-    AgentLog::openLocked(home.file("no/such/dir/log"));
+    AgentLog::openUnderLock(home.file("no/such/dir/log"));
     EXPECT_EQ(::fcntl(1, F_GETFL), before);
 }
 

@@ -178,7 +178,7 @@ TEST(AgentProcess, StartsWithItsStateInHomeAndServesAPairedController) {
     EXPECT_TRUE(std::regex_search(
         log, std::regex(R"((^|\n)\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d • identity [0-9a-f]{16}…  paired devices: 1\n)")))
         << log;
-    EXPECT_NE(log.find("• pairing code ready - shown in the menu bar, deliberately not written to this log"),
+    EXPECT_NE(log.find("• pairing code ready - shown in the agent window, deliberately not written to this log"),
               std::string::npos);
     EXPECT_NE(log.find("&code=…redacted…&"), std::string::npos);
     EXPECT_EQ(log.find("PAIRING CODE"), std::string::npos);

@@ -118,9 +118,22 @@ TEST(LinuxDesktopSession, TheLauncherFallbackRunsOnItsOwnAndBlocksNothing) {
     desktop->lockAndTurnDisplayOff();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms);
     ASSERT_TRUE(waitUntil([&] { return off.load(); }, 1500ms)) << "the lock after it was held up";
-    EXPECT_TRUE(log.has("• Launchpad is not present on this macOS — opened /Applications instead"));
+    EXPECT_TRUE(log.has("• no app grid on this desktop — opened the file manager instead"));
     EXPECT_FALSE(std::filesystem::exists(marker));
     EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(marker); }, 5000ms));
+}
+
+TEST(LinuxDesktopSession, WithoutAWindowOverviewItSaysSo) {
+    qtApp();
+    SessionBus bus;
+    if (!bus.available()) GTEST_SKIP() << bus.reason();
+    LogCapture log;
+    agent::LinuxDesktopOptions o;
+    o.systemBusAddress = noSystemBus;
+    o.sessionBusAddress = QString::fromStdString(bus.address()); // neither GNOME Shell nor KWin here
+    const auto desktop = agent::makeLinuxDesktopSession(o);
+    desktop->showWindowOverview();
+    EXPECT_TRUE(log.waitFor("• no window overview on this desktop — nothing shown", 5000ms));
 }
 
 #include "desktop_session_test.moc"

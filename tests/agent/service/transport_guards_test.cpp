@@ -206,7 +206,7 @@ TEST(TransportGuards, WithTheLocalNetworkOffNoPortIsOpen) {
     AgentHarness h(o);
     EXPECT_EQ(h.controlPort(), 0);
     EXPECT_EQ(h.inputPort(), 0);
-    EXPECT_TRUE(h.log.has("• LAN listeners DISABLED (relay-only). No inbound ports, no Bonjour advert."));
+    EXPECT_TRUE(h.log.has("• LAN listeners DISABLED (relay-only). No inbound ports, no Avahi advert."));
     EXPECT_TRUE(h.log.has("  Set \"lan\": true in " + h.home.file(".config/Dovrel/relay.json") + " to enable them."));
     EXPECT_TRUE(h.log.has("Dovrel agent up: RELAY ONLY — reachable from any network, no inbound ports open."));
     ASSERT_TRUE(waitUntil([&] { return !h.model.pairingURL().isEmpty(); }));

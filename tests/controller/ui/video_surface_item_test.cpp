@@ -10,24 +10,13 @@
 
 #include "../client/ClientTestSupport.h"
 #include "../media/PatternChecks.h"
+#include "GuiTestApp.h"
 #include "controller/ui/VideoSurfaceItem.h"
 
 using namespace dovrel::controller;
 using namespace std::chrono_literals;
 
 namespace {
-
-QGuiApplication& guiApp() {
-    static int argc = 1;
-    static char arg0[] = "controller_ui_tests";
-    static char* argv[] = {arg0, nullptr};
-    static QGuiApplication* a = [] {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("QT_QUICK_BACKEND", "software", 1);
-        return new QGuiApplication(argc, argv);
-    }();
-    return *a;
-}
 
 // A picture of `w` x `h` whose left half is `left` and right half `right` (0xRRGGBB), in the 4:2:0
 // video-range YUV that a decoder gives.
@@ -46,7 +35,7 @@ struct ItemFixture : ::testing::Test {
     VideoSurfaceItem* item = nullptr;
 
     void SetUp() override {
-        guiApp();
+        test::guiApp();
         window = std::make_unique<QQuickWindow>();
         window->setColor(Qt::white); // so that black comes from the item
         window->resize(400, 300);

@@ -1,0 +1,61 @@
+// The share code an agent shows carries its pairing link: not an empty one at start-up, and a fresh
+// one once a device has paired with the code (which the pairing killed).
+#include <cstdlib>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "AgentTestSupport.h"
+#include "agent/accounts/RelayGrant.h"
+#include "tests/support/accountapi/AccountApiDouble.h"
+
+using namespace dovrel;
+using namespace dovrel::test;
+
+namespace {
+
+struct TestCaFile {
+    explicit TestCaFile(const std::string& path) { ::setenv("DOVREL_TEST_CA_FILE", path.c_str(), 1); }
+    ~TestCaFile() { ::unsetenv("DOVREL_TEST_CA_FILE"); }
+};
+
+std::string payloadOf(const AccountApiRequest& r) { return r.json().value("payload").toString().toStdString(); }
+
+} // namespace
+
+TEST(AgentShareCode, ASignedInAgentWithAStoredGrantSharesItsLinkAndAFreshOneAfterAPairing) {
+    qtApp();
+    TempDir certs;
+    AccountApiDouble api(certs.path());
+    const std::string token = api.addAccount("amy", "pw");
+    TestCaFile ca(api.caFile());
+
+    AgentHarness::Options o;
+    o.relayJson = QJsonDocument(QJsonObject{{"lan", true},
+                                            {"host", "127.0.0.1"},
+                                            {"port", 9},
+                                            {"account", "amy"},
+                                            {"token", QString::fromStdString(token)},
+                                            {"apiHost", "127.0.0.1"},
+                                            {"apiPort", api.port()}})
+                      .toJson()
+                      .toStdString();
+    // A restart with a grant on file: the share code is asked for at once, without minting first.
+    const agent::RelayGrant::Grant stored{"g.t.o.k.e.0123456789abcdef.n", "0123456789abcdef", 0};
+    o.files = {{".config/Dovrel/grant.json", agent::RelayGrant::encodeFile(stored)}};
+    AgentHarness h(o);
+
+    ASSERT_TRUE(waitUntil([&] { return !api.requests("/v1/share").empty(); }, 15000ms));
+    const std::string first = payloadOf(api.requests("/v1/share")[0]);
+    EXPECT_TRUE(first.starts_with("dovrel://pair?")) << first;
+    EXPECT_NE(first.find("code=" + h.code() + "&"), std::string::npos) << first;
+    EXPECT_TRUE(first.ends_with("&token=" + stored.token)) << first;
+    EXPECT_TRUE(api.requests("/v1/grant").empty()) << "the stored grant is used as it is";
+
+    ASSERT_TRUE(h.connect(h.ctl));
+    ASSERT_TRUE(h.ctl.authenticateWithCode(h.code()));
+    ASSERT_TRUE(waitUntil([&] { return api.requests("/v1/share").size() == 2; }, 15000ms));
+    const std::string second = payloadOf(api.requests("/v1/share")[1]);
+    EXPECT_NE(second, first);
+    EXPECT_NE(second.find("code=" + h.code() + "&"), std::string::npos) << "the code in force after the pairing";
+}

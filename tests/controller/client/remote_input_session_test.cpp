@@ -1,0 +1,78 @@
+// Input from the real client to the scripted agent: sealed on the input stream by UDP on the local
+// network and on the relay stream, in order; nothing made outside a session arrives later; modifiers
+// held when the user ends the session are let go of before the bye.
+#include <gtest/gtest.h>
+
+#include "InputChannelFake.h"
+#include "SessionFixture.h"
+#include "TestRelayStub.h"
+
+using namespace dovrel;
+using namespace dovrel::controller;
+using namespace dovrel::controller::test;
+using Entry = wex::InputBatch::Entry;
+
+namespace {
+
+std::vector<Entry> received(const dovrel::test::TestAgent& agent) {
+    std::vector<Entry> out;
+    for (const auto& b : agent.inputBatches)
+        out.insert(out.end(), b.events.begin(), b.events.end());
+    return out;
+}
+
+struct InputSessionFixture : SessionFixture {
+    dovrel::test::FakeScheduler mainClock;
+};
+
+} // namespace
+
+TEST_F(InputSessionFixture, BatchesArriveSealedInOrderAndNothingFromBeforeTheSession) {
+    auto input = makeRemoteInput(client(), mainClock);
+    input->typeText("before"); // no session yet: dropped, never held for the next one
+    connect();
+    input->typeText("hi\nthere");
+    input->click(2, 1);
+    ASSERT_TRUE(waitUntil([&] { return received(agent).size() >= 6; }));
+    settle();
+    EXPECT_EQ(received(agent), (std::vector<Entry>{text("hi"), key(0x28, true), key(0x28, false), text("there"),
+                                                   button(640, 360, 2, true), button(640, 360, 2, false)}));
+    EXPECT_EQ(agent.inputDatagrams, 2);
+}
+
+TEST_F(InputSessionFixture, ModifiersHeldWhenTheUserEndsTheSessionAreLetGoOfFirst) {
+    auto input = makeRemoteInput(client(), mainClock);
+    connect();
+    input->setModifiers(RemoteInput::control | RemoteInput::command);
+    client().disconnectSession();
+    ASSERT_TRUE(waitUntil([&] { return agent.connectionsEnded == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return received(agent).size() == 4; }));
+    EXPECT_EQ(received(agent),
+              (std::vector<Entry>{key(0xE0, true), key(0xE3, true), key(0xE0, false), key(0xE3, false)}));
+    EXPECT_EQ(input->heldModifiers(), 0);
+}
+
+TEST(InputThroughTheRelay, BatchesTravelOnTheRelayStream) {
+    app();
+    dovrel::test::TestCertificate cert;
+    if (!cert.available()) GTEST_SKIP() << cert.reason();
+    dovrel::test::TestRelayStub relay(cert);
+    dovrel::test::TestAgent agent;
+    ASSERT_TRUE(relay.listen());
+    ASSERT_TRUE(agent.listen());
+    relay.route(agent.deviceId(), &agent);
+    ClientFixture f;
+    f.config.defaultRelayHost = "localhost";
+    f.config.defaultRelayPort = relay.port();
+    f.config.relayCaFile = cert.caFile();
+    WEXClient& c = f.make();
+    dovrel::test::FakeScheduler clock;
+    auto input = makeRemoteInput(c, clock);
+    c.connectViaRelay(RelayDial{agent.deviceId(), "Office", {}, {}, {}}, "123456");
+    ASSERT_TRUE(f.waitPhase(PhaseKind::connected));
+    input->sendKey(0x29);
+    input->typeText("é");
+    ASSERT_TRUE(waitUntil([&] { return received(agent).size() == 2; }));
+    EXPECT_EQ(received(agent), (std::vector<Entry>{key(0x29, true), text("é")}));
+    EXPECT_EQ(agent.inputDatagrams, 0);
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdlib>
+
+#include <QGuiApplication>
+
+namespace dovrel::controller::test {
+
+// The process's one QGuiApplication, offscreen and drawn by Qt Quick's software renderer.
+inline QGuiApplication& guiApp() {
+    static int argc = 1;
+    static char arg0[] = "controller_gui_tests";
+    static char* argv[] = {arg0, nullptr};
+    static QGuiApplication* a = [] {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::setenv("QT_QUICK_BACKEND", "software", 1);
+        return new QGuiApplication(argc, argv);
+    }();
+    return *a;
+}
+
+} // namespace dovrel::controller::test
