@@ -13,7 +13,7 @@ packages=(
   qt6-base-dev qt6-declarative-dev qt6-svg-dev qt6-qpa-plugins libqt6svg6
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-shapes
   qml6-module-qtquick-window qml6-module-qtquick-layouts qml6-module-qtquick-templates
-  qml6-module-qtqml-workerscript
+  qml6-module-qtqml qml6-module-qtqml-workerscript qt6-declarative-dev-tools
   # the video surface's shader, compiled by qsb at build time
   qt6-shadertools-dev
   # video
@@ -31,6 +31,8 @@ packages=(
   xvfb x11-utils xdotool trayer dbus dbus-x11 gnome-keyring iproute2
   # OpenGL on Xvfb (Mesa's software rasteriser) for the shader test
   libgl1-mesa-dri
+  # what scripts/run.sh shows on the agent's private screen
+  xterm
   # installing and packaging: entry and metadata validators, dpkg-shlibdeps for the package's dependencies
   desktop-file-utils appstream dpkg-dev
 )
