@@ -263,7 +263,7 @@ void profiles(int w, int h, int frames) {
         for (auto& c : candidates) {
             const double enc = encodeInto(c.ctx.get(), yuv.get(), i, annexB);
             const auto t0 = Clock::now();
-            c.decoder.decode(wex::ByteView(annexB.data(), annexB.size()), i, [](const AVFrame&) {});
+            c.decoder.decode(wex::ByteView(annexB.data(), annexB.size()), i, [](const AVFrame&, bool) {});
             const double dec = micros(Clock::now() - t0);
             c.bytes += annexB.size();
             if (i >= 10) {
