@@ -93,7 +93,7 @@ void ClientCore::beginAttempt(std::optional<std::string> code, bool forRevoke) {
     ++attempt_;
     deadlineArmed_ = false;
     enteredCode_ = std::move(code);
-    stage_ = HandshakeStage::dialing;
+    handshake_.restart();
 }
 
 void ClientCore::connectLan(const std::string& hostText, std::optional<std::string> code) {
@@ -172,10 +172,7 @@ void ClientCore::dropSession() {
     session_.reset();
     // Frame identifiers start again with the next session: nothing pending from this one may linger.
     reasm_.clear();
-    pendingKeys_.reset();
-    pendingAgentPub_.reset();
-    pendingTranscript_.reset();
-    pendingChanbind_.reset();
+    handshake_.forgetAgreement();
 }
 
 void ClientCore::closeEveryLink() {
@@ -195,7 +192,7 @@ void ClientCore::closeEveryLink() {
     handshakeTimer_.reset();
     pingTimer_.reset();
     dropSession();
-    clientEph_.reset();
+    handshake_.forgetEphemeralKey();
     rx_.clear();
     relayPreBuf_.clear();
 }
@@ -268,7 +265,7 @@ void ClientCore::clearReachTimeout() {
 }
 
 void ClientCore::armHandshakeDeadline() {
-    stage_ = HandshakeStage::dialing;
+    handshake_.restart();
     // Once per attempt: re-dials within the attempt send Hello again but do not move the deadline.
     if (deadlineArmed_) return;
     deadlineArmed_ = true;
@@ -279,7 +276,7 @@ void ClientCore::onHandshakeDeadline() {
     handshakeTimer_.reset();
     if (session_) return;
     if (phase_.kind == PhaseKind::needsCode || phase_.kind == PhaseKind::rejected) return;
-    rejectAndHalt(texts::handshakeStalled(stage_), texts::statusHandshakeTimedOut(stage_));
+    rejectAndHalt(texts::handshakeStalled(handshake_.stage()), texts::statusHandshakeTimedOut(handshake_.stage()));
 }
 
 } // namespace dovrel::controller

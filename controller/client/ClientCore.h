@@ -17,6 +17,7 @@
 #include "controller/client/AudioThread.h"
 #include "controller/client/ClientConfig.h"
 #include "controller/client/ClientSecurity.h"
+#include "controller/client/HandshakeState.h"
 #include "controller/client/Phase.h"
 #include "controller/client/Reassembler.h"
 #include "controller/client/SessionChannel.h"
@@ -97,7 +98,7 @@ public:
     const wex::RelayIdentity& relayIdentity() const { return relayIdentity_; }
     const std::string& relayRoom() const { return relayRoom_; }
     const std::string& host() const { return host_; }
-    HandshakeStage handshakeStage() const { return stage_; }
+    HandshakeStage handshakeStage() const { return handshake_.stage(); }
     uint32_t advertisedCaps() const { return advertisedCaps_; }
 
 private:
@@ -148,8 +149,7 @@ private:
     void sendHello();
     void handleHelloAck(wex::ByteView payload);
     void decideAuth();
-    void sendKeypairAuth();
-    void sendPskAuth(const std::string& code);
+    void sendAuth(const std::optional<wex::Auth>& auth);
     void handleAuthOk(wex::ByteView payload);
     void handleAuthFail(wex::ByteView payload);
     std::optional<std::string> knownCode() const;
@@ -220,10 +220,7 @@ private:
 
     // Handshake.
     std::optional<std::string> enteredCode_;
-    std::unique_ptr<wex::EphemeralKey> clientEph_;
-    std::optional<wex::SessionKeys> pendingKeys_;
-    std::optional<wex::Bytes> pendingAgentPub_, pendingTranscript_, pendingChanbind_;
-    HandshakeStage stage_ = HandshakeStage::dialing;
+    HandshakeState handshake_;
     std::shared_ptr<wex::SecureSession> session_;
     uint32_t sessionId_ = 0;
     uint32_t advertisedCaps_;

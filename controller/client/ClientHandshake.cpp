@@ -31,14 +31,13 @@ std::optional<std::string> ClientCore::knownCode() const {
 void ClientCore::sendHello() {
     clientLog(std::string("→ Hello (starting handshake, code ") + (knownCode() ? "set" : "NOT set") + ")");
     armHandshakeDeadline();
-    clientEph_ = std::make_unique<wex::EphemeralKey>();
     wex::Hello hello;
     hello.reqId = 1;
     hello.protoMin = 1;
     hello.protoMax = 1;
     hello.deviceId = security_->deviceId();
     hello.staticPub = security_->identity().publicKey();
-    hello.ephPub = clientEph_->publicKey();
+    hello.ephPub = handshake_.newEphemeralKey();
     hello.authMode = wex::AuthMode::keypair;
     hello.deviceName = deviceName_;
     hello.capabilities = advertisedCaps_;
@@ -51,50 +50,37 @@ void ClientCore::handleHelloAck(wex::ByteView payload) {
     clearReachTimeout();
 
     wex::HelloAck ack;
-    std::optional<wex::SessionKeys> keys;
     try {
         ack = wex::HelloAck::decode(payload);
-        if (!clientEph_) return;
-        const auto shared = clientEph_->sharedSecret(ack.ephPub);
-        keys = wex::SessionKeys::derive(shared.view(), clientEph_->publicKey(), ack.ephPub);
     } catch (const wex::WEXError&) {
         return;
-    } catch (const wex::CryptoError&) {
-        return;
     }
+    std::string agentId;
+    const auto deviceId = security_->deviceId();
+    const auto verdict =
+        handshake_.check(ack, security_->identity(), deviceId, isRelay_ ? relayRoom_ : std::string(), agentId);
+    if (verdict == HandshakeState::AckVerdict::ignored) return;
     agentCaps_ = ack.capabilities;
     agentCapsPresent_ = ack.capabilitiesPresent;
 
-    // Check 1: the identifier must be the one the agent's key stands for.
-    const std::string agentId = wex::deviceIdOfKey(ack.staticPub);
-    if (agentId != wex::hexed(ack.deviceId)) {
+    switch (verdict) {
+    case HandshakeState::AckVerdict::foreignDeviceId:
         clientLog("✗ HelloAck: deviceId is not derived from staticPub - refusing");
         setStatus(texts::statusFailedVerification);
         cancelLinksKeepingGeneration();
         return;
-    }
-    // Check 2: through the relay, the key must own the room we asked for.
-    if (isRelay_ && !relayRoom_.empty() && lowercased(relayRoom_) != agentId) {
+    case HandshakeState::AckVerdict::roomNotOwned:
         clientLog("✗ HelloAck: answered by a key that does not own room " + relayRoom_ + " - refusing");
         rejectAndHalt(std::string(texts::roomNotOwned), texts::statusFailedVerification);
         return;
-    }
-    agentRoom_ = agentId;
-
-    const auto deviceId = security_->deviceId();
-    const wex::Bytes transcript = wex::WEXHandshake::transcript(
-        deviceId, security_->identity().publicKey(), ack.staticPub, ack.challenge, clientEph_->publicKey(), ack.ephPub);
-    // Check 3: the binding must cover the two ephemeral keys we actually agreed on.
-    const wex::Bytes chanbind = wex::WEXHandshake::channelBinding(clientEph_->publicKey(), ack.ephPub);
-    if (!std::equal(chanbind.begin(), chanbind.end(), ack.chanbind.begin(), ack.chanbind.end())) {
+    case HandshakeState::AckVerdict::tampered:
+        agentRoom_ = agentId;
         rejectAndHalt(std::string(texts::tampered), texts::statusChanbind);
         return;
+    case HandshakeState::AckVerdict::ignored:
+    case HandshakeState::AckVerdict::accepted: break;
     }
-
-    pendingKeys_ = std::move(keys);
-    pendingAgentPub_ = wex::Bytes(ack.staticPub.begin(), ack.staticPub.end());
-    pendingTranscript_ = transcript;
-    pendingChanbind_ = chanbind;
+    agentRoom_ = agentId;
     decideAuth();
 }
 
@@ -107,41 +93,19 @@ void ClientCore::decideAuth() {
     clientLog("decideAuth room=" + agentRoom_ + " trusted=" + (trusted ? "true" : "false") +
               " haveCode=" + (code ? "true" : "false"));
     if (trusted) {
-        sendKeypairAuth();
+        sendAuth(handshake_.keypairAuth(security_->identity()));
     } else if (code) {
-        sendPskAuth(*code);
+        sendAuth(handshake_.pskAuth(*code));
     } else {
         setPhase(Phase::of(PhaseKind::needsCode));
         setStatus(texts::statusEnterCode);
     }
 }
 
-void ClientCore::sendKeypairAuth() {
-    stage_ = HandshakeStage::sentKeypairAuth;
-    if (!pendingTranscript_ || !pendingChanbind_) return;
+void ClientCore::sendAuth(const std::optional<wex::Auth>& auth) {
+    if (!auth) return;
     setPhase(Phase::of(PhaseKind::handshaking));
-    const wex::Bytes proof =
-        wex::WEXHandshake::clientProof(security_->identity(), *pendingTranscript_, *pendingChanbind_);
-    wex::Auth auth;
-    auth.reqId = 1;
-    auth.authMode = wex::AuthMode::keypair;
-    if (proof.size() == auth.proof.size()) std::copy(proof.begin(), proof.end(), auth.proof.begin());
-    auth.clientNonce = nonce24();
-    sendPlain(wex::ControlType::auth, auth.encode());
-}
-
-void ClientCore::sendPskAuth(const std::string& code) {
-    stage_ = HandshakeStage::sentPskAuth;
-    if (!pendingTranscript_ || !pendingChanbind_) return;
-    setPhase(Phase::of(PhaseKind::handshaking));
-    const auto psk = wex::pairingCodeKey(normalizedPairingCode(code));
-    const wex::Bytes proof = wex::WEXHandshake::pskProof(psk, *pendingTranscript_, *pendingChanbind_);
-    wex::Auth auth;
-    auth.reqId = 1;
-    auth.authMode = wex::AuthMode::psk;
-    if (proof.size() == auth.proof.size()) std::copy(proof.begin(), proof.end(), auth.proof.begin());
-    auth.clientNonce = nonce24();
-    sendPlain(wex::ControlType::auth, auth.encode());
+    sendPlain(wex::ControlType::auth, auth->encode());
 }
 
 void ClientCore::handleAuthOk(wex::ByteView payload) {
@@ -151,21 +115,19 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     } catch (const wex::WEXError&) {
         return;
     }
-    if (!pendingKeys_ || !pendingAgentPub_ || !pendingTranscript_ || !pendingChanbind_) return;
-
-    if (!wex::WEXHandshake::verifyAgentProof(ok.agentProof, *pendingAgentPub_, *pendingTranscript_,
-                                             *pendingChanbind_)) {
-        setStatus(texts::statusFailedVerification);
-        return;
+    switch (handshake_.check(ok)) {
+    case HandshakeState::OkVerdict::ignored: return;
+    case HandshakeState::OkVerdict::badProof: setStatus(texts::statusFailedVerification); return;
+    case HandshakeState::OkVerdict::holds: break;
     }
-    if (const auto trusted = security_->trustedAgent(agentRoom_); trusted && *trusted != *pendingAgentPub_) {
+    if (const auto trusted = security_->trustedAgent(agentRoom_); trusted && *trusted != handshake_.agentPub()) {
         rejectAndHalt(std::string(texts::identityChanged), texts::statusKeyMismatch);
         return;
     }
 
     handshakeTimer_.reset();
     deadlineArmed_ = false; // a later re-dial of this session is a new attempt with its own deadline
-    session_ = std::make_shared<wex::SecureSession>(*pendingKeys_, wex::Direction::clientToAgent);
+    session_ = std::make_shared<wex::SecureSession>(handshake_.keys(), wex::Direction::clientToAgent);
     sessionId_ = ok.sessionId;
     // Frame identifiers, the agent's clock and the picture chain all start afresh with a session.
     lastVideoFrameId_ = 0;
@@ -174,7 +136,7 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     agentClock_.clear();
     publishedSize_ = {0, 0};
     liveness_.sessionStarted(clock_.now());
-    security_->trustAgent(*pendingAgentPub_, agentRoom_);
+    security_->trustAgent(handshake_.agentPub(), agentRoom_);
     codeRequired_.erase(agentRoom_);
     enteredCode_.reset();
 
