@@ -11,7 +11,14 @@
 #include "controller/client/WEXClient.h"
 #include "controller/platform/ColorSchemeSource.h"
 #include "controller/platform/KeychainSecretStore.h"
+#include "controller/platform/NetworkInterfaces.h"
+#include "controller/platform/QtHttpClient.h"
+#include "controller/platform/TcpReachabilityProbe.h"
 #include "controller/platform/UserDefaults.h"
+#include "controller/services/AccountApi.h"
+#include "controller/services/DeviceStore.h"
+#include "controller/services/ReachabilityPoller.h"
+#include "controller/services/RelayAccount.h"
 #include "controller/services/UsageMeter.h"
 #include "controller/ui/AppearanceModel.h"
 #include "controller/ui/RootViewModel.h"
@@ -59,7 +66,12 @@ bool CompositionRoot::start(std::string& error) {
     if (ports.video) config.videoPort = *ports.video;
     if (ports.input) config.inputPort = *ports.input;
     if (ports.control) config.controlPort = *ports.control;
-    client_ = std::make_unique<WEXClient>(std::move(config));
+    // The signed-in relay account: relay dials whose link names none go with it.
+    account_ = std::make_shared<RelayAccount>(secrets, QString::fromStdString(config.defaultRelayHost),
+                                              config.defaultRelayPort);
+    const QString relayHost = QString::fromStdString(config.defaultRelayHost);
+    const uint16_t relayPort = config.defaultRelayPort;
+    client_ = std::make_unique<WEXClient>(std::move(config), account_);
     // The mouse and keyboard over the picture; the self-test plays into each session when asked for.
     input_ = makeRemoteInput(*client_, realScheduler());
     if (InputSelfTest::requested(*defaults_, options_.arguments))
@@ -69,10 +81,23 @@ bool CompositionRoot::start(std::string& error) {
     usage_ = std::make_unique<UsageMeter>(defaults_);
     QObject::connect(client_.get(), &WEXClient::receivedBytes, usage_.get(), &UsageMeter::addReceived);
 
+    // The saved machines: the sample deck when the launch or the settings ask for demo machines, or
+    // for demo sessions on an empty deck (shown, not saved).
+    const bool storeDemo = DeviceStore::isDemo(options_.arguments, *defaults_);
+    store_ = std::make_unique<DeviceStore>(defaults_, storeDemo);
+    if (arguments_.demo && store_->count() == 0) store_->setDevices(DeviceStore(defaults_, true).devices());
+    api_ = std::make_shared<AccountApi>(std::make_shared<QtHttpClient>(), QString::fromUtf8(wex::WEX::relayApiHost),
+                                        wex::WEX::relayApiPort, relayHost, relayPort);
+    poller_ = std::make_unique<ReachabilityPoller>(
+        *store_, realScheduler(), std::make_shared<TcpReachabilityProbe>(realScheduler()),
+        std::make_shared<SystemNetworkInterfaces>(), api_, account_, storeDemo || arguments_.demo,
+        ports.input.value_or(wex::WEX::inputPort));
+
     colorScheme_ = makeDesktopColorScheme();
     appearance_ = std::make_unique<AppearanceModel>(defaults_, *colorScheme_);
-    sessionPort_ = std::make_unique<ClientSessionPort>(*client_);
-    root_ = std::make_unique<RootViewModel>(*sessionPort_, arguments_);
+    sessionPort_ = std::make_unique<ClientSessionPort>(*client_, *store_);
+    root_ = std::make_unique<RootViewModel>(*sessionPort_, *store_, *account_, arguments_,
+                                            [poller = poller_.get()] { poller->start(); });
     session_ = std::make_unique<SessionViewModel>(*client_, *input_);
 
     engine_ = std::make_unique<QQmlApplicationEngine>();

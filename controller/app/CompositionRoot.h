@@ -12,10 +12,14 @@ class QQuickWindow;
 
 namespace dovrel::controller {
 
+class AccountApi;
 class AppearanceModel;
 class ClientSessionPort;
 class ColorSchemeSource;
+class DeviceStore;
 class InputSelfTest;
+class ReachabilityPoller;
+class RelayAccount;
 class RemoteInput;
 class RootViewModel;
 class SecretStore;
@@ -51,11 +55,15 @@ private:
     Options options_;
     LaunchArguments arguments_;
     std::shared_ptr<UserDefaults> defaults_;
+    std::shared_ptr<RelayAccount> account_;
     std::unique_ptr<ColorSchemeSource> colorScheme_;
     std::unique_ptr<WEXClient> client_;
     std::unique_ptr<RemoteInput> input_;
     std::unique_ptr<InputSelfTest> selfTest_;
     std::unique_ptr<UsageMeter> usage_;
+    std::unique_ptr<DeviceStore> store_;
+    std::shared_ptr<AccountApi> api_;
+    std::unique_ptr<ReachabilityPoller> poller_;
     std::unique_ptr<AppearanceModel> appearance_;
     std::unique_ptr<ClientSessionPort> sessionPort_;
     std::unique_ptr<RootViewModel> root_;

@@ -7,6 +7,7 @@
 #include "brand/WordmarkItem.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/client/WEXClient.h"
+#include "controller/services/DeviceStore.h"
 #include "controller/ui/InputCaptureItem.h"
 #include "controller/ui/VideoSurfaceItem.h"
 
@@ -37,6 +38,13 @@ struct RemoteInputType {
     QML_FOREIGN(dovrel::controller::RemoteInput)
     QML_NAMED_ELEMENT(RemoteInput)
     QML_UNCREATABLE("The program makes the session's remote input.")
+};
+
+struct DeviceStoreType {
+    Q_GADGET
+    QML_FOREIGN(dovrel::controller::DeviceStore)
+    QML_NAMED_ELEMENT(DeviceStore)
+    QML_UNCREATABLE("The program keeps one list of saved machines.")
 };
 
 struct StarMarkItemType {

@@ -2,7 +2,8 @@
 
 namespace dovrel::controller {
 
-ClientSessionPort::ClientSessionPort(WEXClient& client, QObject* parent) : SessionPort(parent), client_(client) {
+ClientSessionPort::ClientSessionPort(WEXClient& client, DeviceStore& store, QObject* parent)
+    : SessionPort(parent), client_(client), recorder_(std::make_unique<LanDeviceIdRecorder>(client, store)) {
     connect(&client_, &WEXClient::phaseChanged, this, &SessionPort::phaseChanged);
     connect(&client_, &WEXClient::deckStatChanged, this, [this] {
         if (const auto& stat = client_.deckStat()) emit deckStatArrived(*stat);
@@ -13,6 +14,15 @@ void ClientSessionPort::connectToHost(const QString& host, const QString& code) 
 
 void ClientSessionPort::connectViaRelay(const RelayDial& dial, const QString& code) {
     client_.connectViaRelay(dial, code.toStdString());
+}
+
+ClientSessionPort::~ClientSessionPort() = default;
+
+void ClientSessionPort::nextSessionWith(const std::optional<QUuid>& lanMachine) {
+    if (lanMachine)
+        recorder_->lanSessionOpening(*lanMachine);
+    else
+        recorder_->otherSessionOpening();
 }
 
 void ClientSessionPort::revokePairing(const RevokeTarget& t) {

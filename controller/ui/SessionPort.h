@@ -3,11 +3,16 @@
 #include <optional>
 #include <string>
 
+#include <memory>
+
 #include <QObject>
 #include <QString>
+#include <QUuid>
 
 #include "controller/client/Phase.h"
 #include "controller/client/WEXClient.h"
+#include "controller/services/DeviceStore.h"
+#include "controller/services/LanDeviceIdRecorder.h"
 #include "protocol/ControlMessages.h"
 
 namespace dovrel::controller {
@@ -38,6 +43,9 @@ public:
     virtual void startDemo() = 0;
     virtual void setTargetIsWindows(bool windows) = 0;
     virtual void revokePairing(const RevokeTarget& target) = 0;
+    // The next session is with this saved machine dialled on the local network (its agent's identifier
+    // is learnt from the handshake and kept), or with none of that kind.
+    virtual void nextSessionWith(const std::optional<QUuid>& lanMachine) = 0;
 
 signals:
     void phaseChanged();
@@ -50,7 +58,8 @@ class ClientSessionPort final : public SessionPort {
     Q_OBJECT
 
 public:
-    explicit ClientSessionPort(WEXClient& client, QObject* parent = nullptr);
+    ClientSessionPort(WEXClient& client, DeviceStore& store, QObject* parent = nullptr);
+    ~ClientSessionPort() override;
 
     PhaseKind phase() const override { return client_.phaseKind(); }
     void connectToHost(const QString& host, const QString& code) override;
@@ -59,9 +68,11 @@ public:
     void startDemo() override { client_.startDemo(); }
     void setTargetIsWindows(bool windows) override { client_.setTargetIsWindows(windows); }
     void revokePairing(const RevokeTarget& target) override;
+    void nextSessionWith(const std::optional<QUuid>& lanMachine) override;
 
 private:
     WEXClient& client_;
+    std::unique_ptr<LanDeviceIdRecorder> recorder_;
 };
 
 } // namespace dovrel::controller

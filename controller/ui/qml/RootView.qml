@@ -61,6 +61,11 @@ Item {
         screenProperties: ({ "root": rootView.root, "session": rootView.session })
     }
 
+    RootAlerts {
+        anchors.fill: parent
+        root: rootView.root
+    }
+
     Binding {
         target: rootView.session
         property: "deviceName"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -7,6 +9,10 @@
 
 #include "../ui/GuiTestApp.h"
 
+#include "../../support/TempHome.h"
+#include "controller/platform/FileSecretStore.h"
+#include "controller/services/DeviceStore.h"
+#include "controller/services/RelayAccount.h"
 #include "controller/ui/SessionPort.h"
 
 namespace dovrel::controller::test {
@@ -41,6 +47,7 @@ public:
     void startDemo() override { ++demos; }
     void setTargetIsWindows(bool windows) override { targetIsWindows = windows; }
     void revokePairing(const RevokeTarget& target) override { revokes.push_back(target); }
+    void nextSessionWith(const std::optional<QUuid>& lanMachine) override { lanMachines.push_back(lanMachine); }
 
     void play(PhaseKind kind) {
         phase_ = kind;
@@ -57,12 +64,25 @@ public:
     std::vector<Dial> dials;
     std::vector<RelayDial> relayDials;
     std::vector<RevokeTarget> revokes;
+    std::vector<std::optional<QUuid>> lanMachines;
     int disconnects = 0;
     int demos = 0;
     std::optional<bool> targetIsWindows;
 
 private:
     PhaseKind phase_ = PhaseKind::disconnected;
+};
+
+// What a root view is built on besides its session client: saved machines and a relay account in
+// private files.
+struct RootServices {
+    dovrel::test::TempDir dir;
+    std::shared_ptr<UserDefaults> defaults = std::make_shared<UserDefaults>(dir.file("controller.ini"));
+    DeviceStore store{defaults, false};
+    std::shared_ptr<RelayAccount> account =
+        std::make_shared<RelayAccount>(std::make_shared<FileSecretStore>(dir.file("secrets")), "relay.example", 8443);
+    int pollStarts = 0;
+    std::function<void()> startPolling = [this] { ++pollStarts; };
 };
 
 } // namespace dovrel::controller::test

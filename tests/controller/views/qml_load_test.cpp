@@ -50,6 +50,7 @@ struct QmlFixture : ::testing::Test {
     std::unique_ptr<WEXClient> client;
     DarkDesktop desktop;
     FakeSessionPort session;
+    RootServices services;
 
     void SetUp() override {
         viewApp();
@@ -60,7 +61,7 @@ struct QmlFixture : ::testing::Test {
         config.settingsPath = dir.file("c.ini");
         config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
         config.videoPort = 0;
-        client = std::make_unique<WEXClient>(std::move(config));
+        client = std::make_unique<WEXClient>(std::move(config), services.account);
     }
     void TearDown() override { qInstallMessageHandler(nullptr); }
 };
@@ -82,7 +83,8 @@ TEST_F(QmlFixture, EveryFileCompiles) {
 
 TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
     AppearanceModel appearance(defaults, desktop);
-    RootViewModel root(session, LaunchArguments::parse({"p", "-autoHost", "h"}));
+    RootViewModel root(session, services.store, *services.account, LaunchArguments::parse({"p", "-autoHost", "h"}),
+                       services.startPolling);
     auto input = makeRemoteInput(*client, dovrel::realScheduler());
     SessionViewModel sessionModel(*client, *input);
     QQmlApplicationEngine engine;

@@ -13,11 +13,12 @@ using Route = RootViewModel::Route;
 
 namespace {
 
-struct Root {
+struct Root : RootServices {
     FakeSessionPort session;
     RootViewModel model;
     explicit Root(const QStringList& args)
-        : model(session, LaunchArguments::parse(QStringList{"DovrelController"} + args)) {}
+        : model(session, store, *account, LaunchArguments::parse(QStringList{"DovrelController"} + args),
+                startPolling) {}
 };
 
 } // namespace

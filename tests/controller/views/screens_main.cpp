@@ -90,13 +90,15 @@ int main(int argc, char** argv) {
         defaults->setString(AppearanceModel::key, scheme);
         FixedScheme desktop;
         AppearanceModel appearance(defaults, desktop);
+        RootServices services;
         ClientConfig config;
         config.settingsPath = dir.file(std::string(scheme) + ".ini");
         config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
         config.videoPort = 0;
-        WEXClient client(std::move(config));
+        WEXClient client(std::move(config), services.account);
         FakeSessionPort session;
-        RootViewModel root(session, LaunchArguments::parse({"p", "-autoHost", "studio.local"}));
+        RootViewModel root(session, services.store, *services.account,
+                           LaunchArguments::parse({"p", "-autoHost", "studio.local"}), services.startPolling);
         auto input = makeRemoteInput(client, dovrel::realScheduler());
         SessionViewModel sessionModel(client, *input);
 
@@ -109,7 +111,26 @@ int main(int argc, char** argv) {
             engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
         if (!window) return 1;
 
+        ok &= save(*window, out.filePath("deck-empty-" + tag + ".png"));
+
+        // A deck with machines, and the alerts it asks.
+        std::vector<Device> machines(3);
+        machines[0].name = "Studio";
+        machines[0].host = "192.168.1.20";
+        machines[0].state = Device::State::awake;
+        machines[1].name = "Office tower";
+        machines[1].deviceId = QString("0123456789abcdef0123456789abcdef");
+        machines[2].name = "Lab laptop";
+        machines[2].host = "10.0.0.7";
+        machines[2].state = Device::State::offline;
+        services.store.setDevices(machines);
         ok &= save(*window, out.filePath("deck-" + tag + ".png"));
+        root.unpairRequested(0);
+        ok &= save(*window, out.filePath("alert-unpair-" + tag + ".png"));
+        root.answerAlert(false);
+        root.renameRequested(1);
+        ok &= save(*window, out.filePath("alert-rename-" + tag + ".png"));
+        root.answerAlert(false);
         root.showPairing();
         ok &= save(*window, out.filePath("pairing-" + tag + ".png"));
 

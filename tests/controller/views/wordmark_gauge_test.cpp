@@ -19,7 +19,7 @@ namespace {
 constexpr int W = 472, H = 56; // twice the overlay's 236-point gauge
 
 QImage paint(double progress, double shimmer) {
-    test::viewApp();
+    controller::test::viewApp();
     WordmarkGauge gauge;
     gauge.setSize(QSizeF(W, H));
     gauge.setDark(true);
