@@ -8,6 +8,8 @@ ApplicationWindow {
     required property RootViewModel root
     required property SessionViewModel session
     required property AppearanceModel appearance
+    required property PairingViewModel pairing
+    required property SignInViewModel signIn
 
     width: 1120
     height: 760
@@ -28,5 +30,7 @@ ApplicationWindow {
         root: window.root
         session: window.session
         appearance: window.appearance
+        pairing: window.pairing
+        signIn: window.signIn
     }
 }

@@ -9,6 +9,8 @@ Item {
     required property RootViewModel root
     required property SessionViewModel session
     required property AppearanceModel appearance
+    required property PairingViewModel pairing
+    required property SignInViewModel signIn
 
     ThemeBackground {
         anchors.fill: parent
@@ -52,7 +54,7 @@ Item {
         objectName: "pairingRoute"
         current: rootView.root.route === RootViewModel.Pairing
         screen: Qt.resolvedUrl("PairingScreen.qml")
-        screenProperties: ({ "root": rootView.root })
+        screenProperties: ({ "root": rootView.root, "pairing": rootView.pairing })
     }
     Route {
         objectName: "sessionRoute"
@@ -64,6 +66,7 @@ Item {
     RootAlerts {
         anchors.fill: parent
         root: rootView.root
+        signIn: rootView.signIn
     }
 
     Binding {
