@@ -60,6 +60,7 @@ Item {
         property bool ready: enabled
         property string glyph: ""
         property bool working: false
+        readonly property color ink: capsule.ready ? "black" : Theme.textDim
         font.pixelSize: 13
         font.weight: Font.DemiBold
         topPadding: 9
@@ -67,34 +68,32 @@ Item {
         leftPadding: 16
         rightPadding: 16
         contentItem: Item {
-            implicitWidth: content.implicitWidth
-            implicitHeight: Math.max(content.implicitHeight, 16)
+            implicitWidth: children[0].implicitWidth
+            implicitHeight: 18
             Row {
-                id: content
                 anchors.centerIn: parent
                 spacing: 7
-                visible: !capsule.working
                 LineIcon {
-                    visible: capsule.glyph.length > 0
+                    visible: capsule.glyph.length > 0 && !capsule.working
                     name: capsule.glyph
-                    color: label.color
+                    color: capsule.ink
                     width: 14
                     height: 14
                     anchors.verticalCenter: parent.verticalCenter
                 }
                 Text {
-                    id: label
+                    visible: !capsule.working
+                    anchors.verticalCenter: parent.verticalCenter
                     text: capsule.text
                     font: capsule.font
-                    color: capsule.ready ? "black" : Theme.textDim
+                    color: capsule.ink
                 }
-            }
-            BusyIndicator {
-                anchors.centerIn: parent
-                visible: capsule.working
-                running: capsule.working
-                width: 18
-                height: 18
+                BusyIndicator {
+                    visible: capsule.working
+                    running: capsule.working
+                    width: 18
+                    height: 18
+                }
             }
         }
         background: Rectangle {
@@ -108,20 +107,46 @@ Item {
     component CodeBox: WellField {
         id: box
         required property int field
+        required property PairingViewModel model
         mono: true
         font.pixelSize: 20
         horizontalAlignment: TextInput.AlignHCenter
         implicitWidth: 120
         topPadding: 12
         bottomPadding: 12
-        edge: screen.pairing.codeFocus === box.field ? Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.6)
+        edge: box.model.codeFocus === box.field ? Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.6)
                                                      : Theme.stroke
         inputMethodHints: Qt.ImhUppercaseOnly | Qt.ImhNoPredictiveText
         onActiveFocusChanged: {
             if (activeFocus)
-                screen.pairing.codeFocus = box.field
+                box.model.codeFocus = box.field
         }
-        onAccepted: screen.pairing.claimShareCode()
+        onAccepted: box.model.claimShareCode()
+    }
+
+    // One platform of the manual card's picker.
+    component PlatformSegment: Rectangle {
+        id: segment
+        required property PairingViewModel model
+        required property string kind
+        required property string title
+        readonly property bool chosen: segment.model.manualKind === segment.kind
+        objectName: "platform-" + segment.kind
+        width: parent ? parent.width / 3 : 0
+        height: parent ? parent.height : 0
+        radius: 5
+        color: segment.chosen ? (Theme.dark ? Qt.rgba(1, 1, 1, 0.18) : "white") : "transparent"
+        Text {
+            anchors.centerIn: parent
+            text: segment.title
+            font.pixelSize: 12
+            font.weight: segment.chosen ? Font.DemiBold : Font.Normal
+            color: Theme.text
+        }
+        MouseArea {
+            anchors.fill: parent
+            onClicked: segment.model.manualKind = segment.kind
+        }
     }
 
     Connections {
@@ -151,13 +176,14 @@ Item {
                 Layout.fillWidth: true
                 implicitHeight: 40
                 Button {
+                    id: back
                     objectName: "pairingBack"
                     width: 40
                     height: 40
                     flat: true
                     background: Rectangle {
                         radius: 20
-                        color: parent.hovered ? Theme.card2 : "transparent"
+                        color: back.hovered ? Theme.card2 : "transparent"
                     }
                     contentItem: LineIcon {
                         name: "chevron"
@@ -209,6 +235,7 @@ Item {
                             id: codeA
                             objectName: "codeA"
                             field: PairingViewModel.A
+                            model: screen.pairing
                             placeholderText: "ABCD"
                             text: screen.pairing.codeA
                             onTextEdited: screen.pairing.editCodeA(text)
@@ -223,6 +250,7 @@ Item {
                             id: codeB
                             objectName: "codeB"
                             field: PairingViewModel.B
+                            model: screen.pairing
                             placeholderText: "1234"
                             text: screen.pairing.codeB
                             onTextEdited: screen.pairing.editCodeB(text)
@@ -368,31 +396,20 @@ Item {
                             Row {
                                 anchors.fill: parent
                                 anchors.margins: 2
-                                Repeater {
-                                    model: [{ "kind": "windows", "title": qsTr("Windows") },
-                                            { "kind": "mac", "title": qsTr("Mac") },
-                                            { "kind": "linux", "title": qsTr("Linux") }]
-                                    delegate: Rectangle {
-                                        id: segment
-                                        required property var modelData
-                                        readonly property bool chosen: screen.pairing.manualKind === segment.modelData.kind
-                                        objectName: "platform-" + segment.modelData.kind
-                                        width: parent.width / 3
-                                        height: parent.height
-                                        radius: 5
-                                        color: segment.chosen ? (Theme.dark ? Qt.rgba(1, 1, 1, 0.18) : "white") : "transparent"
-                                        Text {
-                                            anchors.centerIn: parent
-                                            text: segment.modelData.title
-                                            font.pixelSize: 12
-                                            font.weight: segment.chosen ? Font.DemiBold : Font.Normal
-                                            color: Theme.text
-                                        }
-                                        MouseArea {
-                                            anchors.fill: parent
-                                            onClicked: screen.pairing.manualKind = segment.modelData.kind
-                                        }
-                                    }
+                                PlatformSegment {
+                                    model: screen.pairing
+                                    kind: "windows"
+                                    title: qsTr("Windows")
+                                }
+                                PlatformSegment {
+                                    model: screen.pairing
+                                    kind: "mac"
+                                    title: qsTr("Mac")
+                                }
+                                PlatformSegment {
+                                    model: screen.pairing
+                                    kind: "linux"
+                                    title: qsTr("Linux")
                                 }
                             }
                         }

@@ -19,7 +19,7 @@ Popup {
     onOpened: sheet.model.begin()
 
     Shortcut {
-        sequence: StandardKey.Cancel
+        sequence: "Escape"
         enabled: sheet.visible
         onActivated: sheet.model.skip()
     }
@@ -78,7 +78,8 @@ Popup {
         }
     }
 
-    contentItem: Flickable {
+    Flickable {
+        anchors.fill: parent
         clip: true
         contentHeight: column.implicitHeight + 40
         boundsBehavior: Flickable.StopAtBounds
@@ -183,12 +184,11 @@ Popup {
                 font.pixelSize: 16
                 font.bold: true
                 contentItem: Item {
-                    implicitHeight: title.implicitHeight
+                    implicitHeight: 22
                     Row {
                         anchors.centerIn: parent
                         spacing: 8
                         BusyIndicator {
-                            id: spinner
                             visible: sheet.model.busy
                             running: sheet.model.busy
                             width: 22
@@ -198,7 +198,7 @@ Popup {
                             palette.dark: Theme.brandInk
                         }
                         Text {
-                            id: title
+                            anchors.verticalCenter: parent.verticalCenter
                             text: sheet.model.actionTitle
                             font: action.font
                             color: Theme.brandInk
@@ -213,6 +213,7 @@ Popup {
             }
 
             Button {
+                id: skip
                 objectName: "signInSkip"
                 Layout.alignment: Qt.AlignHCenter
                 flat: true
@@ -220,8 +221,8 @@ Popup {
                 font.pixelSize: 12
                 font.weight: Font.Medium
                 contentItem: Text {
-                    text: parent.text
-                    font: parent.font
+                    text: skip.text
+                    font: skip.font
                     color: Qt.rgba(1, 1, 1, 0.85)
                 }
                 background: null
