@@ -1,4 +1,5 @@
 #include "brand/BrandArt.h"
+#include "brand/StarMark.h"
 
 #include <map>
 #include <memory>
@@ -50,7 +51,7 @@ QImage wordmarkImage(WordmarkVersion version, QSize size) {
 }
 
 bool paintStar(QPainter& painter, const QRectF& box, const QColor& color) {
-    QSvgRenderer& svg = drawing(":/brand/star.svg");
+    QSvgRenderer& svg = drawing(starResource);
     if (!svg.isValid() || box.isEmpty()) return false;
     // The drawing carries the brand green; any other colour is laid over its coverage.
     const QRectF target = fitted(svg.viewBoxF().size(), box);

@@ -145,6 +145,7 @@ run: the agent listens on TCP ${DOVREL_CONTROL_PORT:-47810} (control) and UDP ${
      on this machine's addresses: $(hostname -I 2>/dev/null | xargs || echo 127.0.0.1)
      $(agent_says 'PAIRING CODE: [0-9]+') - a controller pairs with it once, then connects by key.
      From another machine: scripts/run.sh controller THIS-HOST -pairingCode CODE
+     Its window, with the code and its QR code, opens on $display a second after it starts.
      State: $agent_home; log: $run/agent.log. Stop: Ctrl-C.
 INFO
     tail -n +1 -f "$run/agent.log" &

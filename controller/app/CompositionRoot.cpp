@@ -95,7 +95,7 @@ bool CompositionRoot::start(std::string& error) {
         std::make_shared<SystemNetworkInterfaces>(), api_, account_, storeDemo || arguments_.demo,
         ports.input.value_or(wex::WEX::inputPort));
 
-    colorScheme_ = makeDesktopColorScheme();
+    colorScheme_ = makeDesktopColorScheme({});
     appearance_ = std::make_unique<AppearanceModel>(defaults_, *colorScheme_);
     sessionPort_ = std::make_unique<ClientSessionPort>(*client_, *store_);
     root_ = std::make_unique<RootViewModel>(*sessionPort_, *store_, *account_, arguments_,

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include <QObject>
+#include <QString>
 
 namespace dovrel::controller {
 
@@ -23,7 +24,7 @@ signals:
 // The desktop portal's "color-scheme" (org.freedesktop.appearance) over the session bus, followed as
 // it changes; where no portal answers or it states no preference, the application palette's window
 // colour decides (a dark window means a dark scheme). Never blocks: the first answer arrives later and
-// announces itself through changed().
-std::unique_ptr<ColorSchemeSource> makeDesktopColorScheme();
+// announces itself through changed(). `busAddress` names the session bus; empty: the user's.
+std::unique_ptr<ColorSchemeSource> makeDesktopColorScheme(const QString& busAddress);
 
 } // namespace dovrel::controller

@@ -32,11 +32,15 @@ class DesktopColorScheme final : public ColorSchemeSource {
     Q_OBJECT
 
 public:
-    DesktopColorScheme() {
+    explicit DesktopColorScheme(const QString& busAddress) {
         // Without a portal's preference the palette decides, so its changes count too.
         if (qApp) qApp->installEventFilter(this);
-        QDBusConnection bus = QDBusConnection::sessionBus();
+        QDBusConnection bus = busAddress.isEmpty()
+                                  ? QDBusConnection::sessionBus()
+                                  : QDBusConnection::connectToBus(busAddress, QStringLiteral("dovrel.colorscheme"));
         if (!bus.isConnected()) return;
+        // The slot's argument type is looked up by name: it has to be known by name first.
+        qRegisterMetaType<QDBusVariant>();
         bus.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"), this,
                     SLOT(settingChanged(QString, QString, QDBusVariant)));
         QDBusMessage read =
@@ -79,7 +83,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<ColorSchemeSource> makeDesktopColorScheme() { return std::make_unique<DesktopColorScheme>(); }
+std::unique_ptr<ColorSchemeSource> makeDesktopColorScheme(const QString& busAddress) {
+    return std::make_unique<DesktopColorScheme>(busAddress);
+}
 
 } // namespace dovrel::controller
 
