@@ -23,7 +23,7 @@ const QString relayLink = "dovrel://pair?host=10.0.0.5&code=482913&name=Studio&i
                           "&relay=relay.example.net:9443&kind=linux&account=team-7&token=t0k";
 
 struct PairingModelTest : ::testing::Test {
-    void SetUp() override { viewApp(); }
+    QGuiApplication& application = viewApp(); // before the double, whose thread needs it
     RootServices services;
     RecordingPairingTarget target;
     PairingViewModel model{services.api, *services.account, target};
@@ -198,7 +198,7 @@ TEST_F(PairingModelTest, TheManualCard) {
 
 // The claim's refusals and odd answers, through HTTPS to the account API double.
 struct PairingClaimDoubleTest : ::testing::Test {
-    void SetUp() override { viewApp(); }
+    QGuiApplication& application = viewApp(); // before the double, whose thread needs it
     dovrel::test::TempDir dir;
     dovrel::test::AccountApiDouble api{dir.path()};
     RootServices services;

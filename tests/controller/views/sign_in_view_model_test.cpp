@@ -39,7 +39,7 @@ struct RecordingSecrets final : SecretStore {
 };
 
 struct SignInTest : ::testing::Test {
-    void SetUp() override { viewApp(); }
+    QGuiApplication& application = viewApp(); // before the double, whose thread needs it
     dovrel::test::TempDir dir;
     dovrel::test::AccountApiDouble api{dir.path()};
     AccountApi client{std::make_shared<QtHttpClient>(api.caFile()), "127.0.0.1", api.port(), "relay.default", 8443};
