@@ -20,9 +20,11 @@
 #include <gtest/gtest.h>
 
 #include "../../support/ChildProcess.h"
+#include "../../support/FileText.h"
 #include "../../support/TempHome.h"
 #include "../../support/XTestClient.h"
 #include "../../support/XvfbServer.h"
+#include "../views/MainWindow.h"
 #include "../views/PairingTestSupport.h"
 #include "../views/ViewTestSupport.h"
 #include "controller/client/RemoteInput.h"
@@ -41,14 +43,10 @@ using namespace std::chrono_literals;
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;
 using dovrel::test::ChildProcess;
+using dovrel::test::readFile;
 using dovrel::test::TempDir;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 class DarkDesktop final : public ColorSchemeSource {
 public:
@@ -145,14 +143,7 @@ TEST(PairingLinkE2E, TheAgentsLinkPastedIntoThePairingScreenPairsAndShowsItsScre
     DarkDesktop desktop;
     AppearanceModel appearance(services.defaults, desktop);
     QQmlApplicationEngine engine;
-    engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
-                                 {"session", QVariant::fromValue(&session)},
-                                 {"appearance", QVariant::fromValue(&appearance)},
-                                 {"pairing", QVariant::fromValue(&pairing)},
-                                 {"signIn", QVariant::fromValue(&signIn)}});
-    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
-    ASSERT_EQ(engine.rootObjects().size(), 1);
-    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+    QQuickWindow* window = loadMainWindow(engine, {root, session, appearance, pairing, signIn});
     ASSERT_TRUE(window);
     window->requestActivate();
 

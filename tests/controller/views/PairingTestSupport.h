@@ -6,26 +6,16 @@
 #include <optional>
 #include <vector>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
-
+#include "../WaitUntil.h"
 #include "controller/platform/HttpClient.h"
 #include "controller/ui/PairingTarget.h"
 #include "controller/ui/SignInTarget.h"
 
 namespace dovrel::controller::test {
 
-// Runs the main thread's events until `done` holds or the time is up.
+// Waits as the other controller tests do, with room for a busy machine and a TLS handshake.
 inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(15)) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > limit.count()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
+    return waitUntil(done, limit);
 }
 
 // Passes requests to a real client and counts the answers that came back to their callers.

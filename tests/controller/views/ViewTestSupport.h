@@ -7,11 +7,11 @@
 
 #include <QQuickStyle>
 
+#include "../FakeHttpClient.h"
 #include "../ui/GuiTestApp.h"
 
 #include "../../support/TempHome.h"
 #include "controller/platform/FileSecretStore.h"
-#include "controller/platform/HttpClient.h"
 #include "controller/services/AccountApi.h"
 #include "controller/services/DeviceStore.h"
 #include "controller/services/RelayAccount.h"
@@ -77,19 +77,6 @@ private:
 
 // What a root view is built on besides its session client: saved machines and a relay account in
 // private files.
-// HTTP that records each request and answers it only when the test says so.
-struct HeldHttpClient final : HttpClient {
-    struct Sent {
-        HttpRequest request;
-        std::function<void(const HttpResponse&)> done;
-    };
-    std::vector<Sent> sent;
-    void send(const HttpRequest& request, std::function<void(const HttpResponse&)> done) override {
-        sent.push_back({request, std::move(done)});
-    }
-    void answer(std::size_t i, int status, const QByteArray& body) { sent.at(i).done({std::nullopt, status, body}); }
-};
-
 struct RootServices {
     dovrel::test::TempDir dir;
     std::shared_ptr<UserDefaults> defaults = std::make_shared<UserDefaults>(dir.file("controller.ini"));
@@ -98,7 +85,7 @@ struct RootServices {
         std::make_shared<RelayAccount>(std::make_shared<FileSecretStore>(dir.file("secrets")), "relay.example", 8443);
     int pollStarts = 0;
     std::function<void()> startPolling = [this] { ++pollStarts; };
-    std::shared_ptr<HeldHttpClient> http = std::make_shared<HeldHttpClient>();
+    std::shared_ptr<FakeHttpClient> http = std::make_shared<FakeHttpClient>();
     AccountApi api{http, "api.example", 443, "relay.example", 8443};
 };
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "MainWindow.h"
 #include "PairingTestSupport.h"
 #include "ViewTestSupport.h"
 #include "controller/client/RemoteInput.h"
@@ -74,14 +75,7 @@ struct PairingQmlTest : ::testing::Test {
         pairing = std::make_unique<PairingViewModel>(accountApi, *services.account, *root);
         signIn = std::make_unique<SignInViewModel>(accountApi, *services.account, *root);
         engine = std::make_unique<QQmlApplicationEngine>();
-        engine->setInitialProperties({{"root", QVariant::fromValue(root.get())},
-                                      {"session", QVariant::fromValue(sessionModel.get())},
-                                      {"appearance", QVariant::fromValue(&appearance)},
-                                      {"pairing", QVariant::fromValue(pairing.get())},
-                                      {"signIn", QVariant::fromValue(signIn.get())}});
-        engine->load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
-        ASSERT_EQ(engine->rootObjects().size(), 1);
-        window = qobject_cast<QQuickWindow*>(engine->rootObjects().first());
+        window = loadMainWindow(*engine, {*root, *sessionModel, appearance, *pairing, *signIn});
         ASSERT_TRUE(window);
         window->requestActivate();
     }

@@ -27,7 +27,12 @@ struct PairingModelTest : ::testing::Test {
     RootServices services;
     RecordingPairingTarget target;
     PairingViewModel model{services.api, *services.account, target};
-    HeldHttpClient& http() { return *services.http; }
+    FakeHttpClient& http() { return *services.http; }
+    void typeAndClaim() {
+        model.editCodeA("k4m2");
+        model.editCodeB("9qxr");
+        model.claimShareCode();
+    }
     void answerClaim(int status, const QJsonObject& body) {
         http().answer(http().sent.size() - 1, status, QJsonDocument(body).toJson());
     }
@@ -90,9 +95,7 @@ TEST_F(PairingModelTest, TheBoxesMoveTheFocusAndClaimOnlyWhenComplete) {
 }
 
 TEST_F(PairingModelTest, AClaimSendsTheCodeAsItWasAtThePress) {
-    model.editCodeA("k4m2");
-    model.editCodeB("9qxr");
-    model.claimShareCode();
+    typeAndClaim();
     model.editCodeA("zzzz");
     model.editCodeB("yyyy");
     ASSERT_EQ(http().sent.size(), 1u);
@@ -113,9 +116,7 @@ TEST_F(PairingModelTest, AClaimSendsTheCodeAsItWasAtThePress) {
 }
 
 TEST_F(PairingModelTest, AClaimThatAnswersAfterBackOrAfterTheScreenWentIsDropped) {
-    model.editCodeA("k4m2");
-    model.editCodeB("9qxr");
-    model.claimShareCode();
+    typeAndClaim();
     model.cancel();
     EXPECT_EQ(target.cancels, 1);
     answerClaim(200, {{"payload", relayLink}});
@@ -125,9 +126,7 @@ TEST_F(PairingModelTest, AClaimThatAnswersAfterBackOrAfterTheScreenWentIsDropped
     target.shown = true;
     model.begin();
     EXPECT_EQ(model.codeA(), "");
-    model.editCodeA("k4m2");
-    model.editCodeB("9qxr");
-    model.claimShareCode();
+    typeAndClaim();
     target.shown = false;
     answerClaim(200, {{"payload", relayLink}});
     EXPECT_TRUE(target.results.empty());
@@ -136,18 +135,14 @@ TEST_F(PairingModelTest, AClaimThatAnswersAfterBackOrAfterTheScreenWentIsDropped
     // A claim of an earlier visit answering during a later one counts for nothing either.
     target.shown = true;
     model.begin();
-    model.editCodeA("k4m2");
-    model.editCodeB("9qxr");
-    model.claimShareCode();
+    typeAndClaim();
     model.begin();
     answerClaim(200, {{"payload", relayLink}});
     EXPECT_TRUE(target.results.empty());
 }
 
 TEST_F(PairingModelTest, APastedLinkWhileAClaimRunsIsTheOneResult) {
-    model.editCodeA("k4m2");
-    model.editCodeB("9qxr");
-    model.claimShareCode();
+    typeAndClaim();
     model.setLink("dovrel://pair?host=10.0.0.9&code=111111&name=Desk");
     model.connectFromLink();
     answerClaim(200, {{"payload", relayLink}});

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "../../support/TempHome.h"
+#include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/platform/FileSecretStore.h"
@@ -92,14 +93,7 @@ TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
     PairingViewModel pairing(services.api, *services.account, root);
     SignInViewModel signIn(services.api, *services.account, root);
     QQmlApplicationEngine engine;
-    engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
-                                 {"session", QVariant::fromValue(&sessionModel)},
-                                 {"appearance", QVariant::fromValue(&appearance)},
-                                 {"pairing", QVariant::fromValue(&pairing)},
-                                 {"signIn", QVariant::fromValue(&signIn)}});
-    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
-    ASSERT_EQ(engine.rootObjects().size(), 1);
-    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+    QQuickWindow* window = loadMainWindow(engine, {root, sessionModel, appearance, pairing, signIn});
     ASSERT_TRUE(window);
     EXPECT_EQ(window->size(), QSize(1120, 760));
     EXPECT_EQ(window->minimumSize(), QSize(880, 600));

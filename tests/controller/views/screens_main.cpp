@@ -14,6 +14,7 @@
 #include <QtQml/QQmlExtensionPlugin>
 
 #include "../../support/TempHome.h"
+#include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/platform/FileSecretStore.h"
@@ -107,14 +108,7 @@ int main(int argc, char** argv) {
         SignInViewModel signIn(services.api, *services.account, root);
 
         QQmlApplicationEngine engine;
-        engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
-                                     {"session", QVariant::fromValue(&sessionModel)},
-                                     {"appearance", QVariant::fromValue(&appearance)},
-                                     {"pairing", QVariant::fromValue(&pairing)},
-                                     {"signIn", QVariant::fromValue(&signIn)}});
-        engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
-        auto* window =
-            engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+        QQuickWindow* window = loadMainWindow(engine, {root, sessionModel, appearance, pairing, signIn});
         if (!window) return 1;
 
         ok &= save(*window, out.filePath("deck-empty-" + tag + ".png"));
