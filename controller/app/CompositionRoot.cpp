@@ -6,12 +6,18 @@
 
 #include "controller/app/EnvironmentPorts.h"
 #include "controller/app/WindowSnapshots.h"
+#include "controller/client/ClipboardBinding.h"
+#include "controller/client/ClipboardFileHost.h"
+#include "controller/client/ClipboardTextSync.h"
+#include "controller/client/FileTransfers.h"
 #include "controller/client/InputSelfTest.h"
+#include "controller/client/ReceiveFolder.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/client/WEXClient.h"
 #include "controller/platform/ColorSchemeSource.h"
 #include "controller/platform/KeychainSecretStore.h"
 #include "controller/platform/NetworkInterfaces.h"
+#include "controller/platform/QtClipboard.h"
 #include "controller/platform/QtHttpClient.h"
 #include "controller/platform/TcpReachabilityProbe.h"
 #include "controller/platform/UserDefaults.h"
@@ -41,6 +47,12 @@ CompositionRoot::CompositionRoot(Options options)
 CompositionRoot::~CompositionRoot() {
     snapshots_.reset();
     engine_.reset();
+    // The clipboard services talk to the client: they go before it, in the reverse order of their making.
+    clipboardFiles_.reset();
+    clipboardText_.reset();
+    receiveFolder_.reset();
+    transfers_.reset();
+    clipboard_.reset();
 }
 
 QQuickWindow* CompositionRoot::window() const {
@@ -78,6 +90,15 @@ bool CompositionRoot::start(std::string& error) {
     input_ = makeRemoteInput(*client_, realScheduler());
     if (InputSelfTest::requested(*defaults_, options_.arguments))
         selfTest_ = makeInputSelfTest(*client_, *input_, realScheduler());
+
+    // Clipboard text and files both ways, and files sent to the machine, while a session is up.
+    clipboard_ = std::make_unique<QtClipboard>();
+    transfers_ = std::make_unique<FileTransfers>(*client_, *client_, realScheduler());
+    receiveFolder_ = std::make_unique<ReceiveFolder>(ReceiveFolder::defaultBase());
+    clipboardText_ = std::make_unique<ClipboardTextSync>(*clipboard_, *client_, realScheduler());
+    clipboardFiles_ =
+        std::make_shared<ClipboardFileHost>(*clipboard_, *client_, *transfers_, *receiveFolder_, realScheduler());
+    bindClipboardToSession(*client_, *clipboardText_, clipboardFiles_);
 
     // What the sessions receive counts towards the usage shown in the deck.
     usage_ = std::make_unique<UsageMeter>(defaults_);

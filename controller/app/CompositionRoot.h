@@ -13,6 +13,11 @@ class QQuickWindow;
 namespace dovrel::controller {
 
 class AccountApi;
+class Clipboard;
+class ClipboardFileHost;
+class ClipboardTextSync;
+class FileTransfers;
+class ReceiveFolder;
 class AppearanceModel;
 class ClientSessionPort;
 class ColorSchemeSource;
@@ -50,6 +55,7 @@ public:
 
     QQuickWindow* window() const;
     WEXClient& client() { return *client_; }
+    FileTransfers& transfers() { return *transfers_; }
     RootViewModel& root() { return *root_; }
     const LaunchArguments& arguments() const { return arguments_; }
 
@@ -61,6 +67,11 @@ private:
     std::unique_ptr<ColorSchemeSource> colorScheme_;
     std::unique_ptr<WEXClient> client_;
     std::unique_ptr<RemoteInput> input_;
+    std::unique_ptr<Clipboard> clipboard_;
+    std::unique_ptr<FileTransfers> transfers_;
+    std::unique_ptr<ReceiveFolder> receiveFolder_;
+    std::unique_ptr<ClipboardTextSync> clipboardText_;
+    std::shared_ptr<ClipboardFileHost> clipboardFiles_;
     std::unique_ptr<InputSelfTest> selfTest_;
     std::unique_ptr<UsageMeter> usage_;
     std::unique_ptr<DeviceStore> store_;
