@@ -433,7 +433,11 @@ int main(int argc, char** argv) {
         error = "no sound in this benchmark";
         return nullptr;
     };
-    WEXClient client(config);
+    // Every dial here names its agent directly; nobody is signed in to a relay account.
+    struct NoRelayAccount final : StoredRelayAccount {
+        std::optional<wex::RelayIdentity> storedRelayIdentity() const override { return std::nullopt; }
+    };
+    WEXClient client(config, std::make_shared<NoRelayAccount>());
     Collector collector;
     auto surface = std::make_shared<VideoSurface>();
     surface->setObserver([&collector](const VideoPicture& p) { collector.add(p); });

@@ -42,8 +42,6 @@ struct ClientConfig {
     std::shared_ptr<SecretStore> secrets; // null: the keychain with its file fallback
     std::string deviceName;               // sent in Hello; empty: this computer's host name
 
-    // The signed-in relay account, when there is one (read on the main thread when dialling the relay).
-    std::function<std::optional<wex::RelayIdentity>()> storedRelayAccount;
     // Session time tracking: a session with that machine began (client thread); the session ended
     // (main thread).
     std::function<void(const std::string& machine)> sessionStarted;

@@ -25,9 +25,9 @@ std::shared_ptr<ClientSecurity> makeSecurity(const ClientConfig& config) {
 }
 } // namespace
 
-WEXClient::WEXClient(ClientConfig config, QObject* parent)
-    : QObject(parent), config_(std::move(config)), security_(makeSecurity(config_)),
-      queue_(std::make_unique<SerialQueue>("dovrel.client")) {
+WEXClient::WEXClient(ClientConfig config, std::shared_ptr<const StoredRelayAccount> relayAccount, QObject* parent)
+    : QObject(parent), config_(std::move(config)), relayAccount_(std::move(relayAccount)),
+      security_(makeSecurity(config_)), queue_(std::make_unique<SerialQueue>("dovrel.client")) {
     Scheduler& clock = config_.scheduler ? *config_.scheduler : realScheduler();
     queue_->sync([&] {
         core_ = std::make_unique<ClientCore>(*this, config_, security_, clock);
@@ -57,14 +57,18 @@ void WEXClient::connectToHost(const QString& host, const QString& code) {
     });
 }
 
-void WEXClient::connectViaRelay(const RelayDial& dial, const std::string& code) {
-    emit sessionEnding();
+wex::RelayIdentity WEXClient::relayIdentityFor(const std::optional<std::string>& account,
+                                               const std::optional<std::string>& token,
+                                               const std::optional<std::string>& relay) const {
     // The stored relay account is read here, on the main thread, like every other keychain read.
     std::optional<wex::RelayIdentity> stored;
-    if (!(dial.account && dial.token && !dial.account->empty() && !dial.token->empty()) && config_.storedRelayAccount)
-        stored = config_.storedRelayAccount();
-    const wex::RelayIdentity identity = chooseRelayIdentity(dial.account, dial.token, dial.relay, stored,
-                                                            config_.defaultRelayHost, config_.defaultRelayPort);
+    if (!(account && token && !account->empty() && !token->empty())) stored = relayAccount_->storedRelayIdentity();
+    return chooseRelayIdentity(account, token, relay, stored, config_.defaultRelayHost, config_.defaultRelayPort);
+}
+
+void WEXClient::connectViaRelay(const RelayDial& dial, const std::string& code) {
+    emit sessionEnding();
+    const wex::RelayIdentity identity = relayIdentityFor(dial.account, dial.token, dial.relay);
     postToCore([room = dial.room, name = dial.name, identity, code = codeArgument(code)](ClientCore& c) {
         c.connectRelay(room, name, identity, code);
     });
@@ -88,11 +92,7 @@ void WEXClient::revokePairing(const std::optional<std::string>& deviceId, const 
                               const std::optional<std::string>& relayToken, const std::optional<std::string>& relayHost,
                               std::function<void(bool)> done) {
     if (!deviceId || deviceId->empty()) return;
-    std::optional<wex::RelayIdentity> stored;
-    if (!(relayAccount && relayToken && !relayAccount->empty() && !relayToken->empty()) && config_.storedRelayAccount)
-        stored = config_.storedRelayAccount();
-    const wex::RelayIdentity identity = chooseRelayIdentity(relayAccount, relayToken, relayHost, stored,
-                                                            config_.defaultRelayHost, config_.defaultRelayPort);
+    const wex::RelayIdentity identity = relayIdentityFor(relayAccount, relayToken, relayHost);
     postToCore([room = *deviceId, name, identity, done = std::move(done)](ClientCore& c) mutable {
         c.revokePairing(room, name, identity, std::move(done));
     });

@@ -17,6 +17,7 @@
 #include "controller/client/ClipFileHost.h"
 #include "controller/client/InputChannel.h"
 #include "controller/client/Phase.h"
+#include "controller/client/StoredRelayAccount.h"
 #include "controller/client/VideoSurface.h"
 #include "protocol/ControlMessages.h"
 #include "runtime/SerialQueue.h"
@@ -60,7 +61,8 @@ class WEXClient : public QObject, public InputChannel {
     Q_PROPERTY(bool targetIsWindows READ targetIsWindows WRITE setTargetIsWindows NOTIFY targetIsWindowsChanged)
 
 public:
-    explicit WEXClient(ClientConfig config = {}, QObject* parent = nullptr);
+    // `relayAccount`: the signed-in account, for relay dials whose link names none.
+    WEXClient(ClientConfig config, std::shared_ptr<const StoredRelayAccount> relayAccount, QObject* parent = nullptr);
     ~WEXClient() override;
 
     // Dials the agent at `host` ("host", "host:port" or "[v6]:port") on the local network. A pairing
@@ -184,8 +186,13 @@ private:
     void publishReceivedBytes(int64_t bytes) { emit receivedBytes(static_cast<qint64>(bytes)); }
 
     void postToCore(std::function<void(ClientCore&)> fn);
+    // The link's credentials when it carries both, else the signed-in account's, else none.
+    wex::RelayIdentity relayIdentityFor(const std::optional<std::string>& account,
+                                        const std::optional<std::string>& token,
+                                        const std::optional<std::string>& relay) const;
 
     ClientConfig config_;
+    std::shared_ptr<const StoredRelayAccount> relayAccount_;
     std::shared_ptr<ClientSecurity> security_;
     std::unique_ptr<SerialQueue> queue_;
     std::unique_ptr<ClientCore> core_; // lives on the client thread

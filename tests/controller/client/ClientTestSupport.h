@@ -50,11 +50,17 @@ inline void pump(std::chrono::milliseconds d) {
     }
 }
 
+// Nobody is signed in to a relay account.
+struct NoRelayAccount final : StoredRelayAccount {
+    std::optional<wex::RelayIdentity> storedRelayIdentity() const override { return std::nullopt; }
+};
+
 // A client with private settings and secrets in a temporary folder, dialling loopback.
 struct ClientFixture {
     dovrel::test::TempDir dir;
     std::unique_ptr<dovrel::test::FakeScheduler> fake;
     ClientConfig config;
+    std::shared_ptr<const StoredRelayAccount> relayAccount = std::make_shared<NoRelayAccount>();
     std::unique_ptr<WEXClient> client;
 
     explicit ClientFixture(bool fakeClock = false) {
@@ -68,7 +74,7 @@ struct ClientFixture {
     }
 
     WEXClient& make() {
-        client = std::make_unique<WEXClient>(config);
+        client = std::make_unique<WEXClient>(config, relayAccount);
         return *client;
     }
 

@@ -1,6 +1,7 @@
 #include "tests/support/accountapi/AccountApiDouble.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -8,6 +9,7 @@
 
 #include <QFile>
 #include <QHostAddress>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -260,6 +262,18 @@ std::chrono::milliseconds AccountApiDouble::replyDelay() const {
     return delay_;
 }
 
+void AccountApiDouble::setLive(const std::string& account, std::vector<std::string> deviceIds) {
+    const std::lock_guard g(lock_);
+    live_[account] = std::move(deviceIds);
+}
+
+std::string AccountApiDouble::addShare(const std::string& account, const std::string& code, const std::string& payload,
+                                       int uses) {
+    const std::lock_guard g(lock_);
+    shares_.push_back({account, code, payload, nowSeconds() + 600, uses});
+    return code;
+}
+
 std::vector<AccountApiRequest> AccountApiDouble::requests() const {
     const std::lock_guard g(lock_);
     return requests_;
@@ -351,10 +365,17 @@ std::optional<std::string> AccountApiDouble::accountOf(const AccountApiRequest& 
 }
 
 AccountApiReply AccountApiDouble::serve(const AccountApiRequest& request) {
+    if (request.path == "/v1/presence") {
+        if (request.method != "GET") return refusal(405, "GET only.");
+        const auto account = accountOf(request);
+        if (!account) return refusal(401, "Sign in again.");
+        return presence(*account);
+    }
     if (request.method != "POST") return refusal(405, "POST only.");
     const QJsonObject body = request.json();
     if (request.path == "/v1/signup") return signUp(body);
     if (request.path == "/v1/signin") return signIn(body);
+    if (request.path == "/v1/claim") return claim(body);
     if (request.path != "/v1/grant" && request.path != "/v1/share") return refusal(404, "No such endpoint.");
     const auto account = accountOf(request);
     if (!account) return refusal(401, "Sign in again.");
@@ -381,6 +402,33 @@ AccountApiReply AccountApiDouble::signIn(const QJsonObject& body) {
         return refusal(401, "Wrong account name or password.");
     return AccountApiReply::json(
         200, {{"account", QString::fromStdString(name)}, {"token", QString::fromStdString(found->second.token)}});
+}
+
+AccountApiReply AccountApiDouble::presence(const std::string& account) {
+    QJsonArray live;
+    for (const std::string& id : live_[account])
+        live.append(QString::fromStdString(id));
+    return AccountApiReply::json(200, {{"account", QString::fromStdString(account)}, {"live", live}});
+}
+
+AccountApiReply AccountApiDouble::claim(const QJsonObject& body) {
+    const QJsonValue code = body.value("code");
+    if (!code.isString() || code.toString().isEmpty()) return refusal(400, "A code is required.");
+    // Codes are compared the way people type them: without the hyphen, in any case.
+    const auto bare = [](std::string c) {
+        std::string out;
+        for (const char ch : c)
+            if (ch != '-') out += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        return out;
+    };
+    const std::string wanted = bare(code.toString().toStdString());
+    const int64_t now = nowSeconds();
+    for (IssuedShare& s : shares_) {
+        if (bare(s.code) != wanted || s.uses < 1 || s.expires < now) continue;
+        --s.uses;
+        return AccountApiReply::json(200, {{"payload", QString::fromStdString(s.payload)}});
+    }
+    return refusal(404, "That code is unknown or has expired.");
 }
 
 AccountApiReply AccountApiDouble::grant(const std::string& account, const QJsonObject& body) {

@@ -43,11 +43,13 @@ struct AccountApiReply {
 };
 
 // A stand-in for the relay's account API: HTTPS on 127.0.0.1 with a certificate from an authority made
-// for the test (trust caFile()), serving /v1/signup, /v1/signin, /v1/grant and /v1/share.
+// for the test (trust caFile()), serving /v1/signup, /v1/signin, /v1/grant and /v1/share for the
+// agent, and /v1/signin, /v1/signup, /v1/presence (GET) and /v1/claim for the controller.
 //
 // On its own it behaves like the service: accounts with passwords and tokens, grants whose tokens have
 // seven dot-separated segments with the grant's 16-hex-digit identifier as the sixth, revocation of the
-// grant named by "replaces", share codes that keep their payload. A test can script the next answer of a
+// grant named by "replaces", share codes that keep their payload and give it back when claimed (once
+// per use), and presence lists of live device identifiers per account. A test can script the next answer of a
 // path (any status, with or without "error", a body that is not JSON, "replaced": false with a
 // "replaceError", ...), hold answers back, delay them, and read every request that arrived.
 //
@@ -85,6 +87,10 @@ public:
     std::string addAccount(const std::string& name, const std::string& password); // returns its token
     void requireInvitation(const std::string& code);
     void setGrantIdsInAnswers(bool on); // "jti" in grant answers (the default); the token carries it anyway
+    // The device identifiers /v1/presence reports as live for the account, as given.
+    void setLive(const std::string& account, std::vector<std::string> deviceIds);
+    // A share code that /v1/claim redeems `uses` times for `payload`, valid for ten minutes.
+    std::string addShare(const std::string& account, const std::string& code, const std::string& payload, int uses = 1);
 
     // Scripting.
     void script(const std::string& path, AccountApiReply reply); // for the next request to `path`, in order
@@ -110,6 +116,8 @@ private:
     AccountApiReply signIn(const QJsonObject& body);
     AccountApiReply grant(const std::string& account, const QJsonObject& body);
     AccountApiReply share(const std::string& account, const QJsonObject& body);
+    AccountApiReply presence(const std::string& account);
+    AccountApiReply claim(const QJsonObject& body);
     std::optional<std::string> accountOf(const AccountApiRequest& request) const;
     AccountApiReply received(AccountApiRequest request); // records it and picks the answer
     void answered();
@@ -137,6 +145,7 @@ private:
     std::size_t held_ = 0;
     std::vector<IssuedGrant> grants_;
     std::vector<IssuedShare> shares_;
+    std::map<std::string, std::vector<std::string>> live_;
 
     std::unique_ptr<Server> server_; // lives on queue_
     SerialQueue queue_{"accountapi.double"};

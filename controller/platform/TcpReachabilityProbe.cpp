@@ -1,0 +1,69 @@
+#include "controller/platform/TcpReachabilityProbe.h"
+
+#include <QMetaObject>
+#include <QString>
+#include <QTcpSocket>
+
+#include "runtime/Scheduler.h"
+
+namespace dovrel::controller {
+
+// One connection attempt on the probes' thread; whichever of the socket and the time-out answers
+// first finishes it, and nothing after that.
+struct TcpReachabilityProbe::Attempt {
+    QPointer<QTcpSocket> socket; // a child of the queue's context, released with deleteLater
+    std::unique_ptr<Timer> timeout;
+    QPointer<QObject> back;
+    std::function<void(bool)> done;
+};
+
+TcpReachabilityProbe::TcpReachabilityProbe(Scheduler& clock)
+    : clock_(clock), replyContext_(std::make_unique<QObject>()) {}
+
+TcpReachabilityProbe::~TcpReachabilityProbe() {
+    // Attempts still running are dropped on their own thread; their callers hear nothing.
+    queue_.sync([this] {
+        for (auto& [id, attempt] : attempts_)
+            if (attempt->socket) attempt->socket->abort();
+        attempts_.clear();
+    });
+}
+
+void TcpReachabilityProbe::probe(const std::string& host, uint16_t port, std::chrono::milliseconds timeout,
+                                 std::function<void(bool reachable)> done) {
+    QPointer<QObject> back(replyContext_.get());
+    queue_.post([this, host, port, timeout, back, done = std::move(done)]() mutable {
+        const uint64_t id = nextId_++;
+        auto attempt = std::make_unique<Attempt>();
+        attempt->back = back;
+        attempt->done = std::move(done);
+        auto* socket = new QTcpSocket(queue_.context());
+        attempt->socket = socket;
+        QObject::connect(socket, &QTcpSocket::connected, queue_.context(), [this, id] { finish(id, true); });
+        QObject::connect(socket, &QTcpSocket::errorOccurred, queue_.context(),
+                         [this, id](QAbstractSocket::SocketError error) {
+                             // A refusal means the machine is up: nothing listens on that port.
+                             finish(id, error == QAbstractSocket::ConnectionRefusedError);
+                         });
+        attempt->timeout = clock_.after(timeout, [this, id] { finish(id, false); });
+        attempts_.emplace(id, std::move(attempt));
+        socket->connectToHost(QString::fromStdString(host), port);
+    });
+}
+
+void TcpReachabilityProbe::finish(uint64_t id, bool reachable) {
+    const auto found = attempts_.find(id);
+    if (found == attempts_.end()) return; // already finished
+    const std::unique_ptr<Attempt> attempt = std::move(found->second);
+    attempts_.erase(found);
+    if (attempt->socket) {
+        attempt->socket->disconnect();
+        attempt->socket->abort();
+        attempt->socket->deleteLater(); // it may be the object emitting right now
+    }
+    if (!attempt->back) return;
+    QMetaObject::invokeMethod(
+        attempt->back.data(), [done = std::move(attempt->done), reachable] { done(reachable); }, Qt::QueuedConnection);
+}
+
+} // namespace dovrel::controller

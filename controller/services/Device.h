@@ -1,0 +1,46 @@
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include <QString>
+#include <QUuid>
+
+namespace dovrel::controller {
+
+// One saved machine of the deck. Identified by `id` alone: two values with the same id are the same
+// machine, whatever else differs.
+struct Device {
+    enum class Kind { mac, windows, linux };
+    enum class State { awake, asleep, offline };
+
+    QUuid id = QUuid::createUuid();
+    QString name;
+    Kind kind = Kind::mac;
+    QString host; // dotted IPv4 or a host name; empty for a machine reached only through the relay
+    std::optional<QString> mac;
+    std::optional<QString> deviceId; // the agent's relay room
+    State state = State::asleep;
+    std::vector<double> cpu; // fractions 0…1, oldest first, at most 24
+    double ram = 0;
+    std::optional<double> battery;
+    bool privacyFrost = false;
+    QString lastSeen;
+    std::optional<QString> relayAccount;
+    std::optional<QString> relayToken; // a secret: never logged
+    std::optional<QString> relayHost;
+
+    bool operator==(const Device& other) const { return id == other.id; }
+};
+
+// "mac", "windows", "linux" and back, matched exactly.
+QString kindText(Device::Kind kind);
+std::optional<Device::Kind> kindFromText(const QString& text);
+QString stateText(Device::State state);
+
+// The canonical 36-character form with upper-case hex digits, as the list is stored.
+QString uuidText(const QUuid& id);
+// The canonical 36-character form in either case; nothing for anything else (braces, other lengths).
+std::optional<QUuid> uuidFromText(const QString& text);
+
+} // namespace dovrel::controller

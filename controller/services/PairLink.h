@@ -1,0 +1,34 @@
+#pragma once
+
+#include <optional>
+
+#include <QString>
+
+#include "controller/services/Device.h"
+
+namespace dovrel::controller {
+
+// A validated "dovrel://pair?..." link: what a pasted link, the "-autoLink" argument or a claimed
+// share code names. Made only by parse(), which refuses the whole link at the first part that breaks
+// its grammar and says nothing about why.
+//
+// Every value parse() gives has a host or a device identifier (or both); account and token come
+// together, and with them a relay.
+struct PairLink {
+    QString host;                    // "host" or "host:port", lower-case; empty when the link names none
+    QString code;                    // 1 to 32 ASCII letters, digits and "-", as written
+    QString name;                    // cleaned; never empty
+    std::optional<QString> deviceId; // 32 lower-case hex digits
+    Device::Kind kind = Device::Kind::mac;
+    std::optional<QString> account;
+    std::optional<QString> token; // a secret: never logged
+    std::optional<QString> relay; // "host" or "host:port", lower-case
+
+    // The link is read from the raw text: URL classes would lower-case the scheme and host that must
+    // match exactly, and cannot tell "code" from "code=" in the query.
+    static std::optional<PairLink> parse(const QString& text);
+
+    bool operator==(const PairLink&) const = default;
+};
+
+} // namespace dovrel::controller

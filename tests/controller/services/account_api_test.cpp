@@ -1,0 +1,149 @@
+// The account API client against the HTTPS double, the stored relay account, and that no secret
+// reaches an error text.
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+
+#include "ServicesTestSupport.h"
+#include "controller/platform/FileSecretStore.h"
+#include "controller/services/RelayAccount.h"
+
+using namespace dovrel::controller;
+using namespace dovrel::controller::test;
+using dovrel::test::AccountApiReply;
+
+namespace {
+using SessionResult = ApiResult<RelayAccount::Session>;
+
+struct AccountApiTest : ::testing::Test, ApiDoubleFixture {
+    void SetUp() override { app(); }
+    std::optional<SessionResult> signIn(const QString& account, const QString& password,
+                                        const QString& path = "/v1/signin", const QString& code = "") {
+        return await<RelayAccount::Session>(
+            [&](auto done) { client->call(path, account, password, code, std::move(done)); });
+    }
+    std::optional<SessionResult> signInAnswered(AccountApiReply reply) {
+        api.script("/v1/signin", std::move(reply));
+        return signIn("ann", "pw");
+    }
+    QString relayOf(const char* relay) {
+        const auto r =
+            signInAnswered(AccountApiReply::json(200, {{"account", "ann"}, {"token", "t"}, {"relay", relay}}));
+        return r->value->relayHost + "|" + QString::number(r->value->relayPort);
+    }
+};
+} // namespace
+
+TEST_F(AccountApiTest, SignsInWithTheLowerCasedNameAndAnEmptyCode) {
+    const std::string token = api.addAccount("ann", "Pa ss");
+    const auto r = signIn("ANN", "Pa ss");
+    ASSERT_TRUE(r && r->isOk()) << (r ? r->failure.message.toStdString() : "no answer");
+    EXPECT_EQ(*r->value, (RelayAccount::Session{"ann", QString::fromStdString(token), "relay.default", 8443}));
+    const auto sent = api.requests("/v1/signin").at(0);
+    EXPECT_EQ(sent.method, "POST");
+    EXPECT_EQ(sent.header("content-type"), "application/json");
+    EXPECT_EQ(sent.json(), (QJsonObject{{"account", "ann"}, {"password", "Pa ss"}, {"code", ""}}));
+}
+
+TEST_F(AccountApiTest, RefusalsAndOddAnswers) {
+    EXPECT_EQ(signIn("ann", "nope")->failure,
+              (ApiFailure{ApiFailure::Kind::refused, "Wrong account name or password."}));
+    EXPECT_EQ(signInAnswered(AccountApiReply::raw(500, "<html>"))->failure.message, "Sign-in failed (500).");
+    EXPECT_EQ(signInAnswered(AccountApiReply::raw(200, "not json"))->failure.message,
+              "The relay didn't return a token.");
+    EXPECT_EQ(signInAnswered(AccountApiReply::json(200, {{"account", "ann"}}))->failure.message,
+              "The relay didn't return a token.");
+    EXPECT_EQ(signInAnswered(AccountApiReply::json(200, {{"error", "Account locked."}}))->failure.message,
+              "Account locked.");
+    // A member of the wrong type spoils the whole answer, "error" included.
+    EXPECT_EQ(signInAnswered(AccountApiReply::json(401, {{"error", "x"}, {"token", 5}}))->failure.message,
+              "Sign-in failed (401).");
+    EXPECT_TRUE(signInAnswered(AccountApiReply::json(200, {{"account", ""}, {"token", ""}}))->isOk());
+}
+
+TEST_F(AccountApiTest, TheRelayOfASignInAnswer) {
+    EXPECT_EQ(relayOf("eu.relay.example:9443"), "eu.relay.example|9443");
+    EXPECT_EQ(relayOf("eu.relay.example"), "relay.default|8443");
+    EXPECT_EQ(relayOf("a:b:9443"), "relay.default|8443");
+    EXPECT_EQ(relayOf(":9443"), "relay.default|8443");
+    EXPECT_EQ(relayOf("eu.relay.example:99999"), "relay.default|8443");
+}
+
+TEST_F(AccountApiTest, PresenceListsLiveMachinesLowerCased) {
+    const std::string token = api.addAccount("ann", "pw");
+    api.setLive("ann", {"AAAA", "aaaa", "bbbb"});
+    const auto live =
+        await<std::set<QString>>([&](auto done) { client->presence(QString::fromStdString(token), std::move(done)); });
+    ASSERT_TRUE(live && live->isOk());
+    EXPECT_EQ(*live->value, (std::set<QString>{"aaaa", "bbbb"}));
+    const auto sent = api.requests("/v1/presence").at(0);
+    EXPECT_EQ(sent.method, "GET");
+    EXPECT_EQ(sent.header("authorization"), "Bearer " + token);
+
+    const auto refused = await<std::set<QString>>([&](auto done) { client->presence("wrong-token", std::move(done)); });
+    EXPECT_EQ(refused->failure.message, "Sign in again.");
+    EXPECT_FALSE(refused->failure.message.contains("wrong-token"));
+    api.script("/v1/presence", AccountApiReply::raw(503, ""));
+    EXPECT_EQ(await<std::set<QString>>([&](auto done) { client->presence("t", std::move(done)); })->failure.message,
+              "presence 503");
+    api.script("/v1/presence", AccountApiReply::json(200, {{"account", "ann"}}));
+    EXPECT_TRUE(await<std::set<QString>>([&](auto done) { client->presence("t", std::move(done)); })->value->empty());
+}
+
+TEST_F(AccountApiTest, ClaimGivesTheLinkBehindACode) {
+    api.addShare("ann", "K4M2-9QXR", "dovrel://pair?code=1&host=h");
+    const auto claim = [&](const QString& code) {
+        return await<QString>([&](auto done) { client->claim(code, std::move(done)); });
+    };
+    EXPECT_EQ(*claim("K4M2-9QXR")->value, "dovrel://pair?code=1&host=h");
+    EXPECT_EQ(api.requests("/v1/claim").at(0).json(), (QJsonObject{{"code", "K4M2-9QXR"}}));
+    EXPECT_EQ(claim("K4M2-9QXR")->failure.message, "That code is unknown or has expired."); // used up
+    api.script("/v1/claim", AccountApiReply::json(200, {{"payload", ""}}));
+    EXPECT_EQ(claim("x")->failure.message, "That code didn't return a machine.");
+    api.script("/v1/claim", AccountApiReply::json(400, {{"error", 7}}));
+    EXPECT_EQ(claim("x")->failure.message, "That code didn't work.");
+}
+
+TEST_F(AccountApiTest, ATransportFailureIsToldApartAndCarriesNoSecret) {
+    // A port nobody listens on: the double's own, once it is gone.
+    std::optional<ApiResult<QString>> claimed;
+    std::optional<ApiResult<RelayAccount::Session>> signedIn;
+    {
+        dovrel::test::TempDir other;
+        auto gone = std::make_unique<dovrel::test::AccountApiDouble>(other.path());
+        AccountApi unreachable(http, "127.0.0.1", gone->port(), "relay.default", 8443);
+        gone.reset();
+        claimed = await<QString>([&](auto done) { unreachable.claim("SECRETCODE", std::move(done)); });
+        signedIn = await<RelayAccount::Session>(
+            [&](auto done) { unreachable.call("/v1/signin", "ann", "hunter2", "", std::move(done)); });
+    }
+    ASSERT_TRUE(claimed && signedIn);
+    EXPECT_EQ(claimed->failure.kind, ApiFailure::Kind::transport);
+    EXPECT_FALSE(claimed->failure.message.isEmpty());
+    EXPECT_FALSE(claimed->failure.message.contains("SECRETCODE"));
+    EXPECT_EQ(signedIn->failure.kind, ApiFailure::Kind::transport);
+    EXPECT_FALSE(signedIn->failure.message.contains("hunter2"));
+}
+
+TEST(RelayAccountStore, ReadsTheFourItemsAfreshEachTime) {
+    app();
+    dovrel::test::TempDir dir;
+    auto secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
+    RelayAccount account(secrets, "relay.default", 8443);
+    EXPECT_FALSE(account.current());
+
+    account.save({"ann", "tok", "eu.relay", 9443});
+    EXPECT_EQ(account.current(), (RelayAccount::Session{"ann", "tok", "eu.relay", 9443}));
+    EXPECT_EQ(account.storedRelayIdentity(), (wex::RelayIdentity{"ann", "tok", "eu.relay", 9443}));
+    // Changed behind its back (another copy of the program): seen at once.
+    secrets->write(RelayAccount::service, "relayPort", wex::Bytes{'n', 'i', 'n', 'e'});
+    EXPECT_EQ(account.current()->relayPort, 8443);
+    secrets->remove(RelayAccount::service, "relayHost");
+    EXPECT_EQ(account.current()->relayHost, "relay.default");
+    secrets->remove(RelayAccount::service, "token");
+    EXPECT_FALSE(account.current());
+
+    account.signOut();
+    account.signOut(); // items already gone
+    EXPECT_FALSE(account.current());
+}

@@ -1,0 +1,256 @@
+// Reachability and presence: which machines are probed or looked up, the TCP probe itself, and
+// answers that arrive after the deck changed.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QTcpServer>
+
+#include "ServicesTestSupport.h"
+#include "controller/platform/FileSecretStore.h"
+#include "controller/platform/TcpReachabilityProbe.h"
+#include "controller/services/LanScope.h"
+#include "controller/services/ReachabilityPoller.h"
+
+using namespace dovrel::controller;
+using namespace dovrel::controller::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct FakeInterfaces final : NetworkInterfaces {
+    std::optional<std::vector<InterfaceAddress>> list;
+    std::optional<std::vector<InterfaceAddress>> ipv4Addresses() const override { return list; }
+};
+
+struct FakeProbe final : ReachabilityProbe {
+    struct Asked {
+        std::string host;
+        uint16_t port;
+        std::function<void(bool)> done;
+    };
+    std::vector<Asked> asked;
+    void probe(const std::string& host, uint16_t port, std::chrono::milliseconds timeout,
+               std::function<void(bool)> done) override {
+        EXPECT_EQ(timeout, 2500ms);
+        asked.push_back({host, port, std::move(done)});
+    }
+    std::vector<std::string> hosts() const {
+        std::vector<std::string> out;
+        for (const auto& a : asked)
+            out.push_back(a.host);
+        return out;
+    }
+};
+
+InterfaceAddress net(const char* address, int bits) {
+    return {*LanScope::ipv4(address), bits == 0 ? 0u : ~0u << (32 - bits)};
+}
+
+Device machine(const QString& name, const QString& host, std::optional<QString> deviceId = std::nullopt) {
+    Device d;
+    d.name = name;
+    d.host = host;
+    d.deviceId = std::move(deviceId);
+    d.state = d.deviceId ? Device::State::awake : Device::State::asleep;
+    d.lastSeen = "paired";
+    return d;
+}
+
+struct PollerTest : ::testing::Test, ApiDoubleFixture {
+    std::shared_ptr<UserDefaults> defaults;
+    std::unique_ptr<DeviceStore> store;
+    dovrel::test::FakeScheduler clock;
+    std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
+    std::shared_ptr<FakeInterfaces> interfaces = std::make_shared<FakeInterfaces>();
+    std::shared_ptr<RelayAccount> account;
+    std::unique_ptr<ReachabilityPoller> poller;
+
+    void SetUp() override {
+        app();
+        defaults = std::make_shared<UserDefaults>(dir.file("DovrelController.ini"));
+        store = std::make_unique<DeviceStore>(defaults, false);
+        account = std::make_shared<RelayAccount>(std::make_shared<FileSecretStore>(dir.file("secrets")),
+                                                 "relay.default", 8443);
+        interfaces->list = std::vector{net("192.168.1.5", 24)};
+        poller = std::make_unique<ReachabilityPoller>(*store, clock, probe, interfaces, client, account, false);
+    }
+    const Device& at(int i) const { return store->devices()[static_cast<std::size_t>(i)]; }
+};
+
+} // namespace
+
+TEST(LanScopeTest, Ipv4) {
+    EXPECT_EQ(LanScope::ipv4("10.0.0.7"), 0x0A000007u);
+    EXPECT_EQ(LanScope::ipv4(".10.0.0.7."), 0x0A000007u);
+    EXPECT_EQ(LanScope::ipv4("10..0.0.7"), 0x0A000007u);
+    EXPECT_EQ(LanScope::ipv4("10.0.x.0.7"), 0x0A000007u);
+    EXPECT_EQ(LanScope::ipv4("+10.-0.0.7"), 0x0A000007u);
+    EXPECT_FALSE(LanScope::ipv4("10.0.0.256"));
+    EXPECT_EQ(LanScope::ipv4("10.-1.0.7.8"), 0x0A000708u); // "-1" is skipped
+    EXPECT_FALSE(LanScope::ipv4("10.-1.0.7"));
+    EXPECT_FALSE(LanScope::ipv4("1.2.3"));
+    EXPECT_FALSE(LanScope::ipv4("office.lan"));
+}
+
+TEST(LanScopeTest, IsLocal) {
+    FakeInterfaces i;
+    EXPECT_FALSE(LanScope::isLocal("192.168.1.20", i)); // the list cannot be read
+    i.list = std::vector{net("10.0.0.5", 24), net("192.168.1.5", 24)};
+    EXPECT_TRUE(LanScope::isLocal("192.168.1.20", i));
+    EXPECT_FALSE(LanScope::isLocal("192.168.2.20", i));
+    EXPECT_FALSE(LanScope::isLocal("office.lan", i));
+    // The real list never holds loopback.
+    EXPECT_FALSE(LanScope::isLocal("127.0.0.1", SystemNetworkInterfaces()));
+}
+
+TEST_F(PollerTest, WhoIsProbedAndWhoIsLookedUp) {
+    api.setLive("team", {});
+    Device lanRelay = machine("Lan relay", "192.168.1.20", "aaaa");
+    Device farRelay = machine("Far relay", "10.0.0.9", "bbbb");
+    farRelay.relayAccount = "team";
+    farRelay.relayToken = QString::fromStdString(api.addAccount("team", "pw"));
+    Device named = machine("Named relay", "office.lan", "cccc");
+    named.relayAccount = "team";
+    named.relayToken = farRelay.relayToken;
+    store->setDevices({lanRelay, farRelay, named, machine("Lan", "office.lan"), machine("Nothing", "")});
+    poller->start();
+    EXPECT_EQ(probe->hosts(), (std::vector<std::string>{"192.168.1.20", "office.lan"}));
+    EXPECT_EQ(probe->asked[0].port, wex::WEX::inputPort);
+    // Two machines of one account: one query.
+    ASSERT_TRUE(waitUntil([&] { return at(1).state == Device::State::asleep; }, 15s));
+    EXPECT_EQ(api.requests("/v1/presence").size(), 1u);
+    EXPECT_EQ(at(2).state, Device::State::asleep);
+    EXPECT_EQ(at(0).state, Device::State::awake); // not looked up
+}
+
+TEST_F(PollerTest, ProbesEveryTickAndRestartsFromZero) {
+    store->setDevices({machine("Lan", "192.168.1.20")});
+    poller->start();
+    EXPECT_EQ(probe->asked.size(), 1u);
+    clock.advance(4s);
+    EXPECT_EQ(probe->asked.size(), 2u);
+    EXPECT_EQ(poller->tick(), 1);
+    poller->start(); // a restart begins at tick 0 with a pass at once
+    EXPECT_EQ(poller->tick(), 0);
+    EXPECT_EQ(probe->asked.size(), 3u);
+}
+
+TEST_F(PollerTest, TheSignedInAccountServesMachinesWithoutTokens) {
+    const std::string token = api.addAccount("ann", "pw");
+    api.setLive("ann", {"ABCD"});
+    store->setDevices({machine("Mine", "", "abcd"), machine("Gone", "", "ef01")});
+    store->setLiveness(at(0).id, false);
+    poller->start(); // nobody signed in: both are skipped
+    account->save({"ann", QString::fromStdString(token), "relay.default", 8443});
+    clock.advance(8s);
+    ASSERT_TRUE(waitUntil([&] { return at(1).state == Device::State::asleep; }, 15s));
+    EXPECT_EQ(at(0).state, Device::State::awake);
+    EXPECT_EQ(at(0).lastSeen, "now");
+    EXPECT_EQ(at(1).lastSeen, "asleep");
+    ASSERT_EQ(api.requests("/v1/presence").size(), 1u);
+    EXPECT_EQ(api.requests("/v1/presence").at(0).header("authorization"), "Bearer " + token);
+}
+
+TEST_F(PollerTest, LateProbeAnswersTouchOnlyTheStateOfTheSameMachine) {
+    store->setDevices({machine("Renamed", "192.168.1.20"), machine("Removed", "192.168.1.21"),
+                       machine("Readded", "192.168.1.22"), machine("Moved", "192.168.1.23"),
+                       machine("Quiet", "192.168.1.24")});
+    poller->start();
+    ASSERT_EQ(probe->asked.size(), 5u);
+    ASSERT_TRUE(store->rename(at(0).id, "New name"));
+    store->remove(at(1).id);
+    Device again = at(1); // "Readded", now at row 1
+    store->remove(again.id);
+    again.id = QUuid::createUuid();
+    store->putFirst(again);
+    Device moved = at(2);
+    moved.host = "192.168.1.99";
+    store->putFirst(moved);
+    for (int i = 0; i < 4; ++i)
+        probe->asked[static_cast<std::size_t>(i)].done(true);
+    probe->asked[4].done(false);
+
+    ASSERT_EQ(store->count(), 4);
+    EXPECT_EQ(at(0).name, "Moved");
+    EXPECT_EQ(at(0).state, Device::State::asleep); // the answer was for its old address
+    EXPECT_EQ(at(1).name, "Readded");
+    EXPECT_EQ(at(1).state, Device::State::asleep); // a new machine since
+    EXPECT_EQ(at(2).name, "New name");
+    EXPECT_EQ(at(2).state, Device::State::awake);
+    EXPECT_EQ(at(2).lastSeen, "now");
+    EXPECT_EQ(at(3).lastSeen, "paired"); // already asleep: nothing changes
+}
+
+TEST_F(PollerTest, NothingInDemoMode) {
+    store->setDevices({machine("Lan", "192.168.1.20")});
+    ReachabilityPoller(*store, clock, probe, interfaces, client, account, true).start();
+    EXPECT_TRUE(probe->asked.empty());
+}
+
+namespace {
+struct ProbeTest : ::testing::Test {
+    dovrel::test::FakeScheduler clock;
+    std::unique_ptr<TcpReachabilityProbe> probe;
+    void SetUp() override {
+        app();
+        probe = std::make_unique<TcpReachabilityProbe>(clock);
+    }
+    std::optional<bool> run(uint16_t port) {
+        std::optional<bool> got;
+        probe->probe("127.0.0.1", port, 2500ms, [&](bool r) { got = r; });
+        waitUntil([&] { return got.has_value(); }, 10s);
+        return got;
+    }
+};
+
+// A listening socket whose accept queue is full: further connection attempts get no answer at all.
+struct SilentPort {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    std::vector<int> fillers;
+    uint16_t port = 0;
+    SilentPort() {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listener, 0);
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+        for (int i = 0; i < 3; ++i) {
+            const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            fillers.push_back(s);
+        }
+    }
+    ~SilentPort() {
+        for (const int s : fillers)
+            ::close(s);
+        ::close(listener);
+    }
+};
+} // namespace
+
+TEST_F(ProbeTest, AnAcceptedOrRefusedConnectionCountsAsReachable) {
+    QTcpServer s;
+    ASSERT_TRUE(s.listen(QHostAddress::LocalHost));
+    const uint16_t port = s.serverPort();
+    EXPECT_EQ(run(port), true);
+    s.close();
+    EXPECT_EQ(run(port), true); // refused: the machine is up
+}
+
+TEST_F(ProbeTest, SilenceUntilTheTimeOutDoesNot) {
+    SilentPort silent;
+    std::optional<bool> got;
+    probe->probe("127.0.0.1", silent.port, 2500ms, [&](bool r) { got = r; });
+    probe->runOnProbeThread([&] { clock.advance(2499ms); });
+    pump(50ms);
+    EXPECT_FALSE(got);
+    probe->runOnProbeThread([&] { clock.advance(1ms); });
+    ASSERT_TRUE(waitUntil([&] { return got.has_value(); }));
+    EXPECT_FALSE(*got);
+}
