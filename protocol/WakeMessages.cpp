@@ -4,6 +4,7 @@
 
 #include "protocol/ByteReader.h"
 #include "protocol/ByteWriter.h"
+#include "protocol/UTF8.h"
 #include "protocol/WEXError.h"
 
 namespace wex {
@@ -15,6 +16,13 @@ void writeCutString(ByteWriter& w, const std::string& text, std::size_t maxBytes
     const std::size_t n = std::min(text.size(), maxBytes);
     w.u16(static_cast<uint16_t>(n));
     w.raw(ByteView(reinterpret_cast<const uint8_t*>(text.data()), n));
+}
+
+// A string field cut to `maxBytes` before its UTF-8 is repaired, just as the writer cuts it.
+std::string readCutString(ByteReader& r, std::size_t maxBytes) {
+    const uint16_t n = r.u16();
+    const Bytes raw = r.take(n);
+    return repairUTF8(ByteView(raw.data(), std::min<std::size_t>(raw.size(), maxBytes)));
 }
 
 void expectVersion(ByteReader& r, uint8_t expected, const char* field) {
@@ -44,7 +52,8 @@ WakePeerRequest WakePeerRequest::decode(ByteView payload) {
     std::copy(mac.begin(), mac.end(), m.mac.begin());
     m.ipv4 = r.u32();
     m.flags = r.u8();
-    m.name = r.string();
+    // A peer may send more than the message allows; what is kept is what this side would have sent.
+    m.name = readCutString(r, maxNameBytes);
     return m;
 }
 
@@ -86,7 +95,7 @@ WakePeerAck WakePeerAck::decode(ByteView payload) {
     expectVersion(r, version, "WakePeerAck.version");
     m.status = r.u8();
     m.interfaces = r.u8();
-    m.detail = r.string();
+    m.detail = readCutString(r, maxDetailBytes);
     return m;
 }
 

@@ -24,7 +24,8 @@ struct WakePeerRequest {
 
     bool allInterfaces() const { return flags & flagAllInterfaces; }
 
-    // The name is cut to its first 64 bytes, even inside a character; the reader repairs that.
+    // The name is cut to its first 64 bytes, even inside a character; the reader repairs that. A longer
+    // name from a peer is cut the same way when decoded.
     Bytes encode() const;
     static WakePeerRequest decode(ByteView payload);
     bool operator==(const WakePeerRequest&) const = default;

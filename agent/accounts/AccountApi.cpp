@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QSslConfiguration>
 
+#include "protocol/LogText.h"
 #include "protocol/WEXConstants.h"
 
 namespace dovrel::agent {
@@ -46,14 +47,7 @@ bool AccountApi::isHeaderSafe(const std::string& token) {
     return true;
 }
 
-std::string AccountApi::printable(const std::string& text) {
-    std::string out = text;
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) c = ' ';
-    }
-    return out;
-}
+std::string AccountApi::printable(const std::string& text) { return wex::logText(text, wex::maxLogTextBytes, ' '); }
 
 void AccountApi::post(const QUrl& url, const std::string& bearer, const QJsonObject& body, Done done) {
     QNetworkRequest request(url);

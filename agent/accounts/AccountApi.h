@@ -58,8 +58,8 @@ public:
     // True when `token` can stand in an "Authorization" header: visible ASCII only, no blanks.
     static bool isHeaderSafe(const std::string& token);
 
-    // Server texts go to the user and into the log: control characters become blanks, so that a text
-    // can never start a log line of its own.
+    // Server texts go to the user and into the log: control characters and line separators become
+    // blanks, so that a text can never start a log line of its own, and a long text is cut.
     static std::string printable(const std::string& text);
 
     // Sends `body` as compact JSON to `url`, with "Authorization: Bearer <bearer>" when `bearer` is not

@@ -1,5 +1,6 @@
 #include "agent/common/AgentLog.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -12,6 +13,41 @@
 namespace dovrel::agent {
 
 namespace AgentLog {
+
+namespace {
+
+// The file openUnderLock put onto standard output, by device and inode: only while descriptor 1 is still
+// that file do writes rotate it.
+struct Installed {
+    std::string file;
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+Installed& installed() { // guarded by lock()
+    static Installed i;
+    return i;
+}
+std::atomic<bool> haveInstalled{false};
+thread_local bool rotating = false; // the rotation line itself must not rotate again
+
+// Rotates the installed log when a write has taken it over the cap.
+void rotateAfterWrite() {
+    if (rotating || !haveInstalled.load(std::memory_order_acquire)) return;
+    struct stat st {};
+    if (::fstat(STDOUT_FILENO, &st) != 0 || static_cast<uint64_t>(st.st_size) <= cap) return;
+    std::string file;
+    {
+        const std::lock_guard guard(lock());
+        const Installed& i = installed();
+        if (i.dev != st.st_dev || i.ino != st.st_ino) return;
+        file = i.file;
+    }
+    rotating = true;
+    rotateIfNeeded(file, file + ".1");
+    rotating = false;
+}
+
+} // namespace
 
 const std::string& path() {
     static const std::string p = homeDirectory() + "/.dovrel-agent.log";
@@ -44,6 +80,11 @@ void openUnderLock(const std::string& file) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) return;
     ::fchmod(fd, 0600);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0) {
+        installed() = Installed{file, st.st_dev, st.st_ino};
+        haveInstalled.store(true, std::memory_order_release);
+    }
     std::fflush(stdout);
     std::fflush(stderr);
     ::dup2(fd, STDOUT_FILENO);
@@ -60,7 +101,10 @@ void rotateIfNeeded(const std::string& file, const std::string& previous) {
     std::fflush(stderr);
     rotate(file, previous, cap);
     openUnderLock(file);
+    const bool was = rotating;
+    rotating = true; // a rotation that failed leaves the file large: its line must not try again here
     print("• log rotated at " + std::to_string(cap / (1024 * 1024)) + " MB — the previous one is at " + previous);
+    rotating = was;
 }
 
 } // namespace AgentLog
@@ -91,6 +135,8 @@ void writeLogLine(std::string_view text, std::string_view terminator) {
         if (n <= 0) return;
         done += static_cast<std::size_t>(n);
     }
+    // Whoever writes, the log never stays above its cap until the next start or statistics tick.
+    AgentLog::rotateAfterWrite();
 }
 
 } // namespace dovrel::agent

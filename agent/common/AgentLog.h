@@ -23,7 +23,8 @@ std::mutex& lock();
 uint64_t size(const std::string& file);
 // Moves `at` to `to` (replacing it) when `at` is larger than `cap`; true when moved. Hold lock().
 bool rotate(const std::string& at, const std::string& to, uint64_t cap);
-// Opens `file` (append, 0600, tightened if it was wider) onto descriptors 1 and 2. Hold lock().
+// Opens `file` (append, 0600, tightened if it was wider) onto descriptors 1 and 2. Hold lock(). From
+// then on a line that takes the file over the cap rotates it (to `file` + ".1") as it is written.
 void openUnderLock(const std::string& file = path());
 // Rotates while the program runs and logs the rotation into the fresh file; takes the lock itself.
 void rotateIfNeeded(const std::string& file = path(), const std::string& previous = previousPath());

@@ -89,10 +89,13 @@ Agent::~Agent() {
     transport_->queue().sync([this] {
         refusalTimer_.reset();
         refusalDropTimer_.reset();
+        strangerLines_.stop();
+        refusalLines_.stop();
         restLeaveTimer_.reset();
     });
-    // The pipeline's threads read the transport; they stop first.
+    // The pipeline's threads read the transport; they stop first. So does the file receiver's queue.
     pipeline_.reset();
+    fileRx_->setOnRefusal(nullptr);
     transport_.reset();
 }
 
@@ -142,6 +145,9 @@ void Agent::run() {
         const std::string status =
             fraction < 1.0 ? "Receiving " + text + "… " + std::to_string(static_cast<int>(fraction * 100)) + "%" : text;
         onMain([this, status] { model_.setStatusText(q(status)); });
+    });
+    fileRx_->setOnRefusal([t = transport_.get()](const wex::ErrorMsg& error) {
+        t->sendControl(error.encode(), wex::ControlType::error);
     });
 
     deviceName_ = settings_.deviceName.empty() ? hostDisplayName() : settings_.deviceName;
@@ -279,7 +285,7 @@ void Agent::sessionEnded() {
 }
 
 void Agent::clientConnected(const std::string& host) {
-    print("• TCP from " + host + " — awaiting handshake");
+    strangerLines_.print("• TCP from " + host + " — awaiting handshake");
     onMain([this] { model_.setStatusText(QStringLiteral("Device connecting…")); });
 }
 

@@ -15,6 +15,7 @@
 #include <QObject>
 
 #include "agent/accounts/AccountService.h"
+#include "agent/common/LogThrottle.h"
 #include "agent/core/AgentAccountHost.h"
 #include "agent/core/AppModel.h"
 #include "agent/core/ClipFiles.h"
@@ -171,6 +172,11 @@ private:
     std::thread regionProbe_;
     std::atomic<bool> stopping_{false};
     // The token of the current access grant; empty while there is none. Main thread.
+
+    // Lines a peer without a session can cause (connections, Hellos, refusals, dropped frames).
+    LogThrottle strangerLines_{clock(), "peers without a session"};
+    // Refusals come at most one per connection, paced by the back-off, but connections are cheap.
+    LogThrottle refusalLines_{clock(), "refused handshakes"};
 
     // Owned by "dovrel.net".
     std::optional<Pending> pending_;

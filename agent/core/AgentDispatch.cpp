@@ -9,6 +9,7 @@
 #include "agent/core/Agent.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"
+#include "protocol/LogText.h"
 #include "protocol/NetAddress.h"
 #include "protocol/WEXError.h"
 #include "protocol/WakeMessages.h"
@@ -60,8 +61,8 @@ void Agent::handleControl(const wex::CommonHeader& header, const wex::Bytes& pay
         return;
     }
     if (!session || !sealed) {
-        print("• dropped " + std::string(wex::controlTypeName(*type)) +
-              " — not authenticated (sealed=" + boolText(sealed) + ", session=" + boolText(session) + ")");
+        strangerLines_.print("• dropped " + std::string(wex::controlTypeName(*type)) + " — not authenticated (sealed=" +
+                             boolText(sealed) + ", session=" + boolText(session) + ")");
         return;
     }
     try {
@@ -190,7 +191,7 @@ void Agent::handleWakePeer(wex::ByteView payload) {
         ack.detail = std::move(detail);
         transport_->sendControl(ack.encode(), wex::ControlType::wakePeerAck);
     };
-    const std::string label = request.name.empty() ? wex::formatMAC(request.mac) : request.name;
+    const std::string label = request.name.empty() ? wex::formatMAC(request.mac) : wex::logText(request.name);
     const std::string host = deviceName_.empty() ? "This computer" : deviceName_;
 
     bool zero = true;

@@ -20,6 +20,7 @@
 #include "protocol/Cap.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/EphemeralKey.h"
+#include "protocol/LogText.h"
 #include "protocol/PairingCode.h"
 #include "protocol/SecureSession.h"
 #include "protocol/SessionSetupMessages.h"
@@ -34,14 +35,6 @@ namespace {
 
 constexpr uint32_t agentSessionId = 1;
 constexpr auto dropAfterRefusal = 200ms;
-
-// A name from the network goes into a log line: no control character may start a line of its own.
-std::string printable(const std::string& text) {
-    std::string out = text;
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    return out;
-}
 
 std::string twoDecimals(double seconds) {
     char text[32];
@@ -86,8 +79,8 @@ void Agent::handleHello(wex::ByteView payload) {
                        bytesOf(hello.ephPub),
                        bytesOf(ephemeral.publicKey()),
                        hello.capabilitiesPresent ? hello.capabilities : wex::Cap::assumedWhenAbsent,
-                       printable(hello.deviceName)};
-    print("• HELLO from \"" + pending_->clientName + "\" " + fingerprint(hello.staticPub));
+                       wex::logText(hello.deviceName)};
+    strangerLines_.print("• HELLO from \"" + pending_->clientName + "\" " + fingerprint(hello.staticPub));
 
     const auto& ours = security_.identity().publicKey();
     wex::HelloAck ack;
@@ -222,8 +215,9 @@ void Agent::refuse(const Pending& pending, uint16_t reqId, wex::AuthFailReason r
     if (!streakCounted) ++authFailStreak_;
     const int n = authFailStreak_;
     const double delay = std::min(0.25 * std::pow(2.0, std::min(n - 1, 16)), 5.0);
-    print(std::string("• AUTH REJECTED (") + reasonName(reason) + ") for " + fingerprint(pending.clientStaticPub) +
-          " — refusing in " + twoDecimals(delay) + "s (streak " + std::to_string(n) + ")");
+    refusalLines_.print(std::string("• AUTH REJECTED (") + reasonName(reason) + ") for " +
+                        fingerprint(pending.clientStaticPub) + " — refusing in " + twoDecimals(delay) + "s (streak " +
+                        std::to_string(n) + ")");
     pending_.reset();
     const auto wait = std::chrono::duration_cast<Duration>(std::chrono::duration<double>(delay));
     const Instant until = clock().now() + wait;
@@ -233,9 +227,9 @@ void Agent::refuse(const Pending& pending, uint16_t reqId, wex::AuthFailReason r
 
 void Agent::refuseDuringBackOff(const Pending& pending, uint16_t reqId) {
     const Duration wait = *codeGateUntil_ - clock().now();
-    print("• AUTH REJECTED (backOff) for " + fingerprint(pending.clientStaticPub) + " — refusing in " +
-          twoDecimals(std::chrono::duration<double>(wait).count()) + "s (streak " + std::to_string(authFailStreak_) +
-          ")");
+    refusalLines_.print("• AUTH REJECTED (backOff) for " + fingerprint(pending.clientStaticPub) + " — refusing in " +
+                        twoDecimals(std::chrono::duration<double>(wait).count()) + "s (streak " +
+                        std::to_string(authFailStreak_) + ")");
     pending_.reset();
     answerRefusalLater(wex::AuthFail{reqId, wex::AuthFailReason::unknown,
                                      "Too many wrong pairing codes — wait a few seconds, then try again."}

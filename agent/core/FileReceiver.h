@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"
 
 namespace dovrel::agent {
@@ -15,7 +16,12 @@ public:
     using Progress = std::function<void(const std::string& text, double fraction)>;
 
     virtual ~FileReceiver() = default;
+    // What goes back to the controller when a file is refused or fails: it must not wait for a file
+    // that will never arrive. Called on the receiver's queue.
+    using Refusal = std::function<void(const wex::ErrorMsg& error)>;
+
     virtual void setOnProgress(Progress progress) = 0;
+    virtual void setOnRefusal(Refusal refusal) = 0;
     virtual void offer(const wex::FileOffer& offer) = 0;
     virtual void chunk(const wex::FileChunk& chunk) = 0;
     virtual void end(const wex::FileEnd& end) = 0;

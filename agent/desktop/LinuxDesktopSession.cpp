@@ -1,5 +1,9 @@
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <optional>
 #include <unistd.h>
 
 #include <QDBusArgument>
@@ -74,12 +78,23 @@ public:
 
     void showLauncher() override {
         queue_.post([this] {
+            // A controller may ask as often as it likes; one launcher at a time, at most one a second.
+            const auto now = std::chrono::steady_clock::now();
+            if ((launcherStarted_ && now - *launcherStarted_ < launcherGap) || launcherRunning()) {
+                if (!launcherIgnoredSaid_) print("• launcher already on its way — further requests ignored for now");
+                launcherIgnoredSaid_ = true;
+                return;
+            }
+            launcherStarted_ = now;
+            launcherIgnoredSaid_ = false;
             Bus session(QDBusConnection::SessionBus, options_.sessionBusAddress, connectionName("launcher"));
             if (session.connected() && ok(session.call("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell",
                                                        "ShowApplications", {}, options_.dbusTimeoutMs)))
                 return;
-            // Started on its own, never waited for.
-            QProcess::startDetached(options_.folderOpener, options_.folderArguments);
+            // Started on its own, never waited for; its process id tells whether it still runs.
+            qint64 pid = 0;
+            if (QProcess::startDetached(options_.folderOpener, options_.folderArguments, QString(), &pid))
+                launcherPid_ = static_cast<pid_t>(pid);
             print("• no app grid on this desktop — opened the file manager instead");
         });
     }
@@ -103,6 +118,16 @@ public:
     }
 
 private:
+    static constexpr auto launcherGap = std::chrono::seconds(1);
+
+    // The detached launcher is not our child (nothing reaps it here): it runs while its process exists.
+    bool launcherRunning() {
+        if (launcherPid_ <= 0) return false;
+        if (::kill(launcherPid_, 0) == 0 || errno == EPERM) return true;
+        launcherPid_ = 0;
+        return false;
+    }
+
     QString connectionName(const char* what) {
         return QStringLiteral("dovrel.desktop.%1.%2").arg(what).arg(++connections_);
     }
@@ -168,6 +193,10 @@ private:
 
     LinuxDesktopOptions options_;
     std::atomic<int> connections_{0};
+    // The launcher, on the desktop's queue.
+    std::optional<std::chrono::steady_clock::time_point> launcherStarted_;
+    pid_t launcherPid_ = 0;
+    bool launcherIgnoredSaid_ = false;
     SerialQueue queue_{"dovrel.desktop"}; // last: its thread stops before the options go
 };
 

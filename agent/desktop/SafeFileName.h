@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "agent/common/UniqueFd.h"
 
@@ -13,7 +14,8 @@ inline constexpr std::size_t maxFileNameBytes = 255;
 
 // A file name from the other side made into one safe path component: every "/" becomes "_", then
 // every ".." becomes "_", and an empty name becomes `fallback`. A name that is then still unusable is
-// refused: one holding NUL or another control character (C0, DEL, C1), ".", or longer than 255 bytes.
+// refused: one holding NUL or another control character (C0, DEL, C1), a line separator or a mark that
+// reverses the direction of text, ".", or longer than 255 bytes. A leading "." becomes "_".
 std::optional<std::string> safeFileName(std::string_view offered, std::string_view fallback = "dovrel-file");
 
 // The name with " n" put in before its extension: "report.pdf" and 2 give "report 2.pdf", "notes"
@@ -29,5 +31,9 @@ struct CreatedFile {
 // Makes a new file in the folder `dir` under `name`, or, when that exists, under the first free
 // numbered name. Never opens an existing file or follows a link (O_EXCL, O_NOFOLLOW).
 CreatedFile createUniqueFile(int dir, const std::string& name, mode_t mode = 0666);
+
+// Renames `from` in the folder `dir` to `name`, or, when that exists, to the first free numbered name;
+// never replaces a file or link. The name it got, or empty with the errno.
+std::pair<std::string, int> renameUnique(int dir, const std::string& from, const std::string& name);
 
 } // namespace dovrel::agent

@@ -15,6 +15,7 @@
 
 #include "agent/common/AgentError.h"
 #include "agent/common/AgentLog.h"
+#include "agent/common/LogThrottle.h"
 #include "agent/common/MonoClock.h"
 #include "agent/net/FrameReader.h"
 #include "protocol/DovrelService.h"
@@ -124,6 +125,8 @@ struct Transport::Impl {
     std::unique_ptr<Timer> idleTimer;
     Instant lastRxAt{};
     std::optional<Instant> lastInputDropLog;
+    // Connections come and go at a stranger's pace: their lines are rate-limited.
+    LogThrottle strangerLines{clock(), "connections without a session"};
 
     MediaQueueLimits mediaLimits;
     std::unique_ptr<TransportRelayLink> relay;
@@ -190,11 +193,11 @@ struct Transport::Impl {
         raw->setParent(nullptr);
         std::unique_ptr<QTcpSocket, DeleteLater> socket(raw);
         if (session) {
-            print("• refusing a new control connection — a session is already established");
+            strangerLines.print("• refusing a new control connection — a session is already established");
             refuse(std::move(socket));
             return;
         }
-        print("• new TCP control connection — resetting session");
+        strangerLines.print("• new TCP control connection — resetting session");
         startSessionGuards();
         if (client) closeLink(*client);
         auto link = std::make_shared<ClientLink>();
@@ -258,7 +261,7 @@ struct Transport::Impl {
         if (client != link) return; // a connection that was replaced or dropped says nothing any more
         readControl(link);          // what came in just before the close still counts
         if (client != link) return;
-        print("• control connection closed — client gone");
+        strangerLines.print("• control connection closed — client gone");
         dropClientLocked();
     }
 
@@ -428,7 +431,8 @@ struct Transport::Impl {
         authDeadline.reset();
         authDeadline = clock().after(after, [this, after, why] {
             if (session) return;
-            print(std::string("• dropping unauthenticated client — ") + why + " within " + seconds(after) + "s");
+            strangerLines.print(std::string("• dropping unauthenticated client — ") + why + " within " +
+                                seconds(after) + "s");
             dropClientLocked();
         });
     }

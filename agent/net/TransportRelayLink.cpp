@@ -14,6 +14,7 @@
 
 #include "agent/common/AgentLog.h"
 #include "agent/net/TransportRedirect.h"
+#include "protocol/LogText.h"
 #include "protocol/RelayPreamble.h"
 
 namespace dovrel::agent {
@@ -39,13 +40,6 @@ struct DeleteLater {
 
 wex::ByteView viewOf(const QByteArray& b) {
     return wex::ByteView(reinterpret_cast<const uint8_t*>(b.constData()), static_cast<std::size_t>(b.size()));
-}
-
-// Text from the network goes into a log line: no control character may start a line of its own.
-std::string printable(std::string text) {
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    return text;
 }
 
 // Keep-alive probes after 15 s of silence, every 10 s, two of them: a relay that vanished without a word
@@ -266,7 +260,7 @@ void TransportRelayLink::onReady(ConnId id) {
     wex::Bytes preamble;
     if (!c->identity.account.empty()) {
         c->preambleDone = false;
-        print("• relay CONNECTED — registering " + c->identity.account + "/" + c->room);
+        print("• relay CONNECTED — registering " + wex::logText(c->identity.account) + "/" + c->room);
         preamble = wex::RelayRegister::encodeV2(wex::RelayRole::agent, c->identity.account, c->room, c->identity.token,
                                                 pubKey_);
     } else {
@@ -302,7 +296,7 @@ void TransportRelayLink::onBytes(ConnId id, wex::ByteView bytes) {
         const wex::RelayRegister::Preamble reply = wex::RelayRegister::parsePreamble(c->preBuf);
         if (std::holds_alternative<wex::RelayRegister::NeedMore>(reply)) return;
         if (const auto* redirect = std::get_if<wex::RelayRegister::RedirectReply>(&reply)) {
-            print("• relay REDIRECT → " + printable(redirect->target) + " (another node owns this room)");
+            print("• relay REDIRECT → " + wex::logText(redirect->target) + " (another node owns this room)");
             c->preambleDone = true;
             c->silenced = true;
             applyRedirect(redirect->target);
@@ -316,7 +310,7 @@ void TransportRelayLink::onBytes(ConnId id, wex::ByteView bytes) {
             c->preambleDone = true;
             early.assign(c->preBuf.begin() + static_cast<std::ptrdiff_t>(nonce->consumed), c->preBuf.end());
             c->preBuf.clear();
-            print("• relay: room ownership proved for account " + c->identity.account);
+            print("• relay: room ownership proved for account " + wex::logText(c->identity.account));
         } else {
             c->preambleDone = true; // the relay's first bytes are already the controller's
             early = std::move(c->preBuf);
@@ -338,8 +332,8 @@ void TransportRelayLink::onError(ConnId id, int error) {
         return;
     }
     if (!c->tcpConnected && cannotReach(e)) {
-        print("• relay WAITING (cannot reach " + c->identity.host + ":" + std::to_string(c->identity.port) +
-              ") — watchdog will re-dial");
+        print("• relay WAITING (cannot reach " + wex::logText(c->identity.host) + ":" +
+              std::to_string(c->identity.port) + ") — watchdog will re-dial");
         cancelCurrent({}, false);
         return;
     }

@@ -29,6 +29,7 @@
 #include "agent/shell/SelfCheck.h"
 #include "agent/shell/ShowWindowChannel.h"
 #include "agent/shell/SingleInstance.h"
+#include "agent/shell/StopSignal.h"
 #include "agent/shell/Supervisor.h"
 // The capture pipeline and the power assertions.
 #include "agent/desktop/LinuxPowerAssertions.h"
@@ -113,8 +114,14 @@ int main(int argc, char** argv) {
     model.setSampler(std::make_shared<LinuxSampler>());
     ShowWindowServer showWindow(arbiter.takeShowWindowListener());
     QObject::connect(&showWindow, &ShowWindowServer::requested, &model, &AppModel::showWindowRequested);
-    // Deliberately never destroyed: the process ends by _exit or a signal while other threads run.
-    auto* agent = new Agent(model, std::move(services), std::move(settings));
+    // A fatal failure ends the process by _exit with the agent still in place; a stop signal or a quit
+    // ends the event loop, and the agent is then taken down in order: the session closed, unfinished
+    // files deleted, the listeners shut.
+    auto agent = std::make_unique<Agent>(model, std::move(services), std::move(settings));
+    StopSignal stopSignal([&app](const char* name) {
+        print(std::string("• ") + name + " — stopping: closing the session and removing unfinished files");
+        app->quit();
+    });
     try {
         agent->run();
     } catch (const std::exception& e) {
@@ -123,5 +130,8 @@ int main(int argc, char** argv) {
     model.refreshPermissions();
     model.refreshWakeStatus();
     model.refreshWGIP();
-    return app->exec();
+    const int status = app->exec();
+    agent.reset();
+    print("• agent stopped");
+    return status;
 }

@@ -11,6 +11,7 @@
 #include "controller/client/WEXClient.h"
 #include "controller/platform/ClientLog.h"
 #include "protocol/Cap.h"
+#include "protocol/LogText.h"
 
 namespace dovrel::controller {
 
@@ -70,7 +71,7 @@ void ClientCore::post(std::function<void(WEXClient&)> fn) {
 }
 
 void ClientCore::setPhase(Phase p) {
-    clientLog("phase → " + p.describe());
+    clientLog("phase → " + wex::logText(p.describe()));
     phase_ = p;
     post([p = std::move(p)](WEXClient& c) { c.publishPhase(p); });
 }

@@ -9,6 +9,7 @@
 #include "protocol/ByteReader.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"
+#include "protocol/LogText.h"
 #include "protocol/WEXError.h"
 #include "protocol/WakeMessages.h"
 
@@ -116,6 +117,7 @@ void ClientCore::handleAgentError(wex::ByteView payload) {
     } catch (const wex::WEXError&) {
     }
     const std::string text = message ? message->humanReason() : std::string(texts::agentRefused);
+    clientLog("← error: " + wex::logText(text));
     setStatus(text);
     post([text, message, callback = config_.agentError](WEXClient& c) {
         if (callback && message) callback(*message);
@@ -175,7 +177,7 @@ void ClientCore::handleWakePeerAck(wex::ByteView payload) {
     } catch (const wex::WEXError&) {
         return;
     }
-    clientLog("← WakePeerAck " + wakeStatusName(ack) + " — " + ack.humanReason());
+    clientLog("← WakePeerAck " + wakeStatusName(ack) + " — " + wex::logText(ack.humanReason()));
     if (config_.wakePeerAck) post([ack, callback = config_.wakePeerAck](WEXClient&) { callback(ack); });
 }
 

@@ -7,6 +7,7 @@
 #include "controller/client/WEXClient.h"
 #include "controller/platform/ClientLog.h"
 #include "protocol/ControlMessages.h"
+#include "protocol/LogText.h"
 #include "protocol/PairingCode.h"
 #include "protocol/SessionSetupMessages.h"
 #include "protocol/WEXError.h"
@@ -222,7 +223,7 @@ void ClientCore::handleAuthFail(wex::ByteView payload) {
         message = fail.message;
     } catch (const wex::WEXError&) {
     }
-    clientLog("← authFail reason=" + std::to_string(reason) + " msg=" + message);
+    clientLog("← authFail reason=" + std::to_string(reason) + " msg=" + wex::logText(message));
 
     if (reason == static_cast<int>(wex::AuthFailReason::tooManySessions)) {
         enteredCode_.reset();

@@ -39,19 +39,20 @@ void TcpReachabilityProbe::probe(const std::string& host, uint16_t port, std::ch
         attempt->done = std::move(done);
         auto* socket = new QTcpSocket(queue_.context());
         attempt->socket = socket;
-        QObject::connect(socket, &QTcpSocket::connected, queue_.context(), [this, id] { finish(id, true); });
+        QObject::connect(socket, &QTcpSocket::connected, queue_.context(), [this, id] { finishLocked(id, true); });
         QObject::connect(socket, &QTcpSocket::errorOccurred, queue_.context(),
                          [this, id](QAbstractSocket::SocketError error) {
                              // A refusal means the machine is up: nothing listens on that port.
-                             finish(id, error == QAbstractSocket::ConnectionRefusedError);
+                             finishLocked(id, error == QAbstractSocket::ConnectionRefusedError);
                          });
-        attempt->timeout = clock_.after(timeout, [this, id] { finish(id, false); });
+        attempt->timeout = clock_.after(timeout, [this, id] { finishLocked(id, false); });
         attempts_.emplace(id, std::move(attempt));
         socket->connectToHost(QString::fromStdString(host), port);
     });
 }
 
-void TcpReachabilityProbe::finish(uint64_t id, bool reachable) {
+void TcpReachabilityProbe::finishLocked(uint64_t id, bool reachable) {
+    queue_.assertCurrent(__func__);
     const auto found = attempts_.find(id);
     if (found == attempts_.end()) return; // already finished
     const std::unique_ptr<Attempt> attempt = std::move(found->second);

@@ -32,7 +32,7 @@ public:
 
 private:
     struct Attempt;
-    void finish(uint64_t id, bool reachable); // probes' thread
+    void finishLocked(uint64_t id, bool reachable);
 
     Scheduler& clock_;
     std::unique_ptr<QObject> replyContext_; // lives on the constructing thread; results are delivered through it

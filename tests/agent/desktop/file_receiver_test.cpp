@@ -158,7 +158,7 @@ TEST_F(FileReceiverTest, ChunksOutsideTheAnnouncedSizeAreIgnored) {
     chunk(1, 6, "6789");       // ends exactly at the size
     rx->chunk(wex::FileChunk{0, 1, UINT64_MAX - 1, wex::Bytes(4, 'q')});
     settle();
-    const std::string partial = readFile(dir.path() / "ten");
+    const std::string partial = readFile(dir.path() / "ten.dovrel-part");
     EXPECT_EQ(partial.size(), 10u);
     EXPECT_EQ(partial.substr(6), "6789");
     chunk(1, 0, "012345");
@@ -174,7 +174,8 @@ TEST_F(FileReceiverTest, AFailedEndDeletesThePartialFile) {
     chunk(1, 1, "b");
     chunk(1, 2, "c");
     settle();
-    EXPECT_TRUE(fs::exists(dir.path() / "five.bin"));
+    // Until it is whole it goes by its temporary name only.
+    EXPECT_EQ(files(), std::vector<std::string>{"five.bin.dovrel-part"});
     end(1, false);
     chunk(1, 3, "d"); // after the end: nothing to write to
     settle();
@@ -319,8 +320,12 @@ TEST(DownloadFolder, FollowsTheXdgUserDirsConfiguration) {
     const std::string none = DownloadsFileReceiver::downloadFolder();
     std::ofstream(home.path() / ".config" / "user-dirs.dirs") << "XDG_DOWNLOAD_DIR=\"$HOME/Incoming\"\n";
     const std::string configured = DownloadsFileReceiver::downloadFolder();
+    // The user-dirs way of saying "none" is the home folder itself: never a place for received files.
+    std::ofstream(home.path() / ".config" / "user-dirs.dirs") << "XDG_DOWNLOAD_DIR=\"$HOME/\"\n";
+    const std::string homeItself = DownloadsFileReceiver::downloadFolder();
     ::setenv("HOME", oldHome.c_str(), 1);
     if (oldConfig) ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
     EXPECT_EQ(none, home.file("Downloads"));
     EXPECT_EQ(configured, home.file("Incoming"));
+    EXPECT_EQ(homeItself, home.file("Downloads"));
 }

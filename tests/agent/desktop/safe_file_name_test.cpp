@@ -17,7 +17,9 @@ TEST(SafeFileName, SlashesAndDotDotBecomeUnderscoresInThatOrder) {
     EXPECT_EQ(safeFileName("/"), "_");
     EXPECT_EQ(safeFileName(""), "dovrel-file");
     EXPECT_EQ(safeFileName("", "Dovrel file"), "Dovrel file");
-    EXPECT_EQ(safeFileName(".hidden"), ".hidden");
+    // Never a hidden file: ".bash_profile" would run at the next login.
+    EXPECT_EQ(safeFileName(".hidden"), "_hidden");
+    EXPECT_EQ(safeFileName(".bash_profile"), "_bash_profile");
     EXPECT_EQ(safeFileName("résumé 📄.pdf"), "résumé 📄.pdf");
 }
 
@@ -29,6 +31,9 @@ TEST(SafeFileName, ControlCharactersDotAndOverlongNamesAreRefused) {
     EXPECT_FALSE(safeFileName("del\x7f"));
     EXPECT_FALSE(safeFileName("next\xC2\x85line"));
     EXPECT_TRUE(safeFileName("nbsp\xC2\xA0ok"));
+    EXPECT_FALSE(safeFileName("invoice\u202Efdp.exe"));
+    EXPECT_FALSE(safeFileName("a\u2066b"));
+    EXPECT_FALSE(safeFileName("para\u2029graph"));
     EXPECT_TRUE(safeFileName(std::string(255, 'x')));
     EXPECT_FALSE(safeFileName(std::string(256, 'x')));
     // Replacing ".." shortens a name: the limit applies to what is stored.

@@ -16,12 +16,11 @@
 #include "../../support/PulseAudioServer.h"
 #include "../../support/XTestClient.h"
 #include "../../support/XvfbServer.h"
+#include "../service/AgentProcess.h"
 #include "PipelineTestSupport.h"
 #include "agent/media/PulseAudioCapturer.h"
 #include "agent/media/X11ScreenCapturer.h"
 #include "protocol/ControlMessages.h"
-
-extern char** environ;
 
 using namespace dovrel;
 using namespace dovrel::test;
@@ -338,66 +337,22 @@ TEST(Streaming, ScreenDisplaysAndSoundFromXvfbAndPulseAudio) {
 
 // ---- the program
 
-namespace {
-
-class AgentProgram {
-public:
-    AgentProgram(const TempDir& home, std::map<std::string, std::string> env) {
-        env["HOME"] = home.str();
-        env["XDG_CONFIG_HOME"] = home.file(".config");
-        std::vector<std::string> entries;
-        for (char** e = environ; *e; ++e) {
-            const std::string entry = *e;
-            if (!env.count(entry.substr(0, entry.find('=')))) entries.push_back(entry);
-        }
-        for (const auto& [k, v] : env)
-            entries.push_back(k + "=" + v);
-        std::vector<char*> envp;
-        for (auto& e : entries)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::setsid();
-            const int null = ::open("/dev/null", O_RDWR);
-            ::dup2(null, 0);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            char* argv[] = {const_cast<char*>(DOVREL_AGENT_BINARY), nullptr};
-            ::execve(DOVREL_AGENT_BINARY, argv, envp.data());
-            ::_exit(127);
-        }
-    }
-    ~AgentProgram() {
-        ::kill(pid_, SIGTERM);
-        for (int i = 0; i < 500; ++i) {
-            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
-            std::this_thread::sleep_for(10ms);
-        }
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-} // namespace
-
 TEST(StreamingProgram, UnderDovrelSyntheticWithItsVariablesTheProgramStreamsThePattern) {
     TempDir home;
     TestController c;
     writeFile(home.file(".config/Dovrel/relay.json"), "{\"lan\": true}");
     const wex::Bytes key = c.publicKey();
     writeFile(home.file(".dovrel/paired"), std::string(key.begin(), key.end()));
-    AgentProgram program(home, {{"DOVREL_SYNTHETIC", "1"},
-                                {"DOVREL_H264", ""},
-                                {"DOVREL_BITRATE", "3000000"},
-                                {"DOVREL_FPS", "30"},
-                                {"DOVREL_CONTROL_PORT", "0"},
-                                {"DOVREL_INPUT_PORT", "0"},
-                                {"DOVREL_VIDEO_PORT", std::to_string(c.videoPort())},
-                                {"DISPLAY", ""}});
+    agentprocess::AgentProcess program(home,
+                                       {{"DOVREL_SYNTHETIC", "1"},
+                                        {"DOVREL_H264", ""},
+                                        {"DOVREL_BITRATE", "3000000"},
+                                        {"DOVREL_FPS", "30"},
+                                        {"DOVREL_CONTROL_PORT", "0"},
+                                        {"DOVREL_INPUT_PORT", "0"},
+                                        {"DOVREL_VIDEO_PORT", std::to_string(c.videoPort())},
+                                        {"DISPLAY", ""}},
+                                       false);
     const std::string logPath = home.file(".dovrel-agent.log");
     ASSERT_TRUE(
         waitUntil([&] { return readFile(logPath).find("• capture pipeline ready") != std::string::npos; }, 10000ms))

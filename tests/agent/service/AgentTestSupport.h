@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "../../support/FakeScheduler.h"
+#include "../../support/FileText.h"
 #include "../../support/TempHome.h"
 #include "../../support/TestController.h"
 #include "agent/core/Agent.h"
@@ -36,16 +37,6 @@ inline QCoreApplication& qtApp() {
     static char* argv[] = {arg0, nullptr};
     static QCoreApplication app(argc, argv);
     return app;
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void writeFile(const std::string& path, const std::string& text) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
 }
 
 // Spins the main thread's event loop (where the AppModel lives) until `done` or the time-out.
@@ -154,6 +145,7 @@ class FakeFileReceiver final : public dovrel::agent::FileReceiver {
 public:
     explicit FakeFileReceiver(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
     void setOnProgress(Progress) override {}
+    void setOnRefusal(Refusal) override {}
     void offer(const wex::FileOffer& o) override { r_->add("file.offer:" + o.name); }
     void chunk(const wex::FileChunk& c) override { r_->add("file.chunk:" + std::to_string(c.offset)); }
     void end(const wex::FileEnd& e) override { r_->add("file.end:" + std::to_string(e.ok)); }

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <chrono>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -8,10 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include "../../support/FakeScheduler.h"
 #include "../../support/TempHome.h"
 #include "agent/common/AgentLog.h"
 #include "agent/common/Diag.h"
 #include "agent/common/Hex.h"
+#include "agent/common/LogThrottle.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;
@@ -55,6 +59,47 @@ TEST(AgentLog, RotatesOnlyAboveTheCapAndLogsIntoTheFreshFile) {
                           previous + "\n$");
     EXPECT_TRUE(std::regex_match(fresh, line)) << fresh;
     EXPECT_EQ(modeOf(log), 0600u);
+}
+
+TEST(AgentLog, ALineThatTakesTheOpenLogOverTheCapRotatesIt) {
+    test::TempDir home;
+    const std::string log = home.file(".dovrel-agent.log");
+    test::StdStreamsGuard guard;
+    makeFile(log, AgentLog::cap - 40); // the next line (37 bytes with its time stamp) still fits
+    {
+        const std::lock_guard lock(AgentLog::lock());
+        AgentLog::openUnderLock(log);
+    }
+    print("• below the cap");
+    EXPECT_FALSE(std::filesystem::exists(log + ".1"));
+    print("• this one takes it over");
+    EXPECT_GT(AgentLog::size(log + ".1"), AgentLog::cap);
+    EXPECT_NE(readText(log).find("log rotated"), std::string::npos);
+    EXPECT_LT(AgentLog::size(log), 200u);
+}
+
+TEST(LogThrottle, AFloodWritesAFewLinesASecondAndThenHowManyWereLeftOut) {
+    test::TempDir home;
+    const std::string log = home.file("throttled.log");
+    test::StdStreamsGuard guard;
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    ::dup2(fd, STDOUT_FILENO);
+    ::close(fd);
+    test::FakeScheduler clock;
+    LogThrottle throttle(clock, "junk", 3);
+    const auto lines = [&] {
+        const std::string text = readText(log);
+        return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+    };
+    for (int i = 0; i < 1000; ++i)
+        throttle.print("• junk " + std::to_string(i));
+    EXPECT_EQ(lines(), 3);
+    clock.advance(std::chrono::seconds(1)); // the second is over: its count is written
+    EXPECT_EQ(lines(), 4);
+    EXPECT_NE(readText(log).find("997"), std::string::npos);
+    throttle.print("• junk again");
+    throttle.stop(); // nothing left out: nothing more written
+    EXPECT_EQ(lines(), 5);
 }
 
 TEST(AgentLog, MissingFileHasSizeZeroAndIsNeverRotated) {
