@@ -2,6 +2,10 @@
 // the spiral mark painted into an image.
 #include <QImage>
 #include <QPainter>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
 
 #include <gtest/gtest.h>
 
@@ -199,6 +203,55 @@ TEST(QuibSpiral, PaintsTheGradientSpiralWithAWhiteCentre) {
     item.paint(&p2);
     p2.end();
     EXPECT_NE(bigger, image);
+}
+
+} // namespace
+
+namespace {
+
+QStringList qmlWarnings;
+void collectWarnings(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type != QtDebugMsg && type != QtInfoMsg) qmlWarnings << text;
+}
+
+QQuickItem* child(QQuickItem* root, const char* name) { return root->findChild<QQuickItem*>(name); }
+
+TEST_F(PanelFixture, TheQmlPanelLoadsOffscreenAndDrivesTheModel) {
+    dovrel::controller::test::guiApp();
+    qmlRegisterType<QuibSpiralItem>("Dovrel.Controller", 1, 0, "QuibSpiral");
+    qmlRegisterUncreatableType<QuibPanelModel>("Dovrel.Controller", 1, 0, "QuibPanelModel", "from C++");
+    qmlWarnings.clear();
+    qInstallMessageHandler(collectWarnings);
+    QQmlEngine engine;
+    QQmlComponent component(&engine, QUrl::fromLocalFile(DOVREL_QUIB_PANEL_QML));
+    QQuickWindow window;
+    std::unique_ptr<QObject> object(component.createWithInitialProperties({{"model", QVariant::fromValue(&panel)}}));
+    ASSERT_TRUE(object) << component.errorString().toStdString();
+    auto* root = qobject_cast<QQuickItem*>(object.get());
+    root->setParentItem(window.contentItem());
+    window.resize(470, 400);
+    window.show();
+    QCoreApplication::processEvents();
+
+    panel.setPrompt("fix grammar");
+    QQuickItem* generate = child(root, "quibGenerate");
+    ASSERT_TRUE(generate);
+    EXPECT_TRUE(generate->isEnabled());
+    QMetaObject::invokeMethod(generate, "clicked");
+    ASSERT_EQ(assistant->calls.size(), 1u);
+    EXPECT_FALSE(generate->isEnabled());
+    EXPECT_TRUE(child(root, "quibBusy")->isVisible());
+    assistant->calls[0].done(QString("Done."));
+    EXPECT_EQ(child(root, "quibDraft")->property("text").toString(), "Done.");
+    EXPECT_EQ(child(root, "quibStatus")->property("text").toString(),
+              "Draft updated - Insert to type it into the remote.");
+
+    assistant->remaining = 0;
+    panel.setCloudConsent(false);
+    EXPECT_TRUE(child(root, "quibSignIn")->isVisible());
+    EXPECT_FALSE(child(root, "quibPrompt")->isVisible());
+    qInstallMessageHandler(nullptr);
+    EXPECT_TRUE(qmlWarnings.isEmpty()) << qmlWarnings.join("\n").toStdString();
 }
 
 } // namespace

@@ -1,0 +1,270 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Dovrel.Controller
+
+// The writing-assistant panel that floats in the session window. Everything it decides lives in
+// `model` (QuibPanelModel); this file lays it out. The panel is always dark, so its colours are the
+// theme's dark values.
+Rectangle {
+    id: panel
+    required property QuibPanelModel model
+
+    property color accent: Qt.rgba(0.063, 0.725, 0.506, 1)
+    property color card2: Qt.rgba(1, 1, 1, 0.09)
+    property color stroke: Qt.rgba(1, 1, 1, 0.09)
+    property color textDim: Qt.rgba(0.62, 0.62, 0.64, 1)
+    property color textDimmer: Qt.rgba(0.46, 0.46, 0.49, 1)
+
+    width: 470
+    implicitHeight: content.implicitHeight + 32
+    radius: 18
+    color: Qt.rgba(0.11, 0.11, 0.13, 0.86)
+    border.color: stroke
+    border.width: 1
+
+    component Tile: Button {
+        id: tile
+        property string symbol
+        Layout.fillWidth: true
+        Layout.preferredHeight: 46
+        enabled: !panel.model.busy
+        background: Rectangle {
+            radius: 10
+            color: panel.card2
+            opacity: tile.enabled ? 1 : 0.5
+        }
+        contentItem: Column {
+            spacing: 3
+            Text {
+                anchors.horizontalCenter: parent.horizontalCenter
+                text: tile.symbol
+                color: "white"
+                font.pixelSize: 13
+            }
+            Text {
+                anchors.horizontalCenter: parent.horizontalCenter
+                horizontalAlignment: Text.AlignHCenter
+                text: tile.text
+                color: "white"
+                font.pixelSize: 10
+                font.weight: Font.Medium
+            }
+        }
+    }
+
+    ColumnLayout {
+        id: content
+        anchors.fill: parent
+        anchors.margins: 16
+        spacing: 12
+
+        RowLayout {
+            spacing: 10
+            Layout.fillWidth: true
+
+            QuibSpiral {
+                id: mark
+                objectName: "quibMark"
+                Layout.preferredWidth: 22
+                Layout.preferredHeight: 22
+
+                SequentialAnimation on pulse {
+                    running: panel.visible
+                    loops: Animation.Infinite
+                    NumberAnimation {
+                        to: 1.05
+                        duration: 1600
+                        easing.type: Easing.InOutQuad
+                    }
+                    NumberAnimation {
+                        to: 1.0
+                        duration: 1600
+                        easing.type: Easing.InOutQuad
+                    }
+                }
+            }
+            Text {
+                objectName: "quibNote"
+                Layout.fillWidth: true
+                text: panel.model.note
+                color: "white"
+                font.pixelSize: 13
+                font.weight: Font.DemiBold
+                elide: Text.ElideRight
+            }
+            BusyIndicator {
+                objectName: "quibBusy"
+                visible: panel.model.busy
+                running: visible
+                Layout.preferredWidth: 18
+                Layout.preferredHeight: 18
+            }
+            Button {
+                objectName: "quibClose"
+                flat: true
+                text: "\u2715"
+                font.pixelSize: 12
+                font.bold: true
+                palette.buttonText: panel.textDim
+                background: null
+                onClicked: panel.model.closeRequested()
+            }
+        }
+
+        // The day's generations are used up: how Quib comes back, instead of the working area.
+        ColumnLayout {
+            objectName: "quibSignIn"
+            visible: panel.model.showSignInNotice
+            spacing: 8
+            Layout.fillWidth: true
+            Text {
+                Layout.fillWidth: true
+                text: panel.model.note
+                color: panel.textDim
+                font.pixelSize: 12
+                wrapMode: Text.Wrap
+            }
+            Text {
+                Layout.fillWidth: true
+                text: panel.model.signInNotice
+                color: panel.textDimmer
+                font.pixelSize: 12
+                wrapMode: Text.Wrap
+            }
+        }
+
+        RowLayout {
+            visible: !panel.model.showSignInNotice
+            spacing: 8
+            Layout.fillWidth: true
+
+            TextField {
+                id: promptField
+                objectName: "quibPrompt"
+                Layout.fillWidth: true
+                text: panel.model.prompt
+                onTextEdited: panel.model.prompt = text
+                onAccepted: panel.model.generate()
+                placeholderText: qsTr("Tell Quib what to do - \"reply politely\", \"fix grammar\", \"in Hindi\"\u2026")
+                color: "white"
+                font.pixelSize: 13
+                padding: 10
+                background: Rectangle {
+                    radius: 10
+                    color: Qt.rgba(0, 0, 0, 0.25)
+                    border.color: panel.stroke
+                    border.width: 1
+                }
+            }
+            Button {
+                id: generateButton
+                objectName: "quibGenerate"
+                text: qsTr("Generate")
+                enabled: panel.model.generateEnabled
+                font.pixelSize: 13
+                font.weight: Font.DemiBold
+                leftPadding: 14
+                rightPadding: 14
+                topPadding: 10
+                bottomPadding: 10
+                onClicked: panel.model.generate()
+                contentItem: Text {
+                    text: generateButton.text
+                    font: generateButton.font
+                    color: panel.model.prompt.length > 0 ? "black" : panel.textDim
+                }
+                background: Rectangle {
+                    radius: height / 2
+                    color: panel.model.prompt.length > 0 ? panel.accent : panel.card2
+                }
+            }
+        }
+
+        ScrollView {
+            visible: !panel.model.showSignInNotice
+            Layout.fillWidth: true
+            Layout.preferredHeight: 118
+            background: Rectangle {
+                radius: 10
+                color: Qt.rgba(0, 0, 0, 0.25)
+                border.color: panel.stroke
+                border.width: 1
+            }
+            TextArea {
+                objectName: "quibDraft"
+                text: panel.model.draft
+                onTextChanged: if (text !== panel.model.draft) panel.model.draft = text
+                color: "white"
+                font.pixelSize: 13
+                padding: 8
+                wrapMode: TextEdit.Wrap
+                background: null
+            }
+        }
+
+        RowLayout {
+            visible: !panel.model.showSignInNotice
+            spacing: 10
+            Layout.fillWidth: true
+            Tile {
+                objectName: "quibRewrite"
+                symbol: "\u2728"
+                text: qsTr("Rewrite\nselection")
+                onClicked: panel.model.rewriteSelection()
+            }
+            Tile {
+                objectName: "quibPull"
+                symbol: "\u2193"
+                text: qsTr("Pull")
+                onClicked: panel.model.pull()
+            }
+            Tile {
+                objectName: "quibInsert"
+                symbol: "\u2191"
+                text: qsTr("Insert")
+                onClicked: panel.model.insert()
+            }
+            Tile {
+                objectName: "quibCopy"
+                symbol: "\u29c9"
+                text: qsTr("Copy")
+                onClicked: panel.model.copy()
+            }
+            Tile {
+                objectName: "quibClear"
+                symbol: "\u2298"
+                text: qsTr("Clear")
+                onClicked: panel.model.clear()
+            }
+        }
+
+        // What is sent where, and the switch that allows it.
+        RowLayout {
+            spacing: 10
+            Layout.fillWidth: true
+            Text {
+                Layout.fillWidth: true
+                text: panel.model.consentText
+                color: panel.textDimmer
+                font.pixelSize: 11
+                wrapMode: Text.Wrap
+            }
+            Switch {
+                objectName: "quibConsent"
+                checked: panel.model.cloudConsent
+                onToggled: panel.model.cloudConsent = checked
+            }
+        }
+
+        Text {
+            objectName: "quibStatus"
+            visible: panel.model.status.length > 0
+            Layout.fillWidth: true
+            text: panel.model.status
+            color: panel.textDim
+            font.pixelSize: 11
+            wrapMode: Text.Wrap
+        }
+    }
+}
