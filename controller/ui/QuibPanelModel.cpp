@@ -100,23 +100,28 @@ void QuibPanelModel::refresh() {
     emit sourceChanged();
 }
 
+std::function<void(std::optional<QString>)> QuibPanelModel::intoDraft(QString filled, QString nothing) {
+    const QPointer<QuibPanelModel> self(this);
+    return [self, generation = generation_, filled, nothing](std::optional<QString> text) {
+        if (!self || !self->current(generation)) return;
+        self->setBusy(false);
+        if (text && !text->isEmpty()) {
+            self->setDraft(*text);
+            self->setStatus(filled);
+        } else {
+            self->setStatus(nothing);
+        }
+    };
+}
+
 void QuibPanelModel::pull() {
     if (busy_ || !open_) return;
     setBusy(true);
     setStatus(tr("Pulling the remote field\u2026"));
     remote_->selectAllAndCopy();
-    const QPointer<QuibPanelModel> self(this);
-    const uint64_t generation = generation_;
-    remote_->captureNextRemoteText(captureTimeout, [self, generation](std::optional<QString> text) {
-        if (!self || !self->current(generation)) return;
-        self->setBusy(false);
-        if (text && !text->isEmpty()) {
-            self->setDraft(*text);
-            self->setStatus(tr("Pulled the remote field into the draft."));
-        } else {
-            self->setStatus(tr("Nothing came back - click into a text field on the remote first."));
-        }
-    });
+    remote_->captureNextRemoteText(captureTimeout,
+                                   intoDraft(tr("Pulled the remote field into the draft."),
+                                             tr("Nothing came back - click into a text field on the remote first.")));
 }
 
 void QuibPanelModel::generate() {
@@ -124,18 +129,9 @@ void QuibPanelModel::generate() {
     if (instruction.isEmpty() || busy_ || !open_) return;
     setBusy(true);
     setStatus(tr("Quib is thinking\u2026"));
-    const QPointer<QuibPanelModel> self(this);
-    const uint64_t generation = generation_;
-    assistant_->rewrite(draft_, instruction, [self, generation](std::optional<QString> result) {
-        if (!self || !self->current(generation)) return;
-        self->setBusy(false);
-        if (result && !result->isEmpty()) {
-            self->setDraft(*result);
-            self->setStatus(tr("Draft updated - Insert to type it into the remote."));
-        } else {
-            self->setStatus(tr("Quib couldn't produce text - try again."));
-        }
-    });
+    assistant_->rewrite(draft_, instruction,
+                        intoDraft(tr("Draft updated - Insert to type it into the remote."),
+                                  tr("Quib couldn't produce text - try again.")));
 }
 
 void QuibPanelModel::rewriteSelection() {

@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include <QObject>
 #include <QString>
@@ -91,6 +93,9 @@ private:
     // Whether an answer for opening `generation` may still change anything.
     bool current(uint64_t generation) const { return open_ && generation == generation_; }
     void reset();
+    // The end of a Pull or Generate of this opening: a text becomes the draft (`filled`), none
+    // leaves it (`nothing`).
+    std::function<void(std::optional<QString>)> intoDraft(QString filled, QString nothing);
 
     std::shared_ptr<WritingAssistant> assistant_;
     std::shared_ptr<AssistantRemote> remote_;
