@@ -49,7 +49,6 @@ public:
 
     // The stored log, without what is past retention.
     std::vector<Session> sessions() const;
-    bool sessionOpen() const { return currentStart_.has_value(); }
 
 public slots:
     // Closes any open session and opens one with `machine` (the agent's room).
