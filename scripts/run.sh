@@ -60,6 +60,7 @@ run: the agent listens on TCP $port (control) and UDP ${DOVREL_INPUT_PORT:-47812
      on this machine's addresses: ${addresses:-127.0.0.1} (from this machine: 127.0.0.1).
      A controller dials one of them and pairs with the six-digit code the agent prints below
      ("• PAIRING CODE: …"); a paired controller then connects by its key alone.
+     Its window, with the code and its QR code, opens on $DISPLAY a second after it starts.
      State: $home (identity and paired keys in .dovrel, relay.json in .config/Dovrel).
      Stop: Ctrl-C.
 INFO

@@ -23,6 +23,8 @@ packages=(
   libpulse-dev pulseaudio pulseaudio-utils
   libavahi-client-dev avahi-daemon avahi-utils
   libqrencode-dev qtkeychain-qt6-dev
+  # tests: QR codes read back by a scanner
+  zbar-tools
   # what tests start: X server, tray, buses, keyring, network namespaces
   xvfb x11-utils xdotool trayer dbus dbus-x11 gnome-keyring iproute2
   # installing and packaging: entry and metadata validators, dpkg-shlibdeps for the package's dependencies

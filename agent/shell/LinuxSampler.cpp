@@ -121,6 +121,8 @@ std::optional<bool> LinuxSampler::wakeOnMagicPacket() {
 
 std::optional<bool> LinuxSampler::onBattery() { return onBattery("/sys/class/power_supply"); }
 
+std::optional<std::string> LinuxSampler::primaryLANIP() { return dovrel::agent::primaryLANIP(); }
+
 std::vector<std::string> LinuxSampler::ipv4Addresses() {
     std::vector<std::string> out;
     ifaddrs* list = nullptr;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/core/AppModel.h"
+#include "agent/shell/RefreshSource.h"
 
 namespace dovrel::agent {
 
@@ -12,12 +12,13 @@ namespace dovrel::agent {
 // session is not a Wayland one, where an X client sees only other X clients); input control needs the
 // XTEST extension there as well. The power source comes from /sys/class/power_supply; wake-on-LAN
 // readiness from the primary interface's wake options (the magic-packet bit).
-class LinuxSampler : public AppModelSampler {
+class LinuxSampler : public RefreshSource {
 public:
     DesktopAccess desktopAccess() override;
     std::optional<bool> wakeOnMagicPacket() override;
     std::optional<bool> onBattery() override;
     std::vector<std::string> ipv4Addresses() override;
+    std::optional<std::string> primaryLANIP() override;
 
     // `display` as for XOpenDisplay (empty: no display); `sessionType` is $XDG_SESSION_TYPE.
     static DesktopAccess desktopAccess(const std::string& display, const std::string& sessionType);

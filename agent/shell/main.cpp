@@ -7,11 +7,14 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <pwd.h>
 #include <string>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCoreApplication>
-#include <QGuiApplication>
+#include <QDateTime>
+#include <QPalette>
 
 #include "agent/common/AgentLog.h"
 #include "agent/common/ConfigDirectory.h"
@@ -24,6 +27,9 @@
 #include "agent/desktop/QtClipboardSync.h"
 #include "agent/desktop/StandInServices.h"
 #include "agent/desktop/X11InputInjector.h"
+#include "agent/net/PrimaryInterface.h"
+#include "agent/shell/AgentWindow.h"
+#include "agent/shell/AppDelegate.h"
 #include "agent/shell/CrashReports.h"
 #include "agent/shell/LinuxSampler.h"
 #include "agent/shell/SelfCheck.h"
@@ -31,6 +37,7 @@
 #include "agent/shell/SingleInstance.h"
 #include "agent/shell/StopSignal.h"
 #include "agent/shell/Supervisor.h"
+#include "agent/shell/TrayItem.h"
 // The capture pipeline and the power assertions.
 #include "agent/desktop/LinuxPowerAssertions.h"
 #include "agent/media/CapturePipeline.h"
@@ -77,8 +84,10 @@ int main(int argc, char** argv) {
     const char* display = std::getenv("DISPLAY");
     const bool haveDisplay = display && *display;
     if (haveDisplay) ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    // The tray item needs a QApplication; without a display there is neither tray nor window.
     std::unique_ptr<QCoreApplication> app =
-        haveDisplay ? std::make_unique<QGuiApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+        haveDisplay ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    if (haveDisplay) QApplication::setQuitOnLastWindowClosed(false);
     QCoreApplication::setApplicationName("DovrelAgent");
 
     AgentSettings settings;
@@ -111,7 +120,8 @@ int main(int argc, char** argv) {
     services.pipeline = std::make_unique<CapturePipeline>(std::move(pipeline));
 
     AppModel model;
-    model.setSampler(std::make_shared<LinuxSampler>());
+    auto sampler = std::make_shared<LinuxSampler>();
+    model.setSampler(sampler);
     ShowWindowServer showWindow(arbiter.takeShowWindowListener());
     QObject::connect(&showWindow, &ShowWindowServer::requested, &model, &AppModel::showWindowRequested);
     // A fatal failure ends the process by _exit with the agent still in place; a stop signal or a quit
@@ -127,10 +137,54 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         exitFatally(e.what());
     }
-    model.refreshPermissions();
-    model.refreshWakeStatus();
-    model.refreshWGIP();
+
+    // The face: tray item and window, or only the delegate's upkeep when there is no display.
+    QtTextClipboard clipboard;
+    DetachedSettingsLauncher launcher;
+    WindowSettings windowSettings;
+    windowSettings.lanEnabled = RelayConfig(configDirectory()).settings().lanEnabled;
+    windowSettings.facts = {QString::fromLocal8Bit(qgetenv("DISPLAY")),
+                            QString::fromLocal8Bit(qgetenv("XDG_SESSION_TYPE")),
+                            QString::fromStdString(systemDefaultRouteInterface().value_or(""))};
+    ReadinessEnvironment readinessEnvironment;
+    const passwd* me = ::getpwuid(::getuid());
+    UnattendedChecker readiness(
+        [readinessEnvironment] { return checkReadiness(readinessEnvironment, Supervisor::forThisProcess()); },
+        QString::fromLocal8Bit(me ? me->pw_name : ""), launcher, clipboard);
+    AgentWindowModel windowModel(model, readiness, dovrel::realScheduler(), clipboard, launcher, windowSettings);
+    windowModel.setDark(haveDisplay && QGuiApplication::palette().window().color().lightness() < 128);
+    // Quit takes the agent down in order, like a stop signal; status 0 tells the supervisor not to start
+    // it again before the next login.
+    QObject::connect(&windowModel, &AgentWindowModel::quitRequested, [&app] {
+        print("• Quit chosen in the window — stopping until the next login");
+        app->quit();
+    });
+    std::unique_ptr<TrayItem> tray;
+    const bool trayShown = haveDisplay && TrayItem::trayAvailable();
+    AgentWindow window(windowModel, trayShown);
+    DelegateActions actions;
+    actions.refreshPairingURL = [&agent] { agent->refreshPairingURL(); };
+    actions.selfCheck = [] {
+        const Doctor::Report report = Doctor::examine(true);
+        if (report.worst() != Doctor::Severity::ok) Doctor::log(report);
+    };
+    actions.wallClock = [] { return QDateTime::currentDateTimeUtc(); };
+    auto delegate = std::make_unique<AppDelegate>(model, dovrel::realScheduler(), *sampler, window, std::move(actions));
+    if (trayShown) {
+        tray = std::make_unique<TrayItem>();
+        QObject::connect(tray.get(), &TrayItem::activated, delegate.get(), &AppDelegate::showWindow);
+        tray->show();
+        print("• tray item shown — its star opens the window");
+    } else if (haveDisplay) {
+        print("⚠︎ no system tray on this desktop — the window opens by itself and keeps a taskbar entry");
+    } else {
+        print("⚠︎ no X display — no tray item or window");
+    }
+    delegate->start(haveDisplay);
     const int status = app->exec();
+    // The face goes first: nothing may reach for the agent once it is taken down.
+    tray.reset();
+    delegate.reset();
     agent.reset();
     print("• agent stopped");
     return status;

@@ -21,39 +21,6 @@ namespace {
 const std::string banner = "Dovrel agent up: relay + LAN";
 const std::string selfCheckHeader = "── agent self-check ─────────────────────────────────────────";
 
-std::size_t countOf(const std::string& text, const std::string& needle) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size()))
-        ++n;
-    return n;
-}
-
-struct AgentHome {
-    TempDir home;
-    AgentHome() {
-        writeFile(home.file(".config/Dovrel/relay.json"), "{\"lan\": true}");
-        std::filesystem::create_directories(home.file("run"));
-        std::filesystem::permissions(home.file("run"), std::filesystem::perms::owner_all);
-    }
-    ChildProcess::Options options(std::map<std::string, std::string> extra = {}) const {
-        ChildProcess::Options o;
-        o.env = {{"HOME", home.str()},
-                 {"XDG_CONFIG_HOME", home.file(".config")},
-                 {"XDG_RUNTIME_DIR", home.file("run")},
-                 {"DOVREL_CONTROL_PORT", "0"},
-                 {"DOVREL_INPUT_PORT", "0"},
-                 {"DOVREL_SUPERVISED", ""},
-                 {"DISPLAY", ""}};
-        for (auto& [k, v] : extra)
-            o.env[k] = v;
-        return o;
-    }
-    std::string log() const { return readFile(home.file(".dovrel-agent.log")); }
-    bool waitForLog(const std::string& needle, std::size_t times = 1, std::chrono::milliseconds timeout = 10s) const {
-        return waitUntil([&] { return countOf(log(), needle) >= times; }, timeout);
-    }
-};
-
 } // namespace
 
 TEST(AgentStart, TheFirstCopyRunsAndASecondOneDefersWithStatusZero) {

@@ -1,0 +1,59 @@
+#include "agent/shell/AgentWindow.h"
+
+#include <QGuiApplication>
+#include <QQmlEngine>
+#include <QQmlError>
+#include <QScreen>
+
+#include "agent/common/AgentLog.h"
+#include "agent/shell/QrCodeItem.h"
+
+namespace dovrel::agent {
+
+const char* const AgentWindow::source = "qrc:/agent/qml/AgentWindow.qml";
+
+void AgentWindow::registerTypes() {
+    static const bool once = [] {
+        QrCodeItem::registerType();
+        return true;
+    }();
+    (void)once;
+}
+
+AgentWindow::AgentWindow(AgentWindowModel& model, bool trayShown) : model_(model), trayShown_(trayShown) {}
+
+AgentWindow::~AgentWindow() = default;
+
+void AgentWindow::build() {
+    registerTypes();
+    view_ = std::make_unique<QQuickView>();
+    view_->setTitle(QStringLiteral("DOVRELÆ - Pair your device"));
+    Qt::WindowFlags flags =
+        Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint;
+    flags |= trayShown_ ? Qt::Tool : (Qt::Window | Qt::WindowMinimizeButtonHint);
+    view_->setFlags(flags);
+    view_->setResizeMode(QQuickView::SizeRootObjectToView);
+    view_->setInitialProperties({{QStringLiteral("vm"), QVariant::fromValue(&model_)}});
+    view_->setSource(QUrl(QString::fromLatin1(source)));
+    // A window without its content would look like a hang: say why in the log.
+    for (const QQmlError& error : view_->errors())
+        print("⚠︎ the window's content could not be built — " + error.toString().toStdString());
+    const QSize size(width, height);
+    view_->setMinimumSize(size);
+    view_->setMaximumSize(size);
+    view_->resize(size);
+    if (const QScreen* screen = view_->screen()) {
+        const QRect free = screen->availableGeometry();
+        view_->setPosition(free.center() - QPoint(width / 2, height / 2));
+    }
+}
+
+void AgentWindow::present() {
+    if (!view_) build();
+    model_.windowShown();
+    view_->show();
+    view_->raise();
+    view_->requestActivate();
+}
+
+} // namespace dovrel::agent

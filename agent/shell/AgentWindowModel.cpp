@@ -1,0 +1,184 @@
+#include "agent/shell/AgentWindowModel.h"
+
+#include <QMetaMethod>
+#include <QMetaProperty>
+#include <QTextBoundaryFinder>
+
+namespace dovrel::agent {
+
+AgentWindowModel::AgentWindowModel(AppModel& app, UnattendedChecker& readiness, Scheduler& clock,
+                                   TextClipboard& clipboard, SettingsLauncher& launcher, WindowSettings settings,
+                                   QObject* parent)
+    : QObject(parent), app_(app), readiness_(readiness), clock_(clock), clipboard_(clipboard),
+      settings_(std::move(settings)),
+      screenCapture_(std::make_unique<FixRow>(tr("Screen capture"), launcher, clipboard)),
+      inputControl_(std::make_unique<FixRow>(tr("Input control (XTEST)"), launcher, clipboard)),
+      wake_(std::make_unique<FixRow>(tr("Wake-on-LAN"), launcher, clipboard)) {
+    // Every published field of the model may change what the window shows.
+    const QMetaMethod onChange = metaObject()->method(metaObject()->indexOfMethod("appChanged()"));
+    const QMetaObject* meta = app_.metaObject();
+    for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i)
+        if (meta->property(i).hasNotifySignal()) connect(&app_, meta->property(i).notifySignal(), this, onChange);
+    appChanged();
+}
+
+AgentWindowModel::~AgentWindowModel() = default;
+
+void AgentWindowModel::appChanged() {
+    const DesktopFacts& facts = settings_.facts;
+    screenCapture_->set(app_.screenRecording(), screenCaptureFix(facts));
+    inputControl_->set(app_.accessibility(), inputControlFix(facts, app_.screenRecording()));
+    wake_->set(app_.wakeReady(), wakeOnLanFix(facts));
+    emit changed();
+}
+
+template <typename T> void AgentWindowModel::update(T& field, const T& value) {
+    if (field == value) return;
+    field = value;
+    emit changed();
+}
+
+void AgentWindowModel::setDark(bool dark) { update(dark_, dark); }
+
+bool AgentWindowModel::connected() const { return !app_.connectedClient().isEmpty(); }
+
+// Before start-up has built the link the code stands in for it (the placeholder at first).
+QString AgentWindowModel::qrText() const {
+    return app_.pairingURL().isEmpty() ? app_.pairingCode() : app_.pairingURL();
+}
+
+bool AgentWindowModel::hasShareCode() const { return !app_.shareCode().isEmpty(); }
+
+// An empty note keeps its line, so the block does not jump when a note arrives.
+QString AgentWindowModel::shareCodeNoteLine() const {
+    return app_.shareCodeNote().isEmpty() ? QStringLiteral(" ") : app_.shareCodeNote();
+}
+
+void AgentWindowModel::setShowManual(bool v) { update(showManual_, v); }
+
+QString AgentWindowModel::lanLine() const {
+    if (app_.lanIP().isEmpty() || !settings_.lanEnabled) return {};
+    return tr("This computer's network address:  %1").arg(app_.lanIP());
+}
+
+QString AgentWindowModel::overlayLine() const {
+    if (app_.wgIP().isEmpty()) return {};
+    return tr("Remote (WireGuard):  %1").arg(app_.wgIP());
+}
+
+bool AgentWindowModel::signedIn() const { return !app_.account().isEmpty(); }
+void AgentWindowModel::setAcctName(const QString& v) { update(acctName_, v); }
+void AgentWindowModel::setAcctPassword(const QString& v) { update(acctPassword_, v); }
+void AgentWindowModel::setAcctInvite(const QString& v) { update(acctInvite_, v); }
+void AgentWindowModel::setCreatingAccount(bool v) { update(creatingAccount_, v); }
+
+QString AgentWindowModel::accountButtonText() const { return creatingAccount_ ? tr("Create account") : tr("Sign in"); }
+
+QString AgentWindowModel::accountModeText() const {
+    return creatingAccount_ ? tr("I have an account") : tr("Create one instead");
+}
+
+int AgentWindowModel::characters(const QString& text) {
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    int count = 0;
+    while (finder.toNextBoundary() != -1)
+        ++count;
+    return count;
+}
+
+bool AgentWindowModel::canSubmitAccount() const {
+    return !app_.accountBusy() && characters(acctName_) >= 3 && characters(acctPassword_) >= 8;
+}
+
+QString AgentWindowModel::sharingStatus() const {
+    if (app_.grantExpiryText().isEmpty())
+        return tr("This computer isn't sharing yet. Sign it in to an account to hand out access.");
+    return tr("Anyone who scans the code above can reach this computer. ") + app_.grantExpiryText() +
+           QStringLiteral(".");
+}
+
+QStringList AgentWindowModel::lifetimeLabels() const {
+    return {tr("Forever"), tr("1 hour"), tr("8 hours"), tr("24 hours"), tr("7 days")};
+}
+
+// A lifetime the picker does not list (set elsewhere) shows as no choice.
+int AgentWindowModel::lifetimeIndex() const {
+    for (int i = 0; i < static_cast<int>(std::size(lifetimes)); ++i)
+        if (lifetimes[i] == app_.grantTTLHours()) return i;
+    return -1;
+}
+
+void AgentWindowModel::setLifetimeIndex(int index) {
+    if (index < 0 || index >= static_cast<int>(std::size(lifetimes))) return;
+    app_.setGrantTTLHours(lifetimes[index]);
+}
+
+// Video still leaving after the controller's name went means a session is in fact running.
+bool AgentWindowModel::showDisconnect() const { return connected() || app_.videoFps() >= 1; }
+
+QString AgentWindowModel::sharingMessage() const {
+    return !app_.grantError().isEmpty() ? app_.grantError() : app_.grantNotice();
+}
+
+bool AgentWindowModel::sharingMessageIsError() const { return !app_.grantError().isEmpty(); }
+
+bool AgentWindowModel::videoActive() const { return app_.videoFps() >= 1; }
+
+QString AgentWindowModel::videoText() const {
+    if (app_.videoFps() >= 1) return tr("Sending video - %1 fps via %2").arg(app_.videoFps()).arg(app_.videoPath());
+    if (connected()) return tr("Connected but NO video leaving (%1)").arg(app_.videoPath());
+    return tr("No video (nobody connected)");
+}
+
+QString AgentWindowModel::wakeText() const { return app_.wakeReady() ? tr("Wake-on-LAN: On") : tr("Wake-on-LAN: Off"); }
+
+QString AgentWindowModel::wakeButtonText() const { return app_.wakeReady() ? tr("Settings") : tr("Turn on"); }
+
+void AgentWindowModel::copyShareCode() {
+    clipboard_.setText(app_.shareCode());
+    copiedReset_ = clock_.after(copiedFor, [this] { update(copied_, false); });
+    update(copied_, true);
+}
+
+void AgentWindowModel::newShareCode() {
+    if (app_.grantBusy()) return;
+    app_.createShareCode();
+}
+
+void AgentWindowModel::copyPairingLink() { clipboard_.setText(app_.pairingURL()); }
+
+void AgentWindowModel::submitAccount() {
+    if (!canSubmitAccount()) return;
+    app_.signIn(acctName_, acctPassword_, creatingAccount_, acctInvite_);
+}
+
+void AgentWindowModel::toggleAccountMode() { setCreatingAccount(!creatingAccount_); }
+
+void AgentWindowModel::signOut() {
+    if (app_.accountBusy()) return;
+    app_.signOut();
+}
+
+void AgentWindowModel::newGrant() {
+    if (app_.grantBusy()) return;
+    app_.newGrant(app_.grantTTLHours());
+}
+
+void AgentWindowModel::askCancelAllAccess() {
+    if (app_.grantBusy()) return;
+    update(confirmCancelAccess_, true);
+}
+
+void AgentWindowModel::confirmCancelAllAccess() {
+    if (!confirmCancelAccess_) return;
+    update(confirmCancelAccess_, false);
+    app_.cancelAllAccess();
+}
+
+void AgentWindowModel::keepAccess() { update(confirmCancelAccess_, false); }
+
+void AgentWindowModel::disconnectSession() { app_.disconnectSession(); }
+
+void AgentWindowModel::quit() { emit quitRequested(); }
+
+} // namespace dovrel::agent

@@ -1,0 +1,174 @@
+#pragma once
+
+#include <memory>
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include "agent/core/AppModel.h"
+#include "agent/shell/DesktopAdvice.h"
+#include "agent/shell/FixRow.h"
+#include "agent/shell/SettingsLauncher.h"
+#include "agent/shell/TextClipboard.h"
+#include "agent/shell/UnattendedChecker.h"
+#include "runtime/Scheduler.h"
+
+namespace dovrel::agent {
+
+struct WindowSettings {
+    bool lanEnabled = false; // the agent listens on the local network: its address is worth showing
+    DesktopFacts facts;
+};
+
+// The rules of the agent's window over AppModel: which group shows, every text built from the model's
+// values, the account form and the sharing section's state, the permission and wake rows with their
+// fixes, and the "Copied!" feedback. The QML lays these out and calls the invokables; nothing here
+// waits: every action only calls the model's callbacks, the clipboard or the settings launcher.
+// Main thread.
+class AgentWindowModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(dovrel::agent::AppModel* app READ app CONSTANT)
+    Q_PROPERTY(bool dark READ dark WRITE setDark NOTIFY changed)
+    // Status and pairing.
+    Q_PROPERTY(bool connected READ connected NOTIFY changed)
+    Q_PROPERTY(QString qrText READ qrText NOTIFY changed)
+    Q_PROPERTY(bool hasShareCode READ hasShareCode NOTIFY changed)
+    Q_PROPERTY(QString shareCodeNoteLine READ shareCodeNoteLine NOTIFY changed)
+    Q_PROPERTY(bool copied READ copied NOTIFY changed)
+    Q_PROPERTY(bool showManual READ showManual WRITE setShowManual NOTIFY changed)
+    Q_PROPERTY(QString lanLine READ lanLine NOTIFY changed)
+    Q_PROPERTY(QString overlayLine READ overlayLine NOTIFY changed)
+    // Account.
+    Q_PROPERTY(bool signedIn READ signedIn NOTIFY changed)
+    Q_PROPERTY(QString acctName READ acctName WRITE setAcctName NOTIFY changed)
+    Q_PROPERTY(QString acctPassword READ acctPassword WRITE setAcctPassword NOTIFY changed)
+    Q_PROPERTY(QString acctInvite READ acctInvite WRITE setAcctInvite NOTIFY changed)
+    Q_PROPERTY(bool creatingAccount READ creatingAccount WRITE setCreatingAccount NOTIFY changed)
+    Q_PROPERTY(QString accountButtonText READ accountButtonText NOTIFY changed)
+    Q_PROPERTY(QString accountModeText READ accountModeText NOTIFY changed)
+    Q_PROPERTY(bool canSubmitAccount READ canSubmitAccount NOTIFY changed)
+    // Sharing and access.
+    Q_PROPERTY(QString sharingStatus READ sharingStatus NOTIFY changed)
+    Q_PROPERTY(QStringList lifetimeLabels READ lifetimeLabels CONSTANT)
+    Q_PROPERTY(int lifetimeIndex READ lifetimeIndex WRITE setLifetimeIndex NOTIFY changed)
+    Q_PROPERTY(bool showDisconnect READ showDisconnect NOTIFY changed)
+    Q_PROPERTY(QString sharingMessage READ sharingMessage NOTIFY changed)
+    Q_PROPERTY(bool sharingMessageIsError READ sharingMessageIsError NOTIFY changed)
+    Q_PROPERTY(bool confirmCancelAccess READ confirmCancelAccess NOTIFY changed)
+    // Permissions, video and wake.
+    Q_PROPERTY(dovrel::agent::FixRow* screenCapture READ screenCapture CONSTANT)
+    Q_PROPERTY(dovrel::agent::FixRow* inputControl READ inputControl CONSTANT)
+    Q_PROPERTY(dovrel::agent::FixRow* wake READ wake CONSTANT)
+    Q_PROPERTY(bool videoActive READ videoActive NOTIFY changed)
+    Q_PROPERTY(QString videoText READ videoText NOTIFY changed)
+    Q_PROPERTY(QString wakeText READ wakeText NOTIFY changed)
+    Q_PROPERTY(QString wakeButtonText READ wakeButtonText NOTIFY changed)
+    // Unattended access.
+    Q_PROPERTY(dovrel::agent::UnattendedChecker* readiness READ readiness CONSTANT)
+
+public:
+    // How long "Copied!" shows after the share code was copied.
+    static constexpr std::chrono::milliseconds copiedFor{1600};
+    // Lifetimes of the next grant, in hours; 0 never expires.
+    static constexpr double lifetimes[] = {0, 1, 8, 24, 168};
+
+    AgentWindowModel(AppModel& app, UnattendedChecker& readiness, Scheduler& clock, TextClipboard& clipboard,
+                     SettingsLauncher& launcher, WindowSettings settings, QObject* parent = nullptr);
+    ~AgentWindowModel() override;
+
+    AppModel* app() const { return &app_; }
+    bool dark() const { return dark_; }
+    void setDark(bool dark);
+
+    bool connected() const;
+    QString qrText() const;
+    bool hasShareCode() const;
+    QString shareCodeNoteLine() const;
+    bool copied() const { return copied_; }
+    bool showManual() const { return showManual_; }
+    void setShowManual(bool v);
+    QString lanLine() const;
+    QString overlayLine() const;
+
+    bool signedIn() const;
+    QString acctName() const { return acctName_; }
+    QString acctPassword() const { return acctPassword_; }
+    QString acctInvite() const { return acctInvite_; }
+    bool creatingAccount() const { return creatingAccount_; }
+    void setAcctName(const QString& v);
+    void setAcctPassword(const QString& v);
+    void setAcctInvite(const QString& v);
+    void setCreatingAccount(bool v);
+    QString accountButtonText() const;
+    QString accountModeText() const;
+    bool canSubmitAccount() const;
+
+    QString sharingStatus() const;
+    QStringList lifetimeLabels() const;
+    int lifetimeIndex() const;
+    void setLifetimeIndex(int index);
+    bool showDisconnect() const;
+    QString sharingMessage() const;
+    bool sharingMessageIsError() const;
+    bool confirmCancelAccess() const { return confirmCancelAccess_; }
+
+    FixRow* screenCapture() const { return screenCapture_.get(); }
+    FixRow* inputControl() const { return inputControl_.get(); }
+    FixRow* wake() const { return wake_.get(); }
+    bool videoActive() const;
+    QString videoText() const;
+    QString wakeText() const;
+    QString wakeButtonText() const;
+    UnattendedChecker* readiness() const { return &readiness_; }
+
+    // The window came on the screen: the readiness checks run again.
+    void windowShown() { readiness_.refresh(); }
+
+    Q_INVOKABLE void copyShareCode();
+    Q_INVOKABLE void newShareCode();
+    Q_INVOKABLE void copyPairingLink();
+    Q_INVOKABLE void submitAccount();
+    Q_INVOKABLE void toggleAccountMode();
+    Q_INVOKABLE void signOut();
+    Q_INVOKABLE void newGrant();
+    Q_INVOKABLE void askCancelAllAccess();
+    Q_INVOKABLE void confirmCancelAllAccess();
+    Q_INVOKABLE void keepAccess();
+    Q_INVOKABLE void disconnectSession();
+    Q_INVOKABLE void quit();
+
+    // User-perceived characters in `text` (grapheme clusters), as the account form counts them.
+    static int characters(const QString& text);
+
+signals:
+    void changed();
+    void quitRequested();
+
+private slots:
+    void appChanged();
+
+private:
+    template <typename T> void update(T& field, const T& value);
+
+    AppModel& app_;
+    UnattendedChecker& readiness_;
+    Scheduler& clock_;
+    TextClipboard& clipboard_;
+    WindowSettings settings_;
+    bool dark_ = false;
+    bool copied_ = false;
+    // The reset of the latest copy press; a new press replaces (and so cancels) it.
+    std::unique_ptr<Timer> copiedReset_;
+    bool showManual_ = false;
+    QString acctName_;
+    QString acctPassword_;
+    QString acctInvite_;
+    bool creatingAccount_ = false;
+    bool confirmCancelAccess_ = false;
+    std::unique_ptr<FixRow> screenCapture_;
+    std::unique_ptr<FixRow> inputControl_;
+    std::unique_ptr<FixRow> wake_;
+};
+
+} // namespace dovrel::agent

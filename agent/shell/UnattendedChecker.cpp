@@ -1,0 +1,110 @@
+#include "agent/shell/UnattendedChecker.h"
+
+#include <QTime>
+
+namespace dovrel::agent {
+
+ReadinessRow::ReadinessRow(QString title, QStringList panel, SettingsLauncher& launcher, TextClipboard& clipboard)
+    : title_(std::move(title)), panel_(std::move(panel)), launcher_(launcher), clipboard_(clipboard) {}
+
+bool ReadinessRow::canOpen() const { return !ok_ && !panel_.isEmpty() && launcher_.available(panel_.first()); }
+
+void ReadinessRow::set(bool ok, const QString& detail, const QStringList& commands) {
+    if (ok == ok_ && detail == detail_ && commands == commands_) return;
+    ok_ = ok;
+    detail_ = detail;
+    commands_ = commands;
+    emit changed();
+}
+
+void ReadinessRow::open() {
+    if (canOpen()) launcher_.open(panel_.first(), panel_.mid(1));
+}
+
+void ReadinessRow::copy(int index) {
+    if (index >= 0 && index < commands_.size()) clipboard_.setText(commands_[index]);
+}
+
+UnattendedChecker::UnattendedChecker(std::function<Readiness()> check, QString user, SettingsLauncher& launcher,
+                                     TextClipboard& clipboard, QObject* parent)
+    : QObject(parent), check_(std::move(check)), user_(std::move(user)) {
+    const QStringList noPanel;
+    rows_[0] = std::make_unique<ReadinessRow>(tr("Restarts if it stops"), noPanel, launcher, clipboard);
+    rows_[1] = std::make_unique<ReadinessRow>(tr("Automatic login"), QStringList{"gnome-control-center", "users"},
+                                              launcher, clipboard);
+    rows_[2] = std::make_unique<ReadinessRow>(tr("Disk encryption ON"), noPanel, launcher, clipboard);
+    rows_[3] = std::make_unique<ReadinessRow>(tr("Restart after power failure"), noPanel, launcher, clipboard);
+    rows_[4] = std::make_unique<ReadinessRow>(tr("Never sleep"), QStringList{"gnome-control-center", "power"}, launcher,
+                                              clipboard);
+    publish(answers_);
+}
+
+UnattendedChecker::~UnattendedChecker() = default;
+
+QString UnattendedChecker::badge() const {
+    return answers_.ready() ? tr("Ready") : QStringLiteral("%1/4").arg(answers_.doneCount());
+}
+
+void UnattendedChecker::refresh() {
+    runs_.run(check_, [this](const Readiness& answers) {
+        lastChecked_ = QTime::currentTime().toString(QStringLiteral("HH:mm"));
+        publish(answers);
+    });
+}
+
+void UnattendedChecker::publish(const Readiness& a) {
+    answers_ = a;
+    const QString sentence = QString::fromStdString(a.supervisorSentence);
+    supervisedRow()->set(a.supervised,
+                         a.supervised ? tr("systemd restarts the agent automatically if it crashes or is killed. "
+                                           "Choosing Quit stops it until your next login, which is deliberate.")
+                                      : sentence + tr(". Start DOVRELÆ once from the application menu and it will "
+                                                      "set this up itself; if it stays off, check "
+                                                      "\"systemctl --user status com.quendal.dovrel.agent\"."),
+                         {});
+
+    const QString who = QString::fromStdString(a.autoLoginUser);
+    QString login = tr("Your display manager's automatic login (on GNOME: Settings ▸ Users ▸ Automatic Login). "
+                       "Needs disk encryption off first, or someone to type the passphrase.");
+    if (a.autoLogin)
+        login = who == user_ ? tr("%1 is logged in at start-up.").arg(who)
+                             : tr("The display manager logs in %1, not %2: the agent must run in that user's "
+                                  "session to be reached.")
+                                   .arg(who, user_);
+    autoLoginRow()->set(a.autoLogin, login, {});
+
+    encryptionRow()->set(!a.diskEncryptionOff,
+                         tr("Keep it on. It is what protects this computer's disk if the machine is stolen, and a "
+                            "machine you can reach from anywhere is worth protecting. The cost is that an unplanned "
+                            "reboot waits at the passphrase prompt until somebody types it."),
+                         {});
+
+    QString power;
+    QStringList powerCommands;
+    switch (a.powerRestore) {
+    case Readiness::PowerRestore::battery:
+        power = tr("Laptops bridge brief cuts on battery (so this shows ✓ here). Keep it plugged in.");
+        break;
+    case Readiness::PowerRestore::restores:
+        power = tr("The board's power-restore policy is %1: it starts again when power returns.")
+                    .arg(QString::fromStdString(a.powerPolicy));
+        break;
+    case Readiness::PowerRestore::staysOff:
+        power = tr("The board's power-restore policy is %1: it stays off after a cut.")
+                    .arg(QString::fromStdString(a.powerPolicy));
+        powerCommands = {QString::fromLatin1(policyCommand)};
+        break;
+    case Readiness::PowerRestore::unknown:
+        power = tr("The firmware setting cannot be read from the running system. Set \"Restore on AC power loss\" "
+                   "to \"Power On\" in the BIOS/UEFI setup.");
+        break;
+    }
+    powerRow()->set(a.restartAfterPower, power, powerCommands);
+
+    sleepRow()->set(a.noSleep, tr("Stays awake and reachable. (The agent also holds off sleep while it runs.)"),
+                    a.noSleep ? QStringList{}
+                              : QStringList{QString::fromLatin1(maskCommand), QString::fromLatin1(gnomeCommand)});
+    emit changed();
+}
+
+} // namespace dovrel::agent

@@ -1,0 +1,123 @@
+import QtQuick
+import QtQuick.Controls.Fusion
+import QtQuick.Layouts
+
+// Sign this computer in to a relay account (or create one), show which, sign out.
+ColumnLayout {
+    id: section
+    required property var vm
+    required property Theme theme
+    readonly property var app: vm.app
+    spacing: 8
+    Layout.fillWidth: true
+
+    SectionHeader {
+        objectName: "account"
+        theme: section.theme
+        symbol: section.vm.signedIn ? "person" : "person.unknown"
+        symbolColor: section.vm.signedIn ? section.theme.brand : section.theme.secondary
+        title: qsTr("Account")
+        busy: section.app.accountBusy
+    }
+
+    ColumnLayout {
+        objectName: "signInForm"
+        visible: !section.vm.signedIn
+        spacing: 8
+        Layout.fillWidth: true
+        Caption {
+            theme: section.theme
+            text: qsTr("Sign in so this computer and your device share a private space. Use the same account you made in the DOVRELÆ app.")
+        }
+        TextField {
+            objectName: "acctName"
+            Layout.fillWidth: true
+            placeholderText: qsTr("Account name")
+            font.pixelSize: section.theme.caption
+            text: section.vm.acctName
+            onTextEdited: section.vm.acctName = text
+        }
+        TextField {
+            objectName: "acctPassword"
+            Layout.fillWidth: true
+            placeholderText: qsTr("Password")
+            echoMode: TextInput.Password
+            font.pixelSize: section.theme.caption
+            text: section.vm.acctPassword
+            onTextEdited: section.vm.acctPassword = text
+        }
+        TextField {
+            objectName: "acctInvite"
+            visible: section.vm.creatingAccount
+            Layout.fillWidth: true
+            placeholderText: qsTr("Invite code (if your team uses one)")
+            font.pixelSize: section.theme.caption
+            text: section.vm.acctInvite
+            onTextEdited: section.vm.acctInvite = text
+        }
+        RowLayout {
+            spacing: 8
+            Button {
+                objectName: "accountSubmit"
+                text: section.vm.accountButtonText
+                highlighted: true
+                enabled: section.vm.canSubmitAccount
+                font.pixelSize: section.theme.caption
+                onClicked: section.vm.submitAccount()
+            }
+            LinkButton {
+                objectName: "accountMode"
+                theme: section.theme
+                text: section.vm.accountModeText
+                onClicked: section.vm.toggleAccountMode()
+            }
+            Item { Layout.fillWidth: true }
+        }
+    }
+
+    ColumnLayout {
+        objectName: "signedInBox"
+        visible: section.vm.signedIn
+        spacing: 6
+        Layout.fillWidth: true
+        RowLayout {
+            spacing: 6
+            Layout.fillWidth: true
+            Label {
+                text: qsTr("Signed in as")
+                color: section.theme.secondary
+                font.pixelSize: section.theme.caption
+            }
+            Label {
+                objectName: "accountName"
+                text: section.app.account
+                color: section.theme.text
+                font.pixelSize: section.theme.caption
+                font.weight: Font.DemiBold
+                elide: Text.ElideRight
+                Layout.fillWidth: true
+            }
+            LinkButton {
+                objectName: "signOut"
+                theme: section.theme
+                text: qsTr("Sign out")
+                enabled: !section.app.accountBusy
+                onClicked: section.vm.signOut()
+            }
+        }
+        Caption {
+            theme: section.theme
+            small: true
+            text: qsTr("Your machines are in a private space only this account can reach.")
+        }
+    }
+
+    Caption {
+        objectName: "accountError"
+        theme: section.theme
+        small: true
+        visible: section.app.accountError.length > 0
+        text: section.app.accountError
+        color: section.theme.warn
+    }
+}

@@ -1,0 +1,43 @@
+import QtQuick
+import QtQuick.Controls.Fusion
+import QtQuick.Layouts
+
+// A terminal command on a tinted ground, selectable, with a copy button.
+RowLayout {
+    id: line
+    required property Theme theme
+    property string command
+    signal copy()
+    spacing: 6
+    Layout.fillWidth: true
+
+    Rectangle {
+        Layout.fillWidth: true
+        implicitHeight: commandText.implicitHeight + 8
+        radius: 6
+        color: line.theme.codeFill
+        TextEdit {
+            id: commandText
+            objectName: line.objectName + "Text"
+            x: 7
+            y: 4
+            width: parent.width - 14
+            text: line.command
+            readOnly: true
+            selectByMouse: true
+            wrapMode: TextEdit.WrapAnywhere
+            color: line.theme.text
+            font.family: "DejaVu Sans Mono"
+            font.pixelSize: 10
+        }
+    }
+    AbstractButton {
+        objectName: line.objectName + "Copy"
+        implicitWidth: 16
+        implicitHeight: 16
+        contentItem: Symbol { name: "copy"; color: line.theme.brand; size: 12 }
+        ToolTip.visible: hovered
+        ToolTip.text: qsTr("Copy command")
+        onClicked: line.copy()
+    }
+}

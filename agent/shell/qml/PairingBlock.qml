@@ -1,0 +1,202 @@
+import QtQuick
+import QtQuick.Controls.Fusion
+import QtQuick.Layouts
+import DovrelAgent
+
+// Everything a person needs to pair a device: the QR code, the share code or the pairing code, and the
+// set-up by hand.
+ColumnLayout {
+    id: block
+    required property var vm
+    required property Theme theme
+    readonly property var app: vm.app
+    spacing: 8
+    Layout.fillWidth: true
+
+    Label {
+        Layout.alignment: Qt.AlignHCenter
+        text: qsTr("SCAN TO PAIR")
+        color: block.theme.secondary
+        font.pixelSize: block.theme.caption2
+        font.letterSpacing: 1.6
+    }
+
+    Rectangle {
+        objectName: "qrFrame"
+        Layout.alignment: Qt.AlignHCenter
+        visible: qr.valid
+        implicitWidth: 166
+        implicitHeight: 166
+        radius: 12
+        color: "white"
+        QrCode {
+            id: qr
+            objectName: "qrCode"
+            x: 8
+            y: 8
+            width: 150
+            height: 150
+            text: block.vm.qrText
+        }
+    }
+
+    // The share code, when the account service has issued one.
+    ColumnLayout {
+        objectName: "shareGroup"
+        visible: block.vm.hasShareCode
+        spacing: 8
+        Layout.fillWidth: true
+        Label {
+            Layout.alignment: Qt.AlignHCenter
+            text: qsTr("- or share this code -")
+            color: block.theme.secondary
+            font.pixelSize: block.theme.caption2
+        }
+        TextEdit {
+            objectName: "shareCode"
+            Layout.alignment: Qt.AlignHCenter
+            text: block.app.shareCode
+            readOnly: true
+            selectByMouse: true
+            color: block.theme.text
+            font.family: "DejaVu Sans Mono"
+            font.pixelSize: 30
+            font.bold: true
+            font.letterSpacing: 2
+        }
+        RowLayout {
+            Layout.alignment: Qt.AlignHCenter
+            spacing: 10
+            IconButton {
+                objectName: "copyShareCode"
+                theme: block.theme
+                symbol: block.vm.copied ? "checkmark" : "copy"
+                text: block.vm.copied ? qsTr("Copied!") : qsTr("Copy")
+                onClicked: block.vm.copyShareCode()
+            }
+            LinkButton {
+                objectName: "newShareCode"
+                theme: block.theme
+                text: qsTr("New")
+                enabled: !block.app.grantBusy
+                onClicked: block.vm.newShareCode()
+            }
+        }
+        Caption {
+            objectName: "shareCodeNote"
+            theme: block.theme
+            small: true
+            horizontalAlignment: Text.AlignHCenter
+            text: block.vm.shareCodeNoteLine
+        }
+        Caption {
+            theme: block.theme
+            horizontalAlignment: Text.AlignHCenter
+            text: qsTr("Scan the QR if the device is here - or send this code to anyone, anywhere. Works on a computer or a phone, with no scanning.")
+        }
+    }
+
+    // The pairing code, while there is no share code.
+    ColumnLayout {
+        objectName: "codeGroup"
+        visible: !block.vm.hasShareCode
+        spacing: 8
+        Layout.fillWidth: true
+        Label {
+            Layout.alignment: Qt.AlignHCenter
+            text: qsTr("- or enter manually -")
+            color: block.theme.secondary
+            font.pixelSize: block.theme.caption2
+        }
+        Label {
+            objectName: "bigPairingCode"
+            Layout.alignment: Qt.AlignHCenter
+            text: block.app.pairingCode
+            color: block.theme.text
+            font.pixelSize: 30
+            font.bold: true
+            font.letterSpacing: 6
+        }
+        Caption {
+            theme: block.theme
+            horizontalAlignment: Text.AlignHCenter
+            text: qsTr("Open DOVRELÆ on your phone or tablet and scan the code above.")
+        }
+    }
+
+    // Set up by hand: a disclosure that keeps its state while the window lives.
+    ColumnLayout {
+        spacing: 6
+        Layout.fillWidth: true
+        LinkButton {
+            objectName: "manualToggle"
+            theme: block.theme
+            text: (block.vm.showManual ? "▾ " : "▸ ") + qsTr("Set up by hand")
+            onClicked: block.vm.showManual = !block.vm.showManual
+        }
+        ColumnLayout {
+            objectName: "manualBox"
+            visible: block.vm.showManual
+            spacing: 6
+            Layout.fillWidth: true
+            Layout.leftMargin: 12
+            RowLayout {
+                spacing: 6
+                Label {
+                    text: qsTr("Pairing code")
+                    color: block.theme.secondary
+                    font.pixelSize: block.theme.caption2
+                }
+                TextEdit {
+                    objectName: "manualPairingCode"
+                    text: block.app.pairingCode
+                    readOnly: true
+                    selectByMouse: true
+                    color: block.theme.text
+                    font.family: "DejaVu Sans Mono"
+                    font.pixelSize: 15
+                    font.weight: Font.DemiBold
+                }
+            }
+            TextEdit {
+                objectName: "lanLine"
+                visible: text.length > 0
+                Layout.fillWidth: true
+                Layout.preferredWidth: 0
+                wrapMode: TextEdit.Wrap
+                text: block.vm.lanLine
+                readOnly: true
+                selectByMouse: true
+                color: block.theme.secondary
+                font.family: "DejaVu Sans Mono"
+                font.pixelSize: 11
+            }
+            TextEdit {
+                objectName: "overlayLine"
+                visible: text.length > 0
+                Layout.fillWidth: true
+                Layout.preferredWidth: 0
+                wrapMode: TextEdit.Wrap
+                text: block.vm.overlayLine
+                readOnly: true
+                selectByMouse: true
+                color: block.theme.secondary
+                font.family: "DejaVu Sans Mono"
+                font.pixelSize: 11
+            }
+            IconButton {
+                objectName: "copyPairingLink"
+                theme: block.theme
+                symbol: "copy"
+                text: qsTr("Copy pairing link")
+                font.pixelSize: block.theme.caption2
+                onClicked: block.vm.copyPairingLink()
+            }
+            Caption {
+                theme: block.theme
+                small: true
+                text: qsTr("This code changes each time DOVRELÆ restarts.")
+            }
+        }
+    }
+}

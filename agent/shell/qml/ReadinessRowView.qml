@@ -1,0 +1,66 @@
+pragma ComponentBehavior: Bound
+
+import QtQuick
+import QtQuick.Controls.Fusion
+import QtQuick.Layouts
+
+// One condition: its mark, title and detail, "Open" for its settings panel, and its commands to copy.
+ColumnLayout {
+    id: view
+    required property var row
+    required property Theme theme
+    spacing: 4
+    Layout.fillWidth: true
+
+    RowLayout {
+        spacing: 7
+        Layout.fillWidth: true
+        Symbol {
+            objectName: view.objectName + "Mark"
+            Layout.alignment: Qt.AlignTop
+            name: view.row.ok ? "check.circle" : "warning"
+            color: view.row.ok ? view.theme.good : view.theme.warn
+            size: 13
+        }
+        ColumnLayout {
+            spacing: 1
+            Layout.fillWidth: true
+            Label {
+                text: view.row.title
+                color: view.theme.text
+                font.pixelSize: 12
+                font.weight: Font.DemiBold
+            }
+            Caption {
+                objectName: view.objectName + "Detail"
+                theme: view.theme
+                small: true
+                // Wraps at the room the mark and "Open" leave, so the row's height fits its lines.
+                Layout.maximumWidth: view.width - 20 - (openLink.visible ? openLink.implicitWidth + 7 : 0)
+                text: view.row.detail
+            }
+        }
+        LinkButton {
+            id: openLink
+            objectName: view.objectName + "Open"
+            Layout.alignment: Qt.AlignTop
+            theme: view.theme
+            visible: view.row.canOpen
+            text: qsTr("Open")
+            onClicked: view.row.open()
+        }
+    }
+    Repeater {
+        model: view.row.commands
+        CommandLine {
+            id: commandLine
+            required property int index
+            required property string modelData
+            objectName: view.objectName + "Command" + commandLine.index
+            Layout.leftMargin: 20
+            theme: view.theme
+            command: commandLine.modelData
+            onCopy: view.row.copy(commandLine.index)
+        }
+    }
+}

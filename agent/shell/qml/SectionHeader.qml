@@ -1,0 +1,31 @@
+import QtQuick
+import QtQuick.Controls.Fusion
+import QtQuick.Layouts
+
+// The row that opens each section: symbol, title, and a spinner while the section's work runs.
+RowLayout {
+    id: header
+    required property Theme theme
+    property string symbol
+    property color symbolColor: theme.brand
+    property string title
+    property bool busy: false
+    spacing: 6
+    Layout.fillWidth: true
+
+    Symbol { name: header.symbol; color: header.symbolColor; size: 15 }
+    Label {
+        text: header.title
+        color: header.theme.text
+        font.pixelSize: header.theme.callout
+        font.weight: Font.DemiBold
+    }
+    Item { Layout.fillWidth: true }
+    BusyIndicator {
+        objectName: header.objectName + "Busy"
+        visible: header.busy
+        running: header.busy
+        Layout.preferredWidth: 16
+        Layout.preferredHeight: 16
+    }
+}

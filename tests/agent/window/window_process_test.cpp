@@ -1,0 +1,170 @@
+// The window as a window: fixed at 320 × 640, built once and reused with its content as it was, and
+// closing it never ends the program. Then the real DovrelAgent on a private Xvfb: with no tray it opens
+// its window by itself after a second and says so in its log, survives the window's close, and a second
+// copy brings the window back; with a tray (trayer) it puts its star there.
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include "../../support/FakeScheduler.h"
+#include "../../support/XvfbServer.h"
+#include "../shell/ShellTestSupport.h"
+#include "WindowTestSupport.h"
+
+using namespace dovrel;
+using namespace dovrel::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string windowTitle = "DOVRELÆ - Pair your device";
+
+// A look at the X server from outside, as a window manager would have it.
+class XLook {
+public:
+    explicit XLook(const std::string& display) : c_(xcb_connect(display.c_str(), nullptr)) {}
+    ~XLook() { xcb_disconnect(c_); }
+    XLook(const XLook&) = delete;
+    XLook& operator=(const XLook&) = delete;
+
+    // The mapped top-level window with `title`; 0 when there is none.
+    xcb_window_t shownWindow(const std::string& title) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c_, xcb_query_tree(c_, root), nullptr);
+        if (!tree) return 0;
+        xcb_window_t found = 0;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        for (int i = 0; i < xcb_query_tree_children_length(tree) && !found; ++i)
+            if (nameOf(children[i]) == title && mapped(children[i])) found = children[i];
+        std::free(tree);
+        return found;
+    }
+
+    // What a window manager sends when the user clicks the close button.
+    void askToClose(xcb_window_t window) {
+        xcb_client_message_event_t event{};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = window;
+        event.type = atom("WM_PROTOCOLS");
+        event.data.data32[0] = atom("WM_DELETE_WINDOW");
+        event.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(c_, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
+        xcb_flush(c_);
+    }
+
+private:
+    xcb_atom_t atom(const char* name) {
+        xcb_intern_atom_reply_t* r =
+            xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+        const xcb_atom_t a = r ? r->atom : 0;
+        std::free(r);
+        return a;
+    }
+    std::string nameOf(xcb_window_t w) {
+        xcb_get_property_reply_t* r = xcb_get_property_reply(
+            c_, xcb_get_property(c_, 0, w, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 0, 256), nullptr);
+        std::string name;
+        if (r) name.assign(static_cast<const char*>(xcb_get_property_value(r)), xcb_get_property_value_length(r));
+        std::free(r);
+        return name;
+    }
+    bool mapped(xcb_window_t w) {
+        xcb_get_window_attributes_reply_t* r =
+            xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, w), nullptr);
+        const bool viewable = r && r->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(r);
+        return viewable;
+    }
+    xcb_connection_t* c_;
+};
+
+// The agent on the X display `display`, with the synthetic picture and no session bus (so no tray
+// through one).
+ChildProcess::Options onDisplay(const AgentHome& h, const std::string& display) {
+    return h.options({{"DOVREL_SYNTHETIC", "1"},
+                      {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + h.home.file("no-bus")},
+                      {"QT_QPA_PLATFORM", "xcb"},
+                      {"DISPLAY", display}});
+}
+
+} // namespace
+
+TEST(AgentWindowPresenter, FixedSizeBuiltOnceReusedAndClosingLeavesTheProgramRunning) {
+    guiApp();
+    QApplication::setQuitOnLastWindowClosed(false);
+    TestWindow w;
+    agent::AgentWindowModel& vm = *w.vm;
+    agent::AgentWindow window(vm, false);
+    EXPECT_EQ(window.view(), nullptr);
+    window.present();
+    QQuickView* view = window.view();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->status(), QQuickView::Ready);
+    EXPECT_EQ(view->title().toStdString(), windowTitle);
+    EXPECT_EQ(view->size(), QSize(320, 640));
+    EXPECT_EQ(view->minimumSize(), QSize(320, 640));
+    EXPECT_EQ(view->maximumSize(), QSize(320, 640));
+    EXPECT_TRUE(view->flags() & Qt::WindowStaysOnTopHint);
+    EXPECT_FALSE((view->flags() & Qt::Tool) == Qt::Tool) << "without a tray the window keeps a taskbar entry";
+    EXPECT_TRUE(view->isVisible());
+
+    vm.setShowManual(true);
+    bool quit = false;
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quit = true; });
+    view->close();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(view->isVisible());
+    EXPECT_FALSE(quit);
+    window.present();
+    EXPECT_EQ(window.view(), view);
+    EXPECT_TRUE(view->isVisible());
+    EXPECT_TRUE(item(*view, "manualBox")->isVisible()) << "the content keeps its state";
+
+    agent::AgentWindow withTray(vm, true);
+    withTray.present();
+    EXPECT_TRUE((withTray.view()->flags() & Qt::Tool) == Qt::Tool);
+}
+
+TEST(AgentWindowProcess, WithoutATrayTheWindowOpensByItselfSurvivesItsCloseAndASecondCopyRaisesIt) {
+    XvfbServer x;
+    if (!x.available()) GTEST_SKIP() << x.failure();
+    ASSERT_TRUE(x.running()) << x.failure();
+    FakeSystemctl systemctl;
+    AgentHome h;
+    ChildProcess agentProcess({DOVREL_AGENT_BINARY}, onDisplay(h, x.display()));
+    XLook look(x.display());
+    ASSERT_TRUE(waitUntil([&] { return look.shownWindow(windowTitle) != 0; }, 30s)) << h.log();
+    EXPECT_NE(h.log().find("no system tray on this desktop"), std::string::npos) << h.log();
+
+    look.askToClose(look.shownWindow(windowTitle));
+    ASSERT_TRUE(waitUntil([&] { return look.shownWindow(windowTitle) == 0; }, 20s));
+    EXPECT_TRUE(agentProcess.running()) << "closing the window never quits the agent";
+
+    const auto second = runProgram({DOVREL_AGENT_BINARY}, onDisplay(h, x.display()), 30s);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(*second, 0);
+    EXPECT_TRUE(waitUntil([&] { return look.shownWindow(windowTitle) != 0; }, 20s)) << h.log();
+    EXPECT_TRUE(agentProcess.running());
+}
+
+TEST(AgentWindowProcess, WithATrayTheStarGoesThere) {
+    const std::string trayer = findProgram("trayer");
+    if (trayer.empty()) GTEST_SKIP() << "trayer is not installed";
+    XvfbServer x;
+    if (!x.available()) GTEST_SKIP() << x.failure();
+    ASSERT_TRUE(x.running()) << x.failure();
+    FakeSystemctl systemctl;
+    AgentHome h;
+    ChildProcess::Options trayOptions;
+    trayOptions.env = {{"DISPLAY", x.display()}};
+    ChildProcess tray({trayer, "--edge", "top", "--widthtype", "request"}, trayOptions);
+    XLook look(x.display());
+    // trayer owns the tray selection once its panel window is up.
+    ASSERT_TRUE(waitUntil([&] { return look.shownWindow("panel") != 0; }, 20s));
+    ChildProcess agentProcess({DOVREL_AGENT_BINARY}, onDisplay(h, x.display()));
+    ASSERT_TRUE(waitUntil([&] { return h.log().find("• tray item shown") != std::string::npos; }, 30s)) << h.log();
+    EXPECT_EQ(h.log().find("no system tray"), std::string::npos);
+}

@@ -1,0 +1,286 @@
+// The window's rules on the real QML, offscreen: which group shows, the texts built from the model, the
+// account form's gate, the sharing section's confirmation, the permission rows and their fixes, and the
+// "Copied!" feedback on a fake clock.
+
+#include <gtest/gtest.h>
+
+#include <QColor>
+
+#include "../../support/FakeScheduler.h"
+#include "WindowTestSupport.h"
+
+using namespace dovrel;
+using namespace dovrel::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Window : TestWindow {
+    std::unique_ptr<QQuickView> view;
+
+    explicit Window(std::optional<Scene> scene = Scene::unpaired) : TestWindow(scene) {
+        view = load();
+        EXPECT_EQ(view->status(), QQuickView::Ready) << view->errors().size();
+    }
+    QQuickItem* at(const char* name) {
+        QQuickItem* found = item(*view, name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    bool shown(const char* name) { return at(name) && at(name)->isVisible(); }
+    QString text(const char* name) { return at(name) ? at(name)->property("text").toString() : QString(); }
+    void click(const char* name) { QMetaObject::invokeMethod(at(name), "clicked"); }
+};
+
+} // namespace
+
+TEST(AgentWindowView, BeforeStartUpTheQrEncodesThePlaceholderAndTheCodeGroupShows) {
+    Window w(std::nullopt);
+    EXPECT_EQ(w.text("qrCode"), "------");
+    EXPECT_EQ(w.text("bigPairingCode"), "------");
+    EXPECT_EQ(w.text("statusText"), "Starting…");
+    EXPECT_EQ(w.at("statusDot")->property("color").value<QColor>(), QColor("#f08a00"));
+}
+
+TEST(AgentWindowView, AShareCodeReplacesThePairingCodeGroupAndAnEmptyNoteKeepsItsLine) {
+    Window w;
+    EXPECT_EQ(w.text("qrCode"), w.model.pairingURL());
+    EXPECT_TRUE(w.shown("codeGroup"));
+    EXPECT_FALSE(w.shown("shareGroup"));
+    w.model.setShareCode("7KQ4 M2XD");
+    EXPECT_TRUE(w.shown("shareGroup"));
+    EXPECT_FALSE(w.shown("codeGroup"));
+    EXPECT_EQ(w.text("shareCode"), "7KQ4 M2XD");
+    EXPECT_EQ(w.text("shareCodeNote"), " ");
+    w.model.setGrantBusy(true);
+    EXPECT_FALSE(w.at("newShareCode")->isEnabled());
+}
+
+TEST(AgentWindowView, TheManualLinesFollowTheAddressesAndTheLanSetting) {
+    Window w;
+    EXPECT_FALSE(w.shown("manualBox"));
+    w.click("manualToggle");
+    EXPECT_TRUE(w.shown("manualBox"));
+    EXPECT_EQ(w.text("lanLine"), "This computer's network address:  192.168.1.24");
+    EXPECT_FALSE(w.shown("overlayLine"));
+    w.model.setWgIP("10.13.13.5");
+    EXPECT_EQ(w.text("overlayLine"), "Remote (WireGuard):  10.13.13.5");
+
+    agent::WindowSettings noLan = windowSettings();
+    noLan.lanEnabled = false;
+    agent::AgentWindowModel relayOnly(w.model, w.readiness.checker, w.clock, w.clipboard, w.launcher, noLan);
+    EXPECT_TRUE(relayOnly.lanLine().isEmpty());
+
+    w.model.setPairingURL("");
+    w.click("copyPairingLink");
+    EXPECT_EQ(w.clipboard.texts, QStringList{""});
+}
+
+TEST(AgentWindowView, ASecondCopyPressRestartsTheCopiedTime) {
+    Window w(Scene::signedIn);
+    w.click("copyShareCode");
+    EXPECT_EQ(w.text("copyShareCodeLabel"), "Copied!");
+    EXPECT_EQ(w.clipboard.texts, QStringList{"7KQ4 M2XD"});
+    w.clock.advance(1000ms);
+    w.click("copyShareCode");
+    w.clock.advance(600ms); // the first press's 1.6 s are over
+    EXPECT_EQ(w.text("copyShareCodeLabel"), "Copied!");
+    w.clock.advance(1000ms);
+    EXPECT_EQ(w.text("copyShareCodeLabel"), "Copy");
+}
+
+TEST(AgentWindowView, TheAccountButtonNeedsThreeAndEightCharactersAndPassesWhatWasTyped) {
+    Window w;
+    std::vector<std::tuple<std::string, std::string, bool, std::string>> calls;
+    w.model.onSignIn = [&](const std::string& a, const std::string& p, bool create, const std::string& invite) {
+        calls.emplace_back(a, p, create, invite);
+    };
+    EXPECT_TRUE(w.shown("signInForm"));
+    EXPECT_FALSE(w.shown("acctInvite"));
+    EXPECT_EQ(w.text("accountSubmit"), "Sign in");
+    w.vm->setAcctName("an");
+    w.vm->setAcctPassword("12345678");
+    EXPECT_FALSE(w.at("accountSubmit")->isEnabled());
+    w.vm->setAcctName("ana");
+    w.vm->setAcctPassword("1234567");
+    EXPECT_FALSE(w.at("accountSubmit")->isEnabled());
+    w.vm->setAcctPassword("        "); // eight spaces: nothing is trimmed
+    EXPECT_TRUE(w.at("accountSubmit")->isEnabled());
+    w.vm->setAcctName("👩🏽‍💻ab"); // one character of seven code points, and two more
+    EXPECT_TRUE(w.at("accountSubmit")->isEnabled());
+    w.vm->setAcctName("👩🏽‍💻a");
+    EXPECT_FALSE(w.at("accountSubmit")->isEnabled());
+    w.vm->setAcctName("ana");
+
+    w.click("accountMode");
+    EXPECT_TRUE(w.shown("acctInvite"));
+    EXPECT_EQ(w.text("accountSubmit"), "Create account");
+    EXPECT_EQ(w.text("accountMode"), "I have an account");
+    w.vm->setAcctInvite("TEAM-7");
+    w.click("accountMode");
+    w.click("accountSubmit");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], std::make_tuple(std::string("ana"), std::string("        "), false, std::string("TEAM-7")));
+
+    w.model.setAccountBusy(true);
+    EXPECT_FALSE(w.at("accountSubmit")->isEnabled());
+    EXPECT_TRUE(w.shown("accountBusy"));
+}
+
+TEST(AgentWindowView, SignedInShowsTheAccountVerbatimAndErrorsUnderEitherForm) {
+    Window w(Scene::signedIn);
+    int signOuts = 0;
+    w.model.onSignOut = [&] { ++signOuts; };
+    EXPECT_TRUE(w.shown("signedInBox"));
+    EXPECT_FALSE(w.shown("signInForm"));
+    EXPECT_EQ(w.text("accountName"), "ana@studio");
+    w.model.setAccountError("The account service did not answer.");
+    EXPECT_TRUE(w.shown("accountError"));
+    w.model.setAccountBusy(true);
+    EXPECT_FALSE(w.at("signOut")->isEnabled());
+    w.model.setAccountBusy(false);
+    w.click("signOut");
+    EXPECT_EQ(signOuts, 1);
+    w.model.setAccount("");
+    EXPECT_TRUE(w.shown("signInForm"));
+    EXPECT_TRUE(w.shown("accountError"));
+}
+
+TEST(AgentWindowView, SharingTextsLifetimeAndTheConfirmationBeforeCancellingEverything) {
+    Window w;
+    std::vector<double> grants;
+    int cancels = 0;
+    w.model.onNewGrant = [&](double hours) { grants.push_back(hours); };
+    w.model.onCancelAllAccess = [&] { ++cancels; };
+    EXPECT_EQ(w.text("sharingStatus"), "This computer isn't sharing yet. Sign it in to an account to hand out access.");
+    w.model.setGrantExpiryText("Expires in 7 days");
+    EXPECT_EQ(w.text("sharingStatus"), "Anyone who scans the code above can reach this computer. Expires in 7 days.");
+
+    w.vm->setLifetimeIndex(4);
+    EXPECT_EQ(w.model.grantTTLHours(), 168);
+    EXPECT_EQ(w.at("lifetime")->property("currentIndex").toInt(), 4);
+    w.click("newGrant");
+    w.vm->setLifetimeIndex(0);
+    w.click("newGrant");
+    EXPECT_EQ(grants, (std::vector<double>{168, 0}));
+
+    w.click("cancelAll");
+    EXPECT_EQ(cancels, 0);
+    EXPECT_TRUE(w.shown("cancelConfirm"));
+    w.click("keepAccess");
+    EXPECT_FALSE(w.shown("cancelConfirm"));
+    w.click("cancelAll");
+    w.click("confirmCancel");
+    EXPECT_EQ(cancels, 1);
+    EXPECT_FALSE(w.shown("cancelConfirm"));
+
+    w.model.setGrantBusy(true);
+    EXPECT_TRUE(w.shown("sharingBusy"));
+    EXPECT_FALSE(w.at("newGrant")->isEnabled());
+    EXPECT_FALSE(w.at("cancelAll")->isEnabled());
+    EXPECT_TRUE(w.at("lifetime")->isEnabled());
+}
+
+TEST(AgentWindowView, DisconnectShowsForAClientOrVideoAndAnErrorHidesANotice) {
+    Window w;
+    EXPECT_FALSE(w.shown("disconnect"));
+    w.model.setVideoFps(1);
+    EXPECT_TRUE(w.shown("disconnect"));
+    w.model.setVideoFps(0);
+    w.model.setConnectedClient("Ana's phone");
+    EXPECT_TRUE(w.shown("disconnect"));
+    EXPECT_EQ(w.at("statusDot")->property("color").value<QColor>(), QColor("#28a745"));
+
+    EXPECT_FALSE(w.shown("sharingMessage"));
+    w.model.setGrantNotice("A fresh code was issued.");
+    EXPECT_EQ(w.text("sharingMessage"), "A fresh code was issued.");
+    w.model.setGrantError("Sign in first.");
+    EXPECT_EQ(w.text("sharingMessage"), "Sign in first.");
+    EXPECT_TRUE(w.vm->sharingMessageIsError());
+}
+
+TEST(AgentWindowView, VideoRowTexts) {
+    Window w;
+    EXPECT_EQ(w.text("videoText"), "No video (nobody connected)");
+    w.model.setConnectedClient("Ana's phone");
+    EXPECT_EQ(w.text("videoText"), "Connected but NO video leaving (idle)");
+    w.model.setVideoFps(30);
+    w.model.setVideoPath("relay");
+    EXPECT_EQ(w.text("videoText"), "Sending video - 30 fps via relay");
+    EXPECT_EQ(w.at("videoMark")->property("name").toString(), "video");
+}
+
+TEST(AgentWindowView, AMissingPermissionShowsEnableWhichOpensAPanelOrShowsTheCommand) {
+    Window w(Scene::permissionMissing);
+    EXPECT_EQ(w.text("screenRowTitle"), "Screen capture");
+    EXPECT_EQ(w.at("screenRowMark")->property("name").toString(), "warning");
+    EXPECT_TRUE(w.shown("screenRowEnable"));
+    EXPECT_FALSE(w.shown("screenRowFix"));
+    w.click("screenRowEnable");
+    EXPECT_TRUE(w.shown("screenRowFix"));
+    EXPECT_EQ(w.at("screenRowCommandText")->property("text").toString(), "xhost +SI:localuser:$USER");
+    w.click("screenRowCommandCopy");
+    EXPECT_EQ(w.clipboard.texts, QStringList{"xhost +SI:localuser:$USER"});
+    EXPECT_TRUE(w.launcher.opened.isEmpty());
+
+    // Wake-on-LAN: the connection editor where it is installed, else the ethtool command.
+    EXPECT_EQ(w.text("wakeRowTitle"), "Wake-on-LAN: Off");
+    EXPECT_EQ(w.text("wakeRowEnable"), "Turn on");
+    w.click("wakeRowEnable");
+    EXPECT_EQ(w.at("wakeRowCommandText")->property("text").toString(), "sudo ethtool -s enp3s0 wol g");
+    w.launcher.installed = {"nm-connection-editor"};
+    w.model.setWakeReady(true);
+    EXPECT_EQ(w.text("wakeRowTitle"), "Wake-on-LAN: On");
+    EXPECT_EQ(w.text("wakeRowEnable"), "Settings");
+    EXPECT_FALSE(w.shown("wakeRowFix"));
+    w.click("wakeRowEnable");
+    EXPECT_EQ(w.launcher.opened, QStringList{"nm-connection-editor"});
+
+    w.model.setScreenRecording(true);
+    EXPECT_EQ(w.at("screenRowMark")->property("name").toString(), "check.circle");
+    EXPECT_FALSE(w.shown("screenRowEnable"));
+    EXPECT_FALSE(w.shown("screenRowFix"));
+}
+
+TEST(AgentWindowView, WaylandAndAMissingDisplayGetTheirOwnAdvice) {
+    EXPECT_TRUE(agent::screenCaptureFix({":0", "wayland", ""}).command.contains("WaylandEnable=false"));
+    EXPECT_TRUE(agent::screenCaptureFix({"", "x11", ""}).command.contains("import-environment DISPLAY"));
+    // Without the display, input control needs the same remedy as capture.
+    EXPECT_EQ(agent::inputControlFix({"", "", ""}, false).command, agent::screenCaptureFix({"", "", ""}).command);
+    EXPECT_TRUE(agent::inputControlFix({":0", "x11", ""}, true).command.contains("XTEST"));
+    EXPECT_EQ(agent::wakeOnLanFix({":0", "x11", ""}).command, "sudo ethtool -s <interface> wol g");
+}
+
+TEST(AgentWindowView, QuitAsksTheApplicationToEnd) {
+    Window w;
+    int quits = 0;
+    QObject::connect(w.vm.get(), &agent::AgentWindowModel::quitRequested, [&] { ++quits; });
+    w.click("quit");
+    EXPECT_EQ(quits, 1);
+}
+
+namespace {
+QStringList* warningsSeen = nullptr;
+void keepWarnings(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type != QtDebugMsg && type != QtInfoMsg && warningsSeen) warningsSeen->append(message);
+}
+} // namespace
+
+TEST(AgentWindowView, EveryStateLoadsAndLaysOutWithoutAWarning) {
+    guiApp();
+    QStringList seen;
+    warningsSeen = &seen;
+    const QtMessageHandler previous = qInstallMessageHandler(keepWarnings);
+    for (const Scene scene : {Scene::unpaired, Scene::paired, Scene::signedIn, Scene::permissionMissing})
+        for (const bool dark : {false, true}) {
+            Window w(scene);
+            w.vm->setDark(dark);
+            w.vm->setShowManual(true);
+            w.view->show();
+            QCoreApplication::processEvents();
+            EXPECT_FALSE(w.view->grabWindow().isNull());
+        }
+    qInstallMessageHandler(previous);
+    warningsSeen = nullptr;
+    EXPECT_TRUE(seen.isEmpty()) << seen.join('\n').toStdString();
+}
