@@ -1,20 +1,21 @@
+pragma ComponentBehavior: Bound
+
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Dovrel.Controller
 
 // The writing-assistant panel that floats in the session window. Everything it decides lives in
-// `model` (QuibPanelModel); this file lays it out. The panel is always dark, so its colours are the
-// theme's dark values.
+// `model` (QuibPanelModel); this file lays it out. The panel is always dark, in either appearance, so
+// it takes the theme's dark values.
 Rectangle {
     id: panel
     required property QuibPanelModel model
 
-    property color accent: Qt.rgba(0.063, 0.725, 0.506, 1)
-    property color card2: Qt.rgba(1, 1, 1, 0.09)
-    property color stroke: Qt.rgba(1, 1, 1, 0.09)
-    property color textDim: Qt.rgba(0.62, 0.62, 0.64, 1)
-    property color textDimmer: Qt.rgba(0.46, 0.46, 0.49, 1)
+    readonly property color card2: Theme.card2Dark
+    readonly property color stroke: Theme.strokeDark
+    readonly property color textDim: Theme.textDimDark
+    readonly property color textDimmer: Theme.textDimmerDark
 
     width: 470
     implicitHeight: content.implicitHeight + 32
@@ -23,33 +24,22 @@ Rectangle {
     border.color: stroke
     border.width: 1
 
-    component Tile: Button {
-        id: tile
-        property string symbol
-        Layout.fillWidth: true
-        Layout.preferredHeight: 46
-        enabled: !panel.model.busy
-        background: Rectangle {
-            radius: 10
-            color: panel.card2
-            opacity: tile.enabled ? 1 : 0.5
-        }
-        contentItem: Column {
-            spacing: 3
-            Text {
-                anchors.horizontalCenter: parent.horizontalCenter
-                text: tile.symbol
-                color: "white"
-                font.pixelSize: 13
-            }
-            Text {
-                anchors.horizontalCenter: parent.horizontalCenter
-                horizontalAlignment: Text.AlignHCenter
-                text: tile.text
-                color: "white"
-                font.pixelSize: 10
-                font.weight: Font.Medium
-            }
+    // The five actions under the draft, in order.
+    readonly property var actions: [
+        { name: "quibRewrite", symbol: "\u2728", label: qsTr("Rewrite\nselection") },
+        { name: "quibPull", symbol: "\u2193", label: qsTr("Pull") },
+        { name: "quibInsert", symbol: "\u2191", label: qsTr("Insert") },
+        { name: "quibCopy", symbol: "\u29c9", label: qsTr("Copy") },
+        { name: "quibClear", symbol: "\u2298", label: qsTr("Clear") }
+    ]
+
+    function act(name: string) {
+        switch (name) {
+        case "quibRewrite": panel.model.rewriteSelection(); break
+        case "quibPull": panel.model.pull(); break
+        case "quibInsert": panel.model.insert(); break
+        case "quibCopy": panel.model.copy(); break
+        case "quibClear": panel.model.clear(); break
         }
     }
 
@@ -74,12 +64,12 @@ Rectangle {
                     loops: Animation.Infinite
                     NumberAnimation {
                         to: 1.05
-                        duration: 1600
+                        duration: Theme.breatheMs
                         easing.type: Easing.InOutQuad
                     }
                     NumberAnimation {
                         to: 1.0
-                        duration: 1600
+                        duration: Theme.breatheMs
                         easing.type: Easing.InOutQuad
                     }
                 }
@@ -176,7 +166,7 @@ Rectangle {
                 }
                 background: Rectangle {
                     radius: height / 2
-                    color: panel.model.prompt.length > 0 ? panel.accent : panel.card2
+                    color: panel.model.prompt.length > 0 ? Theme.accent : panel.card2
                 }
             }
         }
@@ -207,35 +197,39 @@ Rectangle {
             visible: !panel.model.showSignInNotice
             spacing: 10
             Layout.fillWidth: true
-            Tile {
-                objectName: "quibRewrite"
-                symbol: "\u2728"
-                text: qsTr("Rewrite\nselection")
-                onClicked: panel.model.rewriteSelection()
-            }
-            Tile {
-                objectName: "quibPull"
-                symbol: "\u2193"
-                text: qsTr("Pull")
-                onClicked: panel.model.pull()
-            }
-            Tile {
-                objectName: "quibInsert"
-                symbol: "\u2191"
-                text: qsTr("Insert")
-                onClicked: panel.model.insert()
-            }
-            Tile {
-                objectName: "quibCopy"
-                symbol: "\u29c9"
-                text: qsTr("Copy")
-                onClicked: panel.model.copy()
-            }
-            Tile {
-                objectName: "quibClear"
-                symbol: "\u2298"
-                text: qsTr("Clear")
-                onClicked: panel.model.clear()
+            Repeater {
+                model: panel.actions
+                delegate: Button {
+                    id: tile
+                    required property var modelData
+                    objectName: tile.modelData.name
+                    Layout.fillWidth: true
+                    Layout.preferredHeight: 46
+                    enabled: !panel.model.busy
+                    onClicked: panel.act(tile.modelData.name)
+                    background: Rectangle {
+                        radius: 10
+                        color: panel.card2
+                        opacity: tile.enabled ? 1 : 0.5
+                    }
+                    contentItem: Column {
+                        spacing: 3
+                        Text {
+                            anchors.horizontalCenter: parent.horizontalCenter
+                            text: tile.modelData.symbol
+                            color: "white"
+                            font.pixelSize: 13
+                        }
+                        Text {
+                            anchors.horizontalCenter: parent.horizontalCenter
+                            horizontalAlignment: Text.AlignHCenter
+                            text: tile.modelData.label
+                            color: "white"
+                            font.pixelSize: 10
+                            font.weight: Font.Medium
+                        }
+                    }
+                }
             }
         }
 

@@ -2,75 +2,18 @@
 // the spiral mark painted into an image.
 #include <QImage>
 #include <QPainter>
-#include <QQmlComponent>
-#include <QQmlEngine>
-#include <QQuickItem>
-#include <QQuickWindow>
 
 #include <gtest/gtest.h>
 
 #include "GuiTestApp.h"
+#include "QuibPanelFakes.h"
 #include "controller/ui/QuibPanelModel.h"
 #include "controller/ui/QuibSpiralItem.h"
 
 using namespace dovrel::controller;
+using namespace dovrel::controller::test;
 
 namespace {
-
-struct FakeAssistant final : WritingAssistant {
-    AssistantSource source = AssistantSource::proxy;
-    QString reason = "Sign in to use Quib.";
-    std::optional<int> remaining;
-    bool consent = true;
-    struct Call {
-        QString text, instruction;
-        std::function<void(std::optional<QString>)> done;
-    };
-    std::vector<Call> calls;
-
-    AssistantSource currentSource() const override { return source; }
-    QString unavailableReason() const override { return reason; }
-    std::optional<int> remainingToday() const override { return remaining; }
-    bool cloudConsent() const override { return consent; }
-    void setCloudConsent(bool on) override {
-        consent = on;
-        source = on ? AssistantSource::proxy : AssistantSource::unavailable;
-    }
-    void rewrite(const QString& text, const QString& instruction,
-                 std::function<void(std::optional<QString>)> done) override {
-        calls.push_back({text, instruction, std::move(done)});
-    }
-};
-
-struct FakeRemote final : AssistantRemote {
-    uint64_t session = 7;
-    int selectAlls = 0;
-    std::vector<QString> typed;
-    std::function<void(std::optional<QString>)> capture;
-    std::chrono::milliseconds captureTimeout{0};
-
-    uint64_t currentSession() const override { return session; }
-    void selectAllAndCopy() override { ++selectAlls; }
-    void captureNextRemoteText(std::chrono::milliseconds timeout,
-                               std::function<void(std::optional<QString>)> done) override {
-        captureTimeout = timeout;
-        capture = std::move(done);
-    }
-    void typeText(const QString& text) override { typed.push_back(text); }
-};
-
-struct FakeClipboard final : LocalClipboard {
-    QString text;
-    void setText(const QString& t) override { text = t; }
-};
-
-struct PanelFixture : ::testing::Test {
-    std::shared_ptr<FakeAssistant> assistant = std::make_shared<FakeAssistant>();
-    std::shared_ptr<FakeRemote> remote = std::make_shared<FakeRemote>();
-    std::shared_ptr<FakeClipboard> clipboard = std::make_shared<FakeClipboard>();
-    QuibPanelModel panel{assistant, remote, clipboard};
-    void SetUp() override { panel.show(); }
-};
 
 TEST_F(PanelFixture, PullPutsTheRemoteFieldIntoTheDraftOrSaysNothingCame) {
     panel.pull();
@@ -203,55 +146,6 @@ TEST(QuibSpiral, PaintsTheGradientSpiralWithAWhiteCentre) {
     item.paint(&p2);
     p2.end();
     EXPECT_NE(bigger, image);
-}
-
-} // namespace
-
-namespace {
-
-QStringList qmlWarnings;
-void collectWarnings(QtMsgType type, const QMessageLogContext&, const QString& text) {
-    if (type != QtDebugMsg && type != QtInfoMsg) qmlWarnings << text;
-}
-
-QQuickItem* child(QQuickItem* root, const char* name) { return root->findChild<QQuickItem*>(name); }
-
-TEST_F(PanelFixture, TheQmlPanelLoadsOffscreenAndDrivesTheModel) {
-    dovrel::controller::test::guiApp();
-    qmlRegisterType<QuibSpiralItem>("Dovrel.Controller", 1, 0, "QuibSpiral");
-    qmlRegisterUncreatableType<QuibPanelModel>("Dovrel.Controller", 1, 0, "QuibPanelModel", "from C++");
-    qmlWarnings.clear();
-    qInstallMessageHandler(collectWarnings);
-    QQmlEngine engine;
-    QQmlComponent component(&engine, QUrl::fromLocalFile(DOVREL_QUIB_PANEL_QML));
-    QQuickWindow window;
-    std::unique_ptr<QObject> object(component.createWithInitialProperties({{"model", QVariant::fromValue(&panel)}}));
-    ASSERT_TRUE(object) << component.errorString().toStdString();
-    auto* root = qobject_cast<QQuickItem*>(object.get());
-    root->setParentItem(window.contentItem());
-    window.resize(470, 400);
-    window.show();
-    QCoreApplication::processEvents();
-
-    panel.setPrompt("fix grammar");
-    QQuickItem* generate = child(root, "quibGenerate");
-    ASSERT_TRUE(generate);
-    EXPECT_TRUE(generate->isEnabled());
-    QMetaObject::invokeMethod(generate, "clicked");
-    ASSERT_EQ(assistant->calls.size(), 1u);
-    EXPECT_FALSE(generate->isEnabled());
-    EXPECT_TRUE(child(root, "quibBusy")->isVisible());
-    assistant->calls[0].done(QString("Done."));
-    EXPECT_EQ(child(root, "quibDraft")->property("text").toString(), "Done.");
-    EXPECT_EQ(child(root, "quibStatus")->property("text").toString(),
-              "Draft updated - Insert to type it into the remote.");
-
-    assistant->remaining = 0;
-    panel.setCloudConsent(false);
-    EXPECT_TRUE(child(root, "quibSignIn")->isVisible());
-    EXPECT_FALSE(child(root, "quibPrompt")->isVisible());
-    qInstallMessageHandler(nullptr);
-    EXPECT_TRUE(qmlWarnings.isEmpty()) << qmlWarnings.join("\n").toStdString();
 }
 
 } // namespace
