@@ -20,16 +20,16 @@ Rectangle {
     width: 470
     implicitHeight: content.implicitHeight + 32
     radius: 18
-    color: Qt.rgba(0.11, 0.11, 0.13, 0.86)
+    color: Qt.rgba(0.11, 0.11, 0.13, 0.93)
     border.color: stroke
     border.width: 1
 
     // The five actions under the draft, in order.
     readonly property var actions: [
-        { name: "quibRewrite", symbol: "\u2728", label: qsTr("Rewrite\nselection") },
+        { name: "quibRewrite", symbol: "\u270e", label: qsTr("Rewrite\nselection") },
         { name: "quibPull", symbol: "\u2193", label: qsTr("Pull") },
         { name: "quibInsert", symbol: "\u2191", label: qsTr("Insert") },
-        { name: "quibCopy", symbol: "\u29c9", label: qsTr("Copy") },
+        { name: "quibCopy", symbol: "\u2750", label: qsTr("Copy") },
         { name: "quibClear", symbol: "\u2298", label: qsTr("Clear") }
     ]
 
@@ -204,6 +204,7 @@ Rectangle {
                     required property var modelData
                     objectName: tile.modelData.name
                     Layout.fillWidth: true
+                    Layout.preferredWidth: 1 // the five share the row equally
                     Layout.preferredHeight: 46
                     enabled: !panel.model.busy
                     onClicked: panel.act(tile.modelData.name)

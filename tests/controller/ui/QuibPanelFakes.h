@@ -59,12 +59,12 @@ struct FakeClipboard final : LocalClipboard {
     void setText(const QString& t) override { text = t; }
 };
 
-struct PanelFixture : ::testing::Test {
+// A panel over the three fakes.
+struct PanelParts {
     std::shared_ptr<FakeAssistant> assistant = std::make_shared<FakeAssistant>();
     std::shared_ptr<FakeRemote> remote = std::make_shared<FakeRemote>();
     std::shared_ptr<FakeClipboard> clipboard = std::make_shared<FakeClipboard>();
     QuibPanelModel panel{assistant, remote, clipboard};
-    void SetUp() override { panel.show(); }
 };
 
 } // namespace dovrel::controller::test

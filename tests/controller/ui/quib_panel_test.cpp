@@ -15,6 +15,10 @@ using namespace dovrel::controller::test;
 
 namespace {
 
+struct PanelFixture : ::testing::Test, PanelParts {
+    void SetUp() override { panel.show(); }
+};
+
 TEST_F(PanelFixture, PullPutsTheRemoteFieldIntoTheDraftOrSaysNothingCame) {
     panel.pull();
     EXPECT_TRUE(panel.busy());

@@ -31,6 +31,10 @@ QQuickItem* child(QQuickItem* root, const char* name) {
     return nullptr;
 }
 
+struct PanelFixture : ::testing::Test, PanelParts {
+    void SetUp() override { panel.show(); }
+};
+
 TEST_F(PanelFixture, TheQmlPanelLoadsOffscreenAndDrivesTheModel) {
     viewApp();
     qmlWarnings.clear();
