@@ -26,11 +26,11 @@ Rectangle {
 
     // The five actions under the draft, in order.
     readonly property var actions: [
-        { name: "quibRewrite", symbol: "\u270e", label: qsTr("Rewrite\nselection") },
-        { name: "quibPull", symbol: "\u2193", label: qsTr("Pull") },
-        { name: "quibInsert", symbol: "\u2191", label: qsTr("Insert") },
-        { name: "quibCopy", symbol: "\u2750", label: qsTr("Copy") },
-        { name: "quibClear", symbol: "\u2298", label: qsTr("Clear") }
+        { name: "quibRewrite", symbol: "wand.and.stars", label: qsTr("Rewrite\nselection") },
+        { name: "quibPull", symbol: "square.and.arrow.down", label: qsTr("Pull") },
+        { name: "quibInsert", symbol: "square.and.arrow.up", label: qsTr("Insert") },
+        { name: "quibCopy", symbol: "doc.on.doc", label: qsTr("Copy") },
+        { name: "quibClear", symbol: "xmark.circle", label: qsTr("Clear") }
     ]
 
     function act(name: string) {
@@ -90,15 +90,16 @@ Rectangle {
                 Layout.preferredWidth: 18
                 Layout.preferredHeight: 18
             }
-            Button {
+            AbstractButton {
                 objectName: "quibClose"
-                flat: true
-                text: "\u2715"
-                font.pixelSize: 12
-                font.bold: true
-                palette.buttonText: panel.textDim
-                background: null
+                implicitWidth: 13
+                implicitHeight: 13
                 onClicked: panel.model.closeRequested()
+                contentItem: Symbol {
+                    size: 12
+                    name: "xmark"
+                    color: panel.textDim
+                }
             }
         }
 
@@ -215,11 +216,11 @@ Rectangle {
                     }
                     contentItem: Column {
                         spacing: 3
-                        Text {
+                        Symbol {
                             anchors.horizontalCenter: parent.horizontalCenter
-                            text: tile.modelData.symbol
+                            size: 15
+                            name: tile.modelData.symbol
                             color: "white"
-                            font.pixelSize: 13
                         }
                         Text {
                             anchors.horizontalCenter: parent.horizontalCenter
