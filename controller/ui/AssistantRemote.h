@@ -26,11 +26,4 @@ public:
     virtual void typeText(const QString& text) = 0;
 };
 
-// This computer's clipboard, for the panel's Copy. Main thread.
-class LocalClipboard {
-public:
-    virtual ~LocalClipboard() = default;
-    virtual void setText(const QString& text) = 0;
-};
-
 } // namespace dovrel::controller

@@ -1,14 +1,12 @@
 #include "controller/ui/ClientAssistantRemote.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
-
 namespace dovrel::controller {
 
-void QtLocalClipboard::setText(const QString& text) {
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    clipboard->clear();
-    clipboard->setText(text);
+void ClientAssistantRemote::captureNextRemoteText(std::chrono::milliseconds timeout,
+                                                  std::function<void(std::optional<QString>)> done) {
+    text_.captureNextRemoteText(timeout, [done = std::move(done)](std::optional<std::string> text) {
+        done(text ? std::optional<QString>(QString::fromStdString(*text)) : std::nullopt);
+    });
 }
 
 } // namespace dovrel::controller

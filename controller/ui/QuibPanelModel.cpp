@@ -5,7 +5,7 @@
 namespace dovrel::controller {
 
 QuibPanelModel::QuibPanelModel(std::shared_ptr<WritingAssistant> assistant, std::shared_ptr<AssistantRemote> remote,
-                               std::shared_ptr<LocalClipboard> clipboard, QObject* parent)
+                               std::shared_ptr<Clipboard> clipboard, QObject* parent)
     : QObject(parent), assistant_(std::move(assistant)), remote_(std::move(remote)), clipboard_(std::move(clipboard)) {}
 
 void QuibPanelModel::setPrompt(const QString& text) {
@@ -177,7 +177,7 @@ void QuibPanelModel::insert() {
 
 void QuibPanelModel::copy() {
     if (busy_ || !open_) return;
-    clipboard_->setText(draft_);
+    clipboard_->setText(draft_.toStdString());
     setStatus(tr("Copied to this computer."));
 }
 

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QtQml/qqmlregistration.h>
 
+#include "controller/platform/Clipboard.h"
 #include "controller/services/WritingAssistant.h"
 #include "controller/ui/AssistantRemote.h"
 
@@ -47,7 +48,7 @@ public:
     static constexpr auto captureTimeout = std::chrono::milliseconds(2500);
 
     QuibPanelModel(std::shared_ptr<WritingAssistant> assistant, std::shared_ptr<AssistantRemote> remote,
-                   std::shared_ptr<LocalClipboard> clipboard, QObject* parent = nullptr);
+                   std::shared_ptr<Clipboard> clipboard, QObject* parent = nullptr);
 
     bool isOpen() const { return open_; }
     QString prompt() const { return prompt_; }
@@ -99,7 +100,7 @@ private:
 
     std::shared_ptr<WritingAssistant> assistant_;
     std::shared_ptr<AssistantRemote> remote_;
-    std::shared_ptr<LocalClipboard> clipboard_;
+    std::shared_ptr<Clipboard> clipboard_;
     bool open_ = false;
     uint64_t generation_ = 0;
     QString prompt_;

@@ -54,9 +54,16 @@ struct FakeRemote final : AssistantRemote {
     void typeText(const QString& text) override { typed.push_back(text); }
 };
 
-struct FakeClipboard final : LocalClipboard {
-    QString text;
-    void setText(const QString& t) override { text = t; }
+struct FakeClipboard final : Clipboard {
+    std::string copied;
+    uint64_t changeCount() override { return 0; }
+    std::optional<std::string> text() override { return copied; }
+    std::vector<std::string> filePaths() override { return {}; }
+    bool setText(const std::string& t) override {
+        copied = t;
+        return true;
+    }
+    bool setFiles(const std::vector<std::string>&) override { return false; }
 };
 
 // A panel over the three fakes.

@@ -65,7 +65,7 @@ TEST_F(PanelFixture, GenerateNeedsAnInstructionAndUsesTheDraft) {
     panel.insert();
     panel.copy();
     EXPECT_EQ(remote->typed, std::vector<QString>{"Hello!"});
-    EXPECT_EQ(clipboard->text, "Hello!");
+    EXPECT_EQ(clipboard->copied, "Hello!");
     panel.clear();
     EXPECT_EQ(panel.draft(), "");
     EXPECT_EQ(panel.status(), "");
