@@ -31,6 +31,17 @@ TransportOptions transportOptions(AgentSettings& settings, std::unique_ptr<Servi
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
+// The clipboard files' way to the controller: the transport's control stream and its backlog.
+class TransportControllerLink final : public ControllerLink {
+public:
+    explicit TransportControllerLink(Transport& transport) : transport_(transport) {}
+    void send(wex::ControlType type, wex::Bytes payload) override { transport_.sendControl(std::move(payload), type); }
+    std::size_t backlog() const override { return transport_.controlBacklog(); }
+
+private:
+    Transport& transport_;
+};
+
 } // namespace
 
 Agent::Agent(AppModel& model, AgentServices services, AgentSettings settings)
@@ -39,8 +50,10 @@ Agent::Agent(AppModel& model, AgentServices services, AgentSettings settings)
                                                    settings_, std::move(services.advertiser), relayConfig_.path()))),
       injector_(std::move(services.injector)), security_(settings_.stateDirectory),
       clipboard_(std::move(services.clipboard)), fileRx_(std::move(services.fileRx)),
-      clipFiles_(std::move(services.clipFiles)), wakeEmitter_(std::move(services.wakeEmitter)),
-      desktop_(std::move(services.desktop)), pipeline_(std::move(services.pipeline)), power_(std::move(services.power)),
+      controllerLink_(std::make_shared<TransportControllerLink>(*transport_)),
+      clipFiles_(services.clipFiles ? services.clipFiles(controllerLink_) : nullptr),
+      wakeEmitter_(std::move(services.wakeEmitter)), desktop_(std::move(services.desktop)),
+      pipeline_(std::move(services.pipeline)), power_(std::move(services.power)),
       lanInterfaces_(std::move(services.lanInterfaces)) {
     if (!injector_ || !clipboard_ || !fileRx_ || !clipFiles_ || !wakeEmitter_ || !desktop_)
         throw std::invalid_argument("Agent needs an injector, clipboard, file receiver, clipboard files, wake "
@@ -93,8 +106,10 @@ Agent::~Agent() {
         refusalLines_.stop();
         restLeaveTimer_.reset();
     });
-    // The pipeline's threads read the transport; they stop first. So does the file receiver's queue.
+    // The pipeline's threads read the transport; they stop first. So do the file receiver's queue and
+    // the clipboard files' reader.
     pipeline_.reset();
+    clipFiles_.reset();
     fileRx_->setOnRefusal(nullptr);
     transport_.reset();
 }

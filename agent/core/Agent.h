@@ -40,10 +40,13 @@ namespace dovrel::agent {
 // The desktop services the agent drives, handed in at construction so that tests can use fakes. The
 // first six are required; the others may be left empty.
 struct AgentServices {
+    // Makes the clipboard files over the agent's link to the controller (its sends and its backlog).
+    using MakeClipFiles = std::function<std::unique_ptr<AgentClipFiles>(std::shared_ptr<ControllerLink> link)>;
+
     std::unique_ptr<InputInjector> injector;
     std::unique_ptr<ClipboardSync> clipboard;
     std::unique_ptr<FileReceiver> fileRx;
-    std::unique_ptr<AgentClipFiles> clipFiles;
+    MakeClipFiles clipFiles;
     std::unique_ptr<WakeEmitter> wakeEmitter;
     std::shared_ptr<DesktopSession> desktop;       // shared with the injector (F4, Control+Up)
     std::unique_ptr<SessionPipeline> pipeline;     // none: nothing is captured or streamed
@@ -152,6 +155,7 @@ private:
     std::unique_ptr<ClipboardSync> clipboard_;
     WakeBudget wakeBudget_;
     std::unique_ptr<FileReceiver> fileRx_;
+    std::shared_ptr<ControllerLink> controllerLink_; // over transport_
     std::unique_ptr<AgentClipFiles> clipFiles_;
     std::unique_ptr<WakeEmitter> wakeEmitter_;
     std::shared_ptr<DesktopSession> desktop_;

@@ -200,8 +200,6 @@ void Agent::admit(const Pending& pending, uint16_t reqId, const wex::Bytes& tran
         transport_->sendControl(wex::Clipboard(0, text).encode(), wex::ControlType::clipboard);
     });
     clipboard_->start();
-    clipFiles_->setSend(
-        [this](wex::ControlType type, wex::Bytes payload) { transport_->sendControl(std::move(payload), type); });
     clipFiles_->start();
     if (pipeline_) pipeline_->startSessionReports();
     print(std::string("• AUTH OK (") + method + ") — streaming ENCRYPTED");

@@ -44,7 +44,6 @@ private:
 
 class StandInClipFiles final : public AgentClipFiles {
 public:
-    void setSend(Send) override {}
     void start() override {}
     void stop() override {}
     void onRemoteOffer(uint32_t, std::vector<wex::ClipFileEntry>) override { say_(); }

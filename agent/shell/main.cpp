@@ -102,11 +102,13 @@ int main(int argc, char** argv) {
     if (haveDisplay) {
         services.injector = std::make_unique<X11InputInjector>(services.desktop);
         services.clipboard = std::make_unique<QtClipboardSync>();
-        services.clipFiles = std::make_unique<QtClipFiles>();
+        services.clipFiles = [](std::shared_ptr<ControllerLink> link) {
+            return std::make_unique<QtClipFiles>(std::move(link));
+        };
     } else {
         services.injector = makeStandInInputInjector();
         services.clipboard = makeStandInClipboard();
-        services.clipFiles = makeStandInClipFiles();
+        services.clipFiles = [](std::shared_ptr<ControllerLink>) { return makeStandInClipFiles(); };
     }
     services.fileRx = std::make_unique<DownloadsFileReceiver>();
     services.wakeEmitter = makeLinuxWakeEmitter();

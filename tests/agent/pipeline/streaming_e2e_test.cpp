@@ -81,7 +81,9 @@ struct StreamingAgent {
         services.injector = std::move(inj);
         services.clipboard = std::make_unique<FakeClipboard>(rec);
         services.fileRx = std::make_unique<FakeFileReceiver>(rec);
-        services.clipFiles = std::make_unique<FakeClipFiles>(rec);
+        services.clipFiles = [r = rec](std::shared_ptr<dovrel::agent::ControllerLink>) {
+            return std::make_unique<FakeClipFiles>(r);
+        };
         services.wakeEmitter = std::make_unique<FakeWakeEmitter>(rec);
         services.desktop = std::make_unique<FakeDesktop>(rec);
         services.pipeline = std::move(pipe);

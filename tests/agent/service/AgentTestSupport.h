@@ -158,7 +158,6 @@ private:
 class FakeClipFiles final : public dovrel::agent::AgentClipFiles {
 public:
     explicit FakeClipFiles(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
-    void setSend(Send) override {}
     void start() override { r_->add("clipfiles.start"); }
     void stop() override { r_->add("clipfiles.stop"); }
     void onRemoteOffer(uint32_t gen, std::vector<wex::ClipFileEntry> files) override {
@@ -271,7 +270,9 @@ public:
         services.injector = std::make_unique<FakeInjector>(rec);
         services.clipboard = std::make_unique<FakeClipboard>(rec);
         services.fileRx = std::make_unique<FakeFileReceiver>(rec);
-        services.clipFiles = std::make_unique<FakeClipFiles>(rec);
+        services.clipFiles = [r = rec](std::shared_ptr<dovrel::agent::ControllerLink>) {
+            return std::make_unique<FakeClipFiles>(r);
+        };
         services.wakeEmitter = std::make_unique<FakeWakeEmitter>(rec);
         services.desktop = std::make_unique<FakeDesktop>(rec);
         if (options_.withPipeline) services.pipeline = std::make_unique<FakePipeline>(rec);
