@@ -29,8 +29,6 @@ TransportOptions transportOptions(AgentSettings& settings, std::unique_ptr<Servi
     return o;
 }
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
-
 // The clipboard files' way to the controller: the transport's control stream and its backlog.
 class TransportControllerLink final : public ControllerLink {
 public:
@@ -44,8 +42,8 @@ private:
 
 } // namespace
 
-Agent::Agent(AppModel& model, AgentServices services, AgentSettings settings)
-    : model_(model), settings_(std::move(settings)), mainContext_(std::make_unique<QObject>()),
+Agent::Agent(AgentServices services, AgentSettings settings)
+    : settings_(std::move(settings)), mainContext_(std::make_unique<QObject>()),
       relayConfig_(settings_.configDirectory), transport_(std::make_unique<Transport>(transportOptions(
                                                    settings_, std::move(services.advertiser), relayConfig_.path()))),
       injector_(std::move(services.injector)), security_(settings_.stateDirectory),
@@ -76,12 +74,9 @@ PipelineHost Agent::pipelineHost() {
     host.streamedArea = [this, t](const StreamedArea& area) {
         t->queue().post([this, area] { injector_->setStreamedArea(area); });
     };
-    host.restingChanged = [this](bool resting) { onMain([this, resting] { model_.setResting(resting); }); };
+    host.restingChanged = [this](bool resting) { onMain([this, resting] { observer_->restingChanged(resting); }); };
     host.videoReport = [this](int fps, const std::string& path) {
-        onMain([this, fps, path] {
-            model_.setVideoFps(fps);
-            model_.setVideoPath(QString::fromStdString(path));
-        });
+        onMain([this, fps, path] { observer_->videoReport(fps, path); });
     };
     return host;
 }
@@ -90,13 +85,7 @@ Agent::~Agent() {
     // The probe ends within its time-out; it must not re-point a transport that is going away.
     stopping_ = true;
     if (regionProbe_.joinable()) regionProbe_.join();
-    model_.onDisconnectSession = nullptr;
-    model_.onNewGrant = nullptr;
-    model_.onCancelAllAccess = nullptr;
-    model_.onCreateShareCode = nullptr;
-    model_.onSignIn = nullptr;
-    model_.onSignOut = nullptr;
-    accounts_.reset(); // its thread calls back into the transport and the model
+    accounts_.reset(); // its thread calls back into the transport and the observer
     // Nothing of the agent may run on "dovrel.net" once its members start to go.
     transport_->setCallbacks({});
     transport_->queue().sync([this] {
@@ -119,16 +108,36 @@ void Agent::startAccounts() {
     hooks.rotatePairingCode = [this] { rotatePairingCode(); };
     hooks.onMain = [this](std::function<void()> fn) { onMain(std::move(fn)); };
     hooks.refreshPairingURL = [this] { refreshPairingURL(); };
-    accountHost_ = std::make_unique<AgentAccountHost>(*transport_, model_, deviceId_, std::move(hooks));
+    hooks.pairingLink = [this] { return published_ ? published_->link : std::string(); };
+    accountHost_ = std::make_unique<AgentAccountHost>(*transport_, *observer_, deviceId_, std::move(hooks));
     AccountService::Options options;
     if (const char* ca = std::getenv("DOVREL_TEST_CA_FILE"); ca && *ca) options.api.caFile = ca;
     accounts_ = std::make_unique<AccountService>(*accountHost_, relayConfig_, std::move(options));
-    model_.onNewGrant = [this](double hours) { accounts_->mintGrant(hours); };
-    model_.onCancelAllAccess = [this] { accounts_->cancelAllAccess(); };
-    model_.onCreateShareCode = [this] { accounts_->createShareCode(false); };
-    model_.onSignIn = [this](const std::string& account, const std::string& password, bool create,
-                             const std::string& invite) { accounts_->signIn(account, password, create, invite); };
-    model_.onSignOut = [this] { accounts_->signOut(); };
+}
+
+// Before run() there is no account work: a command then does nothing, as there is no window yet.
+void Agent::newGrant(double ttlHours) {
+    if (accounts_) accounts_->mintGrant(ttlHours);
+}
+void Agent::cancelAllAccess() {
+    if (accounts_) accounts_->cancelAllAccess();
+}
+void Agent::createShareCode() {
+    if (accounts_) accounts_->createShareCode(false);
+}
+void Agent::signIn(const std::string& account, const std::string& password, bool create, const std::string& invite) {
+    if (accounts_) accounts_->signIn(account, password, create, invite);
+}
+void Agent::signOut() {
+    if (accounts_) accounts_->signOut();
+}
+
+void Agent::disconnectSession() {
+    print("• session disconnected from this computer");
+    transport_->queue().post([this] {
+        injector_->releaseAll();
+        transport_->dropClient();
+    });
 }
 
 void Agent::onMain(std::function<void()> fn) {
@@ -144,7 +153,8 @@ std::string Agent::fingerprint(wex::ByteView key) const {
     return hex(key.first(std::min<std::size_t>(8, key.size()))) + "…";
 }
 
-void Agent::run() {
+void Agent::run(AgentObserver& observer) {
+    observer_ = &observer;
     if (power_) power_->hold();
 
     transport_->setCallbacks({
@@ -157,9 +167,7 @@ void Agent::run() {
         },
     });
     fileRx_->setOnProgress([this](const std::string& text, double fraction) {
-        const std::string status =
-            fraction < 1.0 ? "Receiving " + text + "… " + std::to_string(static_cast<int>(fraction * 100)) + "%" : text;
-        onMain([this, status] { model_.setStatusText(q(status)); });
+        onMain([this, text, fraction] { observer_->fileProgress(text, fraction); });
     });
     fileRx_->setOnRefusal([t = transport_.get()](const wex::ErrorMsg& error) {
         t->sendControl(error.encode(), wex::ControlType::error);
@@ -187,14 +195,7 @@ void Agent::run() {
     const RelayConfig::Settings config = relayConfig_.settings();
     if (!config.hostPinned && config.regions.size() >= 2) startRegionProbe(config.regions);
 
-    model_.onDisconnectSession = [this] {
-        print("• session disconnected from this computer");
-        transport_->queue().post([this] {
-            injector_->releaseAll();
-            transport_->dropClient();
-        });
-    };
-    onMain([this, account = relay.account] { model_.setAccount(q(account)); });
+    onMain([this, account = relay.account] { observer_->relayAccountChanged(account); });
 
     transport_->startRelay(deviceId_);
 
@@ -224,12 +225,8 @@ void Agent::run() {
     const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_, mac,
                                                deviceId_, linked.host, linked.port, grantQuery(linked)});
     onMain([this, code, ip, mac, link, linked] {
-        model_.setPairingCode(q(code));
-        model_.setLanIP(q(ip));
-        model_.setMac(q(mac));
-        model_.setDeviceName(q(deviceName_));
-        model_.setDeviceId(q(deviceId_));
-        model_.setPairingURL(q(link));
+        published_ = Published{ip, mac, link};
+        observer_->started({code, ip, mac, deviceName_, deviceId_, link});
         // A region probe that moved the relay link before the model was filled could not refresh the
         // link then: it is brought up to date now.
         const wex::RelayIdentity now = transport_->relayIdentity();
@@ -239,21 +236,20 @@ void Agent::run() {
     });
     // The link carries the pairing code, which never goes into the log.
     print("• LAN IP " + ip + "  MAC " + mac + " — QR/pair URL: " + redactPairingLink(link));
-    onMain([this] { model_.setStatusText(QStringLiteral("Waiting for your device to pair…")); });
+    onMain([this] { observer_->sessionChanged(SessionPhase::waiting, {}); });
 
     if (pipeline_) pipeline_->start();
 }
 
 void Agent::refreshPairingURL() {
-    if (model_.deviceId().isEmpty() || model_.pairingCode() == AppModel::codePlaceholder) return;
-    const std::string ip = pairingLinkHost(model_.lanIP().toStdString(), primaryLANIP());
+    if (!published_) return;
+    const std::string ip = pairingLinkHost(published_->lanIP, primaryLANIP());
     const std::string code = pairingCode();
     const wex::RelayIdentity relay = transport_->relayIdentity();
-    model_.setPairingCode(q(code));
-    const std::string link = buildPairingLink(
-        {lanEnabled_ ? std::optional(ip) : std::nullopt, code, model_.deviceName().toStdString(),
-         model_.mac().toStdString(), model_.deviceId().toStdString(), relay.host, relay.port, grantQuery(relay)});
-    model_.setPairingURL(q(link));
+    const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_,
+                                               published_->mac, deviceId_, relay.host, relay.port, grantQuery(relay)});
+    published_->link = link;
+    observer_->pairingLinkChanged(code, link);
     print("• QR refreshed: " + redactPairingLink(link));
 }
 
@@ -293,15 +289,12 @@ void Agent::sessionEnded() {
             pipeline_->rebuildEncoder(h264, h264 ? "this client cannot decode HEVC" : "back to HEVC for this client");
         }
     }
-    onMain([this] {
-        model_.setConnectedClient({});
-        model_.setStatusText(QStringLiteral("Waiting for your device to pair…"));
-    });
+    onMain([this] { observer_->sessionChanged(SessionPhase::waiting, {}); });
 }
 
 void Agent::clientConnected(const std::string& host) {
     strangerLines_.print("• TCP from " + host + " — awaiting handshake");
-    onMain([this] { model_.setStatusText(QStringLiteral("Device connecting…")); });
+    onMain([this] { observer_->sessionChanged(SessionPhase::connecting, {}); });
 }
 
 void Agent::handleInput(const wex::InputBatch& batch) {

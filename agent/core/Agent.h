@@ -17,7 +17,7 @@
 #include "agent/accounts/AccountService.h"
 #include "agent/common/LogThrottle.h"
 #include "agent/core/AgentAccountHost.h"
-#include "agent/core/AppModel.h"
+#include "agent/core/AgentObserver.h"
 #include "agent/core/ClipFiles.h"
 #include "agent/core/ClipboardSync.h"
 #include "agent/core/DesktopSession.h"
@@ -68,22 +68,32 @@ struct AgentSettings {
 };
 
 // The hub of the agent: owns the transport, the identity store and the desktop services, runs the
-// handshake and the control dispatch on "dovrel.net", and publishes what the window shows through the
-// AppModel on the main thread. Create and destroy it on the main thread.
-class Agent {
+// handshake and the control dispatch on "dovrel.net", tells its observer what happened on the main
+// thread and takes the face's commands there. Create and destroy it on the main thread.
+class Agent final : public AgentCommands {
 public:
-    Agent(AppModel& model, AgentServices services, AgentSettings settings);
-    ~Agent();
+    Agent(AgentServices services, AgentSettings settings);
+    ~Agent() override;
     Agent(const Agent&) = delete;
     Agent& operator=(const Agent&) = delete;
 
     // Starts everything network-facing, logs the banner and publishes the pairing link; the agent then
-    // lives on the event loops. Throws AgentError when the listeners cannot be opened: the caller then
-    // ends the process (exitFatally).
-    void run();
+    // lives on the event loops and reports to `observer`, which outlives it. Throws AgentError when the
+    // listeners cannot be opened: the caller then ends the process (exitFatally).
+    void run(AgentObserver& observer);
 
-    // Rebuilds the pairing link from the model and the current code. Main thread.
+    // Rebuilds the pairing link from the current code, address and relay. Main thread.
     void refreshPairingURL();
+
+    // The face's commands; main thread.
+    void disconnectSession() override;
+    void newGrant(double ttlHours) override;
+    void cancelAllAccess() override;
+    void createShareCode() override;
+    void signIn(const std::string& account, const std::string& password, bool create,
+                const std::string& invite) override;
+    void signOut() override;
+    void refreshPairingLink() override { refreshPairingURL(); }
 
     // Video and audio go to the client; read by the capture pipeline from any thread.
     bool streaming() const { return streaming_.load(std::memory_order_acquire); }
@@ -141,7 +151,7 @@ private:
     Scheduler& clock() { return transport_->scheduler(); }
     std::string fingerprint(wex::ByteView key) const;
 
-    AppModel& model_;
+    AgentObserver* observer_ = nullptr; // set by run(); main thread
     AgentSettings settings_;
     std::unique_ptr<QObject> mainContext_; // posts to the main thread die with the agent
     RelayConfig relayConfig_;
@@ -162,6 +172,14 @@ private:
     std::unique_ptr<SessionPipeline> pipeline_;
     std::shared_ptr<PowerAssertions> power_;
     std::function<std::vector<wex::LANInterface>()> lanInterfaces_;
+
+    // What start-up published, for rebuilding the pairing link. Main thread; empty until then.
+    struct Published {
+        std::string lanIP;
+        std::string mac;
+        std::string link;
+    };
+    std::optional<Published> published_;
 
     // Set by run() before the transport starts; read-only afterwards.
     std::string deviceId_;

@@ -203,10 +203,7 @@ void Agent::admit(const Pending& pending, uint16_t reqId, const wex::Bytes& tran
     clipFiles_->start();
     if (pipeline_) pipeline_->startSessionReports();
     print(std::string("• AUTH OK (") + method + ") — streaming ENCRYPTED");
-    onMain([this, name = pending.clientName.empty() ? std::string("Unnamed device") : pending.clientName] {
-        model_.setConnectedClient(QString::fromStdString(name));
-        model_.setStatusText(QStringLiteral("Connected - your device is controlling this computer"));
-    });
+    onMain([this, name = pending.clientName] { observer_->sessionChanged(SessionPhase::connected, name); });
 }
 
 void Agent::refuse(const Pending& pending, uint16_t reqId, wex::AuthFailReason reason, bool streakCounted) {

@@ -28,8 +28,10 @@
 #include "agent/desktop/StandInServices.h"
 #include "agent/desktop/X11InputInjector.h"
 #include "agent/net/PrimaryInterface.h"
+#include "agent/shell/AgentPresenter.h"
 #include "agent/shell/AgentWindow.h"
 #include "agent/shell/AppDelegate.h"
+#include "agent/shell/AppModel.h"
 #include "agent/shell/CrashReports.h"
 #include "agent/shell/LinuxSampler.h"
 #include "agent/shell/SelfCheck.h"
@@ -121,21 +123,23 @@ int main(int argc, char** argv) {
     pipeline.power = power;
     services.pipeline = std::make_unique<CapturePipeline>(std::move(pipeline));
 
-    AppModel model;
-    auto sampler = std::make_shared<LinuxSampler>();
-    model.setSampler(sampler);
-    ShowWindowServer showWindow(arbiter.takeShowWindowListener());
-    QObject::connect(&showWindow, &ShowWindowServer::requested, &model, &AppModel::showWindowRequested);
     // A fatal failure ends the process by _exit with the agent still in place; a stop signal or a quit
     // ends the event loop, and the agent is then taken down in order: the session closed, unfinished
     // files deleted, the listeners shut.
-    auto agent = std::make_unique<Agent>(model, std::move(services), std::move(settings));
+    auto agent = std::make_unique<Agent>(std::move(services), std::move(settings));
+    // The window's model takes its commands to the agent; the presenter words what the agent reports
+    // into it. Both outlive the agent.
+    auto sampler = std::make_shared<LinuxSampler>();
+    AppModel model(*agent, sampler);
+    AgentPresenter presenter(model);
+    ShowWindowServer showWindow(arbiter.takeShowWindowListener());
+    QObject::connect(&showWindow, &ShowWindowServer::requested, &model, &AppModel::showWindowRequested);
     StopSignal stopSignal([&app](const char* name) {
         print(std::string("• ") + name + " — stopping: closing the session and removing unfinished files");
         app->quit();
     });
     try {
-        agent->run();
+        agent->run(presenter);
     } catch (const std::exception& e) {
         exitFatally(e.what());
     }

@@ -94,8 +94,8 @@ struct StreamingAgent {
         settings.listenAddress = QHostAddress::LocalHost;
         settings.scheduler = &netClock; // the session guards never fire during a test
         settings.deviceName = "Streaming Box";
-        agentPtr = std::make_unique<agent::Agent>(model, std::move(services), std::move(settings));
-        agentPtr->run();
+        agentPtr = std::make_unique<agent::Agent>(std::move(services), std::move(settings));
+        agentPtr->run(presenter);
     }
     ~StreamingAgent() { agentPtr.reset(); }
 
@@ -108,10 +108,12 @@ struct StreamingAgent {
     LogCapture log;
     FakeScheduler netClock;
     std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
-    agent::AppModel model;
     agent::CapturePipeline* pipeline = nullptr;
     AreaInjector* injector = nullptr;
     std::unique_ptr<agent::Agent> agentPtr;
+    CommandsToAgent commands{agentPtr};
+    agent::AppModel model{commands, nullptr};
+    agent::AgentPresenter presenter{model};
 };
 
 // Receives video until a picture decodes; checks every payload on the way.

@@ -24,7 +24,8 @@
 #include "../../support/TempHome.h"
 #include "../../support/TestController.h"
 #include "agent/core/Agent.h"
-#include "agent/core/AppModel.h"
+#include "agent/shell/AgentPresenter.h"
+#include "agent/shell/AppModel.h"
 #include "protocol/NetAddress.h"
 
 namespace dovrel::test {
@@ -234,6 +235,25 @@ private:
     std::shared_ptr<Recorder> r_;
 };
 
+// The window's commands, handed to the agent that a test makes after its model.
+class CommandsToAgent final : public dovrel::agent::AgentCommands {
+public:
+    explicit CommandsToAgent(const std::unique_ptr<dovrel::agent::Agent>& agent) : agent_(agent) {}
+    void disconnectSession() override { agent_->disconnectSession(); }
+    void newGrant(double ttlHours) override { agent_->newGrant(ttlHours); }
+    void cancelAllAccess() override { agent_->cancelAllAccess(); }
+    void createShareCode() override { agent_->createShareCode(); }
+    void signIn(const std::string& account, const std::string& password, bool create,
+                const std::string& invite) override {
+        agent_->signIn(account, password, create, invite);
+    }
+    void signOut() override { agent_->signOut(); }
+    void refreshPairingLink() override { agent_->refreshPairingLink(); }
+
+private:
+    const std::unique_ptr<dovrel::agent::Agent>& agent_;
+};
+
 // One agent in this process with fakes for its desktop services, listening on loopback ports the
 // system picks, a fake clock on "dovrel.net", and a scripted controller (`ctl`) that receives video.
 class AgentHarness {
@@ -285,8 +305,8 @@ public:
         settings.listenAddress = QHostAddress::LocalHost;
         settings.scheduler = &clock;
         settings.deviceName = "Test Box";
-        agent = std::make_unique<dovrel::agent::Agent>(model, std::move(services), std::move(settings));
-        agent->run();
+        agent = std::make_unique<dovrel::agent::Agent>(std::move(services), std::move(settings));
+        agent->run(presenter);
     }
     ~AgentHarness() { agent.reset(); }
 
@@ -329,8 +349,10 @@ public:
     FakeScheduler clock;
     std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
     TestController ctl;
-    dovrel::agent::AppModel model;
     std::unique_ptr<dovrel::agent::Agent> agent;
+    CommandsToAgent commands{agent};
+    dovrel::agent::AppModel model{commands, nullptr};
+    dovrel::agent::AgentPresenter presenter{model};
 };
 
 // An agent that has already paired this controller's key.
