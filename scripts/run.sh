@@ -1,46 +1,71 @@
 #!/usr/bin/env bash
-# Builds Dovrel and runs the agent in the foreground with its own state under .run/ (never your own
-# ~/.dovrel), the local network listeners on, on the current X display or on an Xvfb started for it.
-# Ctrl-C stops it (and the Xvfb, when this script started one).
+# Builds Dovrel and runs it with its own state under .run/ (never your ~/.dovrel or your controller's
+# settings and keyring):
+#
+#   scripts/run.sh                  the agent streaming a private X screen with a terminal on it, and the
+#                                   controller connected to it: paired by the agent's code on the first
+#                                   run, by key afterwards. The controller opens on your display; without
+#                                   one both run on private X servers and the controller's window is
+#                                   saved as .run/controller.png every two seconds.
+#   scripts/run.sh --demo           the controller alone, in demo mode
+#   scripts/run.sh agent            the agent alone on this display (or a private one), to be reached
+#                                   from another machine
+#   scripts/run.sh controller HOST  the controller alone, connecting to HOST ("host" or "host:port";
+#                                   add -pairingCode CODE after HOST the first time)
+#
+# Ctrl-C stops everything this script started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+mode=both
+case "${1:-}" in
+  --demo) mode=demo; shift ;;
+  agent) mode=agent; shift ;;
+  controller)
+    mode=controller; shift
+    if [[ $# -lt 1 ]]; then
+      echo "usage: scripts/run.sh controller HOST [-pairingCode CODE]" >&2
+      exit 2
+    fi
+    ;;
+  "") ;;
+  *) echo "usage: scripts/run.sh [--demo | agent | controller HOST [-pairingCode CODE]]" >&2; exit 2 ;;
+esac
+
 bash scripts/setup.sh
 cmake --preset default
-cmake --build --preset default -j "$(nproc)"
+cmake --build --preset default -j "$(nproc)" --target DovrelAgent DovrelController
 
-agent=build/default/agent/DovrelAgent
-if [[ ! -x "$agent" ]]; then
-  echo "DovrelAgent was not built; see the build output above." >&2
-  exit 1
-fi
+agent=$PWD/build/default/agent/DovrelAgent
+controller=$PWD/build/default/controller/DovrelController
+for program in "$agent" "$controller"; do
+  if [[ ! -x "$program" ]]; then
+    echo "$(basename "$program") was not built; see the build output above." >&2
+    exit 1
+  fi
+done
 
-# A home of its own: identity and paired keys in .run/home/.dovrel, relay.json in .run/home/.config/Dovrel.
-home="$PWD/.run/home"
-config="$home/.config/Dovrel"
-mkdir -p "$config"
-if [[ ! -f "$config/relay.json" ]]; then
-  printf '{\n    "lan": true\n}\n' > "$config/relay.json"
-elif ! grep -Eq '"lan"[[:space:]]*:[[:space:]]*true' "$config/relay.json"; then
-  echo "note: $config/relay.json does not turn \"lan\" on; the agent will not listen on this network." >&2
-fi
+run=$PWD/.run
+agent_home=$run/home
+controller_home=$run/controller
+mkdir -p "$agent_home/.config/Dovrel" "$controller_home"
+chmod 700 "$run" "$agent_home" "$controller_home"
 
-xvfb_pid=""
-agent_pid=""
+pids=()
 cleanup() {
-  if [[ -n "$agent_pid" ]]; then kill "$agent_pid" 2>/dev/null || true; wait "$agent_pid" 2>/dev/null || true; fi
-  if [[ -n "$xvfb_pid" ]]; then kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; fi
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-if [[ -n "${DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1; then
-  echo "run: using the X display $DISPLAY"
-else
+# Starts a private Xvfb and prints its display (":N").
+start_xvfb() {
+  local size=$1 displayfile
   displayfile=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$displayfile" >/dev/null 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 50); do
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$displayfile" >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do
     [[ -s "$displayfile" ]] && break
     sleep 0.1
   done
@@ -48,32 +73,131 @@ else
     echo "run: Xvfb did not start" >&2
     exit 1
   fi
-  export DISPLAY=":$(tr -d '[:space:]' < "$displayfile")"
+  echo ":$(tr -d '[:space:]' <"$displayfile")"
   rm -f "$displayfile"
-  echo "run: started Xvfb on $DISPLAY"
-fi
+}
 
-port=${DOVREL_CONTROL_PORT:-47810}
-addresses=$(hostname -I 2>/dev/null | xargs || true)
-cat <<INFO
-run: the agent listens on TCP $port (control) and UDP ${DOVREL_INPUT_PORT:-47812} (input)
-     on this machine's addresses: ${addresses:-127.0.0.1} (from this machine: 127.0.0.1).
-     A controller dials one of them and pairs with the six-digit code the agent prints below
-     ("• PAIRING CODE: …"); a paired controller then connects by its key alone.
-     Its window, with the code and its QR code, opens on $DISPLAY a second after it starts.
-     State: $home (identity and paired keys in .dovrel, relay.json in .config/Dovrel).
-     Stop: Ctrl-C.
+have_display() { [[ -n "${DISPLAY:-}" ]] && xdpyinfo >/dev/null 2>&1; }
+
+# A UDP port nobody holds right now.
+free_udp_port() {
+  python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# The agent in the background with its home under .run/home, logging to .run/agent.log. It runs on a
+# terminal of its own (script) so that it prints its pairing code. Unsupervised: a systemctl that finds
+# no user manager keeps it from registering a unit or handing over to an installed agent.
+start_agent() {
+  local display=$1
+  shift
+  if [[ ! -f "$agent_home/.config/Dovrel/relay.json" ]]; then
+    printf '{\n    "lan": true\n}\n' >"$agent_home/.config/Dovrel/relay.json"
+  fi
+  : >"$run/agent.log"
+  local path=$PATH
+  [[ -d scripts/no-user-manager ]] && path="$PWD/scripts/no-user-manager:$PATH"
+  env PATH="$path" HOME="$agent_home" XDG_CONFIG_HOME="$agent_home/.config" DISPLAY="$display" "$@" \
+    script -qfec "$agent" /dev/null >"$run/agent.log" 2>&1 </dev/null &
+  agent_pid=$!
+  pids+=("$agent_pid")
+}
+
+# Waits for a line of the agent's log matching a pattern and prints the match.
+agent_says() {
+  local pattern=$1
+  for _ in $(seq 150); do
+    if grep -aoE "$pattern" "$run/agent.log" | head -1 | grep .; then return 0; fi
+    sleep 0.1
+  done
+  echo "run: the agent did not start; its log:" >&2
+  cat "$run/agent.log" >&2
+  exit 1
+}
+
+# The controller with its settings and secrets under .run/controller (no session bus: its secrets go to
+# owner-only files there instead of your keyring).
+controller_env=(HOME="$controller_home" XDG_CONFIG_HOME="$controller_home/.config"
+                XDG_DATA_HOME="$controller_home/.local/share" DBUS_SESSION_BUS_ADDRESS=disabled:)
+
+case "$mode" in
+  demo)
+    have_display || { echo "run: --demo needs a display" >&2; exit 1; }
+    exec env "${controller_env[@]}" "$controller" -demo -DovrelDemo
+    ;;
+  controller)
+    have_display || { echo "run: the controller needs a display" >&2; exit 1; }
+    host=$1
+    shift
+    exec env "${controller_env[@]}" "$controller" -autoHost "$host" "$@"
+    ;;
+  agent)
+    if have_display; then
+      echo "run: the agent streams your X display $DISPLAY"
+      display=$DISPLAY
+    else
+      display=$(start_xvfb 1920x1080)
+      echo "run: started Xvfb on $display for the agent"
+    fi
+    start_agent "$display" DOVREL_CONTROL_PORT="${DOVREL_CONTROL_PORT:-47810}" DOVREL_INPUT_PORT="${DOVREL_INPUT_PORT:-47812}"
+    agent_says 'PAIRING CODE: [0-9]+' >/dev/null
+    cat <<INFO
+run: the agent listens on TCP ${DOVREL_CONTROL_PORT:-47810} (control) and UDP ${DOVREL_INPUT_PORT:-47812} (input)
+     on this machine's addresses: $(hostname -I 2>/dev/null | xargs || echo 127.0.0.1)
+     $(agent_says 'PAIRING CODE: [0-9]+') - a controller pairs with it once, then connects by key.
+     From another machine: scripts/run.sh controller THIS-HOST -pairingCode CODE
+     Its window, with the code and its QR code, opens on $display a second after it starts.
+     State: $agent_home; log: $run/agent.log. Stop: Ctrl-C.
 INFO
-if [[ ! -t 1 ]]; then
-  echo "run: output is not a terminal, so the agent logs to $home/.dovrel-agent.log and shows no code"
+    tail -n +1 -f "$run/agent.log" &
+    pids+=($!)
+    status=0
+    wait "$agent_pid" || status=$?
+    exit "$status"
+    ;;
+esac
+
+# Both: the agent streams a private X screen with a terminal on it.
+agent_display=$(start_xvfb 1600x900)
+if command -v xterm >/dev/null; then
+  DISPLAY=$agent_display xterm -geometry 120x36+80+60 -fa Monospace -fs 13 -bg '#0b1020' -fg '#d7dae0' \
+    -T "Dovrel: the agent's screen" -e bash --norc -i >/dev/null 2>&1 &
+  pids+=($!)
+  scene=()
+else
+  # Nothing to look at without a terminal: the agent's moving test scene instead.
+  scene=(DOVREL_SYNTHETIC=1)
+fi
+video_port=${DOVREL_VIDEO_PORT:-$(free_udp_port)}
+start_agent "$agent_display" DOVREL_CONTROL_PORT=0 DOVREL_INPUT_PORT=0 DOVREL_VIDEO_PORT="$video_port" "${scene[@]}"
+ports=$(agent_says 'CONTROL tcp/[0-9]+, INPUT udp/[0-9]+')
+control_port=$(sed -E 's#CONTROL tcp/([0-9]+).*#\1#' <<<"$ports")
+input_port=$(sed -E 's#.*INPUT udp/([0-9]+)#\1#' <<<"$ports")
+code=$(agent_says 'PAIRING CODE: [0-9]+' | grep -oE '[0-9]+$')
+
+# By key once both ends remember each other; by the code otherwise.
+pairing=()
+if [[ -s "$agent_home/.dovrel/paired" ]] && grep -qs 'dovrel.agentPub' "$controller_home/.config/Dovrel/DovrelController.ini"; then
+  echo "run: connecting by key (paired on an earlier run)"
+else
+  pairing=(-pairingCode "$code")
+  echo "run: pairing with the agent's code $code"
 fi
 
-# This copy runs unsupervised: a systemctl that finds no user manager keeps it from registering a unit
-# that starts the build folder's program, and from handing over to an installed agent your user
-# manager may run (which would serve your own home, not this one).
-PATH="$PWD/scripts/no-user-manager:$PATH" HOME="$home" XDG_CONFIG_HOME="$home/.config" "$agent" &
-agent_pid=$!
+controller_args=(-autoHost "127.0.0.1:$control_port" "${pairing[@]}")
+if have_display; then
+  echo "run: the controller opens on $DISPLAY, showing the agent's screen ($agent_display)"
+else
+  controller_display=$(start_xvfb 1280x800)
+  controller_args+=(-windowSnapshot "$run/controller.png")
+  export DISPLAY=$controller_display
+  echo "run: no display here - the controller runs on Xvfb $controller_display and saves its window as"
+  echo "     $run/controller.png every two seconds"
+fi
+echo "run: logs in $run/agent.log and $run/controller.log. Stop: Ctrl-C."
+env "${controller_env[@]}" DOVREL_VIDEO_PORT="$video_port" DOVREL_INPUT_PORT="$input_port" \
+  "$controller" "${controller_args[@]}" >"$run/controller.log" 2>&1 &
+controller_pid=$!
+pids+=("$controller_pid")
 status=0
-wait "$agent_pid" || status=$?
-agent_pid=""
+wait "$controller_pid" || status=$?
 exit "$status"

@@ -10,6 +10,7 @@ cmake --build --preset default -j "${JOBS:-4}"
 # The agent: its window's sections.
 bash scripts/screens-agent.sh
 
-# The controller: its screens come here.
+# The controller: its screens.
+bash scripts/screens-controller.sh
 
 echo "screens: $(find build/screens -name '*.png' | wc -l) pictures in build/screens/"

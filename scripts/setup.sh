@@ -13,7 +13,7 @@ packages=(
   qt6-base-dev qt6-declarative-dev qt6-svg-dev qt6-qpa-plugins libqt6svg6
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-shapes
   qml6-module-qtquick-window qml6-module-qtquick-layouts qml6-module-qtquick-templates
-  qml6-module-qtqml-workerscript
+  qml6-module-qtqml qml6-module-qtqml-workerscript qt6-declarative-dev-tools
   # video
   libavcodec-dev libavutil-dev libswscale-dev libva-dev
   # X11 through xcb
@@ -27,6 +27,8 @@ packages=(
   zbar-tools
   # what tests start: X server, tray, buses, keyring, network namespaces
   xvfb x11-utils xdotool trayer dbus dbus-x11 gnome-keyring iproute2
+  # what scripts/run.sh shows on the agent's private screen
+  xterm
   # installing and packaging: entry and metadata validators, dpkg-shlibdeps for the package's dependencies
   desktop-file-utils appstream dpkg-dev
 )

@@ -1,0 +1,123 @@
+#include "controller/app/CompositionRoot.h"
+
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
+#include <QUrl>
+
+#include "controller/app/EnvironmentPorts.h"
+#include "controller/app/WindowSnapshots.h"
+#include "controller/client/InputSelfTest.h"
+#include "controller/client/RemoteInput.h"
+#include "controller/client/WEXClient.h"
+#include "controller/platform/ColorSchemeSource.h"
+#include "controller/platform/KeychainSecretStore.h"
+#include "controller/platform/NetworkInterfaces.h"
+#include "controller/platform/QtHttpClient.h"
+#include "controller/platform/TcpReachabilityProbe.h"
+#include "controller/platform/UserDefaults.h"
+#include "controller/services/AccountApi.h"
+#include "controller/services/DeviceStore.h"
+#include "controller/services/ReachabilityPoller.h"
+#include "controller/services/RelayAccount.h"
+#include "controller/services/UsageMeter.h"
+#include "controller/ui/AppearanceModel.h"
+#include "controller/ui/RootViewModel.h"
+#include "controller/ui/SessionPort.h"
+#include "controller/ui/SessionViewModel.h"
+#include "runtime/Scheduler.h"
+
+namespace dovrel::controller {
+
+namespace {
+constexpr int snapshotIntervalMs = 2000;
+const QUrl mainQml(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml"));
+} // namespace
+
+CompositionRoot::CompositionRoot(Options options)
+    : options_(std::move(options)), arguments_(LaunchArguments::parse(options_.arguments)) {}
+
+CompositionRoot::~CompositionRoot() {
+    snapshots_.reset();
+    engine_.reset();
+}
+
+QQuickWindow* CompositionRoot::window() const {
+    if (!engine_ || engine_->rootObjects().isEmpty()) return nullptr;
+    return qobject_cast<QQuickWindow*>(engine_->rootObjects().first());
+}
+
+bool CompositionRoot::start(std::string& error) {
+    std::string portError;
+    const EnvironmentPorts ports = EnvironmentPorts::read(portError);
+    if (!portError.empty()) {
+        error = portError;
+        return false;
+    }
+
+    const std::string settingsPath =
+        options_.settingsPath.empty() ? UserDefaults::defaultPath() : options_.settingsPath;
+    defaults_ = std::make_shared<UserDefaults>(settingsPath, options_.arguments);
+    auto secrets = options_.secrets ? options_.secrets : makeSystemSecretStore();
+
+    ClientConfig config;
+    config.settingsPath = settingsPath;
+    config.arguments = options_.arguments;
+    config.secrets = secrets;
+    if (ports.video) config.videoPort = *ports.video;
+    if (ports.input) config.inputPort = *ports.input;
+    if (ports.control) config.controlPort = *ports.control;
+    // The signed-in relay account: relay dials whose link names none go with it.
+    account_ = std::make_shared<RelayAccount>(secrets, QString::fromStdString(config.defaultRelayHost),
+                                              config.defaultRelayPort);
+    const QString relayHost = QString::fromStdString(config.defaultRelayHost);
+    const uint16_t relayPort = config.defaultRelayPort;
+    client_ = std::make_unique<WEXClient>(std::move(config), account_);
+    // The mouse and keyboard over the picture; the self-test plays into each session when asked for.
+    input_ = makeRemoteInput(*client_, realScheduler());
+    if (InputSelfTest::requested(*defaults_, options_.arguments))
+        selfTest_ = makeInputSelfTest(*client_, *input_, realScheduler());
+
+    // What the sessions receive counts towards the usage shown in the deck.
+    usage_ = std::make_unique<UsageMeter>(defaults_);
+    QObject::connect(client_.get(), &WEXClient::receivedBytes, usage_.get(), &UsageMeter::addReceived);
+
+    // The saved machines: the sample deck when the launch or the settings ask for demo machines, or
+    // for demo sessions on an empty deck (shown, not saved).
+    const bool storeDemo = DeviceStore::isDemo(options_.arguments, *defaults_);
+    store_ = std::make_unique<DeviceStore>(defaults_, storeDemo);
+    if (arguments_.demo && store_->count() == 0) store_->setDevices(DeviceStore(defaults_, true).devices());
+    api_ = std::make_shared<AccountApi>(std::make_shared<QtHttpClient>(), QString::fromUtf8(wex::WEX::relayApiHost),
+                                        wex::WEX::relayApiPort, relayHost, relayPort);
+    poller_ = std::make_unique<ReachabilityPoller>(
+        *store_, realScheduler(), std::make_shared<TcpReachabilityProbe>(realScheduler()),
+        std::make_shared<SystemNetworkInterfaces>(), api_, account_, storeDemo || arguments_.demo,
+        ports.input.value_or(wex::WEX::inputPort));
+
+    colorScheme_ = makeDesktopColorScheme({});
+    appearance_ = std::make_unique<AppearanceModel>(defaults_, *colorScheme_);
+    sessionPort_ = std::make_unique<ClientSessionPort>(*client_, *store_);
+    root_ = std::make_unique<RootViewModel>(*sessionPort_, *store_, *account_, arguments_,
+                                            [poller = poller_.get()] { poller->start(); });
+    session_ = std::make_unique<SessionViewModel>(*client_, *input_);
+
+    engine_ = std::make_unique<QQmlApplicationEngine>();
+    QStringList warnings;
+    QObject::connect(engine_.get(), &QQmlApplicationEngine::warnings, [&warnings](const QList<QQmlError>& list) {
+        for (const QQmlError& e : list)
+            warnings << e.toString();
+    });
+    engine_->setInitialProperties({{"root", QVariant::fromValue(root_.get())},
+                                   {"session", QVariant::fromValue(session_.get())},
+                                   {"appearance", QVariant::fromValue(appearance_.get())}});
+    engine_->load(mainQml);
+    QQuickWindow* shown = window();
+    if (!shown) {
+        error = "the window could not be made: " + warnings.join(QStringLiteral("; ")).toStdString();
+        return false;
+    }
+    if (arguments_.windowSnapshot)
+        snapshots_ = std::make_unique<WindowSnapshots>(*shown, *arguments_.windowSnapshot, snapshotIntervalMs);
+    return true;
+}
+
+} // namespace dovrel::controller

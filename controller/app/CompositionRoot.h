@@ -1,0 +1,75 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <QStringList>
+
+#include "controller/ui/LaunchArguments.h"
+
+class QQmlApplicationEngine;
+class QQuickWindow;
+
+namespace dovrel::controller {
+
+class AccountApi;
+class AppearanceModel;
+class ClientSessionPort;
+class ColorSchemeSource;
+class DeviceStore;
+class InputSelfTest;
+class ReachabilityPoller;
+class RelayAccount;
+class RemoteInput;
+class RootViewModel;
+class SecretStore;
+class SessionViewModel;
+class UsageMeter;
+class UserDefaults;
+class WEXClient;
+class WindowSnapshots;
+
+// DovrelController's object graph, built once: the settings, the secrets, the window's session client,
+// the services around it, the view-models, and the QML engine showing the window. The only place that
+// names every concrete class. Main thread.
+class CompositionRoot {
+public:
+    struct Options {
+        QStringList arguments;                // the launch arguments, the program's name first
+        std::string settingsPath;             // empty: the user's settings file
+        std::shared_ptr<SecretStore> secrets; // null: the keychain with its file fallback
+    };
+
+    explicit CompositionRoot(Options options);
+    ~CompositionRoot();
+
+    // Shows the window. False, with the reason in `error`, when the settings or the QML cannot be used.
+    bool start(std::string& error);
+
+    QQuickWindow* window() const;
+    WEXClient& client() { return *client_; }
+    RootViewModel& root() { return *root_; }
+    const LaunchArguments& arguments() const { return arguments_; }
+
+private:
+    Options options_;
+    LaunchArguments arguments_;
+    std::shared_ptr<UserDefaults> defaults_;
+    std::shared_ptr<RelayAccount> account_;
+    std::unique_ptr<ColorSchemeSource> colorScheme_;
+    std::unique_ptr<WEXClient> client_;
+    std::unique_ptr<RemoteInput> input_;
+    std::unique_ptr<InputSelfTest> selfTest_;
+    std::unique_ptr<UsageMeter> usage_;
+    std::unique_ptr<DeviceStore> store_;
+    std::shared_ptr<AccountApi> api_;
+    std::unique_ptr<ReachabilityPoller> poller_;
+    std::unique_ptr<AppearanceModel> appearance_;
+    std::unique_ptr<ClientSessionPort> sessionPort_;
+    std::unique_ptr<RootViewModel> root_;
+    std::unique_ptr<SessionViewModel> session_;
+    std::unique_ptr<QQmlApplicationEngine> engine_; // goes first: the QML holds the view-models
+    std::unique_ptr<WindowSnapshots> snapshots_;
+};
+
+} // namespace dovrel::controller

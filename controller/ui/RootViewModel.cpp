@@ -1,0 +1,328 @@
+#include "controller/ui/RootViewModel.h"
+
+#include "controller/services/PairLink.h"
+
+namespace dovrel::controller {
+
+namespace {
+
+// The name of a machine reached from the command line before it is known by any other.
+const QString automaticName = QStringLiteral("That computer");
+
+bool present(const std::optional<QString>& s) { return s && !s->isEmpty(); }
+
+std::optional<std::string> utf8(const std::optional<QString>& s) {
+    if (!s) return std::nullopt;
+    return s->toStdString();
+}
+
+} // namespace
+
+RootViewModel::RootViewModel(SessionPort& session, DeviceStore& store, RelayAccount& account, LaunchArguments arguments,
+                             std::function<void()> startPolling, QObject* parent)
+    : QObject(parent), session_(session), store_(store), account_(account), arguments_(std::move(arguments)),
+      startPolling_(std::move(startPolling)) {
+    if (const auto signedIn = account_.current()) accountName_ = signedIn->account;
+    connect(&session_, &SessionPort::phaseChanged, this, &RootViewModel::phaseChanged);
+    connect(&session_, &SessionPort::deckStatArrived, this, &RootViewModel::statsArrived);
+}
+
+void RootViewModel::setRoute(Route route) {
+    if (route == route_) return;
+    route_ = route;
+    emit routeChanged();
+}
+
+void RootViewModel::setActive(const QString& name, const std::optional<QString>& deviceId) {
+    if (name == activeName_ && deviceId == activeDeviceId_) return;
+    activeName_ = name;
+    activeDeviceId_ = deviceId;
+    emit activeChanged();
+}
+
+void RootViewModel::setDemoSession(bool on) {
+    if (on == demoSession_) return;
+    demoSession_ = on;
+    emit demoSessionChanged();
+}
+
+void RootViewModel::setOpeningSession(bool on) {
+    if (on == openingSession_) return;
+    openingSession_ = on;
+    emit openingSessionChanged();
+}
+
+void RootViewModel::setAccountName(const std::optional<QString>& name) {
+    if (name == accountName_) return;
+    accountName_ = name;
+    emit accountNameChanged();
+}
+
+void RootViewModel::setShowSignIn(bool on) {
+    if (on == showSignIn_) return;
+    showSignIn_ = on;
+    emit showSignInChanged();
+}
+
+const Device* RootViewModel::machineAt(int row) const {
+    if (row < 0 || row >= store_.count()) return nullptr;
+    return &store_.devices()[static_cast<std::size_t>(row)];
+}
+
+void RootViewModel::appeared() {
+    if (!arguments_.demo) startPolling_();
+    autoConnectIfRequested();
+}
+
+void RootViewModel::open(int row) {
+    const Device* found = machineAt(row);
+    if (!found) return;
+    const Device d = *found;
+    setActive(d.name, d.deviceId);
+    setOpeningSession(true);
+    if (arguments_.demo) {
+        // Demo sessions show the sample desktop and never dial.
+        setDemoSession(true);
+        session_.nextSessionWith(std::nullopt);
+        session_.startDemo();
+        setRoute(Route::Session);
+        return;
+    }
+    setDemoSession(false);
+    session_.setTargetIsWindows(d.kind == Device::Kind::windows);
+    setRoute(Route::Session);
+    if (present(d.deviceId)) {
+        session_.nextSessionWith(std::nullopt);
+        session_.connectViaRelay(RelayDial{d.deviceId->toStdString(), d.name.toStdString(), utf8(d.relayAccount),
+                                           utf8(d.relayToken), utf8(d.relayHost)},
+                                 {});
+    } else {
+        session_.nextSessionWith(d.id);
+        session_.connectToHost(d.host, {});
+    }
+}
+
+void RootViewModel::showPairing() { setRoute(Route::Pairing); }
+
+void RootViewModel::cancelPairing() { setRoute(Route::Deck); }
+
+void RootViewModel::startSession(const QString& name, const std::optional<QString>& deviceId, Device::Kind kind) {
+    setActive(name, deviceId);
+    setDemoSession(false);
+    session_.setTargetIsWindows(kind == Device::Kind::windows);
+    setOpeningSession(true);
+    setRoute(Route::Session);
+}
+
+void RootViewModel::connectLAN(const QString& host, const QString& name, const QString& code, Device::Kind kind) {
+    // The machine already saved with this host or name (in any letter case) moves to the front.
+    std::optional<Device> machine;
+    for (const Device& d : store_.devices())
+        if ((!host.isEmpty() && d.host == host) || d.name.compare(name, Qt::CaseInsensitive) == 0) {
+            machine = d;
+            break;
+        }
+    if (!machine) {
+        machine = Device{};
+        machine->host = host;
+        machine->state = Device::State::awake;
+    }
+    machine->name = name;
+    machine->kind = kind;
+    machine->state = Device::State::awake;
+    machine->lastSeen = QStringLiteral("now");
+    if (!host.isEmpty()) machine->host = host;
+    const QUuid id = machine->id;
+    store_.putFirst(std::move(*machine));
+    store_.save();
+
+    startSession(name, std::nullopt, kind);
+    session_.nextSessionWith(id);
+    session_.connectToHost(host, code);
+}
+
+void RootViewModel::connectLAN(const QString& host, const QString& name, const QString& code, const QString& kind) {
+    connectLAN(host, name, code, kindFromText(kind).value_or(Device::Kind::linux));
+}
+
+void RootViewModel::connectRelay(const QString& deviceId, const QString& name, const QString& code, Device::Kind kind,
+                                 const std::optional<QString>& account, const std::optional<QString>& token,
+                                 const std::optional<QString>& relay) {
+    std::optional<Device> machine;
+    for (const Device& d : store_.devices())
+        if ((d.deviceId && *d.deviceId == deviceId) || d.name.compare(name, Qt::CaseInsensitive) == 0) {
+            machine = d;
+            break;
+        }
+    if (machine) {
+        // A link's relay credentials replace the stored ones only when it carries all three.
+        if (present(account) && present(token) && present(relay)) {
+            machine->relayAccount = account;
+            machine->relayToken = token;
+            machine->relayHost = relay;
+        }
+    } else {
+        machine = Device{};
+        machine->relayAccount = present(account) ? account : std::nullopt;
+        machine->relayToken = present(token) ? token : std::nullopt;
+        machine->relayHost = present(relay) ? relay : std::nullopt;
+    }
+    machine->name = name;
+    machine->kind = kind;
+    machine->state = Device::State::awake;
+    machine->lastSeen = QStringLiteral("now");
+    machine->deviceId = deviceId;
+    store_.putFirst(std::move(*machine));
+    store_.save();
+
+    startSession(name, deviceId, kind);
+    session_.nextSessionWith(std::nullopt);
+    // The dial takes the link's own credentials, not what was stored.
+    session_.connectViaRelay(
+        RelayDial{deviceId.toStdString(), name.toStdString(), utf8(account), utf8(token), utf8(relay)}, code);
+}
+
+bool RootViewModel::connectLink(const QString& text) {
+    const auto link = PairLink::parse(text.trimmed());
+    if (!link) return false;
+    if (present(link->deviceId))
+        connectRelay(*link->deviceId, link->name, link->code, link->kind, link->account, link->token, link->relay);
+    else
+        connectLAN(link->host, link->name, link->code, link->kind);
+    return true;
+}
+
+void RootViewModel::endSession() {
+    setDemoSession(false);
+    setOpeningSession(false);
+    session_.disconnectSession();
+    setRoute(Route::Deck);
+}
+
+void RootViewModel::phaseChanged() {
+    switch (session_.phase()) {
+    case PhaseKind::needsCode:
+        if (route_ == Route::Session) setRoute(Route::Pairing);
+        break;
+    case PhaseKind::connected:
+        // A session opened without leaving the deck (the automatic ones) shows itself once it stands.
+        if (openingSession_ && route_ != Route::Session) {
+            setOpeningSession(false);
+            setDemoSession(false);
+            setRoute(Route::Session);
+        }
+        break;
+    case PhaseKind::rejected:
+    case PhaseKind::disconnected:
+    case PhaseKind::connecting:
+    case PhaseKind::handshaking: break;
+    }
+}
+
+void RootViewModel::statsArrived(const wex::DeckStat& stat) {
+    const std::optional<double> battery =
+        stat.battery < 0 ? std::nullopt : std::optional<double>(static_cast<double>(stat.battery) / 100.0);
+    store_.applyStats(activeName_, activeDeviceId_, static_cast<double>(stat.cpu) / 100.0,
+                      static_cast<double>(stat.ram) / 100.0, battery);
+}
+
+void RootViewModel::ask(Alert alert, const QUuid& machine, QString title, QString text, QString confirm,
+                        QString field) {
+    alert_ = alert;
+    alertMachine_ = machine;
+    alertTitle_ = std::move(title);
+    alertText_ = std::move(text);
+    alertConfirm_ = std::move(confirm);
+    alertField_ = std::move(field);
+    emit alertChanged();
+}
+
+void RootViewModel::accountTapped() {
+    if (const auto signedIn = account_.current()) {
+        ask(Alert::SignOut, {}, tr("Signed in as %1").arg(signedIn->account),
+            tr("Your machines register in your account's private rooms. Signing out does not unpair anything "
+               "- this machine keeps working, in the shared namespace, until you sign in again."),
+            tr("Sign out"));
+        return;
+    }
+    setShowSignIn(true);
+}
+
+void RootViewModel::unpairRequested(int row) {
+    const Device* d = machineAt(row);
+    if (!d) return;
+    ask(Alert::Unpair, d->id, tr("Unpair “%1”?").arg(d->name),
+        tr("This computer forgets it, and DOVRELÆ tells that computer to forget this one too - it needs to be "
+           "awake and online for that. You'll re-pair with its link (or code) if you want it back."),
+        tr("Unpair"));
+}
+
+void RootViewModel::renameRequested(int row) {
+    const Device* d = machineAt(row);
+    if (!d) return;
+    ask(Alert::Rename, d->id, tr("Rename “%1”").arg(d->name), {}, tr("Save"), d->name);
+}
+
+void RootViewModel::answerAlert(bool confirmed, const QString& field) {
+    const Alert answered = alert_;
+    const QUuid machine = alertMachine_;
+    ask(Alert::None, {}, {}, {}, {});
+    if (!confirmed) return;
+    switch (answered) {
+    case Alert::SignOut:
+        account_.signOut();
+        setAccountName(std::nullopt);
+        break;
+    case Alert::Unpair: {
+        const Device* found = store_.find(machine);
+        if (!found) return;
+        const Device d = *found;
+        store_.remove(d.id);
+        store_.save();
+        session_.revokePairing({utf8(d.deviceId), d.host.toStdString(), d.name.toStdString(), utf8(d.relayAccount),
+                                utf8(d.relayToken), utf8(d.relayHost)});
+        break;
+    }
+    case Alert::Rename: {
+        const QString name = field.trimmed();
+        if (!name.isEmpty()) store_.rename(machine, name);
+        break;
+    }
+    case Alert::None: break;
+    }
+}
+
+void RootViewModel::signInDone(const QString& account) {
+    setAccountName(account);
+    setShowSignIn(false);
+}
+
+void RootViewModel::signInSkipped() { setShowSignIn(false); }
+
+void RootViewModel::autoConnectIfRequested() {
+    const QString code = arguments_.pairingCode.value_or(QString());
+    switch (arguments_.autoConnect()) {
+    case LaunchArguments::AutoConnect::host:
+        setActive(automaticName, std::nullopt);
+        setDemoSession(false);
+        setOpeningSession(true);
+        session_.nextSessionWith(std::nullopt);
+        session_.connectToHost(*arguments_.autoHost, code);
+        break;
+    case LaunchArguments::AutoConnect::relay:
+        setActive(automaticName, *arguments_.autoRelay);
+        setDemoSession(false);
+        setOpeningSession(true);
+        session_.nextSessionWith(std::nullopt);
+        session_.connectViaRelay(
+            RelayDial{arguments_.autoRelay->toStdString(), automaticName.toStdString(), {}, {}, {}}, code);
+        break;
+    case LaunchArguments::AutoConnect::link:
+        // The link's own code; "-pairingCode" is not consulted.
+        connectLink(*arguments_.autoLink);
+        break;
+    case LaunchArguments::AutoConnect::none: break;
+    }
+}
+
+} // namespace dovrel::controller

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+
+#include <QObject>
+#include <QString>
+#include <QUuid>
+#include <QtQml/qqmlregistration.h>
+
+#include "controller/services/Device.h"
+#include "controller/services/DeviceStore.h"
+#include "controller/services/RelayAccount.h"
+#include "controller/ui/LaunchArguments.h"
+#include "controller/ui/SessionPort.h"
+
+namespace dovrel::controller {
+
+// The window's root: which screen fills it (the deck, the pairing screen or the session), the machine
+// of the current or last session, and the automatic connection the launch arguments ask for. It turns
+// the screens' results into calls on the session client and the saved machines (a machine connected
+// to moves to the front of the deck), follows the client's phase between screens, feeds the agent's
+// statistics to the saved machine, and holds the one modal alert being asked (sign out, unpair,
+// rename) until it is answered. Main thread.
+class RootViewModel : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("The program makes the one root of its window.")
+    Q_PROPERTY(Route route READ route NOTIFY routeChanged)
+    Q_PROPERTY(QString activeName READ activeName NOTIFY activeChanged)
+    Q_PROPERTY(QString activeDeviceId READ activeDeviceIdForView NOTIFY activeChanged)
+    Q_PROPERTY(bool demoSession READ demoSession NOTIFY demoSessionChanged)
+    Q_PROPERTY(bool openingSession READ openingSession NOTIFY openingSessionChanged)
+    Q_PROPERTY(bool demo READ demo CONSTANT)
+    Q_PROPERTY(dovrel::controller::DeviceStore* machines READ machines CONSTANT)
+    Q_PROPERTY(QString accountName READ accountName NOTIFY accountNameChanged)
+    Q_PROPERTY(bool showSignIn READ showSignIn NOTIFY showSignInChanged)
+    Q_PROPERTY(Alert alert READ alert NOTIFY alertChanged)
+    Q_PROPERTY(QString alertTitle READ alertTitle NOTIFY alertChanged)
+    Q_PROPERTY(QString alertText READ alertText NOTIFY alertChanged)
+    Q_PROPERTY(QString alertConfirm READ alertConfirm NOTIFY alertChanged)
+    Q_PROPERTY(QString alertField READ alertField NOTIFY alertChanged)
+
+public:
+    enum class Route { Deck, Pairing, Session };
+    Q_ENUM(Route)
+    // The modal alert being asked, if any: signing out, unpairing a machine, renaming it.
+    enum class Alert { None, SignOut, Unpair, Rename };
+    Q_ENUM(Alert)
+
+    // `startPolling` starts the saved machines' reachability and presence poll.
+    RootViewModel(SessionPort& session, DeviceStore& store, RelayAccount& account, LaunchArguments arguments,
+                  std::function<void()> startPolling, QObject* parent = nullptr);
+
+    Route route() const { return route_; }
+    QString activeName() const { return activeName_; }
+    const std::optional<QString>& activeDeviceId() const { return activeDeviceId_; }
+    QString activeDeviceIdForView() const { return activeDeviceId_.value_or(QString()); }
+    bool demoSession() const { return demoSession_; }
+    bool openingSession() const { return openingSession_; }
+    bool demo() const { return arguments_.demo; }
+    DeviceStore* machines() const { return &store_; }
+    QString accountName() const { return accountName_.value_or(QString()); }
+    bool showSignIn() const { return showSignIn_; }
+    Alert alert() const { return alert_; }
+    QString alertTitle() const { return alertTitle_; }
+    QString alertText() const { return alertText_; }
+    QString alertConfirm() const { return alertConfirm_; }
+    QString alertField() const { return alertField_; }
+
+    // The window was shown: starts the poll (not in demo mode) and the automatic connection the launch
+    // arguments ask for.
+    Q_INVOKABLE void appeared();
+    // The deck's actions, on the machine in that row of the saved machines.
+    Q_INVOKABLE void open(int row);
+    Q_INVOKABLE void showPairing();
+    Q_INVOKABLE void accountTapped();
+    Q_INVOKABLE void unpairRequested(int row);
+    Q_INVOKABLE void renameRequested(int row);
+    // The alert's answer: `confirmed` for its first button; `field` is the rename field's text.
+    Q_INVOKABLE void answerAlert(bool confirmed, const QString& field = {});
+    // The pairing screen's results and cancel (which leaves any session alone). `kind` is "mac",
+    // "windows" or "linux".
+    void connectLAN(const QString& host, const QString& name, const QString& code, Device::Kind kind);
+    void connectRelay(const QString& deviceId, const QString& name, const QString& code, Device::Kind kind,
+                      const std::optional<QString>& account, const std::optional<QString>& token,
+                      const std::optional<QString>& relay);
+    Q_INVOKABLE void connectLAN(const QString& host, const QString& name, const QString& code, const QString& kind);
+    // A pasted pairing link ("dovrel://pair?…"): false when it does not parse.
+    Q_INVOKABLE bool connectLink(const QString& link);
+    Q_INVOKABLE void cancelPairing();
+    // The sign-in sheet's results.
+    Q_INVOKABLE void signInDone(const QString& account);
+    Q_INVOKABLE void signInSkipped();
+    // The session screen's exit.
+    Q_INVOKABLE void endSession();
+
+signals:
+    void routeChanged();
+    void activeChanged();
+    void demoSessionChanged();
+    void openingSessionChanged();
+    void accountNameChanged();
+    void showSignInChanged();
+    void alertChanged();
+
+private:
+    void setRoute(Route route);
+    void setActive(const QString& name, const std::optional<QString>& deviceId);
+    void setDemoSession(bool on);
+    void setOpeningSession(bool on);
+    void setAccountName(const std::optional<QString>& name);
+    void setShowSignIn(bool on);
+    void ask(Alert alert, const QUuid& machine, QString title, QString text, QString confirm, QString field = {});
+    void phaseChanged();
+    void statsArrived(const wex::DeckStat& stat);
+    void autoConnectIfRequested();
+    void startSession(const QString& name, const std::optional<QString>& deviceId, Device::Kind kind);
+    const Device* machineAt(int row) const;
+
+    SessionPort& session_;
+    DeviceStore& store_;
+    RelayAccount& account_;
+    LaunchArguments arguments_;
+    std::function<void()> startPolling_;
+    Route route_ = Route::Deck;
+    QString activeName_ = QStringLiteral("that computer");
+    std::optional<QString> activeDeviceId_;
+    bool demoSession_ = false;
+    bool openingSession_ = false;
+    std::optional<QString> accountName_;
+    bool showSignIn_ = false;
+    Alert alert_ = Alert::None;
+    QUuid alertMachine_;
+    QString alertTitle_, alertText_, alertConfirm_, alertField_;
+};
+
+} // namespace dovrel::controller

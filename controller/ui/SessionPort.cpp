@@ -1,0 +1,32 @@
+#include "controller/ui/SessionPort.h"
+
+namespace dovrel::controller {
+
+ClientSessionPort::ClientSessionPort(WEXClient& client, DeviceStore& store, QObject* parent)
+    : SessionPort(parent), client_(client), recorder_(std::make_unique<LanDeviceIdRecorder>(client, store)) {
+    connect(&client_, &WEXClient::phaseChanged, this, &SessionPort::phaseChanged);
+    connect(&client_, &WEXClient::deckStatChanged, this, [this] {
+        if (const auto& stat = client_.deckStat()) emit deckStatArrived(*stat);
+    });
+}
+
+void ClientSessionPort::connectToHost(const QString& host, const QString& code) { client_.connectToHost(host, code); }
+
+void ClientSessionPort::connectViaRelay(const RelayDial& dial, const QString& code) {
+    client_.connectViaRelay(dial, code.toStdString());
+}
+
+ClientSessionPort::~ClientSessionPort() = default;
+
+void ClientSessionPort::nextSessionWith(const std::optional<QUuid>& lanMachine) {
+    if (lanMachine)
+        recorder_->lanSessionOpening(*lanMachine);
+    else
+        recorder_->otherSessionOpening();
+}
+
+void ClientSessionPort::revokePairing(const RevokeTarget& t) {
+    client_.revokePairing(t.deviceId, t.host, t.name, t.relayAccount, t.relayToken, t.relayHost, [](bool) {});
+}
+
+} // namespace dovrel::controller

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <memory>
+
+#include <QObject>
+#include <QString>
+#include <QUuid>
+
+#include "controller/client/Phase.h"
+#include "controller/client/WEXClient.h"
+#include "controller/services/DeviceStore.h"
+#include "controller/services/LanDeviceIdRecorder.h"
+#include "protocol/ControlMessages.h"
+
+namespace dovrel::controller {
+
+// A saved machine whose pairing is being revoked: what the client needs to tell its agent.
+struct RevokeTarget {
+    std::optional<std::string> deviceId;
+    std::string host;
+    std::string name;
+    std::optional<std::string> relayAccount;
+    std::optional<std::string> relayToken; // a secret: never logged
+    std::optional<std::string> relayHost;
+};
+
+// What the root view asks of the window's session client and hears back from it. The program's one
+// implementation drives a WEXClient; tests record the calls and play phases. Main thread.
+class SessionPort : public QObject {
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    virtual PhaseKind phase() const = 0;
+    // A pairing code, when not empty, goes with the dial so that the handshake sees exactly it.
+    virtual void connectToHost(const QString& host, const QString& code) = 0;
+    virtual void connectViaRelay(const RelayDial& dial, const QString& code) = 0;
+    virtual void disconnectSession() = 0;
+    virtual void startDemo() = 0;
+    virtual void setTargetIsWindows(bool windows) = 0;
+    virtual void revokePairing(const RevokeTarget& target) = 0;
+    // The next session is with this saved machine dialled on the local network (its agent's identifier
+    // is learnt from the handshake and kept), or with none of that kind.
+    virtual void nextSessionWith(const std::optional<QUuid>& lanMachine) = 0;
+
+signals:
+    void phaseChanged();
+    // A statistics report of the agent arrived.
+    void deckStatArrived(const wex::DeckStat& stat);
+};
+
+// The session port of the program: the window's WEXClient.
+class ClientSessionPort final : public SessionPort {
+    Q_OBJECT
+
+public:
+    ClientSessionPort(WEXClient& client, DeviceStore& store, QObject* parent = nullptr);
+    ~ClientSessionPort() override;
+
+    PhaseKind phase() const override { return client_.phaseKind(); }
+    void connectToHost(const QString& host, const QString& code) override;
+    void connectViaRelay(const RelayDial& dial, const QString& code) override;
+    void disconnectSession() override { client_.disconnectSession(); }
+    void startDemo() override { client_.startDemo(); }
+    void setTargetIsWindows(bool windows) override { client_.setTargetIsWindows(windows); }
+    void revokePairing(const RevokeTarget& target) override;
+    void nextSessionWith(const std::optional<QUuid>& lanMachine) override;
+
+private:
+    WEXClient& client_;
+    std::unique_ptr<LanDeviceIdRecorder> recorder_;
+};
+
+} // namespace dovrel::controller

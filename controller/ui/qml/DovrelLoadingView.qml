@@ -1,0 +1,64 @@
+import QtQuick
+import Dovrel.Controller
+
+// The full-window overlay over a session being opened or refused: the wordmark as a gauge that fills
+// with `progress` while a bright band sweeps across its letters, the status line under it and, when
+// there is one, the error in red. It decides nothing and takes no input.
+Rectangle {
+    id: overlay
+    property real progress: 0
+    property string message: ""
+    property string errorText: ""
+
+    color: Theme.dark ? Qt.rgba(0.05, 0.048, 0.06, 1) : "white"
+
+    Column {
+        anchors.centerIn: parent
+        width: parent.width
+        spacing: 22
+
+        WordmarkGauge {
+            id: gauge
+            objectName: "loadingGauge"
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: 236
+            height: 236 * 176 / 1500
+            dark: Theme.dark
+            progress: overlay.progress
+
+            Behavior on progress {
+                NumberAnimation {
+                    duration: 550
+                    easing.type: Easing.InOutQuad
+                }
+            }
+            NumberAnimation on shimmer {
+                from: -0.45
+                to: 1.08
+                duration: 1800
+                loops: Animation.Infinite
+            }
+        }
+
+        Text {
+            objectName: "loadingMessage"
+            anchors.horizontalCenter: parent.horizontalCenter
+            text: overlay.message
+            font.pixelSize: 14
+            font.weight: Font.Medium
+            color: Theme.dark ? Qt.rgba(0.62, 0.62, 0.62, 1) : Qt.rgba(0.42, 0.42, 0.42, 1)
+        }
+
+        Text {
+            objectName: "loadingError"
+            visible: overlay.errorText.length > 0
+            width: parent.width - 64
+            anchors.horizontalCenter: parent.horizontalCenter
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
+            text: overlay.errorText
+            font.pixelSize: 13
+            color: Qt.rgba(0.78, 0.22, 0.2, 1)
+        }
+    }
+}

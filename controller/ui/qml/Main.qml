@@ -1,0 +1,32 @@
+import QtQuick
+import QtQuick.Controls
+import Dovrel.Controller
+
+// The controller's one window.
+ApplicationWindow {
+    id: window
+    required property RootViewModel root
+    required property SessionViewModel session
+    required property AppearanceModel appearance
+
+    width: 1120
+    height: 760
+    minimumWidth: 880
+    minimumHeight: 600
+    visible: true
+    title: qsTr("Dovrel")
+    color: Theme.bgTop
+
+    Binding {
+        target: Theme
+        property: "dark"
+        value: window.appearance.dark
+    }
+
+    RootView {
+        anchors.fill: parent
+        root: window.root
+        session: window.session
+        appearance: window.appearance
+    }
+}

@@ -1,0 +1,117 @@
+import QtQuick
+import QtQuick.Controls
+import Dovrel.Controller
+
+// The root's modal alerts (sign out, unpair, rename), asked one at a time, and the sign-in sheet's
+// place until the sheet arrives.
+Item {
+    id: alerts
+    required property RootViewModel root
+
+    // Opened and closed by the root's state; a dialog that closes itself (Escape) answers Cancel.
+    Connections {
+        target: alerts.root
+        function onAlertChanged() {
+            if (alerts.root.alert === RootViewModel.None) {
+                alert.close()
+                return
+            }
+            field.text = alerts.root.alertField
+            alert.open()
+        }
+        function onShowSignInChanged() {
+            if (alerts.root.showSignIn)
+                signIn.open()
+            else
+                signIn.close()
+        }
+    }
+
+    component ThemedDialog: Dialog {
+        id: dialog
+        anchors.centerIn: parent
+        modal: true
+        padding: 20
+        background: Rectangle {
+            radius: 14
+            color: Theme.dark ? Qt.rgba(0.1, 0.11, 0.15, 1) : "white"
+            border.color: Theme.stroke
+            border.width: 1
+        }
+        header: Text {
+            text: dialog.title
+            padding: 20
+            bottomPadding: 0
+            font.pixelSize: 15
+            font.weight: Font.DemiBold
+            color: Theme.text
+        }
+    }
+
+    ThemedDialog {
+        id: alert
+        objectName: "rootAlert"
+        closePolicy: Popup.CloseOnEscape
+        title: alerts.root.alertTitle
+        width: 420
+
+        Column {
+            spacing: 12
+            Text {
+                visible: alerts.root.alertText.length > 0
+                width: 372
+                wrapMode: Text.Wrap
+                text: alerts.root.alertText
+                font.pixelSize: 13
+                color: Theme.textDim
+            }
+            TextField {
+                id: field
+                objectName: "renameField"
+                visible: alerts.root.alert === RootViewModel.Rename
+                width: 240
+                height: 24
+                focus: visible
+                onAccepted: alerts.root.answerAlert(true, field.text)
+            }
+        }
+        footer: DialogButtonBox {
+            background: null
+            ThemedButton {
+                objectName: "alertConfirm"
+                primary: true
+                text: alerts.root.alertConfirm
+                onClicked: alerts.root.answerAlert(true, field.text)
+            }
+            ThemedButton {
+                objectName: "alertCancel"
+                text: qsTr("Cancel")
+                onClicked: alerts.root.answerAlert(false)
+            }
+        }
+        onRejected: alerts.root.answerAlert(false)
+    }
+
+    ThemedDialog {
+        id: signIn
+        objectName: "signInSheet"
+        title: qsTr("Sign in")
+        width: 420
+        height: 560
+        Text {
+            width: 372
+            wrapMode: Text.Wrap
+            text: qsTr("Signing in to an account comes in a later version. Machines paired by link or code work without one.")
+            font.pixelSize: 13
+            color: Theme.textDim
+        }
+        footer: DialogButtonBox {
+            background: null
+            ThemedButton {
+                text: qsTr("Close")
+                onClicked: alerts.root.signInSkipped()
+            }
+        }
+        onRejected: alerts.root.signInSkipped()
+    }
+}

@@ -1,0 +1,81 @@
+import QtQuick
+import Dovrel.Controller
+
+// The window's content: one screen at a time, chosen by the root's route, on the themed backdrop.
+// A screen is made when its route begins, cross-fades with the theme's spring, and goes once it has
+// faded out, so each visit starts afresh.
+Item {
+    id: rootView
+    required property RootViewModel root
+    required property SessionViewModel session
+    required property AppearanceModel appearance
+
+    ThemeBackground {
+        anchors.fill: parent
+    }
+
+    component Route: Loader {
+        id: routeLoader
+        required property bool current
+        required property url screen
+        required property var screenProperties
+
+        anchors.fill: parent
+        focus: current
+        visible: opacity > 0
+        opacity: current ? 1 : 0
+        onVisibleChanged: {
+            if (visible)
+                setSource(screen, screenProperties)
+            else
+                source = ""
+        }
+        Component.onCompleted: {
+            if (visible)
+                setSource(screen, screenProperties)
+        }
+        Behavior on opacity {
+            NumberAnimation {
+                duration: Theme.springMs
+                easing.type: Theme.springEasing
+            }
+        }
+    }
+
+    Route {
+        objectName: "deckRoute"
+        current: rootView.root.route === RootViewModel.Deck
+        screen: Qt.resolvedUrl("DeckScreen.qml")
+        screenProperties: ({ "root": rootView.root, "appearance": rootView.appearance })
+    }
+    Route {
+        objectName: "pairingRoute"
+        current: rootView.root.route === RootViewModel.Pairing
+        screen: Qt.resolvedUrl("PairingScreen.qml")
+        screenProperties: ({ "root": rootView.root })
+    }
+    Route {
+        objectName: "sessionRoute"
+        current: rootView.root.route === RootViewModel.Session
+        screen: Qt.resolvedUrl("SessionScreen.qml")
+        screenProperties: ({ "root": rootView.root, "session": rootView.session })
+    }
+
+    RootAlerts {
+        anchors.fill: parent
+        root: rootView.root
+    }
+
+    Binding {
+        target: rootView.session
+        property: "deviceName"
+        value: rootView.root.activeName
+    }
+    Binding {
+        target: rootView.session
+        property: "demo"
+        value: rootView.root.demoSession
+    }
+
+    Component.onCompleted: rootView.root.appeared()
+}

@@ -1,0 +1,36 @@
+import QtQuick
+import QtQuick.Controls
+import Dovrel.Controller
+
+// A push button in the theme's colours: a card-like capsule, or filled with the accent green when it
+// is the screen's main action.
+Button {
+    id: button
+    property bool primary: false
+    // Over the remote picture the button keeps dark colours in either appearance.
+    property bool overPicture: false
+
+    font.pixelSize: 13
+    font.weight: Font.Medium
+    leftPadding: 18
+    rightPadding: 18
+    topPadding: 9
+    bottomPadding: 9
+
+    contentItem: Text {
+        text: button.text
+        font: button.font
+        color: button.primary || button.overPicture ? "white" : Theme.text
+        opacity: button.enabled ? 1 : 0.45
+        horizontalAlignment: Text.AlignHCenter
+        verticalAlignment: Text.AlignVCenter
+    }
+    background: Rectangle {
+        implicitHeight: 34
+        radius: height / 2
+        color: button.primary ? Theme.accent : button.overPicture ? Qt.rgba(0.08, 0.08, 0.1, 0.72) : Theme.card2
+        border.color: button.primary ? "transparent" : button.overPicture ? Qt.rgba(1, 1, 1, 0.09) : Theme.stroke
+        border.width: 1
+        opacity: button.down ? 0.75 : button.hovered ? 0.9 : 1
+    }
+}

@@ -1,0 +1,126 @@
+// The controller's QML, offscreen: every file compiles, and the window with its three screens and the
+// loading overlay comes up without a single warning.
+#include <QDir>
+#include <QQmlApplicationEngine>
+#include <QQmlComponent>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QtQml/QQmlExtensionPlugin>
+
+#include <gtest/gtest.h>
+
+#include "../../support/TempHome.h"
+#include "ViewTestSupport.h"
+#include "controller/client/RemoteInput.h"
+#include "controller/platform/FileSecretStore.h"
+#include "controller/ui/AppearanceModel.h"
+#include "controller/ui/RootViewModel.h"
+#include "controller/ui/SessionViewModel.h"
+#include "runtime/Scheduler.h"
+
+Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
+
+using namespace dovrel::controller;
+using namespace dovrel::controller::test;
+
+namespace {
+
+QStringList warnings;
+
+void collect(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type != QtDebugMsg && type != QtInfoMsg) warnings << text;
+}
+
+class DarkDesktop final : public ColorSchemeSource {
+public:
+    ColorScheme current() const override { return ColorScheme::dark; }
+};
+
+const QString moduleDir = QStringLiteral(":/qt/qml/Dovrel/Controller");
+
+void settle(int ms = 600) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < until)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+struct QmlFixture : ::testing::Test {
+    dovrel::test::TempDir dir;
+    std::shared_ptr<UserDefaults> defaults;
+    std::unique_ptr<WEXClient> client;
+    DarkDesktop desktop;
+    FakeSessionPort session;
+    RootServices services;
+
+    void SetUp() override {
+        viewApp();
+        warnings.clear();
+        qInstallMessageHandler(collect);
+        defaults = std::make_shared<UserDefaults>(dir.file("c.ini"));
+        ClientConfig config;
+        config.settingsPath = dir.file("c.ini");
+        config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
+        config.videoPort = 0;
+        client = std::make_unique<WEXClient>(std::move(config), services.account);
+    }
+    void TearDown() override { qInstallMessageHandler(nullptr); }
+};
+
+} // namespace
+
+TEST_F(QmlFixture, EveryFileCompiles) {
+    QQmlEngine engine;
+    const QStringList files = QDir(moduleDir).entryList({"*.qml"});
+    ASSERT_GE(files.size(), 10);
+    for (const QString& file : files) {
+        if (file == QLatin1String("Theme.qml")) continue; // a singleton: the window's test loads it
+        QQmlComponent component(&engine, QUrl("qrc" + moduleDir + "/" + file));
+        EXPECT_EQ(component.status(), QQmlComponent::Ready)
+            << file.toStdString() << ": " << component.errorString().toStdString();
+    }
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
+}
+
+TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
+    AppearanceModel appearance(defaults, desktop);
+    RootViewModel root(session, services.store, *services.account, LaunchArguments::parse({"p", "-autoHost", "h"}),
+                       services.startPolling);
+    auto input = makeRemoteInput(*client, dovrel::realScheduler());
+    SessionViewModel sessionModel(*client, *input);
+    QQmlApplicationEngine engine;
+    engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
+                                 {"session", QVariant::fromValue(&sessionModel)},
+                                 {"appearance", QVariant::fromValue(&appearance)}});
+    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
+    ASSERT_EQ(engine.rootObjects().size(), 1);
+    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->size(), QSize(1120, 760));
+    EXPECT_EQ(window->minimumSize(), QSize(880, 600));
+    settle();
+    EXPECT_EQ(session.dials.size(), 1u) << "the window's appearance starts the automatic connection";
+    EXPECT_TRUE(window->findChild<QQuickItem*>("deckWordmark"));
+
+    root.showPairing();
+    settle();
+    EXPECT_TRUE(window->findChild<QQuickItem*>("cancelPairing"));
+
+    session.play(PhaseKind::connected);
+    settle();
+    ASSERT_EQ(root.route(), RootViewModel::Route::Session);
+    auto* overlay = window->findChild<QQuickItem*>("loadingOverlay");
+    ASSERT_TRUE(overlay);
+    EXPECT_TRUE(overlay->isVisible()) << "no picture yet: the overlay covers the session";
+    EXPECT_FALSE(window->findChild<QQuickItem*>("deckWordmark")) << "the deck went once faded out";
+
+    // The deck's colours follow the appearance at once.
+    const QImage dark = window->grabWindow();
+    appearance.toggle();
+    settle(100);
+    root.endSession();
+    settle();
+    const QImage light = window->grabWindow();
+    EXPECT_LT(qGray(dark.pixel(5, 5)), 60);
+    EXPECT_GT(qGray(light.pixel(5, 5)), 200);
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
+}

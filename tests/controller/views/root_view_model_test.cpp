@@ -1,0 +1,149 @@
+// The root view's rules against a fake session client: which screen shows when, what the automatic
+// connections of the launch arguments dial, and which argument wins.
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include "ViewTestSupport.h"
+#include "controller/ui/RootViewModel.h"
+
+using namespace dovrel::controller;
+using namespace dovrel::controller::test;
+using Route = RootViewModel::Route;
+
+namespace {
+
+struct Root : RootServices {
+    FakeSessionPort session;
+    RootViewModel model;
+    explicit Root(const QStringList& args)
+        : model(session, store, *account, LaunchArguments::parse(QStringList{"DovrelController"} + args),
+                startPolling) {}
+};
+
+} // namespace
+
+TEST(LaunchArgumentsTest, AValueIsTheNextArgumentAndALastSwitchIsAbsent) {
+    const auto a = LaunchArguments::parse({"p", "-autoHost", "-pairingCode", "123456", "-autoRelay"});
+    EXPECT_EQ(a.autoHost, QString("-pairingCode"));
+    EXPECT_EQ(a.pairingCode, QString("123456"));
+    EXPECT_FALSE(a.autoRelay);
+    EXPECT_EQ(LaunchArguments::parse({"p", "-pairingCode", ""}).pairingCode, QString(""));
+    // Only the first occurrence counts, even when it is the last argument.
+    EXPECT_FALSE(LaunchArguments::parse({"p", "-autoLink", "x", "-autoLink"}).autoLink == std::nullopt);
+    EXPECT_EQ(LaunchArguments::parse({"p", "-autoLink", "x", "-autoLink"}).autoLink, QString("x"));
+    EXPECT_FALSE(LaunchArguments::parse({"p", "-autoHost"}).autoHost);
+    // Switches match exactly.
+    EXPECT_FALSE(LaunchArguments::parse({"p", "-autohost", "h", "--demo"}).autoHost);
+    EXPECT_FALSE(LaunchArguments::parse({"p", "--demo"}).demo);
+}
+
+TEST(LaunchArgumentsTest, HostWinsOverRelayWhichWinsOverLink) {
+    using A = LaunchArguments::AutoConnect;
+    EXPECT_EQ(LaunchArguments::parse({"p", "-autoLink", "l", "-autoRelay", "r", "-autoHost", "h"}).autoConnect(),
+              A::host);
+    EXPECT_EQ(LaunchArguments::parse({"p", "-autoLink", "l", "-autoRelay", "r"}).autoConnect(), A::relay);
+    EXPECT_EQ(LaunchArguments::parse({"p", "-autoRelay", "r", "-autoHost"}).autoConnect(), A::relay);
+    EXPECT_EQ(LaunchArguments::parse({"p", "-autoLink", "l"}).autoConnect(), A::link);
+    EXPECT_EQ(LaunchArguments::parse({"p", "-demo"}).autoConnect(), A::none);
+}
+
+TEST(LaunchArgumentsTest, Flags) {
+    const auto a = LaunchArguments::parse({"p", "-demo", "-DovrelDemo", "-windowSnapshot", "/x.png"});
+    EXPECT_TRUE(a.demo);
+    EXPECT_TRUE(a.storeDemo);
+    EXPECT_EQ(a.windowSnapshot, QString("/x.png"));
+    EXPECT_FALSE(LaunchArguments::parse({"p", "-DovrelDemo"}).demo);
+}
+
+TEST(RootViewModelTest, StartsOnTheDeckWithNoMachine) {
+    Root r({});
+    EXPECT_EQ(r.model.route(), Route::Deck);
+    EXPECT_EQ(r.model.activeName(), "that computer");
+    EXPECT_FALSE(r.model.activeDeviceId());
+    r.model.appeared();
+    EXPECT_TRUE(r.session.dials.empty());
+}
+
+TEST(RootViewModelTest, AnAutomaticHostSessionStaysOnTheDeckUntilItStands) {
+    Root r({"-autoHost", "10.0.0.7:47810", "-pairingCode", "123456"});
+    QSignalSpy routes(&r.model, &RootViewModel::routeChanged);
+    r.model.appeared();
+    ASSERT_EQ(r.session.dials.size(), 1u);
+    EXPECT_EQ(r.session.dials[0].kind, "host");
+    EXPECT_EQ(r.session.dials[0].target, "10.0.0.7:47810");
+    EXPECT_EQ(r.session.dials[0].code, "123456");
+    EXPECT_EQ(r.model.activeName(), "That computer");
+    EXPECT_TRUE(r.model.openingSession());
+    EXPECT_FALSE(r.session.targetIsWindows);
+
+    r.session.play(PhaseKind::connecting);
+    r.session.play(PhaseKind::handshaking);
+    EXPECT_EQ(r.model.route(), Route::Deck);
+    r.session.play(PhaseKind::connected);
+    EXPECT_EQ(r.model.route(), Route::Session);
+    EXPECT_FALSE(r.model.openingSession());
+    EXPECT_EQ(routes.count(), 1);
+}
+
+TEST(RootViewModelTest, AnAutomaticRelaySessionNamesItsRoomAsTheActiveMachine) {
+    Root r({"-autoRelay", "0123456789abcdef0123456789abcdef", "-autoHost"});
+    r.model.appeared();
+    ASSERT_EQ(r.session.dials.size(), 1u);
+    EXPECT_EQ(r.session.dials[0].kind, "relay");
+    EXPECT_EQ(r.session.dials[0].target, "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(r.session.dials[0].name, "That computer");
+    EXPECT_EQ(r.session.dials[0].code, "");
+    EXPECT_FALSE(r.session.relayDials[0].account || r.session.relayDials[0].token || r.session.relayDials[0].relay);
+    EXPECT_EQ(r.model.activeDeviceId(), QString("0123456789abcdef0123456789abcdef"));
+}
+
+TEST(RootViewModelTest, DemoModeStillDialsAnAutomaticHost) {
+    Root r({"-demo", "-autoHost", "h"});
+    r.model.appeared();
+    ASSERT_EQ(r.session.dials.size(), 1u);
+    EXPECT_EQ(r.session.dials[0].target, "h");
+    EXPECT_EQ(r.session.demos, 0);
+}
+
+TEST(RootViewModelTest, NeedingACodeLeavesTheSessionForPairingButNeverTheDeck) {
+    Root r({"-autoHost", "h"});
+    r.model.appeared();
+    r.session.play(PhaseKind::needsCode);
+    EXPECT_EQ(r.model.route(), Route::Deck);
+
+    r.session.play(PhaseKind::connected);
+    ASSERT_EQ(r.model.route(), Route::Session);
+    r.session.play(PhaseKind::needsCode);
+    EXPECT_EQ(r.model.route(), Route::Pairing);
+    // Cancelling the pairing screen only changes the screen.
+    r.model.cancelPairing();
+    EXPECT_EQ(r.model.route(), Route::Deck);
+    EXPECT_EQ(r.session.disconnects, 0);
+}
+
+TEST(RootViewModelTest, EndingTheSessionDisconnectsAndKeepsTheLastMachine) {
+    Root r({"-autoRelay", "room"});
+    r.model.appeared();
+    r.session.play(PhaseKind::connected);
+    r.model.endSession();
+    EXPECT_EQ(r.session.disconnects, 1);
+    EXPECT_EQ(r.model.route(), Route::Deck);
+    EXPECT_FALSE(r.model.openingSession());
+    EXPECT_EQ(r.model.activeName(), "That computer");
+    EXPECT_EQ(r.model.activeDeviceId(), QString("room"));
+    // A later connected phase of nothing this view opened does not bring the session back.
+    r.session.play(PhaseKind::connected);
+    EXPECT_EQ(r.model.route(), Route::Deck);
+}
+
+TEST(RootViewModelTest, OtherPhasesChangeNothing) {
+    Root r({"-autoHost", "h"});
+    r.model.appeared();
+    r.model.showPairing();
+    for (PhaseKind k : {PhaseKind::rejected, PhaseKind::disconnected, PhaseKind::connecting, PhaseKind::handshaking}) {
+        r.session.play(k);
+        EXPECT_EQ(r.model.route(), Route::Pairing);
+        EXPECT_TRUE(r.model.openingSession());
+    }
+}

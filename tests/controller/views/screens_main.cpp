@@ -1,0 +1,191 @@
+// Renders the controller's screens as a person would see them, light and dark, to PNGs in the folder
+// given as the first argument (scripts/screens.sh): the deck, the pairing screen, the loading overlay
+// at the steps of opening a session and after a refusal, and a session with a picture. Fakes stand in
+// for the network; nothing is dialled.
+#include <cstdio>
+#include <filesystem>
+
+#include <QDir>
+#include <QPainter>
+#include <QQmlApplicationEngine>
+#include <QQmlComponent>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QtQml/QQmlExtensionPlugin>
+
+#include "../../support/TempHome.h"
+#include "ViewTestSupport.h"
+#include "controller/client/RemoteInput.h"
+#include "controller/platform/FileSecretStore.h"
+#include "controller/ui/AppearanceModel.h"
+#include "controller/ui/RootViewModel.h"
+#include "controller/ui/SessionViewModel.h"
+#include "controller/ui/VideoSurfaceItem.h"
+#include "runtime/Scheduler.h"
+
+Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
+
+using namespace dovrel::controller;
+using namespace dovrel::controller::test;
+
+namespace {
+
+class FixedScheme final : public ColorSchemeSource {
+public:
+    ColorScheme current() const override { return ColorScheme::dark; }
+};
+
+void settle(int ms = 700) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < until)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// A stand-in remote desktop: a wallpaper gradient with two windows on it.
+VideoPicture desktopPicture(int w, int h) {
+    QImage image(w, h, QImage::Format_ARGB32);
+    QPainter p(&image);
+    QLinearGradient sky(0, 0, w, h);
+    sky.setColorAt(0, QColor(0x2b, 0x4c, 0x7e));
+    sky.setColorAt(1, QColor(0x56, 0x7e, 0xbf));
+    p.fillRect(image.rect(), sky);
+    p.fillRect(QRect(w / 10, h / 8, w / 2, h / 2), QColor(0xf4, 0xf4, 0xf2));
+    p.fillRect(QRect(w / 10, h / 8, w / 2, 28), QColor(0xd8, 0xd8, 0xd6));
+    p.fillRect(QRect(w / 2, h / 2, w / 3, h / 3), QColor(0x1d, 0x1f, 0x24));
+    p.end();
+    auto pixels = std::make_shared<PixelBuffer>(w, h);
+    for (int y = 0; y < h; ++y)
+        std::memcpy(pixels->data() + static_cast<std::ptrdiff_t>(y) * pixels->stride(), image.constScanLine(y),
+                    static_cast<std::size_t>(w) * 4);
+    VideoPicture picture;
+    picture.pixels = pixels;
+    picture.width = w;
+    picture.height = h;
+    return picture;
+}
+
+bool save(QQuickWindow& window, const QString& path) {
+    settle();
+    const bool ok = window.grabWindow().save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: controller_screens OUTPUT-FOLDER\n");
+        return 2;
+    }
+    viewApp();
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    QDir().mkpath(out.path());
+    dovrel::test::TempDir dir;
+    bool ok = true;
+
+    for (const char* scheme : {"dark", "light"}) {
+        const QString tag = QString::fromLatin1(scheme);
+        auto defaults = std::make_shared<UserDefaults>(dir.file(std::string(scheme) + ".ini"));
+        defaults->setString(AppearanceModel::key, scheme);
+        FixedScheme desktop;
+        AppearanceModel appearance(defaults, desktop);
+        RootServices services;
+        ClientConfig config;
+        config.settingsPath = dir.file(std::string(scheme) + ".ini");
+        config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
+        config.videoPort = 0;
+        WEXClient client(std::move(config), services.account);
+        FakeSessionPort session;
+        RootViewModel root(session, services.store, *services.account,
+                           LaunchArguments::parse({"p", "-autoHost", "studio.local"}), services.startPolling);
+        auto input = makeRemoteInput(client, dovrel::realScheduler());
+        SessionViewModel sessionModel(client, *input);
+
+        QQmlApplicationEngine engine;
+        engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
+                                     {"session", QVariant::fromValue(&sessionModel)},
+                                     {"appearance", QVariant::fromValue(&appearance)}});
+        engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
+        auto* window =
+            engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+        if (!window) return 1;
+
+        ok &= save(*window, out.filePath("deck-empty-" + tag + ".png"));
+
+        // A deck with machines, and the alerts it asks.
+        std::vector<Device> machines(3);
+        machines[0].name = "Studio";
+        machines[0].host = "192.168.1.20";
+        machines[0].state = Device::State::awake;
+        machines[1].name = "Office tower";
+        machines[1].deviceId = QString("0123456789abcdef0123456789abcdef");
+        machines[2].name = "Lab laptop";
+        machines[2].host = "10.0.0.7";
+        machines[2].state = Device::State::offline;
+        services.store.setDevices(machines);
+        ok &= save(*window, out.filePath("deck-" + tag + ".png"));
+        root.unpairRequested(0);
+        ok &= save(*window, out.filePath("alert-unpair-" + tag + ".png"));
+        root.answerAlert(false);
+        root.renameRequested(1);
+        ok &= save(*window, out.filePath("alert-rename-" + tag + ".png"));
+        root.answerAlert(false);
+        root.showPairing();
+        ok &= save(*window, out.filePath("pairing-" + tag + ".png"));
+
+        // The session opening: the real client has not dialled, so the overlay says so.
+        session.play(PhaseKind::connected);
+        ok &= save(*window, out.filePath("session-opening-" + tag + ".png"));
+
+        // A demo session with a picture: no overlay, the picture fitted on black, the link's figures.
+        client.startDemo();
+        sessionModel.setDemo(true);
+        if (auto* video = window->findChild<VideoSurfaceItem*>("videoSurface"))
+            video->surface()->enqueue(desktopPicture(1470, 956));
+        ok &= save(*window, out.filePath("session-picture-" + tag + ".png"));
+
+        // The brand's marks on the window's backdrop: the star at three sizes and the wordmark.
+        QQmlComponent marks(&engine);
+        marks.setData("import QtQuick\nimport Dovrel.Controller\n"
+                      "ThemeBackground { Row { anchors.centerIn: parent; spacing: 36\n"
+                      "  DovrelMark { width: 128; height: 128; anchors.verticalCenter: parent.verticalCenter }\n"
+                      "  DovrelMark { width: 48; height: 48; anchors.verticalCenter: parent.verticalCenter }\n"
+                      "  DovrelMark { width: 18; height: 18; anchors.verticalCenter: parent.verticalCenter }\n"
+                      "  DovrelWordmark { height: 48; anchors.verticalCenter: parent.verticalCenter } } }",
+                      QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Marks.qml")));
+        {
+            std::unique_ptr<QObject> made(marks.create());
+            if (auto* item = qobject_cast<QQuickItem*>(made.get())) {
+                item->setParentItem(window->contentItem());
+                item->setSize(window->size());
+                ok &= save(*window, out.filePath("marks-" + tag + ".png"));
+            } else {
+                std::fprintf(stderr, "marks: %s\n", qPrintable(marks.errorString()));
+                ok = false;
+            }
+        }
+
+        // The overlay alone at each step, the window's size.
+        QQmlComponent overlay(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/DovrelLoadingView.qml")));
+        struct Step {
+            const char* name;
+            double progress;
+            QString message, error;
+        };
+        for (const Step& s : {Step{"loading-reaching", 0.30, "Reaching Studio…", {}},
+                              Step{"loading-securing", 0.58, "Securing the link…", {}},
+                              Step{"loading-refused", 1.0, "Couldn't connect",
+                                   "Wrong pairing code. Check the six digits the other computer shows and try "
+                                   "again."}}) {
+            std::unique_ptr<QObject> made(overlay.createWithInitialProperties(
+                {{"progress", s.progress}, {"message", s.message}, {"errorText", s.error}}));
+            auto* item = qobject_cast<QQuickItem*>(made.get());
+            if (!item) return 1;
+            item->setParentItem(window->contentItem());
+            item->setSize(window->size());
+            ok &= save(*window, out.filePath(QString::fromLatin1(s.name) + "-" + tag + ".png"));
+        }
+    }
+    return ok ? 0 : 1;
+}
