@@ -53,9 +53,10 @@ Agent::Agent(AgentServices services, AgentSettings settings)
       wakeEmitter_(std::move(services.wakeEmitter)), desktop_(std::move(services.desktop)),
       pipeline_(std::move(services.pipeline)), power_(std::move(services.power)),
       lanInterfaces_(std::move(services.lanInterfaces)) {
-    if (!injector_ || !clipboard_ || !fileRx_ || !clipFiles_ || !wakeEmitter_ || !desktop_)
+    makeAccounts_ = std::move(services.accounts);
+    if (!injector_ || !clipboard_ || !fileRx_ || !clipFiles_ || !wakeEmitter_ || !desktop_ || !makeAccounts_)
         throw std::invalid_argument("Agent needs an injector, clipboard, file receiver, clipboard files, wake "
-                                    "emitter and desktop session");
+                                    "emitter, desktop session and account work");
     if (!lanInterfaces_) lanInterfaces_ = [] { return wex::lanInterfaces(); };
     if (pipeline_) pipeline_->attach(pipelineHost());
 }
@@ -110,9 +111,7 @@ void Agent::startAccounts() {
     hooks.refreshPairingURL = [this] { refreshPairingURL(); };
     hooks.pairingLink = [this] { return published_ ? published_->link : std::string(); };
     accountHost_ = std::make_unique<AgentAccountHost>(*transport_, *observer_, deviceId_, std::move(hooks));
-    AccountService::Options options;
-    if (const char* ca = std::getenv("DOVREL_TEST_CA_FILE"); ca && *ca) options.api.caFile = ca;
-    accounts_ = std::make_unique<AccountService>(*accountHost_, relayConfig_, std::move(options));
+    accounts_ = makeAccounts_(*accountHost_, relayConfig_);
 }
 
 // Before run() there is no account work: a command then does nothing, as there is no window yet.

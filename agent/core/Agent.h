@@ -14,8 +14,8 @@
 #include <QHostAddress>
 #include <QObject>
 
-#include "agent/accounts/AccountService.h"
 #include "agent/common/LogThrottle.h"
+#include "agent/core/AccountWork.h"
 #include "agent/core/AgentAccountHost.h"
 #include "agent/core/AgentObserver.h"
 #include "agent/core/ClipFiles.h"
@@ -38,7 +38,7 @@
 namespace dovrel::agent {
 
 // The desktop services the agent drives, handed in at construction so that tests can use fakes. The
-// first six are required; the others may be left empty.
+// first seven are required; the others may be left empty.
 struct AgentServices {
     // Makes the clipboard files over the agent's link to the controller (its sends and its backlog).
     using MakeClipFiles = std::function<std::unique_ptr<AgentClipFiles>(std::shared_ptr<ControllerLink> link)>;
@@ -47,6 +47,9 @@ struct AgentServices {
     std::unique_ptr<ClipboardSync> clipboard;
     std::unique_ptr<FileReceiver> fileRx;
     MakeClipFiles clipFiles;
+    // Makes the account work (grants, share codes, sign-in) once start-up knows the device identifier;
+    // `config` is the agent's relay.json.
+    std::function<std::unique_ptr<AccountWork>(AccountHost& host, RelayConfig& config)> accounts;
     std::unique_ptr<WakeEmitter> wakeEmitter;
     std::shared_ptr<DesktopSession> desktop;       // shared with the injector (F4, Control+Up)
     std::unique_ptr<SessionPipeline> pipeline;     // none: nothing is captured or streamed
@@ -159,7 +162,8 @@ private:
     std::unique_ptr<Transport> transport_;
     // Grants, share codes and sign-in, made in run() once the device identifier is known.
     std::unique_ptr<AgentAccountHost> accountHost_;
-    std::unique_ptr<AccountService> accounts_;
+    std::function<std::unique_ptr<AccountWork>(AccountHost&, RelayConfig&)> makeAccounts_;
+    std::unique_ptr<AccountWork> accounts_;
     std::unique_ptr<InputInjector> injector_;
     SecurityStore security_;
     std::unique_ptr<ClipboardSync> clipboard_;

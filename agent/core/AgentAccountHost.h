@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "agent/accounts/AccountHost.h"
+#include "agent/core/AccountHost.h"
 
 namespace dovrel::agent {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "agent/accounts/AccountHost.h"
+#include "agent/core/AccountHost.h"
 
 namespace dovrel::agent {
 

@@ -16,6 +16,7 @@
 #include <QDateTime>
 #include <QPalette>
 
+#include "agent/accounts/AgentAccounts.h"
 #include "agent/common/AgentLog.h"
 #include "agent/common/ConfigDirectory.h"
 #include "agent/common/FatalExit.h"
@@ -113,6 +114,9 @@ int main(int argc, char** argv) {
         services.clipFiles = [](std::shared_ptr<ControllerLink>) { return makeStandInClipFiles(); };
     }
     services.fileRx = std::make_unique<DownloadsFileReceiver>();
+    services.accounts = [](AccountHost& host, RelayConfig& config) {
+        return std::make_unique<AgentAccounts>(host, config);
+    };
     services.wakeEmitter = makeLinuxWakeEmitter();
     services.advertiser = makeAvahiAdvertiser();
     // Picture and sound (the synthetic pattern under DOVREL_SYNTHETIC), rest mode, and what keeps the

@@ -84,6 +84,9 @@ struct StreamingAgent {
         services.clipFiles = [r = rec](std::shared_ptr<dovrel::agent::ControllerLink>) {
             return std::make_unique<FakeClipFiles>(r);
         };
+        services.accounts = [](dovrel::agent::AccountHost& host, dovrel::agent::RelayConfig& config) {
+            return std::make_unique<dovrel::agent::AgentAccounts>(host, config);
+        };
         services.wakeEmitter = std::make_unique<FakeWakeEmitter>(rec);
         services.desktop = std::make_unique<FakeDesktop>(rec);
         services.pipeline = std::move(pipe);

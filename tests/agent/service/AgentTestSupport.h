@@ -23,6 +23,7 @@
 #include "../../support/FileText.h"
 #include "../../support/TempHome.h"
 #include "../../support/TestController.h"
+#include "agent/accounts/AgentAccounts.h"
 #include "agent/core/Agent.h"
 #include "agent/shell/AgentPresenter.h"
 #include "agent/shell/AppModel.h"
@@ -292,6 +293,9 @@ public:
         services.fileRx = std::make_unique<FakeFileReceiver>(rec);
         services.clipFiles = [r = rec](std::shared_ptr<dovrel::agent::ControllerLink>) {
             return std::make_unique<FakeClipFiles>(r);
+        };
+        services.accounts = [](dovrel::agent::AccountHost& host, dovrel::agent::RelayConfig& config) {
+            return std::make_unique<dovrel::agent::AgentAccounts>(host, config);
         };
         services.wakeEmitter = std::make_unique<FakeWakeEmitter>(rec);
         services.desktop = std::make_unique<FakeDesktop>(rec);
