@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include <QMetaObject>
+#include <QPointer>
 #include <QString>
 
 #include <unistd.h>
@@ -47,7 +48,7 @@ Agent::Agent(AgentServices services, AgentSettings settings)
       relayConfig_(settings_.configDirectory), transport_(std::make_unique<Transport>(transportOptions(
                                                    settings_, std::move(services.advertiser), relayConfig_.path()))),
       injector_(std::move(services.injector)), security_(settings_.stateDirectory),
-      clipboard_(std::move(services.clipboard)), fileRx_(std::move(services.fileRx)),
+      clipboard_(std::move(services.clipboard)), fileRx_(makeFileReceiver(services)),
       controllerLink_(std::make_shared<TransportControllerLink>(*transport_)),
       clipFiles_(services.clipFiles ? services.clipFiles(controllerLink_) : nullptr),
       wakeEmitter_(std::move(services.wakeEmitter)), desktop_(std::move(services.desktop)),
@@ -59,6 +60,20 @@ Agent::Agent(AgentServices services, AgentSettings settings)
                                     "emitter, desktop session and account work");
     if (!lanInterfaces_) lanInterfaces_ = [] { return wex::lanInterfaces(); };
     if (pipeline_) pipeline_->attach(pipelineHost());
+}
+
+std::unique_ptr<FileReceiver> Agent::makeFileReceiver(AgentServices& services) {
+    if (!services.fileRx) return nullptr;
+    // Progress arrives on the main thread, possibly after the agent is gone (the receiver's reports
+    // outlive it): the context tells.
+    auto progress = [this, context = QPointer<QObject>(mainContext_.get())](const std::string& text, double fraction) {
+        if (context) onMain([this, text, fraction] { observer_->fileProgress(text, fraction); });
+    };
+    // On the receiver's queue, which the agent stops before its transport.
+    auto refusal = [t = transport_.get()](const wex::ErrorMsg& error) {
+        t->sendControl(error.encode(), wex::ControlType::error);
+    };
+    return services.fileRx(std::move(progress), std::move(refusal));
 }
 
 PipelineHost Agent::pipelineHost() {
@@ -100,7 +115,7 @@ Agent::~Agent() {
     // the clipboard files' reader.
     pipeline_.reset();
     clipFiles_.reset();
-    fileRx_->setOnRefusal(nullptr);
+    fileRx_.reset();
     transport_.reset();
 }
 
@@ -164,12 +179,6 @@ void Agent::run(AgentObserver& observer) {
         [this] {
             if (pipeline_) pipeline_->requestKeyframe();
         },
-    });
-    fileRx_->setOnProgress([this](const std::string& text, double fraction) {
-        onMain([this, text, fraction] { observer_->fileProgress(text, fraction); });
-    });
-    fileRx_->setOnRefusal([t = transport_.get()](const wex::ErrorMsg& error) {
-        t->sendControl(error.encode(), wex::ControlType::error);
     });
 
     deviceName_ = settings_.deviceName.empty() ? hostDisplayName() : settings_.deviceName;

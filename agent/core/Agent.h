@@ -45,7 +45,8 @@ struct AgentServices {
 
     std::unique_ptr<InputInjector> injector;
     std::unique_ptr<ClipboardSync> clipboard;
-    std::unique_ptr<FileReceiver> fileRx;
+    // Makes the receiver of the controller's files over the agent's progress report and refusal.
+    std::function<std::unique_ptr<FileReceiver>(FileReceiver::Progress progress, FileReceiver::Refusal refusal)> fileRx;
     MakeClipFiles clipFiles;
     // Makes the account work (grants, share codes, sign-in) once start-up knows the device identifier;
     // `config` is the agent's relay.json.
@@ -147,6 +148,7 @@ private:
     static constexpr std::chrono::milliseconds leaveRestPause{400};
 
     void onMain(std::function<void()> fn);
+    std::unique_ptr<FileReceiver> makeFileReceiver(AgentServices& services);
     void startAccounts();
     void startRegionProbe(const std::vector<RelayEndpoint>& regions);
     // The pairing link's account-and-grant suffix, or empty.

@@ -29,7 +29,9 @@ AgentGraph::AgentGraph(AgentGraphOptions options) {
             return makeStandInClipFiles();
         };
     }
-    services.fileRx = std::make_unique<DownloadsFileReceiver>();
+    services.fileRx = [](FileReceiver::Progress progress, FileReceiver::Refusal refusal) {
+        return std::make_unique<DownloadsFileReceiver>(std::move(progress), std::move(refusal));
+    };
     services.accounts = [](AccountHost& host, RelayConfig& config) {
         return std::make_unique<AgentAccounts>(host, config);
     };

@@ -80,7 +80,9 @@ struct StreamingAgent {
         agent::AgentServices services;
         services.injector = std::move(inj);
         services.clipboard = std::make_unique<FakeClipboard>(rec);
-        services.fileRx = std::make_unique<FakeFileReceiver>(rec);
+        services.fileRx = [r = rec](dovrel::agent::FileReceiver::Progress, dovrel::agent::FileReceiver::Refusal) {
+            return std::make_unique<FakeFileReceiver>(r);
+        };
         services.clipFiles = [r = rec](std::shared_ptr<dovrel::agent::ControllerLink>) {
             return std::make_unique<FakeClipFiles>(r);
         };

@@ -146,8 +146,6 @@ private:
 class FakeFileReceiver final : public dovrel::agent::FileReceiver {
 public:
     explicit FakeFileReceiver(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
-    void setOnProgress(Progress) override {}
-    void setOnRefusal(Refusal) override {}
     void offer(const wex::FileOffer& o) override { r_->add("file.offer:" + o.name); }
     void chunk(const wex::FileChunk& c) override { r_->add("file.chunk:" + std::to_string(c.offset)); }
     void end(const wex::FileEnd& e) override { r_->add("file.end:" + std::to_string(e.ok)); }
@@ -207,6 +205,7 @@ private:
 class FakePipeline final : public dovrel::agent::SessionPipeline {
 public:
     explicit FakePipeline(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
+    void attach(dovrel::agent::PipelineHost) override {}
     void start() override { r_->add("pipeline.start"); }
     bool defaultH264() const override {
         const std::lock_guard g(r_->lock);
@@ -290,7 +289,9 @@ public:
         dovrel::agent::AgentServices services;
         services.injector = std::make_unique<FakeInjector>(rec);
         services.clipboard = std::make_unique<FakeClipboard>(rec);
-        services.fileRx = std::make_unique<FakeFileReceiver>(rec);
+        services.fileRx = [r = rec](dovrel::agent::FileReceiver::Progress, dovrel::agent::FileReceiver::Refusal) {
+            return std::make_unique<FakeFileReceiver>(r);
+        };
         services.clipFiles = [r = rec](std::shared_ptr<dovrel::agent::ControllerLink>) {
             return std::make_unique<FakeClipFiles>(r);
         };
