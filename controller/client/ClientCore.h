@@ -14,10 +14,9 @@
 #include <QSslCertificate>
 
 #include "controller/client/AgentClock.h"
-#include "controller/client/AudioPlayer.h"
+#include "controller/client/AudioThread.h"
 #include "controller/client/ClientConfig.h"
 #include "controller/client/ClientSecurity.h"
-#include "controller/client/ControlFramer.h"
 #include "controller/client/Phase.h"
 #include "controller/client/Reassembler.h"
 #include "controller/client/StreamLink.h"
@@ -30,6 +29,7 @@
 #include "protocol/SecureSession.h"
 #include "protocol/SessionCmd.h"
 #include "protocol/SessionKeys.h"
+#include "protocol/StreamFramer.h"
 #include "runtime/Scheduler.h"
 
 class QUdpSocket;
@@ -78,7 +78,7 @@ public:
 
     VideoDecoder& decoder() { return *decoder_; }
     const Reassembler& reassembler() const { return reasm_; }
-    const AudioPlayer& audioPlayer() const { return audio_; }
+    const AudioThread& audioPlayer() const { return audio_; }
     const AgentClock& agentClock() const { return agentClock_; }
 
     // For tests and diagnostics.
@@ -195,7 +195,7 @@ private:
     std::string host_ = "127.0.0.1";
     uint16_t controlPortNow_ = 0;
     uint64_t gen_ = 0;
-    ControlFramer rx_;
+    wex::StreamFramer rx_;
     int64_t rxBytes_ = 0;
 
     // Relay.
@@ -247,7 +247,7 @@ private:
     wex::Bytes datagram_; // the video listener's read buffer
     std::pair<int, int> publishedSize_{0, 0};
     std::atomic<bool> firstPictureWanted_{true};
-    AudioPlayer audio_;
+    AudioThread audio_; // the sound server is reached there, never on this thread
     std::atomic<bool> audioMuted_{false};
     int64_t audioFramesIn_ = 0;
     int64_t audioSamplesIn_ = 0;

@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/net/FrameReader.h"
+#include "protocol/StreamFramer.h"
 #include "protocol/Frame.h"
 
-using namespace dovrel::agent;
+using wex::StreamFramer;
 
 namespace {
 
@@ -23,7 +23,7 @@ wex::Bytes sealedFrame(uint8_t type, std::size_t payloadSize) {
     return f;
 }
 
-std::vector<wex::Bytes> drain(FrameReader& r) {
+std::vector<wex::Bytes> drain(StreamFramer& r) {
     std::vector<wex::Bytes> out;
     while (auto f = r.next())
         out.push_back(f->bytes);
@@ -32,20 +32,20 @@ std::vector<wex::Bytes> drain(FrameReader& r) {
 
 } // namespace
 
-TEST(FrameReader, CutsFramesFromAStreamWhateverTheReadsLookLike) {
+TEST(StreamFramer, CutsFramesFromAStreamWhateverTheReadsLookLike) {
     const wex::Bytes a = plainFrame(13, 10), b = sealedFrame(1, 30), c = plainFrame(1, 0);
     wex::Bytes all = a;
     all.insert(all.end(), b.begin(), b.end());
     all.insert(all.end(), c.begin(), c.end());
 
     // All at once: three frames in order, the sealed one with its tag.
-    FrameReader whole;
+    StreamFramer whole;
     whole.append(all);
     EXPECT_EQ(drain(whole), (std::vector<wex::Bytes>{a, b, c}));
     EXPECT_EQ(whole.buffered(), 0u);
 
     // A byte at a time: each frame appears exactly when its last byte (tag included) has arrived.
-    FrameReader bytewise;
+    StreamFramer bytewise;
     std::vector<wex::Bytes> got;
     for (std::size_t i = 0; i < all.size(); ++i) {
         bytewise.append(wex::ByteView(all).subspan(i, 1));
@@ -60,7 +60,7 @@ TEST(FrameReader, CutsFramesFromAStreamWhateverTheReadsLookLike) {
     EXPECT_EQ(got, (std::vector<wex::Bytes>{a, b, c}));
 
     const auto frame = [&] {
-        FrameReader r;
+        StreamFramer r;
         r.append(b);
         return *r.next();
     }();
@@ -69,7 +69,7 @@ TEST(FrameReader, CutsFramesFromAStreamWhateverTheReadsLookLike) {
     EXPECT_EQ(frame.payload().size(), 30u);
 }
 
-TEST(FrameReader, SkipsGarbageOneByteAtATimeUntilAHeaderChecksOut) {
+TEST(StreamFramer, SkipsGarbageOneByteAtATimeUntilAHeaderChecksOut) {
     const wex::Bytes frame = plainFrame(2, 5);
     wex::Bytes stream = {0x00, 0x52, 0x52, 0x01, 0xFF};
     // A header with a wrong CRC is garbage too.
@@ -77,12 +77,12 @@ TEST(FrameReader, SkipsGarbageOneByteAtATimeUntilAHeaderChecksOut) {
     badCrc[11] ^= 0x01;
     stream.insert(stream.end(), badCrc.begin(), badCrc.end());
     stream.insert(stream.end(), frame.begin(), frame.end());
-    FrameReader r;
+    StreamFramer r;
     r.append(stream);
     EXPECT_EQ(drain(r), std::vector<wex::Bytes>{frame});
 
     // Fewer than 12 bytes never make a frame; a header announcing more than is there waits.
-    FrameReader waiting;
+    StreamFramer waiting;
     const wex::Bytes big = plainFrame(4, 1000);
     waiting.append(wex::ByteView(big).first(500));
     EXPECT_FALSE(waiting.next());
@@ -90,18 +90,18 @@ TEST(FrameReader, SkipsGarbageOneByteAtATimeUntilAHeaderChecksOut) {
     EXPECT_EQ(drain(waiting), std::vector<wex::Bytes>{big});
 }
 
-TEST(FrameReader, GarbageCostsLinearTime) {
+TEST(StreamFramer, GarbageCostsLinearTime) {
     // 8 MiB of bytes that all start a header (magic and version) but never pass its checksum, in 64 KiB
     // reads, then one frame. Dropping garbage from the front of a buffer one byte at a time would move
-    // the buffer once per byte and take minutes.
+    // the buffer once per byte and take many minutes, past the test's time-out; the reader skips every
+    // byte and never holds more than a header's worth of it.
     wex::Bytes junk(8 << 20);
     for (std::size_t i = 0; i < junk.size(); i += 2) {
         junk[i] = 0x52;
         junk[i + 1] = 0x01;
     }
     const wex::Bytes frame = plainFrame(1, 100);
-    FrameReader r;
-    const auto start = std::chrono::steady_clock::now();
+    StreamFramer r;
     for (std::size_t at = 0; at < junk.size(); at += 65536) {
         r.append(wex::ByteView(junk).subspan(at, 65536));
         EXPECT_FALSE(r.next());
@@ -109,8 +109,7 @@ TEST(FrameReader, GarbageCostsLinearTime) {
     }
     r.append(frame);
     EXPECT_EQ(drain(r), std::vector<wex::Bytes>{frame});
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_EQ(r.skipped(), junk.size());
 
     // A backlog of many small frames behind one large read is consumed without moving the rest each time.
     wex::Bytes many;
@@ -118,7 +117,7 @@ TEST(FrameReader, GarbageCostsLinearTime) {
         const wex::Bytes f = plainFrame(1, 20);
         many.insert(many.end(), f.begin(), f.end());
     }
-    FrameReader backlog;
+    StreamFramer backlog;
     backlog.append(many);
     std::size_t n = 0;
     while (backlog.next())
@@ -126,7 +125,7 @@ TEST(FrameReader, GarbageCostsLinearTime) {
     EXPECT_EQ(n, 20000u);
 }
 
-TEST(FrameReader, RandomFramesRandomGarbageRandomReads) {
+TEST(StreamFramer, RandomFramesRandomGarbageRandomReads) {
     std::mt19937 rng(20240611);
     for (int round = 0; round < 200; ++round) {
         std::vector<wex::Bytes> frames;
@@ -147,7 +146,7 @@ TEST(FrameReader, RandomFramesRandomGarbageRandomReads) {
             frames.push_back(f);
             stream.insert(stream.end(), f.begin(), f.end());
         }
-        FrameReader r;
+        StreamFramer r;
         std::vector<wex::Bytes> got;
         for (std::size_t at = 0; at < stream.size();) {
             const std::size_t n =

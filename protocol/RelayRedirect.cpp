@@ -1,12 +1,11 @@
-#include "agent/net/TransportRedirect.h"
+#include "protocol/RelayRedirect.h"
 
 #include <charconv>
-#include <string>
 #include <vector>
 
-namespace dovrel::agent {
+namespace wex {
 
-std::optional<RelayEndpoint> parseRedirectTarget(std::string_view text) {
+std::optional<RedirectTarget> parseRelayRedirect(std::string_view text) {
     std::vector<std::string_view> pieces;
     while (!text.empty()) {
         const std::size_t colon = text.find(':');
@@ -20,7 +19,7 @@ std::optional<RelayEndpoint> parseRedirectTarget(std::string_view text) {
     unsigned value = 0;
     const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
     if (ec != std::errc() || end != port.data() + port.size() || value > 65535) return std::nullopt;
-    return RelayEndpoint{std::string(pieces[0]), static_cast<uint16_t>(value)};
+    return RedirectTarget{std::string(pieces[0]), static_cast<uint16_t>(value)};
 }
 
-} // namespace dovrel::agent
+} // namespace wex

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "controller/client/ControlFramer.h"
-#include "controller/client/Hexed.h"
+#include "protocol/StreamFramer.h"
 #include "protocol/Frame.h"
 #include "protocol/SecureSession.h"
 
-using namespace dovrel::controller;
+using wex::StreamFrame;
+using Framer = wex::StreamFramer;
 
 namespace {
 
@@ -17,7 +17,7 @@ wex::Bytes plainFrame(uint8_t type, std::size_t payloadSize, uint8_t fill = 0xab
 
 wex::SessionKeys keys() { return wex::SessionKeys::fromBytes(wex::Bytes(32, 1), wex::Bytes(32, 2)); }
 
-std::vector<StreamFrame> drainAll(ControlFramer& f) {
+std::vector<StreamFrame> drainAll(Framer& f) {
     std::vector<StreamFrame> out;
     while (auto frame = f.next())
         out.push_back(std::move(*frame));
@@ -26,9 +26,9 @@ std::vector<StreamFrame> drainAll(ControlFramer& f) {
 
 } // namespace
 
-TEST(ControlFramer, ElevenBytesDeliverNothingAndASplitFrameArrivesWithItsLastByte) {
+TEST(StreamFramerCuts, ElevenBytesDeliverNothingAndASplitFrameArrivesWithItsLastByte) {
     const wex::Bytes frame = plainFrame(2, 20);
-    ControlFramer f;
+    Framer f;
     f.append(wex::ByteView(frame).first(11));
     EXPECT_FALSE(f.next());
     f.append(wex::ByteView(frame).subspan(11, frame.size() - 12));
@@ -42,7 +42,7 @@ TEST(ControlFramer, ElevenBytesDeliverNothingAndASplitFrameArrivesWithItsLastByt
     EXPECT_EQ(f.buffered(), 0u);
 }
 
-TEST(ControlFramer, SkipsGarbageByteByByteIncludingFalseMagicAndKeepsOrder) {
+TEST(StreamFramerCuts, SkipsGarbageByteByByteIncludingFalseMagicAndKeepsOrder) {
     // Garbage that contains the magic byte and even a header with a bad CRC in front of two frames.
     wex::Bytes stream = {0x00, 0x52, 0x52, 0x01, 0x99, 0x52};
     wex::Bytes badCrc = plainFrame(4, 3);
@@ -51,7 +51,7 @@ TEST(ControlFramer, SkipsGarbageByteByByteIncludingFalseMagicAndKeepsOrder) {
     const wex::Bytes a = plainFrame(2, 7, 1), b = plainFrame(5, 0);
     stream.insert(stream.end(), a.begin(), a.end());
     stream.insert(stream.end(), b.begin(), b.end());
-    ControlFramer f;
+    Framer f;
     f.append(stream);
     const auto frames = drainAll(f);
     ASSERT_EQ(frames.size(), 2u);
@@ -59,10 +59,10 @@ TEST(ControlFramer, SkipsGarbageByteByByteIncludingFalseMagicAndKeepsOrder) {
     EXPECT_EQ(frames[1].bytes, b);
 }
 
-TEST(ControlFramer, ASealedFrameSpansItsTagWhichTheLengthDoesNotCount) {
+TEST(StreamFramerCuts, ASealedFrameSpansItsTagWhichTheLengthDoesNotCount) {
     wex::SecureSession agent(keys(), wex::Direction::agentToClient);
     const wex::Bytes sealed = agent.sealNext(wex::Stream::control, 8, 1, 0, wex::Bytes(40, 7));
-    ControlFramer f;
+    Framer f;
     f.append(wex::ByteView(sealed).first(sealed.size() - 1)); // all but the tag's last byte
     EXPECT_FALSE(f.next());
     f.append(wex::ByteView(sealed).last(1));
@@ -73,7 +73,7 @@ TEST(ControlFramer, ASealedFrameSpansItsTagWhichTheLengthDoesNotCount) {
     EXPECT_TRUE(client.openFrame(got->bytes));
 }
 
-TEST(ControlFramer, RandomCutsAndNoiseNeverLoseOrInventFrames) {
+TEST(StreamFramerCuts, RandomCutsAndNoiseNeverLoseOrInventFrames) {
     // Frames with noise between them, fed in random pieces: every frame comes out whole and in order.
     std::mt19937 rng(11);
     for (int round = 0; round < 200; ++round) {
@@ -87,7 +87,7 @@ TEST(ControlFramer, RandomCutsAndNoiseNeverLoseOrInventFrames) {
             sent.push_back(plainFrame(static_cast<uint8_t>(1 + rng() % 33), rng() % 300, static_cast<uint8_t>(rng())));
             stream.insert(stream.end(), sent.back().begin(), sent.back().end());
         }
-        ControlFramer f;
+        Framer f;
         std::vector<StreamFrame> got;
         for (std::size_t at = 0; at < stream.size();) {
             const std::size_t piece = std::min<std::size_t>(1 + rng() % 64, stream.size() - at);
@@ -102,9 +102,9 @@ TEST(ControlFramer, RandomCutsAndNoiseNeverLoseOrInventFrames) {
     }
 }
 
-TEST(ControlFramer, PureNoiseIsDiscardedWithoutGrowingTheBuffer) {
+TEST(StreamFramerCuts, PureNoiseIsDiscardedWithoutGrowingTheBuffer) {
     std::mt19937 rng(5);
-    ControlFramer f;
+    Framer f;
     for (int i = 0; i < 200; ++i) {
         wex::Bytes noise(4096);
         for (auto& b : noise)
@@ -115,21 +115,4 @@ TEST(ControlFramer, PureNoiseIsDiscardedWithoutGrowingTheBuffer) {
         // A random header can claim a long payload and be waited for; it never exceeds one frame.
         EXPECT_LE(f.buffered(), 12u + 65535u + 16u + 4096u);
     }
-}
-
-TEST(Hexed, LowerCaseTwoDigitsPerByteAndAgentIdsFromKeys) {
-    EXPECT_EQ(hexed(wex::Bytes{0x00, 0xab}), "00ab");
-    EXPECT_EQ(hexed(wex::Bytes{}), "");
-    wex::Bytes key(32);
-    for (std::size_t i = 0; i < key.size(); ++i)
-        key[i] = static_cast<uint8_t>(0xf0 + i);
-    EXPECT_EQ(agentIdFromKey(key), "f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
-    EXPECT_EQ(agentIdFromKey(wex::Bytes{0x01, 0x02}), "0102");
-    EXPECT_EQ(lowercased("AbC-9Z"), "abc-9z");
-}
-
-TEST(Hexed, Nonce24IsFreshEachTime) {
-    const auto a = nonce24(), b = nonce24();
-    EXPECT_EQ(a.size(), 24u);
-    EXPECT_NE(a, b);
 }

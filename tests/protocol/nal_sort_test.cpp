@@ -1,9 +1,9 @@
 // Sorting the units of a received picture into parameter sets and the picture itself.
 #include <gtest/gtest.h>
 
-#include "controller/client/NalUnits.h"
+#include "protocol/NalUnits.h"
 
-using namespace dovrel::controller;
+using namespace wex;
 
 namespace {
 wex::Bytes unit(std::initializer_list<uint8_t> b) { return wex::Bytes(b); }

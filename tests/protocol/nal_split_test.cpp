@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "../../protocol/TestBytes.h"
-#include "agent/media/NALUtil.h"
+#include "TestBytes.h"
+#include "protocol/NalUnits.h"
 
-using namespace dovrel;
-using namespace dovrel::agent;
+using namespace wex;
 using wex::Bytes;
 using wex::test::hexBytes;
 
@@ -12,7 +11,7 @@ namespace {
 
 std::vector<Bytes> units(const Bytes& stream) {
     std::vector<Bytes> out;
-    for (const wex::ByteView u : NALUtil::splitAnnexB(stream))
+    for (const wex::ByteView u : wex::splitAnnexB(stream))
         out.emplace_back(u.begin(), u.end());
     return out;
 }
@@ -20,7 +19,7 @@ std::vector<Bytes> units(const Bytes& stream) {
 std::vector<int> types(VideoCodec codec, const std::vector<Bytes>& list) {
     std::vector<int> out;
     for (const auto& u : list)
-        out.push_back(NALUtil::unitType(codec, u));
+        out.push_back(wex::nalType(codec, u));
     return out;
 }
 
@@ -44,28 +43,28 @@ TEST(NALUtil, EdgesOfTheByteStream) {
 }
 
 TEST(NALUtil, UnitTypesOfBothCodecs) {
-    EXPECT_EQ(NALUtil::unitType(VideoCodec::h264, hexBytes("67")), 7);
-    EXPECT_EQ(NALUtil::unitType(VideoCodec::h264, hexBytes("65")), 5);
-    EXPECT_EQ(NALUtil::unitType(VideoCodec::hevc, hexBytes("40 01")), 32);
-    EXPECT_EQ(NALUtil::unitType(VideoCodec::hevc, hexBytes("26 01")), 19);
-    EXPECT_EQ(NALUtil::unitType(VideoCodec::hevc, Bytes{}), -1);
-    EXPECT_TRUE(NALUtil::isRandomAccessSlice(VideoCodec::hevc, hexBytes("2a 01")));  // CRA
-    EXPECT_FALSE(NALUtil::isRandomAccessSlice(VideoCodec::hevc, hexBytes("02 01"))); // trailing picture
-    EXPECT_FALSE(NALUtil::isRandomAccessSlice(VideoCodec::h264, hexBytes("41")));
+    EXPECT_EQ(wex::nalType(VideoCodec::h264, hexBytes("67")), 7);
+    EXPECT_EQ(wex::nalType(VideoCodec::h264, hexBytes("65")), 5);
+    EXPECT_EQ(wex::nalType(VideoCodec::hevc, hexBytes("40 01")), 32);
+    EXPECT_EQ(wex::nalType(VideoCodec::hevc, hexBytes("26 01")), 19);
+    EXPECT_EQ(wex::nalType(VideoCodec::hevc, Bytes{}), -1);
+    EXPECT_TRUE(wex::isRandomAccessSlice(VideoCodec::hevc, hexBytes("2a 01")));  // CRA
+    EXPECT_FALSE(wex::isRandomAccessSlice(VideoCodec::hevc, hexBytes("02 01"))); // trailing picture
+    EXPECT_FALSE(wex::isRandomAccessSlice(VideoCodec::h264, hexBytes("41")));
 }
 
 TEST(NALUtil, ParameterSetsComeOutInVpsSpsPpsOrder) {
     // Out of order in the stream, with an SEI between them; picture units keep their order.
     const Bytes hevc = hexBytes("00 00 01 44 01 c1 | 00 00 01 4e 01 05 | 00 00 01 42 01 01 | 00 00 01 40 01 0c "
                                 "| 00 00 01 26 01 af | 00 00 01 26 01 b0");
-    const NALUtil::SplitPicture p = NALUtil::splitPicture(VideoCodec::hevc, hevc);
+    const wex::SplitPicture p = wex::splitPicture(VideoCodec::hevc, hevc);
     EXPECT_EQ(types(VideoCodec::hevc, p.parameterSets), (std::vector<int>{32, 33, 34}));
     EXPECT_EQ(types(VideoCodec::hevc, p.units), (std::vector<int>{39, 19, 19}));
     EXPECT_EQ(p.units[1], hexBytes("26 01 af"));
     EXPECT_TRUE(p.keyframe);
 
     const Bytes h264 = hexBytes("00 00 01 68 ce | 00 00 01 68 cf | 00 00 01 67 42 | 00 00 01 41 9a");
-    const NALUtil::SplitPicture q = NALUtil::splitPicture(VideoCodec::h264, h264);
+    const wex::SplitPicture q = wex::splitPicture(VideoCodec::h264, h264);
     EXPECT_EQ(q.parameterSets, (std::vector<Bytes>{hexBytes("67 42"), hexBytes("68 ce"), hexBytes("68 cf")}));
     EXPECT_EQ(q.units, std::vector<Bytes>{hexBytes("41 9a")});
     EXPECT_FALSE(q.keyframe);
