@@ -78,20 +78,8 @@ struct StreamingAgent {
         auto inj = std::make_unique<AreaInjector>();
         injector = inj.get();
 
-        agent::AgentServices services;
+        agent::AgentServices services = fakeServices(rec);
         services.injector = std::move(inj);
-        services.clipboard = std::make_unique<FakeClipboard>(rec);
-        services.fileRx = [r = rec](dovrel::agent::FileReceiver::Progress, dovrel::agent::FileReceiver::Refusal) {
-            return std::make_unique<FakeFileReceiver>(r);
-        };
-        services.clipFiles = [r = rec](std::shared_ptr<dovrel::agent::ControllerLink>) {
-            return std::make_unique<FakeClipFiles>(r);
-        };
-        services.accounts = [](dovrel::agent::AccountHost& host, dovrel::agent::RelayConfig& config) {
-            return std::make_unique<dovrel::agent::AgentAccounts>(host, config);
-        };
-        services.wakeEmitter = std::make_unique<FakeWakeEmitter>(rec);
-        services.desktop = std::make_unique<FakeDesktop>(rec);
         services.pipeline = std::move(pipe);
         agent::AgentSettings settings;
         settings.stateDirectory = home.file(".dovrel");

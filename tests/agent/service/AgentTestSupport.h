@@ -235,6 +235,26 @@ private:
     std::shared_ptr<Recorder> r_;
 };
 
+// Fakes for every desktop service the agent drives, recording into `rec`, and the real account work;
+// no pipeline.
+inline dovrel::agent::AgentServices fakeServices(const std::shared_ptr<Recorder>& rec) {
+    dovrel::agent::AgentServices services;
+    services.injector = std::make_unique<FakeInjector>(rec);
+    services.clipboard = std::make_unique<FakeClipboard>(rec);
+    services.fileRx = [rec](dovrel::agent::FileReceiver::Progress, dovrel::agent::FileReceiver::Refusal) {
+        return std::make_unique<FakeFileReceiver>(rec);
+    };
+    services.clipFiles = [rec](std::shared_ptr<dovrel::agent::ControllerLink>) {
+        return std::make_unique<FakeClipFiles>(rec);
+    };
+    services.accounts = [](dovrel::agent::AccountHost& host, dovrel::agent::RelayConfig& config) {
+        return std::make_unique<dovrel::agent::AgentAccounts>(host, config);
+    };
+    services.wakeEmitter = std::make_unique<FakeWakeEmitter>(rec);
+    services.desktop = std::make_unique<FakeDesktop>(rec);
+    return services;
+}
+
 // The window's commands, handed to the agent that a test makes after its model.
 class CommandsToAgent final : public dovrel::agent::AgentCommands {
 public:
@@ -286,20 +306,7 @@ public:
                   options_.relayJson.empty() ? std::string("{\"lan\": ") + (options_.lan ? "true" : "false") +
                                                    ", \"host\": \"127.0.0.1\", \"port\": 9}"
                                              : options_.relayJson);
-        dovrel::agent::AgentServices services;
-        services.injector = std::make_unique<FakeInjector>(rec);
-        services.clipboard = std::make_unique<FakeClipboard>(rec);
-        services.fileRx = [r = rec](dovrel::agent::FileReceiver::Progress, dovrel::agent::FileReceiver::Refusal) {
-            return std::make_unique<FakeFileReceiver>(r);
-        };
-        services.clipFiles = [r = rec](std::shared_ptr<dovrel::agent::ControllerLink>) {
-            return std::make_unique<FakeClipFiles>(r);
-        };
-        services.accounts = [](dovrel::agent::AccountHost& host, dovrel::agent::RelayConfig& config) {
-            return std::make_unique<dovrel::agent::AgentAccounts>(host, config);
-        };
-        services.wakeEmitter = std::make_unique<FakeWakeEmitter>(rec);
-        services.desktop = std::make_unique<FakeDesktop>(rec);
+        dovrel::agent::AgentServices services = fakeServices(rec);
         if (options_.withPipeline) services.pipeline = std::make_unique<FakePipeline>(rec);
         services.lanInterfaces = [list = options_.interfaces] { return list; };
 

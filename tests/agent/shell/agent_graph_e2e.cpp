@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
-#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,31 +14,13 @@
 #include "../desktop/DesktopTestSupport.h"
 #include "agent/desktop/ClipFileSender.h"
 #include "agent/shell/AgentGraph.h"
+#include "tests/support/ScopedEnv.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Sets an environment variable for the test's length.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // A controller's connection that reads only when told to, with a small receive buffer so that the
 // agent's writes back up quickly.
@@ -78,9 +59,10 @@ TEST(AgentGraph, TheProgramsGraphIsWiredFromTheWindowToTheLink) {
     test::TempDir home;
     std::filesystem::create_directories(home.file(".config/Dovrel"));
     std::ofstream(home.file(".config/Dovrel/relay.json")) << R"({"lan": true, "host": "127.0.0.1", "port": 9})";
-    const ScopedEnv homeEnv("HOME", home.str());
-    const ScopedEnv configEnv("XDG_CONFIG_HOME", home.file(".config"));
-    const ScopedEnv cacheEnv("XDG_CACHE_HOME", home.file(".cache"));
+    test::ScopedEnv env;
+    env.set("HOME", home.str());
+    env.set("XDG_CONFIG_HOME", home.file(".config"));
+    env.set("XDG_CACHE_HOME", home.file(".cache"));
 
     AgentGraphOptions options;
     options.settings.stateDirectory = home.file(".dovrel");
