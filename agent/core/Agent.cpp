@@ -13,6 +13,7 @@
 #include "agent/core/PairingLink.h"
 #include "agent/net/PrimaryInterface.h"
 #include "agent/net/RegionPicker.h"
+#include "protocol/ControlMessages.h"
 #include "protocol/Hex.h"
 
 namespace dovrel::agent {
@@ -48,8 +49,11 @@ Agent::Agent(AgentServices services, AgentSettings settings)
       relayConfig_(settings_.configDirectory), transport_(std::make_unique<Transport>(transportOptions(
                                                    settings_, std::move(services.advertiser), relayConfig_.path()))),
       injector_(std::move(services.injector)), security_(settings_.stateDirectory),
-      clipboard_(std::move(services.clipboard)), fileRx_(makeFileReceiver(services)),
-      controllerLink_(std::make_shared<TransportControllerLink>(*transport_)),
+      clipboard_(services.clipboard ? services.clipboard([t = transport_.get()](const std::string& text) {
+          t->sendControl(wex::Clipboard(0, text).encode(), wex::ControlType::clipboard);
+      })
+                                    : nullptr),
+      fileRx_(makeFileReceiver(services)), controllerLink_(std::make_shared<TransportControllerLink>(*transport_)),
       clipFiles_(services.clipFiles ? services.clipFiles(controllerLink_) : nullptr),
       wakeEmitter_(std::move(services.wakeEmitter)), desktop_(std::move(services.desktop)),
       pipeline_(std::move(services.pipeline)), power_(std::move(services.power)),

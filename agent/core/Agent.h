@@ -44,7 +44,8 @@ struct AgentServices {
     using MakeClipFiles = std::function<std::unique_ptr<AgentClipFiles>(std::shared_ptr<ControllerLink> link)>;
 
     std::unique_ptr<InputInjector> injector;
-    std::unique_ptr<ClipboardSync> clipboard;
+    // Makes the clipboard text sync over the agent's sending of local text to the controller.
+    std::function<std::unique_ptr<ClipboardSync>(ClipboardSync::SendText send)> clipboard;
     // Makes the receiver of the controller's files over the agent's progress report and refusal.
     std::function<std::unique_ptr<FileReceiver>(FileReceiver::Progress progress, FileReceiver::Refusal refusal)> fileRx;
     MakeClipFiles clipFiles;

@@ -196,9 +196,6 @@ void Agent::admit(const Pending& pending, uint16_t reqId, const wex::Bytes& tran
         print(std::string("• AUTH OK (") + method + ") — maintenance connection, no session services started");
         return;
     }
-    clipboard_->setOnChange([this](const std::string& text) {
-        transport_->sendControl(wex::Clipboard(0, text).encode(), wex::ControlType::clipboard);
-    });
     clipboard_->start();
     clipFiles_->start();
     if (pipeline_) pipeline_->startSessionReports();

@@ -33,7 +33,6 @@ private:
 
 class StandInClipboard final : public ClipboardSync {
 public:
-    void setOnChange(SendText) override {}
     void start() override {}
     void stop() override {}
     void applyRemote(const std::string&) override { say_(); }

@@ -16,14 +16,16 @@ AgentGraph::AgentGraph(AgentGraphOptions options) {
     services.desktop = makeLinuxDesktopSession();
     if (options.haveDisplay) {
         services.injector = std::make_unique<X11InputInjector>(services.desktop);
-        services.clipboard = std::make_unique<QtClipboardSync>();
+        services.clipboard = [](ClipboardSync::SendText send) {
+            return std::make_unique<QtClipboardSync>(std::move(send));
+        };
         services.clipFiles = [this](std::shared_ptr<ControllerLink> link) {
             clipFilesLink_ = link;
             return std::make_unique<QtClipFiles>(std::move(link));
         };
     } else {
         services.injector = makeStandInInputInjector();
-        services.clipboard = makeStandInClipboard();
+        services.clipboard = [](ClipboardSync::SendText) { return makeStandInClipboard(); };
         services.clipFiles = [this](std::shared_ptr<ControllerLink> link) {
             clipFilesLink_ = std::move(link);
             return makeStandInClipFiles();

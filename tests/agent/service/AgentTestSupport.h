@@ -130,8 +130,7 @@ private:
 
 class FakeClipboard final : public dovrel::agent::ClipboardSync {
 public:
-    explicit FakeClipboard(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
-    void setOnChange(SendText send) override {
+    FakeClipboard(std::shared_ptr<Recorder> r, SendText send) : r_(std::move(r)) {
         const std::lock_guard g(r_->lock);
         r_->clipboardSend = std::move(send);
     }
@@ -240,7 +239,9 @@ private:
 inline dovrel::agent::AgentServices fakeServices(const std::shared_ptr<Recorder>& rec) {
     dovrel::agent::AgentServices services;
     services.injector = std::make_unique<FakeInjector>(rec);
-    services.clipboard = std::make_unique<FakeClipboard>(rec);
+    services.clipboard = [rec](dovrel::agent::ClipboardSync::SendText send) {
+        return std::make_unique<FakeClipboard>(rec, std::move(send));
+    };
     services.fileRx = [rec](dovrel::agent::FileReceiver::Progress, dovrel::agent::FileReceiver::Refusal) {
         return std::make_unique<FakeFileReceiver>(rec);
     };
