@@ -19,6 +19,7 @@
 #include "controller/client/ClientSecurity.h"
 #include "controller/client/Phase.h"
 #include "controller/client/Reassembler.h"
+#include "controller/client/SessionChannel.h"
 #include "controller/client/StreamLink.h"
 #include "controller/client/VideoDecoder.h"
 #include "protocol/Bytes.h"
@@ -64,6 +65,11 @@ public:
 
     // Sealed control messages of the established session (nothing without one).
     void sendControlSecure(wex::ByteView payload, wex::ControlType type);
+    // Long transfers (ClientFileSend.cpp): the session they belong to (none while its link is down), and
+    // a message sent only in that session, `done` once the link has room for more.
+    SessionChannel::SessionRef sessionRef() const;
+    void sendInSession(const SessionChannel::SessionRef& session, wex::ControlType type, wex::ByteView payload,
+                       std::function<void(bool sent)> done);
     // One input batch, or a session command, for the session the main thread saw as `session`;
     // dropped when that session is over (ClientInput.cpp).
     void sendInput(uint64_t session, const wex::Bytes& payload);
@@ -156,7 +162,13 @@ private:
     void handleAgentError(wex::ByteView payload);
     void handleDeckStat(wex::ByteView payload);
     void handleClipFileMessage(wex::ControlType type, wex::ByteView payload);
+    void handleClipboard(wex::ByteView payload);
     void handleWakePeerAck(wex::ByteView payload);
+
+    // Whether `session` is the session and its link is up.
+    bool sessionIsLive(const SessionChannel::SessionRef& session) const;
+    // Runs `fn` once at most `limit` bytes wait on the link (or the link is down).
+    void whenLinkDrains(int64_t limit, std::function<void()> fn);
 
     // Liveness (ClientLiveness.cpp).
     void startPing();

@@ -8,6 +8,9 @@ ApplicationWindow {
     required property RootViewModel root
     required property SessionViewModel session
     required property AppearanceModel appearance
+    required property DeckViewModel deck
+    required property PairingViewModel pairing
+    required property SignInViewModel signIn
 
     width: 1120
     height: 760
@@ -28,5 +31,8 @@ ApplicationWindow {
         root: window.root
         session: window.session
         appearance: window.appearance
+        deck: window.deck
+        pairing: window.pairing
+        signIn: window.signIn
     }
 }

@@ -9,6 +9,9 @@ Item {
     required property RootViewModel root
     required property SessionViewModel session
     required property AppearanceModel appearance
+    required property DeckViewModel deck
+    required property PairingViewModel pairing
+    required property SignInViewModel signIn
 
     ThemeBackground {
         anchors.fill: parent
@@ -46,13 +49,13 @@ Item {
         objectName: "deckRoute"
         current: rootView.root.route === RootViewModel.Deck
         screen: Qt.resolvedUrl("DeckScreen.qml")
-        screenProperties: ({ "root": rootView.root, "appearance": rootView.appearance })
+        screenProperties: ({ "root": rootView.root, "appearance": rootView.appearance, "deck": rootView.deck })
     }
     Route {
         objectName: "pairingRoute"
         current: rootView.root.route === RootViewModel.Pairing
         screen: Qt.resolvedUrl("PairingScreen.qml")
-        screenProperties: ({ "root": rootView.root })
+        screenProperties: ({ "root": rootView.root, "pairing": rootView.pairing })
     }
     Route {
         objectName: "sessionRoute"
@@ -64,6 +67,7 @@ Item {
     RootAlerts {
         anchors.fill: parent
         root: rootView.root
+        signIn: rootView.signIn
     }
 
     Binding {

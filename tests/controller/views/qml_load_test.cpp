@@ -10,12 +10,15 @@
 #include <gtest/gtest.h>
 
 #include "../../support/TempHome.h"
+#include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/ui/AppearanceModel.h"
+#include "controller/ui/PairingViewModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionViewModel.h"
+#include "controller/ui/SignInViewModel.h"
 #include "runtime/Scheduler.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
@@ -30,11 +33,6 @@ QStringList warnings;
 void collect(QtMsgType type, const QMessageLogContext&, const QString& text) {
     if (type != QtDebugMsg && type != QtInfoMsg) warnings << text;
 }
-
-class DarkDesktop final : public ColorSchemeSource {
-public:
-    ColorScheme current() const override { return ColorScheme::dark; }
-};
 
 const QString moduleDir = QStringLiteral(":/qt/qml/Dovrel/Controller");
 
@@ -83,17 +81,15 @@ TEST_F(QmlFixture, EveryFileCompiles) {
 
 TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
     AppearanceModel appearance(defaults, desktop);
+    DeckParts deckParts(dir.file("deck.ini"), true);
     RootViewModel root(session, services.store, *services.account, LaunchArguments::parse({"p", "-autoHost", "h"}),
                        services.startPolling);
     auto input = makeRemoteInput(*client, dovrel::realScheduler());
     SessionViewModel sessionModel(*client, *input);
+    PairingViewModel pairing(services.api, *services.account, root);
+    SignInViewModel signIn(services.api, *services.account, root);
     QQmlApplicationEngine engine;
-    engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
-                                 {"session", QVariant::fromValue(&sessionModel)},
-                                 {"appearance", QVariant::fromValue(&appearance)}});
-    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
-    ASSERT_EQ(engine.rootObjects().size(), 1);
-    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+    QQuickWindow* window = loadMainWindow(engine, {root, sessionModel, appearance, pairing, signIn, deckParts.deck});
     ASSERT_TRUE(window);
     EXPECT_EQ(window->size(), QSize(1120, 760));
     EXPECT_EQ(window->minimumSize(), QSize(880, 600));
@@ -103,7 +99,7 @@ TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
 
     root.showPairing();
     settle();
-    EXPECT_TRUE(window->findChild<QQuickItem*>("cancelPairing"));
+    EXPECT_TRUE(window->findChild<QQuickItem*>("pairingBack"));
 
     session.play(PhaseKind::connected);
     settle();

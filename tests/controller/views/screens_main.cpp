@@ -1,9 +1,10 @@
 // Renders the controller's screens as a person would see them, light and dark, to PNGs in the folder
-// given as the first argument (scripts/screens.sh): the deck, the pairing screen, the loading overlay
-// at the steps of opening a session and after a refusal, and a session with a picture. Fakes stand in
-// for the network; nothing is dialled.
+// given as the first argument (scripts/screens.sh): the deck, the sign-in sheet, the pairing screen,
+// the loading overlay at the steps of opening a session and after a refusal, and a session with a
+// picture. Fakes stand in for the network; nothing is dialled.
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 #include <QDir>
 #include <QPainter>
@@ -14,12 +15,17 @@
 #include <QtQml/QQmlExtensionPlugin>
 
 #include "../../support/TempHome.h"
+#include "../media/YuvPicture.h"
+#include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/platform/FileSecretStore.h"
+#include "controller/services/DeviceStore.h"
 #include "controller/ui/AppearanceModel.h"
+#include "controller/ui/PairingViewModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionViewModel.h"
+#include "controller/ui/SignInViewModel.h"
 #include "controller/ui/VideoSurfaceItem.h"
 #include "runtime/Scheduler.h"
 
@@ -29,11 +35,6 @@ using namespace dovrel::controller;
 using namespace dovrel::controller::test;
 
 namespace {
-
-class FixedScheme final : public ColorSchemeSource {
-public:
-    ColorScheme current() const override { return ColorScheme::dark; }
-};
 
 void settle(int ms = 700) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -53,21 +54,71 @@ VideoPicture desktopPicture(int w, int h) {
     p.fillRect(QRect(w / 10, h / 8, w / 2, 28), QColor(0xd8, 0xd8, 0xd6));
     p.fillRect(QRect(w / 2, h / 2, w / 3, h / 3), QColor(0x1d, 0x1f, 0x24));
     p.end();
-    auto pixels = std::make_shared<PixelBuffer>(w, h);
-    for (int y = 0; y < h; ++y)
-        std::memcpy(pixels->data() + static_cast<std::ptrdiff_t>(y) * pixels->stride(), image.constScanLine(y),
-                    static_cast<std::size_t>(w) * 4);
-    VideoPicture picture;
-    picture.pixels = pixels;
-    picture.width = w;
-    picture.height = h;
-    return picture;
+    // In the 4:2:0 YUV a decoder gives, as the surface takes it.
+    return test::yuvPicture(w, h, [&](int x, int y) { return image.pixel(x, y) & 0xFFFFFFu; });
 }
 
 bool save(QQuickWindow& window, const QString& path) {
     settle();
     const bool ok = window.grabWindow().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+
+// The deck alone over the window: the demo machines (one card flipped, then one frosted), and the same
+// machines outside demo mode with their connect prompts.
+bool saveDecks(QQmlEngine& engine, QQuickWindow& window, dovrel::test::TempDir& dir, RootViewModel& root,
+               AppearanceModel& appearance, const QDir& out, const QString& tag) {
+    QQmlComponent deckScreen(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/DeckScreen.qml")));
+    QQmlComponent backdrop(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/ThemeBackground.qml")));
+    std::unique_ptr<QObject> ground(backdrop.create());
+    if (auto* g = qobject_cast<QQuickItem*>(ground.get())) {
+        g->setParentItem(window.contentItem());
+        g->setSize(window.size());
+        g->setZ(9);
+    }
+    bool ok = true;
+    for (const bool demo : {true, false}) {
+        DeckParts parts(dir.file(tag.toStdString() + (demo ? "-demo.ini" : "-prompts.ini")), demo);
+        if (!demo) parts.store.setDevices(DeviceStore(parts.defaults, true).devices());
+        parts.usage.addReceived(1234LL * 1048576);
+        std::unique_ptr<QObject> made(
+            deckScreen.createWithInitialProperties({{"root", QVariant::fromValue(&root)},
+                                                    {"appearance", QVariant::fromValue(&appearance)},
+                                                    {"deck", QVariant::fromValue(&parts.deck)}}));
+        auto* item = qobject_cast<QQuickItem*>(made.get());
+        if (!item) {
+            std::fprintf(stderr, "deck: %s\n", qPrintable(deckScreen.errorString()));
+            return false;
+        }
+        item->setParentItem(window.contentItem());
+        item->setSize(window.size());
+        item->setZ(10);
+        if (!demo) {
+            ok &= save(window, out.filePath("deck-prompts-" + tag + ".png"));
+            continue;
+        }
+        ok &= save(window, out.filePath("deck-demo-" + tag + ".png"));
+        // The second card turned over, as a long press leaves it.
+        QList<QObject*> gestures;
+        std::function<void(QQuickItem*)> walk = [&](QQuickItem* at) {
+            for (QQuickItem* child : at->childItems()) {
+                if (QObject* g = child->findChild<QObject*>(QStringLiteral("flipGesture"), Qt::FindDirectChildrenOnly))
+                    gestures << g;
+                walk(child);
+            }
+        };
+        walk(item);
+        if (gestures.size() > 1) {
+            QMetaObject::invokeMethod(gestures[1], "press", Q_ARG(double, 1), Q_ARG(double, 1));
+            QMetaObject::invokeMethod(gestures[1], "held");
+            QMetaObject::invokeMethod(gestures[1], "release");
+        }
+        settle(800);
+        ok &= save(window, out.filePath("deck-flipped-" + tag + ".png"));
+        parts.deck.toggleFrost(0);
+        ok &= save(window, out.filePath("deck-frosted-" + tag + ".png"));
+    }
     return ok;
 }
 
@@ -88,9 +139,10 @@ int main(int argc, char** argv) {
         const QString tag = QString::fromLatin1(scheme);
         auto defaults = std::make_shared<UserDefaults>(dir.file(std::string(scheme) + ".ini"));
         defaults->setString(AppearanceModel::key, scheme);
-        FixedScheme desktop;
+        DarkDesktop desktop;
         AppearanceModel appearance(defaults, desktop);
         RootServices services;
+        DeckParts deckParts(services.store, dir.file(std::string(scheme) + "-deck.ini"), false);
         ClientConfig config;
         config.settingsPath = dir.file(std::string(scheme) + ".ini");
         config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
@@ -101,14 +153,12 @@ int main(int argc, char** argv) {
                            LaunchArguments::parse({"p", "-autoHost", "studio.local"}), services.startPolling);
         auto input = makeRemoteInput(client, dovrel::realScheduler());
         SessionViewModel sessionModel(client, *input);
+        PairingViewModel pairing(services.api, *services.account, root);
+        SignInViewModel signIn(services.api, *services.account, root);
 
         QQmlApplicationEngine engine;
-        engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
-                                     {"session", QVariant::fromValue(&sessionModel)},
-                                     {"appearance", QVariant::fromValue(&appearance)}});
-        engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
-        auto* window =
-            engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+        QQuickWindow* window =
+            loadMainWindow(engine, {root, sessionModel, appearance, pairing, signIn, deckParts.deck});
         if (!window) return 1;
 
         ok &= save(*window, out.filePath("deck-empty-" + tag + ".png"));
@@ -131,8 +181,30 @@ int main(int argc, char** argv) {
         root.renameRequested(1);
         ok &= save(*window, out.filePath("alert-rename-" + tag + ".png"));
         root.answerAlert(false);
+
+        // The sign-in sheet over the deck: both modes, a request under way, a refusal.
+        root.accountTapped();
+        ok &= save(*window, out.filePath("signin-create-" + tag + ".png"));
+        signIn.setAccount("ada");
+        signIn.setPassword("correct horse");
+        signIn.setCreating(false);
+        ok &= save(*window, out.filePath("signin-signin-" + tag + ".png"));
+        signIn.submit();
+        ok &= save(*window, out.filePath("signin-busy-" + tag + ".png"));
+        services.http->answer(services.http->sent.size() - 1, 401, R"({"error":"Wrong account name or password."})");
+        ok &= save(*window, out.filePath("signin-error-" + tag + ".png"));
+        root.signInSkipped();
+
+        // The pairing screen: empty, a code typed, a claim the service refused.
         root.showPairing();
         ok &= save(*window, out.filePath("pairing-" + tag + ".png"));
+        pairing.editCodeA("k4m2");
+        pairing.editCodeB("9qxr");
+        ok &= save(*window, out.filePath("pairing-code-" + tag + ".png"));
+        pairing.claimShareCode();
+        services.http->answer(services.http->sent.size() - 1, 404,
+                              R"({"error":"That code has expired. Ask for a new one."})");
+        ok &= save(*window, out.filePath("pairing-claim-error-" + tag + ".png"));
 
         // The session opening: the real client has not dialled, so the overlay says so.
         session.play(PhaseKind::connected);
@@ -165,6 +237,8 @@ int main(int argc, char** argv) {
                 ok = false;
             }
         }
+
+        ok &= saveDecks(engine, *window, dir, root, appearance, out, tag);
 
         // The overlay alone at each step, the window's size.
         QQmlComponent overlay(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/DovrelLoadingView.qml")));

@@ -2,7 +2,7 @@
 
 class QMimeData;
 
-namespace dovrel::agent {
+namespace dovrel {
 
 // The truth about who owns the X clipboard, and taking it so that it sticks. QClipboard takes the
 // clipboard with the time of the last X event it saw; when another application took it more recently
@@ -17,4 +17,4 @@ bool ownsClipboard();
 // clipboard could not be taken.
 bool putOnClipboard(QMimeData* data);
 
-} // namespace dovrel::agent
+} // namespace dovrel

@@ -1,4 +1,4 @@
-#include "agent/desktop/ClipboardFileList.h"
+#include "runtime/clipboard/ClipboardFileList.h"
 
 #include <QByteArray>
 #include <QList>
@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <QUrl>
 
-namespace dovrel::agent {
+namespace dovrel {
 
 std::vector<std::string> clipboardFilePaths(const QMimeData* data) {
     std::vector<std::string> paths;
@@ -42,4 +42,4 @@ bool clipboardPlainText(const QMimeData* data, std::string& text) {
     return true;
 }
 
-} // namespace dovrel::agent
+} // namespace dovrel

@@ -4,7 +4,7 @@
 
 #include <QMetaObject>
 
-namespace dovrel::agent {
+namespace dovrel {
 
 // Tells whether the application's clipboard changed since the last look, without reading it. Qt
 // reports changes it learns of from the X server; it stays silent when another application takes the
@@ -31,4 +31,4 @@ private:
     bool ownedAtLastLook_ = false;
 };
 
-} // namespace dovrel::agent
+} // namespace dovrel

@@ -1,11 +1,11 @@
-#include "agent/desktop/ClipboardChangeWatch.h"
+#include "runtime/clipboard/ClipboardChangeWatch.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 
-#include "agent/desktop/X11ClipboardOwner.h"
+#include "runtime/clipboard/X11ClipboardOwner.h"
 
-namespace dovrel::agent {
+namespace dovrel {
 
 namespace {
 
@@ -38,6 +38,6 @@ void ClipboardChangeWatch::forget() {
     ownedAtLastLook_ = ownsClipboard();
 }
 
-bool ClipboardChangeWatch::ownsClipboard() { return agent::ownsClipboard(); }
+bool ClipboardChangeWatch::ownsClipboard() { return dovrel::ownsClipboard(); }
 
-} // namespace dovrel::agent
+} // namespace dovrel

@@ -5,7 +5,7 @@
 
 class QMimeData;
 
-namespace dovrel::agent {
+namespace dovrel {
 
 // Local files on the clipboard as file managers put them there (text/uri-list); empty when it holds
 // none. Must run on the main thread for the application's clipboard.
@@ -19,4 +19,4 @@ QMimeData* copiedFilesMimeData(const std::vector<std::string>& paths);
 // The clipboard's plain text, unless it holds files (those travel as clipboard files) or no text.
 bool clipboardPlainText(const QMimeData* data, std::string& text);
 
-} // namespace dovrel::agent
+} // namespace dovrel

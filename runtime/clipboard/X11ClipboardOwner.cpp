@@ -1,4 +1,4 @@
-#include "agent/desktop/X11ClipboardOwner.h"
+#include "runtime/clipboard/X11ClipboardOwner.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -13,7 +13,7 @@
 
 #include <xcb/xcb.h>
 
-namespace dovrel::agent {
+namespace dovrel {
 
 namespace {
 
@@ -81,4 +81,4 @@ bool putOnClipboard(QMimeData* data) {
     return false;
 }
 
-} // namespace dovrel::agent
+} // namespace dovrel
