@@ -20,6 +20,10 @@ class FileTransfers;
 class ReceiveFolder;
 class AppearanceModel;
 class ClientSessionPort;
+class PendingReminders;
+class QuibClient;
+class QuibPanelModel;
+class TimeTracker;
 class ColorSchemeSource;
 class DeckViewModel;
 class DeviceStore;
@@ -30,9 +34,11 @@ class InputSelfTest;
 class ReachabilityPoller;
 class RelayAccount;
 class RemoteInput;
+class PairingViewModel;
 class RootViewModel;
 class SecretStore;
 class SessionViewModel;
+class SignInViewModel;
 class UsageMeter;
 class UserDefaults;
 class WEXClient;
@@ -58,6 +64,7 @@ public:
     QQuickWindow* window() const;
     WEXClient& client() { return *client_; }
     FileTransfers& transfers() { return *transfers_; }
+    QuibPanelModel& assistantPanel() { return *quibPanel_; }
     RootViewModel& root() { return *root_; }
     UsageMeter& usage() { return *usage_; }
     RelayAccount& account() { return *account_; }
@@ -73,11 +80,15 @@ private:
     std::unique_ptr<ColorSchemeSource> colorScheme_;
     std::unique_ptr<WEXClient> client_;
     std::unique_ptr<RemoteInput> input_;
-    std::unique_ptr<Clipboard> clipboard_;
+    std::shared_ptr<Clipboard> clipboard_;
     std::unique_ptr<FileTransfers> transfers_;
     std::unique_ptr<ReceiveFolder> receiveFolder_;
     std::unique_ptr<ClipboardTextSync> clipboardText_;
     std::shared_ptr<ClipboardFileHost> clipboardFiles_;
+    std::shared_ptr<PendingReminders> reminders_;
+    std::shared_ptr<TimeTracker> tracker_;
+    std::shared_ptr<QuibClient> quib_;
+    std::unique_ptr<QuibPanelModel> quibPanel_;
     std::unique_ptr<InputSelfTest> selfTest_;
     std::unique_ptr<UsageMeter> usage_;
     std::unique_ptr<DeviceStore> store_;
@@ -90,6 +101,8 @@ private:
     std::unique_ptr<AppearanceModel> appearance_;
     std::unique_ptr<ClientSessionPort> sessionPort_;
     std::unique_ptr<RootViewModel> root_;
+    std::unique_ptr<PairingViewModel> pairing_;
+    std::unique_ptr<SignInViewModel> signIn_;
     std::unique_ptr<SessionViewModel> session_;
     std::unique_ptr<QQmlApplicationEngine> engine_; // goes first: the QML holds the view-models
     std::unique_ptr<WindowSnapshots> snapshots_;

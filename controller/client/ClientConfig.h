@@ -41,7 +41,6 @@ struct ClientConfig {
     QStringList arguments;                // launch arguments, for "-pairingCode"
     std::shared_ptr<SecretStore> secrets; // null: the keychain with its file fallback
     std::string deviceName;               // sent in Hello; empty: this computer's host name
-
     // Every opened control message of an established session, after the client's own handling
     // (client thread).
     std::function<void(uint8_t msgType, const wex::Bytes& payload)> sessionControl;

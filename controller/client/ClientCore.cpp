@@ -135,6 +135,7 @@ void ClientCore::disconnect() {
     decoder_->reset();
     firstPictureWanted_ = true;
     post([](WEXClient& c) {
+        emit c.sessionEnded();
         c.publishReconnecting(false);
         c.publishFps(0);
         c.publishHasFirstFrame(false);

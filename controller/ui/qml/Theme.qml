@@ -10,13 +10,20 @@ QtObject {
         return dark ? darkValue : lightValue
     }
 
+    // The dark values of a few colours, for views that stay dark in either appearance (the assistant
+    // panel).
+    readonly property color textDimDark: Qt.rgba(0.62, 0.62, 0.64, 1)
+    readonly property color textDimmerDark: Qt.rgba(0.46, 0.46, 0.49, 1)
+    readonly property color card2Dark: Qt.rgba(1, 1, 1, 0.09)
+    readonly property color strokeDark: Qt.rgba(1, 1, 1, 0.09)
+
     readonly property color bgTop: dyn(Qt.rgba(0.04, 0.05, 0.1, 1), Qt.rgba(0.975, 0.972, 0.965, 1))
     readonly property color bgBottom: dyn(Qt.rgba(0.06, 0.08, 0.17, 1), Qt.rgba(0.945, 0.94, 0.93, 1))
-    readonly property color textDim: dyn(Qt.rgba(0.62, 0.62, 0.64, 1), Qt.rgba(0.42, 0.41, 0.42, 1))
-    readonly property color textDimmer: dyn(Qt.rgba(0.46, 0.46, 0.49, 1), Qt.rgba(0.58, 0.56, 0.55, 1))
+    readonly property color textDim: dyn(textDimDark, Qt.rgba(0.42, 0.41, 0.42, 1))
+    readonly property color textDimmer: dyn(textDimmerDark, Qt.rgba(0.58, 0.56, 0.55, 1))
     readonly property color card: dyn(Qt.rgba(1, 1, 1, 0.055), Qt.rgba(0, 0, 0, 0.035))
-    readonly property color card2: dyn(Qt.rgba(1, 1, 1, 0.09), Qt.rgba(0, 0, 0, 0.06))
-    readonly property color stroke: dyn(Qt.rgba(1, 1, 1, 0.09), Qt.rgba(0, 0, 0, 0.1))
+    readonly property color card2: dyn(card2Dark, Qt.rgba(0, 0, 0, 0.06))
+    readonly property color stroke: dyn(strokeDark, Qt.rgba(0, 0, 0, 0.1))
     readonly property color hair: dyn(Qt.rgba(1, 1, 1, 0.06), Qt.rgba(0, 0, 0, 0.06))
     // The main text colour of each appearance (the views' primary labels).
     readonly property color text: dyn(Qt.rgba(0.95, 0.95, 0.96, 1), Qt.rgba(0.09, 0.09, 0.11, 1))
@@ -28,7 +35,8 @@ QtObject {
     readonly property color brandTop: Qt.rgba(0.086, 0.741, 0.522, 1)
     readonly property color brandBottom: Qt.rgba(0.02, 0.588, 0.412, 1)
     readonly property color brandAccent: Qt.rgba(1, 1, 1, 1)
-    readonly property color onBrandAccent: brandBottom
+    // The lettering on `brandAccent` (a name beginning "on" would read as a signal handler in QML).
+    readonly property color brandInk: brandBottom
 
     // The two springs as eased curves of the same response: `spring` (0.35 s, damping 0.82, next to no
     // overshoot) drives route and most state changes; `springy` (0.42 s, damping 0.72, a visible

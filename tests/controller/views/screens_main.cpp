@@ -1,7 +1,7 @@
 // Renders the controller's screens as a person would see them, light and dark, to PNGs in the folder
-// given as the first argument (scripts/screens.sh): the deck, the pairing screen, the loading overlay
-// at the steps of opening a session and after a refusal, and a session with a picture. Fakes stand in
-// for the network; nothing is dialled.
+// given as the first argument (scripts/screens.sh): the deck, the sign-in sheet, the pairing screen,
+// the loading overlay at the steps of opening a session and after a refusal, a session with a picture,
+// and the assistant panel. Fakes stand in for the network; nothing is dialled.
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -16,13 +16,17 @@
 
 #include "../../support/TempHome.h"
 #include "../media/YuvPicture.h"
+#include "../ui/QuibPanelFakes.h"
+#include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/services/DeviceStore.h"
 #include "controller/ui/AppearanceModel.h"
+#include "controller/ui/PairingViewModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionViewModel.h"
+#include "controller/ui/SignInViewModel.h"
 #include "controller/ui/VideoSurfaceItem.h"
 #include "runtime/Scheduler.h"
 
@@ -150,15 +154,12 @@ int main(int argc, char** argv) {
                            LaunchArguments::parse({"p", "-autoHost", "studio.local"}), services.startPolling);
         auto input = makeRemoteInput(client, dovrel::realScheduler());
         SessionViewModel sessionModel(client, *input);
+        PairingViewModel pairing(services.api, *services.account, root);
+        SignInViewModel signIn(services.api, *services.account, root);
 
         QQmlApplicationEngine engine;
-        engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
-                                     {"session", QVariant::fromValue(&sessionModel)},
-                                     {"appearance", QVariant::fromValue(&appearance)},
-                                     {"deck", QVariant::fromValue(&deckParts.deck)}});
-        engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
-        auto* window =
-            engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+        QQuickWindow* window =
+            loadMainWindow(engine, {root, sessionModel, appearance, pairing, signIn, deckParts.deck});
         if (!window) return 1;
 
         ok &= save(*window, out.filePath("deck-empty-" + tag + ".png"));
@@ -181,8 +182,30 @@ int main(int argc, char** argv) {
         root.renameRequested(1);
         ok &= save(*window, out.filePath("alert-rename-" + tag + ".png"));
         root.answerAlert(false);
+
+        // The sign-in sheet over the deck: both modes, a request under way, a refusal.
+        root.accountTapped();
+        ok &= save(*window, out.filePath("signin-create-" + tag + ".png"));
+        signIn.setAccount("ada");
+        signIn.setPassword("correct horse");
+        signIn.setCreating(false);
+        ok &= save(*window, out.filePath("signin-signin-" + tag + ".png"));
+        signIn.submit();
+        ok &= save(*window, out.filePath("signin-busy-" + tag + ".png"));
+        services.http->answer(services.http->sent.size() - 1, 401, R"({"error":"Wrong account name or password."})");
+        ok &= save(*window, out.filePath("signin-error-" + tag + ".png"));
+        root.signInSkipped();
+
+        // The pairing screen: empty, a code typed, a claim the service refused.
         root.showPairing();
         ok &= save(*window, out.filePath("pairing-" + tag + ".png"));
+        pairing.editCodeA("k4m2");
+        pairing.editCodeB("9qxr");
+        ok &= save(*window, out.filePath("pairing-code-" + tag + ".png"));
+        pairing.claimShareCode();
+        services.http->answer(services.http->sent.size() - 1, 404,
+                              R"({"error":"That code has expired. Ask for a new one."})");
+        ok &= save(*window, out.filePath("pairing-claim-error-" + tag + ".png"));
 
         // The session opening: the real client has not dialled, so the overlay says so.
         session.play(PhaseKind::connected);
@@ -238,6 +261,26 @@ int main(int argc, char** argv) {
             item->setSize(window->size());
             ok &= save(*window, out.filePath(QString::fromLatin1(s.name) + "-" + tag + ".png"));
         }
+
+        // The assistant panel over the session's picture (it is dark in either appearance): at work,
+        // and with the day's generations used up.
+        auto assistant = std::make_shared<FakeAssistant>();
+        QuibPanelModel panel(assistant, std::make_shared<FakeRemote>(), std::make_shared<FakeClipboard>());
+        panel.show();
+        panel.setPrompt("fix grammar and make it friendlier");
+        panel.setDraft("Hi Sam,\nThanks for the notes - I will send the new figures tomorrow morning.");
+        panel.insert();
+        QQmlComponent quib(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/QuibPanel.qml")));
+        std::unique_ptr<QObject> made(quib.createWithInitialProperties({{"model", QVariant::fromValue(&panel)}}));
+        auto* item = qobject_cast<QQuickItem*>(made.get());
+        if (!item) return 1;
+        item->setParentItem(window->contentItem());
+        item->setPosition(QPointF(24, 24));
+        ok &= save(*window, out.filePath("assistant-" + tag + ".png"));
+        assistant->remaining = 0;
+        assistant->setCloudConsent(false);
+        panel.refresh();
+        ok &= save(*window, out.filePath("assistant-used-up-" + tag + ".png"));
     }
     return ok ? 0 : 1;
 }
