@@ -1,5 +1,6 @@
 #include "controller/app/CompositionRoot.h"
 
+#include <QColor>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QUrl>
@@ -30,6 +31,8 @@ namespace dovrel::controller {
 
 namespace {
 constexpr int snapshotIntervalMs = 2000;
+// The theme's accent, which colours the click ripples.
+const QColor sessionAccent = QColor::fromRgbF(0.063f, 0.725f, 0.506f);
 const QUrl mainQml(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml"));
 } // namespace
 
@@ -98,7 +101,11 @@ bool CompositionRoot::start(std::string& error) {
     sessionPort_ = std::make_unique<ClientSessionPort>(*client_, *store_);
     root_ = std::make_unique<RootViewModel>(*sessionPort_, *store_, *account_, arguments_,
                                             [poller = poller_.get()] { poller->start(); });
-    session_ = std::make_unique<SessionViewModel>(*client_, *input_);
+    session_ = std::make_unique<SessionViewModel>(*client_, *input_, realScheduler(), sessionAccent);
+    // The session window is open exactly while the root shows it; its "End" ends the session.
+    QObject::connect(root_.get(), &RootViewModel::routeChanged, session_.get(),
+                     [this] { session_->setWindowOpen(root_->route() == RootViewModel::Route::Session); });
+    QObject::connect(session_.get(), &SessionViewModel::exitRequested, root_.get(), &RootViewModel::endSession);
 
     engine_ = std::make_unique<QQmlApplicationEngine>();
     QStringList warnings;

@@ -86,7 +86,7 @@ TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
     RootViewModel root(session, services.store, *services.account, LaunchArguments::parse({"p", "-autoHost", "h"}),
                        services.startPolling);
     auto input = makeRemoteInput(*client, dovrel::realScheduler());
-    SessionViewModel sessionModel(*client, *input);
+    SessionViewModel sessionModel(*client, *input, dovrel::realScheduler(), QColor(16, 185, 129));
     QQmlApplicationEngine engine;
     engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
                                  {"session", QVariant::fromValue(&sessionModel)},

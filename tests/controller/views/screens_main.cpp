@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
         RootViewModel root(session, services.store, *services.account,
                            LaunchArguments::parse({"p", "-autoHost", "studio.local"}), services.startPolling);
         auto input = makeRemoteInput(client, dovrel::realScheduler());
-        SessionViewModel sessionModel(client, *input);
+        SessionViewModel sessionModel(client, *input, dovrel::realScheduler(), QColor(16, 185, 129));
 
         QQmlApplicationEngine engine;
         engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
