@@ -5,7 +5,7 @@ import Dovrel.Controller
 // The action wheel: the model's buttons on an arc above the centre, fanning out one after another as
 // it opens and collapsing together as it closes. It only lays out and reports presses.
 Item {
-    id: wheel
+    id: radial
     required property RadialWheelModel model
     property bool open: false
     signal activated(int row)
@@ -14,7 +14,7 @@ Item {
     height: model.frameHeight
 
     Repeater {
-        model: wheel.model
+        model: radial.model
         Rectangle {
             id: button
             required property int index
@@ -27,13 +27,13 @@ Item {
             readonly property color tintColor: tint === "warn" ? Theme.warn : tint === "bad" ? Theme.bad : "white"
 
             objectName: "wheelAction-" + label
-            width: wheel.model.buttonWidth
-            height: wheel.model.buttonHeight
-            x: wheel.width / 2 - width / 2 + (wheel.open ? offsetX : 0)
-            y: wheel.height / 2 - height / 2 + (wheel.open ? offsetY : 0)
-            opacity: wheel.open ? 1 : 0
-            scale: wheel.open ? 1 : 0.4
-            enabled: wheel.open
+            width: radial.model.buttonWidth
+            height: radial.model.buttonHeight
+            x: radial.width / 2 - width / 2 + (radial.open ? offsetX : 0)
+            y: radial.height / 2 - height / 2 + (radial.open ? offsetY : 0)
+            opacity: radial.open ? 1 : 0
+            scale: radial.open ? 1 : 0.4
+            enabled: radial.open
             radius: 16
             color: Theme.material
             border.color: Theme.stroke
@@ -42,7 +42,7 @@ Item {
             Behavior on x {
                 SequentialAnimation {
                     PauseAnimation {
-                        duration: wheel.open ? button.delayMs : 0
+                        duration: radial.open ? button.delayMs : 0
                     }
                     NumberAnimation {
                         duration: Theme.springyMs
@@ -53,7 +53,7 @@ Item {
             Behavior on y {
                 SequentialAnimation {
                     PauseAnimation {
-                        duration: wheel.open ? button.delayMs : 0
+                        duration: radial.open ? button.delayMs : 0
                     }
                     NumberAnimation {
                         duration: Theme.springyMs
@@ -98,7 +98,7 @@ Item {
             }
             MouseArea {
                 anchors.fill: parent
-                onClicked: wheel.activated(button.index)
+                onClicked: radial.activated(button.index)
             }
         }
     }

@@ -83,6 +83,7 @@ Rectangle {
         spacing: 8
 
         SessionChips {
+            objectName: "topChips"
             width: parent.width
             session: screen.session
             onExitPressed: screen.root.endSession()
