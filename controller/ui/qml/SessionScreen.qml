@@ -27,7 +27,6 @@ Rectangle {
         width: screen.fit.width
         height: screen.fit.height
         client: screen.session.client
-        enabled: false
     }
 
     // Reconnecting dims the picture.

@@ -29,7 +29,7 @@ QtObject {
     readonly property color darkTextDimmer: Qt.rgba(0.46, 0.46, 0.49, 1)
     readonly property color darkStroke: Qt.rgba(1, 1, 1, 0.09)
     // The thin frosted surface of controls over the picture.
-    readonly property color material: Qt.rgba(0.09, 0.09, 0.11, 0.62)
+    readonly property color material: Qt.rgba(0.09, 0.09, 0.11, 0.78)
 
     readonly property color accent: Qt.rgba(0.063, 0.725, 0.506, 1)
     readonly property color good: Qt.rgba(0.2, 0.83, 0.6, 1)
