@@ -30,13 +30,14 @@
 #include <QThread>
 #include <QTimer>
 
+#include "BenchClient.h"
 #include "BusyScene.h"
+#include "EventLoopWait.h"
 #include "agent/media/LibavVideoEncoder.h"
 #include "agent/media/VideoPacketizer.h"
 #include "agent/media/X11ScreenCapturer.h"
 #include "controller/client/ClientCore.h"
 #include "controller/client/WEXClient.h"
-#include "controller/platform/FileSecretStore.h"
 #include "protocol/VideoPayload.h"
 #include "tests/controller/media/AgentUnderTest.h"
 #include "tests/support/TempHome.h"
@@ -265,25 +266,8 @@ double cpuSeconds(pid_t pid) {
     return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
-void pump(std::chrono::milliseconds d) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < d.count()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-}
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > limit.count()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
-}
+using bench::pump;
+using bench::waitFor;
 
 // One session with one agent: connect, wait for pictures, measure for the window, print.
 void measure(const char* title, WEXClient& client, Collector& collector, FlipLog& flips, pid_t agentPid,
@@ -423,21 +407,8 @@ int main(int argc, char** argv) {
                 xvfb.display().c_str());
 
     dovrel::test::TempDir dir;
-    ClientConfig config;
-    config.settingsPath = dir.file("DovrelController.ini");
-    config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
-    config.videoPort = videoPort;
-    config.deviceName = "bench-controller";
-    // No sound server here; the agents send no sound without one either.
-    config.audioOutputs = [](const AudioFormat&, std::string& error) -> std::unique_ptr<AudioOutput> {
-        error = "no sound in this benchmark";
-        return nullptr;
-    };
-    // Every dial here names its agent directly; nobody is signed in to a relay account.
-    struct NoRelayAccount final : StoredRelayAccount {
-        std::optional<wex::RelayIdentity> storedRelayIdentity() const override { return std::nullopt; }
-    };
-    WEXClient client(config, std::make_shared<NoRelayAccount>());
+    const ClientConfig config = bench::benchClientConfig(dir, videoPort);
+    WEXClient client(config, std::make_shared<bench::NoRelayAccount>());
     Collector collector;
     auto surface = std::make_shared<VideoSurface>();
     surface->setObserver([&collector](const VideoPicture& p) { collector.add(p); });

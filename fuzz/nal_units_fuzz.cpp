@@ -5,9 +5,9 @@
 #include <string>
 
 #include "FuzzSeeds.h"
-#include "agent/media/NALUtil.h"
+#include "protocol/NalUnits.h"
 
-using namespace dovrel::agent;
+using namespace wex;
 using wex::Bytes;
 using wex::ByteView;
 
@@ -21,7 +21,7 @@ Bytes hex(const char* text) {
 }
 
 void check(VideoCodec codec, ByteView in) {
-    const std::vector<ByteView> units = NALUtil::splitAnnexB(in);
+    const std::vector<ByteView> units = wex::splitAnnexB(in);
     std::size_t bytes = 0;
     for (const ByteView u : units) {
         if (u.empty() || u.back() == 0) std::abort();
@@ -32,20 +32,20 @@ void check(VideoCodec codec, ByteView in) {
     }
     if (bytes > in.size()) std::abort();
 
-    const NALUtil::SplitPicture p = NALUtil::splitPicture(codec, in);
+    const wex::SplitPicture p = wex::splitPicture(codec, in);
     if (p.units.size() + p.parameterSets.size() != units.size()) std::abort();
     int lastRank = -1;
     for (const Bytes& s : p.parameterSets) {
-        if (!NALUtil::isParameterSet(codec, s)) std::abort();
-        const int type = NALUtil::unitType(codec, s);
+        if (!wex::isParameterSet(codec, s)) std::abort();
+        const int type = wex::nalType(codec, s);
         const int rank = codec == VideoCodec::h264 ? (type == 7 ? 0 : 1) : type - 32;
         if (rank < lastRank) std::abort();
         lastRank = rank;
     }
     bool keyframe = false;
     for (const Bytes& u : p.units) {
-        if (NALUtil::isParameterSet(codec, u)) std::abort();
-        keyframe = keyframe || NALUtil::isRandomAccessSlice(codec, u);
+        if (wex::isParameterSet(codec, u)) std::abort();
+        keyframe = keyframe || wex::isRandomAccessSlice(codec, u);
     }
     if (keyframe != p.keyframe) std::abort();
 }

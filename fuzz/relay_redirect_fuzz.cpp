@@ -5,16 +5,16 @@
 #include <string_view>
 
 #include "FuzzSeeds.h"
-#include "agent/net/TransportRedirect.h"
+#include "protocol/RelayRedirect.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const auto target = dovrel::agent::parseRedirectTarget(text);
+    const auto target = wex::parseRelayRedirect(text);
     if (!target) return 0;
     if (target->host.empty() || target->host.find(':') != std::string::npos) std::abort();
     // Dropping the empty pieces and the port's leading zeros gives the same endpoint again.
     const std::string again = target->host + ":" + std::to_string(target->port);
-    const auto reparsed = dovrel::agent::parseRedirectTarget(again);
+    const auto reparsed = wex::parseRelayRedirect(again);
     if (!reparsed || !(*reparsed == *target)) std::abort();
     return 0;
 }

@@ -4,10 +4,10 @@
 #include <cstdlib>
 
 #include "FuzzSeeds.h"
-#include "controller/client/NalUnits.h"
 #include "controller/client/Reassembler.h"
 #include "protocol/ByteReader.h"
 #include "protocol/ByteWriter.h"
+#include "protocol/NalUnits.h"
 #include "protocol/VideoPayload.h"
 #include "protocol/WEXError.h"
 
@@ -38,8 +38,8 @@ void run(ByteView in) {
                 if (!header && res.payload.size() != slice.size()) std::abort();
                 try {
                     const auto payload = wex::decodeVideoNALPayload(res.payload);
-                    for (const VideoCodec codec : {VideoCodec::h264, VideoCodec::hevc}) {
-                        const SortedUnits s = sortUnits(codec, payload.nals);
+                    for (const wex::VideoCodec codec : {wex::VideoCodec::h264, wex::VideoCodec::hevc}) {
+                        const wex::SortedUnits s = wex::sortUnits(codec, payload.nals);
                         for (const ByteView u : s.picture)
                             if (u.empty()) std::abort();
                         if (s.parameterSets(codec).has_value() != s.hasAllParameterSets(codec)) std::abort();

@@ -2,8 +2,8 @@
 # Checks what `cmake --install` and `cpack -G DEB` deliver, from a finished default build: installs into
 # a temporary prefix, validates the desktop entries and AppStream metadata, starts the installed agent
 # with a private home on a private Xvfb until it says it is up (and checks that the systemd unit it
-# registers starts the installed program), then installs and removes the Debian package in a throwaway
-# root. Exits non-zero on the first failure.
+# registers starts the installed program), starts the installed controller offscreen until it draws its
+# window, then installs and removes the Debian packages in a throwaway root. Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,8 +34,7 @@ prefix="$work/prefix"
 echo "== install into $prefix"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log"
 
-programs=(agent)
-[[ -x "$prefix/bin/DovrelController" ]] && programs+=(controller)
+programs=(agent controller)
 expected=(bin/DovrelAgent etc/xdg/autostart/com.quendal.dovrel.agent.desktop)
 for program in "${programs[@]}"; do
   id=com.quendal.dovrel.$program
@@ -55,21 +54,8 @@ grep -qx "Exec=$prefix/bin/DovrelAgent" "$prefix/etc/xdg/autostart/com.quendal.d
 echo "install-check: ${#expected[@]} files installed for: ${programs[*]}"
 
 echo "== desktop entries and AppStream metadata"
-# The controller's files are checked from their templates until its program is built and installed.
-[[ " ${programs[*]} " == *" controller "* ]] ||
-  echo "install-check: DovrelController is not built yet: its entry and metadata are checked from their templates"
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 entries=("$prefix"/share/applications/*.desktop "$prefix"/etc/xdg/autostart/*.desktop)
 metainfo=("$prefix"/share/metainfo/*.metainfo.xml)
-if [[ ! " ${programs[*]} " == *" controller "* ]]; then
-  mkdir -p "$work/templates"
-  sed "s|@DOVREL_BINDIR@|/usr/bin|" packaging/linux/com.quendal.dovrel.controller.desktop.in \
-    >"$work/templates/com.quendal.dovrel.controller.desktop"
-  sed "s|@PROJECT_VERSION@|$version|" packaging/linux/com.quendal.dovrel.controller.metainfo.xml.in \
-    >"$work/templates/com.quendal.dovrel.controller.metainfo.xml"
-  entries+=("$work/templates/com.quendal.dovrel.controller.desktop")
-  metainfo+=("$work/templates/com.quendal.dovrel.controller.metainfo.xml")
-fi
 for f in "${entries[@]}"; do
   desktop-file-validate "$f" || fail "desktop-file-validate $f"
 done
@@ -136,9 +122,25 @@ wait "$agent_pid" 2>/dev/null || true
 agent_pid=""
 grep -E "supervisor|already running" "$log" | sed 's/^/    /'
 echo "install-check: the installed agent came up, registered $unit for $prefix/bin/DovrelAgent, and a copy from the autostart entry deferred to it"
-if [[ -x "$prefix/bin/DovrelController" ]]; then
-  echo "install-check: note: the installed DovrelController is not started here yet (it logs no start-up line)"
+
+echo "== the installed controller starts"
+# Offscreen, in demo mode, with a private home: its window is saved as a picture once its QML, loaded
+# from the program's own resources, is up.
+mkdir -p "$work/chome"
+snapshot="$work/controller.png"
+env -i PATH="$PATH" HOME="$work/chome" XDG_CONFIG_HOME="$work/chome/.config" XDG_RUNTIME_DIR="$home/run" \
+  QT_QPA_PLATFORM=offscreen "$prefix/bin/DovrelController" -DovrelDemo -windowSnapshot "$snapshot" \
+  </dev/null >"$work/controller.out" 2>&1 &
+controller_pid=$!
+if ! wait_for 60 test -s "$snapshot"; then
+  cat "$work/controller.out" >&2 || true
+  kill "$controller_pid" 2>/dev/null || true
+  fail "the installed controller did not show its window"
 fi
+kill -0 "$controller_pid" 2>/dev/null || fail "the installed controller ended after showing its window"
+kill "$controller_pid"
+wait "$controller_pid" 2>/dev/null || true
+echo "install-check: the installed controller came up offscreen and drew its window"
 
 echo "== Debian package"
 bash scripts/package.sh >"$work/package.log" 2>&1 || {

@@ -8,11 +8,11 @@
 #include <unistd.h>
 
 #include "agent/common/AgentLog.h"
-#include "agent/common/Hex.h"
 #include "agent/common/HostInfo.h"
 #include "agent/core/PairingLink.h"
 #include "agent/net/PrimaryInterface.h"
 #include "agent/net/RegionPicker.h"
+#include "protocol/Hex.h"
 
 namespace dovrel::agent {
 
@@ -126,7 +126,7 @@ std::string Agent::pairingCode() const {
 }
 
 std::string Agent::fingerprint(wex::ByteView key) const {
-    return hex(key.first(std::min<std::size_t>(8, key.size()))) + "…";
+    return wex::hexed(key.first(std::min<std::size_t>(8, key.size()))) + "…";
 }
 
 void Agent::run() {
@@ -155,7 +155,7 @@ void Agent::run() {
     transport_->setRelayIdentity(relay);
     lanEnabled_ = relayConfig_.settings().lanEnabled;
     const auto& publicKey = security_.identity().publicKey();
-    deviceId_ = hex(wex::ByteView(publicKey).first(16));
+    deviceId_ = wex::deviceIdOfKey(publicKey);
     // Counted before the listeners open: afterwards the list belongs to "dovrel.net".
     const std::size_t pairedCount = security_.pairedPubs().size();
 

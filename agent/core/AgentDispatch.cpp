@@ -4,11 +4,11 @@
 #include <chrono>
 
 #include "agent/common/AgentLog.h"
-#include "agent/common/Hex.h"
 #include "agent/common/MonoClock.h"
 #include "agent/core/Agent.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"
+#include "protocol/Hex.h"
 #include "protocol/LogText.h"
 #include "protocol/NetAddress.h"
 #include "protocol/WEXError.h"

@@ -14,12 +14,12 @@
 #include <cstdio>
 
 #include "agent/common/AgentLog.h"
-#include "agent/common/Hex.h"
 #include "agent/common/MonoClock.h"
 #include "agent/core/Agent.h"
 #include "protocol/Cap.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/EphemeralKey.h"
+#include "protocol/Hex.h"
 #include "protocol/LogText.h"
 #include "protocol/PairingCode.h"
 #include "protocol/SecureSession.h"

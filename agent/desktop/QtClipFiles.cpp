@@ -13,11 +13,11 @@
 #include "agent/common/HomeDirectory.h"
 #include "agent/desktop/ClipFileSender.h"
 #include "agent/desktop/ClipFilesLink.h"
-#include "agent/desktop/ClipboardChangeWatch.h"
-#include "agent/desktop/ClipboardFileList.h"
 #include "agent/desktop/MainThreadPost.h"
-#include "agent/desktop/X11ClipboardOwner.h"
 #include "protocol/FileMessages.h"
+#include "runtime/clipboard/ClipboardChangeWatch.h"
+#include "runtime/clipboard/ClipboardFileList.h"
+#include "runtime/clipboard/X11ClipboardOwner.h"
 
 namespace dovrel::agent {
 

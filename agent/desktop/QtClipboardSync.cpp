@@ -7,11 +7,11 @@
 #include <QMimeData>
 
 #include "agent/common/AgentLog.h"
-#include "agent/desktop/ClipboardChangeWatch.h"
-#include "agent/desktop/ClipboardFileList.h"
 #include "agent/desktop/MainThreadPost.h"
-#include "agent/desktop/X11ClipboardOwner.h"
 #include "protocol/ClipboardText.h"
+#include "runtime/clipboard/ClipboardChangeWatch.h"
+#include "runtime/clipboard/ClipboardFileList.h"
+#include "runtime/clipboard/X11ClipboardOwner.h"
 
 namespace dovrel::agent {
 

@@ -20,7 +20,7 @@ extern "C" {
 #include "agent/common/ThreadName.h"
 #include "agent/media/ColorConverter.h"
 #include "agent/media/HardwareEncoders.h"
-#include "agent/media/NALUtil.h"
+#include "protocol/NalUnits.h"
 
 namespace dovrel::agent {
 
@@ -315,8 +315,8 @@ void LibavVideoEncoder::Worker::drain(Clock::time_point submittedAt) {
             if (inFlight.front().pts == packet->pts) meta = inFlight.front();
             inFlight.pop_front();
         }
-        NALUtil::SplitPicture split =
-            NALUtil::splitPicture(codec, wex::ByteView(packet->data, static_cast<std::size_t>(packet->size)));
+        wex::SplitPicture split =
+            wex::splitPicture(codec, wex::ByteView(packet->data, static_cast<std::size_t>(packet->size)));
         av_packet_unref(packet.get());
         if (split.units.empty()) continue;
         EncodedPicture pic;

@@ -11,6 +11,7 @@
 #include "agent/media/CapturedFrame.h"
 #include "agent/media/VideoBudget.h"
 #include "protocol/Bytes.h"
+#include "protocol/NalUnits.h"
 
 namespace dovrel::agent {
 
@@ -80,6 +81,8 @@ std::shared_ptr<VideoEncoder> makeVideoEncoder(VideoEncoderConfig config, VideoE
 
 // The codec the agent streams when nothing asks otherwise. HEVC needs a hardware encoder: libx265
 // either holds frames back or cannot keep up with 60 fps, so without one the default is H.264.
+using wex::VideoCodec;
+
 struct VideoCodecChoice {
     bool h264 = true;
     enum class Why { requested, noHardwareHevc, hardwareHevc } why = Why::noHardwareHevc;

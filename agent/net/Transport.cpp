@@ -17,10 +17,10 @@
 #include "agent/common/AgentLog.h"
 #include "agent/common/LogThrottle.h"
 #include "agent/common/MonoClock.h"
-#include "agent/net/FrameReader.h"
 #include "protocol/DovrelService.h"
 #include "protocol/Frame.h"
 #include "protocol/SessionSetupMessages.h"
+#include "protocol/StreamFramer.h"
 #include "protocol/WEXError.h"
 
 namespace dovrel::agent {
@@ -83,7 +83,7 @@ struct ClientLink {
     bool relay = false;
     TransportRelayLink::ConnId relayConn = 0;        // the relay connection it came on
     std::unique_ptr<QTcpSocket, DeleteLater> socket; // the LAN control connection
-    FrameReader reader;
+    wex::StreamFramer reader;
     std::string host;
     std::shared_ptr<UdpSender> video;
 };
@@ -277,7 +277,7 @@ struct Transport::Impl {
         }
     }
 
-    void deliver(const ClientLink& link, StreamFrame frame) {
+    void deliver(const ClientLink& link, wex::StreamFrame frame) {
         if (session && frame.sealed()) {
             const std::shared_ptr<wex::SecureSession> s = session;
             auto opened = s->openFrame(frame.bytes);

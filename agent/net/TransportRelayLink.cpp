@@ -13,9 +13,9 @@
 #include <sys/socket.h>
 
 #include "agent/common/AgentLog.h"
-#include "agent/net/TransportRedirect.h"
 #include "protocol/LogText.h"
 #include "protocol/RelayPreamble.h"
+#include "protocol/RelayRedirect.h"
 
 namespace dovrel::agent {
 
@@ -201,7 +201,7 @@ void TransportRelayLink::repoint(const RelayEndpoint& to) {
 }
 
 void TransportRelayLink::applyRedirect(const std::string& target) {
-    const auto to = parseRedirectTarget(target);
+    const auto to = wex::parseRelayRedirect(target);
     if (!to) return; // not "host:port": the watchdog or a failure moves the link on
     identity_.setEndpoint(to->host, to->port);
     cancelCurrent("relay link cancelled", true);

@@ -7,24 +7,34 @@
 
 #include "controller/app/EnvironmentPorts.h"
 #include "controller/app/WindowSnapshots.h"
+#include "controller/client/ClipboardBinding.h"
+#include "controller/client/ClipboardFileHost.h"
+#include "controller/client/ClipboardTextSync.h"
+#include "controller/client/FileTransfers.h"
 #include "controller/client/InputSelfTest.h"
+#include "controller/client/ReceiveFolder.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/client/WEXClient.h"
 #include "controller/platform/ColorSchemeSource.h"
 #include "controller/platform/KeychainSecretStore.h"
 #include "controller/platform/NetworkInterfaces.h"
+#include "controller/platform/QtClipboard.h"
 #include "controller/platform/QtHttpClient.h"
 #include "controller/platform/TcpReachabilityProbe.h"
 #include "controller/platform/UserDefaults.h"
+#include "controller/platform/WakeSender.h"
 #include "controller/services/AccountApi.h"
 #include "controller/services/DeviceStore.h"
+#include "controller/services/MachineWaker.h"
 #include "controller/services/ReachabilityPoller.h"
 #include "controller/services/RelayAccount.h"
 #include "controller/services/UsageMeter.h"
 #include "controller/ui/AppearanceModel.h"
+#include "controller/ui/DeckViewModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionPort.h"
 #include "controller/ui/SessionViewModel.h"
+#include "protocol/MagicPacket.h"
 #include "runtime/Scheduler.h"
 
 namespace dovrel::controller {
@@ -42,6 +52,12 @@ CompositionRoot::CompositionRoot(Options options)
 CompositionRoot::~CompositionRoot() {
     snapshots_.reset();
     engine_.reset();
+    // The clipboard services talk to the client: they go before it, in the reverse order of their making.
+    clipboardFiles_.reset();
+    clipboardText_.reset();
+    receiveFolder_.reset();
+    transfers_.reset();
+    clipboard_.reset();
 }
 
 QQuickWindow* CompositionRoot::window() const {
@@ -80,6 +96,15 @@ bool CompositionRoot::start(std::string& error) {
     if (InputSelfTest::requested(*defaults_, options_.arguments))
         selfTest_ = makeInputSelfTest(*client_, *input_, realScheduler());
 
+    // Clipboard text and files both ways, and files sent to the machine, while a session is up.
+    clipboard_ = std::make_unique<QtClipboard>();
+    transfers_ = std::make_unique<FileTransfers>(*client_, *client_, realScheduler());
+    receiveFolder_ = std::make_unique<ReceiveFolder>(ReceiveFolder::defaultBase());
+    clipboardText_ = std::make_unique<ClipboardTextSync>(*clipboard_, *client_, realScheduler());
+    clipboardFiles_ =
+        std::make_shared<ClipboardFileHost>(*clipboard_, *client_, *transfers_, *receiveFolder_, realScheduler());
+    bindClipboardToSession(*client_, *clipboardText_, clipboardFiles_);
+
     // What the sessions receive counts towards the usage shown in the deck.
     usage_ = std::make_unique<UsageMeter>(defaults_);
     QObject::connect(client_.get(), &WEXClient::receivedBytes, usage_.get(), &UsageMeter::addReceived);
@@ -96,16 +121,25 @@ bool CompositionRoot::start(std::string& error) {
         std::make_shared<SystemNetworkInterfaces>(), api_, account_, storeDemo || arguments_.demo,
         ports.input.value_or(wex::WEX::inputPort));
 
+    // The deck, whose "wake & connect" sends magic packets on this computer's own networks.
+    interfaces_ = std::make_unique<SystemNetworkInterfaces>();
+    wakeSender_ = makeUdpWakeSender({wex::MagicPacket::ports.begin(), wex::MagicPacket::ports.end()});
+    waker_ = std::make_unique<MachineWaker>(*wakeSender_, *interfaces_);
+    deck_ = std::make_unique<DeckViewModel>(*store_, *usage_, *waker_, arguments_.demo, QLocale());
+
     colorScheme_ = makeDesktopColorScheme({});
     appearance_ = std::make_unique<AppearanceModel>(defaults_, *colorScheme_);
     sessionPort_ = std::make_unique<ClientSessionPort>(*client_, *store_);
     root_ = std::make_unique<RootViewModel>(*sessionPort_, *store_, *account_, arguments_,
                                             [poller = poller_.get()] { poller->start(); });
-    session_ = std::make_unique<SessionViewModel>(*client_, *input_, realScheduler(), sessionAccent);
+    session_ = std::make_unique<SessionViewModel>(*client_, *input_, *transfers_, realScheduler(), sessionAccent);
     // The session window is open exactly while the root shows it; its "End" ends the session.
     QObject::connect(root_.get(), &RootViewModel::routeChanged, session_.get(),
                      [this] { session_->setWindowOpen(root_->route() == RootViewModel::Route::Session); });
     QObject::connect(session_.get(), &SessionViewModel::exitRequested, root_.get(), &RootViewModel::endSession);
+    // Nothing of the session goes on once its window has gone.
+    QObject::connect(session_.get(), &SessionViewModel::windowLeft, clipboardFiles_.get(),
+                     [files = clipboardFiles_.get()] { files->stop(); });
 
     engine_ = std::make_unique<QQmlApplicationEngine>();
     QStringList warnings;
@@ -115,7 +149,8 @@ bool CompositionRoot::start(std::string& error) {
     });
     engine_->setInitialProperties({{"root", QVariant::fromValue(root_.get())},
                                    {"session", QVariant::fromValue(session_.get())},
-                                   {"appearance", QVariant::fromValue(appearance_.get())}});
+                                   {"appearance", QVariant::fromValue(appearance_.get())},
+                                   {"deck", QVariant::fromValue(deck_.get())}});
     engine_->load(mainQml);
     QQuickWindow* shown = window();
     if (!shown) {

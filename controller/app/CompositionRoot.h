@@ -13,10 +13,19 @@ class QQuickWindow;
 namespace dovrel::controller {
 
 class AccountApi;
+class Clipboard;
+class ClipboardFileHost;
+class ClipboardTextSync;
+class FileTransfers;
+class ReceiveFolder;
 class AppearanceModel;
 class ClientSessionPort;
 class ColorSchemeSource;
+class DeckViewModel;
 class DeviceStore;
+class MachineWaker;
+class NetworkInterfaces;
+class WakeSender;
 class InputSelfTest;
 class ReachabilityPoller;
 class RelayAccount;
@@ -48,6 +57,7 @@ public:
 
     QQuickWindow* window() const;
     WEXClient& client() { return *client_; }
+    FileTransfers& transfers() { return *transfers_; }
     RootViewModel& root() { return *root_; }
     const LaunchArguments& arguments() const { return arguments_; }
 
@@ -59,11 +69,20 @@ private:
     std::unique_ptr<ColorSchemeSource> colorScheme_;
     std::unique_ptr<WEXClient> client_;
     std::unique_ptr<RemoteInput> input_;
+    std::unique_ptr<Clipboard> clipboard_;
+    std::unique_ptr<FileTransfers> transfers_;
+    std::unique_ptr<ReceiveFolder> receiveFolder_;
+    std::unique_ptr<ClipboardTextSync> clipboardText_;
+    std::shared_ptr<ClipboardFileHost> clipboardFiles_;
     std::unique_ptr<InputSelfTest> selfTest_;
     std::unique_ptr<UsageMeter> usage_;
     std::unique_ptr<DeviceStore> store_;
     std::shared_ptr<AccountApi> api_;
     std::unique_ptr<ReachabilityPoller> poller_;
+    std::unique_ptr<NetworkInterfaces> interfaces_;
+    std::unique_ptr<WakeSender> wakeSender_;
+    std::unique_ptr<MachineWaker> waker_;
+    std::unique_ptr<DeckViewModel> deck_;
     std::unique_ptr<AppearanceModel> appearance_;
     std::unique_ptr<ClientSessionPort> sessionPort_;
     std::unique_ptr<RootViewModel> root_;

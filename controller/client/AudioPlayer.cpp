@@ -16,7 +16,7 @@ void AudioPlayer::play(std::span<const int16_t> pcm, uint32_t sampleRate, uint32
     if (frames == 0) return;
     const AudioFormat wanted{sampleRate, static_cast<uint8_t>(channels)};
 
-    const std::lock_guard g(lock_);
+    std::unique_lock g(lock_);
     if (output_ && output_->failed()) {
         output_.reset();
         format_.reset();
@@ -29,13 +29,17 @@ void AudioPlayer::play(std::span<const int16_t> pcm, uint32_t sampleRate, uint32
     if (!output_) {
         if (lastFailure_ && now() - *lastFailure_ < retryAfterFailure) return;
         if (!factory_) return;
+        // Reaching the sound server may take a while: the figures stay readable meanwhile.
+        g.unlock();
         std::string error;
-        output_ = factory_(wanted, error);
-        if (!output_) {
+        auto output = factory_(wanted, error);
+        g.lock();
+        if (!output) {
             if (!lastFailure_) clientLog("audio: cannot play the remote sound - " + error);
             lastFailure_ = now();
             return;
         }
+        output_ = std::move(output);
         lastFailure_.reset();
         format_ = wanted;
         ++opened_;

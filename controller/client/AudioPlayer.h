@@ -15,8 +15,8 @@ namespace dovrel::controller {
 // Plays the remote machine's sound. The first frame after a stop opens an output for its rate and
 // channel count; a frame of another rate or channel count replaces the output with one of its own
 // format (the agent may change either at any time). An output that cannot be opened is tried again
-// after a second, not on every frame. Safe from any thread: the client thread plays, the mute toggle
-// may stop.
+// after a second, not on every frame. `play` and `stop` on one thread at a time (the session's audio
+// thread); the figures from any thread, also while an output is being opened.
 class AudioPlayer {
 public:
     static constexpr std::chrono::seconds retryAfterFailure{1};

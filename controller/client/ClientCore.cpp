@@ -39,7 +39,7 @@ ClientCore::ClientCore(WEXClient& owner, const ClientConfig& config, std::shared
     : owner_(owner), context_(std::make_unique<QObject>()), config_(config), security_(std::move(security)),
       clock_(clock), deviceName_(config.deviceName.empty() ? clientDeviceName() : config.deviceName),
       controlPortNow_(config.controlPort), advertisedCaps_(wex::Cap::screenClient),
-      audio_(config.audioOutputs ? config.audioOutputs : pulseAudioOutputs(), &clock) {
+      audio_(config.audioOutputs ? config.audioOutputs : pulseAudioOutputs()) {
     VideoDecoder::Callbacks callbacks;
     // Both come on the decoder's thread.
     callbacks.keyframeNeeded = [this] {

@@ -14,12 +14,12 @@
 #include <QSslCertificate>
 
 #include "controller/client/AgentClock.h"
-#include "controller/client/AudioPlayer.h"
+#include "controller/client/AudioThread.h"
 #include "controller/client/ClientConfig.h"
 #include "controller/client/ClientSecurity.h"
-#include "controller/client/ControlFramer.h"
 #include "controller/client/Phase.h"
 #include "controller/client/Reassembler.h"
+#include "controller/client/SessionChannel.h"
 #include "controller/client/StreamLink.h"
 #include "controller/client/VideoDecoder.h"
 #include "protocol/Bytes.h"
@@ -30,6 +30,7 @@
 #include "protocol/SecureSession.h"
 #include "protocol/SessionCmd.h"
 #include "protocol/SessionKeys.h"
+#include "protocol/StreamFramer.h"
 #include "runtime/Scheduler.h"
 
 class QUdpSocket;
@@ -64,6 +65,11 @@ public:
 
     // Sealed control messages of the established session (nothing without one).
     void sendControlSecure(wex::ByteView payload, wex::ControlType type);
+    // Long transfers (ClientFileSend.cpp): the session they belong to (none while its link is down), and
+    // a message sent only in that session, `done` once the link has room for more.
+    SessionChannel::SessionRef sessionRef() const;
+    void sendInSession(const SessionChannel::SessionRef& session, wex::ControlType type, wex::ByteView payload,
+                       std::function<void(bool sent)> done);
     // One input batch, or a session command, for the session the main thread saw as `session`;
     // dropped when that session is over (ClientInput.cpp).
     void sendInput(uint64_t session, const wex::Bytes& payload);
@@ -78,7 +84,7 @@ public:
 
     VideoDecoder& decoder() { return *decoder_; }
     const Reassembler& reassembler() const { return reasm_; }
-    const AudioPlayer& audioPlayer() const { return audio_; }
+    const AudioThread& audioPlayer() const { return audio_; }
     const AgentClock& agentClock() const { return agentClock_; }
 
     // For tests and diagnostics.
@@ -156,7 +162,13 @@ private:
     void handleAgentError(wex::ByteView payload);
     void handleDeckStat(wex::ByteView payload);
     void handleClipFileMessage(wex::ControlType type, wex::ByteView payload);
+    void handleClipboard(wex::ByteView payload);
     void handleWakePeerAck(wex::ByteView payload);
+
+    // Whether `session` is the session and its link is up.
+    bool sessionIsLive(const SessionChannel::SessionRef& session) const;
+    // Runs `fn` once at most `limit` bytes wait on the link (or the link is down).
+    void whenLinkDrains(int64_t limit, std::function<void()> fn);
 
     // Liveness (ClientLiveness.cpp).
     void startPing();
@@ -195,7 +207,7 @@ private:
     std::string host_ = "127.0.0.1";
     uint16_t controlPortNow_ = 0;
     uint64_t gen_ = 0;
-    ControlFramer rx_;
+    wex::StreamFramer rx_;
     int64_t rxBytes_ = 0;
 
     // Relay.
@@ -247,7 +259,7 @@ private:
     wex::Bytes datagram_; // the video listener's read buffer
     std::pair<int, int> publishedSize_{0, 0};
     std::atomic<bool> firstPictureWanted_{true};
-    AudioPlayer audio_;
+    AudioThread audio_; // the sound server is reached there, never on this thread
     std::atomic<bool> audioMuted_{false};
     int64_t audioFramesIn_ = 0;
     int64_t audioSamplesIn_ = 0;

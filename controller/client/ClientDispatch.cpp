@@ -45,7 +45,8 @@ void ClientCore::dispatchSessionControl(wex::ControlType type, const wex::Bytes&
     case T::clipFilePull:
     case T::clipFileData: handleClipFileMessage(type, payload); return;
     case T::wakePeerAck: handleWakePeerAck(payload); return;
-    default: return; // clipboard text is taken by its own handler through the session tap
+    case T::clipboard: handleClipboard(payload); return;
+    default: return;
     }
 }
 

@@ -66,8 +66,8 @@ void ClientCore::handleHelloAck(wex::ByteView payload) {
     agentCapsPresent_ = ack.capabilitiesPresent;
 
     // Check 1: the identifier must be the one the agent's key stands for.
-    const std::string agentId = agentIdFromKey(ack.staticPub);
-    if (agentId != hexed(ack.deviceId)) {
+    const std::string agentId = wex::deviceIdOfKey(ack.staticPub);
+    if (agentId != wex::hexed(ack.deviceId)) {
         clientLog("✗ HelloAck: deviceId is not derived from staticPub - refusing");
         setStatus(texts::statusFailedVerification);
         cancelLinksKeepingGeneration();

@@ -10,6 +10,7 @@
 #include "controller/client/Endpoints.h"
 #include "controller/platform/ClientLog.h"
 #include "protocol/RelayPreamble.h"
+#include "protocol/RelayRedirect.h"
 
 namespace dovrel::controller {
 
@@ -201,7 +202,7 @@ void ClientCore::onRelayData(uint64_t g, StreamLink* link, wex::ByteView data) {
 }
 
 void ClientCore::applyRelayRedirect(const std::string& text) {
-    const auto target = parseRedirect(text);
+    const auto target = wex::parseRelayRedirect(text);
     if (!target) {
         // Left open and unread: the handshake deadline ends the attempt.
         clientLog("relay redirect ignored — not host:port");
@@ -209,6 +210,9 @@ void ClientCore::applyRelayRedirect(const std::string& text) {
     }
     relayIdentity_.host = target->host;
     relayIdentity_.port = target->port;
+    // The relay closes its end after a redirect. The old link is let go now, so that its close cannot
+    // replace the re-dial below with the slower one that follows a failure.
+    if (relay_) relay_->retire();
     setStatus(texts::statusRedirect);
     const std::string room = relayRoom_;
     // Tied to this generation: a connect made meanwhile is not taken over by the old redirect.

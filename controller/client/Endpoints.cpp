@@ -37,22 +37,6 @@ wex::RelayIdentity chooseRelayIdentity(const std::optional<std::string>& qrAccou
     return wex::RelayIdentity{"", "", defaultHost, defaultPort};
 }
 
-std::optional<HostPort> parseRedirect(std::string_view text) {
-    std::vector<std::string_view> pieces;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const auto colon = text.find(':', start);
-        const auto end = colon == std::string_view::npos ? text.size() : colon;
-        if (end > start) pieces.push_back(text.substr(start, end - start));
-        if (colon == std::string_view::npos) break;
-        start = colon + 1;
-    }
-    if (pieces.size() != 2) return std::nullopt;
-    const auto port = parsePort(pieces[1]);
-    if (!port) return std::nullopt;
-    return HostPort{std::string(pieces[0]), *port};
-}
-
 LanTarget parseLanTarget(std::string_view text) {
     if (!text.empty() && text.front() == '[') {
         const auto close = text.find(']');

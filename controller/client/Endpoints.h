@@ -22,16 +22,6 @@ wex::RelayIdentity chooseRelayIdentity(const std::optional<std::string>& qrAccou
                                        const std::optional<wex::RelayIdentity>& storedAccount,
                                        const std::string& defaultHost, uint16_t defaultPort);
 
-struct HostPort {
-    std::string host;
-    uint16_t port = 0;
-    bool operator==(const HostPort&) const = default;
-};
-
-// A relay's redirect "host:port": split at ":" with empty pieces dropped, exactly two pieces and a
-// port of 0-65535. Nothing otherwise, and the redirect is then ignored.
-std::optional<HostPort> parseRedirect(std::string_view text);
-
 // The agent's address on the local network as a pairing link or a user gives it: "host",
 // "host:port" or "[v6]:port". The port, when one is named, replaces the control port; an address with
 // several colons and no brackets is an IPv6 literal and is dialled whole.

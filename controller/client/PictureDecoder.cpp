@@ -40,6 +40,10 @@ PictureDecoder::PictureDecoder(VideoCodec codec, int threads) : codec_(codec) {
         return;
     }
     ctx->flags |= AV_CODEC_FLAG_LOW_DELAY;
+    // After a lost frame the pictures that refer to it are still decoded and shown: the decoder stands
+    // in for the missing references and hides damaged areas until a keyframe heals the picture.
+    ctx->flags |= AV_CODEC_FLAG_OUTPUT_CORRUPT;
+    ctx->error_concealment = FF_EC_GUESS_MVS | FF_EC_DEBLOCK;
     ctx->thread_type = FF_THREAD_SLICE;
     ctx->thread_count = std::max(threads, 1);
     if (const int err = avcodec_open2(ctx.get(), decoder, nullptr); err < 0) {
@@ -51,7 +55,8 @@ PictureDecoder::PictureDecoder(VideoCodec codec, int threads) : codec_(codec) {
 
 PictureDecoder::~PictureDecoder() = default;
 
-bool PictureDecoder::decode(wex::ByteView annexB, int64_t pts, const std::function<void(const AVFrame&)>& onPicture) {
+bool PictureDecoder::decode(wex::ByteView annexB, int64_t pts,
+                            const std::function<void(const AVFrame&, bool concealed)>& onPicture) {
     if (!ctx_ || annexB.empty()) return false;
     av_packet_unref(packet_.get());
     if (av_new_packet(packet_.get(), static_cast<int>(annexB.size())) < 0) return false;
@@ -67,12 +72,8 @@ bool PictureDecoder::decode(wex::ByteView annexB, int64_t pts, const std::functi
             ok = false;
             break;
         }
-        // Pictures the decoder had to conceal are not shown: they would smear until the next keyframe.
-        const bool damaged = frame_->decode_error_flags != 0 || (frame_->flags & AV_FRAME_FLAG_CORRUPT);
-        if (damaged)
-            ok = false;
-        else
-            onPicture(*frame_);
+        const bool concealed = frame_->decode_error_flags != 0 || (frame_->flags & AV_FRAME_FLAG_CORRUPT);
+        onPicture(*frame_, concealed);
         av_frame_unref(frame_.get());
     }
     return ok;

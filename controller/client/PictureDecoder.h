@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "controller/client/NalUnits.h"
 #include "protocol/Bytes.h"
+#include "protocol/NalUnits.h"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -14,9 +14,12 @@ struct AVPacket;
 
 namespace dovrel::controller {
 
+using wex::VideoCodec;
+
 // One libavcodec H.264 or HEVC decoder set up for a live stream: pictures come out of the call that
-// took them (low delay, slice threads, no frame threads, which would hold pictures back). Takes whole
-// access units in Annex B form. One thread at a time.
+// took them (low delay, slice threads, no frame threads, which would hold pictures back), and pictures
+// whose references were lost still come out, concealed, instead of holding the picture until the next
+// keyframe. Takes whole access units in Annex B form. One thread at a time.
 class PictureDecoder {
 public:
     PictureDecoder(VideoCodec codec, int threads);
@@ -28,9 +31,11 @@ public:
     const std::string& error() const { return error_; }
     VideoCodec codec() const { return codec_; }
 
-    // Decodes one access unit; `onPicture` sees each picture that comes out, valid during the call.
-    // False when the decoder refused the data (it cannot go on before the next keyframe).
-    bool decode(wex::ByteView annexB, int64_t pts, const std::function<void(const AVFrame&)>& onPicture);
+    // Decodes one access unit; `onPicture` sees each picture that comes out, valid during the call, and
+    // whether the decoder had to conceal errors in it (missing references, damaged data). False when the
+    // decoder refused the data.
+    bool decode(wex::ByteView annexB, int64_t pts,
+                const std::function<void(const AVFrame&, bool concealed)>& onPicture);
     // Forgets every reference picture: the next picture must be a keyframe.
     void flush();
 

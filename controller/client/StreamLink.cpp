@@ -132,4 +132,11 @@ QString StreamLink::peerAddress() const {
     return percent < 0 ? text : text.left(percent);
 }
 
+int64_t StreamLink::pendingBytes() const {
+    if (!socket_ || ended_) return 0;
+    int64_t pending = socket_->bytesToWrite();
+    if (const auto* ssl = qobject_cast<const QSslSocket*>(socket_.get())) pending += ssl->encryptedBytesToWrite();
+    return pending;
+}
+
 } // namespace dovrel::controller

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -49,6 +50,8 @@ public:
     void send(wex::ByteView bytes);
 
     bool isReady() const { return ready_ && !ended_; }
+    // Bytes queued and not yet handed to the network (before and after TLS); 0 once ended.
+    int64_t pendingBytes() const;
     QString peerAddress() const;
 
     static const char* stateName(State s);

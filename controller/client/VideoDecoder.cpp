@@ -13,6 +13,8 @@ namespace dovrel::controller {
 
 namespace {
 constexpr uint8_t startCode[] = {0, 0, 0, 1};
+// How far back a frame identifier may be and still count as a late frame of this stream.
+constexpr int32_t staleWindow = 1024;
 
 void appendUnit(wex::Bytes& out, wex::ByteView unit) {
     out.insert(out.end(), std::begin(startCode), std::end(startCode));
@@ -67,11 +69,20 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
         lastParams_.clear();
         reset();
     }
-    // A missing frame breaks the chain of references: wait for the next keyframe rather than smear.
-    if (lastFrameId_ && header.frameId != *lastFrameId_ + 1) waitForKeyframe_ = true;
+    // A frame older than one already handed over came late: decoding it now would show the past and
+    // break the chain it belongs to. A jump far back is the agent starting to count again.
+    bool afterLoss = false;
+    if (lastFrameId_) {
+        const auto ahead = static_cast<int32_t>(header.frameId - *lastFrameId_);
+        if (ahead <= 0 && ahead > -staleWindow) {
+            ++skipped_;
+            return;
+        }
+        afterLoss = ahead != 1;
+    }
     lastFrameId_ = header.frameId;
 
-    const SortedUnits units = sortUnits(codec, nals);
+    const wex::SortedUnits units = wex::sortUnits(codec, nals);
     if (!hasSurface()) {
         // Nothing decodes meanwhile, so a surface that comes later starts at a keyframe.
         waitForKeyframe_ = true;
@@ -99,6 +110,7 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
 
     Job job;
     job.keyframe = keyframe;
+    job.afterLoss = afterLoss;
     job.frameId = header.frameId;
     job.ptsUs = header.ptsUs;
     job.receivedAt = receivedAt;
@@ -119,7 +131,6 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
 }
 
 void VideoDecoder::push(Job job) {
-    const bool keyframe = job.keyframe;
     bool cutBack = false;
     {
         const std::lock_guard g(lock_);
@@ -128,19 +139,17 @@ void VideoDecoder::push(Job job) {
             for (const auto& j : jobs_)
                 queued += j.kind == Job::Kind::picture ? 1 : 0;
             if (queued >= maxQueued) {
-                // Decoding fell behind the stream: show the present, not a backlog. Everything queued
-                // goes; a keyframe starts over at once, anything else waits for one.
+                // Decoding fell behind the stream: show the present, not a backlog. What is queued goes;
+                // the newest picture decodes over the gap like after any other loss.
                 std::erase_if(jobs_, [](const Job& j) { return j.kind == Job::Kind::picture; });
+                job.afterLoss = true;
                 cutBack = true;
             }
         }
-        if (!cutBack || keyframe) jobs_.push_back(std::move(job));
+        jobs_.push_back(std::move(job));
     }
     wake_.notify_one();
-    if (cutBack && !keyframe) {
-        waitForKeyframe_ = true;
-        if (callbacks_.keyframeNeeded) callbacks_.keyframeNeeded();
-    }
+    if (cutBack && callbacks_.keyframeNeeded) callbacks_.keyframeNeeded();
 }
 
 bool VideoDecoder::waitIdle(std::chrono::milliseconds limit) const {
@@ -153,6 +162,8 @@ void VideoDecoder::run() {
     std::unique_ptr<PictureDecoder> decoder;
     PictureConverter converter(threads_);
     bool needKeyframe = true;
+    // Every picture since the last keyframe decoded from complete references.
+    bool whole = false;
 
     for (;;) {
         Job job;
@@ -178,25 +189,37 @@ void VideoDecoder::run() {
             continue;
         case Job::Kind::picture: break;
         }
+        // A new format decodes nothing before its keyframe.
         if (!decoder || (needKeyframe && !job.keyframe)) continue;
         needKeyframe = false;
+        // A keyframe needs no earlier picture; any other picture after a loss refers to what is missing.
+        if (job.keyframe)
+            whole = true;
+        else if (job.afterLoss)
+            whole = false;
 
         const Instant begun = std::chrono::steady_clock::now();
         std::optional<VideoPicture> shown;
         uint32_t decodeMicros = 0;
-        const bool ok = decoder->decode(job.annexB, job.ptsUs, [&](const AVFrame& frame) {
+        bool damaged = false;
+        const bool accepted = decoder->decode(job.annexB, job.ptsUs, [&](const AVFrame& frame, bool concealed) {
             const Instant decoded = std::chrono::steady_clock::now();
             decodeMicros = microsBetween(begun, decoded);
+            damaged = damaged || concealed;
             shown = converter.convert(frame);
             if (!shown) return;
             shown->convertMicros = microsBetween(decoded, std::chrono::steady_clock::now());
         });
-        if (!ok) {
-            decoder->flush();
-            needKeyframe = true;
+        // The data of a picture whose references were all there should decode cleanly: when it does not,
+        // it is damaged itself. It is not shown, and only a keyframe makes the picture whole again.
+        // Errors in a picture decoded over a loss are the loss showing: it is shown, concealed.
+        if (!accepted || (damaged && whole)) {
+            whole = false;
             if (callbacks_.keyframeNeeded) callbacks_.keyframeNeeded();
+            continue;
         }
         if (!shown) continue;
+        shown->whole = whole && !damaged;
         shown->frameId = job.frameId;
         shown->ptsUs = job.ptsUs;
         shown->receivedAt = job.receivedAt;

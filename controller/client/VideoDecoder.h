@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "controller/client/NalUnits.h"
+#include "controller/client/PictureDecoder.h"
 #include "controller/client/VideoSurface.h"
 #include "protocol/Bytes.h"
 #include "protocol/VideoPayload.h"
@@ -20,11 +20,13 @@
 namespace dovrel::controller {
 
 // Turns the NAL units of each received video payload into pictures on the session window's surface.
-// Follows the codec each payload announces (H.264 or HEVC), makes a new decoder whenever the parameter
-// sets change (byte for byte, not only in length, so a new resolution never decodes against the old
-// one), and starts showing pictures only at a keyframe: after a codec change, new parameter sets, a
-// missing frame or a decoder error it waits for the next keyframe instead of showing a smeared picture,
-// and asks for one when it was the decoder that failed.
+// Follows the codec each payload announces (H.264 or HEVC) and makes a new decoder whenever the
+// parameter sets change (byte for byte, not only in length, so a new resolution never decodes against
+// the old one); a new format shows nothing before its first keyframe, since nothing decodes without
+// one. A missing frame does not stop the picture: decoding goes on and the decoder conceals what the
+// lost frame would have changed, while the client asks the agent for a keyframe that makes the picture
+// whole again. Data the decoder refuses is dropped, with a keyframe request. Every picture says
+// whether it is whole (an unbroken chain since its keyframe) or concealed.
 //
 // `handle` runs on the client thread and returns at once; decoding and the conversion to RGB run on the
 // decoder's own thread ("dovrel.decode"), so receiving goes on while a picture decodes. Without a surface
@@ -55,14 +57,15 @@ public:
                 Instant receivedAt = std::chrono::steady_clock::now());
     // A new session: pictures queued from the last one are dropped, and the next one shown is a keyframe.
     void reset();
-    // Decoders made for new parameter sets, and pictures left out while waiting for a keyframe.
+    // Decoders made for new parameter sets, and pictures left out: before a new format's keyframe, and
+    // frames that came after a newer one had gone to the decoder.
     uint64_t formatsMade() const { return formatsMade_; }
     uint64_t picturesSkipped() const { return skipped_; }
 
     // Waits until every picture handed over has been decoded (or dropped); false on time-out.
     bool waitIdle(std::chrono::milliseconds limit) const;
 
-    // Decoded pictures queued behind the one being decoded before the queue is cut back to a keyframe.
+    // Pictures queued behind the one being decoded before the queue is cut back to the newest.
     static constexpr std::size_t maxQueued = 6;
 
 private:
@@ -71,6 +74,7 @@ private:
         VideoCodec codec = VideoCodec::h264;
         wex::Bytes annexB;
         bool keyframe = false;
+        bool afterLoss = false; // frames before it were lost or left out: its references are incomplete
         uint32_t frameId = 0;
         uint32_t ptsUs = 0;
         Instant receivedAt{};

@@ -47,6 +47,8 @@ struct VideoPicture {
     Instant decodedAt{};  // when it was ready to show
     uint32_t decodeMicros = 0;
     uint32_t convertMicros = 0;
+    // Decoded from an unbroken chain of pictures since a keyframe; false while losses are concealed.
+    bool whole = true;
 
     bool empty() const { return !pixels || width <= 0 || height <= 0; }
     // 0xRRGGBB at (x, y); the caller keeps inside the picture.

@@ -274,4 +274,30 @@ void WEXClient::publishAgentDeviceId(const QString& id) {
     emit agentDeviceIdChanged();
 }
 
+void WEXClient::sendControl(wex::ControlType type, wex::Bytes payload) {
+    postToCore([type, payload = std::move(payload)](ClientCore& c) { c.sendControlSecure(payload, type); });
+}
+
+void WEXClient::currentSession(std::function<void(SessionRef)> reply) {
+    postToCore([reply = std::move(reply)](ClientCore& c) { reply(c.sessionRef()); });
+}
+
+void WEXClient::sendInSession(SessionRef session, wex::ControlType type, wex::Bytes payload,
+                              std::function<void(bool sent)> done) {
+    postToCore([session = std::move(session), type, payload = std::move(payload), done = std::move(done)](
+                   ClientCore& c) mutable { c.sendInSession(session, type, payload, std::move(done)); });
+}
+
+void WEXClient::showFileProgress(std::optional<double> progress) {
+    if (progress == fileProgress_) return;
+    fileProgress_ = progress;
+    emit fileProgressChanged();
+}
+
+void WEXClient::showFileFailure(const std::string& text) {
+    showFileProgress(std::nullopt);
+    lastAgentError_ = text;
+    emit lastAgentErrorChanged();
+}
+
 } // namespace dovrel::controller

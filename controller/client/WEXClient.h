@@ -17,6 +17,7 @@
 #include "controller/client/ClipFileHost.h"
 #include "controller/client/InputChannel.h"
 #include "controller/client/Phase.h"
+#include "controller/client/SessionChannel.h"
 #include "controller/client/StoredRelayAccount.h"
 #include "controller/client/VideoSurface.h"
 #include "protocol/ControlMessages.h"
@@ -41,7 +42,7 @@ struct RelayDial {
 // Qt properties, written only on the main thread; the protocol work (links, framing, handshake,
 // watchdogs) runs on its own "dovrel.client" thread. Every public operation is called on the main
 // thread and returns at once; its effects follow on the client thread in call order.
-class WEXClient : public QObject, public InputChannel {
+class WEXClient : public QObject, public InputChannel, public SessionChannel, public FileTransferReport {
     Q_OBJECT
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
     Q_PROPERTY(bool hasFirstFrame READ hasFirstFrame NOTIFY hasFirstFrameChanged)
@@ -115,6 +116,15 @@ public:
     void setClipFileHost(std::weak_ptr<ClipFileHost> host) { clipHost_ = std::move(host); }
     std::shared_ptr<ClipFileHost> clipFileHost() const { return clipHost_.lock(); }
 
+    // The session as the clipboard and file services use it (any thread; effects on the client thread).
+    void sendControl(wex::ControlType type, wex::Bytes payload) override;
+    void currentSession(std::function<void(SessionRef)> reply) override;
+    void sendInSession(SessionRef session, wex::ControlType type, wex::Bytes payload,
+                       std::function<void(bool sent)> done) override;
+    // A file transfer's progress and failure, shown as `fileProgress` and `lastAgentError` (main thread).
+    void showFileProgress(std::optional<double> progress) override;
+    void showFileFailure(const std::string& text) override;
+
     // Published state.
     QString status() const { return status_; }
     bool hasFirstFrame() const { return hasFirstFrame_; }
@@ -169,6 +179,8 @@ signals:
     void sessionEnding();
     // Bytes received over the session's links since the last report, once a second (for the usage meter).
     void receivedBytes(qint64 bytes);
+    // Clipboard text the agent sent (never empty).
+    void remoteClipboardText(const std::string& text);
 
 private:
     friend class ClientCore;
@@ -186,6 +198,7 @@ private:
     void publishDeckStat(const wex::DeckStat& stat);
     void publishAgentError(const std::string& text);
     void publishReceivedBytes(int64_t bytes) { emit receivedBytes(static_cast<qint64>(bytes)); }
+    void publishRemoteClipboardText(const std::string& text) { emit remoteClipboardText(text); }
 
     void postToCore(std::function<void(ClientCore&)> fn);
     // The link's credentials when it carries both, else the signed-in account's, else none.

@@ -20,4 +20,6 @@ void clientLog(std::string_view line) { writeLine("[dovrel] ", line); }
 
 void identityLog(std::string_view line) { writeLine("[dovrel] identity: ", line); }
 
+void clipLog(std::string_view line) { writeLine("[dovrel] clip: ", line); }
+
 } // namespace dovrel::controller

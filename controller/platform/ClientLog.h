@@ -11,4 +11,7 @@ void clientLog(std::string_view line);
 // The identity store's lines, behind "[dovrel] identity: ".
 void identityLog(std::string_view line);
 
+// The clipboard-file host's lines, behind "[dovrel] clip: ".
+void clipLog(std::string_view line);
+
 } // namespace dovrel::controller

@@ -42,12 +42,10 @@ QRectF fittedRect(QSizeF window, QSizeF remote) {
     return {QPointF((window.width() - size.width()) * 0.5, (window.height() - size.height()) * 0.5), size};
 }
 
-SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, Scheduler& clock, QColor accent,
-                                   QObject* parent)
-    : QObject(parent), client_(&client), input_(&input), notices_(clock), hud_(clock),
-      interaction_(std::make_unique<InteractionModel>(clock, accent)),
-      // Sending files joins the wheel with the file sender.
-      wheel_(false) {
+SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTransfers& files, Scheduler& clock,
+                                   QColor accent, QObject* parent)
+    : QObject(parent), client_(&client), input_(&input), files_(files), notices_(clock), hud_(clock),
+      interaction_(std::make_unique<InteractionModel>(clock, accent)), wheel_(true) {
     for (auto signal :
          {&WEXClient::phaseChanged, &WEXClient::reconnectingChanged, &WEXClient::hasFirstFrameChanged,
           &WEXClient::latencyMsChanged, &WEXClient::fpsChanged, &WEXClient::audioMutedChanged,
@@ -130,6 +128,10 @@ void SessionViewModel::toggleAudio() {
     hud_.interact();
 }
 
+void SessionViewModel::sendFile(const QUrl& url) {
+    if (url.isLocalFile()) files_.sendFile(url.toLocalFile().toStdString());
+}
+
 void SessionViewModel::chooseDisplay(int displayId) {
     input_->switchDisplay(displayId);
     hud_.setShowMonitors(false);
@@ -160,7 +162,7 @@ void SessionViewModel::runCommand(WheelCommand command) {
     case WheelCommand::desktop: windows ? input_->sendKey(7, RemoteInput::command) : input_->sendKey(68, 0); break;
     case WheelCommand::notifications: input_->notificationCenter(); break;
     case WheelCommand::displays: hud_.setShowMonitors(!hud_.showMonitors()); break;
-    case WheelCommand::sendFile: break;
+    case WheelCommand::sendFile: emit fileChooserRequested(); break;
     case WheelCommand::rest:
         input_->rest(true);
         notices_.setLocalNotice(

@@ -4,9 +4,11 @@
 #include <QPointer>
 #include <QRectF>
 #include <QString>
+#include <QUrl>
 #include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
+#include "controller/client/FileTransfers.h"
 #include "controller/client/Phase.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/client/WEXClient.h"
@@ -71,8 +73,9 @@ class SessionViewModel : public QObject {
     Q_PROPERTY(bool windowOpen READ windowOpen NOTIFY windowOpenChanged)
 
 public:
-    // `accent` colours the click ripples.
-    SessionViewModel(WEXClient& client, RemoteInput& input, Scheduler& clock, QColor accent, QObject* parent = nullptr);
+    // `files` sends the files chosen after the wheel's "Send File"; `accent` colours the click ripples.
+    SessionViewModel(WEXClient& client, RemoteInput& input, FileTransfers& files, Scheduler& clock, QColor accent,
+                     QObject* parent = nullptr);
     ~SessionViewModel() override;
 
     WEXClient* client() const { return client_; }
@@ -114,6 +117,8 @@ public:
     // The wheel's button in `row`.
     Q_INVOKABLE void runWheelAction(int row);
     Q_INVOKABLE void toggleAudio();
+    // The file chooser's answer: a local file goes to the machine's download folder.
+    Q_INVOKABLE void sendFile(const QUrl& url);
     // A tile of the display picker: the agent streams that display; the picker closes.
     Q_INVOKABLE void chooseDisplay(int displayId);
 
@@ -124,6 +129,8 @@ signals:
     void windowOpenChanged();
     // The wheel's "End": the root view ends the session.
     void exitRequested();
+    // The wheel's "Send File": the window asks which file.
+    void fileChooserRequested();
     // The session window went: nothing of the session may go on sending.
     void windowLeft();
 
@@ -136,6 +143,7 @@ private:
 
     QPointer<WEXClient> client_;
     QPointer<RemoteInput> input_;
+    FileTransfers& files_;
     QString deviceName_;
     bool demo_ = false;
     bool windowOpen_ = false;

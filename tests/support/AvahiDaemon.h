@@ -9,8 +9,10 @@
 
 namespace dovrel::test {
 
-// Makes sure a system bus and an Avahi daemon run for the test, and stops what it started itself.
-// `available()` is false, with `reason()`, when the machine cannot run them (not root, not installed).
+// Makes sure a system bus and an Avahi daemon run for the test. What it starts it leaves running: other
+// test programs on the machine may have found the daemon running meanwhile and be talking to it, and
+// stopping it under them would fail them. `available()` is false, with `reason()`, when the machine
+// cannot run them (not root, not installed).
 class AvahiDaemon {
 public:
     AvahiDaemon() {
@@ -34,7 +36,6 @@ public:
             // A socket left by a bus that died would make the new bus refuse to start.
             runCommand("mkdir -p /run/dbus && rm -f /run/dbus/system_bus_socket /run/dbus/pid && "
                        "dbus-daemon --system --fork --print-pid > /tmp/dovrel-test-dbus.pid");
-            startedBus_ = true;
         }
         // Loopback only: tests never send multicast onto a real network.
         runCommand("printf '[server]\\nallow-interfaces=lo\\nuse-ipv6=no\\n[wide-area]\\nenable-wide-area=no\\n"
@@ -44,12 +45,7 @@ public:
             ok_ = runCommand("avahi-daemon --check && echo up").output == "up\n";
             if (!ok_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        startedAvahi_ = ok_;
         if (!ok_) reason_ = "avahi-daemon did not start";
-    }
-    ~AvahiDaemon() {
-        if (startedAvahi_) runCommand("avahi-daemon --kill 2>&1");
-        if (startedBus_) runCommand("kill $(cat /tmp/dovrel-test-dbus.pid) 2>/dev/null; rm -f /tmp/dovrel-test-dbus.pid");
     }
     AvahiDaemon(const AvahiDaemon&) = delete;
     AvahiDaemon& operator=(const AvahiDaemon&) = delete;
@@ -59,8 +55,6 @@ public:
 
 private:
     bool ok_ = false;
-    bool startedBus_ = false;
-    bool startedAvahi_ = false;
     std::string reason_;
 };
 

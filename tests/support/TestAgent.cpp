@@ -104,7 +104,8 @@ void TestAgent::adopt(QTcpSocket* socket, const QByteArray& already) {
         pending_.reset();
     });
     if (!already.isEmpty()) {
-        rx_.insert(rx_.end(), already.begin(), already.end());
+        rx_.append(wex::ByteView(reinterpret_cast<const uint8_t*>(already.constData()),
+                                 static_cast<std::size_t>(already.size())));
         drain();
     }
     if (conn_ && conn_->bytesAvailable() > 0) onReadable();
@@ -113,30 +114,19 @@ void TestAgent::adopt(QTcpSocket* socket, const QByteArray& already) {
 void TestAgent::onReadable() {
     if (!conn_) return;
     const QByteArray data = conn_->readAll();
-    rx_.insert(rx_.end(), data.begin(), data.end());
+    rx_.append(
+        wex::ByteView(reinterpret_cast<const uint8_t*>(data.constData()), static_cast<std::size_t>(data.size())));
     drain();
 }
 
 void TestAgent::drain() {
     // The agent's own reader: a bad header costs a byte, frames are cut by their length.
-    std::size_t at = 0;
     const uint64_t id = connId_;
-    while (rx_.size() - at >= wex::CommonHeader::size && id == connId_) {
-        wex::CommonHeader h;
-        try {
-            h = wex::CommonHeader::decode(wex::ByteView(rx_).subspan(at, wex::CommonHeader::size));
-        } catch (const wex::WEXError&) {
-            ++at;
-            continue;
-        }
-        const std::size_t span = wex::frameSpan(h);
-        if (rx_.size() - at < span) break;
-        const wex::Bytes frame(rx_.begin() + static_cast<std::ptrdiff_t>(at),
-                               rx_.begin() + static_cast<std::ptrdiff_t>(at + span));
-        at += span;
-        onFrame(h, frame);
+    while (id == connId_) {
+        auto frame = rx_.next();
+        if (!frame) break;
+        onFrame(frame->header, frame->bytes);
     }
-    if (id == connId_) rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(std::min(at, rx_.size())));
 }
 
 void TestAgent::onFrame(const wex::CommonHeader& header, const wex::Bytes& frame) {

@@ -20,6 +20,7 @@
 #include "protocol/SecureSession.h"
 #include "protocol/SessionKeys.h"
 #include "protocol/SessionSetupMessages.h"
+#include "protocol/StreamFramer.h"
 
 namespace dovrel::test {
 
@@ -130,7 +131,7 @@ private:
     wex::DeviceIdentity identity_;
     std::unique_ptr<QTcpSocket> conn_;
     uint64_t connId_ = 0; // which connection delayed replies belong to
-    wex::Bytes rx_;
+    wex::StreamFramer rx_;
     std::optional<Pending> pending_;
     std::unique_ptr<wex::SecureSession> session_;
     wex::Bytes sessionPeerPub_;

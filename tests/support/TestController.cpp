@@ -183,7 +183,7 @@ bool TestController::fillTls(ms timeout) {
     uint8_t buf[65536];
     const int n = SSL_read(ssl_.get(), buf, sizeof buf);
     if (n > 0) {
-        rx_.insert(rx_.end(), buf, buf + n);
+        rx_.append(wex::ByteView(buf, static_cast<std::size_t>(n)));
         return true;
     }
     const int error = SSL_get_error(ssl_.get(), n);
@@ -233,18 +233,17 @@ bool TestController::fill(ms timeout) {
         peerClosed_ = true;
         return false;
     }
-    rx_.insert(rx_.end(), buf, buf + n);
+    rx_.append(wex::ByteView(buf, static_cast<std::size_t>(n)));
     return true;
 }
 
 std::optional<ReceivedFrame> TestController::takeFrame() {
-    if (rx_.size() < wex::CommonHeader::size) return std::nullopt;
-    // The agent writes clean frames; anything else is a fault the test should see.
-    const wex::CommonHeader header = wex::CommonHeader::decode(rx_);
-    const std::size_t span = wex::frameSpan(header);
-    if (rx_.size() < span) return std::nullopt;
-    const wex::Bytes frame(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(span));
-    rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(span));
+    auto next = rx_.next();
+    // The agent writes clean frames; anything the framer had to skip is a fault the test should see.
+    if (rx_.skipped() != 0) throw std::runtime_error("the agent wrote bytes that begin no frame");
+    if (!next) return std::nullopt;
+    const wex::CommonHeader header = next->header;
+    const wex::Bytes frame = std::move(next->bytes);
     ReceivedFrame out;
     out.header = header;
     out.sealed = header.flags.contains(wex::HeaderFlag::encryptedApp);

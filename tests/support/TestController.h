@@ -20,6 +20,7 @@
 #include "protocol/InputMessages.h"
 #include "protocol/SecureSession.h"
 #include "protocol/SessionSetupMessages.h"
+#include "protocol/StreamFramer.h"
 #include "protocol/VideoPayload.h"
 
 struct ssl_st;
@@ -187,7 +188,7 @@ private:
     uint16_t inputPort_ = 0;
     std::string host_ = "127.0.0.1";
     bool peerClosed_ = false;
-    wex::Bytes rx_;
+    wex::StreamFramer rx_;
 
     // Handshake state.
     std::unique_ptr<wex::EphemeralKey> ephemeral_;

@@ -1,121 +1,342 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
 import Dovrel.Controller
 
-// The deck until the machine cards arrive: the wordmark, the saved machines as plain rows (the
-// chosen one opened, renamed or unpaired), the way to pair, the account and the appearance switch.
+// The deck: the header (mark, wordmark, appearance, "encrypted", account, Pair), then the saved
+// machines as flip cards closed by the add tile, or the empty state inviting to pair; the usage footer
+// under the cards. Opening, renaming, unpairing and the account are the root's; the deck only asks.
 Item {
-    id: deck
+    id: deckScreen
     required property RootViewModel root
     required property AppearanceModel appearance
+    required property DeckViewModel deck
 
-    Row {
-        anchors.top: parent.top
-        anchors.right: parent.right
-        anchors.margins: 18
-        spacing: 10
-        ThemedButton {
-            objectName: "accountButton"
-            text: deck.root.accountName.length > 0 ? deck.root.accountName : qsTr("Sign in")
-            onClicked: deck.root.accountTapped()
+    // The signed-in account's name; empty when signed out.
+    readonly property string accountName: deckScreen.root.accountName
+
+    Connections {
+        target: deckScreen.deck
+        function onOpenRequested(row: int) {
+            deckScreen.root.open(row)
         }
-        ThemedButton {
-            objectName: "appearanceButton"
-            text: Theme.dark ? qsTr("Light") : qsTr("Dark")
-            onClicked: deck.appearance.toggle()
+        function onRenameRequested(row: int) {
+            deckScreen.root.renameRequested(row)
+        }
+        function onUnpairRequested(row: int) {
+            deckScreen.root.unpairRequested(row)
         }
     }
 
+    function pair() {
+        deckScreen.root.showPairing()
+    }
+
+    function account() {
+        deckScreen.root.accountTapped()
+    }
+
     Column {
-        anchors.centerIn: parent
-        width: Math.min(parent.width - 80, 640)
-        spacing: 22
+        anchors.fill: parent
+        spacing: 0
 
-        DovrelWordmark {
-            objectName: "deckWordmark"
-            anchors.horizontalCenter: parent.horizontalCenter
-            height: 34
-        }
-        Text {
-            anchors.horizontalCenter: parent.horizontalCenter
-            text: deck.root.machines.count > 0 ? qsTr("Your computers") : qsTr("See and drive your other computers.")
-            font.pixelSize: 15
-            color: Theme.textDim
-        }
-
-        ListView {
-            id: machines
-            objectName: "machineList"
+        // The header.
+        Item {
+            id: header
             width: parent.width
-            height: Math.min(contentHeight, 360)
-            visible: count > 0
-            clip: true
-            spacing: 8
-            model: deck.root.machines
-            delegate: Card {
-                id: row
-                required property int index
-                required property string name
-                required property string host
-                required property string state
-                readonly property bool chosen: ListView.isCurrentItem
-                corner: 12
-                width: ListView.view.width
-                height: 56
-                border.color: chosen ? Theme.accent : Theme.stroke
+            height: 22 + headerRow.height + 8
+            Row {
+                id: headerRow
+                x: 24
+                y: 22
+                width: parent.width - 48
+                height: 36
+                spacing: 12
 
-                Column {
-                    anchors.left: parent.left
-                    anchors.leftMargin: 16
+                DovrelMark {
+                    objectName: "deckMark"
                     anchors.verticalCenter: parent.verticalCenter
-                    spacing: 3
-                    Text {
-                        text: row.name
+                    width: 28
+                    height: 28
+                }
+                DovrelWordmark {
+                    objectName: "deckWordmark"
+                    anchors.verticalCenter: parent.verticalCenter
+                    height: 24
+                }
+                Item {
+                    width: Math.max(0, headerRow.width - x - headerRow.spacing - trailing.width)
+                    height: 1
+                }
+                Row {
+                    id: trailing
+                    anchors.verticalCenter: parent.verticalCenter
+                    spacing: 12
+
+                    // The appearance toggle: the moon in light, the sun otherwise.
+                    AbstractButton {
+                        id: appearanceToggle
+                        objectName: "appearanceToggle"
+                        readonly property bool light: deckScreen.appearance.preference === "light"
+                        anchors.verticalCenter: parent.verticalCenter
+                        width: 34
+                        height: 34
+                        ToolTip.visible: hovered
+                        ToolTip.delay: 600
+                        ToolTip.text: light ? qsTr("Switch to dark") : qsTr("Switch to light")
+                        onClicked: deckScreen.appearance.toggle()
+                        background: Rectangle {
+                            radius: 17
+                            color: Theme.card
+                            border.color: Qt.alpha(Theme.accent, 0.5)
+                            border.width: 1
+                        }
+                        contentItem: Item {
+                            Symbol {
+                                anchors.centerIn: parent
+                                width: 15
+                                height: 15
+                                name: appearanceToggle.light ? "moon.fill" : "sun.max.fill"
+                                color: Theme.accent
+                            }
+                        }
+                    }
+
+                    // The encryption badge, not clickable.
+                    Rectangle {
+                        objectName: "encryptedBadge"
+                        anchors.verticalCenter: parent.verticalCenter
+                        width: badgeRow.width + 24
+                        height: badgeRow.height + 14
+                        radius: height / 2
+                        color: Theme.card
+                        Row {
+                            id: badgeRow
+                            anchors.centerIn: parent
+                            spacing: 6
+                            Symbol {
+                                anchors.verticalCenter: parent.verticalCenter
+                                size: 12
+                                name: "lock.fill"
+                                color: Theme.good
+                            }
+                            Text {
+                                anchors.verticalCenter: parent.verticalCenter
+                                text: qsTr("encrypted")
+                                font.pixelSize: 12
+                                font.weight: Font.Medium
+                                color: Theme.textDim
+                            }
+                        }
+                    }
+
+                    // The account chip.
+                    AbstractButton {
+                        id: accountChip
+                        objectName: "accountChip"
+                        readonly property bool signedIn: deckScreen.accountName.length > 0
+                        anchors.verticalCenter: parent.verticalCenter
+                        leftPadding: 12
+                        rightPadding: 12
+                        topPadding: 8
+                        bottomPadding: 8
+                        ToolTip.visible: hovered
+                        ToolTip.delay: 600
+                        ToolTip.text: signedIn ? qsTr("Signed in - click to sign out")
+                                               : qsTr("Sign in to keep your machines in a private space on the relay")
+                        onClicked: deckScreen.account()
+                        background: Rectangle {
+                            radius: height / 2
+                            color: Qt.alpha(Theme.accent, 0.16)
+                            border.color: Theme.accent
+                            border.width: 1
+                        }
+                        contentItem: Row {
+                            spacing: 7
+                            Symbol {
+                                anchors.verticalCenter: parent.verticalCenter
+                                size: 15
+                                name: accountChip.signedIn ? "person.crop.circle.fill" : "person.crop.circle.badge.questionmark"
+                                color: Theme.text
+                            }
+                            Text {
+                                objectName: "accountChipText"
+                                anchors.verticalCenter: parent.verticalCenter
+                                text: accountChip.signedIn ? deckScreen.accountName : qsTr("Sign in")
+                                maximumLineCount: 1
+                                elide: Text.ElideRight
+                                font.pixelSize: 13
+                                font.weight: Font.Medium
+                                color: Theme.text
+                            }
+                        }
+                    }
+
+                    // The Pair button.
+                    AbstractButton {
+                        objectName: "pairButton"
+                        anchors.verticalCenter: parent.verticalCenter
+                        leftPadding: 14
+                        rightPadding: 14
+                        topPadding: 9
+                        bottomPadding: 9
+                        onClicked: deckScreen.pair()
+                        background: Rectangle {
+                            radius: height / 2
+                            color: Theme.accent
+                        }
+                        contentItem: Row {
+                            spacing: 7
+                            Symbol {
+                                anchors.verticalCenter: parent.verticalCenter
+                                size: 13
+                                name: "plus"
+                                color: "white"
+                            }
+                            Text {
+                                anchors.verticalCenter: parent.verticalCenter
+                                text: qsTr("Pair")
+                                font.pixelSize: 14
+                                font.weight: Font.DemiBold
+                                color: "white"
+                            }
+                        }
+                    }
+                }
+            }
+        }
+
+        // The cards and the add tile; the empty state instead when nothing is saved.
+        Item {
+            width: parent.width
+            height: parent.height - header.height - (footer.visible ? footer.height : 0)
+
+            Flickable {
+                id: grid
+                objectName: "deckGrid"
+                anchors.fill: parent
+                visible: deckScreen.deck.count > 0
+                clip: true
+                contentWidth: width
+                contentHeight: cells.height + 48
+                boundsBehavior: Flickable.StopAtBounds
+                ScrollBar.vertical: ScrollBar {}
+
+                // As many columns of at least 320 points as fit, 18 apart, sharing the width.
+                readonly property real inner: width - 48
+                readonly property int columns: Math.max(1, Math.floor((inner + 18) / (320 + 18)))
+                readonly property real cellWidth: (inner - 18 * (columns - 1)) / columns
+
+                Grid {
+                    id: cells
+                    x: 24
+                    y: 24
+                    columns: grid.columns
+                    columnSpacing: 18
+                    rowSpacing: 18
+
+                    Repeater {
+                        objectName: "cards"
+                        model: deckScreen.deck.machines
+                        delegate: MachineCard {
+                            width: grid.cellWidth
+                            demo: deckScreen.deck.demo
+                            onOpen: deckScreen.deck.open(index)
+                            onFrost: deckScreen.deck.toggleFrost(index)
+                            onRename: deckScreen.deck.rename(index)
+                            onUnpair: deckScreen.deck.unpair(index)
+                        }
+                    }
+
+                    // The add tile, always last.
+                    AbstractButton {
+                        objectName: "addTile"
+                        width: grid.cellWidth
+                        height: 190
+                        onClicked: deckScreen.pair()
+                        background: DashedTile {}
+                        contentItem: Item {
+                            Column {
+                                anchors.centerIn: parent
+                                spacing: 10
+                                Symbol {
+                                    anchors.horizontalCenter: parent.horizontalCenter
+                                    size: 22
+                                    name: "plus"
+                                    color: Theme.textDim
+                                }
+                                Text {
+                                    text: qsTr("Pair another machine")
+                                    font.pixelSize: 13
+                                    font.weight: Font.Medium
+                                    color: Theme.textDim
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+
+            Column {
+                objectName: "emptyState"
+                anchors.centerIn: parent
+                visible: deckScreen.deck.count === 0
+                spacing: 14
+
+                Symbol {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    size: 44
+                    name: "display.2"
+                    color: Theme.textDimmer
+                }
+                Text {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    text: qsTr("No machines yet")
+                    font.pixelSize: 20
+                    font.weight: Font.DemiBold
+                    color: Theme.text
+                }
+                Text {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    width: Math.min(380, implicitWidth)
+                    text: qsTr("Open DOVRELÆ on the computer you want to reach and read its 8-character code, then press Pair.")
+                    wrapMode: Text.Wrap
+                    horizontalAlignment: Text.AlignHCenter
+                    font.pixelSize: 13
+                    color: Theme.textDim
+                }
+                Item {
+                    width: 1
+                    height: 4
+                }
+                AbstractButton {
+                    objectName: "emptyPairButton"
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    leftPadding: 18
+                    rightPadding: 18
+                    topPadding: 10
+                    bottomPadding: 10
+                    onClicked: deckScreen.pair()
+                    background: Rectangle {
+                        radius: height / 2
+                        color: Theme.accent
+                    }
+                    contentItem: Text {
+                        text: qsTr("Pair a machine")
                         font.pixelSize: 14
                         font.weight: Font.DemiBold
-                        color: Theme.text
+                        color: "black"
                     }
-                    Text {
-                        text: (row.host.length > 0 ? row.host : qsTr("through the relay")) + " · " + row.state
-                        font.pixelSize: 12
-                        color: Theme.textDim
-                    }
-                }
-                TapHandler {
-                    onTapped: row.ListView.view.currentIndex = row.index
                 }
             }
         }
 
-        // The chosen machine's actions.
-        Row {
-            anchors.horizontalCenter: parent.horizontalCenter
-            spacing: 10
-            visible: machines.count > 0
-            ThemedButton {
-                objectName: "openMachine"
-                primary: true
-                text: qsTr("Open")
-                onClicked: deck.root.open(machines.currentIndex)
-            }
-            ThemedButton {
-                objectName: "renameMachine"
-                text: qsTr("Rename")
-                onClicked: deck.root.renameRequested(machines.currentIndex)
-            }
-            ThemedButton {
-                objectName: "unpairMachine"
-                text: qsTr("Unpair")
-                onClicked: deck.root.unpairRequested(machines.currentIndex)
-            }
-        }
-
-        ThemedButton {
-            objectName: "pairButton"
-            anchors.horizontalCenter: parent.horizontalCenter
-            primary: machines.count === 0
-            text: qsTr("Pair a computer")
-            onClicked: deck.root.showPairing()
+        UsageFooter {
+            id: footer
+            objectName: "usageFooter"
+            width: parent.width
+            visible: deckScreen.deck.count > 0
+            tokensText: deckScreen.deck.tokensText
         }
     }
 }

@@ -8,6 +8,7 @@ ApplicationWindow {
     required property RootViewModel root
     required property SessionViewModel session
     required property AppearanceModel appearance
+    required property DeckViewModel deck
 
     width: 1120
     height: 760
@@ -28,5 +29,6 @@ ApplicationWindow {
         root: window.root
         session: window.session
         appearance: window.appearance
+        deck: window.deck
     }
 }

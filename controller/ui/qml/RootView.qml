@@ -9,6 +9,7 @@ Item {
     required property RootViewModel root
     required property SessionViewModel session
     required property AppearanceModel appearance
+    required property DeckViewModel deck
 
     ThemeBackground {
         anchors.fill: parent
@@ -46,7 +47,7 @@ Item {
         objectName: "deckRoute"
         current: rootView.root.route === RootViewModel.Deck
         screen: Qt.resolvedUrl("DeckScreen.qml")
-        screenProperties: ({ "root": rootView.root, "appearance": rootView.appearance })
+        screenProperties: ({ "root": rootView.root, "appearance": rootView.appearance, "deck": rootView.deck })
     }
     Route {
         objectName: "pairingRoute"

@@ -1,12 +1,15 @@
 import QtQuick
 import Dovrel.Controller
 
-// A symbol of the session window's controls, named as the design names it, drawn from the text
-// font's own symbols.
-Text {
+// A symbol of the session window's controls, named as the design names it: from our symbol set where
+// it has one, else from the text font's own symbols.
+Item {
     id: glyph
     property string symbol
     property real size: 14
+    property color color: "white"
+    property alias font: text.font
+    readonly property var drawn: ["display.2", "lock.fill", "moon.zzz.fill", "xmark"]
 
     readonly property var glyphs: ({
             "hand.tap": "☝",
@@ -38,8 +41,24 @@ Text {
             "chevron.up": "⌃"
         })
 
-    text: glyphs[symbol] ?? "•"
-    font.pixelSize: size
-    horizontalAlignment: Text.AlignHCenter
-    verticalAlignment: Text.AlignVCenter
+    implicitWidth: drawn.includes(symbol) ? size : text.implicitWidth
+    implicitHeight: drawn.includes(symbol) ? size : text.implicitHeight
+
+    Symbol {
+        anchors.centerIn: parent
+        visible: glyph.drawn.includes(glyph.symbol)
+        name: visible ? glyph.symbol : ""
+        size: glyph.size
+        color: glyph.color
+    }
+    Text {
+        id: text
+        anchors.centerIn: parent
+        visible: !glyph.drawn.includes(glyph.symbol)
+        text: glyph.glyphs[glyph.symbol] ?? "•"
+        font.pixelSize: glyph.size
+        color: glyph.color
+        horizontalAlignment: Text.AlignHCenter
+        verticalAlignment: Text.AlignVCenter
+    }
 }

@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Dialogs
 import Dovrel.Controller
 
 // The session window: the remote picture fitted on black with the input capture exactly over it, the
@@ -27,6 +28,17 @@ Rectangle {
         width: screen.fit.width
         height: screen.fit.height
         client: screen.session.client
+    }
+
+    // A demo session shows the made-up desktop in the picture's place.
+    Loader {
+        objectName: "demoDesktop"
+        x: screen.fit.x
+        y: screen.fit.y
+        width: screen.fit.width
+        height: screen.fit.height
+        active: screen.session.demo
+        sourceComponent: DemoDesktop {}
     }
 
     // Reconnecting dims the picture.
@@ -159,6 +171,20 @@ Rectangle {
             NumberAnimation {
                 duration: Theme.springMs
             }
+        }
+    }
+
+    // Any one file for the machine's download folder; nothing happens when none is chosen.
+    FileDialog {
+        id: fileChooser
+        objectName: "fileChooser"
+        fileMode: FileDialog.OpenFile
+        onAccepted: screen.session.sendFile(selectedFile)
+    }
+    Connections {
+        target: screen.session
+        function onFileChooserRequested() {
+            fileChooser.open()
         }
     }
 

@@ -9,9 +9,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 
 #include "DesktopTestSupport.h"
-#include "agent/desktop/X11ClipboardOwner.h"
+#include "runtime/clipboard/X11ClipboardOwner.h"
 
 namespace dovrel::test {
 
@@ -27,7 +28,9 @@ public:
         bool owner = false;
     };
 
-    ClipboardPeer() {
+    // `env`: the peer's environment (its DISPLAY names the X server whose clipboard it uses).
+    explicit ClipboardPeer(const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+        process_.setProcessEnvironment(env);
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.start(CLIPBOARD_PEER, {});
         started_ = process_.waitForStarted(10000);
@@ -99,10 +102,10 @@ public:
         });
     }
     ~ClipboardChanges() { QObject::disconnect(connection_); }
-    Mark mark() const { return {count_, agent::ownsClipboard()}; }
+    Mark mark() const { return {count_, ownsClipboard()}; }
     // Runs events until the clipboard changed since `seen`.
     bool waitPast(Mark seen) {
-        return pumpUntil([&] { return count_ > seen.count || (seen.owned && !agent::ownsClipboard()); });
+        return pumpUntil([&] { return count_ > seen.count || (seen.owned && !ownsClipboard()); });
     }
 
 private:

@@ -134,7 +134,7 @@ protected:
     }
     // Waits until this process owns the clipboard with the fetched files, and returns their paths.
     std::vector<std::string> published() {
-        if (!test::pumpUntil([] { return agent::ownsClipboard(); }, 5s)) return {};
+        if (!test::pumpUntil([] { return ownsClipboard(); }, 5s)) return {};
         std::vector<std::string> paths;
         for (const auto& u : peer->read().urls)
             paths.push_back(QUrl(QString::fromStdString(u)).toLocalFile().toStdString());
@@ -307,7 +307,7 @@ TEST_F(ClipFilesTest, TheControllersFilesAreFetchedThenPutOnTheClipboard) {
     auto pull = takePull();
     ASSERT_TRUE(pull);
     EXPECT_EQ(*pull, (wex::ClipFilePull{0, 7, 0}));
-    EXPECT_FALSE(agent::ownsClipboard());
+    EXPECT_FALSE(ownsClipboard());
 
     clip->onData(7, 0, 0, bytes("hello"), true);
     settle();
@@ -455,7 +455,7 @@ TEST_F(ClipFilesTest, AFetchThatStallsFor45SecondsIsGivenUp) {
     EXPECT_TRUE(log.contains("• clipboard files from the controller did not arrive within 45 s — dropped\n"));
     clip->onData(3, 0, 8, bytes("xx"), true); // too late
     settle();
-    EXPECT_FALSE(test::pumpUntil([] { return agent::ownsClipboard(); }, 200ms));
+    EXPECT_FALSE(test::pumpUntil([] { return ownsClipboard(); }, 200ms));
     EXPECT_EQ(clock.pendingTimers(), 1u); // only the poll
 }
 
@@ -479,7 +479,7 @@ TEST_F(ClipFilesTest, FilesThatComeShortOrLongAreDropped) {
     EXPECT_TRUE(offerFolders().empty());
     EXPECT_TRUE(log.contains("• clipboard files from the controller arrived incomplete — dropped\n"));
     EXPECT_TRUE(log.contains("• clipboard files from the controller were longer than announced — dropped\n"));
-    EXPECT_FALSE(agent::ownsClipboard());
+    EXPECT_FALSE(ownsClipboard());
 }
 
 TEST_F(ClipFilesTest, TheEndOfASessionDropsAFetchButKeepsWhatIsOnTheClipboard) {

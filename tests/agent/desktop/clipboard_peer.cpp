@@ -19,7 +19,7 @@
 
 // Taking the clipboard the way the agent does: an application that copies right after another one
 // may hold an X time older than that copy's, and the X server then ignores it.
-#include "agent/desktop/X11ClipboardOwner.h"
+#include "runtime/clipboard/X11ClipboardOwner.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ void handle(const QByteArray& line) {
     if (command == "text") {
         auto* data = new QMimeData;
         data->setText(QString::fromUtf8(argument));
-        answer(dovrel::agent::putOnClipboard(data) ? "ok" : "failed");
+        answer(dovrel::putOnClipboard(data) ? "ok" : "failed");
     } else if (command == "files") {
         auto* data = new QMimeData;
         QList<QUrl> urls;
@@ -48,7 +48,7 @@ void handle(const QByteArray& line) {
         }
         data->setUrls(urls);
         data->setData("x-special/gnome-copied-files", gnome);
-        answer(dovrel::agent::putOnClipboard(data) ? "ok" : "failed");
+        answer(dovrel::putOnClipboard(data) ? "ok" : "failed");
     } else if (command == "read") {
         const QMimeData* data = clipboard->mimeData();
         QJsonObject out;

@@ -83,7 +83,7 @@ TEST_F(ClipboardSyncTest, TextCopiedHereIsSentAtTheNextLook) {
 TEST_F(ClipboardSyncTest, TextFromTheControllerIsPastedHereAndNotSentBack) {
     start();
     applyRemote("abc");
-    EXPECT_TRUE(agent::ownsClipboard());
+    EXPECT_TRUE(ownsClipboard());
     const auto there = peer->read();
     EXPECT_TRUE(there.hasText);
     EXPECT_EQ(there.text, "abc");
@@ -121,7 +121,7 @@ TEST_F(ClipboardSyncTest, TextAlreadyOnTheClipboardIsNotWrittenAgain) {
     copyElsewhere("same");
     start();
     applyRemote("same");
-    EXPECT_FALSE(agent::ownsClipboard());
+    EXPECT_FALSE(ownsClipboard());
     EXPECT_TRUE(peer->read().owner);
     applyRemote(""); // empty text changes nothing
     EXPECT_TRUE(peer->read().owner);

@@ -7,6 +7,7 @@
 #include <pulse/simple.h>
 
 #include "../../support/PulseAudioServer.h"
+#include "../../support/ToneMeasure.h"
 #include "../../support/XvfbServer.h"
 #include "MediaTestSupport.h"
 #include "agent/common/AgentError.h"
@@ -83,27 +84,11 @@ struct Recording {
     }
 };
 
-struct Tone {
-    double hz;
-    double peak;
-};
-
-// Frequency from zero crossings and peak from the RMS, over one channel of the last `frames` frames.
-Tone measure(const std::vector<int16_t>& interleaved, int channel, std::size_t frames) {
+// One channel of the last `frames` frames, measured over the samples that sound.
+test::HeardTone measure(const std::vector<int16_t>& interleaved, int channel, std::size_t frames) {
     const std::size_t total = interleaved.size() / 2;
-    const std::size_t first = total - frames;
-    double sumSquares = 0;
-    int crossings = 0;
-    int16_t prev = interleaved[first * 2 + static_cast<std::size_t>(channel)];
-    for (std::size_t i = first; i < total; ++i) {
-        const int16_t v = interleaved[i * 2 + static_cast<std::size_t>(channel)];
-        sumSquares += static_cast<double>(v) * v;
-        if ((prev < 0) != (v < 0)) ++crossings;
-        prev = v;
-    }
-    const double seconds = static_cast<double>(frames) / 48000;
-    return {crossings / 2.0 / seconds,
-            std::sqrt(sumSquares / static_cast<double>(frames)) * std::numbers::sqrt2 / 32767};
+    const std::span<const int16_t> last(interleaved.data() + (total - frames) * 2, frames * 2);
+    return test::measureTone(last, 2, static_cast<std::size_t>(channel), 48000);
 }
 
 } // namespace
@@ -144,7 +129,7 @@ TEST_F(PulseAudioCapture, RecordsWhatIsPlayedThroughTheDefaultOutput) {
     EXPECT_EQ(rec.thread, "dovrel.capture.");
     for (const std::size_t n : rec.sizes)
         ASSERT_EQ(n, 512u); // 256 frames of two channels each
-    const Tone left = measure(rec.samples, 0, 14400), right = measure(rec.samples, 1, 14400);
+    const test::HeardTone left = measure(rec.samples, 0, 14400), right = measure(rec.samples, 1, 14400);
     EXPECT_NEAR(left.hz, leftHz, leftHz * 0.02);
     EXPECT_NEAR(right.hz, rightHz, rightHz * 0.02);
     EXPECT_NEAR(left.peak, leftAmplitude, leftAmplitude * 0.05);

@@ -7,8 +7,8 @@
 #include "agent/common/AgentError.h"
 #include "agent/media/HardwareEncoders.h"
 #include "agent/media/LibavVideoEncoder.h"
-#include "agent/media/NALUtil.h"
 #include "agent/media/SyntheticSource.h"
+#include "protocol/NalUnits.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;
@@ -63,7 +63,7 @@ const char* codecName(bool h264) { return h264 ? "H264" : "HEVC"; }
 std::vector<int> unitTypes(VideoCodec codec, const std::vector<Bytes>& list) {
     std::vector<int> out;
     for (const auto& u : list)
-        out.push_back(NALUtil::unitType(codec, u));
+        out.push_back(wex::nalType(codec, u));
     return out;
 }
 
@@ -114,12 +114,12 @@ TEST_P(EncoderCodecs, AForcedKeyframeIsAnIdrWithItsParameterSetsInFront) {
     ASSERT_TRUE(forced.parameterSets);
     std::vector<int> setTypes;
     for (const auto& s : *forced.parameterSets)
-        setTypes.push_back(NALUtil::unitType(codec, s));
+        setTypes.push_back(wex::nalType(codec, s));
     EXPECT_EQ(setTypes, h264 ? (std::vector<int>{7, 8}) : (std::vector<int>{32, 33, 34}));
     // A real IDR (x265 would make a CRA without forced-idr), which a fresh decoder can start at.
     bool idr = false;
     for (const auto& u : forced.units) {
-        const int type = NALUtil::unitType(codec, u);
+        const int type = wex::nalType(codec, u);
         idr = idr || (h264 ? type == 5 : (type == 19 || type == 20));
     }
     EXPECT_TRUE(idr);
@@ -333,10 +333,10 @@ TEST_P(NALUtilOnEncoderOutput, SplitsRealPicturesAsTheDecoderSeesThem) {
     ASSERT_TRUE(decoder.ok());
     for (const auto& p : pics) {
         for (const auto& u : p.units)
-            EXPECT_FALSE(NALUtil::isParameterSet(codec, u));
+            EXPECT_FALSE(wex::isParameterSet(codec, u));
         const Bytes stream = test::annexB(p);
         // Splitting the joined stream again gives the same units.
-        const NALUtil::SplitPicture again = NALUtil::splitPicture(codec, stream);
+        const wex::SplitPicture again = wex::splitPicture(codec, stream);
         EXPECT_EQ(again.units, p.units);
         EXPECT_EQ(again.keyframe, p.keyframe);
         const auto frames = decoder.decode(stream);

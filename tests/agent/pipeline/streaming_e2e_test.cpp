@@ -14,6 +14,7 @@
 #include <pulse/simple.h>
 
 #include "../../support/PulseAudioServer.h"
+#include "../../support/ToneMeasure.h"
 #include "../../support/XTestClient.h"
 #include "../../support/XvfbServer.h"
 #include "../service/AgentProcess.h"
@@ -307,16 +308,12 @@ TEST(Streaming, ScreenDisplaysAndSoundFromXvfbAndPulseAudio) {
     EXPECT_EQ(c.audioSeqs().front(), 0u);
     for (std::size_t i = 1; i < c.audioSeqs().size(); ++i)
         ASSERT_EQ(c.audioSeqs()[i], c.audioSeqs()[i - 1] + 1);
-    // The last half second: zero crossings give the frequency, the level the amplitude.
-    const std::span<const int16_t> tail(left.data() + left.size() - 24000, 24000);
-    int crossings = 0;
-    double energy = 0;
-    for (std::size_t i = 1; i < tail.size(); ++i) {
-        crossings += (tail[i - 1] < 0) != (tail[i] < 0);
-        energy += static_cast<double>(tail[i]) * tail[i];
-    }
-    EXPECT_NEAR(crossings / 2.0 / 0.5, toneHz, 20);
-    EXPECT_NEAR(std::sqrt(energy / static_cast<double>(tail.size())), 0.5 * 32767 / std::sqrt(2.0), 1500);
+    // The last half second against the tone played: its frequency and its amplitude.
+    const test::HeardTone heard =
+        test::measureTone(std::span<const int16_t>(left.data() + left.size() - 24000, 24000), 1, 0, 48000);
+    EXPECT_GT(heard.sounding, 2400u);
+    EXPECT_NEAR(heard.hz, toneHz, 20);
+    EXPECT_NEAR(heard.peak, 0.5, 0.05);
 
     // The second display, on request.
     ASSERT_TRUE(c.sendSealed(wex::ControlType::streamStart, wex::StreamStart{7, 1}.encode()));

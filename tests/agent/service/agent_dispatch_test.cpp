@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "AgentTestSupport.h"
-#include "agent/common/Hex.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"
+#include "protocol/Hex.h"
 #include "protocol/WakeMessages.h"
 
 using namespace dovrel;
@@ -162,7 +162,7 @@ TEST(AgentDispatch, UnpairRevokesTheKeyAndDropsTheClient) {
     Session s;
     s.send(wex::ControlType::unpair);
     EXPECT_TRUE(s.c.closedByAgent());
-    EXPECT_TRUE(s.h.log.has("• UNPAIR from " + agent::hex(wex::ByteView(s.c.publicKey()).first(8)) +
+    EXPECT_TRUE(s.h.log.has("• UNPAIR from " + wex::hexed(wex::ByteView(s.c.publicKey()).first(8)) +
                             "… — key revoked (0 paired device(s) left)"));
     EXPECT_TRUE(s.h.pairedFile().empty());
 

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "AgentTestSupport.h"
-#include "agent/common/Hex.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/Frame.h"
+#include "protocol/Hex.h"
 
 using namespace dovrel;
 using namespace dovrel::test;
@@ -16,7 +16,7 @@ namespace {
 
 wex::Bytes keyOf(const TestController& c) { return c.publicKey(); }
 
-std::string fp(const TestController& c) { return agent::hex(wex::ByteView(c.publicKey()).first(8)) + "…"; }
+std::string fp(const TestController& c) { return wex::hexed(wex::ByteView(c.publicKey()).first(8)) + "…"; }
 
 // Pings sealed and expects the Pong back; the session is alive.
 bool pingPong(TestController& c, uint16_t reqId = 7) {
@@ -46,7 +46,7 @@ TEST(AgentHandshake, PairedKeyGetsASealedSession) {
     EXPECT_EQ(ack->protoSelected, 1);
     EXPECT_EQ(ack->capabilities, wex::Cap::wakeProxy);
     EXPECT_TRUE(ack->capabilitiesPresent);
-    EXPECT_EQ(agent::hex(wex::ByteView(ack->staticPub).first(16)), h.agent->deviceId());
+    EXPECT_EQ(wex::hexed(wex::ByteView(ack->staticPub).first(16)), h.agent->deviceId());
     EXPECT_TRUE(h.log.waitFor("• HELLO from \"Test Controller\" " + fp(c)));
 
     c.sendAuthWithKey(9);

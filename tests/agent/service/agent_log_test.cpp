@@ -14,7 +14,7 @@
 #include "../../support/TempHome.h"
 #include "agent/common/AgentLog.h"
 #include "agent/common/Diag.h"
-#include "agent/common/Hex.h"
+#include "protocol/Hex.h"
 #include "agent/common/LogThrottle.h"
 
 using namespace dovrel;
@@ -164,6 +164,6 @@ TEST(Diag, TickReadsAndClearsCountersButKeepsStamps) {
 }
 
 TEST(Hex, LowerCaseWithoutSeparators) {
-    EXPECT_EQ(hex(wex::Bytes{0x00, 0xAB, 0x0F, 0xF0}), "00ab0ff0");
-    EXPECT_EQ(hex({}), "");
+    EXPECT_EQ(wex::hexed(wex::Bytes{0x00, 0xAB, 0x0F, 0xF0}), "00ab0ff0");
+    EXPECT_EQ(wex::hexed({}), "");
 }

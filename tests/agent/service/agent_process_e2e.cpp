@@ -137,8 +137,10 @@ TEST(AgentProcess, ItsServiceIsSeenByAvahiBrowse) {
     // "=;iface;proto;name;type;domain;host;address;port;txt…"
     const std::regex resolved("=;[^;]*;[^;]*;[^;]*;_dovrel\\._tcp;[^;]*;[^;]*;[^;]*;" + controlPort + ";(.*)");
     std::string browse;
-    const auto seen = waitForMatch([] { return runCommand("avahi-browse -rpt _dovrel._tcp 2>/dev/null").output; },
-                                   resolved, browse, 15000ms);
+    // Each look is cut off after a few seconds: a resolution can stall while other services come and go.
+    const auto seen =
+        waitForMatch([] { return runCommand("timeout 5 avahi-browse -rpt _dovrel._tcp 2>/dev/null").output; }, resolved,
+                     browse, 15000ms);
     ASSERT_FALSE(seen.empty()) << browse << "\n" << readFile(home.file(".dovrel-agent.log"));
     const std::string txt = seen[1];
     EXPECT_NE(txt.find("\"id=" + id[1].str() + "\""), std::string::npos) << txt;

@@ -36,13 +36,6 @@ TEST(Endpoints, LinkCredentialsPickTheirRelayElseTheStoredAccountElseTheDefaults
     EXPECT_EQ(choose("acct", "", "eu.relay:9000"), (wex::RelayIdentity{"", "", defHost, 8443}));
 }
 
-TEST(Endpoints, RedirectsNeedExactlyHostAndPort) {
-    EXPECT_EQ(parseRedirect("node2.relay:9000"), (HostPort{"node2.relay", 9000}));
-    EXPECT_EQ(parseRedirect(":node2:9000:"), (HostPort{"node2", 9000})); // empty pieces are dropped
-    for (const char* bad : {"node2", "node2:", "node2:abc", "node2:70000", "a:b:1", ""})
-        EXPECT_FALSE(parseRedirect(bad)) << bad;
-}
-
 TEST(Endpoints, LanTargetsDialTheHostAndTakeANamedPort) {
     EXPECT_EQ(parseLanTarget("10.0.0.5"), (LanTarget{"10.0.0.5", std::nullopt}));
     EXPECT_EQ(parseLanTarget("10.0.0.5:47810"), (LanTarget{"10.0.0.5", 47810}));

@@ -8,6 +8,7 @@
 #include "controller/client/ClientTexts.h"
 #include "protocol/ByteWriter.h"
 #include "protocol/Frame.h"
+#include "tests/support/relay/RelayDouble.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;
@@ -122,6 +123,28 @@ TEST_F(RelayFixture, ARedirectIsFollowedToTheOtherNode) {
     uint16_t port = 0;
     c.runOnClientThread([&](ClientCore& core) { port = core.relayIdentity().port; });
     EXPECT_EQ(port, second.port());
+}
+
+TEST_F(RelayFixture, ARedirectFromARelayThatThenClosesIsStillFollowedAtOnce) {
+    // The relay double closes its end right after the redirect, as a real relay does.
+    dovrel::test::RelayDouble::Options options;
+    options.certFile = cert.certFile();
+    options.keyFile = cert.keyFile();
+    options.redirects = {"*=localhost:" + std::to_string(relay->port())};
+    dovrel::test::RelayDouble redirecting(options);
+    std::vector<std::string> statuses;
+    WEXClient& c = client();
+    QObject::connect(&c, &WEXClient::statusChanged, [&] { statuses.push_back(c.status().toStdString()); });
+    RelayDial d = accountDial();
+    d.relay = "localhost:" + std::to_string(redirecting.port());
+    c.connectViaRelay(d, "123456");
+    ASSERT_TRUE(f->waitPhase(PhaseKind::connected));
+    EXPECT_TRUE(redirecting.waitForEvent("redirected"));
+    EXPECT_EQ(relay->registrations.size(), 1u);
+    // Straight from the redirect to the new node: the old link's close is not taken for a failure.
+    const auto followed = std::find(statuses.begin(), statuses.end(), std::string(texts::statusRedirect));
+    ASSERT_NE(followed, statuses.end());
+    EXPECT_EQ(std::find(followed, statuses.end(), std::string(texts::statusReconnecting)), statuses.end());
 }
 
 TEST_F(RelayFixture, AMalformedRedirectIsIgnored) {

@@ -154,3 +154,43 @@ TEST_F(VideoReceiveFixture, SoundIsCountedAlwaysAndPlayedUnlessMuted) {
     ASSERT_EQ(audio.opened.size(), 2u);
     EXPECT_EQ(audio.opened[1], (AudioFormat{44100, 1}));
 }
+
+TEST_F(VideoReceiveFixture, ASoundServerThatTakesItsTimeHoldsUpNothingElse) {
+    // The sound server answers only when the test lets it.
+    struct Gate {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool opening = false, answer = false;
+    };
+    auto gate = std::make_shared<Gate>();
+    f.config.audioOutputs = [gate, inner = audio.factory()](const AudioFormat& format,
+                                                            std::string& error) -> std::unique_ptr<AudioOutput> {
+        std::unique_lock lk(gate->lock);
+        gate->opening = true;
+        gate->changed.notify_all();
+        gate->changed.wait_for(lk, 20s, [&] { return gate->answer; });
+        return inner(format, error);
+    };
+    connect();
+    wex::AudioFrame frame;
+    frame.sampleRate = 48000;
+    frame.channels = 2;
+    frame.pcm = {1, -1};
+    sendDatagram(agent.sealMedia(wex::Stream::audio, frame.encode()));
+    {
+        std::unique_lock lk(gate->lock);
+        ASSERT_TRUE(gate->changed.wait_for(lk, 10s, [&] { return gate->opening; }));
+    }
+    // While the output is still being opened, control messages are handled.
+    wex::DisplayList list;
+    list.displays.push_back(wex::DisplayInfo{});
+    agent.sendSealed(wex::ControlType::displayList, list.encode());
+    const bool handled = waitUntil([&] { return client().displays().size() == 1; });
+    {
+        const std::lock_guard g(gate->lock);
+        gate->answer = true;
+    }
+    gate->changed.notify_all();
+    EXPECT_TRUE(handled);
+    ASSERT_TRUE(waitUntil([&] { return audio.samples().size() == 2; }));
+}

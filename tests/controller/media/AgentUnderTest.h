@@ -87,6 +87,8 @@ public:
     }
 
     uint16_t controlPort() const { return controlPort_; }
+    // Its HOME.
+    std::string home() const { return home_.str(); }
     uint16_t inputPort() const { return inputPort_; }
     pid_t pid() const { return process_.pid(); }
 

@@ -1,6 +1,6 @@
 // The decoder on real H.264 and HEVC streams made by the agent's encoder: size and colours of what
-// reaches the surface, a codec switch, a new resolution whose parameter sets keep their length, waiting
-// for a keyframe after a loss, and a surface that comes late.
+// reaches the surface, a codec switch, a new resolution whose parameter sets keep their length, decoding
+// on over a loss, concealed until the next keyframe, and a surface that comes late.
 #include <gtest/gtest.h>
 
 #include "EncodedStream.h"
@@ -157,19 +157,35 @@ TEST_F(DecoderFixture, ANewResolutionWithParameterSetsOfTheSameLengthGetsItsOwnF
     expectBlocks(shown(), {red}, 1, 1);
 }
 
-TEST_F(DecoderFixture, AfterAMissingFrameNothingIsShownUntilTheNextKeyframe) {
+TEST_F(DecoderFixture, AfterAMissingFrameDecodingGoesOnConcealedUntilTheNextKeyframe) {
     EncodedStream s(320, 240, true);
     feed(s.next(colourBlocks(320, 240, {red}, 1, 1), true));
     feed(s.next(colourBlocks(320, 240, {green}, 1, 1)));
+    EXPECT_TRUE(shown().whole);
     (void)s.next(colourBlocks(320, 240, {blue}, 1, 1)); // lost on the way
     feed(s.next(colourBlocks(320, 240, {white}, 1, 1)));
-    feed(s.next(colourBlocks(320, 240, {yellow}, 1, 1)));
-    EXPECT_EQ(decoder->displayed(), 2u);
-    EXPECT_EQ(decoder->picturesSkipped(), 2u);
-    expectBlocks(shown(), {green}, 1, 1);
-    feed(s.next(colourBlocks(320, 240, {black}, 1, 1), true));
     EXPECT_EQ(decoder->displayed(), 3u);
+    EXPECT_FALSE(shown().whole);
+    EXPECT_EQ(shown().frameId, 4u);
+    feed(s.next(colourBlocks(320, 240, {yellow}, 1, 1)));
+    EXPECT_EQ(decoder->displayed(), 4u);
+    EXPECT_FALSE(shown().whole);
+    EXPECT_EQ(decoder->picturesSkipped(), 0u);
+    feed(s.next(colourBlocks(320, 240, {black}, 1, 1), true));
+    EXPECT_EQ(decoder->displayed(), 5u);
+    EXPECT_TRUE(shown().whole);
     expectBlocks(shown(), {black}, 1, 1);
+}
+
+TEST_F(DecoderFixture, AFrameArrivingAfterANewerOneIsLeftOut) {
+    EncodedStream s(320, 240, true);
+    feed(s.next(colourBlocks(320, 240, {red}, 1, 1), true));
+    const auto late = s.next(colourBlocks(320, 240, {green}, 1, 1));
+    feed(s.next(colourBlocks(320, 240, {blue}, 1, 1)));
+    feed(late);
+    EXPECT_EQ(decoder->displayed(), 2u);
+    EXPECT_EQ(decoder->picturesSkipped(), 1u);
+    EXPECT_EQ(shown().frameId, 3u);
 }
 
 TEST_F(DecoderFixture, WithoutASurfaceNothingIsDecodedAndALateSurfaceStartsAtAKeyframe) {
@@ -209,4 +225,5 @@ TEST_F(DecoderFixture, DamagedDataAsksForAKeyframeAndIsNotShown) {
     expectBlocks(shown(), {red}, 1, 1);
     feed(s.next(colourBlocks(320, 240, {white}, 1, 1), true));
     expectBlocks(shown(), {white}, 1, 1);
+    EXPECT_TRUE(shown().whole);
 }

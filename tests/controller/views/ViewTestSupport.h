@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,9 +12,15 @@
 #include "../ui/GuiTestApp.h"
 
 #include "../../support/TempHome.h"
+#include "controller/platform/ColorSchemeSource.h"
 #include "controller/platform/FileSecretStore.h"
+#include "controller/platform/NetworkInterfaces.h"
+#include "controller/platform/WakeSender.h"
 #include "controller/services/DeviceStore.h"
+#include "controller/services/MachineWaker.h"
 #include "controller/services/RelayAccount.h"
+#include "controller/services/UsageMeter.h"
+#include "controller/ui/DeckViewModel.h"
 #include "controller/ui/SessionPort.h"
 
 namespace dovrel::controller::test {
@@ -26,6 +34,64 @@ inline QGuiApplication& viewApp() {
     }();
     return a;
 }
+
+// Runs the event loop until `done` holds or the generous deadline passes; false on the deadline.
+template <typename F> bool waitUntil(F&& done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// A desktop whose colour scheme is dark.
+class DarkDesktop final : public ColorSchemeSource {
+public:
+    ColorScheme current() const override { return ColorScheme::dark; }
+};
+
+// Records the wake packets instead of sending them.
+struct RecordingWakeSender final : WakeSender {
+    struct Sent {
+        wex::Bytes packet;
+        uint32_t source, broadcast;
+    };
+    bool sendBroadcast(const wex::Bytes& packet, uint32_t source, uint32_t broadcast) override {
+        sent.push_back({packet, source, broadcast});
+        return true;
+    }
+    std::vector<Sent> sent;
+};
+
+// One home network, 192.168.1.20/24.
+struct HomeNetwork final : NetworkInterfaces {
+    std::optional<std::vector<InterfaceAddress>> ipv4Addresses() const override {
+        return std::vector<InterfaceAddress>{{0xC0A80114, 0xFFFFFF00}};
+    }
+};
+
+// The deck's model over a store of its own (or the one given) and a usage meter of its own settings
+// file, waking into a recorder.
+struct DeckParts {
+    DeckParts(const std::string& settingsPath, bool demo,
+              QLocale locale = QLocale(QLocale::English, QLocale::UnitedStates))
+        : defaults(std::make_shared<UserDefaults>(settingsPath)), ownStore(std::in_place, defaults, demo),
+          store(*ownStore), usage(defaults), waker(wakes, network), deck(store, usage, waker, demo, locale) {}
+    DeckParts(DeviceStore& shown, const std::string& settingsPath, bool demo,
+              QLocale locale = QLocale(QLocale::English, QLocale::UnitedStates))
+        : defaults(std::make_shared<UserDefaults>(settingsPath)), store(shown), usage(defaults), waker(wakes, network),
+          deck(store, usage, waker, demo, locale) {}
+
+    std::shared_ptr<UserDefaults> defaults;
+    std::optional<DeviceStore> ownStore;
+    DeviceStore& store;
+    UsageMeter usage;
+    RecordingWakeSender wakes;
+    HomeNetwork network;
+    MachineWaker waker;
+    DeckViewModel deck;
+};
 
 // A session client that records what it is asked and plays the phases a test sets.
 class FakeSessionPort final : public SessionPort {

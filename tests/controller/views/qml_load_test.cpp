@@ -31,11 +31,6 @@ void collect(QtMsgType type, const QMessageLogContext&, const QString& text) {
     if (type != QtDebugMsg && type != QtInfoMsg) warnings << text;
 }
 
-class DarkDesktop final : public ColorSchemeSource {
-public:
-    ColorScheme current() const override { return ColorScheme::dark; }
-};
-
 const QString moduleDir = QStringLiteral(":/qt/qml/Dovrel/Controller");
 
 void settle(int ms = 600) {
@@ -83,14 +78,17 @@ TEST_F(QmlFixture, EveryFileCompiles) {
 
 TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
     AppearanceModel appearance(defaults, desktop);
+    DeckParts deckParts(dir.file("deck.ini"), true);
     RootViewModel root(session, services.store, *services.account, LaunchArguments::parse({"p", "-autoHost", "h"}),
                        services.startPolling);
     auto input = makeRemoteInput(*client, dovrel::realScheduler());
-    SessionViewModel sessionModel(*client, *input, dovrel::realScheduler(), QColor(16, 185, 129));
+    FileTransfers files(*client, *client, dovrel::realScheduler());
+    SessionViewModel sessionModel(*client, *input, files, dovrel::realScheduler(), QColor(16, 185, 129));
     QQmlApplicationEngine engine;
     engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
                                  {"session", QVariant::fromValue(&sessionModel)},
-                                 {"appearance", QVariant::fromValue(&appearance)}});
+                                 {"appearance", QVariant::fromValue(&appearance)},
+                                 {"deck", QVariant::fromValue(&deckParts.deck)}});
     engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
     ASSERT_EQ(engine.rootObjects().size(), 1);
     auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().first());

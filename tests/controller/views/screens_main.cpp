@@ -4,6 +4,7 @@
 // for the network; nothing is dialled.
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 #include <QDir>
 #include <QPainter>
@@ -17,6 +18,7 @@
 #include "ViewTestSupport.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/platform/FileSecretStore.h"
+#include "controller/services/DeviceStore.h"
 #include "controller/ui/AppearanceModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionViewModel.h"
@@ -30,10 +32,11 @@ using namespace dovrel::controller::test;
 
 namespace {
 
-class FixedScheme final : public ColorSchemeSource {
-public:
-    ColorScheme current() const override { return ColorScheme::dark; }
-};
+void settle(int ms = 700) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < until)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
 
 // A stand-in remote desktop: a wallpaper gradient with two windows on it.
 VideoPicture desktopPicture(int w, int h) {
@@ -70,6 +73,63 @@ bool save(QQuickWindow& window, const QString& path, int ms = 700) {
     return ok;
 }
 
+// The deck alone over the window: the demo machines (one card flipped, then one frosted), and the same
+// machines outside demo mode with their connect prompts.
+bool saveDecks(QQmlEngine& engine, QQuickWindow& window, dovrel::test::TempDir& dir, RootViewModel& root,
+               AppearanceModel& appearance, const QDir& out, const QString& tag) {
+    QQmlComponent deckScreen(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/DeckScreen.qml")));
+    QQmlComponent backdrop(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/ThemeBackground.qml")));
+    std::unique_ptr<QObject> ground(backdrop.create());
+    if (auto* g = qobject_cast<QQuickItem*>(ground.get())) {
+        g->setParentItem(window.contentItem());
+        g->setSize(window.size());
+        g->setZ(9);
+    }
+    bool ok = true;
+    for (const bool demo : {true, false}) {
+        DeckParts parts(dir.file(tag.toStdString() + (demo ? "-demo.ini" : "-prompts.ini")), demo);
+        if (!demo) parts.store.setDevices(DeviceStore(parts.defaults, true).devices());
+        parts.usage.addReceived(1234LL * 1048576);
+        std::unique_ptr<QObject> made(
+            deckScreen.createWithInitialProperties({{"root", QVariant::fromValue(&root)},
+                                                    {"appearance", QVariant::fromValue(&appearance)},
+                                                    {"deck", QVariant::fromValue(&parts.deck)}}));
+        auto* item = qobject_cast<QQuickItem*>(made.get());
+        if (!item) {
+            std::fprintf(stderr, "deck: %s\n", qPrintable(deckScreen.errorString()));
+            return false;
+        }
+        item->setParentItem(window.contentItem());
+        item->setSize(window.size());
+        item->setZ(10);
+        if (!demo) {
+            ok &= save(window, out.filePath("deck-prompts-" + tag + ".png"));
+            continue;
+        }
+        ok &= save(window, out.filePath("deck-demo-" + tag + ".png"));
+        // The second card turned over, as a long press leaves it.
+        QList<QObject*> gestures;
+        std::function<void(QQuickItem*)> walk = [&](QQuickItem* at) {
+            for (QQuickItem* child : at->childItems()) {
+                if (QObject* g = child->findChild<QObject*>(QStringLiteral("flipGesture"), Qt::FindDirectChildrenOnly))
+                    gestures << g;
+                walk(child);
+            }
+        };
+        walk(item);
+        if (gestures.size() > 1) {
+            QMetaObject::invokeMethod(gestures[1], "press", Q_ARG(double, 1), Q_ARG(double, 1));
+            QMetaObject::invokeMethod(gestures[1], "held");
+            QMetaObject::invokeMethod(gestures[1], "release");
+        }
+        settle(800);
+        ok &= save(window, out.filePath("deck-flipped-" + tag + ".png"));
+        parts.deck.toggleFrost(0);
+        ok &= save(window, out.filePath("deck-frosted-" + tag + ".png"));
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -87,9 +147,10 @@ int main(int argc, char** argv) {
         const QString tag = QString::fromLatin1(scheme);
         auto defaults = std::make_shared<UserDefaults>(dir.file(std::string(scheme) + ".ini"));
         defaults->setString(AppearanceModel::key, scheme);
-        FixedScheme desktop;
+        DarkDesktop desktop;
         AppearanceModel appearance(defaults, desktop);
         RootServices services;
+        DeckParts deckParts(services.store, dir.file(std::string(scheme) + "-deck.ini"), false);
         ClientConfig config;
         config.settingsPath = dir.file(std::string(scheme) + ".ini");
         config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
@@ -99,12 +160,14 @@ int main(int argc, char** argv) {
         RootViewModel root(session, services.store, *services.account,
                            LaunchArguments::parse({"p", "-autoHost", "studio.local"}), services.startPolling);
         auto input = makeRemoteInput(client, dovrel::realScheduler());
-        SessionViewModel sessionModel(client, *input, dovrel::realScheduler(), QColor(16, 185, 129));
+        FileTransfers files(client, client, dovrel::realScheduler());
+        SessionViewModel sessionModel(client, *input, files, dovrel::realScheduler(), QColor(16, 185, 129));
 
         QQmlApplicationEngine engine;
         engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
                                      {"session", QVariant::fromValue(&sessionModel)},
-                                     {"appearance", QVariant::fromValue(&appearance)}});
+                                     {"appearance", QVariant::fromValue(&appearance)},
+                                     {"deck", QVariant::fromValue(&deckParts.deck)}});
         engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
         auto* window =
             engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
@@ -197,6 +260,8 @@ int main(int argc, char** argv) {
                 ok = false;
             }
         }
+
+        ok &= saveDecks(engine, *window, dir, root, appearance, out, tag);
 
         // The overlay alone at each step, the window's size.
         QQmlComponent overlay(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/DovrelLoadingView.qml")));

@@ -40,6 +40,7 @@ struct SessionWindowTest : ::testing::Test {
     RootServices services;
     std::unique_ptr<WEXClient> client;
     std::unique_ptr<RemoteInput> input;
+    std::unique_ptr<FileTransfers> files;
     std::unique_ptr<SessionViewModel> model;
 
     void SetUp() override {
@@ -50,7 +51,8 @@ struct SessionWindowTest : ::testing::Test {
         config.videoPort = 0;
         client = std::make_unique<WEXClient>(std::move(config), services.account);
         input = std::make_unique<RemoteInput>(channel, clock);
-        model = std::make_unique<SessionViewModel>(*client, *input, clock, QColor(16, 185, 129));
+        files = std::make_unique<FileTransfers>(*client, *client, clock);
+        model = std::make_unique<SessionViewModel>(*client, *input, *files, clock, QColor(16, 185, 129));
     }
 
     int rowOf(const QString& label) const {
@@ -81,7 +83,7 @@ TEST_F(SessionWindowTest, TheWheelSendsTheShortcutsOfTheMachinesKind) {
     EXPECT_EQ(presses(), (std::vector<std::pair<uint32_t, uint16_t>>{{82, 0x02}, {44, 0x08}, {68, 0}}));
 
     client->setTargetIsWindows(true);
-    EXPECT_EQ(model->wheel()->rowCount(), 10) << "Ctrl+Alt+Del joins; Send File waits for the file sender";
+    EXPECT_EQ(model->wheel()->rowCount(), 11) << "Ctrl+Alt+Del joins";
     channel.batches.clear();
     model->runWheelAction(rowOf("Task View"));
     model->runWheelAction(rowOf("Search"));
@@ -92,6 +94,10 @@ TEST_F(SessionWindowTest, TheWheelSendsTheShortcutsOfTheMachinesKind) {
     EXPECT_TRUE(model->notices()->text().startsWith("Screen off."));
     model->runWheelAction(rowOf("Displays"));
     EXPECT_TRUE(model->hud()->showMonitors());
+    int choosers = 0;
+    QObject::connect(model.get(), &SessionViewModel::fileChooserRequested, [&] { ++choosers; });
+    model->runWheelAction(rowOf("Send File"));
+    EXPECT_EQ(choosers, 1);
 
     // "End" leaves the wheel as it is and asks the root to end the session.
     int exits = 0;
@@ -154,10 +160,12 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerAndGuideDimsAndExits) 
                        services.startPolling);
     QObject::connect(&root, &RootViewModel::routeChanged, model.get(),
                      [&] { model->setWindowOpen(root.route() == RootViewModel::Route::Session); });
+    DeckParts deckParts(dir.file("deck.ini"), false);
     QQmlApplicationEngine engine;
     engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
                                  {"session", QVariant::fromValue(model.get())},
-                                 {"appearance", QVariant::fromValue(&appearance)}});
+                                 {"appearance", QVariant::fromValue(&appearance)},
+                                 {"deck", QVariant::fromValue(&deckParts.deck)}});
     engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
     ASSERT_EQ(engine.rootObjects().size(), 1);
     auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().first());

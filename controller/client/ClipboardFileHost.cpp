@@ -1,0 +1,144 @@
+#include "controller/client/ClipboardFileHost.h"
+
+#include <sys/stat.h>
+
+#include "controller/client/ClipFileNames.h"
+#include "controller/platform/ClientLog.h"
+#include "protocol/FileMessages.h"
+
+namespace dovrel::controller {
+
+namespace {
+
+std::string lastComponent(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A regular file's size; 0 for a folder or what cannot be read.
+uint64_t fileSize(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+} // namespace
+
+ClipboardFileHost::ClipboardFileHost(Clipboard& clipboard, SessionChannel& channel, FileTransfers& transfers,
+                                     ReceiveFolder& folder, Scheduler& clock)
+    : clipboard_(clipboard), channel_(channel), transfers_(transfers), folder_(folder), clock_(clock) {}
+
+ClipboardFileHost::~ClipboardFileHost() = default;
+
+void ClipboardFileHost::start() {
+    // What is on the clipboard already is not offered.
+    lastChange_ = clipboard_.changeCount();
+    timer_ = clock_.every(pollInterval, pollInterval, [this] { pollLocalClipboard(); });
+    clipLog("started (clipHost wired)");
+}
+
+void ClipboardFileHost::stop() {
+    timer_.reset();
+    recvFiles_.clear();
+    recvActive_ = false;
+    offered_.clear();
+}
+
+void ClipboardFileHost::pollLocalClipboard() {
+    const uint64_t count = clipboard_.changeCount();
+    if (count == lastChange_) return;
+    lastChange_ = count;
+    std::vector<std::string> paths = clipboard_.filePaths();
+    if (paths.empty()) return;
+    ++gen_;
+    wex::ClipFilesOffer offer;
+    offer.generation = gen_;
+    for (const auto& path : paths)
+        offer.files.push_back({lastComponent(path), fileSize(path)});
+    const std::size_t files = paths.size();
+    offered_.clear();
+    offered_[gen_] = std::move(paths);
+    channel_.sendControl(wex::ControlType::clipFilesOffer, offer.encode());
+    clipLog("local copy → OFFER gen=" + std::to_string(gen_) + " files=" + std::to_string(files) +
+            " (names+sizes only)");
+}
+
+void ClipboardFileHost::onPull(uint32_t generation, uint8_t index) {
+    const auto it = offered_.find(generation);
+    if (it != offered_.end() && index < it->second.size())
+        transfers_.sendClipFile(generation, index, it->second[index]);
+    else
+        transfers_.sendClipFile(generation, index, std::nullopt);
+}
+
+void ClipboardFileHost::onRemoteOffer(uint32_t generation, const std::vector<wex::ClipFileEntry>& files) {
+    // Outside a session nothing is received.
+    if (files.empty() || !running()) return;
+    const std::string head = "← OFFER gen=" + std::to_string(generation);
+    if (const auto refusal = clipOfferRefusal(files)) {
+        clipLog(head + " REFUSED: " + *refusal);
+        return;
+    }
+    uint64_t total = 0;
+    for (const auto& f : files)
+        total += f.size;
+    clipLog(head + " files=" + std::to_string(files.size()) + " " + std::to_string(total) +
+            " bytes — pulling now (eager)");
+
+    recvFiles_.clear();
+    recvGen_ = generation;
+    recvActive_ = true;
+    std::string why;
+    const bool folderOpen = folder_.openOffer(generation, why);
+    if (!folderOpen) clipLog(head + ": no folder to receive into — " + why);
+    const std::vector<std::string> names = distinctClipFileNames(files);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        RecvFile recv;
+        recv.size = files[i].size;
+        if (folderOpen) recv.file = folder_.create(names[i]);
+        recvFiles_.push_back(std::move(recv));
+        channel_.sendControl(wex::ControlType::clipFilePull,
+                             wex::ClipFilePull{0, generation, static_cast<uint8_t>(i)}.encode());
+    }
+    recvRemaining_ = files.size();
+}
+
+void ClipboardFileHost::onData(uint32_t generation, uint8_t index, uint64_t offset, const wex::Bytes& data, bool last) {
+    if (!recvActive_ || generation != recvGen_ || index >= recvFiles_.size() || recvFiles_[index].done) return;
+    RecvFile& recv = recvFiles_[index];
+    if (recv.file.isOpen() && !data.empty()) {
+        const uint64_t length = data.size();
+        if (offset > recv.size || length > recv.size - offset || length > recv.size - recv.written) {
+            clipLog("DATA gen=" + std::to_string(generation) + " idx=" + std::to_string(index) +
+                    " DROPPED: " + std::to_string(length) + " bytes at " + std::to_string(offset) +
+                    " is outside the declared " + std::to_string(recv.size));
+            return;
+        }
+        // A failed write leaves the file short, so it is not put on the clipboard.
+        if (recv.file.writeAt(offset, data)) recv.written += length;
+    }
+    if (!last) return;
+    recv.done = true;
+    recv.file.close();
+    if (recvRemaining_ > 0) --recvRemaining_;
+    if (recvRemaining_ == 0) finishReceive();
+}
+
+void ClipboardFileHost::finishReceive() {
+    recvActive_ = false;
+    std::vector<std::string> usable;
+    for (const auto& recv : recvFiles_)
+        if (recv.done && recv.size != 0 && recv.written == recv.size && !recv.file.path().empty())
+            usable.push_back(recv.file.path());
+    if (usable.empty()) {
+        clipLog("receive complete but no usable files");
+        return;
+    }
+    clipboard_.setFiles(usable);
+    // The received files are this program's own write: they are not offered back to the agent.
+    lastChange_ = clipboard_.changeCount();
+    clipLog("receive complete gen=" + std::to_string(recvGen_) + " → " + std::to_string(usable.size()) +
+            " file(s) on the clipboard (pasteable)");
+}
+
+} // namespace dovrel::controller

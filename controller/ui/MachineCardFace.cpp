@@ -1,0 +1,86 @@
+#include "controller/ui/MachineCardFace.h"
+
+#include <QCoreApplication>
+#include <cmath>
+
+namespace dovrel::controller {
+
+namespace {
+QString tr(const char* text) { return QCoreApplication::translate("MachineCard", text); }
+
+QString kindSymbol(Device::Kind kind) {
+    switch (kind) {
+    case Device::Kind::mac: return QStringLiteral("macbook");
+    case Device::Kind::windows: return QStringLiteral("pc");
+    case Device::Kind::linux: return QStringLiteral("terminal");
+    }
+    return QStringLiteral("macbook");
+}
+} // namespace
+
+QString percentText(double fraction) {
+    const double percent = std::trunc(fraction * 100);
+    if (!std::isfinite(percent)) return QStringLiteral("0%");
+    return QString::number(static_cast<long long>(percent)) + QLatin1Char('%');
+}
+
+MachineCardFace machineCardFace(const Device& device, bool demo) {
+    MachineCardFace face;
+    const bool awake = device.state == Device::State::awake;
+    const bool offline = device.state == Device::State::offline;
+    face.kindSymbol = kindSymbol(device.kind);
+    switch (device.state) {
+    case Device::State::awake:
+        face.stateWord = tr("awake");
+        face.tone = QStringLiteral("good");
+        break;
+    case Device::State::asleep:
+        face.stateWord = tr("asleep");
+        face.tone = QStringLiteral("warn");
+        break;
+    case Device::State::offline:
+        face.stateWord = tr("offline");
+        face.tone = QStringLiteral("dim");
+        break;
+    }
+    // An empty text would leave a lone "·" behind the state word.
+    if (!offline && !device.lastSeen.isEmpty() && device.lastSeen != QStringLiteral("paired"))
+        face.lastSeen = QStringLiteral("· ") + device.lastSeen;
+
+    if (offline)
+        face.thumbnail = MachineCardFace::Thumbnail::offline;
+    else if (device.privacyFrost)
+        face.thumbnail = MachineCardFace::Thumbnail::frost;
+    else if (demo)
+        face.thumbnail = MachineCardFace::Thumbnail::demo;
+    else
+        face.thumbnail = MachineCardFace::Thumbnail::prompt;
+
+    const bool hasMac = device.mac && !device.mac->isEmpty();
+    face.promptGlyph = device.state == Device::State::asleep ? QStringLiteral("moon.zzz.fill") : face.kindSymbol;
+    if (awake)
+        face.promptText = tr("Click to control");
+    else if (hasMac)
+        face.promptText = tr("Click to wake & connect");
+    else
+        face.promptText = tr("Click to connect");
+
+    face.breathes = awake;
+    face.showsStats = !offline;
+    face.showsSparkline = awake && !device.cpu.empty();
+    face.opens = !offline;
+    // The promise of "wake & connect" is kept whatever covers the thumbnail; demo machines are drawn, not
+    // reached, so nothing goes on the network for them.
+    face.wakesFirst = !demo && device.state == Device::State::asleep && hasMac;
+    face.cpuText = percentText(device.cpu.empty() ? 0 : device.cpu.back());
+    face.ramText = percentText(device.ram);
+    if (device.battery) face.batteryText = percentText(*device.battery);
+
+    face.frostTitle = device.privacyFrost ? tr("Show") : tr("Frost");
+    face.frostSymbol = device.privacyFrost ? QStringLiteral("eye") : QStringLiteral("eye.slash");
+    face.frostMenuTitle = device.privacyFrost ? tr("Show thumbnail") : tr("Frost thumbnail");
+    face.frostMenuSymbol = face.frostSymbol;
+    return face;
+}
+
+} // namespace dovrel::controller

@@ -1,0 +1,477 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Shapes
+import Dovrel.Controller
+
+// One saved machine as a flip card. The front: the thumbnail (offline, frost, demo desktop or the
+// connect prompt, with the CPU sparkline of an awake machine), then kind, name, state and the small
+// figures. A long press turns it over to the back's frost, rename and unpair tiles; a click opens a
+// session (never for an offline machine); the context menu offers the back's actions on either face.
+// Every text and rule comes from the deck's model (DeckMachines); this file only lays out.
+Item {
+    id: card
+    required property int index
+    required property string name
+    required property var cpu
+    required property string kindSymbol
+    required property string stateWord
+    required property string tone
+    required property string lastSeenText
+    required property int thumbnail
+    required property string promptGlyph
+    required property string promptText
+    required property bool breathes
+    required property bool showsStats
+    required property bool showsSparkline
+    required property string cpuText
+    required property string ramText
+    required property string batteryText
+    required property string frostTitle
+    required property string frostSymbol
+    required property string frostMenuTitle
+    required property string frostMenuSymbol
+    property bool demo: false
+
+    signal open
+    signal frost
+    signal rename
+    signal unpair
+
+    readonly property bool flipped: gesture.flipped
+    readonly property bool hover: hoverHandler.hovered
+    readonly property bool showingBack: turn.angle > 90
+    // Set once the front has shown an awake machine; the status dot then pulses for good.
+    property bool breathe: false
+
+    height: 210
+    scale: hover && !flipped ? 1.012 : 1
+    Behavior on scale {
+        NumberAnimation {
+            duration: Theme.springMs
+            easing.type: Theme.springEasing
+        }
+    }
+    transform: Rotation {
+        id: turn
+        origin.x: card.width / 2
+        origin.y: card.height / 2
+        axis {
+            x: 0
+            y: 1
+            z: 0
+        }
+        angle: card.flipped ? 180 : 0
+        Behavior on angle {
+            NumberAnimation {
+                duration: Theme.springyMs
+                easing.type: Easing.OutCubic
+            }
+        }
+    }
+
+    FlipGesture {
+        id: gesture
+        objectName: "flipGesture"
+    }
+    Timer {
+        id: hold
+        interval: gesture.holdMs
+        onTriggered: gesture.held()
+    }
+    HoverHandler {
+        id: hoverHandler
+    }
+
+    // The card's ground.
+    Rectangle {
+        anchors.fill: parent
+        radius: 22
+        color: Theme.card
+    }
+
+    // Clicks, presses and the context menu anywhere no button takes them.
+    MouseArea {
+        objectName: "cardMouse"
+        anchors.fill: parent
+        acceptedButtons: Qt.LeftButton | Qt.RightButton
+        onPressed: mouse => {
+            if (mouse.button === Qt.RightButton) {
+                menu.popup()
+                return
+            }
+            gesture.press(mouse.x, mouse.y)
+            hold.restart()
+        }
+        onPositionChanged: mouse => gesture.move(mouse.x, mouse.y)
+        onReleased: mouse => {
+            if (mouse.button !== Qt.LeftButton)
+                return
+            hold.stop()
+            if (gesture.release())
+                card.open()
+        }
+        onCanceled: {
+            hold.stop()
+            gesture.release()
+        }
+    }
+
+    // The front face.
+    Column {
+        objectName: "front"
+        anchors.fill: parent
+        visible: !card.showingBack
+        spacing: 0
+
+        Item {
+            id: thumb
+            objectName: "thumbnail"
+            width: parent.width
+            height: 140
+            clip: true
+
+            Shape {
+                anchors.fill: parent
+                ShapePath {
+                    strokeWidth: -1
+                    fillGradient: LinearGradient {
+                        x1: 0
+                        y1: 0
+                        x2: thumb.width
+                        y2: thumb.height
+                        GradientStop {
+                            position: 0
+                            color: Qt.rgba(0.10, 0.13, 0.20, 1)
+                        }
+                        GradientStop {
+                            position: 1
+                            color: Qt.rgba(0.07, 0.09, 0.15, 1)
+                        }
+                    }
+                    PathPolyline {
+                        path: [Qt.point(0, 0), Qt.point(thumb.width, 0), Qt.point(thumb.width, thumb.height), Qt.point(0, thumb.height), Qt.point(0, 0)]
+                    }
+                }
+            }
+
+            // Offline.
+            Column {
+                objectName: "offlineLayer"
+                anchors.centerIn: parent
+                visible: card.thumbnail === 0
+                spacing: 6
+                Symbol {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    size: 24
+                    name: "powersleep"
+                    color: Theme.textDimmer
+                }
+                Text {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    text: qsTr("offline")
+                    font.pixelSize: 12
+                    color: Theme.textDimmer
+                }
+            }
+
+            // The frost: a pale veil in place of the picture.
+            Item {
+                objectName: "frostLayer"
+                anchors.fill: parent
+                visible: card.thumbnail === 1
+                Rectangle {
+                    anchors.fill: parent
+                    gradient: Gradient {
+                        GradientStop {
+                            position: 0
+                            color: Qt.rgba(0.80, 0.84, 0.92, 0.20)
+                        }
+                        GradientStop {
+                            position: 1
+                            color: Qt.rgba(0.70, 0.75, 0.85, 0.12)
+                        }
+                    }
+                }
+                Symbol {
+                    anchors.centerIn: parent
+                    size: 22
+                    name: "eye.slash"
+                    color: Qt.rgba(1, 1, 1, 0.5)
+                }
+            }
+
+            // The demo desktop as a screen seen small: drawn at 2.2 times the thumbnail's size, then
+            // scaled down, so its menu bar and dock keep a screen's proportions.
+            Loader {
+                objectName: "demoLayer"
+                active: card.thumbnail === 2
+                width: thumb.width * 2.2
+                height: thumb.height * 2.2
+                scale: 1 / 2.2
+                transformOrigin: Item.TopLeft
+                sourceComponent: DemoDesktop {}
+            }
+
+            // The connect prompt.
+            Column {
+                objectName: "promptLayer"
+                anchors.centerIn: parent
+                visible: card.thumbnail === 3
+                spacing: 10
+                Rectangle {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    width: 54
+                    height: 54
+                    radius: 27
+                    color: Qt.rgba(1, 1, 1, 0.05)
+                    Symbol {
+                        anchors.centerIn: parent
+                        size: 23
+                        name: card.promptGlyph
+                        color: Qt.rgba(1, 1, 1, 0.62)
+                    }
+                }
+                Text {
+                    objectName: "promptText"
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    text: card.promptText
+                    font.pixelSize: 12
+                    font.weight: Font.Medium
+                    color: Qt.rgba(0.72, 0.74, 0.78, 1)
+                }
+            }
+
+            Sparkline {
+                objectName: "sparkline"
+                visible: card.showsSparkline
+                x: 2
+                width: parent.width - 4
+                height: 26
+                anchors.bottom: parent.bottom
+                opacity: 0.9
+                values: card.cpu
+                color: Theme.accent
+            }
+
+            CardCorners {
+                anchors.fill: parent
+                radius: 22
+            }
+        }
+
+        // Kind, name, liveness and the small figures.
+        Item {
+            width: parent.width
+            height: 70
+            Row {
+                id: info
+                x: 14
+                anchors.verticalCenter: parent.verticalCenter
+                spacing: 9
+                Symbol {
+                    anchors.verticalCenter: parent.verticalCenter
+                    size: 16
+                    name: card.kindSymbol
+                    color: Theme.textDim
+                }
+                Column {
+                    anchors.verticalCenter: parent.verticalCenter
+                    spacing: 2
+                    Text {
+                        objectName: "nameText"
+                        width: Math.min(implicitWidth, card.width - 28 - 25 - stats.width - 18)
+                        text: card.name
+                        elide: Text.ElideRight
+                        maximumLineCount: 1
+                        font.pixelSize: 16
+                        font.weight: Font.DemiBold
+                        color: Theme.text
+                    }
+                    Row {
+                        spacing: 5
+                        Rectangle {
+                            objectName: "statusDot"
+                            anchors.verticalCenter: parent.verticalCenter
+                            width: 7
+                            height: 7
+                            radius: 3.5
+                            color: card.tone === "good" ? Theme.good : card.tone === "warn" ? Theme.warn : Theme.textDimmer
+                            SequentialAnimation on opacity {
+                                running: card.breathes && card.breathe
+                                loops: Animation.Infinite
+                                alwaysRunToEnd: false
+                                NumberAnimation {
+                                    to: 0.45
+                                    duration: Theme.breatheMs
+                                    easing.type: Easing.InOutQuad
+                                }
+                                NumberAnimation {
+                                    to: 1
+                                    duration: Theme.breatheMs
+                                    easing.type: Easing.InOutQuad
+                                }
+                            }
+                        }
+                        Text {
+                            objectName: "stateText"
+                            text: card.stateWord
+                            font.pixelSize: 12
+                            font.weight: Font.Medium
+                            color: Theme.textDim
+                        }
+                        Text {
+                            objectName: "lastSeenText"
+                            visible: card.lastSeenText.length > 0
+                            text: card.lastSeenText
+                            font.pixelSize: 12
+                            color: Theme.textDimmer
+                        }
+                    }
+                }
+            }
+            Column {
+                id: stats
+                objectName: "miniStats"
+                visible: card.showsStats
+                anchors.right: parent.right
+                anchors.rightMargin: 14
+                anchors.verticalCenter: parent.verticalCenter
+                spacing: 3
+                StatRow {
+                    label: qsTr("cpu")
+                    value: card.cpuText
+                    tint: Theme.accent
+                }
+                StatRow {
+                    label: qsTr("ram")
+                    value: card.ramText
+                    tint: Theme.accent
+                }
+                StatRow {
+                    visible: card.batteryText.length > 0
+                    label: qsTr("bat")
+                    value: card.batteryText
+                    tint: Theme.good
+                }
+            }
+        }
+        Component.onCompleted: if (card.breathes) card.breathe = true
+    }
+
+    // The back face, turned so that it reads the right way round once the card is over.
+    Item {
+        objectName: "back"
+        anchors.fill: parent
+        visible: card.showingBack
+        transform: Rotation {
+            origin.x: card.width / 2
+            origin.y: card.height / 2
+            axis {
+                x: 0
+                y: 1
+                z: 0
+            }
+            angle: 180
+        }
+        Column {
+            anchors.fill: parent
+            anchors.margins: 16
+            spacing: 12
+            Item {
+                width: parent.width
+                height: 20
+                Text {
+                    anchors.verticalCenter: parent.verticalCenter
+                    width: parent.width - 30
+                    text: card.name
+                    elide: Text.ElideRight
+                    maximumLineCount: 1
+                    font.pixelSize: 14
+                    font.weight: Font.DemiBold
+                    color: Theme.text
+                }
+                AbstractButton {
+                    objectName: "closeBack"
+                    anchors.right: parent.right
+                    anchors.verticalCenter: parent.verticalCenter
+                    width: 20
+                    height: 20
+                    onClicked: gesture.close()
+                    contentItem: Item {
+                        Symbol {
+                            anchors.centerIn: parent
+                            size: 12
+                            name: "xmark"
+                            color: Theme.textDim
+                        }
+                    }
+                }
+            }
+            Row {
+                width: parent.width
+                spacing: 12
+                ActionTile {
+                    objectName: "frostTile"
+                    width: (parent.width - 12) / 2
+                    title: card.frostTitle
+                    symbol: card.frostSymbol
+                    tint: Theme.accent
+                    onClicked: card.frost()
+                }
+                ActionTile {
+                    objectName: "renameTile"
+                    width: (parent.width - 12) / 2
+                    title: qsTr("Rename")
+                    symbol: "pencil"
+                    tint: Theme.textDim
+                    onClicked: card.rename()
+                }
+            }
+            ActionTile {
+                objectName: "unpairTile"
+                width: parent.width
+                title: qsTr("Unpair")
+                symbol: "trash.fill"
+                tint: Theme.bad
+                onClicked: card.unpair()
+            }
+        }
+    }
+
+    // The border, accent while the pointer is over the card.
+    Rectangle {
+        anchors.fill: parent
+        radius: 22
+        color: "transparent"
+        border.width: 1
+        border.color: card.hover ? Qt.alpha(Theme.accent, 0.5) : Theme.stroke
+        Behavior on border.color {
+            ColorAnimation {
+                duration: Theme.springMs
+            }
+        }
+    }
+
+    Menu {
+        id: menu
+        objectName: "cardMenu"
+        MenuItem {
+            text: card.frostMenuTitle
+            icon.source: SymbolSet.url(card.frostMenuSymbol)
+            onTriggered: card.frost()
+        }
+        MenuItem {
+            text: qsTr("Rename…")
+            icon.source: SymbolSet.url("pencil")
+            onTriggered: card.rename()
+        }
+        MenuSeparator {}
+        MenuItem {
+            text: qsTr("Unpair…")
+            icon.source: SymbolSet.url("trash")
+            icon.color: Theme.bad
+            palette.windowText: Theme.bad
+            onTriggered: card.unpair()
+        }
+    }
+}

@@ -1,0 +1,163 @@
+// The deck's real QML offscreen, over its model with a fake network: the empty state against the grid,
+// the footer's count in the locale, a click that wakes and opens, and the long press that flips a card.
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <QtQml/QQmlExtensionPlugin>
+
+#include <gtest/gtest.h>
+
+#include "../../support/TempHome.h"
+#include "ViewTestSupport.h"
+#include "controller/ui/AppearanceModel.h"
+#include "controller/ui/RootViewModel.h"
+
+using namespace dovrel::controller;
+using namespace dovrel::controller::test;
+
+namespace {
+
+// Every item under `root` in the scene (delegates have no QObject parent to find them by).
+void collectItems(QQuickItem* root, QList<QQuickItem*>& into) {
+    for (QQuickItem* child : root->childItems()) {
+        into << child;
+        collectItems(child, into);
+    }
+}
+
+QString textOf(QQuickItem* item) { return item ? item->property("text").toString() : QStringLiteral("<missing>"); }
+
+struct DeckQml : ::testing::Test {
+    QGuiApplication& app = viewApp();
+    dovrel::test::TempDir dir;
+    RootServices services;
+    DeckParts parts{services.store, dir.file("d.ini"), false, QLocale(QLocale::German, QLocale::Germany)};
+    DarkDesktop desktop;
+    AppearanceModel appearance{parts.defaults, desktop};
+    FakeSessionPort session;
+    RootViewModel root{session, services.store, *services.account, LaunchArguments::parse({"p"}),
+                       services.startPolling};
+    QQmlEngine engine;
+    QQuickWindow window;
+    std::unique_ptr<QObject> screen;
+
+    void SetUp() override {
+        window.resize(1120, 700);
+        QQmlComponent component(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/DeckScreen.qml")));
+        screen.reset(component.createWithInitialProperties({{"root", QVariant::fromValue(&root)},
+                                                            {"appearance", QVariant::fromValue(&appearance)},
+                                                            {"deck", QVariant::fromValue(&parts.deck)}}));
+        ASSERT_TRUE(screen) << component.errorString().toStdString();
+        auto* item = qobject_cast<QQuickItem*>(screen.get());
+        item->setParentItem(window.contentItem());
+        item->setSize(window.size());
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    }
+
+    QQuickItem* find(const char* name) const { return screen->findChild<QQuickItem*>(name); }
+    QList<QQuickItem*> cards() const {
+        QList<QQuickItem*> found;
+        QList<QQuickItem*> all;
+        collectItems(window.contentItem(), all);
+        for (QQuickItem* i : all)
+            if (i->property("flipped").isValid() && i->property("promptText").isValid()) found << i;
+        return found;
+    }
+    static QQuickItem* childOf(QQuickItem* parent, const char* name) {
+        QList<QQuickItem*> all;
+        collectItems(parent, all);
+        for (QQuickItem* i : all)
+            if (i->objectName() == QLatin1String(name)) return i;
+        return nullptr;
+    }
+    // The grid has placed its cells (the add tile moves off the first card's place).
+    bool laidOut() const {
+        QQuickItem* add = find("addTile");
+        return !cards().isEmpty() && add && add->mapToScene({0, 0}) != cards().first()->mapToScene({0, 0});
+    }
+    QPoint centreOf(QQuickItem* item) const {
+        return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
+    }
+};
+
+} // namespace
+
+TEST_F(DeckQml, EmptyStateGivesWayToTheGridAndFooter) {
+    EXPECT_TRUE(find("emptyState")->isVisible());
+    EXPECT_FALSE(find("deckGrid")->isVisible());
+    EXPECT_FALSE(find("usageFooter")->isVisible());
+    QTest::mouseClick(&window, Qt::LeftButton, {}, centreOf(find("emptyPairButton")));
+    ASSERT_TRUE(waitUntil([&] { return root.route() == RootViewModel::Route::Pairing; }));
+
+    parts.usage.addReceived(1234LL * 1048576);
+    Device d;
+    d.name = QStringLiteral("Studio");
+    d.state = Device::State::awake;
+    parts.store.putFirst(d);
+    ASSERT_TRUE(waitUntil([&] { return find("deckGrid")->isVisible(); }));
+    EXPECT_FALSE(find("emptyState")->isVisible());
+    EXPECT_TRUE(find("usageFooter")->isVisible());
+    EXPECT_EQ(textOf(find("tokensText")), "1.234 tokens used");
+    EXPECT_EQ(cards().size(), 1);
+    QQuickItem* add = find("addTile");
+    ASSERT_TRUE(add);
+    EXPECT_TRUE(waitUntil([&] {
+        return add->mapToScene({0, 0}).x() > cards().first()->mapToScene({0, 0}).x();
+    })) << "the add tile comes last";
+}
+
+TEST_F(DeckQml, ClickOnTheWakePromptWakesThenOpens) {
+    Device d;
+    d.name = QStringLiteral("Studio PC");
+    d.state = Device::State::asleep;
+    d.mac = QStringLiteral("aa:bb:cc:dd:ee:02");
+    parts.store.putFirst(d);
+    ASSERT_TRUE(waitUntil([&] { return cards().size() == 1 && laidOut(); }));
+    QQuickItem* card = cards().first();
+    ASSERT_TRUE(card);
+    ASSERT_TRUE(waitUntil([&] { return textOf(childOf(card, "promptText")) == "Click to wake & connect"; }));
+    QSignalSpy opens(&parts.deck, &DeckViewModel::openRequested);
+    QTest::mouseClick(&window, Qt::LeftButton, {}, centreOf(card));
+    ASSERT_TRUE(waitUntil([&] { return opens.count() == 1; }));
+    EXPECT_EQ(parts.wakes.sent.size(), 1u);
+    EXPECT_EQ(root.route(), RootViewModel::Route::Session) << "the root opens the session the deck asked for";
+    ASSERT_EQ(session.dials.size(), 1u);
+    EXPECT_FALSE(card->property("flipped").toBool());
+}
+
+TEST_F(DeckQml, LongPressFlipsTheCardAndTheCloseButtonTurnsItBack) {
+    Device d;
+    d.name = QStringLiteral("Laptop");
+    d.state = Device::State::awake;
+    d.cpu = {0.3, 0.5};
+    parts.store.putFirst(d);
+    ASSERT_TRUE(waitUntil([&] { return cards().size() == 1 && laidOut(); }));
+    QQuickItem* card = cards().first();
+    ASSERT_TRUE(card);
+    QSignalSpy opens(&parts.deck, &DeckViewModel::openRequested);
+    QQuickItem* spark = childOf(card, "sparkline");
+    ASSERT_TRUE(spark);
+    EXPECT_TRUE(spark->isVisible());
+    EXPECT_EQ(spark->property("values").value<QList<double>>(), QList<double>({0.3, 0.5}));
+
+    QTest::mousePress(&window, Qt::LeftButton, {}, centreOf(card));
+    ASSERT_TRUE(waitUntil([&] { return card->property("flipped").toBool(); }));
+    QTest::mouseRelease(&window, Qt::LeftButton, {}, centreOf(card));
+    EXPECT_EQ(opens.count(), 0) << "the press that flipped is no click";
+    ASSERT_TRUE(waitUntil([&] { return childOf(card, "back")->isVisible(); }));
+
+    QQuickItem* frost = childOf(card, "frostTile");
+    QTest::mouseClick(&window, Qt::LeftButton, {}, centreOf(frost));
+    ASSERT_TRUE(waitUntil([&] { return parts.store.devices()[0].privacyFrost; }));
+    EXPECT_TRUE(card->property("flipped").toBool()) << "a tile leaves the card turned";
+    ASSERT_TRUE(waitUntil([&] { return frost->property("title").toString() == "Show"; }));
+
+    QTest::mouseClick(&window, Qt::LeftButton, {}, centreOf(childOf(card, "closeBack")));
+    ASSERT_TRUE(waitUntil([&] { return !card->property("flipped").toBool(); }));
+    EXPECT_EQ(opens.count(), 0);
+}
