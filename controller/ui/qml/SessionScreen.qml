@@ -28,6 +28,7 @@ Rectangle {
         width: screen.fit.width
         height: screen.fit.height
         client: screen.session.client
+        visible: !screen.session.demo
     }
 
     // A demo session shows the made-up desktop in the picture's place.
