@@ -25,6 +25,7 @@
 
 #include "../../agent/desktop/XProbe.h"
 #include "../../support/ChildProcess.h"
+#include "../../support/QuickItems.h"
 #include "../../support/TempHome.h"
 #include "../../support/XTestClient.h"
 #include "../../support/XvfbServer.h"
@@ -196,14 +197,6 @@ template <typename F> bool runUntil(F&& done, std::chrono::seconds deadline) {
     return done();
 }
 
-QQuickItem* findItem(QQuickItem* under, const QString& name) {
-    for (QQuickItem* child : under->childItems()) {
-        if (child->objectName() == name) return child;
-        if (QQuickItem* found = findItem(child, name)) return found;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 TEST_F(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTheDeck) {
@@ -259,7 +252,7 @@ TEST_F(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTh
     ASSERT_EQ(window->size(), QSize(1120, 760));
     const QRectF fit = dovrel::controller::fittedRect(window->size(), client.remoteSize());
     ASSERT_EQ(fit, QRectF(0, 65, 1120, 630));
-    QQuickItem* capture = findItem(window->contentItem(), "inputCapture");
+    QQuickItem* capture = dovrel::test::findItem(window->contentItem(), "inputCapture");
     ASSERT_TRUE(capture);
     EXPECT_EQ(QRectF(capture->mapToScene({0, 0}), capture->size()), fit);
     ASSERT_TRUE(runUntil(
@@ -295,7 +288,7 @@ TEST_F(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTh
     EXPECT_FALSE(buttons[1].press);
 
     // The exit chip ends the session and the deck comes back.
-    QQuickItem* exit = findItem(window->contentItem(), "exitChip");
+    QQuickItem* exit = dovrel::test::findItem(window->contentItem(), "exitChip");
     ASSERT_TRUE(exit);
     const QPointF chip = exit->mapToScene({exit->width() / 2, exit->height() / 2});
     QTest::mouseClick(window, Qt::LeftButton, {}, chip.toPoint(), 20);
@@ -303,7 +296,7 @@ TEST_F(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTh
         [&] {
             return controller.root().route() == Route::Deck &&
                    client.phaseKind() == dovrel::controller::PhaseKind::disconnected &&
-                   findItem(window->contentItem(), "inputCapture") == nullptr;
+                   dovrel::test::findItem(window->contentItem(), "inputCapture") == nullptr;
         },
         20s));
 }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "../../support/FakeScheduler.h"
+#include "../../support/QuickItems.h"
 #include "../client/InputChannelFake.h"
 #include "ViewTestSupport.h"
 #include "controller/platform/UserDefaults.h"
@@ -138,15 +139,6 @@ namespace {
 
 QPointF centreOf(QQuickItem* item) { return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)); }
 
-// Items a repeater made are found through the item tree, not the object tree.
-QQuickItem* findItem(QQuickItem* under, const QString& name) {
-    for (QQuickItem* child : under->childItems()) {
-        if (child->objectName() == name) return child;
-        if (QQuickItem* found = findItem(child, name)) return found;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerAndGuideDimsAndExits) {
@@ -174,7 +166,9 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerAndGuideDimsAndExits) 
     session.play(PhaseKind::connected);
     settle(window);
     ASSERT_EQ(root.route(), RootViewModel::Route::Session);
-    const auto find = [&](const char* name) { return findItem(window->contentItem(), QString::fromUtf8(name)); };
+    const auto find = [&](const char* name) {
+        return dovrel::test::findItem(window->contentItem(), QString::fromUtf8(name));
+    };
     const auto click = [&](const char* name) {
         QQuickItem* item = find(name);
         ASSERT_TRUE(item) << name;
