@@ -1,11 +1,14 @@
 // Per-stage times of the agent's video path on a busy moving desktop (a private Xvfb), at 1920x1080
 // and 1280x720: X11 capture (MIT-SHM grab with the cursor drawn in), colour conversion to 4:2:0,
 // software encoding, and building the payload and its pieces. Also what the capturer costs when the
-// screen is still and when it is busy. Prints figures; asserts nothing.
+// screen is still and when it is busy, and H.264 as the agent encodes it (CAVLC, Constrained Baseline)
+// against Main profile with CABAC: encode and decode time and size, on the same pictures. Prints figures; asserts
+// nothing.
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <sys/resource.h>
 #include <vector>
 
@@ -15,6 +18,7 @@
 #include "agent/media/VideoPacketizer.h"
 #include "agent/media/X11Grabber.h"
 #include "agent/media/X11ScreenCapturer.h"
+#include "controller/client/PictureDecoder.h"
 #include "protocol/VideoPayload.h"
 #include "tests/support/XvfbServer.h"
 
@@ -90,24 +94,38 @@ double cpuSeconds() {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-void stages(int w, int h, bool h264, int frames) {
-    test::XvfbServer xvfb(w, h);
-    if (!xvfb.running()) {
-        std::printf("no Xvfb: %s\n", xvfb.failure().c_str());
-        return;
-    }
-    bench::BusyScene scene(xvfb.display(), w, h);
-    test::XTestClient pointer(xvfb.display());
-    pointer.setSolidCursor(16, 0xFFFFFF);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-
-    X11Grabber grabber(xvfb.display());
-    grabber.select(grabber.monitors()[0]);
+// The busy desktop on a private Xvfb, with what grabs it and converts it to 4:2:0 as the agent does.
+struct BusyDesktop {
+    test::XvfbServer xvfb;
+    std::optional<bench::BusyScene> scene;
+    std::optional<X11Grabber> grabber;
     ColorConverter converter;
-    libav::FramePtr yuv(av_frame_alloc());
-    yuv->format = AV_PIX_FMT_YUV420P;
-    yuv->width = w;
-    yuv->height = h;
+    libav::FramePtr yuv{av_frame_alloc()};
+
+    BusyDesktop(int w, int h) : xvfb(w, h) {
+        if (!xvfb.running()) {
+            std::printf("no Xvfb: %s\n", xvfb.failure().c_str());
+            return;
+        }
+        scene.emplace(xvfb.display(), w, h);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        grabber.emplace(xvfb.display());
+        grabber->select(grabber->monitors()[0]);
+        yuv->format = AV_PIX_FMT_YUV420P;
+        yuv->width = w;
+        yuv->height = h;
+    }
+    bool ok() const { return grabber.has_value(); }
+};
+
+void stages(int w, int h, bool h264, int frames) {
+    BusyDesktop desktop(w, h);
+    if (!desktop.ok()) return;
+    test::XTestClient pointer(desktop.xvfb.display());
+    pointer.setSolidCursor(16, 0xFFFFFF);
+    X11Grabber& grabber = *desktop.grabber;
+    ColorConverter& converter = desktop.converter;
+    libav::FramePtr& yuv = desktop.yuv;
     const VideoBudget budget = VideoBudget::lan();
     Output out;
     LibavVideoEncoder encoder(
@@ -171,6 +189,98 @@ void stages(int w, int h, bool h264, int frames) {
                 static_cast<double>(bytes) * 8 / seconds / static_cast<double>(budget.averageBitRate) * 100,
                 static_cast<double>(budget.burstBytesPerSecond) * 8 / 1000, static_cast<double>(pieces) / frames,
                 static_cast<double>(bytes) / frames / 1000, keyframes);
+}
+
+// libx264 as the agent opens it, but with CABAC.
+libav::CodecContextPtr openCabac(int w, int h, const VideoBudget& b) {
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    if (!codec) return nullptr;
+    libav::CodecContextPtr ctx(avcodec_alloc_context3(codec));
+    if (!ctx) return nullptr;
+    ctx->width = w;
+    ctx->height = h;
+    ctx->time_base = AVRational{1, b.expectedFrameRate};
+    ctx->framerate = AVRational{b.expectedFrameRate, 1};
+    ctx->bit_rate = b.averageBitRate;
+    ctx->rc_max_rate = b.burstBytesPerSecond * 8;
+    ctx->rc_buffer_size = static_cast<int>(b.burstBytesPerSecond * 8);
+    ctx->gop_size = b.maxKeyFrameInterval;
+    ctx->max_b_frames = 0;
+    ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+    ctx->thread_count = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 3u, 8u)) - 2;
+    AVDictionary* opts = nullptr;
+    av_dict_set(&opts, "preset", "ultrafast", 0);
+    av_dict_set(&opts, "tune", "zerolatency", 0);
+    av_dict_set(&opts, "forced-idr", "1", 0);
+    av_dict_set(&opts, "profile", "main", 0);
+    av_dict_set(&opts, "x264-params", "cabac=1:ratetol=0.1", 0);
+    const int err = avcodec_open2(ctx.get(), codec, &opts);
+    av_dict_free(&opts);
+    return err < 0 ? nullptr : std::move(ctx);
+}
+
+// Encodes one picture (the packet's Annex B bytes into `out`); the time spent inside the codec.
+double encodeInto(AVCodecContext* ctx, AVFrame* picture, int64_t pts, std::vector<uint8_t>& out) {
+    out.clear();
+    const auto t0 = Clock::now();
+    picture->pts = pts;
+    if (avcodec_send_frame(ctx, picture) < 0) return 0;
+    libav::PacketPtr packet(av_packet_alloc());
+    while (avcodec_receive_packet(ctx, packet.get()) == 0) {
+        out.insert(out.end(), packet->data, packet->data + packet->size);
+        av_packet_unref(packet.get());
+    }
+    return micros(Clock::now() - t0);
+}
+
+// The agent's CAVLC against CABAC on the same busy 1080p pictures, each encoded
+// by both in turn (so both see the same machine load) and decoded as the controller decodes.
+void profiles(int w, int h, int frames) {
+    BusyDesktop desktop(w, h);
+    if (!desktop.ok()) return;
+    X11Grabber& grabber = *desktop.grabber;
+    libav::FramePtr& yuv = desktop.yuv;
+    const VideoBudget budget = VideoBudget::lan();
+    std::string error;
+    struct Candidate {
+        Candidate(const char* n, libav::CodecContextPtr c) : name(n), ctx(std::move(c)) {}
+        const char* name;
+        libav::CodecContextPtr ctx;
+        controller::PictureDecoder decoder{controller::VideoCodec::h264, controller::PictureDecoder::defaultThreads()};
+        Series encode, decode;
+        std::size_t bytes = 0;
+    } candidates[2] = {
+        {"CAVLC (the agent's)", LibavVideoEncoder::open("libx264", {w, h, true, budget}, nullptr, error)},
+        {"Main, CABAC", openCabac(w, h, budget)}};
+    for (const auto& c : candidates)
+        if (!c.ctx) return;
+    std::vector<uint8_t> annexB;
+    auto next = Clock::now();
+    for (int i = 0; i < frames; ++i) {
+        std::optional<CapturedFrame> shot = grabber.grab(Clock::now());
+        if (!shot || !desktop.converter.convert(*shot, *yuv)) continue;
+        shot.reset();
+        for (auto& c : candidates) {
+            const double enc = encodeInto(c.ctx.get(), yuv.get(), i, annexB);
+            const auto t0 = Clock::now();
+            c.decoder.decode(wex::ByteView(annexB.data(), annexB.size()), i, [](const AVFrame&, bool) {});
+            const double dec = micros(Clock::now() - t0);
+            c.bytes += annexB.size();
+            if (i >= 10) {
+                c.encode.add(enc);
+                c.decode.add(dec);
+            }
+        }
+        next += std::chrono::microseconds(16667);
+        std::this_thread::sleep_until(next);
+    }
+    std::printf("\n%dx%d H.264 profiles on the same %d pictures, budget %lld bit/s at %d fps\n", w, h, frames,
+                static_cast<long long>(budget.averageBitRate), budget.expectedFrameRate);
+    for (auto& c : candidates) {
+        std::printf("  %s: %.0f kbit/s\n", c.name, static_cast<double>(c.bytes) * 8 / (frames / 60.0) / 1000);
+        row("  encode", c.encode);
+        row("  decode (the controller's decoder)", c.decode);
+    }
 }
 
 // The capturer as the agent runs it, with the encoder behind it converting on its own thread:
@@ -245,6 +355,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
     stages(1280, 720, false, std::min(frames, 120));
+    profiles(1920, 1080, frames);
     pipeline(1920, 1080, 5);
     idleCapture(1920, 1080, 5);
     return 0;

@@ -3,8 +3,11 @@
 // screen. Figures: capture-to-decoded latency (the capture time travels in the video header; both ends
 // read the machine's monotonic clock, and the client maps the agent's clock through its pings),
 // last-piece-to-decoded time, decode and colour-conversion time per picture, pictures shown per second,
-// the CPU of both programs, and paint-to-decoded: a second X client flips a square's colour at known
-// times and the client notes when a decoded picture first shows the new colour.
+// the CPU of both programs, and paint-to-decoded and paint-to-shown: a second X client flips a square's
+// colour at known times (30 flips a second, through four colours) and the client notes when a decoded
+// picture first shows the new colour, and when the window that shows it (the session window's video
+// surface item, drawn by the scene graph's shader with OpenGL on a second Xvfb) has swapped it to the
+// screen.
 //
 // Two agents are measured in turn: the real DovrelAgent (skipped, with the reason, while it does not
 // stream), and a stand-in built from the agent's own capture, encoder and packetizer behind the scripted
@@ -24,9 +27,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QHostAddress>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QThread>
 #include <QTimer>
 
@@ -38,6 +43,7 @@
 #include "agent/media/X11ScreenCapturer.h"
 #include "controller/client/ClientCore.h"
 #include "controller/client/WEXClient.h"
+#include "controller/ui/VideoSurfaceItem.h"
 #include "protocol/VideoPayload.h"
 #include "tests/controller/media/AgentUnderTest.h"
 #include "tests/support/TempHome.h"
@@ -54,8 +60,11 @@ namespace {
 constexpr int W = 1920, H = 1080;
 // The flipping square: top left, away from the pointer, drawn over the scene in every frame.
 constexpr int flipX = 40, flipY = 40, flipSize = 96;
-constexpr int flipEveryFrames = 15; // four flips a second
-constexpr uint32_t magenta = 0xFF00FF, cyan = 0x00FFFF;
+constexpr int flipEveryFrames = 2; // thirty flips a second
+// The square's colours in turn; a colour comes back only after four flips (133 ms), far beyond any
+// latency measured, so each detection answers one flip.
+constexpr uint32_t flipColours[] = {0xFF00FF, 0x00FFFF, 0xFFFF00, 0x00FF00};
+constexpr int colourCount = 4;
 constexpr auto warmUp = 2s;
 constexpr auto window = 10s;
 
@@ -86,7 +95,7 @@ struct FlipLog {
         pointer.movePointer(W - 10, H - 10);
     }
     bench::BusyScene scene(display, W, H, [log](dovrel::test::XTestClient& c, int t) {
-        const uint32_t colour = (t / flipEveryFrames) % 2 ? cyan : magenta;
+        const uint32_t colour = flipColours[(t / flipEveryFrames) % colourCount];
         c.fill(flipX, flipY, flipSize, flipSize, colour, false);
         if (t % flipEveryFrames != 0) return;
         c.sync(); // the server has it: the flip is on the screen from now
@@ -193,24 +202,36 @@ struct Sample {
 struct Detection {
     int64_t atNs;
     uint32_t colour;
+    uint32_t frameId;
+};
+// One frame the window swapped to the screen, and the newest picture it held.
+struct Swap {
+    int64_t atNs;
+    uint32_t frameId;
 };
 
-// What the decoder's thread reports, picture by picture.
+// What the decoder's thread reports, picture by picture, and what the window's render thread swaps.
 struct Collector {
     std::mutex lock;
     bool recording = false;
     std::vector<Sample> samples;
     std::vector<Detection> detections;
+    std::vector<Swap> swaps;
     uint32_t lastColour = 0;
 
     static uint32_t classify(const VideoPicture& p) {
         const int x = (flipX + flipSize / 2) * p.width / W, y = (flipY + flipSize / 2) * p.height / H;
         if (x >= p.width || y >= p.height) return 0;
         const uint32_t v = p.rgbAt(x, y);
-        const int r = static_cast<int>(v >> 16), g = static_cast<int>((v >> 8) & 0xFF), b = static_cast<int>(v & 0xFF);
-        if (r > 180 && g < 80 && b > 180) return magenta;
-        if (r < 80 && g > 180 && b > 180) return cyan;
-        return 0;
+        uint32_t bits = 0;
+        for (int shift : {16, 8, 0}) {
+            const int c = static_cast<int>((v >> shift) & 0xFF);
+            if (c > 180)
+                bits |= 0xFFu << shift;
+            else if (c >= 80)
+                return 0; // neither on nor off: a picture caught mid-change
+        }
+        return std::find(std::begin(flipColours), std::end(flipColours), bits) != std::end(flipColours) ? bits : 0;
     }
     void add(const VideoPicture& p) {
         const uint32_t colour = classify(p);
@@ -220,8 +241,13 @@ struct Collector {
             return;
         }
         samples.push_back({p.receivedAt, p.decodedAt, p.ptsUs, p.decodeMicros, p.convertMicros});
-        if (colour && colour != lastColour) detections.push_back({ns(p.decodedAt), colour});
+        if (colour && colour != lastColour) detections.push_back({ns(p.decodedAt), colour, p.frameId});
         if (colour) lastColour = colour;
+    }
+    void swapped(uint32_t frameId) {
+        const int64_t at = monoNs();
+        const std::lock_guard g(lock);
+        if (recording) swaps.push_back({at, frameId});
     }
 };
 
@@ -292,6 +318,7 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
         const std::lock_guard g(collector.lock);
         collector.samples.clear();
         collector.detections.clear();
+        collector.swaps.clear();
         collector.recording = true;
     }
     const uint32_t firstFlip = flips.count.load(std::memory_order_acquire);
@@ -307,16 +334,18 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
     const double agentCpu = cpuSeconds(agentPid) - agentCpu0, selfCpu = cpuSeconds(::getpid()) - selfCpu0;
     std::vector<Sample> samples;
     std::vector<Detection> detections;
+    std::vector<Swap> swaps;
     {
         const std::lock_guard g(collector.lock);
         collector.recording = false;
         samples = collector.samples;
         detections = collector.detections;
+        swaps = collector.swaps;
     }
     const uint32_t lastFlip = flips.count.load(std::memory_order_acquire);
 
     // The agent's clock: through the pings, or else the shared monotonic clock itself.
-    Series captureToDecoded, receivedToDecoded, decode, convert, paintToDecoded;
+    Series captureToDecoded, receivedToDecoded, decode, convert, paintToDecoded, paintToShown, decodedToShown;
     std::string mapping = "the agent's clock as learnt from the pings";
     auto ageMs = [&](const Sample& s) -> std::optional<double> {
         if (const auto age = client.pictureAgeUs(s.ptsUs, s.decodedAt)) return static_cast<double>(*age) / 1000.0;
@@ -339,18 +368,28 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
         convert.add(s.convertUs / 1000.0);
     }
     // Each detection answers the latest flip to its colour before it.
-    int missed = 0;
+    // A flip's colour comes back four flips later; a detection before that answers this flip.
+    int missed = 0, notSwapped = 0;
     for (uint32_t i = firstFlip; i < lastFlip; ++i) {
         const auto& f = flips.flips[i];
-        const int64_t next = i + 1 < lastFlip ? flips.flips[i + 1].atNs : INT64_MAX;
+        const int64_t again = i + colourCount < lastFlip ? flips.flips[i + colourCount].atNs : INT64_MAX;
         const auto d = std::find_if(detections.begin(), detections.end(), [&](const Detection& x) {
-            return x.colour == f.colour && x.atNs >= f.atNs && x.atNs < next + 200'000'000;
+            return x.colour == f.colour && x.atNs >= f.atNs && x.atNs < again;
         });
         if (d == detections.end()) {
             ++missed;
             continue;
         }
         paintToDecoded.add(static_cast<double>(d->atNs - f.atNs) / 1e6);
+        // Shown: the first swap of a frame that held this picture or a later one.
+        const auto s = std::find_if(swaps.begin(), swaps.end(),
+                                    [&](const Swap& x) { return x.atNs >= d->atNs && x.frameId >= d->frameId; });
+        if (s == swaps.end()) {
+            ++notSwapped;
+            continue;
+        }
+        paintToShown.add(static_cast<double>(s->atNs - f.atNs) / 1e6);
+        decodedToShown.add(static_cast<double>(s->atNs - d->atNs) / 1e6);
     }
 
     std::printf("  pictures shown: %zu in %.1f s = %.1f per second (the client's published fps: %.1f)\n",
@@ -360,9 +399,12 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
     row("capture-to-decoded", captureToDecoded);
     row("last piece in to decoded", receivedToDecoded);
     row("decode per picture", decode);
-    row("YUV to RGB per picture", convert);
+    row("to 4:2:0 planes per picture", convert);
     row("paint-to-decoded", paintToDecoded);
-    std::printf("  %-38s %u flips, %d not seen\n", "", lastFlip - firstFlip, missed);
+    row("paint-to-shown", paintToShown);
+    row("decoded-to-shown (window swapped)", decodedToShown);
+    std::printf("  %-38s %u flips, %d not seen, %d seen but never swapped; %zu frames swapped\n", "",
+                lastFlip - firstFlip, missed, notSwapped, swaps.size());
     std::printf("  CPU: agent %.1f%% of one core, controller %.1f%% of one core; ping %d ms\n",
                 100 * agentCpu / seconds, 100 * selfCpu / seconds, client.latencyMs());
     std::fflush(stdout);
@@ -402,7 +444,16 @@ int main(int argc, char** argv) {
     const pid_t standIn = ::fork();
     if (standIn == 0) runStandIn(xvfb.display(), videoPort, portPipe[1], goPipe[0]);
 
-    QCoreApplication app(argc, argv);
+    // The controller's window goes on an X server of its own, so that the agent never captures it.
+    dovrel::test::XvfbServer screen(1280, 720);
+    if (!screen.running()) {
+        std::printf("session latency: cannot run: %s\n", screen.failure().c_str());
+        return 0;
+    }
+    ::setenv("DISPLAY", screen.display().c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    ::setenv("QSG_RHI_BACKEND", "opengl", 1);
+    QGuiApplication app(argc, argv);
     std::printf("session latency: %dx%d at 60 pictures a second on Xvfb %s, software H.264, loopback\n", W, H,
                 xvfb.display().c_str());
 
@@ -410,9 +461,36 @@ int main(int argc, char** argv) {
     const ClientConfig config = bench::benchClientConfig(dir, videoPort);
     WEXClient client(config, std::make_shared<bench::NoRelayAccount>());
     Collector collector;
-    auto surface = std::make_shared<VideoSurface>();
-    surface->setObserver([&collector](const VideoPicture& p) { collector.add(p); });
-    client.attachVideoSurface(surface);
+    QQuickWindow window;
+    window.resize(960, 540);
+    auto* item = new VideoSurfaceItem(window.contentItem());
+    item->setSize(QSizeF(960, 540));
+    item->setClient(&client);
+    // The item's own observer, with the collector looking on.
+    std::atomic<bool> updateQueued{false};
+    item->surface()->setObserver([&](const VideoPicture& p) {
+        collector.add(p);
+        if (updateQueued.exchange(true)) return;
+        QMetaObject::invokeMethod(
+            item,
+            [&] {
+                updateQueued = false;
+                item->update();
+            },
+            Qt::QueuedConnection);
+    });
+    QObject::connect(
+        &window, &QQuickWindow::frameSwapped, item, [&] { collector.swapped(item->syncedFrameId()); },
+        Qt::DirectConnection);
+    window.show();
+    const char* api = "?";
+    if (waitFor([&] { return window.rendererInterface() != nullptr && window.isExposed(); }, 5s)) {
+        const auto g = window.rendererInterface()->graphicsApi();
+        api = g == QSGRendererInterface::OpenGL     ? "OpenGL (the YUV shader)"
+              : g == QSGRendererInterface::Software ? "software (RGB on the processor)"
+                                                    : "another GPU interface (the YUV shader)";
+    }
+    std::printf("controller window: 960x540 on Xvfb %s, scene graph on %s\n", screen.display().c_str(), api);
 
     // The real agent.
     {

@@ -14,8 +14,10 @@ packages=(
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-shapes
   qml6-module-qtquick-window qml6-module-qtquick-dialogs qml6-module-qtquick-layouts qml6-module-qtquick-templates
   qml6-module-qtqml qml6-module-qtqml-workerscript qt6-declarative-dev-tools
+  # the video surface's shader, compiled by qsb at build time
+  qt6-shadertools-dev
   # video
-  libavcodec-dev libavutil-dev libswscale-dev libva-dev
+  libavcodec-dev libavutil-dev libswscale-dev libva-dev libyuv-dev
   # X11 through xcb
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-xtest0-dev
   libxcb-screensaver0-dev libxcb-dpms0-dev libxcb-keysyms1-dev libxcb-xkb-dev
@@ -27,6 +29,8 @@ packages=(
   zbar-tools
   # what tests start: X server, tray, buses, keyring, network namespaces
   xvfb x11-utils xdotool trayer dbus dbus-x11 gnome-keyring iproute2
+  # OpenGL on Xvfb (Mesa's software rasteriser) for the shader test
+  libgl1-mesa-dri
   # what scripts/run.sh shows on the agent's private screen
   xterm
   # installing and packaging: entry and metadata validators, dpkg-shlibdeps for the package's dependencies

@@ -115,6 +115,13 @@ libav::CodecContextPtr LibavVideoEncoder::open(const std::string& name, const Vi
             // One slice per thread. x264's own choice (1.5 per core) loses to the capture, the
             // converter and the display server for the cores and is slower; 6 measured best on 8 cores.
             ctx->thread_count = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 3u, 8u)) - 2;
+            // CAVLC, as ultrafast leaves it: the stream is Constrained Baseline, which every Main decoder
+            // takes. Main with CABAC was measured against it on a busy 1080p desktop at the same bit rate
+            // (media_pipeline_bench): no faster to encode, and a software decoder needs 0.7-1 ms more per
+            // picture, a tenth of the latency budget.
+            // A tight rate tolerance keeps the average within a few percent of the budget over seconds;
+            // x264's looser default overshot it by about a tenth on a desktop in motion.
+            av_dict_set(&opts, "x264-params", "ratetol=0.1", 0);
         }
     }
     const int err = avcodec_open2(ctx.get(), codec, &opts);

@@ -9,12 +9,12 @@
 
 namespace dovrel::agent {
 
-// VideoEncoder over libavcodec. Software: libx264 / libx265, preset ultrafast, tune zerolatency
-// (no lookahead, no B-frames, sliced or wavefront threads so a picture comes out of the call that
-// took it), forced keyframes as real IDRs (x265: forced-idr=1, open-gop=0). Hardware: h264_vaapi /
-// hevc_vaapi when the machine opens them, with one picture in flight. Parameter sets travel in the
-// stream in front of every IDR; the encoder takes them from there. Input is converted to 4:2:0 on the
-// encoder's thread ("dovrel.encoder"), which also runs the output callback.
+// VideoEncoder over libavcodec. Software: libx264 / libx265, preset ultrafast, tune zerolatency (no
+// lookahead, no B-frames, sliced or wavefront threads so a picture comes out of the call that took it),
+// the rate held close to the budget, forced keyframes as real IDRs (x265: forced-idr=1, open-gop=0).
+// Hardware: h264_vaapi / hevc_vaapi when the machine opens them, with one picture in flight. Parameter
+// sets travel in the stream in front of every IDR; the encoder takes them from there. Input is
+// converted to 4:2:0 on the encoder's thread ("dovrel.encoder"), which also runs the output callback.
 class LibavVideoEncoder final : public VideoEncoder {
 public:
     enum class Hardware { whenPresent, never };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <utility>
 
 #include <xcb/damage.h>
 #include <xcb/randr.h>
@@ -171,17 +172,11 @@ bool X11Grabber::changedSinceLastGrab() {
     xcb_connection_t* c = conn_->get();
     const xcb_query_pointer_cookie_t pointer = xcb_query_pointer(c, conn_->root());
     bool layoutChanged = false;
-    while (xcb::Reply<xcb_generic_event_t> ev{xcb_poll_for_event(c)}) {
-        const uint8_t type = ev->response_type & 0x7F;
-        if (damage_ && type == damageEventBase_ + XCB_DAMAGE_NOTIFY)
-            dirty_ = true;
-        else if (xfixes_ && type == xfixesEventBase_ + XCB_XFIXES_CURSOR_NOTIFY)
-            dirty_ = true;
-        else if (randrEventBase_ && type == randrEventBase_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY)
-            layoutChanged = true;
-    }
+    while (xcb::Reply<xcb_generic_event_t> ev{xcb_poll_for_event(c)})
+        layoutChanged = takeEvent(*ev) || layoutChanged;
     xcb::Reply<xcb_query_pointer_reply_t> p(xcb_query_pointer_reply(c, pointer, nullptr));
     failIfBroken();
+    if (std::exchange(layoutPending_, false)) layoutChanged = true;
     if (layoutChanged) {
         // A monitor that moved or changed size needs a fresh capture (and encoder); one that stayed
         // as it was keeps going.
@@ -203,6 +198,28 @@ bool X11Grabber::changedSinceLastGrab() {
     }
     return dirty_ || !damage_;
 }
+
+bool X11Grabber::takeEvent(const xcb_generic_event_t& ev) {
+    const uint8_t type = ev.response_type & 0x7F;
+    if (damage_ && type == damageEventBase_ + XCB_DAMAGE_NOTIFY)
+        dirty_ = true;
+    else if (xfixes_ && type == xfixesEventBase_ + XCB_XFIXES_CURSOR_NOTIFY)
+        dirty_ = true;
+    else if (randrEventBase_ && type == randrEventBase_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY)
+        return true;
+    return false;
+}
+
+bool X11Grabber::changedInQueuedEvents() {
+    bool layoutChanged = false;
+    while (xcb::Reply<xcb_generic_event_t> ev{xcb_poll_for_queued_event(conn_->get())})
+        layoutChanged = takeEvent(*ev) || layoutChanged;
+    // A layout change is looked into by the next changedSinceLastGrab(), which also reads the monitors.
+    if (layoutChanged) layoutPending_ = true;
+    return dirty_ || layoutChanged || !damage_;
+}
+
+int X11Grabber::eventFd() const { return xcb_get_file_descriptor(conn_->get()); }
 
 std::optional<CapturedFrame> X11Grabber::grab(Instant at) {
     if (area_.width <= 0 || area_.height <= 0) fail("no display found");

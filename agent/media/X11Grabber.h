@@ -38,6 +38,11 @@ public:
     // drawing anywhere on the screen, the cursor moving or changing shape, or nothing grabbed yet.
     // Throws AgentError (capture) when the connection is lost.
     bool changedSinceLastGrab();
+    // Takes in the events already read off the connection (while waiting for a grab's reply, say)
+    // without touching the socket. True when they say the area may have changed.
+    bool changedInQueuedEvents();
+    // The connection's socket: readable when the server has sent events (DAMAGE, cursor, layout).
+    int eventFd() const;
 
     // The selected area as it is now, cursor included. nullopt when every buffer is still held by
     // earlier frames (the consumer is behind; skip this picture). Throws AgentError (capture) when the
@@ -53,6 +58,8 @@ private:
     std::optional<CapturedFrame> grabShared(Instant at);
     std::optional<CapturedFrame> grabCopied(Instant at);
     void updateCursor(const xcb_xfixes_get_cursor_image_reply_t* reply);
+    // Notes what one event says; true for a change of the monitor layout.
+    bool takeEvent(const xcb_generic_event_t& ev);
     void failIfBroken();
 
     std::shared_ptr<xcb::Connection> conn_;
@@ -69,6 +76,7 @@ private:
     CursorImage cursor_;
     int pointerX_ = -1, pointerY_ = -1;
     bool dirty_ = true;
+    bool layoutPending_ = false; // seen among queued events, not yet looked into
 };
 
 } // namespace dovrel::agent

@@ -1,13 +1,17 @@
 #include "agent/media/X11ScreenCapturer.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <utility>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include "agent/common/AgentError.h"
 #include "agent/common/AgentLog.h"
 #include "agent/common/Diag.h"
 #include "agent/common/ThreadName.h"
+#include "agent/common/UniqueFd.h"
 #include "agent/media/PulseAudioCapturer.h"
 #include "agent/media/X11Grabber.h"
 
@@ -25,20 +29,26 @@ struct X11ScreenCapturer::Loop {
     FrameCallback onFrame;
     StoppedCallback onStopped;
     std::shared_ptr<std::atomic<int>> fps;
+    UniqueFd wakeFd{::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)}; // stop, requests and new rates
 
     std::mutex lock;
-    std::condition_variable wake;
     bool stopping = false;
-    bool forced = false;  // deliver on the next tick
-    bool retimed = false; // the rate changed: tick now and keep the new pace from here
+    bool forced = false;  // deliver at once
+    bool retimed = false; // the rate changed: look again now
 
     void run();
+    // Waits until `deadline`, a wake from the capturer, or (when `xEvents`) an event from the server.
+    void waitUntil(Clock::time_point deadline, bool xEvents);
+    void poke() {
+        const uint64_t one = 1;
+        [[maybe_unused]] const auto n = ::write(wakeFd.get(), &one, sizeof one);
+    }
     void stop(std::thread& thread) {
         {
             const std::lock_guard guard(lock);
             stopping = true;
         }
-        wake.notify_all();
+        poke();
         if (!thread.joinable()) return;
         if (thread.get_id() == std::this_thread::get_id())
             thread.detach();
@@ -47,47 +57,79 @@ struct X11ScreenCapturer::Loop {
     }
 };
 
+void X11ScreenCapturer::Loop::waitUntil(Clock::time_point deadline, bool xEvents) {
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return;
+    pollfd fds[2] = {{wakeFd.get(), POLLIN, 0}, {grabber->eventFd(), POLLIN, 0}};
+    // To the microsecond: grabs that follow a screen drawn at the same rate must not drift behind it.
+    const int64_t capped = std::min<int64_t>(left, 60'000'000'000);
+    const timespec timeout{static_cast<time_t>(capped / 1'000'000'000), static_cast<long>(capped % 1'000'000'000)};
+    ::ppoll(fds, xEvents ? 2 : 1, &timeout, nullptr);
+    if (fds[0].revents & POLLIN) {
+        uint64_t count = 0;
+        [[maybe_unused]] const auto n = ::read(wakeFd.get(), &count, sizeof count);
+    }
+}
+
+// Capture follows the screen: DAMAGE wakes the thread the moment anything is drawn, and the grab follows
+// at once when its slot has come; otherwise it waits for the slot. Slots lie one frame interval apart
+// on a grid that a grab keeps as long as it comes within half an interval of its slot, so a screen drawn
+// at the capture rate is grabbed right after each drawing instead of drifting behind it (spacing grabs
+// by a whole interval from each actual grab would add every wake-up delay to the next). The grab rate
+// never exceeds the frame rate. Between changes the thread looks at the pointer once an interval (a
+// moving pointer draws no DAMAGE), and a still screen is grabbed once a second all the same.
 void X11ScreenCapturer::Loop::run() {
     nameCurrentThread("dovrel.capture");
-    Clock::time_point next = Clock::now();
+    Clock::time_point slot{}; // the earliest time of the next grab
     Clock::time_point lastDelivered{};
     std::unique_lock lk(lock);
     while (!stopping) {
         const bool force = std::exchange(forced, false);
-        retimed = false;
+        if (std::exchange(retimed, false)) slot = {}; // a new rate: a new grid from the next grab
         lk.unlock();
+        const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) /
+                              std::clamp(fps->load(std::memory_order_relaxed), 1, maxFPS);
         std::string failure;
+        bool pending = false;
         try {
             const Clock::time_point t = Clock::now();
             const bool changed = grabber->changedSinceLastGrab();
             Diag::stamp(Diag::Stamp::lastStreamAt, t);
-            if (changed || force || t - lastDelivered >= heartbeat) {
+            const bool due = changed || force || t - lastDelivered >= heartbeat;
+            if (due && (force || t >= slot)) {
+                if (t - slot > interval / 2) slot = t; // off the grid (a still screen, a late wake): a new one
+                slot += interval;
                 if (const std::optional<CapturedFrame> frame = grabber->grab(t)) {
                     lastDelivered = t;
                     if (onFrame) onFrame(*frame);
+                } else {
+                    pending = true; // every buffer is still out: try again an interval on
                 }
+            } else {
+                pending = due;
             }
+            // What came in while the grab waited for its reply is already off the socket.
+            pending = grabber->changedInQueuedEvents() || pending;
         } catch (const AgentError& e) {
             failure = e.what();
             if (failure.starts_with("capture: ")) failure.erase(0, 9);
         } catch (const std::exception& e) {
             failure = e.what(); // out of memory and the like: this stream is done, a restart may do better
         }
-        lk.lock();
         if (!failure.empty()) {
+            lk.lock();
             if (stopping) return; // stopped on purpose; the failure is a consequence
             lk.unlock();
             print("• screen capture STOPPED by the system: " + failure);
             if (onStopped) onStopped(failure);
             return;
         }
-        const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) /
-                              std::clamp(fps->load(std::memory_order_relaxed), 1, maxFPS);
-        next += interval;
         const Clock::time_point now = Clock::now();
-        if (next < now - interval) next = now; // fell behind: no burst of catch-up grabs
-        wake.wait_until(lk, next, [this] { return stopping || forced || retimed; });
-        if (forced || retimed) next = Clock::now();
+        if (pending)
+            waitUntil(slot, false); // a change is waiting: more DAMAGE changes nothing
+        else
+            waitUntil(std::min(now + interval, lastDelivered + heartbeat), true);
+        lk.lock();
     }
 }
 
@@ -246,7 +288,7 @@ void X11ScreenCapturer::setCaptureFPS(int fps) {
         const std::lock_guard guard(loop->lock);
         loop->retimed = true;
     }
-    loop->wake.notify_all();
+    loop->poke();
 }
 
 void X11ScreenCapturer::requestFrame() {
@@ -260,7 +302,7 @@ void X11ScreenCapturer::requestFrame() {
         const std::lock_guard guard(loop->lock);
         loop->forced = true;
     }
-    loop->wake.notify_all();
+    loop->poke();
 }
 
 std::optional<Instant> X11ScreenCapturer::audioRefusedAt() {

@@ -20,9 +20,10 @@ class X11Grabber;
 // the XFixes cursor drawn in, on the thread "dovrel.capture"; system audio from an AudioCapturer
 // (PulseAudio's default monitor unless told otherwise).
 //
-// A tick grabs only when DAMAGE or the pointer says the monitor may have changed, and in any case
-// once a second, so a still screen costs almost nothing and still proves the capture alive. Every
-// tick stamps Diag's lastStreamAt, and so does every audio buffer.
+// Capture follows changes: DAMAGE wakes the thread as soon as anything is drawn and the grab follows at
+// once, never sooner than one frame interval after the last; the pointer is looked at once an interval.
+// A still screen is grabbed once a second all the same, so it costs almost nothing and still proves the
+// capture alive. Every wake stamps Diag's lastStreamAt, and so does every audio buffer.
 //
 // When audio will not start, capture goes on video-only and audio is not tried again for 600 s.
 class X11ScreenCapturer final : public ScreenCapturer {

@@ -11,10 +11,13 @@ struct SwsContext;
 
 namespace dovrel::controller {
 
-// Turns decoded pictures (YUV of any layout libavcodec gives) into 32-bit RGB pictures for the screen,
-// with libswscale's frame API on several threads (its older single call runs on one). The colour
-// matrix and range follow what the stream says, BT.601 video range when it says nothing. Pixel buffers
-// are reused once nothing on screen holds them any more. One thread at a time.
+// Brings decoded pictures into the forms the screen takes, with libswscale's frame API on several
+// threads (its older single call runs on one):
+// - picture(): a decoded frame as the 8-bit 4:2:0 planes the screen's shader reads. The usual layout
+//   is passed on as it is, sharing the decoder's buffer; any other (10-bit, 4:2:2, 4:4:4) is converted.
+// - toRgb(): a picture in 32-bit RGB, for a screen without a GPU shader (Qt Quick's software renderer)
+//   and to check the shader against. The colour matrix and range follow the picture.
+// Buffers are reused once nothing holds them any more. One thread at a time.
 class PictureConverter {
 public:
     explicit PictureConverter(int threads);
@@ -22,8 +25,11 @@ public:
     PictureConverter(const PictureConverter&) = delete;
     PictureConverter& operator=(const PictureConverter&) = delete;
 
-    // The picture's pixels and size; the caller fills in the timing. Nothing when libswscale refuses.
-    std::optional<VideoPicture> convert(const AVFrame& frame);
+    // The picture's planes, size and colours; the caller fills in the timing. Nothing when libswscale
+    // refuses the layout.
+    std::optional<VideoPicture> picture(const AVFrame& frame);
+    // Nothing when libswscale refuses or memory runs out.
+    std::shared_ptr<const PixelBuffer> toRgb(const VideoPicture& picture);
 
 private:
     struct SwsFree {
@@ -33,12 +39,17 @@ private:
         int format = -1, width = 0, height = 0, range = 0, matrix = 0;
         bool operator==(const Key&) const = default;
     };
+    struct Scaler {
+        Key key;
+        std::unique_ptr<SwsContext, SwsFree> sws;
+    };
+    SwsContext* scaler(Scaler& s, const Key& key, int dstFormat, bool setColours);
 
     std::shared_ptr<PixelBuffer> buffer(int width, int height);
 
     int threads_;
-    Key key_;
-    std::unique_ptr<SwsContext, SwsFree> sws_;
+    Scaler toPlanes_;
+    Scaler toRgb_;
     // Buffers handed out before; one whose only owner is this list is free again.
     static constexpr std::size_t poolSize = 4;
     std::vector<std::shared_ptr<PixelBuffer>> pool_;

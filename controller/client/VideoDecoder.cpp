@@ -203,12 +203,9 @@ void VideoDecoder::run() {
         uint32_t decodeMicros = 0;
         bool damaged = false;
         const bool accepted = decoder->decode(job.annexB, job.ptsUs, [&](const AVFrame& frame, bool concealed) {
-            const Instant decoded = std::chrono::steady_clock::now();
-            decodeMicros = microsBetween(begun, decoded);
+            decodeMicros = microsBetween(begun, std::chrono::steady_clock::now());
             damaged = damaged || concealed;
-            shown = converter.convert(frame);
-            if (!shown) return;
-            shown->convertMicros = microsBetween(decoded, std::chrono::steady_clock::now());
+            shown = converter.picture(frame); // the planes as they are; the screen converts them to RGB
         });
         // The data of a picture whose references were all there should decode cleanly: when it does not,
         // it is damaged itself. It is not shown, and only a keyframe makes the picture whole again.

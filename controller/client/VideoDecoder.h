@@ -28,9 +28,10 @@ namespace dovrel::controller {
 // whole again. Data the decoder refuses is dropped, with a keyframe request. Every picture says
 // whether it is whole (an unbroken chain since its keyframe) or concealed.
 //
-// `handle` runs on the client thread and returns at once; decoding and the conversion to RGB run on the
-// decoder's own thread ("dovrel.decode"), so receiving goes on while a picture decodes. Without a surface
-// nothing is decoded or counted.
+// `handle` runs on the client thread and returns at once; decoding runs on the decoder's own thread
+// ("dovrel.decode"), so receiving goes on while a picture decodes. Pictures reach the surface in YUV as
+// soon as they are decoded; the screen converts them to RGB as it draws. Without a surface nothing is
+// decoded or counted.
 class VideoDecoder {
 public:
     struct Callbacks {

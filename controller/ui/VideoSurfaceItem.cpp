@@ -3,26 +3,53 @@
 #include <QImage>
 #include <QMetaObject>
 #include <QQuickWindow>
+#include <QSGGeometryNode>
 #include <QSGImageNode>
 #include <QSGRectangleNode>
+#include <QSGRendererInterface>
 #include <memory>
+
+#include "controller/ui/YuvMaterial.h"
 
 namespace dovrel::controller {
 
 namespace {
-// The item's nodes: black behind, the picture on top, and the picture's texture, which outlives the
-// node that shows it.
+
+// The item's nodes: black behind, the picture on top. With a GPU renderer the picture is a rectangle
+// drawn by YuvMaterial; with the software renderer it is an image node over an RGB texture, which
+// outlives the node that shows it.
 struct VideoNode final : QSGNode {
     QSGRectangleNode* background = nullptr;
+    QSGGeometryNode* yuv = nullptr;
+    YuvMaterial* material = nullptr; // owned by `yuv`
     QSGImageNode* image = nullptr;
     std::unique_ptr<QSGTexture> texture;
 
     ~VideoNode() override {
         removeAllChildNodes();
         delete image;
+        delete yuv;
         delete background;
     }
 };
+
+bool drawsWithShaders(QQuickWindow& w) {
+    const QSGRendererInterface* ri = w.rendererInterface();
+    return ri && QSGRendererInterface::isApiRhiBased(ri->graphicsApi());
+}
+
+// With the software renderer: the picture in RGB, as a texture of its own.
+std::unique_ptr<QSGTexture> rgbTexture(QQuickWindow& w, PictureConverter& converter, const VideoPicture& picture) {
+    std::shared_ptr<const PixelBuffer> pixels = converter.toRgb(picture);
+    if (!pixels) return nullptr;
+    // The texture reads the pixels in place; they stay alive as long as the texture does.
+    auto* keep = new std::shared_ptr<const PixelBuffer>(pixels);
+    const QImage frame(
+        pixels->data(), picture.width, picture.height, pixels->stride(), QImage::Format_RGB32,
+        [](void* p) { delete static_cast<std::shared_ptr<const PixelBuffer>*>(p); }, keep);
+    return std::unique_ptr<QSGTexture>(w.createTextureFromImage(frame));
+}
+
 } // namespace
 
 VideoSurfaceItem::VideoSurfaceItem(QQuickItem* parent)
@@ -77,29 +104,50 @@ QSGNode* VideoSurfaceItem::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
         node->appendChildNode(node->background);
     }
     node->background->setRect(boundingRect());
+    const bool shaders = drawsWithShaders(*w);
 
     if (auto picture = surface_->newerThan(shownGeneration_)) {
-        // The texture reads the decoder's pixels in place; they stay alive as long as the texture does.
-        auto* keep = new std::shared_ptr<const PixelBuffer>(picture->pixels);
-        const QImage frame(
-            picture->pixels->data(), picture->width, picture->height, picture->pixels->stride(), QImage::Format_RGB32,
-            [](void* p) { delete static_cast<std::shared_ptr<const PixelBuffer>*>(p); }, keep);
-        std::unique_ptr<QSGTexture> texture(w->createTextureFromImage(frame));
-        if (texture) {
-            pictureSize_ = QSize(picture->width, picture->height);
-            const bool first = !node->image;
+        bool placed = false;
+        if (shaders) {
+            const bool first = !node->yuv;
             if (first) {
-                node->image = w->createImageNode();
-                node->image->setFiltering(QSGTexture::Linear);
+                node->yuv = new QSGGeometryNode;
+                auto* geometry = new QSGGeometry(QSGGeometry::defaultAttributes_TexturedPoint2D(), 4);
+                node->yuv->setGeometry(geometry);
+                node->yuv->setFlag(QSGNode::OwnsGeometry);
+                node->material = new YuvMaterial;
+                node->yuv->setMaterial(node->material);
+                node->yuv->setFlag(QSGNode::OwnsMaterial);
             }
-            node->image->setTexture(texture.get());
-            node->image->setRect(fitted(QSizeF(pictureSize_), size()));
-            // Only a node with its texture joins the tree: the renderers read it as soon as it does.
-            if (first) node->appendChildNode(node->image);
-            node->texture = std::move(texture); // the previous one goes now that nothing shows it
+            placed = node->material->setPicture(*w, *picture);
+            node->yuv->markDirty(QSGNode::DirtyMaterial);
+            // Only a node with its textures joins the tree: the renderers read it as soon as it does.
+            if (first && placed) node->appendChildNode(node->yuv);
+        } else {
+            if (!softwareConverter_) softwareConverter_ = std::make_unique<PictureConverter>(2);
+            if (std::unique_ptr<QSGTexture> texture = rgbTexture(*w, *softwareConverter_, *picture)) {
+                const bool first = !node->image;
+                if (first) {
+                    node->image = w->createImageNode();
+                    node->image->setFiltering(QSGTexture::Linear);
+                }
+                node->image->setTexture(texture.get());
+                if (first) node->appendChildNode(node->image);
+                node->texture = std::move(texture); // the previous one goes now that nothing shows it
+                placed = true;
+            }
+        }
+        if (placed) {
+            pictureSize_ = QSize(picture->width, picture->height);
+            syncedFrameId_.store(picture->frameId, std::memory_order_release);
         }
     }
-    if (node->image) node->image->setRect(fitted(QSizeF(pictureSize_), size()));
+    const QRectF rect = fitted(QSizeF(pictureSize_), size());
+    if (node->image) node->image->setRect(rect);
+    if (node->yuv && node->yuv->parent()) {
+        QSGGeometry::updateTexturedRectGeometry(node->yuv->geometry(), rect, QRectF(0, 0, 1, 1));
+        node->yuv->markDirty(QSGNode::DirtyGeometry);
+    }
     return node;
 }
 

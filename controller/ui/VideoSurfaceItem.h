@@ -9,6 +9,7 @@
 #include <QRectF>
 #include <QSize>
 
+#include "controller/client/PictureConverter.h"
 #include "controller/client/VideoSurface.h"
 #include "controller/client/WEXClient.h"
 
@@ -18,8 +19,9 @@ namespace dovrel::controller {
 // fitted into the item with its aspect ratio kept, on black (letter- or pillar-boxed, never stretched).
 // Each item makes its own VideoSurface when it is made and owns it for its whole life; giving the item
 // its client hands that surface to the client's decoder (which holds it weakly) and asks the agent for
-// a keyframe, so a new item never waits for the next periodic one. The pictures are uploaded as one
-// texture per picture; the decoder already converted them to RGB on its own thread.
+// a keyframe, so a new item never waits for the next periodic one. A picture is drawn from its YUV planes
+// by the scene graph's shader (YuvMaterial) as soon as the decoder hands it over; with Qt Quick's
+// software renderer, which runs no shaders, it is converted to RGB on the processor as it is drawn.
 class VideoSurfaceItem : public QQuickItem {
     Q_OBJECT
     Q_PROPERTY(dovrel::controller::WEXClient* client READ client WRITE setClient NOTIFY clientChanged)
@@ -37,6 +39,9 @@ public:
     static QRectF fitted(QSizeF picture, QSizeF box);
     // Where the current picture is drawn, in item coordinates; empty before the first picture.
     QRectF pictureRect() const;
+    // The frame identifier of the newest picture put into the scene graph; 0 before the first. Any
+    // thread (the render thread updates it as it syncs, before the frame that shows it is drawn).
+    uint32_t syncedFrameId() const { return syncedFrameId_.load(std::memory_order_acquire); }
 
 signals:
     void clientChanged();
@@ -52,6 +57,8 @@ private:
     // Render-thread state (the GUI thread is blocked while it changes).
     uint64_t shownGeneration_ = 0;
     QSize pictureSize_;
+    std::unique_ptr<PictureConverter> softwareConverter_; // only with the software renderer
+    std::atomic<uint32_t> syncedFrameId_{0};
 };
 
 } // namespace dovrel::controller

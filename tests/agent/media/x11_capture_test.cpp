@@ -280,6 +280,30 @@ TEST_F(X11Capture, ARequestedFrameComesAtOnceEvenWhenNothingChanged) {
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 300ms);
 }
 
+// Two pictures a second: a fixed tick would grab a change up to half a second late. Capture that
+// follows DAMAGE grabs it at once, and grabs nothing while the screen stays still (but the picture
+// once a second).
+TEST_F(X11Capture, AChangeIsGrabbedAtOnceAndAStillScreenIsNot) {
+    FrameLog frames;
+    X11ScreenCapturer capturer(frames.callback(), {xvfb_->display(), std::make_shared<FakeAudio>(), nullptr});
+    capturer.setCaptureFPS(2);
+    capturer.start(0);
+    ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 1; }));
+    const auto lastAt = [&] {
+        const std::lock_guard g(frames.lock);
+        return frames.frames.back().capturedAt;
+    };
+    std::this_thread::sleep_until(lastAt() + 900ms);
+    EXPECT_EQ(frames.count(), 1u); // two intervals without a change: nothing grabbed
+    ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 2; }, 2s)); // the still screen's picture
+
+    std::this_thread::sleep_until(lastAt() + 600ms); // the interval is over; the next tick would be at 1 s
+    const Instant paintedAt = std::chrono::steady_clock::now();
+    client_->fill(0, 0, 32, 32, 0x00FF00);
+    ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 3; }, 2s));
+    EXPECT_LT(lastAt() - paintedAt, 250ms);
+}
+
 TEST_F(X11Capture, StartClampsTheIndexAndNamesTheMonitors) {
     ASSERT_TRUE(client_->setMonitors({{0, 0, 640, 720}, {640, 0, 640, 360}}));
     FrameLog frames;

@@ -1,12 +1,36 @@
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "YuvPicture.h"
 #include "controller/client/VideoPicture.h"
 
 namespace dovrel::controller::test {
+
+inline std::string hex(uint32_t rgb) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%06X", rgb);
+    return text;
+}
+
+// Each channel of `got` within `levels` of `want` (both 0xRRGGBB).
+inline ::testing::AssertionResult nearColour(uint32_t got, uint32_t want, int levels) {
+    for (int shift : {16, 8, 0})
+        if (std::abs(static_cast<int>(got >> shift & 0xFF) - static_cast<int>(want >> shift & 0xFF)) > levels)
+            return ::testing::AssertionFailure()
+                   << hex(got) << " is not within " << levels << " levels of " << hex(want);
+    return ::testing::AssertionSuccess();
+}
 
 // The agent's synthetic pattern as the screen shows it: every row one grey, each row one luma level
 // above the one before (about 1.16 levels of full-range grey), wrapping from 255 to 0.

@@ -15,6 +15,7 @@
 #include <QtQml/QQmlExtensionPlugin>
 
 #include "../../support/TempHome.h"
+#include "../media/YuvPicture.h"
 #include "ViewTestSupport.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/platform/FileSecretStore.h"
@@ -50,15 +51,8 @@ VideoPicture desktopPicture(int w, int h) {
     p.fillRect(QRect(w / 10, h / 8, w / 2, 28), QColor(0xd8, 0xd8, 0xd6));
     p.fillRect(QRect(w / 2, h / 2, w / 3, h / 3), QColor(0x1d, 0x1f, 0x24));
     p.end();
-    auto pixels = std::make_shared<PixelBuffer>(w, h);
-    for (int y = 0; y < h; ++y)
-        std::memcpy(pixels->data() + static_cast<std::ptrdiff_t>(y) * pixels->stride(), image.constScanLine(y),
-                    static_cast<std::size_t>(w) * 4);
-    VideoPicture picture;
-    picture.pixels = pixels;
-    picture.width = w;
-    picture.height = h;
-    return picture;
+    // In the 4:2:0 YUV a decoder gives, as the surface takes it.
+    return test::yuvPicture(w, h, [&](int x, int y) { return image.pixel(x, y) & 0xFFFFFFu; });
 }
 
 // Saves the window after `ms` of frames, so that what animates has arrived.
