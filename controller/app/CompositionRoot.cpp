@@ -31,9 +31,11 @@
 #include "controller/services/UsageMeter.h"
 #include "controller/ui/AppearanceModel.h"
 #include "controller/ui/DeckViewModel.h"
+#include "controller/ui/PairingViewModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionPort.h"
 #include "controller/ui/SessionViewModel.h"
+#include "controller/ui/SignInViewModel.h"
 #include "protocol/MagicPacket.h"
 #include "runtime/Scheduler.h"
 
@@ -132,6 +134,8 @@ bool CompositionRoot::start(std::string& error) {
     sessionPort_ = std::make_unique<ClientSessionPort>(*client_, *store_);
     root_ = std::make_unique<RootViewModel>(*sessionPort_, *store_, *account_, arguments_,
                                             [poller = poller_.get()] { poller->start(); });
+    pairing_ = std::make_unique<PairingViewModel>(*api_, *account_, *root_);
+    signIn_ = std::make_unique<SignInViewModel>(*api_, *account_, *root_);
     session_ = std::make_unique<SessionViewModel>(*client_, *input_, *transfers_, realScheduler(), sessionAccent);
     // The session window is open exactly while the root shows it; its "End" ends the session.
     QObject::connect(root_.get(), &RootViewModel::routeChanged, session_.get(),
@@ -150,7 +154,9 @@ bool CompositionRoot::start(std::string& error) {
     engine_->setInitialProperties({{"root", QVariant::fromValue(root_.get())},
                                    {"session", QVariant::fromValue(session_.get())},
                                    {"appearance", QVariant::fromValue(appearance_.get())},
-                                   {"deck", QVariant::fromValue(deck_.get())}});
+                                   {"deck", QVariant::fromValue(deck_.get())},
+                                   {"pairing", QVariant::fromValue(pairing_.get())},
+                                   {"signIn", QVariant::fromValue(signIn_.get())}});
     engine_->load(mainQml);
     QQuickWindow* shown = window();
     if (!shown) {

@@ -30,9 +30,11 @@ class InputSelfTest;
 class ReachabilityPoller;
 class RelayAccount;
 class RemoteInput;
+class PairingViewModel;
 class RootViewModel;
 class SecretStore;
 class SessionViewModel;
+class SignInViewModel;
 class UsageMeter;
 class UserDefaults;
 class WEXClient;
@@ -86,6 +88,8 @@ private:
     std::unique_ptr<AppearanceModel> appearance_;
     std::unique_ptr<ClientSessionPort> sessionPort_;
     std::unique_ptr<RootViewModel> root_;
+    std::unique_ptr<PairingViewModel> pairing_;
+    std::unique_ptr<SignInViewModel> signIn_;
     std::unique_ptr<SessionViewModel> session_;
     std::unique_ptr<QQmlApplicationEngine> engine_; // goes first: the QML holds the view-models
     std::unique_ptr<WindowSnapshots> snapshots_;

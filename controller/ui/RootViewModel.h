@@ -12,7 +12,9 @@
 #include "controller/services/DeviceStore.h"
 #include "controller/services/RelayAccount.h"
 #include "controller/ui/LaunchArguments.h"
+#include "controller/ui/PairingTarget.h"
 #include "controller/ui/SessionPort.h"
+#include "controller/ui/SignInTarget.h"
 
 namespace dovrel::controller {
 
@@ -22,7 +24,7 @@ namespace dovrel::controller {
 // to moves to the front of the deck), follows the client's phase between screens, feeds the agent's
 // statistics to the saved machine, and holds the one modal alert being asked (sign out, unpair,
 // rename) until it is answered. Main thread.
-class RootViewModel : public QObject {
+class RootViewModel : public QObject, public PairingTarget, public SignInTarget {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("The program makes the one root of its window.")
@@ -81,17 +83,19 @@ public:
     Q_INVOKABLE void answerAlert(bool confirmed, const QString& field = {});
     // The pairing screen's results and cancel (which leaves any session alone). `kind` is "mac",
     // "windows" or "linux".
-    void connectLAN(const QString& host, const QString& name, const QString& code, Device::Kind kind);
+    void connectLAN(const QString& host, const QString& name, const QString& code, Device::Kind kind) override;
     void connectRelay(const QString& deviceId, const QString& name, const QString& code, Device::Kind kind,
                       const std::optional<QString>& account, const std::optional<QString>& token,
-                      const std::optional<QString>& relay);
+                      const std::optional<QString>& relay) override;
     Q_INVOKABLE void connectLAN(const QString& host, const QString& name, const QString& code, const QString& kind);
     // A pasted pairing link ("dovrel://pair?…"): false when it does not parse.
     Q_INVOKABLE bool connectLink(const QString& link);
-    Q_INVOKABLE void cancelPairing();
+    Q_INVOKABLE void cancelPairing() override;
+    bool pairingShown() const override { return route_ == Route::Pairing; }
     // The sign-in sheet's results.
     Q_INVOKABLE void signInDone(const QString& account);
-    Q_INVOKABLE void signInSkipped();
+    void signedIn(const RelayAccount::Session& session) override { signInDone(session.account); }
+    Q_INVOKABLE void signInSkipped() override;
     // The session screen's exit.
     Q_INVOKABLE void endSession();
 

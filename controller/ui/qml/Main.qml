@@ -9,6 +9,8 @@ ApplicationWindow {
     required property SessionViewModel session
     required property AppearanceModel appearance
     required property DeckViewModel deck
+    required property PairingViewModel pairing
+    required property SignInViewModel signIn
 
     width: 1120
     height: 760
@@ -30,5 +32,7 @@ ApplicationWindow {
         session: window.session
         appearance: window.appearance
         deck: window.deck
+        pairing: window.pairing
+        signIn: window.signIn
     }
 }

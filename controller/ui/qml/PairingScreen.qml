@@ -1,98 +1,446 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Layouts
 import Dovrel.Controller
 
-// The pairing screen until the full one arrives: a pairing link, or a computer's address on this
-// network with the six-digit code it shows.
+// The pairing screen, in place of the deck: a share code in two boxes of four, a pasted pairing link,
+// or a relay room typed by hand. Each way ends in one result the model hands to the root; Back
+// returns to the deck. Every rule lives in the model; this file lays it out.
 Item {
-    id: pairing
+    id: screen
     required property RootViewModel root
-    property string error: ""
+    required property PairingViewModel pairing
 
-    function connect() {
-        const target = address.text.trim()
-        if (target.startsWith("dovrel://")) {
-            if (!pairing.root.connectLink(target))
-                pairing.error = qsTr("That is not a pairing link this version understands.")
-            return
+    Component.onCompleted: screen.pairing.begin()
+
+    component CardLabel: Row {
+        id: label
+        required property string text
+        required property string icon
+        spacing: 6
+        LineIcon {
+            name: label.icon
+            color: Theme.textDim
+            anchors.verticalCenter: parent.verticalCenter
+            width: 14
+            height: 14
         }
-        if (target.length === 0) {
-            pairing.error = qsTr("Type the computer's address or paste its pairing link.")
-            return
+        Text {
+            text: label.text
+            font.pixelSize: 13
+            font.weight: Font.DemiBold
+            color: Theme.textDim
         }
-        pairing.root.connectLAN(target, name.text.trim().length > 0 ? name.text.trim() : target,
-                                code.text.trim(), "linux")
     }
 
-    Card {
-        anchors.centerIn: parent
-        corner: 16
-        width: 440
-        height: form.implicitHeight + 48
+    // A field on a dark well with a hairline inside its edge.
+    component WellField: TextField {
+        id: well
+        property bool mono: false
+        property real corner: 10
+        property color edge: Theme.stroke
+        color: Theme.dark ? "white" : Theme.text
+        placeholderTextColor: Theme.textDimmer
+        selectionColor: Theme.accent
+        selectedTextColor: "black"
+        font.family: well.mono ? "monospace" : font.family
+        font.pixelSize: well.mono ? 12 : 13
+        padding: 10
+        background: Rectangle {
+            radius: well.corner
+            color: Theme.dark ? Qt.rgba(0, 0, 0, 0.25) : Qt.rgba(0, 0, 0, 0.05)
+            border.color: well.edge
+            border.width: 1
+        }
+    }
 
-        Column {
-            id: form
-            anchors.centerIn: parent
-            width: parent.width - 48
-            spacing: 12
-
-            Text {
-                text: qsTr("Add a computer")
-                font.pixelSize: 20
-                font.weight: Font.DemiBold
-                color: Theme.text
-            }
-            Text {
-                width: parent.width
-                wrapMode: Text.Wrap
-                text: qsTr("Its address on this network and the code it shows, or its pairing link.")
-                font.pixelSize: 13
-                color: Theme.textDim
-            }
-            TextField {
-                id: address
-                objectName: "pairAddress"
-                width: parent.width
-                placeholderText: qsTr("Address (192.168.1.20) or dovrel://pair?…")
-                onTextEdited: pairing.error = ""
-                onAccepted: pairing.connect()
-            }
-            TextField {
-                id: code
-                objectName: "pairCode"
-                width: parent.width
-                placeholderText: qsTr("Pairing code")
-                inputMethodHints: Qt.ImhDigitsOnly
-                onAccepted: pairing.connect()
-            }
-            TextField {
-                id: name
-                objectName: "pairName"
-                width: parent.width
-                placeholderText: qsTr("Name (optional)")
-                onAccepted: pairing.connect()
-            }
-            Text {
-                visible: pairing.error.length > 0
-                width: parent.width
-                wrapMode: Text.Wrap
-                text: pairing.error
-                font.pixelSize: 12
-                color: Theme.bad
-            }
+    // A capsule button: the accent green when it can act, the card's grey when it cannot.
+    component CapsuleButton: Button {
+        id: capsule
+        property bool ready: enabled
+        property string glyph: ""
+        property bool working: false
+        readonly property color ink: capsule.ready ? "black" : Theme.textDim
+        font.pixelSize: 13
+        font.weight: Font.DemiBold
+        topPadding: 9
+        bottomPadding: 9
+        leftPadding: 16
+        rightPadding: 16
+        contentItem: Item {
+            implicitWidth: children[0].implicitWidth
+            implicitHeight: 18
             Row {
-                spacing: 10
-                ThemedButton {
-                    objectName: "connectPairing"
-                    primary: true
-                    text: qsTr("Connect")
-                    onClicked: pairing.connect()
+                anchors.centerIn: parent
+                spacing: 7
+                LineIcon {
+                    visible: capsule.glyph.length > 0 && !capsule.working
+                    name: capsule.glyph
+                    color: capsule.ink
+                    width: 14
+                    height: 14
+                    anchors.verticalCenter: parent.verticalCenter
                 }
-                ThemedButton {
-                    objectName: "cancelPairing"
-                    text: qsTr("Cancel")
-                    onClicked: pairing.root.cancelPairing()
+                Text {
+                    visible: !capsule.working
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: capsule.text
+                    font: capsule.font
+                    color: capsule.ink
                 }
+                BusyIndicator {
+                    visible: capsule.working
+                    running: capsule.working
+                    width: 18
+                    height: 18
+                }
+            }
+        }
+        background: Rectangle {
+            radius: height / 2
+            color: capsule.ready ? Theme.accent : Theme.card2
+            opacity: capsule.down ? 0.8 : 1
+        }
+    }
+
+    // One share-code box: four symbols, centred, monospaced; its edge lights while it has the focus.
+    component CodeBox: WellField {
+        id: box
+        required property int field
+        required property PairingViewModel model
+        mono: true
+        font.pixelSize: 20
+        horizontalAlignment: TextInput.AlignHCenter
+        implicitWidth: 120
+        topPadding: 12
+        bottomPadding: 12
+        edge: box.model.codeFocus === box.field ? Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.6)
+                                                     : Theme.stroke
+        inputMethodHints: Qt.ImhUppercaseOnly | Qt.ImhNoPredictiveText
+        onActiveFocusChanged: {
+            if (activeFocus)
+                box.model.codeFocus = box.field
+        }
+        onAccepted: box.model.claimShareCode()
+    }
+
+    // One platform of the manual card's picker.
+    component PlatformSegment: Rectangle {
+        id: segment
+        required property PairingViewModel model
+        required property string kind
+        required property string title
+        readonly property bool chosen: segment.model.manualKind === segment.kind
+        objectName: "platform-" + segment.kind
+        width: parent ? parent.width / 3 : 0
+        height: parent ? parent.height : 0
+        radius: 5
+        color: segment.chosen ? (Theme.dark ? Qt.rgba(1, 1, 1, 0.18) : "white") : "transparent"
+        Text {
+            anchors.centerIn: parent
+            text: segment.title
+            font.pixelSize: 12
+            font.weight: segment.chosen ? Font.DemiBold : Font.Normal
+            color: Theme.text
+        }
+        MouseArea {
+            anchors.fill: parent
+            onClicked: segment.model.manualKind = segment.kind
+        }
+    }
+
+    Connections {
+        target: screen.pairing
+        function onCodeFocusChanged() {
+            if (screen.pairing.codeFocus === PairingViewModel.B && !codeB.activeFocus)
+                codeB.forceActiveFocus()
+        }
+    }
+
+    Flickable {
+        anchors.fill: parent
+        contentHeight: Math.max(height, column.implicitHeight + 56)
+        boundsBehavior: Flickable.StopAtBounds
+        clip: true
+
+        ColumnLayout {
+            id: column
+            x: (parent.width - width) / 2
+            y: 28
+            width: Math.min(900, screen.width - 56)
+            height: Math.max(implicitHeight, screen.height - 56)
+            spacing: 20
+
+            // Header: Back, the title centred over the screen.
+            Item {
+                Layout.fillWidth: true
+                implicitHeight: 40
+                Button {
+                    id: back
+                    objectName: "pairingBack"
+                    width: 40
+                    height: 40
+                    flat: true
+                    background: Rectangle {
+                        radius: 20
+                        color: back.hovered ? Theme.card2 : "transparent"
+                    }
+                    contentItem: LineIcon {
+                        name: "chevron"
+                        color: Theme.text
+                        lineWidth: 2.4
+                        width: 16
+                        height: 16
+                    }
+                    onClicked: screen.pairing.cancel()
+                }
+                Text {
+                    anchors.centerIn: parent
+                    text: qsTr("Pair a machine")
+                    font.pixelSize: 20
+                    font.weight: Font.DemiBold
+                    color: Theme.text
+                }
+            }
+
+            // A share code from the agent's window.
+            Card {
+                objectName: "shareCard"
+                corner: 22
+                Layout.alignment: Qt.AlignHCenter
+                Layout.fillWidth: true
+                Layout.maximumWidth: 700
+                implicitHeight: share.implicitHeight + 32
+                ColumnLayout {
+                    id: share
+                    x: 16
+                    y: 16
+                    width: parent.width - 32
+                    spacing: 10
+                    CardLabel {
+                        text: qsTr("Have a share code?")
+                        icon: "bubble"
+                    }
+                    Text {
+                        Layout.fillWidth: true
+                        wrapMode: Text.Wrap
+                        text: qsTr("Get it from the DOVRELÆ window on the machine you want to control - it looks like ABCD-1234.")
+                        font.pixelSize: 11
+                        color: Theme.textDimmer
+                    }
+                    RowLayout {
+                        spacing: 10
+                        Layout.fillWidth: true
+                        CodeBox {
+                            id: codeA
+                            objectName: "codeA"
+                            field: PairingViewModel.A
+                            model: screen.pairing
+                            placeholderText: "ABCD"
+                            text: screen.pairing.codeA
+                            onTextEdited: screen.pairing.editCodeA(text)
+                        }
+                        Text {
+                            text: "-"
+                            font.pixelSize: 22
+                            font.weight: Font.DemiBold
+                            color: Theme.textDim
+                        }
+                        CodeBox {
+                            id: codeB
+                            objectName: "codeB"
+                            field: PairingViewModel.B
+                            model: screen.pairing
+                            placeholderText: "1234"
+                            text: screen.pairing.codeB
+                            onTextEdited: screen.pairing.editCodeB(text)
+                        }
+                        Item {
+                            Layout.fillWidth: true
+                        }
+                        CapsuleButton {
+                            objectName: "claimButton"
+                            text: qsTr("Connect")
+                            Layout.minimumWidth: 84
+                            topPadding: 12
+                            bottomPadding: 12
+                            ready: screen.pairing.codeComplete
+                            working: screen.pairing.claiming
+                            enabled: screen.pairing.codeComplete && !screen.pairing.claiming
+                            onClicked: screen.pairing.claimShareCode()
+                        }
+                    }
+                    Text {
+                        objectName: "shareError"
+                        visible: screen.pairing.shareError.length > 0
+                        Layout.fillWidth: true
+                        wrapMode: Text.Wrap
+                        text: screen.pairing.shareError
+                        font.pixelSize: 11
+                        color: Theme.dark ? Theme.warn : Qt.darker(Theme.warn, 1.45)
+                    }
+                }
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 20
+
+                // A pasted pairing link.
+                Card {
+                    objectName: "linkCard"
+                    corner: 22
+                    Layout.fillWidth: true
+                    Layout.alignment: Qt.AlignTop
+                    implicitHeight: paste.implicitHeight + 32
+                    ColumnLayout {
+                        id: paste
+                        x: 16
+                        y: 16
+                        width: parent.width - 32
+                        spacing: 14
+                        CardLabel {
+                            text: qsTr("Paste the pairing link")
+                            icon: "link"
+                        }
+                        Text {
+                            Layout.fillWidth: true
+                            wrapMode: Text.Wrap
+                            textFormat: Text.StyledText
+                            text: qsTr("On the computer you want to control, open DOVRELÆ → <b>Pair a device</b>, and copy its link. Paste it below.")
+                            font.pixelSize: 12
+                            color: Theme.textDimmer
+                        }
+                        WellField {
+                            objectName: "linkField"
+                            Layout.fillWidth: true
+                            mono: true
+                            corner: 11
+                            padding: 11
+                            placeholderText: qsTr("dovrel://pair?host=…&id=…&code=…")
+                            text: screen.pairing.link
+                            onTextEdited: screen.pairing.link = text
+                            onAccepted: screen.pairing.connectFromLink()
+                        }
+                        Text {
+                            objectName: "linkError"
+                            visible: screen.pairing.linkError.length > 0
+                            Layout.fillWidth: true
+                            wrapMode: Text.Wrap
+                            text: screen.pairing.linkError
+                            font.pixelSize: 12
+                            font.weight: Font.Medium
+                            color: Theme.bad
+                        }
+                        CapsuleButton {
+                            objectName: "linkConnect"
+                            Layout.fillWidth: true
+                            text: qsTr("Connect")
+                            glyph: "bolt"
+                            font.pixelSize: 14
+                            topPadding: 10
+                            bottomPadding: 10
+                            enabled: screen.pairing.link.length > 0
+                            onClicked: screen.pairing.connectFromLink()
+                        }
+                    }
+                }
+
+                // A relay room typed by hand.
+                Card {
+                    objectName: "manualCard"
+                    corner: 22
+                    Layout.preferredWidth: 320
+                    Layout.alignment: Qt.AlignTop
+                    implicitHeight: manual.implicitHeight + 32
+                    ColumnLayout {
+                        id: manual
+                        x: 16
+                        y: 16
+                        width: parent.width - 32
+                        spacing: 12
+                        CardLabel {
+                            text: qsTr("Or enter by hand")
+                            icon: "keyboard"
+                        }
+                        WellField {
+                            objectName: "manualName"
+                            Layout.fillWidth: true
+                            placeholderText: "Name"
+                            text: screen.pairing.manualName
+                            onTextEdited: screen.pairing.manualName = text
+                        }
+                        WellField {
+                            objectName: "manualId"
+                            Layout.fillWidth: true
+                            mono: true
+                            placeholderText: "Device ID (relay room)"
+                            text: screen.pairing.manualId
+                            onTextEdited: screen.pairing.manualId = text
+                        }
+                        WellField {
+                            objectName: "manualCode"
+                            Layout.fillWidth: true
+                            mono: true
+                            placeholderText: "6-digit code"
+                            inputMethodHints: Qt.ImhDigitsOnly
+                            text: screen.pairing.manualCode
+                            onTextEdited: screen.pairing.editManualCode(text)
+                        }
+                        // The platform, as three segments.
+                        Rectangle {
+                            Layout.fillWidth: true
+                            implicitHeight: 28
+                            radius: 7
+                            color: Theme.card2
+                            Row {
+                                anchors.fill: parent
+                                anchors.margins: 2
+                                PlatformSegment {
+                                    model: screen.pairing
+                                    kind: "windows"
+                                    title: qsTr("Windows")
+                                }
+                                PlatformSegment {
+                                    model: screen.pairing
+                                    kind: "mac"
+                                    title: qsTr("Mac")
+                                }
+                                PlatformSegment {
+                                    model: screen.pairing
+                                    kind: "linux"
+                                    title: qsTr("Linux")
+                                }
+                            }
+                        }
+                        CapsuleButton {
+                            objectName: "manualConnect"
+                            Layout.fillWidth: true
+                            text: qsTr("Connect over relay")
+                            enabled: screen.pairing.manualId.length > 0
+                            onClicked: screen.pairing.connectManual()
+                        }
+                        Text {
+                            objectName: "manualNote"
+                            Layout.fillWidth: true
+                            wrapMode: Text.Wrap
+                            text: screen.pairing.manualNote
+                            font.pixelSize: 11
+                            color: Theme.textDimmer
+                        }
+                    }
+                }
+            }
+
+            Item {
+                Layout.fillHeight: true
+            }
+            Text {
+                Layout.fillWidth: true
+                wrapMode: Text.Wrap
+                text: qsTr("Paired once with a one-time key (TOFU). The relay reaches your machine on any network.")
+                font.pixelSize: 12
+                color: Theme.textDimmer
             }
         }
     }

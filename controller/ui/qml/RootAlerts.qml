@@ -2,11 +2,11 @@ import QtQuick
 import QtQuick.Controls
 import Dovrel.Controller
 
-// The root's modal alerts (sign out, unpair, rename), asked one at a time, and the sign-in sheet's
-// place until the sheet arrives.
+// The root's modal alerts (sign out, unpair, rename), asked one at a time, and the sign-in sheet.
 Item {
     id: alerts
     required property RootViewModel root
+    required property SignInViewModel signIn
 
     // Opened and closed by the root's state; a dialog that closes itself (Escape) answers Cancel.
     Connections {
@@ -92,26 +92,9 @@ Item {
         onRejected: alerts.root.answerAlert(false)
     }
 
-    ThemedDialog {
+    SignInSheet {
         id: signIn
         objectName: "signInSheet"
-        title: qsTr("Sign in")
-        width: 420
-        height: 560
-        Text {
-            width: 372
-            wrapMode: Text.Wrap
-            text: qsTr("Signing in to an account comes in a later version. Machines paired by link or code work without one.")
-            font.pixelSize: 13
-            color: Theme.textDim
-        }
-        footer: DialogButtonBox {
-            background: null
-            ThemedButton {
-                text: qsTr("Close")
-                onClicked: alerts.root.signInSkipped()
-            }
-        }
-        onRejected: alerts.root.signInSkipped()
+        model: alerts.signIn
     }
 }

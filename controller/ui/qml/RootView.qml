@@ -10,6 +10,8 @@ Item {
     required property SessionViewModel session
     required property AppearanceModel appearance
     required property DeckViewModel deck
+    required property PairingViewModel pairing
+    required property SignInViewModel signIn
 
     ThemeBackground {
         anchors.fill: parent
@@ -53,7 +55,7 @@ Item {
         objectName: "pairingRoute"
         current: rootView.root.route === RootViewModel.Pairing
         screen: Qt.resolvedUrl("PairingScreen.qml")
-        screenProperties: ({ "root": rootView.root })
+        screenProperties: ({ "root": rootView.root, "pairing": rootView.pairing })
     }
     Route {
         objectName: "sessionRoute"
@@ -65,6 +67,7 @@ Item {
     RootAlerts {
         anchors.fill: parent
         root: rootView.root
+        signIn: rootView.signIn
     }
 
     Binding {

@@ -38,7 +38,8 @@ QtObject {
     readonly property color brandTop: Qt.rgba(0.086, 0.741, 0.522, 1)
     readonly property color brandBottom: Qt.rgba(0.02, 0.588, 0.412, 1)
     readonly property color brandAccent: Qt.rgba(1, 1, 1, 1)
-    readonly property color onBrandAccent: brandBottom
+    // The lettering on `brandAccent` (a name beginning "on" would read as a signal handler in QML).
+    readonly property color brandInk: brandBottom
 
     // The two springs as eased curves of the same response: `spring` (0.35 s, damping 0.82, next to no
     // overshoot) drives route and most state changes; `springy` (0.42 s, damping 0.72, a visible

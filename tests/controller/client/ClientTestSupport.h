@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include "../WaitUntil.h"
 #include "FakeScheduler.h"
 #include "TempHome.h"
 #include "controller/client/ClientCore.h"
@@ -26,18 +27,6 @@ inline QCoreApplication& app() {
     static char* argv[] = {arg0, nullptr};
     static QCoreApplication a(argc, argv);
     return a;
-}
-
-// Runs the main thread's events until `done` holds or the time is up.
-inline bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > limit.count()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
 }
 
 // Lets both threads run for a while.

@@ -202,6 +202,9 @@ TEST_F(RelayFixture, ANewConnectClosesTheRelayAndTheLanLinksOfTheOldOne) {
     agent.refuseWhileInSession = false;
     c.connectToHost("127.0.0.1");
     ASSERT_TRUE(waitUntil([&] { return relay->connectionsEnded == 1; }));
+    // The phase still reads "connected" from the relay session until the new dial is under way: wait
+    // for the LAN session's own proof instead.
+    ASSERT_TRUE(waitUntil([&] { return agent.auths.size() == 2; }));
     ASSERT_TRUE(f->waitPhase(PhaseKind::connected));
     EXPECT_EQ(agent.auths.back().authMode, wex::AuthMode::keypair);
     // LAN to relay: the control connection goes.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "../FakeHttpClient.h"
 #include "../client/ClientTestSupport.h"
 #include "controller/platform/HttpClient.h"
 #include "controller/platform/QtHttpClient.h"
@@ -12,19 +13,6 @@
 #include "tests/support/accountapi/AccountApiDouble.h"
 
 namespace dovrel::controller::test {
-
-// Records each request and answers it when the test says so.
-struct FakeHttpClient final : HttpClient {
-    struct Sent {
-        HttpRequest request;
-        std::function<void(const HttpResponse&)> done;
-    };
-    std::vector<Sent> sent;
-    void send(const HttpRequest& request, std::function<void(const HttpResponse&)> done) override {
-        sent.push_back({request, std::move(done)});
-    }
-    void answer(std::size_t i, int status, const QByteArray& body) { sent.at(i).done({std::nullopt, status, body}); }
-};
 
 // The account API double on loopback and a client of it that trusts the double's authority.
 struct ApiDoubleFixture {

@@ -9,6 +9,7 @@
 
 #include <QQuickStyle>
 
+#include "../FakeHttpClient.h"
 #include "../ui/GuiTestApp.h"
 
 #include "../../support/TempHome.h"
@@ -16,6 +17,7 @@
 #include "controller/platform/FileSecretStore.h"
 #include "controller/platform/NetworkInterfaces.h"
 #include "controller/platform/WakeSender.h"
+#include "controller/services/AccountApi.h"
 #include "controller/services/DeviceStore.h"
 #include "controller/services/MachineWaker.h"
 #include "controller/services/RelayAccount.h"
@@ -149,6 +151,8 @@ struct RootServices {
         std::make_shared<RelayAccount>(std::make_shared<FileSecretStore>(dir.file("secrets")), "relay.example", 8443);
     int pollStarts = 0;
     std::function<void()> startPolling = [this] { ++pollStarts; };
+    std::shared_ptr<FakeHttpClient> http = std::make_shared<FakeHttpClient>();
+    AccountApi api{http, "api.example", 443, "relay.example", 8443};
 };
 
 } // namespace dovrel::controller::test

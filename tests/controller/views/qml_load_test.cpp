@@ -10,12 +10,15 @@
 #include <gtest/gtest.h>
 
 #include "../../support/TempHome.h"
+#include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/ui/AppearanceModel.h"
+#include "controller/ui/PairingViewModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionViewModel.h"
+#include "controller/ui/SignInViewModel.h"
 #include "runtime/Scheduler.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
@@ -84,14 +87,10 @@ TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
     auto input = makeRemoteInput(*client, dovrel::realScheduler());
     FileTransfers files(*client, *client, dovrel::realScheduler());
     SessionViewModel sessionModel(*client, *input, files, dovrel::realScheduler(), QColor(16, 185, 129));
+    PairingViewModel pairing(services.api, *services.account, root);
+    SignInViewModel signIn(services.api, *services.account, root);
     QQmlApplicationEngine engine;
-    engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
-                                 {"session", QVariant::fromValue(&sessionModel)},
-                                 {"appearance", QVariant::fromValue(&appearance)},
-                                 {"deck", QVariant::fromValue(&deckParts.deck)}});
-    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
-    ASSERT_EQ(engine.rootObjects().size(), 1);
-    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+    QQuickWindow* window = loadMainWindow(engine, {root, sessionModel, appearance, pairing, signIn, deckParts.deck});
     ASSERT_TRUE(window);
     EXPECT_EQ(window->size(), QSize(1120, 760));
     EXPECT_EQ(window->minimumSize(), QSize(880, 600));
@@ -101,7 +100,7 @@ TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
 
     root.showPairing();
     settle();
-    EXPECT_TRUE(window->findChild<QQuickItem*>("cancelPairing"));
+    EXPECT_TRUE(window->findChild<QQuickItem*>("pairingBack"));
 
     session.play(PhaseKind::connected);
     settle();

@@ -1,7 +1,7 @@
 // Renders the controller's screens as a person would see them, light and dark, to PNGs in the folder
-// given as the first argument (scripts/screens.sh): the deck, the pairing screen, the loading overlay
-// at the steps of opening a session and after a refusal, and a session with a picture. Fakes stand in
-// for the network; nothing is dialled.
+// given as the first argument (scripts/screens.sh): the deck, the sign-in sheet, the pairing screen,
+// the loading overlay at the steps of opening a session and after a refusal, and a session with a
+// picture. Fakes stand in for the network; nothing is dialled.
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -16,13 +16,16 @@
 
 #include "../../support/TempHome.h"
 #include "../media/YuvPicture.h"
+#include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/services/DeviceStore.h"
 #include "controller/ui/AppearanceModel.h"
+#include "controller/ui/PairingViewModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionViewModel.h"
+#include "controller/ui/SignInViewModel.h"
 #include "controller/ui/VideoSurfaceItem.h"
 #include "runtime/Scheduler.h"
 
@@ -156,15 +159,12 @@ int main(int argc, char** argv) {
         auto input = makeRemoteInput(client, dovrel::realScheduler());
         FileTransfers files(client, client, dovrel::realScheduler());
         SessionViewModel sessionModel(client, *input, files, dovrel::realScheduler(), QColor(16, 185, 129));
+        PairingViewModel pairing(services.api, *services.account, root);
+        SignInViewModel signIn(services.api, *services.account, root);
 
         QQmlApplicationEngine engine;
-        engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
-                                     {"session", QVariant::fromValue(&sessionModel)},
-                                     {"appearance", QVariant::fromValue(&appearance)},
-                                     {"deck", QVariant::fromValue(&deckParts.deck)}});
-        engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
-        auto* window =
-            engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+        QQuickWindow* window =
+            loadMainWindow(engine, {root, sessionModel, appearance, pairing, signIn, deckParts.deck});
         if (!window) return 1;
 
         ok &= save(*window, out.filePath("deck-empty-" + tag + ".png"));
@@ -187,8 +187,30 @@ int main(int argc, char** argv) {
         root.renameRequested(1);
         ok &= save(*window, out.filePath("alert-rename-" + tag + ".png"));
         root.answerAlert(false);
+
+        // The sign-in sheet over the deck: both modes, a request under way, a refusal.
+        root.accountTapped();
+        ok &= save(*window, out.filePath("signin-create-" + tag + ".png"));
+        signIn.setAccount("ada");
+        signIn.setPassword("correct horse");
+        signIn.setCreating(false);
+        ok &= save(*window, out.filePath("signin-signin-" + tag + ".png"));
+        signIn.submit();
+        ok &= save(*window, out.filePath("signin-busy-" + tag + ".png"));
+        services.http->answer(services.http->sent.size() - 1, 401, R"({"error":"Wrong account name or password."})");
+        ok &= save(*window, out.filePath("signin-error-" + tag + ".png"));
+        root.signInSkipped();
+
+        // The pairing screen: empty, a code typed, a claim the service refused.
         root.showPairing();
         ok &= save(*window, out.filePath("pairing-" + tag + ".png"));
+        pairing.editCodeA("k4m2");
+        pairing.editCodeB("9qxr");
+        ok &= save(*window, out.filePath("pairing-code-" + tag + ".png"));
+        pairing.claimShareCode();
+        services.http->answer(services.http->sent.size() - 1, 404,
+                              R"({"error":"That code has expired. Ask for a new one."})");
+        ok &= save(*window, out.filePath("pairing-claim-error-" + tag + ".png"));
 
         // The session opening: the real client has not dialled, so the overlay says so.
         session.play(PhaseKind::connected);

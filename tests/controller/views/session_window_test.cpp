@@ -14,6 +14,7 @@
 #include "../../support/FakeScheduler.h"
 #include "../../support/QuickItems.h"
 #include "../client/InputChannelFake.h"
+#include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/platform/UserDefaults.h"
 #include "controller/ui/AppearanceModel.h"
@@ -162,14 +163,10 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerAndGuideDimsAndExits) 
     QObject::connect(&root, &RootViewModel::routeChanged, model.get(),
                      [&] { model->setWindowOpen(root.route() == RootViewModel::Route::Session); });
     DeckParts deckParts(dir.file("deck.ini"), false);
+    PairingViewModel pairing(services.api, *services.account, root);
+    SignInViewModel signIn(services.api, *services.account, root);
     QQmlApplicationEngine engine;
-    engine.setInitialProperties({{"root", QVariant::fromValue(&root)},
-                                 {"session", QVariant::fromValue(model.get())},
-                                 {"appearance", QVariant::fromValue(&appearance)},
-                                 {"deck", QVariant::fromValue(&deckParts.deck)}});
-    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
-    ASSERT_EQ(engine.rootObjects().size(), 1);
-    auto* window = qobject_cast<QQuickWindow*>(engine.rootObjects().first());
+    QQuickWindow* window = loadMainWindow(engine, {root, *model, appearance, pairing, signIn, deckParts.deck});
     ASSERT_TRUE(window);
     window->show();
     session.play(PhaseKind::connected);

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+
+#include <QString>
+
+#include "controller/services/Device.h"
+
+namespace dovrel::controller {
+
+// Where the pairing screen hands its one result: the window's root, which saves the machine and opens
+// the session. Main thread.
+class PairingTarget {
+public:
+    virtual ~PairingTarget() = default;
+
+    virtual void connectLAN(const QString& host, const QString& name, const QString& code, Device::Kind kind) = 0;
+    virtual void connectRelay(const QString& deviceId, const QString& name, const QString& code, Device::Kind kind,
+                              const std::optional<QString>& account, const std::optional<QString>& token,
+                              const std::optional<QString>& relay) = 0;
+    // Back to the deck, leaving any session as it is.
+    virtual void cancelPairing() = 0;
+    // The window shows the pairing screen now: an answer that comes later than that is dropped.
+    virtual bool pairingShown() const = 0;
+};
+
+} // namespace dovrel::controller

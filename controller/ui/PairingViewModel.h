@@ -1,0 +1,125 @@
+#pragma once
+
+#include <cstdint>
+
+#include <QObject>
+#include <QString>
+#include <QtQml/qqmlregistration.h>
+
+#include "controller/services/AccountApi.h"
+#include "controller/services/Device.h"
+#include "controller/services/PairLink.h"
+#include "controller/services/RelayAccount.h"
+#include "controller/ui/PairingTarget.h"
+
+namespace dovrel::controller {
+
+// The pairing screen: three ways to name a machine (a share code claimed at the account service, a
+// pasted pairing link, a relay room typed by hand), each ending in exactly one result handed to the
+// target, and Back. Every visit of the screen starts afresh (begin()); a claim that answers once the
+// visit is over, or while the window shows another screen, is dropped: it saves nothing and dials
+// nothing. Main thread.
+class PairingViewModel : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("The program makes the pairing screen's model.")
+    Q_PROPERTY(QString codeA READ codeA NOTIFY codeAChanged)
+    Q_PROPERTY(QString codeB READ codeB NOTIFY codeBChanged)
+    Q_PROPERTY(CodeField codeFocus READ codeFocus WRITE setCodeFocus NOTIFY codeFocusChanged)
+    Q_PROPERTY(bool codeComplete READ codeComplete NOTIFY codeAChanged)
+    Q_PROPERTY(bool claiming READ claiming NOTIFY claimingChanged)
+    Q_PROPERTY(QString shareError READ shareError NOTIFY shareErrorChanged)
+    Q_PROPERTY(QString link READ link WRITE setLink NOTIFY linkChanged)
+    Q_PROPERTY(QString linkError READ linkError NOTIFY linkErrorChanged)
+    Q_PROPERTY(QString manualName READ manualName WRITE setManualName NOTIFY manualChanged)
+    Q_PROPERTY(QString manualId READ manualId WRITE setManualId NOTIFY manualChanged)
+    Q_PROPERTY(QString manualCode READ manualCode NOTIFY manualCodeChanged)
+    Q_PROPERTY(QString manualKind READ manualKind WRITE setManualKind NOTIFY manualChanged)
+    Q_PROPERTY(QString manualNote READ manualNote NOTIFY manualNoteChanged)
+
+public:
+    enum class CodeField { None, A, B };
+    Q_ENUM(CodeField)
+
+    PairingViewModel(AccountApi& api, const RelayAccount& account, PairingTarget& target, QObject* parent = nullptr);
+
+    QString codeA() const { return codeA_; }
+    QString codeB() const { return codeB_; }
+    CodeField codeFocus() const { return codeFocus_; }
+    bool codeComplete() const { return codeA_.size() == 4 && codeB_.size() == 4; }
+    bool claiming() const { return claiming_; }
+    QString shareError() const { return shareError_; }
+    QString link() const { return link_; }
+    QString linkError() const { return linkError_; }
+    QString manualName() const { return manualName_; }
+    QString manualId() const { return manualId_; }
+    QString manualCode() const { return manualCode_; }
+    QString manualKind() const { return kindText(manualKind_); }
+    QString manualNote() const { return manualNote_; }
+
+    // The screen is shown: every field back to its first value, the manual card's note read afresh,
+    // and any claim still under way forgotten.
+    Q_INVOKABLE void begin();
+
+    // A share-code box changed to `typed`: it keeps what the filter lets through; four characters in the
+    // first box move the focus to the second.
+    Q_INVOKABLE void editCodeA(const QString& typed);
+    Q_INVOKABLE void editCodeB(const QString& typed);
+    void setCodeFocus(CodeField field);
+    // The claim button, and Return in either box: claims the two boxes as they are now.
+    Q_INVOKABLE void claimShareCode();
+
+    void setLink(const QString& text);
+    // The link card's button, and Return in its field (also when empty).
+    Q_INVOKABLE void connectFromLink();
+
+    void setManualName(const QString& name);
+    void setManualId(const QString& id);
+    Q_INVOKABLE void editManualCode(const QString& typed);
+    // "windows", "mac" or "linux"; anything else changes nothing.
+    void setManualKind(const QString& kind);
+    Q_INVOKABLE void connectManual();
+
+    // Back.
+    Q_INVOKABLE void cancel();
+
+signals:
+    void codeAChanged();
+    void codeBChanged();
+    void codeFocusChanged();
+    void claimingChanged();
+    void shareErrorChanged();
+    void linkChanged();
+    void linkErrorChanged();
+    void manualChanged();
+    void manualCodeChanged();
+    void manualNoteChanged();
+
+private:
+    void setClaiming(bool on);
+    void setShareError(const QString& text);
+    void setLinkError(const QString& text);
+    void claimAnswered(uint64_t visit, const ApiResult<QString>& result);
+    // Hands a parsed link over: through the relay when it names a room, else on the local network.
+    void handOver(const PairLink& link);
+    bool current(uint64_t visit) const { return visit == visit_ && target_.pairingShown(); }
+
+    AccountApi& api_;
+    const RelayAccount& account_;
+    PairingTarget& target_;
+    uint64_t visit_ = 0;
+
+    QString codeA_, codeB_;
+    CodeField codeFocus_ = CodeField::None;
+    bool claiming_ = false;
+    QString shareError_;
+    QString link_;
+    QString linkError_;
+    QString manualName_;
+    QString manualId_;
+    QString manualCode_;
+    Device::Kind manualKind_ = Device::Kind::windows;
+    QString manualNote_;
+};
+
+} // namespace dovrel::controller

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
+
+#include "controller/ui/AppearanceModel.h"
+#include "controller/ui/DeckViewModel.h"
+#include "controller/ui/PairingViewModel.h"
+#include "controller/ui/RootViewModel.h"
+#include "controller/ui/SessionViewModel.h"
+#include "controller/ui/SignInViewModel.h"
+
+namespace dovrel::controller::test {
+
+// The models the window's QML is given, as the program's composition root hands them over.
+struct WindowModels {
+    RootViewModel& root;
+    SessionViewModel& session;
+    AppearanceModel& appearance;
+    PairingViewModel& pairing;
+    SignInViewModel& signIn;
+    DeckViewModel& deck;
+};
+
+// Loads the controller's window with `models`; null when it did not come up.
+inline QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, const WindowModels& models) {
+    engine.setInitialProperties({{"root", QVariant::fromValue(&models.root)},
+                                 {"session", QVariant::fromValue(&models.session)},
+                                 {"appearance", QVariant::fromValue(&models.appearance)},
+                                 {"pairing", QVariant::fromValue(&models.pairing)},
+                                 {"signIn", QVariant::fromValue(&models.signIn)},
+                                 {"deck", QVariant::fromValue(&models.deck)}});
+    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
+    return engine.rootObjects().size() == 1 ? qobject_cast<QQuickWindow*>(engine.rootObjects().first()) : nullptr;
+}
+
+} // namespace dovrel::controller::test

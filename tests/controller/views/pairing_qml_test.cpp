@@ -1,0 +1,207 @@
+// The pairing screen and the sign-in sheet driven through the real QML offscreen, with the root's model
+// over a recording session port and the HTTPS account API double: keys typed into the boxes, Return,
+// Back, the sheet's fields and button.
+#include <QQmlApplicationEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTest>
+#include <QtQml/QQmlExtensionPlugin>
+
+#include <gtest/gtest.h>
+
+#include "MainWindow.h"
+#include "PairingTestSupport.h"
+#include "ViewTestSupport.h"
+#include "controller/client/RemoteInput.h"
+#include "controller/platform/QtHttpClient.h"
+#include "controller/ui/AppearanceModel.h"
+#include "controller/ui/PairingViewModel.h"
+#include "controller/ui/RootViewModel.h"
+#include "controller/ui/SessionViewModel.h"
+#include "controller/ui/SignInViewModel.h"
+#include "runtime/Scheduler.h"
+#include "tests/support/accountapi/AccountApiDouble.h"
+
+Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
+
+using namespace dovrel::controller;
+using namespace dovrel::controller::test;
+
+namespace {
+
+const QString room = "fedcba9876543210fedcba9876543210";
+
+class LightDesktop final : public ColorSchemeSource {
+public:
+    ColorScheme current() const override { return ColorScheme::light; }
+};
+
+struct PairingQmlTest : ::testing::Test {
+    // Key presses, one character at a time, into whatever has the focus.
+    void typeText(const QString& text) {
+        for (const QChar c : text)
+            QTest::keyClick(window, c.toLatin1());
+    }
+
+    QGuiApplication& application = viewApp();
+    dovrel::test::TempDir dir;
+    dovrel::test::AccountApiDouble api{dir.path()};
+    std::shared_ptr<CountingHttpClient> http =
+        std::make_shared<CountingHttpClient>(std::make_shared<QtHttpClient>(api.caFile()));
+    AccountApi accountApi{http, "127.0.0.1", api.port(), "relay.default", 8443};
+    RootServices services;
+    FakeSessionPort session;
+    LightDesktop desktop;
+    AppearanceModel appearance{services.defaults, desktop};
+    std::unique_ptr<WEXClient> client;
+    std::unique_ptr<RemoteInput> input;
+    std::unique_ptr<RootViewModel> root;
+    std::unique_ptr<FileTransfers> files;
+    std::unique_ptr<SessionViewModel> sessionModel;
+    std::unique_ptr<PairingViewModel> pairing;
+    std::unique_ptr<SignInViewModel> signIn;
+    std::unique_ptr<DeckParts> deckParts;
+    std::unique_ptr<QQmlApplicationEngine> engine;
+    QQuickWindow* window = nullptr;
+
+    void SetUp() override {
+        ClientConfig config;
+        config.settingsPath = dir.file("c.ini");
+        config.secrets = std::make_shared<FileSecretStore>(dir.file("client-secrets"));
+        config.videoPort = 0;
+        client = std::make_unique<WEXClient>(std::move(config), services.account);
+        input = makeRemoteInput(*client, dovrel::realScheduler());
+        root = std::make_unique<RootViewModel>(session, services.store, *services.account,
+                                               LaunchArguments::parse({"p"}), services.startPolling);
+        files = std::make_unique<FileTransfers>(*client, *client, dovrel::realScheduler());
+        sessionModel =
+            std::make_unique<SessionViewModel>(*client, *input, *files, dovrel::realScheduler(), QColor(16, 185, 129));
+        pairing = std::make_unique<PairingViewModel>(accountApi, *services.account, *root);
+        signIn = std::make_unique<SignInViewModel>(accountApi, *services.account, *root);
+        deckParts = std::make_unique<DeckParts>(services.store, dir.file("deck.ini"), false);
+        engine = std::make_unique<QQmlApplicationEngine>();
+        window = loadMainWindow(*engine, {*root, *sessionModel, appearance, *pairing, *signIn, deckParts->deck});
+        ASSERT_TRUE(window);
+        window->requestActivate();
+    }
+    void TearDown() override { engine.reset(); }
+
+    // By name in the scene, made by a repeater or not.
+    static QQuickItem* find(QQuickItem* from, const QString& name) {
+        if (from->objectName() == name) return from;
+        for (QQuickItem* child : from->childItems())
+            if (QQuickItem* found = find(child, name)) return found;
+        return nullptr;
+    }
+    // No fade of a screen or sheet around the item is under way.
+    static bool settled(QQuickItem* around) {
+        for (; around; around = around->parentItem())
+            if (around->opacity() < 0.99) return false;
+        return true;
+    }
+    QQuickItem* item(const char* name) {
+        QQuickItem* found = nullptr;
+        waitFor([&] {
+            found = find(window->contentItem(), QString::fromLatin1(name));
+            return found && found->isVisible() && settled(found->parentItem());
+        });
+        return found;
+    }
+    void click(QQuickItem* target) {
+        ASSERT_TRUE(target);
+        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+        QTest::mouseClick(window, Qt::LeftButton, {}, centre.toPoint());
+    }
+    void typeCode() {
+        ASSERT_TRUE(item("pairingBack"));
+        // The route's fade has settled: the screen is the one on show.
+        ASSERT_TRUE(waitFor([&] { return item("codeA") != nullptr; }));
+        click(item("codeA"));
+        typeText("k4m2");
+        ASSERT_TRUE(waitFor([&] { return item("codeB")->hasActiveFocus(); })) << "four symbols move to the second box";
+        typeText("9q-xr");
+        EXPECT_EQ(item("codeA")->property("text").toString(), "K4M2");
+        EXPECT_EQ(item("codeB")->property("text").toString(), "9QXR");
+    }
+};
+
+} // namespace
+
+TEST_F(PairingQmlTest, ACodeTypedIntoTheBoxesPairsThroughTheRelay) {
+    api.addShare("ann", "K4M29QXR",
+                 ("dovrel://pair?code=246810&name=Render%20box&id=" + room + "&kind=linux").toStdString());
+    root->showPairing();
+    ASSERT_NO_FATAL_FAILURE(typeCode());
+    QTest::keyClick(window, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return !session.dials.empty(); }));
+    EXPECT_EQ(session.dials[0].kind, "relay");
+    EXPECT_EQ(session.dials[0].target, room);
+    EXPECT_EQ(session.dials[0].code, "246810");
+    EXPECT_EQ(root->route(), RootViewModel::Route::Session);
+    ASSERT_EQ(services.store.count(), 1);
+    EXPECT_EQ(services.store.devices().at(0).name, "Render box");
+}
+
+TEST_F(PairingQmlTest, BackBeforeTheClaimAnswersLeavesNoMachineAndNoSession) {
+    api.addShare("ann", "K4M29QXR", ("dovrel://pair?code=246810&name=Late&id=" + room).toStdString());
+    api.holdReplies(true);
+    root->showPairing();
+    ASSERT_NO_FATAL_FAILURE(typeCode());
+    click(item("claimButton"));
+    ASSERT_TRUE(waitFor([&] { return api.heldCount() == 1; }));
+    click(item("pairingBack"));
+    ASSERT_TRUE(waitFor([&] { return root->route() == RootViewModel::Route::Deck; }));
+    api.holdReplies(false);
+    api.releaseHeld();
+    ASSERT_TRUE(waitFor([&] { return http->answered == 1; }));
+    EXPECT_TRUE(session.dials.empty());
+    EXPECT_EQ(services.store.count(), 0);
+    EXPECT_EQ(root->route(), RootViewModel::Route::Deck);
+}
+
+TEST_F(PairingQmlTest, ThePasteCardAndTheManualCardFilterWhatIsTyped) {
+    root->showPairing();
+    ASSERT_TRUE(item("linkField"));
+    click(item("linkField"));
+    QTest::keyClick(window, Qt::Key_Return);
+    ASSERT_TRUE(item("linkError")) << "an empty link submitted with Return says so";
+    click(item("manualCode"));
+    typeText("4a8b2x9137");
+    EXPECT_EQ(item("manualCode")->property("text").toString(), "482913");
+    click(item("manualId"));
+    typeText(room);
+    click(item("platform-linux"));
+    click(item("manualConnect"));
+    ASSERT_TRUE(waitFor([&] { return !session.dials.empty(); }));
+    EXPECT_EQ(session.dials[0].target, room);
+    EXPECT_EQ(session.dials[0].name, "My computer");
+    EXPECT_EQ(session.dials[0].code, "482913");
+    EXPECT_EQ(services.store.devices().at(0).kind, Device::Kind::linux);
+}
+
+TEST_F(PairingQmlTest, TheSheetSignsInAndTheDeckShowsTheAccount) {
+    api.addAccount("ada", "correct horse");
+    root->accountTapped();
+    ASSERT_TRUE(item("signInSubmit"));
+    click(item("modeSignIn"));
+    ASSERT_TRUE(waitFor([&] { return !signIn->creating(); }));
+    click(item("signInAccount"));
+    typeText("Ada");
+    click(item("signInPassword"));
+    typeText("correct horse");
+    click(item("signInSubmit"));
+    ASSERT_TRUE(waitFor([&] { return !root->showSignIn(); })) << signIn->error().toStdString();
+    EXPECT_EQ(root->accountName(), "ada");
+    EXPECT_EQ(services.account->current()->account, "ada");
+    EXPECT_EQ(api.requests("/v1/signin").at(0).json().value("password"), "correct horse");
+    EXPECT_TRUE(signIn->password().isEmpty());
+
+    // Signed out, the sheet opens empty.
+    root->accountTapped();
+    root->answerAlert(true);
+    ASSERT_FALSE(services.account->current());
+    root->accountTapped();
+    ASSERT_TRUE(item("signInSubmit"));
+    EXPECT_TRUE(item("signInPassword")->property("text").toString().isEmpty());
+    EXPECT_TRUE(item("signInAccount")->property("text").toString().isEmpty());
+}
