@@ -42,9 +42,16 @@ Item {
             width: modeRow.implicitWidth + 24
             height: modeRow.implicitHeight + 16
             radius: height / 2
-            color: Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.2)
+            // Frosted glass under an accent tint, so the title reads over any picture.
+            color: Theme.material
             border.color: Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.8)
             border.width: 1
+
+            Rectangle {
+                anchors.fill: parent
+                radius: parent.radius
+                color: Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.2)
+            }
 
             Row {
                 id: modeRow
