@@ -14,10 +14,10 @@ LAYERS = {
     "agent": {
         "common": [],
         "net": ["common"],
-        "accounts": ["common", "net"],
-        "core": ["common", "net", "accounts"],
-        "media": ["common", "net", "accounts", "core"],
-        "desktop": ["common", "net", "accounts", "core"],
+        "core": ["common", "net"],
+        "accounts": ["common", "net", "core"],
+        "media": ["common", "net", "core"],
+        "desktop": ["common", "net", "core"],
         "shell": ["common", "net", "accounts", "core", "media", "desktop"],
     },
     "controller": {

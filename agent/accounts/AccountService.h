@@ -7,7 +7,7 @@
 #include <string>
 
 #include "agent/accounts/AccountApi.h"
-#include "agent/accounts/AccountHost.h"
+#include "agent/core/AccountHost.h"
 #include "agent/accounts/RelayGrant.h"
 #include "runtime/Scheduler.h"
 #include "runtime/SerialQueue.h"

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include <QMetaObject>
+#include <QPointer>
 #include <QString>
 
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include "agent/core/PairingLink.h"
 #include "agent/net/PrimaryInterface.h"
 #include "agent/net/RegionPicker.h"
+#include "protocol/ControlMessages.h"
 #include "protocol/Hex.h"
 
 namespace dovrel::agent {
@@ -29,24 +31,53 @@ TransportOptions transportOptions(AgentSettings& settings, std::unique_ptr<Servi
     return o;
 }
 
-QString q(const std::string& s) { return QString::fromStdString(s); }
+// The clipboard files' way to the controller: the transport's control stream and its backlog.
+class TransportControllerLink final : public ControllerLink {
+public:
+    explicit TransportControllerLink(Transport& transport) : transport_(transport) {}
+    void send(wex::ControlType type, wex::Bytes payload) override { transport_.sendControl(std::move(payload), type); }
+    std::size_t backlog() const override { return transport_.controlBacklog(); }
+
+private:
+    Transport& transport_;
+};
 
 } // namespace
 
-Agent::Agent(AppModel& model, AgentServices services, AgentSettings settings)
-    : model_(model), settings_(std::move(settings)), mainContext_(std::make_unique<QObject>()),
+Agent::Agent(AgentServices services, AgentSettings settings)
+    : settings_(std::move(settings)), mainContext_(std::make_unique<QObject>()),
       relayConfig_(settings_.configDirectory), transport_(std::make_unique<Transport>(transportOptions(
                                                    settings_, std::move(services.advertiser), relayConfig_.path()))),
       injector_(std::move(services.injector)), security_(settings_.stateDirectory),
-      clipboard_(std::move(services.clipboard)), fileRx_(std::move(services.fileRx)),
-      clipFiles_(std::move(services.clipFiles)), wakeEmitter_(std::move(services.wakeEmitter)),
-      desktop_(std::move(services.desktop)), pipeline_(std::move(services.pipeline)), power_(std::move(services.power)),
+      clipboard_(services.clipboard ? services.clipboard([t = transport_.get()](const std::string& text) {
+          t->sendControl(wex::Clipboard(0, text).encode(), wex::ControlType::clipboard);
+      })
+                                    : nullptr),
+      fileRx_(makeFileReceiver(services)), controllerLink_(std::make_shared<TransportControllerLink>(*transport_)),
+      clipFiles_(services.clipFiles ? services.clipFiles(controllerLink_) : nullptr),
+      wakeEmitter_(std::move(services.wakeEmitter)), desktop_(std::move(services.desktop)),
+      pipeline_(std::move(services.pipeline)), power_(std::move(services.power)),
       lanInterfaces_(std::move(services.lanInterfaces)) {
-    if (!injector_ || !clipboard_ || !fileRx_ || !clipFiles_ || !wakeEmitter_ || !desktop_)
+    makeAccounts_ = std::move(services.accounts);
+    if (!injector_ || !clipboard_ || !fileRx_ || !clipFiles_ || !wakeEmitter_ || !desktop_ || !makeAccounts_)
         throw std::invalid_argument("Agent needs an injector, clipboard, file receiver, clipboard files, wake "
-                                    "emitter and desktop session");
+                                    "emitter, desktop session and account work");
     if (!lanInterfaces_) lanInterfaces_ = [] { return wex::lanInterfaces(); };
     if (pipeline_) pipeline_->attach(pipelineHost());
+}
+
+std::unique_ptr<FileReceiver> Agent::makeFileReceiver(AgentServices& services) {
+    if (!services.fileRx) return nullptr;
+    // Progress arrives on the main thread, possibly after the agent is gone (the receiver's reports
+    // outlive it): the context tells.
+    auto progress = [this, context = QPointer<QObject>(mainContext_.get())](const std::string& text, double fraction) {
+        if (context) onMain([this, text, fraction] { observer_->fileProgress(text, fraction); });
+    };
+    // On the receiver's queue, which the agent stops before its transport.
+    auto refusal = [t = transport_.get()](const wex::ErrorMsg& error) {
+        t->sendControl(error.encode(), wex::ControlType::error);
+    };
+    return services.fileRx(std::move(progress), std::move(refusal));
 }
 
 PipelineHost Agent::pipelineHost() {
@@ -63,12 +94,9 @@ PipelineHost Agent::pipelineHost() {
     host.streamedArea = [this, t](const StreamedArea& area) {
         t->queue().post([this, area] { injector_->setStreamedArea(area); });
     };
-    host.restingChanged = [this](bool resting) { onMain([this, resting] { model_.setResting(resting); }); };
+    host.restingChanged = [this](bool resting) { onMain([this, resting] { observer_->restingChanged(resting); }); };
     host.videoReport = [this](int fps, const std::string& path) {
-        onMain([this, fps, path] {
-            model_.setVideoFps(fps);
-            model_.setVideoPath(QString::fromStdString(path));
-        });
+        onMain([this, fps, path] { observer_->videoReport(fps, path); });
     };
     return host;
 }
@@ -77,13 +105,7 @@ Agent::~Agent() {
     // The probe ends within its time-out; it must not re-point a transport that is going away.
     stopping_ = true;
     if (regionProbe_.joinable()) regionProbe_.join();
-    model_.onDisconnectSession = nullptr;
-    model_.onNewGrant = nullptr;
-    model_.onCancelAllAccess = nullptr;
-    model_.onCreateShareCode = nullptr;
-    model_.onSignIn = nullptr;
-    model_.onSignOut = nullptr;
-    accounts_.reset(); // its thread calls back into the transport and the model
+    accounts_.reset(); // its thread calls back into the transport and the observer
     // Nothing of the agent may run on "dovrel.net" once its members start to go.
     transport_->setCallbacks({});
     transport_->queue().sync([this] {
@@ -93,9 +115,11 @@ Agent::~Agent() {
         refusalLines_.stop();
         restLeaveTimer_.reset();
     });
-    // The pipeline's threads read the transport; they stop first. So does the file receiver's queue.
+    // The pipeline's threads read the transport; they stop first. So do the file receiver's queue and
+    // the clipboard files' reader.
     pipeline_.reset();
-    fileRx_->setOnRefusal(nullptr);
+    clipFiles_.reset();
+    fileRx_.reset();
     transport_.reset();
 }
 
@@ -104,16 +128,34 @@ void Agent::startAccounts() {
     hooks.rotatePairingCode = [this] { rotatePairingCode(); };
     hooks.onMain = [this](std::function<void()> fn) { onMain(std::move(fn)); };
     hooks.refreshPairingURL = [this] { refreshPairingURL(); };
-    accountHost_ = std::make_unique<AgentAccountHost>(*transport_, model_, deviceId_, std::move(hooks));
-    AccountService::Options options;
-    if (const char* ca = std::getenv("DOVREL_TEST_CA_FILE"); ca && *ca) options.api.caFile = ca;
-    accounts_ = std::make_unique<AccountService>(*accountHost_, relayConfig_, std::move(options));
-    model_.onNewGrant = [this](double hours) { accounts_->mintGrant(hours); };
-    model_.onCancelAllAccess = [this] { accounts_->cancelAllAccess(); };
-    model_.onCreateShareCode = [this] { accounts_->createShareCode(false); };
-    model_.onSignIn = [this](const std::string& account, const std::string& password, bool create,
-                             const std::string& invite) { accounts_->signIn(account, password, create, invite); };
-    model_.onSignOut = [this] { accounts_->signOut(); };
+    hooks.pairingLink = [this] { return published_ ? published_->link : std::string(); };
+    accountHost_ = std::make_unique<AgentAccountHost>(*transport_, *observer_, deviceId_, std::move(hooks));
+    accounts_ = makeAccounts_(*accountHost_, relayConfig_);
+}
+
+// Before run() there is no account work: a command then does nothing, as there is no window yet.
+void Agent::newGrant(double ttlHours) {
+    if (accounts_) accounts_->mintGrant(ttlHours);
+}
+void Agent::cancelAllAccess() {
+    if (accounts_) accounts_->cancelAllAccess();
+}
+void Agent::createShareCode() {
+    if (accounts_) accounts_->createShareCode(false);
+}
+void Agent::signIn(const std::string& account, const std::string& password, bool create, const std::string& invite) {
+    if (accounts_) accounts_->signIn(account, password, create, invite);
+}
+void Agent::signOut() {
+    if (accounts_) accounts_->signOut();
+}
+
+void Agent::disconnectSession() {
+    print("• session disconnected from this computer");
+    transport_->queue().post([this] {
+        injector_->releaseAll();
+        transport_->dropClient();
+    });
 }
 
 void Agent::onMain(std::function<void()> fn) {
@@ -129,7 +171,8 @@ std::string Agent::fingerprint(wex::ByteView key) const {
     return wex::hexed(key.first(std::min<std::size_t>(8, key.size()))) + "…";
 }
 
-void Agent::run() {
+void Agent::run(AgentObserver& observer) {
+    observer_ = &observer;
     if (power_) power_->hold();
 
     transport_->setCallbacks({
@@ -140,14 +183,6 @@ void Agent::run() {
         [this] {
             if (pipeline_) pipeline_->requestKeyframe();
         },
-    });
-    fileRx_->setOnProgress([this](const std::string& text, double fraction) {
-        const std::string status =
-            fraction < 1.0 ? "Receiving " + text + "… " + std::to_string(static_cast<int>(fraction * 100)) + "%" : text;
-        onMain([this, status] { model_.setStatusText(q(status)); });
-    });
-    fileRx_->setOnRefusal([t = transport_.get()](const wex::ErrorMsg& error) {
-        t->sendControl(error.encode(), wex::ControlType::error);
     });
 
     deviceName_ = settings_.deviceName.empty() ? hostDisplayName() : settings_.deviceName;
@@ -172,14 +207,7 @@ void Agent::run() {
     const RelayConfig::Settings config = relayConfig_.settings();
     if (!config.hostPinned && config.regions.size() >= 2) startRegionProbe(config.regions);
 
-    model_.onDisconnectSession = [this] {
-        print("• session disconnected from this computer");
-        transport_->queue().post([this] {
-            injector_->releaseAll();
-            transport_->dropClient();
-        });
-    };
-    onMain([this, account = relay.account] { model_.setAccount(q(account)); });
+    onMain([this, account = relay.account] { observer_->relayAccountChanged(account); });
 
     transport_->startRelay(deviceId_);
 
@@ -209,12 +237,8 @@ void Agent::run() {
     const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_, mac,
                                                deviceId_, linked.host, linked.port, grantQuery(linked)});
     onMain([this, code, ip, mac, link, linked] {
-        model_.setPairingCode(q(code));
-        model_.setLanIP(q(ip));
-        model_.setMac(q(mac));
-        model_.setDeviceName(q(deviceName_));
-        model_.setDeviceId(q(deviceId_));
-        model_.setPairingURL(q(link));
+        published_ = Published{ip, mac, link};
+        observer_->started({code, ip, mac, deviceName_, deviceId_, link});
         // A region probe that moved the relay link before the model was filled could not refresh the
         // link then: it is brought up to date now.
         const wex::RelayIdentity now = transport_->relayIdentity();
@@ -224,21 +248,20 @@ void Agent::run() {
     });
     // The link carries the pairing code, which never goes into the log.
     print("• LAN IP " + ip + "  MAC " + mac + " — QR/pair URL: " + redactPairingLink(link));
-    onMain([this] { model_.setStatusText(QStringLiteral("Waiting for your device to pair…")); });
+    onMain([this] { observer_->sessionChanged(SessionPhase::waiting, {}); });
 
     if (pipeline_) pipeline_->start();
 }
 
 void Agent::refreshPairingURL() {
-    if (model_.deviceId().isEmpty() || model_.pairingCode() == AppModel::codePlaceholder) return;
-    const std::string ip = pairingLinkHost(model_.lanIP().toStdString(), primaryLANIP());
+    if (!published_) return;
+    const std::string ip = pairingLinkHost(published_->lanIP, primaryLANIP());
     const std::string code = pairingCode();
     const wex::RelayIdentity relay = transport_->relayIdentity();
-    model_.setPairingCode(q(code));
-    const std::string link = buildPairingLink(
-        {lanEnabled_ ? std::optional(ip) : std::nullopt, code, model_.deviceName().toStdString(),
-         model_.mac().toStdString(), model_.deviceId().toStdString(), relay.host, relay.port, grantQuery(relay)});
-    model_.setPairingURL(q(link));
+    const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_,
+                                               published_->mac, deviceId_, relay.host, relay.port, grantQuery(relay)});
+    published_->link = link;
+    observer_->pairingLinkChanged(code, link);
     print("• QR refreshed: " + redactPairingLink(link));
 }
 
@@ -278,15 +301,12 @@ void Agent::sessionEnded() {
             pipeline_->rebuildEncoder(h264, h264 ? "this client cannot decode HEVC" : "back to HEVC for this client");
         }
     }
-    onMain([this] {
-        model_.setConnectedClient({});
-        model_.setStatusText(QStringLiteral("Waiting for your device to pair…"));
-    });
+    onMain([this] { observer_->sessionChanged(SessionPhase::waiting, {}); });
 }
 
 void Agent::clientConnected(const std::string& host) {
     strangerLines_.print("• TCP from " + host + " — awaiting handshake");
-    onMain([this] { model_.setStatusText(QStringLiteral("Device connecting…")); });
+    onMain([this] { observer_->sessionChanged(SessionPhase::connecting, {}); });
 }
 
 void Agent::handleInput(const wex::InputBatch& batch) {

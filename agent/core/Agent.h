@@ -14,10 +14,10 @@
 #include <QHostAddress>
 #include <QObject>
 
-#include "agent/accounts/AccountService.h"
 #include "agent/common/LogThrottle.h"
+#include "agent/core/AccountWork.h"
 #include "agent/core/AgentAccountHost.h"
-#include "agent/core/AppModel.h"
+#include "agent/core/AgentObserver.h"
 #include "agent/core/ClipFiles.h"
 #include "agent/core/ClipboardSync.h"
 #include "agent/core/DesktopSession.h"
@@ -38,12 +38,20 @@
 namespace dovrel::agent {
 
 // The desktop services the agent drives, handed in at construction so that tests can use fakes. The
-// first six are required; the others may be left empty.
+// first seven are required; the others may be left empty.
 struct AgentServices {
+    // Makes the clipboard files over the agent's link to the controller (its sends and its backlog).
+    using MakeClipFiles = std::function<std::unique_ptr<AgentClipFiles>(std::shared_ptr<ControllerLink> link)>;
+
     std::unique_ptr<InputInjector> injector;
-    std::unique_ptr<ClipboardSync> clipboard;
-    std::unique_ptr<FileReceiver> fileRx;
-    std::unique_ptr<AgentClipFiles> clipFiles;
+    // Makes the clipboard text sync over the agent's sending of local text to the controller.
+    std::function<std::unique_ptr<ClipboardSync>(ClipboardSync::SendText send)> clipboard;
+    // Makes the receiver of the controller's files over the agent's progress report and refusal.
+    std::function<std::unique_ptr<FileReceiver>(FileReceiver::Progress progress, FileReceiver::Refusal refusal)> fileRx;
+    MakeClipFiles clipFiles;
+    // Makes the account work (grants, share codes, sign-in) once start-up knows the device identifier;
+    // `config` is the agent's relay.json.
+    std::function<std::unique_ptr<AccountWork>(AccountHost& host, RelayConfig& config)> accounts;
     std::unique_ptr<WakeEmitter> wakeEmitter;
     std::shared_ptr<DesktopSession> desktop;       // shared with the injector (F4, Control+Up)
     std::unique_ptr<SessionPipeline> pipeline;     // none: nothing is captured or streamed
@@ -65,22 +73,32 @@ struct AgentSettings {
 };
 
 // The hub of the agent: owns the transport, the identity store and the desktop services, runs the
-// handshake and the control dispatch on "dovrel.net", and publishes what the window shows through the
-// AppModel on the main thread. Create and destroy it on the main thread.
-class Agent {
+// handshake and the control dispatch on "dovrel.net", tells its observer what happened on the main
+// thread and takes the face's commands there. Create and destroy it on the main thread.
+class Agent final : public AgentCommands {
 public:
-    Agent(AppModel& model, AgentServices services, AgentSettings settings);
-    ~Agent();
+    Agent(AgentServices services, AgentSettings settings);
+    ~Agent() override;
     Agent(const Agent&) = delete;
     Agent& operator=(const Agent&) = delete;
 
     // Starts everything network-facing, logs the banner and publishes the pairing link; the agent then
-    // lives on the event loops. Throws AgentError when the listeners cannot be opened: the caller then
-    // ends the process (exitFatally).
-    void run();
+    // lives on the event loops and reports to `observer`, which outlives it. Throws AgentError when the
+    // listeners cannot be opened: the caller then ends the process (exitFatally).
+    void run(AgentObserver& observer);
 
-    // Rebuilds the pairing link from the model and the current code. Main thread.
+    // Rebuilds the pairing link from the current code, address and relay. Main thread.
     void refreshPairingURL();
+
+    // The face's commands; main thread.
+    void disconnectSession() override;
+    void newGrant(double ttlHours) override;
+    void cancelAllAccess() override;
+    void createShareCode() override;
+    void signIn(const std::string& account, const std::string& password, bool create,
+                const std::string& invite) override;
+    void signOut() override;
+    void refreshPairingLink() override { refreshPairingURL(); }
 
     // Video and audio go to the client; read by the capture pipeline from any thread.
     bool streaming() const { return streaming_.load(std::memory_order_acquire); }
@@ -131,6 +149,7 @@ private:
     static constexpr std::chrono::milliseconds leaveRestPause{400};
 
     void onMain(std::function<void()> fn);
+    std::unique_ptr<FileReceiver> makeFileReceiver(AgentServices& services);
     void startAccounts();
     void startRegionProbe(const std::vector<RelayEndpoint>& regions);
     // The pairing link's account-and-grant suffix, or empty.
@@ -138,7 +157,7 @@ private:
     Scheduler& clock() { return transport_->scheduler(); }
     std::string fingerprint(wex::ByteView key) const;
 
-    AppModel& model_;
+    AgentObserver* observer_ = nullptr; // set by run(); main thread
     AgentSettings settings_;
     std::unique_ptr<QObject> mainContext_; // posts to the main thread die with the agent
     RelayConfig relayConfig_;
@@ -146,18 +165,28 @@ private:
     std::unique_ptr<Transport> transport_;
     // Grants, share codes and sign-in, made in run() once the device identifier is known.
     std::unique_ptr<AgentAccountHost> accountHost_;
-    std::unique_ptr<AccountService> accounts_;
+    std::function<std::unique_ptr<AccountWork>(AccountHost&, RelayConfig&)> makeAccounts_;
+    std::unique_ptr<AccountWork> accounts_;
     std::unique_ptr<InputInjector> injector_;
     SecurityStore security_;
     std::unique_ptr<ClipboardSync> clipboard_;
     WakeBudget wakeBudget_;
     std::unique_ptr<FileReceiver> fileRx_;
+    std::shared_ptr<ControllerLink> controllerLink_; // over transport_
     std::unique_ptr<AgentClipFiles> clipFiles_;
     std::unique_ptr<WakeEmitter> wakeEmitter_;
     std::shared_ptr<DesktopSession> desktop_;
     std::unique_ptr<SessionPipeline> pipeline_;
     std::shared_ptr<PowerAssertions> power_;
     std::function<std::vector<wex::LANInterface>()> lanInterfaces_;
+
+    // What start-up published, for rebuilding the pairing link. Main thread; empty until then.
+    struct Published {
+        std::string lanIP;
+        std::string mac;
+        std::string link;
+    };
+    std::optional<Published> published_;
 
     // Set by run() before the transport starts; read-only afterwards.
     std::string deviceId_;

@@ -3,24 +3,25 @@
 #include <functional>
 #include <string>
 
-#include "agent/accounts/AccountHost.h"
+#include "agent/core/AccountHost.h"
 
 namespace dovrel::agent {
 
-class AppModel;
+class AgentObserver;
 class Transport;
 
 // The agent's side of the account work: the relay identity lives in the transport (its owner thread
-// restarts the link), the pairing code in the agent, the model on the main thread.
+// restarts the link), the pairing code in the agent, the observer on the main thread.
 class AgentAccountHost final : public AccountHost {
 public:
     struct Hooks {
-        std::function<void()> rotatePairingCode;                 // thread-safe
-        std::function<void(std::function<void()>)> onMain;       // posts to the main thread, in order
-        std::function<void()> refreshPairingURL;                 // main thread
+        std::function<void()> rotatePairingCode;           // thread-safe
+        std::function<void(std::function<void()>)> onMain; // posts to the main thread, in order
+        std::function<void()> refreshPairingURL;           // main thread
+        std::function<std::string()> pairingLink;          // main thread: the whole link now shown
     };
 
-    AgentAccountHost(Transport& transport, AppModel& model, std::string deviceId, Hooks hooks);
+    AgentAccountHost(Transport& transport, AgentObserver& observer, std::string deviceId, Hooks hooks);
 
     wex::RelayIdentity relayIdentity() const override;
     wex::RelayIdentity reRegisterRelay(const std::string& account, const std::string& token) override;
@@ -30,7 +31,7 @@ public:
 
 private:
     Transport& transport_;
-    AppModel& model_;
+    AgentObserver& observer_;
     std::string deviceId_;
     Hooks hooks_;
 };

@@ -196,19 +196,11 @@ void Agent::admit(const Pending& pending, uint16_t reqId, const wex::Bytes& tran
         print(std::string("• AUTH OK (") + method + ") — maintenance connection, no session services started");
         return;
     }
-    clipboard_->setOnChange([this](const std::string& text) {
-        transport_->sendControl(wex::Clipboard(0, text).encode(), wex::ControlType::clipboard);
-    });
     clipboard_->start();
-    clipFiles_->setSend(
-        [this](wex::ControlType type, wex::Bytes payload) { transport_->sendControl(std::move(payload), type); });
     clipFiles_->start();
     if (pipeline_) pipeline_->startSessionReports();
     print(std::string("• AUTH OK (") + method + ") — streaming ENCRYPTED");
-    onMain([this, name = pending.clientName.empty() ? std::string("Unnamed device") : pending.clientName] {
-        model_.setConnectedClient(QString::fromStdString(name));
-        model_.setStatusText(QStringLiteral("Connected - your device is controlling this computer"));
-    });
+    onMain([this, name = pending.clientName] { observer_->sessionChanged(SessionPhase::connected, name); });
 }
 
 void Agent::refuse(const Pending& pending, uint16_t reqId, wex::AuthFailReason reason, bool streakCounted) {

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <vector>
 
 #include "protocol/ControlType.h"
@@ -10,19 +9,24 @@
 
 namespace dovrel::agent {
 
-// Files copied on either side can be pasted on the other: offers, pulls and data of clipboard files.
-class AgentClipFiles {
+// The way to the controller of the current session, as the clipboard files use it; any thread.
+class ControllerLink {
 public:
-    // Sends one control message of this type with this payload to the controller.
-    using Send = std::function<void(wex::ControlType type, wex::Bytes payload)>;
+    virtual ~ControllerLink() = default;
+    // Sends one control message of this type with this payload, behind everything sent before it;
+    // dropped when there is no controller.
+    virtual void send(wex::ControlType type, wex::Bytes payload) = 0;
     // How many bytes of control messages are queued for the controller and not yet written to the
     // link. A pulled file is read only while this stays small, so that a slow link never makes the
     // agent hold a whole file in memory.
-    using Backlog = std::function<std::size_t()>;
+    virtual std::size_t backlog() const = 0;
+};
 
+// Files copied on either side can be pasted on the other: offers, pulls and data of clipboard files.
+// Implementations are handed their ControllerLink at construction.
+class AgentClipFiles {
+public:
     virtual ~AgentClipFiles() = default;
-    virtual void setSend(Send send) = 0;
-    virtual void setBacklog(Backlog backlog) { (void)backlog; }
     virtual void start() = 0;
     // Stops watching and forgets offers and transfers in progress (partial files are removed).
     virtual void stop() = 0;

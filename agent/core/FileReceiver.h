@@ -9,7 +9,8 @@
 namespace dovrel::agent {
 
 // Files the controller sends land in the user's download folder. Work runs on its own queue
-// ("dovrel.filerx") in call order; every call returns at once.
+// ("dovrel.filerx") in call order; every call returns at once. An implementation is handed its
+// Progress and Refusal at construction.
 class FileReceiver {
 public:
     // A text naming the transfer and the fraction done (1.0 when finished), delivered on the main thread.
@@ -20,8 +21,6 @@ public:
     // that will never arrive. Called on the receiver's queue.
     using Refusal = std::function<void(const wex::ErrorMsg& error)>;
 
-    virtual void setOnProgress(Progress progress) = 0;
-    virtual void setOnRefusal(Refusal refusal) = 0;
     virtual void offer(const wex::FileOffer& offer) = 0;
     virtual void chunk(const wex::FileChunk& chunk) = 0;
     virtual void end(const wex::FileEnd& end) = 0;

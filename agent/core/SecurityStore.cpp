@@ -44,9 +44,11 @@ wex::DeviceIdentity SecurityStore::loadIdentity(const std::string& path) {
     if (!raw.empty()) sodium_memzero(raw.data(), raw.size());
     if (exists) {
         std::string aside = path + ".unreadable";
-        for (int n = 2; fs::exists(aside, ec); ++n) aside = path + ".unreadable." + std::to_string(n);
+        for (int n = 2; fs::exists(aside, ec); ++n)
+            aside = path + ".unreadable." + std::to_string(n);
         fs::rename(path, aside, ec);
-        print("• agent.key was unreadable - kept at " + aside + "; starting a NEW identity, paired devices must re-pair");
+        print("• agent.key was unreadable - kept at " + aside +
+              "; starting a NEW identity, paired devices must re-pair");
     }
     wex::DeviceIdentity identity;
     wex::Bytes seed = identity.raw();
@@ -74,8 +76,9 @@ std::string SecurityStore::newPairingCode() {
 }
 
 bool SecurityStore::isPaired(wex::ByteView publicKey) const {
-    return std::any_of(pairedPubs_.begin(), pairedPubs_.end(),
-                       [&](const wex::Bytes& k) { return std::equal(k.begin(), k.end(), publicKey.begin(), publicKey.end()); });
+    return std::any_of(pairedPubs_.begin(), pairedPubs_.end(), [&](const wex::Bytes& k) {
+        return std::equal(k.begin(), k.end(), publicKey.begin(), publicKey.end());
+    });
 }
 
 void SecurityStore::pair(wex::ByteView publicKey) {
@@ -95,7 +98,8 @@ void SecurityStore::unpair(wex::ByteView publicKey) {
 
 void SecurityStore::savePaired() {
     wex::Bytes all;
-    for (const auto& k : pairedPubs_) all.insert(all.end(), k.begin(), k.end());
+    for (const auto& k : pairedPubs_)
+        all.insert(all.end(), k.begin(), k.end());
     write(all, dir_ + "/paired");
 }
 

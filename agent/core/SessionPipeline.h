@@ -41,7 +41,7 @@ class SessionPipeline {
 public:
     virtual ~SessionPipeline() = default;
     // Hands over the agent's side, once, before start(); the host outlives the pipeline.
-    virtual void attach(PipelineHost host) { (void)host; }
+    virtual void attach(PipelineHost host) = 0;
     // Starts the capture supervisor, which retries capture set-up until it succeeds. Once, from run().
     virtual void start() = 0;
     // H.264 is the agent's own default (no usable HEVC encoder, or set so by its environment).
@@ -74,7 +74,7 @@ public:
     virtual void wakeDisplay() {}
     // Called each time the machine has woken from sleep; null: nothing. Once this returns, an earlier
     // callback is not called any more.
-    virtual void setOnWake(std::function<void()> onWake) { (void)onWake; }
+    virtual void setOnWake(std::function<void()> onWake) = 0;
 };
 
 } // namespace dovrel::agent

@@ -79,13 +79,13 @@ struct ClipFileFetcher::State {
     bool baseUsable = false;
     Scheduler& scheduler;
     Limits limits;
-    std::shared_ptr<ClipFilesLink> link;
+    std::shared_ptr<ControllerLink> link;
     Publish publish;
     std::unique_ptr<Offer> fetching;
     std::string published; // the folder of the files now on the clipboard
     uint64_t offerCount = 0;
 
-    State(ClipFileFetcher* o, std::string folder, Scheduler& s, Limits l, std::shared_ptr<ClipFilesLink> k, Publish p)
+    State(ClipFileFetcher* o, std::string folder, Scheduler& s, Limits l, std::shared_ptr<ControllerLink> k, Publish p)
         : owner(o), base(std::move(folder)), scheduler(s), limits(l), link(std::move(k)), publish(std::move(p)) {
         baseUsable = makePrivateFolder(base);
         if (!baseUsable) {
@@ -269,7 +269,7 @@ struct ClipFileFetcher::State {
 };
 
 ClipFileFetcher::ClipFileFetcher(std::string folder, Scheduler& scheduler, Limits limits,
-                                 std::shared_ptr<ClipFilesLink> link, Publish publish)
+                                 std::shared_ptr<ControllerLink> link, Publish publish)
     : state_(std::make_unique<State>(this, std::move(folder), scheduler, limits, std::move(link), std::move(publish))) {
 }
 

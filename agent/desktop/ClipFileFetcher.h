@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/desktop/ClipFilesLink.h"
+#include "agent/core/ClipFiles.h"
 #include "runtime/Scheduler.h"
 #include "runtime/SerialQueue.h"
 
@@ -34,7 +34,7 @@ public:
     using Publish = std::function<void(std::vector<std::string> paths)>;
 
     // `folder` is made private and emptied of what an earlier run left there.
-    ClipFileFetcher(std::string folder, Scheduler& scheduler, Limits limits, std::shared_ptr<ClipFilesLink> link,
+    ClipFileFetcher(std::string folder, Scheduler& scheduler, Limits limits, std::shared_ptr<ControllerLink> link,
                     Publish publish);
     ~ClipFileFetcher();
     ClipFileFetcher(const ClipFileFetcher&) = delete;

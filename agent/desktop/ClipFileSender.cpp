@@ -14,7 +14,7 @@
 
 namespace dovrel::agent {
 
-ClipFileSender::ClipFileSender(std::shared_ptr<ClipFilesLink> link) : link_(std::move(link)) {}
+ClipFileSender::ClipFileSender(std::shared_ptr<ControllerLink> link) : link_(std::move(link)) {}
 
 ClipFileSender::~ClipFileSender() {
     epoch_.fetch_add(1);

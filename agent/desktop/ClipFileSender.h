@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "agent/desktop/ClipFilesLink.h"
+#include "agent/core/ClipFiles.h"
 #include "runtime/SerialQueue.h"
 
 namespace dovrel::agent {
@@ -21,7 +21,7 @@ public:
     // How much the link may hold unsent before the next piece is read.
     static constexpr std::size_t backlogWindow = 8 * chunkBytes;
 
-    explicit ClipFileSender(std::shared_ptr<ClipFilesLink> link);
+    explicit ClipFileSender(std::shared_ptr<ControllerLink> link);
     ~ClipFileSender();
     ClipFileSender(const ClipFileSender&) = delete;
     ClipFileSender& operator=(const ClipFileSender&) = delete;
@@ -38,7 +38,7 @@ public:
 private:
     void stream(uint32_t generation, uint8_t index, const std::string& path, uint64_t epoch);
 
-    std::shared_ptr<ClipFilesLink> link_;
+    std::shared_ptr<ControllerLink> link_;
     std::atomic<uint64_t> epoch_{0};
     SerialQueue queue_{"dovrel.clipfiles.send"};
 };

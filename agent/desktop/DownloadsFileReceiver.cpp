@@ -1,5 +1,7 @@
 #include "agent/desktop/DownloadsFileReceiver.h"
 
+#include <stdexcept>
+
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -62,25 +64,16 @@ std::string realFolder(const std::string& path) {
 
 // Progress reports and the file manager request, delivered on the main thread.
 struct DownloadsFileReceiver::Reporter : std::enable_shared_from_this<Reporter> {
-    std::mutex mutex;
     Progress progress;
-    Refusal refusal; // called under `mutex`, so that it can be taken away safely
+    Refusal refusal;
     Reveal reveal;
 
     void refuse(uint16_t reqId, wex::ErrCode code, const std::string& text) {
-        const std::lock_guard lock(mutex);
-        if (refusal) refusal(wex::ErrorMsg(reqId, code, text));
+        refusal(wex::ErrorMsg(reqId, code, text));
     }
 
     void report(const std::string& text, double fraction) {
-        postToMainThread([self = shared_from_this(), text, fraction] {
-            Progress p;
-            {
-                const std::lock_guard lock(self->mutex);
-                p = self->progress;
-            }
-            if (p) p(text, fraction);
-        });
+        postToMainThread([self = shared_from_this(), text, fraction] { self->progress(text, fraction); });
     }
     void show(const std::string& path) {
         postToMainThread([self = shared_from_this(), path] {
@@ -282,8 +275,11 @@ struct DownloadsFileReceiver::Transfers {
     }
 };
 
-DownloadsFileReceiver::DownloadsFileReceiver(std::string folder, Reveal reveal)
+DownloadsFileReceiver::DownloadsFileReceiver(Progress progress, Refusal refusal, std::string folder, Reveal reveal)
     : reporter_(std::make_shared<Reporter>()), transfers_(std::make_unique<Transfers>()) {
+    if (!progress || !refusal) throw std::invalid_argument("DownloadsFileReceiver needs its progress and refusal");
+    reporter_->progress = std::move(progress);
+    reporter_->refusal = std::move(refusal);
     reporter_->reveal = reveal ? std::move(reveal) : Reveal(revealInFileManager);
     transfers_->folder = std::move(folder);
     transfers_->reporter = reporter_;
@@ -301,18 +297,8 @@ DownloadsFileReceiver::~DownloadsFileReceiver() {
     });
 }
 
-void DownloadsFileReceiver::setOnProgress(Progress progress) {
-    const std::lock_guard lock(reporter_->mutex);
-    reporter_->progress = std::move(progress);
-}
-
 void DownloadsFileReceiver::offer(const wex::FileOffer& offer) {
     queue_.post([this, offer] { transfers_->offer(offer); });
-}
-
-void DownloadsFileReceiver::setOnRefusal(Refusal refusal) {
-    const std::lock_guard lock(reporter_->mutex);
-    reporter_->refusal = std::move(refusal);
 }
 
 void DownloadsFileReceiver::chunk(const wex::FileChunk& chunk) {

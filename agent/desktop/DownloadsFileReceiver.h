@@ -34,15 +34,14 @@ public:
 
     using Reveal = std::function<void(const std::string& path)>;
 
-    // `folder`: where files go; empty for the download folder, looked up at each offer. `reveal` runs
-    // on the main thread for each file received whole.
-    explicit DownloadsFileReceiver(std::string folder = {}, Reveal reveal = nullptr);
+    // `progress` and `refusal` as FileReceiver describes them; both required. `folder`: where files go;
+    // empty for the download folder, looked up at each offer. `reveal` runs on the main thread for each
+    // file received whole; null: the file manager shows it.
+    DownloadsFileReceiver(Progress progress, Refusal refusal, std::string folder = {}, Reveal reveal = nullptr);
     ~DownloadsFileReceiver() override; // unfinished files are deleted
     DownloadsFileReceiver(const DownloadsFileReceiver&) = delete;
     DownloadsFileReceiver& operator=(const DownloadsFileReceiver&) = delete;
 
-    void setOnProgress(Progress progress) override;
-    void setOnRefusal(Refusal refusal) override;
     void offer(const wex::FileOffer& offer) override;
     void chunk(const wex::FileChunk& chunk) override;
     void end(const wex::FileEnd& end) override;

@@ -1,5 +1,7 @@
 #include "agent/desktop/QtClipFiles.h"
 
+#include <stdexcept>
+
 #include <cstdlib>
 #include <mutex>
 
@@ -11,8 +13,8 @@
 
 #include "agent/common/AgentLog.h"
 #include "agent/common/HomeDirectory.h"
+#include "agent/core/ClipFiles.h"
 #include "agent/desktop/ClipFileSender.h"
-#include "agent/desktop/ClipFilesLink.h"
 #include "agent/desktop/MainThreadPost.h"
 #include "protocol/FileMessages.h"
 #include "runtime/clipboard/ClipboardChangeWatch.h"
@@ -36,10 +38,10 @@ std::string lastComponent(const std::string& path) {
 
 // The main thread's part: the poll of the clipboard and the latest local offer.
 struct QtClipFiles::Watch : std::enable_shared_from_this<Watch> {
-    Watch(Scheduler& s, std::shared_ptr<ClipFilesLink> l) : scheduler(s), link(std::move(l)) {}
+    Watch(Scheduler& s, std::shared_ptr<ControllerLink> l) : scheduler(s), link(std::move(l)) {}
 
     Scheduler& scheduler;
-    std::shared_ptr<ClipFilesLink> link;
+    std::shared_ptr<ControllerLink> link;
     ClipboardChangeWatch changes;
     uint32_t generation = 0;
     std::unique_ptr<Timer> timer;
@@ -91,9 +93,11 @@ struct QtClipFiles::Watch : std::enable_shared_from_this<Watch> {
     }
 };
 
-QtClipFiles::QtClipFiles(std::string folder, Scheduler& scheduler, ClipFileFetcher::Limits limits)
-    : link_(std::make_shared<ClipFilesLink>()), watch_(std::make_shared<Watch>(scheduler, link_)),
+QtClipFiles::QtClipFiles(std::shared_ptr<ControllerLink> link, std::string folder, Scheduler& scheduler,
+                         ClipFileFetcher::Limits limits)
+    : link_(std::move(link)), watch_(std::make_shared<Watch>(scheduler, link_)),
       sender_(std::make_unique<ClipFileSender>(link_)) {
+    if (!link_) throw std::invalid_argument("QtClipFiles needs the link to the controller");
     fetcher_ = std::make_unique<ClipFileFetcher>(
         folder.empty() ? defaultFolder() : std::move(folder), scheduler, limits, link_,
         [](std::vector<std::string> paths) {
@@ -105,10 +109,6 @@ QtClipFiles::QtClipFiles(std::string folder, Scheduler& scheduler, ClipFileFetch
 }
 
 QtClipFiles::~QtClipFiles() = default;
-
-void QtClipFiles::setSend(Send send) { link_->setSend(std::move(send)); }
-
-void QtClipFiles::setBacklog(Backlog backlog) { link_->setBacklog(std::move(backlog)); }
 
 void QtClipFiles::start() {
     stop();

@@ -10,7 +10,6 @@
 namespace dovrel::agent {
 
 class ClipFileSender;
-class ClipFilesLink;
 
 // Clipboard files through the application's QClipboard. Outward: the clipboard is looked at every
 // 0.7 s while a session runs; local files copied here (text/uri-list) are offered to the controller
@@ -22,16 +21,15 @@ class QtClipFiles final : public AgentClipFiles {
 public:
     static constexpr Duration pollInterval = std::chrono::milliseconds(700);
 
-    // Create and destroy on the main thread. `folder`: where fetched files are kept; empty for
+    // Create and destroy on the main thread. `link`: the way to the controller, whose backlog bounds
+    // how far a pulled file is read ahead. `folder`: where fetched files are kept; empty for
     // defaultFolder().
-    explicit QtClipFiles(std::string folder = {}, Scheduler& scheduler = realScheduler(),
-                         ClipFileFetcher::Limits limits = {});
+    explicit QtClipFiles(std::shared_ptr<ControllerLink> link, std::string folder = {},
+                         Scheduler& scheduler = realScheduler(), ClipFileFetcher::Limits limits = {});
     ~QtClipFiles() override;
     QtClipFiles(const QtClipFiles&) = delete;
     QtClipFiles& operator=(const QtClipFiles&) = delete;
 
-    void setSend(Send send) override;
-    void setBacklog(Backlog backlog) override;
     void start() override;
     void stop() override;
     void onRemoteOffer(uint32_t generation, std::vector<wex::ClipFileEntry> files) override;
@@ -48,7 +46,7 @@ public:
 private:
     struct Watch;
 
-    std::shared_ptr<ClipFilesLink> link_;
+    std::shared_ptr<ControllerLink> link_;
     std::shared_ptr<Watch> watch_;
     std::unique_ptr<ClipFileSender> sender_;
     std::unique_ptr<ClipFileFetcher> fetcher_;

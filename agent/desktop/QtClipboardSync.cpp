@@ -1,5 +1,7 @@
 #include "agent/desktop/QtClipboardSync.h"
 
+#include <stdexcept>
+
 #include <optional>
 
 #include <QClipboard>
@@ -24,10 +26,10 @@ QClipboard* appClipboard() {
 } // namespace
 
 struct QtClipboardSync::State : std::enable_shared_from_this<State> {
-    explicit State(Scheduler& s) : scheduler(s) {}
+    State(SendText send, Scheduler& s) : scheduler(s), onLocalChange(std::move(send)) {}
 
     Scheduler& scheduler;
-    SendText onLocalChange;
+    SendText onLocalChange; // main thread
     ClipboardChangeWatch changes;
     // The text a controller last sent. Kept for the agent's life, across sessions and local copies: a
     // controller's own text is never offered back to it, nor to the next one.
@@ -44,7 +46,6 @@ struct QtClipboardSync::State : std::enable_shared_from_this<State> {
     bool offerable(const std::string& text) const { return !text.empty() && (!suppress || text != *suppress); }
 
     void offer(const std::string& text) {
-        if (!onLocalChange) return;
         const wex::ClipboardWireText wire = wex::clipboardTextForWire(text);
         if (wire.truncated)
             print("• clipboard truncated to " + std::to_string(wire.text.size()) + " bytes for the wire");
@@ -79,15 +80,12 @@ struct QtClipboardSync::State : std::enable_shared_from_this<State> {
     }
 };
 
-QtClipboardSync::QtClipboardSync(Scheduler& scheduler) : state_(std::make_shared<State>(scheduler)) {}
+QtClipboardSync::QtClipboardSync(SendText send, Scheduler& scheduler)
+    : state_(std::make_shared<State>(std::move(send), scheduler)) {
+    if (!state_->onLocalChange) throw std::invalid_argument("QtClipboardSync needs where local text goes");
+}
 
 QtClipboardSync::~QtClipboardSync() = default;
-
-void QtClipboardSync::setOnChange(SendText send) {
-    postToMainThread([weak = std::weak_ptr(state_), send = std::move(send)] {
-        if (const auto s = weak.lock()) s->onLocalChange = send;
-    });
-}
 
 void QtClipboardSync::start() {
     postToMainThread([weak = std::weak_ptr(state_)] {

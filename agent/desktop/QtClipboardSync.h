@@ -16,13 +16,13 @@ class QtClipboardSync final : public ClipboardSync {
 public:
     static constexpr Duration pollInterval = std::chrono::milliseconds(600);
 
-    // Create and destroy on the main thread; `scheduler` makes the poll's timer there.
-    explicit QtClipboardSync(Scheduler& scheduler = realScheduler());
+    // Create and destroy on the main thread. `send`: where local text goes while watching, on the main
+    // thread; `scheduler` makes the poll's timer there.
+    explicit QtClipboardSync(SendText send, Scheduler& scheduler = realScheduler());
     ~QtClipboardSync() override;
     QtClipboardSync(const QtClipboardSync&) = delete;
     QtClipboardSync& operator=(const QtClipboardSync&) = delete;
 
-    void setOnChange(SendText send) override;
     void start() override;
     void stop() override;
     void applyRemote(const std::string& text) override;

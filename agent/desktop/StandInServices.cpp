@@ -33,7 +33,6 @@ private:
 
 class StandInClipboard final : public ClipboardSync {
 public:
-    void setOnChange(SendText) override {}
     void start() override {}
     void stop() override {}
     void applyRemote(const std::string&) override { say_(); }
@@ -44,7 +43,6 @@ private:
 
 class StandInClipFiles final : public AgentClipFiles {
 public:
-    void setSend(Send) override {}
     void start() override {}
     void stop() override {}
     void onRemoteOffer(uint32_t, std::vector<wex::ClipFileEntry>) override { say_(); }

@@ -173,8 +173,9 @@ void CapturePipeline::onEncoded(uint64_t generation, const PictureFormat& format
     Diag::stamp(Diag::Stamp::lastEncodeAt, now());
     PictureTrace trace{picture.capturedAt, picture.convertMicros, picture.encodeMicros, 0, {}};
     const auto begun = std::chrono::steady_clock::now();
+    const bool keyframe = picture.keyframe;
     trace.sent = sendPath_.sendPicture(std::move(picture), format);
-    if (trace.sent.tooLarge) active->encoder->requestKeyframe();
+    if (keyframeSpacing_.picture(keyframe, now()) || trace.sent.tooLarge) active->encoder->requestKeyframe();
     if (options_.onPictureSent) {
         trace.sendMicros = static_cast<uint32_t>(
             std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - begun).count());
@@ -490,7 +491,9 @@ void CapturePipeline::applyLinkBudgetLocked(bool relay) {
 }
 
 void CapturePipeline::requestKeyframe() {
-    if (const auto active = encoder_.load()) active->encoder->requestKeyframe();
+    // One that comes too soon after the last keyframe waits for the picture that completes the spacing.
+    if (keyframeSpacing_.request(now()))
+        if (const auto active = encoder_.load()) active->encoder->requestKeyframe();
     if (const auto cap = capturer()) {
         applyCaptureRate(cap, streaming());
         cap->requestFrame(); // a still screen would otherwise keep the keyframe waiting up to a second

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "agent/core/SessionPipeline.h"
+#include "agent/media/KeyframeSpacing.h"
 #include "agent/media/MediaSendPath.h"
 #include "agent/media/ScreenCapturer.h"
 #include "agent/media/SyntheticSource.h"
@@ -161,6 +162,7 @@ private:
     std::mutex buildLock_;
     uint64_t nextGeneration_ = 0;
     std::atomic<std::shared_ptr<const ActiveEncoder>> encoder_;
+    KeyframeSpacing keyframeSpacing_;
 
     // Owned by "dovrel.pipeline".
     std::unique_ptr<Timer> watchdog_;

@@ -131,6 +131,8 @@ struct Transport::Impl {
     MediaQueueLimits mediaLimits;
     std::unique_ptr<TransportRelayLink> relay;
     std::shared_ptr<TransportMediaQueue> media; // the relay session's video and audio
+    std::unique_ptr<QTimer> backlogPoll;        // runs while the client's link holds unwritten bytes
+    static constexpr std::chrono::milliseconds backlogPollEvery{5};
 
     Scheduler& clock() { return *t.scheduler_; }
     QObject* context() { return t.queue_.context(); }
@@ -352,6 +354,7 @@ struct Transport::Impl {
             if (frame.empty()) return;
         }
         writeToLink(*client, frame);
+        noteLinkBacklog();
     }
 
     void writeToLink(ClientLink& link, wex::ByteView frame) {
@@ -359,6 +362,29 @@ struct Transport::Impl {
             writeAll(*link.socket, frame);
         else if (link.relay)
             relay->write(link.relayConn, frame);
+    }
+
+    // Publishes what the client's link has taken but not yet written, for readers on other threads;
+    // while that is not nothing it is looked at again every few milliseconds, so that the figure falls
+    // as the link drains even when nothing more is sent.
+    void noteLinkBacklog() {
+        t.queue_.assertCurrent(__func__);
+        std::size_t unwritten = 0;
+        if (client && client->socket)
+            unwritten = static_cast<std::size_t>(std::max<qint64>(0, client->socket->bytesToWrite()));
+        else if (client && client->relay)
+            unwritten = relay->backlog(client->relayConn);
+        t.linkUnwritten_.store(unwritten, std::memory_order_release);
+        if (unwritten == 0) {
+            if (backlogPoll) backlogPoll->stop();
+            return;
+        }
+        if (!backlogPoll) {
+            backlogPoll = std::make_unique<QTimer>();
+            backlogPoll->setInterval(backlogPollEvery);
+            QObject::connect(backlogPoll.get(), &QTimer::timeout, context(), [this] { noteLinkBacklog(); });
+        }
+        if (!backlogPoll->isActive()) backlogPoll->start();
     }
 
     // ---- the relay side of the client slot
@@ -504,6 +530,8 @@ struct Transport::Impl {
         endTarget();
         if (const auto link = std::move(client)) closeLink(*link);
         client.reset();
+        backlogPoll.reset();
+        t.linkUnwritten_.store(0, std::memory_order_release);
         if (callbacks.onNewConnection) callbacks.onNewConnection();
     }
 };
@@ -568,7 +596,16 @@ Transport::MediaCounts Transport::relayMediaCounts() const {
 }
 
 void Transport::sendControl(wex::Bytes payload, wex::ControlType type) {
-    onQueue([this, payload = std::move(payload), type] { impl_->sendControlLocked(payload, type); });
+    const std::size_t size = payload.size();
+    controlQueued_.fetch_add(size, std::memory_order_acq_rel);
+    onQueue([this, payload = std::move(payload), type, size] {
+        impl_->sendControlLocked(payload, type);
+        controlQueued_.fetch_sub(size, std::memory_order_acq_rel);
+    });
+}
+
+std::size_t Transport::controlBacklog() const {
+    return controlQueued_.load(std::memory_order_acquire) + linkUnwritten_.load(std::memory_order_acquire);
 }
 
 void Transport::noteHandshake(HandshakeStage stage) {

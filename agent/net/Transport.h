@@ -114,6 +114,10 @@ public:
     void noteHandshake(HandshakeStage stage);
     void establishSession(std::shared_ptr<wex::SecureSession> session, uint32_t sessionId);
     void dropClient();
+    // Bytes of control messages handed to sendControl and not yet written by the client's link (queued
+    // on "dovrel.net", or taken by the socket and not yet sent); any thread. Whoever reads a file out to
+    // the controller reads ahead of this by a bounded amount.
+    std::size_t controlBacklog() const;
 
     // On "dovrel.net" only.
     bool hasSession() const;
@@ -152,6 +156,8 @@ private:
     std::atomic<std::shared_ptr<const SendTarget>> target_;
     std::atomic<uint16_t> boundControl_{0};
     std::atomic<uint16_t> boundInput_{0};
+    std::atomic<std::size_t> controlQueued_{0};
+    std::atomic<std::size_t> linkUnwritten_{0};
     RelayIdentityCell relayIdentity_;
     std::shared_ptr<MediaCounters> mediaCounters_ = std::make_shared<MediaCounters>();
     std::unique_ptr<Impl> impl_; // lives on "dovrel.net"

@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "agent/core/AppModel.h"
+#include "agent/shell/AppModel.h"
 #include "agent/shell/DesktopAdvice.h"
 #include "agent/shell/FixRow.h"
 #include "agent/shell/SettingsLauncher.h"

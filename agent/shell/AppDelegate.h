@@ -8,7 +8,7 @@
 #include <QObject>
 #include <QThreadPool>
 
-#include "agent/core/AppModel.h"
+#include "agent/shell/AppModel.h"
 #include "agent/shell/LatestResult.h"
 #include "agent/shell/RefreshSource.h"
 #include "runtime/Scheduler.h"

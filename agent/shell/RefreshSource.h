@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "agent/core/AppModel.h"
+#include "agent/shell/AppModel.h"
 
 namespace dovrel::agent {
 

@@ -20,16 +20,11 @@
 #include "agent/common/ConfigDirectory.h"
 #include "agent/common/FatalExit.h"
 #include "agent/common/HomeDirectory.h"
-#include "agent/core/Agent.h"
-#include "agent/core/DesktopSession.h"
-#include "agent/desktop/DownloadsFileReceiver.h"
-#include "agent/desktop/QtClipFiles.h"
-#include "agent/desktop/QtClipboardSync.h"
-#include "agent/desktop/StandInServices.h"
-#include "agent/desktop/X11InputInjector.h"
 #include "agent/net/PrimaryInterface.h"
+#include "agent/shell/AgentGraph.h"
 #include "agent/shell/AgentWindow.h"
 #include "agent/shell/AppDelegate.h"
+#include "agent/shell/AppModel.h"
 #include "agent/shell/CrashReports.h"
 #include "agent/shell/LinuxSampler.h"
 #include "agent/shell/SelfCheck.h"
@@ -38,9 +33,6 @@
 #include "agent/shell/StopSignal.h"
 #include "agent/shell/Supervisor.h"
 #include "agent/shell/TrayItem.h"
-// The capture pipeline and the power assertions.
-#include "agent/desktop/LinuxPowerAssertions.h"
-#include "agent/media/CapturePipeline.h"
 
 using namespace dovrel::agent;
 
@@ -97,43 +89,20 @@ int main(int argc, char** argv) {
     settings.ports.input = portFromEnvironment("DOVREL_INPUT_PORT", settings.ports.input);
     settings.ports.video = portFromEnvironment("DOVREL_VIDEO_PORT", settings.ports.video);
 
-    AgentServices services;
-    services.desktop = makeLinuxDesktopSession();
-    if (haveDisplay) {
-        services.injector = std::make_unique<X11InputInjector>(services.desktop);
-        services.clipboard = std::make_unique<QtClipboardSync>();
-        services.clipFiles = std::make_unique<QtClipFiles>();
-    } else {
-        services.injector = makeStandInInputInjector();
-        services.clipboard = makeStandInClipboard();
-        services.clipFiles = makeStandInClipFiles();
-    }
-    services.fileRx = std::make_unique<DownloadsFileReceiver>();
-    services.wakeEmitter = makeLinuxWakeEmitter();
-    services.advertiser = makeAvahiAdvertiser();
-    // Picture and sound (the synthetic pattern under DOVREL_SYNTHETIC), rest mode, and what keeps the
-    // machine and its display awake.
-    auto power = std::make_shared<LinuxPowerAssertions>();
-    services.power = power;
-    CapturePipeline::Options pipeline;
-    pipeline.power = power;
-    services.pipeline = std::make_unique<CapturePipeline>(std::move(pipeline));
-
-    AppModel model;
-    auto sampler = std::make_shared<LinuxSampler>();
-    model.setSampler(sampler);
-    ShowWindowServer showWindow(arbiter.takeShowWindowListener());
-    QObject::connect(&showWindow, &ShowWindowServer::requested, &model, &AppModel::showWindowRequested);
     // A fatal failure ends the process by _exit with the agent still in place; a stop signal or a quit
     // ends the event loop, and the agent is then taken down in order: the session closed, unfinished
     // files deleted, the listeners shut.
-    auto agent = std::make_unique<Agent>(model, std::move(services), std::move(settings));
+    AgentGraph graph({std::move(settings), haveDisplay});
+    Agent& agent = graph.agent();
+    AppModel& model = graph.model();
+    ShowWindowServer showWindow(arbiter.takeShowWindowListener());
+    QObject::connect(&showWindow, &ShowWindowServer::requested, &model, &AppModel::showWindowRequested);
     StopSignal stopSignal([&app](const char* name) {
         print(std::string("• ") + name + " — stopping: closing the session and removing unfinished files");
         app->quit();
     });
     try {
-        agent->run();
+        graph.run();
     } catch (const std::exception& e) {
         exitFatally(e.what());
     }
@@ -163,13 +132,14 @@ int main(int argc, char** argv) {
     const bool trayShown = haveDisplay && TrayItem::trayAvailable();
     AgentWindow window(windowModel, trayShown);
     DelegateActions actions;
-    actions.refreshPairingURL = [&agent] { agent->refreshPairingURL(); };
+    actions.refreshPairingURL = [&agent] { agent.refreshPairingURL(); };
     actions.selfCheck = [] {
         const Doctor::Report report = Doctor::examine(true);
         if (report.worst() != Doctor::Severity::ok) Doctor::log(report);
     };
     actions.wallClock = [] { return QDateTime::currentDateTimeUtc(); };
-    auto delegate = std::make_unique<AppDelegate>(model, dovrel::realScheduler(), *sampler, window, std::move(actions));
+    auto delegate =
+        std::make_unique<AppDelegate>(model, dovrel::realScheduler(), graph.sampler(), window, std::move(actions));
     if (trayShown) {
         tray = std::make_unique<TrayItem>();
         QObject::connect(tray.get(), &TrayItem::activated, delegate.get(), &AppDelegate::showWindow);
@@ -185,7 +155,7 @@ int main(int argc, char** argv) {
     // The face goes first: nothing may reach for the agent once it is taken down.
     tray.reset();
     delegate.reset();
-    agent.reset();
+    graph.stopAgent();
     print("• agent stopped");
     return status;
 }

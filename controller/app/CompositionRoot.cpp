@@ -1,6 +1,7 @@
 #include "controller/app/CompositionRoot.h"
 
 #include <QColor>
+#include <QDBusConnection>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QUrl>
@@ -16,6 +17,7 @@
 #include "controller/client/RemoteInput.h"
 #include "controller/client/WEXClient.h"
 #include "controller/platform/ColorSchemeSource.h"
+#include "controller/platform/DBusDesktopNotifications.h"
 #include "controller/platform/KeychainSecretStore.h"
 #include "controller/platform/NetworkInterfaces.h"
 #include "controller/platform/QtClipboard.h"
@@ -23,15 +25,21 @@
 #include "controller/platform/TcpReachabilityProbe.h"
 #include "controller/platform/UserDefaults.h"
 #include "controller/platform/WakeSender.h"
+#include "controller/platform/WallClock.h"
 #include "controller/services/AccountApi.h"
 #include "controller/services/DeviceStore.h"
 #include "controller/services/MachineWaker.h"
+#include "controller/services/PendingReminders.h"
+#include "controller/services/QuibClient.h"
 #include "controller/services/ReachabilityPoller.h"
 #include "controller/services/RelayAccount.h"
+#include "controller/services/TimeTracker.h"
 #include "controller/services/UsageMeter.h"
 #include "controller/ui/AppearanceModel.h"
+#include "controller/ui/ClientAssistantRemote.h"
 #include "controller/ui/DeckViewModel.h"
 #include "controller/ui/PairingViewModel.h"
+#include "controller/ui/QuibPanelModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionPort.h"
 #include "controller/ui/SessionViewModel.h"
@@ -54,7 +62,12 @@ CompositionRoot::CompositionRoot(Options options)
 CompositionRoot::~CompositionRoot() {
     snapshots_.reset();
     engine_.reset();
-    // The clipboard services talk to the client: they go before it, in the reverse order of their making.
+    // The assistant and the clipboard services talk to the client: they go before it, in the reverse
+    // order of their making.
+    quibPanel_.reset();
+    quib_.reset();
+    tracker_.reset();
+    reminders_.reset();
     clipboardFiles_.reset();
     clipboardText_.reset();
     receiveFolder_.reset();
@@ -99,13 +112,32 @@ bool CompositionRoot::start(std::string& error) {
         selfTest_ = makeInputSelfTest(*client_, *input_, realScheduler());
 
     // Clipboard text and files both ways, and files sent to the machine, while a session is up.
-    clipboard_ = std::make_unique<QtClipboard>();
+    clipboard_ = std::make_shared<QtClipboard>();
     transfers_ = std::make_unique<FileTransfers>(*client_, *client_, realScheduler());
     receiveFolder_ = std::make_unique<ReceiveFolder>(ReceiveFolder::defaultBase());
     clipboardText_ = std::make_unique<ClipboardTextSync>(*clipboard_, *client_, realScheduler());
     clipboardFiles_ =
         std::make_shared<ClipboardFileHost>(*clipboard_, *client_, *transfers_, *receiveFolder_, realScheduler());
     bindClipboardToSession(*client_, *clipboardText_, clipboardFiles_);
+
+    // Session time, counted while sessions are up and input is sent, with the reminders it schedules.
+    auto wallClock = std::make_shared<SystemWallClock>();
+    reminders_ = std::make_shared<PendingReminders>(
+        defaults_, std::make_shared<DBusDesktopNotifications>(QDBusConnection::sessionBus()), wallClock,
+        realScheduler());
+    tracker_ = std::make_shared<TimeTracker>(defaults_, wallClock, reminders_);
+    QObject::connect(client_.get(), &WEXClient::sessionEstablished, tracker_.get(),
+                     [this] { tracker_->sessionStarted(client_->agentDeviceId()); });
+    QObject::connect(client_.get(), &WEXClient::sessionEnded, tracker_.get(), &TimeTracker::sessionEnded);
+    QObject::connect(input_.get(), &RemoteInput::inputSent, tracker_.get(), &TimeTracker::noteInput);
+    reminders_->start();
+
+    // The writing assistant: the relay's grant, then the cloud; it reads and types through the session.
+    auto http = std::make_shared<QtHttpClient>();
+    quib_ = std::make_shared<QuibClient>(http, account_, defaults_, wallClock,
+                                         QuibClient::endpointFor(QString::fromLatin1(QuibClient::defaultEndpointHost)));
+    quibPanel_ = std::make_unique<QuibPanelModel>(
+        quib_, std::make_shared<ClientAssistantRemote>(*input_, *client_, *clipboardText_), clipboard_);
 
     // What the sessions receive counts towards the usage shown in the deck.
     usage_ = std::make_unique<UsageMeter>(defaults_);
@@ -116,8 +148,8 @@ bool CompositionRoot::start(std::string& error) {
     const bool storeDemo = DeviceStore::isDemo(options_.arguments, *defaults_);
     store_ = std::make_unique<DeviceStore>(defaults_, storeDemo);
     if (arguments_.demo && store_->count() == 0) store_->setDevices(DeviceStore(defaults_, true).devices());
-    api_ = std::make_shared<AccountApi>(std::make_shared<QtHttpClient>(), QString::fromUtf8(wex::WEX::relayApiHost),
-                                        wex::WEX::relayApiPort, relayHost, relayPort);
+    api_ = std::make_shared<AccountApi>(http, QString::fromUtf8(wex::WEX::relayApiHost), wex::WEX::relayApiPort,
+                                        relayHost, relayPort);
     poller_ = std::make_unique<ReachabilityPoller>(
         *store_, realScheduler(), std::make_shared<TcpReachabilityProbe>(realScheduler()),
         std::make_shared<SystemNetworkInterfaces>(), api_, account_, storeDemo || arguments_.demo,
@@ -144,6 +176,7 @@ bool CompositionRoot::start(std::string& error) {
     // Nothing of the session goes on once its window has gone.
     QObject::connect(session_.get(), &SessionViewModel::windowLeft, clipboardFiles_.get(),
                      [files = clipboardFiles_.get()] { files->stop(); });
+    QObject::connect(session_.get(), &SessionViewModel::windowLeft, quibPanel_.get(), &QuibPanelModel::hide);
 
     engine_ = std::make_unique<QQmlApplicationEngine>();
     QStringList warnings;

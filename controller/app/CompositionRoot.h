@@ -20,6 +20,10 @@ class FileTransfers;
 class ReceiveFolder;
 class AppearanceModel;
 class ClientSessionPort;
+class PendingReminders;
+class QuibClient;
+class QuibPanelModel;
+class TimeTracker;
 class ColorSchemeSource;
 class DeckViewModel;
 class DeviceStore;
@@ -60,6 +64,7 @@ public:
     QQuickWindow* window() const;
     WEXClient& client() { return *client_; }
     FileTransfers& transfers() { return *transfers_; }
+    QuibPanelModel& assistantPanel() { return *quibPanel_; }
     RootViewModel& root() { return *root_; }
     const LaunchArguments& arguments() const { return arguments_; }
 
@@ -71,11 +76,15 @@ private:
     std::unique_ptr<ColorSchemeSource> colorScheme_;
     std::unique_ptr<WEXClient> client_;
     std::unique_ptr<RemoteInput> input_;
-    std::unique_ptr<Clipboard> clipboard_;
+    std::shared_ptr<Clipboard> clipboard_;
     std::unique_ptr<FileTransfers> transfers_;
     std::unique_ptr<ReceiveFolder> receiveFolder_;
     std::unique_ptr<ClipboardTextSync> clipboardText_;
     std::shared_ptr<ClipboardFileHost> clipboardFiles_;
+    std::shared_ptr<PendingReminders> reminders_;
+    std::shared_ptr<TimeTracker> tracker_;
+    std::shared_ptr<QuibClient> quib_;
+    std::unique_ptr<QuibPanelModel> quibPanel_;
     std::unique_ptr<InputSelfTest> selfTest_;
     std::unique_ptr<UsageMeter> usage_;
     std::unique_ptr<DeviceStore> store_;

@@ -41,11 +41,6 @@ struct ClientConfig {
     QStringList arguments;                // launch arguments, for "-pairingCode"
     std::shared_ptr<SecretStore> secrets; // null: the keychain with its file fallback
     std::string deviceName;               // sent in Hello; empty: this computer's host name
-
-    // Session time tracking: a session with that machine began (client thread); the session ended
-    // (main thread).
-    std::function<void(const std::string& machine)> sessionStarted;
-    std::function<void()> sessionEnded;
     // Every opened control message of an established session, after the client's own handling
     // (client thread).
     std::function<void(uint8_t msgType, const wex::Bytes& payload)> sessionControl;

@@ -134,8 +134,8 @@ void ClientCore::disconnect() {
     audio_.stop();
     decoder_->reset();
     firstPictureWanted_ = true;
-    post([sessionEnded = config_.sessionEnded](WEXClient& c) {
-        if (sessionEnded) sessionEnded();
+    post([](WEXClient& c) {
+        emit c.sessionEnded();
         c.publishReconnecting(false);
         c.publishFps(0);
         c.publishHasFirstFrame(false);

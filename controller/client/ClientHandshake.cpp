@@ -183,7 +183,6 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
         c.publishReconnecting(false);
         c.publishAgentDeviceId(id);
     });
-    if (config_.sessionStarted) config_.sessionStarted(agentRoom_);
     setPhase(Phase::of(PhaseKind::connected));
 
     if (revoke_ && revoke_->room == agentRoom_ && revoke_->attempt == attempt_) {

@@ -116,6 +116,7 @@ void RemoteInput::send(uint64_t forSession, std::vector<Entry> events) {
 
 void RemoteInput::sendBatch(uint64_t forSession, const wex::InputBatch& batch) {
     channel_.sendInputPayload(forSession, batch.encode());
+    emit inputSent();
 }
 
 void RemoteInput::flushMove() {

@@ -104,6 +104,8 @@ public:
 
 signals:
     void targetKindChanged();
+    // A batch of input left for the current session (the user is active in it).
+    void inputSent();
 
 private:
     // The current session; a change forgets what was held and waiting for the previous one.

@@ -177,6 +177,8 @@ signals:
     void sessionEstablished();
     // The user ends the session or dials anew: input still held should be let go of now.
     void sessionEnding();
+    // The user's disconnect has closed the session's links (the time tracker ends its session here).
+    void sessionEnded();
     // Bytes received over the session's links since the last report, once a second (for the usage meter).
     void receivedBytes(qint64 bytes);
     // Clipboard text the agent sent (never empty).

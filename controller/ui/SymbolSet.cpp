@@ -14,7 +14,10 @@ const QStringList& SymbolSet::names() {
         // the demo desktop
         QStringLiteral("apple.logo"), QStringLiteral("battery.75"), QStringLiteral("wifi"), QStringLiteral("safari"),
         QStringLiteral("mail"), QStringLiteral("message"), QStringLiteral("folder"), QStringLiteral("music.note"),
-        QStringLiteral("gearshape")};
+        QStringLiteral("gearshape"),
+        // the assistant panel
+        QStringLiteral("wand.and.stars"), QStringLiteral("square.and.arrow.down"),
+        QStringLiteral("square.and.arrow.up"), QStringLiteral("doc.on.doc"), QStringLiteral("xmark.circle")};
     return all;
 }
 

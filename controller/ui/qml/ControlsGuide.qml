@@ -35,7 +35,7 @@ Item {
                 color: Theme.darkBgBottom
             }
         }
-        border.color: Theme.darkStroke
+        border.color: Theme.strokeDark
         border.width: 1
         MouseArea {
             anchors.fill: parent
@@ -104,7 +104,7 @@ Item {
                         text: line.modelData[1]
                         wrapMode: Text.Wrap
                         font.pixelSize: 13
-                        color: Theme.darkTextDim
+                        color: Theme.textDimDark
                     }
                 }
             }

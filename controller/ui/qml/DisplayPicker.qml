@@ -27,7 +27,7 @@ Item {
         height: column.implicitHeight + 40
         radius: 18
         color: Theme.material
-        border.color: Theme.darkStroke
+        border.color: Theme.strokeDark
         border.width: 1
         scale: picker.visible ? 1 : 0.92
 
@@ -60,7 +60,7 @@ Item {
                             height: 82
                             radius: 6
                             color: Qt.rgba(1, 1, 1, tile.selected ? 0.18 : 0.07)
-                            border.color: tile.selected ? Theme.accent : Theme.darkStroke
+                            border.color: tile.selected ? Theme.accent : Theme.strokeDark
                             border.width: 1
                         }
                         Text {
@@ -69,14 +69,14 @@ Item {
                             textFormat: Text.PlainText
                             font.pixelSize: 11
                             font.weight: Font.DemiBold
-                            color: tile.selected ? "white" : Theme.darkTextDim
+                            color: tile.selected ? "white" : Theme.textDimDark
                         }
                         Text {
                             anchors.horizontalCenter: parent.horizontalCenter
                             text: tile.modelData.width + "x" + tile.modelData.height
                             font.pixelSize: 9
                             font.family: "monospace"
-                            color: Theme.darkTextDimmer
+                            color: Theme.textDimmerDark
                         }
                         TapHandler {
                             onTapped: picker.session.chooseDisplay(tile.modelData.displayId)
@@ -91,7 +91,7 @@ Item {
                 text: picker.session.demo ? qsTr("Main display - active") : qsTr("One display")
                 font.pixelSize: 11
                 font.family: "monospace"
-                color: Theme.darkTextDim
+                color: Theme.textDimDark
             }
         }
         MouseArea {

@@ -16,7 +16,7 @@ Item {
         anchors.fill: parent
         radius: width / 2
         color: button.active ? Theme.accent : Theme.material
-        border.color: Theme.darkStroke
+        border.color: Theme.strokeDark
         border.width: button.active ? 0 : 1
     }
     SessionGlyph {

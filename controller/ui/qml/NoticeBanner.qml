@@ -35,7 +35,7 @@ Item {
         height: noticeRow.implicitHeight + 20
         radius: 14
         color: Theme.material
-        border.color: banner.secure ? Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.5) : Theme.darkStroke
+        border.color: banner.secure ? Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.5) : Theme.strokeDark
         border.width: 1
 
         Row {

@@ -14,8 +14,8 @@ Rectangle {
     property int latencyBand: 0
     property bool expanded: false
 
-    readonly property color stateColor: reconnecting ? Theme.warn : connected ? Theme.good : Theme.darkTextDimmer
-    readonly property color latencyColor: [Theme.darkTextDimmer, Theme.good, Theme.warn, Theme.bad][latencyBand]
+    readonly property color stateColor: reconnecting ? Theme.warn : connected ? Theme.good : Theme.textDimmerDark
+    readonly property color latencyColor: [Theme.textDimmerDark, Theme.good, Theme.warn, Theme.bad][latencyBand]
 
     implicitWidth: row.implicitWidth + 30
     implicitHeight: row.implicitHeight + 20
@@ -48,7 +48,7 @@ Rectangle {
             visible: pill.connected && !pill.reconnecting
             text: "·"
             font.pixelSize: 12
-            color: Theme.darkTextDimmer
+            color: Theme.textDimmerDark
         }
         Text {
             objectName: "pillLatency"
@@ -63,7 +63,7 @@ Rectangle {
             visible: pill.connected && !pill.reconnecting && pill.expanded
             text: "·"
             font.pixelSize: 12
-            color: Theme.darkTextDimmer
+            color: Theme.textDimmerDark
         }
         Text {
             objectName: "pillFps"
@@ -71,14 +71,14 @@ Rectangle {
             text: qsTr("%1 fps").arg(pill.fps)
             font.family: "monospace"
             font.pixelSize: 12
-            color: Theme.darkTextDim
+            color: Theme.textDimDark
         }
         SessionGlyph {
             anchors.verticalCenter: parent.verticalCenter
             symbol: "chevron.up"
             size: 10
             font.bold: true
-            color: Theme.darkTextDimmer
+            color: Theme.textDimmerDark
             rotation: pill.expanded ? 180 : 0
         }
     }

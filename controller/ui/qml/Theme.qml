@@ -10,13 +10,20 @@ QtObject {
         return dark ? darkValue : lightValue
     }
 
+    // The dark values of a few colours, for views that stay dark in either appearance (the assistant
+    // panel).
+    readonly property color textDimDark: Qt.rgba(0.62, 0.62, 0.64, 1)
+    readonly property color textDimmerDark: Qt.rgba(0.46, 0.46, 0.49, 1)
+    readonly property color card2Dark: Qt.rgba(1, 1, 1, 0.09)
+    readonly property color strokeDark: Qt.rgba(1, 1, 1, 0.09)
+
     readonly property color bgTop: dyn(darkBgTop, Qt.rgba(0.975, 0.972, 0.965, 1))
     readonly property color bgBottom: dyn(darkBgBottom, Qt.rgba(0.945, 0.94, 0.93, 1))
-    readonly property color textDim: dyn(darkTextDim, Qt.rgba(0.42, 0.41, 0.42, 1))
-    readonly property color textDimmer: dyn(darkTextDimmer, Qt.rgba(0.58, 0.56, 0.55, 1))
+    readonly property color textDim: dyn(textDimDark, Qt.rgba(0.42, 0.41, 0.42, 1))
+    readonly property color textDimmer: dyn(textDimmerDark, Qt.rgba(0.58, 0.56, 0.55, 1))
     readonly property color card: dyn(Qt.rgba(1, 1, 1, 0.055), Qt.rgba(0, 0, 0, 0.035))
-    readonly property color card2: dyn(Qt.rgba(1, 1, 1, 0.09), Qt.rgba(0, 0, 0, 0.06))
-    readonly property color stroke: dyn(darkStroke, Qt.rgba(0, 0, 0, 0.1))
+    readonly property color card2: dyn(card2Dark, Qt.rgba(0, 0, 0, 0.06))
+    readonly property color stroke: dyn(strokeDark, Qt.rgba(0, 0, 0, 0.1))
     readonly property color hair: dyn(Qt.rgba(1, 1, 1, 0.06), Qt.rgba(0, 0, 0, 0.06))
     // The main text colour of each appearance (the views' primary labels).
     readonly property color text: dyn(Qt.rgba(0.95, 0.95, 0.96, 1), Qt.rgba(0.09, 0.09, 0.11, 1))
@@ -25,9 +32,6 @@ QtObject {
     // controls guide, the chips and panels over the remote screen).
     readonly property color darkBgTop: Qt.rgba(0.04, 0.05, 0.1, 1)
     readonly property color darkBgBottom: Qt.rgba(0.06, 0.08, 0.17, 1)
-    readonly property color darkTextDim: Qt.rgba(0.62, 0.62, 0.64, 1)
-    readonly property color darkTextDimmer: Qt.rgba(0.46, 0.46, 0.49, 1)
-    readonly property color darkStroke: Qt.rgba(1, 1, 1, 0.09)
     // The thin frosted surface of controls over the picture.
     readonly property color material: Qt.rgba(0.09, 0.09, 0.11, 0.78)
 

@@ -23,7 +23,7 @@
 
 #include "../../support/TempHome.h"
 #include "agent/accounts/AccountApi.h"
-#include "agent/accounts/AccountHost.h"
+#include "agent/core/AccountHost.h"
 #include "agent/accounts/AccountService.h"
 #include "agent/net/RelayConfig.h"
 #include "runtime/SerialQueue.h"

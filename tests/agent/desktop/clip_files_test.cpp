@@ -43,9 +43,22 @@ void writeFile(const fs::path& p, std::size_t size) {
 
 wex::Bytes bytes(const std::string& s) { return wex::Bytes(s.begin(), s.end()); }
 
-// What the agent sent to the controller, from whichever thread sent it.
-class Outbox {
+// What the agent sent to the controller, from whichever thread sent it: the link the clipboard files
+// are made with. Its backlog reads 0 until a test has it report what is outstanding.
+class Outbox final : public ControllerLink {
 public:
+    void send(wex::ControlType type, wex::Bytes payload) override { add(type, std::move(payload)); }
+    std::size_t backlog() const override {
+        const std::lock_guard lock(mutex_);
+        if (!reporting_) return 0;
+        most_ = std::max(most_, outstanding_);
+        return outstanding_;
+    }
+    // From now on the backlog is what was sent and not yet drained.
+    void reportBacklog() {
+        const std::lock_guard lock(mutex_);
+        reporting_ = true;
+    }
     void add(wex::ControlType type, wex::Bytes payload) {
         const std::lock_guard lock(mutex_);
         outstanding_ += payload.size();
@@ -74,16 +87,13 @@ public:
         const std::lock_guard lock(mutex_);
         outstanding_ = 0;
     }
-    void noteBacklogRead() {
-        const std::lock_guard lock(mutex_);
-        most_ = std::max(most_, outstanding_);
-    }
 
 private:
     mutable std::mutex mutex_;
     std::vector<std::pair<wex::ControlType, wex::Bytes>> messages_;
     std::size_t outstanding_ = 0;
-    std::size_t most_ = 0;
+    mutable std::size_t most_ = 0;
+    bool reporting_ = false;
 };
 
 class ClipFilesTest : public ::testing::Test {
@@ -101,8 +111,7 @@ protected:
     }
     void make(ClipFileFetcher::Limits limits) {
         clip.reset();
-        clip = std::make_unique<QtClipFiles>(cache.file("clip"), clock, limits);
-        clip->setSend([this](wex::ControlType type, wex::Bytes payload) { outbox.add(type, std::move(payload)); });
+        clip = std::make_unique<QtClipFiles>(outboxLink, cache.file("clip"), clock, limits);
         test::pumpFor(10ms);
     }
     void start() {
@@ -150,7 +159,8 @@ protected:
     test::TempDir files;
     test::TempDir cache;
     test::FakeScheduler clock;
-    Outbox outbox;
+    std::shared_ptr<Outbox> outboxLink = std::make_shared<Outbox>();
+    Outbox& outbox = *outboxLink;
     std::unique_ptr<test::ClipboardPeer> peer;
     std::unique_ptr<test::ClipboardChanges> changes;
     std::unique_ptr<QtClipFiles> clip;
@@ -249,10 +259,7 @@ TEST_F(ClipFilesTest, FilesOnTheClipboardBeforeTheSessionAreNotOffered) {
 TEST_F(ClipFilesTest, APulledFileIsReadOnlyAsFastAsTheLinkTakesIt) {
     constexpr std::size_t size = 3 * 1024 * 1024 + 5;
     writeFile(files.file("big.bin"), size);
-    clip->setBacklog([this] {
-        outbox.noteBacklogRead();
-        return outbox.outstanding();
-    });
+    outbox.reportBacklog();
     start();
     copyElsewhere({files.file("big.bin")});
     clip->onPull(1, 0);
@@ -279,7 +286,7 @@ TEST_F(ClipFilesTest, APulledFileIsReadOnlyAsFastAsTheLinkTakesIt) {
 
 TEST_F(ClipFilesTest, TheEndOfASessionStopsAFileBeingSent) {
     writeFile(files.file("big.bin"), 2 * 1024 * 1024);
-    clip->setBacklog([this] { return outbox.outstanding(); });
+    outbox.reportBacklog();
     start();
     copyElsewhere({files.file("big.bin")});
     clip->onPull(1, 0);

@@ -22,8 +22,7 @@ protected:
         peer = std::make_unique<test::ClipboardPeer>();
         ASSERT_TRUE(peer->started());
         changes = std::make_unique<test::ClipboardChanges>();
-        sync = std::make_unique<QtClipboardSync>(clock);
-        sync->setOnChange([this](const std::string& text) { sent.push_back(text); });
+        sync = std::make_unique<QtClipboardSync>([this](const std::string& text) { sent.push_back(text); }, clock);
         pumpQueued();
     }
 

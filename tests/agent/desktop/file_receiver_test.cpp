@@ -33,8 +33,9 @@ protected:
     void SetUp() override { make(dir.str()); }
 
     void make(const std::string& folder) {
-        rx = std::make_unique<DownloadsFileReceiver>(folder, [this](const std::string& p) { revealed.push_back(p); });
-        rx->setOnProgress([this](const std::string& text, double fraction) { reports.emplace_back(text, fraction); });
+        rx = std::make_unique<DownloadsFileReceiver>(
+            [this](const std::string& text, double fraction) { reports.emplace_back(text, fraction); },
+            [](const wex::ErrorMsg&) {}, folder, [this](const std::string& p) { revealed.push_back(p); });
     }
     // Lets the receiver's queue and then the main thread's reports run.
     void settle() {

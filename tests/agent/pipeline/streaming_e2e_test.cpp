@@ -78,13 +78,8 @@ struct StreamingAgent {
         auto inj = std::make_unique<AreaInjector>();
         injector = inj.get();
 
-        agent::AgentServices services;
+        agent::AgentServices services = fakeServices(rec);
         services.injector = std::move(inj);
-        services.clipboard = std::make_unique<FakeClipboard>(rec);
-        services.fileRx = std::make_unique<FakeFileReceiver>(rec);
-        services.clipFiles = std::make_unique<FakeClipFiles>(rec);
-        services.wakeEmitter = std::make_unique<FakeWakeEmitter>(rec);
-        services.desktop = std::make_unique<FakeDesktop>(rec);
         services.pipeline = std::move(pipe);
         agent::AgentSettings settings;
         settings.stateDirectory = home.file(".dovrel");
@@ -93,8 +88,8 @@ struct StreamingAgent {
         settings.listenAddress = QHostAddress::LocalHost;
         settings.scheduler = &netClock; // the session guards never fire during a test
         settings.deviceName = "Streaming Box";
-        agentPtr = std::make_unique<agent::Agent>(model, std::move(services), std::move(settings));
-        agentPtr->run();
+        agentPtr = std::make_unique<agent::Agent>(std::move(services), std::move(settings));
+        agentPtr->run(presenter);
     }
     ~StreamingAgent() { agentPtr.reset(); }
 
@@ -107,10 +102,12 @@ struct StreamingAgent {
     LogCapture log;
     FakeScheduler netClock;
     std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
-    agent::AppModel model;
     agent::CapturePipeline* pipeline = nullptr;
     AreaInjector* injector = nullptr;
     std::unique_ptr<agent::Agent> agentPtr;
+    CommandsToAgent commands{agentPtr};
+    agent::AppModel model{commands, nullptr};
+    agent::AgentPresenter presenter{model};
 };
 
 // Receives video until a picture decodes; checks every payload on the way.

@@ -19,36 +19,11 @@
 #include <gtest/gtest.h>
 
 #include "../service/AgentTestSupport.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TestCA.h"
 #include "tests/support/relay/RelayDouble.h"
 
 namespace dovrel::test {
-
-// Sets environment variables for one test and puts the old values back.
-class ScopedEnv {
-public:
-    void set(const std::string& name, const std::optional<std::string>& value) {
-        if (!saved_.count(name)) {
-            const char* old = std::getenv(name.c_str());
-            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        }
-        if (value)
-            ::setenv(name.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(name.c_str());
-    }
-    ~ScopedEnv() {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                ::setenv(name.c_str(), value->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> saved_;
-};
 
 inline RelayDouble::Options relayWith(const std::function<void(RelayDouble::Options&)>& set) {
     RelayDouble::Options o;

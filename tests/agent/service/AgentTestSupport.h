@@ -23,8 +23,10 @@
 #include "../../support/FileText.h"
 #include "../../support/TempHome.h"
 #include "../../support/TestController.h"
+#include "agent/accounts/AgentAccounts.h"
 #include "agent/core/Agent.h"
-#include "agent/core/AppModel.h"
+#include "agent/shell/AgentPresenter.h"
+#include "agent/shell/AppModel.h"
 #include "protocol/NetAddress.h"
 
 namespace dovrel::test {
@@ -128,8 +130,7 @@ private:
 
 class FakeClipboard final : public dovrel::agent::ClipboardSync {
 public:
-    explicit FakeClipboard(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
-    void setOnChange(SendText send) override {
+    FakeClipboard(std::shared_ptr<Recorder> r, SendText send) : r_(std::move(r)) {
         const std::lock_guard g(r_->lock);
         r_->clipboardSend = std::move(send);
     }
@@ -144,8 +145,6 @@ private:
 class FakeFileReceiver final : public dovrel::agent::FileReceiver {
 public:
     explicit FakeFileReceiver(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
-    void setOnProgress(Progress) override {}
-    void setOnRefusal(Refusal) override {}
     void offer(const wex::FileOffer& o) override { r_->add("file.offer:" + o.name); }
     void chunk(const wex::FileChunk& c) override { r_->add("file.chunk:" + std::to_string(c.offset)); }
     void end(const wex::FileEnd& e) override { r_->add("file.end:" + std::to_string(e.ok)); }
@@ -158,7 +157,6 @@ private:
 class FakeClipFiles final : public dovrel::agent::AgentClipFiles {
 public:
     explicit FakeClipFiles(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
-    void setSend(Send) override {}
     void start() override { r_->add("clipfiles.start"); }
     void stop() override { r_->add("clipfiles.stop"); }
     void onRemoteOffer(uint32_t gen, std::vector<wex::ClipFileEntry> files) override {
@@ -206,6 +204,7 @@ private:
 class FakePipeline final : public dovrel::agent::SessionPipeline {
 public:
     explicit FakePipeline(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
+    void attach(dovrel::agent::PipelineHost) override {}
     void start() override { r_->add("pipeline.start"); }
     bool defaultH264() const override {
         const std::lock_guard g(r_->lock);
@@ -233,6 +232,47 @@ public:
 
 private:
     std::shared_ptr<Recorder> r_;
+};
+
+// Fakes for every desktop service the agent drives, recording into `rec`, and the real account work;
+// no pipeline.
+inline dovrel::agent::AgentServices fakeServices(const std::shared_ptr<Recorder>& rec) {
+    dovrel::agent::AgentServices services;
+    services.injector = std::make_unique<FakeInjector>(rec);
+    services.clipboard = [rec](dovrel::agent::ClipboardSync::SendText send) {
+        return std::make_unique<FakeClipboard>(rec, std::move(send));
+    };
+    services.fileRx = [rec](dovrel::agent::FileReceiver::Progress, dovrel::agent::FileReceiver::Refusal) {
+        return std::make_unique<FakeFileReceiver>(rec);
+    };
+    services.clipFiles = [rec](std::shared_ptr<dovrel::agent::ControllerLink>) {
+        return std::make_unique<FakeClipFiles>(rec);
+    };
+    services.accounts = [](dovrel::agent::AccountHost& host, dovrel::agent::RelayConfig& config) {
+        return std::make_unique<dovrel::agent::AgentAccounts>(host, config);
+    };
+    services.wakeEmitter = std::make_unique<FakeWakeEmitter>(rec);
+    services.desktop = std::make_unique<FakeDesktop>(rec);
+    return services;
+}
+
+// The window's commands, handed to the agent that a test makes after its model.
+class CommandsToAgent final : public dovrel::agent::AgentCommands {
+public:
+    explicit CommandsToAgent(const std::unique_ptr<dovrel::agent::Agent>& agent) : agent_(agent) {}
+    void disconnectSession() override { agent_->disconnectSession(); }
+    void newGrant(double ttlHours) override { agent_->newGrant(ttlHours); }
+    void cancelAllAccess() override { agent_->cancelAllAccess(); }
+    void createShareCode() override { agent_->createShareCode(); }
+    void signIn(const std::string& account, const std::string& password, bool create,
+                const std::string& invite) override {
+        agent_->signIn(account, password, create, invite);
+    }
+    void signOut() override { agent_->signOut(); }
+    void refreshPairingLink() override { agent_->refreshPairingLink(); }
+
+private:
+    const std::unique_ptr<dovrel::agent::Agent>& agent_;
 };
 
 // One agent in this process with fakes for its desktop services, listening on loopback ports the
@@ -267,13 +307,7 @@ public:
                   options_.relayJson.empty() ? std::string("{\"lan\": ") + (options_.lan ? "true" : "false") +
                                                    ", \"host\": \"127.0.0.1\", \"port\": 9}"
                                              : options_.relayJson);
-        dovrel::agent::AgentServices services;
-        services.injector = std::make_unique<FakeInjector>(rec);
-        services.clipboard = std::make_unique<FakeClipboard>(rec);
-        services.fileRx = std::make_unique<FakeFileReceiver>(rec);
-        services.clipFiles = std::make_unique<FakeClipFiles>(rec);
-        services.wakeEmitter = std::make_unique<FakeWakeEmitter>(rec);
-        services.desktop = std::make_unique<FakeDesktop>(rec);
+        dovrel::agent::AgentServices services = fakeServices(rec);
         if (options_.withPipeline) services.pipeline = std::make_unique<FakePipeline>(rec);
         services.lanInterfaces = [list = options_.interfaces] { return list; };
 
@@ -284,8 +318,8 @@ public:
         settings.listenAddress = QHostAddress::LocalHost;
         settings.scheduler = &clock;
         settings.deviceName = "Test Box";
-        agent = std::make_unique<dovrel::agent::Agent>(model, std::move(services), std::move(settings));
-        agent->run();
+        agent = std::make_unique<dovrel::agent::Agent>(std::move(services), std::move(settings));
+        agent->run(presenter);
     }
     ~AgentHarness() { agent.reset(); }
 
@@ -328,8 +362,10 @@ public:
     FakeScheduler clock;
     std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
     TestController ctl;
-    dovrel::agent::AppModel model;
     std::unique_ptr<dovrel::agent::Agent> agent;
+    CommandsToAgent commands{agent};
+    dovrel::agent::AppModel model{commands, nullptr};
+    dovrel::agent::AgentPresenter presenter{model};
 };
 
 // An agent that has already paired this controller's key.

@@ -2,14 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include "../shell/FakeAgentCommands.h"
 #include "AgentTestSupport.h"
-#include "agent/core/AppModel.h"
+#include "agent/shell/AppModel.h"
 
 using dovrel::agent::AppModel;
 
 TEST(AppModel, StartsWithPlaceholdersAndNotifiesOnlyRealChanges) {
     dovrel::test::qtApp();
-    AppModel m;
+    dovrel::test::FakeAgentCommands commands;
+    AppModel m(commands, nullptr);
     EXPECT_EQ(m.pairingCode(), "------");
     EXPECT_EQ(m.statusText(), "Starting…");
     EXPECT_EQ(m.deviceName(), "Computer");
@@ -25,7 +27,7 @@ TEST(AppModel, StartsWithPlaceholdersAndNotifiesOnlyRealChanges) {
 
     bool called = false;
     m.disconnectSession(); // nothing set: nothing happens
-    m.onDisconnectSession = [&] { called = true; };
+    commands.onDisconnectSession = [&] { called = true; };
     m.disconnectSession();
     EXPECT_TRUE(called);
 }

@@ -9,8 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "../../support/XvfbServer.h"
+#include "FakeAgentCommands.h"
 #include "ShellTestSupport.h"
-#include "agent/core/AppModel.h"
+#include "agent/shell/AppModel.h"
 #include "agent/shell/EthtoolNetlink.h"
 #include "agent/shell/LinuxSampler.h"
 
@@ -46,7 +47,8 @@ public:
 
 TEST(AppModel, AFreshModelShowsItsPlaceholders) {
     qtApp();
-    AppModel m;
+    FakeAgentCommands commands;
+    AppModel m(commands, nullptr);
     EXPECT_EQ(m.pairingCode(), "------");
     EXPECT_EQ(m.statusText(), "Starting…");
     EXPECT_EQ(m.videoPath(), "idle");
@@ -67,7 +69,8 @@ TEST(AppModel, AFreshModelShowsItsPlaceholders) {
 
 TEST(AppModel, TheWindowWritesTheGrantLifetimeAndCallsTheAgentThroughItsCallbacks) {
     qtApp();
-    AppModel m;
+    FakeAgentCommands commands;
+    AppModel m(commands, nullptr);
     const auto ttl = spy(m, &AppModel::grantTTLHoursChanged);
     EXPECT_TRUE(m.setProperty("grantTTLHours", 24.0));
     EXPECT_EQ(m.grantTTLHours(), 24.0);
@@ -82,14 +85,14 @@ TEST(AppModel, TheWindowWritesTheGrantLifetimeAndCallsTheAgentThroughItsCallback
     m.disconnectSession();
 
     std::vector<std::string> calls;
-    m.onNewGrant = [&](double h) { calls.push_back("grant " + std::to_string(static_cast<int>(h))); };
-    m.onCancelAllAccess = [&] { calls.push_back("cancel"); };
-    m.onCreateShareCode = [&] { calls.push_back("share"); };
-    m.onSignIn = [&](const std::string& a, const std::string& p, bool create, const std::string& invite) {
+    commands.onNewGrant = [&](double h) { calls.push_back("grant " + std::to_string(static_cast<int>(h))); };
+    commands.onCancelAllAccess = [&] { calls.push_back("cancel"); };
+    commands.onCreateShareCode = [&] { calls.push_back("share"); };
+    commands.onSignIn = [&](const std::string& a, const std::string& p, bool create, const std::string& invite) {
         calls.push_back("signin " + a + " " + p + " " + (create ? "create" : "login") + " " + invite);
     };
-    m.onSignOut = [&] { calls.push_back("signout"); };
-    m.onDisconnectSession = [&] { calls.push_back("disconnect"); };
+    commands.onSignOut = [&] { calls.push_back("signout"); };
+    commands.onDisconnectSession = [&] { calls.push_back("disconnect"); };
     QMetaObject::invokeMethod(&m, "newGrant", Q_ARG(double, 72.0));
     QMetaObject::invokeMethod(&m, "cancelAllAccess");
     QMetaObject::invokeMethod(&m, "createShareCode");
@@ -103,10 +106,10 @@ TEST(AppModel, TheWindowWritesTheGrantLifetimeAndCallsTheAgentThroughItsCallback
 
 TEST(AppModel, PermissionsAreSampledAtOnceAndPublishedOnTheNextTurnOfTheLoop) {
     qtApp();
-    AppModel m;
     auto sampler = std::make_shared<FakeSampler>();
     sampler->access = {true, false};
-    m.setSampler(sampler);
+    FakeAgentCommands commands;
+    AppModel m(commands, sampler);
     m.refreshPermissions();
     EXPECT_FALSE(m.screenRecording()) << "posted, even on the main thread";
     EXPECT_TRUE(waitUntil([&] { return m.screenRecording(); }));
@@ -119,9 +122,9 @@ TEST(AppModel, PermissionsAreSampledAtOnceAndPublishedOnTheNextTurnOfTheLoop) {
 
 TEST(AppModel, WakeAndPowerKeepTheirValueWhenTheyCannotBeRead) {
     qtApp();
-    AppModel m;
     auto sampler = std::make_shared<FakeSampler>();
-    m.setSampler(sampler);
+    FakeAgentCommands commands;
+    AppModel m(commands, sampler);
     sampler->wake = true;
     sampler->battery = true;
     m.refreshWakeStatus();
@@ -138,9 +141,9 @@ TEST(AppModel, WakeAndPowerKeepTheirValueWhenTheyCannotBeRead) {
 
 TEST(AppModel, TheLastOverlayAddressWinsAndAnUnchangedOneDoesNotNotify) {
     qtApp();
-    AppModel m;
     auto sampler = std::make_shared<FakeSampler>();
-    m.setSampler(sampler);
+    FakeAgentCommands commands;
+    AppModel m(commands, sampler);
     const auto changed = spy(m, &AppModel::wgIPChanged);
     sampler->addresses = {"127.0.0.1", "10.13.13.2", "192.168.1.5", "10.13.13.5", "10.13.131.9"};
     m.refreshWGIP();
@@ -160,8 +163,8 @@ TEST(AppModel, ARefreshThatLandsAfterTheModelIsGoneIsDropped) {
     auto sampler = std::make_shared<FakeSampler>();
     sampler->addresses = {"10.13.13.7"};
     {
-        AppModel m;
-        m.setSampler(sampler);
+        FakeAgentCommands commands;
+        AppModel m(commands, sampler);
         m.refreshWGIP();
         m.refreshWakeStatus();
         m.refreshPermissions();

@@ -11,9 +11,10 @@
 #include <QStringList>
 
 #include "../../support/FakeScheduler.h"
-#include "agent/core/AppModel.h"
+#include "../shell/FakeAgentCommands.h"
 #include "agent/shell/AgentWindow.h"
 #include "agent/shell/AgentWindowModel.h"
+#include "agent/shell/AppModel.h"
 #include "agent/shell/SettingsLauncher.h"
 #include "agent/shell/TextClipboard.h"
 
@@ -142,7 +143,8 @@ inline QQuickItem* item(QQuickView& view, const char* name) {
 // A window model over a model staged for `scene` (none: the model as start-up leaves it), with fakes
 // for everything it reaches.
 struct TestWindow {
-    agent::AppModel model;
+    FakeAgentCommands commands;
+    agent::AppModel model{commands, nullptr};
     FakeReadiness readiness;
     FakeScheduler clock;
     FakeClipboard clipboard;

@@ -12,6 +12,7 @@
 #include <QThread>
 
 #include "../../support/FakeScheduler.h"
+#include "../shell/FakeAgentCommands.h"
 #include "WindowTestSupport.h"
 #include "agent/shell/AppDelegate.h"
 
@@ -59,7 +60,8 @@ public:
 };
 
 struct Delegate {
-    agent::AppModel model;
+    FakeAgentCommands commands;
+    agent::AppModel model{commands, nullptr};
     FakeScheduler clock;
     FakeSource source;
     CountingWindow window;
@@ -72,7 +74,7 @@ struct Delegate {
 
     Delegate() {
         guiApp();
-        model.onCreateShareCode = [this] { ++shareRequests; };
+        commands.onCreateShareCode = [this] { ++shareRequests; };
         agent::DelegateActions actions;
         actions.refreshPairingURL = [this] { ++linkRefreshes; };
         actions.selfCheck = [this] {

@@ -92,7 +92,7 @@ TEST(AgentWindowView, ASecondCopyPressRestartsTheCopiedTime) {
 TEST(AgentWindowView, TheAccountButtonNeedsThreeAndEightCharactersAndPassesWhatWasTyped) {
     Window w;
     std::vector<std::tuple<std::string, std::string, bool, std::string>> calls;
-    w.model.onSignIn = [&](const std::string& a, const std::string& p, bool create, const std::string& invite) {
+    w.commands.onSignIn = [&](const std::string& a, const std::string& p, bool create, const std::string& invite) {
         calls.emplace_back(a, p, create, invite);
     };
     EXPECT_TRUE(w.shown("signInForm"));
@@ -130,7 +130,7 @@ TEST(AgentWindowView, TheAccountButtonNeedsThreeAndEightCharactersAndPassesWhatW
 TEST(AgentWindowView, SignedInShowsTheAccountVerbatimAndErrorsUnderEitherForm) {
     Window w(Scene::signedIn);
     int signOuts = 0;
-    w.model.onSignOut = [&] { ++signOuts; };
+    w.commands.onSignOut = [&] { ++signOuts; };
     EXPECT_TRUE(w.shown("signedInBox"));
     EXPECT_FALSE(w.shown("signInForm"));
     EXPECT_EQ(w.text("accountName"), "ana@studio");
@@ -150,8 +150,8 @@ TEST(AgentWindowView, SharingTextsLifetimeAndTheConfirmationBeforeCancellingEver
     Window w;
     std::vector<double> grants;
     int cancels = 0;
-    w.model.onNewGrant = [&](double hours) { grants.push_back(hours); };
-    w.model.onCancelAllAccess = [&] { ++cancels; };
+    w.commands.onNewGrant = [&](double hours) { grants.push_back(hours); };
+    w.commands.onCancelAllAccess = [&] { ++cancels; };
     EXPECT_EQ(w.text("sharingStatus"), "This computer isn't sharing yet. Sign it in to an account to hand out access.");
     w.model.setGrantExpiryText("Expires in 7 days");
     EXPECT_EQ(w.text("sharingStatus"), "Anyone who scans the code above can reach this computer. Expires in 7 days.");

@@ -261,3 +261,13 @@ TEST(DemoSession, LatencyWalksItsListEveryTwoSeconds) {
     pump(std::chrono::milliseconds(20));
     c.runOnClientThread([&](ClientCore&) { EXPECT_EQ(f.fake->pendingTimers(), 0u); });
 }
+
+TEST_F(InputFixture, EveryBatchSentForTheSessionCountsAsActivity) {
+    int sent = 0;
+    QObject::connect(&input, &RemoteInput::inputSent, [&] { ++sent; });
+    input.typeText("hi");
+    EXPECT_EQ(sent, 1);
+    channel.session = 0; // no session: nothing leaves, nothing counts
+    input.typeText("lost");
+    EXPECT_EQ(sent, 1);
+}

@@ -1,5 +1,6 @@
-// The controller's QML, offscreen: every file compiles, and the window with its three screens and the
-// loading overlay comes up without a single warning.
+// The controller's QML, offscreen: every file compiles, the window with its three screens and the
+// loading overlay comes up without a single warning, and the assistant panel's controls drive its
+// view-model.
 #include <QDir>
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "../../support/TempHome.h"
+#include "../ui/QuibPanelFakes.h"
 #include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/client/RemoteInput.h"
@@ -119,5 +121,58 @@ TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
     const QImage light = window->grabWindow();
     EXPECT_LT(qGray(dark.pixel(5, 5)), 60);
     EXPECT_GT(qGray(light.pixel(5, 5)), 200);
+    EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
+}
+
+namespace {
+
+// By the visual tree, which also holds what a Repeater made.
+QQuickItem* visualChild(QQuickItem* root, const char* name) {
+    for (QQuickItem* item : root->childItems()) {
+        if (item->objectName() == QLatin1String(name)) return item;
+        if (QQuickItem* found = visualChild(item, name)) return found;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(QmlFixture, TheAssistantPanelDrivesItsModel) {
+    PanelParts parts;
+    auto& [assistant, remote, clipboard, panel] = parts;
+    panel.show();
+    QQmlEngine engine;
+    QQmlComponent component(&engine, QUrl("qrc:/qt/qml/Dovrel/Controller/QuibPanel.qml"));
+    QQuickWindow window;
+    std::unique_ptr<QObject> object(component.createWithInitialProperties({{"model", QVariant::fromValue(&panel)}}));
+    ASSERT_TRUE(object) << component.errorString().toStdString();
+    auto* root = qobject_cast<QQuickItem*>(object.get());
+    root->setParentItem(window.contentItem());
+    window.resize(470, 400);
+    window.show();
+    QCoreApplication::processEvents();
+
+    panel.setPrompt("fix grammar");
+    QQuickItem* generate = visualChild(root, "quibGenerate");
+    ASSERT_TRUE(generate);
+    EXPECT_TRUE(generate->isEnabled());
+    QMetaObject::invokeMethod(generate, "clicked");
+    ASSERT_EQ(assistant->calls.size(), 1u);
+    EXPECT_FALSE(generate->isEnabled());
+    EXPECT_TRUE(visualChild(root, "quibBusy")->isVisible());
+    assistant->calls[0].done(QString("Done."));
+    EXPECT_EQ(visualChild(root, "quibDraft")->property("text").toString(), "Done.");
+    EXPECT_EQ(visualChild(root, "quibStatus")->property("text").toString(),
+              "Draft updated - Insert to type it into the remote.");
+
+    QQuickItem* insert = visualChild(root, "quibInsert");
+    ASSERT_TRUE(insert);
+    QMetaObject::invokeMethod(insert, "clicked");
+    EXPECT_EQ(remote->typed, std::vector<QString>{"Done."});
+
+    assistant->remaining = 0;
+    panel.setCloudConsent(false);
+    EXPECT_TRUE(visualChild(root, "quibSignIn")->isVisible());
+    EXPECT_FALSE(visualChild(root, "quibPrompt")->isVisible());
     EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
 }

@@ -1,7 +1,7 @@
 // Renders the controller's screens as a person would see them, light and dark, to PNGs in the folder
 // given as the first argument (scripts/screens.sh): the deck, the sign-in sheet, the pairing screen,
-// the loading overlay at the steps of opening a session and after a refusal, and a session with a
-// picture. Fakes stand in for the network; nothing is dialled.
+// the loading overlay at the steps of opening a session and after a refusal, a session with a picture,
+// and the assistant panel. Fakes stand in for the network; nothing is dialled.
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -16,6 +16,7 @@
 
 #include "../../support/TempHome.h"
 #include "../media/YuvPicture.h"
+#include "../ui/QuibPanelFakes.h"
 #include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/client/RemoteInput.h"
@@ -299,6 +300,26 @@ int main(int argc, char** argv) {
             item->setSize(window->size());
             ok &= save(*window, out.filePath(QString::fromLatin1(s.name) + "-" + tag + ".png"));
         }
+
+        // The assistant panel over the session's picture (it is dark in either appearance): at work,
+        // and with the day's generations used up.
+        auto assistant = std::make_shared<FakeAssistant>();
+        QuibPanelModel panel(assistant, std::make_shared<FakeRemote>(), std::make_shared<FakeClipboard>());
+        panel.show();
+        panel.setPrompt("fix grammar and make it friendlier");
+        panel.setDraft("Hi Sam,\nThanks for the notes - I will send the new figures tomorrow morning.");
+        panel.insert();
+        QQmlComponent quib(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/QuibPanel.qml")));
+        std::unique_ptr<QObject> made(quib.createWithInitialProperties({{"model", QVariant::fromValue(&panel)}}));
+        auto* item = qobject_cast<QQuickItem*>(made.get());
+        if (!item) return 1;
+        item->setParentItem(window->contentItem());
+        item->setPosition(QPointF(24, 24));
+        ok &= save(*window, out.filePath("assistant-" + tag + ".png"));
+        assistant->remaining = 0;
+        assistant->setCloudConsent(false);
+        panel.refresh();
+        ok &= save(*window, out.filePath("assistant-used-up-" + tag + ".png"));
     }
     return ok ? 0 : 1;
 }

@@ -67,6 +67,7 @@ const char* reasonPhrase(int status) {
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
     case 409: return "Conflict";
+    case 429: return "Too Many Requests";
     case 500: return "Internal Server Error";
     case 502: return "Bad Gateway";
     case 503: return "Service Unavailable";
@@ -262,6 +263,16 @@ std::chrono::milliseconds AccountApiDouble::replyDelay() const {
     return delay_;
 }
 
+void AccountApiDouble::setQuibQuota(int perAccount) {
+    const std::lock_guard g(lock_);
+    quibQuota_ = perAccount;
+}
+
+void AccountApiDouble::setAssistantAnswer(const std::string& text) {
+    const std::lock_guard g(lock_);
+    assistantAnswer_ = text;
+}
+
 void AccountApiDouble::setLive(const std::string& account, std::vector<std::string> deviceIds) {
     const std::lock_guard g(lock_);
     live_[account] = std::move(deviceIds);
@@ -372,13 +383,16 @@ AccountApiReply AccountApiDouble::serve(const AccountApiRequest& request) {
         return presence(*account);
     }
     if (request.method != "POST") return refusal(405, "POST only.");
+    if (request.path == "/v1/chat/completions") return chat(request);
     const QJsonObject body = request.json();
     if (request.path == "/v1/signup") return signUp(body);
     if (request.path == "/v1/signin") return signIn(body);
     if (request.path == "/v1/claim") return claim(body);
-    if (request.path != "/v1/grant" && request.path != "/v1/share") return refusal(404, "No such endpoint.");
+    if (request.path != "/v1/grant" && request.path != "/v1/share" && request.path != "/v1/quib/grant")
+        return refusal(404, "No such endpoint.");
     const auto account = accountOf(request);
     if (!account) return refusal(401, "Sign in again.");
+    if (request.path == "/v1/quib/grant") return quibGrant(*account);
     return request.path == "/v1/grant" ? grant(*account, body) : share(*account, body);
 }
 
@@ -473,6 +487,26 @@ AccountApiReply AccountApiDouble::share(const std::string& account, const QJsonO
     shares_.push_back(issued);
     return AccountApiReply::json(
         200, {{"code", QString::fromStdString(issued.code)}, {"expires", static_cast<qint64>(issued.expires)}});
+}
+
+AccountApiReply AccountApiDouble::quibGrant(const std::string& account) {
+    int& used = quibUsed_[account];
+    if (used >= quibQuota_)
+        return AccountApiReply::json(
+            429, {{"remaining", 0}, {"error", "You have used today's generations. Quib resets at midnight UTC."}});
+    ++used;
+    const std::string token = "qgt." + randomHex(32);
+    quibTokens_[token] = false;
+    return AccountApiReply::json(200, {{"remaining", quibQuota_ - used}, {"token", QString::fromStdString(token)}});
+}
+
+AccountApiReply AccountApiDouble::chat(const AccountApiRequest& request) {
+    const auto found = quibTokens_.find(request.header("x-app-token"));
+    if (found == quibTokens_.end() || found->second) return refusal(401, "That token is not valid.");
+    found->second = true;
+    if (!request.json().value("messages").isArray()) return refusal(400, "messages are required.");
+    const QJsonObject message{{"role", "assistant"}, {"content", QString::fromStdString(assistantAnswer_)}};
+    return AccountApiReply::json(200, {{"choices", QJsonArray{QJsonObject{{"index", 0}, {"message", message}}}}});
 }
 
 } // namespace dovrel::test

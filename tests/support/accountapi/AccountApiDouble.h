@@ -44,7 +44,9 @@ struct AccountApiReply {
 
 // A stand-in for the relay's account API: HTTPS on 127.0.0.1 with a certificate from an authority made
 // for the test (trust caFile()), serving /v1/signup, /v1/signin, /v1/grant and /v1/share for the
-// agent, and /v1/signin, /v1/signup, /v1/presence (GET) and /v1/claim for the controller.
+// agent, and /v1/signin, /v1/signup, /v1/presence (GET) and /v1/claim for the controller; and the
+// writing assistant's two ends: /v1/quib/grant (one token per generation within a daily quota per
+// account) and the cloud's /v1/chat/completions (taking each such token once).
 //
 // On its own it behaves like the service: accounts with passwords and tokens, grants whose tokens have
 // seven dot-separated segments with the grant's 16-hex-digit identifier as the sixth, revocation of the
@@ -92,6 +94,11 @@ public:
     // A share code that /v1/claim redeems `uses` times for `payload`, valid for ten minutes.
     std::string addShare(const std::string& account, const std::string& code, const std::string& payload, int uses = 1);
 
+    // The writing assistant: generations each account may have (5 unless set), and the text the
+    // cloud answers with ("Quib's answer." unless set).
+    void setQuibQuota(int perAccount);
+    void setAssistantAnswer(const std::string& text);
+
     // Scripting.
     void script(const std::string& path, AccountApiReply reply); // for the next request to `path`, in order
     void holdReplies(bool on);                                   // every answer waits for releaseHeld()
@@ -118,6 +125,8 @@ private:
     AccountApiReply share(const std::string& account, const QJsonObject& body);
     AccountApiReply presence(const std::string& account);
     AccountApiReply claim(const QJsonObject& body);
+    AccountApiReply quibGrant(const std::string& account);
+    AccountApiReply chat(const AccountApiRequest& request);
     std::optional<std::string> accountOf(const AccountApiRequest& request) const;
     AccountApiReply received(AccountApiRequest request); // records it and picks the answer
     void answered();
@@ -146,6 +155,10 @@ private:
     std::vector<IssuedGrant> grants_;
     std::vector<IssuedShare> shares_;
     std::map<std::string, std::vector<std::string>> live_;
+    int quibQuota_ = 5;
+    std::map<std::string, int> quibUsed_;
+    std::map<std::string, bool> quibTokens_; // issued, and whether spent
+    std::string assistantAnswer_ = "Quib's answer.";
 
     std::unique_ptr<Server> server_; // lives on queue_
     SerialQueue queue_{"accountapi.double"};

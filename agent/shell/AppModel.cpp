@@ -1,4 +1,4 @@
-#include "agent/core/AppModel.h"
+#include "agent/shell/AppModel.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -31,7 +31,8 @@ template <typename Apply> void onMainThread(const QPointer<AppModel>& model, App
 
 } // namespace
 
-AppModel::AppModel(QObject* parent) : QObject(parent) {}
+AppModel::AppModel(AgentCommands& commands, std::shared_ptr<AppModelSampler> sampler, QObject* parent)
+    : QObject(parent), commands_(commands), sampler_(std::move(sampler)) {}
 AppModel::~AppModel() = default;
 
 void AppModel::setPairingCode(const QString& v) { assign(this, pairingCode_, v, &AppModel::pairingCodeChanged); }
@@ -68,26 +69,14 @@ void AppModel::setAccount(const QString& v) { assign(this, account_, v, &AppMode
 void AppModel::setAccountBusy(bool v) { assign(this, accountBusy_, v, &AppModel::accountBusyChanged); }
 void AppModel::setAccountError(const QString& v) { assign(this, accountError_, v, &AppModel::accountErrorChanged); }
 
-void AppModel::newGrant(double ttlHours) {
-    if (onNewGrant) onNewGrant(ttlHours);
-}
-void AppModel::cancelAllAccess() {
-    if (onCancelAllAccess) onCancelAllAccess();
-}
-void AppModel::disconnectSession() {
-    if (onDisconnectSession) onDisconnectSession();
-}
-void AppModel::createShareCode() {
-    if (onCreateShareCode) onCreateShareCode();
-}
+void AppModel::newGrant(double ttlHours) { commands_.newGrant(ttlHours); }
+void AppModel::cancelAllAccess() { commands_.cancelAllAccess(); }
+void AppModel::disconnectSession() { commands_.disconnectSession(); }
+void AppModel::createShareCode() { commands_.createShareCode(); }
 void AppModel::signIn(const QString& account, const QString& password, bool create, const QString& invite) {
-    if (onSignIn) onSignIn(account.toStdString(), password.toStdString(), create, invite.toStdString());
+    commands_.signIn(account.toStdString(), password.toStdString(), create, invite.toStdString());
 }
-void AppModel::signOut() {
-    if (onSignOut) onSignOut();
-}
-
-void AppModel::setSampler(std::shared_ptr<AppModelSampler> sampler) { sampler_ = std::move(sampler); }
+void AppModel::signOut() { commands_.signOut(); }
 
 template <typename Work> void AppModel::inBackground(Work work) {
     if (!sampler_) return;

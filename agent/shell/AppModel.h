@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QString>
 
+#include "agent/core/AgentObserver.h"
+
 namespace dovrel::agent {
 
 // What the desktop lets the agent do: see the screen, and drive the pointer and keyboard.
@@ -35,8 +37,8 @@ public:
 };
 
 // The agent's observable state for its window: pairing code and link, addresses, status, permissions,
-// video, access grants, share code, account, and the callbacks through which the window asks the agent
-// to act. Lives on the main thread and is written only there; writers on other threads post their
+// video, access grants, share code, account, and the invokables through which the window asks the
+// agent to act. Lives on the main thread and is written only there; writers on other threads post their
 // change to it. Each property notifies only when its value really changes. Optional texts are empty
 // when there is none.
 class AppModel : public QObject {
@@ -77,7 +79,9 @@ public:
     // The overlay network's addresses begin with this.
     static constexpr const char* overlayPrefix = "10.13.13.";
 
-    explicit AppModel(QObject* parent = nullptr);
+    // `commands`: where the window's requests go. `sampler`: where the refreshes below sample the
+    // system; null in tests that do not refresh (they then change nothing).
+    AppModel(AgentCommands& commands, std::shared_ptr<AppModelSampler> sampler, QObject* parent = nullptr);
     ~AppModel() override;
 
     QString pairingCode() const { return pairingCode_; }
@@ -139,25 +143,14 @@ public:
     // A share-code request is under way; a second one is not started meanwhile. Main thread, not observed.
     bool shareInFlight = false;
 
-    // Set by the agent; the window calls them through the invokables below. Each returns at once and
-    // reports through the properties.
-    std::function<void(double ttlHours)> onNewGrant;
-    std::function<void()> onCancelAllAccess;
-    std::function<void()> onDisconnectSession;
-    std::function<void()> onCreateShareCode;
-    std::function<void(const std::string& account, const std::string& password, bool create, const std::string& invite)>
-        onSignIn;
-    std::function<void()> onSignOut;
-
+    // The window's requests, handed to the agent's commands. Each returns at once and reports through
+    // the properties.
     Q_INVOKABLE void newGrant(double ttlHours);
     Q_INVOKABLE void cancelAllAccess();
     Q_INVOKABLE void disconnectSession();
     Q_INVOKABLE void createShareCode();
     Q_INVOKABLE void signIn(const QString& account, const QString& password, bool create, const QString& invite);
     Q_INVOKABLE void signOut();
-
-    // Where the refreshes below sample the system; without one they change nothing.
-    void setSampler(std::shared_ptr<AppModelSampler> sampler);
 
     // Samples both permissions on the calling thread and publishes them on the next turn of the main
     // loop (posted even when called there).
@@ -233,6 +226,7 @@ private:
     bool accountBusy_ = false;
     QString accountError_;
 
+    AgentCommands& commands_;
     std::shared_ptr<AppModelSampler> sampler_;
 };
 

@@ -1,0 +1,62 @@
+#include "agent/shell/AgentGraph.h"
+
+#include "agent/accounts/AgentAccounts.h"
+#include "agent/desktop/DownloadsFileReceiver.h"
+#include "agent/desktop/LinuxPowerAssertions.h"
+#include "agent/desktop/QtClipFiles.h"
+#include "agent/desktop/QtClipboardSync.h"
+#include "agent/desktop/StandInServices.h"
+#include "agent/desktop/X11InputInjector.h"
+#include "agent/media/CapturePipeline.h"
+
+namespace dovrel::agent {
+
+AgentGraph::AgentGraph(AgentGraphOptions options) {
+    AgentServices services;
+    services.desktop = makeLinuxDesktopSession();
+    if (options.haveDisplay) {
+        services.injector = std::make_unique<X11InputInjector>(services.desktop);
+        services.clipboard = [](ClipboardSync::SendText send) {
+            return std::make_unique<QtClipboardSync>(std::move(send));
+        };
+        services.clipFiles = [this](std::shared_ptr<ControllerLink> link) {
+            clipFilesLink_ = link;
+            return std::make_unique<QtClipFiles>(std::move(link));
+        };
+    } else {
+        services.injector = makeStandInInputInjector();
+        services.clipboard = [](ClipboardSync::SendText) { return makeStandInClipboard(); };
+        services.clipFiles = [this](std::shared_ptr<ControllerLink> link) {
+            clipFilesLink_ = std::move(link);
+            return makeStandInClipFiles();
+        };
+    }
+    services.fileRx = [](FileReceiver::Progress progress, FileReceiver::Refusal refusal) {
+        return std::make_unique<DownloadsFileReceiver>(std::move(progress), std::move(refusal));
+    };
+    services.accounts = [](AccountHost& host, RelayConfig& config) {
+        return std::make_unique<AgentAccounts>(host, config);
+    };
+    services.wakeEmitter = makeLinuxWakeEmitter();
+    services.advertiser = makeAvahiAdvertiser();
+    // Picture and sound (the synthetic pattern under DOVREL_SYNTHETIC), rest mode, and what keeps the
+    // machine and its display awake.
+    auto power = std::make_shared<LinuxPowerAssertions>();
+    services.power = power;
+    CapturePipeline::Options pipeline;
+    pipeline.power = power;
+    services.pipeline = std::make_unique<CapturePipeline>(std::move(pipeline));
+
+    agent_ = std::make_unique<Agent>(std::move(services), std::move(options.settings));
+    sampler_ = std::make_shared<LinuxSampler>();
+    model_ = std::make_unique<AppModel>(*agent_, sampler_);
+    presenter_ = std::make_unique<AgentPresenter>(*model_);
+}
+
+AgentGraph::~AgentGraph() { stopAgent(); }
+
+void AgentGraph::run() { agent_->run(*presenter_); }
+
+void AgentGraph::stopAgent() { agent_.reset(); }
+
+} // namespace dovrel::agent

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "agent/core/Agent.h"
+#include "agent/shell/AgentPresenter.h"
+#include "agent/shell/AppModel.h"
+#include "agent/shell/LinuxSampler.h"
+
+namespace dovrel::agent {
+
+struct AgentGraphOptions {
+    AgentSettings settings;
+    // Input and clipboard through the X display and the application's QClipboard; without one, the
+    // stand-ins (the agent still serves sessions and files).
+    bool haveDisplay = false;
+};
+
+// The agent's object graph, built in one place: the concrete desktop, media, network and account
+// objects behind the agent's ports, the agent, the window's model over the agent's commands and the
+// presenter that words what the agent reports into it. The face (tray item, window, delegate) is built
+// over model() by the caller. Create, run and destroy on the main thread.
+class AgentGraph {
+public:
+    explicit AgentGraph(AgentGraphOptions options);
+    ~AgentGraph();
+    AgentGraph(const AgentGraph&) = delete;
+    AgentGraph& operator=(const AgentGraph&) = delete;
+
+    // Starts the agent, reporting to the presenter. Throws AgentError as Agent::run does.
+    void run();
+    // Takes the agent down in order (session closed, unfinished files deleted, listeners shut); the
+    // model and presenter stay. Once the face is gone; idempotent.
+    void stopAgent();
+
+    Agent& agent() { return *agent_; }
+    AppModel& model() { return *model_; }
+    LinuxSampler& sampler() { return *sampler_; }
+    // The link the clipboard files were made with: the agent's way to the controller and its backlog.
+    const std::shared_ptr<ControllerLink>& clipFilesLink() const { return clipFilesLink_; }
+
+private:
+    std::shared_ptr<ControllerLink> clipFilesLink_;
+    std::unique_ptr<Agent> agent_;
+    std::shared_ptr<LinuxSampler> sampler_;
+    std::unique_ptr<AppModel> model_;
+    std::unique_ptr<AgentPresenter> presenter_;
+};
+
+} // namespace dovrel::agent

@@ -1,0 +1,79 @@
+#include "agent/shell/AgentPresenter.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include "agent/shell/AppModel.h"
+
+namespace dovrel::agent {
+
+namespace {
+QString q(const std::string& s) { return QString::fromStdString(s); }
+QString q(const std::optional<std::string>& s) { return s ? q(*s) : QString(); }
+} // namespace
+
+void AgentPresenter::started(const PairingFacts& facts) {
+    model_.setPairingCode(q(facts.pairingCode));
+    model_.setLanIP(q(facts.lanIP));
+    model_.setMac(q(facts.mac));
+    model_.setDeviceName(q(facts.deviceName));
+    model_.setDeviceId(q(facts.deviceId));
+    model_.setPairingURL(q(facts.pairingLink));
+}
+
+void AgentPresenter::pairingLinkChanged(const std::string& code, const std::string& link) {
+    model_.setPairingCode(q(code));
+    model_.setPairingURL(q(link));
+}
+
+void AgentPresenter::relayAccountChanged(const std::string& account) { model_.setAccount(q(account)); }
+
+void AgentPresenter::sessionChanged(SessionPhase phase, const std::string& clientName) {
+    switch (phase) {
+    case SessionPhase::waiting:
+        model_.setConnectedClient({});
+        model_.setStatusText(QStringLiteral("Waiting for your device to pair…"));
+        break;
+    case SessionPhase::connecting: model_.setStatusText(QStringLiteral("Device connecting…")); break;
+    case SessionPhase::connected:
+        model_.setConnectedClient(clientName.empty() ? QStringLiteral("Unnamed device") : q(clientName));
+        model_.setStatusText(QStringLiteral("Connected - your device is controlling this computer"));
+        break;
+    }
+}
+
+void AgentPresenter::fileProgress(const std::string& transfer, double fraction) {
+    // Concatenated, not .arg(): a file name may itself hold "%2".
+    if (fraction < 1.0)
+        model_.setStatusText(QStringLiteral("Receiving ") + q(transfer) + QStringLiteral("… ") +
+                             QString::number(static_cast<int>(fraction * 100)) + QStringLiteral("%"));
+    else
+        model_.setStatusText(q(transfer));
+}
+
+void AgentPresenter::restingChanged(bool resting) { model_.setResting(resting); }
+
+void AgentPresenter::videoReport(int framesPerSecond, const std::string& path) {
+    model_.setVideoFps(framesPerSecond);
+    model_.setVideoPath(q(path));
+}
+
+void AgentPresenter::accountChanged(const AccountModelChange& c) {
+    if (c.grantBusy) model_.setGrantBusy(*c.grantBusy);
+    if (c.grantError) model_.setGrantError(q(*c.grantError));
+    if (c.grantNotice) model_.setGrantNotice(q(*c.grantNotice));
+    if (c.grantExpiryText) model_.setGrantExpiryText(q(*c.grantExpiryText));
+    if (c.shareCode) model_.setShareCode(q(*c.shareCode));
+    if (c.shareCodeNote) model_.setShareCodeNote(q(*c.shareCodeNote));
+    if (c.shareCodeExpiresAt)
+        model_.setShareCodeExpiresAt(*c.shareCodeExpiresAt ? QDateTime::fromSecsSinceEpoch(**c.shareCodeExpiresAt)
+                                                           : QDateTime());
+    if (c.shareInFlight) model_.shareInFlight = *c.shareInFlight;
+    if (c.account) model_.setAccount(q(*c.account));
+    if (c.accountBusy) model_.setAccountBusy(*c.accountBusy);
+    if (c.accountError) model_.setAccountError(q(*c.accountError));
+}
+
+double AgentPresenter::grantTTLHours() const { return model_.grantTTLHours(); }
+
+} // namespace dovrel::agent

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "agent/core/AgentObserver.h"
+
+namespace dovrel::agent {
+
+class AppModel;
+
+// Words what the agent reports and writes it into the window's model: the status sentences, the
+// file-progress line, the pairing facts and the account work's state. Main thread; outlives the agent
+// it observes.
+class AgentPresenter final : public AgentObserver {
+public:
+    explicit AgentPresenter(AppModel& model) : model_(model) {}
+
+    void started(const PairingFacts& facts) override;
+    void pairingLinkChanged(const std::string& code, const std::string& link) override;
+    void relayAccountChanged(const std::string& account) override;
+    void sessionChanged(SessionPhase phase, const std::string& clientName) override;
+    void fileProgress(const std::string& transfer, double fraction) override;
+    void restingChanged(bool resting) override;
+    void videoReport(int framesPerSecond, const std::string& path) override;
+    void accountChanged(const AccountModelChange& change) override;
+    double grantTTLHours() const override;
+
+private:
+    AppModel& model_;
+};
+
+} // namespace dovrel::agent

@@ -1,0 +1,266 @@
+pragma ComponentBehavior: Bound
+
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Dovrel.Controller
+
+// The writing-assistant panel that floats in the session window. Everything it decides lives in
+// `model` (QuibPanelModel); this file lays it out. The panel is always dark, in either appearance, so
+// it takes the theme's dark values.
+Rectangle {
+    id: panel
+    required property QuibPanelModel model
+
+    readonly property color card2: Theme.card2Dark
+    readonly property color stroke: Theme.strokeDark
+    readonly property color textDim: Theme.textDimDark
+    readonly property color textDimmer: Theme.textDimmerDark
+
+    width: 470
+    implicitHeight: content.implicitHeight + 32
+    radius: 18
+    color: Qt.rgba(0.11, 0.11, 0.13, 0.93)
+    border.color: stroke
+    border.width: 1
+
+    // The five actions under the draft, in order.
+    readonly property var actions: [
+        { name: "quibRewrite", symbol: "wand.and.stars", label: qsTr("Rewrite\nselection") },
+        { name: "quibPull", symbol: "square.and.arrow.down", label: qsTr("Pull") },
+        { name: "quibInsert", symbol: "square.and.arrow.up", label: qsTr("Insert") },
+        { name: "quibCopy", symbol: "doc.on.doc", label: qsTr("Copy") },
+        { name: "quibClear", symbol: "xmark.circle", label: qsTr("Clear") }
+    ]
+
+    function act(name: string) {
+        switch (name) {
+        case "quibRewrite": panel.model.rewriteSelection(); break
+        case "quibPull": panel.model.pull(); break
+        case "quibInsert": panel.model.insert(); break
+        case "quibCopy": panel.model.copy(); break
+        case "quibClear": panel.model.clear(); break
+        }
+    }
+
+    ColumnLayout {
+        id: content
+        anchors.fill: parent
+        anchors.margins: 16
+        spacing: 12
+
+        RowLayout {
+            spacing: 10
+            Layout.fillWidth: true
+
+            QuibSpiral {
+                id: mark
+                objectName: "quibMark"
+                Layout.preferredWidth: 22
+                Layout.preferredHeight: 22
+
+                SequentialAnimation on pulse {
+                    running: panel.visible
+                    loops: Animation.Infinite
+                    NumberAnimation {
+                        to: 1.05
+                        duration: Theme.breatheMs
+                        easing.type: Easing.InOutQuad
+                    }
+                    NumberAnimation {
+                        to: 1.0
+                        duration: Theme.breatheMs
+                        easing.type: Easing.InOutQuad
+                    }
+                }
+            }
+            Text {
+                objectName: "quibNote"
+                Layout.fillWidth: true
+                text: panel.model.note
+                color: "white"
+                font.pixelSize: 13
+                font.weight: Font.DemiBold
+                elide: Text.ElideRight
+            }
+            BusyIndicator {
+                objectName: "quibBusy"
+                visible: panel.model.busy
+                running: visible
+                Layout.preferredWidth: 18
+                Layout.preferredHeight: 18
+            }
+            AbstractButton {
+                objectName: "quibClose"
+                implicitWidth: 13
+                implicitHeight: 13
+                onClicked: panel.model.closeRequested()
+                contentItem: Symbol {
+                    size: 12
+                    name: "xmark"
+                    color: panel.textDim
+                }
+            }
+        }
+
+        // The day's generations are used up: how Quib comes back, instead of the working area.
+        ColumnLayout {
+            objectName: "quibSignIn"
+            visible: panel.model.showSignInNotice
+            spacing: 8
+            Layout.fillWidth: true
+            Text {
+                Layout.fillWidth: true
+                text: panel.model.note
+                color: panel.textDim
+                font.pixelSize: 12
+                wrapMode: Text.Wrap
+            }
+            Text {
+                Layout.fillWidth: true
+                text: panel.model.signInNotice
+                color: panel.textDimmer
+                font.pixelSize: 12
+                wrapMode: Text.Wrap
+            }
+        }
+
+        RowLayout {
+            visible: !panel.model.showSignInNotice
+            spacing: 8
+            Layout.fillWidth: true
+
+            TextField {
+                id: promptField
+                objectName: "quibPrompt"
+                Layout.fillWidth: true
+                text: panel.model.prompt
+                onTextEdited: panel.model.prompt = text
+                onAccepted: panel.model.generate()
+                placeholderText: qsTr("Tell Quib what to do - \"reply politely\", \"fix grammar\", \"in Hindi\"\u2026")
+                color: "white"
+                font.pixelSize: 13
+                padding: 10
+                background: Rectangle {
+                    radius: 10
+                    color: Qt.rgba(0, 0, 0, 0.25)
+                    border.color: panel.stroke
+                    border.width: 1
+                }
+            }
+            Button {
+                id: generateButton
+                objectName: "quibGenerate"
+                text: qsTr("Generate")
+                enabled: panel.model.generateEnabled
+                font.pixelSize: 13
+                font.weight: Font.DemiBold
+                leftPadding: 14
+                rightPadding: 14
+                topPadding: 10
+                bottomPadding: 10
+                onClicked: panel.model.generate()
+                contentItem: Text {
+                    text: generateButton.text
+                    font: generateButton.font
+                    color: panel.model.prompt.length > 0 ? "black" : panel.textDim
+                }
+                background: Rectangle {
+                    radius: height / 2
+                    color: panel.model.prompt.length > 0 ? Theme.accent : panel.card2
+                }
+            }
+        }
+
+        ScrollView {
+            visible: !panel.model.showSignInNotice
+            Layout.fillWidth: true
+            Layout.preferredHeight: 118
+            background: Rectangle {
+                radius: 10
+                color: Qt.rgba(0, 0, 0, 0.25)
+                border.color: panel.stroke
+                border.width: 1
+            }
+            TextArea {
+                objectName: "quibDraft"
+                text: panel.model.draft
+                onTextChanged: if (text !== panel.model.draft) panel.model.draft = text
+                color: "white"
+                font.pixelSize: 13
+                padding: 8
+                wrapMode: TextEdit.Wrap
+                background: null
+            }
+        }
+
+        RowLayout {
+            visible: !panel.model.showSignInNotice
+            spacing: 10
+            Layout.fillWidth: true
+            Repeater {
+                model: panel.actions
+                delegate: Button {
+                    id: tile
+                    required property var modelData
+                    objectName: tile.modelData.name
+                    Layout.fillWidth: true
+                    Layout.preferredWidth: 1 // the five share the row equally
+                    Layout.preferredHeight: 46
+                    enabled: !panel.model.busy
+                    onClicked: panel.act(tile.modelData.name)
+                    background: Rectangle {
+                        radius: 10
+                        color: panel.card2
+                        opacity: tile.enabled ? 1 : 0.5
+                    }
+                    contentItem: Column {
+                        spacing: 3
+                        Symbol {
+                            anchors.horizontalCenter: parent.horizontalCenter
+                            size: 15
+                            name: tile.modelData.symbol
+                            color: "white"
+                        }
+                        Text {
+                            anchors.horizontalCenter: parent.horizontalCenter
+                            horizontalAlignment: Text.AlignHCenter
+                            text: tile.modelData.label
+                            color: "white"
+                            font.pixelSize: 10
+                            font.weight: Font.Medium
+                        }
+                    }
+                }
+            }
+        }
+
+        // What is sent where, and the switch that allows it.
+        RowLayout {
+            spacing: 10
+            Layout.fillWidth: true
+            Text {
+                Layout.fillWidth: true
+                text: panel.model.consentText
+                color: panel.textDimmer
+                font.pixelSize: 11
+                wrapMode: Text.Wrap
+            }
+            Switch {
+                objectName: "quibConsent"
+                checked: panel.model.cloudConsent
+                onToggled: panel.model.cloudConsent = checked
+            }
+        }
+
+        Text {
+            objectName: "quibStatus"
+            visible: panel.model.status.length > 0
+            Layout.fillWidth: true
+            text: panel.model.status
+            color: panel.textDim
+            font.pixelSize: 11
+            wrapMode: Text.Wrap
+        }
+    }
+}
