@@ -21,12 +21,11 @@ Rectangle {
 
     color: "black"
 
+    // The surface fits the picture into itself by the same rule, centred on black; it keeps the
+    // window's size so that it never moves while a picture shows.
     VideoSurfaceItem {
         objectName: "videoSurface"
-        x: screen.fit.x
-        y: screen.fit.y
-        width: screen.fit.width
-        height: screen.fit.height
+        anchors.fill: parent
         client: screen.session.client
         visible: !screen.session.demo
     }
