@@ -12,7 +12,7 @@ packages=(
   # Qt 6: core, network, D-Bus, Quick
   qt6-base-dev qt6-declarative-dev qt6-svg-dev qt6-qpa-plugins libqt6svg6
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-shapes
-  qml6-module-qtquick-window qml6-module-qtquick-layouts qml6-module-qtquick-templates
+  qml6-module-qtquick-window qml6-module-qtquick-dialogs qml6-module-qtquick-layouts qml6-module-qtquick-templates
   qml6-module-qtqml qml6-module-qtqml-workerscript qt6-declarative-dev-tools
   # the video surface's shader, compiled by qsb at build time
   qt6-shadertools-dev

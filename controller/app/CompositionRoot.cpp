@@ -1,5 +1,6 @@
 #include "controller/app/CompositionRoot.h"
 
+#include <QColor>
 #include <QDBusConnection>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
@@ -50,6 +51,8 @@ namespace dovrel::controller {
 
 namespace {
 constexpr int snapshotIntervalMs = 2000;
+// The theme's accent, which colours the click ripples.
+const QColor sessionAccent = QColor::fromRgbF(0.063f, 0.725f, 0.506f);
 const QUrl mainQml(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml"));
 } // namespace
 
@@ -165,7 +168,15 @@ bool CompositionRoot::start(std::string& error) {
                                             [poller = poller_.get()] { poller->start(); });
     pairing_ = std::make_unique<PairingViewModel>(*api_, *account_, *root_);
     signIn_ = std::make_unique<SignInViewModel>(*api_, *account_, *root_);
-    session_ = std::make_unique<SessionViewModel>(*client_, *input_);
+    session_ = std::make_unique<SessionViewModel>(*client_, *input_, *transfers_, realScheduler(), sessionAccent);
+    // The session window is open exactly while the root shows it; its "End" ends the session.
+    QObject::connect(root_.get(), &RootViewModel::routeChanged, session_.get(),
+                     [this] { session_->setWindowOpen(root_->route() == RootViewModel::Route::Session); });
+    QObject::connect(session_.get(), &SessionViewModel::exitRequested, root_.get(), &RootViewModel::endSession);
+    // Nothing of the session goes on once its window has gone.
+    QObject::connect(session_.get(), &SessionViewModel::windowLeft, clipboardFiles_.get(),
+                     [files = clipboardFiles_.get()] { files->stop(); });
+    QObject::connect(session_.get(), &SessionViewModel::windowLeft, quibPanel_.get(), &QuibPanelModel::hide);
 
     engine_ = std::make_unique<QQmlApplicationEngine>();
     QStringList warnings;

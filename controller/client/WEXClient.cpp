@@ -262,6 +262,12 @@ void WEXClient::publishAgentError(const std::string& text) {
     emit lastAgentErrorChanged();
 }
 
+void WEXClient::clearLastAgentError() {
+    if (!lastAgentError_) return;
+    lastAgentError_.reset();
+    emit lastAgentErrorChanged();
+}
+
 void WEXClient::publishAgentDeviceId(const QString& id) {
     if (id == agentDeviceId_) return;
     agentDeviceId_ = id;

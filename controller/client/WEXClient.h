@@ -142,6 +142,8 @@ public:
     QVariant fileProgressForView() const;
     std::optional<std::string> lastAgentError() const { return lastAgentError_; }
     QVariant lastAgentErrorForView() const;
+    // The session window dismissed the agent's last error.
+    Q_INVOKABLE void clearLastAgentError();
     // The identifier of the agent of the last authenticated session (its relay room): a machine paired
     // on the local network keeps it so that it can be unpaired later.
     QString agentDeviceId() const { return agentDeviceId_; }

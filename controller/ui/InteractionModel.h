@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUuid>
+#include <QtQml/qqmlregistration.h>
 
 #include "runtime/Scheduler.h"
 
@@ -22,6 +23,8 @@ namespace dovrel::controller {
 // The mode is only chosen and shown: the capture item always maps the pointer absolutely.
 class InteractionModel : public QObject {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("The session window's model holds its interaction model.")
     Q_PROPERTY(QString mode READ mode WRITE setMode NOTIFY modeChanged)
     Q_PROPERTY(QStringList modes READ modes CONSTANT)
     Q_PROPERTY(bool dragLock READ dragLock WRITE setDragLock NOTIFY dragLockChanged)

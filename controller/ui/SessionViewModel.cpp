@@ -1,5 +1,7 @@
 #include "controller/ui/SessionViewModel.h"
 
+#include <algorithm>
+
 namespace dovrel::controller {
 
 LoadingState loadingStateFor(PhaseKind phase, const QString& rejection, bool reconnecting, const QString& deviceName) {
@@ -25,12 +27,57 @@ LoadingState loadingStateFor(PhaseKind phase, const QString& rejection, bool rec
     return {};
 }
 
-SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, QObject* parent)
-    : QObject(parent), client_(&client), input_(&input) {
-    for (auto signal : {&WEXClient::phaseChanged, &WEXClient::reconnectingChanged, &WEXClient::hasFirstFrameChanged,
-                        &WEXClient::latencyMsChanged, &WEXClient::fpsChanged})
-        connect(&client, signal, this, &SessionViewModel::stateChanged);
+LatencyBand latencyBandFor(int latencyMs) {
+    if (latencyMs < 1) return LatencyBand::none;
+    if (latencyMs < 40) return LatencyBand::good;
+    if (latencyMs <= 100) return LatencyBand::fair;
+    return LatencyBand::poor;
 }
+
+QRectF fittedRect(QSizeF window, QSizeF remote) {
+    if (remote.width() <= 0 && remote.height() <= 0) remote = QSizeF(1470, 956);
+    if (remote.width() <= 0 || remote.height() <= 0 || window.isEmpty()) return QRectF(QPointF(0, 0), window);
+    const double scale = std::min(window.width() / remote.width(), window.height() / remote.height());
+    const QSizeF size = remote * scale;
+    return {QPointF((window.width() - size.width()) * 0.5, (window.height() - size.height()) * 0.5), size};
+}
+
+SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTransfers& files, Scheduler& clock,
+                                   QColor accent, QObject* parent)
+    : QObject(parent), client_(&client), input_(&input), files_(files), notices_(clock), hud_(clock),
+      interaction_(std::make_unique<InteractionModel>(clock, accent)), wheel_(true) {
+    for (auto signal :
+         {&WEXClient::phaseChanged, &WEXClient::reconnectingChanged, &WEXClient::hasFirstFrameChanged,
+          &WEXClient::latencyMsChanged, &WEXClient::fpsChanged, &WEXClient::audioMutedChanged,
+          &WEXClient::remoteSizeChanged, &WEXClient::displaysChanged, &WEXClient::streamingDisplayChanged})
+        connect(&client, signal, this, &SessionViewModel::stateChanged);
+    const auto secure = [this] {
+        const auto& stat = client_->deckStat();
+        notices_.setSecureScreen(
+            secureScreenShown(client_->targetIsWindows(), stat ? std::optional<uint8_t>(stat->flags) : std::nullopt));
+    };
+    connect(&client, &WEXClient::deckStatChanged, this, secure);
+    connect(&client, &WEXClient::targetIsWindowsChanged, this, secure);
+    connect(&client, &WEXClient::targetIsWindowsChanged, this,
+            [this] { wheel_.setWindowsColumn(client_->targetIsWindows()); });
+    wheel_.setWindowsColumn(client.targetIsWindows());
+    connect(&client, &WEXClient::lastAgentErrorChanged, this, [this] {
+        const auto error = client_->lastAgentError();
+        notices_.setAgentError(error ? std::optional<QString>(QString::fromStdString(*error)) : std::nullopt);
+    });
+    connect(&notices_, &SessionNotices::agentErrorCleared, &client, &WEXClient::clearLastAgentError);
+    // A refusal or the machine going away ends what the window was doing, though the window stays to
+    // say so until its exit.
+    connect(&client, &WEXClient::phaseChanged, this, [this] {
+        const PhaseKind phase = client_->phaseKind();
+        if (windowOpen_ && !demo_ && (phase == PhaseKind::rejected || phase == PhaseKind::disconnected)) {
+            input_->releaseHeld();
+            emit windowLeft();
+        }
+    });
+}
+
+SessionViewModel::~SessionViewModel() = default;
 
 void SessionViewModel::setDeviceName(const QString& name) {
     if (name == deviceName_) return;
@@ -44,6 +91,105 @@ void SessionViewModel::setDemo(bool on) {
     demo_ = on;
     emit demoChanged();
     emit stateChanged();
+}
+
+QRectF SessionViewModel::fitted(double width, double height) const {
+    return fittedRect(QSizeF(width, height), client_->remoteSize());
+}
+
+void SessionViewModel::setWindowOpen(bool open) {
+    if (open == windowOpen_) return;
+    windowOpen_ = open;
+    if (open) {
+        hud_.interact();
+    } else {
+        leave();
+    }
+    emit windowOpenChanged();
+}
+
+void SessionViewModel::leave() {
+    input_->releaseHeld();
+    notices_.setLocalNotice(std::nullopt);
+    notices_.stop();
+    hud_.reset();
+    emit windowLeft();
+}
+
+void SessionViewModel::pointerAt(QPointF point) {
+    interaction_->pointerAt(point);
+    hud_.interact();
+}
+
+void SessionViewModel::clickAt(QPointF point) { interaction_->clickAt(point); }
+
+void SessionViewModel::toggleAudio() {
+    client_->toggleAudio();
+    hud_.interact();
+}
+
+void SessionViewModel::sendFile(const QUrl& url) {
+    if (url.isLocalFile()) files_.sendFile(url.toLocalFile().toStdString());
+}
+
+void SessionViewModel::chooseDisplay(int displayId) {
+    input_->switchDisplay(displayId);
+    hud_.setShowMonitors(false);
+}
+
+void SessionViewModel::runWheelAction(int row) {
+    const auto& entries = wheel_.entries();
+    if (row < 0 || static_cast<std::size_t>(row) >= entries.size()) return;
+    const WheelCommand command = entries[static_cast<std::size_t>(row)].command;
+    if (command == WheelCommand::end) {
+        // The wheel stays as it is: the window goes.
+        emit exitRequested();
+        return;
+    }
+    hud_.setWheelOpen(false);
+    hud_.interact();
+    runCommand(command);
+}
+
+void SessionViewModel::runCommand(WheelCommand command) {
+    const bool windows = client_->targetIsWindows();
+    switch (command) {
+    case WheelCommand::taskView:
+        windows ? input_->sendKey(43, RemoteInput::command) : input_->sendKey(82, RemoteInput::control);
+        break;
+    case WheelCommand::start: input_->launchpad(); break;
+    case WheelCommand::search: input_->sendKey(windows ? 22 : 44, RemoteInput::command); break;
+    case WheelCommand::desktop: windows ? input_->sendKey(7, RemoteInput::command) : input_->sendKey(68, 0); break;
+    case WheelCommand::notifications: input_->notificationCenter(); break;
+    case WheelCommand::displays: hud_.setShowMonitors(!hud_.showMonitors()); break;
+    case WheelCommand::sendFile: emit fileChooserRequested(); break;
+    case WheelCommand::rest:
+        input_->rest(true);
+        notices_.setLocalNotice(
+            tr("Screen off. The machine stays reachable — reconnect any time and it wakes by itself."));
+        break;
+    case WheelCommand::lock:
+        if (!refusedWithoutFullControl(tr(
+                "Lock needs Full control. Without it Windows hides the lock screen from DOVRELÆ, so you'd lose "
+                "control of this PC until someone unlocks it in person. Turn on Full control in DOVRELÆ on the PC.")))
+            input_->lockScreen();
+        break;
+    case WheelCommand::ctrlAltDel:
+        if (!refusedWithoutFullControl(
+                tr("Ctrl+Alt+Del needs Full control. Without it Windows won't let DOVRELÆ see or touch the security "
+                   "screen, so it would open and then freeze. Turn on Full control in DOVRELÆ on the PC, then try "
+                   "again.")))
+            input_->sendCtrlAltDel();
+        break;
+    case WheelCommand::end: break;
+    }
+}
+
+bool SessionViewModel::refusedWithoutFullControl(const QString& notice) {
+    const auto& stat = client_->deckStat();
+    if (!client_->targetIsWindows() || !stat || (stat->flags & 0x02) != 0) return false;
+    notices_.setLocalNotice(notice);
+    return true;
 }
 
 bool SessionViewModel::overlayShown() const {

@@ -2,12 +2,20 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QRectF>
 #include <QString>
+#include <QUrl>
+#include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
+#include "controller/client/FileTransfers.h"
 #include "controller/client/Phase.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/client/WEXClient.h"
+#include "controller/ui/InteractionModel.h"
+#include "controller/ui/RadialWheel.h"
+#include "controller/ui/SessionHud.h"
+#include "controller/ui/SessionNotices.h"
 
 namespace dovrel::controller {
 
@@ -24,9 +32,19 @@ struct LoadingState {
 // in "Reaching …" (blanks and tabs trimmed; "that computer" when nothing is left).
 LoadingState loadingStateFor(PhaseKind phase, const QString& rejection, bool reconnecting, const QString& deviceName);
 
-// The session screen's state, read from the window's session client: the loading overlay's values and
-// when it shows, and the status pill's link state and figures; and the remote input the capture item
-// over the picture drives. Main thread.
+// The colour band of a round trip on the status pill: none measured, under 40 ms, up to 100 ms, more.
+enum class LatencyBand { none, good, fair, poor };
+LatencyBand latencyBandFor(int latencyMs);
+
+// The rectangle the remote picture fills in a window of `window`: the largest of the picture's shape,
+// centred. A picture not yet received is taken to be 1470 x 956.
+QRectF fittedRect(QSizeF window, QSizeF remote);
+
+// The session window's state, read from the window's session client: the loading overlay's values and
+// when it shows, the status pill's link state and figures, the notices, the heads-up controls, the
+// action wheel and the display picker; and the remote input the capture item over the picture drives.
+// While the window is open it owns its controls' timers; leaving it (the exit, a refusal, the machine
+// going away) lets go of whatever the session held. Main thread.
 class SessionViewModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -43,9 +61,22 @@ class SessionViewModel : public QObject {
     Q_PROPERTY(bool reconnecting READ reconnecting NOTIFY stateChanged)
     Q_PROPERTY(int latencyMs READ latencyMs NOTIFY stateChanged)
     Q_PROPERTY(int fps READ fps NOTIFY stateChanged)
+    Q_PROPERTY(int latencyBand READ latencyBandValue NOTIFY stateChanged)
+    Q_PROPERTY(bool audioMuted READ audioMuted NOTIFY stateChanged)
+    Q_PROPERTY(QSizeF remoteSize READ remoteSize NOTIFY stateChanged)
+    Q_PROPERTY(QVariantList displays READ displays NOTIFY stateChanged)
+    Q_PROPERTY(int streamingDisplay READ streamingDisplay NOTIFY stateChanged)
+    Q_PROPERTY(dovrel::controller::SessionNotices* notices READ notices CONSTANT)
+    Q_PROPERTY(dovrel::controller::SessionHud* hud READ hud CONSTANT)
+    Q_PROPERTY(dovrel::controller::InteractionModel* interaction READ interaction CONSTANT)
+    Q_PROPERTY(dovrel::controller::RadialWheelModel* wheel READ wheel CONSTANT)
+    Q_PROPERTY(bool windowOpen READ windowOpen NOTIFY windowOpenChanged)
 
 public:
-    SessionViewModel(WEXClient& client, RemoteInput& input, QObject* parent = nullptr);
+    // `files` sends the files chosen after the wheel's "Send File"; `accent` colours the click ripples.
+    SessionViewModel(WEXClient& client, RemoteInput& input, FileTransfers& files, Scheduler& clock, QColor accent,
+                     QObject* parent = nullptr);
+    ~SessionViewModel() override;
 
     WEXClient* client() const { return client_; }
     RemoteInput* input() const { return input_; }
@@ -63,19 +94,63 @@ public:
     bool reconnecting() const { return client_->reconnecting(); }
     int latencyMs() const { return client_->latencyMs(); }
     int fps() const { return client_->fps(); }
+    LatencyBand latencyBand() const { return latencyBandFor(latencyMs()); }
+    int latencyBandValue() const { return static_cast<int>(latencyBand()); }
+    bool audioMuted() const { return client_->audioMuted(); }
+    QSizeF remoteSize() const { return client_->remoteSize(); }
+    QVariantList displays() const { return client_->displaysForView(); }
+    int streamingDisplay() const { return client_->streamingDisplay(); }
+    SessionNotices* notices() { return &notices_; }
+    SessionHud* hud() { return &hud_; }
+    InteractionModel* interaction() { return interaction_.get(); }
+    RadialWheelModel* wheel() { return &wheel_; }
+    bool windowOpen() const { return windowOpen_; }
+
+    Q_INVOKABLE QRectF fitted(double width, double height) const;
+    // The session window appears or goes. Going lets go of held keys and buttons, stops its timers and
+    // puts its panels away; `windowLeft` tells the session's other parts (clipboard files, the
+    // assistant's typing) to stop.
+    void setWindowOpen(bool open);
+    // The pointer over the picture at `point` (window coordinates) or a click there.
+    Q_INVOKABLE void pointerAt(QPointF point);
+    Q_INVOKABLE void clickAt(QPointF point);
+    // The wheel's button in `row`.
+    Q_INVOKABLE void runWheelAction(int row);
+    Q_INVOKABLE void toggleAudio();
+    // The file chooser's answer: a local file goes to the machine's download folder.
+    Q_INVOKABLE void sendFile(const QUrl& url);
+    // A tile of the display picker: the agent streams that display; the picker closes.
+    Q_INVOKABLE void chooseDisplay(int displayId);
 
 signals:
     void deviceNameChanged();
     void demoChanged();
     void stateChanged();
+    void windowOpenChanged();
+    // The wheel's "End": the root view ends the session.
+    void exitRequested();
+    // The wheel's "Send File": the window asks which file.
+    void fileChooserRequested();
+    // The session window went: nothing of the session may go on sending.
+    void windowLeft();
 
 private:
     LoadingState state() const;
+    void runCommand(WheelCommand command);
+    // Lock and Ctrl+Alt+Del on a Windows machine without full control would strand the user.
+    bool refusedWithoutFullControl(const QString& notice);
+    void leave();
 
     QPointer<WEXClient> client_;
     QPointer<RemoteInput> input_;
+    FileTransfers& files_;
     QString deviceName_;
     bool demo_ = false;
+    bool windowOpen_ = false;
+    SessionNotices notices_;
+    SessionHud hud_;
+    std::unique_ptr<InteractionModel> interaction_;
+    RadialWheelModel wheel_;
 };
 
 } // namespace dovrel::controller

@@ -1,39 +1,52 @@
 import QtQuick
-import QtQuick.Controls
+import QtQuick.Dialogs
 import Dovrel.Controller
 
-// The session until the full session window arrives: the remote picture fitted on black, driven by
-// the mouse and keyboard over it, the link's state at the bottom, an end button, and the loading
-// overlay while the session opens.
+// The session window: the remote picture fitted on black with the input capture exactly over it, the
+// cursor marker and click ripple, the loading overlay while the session opens, and over it all the
+// controls: the top row, the notice, the status pill that opens the action wheel, the display picker
+// and the controls guide. Every rule and timer lives in the session's model; this file lays out and
+// animates.
 Rectangle {
     id: screen
     required property RootViewModel root
     required property SessionViewModel session
 
+    readonly property SessionHud hud: session.hud
+    // The picture's place in the window: the largest rectangle of its shape, centred.
+    readonly property rect fit: {
+        session.remoteSize // re-fit when the picture's size changes
+        return session.fitted(width, height)
+    }
+
     color: "black"
 
+    // The surface fits the picture into itself by the same rule, centred on black; it keeps the
+    // window's size so that it never moves while a picture shows.
     VideoSurfaceItem {
         objectName: "videoSurface"
         anchors.fill: parent
         client: screen.session.client
+        visible: !screen.session.demo
     }
 
-    // The mouse and keyboard over the picture go to the remote machine.
-    InputCaptureItem {
-        objectName: "inputCapture"
+    // A demo session shows the made-up desktop in the picture's place.
+    Loader {
+        objectName: "demoDesktop"
+        x: screen.fit.x
+        y: screen.fit.y
+        width: screen.fit.width
+        height: screen.fit.height
+        active: screen.session.demo
+        sourceComponent: DemoDesktop {}
+    }
+
+    // Reconnecting dims the picture.
+    Rectangle {
         anchors.fill: parent
-        input: screen.session.input
-        focus: true
-    }
-
-    StatusPillText {
-        anchors.horizontalCenter: parent.horizontalCenter
-        anchors.bottom: parent.bottom
-        anchors.bottomMargin: 18
-        connected: screen.session.connected
-        reconnecting: screen.session.reconnecting
-        latencyMs: screen.session.latencyMs
-        fps: screen.session.fps
+        color: "black"
+        opacity: screen.session.reconnecting ? 0.24 : 0
+        enabled: false
     }
 
     DovrelLoadingView {
@@ -44,6 +57,7 @@ Rectangle {
         errorText: screen.session.loadingError
         visible: opacity > 0
         opacity: screen.session.overlayShown ? 1 : 0
+        enabled: false
 
         Behavior on opacity {
             NumberAnimation {
@@ -52,13 +66,137 @@ Rectangle {
         }
     }
 
-    ThemedButton {
-        objectName: "endSession"
-        overPicture: true
+    // The mouse and keyboard over the picture, and only over it, go to the remote machine.
+    InputCaptureItem {
+        id: capture
+        objectName: "inputCapture"
+        x: screen.fit.x
+        y: screen.fit.y
+        width: screen.fit.width
+        height: screen.fit.height
+        input: screen.session.input
+        focus: true
+        onPointerMoved: point => screen.session.pointerAt(Qt.point(point.x + x, point.y + y))
+        onClicked: point => screen.session.clickAt(Qt.point(point.x + x, point.y + y))
+    }
+
+    CursorMarker {
+        interaction: screen.session.interaction
+    }
+    TouchRipple {
+        interaction: screen.session.interaction
+    }
+
+    Column {
         anchors.top: parent.top
+        anchors.left: parent.left
         anchors.right: parent.right
-        anchors.margins: 14
-        text: qsTr("End")
-        onClicked: screen.root.endSession()
+        spacing: 8
+
+        SessionChips {
+            objectName: "topChips"
+            width: parent.width
+            session: screen.session
+            onExitPressed: screen.root.endSession()
+        }
+        NoticeBanner {
+            anchors.horizontalCenter: parent.horizontalCenter
+            notices: screen.session.notices
+        }
+    }
+
+    // The action wheel over a dimmed window; a click beside it closes it.
+    Item {
+        objectName: "wheelLayer"
+        anchors.fill: parent
+        visible: opacity > 0
+        opacity: screen.hud.wheelOpen ? 1 : 0
+        Behavior on opacity {
+            NumberAnimation {
+                duration: Theme.springMs
+            }
+        }
+
+        Rectangle {
+            anchors.fill: parent
+            color: Qt.rgba(0, 0, 0, 0.32)
+            MouseArea {
+                objectName: "wheelBackdrop"
+                anchors.fill: parent
+                onClicked: screen.hud.wheelOpen = false
+            }
+        }
+        RadialWheel {
+            objectName: "radialWheel"
+            anchors.horizontalCenter: parent.horizontalCenter
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: 120
+            model: screen.session.wheel
+            open: screen.hud.wheelOpen
+            onActivated: row => screen.session.runWheelAction(row)
+        }
+    }
+
+    StatusPillText {
+        objectName: "statusPill"
+        anchors.horizontalCenter: parent.horizontalCenter
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 18
+        connected: screen.session.connected
+        reconnecting: screen.session.reconnecting
+        latencyMs: screen.session.latencyMs
+        latencyBand: screen.session.latencyBand
+        fps: screen.session.fps
+        expanded: screen.hud.wheelOpen
+        opacity: screen.hud.bright ? 1 : 0.4
+        Behavior on opacity {
+            NumberAnimation {
+                duration: screen.hud.bright ? Theme.springMs : 600
+                easing.type: screen.hud.bright ? Theme.springEasing : Easing.OutQuad
+            }
+        }
+        MouseArea {
+            anchors.fill: parent
+            cursorShape: Qt.PointingHandCursor
+            onClicked: screen.hud.toggleWheel()
+        }
+    }
+
+    DisplayPicker {
+        anchors.fill: parent
+        session: screen.session
+        visible: opacity > 0
+        opacity: screen.hud.showMonitors ? 1 : 0
+        Behavior on opacity {
+            NumberAnimation {
+                duration: Theme.springMs
+            }
+        }
+    }
+
+    // Any one file for the machine's download folder; nothing happens when none is chosen.
+    FileDialog {
+        id: fileChooser
+        objectName: "fileChooser"
+        fileMode: FileDialog.OpenFile
+        onAccepted: screen.session.sendFile(selectedFile)
+    }
+    Connections {
+        target: screen.session
+        function onFileChooserRequested() {
+            fileChooser.open()
+        }
+    }
+
+    ControlsGuide {
+        anchors.fill: parent
+        visible: opacity > 0
+        opacity: screen.hud.showGuide ? 1 : 0
+        onClosed: screen.hud.showGuide = false
+        Behavior on opacity {
+            NumberAnimation {
+                duration: Theme.springMs
+            }
+        }
     }
 }

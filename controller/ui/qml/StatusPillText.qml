@@ -2,23 +2,25 @@ import QtQuick
 import Dovrel.Controller
 
 // The session's link state at the bottom of the window: a dot in the state's colour, "encrypted" or
-// "reconnecting", and the round trip and frame rate once the session stands.
+// "reconnecting", the round trip once the session stands (coloured by its band) and, expanded, the
+// frame rate; the chevron points down while expanded.
 Rectangle {
     id: pill
     property bool connected: false
     property bool reconnecting: false
     property int latencyMs: 0
     property int fps: 0
+    // The round trip's colour band (SessionViewModel's latencyBand: none, good, fair, poor).
+    property int latencyBand: 0
+    property bool expanded: false
 
-    readonly property color stateColor: reconnecting ? Theme.warn : connected ? Theme.good : Theme.textDimmer
-    readonly property color latencyColor: latencyMs < 1 ? Theme.textDimmer
-                                        : latencyMs < 40 ? Theme.good
-                                        : latencyMs <= 100 ? Theme.warn : Theme.bad
+    readonly property color stateColor: reconnecting ? Theme.warn : connected ? Theme.good : Theme.textDimmerDark
+    readonly property color latencyColor: [Theme.textDimmerDark, Theme.good, Theme.warn, Theme.bad][latencyBand]
 
     implicitWidth: row.implicitWidth + 30
     implicitHeight: row.implicitHeight + 20
     radius: height / 2
-    color: Qt.rgba(0.08, 0.08, 0.1, 0.72)
+    color: Theme.material
     border.color: Theme.stroke
     border.width: 1
 
@@ -46,7 +48,7 @@ Rectangle {
             visible: pill.connected && !pill.reconnecting
             text: "·"
             font.pixelSize: 12
-            color: Theme.textDimmer
+            color: Theme.textDimmerDark
         }
         Text {
             objectName: "pillLatency"
@@ -58,17 +60,26 @@ Rectangle {
             color: pill.latencyColor
         }
         Text {
-            visible: pill.connected && !pill.reconnecting
+            visible: pill.connected && !pill.reconnecting && pill.expanded
             text: "·"
             font.pixelSize: 12
-            color: Theme.textDimmer
+            color: Theme.textDimmerDark
         }
         Text {
-            visible: pill.connected && !pill.reconnecting
+            objectName: "pillFps"
+            visible: pill.connected && !pill.reconnecting && pill.expanded
             text: qsTr("%1 fps").arg(pill.fps)
             font.family: "monospace"
             font.pixelSize: 12
-            color: Theme.textDim
+            color: Theme.textDimDark
+        }
+        SessionGlyph {
+            anchors.verticalCenter: parent.verticalCenter
+            symbol: "chevron.up"
+            size: 10
+            font.bold: true
+            color: Theme.textDimmerDark
+            rotation: pill.expanded ? 180 : 0
         }
     }
 }

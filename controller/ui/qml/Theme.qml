@@ -17,8 +17,8 @@ QtObject {
     readonly property color card2Dark: Qt.rgba(1, 1, 1, 0.09)
     readonly property color strokeDark: Qt.rgba(1, 1, 1, 0.09)
 
-    readonly property color bgTop: dyn(Qt.rgba(0.04, 0.05, 0.1, 1), Qt.rgba(0.975, 0.972, 0.965, 1))
-    readonly property color bgBottom: dyn(Qt.rgba(0.06, 0.08, 0.17, 1), Qt.rgba(0.945, 0.94, 0.93, 1))
+    readonly property color bgTop: dyn(darkBgTop, Qt.rgba(0.975, 0.972, 0.965, 1))
+    readonly property color bgBottom: dyn(darkBgBottom, Qt.rgba(0.945, 0.94, 0.93, 1))
     readonly property color textDim: dyn(textDimDark, Qt.rgba(0.42, 0.41, 0.42, 1))
     readonly property color textDimmer: dyn(textDimmerDark, Qt.rgba(0.58, 0.56, 0.55, 1))
     readonly property color card: dyn(Qt.rgba(1, 1, 1, 0.055), Qt.rgba(0, 0, 0, 0.035))
@@ -27,6 +27,13 @@ QtObject {
     readonly property color hair: dyn(Qt.rgba(1, 1, 1, 0.06), Qt.rgba(0, 0, 0, 0.06))
     // The main text colour of each appearance (the views' primary labels).
     readonly property color text: dyn(Qt.rgba(0.95, 0.95, 0.96, 1), Qt.rgba(0.09, 0.09, 0.11, 1))
+
+    // The dark appearance's values, for what stays dark over the picture in either appearance (the
+    // controls guide, the chips and panels over the remote screen).
+    readonly property color darkBgTop: Qt.rgba(0.04, 0.05, 0.1, 1)
+    readonly property color darkBgBottom: Qt.rgba(0.06, 0.08, 0.17, 1)
+    // The thin frosted surface of controls over the picture.
+    readonly property color material: Qt.rgba(0.09, 0.09, 0.11, 0.78)
 
     readonly property color accent: Qt.rgba(0.063, 0.725, 0.506, 1)
     readonly property color good: Qt.rgba(0.2, 0.83, 0.6, 1)

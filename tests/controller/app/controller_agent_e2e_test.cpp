@@ -1,6 +1,8 @@
 // The real DovrelController against the real DovrelAgent on a private X server: the first launch pairs
 // with the agent's code and shows its screen in the window; a second launch, given no code, connects
-// by the key the first one left behind and shows the screen again.
+// by the key the first one left behind and shows the screen again. The session window, in this
+// process: the picture fills the fitted rectangle, a click in the window lands at the same place of the
+// agent's screen, and the exit chip returns to the deck.
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -10,15 +12,31 @@
 #include <string>
 #include <thread>
 
+#include <QGuiApplication>
 #include <QImage>
+#include <QQuickItem>
+#include <QQuickStyle>
+#include <QQuickWindow>
 #include <QUdpSocket>
+#include <QtQml/QQmlExtensionPlugin>
+#include <QtTest/QTest>
 
 #include <gtest/gtest.h>
 
+#include "../../agent/desktop/XProbe.h"
 #include "../../support/ChildProcess.h"
+#include "../../support/QuickItems.h"
 #include "../../support/TempHome.h"
 #include "../../support/XTestClient.h"
 #include "../../support/XvfbServer.h"
+
+#include "controller/app/CompositionRoot.h"
+#include "controller/client/WEXClient.h"
+#include "controller/platform/FileSecretStore.h"
+#include "controller/ui/RootViewModel.h"
+#include "controller/ui/SessionViewModel.h"
+
+Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
 
 using namespace std::chrono_literals;
 using dovrel::test::ChildProcess;
@@ -165,4 +183,120 @@ TEST_F(ControllerAgentE2E, PairsByCodeShowsTheAgentsScreenAndComesBackByKey) {
     EXPECT_TRUE(waitFor([&] { return windowShows(snapshot, second); }, 45s))
         << "a second launch without a code did not show the agent's screen (" << lastSeen << "); controller:\n"
         << readFile(controllerHome.file("controller.out"));
+}
+
+namespace {
+
+// Waits for `done` while the application runs.
+template <typename F> bool runUntil(F&& done, std::chrono::seconds deadline) {
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    while (std::chrono::steady_clock::now() < until) {
+        if (done()) return true;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return done();
+}
+
+} // namespace
+
+TEST_F(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTheDeck) {
+    if (!xvfb.running()) GTEST_SKIP() << "no X server for the agent: " << xvfb.failure();
+    if (dovrel::test::findProgram("script").empty()) GTEST_SKIP() << "no script(1) to give the agent a terminal";
+    constexpr uint32_t blue = 0x2890e0;
+    {
+        dovrel::test::XTestClient screen(xvfb.display());
+        ASSERT_TRUE(screen.ok());
+        screen.fill(0, 0, screen.width(), screen.height(), blue);
+    }
+    // A window over the whole screen that records the buttons pressed on it; it keeps the blue.
+    dovrel::test::XProbe probe(xvfb.display());
+    ASSERT_TRUE(probe.ok());
+    ASSERT_NO_FATAL_FAILURE(startAgent());
+
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QUICK_BACKEND", "software");
+    qputenv("HOME", QByteArray::fromStdString(controllerHome.str()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(controllerHome.file(".config")));
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(controllerHome.file(".local/share")));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+    qputenv("DOVREL_VIDEO_PORT", QByteArray::number(videoPort));
+    qputenv("DOVREL_INPUT_PORT", QByteArray::number(inputPort));
+    static int argc = 1;
+    static char name[] = "DovrelController";
+    static char* argv[] = {name, nullptr};
+    QGuiApplication app(argc, argv);
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+
+    using dovrel::controller::CompositionRoot;
+    using Route = dovrel::controller::RootViewModel::Route;
+    CompositionRoot controller({{"DovrelController", "-autoHost", QString("127.0.0.1:%1").arg(controlPort),
+                                 "-pairingCode", QString::fromStdString(code)},
+                                controllerHome.file("controller.ini"),
+                                std::make_shared<dovrel::controller::FileSecretStore>(controllerHome.file("secrets"))});
+    std::string error;
+    ASSERT_TRUE(controller.start(error)) << error;
+    QQuickWindow* window = controller.window();
+    ASSERT_TRUE(window);
+    auto& client = controller.client();
+    ASSERT_TRUE(runUntil(
+        [&] {
+            return controller.root().route() == Route::Session && client.hasFirstFrame() &&
+                   client.remoteSize() == QSizeF(1280, 720);
+        },
+        45s))
+        << "no picture in the session window; agent:\n"
+        << agentLog();
+
+    // The picture fills the fitted rectangle: 1280 x 720 in the 1120 x 760 window is 1120 x 630, 65 down;
+    // the bars above and below stay black.
+    ASSERT_EQ(window->size(), QSize(1120, 760));
+    const QRectF fit = dovrel::controller::fittedRect(window->size(), client.remoteSize());
+    ASSERT_EQ(fit, QRectF(0, 65, 1120, 630));
+    QQuickItem* capture = dovrel::test::findItem(window->contentItem(), "inputCapture");
+    ASSERT_TRUE(capture);
+    EXPECT_EQ(QRectF(capture->mapToScene({0, 0}), capture->size()), fit);
+    ASSERT_TRUE(runUntil(
+        [&] {
+            const QImage shot = window->grabWindow();
+            lastSeen = QString::asprintf("#%06x inside, #%06x in the bar", shot.pixel(300, 400) & 0xffffff,
+                                         shot.pixel(300, 50) & 0xffffff)
+                           .toStdString();
+            return near(shot.pixel(300, 400), blue) && near(shot.pixel(900, 120), blue) &&
+                   near(shot.pixel(300, 50), 0) && near(shot.pixel(900, 720), 0);
+        },
+        30s))
+        << lastSeen;
+
+    // (280, 219) in the window is (320, 176) on the agent's screen.
+    QTest::mouseMove(window, QPoint(280, 219));
+    QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(280, 219), 20);
+    std::vector<dovrel::test::XProbe::Button> buttons;
+    ASSERT_TRUE(runUntil(
+        [&] {
+            for (const auto& b : probe.takeButtons())
+                buttons.push_back(b);
+            return buttons.size() >= 2;
+        },
+        20s))
+        << "the click never reached the agent's screen; agent:\n"
+        << agentLog();
+    const auto at = probe.pointer();
+    EXPECT_NEAR(at.x, 320, 1);
+    EXPECT_NEAR(at.y, 176, 1);
+    EXPECT_TRUE(buttons[0].press);
+    EXPECT_EQ(buttons[0].number, 1);
+    EXPECT_FALSE(buttons[1].press);
+
+    // The exit chip ends the session and the deck comes back.
+    QQuickItem* exit = dovrel::test::findItem(window->contentItem(), "exitChip");
+    ASSERT_TRUE(exit);
+    const QPointF chip = exit->mapToScene({exit->width() / 2, exit->height() / 2});
+    QTest::mouseClick(window, Qt::LeftButton, {}, chip.toPoint(), 20);
+    EXPECT_TRUE(runUntil(
+        [&] {
+            return controller.root().route() == Route::Deck &&
+                   client.phaseKind() == dovrel::controller::PhaseKind::disconnected &&
+                   dovrel::test::findItem(window->contentItem(), "inputCapture") == nullptr;
+        },
+        20s));
 }

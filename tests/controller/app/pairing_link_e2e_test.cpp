@@ -132,7 +132,8 @@ TEST(PairingLinkE2E, TheAgentsLinkPastedIntoThePairingScreenPairsAndShowsItsScre
     ClientSessionPort port(client, services.store);
     RootViewModel root(port, services.store, *services.account, LaunchArguments::parse({"p"}), services.startPolling);
     auto input = makeRemoteInput(client, dovrel::realScheduler());
-    SessionViewModel session(client, *input);
+    FileTransfers files(client, client, dovrel::realScheduler());
+    SessionViewModel session(client, *input, files, dovrel::realScheduler(), QColor(16, 185, 129));
     PairingViewModel pairing(services.api, *services.account, root);
     SignInViewModel signIn(services.api, *services.account, root);
     DarkDesktop desktop;

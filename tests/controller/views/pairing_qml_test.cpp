@@ -56,6 +56,7 @@ struct PairingQmlTest : ::testing::Test {
     std::unique_ptr<WEXClient> client;
     std::unique_ptr<RemoteInput> input;
     std::unique_ptr<RootViewModel> root;
+    std::unique_ptr<FileTransfers> files;
     std::unique_ptr<SessionViewModel> sessionModel;
     std::unique_ptr<PairingViewModel> pairing;
     std::unique_ptr<SignInViewModel> signIn;
@@ -72,7 +73,9 @@ struct PairingQmlTest : ::testing::Test {
         input = makeRemoteInput(*client, dovrel::realScheduler());
         root = std::make_unique<RootViewModel>(session, services.store, *services.account,
                                                LaunchArguments::parse({"p"}), services.startPolling);
-        sessionModel = std::make_unique<SessionViewModel>(*client, *input);
+        files = std::make_unique<FileTransfers>(*client, *client, dovrel::realScheduler());
+        sessionModel =
+            std::make_unique<SessionViewModel>(*client, *input, *files, dovrel::realScheduler(), QColor(16, 185, 129));
         pairing = std::make_unique<PairingViewModel>(accountApi, *services.account, *root);
         signIn = std::make_unique<SignInViewModel>(accountApi, *services.account, *root);
         deckParts = std::make_unique<DeckParts>(services.store, dir.file("deck.ini"), false);

@@ -87,7 +87,8 @@ TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
     RootViewModel root(session, services.store, *services.account, LaunchArguments::parse({"p", "-autoHost", "h"}),
                        services.startPolling);
     auto input = makeRemoteInput(*client, dovrel::realScheduler());
-    SessionViewModel sessionModel(*client, *input);
+    FileTransfers files(*client, *client, dovrel::realScheduler());
+    SessionViewModel sessionModel(*client, *input, files, dovrel::realScheduler(), QColor(16, 185, 129));
     PairingViewModel pairing(services.api, *services.account, root);
     SignInViewModel signIn(services.api, *services.account, root);
     QQmlApplicationEngine engine;

@@ -59,8 +59,13 @@ VideoPicture desktopPicture(int w, int h) {
     return test::yuvPicture(w, h, [&](int x, int y) { return image.pixel(x, y) & 0xFFFFFFu; });
 }
 
-bool save(QQuickWindow& window, const QString& path) {
-    settle();
+// Saves the window after `ms` of frames, so that what animates has arrived.
+bool save(QQuickWindow& window, const QString& path, int ms = 700) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < until) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        window.grabWindow();
+    }
     const bool ok = window.grabWindow().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
     return ok;
@@ -153,7 +158,8 @@ int main(int argc, char** argv) {
         RootViewModel root(session, services.store, *services.account,
                            LaunchArguments::parse({"p", "-autoHost", "studio.local"}), services.startPolling);
         auto input = makeRemoteInput(client, dovrel::realScheduler());
-        SessionViewModel sessionModel(client, *input);
+        FileTransfers files(client, client, dovrel::realScheduler());
+        SessionViewModel sessionModel(client, *input, files, dovrel::realScheduler(), QColor(16, 185, 129));
         PairingViewModel pairing(services.api, *services.account, root);
         SignInViewModel signIn(services.api, *services.account, root);
 
@@ -216,7 +222,40 @@ int main(int argc, char** argv) {
         sessionModel.setDemo(true);
         if (auto* video = window->findChild<VideoSurfaceItem*>("videoSurface"))
             video->surface()->enqueue(desktopPicture(1470, 956));
+        sessionModel.setWindowOpen(true);
         ok &= save(*window, out.filePath("session-picture-" + tag + ".png"));
+
+        // The session window's overlays over the picture: the cursor marker and a ripple, each notice,
+        // the wheel for a Mac and for a Windows or Linux machine, the display picker and the guide.
+        SessionViewModel& m = sessionModel;
+        m.pointerAt(QPointF(620, 380));
+        m.clickAt(QPointF(420, 300));
+        ok &= save(*window, out.filePath("session-marker-" + tag + ".png"), 120);
+        m.notices()->setLocalNotice(
+            QObject::tr("Screen off. The machine stays reachable — reconnect any time and it wakes by itself."));
+        ok &= save(*window, out.filePath("session-notice-local-" + tag + ".png"));
+        m.notices()->dismiss();
+        m.notices()->setAgentError(QString("Couldn't save \"report.pdf\": the disk is full."));
+        ok &= save(*window, out.filePath("session-notice-agent-" + tag + ".png"));
+        m.notices()->dismiss();
+        m.notices()->setSecureScreen(true);
+        ok &= save(*window, out.filePath("session-notice-secure-" + tag + ".png"));
+        m.notices()->setSecureScreen(false);
+        m.hud()->setWheelOpen(true);
+        ok &= save(*window, out.filePath("session-wheel-mac-" + tag + ".png"), 900);
+        m.hud()->setWheelOpen(false);
+        client.setTargetIsWindows(true);
+        m.hud()->setWheelOpen(true);
+        ok &= save(*window, out.filePath("session-wheel-windows-" + tag + ".png"), 900);
+        m.hud()->setWheelOpen(false);
+        client.setTargetIsWindows(false);
+        m.hud()->setShowMonitors(true);
+        ok &= save(*window, out.filePath("session-picker-" + tag + ".png"));
+        m.hud()->setShowMonitors(false);
+        m.hud()->setShowGuide(true);
+        ok &= save(*window, out.filePath("session-guide-" + tag + ".png"));
+        m.hud()->setShowGuide(false);
+        m.setWindowOpen(false);
 
         // The brand's marks on the window's backdrop: the star at three sizes and the wordmark.
         QQmlComponent marks(&engine);

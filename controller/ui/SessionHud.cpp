@@ -1,0 +1,61 @@
+#include "controller/ui/SessionHud.h"
+
+namespace dovrel::controller {
+
+SessionHud::SessionHud(Scheduler& clock, QObject* parent) : QObject(parent), clock_(clock) {}
+
+SessionHud::~SessionHud() = default;
+
+void SessionHud::setBright(bool on) {
+    if (on == bright_) return;
+    bright_ = on;
+    emit brightChanged();
+}
+
+void SessionHud::setWheelOpen(bool open) {
+    if (open == wheelOpen_) return;
+    wheelOpen_ = open;
+    emit wheelOpenChanged();
+}
+
+void SessionHud::setShowMonitors(bool on) {
+    if (on == showMonitors_) return;
+    showMonitors_ = on;
+    emit showMonitorsChanged();
+}
+
+void SessionHud::setShowGuide(bool on) {
+    if (on == showGuide_) return;
+    showGuide_ = on;
+    emit showGuideChanged();
+}
+
+void SessionHud::setAssistantOpen(bool on) {
+    if (on == assistantOpen_) return;
+    assistantOpen_ = on;
+    emit assistantOpenChanged();
+}
+
+void SessionHud::interact() {
+    setBright(true);
+    idle_ = clock_.after(dimAfter, [this] {
+        // With the wheel open the controls stay bright until a later interaction's time runs out.
+        if (!wheelOpen_) setBright(false);
+    });
+}
+
+void SessionHud::toggleWheel() {
+    setWheelOpen(!wheelOpen_);
+    interact();
+}
+
+void SessionHud::reset() {
+    idle_.reset();
+    setWheelOpen(false);
+    setShowMonitors(false);
+    setShowGuide(false);
+    setAssistantOpen(false);
+    setBright(true);
+}
+
+} // namespace dovrel::controller

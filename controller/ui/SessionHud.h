@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+
+#include <QObject>
+#include <QtQml/qqmlregistration.h>
+
+#include "runtime/Scheduler.h"
+
+namespace dovrel::controller {
+
+// The session window's heads-up state: the controls at full brightness until 3.2 s after the last
+// interaction (not while the action wheel is open), and which of the wheel, display picker, controls
+// guide and assistant panel are open. Main thread.
+class SessionHud : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("The session window's model holds its controls' state.")
+    Q_PROPERTY(bool bright READ bright NOTIFY brightChanged)
+    Q_PROPERTY(bool wheelOpen READ wheelOpen WRITE setWheelOpen NOTIFY wheelOpenChanged)
+    Q_PROPERTY(bool showMonitors READ showMonitors WRITE setShowMonitors NOTIFY showMonitorsChanged)
+    Q_PROPERTY(bool showGuide READ showGuide WRITE setShowGuide NOTIFY showGuideChanged)
+    Q_PROPERTY(bool assistantOpen READ assistantOpen WRITE setAssistantOpen NOTIFY assistantOpenChanged)
+
+public:
+    static constexpr auto dimAfter = std::chrono::milliseconds(3200);
+
+    explicit SessionHud(Scheduler& clock, QObject* parent = nullptr);
+    ~SessionHud() override;
+
+    bool bright() const { return bright_; }
+    bool wheelOpen() const { return wheelOpen_; }
+    void setWheelOpen(bool open);
+    bool showMonitors() const { return showMonitors_; }
+    void setShowMonitors(bool on);
+    bool showGuide() const { return showGuide_; }
+    void setShowGuide(bool on);
+    bool assistantOpen() const { return assistantOpen_; }
+    void setAssistantOpen(bool on);
+
+    // The user did something: the controls brighten and dim 3.2 s later unless the wheel is open then.
+    Q_INVOKABLE void interact();
+    // The pill: opens or closes the wheel, then counts as an interaction.
+    Q_INVOKABLE void toggleWheel();
+    // The window closed: everything is put away and no dimming is pending.
+    void reset();
+
+signals:
+    void brightChanged();
+    void wheelOpenChanged();
+    void showMonitorsChanged();
+    void showGuideChanged();
+    void assistantOpenChanged();
+
+private:
+    void setBright(bool on);
+
+    Scheduler& clock_;
+    bool bright_ = true;
+    bool wheelOpen_ = false;
+    bool showMonitors_ = false;
+    bool showGuide_ = false;
+    bool assistantOpen_ = false;
+    std::unique_ptr<Timer> idle_;
+};
+
+} // namespace dovrel::controller

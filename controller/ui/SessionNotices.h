@@ -1,0 +1,67 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+#include <QObject>
+#include <QString>
+#include <QtQml/qqmlregistration.h>
+
+#include "runtime/Scheduler.h"
+
+namespace dovrel::controller {
+
+// The session window's notice banner: the warning that Windows shows a secure screen the agent cannot
+// reach, else the window's own notice, else the agent's last error. The last two clear themselves 7 s
+// after the last change of either, or when the banner is tapped; the secure-screen warning stays while
+// the agent reports it. A clear removes only what it was scheduled for: a notice raised after it was
+// armed stays. Main thread.
+class SessionNotices : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("The session window's model holds its notices.")
+    Q_PROPERTY(QString text READ text NOTIFY changed)
+    Q_PROPERTY(bool shown READ shown NOTIFY changed)
+    Q_PROPERTY(bool secureScreen READ secureScreen NOTIFY changed)
+
+public:
+    static constexpr auto clearAfter = std::chrono::milliseconds(7000);
+
+    explicit SessionNotices(Scheduler& clock, QObject* parent = nullptr);
+    ~SessionNotices() override;
+
+    QString text() const;
+    bool shown() const { return !text().isEmpty(); }
+    bool secureScreen() const { return secure_; }
+    const std::optional<QString>& localNotice() const { return local_; }
+
+    void setLocalNotice(const std::optional<QString>& notice);
+    // The agent's last error as the client now publishes it.
+    void setAgentError(const std::optional<QString>& error);
+    void setSecureScreen(bool on);
+    // A tap on the banner: the notice and the agent's error go at once (not the secure-screen warning).
+    Q_INVOKABLE void dismiss();
+    // The window closed: nothing more is cleared later.
+    void stop();
+
+signals:
+    void changed();
+    // The agent's error was dismissed or timed out: the client should forget it.
+    void agentErrorCleared();
+
+private:
+    void scheduleClear();
+
+    Scheduler& clock_;
+    std::optional<QString> local_;
+    std::optional<QString> agentError_;
+    bool secure_ = false;
+    std::unique_ptr<Timer> clear_;
+};
+
+// The secure-screen condition: a Windows target whose statistics flag the secure desktop (0x04)
+// without full control (0x02).
+bool secureScreenShown(bool targetIsWindows, std::optional<uint8_t> deckFlags);
+
+} // namespace dovrel::controller

@@ -1,0 +1,34 @@
+import QtQuick
+import Dovrel.Controller
+
+// A round control of the session window's top row: a symbol on frosted glass, or black on the accent
+// green while `active`.
+Item {
+    id: button
+    property string symbol
+    property bool active: false
+    signal pressed
+
+    implicitWidth: 32
+    implicitHeight: 32
+
+    Rectangle {
+        anchors.fill: parent
+        radius: width / 2
+        color: button.active ? Theme.accent : Theme.material
+        border.color: Theme.strokeDark
+        border.width: button.active ? 0 : 1
+    }
+    SessionGlyph {
+        anchors.centerIn: parent
+        symbol: button.symbol
+        size: 14
+        font.weight: Font.Medium
+        color: button.active ? "black" : "white"
+    }
+    MouseArea {
+        anchors.fill: parent
+        cursorShape: Qt.PointingHandCursor
+        onClicked: button.pressed()
+    }
+}

@@ -1,0 +1,146 @@
+pragma ComponentBehavior: Bound
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Window
+import Dovrel.Controller
+
+// The session window's top row: the pointer-mode menu, the machine's name, the audio, help, full
+// screen and exit buttons. It fades to 0.35 when the controls dim.
+Item {
+    id: chips
+    required property SessionViewModel session
+    signal exitPressed
+
+    readonly property SessionHud hud: session.hud
+    readonly property var modeTitles: ({ "direct": qsTr("Direct"), "relative": qsTr("Trackpad"), "hybrid": qsTr("Hybrid") })
+    readonly property var modeSymbols: ({ "direct": "hand.tap", "relative": "rectangle.and.hand.point.up.left",
+                                          "hybrid": "cursorarrow.motionlines" })
+
+    implicitHeight: row.implicitHeight + 14
+    opacity: hud.bright ? 1 : 0.35
+    Behavior on opacity {
+        NumberAnimation {
+            duration: Theme.springMs
+            easing.type: Theme.springEasing
+        }
+    }
+
+    Item {
+        id: row
+        anchors.fill: parent
+        anchors.topMargin: 14
+        anchors.leftMargin: 16
+        anchors.rightMargin: 16
+        implicitHeight: 32
+
+        // The pointer mode: its title on an accent-tinted capsule, the three modes in its menu.
+        Rectangle {
+            id: modeChip
+            objectName: "pointerModeChip"
+            anchors.left: parent.left
+            anchors.verticalCenter: parent.verticalCenter
+            width: modeRow.implicitWidth + 24
+            height: modeRow.implicitHeight + 16
+            radius: height / 2
+            // Frosted glass under an accent tint, so the title reads over any picture.
+            color: Theme.material
+            border.color: Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.8)
+            border.width: 1
+
+            Rectangle {
+                anchors.fill: parent
+                radius: parent.radius
+                color: Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.2)
+            }
+
+            Row {
+                id: modeRow
+                anchors.centerIn: parent
+                spacing: 6
+                DovrelMark {
+                    width: 14
+                    height: 14
+                    anchors.verticalCenter: parent.verticalCenter
+                }
+                Text {
+                    text: chips.modeTitles[chips.session.interaction.mode]
+                    color: "white"
+                    font.pixelSize: 12
+                    font.weight: Font.DemiBold
+                }
+            }
+            MouseArea {
+                anchors.fill: parent
+                cursorShape: Qt.PointingHandCursor
+                onClicked: modeMenu.popup(modeChip, 0, modeChip.height + 4)
+            }
+            Menu {
+                id: modeMenu
+                objectName: "pointerModeMenu"
+                Repeater {
+                    model: chips.session.interaction.modes
+                    MenuItem {
+                        required property string modelData
+                        objectName: "mode-" + modelData
+                        text: (chips.session.interaction.mode === modelData ? "✓  " : "") + chips.modeTitles[modelData]
+                        onTriggered: chips.session.interaction.mode = modelData
+                    }
+                }
+            }
+        }
+
+        Row {
+            anchors.right: parent.right
+            anchors.verticalCenter: parent.verticalCenter
+            spacing: 10
+
+            // The machine's name; no action.
+            Rectangle {
+                anchors.verticalCenter: parent.verticalCenter
+                width: nameText.implicitWidth + 20
+                height: nameText.implicitHeight + 14
+                radius: height / 2
+                color: Theme.material
+                Text {
+                    id: nameText
+                    objectName: "sessionName"
+                    anchors.centerIn: parent
+                    text: chips.session.deviceName
+                    textFormat: Text.PlainText
+                    font.pixelSize: 11
+                    font.weight: Font.Medium
+                    color: Qt.rgba(1, 1, 1, 0.55)
+                }
+            }
+            HudButton {
+                objectName: "audioChip"
+                symbol: chips.session.audioMuted ? "speaker.slash.fill" : "speaker.wave.2.fill"
+                active: chips.session.audioMuted
+                onPressed: chips.session.toggleAudio()
+            }
+            HudButton {
+                objectName: "helpChip"
+                symbol: "questionmark"
+                onPressed: {
+                    chips.hud.showGuide = true
+                    chips.hud.interact()
+                }
+            }
+            HudButton {
+                objectName: "fullScreenChip"
+                symbol: "arrow.up.left.and.arrow.down.right"
+                onPressed: {
+                    const window = chips.Window.window
+                    if (window)
+                        window.visibility === Window.FullScreen ? window.showNormal() : window.showFullScreen()
+                    chips.hud.interact()
+                }
+            }
+            HudButton {
+                objectName: "exitChip"
+                symbol: "xmark"
+                onPressed: chips.exitPressed()
+            }
+        }
+    }
+}

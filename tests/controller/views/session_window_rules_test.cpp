@@ -1,0 +1,233 @@
+// The session window's rules without a window: the wheel's geometry and actions, the pill's bands, the
+// picture's fit, the notices and the controls' dimming on a fake clock.
+#include <cmath>
+#include <numbers>
+
+#include <gtest/gtest.h>
+
+#include "../../support/FakeScheduler.h"
+#include "controller/ui/RadialWheel.h"
+#include "controller/ui/SessionHud.h"
+#include "controller/ui/SessionNotices.h"
+#include "controller/ui/SessionViewModel.h"
+
+using namespace dovrel::controller;
+using namespace std::chrono_literals;
+using dovrel::test::FakeScheduler;
+
+TEST(WheelGeometryTest, NarrowsAboveNineAndRaisesTheRadiusToTheArc) {
+    const WheelGeometry nine = wheelGeometry(9, 110, false);
+    EXPECT_EQ(nine.arcStep, 64);
+    EXPECT_EQ(nine.buttonWidth, 58);
+    EXPECT_NEAR(nine.radius, 64 * 8 / (1.1 * std::numbers::pi), 1e-9); // 148.2 > 110
+    const WheelGeometry ten = wheelGeometry(10, 110, false);
+    EXPECT_EQ(ten.arcStep, 56);
+    EXPECT_EQ(ten.buttonWidth, 50);
+    EXPECT_NEAR(ten.radius, 56 * 9 / (1.1 * std::numbers::pi), 1e-9);
+    EXPECT_NEAR(ten.frameWidth, 2 * ten.radius + 50 + 20, 1e-9);
+    EXPECT_NEAR(ten.frameHeight, 2 * ten.radius + 50 + 20, 1e-9);
+    EXPECT_EQ(wheelGeometry(3, 110, false).radius, 110);
+    EXPECT_NEAR(wheelGeometry(3, 110, true).frameHeight, 110 + 58 + 20, 1e-9);
+}
+
+TEST(WheelGeometryTest, TheRadiusStopsAt168) {
+    EXPECT_EQ(wheelGeometry(30, 110, false).radius, 168);
+    const WheelGeometry big = wheelGeometry(4, 400, false);
+    EXPECT_EQ(big.radius, 168);
+    EXPECT_EQ(big.frameWidth, 336 + 58 + 20);
+}
+
+TEST(WheelGeometryTest, TheArcSpansOverTheTopSymmetrically) {
+    const int n = 11;
+    const WheelGeometry g = wheelGeometry(n, 110, false);
+    const QPointF first = wheelOffset(g, 0, n), last = wheelOffset(g, n - 1, n);
+    // Just below the left and right horizontals, mirrored.
+    EXPECT_LT(first.x(), 0);
+    EXPECT_GT(first.y(), 0);
+    EXPECT_NEAR(first.x(), -last.x(), 1e-9);
+    EXPECT_NEAR(first.y(), last.y(), 1e-9);
+    EXPECT_NEAR(std::atan2(first.y(), first.x()), 0.95 * std::numbers::pi, 1e-9);
+    // The middle one straight up, neighbours one arc step apart along the arc at the minimum radius.
+    EXPECT_NEAR(wheelOffset(g, 5, n).x(), 0, 1e-9);
+    EXPECT_NEAR(wheelOffset(g, 5, n).y(), -g.radius, 1e-9);
+    const QPointF a = wheelOffset(g, 3, n), b = wheelOffset(g, 4, n);
+    EXPECT_NEAR(std::hypot(a.x(), a.y()), g.radius, 1e-9);
+    EXPECT_NEAR(g.radius * 1.1 * std::numbers::pi / (n - 1), g.arcStep, 1e-9);
+    EXPECT_LT(std::hypot(a.x() - b.x(), a.y() - b.y()), g.arcStep);
+    // One action sits straight above; compact shifts everything down by half the radius.
+    const WheelGeometry one = wheelGeometry(1, 110, false);
+    EXPECT_NEAR(wheelOffset(one, 0, 1).x(), 0, 1e-9);
+    EXPECT_NEAR(wheelOffset(one, 0, 1).y(), -110, 1e-9);
+    const WheelGeometry compact = wheelGeometry(1, 110, true);
+    EXPECT_NEAR(wheelOffset(compact, 0, 1).y(), -55, 1e-9);
+    EXPECT_EQ(wheelStaggerMs(0), 0);
+    EXPECT_EQ(wheelStaggerMs(4), 100);
+}
+
+TEST(WheelActionsTest, WindowsAndLinuxTakeTheWindowsColumnMacsTheirOwn) {
+    const auto windows = wheelActionsFor(true);
+    ASSERT_EQ(windows.size(), 11u);
+    QStringList labels;
+    for (const auto& e : windows)
+        labels << e.label;
+    EXPECT_EQ(labels, (QStringList{"Task View", "Start", "Search", "Desktop", "Action Ctr", "Displays", "Send File",
+                                   "Rest", "Lock", "Ctrl+Alt+Del", "End"}));
+    EXPECT_EQ(windows[9].tint, WheelTint::warn);
+    EXPECT_EQ(windows[10].tint, WheelTint::bad);
+    EXPECT_EQ(windows[0].tint, WheelTint::plain);
+
+    const auto mac = wheelActionsFor(false);
+    ASSERT_EQ(mac.size(), 10u);
+    EXPECT_EQ(mac[0].label, "Mission");
+    EXPECT_EQ(mac[1].label, "Apps");
+    EXPECT_EQ(mac[2].label, "Spotlight");
+    EXPECT_EQ(mac[4].label, "Notify");
+    EXPECT_EQ(mac.back().command, WheelCommand::end);
+    for (const auto& e : mac)
+        EXPECT_NE(e.command, WheelCommand::ctrlAltDel);
+
+    const auto noFiles = wheelActionsFor(true, false);
+    ASSERT_EQ(noFiles.size(), 10u);
+    for (const auto& e : noFiles)
+        EXPECT_NE(e.command, WheelCommand::sendFile);
+    EXPECT_EQ(noFiles.back().command, WheelCommand::end);
+}
+
+TEST(StatusPillTest, LatencyBands) {
+    EXPECT_EQ(latencyBandFor(-3), LatencyBand::none);
+    EXPECT_EQ(latencyBandFor(0), LatencyBand::none);
+    EXPECT_EQ(latencyBandFor(1), LatencyBand::good);
+    EXPECT_EQ(latencyBandFor(39), LatencyBand::good);
+    EXPECT_EQ(latencyBandFor(40), LatencyBand::fair);
+    EXPECT_EQ(latencyBandFor(100), LatencyBand::fair);
+    EXPECT_EQ(latencyBandFor(101), LatencyBand::poor);
+}
+
+TEST(FittedRectTest, CentresThePictureAndLetterboxes) {
+    // Nothing received yet: fitted as 1470 x 956.
+    const QRectF early = fittedRect({1470, 1000}, {0, 0});
+    EXPECT_EQ(early, QRectF(0, 22, 1470, 956));
+    // A wide window: bars left and right.
+    EXPECT_EQ(fittedRect({2000, 720}, {1280, 720}), QRectF(360, 0, 1280, 720));
+    // A tall one: bars top and bottom.
+    EXPECT_EQ(fittedRect({640, 1000}, {1280, 720}), QRectF(0, 320, 640, 360));
+}
+
+TEST(SessionNoticesTest, TheSecureScreenComesFirstThenTheLocalNoticeThenTheAgentsError) {
+    EXPECT_TRUE(secureScreenShown(true, 0x05));
+    EXPECT_FALSE(secureScreenShown(true, 0x07));
+    EXPECT_FALSE(secureScreenShown(false, 0x05));
+    EXPECT_FALSE(secureScreenShown(true, std::nullopt));
+
+    FakeScheduler clock;
+    SessionNotices notices(clock);
+    EXPECT_FALSE(notices.shown());
+    notices.setAgentError(QString("Disk full"));
+    EXPECT_EQ(notices.text(), "Disk full");
+    notices.setLocalNotice(QString("Screen off."));
+    EXPECT_EQ(notices.text(), "Screen off.");
+    notices.setSecureScreen(true);
+    EXPECT_TRUE(notices.text().startsWith("Windows is showing a secure screen"));
+    // A tap does nothing to the secure-screen warning.
+    notices.dismiss();
+    EXPECT_TRUE(notices.secureScreen());
+    EXPECT_EQ(notices.localNotice(), QString("Screen off."));
+    notices.setSecureScreen(false);
+    EXPECT_EQ(notices.text(), "Screen off.");
+
+    // Both go 7 s after the last change, and the client is told to forget its error.
+    int cleared = 0;
+    QObject::connect(&notices, &SessionNotices::agentErrorCleared, [&] { ++cleared; });
+    clock.advance(6999ms);
+    EXPECT_TRUE(notices.shown());
+    clock.advance(1ms);
+    EXPECT_FALSE(notices.shown());
+    EXPECT_EQ(cleared, 1);
+}
+
+TEST(SessionNoticesTest, AClearNeverRemovesANoticeRaisedAfterIt) {
+    FakeScheduler clock;
+    SessionNotices notices(clock);
+    notices.setLocalNotice(QString("first"));
+    clock.advance(5s);
+    notices.setLocalNotice(QString("second"));
+    clock.advance(6s); // 11 s: past the first one's time
+    EXPECT_EQ(notices.text(), "second");
+    clock.advance(1s);
+    EXPECT_FALSE(notices.shown());
+
+    // The agent repeating the same error is a newer notice: it gets its own 7 s.
+    int cleared = 0;
+    QObject::connect(&notices, &SessionNotices::agentErrorCleared, [&] { ++cleared; });
+    notices.setAgentError(QString("Transfer failed"));
+    clock.advance(5s);
+    notices.setAgentError(QString("Transfer failed"));
+    clock.advance(5s);
+    EXPECT_EQ(notices.text(), "Transfer failed");
+    EXPECT_EQ(cleared, 0);
+    clock.advance(2s);
+    EXPECT_FALSE(notices.shown());
+    EXPECT_EQ(cleared, 1);
+}
+
+TEST(SessionNoticesTest, ATapDismissesAndNothingIsClearedLater) {
+    FakeScheduler clock;
+    SessionNotices notices(clock);
+    int cleared = 0;
+    QObject::connect(&notices, &SessionNotices::agentErrorCleared, [&] { ++cleared; });
+    notices.setLocalNotice(QString("x"));
+    notices.setAgentError(QString("y"));
+    notices.dismiss();
+    EXPECT_FALSE(notices.shown());
+    EXPECT_EQ(cleared, 1);
+    // The client's error goes away; a local notice raised later keeps its full time.
+    notices.setAgentError(std::nullopt);
+    clock.advance(3s);
+    notices.setLocalNotice(QString("z"));
+    clock.advance(6s);
+    EXPECT_EQ(notices.text(), "z");
+    EXPECT_EQ(cleared, 1);
+    // A notice taken back with no error present leaves nothing pending.
+    notices.setLocalNotice(std::nullopt);
+    clock.advance(10s);
+    EXPECT_EQ(cleared, 1);
+}
+
+TEST(SessionHudTest, DimsAfterIdleButNotWhileTheWheelIsOpen) {
+    FakeScheduler clock;
+    SessionHud hud(clock);
+    hud.interact();
+    clock.advance(3199ms);
+    EXPECT_TRUE(hud.bright());
+    clock.advance(1ms);
+    EXPECT_FALSE(hud.bright());
+
+    // An interaction re-arms the 3.2 s.
+    hud.interact();
+    EXPECT_TRUE(hud.bright());
+    clock.advance(2s);
+    hud.interact();
+    clock.advance(2s);
+    EXPECT_TRUE(hud.bright());
+
+    // Open wheel: the timer runs out and nothing dims; closing by the backdrop re-arms nothing.
+    hud.toggleWheel();
+    EXPECT_TRUE(hud.wheelOpen());
+    clock.advance(5s);
+    EXPECT_TRUE(hud.bright());
+    hud.setWheelOpen(false);
+    clock.advance(10s);
+    EXPECT_TRUE(hud.bright());
+    hud.interact();
+    clock.advance(3200ms);
+    EXPECT_FALSE(hud.bright());
+
+    hud.setShowGuide(true);
+    hud.toggleWheel();
+    hud.reset();
+    EXPECT_FALSE(hud.wheelOpen());
+    EXPECT_FALSE(hud.showGuide());
+    EXPECT_TRUE(hud.bright());
+    clock.advance(10s);
+    EXPECT_TRUE(hud.bright());
+}

@@ -1,0 +1,218 @@
+// The session window's model over a real (undialled) client and remote input into a fake channel,
+// and the real QML driven offscreen: the wheel's commands by machine kind, leaving the window, the
+// chips, wheel, picker and guide, the idle dimming and the exit.
+#include <chrono>
+#include <cmath>
+
+#include <QQmlApplicationEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include "../../support/FakeScheduler.h"
+#include "../../support/QuickItems.h"
+#include "../client/InputChannelFake.h"
+#include "MainWindow.h"
+#include "ViewTestSupport.h"
+#include "controller/platform/UserDefaults.h"
+#include "controller/ui/AppearanceModel.h"
+#include "controller/ui/RootViewModel.h"
+#include "controller/ui/SessionViewModel.h"
+
+using namespace dovrel::controller;
+using namespace dovrel::controller::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Runs the window for `ms`: its animations advance with the frames it draws.
+void settle(QQuickWindow* window, int ms = 500) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < until) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (window) window->grabWindow();
+    }
+}
+
+// Runs the window until `done`, for 10 s at most.
+template <typename F> bool settleUntil(QQuickWindow* window, F&& done) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done() && std::chrono::steady_clock::now() < until)
+        settle(window, 20);
+    return done();
+}
+
+struct SessionWindowTest : ::testing::Test {
+    dovrel::test::TempDir dir;
+    dovrel::test::FakeScheduler clock;
+    InputChannelFake channel;
+    RootServices services;
+    std::unique_ptr<WEXClient> client;
+    std::unique_ptr<RemoteInput> input;
+    std::unique_ptr<FileTransfers> files;
+    std::unique_ptr<SessionViewModel> model;
+
+    void SetUp() override {
+        viewApp();
+        ClientConfig config;
+        config.settingsPath = dir.file("c.ini");
+        config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
+        config.videoPort = 0;
+        client = std::make_unique<WEXClient>(std::move(config), services.account);
+        input = std::make_unique<RemoteInput>(channel, clock);
+        files = std::make_unique<FileTransfers>(*client, *client, clock);
+        model = std::make_unique<SessionViewModel>(*client, *input, *files, clock, QColor(16, 185, 129));
+    }
+
+    int rowOf(const QString& label) const {
+        const auto& entries = model->wheel()->entries();
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            if (entries[i].label == label) return static_cast<int>(i);
+        ADD_FAILURE() << "no wheel action " << label.toStdString();
+        return -1;
+    }
+    // The key presses sent so far, as (HID usage, modifiers).
+    std::vector<std::pair<uint32_t, uint16_t>> presses() const {
+        std::vector<std::pair<uint32_t, uint16_t>> out;
+        for (const auto& e : channel.events())
+            if (const auto* key = e.event.get<wex::KeyEvent>(); key && key->state)
+                out.emplace_back(key->usage & 0xffff, key->modifiers);
+        return out;
+    }
+};
+
+} // namespace
+
+TEST_F(SessionWindowTest, TheWheelSendsTheShortcutsOfTheMachinesKind) {
+    model->hud()->setWheelOpen(true);
+    model->runWheelAction(rowOf("Mission"));
+    EXPECT_FALSE(model->hud()->wheelOpen());
+    model->runWheelAction(rowOf("Spotlight"));
+    model->runWheelAction(rowOf("Desktop"));
+    EXPECT_EQ(presses(), (std::vector<std::pair<uint32_t, uint16_t>>{{82, 0x02}, {44, 0x08}, {68, 0}}));
+
+    client->setTargetIsWindows(true);
+    EXPECT_EQ(model->wheel()->rowCount(), 11) << "Ctrl+Alt+Del joins";
+    channel.batches.clear();
+    model->runWheelAction(rowOf("Task View"));
+    model->runWheelAction(rowOf("Search"));
+    model->runWheelAction(rowOf("Desktop"));
+    EXPECT_EQ(presses(), (std::vector<std::pair<uint32_t, uint16_t>>{{43, 0x08}, {22, 0x08}, {7, 0x08}}));
+
+    model->runWheelAction(rowOf("Rest"));
+    EXPECT_TRUE(model->notices()->text().startsWith("Screen off."));
+    model->runWheelAction(rowOf("Displays"));
+    EXPECT_TRUE(model->hud()->showMonitors());
+    int choosers = 0;
+    QObject::connect(model.get(), &SessionViewModel::fileChooserRequested, [&] { ++choosers; });
+    model->runWheelAction(rowOf("Send File"));
+    EXPECT_EQ(choosers, 1);
+
+    // "End" leaves the wheel as it is and asks the root to end the session.
+    int exits = 0;
+    QObject::connect(model.get(), &SessionViewModel::exitRequested, [&] { ++exits; });
+    model->hud()->setWheelOpen(true);
+    model->runWheelAction(model->wheel()->rowCount() - 1);
+    EXPECT_EQ(exits, 1);
+    EXPECT_TRUE(model->hud()->wheelOpen());
+}
+
+TEST_F(SessionWindowTest, LeavingTheWindowLetsGoOfWhatTheSessionHeld) {
+    int left = 0;
+    QObject::connect(model.get(), &SessionViewModel::windowLeft, [&] { ++left; });
+    model->setWindowOpen(true);
+    input->setModifiers(RemoteInput::shift | RemoteInput::control);
+    model->hud()->setWheelOpen(true);
+    model->runWheelAction(rowOf("Rest"));
+    ASSERT_TRUE(model->notices()->shown());
+
+    model->setWindowOpen(false);
+    EXPECT_EQ(left, 1);
+    EXPECT_EQ(input->heldModifiers(), 0) << "held modifiers are released on the remote machine";
+    const auto events = channel.events();
+    ASSERT_FALSE(events.empty());
+    const auto* last = events.back().event.get<wex::KeyEvent>();
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->state, 0);
+    EXPECT_FALSE(model->notices()->shown());
+    EXPECT_FALSE(model->hud()->wheelOpen());
+    // Nothing the window armed fires later.
+    const auto sent = channel.batches.size();
+    clock.advance(30s);
+    EXPECT_EQ(channel.batches.size(), sent);
+    EXPECT_TRUE(model->hud()->bright());
+}
+
+namespace {
+
+QPointF centreOf(QQuickItem* item) { return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)); }
+
+} // namespace
+
+TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerAndGuideDimsAndExits) {
+    FakeSessionPort session;
+    auto defaults = std::make_shared<UserDefaults>(dir.file("v.ini"));
+    struct Dark final : ColorSchemeSource {
+        ColorScheme current() const override { return ColorScheme::dark; }
+    } desktop;
+    AppearanceModel appearance(defaults, desktop);
+    RootViewModel root(session, services.store, *services.account, LaunchArguments::parse({"p", "-autoHost", "h"}),
+                       services.startPolling);
+    QObject::connect(&root, &RootViewModel::routeChanged, model.get(),
+                     [&] { model->setWindowOpen(root.route() == RootViewModel::Route::Session); });
+    DeckParts deckParts(dir.file("deck.ini"), false);
+    PairingViewModel pairing(services.api, *services.account, root);
+    SignInViewModel signIn(services.api, *services.account, root);
+    QQmlApplicationEngine engine;
+    QQuickWindow* window = loadMainWindow(engine, {root, *model, appearance, pairing, signIn, deckParts.deck});
+    ASSERT_TRUE(window);
+    window->show();
+    session.play(PhaseKind::connected);
+    settle(window);
+    ASSERT_EQ(root.route(), RootViewModel::Route::Session);
+    const auto find = [&](const char* name) {
+        return dovrel::test::findItem(window->contentItem(), QString::fromUtf8(name));
+    };
+    const auto click = [&](const char* name) {
+        QQuickItem* item = find(name);
+        ASSERT_TRUE(item) << name;
+        QTest::mouseClick(window, Qt::LeftButton, {}, centreOf(item).toPoint(), 20);
+        settle(window, 700);
+    };
+
+    // The input item lies exactly over the fitted picture.
+    QQuickItem* capture = find("inputCapture");
+    const QRectF fit = fittedRect(window->size(), {0, 0});
+    EXPECT_EQ(QRectF(capture->mapToScene({0, 0}), capture->size()), fit);
+
+    click("statusPill");
+    EXPECT_TRUE(model->hud()->wheelOpen());
+    click("wheelAction-Displays");
+    EXPECT_FALSE(model->hud()->wheelOpen());
+    EXPECT_TRUE(model->hud()->showMonitors());
+    EXPECT_TRUE(find("pickerEmpty")->isVisible()) << "no display list: one line instead of tiles";
+    QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(8, window->height() - 8));
+    settle(window, 700);
+    EXPECT_FALSE(model->hud()->showMonitors());
+
+    click("helpChip");
+    EXPECT_TRUE(model->hud()->showGuide());
+    click("guideClose");
+    EXPECT_FALSE(model->hud()->showGuide());
+
+    // Idle: the controls dim 3.2 s after the last interaction. The pointer rests on the black bar above
+    // the picture, where its moves are no interaction.
+    QQuickItem* chips = find("topChips");
+    QTest::mouseMove(window, QPoint(300, 4));
+    settle(window, 300);
+    clock.advance(3200ms);
+    EXPECT_FALSE(model->hud()->bright());
+    EXPECT_TRUE(settleUntil(window, [&] { return std::abs(chips->opacity() - 0.35) < 0.01; })) << chips->opacity();
+
+    click("exitChip");
+    EXPECT_EQ(session.disconnects, 1);
+    EXPECT_EQ(root.route(), RootViewModel::Route::Deck);
+    EXPECT_FALSE(model->windowOpen());
+}
