@@ -189,7 +189,8 @@ bool CompositionRoot::start(std::string& error) {
                                    {"appearance", QVariant::fromValue(appearance_.get())},
                                    {"deck", QVariant::fromValue(deck_.get())},
                                    {"pairing", QVariant::fromValue(pairing_.get())},
-                                   {"signIn", QVariant::fromValue(signIn_.get())}});
+                                   {"signIn", QVariant::fromValue(signIn_.get())},
+                                   {"assistant", QVariant::fromValue(quibPanel_.get())}});
     engine_->load(mainQml);
     QQuickWindow* shown = window();
     if (!shown) {

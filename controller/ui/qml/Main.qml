@@ -11,6 +11,7 @@ ApplicationWindow {
     required property DeckViewModel deck
     required property PairingViewModel pairing
     required property SignInViewModel signIn
+    required property QuibPanelModel assistant
 
     width: 1120
     height: 760
@@ -34,5 +35,6 @@ ApplicationWindow {
         deck: window.deck
         pairing: window.pairing
         signIn: window.signIn
+        assistant: window.assistant
     }
 }

@@ -12,6 +12,7 @@ Item {
     required property DeckViewModel deck
     required property PairingViewModel pairing
     required property SignInViewModel signIn
+    required property QuibPanelModel assistant
 
     ThemeBackground {
         anchors.fill: parent
@@ -61,7 +62,7 @@ Item {
         objectName: "sessionRoute"
         current: rootView.root.route === RootViewModel.Session
         screen: Qt.resolvedUrl("SessionScreen.qml")
-        screenProperties: ({ "root": rootView.root, "session": rootView.session })
+        screenProperties: ({ "root": rootView.root, "session": rootView.session, "assistant": rootView.assistant })
     }
 
     RootAlerts {

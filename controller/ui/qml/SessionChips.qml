@@ -4,11 +4,12 @@ import QtQuick.Controls
 import QtQuick.Window
 import Dovrel.Controller
 
-// The session window's top row: the pointer-mode menu, the machine's name, the audio, help, full
-// screen and exit buttons. It fades to 0.35 when the controls dim.
+// The session window's top row: the pointer-mode menu, the machine's name, the writing assistant, the
+// audio, help, full screen and exit buttons. It fades to 0.35 when the controls dim.
 Item {
     id: chips
     required property SessionViewModel session
+    required property QuibPanelModel assistant
     signal exitPressed
 
     readonly property SessionHud hud: session.hud
@@ -110,6 +111,60 @@ Item {
                     font.pixelSize: 11
                     font.weight: Font.Medium
                     color: Qt.rgba(1, 1, 1, 0.55)
+                }
+            }
+            // The writing assistant: its mark on the accent while the panel is open; a press toggles it.
+            Item {
+                id: assistantChip
+                objectName: "assistantChip"
+                readonly property bool open: chips.assistant.open
+                anchors.verticalCenter: parent.verticalCenter
+                implicitWidth: 32
+                implicitHeight: 32
+
+                Rectangle {
+                    anchors.fill: parent
+                    radius: width / 2
+                    color: assistantChip.open ? Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.9)
+                                              : Theme.material
+                    border.color: Theme.strokeDark
+                    border.width: assistantChip.open ? 0 : 1
+                }
+                QuibSpiral {
+                    id: chipMark
+                    anchors.centerIn: parent
+                    width: 20
+                    height: 20
+
+                    SequentialAnimation on pulse {
+                        running: assistantChip.open
+                        loops: Animation.Infinite
+                        onRunningChanged: {
+                            if (!running)
+                                chipMark.pulse = 1
+                        }
+                        NumberAnimation {
+                            to: 1.05
+                            duration: Theme.breatheMs
+                            easing.type: Easing.InOutQuad
+                        }
+                        NumberAnimation {
+                            to: 1.0
+                            duration: Theme.breatheMs
+                            easing.type: Easing.InOutQuad
+                        }
+                    }
+                }
+                MouseArea {
+                    anchors.fill: parent
+                    cursorShape: Qt.PointingHandCursor
+                    onClicked: {
+                        if (chips.assistant.open)
+                            chips.assistant.hide()
+                        else
+                            chips.assistant.show()
+                        chips.hud.interact()
+                    }
                 }
             }
             HudButton {

@@ -4,13 +4,14 @@ import Dovrel.Controller
 
 // The session window: the remote picture fitted on black with the input capture exactly over it, the
 // cursor marker and click ripple, the loading overlay while the session opens, and over it all the
-// controls: the top row, the notice, the status pill that opens the action wheel, the display picker
-// and the controls guide. Every rule and timer lives in the session's model; this file lays out and
+// controls: the top row, the notice, the status pill that opens the action wheel, the writing
+// assistant's panel, the display picker and the controls guide. Every rule and timer lives in the session's model; this file lays out and
 // animates.
 Rectangle {
     id: screen
     required property RootViewModel root
     required property SessionViewModel session
+    required property QuibPanelModel assistant
 
     readonly property SessionHud hud: session.hud
     // The picture's place in the window: the largest rectangle of its shape, centred.
@@ -97,6 +98,7 @@ Rectangle {
             objectName: "topChips"
             width: parent.width
             session: screen.session
+            assistant: screen.assistant
             onExitPressed: screen.root.endSession()
         }
         NoticeBanner {
@@ -159,6 +161,36 @@ Rectangle {
             anchors.fill: parent
             cursorShape: Qt.PointingHandCursor
             onClicked: screen.hud.toggleWheel()
+        }
+    }
+
+    // The hud's flag follows the panel, which opens from its chip and closes from its own button or
+    // when the window is left.
+    Binding {
+        target: screen.hud
+        property: "assistantOpen"
+        value: screen.assistant.open
+    }
+
+    // The writing assistant floats above the status pill; its close button hides it.
+    QuibPanel {
+        objectName: "assistantPanel"
+        anchors.horizontalCenter: parent.horizontalCenter
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 92
+        model: screen.assistant
+        visible: opacity > 0
+        opacity: screen.assistant.open ? 1 : 0
+        Behavior on opacity {
+            NumberAnimation {
+                duration: Theme.springMs
+            }
+        }
+    }
+    Connections {
+        target: screen.assistant
+        function onCloseRequested() {
+            screen.assistant.hide()
         }
     }
 

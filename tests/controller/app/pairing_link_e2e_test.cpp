@@ -24,6 +24,7 @@
 #include "../../support/TempHome.h"
 #include "../../support/XTestClient.h"
 #include "../../support/XvfbServer.h"
+#include "../ui/QuibPanelFakes.h"
 #include "../views/MainWindow.h"
 #include "../views/PairingTestSupport.h"
 #include "../views/ViewTestSupport.h"
@@ -139,8 +140,10 @@ TEST(PairingLinkE2E, TheAgentsLinkPastedIntoThePairingScreenPairsAndShowsItsScre
     DarkDesktop desktop;
     AppearanceModel appearance(services.defaults, desktop);
     DeckParts deckParts(services.store, controllerHome.file("deck.ini"), false);
+    PanelParts quib;
     QQmlApplicationEngine engine;
-    QQuickWindow* window = loadMainWindow(engine, {root, session, appearance, pairing, signIn, deckParts.deck});
+    QQuickWindow* window =
+        loadMainWindow(engine, {root, session, appearance, pairing, signIn, deckParts.deck, quib.panel});
     ASSERT_TRUE(window);
     window->requestActivate();
 

@@ -6,6 +6,7 @@
 #include "controller/ui/AppearanceModel.h"
 #include "controller/ui/DeckViewModel.h"
 #include "controller/ui/PairingViewModel.h"
+#include "controller/ui/QuibPanelModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionViewModel.h"
 #include "controller/ui/SignInViewModel.h"
@@ -20,6 +21,7 @@ struct WindowModels {
     PairingViewModel& pairing;
     SignInViewModel& signIn;
     DeckViewModel& deck;
+    QuibPanelModel& assistant;
 };
 
 // Loads the controller's window with `models`; null when it did not come up.
@@ -29,7 +31,8 @@ inline QQuickWindow* loadMainWindow(QQmlApplicationEngine& engine, const WindowM
                                  {"appearance", QVariant::fromValue(&models.appearance)},
                                  {"pairing", QVariant::fromValue(&models.pairing)},
                                  {"signIn", QVariant::fromValue(&models.signIn)},
-                                 {"deck", QVariant::fromValue(&models.deck)}});
+                                 {"deck", QVariant::fromValue(&models.deck)},
+                                 {"assistant", QVariant::fromValue(&models.assistant)}});
     engine.load(QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Main.qml")));
     return engine.rootObjects().size() == 1 ? qobject_cast<QQuickWindow*>(engine.rootObjects().first()) : nullptr;
 }

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../ui/QuibPanelFakes.h"
 #include "MainWindow.h"
 #include "PairingTestSupport.h"
 #include "ViewTestSupport.h"
@@ -61,6 +62,7 @@ struct PairingQmlTest : ::testing::Test {
     std::unique_ptr<PairingViewModel> pairing;
     std::unique_ptr<SignInViewModel> signIn;
     std::unique_ptr<DeckParts> deckParts;
+    PanelParts quib;
     std::unique_ptr<QQmlApplicationEngine> engine;
     QQuickWindow* window = nullptr;
 
@@ -80,7 +82,8 @@ struct PairingQmlTest : ::testing::Test {
         signIn = std::make_unique<SignInViewModel>(accountApi, *services.account, *root);
         deckParts = std::make_unique<DeckParts>(services.store, dir.file("deck.ini"), false);
         engine = std::make_unique<QQmlApplicationEngine>();
-        window = loadMainWindow(*engine, {*root, *sessionModel, appearance, *pairing, *signIn, deckParts->deck});
+        window =
+            loadMainWindow(*engine, {*root, *sessionModel, appearance, *pairing, *signIn, deckParts->deck, quib.panel});
         ASSERT_TRUE(window);
         window->requestActivate();
     }

@@ -91,8 +91,10 @@ TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
     SessionViewModel sessionModel(*client, *input, files, dovrel::realScheduler(), QColor(16, 185, 129));
     PairingViewModel pairing(services.api, *services.account, root);
     SignInViewModel signIn(services.api, *services.account, root);
+    PanelParts quib;
     QQmlApplicationEngine engine;
-    QQuickWindow* window = loadMainWindow(engine, {root, sessionModel, appearance, pairing, signIn, deckParts.deck});
+    QQuickWindow* window =
+        loadMainWindow(engine, {root, sessionModel, appearance, pairing, signIn, deckParts.deck, quib.panel});
     ASSERT_TRUE(window);
     EXPECT_EQ(window->size(), QSize(1120, 760));
     EXPECT_EQ(window->minimumSize(), QSize(880, 600));

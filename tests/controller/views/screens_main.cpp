@@ -162,10 +162,11 @@ int main(int argc, char** argv) {
         SessionViewModel sessionModel(client, *input, files, dovrel::realScheduler(), QColor(16, 185, 129));
         PairingViewModel pairing(services.api, *services.account, root);
         SignInViewModel signIn(services.api, *services.account, root);
+        PanelParts windowPanel;
 
         QQmlApplicationEngine engine;
-        QQuickWindow* window =
-            loadMainWindow(engine, {root, sessionModel, appearance, pairing, signIn, deckParts.deck});
+        QQuickWindow* window = loadMainWindow(
+            engine, {root, sessionModel, appearance, pairing, signIn, deckParts.deck, windowPanel.panel});
         if (!window) return 1;
 
         ok &= save(*window, out.filePath("deck-empty-" + tag + ".png"));

@@ -1,6 +1,6 @@
 // The session window's model over a real (undialled) client and remote input into a fake channel,
 // and the real QML driven offscreen: the wheel's commands by machine kind, leaving the window, the
-// chips, wheel, picker and guide, the idle dimming and the exit.
+// chips, wheel, picker, guide and writing assistant, the idle dimming and the exit.
 #include <chrono>
 #include <cmath>
 
@@ -14,6 +14,7 @@
 #include "../../support/FakeScheduler.h"
 #include "../../support/QuickItems.h"
 #include "../client/InputChannelFake.h"
+#include "../ui/QuibPanelFakes.h"
 #include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/platform/UserDefaults.h"
@@ -151,7 +152,7 @@ QPointF centreOf(QQuickItem* item) { return item->mapToScene(QPointF(item->width
 
 } // namespace
 
-TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerAndGuideDimsAndExits) {
+TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsAndExits) {
     FakeSessionPort session;
     auto defaults = std::make_shared<UserDefaults>(dir.file("v.ini"));
     struct Dark final : ColorSchemeSource {
@@ -165,8 +166,10 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerAndGuideDimsAndExits) 
     DeckParts deckParts(dir.file("deck.ini"), false);
     PairingViewModel pairing(services.api, *services.account, root);
     SignInViewModel signIn(services.api, *services.account, root);
+    PanelParts quib;
     QQmlApplicationEngine engine;
-    QQuickWindow* window = loadMainWindow(engine, {root, *model, appearance, pairing, signIn, deckParts.deck});
+    QQuickWindow* window =
+        loadMainWindow(engine, {root, *model, appearance, pairing, signIn, deckParts.deck, quib.panel});
     ASSERT_TRUE(window);
     window->show();
     session.play(PhaseKind::connected);
@@ -201,6 +204,19 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerAndGuideDimsAndExits) 
     EXPECT_TRUE(model->hud()->showGuide());
     click("guideClose");
     EXPECT_FALSE(model->hud()->showGuide());
+
+    // The assistant chip opens the panel; the panel's own close button hides it again.
+    QQuickItem* panel = find("assistantPanel");
+    ASSERT_TRUE(panel);
+    EXPECT_FALSE(panel->isVisible());
+    click("assistantChip");
+    EXPECT_TRUE(quib.panel.isOpen());
+    EXPECT_TRUE(model->hud()->assistantOpen());
+    EXPECT_TRUE(settleUntil(window, [&] { return panel->isVisible() && panel->opacity() == 1; }));
+    click("quibClose");
+    EXPECT_FALSE(quib.panel.isOpen());
+    EXPECT_FALSE(model->hud()->assistantOpen());
+    EXPECT_TRUE(settleUntil(window, [&] { return !panel->isVisible(); }));
 
     // Idle: the controls dim 3.2 s after the last interaction. The pointer rests on the black bar above
     // the picture, where its moves are no interaction.
