@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include "tests/controller/WaitUntil.h"
+
 namespace dovrel::bench {
 
 // Runs the Qt event loop of a benchmark's main thread for `d`.
@@ -21,14 +23,7 @@ inline void pump(std::chrono::milliseconds d) {
 
 // Runs the event loop until `done` holds; false when `limit` passed first.
 inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > limit.count()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    return true;
+    return controller::test::waitUntil(done, limit);
 }
 
 } // namespace dovrel::bench
