@@ -17,7 +17,6 @@
 #include "controller/client/AudioThread.h"
 #include "controller/client/ClientConfig.h"
 #include "controller/client/ClientSecurity.h"
-#include "controller/client/HandshakeState.h"
 #include "controller/client/Phase.h"
 #include "controller/client/Reassembler.h"
 #include "controller/client/SessionChannel.h"
@@ -27,6 +26,7 @@
 #include "protocol/Bytes.h"
 #include "protocol/CommonHeader.h"
 #include "protocol/ControlType.h"
+#include "protocol/ControllerHandshakeMachine.h"
 #include "protocol/EphemeralKey.h"
 #include "protocol/RelayIdentity.h"
 #include "protocol/SecureSession.h"
@@ -147,6 +147,7 @@ private:
 
     // Handshake (ClientHandshake.cpp).
     void sendHello();
+    wex::ControllerHandshakeMachine::Self self() const;
     void handleHelloAck(wex::ByteView payload);
     void decideAuth();
     void sendAuth(const std::optional<wex::Auth>& auth);
@@ -220,7 +221,7 @@ private:
 
     // Handshake.
     std::optional<std::string> enteredCode_;
-    HandshakeState handshake_;
+    wex::ControllerHandshakeMachine handshake_;
     std::shared_ptr<wex::SecureSession> session_;
     uint32_t sessionId_ = 0;
     uint32_t advertisedCaps_;

@@ -6,6 +6,8 @@
 
 #include <QObject>
 
+#include "protocol/ControllerHandshakeMachine.h"
+
 namespace dovrel::controller {
 Q_NAMESPACE
 
@@ -39,7 +41,7 @@ struct Phase {
 std::string_view phaseKindName(PhaseKind kind);
 
 // Which reply the handshake waits for; its raw text ends the status of a handshake that timed out.
-enum class HandshakeStage { dialing, sentPskAuth, sentKeypairAuth };
+using HandshakeStage = wex::HandshakeStage;
 
 std::string_view rawValue(HandshakeStage stage);
 std::optional<HandshakeStage> handshakeStageFromRaw(std::string_view raw);
