@@ -32,7 +32,7 @@ Auth authWith(AuthMode mode, const Bytes& proof, uint16_t reqId) {
 
 Hello ControllerHandshakeMachine::hello(const Self& self, std::string deviceName, uint32_t capabilities,
                                         bool capabilitiesPresent, AuthMode mode) {
-    stage_ = HandshakeStage::dialing;
+    stage_ = Stage::dialing;
     eph_ = std::make_unique<EphemeralKey>();
     Hello hello;
     hello.reqId = 1;
@@ -84,13 +84,13 @@ ControllerHandshakeMachine::Proof ControllerHandshakeMachine::choose(const Stand
 }
 
 std::optional<Auth> ControllerHandshakeMachine::keyAuth(const DeviceIdentity& identity, uint16_t reqId) {
-    stage_ = HandshakeStage::sentKeypairAuth;
+    stage_ = Stage::sentKeypairAuth;
     if (!transcript_ || !chanbind_) return std::nullopt;
     return authWith(AuthMode::keypair, WEXHandshake::clientProof(identity, *transcript_, *chanbind_), reqId);
 }
 
 std::optional<Auth> ControllerHandshakeMachine::codeAuth(std::string_view code, uint16_t reqId) {
-    stage_ = HandshakeStage::sentPskAuth;
+    stage_ = Stage::sentPskAuth;
     if (!transcript_ || !chanbind_) return std::nullopt;
     const auto psk = pairingCodeKey(code);
     return authWith(AuthMode::psk, WEXHandshake::pskProof(psk, *transcript_, *chanbind_), reqId);

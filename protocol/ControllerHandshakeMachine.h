@@ -15,9 +15,6 @@
 
 namespace wex {
 
-// Which reply the controller's handshake waits for.
-enum class HandshakeStage { dialing, sentPskAuth, sentKeypairAuth };
-
 // The controller's side of the WEX/1 handshake, as decisions alone: the Hello it opens with, the checks
 // on HelloAck, which proof answers it, the checks on AuthOk and what an AuthFail asks of the controller.
 // It keeps the ephemeral key and, from an accepted HelloAck on, the agreement (session keys, the agent's
@@ -25,6 +22,8 @@ enum class HandshakeStage { dialing, sentPskAuth, sentKeypairAuth };
 // sends the messages it builds and acts on its verdicts. One thread at a time.
 class ControllerHandshakeMachine {
 public:
+    // Which reply the handshake waits for.
+    enum class Stage { dialing, sentPskAuth, sentKeypairAuth };
     // Who the controller is in this handshake.
     struct Self {
         const DeviceIdentity& identity;
@@ -88,8 +87,8 @@ public:
     const Bytes& agentPub() const { return *agentPub_; }
     std::shared_ptr<SecureSession> openSession() const;
 
-    HandshakeStage stage() const { return stage_; }
-    void restart() { stage_ = HandshakeStage::dialing; }
+    Stage stage() const { return stage_; }
+    void restart() { stage_ = Stage::dialing; }
     // The session ended or never came: nothing of its agreement lingers.
     void forgetAgreement();
     void forgetEphemeralKey() { eph_.reset(); }
@@ -98,7 +97,7 @@ private:
     std::unique_ptr<EphemeralKey> eph_;
     std::optional<SessionKeys> keys_;
     std::optional<Bytes> agentPub_, transcript_, chanbind_;
-    HandshakeStage stage_ = HandshakeStage::dialing;
+    Stage stage_ = Stage::dialing;
 };
 
 } // namespace wex

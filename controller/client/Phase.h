@@ -41,7 +41,7 @@ struct Phase {
 std::string_view phaseKindName(PhaseKind kind);
 
 // Which reply the handshake waits for; its raw text ends the status of a handshake that timed out.
-using HandshakeStage = wex::HandshakeStage;
+using HandshakeStage = wex::ControllerHandshakeMachine::Stage;
 
 std::string_view rawValue(HandshakeStage stage);
 std::optional<HandshakeStage> handshakeStageFromRaw(std::string_view raw);

@@ -8,8 +8,8 @@
 #include "protocol/PairingCode.h"
 #include "protocol/WEXHandshake.h"
 
-using wex::HandshakeStage;
 using HandshakeState = wex::ControllerHandshakeMachine;
+using HandshakeStage = HandshakeState::Stage;
 using Verdict = HandshakeState::AckVerdict;
 
 namespace {
