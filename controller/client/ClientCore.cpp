@@ -39,7 +39,7 @@ ClientCore::ClientCore(WEXClient& owner, const ClientConfig& config, std::shared
     : owner_(owner), context_(std::make_unique<QObject>()), config_(config), security_(std::move(security)),
       clock_(clock), deviceName_(config.deviceName.empty() ? clientDeviceName() : config.deviceName),
       controlPortNow_(config.controlPort), advertisedCaps_(wex::Cap::screenClient),
-      audio_(config.audioOutputs ? config.audioOutputs : pulseAudioOutputs()) {
+      audio_(config.audioOutputs ? config.audioOutputs : pulseAudioOutputs()), unpair_(*this, *security_, clock_) {
     VideoDecoder::Callbacks callbacks;
     // Both come on the decoder's thread.
     callbacks.keyframeNeeded = [this] {
@@ -80,6 +80,10 @@ void ClientCore::setStatus(std::string_view text) {
     post([s = qtext(text)](WEXClient& c) { c.publishStatus(s); });
 }
 
+void ClientCore::onMainThread(std::function<void()> fn) {
+    post([fn = std::move(fn)](WEXClient&) { fn(); });
+}
+
 void ClientCore::markReconnecting() {
     post([](WEXClient& c) { c.publishReconnectingIfConnected(); });
 }
@@ -88,7 +92,7 @@ void ClientCore::markReconnecting() {
 
 void ClientCore::beginAttempt(std::optional<std::string> code, bool forRevoke) {
     // Another connect ends an unpair that is still waiting for its machine.
-    if (revoke_ && !forRevoke) cancelRevoke();
+    if (!forRevoke) unpair_.cancel();
     closeEveryLink();
     ++attempt_;
     deadlineArmed_ = false;
@@ -127,6 +131,17 @@ void ClientCore::dialRelay(const std::string& room, const std::string& name, con
     setPhase(Phase::of(PhaseKind::connecting));
     armReachTimeout(name);
     startRelay(relayRoom_);
+}
+
+void ClientCore::revokePairing(const std::string& deviceId, const std::string& name, const wex::RelayIdentity& identity,
+                               std::function<void(bool)> done) {
+    unpair_.start(deviceId, name, identity, std::move(done));
+}
+
+uint64_t ClientCore::dialToUnpair(const std::string& room, const std::string& name,
+                                  const wex::RelayIdentity& identity) {
+    dialRelay(room, name, identity, std::nullopt, true);
+    return attempt_;
 }
 
 void ClientCore::disconnect() {

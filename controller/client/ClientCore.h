@@ -22,6 +22,7 @@
 #include "controller/client/SessionChannel.h"
 #include "controller/client/SessionLiveness.h"
 #include "controller/client/StreamLink.h"
+#include "controller/client/UnpairFlow.h"
 #include "controller/client/VideoDecoder.h"
 #include "protocol/Bytes.h"
 #include "protocol/CommonHeader.h"
@@ -47,11 +48,11 @@ class WEXClient;
 //
 // Generations: `gen_` grows whenever the links are replaced or abandoned; every link callback and
 // every delayed re-dial carries the generation it was made in and does nothing once it is stale.
-class ClientCore {
+class ClientCore : private UnpairFlow::Host {
 public:
     ClientCore(WEXClient& owner, const ClientConfig& config, std::shared_ptr<ClientSecurity> security,
                Scheduler& clock);
-    ~ClientCore();
+    ~ClientCore() override;
     ClientCore(const ClientCore&) = delete;
     ClientCore& operator=(const ClientCore&) = delete;
 
@@ -59,7 +60,7 @@ public:
     void connectLan(const std::string& hostText, std::optional<std::string> code);
     void connectRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
                       std::optional<std::string> code);
-    void disconnect();
+    void disconnect() override;
     void cancelPairing();
     void revokePairing(const std::string& deviceId, const std::string& name, const wex::RelayIdentity& identity,
                        std::function<void(bool)> done);
@@ -188,9 +189,11 @@ private:
     void beginInputSession();
     void endInputSession();
 
-    // Unpair flow (ClientRevoke.cpp).
-    void cancelRevoke();
-    void finishRevoke(bool told);
+    // What the unpair flow asks of the client.
+    uint64_t dialToUnpair(const std::string& room, const std::string& name,
+                          const wex::RelayIdentity& identity) override;
+    uint64_t currentAttempt() const override { return attempt_; }
+    void onMainThread(std::function<void()> fn) override;
 
     WEXClient& owner_;
     std::unique_ptr<QObject> context_; // on this thread: the target of `soon`
@@ -261,15 +264,8 @@ private:
     uint64_t inputSession_ = 0;
     uint64_t inputSessionsMade_ = 0;
 
-    // Unpair flow: armed by revokePairing, ended once by AuthOk from that machine (true), its time-out
-    // (false) or another connect (false).
-    struct PendingRevoke {
-        std::string room;
-        uint64_t attempt = 0;
-        std::function<void(bool)> done;
-    };
-    std::optional<PendingRevoke> revoke_;
-    std::unique_ptr<Timer> revokeTimer_;
+    // Unpairing a machine: armed by revokePairing, ended by the session with it or another connect.
+    UnpairFlow unpair_;
 
     // Last: its thread, which calls back into this object, stops before anything else goes.
     std::unique_ptr<VideoDecoder> decoder_;

@@ -137,11 +137,10 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     });
     setPhase(Phase::of(PhaseKind::connected));
 
-    if (revoke_ && revoke_->room == agentRoom_ && revoke_->attempt == attempt_) {
+    if (unpair_.isFor(agentRoom_, attempt_)) {
         // The unpair flow: tell the agent, forget it here, and end the session.
         sendControlSecure({}, wex::ControlType::unpair);
-        security_->forgetAgent(agentRoom_);
-        finishRevoke(true);
+        unpair_.told();
         soon([this] { disconnect(); });
         return;
     }
