@@ -39,7 +39,8 @@ ClientCore::ClientCore(WEXClient& owner, const ClientConfig& config, std::shared
     : owner_(owner), context_(std::make_unique<QObject>()), config_(config), security_(std::move(security)),
       clock_(clock), deviceName_(config.deviceName.empty() ? clientDeviceName() : config.deviceName),
       controlPortNow_(config.controlPort), advertisedCaps_(wex::Cap::screenClient),
-      audio_(config.audioOutputs ? config.audioOutputs : pulseAudioOutputs()), unpair_(*this, *security_, clock_) {
+      audio_(config.audioOutputs ? config.audioOutputs : pulseAudioOutputs()), dispatch_(*this),
+      unpair_(*this, *security_, clock_) {
     VideoDecoder::Callbacks callbacks;
     // Both come on the decoder's thread.
     callbacks.keyframeNeeded = [this] {
@@ -181,6 +182,19 @@ void ClientCore::startDemo() {
             c.publishFps(60);
         });
     });
+}
+
+void ClientCore::endedByAgent(std::string_view text) {
+    clientLog("← bye: " + std::string(text));
+    haltReconnect();
+    dropSession();
+    audio_.stop();
+    post([](WEXClient& c) {
+        c.publishReconnecting(false);
+        c.publishFps(0);
+    });
+    setPhase(Phase::rejected(std::string(text)));
+    setStatus(texts::statusSessionEnded);
 }
 
 void ClientCore::dropSession() {

@@ -17,6 +17,7 @@
 #include "controller/client/AudioThread.h"
 #include "controller/client/ClientConfig.h"
 #include "controller/client/ClientSecurity.h"
+#include "controller/client/ControlDispatch.h"
 #include "controller/client/Phase.h"
 #include "controller/client/Reassembler.h"
 #include "controller/client/SessionChannel.h"
@@ -48,7 +49,7 @@ class WEXClient;
 //
 // Generations: `gen_` grows whenever the links are replaced or abandoned; every link callback and
 // every delayed re-dial carries the generation it was made in and does nothing once it is stale.
-class ClientCore : private UnpairFlow::Host {
+class ClientCore : private ControlDispatch::Host, private UnpairFlow::Host {
 public:
     ClientCore(WEXClient& owner, const ClientConfig& config, std::shared_ptr<ClientSecurity> security,
                Scheduler& clock);
@@ -157,16 +158,12 @@ private:
     std::optional<std::string> knownCode() const;
     void restartLinkAfter(Duration delay);
 
-    // Control dispatch (ClientDispatch.cpp).
-    void dispatchSessionControl(wex::ControlType type, const wex::Bytes& payload);
-    void handleDisplayList(wex::ByteView payload);
-    void handlePong(wex::ByteView payload);
-    void handleBye(wex::ByteView payload);
-    void handleAgentError(wex::ByteView payload);
-    void handleDeckStat(wex::ByteView payload);
-    void handleClipFileMessage(wex::ControlType type, wex::ByteView payload);
-    void handleClipboard(wex::ByteView payload);
-    void handleWakePeerAck(wex::ByteView payload);
+    // What the control dispatch hands back: news for the interface (ClientNews.cpp), handshake steps
+    // (ClientHandshake.cpp), pongs (ClientLiveness.cpp) and the agent's goodbye.
+    void publish(ControlDispatch::News news) override;
+    void handshakeMessage(wex::ControlType type, const wex::Bytes& payload) override;
+    void pongArrived(wex::ByteView payload) override;
+    void endedByAgent(std::string_view text) override;
 
     // Whether `session` is the session and its link is up.
     bool sessionIsLive(const SessionChannel::SessionRef& session) const;
@@ -264,6 +261,7 @@ private:
     uint64_t inputSession_ = 0;
     uint64_t inputSessionsMade_ = 0;
 
+    ControlDispatch dispatch_;
     // Unpairing a machine: armed by revokePairing, ended by the session with it or another connect.
     UnpairFlow unpair_;
 

@@ -1,13 +1,11 @@
 // What the clipboard and file services send through the session: long transfers that must stay in the
-// session they began in and must not outrun the link, and the clipboard text the agent sends.
+// session they began in and must not outrun the link.
 #include <chrono>
 
 #include <QTimer>
 
 #include "controller/client/ClientCore.h"
-#include "controller/client/WEXClient.h"
 #include "protocol/ControlMessages.h"
-#include "protocol/WEXError.h"
 
 namespace dovrel::controller {
 
@@ -51,19 +49,6 @@ void ClientCore::whenLinkDrains(int64_t limit, std::function<void()> fn) {
     }
     QTimer::singleShot(drainRecheck, context_.get(),
                        [this, limit, fn = std::move(fn)]() mutable { whenLinkDrains(limit, std::move(fn)); });
-}
-
-void ClientCore::handleClipboard(wex::ByteView payload) {
-    std::string text;
-    try {
-        const auto message = wex::Clipboard::decode(payload);
-        if (wex::clipboardFormatFromRaw(message.format) != wex::ClipboardFormat::text) return;
-        text = message.text();
-    } catch (const wex::WEXError&) {
-        return;
-    }
-    if (text.empty()) return;
-    post([text = std::move(text)](WEXClient& c) { c.publishRemoteClipboardText(text); });
 }
 
 } // namespace dovrel::controller

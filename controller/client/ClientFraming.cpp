@@ -40,14 +40,10 @@ void ClientCore::drainControl() {
 void ClientCore::handleControl(const wex::CommonHeader& header, const wex::Bytes& payload) {
     const auto type = wex::controlTypeFromRaw(header.msgType);
     if (!session_) {
-        switch (type.value_or(wex::ControlType::hello)) {
-        case wex::ControlType::helloAck: handleHelloAck(payload); return;
-        case wex::ControlType::authOk: handleAuthOk(payload); return;
-        case wex::ControlType::authFail: handleAuthFail(payload); return;
-        default: return;
-        }
+        if (type) handshakeMessage(*type, payload);
+        return;
     }
-    if (type) dispatchSessionControl(*type, payload);
+    if (type) dispatch_.dispatch(*type, payload);
     if (config_.sessionControl) config_.sessionControl(header.msgType, payload);
 }
 

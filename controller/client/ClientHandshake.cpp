@@ -27,6 +27,15 @@ std::optional<std::string> ClientCore::knownCode() const {
     return security_->pairingCode();
 }
 
+void ClientCore::handshakeMessage(wex::ControlType type, const wex::Bytes& payload) {
+    switch (type) {
+    case wex::ControlType::helloAck: handleHelloAck(payload); return;
+    case wex::ControlType::authOk: handleAuthOk(payload); return;
+    case wex::ControlType::authFail: handleAuthFail(payload); return;
+    default: return;
+    }
+}
+
 void ClientCore::sendHello() {
     clientLog(std::string("→ Hello (starting handshake, code ") + (knownCode() ? "set" : "NOT set") + ")");
     armHandshakeDeadline();
