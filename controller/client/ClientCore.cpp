@@ -2,11 +2,9 @@
 
 #include <QHostInfo>
 #include <QMetaObject>
-#include <QUdpSocket>
 
 #include "controller/client/ClientTexts.h"
 #include "controller/client/Endpoints.h"
-#include "controller/client/Hexed.h"
 #include "controller/client/PulseAudioOutput.h"
 #include "controller/client/WEXClient.h"
 #include "controller/platform/ClientLog.h"
@@ -38,7 +36,7 @@ ClientCore::ClientCore(WEXClient& owner, const ClientConfig& config, std::shared
                        Scheduler& clock)
     : owner_(owner), context_(std::make_unique<QObject>()), config_(config), security_(std::move(security)),
       clock_(clock), deviceName_(config.deviceName.empty() ? clientDeviceName() : config.deviceName),
-      controlPortNow_(config.controlPort), advertisedCaps_(wex::Cap::screenClient),
+      links_(*this, config, clock), advertisedCaps_(wex::Cap::screenClient),
       audio_(config.audioOutputs ? config.audioOutputs : pulseAudioOutputs()), dispatch_(*this),
       unpair_(*this, *security_, clock_) {
     VideoDecoder::Callbacks callbacks;
@@ -49,17 +47,11 @@ ClientCore::ClientCore(WEXClient& owner, const ClientConfig& config, std::shared
     };
     callbacks.displayed = [this](const VideoPicture&) { onPictureDisplayed(); };
     decoder_ = std::make_unique<VideoDecoder>(std::move(callbacks));
-    relayIdentity_ = wex::RelayIdentity{"", "", config_.defaultRelayHost, config_.defaultRelayPort};
-    if (!config_.relayCaFile.empty())
-        relayCas_ = QSslCertificate::fromPath(QString::fromStdString(config_.relayCaFile));
 }
 
 ClientCore::~ClientCore() {
     // The decoder's thread calls back into this object: it stops first.
     decoder_.reset();
-    // Sends nothing and tells no one: the links simply close with the object.
-    if (control_) control_->retire();
-    if (relay_) relay_->retire();
 }
 
 // ---- published state -------------------------------------------------------------------------
@@ -104,16 +96,10 @@ void ClientCore::beginAttempt(std::optional<std::string> code, bool forRevoke) {
 void ClientCore::connectLan(const std::string& hostText, std::optional<std::string> code) {
     beginAttempt(std::move(code), false);
     const LanTarget target = parseLanTarget(hostText);
-    host_ = target.host;
-    controlPortNow_ = target.port.value_or(config_.controlPort);
-    isRelay_ = false;
-    relayRoom_.clear();
     setStatus(texts::statusConnecting);
     setPhase(Phase::of(PhaseKind::connecting));
-    armReachTimeout(host_);
-    startVideoListener();
-    startInput();
-    startControl();
+    armReachTimeout(target.host, false);
+    links_.dialLan(target.host, target.port.value_or(config_.controlPort));
 }
 
 void ClientCore::connectRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
@@ -124,14 +110,10 @@ void ClientCore::connectRelay(const std::string& room, const std::string& name, 
 void ClientCore::dialRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
                            std::optional<std::string> code, bool forRevoke) {
     beginAttempt(std::move(code), forRevoke);
-    host_.clear();
-    isRelay_ = true;
-    relayRoom_ = lowercased(room);
-    relayIdentity_ = identity;
     setStatus(texts::statusConnecting);
     setPhase(Phase::of(PhaseKind::connecting));
-    armReachTimeout(name);
-    startRelay(relayRoom_);
+    armReachTimeout(name, true);
+    links_.dialRelay(room, identity);
 }
 
 void ClientCore::revokePairing(const std::string& deviceId, const std::string& name, const wex::RelayIdentity& identity,
@@ -209,33 +191,19 @@ void ClientCore::closeEveryLink() {
     // A new connection leaves nothing of the previous one open: LAN links and relay alike. A session
     // that ends this way is closed politely, as by disconnect().
     if (session_) sendControlSecure({}, wex::ControlType::bye);
-    ++gen_;
-    if (control_) control_->retire();
-    if (relay_) relay_->retire();
-    control_.reset();
-    relay_.reset();
-    input_.reset();
-    video_.reset();
-    videoRetryTimer_.reset();
-    redialTimer_.reset();
+    links_.closeAll();
     reachTimer_.reset();
     handshakeTimer_.reset();
     pingTimer_.reset();
     dropSession();
     handshake_.forgetEphemeralKey();
     rx_.clear();
-    relayPreBuf_.clear();
 }
 
 void ClientCore::haltReconnect() {
-    ++gen_;
-    if (control_) control_->retire();
-    if (relay_) relay_->retire();
-    control_.reset();
-    relay_.reset();
+    links_.halt();
     pingTimer_.reset();
     reachTimer_.reset();
-    redialTimer_.reset();
 }
 
 void ClientCore::rejectAndHalt(const std::string& message, std::optional<std::string_view> status) {
@@ -246,44 +214,39 @@ void ClientCore::rejectAndHalt(const std::string& message, std::optional<std::st
     setPhase(Phase::rejected(message));
 }
 
-void ClientCore::cancelLinksKeepingGeneration() {
-    // Counts as a failure of the link: its state handler re-dials.
-    if (control_) control_->cancel();
-    if (relay_) relay_->cancel();
-}
-
-void ClientCore::redialAfter(Duration delay, std::function<void()> redial) {
-    const uint64_t g = gen_;
-    redialTimer_ = clock_.after(delay, [this, g, redial = std::move(redial)] {
-        if (gen_ != g) return;
-        redial();
-    });
-}
-
 void ClientCore::soon(std::function<void()> fn) {
-    const uint64_t g = gen_;
+    const uint64_t g = links_.generation();
     QMetaObject::invokeMethod(
         context_.get(),
         [this, g, fn = std::move(fn)] {
-            if (gen_ == g) fn();
+            if (links_.generation() == g) fn();
         },
         Qt::QueuedConnection);
 }
 
+// ---- what the links ask ----------------------------------------------------------------------
+
+void ClientCore::linkReady() {
+    if (!links_.isRelay()) {
+        clearReachTimeout();
+        setStatus(texts::statusHandshaking);
+    }
+    sendHello();
+}
+
+void ClientCore::linkReplaced() {
+    dropSession();
+    rx_.clear();
+}
+
 // ---- watchdogs --------------------------------------------------------------------------------
 
-void ClientCore::armReachTimeout(const std::string& host) {
+void ClientCore::armReachTimeout(const std::string& host, bool relay) {
     reachedControl_ = false;
-    const bool relay = isRelay_;
     reachTimer_ = clock_.after(reachTimeout, [this, host, relay] {
         reachTimer_.reset();
         if (reachedControl_) return;
-        ++gen_;
-        if (control_) control_->retire();
-        if (relay_) relay_->retire();
-        control_.reset();
-        relay_.reset();
-        redialTimer_.reset();
+        links_.halt();
         handshakeTimer_.reset();
         setPhase(Phase::rejected(relay ? texts::unreachableThroughRelay(host) : texts::unreachableOnLan(host)));
     });

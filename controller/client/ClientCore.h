@@ -9,9 +9,7 @@
 #include <string>
 #include <utility>
 
-#include <QList>
 #include <QObject>
-#include <QSslCertificate>
 
 #include "controller/client/AgentClock.h"
 #include "controller/client/AudioThread.h"
@@ -21,6 +19,7 @@
 #include "controller/client/Phase.h"
 #include "controller/client/Reassembler.h"
 #include "controller/client/SessionChannel.h"
+#include "controller/client/SessionLinks.h"
 #include "controller/client/SessionLiveness.h"
 #include "controller/client/StreamLink.h"
 #include "controller/client/UnpairFlow.h"
@@ -37,19 +36,19 @@
 #include "protocol/StreamFramer.h"
 #include "runtime/Scheduler.h"
 
-class QUdpSocket;
-
 namespace dovrel::controller {
 
 class WEXClient;
 
-// The state a WEXClient keeps on its "dovrel.client" thread: the links, the frame reader, the
-// handshake, the watchdogs and the unpair flow. Created, used and destroyed on that thread only; it
-// reaches the interface by posting published values to the WEXClient on the main thread.
+// The state a WEXClient keeps on its "dovrel.client" thread: the frame reader, the handshake, the
+// session, the watchdogs and media receive, over the links (SessionLinks), the control dispatch
+// (ControlDispatch) and the unpair flow (UnpairFlow), each an object of its own that reaches back
+// through a narrow host interface. Created, used and destroyed on that thread only; it reaches the
+// interface by posting published values to the WEXClient on the main thread.
 //
-// Generations: `gen_` grows whenever the links are replaced or abandoned; every link callback and
-// every delayed re-dial carries the generation it was made in and does nothing once it is stale.
-class ClientCore : private ControlDispatch::Host, private UnpairFlow::Host {
+// Generations: the links' generation grows whenever they are replaced or abandoned; a step run
+// `soon` carries the generation it was made in and does nothing once it is stale.
+class ClientCore : private SessionLinks::Host, private ControlDispatch::Host, private UnpairFlow::Host {
 public:
     ClientCore(WEXClient& owner, const ClientConfig& config, std::shared_ptr<ClientSecurity> security,
                Scheduler& clock);
@@ -92,14 +91,14 @@ public:
     const AgentClock& agentClock() const { return agentClock_; }
 
     // For tests and diagnostics.
-    uint64_t generation() const { return gen_; }
-    uint16_t boundVideoPort() const;
-    int64_t rxBytes() const { return rxBytes_; }
+    uint64_t generation() const { return links_.generation(); }
+    uint16_t boundVideoPort() const { return links_.boundVideoPort(); }
+    int64_t rxBytes() const { return links_.receivedBytes(); }
     const Phase& phase() const { return phase_; }
     bool hasSession() const { return session_ != nullptr; }
-    const wex::RelayIdentity& relayIdentity() const { return relayIdentity_; }
-    const std::string& relayRoom() const { return relayRoom_; }
-    const std::string& host() const { return host_; }
+    const wex::RelayIdentity& relayIdentity() const { return links_.relayIdentity(); }
+    const std::string& relayRoom() const { return links_.relayRoom(); }
+    const std::string& host() const { return links_.host(); }
     HandshakeStage handshakeStage() const { return handshake_.stage(); }
     uint32_t advertisedCaps() const { return advertisedCaps_; }
 
@@ -107,15 +106,15 @@ private:
     // Published state (posted to the main thread, in order).
     void post(std::function<void(WEXClient&)> fn);
     void setPhase(Phase p);
-    void setStatus(std::string_view text);
-    void markReconnecting();
+    void setStatus(std::string_view text) override;
+    void markReconnecting() override;
 
     void dialRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
                    std::optional<std::string> code, bool forRevoke);
 
     // Watchdogs and stopping.
     void beginAttempt(std::optional<std::string> code, bool forRevoke);
-    void armReachTimeout(const std::string& host);
+    void armReachTimeout(const std::string& name, bool relay);
     void clearReachTimeout();
     void armHandshakeDeadline();
     void onHandshakeDeadline();
@@ -123,21 +122,14 @@ private:
     void rejectAndHalt(const std::string& message, std::optional<std::string_view> status);
     void closeEveryLink();
     void dropSession();
-    void cancelLinksKeepingGeneration();
-    void redialAfter(Duration delay, std::function<void()> redial);
     // Runs `fn` as a separate step on this thread, unless the links change first.
     void soon(std::function<void()> fn);
 
-    // Links (ClientLinks.cpp).
-    void startControl();
-    void startInput();
-    void startVideoListener();
-    void startRelay(const std::string& room);
-    void onControlState(uint64_t g, StreamLink::State state, const QString& detail);
-    void onRelayState(uint64_t g, const std::string& room, StreamLink::State state, const QString& detail);
-    void onRelayData(uint64_t g, StreamLink* link, wex::ByteView data);
-    void applyRelayRedirect(const std::string& text);
-    void readVideoDatagrams();
+    // What the links ask of the client.
+    void linkReady() override;
+    void linkReplaced() override;
+    void received(wex::ByteView data) override { receive(data); }
+    void videoDatagram(wex::ByteView datagram) override { onVideoDatagram(datagram); }
 
     // Framing (ClientFraming.cpp).
     void receive(wex::ByteView data);
@@ -156,7 +148,6 @@ private:
     void handleAuthOk(wex::ByteView payload);
     void handleAuthFail(wex::ByteView payload);
     std::optional<std::string> knownCode() const;
-    void restartLinkAfter(Duration delay);
 
     // What the control dispatch hands back: news for the interface (ClientNews.cpp), handshake steps
     // (ClientHandshake.cpp), pongs (ClientLiveness.cpp) and the agent's goodbye.
@@ -197,27 +188,10 @@ private:
     ClientConfig config_;
     std::shared_ptr<ClientSecurity> security_;
     Scheduler& clock_;
-    QList<QSslCertificate> relayCas_;
     std::string deviceName_;
-
-    // Links.
-    LinkPtr control_;
-    LinkPtr relay_;
-    std::unique_ptr<QUdpSocket, DeleteLater> input_;
-    std::unique_ptr<QUdpSocket, DeleteLater> video_;
-    bool isRelay_ = false;
-    std::string host_ = "127.0.0.1";
-    uint16_t controlPortNow_ = 0;
-    uint64_t gen_ = 0;
+    SessionLinks links_;
     wex::StreamFramer rx_;
-    int64_t rxBytes_ = 0;
-
-    // Relay.
-    std::string relayRoom_;
     std::string agentRoom_;
-    wex::RelayIdentity relayIdentity_;
-    bool relayPreambleDone_ = true;
-    wex::Bytes relayPreBuf_;
 
     // Handshake.
     std::optional<std::string> enteredCode_;
@@ -237,7 +211,7 @@ private:
     uint64_t attempt_ = 0;
     bool reachedControl_ = false;
     bool deadlineArmed_ = false; // once per attempt
-    std::unique_ptr<Timer> reachTimer_, handshakeTimer_, redialTimer_, videoRetryTimer_, pingTimer_;
+    std::unique_ptr<Timer> reachTimer_, handshakeTimer_, pingTimer_;
     int demoTicks_ = 0;
 
     // Liveness: pings, answers, frame and byte counts per tick; and the agent's clock the answers map.
@@ -248,7 +222,6 @@ private:
 
     // Video and audio receive.
     Reassembler reasm_;
-    wex::Bytes datagram_; // the video listener's read buffer
     std::pair<int, int> publishedSize_{0, 0};
     std::atomic<bool> firstPictureWanted_{true};
     AudioThread audio_; // the sound server is reached there, never on this thread

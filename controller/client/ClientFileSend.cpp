@@ -24,7 +24,7 @@ SessionChannel::SessionRef ClientCore::sessionRef() const {
 bool ClientCore::sessionIsLive(const SessionChannel::SessionRef& session) const {
     // A link that broke keeps the session object until a new handshake replaces it, but nothing sent
     // in between arrives: the session is gone for a transfer.
-    const StreamLink* link = isRelay_ ? relay_.get() : control_.get();
+    const StreamLink* link = links_.sessionLink();
     const auto held = session.lock();
     return session_ && held.get() == static_cast<const void*>(session_.get()) && link && link->isReady();
 }
@@ -42,7 +42,7 @@ void ClientCore::sendInSession(const SessionChannel::SessionRef& session, wex::C
 }
 
 void ClientCore::whenLinkDrains(int64_t limit, std::function<void()> fn) {
-    const StreamLink* link = isRelay_ ? relay_.get() : control_.get();
+    const StreamLink* link = links_.sessionLink();
     if (!link || !link->isReady() || link->pendingBytes() <= limit) {
         fn();
         return;

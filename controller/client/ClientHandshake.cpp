@@ -58,7 +58,7 @@ void ClientCore::handleHelloAck(wex::ByteView payload) {
         return;
     }
     std::string agentId;
-    const auto verdict = handshake_.check(ack, self(), isRelay_ ? relayRoom_ : std::string(), agentId);
+    const auto verdict = handshake_.check(ack, self(), links_.isRelay() ? links_.relayRoom() : std::string(), agentId);
     if (verdict == Verdict::ignored) return;
     agentCaps_ = ack.capabilities;
     agentCapsPresent_ = ack.capabilitiesPresent;
@@ -67,10 +67,11 @@ void ClientCore::handleHelloAck(wex::ByteView payload) {
     case Verdict::foreignDeviceId:
         clientLog("✗ HelloAck: deviceId is not derived from staticPub - refusing");
         setStatus(texts::statusFailedVerification);
-        cancelLinksKeepingGeneration();
+        // Counts as a failure of the link: its state handler re-dials.
+        links_.cancel();
         return;
     case Verdict::roomNotOwned:
-        clientLog("✗ HelloAck: answered by a key that does not own room " + relayRoom_ + " - refusing");
+        clientLog("✗ HelloAck: answered by a key that does not own room " + links_.relayRoom() + " - refusing");
         rejectAndHalt(std::string(texts::roomNotOwned), texts::statusFailedVerification);
         return;
     case Verdict::tampered:
@@ -158,21 +159,6 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     beginInputSession();
 }
 
-void ClientCore::restartLinkAfter(Duration delay) {
-    // The refused link is abandoned (its close is not a failure to react to) and dialled afresh.
-    ++gen_;
-    if (control_) control_->retire();
-    if (relay_) relay_->retire();
-    dropSession();
-    rx_.clear();
-    if (isRelay_) {
-        const std::string room = relayRoom_;
-        redialAfter(delay, [this, room] { startRelay(room); });
-    } else {
-        redialAfter(delay, [this] { startControl(); });
-    }
-}
-
 void ClientCore::handleAuthFail(wex::ByteView payload) {
     const Machine::Fail fail = Machine::refusal(payload);
     clientLog("← authFail reason=" + std::to_string(fail.reason) + " msg=" + wex::logText(fail.message));
@@ -188,7 +174,8 @@ void ClientCore::handleAuthFail(wex::ByteView payload) {
         if (knownCode()) {
             // The next attempt proves itself with the code, after a pause.
             setPhase(Phase::of(PhaseKind::connecting));
-            restartLinkAfter(repairRedialDelay);
+            // The refused link is abandoned (its close is not a failure to react to) and dialled afresh.
+            links_.restartAfter(repairRedialDelay);
         } else {
             // Nothing to prove ourselves with: ask for the code instead of dialling in circles.
             haltReconnect();

@@ -27,8 +27,8 @@ void ClientCore::startPing() {
 
 void ClientCore::livenessTick() {
     const Instant now = clock_.now();
-    const SessionLiveness::Tick t =
-        liveness_.tick(now, std::chrono::steady_clock::now(), decoder_->displayed(), rxBytes_, session_ != nullptr);
+    const SessionLiveness::Tick t = liveness_.tick(now, std::chrono::steady_clock::now(), decoder_->displayed(),
+                                                   links_.receivedBytes(), session_ != nullptr);
     sendControlSecure(wex::Ping{0, 0}.encode(), wex::ControlType::ping);
     post([fps = t.fps, bytes = t.receivedBytes](WEXClient& c) {
         c.publishFps(fps);
@@ -48,10 +48,7 @@ void ClientCore::livenessTick() {
     if (t.linkQuiet) {
         post([](WEXClient& c) { c.publishReconnecting(true); });
         setStatus(texts::statusLinkQuiet);
-        if (isRelay_ && !relayRoom_.empty())
-            startRelay(relayRoom_);
-        else
-            startControl();
+        links_.restart();
         return;
     }
     if (t.pictureStale && now - lastKeyframeReqAt_ >= staleKeyframeSpacing) {

@@ -1,13 +1,12 @@
-// The session's links: the TCP control connection, the UDP input connection and video listener on
-// the local network, and the TLS stream to the relay with its registration preamble and replies.
+#include "controller/client/SessionLinks.h"
+
 #include <variant>
 
 #include <QHostAddress>
 #include <QUdpSocket>
 
-#include "controller/client/ClientCore.h"
 #include "controller/client/ClientTexts.h"
-#include "controller/client/Endpoints.h"
+#include "controller/client/Hexed.h"
 #include "controller/platform/ClientLog.h"
 #include "protocol/RelayPreamble.h"
 #include "protocol/RelayRedirect.h"
@@ -28,51 +27,162 @@ template <class... Fs> struct Overloaded : Fs... { using Fs::operator()...; };
 template <class... Fs> Overloaded(Fs...) -> Overloaded<Fs...>;
 } // namespace
 
+SessionLinks::SessionLinks(Host& host, const ClientConfig& config, Scheduler& clock)
+    : host_(host), config_(config), clock_(clock),
+      controlPort_(config.controlPort), relayIdentity_{"", "", config.defaultRelayHost, config.defaultRelayPort} {
+    if (!config_.relayCaFile.empty())
+        relayCas_ = QSslCertificate::fromPath(QString::fromStdString(config_.relayCaFile));
+}
+
+SessionLinks::~SessionLinks() {
+    // Sends nothing and tells no one: the links simply close with the object.
+    retireBoth();
+}
+
+// ---- dialling and abandoning ------------------------------------------------------------------
+
+void SessionLinks::dialLan(const std::string& host, uint16_t controlPort) {
+    thread_.check(__func__);
+    agentHost_ = host;
+    controlPort_ = controlPort;
+    isRelay_ = false;
+    relayRoom_.clear();
+    startVideoListener();
+    startInput();
+    startControl();
+}
+
+void SessionLinks::dialRelay(const std::string& room, const wex::RelayIdentity& identity) {
+    thread_.check(__func__);
+    agentHost_.clear();
+    isRelay_ = true;
+    relayRoom_ = lowercased(room);
+    relayIdentity_ = identity;
+    startRelay(relayRoom_);
+}
+
+void SessionLinks::restart() {
+    thread_.check(__func__);
+    if (isRelay_ && !relayRoom_.empty())
+        startRelay(relayRoom_);
+    else
+        startControl();
+}
+
+void SessionLinks::restartAfter(Duration delay) {
+    thread_.check(__func__);
+    ++gen_;
+    retireBoth();
+    host_.linkReplaced();
+    if (isRelay_) {
+        const std::string room = relayRoom_;
+        redialAfter(delay, [this, room] { startRelay(room); });
+    } else {
+        redialAfter(delay, [this] { startControl(); });
+    }
+}
+
+void SessionLinks::halt() {
+    thread_.check(__func__);
+    ++gen_;
+    retireBoth();
+    control_.reset();
+    relay_.reset();
+    redialTimer_.reset();
+}
+
+void SessionLinks::closeAll() {
+    thread_.check(__func__);
+    halt();
+    input_.reset();
+    video_.reset();
+    videoRetryTimer_.reset();
+    relayPreBuf_.clear();
+}
+
+void SessionLinks::cancel() {
+    thread_.check(__func__);
+    if (control_) control_->cancel();
+    if (relay_) relay_->cancel();
+}
+
+void SessionLinks::retireBoth() {
+    if (control_) control_->retire();
+    if (relay_) relay_->retire();
+}
+
+void SessionLinks::redialAfter(Duration delay, std::function<void()> redial) {
+    const uint64_t g = gen_;
+    redialTimer_ = clock_.after(delay, [this, g, redial = std::move(redial)] {
+        if (gen_ != g) return;
+        redial();
+    });
+}
+
+// ---- sending ----------------------------------------------------------------------------------
+
+void SessionLinks::send(wex::ByteView frame) {
+    thread_.check(__func__);
+    if (frame.empty()) return;
+    StreamLink* link = isRelay_ ? relay_.get() : control_.get();
+    if (link) link->send(frame);
+}
+
+void SessionLinks::sendInput(wex::ByteView frame) {
+    thread_.check(__func__);
+    if (isRelay_) {
+        if (relay_) relay_->send(frame);
+        return;
+    }
+    // A datagram to the agent's input port; a send error loses this batch only, like a lost datagram.
+    if (input_) input_->write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size()));
+}
+
+const StreamLink* SessionLinks::sessionLink() const {
+    thread_.check(__func__);
+    return isRelay_ ? relay_.get() : control_.get();
+}
+
 // ---- local network ----------------------------------------------------------------------------
 
-void ClientCore::startControl() {
+void SessionLinks::startControl() {
     if (control_) control_->retire();
     const uint64_t g = ++gen_;
-    dropSession();
-    rx_.clear();
+    host_.linkReplaced();
     control_.reset(new StreamLink(StreamLink::Options{}));
-    control_->onState = [this, g](StreamLink::State s, const QString& detail) { onControlState(g, s, detail); };
+    control_->onState = [this, g](StreamLink::State s, const QString&) { onControlState(g, s); };
     control_->onData = [this, g](wex::ByteView data) {
         if (gen_ != g) return;
         rxBytes_ += static_cast<int64_t>(data.size());
-        receive(data);
+        host_.received(data);
     };
-    control_->start(qtext(host_), controlPortNow_);
+    control_->start(qtext(agentHost_), controlPort_);
 }
 
-void ClientCore::onControlState(uint64_t g, StreamLink::State state, const QString& /*detail*/) {
+void SessionLinks::onControlState(uint64_t g, StreamLink::State state) {
     if (gen_ != g) return;
     switch (state) {
-    case StreamLink::State::ready:
-        clearReachTimeout();
-        setStatus(texts::statusHandshaking);
-        sendHello();
-        break;
+    case StreamLink::State::ready: host_.linkReady(); break;
     case StreamLink::State::waiting:
-        setStatus(texts::statusWaiting);
-        markReconnecting();
+        host_.setStatus(texts::statusWaiting);
+        host_.markReconnecting();
         redialAfter(retryWhileWaiting, [this] { startControl(); });
         break;
     case StreamLink::State::failed:
     case StreamLink::State::cancelled:
-        setStatus(texts::statusReconnecting);
-        markReconnecting();
+        host_.setStatus(texts::statusReconnecting);
+        host_.markReconnecting();
         redialAfter(retryAfterFailure, [this] { startControl(); });
         break;
     }
 }
 
-void ClientCore::startInput() {
+void SessionLinks::startInput() {
     input_.reset(new QUdpSocket);
-    input_->connectToHost(qtext(host_), config_.inputPort);
+    input_->connectToHost(qtext(agentHost_), config_.inputPort);
 }
 
-void ClientCore::startVideoListener() {
+void SessionLinks::startVideoListener() {
     video_.reset();
     videoRetryTimer_.reset();
     std::unique_ptr<QUdpSocket, DeleteLater> socket(new QUdpSocket);
@@ -93,7 +203,7 @@ void ClientCore::startVideoListener() {
     video_ = std::move(socket);
 }
 
-void ClientCore::readVideoDatagrams() {
+void SessionLinks::readVideoDatagrams() {
     // Read into one buffer: no allocation per piece.
     if (datagram_.size() < 65536) datagram_.resize(65536);
     while (video_ && video_->hasPendingDatagrams()) {
@@ -102,21 +212,20 @@ void ClientCore::readVideoDatagrams() {
         if (n < 0) break;
         if (n == 0) continue;
         rxBytes_ += n;
-        onVideoDatagram(wex::ByteView(datagram_).first(static_cast<std::size_t>(n)));
+        host_.videoDatagram(wex::ByteView(datagram_).first(static_cast<std::size_t>(n)));
     }
 }
 
-uint16_t ClientCore::boundVideoPort() const { return video_ ? video_->localPort() : 0; }
+uint16_t SessionLinks::boundVideoPort() const { return video_ ? video_->localPort() : 0; }
 
 // ---- relay ------------------------------------------------------------------------------------
 
-void ClientCore::startRelay(const std::string& room) {
+void SessionLinks::startRelay(const std::string& room) {
     if (relay_) relay_->retire();
     if (control_) control_->retire();
     control_.reset();
     const uint64_t g = ++gen_;
-    dropSession();
-    rx_.clear();
+    host_.linkReplaced();
     relay_.reset(new StreamLink(StreamLink::Options{true, relayCas_, true}));
     // Only an account registration gets a reply from the relay before the agent's bytes.
     relayPreambleDone_ = relayIdentity_.account.empty();
@@ -127,7 +236,7 @@ void ClientCore::startRelay(const std::string& room) {
     relay_->start(qtext(relayIdentity_.host), relayIdentity_.port);
 }
 
-void ClientCore::onRelayState(uint64_t g, const std::string& room, StreamLink::State state, const QString& detail) {
+void SessionLinks::onRelayState(uint64_t g, const std::string& room, StreamLink::State state, const QString& detail) {
     if (gen_ != g) return;
     switch (state) {
     case StreamLink::State::ready: {
@@ -140,13 +249,13 @@ void ClientCore::onRelayState(uint64_t g, const std::string& room, StreamLink::S
                                                                        room, relayIdentity_.token, {})
                                         : wex::RelayRegister::encode(wex::RelayRole::client, room);
         relay_->send(preamble);
-        sendHello();
+        host_.linkReady();
         break;
     }
     case StreamLink::State::waiting:
         clientLog("relay .waiting — no agent spliced yet (retry 1.5s)");
-        setStatus(texts::statusReaching);
-        markReconnecting();
+        host_.setStatus(texts::statusReaching);
+        host_.markReconnecting();
         redialAfter(retryWhileWaiting, [this, room] { startRelay(room); });
         break;
     case StreamLink::State::failed:
@@ -154,22 +263,22 @@ void ClientCore::onRelayState(uint64_t g, const std::string& room, StreamLink::S
         std::string text = StreamLink::stateName(state);
         if (state == StreamLink::State::failed && !detail.isEmpty()) text += "(" + detail.toStdString() + ")";
         clientLog("relay " + text + " (retry 1s)");
-        setStatus(texts::statusReconnecting);
-        markReconnecting();
+        host_.setStatus(texts::statusReconnecting);
+        host_.markReconnecting();
         redialAfter(retryAfterFailure, [this, room] { startRelay(room); });
         break;
     }
     }
 }
 
-void ClientCore::onRelayData(uint64_t g, StreamLink* link, wex::ByteView data) {
+void SessionLinks::onRelayData(uint64_t g, StreamLink* link, wex::ByteView data) {
     if (gen_ != g) {
         link->stopReading();
         return;
     }
     rxBytes_ += static_cast<int64_t>(data.size());
     if (relayPreambleDone_) {
-        receive(data);
+        host_.received(data);
         return;
     }
     relayPreBuf_.insert(relayPreBuf_.end(), data.begin(), data.end());
@@ -189,19 +298,19 @@ void ClientCore::onRelayData(uint64_t g, StreamLink* link, wex::ByteView data) {
                        const wex::Bytes rest(relayPreBuf_.begin() + static_cast<std::ptrdiff_t>(n.consumed),
                                              relayPreBuf_.end());
                        relayPreBuf_.clear();
-                       if (!rest.empty()) receive(rest);
+                       if (!rest.empty()) host_.received(rest);
                    },
                    [&](const wex::RelayRegister::Passthrough&) {
                        relayPreambleDone_ = true;
                        const wex::Bytes all = std::move(relayPreBuf_);
                        relayPreBuf_.clear();
-                       receive(all);
+                       host_.received(all);
                    },
                },
                reply);
 }
 
-void ClientCore::applyRelayRedirect(const std::string& text) {
+void SessionLinks::applyRelayRedirect(const std::string& text) {
     const auto target = wex::parseRelayRedirect(text);
     if (!target) {
         // Left open and unread: the handshake deadline ends the attempt.
@@ -213,7 +322,7 @@ void ClientCore::applyRelayRedirect(const std::string& text) {
     // The relay closes its end after a redirect. The old link is let go now, so that its close cannot
     // replace the re-dial below with the slower one that follows a failure.
     if (relay_) relay_->retire();
-    setStatus(texts::statusRedirect);
+    host_.setStatus(texts::statusRedirect);
     const std::string room = relayRoom_;
     // Tied to this generation: a connect made meanwhile is not taken over by the old redirect.
     redialAfter(followRedirectAfter, [this, room] { startRelay(room); });
