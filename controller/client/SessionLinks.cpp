@@ -2,7 +2,6 @@
 
 #include <variant>
 
-#include <QHostAddress>
 #include <QUdpSocket>
 
 #include "controller/client/ClientTexts.h"
@@ -18,7 +17,6 @@ using namespace std::chrono_literals;
 namespace {
 constexpr auto retryAfterFailure = 1000ms;
 constexpr auto retryWhileWaiting = 1500ms;
-constexpr auto retryVideoListener = 500ms;
 constexpr auto followRedirectAfter = 200ms;
 
 QString qtext(const std::string& s) { return QString::fromStdString(s); }
@@ -28,7 +26,7 @@ template <class... Fs> Overloaded(Fs...) -> Overloaded<Fs...>;
 } // namespace
 
 SessionLinks::SessionLinks(Host& host, const ClientConfig& config, Scheduler& clock)
-    : host_(host), config_(config), clock_(clock),
+    : host_(host), config_(config), clock_(clock), video_(*this, clock),
       controlPort_(config.controlPort), relayIdentity_{"", "", config.defaultRelayHost, config.defaultRelayPort} {
     if (!config_.relayCaFile.empty())
         relayCas_ = QSslCertificate::fromPath(QString::fromStdString(config_.relayCaFile));
@@ -47,7 +45,7 @@ void SessionLinks::dialLan(const std::string& host, uint16_t controlPort) {
     controlPort_ = controlPort;
     isRelay_ = false;
     relayRoom_.clear();
-    startVideoListener();
+    video_.start(config_.videoPort);
     startInput();
     startControl();
 }
@@ -95,8 +93,7 @@ void SessionLinks::closeAll() {
     thread_.check(__func__);
     halt();
     input_.reset();
-    video_.reset();
-    videoRetryTimer_.reset();
+    video_.stop();
     relayPreBuf_.clear();
 }
 
@@ -182,41 +179,10 @@ void SessionLinks::startInput() {
     input_->connectToHost(qtext(agentHost_), config_.inputPort);
 }
 
-void SessionLinks::startVideoListener() {
-    video_.reset();
-    videoRetryTimer_.reset();
-    std::unique_ptr<QUdpSocket, DeleteLater> socket(new QUdpSocket);
-    if (!socket->bind(QHostAddress::Any, config_.videoPort)) {
-        // The port may be held by another program for a moment: try again until it is free.
-        videoRetryTimer_ = clock_.after(retryVideoListener, [this] { startVideoListener(); });
-        return;
-    }
-    QUdpSocket* s = socket.get();
-    // A keyframe comes as a burst of pieces; room for several keeps a busy moment from losing some. The
-    // system may grant less.
-    s->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4 << 20);
-    QObject::connect(s, &QUdpSocket::readyRead, s, [this] { readVideoDatagrams(); });
-    QObject::connect(s, &QUdpSocket::errorOccurred, s, [this](QAbstractSocket::SocketError e) {
-        if (e == QAbstractSocket::DatagramTooLargeError) return;
-        videoRetryTimer_ = clock_.after(retryVideoListener, [this] { startVideoListener(); });
-    });
-    video_ = std::move(socket);
+void SessionLinks::videoDatagram(wex::ByteView datagram) {
+    rxBytes_ += static_cast<int64_t>(datagram.size());
+    host_.videoDatagram(datagram);
 }
-
-void SessionLinks::readVideoDatagrams() {
-    // Read into one buffer: no allocation per piece.
-    if (datagram_.size() < 65536) datagram_.resize(65536);
-    while (video_ && video_->hasPendingDatagrams()) {
-        const qint64 n =
-            video_->readDatagram(reinterpret_cast<char*>(datagram_.data()), static_cast<qint64>(datagram_.size()));
-        if (n < 0) break;
-        if (n == 0) continue;
-        rxBytes_ += n;
-        host_.videoDatagram(wex::ByteView(datagram_).first(static_cast<std::size_t>(n)));
-    }
-}
-
-uint16_t SessionLinks::boundVideoPort() const { return video_ ? video_->localPort() : 0; }
 
 // ---- relay ------------------------------------------------------------------------------------
 

@@ -12,6 +12,7 @@
 #include "controller/client/ClientConfig.h"
 #include "controller/client/OwnerThread.h"
 #include "controller/client/StreamLink.h"
+#include "controller/client/VideoListener.h"
 #include "protocol/Bytes.h"
 #include "protocol/RelayIdentity.h"
 #include "runtime/Scheduler.h"
@@ -27,7 +28,7 @@ namespace dovrel::controller {
 //
 // Generations: `generation()` grows whenever the links are replaced or abandoned; every link callback
 // and every delayed re-dial carries the generation it was made in and does nothing once it is stale.
-class SessionLinks {
+class SessionLinks : private VideoListener::Sink {
 public:
     // What the links ask of the client.
     class Host {
@@ -47,7 +48,7 @@ public:
     };
 
     SessionLinks(Host& host, const ClientConfig& config, Scheduler& clock);
-    ~SessionLinks();
+    ~SessionLinks() override;
     SessionLinks(const SessionLinks&) = delete;
     SessionLinks& operator=(const SessionLinks&) = delete;
 
@@ -81,7 +82,7 @@ public:
     const std::string& relayRoom() const { return relayRoom_; }
     const wex::RelayIdentity& relayIdentity() const { return relayIdentity_; }
     int64_t receivedBytes() const { return rxBytes_; }
-    uint16_t boundVideoPort() const;
+    uint16_t boundVideoPort() const { return video_.boundPort(); }
 
 private:
     void retireBoth();
@@ -89,31 +90,29 @@ private:
 
     void startControl();
     void startInput();
-    void startVideoListener();
     void startRelay(const std::string& room);
     void onControlState(uint64_t g, StreamLink::State state);
     void onRelayState(uint64_t g, const std::string& room, StreamLink::State state, const QString& detail);
     void onRelayData(uint64_t g, StreamLink* link, wex::ByteView data);
     void applyRelayRedirect(const std::string& text);
-    void readVideoDatagrams();
+    void videoDatagram(wex::ByteView datagram) override;
 
     Host& host_;
     ClientConfig config_;
     Scheduler& clock_;
     OwnerThread thread_;
     QList<QSslCertificate> relayCas_;
+    VideoListener video_;
 
     LinkPtr control_;
     LinkPtr relay_;
     std::unique_ptr<QUdpSocket, DeleteLater> input_;
-    std::unique_ptr<QUdpSocket, DeleteLater> video_;
     bool isRelay_ = false;
     std::string agentHost_ = "127.0.0.1";
     uint16_t controlPort_ = 0;
     uint64_t gen_ = 0;
     int64_t rxBytes_ = 0;
-    std::unique_ptr<Timer> redialTimer_, videoRetryTimer_;
-    wex::Bytes datagram_; // the video listener's read buffer
+    std::unique_ptr<Timer> redialTimer_;
 
     // Relay.
     std::string relayRoom_;
