@@ -16,8 +16,6 @@ namespace dovrel::controller {
 using namespace std::chrono_literals;
 
 namespace {
-constexpr auto reachTimeout = 12s;
-constexpr auto handshakeTimeout = 45s;
 constexpr auto demoTick = 2s;
 
 // The name sent in Hello: the computer's host name, or "device" when it has none.
@@ -36,7 +34,7 @@ ClientCore::ClientCore(WEXClient& owner, const ClientConfig& config, std::shared
                        Scheduler& clock)
     : owner_(owner), context_(std::make_unique<QObject>()), config_(config), security_(std::move(security)),
       clock_(clock), deviceName_(config.deviceName.empty() ? clientDeviceName() : config.deviceName),
-      links_(*this, config, clock), advertisedCaps_(wex::Cap::screenClient),
+      links_(*this, config, clock), advertisedCaps_(wex::Cap::screenClient), watchdogs_(*this, clock),
       audio_(config.audioOutputs ? config.audioOutputs : pulseAudioOutputs()), dispatch_(*this),
       unpair_(*this, *security_, clock_) {
     VideoDecoder::Callbacks callbacks;
@@ -87,8 +85,7 @@ void ClientCore::beginAttempt(std::optional<std::string> code, bool forRevoke) {
     // Another connect ends an unpair that is still waiting for its machine.
     if (!forRevoke) unpair_.cancel();
     closeEveryLink();
-    ++attempt_;
-    deadlineArmed_ = false;
+    watchdogs_.begin();
     enteredCode_ = std::move(code);
     handshake_.restart();
 }
@@ -98,7 +95,7 @@ void ClientCore::connectLan(const std::string& hostText, std::optional<std::stri
     const LanTarget target = parseLanTarget(hostText);
     setStatus(texts::statusConnecting);
     setPhase(Phase::of(PhaseKind::connecting));
-    armReachTimeout(target.host, false);
+    watchdogs_.armReach(target.host, false);
     links_.dialLan(target.host, target.port.value_or(config_.controlPort));
 }
 
@@ -112,7 +109,7 @@ void ClientCore::dialRelay(const std::string& room, const std::string& name, con
     beginAttempt(std::move(code), forRevoke);
     setStatus(texts::statusConnecting);
     setPhase(Phase::of(PhaseKind::connecting));
-    armReachTimeout(name, true);
+    watchdogs_.armReach(name, true);
     links_.dialRelay(room, identity);
 }
 
@@ -124,7 +121,7 @@ void ClientCore::revokePairing(const std::string& deviceId, const std::string& n
 uint64_t ClientCore::dialToUnpair(const std::string& room, const std::string& name,
                                   const wex::RelayIdentity& identity) {
     dialRelay(room, name, identity, std::nullopt, true);
-    return attempt_;
+    return watchdogs_.attempt();
 }
 
 void ClientCore::disconnect() {
@@ -147,7 +144,7 @@ void ClientCore::cancelPairing() {
     if (session_ && phase_.kind == PhaseKind::connected) return;
     enteredCode_.reset();
     haltReconnect();
-    handshakeTimer_.reset();
+    watchdogs_.stopHandshake();
     setPhase(Phase::of(PhaseKind::disconnected));
     setStatus(texts::statusIdle);
 }
@@ -192,8 +189,8 @@ void ClientCore::closeEveryLink() {
     // that ends this way is closed politely, as by disconnect().
     if (session_) sendControlSecure({}, wex::ControlType::bye);
     links_.closeAll();
-    reachTimer_.reset();
-    handshakeTimer_.reset();
+    watchdogs_.stopReach();
+    watchdogs_.stopHandshake();
     pingTimer_.reset();
     dropSession();
     handshake_.forgetEphemeralKey();
@@ -203,13 +200,13 @@ void ClientCore::closeEveryLink() {
 void ClientCore::haltReconnect() {
     links_.halt();
     pingTimer_.reset();
-    reachTimer_.reset();
+    watchdogs_.stopReach();
 }
 
 void ClientCore::rejectAndHalt(const std::string& message, std::optional<std::string_view> status) {
     // A refusal ends the attempt: no re-dial, and no later time-out text replaces this one.
     haltReconnect();
-    handshakeTimer_.reset();
+    watchdogs_.stopHandshake();
     if (status) setStatus(*status);
     setPhase(Phase::rejected(message));
 }
@@ -228,7 +225,7 @@ void ClientCore::soon(std::function<void()> fn) {
 
 void ClientCore::linkReady() {
     if (!links_.isRelay()) {
-        clearReachTimeout();
+        watchdogs_.reached();
         setStatus(texts::statusHandshaking);
     }
     sendHello();
@@ -241,32 +238,12 @@ void ClientCore::linkReplaced() {
 
 // ---- watchdogs --------------------------------------------------------------------------------
 
-void ClientCore::armReachTimeout(const std::string& host, bool relay) {
-    reachedControl_ = false;
-    reachTimer_ = clock_.after(reachTimeout, [this, host, relay] {
-        reachTimer_.reset();
-        if (reachedControl_) return;
-        links_.halt();
-        handshakeTimer_.reset();
-        setPhase(Phase::rejected(relay ? texts::unreachableThroughRelay(host) : texts::unreachableOnLan(host)));
-    });
+void ClientCore::unreachable(const std::string& name, bool relay) {
+    links_.halt();
+    setPhase(Phase::rejected(relay ? texts::unreachableThroughRelay(name) : texts::unreachableOnLan(name)));
 }
 
-void ClientCore::clearReachTimeout() {
-    reachedControl_ = true;
-    reachTimer_.reset();
-}
-
-void ClientCore::armHandshakeDeadline() {
-    handshake_.restart();
-    // Once per attempt: re-dials within the attempt send Hello again but do not move the deadline.
-    if (deadlineArmed_) return;
-    deadlineArmed_ = true;
-    handshakeTimer_ = clock_.after(handshakeTimeout, [this] { onHandshakeDeadline(); });
-}
-
-void ClientCore::onHandshakeDeadline() {
-    handshakeTimer_.reset();
+void ClientCore::handshakeOverdue() {
     if (session_) return;
     if (phase_.kind == PhaseKind::needsCode || phase_.kind == PhaseKind::rejected) return;
     rejectAndHalt(texts::handshakeStalled(handshake_.stage()), texts::statusHandshakeTimedOut(handshake_.stage()));

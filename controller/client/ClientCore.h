@@ -12,6 +12,7 @@
 #include <QObject>
 
 #include "controller/client/AgentClock.h"
+#include "controller/client/AttemptWatchdogs.h"
 #include "controller/client/AudioThread.h"
 #include "controller/client/ClientConfig.h"
 #include "controller/client/ClientSecurity.h"
@@ -48,7 +49,10 @@ class WEXClient;
 //
 // Generations: the links' generation grows whenever they are replaced or abandoned; a step run
 // `soon` carries the generation it was made in and does nothing once it is stale.
-class ClientCore : private SessionLinks::Host, private ControlDispatch::Host, private UnpairFlow::Host {
+class ClientCore : private SessionLinks::Host,
+                   private AttemptWatchdogs::Host,
+                   private ControlDispatch::Host,
+                   private UnpairFlow::Host {
 public:
     ClientCore(WEXClient& owner, const ClientConfig& config, std::shared_ptr<ClientSecurity> security,
                Scheduler& clock);
@@ -114,10 +118,8 @@ private:
 
     // Watchdogs and stopping.
     void beginAttempt(std::optional<std::string> code, bool forRevoke);
-    void armReachTimeout(const std::string& name, bool relay);
-    void clearReachTimeout();
-    void armHandshakeDeadline();
-    void onHandshakeDeadline();
+    void unreachable(const std::string& name, bool relay) override;
+    void handshakeOverdue() override;
     void haltReconnect();
     void rejectAndHalt(const std::string& message, std::optional<std::string_view> status);
     void closeEveryLink();
@@ -180,7 +182,7 @@ private:
     // What the unpair flow asks of the client.
     uint64_t dialToUnpair(const std::string& room, const std::string& name,
                           const wex::RelayIdentity& identity) override;
-    uint64_t currentAttempt() const override { return attempt_; }
+    uint64_t currentAttempt() const override { return watchdogs_.attempt(); }
     void onMainThread(std::function<void()> fn) override;
 
     WEXClient& owner_;
@@ -206,12 +208,10 @@ private:
     // a session with them exists again.
     std::set<std::string> codeRequired_;
 
-    // Watchdogs, re-dials and the phase as this thread last set it.
+    // The phase as this thread last set it, the attempt's deadlines, and the ping (or demo) timer.
     Phase phase_;
-    uint64_t attempt_ = 0;
-    bool reachedControl_ = false;
-    bool deadlineArmed_ = false; // once per attempt
-    std::unique_ptr<Timer> reachTimer_, handshakeTimer_, pingTimer_;
+    AttemptWatchdogs watchdogs_;
+    std::unique_ptr<Timer> pingTimer_;
     int demoTicks_ = 0;
 
     // Liveness: pings, answers, frame and byte counts per tick; and the agent's clock the answers map.

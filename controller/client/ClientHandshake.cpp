@@ -38,7 +38,8 @@ void ClientCore::handshakeMessage(wex::ControlType type, const wex::Bytes& paylo
 
 void ClientCore::sendHello() {
     clientLog(std::string("→ Hello (starting handshake, code ") + (knownCode() ? "set" : "NOT set") + ")");
-    armHandshakeDeadline();
+    // Once per attempt: re-dials within the attempt send Hello again but do not move the deadline.
+    watchdogs_.armHandshake();
     const wex::Hello hello = handshake_.hello(self(), deviceName_, advertisedCaps_, true, wex::AuthMode::keypair);
     sendPlain(wex::ControlType::hello, hello.encode());
 }
@@ -49,7 +50,7 @@ wex::ControllerHandshakeMachine::Self ClientCore::self() const {
 
 void ClientCore::handleHelloAck(wex::ByteView payload) {
     clientLog("← HelloAck (agent answered through relay)");
-    clearReachTimeout();
+    watchdogs_.reached();
 
     wex::HelloAck ack;
     try {
@@ -125,8 +126,7 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     case Machine::OkVerdict::established: break;
     }
 
-    handshakeTimer_.reset();
-    deadlineArmed_ = false; // a later re-dial of this session is a new attempt with its own deadline
+    watchdogs_.handshakeDone();
     session_ = handshake_.openSession();
     sessionId_ = ok.sessionId;
     // Frame identifiers, the agent's clock and the picture chain all start afresh with a session.
@@ -147,7 +147,7 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     });
     setPhase(Phase::of(PhaseKind::connected));
 
-    if (unpair_.isFor(agentRoom_, attempt_)) {
+    if (unpair_.isFor(agentRoom_, watchdogs_.attempt())) {
         // The unpair flow: tell the agent, forget it here, and end the session.
         sendControlSecure({}, wex::ControlType::unpair);
         unpair_.told();
