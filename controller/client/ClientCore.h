@@ -42,10 +42,10 @@ namespace dovrel::controller {
 class WEXClient;
 
 // The state a WEXClient keeps on its "dovrel.client" thread: the frame reader, the handshake, the
-// session, the watchdogs and media receive, over the links (SessionLinks), the control dispatch
-// (ControlDispatch) and the unpair flow (UnpairFlow), each an object of its own that reaches back
-// through a narrow host interface. Created, used and destroyed on that thread only; it reaches the
-// interface by posting published values to the WEXClient on the main thread.
+// session, liveness and media receive, over the links (SessionLinks), an attempt's deadlines
+// (AttemptWatchdogs), the control dispatch (ControlDispatch) and the unpair flow (UnpairFlow), each an
+// object of its own that reaches back through a narrow host interface. Created, used and destroyed on that thread only;
+// it reaches the interface by posting published values to the WEXClient on the main thread.
 //
 // Generations: the links' generation grows whenever they are replaced or abandoned; a step run
 // `soon` carries the generation it was made in and does nothing once it is stale.
@@ -116,7 +116,7 @@ private:
     void dialRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
                    std::optional<std::string> code, bool forRevoke);
 
-    // Watchdogs and stopping.
+    // Attempts and stopping.
     void beginAttempt(std::optional<std::string> code, bool forRevoke);
     void unreachable(const std::string& name, bool relay) override;
     void handshakeOverdue() override;
@@ -130,11 +130,10 @@ private:
     // What the links ask of the client.
     void linkReady() override;
     void linkReplaced() override;
-    void received(wex::ByteView data) override { receive(data); }
     void videoDatagram(wex::ByteView datagram) override { onVideoDatagram(datagram); }
 
-    // Framing (ClientFraming.cpp).
-    void receive(wex::ByteView data);
+    // Framing (ClientFraming.cpp): the bytes of the control connection or the relay stream.
+    void received(wex::ByteView data) override;
     void drainControl();
     void handleControl(const wex::CommonHeader& header, const wex::Bytes& payload);
     void sendKeyframeRequest();

@@ -5,7 +5,7 @@
 
 namespace dovrel::controller {
 
-void ClientCore::receive(wex::ByteView data) {
+void ClientCore::received(wex::ByteView data) {
     rx_.append(data);
     drainControl();
 }
