@@ -1,7 +1,5 @@
 #include "controller/client/SessionLinks.h"
 
-#include <variant>
-
 #include <QUdpSocket>
 
 #include "controller/client/ClientTexts.h"
@@ -21,8 +19,6 @@ constexpr auto followRedirectAfter = 200ms;
 
 QString qtext(const std::string& s) { return QString::fromStdString(s); }
 
-template <class... Fs> struct Overloaded : Fs... { using Fs::operator()...; };
-template <class... Fs> Overloaded(Fs...) -> Overloaded<Fs...>;
 } // namespace
 
 SessionLinks::SessionLinks(Host& host, const ClientConfig& config, Scheduler& clock)
@@ -94,7 +90,7 @@ void SessionLinks::closeAll() {
     halt();
     input_.reset();
     video_.stop();
-    relayPreBuf_.clear();
+    relayReply_.reset(false);
 }
 
 void SessionLinks::cancel() {
@@ -193,9 +189,7 @@ void SessionLinks::startRelay(const std::string& room) {
     const uint64_t g = ++gen_;
     host_.linkReplaced();
     relay_.reset(new StreamLink(StreamLink::Options{true, relayCas_, true}));
-    // Only an account registration gets a reply from the relay before the agent's bytes.
-    relayPreambleDone_ = relayIdentity_.account.empty();
-    relayPreBuf_.clear();
+    relayReply_.reset(!relayIdentity_.account.empty());
     StreamLink* link = relay_.get();
     relay_->onState = [this, g, room](StreamLink::State s, const QString& detail) { onRelayState(g, room, s, detail); };
     relay_->onData = [this, g, link](wex::ByteView data) { onRelayData(g, link, data); };
@@ -243,37 +237,17 @@ void SessionLinks::onRelayData(uint64_t g, StreamLink* link, wex::ByteView data)
         return;
     }
     rxBytes_ += static_cast<int64_t>(data.size());
-    if (relayPreambleDone_) {
+    if (relayReply_.done()) {
         host_.received(data);
         return;
     }
-    relayPreBuf_.insert(relayPreBuf_.end(), data.begin(), data.end());
-    const auto reply = wex::RelayRegister::parsePreamble(relayPreBuf_);
-    std::visit(Overloaded{
-                   [&](const wex::RelayRegister::NeedMore&) {},
-                   [&](const wex::RelayRegister::RedirectReply& r) {
-                       relayPreambleDone_ = true;
-                       relayPreBuf_.clear();
-                       link->stopReading();
-                       applyRelayRedirect(r.target);
-                   },
-                   [&](const wex::RelayRegister::NonceReply& n) {
-                       // The ownership challenge is the agent's business: its bytes are consumed here
-                       // and never reach the frame reader.
-                       relayPreambleDone_ = true;
-                       const wex::Bytes rest(relayPreBuf_.begin() + static_cast<std::ptrdiff_t>(n.consumed),
-                                             relayPreBuf_.end());
-                       relayPreBuf_.clear();
-                       if (!rest.empty()) host_.received(rest);
-                   },
-                   [&](const wex::RelayRegister::Passthrough&) {
-                       relayPreambleDone_ = true;
-                       const wex::Bytes all = std::move(relayPreBuf_);
-                       relayPreBuf_.clear();
-                       host_.received(all);
-                   },
-               },
-               reply);
+    const RelayReplyReader::Outcome outcome = relayReply_.feed(data);
+    if (outcome.redirect) {
+        link->stopReading();
+        applyRelayRedirect(*outcome.redirect);
+    } else if (outcome.agentBytes && !outcome.agentBytes->empty()) {
+        host_.received(*outcome.agentBytes);
+    }
 }
 
 void SessionLinks::applyRelayRedirect(const std::string& text) {

@@ -11,6 +11,7 @@
 
 #include "controller/client/ClientConfig.h"
 #include "controller/client/OwnerThread.h"
+#include "controller/client/RelayReplyReader.h"
 #include "controller/client/StreamLink.h"
 #include "controller/client/VideoListener.h"
 #include "protocol/Bytes.h"
@@ -117,8 +118,7 @@ private:
     // Relay.
     std::string relayRoom_;
     wex::RelayIdentity relayIdentity_;
-    bool relayPreambleDone_ = true;
-    wex::Bytes relayPreBuf_;
+    RelayReplyReader relayReply_;
 };
 
 } // namespace dovrel::controller
