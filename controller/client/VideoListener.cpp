@@ -12,6 +12,8 @@ constexpr auto retryAfter = 500ms;
 
 VideoListener::VideoListener(Sink& sink, Scheduler& clock) : sink_(sink), clock_(clock) {}
 
+VideoListener::~VideoListener() { release(); }
+
 void VideoListener::start(uint16_t port) {
     thread_.check(__func__);
     port_ = port;
@@ -36,8 +38,13 @@ void VideoListener::start(uint16_t port) {
 
 void VideoListener::stop() {
     thread_.check(__func__);
-    socket_.reset();
+    release();
     retryTimer_.reset();
+}
+
+void VideoListener::release() {
+    if (socket_) QObject::disconnect(socket_.get(), nullptr, nullptr, nullptr);
+    socket_.reset();
 }
 
 uint16_t VideoListener::boundPort() const { return socket_ ? socket_->localPort() : 0; }

@@ -24,6 +24,7 @@ public:
     };
 
     VideoListener(Sink& sink, Scheduler& clock);
+    ~VideoListener();
     VideoListener(const VideoListener&) = delete;
     VideoListener& operator=(const VideoListener&) = delete;
 
@@ -35,6 +36,8 @@ public:
 
 private:
     void readDatagrams();
+    // Lets the socket go; it is deleted from the event loop, so nothing it still signals reaches us.
+    void release();
 
     Sink& sink_;
     Scheduler& clock_;
