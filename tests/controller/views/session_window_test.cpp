@@ -200,6 +200,21 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     settle(window, 700);
     EXPECT_FALSE(model->hud()->showMonitors());
 
+    // "Send File" opens the file chooser over the window, and its cancel leaves the session as it was.
+    QStringList warnings;
+    QObject::connect(&engine, &QQmlEngine::warnings, [&](const QList<QQmlError>& list) {
+        for (const QQmlError& e : list)
+            warnings << e.toString();
+    });
+    click("statusPill");
+    click("wheelAction-Send File");
+    QObject* chooser = window->findChild<QObject*>(QStringLiteral("fileChooser"));
+    ASSERT_TRUE(chooser);
+    EXPECT_TRUE(settleUntil(window, [&] { return chooser->property("visible").toBool(); }))
+        << warnings.join(QLatin1Char('\n')).toStdString();
+    QMetaObject::invokeMethod(chooser, "reject");
+    EXPECT_TRUE(settleUntil(window, [&] { return !chooser->property("visible").toBool(); }));
+
     click("helpChip");
     EXPECT_TRUE(model->hud()->showGuide());
     click("guideClose");
