@@ -72,7 +72,9 @@ Pane {
                 Label {
                     objectName: "statusText"
                     Layout.fillWidth: true
-                    elide: Text.ElideRight
+                    // The longer states ("Connected - your device is controlling this computer") take
+                    // a second line rather than losing their end.
+                    wrapMode: Text.WordWrap
                     text: root.app.statusText
                     color: root.theme.secondary
                     font.pixelSize: root.theme.callout

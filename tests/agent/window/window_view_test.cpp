@@ -190,6 +190,10 @@ TEST(AgentWindowView, DisconnectShowsForAClientOrVideoAndAnErrorHidesANotice) {
     w.model.setConnectedClient("Ana's phone");
     EXPECT_TRUE(w.shown("disconnect"));
     EXPECT_EQ(w.at("statusDot")->property("color").value<QColor>(), QColor("#28a745"));
+    // The connected status is read whole, on a second line where the window is too narrow for one.
+    w.model.setStatusText("Connected - your device is controlling this computer");
+    EXPECT_FALSE(w.at("statusText")->property("truncated").toBool());
+    EXPECT_GT(w.at("statusText")->property("lineCount").toInt(), 1);
 
     EXPECT_FALSE(w.shown("sharingMessage"));
     w.model.setGrantNotice("A fresh code was issued.");
