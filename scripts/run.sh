@@ -102,6 +102,22 @@ start_agent() {
   pids+=("$agent_pid")
 }
 
+# No window manager runs on the agent's private screen, so nothing moves the keyboard focus: the
+# agent's window takes it when it opens and keeps it, and the terminal never gets what is typed. The
+# focus follows the pointer there instead: keys go to the window the remote pointer is over.
+focus_follows_pointer() {
+  local display=$1
+  command -v xdotool >/dev/null || return 0
+  (
+    for _ in $(seq 100); do
+      DISPLAY=$display xdotool search --onlyvisible --name DOVREL >/dev/null 2>&1 && break
+      sleep 0.1
+    done
+    exec env DISPLAY="$display" xdotool search --onlyvisible --name . behave %@ mouse-enter windowfocus
+  ) >/dev/null 2>&1 &
+  pids+=($!)
+}
+
 # Waits for a line of the agent's log matching a pattern and prints the match.
 agent_says() {
   local pattern=$1
@@ -173,6 +189,7 @@ ports=$(agent_says 'CONTROL tcp/[0-9]+, INPUT udp/[0-9]+')
 control_port=$(sed -E 's#CONTROL tcp/([0-9]+).*#\1#' <<<"$ports")
 input_port=$(sed -E 's#.*INPUT udp/([0-9]+)#\1#' <<<"$ports")
 code=$(agent_says 'PAIRING CODE: [0-9]+' | grep -oE '[0-9]+$')
+focus_follows_pointer "$agent_display"
 
 # By key once both ends remember each other; by the code otherwise.
 pairing=()
