@@ -163,7 +163,7 @@ bool CompositionRoot::start(std::string& error) {
 
     colorScheme_ = makeDesktopColorScheme({});
     appearance_ = std::make_unique<AppearanceModel>(defaults_, *colorScheme_);
-    sessionPort_ = std::make_unique<ClientSessionPort>(*client_, *store_);
+    sessionPort_ = std::make_unique<ClientSessionPort>(*client_, *input_, *store_);
     root_ = std::make_unique<RootViewModel>(*sessionPort_, *store_, *account_, arguments_,
                                             [poller = poller_.get()] { poller->start(); });
     pairing_ = std::make_unique<PairingViewModel>(*api_, *account_, *root_);

@@ -89,7 +89,7 @@ void RootViewModel::open(int row) {
         return;
     }
     setDemoSession(false);
-    session_.setTargetIsWindows(d.kind == Device::Kind::windows);
+    session_.setTargetKind(d.kind);
     setRoute(Route::Session);
     if (present(d.deviceId)) {
         session_.nextSessionWith(std::nullopt);
@@ -109,7 +109,7 @@ void RootViewModel::cancelPairing() { setRoute(Route::Deck); }
 void RootViewModel::startSession(const QString& name, const std::optional<QString>& deviceId, Device::Kind kind) {
     setActive(name, deviceId);
     setDemoSession(false);
-    session_.setTargetIsWindows(kind == Device::Kind::windows);
+    session_.setTargetKind(kind);
     setOpeningSession(true);
     setRoute(Route::Session);
 }

@@ -66,6 +66,8 @@ TEST_F(Machines, PairingANewMachineOnTheNetworkAddsItInFront) {
     save("Desk", "10.0.0.2");
     make();
     model->connectLAN("10.0.0.9", "Lab", "", Device::Kind::linux);
+    EXPECT_EQ(session.targetKind, Device::Kind::linux);
+    EXPECT_EQ(session.targetIsWindows, false);
     EXPECT_EQ(store.count(), 2);
     EXPECT_EQ(first().name, "Lab");
     EXPECT_EQ(first().host, "10.0.0.9");
