@@ -32,6 +32,9 @@ Pane {
         objectName: "scroll"
         anchors.fill: parent
         contentWidth: 320
+        // The column sits 16 in from the top; as much again below it lets the last row (Quit) scroll
+        // fully into view.
+        contentHeight: column.implicitHeight + 32
         ScrollBar.vertical.policy: root.unrolled ? ScrollBar.AlwaysOff : ScrollBar.AlwaysOn
 
         ColumnLayout {

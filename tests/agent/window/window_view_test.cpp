@@ -261,6 +261,16 @@ TEST(AgentWindowView, QuitAsksTheApplicationToEnd) {
     QObject::connect(w.vm.get(), &agent::AgentWindowModel::quitRequested, [&] { ++quits; });
     w.click("quit");
     EXPECT_EQ(quits, 1);
+
+    // Scrolled to its end, the window shows the whole Quit button.
+    w.view->show();
+    QCoreApplication::processEvents();
+    auto* flickable = qobject_cast<QQuickItem*>(w.at("scroll")->property("contentItem").value<QObject*>());
+    ASSERT_NE(flickable, nullptr);
+    auto* content = qobject_cast<QQuickItem*>(flickable->property("contentItem").value<QObject*>());
+    ASSERT_NE(content, nullptr);
+    QQuickItem* quit = w.at("quit");
+    EXPECT_LE(quit->mapToItem(content, QPointF(0, quit->height())).y(), flickable->property("contentHeight").toReal());
 }
 
 namespace {
