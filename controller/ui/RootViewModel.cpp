@@ -82,10 +82,12 @@ void RootViewModel::open(int row) {
     setOpeningSession(true);
     if (arguments_.demo) {
         // Demo sessions show the sample desktop and never dial.
+        // The window is on the session first: the demo stands at once, and its connected phase must
+        // not be taken for an automatic session that still has to be shown (that ends the demo).
         setDemoSession(true);
         session_.nextSessionWith(std::nullopt);
-        session_.startDemo();
         setRoute(Route::Session);
+        session_.startDemo();
         return;
     }
     setDemoSession(false);

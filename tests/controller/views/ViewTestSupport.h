@@ -112,7 +112,11 @@ public:
         relayDials.push_back(dial);
     }
     void disconnectSession() override { ++disconnects; }
-    void startDemo() override { ++demos; }
+    // Like the client, a demo stands at once.
+    void startDemo() override {
+        ++demos;
+        play(PhaseKind::connected);
+    }
     void setTargetKind(Device::Kind kind) override {
         targetKind = kind;
         targetIsWindows = kind == Device::Kind::windows;
