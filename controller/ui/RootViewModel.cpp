@@ -93,7 +93,12 @@ void RootViewModel::open(int row) {
     setDemoSession(false);
     session_.setTargetKind(d.kind);
     setRoute(Route::Session);
-    if (present(d.deviceId)) {
+    // A machine paired on the local network keeps its host and no relay credentials; the agent's
+    // identifier learnt in its handshake (for unpairing) does not make it a relay machine, so it is
+    // dialled where it was found, as it was paired.
+    const bool pairedOnTheNetwork =
+        !d.host.isEmpty() && !present(d.relayAccount) && !present(d.relayToken) && !present(d.relayHost);
+    if (present(d.deviceId) && !pairedOnTheNetwork) {
         session_.nextSessionWith(std::nullopt);
         session_.connectViaRelay(RelayDial{d.deviceId->toStdString(), d.name.toStdString(), utf8(d.relayAccount),
                                            utf8(d.relayToken), utf8(d.relayHost)},
