@@ -192,15 +192,17 @@ code=$(agent_says 'PAIRING CODE: [0-9]+' | grep -oE '[0-9]+$')
 focus_follows_pointer "$agent_display"
 
 # By key once both ends remember each other; by the code otherwise.
-pairing=()
 if [[ -s "$agent_home/.dovrel/paired" ]] && grep -qs 'dovrel.agentPub' "$controller_home/.config/Dovrel/DovrelController.ini"; then
   echo "run: connecting by key (paired on an earlier run)"
 else
-  pairing=(-pairingCode "$code")
   echo "run: pairing with the agent's code $code"
 fi
 
-controller_args=(-autoHost "127.0.0.1:$control_port" "${pairing[@]}")
+# The agent's link on this computer: the controller keeps it in its deck as a Linux machine (its
+# shortcuts take Control, and a click on its card connects again after a disconnect) and dials it at
+# once. The code in it counts only until the key is trusted.
+name=$(hostname | tr -cd 'A-Za-z0-9.-')
+controller_args=(-autoLink "dovrel://pair?host=127.0.0.1:$control_port&code=$code&name=${name:-agent}&kind=linux")
 if have_display; then
   echo "run: the controller opens on $DISPLAY, showing the agent's screen ($agent_display)"
 else
