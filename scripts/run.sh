@@ -156,11 +156,14 @@ case "$mode" in
     fi
     start_agent "$display" DOVREL_CONTROL_PORT="${DOVREL_CONTROL_PORT:-47810}" DOVREL_INPUT_PORT="${DOVREL_INPUT_PORT:-47812}"
     agent_says 'PAIRING CODE: [0-9]+' >/dev/null
+    # Another control port than the usual one goes with the host a controller dials.
+    reach=THIS-HOST
+    [[ "${DOVREL_CONTROL_PORT:-47810}" != 47810 ]] && reach="THIS-HOST:$DOVREL_CONTROL_PORT"
     cat <<INFO
 run: the agent listens on TCP ${DOVREL_CONTROL_PORT:-47810} (control) and UDP ${DOVREL_INPUT_PORT:-47812} (input)
      on this machine's addresses: $(hostname -I 2>/dev/null | xargs || echo 127.0.0.1)
      $(agent_says 'PAIRING CODE: [0-9]+') - a controller pairs with it once, then connects by key.
-     From another machine: scripts/run.sh controller THIS-HOST -pairingCode CODE
+     From another machine: scripts/run.sh controller $reach -pairingCode CODE
      Its window, with the code and its QR code, opens on $display a second after it starts.
      State: $agent_home; log: $run/agent.log. Stop: Ctrl-C.
 INFO
