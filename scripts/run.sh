@@ -144,7 +144,22 @@ case "$mode" in
     have_display || { echo "run: the controller needs a display" >&2; exit 1; }
     host=$1
     shift
-    exec env "${controller_env[@]}" "$controller" -autoHost "$host" "$@"
+    # The agent there is kept in the deck as a Linux machine (its shortcuts take Control, and its card
+    # connects again later) and dialled at once; the code pairs it the first time.
+    code=
+    rest=()
+    while [[ $# -gt 0 ]]; do
+      if [[ $1 == -pairingCode && $# -ge 2 ]]; then
+        code=$2
+        shift 2
+      else
+        rest+=("$1")
+        shift
+      fi
+    done
+    link="dovrel://pair?host=$host&name=$host&kind=linux"
+    [[ -n "$code" ]] && link+="&code=$code"
+    exec env "${controller_env[@]}" "$controller" -autoLink "$link" "${rest[@]}"
     ;;
   agent)
     if have_display; then
