@@ -11,8 +11,6 @@
 #include "agent/common/AgentLog.h"
 #include "agent/common/HostInfo.h"
 #include "agent/core/PairingLink.h"
-#include "agent/net/PrimaryInterface.h"
-#include "agent/net/RegionPicker.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/Hex.h"
 
@@ -20,34 +18,23 @@ namespace dovrel::agent {
 
 namespace {
 
-TransportOptions transportOptions(AgentSettings& settings, std::unique_ptr<ServiceAdvertiser> advertiser,
-                                  const std::string& relayConfigPath) {
-    TransportOptions o;
-    o.ports = settings.ports;
-    o.listenAddress = settings.listenAddress;
-    o.scheduler = settings.scheduler;
-    o.advertiser = std::move(advertiser);
-    o.relayConfigPath = relayConfigPath;
-    return o;
-}
-
 // The clipboard files' way to the controller: the transport's control stream and its backlog.
 class TransportControllerLink final : public ControllerLink {
 public:
-    explicit TransportControllerLink(Transport& transport) : transport_(transport) {}
+    explicit TransportControllerLink(AgentTransport& transport) : transport_(transport) {}
     void send(wex::ControlType type, wex::Bytes payload) override { transport_.sendControl(std::move(payload), type); }
     std::size_t backlog() const override { return transport_.controlBacklog(); }
 
 private:
-    Transport& transport_;
+    AgentTransport& transport_;
 };
 
 } // namespace
 
 Agent::Agent(AgentServices services, AgentSettings settings)
     : settings_(std::move(settings)), mainContext_(std::make_unique<QObject>()),
-      relayConfig_(settings_.configDirectory), transport_(std::make_unique<Transport>(transportOptions(
-                                                   settings_, std::move(services.advertiser), relayConfig_.path()))),
+      relayConfig_(settings_.configDirectory), transport_(std::move(services.transport)),
+      regions_(std::move(services.regions)), localAddress_(std::move(services.localAddress)),
       injector_(std::move(services.injector)), security_(settings_.stateDirectory),
       clipboard_(services.clipboard ? services.clipboard([t = transport_.get()](const std::string& text) {
           t->sendControl(wex::Clipboard(0, text).encode(), wex::ControlType::clipboard);
@@ -59,6 +46,8 @@ Agent::Agent(AgentServices services, AgentSettings settings)
       pipeline_(std::move(services.pipeline)), power_(std::move(services.power)),
       lanInterfaces_(std::move(services.lanInterfaces)) {
     makeAccounts_ = std::move(services.accounts);
+    if (!transport_ || !regions_ || !localAddress_)
+        throw std::invalid_argument("Agent needs a transport, a region race and the local addresses");
     if (!injector_ || !clipboard_ || !fileRx_ || !clipFiles_ || !wakeEmitter_ || !desktop_ || !makeAccounts_)
         throw std::invalid_argument("Agent needs an injector, clipboard, file receiver, clipboard files, wake "
                                     "emitter, desktop session and account work");
@@ -81,7 +70,7 @@ std::unique_ptr<FileReceiver> Agent::makeFileReceiver(AgentServices& services) {
 }
 
 PipelineHost Agent::pipelineHost() {
-    Transport* t = transport_.get();
+    AgentTransport* t = transport_.get();
     PipelineHost host;
     host.sendTarget = [t] { return t->sendTarget(); };
     host.streaming = [this] { return streaming(); };
@@ -231,8 +220,8 @@ void Agent::run(AgentObserver& observer) {
         print("  agent in the desktop's X session (DISPLAY set, XTEST enabled, as Xorg has it), then relaunch.");
     }
 
-    const std::string ip = pairingLinkHost("", primaryLANIP());
-    const std::string mac = primaryMAC().value_or("");
+    const std::string ip = pairingLinkHost("", localAddress_->lanIP());
+    const std::string mac = localAddress_->mac().value_or("");
     const wex::RelayIdentity linked = transport_->relayIdentity();
     const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_, mac,
                                                deviceId_, linked.host, linked.port, grantQuery(linked)});
@@ -255,7 +244,7 @@ void Agent::run(AgentObserver& observer) {
 
 void Agent::refreshPairingURL() {
     if (!published_) return;
-    const std::string ip = pairingLinkHost(published_->lanIP, primaryLANIP());
+    const std::string ip = pairingLinkHost(published_->lanIP, localAddress_->lanIP());
     const std::string code = pairingCode();
     const wex::RelayIdentity relay = transport_->relayIdentity();
     const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_,
@@ -270,7 +259,7 @@ void Agent::refreshPairingURL() {
 // transport has switched, so that it names the new relay.
 void Agent::startRegionProbe(const std::vector<RelayEndpoint>& regions) {
     regionProbe_ = std::thread([this, regions] {
-        const std::optional<RelayEndpoint> nearest = RegionPicker::nearest(regions, 2.5);
+        const std::optional<RelayEndpoint> nearest = regions_->nearest(regions, 2.5);
         if (!nearest || stopping_) return;
         transport_->repointRelay(*nearest, [this] { onMain([this] { refreshPairingURL(); }); });
     });

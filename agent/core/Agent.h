@@ -11,25 +11,25 @@
 #include <thread>
 #include <vector>
 
-#include <QHostAddress>
 #include <QObject>
 
 #include "agent/common/LogThrottle.h"
 #include "agent/core/AccountWork.h"
 #include "agent/core/AgentAccountHost.h"
 #include "agent/core/AgentObserver.h"
+#include "agent/core/AgentTransport.h"
 #include "agent/core/ClipFiles.h"
 #include "agent/core/ClipboardSync.h"
 #include "agent/core/DesktopSession.h"
 #include "agent/core/FileReceiver.h"
 #include "agent/core/InputInjector.h"
+#include "agent/core/LocalAddress.h"
+#include "agent/core/RelayConfig.h"
+#include "agent/core/RelayRegions.h"
 #include "agent/core/SecurityStore.h"
 #include "agent/core/SessionPipeline.h"
 #include "agent/core/WakeBudget.h"
-#include "agent/net/RelayConfig.h"
-#include "agent/net/ServiceAdvertiser.h"
-#include "agent/net/Transport.h"
-#include "agent/net/WakeEmitter.h"
+#include "agent/core/WakeEmitter.h"
 #include "protocol/LANInterface.h"
 #include "protocol/SessionKeys.h"
 #include "protocol/SessionSetupMessages.h"
@@ -37,12 +37,17 @@
 
 namespace dovrel::agent {
 
-// The desktop services the agent drives, handed in at construction so that tests can use fakes. The
-// first seven are required; the others may be left empty.
+// The network side and the desktop services the agent drives, handed in at construction so that tests
+// can use fakes. The first ten are required; the others may be left empty.
 struct AgentServices {
     // Makes the clipboard files over the agent's link to the controller (its sends and its backlog).
     using MakeClipFiles = std::function<std::unique_ptr<AgentClipFiles>(std::shared_ptr<ControllerLink> link)>;
 
+    // The listeners and the relay link, the client slot and the session's media route.
+    std::unique_ptr<AgentTransport> transport;
+    // The race for the nearest relay region, and this machine's addresses for the pairing link.
+    std::unique_ptr<RelayRegions> regions;
+    std::unique_ptr<LocalAddress> localAddress;
     std::unique_ptr<InputInjector> injector;
     // Makes the clipboard text sync over the agent's sending of local text to the controller.
     std::function<std::unique_ptr<ClipboardSync>(ClipboardSync::SendText send)> clipboard;
@@ -53,10 +58,9 @@ struct AgentServices {
     // `config` is the agent's relay.json.
     std::function<std::unique_ptr<AccountWork>(AccountHost& host, RelayConfig& config)> accounts;
     std::unique_ptr<WakeEmitter> wakeEmitter;
-    std::shared_ptr<DesktopSession> desktop;       // shared with the injector (F4, Control+Up)
-    std::unique_ptr<SessionPipeline> pipeline;     // none: nothing is captured or streamed
-    std::shared_ptr<PowerAssertions> power;        // none: the machine sleeps as it would; shared with the pipeline
-    std::unique_ptr<ServiceAdvertiser> advertiser; // none: the control service is not announced
+    std::shared_ptr<DesktopSession> desktop;   // shared with the injector (F4, Control+Up)
+    std::unique_ptr<SessionPipeline> pipeline; // none: nothing is captured or streamed
+    std::shared_ptr<PowerAssertions> power;    // none: the machine sleeps as it would; shared with the pipeline
     // The interfaces a wake packet may leave on; empty: this machine's.
     std::function<std::vector<wex::LANInterface>()> lanInterfaces;
 };
@@ -64,10 +68,6 @@ struct AgentServices {
 struct AgentSettings {
     std::string stateDirectory;  // identity and paired keys (~/.dovrel)
     std::string configDirectory; // relay.json
-    TransportPorts ports;
-    QHostAddress listenAddress = QHostAddress::Any;
-    // Clock and timers of every time-driven rule; they run on "dovrel.net". Null: the real clock.
-    Scheduler* scheduler = nullptr;
     // The name controllers see; empty: the host's name.
     std::string deviceName;
 };
@@ -105,7 +105,7 @@ public:
     // The current pairing code; any thread.
     std::string pairingCode() const;
 
-    Transport& transport() { return *transport_; }
+    AgentTransport& transport() { return *transport_; }
     const std::string& deviceId() const { return deviceId_; }
 
     // The state kept between a client's Hello and its Auth.
@@ -162,7 +162,9 @@ private:
     std::unique_ptr<QObject> mainContext_; // posts to the main thread die with the agent
     RelayConfig relayConfig_;
 
-    std::unique_ptr<Transport> transport_;
+    std::unique_ptr<AgentTransport> transport_;
+    std::unique_ptr<RelayRegions> regions_;
+    std::unique_ptr<LocalAddress> localAddress_;
     // Grants, share codes and sign-in, made in run() once the device identifier is known.
     std::unique_ptr<AgentAccountHost> accountHost_;
     std::function<std::unique_ptr<AccountWork>(AccountHost&, RelayConfig&)> makeAccounts_;
@@ -217,7 +219,7 @@ private:
     // No pairing-code proof is checked before this time: the back-off of the last refusal.
     std::optional<Instant> codeGateUntil_;
     // The client that was refused: it gets no further handshake.
-    Transport::ClientId refusedClient_ = 0;
+    AgentTransport::ClientId refusedClient_ = 0;
     std::unique_ptr<Timer> refusalTimer_;
     std::unique_ptr<Timer> refusalDropTimer_;
     std::unique_ptr<Timer> restLeaveTimer_;

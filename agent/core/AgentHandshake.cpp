@@ -59,7 +59,7 @@ void Agent::handleHello(wex::ByteView payload) {
     } catch (const wex::WEXError&) {
         return;
     }
-    transport_->noteHandshake(Transport::HandshakeStage::hello);
+    transport_->noteHandshake(AgentTransport::HandshakeStage::hello);
 
     const wex::EphemeralKey ephemeral;
     const wex::Bytes challenge = randomBytes(wex::WEXHandshake::challengeSize);
@@ -100,7 +100,7 @@ void Agent::handleHello(wex::ByteView payload) {
 void Agent::handleAuth(wex::ByteView payload) {
     transport_->queue().assertCurrent(__func__);
     if (transport_->currentClient() == refusedClient_) return;
-    transport_->noteHandshake(Transport::HandshakeStage::auth);
+    transport_->noteHandshake(AgentTransport::HandshakeStage::auth);
     wex::Auth auth;
     try {
         auth = wex::Auth::decode(payload);
@@ -230,7 +230,7 @@ void Agent::refuseDuringBackOff(const Pending& pending, uint16_t reqId) {
 }
 
 void Agent::answerRefusalLater(wex::Bytes authFail, Duration delay) {
-    const Transport::ClientId client = transport_->currentClient();
+    const AgentTransport::ClientId client = transport_->currentClient();
     refusedClient_ = client;
     refusalDropTimer_.reset();
     refusalTimer_ = clock().after(delay, [this, client, authFail = std::move(authFail)] {
