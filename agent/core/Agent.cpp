@@ -277,7 +277,7 @@ void Agent::sessionEnded() {
     restLeaveTimer_.reset();
     injector_->releaseAll();
     streaming_ = false;
-    pending_.reset();
+    handshake_.endHandshake();
     clipboard_->stop();
     clipFiles_->stop();
     // Unfinished transfers of a session that is over would otherwise leave partial files behind.

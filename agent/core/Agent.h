@@ -30,9 +30,8 @@
 #include "agent/core/SessionPipeline.h"
 #include "agent/core/WakeBudget.h"
 #include "agent/core/WakeEmitter.h"
+#include "protocol/AgentHandshakeMachine.h"
 #include "protocol/LANInterface.h"
-#include "protocol/SessionKeys.h"
-#include "protocol/SessionSetupMessages.h"
 #include "runtime/Scheduler.h"
 
 namespace dovrel::agent {
@@ -108,19 +107,6 @@ public:
     AgentTransport& transport() { return *transport_; }
     const std::string& deviceId() const { return deviceId_; }
 
-    // The state kept between a client's Hello and its Auth.
-    struct Pending {
-        wex::Bytes clientStaticPub;
-        wex::Bytes clientDeviceId;
-        wex::SessionKeys keys;
-        wex::Bytes challenge;
-        wex::Bytes chanbind;
-        wex::Bytes clientEphPub;
-        wex::Bytes agentEphPub;
-        uint32_t clientCaps = 0;
-        std::string clientName; // the Hello's device name, without control characters
-    };
-
 private:
     // Transport callbacks, on "dovrel.net".
     void sessionEnded();
@@ -131,9 +117,9 @@ private:
     // Handshake and authentication (AgentHandshake.cpp).
     void handleHello(wex::ByteView payload);
     void handleAuth(wex::ByteView payload);
-    void admit(const Pending& pending, uint16_t reqId, const wex::Bytes& transcript, const char* method);
-    void refuse(const Pending& pending, uint16_t reqId, wex::AuthFailReason reason, bool streakCounted);
-    void refuseDuringBackOff(const Pending& pending, uint16_t reqId);
+    void pairByCode(const wex::Bytes& clientStaticPub);
+    void admit(const wex::AgentHandshakeMachine::Admit& admission);
+    void refuse(const wex::AgentHandshakeMachine::Refuse& refusal);
     void answerRefusalLater(wex::Bytes authFail, Duration delay);
     std::string rotatePairingCode();
 
@@ -171,6 +157,8 @@ private:
     std::unique_ptr<AccountWork> accounts_;
     std::unique_ptr<InputInjector> injector_;
     SecurityStore security_;
+    // Owned by "dovrel.net": the handshake in progress, the refusal streak and the pairing-code gate.
+    wex::AgentHandshakeMachine handshake_{security_.identity()};
     std::unique_ptr<ClipboardSync> clipboard_;
     WakeBudget wakeBudget_;
     std::unique_ptr<FileReceiver> fileRx_;
@@ -210,16 +198,9 @@ private:
     LogThrottle refusalLines_{clock(), "refused handshakes"};
 
     // Owned by "dovrel.net".
-    std::optional<Pending> pending_;
     uint32_t sessionCaps_ = 0x1D;
     wex::Bytes sessionPeerPub_;
     bool useH264_ = false;
-    int wrongCodeCount_ = 0;
-    int authFailStreak_ = 0;
-    // No pairing-code proof is checked before this time: the back-off of the last refusal.
-    std::optional<Instant> codeGateUntil_;
-    // The client that was refused: it gets no further handshake.
-    AgentTransport::ClientId refusedClient_ = 0;
     std::unique_ptr<Timer> refusalTimer_;
     std::unique_ptr<Timer> refusalDropTimer_;
     std::unique_ptr<Timer> restLeaveTimer_;
