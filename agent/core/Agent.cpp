@@ -43,8 +43,8 @@ Agent::Agent(AgentServices services, AgentSettings settings)
       fileRx_(makeFileReceiver(services)), controllerLink_(std::make_shared<TransportControllerLink>(*transport_)),
       clipFiles_(services.clipFiles ? services.clipFiles(controllerLink_) : nullptr),
       wakeEmitter_(std::move(services.wakeEmitter)), desktop_(std::move(services.desktop)),
-      pipeline_(std::move(services.pipeline)), power_(std::move(services.power)),
-      lanInterfaces_(std::move(services.lanInterfaces)) {
+      power_(std::move(services.power)), lanInterfaces_(std::move(services.lanInterfaces)),
+      media_(std::move(services.pipeline), transport_->scheduler()) {
     makeAccounts_ = std::move(services.accounts);
     if (!transport_ || !regions_ || !localAddress_)
         throw std::invalid_argument("Agent needs a transport, a region race and the local addresses");
@@ -52,7 +52,7 @@ Agent::Agent(AgentServices services, AgentSettings settings)
         throw std::invalid_argument("Agent needs an injector, clipboard, file receiver, clipboard files, wake "
                                     "emitter, desktop session and account work");
     if (!lanInterfaces_) lanInterfaces_ = [] { return wex::lanInterfaces(); };
-    if (pipeline_) pipeline_->attach(pipelineHost());
+    media_.attach(pipelineHost());
 }
 
 std::unique_ptr<FileReceiver> Agent::makeFileReceiver(AgentServices& services) {
@@ -73,7 +73,7 @@ PipelineHost Agent::pipelineHost() {
     AgentTransport* t = transport_.get();
     PipelineHost host;
     host.sendTarget = [t] { return t->sendTarget(); };
-    host.streaming = [this] { return streaming(); };
+    host.streaming = [media = &media_] { return media->streaming(); };
     host.sendControl = [t](wex::Bytes payload, wex::ControlType type) { t->sendControl(std::move(payload), type); };
     host.sendRelayMedia = [](const SendTarget& target, wex::Bytes frame, bool isVideo) {
         return target.send(std::move(frame), isVideo);
@@ -102,11 +102,11 @@ Agent::~Agent() {
         refusalDropTimer_.reset();
         strangerLines_.stop();
         refusalLines_.stop();
-        restLeaveTimer_.reset();
+        media_.cancelTimers();
     });
     // The pipeline's threads read the transport; they stop first. So do the file receiver's queue and
     // the clipboard files' reader.
-    pipeline_.reset();
+    media_.stopPipeline();
     clipFiles_.reset();
     fileRx_.reset();
     transport_.reset();
@@ -169,9 +169,7 @@ void Agent::run(AgentObserver& observer) {
         [this](const std::string& host) { clientConnected(host); },
         [this](const wex::CommonHeader& header, wex::Bytes payload) { handleControl(header, payload); },
         [this](const wex::InputBatch& batch) { handleInput(batch); },
-        [this] {
-            if (pipeline_) pipeline_->requestKeyframe();
-        },
+        [this] { media_.requestKeyframe(); },
     });
 
     deviceName_ = settings_.deviceName.empty() ? hostDisplayName() : settings_.deviceName;
@@ -239,7 +237,7 @@ void Agent::run(AgentObserver& observer) {
     print("• LAN IP " + ip + "  MAC " + mac + " — QR/pair URL: " + redactPairingLink(link));
     onMain([this] { observer_->sessionChanged(SessionPhase::waiting, {}); });
 
-    if (pipeline_) pipeline_->start();
+    media_.start();
 }
 
 void Agent::refreshPairingURL() {
@@ -274,22 +272,13 @@ std::string Agent::grantQuery(const wex::RelayIdentity&) const {
 
 void Agent::sessionEnded() {
     transport_->queue().assertCurrent(__func__);
-    restLeaveTimer_.reset();
     injector_->releaseAll();
-    streaming_ = false;
     handshake_.endHandshake();
     clipboard_->stop();
     clipFiles_->stop();
     // Unfinished transfers of a session that is over would otherwise leave partial files behind.
     fileRx_->cancelAll();
-    if (pipeline_) {
-        pipeline_->stopSessionReports();
-        const bool h264 = pipeline_->defaultH264();
-        if (useH264_ != h264) {
-            useH264_ = h264;
-            pipeline_->rebuildEncoder(h264, h264 ? "this client cannot decode HEVC" : "back to HEVC for this client");
-        }
-    }
+    media_.sessionEnded();
     onMain([this] { observer_->sessionChanged(SessionPhase::waiting, {}); });
 }
 

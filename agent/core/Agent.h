@@ -27,6 +27,7 @@
 #include "agent/core/RelayConfig.h"
 #include "agent/core/RelayRegions.h"
 #include "agent/core/SecurityStore.h"
+#include "agent/core/SessionMedia.h"
 #include "agent/core/SessionPipeline.h"
 #include "agent/core/WakeBudget.h"
 #include "agent/core/WakeEmitter.h"
@@ -100,7 +101,7 @@ public:
     void refreshPairingLink() override { refreshPairingURL(); }
 
     // Video and audio go to the client; read by the capture pipeline from any thread.
-    bool streaming() const { return streaming_.load(std::memory_order_acquire); }
+    bool streaming() const { return media_.streaming(); }
     // The current pairing code; any thread.
     std::string pairingCode() const;
 
@@ -129,10 +130,6 @@ private:
     void handleSessionCommand(wex::ByteView payload);
     void handleUnpair();
     void handleWakePeer(wex::ByteView payload);
-    void resumeStreaming();
-    // Leaves rest mode for a client that streams; its keyframe follows once the display is awake.
-    void leaveRestForStreaming();
-    static constexpr std::chrono::milliseconds leaveRestPause{400};
 
     void onMain(std::function<void()> fn);
     std::unique_ptr<FileReceiver> makeFileReceiver(AgentServices& services);
@@ -166,7 +163,6 @@ private:
     std::unique_ptr<AgentClipFiles> clipFiles_;
     std::unique_ptr<WakeEmitter> wakeEmitter_;
     std::shared_ptr<DesktopSession> desktop_;
-    std::unique_ptr<SessionPipeline> pipeline_;
     std::shared_ptr<PowerAssertions> power_;
     std::function<std::vector<wex::LANInterface>()> lanInterfaces_;
 
@@ -185,8 +181,6 @@ private:
 
     mutable std::mutex codeLock_; // the pairing code: rotated on "dovrel.net", shown from the main thread
 
-    std::atomic<bool> streaming_{false};
-
     // The race for the nearest relay region; joined when the agent goes.
     std::thread regionProbe_;
     std::atomic<bool> stopping_{false};
@@ -198,12 +192,11 @@ private:
     LogThrottle refusalLines_{clock(), "refused handshakes"};
 
     // Owned by "dovrel.net".
-    uint32_t sessionCaps_ = 0x1D;
     wex::Bytes sessionPeerPub_;
-    bool useH264_ = false;
     std::unique_ptr<Timer> refusalTimer_;
     std::unique_ptr<Timer> refusalDropTimer_;
-    std::unique_ptr<Timer> restLeaveTimer_;
+    // Picture and sound of the session; its pipeline's threads stop before the transport goes.
+    SessionMedia media_;
 };
 
 } // namespace dovrel::agent

@@ -75,18 +75,11 @@ void Agent::handleControl(const wex::CommonHeader& header, const wex::Bytes& pay
 void Agent::dispatch(wex::ControlType type, const wex::Bytes& payload) {
     using T = wex::ControlType;
     switch (type) {
-    case T::streamStart:
-        if (pipeline_) pipeline_->switchDisplay(wex::StreamStart::decode(payload).displayId);
-        break;
+    case T::streamStart: media_.switchDisplay(wex::StreamStart::decode(payload).displayId); break;
     case T::streamStop:
-    case T::pause:
-        if (streaming_) print("• client asked to stop the stream");
-        streaming_ = false;
-        break;
-    case T::resume: resumeStreaming(); break;
-    case T::keyframeRequest:
-        if (pipeline_) pipeline_->requestKeyframe();
-        break;
+    case T::pause: media_.stopStreaming(); break;
+    case T::resume: media_.resumeStreaming(); break;
+    case T::keyframeRequest: media_.requestKeyframe(); break;
     case T::ping: {
         const auto ping = wex::Ping::decode(payload);
         transport_->sendControl(wex::Pong{ping.reqId, ping.clientTsUs, MonoClock::micros()}.encode(), T::pong);
@@ -122,25 +115,6 @@ void Agent::dispatch(wex::ControlType type, const wex::Bytes& payload) {
     }
 }
 
-void Agent::resumeStreaming() {
-    if (!streaming_) print("• client asked for the stream back");
-    streaming_ = true;
-    if (pipeline_ && pipeline_->resting())
-        leaveRestForStreaming();
-    else if (pipeline_)
-        pipeline_->requestKeyframe();
-}
-
-void Agent::leaveRestForStreaming() {
-    print("• session starting — leaving rest so the display can be captured");
-    pipeline_->setRest(false);
-    // A display just woken needs a moment before it can be captured: the keyframe is asked for then,
-    // while "dovrel.net" goes on with what the client sends.
-    restLeaveTimer_ = clock().after(leaveRestPause, [this] {
-        if (pipeline_ && streaming_) pipeline_->requestKeyframe();
-    });
-}
-
 void Agent::handleSessionCommand(wex::ByteView payload) {
     const auto command = wex::SessionCommand::decode(payload).command();
     if (!command) return;
@@ -152,12 +126,8 @@ void Agent::handleSessionCommand(wex::ByteView payload) {
         break;
     case wex::SessionCmd::lockWorkstation: desktop_->lockAndTurnDisplayOff(); break;
     case wex::SessionCmd::showLaunchpad: desktop_->showLauncher(); break;
-    case wex::SessionCmd::restOn:
-        if (pipeline_) pipeline_->setRest(true);
-        break;
-    case wex::SessionCmd::restOff:
-        if (pipeline_) pipeline_->setRest(false);
-        break;
+    case wex::SessionCmd::restOn: media_.setRest(true); break;
+    case wex::SessionCmd::restOff: media_.setRest(false); break;
     }
 }
 

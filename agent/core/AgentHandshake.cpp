@@ -93,25 +93,10 @@ void Agent::admit(const wex::AgentHandshakeMachine::Admit& admission) {
                                  wex::AgentHandshakeMachine::sessionId);
 
     sessionPeerPub_ = admission.clientStaticPub;
-    sessionCaps_ = admission.clientCaps;
-    const uint32_t caps = sessionCaps_;
+    const uint32_t caps = admission.clientCaps;
     const char* method = admission.pairedByCode ? "paired via code" : "keypair";
 
-    if (pipeline_) {
-        const bool h264 = pipeline_->defaultH264() || (caps & wex::Cap::h264Only) != 0;
-        if (h264 != useH264_) {
-            useH264_ = h264;
-            pipeline_->rebuildEncoder(h264, h264 ? "this client cannot decode HEVC" : "back to HEVC for this client");
-        }
-        pipeline_->applyLinkBudget(transport_->clientIsRelay());
-    }
-    const bool video = (caps & wex::Cap::video) != 0;
-    streaming_ = video;
-    if (!video) print("• client is input-only (no VIDEO capability) — not capturing");
-    if (video && pipeline_ && pipeline_->resting())
-        leaveRestForStreaming();
-    else if (pipeline_)
-        pipeline_->requestKeyframe();
+    media_.sessionStarted(caps, transport_->clientIsRelay());
 
     if (wex::Cap::isMaintenance(caps)) {
         print(std::string("• AUTH OK (") + method + ") — maintenance connection, no session services started");
@@ -119,7 +104,7 @@ void Agent::admit(const wex::AgentHandshakeMachine::Admit& admission) {
     }
     clipboard_->start();
     clipFiles_->start();
-    if (pipeline_) pipeline_->startSessionReports();
+    media_.startReports();
     print(std::string("• AUTH OK (") + method + ") — streaming ENCRYPTED");
     onMain([this, name = admission.clientName] { observer_->sessionChanged(SessionPhase::connected, name); });
 }
