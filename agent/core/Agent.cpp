@@ -42,16 +42,16 @@ Agent::Agent(AgentServices services, AgentSettings settings)
                                     : nullptr),
       fileRx_(makeFileReceiver(services)), controllerLink_(std::make_shared<TransportControllerLink>(*transport_)),
       clipFiles_(services.clipFiles ? services.clipFiles(controllerLink_) : nullptr),
-      wakeEmitter_(std::move(services.wakeEmitter)), desktop_(std::move(services.desktop)),
-      power_(std::move(services.power)), lanInterfaces_(std::move(services.lanInterfaces)),
+      desktop_(std::move(services.desktop)), power_(std::move(services.power)),
+      wakeRequests_(*transport_, std::move(services.wakeEmitter), std::move(services.lanInterfaces),
+                    transport_->scheduler()),
       media_(std::move(services.pipeline), transport_->scheduler()) {
     makeAccounts_ = std::move(services.accounts);
     if (!transport_ || !regions_ || !localAddress_)
         throw std::invalid_argument("Agent needs a transport, a region race and the local addresses");
-    if (!injector_ || !clipboard_ || !fileRx_ || !clipFiles_ || !wakeEmitter_ || !desktop_ || !makeAccounts_)
+    if (!injector_ || !clipboard_ || !fileRx_ || !clipFiles_ || !wakeRequests_.canSend() || !desktop_ || !makeAccounts_)
         throw std::invalid_argument("Agent needs an injector, clipboard, file receiver, clipboard files, wake "
                                     "emitter, desktop session and account work");
-    if (!lanInterfaces_) lanInterfaces_ = [] { return wex::lanInterfaces(); };
     media_.attach(pipelineHost());
 }
 

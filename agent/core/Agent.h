@@ -29,8 +29,8 @@
 #include "agent/core/SecurityStore.h"
 #include "agent/core/SessionMedia.h"
 #include "agent/core/SessionPipeline.h"
-#include "agent/core/WakeBudget.h"
 #include "agent/core/WakeEmitter.h"
+#include "agent/core/WakeRequests.h"
 #include "protocol/AgentHandshakeMachine.h"
 #include "protocol/LANInterface.h"
 #include "runtime/Scheduler.h"
@@ -129,7 +129,6 @@ private:
     void dispatch(wex::ControlType type, const wex::Bytes& payload);
     void handleSessionCommand(wex::ByteView payload);
     void handleUnpair();
-    void handleWakePeer(wex::ByteView payload);
 
     void onMain(std::function<void()> fn);
     std::unique_ptr<FileReceiver> makeFileReceiver(AgentServices& services);
@@ -157,14 +156,11 @@ private:
     // Owned by "dovrel.net": the handshake in progress, the refusal streak and the pairing-code gate.
     wex::AgentHandshakeMachine handshake_{security_.identity()};
     std::unique_ptr<ClipboardSync> clipboard_;
-    WakeBudget wakeBudget_;
     std::unique_ptr<FileReceiver> fileRx_;
     std::shared_ptr<ControllerLink> controllerLink_; // over transport_
     std::unique_ptr<AgentClipFiles> clipFiles_;
-    std::unique_ptr<WakeEmitter> wakeEmitter_;
     std::shared_ptr<DesktopSession> desktop_;
     std::shared_ptr<PowerAssertions> power_;
-    std::function<std::vector<wex::LANInterface>()> lanInterfaces_;
 
     // What start-up published, for rebuilding the pairing link. Main thread; empty until then.
     struct Published {
@@ -195,6 +191,7 @@ private:
     wex::Bytes sessionPeerPub_;
     std::unique_ptr<Timer> refusalTimer_;
     std::unique_ptr<Timer> refusalDropTimer_;
+    WakeRequests wakeRequests_;
     // Picture and sound of the session; its pipeline's threads stop before the transport goes.
     SessionMedia media_;
 };
