@@ -34,7 +34,7 @@ private:
 Agent::Agent(AgentServices services, AgentSettings settings)
     : settings_(std::move(settings)), mainContext_(std::make_unique<QObject>()),
       relayConfig_(settings_.configDirectory), transport_(std::move(services.transport)),
-      regions_(std::move(services.regions)), localAddress_(std::move(services.localAddress)),
+      regionProbe_(std::move(services.regions)), localAddress_(std::move(services.localAddress)),
       injector_(std::move(services.injector)), security_(settings_.stateDirectory),
       clipboard_(services.clipboard ? services.clipboard([t = transport_.get()](const std::string& text) {
           t->sendControl(wex::Clipboard(0, text).encode(), wex::ControlType::clipboard);
@@ -47,7 +47,7 @@ Agent::Agent(AgentServices services, AgentSettings settings)
                     transport_->scheduler()),
       media_(std::move(services.pipeline), transport_->scheduler()) {
     makeAccounts_ = std::move(services.accounts);
-    if (!transport_ || !regions_ || !localAddress_)
+    if (!transport_ || !regionProbe_.ready() || !localAddress_)
         throw std::invalid_argument("Agent needs a transport, a region race and the local addresses");
     if (!injector_ || !clipboard_ || !fileRx_ || !clipFiles_ || !wakeRequests_.canSend() || !desktop_ || !makeAccounts_)
         throw std::invalid_argument("Agent needs an injector, clipboard, file receiver, clipboard files, wake "
@@ -92,8 +92,7 @@ PipelineHost Agent::pipelineHost() {
 
 Agent::~Agent() {
     // The probe ends within its time-out; it must not re-point a transport that is going away.
-    stopping_ = true;
-    if (regionProbe_.joinable()) regionProbe_.join();
+    regionProbe_.stop();
     accounts_.reset(); // its thread calls back into the transport and the observer
     // Nothing of the agent may run on "dovrel.net" once its members start to go.
     transport_->setCallbacks({});
@@ -192,7 +191,12 @@ void Agent::run(AgentObserver& observer) {
 
     startAccounts();
     const RelayConfig::Settings config = relayConfig_.settings();
-    if (!config.hostPinned && config.regions.size() >= 2) startRegionProbe(config.regions);
+    // The relay link keeps serving while the regions race; once it has moved to the winner, the pairing
+    // link is rebuilt to name the new relay.
+    if (!config.hostPinned && config.regions.size() >= 2)
+        regionProbe_.start(config.regions, [this](const RelayEndpoint& nearest) {
+            transport_->repointRelay(nearest, [this] { onMain([this] { refreshPairingURL(); }); });
+        });
 
     onMain([this, account = relay.account] { observer_->relayAccountChanged(account); });
 
@@ -250,17 +254,6 @@ void Agent::refreshPairingURL() {
     published_->link = link;
     observer_->pairingLinkChanged(code, link);
     print("• QR refreshed: " + redactPairingLink(link));
-}
-
-// Races the regions on a worker thread (each probe blocks up to 2.5 s) and moves the relay link to the
-// first that answers; the link itself keeps serving meanwhile. The pairing link is rebuilt once the
-// transport has switched, so that it names the new relay.
-void Agent::startRegionProbe(const std::vector<RelayEndpoint>& regions) {
-    regionProbe_ = std::thread([this, regions] {
-        const std::optional<RelayEndpoint> nearest = regions_->nearest(regions, 2.5);
-        if (!nearest || stopping_) return;
-        transport_->repointRelay(*nearest, [this] { onMain([this] { refreshPairingURL(); }); });
-    });
 }
 
 std::string Agent::grantQuery(const wex::RelayIdentity&) const {

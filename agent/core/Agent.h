@@ -1,14 +1,11 @@
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <QObject>
@@ -24,8 +21,8 @@
 #include "agent/core/FileReceiver.h"
 #include "agent/core/InputInjector.h"
 #include "agent/core/LocalAddress.h"
+#include "agent/core/RegionProbe.h"
 #include "agent/core/RelayConfig.h"
-#include "agent/core/RelayRegions.h"
 #include "agent/core/SecurityStore.h"
 #include "agent/core/SessionMedia.h"
 #include "agent/core/SessionPipeline.h"
@@ -133,7 +130,6 @@ private:
     void onMain(std::function<void()> fn);
     std::unique_ptr<FileReceiver> makeFileReceiver(AgentServices& services);
     void startAccounts();
-    void startRegionProbe(const std::vector<RelayEndpoint>& regions);
     // The pairing link's account-and-grant suffix, or empty.
     std::string grantQuery(const wex::RelayIdentity& relay) const;
     Scheduler& clock() { return transport_->scheduler(); }
@@ -145,7 +141,8 @@ private:
     RelayConfig relayConfig_;
 
     std::unique_ptr<AgentTransport> transport_;
-    std::unique_ptr<RelayRegions> regions_;
+    // The race for the nearest relay region; stopped first when the agent goes.
+    RegionProbe regionProbe_;
     std::unique_ptr<LocalAddress> localAddress_;
     // Grants, share codes and sign-in, made in run() once the device identifier is known.
     std::unique_ptr<AgentAccountHost> accountHost_;
@@ -177,9 +174,6 @@ private:
 
     mutable std::mutex codeLock_; // the pairing code: rotated on "dovrel.net", shown from the main thread
 
-    // The race for the nearest relay region; joined when the agent goes.
-    std::thread regionProbe_;
-    std::atomic<bool> stopping_{false};
     // The token of the current access grant; empty while there is none. Main thread.
 
     // Lines a peer without a session can cause (connections, Hellos, refusals, dropped frames).
