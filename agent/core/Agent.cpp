@@ -97,8 +97,7 @@ Agent::~Agent() {
     // Nothing of the agent may run on "dovrel.net" once its members start to go.
     transport_->setCallbacks({});
     transport_->queue().sync([this] {
-        refusalTimer_.reset();
-        refusalDropTimer_.reset();
+        refusal_.cancel();
         strangerLines_.stop();
         refusalLines_.stop();
         media_.cancelTimers();

@@ -17,6 +17,7 @@
 #include "agent/core/AgentTransport.h"
 #include "agent/core/ClipFiles.h"
 #include "agent/core/ClipboardSync.h"
+#include "agent/core/DelayedRefusal.h"
 #include "agent/core/DesktopSession.h"
 #include "agent/core/FileReceiver.h"
 #include "agent/core/InputInjector.h"
@@ -118,7 +119,6 @@ private:
     void pairByCode(const wex::Bytes& clientStaticPub);
     void admit(const wex::AgentHandshakeMachine::Admit& admission);
     void refuse(const wex::AgentHandshakeMachine::Refuse& refusal);
-    void answerRefusalLater(wex::Bytes authFail, Duration delay);
     std::string rotatePairingCode();
 
     // Control dispatch (AgentDispatch.cpp).
@@ -183,8 +183,7 @@ private:
 
     // Owned by "dovrel.net".
     wex::Bytes sessionPeerPub_;
-    std::unique_ptr<Timer> refusalTimer_;
-    std::unique_ptr<Timer> refusalDropTimer_;
+    DelayedRefusal refusal_{*transport_, clock()};
     WakeRequests wakeRequests_;
     // Picture and sound of the session; its pipeline's threads stop before the transport goes.
     SessionMedia media_;

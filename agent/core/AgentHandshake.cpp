@@ -16,11 +16,7 @@
 
 namespace dovrel::agent {
 
-using namespace std::chrono_literals;
-
 namespace {
-
-constexpr auto dropAfterRefusal = 200ms;
 
 std::string twoDecimals(Duration wait) {
     char text[32];
@@ -119,19 +115,7 @@ void Agent::refuse(const wex::AgentHandshakeMachine::Refuse& refusal) {
     refusalLines_.print(std::string("• AUTH REJECTED (") + reasonName(refusal) + ") for " +
                         fingerprint(refusal.clientStaticPub) + " — refusing in " + twoDecimals(refusal.delay) +
                         "s (streak " + std::to_string(refusal.streak) + ")");
-    answerRefusalLater(refusal.fail.encode(), refusal.delay);
-}
-
-void Agent::answerRefusalLater(wex::Bytes authFail, Duration delay) {
-    const AgentTransport::ClientId client = transport_->currentClient();
-    refusalDropTimer_.reset();
-    refusalTimer_ = clock().after(delay, [this, client, authFail = std::move(authFail)] {
-        if (transport_->currentClient() != client || transport_->hasSession()) return;
-        transport_->sendControl(authFail, wex::ControlType::authFail);
-        refusalDropTimer_ = clock().after(dropAfterRefusal, [this, client] {
-            if (transport_->currentClient() == client && !transport_->hasSession()) transport_->dropClient();
-        });
-    });
+    refusal_.answerLater(refusal.fail.encode(), refusal.delay);
 }
 
 std::string Agent::rotatePairingCode() {
