@@ -34,7 +34,7 @@ private:
 Agent::Agent(AgentServices services, AgentSettings settings)
     : settings_(std::move(settings)), mainContext_(std::make_unique<QObject>()),
       relayConfig_(settings_.configDirectory), transport_(std::move(services.transport)),
-      regionProbe_(std::move(services.regions)), localAddress_(std::move(services.localAddress)),
+      regionProbe_(std::move(services.regions)), pairing_(std::move(services.localAddress)),
       injector_(std::move(services.injector)), security_(settings_.stateDirectory),
       clipboard_(services.clipboard ? services.clipboard([t = transport_.get()](const std::string& text) {
           t->sendControl(wex::Clipboard(0, text).encode(), wex::ControlType::clipboard);
@@ -47,7 +47,7 @@ Agent::Agent(AgentServices services, AgentSettings settings)
                     transport_->scheduler()),
       media_(std::move(services.pipeline), transport_->scheduler()) {
     makeAccounts_ = std::move(services.accounts);
-    if (!transport_ || !regionProbe_.ready() || !localAddress_)
+    if (!transport_ || !regionProbe_.ready() || !pairing_.ready())
         throw std::invalid_argument("Agent needs a transport, a region race and the local addresses");
     if (!injector_ || !clipboard_ || !fileRx_ || !clipFiles_ || !wakeRequests_.canSend() || !desktop_ || !makeAccounts_)
         throw std::invalid_argument("Agent needs an injector, clipboard, file receiver, clipboard files, wake "
@@ -115,8 +115,8 @@ void Agent::startAccounts() {
     hooks.rotatePairingCode = [this] { rotatePairingCode(); };
     hooks.onMain = [this](std::function<void()> fn) { onMain(std::move(fn)); };
     hooks.refreshPairingURL = [this] { refreshPairingURL(); };
-    hooks.pairingLink = [this] { return published_ ? published_->link : std::string(); };
-    accountHost_ = std::make_unique<AgentAccountHost>(*transport_, *observer_, deviceId_, std::move(hooks));
+    hooks.pairingLink = [this] { return pairing_.link(); };
+    accountHost_ = std::make_unique<AgentAccountHost>(*transport_, *observer_, deviceId(), std::move(hooks));
     accounts_ = makeAccounts_(*accountHost_, relayConfig_);
 }
 
@@ -170,16 +170,16 @@ void Agent::run(AgentObserver& observer) {
         [this] { media_.requestKeyframe(); },
     });
 
-    deviceName_ = settings_.deviceName.empty() ? hostDisplayName() : settings_.deviceName;
     const wex::RelayIdentity relay = relayConfig_.load();
     transport_->setRelayIdentity(relay);
-    lanEnabled_ = relayConfig_.settings().lanEnabled;
     const auto& publicKey = security_.identity().publicKey();
-    deviceId_ = wex::deviceIdOfKey(publicKey);
+    pairing_.setDevice({settings_.deviceName.empty() ? hostDisplayName() : settings_.deviceName,
+                        wex::deviceIdOfKey(publicKey), relayConfig_.settings().lanEnabled});
+    const PairingPublisher::Device& device = pairing_.device();
     // Counted before the listeners open: afterwards the list belongs to "dovrel.net".
     const std::size_t pairedCount = security_.pairedPubs().size();
 
-    transport_->start(deviceName_, deviceId_, lanEnabled_);
+    transport_->start(device.name, device.id, device.lanEnabled);
 
     transport_->setRelayCredentials(wex::Bytes(publicKey.begin(), publicKey.end()),
                                     [this](wex::ByteView challenge) { return security_.identity().sign(challenge); });
@@ -199,9 +199,9 @@ void Agent::run(AgentObserver& observer) {
 
     onMain([this, account = relay.account] { observer_->relayAccountChanged(account); });
 
-    transport_->startRelay(deviceId_);
+    transport_->startRelay(device.id);
 
-    if (lanEnabled_)
+    if (device.lanEnabled)
         print("Dovrel agent up: relay + LAN (CONTROL tcp/" + std::to_string(transport_->controlPort()) +
               ", INPUT udp/" + std::to_string(transport_->inputPort()) + ").");
     else
@@ -221,14 +221,15 @@ void Agent::run(AgentObserver& observer) {
         print("  agent in the desktop's X session (DISPLAY set, XTEST enabled, as Xorg has it), then relaunch.");
     }
 
-    const std::string ip = pairingLinkHost("", localAddress_->lanIP());
-    const std::string mac = localAddress_->mac().value_or("");
     const wex::RelayIdentity linked = transport_->relayIdentity();
-    const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_, mac,
-                                               deviceId_, linked.host, linked.port, grantQuery(linked)});
-    onMain([this, code, ip, mac, link, linked] {
-        published_ = Published{ip, mac, link};
-        observer_->started({code, ip, mac, deviceName_, deviceId_, link});
+    PairingPublisher::Published first = pairing_.build(code, linked, grantQuery(linked));
+    // The link carries the pairing code, which never goes into the log.
+    const std::string logged =
+        "• LAN IP " + first.lanIP + "  MAC " + first.mac + " — QR/pair URL: " + redactPairingLink(first.link);
+    onMain([this, code, first = std::move(first), linked] {
+        pairing_.publish(first);
+        const PairingPublisher::Device& who = pairing_.device();
+        observer_->started({code, first.lanIP, first.mac, who.name, who.id, first.link});
         // A region probe that moved the relay link before the model was filled could not refresh the
         // link then: it is brought up to date now.
         const wex::RelayIdentity now = transport_->relayIdentity();
@@ -236,21 +237,17 @@ void Agent::run(AgentObserver& observer) {
         // Only now: the share code it asks for carries the link, which did not exist before this.
         accounts_->ensureGrant();
     });
-    // The link carries the pairing code, which never goes into the log.
-    print("• LAN IP " + ip + "  MAC " + mac + " — QR/pair URL: " + redactPairingLink(link));
+    print(logged);
     onMain([this] { observer_->sessionChanged(SessionPhase::waiting, {}); });
 
     media_.start();
 }
 
 void Agent::refreshPairingURL() {
-    if (!published_) return;
-    const std::string ip = pairingLinkHost(published_->lanIP, localAddress_->lanIP());
+    if (!pairing_.published()) return;
     const std::string code = pairingCode();
     const wex::RelayIdentity relay = transport_->relayIdentity();
-    const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_,
-                                               published_->mac, deviceId_, relay.host, relay.port, grantQuery(relay)});
-    published_->link = link;
+    const std::string link = pairing_.rebuild(code, relay, grantQuery(relay));
     observer_->pairingLinkChanged(code, link);
     print("• QR refreshed: " + redactPairingLink(link));
 }

@@ -21,7 +21,7 @@
 #include "agent/core/DesktopSession.h"
 #include "agent/core/FileReceiver.h"
 #include "agent/core/InputInjector.h"
-#include "agent/core/LocalAddress.h"
+#include "agent/core/PairingPublisher.h"
 #include "agent/core/RegionProbe.h"
 #include "agent/core/RelayConfig.h"
 #include "agent/core/SecurityStore.h"
@@ -104,7 +104,7 @@ public:
     std::string pairingCode() const;
 
     AgentTransport& transport() { return *transport_; }
-    const std::string& deviceId() const { return deviceId_; }
+    const std::string& deviceId() const { return pairing_.device().id; }
 
 private:
     // Transport callbacks, on "dovrel.net".
@@ -143,7 +143,8 @@ private:
     std::unique_ptr<AgentTransport> transport_;
     // The race for the nearest relay region; stopped first when the agent goes.
     RegionProbe regionProbe_;
-    std::unique_ptr<LocalAddress> localAddress_;
+    // The pairing link and who this computer is in it: set by run(), rebuilt on the main thread.
+    PairingPublisher pairing_;
     // Grants, share codes and sign-in, made in run() once the device identifier is known.
     std::unique_ptr<AgentAccountHost> accountHost_;
     std::function<std::unique_ptr<AccountWork>(AccountHost&, RelayConfig&)> makeAccounts_;
@@ -158,19 +159,6 @@ private:
     std::unique_ptr<AgentClipFiles> clipFiles_;
     std::shared_ptr<DesktopSession> desktop_;
     std::shared_ptr<PowerAssertions> power_;
-
-    // What start-up published, for rebuilding the pairing link. Main thread; empty until then.
-    struct Published {
-        std::string lanIP;
-        std::string mac;
-        std::string link;
-    };
-    std::optional<Published> published_;
-
-    // Set by run() before the transport starts; read-only afterwards.
-    std::string deviceId_;
-    std::string deviceName_;
-    bool lanEnabled_ = false;
 
     mutable std::mutex codeLock_; // the pairing code: rotated on "dovrel.net", shown from the main thread
 

@@ -100,7 +100,7 @@ void Agent::dispatch(wex::ControlType type, const wex::Bytes& payload) {
         clipFiles_->onData(data.generation, data.index, data.offset, std::move(data.data), data.isLast());
         break;
     }
-    case T::wakePeer: wakeRequests_.handle(payload, deviceName_); break;
+    case T::wakePeer: wakeRequests_.handle(payload, pairing_.device().name); break;
     default: break; // a bye, too, leaves the session running until the connection ends
     }
 }
