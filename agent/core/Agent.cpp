@@ -1,6 +1,7 @@
 #include "agent/core/Agent.h"
 
 #include <cstdlib>
+#include <stdexcept>
 
 #include <QMetaObject>
 #include <QPointer>
@@ -29,34 +30,40 @@ private:
     AgentTransport& transport_;
 };
 
+// The transport is used while the agent's members are made: without one, construction stops at once.
+std::unique_ptr<AgentTransport> requiredTransport(std::unique_ptr<AgentTransport> transport) {
+    if (!transport) throw std::invalid_argument("Agent needs a transport");
+    return transport;
+}
+
 } // namespace
 
 Agent::Agent(AgentServices services, AgentSettings settings)
     : settings_(std::move(settings)), mainContext_(std::make_unique<QObject>()),
-      relayConfig_(settings_.configDirectory), transport_(std::move(services.transport)),
+      relayConfig_(settings_.configDirectory), transport_(requiredTransport(std::move(services.transport))),
       regionProbe_(std::move(services.regions)), pairing_(std::move(services.localAddress)),
       injector_(std::move(services.injector)), security_(settings_.stateDirectory),
-      clipboard_(services.clipboard ? services.clipboard([t = transport_.get()](const std::string& text) {
-          t->sendControl(wex::Clipboard(0, text).encode(), wex::ControlType::clipboard);
-      })
-                                    : nullptr),
-      fileRx_(makeFileReceiver(services)), controllerLink_(std::make_shared<TransportControllerLink>(*transport_)),
-      clipFiles_(services.clipFiles ? services.clipFiles(controllerLink_) : nullptr),
-      desktop_(std::move(services.desktop)), power_(std::move(services.power)),
+      session_(makeSessionServices(services)), desktop_(std::move(services.desktop)), power_(std::move(services.power)),
       wakeRequests_(*transport_, std::move(services.wakeEmitter), std::move(services.lanInterfaces),
                     transport_->scheduler()),
       media_(std::move(services.pipeline), transport_->scheduler()) {
     makeAccounts_ = std::move(services.accounts);
-    if (!transport_ || !regionProbe_.ready() || !pairing_.ready())
-        throw std::invalid_argument("Agent needs a transport, a region race and the local addresses");
-    if (!injector_ || !clipboard_ || !fileRx_ || !clipFiles_ || !wakeRequests_.canSend() || !desktop_ || !makeAccounts_)
+    if (!regionProbe_.ready() || !pairing_.ready())
+        throw std::invalid_argument("Agent needs a region race and the local addresses");
+    if (!injector_ || !session_.complete() || !wakeRequests_.canSend() || !desktop_ || !makeAccounts_)
         throw std::invalid_argument("Agent needs an injector, clipboard, file receiver, clipboard files, wake "
                                     "emitter, desktop session and account work");
     media_.attach(pipelineHost());
 }
 
-std::unique_ptr<FileReceiver> Agent::makeFileReceiver(AgentServices& services) {
-    if (!services.fileRx) return nullptr;
+SessionServices Agent::makeSessionServices(AgentServices& services) {
+    auto clipboard = services.clipboard ? services.clipboard([t = transport_.get()](const std::string& text) {
+        t->sendControl(wex::Clipboard(0, text).encode(), wex::ControlType::clipboard);
+    })
+                                        : nullptr;
+    auto clipFiles =
+        services.clipFiles ? services.clipFiles(std::make_shared<TransportControllerLink>(*transport_)) : nullptr;
+    if (!services.fileRx) return SessionServices(std::move(clipboard), nullptr, std::move(clipFiles));
     // Progress arrives on the main thread, possibly after the agent is gone (the receiver's reports
     // outlive it): the context tells.
     auto progress = [this, context = QPointer<QObject>(mainContext_.get())](const std::string& text, double fraction) {
@@ -66,7 +73,8 @@ std::unique_ptr<FileReceiver> Agent::makeFileReceiver(AgentServices& services) {
     auto refusal = [t = transport_.get()](const wex::ErrorMsg& error) {
         t->sendControl(error.encode(), wex::ControlType::error);
     };
-    return services.fileRx(std::move(progress), std::move(refusal));
+    return SessionServices(std::move(clipboard), services.fileRx(std::move(progress), std::move(refusal)),
+                           std::move(clipFiles));
 }
 
 PipelineHost Agent::pipelineHost() {
@@ -105,8 +113,7 @@ Agent::~Agent() {
     // The pipeline's threads read the transport; they stop first. So do the file receiver's queue and
     // the clipboard files' reader.
     media_.stopPipeline();
-    clipFiles_.reset();
-    fileRx_.reset();
+    session_.release();
     transport_.reset();
 }
 
@@ -263,10 +270,7 @@ void Agent::sessionEnded() {
     transport_->queue().assertCurrent(__func__);
     injector_->releaseAll();
     handshake_.endHandshake();
-    clipboard_->stop();
-    clipFiles_->stop();
-    // Unfinished transfers of a session that is over would otherwise leave partial files behind.
-    fileRx_->cancelAll();
+    session_.stop();
     media_.sessionEnded();
     onMain([this] { observer_->sessionChanged(SessionPhase::waiting, {}); });
 }

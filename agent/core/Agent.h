@@ -27,6 +27,7 @@
 #include "agent/core/SecurityStore.h"
 #include "agent/core/SessionMedia.h"
 #include "agent/core/SessionPipeline.h"
+#include "agent/core/SessionServices.h"
 #include "agent/core/WakeEmitter.h"
 #include "agent/core/WakeRequests.h"
 #include "protocol/AgentHandshakeMachine.h"
@@ -128,7 +129,7 @@ private:
     void handleUnpair();
 
     void onMain(std::function<void()> fn);
-    std::unique_ptr<FileReceiver> makeFileReceiver(AgentServices& services);
+    SessionServices makeSessionServices(AgentServices& services);
     void startAccounts();
     // The pairing link's account-and-grant suffix, or empty.
     std::string grantQuery(const wex::RelayIdentity& relay) const;
@@ -153,10 +154,8 @@ private:
     SecurityStore security_;
     // Owned by "dovrel.net": the handshake in progress, the refusal streak and the pairing-code gate.
     wex::AgentHandshakeMachine handshake_{security_.identity()};
-    std::unique_ptr<ClipboardSync> clipboard_;
-    std::unique_ptr<FileReceiver> fileRx_;
-    std::shared_ptr<ControllerLink> controllerLink_; // over transport_
-    std::unique_ptr<AgentClipFiles> clipFiles_;
+    // Clipboard text and files, received files: started with a full session, stopped at its end.
+    SessionServices session_;
     std::shared_ptr<DesktopSession> desktop_;
     std::shared_ptr<PowerAssertions> power_;
 

@@ -7,7 +7,6 @@
 #include "agent/common/MonoClock.h"
 #include "agent/core/Agent.h"
 #include "protocol/ControlMessages.h"
-#include "protocol/FileMessages.h"
 #include "protocol/Hex.h"
 #include "protocol/WEXError.h"
 
@@ -75,33 +74,14 @@ void Agent::dispatch(wex::ControlType type, const wex::Bytes& payload) {
         transport_->sendControl(wex::Pong{ping.reqId, ping.clientTsUs, MonoClock::micros()}.encode(), T::pong);
         break;
     }
-    case T::clipboard: clipboard_->applyRemote(wex::Clipboard::decode(payload).text()); break;
     case T::sessionCommand: handleSessionCommand(payload); break;
-    case T::fileOffer: fileRx_->offer(wex::FileOffer::decode(payload)); break;
-    case T::fileChunk: fileRx_->chunk(wex::FileChunk::decode(payload)); break;
-    case T::fileEnd: {
-        const auto end = wex::FileEnd::decode(payload);
-        fileRx_->end(wex::FileEnd(end.reqId, end.transferId, end.ok != 0));
-        break;
-    }
     case T::unpair: handleUnpair(); break;
-    case T::clipFilesOffer: {
-        auto offer = wex::ClipFilesOffer::decode(payload);
-        clipFiles_->onRemoteOffer(offer.generation, std::move(offer.files));
-        break;
-    }
-    case T::clipFilePull: {
-        const auto pull = wex::ClipFilePull::decode(payload);
-        clipFiles_->onPull(pull.generation, pull.index);
-        break;
-    }
-    case T::clipFileData: {
-        auto data = wex::ClipFileData::decode(payload);
-        clipFiles_->onData(data.generation, data.index, data.offset, std::move(data.data), data.isLast());
-        break;
-    }
     case T::wakePeer: wakeRequests_.handle(payload, pairing_.device().name); break;
-    default: break; // a bye, too, leaves the session running until the connection ends
+    default:
+        // Clipboard and file messages go to the session's services; a bye, like anything else, leaves
+        // the session running until the connection ends.
+        session_.handle(type, payload);
+        break;
     }
 }
 

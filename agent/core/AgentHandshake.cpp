@@ -98,8 +98,7 @@ void Agent::admit(const wex::AgentHandshakeMachine::Admit& admission) {
         print(std::string("• AUTH OK (") + method + ") — maintenance connection, no session services started");
         return;
     }
-    clipboard_->start();
-    clipFiles_->start();
+    session_.start();
     media_.startReports();
     print(std::string("• AUTH OK (") + method + ") — streaming ENCRYPTED");
     onMain([this, name = admission.clientName] { observer_->sessionChanged(SessionPhase::connected, name); });
