@@ -119,7 +119,7 @@ Agent::~Agent() {
 
 void Agent::startAccounts() {
     AgentAccountHost::Hooks hooks;
-    hooks.rotatePairingCode = [this] { rotatePairingCode(); };
+    hooks.rotatePairingCode = [this] { security_.rotatePairingCode(); };
     hooks.onMain = [this](std::function<void()> fn) { onMain(std::move(fn)); };
     hooks.refreshPairingURL = [this] { refreshPairingURL(); };
     hooks.pairingLink = [this] { return pairing_.link(); };
@@ -154,11 +154,6 @@ void Agent::disconnectSession() {
 
 void Agent::onMain(std::function<void()> fn) {
     QMetaObject::invokeMethod(mainContext_.get(), std::move(fn), Qt::QueuedConnection);
-}
-
-std::string Agent::pairingCode() const {
-    const std::lock_guard guard(codeLock_);
-    return security_.pairingCode();
 }
 
 std::string Agent::fingerprint(wex::ByteView key) const {

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -102,7 +101,7 @@ public:
     // Video and audio go to the client; read by the capture pipeline from any thread.
     bool streaming() const { return media_.streaming(); }
     // The current pairing code; any thread.
-    std::string pairingCode() const;
+    std::string pairingCode() const { return security_.pairingCode(); }
 
     AgentTransport& transport() { return *transport_; }
     const std::string& deviceId() const { return pairing_.device().id; }
@@ -120,7 +119,6 @@ private:
     void pairByCode(const wex::Bytes& clientStaticPub);
     void admit(const wex::AgentHandshakeMachine::Admit& admission);
     void refuse(const wex::AgentHandshakeMachine::Refuse& refusal);
-    std::string rotatePairingCode();
 
     // Control dispatch (AgentDispatch.cpp).
     void handleControl(const wex::CommonHeader& header, const wex::Bytes& payload);
@@ -158,8 +156,6 @@ private:
     SessionServices session_;
     std::shared_ptr<DesktopSession> desktop_;
     std::shared_ptr<PowerAssertions> power_;
-
-    mutable std::mutex codeLock_; // the pairing code: rotated on "dovrel.net", shown from the main thread
 
     // The token of the current access grant; empty while there is none. Main thread.
 

@@ -74,7 +74,7 @@ void Agent::handleAuth(wex::ByteView payload) {
 
 void Agent::pairByCode(const wex::Bytes& clientStaticPub) {
     security_.pair(clientStaticPub);
-    rotatePairingCode();
+    security_.rotatePairingCode();
     print("• pairing code rotated after a successful pair - the old one is dead");
     // The shown share code carried the code that just died: a fresh one carries the new link.
     onMain([this] {
@@ -106,7 +106,7 @@ void Agent::admit(const wex::AgentHandshakeMachine::Admit& admission) {
 
 void Agent::refuse(const wex::AgentHandshakeMachine::Refuse& refusal) {
     if (refusal.rotateCode) {
-        rotatePairingCode();
+        security_.rotatePairingCode();
         print("• pairing code ROTATED after " + std::to_string(refusal.wrongCodes) +
               " wrong codes — the old one is dead");
         onMain([this] { refreshPairingURL(); });
@@ -115,12 +115,6 @@ void Agent::refuse(const wex::AgentHandshakeMachine::Refuse& refusal) {
                         fingerprint(refusal.clientStaticPub) + " — refusing in " + twoDecimals(refusal.delay) +
                         "s (streak " + std::to_string(refusal.streak) + ")");
     refusal_.answerLater(refusal.fail.encode(), refusal.delay);
-}
-
-std::string Agent::rotatePairingCode() {
-    const std::lock_guard guard(codeLock_);
-    security_.setPairingCode(SecurityStore::newPairingCode());
-    return security_.pairingCode();
 }
 
 } // namespace dovrel::agent
