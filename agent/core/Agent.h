@@ -157,8 +157,6 @@ private:
     std::shared_ptr<DesktopSession> desktop_;
     std::shared_ptr<PowerAssertions> power_;
 
-    // The token of the current access grant; empty while there is none. Main thread.
-
     // Lines a peer without a session can cause (connections, Hellos, refusals, dropped frames).
     LogThrottle strangerLines_{clock(), "peers without a session"};
     // Refusals come at most one per connection, paced by the back-off, but connections are cheap.
