@@ -74,6 +74,7 @@ public:
     Transport(const Transport&) = delete;
     Transport& operator=(const Transport&) = delete;
 
+    // The agent's port; AgentTransport.h says what each call does.
     void setCallbacks(Callbacks callbacks) override;
     void start(const std::string& advertiseName, const std::string& deviceId, bool lanEnabled) override;
 
@@ -87,6 +88,7 @@ public:
     void noteHandshake(HandshakeStage stage) override;
     void establishSession(std::shared_ptr<wex::SecureSession> session, uint32_t sessionId) override;
     void dropClient() override;
+    // Counts what is queued on "dovrel.net" and what the socket took but has not sent yet.
     std::size_t controlBacklog() const override;
 
     bool hasSession() const override;
