@@ -42,15 +42,15 @@ Agent::Agent(AgentServices services, AgentSettings settings)
     : settings_(std::move(settings)), mainContext_(std::make_unique<QObject>()),
       relayConfig_(settings_.configDirectory), transport_(requiredTransport(std::move(services.transport))),
       regionProbe_(std::move(services.regions)), pairing_(std::move(services.localAddress)),
-      injector_(std::move(services.injector)), security_(settings_.stateDirectory),
-      session_(makeSessionServices(services)), desktop_(std::move(services.desktop)), power_(std::move(services.power)),
+      accounts_(std::move(services.accounts)), injector_(std::move(services.injector)),
+      security_(settings_.stateDirectory), session_(makeSessionServices(services)),
+      desktop_(std::move(services.desktop)), power_(std::move(services.power)),
       wakeRequests_(*transport_, std::move(services.wakeEmitter), std::move(services.lanInterfaces),
                     transport_->scheduler()),
       media_(std::move(services.pipeline), transport_->scheduler()) {
-    makeAccounts_ = std::move(services.accounts);
     if (!regionProbe_.ready() || !pairing_.ready())
         throw std::invalid_argument("Agent needs a region race and the local addresses");
-    if (!injector_ || !session_.complete() || !wakeRequests_.canSend() || !desktop_ || !makeAccounts_)
+    if (!injector_ || !session_.complete() || !wakeRequests_.canSend() || !desktop_ || !accounts_.ready())
         throw std::invalid_argument("Agent needs an injector, clipboard, file receiver, clipboard files, wake "
                                     "emitter, desktop session and account work");
     media_.attach(pipelineHost());
@@ -101,7 +101,7 @@ PipelineHost Agent::pipelineHost() {
 Agent::~Agent() {
     // The probe ends within its time-out; it must not re-point a transport that is going away.
     regionProbe_.stop();
-    accounts_.reset(); // its thread calls back into the transport and the observer
+    accounts_.stop();
     // Nothing of the agent may run on "dovrel.net" once its members start to go.
     transport_->setCallbacks({});
     transport_->queue().sync([this] {
@@ -123,25 +123,24 @@ void Agent::startAccounts() {
     hooks.onMain = [this](std::function<void()> fn) { onMain(std::move(fn)); };
     hooks.refreshPairingURL = [this] { refreshPairingURL(); };
     hooks.pairingLink = [this] { return pairing_.link(); };
-    accountHost_ = std::make_unique<AgentAccountHost>(*transport_, *observer_, deviceId(), std::move(hooks));
-    accounts_ = makeAccounts_(*accountHost_, relayConfig_);
+    accounts_.start(*transport_, *observer_, deviceId(), std::move(hooks), relayConfig_);
 }
 
 // Before run() there is no account work: a command then does nothing, as there is no window yet.
 void Agent::newGrant(double ttlHours) {
-    if (accounts_) accounts_->mintGrant(ttlHours);
+    if (AccountWork* work = accounts_.work()) work->mintGrant(ttlHours);
 }
 void Agent::cancelAllAccess() {
-    if (accounts_) accounts_->cancelAllAccess();
+    if (AccountWork* work = accounts_.work()) work->cancelAllAccess();
 }
 void Agent::createShareCode() {
-    if (accounts_) accounts_->createShareCode(false);
+    if (AccountWork* work = accounts_.work()) work->createShareCode(false);
 }
 void Agent::signIn(const std::string& account, const std::string& password, bool create, const std::string& invite) {
-    if (accounts_) accounts_->signIn(account, password, create, invite);
+    if (AccountWork* work = accounts_.work()) work->signIn(account, password, create, invite);
 }
 void Agent::signOut() {
-    if (accounts_) accounts_->signOut();
+    if (AccountWork* work = accounts_.work()) work->signOut();
 }
 
 void Agent::disconnectSession() {
@@ -237,7 +236,7 @@ void Agent::run(AgentObserver& observer) {
         const wex::RelayIdentity now = transport_->relayIdentity();
         if (now.host != linked.host || now.port != linked.port) refreshPairingURL();
         // Only now: the share code it asks for carries the link, which did not exist before this.
-        accounts_->ensureGrant();
+        accounts_.work()->ensureGrant();
     });
     print(logged);
     onMain([this] { observer_->sessionChanged(SessionPhase::waiting, {}); });
@@ -256,7 +255,7 @@ void Agent::refreshPairingURL() {
 
 std::string Agent::grantQuery(const wex::RelayIdentity&) const {
     // The account service pairs the grant with the account it was minted for.
-    return accounts_ ? accounts_->relayGrantQuery() : std::string();
+    return accounts_.work() ? accounts_.work()->relayGrantQuery() : std::string();
 }
 
 // ---- transport callbacks

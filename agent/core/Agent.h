@@ -10,8 +10,7 @@
 #include <QObject>
 
 #include "agent/common/LogThrottle.h"
-#include "agent/core/AccountWork.h"
-#include "agent/core/AgentAccountHost.h"
+#include "agent/core/AccountSlot.h"
 #include "agent/core/AgentObserver.h"
 #include "agent/core/AgentTransport.h"
 #include "agent/core/ClipFiles.h"
@@ -145,9 +144,7 @@ private:
     // The pairing link and who this computer is in it: set by run(), rebuilt on the main thread.
     PairingPublisher pairing_;
     // Grants, share codes and sign-in, made in run() once the device identifier is known.
-    std::unique_ptr<AgentAccountHost> accountHost_;
-    std::function<std::unique_ptr<AccountWork>(AccountHost&, RelayConfig&)> makeAccounts_;
-    std::unique_ptr<AccountWork> accounts_;
+    AccountSlot accounts_;
     std::unique_ptr<InputInjector> injector_;
     SecurityStore security_;
     // Owned by "dovrel.net": the handshake in progress, the refusal streak and the pairing-code gate.

@@ -79,7 +79,7 @@ void Agent::pairByCode(const wex::Bytes& clientStaticPub) {
     // The shown share code carried the code that just died: a fresh one carries the new link.
     onMain([this] {
         refreshPairingURL();
-        if (accounts_ && !transport_->relayIdentity().account.empty()) accounts_->createShareCode(true);
+        if (accounts_.work() && !transport_->relayIdentity().account.empty()) accounts_.work()->createShareCode(true);
     });
 }
 
