@@ -109,10 +109,16 @@ focus_follows_pointer() {
   local display=$1
   command -v xdotool >/dev/null || return 0
   (
+    # The agent's window opens and then takes the focus.
+    window=
     for _ in $(seq 100); do
-      DISPLAY=$display xdotool search --onlyvisible --name DOVREL >/dev/null 2>&1 && break
+      window=$(DISPLAY=$display xdotool search --onlyvisible --name DOVREL 2>/dev/null | head -1)
+      [[ -n "$window" && "$(DISPLAY=$display xdotool getwindowfocus 2>/dev/null)" == "$window" ]] && break
       sleep 0.1
     done
+    # Until the pointer next enters a window, keys go to the one it is over (window 1 is X's
+    # PointerRoot): the pointer may already rest on the terminal.
+    DISPLAY=$display xdotool windowfocus 1
     exec env DISPLAY="$display" xdotool search --onlyvisible --name . behave %@ mouse-enter windowfocus
   ) >/dev/null 2>&1 &
   pids+=($!)
