@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <sys/resource.h>
@@ -85,6 +86,15 @@ CapturedFrame asCaptured(const AVFrame& yuv) {
     }
     f.owner = std::shared_ptr<AVFrame>(ref, [](AVFrame* p) { av_frame_free(&p); });
     return f;
+}
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    double a = 0, b = 0, c = 0;
+    in >> a >> b >> c;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f %.2f %.2f", a, b, c);
+    return text;
 }
 
 double cpuSeconds() {
@@ -283,6 +293,57 @@ void profiles(int w, int h, int frames) {
     }
 }
 
+// The agent's H.264 settings with several thread counts (x264's sliced threads: one slice per thread),
+// each candidate encoding the same busy 1080p pictures in turn, so that all see the same machine
+// load; each stream decoded as the controller decodes it (slice threads follow the slices).
+void threadSweep(int w, int h, int frames) {
+    BusyDesktop desktop(w, h);
+    if (!desktop.ok()) return;
+    const VideoBudget budget = VideoBudget::lan();
+    struct Candidate {
+        explicit Candidate(int t) : threads(t) {}
+        int threads;
+        libav::CodecContextPtr ctx;
+        controller::PictureDecoder decoder{controller::VideoCodec::h264, controller::PictureDecoder::defaultThreads()};
+        Series encode, decode;
+        std::size_t bytes = 0;
+    };
+    std::vector<std::unique_ptr<Candidate>> candidates;
+    for (int t : {1, 2, 3, 4, 6, 8, 12}) {
+        auto c = std::make_unique<Candidate>(t);
+        std::string error;
+        c->ctx = LibavVideoEncoder::open("libx264", {w, h, true, budget, t}, nullptr, error);
+        if (!c->ctx) return;
+        candidates.push_back(std::move(c));
+    }
+    std::vector<uint8_t> annexB;
+    for (int i = 0; i < frames; ++i) {
+        std::optional<CapturedFrame> shot = desktop.grabber->grab(Clock::now());
+        if (!shot || !desktop.converter.convert(*shot, *desktop.yuv)) continue;
+        shot.reset();
+        for (std::size_t k = 0; k < candidates.size(); ++k) {
+            Candidate& c = *candidates[(k + static_cast<std::size_t>(i)) % candidates.size()];
+            const double enc = encodeInto(c.ctx.get(), desktop.yuv.get(), i, annexB);
+            const auto t0 = Clock::now();
+            c.decoder.decode(wex::ByteView(annexB.data(), annexB.size()), i, [](const AVFrame&, bool) {});
+            const double dec = micros(Clock::now() - t0);
+            c.bytes += annexB.size();
+            if (i >= 10) {
+                c.encode.add(enc);
+                c.decode.add(dec);
+            }
+        }
+    }
+    std::printf("\n%dx%d H.264 encoder threads on the same %d pictures (load average %s)\n", w, h, frames,
+                loadAverage().c_str());
+    for (auto& c : candidates) {
+        std::printf("  %2d threads: %.0f kbit/s at 60 fps\n", c->threads,
+                    static_cast<double>(c->bytes) * 8 / (frames / 60.0) / 1000);
+        row("  encode", c->encode);
+        row("  decode (the controller's decoder)", c->decode);
+    }
+}
+
 // The capturer as the agent runs it, with the encoder behind it converting on its own thread:
 // capture-to-encoded latency, and what the whole costs in processor time.
 void pipeline(int w, int h, int seconds) {
@@ -348,6 +409,10 @@ void idleCapture(int w, int h, int seconds) {
 
 int main(int argc, char** argv) {
     const int frames = argc > 1 ? std::atoi(argv[1]) : 300;
+    if (argc > 2 && std::string(argv[2]) == "threads") { // the thread sweep alone
+        threadSweep(1920, 1080, frames);
+        return 0;
+    }
     std::printf("media pipeline, %u hardware threads\n", std::thread::hardware_concurrency());
     std::fflush(stdout);
     for (const auto& [w, h] : {std::pair{1920, 1080}, std::pair{1280, 720}}) {
@@ -356,6 +421,7 @@ int main(int argc, char** argv) {
     }
     stages(1280, 720, false, std::min(frames, 120));
     profiles(1920, 1080, frames);
+    threadSweep(1920, 1080, frames);
     pipeline(1920, 1080, 5);
     idleCapture(1920, 1080, 5);
     return 0;
