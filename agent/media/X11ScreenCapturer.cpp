@@ -20,6 +20,7 @@ namespace dovrel::agent {
 namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int maxFPS = 240;
+constexpr auto realignEvery = std::chrono::seconds(1);
 } // namespace
 
 // The capture thread's state, shared with the capturer so that the thread can end safely even when
@@ -78,10 +79,18 @@ void X11ScreenCapturer::Loop::waitUntil(Clock::time_point deadline, bool xEvents
 // by a whole interval from each actual grab would add every wake-up delay to the next). The grab rate
 // never exceeds the frame rate. Between changes the thread looks at the pointer once an interval (a
 // moving pointer draws no DAMAGE), and a still screen is grabbed once a second all the same.
+//
+// A desktop that draws at the capture rate keeps its phase against the grid for good: changes that come
+// well before their slot would wait for it frame after frame (up to an interval each). Such a change
+// moves the grid instead: its grab comes one interval and a sixteenth after it, just after the desktop's
+// next frame, and the frames after that are grabbed as they come. That grab is later than the slot,
+// so the rate never rises; once a second at most, so a screen that changes all the time is not held
+// back by it.
 void X11ScreenCapturer::Loop::run() {
     nameCurrentThread("dovrel.capture");
     Clock::time_point slot{}; // the earliest time of the next grab
     Clock::time_point lastDelivered{};
+    Clock::time_point realignedAt{}; // when the grid last took a change's phase
     std::unique_lock lk(lock);
     while (!stopping) {
         const bool force = std::exchange(forced, false);
@@ -107,6 +116,10 @@ void X11ScreenCapturer::Loop::run() {
                 }
             } else {
                 pending = due;
+                if (changed && !force && slot - t > interval / 4 && t - realignedAt >= realignEvery) {
+                    slot = t + interval + interval / 16;
+                    realignedAt = t;
+                }
             }
             // What came in while the grab waited for its reply is already off the socket.
             pending = grabber->changedInQueuedEvents() || pending;
