@@ -489,6 +489,10 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
     row("decode per picture", decode);
     row("to 4:2:0 planes per picture", convert);
     row("paint-to-decoded", paintToDecoded);
+    std::printf("  %-38s", "  deciles");
+    for (int d = 10; d <= 90; d += 10)
+        std::printf(" %.1f", paintToDecoded.pct(d));
+    std::printf(" ms\n");
     row("paint-to-shown", paintToShown);
     row("decoded-to-shown (window swapped)", decodedToShown);
     std::printf("  %-38s %u flips, %d not seen, %d seen but never swapped; %zu frames swapped\n", "",
