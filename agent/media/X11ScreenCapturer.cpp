@@ -25,7 +25,6 @@ constexpr int maxFPS = 240;
 struct GridPhase {
     static constexpr int firstTry = 3; // changes in a row that came early before the grid moves
     static constexpr int mostTries = 64;
-    Clock::time_point lastGrab{};
     bool seen = false; // a change is waiting for its slot
     int earlyInARow = 0;
     int triesNeeded = firstTry;
@@ -34,9 +33,7 @@ struct GridPhase {
     // A change first seen at `t`, before its slot: moves `slot` when such changes keep a phase.
     void changeSeen(Clock::time_point t, Clock::time_point& slot, Clock::duration interval) {
         seen = true;
-        // Early: well before its slot, and well after the last grab (a desktop that draws now and
-        // then at its own phase, not one that changes all the time).
-        const bool early = slot - t > interval / 4 && t - lastGrab > interval / 4;
+        const bool early = slot - t > interval / 8;
         if (grabsSinceMove == 1) // the first change after a move tells whether the move took
             triesNeeded = early ? std::min(triesNeeded * 2, mostTries) : firstTry;
         earlyInARow = early ? earlyInARow + 1 : 0;
@@ -45,10 +42,9 @@ struct GridPhase {
         earlyInARow = 0;
         grabsSinceMove = 0;
     }
-    void grabbed(Clock::time_point t) {
+    void grabbed() {
         if (!seen) earlyInARow = 0; // this grab's change was not early
         seen = false;
-        lastGrab = t;
         if (grabsSinceMove >= 0 && ++grabsSinceMove > 1) grabsSinceMove = -1;
     }
 };
@@ -112,11 +108,13 @@ void X11ScreenCapturer::Loop::waitUntil(Clock::time_point deadline, bool xEvents
 // moving pointer draws no DAMAGE), and a still screen is grabbed once a second all the same.
 //
 // A desktop that draws at the capture rate keeps its phase against the grid for good: changes that come
-// well before their slot would wait for it frame after frame (up to an interval each). When three such
+// before their slot (by an eighth of an interval or more) would wait for it frame after frame, up to an
+// interval each. When three such
 // changes come in a row, the grid moves to their phase: the next grab comes an interval and a sixteenth
 // after the change, just after the desktop's next frame, and the frames after that are grabbed as they
 // come. That grab comes later than its slot would have, so the rate never rises. A move that does not
-// take (a desktop that draws faster than the rate has no one phase) waits twice as long before the next.
+// take (a desktop that draws all the time or faster than the rate has no one phase) waits twice as long
+// before the next, up to 64 changes, so such a screen loses at most a fraction of a frame now and then.
 void X11ScreenCapturer::Loop::run() {
     nameCurrentThread("dovrel.capture");
     Clock::time_point slot{}; // the earliest time of the next grab
@@ -137,7 +135,7 @@ void X11ScreenCapturer::Loop::run() {
             Diag::stamp(Diag::Stamp::lastStreamAt, t);
             const bool due = changed || force || t - lastDelivered >= heartbeat;
             if (due && (force || t >= slot)) {
-                phase.grabbed(t);
+                phase.grabbed();
                 if (t - slot > interval / 2) slot = t; // off the grid (a still screen, a late wake): a new one
                 slot += interval;
                 if (const std::optional<CapturedFrame> frame = grabber->grab(t)) {
