@@ -270,6 +270,12 @@ struct Detection {
 struct Swap {
     int64_t atNs;
     uint32_t frameId;
+    int64_t syncNs, renderNs, renderedNs; // when its scene began to sync, to render, and was rendered
+};
+// The GUI thread asking the window for a frame after a picture came.
+struct UpdateAsked {
+    int64_t atNs;
+    uint32_t frameId;
 };
 
 // What the decoder's thread reports, picture by picture, and what the window's render thread swaps.
@@ -306,10 +312,17 @@ struct Collector {
         if (colour && colour != lastColour) detections.push_back({ns(p.decodedAt), colour, p.frameId});
         if (colour) lastColour = colour;
     }
+    std::vector<UpdateAsked> updates;
+    std::atomic<int64_t> syncNs{0}, renderNs{0}, renderedNs{0}; // the render thread's frame in progress
     void swapped(uint32_t frameId) {
         const int64_t at = monoNs();
         const std::lock_guard g(lock);
-        if (recording) swaps.push_back({at, frameId});
+        if (recording) swaps.push_back({at, frameId, syncNs, renderNs, renderedNs});
+    }
+    void updateAsked(uint32_t frameId) {
+        const int64_t at = monoNs();
+        const std::lock_guard g(lock);
+        if (recording) updates.push_back({at, frameId});
     }
 };
 
@@ -381,6 +394,7 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
         collector.samples.clear();
         collector.detections.clear();
         collector.swaps.clear();
+        collector.updates.clear();
         collector.recording = true;
     }
     const uint32_t firstFlip = flips.count.load(std::memory_order_acquire);
@@ -398,12 +412,14 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
     std::vector<Sample> samples;
     std::vector<Detection> detections;
     std::vector<Swap> swaps;
+    std::vector<UpdateAsked> updates;
     {
         const std::lock_guard g(collector.lock);
         collector.recording = false;
         samples = collector.samples;
         detections = collector.detections;
         swaps = collector.swaps;
+        updates = collector.updates;
     }
     const uint32_t lastFlip = flips.count.load(std::memory_order_acquire);
 
@@ -435,6 +451,7 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
     for (const Sample& s : samples)
         byFrame[s.frameId] = &s;
     const auto msBetween = [](int64_t a, int64_t b) { return static_cast<double>(b - a) / 1e6; };
+    Series toGuiThread, toSync, syncStage, renderStage, toSwap;
     Series waitForGrab, grab, handOver, convertStage, encodeStage, hop, sendStage, agentSide, network, toDecoder,
         decodeStage;
     const auto stagesOf = [&](int64_t paintNs, const Detection& d) {
@@ -486,6 +503,17 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
         }
         paintToShown.add(static_cast<double>(s->atNs - f.atNs) / 1e6);
         decodedToShown.add(static_cast<double>(s->atNs - d->atNs) / 1e6);
+        const auto u = std::find_if(updates.begin(), updates.end(),
+                                    [&](const UpdateAsked& x) { return x.atNs >= d->atNs && x.frameId >= d->frameId; });
+        if (u != updates.end() && s->syncNs >= u->atNs) {
+            toGuiThread.add(msBetween(d->atNs, u->atNs));
+            toSync.add(msBetween(u->atNs, s->syncNs));
+        }
+        if (s->syncNs >= d->atNs && s->renderNs >= s->syncNs && s->renderedNs >= s->renderNs) {
+            syncStage.add(msBetween(s->syncNs, s->renderNs));
+            renderStage.add(msBetween(s->renderNs, s->renderedNs));
+            toSwap.add(msBetween(s->renderedNs, s->atNs));
+        }
     }
 
     std::printf("  pictures shown: %zu in %.1f s = %.1f per second (the client's published fps: %.1f)\n",
@@ -521,6 +549,12 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
     }
     row("  last piece in -> decoding begins", toDecoder);
     row("  decoding", decodeStage);
+    std::printf("  stages of the answered flips (decoded to shown):\n");
+    row("  decoded -> GUI thread asks for a frame", toGuiThread);
+    row("  -> the scene begins to sync", toSync);
+    row("  sync (the picture's planes to textures)", syncStage);
+    row("  render (the YUV shader)", renderStage);
+    row("  rendered -> swapped", toSwap);
     std::printf("  CPU: agent %.1f%% of one core, controller %.1f%% of one core; ping %d ms\n",
                 100 * agentCpu / seconds, 100 * selfCpu / seconds, client.latencyMs());
     std::printf("  load average before / after: %s / %s\n", loadBefore.c_str(), loadAverage().c_str());
@@ -612,6 +646,8 @@ int main(int argc, char** argv) {
             item,
             [&] {
                 updateQueued = false;
+                const auto latest = item->surface()->latest();
+                collector.updateAsked(latest ? latest->frameId : 0);
                 item->update();
             },
             Qt::QueuedConnection);
@@ -619,6 +655,12 @@ int main(int argc, char** argv) {
     QObject::connect(
         &window, &QQuickWindow::frameSwapped, item, [&] { collector.swapped(item->syncedFrameId()); },
         Qt::DirectConnection);
+    QObject::connect(
+        &window, &QQuickWindow::beforeSynchronizing, item, [&] { collector.syncNs = monoNs(); }, Qt::DirectConnection);
+    QObject::connect(
+        &window, &QQuickWindow::beforeRendering, item, [&] { collector.renderNs = monoNs(); }, Qt::DirectConnection);
+    QObject::connect(
+        &window, &QQuickWindow::afterRendering, item, [&] { collector.renderedNs = monoNs(); }, Qt::DirectConnection);
     window.show();
     const char* api = "?";
     if (waitFor([&] { return window.rendererInterface() != nullptr && window.isExposed(); }, 5s)) {
