@@ -622,6 +622,7 @@ int main(int argc, char** argv) {
     ::setenv("DISPLAY", screen.display().c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     ::setenv("QSG_RHI_BACKEND", "opengl", 1);
+    VideoSurfaceItem::prepareProcess(); // as the controller's own main does
     QGuiApplication app(argc, argv);
     std::printf("session latency: %dx%d at 60 pictures a second on Xvfb %s, software H.264, loopback\n", W, H,
                 xvfb.display().c_str());
