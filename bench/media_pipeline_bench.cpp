@@ -305,7 +305,7 @@ void threadSweep(int w, int h, int frames) {
         int threads;
         libav::CodecContextPtr ctx;
         controller::PictureDecoder decoder{controller::VideoCodec::h264, controller::PictureDecoder::defaultThreads()};
-        Series encode, decode;
+        Series encode, decode, cpu;
         std::size_t bytes = 0;
     };
     std::vector<std::unique_ptr<Candidate>> candidates;
@@ -323,7 +323,9 @@ void threadSweep(int w, int h, int frames) {
         shot.reset();
         for (std::size_t k = 0; k < candidates.size(); ++k) {
             Candidate& c = *candidates[(k + static_cast<std::size_t>(i)) % candidates.size()];
+            const double cpu0 = cpuSeconds();
             const double enc = encodeInto(c.ctx.get(), desktop.yuv.get(), i, annexB);
+            const double encCpu = (cpuSeconds() - cpu0) * 1e6;
             const auto t0 = Clock::now();
             c.decoder.decode(wex::ByteView(annexB.data(), annexB.size()), i, [](const AVFrame&, bool) {});
             const double dec = micros(Clock::now() - t0);
@@ -331,6 +333,7 @@ void threadSweep(int w, int h, int frames) {
             if (i >= 10) {
                 c.encode.add(enc);
                 c.decode.add(dec);
+                c.cpu.add(encCpu);
             }
         }
     }
@@ -340,6 +343,7 @@ void threadSweep(int w, int h, int frames) {
         std::printf("  %2d threads: %.0f kbit/s at 60 fps\n", c->threads,
                     static_cast<double>(c->bytes) * 8 / (frames / 60.0) / 1000);
         row("  encode", c->encode);
+        row("  encode, processor time", c->cpu);
         row("  decode (the controller's decoder)", c->decode);
     }
 }
