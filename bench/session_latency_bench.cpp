@@ -47,6 +47,7 @@
 #include "BenchClient.h"
 #include "BusyScene.h"
 #include "EventLoopWait.h"
+#include "MachineLoad.h"
 #include "agent/media/LibavVideoEncoder.h"
 #include "agent/media/VideoPacketizer.h"
 #include "agent/media/X11ScreenCapturer.h"
@@ -110,15 +111,6 @@ struct StageLog {
         return e.frameId.load(std::memory_order_acquire) == frameId ? &e : nullptr;
     }
 };
-
-std::string loadAverage() {
-    std::ifstream in("/proc/loadavg");
-    double a = 0, b = 0, c = 0;
-    in >> a >> b >> c;
-    char text[64];
-    std::snprintf(text, sizeof text, "%.2f %.2f %.2f", a, b, c);
-    return text;
-}
 
 // ---- the painter's process ----------------------------------------------------------------------
 
@@ -398,7 +390,7 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
         collector.recording = true;
     }
     const uint32_t firstFlip = flips.count.load(std::memory_order_acquire);
-    const std::string loadBefore = loadAverage();
+    const std::string loadBefore = bench::loadAverage();
     const double agentCpu0 = cpuSeconds(agentPid), selfCpu0 = cpuSeconds(::getpid());
     const auto start = Clock::now();
     int fpsSum = 0, fpsTicks = 0;
@@ -557,7 +549,7 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
     row("  rendered -> swapped", toSwap);
     std::printf("  CPU: agent %.1f%% of one core, controller %.1f%% of one core; ping %d ms\n",
                 100 * agentCpu / seconds, 100 * selfCpu / seconds, client.latencyMs());
-    std::printf("  load average before / after: %s / %s\n", loadBefore.c_str(), loadAverage().c_str());
+    std::printf("  load average before / after: %s / %s\n", loadBefore.c_str(), bench::loadAverage().c_str());
     std::fflush(stdout);
     client.disconnectSession();
     pump(500ms);
@@ -626,7 +618,7 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     std::printf("session latency: %dx%d at 60 pictures a second on Xvfb %s, software H.264, loopback\n", W, H,
                 xvfb.display().c_str());
-    std::printf("scheduling: %s; load average %s, %u hardware threads\n", mode.c_str(), loadAverage().c_str(),
+    std::printf("scheduling: %s; load average %s, %u hardware threads\n", mode.c_str(), bench::loadAverage().c_str(),
                 std::thread::hardware_concurrency());
 
     dovrel::test::TempDir dir;

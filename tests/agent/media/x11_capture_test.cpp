@@ -61,6 +61,10 @@ struct FrameLog {
         const std::lock_guard g(lock);
         return frames.size();
     }
+    Instant lastAt() {
+        const std::lock_guard g(lock);
+        return frames.back().capturedAt;
+    }
 };
 
 } // namespace
@@ -83,6 +87,16 @@ protected:
         client_->movePointer(1279, 719);
     }
     void TearDown() override { client_.reset(); }
+
+    // A capturer at `fps` pictures a second that has delivered its first picture into `frames`.
+    std::unique_ptr<X11ScreenCapturer> startedAt(FrameLog& frames, int fps) {
+        auto capturer = std::make_unique<X11ScreenCapturer>(
+            frames.callback(), X11ScreenCapturer::Options{xvfb_->display(), std::make_shared<FakeAudio>(), nullptr});
+        capturer->setCaptureFPS(fps);
+        capturer->start(0);
+        EXPECT_TRUE(test::waitUntil([&] { return frames.count() == 1; }));
+        return capturer;
+    }
 
     static test::XvfbServer* xvfb_;
     std::unique_ptr<test::XTestClient> client_;
@@ -286,14 +300,9 @@ TEST_F(X11Capture, ARequestedFrameComesAtOnceEvenWhenNothingChanged) {
 // once a second).
 TEST_F(X11Capture, AChangeIsGrabbedAtOnceAndAStillScreenIsNot) {
     FrameLog frames;
-    X11ScreenCapturer capturer(frames.callback(), {xvfb_->display(), std::make_shared<FakeAudio>(), nullptr});
-    capturer.setCaptureFPS(2);
-    capturer.start(0);
-    ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 1; }));
-    const auto lastAt = [&] {
-        const std::lock_guard g(frames.lock);
-        return frames.frames.back().capturedAt;
-    };
+    const auto capturer = startedAt(frames, 2);
+    ASSERT_EQ(frames.count(), 1u);
+    const auto lastAt = [&] { return frames.lastAt(); };
     std::this_thread::sleep_until(lastAt() + 900ms);
     EXPECT_EQ(frames.count(), 1u); // two intervals without a change: nothing grabbed
     ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 2; }, 2s)); // the still screen's picture
@@ -311,14 +320,9 @@ TEST_F(X11Capture, AChangeIsGrabbedAtOnceAndAStillScreenIsNot) {
 // never come faster than the rate.
 TEST_F(X11Capture, TheGridMovesToTheNextFrameOfADesktopDrawingAtTheRate) {
     FrameLog frames;
-    X11ScreenCapturer capturer(frames.callback(), {xvfb_->display(), std::make_shared<FakeAudio>(), nullptr});
-    capturer.setCaptureFPS(10);
-    capturer.start(0);
-    ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 1; }));
-    const auto lastAt = [&] {
-        const std::lock_guard g(frames.lock);
-        return frames.frames.back().capturedAt;
-    };
+    const auto capturer = startedAt(frames, 10);
+    ASSERT_EQ(frames.count(), 1u);
+    const auto lastAt = [&] { return frames.lastAt(); };
     // A change long after the last grab is grabbed at once: that grab sets the grid.
     std::this_thread::sleep_until(lastAt() + 150ms);
     client_->fill(0, 0, 32, 32, 0x0000FF);
