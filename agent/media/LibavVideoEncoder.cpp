@@ -115,9 +115,10 @@ libav::CodecContextPtr LibavVideoEncoder::open(const std::string& name, const Vi
             av_dict_set(&opts, "x265-params", "frame-threads=1:open-gop=0:repeat-headers=1:log-level=error", 0);
         } else {
             // One slice per thread, all of one picture at once (sliced threads: frame threads would hold
-            // pictures back). On a busy 8-core desktop 4 threads measured fastest
-            // (media_pipeline_bench's thread sweep: 5.8 ms a 1080p picture against 6.6 with 6 and 8.4
-            // with 1); more lose to the capture, the converter and the display server for the cores.
+            // pictures back). 4 threads measured best on 8 cores (media_pipeline_bench's thread sweep, busy
+            // 1080p desktop): with the machine shared, 5.5 ms a picture against 5.9 with 6 and 8.8 with 1;
+            // on its own, 3.0 ms against 2.8 with 6, which cost 10.2 ms of processor time against 8.8.
+            // More threads lose to the capture, the converter and the display server for the cores.
             ctx->thread_type = FF_THREAD_SLICE;
             ctx->thread_count = config.threads > 0
                                     ? config.threads
