@@ -115,14 +115,15 @@ libav::CodecContextPtr LibavVideoEncoder::open(const std::string& name, const Vi
             av_dict_set(&opts, "x265-params", "frame-threads=1:open-gop=0:repeat-headers=1:log-level=error", 0);
         } else {
             // One slice per thread, all of one picture at once (sliced threads: frame threads would hold
-            // pictures back). 4 threads measured best on 8 cores (media_pipeline_bench's thread sweep, busy
-            // 1080p desktop): with the machine shared, 5.5 ms a picture against 5.9 with 6 and 8.8 with 1;
-            // on its own, 3.0 ms against 2.8 with 6, which cost 10.2 ms of processor time against 8.8.
-            // More threads lose to the capture, the converter and the display server for the cores.
+            // pictures back). Measured on 8 cores, busy 1080p desktop: 3 threads encode a picture in
+            // 3.2 ms against 3.1 with 4, 2.8 with 6 and 7.2 with 1 when the machine is the session's alone,
+            // and in 5.7 ms against 5.5, 5.9 and 8.8 when other work shares it; each thread more costs
+            // processor time (the agent at 57 % of a core with 3, 65 % with 4). More threads lose to the
+            // capture, the converter and the display server for the cores.
             ctx->thread_type = FF_THREAD_SLICE;
             ctx->thread_count = config.threads > 0
                                     ? config.threads
-                                    : static_cast<int>(std::clamp(std::thread::hardware_concurrency() / 2, 1u, 4u));
+                                    : static_cast<int>(std::clamp(std::thread::hardware_concurrency() / 2, 1u, 3u));
             // CAVLC, as ultrafast leaves it: the stream is Constrained Baseline, which every Main decoder
             // takes. Main with CABAC was measured against it on a busy 1080p desktop at the same bit rate
             // (media_pipeline_bench): no faster to encode, and a software decoder needs 0.7-1 ms more per
