@@ -115,11 +115,11 @@ libav::CodecContextPtr LibavVideoEncoder::open(const std::string& name, const Vi
             av_dict_set(&opts, "x265-params", "frame-threads=1:open-gop=0:repeat-headers=1:log-level=error", 0);
         } else {
             // One slice per thread, all of one picture at once (sliced threads: frame threads would hold
-            // pictures back). Measured on 8 cores, busy 1080p desktop: 3 threads encode a picture in
-            // 3.2 ms against 3.1 with 4, 2.8 with 6 and 7.2 with 1 when the machine is the session's alone,
-            // and in 5.7 ms against 5.5, 5.9 and 8.8 when other work shares it; each thread more costs
-            // processor time (the agent at 57 % of a core with 3, 65 % with 4). More threads lose to the
-            // capture, the converter and the display server for the cores.
+            // pictures back). Measured on 8 cores with a busy 1080p desktop: in the agent's own pipeline,
+            // 3 threads encode a picture in 3.2 ms against 3.1 with 4, and the pipeline takes 57 % of a core
+            // against 65 %; media_pipeline_bench's sweep has 3.5 ms for 3, 3.0 for 4, 2.8 for 6 and 7.2 for
+            // 1 with the machine to itself, 5.7, 5.5, 5.9 and 8.8 ms when other work shares it. More
+            // threads lose to the capture, the converter and the display server for the cores.
             ctx->thread_type = FF_THREAD_SLICE;
             ctx->thread_count = config.threads > 0
                                     ? config.threads
