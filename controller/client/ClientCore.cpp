@@ -246,7 +246,7 @@ void ClientCore::unreachable(const std::string& name, bool relay) {
 void ClientCore::handshakeOverdue() {
     if (session_) return;
     if (phase_.kind == PhaseKind::needsCode || phase_.kind == PhaseKind::rejected) return;
-    rejectAndHalt(texts::handshakeStalled(handshake_.stage()), texts::statusHandshakeTimedOut(handshake_.stage()));
+    rejectAndHalt(texts::handshakeStalled(handshakeStage()), texts::statusHandshakeTimedOut(handshakeStage()));
 }
 
 } // namespace dovrel::controller

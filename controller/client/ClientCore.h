@@ -103,7 +103,7 @@ public:
     const wex::RelayIdentity& relayIdentity() const { return links_.relayIdentity(); }
     const std::string& relayRoom() const { return links_.relayRoom(); }
     const std::string& host() const { return links_.host(); }
-    HandshakeStage handshakeStage() const { return handshake_.stage(); }
+    HandshakeStage handshakeStage() const;
     uint32_t advertisedCaps() const { return advertisedCaps_; }
 
 private:

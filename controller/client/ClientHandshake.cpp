@@ -44,6 +44,15 @@ void ClientCore::sendHello() {
     sendPlain(wex::ControlType::hello, hello.encode());
 }
 
+HandshakeStage ClientCore::handshakeStage() const {
+    switch (handshake_.stage()) {
+    case Machine::Stage::dialing: return HandshakeStage::dialing;
+    case Machine::Stage::sentPskAuth: return HandshakeStage::sentPskAuth;
+    case Machine::Stage::sentKeypairAuth: return HandshakeStage::sentKeypairAuth;
+    }
+    return HandshakeStage::dialing;
+}
+
 wex::ControllerHandshakeMachine::Self ClientCore::self() const {
     return {security_->identity(), security_->deviceId()};
 }

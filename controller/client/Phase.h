@@ -6,8 +6,6 @@
 
 #include <QObject>
 
-#include "protocol/ControllerHandshakeMachine.h"
-
 namespace dovrel::controller {
 Q_NAMESPACE
 
@@ -41,7 +39,7 @@ struct Phase {
 std::string_view phaseKindName(PhaseKind kind);
 
 // Which reply the handshake waits for; its raw text ends the status of a handshake that timed out.
-using HandshakeStage = wex::ControllerHandshakeMachine::Stage;
+enum class HandshakeStage { dialing, sentPskAuth, sentKeypairAuth };
 
 std::string_view rawValue(HandshakeStage stage);
 std::optional<HandshakeStage> handshakeStageFromRaw(std::string_view raw);
