@@ -231,6 +231,21 @@ void ClientCore::linkReady() {
     sendHello();
 }
 
+void ClientCore::videoPortUnavailable(uint16_t port) {
+    clientLog("video port " + std::to_string(port) + " is held by another program — giving up");
+    // A refusal already shown says what ended the attempt; this one would only replace it.
+    if (phase_.kind == PhaseKind::rejected) return;
+    // Without the port no picture can arrive: the session ends, saying why, rather than wait forever.
+    closeEveryLink();
+    audio_.stop();
+    post([](WEXClient& c) {
+        c.publishReconnecting(false);
+        c.publishFps(0);
+    });
+    setStatus(texts::statusVideoPortTaken);
+    setPhase(Phase::rejected(texts::videoPortTaken(port)));
+}
+
 void ClientCore::linkReplaced() {
     dropSession();
     rx_.clear();

@@ -131,6 +131,7 @@ private:
     void linkReady() override;
     void linkReplaced() override;
     void videoDatagram(wex::ByteView datagram) override { onVideoDatagram(datagram); }
+    void videoPortUnavailable(uint16_t port) override;
 
     // Framing (ClientFraming.cpp): the bytes of the control connection or the relay stream.
     void received(wex::ByteView data) override;

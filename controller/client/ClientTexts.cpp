@@ -15,6 +15,12 @@ std::string unreachableOnLan(std::string_view host) {
     return s;
 }
 
+std::string videoPortTaken(uint16_t port) {
+    return "The picture can’t arrive: another program on this computer holds UDP port " + std::to_string(port) +
+           ", where the picture comes in. Close that program (or the other DOVRELÆ window using it), then connect "
+           "again.";
+}
+
 std::string unreachableThroughRelay(std::string_view name) {
     std::string s = "Couldn’t reach ";
     s.append(name).append(". It may be offline or not connected to the internet - make sure the ").append(other);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,9 @@ namespace dovrel::controller::texts {
 // through the relay.
 std::string unreachableOnLan(std::string_view host);
 std::string unreachableThroughRelay(std::string_view name);
+
+// The local-network video port is held by another program on this computer.
+std::string videoPortTaken(uint16_t port);
 
 // The handshake deadline, by the reply that never came.
 std::string handshakeStalled(HandshakeStage stage);
@@ -44,6 +48,7 @@ inline constexpr std::string_view statusBusy = "busy";
 inline constexpr std::string_view statusRepairing = "re-pairing…";
 inline constexpr std::string_view statusDemo = "demo · encrypted";
 inline constexpr std::string_view statusSessionEnded = "session ended";
+inline constexpr std::string_view statusVideoPortTaken = "video port in use";
 inline constexpr std::string_view statusLinkQuiet = "link went quiet - reconnecting…";
 
 // The agent ended the session (its bye, by reason).

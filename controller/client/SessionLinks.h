@@ -43,6 +43,8 @@ public:
         virtual void received(wex::ByteView data) = 0;
         // One datagram that reached the video listener.
         virtual void videoDatagram(wex::ByteView datagram) = 0;
+        // The video port stayed held by another program: no picture can arrive on the local network.
+        virtual void videoPortUnavailable(uint16_t port) = 0;
         virtual void setStatus(std::string_view text) = 0;
         // The session is being re-dialled.
         virtual void markReconnecting() = 0;
@@ -97,6 +99,7 @@ private:
     void onRelayData(uint64_t g, StreamLink* link, wex::ByteView data);
     void applyRelayRedirect(const std::string& text);
     void videoDatagram(wex::ByteView datagram) override;
+    void videoPortUnavailable(uint16_t port) override { host_.videoPortUnavailable(port); }
 
     Host& host_;
     ClientConfig config_;

@@ -4,12 +4,6 @@
 
 namespace dovrel::controller {
 
-using namespace std::chrono_literals;
-
-namespace {
-constexpr auto retryAfter = 500ms;
-} // namespace
-
 VideoListener::VideoListener(Sink& sink, Scheduler& clock) : sink_(sink), clock_(clock) {}
 
 VideoListener::~VideoListener() { release(); }
@@ -17,13 +11,20 @@ VideoListener::~VideoListener() { release(); }
 void VideoListener::start(uint16_t port) {
     thread_.check(__func__);
     port_ = port;
+    failingSince_.reset();
+    listen();
+}
+
+void VideoListener::listen() {
     stop();
     std::unique_ptr<QUdpSocket, DeleteLater> socket(new QUdpSocket);
     if (!socket->bind(QHostAddress::Any, port_)) {
         // The port may be held by another program for a moment: try again until it is free.
-        retryTimer_ = clock_.after(retryAfter, [this] { start(port_); });
+        if (!failingSince_) failingSince_ = clock_.now();
+        retry();
         return;
     }
+    failingSince_.reset();
     QUdpSocket* s = socket.get();
     // A keyframe comes as a burst of pieces; room for several keeps a busy moment from losing some. The
     // system may grant less.
@@ -31,9 +32,19 @@ void VideoListener::start(uint16_t port) {
     QObject::connect(s, &QUdpSocket::readyRead, s, [this] { readDatagrams(); });
     QObject::connect(s, &QUdpSocket::errorOccurred, s, [this](QAbstractSocket::SocketError e) {
         if (e == QAbstractSocket::DatagramTooLargeError) return;
-        retryTimer_ = clock_.after(retryAfter, [this] { start(port_); });
+        retryTimer_ = clock_.after(retryAfter, [this] { listen(); });
     });
     socket_ = std::move(socket);
+}
+
+void VideoListener::retry() {
+    if (clock_.now() - *failingSince_ < giveUpAfter) {
+        retryTimer_ = clock_.after(retryAfter, [this] { listen(); });
+        return;
+    }
+    const uint16_t port = port_;
+    failingSince_.reset();
+    sink_.videoPortUnavailable(port);
 }
 
 void VideoListener::stop() {
@@ -43,7 +54,10 @@ void VideoListener::stop() {
 }
 
 void VideoListener::release() {
-    if (socket_) QObject::disconnect(socket_.get(), nullptr, nullptr, nullptr);
+    if (!socket_) return;
+    QObject::disconnect(socket_.get(), nullptr, nullptr, nullptr);
+    // Closed now, not when the event loop deletes it: binding the same port again at once must work.
+    socket_->close();
     socket_.reset();
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include <QUdpSocket>
 
@@ -13,7 +15,9 @@
 namespace dovrel::controller {
 
 // The UDP port where the agent's video and audio arrive on the local network. It binds again, every
-// 500 ms, while the port is held elsewhere or after a socket error. Client thread only.
+// 500 ms, while the port is held elsewhere or after a socket error; a port still held after 12 s is
+// another program's for good (the agent sends to this port only, so there is nowhere else to listen):
+// it stops trying and tells its sink once. Client thread only.
 class VideoListener {
 public:
     // Where the datagrams go.
@@ -21,7 +25,12 @@ public:
     public:
         virtual ~Sink() = default;
         virtual void videoDatagram(wex::ByteView datagram) = 0;
+        // `port` stayed held elsewhere for `giveUpAfter`: the listener has stopped trying.
+        virtual void videoPortUnavailable(uint16_t port) = 0;
     };
+
+    static constexpr auto retryAfter = std::chrono::milliseconds(500);
+    static constexpr auto giveUpAfter = std::chrono::seconds(12);
 
     VideoListener(Sink& sink, Scheduler& clock);
     ~VideoListener();
@@ -35,7 +44,11 @@ public:
     uint16_t boundPort() const;
 
 private:
+    // Binds `port_` afresh.
+    void listen();
     void readDatagrams();
+    // One more bind on `port_` after a failed one, unless it has failed for too long.
+    void retry();
     // Lets the socket go; it is deleted from the event loop, so nothing it still signals reaches us.
     void release();
 
@@ -43,6 +56,8 @@ private:
     Scheduler& clock_;
     OwnerThread thread_;
     uint16_t port_ = 0;
+    // When binding `port_` first failed, since the last bind that worked.
+    std::optional<Instant> failingSince_;
     std::unique_ptr<QUdpSocket, DeleteLater> socket_;
     std::unique_ptr<Timer> retryTimer_;
     wex::Bytes buffer_; // one read buffer for every datagram

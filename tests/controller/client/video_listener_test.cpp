@@ -5,6 +5,7 @@
 
 #include "ClientTestSupport.h"
 #include "FakeScheduler.h"
+#include "SessionFixture.h"
 #include "controller/client/VideoListener.h"
 
 using namespace dovrel::controller;
@@ -15,7 +16,9 @@ using dovrel::test::FakeScheduler;
 namespace {
 struct Datagrams : VideoListener::Sink {
     std::vector<wex::Bytes> got;
+    std::vector<uint16_t> unavailable;
     void videoDatagram(wex::ByteView d) override { got.emplace_back(d.begin(), d.end()); }
+    void videoPortUnavailable(uint16_t port) override { unavailable.push_back(port); }
 };
 } // namespace
 
@@ -45,4 +48,73 @@ TEST(VideoListener, DatagramsArriveWholeAndAHeldPortIsTakenOnceFree) {
     listener.stop();
     EXPECT_EQ(listener.boundPort(), 0);
     EXPECT_EQ(clock.pendingTimers(), 0u);
+}
+
+TEST(VideoListener, APortHeldElsewhereForTwelveSecondsIsGivenUpAndReportedOnce) {
+    app();
+    FakeScheduler clock;
+    Datagrams sink;
+    QUdpSocket holder;
+    ASSERT_TRUE(holder.bind(QHostAddress::Any, 0));
+    const uint16_t port = holder.localPort();
+
+    VideoListener listener(sink, clock);
+    listener.start(port);
+    clock.advance(11s);
+    EXPECT_TRUE(sink.unavailable.empty());
+    EXPECT_EQ(clock.pendingTimers(), 1u);
+    clock.advance(2s);
+    EXPECT_EQ(sink.unavailable, std::vector<uint16_t>{port});
+    // Nothing keeps trying once it is given up.
+    EXPECT_EQ(clock.pendingTimers(), 0u);
+    clock.advance(30s);
+    EXPECT_EQ(sink.unavailable.size(), 1u);
+    EXPECT_EQ(listener.boundPort(), 0);
+
+    // A later start tries afresh and takes the port once it is free.
+    holder.close();
+    listener.start(port);
+    EXPECT_EQ(listener.boundPort(), port);
+}
+
+TEST(VideoListener, StartingAgainOnTheSamePortBindsAtOnce) {
+    app();
+    FakeScheduler clock;
+    Datagrams sink;
+    QUdpSocket probe;
+    ASSERT_TRUE(probe.bind(QHostAddress::Any, 0));
+    const uint16_t port = probe.localPort();
+    probe.close();
+
+    VideoListener listener(sink, clock);
+    listener.start(port);
+    ASSERT_EQ(listener.boundPort(), port);
+    // The socket let go is closed before the new bind, not when the event loop gets round to it.
+    listener.start(port);
+    EXPECT_EQ(listener.boundPort(), port);
+    EXPECT_EQ(clock.pendingTimers(), 0u);
+}
+
+namespace {
+struct HeldVideoPort : SessionFixture {
+    QUdpSocket holder;
+    void SetUp() override {
+        SessionFixture::SetUp();
+        ASSERT_TRUE(holder.bind(QHostAddress::Any, 0));
+        f.config.videoPort = holder.localPort();
+    }
+};
+} // namespace
+
+TEST_F(HeldVideoPort, TheSessionEndsSayingWhichPortIsHeldAndStopsTrying) {
+    connect();
+    EXPECT_EQ(videoPort(), 0);
+    advance(13s, 500ms);
+    ASSERT_TRUE(f.waitPhase(PhaseKind::rejected));
+    EXPECT_NE(f.message().find(std::to_string(holder.localPort())), std::string::npos) << f.message();
+    // The agent is told the session is over, and nothing is left retrying.
+    EXPECT_TRUE(waitUntil([&] { return sealedCount(wex::ControlType::bye) == 1; }));
+    size_t pending = 0;
+    client().runOnClientThread([&](ClientCore&) { pending = f.fake->pendingTimers(); });
+    EXPECT_EQ(pending, 0u);
 }
