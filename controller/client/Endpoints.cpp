@@ -2,18 +2,9 @@
 
 #include <vector>
 
-namespace dovrel::controller {
+#include "protocol/PortText.h"
 
-std::optional<uint16_t> parsePort(std::string_view text) {
-    if (text.empty() || text.size() > 5) return std::nullopt;
-    uint32_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<uint32_t>(c - '0');
-    }
-    if (value > 65535) return std::nullopt;
-    return static_cast<uint16_t>(value);
-}
+namespace dovrel::controller {
 
 wex::RelayIdentity chooseRelayIdentity(const std::optional<std::string>& qrAccount,
                                        const std::optional<std::string>& qrToken,
@@ -28,7 +19,7 @@ wex::RelayIdentity chooseRelayIdentity(const std::optional<std::string>& qrAccou
                 const std::string host = qrRelay->substr(0, colon);
                 // A link naming no host before the colon still has to dial somewhere.
                 if (!host.empty()) id.host = host;
-                id.port = parsePort(std::string_view(*qrRelay).substr(colon + 1)).value_or(defaultPort);
+                id.port = wex::parsePort(std::string_view(*qrRelay).substr(colon + 1)).value_or(defaultPort);
             }
         }
         return id;
@@ -43,7 +34,7 @@ LanTarget parseLanTarget(std::string_view text) {
         if (close != std::string_view::npos) {
             LanTarget t{std::string(text.substr(1, close - 1)), std::nullopt};
             const auto rest = text.substr(close + 1);
-            if (rest.size() > 1 && rest.front() == ':') t.port = parsePort(rest.substr(1));
+            if (rest.size() > 1 && rest.front() == ':') t.port = wex::parsePort(rest.substr(1));
             if (t.port == 0) t.port.reset();
             return t;
         }
@@ -51,7 +42,7 @@ LanTarget parseLanTarget(std::string_view text) {
     const auto colon = text.find(':');
     if (colon == std::string_view::npos || text.find(':', colon + 1) != std::string_view::npos)
         return {std::string(text), std::nullopt};
-    LanTarget t{std::string(text.substr(0, colon)), parsePort(text.substr(colon + 1))};
+    LanTarget t{std::string(text.substr(0, colon)), wex::parsePort(text.substr(colon + 1))};
     if (t.port == 0) t.port.reset(); // port 0 names no port: dial the usual one
     return t;
 }

@@ -9,9 +9,6 @@
 
 namespace dovrel::controller {
 
-// Digits only, 0 to 65535; nothing for anything else (an empty text, a sign, letters, too large).
-std::optional<uint16_t> parsePort(std::string_view text);
-
 // Which relay credentials and node a relay connection uses. Account and token come from a pairing
 // link when it carries both; then the node is its "host:port" relay text (port 8443 when the port is
 // missing or not a number; the default node when the text has no colon). Without link credentials the

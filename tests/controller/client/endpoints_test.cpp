@@ -14,14 +14,6 @@ wex::RelayIdentity choose(std::optional<std::string> a, std::optional<std::strin
 }
 } // namespace
 
-TEST(Endpoints, PortsAreDecimalZeroTo65535Only) {
-    EXPECT_EQ(parsePort("0"), 0);
-    EXPECT_EQ(parsePort("08443"), 8443);
-    EXPECT_EQ(parsePort("65535"), 65535);
-    for (const char* bad : {"", "65536", "+1", "-1", "9a", " 9", "123456"})
-        EXPECT_FALSE(parsePort(bad)) << bad;
-}
-
 TEST(Endpoints, LinkCredentialsPickTheirRelayElseTheStoredAccountElseTheDefaults) {
     EXPECT_EQ(choose("acct", "tok", "eu.relay:9000"), (wex::RelayIdentity{"acct", "tok", "eu.relay", 9000}));
     EXPECT_EQ(choose("acct", "tok", "eu.relay:"), (wex::RelayIdentity{"acct", "tok", "eu.relay", 8443}));
