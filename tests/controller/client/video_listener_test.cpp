@@ -20,17 +20,23 @@ struct Datagrams : VideoListener::Sink {
     void videoDatagram(wex::ByteView d) override { got.emplace_back(d.begin(), d.end()); }
     void videoPortUnavailable(uint16_t port) override { unavailable.push_back(port); }
 };
-} // namespace
 
-TEST(VideoListener, DatagramsArriveWholeAndAHeldPortIsTakenOnceFree) {
-    app();
+// A listener on a fake clock, and a free port held by another socket.
+struct HeldPortListener : ::testing::Test {
+    bool started = (app(), true); // the application exists before any socket
     FakeScheduler clock;
     Datagrams sink;
     QUdpSocket holder;
-    ASSERT_TRUE(holder.bind(QHostAddress::Any, 0));
-    const uint16_t port = holder.localPort();
+    uint16_t port = 0;
+    VideoListener listener{sink, clock};
+    void SetUp() override {
+        ASSERT_TRUE(holder.bind(QHostAddress::Any, 0));
+        port = holder.localPort();
+    }
+};
+} // namespace
 
-    VideoListener listener(sink, clock);
+TEST_F(HeldPortListener, DatagramsArriveWholeAndAHeldPortIsTakenOnceFree) {
     listener.start(port);
     EXPECT_EQ(listener.boundPort(), 0);
     holder.close();
@@ -50,15 +56,7 @@ TEST(VideoListener, DatagramsArriveWholeAndAHeldPortIsTakenOnceFree) {
     EXPECT_EQ(clock.pendingTimers(), 0u);
 }
 
-TEST(VideoListener, APortHeldElsewhereForTwelveSecondsIsGivenUpAndReportedOnce) {
-    app();
-    FakeScheduler clock;
-    Datagrams sink;
-    QUdpSocket holder;
-    ASSERT_TRUE(holder.bind(QHostAddress::Any, 0));
-    const uint16_t port = holder.localPort();
-
-    VideoListener listener(sink, clock);
+TEST_F(HeldPortListener, APortHeldElsewhereForTwelveSecondsIsGivenUpAndReportedOnce) {
     listener.start(port);
     clock.advance(11s);
     EXPECT_TRUE(sink.unavailable.empty());
@@ -77,16 +75,8 @@ TEST(VideoListener, APortHeldElsewhereForTwelveSecondsIsGivenUpAndReportedOnce) 
     EXPECT_EQ(listener.boundPort(), port);
 }
 
-TEST(VideoListener, StartingAgainOnTheSamePortBindsAtOnce) {
-    app();
-    FakeScheduler clock;
-    Datagrams sink;
-    QUdpSocket probe;
-    ASSERT_TRUE(probe.bind(QHostAddress::Any, 0));
-    const uint16_t port = probe.localPort();
-    probe.close();
-
-    VideoListener listener(sink, clock);
+TEST_F(HeldPortListener, StartingAgainOnTheSamePortBindsAtOnce) {
+    holder.close();
     listener.start(port);
     ASSERT_EQ(listener.boundPort(), port);
     // The socket let go is closed before the new bind, not when the event loop gets round to it.
