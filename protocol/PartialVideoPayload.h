@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+
+#include "protocol/Bytes.h"
+#include "protocol/NalUnits.h"
+#include "protocol/VideoPayload.h"
+
+namespace wex {
+
+// What can still be used of a cut video payload some of whose pieces never came. Piece i holds the
+// payload's bytes from i times the piece size; every piece but the last is full, so the first piece's
+// size is the piece size. Needs the first piece (it holds the payload's header). Returns the header
+// and the NAL units that lie wholly inside received pieces, in order; a unit cut by a missing piece is
+// left out. When a missing piece held a unit's length field, the walk finds its way again at the next
+// received unit whose length chain runs on plausibly (to the payload's end or into the next gap).
+// Nothing when the first piece is missing or the pieces cannot belong to one payload.
+std::optional<VideoNALPayload> salvageVideoNALPayload(std::span<const std::optional<Bytes>> pieces);
+
+// A unit's first bytes look like a coded slice of the codec (what follows a lost piece is picture data).
+bool looksLikeSlice(VideoCodec codec, ByteView unit);
+
+} // namespace wex
