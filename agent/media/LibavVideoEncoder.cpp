@@ -20,6 +20,7 @@ extern "C" {
 #include "agent/common/ThreadName.h"
 #include "agent/media/ColorConverter.h"
 #include "agent/media/HardwareEncoders.h"
+#include "agent/media/VideoPacketizer.h"
 #include "protocol/NalUnits.h"
 
 namespace dovrel::agent {
@@ -42,6 +43,16 @@ void quietLibraries() {
 }
 
 bool isHardware(const std::string& name) { return name.ends_with("_vaapi"); }
+
+// x264 settings that cut every picture into slices of at most about one video piece, besides the one
+// slice per thread: a lost piece then costs the one or two slices it touched, a strip the decoder
+// conceals, not a thread's whole share of the picture (a band of the screen, or a keyframe's only
+// chance of being decoded at all).
+std::string pieceSizedSlices() {
+    // The unit's length field in the payload.
+    constexpr std::size_t sliceSizeReserve = 4;
+    return "slice-max-size=" + std::to_string(VideoPacketizer::pieceBytes - sliceSizeReserve);
+}
 
 } // namespace
 
@@ -121,7 +132,7 @@ libav::CodecContextPtr LibavVideoEncoder::open(const std::string& name, const Vi
             // picture, a tenth of the latency budget.
             // A tight rate tolerance keeps the average within a few percent of the budget over seconds;
             // x264's looser default overshot it by about a tenth on a desktop in motion.
-            av_dict_set(&opts, "x264-params", "ratetol=0.1", 0);
+            av_dict_set(&opts, "x264-params", ("ratetol=0.1:" + pieceSizedSlices()).c_str(), 0);
         }
     }
     const int err = avcodec_open2(ctx.get(), codec, &opts);

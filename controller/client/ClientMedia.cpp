@@ -59,6 +59,12 @@ void ClientCore::onVideoPiece(const wex::OpenedFrame& opened, Instant receivedAt
         show(*salvaged, true);
     };
 
+    // The agent sends a picture's pieces together and in order: once a piece of a later frame is here,
+    // the missing pieces of earlier ones are lost, and what came of them is shown now rather than after
+    // the next frame that happens to arrive whole.
+    if (fragment)
+        for (const auto& broken : reasm_.closeBefore(fragment->frameId))
+            showBroken(broken);
     auto result = reasm_.add(fragment, slice);
     if (result.pushedOut) showBroken(*result.pushedOut);
     if (result.outcome == Reassembler::Outcome::oversized) {

@@ -72,6 +72,7 @@ Reassembler::Result Reassembler::add(const std::optional<wex::FragmentHeader>& h
 std::vector<Reassembler::Broken> Reassembler::closeBefore(uint32_t frameId) {
     if (!closedBefore_ || !before(frameId, *closedBefore_)) closedBefore_ = frameId;
     std::vector<Broken> out;
+    if (map_.empty() || (map_.size() == 1 && map_.begin()->first == frameId)) return out;
     // Oldest first, in the stream's own order (identifiers may have wrapped).
     std::vector<uint32_t> ids;
     for (const auto& [id, p] : map_)
