@@ -109,9 +109,17 @@ bool looksLikeSlice(VideoCodec codec, ByteView unit) {
     return vcl && layer == 0 && temporalIdPlus1 > 0;
 }
 
-std::optional<VideoNALPayload> salvageVideoNALPayload(std::span<const std::optional<Bytes>> pieces) {
-    if (pieces.empty() || !pieces[0] || pieces[0]->size() < VideoNALHeader::size) return std::nullopt;
-    const std::size_t pieceSize = pieces[0]->size();
+std::optional<VideoNALPayload> salvageVideoNALPayload(std::span<const std::optional<Bytes>> pieces,
+                                                      const std::optional<VideoNALHeader>& lostHeader) {
+    if (pieces.empty()) return std::nullopt;
+    const bool headerCame = pieces[0].has_value();
+    if (!headerCame && !lostHeader) return std::nullopt;
+    // Every piece but the last is full: the first received one that is not the last gives the size.
+    std::size_t pieceSize = 0;
+    for (std::size_t i = 0; i + 1 < pieces.size() && pieceSize == 0; ++i)
+        if (pieces[i]) pieceSize = pieces[i]->size();
+    if (pieces.size() == 1 && headerCame) pieceSize = pieces[0]->size();
+    if (pieceSize < VideoNALHeader::size) return std::nullopt;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         if (!pieces[i]) continue;
         const bool last = i + 1 == pieces.size();
@@ -121,8 +129,13 @@ std::optional<VideoNALPayload> salvageVideoNALPayload(std::span<const std::optio
     const PieceMap m(pieces, pieceSize);
 
     VideoNALPayload out;
-    ByteReader r(*pieces[0]);
-    out.header = VideoNALHeader::decode(r);
+    if (headerCame) {
+        ByteReader r(*pieces[0]);
+        out.header = VideoNALHeader::decode(r);
+    } else {
+        out.header = *lostHeader;
+        out.header.nalCount = UINT16_MAX; // not known: as many as the pieces hold
+    }
     const VideoCodec codec = out.header.nalFlags.contains(NALFlag::codecH264) ? VideoCodec::h264 : VideoCodec::hevc;
 
     std::size_t at = VideoNALHeader::size;
@@ -143,6 +156,7 @@ std::optional<VideoNALPayload> salvageVideoNALPayload(std::span<const std::optio
         ++units;
     }
     if (out.nals.size() > out.header.nalCount) out.nals.resize(out.header.nalCount);
+    if (!headerCame) out.header.nalCount = static_cast<uint16_t>(out.nals.size());
     return out;
 }
 

@@ -249,6 +249,7 @@ private:
     Reassembler reasm_;
     wex::Bytes datagram_; // the video listener's read buffer
     std::pair<int, int> publishedSize_{0, 0};
+    std::optional<wex::VideoNALHeader> lastVideoHeader_; // stands in for a broken frame's lost header
     std::atomic<bool> firstPictureWanted_{true};
     AudioThread audio_; // the sound server is reached there, never on this thread
     std::atomic<bool> audioMuted_{false};

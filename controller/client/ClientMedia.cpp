@@ -42,6 +42,7 @@ void ClientCore::onVideoPiece(const wex::OpenedFrame& opened, Instant receivedAt
     }
     // Decodes one payload and publishes its size; `damaged` when pieces of it never came.
     const auto show = [&](const wex::VideoNALPayload& payload, bool damaged) {
+        lastVideoHeader_ = payload.header;
         requestKeyframeIfGap(payload.header.frameId);
         decoder_->handle(payload.header, payload.nals, receivedAt, damaged);
         const int w = payload.header.width, h = payload.header.height;
@@ -54,7 +55,16 @@ void ClientCore::onVideoPiece(const wex::OpenedFrame& opened, Instant receivedAt
     // keyframe makes the picture whole again.
     const auto showBroken = [&](const Reassembler::Broken& broken) {
         requestKeyframeSoon();
-        auto salvaged = wex::salvageVideoNALPayload(broken.pieces);
+        // A lost first piece took the header along: the last payload's stands in for it.
+        std::optional<wex::VideoNALHeader> lostHeader;
+        if (lastVideoHeader_) {
+            lostHeader = lastVideoHeader_;
+            lostHeader->frameId = broken.frameId;
+            lostHeader->nalFlags = lastVideoHeader_->nalFlags.contains(wex::NALFlag::codecH264)
+                                       ? wex::NALFlags{wex::NALFlag::codecH264}
+                                       : wex::NALFlags{};
+        }
+        auto salvaged = wex::salvageVideoNALPayload(broken.pieces, lostHeader);
         if (!salvaged || salvaged->header.frameId != broken.frameId || salvaged->nals.empty()) return;
         show(*salvaged, true);
     };

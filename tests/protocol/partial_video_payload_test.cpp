@@ -1,5 +1,5 @@
 // What survives of a cut video payload with pieces missing: whole units only, the walk finding the next
-// unit after a lost length field, and pieces that cannot be used at all.
+// unit after a lost length field, a stand-in for a lost header, and pieces that cannot be used at all.
 #include <gtest/gtest.h>
 
 #include "protocol/PartialVideoPayload.h"
@@ -86,4 +86,19 @@ TEST(PartialVideoPayload, NothingWithoutTheFirstPieceOrFromPiecesOfUnequalSize) 
     const auto got = salvageVideoNALPayload(std::vector<std::optional<Bytes>>{bytes});
     ASSERT_TRUE(got);
     EXPECT_EQ(got->nals, (std::vector<Bytes>{bad.nals[0]}));
+}
+
+TEST(PartialVideoPayload, WithoutTheFirstPieceAStandInHeaderLetsTheUnitsAfterItThrough) {
+    std::vector<Bytes> nals;
+    for (uint8_t i = 0; i < 10; ++i)
+        nals.push_back(slice(26, static_cast<uint8_t>(0x80 + i)));
+    const auto p = payload(nals); // units at 20, 50, ... 290: units 0-2 touch piece 0
+    VideoNALHeader standIn = p.header;
+    standIn.frameId = 8;
+    standIn.nalCount = 0;
+    const auto got = salvageVideoNALPayload(cut(p, {0}), standIn);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->header.frameId, 8u);
+    EXPECT_EQ(got->nals, std::vector<Bytes>(nals.begin() + 3, nals.end()));
+    EXPECT_EQ(got->header.nalCount, 7u);
 }
