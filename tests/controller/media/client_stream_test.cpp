@@ -57,6 +57,16 @@ struct ClientStreamFixture : ::testing::TestWithParam<bool> {
         });
     }
 
+    // Paints picture t of the synthetic pattern and encodes it.
+    agent::EncodedPicture encodeNext(agent::LibavVideoEncoder& enc, const std::shared_ptr<agent::FrameBuffer>& buffer,
+                                     uint64_t t, bool keyframe) {
+        agent::SyntheticSource::paint(*buffer, t);
+        const std::size_t before = sink.pictures().size();
+        enc.encode(agent::FrameBuffer::frame(buffer, std::chrono::steady_clock::now()), monoMicros(), keyframe);
+        EXPECT_TRUE(sink.waitFor(before + 1));
+        return sink.pictures().empty() ? agent::EncodedPicture{} : sink.pictures().back();
+    }
+
     // Sends one encoded picture as the agent's send path does, with or without its middle piece;
     // returns how many pieces it had.
     std::size_t send(const agent::EncodedPicture& pic, bool h264, int w, int h, bool loseMiddle = false) {
@@ -155,16 +165,14 @@ TEST_P(ClientStreamFixture, AMissingFrameLeavesThePictureMovingAndAsksForAKeyfra
     uint64_t shown = 0;
     std::ptrdiff_t asked = 0;
     for (uint64_t t = 0; t < 12; ++t) {
-        agent::SyntheticSource::paint(*buffer, t);
-        const std::size_t before = sink.pictures().size();
-        enc.encode(agent::FrameBuffer::frame(buffer, std::chrono::steady_clock::now()), monoMicros(), t == 0);
-        ASSERT_TRUE(sink.waitFor(before + 1));
+        const agent::EncodedPicture pic = encodeNext(enc, buffer, t, t == 0);
+        if (HasFailure()) return;
         if (t == 5) {
             ++frameId; // lost on the way
             asked = keyframeRequests();
             continue;
         }
-        send(sink.pictures().back(), h264, w, h);
+        send(pic, h264, w, h);
         ++shown;
         ASSERT_TRUE(waitUntil([&] { return c.displayedFrames() == shown; }, 10s)) << t << " " << c.displayedFrames();
     }
@@ -191,11 +199,8 @@ TEST_P(ClientStreamFixture, AKeyframeMissingAPieceInItsMiddleIsShownConcealedAnd
     auto buffer = std::make_shared<agent::FrameBuffer>(agent::PixelFormat::yuv420p, w, h);
     std::ptrdiff_t asked = 0;
     for (uint64_t t = 0; t < 12; ++t) {
-        agent::SyntheticSource::paint(*buffer, t);
-        const std::size_t before = sink.pictures().size();
-        enc.encode(agent::FrameBuffer::frame(buffer, std::chrono::steady_clock::now()), monoMicros(), t == 0 || t == 5);
-        ASSERT_TRUE(sink.waitFor(before + 1));
-        const agent::EncodedPicture pic = sink.pictures().back();
+        const agent::EncodedPicture pic = encodeNext(enc, buffer, t, t == 0 || t == 5);
+        if (HasFailure()) return;
         if (t == 5) {
             // The second keyframe loses a piece from its middle; it is given up when the next frame
             // begins to arrive.
