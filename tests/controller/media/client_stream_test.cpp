@@ -37,6 +37,8 @@ struct ClientStreamFixture : ::testing::TestWithParam<bool> {
     std::shared_ptr<VideoSurface> surface = std::make_shared<VideoSurface>();
     std::vector<wex::Bytes> sets;
     uint32_t frameId = 0;
+    std::unique_ptr<agent::LibavVideoEncoder> encoder;
+    std::shared_ptr<agent::FrameBuffer> canvas;
 
     void SetUp() override {
         app();
@@ -57,12 +59,18 @@ struct ClientStreamFixture : ::testing::TestWithParam<bool> {
         });
     }
 
+    void startEncoder(int w, int h, bool h264) {
+        encoder =
+            std::make_unique<agent::LibavVideoEncoder>(agent::VideoEncoderConfig{w, h, h264, agent::VideoBudget::lan()},
+                                                       sink.callback(), agent::LibavVideoEncoder::Hardware::never);
+        encoder->start();
+        canvas = std::make_shared<agent::FrameBuffer>(agent::PixelFormat::yuv420p, w, h);
+    }
     // Paints picture t of the synthetic pattern and encodes it.
-    agent::EncodedPicture encodeNext(agent::LibavVideoEncoder& enc, const std::shared_ptr<agent::FrameBuffer>& buffer,
-                                     uint64_t t, bool keyframe) {
-        agent::SyntheticSource::paint(*buffer, t);
+    agent::EncodedPicture encodeNext(uint64_t t, bool keyframe) {
+        agent::SyntheticSource::paint(*canvas, t);
         const std::size_t before = sink.pictures().size();
-        enc.encode(agent::FrameBuffer::frame(buffer, std::chrono::steady_clock::now()), monoMicros(), keyframe);
+        encoder->encode(agent::FrameBuffer::frame(canvas, std::chrono::steady_clock::now()), monoMicros(), keyframe);
         EXPECT_TRUE(sink.waitFor(before + 1));
         return sink.pictures().empty() ? agent::EncodedPicture{} : sink.pictures().back();
     }
@@ -158,14 +166,11 @@ TEST_P(ClientStreamFixture, AMissingFrameLeavesThePictureMovingAndAsksForAKeyfra
     connectWithSurface(c);
     if (HasFatalFailure()) return;
 
-    agent::LibavVideoEncoder enc({w, h, h264, agent::VideoBudget::lan()}, sink.callback(),
-                                 agent::LibavVideoEncoder::Hardware::never);
-    enc.start();
-    auto buffer = std::make_shared<agent::FrameBuffer>(agent::PixelFormat::yuv420p, w, h);
+    startEncoder(w, h, h264);
     uint64_t shown = 0;
     std::ptrdiff_t asked = 0;
     for (uint64_t t = 0; t < 12; ++t) {
-        const agent::EncodedPicture pic = encodeNext(enc, buffer, t, t == 0);
+        const agent::EncodedPicture pic = encodeNext(t, t == 0);
         if (HasFailure()) return;
         if (t == 5) {
             ++frameId; // lost on the way
@@ -193,13 +198,10 @@ TEST_P(ClientStreamFixture, AKeyframeMissingAPieceInItsMiddleIsShownConcealedAnd
     connectWithSurface(c);
     if (HasFatalFailure()) return;
 
-    agent::LibavVideoEncoder enc({w, h, h264, agent::VideoBudget::lan()}, sink.callback(),
-                                 agent::LibavVideoEncoder::Hardware::never);
-    enc.start();
-    auto buffer = std::make_shared<agent::FrameBuffer>(agent::PixelFormat::yuv420p, w, h);
+    startEncoder(w, h, h264);
     std::ptrdiff_t asked = 0;
     for (uint64_t t = 0; t < 12; ++t) {
-        const agent::EncodedPicture pic = encodeNext(enc, buffer, t, t == 0 || t == 5);
+        const agent::EncodedPicture pic = encodeNext(t, t == 0 || t == 5);
         if (HasFailure()) return;
         if (t == 5) {
             // The second keyframe loses a piece from its middle; it is given up when the next frame
