@@ -181,7 +181,7 @@ void inProcessSession(int w, int h) {
     auto target = std::make_shared<SendTarget>();
     target->session = std::make_shared<wex::SecureSession>(keys, wex::Direction::agentToClient);
     target->sessionId = 1;
-    target->video = UdpSender::connectTo("127.0.0.1", sink.port());
+    target->route = UdpSender::connectTo("127.0.0.1", sink.port());
     const std::shared_ptr<const SendTarget> published = target;
 
     std::mutex lock;

@@ -13,11 +13,11 @@ import sys
 LAYERS = {
     "agent": {
         "common": [],
-        "net": ["common"],
-        "core": ["common", "net"],
-        "accounts": ["common", "net", "core"],
-        "media": ["common", "net", "core"],
-        "desktop": ["common", "net", "core"],
+        "core": ["common"],
+        "net": ["common", "core"],
+        "accounts": ["common", "core"],
+        "media": ["common", "core"],
+        "desktop": ["common", "core"],
         "shell": ["common", "net", "accounts", "core", "media", "desktop"],
     },
     "controller": {

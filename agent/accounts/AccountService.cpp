@@ -9,7 +9,7 @@
 
 #include "agent/accounts/AccountSignIn.h"
 #include "agent/common/AgentLog.h"
-#include "agent/net/RelayConfig.h"
+#include "agent/core/RelayConfig.h"
 
 namespace dovrel::agent {
 

@@ -5,7 +5,7 @@
 #include <QString>
 
 #include "agent/accounts/AccountApi.h"
-#include "agent/net/RelayConfig.h"
+#include "agent/core/RelayConfig.h"
 
 namespace dovrel::agent {
 

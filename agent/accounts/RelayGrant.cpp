@@ -13,7 +13,7 @@
 #include <QRegularExpression>
 
 #include "agent/accounts/AccountApi.h"
-#include "agent/net/RelayConfig.h"
+#include "agent/core/RelayConfig.h"
 #include "runtime/AtomicFile.h"
 
 namespace dovrel::agent {

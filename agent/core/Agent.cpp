@@ -1,6 +1,7 @@
 #include "agent/core/Agent.h"
 
 #include <cstdlib>
+#include <stdexcept>
 
 #include <QMetaObject>
 #include <QPointer>
@@ -11,8 +12,6 @@
 #include "agent/common/AgentLog.h"
 #include "agent/common/HostInfo.h"
 #include "agent/core/PairingLink.h"
-#include "agent/net/PrimaryInterface.h"
-#include "agent/net/RegionPicker.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/Hex.h"
 
@@ -20,54 +19,51 @@ namespace dovrel::agent {
 
 namespace {
 
-TransportOptions transportOptions(AgentSettings& settings, std::unique_ptr<ServiceAdvertiser> advertiser,
-                                  const std::string& relayConfigPath) {
-    TransportOptions o;
-    o.ports = settings.ports;
-    o.listenAddress = settings.listenAddress;
-    o.scheduler = settings.scheduler;
-    o.advertiser = std::move(advertiser);
-    o.relayConfigPath = relayConfigPath;
-    return o;
-}
-
 // The clipboard files' way to the controller: the transport's control stream and its backlog.
 class TransportControllerLink final : public ControllerLink {
 public:
-    explicit TransportControllerLink(Transport& transport) : transport_(transport) {}
+    explicit TransportControllerLink(AgentTransport& transport) : transport_(transport) {}
     void send(wex::ControlType type, wex::Bytes payload) override { transport_.sendControl(std::move(payload), type); }
     std::size_t backlog() const override { return transport_.controlBacklog(); }
 
 private:
-    Transport& transport_;
+    AgentTransport& transport_;
 };
+
+// The transport is used while the agent's members are made: without one, construction stops at once.
+std::unique_ptr<AgentTransport> requiredTransport(std::unique_ptr<AgentTransport> transport) {
+    if (!transport) throw std::invalid_argument("Agent needs a transport");
+    return transport;
+}
 
 } // namespace
 
 Agent::Agent(AgentServices services, AgentSettings settings)
     : settings_(std::move(settings)), mainContext_(std::make_unique<QObject>()),
-      relayConfig_(settings_.configDirectory), transport_(std::make_unique<Transport>(transportOptions(
-                                                   settings_, std::move(services.advertiser), relayConfig_.path()))),
-      injector_(std::move(services.injector)), security_(settings_.stateDirectory),
-      clipboard_(services.clipboard ? services.clipboard([t = transport_.get()](const std::string& text) {
-          t->sendControl(wex::Clipboard(0, text).encode(), wex::ControlType::clipboard);
-      })
-                                    : nullptr),
-      fileRx_(makeFileReceiver(services)), controllerLink_(std::make_shared<TransportControllerLink>(*transport_)),
-      clipFiles_(services.clipFiles ? services.clipFiles(controllerLink_) : nullptr),
-      wakeEmitter_(std::move(services.wakeEmitter)), desktop_(std::move(services.desktop)),
-      pipeline_(std::move(services.pipeline)), power_(std::move(services.power)),
-      lanInterfaces_(std::move(services.lanInterfaces)) {
-    makeAccounts_ = std::move(services.accounts);
-    if (!injector_ || !clipboard_ || !fileRx_ || !clipFiles_ || !wakeEmitter_ || !desktop_ || !makeAccounts_)
+      relayConfig_(settings_.configDirectory), transport_(requiredTransport(std::move(services.transport))),
+      regionProbe_(std::move(services.regions)), pairing_(std::move(services.localAddress)),
+      accounts_(std::move(services.accounts)), injector_(std::move(services.injector)),
+      security_(settings_.stateDirectory), session_(makeSessionServices(services)),
+      desktop_(std::move(services.desktop)), power_(std::move(services.power)),
+      wakeRequests_(*transport_, std::move(services.wakeEmitter), std::move(services.lanInterfaces),
+                    transport_->scheduler()),
+      media_(std::move(services.pipeline), transport_->scheduler()) {
+    if (!regionProbe_.ready() || !pairing_.ready())
+        throw std::invalid_argument("Agent needs a region race and the local addresses");
+    if (!injector_ || !session_.complete() || !wakeRequests_.canSend() || !desktop_ || !accounts_.ready())
         throw std::invalid_argument("Agent needs an injector, clipboard, file receiver, clipboard files, wake "
                                     "emitter, desktop session and account work");
-    if (!lanInterfaces_) lanInterfaces_ = [] { return wex::lanInterfaces(); };
-    if (pipeline_) pipeline_->attach(pipelineHost());
+    media_.attach(pipelineHost());
 }
 
-std::unique_ptr<FileReceiver> Agent::makeFileReceiver(AgentServices& services) {
-    if (!services.fileRx) return nullptr;
+SessionServices Agent::makeSessionServices(AgentServices& services) {
+    auto clipboard = services.clipboard ? services.clipboard([t = transport_.get()](const std::string& text) {
+        t->sendControl(wex::Clipboard(0, text).encode(), wex::ControlType::clipboard);
+    })
+                                        : nullptr;
+    auto clipFiles =
+        services.clipFiles ? services.clipFiles(std::make_shared<TransportControllerLink>(*transport_)) : nullptr;
+    if (!services.fileRx) return SessionServices(std::move(clipboard), nullptr, std::move(clipFiles));
     // Progress arrives on the main thread, possibly after the agent is gone (the receiver's reports
     // outlive it): the context tells.
     auto progress = [this, context = QPointer<QObject>(mainContext_.get())](const std::string& text, double fraction) {
@@ -77,14 +73,15 @@ std::unique_ptr<FileReceiver> Agent::makeFileReceiver(AgentServices& services) {
     auto refusal = [t = transport_.get()](const wex::ErrorMsg& error) {
         t->sendControl(error.encode(), wex::ControlType::error);
     };
-    return services.fileRx(std::move(progress), std::move(refusal));
+    return SessionServices(std::move(clipboard), services.fileRx(std::move(progress), std::move(refusal)),
+                           std::move(clipFiles));
 }
 
 PipelineHost Agent::pipelineHost() {
-    Transport* t = transport_.get();
+    AgentTransport* t = transport_.get();
     PipelineHost host;
     host.sendTarget = [t] { return t->sendTarget(); };
-    host.streaming = [this] { return streaming(); };
+    host.streaming = [media = &media_] { return media->streaming(); };
     host.sendControl = [t](wex::Bytes payload, wex::ControlType type) { t->sendControl(std::move(payload), type); };
     host.sendRelayMedia = [](const SendTarget& target, wex::Bytes frame, bool isVideo) {
         return target.send(std::move(frame), isVideo);
@@ -103,51 +100,47 @@ PipelineHost Agent::pipelineHost() {
 
 Agent::~Agent() {
     // The probe ends within its time-out; it must not re-point a transport that is going away.
-    stopping_ = true;
-    if (regionProbe_.joinable()) regionProbe_.join();
-    accounts_.reset(); // its thread calls back into the transport and the observer
+    regionProbe_.stop();
+    accounts_.stop();
     // Nothing of the agent may run on "dovrel.net" once its members start to go.
     transport_->setCallbacks({});
     transport_->queue().sync([this] {
-        refusalTimer_.reset();
-        refusalDropTimer_.reset();
+        refusal_.cancel();
         strangerLines_.stop();
         refusalLines_.stop();
-        restLeaveTimer_.reset();
+        media_.cancelTimers();
     });
     // The pipeline's threads read the transport; they stop first. So do the file receiver's queue and
     // the clipboard files' reader.
-    pipeline_.reset();
-    clipFiles_.reset();
-    fileRx_.reset();
+    media_.stopPipeline();
+    session_.release();
     transport_.reset();
 }
 
 void Agent::startAccounts() {
     AgentAccountHost::Hooks hooks;
-    hooks.rotatePairingCode = [this] { rotatePairingCode(); };
+    hooks.rotatePairingCode = [this] { security_.rotatePairingCode(); };
     hooks.onMain = [this](std::function<void()> fn) { onMain(std::move(fn)); };
     hooks.refreshPairingURL = [this] { refreshPairingURL(); };
-    hooks.pairingLink = [this] { return published_ ? published_->link : std::string(); };
-    accountHost_ = std::make_unique<AgentAccountHost>(*transport_, *observer_, deviceId_, std::move(hooks));
-    accounts_ = makeAccounts_(*accountHost_, relayConfig_);
+    hooks.pairingLink = [this] { return pairing_.link(); };
+    accounts_.start(*transport_, *observer_, deviceId(), std::move(hooks), relayConfig_);
 }
 
 // Before run() there is no account work: a command then does nothing, as there is no window yet.
 void Agent::newGrant(double ttlHours) {
-    if (accounts_) accounts_->mintGrant(ttlHours);
+    if (AccountWork* work = accounts_.work()) work->mintGrant(ttlHours);
 }
 void Agent::cancelAllAccess() {
-    if (accounts_) accounts_->cancelAllAccess();
+    if (AccountWork* work = accounts_.work()) work->cancelAllAccess();
 }
 void Agent::createShareCode() {
-    if (accounts_) accounts_->createShareCode(false);
+    if (AccountWork* work = accounts_.work()) work->createShareCode(false);
 }
 void Agent::signIn(const std::string& account, const std::string& password, bool create, const std::string& invite) {
-    if (accounts_) accounts_->signIn(account, password, create, invite);
+    if (AccountWork* work = accounts_.work()) work->signIn(account, password, create, invite);
 }
 void Agent::signOut() {
-    if (accounts_) accounts_->signOut();
+    if (AccountWork* work = accounts_.work()) work->signOut();
 }
 
 void Agent::disconnectSession() {
@@ -160,11 +153,6 @@ void Agent::disconnectSession() {
 
 void Agent::onMain(std::function<void()> fn) {
     QMetaObject::invokeMethod(mainContext_.get(), std::move(fn), Qt::QueuedConnection);
-}
-
-std::string Agent::pairingCode() const {
-    const std::lock_guard guard(codeLock_);
-    return security_.pairingCode();
 }
 
 std::string Agent::fingerprint(wex::ByteView key) const {
@@ -180,21 +168,19 @@ void Agent::run(AgentObserver& observer) {
         [this](const std::string& host) { clientConnected(host); },
         [this](const wex::CommonHeader& header, wex::Bytes payload) { handleControl(header, payload); },
         [this](const wex::InputBatch& batch) { handleInput(batch); },
-        [this] {
-            if (pipeline_) pipeline_->requestKeyframe();
-        },
+        [this] { media_.requestKeyframe(); },
     });
 
-    deviceName_ = settings_.deviceName.empty() ? hostDisplayName() : settings_.deviceName;
     const wex::RelayIdentity relay = relayConfig_.load();
     transport_->setRelayIdentity(relay);
-    lanEnabled_ = relayConfig_.settings().lanEnabled;
     const auto& publicKey = security_.identity().publicKey();
-    deviceId_ = wex::deviceIdOfKey(publicKey);
+    pairing_.setDevice({settings_.deviceName.empty() ? hostDisplayName() : settings_.deviceName,
+                        wex::deviceIdOfKey(publicKey), relayConfig_.settings().lanEnabled});
+    const PairingPublisher::Device& device = pairing_.device();
     // Counted before the listeners open: afterwards the list belongs to "dovrel.net".
     const std::size_t pairedCount = security_.pairedPubs().size();
 
-    transport_->start(deviceName_, deviceId_, lanEnabled_);
+    transport_->start(device.name, device.id, device.lanEnabled);
 
     transport_->setRelayCredentials(wex::Bytes(publicKey.begin(), publicKey.end()),
                                     [this](wex::ByteView challenge) { return security_.identity().sign(challenge); });
@@ -205,13 +191,18 @@ void Agent::run(AgentObserver& observer) {
 
     startAccounts();
     const RelayConfig::Settings config = relayConfig_.settings();
-    if (!config.hostPinned && config.regions.size() >= 2) startRegionProbe(config.regions);
+    // The relay link keeps serving while the regions race; once it has moved to the winner, the pairing
+    // link is rebuilt to name the new relay.
+    if (!config.hostPinned && config.regions.size() >= 2)
+        regionProbe_.start(config.regions, [this](const RelayEndpoint& nearest) {
+            transport_->repointRelay(nearest, [this] { onMain([this] { refreshPairingURL(); }); });
+        });
 
     onMain([this, account = relay.account] { observer_->relayAccountChanged(account); });
 
-    transport_->startRelay(deviceId_);
+    transport_->startRelay(device.id);
 
-    if (lanEnabled_)
+    if (device.lanEnabled)
         print("Dovrel agent up: relay + LAN (CONTROL tcp/" + std::to_string(transport_->controlPort()) +
               ", INPUT udp/" + std::to_string(transport_->inputPort()) + ").");
     else
@@ -231,76 +222,50 @@ void Agent::run(AgentObserver& observer) {
         print("  agent in the desktop's X session (DISPLAY set, XTEST enabled, as Xorg has it), then relaunch.");
     }
 
-    const std::string ip = pairingLinkHost("", primaryLANIP());
-    const std::string mac = primaryMAC().value_or("");
     const wex::RelayIdentity linked = transport_->relayIdentity();
-    const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_, mac,
-                                               deviceId_, linked.host, linked.port, grantQuery(linked)});
-    onMain([this, code, ip, mac, link, linked] {
-        published_ = Published{ip, mac, link};
-        observer_->started({code, ip, mac, deviceName_, deviceId_, link});
+    PairingPublisher::Published first = pairing_.build(code, linked, grantQuery(linked));
+    // The link carries the pairing code, which never goes into the log.
+    const std::string logged =
+        "• LAN IP " + first.lanIP + "  MAC " + first.mac + " — QR/pair URL: " + redactPairingLink(first.link);
+    onMain([this, code, first = std::move(first), linked] {
+        pairing_.publish(first);
+        const PairingPublisher::Device& who = pairing_.device();
+        observer_->started({code, first.lanIP, first.mac, who.name, who.id, first.link});
         // A region probe that moved the relay link before the model was filled could not refresh the
         // link then: it is brought up to date now.
         const wex::RelayIdentity now = transport_->relayIdentity();
         if (now.host != linked.host || now.port != linked.port) refreshPairingURL();
         // Only now: the share code it asks for carries the link, which did not exist before this.
-        accounts_->ensureGrant();
+        accounts_.work()->ensureGrant();
     });
-    // The link carries the pairing code, which never goes into the log.
-    print("• LAN IP " + ip + "  MAC " + mac + " — QR/pair URL: " + redactPairingLink(link));
+    print(logged);
     onMain([this] { observer_->sessionChanged(SessionPhase::waiting, {}); });
 
-    if (pipeline_) pipeline_->start();
+    media_.start();
 }
 
 void Agent::refreshPairingURL() {
-    if (!published_) return;
-    const std::string ip = pairingLinkHost(published_->lanIP, primaryLANIP());
+    if (!pairing_.published()) return;
     const std::string code = pairingCode();
     const wex::RelayIdentity relay = transport_->relayIdentity();
-    const std::string link = buildPairingLink({lanEnabled_ ? std::optional(ip) : std::nullopt, code, deviceName_,
-                                               published_->mac, deviceId_, relay.host, relay.port, grantQuery(relay)});
-    published_->link = link;
+    const std::string link = pairing_.rebuild(code, relay, grantQuery(relay));
     observer_->pairingLinkChanged(code, link);
     print("• QR refreshed: " + redactPairingLink(link));
 }
 
-// Races the regions on a worker thread (each probe blocks up to 2.5 s) and moves the relay link to the
-// first that answers; the link itself keeps serving meanwhile. The pairing link is rebuilt once the
-// transport has switched, so that it names the new relay.
-void Agent::startRegionProbe(const std::vector<RelayEndpoint>& regions) {
-    regionProbe_ = std::thread([this, regions] {
-        const std::optional<RelayEndpoint> nearest = RegionPicker::nearest(regions, 2.5);
-        if (!nearest || stopping_) return;
-        transport_->repointRelay(*nearest, [this] { onMain([this] { refreshPairingURL(); }); });
-    });
-}
-
 std::string Agent::grantQuery(const wex::RelayIdentity&) const {
     // The account service pairs the grant with the account it was minted for.
-    return accounts_ ? accounts_->relayGrantQuery() : std::string();
+    return accounts_.work() ? accounts_.work()->relayGrantQuery() : std::string();
 }
 
 // ---- transport callbacks
 
 void Agent::sessionEnded() {
     transport_->queue().assertCurrent(__func__);
-    restLeaveTimer_.reset();
     injector_->releaseAll();
-    streaming_ = false;
-    pending_.reset();
-    clipboard_->stop();
-    clipFiles_->stop();
-    // Unfinished transfers of a session that is over would otherwise leave partial files behind.
-    fileRx_->cancelAll();
-    if (pipeline_) {
-        pipeline_->stopSessionReports();
-        const bool h264 = pipeline_->defaultH264();
-        if (useH264_ != h264) {
-            useH264_ = h264;
-            pipeline_->rebuildEncoder(h264, h264 ? "this client cannot decode HEVC" : "back to HEVC for this client");
-        }
-    }
+    handshake_.endHandshake();
+    session_.stop();
+    media_.sessionEnded();
     onMain([this] { observer_->sessionChanged(SessionPhase::waiting, {}); });
 }
 

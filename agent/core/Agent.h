@@ -1,48 +1,50 @@
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include <QHostAddress>
 #include <QObject>
 
 #include "agent/common/LogThrottle.h"
-#include "agent/core/AccountWork.h"
-#include "agent/core/AgentAccountHost.h"
+#include "agent/core/AccountSlot.h"
 #include "agent/core/AgentObserver.h"
+#include "agent/core/AgentTransport.h"
 #include "agent/core/ClipFiles.h"
 #include "agent/core/ClipboardSync.h"
+#include "agent/core/DelayedRefusal.h"
 #include "agent/core/DesktopSession.h"
 #include "agent/core/FileReceiver.h"
 #include "agent/core/InputInjector.h"
+#include "agent/core/PairingPublisher.h"
+#include "agent/core/RegionProbe.h"
+#include "agent/core/RelayConfig.h"
 #include "agent/core/SecurityStore.h"
+#include "agent/core/SessionMedia.h"
 #include "agent/core/SessionPipeline.h"
-#include "agent/core/WakeBudget.h"
-#include "agent/net/RelayConfig.h"
-#include "agent/net/ServiceAdvertiser.h"
-#include "agent/net/Transport.h"
-#include "agent/net/WakeEmitter.h"
+#include "agent/core/SessionServices.h"
+#include "agent/core/WakeEmitter.h"
+#include "agent/core/WakeRequests.h"
+#include "protocol/AgentHandshakeMachine.h"
 #include "protocol/LANInterface.h"
-#include "protocol/SessionKeys.h"
-#include "protocol/SessionSetupMessages.h"
 #include "runtime/Scheduler.h"
 
 namespace dovrel::agent {
 
-// The desktop services the agent drives, handed in at construction so that tests can use fakes. The
-// first seven are required; the others may be left empty.
+// The network side and the desktop services the agent drives, handed in at construction so that tests
+// can use fakes. The first ten are required; the others may be left empty.
 struct AgentServices {
     // Makes the clipboard files over the agent's link to the controller (its sends and its backlog).
     using MakeClipFiles = std::function<std::unique_ptr<AgentClipFiles>(std::shared_ptr<ControllerLink> link)>;
 
+    // The listeners and the relay link, the client slot and the session's media route.
+    std::unique_ptr<AgentTransport> transport;
+    // The race for the nearest relay region, and this machine's addresses for the pairing link.
+    std::unique_ptr<RelayRegions> regions;
+    std::unique_ptr<LocalAddress> localAddress;
     std::unique_ptr<InputInjector> injector;
     // Makes the clipboard text sync over the agent's sending of local text to the controller.
     std::function<std::unique_ptr<ClipboardSync>(ClipboardSync::SendText send)> clipboard;
@@ -53,10 +55,9 @@ struct AgentServices {
     // `config` is the agent's relay.json.
     std::function<std::unique_ptr<AccountWork>(AccountHost& host, RelayConfig& config)> accounts;
     std::unique_ptr<WakeEmitter> wakeEmitter;
-    std::shared_ptr<DesktopSession> desktop;       // shared with the injector (F4, Control+Up)
-    std::unique_ptr<SessionPipeline> pipeline;     // none: nothing is captured or streamed
-    std::shared_ptr<PowerAssertions> power;        // none: the machine sleeps as it would; shared with the pipeline
-    std::unique_ptr<ServiceAdvertiser> advertiser; // none: the control service is not announced
+    std::shared_ptr<DesktopSession> desktop;   // shared with the injector (F4, Control+Up)
+    std::unique_ptr<SessionPipeline> pipeline; // none: nothing is captured or streamed
+    std::shared_ptr<PowerAssertions> power;    // none: the machine sleeps as it would; shared with the pipeline
     // The interfaces a wake packet may leave on; empty: this machine's.
     std::function<std::vector<wex::LANInterface>()> lanInterfaces;
 };
@@ -64,10 +65,6 @@ struct AgentServices {
 struct AgentSettings {
     std::string stateDirectory;  // identity and paired keys (~/.dovrel)
     std::string configDirectory; // relay.json
-    TransportPorts ports;
-    QHostAddress listenAddress = QHostAddress::Any;
-    // Clock and timers of every time-driven rule; they run on "dovrel.net". Null: the real clock.
-    Scheduler* scheduler = nullptr;
     // The name controllers see; empty: the host's name.
     std::string deviceName;
 };
@@ -101,25 +98,12 @@ public:
     void refreshPairingLink() override { refreshPairingURL(); }
 
     // Video and audio go to the client; read by the capture pipeline from any thread.
-    bool streaming() const { return streaming_.load(std::memory_order_acquire); }
+    bool streaming() const { return media_.streaming(); }
     // The current pairing code; any thread.
-    std::string pairingCode() const;
+    std::string pairingCode() const { return security_.pairingCode(); }
 
-    Transport& transport() { return *transport_; }
-    const std::string& deviceId() const { return deviceId_; }
-
-    // The state kept between a client's Hello and its Auth.
-    struct Pending {
-        wex::Bytes clientStaticPub;
-        wex::Bytes clientDeviceId;
-        wex::SessionKeys keys;
-        wex::Bytes challenge;
-        wex::Bytes chanbind;
-        wex::Bytes clientEphPub;
-        wex::Bytes agentEphPub;
-        uint32_t clientCaps = 0;
-        std::string clientName; // the Hello's device name, without control characters
-    };
+    AgentTransport& transport() { return *transport_; }
+    const std::string& deviceId() const { return pairing_.device().id; }
 
 private:
     // Transport callbacks, on "dovrel.net".
@@ -131,27 +115,19 @@ private:
     // Handshake and authentication (AgentHandshake.cpp).
     void handleHello(wex::ByteView payload);
     void handleAuth(wex::ByteView payload);
-    void admit(const Pending& pending, uint16_t reqId, const wex::Bytes& transcript, const char* method);
-    void refuse(const Pending& pending, uint16_t reqId, wex::AuthFailReason reason, bool streakCounted);
-    void refuseDuringBackOff(const Pending& pending, uint16_t reqId);
-    void answerRefusalLater(wex::Bytes authFail, Duration delay);
-    std::string rotatePairingCode();
+    void pairByCode(const wex::Bytes& clientStaticPub);
+    void admit(const wex::AgentHandshakeMachine::Admit& admission);
+    void refuse(const wex::AgentHandshakeMachine::Refuse& refusal);
 
     // Control dispatch (AgentDispatch.cpp).
     void handleControl(const wex::CommonHeader& header, const wex::Bytes& payload);
     void dispatch(wex::ControlType type, const wex::Bytes& payload);
     void handleSessionCommand(wex::ByteView payload);
     void handleUnpair();
-    void handleWakePeer(wex::ByteView payload);
-    void resumeStreaming();
-    // Leaves rest mode for a client that streams; its keyframe follows once the display is awake.
-    void leaveRestForStreaming();
-    static constexpr std::chrono::milliseconds leaveRestPause{400};
 
     void onMain(std::function<void()> fn);
-    std::unique_ptr<FileReceiver> makeFileReceiver(AgentServices& services);
+    SessionServices makeSessionServices(AgentServices& services);
     void startAccounts();
-    void startRegionProbe(const std::vector<RelayEndpoint>& regions);
     // The pairing link's account-and-grant suffix, or empty.
     std::string grantQuery(const wex::RelayIdentity& relay) const;
     Scheduler& clock() { return transport_->scheduler(); }
@@ -162,45 +138,21 @@ private:
     std::unique_ptr<QObject> mainContext_; // posts to the main thread die with the agent
     RelayConfig relayConfig_;
 
-    std::unique_ptr<Transport> transport_;
+    std::unique_ptr<AgentTransport> transport_;
+    // The race for the nearest relay region; stopped first when the agent goes.
+    RegionProbe regionProbe_;
+    // The pairing link and who this computer is in it: set by run(), rebuilt on the main thread.
+    PairingPublisher pairing_;
     // Grants, share codes and sign-in, made in run() once the device identifier is known.
-    std::unique_ptr<AgentAccountHost> accountHost_;
-    std::function<std::unique_ptr<AccountWork>(AccountHost&, RelayConfig&)> makeAccounts_;
-    std::unique_ptr<AccountWork> accounts_;
+    AccountSlot accounts_;
     std::unique_ptr<InputInjector> injector_;
     SecurityStore security_;
-    std::unique_ptr<ClipboardSync> clipboard_;
-    WakeBudget wakeBudget_;
-    std::unique_ptr<FileReceiver> fileRx_;
-    std::shared_ptr<ControllerLink> controllerLink_; // over transport_
-    std::unique_ptr<AgentClipFiles> clipFiles_;
-    std::unique_ptr<WakeEmitter> wakeEmitter_;
+    // Owned by "dovrel.net": the handshake in progress, the refusal streak and the pairing-code gate.
+    wex::AgentHandshakeMachine handshake_{security_.identity()};
+    // Clipboard text and files, received files: started with a full session, stopped at its end.
+    SessionServices session_;
     std::shared_ptr<DesktopSession> desktop_;
-    std::unique_ptr<SessionPipeline> pipeline_;
     std::shared_ptr<PowerAssertions> power_;
-    std::function<std::vector<wex::LANInterface>()> lanInterfaces_;
-
-    // What start-up published, for rebuilding the pairing link. Main thread; empty until then.
-    struct Published {
-        std::string lanIP;
-        std::string mac;
-        std::string link;
-    };
-    std::optional<Published> published_;
-
-    // Set by run() before the transport starts; read-only afterwards.
-    std::string deviceId_;
-    std::string deviceName_;
-    bool lanEnabled_ = false;
-
-    mutable std::mutex codeLock_; // the pairing code: rotated on "dovrel.net", shown from the main thread
-
-    std::atomic<bool> streaming_{false};
-
-    // The race for the nearest relay region; joined when the agent goes.
-    std::thread regionProbe_;
-    std::atomic<bool> stopping_{false};
-    // The token of the current access grant; empty while there is none. Main thread.
 
     // Lines a peer without a session can cause (connections, Hellos, refusals, dropped frames).
     LogThrottle strangerLines_{clock(), "peers without a session"};
@@ -208,19 +160,11 @@ private:
     LogThrottle refusalLines_{clock(), "refused handshakes"};
 
     // Owned by "dovrel.net".
-    std::optional<Pending> pending_;
-    uint32_t sessionCaps_ = 0x1D;
     wex::Bytes sessionPeerPub_;
-    bool useH264_ = false;
-    int wrongCodeCount_ = 0;
-    int authFailStreak_ = 0;
-    // No pairing-code proof is checked before this time: the back-off of the last refusal.
-    std::optional<Instant> codeGateUntil_;
-    // The client that was refused: it gets no further handshake.
-    Transport::ClientId refusedClient_ = 0;
-    std::unique_ptr<Timer> refusalTimer_;
-    std::unique_ptr<Timer> refusalDropTimer_;
-    std::unique_ptr<Timer> restLeaveTimer_;
+    DelayedRefusal refusal_{*transport_, clock()};
+    WakeRequests wakeRequests_;
+    // Picture and sound of the session; its pipeline's threads stop before the transport goes.
+    SessionMedia media_;
 };
 
 } // namespace dovrel::agent

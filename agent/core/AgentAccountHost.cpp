@@ -1,11 +1,12 @@
 #include "agent/core/AgentAccountHost.h"
 
 #include "agent/core/AgentObserver.h"
-#include "agent/net/Transport.h"
+#include "agent/core/AgentTransport.h"
 
 namespace dovrel::agent {
 
-AgentAccountHost::AgentAccountHost(Transport& transport, AgentObserver& observer, std::string deviceId, Hooks hooks)
+AgentAccountHost::AgentAccountHost(AgentTransport& transport, AgentObserver& observer, std::string deviceId,
+                                   Hooks hooks)
     : transport_(transport), observer_(observer), deviceId_(std::move(deviceId)), hooks_(std::move(hooks)) {}
 
 wex::RelayIdentity AgentAccountHost::relayIdentity() const { return transport_.relayIdentity(); }

@@ -8,7 +8,7 @@
 namespace dovrel::agent {
 
 class AgentObserver;
-class Transport;
+class AgentTransport;
 
 // The agent's side of the account work: the relay identity lives in the transport (its owner thread
 // restarts the link), the pairing code in the agent, the observer on the main thread.
@@ -21,7 +21,7 @@ public:
         std::function<std::string()> pairingLink;          // main thread: the whole link now shown
     };
 
-    AgentAccountHost(Transport& transport, AgentObserver& observer, std::string deviceId, Hooks hooks);
+    AgentAccountHost(AgentTransport& transport, AgentObserver& observer, std::string deviceId, Hooks hooks);
 
     wex::RelayIdentity relayIdentity() const override;
     wex::RelayIdentity reRegisterRelay(const std::string& account, const std::string& token) override;
@@ -30,7 +30,7 @@ public:
     void updateModel(AccountModelChange change, std::function<void(const AccountModelView&)> then) override;
 
 private:
-    Transport& transport_;
+    AgentTransport& transport_;
     AgentObserver& observer_;
     std::string deviceId_;
     Hooks hooks_;

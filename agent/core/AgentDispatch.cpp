@@ -7,12 +7,8 @@
 #include "agent/common/MonoClock.h"
 #include "agent/core/Agent.h"
 #include "protocol/ControlMessages.h"
-#include "protocol/FileMessages.h"
 #include "protocol/Hex.h"
-#include "protocol/LogText.h"
-#include "protocol/NetAddress.h"
 #include "protocol/WEXError.h"
-#include "protocol/WakeMessages.h"
 
 namespace dovrel::agent {
 
@@ -32,13 +28,6 @@ const char* sessionCmdName(wex::SessionCmd cmd) {
     case wex::SessionCmd::restOff: return "restOff";
     }
     return "";
-}
-
-std::string joined(const std::vector<std::string>& names) {
-    std::string out;
-    for (const auto& n : names)
-        out += (out.empty() ? "" : ", ") + n;
-    return out;
 }
 
 } // namespace
@@ -75,70 +64,25 @@ void Agent::handleControl(const wex::CommonHeader& header, const wex::Bytes& pay
 void Agent::dispatch(wex::ControlType type, const wex::Bytes& payload) {
     using T = wex::ControlType;
     switch (type) {
-    case T::streamStart:
-        if (pipeline_) pipeline_->switchDisplay(wex::StreamStart::decode(payload).displayId);
-        break;
+    case T::streamStart: media_.switchDisplay(wex::StreamStart::decode(payload).displayId); break;
     case T::streamStop:
-    case T::pause:
-        if (streaming_) print("• client asked to stop the stream");
-        streaming_ = false;
-        break;
-    case T::resume: resumeStreaming(); break;
-    case T::keyframeRequest:
-        if (pipeline_) pipeline_->requestKeyframe();
-        break;
+    case T::pause: media_.stopStreaming(); break;
+    case T::resume: media_.resumeStreaming(); break;
+    case T::keyframeRequest: media_.requestKeyframe(); break;
     case T::ping: {
         const auto ping = wex::Ping::decode(payload);
         transport_->sendControl(wex::Pong{ping.reqId, ping.clientTsUs, MonoClock::micros()}.encode(), T::pong);
         break;
     }
-    case T::clipboard: clipboard_->applyRemote(wex::Clipboard::decode(payload).text()); break;
     case T::sessionCommand: handleSessionCommand(payload); break;
-    case T::fileOffer: fileRx_->offer(wex::FileOffer::decode(payload)); break;
-    case T::fileChunk: fileRx_->chunk(wex::FileChunk::decode(payload)); break;
-    case T::fileEnd: {
-        const auto end = wex::FileEnd::decode(payload);
-        fileRx_->end(wex::FileEnd(end.reqId, end.transferId, end.ok != 0));
-        break;
-    }
     case T::unpair: handleUnpair(); break;
-    case T::clipFilesOffer: {
-        auto offer = wex::ClipFilesOffer::decode(payload);
-        clipFiles_->onRemoteOffer(offer.generation, std::move(offer.files));
+    case T::wakePeer: wakeRequests_.handle(payload, pairing_.device().name); break;
+    default:
+        // Clipboard and file messages go to the session's services; a bye, like anything else, leaves
+        // the session running until the connection ends.
+        session_.handle(type, payload);
         break;
     }
-    case T::clipFilePull: {
-        const auto pull = wex::ClipFilePull::decode(payload);
-        clipFiles_->onPull(pull.generation, pull.index);
-        break;
-    }
-    case T::clipFileData: {
-        auto data = wex::ClipFileData::decode(payload);
-        clipFiles_->onData(data.generation, data.index, data.offset, std::move(data.data), data.isLast());
-        break;
-    }
-    case T::wakePeer: handleWakePeer(payload); break;
-    default: break; // a bye, too, leaves the session running until the connection ends
-    }
-}
-
-void Agent::resumeStreaming() {
-    if (!streaming_) print("• client asked for the stream back");
-    streaming_ = true;
-    if (pipeline_ && pipeline_->resting())
-        leaveRestForStreaming();
-    else if (pipeline_)
-        pipeline_->requestKeyframe();
-}
-
-void Agent::leaveRestForStreaming() {
-    print("• session starting — leaving rest so the display can be captured");
-    pipeline_->setRest(false);
-    // A display just woken needs a moment before it can be captured: the keyframe is asked for then,
-    // while "dovrel.net" goes on with what the client sends.
-    restLeaveTimer_ = clock().after(leaveRestPause, [this] {
-        if (pipeline_ && streaming_) pipeline_->requestKeyframe();
-    });
 }
 
 void Agent::handleSessionCommand(wex::ByteView payload) {
@@ -152,12 +96,8 @@ void Agent::handleSessionCommand(wex::ByteView payload) {
         break;
     case wex::SessionCmd::lockWorkstation: desktop_->lockAndTurnDisplayOff(); break;
     case wex::SessionCmd::showLaunchpad: desktop_->showLauncher(); break;
-    case wex::SessionCmd::restOn:
-        if (pipeline_) pipeline_->setRest(true);
-        break;
-    case wex::SessionCmd::restOff:
-        if (pipeline_) pipeline_->setRest(false);
-        break;
+    case wex::SessionCmd::restOn: media_.setRest(true); break;
+    case wex::SessionCmd::restOff: media_.setRest(false); break;
     }
 }
 
@@ -171,63 +111,6 @@ void Agent::handleUnpair() {
     print("• UNPAIR from " + fingerprint(sessionPeerPub_) + " — " + (paired ? "key revoked" : "was not paired") + " (" +
           std::to_string(security_.pairedPubs().size()) + " paired device(s) left)");
     transport_->dropClient();
-}
-
-void Agent::handleWakePeer(wex::ByteView payload) {
-    wex::WakePeerRequest request;
-    try {
-        request = wex::WakePeerRequest::decode(payload);
-    } catch (const wex::WEXError&) {
-        transport_->sendControl(wex::ErrorMsg(0, wex::ErrCode::refused, "Malformed wake request.").encode(),
-                                wex::ControlType::error);
-        return;
-    }
-    using Status = wex::WakePeerAck::Status;
-    const auto answer = [&](Status status, uint8_t interfaces, std::string detail) {
-        wex::WakePeerAck ack;
-        ack.reqId = request.reqId;
-        ack.status = static_cast<uint8_t>(status);
-        ack.interfaces = interfaces;
-        ack.detail = std::move(detail);
-        transport_->sendControl(ack.encode(), wex::ControlType::wakePeerAck);
-    };
-    const std::string label = request.name.empty() ? wex::formatMAC(request.mac) : wex::logText(request.name);
-    const std::string host = deviceName_.empty() ? "This computer" : deviceName_;
-
-    bool zero = true;
-    for (uint8_t b : request.mac)
-        zero = zero && b == 0;
-    if (zero) {
-        print("• WAKE_PEER for " + label + " — refused, no usable hardware address");
-        answer(Status::badRequest, 0, "That machine has no usable hardware address.");
-        return;
-    }
-    const double now = std::chrono::duration<double>(clock().now().time_since_epoch()).count();
-    if (!wakeBudget_.allow(now)) {
-        print("• WAKE_PEER for " + label + " — throttled");
-        answer(Status::throttled, 0, "Too many wake attempts — wait a moment.");
-        return;
-    }
-    const auto chosen = wex::eligibleInterfaces(lanInterfaces_(), request.ipv4, request.allInterfaces());
-    if (chosen.empty()) {
-        const std::string reason = request.ipv4 != 0 ? "nothing on " + wex::formatIPv4(request.ipv4) + "'s network"
-                                                     : std::string("no address to aim at");
-        print("• WAKE_PEER for " + label + " — " + reason + "; this computer cannot reach it");
-        answer(Status::noRoute, 0, host + " isn't on that machine's network.");
-        return;
-    }
-    const std::vector<std::string> sent = wakeEmitter_->send(request.mac, chosen);
-    if (sent.empty()) {
-        std::vector<std::string> names;
-        for (const auto& i : chosen)
-            names.push_back(i.name);
-        print("• WAKE_PEER for " + label + " — sockets refused on " + joined(names));
-        answer(Status::sendFailed, 0, "Couldn't put the wake signal on the network.");
-        return;
-    }
-    print("• WAKE_PEER for " + label + " — magic packet sent on " + joined(sent));
-    answer(Status::sent, static_cast<uint8_t>(std::min<std::size_t>(sent.size(), 255)),
-           "Sent from " + host + " via " + joined(sent) + ".");
 }
 
 } // namespace dovrel::agent

@@ -68,6 +68,13 @@ void SecurityStore::loadPaired() {
                                  bytes.begin() + static_cast<std::ptrdiff_t>(at + keySize));
 }
 
+std::string SecurityStore::rotatePairingCode() {
+    std::string code = newPairingCode();
+    const std::lock_guard guard(codeLock_);
+    pairingCode_ = code;
+    return code;
+}
+
 std::string SecurityStore::newPairingCode() {
     wex::Crypto::ensureInitialized();
     char code[8];

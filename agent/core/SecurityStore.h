@@ -1,5 +1,6 @@
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,8 @@ namespace dovrel::agent {
 
 // What makes this computer recognisable and whom it trusts, in ~/.dovrel: the signing identity
 // (agent.key, the 32-byte seed), the paired controllers' public keys (paired, 32 bytes each, back to
-// back) and this run's pairing code. Owned by the agent; used from "dovrel.net" after start-up.
+// back) and this run's pairing code. Owned by the agent; used from "dovrel.net" after start-up, except
+// the pairing code, which the main thread shows and "dovrel.net" and the account thread rotate.
 class SecurityStore {
 public:
     // `dir` is the folder (~/.dovrel for the agent itself). Never fails: an unusable key file is moved
@@ -21,8 +23,13 @@ public:
     const std::string& dir() const { return dir_; }
     const std::vector<wex::Bytes>& pairedPubs() const { return pairedPubs_; }
 
-    const std::string& pairingCode() const { return pairingCode_; }
-    void setPairingCode(std::string code) { pairingCode_ = std::move(code); }
+    // The code now in force; any thread.
+    std::string pairingCode() const {
+        const std::lock_guard guard(codeLock_);
+        return pairingCode_;
+    }
+    // Draws a new code, in force when this returns, and returns it; any thread.
+    std::string rotatePairingCode();
     // Six random decimal digits, zero-padded.
     static std::string newPairingCode();
 
@@ -41,6 +48,7 @@ private:
     std::string dir_;
     std::vector<wex::Bytes> pairedPubs_;
     wex::DeviceIdentity identity_;
+    mutable std::mutex codeLock_;
     std::string pairingCode_;
 };
 

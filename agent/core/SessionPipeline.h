@@ -6,7 +6,7 @@
 #include <string>
 
 #include "agent/core/StreamedArea.h"
-#include "agent/net/SendTarget.h"
+#include "agent/core/SendTarget.h"
 #include "protocol/Bytes.h"
 #include "protocol/ControlType.h"
 

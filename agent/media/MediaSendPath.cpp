@@ -19,13 +19,14 @@ constexpr uint8_t audioPcm = 1;
 // refused it (full, or the session is over): such a frame is lost, not sent.
 bool route(const PipelineHost& host, const SendTarget& target, wex::Bytes&& sealed, bool isVideo) {
     if (target.isRelay) return host.sendRelayMedia && host.sendRelayMedia(target, std::move(sealed), isVideo);
-    if (!target.video) return false;
-    target.video->send(sealed); // a datagram the kernel refuses is lost like one lost on the way
+    if (!target.route) return false;
+    target.route->sendFrame(std::move(sealed),
+                            isVideo); // a datagram the kernel refuses is lost like one lost on the way
     return true;
 }
 
 bool hasRoute(const PipelineHost& host, const SendTarget& target) {
-    return target.isRelay ? static_cast<bool>(host.sendRelayMedia) : target.video != nullptr;
+    return target.isRelay ? static_cast<bool>(host.sendRelayMedia) : target.route != nullptr;
 }
 
 } // namespace

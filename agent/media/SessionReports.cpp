@@ -27,8 +27,8 @@ wex::DisplayList displayListOf(const ScreenCapturer& capturer) {
 }
 
 std::string videoPathLabel(const SendTarget* target) {
-    if (target && target->isRelay) return target->relay && target->relay->linkUp() ? "relay" : "relay(DOWN)";
-    return target && target->video ? "lan" : "lan(NO VIDEO CONN)";
+    if (target && target->isRelay) return target->route && target->route->linkUp() ? "relay" : "relay(DOWN)";
+    return target && target->route ? "lan" : "lan(NO VIDEO CONN)";
 }
 
 std::string healthLine(const Diag::Tick& t, const std::string& pathLabel) {

@@ -5,7 +5,7 @@
 
 #include "agent/common/Diag.h"
 #include "agent/media/ScreenCapturer.h"
-#include "agent/net/SendTarget.h"
+#include "agent/core/SendTarget.h"
 #include "protocol/ControlMessages.h"
 
 namespace dovrel::agent {

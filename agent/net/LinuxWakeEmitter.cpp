@@ -7,7 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "agent/net/WakeEmitter.h"
+#include "agent/net/LinuxWakeEmitter.h"
 #include "protocol/MagicPacket.h"
 
 namespace dovrel::agent {

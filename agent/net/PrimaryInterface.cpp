@@ -160,4 +160,16 @@ std::optional<std::string> primaryMAC() {
                       });
 }
 
+namespace {
+
+class SystemLocalAddress final : public LocalAddress {
+public:
+    std::optional<std::string> lanIP() override { return primaryLANIP(); }
+    std::optional<std::string> mac() override { return primaryMAC(); }
+};
+
+} // namespace
+
+std::unique_ptr<LocalAddress> makeSystemLocalAddress() { return std::make_unique<SystemLocalAddress>(); }
+
 } // namespace dovrel::agent

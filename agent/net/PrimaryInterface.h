@@ -2,10 +2,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "agent/core/LocalAddress.h"
 
 namespace dovrel::agent {
 
@@ -45,5 +48,8 @@ std::vector<InterfaceAddress> systemInterfaceAddresses();
 std::optional<std::string> systemDefaultRouteInterface();
 std::optional<std::string> primaryLANIP();
 std::optional<std::string> primaryMAC();
+
+// The two above, behind the agent's port.
+std::unique_ptr<LocalAddress> makeSystemLocalAddress();
 
 } // namespace dovrel::agent

@@ -160,4 +160,17 @@ std::optional<RelayEndpoint> RegionPicker::probe(const RelayEndpoint& endpoint, 
     return race({endpoint}, timeoutSeconds);
 }
 
+namespace {
+
+class RegionRace final : public RelayRegions {
+public:
+    std::optional<RelayEndpoint> nearest(const std::vector<RelayEndpoint>& regions, double timeoutSeconds) override {
+        return RegionPicker::nearest(regions, timeoutSeconds);
+    }
+};
+
+} // namespace
+
+std::unique_ptr<RelayRegions> makeRegionPicker() { return std::make_unique<RegionRace>(); }
+
 } // namespace dovrel::agent

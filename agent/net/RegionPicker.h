@@ -1,10 +1,12 @@
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
-#include "agent/net/RelayEndpoint.h"
+#include "agent/core/RelayEndpoint.h"
+#include "agent/core/RelayRegions.h"
 
 namespace dovrel::agent {
 
@@ -45,5 +47,8 @@ public:
     // the probe in any case.
     static std::optional<RelayEndpoint> probe(const RelayEndpoint& endpoint, double timeoutSeconds);
 };
+
+// The agent's region race over RegionPicker::nearest.
+std::unique_ptr<RelayRegions> makeRegionPicker();
 
 } // namespace dovrel::agent

@@ -1,4 +1,5 @@
 #include "agent/net/Transport.h"
+#include "agent/net/UdpSender.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -489,7 +490,7 @@ struct Transport::Impl {
         target->session = session;
         target->sessionId = id;
         target->isRelay = client->relay;
-        target->video = client->relay ? nullptr : client->video;
+        if (!client->relay) target->route = client->video;
         if (client->relay) {
             if (media) media->close();
             const TransportRelayLink::ConnId conn = client->relayConn;
@@ -503,7 +504,7 @@ struct Transport::Impl {
                     if (callbacks.onRelayVideoDropped) callbacks.onRelayVideoDropped();
                 },
                 t.mediaCounters_, mediaLimits);
-            target->relay = media;
+            target->route = media;
         }
         t.publish(std::move(target));
     }

@@ -8,8 +8,9 @@
 
 #include <QHostAddress>
 
-#include "agent/net/RelayEndpoint.h"
-#include "agent/net/SendTarget.h"
+#include "agent/core/AgentTransport.h"
+#include "agent/core/RelayEndpoint.h"
+#include "agent/core/SendTarget.h"
 #include "agent/net/ServiceAdvertiser.h"
 #include "agent/net/TransportMediaQueue.h"
 #include "agent/net/TransportRelayLink.h"
@@ -66,68 +67,36 @@ struct TransportOptions {
 // connection is closed and registered afresh after 1 s. When a relay client ends, by the owner's drop,
 // a guard or a newcomer, its relay connection closes and the room registers again after 1 s; when the
 // relay closes the stream, after 2 s.
-class Transport {
+class Transport final : public AgentTransport {
 public:
-    enum class HandshakeStage { hello, auth };
-    // Names one client from its arrival to its end; 0 means none. A later client never reuses an id.
-    using ClientId = uint64_t;
-
-    // All are called on "dovrel.net"; set them before start().
-    struct Callbacks {
-        std::function<void()> onNewConnection;
-        std::function<void(const std::string& host)> onClientConnected;
-        // Header and payload: the opened plaintext of a sealed frame in a session, else the raw payload.
-        std::function<void(const wex::CommonHeader&, wex::Bytes)> onControl;
-        std::function<void(const wex::InputBatch&)> onInput;
-        // Video to a relay client had to be dropped (the link is slower than the encoder): the next
-        // picture should be a keyframe. Once per episode of drops.
-        std::function<void()> onRelayVideoDropped = {};
-    };
-
     explicit Transport(TransportOptions options = {});
-    ~Transport(); // closes everything on "dovrel.net", then stops it
+    ~Transport() override; // closes everything on "dovrel.net", then stops it
     Transport(const Transport&) = delete;
     Transport& operator=(const Transport&) = delete;
 
-    void setCallbacks(Callbacks callbacks);
+    // The agent's port; AgentTransport.h says what each call does.
+    void setCallbacks(Callbacks callbacks) override;
+    void start(const std::string& advertiseName, const std::string& deviceId, bool lanEnabled) override;
 
-    // Opens the listeners and the announcement when `lanEnabled`; else logs that they are off. Throws
-    // AgentError (transport) when a listener cannot be opened.
-    void start(const std::string& advertiseName, const std::string& deviceId, bool lanEnabled);
+    void setRelayIdentity(wex::RelayIdentity identity) override;
+    wex::RelayIdentity relayIdentity() const override;
+    void setRelayCredentials(wex::Bytes publicKey, std::function<wex::Bytes(wex::ByteView)> signer) override;
+    void startRelay(const std::string& deviceId) override;
+    void repointRelay(RelayEndpoint to, std::function<void()> done = {}) override;
 
-    // Where and as whom the relay link registers; any thread. Redirects and re-pointing change it.
-    void setRelayIdentity(wex::RelayIdentity identity);
-    wex::RelayIdentity relayIdentity() const;
-    // The agent's public signing key for version 2 registrations, and what signs the relay's challenge
-    // (called on "dovrel.net").
-    void setRelayCredentials(wex::Bytes publicKey, std::function<wex::Bytes(wex::ByteView)> signer);
-    // (Re)dials the relay for this room, on "dovrel.net"; returns at once. Start-up never waits on or
-    // fails for a relay: an unreachable one is retried by the link's own rules.
-    void startRelay(const std::string& deviceId);
-    // Moves the relay link to another host, on "dovrel.net"; nothing when it is the one in use. `done`
-    // runs there afterwards (relayIdentity() then names the new host).
-    void repointRelay(RelayEndpoint to, std::function<void()> done = {});
+    void sendControl(wex::Bytes payload, wex::ControlType type) override;
+    void noteHandshake(HandshakeStage stage) override;
+    void establishSession(std::shared_ptr<wex::SecureSession> session, uint32_t sessionId) override;
+    void dropClient() override;
+    // Counts what is queued on "dovrel.net" and what the socket took but has not sent yet.
+    std::size_t controlBacklog() const override;
 
-    // These four run at once on "dovrel.net" and are queued there from any other thread, so from a
-    // handler they take effect in call order (AuthOk goes out plain, everything after it sealed).
-    void sendControl(wex::Bytes payload, wex::ControlType type);
-    void noteHandshake(HandshakeStage stage);
-    void establishSession(std::shared_ptr<wex::SecureSession> session, uint32_t sessionId);
-    void dropClient();
-    // Bytes of control messages handed to sendControl and not yet written by the client's link (queued
-    // on "dovrel.net", or taken by the socket and not yet sent); any thread. Whoever reads a file out to
-    // the controller reads ahead of this by a bounded amount.
-    std::size_t controlBacklog() const;
+    bool hasSession() const override;
+    ClientId currentClient() const override;
+    bool clientIsRelay() const override;
 
-    // On "dovrel.net" only.
-    bool hasSession() const;
-    ClientId currentClient() const;
-    bool clientIsRelay() const;
-
-    // The established session and where its video and audio go, for the senders on capture threads:
-    // replaced as a whole by "dovrel.net", never changed in place; null while no session is established.
     // Seal with target->session and send with target->send(frame, isVideo).
-    std::shared_ptr<const SendTarget> sendTarget() const { return target_.load(std::memory_order_acquire); }
+    std::shared_ptr<const SendTarget> sendTarget() const override { return target_.load(std::memory_order_acquire); }
     // The same in one call, for a frame sealed with the current target's session: any thread; false
     // when there is no session or the frame was dropped.
     bool sendMedia(wex::Bytes frame, bool isVideo) const;
@@ -138,11 +107,11 @@ public:
     MediaCounts relayMediaCounts() const;
 
     // The bound ports (after start); 0 when the listeners are off.
-    uint16_t controlPort() const { return boundControl_.load(); }
-    uint16_t inputPort() const { return boundInput_.load(); }
+    uint16_t controlPort() const override { return boundControl_.load(); }
+    uint16_t inputPort() const override { return boundInput_.load(); }
 
-    SerialQueue& queue() { return queue_; }
-    Scheduler& scheduler() { return *scheduler_; }
+    SerialQueue& queue() override { return queue_; }
+    Scheduler& scheduler() override { return *scheduler_; }
 
 private:
     struct Impl;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "agent/core/SendTarget.h"
 #include "protocol/Bytes.h"
 #include "runtime/SerialQueue.h"
 
@@ -37,7 +38,7 @@ struct MediaQueueLimits {
 //
 // The socket's own buffer is bounded too: frames leave the queue only while the link has less than
 // `socketBacklog` bytes waiting, and the owner calls drain() again when the link has written some.
-class TransportMediaQueue : public std::enable_shared_from_this<TransportMediaQueue> {
+class TransportMediaQueue final : public MediaRoute, public std::enable_shared_from_this<TransportMediaQueue> {
 public:
     using Limits = MediaQueueLimits;
     // Used on the owner thread only, by drain().
@@ -55,6 +56,7 @@ public:
 
     // Any thread. Takes one whole sealed frame; false when it was dropped (full, or the queue is closed).
     bool push(wex::Bytes frame, bool isVideo);
+    bool sendFrame(wex::Bytes frame, bool isVideo) override { return push(std::move(frame), isVideo); }
 
     // Owner thread. Writes queued frames while the link has room.
     void drain();
@@ -67,7 +69,7 @@ public:
 
     std::size_t queuedBytes() const;
     // Any thread. Frames can still reach the client: the queue is open and its link was not found gone.
-    bool linkUp() const;
+    bool linkUp() const override;
 
 private:
     void postDrainUnderLock();

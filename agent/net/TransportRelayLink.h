@@ -8,7 +8,7 @@
 
 #include <QSslConfiguration>
 
-#include "agent/net/RelayEndpoint.h"
+#include "agent/core/RelayEndpoint.h"
 #include "protocol/Bytes.h"
 #include "protocol/RelayIdentity.h"
 #include "runtime/Scheduler.h"

@@ -8,11 +8,23 @@
 #include "agent/desktop/StandInServices.h"
 #include "agent/desktop/X11InputInjector.h"
 #include "agent/media/CapturePipeline.h"
+#include "agent/net/LinuxWakeEmitter.h"
+#include "agent/net/PrimaryInterface.h"
+#include "agent/net/RegionPicker.h"
+#include "agent/net/ServiceAdvertiser.h"
 
 namespace dovrel::agent {
 
 AgentGraph::AgentGraph(AgentGraphOptions options) {
     AgentServices services;
+    TransportOptions transport;
+    transport.ports = options.ports;
+    transport.listenAddress = options.listenAddress;
+    transport.advertiser = makeAvahiAdvertiser();
+    transport.relayConfigPath = RelayConfig::pathIn(options.settings.configDirectory);
+    services.transport = std::make_unique<Transport>(std::move(transport));
+    services.regions = makeRegionPicker();
+    services.localAddress = makeSystemLocalAddress();
     services.desktop = makeLinuxDesktopSession();
     if (options.haveDisplay) {
         services.injector = std::make_unique<X11InputInjector>(services.desktop);
@@ -38,7 +50,6 @@ AgentGraph::AgentGraph(AgentGraphOptions options) {
         return std::make_unique<AgentAccounts>(host, config);
     };
     services.wakeEmitter = makeLinuxWakeEmitter();
-    services.advertiser = makeAvahiAdvertiser();
     // Picture and sound (the synthetic pattern under DOVREL_SYNTHETIC), rest mode, and what keeps the
     // machine and its display awake.
     auto power = std::make_shared<LinuxPowerAssertions>();

@@ -3,7 +3,10 @@
 #include <memory>
 #include <string>
 
+#include <QHostAddress>
+
 #include "agent/core/Agent.h"
+#include "agent/net/Transport.h"
 #include "agent/shell/AgentPresenter.h"
 #include "agent/shell/AppModel.h"
 #include "agent/shell/LinuxSampler.h"
@@ -12,6 +15,9 @@ namespace dovrel::agent {
 
 struct AgentGraphOptions {
     AgentSettings settings;
+    // Where the local-network listeners listen and where video goes.
+    TransportPorts ports;
+    QHostAddress listenAddress = QHostAddress::Any;
     // Input and clipboard through the X display and the application's QClipboard; without one, the
     // stand-ins (the agent still serves sessions and files).
     bool haveDisplay = false;

@@ -82,17 +82,18 @@ int main(int argc, char** argv) {
     if (haveDisplay) QApplication::setQuitOnLastWindowClosed(false);
     QCoreApplication::setApplicationName("DovrelAgent");
 
-    AgentSettings settings;
-    settings.stateDirectory = homeDirectory() + "/.dovrel";
-    settings.configDirectory = configDirectory();
-    settings.ports.control = portFromEnvironment("DOVREL_CONTROL_PORT", settings.ports.control);
-    settings.ports.input = portFromEnvironment("DOVREL_INPUT_PORT", settings.ports.input);
-    settings.ports.video = portFromEnvironment("DOVREL_VIDEO_PORT", settings.ports.video);
+    AgentGraphOptions options;
+    options.settings.stateDirectory = homeDirectory() + "/.dovrel";
+    options.settings.configDirectory = configDirectory();
+    options.ports.control = portFromEnvironment("DOVREL_CONTROL_PORT", options.ports.control);
+    options.ports.input = portFromEnvironment("DOVREL_INPUT_PORT", options.ports.input);
+    options.ports.video = portFromEnvironment("DOVREL_VIDEO_PORT", options.ports.video);
+    options.haveDisplay = haveDisplay;
 
     // A fatal failure ends the process by _exit with the agent still in place; a stop signal or a quit
     // ends the event loop, and the agent is then taken down in order: the session closed, unfinished
     // files deleted, the listeners shut.
-    AgentGraph graph({std::move(settings), haveDisplay});
+    AgentGraph graph(std::move(options));
     Agent& agent = graph.agent();
     AppModel& model = graph.model();
     ShowWindowServer showWindow(arbiter.takeShowWindowListener());

@@ -9,7 +9,6 @@
 #include "protocol/Crypto.h"
 #include "protocol/EphemeralKey.h"
 #include "protocol/Frame.h"
-#include "protocol/PairingCode.h"
 #include "protocol/WEXError.h"
 #include "protocol/WEXHandshake.h"
 
@@ -94,14 +93,14 @@ void TestAgent::adopt(QTcpSocket* socket, const QByteArray& already) {
     ++connId_;
     ++connectionsAccepted;
     rx_.clear();
-    pending_.reset();
+    handshake_.endHandshake();
     session_.reset();
     QObject::connect(socket, &QIODevice::readyRead, this, [this] { onReadable(); });
     QObject::connect(socket, &QAbstractSocket::disconnected, this, [this, id = connId_] {
         if (id != connId_) return;
         ++connectionsEnded;
         session_.reset();
-        pending_.reset();
+        handshake_.endHandshake();
     });
     if (!already.isEmpty()) {
         rx_.append(wex::ByteView(reinterpret_cast<const uint8_t*>(already.constData()),
@@ -182,40 +181,21 @@ void TestAgent::handleHello(wex::ByteView payload) {
     if (helloReply == HelloReply::silent) return;
 
     const wex::EphemeralKey eph;
-    const wex::Bytes challenge = wex::Crypto::randomBytes(24);
-    const auto shared = eph.sharedSecret(hello.ephPub);
-    Pending p{wex::Bytes(hello.staticPub.begin(), hello.staticPub.end()),
-              wex::Bytes(hello.deviceId.begin(), hello.deviceId.end()),
-              wex::SessionKeys::derive(shared.view(), hello.ephPub, eph.publicKey()),
-              challenge,
-              wex::WEXHandshake::channelBinding(hello.ephPub, eph.publicKey()),
-              wex::Bytes(hello.ephPub.begin(), hello.ephPub.end()),
-              wex::Bytes(eph.publicKey().begin(), eph.publicKey().end())};
-
-    wex::HelloAck ack;
-    ack.reqId = hello.reqId;
-    ack.protoSelected = 1;
-    ack.staticPub = identity_.publicKey();
-    ack.deviceId = fixed<16>(identity_.publicKey());
-    ack.ephPub = eph.publicKey();
-    ack.challenge = fixed<24>(challenge);
-    ack.agentTimeUs = 1;
-    ack.chanbind = fixed<32>(p.chanbind);
-    ack.capabilities = 0x20;
-    ack.capabilitiesPresent = true;
+    const wex::Bytes challenge = wex::Crypto::randomBytes(wex::AgentHandshakeMachine::challengeSize);
+    std::optional<wex::HelloAck> ack = handshake_.hello(hello, eph, challenge, 1);
+    if (!ack) return;
     switch (helloReply) {
     case HelloReply::tamperChanbind: {
         // What the client computes when a relay swapped in its own ephemeral key.
         const wex::EphemeralKey other;
-        ack.chanbind = fixed<32>(wex::WEXHandshake::channelBinding(other.publicKey(), eph.publicKey()));
+        ack->chanbind = fixed<32>(wex::WEXHandshake::channelBinding(other.publicKey(), eph.publicKey()));
         break;
     }
-    case HelloReply::foreignDeviceId: ack.deviceId[0] ^= 0xff; break;
-    case HelloReply::badEphemeralKey: ack.ephPub = {}; break; // all zeros: a point of small order
+    case HelloReply::foreignDeviceId: ack->deviceId[0] ^= 0xff; break;
+    case HelloReply::badEphemeralKey: ack->ephPub = {}; break; // all zeros: a point of small order
     default: break;
     }
-    pending_ = std::move(p);
-    sendPlain(wex::ControlType::helloAck, ack.encode());
+    sendPlain(wex::ControlType::helloAck, ack->encode());
 }
 
 void TestAgent::handleAuth(wex::ByteView payload) {
@@ -226,48 +206,30 @@ void TestAgent::handleAuth(wex::ByteView payload) {
         return;
     }
     auths.push_back(auth);
-    if (!pending_ || authReply == AuthReply::silent) return;
+    if (!handshake_.pending() || authReply == AuthReply::silent) return;
     if (authReply == AuthReply::fail) {
+        handshake_.endHandshake();
         refuse(auth.reqId, failReason, failMessage);
         return;
     }
-    const Pending& p = *pending_;
-    const wex::Bytes transcript = wex::WEXHandshake::transcript(
-        p.clientDeviceId, p.clientStaticPub, identity_.publicKey(), p.challenge, p.clientEphPub, p.agentEphPub);
-    if (auth.authMode == wex::AuthMode::psk) {
-        const auto psk = wex::pairingCodeKey(pairingCode);
-        if (!wex::WEXHandshake::verifyPskProof(auth.proof, psk, transcript, p.chanbind)) {
-            refuse(auth.reqId, static_cast<uint8_t>(wex::AuthFailReason::badProof), {});
-            return;
-        }
-        if (!isPaired(p.clientStaticPub)) paired.push_back(p.clientStaticPub);
-    } else {
-        if (!wex::WEXHandshake::verifyClientProof(auth.proof, p.clientStaticPub, transcript, p.chanbind)) {
-            refuse(auth.reqId, static_cast<uint8_t>(wex::AuthFailReason::badProof), {});
-            return;
-        }
-        if (!isPaired(p.clientStaticPub)) {
-            refuse(auth.reqId, static_cast<uint8_t>(wex::AuthFailReason::notPaired), {});
-            return;
-        }
+    const bool keyPaired = isPaired(handshake_.pending()->clientStaticPub);
+    auto decision = handshake_.auth(auth, connId_ + 1, handshakeTime_, pairingCode, keyPaired);
+    if (const auto* refusal = std::get_if<wex::AgentHandshakeMachine::Refuse>(&decision)) {
+        handshakeTime_ += refusal->delay;
+        refuse(auth.reqId, static_cast<uint8_t>(refusal->fail.reason), refusal->fail.message);
+        return;
     }
-    wex::AuthOk ok;
-    ok.reqId = auth.reqId;
-    ok.sessionId = 1;
-    const wex::Bytes proof = wex::WEXHandshake::agentProof(identity_, transcript, p.chanbind);
-    ok.agentProof = fixed<64>(proof);
+    const auto* admission = std::get_if<wex::AgentHandshakeMachine::Admit>(&decision);
+    if (!admission) return;
+    if (admission->pairedByCode && !isPaired(admission->clientStaticPub)) paired.push_back(admission->clientStaticPub);
+    wex::AuthOk ok = admission->ok;
     if (authReply == AuthReply::badAgentProof) ok.agentProof[10] ^= 0x01;
-    ok.resumeToken = 0;
-    ok.heartbeatMs = 2000;
-    ok.idleTimeoutMs = 8000;
     sendPlain(wex::ControlType::authOk, ok.encode());
-    session_ = std::make_unique<wex::SecureSession>(p.keys, wex::Direction::agentToClient);
-    sessionPeerPub_ = p.clientStaticPub;
-    pending_.reset();
+    session_ = std::make_unique<wex::SecureSession>(admission->keys, wex::Direction::agentToClient);
+    sessionPeerPub_ = admission->clientStaticPub;
 }
 
 void TestAgent::refuse(uint16_t reqId, uint8_t reason, const std::string& message) {
-    pending_.reset();
     const uint64_t id = connId_;
     QTimer::singleShot(refusalDelay, this, [this, id, reqId, reason, message] {
         if (id != connId_) return;
@@ -306,7 +268,7 @@ void TestAgent::write(wex::ByteView bytes) {
 void TestAgent::dropClient() {
     ++connId_;
     session_.reset();
-    pending_.reset();
+    handshake_.endHandshake();
     rx_.clear();
     if (conn_) {
         conn_->disconnect(this);

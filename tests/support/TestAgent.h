@@ -13,6 +13,7 @@
 #include <QTcpSocket>
 #include <QUdpSocket>
 
+#include "protocol/AgentHandshakeMachine.h"
 #include "protocol/Bytes.h"
 #include "protocol/ControlType.h"
 #include "protocol/DeviceIdentity.h"
@@ -104,16 +105,6 @@ public:
     void dropClient();
 
 private:
-    struct Pending {
-        wex::Bytes clientStaticPub;
-        wex::Bytes clientDeviceId;
-        wex::SessionKeys keys;
-        wex::Bytes challenge;
-        wex::Bytes chanbind;
-        wex::Bytes clientEphPub;
-        wex::Bytes agentEphPub;
-    };
-
     void onNewConnection();
     void onReadable();
     void drain();
@@ -129,10 +120,13 @@ private:
     QTcpServer server_;
     QUdpSocket input_;
     wex::DeviceIdentity identity_;
+    // The real agent's decisions; its waits are the script's (`refusalDelay`), so its own clock moves
+    // on by each refusal's wait and the pairing-code gate never closes on a script.
+    wex::AgentHandshakeMachine handshake_{identity_};
+    wex::AgentHandshakeMachine::Time handshakeTime_{};
     std::unique_ptr<QTcpSocket> conn_;
     uint64_t connId_ = 0; // which connection delayed replies belong to
     wex::StreamFramer rx_;
-    std::optional<Pending> pending_;
     std::unique_ptr<wex::SecureSession> session_;
     wex::Bytes sessionPeerPub_;
 };

@@ -25,7 +25,7 @@
 #include "agent/accounts/AccountApi.h"
 #include "agent/core/AccountHost.h"
 #include "agent/accounts/AccountService.h"
-#include "agent/net/RelayConfig.h"
+#include "agent/core/RelayConfig.h"
 #include "runtime/SerialQueue.h"
 #include "tests/support/accountapi/AccountApiDouble.h"
 

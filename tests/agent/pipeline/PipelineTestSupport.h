@@ -136,7 +136,7 @@ struct HostRecorder {
         t->session = std::move(session);
         t->sessionId = 1;
         t->isRelay = relay;
-        t->video = std::move(video);
+        t->route = std::move(video);
         target.store(t);
     }
     std::vector<wex::Bytes> controlOf(wex::ControlType type) const {

@@ -152,15 +152,15 @@ TEST(SessionReports, TheHealthLineNamesDroppedPiecesAndThePath) {
     EXPECT_EQ(agent::healthLine(t, "relay"),
               "[health] cap=60/s enc=59/s out=1200f 1500kB via relay  | audio buf=187 sent=187");
     SessionPair s;
-    agent::SendTarget lan{s.agent, 1, false, UdpSink().sender(), nullptr};
-    agent::SendTarget noRoute{s.agent, 1, false, nullptr, nullptr};
-    agent::SendTarget relayDown{s.agent, 1, true, nullptr, nullptr};
+    agent::SendTarget lan{s.agent, 1, false, UdpSink().sender()};
+    agent::SendTarget noRoute{s.agent, 1, false, nullptr};
+    agent::SendTarget relayDown{s.agent, 1, true, nullptr};
     qtApp();
     SerialQueue owner("test.net");
     auto queue = std::make_shared<agent::TransportMediaQueue>(
         owner, agent::TransportMediaQueue::Sink{[](wex::ByteView) { return true; }, [] {}, [] { return 0u; }}, [] {},
         nullptr);
-    agent::SendTarget relay{s.agent, 1, true, nullptr, queue};
+    agent::SendTarget relay{s.agent, 1, true, queue};
     EXPECT_EQ(agent::videoPathLabel(&lan), "lan");
     EXPECT_EQ(agent::videoPathLabel(&noRoute), "lan(NO VIDEO CONN)");
     EXPECT_EQ(agent::videoPathLabel(&relay), "relay");

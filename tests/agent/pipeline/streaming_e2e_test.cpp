@@ -81,12 +81,11 @@ struct StreamingAgent {
         agent::AgentServices services = fakeServices(rec);
         services.injector = std::move(inj);
         services.pipeline = std::move(pipe);
+        addNetwork(services, setup.videoPort, netClock,
+                   home.file(".config/Dovrel")); // the session guards never fire during a test
         agent::AgentSettings settings;
         settings.stateDirectory = home.file(".dovrel");
         settings.configDirectory = home.file(".config/Dovrel");
-        settings.ports = {0, 0, setup.videoPort};
-        settings.listenAddress = QHostAddress::LocalHost;
-        settings.scheduler = &netClock; // the session guards never fire during a test
         settings.deviceName = "Streaming Box";
         agentPtr = std::make_unique<agent::Agent>(std::move(services), std::move(settings));
         agentPtr->run(presenter);

@@ -455,7 +455,7 @@ TEST_F(RelayLinkTest, VideoAndAudioFromOtherThreadsReachARelayControllerInOrder)
     // The agent establishes the session just after its AuthOk has gone out.
     ASSERT_TRUE(waitUntil([&] { return h.agent->transport().sendTarget() != nullptr; }));
     const auto target = h.agent->transport().sendTarget();
-    ASSERT_TRUE(target->isRelay && target->relay);
+    ASSERT_TRUE(target->isRelay && target->route);
 
     // Two senders, as the encoder's output thread and the audio thread would be. The video fits the
     // queue whole; audio beyond its small bound may be dropped when this thread outruns "dovrel.net".
@@ -470,7 +470,7 @@ TEST_F(RelayLinkTest, VideoAndAudioFromOtherThreadsReachARelayControllerInOrder)
     });
     std::thread audio([&] {
         for (int i = 0; i < frames; ++i)
-            if (h.agent->transport().sendMedia(
+            if (h.net->sendMedia(
                     target->session->sealNext(wex::Stream::audio, 1, target->sessionId, 0, wex::Bytes(200, 0xA5)),
                     false))
                 ++audioAccepted;
@@ -493,7 +493,7 @@ TEST_F(RelayLinkTest, VideoAndAudioFromOtherThreadsReachARelayControllerInOrder)
             ++seenAudio;
         }
     }
-    const auto counts = h.agent->transport().relayMediaCounts();
+    const auto counts = h.net->relayMediaCounts();
     EXPECT_EQ(counts.videoSent, static_cast<uint64_t>(frames));
     EXPECT_EQ(counts.audioSent, static_cast<uint64_t>(audioAccepted));
     EXPECT_EQ(counts.audioSent + counts.audioDropped, static_cast<uint64_t>(frames));
@@ -504,7 +504,7 @@ TEST_F(RelayLinkTest, VideoAndAudioFromOtherThreadsReachARelayControllerInOrder)
     ctl.close();
     ASSERT_TRUE(waitUntil([&] { return h.agent->transport().sendTarget() == nullptr; }));
     EXPECT_FALSE(target->send(wex::Bytes(40, 1), true));
-    EXPECT_FALSE(h.agent->transport().sendMedia(wex::Bytes(40, 1), true));
+    EXPECT_FALSE(h.net->sendMedia(wex::Bytes(40, 1), true));
 }
 
 TEST_F(RelayLinkTest, AWakeRequestThroughTheRelayIsAnsweredFromTheNetworkItNames) {

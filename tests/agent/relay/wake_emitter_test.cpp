@@ -8,7 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "agent/net/WakeEmitter.h"
+#include "agent/net/LinuxWakeEmitter.h"
 #include "protocol/LANInterface.h"
 #include "protocol/MagicPacket.h"
 #include "tests/support/NetNamespace.h"

@@ -25,6 +25,9 @@
 #include "../../support/TestController.h"
 #include "agent/accounts/AgentAccounts.h"
 #include "agent/core/Agent.h"
+#include "agent/net/PrimaryInterface.h"
+#include "agent/net/RegionPicker.h"
+#include "agent/net/Transport.h"
 #include "agent/shell/AgentPresenter.h"
 #include "agent/shell/AppModel.h"
 #include "protocol/NetAddress.h"
@@ -256,6 +259,25 @@ inline dovrel::agent::AgentServices fakeServices(const std::shared_ptr<Recorder>
     return services;
 }
 
+// The real network side on loopback, with ports the system picks for the listeners, `videoPort` for
+// video, `clock` on "dovrel.net" and the relay.json of `configDirectory` named in its hints: the
+// transport, the region race and this machine's addresses. Returns the transport, which the agent made
+// over `services` owns.
+inline dovrel::agent::Transport& addNetwork(dovrel::agent::AgentServices& services, uint16_t videoPort,
+                                            Scheduler& clock, const std::string& configDirectory) {
+    dovrel::agent::TransportOptions options;
+    options.relayConfigPath = dovrel::agent::RelayConfig::pathIn(configDirectory);
+    options.ports = {0, 0, videoPort};
+    options.listenAddress = QHostAddress::LocalHost;
+    options.scheduler = &clock;
+    auto transport = std::make_unique<dovrel::agent::Transport>(std::move(options));
+    dovrel::agent::Transport& net = *transport;
+    services.transport = std::move(transport);
+    services.regions = dovrel::agent::makeRegionPicker();
+    services.localAddress = dovrel::agent::makeSystemLocalAddress();
+    return net;
+}
+
 // The window's commands, handed to the agent that a test makes after its model.
 class CommandsToAgent final : public dovrel::agent::AgentCommands {
 public:
@@ -310,13 +332,12 @@ public:
         dovrel::agent::AgentServices services = fakeServices(rec);
         if (options_.withPipeline) services.pipeline = std::make_unique<FakePipeline>(rec);
         services.lanInterfaces = [list = options_.interfaces] { return list; };
+        net = &addNetwork(services, options_.videoPort ? options_.videoPort : ctl.videoPort(), clock,
+                          home.file(".config/Dovrel"));
 
         dovrel::agent::AgentSettings settings;
         settings.stateDirectory = state;
         settings.configDirectory = home.file(".config/Dovrel");
-        settings.ports = {0, 0, options_.videoPort ? options_.videoPort : ctl.videoPort()};
-        settings.listenAddress = QHostAddress::LocalHost;
-        settings.scheduler = &clock;
         settings.deviceName = "Test Box";
         agent = std::make_unique<dovrel::agent::Agent>(std::move(services), std::move(settings));
         agent->run(presenter);
@@ -363,6 +384,7 @@ public:
     std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
     TestController ctl;
     std::unique_ptr<dovrel::agent::Agent> agent;
+    dovrel::agent::Transport* net = nullptr; // the agent's, for what only the network side tells
     CommandsToAgent commands{agent};
     dovrel::agent::AppModel model{commands, nullptr};
     dovrel::agent::AgentPresenter presenter{model};

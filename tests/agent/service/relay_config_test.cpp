@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "../../support/TempHome.h"
-#include "agent/net/RelayConfig.h"
+#include "agent/core/RelayConfig.h"
 #include "protocol/WEXConstants.h"
 
 using namespace dovrel;

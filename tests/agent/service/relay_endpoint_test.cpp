@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "agent/net/RelayEndpoint.h"
+#include "agent/core/RelayEndpoint.h"
 
 using dovrel::agent::RelayEndpoint;
 

@@ -117,13 +117,13 @@ TEST(Transport, TheSessionSnapshotIsSafeToUseFromOtherThreadsWhileSessionsComeAn
             const wex::Bytes picture(600, 0x42);
             while (!stop) {
                 const auto target = h.agent->transport().sendTarget();
-                if (!target || !target->video) {
+                if (!target || !target->route) {
                     std::this_thread::yield();
                     continue;
                 }
                 const wex::Bytes frame =
                     target->session->sealNext(wex::Stream::video, 1, target->sessionId, 0, picture);
-                if (!frame.empty() && target->video->send(frame)) ++sent;
+                if (!frame.empty() && target->send(frame, true)) ++sent;
                 std::this_thread::sleep_for(200us);
             }
         });

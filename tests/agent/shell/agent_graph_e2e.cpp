@@ -67,8 +67,8 @@ TEST(AgentGraph, TheProgramsGraphIsWiredFromTheWindowToTheLink) {
     AgentGraphOptions options;
     options.settings.stateDirectory = home.file(".dovrel");
     options.settings.configDirectory = home.file(".config/Dovrel");
-    options.settings.ports = {0, 0, 9};
-    options.settings.listenAddress = QHostAddress::LocalHost;
+    options.ports = {0, 0, 9};
+    options.listenAddress = QHostAddress::LocalHost;
     options.settings.deviceName = "Graph Box";
     options.haveDisplay = true;
     AgentGraph graph(std::move(options));

@@ -1,4 +1,4 @@
-#include "agent/net/RelayConfig.h"
+#include "agent/core/RelayConfig.h"
 
 #include <filesystem>
 #include <stdexcept>

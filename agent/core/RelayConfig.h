@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/net/RelayEndpoint.h"
+#include "agent/core/RelayEndpoint.h"
 #include "protocol/RelayIdentity.h"
 
 namespace dovrel::agent {
@@ -29,7 +29,9 @@ public:
     static RelayConfig& shared();
 
     const std::string& directory() const { return directory_; }
-    std::string path() const { return directory_ + "/relay.json"; }
+    std::string path() const { return pathIn(directory_); }
+    // The file in `directory`.
+    static std::string pathIn(const std::string& directory) { return directory + "/relay.json"; }
 
     // Reads the file and updates the settings; a missing or malformed file gives the default identity
     // and leaves the settings as they were. Never fails.

@@ -1,4 +1,4 @@
-#include "agent/net/RelayEndpoint.h"
+#include "agent/core/RelayEndpoint.h"
 
 namespace dovrel::agent {
 

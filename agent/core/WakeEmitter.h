@@ -1,6 +1,5 @@
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,9 +22,5 @@ public:
     virtual std::vector<std::string> send(const wex::MACAddress& mac,
                                           const std::vector<wex::LANInterface>& interfaces) = 0;
 };
-
-// UDP sockets bound to the interface (SO_BINDTODEVICE) and to its address, with the interface also named
-// on every send, so that the limited broadcast leaves through that interface and not the default route.
-std::unique_ptr<WakeEmitter> makeLinuxWakeEmitter();
 
 } // namespace dovrel::agent

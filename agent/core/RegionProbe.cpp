@@ -1,0 +1,18 @@
+#include "agent/core/RegionProbe.h"
+
+namespace dovrel::agent {
+
+void RegionProbe::start(std::vector<RelayEndpoint> endpoints, std::function<void(const RelayEndpoint&)> onNearest) {
+    thread_ = std::thread([this, endpoints = std::move(endpoints), onNearest = std::move(onNearest)] {
+        const std::optional<RelayEndpoint> nearest = regions_->nearest(endpoints, timeoutSeconds);
+        if (!nearest || stopping_) return;
+        onNearest(*nearest);
+    });
+}
+
+void RegionProbe::stop() {
+    stopping_ = true;
+    if (thread_.joinable()) thread_.join();
+}
+
+} // namespace dovrel::agent
