@@ -118,8 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     return 0;
 }
 
-// A whole payload, the same payload in three pieces out of order with a duplicate, an oversized
-// announcement, and many frames left incomplete.
+// A whole payload, the same payload in three pieces out of order with a duplicate, then without its
+// middle piece, an oversized announcement, and many frames left incomplete.
 std::vector<Bytes> fuzzSeeds() {
     wex::VideoNALHeader h;
     h.frameId = 1;
@@ -139,6 +139,17 @@ std::vector<Bytes> fuzzSeeds() {
         split.insert(split.end(), p.begin(), p.end());
     }
     seeds.push_back(split);
+    // The same frame without its middle piece, given up when a piece of the next frame comes.
+    Bytes broken;
+    for (const uint16_t i : {0, 2}) {
+        const std::size_t from = i * third, to = i == 2 ? payload.size() : from + third;
+        const Bytes p = piece(wex::FragmentHeader{7, i, 3}, Bytes(payload.begin() + static_cast<std::ptrdiff_t>(from),
+                                                                  payload.begin() + static_cast<std::ptrdiff_t>(to)));
+        broken.insert(broken.end(), p.begin(), p.end());
+    }
+    const Bytes next = piece(wex::FragmentHeader{8, 0, 2}, Bytes(3, 2));
+    broken.insert(broken.end(), next.begin(), next.end());
+    seeds.push_back(broken);
     seeds.push_back(piece(wex::FragmentHeader{9, 0, 65535}, Bytes(10, 1)));
     Bytes many;
     for (uint32_t id = 100; id > 60; --id) {
