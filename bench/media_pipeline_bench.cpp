@@ -2,17 +2,20 @@
 // and 1280x720: X11 capture (MIT-SHM grab with the cursor drawn in), colour conversion to 4:2:0,
 // software encoding, and building the payload and its pieces. Also what the capturer costs when the
 // screen is still and when it is busy, and H.264 as the agent encodes it (CAVLC, Constrained Baseline)
-// against Main profile with CABAC: encode and decode time and size, on the same pictures. Prints figures; asserts
-// nothing.
+// against Main profile with CABAC, and with 1 to 12 sliced threads: encode time, its processor time,
+// decode time and size, on the same pictures, with the load average beside. "N threads" runs only the
+// thread sweep over N pictures. Prints figures; asserts nothing.
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <sys/resource.h>
 #include <vector>
 
 #include "BusyScene.h"
+#include "MachineLoad.h"
 #include "agent/media/ColorConverter.h"
 #include "agent/media/LibavVideoEncoder.h"
 #include "agent/media/VideoPacketizer.h"
@@ -233,54 +236,92 @@ double encodeInto(AVCodecContext* ctx, AVFrame* picture, int64_t pts, std::vecto
     return micros(Clock::now() - t0);
 }
 
-// The agent's CAVLC against CABAC on the same busy 1080p pictures, each encoded
-// by both in turn (so both see the same machine load) and decoded as the controller decodes.
-void profiles(int w, int h, int frames) {
-    BusyDesktop desktop(w, h);
-    if (!desktop.ok()) return;
-    X11Grabber& grabber = *desktop.grabber;
-    libav::FramePtr& yuv = desktop.yuv;
-    const VideoBudget budget = VideoBudget::lan();
-    std::string error;
-    struct Candidate {
-        Candidate(const char* n, libav::CodecContextPtr c) : name(n), ctx(std::move(c)) {}
-        const char* name;
-        libav::CodecContextPtr ctx;
-        controller::PictureDecoder decoder{controller::VideoCodec::h264, controller::PictureDecoder::defaultThreads()};
-        Series encode, decode;
-        std::size_t bytes = 0;
-    } candidates[2] = {
-        {"CAVLC (the agent's)", LibavVideoEncoder::open("libx264", {w, h, true, budget}, nullptr, error)},
-        {"Main, CABAC", openCabac(w, h, budget)}};
-    for (const auto& c : candidates)
-        if (!c.ctx) return;
+// One encoder setting under trial: each picture encoded, then decoded as the controller decodes it.
+struct EncoderTrial {
+    EncoderTrial(std::string n, libav::CodecContextPtr c) : name(std::move(n)), ctx(std::move(c)) {}
+    std::string name;
+    libav::CodecContextPtr ctx;
+    controller::PictureDecoder decoder{controller::VideoCodec::h264, controller::PictureDecoder::defaultThreads()};
+    Series encode, encodeCpu, decode;
+    std::size_t bytes = 0;
+
+    void take(AVFrame* picture, int i, std::vector<uint8_t>& annexB) {
+        const double cpu0 = cpuSeconds();
+        const double enc = encodeInto(ctx.get(), picture, i, annexB);
+        const double encCpu = (cpuSeconds() - cpu0) * 1e6;
+        const auto t0 = Clock::now();
+        decoder.decode(wex::ByteView(annexB.data(), annexB.size()), i, [](const AVFrame&, bool) {});
+        const double dec = micros(Clock::now() - t0);
+        bytes += annexB.size();
+        if (i < 10) return; // the warm-up
+        encode.add(enc);
+        encodeCpu.add(encCpu);
+        decode.add(dec);
+    }
+    void print(int frames) {
+        std::printf("  %s: %.0f kbit/s at 60 fps\n", name.c_str(),
+                    static_cast<double>(bytes) * 8 / (frames / 60.0) / 1000);
+        row("  encode", encode);
+        row("  encode, processor time", encodeCpu);
+        row("  decode (the controller's decoder)", decode);
+    }
+};
+
+// The busy desktop's pictures, one every 1/60 s, each handed to every trial in turn (starting with a
+// different one each time), so that all see the same pictures and the same machine load.
+void runTrials(BusyDesktop& desktop, std::vector<std::unique_ptr<EncoderTrial>>& trials, int frames) {
     std::vector<uint8_t> annexB;
     auto next = Clock::now();
     for (int i = 0; i < frames; ++i) {
-        std::optional<CapturedFrame> shot = grabber.grab(Clock::now());
-        if (!shot || !desktop.converter.convert(*shot, *yuv)) continue;
+        std::optional<CapturedFrame> shot = desktop.grabber->grab(Clock::now());
+        if (!shot || !desktop.converter.convert(*shot, *desktop.yuv)) continue;
         shot.reset();
-        for (auto& c : candidates) {
-            const double enc = encodeInto(c.ctx.get(), yuv.get(), i, annexB);
-            const auto t0 = Clock::now();
-            c.decoder.decode(wex::ByteView(annexB.data(), annexB.size()), i, [](const AVFrame&, bool) {});
-            const double dec = micros(Clock::now() - t0);
-            c.bytes += annexB.size();
-            if (i >= 10) {
-                c.encode.add(enc);
-                c.decode.add(dec);
-            }
-        }
+        for (std::size_t k = 0; k < trials.size(); ++k)
+            trials[(k + static_cast<std::size_t>(i)) % trials.size()]->take(desktop.yuv.get(), i, annexB);
         next += std::chrono::microseconds(16667);
         std::this_thread::sleep_until(next);
     }
-    std::printf("\n%dx%d H.264 profiles on the same %d pictures, budget %lld bit/s at %d fps\n", w, h, frames,
-                static_cast<long long>(budget.averageBitRate), budget.expectedFrameRate);
-    for (auto& c : candidates) {
-        std::printf("  %s: %.0f kbit/s\n", c.name, static_cast<double>(c.bytes) * 8 / (frames / 60.0) / 1000);
-        row("  encode", c.encode);
-        row("  decode (the controller's decoder)", c.decode);
+}
+
+// The agent's CAVLC against CABAC on the same busy 1080p pictures.
+void profiles(int w, int h, int frames) {
+    BusyDesktop desktop(w, h);
+    if (!desktop.ok()) return;
+    const VideoBudget budget = VideoBudget::lan();
+    std::string error;
+    std::vector<std::unique_ptr<EncoderTrial>> trials;
+    trials.push_back(std::make_unique<EncoderTrial>(
+        "CAVLC (the agent's)", LibavVideoEncoder::open("libx264", {w, h, true, budget}, nullptr, error)));
+    trials.push_back(std::make_unique<EncoderTrial>("Main, CABAC", openCabac(w, h, budget)));
+    for (const auto& t : trials)
+        if (!t->ctx) return;
+    runTrials(desktop, trials, frames);
+    std::printf("\n%dx%d H.264 profiles on the same %d pictures, budget %lld bit/s at %d fps (load average %s)\n", w, h,
+                frames, static_cast<long long>(budget.averageBitRate), budget.expectedFrameRate,
+                bench::loadAverage().c_str());
+    for (auto& t : trials)
+        t->print(frames);
+}
+
+// The agent's H.264 settings with several thread counts (x264's sliced threads: one slice per thread);
+// each stream decoded as the controller decodes it (slice threads follow the slices).
+void threadSweep(int w, int h, int frames) {
+    BusyDesktop desktop(w, h);
+    if (!desktop.ok()) return;
+    const VideoBudget budget = VideoBudget::lan();
+    std::vector<std::unique_ptr<EncoderTrial>> trials;
+    for (int t : {1, 2, 3, 4, 6, 8, 12}) {
+        std::string error;
+        trials.push_back(std::make_unique<EncoderTrial>(
+            std::to_string(t) + (t == 1 ? " thread" : " threads"),
+            LibavVideoEncoder::open("libx264", {w, h, true, budget, t}, nullptr, error)));
+        if (!trials.back()->ctx) return;
     }
+    runTrials(desktop, trials, frames);
+    std::printf("\n%dx%d H.264 encoder threads on the same %d pictures (load average %s)\n", w, h, frames,
+                bench::loadAverage().c_str());
+    for (auto& t : trials)
+        t->print(frames);
 }
 
 // The capturer as the agent runs it, with the encoder behind it converting on its own thread:
@@ -348,6 +389,10 @@ void idleCapture(int w, int h, int seconds) {
 
 int main(int argc, char** argv) {
     const int frames = argc > 1 ? std::atoi(argv[1]) : 300;
+    if (argc > 2 && std::string(argv[2]) == "threads") { // the thread sweep alone
+        threadSweep(1920, 1080, frames);
+        return 0;
+    }
     std::printf("media pipeline, %u hardware threads\n", std::thread::hardware_concurrency());
     std::fflush(stdout);
     for (const auto& [w, h] : {std::pair{1920, 1080}, std::pair{1280, 720}}) {
@@ -356,6 +401,7 @@ int main(int argc, char** argv) {
     }
     stages(1280, 720, false, std::min(frames, 120));
     profiles(1920, 1080, frames);
+    threadSweep(1920, 1080, frames);
     pipeline(1920, 1080, 5);
     idleCapture(1920, 1080, 5);
     return 0;

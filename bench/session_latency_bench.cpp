@@ -11,19 +11,28 @@
 //
 // Two agents are measured in turn: the real DovrelAgent (skipped, with the reason, while it does not
 // stream), and a stand-in built from the agent's own capture, encoder and packetizer behind the scripted
-// test agent, so that the controller's side can be measured either way. Prints figures; asserts nothing.
+// test agent, so that the controller's side can be measured either way. For the stand-in every stage of
+// an answered flip is timed (the grab, the hand-over, conversion, encoding, sending, the network, decoding);
+// for DovrelAgent, which stamps a picture as it builds its payload, the agent's share and the rest. The
+// load average goes beside every run; "--isolated" runs it all ahead of the machine's other work.
+// Prints figures; asserts nothing.
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cinttypes>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <netinet/in.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -38,6 +47,7 @@
 #include "BenchClient.h"
 #include "BusyScene.h"
 #include "EventLoopWait.h"
+#include "MachineLoad.h"
 #include "agent/media/LibavVideoEncoder.h"
 #include "agent/media/VideoPacketizer.h"
 #include "agent/media/X11ScreenCapturer.h"
@@ -86,6 +96,22 @@ struct FlipLog {
     } flips[capacity];
 };
 
+// What the stand-in agent did with each picture it sent, by frame identifier, in memory shared with
+// its process: when the grab began and ended, when the encoder's thread took the frame, its conversion
+// and encoding times, when the picture was handed to the main thread and when its last piece went out.
+struct StageLog {
+    static constexpr uint32_t capacity = 8192;
+    struct Entry {
+        std::atomic<uint32_t> frameId{0}; // written last: the entry is complete once it matches
+        int64_t grabStartNs, grabEndNs, encoderTookNs, encodedNs, sendStartNs, sendEndNs;
+        uint32_t convertUs, encodeUs;
+    } entries[capacity];
+    Entry* find(uint32_t frameId) {
+        Entry& e = entries[frameId % capacity];
+        return e.frameId.load(std::memory_order_acquire) == frameId ? &e : nullptr;
+    }
+};
+
 // ---- the painter's process ----------------------------------------------------------------------
 
 [[noreturn]] void runPainter(const std::string& display, FlipLog* log) {
@@ -118,7 +144,7 @@ uint64_t microsOf(Instant t) {
 // The agent's capture (MIT-SHM, 60 a second), its encoder (software H.264 at the local network's
 // budget) and its packetizer, behind the scripted agent's handshake; the capture time goes in ptsUs and
 // its pongs carry the monotonic clock in microseconds. Waits for a byte on `go` before it starts.
-[[noreturn]] void runStandIn(const std::string& display, uint16_t videoPort, int portOut, int go) {
+[[noreturn]] void runStandIn(const std::string& display, uint16_t videoPort, int portOut, int go, StageLog* stages) {
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     char byte = 0;
     if (::read(go, &byte, 1) != 1) ::_exit(1);
@@ -141,8 +167,12 @@ uint64_t microsOf(Instant t) {
     std::vector<wex::Bytes> sets;
     uint32_t frameId = 0;
     std::shared_ptr<agent::VideoEncoder> encoder;
+    // When each grab ended, by its capture time (the grab's start), until the encoder's picture of it.
+    std::mutex grabsLock;
+    std::map<int64_t, int64_t> grabEnds;
     // Pictures are sealed and sent on the main thread, where the session lives.
-    auto send = [&](const agent::EncodedPicture& pic) {
+    auto send = [&](const agent::EncodedPicture& pic, int64_t encodedNs) {
+        const int64_t sendStartNs = monoNs();
         wex::VideoNALHeader header;
         std::vector<wex::Bytes> nals;
         if (pic.parameterSets) sets = *pic.parameterSets;
@@ -164,15 +194,38 @@ uint64_t microsOf(Instant t) {
                 if (sealed.empty()) return;
                 ::sendto(udp, sealed.data(), sealed.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
             });
+        const int64_t grabStartNs = ns(pic.capturedAt);
+        int64_t grabEndNs = grabStartNs;
+        {
+            const std::lock_guard g(grabsLock);
+            if (const auto it = grabEnds.find(grabStartNs); it != grabEnds.end()) grabEndNs = it->second;
+            grabEnds.erase(grabEnds.begin(), grabEnds.upper_bound(grabStartNs));
+        }
+        StageLog::Entry& e = stages->entries[frameId % StageLog::capacity];
+        e.frameId.store(0, std::memory_order_relaxed);
+        e.grabStartNs = grabStartNs;
+        e.grabEndNs = grabEndNs;
+        e.encodedNs = encodedNs;
+        e.encoderTookNs = encodedNs - (int64_t{pic.convertMicros} + pic.encodeMicros) * 1000;
+        e.convertUs = pic.convertMicros;
+        e.encodeUs = pic.encodeMicros;
+        e.sendStartNs = sendStartNs;
+        e.sendEndNs = monoNs();
+        e.frameId.store(frameId, std::memory_order_release);
     };
     encoder = agent::makeVideoEncoder({W, H, true, agent::VideoBudget::lan()}, [&](agent::EncodedPicture&& pic) {
         QMetaObject::invokeMethod(
-            &app, [&send, pic = std::move(pic)] { send(pic); }, Qt::QueuedConnection);
+            &app, [&send, pic = std::move(pic), at = monoNs()] { send(pic, at); }, Qt::QueuedConnection);
     });
     encoder->start();
     agent::X11ScreenCapturer capturer(
         [&](const agent::CapturedFrame& f) {
-            if (streaming.load()) encoder->encode(f, microsOf(f.capturedAt), false);
+            if (!streaming.load()) return;
+            {
+                const std::lock_guard g(grabsLock);
+                grabEnds[ns(f.capturedAt)] = monoNs();
+            }
+            encoder->encode(f, microsOf(f.capturedAt), false);
         },
         agent::X11ScreenCapturer::Options{display, nullptr, nullptr});
     capturer.start(0);
@@ -196,6 +249,7 @@ uint64_t microsOf(Instant t) {
 
 struct Sample {
     Instant receivedAt, decodedAt;
+    uint32_t frameId = 0;
     uint32_t ptsUs = 0;
     uint32_t decodeUs = 0, convertUs = 0;
 };
@@ -206,6 +260,12 @@ struct Detection {
 };
 // One frame the window swapped to the screen, and the newest picture it held.
 struct Swap {
+    int64_t atNs;
+    uint32_t frameId;
+    int64_t syncNs, renderNs, renderedNs; // when its scene began to sync, to render, and was rendered
+};
+// The GUI thread asking the window for a frame after a picture came.
+struct UpdateAsked {
     int64_t atNs;
     uint32_t frameId;
 };
@@ -240,14 +300,21 @@ struct Collector {
             if (colour) lastColour = colour;
             return;
         }
-        samples.push_back({p.receivedAt, p.decodedAt, p.ptsUs, p.decodeMicros, p.convertMicros});
+        samples.push_back({p.receivedAt, p.decodedAt, p.frameId, p.ptsUs, p.decodeMicros, p.convertMicros});
         if (colour && colour != lastColour) detections.push_back({ns(p.decodedAt), colour, p.frameId});
         if (colour) lastColour = colour;
     }
+    std::vector<UpdateAsked> updates;
+    std::atomic<int64_t> syncNs{0}, renderNs{0}, renderedNs{0}; // the render thread's frame in progress
     void swapped(uint32_t frameId) {
         const int64_t at = monoNs();
         const std::lock_guard g(lock);
-        if (recording) swaps.push_back({at, frameId});
+        if (recording) swaps.push_back({at, frameId, syncNs, renderNs, renderedNs});
+    }
+    void updateAsked(uint32_t frameId) {
+        const int64_t at = monoNs();
+        const std::lock_guard g(lock);
+        if (recording) updates.push_back({at, frameId});
     }
 };
 
@@ -296,8 +363,8 @@ using bench::pump;
 using bench::waitFor;
 
 // One session with one agent: connect, wait for pictures, measure for the window, print.
-void measure(const char* title, WEXClient& client, Collector& collector, FlipLog& flips, pid_t agentPid,
-             const std::function<void()>& connect, const std::function<std::string()>& whyNot) {
+void measure(const char* title, WEXClient& client, Collector& collector, FlipLog& flips, StageLog* stages,
+             pid_t agentPid, const std::function<void()>& connect, const std::function<std::string()>& whyNot) {
     std::printf("\n== %s\n", title);
     std::fflush(stdout);
     connect();
@@ -319,9 +386,11 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
         collector.samples.clear();
         collector.detections.clear();
         collector.swaps.clear();
+        collector.updates.clear();
         collector.recording = true;
     }
     const uint32_t firstFlip = flips.count.load(std::memory_order_acquire);
+    const std::string loadBefore = bench::loadAverage();
     const double agentCpu0 = cpuSeconds(agentPid), selfCpu0 = cpuSeconds(::getpid());
     const auto start = Clock::now();
     int fpsSum = 0, fpsTicks = 0;
@@ -335,12 +404,14 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
     std::vector<Sample> samples;
     std::vector<Detection> detections;
     std::vector<Swap> swaps;
+    std::vector<UpdateAsked> updates;
     {
         const std::lock_guard g(collector.lock);
         collector.recording = false;
         samples = collector.samples;
         detections = collector.detections;
         swaps = collector.swaps;
+        updates = collector.updates;
     }
     const uint32_t lastFlip = flips.count.load(std::memory_order_acquire);
 
@@ -367,6 +438,39 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
         decode.add(s.decodeUs / 1000.0);
         convert.add(s.convertUs / 1000.0);
     }
+    // Where each answered flip's time went, stage by stage.
+    std::map<uint32_t, const Sample*> byFrame;
+    for (const Sample& s : samples)
+        byFrame[s.frameId] = &s;
+    const auto msBetween = [](int64_t a, int64_t b) { return static_cast<double>(b - a) / 1e6; };
+    Series toGuiThread, toSync, syncStage, renderStage, toSwap;
+    Series waitForGrab, grab, handOver, convertStage, encodeStage, hop, sendStage, agentSide, network, toDecoder,
+        decodeStage;
+    const auto stagesOf = [&](int64_t paintNs, const Detection& d) {
+        const auto found = byFrame.find(d.frameId);
+        if (found == byFrame.end()) return;
+        const Sample& s = *found->second;
+        const int64_t receivedNs = ns(s.receivedAt), decodeStartNs = ns(s.decodedAt) - int64_t{s.decodeUs} * 1000;
+        toDecoder.add(msBetween(receivedNs, decodeStartNs));
+        decodeStage.add(s.decodeUs / 1000.0);
+        if (const StageLog::Entry* e = stages ? stages->find(d.frameId) : nullptr) {
+            waitForGrab.add(msBetween(paintNs, e->grabStartNs));
+            grab.add(msBetween(e->grabStartNs, e->grabEndNs));
+            handOver.add(msBetween(e->grabEndNs, e->encoderTookNs));
+            convertStage.add(e->convertUs / 1000.0);
+            encodeStage.add(e->encodeUs / 1000.0);
+            hop.add(msBetween(e->encodedNs, e->sendStartNs));
+            sendStage.add(msBetween(e->sendStartNs, e->sendEndNs));
+            network.add(msBetween(e->sendEndNs, receivedNs));
+        } else if (!stages && plausible) {
+            // The agent stamps a picture as its payload is built: what comes before is the agent's.
+            if (const auto age = client.pictureAgeUs(s.ptsUs, s.decodedAt)) {
+                const double sentToDecoded = static_cast<double>(*age) / 1000.0;
+                agentSide.add(msBetween(paintNs, d.atNs) - sentToDecoded);
+                network.add(sentToDecoded - msBetween(receivedNs, ns(s.decodedAt)));
+            }
+        }
+    };
     // Each detection answers the latest flip to its colour before it.
     // A flip's colour comes back four flips later; a detection before that answers this flip.
     int missed = 0, notSwapped = 0;
@@ -381,6 +485,7 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
             continue;
         }
         paintToDecoded.add(static_cast<double>(d->atNs - f.atNs) / 1e6);
+        stagesOf(f.atNs, *d);
         // Shown: the first swap of a frame that held this picture or a later one.
         const auto s = std::find_if(swaps.begin(), swaps.end(),
                                     [&](const Swap& x) { return x.atNs >= d->atNs && x.frameId >= d->frameId; });
@@ -390,6 +495,17 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
         }
         paintToShown.add(static_cast<double>(s->atNs - f.atNs) / 1e6);
         decodedToShown.add(static_cast<double>(s->atNs - d->atNs) / 1e6);
+        const auto u = std::find_if(updates.begin(), updates.end(),
+                                    [&](const UpdateAsked& x) { return x.atNs >= d->atNs && x.frameId >= d->frameId; });
+        if (u != updates.end() && s->syncNs >= u->atNs) {
+            toGuiThread.add(msBetween(d->atNs, u->atNs));
+            toSync.add(msBetween(u->atNs, s->syncNs));
+        }
+        if (s->syncNs >= d->atNs && s->renderNs >= s->syncNs && s->renderedNs >= s->renderNs) {
+            syncStage.add(msBetween(s->syncNs, s->renderNs));
+            renderStage.add(msBetween(s->renderNs, s->renderedNs));
+            toSwap.add(msBetween(s->renderedNs, s->atNs));
+        }
     }
 
     std::printf("  pictures shown: %zu in %.1f s = %.1f per second (the client's published fps: %.1f)\n",
@@ -401,12 +517,39 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
     row("decode per picture", decode);
     row("to 4:2:0 planes per picture", convert);
     row("paint-to-decoded", paintToDecoded);
+    std::printf("  %-38s", "  deciles");
+    for (int d = 10; d <= 90; d += 10)
+        std::printf(" %.1f", paintToDecoded.pct(d));
+    std::printf(" ms\n");
     row("paint-to-shown", paintToShown);
     row("decoded-to-shown (window swapped)", decodedToShown);
     std::printf("  %-38s %u flips, %d not seen, %d seen but never swapped; %zu frames swapped\n", "",
                 lastFlip - firstFlip, missed, notSwapped, swaps.size());
+    std::printf("  stages of the answered flips (paint to decoded):\n");
+    if (stages) {
+        row("  paint -> grab begins (waiting)", waitForGrab);
+        row("  grab (SHM + pointer + cursor)", grab);
+        row("  hand-over to the encoder's thread", handOver);
+        row("  conversion to 4:2:0", convertStage);
+        row("  encoding", encodeStage);
+        row("  hop to the main thread (stand-in)", hop);
+        row("  payload + seal + send", sendStage);
+        row("  last piece sent -> last piece in", network);
+    } else {
+        row("  paint -> payload built (the agent)", agentSide);
+        row("  payload built -> last piece in", network);
+    }
+    row("  last piece in -> decoding begins", toDecoder);
+    row("  decoding", decodeStage);
+    std::printf("  stages of the answered flips (decoded to shown):\n");
+    row("  decoded -> GUI thread asks for a frame", toGuiThread);
+    row("  -> the scene begins to sync", toSync);
+    row("  sync (the picture's planes to textures)", syncStage);
+    row("  render (the YUV shader)", renderStage);
+    row("  rendered -> swapped", toSwap);
     std::printf("  CPU: agent %.1f%% of one core, controller %.1f%% of one core; ping %d ms\n",
                 100 * agentCpu / seconds, 100 * selfCpu / seconds, client.latencyMs());
+    std::printf("  load average before / after: %s / %s\n", loadBefore.c_str(), bench::loadAverage().c_str());
     std::fflush(stdout);
     client.disconnectSession();
     pump(500ms);
@@ -427,6 +570,21 @@ uint16_t freeUdpPort() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // "--isolated": this benchmark and everything it starts (both X servers, the painter, the agents)
+    // run before the machine's other work, as on a machine whose only work is the desktop and the
+    // remote session; other builds and tests on a shared machine otherwise take the cores the encoder's
+    // and decoder's threads wait for. Real-time round robin, inherited by every child; needs the right
+    // to raise priorities.
+    std::string mode = "shared with the machine's other work";
+    if (argc > 1 && std::string(argv[1]) == "--isolated") {
+        sched_param p{};
+        p.sched_priority = 10;
+        mode = ::sched_setscheduler(0, SCHED_RR, &p) == 0
+                   ? "isolated (real-time priority for this benchmark and all it starts)"
+                   : std::string("shared: real-time priority refused (") + std::strerror(errno) + ")";
+        --argc;
+        ++argv;
+    }
     // Children first, while this process has one thread.
     dovrel::test::XvfbServer xvfb(W, H);
     if (!xvfb.running()) {
@@ -436,13 +594,16 @@ int main(int argc, char** argv) {
     auto* flips = static_cast<FlipLog*>(
         ::mmap(nullptr, sizeof(FlipLog), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     new (flips) FlipLog;
+    auto* stages = static_cast<StageLog*>(
+        ::mmap(nullptr, sizeof(StageLog), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    new (stages) StageLog;
     const uint16_t videoPort = freeUdpPort();
     const pid_t painter = ::fork();
     if (painter == 0) runPainter(xvfb.display(), flips);
     int portPipe[2], goPipe[2];
     if (::pipe2(portPipe, O_CLOEXEC) != 0 || ::pipe2(goPipe, O_CLOEXEC) != 0) return 1;
     const pid_t standIn = ::fork();
-    if (standIn == 0) runStandIn(xvfb.display(), videoPort, portPipe[1], goPipe[0]);
+    if (standIn == 0) runStandIn(xvfb.display(), videoPort, portPipe[1], goPipe[0], stages);
 
     // The controller's window goes on an X server of its own, so that the agent never captures it.
     dovrel::test::XvfbServer screen(1280, 720);
@@ -453,9 +614,12 @@ int main(int argc, char** argv) {
     ::setenv("DISPLAY", screen.display().c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     ::setenv("QSG_RHI_BACKEND", "opengl", 1);
+    VideoSurfaceItem::prepareProcess(); // as the controller's own main does
     QGuiApplication app(argc, argv);
     std::printf("session latency: %dx%d at 60 pictures a second on Xvfb %s, software H.264, loopback\n", W, H,
                 xvfb.display().c_str());
+    std::printf("scheduling: %s; load average %s, %u hardware threads\n", mode.c_str(), bench::loadAverage().c_str(),
+                std::thread::hardware_concurrency());
 
     dovrel::test::TempDir dir;
     const ClientConfig config = bench::benchClientConfig(dir, videoPort);
@@ -475,6 +639,8 @@ int main(int argc, char** argv) {
             item,
             [&] {
                 updateQueued = false;
+                const auto latest = item->surface()->latest();
+                collector.updateAsked(latest ? latest->frameId : 0);
                 item->update();
             },
             Qt::QueuedConnection);
@@ -482,6 +648,12 @@ int main(int argc, char** argv) {
     QObject::connect(
         &window, &QQuickWindow::frameSwapped, item, [&] { collector.swapped(item->syncedFrameId()); },
         Qt::DirectConnection);
+    QObject::connect(
+        &window, &QQuickWindow::beforeSynchronizing, item, [&] { collector.syncNs = monoNs(); }, Qt::DirectConnection);
+    QObject::connect(
+        &window, &QQuickWindow::beforeRendering, item, [&] { collector.renderNs = monoNs(); }, Qt::DirectConnection);
+    QObject::connect(
+        &window, &QQuickWindow::afterRendering, item, [&] { collector.renderedNs = monoNs(); }, Qt::DirectConnection);
     window.show();
     const char* api = "?";
     if (waitFor([&] { return window.rendererInterface() != nullptr && window.isExposed(); }, 5s)) {
@@ -504,8 +676,8 @@ int main(int argc, char** argv) {
             std::printf("\n== DovrelAgent\n  cannot run: %s\n", why.c_str());
         } else {
             measure(
-                "DovrelAgent (X11 capture, its own encoder and send path)", client, collector, *flips, agent.pid(),
-                [&] { client.connectToHost(QString("127.0.0.1:%1").arg(agent.controlPort())); },
+                "DovrelAgent (X11 capture, its own encoder and send path)", client, collector, *flips, nullptr,
+                agent.pid(), [&] { client.connectToHost(QString("127.0.0.1:%1").arg(agent.controlPort())); },
                 [&] { return "  its log ends:\n" + agent.tail(12); });
         }
     }
@@ -516,7 +688,8 @@ int main(int argc, char** argv) {
     if (::write(goPipe[1], &go, 1) == 1 && ::read(portPipe[0], ports, sizeof ports) == sizeof ports) {
         measure(
             "stand-in agent (the agent's X11 capture, H.264 encoder and packetizer behind the scripted agent)", client,
-            collector, *flips, standIn, [&] { client.connectToHost(QString("127.0.0.1:%1").arg(ports[0]), "123456"); },
+            collector, *flips, stages, standIn,
+            [&] { client.connectToHost(QString("127.0.0.1:%1").arg(ports[0]), "123456"); },
             [] { return std::string("  (the stand-in agent runs in this benchmark's own child process)"); });
     } else {
         std::printf("\n== stand-in agent\n  cannot run: it did not start\n");

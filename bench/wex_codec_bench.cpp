@@ -18,7 +18,8 @@ BENCHMARK(HeaderEncodeDecode);
 
 static void CRC8Throughput(benchmark::State& state) {
     const Bytes data(static_cast<std::size_t>(state.range(0)), 0x5A);
-    for (auto _ : state) benchmark::DoNotOptimize(CRC8::compute(data));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(CRC8::compute(data));
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(CRC8Throughput)->Arg(11)->Arg(65536);

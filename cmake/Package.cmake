@@ -48,6 +48,6 @@ mouse, keyboard, clipboard and files to it, through a relay or on the
 local network.")
 # QML modules are loaded at run time, so dpkg-shlibdeps cannot see them.
 set(CPACK_DEBIAN_CONTROLLER_PACKAGE_DEPENDS
-    "qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-shapes, qml6-module-qtquick-window, qml6-module-qtquick-layouts, qml6-module-qtquick-templates, qml6-module-qtqml-workerscript")
+    "qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-shapes, qml6-module-qtquick-window, qml6-module-qtquick-layouts, qml6-module-qtquick-templates, qml6-module-qtqml-workerscript, qml6-module-qtquick-dialogs, qml6-module-qt-labs-folderlistmodel")
 
 include(CPack)

@@ -102,6 +102,28 @@ start_agent() {
   pids+=("$agent_pid")
 }
 
+# No window manager runs on the agent's private screen, so nothing moves the keyboard focus: the
+# agent's window takes it when it opens and keeps it, and the terminal never gets what is typed. The
+# focus follows the pointer there instead: keys go to the window the remote pointer is over.
+focus_follows_pointer() {
+  local display=$1
+  command -v xdotool >/dev/null || return 0
+  (
+    # The agent's window opens and then takes the focus.
+    window=
+    for _ in $(seq 100); do
+      window=$(DISPLAY=$display xdotool search --onlyvisible --name DOVREL 2>/dev/null | head -1)
+      [[ -n "$window" && "$(DISPLAY=$display xdotool getwindowfocus 2>/dev/null)" == "$window" ]] && break
+      sleep 0.1
+    done
+    # Until the pointer next enters a window, keys go to the one it is over (window 1 is X's
+    # PointerRoot): the pointer may already rest on the terminal.
+    DISPLAY=$display xdotool windowfocus 1
+    exec env DISPLAY="$display" xdotool search --onlyvisible --name . behave %@ mouse-enter windowfocus
+  ) >/dev/null 2>&1 &
+  pids+=($!)
+}
+
 # Waits for a line of the agent's log matching a pattern and prints the match.
 agent_says() {
   local pattern=$1
@@ -128,7 +150,22 @@ case "$mode" in
     have_display || { echo "run: the controller needs a display" >&2; exit 1; }
     host=$1
     shift
-    exec env "${controller_env[@]}" "$controller" -autoHost "$host" "$@"
+    # The agent there is kept in the deck as a Linux machine (its shortcuts take Control, and its card
+    # connects again later) and dialled at once; the code pairs it the first time.
+    code=
+    rest=()
+    while [[ $# -gt 0 ]]; do
+      if [[ $1 == -pairingCode && $# -ge 2 ]]; then
+        code=$2
+        shift 2
+      else
+        rest+=("$1")
+        shift
+      fi
+    done
+    link="dovrel://pair?host=$host&name=$host&kind=linux"
+    [[ -n "$code" ]] && link+="&code=$code"
+    exec env "${controller_env[@]}" "$controller" -autoLink "$link" "${rest[@]}"
     ;;
   agent)
     if have_display; then
@@ -140,11 +177,14 @@ case "$mode" in
     fi
     start_agent "$display" DOVREL_CONTROL_PORT="${DOVREL_CONTROL_PORT:-47810}" DOVREL_INPUT_PORT="${DOVREL_INPUT_PORT:-47812}"
     agent_says 'PAIRING CODE: [0-9]+' >/dev/null
+    # Another control port than the usual one goes with the host a controller dials.
+    reach=THIS-HOST
+    [[ "${DOVREL_CONTROL_PORT:-47810}" != 47810 ]] && reach="THIS-HOST:$DOVREL_CONTROL_PORT"
     cat <<INFO
 run: the agent listens on TCP ${DOVREL_CONTROL_PORT:-47810} (control) and UDP ${DOVREL_INPUT_PORT:-47812} (input)
      on this machine's addresses: $(hostname -I 2>/dev/null | xargs || echo 127.0.0.1)
      $(agent_says 'PAIRING CODE: [0-9]+') - a controller pairs with it once, then connects by key.
-     From another machine: scripts/run.sh controller THIS-HOST -pairingCode CODE
+     From another machine: scripts/run.sh controller $reach -pairingCode CODE
      Its window, with the code and its QR code, opens on $display a second after it starts.
      State: $agent_home; log: $run/agent.log. Stop: Ctrl-C.
 INFO
@@ -173,17 +213,20 @@ ports=$(agent_says 'CONTROL tcp/[0-9]+, INPUT udp/[0-9]+')
 control_port=$(sed -E 's#CONTROL tcp/([0-9]+).*#\1#' <<<"$ports")
 input_port=$(sed -E 's#.*INPUT udp/([0-9]+)#\1#' <<<"$ports")
 code=$(agent_says 'PAIRING CODE: [0-9]+' | grep -oE '[0-9]+$')
+focus_follows_pointer "$agent_display"
 
 # By key once both ends remember each other; by the code otherwise.
-pairing=()
 if [[ -s "$agent_home/.dovrel/paired" ]] && grep -qs 'dovrel.agentPub' "$controller_home/.config/Dovrel/DovrelController.ini"; then
   echo "run: connecting by key (paired on an earlier run)"
 else
-  pairing=(-pairingCode "$code")
   echo "run: pairing with the agent's code $code"
 fi
 
-controller_args=(-autoHost "127.0.0.1:$control_port" "${pairing[@]}")
+# The agent's link on this computer: the controller keeps it in its deck as a Linux machine (its
+# shortcuts take Control, and a click on its card connects again after a disconnect) and dials it at
+# once. The code in it counts only until the key is trusted.
+name=$(hostname | tr -cd 'A-Za-z0-9.-')
+controller_args=(-autoLink "dovrel://pair?host=127.0.0.1:$control_port&code=$code&name=${name:-agent}&kind=linux")
 if have_display; then
   echo "run: the controller opens on $DISPLAY, showing the agent's screen ($agent_display)"
 else

@@ -14,6 +14,8 @@ packages=(
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-shapes
   qml6-module-qtquick-window qml6-module-qtquick-dialogs qml6-module-qtquick-layouts qml6-module-qtquick-templates
   qml6-module-qtqml qml6-module-qtqml-workerscript qt6-declarative-dev-tools
+  # the file chooser of "Send File" (Qt Quick's own dialog lists folders with it)
+  qml6-module-qt-labs-folderlistmodel
   # the video surface's shader, compiled by qsb at build time
   qt6-shadertools-dev
   # video

@@ -4,6 +4,10 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "agent/media/VideoPacketizer.h"
+#include "protocol/CommonHeader.h"
+#include "protocol/SecureSession.h"
+
 namespace dovrel::agent {
 
 std::optional<int64_t> parseDecimalInteger(std::string_view text) {
@@ -25,6 +29,12 @@ std::optional<int64_t> parseDecimalInteger(std::string_view text) {
     }
     if (magnitude > maxPositive) return std::nullopt;
     return static_cast<int64_t>(magnitude);
+}
+
+int64_t VideoBudget::encoderShareOf(int64_t rate) {
+    constexpr int64_t piece = VideoPacketizer::pieceBytes;
+    constexpr int64_t onWire = piece + wex::FragmentHeader::size + wex::SecureSession::overhead;
+    return rate / onWire * piece + rate % onWire * piece / onWire;
 }
 
 VideoBudget VideoBudget::withOverrides(std::optional<std::string_view> bitRate,

@@ -27,6 +27,11 @@ struct VideoBudget {
     // The same rules with the variables' values given; nullopt stands for an absent variable.
     VideoBudget withOverrides(std::optional<std::string_view> bitRate, std::optional<std::string_view> frameRate) const;
 
+    // What the encoder itself aims at so that the pictures, once cut into pieces and sealed, take
+    // `rate` bits per second on the wire: every 1000 bytes of picture travel behind a fragment header
+    // and the sealed frame's header and tag.
+    static int64_t encoderShareOf(int64_t rate);
+
     // "• encoder budget: 12 Mbit/s, 60 fps, IDR every 120 frames" (whole megabits, truncated).
     std::string logLine() const;
 

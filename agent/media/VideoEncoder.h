@@ -33,6 +33,7 @@ struct VideoEncoderConfig {
     int height = 0;
     bool h264 = true; // H.264, else HEVC
     VideoBudget budget;
+    int threads = 0; // the software encoder's threads; 0: the count measured best for this machine
 };
 
 // Turns captured frames into H.264 or HEVC pictures for low-latency streaming: no frame reordering,

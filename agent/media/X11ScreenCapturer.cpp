@@ -20,6 +20,34 @@ namespace dovrel::agent {
 namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int maxFPS = 240;
+
+// Watches when changes come against the grid of grab slots, and moves the grid to a desktop's phase.
+struct GridPhase {
+    static constexpr int firstTry = 3; // changes in a row that came early before the grid moves
+    static constexpr int mostTries = 64;
+    bool seen = false; // a change is waiting for its slot
+    int earlyInARow = 0;
+    int triesNeeded = firstTry;
+    int grabsSinceMove = -1; // -1: the grid was not moved lately
+
+    // A change first seen at `t`, before its slot: moves `slot` when such changes keep a phase.
+    void changeSeen(Clock::time_point t, Clock::time_point& slot, Clock::duration interval) {
+        seen = true;
+        const bool early = slot - t > interval / 8;
+        if (grabsSinceMove == 1) // the first change after a move tells whether the move took
+            triesNeeded = early ? std::min(triesNeeded * 2, mostTries) : firstTry;
+        earlyInARow = early ? earlyInARow + 1 : 0;
+        if (earlyInARow < triesNeeded) return;
+        slot = t + interval + interval / 16;
+        earlyInARow = 0;
+        grabsSinceMove = 0;
+    }
+    void grabbed() {
+        if (!seen) earlyInARow = 0; // this grab's change was not early
+        seen = false;
+        if (grabsSinceMove >= 0 && ++grabsSinceMove > 1) grabsSinceMove = -1;
+    }
+};
 } // namespace
 
 // The capture thread's state, shared with the capturer so that the thread can end safely even when
@@ -78,10 +106,20 @@ void X11ScreenCapturer::Loop::waitUntil(Clock::time_point deadline, bool xEvents
 // by a whole interval from each actual grab would add every wake-up delay to the next). The grab rate
 // never exceeds the frame rate. Between changes the thread looks at the pointer once an interval (a
 // moving pointer draws no DAMAGE), and a still screen is grabbed once a second all the same.
+//
+// A desktop that draws at the capture rate keeps its phase against the grid for good: changes that come
+// before their slot (by an eighth of an interval or more) would wait for it frame after frame, up to an
+// interval each. When three such
+// changes come in a row, the grid moves to their phase: the next grab comes an interval and a sixteenth
+// after the change, just after the desktop's next frame, and the frames after that are grabbed as they
+// come. That grab comes later than its slot would have, so the rate never rises. A move that does not
+// take (a desktop that draws all the time or faster than the rate has no one phase) waits twice as long
+// before the next, up to 64 changes, so such a screen loses at most a fraction of a frame now and then.
 void X11ScreenCapturer::Loop::run() {
     nameCurrentThread("dovrel.capture");
     Clock::time_point slot{}; // the earliest time of the next grab
     Clock::time_point lastDelivered{};
+    GridPhase phase;
     std::unique_lock lk(lock);
     while (!stopping) {
         const bool force = std::exchange(forced, false);
@@ -97,6 +135,7 @@ void X11ScreenCapturer::Loop::run() {
             Diag::stamp(Diag::Stamp::lastStreamAt, t);
             const bool due = changed || force || t - lastDelivered >= heartbeat;
             if (due && (force || t >= slot)) {
+                phase.grabbed();
                 if (t - slot > interval / 2) slot = t; // off the grid (a still screen, a late wake): a new one
                 slot += interval;
                 if (const std::optional<CapturedFrame> frame = grabber->grab(t)) {
@@ -107,6 +146,7 @@ void X11ScreenCapturer::Loop::run() {
                 }
             } else {
                 pending = due;
+                if (changed && !force && !phase.seen) phase.changeSeen(t, slot, interval);
             }
             // What came in while the grab waited for its reply is already off the socket.
             pending = grabber->changedInQueuedEvents() || pending;

@@ -163,7 +163,7 @@ bool CompositionRoot::start(std::string& error) {
 
     colorScheme_ = makeDesktopColorScheme({});
     appearance_ = std::make_unique<AppearanceModel>(defaults_, *colorScheme_);
-    sessionPort_ = std::make_unique<ClientSessionPort>(*client_, *store_);
+    sessionPort_ = std::make_unique<ClientSessionPort>(*client_, *input_, *store_);
     root_ = std::make_unique<RootViewModel>(*sessionPort_, *store_, *account_, arguments_,
                                             [poller = poller_.get()] { poller->start(); });
     pairing_ = std::make_unique<PairingViewModel>(*api_, *account_, *root_);
@@ -179,11 +179,14 @@ bool CompositionRoot::start(std::string& error) {
     QObject::connect(session_.get(), &SessionViewModel::windowLeft, quibPanel_.get(), &QuibPanelModel::hide);
 
     engine_ = std::make_unique<QQmlApplicationEngine>();
+    // Warnings are gathered while the window is made, to say why it could not be; later ones (a dialog
+    // opened long after) go only to standard error, never into this function's long-gone list.
     QStringList warnings;
-    QObject::connect(engine_.get(), &QQmlApplicationEngine::warnings, [&warnings](const QList<QQmlError>& list) {
-        for (const QQmlError& e : list)
-            warnings << e.toString();
-    });
+    const QMetaObject::Connection gathering =
+        QObject::connect(engine_.get(), &QQmlApplicationEngine::warnings, [&warnings](const QList<QQmlError>& list) {
+            for (const QQmlError& e : list)
+                warnings << e.toString();
+        });
     engine_->setInitialProperties({{"root", QVariant::fromValue(root_.get())},
                                    {"session", QVariant::fromValue(session_.get())},
                                    {"appearance", QVariant::fromValue(appearance_.get())},
@@ -192,6 +195,7 @@ bool CompositionRoot::start(std::string& error) {
                                    {"signIn", QVariant::fromValue(signIn_.get())},
                                    {"assistant", QVariant::fromValue(quibPanel_.get())}});
     engine_->load(mainQml);
+    QObject::disconnect(gathering);
     QQuickWindow* shown = window();
     if (!shown) {
         error = "the window could not be made: " + warnings.join(QStringLiteral("; ")).toStdString();

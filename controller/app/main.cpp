@@ -6,10 +6,12 @@
 #include <QtQml/QQmlExtensionPlugin>
 
 #include "controller/app/CompositionRoot.h"
+#include "controller/ui/VideoSurfaceItem.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
 
 int main(int argc, char** argv) {
+    dovrel::controller::VideoSurfaceItem::prepareProcess();
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("DovrelController"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Dovrel"));

@@ -207,7 +207,6 @@ void InputCaptureItem::keyPressEvent(QKeyEvent* event) {
     const auto usage = hidUsageForKey(event->nativeScanCode(), event->key());
     const bool special = usage && isSpecialKey(*usage);
     const QString text = printableText(event, chord);
-    // The modifiers are already held on the remote machine: keys go without them.
     if (!chord && !special) {
         if (!text.isEmpty())
             input_->typeText(text);
@@ -215,8 +214,10 @@ void InputCaptureItem::keyPressEvent(QKeyEvent* event) {
             input_->sendKey(*usage, 0);
         return;
     }
+    // A chord or a special key carries the modifiers held with it: an agent presses them around the
+    // stroke (Ctrl+C, Shift+Tab), as it never holds a modifier key sent alone.
     if (usage)
-        input_->sendKey(*usage, 0);
+        input_->sendKey(*usage, mask);
     else if (!text.isEmpty())
         input_->typeText(text);
 }

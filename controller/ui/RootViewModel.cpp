@@ -82,16 +82,23 @@ void RootViewModel::open(int row) {
     setOpeningSession(true);
     if (arguments_.demo) {
         // Demo sessions show the sample desktop and never dial.
+        // The window is on the session first: the demo stands at once, and its connected phase must
+        // not be taken for an automatic session that still has to be shown (that ends the demo).
         setDemoSession(true);
         session_.nextSessionWith(std::nullopt);
-        session_.startDemo();
         setRoute(Route::Session);
+        session_.startDemo();
         return;
     }
     setDemoSession(false);
-    session_.setTargetIsWindows(d.kind == Device::Kind::windows);
+    session_.setTargetKind(d.kind);
     setRoute(Route::Session);
-    if (present(d.deviceId)) {
+    // A machine paired on the local network keeps its host and no relay credentials; the agent's
+    // identifier learnt in its handshake (for unpairing) does not make it a relay machine, so it is
+    // dialled where it was found, as it was paired.
+    const bool pairedOnTheNetwork =
+        !d.host.isEmpty() && !present(d.relayAccount) && !present(d.relayToken) && !present(d.relayHost);
+    if (present(d.deviceId) && !pairedOnTheNetwork) {
         session_.nextSessionWith(std::nullopt);
         session_.connectViaRelay(RelayDial{d.deviceId->toStdString(), d.name.toStdString(), utf8(d.relayAccount),
                                            utf8(d.relayToken), utf8(d.relayHost)},
@@ -109,7 +116,7 @@ void RootViewModel::cancelPairing() { setRoute(Route::Deck); }
 void RootViewModel::startSession(const QString& name, const std::optional<QString>& deviceId, Device::Kind kind) {
     setActive(name, deviceId);
     setDemoSession(false);
-    session_.setTargetIsWindows(kind == Device::Kind::windows);
+    session_.setTargetKind(kind);
     setOpeningSession(true);
     setRoute(Route::Session);
 }

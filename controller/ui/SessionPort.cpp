@@ -2,8 +2,9 @@
 
 namespace dovrel::controller {
 
-ClientSessionPort::ClientSessionPort(WEXClient& client, DeviceStore& store, QObject* parent)
-    : SessionPort(parent), client_(client), recorder_(std::make_unique<LanDeviceIdRecorder>(client, store)) {
+ClientSessionPort::ClientSessionPort(WEXClient& client, RemoteInput& input, DeviceStore& store, QObject* parent)
+    : SessionPort(parent), client_(client), input_(input),
+      recorder_(std::make_unique<LanDeviceIdRecorder>(client, store)) {
     connect(&client_, &WEXClient::phaseChanged, this, &SessionPort::phaseChanged);
     connect(&client_, &WEXClient::deckStatChanged, this, [this] {
         if (const auto& stat = client_.deckStat()) emit deckStatArrived(*stat);
@@ -17,6 +18,15 @@ void ClientSessionPort::connectViaRelay(const RelayDial& dial, const QString& co
 }
 
 ClientSessionPort::~ClientSessionPort() = default;
+
+void ClientSessionPort::setTargetKind(Device::Kind kind) {
+    client_.setTargetIsWindows(kind == Device::Kind::windows);
+    switch (kind) {
+    case Device::Kind::mac: input_.setTargetKind(TargetKind::mac); return;
+    case Device::Kind::windows: input_.setTargetKind(TargetKind::windows); return;
+    case Device::Kind::linux: input_.setTargetKind(TargetKind::linuxDesktop); return;
+    }
+}
 
 void ClientSessionPort::nextSessionWith(const std::optional<QUuid>& lanMachine) {
     if (lanMachine)

@@ -10,6 +10,7 @@
 #include <QUuid>
 
 #include "controller/client/Phase.h"
+#include "controller/client/RemoteInput.h"
 #include "controller/client/WEXClient.h"
 #include "controller/services/DeviceStore.h"
 #include "controller/services/LanDeviceIdRecorder.h"
@@ -41,7 +42,9 @@ public:
     virtual void connectViaRelay(const RelayDial& dial, const QString& code) = 0;
     virtual void disconnectSession() = 0;
     virtual void startDemo() = 0;
-    virtual void setTargetIsWindows(bool windows) = 0;
+    // The kind of machine the next session reaches: Windows gets its own wheel and notices, and
+    // Windows and Linux take Control where a Mac takes Command in the shortcuts sent for the user.
+    virtual void setTargetKind(Device::Kind kind) = 0;
     virtual void revokePairing(const RevokeTarget& target) = 0;
     // The next session is with this saved machine dialled on the local network (its agent's identifier
     // is learnt from the handshake and kept), or with none of that kind.
@@ -58,7 +61,7 @@ class ClientSessionPort final : public SessionPort {
     Q_OBJECT
 
 public:
-    ClientSessionPort(WEXClient& client, DeviceStore& store, QObject* parent = nullptr);
+    ClientSessionPort(WEXClient& client, RemoteInput& input, DeviceStore& store, QObject* parent = nullptr);
     ~ClientSessionPort() override;
 
     PhaseKind phase() const override { return client_.phaseKind(); }
@@ -66,12 +69,13 @@ public:
     void connectViaRelay(const RelayDial& dial, const QString& code) override;
     void disconnectSession() override { client_.disconnectSession(); }
     void startDemo() override { client_.startDemo(); }
-    void setTargetIsWindows(bool windows) override { client_.setTargetIsWindows(windows); }
+    void setTargetKind(Device::Kind kind) override;
     void revokePairing(const RevokeTarget& target) override;
     void nextSessionWith(const std::optional<QUuid>& lanMachine) override;
 
 private:
     WEXClient& client_;
+    RemoteInput& input_;
     std::unique_ptr<LanDeviceIdRecorder> recorder_;
 };
 

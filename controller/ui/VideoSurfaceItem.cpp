@@ -80,6 +80,10 @@ void VideoSurfaceItem::setClient(WEXClient* client) {
     emit clientChanged();
 }
 
+void VideoSurfaceItem::prepareProcess() {
+    if (!qEnvironmentVariableIsSet("QT_QPA_UPDATE_IDLE_TIME")) qputenv("QT_QPA_UPDATE_IDLE_TIME", "0");
+}
+
 QRectF VideoSurfaceItem::fitted(QSizeF picture, QSizeF box) {
     if (picture.isEmpty() || box.isEmpty()) return {};
     const QSizeF size = picture.scaled(box, Qt::KeepAspectRatio);

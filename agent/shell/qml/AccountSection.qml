@@ -57,13 +57,30 @@ ColumnLayout {
         }
         RowLayout {
             spacing: 8
+            // Filled in the brand green while it can be pressed, grey until the name and password
+            // are long enough, so that it never looks pressable when it does nothing.
             Button {
+                id: submit
                 objectName: "accountSubmit"
                 text: section.vm.accountButtonText
-                highlighted: true
                 enabled: section.vm.canSubmitAccount
                 font.pixelSize: section.theme.caption
                 onClicked: section.vm.submitAccount()
+                contentItem: Text {
+                    text: submit.text
+                    font: submit.font
+                    color: submit.enabled ? "white" : section.theme.secondary
+                    horizontalAlignment: Text.AlignHCenter
+                    verticalAlignment: Text.AlignVCenter
+                }
+                background: Rectangle {
+                    objectName: "accountSubmitFill"
+                    implicitWidth: 72
+                    implicitHeight: 24
+                    radius: 5
+                    color: !submit.enabled ? section.theme.divider
+                                           : submit.down ? Qt.darker(section.theme.brand, 1.15) : section.theme.brand
+                }
             }
             LinkButton {
                 objectName: "accountMode"

@@ -32,6 +32,9 @@ Pane {
         objectName: "scroll"
         anchors.fill: parent
         contentWidth: 320
+        // The column sits 16 in from the top; as much again below it lets the last row (Quit) scroll
+        // fully into view.
+        contentHeight: column.implicitHeight + 32
         ScrollBar.vertical.policy: root.unrolled ? ScrollBar.AlwaysOff : ScrollBar.AlwaysOn
 
         ColumnLayout {
@@ -72,7 +75,9 @@ Pane {
                 Label {
                     objectName: "statusText"
                     Layout.fillWidth: true
-                    elide: Text.ElideRight
+                    // The longer states ("Connected - your device is controlling this computer") take
+                    // a second line rather than losing their end.
+                    wrapMode: Text.WordWrap
                     text: root.app.statusText
                     color: root.theme.secondary
                     font.pixelSize: root.theme.callout

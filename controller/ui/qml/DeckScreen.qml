@@ -83,8 +83,15 @@ Item {
                         height: 34
                         ToolTip.visible: hovered
                         ToolTip.delay: 600
-                        ToolTip.text: light ? qsTr("Switch to dark") : qsTr("Switch to light")
+                        readonly property string tip: light ? qsTr("Switch to dark") : qsTr("Switch to light")
+                        ToolTip.text: tip
                         onClicked: deckScreen.appearance.toggle()
+                        // The tip asked for by the hover before the click would come up with the old
+                        // words: it is asked for again with the new ones.
+                        onTipChanged: {
+                            if (hovered)
+                                ToolTip.show(tip)
+                        }
                         background: Rectangle {
                             radius: 17
                             color: Theme.card

@@ -81,7 +81,8 @@ Rectangle {
                 color: "white"
                 font.pixelSize: 13
                 font.weight: Font.DemiBold
-                elide: Text.ElideRight
+                // A reason ("allow that below", "sign in") is read whole, over as many lines as it needs.
+                wrapMode: Text.Wrap
             }
             BusyIndicator {
                 objectName: "quibBusy"

@@ -99,3 +99,12 @@ TEST(VideoBudget, LogLineTruncatesToWholeMegabits) {
     EXPECT_EQ(VideoBudget::lan().withOverrides("999999", "5").logLine(),
               "• encoder budget: 0 Mbit/s, 5 fps, IDR every 60 frames");
 }
+
+// Pieces of 1000 bytes travel with 44 bytes of headers and seal: the encoder gets the rest of the link.
+TEST(VideoBudget, EncoderShareLeavesRoomForThePiecesHeadersAndSeals) {
+    EXPECT_EQ(VideoBudget::encoderShareOf(1044), 1000);
+    EXPECT_EQ(VideoBudget::encoderShareOf(12000000), 11494252);
+    EXPECT_EQ(VideoBudget::encoderShareOf(0), 0);
+    // No overflow near the top of the range.
+    EXPECT_GT(VideoBudget::encoderShareOf(INT64_MAX), INT64_MAX / 1044 * 1000 - 1);
+}

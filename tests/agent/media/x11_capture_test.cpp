@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -60,6 +61,10 @@ struct FrameLog {
         const std::lock_guard g(lock);
         return frames.size();
     }
+    Instant lastAt() {
+        const std::lock_guard g(lock);
+        return frames.back().capturedAt;
+    }
 };
 
 } // namespace
@@ -82,6 +87,16 @@ protected:
         client_->movePointer(1279, 719);
     }
     void TearDown() override { client_.reset(); }
+
+    // A capturer at `fps` pictures a second that has delivered its first picture into `frames`.
+    std::unique_ptr<X11ScreenCapturer> startedAt(FrameLog& frames, int fps) {
+        auto capturer = std::make_unique<X11ScreenCapturer>(
+            frames.callback(), X11ScreenCapturer::Options{xvfb_->display(), std::make_shared<FakeAudio>(), nullptr});
+        capturer->setCaptureFPS(fps);
+        capturer->start(0);
+        EXPECT_TRUE(test::waitUntil([&] { return frames.count() == 1; }));
+        return capturer;
+    }
 
     static test::XvfbServer* xvfb_;
     std::unique_ptr<test::XTestClient> client_;
@@ -285,14 +300,9 @@ TEST_F(X11Capture, ARequestedFrameComesAtOnceEvenWhenNothingChanged) {
 // once a second).
 TEST_F(X11Capture, AChangeIsGrabbedAtOnceAndAStillScreenIsNot) {
     FrameLog frames;
-    X11ScreenCapturer capturer(frames.callback(), {xvfb_->display(), std::make_shared<FakeAudio>(), nullptr});
-    capturer.setCaptureFPS(2);
-    capturer.start(0);
-    ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 1; }));
-    const auto lastAt = [&] {
-        const std::lock_guard g(frames.lock);
-        return frames.frames.back().capturedAt;
-    };
+    const auto capturer = startedAt(frames, 2);
+    ASSERT_EQ(frames.count(), 1u);
+    const auto lastAt = [&] { return frames.lastAt(); };
     std::this_thread::sleep_until(lastAt() + 900ms);
     EXPECT_EQ(frames.count(), 1u); // two intervals without a change: nothing grabbed
     ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 2; }, 2s)); // the still screen's picture
@@ -302,6 +312,50 @@ TEST_F(X11Capture, AChangeIsGrabbedAtOnceAndAStillScreenIsNot) {
     client_->fill(0, 0, 32, 32, 0x00FF00);
     ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 3; }, 2s));
     EXPECT_LT(lastAt() - paintedAt, 250ms);
+}
+
+// A desktop that draws at the capture rate (here 10 a second), each frame 60 ms before the grid's slot:
+// a grid that stayed put would grab every frame 60 ms late for good. The grid moves to the desktop's
+// phase within a few frames, from then on each frame is grabbed soon after it is drawn, and the grabs
+// never come faster than the rate.
+TEST_F(X11Capture, TheGridMovesToTheNextFrameOfADesktopDrawingAtTheRate) {
+    FrameLog frames;
+    const auto capturer = startedAt(frames, 10);
+    ASSERT_EQ(frames.count(), 1u);
+    const auto lastAt = [&] { return frames.lastAt(); };
+    // A change long after the last grab is grabbed at once: that grab sets the grid.
+    std::this_thread::sleep_until(lastAt() + 150ms);
+    client_->fill(0, 0, 32, 32, 0x0000FF);
+    ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 2; }, 2s));
+    const Instant grid = lastAt();
+    const std::size_t first = frames.count();
+
+    constexpr int paints = 20;
+    std::vector<Instant> paintedAt;
+    for (int k = 1; k <= paints; ++k) {
+        std::this_thread::sleep_until(grid + k * 100ms - 60ms);
+        paintedAt.push_back(std::chrono::steady_clock::now());
+        client_->fill(0, 0, 32, 32, static_cast<uint32_t>(k) * 0x0B0B0B);
+    }
+    ASSERT_TRUE(test::waitUntil([&] { return frames.count() >= first + paints - 2; }, 3s));
+    std::this_thread::sleep_for(200ms);
+    std::vector<Instant> grabs;
+    {
+        const std::lock_guard g(frames.lock);
+        for (std::size_t i = first; i < frames.frames.size(); ++i)
+            grabs.push_back(frames.frames[i].capturedAt);
+    }
+    // Each of the last paints is grabbed soon after it is drawn: the first grab after it.
+    std::vector<double> lateMs;
+    for (int k = paints - 8; k < paints; ++k) {
+        const auto g = std::find_if(grabs.begin(), grabs.end(), [&](Instant t) { return t >= paintedAt[k]; });
+        ASSERT_NE(g, grabs.end());
+        lateMs.push_back(std::chrono::duration<double, std::milli>(*g - paintedAt[k]).count());
+    }
+    std::sort(lateMs.begin(), lateMs.end());
+    EXPECT_LT(lateMs[lateMs.size() / 2], 30.0) << "the grid kept its phase: frames are grabbed late";
+    // Never faster than the rate: no more grabs than paints (the still screen's picture aside).
+    EXPECT_LE(grabs.size(), static_cast<std::size_t>(paints) + 1);
 }
 
 TEST_F(X11Capture, StartClampsTheIndexAndNamesTheMonitors) {

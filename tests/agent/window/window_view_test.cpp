@@ -101,11 +101,15 @@ TEST(AgentWindowView, TheAccountButtonNeedsThreeAndEightCharactersAndPassesWhatW
     w.vm->setAcctName("an");
     w.vm->setAcctPassword("12345678");
     EXPECT_FALSE(w.at("accountSubmit")->isEnabled());
+    // A button that would do nothing does not look like one that would.
+    const auto fill = [&] { return w.at("accountSubmitFill")->property("color").value<QColor>(); };
+    EXPECT_NE(fill(), QColor("#10b981"));
     w.vm->setAcctName("ana");
     w.vm->setAcctPassword("1234567");
     EXPECT_FALSE(w.at("accountSubmit")->isEnabled());
     w.vm->setAcctPassword("        "); // eight spaces: nothing is trimmed
     EXPECT_TRUE(w.at("accountSubmit")->isEnabled());
+    EXPECT_EQ(fill(), QColor("#10b981"));
     w.vm->setAcctName("👩🏽‍💻ab"); // one character of seven code points, and two more
     EXPECT_TRUE(w.at("accountSubmit")->isEnabled());
     w.vm->setAcctName("👩🏽‍💻a");
@@ -190,6 +194,10 @@ TEST(AgentWindowView, DisconnectShowsForAClientOrVideoAndAnErrorHidesANotice) {
     w.model.setConnectedClient("Ana's phone");
     EXPECT_TRUE(w.shown("disconnect"));
     EXPECT_EQ(w.at("statusDot")->property("color").value<QColor>(), QColor("#28a745"));
+    // The connected status is read whole, on a second line where the window is too narrow for one.
+    w.model.setStatusText("Connected - your device is controlling this computer");
+    EXPECT_FALSE(w.at("statusText")->property("truncated").toBool());
+    EXPECT_GT(w.at("statusText")->property("lineCount").toInt(), 1);
 
     EXPECT_FALSE(w.shown("sharingMessage"));
     w.model.setGrantNotice("A fresh code was issued.");
@@ -257,6 +265,16 @@ TEST(AgentWindowView, QuitAsksTheApplicationToEnd) {
     QObject::connect(w.vm.get(), &agent::AgentWindowModel::quitRequested, [&] { ++quits; });
     w.click("quit");
     EXPECT_EQ(quits, 1);
+
+    // Scrolled to its end, the window shows the whole Quit button.
+    w.view->show();
+    QCoreApplication::processEvents();
+    auto* flickable = qobject_cast<QQuickItem*>(w.at("scroll")->property("contentItem").value<QObject*>());
+    ASSERT_NE(flickable, nullptr);
+    auto* content = qobject_cast<QQuickItem*>(flickable->property("contentItem").value<QObject*>());
+    ASSERT_NE(content, nullptr);
+    QQuickItem* quit = w.at("quit");
+    EXPECT_LE(quit->mapToItem(content, QPointF(0, quit->height())).y(), flickable->property("contentHeight").toReal());
 }
 
 namespace {

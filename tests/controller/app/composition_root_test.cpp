@@ -8,6 +8,9 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickWindow>
 #include <QTcpServer>
 
 #include <gtest/gtest.h>
@@ -117,4 +120,31 @@ TEST(CompositionRoot, EveryCollaboratorOfTheClientIsWired) {
     EXPECT_EQ(dialled.account, "ada@example.org");
     EXPECT_EQ(dialled.host, "127.0.0.1");
     root.client().disconnectSession();
+}
+
+// A warning the window's engine raises long after it was made (a dialog opening, a binding failing)
+// is printed and nothing more: the program goes on.
+TEST(CompositionRoot, AWarningAfterTheWindowIsMadeIsHarmless) {
+    guiApp();
+    CompositionRoot::Options options;
+    options.arguments = {QStringLiteral("DovrelController")};
+    options.settingsPath = home().file("warnings.ini");
+    options.secrets = std::make_shared<dovrel::controller::FileSecretStore>(home().file("warning-secrets"));
+    CompositionRoot root(std::move(options));
+    std::string error;
+    ASSERT_TRUE(root.start(error)) << error;
+    QQmlEngine* engine = qmlEngine(root.window());
+    ASSERT_NE(engine, nullptr);
+
+    // Pushes a little more onto the stack where the start-up's list once was.
+    const auto failingBinding = [engine] {
+        QQmlComponent component(engine);
+        component.setData("import QtQuick\nItem { property int w: missing.width }", QUrl());
+        std::unique_ptr<QObject> item(component.create());
+        return item != nullptr;
+    };
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(failingBinding());
+    QCoreApplication::processEvents();
+    EXPECT_NE(root.window(), nullptr);
 }

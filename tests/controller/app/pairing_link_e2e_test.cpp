@@ -130,9 +130,9 @@ TEST(PairingLinkE2E, TheAgentsLinkPastedIntoThePairingScreenPairsAndShowsItsScre
     config.defaultRelayPort = relay.port();
     config.relayCaFile = certs.caFile;
     WEXClient client(std::move(config), services.account);
-    ClientSessionPort port(client, services.store);
-    RootViewModel root(port, services.store, *services.account, LaunchArguments::parse({"p"}), services.startPolling);
     auto input = makeRemoteInput(client, dovrel::realScheduler());
+    ClientSessionPort port(client, *input, services.store);
+    RootViewModel root(port, services.store, *services.account, LaunchArguments::parse({"p"}), services.startPolling);
     FileTransfers files(client, client, dovrel::realScheduler());
     SessionViewModel session(client, *input, files, dovrel::realScheduler(), QColor(16, 185, 129));
     PairingViewModel pairing(services.api, *services.account, root);
@@ -166,6 +166,7 @@ TEST(PairingLinkE2E, TheAgentsLinkPastedIntoThePairingScreenPairsAndShowsItsScre
     ASSERT_TRUE(waitFor([&] { return services.store.count() == 1; })) << "the machine is saved";
     EXPECT_TRUE(services.store.devices().at(0).deviceId.has_value());
     EXPECT_EQ(root.route(), RootViewModel::Route::Session);
+    EXPECT_EQ(input->targetKind(), TargetKind::linuxDesktop) << "the link's kind: shortcuts with Control, not Super";
     std::string seen = "nothing";
     EXPECT_TRUE(waitFor(
         [&] {

@@ -1,3 +1,4 @@
+#include <algorithm>
 // Clipboard text and files through the real client in a session with the scripted agent: the agent's
 // text reaches the clipboard service, a file arrives whole with its messages in sealing order while the
 // client pings, and a session whose link breaks mid-file ends the transfer as failed, never as sent.
@@ -55,6 +56,13 @@ TEST_F(FileSession, AFileArrivesWholeInSealingOrder) {
     const std::size_t size = 3 * 1024 * 1024 + 5;
     transfers->sendFile(makeFile(size));
     ASSERT_TRUE(waitUntil([&] { return transfers->active() == 0; }, 20s));
+    // The sender is done once its last frame left; the agent has it once its file's end came in.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return std::any_of(agent.sealedReceived.begin(), agent.sealedReceived.end(),
+                               [](const auto& s) { return s.type == static_cast<uint8_t>(wex::ControlType::fileEnd); });
+        },
+        20s));
     settle();
     wex::Bytes rebuilt(size);
     uint64_t received = 0;

@@ -65,3 +65,26 @@ TEST_F(AgentInputTest, TypedKeysArriveAsTextInTheFocusedWindow) {
     // Nothing is left held on the agent's keyboard.
     EXPECT_TRUE(waitUntil([&] { return s.probe->keysDown().empty(); }, std::chrono::seconds(5)));
 }
+
+TEST_F(AgentInputTest, AControlChordArrivesWithControlHeld) {
+    s.key(QEvent::KeyPress, Qt::Key_Control, 37, {}, Qt::ControlModifier);
+    s.key(QEvent::KeyPress, Qt::Key_C, 54, QString(QChar(3)), Qt::ControlModifier);
+    s.key(QEvent::KeyRelease, Qt::Key_C, 54, QString(QChar(3)), Qt::ControlModifier);
+    s.key(QEvent::KeyRelease, Qt::Key_Control, 37, {}, Qt::NoModifier);
+    // The probe sees C pressed while control (the X control mask, 4) is down.
+    std::vector<dovrel::test::XProbe::Key> keys;
+    const auto controlC = [&] {
+        for (const auto& k : s.probe->takeKeys())
+            keys.push_back(k);
+        for (const auto& k : keys)
+            if (k.press && k.keysym == 'c') return true;
+        return false;
+    };
+    ASSERT_TRUE(waitUntil(controlC, std::chrono::seconds(10))) << s.agent.tail(20);
+    for (const auto& k : keys) {
+        if (k.press && k.keysym == 'c') {
+            EXPECT_NE(k.state & 0x4, 0) << "C came without control";
+        }
+    }
+    EXPECT_TRUE(waitUntil([&] { return s.probe->keysDown().empty(); }, std::chrono::seconds(5)));
+}

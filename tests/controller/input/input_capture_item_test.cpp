@@ -177,12 +177,21 @@ TEST_F(ItemFixture, TextGoesAsTextAndChordsAndSpecialKeysByPlace) {
     EXPECT_EQ(take(), (std::vector<Entry>{text("a"), text("é"), text(";"), key(0x28, true), key(0x50, true),
                                           key(0x28, false), key(0x50, false)}));
 
-    // Control with the key where Q sits on a French keyboard (A on a US one): the key at that place.
+    // Control with the key where Q sits on a French keyboard (A on a US one): the key at that place,
+    // carrying control with it.
     keyEvent(QEvent::KeyPress, Qt::Key_Control, Qt::ControlModifier, 37);
     keyEvent(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier, 24, QString(QChar(1)));
     keyEvent(QEvent::KeyRelease, Qt::Key_Control, Qt::ControlModifier, 37);
     clock.advance(50ms);
-    EXPECT_EQ(take(), (std::vector<Entry>{key(0xE0, true), key(0x14, true), key(0xE0, false), key(0x14, false)}));
+    EXPECT_EQ(take(),
+              (std::vector<Entry>{key(0xE0, true), key(0x14, true, 0x02), key(0xE0, false), key(0x14, false, 0x02)}));
+
+    // Shift with a special key: Shift+Tab goes as the chord it is.
+    keyEvent(QEvent::KeyPress, Qt::Key_Backtab, Qt::ShiftModifier, 23);
+    keyEvent(QEvent::KeyRelease, Qt::Key_Shift, Qt::ShiftModifier, 50);
+    clock.advance(50ms);
+    EXPECT_EQ(take(),
+              (std::vector<Entry>{key(0xE1, true), key(0x2B, true, 0x01), key(0xE1, false), key(0x2B, false, 0x01)}));
 
     // Super (command), then C, then Super up; a chord on a key without a usage goes as its character.
     keyEvent(QEvent::KeyPress, Qt::Key_Super_L, Qt::NoModifier, 133);
@@ -190,8 +199,8 @@ TEST_F(ItemFixture, TextGoesAsTextAndChordsAndSpecialKeysByPlace) {
     keyEvent(QEvent::KeyPress, Qt::Key_BracketLeft, Qt::MetaModifier, 34, QString(QChar(0x1b)));
     keyEvent(QEvent::KeyRelease, Qt::Key_Super_L, Qt::MetaModifier, 133);
     clock.advance(50ms);
-    EXPECT_EQ(take(),
-              (std::vector<Entry>{key(0xE3, true), key(0x06, true), text("["), key(0xE3, false), key(0x06, false)}));
+    EXPECT_EQ(take(), (std::vector<Entry>{key(0xE3, true), key(0x06, true, 0x08), text("["), key(0xE3, false),
+                                          key(0x06, false, 0x08)}));
 }
 
 TEST_F(ItemFixture, HeldModifiersAreLetGoOfWhenFocusGoes) {

@@ -112,8 +112,15 @@ public:
         relayDials.push_back(dial);
     }
     void disconnectSession() override { ++disconnects; }
-    void startDemo() override { ++demos; }
-    void setTargetIsWindows(bool windows) override { targetIsWindows = windows; }
+    // Like the client, a demo stands at once.
+    void startDemo() override {
+        ++demos;
+        play(PhaseKind::connected);
+    }
+    void setTargetKind(Device::Kind kind) override {
+        targetKind = kind;
+        targetIsWindows = kind == Device::Kind::windows;
+    }
     void revokePairing(const RevokeTarget& target) override { revokes.push_back(target); }
     void nextSessionWith(const std::optional<QUuid>& lanMachine) override { lanMachines.push_back(lanMachine); }
 
@@ -136,6 +143,7 @@ public:
     int disconnects = 0;
     int demos = 0;
     std::optional<bool> targetIsWindows;
+    std::optional<Device::Kind> targetKind;
 
 private:
     PhaseKind phase_ = PhaseKind::disconnected;

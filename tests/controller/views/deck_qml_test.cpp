@@ -161,3 +161,23 @@ TEST_F(DeckQml, LongPressFlipsTheCardAndTheCloseButtonTurnsItBack) {
     ASSERT_TRUE(waitUntil([&] { return !card->property("flipped").toBool(); }));
     EXPECT_EQ(opens.count(), 0);
 }
+
+TEST_F(DeckQml, TheAppearanceTipClickedThroughNamesTheWayBack) {
+    QQuickItem* toggle = find("appearanceToggle");
+    ASSERT_TRUE(toggle);
+    // Hovering as on a desktop (the offscreen platform asks for no hover effects).
+    toggle->setProperty("hoverEnabled", true);
+    // The pointer comes to rest on the toggle and clicks at once, before its tip shows.
+    QTest::mouseMove(&window, centreOf(toggle));
+    QTest::mouseClick(&window, Qt::LeftButton, {}, centreOf(toggle));
+    ASSERT_EQ(appearance.preference(), "light");
+    ASSERT_TRUE(toggle->property("hovered").toBool());
+    // The one tip of the window's engine comes up with the words for the new state.
+    QObject* tip = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        for (QObject* o : engine.findChildren<QObject*>())
+            if (o->inherits("QQuickToolTip") && o->property("visible").toBool()) tip = o;
+        return tip != nullptr;
+    }));
+    EXPECT_EQ(tip->property("text").toString(), "Switch to dark");
+}

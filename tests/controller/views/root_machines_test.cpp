@@ -66,6 +66,8 @@ TEST_F(Machines, PairingANewMachineOnTheNetworkAddsItInFront) {
     save("Desk", "10.0.0.2");
     make();
     model->connectLAN("10.0.0.9", "Lab", "", Device::Kind::linux);
+    EXPECT_EQ(session.targetKind, Device::Kind::linux);
+    EXPECT_EQ(session.targetIsWindows, false);
     EXPECT_EQ(store.count(), 2);
     EXPECT_EQ(first().name, "Lab");
     EXPECT_EQ(first().host, "10.0.0.9");
@@ -109,6 +111,22 @@ TEST_F(Machines, OpeningDialsTheRelayWithTheStoredCredentialsOrTheHost) {
     EXPECT_EQ(model->route(), Route::Session);
     model->open(7); // no such row
     EXPECT_EQ(session.dials.size(), 2u);
+}
+
+TEST_F(Machines, AMachinePairedOnTheNetworkIsDialledThereAgainOnceItsIdentifierIsKnown) {
+    make();
+    model->connectLAN("127.0.0.1:47810", "Lab", "123456", Device::Kind::linux);
+    // What the handshake taught the saved machine.
+    std::vector<Device> all = store.devices();
+    all.front().deviceId = QString("dd44");
+    store.setDevices(all);
+    model->endSession();
+    model->open(0);
+    EXPECT_TRUE(session.relayDials.empty());
+    ASSERT_EQ(session.dials.size(), 2u);
+    EXPECT_EQ(session.dials.back().kind, "host");
+    EXPECT_EQ(session.dials.back().target, "127.0.0.1:47810");
+    EXPECT_EQ(session.dials.back().code, "") << "by key now";
 }
 
 TEST_F(Machines, DemoCardsNeverDial) {

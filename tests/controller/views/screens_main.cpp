@@ -315,11 +315,17 @@ int main(int argc, char** argv) {
         auto* item = qobject_cast<QQuickItem*>(made.get());
         if (!item) return 1;
         item->setParentItem(window->contentItem());
-        item->setPosition(QPointF(24, 24));
+        // Where the session window floats it: centred, its foot 92 above the window's.
+        const auto place = [&] {
+            QCoreApplication::processEvents();
+            item->setPosition(QPointF((window->width() - item->width()) / 2, window->height() - 92 - item->height()));
+        };
+        place();
         ok &= save(*window, out.filePath("assistant-" + tag + ".png"));
         assistant->remaining = 0;
         assistant->setCloudConsent(false);
         panel.refresh();
+        place();
         ok &= save(*window, out.filePath("assistant-used-up-" + tag + ".png"));
     }
     return ok ? 0 : 1;

@@ -200,6 +200,21 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     settle(window, 700);
     EXPECT_FALSE(model->hud()->showMonitors());
 
+    // "Send File" opens the file chooser over the window, and its cancel leaves the session as it was.
+    QStringList warnings;
+    QObject::connect(&engine, &QQmlEngine::warnings, [&](const QList<QQmlError>& list) {
+        for (const QQmlError& e : list)
+            warnings << e.toString();
+    });
+    click("statusPill");
+    click("wheelAction-Send File");
+    QObject* chooser = window->findChild<QObject*>(QStringLiteral("fileChooser"));
+    ASSERT_TRUE(chooser);
+    EXPECT_TRUE(settleUntil(window, [&] { return chooser->property("visible").toBool(); }))
+        << warnings.join(QLatin1Char('\n')).toStdString();
+    QMetaObject::invokeMethod(chooser, "reject");
+    EXPECT_TRUE(settleUntil(window, [&] { return !chooser->property("visible").toBool(); }));
+
     click("helpChip");
     EXPECT_TRUE(model->hud()->showGuide());
     click("guideClose");
@@ -213,6 +228,18 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     EXPECT_TRUE(quib.panel.isOpen());
     EXPECT_TRUE(model->hud()->assistantOpen());
     EXPECT_TRUE(settleUntil(window, [&] { return panel->isVisible() && panel->opacity() == 1; }));
+    // Shown again without the cloud allowed, the header gives the whole reason.
+    click("quibClose");
+    quib.assistant->consent = false;
+    quib.assistant->source = AssistantSource::unavailable;
+    quib.assistant->reason = "Quib writes in the cloud: your instruction and the text you give it go to the Quib "
+                             "service. Allow that below to use it.";
+    click("assistantChip");
+    QQuickItem* note = find("quibNote");
+    ASSERT_TRUE(note);
+    EXPECT_TRUE(settleUntil(window, [&] { return note->property("text").toString() == quib.assistant->reason; }));
+    EXPECT_FALSE(note->property("truncated").toBool());
+    EXPECT_GT(note->property("lineCount").toInt(), 1);
     click("quibClose");
     EXPECT_FALSE(quib.panel.isOpen());
     EXPECT_FALSE(model->hud()->assistantOpen());
