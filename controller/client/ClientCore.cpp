@@ -2,11 +2,9 @@
 
 #include <QHostInfo>
 #include <QMetaObject>
-#include <QUdpSocket>
 
 #include "controller/client/ClientTexts.h"
 #include "controller/client/Endpoints.h"
-#include "controller/client/Hexed.h"
 #include "controller/client/PulseAudioOutput.h"
 #include "controller/client/WEXClient.h"
 #include "controller/platform/ClientLog.h"
@@ -18,8 +16,6 @@ namespace dovrel::controller {
 using namespace std::chrono_literals;
 
 namespace {
-constexpr auto reachTimeout = 12s;
-constexpr auto handshakeTimeout = 45s;
 constexpr auto demoTick = 2s;
 
 // The name sent in Hello: the computer's host name, or "device" when it has none.
@@ -38,8 +34,9 @@ ClientCore::ClientCore(WEXClient& owner, const ClientConfig& config, std::shared
                        Scheduler& clock)
     : owner_(owner), context_(std::make_unique<QObject>()), config_(config), security_(std::move(security)),
       clock_(clock), deviceName_(config.deviceName.empty() ? clientDeviceName() : config.deviceName),
-      controlPortNow_(config.controlPort), advertisedCaps_(wex::Cap::screenClient),
-      audio_(config.audioOutputs ? config.audioOutputs : pulseAudioOutputs()) {
+      links_(*this, config, clock), advertisedCaps_(wex::Cap::screenClient), watchdogs_(*this, clock),
+      audio_(config.audioOutputs ? config.audioOutputs : pulseAudioOutputs()), dispatch_(*this),
+      unpair_(*this, *security_, clock_) {
     VideoDecoder::Callbacks callbacks;
     // Both come on the decoder's thread.
     callbacks.keyframeNeeded = [this] {
@@ -48,17 +45,11 @@ ClientCore::ClientCore(WEXClient& owner, const ClientConfig& config, std::shared
     };
     callbacks.displayed = [this](const VideoPicture&) { onPictureDisplayed(); };
     decoder_ = std::make_unique<VideoDecoder>(std::move(callbacks));
-    relayIdentity_ = wex::RelayIdentity{"", "", config_.defaultRelayHost, config_.defaultRelayPort};
-    if (!config_.relayCaFile.empty())
-        relayCas_ = QSslCertificate::fromPath(QString::fromStdString(config_.relayCaFile));
 }
 
 ClientCore::~ClientCore() {
     // The decoder's thread calls back into this object: it stops first.
     decoder_.reset();
-    // Sends nothing and tells no one: the links simply close with the object.
-    if (control_) control_->retire();
-    if (relay_) relay_->retire();
 }
 
 // ---- published state -------------------------------------------------------------------------
@@ -80,6 +71,10 @@ void ClientCore::setStatus(std::string_view text) {
     post([s = qtext(text)](WEXClient& c) { c.publishStatus(s); });
 }
 
+void ClientCore::onMainThread(std::function<void()> fn) {
+    post([fn = std::move(fn)](WEXClient&) { fn(); });
+}
+
 void ClientCore::markReconnecting() {
     post([](WEXClient& c) { c.publishReconnectingIfConnected(); });
 }
@@ -88,10 +83,9 @@ void ClientCore::markReconnecting() {
 
 void ClientCore::beginAttempt(std::optional<std::string> code, bool forRevoke) {
     // Another connect ends an unpair that is still waiting for its machine.
-    if (revoke_ && !forRevoke) cancelRevoke();
+    if (!forRevoke) unpair_.cancel();
     closeEveryLink();
-    ++attempt_;
-    deadlineArmed_ = false;
+    watchdogs_.begin();
     enteredCode_ = std::move(code);
     handshake_.restart();
 }
@@ -99,16 +93,10 @@ void ClientCore::beginAttempt(std::optional<std::string> code, bool forRevoke) {
 void ClientCore::connectLan(const std::string& hostText, std::optional<std::string> code) {
     beginAttempt(std::move(code), false);
     const LanTarget target = parseLanTarget(hostText);
-    host_ = target.host;
-    controlPortNow_ = target.port.value_or(config_.controlPort);
-    isRelay_ = false;
-    relayRoom_.clear();
     setStatus(texts::statusConnecting);
     setPhase(Phase::of(PhaseKind::connecting));
-    armReachTimeout(host_);
-    startVideoListener();
-    startInput();
-    startControl();
+    watchdogs_.armReach(target.host, false);
+    links_.dialLan(target.host, target.port.value_or(config_.controlPort));
 }
 
 void ClientCore::connectRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
@@ -119,14 +107,21 @@ void ClientCore::connectRelay(const std::string& room, const std::string& name, 
 void ClientCore::dialRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
                            std::optional<std::string> code, bool forRevoke) {
     beginAttempt(std::move(code), forRevoke);
-    host_.clear();
-    isRelay_ = true;
-    relayRoom_ = lowercased(room);
-    relayIdentity_ = identity;
     setStatus(texts::statusConnecting);
     setPhase(Phase::of(PhaseKind::connecting));
-    armReachTimeout(name);
-    startRelay(relayRoom_);
+    watchdogs_.armReach(name, true);
+    links_.dialRelay(room, identity);
+}
+
+void ClientCore::revokePairing(const std::string& deviceId, const std::string& name, const wex::RelayIdentity& identity,
+                               std::function<void(bool)> done) {
+    unpair_.start(deviceId, name, identity, std::move(done));
+}
+
+uint64_t ClientCore::dialToUnpair(const std::string& room, const std::string& name,
+                                  const wex::RelayIdentity& identity) {
+    dialRelay(room, name, identity, std::nullopt, true);
+    return watchdogs_.attempt();
 }
 
 void ClientCore::disconnect() {
@@ -149,7 +144,7 @@ void ClientCore::cancelPairing() {
     if (session_ && phase_.kind == PhaseKind::connected) return;
     enteredCode_.reset();
     haltReconnect();
-    handshakeTimer_.reset();
+    watchdogs_.stopHandshake();
     setPhase(Phase::of(PhaseKind::disconnected));
     setStatus(texts::statusIdle);
 }
@@ -168,6 +163,19 @@ void ClientCore::startDemo() {
     });
 }
 
+void ClientCore::endedByAgent(std::string_view text) {
+    clientLog("← bye: " + std::string(text));
+    haltReconnect();
+    dropSession();
+    audio_.stop();
+    post([](WEXClient& c) {
+        c.publishReconnecting(false);
+        c.publishFps(0);
+    });
+    setPhase(Phase::rejected(std::string(text)));
+    setStatus(texts::statusSessionEnded);
+}
+
 void ClientCore::dropSession() {
     endInputSession();
     session_.reset();
@@ -180,104 +188,65 @@ void ClientCore::closeEveryLink() {
     // A new connection leaves nothing of the previous one open: LAN links and relay alike. A session
     // that ends this way is closed politely, as by disconnect().
     if (session_) sendControlSecure({}, wex::ControlType::bye);
-    ++gen_;
-    if (control_) control_->retire();
-    if (relay_) relay_->retire();
-    control_.reset();
-    relay_.reset();
-    input_.reset();
-    video_.reset();
-    videoRetryTimer_.reset();
-    redialTimer_.reset();
-    reachTimer_.reset();
-    handshakeTimer_.reset();
+    links_.closeAll();
+    watchdogs_.stopReach();
+    watchdogs_.stopHandshake();
     pingTimer_.reset();
     dropSession();
     handshake_.forgetEphemeralKey();
     rx_.clear();
-    relayPreBuf_.clear();
 }
 
 void ClientCore::haltReconnect() {
-    ++gen_;
-    if (control_) control_->retire();
-    if (relay_) relay_->retire();
-    control_.reset();
-    relay_.reset();
+    links_.halt();
     pingTimer_.reset();
-    reachTimer_.reset();
-    redialTimer_.reset();
+    watchdogs_.stopReach();
 }
 
 void ClientCore::rejectAndHalt(const std::string& message, std::optional<std::string_view> status) {
     // A refusal ends the attempt: no re-dial, and no later time-out text replaces this one.
     haltReconnect();
-    handshakeTimer_.reset();
+    watchdogs_.stopHandshake();
     if (status) setStatus(*status);
     setPhase(Phase::rejected(message));
 }
 
-void ClientCore::cancelLinksKeepingGeneration() {
-    // Counts as a failure of the link: its state handler re-dials.
-    if (control_) control_->cancel();
-    if (relay_) relay_->cancel();
-}
-
-void ClientCore::redialAfter(Duration delay, std::function<void()> redial) {
-    const uint64_t g = gen_;
-    redialTimer_ = clock_.after(delay, [this, g, redial = std::move(redial)] {
-        if (gen_ != g) return;
-        redial();
-    });
-}
-
 void ClientCore::soon(std::function<void()> fn) {
-    const uint64_t g = gen_;
+    const uint64_t g = links_.generation();
     QMetaObject::invokeMethod(
         context_.get(),
         [this, g, fn = std::move(fn)] {
-            if (gen_ == g) fn();
+            if (links_.generation() == g) fn();
         },
         Qt::QueuedConnection);
 }
 
+// ---- what the links ask ----------------------------------------------------------------------
+
+void ClientCore::linkReady() {
+    if (!links_.isRelay()) {
+        watchdogs_.reached();
+        setStatus(texts::statusHandshaking);
+    }
+    sendHello();
+}
+
+void ClientCore::linkReplaced() {
+    dropSession();
+    rx_.clear();
+}
+
 // ---- watchdogs --------------------------------------------------------------------------------
 
-void ClientCore::armReachTimeout(const std::string& host) {
-    reachedControl_ = false;
-    const bool relay = isRelay_;
-    reachTimer_ = clock_.after(reachTimeout, [this, host, relay] {
-        reachTimer_.reset();
-        if (reachedControl_) return;
-        ++gen_;
-        if (control_) control_->retire();
-        if (relay_) relay_->retire();
-        control_.reset();
-        relay_.reset();
-        redialTimer_.reset();
-        handshakeTimer_.reset();
-        setPhase(Phase::rejected(relay ? texts::unreachableThroughRelay(host) : texts::unreachableOnLan(host)));
-    });
+void ClientCore::unreachable(const std::string& name, bool relay) {
+    links_.halt();
+    setPhase(Phase::rejected(relay ? texts::unreachableThroughRelay(name) : texts::unreachableOnLan(name)));
 }
 
-void ClientCore::clearReachTimeout() {
-    reachedControl_ = true;
-    reachTimer_.reset();
-}
-
-void ClientCore::armHandshakeDeadline() {
-    handshake_.restart();
-    // Once per attempt: re-dials within the attempt send Hello again but do not move the deadline.
-    if (deadlineArmed_) return;
-    deadlineArmed_ = true;
-    handshakeTimer_ = clock_.after(handshakeTimeout, [this] { onHandshakeDeadline(); });
-}
-
-void ClientCore::onHandshakeDeadline() {
-    handshakeTimer_.reset();
+void ClientCore::handshakeOverdue() {
     if (session_) return;
     if (phase_.kind == PhaseKind::needsCode || phase_.kind == PhaseKind::rejected) return;
-    rejectAndHalt(texts::handshakeStalled(handshake_.stage()), texts::statusHandshakeTimedOut(handshake_.stage()));
+    rejectAndHalt(texts::handshakeStalled(handshakeStage()), texts::statusHandshakeTimedOut(handshakeStage()));
 }
 
 } // namespace dovrel::controller

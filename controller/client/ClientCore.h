@@ -9,24 +9,26 @@
 #include <string>
 #include <utility>
 
-#include <QList>
 #include <QObject>
-#include <QSslCertificate>
 
 #include "controller/client/AgentClock.h"
+#include "controller/client/AttemptWatchdogs.h"
 #include "controller/client/AudioThread.h"
 #include "controller/client/ClientConfig.h"
 #include "controller/client/ClientSecurity.h"
-#include "controller/client/HandshakeState.h"
+#include "controller/client/ControlDispatch.h"
 #include "controller/client/Phase.h"
 #include "controller/client/Reassembler.h"
 #include "controller/client/SessionChannel.h"
+#include "controller/client/SessionLinks.h"
 #include "controller/client/SessionLiveness.h"
 #include "controller/client/StreamLink.h"
+#include "controller/client/UnpairFlow.h"
 #include "controller/client/VideoDecoder.h"
 #include "protocol/Bytes.h"
 #include "protocol/CommonHeader.h"
 #include "protocol/ControlType.h"
+#include "protocol/ControllerHandshakeMachine.h"
 #include "protocol/EphemeralKey.h"
 #include "protocol/RelayIdentity.h"
 #include "protocol/SecureSession.h"
@@ -35,23 +37,26 @@
 #include "protocol/StreamFramer.h"
 #include "runtime/Scheduler.h"
 
-class QUdpSocket;
-
 namespace dovrel::controller {
 
 class WEXClient;
 
-// The state a WEXClient keeps on its "dovrel.client" thread: the links, the frame reader, the
-// handshake, the watchdogs and the unpair flow. Created, used and destroyed on that thread only; it
-// reaches the interface by posting published values to the WEXClient on the main thread.
+// The state a WEXClient keeps on its "dovrel.client" thread: the frame reader, the handshake, the
+// session, liveness and media receive, over the links (SessionLinks), an attempt's deadlines
+// (AttemptWatchdogs), the control dispatch (ControlDispatch) and the unpair flow (UnpairFlow), each an
+// object of its own that reaches back through a narrow host interface. Created, used and destroyed on that thread only;
+// it reaches the interface by posting published values to the WEXClient on the main thread.
 //
-// Generations: `gen_` grows whenever the links are replaced or abandoned; every link callback and
-// every delayed re-dial carries the generation it was made in and does nothing once it is stale.
-class ClientCore {
+// Generations: the links' generation grows whenever they are replaced or abandoned; a step run
+// `soon` carries the generation it was made in and does nothing once it is stale.
+class ClientCore : private SessionLinks::Host,
+                   private AttemptWatchdogs::Host,
+                   private ControlDispatch::Host,
+                   private UnpairFlow::Host {
 public:
     ClientCore(WEXClient& owner, const ClientConfig& config, std::shared_ptr<ClientSecurity> security,
                Scheduler& clock);
-    ~ClientCore();
+    ~ClientCore() override;
     ClientCore(const ClientCore&) = delete;
     ClientCore& operator=(const ClientCore&) = delete;
 
@@ -59,7 +64,7 @@ public:
     void connectLan(const std::string& hostText, std::optional<std::string> code);
     void connectRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
                       std::optional<std::string> code);
-    void disconnect();
+    void disconnect() override;
     void cancelPairing();
     void revokePairing(const std::string& deviceId, const std::string& name, const wex::RelayIdentity& identity,
                        std::function<void(bool)> done);
@@ -90,55 +95,45 @@ public:
     const AgentClock& agentClock() const { return agentClock_; }
 
     // For tests and diagnostics.
-    uint64_t generation() const { return gen_; }
-    uint16_t boundVideoPort() const;
-    int64_t rxBytes() const { return rxBytes_; }
+    uint64_t generation() const { return links_.generation(); }
+    uint16_t boundVideoPort() const { return links_.boundVideoPort(); }
+    int64_t rxBytes() const { return links_.receivedBytes(); }
     const Phase& phase() const { return phase_; }
     bool hasSession() const { return session_ != nullptr; }
-    const wex::RelayIdentity& relayIdentity() const { return relayIdentity_; }
-    const std::string& relayRoom() const { return relayRoom_; }
-    const std::string& host() const { return host_; }
-    HandshakeStage handshakeStage() const { return handshake_.stage(); }
+    const wex::RelayIdentity& relayIdentity() const { return links_.relayIdentity(); }
+    const std::string& relayRoom() const { return links_.relayRoom(); }
+    const std::string& host() const { return links_.host(); }
+    HandshakeStage handshakeStage() const;
     uint32_t advertisedCaps() const { return advertisedCaps_; }
 
 private:
     // Published state (posted to the main thread, in order).
     void post(std::function<void(WEXClient&)> fn);
     void setPhase(Phase p);
-    void setStatus(std::string_view text);
-    void markReconnecting();
+    void setStatus(std::string_view text) override;
+    void markReconnecting() override;
 
     void dialRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
                    std::optional<std::string> code, bool forRevoke);
 
-    // Watchdogs and stopping.
+    // Attempts and stopping.
     void beginAttempt(std::optional<std::string> code, bool forRevoke);
-    void armReachTimeout(const std::string& host);
-    void clearReachTimeout();
-    void armHandshakeDeadline();
-    void onHandshakeDeadline();
+    void unreachable(const std::string& name, bool relay) override;
+    void handshakeOverdue() override;
     void haltReconnect();
     void rejectAndHalt(const std::string& message, std::optional<std::string_view> status);
     void closeEveryLink();
     void dropSession();
-    void cancelLinksKeepingGeneration();
-    void redialAfter(Duration delay, std::function<void()> redial);
     // Runs `fn` as a separate step on this thread, unless the links change first.
     void soon(std::function<void()> fn);
 
-    // Links (ClientLinks.cpp).
-    void startControl();
-    void startInput();
-    void startVideoListener();
-    void startRelay(const std::string& room);
-    void onControlState(uint64_t g, StreamLink::State state, const QString& detail);
-    void onRelayState(uint64_t g, const std::string& room, StreamLink::State state, const QString& detail);
-    void onRelayData(uint64_t g, StreamLink* link, wex::ByteView data);
-    void applyRelayRedirect(const std::string& text);
-    void readVideoDatagrams();
+    // What the links ask of the client.
+    void linkReady() override;
+    void linkReplaced() override;
+    void videoDatagram(wex::ByteView datagram) override { onVideoDatagram(datagram); }
 
-    // Framing (ClientFraming.cpp).
-    void receive(wex::ByteView data);
+    // Framing (ClientFraming.cpp): the bytes of the control connection or the relay stream.
+    void received(wex::ByteView data) override;
     void drainControl();
     void handleControl(const wex::CommonHeader& header, const wex::Bytes& payload);
     void sendKeyframeRequest();
@@ -147,24 +142,20 @@ private:
 
     // Handshake (ClientHandshake.cpp).
     void sendHello();
+    wex::ControllerHandshakeMachine::Self self() const;
     void handleHelloAck(wex::ByteView payload);
     void decideAuth();
     void sendAuth(const std::optional<wex::Auth>& auth);
     void handleAuthOk(wex::ByteView payload);
     void handleAuthFail(wex::ByteView payload);
     std::optional<std::string> knownCode() const;
-    void restartLinkAfter(Duration delay);
 
-    // Control dispatch (ClientDispatch.cpp).
-    void dispatchSessionControl(wex::ControlType type, const wex::Bytes& payload);
-    void handleDisplayList(wex::ByteView payload);
-    void handlePong(wex::ByteView payload);
-    void handleBye(wex::ByteView payload);
-    void handleAgentError(wex::ByteView payload);
-    void handleDeckStat(wex::ByteView payload);
-    void handleClipFileMessage(wex::ControlType type, wex::ByteView payload);
-    void handleClipboard(wex::ByteView payload);
-    void handleWakePeerAck(wex::ByteView payload);
+    // What the control dispatch hands back: news for the interface (ClientNews.cpp), handshake steps
+    // (ClientHandshake.cpp), pongs (ClientLiveness.cpp) and the agent's goodbye.
+    void publish(ControlDispatch::News news) override;
+    void handshakeMessage(wex::ControlType type, const wex::Bytes& payload) override;
+    void pongArrived(wex::ByteView payload) override;
+    void endedByAgent(std::string_view text) override;
 
     // Whether `session` is the session and its link is up.
     bool sessionIsLive(const SessionChannel::SessionRef& session) const;
@@ -187,40 +178,25 @@ private:
     void beginInputSession();
     void endInputSession();
 
-    // Unpair flow (ClientRevoke.cpp).
-    void cancelRevoke();
-    void finishRevoke(bool told);
+    // What the unpair flow asks of the client.
+    uint64_t dialToUnpair(const std::string& room, const std::string& name,
+                          const wex::RelayIdentity& identity) override;
+    uint64_t currentAttempt() const override { return watchdogs_.attempt(); }
+    void onMainThread(std::function<void()> fn) override;
 
     WEXClient& owner_;
     std::unique_ptr<QObject> context_; // on this thread: the target of `soon`
     ClientConfig config_;
     std::shared_ptr<ClientSecurity> security_;
     Scheduler& clock_;
-    QList<QSslCertificate> relayCas_;
     std::string deviceName_;
-
-    // Links.
-    LinkPtr control_;
-    LinkPtr relay_;
-    std::unique_ptr<QUdpSocket, DeleteLater> input_;
-    std::unique_ptr<QUdpSocket, DeleteLater> video_;
-    bool isRelay_ = false;
-    std::string host_ = "127.0.0.1";
-    uint16_t controlPortNow_ = 0;
-    uint64_t gen_ = 0;
+    SessionLinks links_;
     wex::StreamFramer rx_;
-    int64_t rxBytes_ = 0;
-
-    // Relay.
-    std::string relayRoom_;
     std::string agentRoom_;
-    wex::RelayIdentity relayIdentity_;
-    bool relayPreambleDone_ = true;
-    wex::Bytes relayPreBuf_;
 
     // Handshake.
     std::optional<std::string> enteredCode_;
-    HandshakeState handshake_;
+    wex::ControllerHandshakeMachine handshake_;
     std::shared_ptr<wex::SecureSession> session_;
     uint32_t sessionId_ = 0;
     uint32_t advertisedCaps_;
@@ -231,12 +207,10 @@ private:
     // a session with them exists again.
     std::set<std::string> codeRequired_;
 
-    // Watchdogs, re-dials and the phase as this thread last set it.
+    // The phase as this thread last set it, the attempt's deadlines, and the ping (or demo) timer.
     Phase phase_;
-    uint64_t attempt_ = 0;
-    bool reachedControl_ = false;
-    bool deadlineArmed_ = false; // once per attempt
-    std::unique_ptr<Timer> reachTimer_, handshakeTimer_, redialTimer_, videoRetryTimer_, pingTimer_;
+    AttemptWatchdogs watchdogs_;
+    std::unique_ptr<Timer> pingTimer_;
     int demoTicks_ = 0;
 
     // Liveness: pings, answers, frame and byte counts per tick; and the agent's clock the answers map.
@@ -247,7 +221,6 @@ private:
 
     // Video and audio receive.
     Reassembler reasm_;
-    wex::Bytes datagram_; // the video listener's read buffer
     std::pair<int, int> publishedSize_{0, 0};
     std::optional<wex::VideoNALHeader> lastVideoHeader_; // stands in for a broken frame's lost header
     std::atomic<bool> firstPictureWanted_{true};
@@ -261,15 +234,9 @@ private:
     uint64_t inputSession_ = 0;
     uint64_t inputSessionsMade_ = 0;
 
-    // Unpair flow: armed by revokePairing, ended once by AuthOk from that machine (true), its time-out
-    // (false) or another connect (false).
-    struct PendingRevoke {
-        std::string room;
-        uint64_t attempt = 0;
-        std::function<void(bool)> done;
-    };
-    std::optional<PendingRevoke> revoke_;
-    std::unique_ptr<Timer> revokeTimer_;
+    ControlDispatch dispatch_;
+    // Unpairing a machine: armed by revokePairing, ended by the session with it or another connect.
+    UnpairFlow unpair_;
 
     // Last: its thread, which calls back into this object, stops before anything else goes.
     std::unique_ptr<VideoDecoder> decoder_;

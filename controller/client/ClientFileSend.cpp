@@ -1,13 +1,11 @@
 // What the clipboard and file services send through the session: long transfers that must stay in the
-// session they began in and must not outrun the link, and the clipboard text the agent sends.
+// session they began in and must not outrun the link.
 #include <chrono>
 
 #include <QTimer>
 
 #include "controller/client/ClientCore.h"
-#include "controller/client/WEXClient.h"
 #include "protocol/ControlMessages.h"
-#include "protocol/WEXError.h"
 
 namespace dovrel::controller {
 
@@ -26,7 +24,7 @@ SessionChannel::SessionRef ClientCore::sessionRef() const {
 bool ClientCore::sessionIsLive(const SessionChannel::SessionRef& session) const {
     // A link that broke keeps the session object until a new handshake replaces it, but nothing sent
     // in between arrives: the session is gone for a transfer.
-    const StreamLink* link = isRelay_ ? relay_.get() : control_.get();
+    const StreamLink* link = links_.sessionLink();
     const auto held = session.lock();
     return session_ && held.get() == static_cast<const void*>(session_.get()) && link && link->isReady();
 }
@@ -44,26 +42,13 @@ void ClientCore::sendInSession(const SessionChannel::SessionRef& session, wex::C
 }
 
 void ClientCore::whenLinkDrains(int64_t limit, std::function<void()> fn) {
-    const StreamLink* link = isRelay_ ? relay_.get() : control_.get();
+    const StreamLink* link = links_.sessionLink();
     if (!link || !link->isReady() || link->pendingBytes() <= limit) {
         fn();
         return;
     }
     QTimer::singleShot(drainRecheck, context_.get(),
                        [this, limit, fn = std::move(fn)]() mutable { whenLinkDrains(limit, std::move(fn)); });
-}
-
-void ClientCore::handleClipboard(wex::ByteView payload) {
-    std::string text;
-    try {
-        const auto message = wex::Clipboard::decode(payload);
-        if (wex::clipboardFormatFromRaw(message.format) != wex::ClipboardFormat::text) return;
-        text = message.text();
-    } catch (const wex::WEXError&) {
-        return;
-    }
-    if (text.empty()) return;
-    post([text = std::move(text)](WEXClient& c) { c.publishRemoteClipboardText(text); });
 }
 
 } // namespace dovrel::controller

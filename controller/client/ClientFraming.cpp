@@ -5,19 +5,19 @@
 
 namespace dovrel::controller {
 
-void ClientCore::receive(wex::ByteView data) {
+void ClientCore::received(wex::ByteView data) {
     rx_.append(data);
     drainControl();
 }
 
 void ClientCore::drainControl() {
     // A frame may restart the link (and empty the reader); bytes of the old link then stop here.
-    const uint64_t g = gen_;
-    while (gen_ == g) {
+    const uint64_t g = links_.generation();
+    while (links_.generation() == g) {
         auto frame = rx_.next();
         if (!frame) return;
         const wex::Stream stream = frame->header.stream;
-        if (isRelay_ && (stream == wex::Stream::video || stream == wex::Stream::audio)) {
+        if (links_.isRelay() && (stream == wex::Stream::video || stream == wex::Stream::audio)) {
             onVideoDatagram(frame->bytes);
             continue;
         }
@@ -40,22 +40,14 @@ void ClientCore::drainControl() {
 void ClientCore::handleControl(const wex::CommonHeader& header, const wex::Bytes& payload) {
     const auto type = wex::controlTypeFromRaw(header.msgType);
     if (!session_) {
-        switch (type.value_or(wex::ControlType::hello)) {
-        case wex::ControlType::helloAck: handleHelloAck(payload); return;
-        case wex::ControlType::authOk: handleAuthOk(payload); return;
-        case wex::ControlType::authFail: handleAuthFail(payload); return;
-        default: return;
-        }
+        if (type) handshakeMessage(*type, payload);
+        return;
     }
-    if (type) dispatchSessionControl(*type, payload);
+    if (type) dispatch_.dispatch(*type, payload);
     if (config_.sessionControl) config_.sessionControl(header.msgType, payload);
 }
 
-void ClientCore::sendOnLink(wex::ByteView frame) {
-    if (frame.empty()) return;
-    StreamLink* link = isRelay_ ? relay_.get() : control_.get();
-    if (link) link->send(frame);
-}
+void ClientCore::sendOnLink(wex::ByteView frame) { links_.send(frame); }
 
 void ClientCore::sendPlain(wex::ControlType type, wex::ByteView payload) {
     // buildFrame gives nothing for a payload a header cannot describe.

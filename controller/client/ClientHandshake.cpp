@@ -2,22 +2,21 @@
 // by pairing code, the checks on AuthOk, and the answers to AuthFail.
 #include "controller/client/ClientCore.h"
 #include "controller/client/ClientTexts.h"
-#include "controller/client/Hexed.h"
 #include "controller/client/PairingCodeInput.h"
 #include "controller/client/WEXClient.h"
 #include "controller/platform/ClientLog.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/LogText.h"
-#include "protocol/PairingCode.h"
-#include "protocol/SessionSetupMessages.h"
 #include "protocol/WEXError.h"
-#include "protocol/WEXHandshake.h"
 
 namespace dovrel::controller {
 
 using namespace std::chrono_literals;
 
 namespace {
+using Machine = wex::ControllerHandshakeMachine;
+using Verdict = Machine::AckVerdict;
+
 // A refusal because the agent no longer knows our key is answered by a new connection with the code;
 // the agent drops the refused connection 0.2 s after its answer, so the new one waits a little longer.
 constexpr auto repairRedialDelay = 1000ms;
@@ -28,26 +27,39 @@ std::optional<std::string> ClientCore::knownCode() const {
     return security_->pairingCode();
 }
 
+void ClientCore::handshakeMessage(wex::ControlType type, const wex::Bytes& payload) {
+    switch (type) {
+    case wex::ControlType::helloAck: handleHelloAck(payload); return;
+    case wex::ControlType::authOk: handleAuthOk(payload); return;
+    case wex::ControlType::authFail: handleAuthFail(payload); return;
+    default: return;
+    }
+}
+
 void ClientCore::sendHello() {
     clientLog(std::string("→ Hello (starting handshake, code ") + (knownCode() ? "set" : "NOT set") + ")");
-    armHandshakeDeadline();
-    wex::Hello hello;
-    hello.reqId = 1;
-    hello.protoMin = 1;
-    hello.protoMax = 1;
-    hello.deviceId = security_->deviceId();
-    hello.staticPub = security_->identity().publicKey();
-    hello.ephPub = handshake_.newEphemeralKey();
-    hello.authMode = wex::AuthMode::keypair;
-    hello.deviceName = deviceName_;
-    hello.capabilities = advertisedCaps_;
-    hello.capabilitiesPresent = true;
+    // Once per attempt: re-dials within the attempt send Hello again but do not move the deadline.
+    watchdogs_.armHandshake();
+    const wex::Hello hello = handshake_.hello(self(), deviceName_, advertisedCaps_, true, wex::AuthMode::keypair);
     sendPlain(wex::ControlType::hello, hello.encode());
+}
+
+HandshakeStage ClientCore::handshakeStage() const {
+    switch (handshake_.stage()) {
+    case Machine::Stage::dialing: return HandshakeStage::dialing;
+    case Machine::Stage::sentPskAuth: return HandshakeStage::sentPskAuth;
+    case Machine::Stage::sentKeypairAuth: return HandshakeStage::sentKeypairAuth;
+    }
+    return HandshakeStage::dialing;
+}
+
+wex::ControllerHandshakeMachine::Self ClientCore::self() const {
+    return {security_->identity(), security_->deviceId()};
 }
 
 void ClientCore::handleHelloAck(wex::ByteView payload) {
     clientLog("← HelloAck (agent answered through relay)");
-    clearReachTimeout();
+    watchdogs_.reached();
 
     wex::HelloAck ack;
     try {
@@ -56,29 +68,28 @@ void ClientCore::handleHelloAck(wex::ByteView payload) {
         return;
     }
     std::string agentId;
-    const auto deviceId = security_->deviceId();
-    const auto verdict =
-        handshake_.check(ack, security_->identity(), deviceId, isRelay_ ? relayRoom_ : std::string(), agentId);
-    if (verdict == HandshakeState::AckVerdict::ignored) return;
+    const auto verdict = handshake_.check(ack, self(), links_.isRelay() ? links_.relayRoom() : std::string(), agentId);
+    if (verdict == Verdict::ignored) return;
     agentCaps_ = ack.capabilities;
     agentCapsPresent_ = ack.capabilitiesPresent;
 
     switch (verdict) {
-    case HandshakeState::AckVerdict::foreignDeviceId:
+    case Verdict::foreignDeviceId:
         clientLog("✗ HelloAck: deviceId is not derived from staticPub - refusing");
         setStatus(texts::statusFailedVerification);
-        cancelLinksKeepingGeneration();
+        // Counts as a failure of the link: its state handler re-dials.
+        links_.cancel();
         return;
-    case HandshakeState::AckVerdict::roomNotOwned:
-        clientLog("✗ HelloAck: answered by a key that does not own room " + relayRoom_ + " - refusing");
+    case Verdict::roomNotOwned:
+        clientLog("✗ HelloAck: answered by a key that does not own room " + links_.relayRoom() + " - refusing");
         rejectAndHalt(std::string(texts::roomNotOwned), texts::statusFailedVerification);
         return;
-    case HandshakeState::AckVerdict::tampered:
+    case Verdict::tampered:
         agentRoom_ = agentId;
         rejectAndHalt(std::string(texts::tampered), texts::statusChanbind);
         return;
-    case HandshakeState::AckVerdict::ignored:
-    case HandshakeState::AckVerdict::accepted: break;
+    case Verdict::ignored:
+    case Verdict::accepted: break;
     }
     agentRoom_ = agentId;
     decideAuth();
@@ -88,17 +99,17 @@ void ClientCore::decideAuth() {
     // A machine whose agent has forgotten our key is answered with the code even though we still
     // trust its key; the trust stays until a code-proven session replaces it.
     const bool keyTrusted = security_->trustedAgent(agentRoom_).has_value();
-    const bool trusted = keyTrusted && !codeRequired_.contains(agentRoom_);
+    const bool codeRequired = codeRequired_.contains(agentRoom_);
     const auto code = knownCode();
-    clientLog("decideAuth room=" + agentRoom_ + " trusted=" + (trusted ? "true" : "false") +
+    clientLog("decideAuth room=" + agentRoom_ + " trusted=" + (keyTrusted && !codeRequired ? "true" : "false") +
               " haveCode=" + (code ? "true" : "false"));
-    if (trusted) {
-        sendAuth(handshake_.keypairAuth(security_->identity()));
-    } else if (code) {
-        sendAuth(handshake_.pskAuth(*code));
-    } else {
+    switch (Machine::choose({keyTrusted, codeRequired, code.has_value()})) {
+    case Machine::Proof::key: sendAuth(handshake_.keyAuth(security_->identity())); return;
+    case Machine::Proof::code: sendAuth(handshake_.codeAuth(normalizedPairingCode(*code))); return;
+    case Machine::Proof::askForCode:
         setPhase(Phase::of(PhaseKind::needsCode));
         setStatus(texts::statusEnterCode);
+        return;
     }
 }
 
@@ -115,19 +126,17 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     } catch (const wex::WEXError&) {
         return;
     }
-    switch (handshake_.check(ok)) {
-    case HandshakeState::OkVerdict::ignored: return;
-    case HandshakeState::OkVerdict::badProof: setStatus(texts::statusFailedVerification); return;
-    case HandshakeState::OkVerdict::holds: break;
-    }
-    if (const auto trusted = security_->trustedAgent(agentRoom_); trusted && *trusted != handshake_.agentPub()) {
+    switch (handshake_.check(ok, security_->trustedAgent(agentRoom_))) {
+    case Machine::OkVerdict::ignored: return;
+    case Machine::OkVerdict::badProof: setStatus(texts::statusFailedVerification); return;
+    case Machine::OkVerdict::keyChanged:
         rejectAndHalt(std::string(texts::identityChanged), texts::statusKeyMismatch);
         return;
+    case Machine::OkVerdict::established: break;
     }
 
-    handshakeTimer_.reset();
-    deadlineArmed_ = false; // a later re-dial of this session is a new attempt with its own deadline
-    session_ = std::make_shared<wex::SecureSession>(handshake_.keys(), wex::Direction::clientToAgent);
+    watchdogs_.handshakeDone();
+    session_ = handshake_.openSession();
     sessionId_ = ok.sessionId;
     // Frame identifiers, the agent's clock and the picture chain all start afresh with a session.
     lastVideoFrameId_ = 0;
@@ -147,11 +156,10 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     });
     setPhase(Phase::of(PhaseKind::connected));
 
-    if (revoke_ && revoke_->room == agentRoom_ && revoke_->attempt == attempt_) {
+    if (unpair_.isFor(agentRoom_, watchdogs_.attempt())) {
         // The unpair flow: tell the agent, forget it here, and end the session.
         sendControlSecure({}, wex::ControlType::unpair);
-        security_->forgetAgent(agentRoom_);
-        finishRevoke(true);
+        unpair_.told();
         soon([this] { disconnect(); });
         return;
     }
@@ -160,44 +168,23 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     beginInputSession();
 }
 
-void ClientCore::restartLinkAfter(Duration delay) {
-    // The refused link is abandoned (its close is not a failure to react to) and dialled afresh.
-    ++gen_;
-    if (control_) control_->retire();
-    if (relay_) relay_->retire();
-    dropSession();
-    rx_.clear();
-    if (isRelay_) {
-        const std::string room = relayRoom_;
-        redialAfter(delay, [this, room] { startRelay(room); });
-    } else {
-        redialAfter(delay, [this] { startControl(); });
-    }
-}
-
 void ClientCore::handleAuthFail(wex::ByteView payload) {
-    int reason = 0;
-    std::string message;
-    try {
-        const auto fail = wex::AuthFail::decode(payload);
-        reason = static_cast<int>(fail.reason);
-        message = fail.message;
-    } catch (const wex::WEXError&) {
-    }
-    clientLog("← authFail reason=" + std::to_string(reason) + " msg=" + wex::logText(message));
+    const Machine::Fail fail = Machine::refusal(payload);
+    clientLog("← authFail reason=" + std::to_string(fail.reason) + " msg=" + wex::logText(fail.message));
 
-    if (reason == static_cast<int>(wex::AuthFailReason::tooManySessions)) {
+    switch (fail.refusal) {
+    case Machine::Refusal::busy:
         enteredCode_.reset();
-        rejectAndHalt(message.empty() ? std::string(texts::alreadyInUse) : message, texts::statusBusy);
+        rejectAndHalt(fail.message.empty() ? std::string(texts::alreadyInUse) : fail.message, texts::statusBusy);
         return;
-    }
-    if (reason == static_cast<int>(wex::AuthFailReason::notPaired)) {
+    case Machine::Refusal::notPaired:
         setStatus(texts::statusRepairing);
         if (!agentRoom_.empty()) codeRequired_.insert(agentRoom_);
         if (knownCode()) {
             // The next attempt proves itself with the code, after a pause.
             setPhase(Phase::of(PhaseKind::connecting));
-            restartLinkAfter(repairRedialDelay);
+            // The refused link is abandoned (its close is not a failure to react to) and dialled afresh.
+            links_.restartAfter(repairRedialDelay);
         } else {
             // Nothing to prove ourselves with: ask for the code instead of dialling in circles.
             haltReconnect();
@@ -205,9 +192,12 @@ void ClientCore::handleAuthFail(wex::ByteView payload) {
             setStatus(texts::statusEnterCode);
         }
         return;
+    case Machine::Refusal::final:
+        enteredCode_.reset();
+        rejectAndHalt(fail.message.empty() ? std::string(texts::codeMismatch) : fail.message,
+                      texts::statusRejected(fail.reason));
+        return;
     }
-    enteredCode_.reset();
-    rejectAndHalt(message.empty() ? std::string(texts::codeMismatch) : message, texts::statusRejected(reason));
 }
 
 } // namespace dovrel::controller

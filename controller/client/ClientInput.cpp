@@ -1,8 +1,6 @@
 // Input batches and session commands on the client thread. Batches come from the main thread, each
 // naming the session it was made for; one that arrives after that session ended is dropped, so input
 // never reaches a later session.
-#include <QUdpSocket>
-
 #include "controller/client/ClientCore.h"
 #include "controller/client/WEXClient.h"
 #include "protocol/ControlMessages.h"
@@ -29,12 +27,7 @@ void ClientCore::sendInput(uint64_t session, const wex::Bytes& payload) {
     const wex::Bytes frame =
         session_->sealNext(wex::Stream::input, static_cast<uint8_t>(wex::InputMsgType::batch), sessionId_, 0, payload);
     if (frame.empty()) return;
-    if (isRelay_) {
-        if (relay_) relay_->send(frame);
-        return;
-    }
-    // A datagram to the agent's input port; a send error loses this batch only, like a lost datagram.
-    if (input_) input_->write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size()));
+    links_.sendInput(frame);
 }
 
 void ClientCore::sendSessionCommand(uint64_t session, wex::SessionCmd command) {

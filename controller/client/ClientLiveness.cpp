@@ -1,5 +1,7 @@
-// The once-a-second tick of a session: ping, frame rate, received bytes, the audio report, re-dialling a
-// link that went quiet, and asking for a keyframe when the picture stopped changing.
+// The once-a-second tick of a session and the answers to its pings: ping, latency, the agent's clock, frame rate,
+// received bytes, the audio report, re-dialling a link that went quiet, and asking for a keyframe when the picture
+// stopped changing.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -7,6 +9,7 @@
 #include "controller/client/ClientTexts.h"
 #include "controller/client/WEXClient.h"
 #include "protocol/ControlMessages.h"
+#include "protocol/WEXError.h"
 
 namespace dovrel::controller {
 
@@ -24,8 +27,8 @@ void ClientCore::startPing() {
 
 void ClientCore::livenessTick() {
     const Instant now = clock_.now();
-    const SessionLiveness::Tick t =
-        liveness_.tick(now, std::chrono::steady_clock::now(), decoder_->displayed(), rxBytes_, session_ != nullptr);
+    const SessionLiveness::Tick t = liveness_.tick(now, std::chrono::steady_clock::now(), decoder_->displayed(),
+                                                   links_.receivedBytes(), session_ != nullptr);
     sendControlSecure(wex::Ping{0, 0}.encode(), wex::ControlType::ping);
     post([fps = t.fps, bytes = t.receivedBytes](WEXClient& c) {
         c.publishFps(fps);
@@ -45,16 +48,32 @@ void ClientCore::livenessTick() {
     if (t.linkQuiet) {
         post([](WEXClient& c) { c.publishReconnecting(true); });
         setStatus(texts::statusLinkQuiet);
-        if (isRelay_ && !relayRoom_.empty())
-            startRelay(relayRoom_);
-        else
-            startControl();
+        links_.restart();
         return;
     }
     if (t.pictureStale && now - lastKeyframeReqAt_ >= staleKeyframeSpacing) {
         lastKeyframeReqAt_ = now;
         sendKeyframeRequest();
     }
+}
+
+void ClientCore::pongArrived(wex::ByteView payload) {
+    const std::optional<SessionLiveness::Pong> answer = liveness_.answered(clock_.now());
+    if (!answer) return;
+    // The agent's clock in the answer maps its video time stamps onto ours.
+    try {
+        const auto pong = wex::Pong::decode(payload);
+        const auto us = [](Instant t) {
+            return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
+        };
+        agentClock_.addSample(us(answer->pingSentReal), us(std::chrono::steady_clock::now()), pong.agentTsUs);
+    } catch (const wex::WEXError&) {
+    }
+    const int shown = static_cast<int>(std::clamp<int64_t>(answer->latencyMs, 0, 9999));
+    post([shown](WEXClient& c) {
+        c.publishLatencyMs(shown);
+        c.publishReconnecting(false);
+    });
 }
 
 } // namespace dovrel::controller

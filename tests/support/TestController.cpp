@@ -16,13 +16,9 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-#include "protocol/Crypto.h"
 #include "protocol/Frame.h"
-#include "protocol/PairingCode.h"
 #include "protocol/RelayPreamble.h"
-#include "protocol/SessionKeys.h"
 #include "protocol/WEXError.h"
-#include "protocol/WEXHandshake.h"
 
 namespace dovrel::test {
 
@@ -132,8 +128,8 @@ void TestController::close() {
     tcp_ = -1;
     peerClosed_ = false;
     rx_.clear();
-    ephemeral_.reset();
-    keys_.reset();
+    handshake_.forgetEphemeralKey();
+    handshake_.forgetAgreement();
     session_.reset();
     sessionId_ = 0;
     resetMedia();
@@ -404,58 +400,37 @@ std::optional<ReceivedFrame> TestController::receiveOnStream(wex::Stream stream,
     }
 }
 
+wex::ControllerHandshakeMachine::Self TestController::self() const {
+    // This controller's identifier is the start of its key.
+    wex::FixedBytes<16> id{};
+    std::copy_n(identity_.publicKey().begin(), id.size(), id.begin());
+    return {identity_, id};
+}
+
 void TestController::sendHello(uint32_t capabilities, bool capabilitiesPresent, wex::AuthMode mode) {
     // A session in place stays until an AuthOk replaces it: a Hello inside a session must not end it.
-    ephemeral_ = std::make_unique<wex::EphemeralKey>();
-    keys_.reset();
-    wex::Hello hello;
-    hello.reqId = 1;
-    std::copy_n(identity_.publicKey().begin(), hello.deviceId.size(), hello.deviceId.begin());
-    hello.staticPub = identity_.publicKey();
-    hello.ephPub = ephemeral_->publicKey();
-    hello.authMode = mode;
-    hello.deviceName = name_;
-    hello.capabilities = capabilities;
-    hello.capabilitiesPresent = capabilitiesPresent;
+    const wex::Hello hello = handshake_.hello(self(), name_, capabilities, capabilitiesPresent, mode);
     sendPlain(wex::ControlType::hello, hello.encode());
 }
 
 std::optional<wex::HelloAck> TestController::awaitHelloAck(ms timeout) {
     const auto frame = receiveType(wex::ControlType::helloAck, timeout);
-    if (!frame || frame->sealed || !ephemeral_) return std::nullopt;
+    if (!frame || frame->sealed) return std::nullopt;
     const wex::HelloAck ack = wex::HelloAck::decode(frame->payload);
-    if (!std::equal(ack.deviceId.begin(), ack.deviceId.end(), ack.staticPub.begin())) return std::nullopt;
-    const wex::Bytes chanbind = wex::WEXHandshake::channelBinding(ephemeral_->publicKey(), ack.ephPub);
-    if (!std::equal(chanbind.begin(), chanbind.end(), ack.chanbind.begin(), ack.chanbind.end())) return std::nullopt;
+    // No room is named: a test may splice this controller to any agent.
+    std::string agentId;
+    if (handshake_.check(ack, self(), {}, agentId) != wex::ControllerHandshakeMachine::AckVerdict::accepted)
+        return std::nullopt;
     agentStaticPub_ = bytesOf(ack.staticPub);
-    chanbind_ = chanbind;
-    const auto& ours = identity_.publicKey();
-    transcript_ = wex::WEXHandshake::transcript(wex::ByteView(ours).first(16), ours, ack.staticPub, ack.challenge,
-                                                ephemeral_->publicKey(), ack.ephPub);
-    const auto shared = ephemeral_->sharedSecret(ack.ephPub);
-    keys_ = wex::SessionKeys::derive(shared.view(), ephemeral_->publicKey(), ack.ephPub);
     return ack;
 }
 
 void TestController::sendAuthWithKey(uint16_t reqId) {
-    wex::Auth auth;
-    auth.reqId = reqId;
-    auth.authMode = wex::AuthMode::keypair;
-    const wex::Bytes proof = wex::WEXHandshake::clientProof(identity_, transcript_, chanbind_);
-    std::copy_n(proof.begin(), std::min(proof.size(), auth.proof.size()), auth.proof.begin());
-    wex::Crypto::fillRandom(auth.clientNonce.data(), auth.clientNonce.size());
-    sendPlain(wex::ControlType::auth, auth.encode());
+    if (const auto auth = handshake_.keyAuth(identity_, reqId)) sendPlain(wex::ControlType::auth, auth->encode());
 }
 
 void TestController::sendAuthWithCode(const std::string& code, uint16_t reqId) {
-    wex::Auth auth;
-    auth.reqId = reqId;
-    auth.authMode = wex::AuthMode::psk;
-    const auto psk = wex::pairingCodeKey(code);
-    const wex::Bytes proof = wex::WEXHandshake::pskProof(psk, transcript_, chanbind_);
-    std::copy_n(proof.begin(), std::min(proof.size(), auth.proof.size()), auth.proof.begin());
-    wex::Crypto::fillRandom(auth.clientNonce.data(), auth.clientNonce.size());
-    sendPlain(wex::ControlType::auth, auth.encode());
+    if (const auto auth = handshake_.codeAuth(code, reqId)) sendPlain(wex::ControlType::auth, auth->encode());
 }
 
 std::optional<AuthResult> TestController::awaitAuthResult(ms timeout) {
@@ -471,10 +446,9 @@ std::optional<AuthResult> TestController::awaitAuthResult(ms timeout) {
         if (frame->type() == wex::ControlType::authOk && !frame->sealed) {
             AuthResult r;
             r.ok = wex::AuthOk::decode(frame->payload);
-            r.agentProofValid =
-                wex::WEXHandshake::verifyAgentProof(r.ok->agentProof, agentStaticPub_, transcript_, chanbind_);
-            if (r.agentProofValid && keys_) {
-                session_ = std::make_shared<wex::SecureSession>(*keys_, wex::Direction::clientToAgent);
+            r.agentProofValid = handshake_.check(*r.ok) == wex::ControllerHandshakeMachine::OkVerdict::established;
+            if (r.agentProofValid) {
+                session_ = handshake_.openSession();
                 sessionId_ = r.ok->sessionId;
                 resetMedia();
             }

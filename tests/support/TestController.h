@@ -15,8 +15,8 @@
 #include "protocol/Cap.h"
 #include "protocol/CommonHeader.h"
 #include "protocol/ControlType.h"
+#include "protocol/ControllerHandshakeMachine.h"
 #include "protocol/DeviceIdentity.h"
-#include "protocol/EphemeralKey.h"
 #include "protocol/InputMessages.h"
 #include "protocol/SecureSession.h"
 #include "protocol/SessionSetupMessages.h"
@@ -190,12 +190,10 @@ private:
     bool peerClosed_ = false;
     wex::StreamFramer rx_;
 
-    // Handshake state.
-    std::unique_ptr<wex::EphemeralKey> ephemeral_;
+    // Handshake state: the controller's own decisions, as the real client makes them.
+    wex::ControllerHandshakeMachine::Self self() const;
+    wex::ControllerHandshakeMachine handshake_;
     wex::Bytes agentStaticPub_;
-    wex::Bytes transcript_;
-    wex::Bytes chanbind_;
-    std::optional<wex::SessionKeys> keys_;
     std::shared_ptr<wex::SecureSession> session_;
     uint32_t sessionId_ = 0;
 

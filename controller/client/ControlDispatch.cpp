@@ -1,17 +1,10 @@
-// The agent's control messages of an established session: each becomes published state, a step of the
-// handshake, or a call into the clipboard-file host.
-#include <cstdio>
+#include "controller/client/ControlDispatch.h"
 
-#include "controller/client/ClientCore.h"
 #include "controller/client/ClientTexts.h"
-#include "controller/client/WEXClient.h"
 #include "controller/platform/ClientLog.h"
 #include "protocol/ByteReader.h"
-#include "protocol/ControlMessages.h"
-#include "protocol/FileMessages.h"
 #include "protocol/LogText.h"
 #include "protocol/WEXError.h"
-#include "protocol/WakeMessages.h"
 
 namespace dovrel::controller {
 
@@ -30,14 +23,15 @@ std::string wakeStatusName(const wex::WakePeerAck& ack) {
 }
 } // namespace
 
-void ClientCore::dispatchSessionControl(wex::ControlType type, const wex::Bytes& payload) {
+void ControlDispatch::dispatch(wex::ControlType type, const wex::Bytes& payload) {
+    thread_.check(__func__);
     using T = wex::ControlType;
     switch (type) {
-    case T::helloAck: handleHelloAck(payload); return;
-    case T::authOk: handleAuthOk(payload); return;
-    case T::authFail: handleAuthFail(payload); return;
+    case T::helloAck:
+    case T::authOk:
+    case T::authFail: host_.handshakeMessage(type, payload); return;
     case T::displayList: handleDisplayList(payload); return;
-    case T::pong: handlePong(payload); return;
+    case T::pong: host_.pongArrived(payload); return;
     case T::bye: handleBye(payload); return;
     case T::error: handleAgentError(payload); return;
     case T::deckStat: handleDeckStat(payload); return;
@@ -50,7 +44,7 @@ void ClientCore::dispatchSessionControl(wex::ControlType type, const wex::Bytes&
     }
 }
 
-void ClientCore::handleDisplayList(wex::ByteView payload) {
+void ControlDispatch::handleDisplayList(wex::ByteView payload) {
     wex::DisplayList list;
     try {
         list = wex::DisplayList::decode(payload);
@@ -64,29 +58,10 @@ void ClientCore::handleDisplayList(wex::ByteView payload) {
             break;
         }
     }
-    post([displays = std::move(list.displays), streaming](WEXClient& c) { c.publishDisplays(displays, streaming); });
+    host_.publish(Displays{std::move(list.displays), streaming});
 }
 
-void ClientCore::handlePong(wex::ByteView payload) {
-    const std::optional<SessionLiveness::Pong> answer = liveness_.answered(clock_.now());
-    if (!answer) return;
-    // The agent's clock in the answer maps its video time stamps onto ours.
-    try {
-        const auto pong = wex::Pong::decode(payload);
-        const auto us = [](Instant t) {
-            return std::chrono::duration_cast<std::chrono::microseconds>(t.time_since_epoch()).count();
-        };
-        agentClock_.addSample(us(answer->pingSentReal), us(std::chrono::steady_clock::now()), pong.agentTsUs);
-    } catch (const wex::WEXError&) {
-    }
-    const int shown = static_cast<int>(std::clamp<int64_t>(answer->latencyMs, 0, 9999));
-    post([shown](WEXClient& c) {
-        c.publishLatencyMs(shown);
-        c.publishReconnecting(false);
-    });
-}
-
-void ClientCore::handleBye(wex::ByteView payload) {
+void ControlDispatch::handleBye(wex::ByteView payload) {
     std::string_view text = texts::byeEnded;
     if (payload.size() >= 3) {
         switch (payload[2]) {
@@ -96,19 +71,10 @@ void ClientCore::handleBye(wex::ByteView payload) {
         default: break;
         }
     }
-    clientLog("← bye: " + std::string(text));
-    haltReconnect();
-    dropSession();
-    audio_.stop();
-    post([](WEXClient& c) {
-        c.publishReconnecting(false);
-        c.publishFps(0);
-    });
-    setPhase(Phase::rejected(std::string(text)));
-    setStatus(texts::statusSessionEnded);
+    host_.endedByAgent(text);
 }
 
-void ClientCore::handleAgentError(wex::ByteView payload) {
+void ControlDispatch::handleAgentError(wex::ByteView payload) {
     std::optional<wex::ErrorMsg> message;
     try {
         message = wex::ErrorMsg::decode(payload);
@@ -116,29 +82,24 @@ void ClientCore::handleAgentError(wex::ByteView payload) {
     }
     const std::string text = message ? message->humanReason() : std::string(texts::agentRefused);
     clientLog("← error: " + wex::logText(text));
-    setStatus(text);
-    post([text, message](WEXClient& c) {
-        if (message) emit c.agentErrorReceived(*message);
-        c.publishAgentError(text);
-    });
+    host_.publish(AgentError{text, message});
 }
 
-void ClientCore::handleDeckStat(wex::ByteView payload) {
+void ControlDispatch::handleDeckStat(wex::ByteView payload) {
     wex::DeckStat stat;
     try {
         stat = wex::DeckStat::decode(payload);
     } catch (const wex::WEXError&) {
         return;
     }
-    post([stat](WEXClient& c) { c.publishDeckStat(stat); });
+    host_.publish(stat);
 }
 
-void ClientCore::handleClipFileMessage(wex::ControlType type, wex::ByteView payload) {
+void ControlDispatch::handleClipFileMessage(wex::ControlType type, wex::ByteView payload) {
     try {
         switch (type) {
         case wex::ControlType::clipFilesOffer: {
-            auto offer = wex::ClipFilesOffer::decode(payload);
-            post([offer = std::move(offer)](WEXClient& c) { emit c.clipFilesOffered(offer.generation, offer.files); });
+            host_.publish(wex::ClipFilesOffer::decode(payload));
             return;
         }
         case wex::ControlType::clipFilePull: {
@@ -146,14 +107,11 @@ void ClientCore::handleClipFileMessage(wex::ControlType type, wex::ByteView payl
             r.u16();
             const uint32_t generation = r.u32();
             const uint8_t index = r.u8();
-            post([generation, index](WEXClient& c) { emit c.clipFilePulled(generation, index); });
+            host_.publish(ClipFilePull{generation, index});
             return;
         }
         case wex::ControlType::clipFileData: {
-            auto data = wex::ClipFileData::decode(payload);
-            post([data = std::move(data)](WEXClient& c) {
-                emit c.clipFileDataArrived(data.generation, data.index, data.offset, data.data, data.isLast());
-            });
+            host_.publish(wex::ClipFileData::decode(payload));
             return;
         }
         default: return;
@@ -163,7 +121,7 @@ void ClientCore::handleClipFileMessage(wex::ControlType type, wex::ByteView payl
     }
 }
 
-void ClientCore::handleWakePeerAck(wex::ByteView payload) {
+void ControlDispatch::handleWakePeerAck(wex::ByteView payload) {
     wex::WakePeerAck ack;
     try {
         ack = wex::WakePeerAck::decode(payload);
@@ -171,7 +129,20 @@ void ClientCore::handleWakePeerAck(wex::ByteView payload) {
         return;
     }
     clientLog("← WakePeerAck " + wakeStatusName(ack) + " — " + wex::logText(ack.humanReason()));
-    post([ack](WEXClient& c) { emit c.wakePeerAnswered(ack); });
+    host_.publish(ack);
+}
+
+void ControlDispatch::handleClipboard(wex::ByteView payload) {
+    std::string text;
+    try {
+        const auto message = wex::Clipboard::decode(payload);
+        if (wex::clipboardFormatFromRaw(message.format) != wex::ClipboardFormat::text) return;
+        text = message.text();
+    } catch (const wex::WEXError&) {
+        return;
+    }
+    if (text.empty()) return;
+    host_.publish(ClipboardText{std::move(text)});
 }
 
 } // namespace dovrel::controller
