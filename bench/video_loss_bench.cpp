@@ -2,7 +2,8 @@
 // (a private Xvfb, 60 pictures a second) to the controller's client through a small UDP forwarder that
 // drops a share of the video pieces at random (1 % and 5 %). Figures: pictures shown per second, the
 // gaps between new pictures (p50, p99, the longest), and how long after a lost piece the picture is
-// whole again (decoded from an unbroken chain since a keyframe; p50 and max over loss episodes).
+// whole again (decoded from an unbroken chain since a keyframe; p50 and max over loss episodes), the
+// bit rate on the wire, and for each gap over 100 ms what lay in it (frames not shown, pieces dropped).
 // Prints figures; asserts nothing.
 #include <algorithm>
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
+#include <string>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -100,6 +102,8 @@ public:
         return std::exchange(drops_, {});
     }
     uint64_t forwarded() const { return forwarded_; }
+    // Bytes of video forwarded since the last call.
+    uint64_t takeVideoBytes() { return videoBytes_.exchange(0); }
 
 private:
     void run() {
@@ -127,6 +131,7 @@ private:
             }
             ::sendto(out_, buf.data(), static_cast<std::size_t>(n), 0, reinterpret_cast<sockaddr*>(&dest), sizeof dest);
             ++forwarded_;
+            if (video) videoBytes_ += static_cast<uint64_t>(n);
         }
     }
     int in_, out_;
@@ -134,6 +139,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<uint32_t> lossPerMillion_{0};
     std::atomic<uint64_t> forwarded_{0};
+    std::atomic<uint64_t> videoBytes_{0};
     std::mutex lock_;
     std::vector<Clock::time_point> drops_;
     std::thread thread_;
@@ -142,6 +148,7 @@ private:
 struct Shown {
     Clock::time_point at;
     bool whole;
+    uint32_t frameId;
 };
 
 struct Collector {
@@ -150,7 +157,7 @@ struct Collector {
     std::vector<Shown> shown;
     void add(const VideoPicture& p) {
         const std::lock_guard g(lock);
-        if (recording) shown.push_back({p.decodedAt, p.whole});
+        if (recording) shown.push_back({p.decodedAt, p.whole, p.frameId});
     }
 };
 
@@ -168,6 +175,7 @@ void measure(double loss, LossyForwarder& forwarder, Collector& collector) {
     forwarder.setLoss(loss);
     pump(std::chrono::duration_cast<std::chrono::milliseconds>(warmUp));
     forwarder.takeDrops();
+    forwarder.takeVideoBytes();
     {
         const std::lock_guard g(collector.lock);
         collector.shown.clear();
@@ -183,11 +191,25 @@ void measure(double loss, LossyForwarder& forwarder, Collector& collector) {
         shown = std::move(collector.shown);
     }
     const auto drops = forwarder.takeDrops();
+    const uint64_t videoBytes = forwarder.takeVideoBytes();
 
     std::vector<double> gaps;
     Clock::time_point last = start;
-    for (const Shown& s : shown) {
+    // What lay in each long gap: frames the agent numbered but the client did not show, pieces dropped.
+    std::vector<std::string> causes;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const Shown& s = shown[i];
         gaps.push_back(ms(s.at - last));
+        if (i > 0 && gaps.back() > 100) {
+            const auto dropped =
+                std::count_if(drops.begin(), drops.end(), [&](auto t) { return t > last - 50ms && t <= s.at; });
+            char line[200];
+            std::snprintf(line, sizeof line, "    %.0f ms: frames %u -> %u (%d not shown), %ld pieces dropped, %s\n",
+                          gaps.back(), shown[i - 1].frameId, s.frameId,
+                          static_cast<int>(s.frameId - shown[i - 1].frameId) - 1, static_cast<long>(dropped),
+                          s.whole ? "whole after" : "concealed after");
+            causes.emplace_back(line);
+        }
         last = s.at;
     }
     gaps.push_back(ms(end - last));
@@ -217,8 +239,12 @@ void measure(double loss, LossyForwarder& forwarder, Collector& collector) {
     std::printf("\n== %.0f %% of video pieces dropped (%zu drops in %.1f s)\n", loss * 100, drops.size(), seconds);
     std::printf("  pictures shown: %.1f per second (%zu in all, %zu of them whole)\n",
                 static_cast<double>(shown.size()) / seconds, shown.size(), whole);
+    std::printf("  video on the wire: %.1f Mbit/s\n", static_cast<double>(videoBytes) * 8 / seconds / 1e6);
     std::printf("  time without a new picture: p50 %.1f ms   p99 %.1f ms   longest %.1f ms\n", pct(gaps, 50),
                 pct(gaps, 99), gaps.empty() ? 0 : *std::max_element(gaps.begin(), gaps.end()));
+    if (!causes.empty()) std::printf("  gaps over 100 ms:\n");
+    for (const auto& c : causes)
+        std::fputs(c.c_str(), stdout);
     if (toClean.empty())
         std::printf("  time until whole again after a loss: no episode ended within the window\n");
     else

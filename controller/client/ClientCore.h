@@ -223,6 +223,7 @@ private:
     // Video and audio receive.
     Reassembler reasm_;
     std::pair<int, int> publishedSize_{0, 0};
+    std::optional<wex::VideoNALHeader> lastVideoHeader_; // stands in for a broken frame's lost header
     std::atomic<bool> firstPictureWanted_{true};
     AudioThread audio_; // the sound server is reached there, never on this thread
     std::atomic<bool> audioMuted_{false};

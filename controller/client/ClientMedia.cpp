@@ -5,6 +5,7 @@
 #include "protocol/AudioFrame.h"
 #include "protocol/ByteReader.h"
 #include "protocol/ControlMessages.h"
+#include "protocol/PartialVideoPayload.h"
 #include "protocol/VideoPayload.h"
 #include "protocol/WEXError.h"
 
@@ -39,7 +40,43 @@ void ClientCore::onVideoPiece(const wex::OpenedFrame& opened, Instant receivedAt
         fragment = wex::FragmentHeader::decode(r);
         slice = slice.subspan(wex::FragmentHeader::size);
     }
+    // Decodes one payload and publishes its size; `damaged` when pieces of it never came.
+    const auto show = [&](const wex::VideoNALPayload& payload, bool damaged) {
+        lastVideoHeader_ = payload.header;
+        requestKeyframeIfGap(payload.header.frameId);
+        decoder_->handle(payload.header, payload.nals, receivedAt, damaged);
+        const int w = payload.header.width, h = payload.header.height;
+        if (w > 1 && h > 1 && std::pair(w, h) != publishedSize_) {
+            publishedSize_ = {w, h};
+            post([w, h](WEXClient& c) { c.publishRemoteSize(QSizeF(w, h)); });
+        }
+    };
+    // A frame that lost pieces: what survived still goes to the decoder, which conceals the rest, and a
+    // keyframe makes the picture whole again.
+    const auto showBroken = [&](const Reassembler::Broken& broken) {
+        requestKeyframeSoon();
+        // A lost first piece took the header along: the last payload's stands in for it.
+        std::optional<wex::VideoNALHeader> lostHeader;
+        if (lastVideoHeader_) {
+            lostHeader = lastVideoHeader_;
+            lostHeader->frameId = broken.frameId;
+            lostHeader->nalFlags = lastVideoHeader_->nalFlags.contains(wex::NALFlag::codecH264)
+                                       ? wex::NALFlags{wex::NALFlag::codecH264}
+                                       : wex::NALFlags{};
+        }
+        auto salvaged = wex::salvageVideoNALPayload(broken.pieces, lostHeader);
+        if (!salvaged || salvaged->header.frameId != broken.frameId || salvaged->nals.empty()) return;
+        show(*salvaged, true);
+    };
+
+    // The agent sends a picture's pieces together and in order: once a piece of a later frame is here,
+    // the missing pieces of earlier ones are lost, and what came of them is shown now rather than after
+    // the next frame that happens to arrive whole.
+    if (fragment)
+        for (const auto& broken : reasm_.closeBefore(fragment->frameId))
+            showBroken(broken);
     auto result = reasm_.add(fragment, slice);
+    if (result.pushedOut) showBroken(*result.pushedOut);
     if (result.outcome == Reassembler::Outcome::oversized) {
         requestKeyframeSoon();
         return;
@@ -52,14 +89,9 @@ void ClientCore::onVideoPiece(const wex::OpenedFrame& opened, Instant receivedAt
     } catch (const wex::WEXError&) {
         return;
     }
-    requestKeyframeIfGap(payload.header.frameId);
-    decoder_->handle(payload.header, payload.nals, receivedAt);
-
-    const int w = payload.header.width, h = payload.header.height;
-    if (w > 1 && h > 1 && std::pair(w, h) != publishedSize_) {
-        publishedSize_ = {w, h};
-        post([w, h](WEXClient& c) { c.publishRemoteSize(QSizeF(w, h)); });
-    }
+    for (const auto& broken : reasm_.closeBefore(payload.header.frameId))
+        showBroken(broken);
+    show(payload, false);
 }
 
 void ClientCore::onAudioFrame(wex::ByteView plaintext) {

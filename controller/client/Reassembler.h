@@ -16,6 +16,8 @@ namespace dovrel::controller {
 // out as the lowest of too many pending frames. Memory is bounded: at most `maxPending` frames are
 // held, and a frame may have at most `maxPieces` pieces and `maxFrameBytes` bytes; a frame over either
 // cap is dropped (its later pieces too) and reported so that the caller can ask for a keyframe.
+// A frame that can no longer complete (a newer one did, or it was pushed out) is handed back with the
+// pieces that came, so that what survived of it can still be decoded; its late pieces are ignored.
 // Frame identifiers restart with each session: clear() between sessions. One thread.
 class Reassembler {
 public:
@@ -30,14 +32,25 @@ public:
         incomplete, // stored (or ignored); nothing to hand on yet
         oversized,  // the frame broke a cap and was dropped
     };
+    // A frame given up with pieces missing: its pieces by index, none where one never came.
+    struct Broken {
+        uint32_t frameId = 0;
+        std::vector<std::optional<wex::Bytes>> pieces;
+    };
     struct Result {
         Outcome outcome = Outcome::incomplete;
         wex::Bytes payload;
+        // A frame pushed out of the table by this piece.
+        std::optional<Broken> pushedOut;
     };
 
     // One piece: `header` is its fragment header, none for an unfragmented payload (which is returned
     // whole at once); `slice` the bytes after the header.
     Result add(const std::optional<wex::FragmentHeader>& header, wex::ByteView slice);
+
+    // Frame `frameId` went on to the decoder: the frames still pending before it will not complete in
+    // time to be shown. Hands them back, oldest first, and ignores their late pieces.
+    std::vector<Broken> closeBefore(uint32_t frameId);
 
     void clear();
 
@@ -56,12 +69,17 @@ private:
 
     bool wasDropped(uint32_t frameId) const;
     void rememberDropped(uint32_t frameId);
+    Broken takeBroken(std::map<uint32_t, Pending>::iterator it);
 
     // Ordered by identifier, so the lowest is the first.
     std::map<uint32_t, Pending> map_;
-    // The last frames dropped for size: their remaining pieces are ignored rather than collected again.
+    // The last frames dropped for size or pushed out: their remaining pieces are ignored rather than
+    // collected again.
     static constexpr std::size_t droppedMemory = 8;
     std::vector<uint32_t> dropped_;
+    // Frames before this one were closed: their pieces are ignored. A jump far back is the agent
+    // counting from the start again.
+    std::optional<uint32_t> closedBefore_;
 };
 
 } // namespace dovrel::controller

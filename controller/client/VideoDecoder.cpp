@@ -60,7 +60,8 @@ void VideoDecoder::reset() {
     push(std::move(job));
 }
 
-void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<wex::Bytes>& nals, Instant receivedAt) {
+void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<wex::Bytes>& nals, Instant receivedAt,
+                          bool damaged) {
     const VideoCodec codec = header.nalFlags.contains(wex::NALFlag::codecH264) ? VideoCodec::h264 : VideoCodec::hevc;
     if (lastCodec_ != codec) {
         // Another codec: nothing of the old format applies, and its pictures still queued are useless.
@@ -89,8 +90,11 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
         return;
     }
 
-    if (auto sets = units.parameterSets(codec); sets && *sets != lastParams_) {
+    const std::pair<int, int> pictureSize(header.width, header.height);
+    auto sets = units.parameterSets(codec);
+    if (sets && *sets != lastParams_) {
         lastParams_ = std::move(*sets);
+        formatSize_ = pictureSize;
         haveFormat_ = true;
         ++formatsMade_;
         waitForKeyframe_ = true;
@@ -102,6 +106,13 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
     if (!haveFormat_ || units.picture.empty()) return;
 
     const bool keyframe = units.randomAccess;
+    if (damaged && keyframe && !sets && (waitForKeyframe_ || pictureSize != formatSize_)) {
+        // Its parameter sets were lost, and they may not be the ones in use: a new format, or one
+        // announced at another size. Nothing decodes before a keyframe that brings its sets.
+        waitForKeyframe_ = true;
+        ++skipped_;
+        return;
+    }
     if (waitForKeyframe_ && !keyframe) {
         ++skipped_;
         return;
@@ -111,6 +122,7 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
     Job job;
     job.keyframe = keyframe;
     job.afterLoss = afterLoss;
+    job.damaged = damaged;
     job.frameId = header.frameId;
     job.ptsUs = header.ptsUs;
     job.receivedAt = receivedAt;
@@ -194,8 +206,8 @@ void VideoDecoder::run() {
         needKeyframe = false;
         // A keyframe needs no earlier picture; any other picture after a loss refers to what is missing.
         if (job.keyframe)
-            whole = true;
-        else if (job.afterLoss)
+            whole = !job.damaged;
+        else if (job.afterLoss || job.damaged)
             whole = false;
 
         const Instant begun = std::chrono::steady_clock::now();

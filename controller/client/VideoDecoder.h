@@ -25,8 +25,11 @@ namespace dovrel::controller {
 // the old one); a new format shows nothing before its first keyframe, since nothing decodes without
 // one. A missing frame does not stop the picture: decoding goes on and the decoder conceals what the
 // lost frame would have changed, while the client asks the agent for a keyframe that makes the picture
-// whole again. Data the decoder refuses is dropped, with a keyframe request. Every picture says
-// whether it is whole (an unbroken chain since its keyframe) or concealed.
+// whole again. A frame that lost some of its pieces comes as the units that survived (`damaged`): it is
+// decoded too, the decoder concealing what is missing. A damaged keyframe starts a new format only
+// when its parameter sets survived. Data the decoder refuses is dropped, with a keyframe request.
+// Every picture says whether it is whole (an unbroken chain of intact frames since its keyframe) or
+// concealed.
 //
 // `handle` runs on the client thread and returns at once; decoding runs on the decoder's own thread
 // ("dovrel.decode"), so receiving goes on while a picture decodes. Pictures reach the surface in YUV as
@@ -55,7 +58,7 @@ public:
 
     // Client thread.
     void handle(const wex::VideoNALHeader& header, const std::vector<wex::Bytes>& nals,
-                Instant receivedAt = std::chrono::steady_clock::now());
+                Instant receivedAt = std::chrono::steady_clock::now(), bool damaged = false);
     // A new session: pictures queued from the last one are dropped, and the next one shown is a keyframe.
     void reset();
     // Decoders made for new parameter sets, and pictures left out: before a new format's keyframe, and
@@ -76,6 +79,7 @@ private:
         wex::Bytes annexB;
         bool keyframe = false;
         bool afterLoss = false; // frames before it were lost or left out: its references are incomplete
+        bool damaged = false;   // some of its own units were lost
         uint32_t frameId = 0;
         uint32_t ptsUs = 0;
         Instant receivedAt{};
@@ -91,6 +95,7 @@ private:
     // Client thread.
     std::optional<VideoCodec> lastCodec_;
     std::vector<wex::Bytes> lastParams_;
+    std::pair<int, int> formatSize_; // the picture size the payload carrying lastParams_ announced
     bool haveFormat_ = false;
     std::optional<uint32_t> lastFrameId_;
     bool waitForKeyframe_ = true;

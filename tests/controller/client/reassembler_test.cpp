@@ -170,3 +170,40 @@ TEST(Reassembler, AFrameOfNoPiecesIsNothingAndClearForgetsEverything) {
     add(r, 7, 0, 2);
     EXPECT_EQ(add(r, 7, 1, 2).outcome, Outcome::complete);
 }
+
+TEST(Reassembler, FramesClosedBeforeANewerOneComeBackWithTheirPiecesAndIgnoreLatePieces) {
+    Reassembler r;
+    add(r, 5010, 0, 3); // piece 1 never comes
+    add(r, 5010, 2, 3);
+    add(r, 5012, 1, 2);
+    add(r, 5014, 0, 2); // a newer frame stays
+    const auto closed = r.closeBefore(5013);
+    ASSERT_EQ(closed.size(), 2u);
+    EXPECT_EQ(closed[0].frameId, 5010u);
+    ASSERT_EQ(closed[0].pieces.size(), 3u);
+    EXPECT_EQ(closed[0].pieces[0], bytes({0}));
+    EXPECT_FALSE(closed[0].pieces[1]);
+    EXPECT_EQ(closed[0].pieces[2], bytes({2}));
+    EXPECT_EQ(closed[1].frameId, 5012u);
+    EXPECT_TRUE(r.isPending(5014));
+    EXPECT_EQ(r.pendingFrames(), 1u);
+    // Their late pieces, and those of frames never seen before 5013, start nothing.
+    EXPECT_EQ(add(r, 5010, 1, 3).outcome, Outcome::incomplete);
+    EXPECT_EQ(add(r, 5011, 0, 1).outcome, Outcome::incomplete);
+    EXPECT_EQ(r.pendingFrames(), 1u);
+    // The agent counting from 1 again is no late frame.
+    EXPECT_EQ(add(r, 1, 0, 1).outcome, Outcome::complete);
+}
+
+TEST(Reassembler, AFramePushedOutComesBackWithItsPieces) {
+    Reassembler r;
+    for (uint32_t id = 100; id < 124; ++id)
+        add(r, id, 0, 2);
+    const auto res = add(r, 200, 0, 3);
+    ASSERT_TRUE(res.pushedOut);
+    EXPECT_EQ(res.pushedOut->frameId, 100u);
+    EXPECT_EQ(res.pushedOut->pieces, (std::vector<std::optional<wex::Bytes>>{bytes({0}), std::nullopt}));
+    // Its last piece comes too late and starts nothing.
+    add(r, 100, 1, 2);
+    EXPECT_FALSE(r.isPending(100));
+}

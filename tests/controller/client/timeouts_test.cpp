@@ -1,5 +1,9 @@
 // The reach time-out and the handshake deadline, on a fake clock: 12 s and 45 s take milliseconds.
-#include <QTcpServer>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -13,12 +17,29 @@ using dovrel::test::TestAgent;
 
 namespace {
 
-// A loopback port with nothing listening on it: connections to it are refused.
-uint16_t closedPort() {
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
+// A loopback port with nothing listening on it: connections to it are refused. The port stays bound
+// (never listened on) while the object lives, so no other test's listener can take it meanwhile.
+class ClosedPort {
+public:
+    ClosedPort() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            throw std::runtime_error("cannot bind a loopback port");
+        port_ = ntohs(addr.sin_port);
+    }
+    ~ClosedPort() { ::close(fd_); }
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+    uint16_t port() const { return port_; }
+
+private:
+    int fd_;
+    uint16_t port_ = 0;
+};
 
 struct ClockFixture : ::testing::Test {
     ClientFixture f{true};
@@ -36,7 +57,8 @@ struct ClockFixture : ::testing::Test {
 } // namespace
 
 TEST_F(ClockFixture, AnAgentNobodyAnswersForIsGivenUpAfterTwelveSeconds) {
-    f.config.controlPort = closedPort();
+    const ClosedPort closed;
+    f.config.controlPort = closed.port();
     client().connectToHost("127.0.0.1");
     ASSERT_TRUE(waitUntil([&] { return f.status() == "waiting for your computer…"; }));
     f.advance(11800ms);

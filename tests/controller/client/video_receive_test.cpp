@@ -101,9 +101,10 @@ TEST_F(VideoReceiveFixture, ANewSessionStartsWithAnEmptyTableAndNoGap) {
     agent.refuseWhileInSession = false;
     connect();
     WEXClient& c = client();
-    // The old session's frames 900.. are pending when the link is replaced.
+    // The old session's frames are pending when the link is replaced; their identifiers lie so far apart
+    // that none makes another one's missing pieces count as lost.
     for (uint32_t id = 900; id < 910; ++id)
-        sendPayload(id, videoPayload(id, 640, 360, {wex::Bytes(2500, 0x41)}), {0});
+        sendPayload(id * 2000, videoPayload(id * 2000, 640, 360, {wex::Bytes(2500, 0x41)}), {0});
     settle();
     EXPECT_EQ(pendingFrames(), 10u);
     c.disconnectSession();
@@ -114,7 +115,7 @@ TEST_F(VideoReceiveFixture, ANewSessionStartsWithAnEmptyTableAndNoGap) {
     // Each session asked for a keyframe at its start, and for nothing else.
     ASSERT_TRUE(waitUntil([&] { return keyframeRequests() == 2; }));
     const int requests = keyframeRequests();
-    // Its frames start at 1 again: complete at once, and 1 after the old 909 is no gap.
+    // Its frames start at 1 again: complete at once, and 1 after the old frames is no gap.
     sendPayload(1, videoPayload(1, 1280, 720, {wex::Bytes(2500, 0x41)}));
     ASSERT_TRUE(waitUntil([&] { return c.remoteSize() == QSizeF(1280, 720); }));
     sendFrames({2, 3});

@@ -37,6 +37,8 @@ struct ClientStreamFixture : ::testing::TestWithParam<bool> {
     std::shared_ptr<VideoSurface> surface = std::make_shared<VideoSurface>();
     std::vector<wex::Bytes> sets;
     uint32_t frameId = 0;
+    std::unique_ptr<agent::LibavVideoEncoder> encoder;
+    std::shared_ptr<agent::FrameBuffer> canvas;
 
     void SetUp() override {
         app();
@@ -45,8 +47,37 @@ struct ClientStreamFixture : ::testing::TestWithParam<bool> {
         f.config.inputPort = agent.inputPort();
     }
 
-    // Sends one encoded picture as the agent's send path does.
-    void send(const agent::EncodedPicture& pic, bool h264, int w, int h) {
+    void connectWithSurface(WEXClient& c) {
+        c.attachVideoSurface(surface);
+        c.connectToHost("127.0.0.1", "123456");
+        ASSERT_TRUE(f.waitPhase(PhaseKind::connected));
+        ASSERT_TRUE(waitUntil([&] { return agent.inSession(); }));
+    }
+    std::ptrdiff_t keyframeRequests() const {
+        return std::count_if(agent.sealedReceived.begin(), agent.sealedReceived.end(), [](const auto& m) {
+            return m.type == static_cast<uint8_t>(wex::ControlType::keyframeRequest);
+        });
+    }
+
+    void startEncoder(int w, int h, bool h264) {
+        encoder =
+            std::make_unique<agent::LibavVideoEncoder>(agent::VideoEncoderConfig{w, h, h264, agent::VideoBudget::lan()},
+                                                       sink.callback(), agent::LibavVideoEncoder::Hardware::never);
+        encoder->start();
+        canvas = std::make_shared<agent::FrameBuffer>(agent::PixelFormat::yuv420p, w, h);
+    }
+    // Paints picture t of the synthetic pattern and encodes it.
+    agent::EncodedPicture encodeNext(uint64_t t, bool keyframe) {
+        agent::SyntheticSource::paint(*canvas, t);
+        const std::size_t before = sink.pictures().size();
+        encoder->encode(agent::FrameBuffer::frame(canvas, std::chrono::steady_clock::now()), monoMicros(), keyframe);
+        EXPECT_TRUE(sink.waitFor(before + 1));
+        return sink.pictures().empty() ? agent::EncodedPicture{} : sink.pictures().back();
+    }
+
+    // Sends one encoded picture as the agent's send path does, with or without its middle piece;
+    // returns how many pieces it had.
+    std::size_t send(const agent::EncodedPicture& pic, bool h264, int w, int h, bool loseMiddle = false) {
         wex::VideoNALHeader header;
         std::vector<wex::Bytes> nals;
         if (pic.parameterSets) sets = *pic.parameterSets;
@@ -64,11 +95,15 @@ struct ClientStreamFixture : ::testing::TestWithParam<bool> {
         uint32_t seq = 0;
         uint16_t port = 0;
         f.client->runOnClientThread([&](ClientCore& c) { port = c.boundVideoPort(); });
-        for (const auto& piece : agent::VideoPacketizer::pieces(frameId, payload, seq)) {
+        const auto pieces = agent::VideoPacketizer::pieces(frameId, payload, seq);
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            if (loseMiddle && i == pieces.size() / 2) continue;
+            const auto& piece = pieces[i];
             const wex::Bytes sealed = agent.sealMedia(wex::Stream::video, piece.plaintext, piece.flags);
             udp.writeDatagram(reinterpret_cast<const char*>(sealed.data()), static_cast<qint64>(sealed.size()),
                               QHostAddress::LocalHost, port);
         }
+        return pieces.size();
     }
 };
 
@@ -128,38 +163,60 @@ TEST_P(ClientStreamFixture, AMissingFrameLeavesThePictureMovingAndAsksForAKeyfra
     const bool h264 = GetParam();
     const int w = 640, h = 360;
     WEXClient& c = f.make();
-    c.attachVideoSurface(surface);
-    c.connectToHost("127.0.0.1", "123456");
-    ASSERT_TRUE(f.waitPhase(PhaseKind::connected));
-    ASSERT_TRUE(waitUntil([&] { return agent.inSession(); }));
-    const auto keyframeRequests = [&] {
-        return std::count_if(agent.sealedReceived.begin(), agent.sealedReceived.end(), [](const auto& m) {
-            return m.type == static_cast<uint8_t>(wex::ControlType::keyframeRequest);
-        });
-    };
+    connectWithSurface(c);
+    if (HasFatalFailure()) return;
 
-    agent::LibavVideoEncoder enc({w, h, h264, agent::VideoBudget::lan()}, sink.callback(),
-                                 agent::LibavVideoEncoder::Hardware::never);
-    enc.start();
-    auto buffer = std::make_shared<agent::FrameBuffer>(agent::PixelFormat::yuv420p, w, h);
+    startEncoder(w, h, h264);
     uint64_t shown = 0;
     std::ptrdiff_t asked = 0;
     for (uint64_t t = 0; t < 12; ++t) {
-        agent::SyntheticSource::paint(*buffer, t);
-        const std::size_t before = sink.pictures().size();
-        enc.encode(agent::FrameBuffer::frame(buffer, std::chrono::steady_clock::now()), monoMicros(), t == 0);
-        ASSERT_TRUE(sink.waitFor(before + 1));
+        const agent::EncodedPicture pic = encodeNext(t, t == 0);
+        if (HasFailure()) return;
         if (t == 5) {
             ++frameId; // lost on the way
             asked = keyframeRequests();
             continue;
         }
-        send(sink.pictures().back(), h264, w, h);
+        send(pic, h264, w, h);
         ++shown;
         ASSERT_TRUE(waitUntil([&] { return c.displayedFrames() == shown; }, 10s)) << t << " " << c.displayedFrames();
     }
     // Every picture after the gap was shown, concealed, and the agent was asked for a keyframe.
     EXPECT_EQ(c.displayedFrames(), 11u);
+    ASSERT_TRUE(surface->latest());
+    EXPECT_FALSE(surface->latest()->whole);
+    EXPECT_TRUE(waitUntil([&] { return keyframeRequests() > asked; }));
+}
+
+TEST_P(ClientStreamFixture, AKeyframeMissingAPieceInItsMiddleIsShownConcealedAndAsksForAKeyframe) {
+    const bool h264 = GetParam();
+    // The agent's HEVC encoder makes one slice of a picture: a keyframe that lost a piece keeps nothing
+    // but its parameter sets, and the pictures after it wait for the next one.
+    if (!h264) GTEST_SKIP() << "one slice per HEVC picture";
+    const int w = 640, h = 360;
+    WEXClient& c = f.make();
+    connectWithSurface(c);
+    if (HasFatalFailure()) return;
+
+    startEncoder(w, h, h264);
+    std::ptrdiff_t asked = 0;
+    for (uint64_t t = 0; t < 12; ++t) {
+        const agent::EncodedPicture pic = encodeNext(t, t == 0 || t == 5);
+        if (HasFailure()) return;
+        if (t == 5) {
+            // The second keyframe loses a piece from its middle; it is given up when the next frame
+            // begins to arrive.
+            ASSERT_TRUE(pic.keyframe);
+            asked = keyframeRequests();
+            ASSERT_GE(send(pic, h264, w, h, true), 3u);
+            continue;
+        }
+        send(pic, h264, w, h);
+        ASSERT_TRUE(waitUntil([&] { return c.displayedFrames() == t + 1; }, 10s)) << t << " " << c.displayedFrames();
+    }
+    // Every picture was shown, the damaged keyframe too; the picture is concealed, and the agent was
+    // asked for a keyframe.
+    EXPECT_EQ(c.displayedFrames(), 12u);
     ASSERT_TRUE(surface->latest());
     EXPECT_FALSE(surface->latest()->whole);
     EXPECT_TRUE(waitUntil([&] { return keyframeRequests() > asked; }));

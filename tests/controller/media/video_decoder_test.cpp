@@ -177,6 +177,37 @@ TEST_F(DecoderFixture, AfterAMissingFrameDecodingGoesOnConcealedUntilTheNextKeyf
     expectBlocks(shown(), {black}, 1, 1);
 }
 
+TEST_F(DecoderFixture, ADamagedKeyframeStartsANewSizeOnlyWhenItsParameterSetsCameThrough) {
+    EncodedStream small(320, 240, true), wide(480, 240, true);
+    feed(small.next(colourBlocks(320, 240, {red}, 1, 1), true));
+    ASSERT_EQ(decoder->displayed(), 1u);
+    const auto damaged = [&](EncodedStream::Payload p, bool keepSets) {
+        // The last slice is lost, and with the first piece the parameter sets in front.
+        p.nals.pop_back();
+        if (!keepSets)
+            p.nals.erase(p.nals.begin(), p.nals.begin() + static_cast<std::ptrdiff_t>(p.parameterSets.size()));
+        decoder->handle(p.header, p.nals, std::chrono::steady_clock::now(), true);
+        ASSERT_TRUE(decoder->waitIdle(5s));
+    };
+    // The new size's first keyframe without its sets would decode against the old ones: nothing is shown,
+    // nor the pictures that follow it.
+    wide.setNextFrameId(2);
+    auto key = wide.next(colourBlocks(480, 240, {green}, 1, 1), true);
+    ASSERT_GT(key.nals.size(), key.parameterSets.size() + 1);
+    damaged(key, false);
+    feed(wide.next(colourBlocks(480, 240, {green}, 1, 1)));
+    EXPECT_EQ(decoder->displayed(), 1u);
+    // A damaged keyframe that kept them starts the new size, concealed, and the stream goes on from it.
+    damaged(wide.next(colourBlocks(480, 240, {blue}, 1, 1), true), true);
+    ASSERT_EQ(decoder->displayed(), 2u);
+    EXPECT_EQ(shown().width, 480);
+    EXPECT_FALSE(shown().whole);
+    EXPECT_LE(channelDistance(shown().rgbAt(10, 10), blue), 24);
+    feed(wide.next(colourBlocks(480, 240, {blue}, 1, 1)));
+    EXPECT_EQ(decoder->displayed(), 3u);
+    EXPECT_FALSE(shown().whole);
+}
+
 TEST_F(DecoderFixture, AFrameArrivingAfterANewerOneIsLeftOut) {
     EncodedStream s(320, 240, true);
     feed(s.next(colourBlocks(320, 240, {red}, 1, 1), true));
