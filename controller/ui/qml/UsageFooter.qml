@@ -14,7 +14,7 @@ Item {
     }
     ToolTip.visible: hover.hovered
     ToolTip.delay: 600
-    ToolTip.text: qsTr("1 token = 1 MB of screen streamed to this Mac. Sessions over the same network use fewer. DOVRELÆ is free while in beta - this just shows your usage.")
+    ToolTip.text: qsTr("1 token = 1 MB of screen streamed to this computer. Sessions over the same network use fewer. DOVRELÆ is free while in beta - this just shows your usage.")
 
     // The translucent ground, and the hairline along the top.
     Rectangle {
