@@ -22,4 +22,14 @@ inline bool waitUntil(const std::function<bool()>& done,
     return true;
 }
 
+// Runs the main thread's events for `d`, letting other threads' posts arrive meanwhile.
+inline void pump(std::chrono::milliseconds d) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < d.count()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+}
+
 } // namespace dovrel::controller::test

@@ -6,7 +6,6 @@
 #include <string>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QThread>
 
 #include "../WaitUntil.h"
@@ -27,16 +26,6 @@ inline QCoreApplication& app() {
     static char* argv[] = {arg0, nullptr};
     static QCoreApplication a(argc, argv);
     return a;
-}
-
-// Lets both threads run for a while.
-inline void pump(std::chrono::milliseconds d) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < d.count()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
 }
 
 // Nobody is signed in to a relay account.
