@@ -1,5 +1,7 @@
 #include "controller/client/ControlDispatch.h"
 
+#include <optional>
+
 #include "controller/client/ClientTexts.h"
 #include "controller/platform/ClientLog.h"
 #include "protocol/ByteReader.h"
@@ -9,6 +11,16 @@
 namespace dovrel::controller {
 
 namespace {
+// The message the agent sent, or nothing when its bytes do not make one: a message that cannot be read
+// is left out, never half used.
+template <class Message> std::optional<Message> decoded(wex::ByteView payload) {
+    try {
+        return Message::decode(payload);
+    } catch (const wex::WEXError&) {
+        return std::nullopt;
+    }
+}
+
 std::string wakeStatusName(const wex::WakePeerAck& ack) {
     const auto s = ack.statusCase();
     if (!s) return "?";
@@ -45,12 +57,9 @@ void ControlDispatch::dispatch(wex::ControlType type, const wex::Bytes& payload)
 }
 
 void ControlDispatch::handleDisplayList(wex::ByteView payload) {
-    wex::DisplayList list;
-    try {
-        list = wex::DisplayList::decode(payload);
-    } catch (const wex::WEXError&) {
-        return;
-    }
+    auto decodedList = decoded<wex::DisplayList>(payload);
+    if (!decodedList) return;
+    wex::DisplayList& list = *decodedList;
     int streaming = 0;
     for (std::size_t i = 0; i < list.displays.size(); ++i) {
         if (list.displays[i].flags.contains(wex::DisplayFlag::streaming)) {
@@ -75,24 +84,14 @@ void ControlDispatch::handleBye(wex::ByteView payload) {
 }
 
 void ControlDispatch::handleAgentError(wex::ByteView payload) {
-    std::optional<wex::ErrorMsg> message;
-    try {
-        message = wex::ErrorMsg::decode(payload);
-    } catch (const wex::WEXError&) {
-    }
+    const std::optional<wex::ErrorMsg> message = decoded<wex::ErrorMsg>(payload);
     const std::string text = message ? message->humanReason() : std::string(texts::agentRefused);
     clientLog("← error: " + wex::logText(text));
     host_.publish(AgentError{text, message});
 }
 
 void ControlDispatch::handleDeckStat(wex::ByteView payload) {
-    wex::DeckStat stat;
-    try {
-        stat = wex::DeckStat::decode(payload);
-    } catch (const wex::WEXError&) {
-        return;
-    }
-    host_.publish(stat);
+    if (const auto stat = decoded<wex::DeckStat>(payload)) host_.publish(*stat);
 }
 
 void ControlDispatch::handleClipFileMessage(wex::ControlType type, wex::ByteView payload) {
@@ -122,14 +121,10 @@ void ControlDispatch::handleClipFileMessage(wex::ControlType type, wex::ByteView
 }
 
 void ControlDispatch::handleWakePeerAck(wex::ByteView payload) {
-    wex::WakePeerAck ack;
-    try {
-        ack = wex::WakePeerAck::decode(payload);
-    } catch (const wex::WEXError&) {
-        return;
-    }
-    clientLog("← WakePeerAck " + wakeStatusName(ack) + " — " + wex::logText(ack.humanReason()));
-    host_.publish(ack);
+    const auto ack = decoded<wex::WakePeerAck>(payload);
+    if (!ack) return;
+    clientLog("← WakePeerAck " + wakeStatusName(*ack) + " — " + wex::logText(ack->humanReason()));
+    host_.publish(*ack);
 }
 
 void ControlDispatch::handleClipboard(wex::ByteView payload) {
