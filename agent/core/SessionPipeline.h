@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "agent/core/StreamedArea.h"
 #include "agent/core/SendTarget.h"
+#include "agent/core/StreamedArea.h"
 #include "protocol/Bytes.h"
 #include "protocol/ControlType.h"
 

@@ -128,9 +128,10 @@ libav::CodecContextPtr LibavVideoEncoder::open(const std::string& name, const Vi
             // One slice per picture, unlike x264's: x265 (3.5) hands a picture back in the same call only
             // when it cuts one slice, and with `slices=N` it holds each picture until the next one arrives.
             // That is a picture interval more latency, and on a still screen the last change would wait
-            // for the next capture, up to a second (whatever waits for a picture's output stalls). Pushing the held
-            // picture out with a repeated one costs a second encode: measured at 720p, 17 ms of encoding a picture
-            // instead of 11, and nearly twice the bytes. libavcodec cannot flush an x265 encoder and go on.
+            // for the next capture, up to a second (whatever waits for a picture's output stalls).
+            // Pushing the held picture out with a repeated one costs a second encode: measured at 720p,
+            // 17 ms of encoding a picture instead of 11, and nearly twice the bytes. libavcodec cannot
+            // flush an x265 encoder and go on.
             ctx->thread_count = 1;
             av_dict_set(&opts, "x265-params", "frame-threads=1:open-gop=0:repeat-headers=1:log-level=error", 0);
         } else {

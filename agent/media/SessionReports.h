@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "agent/common/Diag.h"
-#include "agent/media/ScreenCapturer.h"
 #include "agent/core/SendTarget.h"
+#include "agent/media/ScreenCapturer.h"
 #include "protocol/ControlMessages.h"
 
 namespace dovrel::agent {

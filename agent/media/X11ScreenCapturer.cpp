@@ -109,10 +109,9 @@ void X11ScreenCapturer::Loop::waitUntil(Clock::time_point deadline, bool xEvents
 //
 // A desktop that draws at the capture rate keeps its phase against the grid for good: changes that come
 // before their slot (by an eighth of an interval or more) would wait for it frame after frame, up to an
-// interval each. When three such
-// changes come in a row, the grid moves to their phase: the next grab comes an interval and a sixteenth
-// after the change, just after the desktop's next frame, and the frames after that are grabbed as they
-// come. That grab comes later than its slot would have, so the rate never rises. A move that does not
+// interval each. When three such changes come in a row, the grid moves to their phase: the next grab comes
+// an interval and a sixteenth after the change, just after the desktop's next frame, and the frames after
+// that are grabbed as they come. That grab comes later than its slot would have, so the rate never rises. A move that does not
 // take (a desktop that draws all the time or faster than the rate has no one phase) waits twice as long
 // before the next, up to 64 changes, so such a screen loses at most a fraction of a frame now and then.
 void X11ScreenCapturer::Loop::run() {

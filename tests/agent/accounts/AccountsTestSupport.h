@@ -23,8 +23,8 @@
 
 #include "../../support/TempHome.h"
 #include "agent/accounts/AccountApi.h"
-#include "agent/core/AccountHost.h"
 #include "agent/accounts/AccountService.h"
+#include "agent/core/AccountHost.h"
 #include "agent/core/RelayConfig.h"
 #include "runtime/SerialQueue.h"
 #include "tests/support/accountapi/AccountApiDouble.h"

@@ -351,9 +351,8 @@ TEST(AgentHandshake, ClosingTheControlConnectionEndsTheSessionAtOnce) {
     ASSERT_TRUE(h.log.waitFor("• control connection closed — client gone"));
     // The line is written just before the session is torn down on the agent's own thread.
     EXPECT_TRUE(waitUntil([&] { return h.agent->transport().sendTarget() == nullptr && !h.agent->streaming(); }));
-    EXPECT_TRUE(waitUntil([&] {
-        return h.rec->has("releaseAll") && h.rec->has("clipboard.stop") && h.rec->has("file.cancelAll");
-    }));
+    EXPECT_TRUE(waitUntil(
+        [&] { return h.rec->has("releaseAll") && h.rec->has("clipboard.stop") && h.rec->has("file.cancelAll"); }));
     EXPECT_TRUE(waitUntil([&] {
         return h.model.connectedClient().isEmpty() && h.model.statusText() == "Waiting for your device to pair…";
     }));

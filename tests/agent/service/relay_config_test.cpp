@@ -83,7 +83,7 @@ TEST(RelayConfig, SaveKeepsOtherKeysSortedAndPrivate) {
     EXPECT_LT(text.find("\"lan\""), text.find("\"token\""));
     EXPECT_LT(text.find("\"token\""), text.find("\"zeta\""));
     EXPECT_NE(text.find('\n'), std::string::npos); // pretty-printed
-    struct stat st{};
+    struct stat st {};
     ::stat(config.path().c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     EXPECT_EQ(config.load(), (wex::RelayIdentity{"amy", "tok.en", defaultHost, 8443}));
