@@ -54,6 +54,21 @@ UniqueFd fdOf(const QDBusMessage& reply) {
     return UniqueFd(::fcntl(fd.fileDescriptor(), F_DUPFD_CLOEXEC, 0));
 }
 
+// The compositor wraps the list of types in a structure of its own: (as).
+QStringList mimeTypesOf(const QVariant& value) {
+    if (!value.canConvert<QDBusArgument>()) return value.toStringList();
+    const auto arg = value.value<QDBusArgument>();
+    QStringList types;
+    if (arg.currentSignature() == "(as)") {
+        arg.beginStructure();
+        arg >> types;
+        arg.endStructure();
+    } else if (arg.currentSignature() == "as") {
+        arg >> types;
+    }
+    return types;
+}
+
 } // namespace
 
 // Hears the compositor's signals on "dovrel.gnome" and hands them to the state.
@@ -257,7 +272,7 @@ struct MutterSession::State {
     void ownerChanged(const QVariantMap& change) {
         if (!clipboard.ownerChanged) return;
         std::vector<std::string> types;
-        for (const QString& t : change.value("mime-types").toStringList())
+        for (const QString& t : mimeTypesOf(change.value("mime-types")))
             types.push_back(t.toStdString());
         clipboard.ownerChanged(types, change.value("session-is-owner").toBool());
     }
