@@ -233,6 +233,8 @@ struct MutterSession::State {
         const bool offered =
             xml.type() == QDBusMessage::ReplyMessage && xml.arguments().value(0).toString().contains("EnableClipboard");
         const std::lock_guard guard(offerLock);
+        if (!offered && clipboardOffered != false)
+            print("⚠︎ clipboard text unavailable — GNOME's remote-desktop session here has no clipboard calls");
         clipboardOffered = offered;
     }
 

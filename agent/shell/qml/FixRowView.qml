@@ -50,6 +50,7 @@ ColumnLayout {
         }
         CommandLine {
             objectName: view.objectName + "Command"
+            visible: view.row.command !== ""
             theme: view.theme
             command: view.row.command
             onCopy: view.row.copyCommand()
