@@ -253,6 +253,11 @@ struct MutterSession::State {
                 applyStreamParameters(s.monitor, reply.arguments().value(0).value<QDBusVariant>().variant());
         }
         if (pointerStream.isEmpty()) pointerStream = QString::fromStdString(streams.front().path);
+        // The compositor makes a session's pointer and keyboard at their first events and loses the
+        // first key press: a move by nothing and a tap of Shift make them now, before the controller's.
+        send("NotifyPointerMotionRelative", {0.0, 0.0});
+        send("NotifyKeyboardKeysym", {uint32_t{0xffe1}, true}); // Shift_L
+        send("NotifyKeyboardKeysym", {uint32_t{0xffe1}, false});
         enableClipboard();
         opening->set_value(streams);
         opening.reset();

@@ -1,7 +1,7 @@
 // A Wayland client for the tests on a GNOME session: a full-screen window of one colour (argv[1],
 // RRGGBB) that prints, one line each on standard output, what reaches it: "ready W H" once shown,
-// "press B X Y" and "release B X Y" for buttons (Qt's button number, surface pixels), "wheel DX DY",
-// "key K" for each key press (Qt's key code, in hexadecimal) and "text T" for what the key typed.
+// "move X Y" for the pointer, "press B X Y" and "release B X Y" for buttons (Qt's button number, surface pixels),
+// "wheel DX DY", "key K" for each key press (Qt's key code, in hexadecimal) and "text T" for what the key typed.
 #include <cstdio>
 
 #include <QGuiApplication>
@@ -29,6 +29,9 @@ protected:
             shown_ = true;
             say(QStringLiteral("ready %1 %2").arg(width()).arg(height()));
         }
+    }
+    void mouseMoveEvent(QMouseEvent* e) override {
+        say(QStringLiteral("move %1 %2").arg(int(e->position().x())).arg(int(e->position().y())));
     }
     void mousePressEvent(QMouseEvent* e) override { button("press", e); }
     void mouseReleaseEvent(QMouseEvent* e) override { button("release", e); }
