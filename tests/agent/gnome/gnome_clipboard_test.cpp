@@ -1,6 +1,7 @@
 // Clipboard text through GNOME's remote-desktop session, against another session of the compositor as
 // the desktop's other client: what it copies reaches the controller, what the controller sends is what
 // it pastes, and a controller's own text never goes back to it.
+#include <atomic>
 #include <future>
 #include <mutex>
 #include <vector>
@@ -38,17 +39,22 @@ struct ClipboardPeer {
                 const bool ok = fd && ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
                 fd.reset();
                 session->selectionWriteDone(serial, ok);
+                ++served;
             });
         };
         session->setClipboardEvents(events);
         session->open();
     }
+    // Returns once the compositor has taken the text (it reads each new selection at once), so that
+    // copies follow one another as a person's would.
     void copy(const std::string& text) {
         {
             const std::lock_guard guard(lock);
             copied = text;
         }
+        const int before = served;
         session->setSelection({"text/plain;charset=utf-8"});
+        ASSERT_TRUE(dovrel::test::waitUntil([&] { return served > before; }));
     }
     std::string paste() {
         std::promise<UniqueFd> got;
@@ -68,6 +74,7 @@ struct ClipboardPeer {
     std::shared_ptr<MutterSession> session;
     std::mutex lock;
     std::string copied;
+    std::atomic<int> served{0};
 };
 
 struct Sent {
