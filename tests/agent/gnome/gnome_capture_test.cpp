@@ -70,7 +70,7 @@ TEST(GnomeCapture, PicturesOfAWaylandClientArriveInItsColourAndAStillScreenStays
     ASSERT_TRUE(probe.ready()) << probe.log() << gnome.mutterLog();
 
     auto session = sessionOn(gnome);
-    ASSERT_TRUE(dovrel::test::waitUntil([&] { return session->offered(); }));
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return session->offered(); }));
     Frames frames;
     GnomeScreenCapturer::Options options;
     options.audio = std::make_shared<NoAudio>();
@@ -81,18 +81,18 @@ TEST(GnomeCapture, PicturesOfAWaylandClientArriveInItsColourAndAStillScreenStays
     EXPECT_EQ(capturer.width(), 1280);
     EXPECT_EQ(capturer.height(), 720);
     EXPECT_EQ(capturer.name(0), "Main display");
-    ASSERT_TRUE(dovrel::test::waitUntil([&] { return frames.colour() == 0xd0307c; }))
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return frames.colour() == 0xd0307c; }))
         << std::hex << "the last picture's middle was #" << frames.colour();
 
     // Nothing changes on the screen: the last picture comes again, about once a second.
     const int before = frames.seen();
-    EXPECT_TRUE(dovrel::test::waitUntil([&] { return frames.seen() >= before + 2; }, 10s));
+    EXPECT_TRUE(dovrel::test::pollUntil([&] { return frames.seen() >= before + 2; }, 10s));
     EXPECT_LT(std::chrono::steady_clock::now() - Diag::stampOf(Diag::Stamp::lastStreamAt), 3s);
 
     // A restart opens a fresh session and the pictures go on.
     capturer.restart();
     const int afterRestart = frames.seen();
-    EXPECT_TRUE(dovrel::test::waitUntil([&] { return frames.seen() > afterRestart; }));
+    EXPECT_TRUE(dovrel::test::pollUntil([&] { return frames.seen() > afterRestart; }));
     EXPECT_FALSE(stopped);
 }
 
@@ -102,7 +102,7 @@ TEST(GnomeCapture, EachMonitorIsAStreamOfItsOwn) {
     dovrel::test::ScopedEnv env;
     dovrel::test::joinSession(env, gnome);
     auto session = sessionOn(gnome);
-    ASSERT_TRUE(dovrel::test::waitUntil([&] { return session->offered(); }));
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return session->offered(); }));
     Frames frames;
     GnomeScreenCapturer::Options options;
     options.audio = std::make_shared<NoAudio>();
@@ -113,13 +113,13 @@ TEST(GnomeCapture, EachMonitorIsAStreamOfItsOwn) {
     EXPECT_EQ(capturer.width(), 800);
     EXPECT_EQ(capturer.height(), 600);
     EXPECT_EQ(capturer.displays()[1].x, 1280);
-    ASSERT_TRUE(dovrel::test::waitUntil([&] {
+    ASSERT_TRUE(dovrel::test::pollUntil([&] {
         const std::lock_guard guard(frames.lock);
         return frames.width == 800 && frames.height == 600;
     }));
     capturer.start(-1);
     EXPECT_EQ(capturer.currentIndex(), 0);
-    ASSERT_TRUE(dovrel::test::waitUntil([&] {
+    ASSERT_TRUE(dovrel::test::pollUntil([&] {
         const std::lock_guard guard(frames.lock);
         return frames.width == 1280 && frames.height == 720;
     }));

@@ -54,7 +54,7 @@ struct ClipboardPeer {
         }
         const int before = served;
         session->setSelection({"text/plain;charset=utf-8"});
-        ASSERT_TRUE(dovrel::test::waitUntil([&] { return served > before; }));
+        ASSERT_TRUE(dovrel::test::pollUntil([&] { return served > before; }));
     }
     std::string paste() {
         std::promise<UniqueFd> got;
@@ -107,19 +107,19 @@ TEST(GnomeClipboard, TextGoesBothWaysAndAControllersOwnTextNeverComesBack) {
     // What the desktop held before the session is offered when it starts; a later copy follows.
     desktop.copy("from the desktop");
     sync.start();
-    ASSERT_TRUE(dovrel::test::waitUntil([&] { return sent.all() == std::vector<std::string>{"from the desktop"}; }));
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return sent.all() == std::vector<std::string>{"from the desktop"}; }));
     desktop.copy("copied again");
-    ASSERT_TRUE(dovrel::test::waitUntil([&] { return sent.all().size() == 2; }));
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return sent.all().size() == 2; }));
     EXPECT_EQ(sent.all()[1], "copied again");
 
     // The controller's text is what the desktop pastes, and it is not sent back.
     sync.applyRemote("from the controller ✓");
-    EXPECT_TRUE(dovrel::test::waitUntil([&] { return desktop.paste() == "from the controller ✓"; }));
+    EXPECT_TRUE(dovrel::test::pollUntil([&] { return desktop.paste() == "from the controller ✓"; }));
     // Copying the controller's own text again on the desktop sends nothing either; other text goes.
     desktop.copy("from the controller ✓");
     sync.waitIdle();
     desktop.copy("abcd");
-    ASSERT_TRUE(dovrel::test::waitUntil([&] { return sent.all().size() >= 3; }));
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return sent.all().size() >= 3; }));
     EXPECT_EQ(sent.all(), (std::vector<std::string>{"from the desktop", "copied again", "abcd"}));
 
     // Stopped: copies are no longer sent; a new start offers what the clipboard holds.
@@ -128,5 +128,5 @@ TEST(GnomeClipboard, TextGoesBothWaysAndAControllersOwnTextNeverComesBack) {
     sync.waitIdle();
     EXPECT_EQ(sent.all().size(), 3u);
     sync.start();
-    EXPECT_TRUE(dovrel::test::waitUntil([&] { return sent.all().back() == "while stopped"; }));
+    EXPECT_TRUE(dovrel::test::pollUntil([&] { return sent.all().back() == "while stopped"; }));
 }

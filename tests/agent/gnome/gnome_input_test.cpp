@@ -47,7 +47,7 @@ TEST(GnomeInput, PointerKeysAndTextReachAWaylandClient) {
     injector.setStreamedArea(StreamedArea{0, 0, 1280, 720, 640, 360});
 
     // Until the compositor has put the full-screen window in place, it sits elsewhere.
-    ASSERT_TRUE(test::waitUntil([&] {
+    ASSERT_TRUE(test::pollUntil([&] {
         injector.apply(move(160, 88));
         injector.waitIdle();
         return probe.saw("move 320 176", std::chrono::seconds(0));
