@@ -9,12 +9,14 @@
 // surface item, drawn by the scene graph's shader with OpenGL on a second Xvfb) has swapped it to the
 // screen.
 //
-// Two agents are measured in turn: the real DovrelAgent (skipped, with the reason, while it does not
-// stream), and a stand-in built from the agent's own capture, encoder and packetizer behind the scripted
-// test agent, so that the controller's side can be measured either way. For the stand-in every stage of
-// an answered flip is timed (the grab, the hand-over, conversion, encoding, sending, the network, decoding);
-// for DovrelAgent, which stamps a picture as it builds its payload, the agent's share and the rest. The
-// load average goes beside every run; "--isolated" runs it all ahead of the machine's other work.
+// The real DovrelAgent is also measured on a headless GNOME Wayland session at 1920x1080@60 (skipped,
+// with the reason, where one cannot run), painted by a full-screen Wayland client with the same scene and
+// square; its flips are stamped once the client has handed the frame to the compositor. Beside it, on
+// X11, the real DovrelAgent (skipped, with the reason, while it does not stream), and a stand-in built from the agent's
+// own capture, encoder and packetizer behind the scripted test agent, so that the controller's side can be measured
+// either way. For the stand-in every stage of an answered flip is timed (the grab, the hand-over, conversion, encoding,
+// sending, the network, decoding); for DovrelAgent, which stamps a picture as it builds its payload, the agent's share
+// and the rest. The load average goes beside every run; "--isolated" runs it all ahead of the machine's other work.
 // Prints figures; asserts nothing.
 #include <algorithm>
 #include <atomic>
@@ -48,6 +50,7 @@
 #include "BusyScene.h"
 #include "EventLoopWait.h"
 #include "MachineLoad.h"
+#include "WaylandBusyScene.h"
 #include "agent/media/LibavVideoEncoder.h"
 #include "agent/media/VideoPacketizer.h"
 #include "agent/media/X11ScreenCapturer.h"
@@ -56,6 +59,7 @@
 #include "controller/ui/VideoSurfaceItem.h"
 #include "protocol/VideoPayload.h"
 #include "tests/controller/media/AgentUnderTest.h"
+#include "tests/support/GnomeSession.h"
 #include "tests/support/TempHome.h"
 #include "tests/support/TestAgent.h"
 #include "tests/support/XvfbServer.h"
@@ -89,6 +93,7 @@ int64_t ns(Instant t) { return std::chrono::duration_cast<std::chrono::nanosecon
 struct FlipLog {
     static constexpr uint32_t capacity = 16384;
     std::atomic<uint32_t> count{0};
+    std::atomic<bool> start{false}; // for a painter that waits for its turn
     std::atomic<bool> stop{false};
     struct Flip {
         int64_t atNs;
@@ -132,6 +137,43 @@ struct StageLog {
     });
     while (!log->stop.load())
         ::usleep(20000);
+    ::_exit(0);
+}
+
+// The same scene and square as a full-screen Wayland client of a GNOME session.
+[[noreturn]] void runWaylandPainter(const std::map<std::string, std::string>& env, FlipLog* log) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    for (const auto& [name, value] : env)
+        ::setenv(name.c_str(), value.c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "wayland", 1);
+    ::setenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1", 1);
+    int argc = 1;
+    char name[] = "wayland-painter";
+    char* argv[] = {name, nullptr};
+    // Drawing only while its agent is measured: the other measurements do not share the machine with it.
+    while (!log->start.load() && !log->stop.load())
+        ::usleep(20000);
+    QGuiApplication app(argc, argv);
+    bench::WaylandBusyScene scene(
+        W, H,
+        [](QPainter& p, int t) {
+            p.fillRect(flipX, flipY, flipSize, flipSize,
+                       QColor::fromRgb(flipColours[(t / flipEveryFrames) % colourCount]));
+        },
+        [log](int t) {
+            if (t % flipEveryFrames != 0) return;
+            const uint32_t i = log->count.load(std::memory_order_relaxed);
+            if (i >= FlipLog::capacity) return;
+            log->flips[i] = {monoNs(), flipColours[(t / flipEveryFrames) % colourCount]};
+            log->count.store(i + 1, std::memory_order_release);
+        });
+    scene.showFullScreen();
+    QTimer stop;
+    QObject::connect(&stop, &QTimer::timeout, [&] {
+        if (log->stop.load()) app.quit();
+    });
+    stop.start(20);
+    app.exec();
     ::_exit(0);
 }
 
@@ -604,6 +646,16 @@ int main(int argc, char** argv) {
     if (::pipe2(portPipe, O_CLOEXEC) != 0 || ::pipe2(goPipe, O_CLOEXEC) != 0) return 1;
     const pid_t standIn = ::fork();
     if (standIn == 0) runStandIn(xvfb.display(), videoPort, portPipe[1], goPipe[0], stages);
+    // GNOME's Wayland session with its own painter.
+    dovrel::test::GnomeSession gnome(std::vector<dovrel::test::GnomeMonitor>{{W, H, 60}});
+    auto* gnomeFlips = static_cast<FlipLog*>(
+        ::mmap(nullptr, sizeof(FlipLog), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    new (gnomeFlips) FlipLog;
+    pid_t waylandPainter = -1;
+    if (gnome.available()) {
+        waylandPainter = ::fork();
+        if (waylandPainter == 0) runWaylandPainter(gnome.env(), gnomeFlips);
+    }
 
     // The controller's window goes on an X server of its own, so that the agent never captures it.
     dovrel::test::XvfbServer screen(1280, 720);
@@ -682,6 +734,29 @@ int main(int argc, char** argv) {
         }
     }
 
+    // The real agent on GNOME's Wayland session.
+    if (!gnome.available()) {
+        std::printf("\n== DovrelAgent on GNOME Wayland\n  cannot run: %s\n", gnome.reason().c_str());
+    } else {
+        controller::test::AgentUnderTest agent;
+        const auto& pub = client.security().identity().publicKey();
+        client.security().trustAgent(agent.publicKey(), agent.room());
+        std::map<std::string, std::string> env = gnome.env();
+        env["DOVREL_H264"] = "1";
+        std::string why;
+        gnomeFlips->start = true;
+        if (!agent.start(DOVREL_AGENT_BINARY, wex::ByteView(pub.data(), pub.size()), videoPort, env, why)) {
+            std::printf("\n== DovrelAgent on GNOME Wayland\n  cannot run: %s\n", why.c_str());
+        } else {
+            measure(
+                "DovrelAgent on GNOME Wayland (GNOME's screen cast through PipeWire, its own encoder and send path)",
+                client, collector, *gnomeFlips, nullptr, agent.pid(),
+                [&] { client.connectToHost(QString("127.0.0.1:%1").arg(agent.controlPort())); },
+                [&] { return "  its log ends:\n" + agent.tail(12); });
+        }
+        gnomeFlips->stop = true;
+    }
+
     // The stand-in.
     char go = 1;
     uint16_t ports[2] = {0, 0};
@@ -696,6 +771,8 @@ int main(int argc, char** argv) {
     }
 
     flips->stop = true;
+    gnomeFlips->stop = true;
+    if (waylandPainter > 0) ::waitpid(waylandPainter, nullptr, 0);
     ::kill(standIn, SIGTERM);
     ::waitpid(standIn, nullptr, 0);
     ::waitpid(painter, nullptr, 0);

@@ -23,6 +23,7 @@ namespace dovrel::test {
 struct GnomeMonitor {
     int width = 1280;
     int height = 720;
+    int refresh = 0; // pictures a second; 0: the compositor's default
 };
 
 class GnomeSession {
@@ -56,7 +57,8 @@ public:
         o.logFile = runtime_.file("mutter.log");
         std::vector<std::string> argv{findProgram("mutter"), "--headless", "--wayland", "--no-x11"};
         for (const Monitor& m : monitors)
-            argv.insert(argv.end(), {"--virtual-monitor", std::to_string(m.width) + "x" + std::to_string(m.height)});
+            argv.insert(argv.end(), {"--virtual-monitor", std::to_string(m.width) + "x" + std::to_string(m.height) +
+                                                              (m.refresh > 0 ? "@" + std::to_string(m.refresh) : "")});
         if (!mutter_.start(argv, o) || !waitFor([&] {
                 return exists("wayland-0") && hasName("org.gnome.Mutter.ScreenCast") &&
                        hasName("org.gnome.Mutter.RemoteDesktop");
