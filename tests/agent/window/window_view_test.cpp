@@ -250,6 +250,26 @@ TEST(AgentWindowView, AMissingPermissionShowsEnableWhichOpensAPanelOrShowsTheCom
     EXPECT_FALSE(w.shown("screenRowFix"));
 }
 
+TEST(AgentWindowView, OnGnomesWaylandSessionTheRowsSpeakOfGnomeAndAMissingClipboardGetsARow) {
+    Window w(Scene::permissionMissing);
+    agent::WindowSettings gnome = windowSettings();
+    gnome.facts = {"", "wayland", "enp3s0", agent::DesktopKind::gnomeWayland, "GNOME on Wayland"};
+    w.vm = std::make_unique<agent::AgentWindowModel>(w.model, w.readiness.checker, w.clock, w.clipboard, w.launcher,
+                                                     gnome);
+    w.view = loadWindow(*w.vm, false);
+    EXPECT_EQ(w.text("screenRowTitle"), "Screen sharing through GNOME");
+    EXPECT_EQ(w.text("inputRowTitle"), "Input control through GNOME");
+    EXPECT_FALSE(w.shown("clipboardRow"));
+    w.model.setClipboardText(false);
+    EXPECT_TRUE(w.shown("clipboardRow"));
+    EXPECT_EQ(w.text("clipboardRowTitle"), "Clipboard text through GNOME");
+    EXPECT_EQ(w.at("clipboardRowMark")->property("name").toString(), "warning");
+    // Nothing to run fixes it: the hint shows without a command line.
+    w.click("clipboardRowEnable");
+    EXPECT_TRUE(w.shown("clipboardRowFix"));
+    EXPECT_FALSE(w.shown("clipboardRowCommand"));
+}
+
 TEST(AgentWindowView, EachDesktopAndAMissingDisplayGetTheirOwnAdvice) {
     const auto facts = [](QString display, QString type, agent::DesktopKind kind = agent::DesktopKind::x11,
                           QString name = {}) { return agent::DesktopFacts{display, type, "", kind, name}; };
