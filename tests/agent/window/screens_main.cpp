@@ -68,6 +68,31 @@ int main(int argc, char** argv) {
             std::printf("%s\n", qPrintable(out));
         }
     }
+    // GNOME's Wayland session whose remote desktop shares no clipboard: the rows speak of GNOME.
+    for (const bool dark : {false, true}) {
+        TestWindow w(Scene::paired);
+        agent::WindowSettings gnome = windowSettings();
+        gnome.facts = {"", "wayland", "enp3s0", agent::DesktopKind::gnomeWayland, "GNOME on Wayland"};
+        w.vm = std::make_unique<agent::AgentWindowModel>(w.model, w.readiness.checker, w.clock, w.clipboard,
+                                                         w.launcher, gnome);
+        w.model.setScreenRecording(true);
+        w.model.setAccessibility(true);
+        w.model.setClipboardText(false);
+        w.readiness.answers.supervisorSentence = unwatched;
+        w.vm->setDark(dark);
+        w.vm->clipboardText()->enable();
+        w.vm->windowShown();
+        w.readiness.checker.waitForChecks();
+        auto view = w.load(true);
+        const QImage image = grab(*view);
+        const QString out = QStringLiteral("%1/agent-window-gnome-%2.png").arg(folder, dark ? "dark" : "light");
+        if (image.isNull() || !image.save(out)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(out));
+            ++failures;
+            continue;
+        }
+        std::printf("%s\n", qPrintable(out));
+    }
     // The unattended-access section alone: ready, then each condition missing in turn.
     const std::pair<int, const char*> missing[] = {{-1, "ready"},         {0, "no-supervisor"},    {1, "no-autologin"},
                                                    {2, "encryption-off"}, {3, "no-power-restore"}, {4, "sleeps"}};
