@@ -129,8 +129,9 @@ struct MutterSession::State {
     QString sc;
     std::vector<MutterStream> streams;
     QString pointerStream;
-    std::shared_ptr<std::promise<std::vector<MutterStream>>> opening;
-    std::function<void(const std::string&)> onClosed;
+    std::shared_ptr<std::promise<Opened>> opening;
+    OnClosed onClosed;  // of the session now
+    uint64_t token = 0; // of the session now, or the last one
     MutterClipboardEvents clipboard;
 
     mutable std::mutex offerLock;
@@ -176,8 +177,10 @@ struct MutterSession::State {
         return parseMutterMonitors(reply.arguments());
     }
 
-    void openLocked(std::shared_ptr<std::promise<std::vector<MutterStream>>> promise) {
+    void openLocked(std::shared_ptr<std::promise<Opened>> promise, OnClosed closedCallback) {
         stopLocked();
+        ++token;
+        onClosed = std::move(closedCallback);
         try {
             if (!bus.isConnected()) fail("no session bus (" + bus.lastError().message().toStdString() + ")");
             std::vector<MutterMonitor> monitors = monitorsLocked();
@@ -259,7 +262,7 @@ struct MutterSession::State {
         send("NotifyKeyboardKeysym", {uint32_t{0xffe1}, true}); // Shift_L
         send("NotifyKeyboardKeysym", {uint32_t{0xffe1}, false});
         enableClipboard();
-        opening->set_value(streams);
+        opening->set_value(Opened{streams, token});
         opening.reset();
     }
 
@@ -294,8 +297,9 @@ struct MutterSession::State {
             opening->set_exception(std::make_exception_ptr(AgentError(AgentError::Kind::capture, why)));
             opening.reset();
         }
+        const OnClosed told = std::move(onClosed);
         forget();
-        if (onClosed) onClosed(why);
+        if (told) told(why);
     }
 
     // Drops what we knew of the session without telling the compositor.
@@ -312,6 +316,7 @@ struct MutterSession::State {
         rd.clear();
         sc.clear();
         pointerStream.clear();
+        onClosed = nullptr;
         self.open_ = false;
     }
 
@@ -351,10 +356,12 @@ std::vector<MutterMonitor> MutterSession::monitors() {
     return out;
 }
 
-std::vector<MutterStream> MutterSession::open(std::chrono::milliseconds timeout) {
-    auto promise = std::make_shared<std::promise<std::vector<MutterStream>>>();
-    std::future<std::vector<MutterStream>> result = promise->get_future();
-    queue_->post([this, promise] { state_->openLocked(promise); });
+MutterSession::Opened MutterSession::open(OnClosed onClosed, std::chrono::milliseconds timeout) {
+    auto promise = std::make_shared<std::promise<Opened>>();
+    std::future<Opened> result = promise->get_future();
+    queue_->post([this, promise, onClosed = std::move(onClosed)]() mutable {
+        state_->openLocked(promise, std::move(onClosed));
+    });
     if (result.wait_for(timeout) != std::future_status::ready) {
         close();
         throw AgentError(AgentError::Kind::capture,
@@ -367,8 +374,10 @@ void MutterSession::close() {
     queue_->sync([this] { state_->stopLocked(); });
 }
 
-void MutterSession::setOnClosed(std::function<void(const std::string&)> onClosed) {
-    queue_->sync([&] { state_->onClosed = std::move(onClosed); });
+void MutterSession::close(uint64_t token) {
+    queue_->sync([this, token] {
+        if (token == state_->token) state_->stopLocked();
+    });
 }
 
 void MutterSession::setPointerStream(const std::string& path) {

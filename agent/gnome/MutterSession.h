@@ -75,14 +75,21 @@ public:
 
     // The monitors now, in the compositor's order. Throws AgentError (capture).
     std::vector<MutterMonitor> monitors();
+    using OnClosed = std::function<void(const std::string& why)>;
+    struct Opened {
+        std::vector<MutterStream> streams;
+        uint64_t token = 0; // names this session to close(token)
+    };
     // Ends any session of ours, then opens and starts a new one that records every monitor, and
-    // returns once each stream has its PipeWire node. Throws AgentError (capture).
-    std::vector<MutterStream> open(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // returns once each stream has its PipeWire node. `onClosed` is told, on "dovrel.gnome", if the
+    // compositor ends this session; never after close() or the next open(). Throws AgentError (capture).
+    Opened open(OnClosed onClosed = {}, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Stops the session of ours, if any; returns once the compositor was told.
     void close();
+    // The same, only while the session now is the one `token` names: a user of an older session leaves
+    // a newer one alone.
+    void close(uint64_t token);
     bool isOpen() const { return open_.load(); }
-    // Told, on "dovrel.gnome", when the compositor ends our session; not for close() or open().
-    void setOnClosed(std::function<void(const std::string& why)> onClosed);
 
     // ---- input, in the order called; dropped while no session is open
     // Pointer positions are in the coordinates of this stream (the monitor being watched).

@@ -31,8 +31,13 @@ GnomeScreenCapturer::GnomeScreenCapturer(FrameCallback onFrame, std::shared_ptr<
 GnomeScreenCapturer::~GnomeScreenCapturer() {
     const std::lock_guard guard(lifecycle_);
     stopUnderLock();
-    session_->setOnClosed(nullptr);
-    session_->close();
+    uint64_t token = 0;
+    {
+        const std::lock_guard state(stateLock_);
+        token = sessionToken_;
+    }
+    // A capturer left behind by a restart that was given up on must not end its successor's session.
+    if (token != 0) session_->close(token);
 }
 
 void GnomeScreenCapturer::setOnAudio(AudioCallback cb) {
@@ -74,11 +79,21 @@ void GnomeScreenCapturer::startUnderLock(int index) {
         throw AgentError(AgentError::Kind::capture, "GNOME's screen cast is not on the session bus");
     stopUnderLock();
     // A fresh session records every monitor; the one asked for is watched.
-    std::vector<MutterStream> streams = session_->open();
+    uint64_t mine = 0;
+    {
+        const std::lock_guard state(stateLock_);
+        mine = ++generation_;
+        stopReported_ = false;
+    }
+    MutterSession::Opened opened = session_->open([this, mine](const std::string& why) { stopped(mine, why); });
+    {
+        const std::lock_guard state(stateLock_);
+        sessionToken_ = opened.token;
+    }
+    const std::vector<MutterStream>& streams = opened.streams;
     if (streams.empty()) throw AgentError(AgentError::Kind::capture, "no display found");
     const int i = std::clamp(index, 0, static_cast<int>(streams.size()) - 1);
     const MutterStream& chosen = streams[static_cast<std::size_t>(i)];
-    uint64_t mine = 0;
     AudioCallback onAudio;
     {
         const std::lock_guard state(stateLock_);
@@ -88,11 +103,8 @@ void GnomeScreenCapturer::startUnderLock(int index) {
         currentIndex_ = i;
         width_ = chosen.monitor.width;
         height_ = chosen.monitor.height;
-        mine = ++generation_;
-        stopReported_ = false;
         onAudio = onAudio_;
     }
-    session_->setOnClosed([this, mine](const std::string& why) { stopped(mine, why); });
     session_->setPointerStream(chosen.path);
     auto stream = std::make_shared<PipeWireStream>(
         chosen.node, onFrame_, [this, mine](const std::string& why) { stopped(mine, why); }, fps_);

@@ -72,7 +72,8 @@ private:
 
     mutable std::mutex stateLock_;
     std::shared_ptr<PipeWireStream> stream_;
-    uint64_t generation_ = 0; // of the stream now running: a stale stream's stop is not reported
+    uint64_t generation_ = 0;   // of the stream now running: a stale stream's stop is not reported
+    uint64_t sessionToken_ = 0; // of the compositor's session this capturer opened last
     bool stopReported_ = false;
     int width_ = 0;
     int height_ = 0;

@@ -124,3 +124,26 @@ TEST(GnomeCapture, EachMonitorIsAStreamOfItsOwn) {
         return frames.width == 1280 && frames.height == 720;
     }));
 }
+
+TEST(GnomeCapture, ACapturerLeftBehindByARestartLeavesItsSuccessorsSessionAlone) {
+    GnomeSession gnome;
+    if (!gnome.available()) GTEST_SKIP() << "no headless GNOME session here: " << gnome.reason();
+    dovrel::test::ScopedEnv env;
+    dovrel::test::joinSession(env, gnome);
+    auto session = sessionOn(gnome);
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return session->offered(); }));
+    GnomeScreenCapturer::Options options;
+    options.audio = std::make_shared<NoAudio>();
+    Frames old, frames;
+    auto leftBehind = std::make_unique<GnomeScreenCapturer>(old.callback(), session, options);
+    leftBehind->start(0);
+    GnomeScreenCapturer successor(frames.callback(), session, options);
+    std::atomic<bool> stopped{false};
+    successor.setOnStreamStopped([&](const std::string&) { stopped = true; });
+    successor.start(0);
+    leftBehind.reset();
+    EXPECT_TRUE(session->isOpen());
+    const int before = frames.seen();
+    EXPECT_TRUE(dovrel::test::pollUntil([&] { return frames.seen() >= before + 2; }, 10s));
+    EXPECT_FALSE(stopped);
+}

@@ -38,7 +38,7 @@ TEST(GnomeInput, PointerKeysAndTextReachAWaylandClient) {
     MutterSession::Options o;
     o.busAddress = QString::fromStdString(gnome.busAddress());
     auto session = std::make_shared<MutterSession>(o);
-    const std::vector<MutterStream> streams = session->open();
+    const std::vector<MutterStream> streams = session->open().streams;
     ASSERT_EQ(streams.size(), 1u);
     auto desktop = std::make_shared<NoDesktop>();
     GnomeInputInjector injector(session, desktop);

@@ -73,8 +73,8 @@ int main(int argc, char** argv) {
         TestWindow w(Scene::paired);
         agent::WindowSettings gnome = windowSettings();
         gnome.facts = {"", "wayland", "enp3s0", agent::DesktopKind::gnomeWayland, "GNOME on Wayland"};
-        w.vm = std::make_unique<agent::AgentWindowModel>(w.model, w.readiness.checker, w.clock, w.clipboard,
-                                                         w.launcher, gnome);
+        w.vm = std::make_unique<agent::AgentWindowModel>(w.model, w.readiness.checker, w.clock, w.clipboard, w.launcher,
+                                                         gnome);
         w.model.setScreenRecording(true);
         w.model.setAccessibility(true);
         w.model.setClipboardText(false);

@@ -272,7 +272,9 @@ TEST(AgentWindowView, OnGnomesWaylandSessionTheRowsSpeakOfGnomeAndAMissingClipbo
 
 TEST(AgentWindowView, EachDesktopAndAMissingDisplayGetTheirOwnAdvice) {
     const auto facts = [](QString display, QString type, agent::DesktopKind kind = agent::DesktopKind::x11,
-                          QString name = {}) { return agent::DesktopFacts{display, type, "", kind, name}; };
+                          QString name = {}) {
+        return agent::DesktopFacts{display, type, "", kind, name};
+    };
     EXPECT_TRUE(agent::screenCaptureFix(facts(":0", "wayland")).command.contains("WaylandEnable=false"));
     EXPECT_TRUE(agent::screenCaptureFix(facts("", "x11")).command.contains("import-environment DISPLAY"));
     // Without the display, input control needs the same remedy as capture.
