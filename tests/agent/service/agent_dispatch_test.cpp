@@ -137,6 +137,7 @@ TEST(AgentDispatch, SessionCommandsReachTheDesktopAndRestMode) {
                             "The screen wasn't locked — no screen locker is running on that computer."));
     // A late answer never reaches the controller of a later session.
     s.c.close();
+    ASSERT_TRUE(s.h.log.waitFor("• control connection closed — client gone"));
     ASSERT_TRUE(s.h.connect(s.c));
     ASSERT_TRUE(s.c.authenticateWithKey());
     notLocked("late");
