@@ -62,6 +62,24 @@ volatile int neverReached = -1;
     return overflow(depth + 1) + frame[0];
 }
 
+// The child's main thread runs the application a queue needs; the queue's thread overflows.
+void overflowOnAQueue() {
+    int argc = 1;
+    char name[] = "child";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    dovrel::SerialQueue queue("test.overflow");
+    queue.post([] { overflow(0); });
+    for (;;)
+        ::pause();
+}
+
+// A thread the test starts, which arms its signal stack first as the agent's threads do.
+void overflowOnAnArmedThread() {
+    dovrel::armSignalStack();
+    overflow(0);
+}
+
 // Gives `path` the modification time `seconds` since 1970 (and a quarter of a second).
 void setDate(const std::string& path, time_t seconds) {
     const timespec times[2] = {{seconds, 250000000}, {seconds, 250000000}};
@@ -128,28 +146,10 @@ TEST(CrashReports, AStackOverflowOnAThreadTheAgentStartedStillWritesAReport) {
     TempDir home;
     const std::string dir = home.file("crashes");
     // On a queue's thread, as most of the agent's threads are.
-    EXPECT_EQ(crashInChild(
-                  dir, home.file("queue.log"),
-                  [] {
-                      int argc = 1;
-                      char name[] = "crashing-child";
-                      char* argv[] = {name, nullptr};
-                      QCoreApplication app(argc, argv);
-                      dovrel::SerialQueue queue("test.overflow");
-                      queue.post([] { overflow(0); });
-                      for (;;)
-                          ::pause();
-                  },
-                  false),
-              SIGSEGV);
+    EXPECT_EQ(crashInChild(dir, home.file("queue.log"), overflowOnAQueue, false), SIGSEGV);
     EXPECT_EQ(CrashReports::reports({dir}).size(), 1u) << readFile(home.file("queue.log"));
     // On a thread of its own that armed its signal stack first.
-    EXPECT_EQ(crashInChild(dir, home.file("thread.log"),
-                           [] {
-                               dovrel::armSignalStack();
-                               overflow(0);
-                           }),
-              SIGSEGV);
+    EXPECT_EQ(crashInChild(dir, home.file("thread.log"), overflowOnAnArmedThread), SIGSEGV);
     EXPECT_EQ(CrashReports::reports({dir}).size(), 2u) << readFile(home.file("thread.log"));
     EXPECT_NE(readFile(home.file("thread.log")).find("!! FATAL: SIGSEGV — crash report written to "),
               std::string::npos);
