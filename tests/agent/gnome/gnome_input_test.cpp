@@ -23,7 +23,7 @@ wex::InputEvent key(uint16_t usageId, bool down, uint16_t modifiers = 0) {
 
 struct NoDesktop : DesktopSession {
     int launchers = 0;
-    void lockAndTurnDisplayOff() override {}
+    void lockAndTurnDisplayOff(NotLocked) override {}
     void showLauncher() override { ++launchers; }
     void showWindowOverview() override {}
 };
