@@ -27,6 +27,7 @@ public:
         : say_("⚠︎ " + missing + " — the controller's input is dropped"), reason_(std::move(reason)) {}
     void apply(const wex::InputEvent&) override { say_(); }
     void releaseAll() override {}
+    void releaseHeld() override {}
     std::string unavailableReason() const override { return reason_; }
 
 private:

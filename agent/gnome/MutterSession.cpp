@@ -386,8 +386,12 @@ void MutterSession::setPointerStream(const std::string& path) {
 
 void MutterSession::pointerMotion(double x, double y) {
     queue_->post([this, x, y] {
-        if (state_->pointerStream.isEmpty()) return;
-        state_->send("NotifyPointerMotionAbsolute", {state_->pointerStream, x, y});
+        // The compositor takes positions on the stream's own monitor.
+        for (const MutterStream& s : state_->streams) {
+            if (QString::fromStdString(s.path) != state_->pointerStream) continue;
+            state_->send("NotifyPointerMotionAbsolute", {state_->pointerStream, x - s.monitor.x, y - s.monitor.y});
+            return;
+        }
     });
 }
 

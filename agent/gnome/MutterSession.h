@@ -92,8 +92,9 @@ public:
     bool isOpen() const { return open_.load(); }
 
     // ---- input, in the order called; dropped while no session is open
-    // Pointer positions are in the coordinates of this stream (the monitor being watched).
+    // The pointer moves on this stream (the monitor being watched).
     void setPointerStream(const std::string& path);
+    // A position in the compositor's layout of all monitors, on the pointer's stream.
     void pointerMotion(double x, double y);
     void pointerButton(int32_t evdevButton, bool pressed);
     // axis 0 vertical, 1 horizontal; positive steps go down or right.

@@ -3,12 +3,12 @@
 #include "agent/accounts/AgentAccounts.h"
 #include "agent/desktop/DownloadsFileReceiver.h"
 #include "agent/desktop/GnomeClipboardSync.h"
-#include "agent/desktop/GnomeInputInjector.h"
+#include "agent/desktop/GnomeInputDevice.h"
 #include "agent/desktop/LinuxPowerAssertions.h"
 #include "agent/desktop/QtClipFiles.h"
 #include "agent/desktop/QtClipboardSync.h"
 #include "agent/desktop/StandInServices.h"
-#include "agent/desktop/X11InputInjector.h"
+#include "agent/desktop/X11InputDevice.h"
 #include "agent/media/CapturePipeline.h"
 #include "agent/media/GnomeScreenCapturer.h"
 #include "agent/media/UnavailableScreenCapturer.h"
@@ -34,13 +34,13 @@ AgentGraph::AgentGraph(AgentGraphOptions options) {
     const std::string unsupported = options.backend.desktopName + " is not supported yet";
     switch (options.backend.kind) {
     case DesktopKind::x11:
-        services.injector = std::make_unique<X11InputInjector>(services.desktop);
+        services.injector = makeX11InputInjector(services.desktop);
         services.clipboard = [](ClipboardSync::SendText send) {
             return std::make_unique<QtClipboardSync>(std::move(send));
         };
         break;
     case DesktopKind::gnomeWayland:
-        services.injector = std::make_unique<GnomeInputInjector>(options.gnome, services.desktop);
+        services.injector = makeGnomeInputInjector(options.gnome, services.desktop);
         services.clipboard = [gnome = options.gnome](ClipboardSync::SendText send) {
             return std::make_unique<GnomeClipboardSync>(std::move(send), gnome);
         };
