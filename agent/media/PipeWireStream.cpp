@@ -6,12 +6,14 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include <linux/dma-buf.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 
 #include <pipewire/pipewire.h>
+#include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/pod/builder.h>
 #include <spa/utils/result.h>
@@ -36,7 +38,8 @@ constexpr int maxFPS = 240;
 std::once_flag pipewireInit;
 
 // What the producer may send: BGRx or BGRA at any size, as often as the screen changes (a variable
-// rate, at most `fps`). With `linear`, only as linear DMA-BUFs, which the CPU can read as they are.
+// rate, at most `fps`: the producer renders no more pictures than that). With `linear`, only as linear
+// DMA-BUFs, which the CPU can read as they are.
 spa_pod* enumFormat(spa_pod_builder& b, bool linear, int fps) {
     spa_pod_frame object{}, choice{};
     spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
@@ -63,10 +66,11 @@ spa_pod* enumFormat(spa_pod_builder& b, bool linear, int fps) {
     spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_framerate, 0);
     spa_pod_builder_fraction(&b, 0, 1);
     spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_maxFramerate, 0);
+    const auto rate = static_cast<uint32_t>(std::clamp(fps, 1, maxFPS));
     spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
-    spa_pod_builder_fraction(&b, static_cast<uint32_t>(std::clamp(fps, 1, maxFPS)), 1);
+    spa_pod_builder_fraction(&b, rate, 1);
     spa_pod_builder_fraction(&b, 1, 1);
-    spa_pod_builder_fraction(&b, maxFPS, 1);
+    spa_pod_builder_fraction(&b, rate, 1);
     spa_pod_builder_pop(&b, &choice);
     return static_cast<spa_pod*>(spa_pod_builder_pop(&b, &object));
 }
@@ -88,6 +92,23 @@ spa_pod* buffersParam(spa_pod_builder& b, bool dmabuf) {
     spa_pod_builder_int(&b, dmabuf ? (1 << SPA_DATA_DmaBuf) : (1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr));
     spa_pod_builder_pop(&b, &choice);
     return static_cast<spa_pod*>(spa_pod_builder_pop(&b, &object));
+}
+
+// Each buffer carries the producer's header, with the time it took the picture.
+spa_pod* headerParam(spa_pod_builder& b) {
+    return static_cast<spa_pod*>(spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
+                                                            SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
+                                                            SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
+}
+
+// When the producer took the picture, where its header says so on this clock (GNOME's compositor stamps
+// the monotonic clock); otherwise `now`.
+Clock::time_point takenAt(const spa_buffer& buf, Clock::time_point now) {
+    const auto* header =
+        static_cast<const spa_meta_header*>(spa_buffer_find_meta_data(&buf, SPA_META_Header, sizeof(spa_meta_header)));
+    if (!header || header->pts <= 0) return now;
+    const Clock::time_point at{std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(header->pts))};
+    return at <= now && now - at < 1s ? at : now;
 }
 
 // A buffer's pixels as the CPU sees them, mapped for as long as this lives.
@@ -147,6 +168,7 @@ struct PipeWireStream::Loop {
     spa_source* pacer = nullptr;   // the waiting picture's slot
     spa_source* beat = nullptr;    // once a second
     spa_source* request = nullptr; // requestFrame()
+    spa_source* rate = nullptr;    // retime()
 
     // Written on the loop thread, read by waitForFormat() under `lock`.
     std::mutex lock;
@@ -162,7 +184,9 @@ struct PipeWireStream::Loop {
     bool connected = false;
     bool streaming = false;
     bool dmabufRefused = false;
+    int offeredFps = 0;        // the highest rate asked of the producer
     pw_buffer* held = nullptr; // the newest picture, waiting for its slot
+    Clock::time_point heldTakenAt{};
     Clock::time_point slot{};
     Clock::time_point lastDelivered{};
     std::optional<CapturedFrame> last;
@@ -177,7 +201,7 @@ struct PipeWireStream::Loop {
             spa_hook_remove(&streamListener);
             pw_stream_destroy(stream);
         }
-        for (spa_source* s : {pacer, beat, request})
+        for (spa_source* s : {pacer, beat, request, rate})
             if (s) pw_loop_destroy_source(loop, s);
         if (core) {
             spa_hook_remove(&coreListener);
@@ -215,17 +239,21 @@ struct PipeWireStream::Loop {
         if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 || mediaType != SPA_MEDIA_TYPE_video ||
             mediaSubtype != SPA_MEDIA_SUBTYPE_raw || spa_format_video_raw_parse(param, &info) < 0)
             return;
+        // A new rate alone keeps the last picture: a still screen sends no other.
+        if (info.size.width != format.size.width || info.size.height != format.size.height ||
+            info.format != format.format) {
+            last.reset();
+            pool.clear();
+        }
         format = info;
         giveBack(held);
-        last.reset();
-        pool.clear();
         const bool viaDmabuf = (info.flags & SPA_VIDEO_FLAG_MODIFIER) != 0;
         dmabuf = viaDmabuf;
-        uint8_t buffer[512];
+        uint8_t buffer[1024];
         spa_pod_builder b{};
         spa_pod_builder_init(&b, buffer, sizeof buffer);
-        const spa_pod* params[] = {buffersParam(b, viaDmabuf)};
-        pw_stream_update_params(stream, params, 1);
+        const spa_pod* params[] = {buffersParam(b, viaDmabuf), headerParam(b)};
+        pw_stream_update_params(stream, params, 2);
         {
             const std::lock_guard guard(lock);
             size = Size{static_cast<int>(info.size.width), static_cast<int>(info.size.height)};
@@ -233,16 +261,30 @@ struct PipeWireStream::Loop {
         formatSeen.notify_all();
     }
 
+    // The formats this stream takes at the capture rate now: the producer renegotiates.
+    void offerFormats() {
+        offeredFps = std::clamp(fps->load(), 1, maxFPS);
+        uint8_t buffer[2048];
+        spa_pod_builder b{};
+        spa_pod_builder_init(&b, buffer, sizeof buffer);
+        std::vector<const spa_pod*> params;
+        if (!dmabufRefused) params.push_back(enumFormat(b, true, offeredFps));
+        params.push_back(enumFormat(b, false, offeredFps));
+        pw_stream_update_params(stream, params.data(), static_cast<uint32_t>(params.size()));
+    }
+
     // A DMA-BUF the CPU cannot read: ask for shared memory from now on.
     void refuseDmabuf() {
         if (dmabufRefused) return;
         dmabufRefused = true;
         print("⚠︎ the screen's DMA-BUFs cannot be read here — asking GNOME for shared memory instead");
-        uint8_t buffer[1024];
-        spa_pod_builder b{};
-        spa_pod_builder_init(&b, buffer, sizeof buffer);
-        const spa_pod* params[] = {enumFormat(b, false, fps->load())};
-        pw_stream_update_params(stream, params, 1);
+        offerFormats();
+    }
+
+    // The producer renders no more pictures than the capture rate: while nobody watches, a busy screen
+    // costs the compositor a picture a second instead of one each time it paints.
+    void rateChanged() {
+        if (std::clamp(fps->load(), 1, maxFPS) != offeredFps) offerFormats();
     }
 
     void process() {
@@ -252,13 +294,15 @@ struct PipeWireStream::Loop {
             newest = b;
         }
         if (!newest) return;
-        Diag::stamp(Diag::Stamp::lastStreamAt, Clock::now());
+        const Clock::time_point now = Clock::now();
+        Diag::stamp(Diag::Stamp::lastStreamAt, now);
         const spa_buffer* buf = newest->buffer;
         const spa_chunk* chunk = buf->n_datas > 0 ? buf->datas[0].chunk : nullptr;
         // An empty or damaged picture says nothing new about the screen.
         if (!chunk || chunk->size == 0 || (chunk->flags & SPA_CHUNK_FLAG_CORRUPTED)) return giveBack(newest);
         giveBack(held);
         held = newest;
+        heldTakenAt = takenAt(*buf, now);
         pump(false);
     }
 
@@ -280,7 +324,7 @@ struct PipeWireStream::Loop {
         if (retimed.exchange(false)) slot = {}; // a new rate: a new grid from this picture
         if (!force && t < slot) return armPacer(slot);
         CapturedFrame frame;
-        switch (copyOut(*held->buffer, t, frame)) {
+        switch (copyOut(*held->buffer, heldTakenAt, frame)) {
         case Copy::unreadable: return giveBack(held);
         case Copy::busy: return armPacer(t + step); // every copy is still in use: the consumer is behind
         case Copy::done: break;
@@ -291,7 +335,7 @@ struct PipeWireStream::Loop {
         deliver(frame, t);
     }
 
-    Copy copyOut(const spa_buffer& buf, Clock::time_point t, CapturedFrame& out) {
+    Copy copyOut(const spa_buffer& buf, Clock::time_point takenAt, CapturedFrame& out) {
         const spa_data& d = buf.datas[0];
         const int w = static_cast<int>(format.size.width), h = static_cast<int>(format.size.height);
         if (w <= 0 || h <= 0) return Copy::unreadable;
@@ -311,7 +355,7 @@ struct PipeWireStream::Loop {
         for (int y = 0; y < h; ++y)
             std::memcpy(target->plane(0) + static_cast<std::ptrdiff_t>(y) * target->stride(0),
                         from + static_cast<std::ptrdiff_t>(y) * stride, static_cast<size_t>(rowBytes));
-        out = FrameBuffer::frame(target, t);
+        out = FrameBuffer::frame(target, takenAt);
         return Copy::done;
     }
 
@@ -397,13 +441,16 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
         loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->tick(); }, &l);
     l.request = pw_loop_add_event(
         loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->requested(); }, &l);
+    l.rate = pw_loop_add_event(
+        loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->rateChanged(); }, &l);
     timespec second{1, 0};
     pw_loop_update_timer(loop, l.beat, &second, &second, false);
 
     uint8_t buffer[2048];
     spa_pod_builder b{};
     spa_pod_builder_init(&b, buffer, sizeof buffer);
-    const spa_pod* params[] = {enumFormat(b, true, l.fps->load()), enumFormat(b, false, l.fps->load())};
+    l.offeredFps = std::clamp(l.fps->load(), 1, maxFPS);
+    const spa_pod* params[] = {enumFormat(b, true, l.offeredFps), enumFormat(b, false, l.offeredFps)};
     const int res = pw_stream_connect(
         l.stream, PW_DIRECTION_INPUT, node,
         static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 2);
@@ -445,6 +492,9 @@ void PipeWireStream::requestFrame() {
     if (loop_->thread && loop_->request) pw_loop_signal_event(pw_thread_loop_get_loop(loop_->thread), loop_->request);
 }
 
-void PipeWireStream::retime() { loop_->retimed = true; }
+void PipeWireStream::retime() {
+    loop_->retimed = true;
+    if (loop_->thread && loop_->rate) pw_loop_signal_event(pw_thread_loop_get_loop(loop_->thread), loop_->rate);
+}
 
 } // namespace dovrel::agent

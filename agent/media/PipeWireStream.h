@@ -15,10 +15,11 @@ namespace dovrel::agent {
 // the producer offers it, as linear DMA-BUFs (the CPU reads those as they are; a buffer that cannot be
 // mapped makes the stream fall back to shared memory).
 //
-// The producer sends a picture only when the screen changed. Each is copied out at once and its buffer
-// given back, and is delivered at most once a frame interval: one that comes sooner waits for its slot,
-// replaced by any newer one. A still screen gets its last picture again every second, so the
-// capture's watchdog sees it alive; every picture, and that heartbeat while the stream runs, stamps
+// The producer sends a picture only when the screen changed, and is asked for no more than the capture
+// rate. Each is copied out at once and its buffer given back, stamped with the time the producer took it
+// (from the buffer's header, where it gives one), and is delivered at most once a frame interval: one
+// that comes sooner waits for its slot, replaced by any newer one. A still screen gets its last picture again every
+// second, so the capture's watchdog sees it alive; every picture, and that heartbeat while the stream runs, stamps
 // Diag's lastStreamAt.
 class PipeWireStream {
 public:
@@ -44,7 +45,8 @@ public:
 
     // Delivers the latest picture now (a keyframe wants one).
     void requestFrame();
-    // The capture rate changed: a waiting picture's slot is worked out anew.
+    // The capture rate changed: the producer is asked for no more pictures than that (it renegotiates
+    // the format, keeping the last picture), and a waiting picture's slot is worked out anew.
     void retime();
 
 private:
