@@ -49,8 +49,8 @@
 #include "BenchClient.h"
 #include "BusyScene.h"
 #include "EventLoopWait.h"
+#include "FlipSquare.h"
 #include "MachineLoad.h"
-#include "WaylandBusyScene.h"
 #include "agent/media/LibavVideoEncoder.h"
 #include "agent/media/VideoPacketizer.h"
 #include "agent/media/X11ScreenCapturer.h"
@@ -72,34 +72,18 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr int W = 1920, H = 1080;
-// The flipping square: top left, away from the pointer, drawn over the scene in every frame.
-constexpr int flipX = 40, flipY = 40, flipSize = 96;
-constexpr int flipEveryFrames = 2; // thirty flips a second
-// The square's colours in turn; a colour comes back only after four flips (133 ms), far beyond any
-// latency measured, so each detection answers one flip.
-constexpr uint32_t flipColours[] = {0xFF00FF, 0x00FFFF, 0xFFFF00, 0x00FF00};
-constexpr int colourCount = 4;
+using bench::colourCount;
+using bench::flipColours;
+using bench::flipEveryFrames;
+using bench::FlipLog;
+using bench::flipSize;
+using bench::flipX;
+using bench::flipY;
+using bench::monoNs;
 constexpr auto warmUp = 2s;
 constexpr auto window = 10s;
 
-int64_t monoNs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
-}
 int64_t ns(Instant t) { return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count(); }
-
-// The painter's flips, in memory shared with the painter's process.
-struct FlipLog {
-    static constexpr uint32_t capacity = 16384;
-    std::atomic<uint32_t> count{0};
-    std::atomic<bool> start{false}; // for a painter that waits for its turn
-    std::atomic<bool> stop{false};
-    struct Flip {
-        int64_t atNs;
-        uint32_t colour;
-    } flips[capacity];
-};
 
 // What the stand-in agent did with each picture it sent, by frame identifier, in memory shared with
 // its process: when the grab began and ended, when the encoder's thread took the frame, its conversion
@@ -137,43 +121,6 @@ struct StageLog {
     });
     while (!log->stop.load())
         ::usleep(20000);
-    ::_exit(0);
-}
-
-// The same scene and square as a full-screen Wayland client of a GNOME session.
-[[noreturn]] void runWaylandPainter(const std::map<std::string, std::string>& env, FlipLog* log) {
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    for (const auto& [name, value] : env)
-        ::setenv(name.c_str(), value.c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "wayland", 1);
-    ::setenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1", 1);
-    int argc = 1;
-    char name[] = "wayland-painter";
-    char* argv[] = {name, nullptr};
-    // Drawing only while its agent is measured: the other measurements do not share the machine with it.
-    while (!log->start.load() && !log->stop.load())
-        ::usleep(20000);
-    QGuiApplication app(argc, argv);
-    bench::WaylandBusyScene scene(
-        W, H,
-        [](QPainter& p, int t) {
-            p.fillRect(flipX, flipY, flipSize, flipSize,
-                       QColor::fromRgb(flipColours[(t / flipEveryFrames) % colourCount]));
-        },
-        [log](int t) {
-            if (t % flipEveryFrames != 0) return;
-            const uint32_t i = log->count.load(std::memory_order_relaxed);
-            if (i >= FlipLog::capacity) return;
-            log->flips[i] = {monoNs(), flipColours[(t / flipEveryFrames) % colourCount]};
-            log->count.store(i + 1, std::memory_order_release);
-        });
-    scene.showFullScreen();
-    QTimer stop;
-    QObject::connect(&stop, &QTimer::timeout, [&] {
-        if (log->stop.load()) app.quit();
-    });
-    stop.start(20);
-    app.exec();
     ::_exit(0);
 }
 
@@ -385,22 +332,7 @@ void row(const char* name, Series& s, const char* unit = "ms") {
                 unit, s.mean(), unit, s.v.size());
 }
 
-// CPU seconds a process has used (user + system).
-double cpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream rest(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
+using bench::cpuSecondsOf;
 using bench::pump;
 using bench::waitFor;
 
@@ -433,7 +365,7 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
     }
     const uint32_t firstFlip = flips.count.load(std::memory_order_acquire);
     const std::string loadBefore = bench::loadAverage();
-    const double agentCpu0 = cpuSeconds(agentPid), selfCpu0 = cpuSeconds(::getpid());
+    const double agentCpu0 = cpuSecondsOf(agentPid), selfCpu0 = cpuSecondsOf(::getpid());
     const auto start = Clock::now();
     int fpsSum = 0, fpsTicks = 0;
     while (Clock::now() - start < window) {
@@ -442,7 +374,7 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
         ++fpsTicks;
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const double agentCpu = cpuSeconds(agentPid) - agentCpu0, selfCpu = cpuSeconds(::getpid()) - selfCpu0;
+    const double agentCpu = cpuSecondsOf(agentPid) - agentCpu0, selfCpu = cpuSecondsOf(::getpid()) - selfCpu0;
     std::vector<Sample> samples;
     std::vector<Detection> detections;
     std::vector<Swap> swaps;
@@ -654,7 +586,7 @@ int main(int argc, char** argv) {
     pid_t waylandPainter = -1;
     if (gnome.available()) {
         waylandPainter = ::fork();
-        if (waylandPainter == 0) runWaylandPainter(gnome.env(), gnomeFlips);
+        if (waylandPainter == 0) bench::runWaylandPainter(gnome.env(), W, H, gnomeFlips);
     }
 
     // The controller's window goes on an X server of its own, so that the agent never captures it.

@@ -78,6 +78,7 @@ public:
     const std::string& busAddress() const { return bus_.address(); }
     std::string runtimeDir() const { return runtime_.str(); }
     std::string mutterLog() const { return read("mutter.log"); }
+    pid_t compositorPid() const { return mutter_.pid(); }
 
 private:
     template <typename F> static bool waitFor(F&& done) {
