@@ -82,7 +82,7 @@ wex::RelayIdentity RelayConfig::load() {
     }
     {
         const std::lock_guard guard(lock_);
-        settings_.lanEnabled = o.value("lan").toBool(false);
+        settings_.lanEnabled = o.value("lan").toBool(true);
         settings_.hostPinned = host.isString() && !host.toString().isEmpty();
         settings_.apiHost = apiHost.isString() && !apiHost.toString().isEmpty() ? apiHost.toString().toStdString()
                                                                                  : std::string(wex::WEX::relayApiHost);
