@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ClientTestSupport.h"
+#include "LoopbackPorts.h"
 #include "TestAgent.h"
 #include "TestRelayStub.h"
 #include "controller/client/ClientTexts.h"
@@ -75,6 +76,36 @@ TEST_F(RelayFixture, PairsThroughTheRelayByRoomThenUsesTheKey) {
     ASSERT_TRUE(f->waitPhase(PhaseKind::connected));
     EXPECT_EQ(agent.auths.back().authMode, wex::AuthMode::keypair);
     EXPECT_EQ(relay->registrations.size(), 2u);
+}
+
+TEST_F(RelayFixture, AHostThatDoesNotAnswerGivesWayToTheRelayAndOneThatAnswersNeverDoes) {
+    const SilentPort silent;
+    f = fixture(true);
+    f->config.controlPort = silent.port();
+    WEXClient& c = client();
+    c.connectToMachine("127.0.0.1", "Office", dial(agent.deviceId()), "123456");
+    ASSERT_TRUE(waitUntil([&] { return c.phaseKind() == PhaseKind::connecting; }));
+    f->advance(2800ms);
+    EXPECT_TRUE(relay->registrations.empty()) << "the host has its time to answer first";
+    f->advance(400ms);
+    ASSERT_TRUE(f->waitPhase(PhaseKind::connected));
+    ASSERT_EQ(relay->registrations.size(), 1u);
+    EXPECT_EQ(relay->registrations[0].room, agent.deviceId());
+    EXPECT_TRUE(c.sessionViaRelay());
+    EXPECT_EQ(c.videoPort(), 0);
+    c.disconnectSession();
+    ASSERT_TRUE(f->waitPhase(PhaseKind::disconnected));
+
+    // The agent's own address answers: the relay is never asked.
+    auto lan = fixture(false);
+    lan->config.controlPort = agent.controlPort();
+    lan->config.inputPort = agent.inputPort();
+    WEXClient& d = lan->make();
+    d.connectToMachine("127.0.0.1", "Office", dial(agent.deviceId()), "123456");
+    ASSERT_TRUE(lan->waitPhase(PhaseKind::connected));
+    EXPECT_EQ(relay->registrations.size(), 1u);
+    EXPECT_FALSE(d.sessionViaRelay());
+    EXPECT_GT(d.videoPort(), 0);
 }
 
 TEST_F(RelayFixture, AnAccountRegistrationSkipsTheRelaysChallengeBytes) {

@@ -87,6 +87,8 @@ struct SessionWindowTest : ::testing::Test {
 } // namespace
 
 TEST_F(SessionWindowTest, TheWheelSendsTheShortcutsOfTheMachinesKind) {
+    EXPECT_EQ(model->wheel()->entries()[0].label, "Overview") << "no Mac words before the kind is known";
+    client->setTargetKind("mac");
     model->hud()->setWheelOpen(true);
     model->runWheelAction(rowOf("Mission"));
     EXPECT_FALSE(model->hud()->wheelOpen());
