@@ -58,7 +58,8 @@ void WEXClient::connectToMachine(const QString& host, const QString& name, const
                                  const QString& code) {
     emit sessionEnding();
     std::optional<RelayRoute> route;
-    if (relay) route = RelayRoute{relay->room, relay->name, relayIdentityFor(relay->account, relay->token, relay->relay)};
+    if (relay)
+        route = RelayRoute{relay->room, relay->name, relayIdentityFor(relay->account, relay->token, relay->relay)};
     postToCore([host = host.toStdString(), name = name.toStdString(), code = codeArgument(code.toStdString()),
                 route = std::move(route)](ClientCore& c) mutable { c.connectLan(host, name, code, std::move(route)); });
 }

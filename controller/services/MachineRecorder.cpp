@@ -49,8 +49,8 @@ void MachineRecorder::phaseChanged() {
         return;
     }
     const Device* found = store_->find(pending.machine.id);
-    store_->putFirst(pairedMachine(found ? std::optional<Device>(*found) : std::nullopt, pending,
-                                   client_->sessionViaRelay(), id));
+    store_->putFirst(
+        pairedMachine(found ? std::optional<Device>(*found) : std::nullopt, pending, client_->sessionViaRelay(), id));
     store_->save();
 }
 

@@ -154,8 +154,8 @@ void RootViewModel::pair(const QString& host, const std::optional<QString>& devi
     startSession(name, present(deviceId) ? deviceId : std::nullopt, kind);
     session_.nextSessionSaves(pending);
     // The dial takes what it was given, not what was stored.
-    const RelayDial viaRelay{deviceId.value_or(QString()).toStdString(), name.toStdString(), utf8(account),
-                             utf8(token), utf8(relay)};
+    const RelayDial viaRelay{deviceId.value_or(QString()).toStdString(), name.toStdString(), utf8(account), utf8(token),
+                             utf8(relay)};
     if (!host.isEmpty())
         session_.connectToMachine(host, name, present(deviceId) ? std::optional(viaRelay) : std::nullopt, code);
     else

@@ -55,16 +55,18 @@ TEST(PairingLink, ARebuildNamesTheAddressTheMachineHasNowNotTheOneItStartedWith)
     EXPECT_EQ(publisher.link().rfind("dovrel://pair?host=127.0.0.1&code=042917&name=Den%20PC&mac=&", 0), 0u);
     address.ip = "10.77.0.1";
     address.hw = "02:00:0a:4d:00:01";
-    EXPECT_EQ(publisher.rebuild("042917", relay, "").rfind("dovrel://pair?host=10.77.0.1&code=042917&name=Den%20PC"
-                                                         "&mac=02:00:0a:4d:00:01&",
-                                                         0),
+    EXPECT_EQ(publisher.rebuild("042917", relay, "")
+                  .rfind("dovrel://pair?host=10.77.0.1&code=042917&name=Den%20PC"
+                         "&mac=02:00:0a:4d:00:01&",
+                         0),
               0u);
     // The network went away again: the address goes with it, the hardware address stays.
     address.ip.reset();
     address.hw.reset();
-    EXPECT_EQ(publisher.rebuild("042917", relay, "").rfind("dovrel://pair?host=127.0.0.1&code=042917&name=Den%20PC"
-                                                         "&mac=02:00:0a:4d:00:01&",
-                                                         0),
+    EXPECT_EQ(publisher.rebuild("042917", relay, "")
+                  .rfind("dovrel://pair?host=127.0.0.1&code=042917&name=Den%20PC"
+                         "&mac=02:00:0a:4d:00:01&",
+                         0),
               0u);
 }
 

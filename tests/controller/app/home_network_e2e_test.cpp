@@ -53,7 +53,8 @@ namespace {
 class TwoComputers {
 public:
     TwoComputers()
-        : a_("dovrel-home-" + std::to_string(::getpid()) + "-a"), b_("dovrel-home-" + std::to_string(::getpid()) + "-b") {
+        : a_("dovrel-home-" + std::to_string(::getpid()) + "-a"),
+          b_("dovrel-home-" + std::to_string(::getpid()) + "-b") {
         for (const NetNamespace* ns : {&a_, &b_})
             if (!ns->available()) {
                 reason_ = ns->reason();

@@ -27,9 +27,9 @@ TEST(PairLink, TheAgentsOwnLinkParsesWhole) {
               "r%C3%A9ception&mac=aa:bb:cc:dd:ee:ff&id=" +
               id32.toUpper() + "&relay=relay.dovrel.net:8443&kind=linux&account=team-7&token=dgt1.abc.123-x_y~z");
     ASSERT_TRUE(link);
-    EXPECT_EQ(*link, (PairLink{"192.168.1.20", "482913", QString::fromUtf8("Lab & Co – réception"), id32,
-                               Device::Kind::linux, "team-7", "dgt1.abc.123-x_y~z", "relay.dovrel.net:8443",
-                               "aa:bb:cc:dd:ee:ff"}));
+    EXPECT_EQ(*link,
+              (PairLink{"192.168.1.20", "482913", QString::fromUtf8("Lab & Co – réception"), id32, Device::Kind::linux,
+                        "team-7", "dgt1.abc.123-x_y~z", "relay.dovrel.net:8443", "aa:bb:cc:dd:ee:ff"}));
     // A hardware address that is not one is left out; the link stands.
     const auto odd = parse("dovrel://pair?host=10.0.0.5&code=1&mac=aa:bb:cc:dd:ee");
     ASSERT_TRUE(odd);

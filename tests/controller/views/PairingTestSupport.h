@@ -58,8 +58,8 @@ struct RecordingPairingTarget final : PairingTarget {
     // Recorded by the way it starts: the local network when it names a host, else the relay.
     void connectLink(const PairLink& link) override {
         const bool relay = link.host.isEmpty();
-        results.push_back({relay, relay ? link.deviceId.value_or(QString()) : link.host, link.name, link.code, link.kind,
-                           link.account, link.token, link.relay, link});
+        results.push_back({relay, relay ? link.deviceId.value_or(QString()) : link.host, link.name, link.code,
+                           link.kind, link.account, link.token, link.relay, link});
     }
     void cancelPairing() override {
         ++cancels;

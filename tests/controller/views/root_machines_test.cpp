@@ -165,8 +165,8 @@ TEST_F(Machines, ALinkNamingAHostIsTriedThereFirstAndKeepsItsHardwareAddress) {
     EXPECT_EQ(DeviceStore(defaults, false).count(), 0);
 
     // It stands on the local network: saved with its host and the link's hardware address, no relay.
-    ASSERT_TRUE(model->connectLink("dovrel://pair?host=10.77.0.1&code=123456&name=Den&mac=AA:BB:CC:DD:EE:01&id=" +
-                                   id + "&relay=relay.dovrel.net:8443&kind=linux"));
+    ASSERT_TRUE(model->connectLink("dovrel://pair?host=10.77.0.1&code=123456&name=Den&mac=AA:BB:CC:DD:EE:01&id=" + id +
+                                   "&relay=relay.dovrel.net:8443&kind=linux"));
     succeed(false, id);
     const Device saved = DeviceStore(defaults, false).devices().at(0);
     EXPECT_EQ(saved.host, "10.77.0.1");
