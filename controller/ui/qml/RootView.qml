@@ -70,7 +70,7 @@ Item {
         objectName: "launchNotice"
         visible: rootView.root.notice.length > 0
         anchors.bottom: parent.bottom
-        anchors.bottomMargin: 20
+        anchors.bottomMargin: 56
         anchors.horizontalCenter: parent.horizontalCenter
         width: Math.min(620, parent.width - 32)
         height: launchNoticeText.implicitHeight + 20
