@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ClientTestSupport.h"
-#include "LoopbackPorts.h"
+#include "SilentPort.h"
 #include "TestAgent.h"
 #include "TestRelayStub.h"
 #include "controller/client/ClientTexts.h"
@@ -89,10 +89,8 @@ TEST_F(RelayFixture, AHostThatDoesNotAnswerGivesWayToTheRelayAndOneThatAnswersNe
     EXPECT_TRUE(relay->registrations.empty()) << "the host has its time to answer first";
     f->advance(400ms);
     ASSERT_TRUE(f->waitPhase(PhaseKind::connected));
-    ASSERT_EQ(relay->registrations.size(), 1u);
-    EXPECT_EQ(relay->registrations[0].room, agent.deviceId());
+    EXPECT_EQ(relay->registrations.size(), 1u);
     EXPECT_TRUE(c.sessionViaRelay());
-    EXPECT_EQ(c.videoPort(), 0);
     c.disconnectSession();
     ASSERT_TRUE(f->waitPhase(PhaseKind::disconnected));
 

@@ -9,30 +9,6 @@
 
 namespace dovrel::controller::test {
 
-// A loopback port with nothing listening on it: connections to it are refused. The port stays bound
-// (never listened on) while the object lives, so no other test's listener can take it meanwhile.
-class ClosedPort {
-public:
-    ClosedPort() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-            throw std::runtime_error("cannot bind a loopback port");
-        port_ = ntohs(addr.sin_port);
-    }
-    ~ClosedPort() { ::close(fd_); }
-    ClosedPort(const ClosedPort&) = delete;
-    ClosedPort& operator=(const ClosedPort&) = delete;
-    uint16_t port() const { return port_; }
-
-private:
-    int fd_;
-    uint16_t port_ = 0;
-};
-
 // A loopback port that answers nobody: it listens with a backlog of none and one connection waits in
 // it unaccepted, so the kernel drops every further connection's SYN, as a host that is not there would.
 class SilentPort {
