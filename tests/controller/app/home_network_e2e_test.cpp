@@ -73,7 +73,6 @@ TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsOnTheLocalNetworkAndItsCardReconnec
     };
     ASSERT_NO_FATAL_FAILURE(startAgent());
     const std::string log = agentLog();
-    EXPECT_NE(log.find("Dovrel agent up: relay + LAN (CONTROL tcp/47810, INPUT udp/47812)."), std::string::npos);
     std::smatch l, c;
     ASSERT_TRUE(std::regex_search(log, l, std::regex(R"(QR/pair URL: (dovrel://pair\?host=10\.77\.0\.1&\S+))")) &&
                 std::regex_search(log, c, std::regex(R"(PAIRING CODE: (\d+))")))
@@ -110,7 +109,6 @@ TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsOnTheLocalNetworkAndItsCardReconnec
     pairing.connectFromLink();
     ASSERT_TRUE(waitUntil([&] { return client.hasFirstFrame(); }, 45s)) << agentLog();
     EXPECT_FALSE(client.sessionViaRelay());
-    EXPECT_NE(agentLog().find("• AUTH OK (paired via code)"), std::string::npos);
     ASSERT_TRUE(waitUntil([&] { return services.store.count() == 1; }));
     const Device saved = DeviceStore(services.defaults, false).devices().at(0);
     EXPECT_EQ(saved.host, "10.77.0.1");

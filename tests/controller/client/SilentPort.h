@@ -9,8 +9,8 @@
 
 namespace dovrel::controller::test {
 
-// A loopback port that answers nobody: it listens with a backlog of none and one connection waits in
-// it unaccepted, so the kernel drops every further connection's SYN, as a host that is not there would.
+// A loopback port that answers nobody: it listens with a backlog of none that one unaccepted connection
+// fills, so the kernel drops every further connection's SYN, as a host that is not there would.
 class SilentPort {
 public:
     SilentPort() : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
@@ -22,14 +22,10 @@ public:
             ::listen(listener_, 0) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
             throw std::runtime_error("cannot listen on a loopback port");
         port_ = ntohs(addr.sin_port);
-        for (int& filler : fillers_) {
-            filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            ::connect(filler, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        }
+        ::connect(filler_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     }
     ~SilentPort() {
-        for (int filler : fillers_)
-            ::close(filler);
+        ::close(filler_);
         ::close(listener_);
     }
     SilentPort(const SilentPort&) = delete;
@@ -38,7 +34,7 @@ public:
 
 private:
     int listener_;
-    int fillers_[2] = {-1, -1};
+    int filler_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     uint16_t port_ = 0;
 };
 
