@@ -80,6 +80,10 @@ void Agent::pairByCode(const wex::Bytes& clientStaticPub) {
     security_.pair(clientStaticPub);
     security_.rotatePairingCode();
     print("• pairing code rotated after a successful pair - the old one is dead");
+    pairingCodeRotated();
+}
+
+void Agent::pairingCodeRotated() {
     // The shown share code carried the code that just died: a fresh one carries the new link.
     onMain([this] {
         refreshPairingURL();
@@ -113,7 +117,7 @@ void Agent::refuse(const wex::AgentHandshakeMachine::Refuse& refusal) {
         security_.rotatePairingCode();
         print("• pairing code ROTATED after " + std::to_string(refusal.wrongCodes) +
               " wrong codes — the old one is dead");
-        onMain([this] { refreshPairingURL(); });
+        pairingCodeRotated();
     }
     if (refusal.noCodeInForce)
         refusalLines_.print("• pairing code refused — a code pairs only while this computer's DOVRELÆ window shows it "
