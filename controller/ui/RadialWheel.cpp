@@ -4,26 +4,63 @@
 #include <cmath>
 #include <numbers>
 
+#include <QFont>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+
 namespace dovrel::controller {
 
-WheelGeometry wheelGeometry(int count, double requestedRadius, bool compact) {
+namespace {
+
+double wheelAngle(int index, int count) {
+    return count < 2 ? -std::numbers::pi / 2 : 0.95 * std::numbers::pi + 1.1 * std::numbers::pi * index / (count - 1);
+}
+
+// The room between two of the wheel's rounded buttons centred `dx`, `dy` apart (negative: they overlap).
+double roomBetween(const WheelGeometry& g, double dx, double dy) {
+    const double straightX = g.buttonWidth - 2 * g.cornerRadius, straightY = g.buttonHeight - 2 * g.cornerRadius;
+    const double x = std::max(0.0, std::abs(dx) - straightX), y = std::max(0.0, std::abs(dy) - straightY);
+    return std::hypot(x, y) - 2 * g.cornerRadius;
+}
+
+bool anyTouch(const WheelGeometry& g, int count) {
+    for (int i = 0; i < count; ++i)
+        for (int j = i + 1; j < count; ++j) {
+            const QPointF a = wheelOffset(g, i, count), b = wheelOffset(g, j, count);
+            if (roomBetween(g, a.x() - b.x(), a.y() - b.y()) < g.gap) return true;
+        }
+    return false;
+}
+
+} // namespace
+
+WheelGeometry wheelGeometry(int count, double requestedRadius, bool compact, double labelWidth) {
     WheelGeometry g;
     g.compact = compact;
     if (count > 9) {
         g.arcStep = 56;
         g.buttonWidth = 50;
     }
-    const double minimum = g.arcStep * (std::max(count, 2) - 1) / (1.1 * std::numbers::pi);
-    g.radius = std::min(std::max(requestedRadius, minimum), 168.0);
+    // A label keeps 6 points either side.
+    g.buttonWidth = std::max(g.buttonWidth, std::ceil(labelWidth) + 12);
+    g.radius = std::max(requestedRadius, g.arcStep * (std::max(count, 2) - 1) / (1.1 * std::numbers::pi));
+    while (anyTouch(g, count))
+        g.radius += 1;
+    // From the top of the highest button to the foot of the lowest, with 10 of margin round it all.
+    double top = 0, bottom = 0;
+    for (int i = 0; i < std::max(count, 1); ++i) {
+        const double y = wheelOffset(g, i, std::max(count, 1)).y();
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+    }
     g.frameWidth = 2 * g.radius + g.buttonWidth + 20;
-    // The button's width, not its height, goes into the height too.
-    g.frameHeight = (compact ? g.radius : 2 * g.radius) + g.buttonWidth + 20;
+    g.centerY = -top + g.buttonHeight / 2 + 10;
+    g.frameHeight = g.centerY + bottom + g.buttonHeight / 2 + 10;
     return g;
 }
 
 QPointF wheelOffset(const WheelGeometry& g, int index, int count) {
-    const double angle =
-        count < 2 ? -std::numbers::pi / 2 : 0.95 * std::numbers::pi + 1.1 * std::numbers::pi * index / (count - 1);
+    const double angle = wheelAngle(index, count);
     return {std::cos(angle) * g.radius, std::sin(angle) * g.radius + (g.compact ? g.radius / 2 : 0)};
 }
 
@@ -52,10 +89,21 @@ std::vector<WheelEntry> wheelActionsFor(bool windowsColumn, bool withSendFile) {
     return out;
 }
 
+double RadialWheelModel::widestLabel(const std::vector<WheelEntry>& entries) {
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(static_cast<int>(labelPixels));
+    font.setWeight(QFont::Medium);
+    const QFontMetricsF metrics(font);
+    double widest = 0;
+    for (const WheelEntry& e : entries)
+        widest = std::max(widest, metrics.horizontalAdvance(e.label));
+    return widest;
+}
+
 RadialWheelModel::RadialWheelModel(bool withSendFile, QObject* parent)
     : QAbstractListModel(parent), withSendFile_(withSendFile) {
     entries_ = wheelActionsFor(windows_, withSendFile_);
-    geometry_ = wheelGeometry(static_cast<int>(entries_.size()), requestedRadius, false);
+    geometry_ = wheelGeometry(static_cast<int>(entries_.size()), requestedRadius, false, widestLabel(entries_));
 }
 
 void RadialWheelModel::setWindowsColumn(bool windows) {
@@ -63,7 +111,7 @@ void RadialWheelModel::setWindowsColumn(bool windows) {
     windows_ = windows;
     beginResetModel();
     entries_ = wheelActionsFor(windows_, withSendFile_);
-    geometry_ = wheelGeometry(static_cast<int>(entries_.size()), requestedRadius, false);
+    geometry_ = wheelGeometry(static_cast<int>(entries_.size()), requestedRadius, false, widestLabel(entries_));
     endResetModel();
     emit layoutChanged();
 }

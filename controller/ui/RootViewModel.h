@@ -42,6 +42,8 @@ class RootViewModel : public QObject, public PairingTarget, public SignInTarget 
     Q_PROPERTY(QString alertText READ alertText NOTIFY alertChanged)
     Q_PROPERTY(QString alertConfirm READ alertConfirm NOTIFY alertChanged)
     Q_PROPERTY(QString alertField READ alertField NOTIFY alertChanged)
+    // The first button ends something that cannot be taken back (unpairing): it is drawn as such.
+    Q_PROPERTY(bool alertDestructive READ alertDestructive NOTIFY alertChanged)
 
 public:
     enum class Route { Deck, Pairing, Session };
@@ -69,6 +71,7 @@ public:
     QString alertText() const { return alertText_; }
     QString alertConfirm() const { return alertConfirm_; }
     QString alertField() const { return alertField_; }
+    bool alertDestructive() const { return alert_ == Alert::Unpair; }
 
     // The window was shown: starts the poll (not in demo mode) and the automatic connection the launch
     // arguments ask for.

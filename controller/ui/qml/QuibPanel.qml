@@ -20,7 +20,8 @@ Rectangle {
     width: 470
     implicitHeight: content.implicitHeight + 32
     radius: 18
-    color: Qt.rgba(0.11, 0.11, 0.13, 0.93)
+    // Nearly opaque: the picture under it must not cross its words.
+    color: Theme.panel
     border.color: stroke
     border.width: 1
 
@@ -77,7 +78,7 @@ Rectangle {
             Text {
                 objectName: "quibNote"
                 Layout.fillWidth: true
-                text: panel.model.note
+                text: panel.model.title
                 color: "white"
                 font.pixelSize: 13
                 font.weight: Font.DemiBold
@@ -86,6 +87,7 @@ Rectangle {
             }
             BusyIndicator {
                 objectName: "quibBusy"
+                palette.dark: Theme.accent
                 visible: panel.model.busy
                 running: visible
                 Layout.preferredWidth: 18
@@ -111,16 +113,19 @@ Rectangle {
             spacing: 8
             Layout.fillWidth: true
             Text {
+                objectName: "quibNoticeLead"
+                visible: text.length > 0
                 Layout.fillWidth: true
-                text: panel.model.note
+                text: panel.model.noticeLead
                 color: panel.textDim
                 font.pixelSize: 12
                 wrapMode: Text.Wrap
             }
             Text {
+                objectName: "quibNoticeText"
                 Layout.fillWidth: true
                 text: panel.model.signInNotice
-                color: panel.textDimmer
+                color: panel.textDim
                 font.pixelSize: 12
                 wrapMode: Text.Wrap
             }
@@ -139,6 +144,7 @@ Rectangle {
                 onTextEdited: panel.model.prompt = text
                 onAccepted: panel.model.generate()
                 placeholderText: qsTr("Tell Quib what to do - \"reply politely\", \"fix grammar\", \"in Hindi\"\u2026")
+                placeholderTextColor: panel.textDimmer
                 color: "white"
                 font.pixelSize: 13
                 padding: 10
@@ -164,7 +170,7 @@ Rectangle {
                 contentItem: Text {
                     text: generateButton.text
                     font: generateButton.font
-                    color: panel.model.prompt.length > 0 ? "black" : panel.textDim
+                    color: panel.model.prompt.length > 0 ? Theme.accentLabel : panel.textDim
                 }
                 background: Rectangle {
                     radius: height / 2
@@ -207,7 +213,8 @@ Rectangle {
                     objectName: tile.modelData.name
                     Layout.fillWidth: true
                     Layout.preferredWidth: 1 // the five share the row equally
-                    Layout.preferredHeight: 46
+                    // Two lines of label under the symbol, with room above and below.
+                    Layout.preferredHeight: 56
                     enabled: !panel.model.busy
                     onClicked: panel.act(tile.modelData.name)
                     background: Rectangle {
@@ -215,7 +222,9 @@ Rectangle {
                         color: panel.card2
                         opacity: tile.enabled ? 1 : 0.5
                     }
-                    contentItem: Column {
+                    contentItem: Item {
+                        Column {
+                        anchors.centerIn: parent
                         spacing: 3
                         Symbol {
                             anchors.horizontalCenter: parent.horizontalCenter
@@ -230,6 +239,8 @@ Rectangle {
                             color: "white"
                             font.pixelSize: 10
                             font.weight: Font.Medium
+                            lineHeight: 0.95
+                        }
                         }
                     }
                 }
@@ -243,11 +254,11 @@ Rectangle {
             Text {
                 Layout.fillWidth: true
                 text: panel.model.consentText
-                color: panel.textDimmer
+                color: panel.textDim
                 font.pixelSize: 11
                 wrapMode: Text.Wrap
             }
-            Switch {
+            ThemedSwitch {
                 objectName: "quibConsent"
                 checked: panel.model.cloudConsent
                 onToggled: panel.model.cloudConsent = checked

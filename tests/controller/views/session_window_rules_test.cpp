@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "../../support/FakeScheduler.h"
+#include "../ui/GuiTestApp.h"
 #include "controller/ui/RadialWheel.h"
 #include "controller/ui/SessionHud.h"
 #include "controller/ui/SessionNotices.h"
@@ -15,26 +16,70 @@ using namespace dovrel::controller;
 using namespace std::chrono_literals;
 using dovrel::test::FakeScheduler;
 
-TEST(WheelGeometryTest, NarrowsAboveNineAndRaisesTheRadiusToTheArc) {
-    const WheelGeometry nine = wheelGeometry(9, 110, false);
-    EXPECT_EQ(nine.arcStep, 64);
-    EXPECT_EQ(nine.buttonWidth, 58);
-    EXPECT_NEAR(nine.radius, 64 * 8 / (1.1 * std::numbers::pi), 1e-9); // 148.2 > 110
-    const WheelGeometry ten = wheelGeometry(10, 110, false);
-    EXPECT_EQ(ten.arcStep, 56);
-    EXPECT_EQ(ten.buttonWidth, 50);
-    EXPECT_NEAR(ten.radius, 56 * 9 / (1.1 * std::numbers::pi), 1e-9);
-    EXPECT_NEAR(ten.frameWidth, 2 * ten.radius + 50 + 20, 1e-9);
-    EXPECT_NEAR(ten.frameHeight, 2 * ten.radius + 50 + 20, 1e-9);
-    EXPECT_EQ(wheelGeometry(3, 110, false).radius, 110);
-    EXPECT_NEAR(wheelGeometry(3, 110, true).frameHeight, 110 + 58 + 20, 1e-9);
+namespace {
+
+// Whether point (x, y) lies inside the rounded button of geometry `g` centred at `c`.
+bool insideButton(const WheelGeometry& g, QPointF c, double x, double y) {
+    const double hw = g.buttonWidth / 2, hh = g.buttonHeight / 2, r = g.cornerRadius;
+    const double dx = std::abs(x - c.x()), dy = std::abs(y - c.y());
+    if (dx > hw || dy > hh) return false;
+    if (dx <= hw - r || dy <= hh - r) return true;
+    return std::hypot(dx - (hw - r), dy - (hh - r)) <= r;
 }
 
-TEST(WheelGeometryTest, TheRadiusStopsAt168) {
-    EXPECT_EQ(wheelGeometry(30, 110, false).radius, 168);
-    const WheelGeometry big = wheelGeometry(4, 400, false);
-    EXPECT_EQ(big.radius, 168);
-    EXPECT_EQ(big.frameWidth, 336 + 58 + 20);
+// The outline of a button, walked in small steps, never enters another one.
+bool buttonsOverlap(const WheelGeometry& g, QPointF a, QPointF b) {
+    for (int i = 0; i < 720; ++i) {
+        const double t = 2 * std::numbers::pi * i / 720;
+        // The point where the ray from b's centre at angle t leaves b's rounded outline.
+        double lo = 0, hi = g.buttonWidth;
+        for (int k = 0; k < 40; ++k) {
+            const double mid = (lo + hi) / 2;
+            (insideButton(g, b, b.x() + mid * std::cos(t), b.y() + mid * std::sin(t)) ? lo : hi) = mid;
+        }
+        if (insideButton(g, a, b.x() + lo * std::cos(t), b.y() + lo * std::sin(t))) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(WheelGeometryTest, NoTwoButtonsTouchAndEveryLabelFitsUnshrunk) {
+    dovrel::controller::test::guiApp();
+    for (const bool windows : {false, true}) {
+        const auto entries = wheelActionsFor(windows);
+        const int n = static_cast<int>(entries.size());
+        const double widest = RadialWheelModel::widestLabel(entries);
+        const WheelGeometry g = wheelGeometry(n, RadialWheelModel::requestedRadius, false, widest);
+        EXPECT_GE(g.buttonWidth - 12, widest) << "\"Ctrl+Alt+Del\" and the rest at full size";
+        EXPECT_GE(RadialWheelModel::labelPixels, 9);
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j)
+                EXPECT_FALSE(buttonsOverlap(g, wheelOffset(g, i, n), wheelOffset(g, j, n)))
+                    << (windows ? "windows " : "mac ") << i << " and " << j;
+        // Nor bigger than it needs: one point less and two would come closer than the gap (the buttons
+        // grown by half the gap all round would touch).
+        WheelGeometry smaller = g;
+        smaller.radius -= 1;
+        smaller.buttonWidth += g.gap;
+        smaller.buttonHeight += g.gap;
+        smaller.cornerRadius += g.gap / 2;
+        bool touches = false;
+        for (int i = 0; i + 1 < n; ++i)
+            touches = touches || buttonsOverlap(smaller, wheelOffset(smaller, i, n), wheelOffset(smaller, i + 1, n));
+        EXPECT_TRUE(touches);
+        // The frame holds every button with 10 to spare, the arc's centre at centerY.
+        for (int i = 0; i < n; ++i) {
+            const QPointF p = wheelOffset(g, i, n);
+            EXPECT_GE(g.frameWidth / 2 + p.x() - g.buttonWidth / 2, 10 - 1e-9);
+            EXPECT_GE(g.centerY + p.y() - g.buttonHeight / 2, 10 - 1e-9);
+            EXPECT_LE(g.centerY + p.y() + g.buttonHeight / 2, g.frameHeight - 10 + 1e-9);
+        }
+    }
+    // A short wheel keeps the requested radius and the Part's button.
+    const WheelGeometry three = wheelGeometry(3, 110, false);
+    EXPECT_EQ(three.radius, 110);
+    EXPECT_EQ(three.buttonWidth, 58);
 }
 
 TEST(WheelGeometryTest, TheArcSpansOverTheTopSymmetrically) {
@@ -47,13 +92,12 @@ TEST(WheelGeometryTest, TheArcSpansOverTheTopSymmetrically) {
     EXPECT_NEAR(first.x(), -last.x(), 1e-9);
     EXPECT_NEAR(first.y(), last.y(), 1e-9);
     EXPECT_NEAR(std::atan2(first.y(), first.x()), 0.95 * std::numbers::pi, 1e-9);
-    // The middle one straight up, neighbours one arc step apart along the arc at the minimum radius.
+    // The middle one straight up, all on one circle, evenly spaced.
     EXPECT_NEAR(wheelOffset(g, 5, n).x(), 0, 1e-9);
     EXPECT_NEAR(wheelOffset(g, 5, n).y(), -g.radius, 1e-9);
-    const QPointF a = wheelOffset(g, 3, n), b = wheelOffset(g, 4, n);
+    const QPointF a = wheelOffset(g, 3, n), b = wheelOffset(g, 4, n), c = wheelOffset(g, 5, n);
     EXPECT_NEAR(std::hypot(a.x(), a.y()), g.radius, 1e-9);
-    EXPECT_NEAR(g.radius * 1.1 * std::numbers::pi / (n - 1), g.arcStep, 1e-9);
-    EXPECT_LT(std::hypot(a.x() - b.x(), a.y() - b.y()), g.arcStep);
+    EXPECT_NEAR(std::hypot(a.x() - b.x(), a.y() - b.y()), std::hypot(b.x() - c.x(), b.y() - c.y()), 1e-9);
     // One action sits straight above; compact shifts everything down by half the radius.
     const WheelGeometry one = wheelGeometry(1, 110, false);
     EXPECT_NEAR(wheelOffset(one, 0, 1).x(), 0, 1e-9);
