@@ -96,7 +96,7 @@ Item {
         acceptedButtons: Qt.LeftButton | Qt.RightButton
         onPressed: mouse => {
             if (mouse.button === Qt.RightButton) {
-                menu.popup()
+                menu.popup(mouse.x, mouse.y)
                 return
             }
             gesture.press(mouse.x, mouse.y)
@@ -211,6 +211,10 @@ Item {
                 height: thumb.height * 2.2
                 scale: 1 / 2.2
                 transformOrigin: Item.TopLeft
+                // Drawn whole at its own size, then shrunk smoothly as a picture is.
+                layer.enabled: active
+                layer.smooth: true
+                layer.mipmap: true
                 sourceComponent: DemoDesktop {
                     topCorner: 22 * 2.2
                 }
@@ -455,18 +459,18 @@ Item {
     ThemedMenu {
         id: menu
         objectName: "cardMenu"
-        MenuItem {
+        ThemedMenuItem {
             text: card.frostMenuTitle
             icon.source: SymbolSet.url(card.frostMenuSymbol)
             onTriggered: card.frost()
         }
-        MenuItem {
+        ThemedMenuItem {
             text: qsTr("Rename…")
             icon.source: SymbolSet.url("pencil")
             onTriggered: card.rename()
         }
         MenuSeparator {}
-        MenuItem {
+        ThemedMenuItem {
             text: qsTr("Unpair…")
             icon.source: SymbolSet.url("trash")
             icon.color: Theme.badInk

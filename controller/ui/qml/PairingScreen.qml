@@ -65,11 +65,10 @@ Item {
                     font: capsule.font
                     color: capsule.ink
                 }
-                BusyIndicator {
+                Spinner {
                     visible: capsule.working
-                    running: capsule.working
-                    width: 18
-                    height: 18
+                    color: capsule.ink
+                    anchors.verticalCenter: parent.verticalCenter
                 }
             }
         }

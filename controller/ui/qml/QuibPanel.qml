@@ -85,13 +85,12 @@ Rectangle {
                 // A reason ("allow that below", "sign in") is read whole, over as many lines as it needs.
                 wrapMode: Text.Wrap
             }
-            BusyIndicator {
+            Spinner {
                 objectName: "quibBusy"
-                palette.dark: Theme.accent
+                color: Theme.accent
                 visible: panel.model.busy
-                running: visible
-                Layout.preferredWidth: 18
-                Layout.preferredHeight: 18
+                Layout.preferredWidth: 16
+                Layout.preferredHeight: 16
             }
             AbstractButton {
                 objectName: "quibClose"

@@ -24,10 +24,11 @@ Item {
             required property real offsetX
             required property real offsetY
             required property int delayMs
+            required property real buttonWidth
             readonly property color tintColor: tint === "warn" ? Theme.warn : tint === "bad" ? Theme.bad : "white"
 
             objectName: "wheelAction-" + label
-            width: radial.model.buttonWidth
+            width: buttonWidth
             height: radial.model.buttonHeight
             x: radial.width / 2 - width / 2 + (radial.open ? offsetX : 0)
             y: radial.model.centerY - height / 2 + (radial.open ? offsetY : 0)
@@ -82,7 +83,7 @@ Item {
                     size: 18
                     color: button.tintColor
                 }
-                // The button is made wide enough for the widest label: none is shrunk.
+                // The button is made wide enough for its label: none is shrunk.
                 Text {
                     objectName: "wheelLabel"
                     anchors.horizontalCenter: parent.horizontalCenter

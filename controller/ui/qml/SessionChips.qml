@@ -82,15 +82,13 @@ Item {
                 overPicture: true
                 Repeater {
                     model: chips.session.interaction.modes
-                    MenuItem {
+                    ThemedMenuItem {
                         required property string modelData
                         objectName: "mode-" + modelData
                         text: chips.modeTitles[modelData]
                         icon.source: SymbolSet.url(chips.session.interaction.mode === modelData ? "checkmark"
                                                                                                 : chips.modeSymbols[modelData])
                         icon.color: chips.session.interaction.mode === modelData ? Theme.accent : "white"
-                        icon.width: 16
-                        icon.height: 16
                         onTriggered: chips.session.interaction.mode = modelData
                     }
                 }

@@ -188,14 +188,12 @@ Popup {
                     Row {
                         anchors.centerIn: parent
                         spacing: 8
-                        BusyIndicator {
+                        Spinner {
                             visible: sheet.model.busy
-                            running: sheet.model.busy
-                            width: 22
-                            height: 22
-                            padding: 0
+                            width: 18
+                            height: 18
                             anchors.verticalCenter: parent.verticalCenter
-                            palette.dark: Theme.brandInk
+                            color: Theme.brandInk
                         }
                         Text {
                             anchors.verticalCenter: parent.verticalCenter

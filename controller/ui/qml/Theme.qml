@@ -40,9 +40,9 @@ QtObject {
     readonly property color darkBgBottom: Qt.rgba(0.06, 0.08, 0.17, 1)
     // The frosted surface of controls over the picture: dense enough that their words read over a
     // white screen as over a black one.
-    readonly property color material: Qt.rgba(0.09, 0.09, 0.11, 0.88)
-    // The assistant's panel, which holds paragraphs: nearly opaque.
-    readonly property color panel: Qt.rgba(0.11, 0.11, 0.13, 0.97)
+    readonly property color material: Qt.rgba(0.09, 0.09, 0.11, 0.94)
+    // The assistant's panel, which holds paragraphs: opaque, so that no line of the picture crosses them.
+    readonly property color panel: Qt.rgba(0.11, 0.11, 0.13, 1)
 
     // The loading overlay's ground.
     readonly property color loadingGround: dyn(Qt.rgba(0.05, 0.048, 0.06, 1), Qt.rgba(1, 1, 1, 1))

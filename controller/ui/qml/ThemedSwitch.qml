@@ -8,6 +8,8 @@ Switch {
     id: control
     padding: 0
     spacing: 0
+    implicitWidth: 40
+    implicitHeight: 24
     indicator: Rectangle {
         implicitWidth: 40
         implicitHeight: 24

@@ -18,26 +18,27 @@ using dovrel::test::FakeScheduler;
 
 namespace {
 
-// Whether point (x, y) lies inside the rounded button of geometry `g` centred at `c`.
-bool insideButton(const WheelGeometry& g, QPointF c, double x, double y) {
-    const double hw = g.buttonWidth / 2, hh = g.buttonHeight / 2, r = g.cornerRadius;
+// Whether point (x, y) lies inside a rounded button of geometry `g`, `width` wide, centred at `c`.
+bool insideButton(const WheelGeometry& g, double width, QPointF c, double x, double y) {
+    const double hw = width / 2, hh = g.buttonHeight / 2, r = g.cornerRadius;
     const double dx = std::abs(x - c.x()), dy = std::abs(y - c.y());
     if (dx > hw || dy > hh) return false;
     if (dx <= hw - r || dy <= hh - r) return true;
     return std::hypot(dx - (hw - r), dy - (hh - r)) <= r;
 }
 
-// The outline of a button, walked in small steps, never enters another one.
-bool buttonsOverlap(const WheelGeometry& g, QPointF a, QPointF b) {
-    for (int i = 0; i < 720; ++i) {
-        const double t = 2 * std::numbers::pi * i / 720;
+// Buttons `i` and `j` of `n` overlap: walking `j`'s outline in small steps enters `i`.
+bool buttonsOverlap(const WheelGeometry& g, int i, int j, int n) {
+    const QPointF a = wheelOffset(g, i, n), b = wheelOffset(g, j, n);
+    for (int k = 0; k < 720; ++k) {
+        const double t = 2 * std::numbers::pi * k / 720;
         // The point where the ray from b's centre at angle t leaves b's rounded outline.
-        double lo = 0, hi = g.buttonWidth;
-        for (int k = 0; k < 40; ++k) {
+        double lo = 0, hi = g.width(j);
+        for (int step = 0; step < 40; ++step) {
             const double mid = (lo + hi) / 2;
-            (insideButton(g, b, b.x() + mid * std::cos(t), b.y() + mid * std::sin(t)) ? lo : hi) = mid;
+            (insideButton(g, g.width(j), b, b.x() + mid * std::cos(t), b.y() + mid * std::sin(t)) ? lo : hi) = mid;
         }
-        if (insideButton(g, a, b.x() + lo * std::cos(t), b.y() + lo * std::sin(t))) return true;
+        if (insideButton(g, g.width(i), a, b.x() + lo * std::cos(t), b.y() + lo * std::sin(t))) return true;
     }
     return false;
 }
@@ -49,29 +50,33 @@ TEST(WheelGeometryTest, NoTwoButtonsTouchAndEveryLabelFitsUnshrunk) {
     for (const bool windows : {false, true}) {
         const auto entries = wheelActionsFor(windows);
         const int n = static_cast<int>(entries.size());
-        const double widest = RadialWheelModel::widestLabel(entries);
-        const WheelGeometry g = wheelGeometry(n, RadialWheelModel::requestedRadius, false, widest);
-        EXPECT_GE(g.buttonWidth - 12, widest) << "\"Ctrl+Alt+Del\" and the rest at full size";
+        const std::vector<double> labels = RadialWheelModel::labelWidths(entries);
+        const WheelGeometry g = wheelGeometry(n, RadialWheelModel::requestedRadius, false, labels);
         EXPECT_GE(RadialWheelModel::labelPixels, 9);
-        for (int i = 0; i < n; ++i)
+        for (int i = 0; i < n; ++i) {
+            EXPECT_GE(g.width(i) - 12, labels[static_cast<std::size_t>(i)])
+                << entries[static_cast<std::size_t>(i)].label.toStdString() << " at full size";
             for (int j = i + 1; j < n; ++j)
-                EXPECT_FALSE(buttonsOverlap(g, wheelOffset(g, i, n), wheelOffset(g, j, n)))
-                    << (windows ? "windows " : "mac ") << i << " and " << j;
+                EXPECT_FALSE(buttonsOverlap(g, i, j, n)) << (windows ? "windows " : "mac ") << i << " and " << j;
+        }
         // Nor bigger than it needs: one point less and two would come closer than the gap (the buttons
         // grown by half the gap all round would touch).
         WheelGeometry smaller = g;
         smaller.radius -= 1;
-        smaller.buttonWidth += g.gap;
+        for (double& w : smaller.widths)
+            w += g.gap;
         smaller.buttonHeight += g.gap;
         smaller.cornerRadius += g.gap / 2;
         bool touches = false;
-        for (int i = 0; i + 1 < n; ++i)
-            touches = touches || buttonsOverlap(smaller, wheelOffset(smaller, i, n), wheelOffset(smaller, i + 1, n));
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j)
+                touches = touches || buttonsOverlap(smaller, i, j, n);
         EXPECT_TRUE(touches);
         // The frame holds every button with 10 to spare, the arc's centre at centerY.
         for (int i = 0; i < n; ++i) {
             const QPointF p = wheelOffset(g, i, n);
-            EXPECT_GE(g.frameWidth / 2 + p.x() - g.buttonWidth / 2, 10 - 1e-9);
+            EXPECT_GE(g.frameWidth / 2 + p.x() - g.width(i) / 2, 10 - 1e-9);
+            EXPECT_LE(g.frameWidth / 2 + p.x() + g.width(i) / 2, g.frameWidth - 10 + 1e-9);
             EXPECT_GE(g.centerY + p.y() - g.buttonHeight / 2, 10 - 1e-9);
             EXPECT_LE(g.centerY + p.y() + g.buttonHeight / 2, g.frameHeight - 10 + 1e-9);
         }
@@ -79,7 +84,7 @@ TEST(WheelGeometryTest, NoTwoButtonsTouchAndEveryLabelFitsUnshrunk) {
     // A short wheel keeps the requested radius and the Part's button.
     const WheelGeometry three = wheelGeometry(3, 110, false);
     EXPECT_EQ(three.radius, 110);
-    EXPECT_EQ(three.buttonWidth, 58);
+    EXPECT_EQ(three.width(1), 58);
 }
 
 TEST(WheelGeometryTest, TheArcSpansOverTheTopSymmetrically) {
