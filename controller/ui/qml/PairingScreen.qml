@@ -138,17 +138,19 @@ Item {
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.bottom: footnote.top
-        contentHeight: Math.max(height, column.implicitHeight + 28)
+        // 24 above the column and 16 below it; at the window's smallest the cards just fit.
+        contentHeight: Math.max(height, column.implicitHeight + 40)
         boundsBehavior: Flickable.StopAtBounds
+        ScrollBar.vertical: ScrollBar {}
         clip: true
 
         ColumnLayout {
             id: column
             x: (parent.width - width) / 2
-            y: 28
+            y: 24
             width: Math.min(900, screen.width - 56)
-            height: Math.max(implicitHeight, parent.height - 28)
-            spacing: 20
+            height: Math.max(implicitHeight, parent.height - 40)
+            spacing: 16
 
             // Header: Back, the title centred over the screen.
             Item {
@@ -423,10 +425,10 @@ Item {
         id: footnote
         objectName: "pairingFootnote"
         anchors.bottom: parent.bottom
-        anchors.bottomMargin: 18
+        anchors.bottomMargin: 14
         anchors.horizontalCenter: parent.horizontalCenter
         width: Math.min(implicitWidth, parent.width - 56)
-        topPadding: 10
+        topPadding: 8
         wrapMode: Text.Wrap
         horizontalAlignment: Text.AlignHCenter
         text: qsTr("Paired once with a one-time key (TOFU). The relay reaches your machine on any network.")

@@ -174,6 +174,8 @@ Rectangle {
                 background: Rectangle {
                     radius: height / 2
                     color: panel.model.prompt.length > 0 ? Theme.accent : panel.card2
+                    // Held back while a request is under way.
+                    opacity: generateButton.enabled || panel.model.prompt.length === 0 ? 1 : 0.5
                 }
             }
         }
