@@ -11,6 +11,8 @@ Item {
 
     // The radius of the top corners, where the desktop fills the top of a rounded card; 0 on a screen.
     property real topCorner: 0
+    // Drawn into a layer that is then shrunk smoothly (a card's thumbnail): no layers of its own.
+    property bool drawnSmall: false
     // The menu bar's words keep clear of rounded corners.
     readonly property real barInset: Math.max(14, topCorner * 0.55)
     readonly property color barText: Qt.rgba(1, 1, 1, 0.92)
@@ -21,6 +23,7 @@ Item {
     TopRounded {
         anchors.fill: parent
         radius: desk.topCorner
+        smoothEdges: !desk.drawnSmall
         gradient: LinearGradient {
             x1: 0
             y1: 0
@@ -43,6 +46,7 @@ Item {
     TopRounded {
         anchors.fill: parent
         radius: desk.topCorner
+        smoothEdges: !desk.drawnSmall
         gradient: RadialGradient {
             centerX: desk.width * 0.7
             centerY: desk.height * 0.2
@@ -174,6 +178,7 @@ Item {
         width: desk.width
         height: 26
         radius: desk.topCorner
+        smoothEdges: !desk.drawnSmall
         fill: desk.material
         // The menus give way to the status items where the screen is narrow.
         Item {

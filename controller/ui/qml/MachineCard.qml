@@ -217,6 +217,7 @@ Item {
                 layer.mipmap: true
                 sourceComponent: DemoDesktop {
                     topCorner: 22 * 2.2
+                    drawnSmall: true
                 }
             }
 

@@ -9,10 +9,12 @@ Shape {
     property real radius: 22
     property color fill: "transparent"
     property alias gradient: path.fillGradient
+    // Smooth corners where the picture is drawn on the graphics card too; off inside a layer that is
+    // shrunk smoothly anyway.
+    property bool smoothEdges: true
 
     antialiasing: true
-    // Smooth corners where the picture is drawn on the graphics card too.
-    layer.enabled: true
+    layer.enabled: smoothEdges
     layer.samples: 4
 
     ShapePath {

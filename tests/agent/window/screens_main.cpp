@@ -116,7 +116,8 @@ int main(int argc, char** argv) {
         for (int pass = 0; pass < 5; ++pass)
             QCoreApplication::processEvents();
         const QString scheme = dark ? "dark" : "light";
-        failures += write(view->grabWindow(), QStringLiteral("%1/agent-window-real-%2.png").arg(folder, scheme)) ? 0 : 1;
+        failures +=
+            write(view->grabWindow(), QStringLiteral("%1/agent-window-real-%2.png").arg(folder, scheme)) ? 0 : 1;
         if (QQuickItem* scroll = item(*view, "scroll")) {
             // The view's flickable: scroll it to its end.
             for (QQuickItem* child : scroll->childItems())

@@ -78,9 +78,7 @@ QList<QQuickItem*> itemsNamed(QQuickWindow& window, const QString& name) {
     return found;
 }
 
-QPoint centreOf(QQuickItem* item) {
-    return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint();
-}
+QPoint centreOf(QQuickItem* item) { return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint(); }
 
 // Pictures of one window in one appearance at one size: "<name>-<scheme><size>.png".
 struct Camera {
@@ -174,7 +172,8 @@ void shootLoadingSteps(QQmlEngine& engine, Camera& camera) {
         const char* name;
         LoadingState state;
     };
-    const QString refusal = QObject::tr("Wrong pairing code. Check the six digits the other computer shows and try again.");
+    const QString refusal =
+        QObject::tr("Wrong pairing code. Check the six digits the other computer shows and try again.");
     for (const Step& s : {Step{"loading-starting", loadingStateFor(PhaseKind::disconnected, {}, false, "Studio")},
                           Step{"loading-reaching", loadingStateFor(PhaseKind::connecting, {}, false, "Studio")},
                           Step{"loading-pairing", loadingStateFor(PhaseKind::needsCode, {}, false, "Studio")},
@@ -201,19 +200,20 @@ void shootSheets(QQmlEngine& engine, Camera& camera) {
 
     // Every symbol at the sizes the views use, with its name, in the text colour and the accent.
     QQmlComponent symbols(&engine);
-    symbols.setData("import QtQuick\nimport Dovrel.Controller\n"
-                    "ThemeBackground { required property var names\n"
-                    "  Grid { anchors.centerIn: parent; columns: 8; columnSpacing: 10; rowSpacing: 8\n"
-                    "    Repeater { model: parent.parent.names\n"
-                    "      Column { required property string modelData; required property int index\n"
-                    "        width: 120; spacing: 4\n"
-                    "        Row { anchors.horizontalCenter: parent.horizontalCenter; spacing: 8\n"
-                    "          Symbol { name: parent.parent.modelData; size: 28; color: Theme.text }\n"
-                    "          Symbol { name: parent.parent.modelData; size: 15; color: Theme.accentInk;\n"
-                    "                   anchors.verticalCenter: parent.verticalCenter } }\n"
-                    "        Text { width: parent.width; horizontalAlignment: Text.AlignHCenter; elide: Text.ElideMiddle\n"
-                    "               text: parent.modelData; font.pixelSize: 9; color: Theme.textDim } } } } }",
-                    QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Symbols.qml")));
+    symbols.setData(
+        "import QtQuick\nimport Dovrel.Controller\n"
+        "ThemeBackground { required property var names\n"
+        "  Grid { anchors.centerIn: parent; columns: 8; columnSpacing: 10; rowSpacing: 8\n"
+        "    Repeater { model: parent.parent.names\n"
+        "      Column { required property string modelData; required property int index\n"
+        "        width: 120; spacing: 4\n"
+        "        Row { anchors.horizontalCenter: parent.horizontalCenter; spacing: 8\n"
+        "          Symbol { name: parent.parent.modelData; size: 28; color: Theme.text }\n"
+        "          Symbol { name: parent.parent.modelData; size: 15; color: Theme.accentInk;\n"
+        "                   anchors.verticalCenter: parent.verticalCenter } }\n"
+        "        Text { width: parent.width; horizontalAlignment: Text.AlignHCenter; elide: Text.ElideMiddle\n"
+        "               text: parent.modelData; font.pixelSize: 9; color: Theme.textDim } } } } }",
+        QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Symbols.qml")));
     camera.over(symbols, {{"names", SymbolSet::names()}}, [&](QQuickItem&) { camera.shoot("symbols"); });
 
     // The pill: dialling, each latency band, reconnecting, and opened with the frame rate.
@@ -262,8 +262,8 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     PanelParts windowPanel;
 
     QQmlApplicationEngine engine;
-    QQuickWindow* window = loadMainWindow(
-        engine, {root, sessionModel, appearance, pairing, signIn, deckParts.deck, windowPanel.panel});
+    QQuickWindow* window =
+        loadMainWindow(engine, {root, sessionModel, appearance, pairing, signIn, deckParts.deck, windowPanel.panel});
     if (!window) return false;
     window->resize(size);
     Camera camera{*window, out, "-" + tag + (size.width() < 1000 ? QStringLiteral("-880") : QString()), true, {}};
@@ -333,7 +333,8 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     camera.shoot("pairing-code");
     pairing.claimShareCode();
     camera.shoot("pairing-claiming");
-    services.http->answer(services.http->sent.size() - 1, 404, R"({"error":"That code has expired. Ask for a new one."})");
+    services.http->answer(services.http->sent.size() - 1, 404,
+                          R"({"error":"That code has expired. Ask for a new one."})");
     camera.shoot("pairing-claim-error");
     pairing.setLink("dovrel:/pair?host=studio");
     pairing.connectFromLink();
