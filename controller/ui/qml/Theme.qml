@@ -77,6 +77,4 @@ QtObject {
     readonly property int springyEasing: Easing.OutBack
     // `breathe`: ease-in-out over 1.6 s, repeated with auto-reverse.
     readonly property int breatheMs: 1600
-    // The smallest text any view sets, in pixels; nothing shrinks below it.
-    readonly property real smallestText: 9
 }
