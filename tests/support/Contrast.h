@@ -35,15 +35,15 @@ inline double contrastRatio(const QColor& a, const QColor& b) {
 
 // A colour of a theme object ("textDim"), a literal ("#ffffff", "white"), either with an opacity
 // ("white@0.62").
-inline QColor themeColour(const QObject& theme, const char* spec) {
-    QString name = QString::fromLatin1(spec);
+inline QColor themeColour(const QObject& theme, const char* written) {
+    QString name = QString::fromLatin1(written);
     double alpha = -1;
     if (const qsizetype at = name.indexOf('@'); at >= 0) {
         alpha = name.mid(at + 1).toDouble();
         name = name.left(at);
     }
     QColor c = QColor::isValidColorName(name) ? QColor(name) : theme.property(name.toLatin1()).value<QColor>();
-    EXPECT_TRUE(c.isValid()) << spec;
+    EXPECT_TRUE(c.isValid()) << written;
     if (alpha >= 0) c.setAlphaF(float(alpha));
     return c;
 }

@@ -81,7 +81,7 @@ TEST(WheelGeometryTest, NoTwoButtonsTouchAndEveryLabelFitsUnshrunk) {
             EXPECT_LE(g.centerY + p.y() + g.buttonHeight / 2, g.frameHeight - 10 + 1e-9);
         }
     }
-    // A short wheel keeps the requested radius and the Part's button.
+    // A short wheel keeps the requested radius and the narrowest button.
     const WheelGeometry three = wheelGeometry(3, 110, false);
     EXPECT_EQ(three.radius, 110);
     EXPECT_EQ(three.width(1), 58);
