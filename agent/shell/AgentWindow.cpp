@@ -7,6 +7,7 @@
 
 #include "agent/common/AgentLog.h"
 #include "agent/shell/QrCodeItem.h"
+#include "brand/WordmarkItem.h"
 
 namespace dovrel::agent {
 
@@ -15,6 +16,7 @@ const char* const AgentWindow::source = "qrc:/agent/qml/AgentWindow.qml";
 void AgentWindow::registerTypes() {
     static const bool once = [] {
         QrCodeItem::registerType();
+        qmlRegisterType<brand::WordmarkItem>("DovrelAgent", 1, 0, "Wordmark");
         return true;
     }();
     (void)once;
@@ -35,6 +37,10 @@ void AgentWindow::build() {
     view_->setResizeMode(QQuickView::SizeRootObjectToView);
     view_->setInitialProperties({{QStringLiteral("vm"), QVariant::fromValue(&model_)}});
     view_->setSource(QUrl(QString::fromLatin1(source)));
+    // The pairing code is readable only while the window is on the screen.
+    QObject::connect(view_.get(), &QWindow::visibilityChanged, [this](QWindow::Visibility v) {
+        model_.windowVisible(v != QWindow::Hidden && v != QWindow::Minimized);
+    });
     // A window without its content would look like a hang: say why in the log.
     for (const QQmlError& error : view_->errors())
         print("⚠︎ the window's content could not be built — " + error.toString().toStdString());
