@@ -27,6 +27,7 @@
 #include "controller/platform/WakeSender.h"
 #include "controller/platform/WallClock.h"
 #include "controller/services/AccountApi.h"
+#include "controller/services/DemoDeck.h"
 #include "controller/services/DeviceStore.h"
 #include "controller/services/MachineWaker.h"
 #include "controller/services/PendingReminders.h"
@@ -106,10 +107,9 @@ bool CompositionRoot::start(std::string& error) {
     const QString relayHost = QString::fromStdString(config.defaultRelayHost);
     const uint16_t relayPort = config.defaultRelayPort;
     client_ = std::make_unique<WEXClient>(std::move(config), account_);
-    // The mouse and keyboard over the picture; the self-test plays into each session when asked for.
+    // The mouse and keyboard over the picture; the self-test plays into each session it is asked for.
     input_ = makeRemoteInput(*client_, realScheduler());
-    if (InputSelfTest::requested(*defaults_, options_.arguments))
-        selfTest_ = makeInputSelfTest(*client_, *input_, realScheduler());
+    selfTest_ = makeInputSelfTest(*client_, *input_, realScheduler(), defaults_, options_.arguments);
 
     // Clipboard text and files both ways, and files sent to the machine, while a session is up.
     clipboard_ = std::make_shared<QtClipboard>();
@@ -147,7 +147,7 @@ bool CompositionRoot::start(std::string& error) {
     // for demo sessions on an empty deck (shown, not saved).
     const bool storeDemo = DeviceStore::isDemo(options_.arguments, *defaults_);
     store_ = std::make_unique<DeviceStore>(defaults_, storeDemo);
-    if (arguments_.demo && store_->count() == 0) store_->setDevices(DeviceStore(defaults_, true).devices());
+    if (arguments_.demo && store_->count() == 0) store_->setDevices(DemoDeck::devices());
     api_ = std::make_shared<AccountApi>(http, QString::fromUtf8(wex::WEX::relayApiHost), wex::WEX::relayApiPort,
                                         relayHost, relayPort);
     poller_ = std::make_unique<ReachabilityPoller>(

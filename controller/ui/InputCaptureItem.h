@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include <QMetaObject>
 #include <QPointF>
@@ -23,6 +24,10 @@ namespace dovrel::controller {
 // special keys (Return, Tab, Escape, arrows, …); chords and special keys go as keys by where they sit
 // on the keyboard. Modifier keys are mirrored on the remote machine as they go down and up, and let
 // go of when the item loses focus, the window goes inactive or the item goes away.
+//
+// The pointer follows the mouse only while the window is active, and only when the mouse moved: Qt
+// repeats a hover at the same place whenever the scene changes under a resting pointer (every frame
+// of a moving picture), which is no move and no sign of the user.
 class InputCaptureItem : public QQuickItem {
     Q_OBJECT
     Q_PROPERTY(dovrel::controller::RemoteInput* input READ input WRITE setInput NOTIFY inputChanged)
@@ -54,6 +59,7 @@ protected:
     bool event(QEvent* event) override;
     void hoverEnterEvent(QHoverEvent* event) override;
     void hoverMoveEvent(QHoverEvent* event) override;
+    void hoverLeaveEvent(QHoverEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -68,6 +74,7 @@ protected:
 
 private:
     void mapAndMove(QPointF point);
+    void hoverTo(QPointF point);
     void press(QMouseEvent* event);
     int countClick(const QMouseEvent* event);
     void syncModifiers(const QKeyEvent* event, bool press);
@@ -75,6 +82,8 @@ private:
 
     QPointer<RemoteInput> input_;
     QMetaObject::Connection activeConnection_;
+    // Where the last hover that counted was; none once the pointer left or the window went inactive.
+    std::optional<QPointF> lastHover_;
     bool pressActive_ = false;
     // The last left press, for counting clicks.
     quint64 lastPressAt_ = 0;

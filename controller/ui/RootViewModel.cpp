@@ -207,6 +207,11 @@ void RootViewModel::endSession() {
 }
 
 void RootViewModel::phaseChanged() {
+    // The figures on the machine's card are the session's: they go when it does.
+    if (statsMachine_ && session_.phase() != PhaseKind::connected) {
+        store_.statsEnded(*statsMachine_);
+        statsMachine_.reset();
+    }
     switch (session_.phase()) {
     case PhaseKind::needsCode:
         if (route_ == Route::Session) setRoute(Route::Pairing);
@@ -229,8 +234,9 @@ void RootViewModel::phaseChanged() {
 void RootViewModel::statsArrived(const wex::DeckStat& stat) {
     const std::optional<double> battery =
         stat.battery < 0 ? std::nullopt : std::optional<double>(static_cast<double>(stat.battery) / 100.0);
-    store_.applyStats(activeName_, activeDeviceId_, static_cast<double>(stat.cpu) / 100.0,
-                      static_cast<double>(stat.ram) / 100.0, battery);
+    const auto machine = store_.applyStats(activeName_, activeDeviceId_, static_cast<double>(stat.cpu) / 100.0,
+                                           static_cast<double>(stat.ram) / 100.0, battery);
+    if (machine) statsMachine_ = machine;
 }
 
 void RootViewModel::ask(Alert alert, const QUuid& machine, QString title, QString text, QString confirm,

@@ -130,6 +130,7 @@ private:
     Route route_ = Route::Deck;
     QString activeName_ = QStringLiteral("that computer");
     std::optional<QString> activeDeviceId_;
+    std::optional<QUuid> statsMachine_; // the machine whose card shows the session's figures
     bool demoSession_ = false;
     bool openingSession_ = false;
     std::optional<QString> accountName_;
