@@ -150,10 +150,10 @@ bool CompositionRoot::start(std::string& error) {
     if (arguments_.demo && store_->count() == 0) store_->setDevices(DemoDeck::devices());
     api_ = std::make_shared<AccountApi>(http, QString::fromUtf8(wex::WEX::relayApiHost), wex::WEX::relayApiPort,
                                         relayHost, relayPort);
+    // Presence on the local network is the agent's control port answering, or refusing.
     poller_ = std::make_unique<ReachabilityPoller>(
-        *store_, realScheduler(), std::make_shared<TcpReachabilityProbe>(realScheduler()),
-        std::make_shared<SystemNetworkInterfaces>(), api_, account_, storeDemo || arguments_.demo,
-        ports.input.value_or(wex::WEX::inputPort));
+        *store_, realScheduler(), std::make_shared<TcpReachabilityProbe>(realScheduler()), api_, account_,
+        storeDemo || arguments_.demo, ports.control.value_or(wex::WEX::controlPort));
 
     // The deck, whose "wake & connect" sends magic packets on this computer's own networks.
     interfaces_ = std::make_unique<SystemNetworkInterfaces>();
