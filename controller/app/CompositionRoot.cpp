@@ -22,6 +22,7 @@
 #include "controller/platform/NetworkInterfaces.h"
 #include "controller/platform/QtClipboard.h"
 #include "controller/platform/QtHttpClient.h"
+#include "controller/platform/SecretsThread.h"
 #include "controller/platform/TcpReachabilityProbe.h"
 #include "controller/platform/UserDefaults.h"
 #include "controller/platform/WakeSender.h"
@@ -92,17 +93,18 @@ bool CompositionRoot::start(std::string& error) {
     const std::string settingsPath =
         options_.settingsPath.empty() ? UserDefaults::defaultPath() : options_.settingsPath;
     defaults_ = std::make_shared<UserDefaults>(settingsPath, options_.arguments);
-    auto secrets = options_.secrets ? options_.secrets : makeSystemSecretStore();
+    // Every keychain call of the program, on one thread of its own.
+    secrets_ = std::make_shared<SecretsThread>(options_.secrets ? options_.secrets : makeSystemSecretStore());
 
     ClientConfig config;
     config.settingsPath = settingsPath;
     config.arguments = options_.arguments;
-    config.secrets = secrets;
+    config.secretsThread = secrets_;
     if (ports.video) config.videoPort = *ports.video;
     if (ports.input) config.inputPort = *ports.input;
     if (ports.control) config.controlPort = *ports.control;
     // The signed-in relay account: relay dials whose link names none go with it.
-    account_ = std::make_shared<RelayAccount>(secrets, QString::fromStdString(config.defaultRelayHost),
+    account_ = std::make_shared<RelayAccount>(secrets_, QString::fromStdString(config.defaultRelayHost),
                                               config.defaultRelayPort);
     const QString relayHost = QString::fromStdString(config.defaultRelayHost);
     const uint16_t relayPort = config.defaultRelayPort;

@@ -1,5 +1,7 @@
 #include "controller/client/ClientCore.h"
 
+#include <utility>
+
 #include <QHostInfo>
 #include <QMetaObject>
 
@@ -90,7 +92,23 @@ void ClientCore::beginAttempt(std::optional<std::string> code, bool forRevoke) {
     handshake_.restart();
 }
 
+void ClientCore::whenIdentityKnown(std::function<void()> dial) {
+    if (security_->hasIdentity()) {
+        dial();
+        return;
+    }
+    dialAwaitingIdentity_ = std::move(dial);
+}
+
+void ClientCore::identityKnown() {
+    if (auto dial = std::exchange(dialAwaitingIdentity_, nullptr)) dial();
+}
+
 void ClientCore::connectLan(const std::string& hostText, std::optional<std::string> code) {
+    whenIdentityKnown([this, hostText, code] { dialLan(hostText, code); });
+}
+
+void ClientCore::dialLan(const std::string& hostText, std::optional<std::string> code) {
     beginAttempt(std::move(code), false);
     const LanTarget target = parseLanTarget(hostText);
     setStatus(texts::statusConnecting);
@@ -101,7 +119,7 @@ void ClientCore::connectLan(const std::string& hostText, std::optional<std::stri
 
 void ClientCore::connectRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
                               std::optional<std::string> code) {
-    dialRelay(room, name, identity, std::move(code), false);
+    whenIdentityKnown([this, room, name, identity, code] { dialRelay(room, name, identity, code, false); });
 }
 
 void ClientCore::dialRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
@@ -115,7 +133,9 @@ void ClientCore::dialRelay(const std::string& room, const std::string& name, con
 
 void ClientCore::revokePairing(const std::string& deviceId, const std::string& name, const wex::RelayIdentity& identity,
                                std::function<void(bool)> done) {
-    unpair_.start(deviceId, name, identity, std::move(done));
+    whenIdentityKnown([this, deviceId, name, identity, done = std::move(done)]() mutable {
+        unpair_.start(deviceId, name, identity, std::move(done));
+    });
 }
 
 uint64_t ClientCore::dialToUnpair(const std::string& room, const std::string& name,
@@ -125,6 +145,7 @@ uint64_t ClientCore::dialToUnpair(const std::string& room, const std::string& na
 }
 
 void ClientCore::disconnect() {
+    dialAwaitingIdentity_ = nullptr;
     closeEveryLink();
     audio_.stop();
     decoder_->reset();

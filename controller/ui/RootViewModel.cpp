@@ -25,6 +25,34 @@ RootViewModel::RootViewModel(SessionPort& session, DeviceStore& store, RelayAcco
     if (const auto signedIn = account_.current()) accountName_ = signedIn->account;
     connect(&session_, &SessionPort::phaseChanged, this, &RootViewModel::phaseChanged);
     connect(&session_, &SessionPort::deckStatArrived, this, &RootViewModel::statsArrived);
+    connect(&session_, &SessionPort::identityProblemChanged, this, &RootViewModel::tellIdentityProblem);
+    connect(&account_, &RelayAccount::changed, this, &RootViewModel::accountChanged);
+    tellIdentityProblem();
+}
+
+void RootViewModel::accountChanged() {
+    const auto signedIn = account_.current();
+    setAccountName(signedIn ? std::optional<QString>(signedIn->account) : std::nullopt);
+    if (autoConnectWaiting_ && account_.loaded()) {
+        autoConnectWaiting_ = false;
+        autoConnectIfRequested();
+    }
+}
+
+void RootViewModel::tellIdentityProblem() {
+    const auto problem = session_.identityProblem();
+    if (!problem) return;
+    if (alert_ != Alert::None) {
+        identityProblemWaiting_ = true;
+        return;
+    }
+    identityProblemWaiting_ = false;
+    ask(Alert::Keychain, {}, tr("The keychain could not be read"),
+        tr("DOVRELÆ could not read this computer's identity from the keychain (%1). Until it can, machines "
+           "you paired ask for their pairing code again; nothing in the keychain was changed. Unlock the "
+           "keychain, then restart DOVRELÆ.")
+            .arg(*problem),
+        tr("OK"));
 }
 
 void RootViewModel::setRoute(Route route) {
@@ -71,7 +99,26 @@ const Device* RootViewModel::machineAt(int row) const {
 
 void RootViewModel::appeared() {
     if (!arguments_.demo) startPolling_();
+    if (autoConnectNeedsAccount() && !account_.loaded()) {
+        autoConnectWaiting_ = true;
+        return;
+    }
     autoConnectIfRequested();
+}
+
+bool RootViewModel::autoConnectNeedsAccount() const {
+    // A relay dial without credentials of its own goes with the signed-in account, known once the
+    // keychain has answered.
+    switch (arguments_.autoConnect()) {
+    case LaunchArguments::AutoConnect::relay: return true;
+    case LaunchArguments::AutoConnect::link: {
+        const auto link = PairLink::parse(arguments_.autoLink->trimmed());
+        return link && present(link->deviceId) && !(present(link->account) && present(link->token));
+    }
+    case LaunchArguments::AutoConnect::host:
+    case LaunchArguments::AutoConnect::none: return false;
+    }
+    return false;
 }
 
 void RootViewModel::open(int row) {
@@ -280,6 +327,7 @@ void RootViewModel::answerAlert(bool confirmed, const QString& field) {
     const Alert answered = alert_;
     const QUuid machine = alertMachine_;
     ask(Alert::None, {}, {}, {}, {});
+    if (identityProblemWaiting_ && answered != Alert::Keychain) tellIdentityProblem();
     if (!confirmed) return;
     switch (answered) {
     case Alert::SignOut:
@@ -301,6 +349,7 @@ void RootViewModel::answerAlert(bool confirmed, const QString& field) {
         if (!name.isEmpty()) store_.rename(machine, name);
         break;
     }
+    case Alert::Keychain:
     case Alert::None: break;
     }
 }

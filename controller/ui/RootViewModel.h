@@ -46,8 +46,9 @@ class RootViewModel : public QObject, public PairingTarget, public SignInTarget 
 public:
     enum class Route { Deck, Pairing, Session };
     Q_ENUM(Route)
-    // The modal alert being asked, if any: signing out, unpairing a machine, renaming it.
-    enum class Alert { None, SignOut, Unpair, Rename };
+    // The modal alert being asked, if any: signing out, unpairing a machine, renaming it, or telling that
+    // the keychain could not give back this computer's identity (only to be acknowledged).
+    enum class Alert { None, SignOut, Unpair, Rename, Keychain };
     Q_ENUM(Alert)
 
     // `startPolling` starts the saved machines' reachability and presence poll.
@@ -119,6 +120,9 @@ private:
     void phaseChanged();
     void statsArrived(const wex::DeckStat& stat);
     void autoConnectIfRequested();
+    bool autoConnectNeedsAccount() const;
+    void accountChanged();
+    void tellIdentityProblem();
     void startSession(const QString& name, const std::optional<QString>& deviceId, Device::Kind kind);
     const Device* machineAt(int row) const;
 
@@ -135,6 +139,8 @@ private:
     bool openingSession_ = false;
     std::optional<QString> accountName_;
     bool showSignIn_ = false;
+    bool autoConnectWaiting_ = false;     // for the stored account to be read
+    bool identityProblemWaiting_ = false; // for the alert being asked to be answered
     Alert alert_ = Alert::None;
     QUuid alertMachine_;
     QString alertTitle_, alertText_, alertConfirm_, alertField_;

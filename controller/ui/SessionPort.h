@@ -49,9 +49,13 @@ public:
     // The next session is with this saved machine dialled on the local network (its agent's identifier
     // is learnt from the handshake and kept), or with none of that kind.
     virtual void nextSessionWith(const std::optional<QUuid>& lanMachine) = 0;
+    // What the keychain said when it could not give back this computer's identity; none when it could
+    // (or has not answered yet).
+    virtual std::optional<QString> identityProblem() const { return std::nullopt; }
 
 signals:
     void phaseChanged();
+    void identityProblemChanged();
     // A statistics report of the agent arrived.
     void deckStatArrived(const wex::DeckStat& stat);
 };
@@ -72,6 +76,7 @@ public:
     void setTargetKind(Device::Kind kind) override;
     void revokePairing(const RevokeTarget& target) override;
     void nextSessionWith(const std::optional<QUuid>& lanMachine) override;
+    std::optional<QString> identityProblem() const override { return client_.identityProblem(); }
 
 private:
     WEXClient& client_;

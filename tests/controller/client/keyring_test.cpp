@@ -1,5 +1,6 @@
 // Against a real, unlocked GNOME Keyring on a private session bus.
 #include <filesystem>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include "controller/client/ClientSecurity.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/platform/KeychainSecretStore.h"
+#include "controller/platform/SecretsThread.h"
 
 using namespace dovrel::controller;
 using dovrel::test::TempDir;
@@ -18,6 +20,18 @@ namespace {
 TestKeyring& sharedKeyring() {
     static TestKeyring keyring;
     return keyring;
+}
+
+// Runs `fn` where the program runs every keychain call: on one secrets thread for the whole process
+// (the keychain library keeps its queue of calls on the thread that used it first).
+template <typename F> auto onSecretsThread(F&& fn) -> decltype(fn()) {
+    using Result = decltype(fn());
+    static SecretsThread thread(std::make_shared<FileSecretStore>(sharedKeyring().onBus("echo -n $HOME")));
+    std::optional<Result> result;
+    QObject receiver;
+    thread.ask<Result>([&](SecretStore&) { return fn(); }, &receiver, [&](Result r) { result = std::move(r); });
+    EXPECT_TRUE(test::waitUntil([&] { return result.has_value(); }));
+    return result.value_or(Result{});
 }
 
 struct KeyringFixture : ::testing::Test {
@@ -36,36 +50,40 @@ TEST_F(KeyringFixture, ItemsLiveInTheKeyringNotOnDisk) {
     KeychainSecretStore store(files);
     ASSERT_TRUE(KeychainSecretStore::keychainServiceAvailable());
     const wex::Bytes secret = {0, 1, 2, 0xfe, 0xff};
-    const SecretWrite w = store.write("com.plovnik.dovrel.test", "item", secret);
+    const SecretWrite w = onSecretsThread([&] { return store.write("com.plovnik.dovrel.test", "item", secret); });
     ASSERT_TRUE(w.ok) << w.message;
     EXPECT_FALSE(std::filesystem::exists(files->itemPath("com.plovnik.dovrel.test", "item")));
 
     KeychainSecretStore other(std::make_shared<FileSecretStore>(dir.file("elsewhere")));
-    const SecretRead r = other.read("com.plovnik.dovrel.test", "item");
+    const SecretRead r = onSecretsThread([&] { return other.read("com.plovnik.dovrel.test", "item"); });
     ASSERT_EQ(r.outcome, SecretRead::Outcome::found) << r.message;
     EXPECT_EQ(r.data, secret);
-    EXPECT_EQ(other.read("com.plovnik.dovrel.test", "missing").outcome, SecretRead::Outcome::notFound);
+    EXPECT_EQ(onSecretsThread([&] { return other.read("com.plovnik.dovrel.test", "missing"); }).outcome,
+              SecretRead::Outcome::notFound);
 
-    EXPECT_TRUE(store.remove("com.plovnik.dovrel.test", "item"));
-    EXPECT_EQ(other.read("com.plovnik.dovrel.test", "item").outcome, SecretRead::Outcome::notFound);
+    EXPECT_TRUE(onSecretsThread([&] { return store.remove("com.plovnik.dovrel.test", "item"); }));
+    EXPECT_EQ(onSecretsThread([&] { return other.read("com.plovnik.dovrel.test", "item"); }).outcome,
+              SecretRead::Outcome::notFound);
 }
 
 TEST_F(KeyringFixture, AnItemAnEarlierSessionLeftInTheFileIsFoundAndMovesOnTheNextWrite) {
     ASSERT_TRUE(files->write("svc", "acct", wex::Bytes{7, 7}).ok);
     KeychainSecretStore store(files);
-    EXPECT_EQ(store.read("svc", "acct").data, (wex::Bytes{7, 7}));
-    ASSERT_TRUE(store.write("svc", "acct", wex::Bytes{8}).ok);
+    EXPECT_EQ(onSecretsThread([&] { return store.read("svc", "acct"); }).data, (wex::Bytes{7, 7}));
+    ASSERT_TRUE(onSecretsThread([&] { return store.write("svc", "acct", wex::Bytes{8}); }).ok);
     EXPECT_FALSE(std::filesystem::exists(files->itemPath("svc", "acct")));
-    EXPECT_EQ(store.read("svc", "acct").data, (wex::Bytes{8}));
+    EXPECT_EQ(onSecretsThread([&] { return store.read("svc", "acct"); }).data, (wex::Bytes{8}));
 }
 
 TEST_F(KeyringFixture, TheControllerIdentitySurvivesRelaunchInTheKeyring) {
     auto defaults = std::make_shared<UserDefaults>(dir.file("DovrelController.ini"));
-    auto store = std::make_shared<KeychainSecretStore>(files);
-    const ClientSecurity first(defaults, store);
-    EXPECT_TRUE(first.identityIsAuthoritative());
-    const ClientSecurity second(defaults, std::make_shared<KeychainSecretStore>(files));
-    EXPECT_EQ(first.identity().publicKey(), second.identity().publicKey());
+    KeychainSecretStore store(files);
+    const auto first = onSecretsThread([&] { return ClientSecurity::loadIdentity(*defaults, store); });
+    EXPECT_TRUE(first.authoritative);
+    KeychainSecretStore relaunched(files);
+    const auto second = onSecretsThread([&] { return ClientSecurity::loadIdentity(*defaults, relaunched); });
+    EXPECT_TRUE(second.authoritative);
+    EXPECT_EQ(first.identity.publicKey(), second.identity.publicKey());
     EXPECT_FALSE(
         std::filesystem::exists(files->itemPath(ClientSecurity::identityService, ClientSecurity::identityAccount)));
     // Nothing of the key in the defaults either.

@@ -10,6 +10,7 @@
 
 #include "ServicesTestSupport.h"
 #include "controller/platform/FileSecretStore.h"
+#include "controller/platform/SecretsThread.h"
 #include "controller/platform/TcpReachabilityProbe.h"
 #include "controller/services/LanScope.h"
 #include "controller/services/ReachabilityPoller.h"
@@ -71,8 +72,9 @@ struct PollerTest : ::testing::Test, ApiDoubleFixture {
         app();
         defaults = std::make_shared<UserDefaults>(dir.file("DovrelController.ini"));
         store = std::make_unique<DeviceStore>(defaults, false);
-        account = std::make_shared<RelayAccount>(std::make_shared<FileSecretStore>(dir.file("secrets")),
-                                                 "relay.default", 8443);
+        account = std::make_shared<RelayAccount>(
+            std::make_shared<SecretsThread>(std::make_shared<FileSecretStore>(dir.file("secrets"))), "relay.default",
+            8443);
         poller = std::make_unique<ReachabilityPoller>(*store, clock, probe, client, account, false);
     }
     const Device& at(int i) const { return store->devices()[static_cast<std::size_t>(i)]; }
