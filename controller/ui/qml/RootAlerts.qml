@@ -75,8 +75,23 @@ Item {
                 focus: visible
                 onAccepted: alerts.root.answerAlert(true, field.text)
             }
+            // A notice is only acknowledged: one button, at the trailing edge.
+            Item {
+                visible: alerts.root.alert === RootViewModel.Keychain
+                width: 372
+                height: noticeConfirm.implicitHeight
+                ThemedButton {
+                    id: noticeConfirm
+                    objectName: "noticeConfirm"
+                    anchors.right: parent.right
+                    primary: true
+                    text: alerts.root.alertConfirm
+                    onClicked: alerts.root.answerAlert(true)
+                }
+            }
         }
         footer: DialogButtonBox {
+            visible: alerts.root.alert !== RootViewModel.Keychain
             background: null
             ThemedButton {
                 objectName: "alertConfirm"
@@ -86,8 +101,6 @@ Item {
             }
             ThemedButton {
                 objectName: "alertCancel"
-                // A notice is only acknowledged.
-                visible: alerts.root.alert !== RootViewModel.Keychain
                 text: qsTr("Cancel")
                 onClicked: alerts.root.answerAlert(false)
             }

@@ -176,6 +176,9 @@ int main(int argc, char** argv) {
         machines[0].name = "Studio";
         machines[0].host = "192.168.1.20";
         machines[0].state = Device::State::awake;
+        machines[0].cpu = {0.2, 0.35, 0.3, 0.42};
+        machines[0].ram = 0.61;
+        machines[0].statsCurrent = true; // a session reports them
         machines[1].name = "Office tower";
         machines[1].deviceId = QString("0123456789abcdef0123456789abcdef");
         machines[2].name = "Lab laptop";
@@ -189,6 +192,10 @@ int main(int argc, char** argv) {
         root.renameRequested(1);
         ok &= save(*window, out.filePath("alert-rename-" + tag + ".png"));
         root.answerAlert(false);
+        session.problem = QStringLiteral("the keychain did not answer");
+        emit session.identityProblemChanged();
+        ok &= save(*window, out.filePath("alert-keychain-" + tag + ".png"));
+        root.answerAlert(true);
 
         // The sign-in sheet over the deck: both modes, a request under way, a refusal.
         root.accountTapped();
