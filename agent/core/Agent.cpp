@@ -105,6 +105,7 @@ Agent::~Agent() {
     // Nothing of the agent may run on "dovrel.net" once its members start to go.
     transport_->setCallbacks({});
     transport_->queue().sync([this] {
+        stopping_ = true;
         refusal_.cancel();
         strangerLines_.stop();
         refusalLines_.stop();
@@ -114,6 +115,10 @@ Agent::~Agent() {
     // the clipboard files' reader.
     media_.stopPipeline();
     session_.release();
+    // A lock under way answers through the transport: the desktop's thread stops before it goes (the
+    // injector shares the desktop, and the pipeline, which hands the injector its area, has stopped).
+    injector_.reset();
+    desktop_.reset();
     transport_.reset();
 }
 
@@ -134,6 +139,8 @@ void Agent::cancelAllAccess() {
     if (AccountWork* work = accounts_.work()) work->cancelAllAccess();
 }
 void Agent::createShareCode() {
+    // Signed out there is no code to be had: the window shows its signed-out text, not a failure.
+    if (transport_->relayIdentity().account.empty()) return;
     if (AccountWork* work = accounts_.work()) work->createShareCode(false);
 }
 void Agent::signIn(const std::string& account, const std::string& password, bool create, const std::string& invite) {

@@ -116,6 +116,8 @@ private:
     void handleHello(wex::ByteView payload);
     void handleAuth(wex::ByteView payload);
     void pairByCode(const wex::Bytes& clientStaticPub);
+    // The pairing code just changed: the link is rebuilt and, when signed in, a share code made for it.
+    void pairingCodeRotated();
     void admit(const wex::AgentHandshakeMachine::Admit& admission);
     void refuse(const wex::AgentHandshakeMachine::Refuse& refusal);
 
@@ -123,6 +125,7 @@ private:
     void handleControl(const wex::CommonHeader& header, const wex::Bytes& payload);
     void dispatch(wex::ControlType type, const wex::Bytes& payload);
     void handleSessionCommand(wex::ByteView payload);
+    void lockWorkstation(uint16_t reqId);
     void handleUnpair();
 
     void onMain(std::function<void()> fn);
@@ -160,6 +163,7 @@ private:
     LogThrottle refusalLines_{clock(), "refused handshakes"};
 
     // Owned by "dovrel.net".
+    bool stopping_ = false; // the agent is going: late answers of other threads are dropped
     wex::Bytes sessionPeerPub_;
     DelayedRefusal refusal_{*transport_, clock()};
     WakeRequests wakeRequests_;

@@ -50,7 +50,7 @@ constexpr uint16_t kLeftControl = 0xE0, kLeftShift = 0xE1;
 // The desktop's own features the injector opens, recorded.
 class FakeDesktop final : public DesktopSession {
 public:
-    void lockAndTurnDisplayOff() override {}
+    void lockAndTurnDisplayOff(NotLocked) override {}
     void showLauncher() override { ++launchers; }
     void showWindowOverview() override { ++overviews; }
     std::atomic<int> launchers{0};

@@ -102,6 +102,7 @@ struct Recorder {
     bool defaultH264 = false;
     std::vector<std::string> wakeSentOn;
     dovrel::agent::ClipboardSync::SendText clipboardSend;
+    dovrel::agent::DesktopSession::NotLocked notLocked; // the last lock's way to say it did not lock
 
     void add(std::string call) {
         const std::lock_guard g(lock);
@@ -196,7 +197,13 @@ private:
 class FakeDesktop final : public dovrel::agent::DesktopSession {
 public:
     explicit FakeDesktop(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
-    void lockAndTurnDisplayOff() override { r_->add("desktop.lock"); }
+    void lockAndTurnDisplayOff(NotLocked notLocked) override {
+        {
+            const std::lock_guard g(r_->lock);
+            r_->notLocked = std::move(notLocked);
+        }
+        r_->add("desktop.lock");
+    }
     void showLauncher() override { r_->add("desktop.launcher"); }
     void showWindowOverview() override { r_->add("desktop.overview"); }
 
