@@ -164,13 +164,9 @@ public:
         return files_.read(s, a);
     }
     dovrel::controller::SecretWrite write(std::string_view s, std::string_view a, wex::ByteView d) override {
-        waitOpen();
         return files_.write(s, a, d);
     }
-    bool remove(std::string_view s, std::string_view a) override {
-        waitOpen();
-        return files_.remove(s, a);
-    }
+    bool remove(std::string_view s, std::string_view a) override { return files_.remove(s, a); }
     void open() {
         std::lock_guard held(lock_);
         open_ = true;

@@ -22,18 +22,6 @@ TestKeyring& sharedKeyring() {
     return keyring;
 }
 
-// Runs `fn` where the program runs every keychain call: on one secrets thread for the whole process
-// (the keychain library keeps its queue of calls on the thread that used it first).
-template <typename F> auto onSecretsThread(F&& fn) -> decltype(fn()) {
-    using Result = decltype(fn());
-    static SecretsThread thread(std::make_shared<FileSecretStore>(sharedKeyring().onBus("echo -n $HOME")));
-    std::optional<Result> result;
-    QObject receiver;
-    thread.ask<Result>([&](SecretStore&) { return fn(); }, &receiver, [&](Result r) { result = std::move(r); });
-    EXPECT_TRUE(test::waitUntil([&] { return result.has_value(); }));
-    return result.value_or(Result{});
-}
-
 struct KeyringFixture : ::testing::Test {
     TestKeyring& keyring = sharedKeyring(); // first: the bus address must be set before anything talks to a bus
     TempDir dir;
@@ -50,39 +38,45 @@ TEST_F(KeyringFixture, ItemsLiveInTheKeyringNotOnDisk) {
     KeychainSecretStore store(files);
     ASSERT_TRUE(KeychainSecretStore::keychainServiceAvailable());
     const wex::Bytes secret = {0, 1, 2, 0xfe, 0xff};
-    const SecretWrite w = onSecretsThread([&] { return store.write("com.plovnik.dovrel.test", "item", secret); });
+    const SecretWrite w = store.write("com.plovnik.dovrel.test", "item", secret);
     ASSERT_TRUE(w.ok) << w.message;
     EXPECT_FALSE(std::filesystem::exists(files->itemPath("com.plovnik.dovrel.test", "item")));
 
     KeychainSecretStore other(std::make_shared<FileSecretStore>(dir.file("elsewhere")));
-    const SecretRead r = onSecretsThread([&] { return other.read("com.plovnik.dovrel.test", "item"); });
+    const SecretRead r = other.read("com.plovnik.dovrel.test", "item");
     ASSERT_EQ(r.outcome, SecretRead::Outcome::found) << r.message;
     EXPECT_EQ(r.data, secret);
-    EXPECT_EQ(onSecretsThread([&] { return other.read("com.plovnik.dovrel.test", "missing"); }).outcome,
-              SecretRead::Outcome::notFound);
+    EXPECT_EQ(other.read("com.plovnik.dovrel.test", "missing").outcome, SecretRead::Outcome::notFound);
 
-    EXPECT_TRUE(onSecretsThread([&] { return store.remove("com.plovnik.dovrel.test", "item"); }));
-    EXPECT_EQ(onSecretsThread([&] { return other.read("com.plovnik.dovrel.test", "item"); }).outcome,
-              SecretRead::Outcome::notFound);
+    EXPECT_TRUE(store.remove("com.plovnik.dovrel.test", "item"));
+    EXPECT_EQ(other.read("com.plovnik.dovrel.test", "item").outcome, SecretRead::Outcome::notFound);
 }
 
 TEST_F(KeyringFixture, AnItemAnEarlierSessionLeftInTheFileIsFoundAndMovesOnTheNextWrite) {
     ASSERT_TRUE(files->write("svc", "acct", wex::Bytes{7, 7}).ok);
     KeychainSecretStore store(files);
-    EXPECT_EQ(onSecretsThread([&] { return store.read("svc", "acct"); }).data, (wex::Bytes{7, 7}));
-    ASSERT_TRUE(onSecretsThread([&] { return store.write("svc", "acct", wex::Bytes{8}); }).ok);
+    EXPECT_EQ(store.read("svc", "acct").data, (wex::Bytes{7, 7}));
+    ASSERT_TRUE(store.write("svc", "acct", wex::Bytes{8}).ok);
     EXPECT_FALSE(std::filesystem::exists(files->itemPath("svc", "acct")));
-    EXPECT_EQ(onSecretsThread([&] { return store.read("svc", "acct"); }).data, (wex::Bytes{8}));
+    EXPECT_EQ(store.read("svc", "acct").data, (wex::Bytes{8}));
 }
 
 TEST_F(KeyringFixture, TheControllerIdentitySurvivesRelaunchInTheKeyring) {
     auto defaults = std::make_shared<UserDefaults>(dir.file("DovrelController.ini"));
-    KeychainSecretStore store(files);
-    const auto first = onSecretsThread([&] { return ClientSecurity::loadIdentity(*defaults, store); });
-    EXPECT_TRUE(first.authoritative);
-    KeychainSecretStore relaunched(files);
-    const auto second = onSecretsThread([&] { return ClientSecurity::loadIdentity(*defaults, relaunched); });
-    EXPECT_TRUE(second.authoritative);
+    // Read where the program reads it: on the secrets thread, the keychain's jobs turning on this one.
+    const auto launch = [&] {
+        SecretsThread secrets(std::make_shared<KeychainSecretStore>(files));
+        std::optional<ClientSecurity::IdentityLoad> loaded;
+        QObject receiver;
+        secrets.ask<ClientSecurity::IdentityLoad>(
+            [&](SecretStore& keychain) { return ClientSecurity::loadIdentity(*defaults, keychain); }, &receiver,
+            [&](ClientSecurity::IdentityLoad l) { loaded = std::move(l); });
+        EXPECT_TRUE(test::waitUntil([&] { return loaded.has_value(); }));
+        return loaded.value_or(ClientSecurity::IdentityLoad{});
+    };
+    const auto first = launch();
+    const auto second = launch();
+    EXPECT_TRUE(first.authoritative && second.authoritative);
     EXPECT_EQ(first.identity.publicKey(), second.identity.publicKey());
     EXPECT_FALSE(
         std::filesystem::exists(files->itemPath(ClientSecurity::identityService, ClientSecurity::identityAccount)));
