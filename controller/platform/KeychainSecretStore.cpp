@@ -48,6 +48,7 @@ struct JobState {
 // thread quitting ends the wait too. The job deletes itself when it finishes, even after the wait gave
 // up on it.
 JobResult runJob(std::function<QKeychain::Job*()> make, std::chrono::milliseconds timeout) {
+    if (!QCoreApplication::instance()) return {}; // no main loop to run the job on: no answer
     auto state = std::make_shared<JobState>();
     QEventLoop loop;
     {
