@@ -20,6 +20,7 @@
 #include "agent/core/FileReceiver.h"
 #include "agent/core/InputInjector.h"
 #include "agent/core/PairingPublisher.h"
+#include "agent/core/QuietController.h"
 #include "agent/core/RegionProbe.h"
 #include "agent/core/RelayConfig.h"
 #include "agent/core/SecurityStore.h"
@@ -167,6 +168,8 @@ private:
     wex::Bytes sessionPeerPub_;
     DelayedRefusal refusal_{*transport_, clock()};
     WakeRequests wakeRequests_;
+    // A session's controller that stops sending holds nothing down any more.
+    QuietController quiet_;
     // Picture and sound of the session; its pipeline's threads stop before the transport goes.
     SessionMedia media_;
 };

@@ -54,6 +54,7 @@ void Agent::handleControl(const wex::CommonHeader& header, const wex::Bytes& pay
                              boolText(sealed) + ", session=" + boolText(session) + ")");
         return;
     }
+    quiet_.heard();
     try {
         dispatch(*type, payload);
     } catch (const wex::WEXError&) {

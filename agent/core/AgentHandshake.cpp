@@ -103,6 +103,7 @@ void Agent::admit(const wex::AgentHandshakeMachine::Admit& admission) {
         return;
     }
     session_.start();
+    quiet_.start();
     media_.startReports();
     print(std::string("• AUTH OK (") + method + ") — streaming ENCRYPTED");
     onMain([this, name = admission.clientName] { observer_->sessionChanged(SessionPhase::connected, name); });

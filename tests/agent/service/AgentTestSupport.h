@@ -127,6 +127,7 @@ public:
     explicit FakeInjector(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
     void apply(const wex::InputEvent& e) override { r_->add("apply:" + std::to_string(static_cast<int>(e.type()))); }
     void releaseAll() override { r_->add("releaseAll"); }
+    void releaseHeld() override { r_->add("releaseHeld"); }
 
 private:
     std::shared_ptr<Recorder> r_;
@@ -214,7 +215,7 @@ private:
 class FakePipeline final : public dovrel::agent::SessionPipeline {
 public:
     explicit FakePipeline(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
-    void attach(dovrel::agent::PipelineHost) override {}
+    void attach(dovrel::agent::PipelineHost host) override { host_ = std::move(host); }
     void start() override { r_->add("pipeline.start"); }
     bool defaultH264() const override {
         const std::lock_guard g(r_->lock);
@@ -230,11 +231,14 @@ public:
         return r_->resting;
     }
     void setRest(bool on) override {
+        bool changed = false;
         {
             const std::lock_guard g(r_->lock);
+            changed = r_->resting != on;
             r_->resting = on;
         }
         r_->add(on ? "rest:on" : "rest:off");
+        if (changed && host_.restingChanged) host_.restingChanged(on);
     }
     void switchDisplay(uint8_t id) override { r_->add("display:" + std::to_string(id)); }
     void startSessionReports() override { r_->add("reports.start"); }
@@ -242,6 +246,7 @@ public:
 
 private:
     std::shared_ptr<Recorder> r_;
+    dovrel::agent::PipelineHost host_;
 };
 
 // Fakes for every desktop service the agent drives, recording into `rec`, and the real account work;

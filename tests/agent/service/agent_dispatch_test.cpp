@@ -145,6 +145,26 @@ TEST(AgentDispatch, SessionCommandsReachTheDesktopAndRestMode) {
     EXPECT_TRUE(s.c.quietFor(100ms));
 }
 
+TEST(AgentDispatch, HeldInputIsLetGoOfWhenTheControllerGoesQuietAndWhenRestEnds) {
+    Session s;
+    // The controller pings every second: three seconds without a word is a quiet link, told once.
+    s.h.advance(2500ms);
+    EXPECT_EQ(s.h.rec->count("releaseHeld"), 0u);
+    s.h.advance(1s);
+    EXPECT_EQ(s.h.rec->count("releaseHeld"), 1u);
+    s.h.advance(5s);
+    EXPECT_EQ(s.h.rec->count("releaseHeld"), 1u);
+    s.sync();
+    s.h.advance(3500ms);
+    EXPECT_EQ(s.h.rec->count("releaseHeld"), 2u);
+
+    s.send(wex::ControlType::sessionCommand, wex::SessionCommand(1, wex::SessionCmd::restOn, 0).encode());
+    s.send(wex::ControlType::sessionCommand, wex::SessionCommand(2, wex::SessionCmd::restOff, 0).encode());
+    s.sync();
+    s.h.settle();
+    EXPECT_EQ(s.h.rec->count("releaseHeld"), 3u);
+}
+
 TEST(AgentDispatch, ClipboardAndFileMessagesReachTheirServices) {
     Session s;
     s.send(wex::ControlType::clipboard, wex::Clipboard(1, "from the controller").encode());
