@@ -169,6 +169,10 @@ void Agent::disconnectSession() {
     });
 }
 
+void Agent::pairingCodeShown(bool shown) {
+    transport_->queue().post([this, shown] { codeWindow_.setShown(shown, clock().now()); });
+}
+
 void Agent::onMain(std::function<void()> fn) {
     QMetaObject::invokeMethod(mainContext_.get(), std::move(fn), Qt::QueuedConnection);
 }
@@ -228,15 +232,17 @@ void Agent::run(AgentObserver& observer) {
     print("• identity " + fingerprint(publicKey) + "  paired devices: " + std::to_string(pairedCount));
 
     const std::string code = pairingCode();
-    if (::isatty(STDOUT_FILENO))
-        print("• PAIRING CODE: " + code + "   (enter on the phone to pair a new device)");
-    else
+    if (::isatty(STDOUT_FILENO)) {
+        print("• PAIRING CODE: " + code + "   (type it in DOVRELÆ on the other computer to pair it)");
+        // Read off the terminal: it counts as shown now, like the window.
+        transport_->queue().post([this] { codeWindow_.shownOnce(clock().now()); });
+    } else
         print("• pairing code ready - shown in the agent window, deliberately not written to this log");
 
     if (const std::string why = injector_->unavailableReason(); why.empty()) {
         print("• XTEST available on the X display — full input control ENABLED (mouse + keyboard)");
     } else {
-        print("• input control NOT available (" + why + ") — the phone can VIEW but not CONTROL. Run the");
+        print("• input control NOT available (" + why + ") — a controller can VIEW but not CONTROL. Run the");
         print("  agent in the desktop's X session (DISPLAY set, XTEST enabled, as Xorg has it), then relaunch.");
     }
 

@@ -19,6 +19,7 @@
 #include "agent/core/DesktopSession.h"
 #include "agent/core/FileReceiver.h"
 #include "agent/core/InputInjector.h"
+#include "agent/core/PairingCodeWindow.h"
 #include "agent/core/PairingPublisher.h"
 #include "agent/core/QuietController.h"
 #include "agent/core/RegionProbe.h"
@@ -97,6 +98,7 @@ public:
                 const std::string& invite) override;
     void signOut() override;
     void refreshPairingLink() override { refreshPairingURL(); }
+    void pairingCodeShown(bool shown) override;
 
     // Video and audio go to the client; read by the capture pipeline from any thread.
     bool streaming() const { return media_.streaming(); }
@@ -105,6 +107,8 @@ public:
 
     AgentTransport& transport() { return *transport_; }
     const std::string& deviceId() const { return pairing_.device().id; }
+    // The local-network listeners run (set by run()).
+    bool lanEnabled() const { return pairing_.device().lanEnabled; }
 
 private:
     // Transport callbacks, on "dovrel.net".
@@ -153,6 +157,8 @@ private:
     SecurityStore security_;
     // Owned by "dovrel.net": the handshake in progress, the refusal streak and the pairing-code gate.
     wex::AgentHandshakeMachine handshake_{security_.identity()};
+    // Owned by "dovrel.net": whether a code proof counts now (the code is shown, or was lately).
+    PairingCodeWindow codeWindow_;
     // Clipboard text and files, received files: started with a full session, stopped at its end.
     SessionServices session_;
     std::shared_ptr<DesktopSession> desktop_;

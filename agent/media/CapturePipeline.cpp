@@ -649,7 +649,7 @@ void CapturePipeline::sendStats() {
     }
     if (streaming() && t.frames == 0)
         print("⚠︎ streaming but ZERO video frames left the agent this second (cap=" + std::to_string(t.cap) +
-              "/s enc=" + std::to_string(t.enc) + "/s path=" + label + ") — the phone will show black");
+              "/s enc=" + std::to_string(t.enc) + "/s path=" + label + ") — the controller will show black");
     if (host_.videoReport) host_.videoReport(static_cast<int>(t.enc), label);
 }
 

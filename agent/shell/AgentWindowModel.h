@@ -125,6 +125,9 @@ public:
 
     // The window came on the screen: the readiness checks run again.
     void windowShown() { readiness_.refresh(); }
+    // The window is on the screen (not hidden, not minimised), and with it the pairing code, or no
+    // longer: the agent accepts codes only then and for a while after.
+    void windowVisible(bool visible) { app_.pairingCodeShown(visible); }
 
     Q_INVOKABLE void copyShareCode();
     Q_INVOKABLE void newShareCode();

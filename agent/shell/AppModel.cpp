@@ -79,6 +79,7 @@ void AppModel::signIn(const QString& account, const QString& password, bool crea
     commands_.signIn(account.toStdString(), password.toStdString(), create, invite.toStdString());
 }
 void AppModel::signOut() { commands_.signOut(); }
+void AppModel::pairingCodeShown(bool shown) { commands_.pairingCodeShown(shown); }
 
 template <typename Work> void AppModel::inBackground(Work work) {
     if (!sampler_) return;

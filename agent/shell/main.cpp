@@ -112,7 +112,8 @@ int main(int argc, char** argv) {
     QtTextClipboard clipboard;
     DetachedSettingsLauncher launcher;
     WindowSettings windowSettings;
-    windowSettings.lanEnabled = RelayConfig(configDirectory()).settings().lanEnabled;
+    // As the agent read relay.json when it started, not a fresh, unread configuration.
+    windowSettings.lanEnabled = agent.lanEnabled();
     windowSettings.facts = {QString::fromLocal8Bit(qgetenv("DISPLAY")),
                             QString::fromLocal8Bit(qgetenv("XDG_SESSION_TYPE")),
                             QString::fromStdString(systemDefaultRouteInterface().value_or(""))};

@@ -148,11 +148,14 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     security_->trustAgent(handshake_.agentPub(), agentRoom_);
     codeRequired_.erase(agentRoom_);
     enteredCode_.reset();
+    sessionSeen_ = true;
 
     setStatus(texts::statusPaired);
-    post([id = QString::fromStdString(agentRoom_)](WEXClient& c) {
+    post([id = QString::fromStdString(agentRoom_), relay = links_.isRelay(),
+          port = links_.isRelay() ? 0 : static_cast<int>(links_.boundVideoPort())](WEXClient& c) {
         c.publishReconnecting(false);
         c.publishAgentDeviceId(id);
+        c.publishSessionWay(relay, port);
     });
     setPhase(Phase::of(PhaseKind::connected));
 

@@ -304,6 +304,7 @@ public:
     }
     void signOut() override { agent_->signOut(); }
     void refreshPairingLink() override { agent_->refreshPairingLink(); }
+    void pairingCodeShown(bool shown) override { agent_->pairingCodeShown(shown); }
 
 private:
     const std::unique_ptr<dovrel::agent::Agent>& agent_;
@@ -353,6 +354,8 @@ public:
         settings.deviceName = "Test Box";
         agent = std::make_unique<dovrel::agent::Agent>(std::move(services), std::move(settings));
         agent->run(presenter);
+        // As with the program's window open: its codes count.
+        agent->pairingCodeShown(true);
     }
     ~AgentHarness() { agent.reset(); }
 
