@@ -11,7 +11,7 @@ AbstractButton {
     contentItem: Text {
         text: link.text
         font: link.font
-        color: !link.enabled ? link.theme.secondary : (link.danger ? link.theme.warn : link.theme.brand)
+        color: !link.enabled ? link.theme.secondary : (link.danger ? link.theme.warnText : link.theme.link)
         opacity: link.pressed ? 0.6 : 1
     }
     MouseArea {

@@ -10,7 +10,7 @@ Rectangle {
     property string message: ""
     property string errorText: ""
 
-    color: Theme.dark ? Qt.rgba(0.05, 0.048, 0.06, 1) : "white"
+    color: Theme.loadingGround
 
     Column {
         anchors.centerIn: parent
@@ -46,7 +46,7 @@ Rectangle {
             text: overlay.message
             font.pixelSize: 14
             font.weight: Font.Medium
-            color: Theme.dark ? Qt.rgba(0.62, 0.62, 0.62, 1) : Qt.rgba(0.42, 0.42, 0.42, 1)
+            color: Theme.textDim
         }
 
         Text {
@@ -58,7 +58,7 @@ Rectangle {
             wrapMode: Text.Wrap
             text: overlay.errorText
             font.pixelSize: 13
-            color: Qt.rgba(0.78, 0.22, 0.2, 1)
+            color: Theme.badInk
         }
     }
 }

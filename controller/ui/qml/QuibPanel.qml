@@ -20,7 +20,8 @@ Rectangle {
     width: 470
     implicitHeight: content.implicitHeight + 32
     radius: 18
-    color: Qt.rgba(0.11, 0.11, 0.13, 0.93)
+    // Nearly opaque: the picture under it must not cross its words.
+    color: Theme.panel
     border.color: stroke
     border.width: 1
 
@@ -77,19 +78,19 @@ Rectangle {
             Text {
                 objectName: "quibNote"
                 Layout.fillWidth: true
-                text: panel.model.note
+                text: panel.model.title
                 color: "white"
                 font.pixelSize: 13
                 font.weight: Font.DemiBold
                 // A reason ("allow that below", "sign in") is read whole, over as many lines as it needs.
                 wrapMode: Text.Wrap
             }
-            BusyIndicator {
+            Spinner {
                 objectName: "quibBusy"
+                color: Theme.accent
                 visible: panel.model.busy
-                running: visible
-                Layout.preferredWidth: 18
-                Layout.preferredHeight: 18
+                Layout.preferredWidth: 16
+                Layout.preferredHeight: 16
             }
             AbstractButton {
                 objectName: "quibClose"
@@ -111,16 +112,19 @@ Rectangle {
             spacing: 8
             Layout.fillWidth: true
             Text {
+                objectName: "quibNoticeLead"
+                visible: text.length > 0
                 Layout.fillWidth: true
-                text: panel.model.note
+                text: panel.model.noticeLead
                 color: panel.textDim
                 font.pixelSize: 12
                 wrapMode: Text.Wrap
             }
             Text {
+                objectName: "quibNoticeText"
                 Layout.fillWidth: true
                 text: panel.model.signInNotice
-                color: panel.textDimmer
+                color: panel.textDim
                 font.pixelSize: 12
                 wrapMode: Text.Wrap
             }
@@ -139,6 +143,7 @@ Rectangle {
                 onTextEdited: panel.model.prompt = text
                 onAccepted: panel.model.generate()
                 placeholderText: qsTr("Tell Quib what to do - \"reply politely\", \"fix grammar\", \"in Hindi\"\u2026")
+                placeholderTextColor: panel.textDimmer
                 color: "white"
                 font.pixelSize: 13
                 padding: 10
@@ -164,11 +169,13 @@ Rectangle {
                 contentItem: Text {
                     text: generateButton.text
                     font: generateButton.font
-                    color: panel.model.prompt.length > 0 ? "black" : panel.textDim
+                    color: panel.model.prompt.length > 0 ? Theme.accentLabel : panel.textDim
                 }
                 background: Rectangle {
                     radius: height / 2
                     color: panel.model.prompt.length > 0 ? Theme.accent : panel.card2
+                    // Held back while a request is under way.
+                    opacity: generateButton.enabled || panel.model.prompt.length === 0 ? 1 : 0.5
                 }
             }
         }
@@ -207,7 +214,8 @@ Rectangle {
                     objectName: tile.modelData.name
                     Layout.fillWidth: true
                     Layout.preferredWidth: 1 // the five share the row equally
-                    Layout.preferredHeight: 46
+                    // Two lines of label under the symbol, with room above and below.
+                    Layout.preferredHeight: 56
                     enabled: !panel.model.busy
                     onClicked: panel.act(tile.modelData.name)
                     background: Rectangle {
@@ -215,7 +223,9 @@ Rectangle {
                         color: panel.card2
                         opacity: tile.enabled ? 1 : 0.5
                     }
-                    contentItem: Column {
+                    contentItem: Item {
+                        Column {
+                        anchors.centerIn: parent
                         spacing: 3
                         Symbol {
                             anchors.horizontalCenter: parent.horizontalCenter
@@ -230,6 +240,8 @@ Rectangle {
                             color: "white"
                             font.pixelSize: 10
                             font.weight: Font.Medium
+                            lineHeight: 0.95
+                        }
                         }
                     }
                 }
@@ -243,11 +255,11 @@ Rectangle {
             Text {
                 Layout.fillWidth: true
                 text: panel.model.consentText
-                color: panel.textDimmer
+                color: panel.textDim
                 font.pixelSize: 11
                 wrapMode: Text.Wrap
             }
-            Switch {
+            ThemedSwitch {
                 objectName: "quibConsent"
                 checked: panel.model.cloudConsent
                 onToggled: panel.model.cloudConsent = checked

@@ -21,6 +21,6 @@ Row {
         text: row.value
         font.pixelSize: 11
         font.weight: Font.DemiBold
-        color: Qt.alpha(row.tint, 0.95)
+        color: row.tint
     }
 }
