@@ -175,6 +175,7 @@ void CapturePipeline::onEncoded(uint64_t generation, const PictureFormat& format
     const auto begun = std::chrono::steady_clock::now();
     const bool keyframe = picture.keyframe;
     trace.sent = sendPath_.sendPicture(std::move(picture), format);
+    // Only IDRs count: a refresh wave's first picture answers no request for a keyframe.
     if (keyframeSpacing_.picture(keyframe, now()) || trace.sent.tooLarge) active->encoder->requestKeyframe();
     if (options_.onPictureSent) {
         trace.sendMicros = static_cast<uint32_t>(
@@ -487,6 +488,23 @@ void CapturePipeline::applyLinkBudgetLocked(bool relay) {
         print("• encoder rebuilt — fresh keyframe forced");
     } catch (const std::exception& e) {
         print(std::string("• encoder rebuild FAILED: ") + e.what());
+    }
+}
+
+void CapturePipeline::repairPicture() {
+    const auto active = encoder_.load();
+    const int period = active ? active->encoder->refreshPeriod() : 0;
+    if (period <= 0) {
+        requestKeyframe();
+        return;
+    }
+    // A keyframe would be the biggest picture of all, the one most likely to lose a piece itself. The
+    // waves repair instead: what the loss damaged is whole again once the next complete wave has passed,
+    // at most two periods on. They move only with pictures, so the screen is captured at the rate until
+    // then, still or not.
+    if (const auto cap = capturer()) {
+        applyCaptureRate(cap, streaming());
+        cap->requestFrames(2 * period);
     }
 }
 

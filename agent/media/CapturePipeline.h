@@ -71,6 +71,7 @@ public:
     void rebuildEncoder(bool h264, const std::string& reason) override;
     void applyLinkBudget(bool relay) override;
     void requestKeyframe() override;
+    void repairPicture() override;
     bool resting() const override;
     void setRest(bool on) override;
     void switchDisplay(uint8_t displayId) override;

@@ -220,6 +220,24 @@ TEST(CaptureSupervisor, NobodyWatchingTheCaptureSlowsToOnePictureASecondAndAClie
     EXPECT_TRUE(rig.pipeline->currentEncoder()->keyframePending());
 }
 
+TEST(CaptureSupervisor, LostPicturesAreRepairedByTheEncodersRefreshWavesElseByAKeyframe) {
+    PipelineRig rig;
+    rig.encoders->refreshPeriod = 12;
+    rig.start();
+    rig.advance(5s);
+    rig.rec.streaming = true;
+    rig.pipeline->repairPicture();
+    EXPECT_FALSE(rig.pipeline->currentEncoder()->keyframePending());
+    // The waves move only with pictures: the screen is captured at the rate until the next whole wave
+    // after this one has passed.
+    EXPECT_EQ(rig.capturer()->captureFPS(), 60);
+    EXPECT_EQ(rig.capturer()->framesKept.load(), 24);
+
+    rig.encoders->refreshPeriod = 0;
+    rig.pipeline->repairPicture();
+    EXPECT_TRUE(rig.pipeline->currentEncoder()->keyframePending());
+}
+
 TEST(CaptureSupervisor, RestModeTurnsTheDisplayOffOnceAndTheWatchdogRestsWithIt) {
     LogCapture log;
     PipelineRig rig;
