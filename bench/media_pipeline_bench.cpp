@@ -386,7 +386,7 @@ void hevcRefresh(int w, int h, int frames) {
     if (!desktop.ok()) return;
     const VideoBudget budget = VideoBudget::lan();
     std::vector<std::unique_ptr<EncoderTrial>> trials;
-    for (const int wave : {-1, defaultRefreshPictures}) {
+    for (const int wave : {-1, repairRefreshPictures}) {
         VideoEncoderConfig config{w, h, false, budget};
         config.refreshPictures = wave;
         std::string error;

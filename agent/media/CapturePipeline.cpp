@@ -189,19 +189,22 @@ void CapturePipeline::buildEncoder(bool forceKeyframe, std::optional<bool> relay
     for (;;) {
         const bool relay = relayOverride.value_or(linkIsRelay());
         PictureFormat format;
+        bool repair = false;
         {
             const std::lock_guard guard(lock_);
             encoderBudgetIsRelay_ = relay;
             format = {++nextGeneration_, useH264_, frameW_, frameH_};
+            repair = repairing_;
         }
         const VideoBudget budget = budgetFor(relay);
         auto active = std::make_shared<ActiveEncoder>();
         active->generation = format.generation;
         active->format = format;
         active->captureFPS = budget.expectedFrameRate;
+        VideoEncoderConfig config{format.width, format.height, format.h264, budget};
+        config.repairsLosses = repair;
         active->encoder = options_.makeEncoder(
-            {format.width, format.height, format.h264, budget},
-            [this, format](EncodedPicture&& p) { onEncoded(format.generation, format, std::move(p)); });
+            config, [this, format](EncodedPicture&& p) { onEncoded(format.generation, format, std::move(p)); });
         active->encoder->start();
         if (forceKeyframe) active->encoder->requestKeyframe();
         // The old encoder goes when its last user lets go: a capture thread inside encode() keeps it.
@@ -492,20 +495,41 @@ void CapturePipeline::applyLinkBudgetLocked(bool relay) {
 }
 
 void CapturePipeline::repairPicture() {
+    bool startRepairing = false;
+    {
+        const std::lock_guard guard(lock_);
+        lastLossAt_ = now();
+        startRepairing = !repairing_;
+        repairing_ = true;
+    }
     const auto active = encoder_.load();
     const int period = active ? active->encoder->refreshPeriod() : 0;
-    if (period <= 0) {
-        requestKeyframe();
+    if (period > 0) {
+        // A keyframe would be the biggest picture of all, the one most likely to lose a piece itself. The
+        // waves repair instead: what the loss damaged is whole again once the next complete wave has
+        // passed, at most two periods on. They move only with pictures, so the screen is captured at the
+        // rate until then, still or not.
+        if (const auto cap = capturer()) {
+            applyCaptureRate(cap, streaming());
+            cap->requestFrames(2 * period);
+        }
         return;
     }
-    // A keyframe would be the biggest picture of all, the one most likely to lose a piece itself. The
-    // waves repair instead: what the loss damaged is whole again once the next complete wave has passed,
-    // at most two periods on. They move only with pictures, so the screen is captured at the rate until
-    // then, still or not.
-    if (const auto cap = capturer()) {
-        applyCaptureRate(cap, streaming());
-        cap->requestFrames(2 * period);
+    // The first loss after a calm spell: an encoder that repairs in waves from now on, whose first
+    // picture, a keyframe, repairs this loss. One that cannot (a hardware encoder) repairs with keyframes.
+    if (startRepairing)
+        rebuildEncoderFor("pictures are being lost — repairing them in refresh waves");
+    else
+        requestKeyframe();
+}
+
+void CapturePipeline::calmDown() {
+    {
+        const std::lock_guard guard(lock_);
+        if (!repairing_ || now() - lastLossAt_ < calmAfter) return;
+        repairing_ = false;
     }
+    rebuildEncoderFor("no picture lost for " + std::to_string(calmAfter.count()) + " s — back to keyframes");
 }
 
 void CapturePipeline::requestKeyframe() {
@@ -565,6 +589,8 @@ void CapturePipeline::watchdogTick() {
     view.sinceCapture = t - Diag::stampOf(Diag::Stamp::lastCaptureAt);
     view.sinceEncode = t - Diag::stampOf(Diag::Stamp::lastEncodeAt);
     if (cap && !view.streaming && !view.restarting) applyCaptureRate(cap, false);
+
+    calmDown();
 
     const WatchdogVerdict verdict = watchdogVerdict(view);
     switch (verdict.act) {

@@ -47,12 +47,14 @@ bool isHardware(const std::string& name) { return name.ends_with("_vaapi"); }
 // How a lost piece is repaired. The decoder conceals what a lost piece held from the neighbouring
 // pixels, and the damage stays, spreading with motion, until something intra-coded replaces it. One big
 // keyframe cannot: a 1080p keyframe is hundreds of pieces, and under steady loss it loses some of them
-// itself. The software encoders refresh instead: a column of intra-coded blocks sweeps the picture every
-// defaultRefreshPictures pictures, the blocks it has passed referring only to blocks it has passed, so
-// whatever a loss damaged is whole again once the next complete wave has gone by: within one to two
-// periods, with no keyframe and nothing asked of the client. x264 cuts every picture into slices of
-// at most one video piece (defaultSlicePieces), so a lost piece costs the one or two slices it held a part
-// of, a strip of a few rows, instead of a thread's band.
+// itself. The software encoders that repair losses (config.repairsLosses) refresh instead: a column of
+// intra-coded blocks sweeps the picture every repairRefreshPictures pictures, the blocks it has passed
+// referring only to blocks it has passed, so whatever a loss damaged is whole again once the next
+// complete wave has gone by: within one to two periods, with no keyframe and nothing asked of the
+// client. x264 then cuts every picture into slices of at most one video piece (repairSlicePieces), so a
+// lost piece costs the one or two slices it held a part of, a strip of a few rows, instead of a
+// thread's band. Without losses the plain settings are kept: slices of up to eight pieces, which leave
+// ordinary pictures as they are (one slice per thread), and periodic keyframes.
 //
 // Measured on a busy 1080p60 desktop (the whole screen moving every picture) at 12 Mbit/s, with video
 // pieces dropped at random (bench/video_loss_bench): how long a band of the picture stays wrong (PSNR
@@ -60,24 +62,28 @@ bool isHardware(const std::string& name) { return name.ends_with("_vaapi"); }
 //   slices of up to 8 pieces, a wave every 12 pictures: 466 / 4434 ms, never healed at 5 %
 //   slices of 1 piece, a wave every 12: 190 / 749 ms, 574 / 5416 ms;  every 8: 133 / 717, 277 / 2131 ms
 //   every 6: 88-100 / 333-350 ms, 167 / 1384-1468 ms;  every 4: 53-61 / 233-278 ms, 84-85 / 601-618 ms
-// (periodic keyframes, as before: 218 / 1333 ms, and 825 / 5567 ms). Four pictures is the longest period
-// that keeps a band's repair under a second at 5 %. What it costs, on the same pictures
+// (the plain settings: 218 / 1333 ms, and 825 / 5567 ms). Four pictures is the longest period that keeps
+// a band's repair under a second at 5 %. What it costs, on the same pictures
 // (media_pipeline_bench): the rate control holds the bit rate, so the cost shows as quality, and it lies
 // mostly in the waves themselves, hardly in their period: luma PSNR against the captured picture 23.6 dB
 // with 8-piece slices and keyframes, 22.3 with 1-piece slices, 19.5 / 19.4 / 19.3 with waves every
 // 12 / 6 / 4 pictures; encoding 4.4 ms a picture before, 4.9 / 5.1 / 5.3 ms with waves every 12 / 6 / 4;
-// decoding 3.1 ms before, 3.4 ms with 1-piece slices (on a shared machine, load 13).
+// decoding 3.1 ms before, 3.4 ms with 1-piece slices (on a shared machine, load 13). In a session on an
+// unbroken link that is 1-2 ms more from a change on the screen to its picture decoded (p50 8.6-9.2 ms
+// with the plain settings, 10.3-10.7 ms repairing; session_latency_bench) and a fifth of a core more,
+// which is why the agent repairs only while pieces are being lost (CapturePipeline).
 std::string slicesOf(const VideoEncoderConfig& config) {
-    const std::size_t slicePieces =
-        static_cast<std::size_t>(config.slicePieces > 0 ? config.slicePieces : defaultSlicePieces);
+    const std::size_t slicePieces = static_cast<std::size_t>(config.slicePieces > 0 ? config.slicePieces
+                                                             : config.repairsLosses ? repairSlicePieces
+                                                                                    : plainSlicePieces);
     // The unit's length field in the payload.
     constexpr std::size_t lengthField = 4;
     return "slice-max-size=" + std::to_string(slicePieces * VideoPacketizer::pieceBytes - lengthField);
 }
 
 int refreshPeriodOf(const VideoEncoderConfig& config) {
-    if (config.refreshPictures < 0) return 0;
-    return config.refreshPictures > 0 ? config.refreshPictures : defaultRefreshPictures;
+    if (config.refreshPictures != 0) return std::max(config.refreshPictures, 0);
+    return config.repairsLosses ? repairRefreshPictures : 0;
 }
 
 } // namespace

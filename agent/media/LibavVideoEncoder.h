@@ -11,8 +11,8 @@ namespace dovrel::agent {
 
 // VideoEncoder over libavcodec. Software: libx264 / libx265, preset ultrafast, tune zerolatency (no
 // lookahead, no B-frames, sliced or wavefront threads so a picture comes out of the call that took it),
-// the rate held close to the budget, periodic intra refresh in waves of config.refreshPictures instead
-// of periodic IDRs, forced keyframes as real IDRs (x265: forced-idr=1, open-gop=0). Hardware:
+// the rate held close to the budget, forced keyframes as real IDRs (x265: forced-idr=1, open-gop=0);
+// when asked to repair losses, periodic intra refresh in waves instead of periodic IDRs. Hardware:
 // h264_vaapi / hevc_vaapi when the machine opens them, with one picture in flight, an IDR every
 // maxKeyFrameInterval pictures. Parameter sets travel in the stream in front of every IDR and every
 // refresh wave; the encoder takes them from there. Input is

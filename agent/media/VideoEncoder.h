@@ -37,23 +37,27 @@ struct VideoEncoderConfig {
     bool h264 = true; // H.264, else HEVC
     VideoBudget budget;
     int threads = 0; // the software encoder's threads; 0: the count measured best for this machine
-    // Pictures one intra-refresh wave of the software encoders takes to sweep the picture; 0:
-    // defaultRefreshPictures; below 0: no waves, an IDR every budget.maxKeyFrameInterval pictures instead.
+    // Software encoders: repair lost pieces by themselves, in refresh waves every refreshPictures
+    // pictures with H.264 slices of slicePieces, which costs encoding and decoding time; else slices of
+    // up to eight pieces and an IDR every budget.maxKeyFrameInterval pictures.
+    bool repairsLosses = false;
+    // 0: what repairsLosses chooses. Pictures one refresh wave takes (below 0: no waves); the most
+    // video pieces one H.264 slice fills.
     int refreshPictures = 0;
-    // The most video pieces one H.264 slice of the software encoder fills; 0: defaultSlicePieces.
     int slicePieces = 0;
 };
 
-// The software encoders' refresh period and H.264 slice size, chosen by measurement (the reasons and the
-// figures are in LibavVideoEncoder.cpp).
-inline constexpr int defaultRefreshPictures = 4;
-inline constexpr int defaultSlicePieces = 1;
+// The software encoders' refresh period and H.264 slice sizes, chosen by measurement (the reasons and
+// the figures are in LibavVideoEncoder.cpp).
+inline constexpr int repairRefreshPictures = 4;
+inline constexpr int repairSlicePieces = 1;
+inline constexpr int plainSlicePieces = 8;
 
 // Turns captured frames into H.264 or HEVC pictures for low-latency streaming: no frame reordering,
 // the budget's bit rate and burst limit, and an IDR on demand. An encoder with a refreshPeriod() sweeps a
 // column of intra-coded blocks across the picture every refreshPeriod() pictures instead of sending
-// periodic IDRs, so whatever a lost piece damaged is repaired within about a period without a keyframe;
-// one that does not sends an IDR at least every maxKeyFrameInterval frames. encode() returns at once; pictures come
+// periodic IDRs, so whatever a lost piece damaged is repaired within two periods without a keyframe;
+// one without sends an IDR at least every maxKeyFrameInterval frames. encode() returns at once; pictures come
 // out, in order, on the encoder's own output thread through the callback given at creation. Shared ownership: whoever
 // replaces an encoder may drop its reference while a capture thread is still inside encode().
 class VideoEncoder {

@@ -137,6 +137,18 @@ TEST_P(EncoderCodecs, AForcedKeyframeIsAnIdrWithItsParameterSetsInFront) {
 TEST_P(EncoderCodecs, RefreshWavesComeAtTheirPeriodWithParameterSetsAndKeyframesOnlyWhenAsked) {
     const bool h264 = GetParam();
     VideoEncoderConfig config{160, 96, h264, {1000000, 250000, 30, 30}};
+    config.repairsLosses = true;
+    {
+        LibavVideoEncoder chosen(config, sink.callback(), Hardware::never);
+        chosen.start();
+        EXPECT_EQ(chosen.refreshPeriod(), repairRefreshPictures);
+        const auto lines = log.lines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(),
+                            "• encoder budget: 1 Mbit/s, 30 fps, a refresh wave every " +
+                                std::to_string(repairRefreshPictures) + " frames"),
+                  lines.end())
+            << log.text();
+    }
     config.refreshPictures = 10;
     LibavVideoEncoder enc(config, sink.callback(), Hardware::never);
     enc.start();
@@ -178,9 +190,7 @@ TEST_P(EncoderCodecs, RefreshWavesComeAtTheirPeriodWithParameterSetsAndKeyframes
 
 TEST_P(EncoderCodecs, WithoutRefreshWavesKeyframesComeAtTheBudgetsInterval) {
     const bool h264 = GetParam();
-    VideoEncoderConfig config{160, 96, h264, {1000000, 250000, 30, 30}};
-    config.refreshPictures = -1;
-    LibavVideoEncoder enc(config, sink.callback(), Hardware::never);
+    LibavVideoEncoder enc({160, 96, h264, {1000000, 250000, 30, 30}}, sink.callback(), Hardware::never);
     enc.start();
     EXPECT_EQ(enc.refreshPeriod(), 0);
     std::vector<uint64_t> keys;
@@ -271,10 +281,7 @@ TEST_F(Encoder, PicturesComeOnTheEncodersThreadWithTheirTimesAndTheBudgetIsLogge
     EXPECT_GT(p.encodeMicros, 0u);
     EXPECT_EQ(sink.threads().at(0), "dovrel.encoder");
     const auto lines = log.lines();
-    EXPECT_EQ(enc.refreshPeriod(), defaultRefreshPictures);
-    EXPECT_NE(std::find(lines.begin(), lines.end(),
-                        "• encoder budget: 2 Mbit/s, 30 fps, a refresh wave every " +
-                            std::to_string(enc.refreshPeriod()) + " frames"),
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "• encoder budget: 2 Mbit/s, 30 fps, IDR every 450 frames"),
               lines.end())
         << log.text();
 }

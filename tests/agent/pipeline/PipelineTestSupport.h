@@ -251,7 +251,7 @@ struct EncoderLog {
     std::atomic<bool> silent{false};       // encoders take frames but put nothing out
     std::atomic<int> encodes{0};
     std::atomic<int> alive{0};         // encoders not yet destroyed
-    std::atomic<int> refreshPeriod{0}; // what the encoders report: 0, periodic keyframes
+    std::atomic<int> refreshPeriod{4}; // what encoders built to repair losses report (0: like hardware)
 
     std::size_t count() {
         const std::lock_guard g(lock);
@@ -295,7 +295,7 @@ public:
     const VideoEncoderConfig& config() const override { return config_; }
     std::string backend() const override { return "fake"; }
     uint64_t framesSkipped() const override { return 0; }
-    int refreshPeriod() const override { return log_->refreshPeriod; }
+    int refreshPeriod() const override { return config_.repairsLosses ? log_->refreshPeriod.load() : 0; }
 
 private:
     VideoEncoderConfig config_;

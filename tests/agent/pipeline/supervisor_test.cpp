@@ -220,22 +220,55 @@ TEST(CaptureSupervisor, NobodyWatchingTheCaptureSlowsToOnePictureASecondAndAClie
     EXPECT_TRUE(rig.pipeline->currentEncoder()->keyframePending());
 }
 
-TEST(CaptureSupervisor, LostPicturesAreRepairedByTheEncodersRefreshWavesElseByAKeyframe) {
+TEST(CaptureSupervisor, LostPicturesAreRepairedInRefreshWavesUntilTheLossesStop) {
+    LogCapture log;
     PipelineRig rig;
-    rig.encoders->refreshPeriod = 12;
     rig.start();
-    rig.advance(5s);
     rig.rec.streaming = true;
-    rig.pipeline->repairPicture();
-    EXPECT_FALSE(rig.pipeline->currentEncoder()->keyframePending());
-    // The waves move only with pictures: the screen is captured at the rate until the next whole wave
-    // after this one has passed.
-    EXPECT_EQ(rig.capturer()->captureFPS(), 60);
-    EXPECT_EQ(rig.capturer()->framesKept.load(), 24);
+    const auto picture = [&] { rig.capturer()->deliver(rig.clock.now()); };
+    rig.onTimerThread(picture);
+    const std::size_t built = rig.encoders->count();
+    EXPECT_FALSE(rig.encoders->last().repairsLosses);
 
+    // The first loss: an encoder that repairs, whose first picture is a keyframe.
+    rig.pipeline->repairPicture();
+    rig.pipeline->waitForSetup();
+    ASSERT_EQ(rig.encoders->count(), built + 1);
+    EXPECT_TRUE(rig.encoders->last().repairsLosses);
+    EXPECT_TRUE(rig.pipeline->currentEncoder()->keyframePending());
+    EXPECT_TRUE(log.has("⚠︎ rebuilding encoder — pictures are being lost — repairing them in refresh waves"));
+    rig.onTimerThread(picture);
+
+    // The next: the waves repair, no keyframe; they move only with pictures, so the screen is captured
+    // at the rate until the next whole wave after this one has passed.
+    rig.advance(4s, picture);
+    rig.pipeline->repairPicture();
+    rig.pipeline->waitForSetup();
+    EXPECT_EQ(rig.encoders->count(), built + 1);
+    EXPECT_FALSE(rig.pipeline->currentEncoder()->keyframePending());
+    EXPECT_EQ(rig.capturer()->captureFPS(), 60);
+    EXPECT_EQ(rig.capturer()->framesKept.load(), 8);
+
+    // Ten seconds without a loss: the plain encoder again.
+    rig.advance(9s, picture);
+    rig.settle();
+    EXPECT_EQ(rig.encoders->count(), built + 1);
+    rig.advance(6s, picture);
+    rig.settle();
+    ASSERT_EQ(rig.encoders->count(), built + 2);
+    EXPECT_FALSE(rig.encoders->last().repairsLosses);
+    EXPECT_TRUE(log.has("⚠︎ rebuilding encoder — no picture lost for 10 s — back to keyframes"));
+
+    // An encoder that cannot refresh (a hardware one) repairs with keyframes.
     rig.encoders->refreshPeriod = 0;
     rig.pipeline->repairPicture();
+    rig.pipeline->waitForSetup();
+    ASSERT_EQ(rig.encoders->count(), built + 3);
+    rig.onTimerThread(picture);
+    rig.advance(2s, picture);
+    rig.pipeline->repairPicture();
     EXPECT_TRUE(rig.pipeline->currentEncoder()->keyframePending());
+    EXPECT_EQ(rig.encoders->count(), built + 3);
 }
 
 TEST(CaptureSupervisor, RestModeTurnsTheDisplayOffOnceAndTheWatchdogRestsWithIt) {

@@ -25,8 +25,8 @@ inline std::shared_ptr<agent::FrameBuffer> colourBlocks(int w, int h, const std:
     return b;
 }
 
-// Pictures made the agent's way: its libavcodec encoder (software; refresh waves of `refreshPictures`,
-// 0 for the agent's own period), its payload layout (parameter sets in front of every keyframe and every
+// Pictures made the agent's way: its libavcodec encoder (software; refresh waves of `refreshPictures`
+// when above 0), its payload layout (parameter sets in front of every keyframe and every
 // wave's first picture, both flagged as keyframes), one picture at a time.
 class EncodedStream {
 public:

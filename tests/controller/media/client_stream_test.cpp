@@ -59,10 +59,11 @@ struct ClientStreamFixture : ::testing::TestWithParam<bool> {
         });
     }
 
-    void startEncoder(int w, int h, bool h264) {
-        encoder =
-            std::make_unique<agent::LibavVideoEncoder>(agent::VideoEncoderConfig{w, h, h264, agent::VideoBudget::lan()},
-                                                       sink.callback(), agent::LibavVideoEncoder::Hardware::never);
+    void startEncoder(int w, int h, bool h264, bool repairsLosses = false) {
+        agent::VideoEncoderConfig config{w, h, h264, agent::VideoBudget::lan()};
+        config.repairsLosses = repairsLosses;
+        encoder = std::make_unique<agent::LibavVideoEncoder>(config, sink.callback(),
+                                                             agent::LibavVideoEncoder::Hardware::never);
         encoder->start();
         canvas = std::make_shared<agent::FrameBuffer>(agent::PixelFormat::yuv420p, w, h);
     }
@@ -231,7 +232,7 @@ TEST_P(ClientStreamFixture, APictureLostOnTheWayIsRepairedByTheRefreshWavesWitho
     connectWithSurface(c);
     if (HasFatalFailure()) return;
 
-    startEncoder(w, h, h264);
+    startEncoder(w, h, h264, true);
     const int period = encoder->refreshPeriod();
     ASSERT_GT(period, 0);
     constexpr uint64_t lost = 5;
