@@ -170,7 +170,13 @@ void CapturePipeline::onEncoded(uint64_t generation, const PictureFormat& format
     // The last pictures of a replaced encoder belong to a stream the client no longer decodes.
     if (!active || active->generation != generation) return;
     Diag::add(Diag::Counter::encoded);
-    Diag::stamp(Diag::Stamp::lastEncodeAt, now());
+    const Instant encodedAt = now();
+    Diag::stamp(Diag::Stamp::lastEncodeAt, encodedAt);
+    {
+        const std::lock_guard guard(pictureTimesLock_);
+        pictureInterval_ = encodedAt - lastPictureAt_;
+        lastPictureAt_ = encodedAt;
+    }
     PictureTrace trace{picture.capturedAt, picture.convertMicros, picture.encodeMicros, 0, {}};
     const auto begun = std::chrono::steady_clock::now();
     const bool keyframe = picture.keyframe;
@@ -495,12 +501,23 @@ void CapturePipeline::applyLinkBudgetLocked(bool relay) {
 }
 
 void CapturePipeline::repairPicture() {
+    // The client also asks right after it joined (and when its window opens), and twice a second while
+    // the picture stands still, where the screen may simply be still. Neither says that pieces are
+    // being lost.
+    const Instant t = now();
+    Duration interval{};
+    {
+        const std::lock_guard guard(pictureTimesLock_);
+        interval = pictureInterval_;
+    }
     bool startRepairing = false;
     {
         const std::lock_guard guard(lock_);
-        lastLossAt_ = now();
-        startRepairing = !repairing_;
-        repairing_ = true;
+        if ((!keyframeAskedAt_ || t - *keyframeAskedAt_ >= joinGrace) && interval < stillInterval) {
+            lastLossAt_ = t;
+            startRepairing = !repairing_;
+            repairing_ = true;
+        }
     }
     const auto active = encoder_.load();
     const int period = active ? active->encoder->refreshPeriod() : 0;
@@ -520,7 +537,7 @@ void CapturePipeline::repairPicture() {
     if (startRepairing)
         rebuildEncoderFor("pictures are being lost — repairing them in refresh waves");
     else
-        requestKeyframe();
+        forceKeyframe();
 }
 
 void CapturePipeline::calmDown() {
@@ -533,6 +550,14 @@ void CapturePipeline::calmDown() {
 }
 
 void CapturePipeline::requestKeyframe() {
+    {
+        const std::lock_guard guard(lock_);
+        keyframeAskedAt_ = now();
+    }
+    forceKeyframe();
+}
+
+void CapturePipeline::forceKeyframe() {
     // One that comes too soon after the last keyframe waits for the picture that completes the spacing.
     if (keyframeSpacing_.request(now()))
         if (const auto active = encoder_.load()) active->encoder->requestKeyframe();

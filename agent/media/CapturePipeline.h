@@ -62,6 +62,11 @@ public:
     // Repairing losses costs encoding and decoding time: the encoder goes back to its plain settings
     // once no picture has been lost for this long.
     static constexpr std::chrono::seconds calmAfter{10};
+    // A client's request for a keyframe says that pictures are being lost unless it comes this soon
+    // after a keyframe was asked for (a client joining), or while pictures come this far apart (a still
+    // screen, which a client asks about too).
+    static constexpr std::chrono::seconds joinGrace{2};
+    static constexpr std::chrono::milliseconds stillInterval{250};
 
     CapturePipeline();
     explicit CapturePipeline(Options options);
@@ -143,6 +148,8 @@ private:
     void applyLinkBudgetLocked(bool relay);
     // On "dovrel.pipeline": back to the plain encoder once losses have stopped.
     void calmDown();
+    // Makes the encoder's next picture a keyframe, spaced from the last one.
+    void forceKeyframe();
     void finishRestart(uint64_t token, std::optional<std::string> failure);
     void startWatchdog();
     void startStatsTimer();
@@ -170,6 +177,12 @@ private:
     // Pictures are being lost: encoders are built to repair them (refresh waves), since lastLossAt_.
     bool repairing_ = false;
     Instant lastLossAt_{};
+    std::optional<Instant> keyframeAskedAt_; // by requestKeyframe: a client joined or streams again
+
+    // The time between the last two pictures encoded (encoder's thread).
+    std::mutex pictureTimesLock_;
+    Instant lastPictureAt_{};
+    Duration pictureInterval_ = Duration::max();
 
     std::mutex buildLock_;
     uint64_t nextGeneration_ = 0;
