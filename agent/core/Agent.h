@@ -20,6 +20,7 @@
 #include "agent/core/FileReceiver.h"
 #include "agent/core/InputInjector.h"
 #include "agent/core/PairingPublisher.h"
+#include "agent/core/QuietController.h"
 #include "agent/core/RegionProbe.h"
 #include "agent/core/RelayConfig.h"
 #include "agent/core/SecurityStore.h"
@@ -116,6 +117,8 @@ private:
     void handleHello(wex::ByteView payload);
     void handleAuth(wex::ByteView payload);
     void pairByCode(const wex::Bytes& clientStaticPub);
+    // The pairing code just changed: the link is rebuilt and, when signed in, a share code made for it.
+    void pairingCodeRotated();
     void admit(const wex::AgentHandshakeMachine::Admit& admission);
     void refuse(const wex::AgentHandshakeMachine::Refuse& refusal);
 
@@ -123,6 +126,7 @@ private:
     void handleControl(const wex::CommonHeader& header, const wex::Bytes& payload);
     void dispatch(wex::ControlType type, const wex::Bytes& payload);
     void handleSessionCommand(wex::ByteView payload);
+    void lockWorkstation(uint16_t reqId);
     void handleUnpair();
 
     void onMain(std::function<void()> fn);
@@ -160,9 +164,12 @@ private:
     LogThrottle refusalLines_{clock(), "refused handshakes"};
 
     // Owned by "dovrel.net".
+    bool stopping_ = false; // the agent is going: late answers of other threads are dropped
     wex::Bytes sessionPeerPub_;
     DelayedRefusal refusal_{*transport_, clock()};
     WakeRequests wakeRequests_;
+    // A session's controller that stops sending holds nothing down any more.
+    QuietController quiet_;
     // Picture and sound of the session; its pipeline's threads stop before the transport goes.
     SessionMedia media_;
 };

@@ -76,6 +76,10 @@ void Agent::pairByCode(const wex::Bytes& clientStaticPub) {
     security_.pair(clientStaticPub);
     security_.rotatePairingCode();
     print("• pairing code rotated after a successful pair - the old one is dead");
+    pairingCodeRotated();
+}
+
+void Agent::pairingCodeRotated() {
     // The shown share code carried the code that just died: a fresh one carries the new link.
     onMain([this] {
         refreshPairingURL();
@@ -99,6 +103,7 @@ void Agent::admit(const wex::AgentHandshakeMachine::Admit& admission) {
         return;
     }
     session_.start();
+    quiet_.start();
     media_.startReports();
     print(std::string("• AUTH OK (") + method + ") — streaming ENCRYPTED");
     onMain([this, name = admission.clientName] { observer_->sessionChanged(SessionPhase::connected, name); });
@@ -109,7 +114,7 @@ void Agent::refuse(const wex::AgentHandshakeMachine::Refuse& refusal) {
         security_.rotatePairingCode();
         print("• pairing code ROTATED after " + std::to_string(refusal.wrongCodes) +
               " wrong codes — the old one is dead");
-        onMain([this] { refreshPairingURL(); });
+        pairingCodeRotated();
     }
     refusalLines_.print(std::string("• AUTH REJECTED (") + reasonName(refusal) + ") for " +
                         fingerprint(refusal.clientStaticPub) + " — refusing in " + twoDecimals(refusal.delay) +

@@ -10,6 +10,7 @@
 #include "agent/media/CaptureWatchdog.h"
 #include "agent/media/SessionReports.h"
 #include "agent/media/X11ScreenCapturer.h"
+#include "runtime/SignalStack.h"
 
 namespace dovrel::agent {
 
@@ -375,6 +376,7 @@ void CapturePipeline::restartCapture(const std::string& reason) {
         }
     }
     job->thread = std::thread([this, cap, token, done = job]() mutable {
+        armSignalStack();
         std::optional<std::string> failure;
         try {
             cap->restart();
@@ -669,7 +671,11 @@ void CapturePipeline::startSessionReports() {
 }
 
 void CapturePipeline::stopSessionReports() {
-    ctl_->post([this] { statsTimer_.reset(); });
+    ctl_->post([this] {
+        statsTimer_.reset();
+        // After the last tick, on the same thread: the window shows no figures of a session that is over.
+        if (host_.videoReport) host_.videoReport(0, idleVideoPath);
+    });
 }
 
 void CapturePipeline::startStatsTimer() {

@@ -14,6 +14,7 @@
 #include "agent/common/UniqueFd.h"
 #include "agent/media/PulseAudioCapturer.h"
 #include "agent/media/X11Grabber.h"
+#include "runtime/SignalStack.h"
 
 namespace dovrel::agent {
 
@@ -117,6 +118,7 @@ void X11ScreenCapturer::Loop::waitUntil(Clock::time_point deadline, bool xEvents
 // does not take (a desktop that draws all the time or faster than the rate has no one phase) waits twice as long before
 // the next, up to 64 changes, so such a screen loses at most a fraction of a frame now and then.
 void X11ScreenCapturer::Loop::run() {
+    armSignalStack();
     nameCurrentThread("dovrel.capture");
     Clock::time_point slot{}; // the earliest time of the next grab
     Clock::time_point lastDelivered{};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 
 #include <QObject>
@@ -158,8 +159,10 @@ private:
     WindowSettings settings_;
     bool dark_ = false;
     bool copied_ = false;
-    // The reset of the latest copy press; a new press replaces (and so cancels) it.
-    std::unique_ptr<Timer> copiedReset_;
+    // Each copy press's own reset, by press: none cancels another, so the earliest still running ends
+    // "Copied!" (a second press 1 s after the first reverts 0.6 s later).
+    std::map<uint64_t, std::unique_ptr<Timer>> copiedResets_;
+    uint64_t copyPresses_ = 0;
     bool showManual_ = false;
     QString acctName_;
     QString acctPassword_;

@@ -5,6 +5,8 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include "runtime/SignalStack.h"
+
 namespace dovrel::agent {
 
 namespace {
@@ -80,8 +82,11 @@ void AppModel::signOut() { commands_.signOut(); }
 
 template <typename Work> void AppModel::inBackground(Work work) {
     if (!sampler_) return;
-    QThreadPool::globalInstance()->start([sampler = sampler_, self = QPointer<AppModel>(this),
-                                          work = std::move(work)]() mutable { work(*sampler, self); });
+    QThreadPool::globalInstance()->start(
+        [sampler = sampler_, self = QPointer<AppModel>(this), work = std::move(work)]() mutable {
+            armSignalStack();
+            work(*sampler, self);
+        });
 }
 
 void AppModel::refreshPermissions() {

@@ -118,6 +118,9 @@ TEST(SessionReports, ASessionGetsItsDisplayListAtOnceAndDeckStatWithTheHealthLin
     rig.pipeline->stopSessionReports();
     rig.advance(5s);
     EXPECT_EQ(rig.rec.controlOf(wex::ControlType::deckStat).size(), 3u);
+    const std::lock_guard g(rig.rec.lock);
+    EXPECT_EQ(rig.rec.videoReports.back(), (std::pair<int, std::string>{0, "idle"}))
+        << "the window drops the figures of a session that is over at once";
 }
 
 TEST(SessionReports, WarningsForMissingVideoEverySecondAndForMissingAudioEveryFiveMinutes) {
