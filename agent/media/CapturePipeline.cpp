@@ -503,9 +503,9 @@ void CapturePipeline::applyLinkBudgetLocked(bool relay) {
 }
 
 void CapturePipeline::repairPicture() {
-    // The client also asks right after it joined (and when its window opens), and twice a second while
-    // the picture stands still, where the screen may simply be still. Neither says that pieces are
-    // being lost.
+    // The client also asks right after it joined (and when its window opens), and about once a second
+    // while its picture stands still, where the screen may simply be still. Neither says that pieces
+    // are being lost.
     const Instant t = now();
     Duration interval{};
     {

@@ -54,12 +54,13 @@ inline constexpr int repairSlicePieces = 1;
 inline constexpr int plainSlicePieces = 8;
 
 // Turns captured frames into H.264 or HEVC pictures for low-latency streaming: no frame reordering,
-// the budget's bit rate and burst limit, and an IDR on demand. An encoder with a refreshPeriod() sweeps a
-// column of intra-coded blocks across the picture every refreshPeriod() pictures instead of sending
+// the budget's bit rate and burst limit, and an IDR on demand. An encoder with a refreshPeriod() sweeps
+// a column of intra-coded blocks across the picture every refreshPeriod() pictures instead of sending
 // periodic IDRs, so whatever a lost piece damaged is repaired within two periods without a keyframe;
-// one without sends an IDR at least every maxKeyFrameInterval frames. encode() returns at once; pictures come
-// out, in order, on the encoder's own output thread through the callback given at creation. Shared ownership: whoever
-// replaces an encoder may drop its reference while a capture thread is still inside encode().
+// one without sends an IDR at least every maxKeyFrameInterval frames. encode() returns at once;
+// pictures come out, in order, on the encoder's own output thread through the callback given at
+// creation. Shared ownership: whoever replaces an encoder may drop its reference while a capture thread
+// is still inside encode().
 class VideoEncoder {
 public:
     using OutputCallback = std::function<void(EncodedPicture&&)>;
