@@ -84,6 +84,8 @@ public:
     void revokePairing(const std::string& deviceId, const std::string& name, const wex::RelayIdentity& identity,
                        std::function<void(bool)> done);
     void startDemo();
+    // The identity was read: a dial that waited for it goes now.
+    void identityKnown();
 
     // Sealed control messages of the established session (nothing without one).
     void sendControlSecure(wex::ByteView payload, wex::ControlType type);
@@ -115,6 +117,7 @@ public:
     int64_t rxBytes() const { return links_.receivedBytes(); }
     const Phase& phase() const { return phase_; }
     bool hasSession() const { return session_ != nullptr; }
+    std::shared_ptr<const wex::SecureSession> session() const { return session_; }
     const wex::RelayIdentity& relayIdentity() const { return links_.relayIdentity(); }
     const std::string& relayRoom() const { return links_.relayRoom(); }
     const std::string& host() const { return links_.host(); }
@@ -202,11 +205,16 @@ private:
                           const wex::RelayIdentity& identity) override;
     uint64_t currentAttempt() const override { return watchdogs_.attempt(); }
     void onMainThread(std::function<void()> fn) override;
+    void whenIdentityKnown(std::function<void()> dial);
+    void dialLan(const std::string& hostText, const std::string& name, std::optional<std::string> code,
+                 std::optional<RelayRoute> relay);
 
     WEXClient& owner_;
     std::unique_ptr<QObject> context_; // on this thread: the target of `soon`
     ClientConfig config_;
     std::shared_ptr<ClientSecurity> security_;
+    // The last dial asked for before the identity was read; nothing goes out before we know who we are.
+    std::function<void()> dialAwaitingIdentity_;
     Scheduler& clock_;
     std::string deviceName_;
     SessionLinks links_;
