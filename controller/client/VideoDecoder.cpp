@@ -63,6 +63,20 @@ void VideoDecoder::reset() {
 void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<wex::Bytes>& nals, Instant receivedAt,
                           bool damaged) {
     const VideoCodec codec = header.nalFlags.contains(wex::NALFlag::codecH264) ? VideoCodec::h264 : VideoCodec::hevc;
+    const wex::SortedUnits units = wex::sortUnits(codec, nals);
+    // A frame older than one already handed over came late: decoding it now would show the past and
+    // break the chain it belongs to, so it changes nothing, not even the codec. A jump far back is the
+    // agent starting to count again; and a keyframe needs no earlier picture, so whatever its identifier
+    // the frames after it count from it (frames that never were cannot keep a real stream out).
+    bool afterLoss = false;
+    if (lastFrameId_) {
+        const auto ahead = static_cast<int32_t>(header.frameId - *lastFrameId_);
+        if (ahead <= 0 && ahead > -staleWindow && !units.randomAccess) {
+            ++skipped_;
+            return;
+        }
+        afterLoss = ahead != 1;
+    }
     if (lastCodec_ != codec) {
         // Another codec: nothing of the old format applies, and its pictures still queued are useless.
         lastCodec_ = codec;
@@ -70,20 +84,8 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
         lastParams_.clear();
         reset();
     }
-    // A frame older than one already handed over came late: decoding it now would show the past and
-    // break the chain it belongs to. A jump far back is the agent starting to count again.
-    bool afterLoss = false;
-    if (lastFrameId_) {
-        const auto ahead = static_cast<int32_t>(header.frameId - *lastFrameId_);
-        if (ahead <= 0 && ahead > -staleWindow) {
-            ++skipped_;
-            return;
-        }
-        afterLoss = ahead != 1;
-    }
     lastFrameId_ = header.frameId;
 
-    const wex::SortedUnits units = wex::sortUnits(codec, nals);
     if (!hasSurface()) {
         // Nothing decodes meanwhile, so a surface that comes later starts at a keyframe.
         waitForKeyframe_ = true;
