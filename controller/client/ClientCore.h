@@ -149,12 +149,13 @@ private:
     void sendAuth(const std::optional<wex::Auth>& auth);
     void handleAuthOk(wex::ByteView payload);
     void handleAuthFail(wex::ByteView payload);
+    // HelloAck, AuthOk or AuthFail while a handshake runs (never inside a session).
+    void handshakeMessage(wex::ControlType type, const wex::Bytes& payload);
     std::optional<std::string> knownCode() const;
 
-    // What the control dispatch hands back: news for the interface (ClientNews.cpp), handshake steps
-    // (ClientHandshake.cpp), pongs (ClientLiveness.cpp) and the agent's goodbye.
+    // What the control dispatch hands back: news for the interface (ClientNews.cpp), pongs
+    // (ClientLiveness.cpp) and the agent's goodbye.
     void publish(ControlDispatch::News news) override;
-    void handshakeMessage(wex::ControlType type, const wex::Bytes& payload) override;
     void pongArrived(wex::ByteView payload) override;
     void endedByAgent(std::string_view text) override;
 

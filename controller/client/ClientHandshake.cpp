@@ -137,6 +137,7 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
 
     watchdogs_.handshakeDone();
     session_ = handshake_.openSession();
+    dispatch_.sessionStarted();
     sessionId_ = ok.sessionId;
     // Frame identifiers, the agent's clock and the picture chain all start afresh with a session.
     lastVideoFrameId_ = 0;

@@ -1,6 +1,7 @@
 #include "controller/client/ControlDispatch.h"
 
 #include <optional>
+#include <utility>
 
 #include "controller/client/ClientTexts.h"
 #include "controller/platform/ClientLog.h"
@@ -41,7 +42,10 @@ void ControlDispatch::dispatch(wex::ControlType type, const wex::Bytes& payload)
     switch (type) {
     case T::helloAck:
     case T::authOk:
-    case T::authFail: host_.handshakeMessage(type, payload); return;
+    case T::authFail:
+        if (!std::exchange(handshakeLogged_, true))
+            clientLog("← " + std::string(wex::controlTypeName(type)) + " inside the session — dropped (and any more)");
+        return;
     case T::displayList: handleDisplayList(payload); return;
     case T::pong: host_.pongArrived(payload); return;
     case T::bye: handleBye(payload); return;
@@ -54,6 +58,11 @@ void ControlDispatch::dispatch(wex::ControlType type, const wex::Bytes& payload)
     case T::clipboard: handleClipboard(payload); return;
     default: return;
     }
+}
+
+void ControlDispatch::sessionStarted() {
+    thread_.check(__func__);
+    handshakeLogged_ = false;
 }
 
 void ControlDispatch::handleDisplayList(wex::ByteView payload) {

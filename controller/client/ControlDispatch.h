@@ -17,8 +17,10 @@
 namespace dovrel::controller {
 
 // The agent's control messages of an established session: each becomes news for the interface, or a
-// call back into the client for what changes its own state (a handshake step, a pong, the agent's
-// goodbye). A message that does not decode changes nothing. Client thread only.
+// call back into the client for what changes its own state (a pong, the agent's goodbye). A message
+// that does not decode changes nothing. Handshake messages have no place in a session: one that comes
+// (a second handshake, perhaps from another identity, that would have the client prove itself again
+// and trust a new key) is dropped, and the first of each session is logged. Client thread only.
 class ControlDispatch {
 public:
     // What the agent's messages tell the interface.
@@ -46,8 +48,6 @@ public:
         virtual ~Host() = default;
         // Tells the interface, in the order the messages came.
         virtual void publish(News news) = 0;
-        // HelloAck, AuthOk or AuthFail inside a session.
-        virtual void handshakeMessage(wex::ControlType type, const wex::Bytes& payload) = 0;
         virtual void pongArrived(wex::ByteView payload) = 0;
         // The agent ended the session; `text` says why.
         virtual void endedByAgent(std::string_view text) = 0;
@@ -58,6 +58,8 @@ public:
     ControlDispatch& operator=(const ControlDispatch&) = delete;
 
     void dispatch(wex::ControlType type, const wex::Bytes& payload);
+    // A session was established: what is logged once a session may be logged again.
+    void sessionStarted();
 
 private:
     void handleDisplayList(wex::ByteView payload);
@@ -70,6 +72,7 @@ private:
 
     Host& host_;
     OwnerThread thread_;
+    bool handshakeLogged_ = false;
 };
 
 } // namespace dovrel::controller

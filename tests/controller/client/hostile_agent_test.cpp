@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "HostileSession.h"
+#include "protocol/ControlMessages.h"
+#include "protocol/SessionSetupMessages.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;
@@ -45,4 +47,33 @@ TEST_F(HostileSession, VideoIdentifiersInAnyOrderNeverWedgeThePicture) {
         client().disconnectSession();
         ASSERT_TRUE(waitUntil([&] { return !agent.inSession() && !client().hasFirstFrame(); }));
     }
+}
+
+TEST_F(HostileSession, HandshakeMessagesInsideTheSessionChangeNothing) {
+    connect();
+    const std::string machine = agent.deviceId();
+    const auto trusted = client().security().trustedAgent(machine);
+    ASSERT_TRUE(trusted);
+    const std::size_t auths = agent.auths.size();
+
+    // A second handshake from another identity, then a refusal: sealed, as only the session's agent can.
+    agent.sendSealed(wex::ControlType::helloAck, hostile.foreignHelloAck().encode());
+    agent.sendSealed(wex::ControlType::authOk, hostile.foreignAuthOk().encode());
+    agent.sendSealed(wex::ControlType::authFail,
+                     wex::AuthFail{0, wex::AuthFailReason::badProof, "Pairing was reset."}.encode());
+    // Messages are handled in order: once this one shows, the three before it were seen.
+    wex::DisplayList list;
+    list.displays.resize(1);
+    agent.sendSealed(wex::ControlType::displayList, list.encode());
+    ASSERT_TRUE(waitUntil([&] { return client().displays().size() == 1; }));
+
+    // No proof was sent, in the clear or sealed, no key or identifier changed, and the session stands.
+    EXPECT_EQ(agent.auths.size(), auths);
+    EXPECT_TRUE(agent.plainInSession.empty());
+    for (const auto& m : agent.sealedReceived)
+        EXPECT_NE(m.type, static_cast<uint8_t>(wex::ControlType::auth));
+    EXPECT_EQ(client().security().trustedAgent(machine), trusted);
+    EXPECT_EQ(client().agentDeviceId().toStdString(), machine);
+    EXPECT_EQ(client().phaseKind(), PhaseKind::connected);
+    EXPECT_TRUE(onClientThread<bool>([](ClientCore& c) { return c.hasSession(); }));
 }
