@@ -27,11 +27,9 @@ void ClientCore::publish(ControlDispatch::News news) {
                     emit c.clipFilesOffered(n.generation, n.files);
                 } else if constexpr (std::is_same_v<N, D::ClipFilePull>) {
                     emit c.clipFilePulled(n.generation, n.index);
-                } else if constexpr (std::is_same_v<N, wex::ClipFileData>) {
-                    emit c.clipFileDataArrived(n.generation, n.index, n.offset, n.data, n.isLast());
                 } else {
-                    static_assert(std::is_same_v<N, wex::WakePeerAck>);
-                    emit c.wakePeerAnswered(n);
+                    static_assert(std::is_same_v<N, wex::ClipFileData>);
+                    emit c.clipFileDataArrived(n.generation, n.index, n.offset, n.data, n.isLast());
                 }
             },
             news);

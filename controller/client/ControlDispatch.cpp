@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "controller/client/ClientTexts.h"
+#include "controller/client/PasteableText.h"
 #include "controller/platform/ClientLog.h"
 #include "protocol/ByteReader.h"
 #include "protocol/LogText.h"
@@ -22,18 +23,6 @@ template <class Message> std::optional<Message> decoded(wex::ByteView payload) {
     }
 }
 
-std::string wakeStatusName(const wex::WakePeerAck& ack) {
-    const auto s = ack.statusCase();
-    if (!s) return "?";
-    switch (*s) {
-    case wex::WakePeerAck::Status::sent: return "sent";
-    case wex::WakePeerAck::Status::noRoute: return "noRoute";
-    case wex::WakePeerAck::Status::sendFailed: return "sendFailed";
-    case wex::WakePeerAck::Status::throttled: return "throttled";
-    case wex::WakePeerAck::Status::badRequest: return "badRequest";
-    }
-    return "?";
-}
 } // namespace
 
 void ControlDispatch::dispatch(wex::ControlType type, const wex::Bytes& payload) {
@@ -54,7 +43,8 @@ void ControlDispatch::dispatch(wex::ControlType type, const wex::Bytes& payload)
     case T::clipFilesOffer:
     case T::clipFilePull:
     case T::clipFileData: handleClipFileMessage(type, payload); return;
-    case T::wakePeerAck: handleWakePeerAck(payload); return;
+    // This controller never asks an agent to wake another machine: an answer is one nobody asked for.
+    case T::wakePeerAck: return;
     case T::clipboard: handleClipboard(payload); return;
     default: return;
     }
@@ -129,19 +119,12 @@ void ControlDispatch::handleClipFileMessage(wex::ControlType type, wex::ByteView
     }
 }
 
-void ControlDispatch::handleWakePeerAck(wex::ByteView payload) {
-    const auto ack = decoded<wex::WakePeerAck>(payload);
-    if (!ack) return;
-    clientLog("← WakePeerAck " + wakeStatusName(*ack) + " — " + wex::logText(ack->humanReason()));
-    host_.publish(*ack);
-}
-
 void ControlDispatch::handleClipboard(wex::ByteView payload) {
     std::string text;
     try {
         const auto message = wex::Clipboard::decode(payload);
         if (wex::clipboardFormatFromRaw(message.format) != wex::ClipboardFormat::text) return;
-        text = message.text();
+        text = pasteableText(message.text());
     } catch (const wex::WEXError&) {
         return;
     }

@@ -12,7 +12,6 @@
 #include "protocol/ControlMessages.h"
 #include "protocol/ControlType.h"
 #include "protocol/FileMessages.h"
-#include "protocol/WakeMessages.h"
 
 namespace dovrel::controller {
 
@@ -40,7 +39,7 @@ public:
         uint8_t index = 0;
     };
     using News = std::variant<Displays, AgentError, wex::DeckStat, ClipboardText, wex::ClipFilesOffer, ClipFilePull,
-                              wex::ClipFileData, wex::WakePeerAck>;
+                              wex::ClipFileData>;
 
     // What the dispatch asks of the client.
     class Host {
@@ -68,7 +67,6 @@ private:
     void handleDeckStat(wex::ByteView payload);
     void handleClipFileMessage(wex::ControlType type, wex::ByteView payload);
     void handleClipboard(wex::ByteView payload);
-    void handleWakePeerAck(wex::ByteView payload);
 
     Host& host_;
     OwnerThread thread_;

@@ -21,7 +21,6 @@
 #include "controller/client/VideoSurface.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"
-#include "protocol/WakeMessages.h"
 #include "runtime/SerialQueue.h"
 
 namespace dovrel::controller {
@@ -185,9 +184,8 @@ signals:
     void clipFilesOffered(uint32_t generation, const std::vector<wex::ClipFileEntry>& files);
     void clipFilePulled(uint32_t generation, uint8_t index);
     void clipFileDataArrived(uint32_t generation, uint8_t index, uint64_t offset, const wex::Bytes& data, bool last);
-    // The agent reported an error (also published as `lastAgentError`), or answered a wake request.
+    // The agent reported an error (also published as `lastAgentError`).
     void agentErrorReceived(const wex::ErrorMsg& message);
-    void wakePeerAnswered(const wex::WakePeerAck& ack);
 
 private:
     friend class ClientCore;

@@ -13,6 +13,7 @@
 #include "controller/client/ClipFileNames.h"
 #include "controller/client/ClipboardFileHost.h"
 #include "protocol/FileMessages.h"
+#include <QString>
 
 using namespace dovrel;
 using namespace dovrel::controller;
@@ -54,6 +55,19 @@ TEST(ClipFileNames, SafeNamesStayInsideTheirFolder) {
     const std::string longName = std::string(296, 'n') + ".txt";
     EXPECT_EQ(safeClipFileName(longName), std::string(150, 'n') + ".txt");
     EXPECT_EQ(safeClipFileName(std::string(200, 'k')), std::string(200, 'k'));
+    // Names of many bytes a character are cut by bytes, between characters, to fit a file name.
+    std::string emoji, marks = "a";
+    for (int i = 0; i < 120; ++i)
+        emoji += "\U0001F600";
+    for (int i = 0; i < 200; ++i)
+        marks += "\u0301";
+    for (const std::string& name : {emoji + "." + emoji, marks + ".txt", std::string(190, 'x') + "." + marks}) {
+        const std::string safe = safeClipFileName(name);
+        EXPECT_LE(safe.size(), 255u);
+        EXPECT_GE(safe.size(), 140u);
+        EXPECT_EQ(QString::fromStdString(safe).toStdString(), safe); // still valid UTF-8
+    }
+    EXPECT_EQ(safeClipFileName(emoji + ".txt"), emoji.substr(0, 37 * 4) + ".txt");
 }
 
 TEST(ClipFileNames, EqualSafeNamesGetNumbers) {

@@ -77,3 +77,18 @@ TEST_F(HostileSession, HandshakeMessagesInsideTheSessionChangeNothing) {
     EXPECT_EQ(client().phaseKind(), PhaseKind::connected);
     EXPECT_TRUE(onClientThread<bool>([](ClientCore& c) { return c.hasSession(); }));
 }
+
+TEST_F(HostileSession, ARefusalDuringARedialIsShownNotHiddenBehindReconnecting) {
+    agent.answerPings = false; // the link goes quiet: the client dials again
+    agent.refuseWhileInSession = false;
+    connect();
+    agent.authReply = dovrel::test::TestAgent::AuthReply::fail;
+    agent.failReason = static_cast<uint8_t>(wex::AuthFailReason::badProof);
+    agent.failMessage = "This controller is not welcome any more.";
+    ASSERT_TRUE(waitUntil([&] {
+        f.advance(500ms, 500ms);
+        return client().phaseKind() == PhaseKind::rejected;
+    }));
+    EXPECT_EQ(f.message(), agent.failMessage);
+    EXPECT_FALSE(client().reconnecting());
+}
