@@ -44,6 +44,7 @@ ClientCore::ClientCore(WEXClient& owner, const ClientConfig& config, std::shared
             context_.get(), [this] { requestKeyframeSoon(); }, Qt::QueuedConnection);
     };
     callbacks.displayed = [this](const VideoPicture&) { onPictureDisplayed(); };
+    callbacks.refused = [this](int width, int height) { onPicturesRefused(width, height); };
     decoder_ = std::make_unique<VideoDecoder>(std::move(callbacks));
 }
 
@@ -129,8 +130,10 @@ void ClientCore::disconnect() {
     audio_.stop();
     decoder_->reset();
     firstPictureWanted_ = true;
+    pictureRefused_ = false;
     post([](WEXClient& c) {
         emit c.sessionEnded();
+        c.publishPictureRefusal({});
         c.publishReconnecting(false);
         c.publishFps(0);
         c.publishHasFirstFrame(false);

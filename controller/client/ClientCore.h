@@ -175,6 +175,7 @@ private:
     // At most one request per 250 ms: for gaps, oversized frames and a stuck decoder.
     void requestKeyframeSoon();
     void onPictureDisplayed();
+    void onPicturesRefused(int width, int height);
 
     // Input (ClientInput.cpp): the session input goes to, published to the main thread.
     void beginInputSession();
@@ -226,7 +227,8 @@ private:
     std::pair<int, int> publishedSize_{0, 0};
     std::optional<wex::VideoNALHeader> lastVideoHeader_; // stands in for a broken frame's lost header
     std::atomic<bool> firstPictureWanted_{true};
-    AudioThread audio_; // the sound server is reached there, never on this thread
+    std::atomic<bool> pictureRefused_{false}; // said so, and no picture shown since
+    AudioThread audio_;                       // the sound server is reached there, never on this thread
     std::atomic<bool> audioMuted_{false};
     int64_t audioFramesIn_ = 0;
     int64_t audioSamplesIn_ = 0;

@@ -151,9 +151,11 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     enteredCode_.reset();
 
     setStatus(texts::statusPaired);
+    pictureRefused_ = false;
     post([id = QString::fromStdString(agentRoom_)](WEXClient& c) {
         c.publishReconnecting(false);
         c.publishAgentDeviceId(id);
+        c.publishPictureRefusal({});
     });
     setPhase(Phase::of(PhaseKind::connected));
 

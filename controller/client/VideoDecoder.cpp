@@ -178,6 +178,8 @@ void VideoDecoder::run() {
     bool needKeyframe = true;
     // Every picture since the last keyframe decoded from complete references.
     bool whole = false;
+    // The current format announced pictures too large to decode: nothing of it is.
+    bool refused = false;
 
     for (;;) {
         Job job;
@@ -195,16 +197,29 @@ void VideoDecoder::run() {
         case Job::Kind::reset:
             if (decoder) decoder->flush();
             needKeyframe = true;
+            refused = false;
             continue;
         case Job::Kind::format:
             decoder = std::make_unique<PictureDecoder>(job.codec, threads_);
             if (!decoder->ok()) decoder.reset(); // no format: pictures wait for the next parameter sets
             needKeyframe = true;
+            refused = false;
             continue;
         case Job::Kind::picture: break;
         }
         // A new format decodes nothing before its keyframe.
-        if (!decoder || (needKeyframe && !job.keyframe)) continue;
+        if (!decoder || refused || (needKeyframe && !job.keyframe)) continue;
+        // A keyframe carries the parameter sets: what they announce is looked at before anything is
+        // decoded, since a decoder allocates for the picture first (a few bytes can announce gigabytes).
+        if (job.keyframe) {
+            const auto size = decoder->announcedSize(job.annexB);
+            if (size && !PictureDecoder::fits(*size)) {
+                refused = true;
+                decoder->flush();
+                if (callbacks_.refused) callbacks_.refused(size->first, size->second);
+                continue;
+            }
+        }
         needKeyframe = false;
         // A keyframe needs no earlier picture; any other picture after a loss refers to what is missing.
         if (job.keyframe)

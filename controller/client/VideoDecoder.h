@@ -27,7 +27,9 @@ namespace dovrel::controller {
 // lost frame would have changed, while the client asks the agent for a keyframe that makes the picture
 // whole again. A frame that lost some of its pieces comes as the units that survived (`damaged`): it is
 // decoded too, the decoder concealing what is missing. A damaged keyframe starts a new format only
-// when its parameter sets survived. Data the decoder refuses is dropped, with a keyframe request.
+// when its parameter sets survived. Data the decoder refuses is dropped, with a keyframe request. A
+// stream whose keyframes announce a picture larger than PictureDecoder::maxSide is refused before
+// anything is allocated for it, and said so.
 // Every picture says whether it is whole (an unbroken chain of intact frames since its keyframe) or
 // concealed.
 //
@@ -42,6 +44,9 @@ public:
         std::function<void()> keyframeNeeded;
         // A picture went to the surface (decoder thread).
         std::function<void(const VideoPicture&)> displayed;
+        // The stream's pictures are larger than PictureDecoder decodes: nothing of it is shown until
+        // other parameter sets or a new session come (decoder thread, once for each such stream).
+        std::function<void(int width, int height)> refused;
     };
 
     explicit VideoDecoder(Callbacks callbacks = {}, int threads = 0);

@@ -278,6 +278,12 @@ void WEXClient::publishAgentDeviceId(const QString& id) {
     emit agentDeviceIdChanged();
 }
 
+void WEXClient::publishPictureRefusal(const QString& text) {
+    if (text == pictureRefusal_) return;
+    pictureRefusal_ = text;
+    emit pictureRefusalChanged();
+}
+
 void WEXClient::sendControl(wex::ControlType type, wex::Bytes payload) {
     postToCore([type, payload = std::move(payload)](ClientCore& c) { c.sendControlSecure(payload, type); });
 }

@@ -59,6 +59,7 @@ class WEXClient : public QObject, public InputChannel, public SessionChannel, pu
     Q_PROPERTY(QVariant fileProgress READ fileProgressForView NOTIFY fileProgressChanged)
     Q_PROPERTY(QVariant lastAgentError READ lastAgentErrorForView NOTIFY lastAgentErrorChanged)
     Q_PROPERTY(QString agentDeviceId READ agentDeviceId NOTIFY agentDeviceIdChanged)
+    Q_PROPERTY(QString pictureRefusal READ pictureRefusal NOTIFY pictureRefusalChanged)
     Q_PROPERTY(bool targetIsWindows READ targetIsWindows WRITE setTargetIsWindows NOTIFY targetIsWindowsChanged)
 
 public:
@@ -146,6 +147,9 @@ public:
     // The identifier of the agent of the last authenticated session (its relay room): a machine paired
     // on the local network keeps it so that it can be unpaired later.
     QString agentDeviceId() const { return agentDeviceId_; }
+    // Why the session's pictures are not shown when the agent sends ones this computer refuses to
+    // decode; empty otherwise.
+    QString pictureRefusal() const { return pictureRefusal_; }
     bool targetIsWindows() const { return targetIsWindows_; }
     void setTargetIsWindows(bool on);
 
@@ -168,6 +172,7 @@ signals:
     void fileProgressChanged();
     void lastAgentErrorChanged();
     void agentDeviceIdChanged();
+    void pictureRefusalChanged();
     void targetIsWindowsChanged();
     // A session was established (after AuthOk).
     void sessionEstablished();
@@ -199,6 +204,7 @@ private:
     void publishHasFirstFrame(bool on);
     void publishRemoteSize(const QSizeF& size);
     void publishAgentDeviceId(const QString& id);
+    void publishPictureRefusal(const QString& text);
     void publishDisplays(const std::vector<wex::DisplayInfo>& displays, int streaming);
     void publishDeckStat(const wex::DeckStat& stat);
     void publishAgentError(const std::string& text);
@@ -232,6 +238,7 @@ private:
     std::optional<double> fileProgress_;
     std::optional<std::string> lastAgentError_;
     QString agentDeviceId_;
+    QString pictureRefusal_;
     bool targetIsWindows_ = false;
     // The established session input goes to, 0 without one; written on the client thread.
     std::atomic<uint64_t> inputSession_{0};

@@ -46,10 +46,10 @@ SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTr
                                    QColor accent, QObject* parent)
     : QObject(parent), client_(&client), input_(&input), files_(files), notices_(clock), hud_(clock),
       interaction_(std::make_unique<InteractionModel>(clock, accent)), wheel_(true) {
-    for (auto signal :
-         {&WEXClient::phaseChanged, &WEXClient::reconnectingChanged, &WEXClient::hasFirstFrameChanged,
-          &WEXClient::latencyMsChanged, &WEXClient::fpsChanged, &WEXClient::audioMutedChanged,
-          &WEXClient::remoteSizeChanged, &WEXClient::displaysChanged, &WEXClient::streamingDisplayChanged})
+    for (auto signal : {&WEXClient::phaseChanged, &WEXClient::reconnectingChanged, &WEXClient::hasFirstFrameChanged,
+                        &WEXClient::latencyMsChanged, &WEXClient::fpsChanged, &WEXClient::audioMutedChanged,
+                        &WEXClient::remoteSizeChanged, &WEXClient::displaysChanged, &WEXClient::streamingDisplayChanged,
+                        &WEXClient::pictureRefusalChanged})
         connect(&client, signal, this, &SessionViewModel::stateChanged);
     const auto secure = [this] {
         const auto& stat = client_->deckStat();
@@ -193,10 +193,15 @@ bool SessionViewModel::refusedWithoutFullControl(const QString& notice) {
 }
 
 bool SessionViewModel::overlayShown() const {
-    return !demo_ && (!client_->hasFirstFrame() || client_->phaseKind() == PhaseKind::rejected);
+    // Refused pictures leave nothing true to show: not even the last picture shown before them.
+    return !demo_ && (!client_->hasFirstFrame() || client_->phaseKind() == PhaseKind::rejected ||
+                      !client_->pictureRefusal().isEmpty());
 }
 
 LoadingState SessionViewModel::state() const {
+    if (client_->phaseKind() == PhaseKind::connected && !client_->reconnecting() &&
+        !client_->pictureRefusal().isEmpty())
+        return {0.85, tr("Connected - the picture can't be shown"), client_->pictureRefusal()};
     return loadingStateFor(client_->phaseKind(), client_->phaseMessage(), client_->reconnecting(), deviceName_);
 }
 

@@ -1,5 +1,9 @@
 // The client against an agent that means harm: what it sends inside a session changes nothing it
 // should not, costs bounded memory and time, and leaves the session usable.
+#include <fstream>
+
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "HostileSession.h"
@@ -91,4 +95,33 @@ TEST_F(HostileSession, ARefusalDuringARedialIsShownNotHiddenBehindReconnecting) 
     }));
     EXPECT_EQ(f.message(), agent.failMessage);
     EXPECT_FALSE(client().reconnecting());
+}
+
+namespace {
+// Resident memory of this process, in MiB.
+int64_t residentMiB() {
+    std::ifstream statm("/proc/self/statm");
+    int64_t pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * ::sysconf(_SC_PAGESIZE) / (1 << 20);
+}
+} // namespace
+
+TEST_F(HostileSession, APictureLargerThanAnyDisplayIsRefusedBeforeItCostsMemory) {
+    connect();
+    const int64_t before = residentMiB();
+    // One valid 16000 x 16000 picture of about 1 MB, three times: decoded, it would take gigabytes.
+    const auto bomb = dovrel::test::TinyH264::keyframe(16000, 16000);
+    for (uint32_t id = 1; id <= 3; ++id) {
+        hostile.sendVideo(id, HostileAgent::picture(id, 16000, 16000, bomb, true));
+        caughtUp();
+    }
+    ASSERT_TRUE(waitUntil([&] { return !client().pictureRefusal().isEmpty(); }));
+    EXPECT_NE(client().pictureRefusal().indexOf("16000 × 16000"), -1) << client().pictureRefusal().toStdString();
+    EXPECT_FALSE(client().hasFirstFrame());
+    EXPECT_LT(residentMiB() - before, 200);
+
+    // A stream of an ordinary size that follows is shown, and the refusal goes.
+    sendStream(4, 5);
+    EXPECT_TRUE(waitUntil([&] { return client().hasFirstFrame() && client().pictureRefusal().isEmpty(); }));
 }
