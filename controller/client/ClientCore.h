@@ -25,6 +25,7 @@
 #include "controller/client/StreamLink.h"
 #include "controller/client/UnpairFlow.h"
 #include "controller/client/VideoDecoder.h"
+#include "controller/client/WindowNews.h"
 #include "protocol/Bytes.h"
 #include "protocol/CommonHeader.h"
 #include "protocol/ControlType.h"
@@ -156,6 +157,8 @@ private:
     // What the control dispatch hands back: news for the interface (ClientNews.cpp), pongs
     // (ClientLiveness.cpp) and the agent's goodbye.
     void publish(ControlDispatch::News news) override;
+    // One hop to the main thread with what waits in `news_`.
+    void deliverLatestNews();
     void pongArrived(wex::ByteView payload) override;
     void endedByAgent(std::string_view text) override;
 
@@ -239,6 +242,8 @@ private:
     uint64_t inputSessionsMade_ = 0;
 
     ControlDispatch dispatch_;
+    // What the agent's messages change in the window, newest only; shared with the hops that carry it.
+    std::shared_ptr<WindowNews> news_ = std::make_shared<WindowNews>();
     // Unpairing a machine: armed by revokePairing, ended by the session with it or another connect.
     UnpairFlow unpair_;
 

@@ -38,14 +38,14 @@ wex::AuthOk HostileAgent::foreignAuthOk() {
     return ok;
 }
 
-void HostileAgent::flood(wex::ControlType type, const std::vector<wex::Bytes>& payloads) {
+int64_t HostileAgent::flood(const std::vector<Message>& messages) {
     wex::Bytes all;
-    for (const auto& p : payloads) {
-        const wex::Bytes frame = agent.sealControl(type, p);
+    for (const auto& m : messages) {
+        const wex::Bytes frame = agent.sealControl(m.type, m.payload);
         all.insert(all.end(), frame.begin(), frame.end());
     }
     const auto fd = static_cast<int>(agent.controlDescriptor());
-    if (fd < 0) return;
+    if (fd < 0) return 0;
     // Written here, on the main thread, without its event loop: nothing the controller posts to its own
     // window is taken in meanwhile, as with a window busy drawing.
     std::size_t done = 0;
@@ -55,14 +55,11 @@ void HostileAgent::flood(wex::ControlType type, const std::vector<wex::Bytes>& p
             done += static_cast<std::size_t>(n);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
         pollfd p{fd, POLLOUT, 0};
         ::poll(&p, 1, 1000);
     }
-}
-
-void HostileAgent::flood(wex::ControlType type, const wex::Bytes& payload, int times) {
-    flood(type, std::vector<wex::Bytes>(static_cast<std::size_t>(times), payload));
+    return static_cast<int64_t>(done);
 }
 
 wex::Bytes HostileAgent::picture(uint32_t frameId, int width, int height, const std::vector<wex::Bytes>& units,

@@ -36,9 +36,12 @@ public:
 
     // Control messages sent faster than the controller's window can take them: sealed here, written
     // straight to the socket while the test's main thread (and so the window) is kept busy. Returns once
-    // every byte is written.
-    void flood(wex::ControlType type, const std::vector<wex::Bytes>& payloads);
-    void flood(wex::ControlType type, const wex::Bytes& payload, int times);
+    // every byte is written, with their number.
+    struct Message {
+        wex::ControlType type;
+        wex::Bytes payload;
+    };
+    int64_t flood(const std::vector<Message>& messages);
 
     // Video pieces to the controller's listener at `port`. Pieces go out in bursts; between bursts
     // `pace` (when set) is called with the bytes sent so far and should return once the controller has

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -47,6 +49,16 @@ struct HostileSession : ::testing::Test {
         hostile.pace = [this, base, sentBefore](int64_t sent) {
             waitUntil([&] { return received() - base >= sent - sentBefore; });
         };
+    }
+
+    // Waits for `done` without letting the main thread handle anything, as with a window busy drawing.
+    static bool waitUntilNoEvents(const std::function<bool()>& done, std::chrono::milliseconds limit = 20s) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            std::this_thread::sleep_for(1ms);
+        }
+        return true;
     }
 
     // Waits until the client has taken in every video piece sent and decoded what it could, as the

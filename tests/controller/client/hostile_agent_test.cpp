@@ -2,6 +2,7 @@
 // should not, costs bounded memory and time, and leaves the session usable.
 #include <fstream>
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -98,6 +99,12 @@ TEST_F(HostileSession, ARefusalDuringARedialIsShownNotHiddenBehindReconnecting) 
 }
 
 namespace {
+// Memory this process holds from the allocator, in MiB.
+int64_t allocatedMiB() {
+    const struct mallinfo2 m = ::mallinfo2();
+    return static_cast<int64_t>((m.uordblks + m.hblkhd) >> 20);
+}
+
 // Resident memory of this process, in MiB.
 int64_t residentMiB() {
     std::ifstream statm("/proc/self/statm");
@@ -124,4 +131,47 @@ TEST_F(HostileSession, APictureLargerThanAnyDisplayIsRefusedBeforeItCostsMemory)
     // A stream of an ordinary size that follows is shown, and the refusal goes.
     sendStream(4, 5);
     EXPECT_TRUE(waitUntil([&] { return client().hasFirstFrame() && client().pictureRefusal().isEmpty(); }));
+}
+
+TEST_F(HostileSession, ABurstOfStateMessagesCostsTheBusyWindowOnlyTheNewestOfEach) {
+    connect();
+    WEXClient& c = client();
+    int displayUpdates = 0, deckUpdates = 0, texts = 0, errors = 0;
+    QObject::connect(&c, &WEXClient::displaysChanged, [&] { ++displayUpdates; });
+    QObject::connect(&c, &WEXClient::deckStatChanged, [&] { ++deckUpdates; });
+    QObject::connect(&c, &WEXClient::remoteClipboardText, [&](const std::string&) { ++texts; });
+    QObject::connect(&c, &WEXClient::lastAgentErrorChanged, [&] { ++errors; });
+
+    // Display lists of about 55 KB and clipboard texts of 60 KB, a thousand of each, with statistics
+    // and errors between them, while the window does nothing else.
+    const int64_t before = allocatedMiB();
+    std::vector<HostileAgent::Message> burst;
+    wex::DisplayList list;
+    for (uint8_t i = 0; i < 200; ++i)
+        list.displays.push_back({i, 1920, 1080, 0, 0, {}, std::string(270, 'd')});
+    for (int i = 0; i < 1000; ++i) {
+        list.displays[0].width = static_cast<uint16_t>(1000 + i);
+        burst.push_back({wex::ControlType::displayList, list.encode()});
+        burst.push_back({wex::ControlType::clipboard,
+                         wex::Clipboard(0, std::string(60000, static_cast<char>('a' + i % 26))).encode()});
+        burst.push_back({wex::ControlType::deckStat, {0, 0, static_cast<uint8_t>(i % 100), 1, 2, 3}});
+        burst.push_back({wex::ControlType::error, wex::ErrorMsg(0, 1, "error " + std::to_string(i)).encode()});
+    }
+    const int64_t base = received();
+    const int64_t sent = hostile.flood(burst);
+    burst = {};
+    // The client has read and handled it all; the window has not looked yet, and what waits for it is
+    // small.
+    ASSERT_TRUE(waitUntilNoEvents([&] { return received() - base >= sent; }));
+    EXPECT_LT(allocatedMiB() - before, 24);
+
+    ASSERT_TRUE(waitUntil([&] { return c.lastAgentError() == "error 999"; }));
+    pump(50ms);
+    EXPECT_EQ(c.displays().size(), 200u);
+    EXPECT_EQ(c.displays()[0].width, 1999);
+    EXPECT_EQ(c.deckStat()->cpu, 99);
+    EXPECT_LE(displayUpdates, 2);
+    EXPECT_LE(deckUpdates, 2);
+    EXPECT_LE(texts, 2);
+    EXPECT_LE(errors, 2);
 }
