@@ -116,8 +116,8 @@ bool CompositionRoot::start(std::string& error) {
     transfers_ = std::make_unique<FileTransfers>(*client_, *client_, realScheduler());
     receiveFolder_ = std::make_unique<ReceiveFolder>(ReceiveFolder::defaultBase());
     clipboardText_ = std::make_unique<ClipboardTextSync>(*clipboard_, *client_, realScheduler());
-    clipboardFiles_ =
-        std::make_shared<ClipboardFileHost>(*clipboard_, *client_, *transfers_, *receiveFolder_, realScheduler());
+    clipboardFiles_ = std::make_shared<ClipboardFileHost>(*clipboard_, *client_, *transfers_, *receiveFolder_, *client_,
+                                                          realScheduler());
     bindClipboardToSession(*client_, *clipboardText_, clipboardFiles_);
 
     // Session time, counted while sessions are up and input is sent, with the reminders it schedules.

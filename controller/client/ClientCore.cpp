@@ -35,7 +35,7 @@ ClientCore::ClientCore(WEXClient& owner, const ClientConfig& config, std::shared
     : owner_(owner), context_(std::make_unique<QObject>()), config_(config), security_(std::move(security)),
       clock_(clock), deviceName_(config.deviceName.empty() ? clientDeviceName() : config.deviceName),
       links_(*this, config, clock), advertisedCaps_(wex::Cap::screenClient), watchdogs_(*this, clock),
-      audio_(config.audioOutputs ? config.audioOutputs : pulseAudioOutputs()), dispatch_(*this),
+      audio_(config.audioOutputs ? config.audioOutputs : pulseAudioOutputs()), dispatch_(*this, clock_),
       unpair_(*this, *security_, clock_) {
     VideoDecoder::Callbacks callbacks;
     // Both come on the decoder's thread.

@@ -26,6 +26,7 @@
 #include "controller/client/UnpairFlow.h"
 #include "controller/client/VideoDecoder.h"
 #include "controller/client/WindowNews.h"
+#include "controller/platform/ClientLog.h"
 #include "protocol/Bytes.h"
 #include "protocol/CommonHeader.h"
 #include "protocol/ControlType.h"
@@ -37,6 +38,7 @@
 #include "protocol/SessionKeys.h"
 #include "protocol/StreamFramer.h"
 #include "runtime/Scheduler.h"
+#include "runtime/ThrottledLog.h"
 
 namespace dovrel::controller {
 
@@ -242,6 +244,8 @@ private:
     uint64_t inputSessionsMade_ = 0;
 
     ControlDispatch dispatch_;
+    // Lines about the agent's video and clipboard-file pieces, which it may send at any rate.
+    ThrottledLog pieceLines_{clock_, "the agent's pieces", 8, [](const std::string& line) { clientLog(line); }};
     // What the agent's messages change in the window, newest only; shared with the hops that carry it.
     std::shared_ptr<WindowNews> news_ = std::make_shared<WindowNews>();
     // Unpairing a machine: armed by revokePairing, ended by the session with it or another connect.

@@ -143,7 +143,12 @@ void ClientCore::onPicturesRefused(int width, int height) {
     // Decoder thread.
     pictureRefused_ = true;
     const std::string text = texts::pictureTooLarge(width, height, PictureDecoder::maxSide);
-    clientLog("video: " + std::to_string(width) + "x" + std::to_string(height) + " pictures refused");
+    QMetaObject::invokeMethod(
+        context_.get(),
+        [this, width, height] {
+            pieceLines_.print("video: " + std::to_string(width) + "x" + std::to_string(height) + " pictures refused");
+        },
+        Qt::QueuedConnection);
     post([text = QString::fromStdString(text)](WEXClient& c) { c.publishPictureRefusal(text); });
 }
 

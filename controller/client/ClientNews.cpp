@@ -24,8 +24,8 @@ void ClientCore::publish(ControlDispatch::News news) {
             } else if constexpr (std::is_same_v<N, wex::ClipFileData>) {
                 const auto bytes = static_cast<int64_t>(n.data.size());
                 if (!news_->admitData(bytes)) {
-                    clipLog("DATA gen=" + std::to_string(n.generation) + " idx=" + std::to_string(n.index) +
-                            " DROPPED: the window is behind");
+                    pieceLines_.print("clip: DATA gen=" + std::to_string(n.generation) +
+                                      " idx=" + std::to_string(n.index) + " DROPPED: the window is behind");
                     return;
                 }
                 post([n = std::move(n), box = news_, bytes](WEXClient& c) {

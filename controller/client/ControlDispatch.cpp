@@ -25,6 +25,9 @@ template <class Message> std::optional<Message> decoded(wex::ByteView payload) {
 
 } // namespace
 
+ControlDispatch::ControlDispatch(Host& host, Scheduler& clock)
+    : host_(host), errorLines_(clock, "the agent's errors", 8, [](const std::string& line) { clientLog(line); }) {}
+
 void ControlDispatch::dispatch(wex::ControlType type, const wex::Bytes& payload) {
     thread_.check(__func__);
     using T = wex::ControlType;
@@ -85,7 +88,7 @@ void ControlDispatch::handleBye(wex::ByteView payload) {
 void ControlDispatch::handleAgentError(wex::ByteView payload) {
     const std::optional<wex::ErrorMsg> message = decoded<wex::ErrorMsg>(payload);
     const std::string text = message ? message->humanReason() : std::string(texts::agentRefused);
-    clientLog("← error: " + wex::logText(text));
+    errorLines_.print("← error: " + wex::logText(text));
     host_.publish(AgentError{text, message});
 }
 

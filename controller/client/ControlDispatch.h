@@ -12,6 +12,8 @@
 #include "protocol/ControlMessages.h"
 #include "protocol/ControlType.h"
 #include "protocol/FileMessages.h"
+#include "runtime/Scheduler.h"
+#include "runtime/ThrottledLog.h"
 
 namespace dovrel::controller {
 
@@ -52,7 +54,8 @@ public:
         virtual void endedByAgent(std::string_view text) = 0;
     };
 
-    explicit ControlDispatch(Host& host) : host_(host) {}
+    // `clock` paces the log lines the agent's messages cause.
+    ControlDispatch(Host& host, Scheduler& clock);
     ControlDispatch(const ControlDispatch&) = delete;
     ControlDispatch& operator=(const ControlDispatch&) = delete;
 
@@ -70,6 +73,8 @@ private:
 
     Host& host_;
     OwnerThread thread_;
+    // The agent can send errors as fast as it likes: only a few a second are logged.
+    ThrottledLog errorLines_;
     bool handshakeLogged_ = false;
 };
 

@@ -79,9 +79,9 @@ TEST(ClipFileNames, EqualSafeNamesGetNumbers) {
 
 TEST(ReceiveFolder, IsPrivateAndRefusesLinksAndOtherUsersFolders) {
     dovrel::test::TempDir dir;
-    ReceiveFolder folder(dir.file("Dovrel"));
+    ReceiveFolder folder(dir.file("Dovrel"), 0);
     std::string why;
-    ASSERT_TRUE(folder.openOffer(3, why)) << why;
+    ASSERT_TRUE(folder.openOffer(3, 0, why)) << why;
     EXPECT_EQ(folder.offerPath(), dir.file("Dovrel") + "/clip-3");
     struct stat st {};
     ASSERT_EQ(::stat(dir.file("Dovrel").c_str(), &st), 0);
@@ -94,23 +94,47 @@ TEST(ReceiveFolder, IsPrivateAndRefusesLinksAndOtherUsersFolders) {
     // A base folder someone else made first, or a link planted in its place, is never used.
     fs::create_directory(dir.file("target"));
     fs::create_directory_symlink(dir.file("target"), dir.file("Linked"));
-    ReceiveFolder linked(dir.file("Linked"));
-    EXPECT_FALSE(linked.openOffer(1, why));
+    ReceiveFolder linked(dir.file("Linked"), 0);
+    EXPECT_FALSE(linked.openOffer(1, 0, why));
     EXPECT_FALSE(fs::exists(dir.file("target/clip-1")));
     if (::geteuid() == 0) {
         fs::create_directory(dir.file("Theirs"));
         ASSERT_EQ(::chown(dir.file("Theirs").c_str(), 4242, 4242), 0);
-        ReceiveFolder theirs(dir.file("Theirs"));
-        EXPECT_FALSE(theirs.openOffer(1, why));
+        ReceiveFolder theirs(dir.file("Theirs"), 0);
+        EXPECT_FALSE(theirs.openOffer(1, 0, why));
         EXPECT_NE(why.find("another user"), std::string::npos);
     }
     // A folder of ours that others could enter is narrowed.
     fs::create_directory(dir.file("Open"));
     ::chmod(dir.file("Open").c_str(), 0777);
-    ReceiveFolder open(dir.file("Open"));
-    ASSERT_TRUE(open.openOffer(1, why));
+    ReceiveFolder open(dir.file("Open"), 0);
+    ASSERT_TRUE(open.openOffer(1, 0, why));
     ASSERT_EQ(::stat(dir.file("Open").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST(ReceiveFolder, HoldsOneOfferAtATimeWithRoomToSpareAndForgetsEarlierRuns) {
+    dovrel::test::TempDir dir;
+    const std::string base = dir.file("clipboard-files");
+    fs::create_directories(base + "/clip-9");
+    std::ofstream(base + "/clip-9/left.txt") << "from an earlier run";
+    ReceiveFolder folder(base, 0);
+    EXPECT_FALSE(fs::exists(base + "/clip-9"));
+
+    std::string why;
+    ASSERT_TRUE(folder.openOffer(1, 10, why)) << why;
+    ASSERT_TRUE(folder.create("a.txt").isOpen());
+    ASSERT_TRUE(folder.openOffer(2, 10, why)) << why;
+    EXPECT_FALSE(fs::exists(base + "/clip-1"));
+    EXPECT_TRUE(fs::exists(base + "/clip-2"));
+    folder.discardOffer();
+    EXPECT_FALSE(fs::exists(base + "/clip-2"));
+
+    // Files that would leave less than what must stay free are not taken.
+    ReceiveFolder full(base, uint64_t{1} << 62);
+    EXPECT_FALSE(full.openOffer(3, 300000, why));
+    EXPECT_NE(why.find("free disk space"), std::string::npos) << why;
+    EXPECT_FALSE(fs::exists(base + "/clip-3"));
 }
 
 namespace {
@@ -122,8 +146,8 @@ struct Host : ::testing::Test {
     FakeChannel channel;
     FakeReport report;
     FileTransfers transfers{channel, report, clock};
-    ReceiveFolder folder{dir.file("recv")};
-    ClipboardFileHost host{clipboard, channel, transfers, folder, clock};
+    ReceiveFolder folder{dir.file("recv"), 0};
+    ClipboardFileHost host{clipboard, channel, transfers, folder, report, clock};
 
     Host() {
         app();
@@ -175,11 +199,55 @@ TEST_F(Host, AnOfferIsPulledAtOnceAndItsFilesGoOnTheClipboardUnderDistinctNames)
     EXPECT_TRUE(offers().empty());
 }
 
-TEST_F(Host, OffersOverTheLimitsChangeNothing) {
+TEST_F(Host, OffersOverTheLimitsChangeNothingButAreShown) {
     host.onRemoteOffer(1, entries(65, 1));
     host.onRemoteOffer(2, {{"a", 2147483649ULL}});
     host.onRemoteOffer(3, {});
     EXPECT_TRUE(pulls().empty());
+    EXPECT_FALSE(host.receiving());
+    EXPECT_EQ(report.failures.size(), 2u);
+}
+
+TEST_F(Host, FilesThatComeShortOrCannotBeWrittenGoAtOnceAndTheWindowIsToldWhy) {
+    host.onRemoteOffer(1, {{"short.txt", 10}, {"whole.txt", 2}});
+    host.onData(1, 0, 0, bytes("abc"), true);
+    EXPECT_FALSE(fs::exists(dir.file("recv/clip-1/short.txt")));
+    host.onData(1, 1, 0, bytes("ok"), true);
+    EXPECT_EQ(clipboard.filePaths(), std::vector<std::string>{dir.file("recv/clip-1/whole.txt")});
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_EQ(report.failures[0], "Couldn't receive 1 of the 2 copied files: they didn't arrive whole.");
+
+    // No room on the disk: nothing is pulled, and the window says so.
+    ReceiveFolder full(dir.file("full"), uint64_t{1} << 62);
+    ClipboardFileHost crowded{clipboard, channel, transfers, full, report, clock};
+    crowded.start();
+    channel.clear();
+    crowded.onRemoteOffer(2, {{"big.iso", 300000}});
+    EXPECT_TRUE(pulls().empty());
+    ASSERT_EQ(report.failures.size(), 2u);
+    EXPECT_NE(report.failures[1].find("too little free disk space"), std::string::npos) << report.failures[1];
+}
+
+TEST_F(Host, AFloodOfOffersKeepsOneFolderAndTheSessionsEndRemovesWhatWasArriving) {
+    // A thousand offers of 64 one-byte files at once: the first is taken, the newest waits its turn.
+    for (uint32_t gen = 1; gen <= 1000; ++gen)
+        host.onRemoteOffer(gen, entries(64, 1));
+    EXPECT_EQ(pulls().size(), 64u);
+    channel.clear();
+    clock.advance(ClipboardFileHost::offerSpacing);
+    const auto asked = pulls();
+    ASSERT_EQ(asked.size(), 64u);
+    EXPECT_EQ(asked[0].generation, 1000u);
+    std::size_t folders = 0;
+    for (const auto& entry : fs::directory_iterator(dir.file("recv")))
+        folders += entry.is_directory() ? 1 : 0;
+    EXPECT_EQ(folders, 1u);
+
+    // Half the files came when the session ends: their descriptors close and they go.
+    for (uint8_t i = 0; i < 32; ++i)
+        host.onData(1000, i, 0, bytes("x"), true);
+    host.stop();
+    EXPECT_FALSE(fs::exists(dir.file("recv/clip-1000")));
     EXPECT_FALSE(host.receiving());
 }
 

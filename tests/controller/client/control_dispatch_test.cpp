@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "FakeScheduler.h"
 #include "controller/client/ClientTexts.h"
 #include "controller/client/ControlDispatch.h"
 
@@ -21,7 +22,8 @@ struct FakeHost : ControlDispatch::Host {
 
 TEST(ControlDispatch, PongsAndGoodbyesGoBackToTheClientAndHandshakeStepsGoNowhere) {
     FakeHost host;
-    ControlDispatch dispatch(host);
+    dovrel::test::FakeScheduler clock;
+    ControlDispatch dispatch(host, clock);
     dispatch.dispatch(wex::ControlType::helloAck, {});
     dispatch.dispatch(wex::ControlType::authOk, {});
     dispatch.dispatch(wex::ControlType::authFail, {0, 0, 2, 0, 0});
@@ -37,7 +39,8 @@ TEST(ControlDispatch, PongsAndGoodbyesGoBackToTheClientAndHandshakeStepsGoNowher
 
 TEST(ControlDispatch, MessagesBecomeNewsAndWhatDoesNotDecodeChangesNothing) {
     FakeHost host;
-    ControlDispatch dispatch(host);
+    dovrel::test::FakeScheduler clock;
+    ControlDispatch dispatch(host, clock);
     wex::DisplayList list;
     list.displays.resize(3);
     list.displays[2].flags = wex::DisplayFlags(wex::DisplayFlag::streaming);

@@ -1,5 +1,6 @@
 // The client against an agent that means harm: what it sends inside a session changes nothing it
 // should not, costs bounded memory and time, and leaves the session usable.
+#include <algorithm>
 #include <fstream>
 
 #include <malloc.h>
@@ -7,7 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include "ClipboardFakes.h"
 #include "HostileSession.h"
+#include "StreamCapture.h"
+#include "controller/client/ClipboardBinding.h"
+#include "controller/client/ClipboardFileHost.h"
+#include "controller/client/FileTransfers.h"
+#include "controller/client/ReceiveFolder.h"
+#include "controller/platform/ClientLog.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/SessionSetupMessages.h"
 
@@ -174,4 +182,56 @@ TEST_F(HostileSession, ABurstOfStateMessagesCostsTheBusyWindowOnlyTheNewestOfEac
     EXPECT_LE(deckUpdates, 2);
     EXPECT_LE(texts, 2);
     EXPECT_LE(errors, 2);
+}
+
+TEST_F(HostileSession, AFloodOfMessagesWritesAFewLogLinesASecond) {
+    connect();
+    WEXClient& c = client();
+    FakeClipboard clipboard;
+    FileTransfers transfers(c, c, *f.fake);
+    dovrel::test::TempDir dir;
+    ReceiveFolder folder(dir.file("received"), 0);
+    auto host = std::make_shared<ClipboardFileHost>(clipboard, c, transfers, folder, c, *f.fake);
+    QObject context;
+    connectClipFileHost(c, &context, host);
+    host->start();
+    host->onRemoteOffer(1, {{"a.txt", 4}});
+
+    StreamCapture err(2);
+    // Errors, offers over the limits and pieces outside their file, two thousand of each, each one
+    // with its own hop so that nothing is coalesced away.
+    wex::ClipFilesOffer tooMany;
+    tooMany.files = std::vector<wex::ClipFileEntry>(65, {"f", 1});
+    for (int i = 0; i < 2000; ++i) {
+        agent.sendSealed(wex::ControlType::error, wex::ErrorMsg(0, 1, "error " + std::to_string(i)).encode());
+        tooMany.generation = static_cast<uint32_t>(100 + i);
+        agent.sendSealed(wex::ControlType::clipFilesOffer, tooMany.encode());
+        agent.sendSealed(wex::ControlType::clipFileData, wex::ClipFileData(0, 1, 0, 9000, false, {1}).encode());
+        if (i % 100 == 99) waitUntil([&] { return c.status() == QString("error %1").arg(i); });
+    }
+    ASSERT_TRUE(waitUntil([&] { return c.status() == "error 1999"; }));
+    pump(50ms);
+    const std::string log = err.text();
+    EXPECT_LT(std::count(log.begin(), log.end(), '\n'), 40) << log;
+}
+
+TEST(LogBudget, AMinuteTakesItsShareAndTheNextSaysWhatWasLeftOut) {
+    LogBudget budget;
+    const dovrel::Instant start{std::chrono::hours(1)};
+    std::string note;
+    std::size_t taken = 0;
+    int refused = 0;
+    for (int i = 0; i < 10000; ++i) {
+        if (budget.admit(100, start + std::chrono::milliseconds(i), note))
+            taken += 100;
+        else
+            ++refused;
+        EXPECT_TRUE(note.empty());
+    }
+    EXPECT_LE(taken, LogBudget::bytesPerMinute);
+    EXPECT_GT(refused, 0);
+    ASSERT_TRUE(budget.admit(100, start + std::chrono::minutes(1), note));
+    EXPECT_NE(note.find(std::to_string(refused)), std::string::npos) << note;
+    EXPECT_TRUE(budget.admit(100, start + std::chrono::minutes(1), note));
+    EXPECT_TRUE(note.empty());
 }
