@@ -179,6 +179,8 @@ bool CompositionRoot::start(std::string& error) {
     QObject::connect(session_.get(), &SessionViewModel::windowLeft, quibPanel_.get(), &QuibPanelModel::hide);
 
     engine_ = std::make_unique<QQmlApplicationEngine>();
+    // Nothing the window shows is fetched from the network.
+    engine_->setNetworkAccessManagerFactory(&offline_);
     // Warnings are gathered while the window is made, to say why it could not be; later ones (a dialog
     // opened long after) go only to standard error, never into this function's long-gone list.
     QStringList warnings;

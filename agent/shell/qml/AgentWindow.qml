@@ -54,6 +54,7 @@ Pane {
                 }
                 Label {
                     text: "DOVRELÆ"
+                    textFormat: Text.PlainText
                     color: root.theme.text
                     font.pixelSize: 17
                     font.weight: Font.Black
@@ -79,6 +80,7 @@ Pane {
                     // a second line rather than losing their end.
                     wrapMode: Text.WordWrap
                     text: root.app.statusText
+                    textFormat: Text.PlainText
                     color: root.theme.secondary
                     font.pixelSize: root.theme.callout
                 }

@@ -23,6 +23,7 @@ RowLayout {
             y: 4
             width: parent.width - 14
             text: line.command
+            textFormat: TextEdit.PlainText
             readOnly: true
             selectByMouse: true
             wrapMode: TextEdit.WrapAnywhere

@@ -19,6 +19,7 @@ Button {
         Label {
             objectName: button.objectName + "Label"
             text: button.text
+            textFormat: Text.PlainText
             font: button.font
             color: !button.enabled ? button.theme.secondary : (button.danger ? button.theme.warn : button.theme.text)
         }

@@ -84,7 +84,7 @@ Item {
                         ToolTip.visible: hovered
                         ToolTip.delay: 600
                         readonly property string tip: light ? qsTr("Switch to dark") : qsTr("Switch to light")
-                        ToolTip.text: tip
+                        ToolTip.text: tip // own words
                         onClicked: deckScreen.appearance.toggle()
                         // The tip asked for by the hover before the click would come up with the old
                         // words: it is asked for again with the new ones.
@@ -130,6 +130,7 @@ Item {
                             Text {
                                 anchors.verticalCenter: parent.verticalCenter
                                 text: qsTr("encrypted")
+                                textFormat: Text.PlainText
                                 font.pixelSize: 12
                                 font.weight: Font.Medium
                                 color: Theme.textDim
@@ -170,6 +171,7 @@ Item {
                                 objectName: "accountChipText"
                                 anchors.verticalCenter: parent.verticalCenter
                                 text: accountChip.signedIn ? deckScreen.accountName : qsTr("Sign in")
+                                textFormat: Text.PlainText
                                 maximumLineCount: 1
                                 elide: Text.ElideRight
                                 font.pixelSize: 13
@@ -203,6 +205,7 @@ Item {
                             Text {
                                 anchors.verticalCenter: parent.verticalCenter
                                 text: qsTr("Pair")
+                                textFormat: Text.PlainText
                                 font.pixelSize: 14
                                 font.weight: Font.DemiBold
                                 color: "white"
@@ -274,6 +277,7 @@ Item {
                                 }
                                 Text {
                                     text: qsTr("Pair another machine")
+                                    textFormat: Text.PlainText
                                     font.pixelSize: 13
                                     font.weight: Font.Medium
                                     color: Theme.textDim
@@ -299,6 +303,7 @@ Item {
                 Text {
                     anchors.horizontalCenter: parent.horizontalCenter
                     text: qsTr("No machines yet")
+                    textFormat: Text.PlainText
                     font.pixelSize: 20
                     font.weight: Font.DemiBold
                     color: Theme.text
@@ -307,6 +312,7 @@ Item {
                     anchors.horizontalCenter: parent.horizontalCenter
                     width: Math.min(380, implicitWidth)
                     text: qsTr("Open DOVRELÆ on the computer you want to reach and read its 8-character code, then press Pair.")
+                    textFormat: Text.PlainText
                     wrapMode: Text.Wrap
                     horizontalAlignment: Text.AlignHCenter
                     font.pixelSize: 13
@@ -330,6 +336,7 @@ Item {
                     }
                     contentItem: Text {
                         text: qsTr("Pair a machine")
+                        textFormat: Text.PlainText
                         font.pixelSize: 14
                         font.weight: Font.DemiBold
                         color: "black"

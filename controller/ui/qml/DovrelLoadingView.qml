@@ -44,6 +44,7 @@ Rectangle {
             objectName: "loadingMessage"
             anchors.horizontalCenter: parent.horizontalCenter
             text: overlay.message
+            textFormat: Text.PlainText
             font.pixelSize: 14
             font.weight: Font.Medium
             color: Theme.dark ? Qt.rgba(0.62, 0.62, 0.62, 1) : Qt.rgba(0.42, 0.42, 0.42, 1)
@@ -57,6 +58,7 @@ Rectangle {
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
             text: overlay.errorText
+            textFormat: Text.PlainText
             font.pixelSize: 13
             color: Qt.rgba(0.78, 0.22, 0.2, 1)
         }

@@ -169,6 +169,7 @@ Item {
                 Text {
                     anchors.horizontalCenter: parent.horizontalCenter
                     text: qsTr("offline")
+                    textFormat: Text.PlainText
                     font.pixelSize: 12
                     color: Theme.textDimmer
                 }
@@ -235,6 +236,7 @@ Item {
                     objectName: "promptText"
                     anchors.horizontalCenter: parent.horizontalCenter
                     text: card.promptText
+                    textFormat: Text.PlainText
                     font.pixelSize: 12
                     font.weight: Font.Medium
                     color: Qt.rgba(0.72, 0.74, 0.78, 1)
@@ -281,6 +283,7 @@ Item {
                         objectName: "nameText"
                         width: Math.min(implicitWidth, card.width - 28 - 25 - stats.width - 18)
                         text: card.name
+                        textFormat: Text.PlainText
                         elide: Text.ElideRight
                         maximumLineCount: 1
                         font.pixelSize: 16
@@ -315,6 +318,7 @@ Item {
                         Text {
                             objectName: "stateText"
                             text: card.stateWord
+                            textFormat: Text.PlainText
                             font.pixelSize: 12
                             font.weight: Font.Medium
                             color: Theme.textDim
@@ -323,6 +327,7 @@ Item {
                             objectName: "lastSeenText"
                             visible: card.lastSeenText.length > 0
                             text: card.lastSeenText
+                            textFormat: Text.PlainText
                             font.pixelSize: 12
                             color: Theme.textDimmer
                         }
@@ -384,6 +389,7 @@ Item {
                     anchors.verticalCenter: parent.verticalCenter
                     width: parent.width - 30
                     text: card.name
+                    textFormat: Text.PlainText
                     elide: Text.ElideRight
                     maximumLineCount: 1
                     font.pixelSize: 14
@@ -456,7 +462,7 @@ Item {
         id: menu
         objectName: "cardMenu"
         MenuItem {
-            text: card.frostMenuTitle
+            text: card.frostMenuTitle // own words: "Frost thumbnail" or "Show thumbnail"
             icon.source: SymbolSet.url(card.frostMenuSymbol)
             onTriggered: card.frost()
         }

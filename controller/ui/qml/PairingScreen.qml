@@ -27,6 +27,7 @@ Item {
         }
         Text {
             text: label.text
+            textFormat: Text.PlainText
             font.pixelSize: 13
             font.weight: Font.DemiBold
             color: Theme.textDim
@@ -85,6 +86,7 @@ Item {
                     visible: !capsule.working
                     anchors.verticalCenter: parent.verticalCenter
                     text: capsule.text
+                    textFormat: Text.PlainText
                     font: capsule.font
                     color: capsule.ink
                 }
@@ -139,6 +141,7 @@ Item {
         Text {
             anchors.centerIn: parent
             text: segment.title
+            textFormat: Text.PlainText
             font.pixelSize: 12
             font.weight: segment.chosen ? Font.DemiBold : Font.Normal
             color: Theme.text
@@ -197,6 +200,7 @@ Item {
                 Text {
                     anchors.centerIn: parent
                     text: qsTr("Pair a machine")
+                    textFormat: Text.PlainText
                     font.pixelSize: 20
                     font.weight: Font.DemiBold
                     color: Theme.text
@@ -225,6 +229,7 @@ Item {
                         Layout.fillWidth: true
                         wrapMode: Text.Wrap
                         text: qsTr("Get it from the DOVRELÆ window on the machine you want to control - it looks like ABCD-1234.")
+                        textFormat: Text.PlainText
                         font.pixelSize: 11
                         color: Theme.textDimmer
                     }
@@ -242,6 +247,7 @@ Item {
                         }
                         Text {
                             text: "-"
+                            textFormat: Text.PlainText
                             font.pixelSize: 22
                             font.weight: Font.DemiBold
                             color: Theme.textDim
@@ -276,6 +282,7 @@ Item {
                         Layout.fillWidth: true
                         wrapMode: Text.Wrap
                         text: screen.pairing.shareError
+                        textFormat: Text.PlainText
                         font.pixelSize: 11
                         color: Theme.dark ? Theme.warn : Qt.darker(Theme.warn, 1.45)
                     }
@@ -328,6 +335,7 @@ Item {
                             Layout.fillWidth: true
                             wrapMode: Text.Wrap
                             text: screen.pairing.linkError
+                            textFormat: Text.PlainText
                             font.pixelSize: 12
                             font.weight: Font.Medium
                             color: Theme.bad
@@ -425,6 +433,7 @@ Item {
                             Layout.fillWidth: true
                             wrapMode: Text.Wrap
                             text: screen.pairing.manualNote
+                            textFormat: Text.PlainText
                             font.pixelSize: 11
                             color: Theme.textDimmer
                         }
@@ -439,6 +448,7 @@ Item {
                 Layout.fillWidth: true
                 wrapMode: Text.Wrap
                 text: qsTr("Paired once with a one-time key (TOFU). The relay reaches your machine on any network.")
+                textFormat: Text.PlainText
                 font.pixelSize: 12
                 color: Theme.textDimmer
             }

@@ -78,6 +78,7 @@ Rectangle {
                 objectName: "quibNote"
                 Layout.fillWidth: true
                 text: panel.model.note
+                textFormat: Text.PlainText
                 color: "white"
                 font.pixelSize: 13
                 font.weight: Font.DemiBold
@@ -113,6 +114,7 @@ Rectangle {
             Text {
                 Layout.fillWidth: true
                 text: panel.model.note
+                textFormat: Text.PlainText
                 color: panel.textDim
                 font.pixelSize: 12
                 wrapMode: Text.Wrap
@@ -120,6 +122,7 @@ Rectangle {
             Text {
                 Layout.fillWidth: true
                 text: panel.model.signInNotice
+                textFormat: Text.PlainText
                 color: panel.textDimmer
                 font.pixelSize: 12
                 wrapMode: Text.Wrap
@@ -163,6 +166,7 @@ Rectangle {
                 onClicked: panel.model.generate()
                 contentItem: Text {
                     text: generateButton.text
+                    textFormat: Text.PlainText
                     font: generateButton.font
                     color: panel.model.prompt.length > 0 ? "black" : panel.textDim
                 }
@@ -186,6 +190,7 @@ Rectangle {
             TextArea {
                 objectName: "quibDraft"
                 text: panel.model.draft
+                textFormat: TextEdit.PlainText
                 onTextChanged: if (text !== panel.model.draft) panel.model.draft = text
                 color: "white"
                 font.pixelSize: 13
@@ -227,6 +232,7 @@ Rectangle {
                             anchors.horizontalCenter: parent.horizontalCenter
                             horizontalAlignment: Text.AlignHCenter
                             text: tile.modelData.label
+                            textFormat: Text.PlainText
                             color: "white"
                             font.pixelSize: 10
                             font.weight: Font.Medium
@@ -243,6 +249,7 @@ Rectangle {
             Text {
                 Layout.fillWidth: true
                 text: panel.model.consentText
+                textFormat: Text.PlainText
                 color: panel.textDimmer
                 font.pixelSize: 11
                 wrapMode: Text.Wrap
@@ -259,6 +266,7 @@ Rectangle {
             visible: panel.model.status.length > 0
             Layout.fillWidth: true
             text: panel.model.status
+            textFormat: Text.PlainText
             color: panel.textDim
             font.pixelSize: 11
             wrapMode: Text.Wrap

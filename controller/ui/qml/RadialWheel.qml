@@ -88,6 +88,7 @@ Item {
                     width: button.width - 6
                     horizontalAlignment: Text.AlignHCenter
                     text: button.label
+                    textFormat: Text.PlainText
                     font.pixelSize: 9
                     font.weight: Font.Medium
                     fontSizeMode: Text.HorizontalFit

@@ -40,6 +40,7 @@ Item {
         }
         header: Text {
             text: dialog.title
+            textFormat: Text.PlainText
             padding: 20
             bottomPadding: 0
             font.pixelSize: 15
@@ -62,6 +63,7 @@ Item {
                 width: 372
                 wrapMode: Text.Wrap
                 text: alerts.root.alertText
+                textFormat: Text.PlainText
                 font.pixelSize: 13
                 color: Theme.textDim
             }

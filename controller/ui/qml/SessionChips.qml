@@ -65,6 +65,7 @@ Item {
                 }
                 Text {
                     text: chips.modeTitles[chips.session.interaction.mode]
+                    textFormat: Text.PlainText
                     color: "white"
                     font.pixelSize: 12
                     font.weight: Font.DemiBold
@@ -83,7 +84,7 @@ Item {
                     MenuItem {
                         required property string modelData
                         objectName: "mode-" + modelData
-                        text: (chips.session.interaction.mode === modelData ? "✓  " : "") + chips.modeTitles[modelData]
+                        text: (chips.session.interaction.mode === modelData ? "✓  " : "") + chips.modeTitles[modelData] // own words
                         onTriggered: chips.session.interaction.mode = modelData
                     }
                 }

@@ -56,6 +56,7 @@ Item {
         anchors.centerIn: parent
         visible: !glyph.drawn.includes(glyph.symbol)
         text: glyph.glyphs[glyph.symbol] ?? "•"
+        textFormat: Text.PlainText
         font.pixelSize: glyph.size
         color: glyph.color
         horizontalAlignment: Text.AlignHCenter

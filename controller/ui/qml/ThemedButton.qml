@@ -19,6 +19,7 @@ Button {
 
     contentItem: Text {
         text: button.text
+        textFormat: Text.PlainText
         font: button.font
         color: button.primary || button.overPicture ? "white" : Theme.text
         opacity: button.enabled ? 1 : 0.45

@@ -45,6 +45,7 @@ Item {
             objectName: "tokensText"
             anchors.verticalCenter: parent.verticalCenter
             text: footer.tokensText
+            textFormat: Text.PlainText
             font.pixelSize: 12
             font.weight: Font.Medium
             color: Theme.textDim
@@ -57,6 +58,7 @@ Item {
             id: beta
             anchors.verticalCenter: parent.verticalCenter
             text: qsTr("free during beta")
+            textFormat: Text.PlainText
             font.pixelSize: 12
             color: Theme.textDimmer
         }
