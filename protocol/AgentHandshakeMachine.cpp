@@ -58,7 +58,8 @@ std::optional<HelloAck> AgentHandshakeMachine::hello(const Hello& hello, const E
 }
 
 AgentHandshakeMachine::AuthDecision AgentHandshakeMachine::auth(const Auth& auth, ClientId client, Time now,
-                                                                std::string_view pairingCode, bool clientPaired) {
+                                                                std::optional<std::string_view> pairingCode,
+                                                                bool clientPaired) {
     if (!pending_) return Ignore{};
     Pending pending = std::move(*pending_);
     pending_.reset();
@@ -79,7 +80,14 @@ AgentHandshakeMachine::AuthDecision AgentHandshakeMachine::auth(const Auth& auth
             refusedClient_ = client;
             return r;
         }
-        if (!WEXHandshake::verifyPskProof(auth.proof, pairingCodeKey(pairingCode), transcript, pending.chanbind)) {
+        if (!pairingCode) {
+            // Answered like a wrong code, and paced like one, without telling a guesser why; it does not
+            // count against the code, which nobody tried.
+            Refuse r = refuse(std::move(pending), auth.reqId, AuthFailReason::badProof, client, now);
+            r.noCodeInForce = true;
+            return r;
+        }
+        if (!WEXHandshake::verifyPskProof(auth.proof, pairingCodeKey(*pairingCode), transcript, pending.chanbind)) {
             ++wrongCodes_; // counted against the code itself, across connections
             Refuse r = refuse(std::move(pending), auth.reqId, AuthFailReason::badProof, client, now);
             r.rotateCode = wrongCodes_ % 5 == 0;

@@ -67,6 +67,8 @@ public:
         bool backOff = false;
         // This wrong code was a fifth one: the caller draws a new pairing code first.
         bool rotateCode = false;
+        // A pairing-code proof while no code was in force: answered as a wrong code, its proof unchecked.
+        bool noCodeInForce = false;
         int wrongCodes = 0; // wrong pairing codes since the start
     };
     // No answer: the Auth came without a Hello answered before it.
@@ -84,9 +86,11 @@ public:
     std::optional<HelloAck> hello(const Hello& hello, const EphemeralKey& ephemeral, ByteView challenge,
                                   uint64_t agentTimeUs);
 
-    // Decides an Auth of `client` at `now`. `pairingCode` is the code now in force; `clientPaired` tells
-    // whether the pending handshake's static key is paired. Ends the handshake in progress unless ignored.
-    AuthDecision auth(const Auth& auth, ClientId client, Time now, std::string_view pairingCode, bool clientPaired);
+    // Decides an Auth of `client` at `now`. `pairingCode` is the code now in force, or nothing while the
+    // agent accepts none (nobody can have read it); `clientPaired` tells whether the pending handshake's
+    // static key is paired. Ends the handshake in progress unless ignored.
+    AuthDecision auth(const Auth& auth, ClientId client, Time now, std::optional<std::string_view> pairingCode,
+                      bool clientPaired);
 
     // The handshake in progress goes: its connection ended, or the caller answered it some other way.
     void endHandshake() { pending_.reset(); }

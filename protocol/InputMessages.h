@@ -89,6 +89,11 @@ struct MouseButtonEvent {
 struct ScrollEvent {
     static constexpr InputEventType eventType = InputEventType::scroll;
     static constexpr std::size_t bodySize = 14;
+    // `dx` and `dy` are eighths of a pixel. One wheel notch is 48 pixels, about the three lines a notch
+    // scrolls in desktop toolkits: a controller sends a notch as `notch` units and an agent that scrolls
+    // in wheel clicks makes one click of it, while an agent that scrolls by pixels moves 48 of them.
+    static constexpr int unitsPerPixel = 8;
+    static constexpr int notch = 48 * unitsPerPixel;
 
     uint8_t displayId = 0;
     int32_t x = 0; // 16.16

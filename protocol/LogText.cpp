@@ -43,9 +43,31 @@ Decoded decodeOne(std::string_view s) {
 
 } // namespace
 
+bool isDirectionMark(char32_t c) {
+    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 bool isLineBreakingOrHidden(char32_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || c == 0x061C || c == 0x200E ||
-           c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 || isDirectionMark(c);
+}
+
+std::string replaceDirectionMarks(std::string_view text, std::string_view replacement) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const Decoded d = decodeOne(text.substr(i));
+        if (d.length == 0) {
+            out += text[i++];
+            continue;
+        }
+        if (isDirectionMark(d.codePoint))
+            out += replacement;
+        else
+            out.append(text, i, d.length);
+        i += d.length;
+    }
+    return out;
 }
 
 bool containsLineBreakingOrHidden(std::string_view text) {

@@ -18,6 +18,13 @@ inline constexpr std::size_t maxLogTextBytes = 200;
 // (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069).
 bool isLineBreakingOrHidden(char32_t codePoint);
 
+// True for the marks among them that change the direction text is shown in.
+bool isDirectionMark(char32_t codePoint);
+
+// `text` with every direction mark replaced by `replacement`; everything else, ill-formed bytes too,
+// stays as it was. For names that must stay usable rather than be refused.
+std::string replaceDirectionMarks(std::string_view text, std::string_view replacement);
+
 // True when `text` holds such a code point (ill-formed UTF-8 is not looked into byte by byte: only
 // its well-formed characters are checked).
 bool containsLineBreakingOrHidden(std::string_view text);

@@ -6,10 +6,25 @@
 #include <QMetaObject>
 #include <QString>
 
+#include "runtime/SignalStack.h"
+
 namespace dovrel {
 
+namespace {
+
+// A queue's thread: its event loop, on a signal stack of its own.
+class QueueThread final : public QThread {
+protected:
+    void run() override {
+        armSignalStack();
+        exec();
+    }
+};
+
+} // namespace
+
 SerialQueue::SerialQueue(const std::string& label)
-    : label_(label), thread_(std::make_unique<QThread>()), context_(std::make_unique<QObject>()) {
+    : label_(label), thread_(std::make_unique<QueueThread>()), context_(std::make_unique<QObject>()) {
     thread_->setObjectName(QString::fromStdString(label));
     context_->moveToThread(thread_.get());
     thread_->start();

@@ -10,7 +10,8 @@
 namespace dovrel {
 
 // One owner thread with its own Qt event loop: the state a queue owns (sockets, timers, protocol
-// state) lives in QObjects whose thread is this one, and every other thread reaches it by posting.
+// state) lives in QObjects whose thread is this one, and every other thread reaches it by posting. The
+// thread has an alternate signal stack of its own (armSignalStack).
 //
 // Naming: a function whose name ends in ...Locked runs on its owner thread, and says so by calling
 // assertCurrent() first; a function that needs a mutex held by its caller ends in ...UnderLock.

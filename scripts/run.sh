@@ -10,8 +10,8 @@
 #   scripts/run.sh --demo           the controller alone, in demo mode
 #   scripts/run.sh agent            the agent alone on this display (or a private one), to be reached
 #                                   from another machine
-#   scripts/run.sh controller HOST  the controller alone, connecting to HOST ("host" or "host:port";
-#                                   add -pairingCode CODE after HOST the first time)
+#   scripts/run.sh controller HOST  the controller alone, connecting to HOST ("host" or "host:port") by
+#                                   key; add -pairingCode CODE after HOST the first time to pair
 #
 # Ctrl-C stops everything this script started.
 set -euo pipefail
@@ -90,9 +90,6 @@ free_udp_port() {
 start_agent() {
   local display=$1
   shift
-  if [[ ! -f "$agent_home/.config/Dovrel/relay.json" ]]; then
-    printf '{\n    "lan": true\n}\n' >"$agent_home/.config/Dovrel/relay.json"
-  fi
   : >"$run/agent.log"
   local path=$PATH
   [[ -d scripts/no-user-manager ]] && path="$PWD/scripts/no-user-manager:$PATH"
@@ -150,8 +147,9 @@ case "$mode" in
     have_display || { echo "run: the controller needs a display" >&2; exit 1; }
     host=$1
     shift
-    # The agent there is kept in the deck as a Linux machine (its shortcuts take Control, and its card
-    # connects again later) and dialled at once; the code pairs it the first time.
+    # With the code the agent there is paired, kept in the deck as a Linux machine (its shortcuts take
+    # Control, and its card connects again later) and dialled at once. Without one the controller
+    # connects by the key an earlier pairing left (a pairing link needs its code, so none is made).
     code=
     rest=()
     while [[ $# -gt 0 ]]; do
@@ -163,9 +161,12 @@ case "$mode" in
         shift
       fi
     done
-    link="dovrel://pair?host=$host&name=$host&kind=linux"
-    [[ -n "$code" ]] && link+="&code=$code"
-    exec env "${controller_env[@]}" "$controller" -autoLink "$link" "${rest[@]}"
+    if [[ -n "$code" ]]; then
+      exec env "${controller_env[@]}" "$controller" \
+        -autoLink "dovrel://pair?host=$host&code=$code&name=$host&kind=linux" "${rest[@]}"
+    fi
+    echo "run: connecting to $host by key (add -pairingCode CODE the first time)"
+    exec env "${controller_env[@]}" "$controller" -autoHost "$host" "${rest[@]}"
     ;;
   agent)
     if have_display; then

@@ -47,6 +47,12 @@ Agent::Agent(AgentServices services, AgentSettings settings)
       desktop_(std::move(services.desktop)), power_(std::move(services.power)),
       wakeRequests_(*transport_, std::move(services.wakeEmitter), std::move(services.lanInterfaces),
                     transport_->scheduler()),
+      quiet_(transport_->scheduler(),
+             [this] {
+                 print("• controller quiet for " + std::to_string(QuietController::after.count()) +
+                       "s — letting go of held keys and buttons");
+                 injector_->releaseHeld();
+             }),
       media_(std::move(services.pipeline), transport_->scheduler()) {
     if (!regionProbe_.ready() || !pairing_.ready())
         throw std::invalid_argument("Agent needs a region race and the local addresses");
@@ -91,7 +97,11 @@ PipelineHost Agent::pipelineHost() {
     host.streamedArea = [this, t](const StreamedArea& area) {
         t->queue().post([this, area] { injector_->setStreamedArea(area); });
     };
-    host.restingChanged = [this](bool resting) { onMain([this, resting] { observer_->restingChanged(resting); }); };
+    host.restingChanged = [this, t](bool resting) {
+        // What was held before the rest is not held after it.
+        if (!resting) t->queue().post([this] { injector_->releaseHeld(); });
+        onMain([this, resting] { observer_->restingChanged(resting); });
+    };
     host.videoReport = [this](int fps, const std::string& path) {
         onMain([this, fps, path] { observer_->videoReport(fps, path); });
     };
@@ -105,15 +115,21 @@ Agent::~Agent() {
     // Nothing of the agent may run on "dovrel.net" once its members start to go.
     transport_->setCallbacks({});
     transport_->queue().sync([this] {
+        stopping_ = true;
         refusal_.cancel();
         strangerLines_.stop();
         refusalLines_.stop();
+        quiet_.stop();
         media_.cancelTimers();
     });
     // The pipeline's threads read the transport; they stop first. So do the file receiver's queue and
     // the clipboard files' reader.
     media_.stopPipeline();
     session_.release();
+    // A lock under way answers through the transport: the desktop's thread stops before it goes (the
+    // injector shares the desktop, and the pipeline, which hands the injector its area, has stopped).
+    injector_.reset();
+    desktop_.reset();
     transport_.reset();
 }
 
@@ -134,6 +150,8 @@ void Agent::cancelAllAccess() {
     if (AccountWork* work = accounts_.work()) work->cancelAllAccess();
 }
 void Agent::createShareCode() {
+    // Signed out there is no code to be had: the window shows its signed-out text, not a failure.
+    if (transport_->relayIdentity().account.empty()) return;
     if (AccountWork* work = accounts_.work()) work->createShareCode(false);
 }
 void Agent::signIn(const std::string& account, const std::string& password, bool create, const std::string& invite) {
@@ -149,6 +167,10 @@ void Agent::disconnectSession() {
         injector_->releaseAll();
         transport_->dropClient();
     });
+}
+
+void Agent::pairingCodeShown(bool shown) {
+    transport_->queue().post([this, shown] { codeWindow_.setShown(shown, clock().now()); });
 }
 
 void Agent::onMain(std::function<void()> fn) {
@@ -210,15 +232,17 @@ void Agent::run(AgentObserver& observer) {
     print("• identity " + fingerprint(publicKey) + "  paired devices: " + std::to_string(pairedCount));
 
     const std::string code = pairingCode();
-    if (::isatty(STDOUT_FILENO))
-        print("• PAIRING CODE: " + code + "   (enter on the phone to pair a new device)");
-    else
+    if (::isatty(STDOUT_FILENO)) {
+        print("• PAIRING CODE: " + code + "   (type it in DOVRELÆ on the other computer to pair it)");
+        // Read off the terminal: it counts as shown now, like the window.
+        transport_->queue().post([this] { codeWindow_.shownOnce(clock().now()); });
+    } else
         print("• pairing code ready - shown in the agent window, deliberately not written to this log");
 
     if (const std::string why = injector_->unavailableReason(); why.empty()) {
         print("• XTEST available on the X display — full input control ENABLED (mouse + keyboard)");
     } else {
-        print("• input control NOT available (" + why + ") — the phone can VIEW but not CONTROL. Run the");
+        print("• input control NOT available (" + why + ") — a controller can VIEW but not CONTROL. Run the");
         print("  agent in the desktop's X session (DISPLAY set, XTEST enabled, as Xorg has it), then relaunch.");
     }
 
@@ -263,6 +287,7 @@ std::string Agent::grantQuery(const wex::RelayIdentity&) const {
 void Agent::sessionEnded() {
     transport_->queue().assertCurrent(__func__);
     injector_->releaseAll();
+    quiet_.stop();
     handshake_.endHandshake();
     session_.stop();
     media_.sessionEnded();
@@ -276,6 +301,7 @@ void Agent::clientConnected(const std::string& host) {
 
 void Agent::handleInput(const wex::InputBatch& batch) {
     transport_->queue().assertCurrent(__func__);
+    quiet_.heard();
     for (const auto& entry : batch.events)
         injector_->apply(entry.event);
 }

@@ -19,7 +19,9 @@
 #include "agent/core/DesktopSession.h"
 #include "agent/core/FileReceiver.h"
 #include "agent/core/InputInjector.h"
+#include "agent/core/PairingCodeWindow.h"
 #include "agent/core/PairingPublisher.h"
+#include "agent/core/QuietController.h"
 #include "agent/core/RegionProbe.h"
 #include "agent/core/RelayConfig.h"
 #include "agent/core/SecurityStore.h"
@@ -96,6 +98,7 @@ public:
                 const std::string& invite) override;
     void signOut() override;
     void refreshPairingLink() override { refreshPairingURL(); }
+    void pairingCodeShown(bool shown) override;
 
     // Video and audio go to the client; read by the capture pipeline from any thread.
     bool streaming() const { return media_.streaming(); }
@@ -104,6 +107,8 @@ public:
 
     AgentTransport& transport() { return *transport_; }
     const std::string& deviceId() const { return pairing_.device().id; }
+    // The local-network listeners run (set by run()).
+    bool lanEnabled() const { return pairing_.device().lanEnabled; }
 
 private:
     // Transport callbacks, on "dovrel.net".
@@ -116,6 +121,8 @@ private:
     void handleHello(wex::ByteView payload);
     void handleAuth(wex::ByteView payload);
     void pairByCode(const wex::Bytes& clientStaticPub);
+    // The pairing code just changed: the link is rebuilt and, when signed in, a share code made for it.
+    void pairingCodeRotated();
     void admit(const wex::AgentHandshakeMachine::Admit& admission);
     void refuse(const wex::AgentHandshakeMachine::Refuse& refusal);
 
@@ -123,6 +130,7 @@ private:
     void handleControl(const wex::CommonHeader& header, const wex::Bytes& payload);
     void dispatch(wex::ControlType type, const wex::Bytes& payload);
     void handleSessionCommand(wex::ByteView payload);
+    void lockWorkstation(uint16_t reqId);
     void handleUnpair();
 
     void onMain(std::function<void()> fn);
@@ -149,6 +157,8 @@ private:
     SecurityStore security_;
     // Owned by "dovrel.net": the handshake in progress, the refusal streak and the pairing-code gate.
     wex::AgentHandshakeMachine handshake_{security_.identity()};
+    // Owned by "dovrel.net": whether a code proof counts now (the code is shown, or was lately).
+    PairingCodeWindow codeWindow_;
     // Clipboard text and files, received files: started with a full session, stopped at its end.
     SessionServices session_;
     std::shared_ptr<DesktopSession> desktop_;
@@ -160,9 +170,12 @@ private:
     LogThrottle refusalLines_{clock(), "refused handshakes"};
 
     // Owned by "dovrel.net".
+    bool stopping_ = false; // the agent is going: late answers of other threads are dropped
     wex::Bytes sessionPeerPub_;
     DelayedRefusal refusal_{*transport_, clock()};
     WakeRequests wakeRequests_;
+    // A session's controller that stops sending holds nothing down any more.
+    QuietController quiet_;
     // Picture and sound of the session; its pipeline's threads stop before the transport goes.
     SessionMedia media_;
 };

@@ -54,6 +54,7 @@ void Agent::handleControl(const wex::CommonHeader& header, const wex::Bytes& pay
                              boolText(sealed) + ", session=" + boolText(session) + ")");
         return;
     }
+    quiet_.heard();
     try {
         dispatch(*type, payload);
     } catch (const wex::WEXError&) {
@@ -86,7 +87,8 @@ void Agent::dispatch(wex::ControlType type, const wex::Bytes& payload) {
 }
 
 void Agent::handleSessionCommand(wex::ByteView payload) {
-    const auto command = wex::SessionCommand::decode(payload).command();
+    const wex::SessionCommand message = wex::SessionCommand::decode(payload);
+    const auto command = message.command();
     if (!command) return;
     switch (*command) {
     case wex::SessionCmd::ctrlAltDel:
@@ -94,11 +96,24 @@ void Agent::handleSessionCommand(wex::ByteView payload) {
         print(std::string("• session command ") + sessionCmdName(*command) +
               " has no equivalent on this desktop — ignored");
         break;
-    case wex::SessionCmd::lockWorkstation: desktop_->lockAndTurnDisplayOff(); break;
+    case wex::SessionCmd::lockWorkstation: lockWorkstation(message.reqId); break;
     case wex::SessionCmd::showLaunchpad: desktop_->showLauncher(); break;
     case wex::SessionCmd::restOn: media_.setRest(true); break;
     case wex::SessionCmd::restOff: media_.setRest(false); break;
     }
+}
+
+void Agent::lockWorkstation(uint16_t reqId) {
+    // The answer comes from the desktop's thread, perhaps seconds later: it goes only to the session
+    // that asked, and only while it lasts.
+    const AgentTransport::ClientId client = transport_->currentClient();
+    desktop_->lockAndTurnDisplayOff([this, client, reqId](const std::string& why) {
+        transport_->queue().post([this, client, reqId, why] {
+            if (stopping_ || !transport_->hasSession() || transport_->currentClient() != client) return;
+            transport_->sendControl(wex::ErrorMsg(reqId, wex::ErrCode::unsupported, why).encode(),
+                                    wex::ControlType::error);
+        });
+    });
 }
 
 void Agent::handleUnpair() {

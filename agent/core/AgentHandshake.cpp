@@ -63,7 +63,11 @@ void Agent::handleAuth(wex::ByteView payload) {
     }
     if (!handshake_.pending()) return;
     const bool paired = security_.isPaired(handshake_.pending()->clientStaticPub);
-    auto decision = handshake_.auth(auth, client, clock().now(), pairingCode(), paired);
+    const Instant now = clock().now();
+    // Outside the time the code is shown, no code is in force: a guesser's proof is not even checked.
+    const std::string code = pairingCode();
+    const auto inForce = codeWindow_.open(now) ? std::optional<std::string_view>(code) : std::nullopt;
+    auto decision = handshake_.auth(auth, client, now, inForce, paired);
     if (auto* refusal = std::get_if<wex::AgentHandshakeMachine::Refuse>(&decision)) {
         refuse(*refusal);
     } else if (auto* admission = std::get_if<wex::AgentHandshakeMachine::Admit>(&decision)) {
@@ -76,6 +80,10 @@ void Agent::pairByCode(const wex::Bytes& clientStaticPub) {
     security_.pair(clientStaticPub);
     security_.rotatePairingCode();
     print("• pairing code rotated after a successful pair - the old one is dead");
+    pairingCodeRotated();
+}
+
+void Agent::pairingCodeRotated() {
     // The shown share code carried the code that just died: a fresh one carries the new link.
     onMain([this] {
         refreshPairingURL();
@@ -99,6 +107,7 @@ void Agent::admit(const wex::AgentHandshakeMachine::Admit& admission) {
         return;
     }
     session_.start();
+    quiet_.start();
     media_.startReports();
     print(std::string("• AUTH OK (") + method + ") — streaming ENCRYPTED");
     onMain([this, name = admission.clientName] { observer_->sessionChanged(SessionPhase::connected, name); });
@@ -109,8 +118,11 @@ void Agent::refuse(const wex::AgentHandshakeMachine::Refuse& refusal) {
         security_.rotatePairingCode();
         print("• pairing code ROTATED after " + std::to_string(refusal.wrongCodes) +
               " wrong codes — the old one is dead");
-        onMain([this] { refreshPairingURL(); });
+        pairingCodeRotated();
     }
+    if (refusal.noCodeInForce)
+        refusalLines_.print("• pairing code refused — a code pairs only while this computer's DOVRELÆ window shows it "
+                            "and for 10 minutes after; open the window here, then try again");
     refusalLines_.print(std::string("• AUTH REJECTED (") + reasonName(refusal) + ") for " +
                         fingerprint(refusal.clientStaticPub) + " — refusing in " + twoDecimals(refusal.delay) +
                         "s (streak " + std::to_string(refusal.streak) + ")");

@@ -59,6 +59,9 @@ public:
     virtual void signOut() = 0;
     // Rebuilds the pairing link from the current code, address and relay.
     virtual void refreshPairingLink() = 0;
+    // The window shows the pairing code from now on, or no longer: codes pair only while it is shown
+    // and for a while after.
+    virtual void pairingCodeShown(bool shown) = 0;
 };
 
 } // namespace dovrel::agent

@@ -21,8 +21,11 @@ PairingPublisher::Published PairingPublisher::build(const std::string& code, con
 
 const std::string& PairingPublisher::rebuild(const std::string& code, const wex::RelayIdentity& relay,
                                              const std::string& grantQuery) {
-    const std::string ip = pairingLinkHost(published_->lanIP, address_->lanIP());
-    published_->link = linkFor(ip, published_->mac, code, relay, grantQuery);
+    // Read afresh: an agent started before the network came up must not keep naming 127.0.0.1, nor a
+    // machine that moved to another network its old address.
+    published_->lanIP = pairingLinkHost("", address_->lanIP());
+    if (auto mac = address_->mac()) published_->mac = *mac;
+    published_->link = linkFor(published_->lanIP, published_->mac, code, relay, grantQuery);
     return published_->link;
 }
 

@@ -39,7 +39,8 @@ public:
     // Main thread: `published` is shown from now on.
     void publish(Published published) { published_ = std::move(published); }
     bool published() const { return published_.has_value(); }
-    // Main thread, once published: the shown link rebuilt for `code`, `relay` and `grantQuery`.
+    // Main thread, once published: the shown link rebuilt for `code`, `relay` and `grantQuery`, with
+    // this machine's addresses now.
     const std::string& rebuild(const std::string& code, const wex::RelayIdentity& relay, const std::string& grantQuery);
     // Main thread: the link now shown, or empty.
     std::string link() const { return published_ ? published_->link : std::string(); }

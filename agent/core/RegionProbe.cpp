@@ -1,9 +1,12 @@
 #include "agent/core/RegionProbe.h"
 
+#include "runtime/SignalStack.h"
+
 namespace dovrel::agent {
 
 void RegionProbe::start(std::vector<RelayEndpoint> endpoints, std::function<void(const RelayEndpoint&)> onNearest) {
     thread_ = std::thread([this, endpoints = std::move(endpoints), onNearest = std::move(onNearest)] {
+        armSignalStack();
         const std::optional<RelayEndpoint> nearest = regions_->nearest(endpoints, timeoutSeconds);
         if (!nearest || stopping_) return;
         onNearest(*nearest);

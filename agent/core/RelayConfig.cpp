@@ -22,8 +22,8 @@ std::optional<QJsonObject> readObject(const std::string& path) {
     wex::Bytes bytes;
     if (!readWholeFile(path, bytes)) return std::nullopt;
     QJsonParseError error{};
-    const QJsonDocument doc =
-        QJsonDocument::fromJson(QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(
+        QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())), &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject()) return std::nullopt;
     return doc.object();
 }
@@ -82,10 +82,10 @@ wex::RelayIdentity RelayConfig::load() {
     }
     {
         const std::lock_guard guard(lock_);
-        settings_.lanEnabled = o.value("lan").toBool(false);
+        settings_.lanEnabled = o.value("lan").toBool(true);
         settings_.hostPinned = host.isString() && !host.toString().isEmpty();
         settings_.apiHost = apiHost.isString() && !apiHost.toString().isEmpty() ? apiHost.toString().toStdString()
-                                                                                 : std::string(wex::WEX::relayApiHost);
+                                                                                : std::string(wex::WEX::relayApiHost);
         settings_.apiPort = port16(o.value("apiPort")).value_or(443);
         if (!regions.empty()) settings_.regions = std::move(regions);
     }

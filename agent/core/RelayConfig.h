@@ -13,11 +13,12 @@ namespace dovrel::agent {
 // The agent's relay configuration, relay.json in the configuration directory: which relay to register
 // with, whether the local-network listeners run, where the account API is, which regions to probe and
 // which account the agent is signed in to. The agent itself only ever writes "account" and "token";
-// every other key, known or not, is kept as it is.
+// every other key, known or not, is kept as it is. The local network is on unless the file says
+// "lan": false: with no relay service of its own, a home network is the way most people reach a machine.
 class RelayConfig {
 public:
     struct Settings {
-        bool lanEnabled = false;
+        bool lanEnabled = true;
         bool hostPinned = false;
         std::string apiHost;
         uint16_t apiPort = 443;

@@ -12,6 +12,9 @@
 
 namespace dovrel::agent {
 
+// The video path the window shows while no session is reported on.
+inline constexpr const char* idleVideoPath = "idle";
+
 // What the pipeline needs of the agent that runs it. Every member may be called from any thread.
 struct PipelineHost {
     // The established session and where its video and audio go; null while there is none.
@@ -27,8 +30,8 @@ struct PipelineHost {
     std::function<void()> dropClient;
     // The monitor now streamed and the picture's size, so that pointer positions land on it.
     std::function<void(const StreamedArea&)> streamedArea;
-    // For the window: rest mode, and once a second the encoded frame rate and the video path. May be
-    // left empty.
+    // For the window: rest mode, and once a second the encoded frame rate and the video path, then 0
+    // and `idleVideoPath` once the session's reports stop. May be left empty.
     std::function<void(bool resting)> restingChanged;
     std::function<void(int framesPerSecond, const std::string& path)> videoReport;
 };

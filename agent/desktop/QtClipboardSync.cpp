@@ -63,8 +63,8 @@ struct QtClipboardSync::State : std::enable_shared_from_this<State> {
 
     void poll() {
         if (!changes.changed()) return;
-        // What this agent put on the clipboard came from the controller.
-        if (ClipboardChangeWatch::ownsClipboard()) return;
+        // A copy made in this agent's own window counts like any other; only the controller's own text
+        // is held back (`suppress`), and its write was not seen as a change.
         if (const auto text = currentText(); text && offerable(*text)) offer(*text);
     }
 

@@ -22,8 +22,7 @@ bool hasControlCharacter(std::string_view s) {
         const auto b = static_cast<unsigned char>(c);
         if (b < 0x20 || b == 0x7F) return true;
     }
-    // C1 controls, line separators and direction overrides ("invoice\u202Efdp.exe" shows as
-    // "invoiceexe.pdf").
+    // C1 controls and line separators (direction marks were replaced before this look).
     return wex::containsLineBreakingOrHidden(s);
 }
 
@@ -33,6 +32,9 @@ std::optional<std::string> safeFileName(std::string_view offered, std::string_vi
     std::string name(offered);
     replaceAll(name, "/", "_");
     replaceAll(name, "..", "_");
+    // A direction mark would disguise the name ("invoice\u202Efdp.exe" shows as "invoiceexe.pdf"), but
+    // a name may hold one for good reason: the mark goes, the file stays.
+    name = wex::replaceDirectionMarks(name, "_");
     if (name.empty()) name = fallback;
     if (name == "." || name == ".." || name.size() > maxFileNameBytes || hasControlCharacter(name)) return std::nullopt;
     // A received file is never hidden: ".bashrc" or ".xsessionrc" would be read at the next login.

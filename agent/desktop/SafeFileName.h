@@ -13,9 +13,10 @@ namespace dovrel::agent {
 inline constexpr std::size_t maxFileNameBytes = 255;
 
 // A file name from the other side made into one safe path component: every "/" becomes "_", then
-// every ".." becomes "_", and an empty name becomes `fallback`. A name that is then still unusable is
-// refused: one holding NUL or another control character (C0, DEL, C1), a line separator or a mark that
-// reverses the direction of text, ".", or longer than 255 bytes. A leading "." becomes "_".
+// every ".." becomes "_", then every mark that changes the direction of text becomes "_", and an empty
+// name becomes `fallback`. A name that is then still unusable is refused: one holding NUL or another
+// control character (C0, DEL, C1) or a line separator, ".", or longer than 255 bytes. A leading "."
+// becomes "_".
 std::optional<std::string> safeFileName(std::string_view offered, std::string_view fallback = "dovrel-file");
 
 // The name with " n" put in before its extension: "report.pdf" and 2 give "report 2.pdf", "notes"

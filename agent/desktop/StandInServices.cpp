@@ -25,6 +25,7 @@ class StandInInjector final : public InputInjector {
 public:
     void apply(const wex::InputEvent&) override { say_(); }
     void releaseAll() override {}
+    void releaseHeld() override {}
     std::string unavailableReason() const override { return "no X display (DISPLAY is not set)"; }
 
 private:

@@ -10,6 +10,7 @@
 #include "agent/media/CaptureWatchdog.h"
 #include "agent/media/SessionReports.h"
 #include "agent/media/X11ScreenCapturer.h"
+#include "runtime/SignalStack.h"
 
 namespace dovrel::agent {
 
@@ -365,6 +366,7 @@ void CapturePipeline::restartCapture(const std::string& reason) {
         }
     }
     job->thread = std::thread([this, cap, token, done = job]() mutable {
+        armSignalStack();
         std::optional<std::string> failure;
         try {
             cap->restart();
@@ -600,7 +602,11 @@ void CapturePipeline::startSessionReports() {
 }
 
 void CapturePipeline::stopSessionReports() {
-    ctl_->post([this] { statsTimer_.reset(); });
+    ctl_->post([this] {
+        statsTimer_.reset();
+        // After the last tick, on the same thread: the window shows no figures of a session that is over.
+        if (host_.videoReport) host_.videoReport(0, idleVideoPath);
+    });
 }
 
 void CapturePipeline::startStatsTimer() {
@@ -643,7 +649,7 @@ void CapturePipeline::sendStats() {
     }
     if (streaming() && t.frames == 0)
         print("⚠︎ streaming but ZERO video frames left the agent this second (cap=" + std::to_string(t.cap) +
-              "/s enc=" + std::to_string(t.enc) + "/s path=" + label + ") — the phone will show black");
+              "/s enc=" + std::to_string(t.enc) + "/s path=" + label + ") — the controller will show black");
     if (host_.videoReport) host_.videoReport(static_cast<int>(t.enc), label);
 }
 

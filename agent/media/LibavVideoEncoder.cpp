@@ -22,6 +22,7 @@ extern "C" {
 #include "agent/media/HardwareEncoders.h"
 #include "agent/media/VideoPacketizer.h"
 #include "protocol/NalUnits.h"
+#include "runtime/SignalStack.h"
 
 namespace dovrel::agent {
 
@@ -289,6 +290,7 @@ void LibavVideoEncoder::encode(const CapturedFrame& frame, uint64_t ptsUs, bool 
 }
 
 void LibavVideoEncoder::Worker::run() {
+    armSignalStack();
     nameCurrentThread("dovrel.encoder");
     std::unique_lock lk(lock);
     for (;;) {

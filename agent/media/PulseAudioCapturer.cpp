@@ -13,6 +13,7 @@
 #include "agent/common/AgentError.h"
 #include "agent/common/AgentLog.h"
 #include "agent/common/ThreadName.h"
+#include "runtime/SignalStack.h"
 
 namespace dovrel::agent {
 
@@ -122,6 +123,7 @@ void PulseAudioCapturer::Loop::onReadable(pa_stream* s) {
 }
 
 void PulseAudioCapturer::Loop::run() {
+    armSignalStack();
     nameCurrentThread("dovrel.capture.audio");
     std::unique_ptr<pa_mainloop, MainloopFree> ml(pa_mainloop_new());
     if (!ml) {

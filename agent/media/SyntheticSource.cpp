@@ -6,6 +6,7 @@
 
 #include "agent/common/ThreadName.h"
 #include "agent/media/ReusePool.h"
+#include "runtime/SignalStack.h"
 
 namespace dovrel::agent {
 
@@ -59,6 +60,7 @@ void SyntheticSource::paint(FrameBuffer& buffer, uint64_t t) {
 }
 
 void SyntheticSource::State::run() {
+    armSignalStack();
     nameCurrentThread("dovrel.synth");
     auto due = std::chrono::steady_clock::now();
     std::unique_lock lk(lock);

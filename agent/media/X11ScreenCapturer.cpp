@@ -14,6 +14,7 @@
 #include "agent/common/UniqueFd.h"
 #include "agent/media/PulseAudioCapturer.h"
 #include "agent/media/X11Grabber.h"
+#include "runtime/SignalStack.h"
 
 namespace dovrel::agent {
 
@@ -111,10 +112,11 @@ void X11ScreenCapturer::Loop::waitUntil(Clock::time_point deadline, bool xEvents
 // before their slot (by an eighth of an interval or more) would wait for it frame after frame, up to an
 // interval each. When three such changes come in a row, the grid moves to their phase: the next grab comes
 // an interval and a sixteenth after the change, just after the desktop's next frame, and the frames after
-// that are grabbed as they come. That grab comes later than its slot would have, so the rate never rises. A move that does not
-// take (a desktop that draws all the time or faster than the rate has no one phase) waits twice as long
-// before the next, up to 64 changes, so such a screen loses at most a fraction of a frame now and then.
+// that are grabbed as they come. That grab comes later than its slot would have, so the rate never rises. A move that
+// does not take (a desktop that draws all the time or faster than the rate has no one phase) waits twice as long before
+// the next, up to 64 changes, so such a screen loses at most a fraction of a frame now and then.
 void X11ScreenCapturer::Loop::run() {
+    armSignalStack();
     nameCurrentThread("dovrel.capture");
     Clock::time_point slot{}; // the earliest time of the next grab
     Clock::time_point lastDelivered{};

@@ -11,6 +11,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include "runtime/SignalStack.h"
+
 namespace dovrel::agent {
 
 namespace {
@@ -41,7 +43,10 @@ public:
     }
 
     void start() {
-        thread_.reset(QThread::create([this] { run(); }));
+        thread_.reset(QThread::create([this] {
+            armSignalStack();
+            run();
+        }));
         thread_->setObjectName(QString::fromStdString("dovrel.regionprobe." + endpoint_.host));
         thread_->start();
     }

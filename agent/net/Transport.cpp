@@ -144,7 +144,7 @@ struct Transport::Impl {
         t.queue_.assertCurrent(__func__);
         if (!lanEnabled) {
             print("• LAN listeners DISABLED (relay-only). No inbound ports, no Avahi advert.");
-            print("  Set \"lan\": true in " + relayConfigPath + " to enable them.");
+            print("  Remove \"lan\": false from " + relayConfigPath + " (or set it to true) to enable them.");
             return {};
         }
         server = std::make_unique<QTcpServer>();

@@ -6,7 +6,7 @@
 #include "agent/desktop/QtClipFiles.h"
 #include "agent/desktop/QtClipboardSync.h"
 #include "agent/desktop/StandInServices.h"
-#include "agent/desktop/X11InputInjector.h"
+#include "agent/desktop/X11InputDevice.h"
 #include "agent/media/CapturePipeline.h"
 #include "agent/net/LinuxWakeEmitter.h"
 #include "agent/net/PrimaryInterface.h"
@@ -27,7 +27,7 @@ AgentGraph::AgentGraph(AgentGraphOptions options) {
     services.localAddress = makeSystemLocalAddress();
     services.desktop = makeLinuxDesktopSession();
     if (options.haveDisplay) {
-        services.injector = std::make_unique<X11InputInjector>(services.desktop);
+        services.injector = makeX11InputInjector(services.desktop);
         services.clipboard = [](ClipboardSync::SendText send) {
             return std::make_unique<QtClipboardSync>(std::move(send));
         };

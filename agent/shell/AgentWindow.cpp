@@ -35,6 +35,10 @@ void AgentWindow::build() {
     view_->setResizeMode(QQuickView::SizeRootObjectToView);
     view_->setInitialProperties({{QStringLiteral("vm"), QVariant::fromValue(&model_)}});
     view_->setSource(QUrl(QString::fromLatin1(source)));
+    // The pairing code is readable only while the window is on the screen.
+    QObject::connect(view_.get(), &QWindow::visibilityChanged, [this](QWindow::Visibility v) {
+        model_.windowVisible(v != QWindow::Hidden && v != QWindow::Minimized);
+    });
     // A window without its content would look like a hang: say why in the log.
     for (const QQmlError& error : view_->errors())
         print("⚠︎ the window's content could not be built — " + error.toString().toStdString());

@@ -136,7 +136,11 @@ QString AgentWindowModel::wakeButtonText() const { return app_.wakeReady() ? tr(
 
 void AgentWindowModel::copyShareCode() {
     clipboard_.setText(app_.shareCode());
-    copiedReset_ = clock_.after(copiedFor, [this] { update(copied_, false); });
+    const uint64_t press = ++copyPresses_;
+    copiedResets_[press] = clock_.after(copiedFor, [this, press] {
+        update(copied_, false);
+        copiedResets_.erase(press); // the clock holds this callback while it runs
+    });
     update(copied_, true);
 }
 

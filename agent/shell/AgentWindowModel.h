@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 
 #include <QObject>
@@ -124,6 +125,9 @@ public:
 
     // The window came on the screen: the readiness checks run again.
     void windowShown() { readiness_.refresh(); }
+    // The window is on the screen (not hidden, not minimised), and with it the pairing code, or no
+    // longer: the agent accepts codes only then and for a while after.
+    void windowVisible(bool visible) { app_.pairingCodeShown(visible); }
 
     Q_INVOKABLE void copyShareCode();
     Q_INVOKABLE void newShareCode();
@@ -158,8 +162,10 @@ private:
     WindowSettings settings_;
     bool dark_ = false;
     bool copied_ = false;
-    // The reset of the latest copy press; a new press replaces (and so cancels) it.
-    std::unique_ptr<Timer> copiedReset_;
+    // Each copy press's own reset, by press: none cancels another, so the earliest still running ends
+    // "Copied!" (a second press 1 s after the first reverts 0.6 s later).
+    std::map<uint64_t, std::unique_ptr<Timer>> copiedResets_;
+    uint64_t copyPresses_ = 0;
     bool showManual_ = false;
     QString acctName_;
     QString acctPassword_;

@@ -1,5 +1,7 @@
 #include "agent/shell/AppDelegate.h"
 
+#include "runtime/SignalStack.h"
+
 namespace dovrel::agent {
 
 AppDelegate::AppDelegate(AppModel& model, Scheduler& clock, RefreshSource& source, WindowPresenter& window,
@@ -14,7 +16,11 @@ void AppDelegate::start(bool withWindow) {
     refreshTimer_ = clock_.every(std::chrono::milliseconds(0), refreshEvery, [this] { refresh(); });
     selfCheckTimer_ = clock_.every(selfCheckEvery, selfCheckEvery, [this] {
         // A second check never queues behind one that is still running.
-        if (selfCheckPool_.activeThreadCount() == 0) selfCheckPool_.start(actions_.selfCheck);
+        if (selfCheckPool_.activeThreadCount() == 0)
+            selfCheckPool_.start([check = actions_.selfCheck] {
+                armSignalStack();
+                check();
+            });
     });
     if (!withWindow) return;
     connect(&model_, &AppModel::showWindowRequested, this, &AppDelegate::showWindow);

@@ -5,6 +5,8 @@
 #include <QThread>
 #include <QThreadPool>
 
+#include "runtime/SignalStack.h"
+
 namespace dovrel::agent {
 
 namespace {
@@ -77,11 +79,15 @@ void AppModel::signIn(const QString& account, const QString& password, bool crea
     commands_.signIn(account.toStdString(), password.toStdString(), create, invite.toStdString());
 }
 void AppModel::signOut() { commands_.signOut(); }
+void AppModel::pairingCodeShown(bool shown) { commands_.pairingCodeShown(shown); }
 
 template <typename Work> void AppModel::inBackground(Work work) {
     if (!sampler_) return;
-    QThreadPool::globalInstance()->start([sampler = sampler_, self = QPointer<AppModel>(this),
-                                          work = std::move(work)]() mutable { work(*sampler, self); });
+    QThreadPool::globalInstance()->start(
+        [sampler = sampler_, self = QPointer<AppModel>(this), work = std::move(work)]() mutable {
+            armSignalStack();
+            work(*sampler, self);
+        });
 }
 
 void AppModel::refreshPermissions() {

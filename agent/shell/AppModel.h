@@ -151,6 +151,8 @@ public:
     Q_INVOKABLE void createShareCode();
     Q_INVOKABLE void signIn(const QString& account, const QString& password, bool create, const QString& invite);
     Q_INVOKABLE void signOut();
+    // The pairing code is on the screen from now on, or no longer.
+    void pairingCodeShown(bool shown);
 
     // Samples both permissions on the calling thread and publishes them on the next turn of the main
     // loop (posted even when called there).

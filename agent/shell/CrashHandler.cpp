@@ -1,8 +1,8 @@
 // The handlers that run when the agent dies. The signal handler may run at any moment, on any thread,
 // with the heap corrupted: it uses only async-signal-safe calls (open, write, close, clock_gettime,
 // sigaction, raise) and backtrace, whose unwinder is loaded at installation so that it allocates
-// nothing here; paths and texts made when it was installed; and its own stack, so that it still runs
-// after a stack overflow on the main thread.
+// nothing here; paths and texts made when it was installed; and the thread's own signal stack, so that
+// it still runs after a stack overflow on any thread the agent started.
 
 #include <atomic>
 #include <cerrno>
@@ -17,12 +17,12 @@
 #include <fcntl.h>
 #include <memory>
 #include <string>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "agent/common/AgentLog.h"
 #include "agent/shell/CrashReports.h"
+#include "runtime/SignalStack.h"
 
 namespace dovrel::agent::CrashReports {
 
@@ -233,15 +233,9 @@ void installHandlers(const std::string& directory) {
     void* warm[2];
     ::backtrace(warm, 2);
 
-    // Its own stack, so that a stack overflow still gets a report.
-    const std::size_t stackSize = 64 * 1024;
-    void* stack = ::mmap(nullptr, stackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (stack != MAP_FAILED) {
-        stack_t ss{};
-        ss.ss_sp = stack;
-        ss.ss_size = stackSize;
-        ::sigaltstack(&ss, nullptr);
-    }
+    // Its own stack, so that a stack overflow still gets a report: here for the main thread; every
+    // thread the agent starts arms one for itself.
+    armSignalStack();
     struct sigaction sa {};
     sa.sa_sigaction = onFatalSignal;
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QThreadPool>
 
+#include "runtime/SignalStack.h"
+
 namespace dovrel::agent {
 
 // Runs slow probes (child processes, the X server, the interface list) off the main thread and hands
@@ -39,6 +41,7 @@ public:
         const uint64_t ticket = ++issued_;
         QObject* context = context_.get();
         pool_.start([this, context, ticket, probe = std::move(probe), apply = std::move(apply)] {
+            armSignalStack();
             Result result = probe();
             QMetaObject::invokeMethod(
                 context,

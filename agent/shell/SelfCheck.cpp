@@ -20,6 +20,10 @@ constexpr int64_t badBelowBytes = 200'000'000;
 constexpr int64_t fineAboveBytes = 999'999'999;
 
 const std::string reinstallAction = "reinstall Dovrel Agent, then start it once from your desktop";
+// Reinstalling changes nothing where no user manager would run the unit.
+const std::string noUserManagerAction =
+    "log in to a desktop session that runs systemd's user manager (\"systemctl --user status\" answers there), or "
+    "add Dovrel Agent to your desktop's autostart — until then, start it again by hand if it stops";
 
 std::string repeat(const std::string& unit, int times) {
     std::string out;
@@ -68,6 +72,8 @@ Doctor::Finding Doctor::supervisorCheck(Supervisor& supervisor, bool repair) {
                     {},
                     std::string("turn it back on: systemctl --user enable ") + Supervisor::unitName};
         case Kind::unwatched:
+            if (state.noUserManager) return {Severity::bad, state.sentence(), {}, noUserManagerAction};
+            return {Severity::bad, state.sentence(), {}, reinstallAction};
         case Kind::failed: return {Severity::bad, state.sentence(), {}, reinstallAction};
         }
         return {};

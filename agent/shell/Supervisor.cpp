@@ -37,7 +37,9 @@ std::string describeFailure(const ChildResult& r, const std::string& what, std::
 std::string Supervisor::State::sentence() const {
     switch (kind) {
     case Kind::active: return "Restarts automatically if it stops";
-    case Kind::unwatched: return "Nothing is watching the agent — it will not come back if it stops";
+    case Kind::unwatched:
+        if (noUserManager) return "No systemd user manager runs here — nothing restarts the agent if it stops";
+        return "Nothing is watching the agent — it will not come back if it stops";
     case Kind::turnedOff: return "Turned off in the systemd user services — it will not restart itself";
     case Kind::failed: return "Could not set up automatic restart: " + message;
     }
@@ -153,14 +155,14 @@ bool Supervisor::managerAnswers() const {
 }
 
 Supervisor::Status Supervisor::query() const {
-    if (findOnPath(options_.systemctl).empty()) return {"noSystemctl", {Kind::unwatched, {}}, false};
+    if (findOnPath(options_.systemctl).empty()) return {"noSystemctl", {Kind::unwatched, {}, true}, false};
     // Without a user manager systemctl still answers is-enabled from the files alone, but nothing acts
     // on the unit until the next login: ask the manager first.
     const bool manager = managerAnswers();
     const ChildResult r = runChildProcess(options_.systemctl, {"--user", "is-enabled", unitName}, {options_.timeout});
     const std::string word = trimBlanks(firstNonEmptyLine(r.out));
     const bool enabled = r.succeeded() && (word == "enabled" || word == "enabled-runtime");
-    if (!manager) return {"noUserManager", {Kind::unwatched, {}}, enabled};
+    if (!manager) return {"noUserManager", {Kind::unwatched, {}, true}, enabled};
     if (!r.started || r.timedOut)
         return {"noAnswer", failedWith(describeFailure(r, "is-enabled", options_.timeout)), false};
     if (word == "enabled" || word == "enabled-runtime") return {word, {Kind::active, {}}, true};

@@ -29,6 +29,9 @@ public:
     struct State {
         Kind kind = Kind::unwatched;
         std::string message; // only for failed
+        // Only for unwatched: no systemd user manager runs here (or no systemd at all), so nothing would
+        // run the unit, registered or not.
+        bool noUserManager = false;
         // One line for the window and the log.
         std::string sentence() const;
         bool operator==(const State&) const = default;

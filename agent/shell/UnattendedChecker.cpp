@@ -9,11 +9,13 @@ ReadinessRow::ReadinessRow(QString title, QStringList panel, SettingsLauncher& l
 
 bool ReadinessRow::canOpen() const { return !ok_ && !panel_.isEmpty() && launcher_.available(panel_.first()); }
 
-void ReadinessRow::set(bool ok, const QString& detail, const QStringList& commands) {
-    if (ok == ok_ && detail == detail_ && commands == commands_) return;
+void ReadinessRow::set(bool ok, const QString& detail, const QStringList& commands, bool advice) {
+    advice = advice && !ok;
+    if (ok == ok_ && detail == detail_ && commands == commands_ && advice == advice_) return;
     ok_ = ok;
     detail_ = detail;
     commands_ = commands;
+    advice_ = advice;
     emit changed();
 }
 
@@ -55,22 +57,25 @@ void UnattendedChecker::refresh() {
 void UnattendedChecker::publish(const Readiness& a) {
     answers_ = a;
     const QString sentence = QString::fromStdString(a.supervisorSentence);
-    supervisedRow()->set(a.supervised,
-                         a.supervised ? tr("systemd restarts the agent automatically if it crashes or is killed. "
-                                           "Choosing Quit stops it until your next login, which is deliberate.")
-                                      : sentence + tr(". Start DOVRELÆ once from the application menu and it will "
-                                                      "set this up itself; if it stays off, check "
-                                                      "\"systemctl --user status com.quendal.dovrel.agent\"."),
-                         {});
+    QString supervision = tr("systemd restarts the agent automatically if it crashes or is killed. Choosing Quit "
+                             "stops it until your next login, which is deliberate.");
+    if (!a.supervised && a.noUserManager)
+        supervision = sentence + tr(". Log in to a desktop session that runs systemd's user manager, or add "
+                                    "DOVRELÆ to your desktop's autostart.");
+    else if (!a.supervised)
+        supervision = sentence + tr(". Start DOVRELÆ once from the application menu and it will set this up itself; "
+                                    "if it stays off, check \"systemctl --user status com.quendal.dovrel.agent\".");
+    supervisedRow()->set(a.supervised, supervision, {});
 
     const QString who = QString::fromStdString(a.autoLoginUser);
     QString login = tr("Your display manager's automatic login (on GNOME: Settings ▸ Users ▸ Automatic Login). "
                        "Needs disk encryption off first, or someone to type the passphrase.");
     if (a.autoLogin)
-        login = who == user_ ? tr("%1 is logged in at start-up.").arg(who)
-                             : tr("The display manager logs in %1, not %2: the agent must run in that user's "
-                                  "session to be reached.")
-                                   .arg(who, user_);
+        login = tr("%1 is logged in at start-up.").arg(who);
+    else if (!who.isEmpty())
+        login = tr("The display manager logs in %1, not %2: set it to log in %2, or run the agent in %1's "
+                   "session, to be reached after a restart.")
+                    .arg(who, user_);
     autoLoginRow()->set(a.autoLogin, login, {});
 
     encryptionRow()->set(!a.diskEncryptionOff,
@@ -94,12 +99,13 @@ void UnattendedChecker::publish(const Readiness& a) {
                     .arg(QString::fromStdString(a.powerPolicy));
         powerCommands = {QString::fromLatin1(policyCommand)};
         break;
+    case Readiness::PowerRestore::notChecked:
     case Readiness::PowerRestore::unknown:
         power = tr("The firmware setting cannot be read from the running system. Set \"Restore on AC power loss\" "
                    "to \"Power On\" in the BIOS/UEFI setup.");
         break;
     }
-    powerRow()->set(a.restartAfterPower, power, powerCommands);
+    powerRow()->set(a.restartAfterPower, power, powerCommands, a.powerAdviceOnly());
 
     sleepRow()->set(a.noSleep, tr("Stays awake and reachable. (The agent also holds off sleep while it runs.)"),
                     a.noSleep ? QStringList{}

@@ -24,6 +24,9 @@ class ReadinessRow : public QObject {
     Q_PROPERTY(QStringList commands READ commands NOTIFY changed)
     // "Open" shows: the row is not ok and the desktop has its panel.
     Q_PROPERTY(bool canOpen READ canOpen NOTIFY changed)
+    // Not ok, but only because the running system cannot tell: the detail is advice, and the row does
+    // not count against readiness.
+    Q_PROPERTY(bool advice READ advice NOTIFY changed)
 public:
     ReadinessRow(QString title, QStringList panel, SettingsLauncher& launcher, TextClipboard& clipboard);
     QString title() const { return title_; }
@@ -31,7 +34,8 @@ public:
     QString detail() const { return detail_; }
     QStringList commands() const { return commands_; }
     bool canOpen() const;
-    void set(bool ok, const QString& detail, const QStringList& commands);
+    bool advice() const { return advice_; }
+    void set(bool ok, const QString& detail, const QStringList& commands, bool advice = false);
     Q_INVOKABLE void open();
     Q_INVOKABLE void copy(int index);
 
@@ -46,6 +50,7 @@ private:
     bool ok_ = false;
     QString detail_;
     QStringList commands_;
+    bool advice_ = false;
 };
 
 // The answers of the unattended-access checks for the window. refresh() runs the checks off the main

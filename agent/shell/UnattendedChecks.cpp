@@ -173,9 +173,11 @@ Readiness checkReadiness(const ReadinessEnvironment& env, const Supervisor& supe
     const Supervisor::State state = supervisor.diagnose();
     r.supervised = state.kind == Supervisor::Kind::active;
     r.supervisorSentence = state.sentence();
+    r.noUserManager = state.noUserManager;
 
     r.autoLoginUser = autoLoginUser(env.sysroot);
-    r.autoLogin = !r.autoLoginUser.empty();
+    // Another user logged in at start-up leaves this agent's session closed.
+    r.autoLogin = !r.autoLoginUser.empty() && r.autoLoginUser == env.user;
 
     // The root file system's device, then that device and everything under it.
     const std::string root = trimWhite(answerOf(runChildProcess("findmnt", {"-n", "-o", "SOURCE", "/"}, tool)));
@@ -197,6 +199,7 @@ Readiness checkReadiness(const ReadinessEnvironment& env, const Supervisor& supe
         r.noSleep = gnomeNeverSleepsOnMains(acSleep) && logindIdleIgnored(env.sysroot);
     }
 
+    r.powerRestore = Readiness::PowerRestore::unknown;
     if (hasSystemBattery(env.sysroot)) {
         r.powerRestore = Readiness::PowerRestore::battery;
     } else if (const auto policy =

@@ -13,24 +13,30 @@ namespace dovrel::agent {
 // Whether the root file system sits on an encrypted device is told too, but does not count.
 struct Readiness {
     enum class PowerRestore {
-        battery,  // a laptop rides out short cuts on its battery
-        restores, // the board's power-restore policy brings it back ("always-on" or "previous")
-        staysOff, // the policy leaves it off ("always-off")
-        unknown,  // no battery and no management controller that answers: the firmware setting is unread
+        notChecked, // no check has run yet
+        battery,    // a laptop rides out short cuts on its battery
+        restores,   // the board's power-restore policy brings it back ("always-on" or "previous")
+        staysOff,   // the policy leaves it off ("always-off")
+        unknown,    // no battery and no management controller that answers: the firmware setting is unread
     };
 
-    bool autoLogin = false;
+    bool autoLogin = false;    // the user the agent runs as is logged in at start-up
     std::string autoLoginUser; // who the display manager logs in; empty: nobody
     bool diskEncryptionOff = false;
     bool noSleep = false;
     bool restartAfterPower = false;
-    PowerRestore powerRestore = PowerRestore::unknown;
+    PowerRestore powerRestore = PowerRestore::notChecked;
     std::string powerPolicy; // the management controller's word, when it answered
     bool supervised = false;
     std::string supervisorSentence;
+    bool noUserManager = false; // nothing could run the agent's unit here
 
-    bool ready() const { return autoLogin && noSleep && restartAfterPower && supervised; }
-    int doneCount() const { return int(autoLogin) + int(noSleep) + int(restartAfterPower) + int(supervised); }
+    // A firmware setting the running system cannot read is advice, not a failure: only a known "stays
+    // off" counts against readiness.
+    bool powerAdviceOnly() const { return powerRestore == PowerRestore::unknown; }
+    bool powerCounts() const { return restartAfterPower || powerAdviceOnly(); }
+    bool ready() const { return autoLogin && noSleep && powerCounts() && supervised; }
+    int doneCount() const { return int(autoLogin) + int(noSleep) + int(powerCounts()) + int(supervised); }
 };
 
 struct ReadinessEnvironment {
@@ -38,6 +44,8 @@ struct ReadinessEnvironment {
     std::string sysroot;
     // Each tool is killed after this and then counts as not answering.
     std::chrono::milliseconds toolTimeout{5000};
+    // The account the agent runs as: automatic login helps only when it is this one.
+    std::string user;
 };
 
 // Runs the checks: reads the display managers' and logind's files, asks findmnt, lsblk, systemctl,

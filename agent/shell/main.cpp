@@ -112,15 +112,17 @@ int main(int argc, char** argv) {
     QtTextClipboard clipboard;
     DetachedSettingsLauncher launcher;
     WindowSettings windowSettings;
-    windowSettings.lanEnabled = RelayConfig(configDirectory()).settings().lanEnabled;
+    // As the agent read relay.json when it started, not a fresh, unread configuration.
+    windowSettings.lanEnabled = agent.lanEnabled();
     windowSettings.facts = {QString::fromLocal8Bit(qgetenv("DISPLAY")),
                             QString::fromLocal8Bit(qgetenv("XDG_SESSION_TYPE")),
                             QString::fromStdString(systemDefaultRouteInterface().value_or(""))};
-    ReadinessEnvironment readinessEnvironment;
     const passwd* me = ::getpwuid(::getuid());
+    ReadinessEnvironment readinessEnvironment;
+    readinessEnvironment.user = me ? me->pw_name : "";
     UnattendedChecker readiness(
         [readinessEnvironment] { return checkReadiness(readinessEnvironment, Supervisor::forThisProcess()); },
-        QString::fromLocal8Bit(me ? me->pw_name : ""), launcher, clipboard);
+        QString::fromStdString(readinessEnvironment.user), launcher, clipboard);
     AgentWindowModel windowModel(model, readiness, dovrel::realScheduler(), clipboard, launcher, windowSettings);
     windowModel.setDark(haveDisplay && QGuiApplication::palette().window().color().lightness() < 128);
     // Quit takes the agent down in order, like a stop signal; status 0 tells the supervisor not to start

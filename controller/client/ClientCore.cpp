@@ -89,15 +89,53 @@ void ClientCore::beginAttempt(std::optional<std::string> code, bool forRevoke) {
     watchdogs_.begin();
     enteredCode_ = std::move(code);
     handshake_.restart();
+    lanName_.clear();
+    lanFallback_.reset();
+    lanAnswerTimer_.reset();
+    lanTriedFirst_.clear();
+    sessionSeen_ = false;
 }
 
-void ClientCore::connectLan(const std::string& hostText, std::optional<std::string> code) {
+void ClientCore::connectLan(const std::string& hostText, const std::string& name, std::optional<std::string> code,
+                            std::optional<RelayRoute> relay) {
     beginAttempt(std::move(code), false);
     const LanTarget target = parseLanTarget(hostText);
+    lanName_ = name;
     setStatus(texts::statusConnecting);
     setPhase(Phase::of(PhaseKind::connecting));
     watchdogs_.armReach(target.host, false);
     links_.dialLan(target.host, target.port.value_or(config_.controlPort));
+    if (!relay) return;
+    lanFallback_ = std::move(relay);
+    const uint64_t attempt = watchdogs_.attempt();
+    lanAnswerTimer_ = clock_.after(lanAnswerWindow, [this, attempt] {
+        lanAnswerTimer_.reset();
+        if (watchdogs_.attempt() == attempt && lanFallback_) fallBackToRelay();
+    });
+}
+
+void ClientCore::fallBackToRelay() {
+    RelayRoute route = std::move(*lanFallback_);
+    const std::string host = links_.host();
+    clientLog("local network: " + host + " did not answer — trying the relay");
+    dialRelay(route.room, route.name, route.identity, enteredCode_, false);
+    lanTriedFirst_ = host;
+}
+
+bool ClientCore::controlRefused() {
+    // A session of this attempt stood: its agent is starting again, which is worth waiting for.
+    if (sessionSeen_) return false;
+    const std::string host = links_.host();
+    clientLog("local network: " + host + " refused the control connection — DOVRELÆ is not running there");
+    enteredCode_.reset();
+    rejectAndHalt(texts::notRunning(lanName_, host), texts::statusNotRunning);
+    return true;
+}
+
+bool ClientCore::controlUnanswered() {
+    if (!lanFallback_) return false;
+    fallBackToRelay();
+    return true;
 }
 
 void ClientCore::connectRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
@@ -229,6 +267,9 @@ void ClientCore::soon(std::function<void()> fn) {
 void ClientCore::linkReady() {
     if (!links_.isRelay()) {
         watchdogs_.reached();
+        // The host answered: this is the way, whatever follows.
+        lanFallback_.reset();
+        lanAnswerTimer_.reset();
         setStatus(texts::statusHandshaking);
     }
     sendHello();
@@ -258,7 +299,10 @@ void ClientCore::linkReplaced() {
 
 void ClientCore::unreachable(const std::string& name, bool relay) {
     links_.halt();
-    setPhase(Phase::rejected(relay ? texts::unreachableThroughRelay(name) : texts::unreachableOnLan(name)));
+    if (relay && !lanTriedFirst_.empty())
+        setPhase(Phase::rejected(texts::unreachableEitherWay(name, lanTriedFirst_)));
+    else
+        setPhase(Phase::rejected(relay ? texts::unreachableThroughRelay(name) : texts::unreachableOnLan(name)));
 }
 
 void ClientCore::handshakeOverdue() {

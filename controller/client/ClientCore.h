@@ -44,6 +44,14 @@ namespace dovrel::controller {
 
 class WEXClient;
 
+// The relay's way to a machine that is dialled on the local network first: its room, its name for
+// texts and the credentials to register with.
+struct RelayRoute {
+    std::string room;
+    std::string name;
+    wex::RelayIdentity identity;
+};
+
 // The state a WEXClient keeps on its "dovrel.client" thread: the frame reader, the handshake, the
 // session, liveness and media receive, over the links (SessionLinks), an attempt's deadlines
 // (AttemptWatchdogs), the control dispatch (ControlDispatch) and the unpair flow (UnpairFlow), each an
@@ -63,8 +71,15 @@ public:
     ClientCore(const ClientCore&) = delete;
     ClientCore& operator=(const ClientCore&) = delete;
 
+    // How long a host on the local network has to answer before the relay is tried instead.
+    static constexpr Duration lanAnswerWindow = std::chrono::seconds(3);
+
     // Entry points; each runs on the client thread, posted by the WEXClient in call order.
-    void connectLan(const std::string& hostText, std::optional<std::string> code);
+    // `name` names the machine in texts (empty: it is called by its address). With `relay`, the relay is
+    // dialled instead when the host does not answer (no route, or no reply within lanAnswerWindow); a
+    // host that answers and refuses is not running DOVRELÆ, which is said at once.
+    void connectLan(const std::string& hostText, const std::string& name, std::optional<std::string> code,
+                    std::optional<RelayRoute> relay = std::nullopt);
     void connectRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
                       std::optional<std::string> code);
     void disconnect() override;
@@ -132,6 +147,9 @@ private:
 
     // What the links ask of the client.
     void linkReady() override;
+    bool controlRefused() override;
+    bool controlUnanswered() override;
+    void fallBackToRelay();
     void linkReplaced() override;
     void videoDatagram(wex::ByteView datagram) override { onVideoDatagram(datagram); }
     void videoPortUnavailable(uint16_t port) override;
@@ -214,6 +232,15 @@ private:
     // Machines whose agent said it does not know our key: their next proof is the pairing code, until
     // a session with them exists again.
     std::set<std::string> codeRequired_;
+
+    // A local-network attempt: the machine's name, and the relay's way to it while its host has not
+    // answered yet; the host the relay stands in for once it was tried; whether a session of this
+    // attempt stood (a refusal then is an agent starting again, not one that is missing).
+    std::string lanName_;
+    std::optional<RelayRoute> lanFallback_;
+    std::unique_ptr<Timer> lanAnswerTimer_;
+    std::string lanTriedFirst_;
+    bool sessionSeen_ = false;
 
     // The phase as this thread last set it, the attempt's deadlines, and the ping (or demo) timer.
     Phase phase_;

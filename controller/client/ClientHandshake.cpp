@@ -149,12 +149,15 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     security_->trustAgent(handshake_.agentPub(), agentRoom_);
     codeRequired_.erase(agentRoom_);
     enteredCode_.reset();
+    sessionSeen_ = true;
 
     setStatus(texts::statusPaired);
     pictureRefused_ = false;
-    post([id = QString::fromStdString(agentRoom_)](WEXClient& c) {
+    post([id = QString::fromStdString(agentRoom_), relay = links_.isRelay(),
+          port = links_.isRelay() ? 0 : static_cast<int>(links_.boundVideoPort())](WEXClient& c) {
         c.publishReconnecting(false);
         c.publishAgentDeviceId(id);
+        c.publishSessionWay(relay, port);
         c.publishPictureRefusal({});
     });
     setPhase(Phase::of(PhaseKind::connected));

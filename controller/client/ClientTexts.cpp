@@ -4,14 +4,32 @@ namespace dovrel::controller::texts {
 
 namespace {
 // What the texts call the machine at the other end.
-constexpr std::string_view other = "device";
+constexpr std::string_view other = "computer";
 } // namespace
 
 std::string unreachableOnLan(std::string_view host) {
     std::string s = "Couldn’t reach the ";
-    s.append(other).append(" at ").append(host).append(". Make sure your device and the ").append(other);
-    s.append(" are on the same Wi-Fi, and that the address matches the one shown in the DOVRELÆ window on it - then "
-             "tap Connect again.");
+    s.append(other).append(" at ").append(host).append(". Make sure both computers are on the same network, that it");
+    s.append(" is awake, and that the address matches the one shown in the DOVRELÆ window on it (Set up by hand) - "
+             "then click Connect again.");
+    return s;
+}
+
+std::string unreachableEitherWay(std::string_view name, std::string_view host) {
+    std::string s = "Couldn’t reach ";
+    s.append(name).append(" - not at ").append(host).append(" on this network, nor through the relay. Make sure it");
+    s.append(" is awake, and on this network or online - then try again.");
+    return s;
+}
+
+std::string notRunning(std::string_view name, std::string_view host) {
+    std::string s = "DOVRELÆ isn’t running on ";
+    if (name.empty())
+        s.append("the computer at ").append(host);
+    else
+        s.append(name).append(" (").append(host).append(")");
+    s.append(": that computer answered, but nothing there takes the connection. Start DOVRELÆ on it, then try "
+             "again.");
     return s;
 }
 
@@ -45,12 +63,12 @@ std::string handshakeStalled(HandshakeStage stage) {
     case HandshakeStage::sentPskAuth:
         s.append("The ").append(other);
         s.append(" received the pairing code but never answered it. That usually means it’s running an older version "
-                 "of DOVRELÆ than this device - update it, then try again.");
+                 "of DOVRELÆ than this computer - update it, then try again.");
         break;
     case HandshakeStage::sentKeypairAuth:
         s.append("The ").append(other);
-        s.append(" never confirmed this device. If DOVRELÆ was reinstalled on it, the pairing was cleared - unpair it "
-                 "here and scan its QR code again.");
+        s.append(" never confirmed this computer. If DOVRELÆ was reinstalled on it, the pairing was cleared - unpair "
+                 "it here and pair again with its link.");
         break;
     }
     return s;

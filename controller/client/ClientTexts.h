@@ -13,6 +13,10 @@ namespace dovrel::controller::texts {
 // through the relay.
 std::string unreachableOnLan(std::string_view host);
 std::string unreachableThroughRelay(std::string_view name);
+// Neither the host on the local network nor the relay reached the machine called `name`.
+std::string unreachableEitherWay(std::string_view name, std::string_view host);
+// The computer at `host` refused the control connection: DOVRELÆ does not run there. `name` may be empty.
+std::string notRunning(std::string_view name, std::string_view host);
 
 // The local-network video port is held by another program on this computer.
 std::string videoPortTaken(uint16_t port);
@@ -52,6 +56,7 @@ inline constexpr std::string_view statusRepairing = "re-pairing…";
 inline constexpr std::string_view statusDemo = "demo · encrypted";
 inline constexpr std::string_view statusSessionEnded = "session ended";
 inline constexpr std::string_view statusVideoPortTaken = "video port in use";
+inline constexpr std::string_view statusNotRunning = "not running there";
 inline constexpr std::string_view statusLinkQuiet = "link went quiet - reconnecting…";
 
 // The agent ended the session (its bye, by reason).

@@ -234,7 +234,7 @@ void FileTransfers::step(std::shared_ptr<Job> job) {
     wex::FileEnd done(0, job->transferId, true);
     sendThen(job, wex::ControlType::fileEnd, done.encode(), [this, job](bool sent) {
         if (!sent) return lost(job);
-        onMain([this] { showFinished(); });
+        onMain([this, name = job->name] { showFinished(name); });
         finish(job);
     });
 }
@@ -259,8 +259,9 @@ void FileTransfers::showProgress(const std::shared_ptr<Job>& job, double progres
     });
 }
 
-void FileTransfers::showFinished() {
+void FileTransfers::showFinished(const std::string& name) {
     report_.showFileProgress(1.0);
+    report_.showFileSent(name);
     hideTimer_ = clock_.after(finishedShownFor, [this] {
         hideTimer_.reset();
         report_.showFileProgress(std::nullopt);

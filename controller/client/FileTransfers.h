@@ -57,7 +57,7 @@ private:
     void finish(const std::shared_ptr<Job>& job);
     void showProgress(const std::shared_ptr<Job>& job, double progress, bool force);
     void onMain(std::function<void()> fn);
-    void showFinished();
+    void showFinished(const std::string& name);
 
     SessionChannel& channel_;
     FileTransferReport& report_;

@@ -88,6 +88,7 @@ uint64_t RemoteInput::session() {
         session_ = now;
         heldButtons_ = 0;
         heldMods_ = 0;
+        releasedMods_ = 0;
         pendingMove_.reset();
         moveTimer_.reset();
         lastMoveAt_.reset();
@@ -169,7 +170,9 @@ void RemoteInput::mouseDown(int button) {
     const uint64_t s = session();
     if (s == 0) return;
     heldButtons_ |= buttonBit(button);
-    send(s, {buttonEvent(button, true, 1)});
+    std::vector<Entry> events = releasesAgain();
+    events.push_back(buttonEvent(button, true, 1));
+    send(s, std::move(events));
 }
 
 void RemoteInput::mouseUp(int button) {
@@ -180,19 +183,28 @@ void RemoteInput::mouseUp(int button) {
 }
 
 void RemoteInput::click(int button, int clickCount) {
-    send(session(), {buttonEvent(button, true, clickCount), buttonEvent(button, false, clickCount)});
+    const uint64_t s = session();
+    std::vector<Entry> events = releasesAgain();
+    events.push_back(buttonEvent(button, true, clickCount));
+    events.push_back(buttonEvent(button, false, clickCount));
+    send(s, std::move(events));
 }
 
 void RemoteInput::scroll(int dx, int dy) {
-    send(session(), {Entry{{}, wex::ScrollEvent{0, 0, 0, clamp16(dx), clamp16(dy), 0}}});
+    const uint64_t s = session();
+    std::vector<Entry> events = releasesAgain();
+    events.push_back(Entry{{}, wex::ScrollEvent{0, 0, 0, clamp16(dx), clamp16(dy), 0}});
+    send(s, std::move(events));
 }
 
 void RemoteInput::sendInput(std::vector<Entry> events) { send(session(), std::move(events)); }
 
 void RemoteInput::keyPress(uint64_t forSession, uint16_t hid, uint16_t modifiers) {
     if (forSession == 0) return;
-    send(forSession, {keyEvent(hid, true, modifiers)});
-    later(keyReleaseDelay, [this, forSession, hid, modifiers] { send(forSession, {keyEvent(hid, false, modifiers)}); });
+    // Each key event tells what is held when it leaves: the agent lets go of a modifier the byte lacks.
+    send(forSession, {keyEvent(hid, true, modifiers | heldMods_)});
+    later(keyReleaseDelay,
+          [this, forSession, hid, modifiers] { send(forSession, {keyEvent(hid, false, modifiers | heldMods_)}); });
 }
 
 void RemoteInput::sendKey(int hid, int modifiers) {
@@ -217,21 +229,33 @@ void RemoteInput::setModifiers(uint16_t mask) {
         const bool was = (heldMods_ & m.bit) != 0;
         if (now == was) continue;
         heldMods_ = static_cast<uint16_t>(now ? heldMods_ | m.bit : heldMods_ & ~m.bit);
-        events.push_back(keyEvent(m.usage, now, 0));
+        if (!now) releasedMods_ |= m.bit;
+        events.push_back(keyEvent(m.usage, now, heldMods_));
     }
     if (!events.empty()) send(s, std::move(events));
+}
+
+std::vector<RemoteInput::Entry> RemoteInput::releasesAgain() {
+    std::vector<Entry> events;
+    for (const ModifierKey& m : modifierKeys)
+        if ((releasedMods_ & m.bit) && !(heldMods_ & m.bit)) events.push_back(keyEvent(m.usage, false, heldMods_));
+    releasedMods_ = 0;
+    return events;
 }
 
 void RemoteInput::releaseHeld() {
     const uint64_t s = session();
     std::vector<Entry> events;
-    for (const ModifierKey& m : modifierKeys)
-        if (heldMods_ & m.bit) events.push_back(keyEvent(m.usage, false, 0));
+    for (const ModifierKey& m : modifierKeys) {
+        if (!(heldMods_ & m.bit)) continue;
+        heldMods_ = static_cast<uint16_t>(heldMods_ & ~m.bit);
+        events.push_back(keyEvent(m.usage, false, heldMods_));
+    }
     const std::array<std::pair<uint8_t, int>, 3> buttons{{{0x01, 1}, {0x02, 2}, {0x04, 3}}};
     for (const auto& [bit, button] : buttons)
         if (heldButtons_ & bit) events.push_back(buttonEvent(button, false, 1));
-    heldMods_ = 0;
     heldButtons_ = 0;
+    releasedMods_ = 0;
     if (!events.empty()) send(s, std::move(events));
 }
 

@@ -33,8 +33,14 @@ enum class TargetKind { mac, windows, linuxDesktop };
 // known), the newest position winning. Any other event sends a waiting move first, in the same batch,
 // so a click always lands where the pointer was last seen.
 //
-// The modifier keys held on the remote machine are mirrored here; `releaseHeld` lets go of them and of
-// any held button. A new session starts with nothing held.
+// The modifier keys held on the remote machine are mirrored here: each goes down and up as a key event
+// of its own, so a click, a drag or a scroll while it is held carries it. Unlike a controller whose
+// modifiers are never sent inside key events, every key event here (modifier keys included) carries the
+// modifier byte of what is held when it leaves, and a chord the modifiers it needs as well: an agent
+// that holds modifier keys as sent lets go of one the byte lacks, so a lost key-up is mended by the next
+// key event, and one that never holds them presses a chord's around its stroke. A modifier let go of is
+// released again in front of the next button press or scroll, which carry no byte. `releaseHeld` lets
+// go of every modifier and any held button. A new session starts with nothing held.
 class RemoteInput : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString targetKind READ targetKindName WRITE setTargetKindName NOTIFY targetKindChanged)
@@ -84,7 +90,8 @@ public:
     // Sends these events as they are (one batch, or several when they do not fit one).
     void sendInput(std::vector<Entry> events);
 
-    // Presses the key (usage 0x70000 + hid) with `modifiers` now and releases it 45 ms later.
+    // Presses the key (usage 0x70000 + hid) with `modifiers` and those held now, and releases it 45 ms
+    // later with `modifiers` and those held then.
     Q_INVOKABLE void sendKey(int hid, int modifiers = 0);
     // Types text: lines as text events, Return between them.
     Q_INVOKABLE void typeText(const QString& text);
@@ -117,6 +124,8 @@ private:
     Duration moveInterval() const;
     void later(Duration delay, std::function<void()> fn);
     void keyPress(uint64_t forSession, uint16_t hid, uint16_t modifiers);
+    // Key-ups of the modifiers let go of since the last press or scroll, to go in front of the next.
+    std::vector<Entry> releasesAgain();
     Entry buttonEvent(int button, bool down, int clickCount) const;
     QPointF clamped(QPointF p) const;
 
@@ -127,6 +136,7 @@ private:
     QPointF cursor_{640, 360};
     uint8_t heldButtons_ = 0;
     uint16_t heldMods_ = 0;
+    uint16_t releasedMods_ = 0; // let go of since the last button press or scroll
     std::optional<Entry> pendingMove_;
     std::optional<Instant> lastMoveAt_; // when a move last went; none since the session began
     std::unique_ptr<Timer> moveTimer_;

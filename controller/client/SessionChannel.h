@@ -39,6 +39,8 @@ public:
     virtual void showFileProgress(std::optional<double> progress) = 0;
     // Ends the shown transfer with a text for the user.
     virtual void showFileFailure(const std::string& text) = 0;
+    // The file called `name` arrived whole at the agent.
+    virtual void showFileSent(const std::string& name) = 0;
 };
 
 } // namespace dovrel::controller

@@ -156,7 +156,11 @@ void SessionLinks::onControlState(uint64_t g, StreamLink::State state) {
     if (gen_ != g) return;
     switch (state) {
     case StreamLink::State::ready: host_.linkReady(); break;
+    case StreamLink::State::refused:
+        if (host_.controlRefused()) break;
+        [[fallthrough]];
     case StreamLink::State::waiting:
+        if (state == StreamLink::State::waiting && host_.controlUnanswered()) break;
         host_.setStatus(texts::statusWaiting);
         host_.markReconnecting();
         redialAfter(retryWhileWaiting, [this] { startControl(); });
@@ -212,6 +216,7 @@ void SessionLinks::onRelayState(uint64_t g, const std::string& room, StreamLink:
         host_.linkReady();
         break;
     }
+    case StreamLink::State::refused:
     case StreamLink::State::waiting:
         clientLog("relay .waiting — no agent spliced yet (retry 1.5s)");
         host_.setStatus(texts::statusReaching);

@@ -37,6 +37,12 @@ public:
         virtual ~Host() = default;
         // The control connection or the relay stream is up (the registration sent): time for Hello.
         virtual void linkReady() = 0;
+        // The agent's computer refused the control connection: nothing listens there. True when the
+        // client ends the attempt for it; false: it is dialled again, as while waiting.
+        virtual bool controlRefused() = 0;
+        // The control connection found no one to answer it (no route, no reply). True when the client
+        // takes another way; false: it is dialled again.
+        virtual bool controlUnanswered() = 0;
         // A new link replaces the old one: nothing of the old session or its bytes may linger.
         virtual void linkReplaced() = 0;
         // Bytes of the control connection or the relay stream, for the frame reader.

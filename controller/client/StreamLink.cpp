@@ -13,7 +13,6 @@ constexpr qint64 readChunk = 65536;
 // Errors that mean the other end is not (yet) there, as opposed to a connection that broke.
 bool meansWaiting(QAbstractSocket::SocketError e) {
     switch (e) {
-    case QAbstractSocket::ConnectionRefusedError:
     case QAbstractSocket::HostNotFoundError:
     case QAbstractSocket::NetworkError:
     case QAbstractSocket::SocketTimeoutError:
@@ -32,6 +31,7 @@ StreamLink::~StreamLink() { retire(); }
 const char* StreamLink::stateName(State s) {
     switch (s) {
     case State::ready: return "ready";
+    case State::refused: return "refused";
     case State::waiting: return "waiting";
     case State::failed: return "failed";
     case State::cancelled: return "cancelled";
@@ -72,7 +72,12 @@ void StreamLink::start(const QString& host, uint16_t port) {
     });
     QObject::connect(s, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
         const QString detail = socket_ ? socket_->errorString() : QString();
-        report(!ready_ && meansWaiting(e) ? State::waiting : State::failed, detail);
+        State state = State::failed;
+        if (!ready_ && e == QAbstractSocket::ConnectionRefusedError)
+            state = State::refused;
+        else if (!ready_ && meansWaiting(e))
+            state = State::waiting;
+        report(state, detail);
     });
     QObject::connect(s, &QAbstractSocket::disconnected, this,
                      [this] { report(State::failed, QStringLiteral("the connection was closed")); });

@@ -18,12 +18,13 @@ namespace dovrel::controller {
 // One byte-stream connection of the session client: the TCP control connection on the local
 // network, or the TLS stream to the relay. It reports its life as the client's link handlers expect
 // it: ready once connected (and, for TLS, once the relay's certificate checked out for its host name);
-// waiting when the other end cannot be reached yet (refused, unknown host, no route); failed when an
-// established connection breaks or TLS fails; cancelled after `cancel()`. Exactly one state follows
-// `ready`, and nothing after it. Lives on the client thread and is touched only there.
+// refused when the other computer answered that nothing listens on the port; waiting when the other end
+// cannot be reached yet (unknown host, no route, no answer); failed when an established connection
+// breaks or TLS fails; cancelled after `cancel()`. Exactly one state follows `ready`, and nothing after
+// it. Lives on the client thread and is touched only there.
 class StreamLink final : public QObject {
 public:
-    enum class State { ready, waiting, failed, cancelled };
+    enum class State { ready, refused, waiting, failed, cancelled };
 
     struct Options {
         bool tls = false;

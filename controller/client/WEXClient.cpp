@@ -51,10 +51,17 @@ void WEXClient::runOnClientThread(const std::function<void(ClientCore&)>& fn) {
 }
 
 void WEXClient::connectToHost(const QString& host, const QString& code) {
+    connectToMachine(host, {}, std::nullopt, code);
+}
+
+void WEXClient::connectToMachine(const QString& host, const QString& name, const std::optional<RelayDial>& relay,
+                                 const QString& code) {
     emit sessionEnding();
-    postToCore([host = host.toStdString(), code = codeArgument(code.toStdString())](ClientCore& c) {
-        c.connectLan(host, code);
-    });
+    std::optional<RelayRoute> route;
+    if (relay)
+        route = RelayRoute{relay->room, relay->name, relayIdentityFor(relay->account, relay->token, relay->relay)};
+    postToCore([host = host.toStdString(), name = name.toStdString(), code = codeArgument(code.toStdString()),
+                route = std::move(route)](ClientCore& c) mutable { c.connectLan(host, name, code, std::move(route)); });
 }
 
 wex::RelayIdentity WEXClient::relayIdentityFor(const std::optional<std::string>& account,
@@ -192,6 +199,20 @@ void WEXClient::setTargetIsWindows(bool on) {
     emit targetIsWindowsChanged();
 }
 
+void WEXClient::setTargetKind(const QString& kind) {
+    setTargetIsWindows(kind == QLatin1String("windows"));
+    if (kind == targetKind_) return;
+    targetKind_ = kind;
+    emit targetKindChanged();
+}
+
+void WEXClient::publishSessionWay(bool viaRelay, int videoPort) {
+    if (viaRelay == sessionViaRelay_ && videoPort == videoPort_) return;
+    sessionViaRelay_ = viaRelay;
+    videoPort_ = videoPort;
+    emit sessionWayChanged();
+}
+
 void WEXClient::publishStatus(const QString& s) {
     if (s == status_) return;
     status_ = s;
@@ -303,6 +324,8 @@ void WEXClient::showFileProgress(std::optional<double> progress) {
     fileProgress_ = progress;
     emit fileProgressChanged();
 }
+
+void WEXClient::showFileSent(const std::string& name) { emit fileSent(QString::fromStdString(name)); }
 
 void WEXClient::showFileFailure(const std::string& text) {
     showFileProgress(std::nullopt);

@@ -61,6 +61,9 @@ class WEXClient : public QObject, public InputChannel, public SessionChannel, pu
     Q_PROPERTY(QString agentDeviceId READ agentDeviceId NOTIFY agentDeviceIdChanged)
     Q_PROPERTY(QString pictureRefusal READ pictureRefusal NOTIFY pictureRefusalChanged)
     Q_PROPERTY(bool targetIsWindows READ targetIsWindows WRITE setTargetIsWindows NOTIFY targetIsWindowsChanged)
+    Q_PROPERTY(QString targetKind READ targetKind WRITE setTargetKind NOTIFY targetKindChanged)
+    Q_PROPERTY(bool sessionViaRelay READ sessionViaRelay NOTIFY sessionWayChanged)
+    Q_PROPERTY(int videoPort READ videoPort NOTIFY sessionWayChanged)
 
 public:
     // `relayAccount`: the signed-in account, for relay dials whose link names none.
@@ -70,6 +73,11 @@ public:
     // Dials the agent at `host` ("host", "host:port" or "[v6]:port") on the local network. A pairing
     // code typed or carried by a link goes with the call, so the handshake sees exactly this code.
     Q_INVOKABLE void connectToHost(const QString& host, const QString& code = {});
+    // Dials a machine called `name` on the local network at `host`; with `relay`, through the relay
+    // instead when the host does not answer. A host that answers but refuses says at once that DOVRELÆ
+    // does not run there.
+    void connectToMachine(const QString& host, const QString& name, const std::optional<RelayDial>& relay,
+                          const QString& code = {});
     // Dials the agent whose identifier is `dial.room` through the relay.
     void connectViaRelay(const RelayDial& dial, const std::string& code = {});
     Q_INVOKABLE void connectViaRelay(const QString& room, const QString& name, const QString& code = {});
@@ -121,6 +129,7 @@ public:
     // A file transfer's progress and failure, shown as `fileProgress` and `lastAgentError` (main thread).
     void showFileProgress(std::optional<double> progress) override;
     void showFileFailure(const std::string& text) override;
+    void showFileSent(const std::string& name) override;
 
     // Published state.
     QString status() const { return status_; }
@@ -152,6 +161,13 @@ public:
     QString pictureRefusal() const { return pictureRefusal_; }
     bool targetIsWindows() const { return targetIsWindows_; }
     void setTargetIsWindows(bool on);
+    // "mac", "windows" or "linux", or empty while the kind of machine is not known.
+    QString targetKind() const { return targetKind_; }
+    void setTargetKind(const QString& kind);
+    // How the last established session reached its agent: through the relay, or on the local network
+    // with its picture arriving on UDP `videoPort`.
+    bool sessionViaRelay() const { return sessionViaRelay_; }
+    int videoPort() const { return videoPort_; }
 
     ClientSecurity& security() { return *security_; }
     // Runs `fn` on the client thread and waits for it (tests: a fake clock advances there).
@@ -174,6 +190,10 @@ signals:
     void agentDeviceIdChanged();
     void pictureRefusalChanged();
     void targetIsWindowsChanged();
+    void targetKindChanged();
+    void sessionWayChanged();
+    // A file sent to the agent arrived whole.
+    void fileSent(const QString& name);
     // A session was established (after AuthOk).
     void sessionEstablished();
     // The user ends the session or dials anew: input still held should be let go of now.
@@ -205,6 +225,7 @@ private:
     void publishRemoteSize(const QSizeF& size);
     void publishAgentDeviceId(const QString& id);
     void publishPictureRefusal(const QString& text);
+    void publishSessionWay(bool viaRelay, int videoPort);
     void publishDisplays(const std::vector<wex::DisplayInfo>& displays, int streaming);
     void publishDeckStat(const wex::DeckStat& stat);
     void publishAgentError(const std::string& text);
@@ -240,6 +261,9 @@ private:
     QString agentDeviceId_;
     QString pictureRefusal_;
     bool targetIsWindows_ = false;
+    QString targetKind_;
+    bool sessionViaRelay_ = false;
+    int videoPort_ = 0;
     // The established session input goes to, 0 without one; written on the client thread.
     std::atomic<uint64_t> inputSession_{0};
 };

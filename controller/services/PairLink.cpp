@@ -6,6 +6,7 @@
 
 #include "controller/services/Graphemes.h"
 #include "controller/services/PortText.h"
+#include "protocol/NetAddress.h"
 
 namespace dovrel::controller {
 
@@ -216,27 +217,32 @@ bool tokenCharacter(char16_t c) {
 
 } // namespace
 
-std::optional<PairLink> PairLink::parse(const QString& text) {
+std::optional<PairLink> PairLink::parse(const QString& text, QString* whyNot) {
+    const auto fail = [whyNot](const char* why) -> std::optional<PairLink> {
+        if (whyNot) *whyNot = QString::fromUtf8(why);
+        return std::nullopt;
+    };
     const auto uri = splitUri(trimmedWhiteSpace(text));
-    if (!uri || uri->scheme != u"dovrel" || uri->host != u"pair") return std::nullopt;
+    if (!uri || uri->scheme != u"dovrel" || uri->host != u"pair") return fail("it does not begin with dovrel://pair?");
     const auto items = queryItems(uri->query);
-    if (!items) return std::nullopt;
+    if (!items) return fail("its query cannot be read");
 
     PairLink link;
     const auto code = q(*items, u"code");
-    if (!code || code->isEmpty() || code->size() > 32 || !allAscii(*code, codeCharacter)) return std::nullopt;
+    if (!code || code->isEmpty()) return fail("it carries no pairing code");
+    if (code->size() > 32 || !allAscii(*code, codeCharacter)) return fail("its pairing code is not one");
     link.code = *code;
 
     if (const auto id = q(*items, u"id"); id && !id->isEmpty()) {
-        if (id->size() != 32 || !allAscii(*id, isHex)) return std::nullopt;
+        if (id->size() != 32 || !allAscii(*id, isHex)) return fail("its id is not a device identifier");
         link.deviceId = id->toLower();
     }
     if (const auto host = q(*items, u"host"); host && !host->isEmpty()) {
         const auto endpoint = normalisedEndpoint(*host);
-        if (!endpoint) return std::nullopt;
+        if (!endpoint) return fail("its host is not a host name or address");
         link.host = *endpoint;
     }
-    if (link.host.isEmpty() && !link.deviceId) return std::nullopt;
+    if (link.host.isEmpty() && !link.deviceId) return fail("it names neither a host nor a device identifier");
 
     const QString kindWord = q(*items, u"kind").value_or(QStringLiteral("mac")).toLower();
     QString defaultName = QStringLiteral("Mac");
@@ -253,18 +259,21 @@ std::optional<PairLink> PairLink::parse(const QString& text) {
     const QString relay = q(*items, u"relay").value_or(QString());
     if (!relay.isEmpty()) {
         link.relay = normalisedEndpoint(relay);
-        if (!link.relay) return std::nullopt;
+        if (!link.relay) return fail("its relay is not a host name or address");
     }
     if (!account.isEmpty() || !token.isEmpty()) {
-        if (account.size() < 3 || account.size() > 32 || !allAscii(account, accountCharacter)) return std::nullopt;
-        if (token.isEmpty() || token.size() > 512 || !allAscii(token, tokenCharacter)) return std::nullopt;
-        if (!link.relay) return std::nullopt;
+        if (account.size() < 3 || account.size() > 32 || !allAscii(account, accountCharacter) || token.isEmpty() ||
+            token.size() > 512 || !allAscii(token, tokenCharacter) || !link.relay)
+            return fail("its account, token and relay do not go together");
         link.account = account;
         link.token = token;
     }
 
     const auto name = q(*items, u"name");
     link.name = (name ? cleanName(*name) : std::nullopt).value_or(defaultName);
+    if (const auto mac = q(*items, u"mac"))
+        if (const auto bytes = wex::parseMAC(mac->toStdString()))
+            link.mac = QString::fromStdString(wex::formatMAC(wex::ByteView(bytes->data(), bytes->size())));
     return link;
 }
 

@@ -10,7 +10,7 @@ namespace dovrel::controller {
 
 // A validated "dovrel://pair?..." link: what a pasted link, the "-autoLink" argument or a claimed
 // share code names. Made only by parse(), which refuses the whole link at the first part that breaks
-// its grammar and says nothing about why.
+// its grammar; it says why only to a caller that asks.
 //
 // Every value parse() gives has a host or a device identifier (or both); account and token come
 // together, and with them a relay.
@@ -23,10 +23,14 @@ struct PairLink {
     std::optional<QString> account;
     std::optional<QString> token; // a secret: never logged
     std::optional<QString> relay; // "host" or "host:port", lower-case
+    // The hardware address that wakes the machine, as six lower-case hex bytes joined by ":"; a value
+    // that is not one is left out without spoiling the link.
+    std::optional<QString> mac;
 
     // The link is read from the raw text: URL classes would lower-case the scheme and host that must
-    // match exactly, and cannot tell "code" from "code=" in the query.
-    static std::optional<PairLink> parse(const QString& text);
+    // match exactly, and cannot tell "code" from "code=" in the query. `whyNot`, when given, gets a
+    // short reason for a link that does not parse.
+    static std::optional<PairLink> parse(const QString& text, QString* whyNot = nullptr);
 
     bool operator==(const PairLink&) const = default;
 };

@@ -169,13 +169,16 @@ void InputCaptureItem::hoverMoveEvent(QHoverEvent* event) { mapAndMove(event->po
 void InputCaptureItem::wheelEvent(QWheelEvent* event) {
     event->accept();
     if (!input_) return;
-    // A touchpad's deltas are points, sent in eighths; a wheel notch (120) goes as one notch of 120,
-    // which the agent turns into one click.
+    // A touchpad's deltas are pixels, sent in eighths; a wheel notch (120 in Qt's eighths of a degree)
+    // goes as the notch both programs agree on, which the agent turns into one click.
     const QPoint pixels = event->pixelDelta();
     const QPoint angle = event->angleDelta();
     const bool precise = !pixels.isNull();
-    const int dx = precise ? pixels.x() * 8 : angle.x();
-    const int dy = precise ? pixels.y() * 8 : angle.y();
+    constexpr int qtNotch = 120;
+    const int dx =
+        precise ? pixels.x() * wex::ScrollEvent::unitsPerPixel : angle.x() * wex::ScrollEvent::notch / qtNotch;
+    const int dy =
+        precise ? pixels.y() * wex::ScrollEvent::unitsPerPixel : angle.y() * wex::ScrollEvent::notch / qtNotch;
     if (dx == 0 && dy == 0) return;
     input_->scroll(dx, dy);
 }
@@ -214,8 +217,8 @@ void InputCaptureItem::keyPressEvent(QKeyEvent* event) {
             input_->sendKey(*usage, 0);
         return;
     }
-    // A chord or a special key carries the modifiers held with it: an agent presses them around the
-    // stroke (Ctrl+C, Shift+Tab), as it never holds a modifier key sent alone.
+    // A chord or a special key carries the modifiers held with it (Ctrl+C, Shift+Tab): an agent that
+    // never holds a modifier key sent alone presses them around the stroke.
     if (usage)
         input_->sendKey(*usage, mask);
     else if (!text.isEmpty())

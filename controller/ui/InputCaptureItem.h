@@ -21,8 +21,11 @@ namespace dovrel::controller {
 // Clicks are counted here (presses of the left button close in time and place); a double click is
 // finished at its second press. Keys without Control or Super go as the text they make, except the
 // special keys (Return, Tab, Escape, arrows, …); chords and special keys go as keys by where they sit
-// on the keyboard. Modifier keys are mirrored on the remote machine as they go down and up, and let
-// go of when the item loses focus, the window goes inactive or the item goes away.
+// on the keyboard, with the held modifiers in their modifier byte (`RemoteInput` says why every key
+// event carries it). Modifier keys are mirrored on the remote machine as they go down and up, so Shift
+// or Control held with a click or a drag, and Alt with a letter, reach it; they are let go of when the
+// item loses focus, the window goes inactive or the item goes away. A wheel notch goes as
+// `wex::ScrollEvent::notch`, a touchpad's pixels in eighths.
 class InputCaptureItem : public QQuickItem {
     Q_OBJECT
     Q_PROPERTY(dovrel::controller::RemoteInput* input READ input WRITE setInput NOTIFY inputChanged)

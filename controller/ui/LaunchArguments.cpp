@@ -1,5 +1,7 @@
 #include "controller/ui/LaunchArguments.h"
 
+#include <QObject>
+
 namespace dovrel::controller {
 
 std::optional<QString> LaunchArguments::valueOf(const QStringList& arguments, const QString& name) {
@@ -17,6 +19,20 @@ LaunchArguments LaunchArguments::parse(const QStringList& arguments) {
     a.demo = arguments.contains(QStringLiteral("-demo"));
     a.storeDemo = arguments.contains(QStringLiteral("-DovrelDemo"));
     a.windowSnapshot = valueOf(arguments, QStringLiteral("-windowSnapshot"));
+
+    for (const char* name : {"-autoHost", "-autoRelay", "-autoLink", "-pairingCode", "-windowSnapshot"}) {
+        const qsizetype at = arguments.indexOf(QLatin1String(name));
+        if (at >= 0 && at + 1 == arguments.size())
+            a.problems << QObject::tr("%1 was not used: it needs a value after it.").arg(QLatin1String(name));
+    }
+    if (a.autoHost && a.autoRelay) a.problems << QObject::tr("-autoRelay was not used: -autoHost comes first.");
+    if ((a.autoHost || a.autoRelay) && a.autoLink)
+        a.problems << QObject::tr("-autoLink was not used: %1 comes first.")
+                          .arg(a.autoHost ? QStringLiteral("-autoHost") : QStringLiteral("-autoRelay"));
+    if (a.pairingCode && !a.autoHost && !a.autoRelay)
+        a.problems << (a.autoLink ? QObject::tr("-pairingCode was not used: the link given with -autoLink carries its "
+                                                "own code.")
+                                  : QObject::tr("-pairingCode was not used: it goes with -autoHost or -autoRelay."));
     return a;
 }
 

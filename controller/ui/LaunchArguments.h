@@ -25,6 +25,9 @@ struct LaunchArguments {
     // "-windowSnapshot PATH": saves a picture of the window there every few seconds (scripts without a
     // display look at the controller this way).
     std::optional<QString> windowSnapshot;
+    // What was asked that cannot be done, each as a sentence for the log and the window: a switch with
+    // no value after it, one that loses to another, a code with nothing to go with.
+    QStringList problems;
 
     static LaunchArguments parse(const QStringList& arguments);
 

@@ -43,8 +43,10 @@ MachineCardFace machineCardFace(const Device& device, bool demo) {
         face.tone = QStringLiteral("dim");
         break;
     }
-    // An empty text would leave a lone "·" behind the state word.
-    if (!offline && !device.lastSeen.isEmpty() && device.lastSeen != QStringLiteral("paired"))
+    // An empty text would leave a lone "·" behind the state word, and one that repeats it ("asleep ·
+    // asleep") says nothing more.
+    if (!offline && !device.lastSeen.isEmpty() && device.lastSeen != QStringLiteral("paired") &&
+        device.lastSeen != stateText(device.state))
         face.lastSeen = QStringLiteral("· ") + device.lastSeen;
 
     if (offline)

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include "controller/services/Device.h"
+#include "controller/services/PairLink.h"
 
 namespace dovrel::controller {
 
@@ -18,6 +19,9 @@ public:
     virtual void connectRelay(const QString& deviceId, const QString& name, const QString& code, Device::Kind kind,
                               const std::optional<QString>& account, const std::optional<QString>& token,
                               const std::optional<QString>& relay) = 0;
+    // A pairing link (pasted or claimed): on the local network first when it names a host, through the
+    // relay when it names only a device identifier or the host does not answer.
+    virtual void connectLink(const PairLink& link) = 0;
     // Back to the deck, leaving any session as it is.
     virtual void cancelPairing() = 0;
     // The window shows the pairing screen now: an answer that comes later than that is dropped.

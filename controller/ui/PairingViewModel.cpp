@@ -133,10 +133,7 @@ void PairingViewModel::handOver(const PairLink& link) {
     // One result per visit: a claim still under way is forgotten.
     ++visit_;
     setClaiming(false);
-    if (link.deviceId && !link.deviceId->isEmpty())
-        target_.connectRelay(*link.deviceId, link.name, link.code, link.kind, link.account, link.token, link.relay);
-    else
-        target_.connectLAN(link.host, link.name, link.code, link.kind);
+    target_.connectLink(link);
 }
 
 void PairingViewModel::setManualName(const QString& name) {

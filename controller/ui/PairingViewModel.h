@@ -100,7 +100,7 @@ private:
     void setShareError(const QString& text);
     void setLinkError(const QString& text);
     void claimAnswered(uint64_t visit, const ApiResult<QString>& result);
-    // Hands a parsed link over: through the relay when it names a room, else on the local network.
+    // Hands a parsed link over, whichever ways it names.
     void handOver(const PairLink& link);
     bool current(uint64_t visit) const { return visit == visit_ && target_.pairingShown(); }
 

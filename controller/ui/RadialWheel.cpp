@@ -27,16 +27,27 @@ QPointF wheelOffset(const WheelGeometry& g, int index, int count) {
     return {std::cos(angle) * g.radius, std::sin(angle) * g.radius + (g.compact ? g.radius / 2 : 0)};
 }
 
-std::vector<WheelEntry> wheelActionsFor(bool windowsColumn, bool withSendFile) {
-    const auto pick = [windowsColumn](const char* windows, const char* mac) {
-        return QObject::tr(windowsColumn ? windows : mac);
+WheelWords wheelWordsFor(const QString& kind) {
+    if (kind == QLatin1String("windows")) return WheelWords::windows;
+    if (kind == QLatin1String("mac")) return WheelWords::mac;
+    return WheelWords::neutral;
+}
+
+std::vector<WheelEntry> wheelActionsFor(WheelWords words, bool withSendFile) {
+    const auto pick = [words](const char* windows, const char* mac, const char* neutral) {
+        switch (words) {
+        case WheelWords::windows: return QObject::tr(windows);
+        case WheelWords::mac: return QObject::tr(mac);
+        case WheelWords::neutral: break;
+        }
+        return QObject::tr(neutral);
     };
     std::vector<WheelEntry> out{
-        {WheelCommand::taskView, pick("Task View", "Mission"), QStringLiteral("rectangle.3.group")},
-        {WheelCommand::start, pick("Start", "Apps"), QStringLiteral("square.grid.3x3.fill")},
-        {WheelCommand::search, pick("Search", "Spotlight"), QStringLiteral("magnifyingglass")},
+        {WheelCommand::taskView, pick("Task View", "Mission", "Overview"), QStringLiteral("rectangle.3.group")},
+        {WheelCommand::start, pick("Start", "Apps", "Apps"), QStringLiteral("square.grid.3x3.fill")},
+        {WheelCommand::search, pick("Search", "Spotlight", "Search"), QStringLiteral("magnifyingglass")},
         {WheelCommand::desktop, QObject::tr("Desktop"), QStringLiteral("menubar.dock.rectangle")},
-        {WheelCommand::notifications, pick("Action Ctr", "Notify"), QStringLiteral("bell.fill")},
+        {WheelCommand::notifications, pick("Action Ctr", "Notify", "Notify"), QStringLiteral("bell.fill")},
         {WheelCommand::displays, QObject::tr("Displays"), QStringLiteral("display.2")},
     };
     if (withSendFile)
@@ -45,7 +56,7 @@ std::vector<WheelEntry> wheelActionsFor(bool windowsColumn, bool withSendFile) {
                               {WheelCommand::rest, QObject::tr("Rest"), QStringLiteral("moon.zzz.fill")},
                               {WheelCommand::lock, QObject::tr("Lock"), QStringLiteral("lock.fill")},
                           });
-    if (windowsColumn)
+    if (words == WheelWords::windows)
         out.push_back({WheelCommand::ctrlAltDel, QObject::tr("Ctrl+Alt+Del"),
                        QStringLiteral("exclamationmark.shield.fill"), WheelTint::warn});
     out.push_back({WheelCommand::end, QObject::tr("End"), QStringLiteral("xmark.circle.fill"), WheelTint::bad});
@@ -54,15 +65,15 @@ std::vector<WheelEntry> wheelActionsFor(bool windowsColumn, bool withSendFile) {
 
 RadialWheelModel::RadialWheelModel(bool withSendFile, QObject* parent)
     : QAbstractListModel(parent), withSendFile_(withSendFile) {
-    entries_ = wheelActionsFor(windows_, withSendFile_);
+    entries_ = wheelActionsFor(words_, withSendFile_);
     geometry_ = wheelGeometry(static_cast<int>(entries_.size()), requestedRadius, false);
 }
 
-void RadialWheelModel::setWindowsColumn(bool windows) {
-    if (windows == windows_) return;
-    windows_ = windows;
+void RadialWheelModel::setWords(WheelWords words) {
+    if (words == words_) return;
+    words_ = words;
     beginResetModel();
-    entries_ = wheelActionsFor(windows_, withSendFile_);
+    entries_ = wheelActionsFor(words_, withSendFile_);
     geometry_ = wheelGeometry(static_cast<int>(entries_.size()), requestedRadius, false);
     endResetModel();
     emit layoutChanged();

@@ -51,9 +51,14 @@ struct WheelEntry {
     QString icon;
     WheelTint tint = WheelTint::plain;
 };
-// The wheel's actions in arc order: a Windows or Linux machine's words and the security-screen entry,
-// or a Mac's; "End" always last. "Send File" only where this program can send files.
-std::vector<WheelEntry> wheelActionsFor(bool windowsColumn, bool withSendFile = true);
+// Whose words the wheel speaks: a Windows PC's (with the security-screen entry), a Mac's, or words
+// true of every desktop, for a Linux machine and for one whose kind is not known.
+enum class WheelWords { windows, mac, neutral };
+// The words for a kind of machine: "windows", "mac", "linux", or anything else when not known.
+WheelWords wheelWordsFor(const QString& kind);
+// The wheel's actions in arc order; "End" always last. "Send File" only where this program can send
+// files.
+std::vector<WheelEntry> wheelActionsFor(WheelWords words, bool withSendFile = true);
 
 // The open wheel's buttons for QML: label, icon, tint and where each sits once open.
 class RadialWheelModel : public QAbstractListModel {
@@ -71,7 +76,7 @@ public:
 
     explicit RadialWheelModel(bool withSendFile, QObject* parent = nullptr);
 
-    void setWindowsColumn(bool windows);
+    void setWords(WheelWords words);
     const std::vector<WheelEntry>& entries() const { return entries_; }
     double frameWidth() const { return geometry_.frameWidth; }
     double frameHeight() const { return geometry_.frameHeight; }
@@ -88,7 +93,7 @@ signals:
 private:
     std::vector<WheelEntry> entries_;
     WheelGeometry geometry_;
-    bool windows_ = false;
+    WheelWords words_ = WheelWords::neutral;
     bool withSendFile_ = true;
 };
 

@@ -1,5 +1,6 @@
 #include "controller/ui/RootViewModel.h"
 
+#include "controller/platform/ClientLog.h"
 #include "controller/services/PairLink.h"
 
 namespace dovrel::controller {
@@ -78,6 +79,7 @@ void RootViewModel::open(int row) {
     const Device* found = machineAt(row);
     if (!found) return;
     const Device d = *found;
+    automatic_ = false;
     setActive(d.name, d.deviceId);
     setOpeningSession(true);
     if (arguments_.demo) {
@@ -85,7 +87,7 @@ void RootViewModel::open(int row) {
         // The window is on the session first: the demo stands at once, and its connected phase must
         // not be taken for an automatic session that still has to be shown (that ends the demo).
         setDemoSession(true);
-        session_.nextSessionWith(std::nullopt);
+        session_.nextSessionSaves(std::nullopt);
         setRoute(Route::Session);
         session_.startDemo();
         return;
@@ -93,20 +95,23 @@ void RootViewModel::open(int row) {
     setDemoSession(false);
     session_.setTargetKind(d.kind);
     setRoute(Route::Session);
-    // A machine paired on the local network keeps its host and no relay credentials; the agent's
-    // identifier learnt in its handshake (for unpairing) does not make it a relay machine, so it is
-    // dialled where it was found, as it was paired.
-    const bool pairedOnTheNetwork =
-        !d.host.isEmpty() && !present(d.relayAccount) && !present(d.relayToken) && !present(d.relayHost);
-    if (present(d.deviceId) && !pairedOnTheNetwork) {
-        session_.nextSessionWith(std::nullopt);
-        session_.connectViaRelay(RelayDial{d.deviceId->toStdString(), d.name.toStdString(), utf8(d.relayAccount),
-                                           utf8(d.relayToken), utf8(d.relayHost)},
-                                 {});
-    } else {
-        session_.nextSessionWith(d.id);
+    PendingMachine opened;
+    opened.machine = d;
+    opened.pairing = false;
+    session_.nextSessionSaves(opened);
+    // A machine saved with a host is dialled there first, as it was paired; the relay stands in when the
+    // host does not answer, for a machine a relay session has reached before. The identifier a
+    // local-network handshake taught it (for unpairing) does not make it a relay machine.
+    const bool relayKnown =
+        present(d.deviceId) && (present(d.relayAccount) || present(d.relayToken) || present(d.relayHost));
+    const RelayDial relay{d.deviceId.value_or(QString()).toStdString(), d.name.toStdString(), utf8(d.relayAccount),
+                          utf8(d.relayToken), utf8(d.relayHost)};
+    if (!d.host.isEmpty())
+        session_.connectToMachine(d.host, d.name, relayKnown ? std::optional(relay) : std::nullopt, {});
+    else if (present(d.deviceId))
+        session_.connectViaRelay(relay, {});
+    else
         session_.connectToHost(d.host, {});
-    }
 }
 
 void RootViewModel::showPairing() { setRoute(Route::Pairing); }
@@ -121,31 +126,44 @@ void RootViewModel::startSession(const QString& name, const std::optional<QStrin
     setRoute(Route::Session);
 }
 
-void RootViewModel::connectLAN(const QString& host, const QString& name, const QString& code, Device::Kind kind) {
-    // The machine already saved with this host or name (in any letter case) moves to the front.
-    std::optional<Device> machine;
+const Device* RootViewModel::savedMachine(const std::optional<QString>& deviceId, const QString& host,
+                                          const QString& name) const {
     for (const Device& d : store_.devices())
-        if ((!host.isEmpty() && d.host == host) || d.name.compare(name, Qt::CaseInsensitive) == 0) {
-            machine = d;
-            break;
-        }
-    if (!machine) {
-        machine = Device{};
-        machine->host = host;
-        machine->state = Device::State::awake;
-    }
-    machine->name = name;
-    machine->kind = kind;
-    machine->state = Device::State::awake;
-    machine->lastSeen = QStringLiteral("now");
-    if (!host.isEmpty()) machine->host = host;
-    const QUuid id = machine->id;
-    store_.putFirst(std::move(*machine));
-    store_.save();
+        if ((present(deviceId) && d.deviceId == deviceId) || (!host.isEmpty() && d.host == host) ||
+            (!name.isEmpty() && d.name.compare(name, Qt::CaseInsensitive) == 0))
+            return &d;
+    return nullptr;
+}
 
-    startSession(name, std::nullopt, kind);
-    session_.nextSessionWith(id);
-    session_.connectToHost(host, code);
+void RootViewModel::pair(const QString& host, const std::optional<QString>& deviceId, const QString& name,
+                         const QString& code, Device::Kind kind, const std::optional<QString>& mac,
+                         const std::optional<QString>& account, const std::optional<QString>& token,
+                         const std::optional<QString>& relay) {
+    // Nothing is saved yet: the machine goes into the deck (a saved one to the front) once a session
+    // with it stands, with the way that worked.
+    PendingMachine pending;
+    if (const Device* saved = savedMachine(deviceId, host, name)) pending.machine = *saved;
+    pending.machine.name = name;
+    pending.machine.kind = kind;
+    pending.machine.mac = present(mac) ? mac : std::nullopt;
+    pending.host = host;
+    pending.relayAccount = account;
+    pending.relayToken = token;
+    pending.relayHost = relay;
+    automatic_ = false;
+    startSession(name, present(deviceId) ? deviceId : std::nullopt, kind);
+    session_.nextSessionSaves(pending);
+    // The dial takes what it was given, not what was stored.
+    const RelayDial viaRelay{deviceId.value_or(QString()).toStdString(), name.toStdString(), utf8(account), utf8(token),
+                             utf8(relay)};
+    if (!host.isEmpty())
+        session_.connectToMachine(host, name, present(deviceId) ? std::optional(viaRelay) : std::nullopt, code);
+    else
+        session_.connectViaRelay(viaRelay, code);
+}
+
+void RootViewModel::connectLAN(const QString& host, const QString& name, const QString& code, Device::Kind kind) {
+    pair(host, std::nullopt, name, code, kind, std::nullopt, std::nullopt, std::nullopt, std::nullopt);
 }
 
 void RootViewModel::connectLAN(const QString& host, const QString& name, const QString& code, const QString& kind) {
@@ -155,47 +173,17 @@ void RootViewModel::connectLAN(const QString& host, const QString& name, const Q
 void RootViewModel::connectRelay(const QString& deviceId, const QString& name, const QString& code, Device::Kind kind,
                                  const std::optional<QString>& account, const std::optional<QString>& token,
                                  const std::optional<QString>& relay) {
-    std::optional<Device> machine;
-    for (const Device& d : store_.devices())
-        if ((d.deviceId && *d.deviceId == deviceId) || d.name.compare(name, Qt::CaseInsensitive) == 0) {
-            machine = d;
-            break;
-        }
-    if (machine) {
-        // A link's relay credentials replace the stored ones only when it carries all three.
-        if (present(account) && present(token) && present(relay)) {
-            machine->relayAccount = account;
-            machine->relayToken = token;
-            machine->relayHost = relay;
-        }
-    } else {
-        machine = Device{};
-        machine->relayAccount = present(account) ? account : std::nullopt;
-        machine->relayToken = present(token) ? token : std::nullopt;
-        machine->relayHost = present(relay) ? relay : std::nullopt;
-    }
-    machine->name = name;
-    machine->kind = kind;
-    machine->state = Device::State::awake;
-    machine->lastSeen = QStringLiteral("now");
-    machine->deviceId = deviceId;
-    store_.putFirst(std::move(*machine));
-    store_.save();
+    pair({}, deviceId, name, code, kind, std::nullopt, account, token, relay);
+}
 
-    startSession(name, deviceId, kind);
-    session_.nextSessionWith(std::nullopt);
-    // The dial takes the link's own credentials, not what was stored.
-    session_.connectViaRelay(
-        RelayDial{deviceId.toStdString(), name.toStdString(), utf8(account), utf8(token), utf8(relay)}, code);
+void RootViewModel::connectLink(const PairLink& link) {
+    pair(link.host, link.deviceId, link.name, link.code, link.kind, link.mac, link.account, link.token, link.relay);
 }
 
 bool RootViewModel::connectLink(const QString& text) {
     const auto link = PairLink::parse(text.trimmed());
     if (!link) return false;
-    if (present(link->deviceId))
-        connectRelay(*link->deviceId, link->name, link->code, link->kind, link->account, link->token, link->relay);
-    else
-        connectLAN(link->host, link->name, link->code, link->kind);
+    connectLink(*link);
     return true;
 }
 
@@ -209,9 +197,26 @@ void RootViewModel::endSession() {
 void RootViewModel::phaseChanged() {
     switch (session_.phase()) {
     case PhaseKind::needsCode:
-        if (route_ == Route::Session) setRoute(Route::Pairing);
+        if (route_ == Route::Session) {
+            setRoute(Route::Pairing);
+        } else if (automatic_ && openingSession_) {
+            // Waiting on the deck would look like nothing happened.
+            setRoute(Route::Pairing);
+            addNotice(tr("That computer does not know this one yet. Paste its pairing link here, or start "
+                         "DOVRELÆ again with -pairingCode and the code its window shows."));
+        }
         break;
     case PhaseKind::connected:
+        // A machine the command line reached by address or room is called by its saved name once the
+        // handshake proved which it is.
+        if (automatic_) {
+            automatic_ = false;
+            const QString id = session_.agentDeviceId();
+            if (const Device* d = id.isEmpty() ? nullptr : savedMachine(id, {}, {})) {
+                setActive(d->name, d->deviceId);
+                session_.setTargetKind(d->kind);
+            }
+        }
         // A session opened without leaving the deck (the automatic ones) shows itself once it stands.
         if (openingSession_ && route_ != Route::Session) {
             setOpeningSession(false);
@@ -306,28 +311,60 @@ void RootViewModel::signInDone(const QString& account) {
 
 void RootViewModel::signInSkipped() { setShowSignIn(false); }
 
+void RootViewModel::setNotice(const QString& text) {
+    if (text == notice_) return;
+    notice_ = text;
+    emit noticeChanged();
+}
+
+void RootViewModel::addNotice(const QString& text) {
+    clientLog("launch: " + text.toStdString());
+    setNotice(notice_.isEmpty() ? text : notice_ + u'\n' + text);
+}
+
 void RootViewModel::autoConnectIfRequested() {
+    for (const QString& problem : arguments_.problems)
+        addNotice(problem);
     const QString code = arguments_.pairingCode.value_or(QString());
     switch (arguments_.autoConnect()) {
-    case LaunchArguments::AutoConnect::host:
-        setActive(automaticName, std::nullopt);
+    case LaunchArguments::AutoConnect::host: {
+        // A saved machine at that address lends its name and kind; otherwise the handshake may tell.
+        const QString host = *arguments_.autoHost;
+        const Device* known = host.isEmpty() ? nullptr : savedMachine(std::nullopt, host, {});
+        automatic_ = !known;
+        setActive(known ? known->name : automaticName, known ? known->deviceId : std::nullopt);
         setDemoSession(false);
         setOpeningSession(true);
-        session_.nextSessionWith(std::nullopt);
-        session_.connectToHost(*arguments_.autoHost, code);
+        session_.setTargetKind(known ? std::optional(known->kind) : std::nullopt);
+        std::optional<PendingMachine> opened;
+        if (known) opened = PendingMachine{*known, false, {}, {}, {}, {}};
+        session_.nextSessionSaves(opened);
+        session_.connectToMachine(host, known ? known->name : QString(), std::nullopt, code);
         break;
-    case LaunchArguments::AutoConnect::relay:
-        setActive(automaticName, *arguments_.autoRelay);
+    }
+    case LaunchArguments::AutoConnect::relay: {
+        const QString room = *arguments_.autoRelay;
+        const Device* known = savedMachine(room.toLower(), {}, {});
+        automatic_ = !known;
+        const QString name = known ? known->name : automaticName;
+        setActive(name, room);
         setDemoSession(false);
         setOpeningSession(true);
-        session_.nextSessionWith(std::nullopt);
-        session_.connectViaRelay(
-            RelayDial{arguments_.autoRelay->toStdString(), automaticName.toStdString(), {}, {}, {}}, code);
+        session_.setTargetKind(known ? std::optional(known->kind) : std::nullopt);
+        session_.nextSessionSaves(std::nullopt);
+        session_.connectViaRelay(RelayDial{room.toStdString(), name.toStdString(), {}, {}, {}}, code);
         break;
-    case LaunchArguments::AutoConnect::link:
+    }
+    case LaunchArguments::AutoConnect::link: {
         // The link's own code; "-pairingCode" is not consulted.
-        connectLink(*arguments_.autoLink);
+        QString why;
+        const auto link = PairLink::parse(arguments_.autoLink->trimmed(), &why);
+        if (link)
+            connectLink(*link);
+        else
+            addNotice(tr("-autoLink was not used: %1.").arg(why));
         break;
+    }
     case LaunchArguments::AutoConnect::none: break;
     }
 }

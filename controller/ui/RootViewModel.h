@@ -42,6 +42,7 @@ class RootViewModel : public QObject, public PairingTarget, public SignInTarget 
     Q_PROPERTY(QString alertText READ alertText NOTIFY alertChanged)
     Q_PROPERTY(QString alertConfirm READ alertConfirm NOTIFY alertChanged)
     Q_PROPERTY(QString alertField READ alertField NOTIFY alertChanged)
+    Q_PROPERTY(QString notice READ notice NOTIFY noticeChanged)
 
 public:
     enum class Route { Deck, Pairing, Session };
@@ -69,6 +70,10 @@ public:
     QString alertText() const { return alertText_; }
     QString alertConfirm() const { return alertConfirm_; }
     QString alertField() const { return alertField_; }
+    // What the window tells about the launch: arguments it could not use and why, or an automatic
+    // connection that needs the pairing code. Empty: nothing.
+    QString notice() const { return notice_; }
+    Q_INVOKABLE void dismissNotice() { setNotice({}); }
 
     // The window was shown: starts the poll (not in demo mode) and the automatic connection the launch
     // arguments ask for.
@@ -88,6 +93,10 @@ public:
                       const std::optional<QString>& account, const std::optional<QString>& token,
                       const std::optional<QString>& relay) override;
     Q_INVOKABLE void connectLAN(const QString& host, const QString& name, const QString& code, const QString& kind);
+    // A pairing link: saved, once a session with it stands, with the way that worked (the host it names
+    // on the local network first, the relay when the host does not answer or it names none) and the
+    // hardware address it carries.
+    void connectLink(const PairLink& link) override;
     // A pasted pairing link ("dovrel://pair?…"): false when it does not parse.
     Q_INVOKABLE bool connectLink(const QString& link);
     Q_INVOKABLE void cancelPairing() override;
@@ -107,6 +116,7 @@ signals:
     void accountNameChanged();
     void showSignInChanged();
     void alertChanged();
+    void noticeChanged();
 
 private:
     void setRoute(Route route);
@@ -120,7 +130,15 @@ private:
     void statsArrived(const wex::DeckStat& stat);
     void autoConnectIfRequested();
     void startSession(const QString& name, const std::optional<QString>& deviceId, Device::Kind kind);
+    // Pairs with the machine a link, the pairing screen or the command line names.
+    void pair(const QString& host, const std::optional<QString>& deviceId, const QString& name, const QString& code,
+              Device::Kind kind, const std::optional<QString>& mac, const std::optional<QString>& account,
+              const std::optional<QString>& token, const std::optional<QString>& relay);
     const Device* machineAt(int row) const;
+    // The first saved machine with that agent identifier, host (when not empty) or name (in any case).
+    const Device* savedMachine(const std::optional<QString>& deviceId, const QString& host, const QString& name) const;
+    void setNotice(const QString& text);
+    void addNotice(const QString& text);
 
     SessionPort& session_;
     DeviceStore& store_;
@@ -132,6 +150,10 @@ private:
     std::optional<QString> activeDeviceId_;
     bool demoSession_ = false;
     bool openingSession_ = false;
+    // The session was started by the command line for a machine it did not name: its name and kind
+    // come from the saved machine the handshake proves it is.
+    bool automatic_ = false;
+    QString notice_;
     std::optional<QString> accountName_;
     bool showSignIn_ = false;
     Alert alert_ = Alert::None;

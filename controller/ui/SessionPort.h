@@ -13,7 +13,7 @@
 #include "controller/client/RemoteInput.h"
 #include "controller/client/WEXClient.h"
 #include "controller/services/DeviceStore.h"
-#include "controller/services/LanDeviceIdRecorder.h"
+#include "controller/services/MachineRecorder.h"
 #include "protocol/ControlMessages.h"
 
 namespace dovrel::controller {
@@ -39,16 +39,23 @@ public:
     virtual PhaseKind phase() const = 0;
     // A pairing code, when not empty, goes with the dial so that the handshake sees exactly it.
     virtual void connectToHost(const QString& host, const QString& code) = 0;
+    // A machine called `name` on the local network at `host`; with `relay`, through the relay instead
+    // when the host does not answer.
+    virtual void connectToMachine(const QString& host, const QString& name, const std::optional<RelayDial>& relay,
+                                  const QString& code) = 0;
     virtual void connectViaRelay(const RelayDial& dial, const QString& code) = 0;
     virtual void disconnectSession() = 0;
     virtual void startDemo() = 0;
-    // The kind of machine the next session reaches: Windows gets its own wheel and notices, and
-    // Windows and Linux take Control where a Mac takes Command in the shortcuts sent for the user.
-    virtual void setTargetKind(Device::Kind kind) = 0;
+    // The kind of machine the next session reaches (nothing: not known): Windows gets its own wheel and
+    // notices, and Windows and Linux take Control where a Mac takes Command in the shortcuts sent for
+    // the user; an unknown kind gets the wheel's words that fit every desktop.
+    virtual void setTargetKind(std::optional<Device::Kind> kind) = 0;
     virtual void revokePairing(const RevokeTarget& target) = 0;
-    // The next session is with this saved machine dialled on the local network (its agent's identifier
-    // is learnt from the handshake and kept), or with none of that kind.
-    virtual void nextSessionWith(const std::optional<QUuid>& lanMachine) = 0;
+    // What the next session saves once it stands: a machine being paired, or a card being opened; or
+    // nothing.
+    virtual void nextSessionSaves(std::optional<PendingMachine> machine) = 0;
+    // The identifier the last established session's agent proved (empty before one).
+    virtual QString agentDeviceId() const = 0;
 
 signals:
     void phaseChanged();
@@ -66,17 +73,20 @@ public:
 
     PhaseKind phase() const override { return client_.phaseKind(); }
     void connectToHost(const QString& host, const QString& code) override;
+    void connectToMachine(const QString& host, const QString& name, const std::optional<RelayDial>& relay,
+                          const QString& code) override;
     void connectViaRelay(const RelayDial& dial, const QString& code) override;
     void disconnectSession() override { client_.disconnectSession(); }
-    void startDemo() override { client_.startDemo(); }
-    void setTargetKind(Device::Kind kind) override;
+    void startDemo() override;
+    void setTargetKind(std::optional<Device::Kind> kind) override;
     void revokePairing(const RevokeTarget& target) override;
-    void nextSessionWith(const std::optional<QUuid>& lanMachine) override;
+    void nextSessionSaves(std::optional<PendingMachine> machine) override;
+    QString agentDeviceId() const override { return client_.agentDeviceId(); }
 
 private:
     WEXClient& client_;
     RemoteInput& input_;
-    std::unique_ptr<LanDeviceIdRecorder> recorder_;
+    std::unique_ptr<MachineRecorder> recorder_;
 };
 
 } // namespace dovrel::controller

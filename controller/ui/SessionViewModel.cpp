@@ -27,6 +27,15 @@ LoadingState loadingStateFor(PhaseKind phase, const QString& rejection, bool rec
     return {};
 }
 
+QString pictureNotArrivingText(int videoPort) {
+    if (videoPort <= 0)
+        return QObject::tr("The picture is not arriving through the relay. Check this computer's connection, then "
+                           "reconnect.");
+    return QObject::tr("The picture is not arriving. It comes in on UDP port %1 of this computer: let that port in "
+                       "through this computer's firewall, then reconnect.")
+        .arg(videoPort);
+}
+
 LatencyBand latencyBandFor(int latencyMs) {
     if (latencyMs < 1) return LatencyBand::none;
     if (latencyMs < 40) return LatencyBand::good;
@@ -45,11 +54,12 @@ QRectF fittedRect(QSizeF window, QSizeF remote) {
 SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTransfers& files, Scheduler& clock,
                                    QColor accent, QObject* parent)
     : QObject(parent), client_(&client), input_(&input), files_(files), notices_(clock), hud_(clock),
-      interaction_(std::make_unique<InteractionModel>(clock, accent)), wheel_(true) {
-    for (auto signal : {&WEXClient::phaseChanged, &WEXClient::reconnectingChanged, &WEXClient::hasFirstFrameChanged,
-                        &WEXClient::latencyMsChanged, &WEXClient::fpsChanged, &WEXClient::audioMutedChanged,
-                        &WEXClient::remoteSizeChanged, &WEXClient::displaysChanged, &WEXClient::streamingDisplayChanged,
-                        &WEXClient::pictureRefusalChanged})
+      interaction_(std::make_unique<InteractionModel>(clock, accent)), wheel_(true), clock_(clock) {
+    for (auto signal :
+         {&WEXClient::phaseChanged, &WEXClient::reconnectingChanged, &WEXClient::hasFirstFrameChanged,
+          &WEXClient::latencyMsChanged, &WEXClient::fpsChanged, &WEXClient::audioMutedChanged,
+          &WEXClient::remoteSizeChanged, &WEXClient::displaysChanged, &WEXClient::streamingDisplayChanged,
+          &WEXClient::pictureRefusalChanged})
         connect(&client, signal, this, &SessionViewModel::stateChanged);
     const auto secure = [this] {
         const auto& stat = client_->deckStat();
@@ -58,14 +68,23 @@ SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTr
     };
     connect(&client, &WEXClient::deckStatChanged, this, secure);
     connect(&client, &WEXClient::targetIsWindowsChanged, this, secure);
-    connect(&client, &WEXClient::targetIsWindowsChanged, this,
-            [this] { wheel_.setWindowsColumn(client_->targetIsWindows()); });
-    wheel_.setWindowsColumn(client.targetIsWindows());
+    // A kind the session's machine was saved with, or none yet: the wheel's words follow.
+    const auto words = [this] {
+        wheel_.setWords(client_->targetIsWindows() ? WheelWords::windows : wheelWordsFor(client_->targetKind()));
+    };
+    connect(&client, &WEXClient::targetIsWindowsChanged, this, words);
+    connect(&client, &WEXClient::targetKindChanged, this, words);
+    words();
     connect(&client, &WEXClient::lastAgentErrorChanged, this, [this] {
         const auto error = client_->lastAgentError();
         notices_.setAgentError(error ? std::optional<QString>(QString::fromStdString(*error)) : std::nullopt);
     });
     connect(&notices_, &SessionNotices::agentErrorCleared, &client, &WEXClient::clearLastAgentError);
+    connect(&client, &WEXClient::fileSent, this, [this](const QString& name) {
+        notices_.setLocalNotice(tr("“%1” arrived on the other computer, in its Downloads folder.").arg(name));
+    });
+    connect(&client, &WEXClient::phaseChanged, this, &SessionViewModel::watchForPicture);
+    connect(&client, &WEXClient::hasFirstFrameChanged, this, &SessionViewModel::watchForPicture);
     // A refusal or the machine going away ends what the window was doing, though the window stays to
     // say so until its exit.
     connect(&client, &WEXClient::phaseChanged, this, [this] {
@@ -79,6 +98,22 @@ SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTr
 
 SessionViewModel::~SessionViewModel() = default;
 
+void SessionViewModel::watchForPicture() {
+    const bool waiting = !demo_ && client_->phaseKind() == PhaseKind::connected && !client_->hasFirstFrame();
+    if (waiting && (pictureWait_ || pictureLate_)) return;
+    pictureWait_.reset();
+    if (pictureLate_) {
+        pictureLate_ = false;
+        emit stateChanged();
+    }
+    if (!waiting) return;
+    pictureWait_ = clock_.after(pictureLateAfter, [this] {
+        pictureWait_.reset();
+        pictureLate_ = true;
+        emit stateChanged();
+    });
+}
+
 void SessionViewModel::setDeviceName(const QString& name) {
     if (name == deviceName_) return;
     deviceName_ = name;
@@ -91,6 +126,7 @@ void SessionViewModel::setDemo(bool on) {
     demo_ = on;
     emit demoChanged();
     emit stateChanged();
+    watchForPicture();
 }
 
 QRectF SessionViewModel::fitted(double width, double height) const {
@@ -202,7 +238,10 @@ LoadingState SessionViewModel::state() const {
     if (client_->phaseKind() == PhaseKind::connected && !client_->reconnecting() &&
         !client_->pictureRefusal().isEmpty())
         return {0.85, tr("Connected - the picture can't be shown"), client_->pictureRefusal()};
-    return loadingStateFor(client_->phaseKind(), client_->phaseMessage(), client_->reconnecting(), deviceName_);
+    LoadingState state =
+        loadingStateFor(client_->phaseKind(), client_->phaseMessage(), client_->reconnecting(), deviceName_);
+    if (pictureLate_ && !client_->reconnecting()) state.errorText = pictureNotArrivingText(client_->videoPort());
+    return state;
 }
 
 } // namespace dovrel::controller

@@ -32,6 +32,10 @@ struct LoadingState {
 // in "Reaching …" (blanks and tabs trimmed; "that computer" when nothing is left).
 LoadingState loadingStateFor(PhaseKind phase, const QString& rejection, bool reconnecting, const QString& deviceName);
 
+// What the overlay adds when a session stands but no picture has come for a while: where the picture
+// should arrive (UDP `videoPort` on the local network; 0: through the relay).
+QString pictureNotArrivingText(int videoPort);
+
 // The colour band of a round trip on the status pill: none measured, under 40 ms, up to 100 ms, more.
 enum class LatencyBand { none, good, fair, poor };
 LatencyBand latencyBandFor(int latencyMs);
@@ -73,6 +77,9 @@ class SessionViewModel : public QObject {
     Q_PROPERTY(bool windowOpen READ windowOpen NOTIFY windowOpenChanged)
 
 public:
+    // How long a session may stand without a picture before the overlay says it is not arriving.
+    static constexpr auto pictureLateAfter = std::chrono::seconds(5);
+
     // `files` sends the files chosen after the wheel's "Send File"; `accent` colours the click ripples.
     SessionViewModel(WEXClient& client, RemoteInput& input, FileTransfers& files, Scheduler& clock, QColor accent,
                      QObject* parent = nullptr);
@@ -140,6 +147,8 @@ private:
     // Lock and Ctrl+Alt+Del on a Windows machine without full control would strand the user.
     bool refusedWithoutFullControl(const QString& notice);
     void leave();
+    // Arms or stops the wait for the first picture as the session's phase and picture change.
+    void watchForPicture();
 
     QPointer<WEXClient> client_;
     QPointer<RemoteInput> input_;
@@ -151,6 +160,9 @@ private:
     SessionHud hud_;
     std::unique_ptr<InteractionModel> interaction_;
     RadialWheelModel wheel_;
+    Scheduler& clock_;
+    std::unique_ptr<Timer> pictureWait_;
+    bool pictureLate_ = false;
 };
 
 } // namespace dovrel::controller

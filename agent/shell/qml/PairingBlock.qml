@@ -123,9 +123,16 @@ ColumnLayout {
             font.letterSpacing: 6
         }
         Caption {
+            objectName: "codeWindowNote"
+            theme: block.theme
+            small: true
+            horizontalAlignment: Text.AlignHCenter
+            text: qsTr("The code pairs while this window is open and for 10 minutes after it closes.")
+        }
+        Caption {
             theme: block.theme
             horizontalAlignment: Text.AlignHCenter
-            text: qsTr("Open DOVRELÆ on your phone or tablet and scan the code above.")
+            text: qsTr("In DOVRELÆ on the other computer, paste this computer's pairing link (Set up by hand ▸ Copy pairing link), or scan the QR code with a phone.")
         }
     }
 
@@ -204,7 +211,7 @@ ColumnLayout {
             Caption {
                 theme: block.theme
                 small: true
-                text: qsTr("This code changes each time DOVRELÆ restarts.")
+                text: qsTr("This code changes each time DOVRELÆ restarts. It pairs while this window is open and for 10 minutes after it closes.")
             }
         }
     }

@@ -18,8 +18,8 @@ ColumnLayout {
         Symbol {
             objectName: view.objectName + "Mark"
             Layout.alignment: Qt.AlignTop
-            name: view.row.ok ? "check.circle" : "warning"
-            color: view.row.ok ? view.theme.good : view.theme.warn
+            name: view.row.ok ? "check.circle" : view.row.advice ? "info" : "warning"
+            color: view.row.ok ? view.theme.good : view.row.advice ? view.theme.secondary : view.theme.warn
             size: 13
         }
         ColumnLayout {

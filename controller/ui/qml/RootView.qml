@@ -65,6 +65,37 @@ Item {
         screenProperties: ({ "root": rootView.root, "session": rootView.session, "assistant": rootView.assistant })
     }
 
+    // What the launch could not do, and why; a tap puts it away.
+    Rectangle {
+        objectName: "launchNotice"
+        visible: rootView.root.notice.length > 0
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 56
+        anchors.horizontalCenter: parent.horizontalCenter
+        width: Math.min(620, parent.width - 32)
+        height: launchNoticeText.implicitHeight + 20
+        radius: 14
+        color: Theme.material
+        border.color: Theme.strokeDark
+        border.width: 1
+        Text {
+            id: launchNoticeText
+            x: 14
+            y: 10
+            width: parent.width - 28
+            text: rootView.root.notice
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
+            font.pixelSize: 12
+            font.weight: Font.Medium
+            color: "white"
+        }
+        MouseArea {
+            anchors.fill: parent
+            onClicked: rootView.root.dismissNotice()
+        }
+    }
+
     RootAlerts {
         anchors.fill: parent
         root: rootView.root

@@ -31,6 +31,7 @@ public:
     struct Button {
         bool press = false;
         uint8_t number = 0;
+        uint16_t state = 0; // modifier and button mask before the event
     };
     struct Pointer {
         int x = 0;
@@ -176,7 +177,7 @@ private:
             } else if (type == XCB_BUTTON_PRESS || type == XCB_BUTTON_RELEASE) {
                 const auto* b = reinterpret_cast<xcb_button_press_event_t*>(e);
                 const std::lock_guard lock(mutex_);
-                buttons_.push_back({type == XCB_BUTTON_PRESS, b->detail});
+                buttons_.push_back({type == XCB_BUTTON_PRESS, b->detail, b->state});
             } else if (type == XCB_CLIENT_MESSAGE) {
                 const uint32_t n = reinterpret_cast<xcb_client_message_event_t*>(e)->data.data32[0];
                 quit = n == kQuit;

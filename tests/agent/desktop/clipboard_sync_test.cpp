@@ -1,6 +1,7 @@
 // Clipboard text both ways between the agent and another application on the same X display.
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QMimeData>
 
 #include <gtest/gtest.h>
 
@@ -100,6 +101,19 @@ TEST_F(ClipboardSyncTest, TextFromTheControllerIsPastedHereAndNotSentBack) {
     copyElsewhere("abc");
     poll();
     EXPECT_EQ(sent, std::vector<std::string>{"abcd"});
+}
+
+TEST_F(ClipboardSyncTest, TextCopiedInTheAgentsOwnWindowIsSentToo) {
+    start();
+    applyRemote("from the controller");
+    const auto seen = changes->mark();
+    auto* data = new QMimeData;
+    data->setText("7KQ4 M2XD"); // the share code's copy button
+    ASSERT_TRUE(putOnClipboard(data));
+    ASSERT_TRUE(changes->waitPast(seen));
+    EXPECT_TRUE(ownsClipboard());
+    poll();
+    EXPECT_EQ(sent, std::vector<std::string>{"7KQ4 M2XD"});
 }
 
 TEST_F(ClipboardSyncTest, TheEchoGuardOutlivesTheSession) {

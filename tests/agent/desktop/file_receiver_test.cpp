@@ -84,7 +84,8 @@ TEST_F(FileReceiverTest, AWholeFileIsKeptReportedAndShown) {
 
 TEST_F(FileReceiverTest, NamesAreMadeSafeAndClashesNumbered) {
     const std::pair<const char*, const char*> cases[] = {
-        {"a/b.txt", "a_b.txt"}, {"../x", "__x"}, {"///", "___"}, {"", "dovrel-file"}, {"a..b", "a_b"},
+        {"a/b.txt", "a_b.txt"}, {"../x", "__x"}, {"///", "___"},
+        {"", "dovrel-file"},    {"a..b", "a_b"}, {"invoice\u202Efdp.exe", "invoice_fdp.exe"},
     };
     uint32_t id = 1;
     for (const auto& [offered, stored] : cases) {

@@ -12,7 +12,7 @@
 #include "DesktopTestSupport.h"
 #include "XProbe.h"
 #include "agent/desktop/HidKeysyms.h"
-#include "agent/desktop/X11InputInjector.h"
+#include "agent/desktop/X11InputDevice.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;
@@ -50,7 +50,7 @@ constexpr uint16_t kLeftControl = 0xE0, kLeftShift = 0xE1;
 // The desktop's own features the injector opens, recorded.
 class FakeDesktop final : public DesktopSession {
 public:
-    void lockAndTurnDisplayOff() override {}
+    void lockAndTurnDisplayOff(NotLocked) override {}
     void showLauncher() override { ++launchers; }
     void showWindowOverview() override { ++overviews; }
     std::atomic<int> launchers{0};
@@ -67,7 +67,7 @@ protected:
         DOVREL_REQUIRE_DISPLAY();
         probe = std::make_unique<XProbe>(test::testDisplay()->name());
         ASSERT_TRUE(probe->ok());
-        injector = std::make_unique<X11InputInjector>(desktop, test::testDisplay()->name(), clock);
+        injector = makeX11InputInjector(desktop, test::testDisplay()->name(), clock);
         ASSERT_TRUE(injector->connected());
     }
     void TearDown() override {
@@ -91,7 +91,7 @@ protected:
     std::shared_ptr<FakeDesktop> desktop = std::make_shared<FakeDesktop>();
     test::FakeScheduler clock;
     std::unique_ptr<XProbe> probe;
-    std::unique_ptr<X11InputInjector> injector;
+    std::unique_ptr<DeviceInjector> injector;
 };
 
 } // namespace
@@ -234,16 +234,18 @@ TEST_F(InjectorTest, ChordsPressTheirModifiersAroundOneStroke) {
     EXPECT_EQ(keys[5].keycode, keys[0].keycode);
     EXPECT_TRUE(probe->keysDown().empty());
 
-    // The controller sends Control as a key of its own as well: that key is dropped, the chord carries
-    // Control around C, and nothing stays held.
-    run({key(kLeftControl, true), key(kC, true, wex::KeyEvent::control), key(kC, false, wex::KeyEvent::control)});
+    // The controller holds Control as a key of its own as well: the chord leaves it held, and its
+    // release lets go of it.
+    run({key(kLeftControl, true, wex::KeyEvent::control), key(kC, true, wex::KeyEvent::control),
+         key(kC, false, wex::KeyEvent::control)});
     keys = probe->takeKeys();
-    ASSERT_EQ(keys.size(), 4u);
+    ASSERT_EQ(keys.size(), 3u);
     EXPECT_EQ(keys[0].keysym, keysym::controlL);
     EXPECT_EQ(keys[1].keysym, 'c');
     EXPECT_EQ(keys[1].state & kControlMask, kControlMask);
-    EXPECT_FALSE(keys[3].press);
+    run({key(kLeftControl, false)});
     EXPECT_TRUE(probe->keysDown().empty());
+    probe->takeKeys();
 
     // A modifier byte without a modifier's bit still makes a chord: one stroke, nothing held.
     run({key(kA, true, 0x10)});
@@ -253,14 +255,48 @@ TEST_F(InjectorTest, ChordsPressTheirModifiersAroundOneStroke) {
     EXPECT_TRUE(probe->keysDown().empty());
 }
 
-TEST_F(InjectorTest, ModifierKeysAloneAreDroppedAndF4AndControlUpOpenTheDesktopsOverviews) {
+TEST_F(InjectorTest, ModifierKeysAreHeldAsSentAndF4AndControlUpOpenTheDesktopsOverviews) {
     test::LogCapture log;
-    // A controller whose Shift key-up is lost: nothing was ever pressed, so nothing stays shifted.
-    run({key(kLeftShift, true), key(kLeftControl, true), key(0xE7, true)});
-    EXPECT_TRUE(probe->takeKeys().empty());
+    // Shift held: a click and a key carry it; its release lets go of it.
+    run({key(kLeftShift, true, wex::KeyEvent::shift), button(wex::MouseButtonEvent::left, true),
+         button(wex::MouseButtonEvent::left, false), key(kF5, true, wex::KeyEvent::shift)});
+    EXPECT_EQ(probe->takeButtons()[0].state & kShiftMask, kShiftMask);
+    auto keys = probe->takeKeys();
+    ASSERT_EQ(keys.size(), 3u);
+    EXPECT_EQ(keys[1].state & kShiftMask, kShiftMask);
+    run({key(kLeftShift, false)});
     EXPECT_TRUE(probe->keysDown().empty());
-    EXPECT_TRUE(log.contains("  [inject] key DROPPED usage=700e1 (no VK mapping)\n"));
-    EXPECT_TRUE(log.contains("  [inject] key DROPPED usage=700e7 (no VK mapping)\n"));
+    probe->takeKeys();
+
+    // A lost Shift key-up: the next key's byte says Shift is no longer held, and it is let go of first.
+    run({key(kLeftShift, true, wex::KeyEvent::shift),
+         key(kLeftControl, true, wex::KeyEvent::shift | wex::KeyEvent::control)});
+    EXPECT_EQ(probe->keysDown().size(), 2u);
+    run({key(kA, true, wex::KeyEvent::control)});
+    keys = probe->takeKeys();
+    ASSERT_EQ(keys.size(), 5u);
+    EXPECT_FALSE(keys[2].press);
+    EXPECT_EQ(keys[2].keycode, keys[0].keycode);
+    EXPECT_EQ(keys[3].state & (kShiftMask | kControlMask), kControlMask);
+    EXPECT_TRUE(log.contains("  [inject] released shift — the controller no longer holds it\n"));
+    injector->releaseAll();
+    injector->waitIdle();
+    EXPECT_TRUE(probe->keysDown().empty());
+    probe->takeKeys();
+
+    // A controller whose modifier keys come with a byte of 0 never reports what it holds: its Shift
+    // stays held under keys whose byte is 0 too.
+    run({key(kLeftShift, true), key(kA, true), key(kA, false)});
+    keys = probe->takeKeys();
+    ASSERT_EQ(keys.size(), 3u);
+    EXPECT_EQ(keys[1].state & kShiftMask, kShiftMask);
+    injector->releaseAll();
+    injector->waitIdle();
+    EXPECT_TRUE(probe->keysDown().empty());
+    probe->takeKeys();
+
+    run({key(0xE8, true)});
+    EXPECT_TRUE(log.contains("  [inject] key DROPPED usage=700e8 (no VK mapping)\n"));
 
     run({key(kF4, true), key(kF4, false)});
     EXPECT_TRUE(probe->takeKeys().empty()) << "F4 alone reaches no window";
@@ -273,7 +309,7 @@ TEST_F(InjectorTest, ModifierKeysAloneAreDroppedAndF4AndControlUpOpenTheDesktops
 
     // With other modifiers they are ordinary chords.
     run({key(kF4, true, wex::KeyEvent::shift), key(kUp, true, wex::KeyEvent::control | wex::KeyEvent::shift)});
-    const auto keys = probe->takeKeys();
+    keys = probe->takeKeys();
     ASSERT_EQ(keys.size(), 10u);
     EXPECT_EQ(keys[1].keycode, probe->keycodeOf(keysym::f1 + 3));
     EXPECT_EQ(desktop->launchers.load(), 1);
@@ -282,15 +318,16 @@ TEST_F(InjectorTest, ModifierKeysAloneAreDroppedAndF4AndControlUpOpenTheDesktops
 
 TEST_F(InjectorTest, ReleaseAllLetsGoOfHeldKeysButtonsAndThePen) {
     test::LogCapture log;
-    run({key(kC, true), key(kA, true), button(wex::MouseButtonEvent::right, true)});
-    EXPECT_EQ(probe->keysDown().size(), 2u);
+    run({key(kC, true), key(kA, true), key(kLeftShift, true, wex::KeyEvent::shift),
+         button(wex::MouseButtonEvent::right, true)});
+    EXPECT_EQ(probe->keysDown().size(), 3u);
     EXPECT_EQ(probe->pointer().mask & 0x700, kButton3Mask);
 
     injector->releaseAll();
     injector->waitIdle();
     EXPECT_TRUE(probe->keysDown().empty());
-    EXPECT_EQ(probe->pointer().mask & 0x700, 0);
-    EXPECT_TRUE(log.contains("  [inject] released 2 held key(s)\n"));
+    EXPECT_EQ(probe->pointer().mask & 0x701, 0);
+    EXPECT_TRUE(log.contains("  [inject] released 3 held key(s)\n"));
     EXPECT_TRUE(log.contains("  [inject] released held mouse button(s)\n"));
 
     // A second call has nothing to do and says nothing.
@@ -328,7 +365,8 @@ TEST_F(InjectorTest, InputQueuedBeforeReleaseAllIsDropped) {
 
 TEST_F(InjectorTest, ScrollDeltasBecomeWheelClicks) {
     test::LogCapture log;
-    run({scroll(0, 120)});
+    constexpr int16_t notch = wex::ScrollEvent::notch;
+    run({scroll(0, notch)});
     auto buttons = probe->takeButtons();
     ASSERT_EQ(buttons.size(), 2u);
     EXPECT_EQ(buttons[0].number, 4);
@@ -336,14 +374,14 @@ TEST_F(InjectorTest, ScrollDeltasBecomeWheelClicks) {
     EXPECT_FALSE(buttons[1].press);
 
     clock.advance(std::chrono::seconds(1));
-    run({scroll(0, -240)});
+    run({scroll(0, -2 * notch)});
     buttons = probe->takeButtons();
     ASSERT_EQ(buttons.size(), 4u);
     EXPECT_EQ(buttons[0].number, 5);
     EXPECT_EQ(buttons[2].number, 5);
 
     clock.advance(std::chrono::seconds(1));
-    run({scroll(120, 0), scroll(-1, 0)});
+    run({scroll(notch, 0), scroll(-1, 0)});
     buttons = probe->takeButtons();
     ASSERT_EQ(buttons.size(), 2u);
     EXPECT_EQ(buttons[0].number, 6);
@@ -358,8 +396,8 @@ TEST_F(InjectorTest, ScrollDeltasBecomeWheelClicks) {
     run({scroll(0, 3), scroll(0, 3)});
     EXPECT_TRUE(probe->takeButtons().empty());
 
-    EXPECT_TRUE(log.contains("  [inject] scroll dx=0 dy=15\n"));
-    EXPECT_TRUE(log.contains("  [inject] scroll dx=0 dy=-30\n"));
+    EXPECT_TRUE(log.contains("  [inject] scroll dx=0 dy=48\n"));
+    EXPECT_TRUE(log.contains("  [inject] scroll dx=0 dy=-96\n"));
     EXPECT_TRUE(log.contains("  [inject] scroll dx=-1 dy=0\n"));
     EXPECT_TRUE(log.contains("  [inject] scroll dx=0 dy=0\n"));
 }
@@ -391,20 +429,20 @@ TEST_F(InjectorTest, TypedTextAndKeysReachTheLogOnlyWhenAskedFor) {
     }
     Unsetenv restore;
     ::setenv("DOVREL_LOG_INPUT", "", 1);
-    X11InputInjector logging(desktop, test::testDisplay()->name(), clock);
+    const auto logging = makeX11InputInjector(desktop, test::testDisplay()->name(), clock);
     test::LogCapture log;
-    logging.apply(text("secret password"));
-    logging.apply(key(kA, true));
-    logging.apply(key(kA, false));
-    logging.apply(key(0x35, true)); // the grave accent has no key here
-    logging.apply(wex::KeyEvent{wex::KeyEvent::makeUsage(12, 0xE9), 1, 0});
-    logging.apply(key(kC, true, wex::KeyEvent::control));
-    logging.apply(move(3, 4, 0x2));
-    logging.apply(text(std::string(50, 'y')));
-    logging.waitIdle();
+    logging->apply(text("secret password"));
+    logging->apply(key(kA, true));
+    logging->apply(key(kA, false));
+    logging->apply(key(0x35, true)); // the grave accent has no key here
+    logging->apply(wex::KeyEvent{wex::KeyEvent::makeUsage(12, 0xE9), 1, 0});
+    logging->apply(key(kC, true, wex::KeyEvent::control));
+    logging->apply(move(3, 4, 0x2));
+    logging->apply(text(std::string(50, 'y')));
+    logging->waitIdle();
     EXPECT_TRUE(log.contains("  [inject] text \"secret password\"\n"));
-    EXPECT_TRUE(log.contains("  [inject] key down vk="));
-    EXPECT_TRUE(log.contains("  [inject] key up vk="));
+    EXPECT_TRUE(log.contains("  [inject] key down usage=70004\n"));
+    EXPECT_TRUE(log.contains("  [inject] key up usage=70004\n"));
     EXPECT_TRUE(log.contains("  [inject] key DROPPED usage=70035 (no VK mapping)\n"));
     EXPECT_TRUE(log.contains("  [inject] key DROPPED usage=c00e9 (no VK mapping)\n"));
     EXPECT_TRUE(log.contains(" mods=2\n"));
@@ -414,10 +452,10 @@ TEST_F(InjectorTest, TypedTextAndKeysReachTheLogOnlyWhenAskedFor) {
 
 TEST(InjectorWithoutDisplay, DropsEverythingAndSaysWhyOnce) {
     test::LogCapture log;
-    X11InputInjector injector(std::make_shared<FakeDesktop>(), ":9999");
-    EXPECT_FALSE(injector.connected());
-    injector.apply(wex::TextEvent{"x"});
-    injector.releaseAll();
-    injector.waitIdle();
+    const auto injector = makeX11InputInjector(std::make_shared<FakeDesktop>(), ":9999");
+    EXPECT_FALSE(injector->connected());
+    injector->apply(wex::TextEvent{"x"});
+    injector->releaseAll();
+    injector->waitIdle();
     EXPECT_TRUE(log.contains("⚠︎ input injection unavailable — cannot reach the X display\n"));
 }

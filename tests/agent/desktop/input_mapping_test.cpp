@@ -1,9 +1,9 @@
 // The pure parts of injection: key table, characters to keysyms, wheel clicks, picture to screen.
 #include <gtest/gtest.h>
 
+#include "agent/core/ScrollAccumulator.h"
 #include "agent/core/StreamedArea.h"
 #include "agent/desktop/HidKeysyms.h"
-#include "agent/desktop/ScrollAccumulator.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;
@@ -30,16 +30,18 @@ TEST(CharacterKeysyms, Latin1IsItselfTheRestIsUnicodeAndControlsTypeNothing) {
         EXPECT_FALSE(keysymForCharacter(c));
 }
 
-TEST(ScrollClicks, WholeClicksPerHundredTwentyUnitsWithTheRestCarried) {
+TEST(ScrollClicks, OneClickPerNotchWithTheRestCarried) {
     ScrollAccumulator s;
     Instant t{};
-    EXPECT_EQ(s.add(0, 120, t), (ScrollAccumulator::Clicks{1, 0}));
-    EXPECT_EQ(s.add(0, 300, t), (ScrollAccumulator::Clicks{2, 0})); // 60 carried
-    EXPECT_EQ(s.add(0, 59, t), (ScrollAccumulator::Clicks{0, 0}));
+    constexpr int notch = wex::ScrollEvent::notch;
+    EXPECT_EQ(notch, 384); // 48 pixels in eighths: what the controller sends for one notch
+    EXPECT_EQ(s.add(0, notch, t), (ScrollAccumulator::Clicks{1, 0}));
+    EXPECT_EQ(s.add(0, notch * 2 + notch / 2, t), (ScrollAccumulator::Clicks{2, 0})); // half a notch carried
+    EXPECT_EQ(s.add(0, notch / 2 - 1, t), (ScrollAccumulator::Clicks{0, 0}));
     EXPECT_EQ(s.add(0, 1, t), (ScrollAccumulator::Clicks{1, 0}));
-    EXPECT_EQ(s.add(-360, 0, t), (ScrollAccumulator::Clicks{0, -3}));
+    EXPECT_EQ(s.add(-3 * notch, 0, t), (ScrollAccumulator::Clicks{0, -3}));
     EXPECT_EQ(s.add(0, 0, t), (ScrollAccumulator::Clicks{0, 0}));
-    EXPECT_EQ(s.add(INT16_MIN, INT16_MAX, t + 1s), (ScrollAccumulator::Clicks{273, -273}));
+    EXPECT_EQ(s.add(INT16_MIN, INT16_MAX, t + 1s), (ScrollAccumulator::Clicks{85, -85}));
 }
 
 TEST(ScrollClicks, AFreshGestureClicksAtOnceAndATurnDropsWhatWasCarried) {
@@ -49,17 +51,17 @@ TEST(ScrollClicks, AFreshGestureClicksAtOnceAndATurnDropsWhatWasCarried) {
     EXPECT_EQ(s.add(0, 8, t).vertical, 1);
     EXPECT_EQ(s.add(0, 8, t + 10ms).vertical, 0);     // the same gesture goes on accumulating
     EXPECT_EQ(s.add(0, 8, t + 400ms).vertical, 1);    // after a pause a notch clicks again
-    EXPECT_EQ(s.add(0, 7, t + 800ms).vertical, 0);    // less than a line is a trackpad's drift
-    EXPECT_EQ(s.add(0, 100, t + 810ms).vertical, 0);  // 7 + 100 carried
+    EXPECT_EQ(s.add(0, 7, t + 800ms).vertical, 0);    // less than a pixel is a trackpad's drift
+    EXPECT_EQ(s.add(0, 370, t + 810ms).vertical, 0);  // 7 + 370 carried
     EXPECT_EQ(s.add(0, -10, t + 820ms).vertical, -1); // the turn clicks the new way at once
-    EXPECT_EQ(s.add(0, -110, t + 830ms).vertical, 0); // nothing of the old way is carried
+    EXPECT_EQ(s.add(0, -380, t + 830ms).vertical, 0); // nothing of the old way is carried
     EXPECT_EQ(s.add(0, -10, t + 840ms).vertical, -1);
-    // A trackpad swipe of 100 points: one click at once, then one per 15 points.
+    // A trackpad swipe of 400 points: one click at once, then one per 48 points.
     ScrollAccumulator swipe;
     int clicks = 0;
     for (int i = 0; i < 50; ++i)
-        clicks += swipe.add(0, 16, t + i * 8ms).vertical;
-    EXPECT_EQ(clicks, 1 + (49 * 16) / 120);
+        clicks += swipe.add(0, 64, t + i * 8ms).vertical;
+    EXPECT_EQ(clicks, 1 + (49 * 64) / 384);
     swipe.reset();
     EXPECT_EQ(swipe.add(0, 16, t + 401ms).vertical, 1);
 }

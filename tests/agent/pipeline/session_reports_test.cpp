@@ -118,6 +118,9 @@ TEST(SessionReports, ASessionGetsItsDisplayListAtOnceAndDeckStatWithTheHealthLin
     rig.pipeline->stopSessionReports();
     rig.advance(5s);
     EXPECT_EQ(rig.rec.controlOf(wex::ControlType::deckStat).size(), 3u);
+    const std::lock_guard g(rig.rec.lock);
+    EXPECT_EQ(rig.rec.videoReports.back(), (std::pair<int, std::string>{0, "idle"}))
+        << "the window drops the figures of a session that is over at once";
 }
 
 TEST(SessionReports, WarningsForMissingVideoEverySecondAndForMissingAudioEveryFiveMinutes) {
@@ -128,7 +131,7 @@ TEST(SessionReports, WarningsForMissingVideoEverySecondAndForMissingAudioEveryFi
     rig.pipeline->startSessionReports();
     rig.advance(3s);
     EXPECT_EQ(log.count("⚠︎ streaming but ZERO video frames left the agent this second (cap=0/s enc=0/s "
-                        "path=lan(NO VIDEO CONN)) — the phone will show black"),
+                        "path=lan(NO VIDEO CONN)) — the controller will show black"),
               3u);
     const std::string noAudio = "⚠︎ no system audio is being captured — PulseAudio is not delivering it. The "
                                 "screen is unaffected. (Repeated at most every 5 minutes.)";

@@ -33,6 +33,7 @@ class AreaInjector final : public agent::InputInjector {
 public:
     void apply(const wex::InputEvent&) override {}
     void releaseAll() override {}
+    void releaseHeld() override {}
     void setStreamedArea(const agent::StreamedArea& a) override {
         const std::lock_guard g(lock);
         areas.push_back(a);

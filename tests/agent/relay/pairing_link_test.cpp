@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "agent/core/PairingLink.h"
+#include "agent/core/PairingPublisher.h"
 
 using namespace dovrel::agent;
 
@@ -35,6 +36,26 @@ TEST(PairingLink, WithTheLocalNetworkTheAddressLeads) {
     EXPECT_EQ(pairingLinkHost("192.168.1.20", std::string("10.0.0.5")), "192.168.1.20");
     EXPECT_EQ(pairingLinkHost("", std::string("10.0.0.5")), "10.0.0.5");
     EXPECT_EQ(pairingLinkHost("", std::string()), "127.0.0.1");
+}
+
+TEST(PairingLink, ARebuildNamesTheAddressTheMachineHasNowNotTheOneItStartedWith) {
+    struct Address final : LocalAddress {
+        std::optional<std::string> ip, hw;
+        std::optional<std::string> lanIP() override { return ip; }
+        std::optional<std::string> mac() override { return hw; }
+    };
+    auto owned = std::make_unique<Address>();
+    Address& address = *owned;
+    PairingPublisher publisher(std::move(owned));
+    publisher.setDevice({"Den", "0123456789abcdef0123456789abcdef", true});
+    const wex::RelayIdentity relay{"", "", "relay.dovrel.net", 8443};
+    publisher.publish(publisher.build("042917", relay, "")); // before the network came up
+    EXPECT_EQ(publisher.link().rfind("dovrel://pair?host=127.0.0.1&code=042917&name=Den&mac=&", 0), 0u);
+    address.ip = "10.77.0.1";
+    address.hw = "02:00:0a:4d:00:01";
+    EXPECT_EQ(
+        publisher.rebuild("042917", relay, "").rfind("dovrel://pair?host=10.77.0.1&code=042917&name=Den&mac=02:", 0),
+        0u);
 }
 
 TEST(PairingLink, GrantSuffixOnlyWithAccountAndToken) {

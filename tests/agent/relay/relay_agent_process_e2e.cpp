@@ -115,7 +115,8 @@ bool pingPong(TestController& c, uint16_t reqId) {
 
 TEST(RelayAgentProcess, ServesAControllerThroughTheRelayAndRegistersAgainTwoSecondsAfterItLeft) {
     Rig rig;
-    const auto agent = rig.startAgent("{\"host\": \"127.0.0.1\", \"port\": " + std::to_string(rig.relay.port()) + "}");
+    const auto agent =
+        rig.startAgent("{\"lan\": false, \"host\": \"127.0.0.1\", \"port\": " + std::to_string(rig.relay.port()) + "}");
     RelayDouble& relay = rig.relay;
     const std::string logPath = rig.logPath();
 
@@ -154,8 +155,9 @@ TEST(RelayAgentProcess, ProbesTheRegionsWhileTheLinkDialsAndMovesItToTheOneThatA
     const uint16_t closed = closedPort();
     const std::string answering = "127.0.0.1:" + std::to_string(rig.relay.port());
     // No pinned host: the link starts at the default relay while the regions race.
-    const auto agent = rig.startAgent("{\"port\": " + std::to_string(closed) + ", \"regions\": [\"127.0.0.1:" +
-                                      std::to_string(closed) + "\", \"" + answering + "\"]}");
+    const auto agent =
+        rig.startAgent("{\"lan\": false, \"port\": " + std::to_string(closed) +
+                       ", \"regions\": [\"127.0.0.1:" + std::to_string(closed) + "\", \"" + answering + "\"]}");
     const std::string logPath = rig.logPath();
     EXPECT_TRUE(waitForText(logPath, "• relay region: relay.dovrel.net:" + std::to_string(closed) + " → " + answering +
                                          " (nearest)"))

@@ -102,6 +102,7 @@ struct Recorder {
     bool defaultH264 = false;
     std::vector<std::string> wakeSentOn;
     dovrel::agent::ClipboardSync::SendText clipboardSend;
+    dovrel::agent::DesktopSession::NotLocked notLocked; // the last lock's way to say it did not lock
 
     void add(std::string call) {
         const std::lock_guard g(lock);
@@ -126,6 +127,7 @@ public:
     explicit FakeInjector(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
     void apply(const wex::InputEvent& e) override { r_->add("apply:" + std::to_string(static_cast<int>(e.type()))); }
     void releaseAll() override { r_->add("releaseAll"); }
+    void releaseHeld() override { r_->add("releaseHeld"); }
 
 private:
     std::shared_ptr<Recorder> r_;
@@ -196,7 +198,13 @@ private:
 class FakeDesktop final : public dovrel::agent::DesktopSession {
 public:
     explicit FakeDesktop(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
-    void lockAndTurnDisplayOff() override { r_->add("desktop.lock"); }
+    void lockAndTurnDisplayOff(NotLocked notLocked) override {
+        {
+            const std::lock_guard g(r_->lock);
+            r_->notLocked = std::move(notLocked);
+        }
+        r_->add("desktop.lock");
+    }
     void showLauncher() override { r_->add("desktop.launcher"); }
     void showWindowOverview() override { r_->add("desktop.overview"); }
 
@@ -207,7 +215,7 @@ private:
 class FakePipeline final : public dovrel::agent::SessionPipeline {
 public:
     explicit FakePipeline(std::shared_ptr<Recorder> r) : r_(std::move(r)) {}
-    void attach(dovrel::agent::PipelineHost) override {}
+    void attach(dovrel::agent::PipelineHost host) override { host_ = std::move(host); }
     void start() override { r_->add("pipeline.start"); }
     bool defaultH264() const override {
         const std::lock_guard g(r_->lock);
@@ -223,11 +231,14 @@ public:
         return r_->resting;
     }
     void setRest(bool on) override {
+        bool changed = false;
         {
             const std::lock_guard g(r_->lock);
+            changed = r_->resting != on;
             r_->resting = on;
         }
         r_->add(on ? "rest:on" : "rest:off");
+        if (changed && host_.restingChanged) host_.restingChanged(on);
     }
     void switchDisplay(uint8_t id) override { r_->add("display:" + std::to_string(id)); }
     void startSessionReports() override { r_->add("reports.start"); }
@@ -235,6 +246,7 @@ public:
 
 private:
     std::shared_ptr<Recorder> r_;
+    dovrel::agent::PipelineHost host_;
 };
 
 // Fakes for every desktop service the agent drives, recording into `rec`, and the real account work;
@@ -292,6 +304,7 @@ public:
     }
     void signOut() override { agent_->signOut(); }
     void refreshPairingLink() override { agent_->refreshPairingLink(); }
+    void pairingCodeShown(bool shown) override { agent_->pairingCodeShown(shown); }
 
 private:
     const std::unique_ptr<dovrel::agent::Agent>& agent_;
@@ -341,6 +354,8 @@ public:
         settings.deviceName = "Test Box";
         agent = std::make_unique<dovrel::agent::Agent>(std::move(services), std::move(settings));
         agent->run(presenter);
+        // As with the program's window open: its codes count.
+        agent->pairingCodeShown(true);
     }
     ~AgentHarness() { agent.reset(); }
 

@@ -121,6 +121,48 @@ TEST(AgentDispatch, SessionCommandsReachTheDesktopAndRestMode) {
     EXPECT_EQ(s.h.rec->count("desktop.launcher"), 1u);
     EXPECT_EQ(s.h.rec->count("rest:on"), 1u);
     EXPECT_EQ(s.h.rec->count("rest:off"), 1u);
+
+    // A lock that did not happen is told to the controller that asked, under its request's id.
+    agent::DesktopSession::NotLocked notLocked;
+    {
+        const std::lock_guard g(s.h.rec->lock);
+        notLocked = s.h.rec->notLocked;
+    }
+    ASSERT_TRUE(notLocked);
+    notLocked("The screen wasn't locked — no screen locker is running on that computer.");
+    const auto error = s.c.receiveType(wex::ControlType::error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(wex::ErrorMsg::decode(error->payload),
+              wex::ErrorMsg(3, wex::ErrCode::unsupported,
+                            "The screen wasn't locked — no screen locker is running on that computer."));
+    // A late answer never reaches the controller of a later session.
+    s.c.close();
+    ASSERT_TRUE(s.h.log.waitFor("• control connection closed — client gone"));
+    ASSERT_TRUE(s.h.connect(s.c));
+    ASSERT_TRUE(s.c.authenticateWithKey());
+    notLocked("late");
+    s.h.settle();
+    EXPECT_TRUE(s.c.quietFor(100ms));
+}
+
+TEST(AgentDispatch, HeldInputIsLetGoOfWhenTheControllerGoesQuietAndWhenRestEnds) {
+    Session s;
+    // The controller pings every second: three seconds without a word is a quiet link, told once.
+    s.h.advance(2500ms);
+    EXPECT_EQ(s.h.rec->count("releaseHeld"), 0u);
+    s.h.advance(1s);
+    EXPECT_EQ(s.h.rec->count("releaseHeld"), 1u);
+    s.h.advance(5s);
+    EXPECT_EQ(s.h.rec->count("releaseHeld"), 1u);
+    s.sync();
+    s.h.advance(3500ms);
+    EXPECT_EQ(s.h.rec->count("releaseHeld"), 2u);
+
+    s.send(wex::ControlType::sessionCommand, wex::SessionCommand(1, wex::SessionCmd::restOn, 0).encode());
+    s.send(wex::ControlType::sessionCommand, wex::SessionCommand(2, wex::SessionCmd::restOff, 0).encode());
+    s.sync();
+    s.h.settle();
+    EXPECT_EQ(s.h.rec->count("releaseHeld"), 3u);
 }
 
 TEST(AgentDispatch, ClipboardAndFileMessagesReachTheirServices) {

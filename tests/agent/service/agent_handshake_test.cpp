@@ -120,6 +120,46 @@ TEST(AgentHandshake, CodePairsTheKeyOnceAndRotatesTheCode) {
     EXPECT_TRUE(h.ctl.authenticateWithKey());
 }
 
+TEST(AgentHandshake, ACodePairsOnlyWhileTheWindowShowsItAndTenMinutesAfter) {
+    TestController paired;
+    AgentHarness h(pairedWith(paired));
+    h.agent->pairingCodeShown(false);
+    h.advance(10min);
+    ASSERT_TRUE(h.connect(h.ctl));
+    ASSERT_TRUE(h.ctl.authenticateWithCode(h.code())) << "ten minutes after the window closed the code still pairs";
+    h.ctl.close();
+    ASSERT_TRUE(h.log.waitFor("• control connection closed — client gone"));
+
+    // A second later no code is in force: the right one is answered as a wrong one would be.
+    h.advance(1s);
+    const std::string code = h.code();
+    TestController stranger;
+    ASSERT_TRUE(h.connect(stranger));
+    stranger.sendHello(wex::Cap::screenClient, true, wex::AuthMode::psk);
+    ASSERT_TRUE(stranger.awaitHelloAck());
+    stranger.sendAuthWithCode(code);
+    ASSERT_TRUE(h.log.waitFor("• pairing code refused — a code pairs only while this computer's DOVRELÆ window "));
+    h.advance(250ms);
+    const auto r = stranger.awaitAuthResult();
+    ASSERT_TRUE(r && r->fail);
+    EXPECT_EQ(r->fail->reason, wex::AuthFailReason::badProof);
+    EXPECT_EQ(h.code(), code) << "nobody tried the code: it stays";
+    EXPECT_EQ(h.pairedFile().size(), 2 * keyOf(paired).size()) << "only the key paired in time";
+    h.advance(200ms);
+    ASSERT_TRUE(stranger.closedByAgent());
+
+    // A paired key always gets in; once the window shows the code again it pairs, however long it stays.
+    h.advance(5s);
+    ASSERT_TRUE(h.connect(paired));
+    ASSERT_TRUE(paired.authenticateWithKey());
+    paired.close();
+    ASSERT_TRUE(waitUntil([&] { return h.log.count("• control connection closed — client gone") == 2; }));
+    h.agent->pairingCodeShown(true);
+    h.advance(1h);
+    ASSERT_TRUE(h.connect(stranger));
+    EXPECT_TRUE(stranger.authenticateWithCode(code));
+}
+
 TEST(AgentHandshake, UnpairedKeyIsRefusedNotPairedAndABadSignatureBadProof) {
     AgentHarness h;
     ASSERT_TRUE(h.connect(h.ctl));

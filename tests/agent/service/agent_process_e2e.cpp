@@ -81,9 +81,9 @@ TEST(AgentProcess, OnATerminalItShowsTheCodeAndACodePairsTheController) {
     std::string out;
     const auto ports = waitForMatch([&] { return agent.terminal(); }, banner, out);
     ASSERT_FALSE(ports.empty()) << out;
-    const auto code =
-        waitForMatch([&] { return agent.terminal(); },
-                     std::regex(R"(• PAIRING CODE: (\d{6})   \(enter on the phone to pair a new device\))"), out);
+    const auto code = waitForMatch(
+        [&] { return agent.terminal(); },
+        std::regex(R"(• PAIRING CODE: (\d{6})   \(type it in DOVRELÆ on the other computer to pair it\))"), out);
     ASSERT_FALSE(code.empty()) << out;
     ASSERT_TRUE(c.connect(static_cast<uint16_t>(std::stoi(ports[1])), static_cast<uint16_t>(std::stoi(ports[2]))));
     EXPECT_TRUE(c.authenticateWithCode(code[1]));

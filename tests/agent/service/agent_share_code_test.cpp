@@ -7,6 +7,7 @@
 
 #include "AgentTestSupport.h"
 #include "agent/accounts/RelayGrant.h"
+#include "protocol/Cap.h"
 #include "tests/support/accountapi/AccountApiDouble.h"
 
 using namespace dovrel;
@@ -58,4 +59,31 @@ TEST(AgentShareCode, ASignedInAgentWithAStoredGrantSharesItsLinkAndAFreshOneAfte
     const std::string second = payloadOf(api.requests("/v1/share")[1]);
     EXPECT_NE(second, first);
     EXPECT_NE(second.find("code=" + h.code() + "&"), std::string::npos) << "the code in force after the pairing";
+
+    // Five wrong codes kill the pairing code too: the share code carrying it is replaced.
+    h.ctl.close();
+    ASSERT_TRUE(h.log.waitFor("• control connection closed — client gone"));
+    const std::string killed = h.code();
+    for (int i = 1; i <= 5; ++i) {
+        ASSERT_TRUE(h.connect(h.ctl));
+        h.ctl.sendHello(wex::Cap::screenClient, true, wex::AuthMode::psk);
+        ASSERT_TRUE(h.ctl.awaitHelloAck());
+        h.ctl.sendAuthWithCode(killed == "000000" ? "000001" : "000000");
+        ASSERT_TRUE(h.log.waitFor("(streak " + std::to_string(i) + ")"));
+        h.advance(5200ms); // the refusal's wait and the drop after it
+        ASSERT_TRUE(h.ctl.closedByAgent());
+    }
+    ASSERT_NE(h.code(), killed);
+    ASSERT_TRUE(waitUntil([&] { return api.requests("/v1/share").size() == 3; }, 15000ms));
+    EXPECT_NE(payloadOf(api.requests("/v1/share")[2]).find("code=" + h.code() + "&"), std::string::npos);
+}
+
+TEST(AgentShareCode, SignedOutTheWindowAsksForNoShareCode) {
+    AgentHarness h;
+    ASSERT_TRUE(waitUntil([&] { return !h.model.pairingURL().isEmpty(); }));
+    h.model.createShareCode();
+    h.pumpMain();
+    EXPECT_FALSE(h.log.has("share code")) << h.log.text();
+    EXPECT_TRUE(h.model.grantError().isEmpty());
+    EXPECT_FALSE(h.model.grantBusy());
 }

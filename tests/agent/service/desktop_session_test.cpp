@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include <QDBusConnection>
+#include <QDBusObjectPath>
 #include <QObject>
 
 #include <gtest/gtest.h>
@@ -34,9 +35,38 @@ public slots:
         lockedAt = (*order)++;
         ++locks;
     }
+    bool GetActive() { return locks > 0; }
+};
+
+// logind's manager on a private bus: every process is in session 1.
+class FakeLogind : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+public slots:
+    QDBusObjectPath GetSessionByPID(uint) { return QDBusObjectPath("/org/freedesktop/login1/session/_31"); }
+};
+
+// Session 1. Lock only asks the screen locker: the session locks when one runs (`lockerRuns`), or
+// when a locker command left its mark in `lockedByCommand`.
+class FakeLoginSession : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Session")
+    Q_PROPERTY(bool LockedHint READ lockedHint)
+public:
+    bool lockerRuns = false;
+    bool locked = false;
+    int locks = 0;
+    std::string lockedByCommand;
+    bool lockedHint() const { return locked || std::filesystem::exists(lockedByCommand); }
+public slots:
+    void Lock() {
+        ++locks;
+        if (lockerRuns) locked = true;
+    }
 };
 
 const QString noSystemBus = QStringLiteral("unix:path=/nonexistent/dovrel-test-system-bus");
+const std::string notLockedWords = "The screen wasn't locked — no screen locker is running on that computer.";
 
 } // namespace
 
@@ -60,10 +90,11 @@ TEST(LinuxDesktopSession, LocksThroughTheScreensaverBeforeTurningTheDisplayOff) 
         displayOffAt = order++;
         return true;
     };
+    o.lockCommands = std::vector<QStringList>{};
     {
         const auto desktop = agent::makeLinuxDesktopSession(o);
         const auto start = std::chrono::steady_clock::now();
-        desktop->lockAndTurnDisplayOff();
+        desktop->lockAndTurnDisplayOff({});
         EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms) << "the caller never waits";
         ASSERT_TRUE(waitUntil([&] { return displayOffAt >= 0; }, 5000ms));
     }
@@ -89,12 +120,84 @@ TEST(LinuxDesktopSession, WhenNothingCanLockItSaysSoAndStillTurnsTheDisplayOff) 
         why = "test display";
         return false;
     };
+    o.lockCommands = std::vector<QStringList>{};
+    std::atomic<int> told = 0;
     const auto desktop = agent::makeLinuxDesktopSession(o);
-    desktop->lockAndTurnDisplayOff();
+    desktop->lockAndTurnDisplayOff([&](const std::string& why) {
+        EXPECT_EQ(why, notLockedWords);
+        ++told;
+    });
     ASSERT_TRUE(log.waitFor("⚠︎ could not turn the display off — test display", 5000ms));
     EXPECT_TRUE(off);
+    EXPECT_EQ(told, 1);
     EXPECT_TRUE(log.has("⚠︎ could not lock the session — neither logind nor a screensaver service would lock it; "
                         "turning the display off anyway"));
+}
+
+TEST(LinuxDesktopSession, ALockCountsOnlyWhenTheSessionReallyLockedAndFallsBackToTheDesktopsLocker) {
+    qtApp();
+    SessionBus system; // stands in for the system bus, with logind on it
+    SessionBus bus;
+    if (!system.available() || !bus.available()) GTEST_SKIP() << system.reason() << bus.reason();
+    LogCapture log;
+    TempDir dir;
+    FakeLogind logind;
+    FakeLoginSession session;
+    session.lockedByCommand = dir.file("locked-by-command");
+    QDBusConnection service = QDBusConnection::connectToBus(QString::fromStdString(system.address()), "fake-logind");
+    ASSERT_TRUE(service.registerService("org.freedesktop.login1"));
+    ASSERT_TRUE(service.registerObject("/org/freedesktop/login1", &logind, QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(service.registerObject("/org/freedesktop/login1/session/_31", &session,
+                                       QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
+    // The desktop's own locker: a command that locks the session when run.
+    const std::string locker = dir.file("fake-locker");
+    writeFile(locker, "#!/bin/sh\ntouch '" + session.lockedByCommand + "'\n");
+    std::filesystem::permissions(locker, std::filesystem::perms(0755));
+
+    std::atomic<int> displayOff = 0;
+    std::atomic<int> told = 0;
+    agent::LinuxDesktopOptions o;
+    o.systemBusAddress = QString::fromStdString(system.address());
+    o.sessionBusAddress = QString::fromStdString(bus.address()); // no screensaver service on it
+    o.turnDisplayOff = [&](std::string&) { return ++displayOff, true; };
+    o.lockConfirmWithin = 300ms;
+    const auto lockOnce = [&](const std::vector<QStringList>& commands) {
+        o.lockCommands = commands;
+        const auto desktop = agent::makeLinuxDesktopSession(o);
+        const int before = displayOff;
+        desktop->lockAndTurnDisplayOff([&](const std::string& why) {
+            EXPECT_EQ(why, notLockedWords);
+            ++told;
+        });
+        EXPECT_TRUE(waitUntil([&] { return displayOff > before; }, 10000ms));
+    };
+
+    // A screen locker runs: logind's request locks the session, and that is all.
+    session.lockerRuns = true;
+    lockOnce({{QString::fromStdString(locker)}});
+    EXPECT_EQ(session.locks, 1);
+    EXPECT_FALSE(std::filesystem::exists(session.lockedByCommand)) << "no fallback was needed";
+    EXPECT_EQ(told, 0);
+
+    // None runs: logind says yes but nothing locks; the desktop's locker command does it.
+    session.lockerRuns = session.locked = false;
+    lockOnce({{"dovrel-no-such-locker", "--lock"}, {QString::fromStdString(locker)}});
+    EXPECT_EQ(session.locks, 2);
+    EXPECT_TRUE(std::filesystem::exists(session.lockedByCommand));
+    EXPECT_TRUE(log.has("• the session locked through " + locker + " — logind had locked nothing"));
+    EXPECT_EQ(told, 0);
+
+    // Nothing at all locks: the controller is told, and the log says what was tried.
+    std::filesystem::remove(session.lockedByCommand);
+    lockOnce({});
+    EXPECT_EQ(session.locks, 3);
+    EXPECT_EQ(told, 1);
+    EXPECT_TRUE(
+        log.has("⚠︎ could not lock the session — asked logind, but nothing locked within 0.3 s — no screen "
+                "locker seems to run; turning the display off anyway"));
+    EXPECT_EQ(displayOff, 3) << "the display goes off all the same";
+    service.unregisterService("org.freedesktop.login1");
+    QDBusConnection::disconnectFromBus("fake-logind");
 }
 
 TEST(LinuxDesktopSession, TheLauncherFallbackRunsOnItsOwnAndBlocksNothing) {
@@ -112,10 +215,11 @@ TEST(LinuxDesktopSession, TheLauncherFallbackRunsOnItsOwnAndBlocksNothing) {
     // A folder opener that takes its time: neither the caller nor the next action waits for it.
     o.folderOpener = "sh";
     o.folderArguments = {"-c", QString::fromStdString("sleep 2; touch " + marker)};
+    o.lockCommands = std::vector<QStringList>{};
     const auto desktop = agent::makeLinuxDesktopSession(o);
     const auto start = std::chrono::steady_clock::now();
     desktop->showLauncher();
-    desktop->lockAndTurnDisplayOff();
+    desktop->lockAndTurnDisplayOff({});
     EXPECT_LT(std::chrono::steady_clock::now() - start, 50ms);
     ASSERT_TRUE(waitUntil([&] { return off.load(); }, 1500ms)) << "the lock after it was held up";
     EXPECT_TRUE(log.has("• no app grid on this desktop — opened the file manager instead"));

@@ -30,7 +30,7 @@ TEST(RelayConfig, DefaultsWithoutAFile) {
     RelayConfig config(dir.str());
     EXPECT_EQ(config.load(), (wex::RelayIdentity{"", "", defaultHost, 8443}));
     const auto s = config.settings();
-    EXPECT_FALSE(s.lanEnabled);
+    EXPECT_TRUE(s.lanEnabled); // the local network is on unless the file turns it off
     EXPECT_FALSE(s.hostPinned);
     EXPECT_EQ(s.apiHost, std::string(wex::WEX::relayApiHost));
     EXPECT_EQ(s.apiPort, 443);
@@ -41,15 +41,15 @@ TEST(RelayConfig, DefaultsWithoutAFile) {
 TEST(RelayConfig, ReadsKeysByTypeAndPortModulo) {
     test::TempDir dir;
     RelayConfig config(dir.str());
-    writeText(config.path(), R"({"lan": true})");
+    writeText(config.path(), R"({"lan": false})");
     EXPECT_EQ(config.load(), (wex::RelayIdentity{"", "", defaultHost, 8443}));
-    EXPECT_TRUE(config.settings().lanEnabled);
+    EXPECT_FALSE(config.settings().lanEnabled);
 
     writeText(config.path(), R"({"port": 70000, "apiPort": "444", "host": "r.example.org", "apiHost": "",
                                  "account": "amy", "token": 5, "regions": ["a.example.org:9000", ""]})");
     EXPECT_EQ(config.load(), (wex::RelayIdentity{"amy", "", "r.example.org", 4464}));
     auto s = config.settings();
-    EXPECT_FALSE(s.lanEnabled);
+    EXPECT_TRUE(s.lanEnabled); // no "lan" key: on
     EXPECT_TRUE(s.hostPinned);
     EXPECT_EQ(s.apiPort, 443);
     EXPECT_EQ(s.apiHost, std::string(wex::WEX::relayApiHost));

@@ -207,7 +207,8 @@ TEST(TransportGuards, WithTheLocalNetworkOffNoPortIsOpen) {
     EXPECT_EQ(h.controlPort(), 0);
     EXPECT_EQ(h.inputPort(), 0);
     EXPECT_TRUE(h.log.has("• LAN listeners DISABLED (relay-only). No inbound ports, no Avahi advert."));
-    EXPECT_TRUE(h.log.has("  Set \"lan\": true in " + h.home.file(".config/Dovrel/relay.json") + " to enable them."));
+    EXPECT_TRUE(h.log.has("  Remove \"lan\": false from " + h.home.file(".config/Dovrel/relay.json") +
+                          " (or set it to true) to enable them."));
     EXPECT_TRUE(h.log.has("Dovrel agent up: RELAY ONLY — reachable from any network, no inbound ports open."));
     ASSERT_TRUE(waitUntil([&] { return !h.model.pairingURL().isEmpty(); }));
     EXPECT_EQ(h.model.pairingURL().toStdString().rfind("dovrel://pair?code=", 0), 0u);

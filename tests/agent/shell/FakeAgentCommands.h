@@ -18,6 +18,7 @@ public:
         onSignIn;
     std::function<void()> onSignOut;
     std::function<void()> onRefreshPairingLink;
+    std::function<void(bool shown)> onPairingCodeShown;
 
     void disconnectSession() override { call(onDisconnectSession); }
     void newGrant(double ttlHours) override {
@@ -31,6 +32,9 @@ public:
     }
     void signOut() override { call(onSignOut); }
     void refreshPairingLink() override { call(onRefreshPairingLink); }
+    void pairingCodeShown(bool shown) override {
+        if (onPairingCodeShown) onPairingCodeShown(shown);
+    }
 
 private:
     static void call(const std::function<void()>& fn) {

@@ -10,11 +10,15 @@
 #include <thread>
 #include <unistd.h>
 
+#include <QCoreApplication>
+
 #include <gtest/gtest.h>
 
 #include "ShellTestSupport.h"
 #include "agent/shell/CrashReports.h"
 #include "agent/shell/TextUtil.h"
+#include "runtime/SerialQueue.h"
+#include "runtime/SignalStack.h"
 
 using namespace dovrel::agent;
 using namespace dovrel::test;
@@ -22,8 +26,9 @@ using namespace dovrel::test;
 namespace {
 
 // Runs `crash` in a forked child with the crash handlers installed for `dir` and its standard output
-// and error in `logFile`; returns the signal that ended it (0 when it exited).
-int crashInChild(const std::string& dir, const std::string& logFile, void (*crash)()) {
+// and error in `logFile`; returns the signal that ended it (0 when it exited). `onAThread` false: on
+// the child's main thread, which may then start the threads it needs itself.
+int crashInChild(const std::string& dir, const std::string& logFile, void (*crash)(), bool onAThread = true) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
@@ -31,7 +36,10 @@ int crashInChild(const std::string& dir, const std::string& logFile, void (*cras
         ::dup2(log, 2);
         CrashReports::installHandlers(dir);
         // On a thread of its own, as in the agent: nothing above it catches what it throws.
-        std::thread(crash).join();
+        if (onAThread)
+            std::thread(crash).join();
+        else
+            crash();
         ::_exit(0);
     }
     int status = 0;
@@ -42,6 +50,34 @@ int crashInChild(const std::string& dir, const std::string& logFile, void (*cras
 void segfault() {
     volatile int* nowhere = nullptr;
     *nowhere = 1;
+}
+
+volatile int neverReached = -1;
+
+// Recurses until the thread's stack is gone.
+[[gnu::noinline]] int overflow(int depth) {
+    volatile char frame[4096];
+    frame[0] = static_cast<char>(depth);
+    if (depth == neverReached) return 0;
+    return overflow(depth + 1) + frame[0];
+}
+
+// The child's main thread runs the application a queue needs; the queue's thread overflows.
+void overflowOnAQueue() {
+    int argc = 1;
+    char name[] = "child";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    dovrel::SerialQueue queue("test.overflow");
+    queue.post([] { overflow(0); });
+    for (;;)
+        ::pause();
+}
+
+// A thread the test starts, which arms its signal stack first as the agent's threads do.
+void overflowOnAnArmedThread() {
+    dovrel::armSignalStack();
+    overflow(0);
 }
 
 // Gives `path` the modification time `seconds` since 1970 (and a quarter of a second).
@@ -104,6 +140,19 @@ TEST(CrashReports, AChildThatCrashesLeavesAReportTheNextSweepNamesOnce) {
     EXPECT_FALSE(CrashReports::sweep(std::vector<std::string>{dir}, marker, again.sink()));
     EXPECT_TRUE(again.all().empty());
     EXPECT_EQ(CrashReports::newestReportPath({dir}), report) << "the self-check still sees it";
+}
+
+TEST(CrashReports, AStackOverflowOnAThreadTheAgentStartedStillWritesAReport) {
+    TempDir home;
+    const std::string dir = home.file("crashes");
+    // On a queue's thread, as most of the agent's threads are.
+    EXPECT_EQ(crashInChild(dir, home.file("queue.log"), overflowOnAQueue, false), SIGSEGV);
+    EXPECT_EQ(CrashReports::reports({dir}).size(), 1u) << readFile(home.file("queue.log"));
+    // On a thread of its own that armed its signal stack first.
+    EXPECT_EQ(crashInChild(dir, home.file("thread.log"), overflowOnAnArmedThread), SIGSEGV);
+    EXPECT_EQ(CrashReports::reports({dir}).size(), 2u) << readFile(home.file("thread.log"));
+    EXPECT_NE(readFile(home.file("thread.log")).find("!! FATAL: SIGSEGV — crash report written to "),
+              std::string::npos);
 }
 
 TEST(CrashReports, AnUncaughtExceptionIsLoggedWithItsStackAndThenAborts) {

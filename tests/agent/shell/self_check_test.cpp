@@ -136,6 +136,15 @@ TEST(SelfCheck, TheSupervisorCheckRepairsOnlyWhenAskedAndAtMostThreeTimes) {
     EXPECT_EQ(
         Doctor::supervisorCheck(fresh, true),
         (Finding{Severity::bad, "Could not set up automatic restart: unrecognised registration state", "", reinstall}));
+
+    // Without a user manager reinstalling changes nothing: the advice says what is true.
+    fake.set("is-enabled", "enabled\n");
+    fake.set("no-manager");
+    const Finding noManager = Doctor::supervisorCheck(fresh, true);
+    EXPECT_EQ(noManager.severity, Severity::bad);
+    EXPECT_EQ(noManager.title, "No systemd user manager runs here — nothing restarts the agent if it stops");
+    EXPECT_EQ(noManager.action.find("reinstall"), std::string::npos) << noManager.action;
+    EXPECT_NE(noManager.action.find("systemctl --user status"), std::string::npos) << noManager.action;
 }
 
 TEST(SelfCheck, ExamineGivesFiveFindingsInOrderAndTheReportPrintsExactly) {

@@ -62,7 +62,8 @@ TEST(Supervisor, MapsWhatSystemdReportsToAState) {
     // Without a user manager even an enabled unit is watched by nobody.
     fake.set("is-enabled", "enabled\n");
     fake.set("no-manager");
-    EXPECT_EQ(s.diagnose().kind, Kind::unwatched);
+    EXPECT_EQ(s.diagnose(), (Supervisor::State{Kind::unwatched, {}, true}));
+    EXPECT_EQ(s.diagnose().sentence(), "No systemd user manager runs here — nothing restarts the agent if it stops");
     EXPECT_EQ(s.rawStatusDescription(), "noUserManager");
     EXPECT_EQ(fake.count("--user enable " + unit), 0) << "diagnose registers nothing";
     EXPECT_TRUE(lines.all().empty());
@@ -290,6 +291,6 @@ TEST(Supervisor, RealSystemctlEnablesTheUnitOfflineInATemporaryHome) {
     const auto enabled = runChildProcess("systemctl", {"--user", "is-enabled", unit});
     EXPECT_EQ(enabled.out, "enabled\n") << enabled.err;
     EXPECT_EQ(lines.all().back(),
-              "• supervisor: registered (status now noUserManager) — Nothing is watching the agent — it will not "
-              "come back if it stops");
+              "• supervisor: registered (status now noUserManager) — No systemd user manager runs here — nothing "
+              "restarts the agent if it stops");
 }

@@ -96,6 +96,8 @@ TEST(AgentWindowPresenter, FixedSizeBuiltOnceReusedAndClosingLeavesTheProgramRun
     guiApp();
     QApplication::setQuitOnLastWindowClosed(false);
     TestWindow w;
+    std::vector<bool> codeShown; // what the agent hears of the pairing code being on the screen
+    w.commands.onPairingCodeShown = [&](bool shown) { codeShown.push_back(shown); };
     agent::AgentWindowModel& vm = *w.vm;
     agent::AgentWindow window(vm, false);
     EXPECT_EQ(window.view(), nullptr);
@@ -118,7 +120,9 @@ TEST(AgentWindowPresenter, FixedSizeBuiltOnceReusedAndClosingLeavesTheProgramRun
     QCoreApplication::processEvents();
     EXPECT_FALSE(view->isVisible());
     EXPECT_FALSE(quit);
+    EXPECT_EQ(codeShown, (std::vector<bool>{true, false}));
     window.present();
+    EXPECT_EQ(codeShown.back(), true);
     EXPECT_EQ(window.view(), view);
     EXPECT_TRUE(view->isVisible());
     EXPECT_TRUE(item(*view, "manualBox")->isVisible()) << "the content keeps its state";

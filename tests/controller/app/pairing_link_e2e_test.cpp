@@ -82,11 +82,12 @@ TEST(PairingLinkE2E, TheAgentsLinkPastedIntoThePairingScreenPairsAndShowsItsScre
     relayOptions.keyFile = certs.keyFile;
     dovrel::test::RelayDouble relay{relayOptions};
 
-    // The agent, reached only through the relay, on a terminal of its own (where it shows its code).
+    // The agent, reached only through the relay (its local network turned off as the README says), on a
+    // terminal of its own (where it shows its code).
     TempDir agentHome;
     std::filesystem::create_directories(agentHome.path() / ".config/Dovrel");
     std::ofstream(agentHome.file(".config/Dovrel/relay.json"))
-        << "{\"host\": \"127.0.0.1\", \"port\": " << relay.port() << "}";
+        << "{\"lan\": false, \"host\": \"127.0.0.1\", \"port\": " << relay.port() << "}";
     ChildProcess agent;
     ChildProcess::Options o;
     o.env = {{"HOME", agentHome.str()},

@@ -76,7 +76,9 @@ private:
 struct FakeReport final : FileTransferReport {
     std::vector<std::optional<double>> progress;
     std::vector<std::string> failures;
+    std::vector<std::string> sent;
     void showFileProgress(std::optional<double> p) override { progress.push_back(p); }
+    void showFileSent(const std::string& name) override { sent.push_back(name); }
     void showFileFailure(const std::string& text) override {
         progress.push_back(std::nullopt);
         failures.push_back(text);

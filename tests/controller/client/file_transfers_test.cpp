@@ -74,6 +74,7 @@ TEST_F(Transfers, AFileGoesAsOfferChunksOfAtMost48KiBAndEndWithProgressToOneThen
     EXPECT_EQ(report.progress.front(), 0.0);
     EXPECT_EQ(report.progress.back(), 1.0);
     EXPECT_TRUE(report.failures.empty());
+    EXPECT_EQ(report.sent, std::vector<std::string>{"report.pdf"}) << "the window says it arrived";
     clock.advance(1199ms);
     EXPECT_EQ(report.progress.back(), 1.0);
     clock.advance(1ms);
@@ -105,6 +106,7 @@ TEST_F(Transfers, ASessionLostMidFileStopsTheTransferClearsProgressAndSaysItFail
     EXPECT_EQ(report.progress.back(), std::nullopt);
     for (const auto& p : report.progress)
         EXPECT_NE(p, 1.0);
+    EXPECT_TRUE(report.sent.empty());
     clock.advance(5s);
     EXPECT_EQ(report.progress.back(), std::nullopt);
 }

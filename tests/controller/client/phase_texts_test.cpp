@@ -26,20 +26,22 @@ TEST(HandshakeStage, RawValuesRoundTripAndNothingElseParses) {
 }
 
 TEST(ClientTexts, WatchdogTextsNameTheTarget) {
+    // Two desktop computers: no Wi-Fi, phones or taps, and an address the agent's window really shows.
     EXPECT_EQ(texts::unreachableOnLan("10.0.0.5"),
-              "Couldn’t reach the device at 10.0.0.5. Make sure your device and the device are on the same Wi-Fi, and "
-              "that the address matches the one shown in the DOVRELÆ window on it - then tap Connect again.");
+              "Couldn’t reach the computer at 10.0.0.5. Make sure both computers are on the same network, that it is "
+              "awake, and that the address matches the one shown in the DOVRELÆ window on it (Set up by hand) - then "
+              "click Connect again.");
     EXPECT_EQ(texts::unreachableThroughRelay("Office"),
-              "Couldn’t reach Office. It may be offline or not connected to the internet - make sure the device is "
+              "Couldn’t reach Office. It may be offline or not connected to the internet - make sure the computer is "
               "awake and online, then try again.");
     EXPECT_EQ(texts::handshakeStalled(HandshakeStage::dialing),
               "Couldn’t finish connecting. Something answered on that address but never identified itself as DOVRELÆ "
-              "- check the address matches the one shown in the DOVRELÆ window on the device.");
+              "- check the address matches the one shown in the DOVRELÆ window on the computer.");
     EXPECT_EQ(texts::handshakeStalled(HandshakeStage::sentPskAuth),
-              "Couldn’t finish connecting. The device received the pairing code but never answered it. That usually "
-              "means it’s running an older version of DOVRELÆ than this device - update it, then try again.");
+              "Couldn’t finish connecting. The computer received the pairing code but never answered it. That usually "
+              "means it’s running an older version of DOVRELÆ than this computer - update it, then try again.");
     EXPECT_EQ(texts::handshakeStalled(HandshakeStage::sentKeypairAuth),
-              "Couldn’t finish connecting. The device never confirmed this device. If DOVRELÆ was reinstalled on it, "
-              "the pairing was cleared - unpair it here and scan its QR code again.");
+              "Couldn’t finish connecting. The computer never confirmed this computer. If DOVRELÆ was reinstalled on "
+              "it, the pairing was cleared - unpair it here and pair again with its link.");
     EXPECT_EQ(texts::statusRejected(2), "rejected (reason 2)");
 }

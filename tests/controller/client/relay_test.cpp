@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ClientTestSupport.h"
+#include "SilentPort.h"
 #include "TestAgent.h"
 #include "TestRelayStub.h"
 #include "controller/client/ClientTexts.h"
@@ -75,6 +76,21 @@ TEST_F(RelayFixture, PairsThroughTheRelayByRoomThenUsesTheKey) {
     ASSERT_TRUE(f->waitPhase(PhaseKind::connected));
     EXPECT_EQ(agent.auths.back().authMode, wex::AuthMode::keypair);
     EXPECT_EQ(relay->registrations.size(), 2u);
+}
+
+TEST_F(RelayFixture, AHostThatDoesNotAnswerGivesWayToTheRelay) {
+    const SilentPort silent;
+    f = fixture(true);
+    f->config.controlPort = silent.port();
+    WEXClient& c = client();
+    c.connectToMachine("127.0.0.1", "Office", dial(agent.deviceId()), "123456");
+    ASSERT_TRUE(waitUntil([&] { return c.phaseKind() == PhaseKind::connecting; }));
+    f->advance(2800ms);
+    EXPECT_TRUE(relay->registrations.empty()) << "the host has its time to answer first";
+    f->advance(400ms);
+    ASSERT_TRUE(f->waitPhase(PhaseKind::connected));
+    EXPECT_EQ(relay->registrations.size(), 1u);
+    EXPECT_TRUE(c.sessionViaRelay());
 }
 
 TEST_F(RelayFixture, AnAccountRegistrationSkipsTheRelaysChallengeBytes) {

@@ -47,8 +47,8 @@ TEST_F(InputSessionFixture, ModifiersHeldWhenTheUserEndsTheSessionAreLetGoOfFirs
     client().disconnectSession();
     ASSERT_TRUE(waitUntil([&] { return agent.connectionsEnded == 1; }));
     ASSERT_TRUE(waitUntil([&] { return received(agent).size() == 4; }));
-    EXPECT_EQ(received(agent),
-              (std::vector<Entry>{key(0xE0, true), key(0xE3, true), key(0xE0, false), key(0xE3, false)}));
+    EXPECT_EQ(received(agent), (std::vector<Entry>{key(0xE0, true, 0x2), key(0xE3, true, 0xA), key(0xE0, false, 0x8),
+                                                   key(0xE3, false, 0x0)}));
     EXPECT_EQ(input->heldModifiers(), 0);
 }
 

@@ -191,14 +191,30 @@ TEST_F(InputFixture, ModifiersAreMirroredInOrderAndLetGoOf) {
     input.setModifiers(RemoteInput::control | RemoteInput::shift); // no change, nothing sent
     input.mouseDown(1);
     input.releaseHeld();
-    EXPECT_EQ(channel.events(), (std::vector<Entry>{key(0xE1, true), key(0xE0, true), button(640, 360, 1, true),
-                                                    key(0xE1, false), key(0xE0, false), button(640, 360, 1, false)}));
-    // A new session starts with nothing held: control goes down again.
+    // Each key event carries what is held once it has gone.
+    EXPECT_EQ(channel.events(),
+              (std::vector<Entry>{key(0xE1, true, 0x1), key(0xE0, true, 0x3), button(640, 360, 1, true),
+                                  key(0xE1, false, 0x2), key(0xE0, false, 0x0), button(640, 360, 1, false)}));
+
+    // A modifier let go of is released again in front of the next press and the next scroll, once.
+    channel.batches.clear();
+    input.setModifiers(RemoteInput::shift);
     input.setModifiers(RemoteInput::control);
+    input.click(1, 1);
+    input.scroll(0, 8);
+    input.setModifiers(0);
+    input.scroll(0, 8);
+    EXPECT_EQ(channel.events(),
+              (std::vector<Entry>{key(0xE1, true, 0x1), key(0xE1, false, 0x0), key(0xE0, true, 0x2),
+                                  key(0xE1, false, 0x2), button(640, 360, 1, true), button(640, 360, 1, false),
+                                  Entry{{}, wex::ScrollEvent{0, 0, 0, 0, 8, 0}}, key(0xE0, false, 0x0),
+                                  key(0xE0, false, 0x0), Entry{{}, wex::ScrollEvent{0, 0, 0, 0, 8, 0}}}));
+
+    // A new session starts with nothing held: control goes down again.
     channel.session = 3;
     channel.batches.clear();
     input.setModifiers(RemoteInput::control);
-    EXPECT_EQ(channel.events(), (std::vector<Entry>{key(0xE0, true)}));
+    EXPECT_EQ(channel.events(), (std::vector<Entry>{key(0xE0, true, 0x2)}));
 }
 
 TEST_F(InputFixture, SelfTestPlaysItsScriptInsideTheRemoteBounds) {

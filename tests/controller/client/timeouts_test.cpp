@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "ClientTestSupport.h"
+#include "SilentPort.h"
 #include "TestAgent.h"
 #include "controller/client/ClientTexts.h"
 
@@ -57,16 +58,16 @@ struct ClockFixture : ::testing::Test {
 } // namespace
 
 TEST_F(ClockFixture, AnAgentNobodyAnswersForIsGivenUpAfterTwelveSeconds) {
-    const ClosedPort closed;
-    f.config.controlPort = closed.port();
+    const SilentPort silent;
+    f.config.controlPort = silent.port();
     client().connectToHost("127.0.0.1");
-    ASSERT_TRUE(waitUntil([&] { return f.status() == "waiting for your computer…"; }));
+    ASSERT_TRUE(waitUntil([&] { return f.status() == "connecting…"; }));
     f.advance(11800ms);
     EXPECT_EQ(f.phase(), PhaseKind::connecting);
     f.advance(400ms);
     ASSERT_TRUE(f.waitPhase(PhaseKind::rejected));
     EXPECT_EQ(f.message(), texts::unreachableOnLan("127.0.0.1"));
-    EXPECT_EQ(f.status(), "waiting for your computer…"); // left as it was
+    EXPECT_EQ(f.status(), "connecting…"); // left as it was
     // Given up means given up: no re-dial, and no later text replaces this one.
     uint64_t gen = 0;
     client().runOnClientThread([&](ClientCore& c) { gen = c.generation(); });
@@ -75,6 +76,14 @@ TEST_F(ClockFixture, AnAgentNobodyAnswersForIsGivenUpAfterTwelveSeconds) {
     client().runOnClientThread([&](ClientCore& c) { after = c.generation(); });
     EXPECT_EQ(after, gen);
     EXPECT_EQ(f.message(), texts::unreachableOnLan("127.0.0.1"));
+}
+
+TEST_F(ClockFixture, AComputerThatRefusesIsNotRunningDovrelAndThatIsSaidAtOnce) {
+    const ClosedPort closed;
+    f.config.controlPort = closed.port();
+    client().connectToMachine("127.0.0.1", "Den", std::nullopt);
+    ASSERT_TRUE(f.waitPhase(PhaseKind::rejected)); // no clock moved: the first refusal is the answer
+    EXPECT_EQ(f.message(), texts::notRunning("Den", "127.0.0.1"));
 }
 
 TEST_F(ClockFixture, TheReachTimeOutChangesNothingOnceTheControlLinkIsUp) {

@@ -88,3 +88,105 @@ TEST_F(AgentInputTest, AControlChordArrivesWithControlHeld) {
     }
     EXPECT_TRUE(waitUntil([&] { return s.probe->keysDown().empty(); }, std::chrono::seconds(5)));
 }
+
+namespace {
+constexpr uint16_t kXShift = 0x1, kXMod1 = 0x8;
+} // namespace
+
+TEST_F(AgentInputTest, ShiftHeldInTheItemIsHeldWithTheClickAndAltWithTheLetter) {
+    s.key(QEvent::KeyPress, Qt::Key_Shift, 50);
+    s.mouse(QEvent::MouseButtonPress, {100, 50}, Qt::LeftButton, Qt::LeftButton);
+    s.mouse(QEvent::MouseButtonRelease, {100, 50}, Qt::LeftButton, Qt::NoButton);
+    s.key(QEvent::KeyRelease, Qt::Key_Shift, 50, {}, Qt::ShiftModifier);
+    std::vector<dovrel::test::XProbe::Button> buttons;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (const auto& b : s.probe->takeButtons())
+                buttons.push_back(b);
+            return buttons.size() >= 2;
+        },
+        std::chrono::seconds(10)))
+        << s.agent.tail(20);
+    EXPECT_EQ(buttons[0].state & kXShift, kXShift) << "the click came without Shift";
+    EXPECT_TRUE(waitUntil([&] { return s.probe->keysDown().empty(); }, std::chrono::seconds(5)));
+
+    // Alt and F: the application sees F with Alt down, the way it opens its File menu.
+    s.key(QEvent::KeyPress, Qt::Key_Alt, 64);
+    s.key(QEvent::KeyPress, Qt::Key_F, 41, "f", Qt::AltModifier);
+    s.key(QEvent::KeyRelease, Qt::Key_F, 41, "f", Qt::AltModifier);
+    s.key(QEvent::KeyRelease, Qt::Key_Alt, 64, {}, Qt::AltModifier);
+    std::vector<dovrel::test::XProbe::Key> keys;
+    const auto pressedF = [&] {
+        for (const auto& k : s.probe->takeKeys())
+            keys.push_back(k);
+        return std::any_of(keys.begin(), keys.end(), [](const auto& k) { return k.press && k.keysym == 'f'; });
+    };
+    ASSERT_TRUE(waitUntil(pressedF, std::chrono::seconds(10))) << s.agent.tail(20);
+    for (const auto& k : keys)
+        if (k.press && k.keysym == 'f') {
+            EXPECT_EQ(k.state & kXMod1, kXMod1) << "F came without Alt";
+        }
+    EXPECT_TRUE(waitUntil([&] { return s.probe->keysDown().empty(); }, std::chrono::seconds(5)));
+}
+
+TEST_F(AgentInputTest, ALostShiftReleaseIsMendedByTheNextKey) {
+    // Shift goes down on the agent, and its release never arrives: the controller holds nothing.
+    s.input->sendInput(
+        {{{wex::EventFlag::reliable}, wex::KeyEvent{wex::KeyEvent::makeUsage(7, 0xE1), 1, wex::KeyEvent::shift}}});
+    ASSERT_TRUE(waitUntil([&] { return !s.probe->keysDown().empty(); }, std::chrono::seconds(10))) << s.agent.tail(20);
+    s.key(QEvent::KeyPress, Qt::Key_Return, 36, "\r");
+    std::vector<dovrel::test::XProbe::Key> keys;
+    const auto pressedReturn = [&] {
+        for (const auto& k : s.probe->takeKeys())
+            keys.push_back(k);
+        return std::any_of(keys.begin(), keys.end(), [](const auto& k) { return k.press && k.keycode == 36; });
+    };
+    ASSERT_TRUE(waitUntil(pressedReturn, std::chrono::seconds(10))) << s.agent.tail(20);
+    for (const auto& k : keys)
+        if (k.press && k.keycode == 36) {
+            EXPECT_EQ(k.state & kXShift, 0) << "Return came shifted";
+        }
+    EXPECT_TRUE(waitUntil([&] { return s.probe->keysDown().empty(); }, std::chrono::seconds(5)));
+}
+
+TEST_F(AgentInputTest, ASessionThatEndsLeavesNothingHeldAndTypesNoMore) {
+    s.key(QEvent::KeyPress, Qt::Key_Shift, 50);
+    ASSERT_TRUE(waitUntil([&] { return !s.probe->keysDown().empty(); }, std::chrono::seconds(10))) << s.agent.tail(20);
+    // Characters off the keyboard map type slowly, through remapped spare keycodes.
+    QString text;
+    for (int i = 0; i < 3000; ++i)
+        text += QChar(0x4E00 + i % 300);
+    s.input->typeText(text);
+    std::u32string typed;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            typed += s.probe->typed();
+            return typed.size() >= 10;
+        },
+        std::chrono::seconds(10)))
+        << s.agent.tail(20);
+
+    const uint64_t first = s.f.client->inputSession();
+    s.f.client->disconnectSession();
+    EXPECT_TRUE(waitUntil([&] { return s.probe->keysDown().empty(); }, std::chrono::seconds(10)))
+        << "Shift stayed held after the session ended";
+    // The same controller comes back and types a mark: whatever the first session still had to type
+    // would come before it.
+    s.f.client->connectToHost(QString("127.0.0.1:%1").arg(s.agent.controlPort()));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const uint64_t now = s.f.client->inputSession();
+            return now != 0 && now != first;
+        },
+        std::chrono::seconds(15)))
+        << s.agent.tail(20);
+    s.input->typeText("#");
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            typed += s.probe->typed();
+            return typed.find(U'#') != std::u32string::npos;
+        },
+        std::chrono::seconds(20)))
+        << s.agent.tail(20);
+    EXPECT_LT(typed.size(), 1000u) << "the text went on being typed after its session ended";
+}

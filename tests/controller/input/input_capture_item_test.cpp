@@ -164,7 +164,8 @@ TEST_F(ItemFixture, WheelNotchesAndTouchpadPointsScale) {
     wheel({0, -3}, {0, -40});
     wheel({0, 5000}, {0, 0});
     wheel({}, {});
-    EXPECT_EQ(take(), (std::vector<Entry>{scroll(0, 120), scroll(-240, 0), scroll(0, -24), scroll(0, 32767)}));
+    constexpr int notch = wex::ScrollEvent::notch;
+    EXPECT_EQ(take(), (std::vector<Entry>{scroll(0, notch), scroll(-2 * notch, 0), scroll(0, -24), scroll(0, 32767)}));
 }
 
 TEST_F(ItemFixture, TextGoesAsTextAndChordsAndSpecialKeysByPlace) {
@@ -183,15 +184,15 @@ TEST_F(ItemFixture, TextGoesAsTextAndChordsAndSpecialKeysByPlace) {
     keyEvent(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier, 24, QString(QChar(1)));
     keyEvent(QEvent::KeyRelease, Qt::Key_Control, Qt::ControlModifier, 37);
     clock.advance(50ms);
-    EXPECT_EQ(take(),
-              (std::vector<Entry>{key(0xE0, true), key(0x14, true, 0x02), key(0xE0, false), key(0x14, false, 0x02)}));
+    EXPECT_EQ(take(), (std::vector<Entry>{key(0xE0, true, 0x02), key(0x14, true, 0x02), key(0xE0, false),
+                                          key(0x14, false, 0x02)}));
 
     // Shift with a special key: Shift+Tab goes as the chord it is.
     keyEvent(QEvent::KeyPress, Qt::Key_Backtab, Qt::ShiftModifier, 23);
     keyEvent(QEvent::KeyRelease, Qt::Key_Shift, Qt::ShiftModifier, 50);
     clock.advance(50ms);
-    EXPECT_EQ(take(),
-              (std::vector<Entry>{key(0xE1, true), key(0x2B, true, 0x01), key(0xE1, false), key(0x2B, false, 0x01)}));
+    EXPECT_EQ(take(), (std::vector<Entry>{key(0xE1, true, 0x01), key(0x2B, true, 0x01), key(0xE1, false),
+                                          key(0x2B, false, 0x01)}));
 
     // Super (command), then C, then Super up; a chord on a key without a usage goes as its character.
     keyEvent(QEvent::KeyPress, Qt::Key_Super_L, Qt::NoModifier, 133);
@@ -199,19 +200,19 @@ TEST_F(ItemFixture, TextGoesAsTextAndChordsAndSpecialKeysByPlace) {
     keyEvent(QEvent::KeyPress, Qt::Key_BracketLeft, Qt::MetaModifier, 34, QString(QChar(0x1b)));
     keyEvent(QEvent::KeyRelease, Qt::Key_Super_L, Qt::MetaModifier, 133);
     clock.advance(50ms);
-    EXPECT_EQ(take(), (std::vector<Entry>{key(0xE3, true), key(0x06, true, 0x08), text("["), key(0xE3, false),
+    EXPECT_EQ(take(), (std::vector<Entry>{key(0xE3, true, 0x08), key(0x06, true, 0x08), text("["), key(0xE3, false),
                                           key(0x06, false, 0x08)}));
 }
 
 TEST_F(ItemFixture, HeldModifiersAreLetGoOfWhenFocusGoes) {
     keyEvent(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier, 50);
     keyEvent(QEvent::KeyPress, Qt::Key_Alt, Qt::ShiftModifier, 64);
-    EXPECT_EQ(take(), (std::vector<Entry>{key(0xE1, true), key(0xE2, true)}));
+    EXPECT_EQ(take(), (std::vector<Entry>{key(0xE1, true, 0x1), key(0xE2, true, 0x5)}));
 
     // Another item takes the keyboard.
     auto* other = new QQuickItem(window->contentItem());
     other->forceActiveFocus();
-    EXPECT_EQ(take(), (std::vector<Entry>{key(0xE1, false), key(0xE2, false)}));
+    EXPECT_EQ(take(), (std::vector<Entry>{key(0xE1, false, 0x4), key(0xE2, false, 0x0)}));
     EXPECT_EQ(input.heldModifiers(), 0);
 
     // The window goes inactive while control and the left button are held.

@@ -18,7 +18,7 @@ std::optional<PairLink> parse(const QString& text) { return PairLink::parse(text
 TEST(PairLink, ALocalLinkWithBlanksAroundParses) {
     const auto link = parse("  dovrel://pair?code=1234&host=10.0.0.5\n");
     ASSERT_TRUE(link);
-    EXPECT_EQ(*link, (PairLink{"10.0.0.5", "1234", "Mac", std::nullopt, Device::Kind::mac, {}, {}, {}}));
+    EXPECT_EQ(*link, (PairLink{"10.0.0.5", "1234", "Mac", std::nullopt, Device::Kind::mac, {}, {}, {}, {}}));
 }
 
 TEST(PairLink, TheAgentsOwnLinkParsesWhole) {
@@ -27,8 +27,16 @@ TEST(PairLink, TheAgentsOwnLinkParsesWhole) {
               "r%C3%A9ception&mac=aa:bb:cc:dd:ee:ff&id=" +
               id32.toUpper() + "&relay=relay.dovrel.net:8443&kind=linux&account=team-7&token=dgt1.abc.123-x_y~z");
     ASSERT_TRUE(link);
-    EXPECT_EQ(*link, (PairLink{"192.168.1.20", "482913", QString::fromUtf8("Lab & Co – réception"), id32,
-                               Device::Kind::linux, "team-7", "dgt1.abc.123-x_y~z", "relay.dovrel.net:8443"}));
+    EXPECT_EQ(*link,
+              (PairLink{"192.168.1.20", "482913", QString::fromUtf8("Lab & Co – réception"), id32, Device::Kind::linux,
+                        "team-7", "dgt1.abc.123-x_y~z", "relay.dovrel.net:8443", "aa:bb:cc:dd:ee:ff"}));
+    // A hardware address that is not one is left out; the link stands.
+    const auto odd = parse("dovrel://pair?host=10.0.0.5&code=1&mac=aa:bb:cc:dd:ee");
+    ASSERT_TRUE(odd);
+    EXPECT_FALSE(odd->mac);
+    QString why;
+    EXPECT_FALSE(PairLink::parse("dovrel://pair?host=10.0.0.5&name=Lab", &why));
+    EXPECT_EQ(why, "it carries no pairing code");
 }
 
 TEST(PairLink, GrammarTable) {

@@ -41,18 +41,25 @@ struct RecordingPairingTarget final : PairingTarget {
         QString name, code;
         Device::Kind kind = Device::Kind::mac;
         std::optional<QString> account, token, relay_;
+        std::optional<PairLink> link; // a link handed over whole
     };
     std::vector<Result> results;
     int cancels = 0;
     bool shown = true;
 
     void connectLAN(const QString& host, const QString& name, const QString& code, Device::Kind kind) override {
-        results.push_back({false, host, name, code, kind, {}, {}, {}});
+        results.push_back({false, host, name, code, kind, {}, {}, {}, {}});
     }
     void connectRelay(const QString& deviceId, const QString& name, const QString& code, Device::Kind kind,
                       const std::optional<QString>& account, const std::optional<QString>& token,
                       const std::optional<QString>& relay) override {
-        results.push_back({true, deviceId, name, code, kind, account, token, relay});
+        results.push_back({true, deviceId, name, code, kind, account, token, relay, {}});
+    }
+    // Recorded by the way it starts: the local network when it names a host, else the relay.
+    void connectLink(const PairLink& link) override {
+        const bool relay = link.host.isEmpty();
+        results.push_back({relay, relay ? link.deviceId.value_or(QString()) : link.host, link.name, link.code,
+                           link.kind, link.account, link.token, link.relay, link});
     }
     void cancelPairing() override {
         ++cancels;

@@ -107,6 +107,11 @@ public:
 
     PhaseKind phase() const override { return phase_; }
     void connectToHost(const QString& host, const QString& code) override { dials.push_back({"host", host, {}, code}); }
+    void connectToMachine(const QString& host, const QString& name, const std::optional<RelayDial>& relay,
+                          const QString& code) override {
+        dials.push_back({"host", host, name, code});
+        fallbacks.push_back(relay);
+    }
     void connectViaRelay(const RelayDial& dial, const QString& code) override {
         dials.push_back({"relay", QString::fromStdString(dial.room), QString::fromStdString(dial.name), code});
         relayDials.push_back(dial);
@@ -117,12 +122,13 @@ public:
         ++demos;
         play(PhaseKind::connected);
     }
-    void setTargetKind(Device::Kind kind) override {
+    void setTargetKind(std::optional<Device::Kind> kind) override {
         targetKind = kind;
         targetIsWindows = kind == Device::Kind::windows;
     }
     void revokePairing(const RevokeTarget& target) override { revokes.push_back(target); }
-    void nextSessionWith(const std::optional<QUuid>& lanMachine) override { lanMachines.push_back(lanMachine); }
+    void nextSessionSaves(std::optional<PendingMachine> machine) override { pending.push_back(std::move(machine)); }
+    QString agentDeviceId() const override { return agentId; }
 
     void play(PhaseKind kind) {
         phase_ = kind;
@@ -139,7 +145,9 @@ public:
     std::vector<Dial> dials;
     std::vector<RelayDial> relayDials;
     std::vector<RevokeTarget> revokes;
-    std::vector<std::optional<QUuid>> lanMachines;
+    std::vector<std::optional<RelayDial>> fallbacks; // with each local-network dial
+    std::vector<std::optional<PendingMachine>> pending;
+    QString agentId;
     int disconnects = 0;
     int demos = 0;
     std::optional<bool> targetIsWindows;

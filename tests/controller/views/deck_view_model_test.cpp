@@ -88,6 +88,10 @@ TEST(MachineCardFace, FiguresLastSeenSparklineAndFrostTitles) {
     EXPECT_EQ(f.frostMenuTitle, "Show thumbnail");
     EXPECT_EQ(f.frostSymbol, "eye");
     EXPECT_TRUE(f.breathes);
+
+    Device asleep = machine(Device::State::asleep);
+    asleep.lastSeen = QStringLiteral("asleep");
+    EXPECT_TRUE(machineCardFace(asleep, false).lastSeen.isEmpty()) << "not \"asleep · asleep\"";
 }
 
 TEST(FlipGesture, HeldPressWithinTenPointsFlipsAndIsNoClick) {

@@ -141,8 +141,9 @@ TEST_F(PairingQmlTest, ACodeTypedIntoTheBoxesPairsThroughTheRelay) {
     EXPECT_EQ(session.dials[0].target, room);
     EXPECT_EQ(session.dials[0].code, "246810");
     EXPECT_EQ(root->route(), RootViewModel::Route::Session);
-    ASSERT_EQ(services.store.count(), 1);
-    EXPECT_EQ(services.store.devices().at(0).name, "Render box");
+    EXPECT_EQ(services.store.count(), 0) << "saved once its session stands";
+    ASSERT_TRUE(session.pending.back());
+    EXPECT_EQ(session.pending.back()->machine.name, "Render box");
 }
 
 TEST_F(PairingQmlTest, BackBeforeTheClaimAnswersLeavesNoMachineAndNoSession) {
@@ -179,7 +180,8 @@ TEST_F(PairingQmlTest, ThePasteCardAndTheManualCardFilterWhatIsTyped) {
     EXPECT_EQ(session.dials[0].target, room);
     EXPECT_EQ(session.dials[0].name, "My computer");
     EXPECT_EQ(session.dials[0].code, "482913");
-    EXPECT_EQ(services.store.devices().at(0).kind, Device::Kind::linux);
+    ASSERT_TRUE(session.pending.back());
+    EXPECT_EQ(session.pending.back()->machine.kind, Device::Kind::linux);
 }
 
 TEST_F(PairingQmlTest, TheSheetSignsInAndTheDeckShowsTheAccount) {

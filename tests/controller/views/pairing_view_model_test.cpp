@@ -103,8 +103,10 @@ TEST_F(PairingModelTest, AClaimSendsTheCodeAsItWasAtThePress) {
     answerClaim(200, {{"payload", relayLink}});
     ASSERT_EQ(target.results.size(), 1u);
     const auto& r = target.results[0];
-    EXPECT_TRUE(r.relay);
-    EXPECT_EQ(r.target, room);
+    EXPECT_FALSE(r.relay) << "the host it names first";
+    EXPECT_EQ(r.target, "10.0.0.5");
+    ASSERT_TRUE(r.link);
+    EXPECT_EQ(r.link->deviceId, room) << "and the relay behind it";
     EXPECT_EQ(r.name, "Studio");
     EXPECT_EQ(r.code, "482913");
     EXPECT_EQ(r.kind, Device::Kind::linux);
@@ -165,7 +167,8 @@ TEST_F(PairingModelTest, TheLinkCard) {
     model.connectFromLink();
     EXPECT_TRUE(model.linkError().isEmpty());
     ASSERT_EQ(target.results.size(), 1u);
-    EXPECT_TRUE(target.results[0].relay);
+    ASSERT_TRUE(target.results[0].link);
+    EXPECT_EQ(target.results[0].link->deviceId, room);
     EXPECT_EQ(model.link(), relayLink);
 }
 

@@ -1,10 +1,12 @@
-// The root view and the saved machines: a machine connected to moves to the front (matched by host,
-// device identifier or name in any case), relay credentials are kept unless a link brings all three,
-// the agent's statistics reach the machine, demo sessions never dial, and the alerts' texts and
-// answers.
+// The root view and the saved machines: a machine paired is saved, once its session stands, at the
+// front (matched by host, device identifier or name in any case) with the way that worked; relay
+// credentials are kept unless a link brings all three; a host is dialled before the relay; the agent's
+// statistics reach the machine, demo sessions never dial, the launch arguments that cannot be used say
+// why, and the alerts' texts and answers.
 #include <gtest/gtest.h>
 
 #include "ViewTestSupport.h"
+#include "controller/services/MachineRecorder.h"
 #include "controller/ui/RootViewModel.h"
 
 using namespace dovrel::controller;
@@ -36,6 +38,15 @@ struct Machines : RootServices, ::testing::Test {
         store.save();
     }
     const Device& first() const { return store.devices().front(); }
+    // The session stands: the deck gets what the program's recorder writes then.
+    void succeed(bool viaRelay = false, const QString& agentId = {}) {
+        ASSERT_FALSE(session.pending.empty());
+        ASSERT_TRUE(session.pending.back());
+        const PendingMachine& p = *session.pending.back();
+        const Device* saved = store.find(p.machine.id);
+        store.putFirst(pairedMachine(saved ? std::optional<Device>(*saved) : std::nullopt, p, viaRelay, agentId));
+        store.save();
+    }
 };
 
 } // namespace
@@ -46,6 +57,8 @@ TEST_F(Machines, PairingOnTheNetworkUpdatesTheMachineOfThatNameInAnyCase) {
     make();
     const QUuid studio = store.devices()[1].id;
     model->connectLAN("", "STUDIO", "123456", Device::Kind::windows);
+    EXPECT_EQ(first().name, "Desk") << "nothing is saved before the session stands";
+    succeed();
     ASSERT_EQ(store.count(), 2);
     EXPECT_EQ(first().id, studio);
     EXPECT_EQ(first().name, "STUDIO");
@@ -57,7 +70,7 @@ TEST_F(Machines, PairingOnTheNetworkUpdatesTheMachineOfThatNameInAnyCase) {
     EXPECT_EQ(session.targetIsWindows, true);
     ASSERT_EQ(session.dials.size(), 1u);
     EXPECT_EQ(session.dials[0].code, "123456");
-    EXPECT_EQ(session.lanMachines.back(), studio) << "the handshake's identifier goes to this machine";
+    EXPECT_EQ(session.pending.back()->machine.id, studio) << "the session's success goes to this machine";
     // Saved: a fresh store reads the same front machine.
     EXPECT_EQ(DeviceStore(defaults, false).devices().front().id, studio);
 }
@@ -68,6 +81,8 @@ TEST_F(Machines, PairingANewMachineOnTheNetworkAddsItInFront) {
     model->connectLAN("10.0.0.9", "Lab", "", Device::Kind::linux);
     EXPECT_EQ(session.targetKind, Device::Kind::linux);
     EXPECT_EQ(session.targetIsWindows, false);
+    EXPECT_EQ(store.count(), 1);
+    succeed();
     EXPECT_EQ(store.count(), 2);
     EXPECT_EQ(first().name, "Lab");
     EXPECT_EQ(first().host, "10.0.0.9");
@@ -80,6 +95,7 @@ TEST_F(Machines, ARelayPairingKeepsStoredCredentialsUnlessTheLinkBringsAllThree)
     save("Desk", "", QString("aa11"));
     make();
     model->connectRelay("aa11", "Desk", "", Device::Kind::mac, QString("new"), QString("t2"), std::nullopt);
+    succeed(true);
     EXPECT_EQ(first().relayAccount, QString("acct"));
     EXPECT_EQ(first().relayToken, QString("tok"));
     ASSERT_EQ(session.relayDials.size(), 1u);
@@ -87,10 +103,12 @@ TEST_F(Machines, ARelayPairingKeepsStoredCredentialsUnlessTheLinkBringsAllThree)
     EXPECT_FALSE(session.relayDials[0].relay);
 
     model->connectRelay("aa11", "Desk", "", Device::Kind::mac, QString("new"), QString("t2"), QString("r2"));
+    succeed(true);
     EXPECT_EQ(first().relayAccount, QString("new"));
     EXPECT_EQ(first().relayHost, QString("r2"));
 
     model->connectRelay("bb22", "Other", "42", Device::Kind::mac, QString(""), QString("t3"), std::nullopt);
+    succeed(true, "bb22");
     EXPECT_EQ(store.count(), 2);
     EXPECT_EQ(first().deviceId, QString("bb22"));
     EXPECT_FALSE(first().relayAccount) << "an empty value stores nothing";
@@ -116,10 +134,8 @@ TEST_F(Machines, OpeningDialsTheRelayWithTheStoredCredentialsOrTheHost) {
 TEST_F(Machines, AMachinePairedOnTheNetworkIsDialledThereAgainOnceItsIdentifierIsKnown) {
     make();
     model->connectLAN("127.0.0.1:47810", "Lab", "123456", Device::Kind::linux);
-    // What the handshake taught the saved machine.
-    std::vector<Device> all = store.devices();
-    all.front().deviceId = QString("dd44");
-    store.setDevices(all);
+    // Saved with what the handshake taught it.
+    succeed(false, "dd44");
     model->endSession();
     model->open(0);
     EXPECT_TRUE(session.relayDials.empty());
@@ -127,6 +143,45 @@ TEST_F(Machines, AMachinePairedOnTheNetworkIsDialledThereAgainOnceItsIdentifierI
     EXPECT_EQ(session.dials.back().kind, "host");
     EXPECT_EQ(session.dials.back().target, "127.0.0.1:47810");
     EXPECT_EQ(session.dials.back().code, "") << "by key now";
+    EXPECT_FALSE(session.fallbacks.back()) << "no relay ever carried it";
+}
+
+TEST_F(Machines, ALinkNamingAHostIsTriedThereFirstAndAFailedAttemptSavesNothing) {
+    make();
+    const QString id = "0123456789abcdef0123456789abcdef";
+    const QString link = "dovrel://pair?host=10.77.0.1&code=123456&name=Den&mac=AA:BB:CC:DD:EE:01&id=" + id +
+                         "&relay=relay.dovrel.net:8443&kind=linux";
+    ASSERT_TRUE(model->connectLink(link));
+    EXPECT_EQ(session.dials.back().target, "10.77.0.1");
+    ASSERT_TRUE(session.fallbacks.back()) << "the relay stands in when the host does not answer";
+    EXPECT_EQ(session.fallbacks.back()->room, id.toStdString());
+    EXPECT_EQ(session.pending.back()->machine.mac, "aa:bb:cc:dd:ee:01");
+    session.play(PhaseKind::rejected);
+    EXPECT_EQ(DeviceStore(defaults, false).count(), 0) << "no card claims it is awake";
+
+    // A card goes the same way; the relay stands behind its host only once a relay session reached it.
+    save("Away", "10.0.0.8", QString("ee55"));
+    model->open(0);
+    EXPECT_EQ(session.dials.back().target, "10.0.0.8");
+    ASSERT_TRUE(session.fallbacks.back());
+    EXPECT_EQ(session.fallbacks.back()->token, std::optional<std::string>("tok"));
+}
+
+TEST_F(Machines, LaunchArgumentsThatCannotBeUsedSayWhyAndTheHandshakeNamesTheMachine) {
+    make({"-autoLink", "dovrel://pair?host=10.0.0.5&name=Lab", "-pairingCode"});
+    model->appeared();
+    EXPECT_TRUE(session.dials.empty());
+    EXPECT_EQ(model->notice(), "-pairingCode was not used: it needs a value after it.\n"
+                               "-autoLink was not used: it carries no pairing code.");
+
+    save("Lab", "10.0.0.5", QString("ab12"));
+    make({"-autoHost", "10.0.0.6"});
+    model->appeared();
+    EXPECT_EQ(session.targetKind, std::nullopt) << "its kind is not known yet";
+    session.agentId = "ab12";
+    session.play(PhaseKind::connected);
+    EXPECT_EQ(model->activeName(), "Lab") << "the handshake proved which machine it is";
+    EXPECT_EQ(session.targetKind, Device::Kind::mac);
 }
 
 TEST_F(Machines, DemoCardsNeverDial) {
@@ -165,6 +220,8 @@ TEST_F(Machines, AnAutomaticLinkPairsWithItsOwnCode) {
     EXPECT_EQ(session.dials[0].kind, "host");
     EXPECT_EQ(session.dials[0].target, "10.0.0.5");
     EXPECT_EQ(session.dials[0].code, "123456");
+    EXPECT_EQ(model->notice(), "-pairingCode was not used: the link given with -autoLink carries its own code.");
+    succeed();
     EXPECT_EQ(first().name, "Lab");
     EXPECT_EQ(first().kind, Device::Kind::linux);
     EXPECT_EQ(model->route(), Route::Session);

@@ -75,7 +75,8 @@ TEST(RootViewModelTest, AnAutomaticHostSessionStaysOnTheDeckUntilItStands) {
     EXPECT_EQ(r.session.dials[0].code, "123456");
     EXPECT_EQ(r.model.activeName(), "That computer");
     EXPECT_TRUE(r.model.openingSession());
-    EXPECT_FALSE(r.session.targetIsWindows);
+    EXPECT_EQ(r.session.targetIsWindows, false);
+    EXPECT_EQ(r.session.targetKind, std::nullopt) << "no machine is saved at that address";
 
     r.session.play(PhaseKind::connecting);
     r.session.play(PhaseKind::handshaking);
@@ -106,11 +107,12 @@ TEST(RootViewModelTest, DemoModeStillDialsAnAutomaticHost) {
     EXPECT_EQ(r.session.demos, 0);
 }
 
-TEST(RootViewModelTest, NeedingACodeLeavesTheSessionForPairingButNeverTheDeck) {
+TEST(RootViewModelTest, NeedingACodeLeavesTheSessionOrAnAutomaticDialForPairing) {
     Root r({"-autoHost", "h"});
     r.model.appeared();
     r.session.play(PhaseKind::needsCode);
-    EXPECT_EQ(r.model.route(), Route::Deck);
+    EXPECT_EQ(r.model.route(), Route::Pairing) << "the dial the command line made says what it needs";
+    EXPECT_FALSE(r.model.notice().isEmpty());
 
     r.session.play(PhaseKind::connected);
     ASSERT_EQ(r.model.route(), Route::Session);

@@ -171,6 +171,13 @@ int main(int argc, char** argv) {
 
         ok &= save(*window, out.filePath("deck-empty-" + tag + ".png"));
 
+        // The launch's automatic dial reached a machine that does not know this one: the pairing screen
+        // with the window's notice saying so.
+        session.play(PhaseKind::needsCode);
+        ok &= save(*window, out.filePath("pairing-launch-needs-code-" + tag + ".png"));
+        root.dismissNotice();
+        root.cancelPairing();
+
         // A deck with machines, and the alerts it asks.
         std::vector<Device> machines(3);
         machines[0].name = "Studio";

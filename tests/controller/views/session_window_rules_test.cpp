@@ -64,8 +64,8 @@ TEST(WheelGeometryTest, TheArcSpansOverTheTopSymmetrically) {
     EXPECT_EQ(wheelStaggerMs(4), 100);
 }
 
-TEST(WheelActionsTest, WindowsAndLinuxTakeTheWindowsColumnMacsTheirOwn) {
-    const auto windows = wheelActionsFor(true);
+TEST(WheelActionsTest, EachKindOfMachineGetsItsOwnWordsAndAnUnknownOneWordsTrueEverywhere) {
+    const auto windows = wheelActionsFor(WheelWords::windows);
     ASSERT_EQ(windows.size(), 11u);
     QStringList labels;
     for (const auto& e : windows)
@@ -76,7 +76,7 @@ TEST(WheelActionsTest, WindowsAndLinuxTakeTheWindowsColumnMacsTheirOwn) {
     EXPECT_EQ(windows[10].tint, WheelTint::bad);
     EXPECT_EQ(windows[0].tint, WheelTint::plain);
 
-    const auto mac = wheelActionsFor(false);
+    const auto mac = wheelActionsFor(WheelWords::mac);
     ASSERT_EQ(mac.size(), 10u);
     EXPECT_EQ(mac[0].label, "Mission");
     EXPECT_EQ(mac[1].label, "Apps");
@@ -86,11 +86,21 @@ TEST(WheelActionsTest, WindowsAndLinuxTakeTheWindowsColumnMacsTheirOwn) {
     for (const auto& e : mac)
         EXPECT_NE(e.command, WheelCommand::ctrlAltDel);
 
-    const auto noFiles = wheelActionsFor(true, false);
+    const auto noFiles = wheelActionsFor(WheelWords::windows, false);
     ASSERT_EQ(noFiles.size(), 10u);
     for (const auto& e : noFiles)
         EXPECT_NE(e.command, WheelCommand::sendFile);
     EXPECT_EQ(noFiles.back().command, WheelCommand::end);
+
+    // A Linux machine, and one whose kind nobody said, get no Mac words.
+    EXPECT_EQ(wheelWordsFor("linux"), WheelWords::neutral);
+    EXPECT_EQ(wheelWordsFor(""), WheelWords::neutral);
+    EXPECT_EQ(wheelWordsFor("mac"), WheelWords::mac);
+    QStringList neutral;
+    for (const auto& e : wheelActionsFor(WheelWords::neutral))
+        neutral << e.label;
+    EXPECT_EQ(neutral, (QStringList{"Overview", "Apps", "Search", "Desktop", "Notify", "Displays", "Send File", "Rest",
+                                    "Lock", "End"}));
 }
 
 TEST(StatusPillTest, LatencyBands) {

@@ -87,6 +87,8 @@ struct SessionWindowTest : ::testing::Test {
 } // namespace
 
 TEST_F(SessionWindowTest, TheWheelSendsTheShortcutsOfTheMachinesKind) {
+    EXPECT_EQ(model->wheel()->entries()[0].label, "Overview") << "no Mac words before the kind is known";
+    client->setTargetKind("mac");
     model->hud()->setWheelOpen(true);
     model->runWheelAction(rowOf("Mission"));
     EXPECT_FALSE(model->hud()->wheelOpen());
@@ -258,4 +260,20 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     EXPECT_EQ(session.disconnects, 1);
     EXPECT_EQ(root.route(), RootViewModel::Route::Deck);
     EXPECT_FALSE(model->windowOpen());
+}
+
+TEST_F(SessionWindowTest, AStandingSessionWithoutAPictureSaysWhereItShouldArriveAndAFileSentSaysItArrived) {
+    client->startDemo(); // a session that stands, with no picture yet
+    ASSERT_EQ(client->phaseKind(), PhaseKind::connected);
+    clock.advance(SessionViewModel::pictureLateAfter - std::chrono::milliseconds(100));
+    EXPECT_TRUE(model->loadingError().isEmpty());
+    clock.advance(std::chrono::milliseconds(100));
+    EXPECT_EQ(model->loadingError(), pictureNotArrivingText(client->videoPort()));
+    EXPECT_TRUE(pictureNotArrivingText(47811).contains("UDP port 47811")) << "on the local network it names the port";
+    client->disconnectSession();
+    ASSERT_TRUE(settleUntil(nullptr, [&] { return client->phaseKind() == PhaseKind::disconnected; }));
+    EXPECT_TRUE(model->loadingError().isEmpty()) << "a later session starts without it";
+
+    emit client->fileSent("notes.txt");
+    EXPECT_EQ(model->notices()->text(), "“notes.txt” arrived on the other computer, in its Downloads folder.");
 }

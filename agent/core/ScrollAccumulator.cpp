@@ -1,4 +1,4 @@
-#include "agent/desktop/ScrollAccumulator.h"
+#include "agent/core/ScrollAccumulator.h"
 
 #include <cstdlib>
 

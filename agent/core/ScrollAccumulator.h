@@ -2,19 +2,21 @@
 
 #include <cstdint>
 
+#include "protocol/InputMessages.h"
 #include "runtime/Scheduler.h"
 
 namespace dovrel::agent {
 
-// Turns scroll deltas into X wheel clicks (buttons 4-7). Controllers send deltas in eighths of a
-// point: a trackpad a stream of small ones, a wheel notch from a Mac one line (8), a Windows notch
-// 120. A click scrolls a few lines in X applications, so one is made per 120 units (15 points of
-// finger travel, one Windows notch); the rest carries over to the next event. The first delta of a
-// fresh gesture (after a pause, or when the direction turns) clicks at once when it is at least a line,
-// so that a single slow notch is never lost; a turn drops what was carried the other way.
+// Turns scroll deltas into wheel clicks. Deltas are eighths of a pixel: a trackpad sends a stream of
+// small ones, a wheel notch `wex::ScrollEvent::notch` (48 pixels, about three lines), which is one
+// click here; a click scrolls about as far in desktop applications, so a trackpad moves the view about
+// as far as the fingers move. The rest carries over to the next event. The first delta of a fresh
+// gesture (after a pause, or when the direction turns) clicks at once when it is at least a pixel (a
+// Mac's wheel sends a line as 8), so that a single slow notch is never lost; a turn drops what was
+// carried the other way.
 class ScrollAccumulator {
 public:
-    static constexpr int unitsPerClick = 120;
+    static constexpr int unitsPerClick = wex::ScrollEvent::notch;
     static constexpr int smallestNotch = 8;
     static constexpr Duration pause = std::chrono::milliseconds(250);
 

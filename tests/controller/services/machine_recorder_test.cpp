@@ -1,10 +1,11 @@
 // A machine paired on the local network from a link keeps the device identifier its first session
-// learnt, so it can be unpaired later.
+// learnt, so it can be unpaired later; it is saved only once that session stands, with the way that
+// worked.
 #include <gtest/gtest.h>
 
 #include "../client/ClientTestSupport.h"
 #include "TestAgent.h"
-#include "controller/services/LanDeviceIdRecorder.h"
+#include "controller/services/MachineRecorder.h"
 #include "controller/services/PairLink.h"
 
 using namespace dovrel::controller;
@@ -35,9 +36,12 @@ struct LanIdTest : ::testing::Test {
 } // namespace
 
 TEST_F(LanIdTest, TheHandshakesIdentifierIsStoredWithTheMachine) {
-    LanDeviceIdRecorder recorder(*f.client, *store);
+    MachineRecorder recorder(*f.client, *store);
     const QUuid id = store->devices()[0].id;
-    recorder.lanSessionOpening(id);
+    PendingMachine opened;
+    opened.machine = store->devices()[0];
+    opened.pairing = false;
+    recorder.sessionOpening(opened);
     const auto link =
         PairLink::parse(QString("dovrel://pair?code=123456&host=127.0.0.1:%1&kind=linux").arg(agent.controlPort()));
     ASSERT_TRUE(link);
@@ -47,4 +51,23 @@ TEST_F(LanIdTest, TheHandshakesIdentifierIsStoredWithTheMachine) {
     EXPECT_EQ(*store->find(id)->deviceId, QString::fromStdString(agent.deviceId()));
     // Written down: a later launch can still unpair it.
     EXPECT_EQ(DeviceStore(defaults, false).devices().at(0).deviceId, QString::fromStdString(agent.deviceId()));
+}
+
+TEST_F(LanIdTest, APairingIsSavedOnlyOnceItsSessionStandsWithTheWayThatWorked) {
+    MachineRecorder recorder(*f.client, *store);
+    PendingMachine p;
+    p.machine.name = "Den";
+    p.host = QString("127.0.0.1:%1").arg(agent.controlPort());
+    p.relayHost = QStringLiteral("relay.example:8443");
+    recorder.sessionOpening(p);
+    f.client->connectToMachine("127.0.0.1:1", "Den", std::nullopt, "123456"); // nobody there
+    ASSERT_TRUE(f.waitPhase(PhaseKind::rejected));
+    EXPECT_EQ(DeviceStore(defaults, false).count(), 1) << "a failed attempt saves nothing";
+
+    recorder.sessionOpening(p);
+    f.client->connectToMachine(p.host, "Den", std::nullopt, "123456");
+    ASSERT_TRUE(f.waitPhase(PhaseKind::connected));
+    const Device saved = DeviceStore(defaults, false).devices().at(0);
+    EXPECT_EQ(saved.host, p.host);
+    EXPECT_FALSE(saved.relayHost) << "the relay never carried it";
 }

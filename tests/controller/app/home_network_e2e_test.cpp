@@ -1,0 +1,157 @@
+// Two computers on one home network and no relay service, as two network namespaces: the real
+// DovrelAgent in "a" (10.77.0.1, no relay.json, its own X server), the controller's real graph in this
+// process, moved into "b" (10.77.0.2). The agent's own link pairs on the local network; the saved card
+// reaches a restarted agent by key, says at once that a stopped one is not running, and wakes an
+// asleep one with the link's hardware address, which the agent's side receives.
+#include <filesystem>
+#include <regex>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include "../../support/ChildProcess.h"
+#include "../../support/FileText.h"
+#include "../../support/NetNamespace.h"
+#include "../../support/XvfbServer.h"
+#include "../views/ViewTestSupport.h"
+#include "controller/client/ClientTexts.h"
+#include "controller/client/RemoteInput.h"
+#include "controller/ui/PairingViewModel.h"
+#include "controller/ui/RootViewModel.h"
+#include "protocol/MagicPacket.h"
+#include "protocol/NetAddress.h"
+#include "runtime/Scheduler.h"
+
+using namespace std::chrono_literals;
+using namespace dovrel::controller;
+using namespace dovrel::controller::test;
+using dovrel::test::NetNamespace;
+
+TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsOnTheLocalNetworkAndItsCardReconnectsWakesAndSaysWhenItIsNotRunning) {
+    viewApp();
+    if (dovrel::test::findProgram("script").empty()) GTEST_SKIP() << "no script(1) to give the agent a terminal";
+    const std::string tag = "dovrel-home-" + std::to_string(::getpid());
+    NetNamespace a(tag + "-a"), b(tag + "-b");
+    std::string why = a.available() ? b.reason() : a.reason();
+    bool wired = a.available() && b.available();
+    for (const auto& [ns, args] : std::vector<std::pair<const NetNamespace*, std::string>>{
+             {&a, "link add eth0 type veth peer name eth0 netns " + b.name()},
+             {&a, "addr add 10.77.0.1/24 brd + dev eth0"},
+             {&b, "addr add 10.77.0.2/24 brd + dev eth0"},
+             {&a, "link set eth0 up"},
+             {&b, "link set eth0 up"},
+             {&a, "route add default via 10.77.0.2"},
+             {&b, "route add default via 10.77.0.1"}})
+        wired = wired && ns->ip(args, why);
+    if (!wired) GTEST_SKIP() << "no network namespaces on this machine: " << why;
+    dovrel::test::XvfbServer xvfb{1280, 720};
+    if (!xvfb.running()) GTEST_SKIP() << "no X server for the agent: " << xvfb.failure();
+
+    // The agent on its own terminal (where it shows its code), started as a fresh install would be.
+    dovrel::test::TempDir home;
+    dovrel::test::ChildProcess agent;
+    const auto agentLog = [&] { return dovrel::test::readFile(home.file("agent.out")); };
+    const auto startAgent = [&] {
+        std::filesystem::remove(home.file("agent.out"));
+        dovrel::test::ChildProcess::Options o;
+        o.env = {{"HOME", home.str()},
+                 {"XDG_CONFIG_HOME", home.file(".config")},
+                 {"DISPLAY", xvfb.display()},
+                 {"DBUS_SESSION_BUS_ADDRESS", "disabled:"},
+                 {"DBUS_SYSTEM_BUS_ADDRESS", "disabled:"}};
+        o.logFile = home.file("agent.out");
+        ASSERT_TRUE(agent.start({dovrel::test::findProgram("ip"), "netns", "exec", a.name(),
+                                 dovrel::test::findProgram("script"), "-qfec",
+                                 std::string("'") + DOVREL_AGENT_BINARY + "'", "/dev/null"},
+                                o));
+        ASSERT_TRUE(waitUntil([&] { return agentLog().find("QR/pair URL") != std::string::npos; }, 30s)) << agentLog();
+    };
+    ASSERT_NO_FATAL_FAILURE(startAgent());
+    const std::string log = agentLog();
+    std::smatch l, c;
+    ASSERT_TRUE(std::regex_search(log, l, std::regex(R"(QR/pair URL: (dovrel://pair\?host=10\.77\.0\.1&\S+))")) &&
+                std::regex_search(log, c, std::regex(R"(PAIRING CODE: (\d+))")))
+        << log;
+    std::string link = l[1];
+    link.replace(link.find("…redacted…"), std::string("…redacted…").size(), c[1].str());
+    const auto parsed = PairLink::parse(QString::fromStdString(link));
+    ASSERT_TRUE(parsed && parsed->mac && parsed->deviceId) << link;
+
+    // The controller, from here on on the other computer, where no relay can be reached.
+    const int rootNamespace = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    b.enter();
+    RootServices services;
+    ClientConfig config;
+    config.settingsPath = services.dir.file("client.ini");
+    config.secrets = std::make_shared<FileSecretStore>(services.dir.file("client-secrets"));
+    WEXClient client(std::move(config), services.account);
+    const auto surface = std::make_shared<VideoSurface>(); // held weakly by the client
+    client.attachVideoSurface(surface);
+    auto input = makeRemoteInput(client, dovrel::realScheduler());
+    ClientSessionPort port(client, *input, services.store);
+    RootViewModel root(port, services.store, *services.account, LaunchArguments::parse({"p"}), services.startPolling);
+    PairingViewModel pairing(services.api, *services.account, root);
+    SystemNetworkInterfaces interfaces;
+    auto wakes = makeUdpWakeSender({9, 7});
+    MachineWaker waker(*wakes, interfaces);
+    UsageMeter usage(services.defaults);
+    DeckViewModel deck(services.store, usage, waker, false, QLocale(QLocale::English));
+    QObject::connect(&deck, &DeckViewModel::openRequested, &root, &RootViewModel::open);
+
+    // Pasted into the pairing screen: paired on the local network, the picture across it.
+    root.showPairing();
+    pairing.setLink(QString::fromStdString(link));
+    pairing.connectFromLink();
+    ASSERT_TRUE(waitUntil([&] { return client.hasFirstFrame(); }, 45s)) << agentLog();
+    EXPECT_FALSE(client.sessionViaRelay());
+    ASSERT_TRUE(waitUntil([&] { return services.store.count() == 1; }));
+    const Device saved = DeviceStore(services.defaults, false).devices().at(0);
+    EXPECT_EQ(saved.host, "10.77.0.1");
+    EXPECT_EQ(saved.mac, parsed->mac);
+    EXPECT_EQ(saved.deviceId, parsed->deviceId);
+    EXPECT_FALSE(saved.relayHost || saved.relayAccount) << "the relay never carried it";
+
+    // Restarted (with a code nobody typed), the agent is reached from the card by key.
+    root.endSession();
+    agent.stop();
+    ASSERT_NO_FATAL_FAILURE(startAgent());
+    deck.open(0);
+    ASSERT_TRUE(waitUntil([&] { return agentLog().find("• AUTH OK (keypair)") != std::string::npos; }, 30s))
+        << client.phaseMessage().toStdString() << "\n"
+        << agentLog();
+
+    // Stopped on a computer that stays on the network: the card says at once why nothing comes.
+    root.endSession();
+    agent.stop();
+    deck.open(0);
+    ASSERT_TRUE(waitUntil([&] { return client.phaseKind() == PhaseKind::rejected; }, 5s));
+    EXPECT_EQ(client.phaseMessage().toStdString(), texts::notRunning(saved.name.toStdString(), "10.77.0.1"));
+
+    // Asleep, as the poll finds it: the click first wakes it with the link's hardware address.
+    root.endSession();
+    services.store.setLiveness(saved.id, false);
+    const int watch = dovrel::test::onFreshThread([&] {
+        a.enter();
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(9);
+        return ::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 ? fd : -1;
+    });
+    ASSERT_GE(watch, 0);
+    deck.open(0);
+    pollfd p{watch, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 5000), 1) << "no wake packet reached the agent's network";
+    uint8_t packet[256];
+    const ssize_t n = ::recv(watch, packet, sizeof packet, 0);
+    EXPECT_EQ(wex::Bytes(packet, packet + std::max<ssize_t>(n, 0)),
+              wex::MagicPacket::bytes(*wex::parseMAC(parsed->mac->toStdString())));
+    ::close(watch);
+    ::setns(rootNamespace, CLONE_NEWNET);
+    ::close(rootNamespace);
+}
