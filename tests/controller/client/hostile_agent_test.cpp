@@ -1,5 +1,5 @@
 // The client against an agent that means harm: what it sends inside a session changes nothing it
-// should not, costs bounded memory and time, and leaves the session usable.
+// should not, costs bounded memory and log, and leaves the session usable.
 #include <algorithm>
 #include <fstream>
 
@@ -13,129 +13,60 @@
 #include "StreamCapture.h"
 #include "controller/client/ClipboardBinding.h"
 #include "controller/client/ClipboardFileHost.h"
-#include "controller/client/FileTransfers.h"
-#include "controller/client/ReceiveFolder.h"
 #include "controller/platform/ClientLog.h"
 #include "protocol/ControlMessages.h"
-#include "protocol/SessionSetupMessages.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;
 using dovrel::test::HostileAgent;
 
-TEST_F(HostileSession, VideoIdentifiersInAnyOrderNeverWedgeThePicture) {
-    struct Case {
-        const char* name;
-        std::vector<uint32_t> junk; // frames of which only a first piece comes, or which come whole
-        bool whole;
-        uint32_t streamFrom;
-    };
-    const auto descending = [](uint32_t from, int n) {
-        std::vector<uint32_t> ids;
-        for (int i = 0; i < n; ++i)
-            ids.push_back(from - static_cast<uint32_t>(i));
-        return ids;
-    };
-    const std::vector<Case> cases = {
-        {"descending to the stream's first", descending(25, 25), false, 1},
-        {"descending from above the stream", descending(1000, 25), false, 1},
-        {"descending from the top", descending(0xFFFFFFFF, 25), false, 1},
-        {"descending into the stream", descending(40, 25), false, 20},
-        {"whole frames above the stream", descending(300, 30), true, 1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        connect();
-        const uint64_t shownBefore = surface->generation();
-        for (const uint32_t id : c.junk) {
-            if (c.whole)
-                hostile.sendVideo(id, HostileAgent::picture(id, 64, 64, {wex::Bytes(200, 0x41)}, false));
-            else
-                hostile.sendFirstPiece(id, 3);
-        }
-        // A stream with a single keyframe, at its start: nothing may keep that keyframe out.
-        sendStream(c.streamFrom, 40);
-        EXPECT_TRUE(waitUntil([&] { return client().hasFirstFrame(); }));
-        EXPECT_GE(surface->generation() - shownBefore, 39u);
-        client().disconnectSession();
-        ASSERT_TRUE(waitUntil([&] { return !agent.inSession() && !client().hasFirstFrame(); }));
-    }
-}
-
-TEST_F(HostileSession, HandshakeMessagesInsideTheSessionChangeNothing) {
-    connect();
-    const std::string machine = agent.deviceId();
-    const auto trusted = client().security().trustedAgent(machine);
-    ASSERT_TRUE(trusted);
-    const std::size_t auths = agent.auths.size();
-
-    // A second handshake from another identity, then a refusal: sealed, as only the session's agent can.
-    agent.sendSealed(wex::ControlType::helloAck, hostile.foreignHelloAck().encode());
-    agent.sendSealed(wex::ControlType::authOk, hostile.foreignAuthOk().encode());
-    agent.sendSealed(wex::ControlType::authFail,
-                     wex::AuthFail{0, wex::AuthFailReason::badProof, "Pairing was reset."}.encode());
-    // Messages are handled in order: once this one shows, the three before it were seen.
-    wex::DisplayList list;
-    list.displays.resize(1);
-    agent.sendSealed(wex::ControlType::displayList, list.encode());
-    ASSERT_TRUE(waitUntil([&] { return client().displays().size() == 1; }));
-
-    // No proof was sent, in the clear or sealed, no key or identifier changed, and the session stands.
-    EXPECT_EQ(agent.auths.size(), auths);
-    EXPECT_TRUE(agent.plainInSession.empty());
-    for (const auto& m : agent.sealedReceived)
-        EXPECT_NE(m.type, static_cast<uint8_t>(wex::ControlType::auth));
-    EXPECT_EQ(client().security().trustedAgent(machine), trusted);
-    EXPECT_EQ(client().agentDeviceId().toStdString(), machine);
-    EXPECT_EQ(client().phaseKind(), PhaseKind::connected);
-    EXPECT_TRUE(onClientThread<bool>([](ClientCore& c) { return c.hasSession(); }));
-}
-
-TEST_F(HostileSession, ARefusalDuringARedialIsShownNotHiddenBehindReconnecting) {
-    agent.answerPings = false; // the link goes quiet: the client dials again
-    agent.refuseWhileInSession = false;
-    connect();
-    agent.authReply = dovrel::test::TestAgent::AuthReply::fail;
-    agent.failReason = static_cast<uint8_t>(wex::AuthFailReason::badProof);
-    agent.failMessage = "This controller is not welcome any more.";
-    ASSERT_TRUE(waitUntil([&] {
-        f.advance(500ms, 500ms);
-        return client().phaseKind() == PhaseKind::rejected;
-    }));
-    EXPECT_EQ(f.message(), agent.failMessage);
-    EXPECT_FALSE(client().reconnecting());
-}
-
 namespace {
-// Memory this process holds from the allocator, in MiB.
+// Memory held from the allocator, and resident, in MiB.
 int64_t allocatedMiB() {
     const struct mallinfo2 m = ::mallinfo2();
     return static_cast<int64_t>((m.uordblks + m.hblkhd) >> 20);
 }
-
-// Resident memory of this process, in MiB.
 int64_t residentMiB() {
-    std::ifstream statm("/proc/self/statm");
     int64_t pages = 0, resident = 0;
-    statm >> pages >> resident;
+    std::ifstream("/proc/self/statm") >> pages >> resident;
     return resident * ::sysconf(_SC_PAGESIZE) / (1 << 20);
 }
 } // namespace
+
+TEST_F(HostileSession, HandshakeMessagesInsideTheSessionChangeNothing) {
+    connect();
+    const auto trusted = client().security().trustedAgent(agent.deviceId());
+    const std::size_t auths = agent.auths.size();
+    // A second handshake from another identity, then a refusal, sealed as only the session's agent can.
+    agent.sendSealed(wex::ControlType::helloAck, hostile.foreignHelloAck().encode());
+    agent.sendSealed(wex::ControlType::authOk, wex::AuthOk{}.encode());
+    agent.sendSealed(wex::ControlType::authFail, wex::AuthFail{0, wex::AuthFailReason::badProof, "Reset."}.encode());
+    wex::DisplayList list; // handled in order: once it shows, the three before it were seen
+    list.displays.resize(1);
+    agent.sendSealed(wex::ControlType::displayList, list.encode());
+    ASSERT_TRUE(waitUntil([&] { return client().displays().size() == 1; }));
+
+    EXPECT_EQ(agent.auths.size(), auths);
+    EXPECT_TRUE(agent.plainInSession.empty());
+    EXPECT_TRUE(std::none_of(agent.sealedReceived.begin(), agent.sealedReceived.end(),
+                             [](const auto& m) { return m.type == static_cast<uint8_t>(wex::ControlType::auth); }));
+    EXPECT_EQ(client().security().trustedAgent(agent.deviceId()), trusted);
+    EXPECT_EQ(client().agentDeviceId().toStdString(), agent.deviceId());
+    EXPECT_EQ(client().phaseKind(), PhaseKind::connected);
+}
 
 TEST_F(HostileSession, APictureLargerThanAnyDisplayIsRefusedBeforeItCostsMemory) {
     connect();
     const int64_t before = residentMiB();
     // One valid 16000 x 16000 picture of about 1 MB, three times: decoded, it would take gigabytes.
     const auto bomb = dovrel::test::TinyH264::keyframe(16000, 16000);
-    for (uint32_t id = 1; id <= 3; ++id) {
+    for (uint32_t id = 1; id <= 3; ++id)
         hostile.sendVideo(id, HostileAgent::picture(id, 16000, 16000, bomb, true));
-        caughtUp();
-    }
+    hostile.flushPace();
     ASSERT_TRUE(waitUntil([&] { return !client().pictureRefusal().isEmpty(); }));
     EXPECT_NE(client().pictureRefusal().indexOf("16000 × 16000"), -1) << client().pictureRefusal().toStdString();
     EXPECT_FALSE(client().hasFirstFrame());
     EXPECT_LT(residentMiB() - before, 200);
-
     // A stream of an ordinary size that follows is shown, and the refusal goes.
     sendStream(4, 5);
     EXPECT_TRUE(waitUntil([&] { return client().hasFirstFrame() && client().pictureRefusal().isEmpty(); }));
@@ -144,14 +75,12 @@ TEST_F(HostileSession, APictureLargerThanAnyDisplayIsRefusedBeforeItCostsMemory)
 TEST_F(HostileSession, ABurstOfStateMessagesCostsTheBusyWindowOnlyTheNewestOfEach) {
     connect();
     WEXClient& c = client();
-    int displayUpdates = 0, deckUpdates = 0, texts = 0, errors = 0;
-    QObject::connect(&c, &WEXClient::displaysChanged, [&] { ++displayUpdates; });
-    QObject::connect(&c, &WEXClient::deckStatChanged, [&] { ++deckUpdates; });
-    QObject::connect(&c, &WEXClient::remoteClipboardText, [&](const std::string&) { ++texts; });
-    QObject::connect(&c, &WEXClient::lastAgentErrorChanged, [&] { ++errors; });
+    int updates = 0;
+    for (auto signal : {&WEXClient::displaysChanged, &WEXClient::deckStatChanged, &WEXClient::lastAgentErrorChanged})
+        QObject::connect(&c, signal, [&] { ++updates; });
+    QObject::connect(&c, &WEXClient::remoteClipboardText, [&](const std::string&) { ++updates; });
 
-    // Display lists of about 55 KB and clipboard texts of 60 KB, a thousand of each, with statistics
-    // and errors between them, while the window does nothing else.
+    // A thousand each of display lists of about 55 KB, clipboard texts of 60 KB, figures and errors.
     const int64_t before = allocatedMiB();
     std::vector<HostileAgent::Message> burst;
     wex::DisplayList list;
@@ -160,28 +89,21 @@ TEST_F(HostileSession, ABurstOfStateMessagesCostsTheBusyWindowOnlyTheNewestOfEac
     for (int i = 0; i < 1000; ++i) {
         list.displays[0].width = static_cast<uint16_t>(1000 + i);
         burst.push_back({wex::ControlType::displayList, list.encode()});
-        burst.push_back({wex::ControlType::clipboard,
-                         wex::Clipboard(0, std::string(60000, static_cast<char>('a' + i % 26))).encode()});
+        burst.push_back({wex::ControlType::clipboard, wex::Clipboard(0, std::string(60000, 'a')).encode()});
         burst.push_back({wex::ControlType::deckStat, {0, 0, static_cast<uint8_t>(i % 100), 1, 2, 3}});
         burst.push_back({wex::ControlType::error, wex::ErrorMsg(0, 1, "error " + std::to_string(i)).encode()});
     }
     const int64_t base = received();
     const int64_t sent = hostile.flood(burst);
     burst = {};
-    // The client has read and handled it all; the window has not looked yet, and what waits for it is
-    // small.
+    // All read and handled by the client while the window looked at nothing: little waits for it.
     ASSERT_TRUE(waitUntilNoEvents([&] { return received() - base >= sent; }));
     EXPECT_LT(allocatedMiB() - before, 24);
 
     ASSERT_TRUE(waitUntil([&] { return c.lastAgentError() == "error 999"; }));
-    pump(50ms);
-    EXPECT_EQ(c.displays().size(), 200u);
     EXPECT_EQ(c.displays()[0].width, 1999);
     EXPECT_EQ(c.deckStat()->cpu, 99);
-    EXPECT_LE(displayUpdates, 2);
-    EXPECT_LE(deckUpdates, 2);
-    EXPECT_LE(texts, 2);
-    EXPECT_LE(errors, 2);
+    EXPECT_LE(updates, 8);
 }
 
 TEST_F(HostileSession, AFloodOfMessagesWritesAFewLogLinesASecond) {
@@ -198,8 +120,7 @@ TEST_F(HostileSession, AFloodOfMessagesWritesAFewLogLinesASecond) {
     host->onRemoteOffer(1, {{"a.txt", 4}});
 
     StreamCapture err(2);
-    // Errors, offers over the limits and pieces outside their file, two thousand of each, each one
-    // with its own hop so that nothing is coalesced away.
+    // Errors, offers over the limits and pieces outside their file, each with its own hop to the window.
     wex::ClipFilesOffer tooMany;
     tooMany.files = std::vector<wex::ClipFileEntry>(65, {"f", 1});
     for (int i = 0; i < 2000; ++i) {
@@ -210,7 +131,6 @@ TEST_F(HostileSession, AFloodOfMessagesWritesAFewLogLinesASecond) {
         if (i % 100 == 99) waitUntil([&] { return c.status() == QString("error %1").arg(i); });
     }
     ASSERT_TRUE(waitUntil([&] { return c.status() == "error 1999"; }));
-    pump(50ms);
     const std::string log = err.text();
     EXPECT_LT(std::count(log.begin(), log.end(), '\n'), 40) << log;
 }
@@ -219,19 +139,59 @@ TEST(LogBudget, AMinuteTakesItsShareAndTheNextSaysWhatWasLeftOut) {
     LogBudget budget;
     const dovrel::Instant start{std::chrono::hours(1)};
     std::string note;
-    std::size_t taken = 0;
     int refused = 0;
-    for (int i = 0; i < 10000; ++i) {
-        if (budget.admit(100, start + std::chrono::milliseconds(i), note))
-            taken += 100;
-        else
-            ++refused;
-        EXPECT_TRUE(note.empty());
-    }
-    EXPECT_LE(taken, LogBudget::bytesPerMinute);
-    EXPECT_GT(refused, 0);
+    for (int i = 0; i < 10000; ++i)
+        refused += budget.admit(100, start + std::chrono::milliseconds(i), note) ? 0 : 1;
+    EXPECT_EQ(refused, 10000 - static_cast<int>(LogBudget::bytesPerMinute / 100));
     ASSERT_TRUE(budget.admit(100, start + std::chrono::minutes(1), note));
     EXPECT_NE(note.find(std::to_string(refused)), std::string::npos) << note;
-    EXPECT_TRUE(budget.admit(100, start + std::chrono::minutes(1), note));
-    EXPECT_TRUE(note.empty());
+}
+
+TEST_F(HostileSession, VideoIdentifiersInAnyOrderNeverWedgeThePicture) {
+    const auto descending = [](uint32_t from) {
+        std::vector<uint32_t> ids(25);
+        for (uint32_t i = 0; i < 25; ++i)
+            ids[i] = from - i;
+        return ids;
+    };
+    struct Case {
+        const char* name;
+        std::vector<uint32_t> junk;
+        int pieces; // of each junk frame, that come
+        uint32_t streamFrom;
+    } const cases[] = {
+        {"first pieces descending to the stream's first", descending(25), 1, 1},
+        {"first pieces descending from above the stream", descending(1000), 1, 1},
+        {"first pieces descending from the top", descending(0xFFFFFFFF), 1, 1},
+        {"first pieces descending into the stream", descending(40), 1, 20},
+        {"whole frames above the stream", descending(300), -1, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        connect();
+        const uint64_t shownBefore = surface->generation();
+        for (const uint32_t id : c.junk)
+            hostile.sendVideo(
+                id, HostileAgent::picture(id, 64, 64, {wex::Bytes(c.pieces < 0 ? 200 : 2500, 0x41)}, false), c.pieces);
+        // A stream with a single keyframe, at its start: nothing may keep that keyframe out.
+        sendStream(c.streamFrom, 40);
+        EXPECT_TRUE(waitUntil([&] { return client().hasFirstFrame(); }));
+        EXPECT_GE(surface->generation() - shownBefore, 39u);
+        client().disconnectSession();
+        ASSERT_TRUE(waitUntil([&] { return !agent.inSession() && !client().hasFirstFrame(); }));
+    }
+}
+
+TEST_F(HostileSession, ARefusalDuringARedialIsShownNotHiddenBehindReconnecting) {
+    agent.answerPings = false; // the link goes quiet: the client dials again
+    agent.refuseWhileInSession = false;
+    connect();
+    agent.authReply = dovrel::test::TestAgent::AuthReply::fail;
+    agent.failMessage = "This controller is not welcome any more.";
+    ASSERT_TRUE(waitUntil([&] {
+        f.advance(500ms, 500ms);
+        return client().phaseKind() == PhaseKind::rejected;
+    }));
+    EXPECT_EQ(f.message(), agent.failMessage);
+    EXPECT_FALSE(client().reconnecting());
 }
