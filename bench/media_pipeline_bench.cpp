@@ -3,9 +3,12 @@
 // software encoding, and building the payload and its pieces. Also what the capturer costs when the
 // screen is still and when it is busy, and H.264 as the agent encodes it (CAVLC, Constrained Baseline)
 // against Main profile with CABAC, and with 1 to 12 sliced threads: encode time, its processor time,
-// decode time and size, on the same pictures, with the load average beside. "N threads" runs only the
-// thread sweep over N pictures. Prints figures; asserts nothing.
+// decode time and size, on the same pictures, with the load average beside; refresh waves of several
+// periods against periodic keyframes, with slices of one piece or up to eight: encode and decode time,
+// bit rate and quality. "N threads" runs only the thread sweep over N pictures, "N refresh" only the
+// refresh sweep. Prints figures; asserts nothing.
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
@@ -238,29 +241,52 @@ double encodeInto(AVCodecContext* ctx, AVFrame* picture, int64_t pts, std::vecto
 
 // One encoder setting under trial: each picture encoded, then decoded as the controller decodes it.
 struct EncoderTrial {
-    EncoderTrial(std::string n, libav::CodecContextPtr c) : name(std::move(n)), ctx(std::move(c)) {}
+    EncoderTrial(std::string n, libav::CodecContextPtr c, bool h264 = true)
+        : name(std::move(n)), ctx(std::move(c)),
+          decoder(h264 ? controller::VideoCodec::h264 : controller::VideoCodec::hevc,
+                  controller::PictureDecoder::defaultThreads()) {}
     std::string name;
     libav::CodecContextPtr ctx;
-    controller::PictureDecoder decoder{controller::VideoCodec::h264, controller::PictureDecoder::defaultThreads()};
-    Series encode, encodeCpu, decode;
+    controller::PictureDecoder decoder;
+    Series encode, encodeCpu, decode, psnr;
     std::size_t bytes = 0;
+    int pictures = 0, heldBack = 0; // pictures taken; those that did not come out of the call that took them
 
     void take(AVFrame* picture, int i, std::vector<uint8_t>& annexB) {
         const double cpu0 = cpuSeconds();
         const double enc = encodeInto(ctx.get(), picture, i, annexB);
         const double encCpu = (cpuSeconds() - cpu0) * 1e6;
         const auto t0 = Clock::now();
-        decoder.decode(wex::ByteView(annexB.data(), annexB.size()), i, [](const AVFrame&, bool) {});
+        double quality = 0;
+        decoder.decode(wex::ByteView(annexB.data(), annexB.size()), i,
+                       [&](const AVFrame& f, bool) { quality = lumaPsnr(*picture, f); });
         const double dec = micros(Clock::now() - t0);
         bytes += annexB.size();
+        ++pictures;
+        heldBack += annexB.empty() ? 1 : 0;
         if (i < 10) return; // the warm-up
         encode.add(enc);
         encodeCpu.add(encCpu);
         decode.add(dec);
+        psnr.add(quality);
+    }
+    // How close the decoded picture is to what was captured, in dB over the luma plane.
+    static double lumaPsnr(const AVFrame& a, const AVFrame& b) {
+        uint64_t sum = 0;
+        for (int y = 0; y < a.height; ++y)
+            for (int x = 0; x < a.width; ++x) {
+                const int d = a.data[0][static_cast<std::ptrdiff_t>(y) * a.linesize[0] + x] -
+                              b.data[0][static_cast<std::ptrdiff_t>(y) * b.linesize[0] + x];
+                sum += static_cast<uint64_t>(d * d);
+            }
+        const double mse = static_cast<double>(sum) / (static_cast<double>(a.width) * a.height);
+        return mse > 0 ? 10 * std::log10(255.0 * 255.0 / mse) : 99;
     }
     void print(int frames) {
-        std::printf("  %s: %.0f kbit/s at 60 fps\n", name.c_str(),
-                    static_cast<double>(bytes) * 8 / (frames / 60.0) / 1000);
+        std::printf("  %s: %.0f kbit/s at 60 fps, luma PSNR against the captured picture mean %.2f dB (p5 %.2f)\n",
+                    name.c_str(), static_cast<double>(bytes) * 8 / (frames / 60.0) / 1000, psnr.mean(), psnr.pct(5));
+        if (heldBack)
+            std::printf("    %d of %d pictures held back by the encoder past their call\n", heldBack, pictures);
         row("  encode", encode);
         row("  encode, processor time", encodeCpu);
         row("  decode (the controller's decoder)", decode);
@@ -319,6 +345,59 @@ void threadSweep(int w, int h, int frames) {
     }
     runTrials(desktop, trials, frames);
     std::printf("\n%dx%d H.264 encoder threads on the same %d pictures (load average %s)\n", w, h, frames,
+                bench::loadAverage().c_str());
+    for (auto& t : trials)
+        t->print(frames);
+}
+
+// Refresh waves against periodic keyframes, and slices of one piece against slices of up to eight:
+// what they cost in encoding and decoding time and in picture quality at the same bit rate (the rate
+// control holds the rate, so a wave's intra-coded column shows as a lower PSNR against the captured
+// picture). How soon they repair a loss is video_loss_bench's part.
+void refreshSweep(int w, int h, int frames) {
+    BusyDesktop desktop(w, h);
+    if (!desktop.ok()) return;
+    const VideoBudget budget = VideoBudget::lan();
+    std::vector<std::unique_ptr<EncoderTrial>> trials;
+    for (const auto& [pieces, wave] : {std::pair{8, -1}, std::pair{1, -1}, std::pair{8, 12}, std::pair{1, 12},
+                                       std::pair{1, 8}, std::pair{1, 6}, std::pair{1, 4}}) {
+        VideoEncoderConfig config{w, h, true, budget};
+        config.slicePieces = pieces;
+        config.refreshPictures = wave;
+        std::string error;
+        const std::string name = "slices of " + std::to_string(pieces) + (pieces == 1 ? " piece, " : " pieces, ") +
+                                 (wave < 0 ? "an IDR every " + std::to_string(budget.maxKeyFrameInterval)
+                                           : "a refresh wave every " + std::to_string(wave));
+        trials.push_back(
+            std::make_unique<EncoderTrial>(name, LibavVideoEncoder::open("libx264", config, nullptr, error)));
+        if (!trials.back()->ctx) return;
+    }
+    runTrials(desktop, trials, frames);
+    std::printf("\n%dx%d H.264 refresh waves and slice sizes on the same %d pictures (load average %s)\n", w, h, frames,
+                bench::loadAverage().c_str());
+    for (auto& t : trials)
+        t->print(frames);
+}
+
+// x265 with refresh waves (and without temporal motion vector prediction, which would carry a loss on
+// through the waves) against periodic keyframes: one slice a picture either way.
+void hevcRefresh(int w, int h, int frames) {
+    BusyDesktop desktop(w, h);
+    if (!desktop.ok()) return;
+    const VideoBudget budget = VideoBudget::lan();
+    std::vector<std::unique_ptr<EncoderTrial>> trials;
+    for (const int wave : {-1, repairRefreshPictures}) {
+        VideoEncoderConfig config{w, h, false, budget};
+        config.refreshPictures = wave;
+        std::string error;
+        trials.push_back(
+            std::make_unique<EncoderTrial>(wave < 0 ? "an IDR every " + std::to_string(budget.maxKeyFrameInterval)
+                                                    : "a refresh wave every " + std::to_string(wave),
+                                           LibavVideoEncoder::open("libx265", config, nullptr, error), false));
+        if (!trials.back()->ctx) return;
+    }
+    runTrials(desktop, trials, frames);
+    std::printf("\n%dx%d HEVC (libx265) refresh waves on the same %d pictures (load average %s)\n", w, h, frames,
                 bench::loadAverage().c_str());
     for (auto& t : trials)
         t->print(frames);
@@ -393,6 +472,11 @@ int main(int argc, char** argv) {
         threadSweep(1920, 1080, frames);
         return 0;
     }
+    if (argc > 2 && std::string(argv[2]) == "refresh") { // the refresh sweeps alone
+        refreshSweep(1920, 1080, frames);
+        hevcRefresh(1280, 720, std::min(frames, 120));
+        return 0;
+    }
     std::printf("media pipeline, %u hardware threads\n", std::thread::hardware_concurrency());
     std::fflush(stdout);
     for (const auto& [w, h] : {std::pair{1920, 1080}, std::pair{1280, 720}}) {
@@ -402,6 +486,8 @@ int main(int argc, char** argv) {
     stages(1280, 720, false, std::min(frames, 120));
     profiles(1920, 1080, frames);
     threadSweep(1920, 1080, frames);
+    refreshSweep(1920, 1080, frames);
+    hevcRefresh(1280, 720, std::min(frames, 120));
     pipeline(1920, 1080, 5);
     idleCapture(1920, 1080, 5);
     return 0;

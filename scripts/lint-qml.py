@@ -75,9 +75,13 @@ def fixed(binding):
 
 
 def plain_text_faults(folder):
-    faults = []
-    for path in sorted(pathlib.Path(folder).glob("*.qml")):
-        for obj in objects(path):
+    faults, parsed = [], {path: objects(path) for path in sorted(pathlib.Path(folder).glob("*.qml"))}
+    # The folder's own components around such a control, without a label of their own, guess as well.
+    guessing = GUESSING_CONTROLS | {path.stem for path, objs in parsed.items()
+                                    if objs and objs[0]["type"] in GUESSING_CONTROLS
+                                    and "contentItem" not in objs[0]["bindings"]}
+    for path, objs in parsed.items():
+        for obj in objs:
             where, kind, bound = f"{path}:{obj['line']}", obj["type"], obj["bindings"]
             if kind in TEXT_TYPES and "textFormat" not in bound:
                 faults.append(f"{where}: {kind} without textFormat (say Text.PlainText)")
@@ -85,7 +89,7 @@ def plain_text_faults(folder):
             if ("textFormat" in bound and bound["textFormat"][0].rstrip(";") not in PLAIN and "text" in bound
                     and not fixed(bound["text"])):
                 faults.append(f"{where}: {kind} formats text that is not a fixed string of ours")
-            if kind in GUESSING_CONTROLS and "contentItem" not in bound and "text" in bound and not fixed(bound["text"]):
+            if kind in guessing and "contentItem" not in bound and "text" in bound and not fixed(bound["text"]):
                 faults.append(f"{where}: {kind} draws text that is not a fixed string of ours "
                               f"(give it a contentItem with a plain Text, or mark own words)")
             if "ToolTip.text" in bound and not fixed(bound["ToolTip.text"]):

@@ -190,7 +190,7 @@ void Agent::run(AgentObserver& observer) {
         [this](const std::string& host) { clientConnected(host); },
         [this](const wex::CommonHeader& header, wex::Bytes payload) { handleControl(header, payload); },
         [this](const wex::InputBatch& batch) { handleInput(batch); },
-        [this] { media_.requestKeyframe(); },
+        [this] { media_.repairPicture(); },
     });
 
     const wex::RelayIdentity relay = relayConfig_.load();

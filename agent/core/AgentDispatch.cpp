@@ -69,7 +69,7 @@ void Agent::dispatch(wex::ControlType type, const wex::Bytes& payload) {
     case T::streamStop:
     case T::pause: media_.stopStreaming(); break;
     case T::resume: media_.resumeStreaming(); break;
-    case T::keyframeRequest: media_.requestKeyframe(); break;
+    case T::keyframeRequest: media_.repairPicture(); break;
     case T::ping: {
         const auto ping = wex::Ping::decode(payload);
         transport_->sendControl(wex::Pong{ping.reqId, ping.clientTsUs, MonoClock::micros()}.encode(), T::pong);

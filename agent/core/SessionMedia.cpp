@@ -62,8 +62,8 @@ void SessionMedia::resumeStreaming() {
         pipeline_->requestKeyframe();
 }
 
-void SessionMedia::requestKeyframe() {
-    if (pipeline_) pipeline_->requestKeyframe();
+void SessionMedia::repairPicture() {
+    if (pipeline_) pipeline_->repairPicture();
 }
 
 void SessionMedia::switchDisplay(uint8_t displayId) {

@@ -39,7 +39,8 @@ public:
     // The client's stream control.
     void stopStreaming();
     void resumeStreaming();
-    void requestKeyframe();
+    // The client lost pictures (it asked for a keyframe), or the relay link dropped some.
+    void repairPicture();
     void switchDisplay(uint8_t displayId);
     void setRest(bool on);
 

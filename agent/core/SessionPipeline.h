@@ -53,8 +53,11 @@ public:
     virtual void rebuildEncoder(bool h264, const std::string& reason) = 0;
     // The bit-rate budget of the link the current client uses.
     virtual void applyLinkBudget(bool relay) = 0;
-    // The current encoder, if any, makes its next frame a keyframe.
+    // The current encoder, if any, makes its next frame a keyframe (a client joins or streams again).
     virtual void requestKeyframe() = 0;
+    // The client lost pictures: an encoder that refreshes in waves repairs them with the waves (the
+    // screen is captured at the rate until they have passed), any other sends a keyframe.
+    virtual void repairPicture() = 0;
     virtual bool resting() const = 0;
     virtual void setRest(bool on) = 0;
     virtual void switchDisplay(uint8_t displayId) = 0;

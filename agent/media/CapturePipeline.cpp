@@ -171,11 +171,18 @@ void CapturePipeline::onEncoded(uint64_t generation, const PictureFormat& format
     // The last pictures of a replaced encoder belong to a stream the client no longer decodes.
     if (!active || active->generation != generation) return;
     Diag::add(Diag::Counter::encoded);
-    Diag::stamp(Diag::Stamp::lastEncodeAt, now());
+    const Instant encodedAt = now();
+    Diag::stamp(Diag::Stamp::lastEncodeAt, encodedAt);
+    {
+        const std::lock_guard guard(pictureTimesLock_);
+        pictureInterval_ = encodedAt - lastPictureAt_;
+        lastPictureAt_ = encodedAt;
+    }
     PictureTrace trace{picture.capturedAt, picture.convertMicros, picture.encodeMicros, 0, {}};
     const auto begun = std::chrono::steady_clock::now();
     const bool keyframe = picture.keyframe;
     trace.sent = sendPath_.sendPicture(std::move(picture), format);
+    // Only IDRs count: a refresh wave's first picture answers no request for a keyframe.
     if (keyframeSpacing_.picture(keyframe, now()) || trace.sent.tooLarge) active->encoder->requestKeyframe();
     if (options_.onPictureSent) {
         trace.sendMicros = static_cast<uint32_t>(
@@ -189,19 +196,22 @@ void CapturePipeline::buildEncoder(bool forceKeyframe, std::optional<bool> relay
     for (;;) {
         const bool relay = relayOverride.value_or(linkIsRelay());
         PictureFormat format;
+        bool repair = false;
         {
             const std::lock_guard guard(lock_);
             encoderBudgetIsRelay_ = relay;
             format = {++nextGeneration_, useH264_, frameW_, frameH_};
+            repair = repairing_;
         }
         const VideoBudget budget = budgetFor(relay);
         auto active = std::make_shared<ActiveEncoder>();
         active->generation = format.generation;
         active->format = format;
         active->captureFPS = budget.expectedFrameRate;
+        VideoEncoderConfig config{format.width, format.height, format.h264, budget};
+        config.repairsLosses = repair;
         active->encoder = options_.makeEncoder(
-            {format.width, format.height, format.h264, budget},
-            [this, format](EncodedPicture&& p) { onEncoded(format.generation, format, std::move(p)); });
+            config, [this, format](EncodedPicture&& p) { onEncoded(format.generation, format, std::move(p)); });
         active->encoder->start();
         if (forceKeyframe) active->encoder->requestKeyframe();
         // The old encoder goes when its last user lets go: a capture thread inside encode() keeps it.
@@ -492,7 +502,64 @@ void CapturePipeline::applyLinkBudgetLocked(bool relay) {
     }
 }
 
+void CapturePipeline::repairPicture() {
+    // The client also asks right after it joined (and when its window opens), and about once a second
+    // while its picture stands still, where the screen may simply be still. Neither says that pieces
+    // are being lost.
+    const Instant t = now();
+    Duration interval{};
+    {
+        const std::lock_guard guard(pictureTimesLock_);
+        interval = pictureInterval_;
+    }
+    bool startRepairing = false;
+    {
+        const std::lock_guard guard(lock_);
+        if ((!keyframeAskedAt_ || t - *keyframeAskedAt_ >= joinGrace) && interval < stillInterval) {
+            lastLossAt_ = t;
+            startRepairing = !repairing_;
+            repairing_ = true;
+        }
+    }
+    const auto active = encoder_.load();
+    const int period = active ? active->encoder->refreshPeriod() : 0;
+    if (period > 0) {
+        // A keyframe would be the biggest picture of all, the one most likely to lose a piece itself. The
+        // waves repair instead: what the loss damaged is whole again once the next complete wave has
+        // passed, at most two periods on. They move only with pictures, so the screen is captured at the
+        // rate until then, still or not.
+        if (const auto cap = capturer()) {
+            applyCaptureRate(cap, streaming());
+            cap->requestFrames(2 * period);
+        }
+        return;
+    }
+    // The first loss after a calm spell: an encoder that repairs in waves from now on, whose first
+    // picture, a keyframe, repairs this loss. One that cannot (a hardware encoder) repairs with keyframes.
+    if (startRepairing)
+        rebuildEncoderFor("pictures are being lost — repairing them in refresh waves");
+    else
+        forceKeyframe();
+}
+
+void CapturePipeline::calmDown() {
+    {
+        const std::lock_guard guard(lock_);
+        if (!repairing_ || now() - lastLossAt_ < calmAfter) return;
+        repairing_ = false;
+    }
+    rebuildEncoderFor("no picture lost for " + std::to_string(calmAfter.count()) + " s — back to keyframes");
+}
+
 void CapturePipeline::requestKeyframe() {
+    {
+        const std::lock_guard guard(lock_);
+        keyframeAskedAt_ = now();
+    }
+    forceKeyframe();
+}
+
+void CapturePipeline::forceKeyframe() {
     // One that comes too soon after the last keyframe waits for the picture that completes the spacing.
     if (keyframeSpacing_.request(now()))
         if (const auto active = encoder_.load()) active->encoder->requestKeyframe();
@@ -549,6 +616,8 @@ void CapturePipeline::watchdogTick() {
     view.sinceCapture = t - Diag::stampOf(Diag::Stamp::lastCaptureAt);
     view.sinceEncode = t - Diag::stampOf(Diag::Stamp::lastEncodeAt);
     if (cap && !view.streaming && !view.restarting) applyCaptureRate(cap, false);
+
+    calmDown();
 
     const WatchdogVerdict verdict = watchdogVerdict(view);
     switch (verdict.act) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -27,7 +28,9 @@ namespace dovrel::agent {
 // encoder whose pictures go out through the send path. Its supervisor builds it and retries the build
 // (2, 4, 8, 16, then every 30 s) until it stands; restarts capture after a wake from sleep, when the
 // stream stops and when it stalls; rebuilds the encoder when it stalls and when the client's link or
-// codec changes; and runs rest mode, the display list and the once-a-second statistics.
+// codec changes; and runs rest mode, the display list and the once-a-second statistics. While the client
+// reports lost pictures, the encoder is one that repairs them in refresh waves; ten seconds after the
+// last loss it is the plain one again.
 //
 // Threads: "dovrel.pipeline" owns the timers (watchdog every 5 s, statistics every 1 s, the set-up
 // back-off, the restart time-out); "dovrel.capture.setup" runs the blocking set-up, display switches
@@ -56,6 +59,14 @@ public:
     };
 
     static constexpr int idleCaptureFPS = 1;
+    // Repairing losses costs encoding and decoding time: the encoder goes back to its plain settings
+    // once no picture has been lost for this long.
+    static constexpr std::chrono::seconds calmAfter{10};
+    // A client's request for a keyframe says that pictures are being lost unless it comes this soon
+    // after a keyframe was asked for (a client joining), or while pictures come this far apart (a still
+    // screen, which a client asks about too).
+    static constexpr std::chrono::seconds joinGrace{2};
+    static constexpr std::chrono::milliseconds stillInterval{250};
 
     CapturePipeline();
     explicit CapturePipeline(Options options);
@@ -71,6 +82,7 @@ public:
     void rebuildEncoder(bool h264, const std::string& reason) override;
     void applyLinkBudget(bool relay) override;
     void requestKeyframe() override;
+    void repairPicture() override;
     bool resting() const override;
     void setRest(bool on) override;
     void switchDisplay(uint8_t displayId) override;
@@ -134,6 +146,10 @@ private:
     // On the set-up thread: a new encoder for the same source, codec or link budget.
     void rebuildEncoderLocked(const std::string& reason);
     void applyLinkBudgetLocked(bool relay);
+    // On "dovrel.pipeline": back to the plain encoder once losses have stopped.
+    void calmDown();
+    // Makes the encoder's next picture a keyframe, spaced from the last one.
+    void forceKeyframe();
     void finishRestart(uint64_t token, std::optional<std::string> failure);
     void startWatchdog();
     void startStatsTimer();
@@ -158,6 +174,15 @@ private:
     bool setupRunning_ = false;
     bool reviving_ = false;
     bool resting_ = false;
+    // Pictures are being lost: encoders are built to repair them (refresh waves), since lastLossAt_.
+    bool repairing_ = false;
+    Instant lastLossAt_{};
+    std::optional<Instant> keyframeAskedAt_; // by requestKeyframe: a client joined or streams again
+
+    // The time between the last two pictures encoded (encoder's thread).
+    std::mutex pictureTimesLock_;
+    Instant lastPictureAt_{};
+    Duration pictureInterval_ = Duration::max();
 
     std::mutex buildLock_;
     uint64_t nextGeneration_ = 0;

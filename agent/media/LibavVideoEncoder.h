@@ -11,9 +11,11 @@ namespace dovrel::agent {
 
 // VideoEncoder over libavcodec. Software: libx264 / libx265, preset ultrafast, tune zerolatency (no
 // lookahead, no B-frames, sliced or wavefront threads so a picture comes out of the call that took it),
-// the rate held close to the budget, forced keyframes as real IDRs (x265: forced-idr=1, open-gop=0).
-// Hardware: h264_vaapi / hevc_vaapi when the machine opens them, with one picture in flight. Parameter
-// sets travel in the stream in front of every IDR; the encoder takes them from there. Input is
+// the rate held close to the budget, forced keyframes as real IDRs (x265: forced-idr=1, open-gop=0);
+// when asked to repair losses, periodic intra refresh in waves instead of periodic IDRs. Hardware:
+// h264_vaapi / hevc_vaapi when the machine opens them, with one picture in flight, an IDR every
+// maxKeyFrameInterval pictures. Parameter sets travel in the stream in front of every IDR and every
+// refresh wave; the encoder takes them from there. Input is
 // converted to 4:2:0 on the encoder's thread ("dovrel.encoder"), which also runs the output callback.
 class LibavVideoEncoder final : public VideoEncoder {
 public:
@@ -29,6 +31,7 @@ public:
     const VideoEncoderConfig& config() const override { return config_; }
     std::string backend() const override;
     uint64_t framesSkipped() const override;
+    int refreshPeriod() const override;
 
     // Opens encoder `name` (e.g. "libx264") for `config`, on `hwDevice` (a VAAPI device) when given.
     // nullptr with `error` set when it cannot be opened.

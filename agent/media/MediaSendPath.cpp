@@ -47,7 +47,7 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
 
     wex::NALFlags flags;
     std::vector<wex::Bytes> nals;
-    if (picture.keyframe) {
+    if (picture.keyframe || picture.refresh) {
         flags = {wex::NALFlag::keyframe, wex::NALFlag::config};
         // Every keyframe carries the parameter sets, also one whose encoder output reported none.
         const std::lock_guard guard(videoStateLock_);

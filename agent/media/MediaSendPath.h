@@ -39,8 +39,9 @@ struct PictureTrace {
     PictureSent sent;
 };
 
-// The per-frame work after the encoder: each picture becomes a video payload (keyframes behind the
-// stored parameter sets), cut into pieces, each sealed with the session's next video sequence number
+// The per-frame work after the encoder: each picture becomes a video payload (keyframes and the first
+// pictures of refresh waves flagged as keyframes, behind the stored parameter sets: a decoder can begin
+// at either), cut into pieces, each sealed with the session's next video sequence number
 // and sent on the session's route; each audio buffer becomes sealed AudioFrames of 256 sample frames.
 // Runs on the producing threads (the encoder's output thread, the audio thread) without queueing;
 // the pieces of one stream are numbered and sent under one lock, so they leave in sequence order.

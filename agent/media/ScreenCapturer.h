@@ -65,6 +65,12 @@ public:
     virtual void setCaptureFPS(int fps) = 0;
     // Makes the next tick deliver a picture even if nothing changed (e.g. with a keyframe request).
     virtual void requestFrame() = 0;
+    // Makes the next `count` ticks each deliver a picture at the capture rate even if nothing changed,
+    // the first at once: an encoder's refresh wave moves on only with pictures, and a still screen
+    // delivers one a second. A source that cannot keep delivering gives the one picture at least.
+    virtual void requestFrames(int count) {
+        if (count > 0) requestFrame();
+    }
 };
 
 } // namespace dovrel::agent

@@ -63,4 +63,10 @@ std::string VideoBudget::logLine() const {
            std::to_string(expectedFrameRate) + " fps, IDR every " + std::to_string(maxKeyFrameInterval) + " frames";
 }
 
+std::string VideoBudget::logLine(int refreshPictures) const {
+    return "• encoder budget: " + std::to_string(averageBitRate / 1000000) + " Mbit/s, " +
+           std::to_string(expectedFrameRate) + " fps, a refresh wave every " + std::to_string(refreshPictures) +
+           " frames";
+}
+
 } // namespace dovrel::agent

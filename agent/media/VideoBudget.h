@@ -34,6 +34,9 @@ struct VideoBudget {
 
     // "• encoder budget: 12 Mbit/s, 60 fps, IDR every 120 frames" (whole megabits, truncated).
     std::string logLine() const;
+    // For an encoder that refreshes in waves instead of periodic IDRs:
+    // "• encoder budget: 12 Mbit/s, 60 fps, a refresh wave every 12 frames".
+    std::string logLine(int refreshPictures) const;
 
     bool operator==(const VideoBudget&) const = default;
 };

@@ -19,8 +19,11 @@ namespace dovrel::agent {
 struct EncodedPicture {
     std::vector<wex::Bytes> units; // the picture's NAL units, bare (no start codes), parameter sets left out
     bool keyframe = false;         // a decoder can start here (IDR)
-    // The parameter sets the stream carried with this picture, VPS/SPS/PPS order; only on keyframes,
-    // and absent when the stream carried none.
+    // The first picture of an intra-refresh wave: the wave repairs the whole picture over the following
+    // pictures, and a decoder can begin here too (the picture is whole once the wave has passed).
+    bool refresh = false;
+    // The parameter sets the stream carried with this picture, VPS/SPS/PPS order; only on keyframes and
+    // refresh starts, and absent when the stream carried none.
     std::optional<std::vector<wex::Bytes>> parameterSets;
     uint64_t ptsUs = 0;         // as handed to encode()
     Instant capturedAt{};       // of the captured frame it came from
@@ -34,13 +37,30 @@ struct VideoEncoderConfig {
     bool h264 = true; // H.264, else HEVC
     VideoBudget budget;
     int threads = 0; // the software encoder's threads; 0: the count measured best for this machine
+    // Software encoders: repair lost pieces by themselves, in refresh waves every refreshPictures
+    // pictures with H.264 slices of slicePieces, which costs encoding and decoding time; else slices of
+    // up to eight pieces and an IDR every budget.maxKeyFrameInterval pictures.
+    bool repairsLosses = false;
+    // 0: what repairsLosses chooses. Pictures one refresh wave takes (below 0: no waves); the most
+    // video pieces one H.264 slice fills.
+    int refreshPictures = 0;
+    int slicePieces = 0;
 };
 
+// The software encoders' refresh period and H.264 slice sizes, chosen by measurement (the reasons and
+// the figures are in LibavVideoEncoder.cpp).
+inline constexpr int repairRefreshPictures = 4;
+inline constexpr int repairSlicePieces = 1;
+inline constexpr int plainSlicePieces = 8;
+
 // Turns captured frames into H.264 or HEVC pictures for low-latency streaming: no frame reordering,
-// the budget's bit rate and burst limit, an IDR at least every maxKeyFrameInterval frames and on
-// demand. encode() returns at once; pictures come out, in order, on the encoder's own output thread
-// through the callback given at creation. Shared ownership: whoever replaces an encoder may drop its
-// reference while a capture thread is still inside encode().
+// the budget's bit rate and burst limit, and an IDR on demand. An encoder with a refreshPeriod() sweeps
+// a column of intra-coded blocks across the picture every refreshPeriod() pictures instead of sending
+// periodic IDRs, so whatever a lost piece damaged is repaired within two periods without a keyframe;
+// one without sends an IDR at least every maxKeyFrameInterval frames. encode() returns at once;
+// pictures come out, in order, on the encoder's own output thread through the callback given at
+// creation. Shared ownership: whoever replaces an encoder may drop its reference while a capture thread
+// is still inside encode().
 class VideoEncoder {
 public:
     using OutputCallback = std::function<void(EncodedPicture&&)>;
@@ -63,6 +83,9 @@ public:
     bool keyframePending() const { return forcePending_.load(std::memory_order_relaxed); }
 
     virtual const VideoEncoderConfig& config() const = 0;
+    // The pictures one refresh wave takes; 0 when the encoder sends periodic IDRs instead. Valid after a
+    // successful start().
+    virtual int refreshPeriod() const = 0;
     // What encodes: "libx264", "libx265", "h264_vaapi" or "hevc_vaapi"; empty before start().
     virtual std::string backend() const = 0;
     // Frames replaced while waiting, since creation.

@@ -63,6 +63,7 @@ struct X11ScreenCapturer::Loop {
     std::mutex lock;
     bool stopping = false;
     bool forced = false;  // deliver at once
+    int kept = 0;         // pictures still to deliver at the rate whether or not anything changed
     bool retimed = false; // the rate changed: look again now
 
     void run();
@@ -106,7 +107,8 @@ void X11ScreenCapturer::Loop::waitUntil(Clock::time_point deadline, bool xEvents
 // at the capture rate is grabbed right after each drawing instead of drifting behind it (spacing grabs
 // by a whole interval from each actual grab would add every wake-up delay to the next). The grab rate
 // never exceeds the frame rate. Between changes the thread looks at the pointer once an interval (a
-// moving pointer draws no DAMAGE), and a still screen is grabbed once a second all the same.
+// moving pointer draws no DAMAGE), and a still screen is grabbed once a second all the same, or at the
+// rate for as many pictures as requestFrames asked for.
 //
 // A desktop that draws at the capture rate keeps its phase against the grid for good: changes that come
 // before their slot (by an eighth of an interval or more) would wait for it frame after frame, up to an
@@ -124,6 +126,7 @@ void X11ScreenCapturer::Loop::run() {
     std::unique_lock lk(lock);
     while (!stopping) {
         const bool force = std::exchange(forced, false);
+        const bool keep = kept > 0;
         if (std::exchange(retimed, false)) slot = {}; // a new rate: a new grid from the next grab
         lk.unlock();
         const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) /
@@ -134,13 +137,17 @@ void X11ScreenCapturer::Loop::run() {
             const Clock::time_point t = Clock::now();
             const bool changed = grabber->changedSinceLastGrab();
             Diag::stamp(Diag::Stamp::lastStreamAt, t);
-            const bool due = changed || force || t - lastDelivered >= heartbeat;
+            const bool due = changed || force || keep || t - lastDelivered >= heartbeat;
             if (due && (force || t >= slot)) {
                 phase.grabbed();
                 if (t - slot > interval / 2) slot = t; // off the grid (a still screen, a late wake): a new one
                 slot += interval;
                 if (const std::optional<CapturedFrame> frame = grabber->grab(t)) {
                     lastDelivered = t;
+                    if (keep && !force) {
+                        const std::lock_guard guard(lock);
+                        kept = std::max(kept - 1, 0);
+                    }
                     if (onFrame) onFrame(*frame);
                 } else {
                     pending = true; // every buffer is still out: try again an interval on
@@ -332,7 +339,10 @@ void X11ScreenCapturer::setCaptureFPS(int fps) {
     loop->poke();
 }
 
-void X11ScreenCapturer::requestFrame() {
+void X11ScreenCapturer::requestFrame() { requestFrames(1); }
+
+void X11ScreenCapturer::requestFrames(int count) {
+    if (count <= 0) return;
     std::shared_ptr<Loop> loop;
     {
         const std::lock_guard state(stateLock_);
@@ -342,6 +352,7 @@ void X11ScreenCapturer::requestFrame() {
     {
         const std::lock_guard guard(loop->lock);
         loop->forced = true;
+        loop->kept = std::max(loop->kept, count - 1);
     }
     loop->poke();
 }

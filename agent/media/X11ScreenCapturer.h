@@ -55,6 +55,7 @@ public:
     int captureFPS() const override;
     void setCaptureFPS(int fps) override;
     void requestFrame() override;
+    void requestFrames(int count) override;
 
     // When audio last failed to start; nullopt when it may be tried.
     std::optional<Instant> audioRefusedAt();

@@ -7,6 +7,7 @@
 
 #include "agent/common/AgentLog.h"
 #include "agent/shell/QrCodeItem.h"
+#include "brand/WordmarkItem.h"
 
 namespace dovrel::agent {
 
@@ -15,6 +16,7 @@ const char* const AgentWindow::source = "qrc:/agent/qml/AgentWindow.qml";
 void AgentWindow::registerTypes() {
     static const bool once = [] {
         QrCodeItem::registerType();
+        qmlRegisterType<brand::WordmarkItem>("DovrelAgent", 1, 0, "Wordmark");
         return true;
     }();
     (void)once;

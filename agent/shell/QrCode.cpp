@@ -1,5 +1,6 @@
 #include "agent/shell/QrCode.h"
 
+#include <cmath>
 #include <memory>
 #include <qrencode.h>
 
@@ -24,17 +25,15 @@ QrMatrix encodeQr(const QString& text) {
 }
 
 QImage renderQr(const QrMatrix& matrix, int pixels) {
-    if (matrix.empty()) return {};
-    const int modules = matrix.side + 2 * qrQuietZone;
-    const int module = pixels / modules;
-    if (module < 1) return {};
+    if (matrix.empty() || pixels < matrix.side) return {};
     QImage image(pixels, pixels, QImage::Format_RGB32);
     image.fill(Qt::white);
-    const int origin = (pixels - module * matrix.side) / 2;
+    const auto edge = [&](int i) { return static_cast<int>(std::lround(double(i) * pixels / matrix.side)); };
     QPainter painter(&image);
     for (int y = 0; y < matrix.side; ++y)
         for (int x = 0; x < matrix.side; ++x)
-            if (matrix.at(x, y)) painter.fillRect(origin + x * module, origin + y * module, module, module, Qt::black);
+            if (matrix.at(x, y))
+                painter.fillRect(edge(x), edge(y), edge(x + 1) - edge(x), edge(y + 1) - edge(y), Qt::black);
     return image;
 }
 

@@ -18,12 +18,10 @@ struct QrMatrix {
 // version that holds it). Empty when the text is empty or too long for any version.
 QrMatrix encodeQr(const QString& text);
 
-// The quiet zone the QR standard asks for around the symbol, in modules.
-inline constexpr int qrQuietZone = 4;
-
-// `matrix` drawn into a white square of `pixels` pixels, quiet zone included: every module is the same
-// whole number of pixels (so a scanner sees sharp edges) and the symbol sits centred. Null when the
-// square is too small for one pixel a module.
+// `matrix` drawn into a white square of `pixels` pixels that the symbol fills edge to edge; the white
+// frame around it (the window's) is its quiet zone. Module edges fall on whole pixels, so a module is
+// the same width or one pixel wider than its neighbour and every edge stays sharp. Null when the square
+// is too small for one pixel a module.
 QImage renderQr(const QrMatrix& matrix, int pixels);
 
 } // namespace dovrel::agent

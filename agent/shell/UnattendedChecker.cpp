@@ -59,17 +59,20 @@ void UnattendedChecker::publish(const Readiness& a) {
     const QString sentence = QString::fromStdString(a.supervisorSentence);
     QString supervision = tr("systemd restarts the agent automatically if it crashes or is killed. Choosing Quit "
                              "stops it until your next login, which is deliberate.");
-    if (!a.supervised && a.noUserManager)
+    QStringList supervisionCommands;
+    if (!a.supervised && a.noUserManager) {
         supervision = sentence + tr(". Log in to a desktop session that runs systemd's user manager, or add "
                                     "DOVRELÆ to your desktop's autostart.");
-    else if (!a.supervised)
+    } else if (!a.supervised) {
         supervision = sentence + tr(". Start DOVRELÆ once from the application menu and it will set this up itself; "
-                                    "if it stays off, check \"systemctl --user status com.quendal.dovrel.agent\".");
-    supervisedRow()->set(a.supervised, supervision, {});
+                                    "if it stays off, the command below says why.");
+        supervisionCommands = {QString::fromLatin1(statusCommand)};
+    }
+    supervisedRow()->set(a.supervised, supervision, supervisionCommands);
 
     const QString who = QString::fromStdString(a.autoLoginUser);
-    QString login = tr("Your display manager's automatic login (on GNOME: Settings ▸ Users ▸ Automatic Login). "
-                       "Needs disk encryption off first, or someone to type the passphrase.");
+    QString login = tr("Turn on your display manager's automatic login (on GNOME: Settings ▸ Users ▸ Automatic "
+                       "Login). Needs disk encryption off first, or someone to type the passphrase.");
     if (a.autoLogin)
         login = tr("%1 is logged in at start-up.").arg(who);
     else if (!who.isEmpty())
@@ -79,9 +82,13 @@ void UnattendedChecker::publish(const Readiness& a) {
     autoLoginRow()->set(a.autoLogin, login, {});
 
     encryptionRow()->set(!a.diskEncryptionOff,
-                         tr("Keep it on. It is what protects this computer's disk if the machine is stolen, and a "
-                            "machine you can reach from anywhere is worth protecting. The cost is that an unplanned "
-                            "reboot waits at the passphrase prompt until somebody types it."),
+                         a.diskEncryptionOff
+                             ? tr("The disk is not encrypted: whoever takes the machine can read it. Encrypting it "
+                                  "means reinstalling with encryption chosen, or converting the disk with "
+                                  "cryptsetup's re-encryption after a backup.")
+                             : tr("Keep it on. It is what protects this computer's disk if the machine is stolen, and "
+                                  "a machine you can reach from anywhere is worth protecting. The cost is that an "
+                                  "unplanned reboot waits at the passphrase prompt until somebody types it."),
                          {});
 
     QString power;

@@ -72,6 +72,7 @@ public:
     static constexpr const char* gnomeCommand =
         "gsettings set org.gnome.settings-daemon.plugins.power sleep-inactive-ac-type 'nothing'";
     static constexpr const char* policyCommand = "sudo ipmitool chassis policy always-on";
+    static constexpr const char* statusCommand = "systemctl --user status com.quendal.dovrel.agent.service";
 
     // `check` runs the checks (slow; called on a worker thread); `user` is who runs the agent.
     UnattendedChecker(std::function<Readiness()> check, QString user, SettingsLauncher& launcher,

@@ -118,6 +118,7 @@ public:
     int64_t rxBytes() const { return links_.receivedBytes(); }
     const Phase& phase() const { return phase_; }
     bool hasSession() const { return session_ != nullptr; }
+    std::shared_ptr<const wex::SecureSession> session() const { return session_; }
     const wex::RelayIdentity& relayIdentity() const { return links_.relayIdentity(); }
     const std::string& relayRoom() const { return links_.relayRoom(); }
     const std::string& host() const { return links_.host(); }

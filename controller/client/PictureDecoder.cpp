@@ -80,7 +80,10 @@ bool PictureDecoder::decode(wex::ByteView annexB, int64_t pts,
             ok = false;
             break;
         }
-        const bool concealed = frame_->decode_error_flags != 0 || (frame_->flags & AV_FRAME_FLAG_CORRUPT);
+        // Errors in this picture. The decoder's own "corrupt" mark says only that decoding began without a
+        // keyframe (at a refresh wave's first picture, say), which the caller knows better: its wave
+        // repairs the picture.
+        const bool concealed = frame_->decode_error_flags != 0;
         onPicture(*frame_, concealed);
         av_frame_unref(frame_.get());
     }

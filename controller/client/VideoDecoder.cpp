@@ -108,6 +108,10 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
     if (!haveFormat_ || units.picture.empty()) return;
 
     const bool keyframe = units.randomAccess;
+    // The first picture of a refresh wave: flagged as a keyframe and carrying the parameter sets, though
+    // its slices refer to earlier pictures. The wave repairs the picture over the following pictures, so
+    // a decoder can begin there too.
+    const bool refresh = !keyframe && sets && header.nalFlags.contains(wex::NALFlag::keyframe);
     if (damaged && keyframe && !sets && (waitForKeyframe_ || pictureSize != formatSize_)) {
         // Its parameter sets were lost, and they may not be the ones in use: a new format, or one
         // announced at another size. Nothing decodes before a keyframe that brings its sets.
@@ -115,7 +119,7 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
         ++skipped_;
         return;
     }
-    if (waitForKeyframe_ && !keyframe) {
+    if (waitForKeyframe_ && !keyframe && !refresh) {
         ++skipped_;
         return;
     }
@@ -123,6 +127,7 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
 
     Job job;
     job.keyframe = keyframe;
+    job.refresh = refresh;
     job.afterLoss = afterLoss;
     job.damaged = damaged;
     job.frameId = header.frameId;
@@ -131,12 +136,12 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
     std::size_t size = 0;
     for (const auto& u : units.picture)
         size += 4 + u.size();
-    if (keyframe)
+    if (keyframe || refresh)
         for (const auto& p : lastParams_)
             size += 4 + p.size();
     job.annexB.reserve(size);
     // A keyframe carries the sets it decodes with, so a decoder made for them starts right there.
-    if (keyframe)
+    if (keyframe || refresh)
         for (const auto& p : lastParams_)
             appendUnit(job.annexB, p);
     for (const auto& u : units.picture)
@@ -176,10 +181,16 @@ void VideoDecoder::run() {
     std::unique_ptr<PictureDecoder> decoder;
     PictureConverter converter(threads_);
     bool needKeyframe = true;
-    // Every picture since the last keyframe decoded from complete references.
+    // Every picture since the last keyframe decoded from complete references, or a whole refresh wave
+    // decoded so since the last loss.
     bool whole = false;
     // The current format announced pictures too large to decode: nothing of it is.
     bool refused = false;
+    // A refresh wave began intact and nothing was lost since: when the next one begins, the whole
+    // picture has been repaired.
+    bool waveIntact = false;
+    // The last keyframe this decoder took, for a decoder that holds pictures back after a lost one.
+    wex::Bytes lastKeyframe;
 
     for (;;) {
         Job job;
@@ -198,20 +209,24 @@ void VideoDecoder::run() {
             if (decoder) decoder->flush();
             needKeyframe = true;
             refused = false;
+            waveIntact = false;
             continue;
         case Job::Kind::format:
             decoder = std::make_unique<PictureDecoder>(job.codec, threads_);
             if (!decoder->ok()) decoder.reset(); // no format: pictures wait for the next parameter sets
             needKeyframe = true;
             refused = false;
+            waveIntact = false;
+            lastKeyframe.clear();
             continue;
         case Job::Kind::picture: break;
         }
-        // A new format decodes nothing before its keyframe.
-        if (!decoder || refused || (needKeyframe && !job.keyframe)) continue;
-        // A keyframe carries the parameter sets: what they announce is looked at before anything is
-        // decoded, since a decoder allocates for the picture first (a few bytes can announce gigabytes).
-        if (job.keyframe) {
+        // A new format decodes nothing before its keyframe, or the start of a refresh wave.
+        if (!decoder || refused || (needKeyframe && !job.keyframe && !job.refresh)) continue;
+        // A keyframe or a wave's start carries the parameter sets: what they announce is looked at before
+        // anything is decoded, since a decoder allocates for the picture first (a few bytes can announce
+        // gigabytes).
+        if (job.keyframe || job.refresh) {
             const auto size = decoder->announcedSize(job.annexB);
             if (size && !PictureDecoder::fits(*size)) {
                 refused = true;
@@ -220,30 +235,52 @@ void VideoDecoder::run() {
                 continue;
             }
         }
-        needKeyframe = false;
         // A keyframe needs no earlier picture; any other picture after a loss refers to what is missing.
-        if (job.keyframe)
+        // A refresh wave that began intact and ran its course without a loss has repaired everything.
+        const bool intact = !job.afterLoss && !job.damaged;
+        if (job.keyframe) {
             whole = !job.damaged;
-        else if (job.afterLoss || job.damaged)
+            waveIntact = false;
+        } else if (job.refresh) {
+            whole = (whole || waveIntact) && intact && !needKeyframe;
+            waveIntact = intact;
+        } else if (!intact) {
             whole = false;
+            waveIntact = false;
+        }
+        needKeyframe = false;
 
         const Instant begun = std::chrono::steady_clock::now();
         std::optional<VideoPicture> shown;
         uint32_t decodeMicros = 0;
         bool damaged = false;
-        const bool accepted = decoder->decode(job.annexB, job.ptsUs, [&](const AVFrame& frame, bool concealed) {
+        const auto take = [&](const AVFrame& frame, bool concealed) {
             decodeMicros = microsBetween(begun, std::chrono::steady_clock::now());
             damaged = damaged || concealed;
             shown = converter.picture(frame); // the planes as they are; the screen converts them to RGB
-        });
+        };
+        bool accepted = decoder->decode(job.annexB, job.ptsUs, take);
+        if (accepted && job.keyframe) lastKeyframe = job.annexB;
+        // An H.264 decoder that missed a keyframe numbers the pictures after it from the start again and
+        // holds back every one it numbers below the last it showed: the picture would stand still until
+        // the count caught up or the next keyframe came. The last keyframe it took, decoded again (and
+        // not shown), restarts its count; the first picture after the loss is then decoded again, over
+        // that keyframe, and the picture goes on concealed like after any other loss.
+        if (accepted && !shown && job.afterLoss && !job.keyframe && !lastKeyframe.empty()) {
+            decoder->decode(lastKeyframe, job.ptsUs, [](const AVFrame&, bool) {});
+            accepted = decoder->decode(job.annexB, job.ptsUs, take);
+            waveIntact = false;
+        }
         // The data of a picture whose references were all there should decode cleanly: when it does not,
-        // it is damaged itself. It is not shown, and only a keyframe makes the picture whole again.
-        // Errors in a picture decoded over a loss are the loss showing: it is shown, concealed.
+        // it is damaged itself. It is not shown, and only a keyframe or a refresh wave makes the picture
+        // whole again. Errors in a picture decoded over a loss are the loss showing: it is shown, concealed.
         if (!accepted || (damaged && whole)) {
             whole = false;
+            waveIntact = false;
             if (callbacks_.keyframeNeeded) callbacks_.keyframeNeeded();
             continue;
         }
+        if (damaged) waveIntact = false;
         if (!shown) continue;
         shown->whole = whole && !damaged;
         shown->frameId = job.frameId;

@@ -23,15 +23,17 @@ namespace dovrel::controller {
 // Follows the codec each payload announces (H.264 or HEVC) and makes a new decoder whenever the
 // parameter sets change (byte for byte, not only in length, so a new resolution never decodes against
 // the old one); a new format shows nothing before its first keyframe, since nothing decodes without
-// one. A missing frame does not stop the picture: decoding goes on and the decoder conceals what the
-// lost frame would have changed, while the client asks the agent for a keyframe that makes the picture
-// whole again. A frame that lost some of its pieces comes as the units that survived (`damaged`): it is
-// decoded too, the decoder concealing what is missing. A damaged keyframe starts a new format only
-// when its parameter sets survived. Data the decoder refuses is dropped, with a keyframe request. A
-// stream whose keyframes announce a picture larger than PictureDecoder::maxSide is refused before
-// anything is allocated for it, and said so.
-// Every picture says whether it is whole (an unbroken chain of intact frames since its keyframe) or
-// concealed.
+// one, or before the first picture of a refresh wave (flagged as a keyframe, with parameter sets, but
+// not an IDR), which repairs the picture over the pictures that follow it. A missing frame does not stop
+// the picture: decoding goes on and the decoder conceals what the lost frame would have changed, while
+// the client asks the agent for a keyframe, or the agent's refresh waves make the picture whole again.
+// A frame that lost some of its pieces comes as the units that survived (`damaged`): it is decoded too,
+// the decoder concealing what is missing. A damaged keyframe starts a new format only when its
+// parameter sets survived. Data the decoder refuses is dropped, with a keyframe request. A stream whose
+// parameter sets announce a picture larger than PictureDecoder::maxSide is refused before anything is
+// allocated for it, and said so. Every picture
+// says whether it is whole (an unbroken chain of intact frames since its keyframe, or since a refresh
+// wave that began after the last loss and has been followed by the next) or concealed.
 //
 // `handle` runs on the client thread and returns at once; decoding runs on the decoder's own thread
 // ("dovrel.decode"), so receiving goes on while a picture decodes. Pictures reach the surface in YUV as
@@ -83,6 +85,7 @@ private:
         VideoCodec codec = VideoCodec::h264;
         wex::Bytes annexB;
         bool keyframe = false;
+        bool refresh = false;   // the first picture of a refresh wave: decoding can begin here
         bool afterLoss = false; // frames before it were lost or left out: its references are incomplete
         bool damaged = false;   // some of its own units were lost
         uint32_t frameId = 0;

@@ -63,7 +63,8 @@ struct VideoPicture {
     Instant decodedAt{};  // when it was ready to show
     uint32_t decodeMicros = 0;
     uint32_t convertMicros = 0; // bringing a decoder's other layouts to 8-bit 4:2:0; 0 for the usual one
-    // Decoded from an unbroken chain of pictures since a keyframe; false while losses are concealed.
+    // Decoded from an unbroken chain of pictures since a keyframe, or since a complete refresh wave;
+    // false while losses are concealed.
     bool whole = true;
 
     bool empty() const { return !planes.owner || width <= 0 || height <= 0; }

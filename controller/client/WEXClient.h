@@ -214,6 +214,8 @@ signals:
 
 private:
     friend class ClientCore;
+    // Tests and the screens' renderer set published fields without a session (tests/controller).
+    friend class WEXClientTestAccess;
     // Main-thread writers of the published fields; the client thread posts them.
     void publishStatus(const QString& s);
     void publishPhase(const Phase& p);

@@ -41,6 +41,17 @@ bool QuibPanelModel::showSignInNotice() const {
     return source_ == Source::Unavailable && remaining && *remaining <= 0;
 }
 
+QString QuibPanelModel::title() const { return showSignInNotice() ? QStringLiteral("Quib") : note_; }
+
+QString QuibPanelModel::noticeLead() const {
+    if (!showSignInNotice()) return {};
+    // The reason's first sentence, when the notice opens with it, would be read twice.
+    const QString notice = signInNotice();
+    const qsizetype stop = note_.indexOf(QLatin1Char('.'));
+    const QString first = stop < 0 ? note_ : note_.left(stop + 1);
+    return first.trimmed().isEmpty() || notice.startsWith(first.trimmed()) ? QString() : note_;
+}
+
 void QuibPanelModel::setCloudConsent(bool on) {
     if (on == assistant_->cloudConsent()) return;
     assistant_->setCloudConsent(on);

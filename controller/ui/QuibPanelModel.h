@@ -33,6 +33,10 @@ class QuibPanelModel : public QObject {
     Q_PROPERTY(QString draft READ draft WRITE setDraft NOTIFY draftChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
     Q_PROPERTY(QString note READ note NOTIFY sourceChanged)
+    // The header's words: the note, or only "Quib" while the notice below says why it cannot write.
+    Q_PROPERTY(QString title READ title NOTIFY sourceChanged)
+    // What the notice says before its fixed words: the note, unless those words already say it.
+    Q_PROPERTY(QString noticeLead READ noticeLead NOTIFY sourceChanged)
     Q_PROPERTY(Source source READ source NOTIFY sourceChanged)
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
     Q_PROPERTY(bool generateEnabled READ generateEnabled NOTIFY generateEnabledChanged)
@@ -57,6 +61,8 @@ public:
     void setDraft(const QString& text);
     bool busy() const { return busy_; }
     QString note() const { return note_; }
+    QString title() const;
+    QString noticeLead() const;
     Source source() const { return source_; }
     QString status() const { return status_; }
     bool generateEnabled() const { return !prompt_.isEmpty() && !busy_; }

@@ -4,26 +4,66 @@
 #include <cmath>
 #include <numbers>
 
+#include <QFont>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+
 namespace dovrel::controller {
 
-WheelGeometry wheelGeometry(int count, double requestedRadius, bool compact) {
+namespace {
+
+double wheelAngle(int index, int count) {
+    return count < 2 ? -std::numbers::pi / 2 : 0.95 * std::numbers::pi + 1.1 * std::numbers::pi * index / (count - 1);
+}
+
+// The room between buttons `i` and `j` of the wheel (negative: they overlap). Two rounded rectangles
+// of one corner radius are as far apart as their straight cores, less both corners.
+double roomBetween(const WheelGeometry& g, int i, int j, int count) {
+    const QPointF a = wheelOffset(g, i, count), b = wheelOffset(g, j, count);
+    const double r = g.cornerRadius;
+    const double coreX = (g.width(i) + g.width(j)) / 2 - 2 * r, coreY = g.buttonHeight - 2 * r;
+    const double x = std::max(0.0, std::abs(a.x() - b.x()) - coreX), y = std::max(0.0, std::abs(a.y() - b.y()) - coreY);
+    return std::hypot(x, y) - 2 * r;
+}
+
+bool anyTouch(const WheelGeometry& g, int count) {
+    for (int i = 0; i < count; ++i)
+        for (int j = i + 1; j < count; ++j)
+            if (roomBetween(g, i, j, count) < g.gap) return true;
+    return false;
+}
+
+} // namespace
+
+WheelGeometry wheelGeometry(int count, double requestedRadius, bool compact, const std::vector<double>& labelWidths) {
     WheelGeometry g;
     g.compact = compact;
     if (count > 9) {
         g.arcStep = 56;
         g.buttonWidth = 50;
     }
-    const double minimum = g.arcStep * (std::max(count, 2) - 1) / (1.1 * std::numbers::pi);
-    g.radius = std::min(std::max(requestedRadius, minimum), 168.0);
-    g.frameWidth = 2 * g.radius + g.buttonWidth + 20;
-    // The button's width, not its height, goes into the height too.
-    g.frameHeight = (compact ? g.radius : 2 * g.radius) + g.buttonWidth + 20;
+    // A label keeps 6 points either side.
+    for (const double label : labelWidths)
+        g.widths.push_back(std::max(g.buttonWidth, std::ceil(label) + 12));
+    g.radius = std::max(requestedRadius, g.arcStep * (std::max(count, 2) - 1) / (1.1 * std::numbers::pi));
+    while (anyTouch(g, count))
+        g.radius += 1;
+    // From the top of the highest button to the foot of the lowest, with 10 of margin round it all.
+    double top = 0, bottom = 0, side = 0;
+    for (int i = 0; i < std::max(count, 1); ++i) {
+        const QPointF p = wheelOffset(g, i, std::max(count, 1));
+        top = std::min(top, p.y());
+        bottom = std::max(bottom, p.y());
+        side = std::max(side, std::abs(p.x()) + g.width(i) / 2);
+    }
+    g.frameWidth = 2 * side + 20;
+    g.centerY = -top + g.buttonHeight / 2 + 10;
+    g.frameHeight = g.centerY + bottom + g.buttonHeight / 2 + 10;
     return g;
 }
 
 QPointF wheelOffset(const WheelGeometry& g, int index, int count) {
-    const double angle =
-        count < 2 ? -std::numbers::pi / 2 : 0.95 * std::numbers::pi + 1.1 * std::numbers::pi * index / (count - 1);
+    const double angle = wheelAngle(index, count);
     return {std::cos(angle) * g.radius, std::sin(angle) * g.radius + (g.compact ? g.radius / 2 : 0)};
 }
 
@@ -63,10 +103,21 @@ std::vector<WheelEntry> wheelActionsFor(WheelWords words, bool withSendFile) {
     return out;
 }
 
+std::vector<double> RadialWheelModel::labelWidths(const std::vector<WheelEntry>& entries) {
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(static_cast<int>(labelPixels));
+    font.setWeight(QFont::Medium);
+    const QFontMetricsF metrics(font);
+    std::vector<double> widths;
+    for (const WheelEntry& e : entries)
+        widths.push_back(metrics.horizontalAdvance(e.label));
+    return widths;
+}
+
 RadialWheelModel::RadialWheelModel(bool withSendFile, QObject* parent)
     : QAbstractListModel(parent), withSendFile_(withSendFile) {
     entries_ = wheelActionsFor(words_, withSendFile_);
-    geometry_ = wheelGeometry(static_cast<int>(entries_.size()), requestedRadius, false);
+    geometry_ = wheelGeometry(static_cast<int>(entries_.size()), requestedRadius, false, labelWidths(entries_));
 }
 
 void RadialWheelModel::setWords(WheelWords words) {
@@ -74,7 +125,7 @@ void RadialWheelModel::setWords(WheelWords words) {
     words_ = words;
     beginResetModel();
     entries_ = wheelActionsFor(words_, withSendFile_);
-    geometry_ = wheelGeometry(static_cast<int>(entries_.size()), requestedRadius, false);
+    geometry_ = wheelGeometry(static_cast<int>(entries_.size()), requestedRadius, false, labelWidths(entries_));
     endResetModel();
     emit layoutChanged();
 }
@@ -97,13 +148,14 @@ QVariant RadialWheelModel::data(const QModelIndex& index, int role) const {
     case XRole: return wheelOffset(geometry_, row, rowCount()).x();
     case YRole: return wheelOffset(geometry_, row, rowCount()).y();
     case DelayRole: return wheelStaggerMs(row);
+    case WidthRole: return geometry_.width(row);
     default: return {};
     }
 }
 
 QHash<int, QByteArray> RadialWheelModel::roleNames() const {
-    return {{LabelRole, "label"}, {IconRole, "icon"}, {TintRole, "tint"},
-            {XRole, "offsetX"},   {YRole, "offsetY"}, {DelayRole, "delayMs"}};
+    return {{LabelRole, "label"}, {IconRole, "icon"},     {TintRole, "tint"},        {XRole, "offsetX"},
+            {YRole, "offsetY"},   {DelayRole, "delayMs"}, {WidthRole, "buttonWidth"}};
 }
 
 } // namespace dovrel::controller

@@ -43,6 +43,8 @@ class RootViewModel : public QObject, public PairingTarget, public SignInTarget 
     Q_PROPERTY(QString alertConfirm READ alertConfirm NOTIFY alertChanged)
     Q_PROPERTY(QString alertField READ alertField NOTIFY alertChanged)
     Q_PROPERTY(QString notice READ notice NOTIFY noticeChanged)
+    // The first button ends something that cannot be taken back (unpairing): it is drawn as such.
+    Q_PROPERTY(bool alertDestructive READ alertDestructive NOTIFY alertChanged)
 
 public:
     enum class Route { Deck, Pairing, Session };
@@ -74,6 +76,7 @@ public:
     // connection that needs the pairing code. Empty: nothing.
     QString notice() const { return notice_; }
     Q_INVOKABLE void dismissNotice() { setNotice({}); }
+    bool alertDestructive() const { return alert_ == Alert::Unpair; }
 
     // The window was shown: starts the poll (not in demo mode) and the automatic connection the launch
     // arguments ask for.

@@ -17,7 +17,21 @@ const QStringList& SymbolSet::names() {
         QStringLiteral("gearshape"),
         // the assistant panel
         QStringLiteral("wand.and.stars"), QStringLiteral("square.and.arrow.down"),
-        QStringLiteral("square.and.arrow.up"), QStringLiteral("doc.on.doc"), QStringLiteral("xmark.circle")};
+        QStringLiteral("square.and.arrow.up"), QStringLiteral("doc.on.doc"), QStringLiteral("xmark.circle"),
+        // the session window: the pointer modes, the top row, the wheel, the notices, the guide and the pill
+        QStringLiteral("hand.tap"), QStringLiteral("rectangle.and.hand.point.up.left"),
+        QStringLiteral("cursorarrow.motionlines"), QStringLiteral("cursorarrow.click.2"), QStringLiteral("checkmark"),
+        QStringLiteral("speaker.wave.2.fill"), QStringLiteral("speaker.slash.fill"), QStringLiteral("questionmark"),
+        QStringLiteral("arrow.up.left.and.arrow.down.right"), QStringLiteral("rectangle.3.group"),
+        QStringLiteral("square.grid.3x3.fill"), QStringLiteral("magnifyingglass"),
+        QStringLiteral("menubar.dock.rectangle"), QStringLiteral("bell.fill"), QStringLiteral("arrow.up.doc.fill"),
+        QStringLiteral("exclamationmark.shield.fill"), QStringLiteral("xmark.circle.fill"),
+        QStringLiteral("lock.shield.fill"), QStringLiteral("exclamationmark.triangle.fill"),
+        QStringLiteral("arrow.up.and.down.and.arrow.left.and.right"), QStringLiteral("keyboard"),
+        QStringLiteral("circle.grid.cross.fill"), QStringLiteral("chevron.up"),
+        // the pairing screen
+        QStringLiteral("chevron.left"), QStringLiteral("text.bubble"), QStringLiteral("link"),
+        QStringLiteral("bolt.horizontal.fill")};
     return all;
 }
 

@@ -80,7 +80,7 @@ ColumnLayout {
                     implicitHeight: 24
                     radius: 5
                     color: !submit.enabled ? section.theme.divider
-                                           : submit.down ? Qt.darker(section.theme.brand, 1.15) : section.theme.brand
+                                           : submit.down ? Qt.darker(section.theme.brandFill, 1.15) : section.theme.brandFill
                 }
             }
             LinkButton {
@@ -138,6 +138,6 @@ ColumnLayout {
         small: true
         visible: section.app.accountError.length > 0
         text: section.app.accountError
-        color: section.theme.warn
+        color: section.theme.warnText
     }
 }

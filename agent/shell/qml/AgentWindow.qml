@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Fusion
 import QtQuick.Layouts
+import DovrelAgent
 
 // The agent's window: one scrolling column 320 wide — header, status, pairing, account, sharing and
 // access, permissions and video, wake, unattended access, quit.
@@ -19,9 +20,9 @@ Pane {
     palette.windowText: theme.text
     palette.base: theme.field
     palette.text: theme.text
-    palette.button: root.vm.dark ? "#3a3a3e" : "#fbfbfd"
+    palette.button: theme.button
     palette.buttonText: theme.text
-    palette.highlight: theme.brand
+    palette.highlight: theme.brandFill
     palette.highlightedText: "white"
     palette.placeholderText: theme.secondary
     palette.mid: theme.divider
@@ -52,13 +53,14 @@ Pane {
                     Layout.preferredWidth: 22
                     Layout.preferredHeight: 22
                 }
-                Label {
-                    text: "DOVRELÆ"
-                    textFormat: Text.PlainText
-                    color: root.theme.text
-                    font.pixelSize: 17
-                    font.weight: Font.Black
-                    font.letterSpacing: 2.5
+                // The product's drawn name, as the controller shows it.
+                Wordmark {
+                    objectName: "wordmark"
+                    dark: root.vm.dark
+                    Layout.preferredHeight: 22
+                    Layout.preferredWidth: implicitWidth
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: "DOVRELÆ"
                 }
                 Item { Layout.fillWidth: true }
             }
@@ -104,7 +106,7 @@ Pane {
                 objectName: "quit"
                 Layout.fillWidth: true
                 text: qsTr("Quit DOVRELÆ")
-                palette.buttonText: root.theme.warn
+                palette.buttonText: root.theme.warnText
                 font.pixelSize: root.theme.callout
                 onClicked: root.vm.quit()
             }

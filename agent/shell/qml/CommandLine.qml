@@ -26,19 +26,25 @@ RowLayout {
             textFormat: TextEdit.PlainText
             readOnly: true
             selectByMouse: true
-            wrapMode: TextEdit.WrapAnywhere
+            // Between words, after a slash or a hyphen; only a part longer than the line is broken
+            // inside.
+            wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
             color: line.theme.text
             font.family: "DejaVu Sans Mono"
-            font.pixelSize: 10
+            font.pixelSize: 11
         }
     }
     AbstractButton {
+        id: copyButton
         objectName: line.objectName + "Copy"
         implicitWidth: 16
         implicitHeight: 16
         contentItem: Symbol { name: "copy"; color: line.theme.brand; size: 12 }
-        ToolTip.visible: hovered
-        ToolTip.text: qsTr("Copy command")
+        ThemedToolTip {
+            theme: line.theme
+            visible: copyButton.hovered
+            text: qsTr("Copy command")
+        }
         onClicked: line.copy()
     }
 }

@@ -8,7 +8,14 @@ Button {
     required property Theme theme
     property string symbol
     property bool danger: false
+    // Shown while the pointer rests on the button; none when empty.
+    property string tip
     font.pixelSize: theme.caption
+    ThemedToolTip {
+        theme: button.theme
+        visible: button.hovered && button.tip.length > 0
+        text: button.tip
+    }
     contentItem: RowLayout {
         spacing: 5
         Symbol {
@@ -21,7 +28,7 @@ Button {
             text: button.text
             textFormat: Text.PlainText
             font: button.font
-            color: !button.enabled ? button.theme.secondary : (button.danger ? button.theme.warn : button.theme.text)
+            color: !button.enabled ? button.theme.secondary : (button.danger ? button.theme.warnText : button.theme.text)
         }
     }
 }

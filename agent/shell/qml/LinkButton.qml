@@ -12,7 +12,7 @@ AbstractButton {
         text: link.text
         textFormat: Text.PlainText
         font: link.font
-        color: !link.enabled ? link.theme.secondary : (link.danger ? link.theme.warn : link.theme.brand)
+        color: !link.enabled ? link.theme.secondary : (link.danger ? link.theme.warnText : link.theme.link)
         opacity: link.pressed ? 0.6 : 1
     }
     MouseArea {

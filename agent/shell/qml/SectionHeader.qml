@@ -22,11 +22,11 @@ RowLayout {
         font.weight: Font.DemiBold
     }
     Item { Layout.fillWidth: true }
-    BusyIndicator {
+    Spinner {
         objectName: header.objectName + "Busy"
         visible: header.busy
-        running: header.busy
-        Layout.preferredWidth: 16
-        Layout.preferredHeight: 16
+        color: header.theme.link
+        Layout.preferredWidth: 14
+        Layout.preferredHeight: 14
     }
 }

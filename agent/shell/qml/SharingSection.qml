@@ -50,8 +50,7 @@ ColumnLayout {
             symbol: "renew"
             enabled: !section.app.grantBusy
             text: qsTr("New code")
-            ToolTip.visible: hovered
-            ToolTip.text: qsTr("Issue a fresh QR. The previous one stops working immediately.")
+            tip: qsTr("Issue a fresh QR. The previous one stops working immediately.")
             onClicked: section.vm.newGrant()
         }
         IconButton {
@@ -61,8 +60,7 @@ ColumnLayout {
             danger: true
             enabled: !section.app.grantBusy
             text: qsTr("Cancel all access")
-            ToolTip.visible: hovered
-            ToolTip.text: qsTr("Cancel this computer's QR code and share code, change its pairing code, and disconnect anyone connected. Your account and other devices are not affected.")
+            tip: qsTr("Cancel this computer's QR code and share code, change its pairing code, and disconnect anyone connected. Your account and other devices are not affected.")
             onClicked: section.vm.askCancelAllAccess()
         }
         Item { Layout.fillWidth: true }
@@ -74,8 +72,7 @@ ColumnLayout {
         danger: true
         visible: section.vm.showDisconnect
         text: qsTr("Disconnect current session")
-        ToolTip.visible: hovered
-        ToolTip.text: qsTr("End the session connected right now. The code keeps working.")
+        tip: qsTr("End the session connected right now. The code keeps working.")
         onClicked: section.vm.disconnectSession()
     }
     Caption {
@@ -84,7 +81,7 @@ ColumnLayout {
         small: true
         visible: text.length > 0
         text: section.vm.sharingMessage
-        color: section.vm.sharingMessageIsError ? section.theme.warn : section.theme.secondary
+        color: section.vm.sharingMessageIsError ? section.theme.warnText : section.theme.secondary
     }
 
     // The confirmation before every code is cancelled.
@@ -119,7 +116,7 @@ ColumnLayout {
                 Button {
                     objectName: "confirmCancel"
                     text: qsTr("Cancel access")
-                    palette.buttonText: section.theme.warn
+                    palette.buttonText: section.theme.warnText
                     font.pixelSize: section.theme.caption
                     onClicked: section.vm.confirmCancelAllAccess()
                 }

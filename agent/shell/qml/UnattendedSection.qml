@@ -34,13 +34,13 @@ ColumnLayout {
             objectName: "readinessBadge"
             text: section.checker.badge
             textFormat: Text.PlainText
-            color: section.checker.ready ? section.theme.good : section.theme.warn
+            color: section.checker.ready ? section.theme.goodText : section.theme.warnText
             font.pixelSize: section.theme.caption
         }
     }
     Caption {
         theme: section.theme
-        text: qsTr("So the computer stays reachable with nobody in the room. Copy a terminal command (it asks for your password) or tap Open:")
+        text: qsTr("So the computer stays reachable with nobody in the room. Each warning says how to fix it: a terminal command to copy (sudo asks for your password), Open for its settings, or what to do.")
     }
 
     ReadinessRowView { objectName: "supervisedRow"; row: section.checker.supervisedRow; theme: section.theme }

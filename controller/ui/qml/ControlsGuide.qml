@@ -65,11 +65,10 @@ Item {
                     height: 30
                     radius: 15
                     color: Qt.rgba(1, 1, 1, 0.12)
-                    SessionGlyph {
+                    Symbol {
                         anchors.centerIn: parent
-                        symbol: "xmark"
-                        size: 13
-                        font.bold: true
+                        name: "xmark"
+                        size: 11
                         color: "white"
                     }
                     MouseArea {
@@ -94,11 +93,15 @@ Item {
                     required property var modelData
                     width: parent.width
                     spacing: 12
-                    SessionGlyph {
+                    Item {
                         width: 26
-                        symbol: line.modelData[0]
-                        size: 15
-                        color: Theme.accent
+                        height: 18
+                        Symbol {
+                            anchors.centerIn: parent
+                            name: line.modelData[0]
+                            size: 17
+                            color: Theme.accent
+                        }
                     }
                     Text {
                         width: line.width - 38

@@ -81,16 +81,13 @@ Item {
                         anchors.verticalCenter: parent.verticalCenter
                         width: 34
                         height: 34
-                        ToolTip.visible: hovered
-                        ToolTip.delay: 600
-                        readonly property string tip: light ? qsTr("Switch to dark") : qsTr("Switch to light")
-                        ToolTip.text: tip // own words
                         onClicked: deckScreen.appearance.toggle()
-                        // The tip asked for by the hover before the click would come up with the old
-                        // words: it is asked for again with the new ones.
-                        onTipChanged: {
-                            if (hovered)
-                                ToolTip.show(tip)
+                        ThemedToolTip {
+                            objectName: "appearanceTip"
+                            // Shown while the pointer rests on the toggle; a click changes its words
+                            // with the appearance.
+                            visible: appearanceToggle.hovered
+                            text: appearanceToggle.light ? qsTr("Switch to dark") : qsTr("Switch to light")
                         }
                         background: Rectangle {
                             radius: 17
@@ -104,7 +101,7 @@ Item {
                                 width: 15
                                 height: 15
                                 name: appearanceToggle.light ? "moon.fill" : "sun.max.fill"
-                                color: Theme.accent
+                                color: Theme.accentInk
                             }
                         }
                     }
@@ -125,7 +122,7 @@ Item {
                                 anchors.verticalCenter: parent.verticalCenter
                                 size: 12
                                 name: "lock.fill"
-                                color: Theme.good
+                                color: Theme.goodInk
                             }
                             Text {
                                 anchors.verticalCenter: parent.verticalCenter
@@ -148,11 +145,12 @@ Item {
                         rightPadding: 12
                         topPadding: 8
                         bottomPadding: 8
-                        ToolTip.visible: hovered
-                        ToolTip.delay: 600
-                        ToolTip.text: signedIn ? qsTr("Signed in - click to sign out")
-                                               : qsTr("Sign in to keep your machines in a private space on the relay")
                         onClicked: deckScreen.account()
+                        ThemedToolTip {
+                            visible: accountChip.hovered
+                            text: accountChip.signedIn ? qsTr("Signed in - click to sign out")
+                                                       : qsTr("Sign in to keep your machines in a private space on the relay")
+                        }
                         background: Rectangle {
                             radius: height / 2
                             color: Qt.alpha(Theme.accent, 0.16)
@@ -200,7 +198,7 @@ Item {
                                 anchors.verticalCenter: parent.verticalCenter
                                 size: 13
                                 name: "plus"
-                                color: "white"
+                                color: Theme.accentLabel
                             }
                             Text {
                                 anchors.verticalCenter: parent.verticalCenter
@@ -208,7 +206,7 @@ Item {
                                 textFormat: Text.PlainText
                                 font.pixelSize: 14
                                 font.weight: Font.DemiBold
-                                color: "white"
+                                color: Theme.accentLabel
                             }
                         }
                     }
@@ -339,7 +337,7 @@ Item {
                         textFormat: Text.PlainText
                         font.pixelSize: 14
                         font.weight: Font.DemiBold
-                        color: "black"
+                        color: Theme.accentLabel
                     }
                 }
             }

@@ -9,56 +9,58 @@ Item {
     id: desk
     clip: true
 
+    // The radius of the top corners, where the desktop fills the top of a rounded card; 0 on a screen.
+    property real topCorner: 0
+    // Drawn into a layer that is then shrunk smoothly (a card's thumbnail): no layers of its own.
+    property bool drawnSmall: false
+    // The menu bar's words keep clear of rounded corners.
+    readonly property real barInset: Math.max(14, topCorner * 0.55)
     readonly property color barText: Qt.rgba(1, 1, 1, 0.92)
     readonly property color material: Qt.rgba(0.08, 0.08, 0.12, 0.42)
 
     // The wallpaper: three colours from the top-left corner to the bottom-right one, and a soft glow.
-    Shape {
+    // Its top corners are rounded by `topCorner` where it fills a card's top.
+    TopRounded {
         anchors.fill: parent
-        ShapePath {
-            strokeWidth: -1
-            fillGradient: LinearGradient {
-                x1: 0
-                y1: 0
-                x2: desk.width
-                y2: desk.height
-                GradientStop {
-                    position: 0
-                    color: Qt.rgba(0.10, 0.13, 0.28, 1)
-                }
-                GradientStop {
-                    position: 0.5
-                    color: Qt.rgba(0.30, 0.16, 0.42, 1)
-                }
-                GradientStop {
-                    position: 1
-                    color: Qt.rgba(0.55, 0.24, 0.36, 1)
-                }
+        radius: desk.topCorner
+        smoothEdges: !desk.drawnSmall
+        gradient: LinearGradient {
+            x1: 0
+            y1: 0
+            x2: desk.width
+            y2: desk.height
+            GradientStop {
+                position: 0
+                color: Qt.rgba(0.10, 0.13, 0.28, 1)
             }
-            PathPolyline {
-                path: [Qt.point(0, 0), Qt.point(desk.width, 0), Qt.point(desk.width, desk.height), Qt.point(0, desk.height), Qt.point(0, 0)]
+            GradientStop {
+                position: 0.5
+                color: Qt.rgba(0.30, 0.16, 0.42, 1)
+            }
+            GradientStop {
+                position: 1
+                color: Qt.rgba(0.55, 0.24, 0.36, 1)
             }
         }
-        ShapePath {
-            strokeWidth: -1
-            fillGradient: RadialGradient {
-                centerX: desk.width * 0.7
-                centerY: desk.height * 0.2
-                centerRadius: desk.width * 0.7
-                focalX: centerX
-                focalY: centerY
-                focalRadius: 4
-                GradientStop {
-                    position: 0
-                    color: Qt.rgba(1, 1, 1, 0.14)
-                }
-                GradientStop {
-                    position: 1
-                    color: Qt.rgba(1, 1, 1, 0)
-                }
+    }
+    TopRounded {
+        anchors.fill: parent
+        radius: desk.topCorner
+        smoothEdges: !desk.drawnSmall
+        gradient: RadialGradient {
+            centerX: desk.width * 0.7
+            centerY: desk.height * 0.2
+            centerRadius: desk.width * 0.7
+            focalX: centerX
+            focalY: centerY
+            focalRadius: 4
+            GradientStop {
+                position: 0
+                color: Qt.rgba(1, 1, 1, 0.14)
             }
-            PathPolyline {
-                path: [Qt.point(0, 0), Qt.point(desk.width, 0), Qt.point(desk.width, desk.height), Qt.point(0, desk.height), Qt.point(0, 0)]
+            GradientStop {
+                position: 1
+                color: Qt.rgba(1, 1, 1, 0)
             }
         }
     }
@@ -173,14 +175,16 @@ Item {
     }
 
     // The menu bar.
-    Rectangle {
+    TopRounded {
         width: desk.width
         height: 26
-        color: desk.material
+        radius: desk.topCorner
+        smoothEdges: !desk.drawnSmall
+        fill: desk.material
         // The menus give way to the status items where the screen is narrow.
         Item {
-            x: 14
-            width: Math.max(0, parent.width - 28 - status.width - 16)
+            x: desk.barInset
+            width: Math.max(0, parent.width - 2 * desk.barInset - status.width - 16)
             height: parent.height
             clip: true
         Row {
@@ -216,7 +220,7 @@ Item {
         Row {
             id: status
             anchors.right: parent.right
-            anchors.rightMargin: 14
+            anchors.rightMargin: desk.barInset
             anchors.verticalCenter: parent.verticalCenter
             spacing: 16
             Symbol {

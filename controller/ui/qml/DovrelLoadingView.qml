@@ -10,7 +10,7 @@ Rectangle {
     property string message: ""
     property string errorText: ""
 
-    color: Theme.dark ? Qt.rgba(0.05, 0.048, 0.06, 1) : "white"
+    color: Theme.loadingGround
 
     Column {
         anchors.centerIn: parent
@@ -47,7 +47,7 @@ Rectangle {
             textFormat: Text.PlainText
             font.pixelSize: 14
             font.weight: Font.Medium
-            color: Theme.dark ? Qt.rgba(0.62, 0.62, 0.62, 1) : Qt.rgba(0.42, 0.42, 0.42, 1)
+            color: Theme.textDim
         }
 
         Text {
@@ -60,7 +60,7 @@ Rectangle {
             text: overlay.errorText
             textFormat: Text.PlainText
             font.pixelSize: 13
-            color: Qt.rgba(0.78, 0.22, 0.2, 1)
+            color: Theme.badInk
         }
     }
 }

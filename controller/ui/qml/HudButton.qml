@@ -1,7 +1,7 @@
 import QtQuick
 import Dovrel.Controller
 
-// A round control of the session window's top row: a symbol on frosted glass, or black on the accent
+// A round control of the session window's top row: a symbol on frosted glass, or dark on the accent
 // green while `active`.
 Item {
     id: button
@@ -19,12 +19,11 @@ Item {
         border.color: Theme.strokeDark
         border.width: button.active ? 0 : 1
     }
-    SessionGlyph {
+    Symbol {
         anchors.centerIn: parent
-        symbol: button.symbol
-        size: 14
-        font.weight: Font.Medium
-        color: button.active ? "black" : "white"
+        name: button.symbol
+        size: 15
+        color: button.active ? Theme.accentLabel : "white"
     }
     MouseArea {
         anchors.fill: parent

@@ -96,7 +96,7 @@ Item {
         acceptedButtons: Qt.LeftButton | Qt.RightButton
         onPressed: mouse => {
             if (mouse.button === Qt.RightButton) {
-                menu.popup()
+                menu.popup(mouse.x, mouse.y)
                 return
             }
             gesture.press(mouse.x, mouse.y)
@@ -130,26 +130,22 @@ Item {
             height: 140
             clip: true
 
-            Shape {
+            // Every layer that reaches the top is cut to the card's corners.
+            TopRounded {
                 anchors.fill: parent
-                ShapePath {
-                    strokeWidth: -1
-                    fillGradient: LinearGradient {
-                        x1: 0
-                        y1: 0
-                        x2: thumb.width
-                        y2: thumb.height
-                        GradientStop {
-                            position: 0
-                            color: Qt.rgba(0.10, 0.13, 0.20, 1)
-                        }
-                        GradientStop {
-                            position: 1
-                            color: Qt.rgba(0.07, 0.09, 0.15, 1)
-                        }
+                radius: 22
+                gradient: LinearGradient {
+                    x1: 0
+                    y1: 0
+                    x2: thumb.width
+                    y2: thumb.height
+                    GradientStop {
+                        position: 0
+                        color: Qt.rgba(0.10, 0.13, 0.20, 1)
                     }
-                    PathPolyline {
-                        path: [Qt.point(0, 0), Qt.point(thumb.width, 0), Qt.point(thumb.width, thumb.height), Qt.point(0, thumb.height), Qt.point(0, 0)]
+                    GradientStop {
+                        position: 1
+                        color: Qt.rgba(0.07, 0.09, 0.15, 1)
                     }
                 }
             }
@@ -160,18 +156,19 @@ Item {
                 anchors.centerIn: parent
                 visible: card.thumbnail === 0
                 spacing: 6
+                // The thumbnail is dark in either appearance: its words take the dark values.
                 Symbol {
                     anchors.horizontalCenter: parent.horizontalCenter
                     size: 24
                     name: "powersleep"
-                    color: Theme.textDimmer
+                    color: Theme.textDimmerDark
                 }
                 Text {
                     anchors.horizontalCenter: parent.horizontalCenter
                     text: qsTr("offline")
                     textFormat: Text.PlainText
                     font.pixelSize: 12
-                    color: Theme.textDimmer
+                    color: Theme.textDimmerDark
                 }
             }
 
@@ -180,9 +177,14 @@ Item {
                 objectName: "frostLayer"
                 anchors.fill: parent
                 visible: card.thumbnail === 1
-                Rectangle {
+                TopRounded {
                     anchors.fill: parent
-                    gradient: Gradient {
+                    radius: 22
+                    gradient: LinearGradient {
+                        x1: 0
+                        y1: 0
+                        x2: 0
+                        y2: thumb.height
                         GradientStop {
                             position: 0
                             color: Qt.rgba(0.80, 0.84, 0.92, 0.20)
@@ -210,7 +212,14 @@ Item {
                 height: thumb.height * 2.2
                 scale: 1 / 2.2
                 transformOrigin: Item.TopLeft
-                sourceComponent: DemoDesktop {}
+                // Drawn whole at its own size, then shrunk smoothly as a picture is.
+                layer.enabled: active
+                layer.smooth: true
+                layer.mipmap: true
+                sourceComponent: DemoDesktop {
+                    topCorner: 22 * 2.2
+                    drawnSmall: true
+                }
             }
 
             // The connect prompt.
@@ -255,10 +264,6 @@ Item {
                 color: Theme.accent
             }
 
-            CardCorners {
-                anchors.fill: parent
-                radius: 22
-            }
         }
 
         // Kind, name, liveness and the small figures.
@@ -345,18 +350,18 @@ Item {
                 StatRow {
                     label: qsTr("cpu")
                     value: card.cpuText
-                    tint: Theme.accent
+                    tint: Theme.accentInk
                 }
                 StatRow {
                     label: qsTr("ram")
                     value: card.ramText
-                    tint: Theme.accent
+                    tint: Theme.accentInk
                 }
                 StatRow {
                     visible: card.batteryText.length > 0
                     label: qsTr("bat")
                     value: card.batteryText
-                    tint: Theme.good
+                    tint: Theme.goodInk
                 }
             }
         }
@@ -421,7 +426,7 @@ Item {
                     width: (parent.width - 12) / 2
                     title: card.frostTitle
                     symbol: card.frostSymbol
-                    tint: Theme.accent
+                    tint: Theme.accentInk
                     onClicked: card.frost()
                 }
                 ActionTile {
@@ -438,7 +443,7 @@ Item {
                 width: parent.width
                 title: qsTr("Unpair")
                 symbol: "trash.fill"
-                tint: Theme.bad
+                tint: Theme.badInk
                 onClicked: card.unpair()
             }
         }
@@ -458,25 +463,25 @@ Item {
         }
     }
 
-    Menu {
+    ThemedMenu {
         id: menu
         objectName: "cardMenu"
-        MenuItem {
+        ThemedMenuItem {
             text: card.frostMenuTitle // own words: "Frost thumbnail" or "Show thumbnail"
             icon.source: SymbolSet.url(card.frostMenuSymbol)
             onTriggered: card.frost()
         }
-        MenuItem {
+        ThemedMenuItem {
             text: qsTr("Rename…")
             icon.source: SymbolSet.url("pencil")
             onTriggered: card.rename()
         }
         MenuSeparator {}
-        MenuItem {
+        ThemedMenuItem {
             text: qsTr("Unpair…")
             icon.source: SymbolSet.url("trash")
-            icon.color: Theme.bad
-            palette.windowText: Theme.bad
+            icon.color: Theme.badInk
+            palette.windowText: Theme.badInk
             onTriggered: card.unpair()
         }
     }

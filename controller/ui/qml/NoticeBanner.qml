@@ -44,11 +44,11 @@ Item {
             y: 10
             width: parent.width - 28
             spacing: 10
-            SessionGlyph {
+            Symbol {
                 id: noticeGlyph
-                symbol: banner.secure ? "lock.shield.fill" : "exclamationmark.triangle.fill"
-                size: 14
-                font.weight: Font.DemiBold
+                objectName: "noticeSymbol"
+                name: banner.secure ? "lock.shield.fill" : "exclamationmark.triangle.fill"
+                size: 15
                 color: banner.secure ? Theme.accent : Theme.bad
             }
             Text {

@@ -18,12 +18,11 @@ Item {
         required property string text
         required property string icon
         spacing: 6
-        LineIcon {
+        Symbol {
             name: label.icon
             color: Theme.textDim
             anchors.verticalCenter: parent.verticalCenter
-            width: 14
-            height: 14
+            size: 15
         }
         Text {
             text: label.text
@@ -34,34 +33,13 @@ Item {
         }
     }
 
-    // A field on a dark well with a hairline inside its edge.
-    component WellField: TextField {
-        id: well
-        property bool mono: false
-        property real corner: 10
-        property color edge: Theme.stroke
-        color: Theme.dark ? "white" : Theme.text
-        placeholderTextColor: Theme.textDimmer
-        selectionColor: Theme.accent
-        selectedTextColor: "black"
-        font.family: well.mono ? "monospace" : font.family
-        font.pixelSize: well.mono ? 12 : 13
-        padding: 10
-        background: Rectangle {
-            radius: well.corner
-            color: Theme.dark ? Qt.rgba(0, 0, 0, 0.25) : Qt.rgba(0, 0, 0, 0.05)
-            border.color: well.edge
-            border.width: 1
-        }
-    }
-
     // A capsule button: the accent green when it can act, the card's grey when it cannot.
     component CapsuleButton: Button {
         id: capsule
         property bool ready: enabled
         property string glyph: ""
         property bool working: false
-        readonly property color ink: capsule.ready ? "black" : Theme.textDim
+        readonly property color ink: capsule.ready ? Theme.accentLabel : Theme.textDim
         font.pixelSize: 13
         font.weight: Font.DemiBold
         topPadding: 9
@@ -74,12 +52,11 @@ Item {
             Row {
                 anchors.centerIn: parent
                 spacing: 7
-                LineIcon {
+                Symbol {
                     visible: capsule.glyph.length > 0 && !capsule.working
                     name: capsule.glyph
                     color: capsule.ink
-                    width: 14
-                    height: 14
+                    size: 15
                     anchors.verticalCenter: parent.verticalCenter
                 }
                 Text {
@@ -90,11 +67,10 @@ Item {
                     font: capsule.font
                     color: capsule.ink
                 }
-                BusyIndicator {
+                Spinner {
                     visible: capsule.working
-                    running: capsule.working
-                    width: 18
-                    height: 18
+                    color: capsule.ink
+                    anchors.verticalCenter: parent.verticalCenter
                 }
             }
         }
@@ -161,18 +137,23 @@ Item {
     }
 
     Flickable {
-        anchors.fill: parent
-        contentHeight: Math.max(height, column.implicitHeight + 56)
+        anchors.top: parent.top
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: footnote.top
+        // 24 above the column and 16 below it; at the window's smallest the cards just fit.
+        contentHeight: Math.max(height, column.implicitHeight + 40)
         boundsBehavior: Flickable.StopAtBounds
+        ScrollBar.vertical: ScrollBar {}
         clip: true
 
         ColumnLayout {
             id: column
             x: (parent.width - width) / 2
-            y: 28
+            y: 24
             width: Math.min(900, screen.width - 56)
-            height: Math.max(implicitHeight, screen.height - 56)
-            spacing: 20
+            height: Math.max(implicitHeight, parent.height - 40)
+            spacing: 16
 
             // Header: Back, the title centred over the screen.
             Item {
@@ -188,12 +169,13 @@ Item {
                         radius: 20
                         color: back.hovered ? Theme.card2 : "transparent"
                     }
-                    contentItem: LineIcon {
-                        name: "chevron"
-                        color: Theme.text
-                        lineWidth: 2.4
-                        width: 16
-                        height: 16
+                    contentItem: Item {
+                        Symbol {
+                            anchors.centerIn: parent
+                            name: "chevron.left"
+                            color: Theme.text
+                            size: 16
+                        }
                     }
                     onClicked: screen.pairing.cancel()
                 }
@@ -223,7 +205,7 @@ Item {
                     spacing: 10
                     CardLabel {
                         text: qsTr("Have a share code?")
-                        icon: "bubble"
+                        icon: "text.bubble"
                     }
                     Text {
                         Layout.fillWidth: true
@@ -284,7 +266,7 @@ Item {
                         text: screen.pairing.shareError
                         textFormat: Text.PlainText
                         font.pixelSize: 11
-                        color: Theme.dark ? Theme.warn : Qt.darker(Theme.warn, 1.45)
+                        color: Theme.warnInk
                     }
                 }
             }
@@ -338,13 +320,13 @@ Item {
                             textFormat: Text.PlainText
                             font.pixelSize: 12
                             font.weight: Font.Medium
-                            color: Theme.bad
+                            color: Theme.badInk
                         }
                         CapsuleButton {
                             objectName: "linkConnect"
                             Layout.fillWidth: true
                             text: qsTr("Connect")
-                            glyph: "bolt"
+                            glyph: "bolt.horizontal.fill"
                             font.pixelSize: 14
                             topPadding: 10
                             bottomPadding: 10
@@ -444,14 +426,23 @@ Item {
             Item {
                 Layout.fillHeight: true
             }
-            Text {
-                Layout.fillWidth: true
-                wrapMode: Text.Wrap
-                text: qsTr("Paired once with a one-time key (TOFU). The relay reaches your machine on any network.")
-                textFormat: Text.PlainText
-                font.pixelSize: 12
-                color: Theme.textDimmer
-            }
         }
+    }
+
+    // Under the cards and always in view, however far they scroll.
+    Text {
+        id: footnote
+        objectName: "pairingFootnote"
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 14
+        anchors.horizontalCenter: parent.horizontalCenter
+        width: Math.min(implicitWidth, parent.width - 56)
+        topPadding: 8
+        wrapMode: Text.Wrap
+        horizontalAlignment: Text.AlignHCenter
+        text: qsTr("Paired once with a one-time key (TOFU). The relay reaches your machine on any network.")
+        textFormat: Text.PlainText
+        font.pixelSize: 12
+        color: Theme.textDimmer
     }
 }

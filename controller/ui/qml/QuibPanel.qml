@@ -20,7 +20,8 @@ Rectangle {
     width: 470
     implicitHeight: content.implicitHeight + 32
     radius: 18
-    color: Qt.rgba(0.11, 0.11, 0.13, 0.93)
+    // Nearly opaque: the picture under it must not cross its words.
+    color: Theme.panel
     border.color: stroke
     border.width: 1
 
@@ -77,7 +78,7 @@ Rectangle {
             Text {
                 objectName: "quibNote"
                 Layout.fillWidth: true
-                text: panel.model.note
+                text: panel.model.title
                 textFormat: Text.PlainText
                 color: "white"
                 font.pixelSize: 13
@@ -85,12 +86,12 @@ Rectangle {
                 // A reason ("allow that below", "sign in") is read whole, over as many lines as it needs.
                 wrapMode: Text.Wrap
             }
-            BusyIndicator {
+            Spinner {
                 objectName: "quibBusy"
+                color: Theme.accent
                 visible: panel.model.busy
-                running: visible
-                Layout.preferredWidth: 18
-                Layout.preferredHeight: 18
+                Layout.preferredWidth: 16
+                Layout.preferredHeight: 16
             }
             AbstractButton {
                 objectName: "quibClose"
@@ -112,18 +113,21 @@ Rectangle {
             spacing: 8
             Layout.fillWidth: true
             Text {
+                objectName: "quibNoticeLead"
+                visible: text.length > 0
                 Layout.fillWidth: true
-                text: panel.model.note
+                text: panel.model.noticeLead
                 textFormat: Text.PlainText
                 color: panel.textDim
                 font.pixelSize: 12
                 wrapMode: Text.Wrap
             }
             Text {
+                objectName: "quibNoticeText"
                 Layout.fillWidth: true
                 text: panel.model.signInNotice
                 textFormat: Text.PlainText
-                color: panel.textDimmer
+                color: panel.textDim
                 font.pixelSize: 12
                 wrapMode: Text.Wrap
             }
@@ -142,6 +146,7 @@ Rectangle {
                 onTextEdited: panel.model.prompt = text
                 onAccepted: panel.model.generate()
                 placeholderText: qsTr("Tell Quib what to do - \"reply politely\", \"fix grammar\", \"in Hindi\"\u2026")
+                placeholderTextColor: panel.textDimmer
                 color: "white"
                 font.pixelSize: 13
                 padding: 10
@@ -168,11 +173,13 @@ Rectangle {
                     text: generateButton.text
                     textFormat: Text.PlainText
                     font: generateButton.font
-                    color: panel.model.prompt.length > 0 ? "black" : panel.textDim
+                    color: panel.model.prompt.length > 0 ? Theme.accentLabel : panel.textDim
                 }
                 background: Rectangle {
                     radius: height / 2
                     color: panel.model.prompt.length > 0 ? Theme.accent : panel.card2
+                    // Held back while a request is under way.
+                    opacity: generateButton.enabled || panel.model.prompt.length === 0 ? 1 : 0.5
                 }
             }
         }
@@ -212,7 +219,8 @@ Rectangle {
                     objectName: tile.modelData.name
                     Layout.fillWidth: true
                     Layout.preferredWidth: 1 // the five share the row equally
-                    Layout.preferredHeight: 46
+                    // Two lines of label under the symbol, with room above and below.
+                    Layout.preferredHeight: 56
                     enabled: !panel.model.busy
                     onClicked: panel.act(tile.modelData.name)
                     background: Rectangle {
@@ -220,7 +228,9 @@ Rectangle {
                         color: panel.card2
                         opacity: tile.enabled ? 1 : 0.5
                     }
-                    contentItem: Column {
+                    contentItem: Item {
+                        Column {
+                        anchors.centerIn: parent
                         spacing: 3
                         Symbol {
                             anchors.horizontalCenter: parent.horizontalCenter
@@ -236,6 +246,8 @@ Rectangle {
                             color: "white"
                             font.pixelSize: 10
                             font.weight: Font.Medium
+                            lineHeight: 0.95
+                        }
                         }
                     }
                 }
@@ -250,11 +262,11 @@ Rectangle {
                 Layout.fillWidth: true
                 text: panel.model.consentText
                 textFormat: Text.PlainText
-                color: panel.textDimmer
+                color: panel.textDim
                 font.pixelSize: 11
                 wrapMode: Text.Wrap
             }
-            Switch {
+            ThemedSwitch {
                 objectName: "quibConsent"
                 checked: panel.model.cloudConsent
                 onToggled: panel.model.cloudConsent = checked

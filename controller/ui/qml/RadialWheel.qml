@@ -24,13 +24,14 @@ Item {
             required property real offsetX
             required property real offsetY
             required property int delayMs
+            required property real buttonWidth
             readonly property color tintColor: tint === "warn" ? Theme.warn : tint === "bad" ? Theme.bad : "white"
 
             objectName: "wheelAction-" + label
-            width: radial.model.buttonWidth
+            width: buttonWidth
             height: radial.model.buttonHeight
             x: radial.width / 2 - width / 2 + (radial.open ? offsetX : 0)
-            y: radial.height / 2 - height / 2 + (radial.open ? offsetY : 0)
+            y: radial.model.centerY - height / 2 + (radial.open ? offsetY : 0)
             opacity: radial.open ? 1 : 0
             scale: radial.open ? 1 : 0.4
             enabled: radial.open
@@ -76,24 +77,21 @@ Item {
             Column {
                 anchors.centerIn: parent
                 spacing: 3
-                SessionGlyph {
+                Symbol {
                     anchors.horizontalCenter: parent.horizontalCenter
-                    symbol: button.icon
+                    name: button.icon
                     size: 18
-                    font.weight: Font.Medium
                     color: button.tintColor
                 }
+                // The button is made wide enough for its label: none is shrunk.
                 Text {
+                    objectName: "wheelLabel"
                     anchors.horizontalCenter: parent.horizontalCenter
-                    width: button.width - 6
                     horizontalAlignment: Text.AlignHCenter
                     text: button.label
                     textFormat: Text.PlainText
-                    font.pixelSize: 9
+                    font.pixelSize: radial.model.labelSize
                     font.weight: Font.Medium
-                    fontSizeMode: Text.HorizontalFit
-                    minimumPixelSize: 6
-                    elide: Text.ElideRight
                     color: button.tintColor
                 }
             }

@@ -34,7 +34,7 @@ Item {
         padding: 20
         background: Rectangle {
             radius: 14
-            color: Theme.dark ? Qt.rgba(0.1, 0.11, 0.15, 1) : "white"
+            color: Theme.raised
             border.color: Theme.stroke
             border.width: 1
         }
@@ -67,28 +67,37 @@ Item {
                 font.pixelSize: 13
                 color: Theme.textDim
             }
-            TextField {
+            WellField {
                 id: field
                 objectName: "renameField"
                 visible: alerts.root.alert === RootViewModel.Rename
                 width: 240
-                height: 24
                 focus: visible
                 onAccepted: alerts.root.answerAlert(true, field.text)
             }
         }
-        footer: DialogButtonBox {
-            background: null
-            ThemedButton {
-                objectName: "alertConfirm"
-                primary: true
-                text: alerts.root.alertConfirm
-                onClicked: alerts.root.answerAlert(true, field.text)
-            }
-            ThemedButton {
-                objectName: "alertCancel"
-                text: qsTr("Cancel")
-                onClicked: alerts.root.answerAlert(false)
+        // Cancel on the left, the alert's own action on the right, apart enough to tell them apart.
+        footer: Item {
+            implicitHeight: buttons.implicitHeight + 24
+            Row {
+                id: buttons
+                anchors.right: parent.right
+                anchors.rightMargin: 20
+                anchors.top: parent.top
+                anchors.topMargin: 4
+                spacing: 10
+                ThemedButton {
+                    objectName: "alertCancel"
+                    text: qsTr("Cancel")
+                    onClicked: alerts.root.answerAlert(false)
+                }
+                ThemedButton {
+                    objectName: "alertConfirm"
+                    primary: !alerts.root.alertDestructive
+                    destructive: alerts.root.alertDestructive
+                    text: alerts.root.alertConfirm
+                    onClicked: alerts.root.answerAlert(true, field.text)
+                }
             }
         }
         onRejected: alerts.root.answerAlert(false)

@@ -76,15 +76,20 @@ Item {
                 cursorShape: Qt.PointingHandCursor
                 onClicked: modeMenu.popup(modeChip, 0, modeChip.height + 4)
             }
-            Menu {
+            // Each mode with its symbol; the current one with a check instead.
+            ThemedMenu {
                 id: modeMenu
                 objectName: "pointerModeMenu"
+                overPicture: true
                 Repeater {
                     model: chips.session.interaction.modes
-                    MenuItem {
+                    ThemedMenuItem {
                         required property string modelData
                         objectName: "mode-" + modelData
-                        text: (chips.session.interaction.mode === modelData ? "✓  " : "") + chips.modeTitles[modelData] // own words
+                        text: chips.modeTitles[modelData] // own words
+                        icon.source: SymbolSet.url(chips.session.interaction.mode === modelData ? "checkmark"
+                                                                                                : chips.modeSymbols[modelData])
+                        icon.color: chips.session.interaction.mode === modelData ? Theme.accent : "white"
                         onTriggered: chips.session.interaction.mode = modelData
                     }
                 }
@@ -111,7 +116,7 @@ Item {
                     textFormat: Text.PlainText
                     font.pixelSize: 11
                     font.weight: Font.Medium
-                    color: Qt.rgba(1, 1, 1, 0.55)
+                    color: Qt.rgba(1, 1, 1, 0.62)
                 }
             }
             // The writing assistant: its mark on the accent while the panel is open; a press toggles it.

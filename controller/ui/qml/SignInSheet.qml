@@ -42,7 +42,7 @@ Popup {
     component SheetField: TextField {
         id: field
         color: "white"
-        placeholderTextColor: Qt.rgba(1, 1, 1, 0.6)
+        placeholderTextColor: Qt.rgba(1, 1, 1, 0.85)
         selectionColor: Qt.rgba(1, 1, 1, 0.35)
         selectedTextColor: "white"
         font.pixelSize: 16
@@ -51,7 +51,7 @@ Popup {
         Layout.fillWidth: true
         background: Rectangle {
             radius: 13
-            color: Qt.rgba(1, 1, 1, 0.14)
+            color: Qt.rgba(1, 1, 1, 0.1)
             border.color: Qt.rgba(1, 1, 1, 0.28)
             border.width: 1
         }
@@ -190,14 +190,12 @@ Popup {
                     Row {
                         anchors.centerIn: parent
                         spacing: 8
-                        BusyIndicator {
+                        Spinner {
                             visible: sheet.model.busy
-                            running: sheet.model.busy
-                            width: 22
-                            height: 22
-                            padding: 0
+                            width: 18
+                            height: 18
                             anchors.verticalCenter: parent.verticalCenter
-                            palette.dark: Theme.brandInk
+                            color: Theme.brandInk
                         }
                         Text {
                             anchors.verticalCenter: parent.verticalCenter
@@ -242,7 +240,7 @@ Popup {
                 text: qsTr("Your account keeps your machines in a private space. Your password is sent once over an encrypted connection and kept only as a one-way hash.")
                 textFormat: Text.PlainText
                 font.pixelSize: 11
-                color: Qt.rgba(1, 1, 1, 0.75)
+                color: Qt.rgba(1, 1, 1, 0.85)
             }
         }
     }

@@ -23,6 +23,6 @@ Row {
         textFormat: Text.PlainText
         font.pixelSize: 11
         font.weight: Font.DemiBold
-        color: Qt.alpha(row.tint, 0.95)
+        color: row.tint
     }
 }

@@ -78,12 +78,12 @@ Rectangle {
             font.pixelSize: 12
             color: Theme.textDimDark
         }
-        SessionGlyph {
+        Symbol {
+            objectName: "pillChevron"
             anchors.verticalCenter: parent.verticalCenter
-            symbol: "chevron.up"
+            name: "chevron.up"
             size: 10
-            font.bold: true
-            color: Theme.textDimmerDark
+            color: Theme.textDimDark
             rotation: pill.expanded ? 180 : 0
         }
     }

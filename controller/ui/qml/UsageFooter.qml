@@ -1,6 +1,5 @@
 import QtQuick
 import Dovrel.Controller
-import QtQuick.Controls
 
 // The strip under the cards: tokens received so far (one per MiB) and that use is free in the beta.
 Item {
@@ -12,9 +11,13 @@ Item {
     HoverHandler {
         id: hover
     }
-    ToolTip.visible: hover.hovered
-    ToolTip.delay: 600
-    ToolTip.text: qsTr("1 token = 1 MB of screen streamed to this computer. Sessions over the same network use fewer. DOVRELÆ is free while in beta - this just shows your usage.")
+    ThemedToolTip {
+        objectName: "usageTip"
+        visible: hover.hovered
+        // Over the footer's left end, where the count it explains is.
+        x: 24
+        text: qsTr("1 token = 1 MB of screen streamed to this computer. Sessions over the same network use fewer. DOVRELÆ is free while in beta - this just shows your usage.")
+    }
 
     // The translucent ground, and the hairline along the top.
     Rectangle {

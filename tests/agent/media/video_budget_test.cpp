@@ -96,6 +96,7 @@ TEST(VideoBudget, ReadsTheEnvironmentOnEveryCall) {
 TEST(VideoBudget, LogLineTruncatesToWholeMegabits) {
     EXPECT_EQ(VideoBudget::relay().logLine(), "• encoder budget: 2 Mbit/s, 30 fps, IDR every 450 frames");
     EXPECT_EQ(VideoBudget::lan().logLine(), "• encoder budget: 12 Mbit/s, 60 fps, IDR every 120 frames");
+    EXPECT_EQ(VideoBudget::lan().logLine(12), "• encoder budget: 12 Mbit/s, 60 fps, a refresh wave every 12 frames");
     EXPECT_EQ(VideoBudget::lan().withOverrides("999999", "5").logLine(),
               "• encoder budget: 0 Mbit/s, 5 fps, IDR every 60 frames");
 }

@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <optional>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -133,13 +134,71 @@ TEST_P(EncoderCodecs, AForcedKeyframeIsAnIdrWithItsParameterSetsInFront) {
     EXPECT_TRUE(encodeOne(enc, sink, FrameBuffer::frame(patternFrame(320, 192, t), {}), t, true).keyframe);
 }
 
-TEST_P(EncoderCodecs, KeyframesComeAtTheBudgetsInterval) {
+TEST_P(EncoderCodecs, RefreshWavesComeAtTheirPeriodWithParameterSetsAndKeyframesOnlyWhenAsked) {
+    const bool h264 = GetParam();
+    VideoEncoderConfig config{160, 96, h264, {1000000, 250000, 30, 30}};
+    config.repairsLosses = true;
+    {
+        LibavVideoEncoder chosen(config, sink.callback(), Hardware::never);
+        chosen.start();
+        EXPECT_EQ(chosen.refreshPeriod(), repairRefreshPictures);
+        const auto lines = log.lines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(),
+                            "• encoder budget: 1 Mbit/s, 30 fps, a refresh wave every " +
+                                std::to_string(repairRefreshPictures) + " frames"),
+                  lines.end())
+            << log.text();
+    }
+    config.refreshPictures = 10;
+    LibavVideoEncoder enc(config, sink.callback(), Hardware::never);
+    enc.start();
+    EXPECT_EQ(enc.refreshPeriod(), 10);
+    std::vector<uint64_t> keys, waves;
+    std::vector<EncodedPicture> fromWave;
+    // Every picture comes out of the call that took it (encodeOne waits for it alone).
+    for (uint64_t t = 0; t < 45; ++t) {
+        EncodedPicture p = encodeOne(enc, sink, FrameBuffer::frame(patternFrame(160, 96, t), {}), t, t == 25);
+        if (p.keyframe) keys.push_back(t);
+        if (p.refresh) {
+            waves.push_back(t);
+            EXPECT_FALSE(p.keyframe);
+            ASSERT_TRUE(p.parameterSets) << t;
+            EXPECT_EQ(p.parameterSets->size(), h264 ? 2u : 3u);
+        } else if (!p.keyframe) {
+            EXPECT_FALSE(p.parameterSets) << t;
+        }
+        if (t >= 10 && t <= 20) fromWave.push_back(std::move(p));
+    }
+    // The interval is the wave's now; an asked-for keyframe starts the count again.
+    EXPECT_EQ(keys, (std::vector<uint64_t>{0, 25}));
+    EXPECT_EQ(waves, (std::vector<uint64_t>{10, 20, 35}));
+
+    // A decoder that begins at a wave's first picture has the whole picture once the wave has passed
+    // (x264 marks the point with a recovery-point message, which libavcodec waits for before it shows
+    // anything; x265 sends none).
+    if (!h264) return;
+    test::TestDecoder late(h264);
+    std::optional<uint64_t> firstShown;
+    for (uint64_t i = 0; i < fromWave.size(); ++i)
+        for (const auto& f : late.decode(test::annexB(fromWave[i]))) {
+            if (!firstShown) firstShown = 10 + i;
+            EXPECT_LT(gradientError(*f, 10 + i), 2.0) << 10 + i;
+        }
+    ASSERT_TRUE(firstShown);
+    EXPECT_LE(*firstShown, 20u);
+}
+
+TEST_P(EncoderCodecs, WithoutRefreshWavesKeyframesComeAtTheBudgetsInterval) {
     const bool h264 = GetParam();
     LibavVideoEncoder enc({160, 96, h264, {1000000, 250000, 30, 30}}, sink.callback(), Hardware::never);
     enc.start();
+    EXPECT_EQ(enc.refreshPeriod(), 0);
     std::vector<uint64_t> keys;
-    for (uint64_t t = 0; t < 65; ++t)
-        if (encodeOne(enc, sink, FrameBuffer::frame(patternFrame(160, 96, t), {}), t).keyframe) keys.push_back(t);
+    for (uint64_t t = 0; t < 65; ++t) {
+        const EncodedPicture p = encodeOne(enc, sink, FrameBuffer::frame(patternFrame(160, 96, t), {}), t);
+        EXPECT_FALSE(p.refresh);
+        if (p.keyframe) keys.push_back(t);
+    }
     EXPECT_EQ(keys, (std::vector<uint64_t>{0, 30, 60}));
 }
 

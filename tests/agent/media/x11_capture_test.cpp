@@ -295,6 +295,19 @@ TEST_F(X11Capture, ARequestedFrameComesAtOnceEvenWhenNothingChanged) {
     EXPECT_LT(std::chrono::steady_clock::now() - asked, 300ms);
 }
 
+TEST_F(X11Capture, RequestedFramesComeAtTheRateOnAStillScreen) {
+    FrameLog frames;
+    X11ScreenCapturer capturer(frames.callback(), {xvfb_->display(), std::make_shared<FakeAudio>(), nullptr});
+    capturer.setCaptureFPS(20);
+    capturer.start(0);
+    ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 1; }));
+    capturer.requestFrames(6);
+    ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 7; }, 3s));
+    // One at once, the others a capture interval apart, not all in one go.
+    const std::lock_guard g(frames.lock);
+    EXPECT_GE(frames.frames[6].capturedAt - frames.frames[1].capturedAt, 4 * 45ms);
+}
+
 // Two pictures a second: a fixed tick would grab a change up to half a second late. Capture that
 // follows DAMAGE grabs it at once, and grabs nothing while the screen stays still (but the picture
 // once a second).

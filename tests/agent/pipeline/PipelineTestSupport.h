@@ -189,6 +189,10 @@ public:
         fpsChanges.push_back(fps);
     }
     void requestFrame() override { ++frameRequests; }
+    void requestFrames(int count) override {
+        ++frameRequests;
+        framesKept = count;
+    }
 
     // One picture, as the capture thread would deliver it, and one tick of the stream.
     void deliver(Instant at) {
@@ -224,6 +228,7 @@ public:
     std::atomic<int> starts{0};
     std::atomic<int> restarts{0};
     std::atomic<int> frameRequests{0};
+    std::atomic<int> framesKept{0}; // the count of the last requestFrames
     std::vector<int> fpsChanges;
 
 private:
@@ -245,7 +250,8 @@ struct EncoderLog {
     std::atomic<bool> failStart{false};    // the next starts throw
     std::atomic<bool> silent{false};       // encoders take frames but put nothing out
     std::atomic<int> encodes{0};
-    std::atomic<int> alive{0}; // encoders not yet destroyed
+    std::atomic<int> alive{0};         // encoders not yet destroyed
+    std::atomic<int> refreshPeriod{4}; // what encoders built to repair losses report (0: like hardware)
 
     std::size_t count() {
         const std::lock_guard g(lock);
@@ -289,6 +295,7 @@ public:
     const VideoEncoderConfig& config() const override { return config_; }
     std::string backend() const override { return "fake"; }
     uint64_t framesSkipped() const override { return 0; }
+    int refreshPeriod() const override { return config_.repairsLosses ? log_->refreshPeriod.load() : 0; }
 
 private:
     VideoEncoderConfig config_;

@@ -220,6 +220,90 @@ TEST(CaptureSupervisor, NobodyWatchingTheCaptureSlowsToOnePictureASecondAndAClie
     EXPECT_TRUE(rig.pipeline->currentEncoder()->keyframePending());
 }
 
+TEST(CaptureSupervisor, LostPicturesAreRepairedInRefreshWavesUntilTheLossesStop) {
+    LogCapture log;
+    PipelineRig rig;
+    rig.start();
+    rig.rec.streaming = true;
+    const auto picture = [&] { rig.capturer()->deliver(rig.clock.now()); };
+    // A desktop in motion, a picture every 16 ms.
+    const auto moving = [&](int pictures) {
+        for (int i = 0; i < pictures; ++i) {
+            rig.onTimerThread(picture);
+            rig.advance(16ms);
+        }
+    };
+    moving(2);
+    const std::size_t built = rig.encoders->count();
+    EXPECT_FALSE(rig.encoders->last().repairsLosses);
+
+    // The first loss: an encoder that repairs, whose first picture is a keyframe.
+    rig.pipeline->repairPicture();
+    rig.pipeline->waitForSetup();
+    ASSERT_EQ(rig.encoders->count(), built + 1);
+    EXPECT_TRUE(rig.encoders->last().repairsLosses);
+    EXPECT_TRUE(rig.pipeline->currentEncoder()->keyframePending());
+    EXPECT_TRUE(log.has("⚠︎ rebuilding encoder — pictures are being lost — repairing them in refresh waves"));
+
+    // The next: the waves repair, no keyframe; they move only with pictures, so the screen is captured
+    // at the rate until the next whole wave after this one has passed.
+    rig.advance(4s, picture);
+    moving(2);
+    rig.pipeline->repairPicture();
+    rig.pipeline->waitForSetup();
+    EXPECT_EQ(rig.encoders->count(), built + 1);
+    EXPECT_FALSE(rig.pipeline->currentEncoder()->keyframePending());
+    EXPECT_EQ(rig.capturer()->captureFPS(), 60);
+    EXPECT_EQ(rig.capturer()->framesKept.load(), 8);
+
+    // Ten seconds without a loss: the plain encoder again.
+    rig.advance(9s, picture);
+    rig.settle();
+    EXPECT_EQ(rig.encoders->count(), built + 1);
+    rig.advance(6s, picture);
+    rig.settle();
+    ASSERT_EQ(rig.encoders->count(), built + 2);
+    EXPECT_FALSE(rig.encoders->last().repairsLosses);
+    EXPECT_TRUE(log.has("⚠︎ rebuilding encoder — no picture lost for 10 s — back to keyframes"));
+
+    // An encoder that cannot refresh (a hardware one) repairs with keyframes.
+    rig.encoders->refreshPeriod = 0;
+    moving(2);
+    rig.pipeline->repairPicture();
+    rig.pipeline->waitForSetup();
+    ASSERT_EQ(rig.encoders->count(), built + 3);
+    rig.advance(2s, picture);
+    rig.advance(1100ms); // the keyframe spacing's longest wait since the last one
+    rig.pipeline->repairPicture();
+    EXPECT_TRUE(rig.pipeline->currentEncoder()->keyframePending());
+    EXPECT_EQ(rig.encoders->count(), built + 3);
+}
+
+TEST(CaptureSupervisor, AskingForAKeyframeAsAClientJoinsOrOverAStillScreenIsNoLoss) {
+    PipelineRig rig;
+    rig.start();
+    rig.rec.streaming = true;
+    const std::size_t built = rig.encoders->count();
+    const auto picture = [&] { rig.capturer()->deliver(rig.clock.now()); };
+    // A still screen: a picture a second. The client asks, and gets a keyframe as before.
+    rig.advance(3s, picture);
+    rig.pipeline->repairPicture();
+    rig.pipeline->waitForSetup();
+    EXPECT_TRUE(rig.pipeline->currentEncoder()->keyframePending());
+    EXPECT_EQ(rig.encoders->count(), built);
+
+    // A client joins a desktop in motion and asks for its first picture too.
+    rig.onTimerThread(picture);
+    rig.advance(16ms);
+    rig.onTimerThread(picture);
+    rig.pipeline->requestKeyframe();
+    rig.advance(16ms);
+    rig.onTimerThread(picture);
+    rig.pipeline->repairPicture();
+    rig.pipeline->waitForSetup();
+    EXPECT_EQ(rig.encoders->count(), built);
+}
+
 TEST(CaptureSupervisor, RestModeTurnsTheDisplayOffOnceAndTheWatchdogRestsWithIt) {
     LogCapture log;
     PipelineRig rig;

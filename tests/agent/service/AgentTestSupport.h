@@ -226,6 +226,7 @@ public:
     }
     void applyLinkBudget(bool relay) override { r_->add(relay ? "budget:relay" : "budget:lan"); }
     void requestKeyframe() override { r_->add("keyframe"); }
+    void repairPicture() override { r_->add("repair"); }
     bool resting() const override {
         const std::lock_guard g(r_->lock);
         return r_->resting;

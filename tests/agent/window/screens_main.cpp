@@ -1,7 +1,10 @@
 // Renders the agent's window in each state a person looks at, light and dark, to PNGs:
-// agent_window_screens <folder>. The column is laid out at its full height so every section shows.
+// agent_window_screens <folder>. The column is laid out at its full height so every section shows;
+// the window as it opens, at its real 320 x 640 with its scroll bar, is rendered too, at the top and
+// scrolled to its end.
 
 #include <cstdio>
+#include <functional>
 
 #include <QDir>
 #include <QImage>
@@ -28,6 +31,22 @@ QImage grab(QQuickView& view) {
     return view.grabWindow();
 }
 
+bool write(const QImage& image, const QString& out) {
+    if (image.isNull() || !image.save(out)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(out));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(out));
+    return true;
+}
+
+// A state of the window: the scene it starts from and what a person did or the agent reported since.
+struct State {
+    const char* name;
+    Scene scene;
+    std::function<void(TestWindow&)> then;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -38,35 +57,78 @@ int main(int argc, char** argv) {
     guiApp();
     const QString folder = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(folder);
-    const std::pair<Scene, const char*> scenes[] = {{Scene::unpaired, "unpaired"},
-                                                    {Scene::paired, "paired"},
-                                                    {Scene::signedIn, "signed-in"},
-                                                    {Scene::permissionMissing, "permission-missing"}};
+    const State states[] = {
+        {"unpaired", Scene::unpaired, {}},
+        {"paired", Scene::paired, [](TestWindow& w) { w.vm->setShowManual(true); }},
+        {"signed-in", Scene::signedIn, [](TestWindow& w) { w.vm->copyShareCode(); }},
+        {"permission-missing", Scene::permissionMissing,
+         [](TestWindow& w) {
+             w.vm->screenCapture()->enable();
+             w.vm->wake()->enable();
+         }},
+        // The form switched to making an account, filled in, and the request under way.
+        {"create-account", Scene::unpaired,
+         [](TestWindow& w) {
+             w.vm->toggleAccountMode();
+             w.vm->setAcctName("ana@studio");
+             w.vm->setAcctPassword("correct horse");
+             w.vm->setAcctInvite("WELCOME");
+         }},
+        {"account-busy", Scene::unpaired,
+         [](TestWindow& w) {
+             w.vm->setAcctName("ana@studio");
+             w.vm->setAcctPassword("correct horse");
+             w.model.setAccountBusy(true);
+         }},
+        // A new code on its way; the confirmation before every code is cancelled; a refusal.
+        {"grant-busy", Scene::signedIn, [](TestWindow& w) { w.model.setGrantBusy(true); }},
+        {"cancel-confirm", Scene::signedIn, [](TestWindow& w) { w.vm->askCancelAllAccess(); }},
+        {"grant-error", Scene::unpaired,
+         [](TestWindow& w) {
+             w.model.setGrantError("Sign this computer in to an account first: codes belong to an account.");
+         }},
+    };
     int failures = 0;
-    for (const auto& [scene, name] : scenes) {
+    for (const State& state : states) {
         for (const bool dark : {false, true}) {
-            TestWindow w(scene);
+            TestWindow w(state.scene);
             agent::AgentWindowModel& vm = *w.vm;
             w.readiness.answers.supervisorSentence = unwatched;
             vm.setDark(dark);
-            if (scene == Scene::permissionMissing) {
-                vm.screenCapture()->enable();
-                vm.wake()->enable();
-            }
-            if (scene == Scene::signedIn) vm.copyShareCode();
-            if (scene == Scene::paired) vm.setShowManual(true);
+            if (state.then) state.then(w);
             vm.windowShown();
             w.readiness.checker.waitForChecks();
             auto view = w.load(true);
-            const QImage image = grab(*view);
-            const QString out = QStringLiteral("%1/agent-window-%2-%3.png").arg(folder, name, dark ? "dark" : "light");
-            if (image.isNull() || !image.save(out)) {
-                std::fprintf(stderr, "cannot write %s\n", qPrintable(out));
-                ++failures;
-                continue;
-            }
-            std::printf("%s\n", qPrintable(out));
+            const QString out =
+                QStringLiteral("%1/agent-window-%2-%3.png").arg(folder, state.name, dark ? "dark" : "light");
+            failures += write(grab(*view), out) ? 0 : 1;
         }
+    }
+    // The window as it opens, 320 x 640 with its scroll bar, and scrolled to its end.
+    for (const bool dark : {false, true}) {
+        TestWindow w(Scene::unpaired);
+        w.readiness.answers.supervisorSentence = unwatched;
+        w.vm->setDark(dark);
+        w.vm->windowShown();
+        w.readiness.checker.waitForChecks();
+        auto view = w.load(false);
+        view->show();
+        for (int pass = 0; pass < 5; ++pass)
+            QCoreApplication::processEvents();
+        const QString scheme = dark ? "dark" : "light";
+        failures +=
+            write(view->grabWindow(), QStringLiteral("%1/agent-window-real-%2.png").arg(folder, scheme)) ? 0 : 1;
+        if (QQuickItem* scroll = item(*view, "scroll")) {
+            // The view's flickable: scroll it to its end.
+            for (QQuickItem* child : scroll->childItems())
+                if (child->property("contentHeight").isValid()) {
+                    child->setProperty("contentY", child->property("contentHeight").toDouble() - child->height());
+                }
+        }
+        for (int pass = 0; pass < 5; ++pass)
+            QCoreApplication::processEvents();
+        failures +=
+            write(view->grabWindow(), QStringLiteral("%1/agent-window-real-end-%2.png").arg(folder, scheme)) ? 0 : 1;
     }
     // The unattended-access section alone: ready, then each condition missing in turn.
     const std::pair<int, const char*> missing[] = {{-1, "ready"},         {0, "no-supervisor"},    {1, "no-autologin"},

@@ -236,6 +236,10 @@ TEST(UnattendedSection, RowsBadgeCommandsAndFooterOnTheWindow) {
     EXPECT_FALSE(shown("powerRowOpen")) << "no panel for the firmware";
     EXPECT_FALSE(shown("powerRowCommand0")) << "no command reads an unreadable firmware setting";
     EXPECT_FALSE(shown("encryptionRowCommand0"));
+    // A warning with neither a panel nor a fixing command still offers something: a command that says
+    // why, or the words of what to do.
+    EXPECT_EQ(text("supervisedRowCommand0Text"), agent::UnattendedChecker::statusCommand);
+    EXPECT_TRUE(text("powerRowDetail").contains("BIOS/UEFI"));
 
     readiness.answers.supervised = true;
     readiness.answers.autoLoginUser = "kiosk";
@@ -250,6 +254,8 @@ TEST(UnattendedSection, RowsBadgeCommandsAndFooterOnTheWindow) {
     EXPECT_EQ(item(*view, "autoLoginRowMark")->property("name").toString(), "warning");
     EXPECT_EQ(text("powerRowCommand0Text"), agent::UnattendedChecker::policyCommand);
     EXPECT_EQ(item(*view, "encryptionRowMark")->property("name").toString(), "warning");
+    EXPECT_TRUE(text("encryptionRowDetail").contains("reinstalling")) << "not the words for a disk that is";
+    EXPECT_FALSE(shown("supervisedRowCommand0"));
     QMetaObject::invokeMethod(item(*view, "sleepRowCommand1Copy"), "clicked");
     EXPECT_EQ(readiness.clipboard.texts, QStringList{agent::UnattendedChecker::gnomeCommand});
     QMetaObject::invokeMethod(item(*view, "sleepRowOpen"), "clicked");

@@ -106,13 +106,13 @@ TEST(AgentWindowView, TheAccountButtonNeedsThreeAndEightCharactersAndPassesWhatW
     EXPECT_FALSE(w.at("accountSubmit")->isEnabled());
     // A button that would do nothing does not look like one that would.
     const auto fill = [&] { return w.at("accountSubmitFill")->property("color").value<QColor>(); };
-    EXPECT_NE(fill(), QColor("#10b981"));
+    EXPECT_NE(fill(), QColor("#0c855d"));
     w.vm->setAcctName("ana");
     w.vm->setAcctPassword("1234567");
     EXPECT_FALSE(w.at("accountSubmit")->isEnabled());
     w.vm->setAcctPassword("        "); // eight spaces: nothing is trimmed
     EXPECT_TRUE(w.at("accountSubmit")->isEnabled());
-    EXPECT_EQ(fill(), QColor("#10b981"));
+    EXPECT_EQ(fill(), QColor("#0c855d"));
     w.vm->setAcctName("👩🏽‍💻ab"); // one character of seven code points, and two more
     EXPECT_TRUE(w.at("accountSubmit")->isEnabled());
     w.vm->setAcctName("👩🏽‍💻a");

@@ -25,14 +25,16 @@ inline std::shared_ptr<agent::FrameBuffer> colourBlocks(int w, int h, const std:
     return b;
 }
 
-// Pictures made the agent's way: its libavcodec encoder (software), its payload layout (parameter sets in
-// front of every keyframe), one picture at a time.
+// Pictures made the agent's way: its libavcodec encoder (software; refresh waves of `refreshPictures`
+// when above 0), its payload layout (parameter sets in front of every keyframe and every
+// wave's first picture, both flagged as keyframes), one picture at a time.
 class EncodedStream {
 public:
-    EncodedStream(int w, int h, bool h264) : w_(w), h_(h), h264_(h264) {
-        enc_ =
-            std::make_unique<agent::LibavVideoEncoder>(agent::VideoEncoderConfig{w, h, h264, agent::VideoBudget::lan()},
-                                                       sink_.callback(), agent::LibavVideoEncoder::Hardware::never);
+    EncodedStream(int w, int h, bool h264, int refreshPictures = 0) : w_(w), h_(h), h264_(h264) {
+        agent::VideoEncoderConfig config{w, h, h264, agent::VideoBudget::lan()};
+        config.refreshPictures = refreshPictures;
+        enc_ = std::make_unique<agent::LibavVideoEncoder>(config, sink_.callback(),
+                                                          agent::LibavVideoEncoder::Hardware::never);
         enc_->start();
     }
 
@@ -40,6 +42,7 @@ public:
         wex::VideoNALHeader header;
         std::vector<wex::Bytes> nals;
         bool keyframe = false;
+        bool refresh = false;
         std::vector<wex::Bytes> parameterSets;
     };
 
@@ -51,8 +54,9 @@ public:
         const agent::EncodedPicture pic = sink_.pictures().at(before);
         Payload p;
         p.keyframe = pic.keyframe;
+        p.refresh = pic.refresh;
         if (pic.parameterSets) sets_ = *pic.parameterSets;
-        if (pic.keyframe) {
+        if (pic.keyframe || pic.refresh) {
             p.nals = sets_;
             p.parameterSets = sets_;
             p.header.nalFlags = wex::NALFlags{wex::NALFlag::keyframe, wex::NALFlag::config};

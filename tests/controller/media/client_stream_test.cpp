@@ -59,10 +59,11 @@ struct ClientStreamFixture : ::testing::TestWithParam<bool> {
         });
     }
 
-    void startEncoder(int w, int h, bool h264) {
-        encoder =
-            std::make_unique<agent::LibavVideoEncoder>(agent::VideoEncoderConfig{w, h, h264, agent::VideoBudget::lan()},
-                                                       sink.callback(), agent::LibavVideoEncoder::Hardware::never);
+    void startEncoder(int w, int h, bool h264, bool repairsLosses = false) {
+        agent::VideoEncoderConfig config{w, h, h264, agent::VideoBudget::lan()};
+        config.repairsLosses = repairsLosses;
+        encoder = std::make_unique<agent::LibavVideoEncoder>(config, sink.callback(),
+                                                             agent::LibavVideoEncoder::Hardware::never);
         encoder->start();
         canvas = std::make_shared<agent::FrameBuffer>(agent::PixelFormat::yuv420p, w, h);
     }
@@ -75,13 +76,14 @@ struct ClientStreamFixture : ::testing::TestWithParam<bool> {
         return sink.pictures().empty() ? agent::EncodedPicture{} : sink.pictures().back();
     }
 
-    // Sends one encoded picture as the agent's send path does, with or without its middle piece;
-    // returns how many pieces it had.
+    // Sends one encoded picture as the agent's send path does (keyframes and the first pictures of
+    // refresh waves behind the parameter sets), with or without its middle piece; returns how many
+    // pieces it had.
     std::size_t send(const agent::EncodedPicture& pic, bool h264, int w, int h, bool loseMiddle = false) {
         wex::VideoNALHeader header;
         std::vector<wex::Bytes> nals;
         if (pic.parameterSets) sets = *pic.parameterSets;
-        if (pic.keyframe) {
+        if (pic.keyframe || pic.refresh) {
             header.nalFlags = wex::NALFlags{wex::NALFlag::keyframe, wex::NALFlag::config};
             nals = sets;
         }
@@ -221,6 +223,43 @@ TEST_P(ClientStreamFixture, AKeyframeMissingAPieceInItsMiddleIsShownConcealedAnd
     ASSERT_TRUE(surface->latest());
     EXPECT_FALSE(surface->latest()->whole);
     EXPECT_TRUE(waitUntil([&] { return keyframeRequests() > asked; }));
+}
+
+TEST_P(ClientStreamFixture, APictureLostOnTheWayIsRepairedByTheRefreshWavesWithoutAKeyframe) {
+    const bool h264 = GetParam();
+    const int w = 640, h = 360;
+    WEXClient& c = f.make();
+    connectWithSurface(c);
+    if (HasFatalFailure()) return;
+
+    startEncoder(w, h, h264, true);
+    const int period = encoder->refreshPeriod();
+    ASSERT_GT(period, 0);
+    constexpr uint64_t lost = 5;
+    std::optional<uint64_t> wholeAgainAt;
+    for (uint64_t t = 0; t < lost + 3 * static_cast<uint64_t>(period) && !wholeAgainAt; ++t) {
+        const agent::EncodedPicture pic = encodeNext(t, t == 0);
+        if (HasFailure()) return;
+        EXPECT_TRUE(t == 0 || !pic.keyframe) << "the agent's encoder sent a keyframe nobody asked for at " << t;
+        if (t == lost) {
+            ++frameId;
+            continue;
+        }
+        send(pic, h264, w, h);
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                const auto p = surface->latest();
+                return p && p->frameId == frameId;
+            },
+            10s))
+            << t;
+        const auto p = surface->latest();
+        if (t > lost && p->whole) wholeAgainAt = t;
+    }
+    // Whole again, and right, within the wave under way and the next one.
+    ASSERT_TRUE(wholeAgainAt) << "never whole again";
+    EXPECT_LE(*wholeAgainAt, lost + 2 * static_cast<uint64_t>(period));
+    expectGreyRamp(*surface->latest());
 }
 
 INSTANTIATE_TEST_SUITE_P(Software, ClientStreamFixture, ::testing::Values(true, false),

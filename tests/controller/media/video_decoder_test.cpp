@@ -177,6 +177,48 @@ TEST_F(DecoderFixture, AfterAMissingFrameDecodingGoesOnConcealedUntilTheNextKeyf
     expectBlocks(shown(), {black}, 1, 1);
 }
 
+TEST_P(DecoderCodecs, WithoutItsKeyframeTheDecoderBeginsAtARefreshWaveAndIsWholeOnceTheWaveHasPassed) {
+    const bool h264 = GetParam();
+    const int w = 320, h = 240, period = 6;
+    EncodedStream s(w, h, h264, period);
+    // Every picture moves the colours on, so a picture decoded over what is missing differs.
+    const auto paint = [&](uint64_t t) {
+        std::vector<uint32_t> c{red, green, blue, white, yellow, black};
+        std::rotate(c.begin(), c.begin() + static_cast<std::ptrdiff_t>(t % c.size()), c.end());
+        return std::pair{colourBlocks(w, h, c, 3, 2), c};
+    };
+    uint64_t t = 0;
+    for (; t < period; ++t)
+        (void)s.next(paint(t).first, t == 0); // the keyframe and what follows it are lost
+    for (; t <= 2 * period; ++t) {
+        const auto [frame, colours] = paint(t);
+        const auto p = s.next(frame);
+        ASSERT_EQ(p.refresh, t % period == 0) << t;
+        feed(p);
+        ASSERT_EQ(decoder->displayed(), t - period + 1) << t;
+        // Whole when the next wave begins: the one it began at has repaired every column.
+        EXPECT_EQ(shown().whole, t == 2 * period) << t;
+        if (t == 2 * period) expectBlocks(shown(), colours, 3, 2);
+    }
+    EXPECT_EQ(keyframesAsked, 0);
+}
+
+TEST_F(DecoderFixture, AKeyframeLostWholeHoldsBackNoPictureAfterIt) {
+    // Keyframes closer together than the decoder's count of pictures it has shown: the pictures after a
+    // lost one are numbered from the start again, below the last one shown.
+    EncodedStream s(320, 240, true, -1);
+    const std::vector<uint32_t> colours{red, green, blue, white, yellow};
+    uint64_t shownCount = 0;
+    for (uint64_t t = 0; t < 40; ++t) {
+        const auto p = s.next(colourBlocks(320, 240, {colours[t % colours.size()]}, 1, 1), t % 15 == 0);
+        if (t == 15) continue;
+        feed(p);
+        ASSERT_EQ(decoder->displayed(), ++shownCount) << t;
+        EXPECT_EQ(shown().whole, t < 15 || t >= 30) << t;
+    }
+    expectBlocks(shown(), {colours[39 % colours.size()]}, 1, 1);
+}
+
 TEST_F(DecoderFixture, ADamagedKeyframeStartsANewSizeOnlyWhenItsParameterSetsCameThrough) {
     EncodedStream small(320, 240, true), wide(480, 240, true);
     feed(small.next(colourBlocks(320, 240, {red}, 1, 1), true));

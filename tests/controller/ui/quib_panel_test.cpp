@@ -111,9 +111,18 @@ TEST_F(PanelFixture, HeaderNoteSignInNoticeAndConsent) {
     EXPECT_EQ(panel.source(), QuibPanelModel::Source::Unavailable);
     EXPECT_EQ(panel.note(), "Sign in to use Quib.");
     EXPECT_FALSE(panel.showSignInNotice()); // the day's count is unknown: the working area stays
+    EXPECT_EQ(panel.title(), panel.note());
     assistant->remaining = 0;
     panel.refresh();
     EXPECT_TRUE(panel.showSignInNotice());
+    // Used up: the header names Quib and the notice says "Sign in to use Quib." once, in its own words.
+    EXPECT_EQ(panel.title(), "Quib");
+    EXPECT_EQ(panel.noticeLead(), "");
+    EXPECT_TRUE(panel.signInNotice().startsWith("Sign in to use Quib."));
+    // A reason the notice does not give leads it.
+    assistant->reason = "Quib writes in the cloud. Allow that below to use it.";
+    panel.refresh();
+    EXPECT_EQ(panel.noticeLead(), assistant->reason);
 }
 
 TEST(QuibSpiral, PaintsTheGradientSpiralWithAWhiteCentre) {

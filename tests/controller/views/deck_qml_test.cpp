@@ -172,12 +172,9 @@ TEST_F(DeckQml, TheAppearanceTipClickedThroughNamesTheWayBack) {
     QTest::mouseClick(&window, Qt::LeftButton, {}, centreOf(toggle));
     ASSERT_EQ(appearance.preference(), "light");
     ASSERT_TRUE(toggle->property("hovered").toBool());
-    // The one tip of the window's engine comes up with the words for the new state.
-    QObject* tip = nullptr;
-    ASSERT_TRUE(waitUntil([&] {
-        for (QObject* o : engine.findChildren<QObject*>())
-            if (o->inherits("QQuickToolTip") && o->property("visible").toBool()) tip = o;
-        return tip != nullptr;
-    }));
+    // The toggle's tip comes up with the words for the new state.
+    QObject* tip = toggle->findChild<QObject*>("appearanceTip");
+    ASSERT_TRUE(tip);
+    ASSERT_TRUE(waitUntil([&] { return tip->property("visible").toBool(); }));
     EXPECT_EQ(tip->property("text").toString(), "Switch to dark");
 }

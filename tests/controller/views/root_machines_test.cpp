@@ -237,6 +237,7 @@ TEST_F(Machines, UnpairingAsksThenForgetsAndTellsTheAgent) {
     EXPECT_EQ(model->alertTitle(), "Unpair “Desk”?");
     EXPECT_TRUE(model->alertText().startsWith("This computer forgets it, and DOVRELÆ tells"));
     EXPECT_EQ(model->alertConfirm(), "Unpair");
+    EXPECT_TRUE(model->alertDestructive()) << "drawn as an end, not as the calm main action";
     model->answerAlert(false);
     EXPECT_EQ(model->alert(), Alert::None);
     EXPECT_EQ(store.count(), 2);
@@ -259,6 +260,7 @@ TEST_F(Machines, RenamingTakesTheTrimmedFieldAndIgnoresABlankOne) {
     EXPECT_EQ(model->alertTitle(), "Rename “Desk”");
     EXPECT_EQ(model->alertField(), "Desk");
     EXPECT_EQ(model->alertConfirm(), "Save");
+    EXPECT_FALSE(model->alertDestructive());
     model->answerAlert(true, "  \n ");
     EXPECT_EQ(first().name, "Desk");
     model->renameRequested(0);

@@ -1,7 +1,10 @@
-// Renders the controller's screens as a person would see them, light and dark, to PNGs in the folder
-// given as the first argument (scripts/screens.sh): the deck, the sign-in sheet, the pairing screen,
-// the loading overlay at the steps of opening a session and after a refusal, a session with a picture,
-// and the assistant panel. Fakes stand in for the network; nothing is dialled.
+// Renders the controller's screens as a person would see them, light and dark, at the window's full
+// size and at its 880 x 600 minimum, to PNGs in the folder given as the first argument
+// (scripts/screens.sh): the deck in its states, the alerts, the sign-in sheet, the pairing screen in
+// each of its states, the session window with its picture, controls, notices, wheel, picker, guide and
+// assistant, every step of the loading overlay, the status pill's states, the brand's marks and the
+// symbol set. Fakes stand in for the network; nothing is dialled. Before each picture the pointer
+// rests where nothing reacts to it, so that a tip or a hover shows only where a picture asks for it.
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -12,9 +15,11 @@
 #include <QQmlComponent>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QTest>
 #include <QtQml/QQmlExtensionPlugin>
 
 #include "../../support/TempHome.h"
+#include "../WEXClientTestAccess.h"
 #include "../media/YuvPicture.h"
 #include "../ui/QuibPanelFakes.h"
 #include "MainWindow.h"
@@ -27,6 +32,7 @@
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionViewModel.h"
 #include "controller/ui/SignInViewModel.h"
+#include "controller/ui/SymbolSet.h"
 #include "controller/ui/VideoSurfaceItem.h"
 #include "runtime/Scheduler.h"
 
@@ -59,73 +65,407 @@ VideoPicture desktopPicture(int w, int h) {
     return test::yuvPicture(w, h, [&](int x, int y) { return image.pixel(x, y) & 0xFFFFFFu; });
 }
 
-// Saves the window after `ms` of frames, so that what animates has arrived.
-bool save(QQuickWindow& window, const QString& path, int ms = 700) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < until) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        window.grabWindow();
-    }
-    const bool ok = window.grabWindow().save(path);
-    std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
-    return ok;
+// Every item of the window's scene named `name`, in the order of the tree.
+QList<QQuickItem*> itemsNamed(QQuickWindow& window, const QString& name) {
+    QList<QQuickItem*> found;
+    std::function<void(QQuickItem*)> walk = [&](QQuickItem* at) {
+        for (QQuickItem* child : at->childItems()) {
+            if (child->objectName() == name) found << child;
+            walk(child);
+        }
+    };
+    walk(window.contentItem());
+    return found;
 }
 
-// The deck alone over the window: the demo machines (one card flipped, then one frosted), and the same
-// machines outside demo mode with their connect prompts.
-bool saveDecks(QQmlEngine& engine, QQuickWindow& window, dovrel::test::TempDir& dir, RootViewModel& root,
-               AppearanceModel& appearance, const QDir& out, const QString& tag) {
-    QQmlComponent deckScreen(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/DeckScreen.qml")));
-    QQmlComponent backdrop(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/ThemeBackground.qml")));
-    std::unique_ptr<QObject> ground(backdrop.create());
-    if (auto* g = qobject_cast<QQuickItem*>(ground.get())) {
-        g->setParentItem(window.contentItem());
-        g->setSize(window.size());
-        g->setZ(9);
-    }
+QPoint centreOf(QQuickItem* item) { return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint(); }
+
+// Pictures of one window in one appearance at one size: "<name>-<scheme><size>.png".
+struct Camera {
+    QQuickWindow& window;
+    QDir out;
+    QString suffix; // "-dark", "-light-880", …
     bool ok = true;
-    for (const bool demo : {true, false}) {
-        DeckParts parts(dir.file(tag.toStdString() + (demo ? "-demo.ini" : "-prompts.ini")), demo);
-        if (!demo) parts.store.setDevices(DeviceStore(parts.defaults, true).devices());
-        parts.usage.addReceived(1234LL * 1048576);
-        std::unique_ptr<QObject> made(
-            deckScreen.createWithInitialProperties({{"root", QVariant::fromValue(&root)},
-                                                    {"appearance", QVariant::fromValue(&appearance)},
-                                                    {"deck", QVariant::fromValue(&parts.deck)}}));
+    // Run before each picture (the session's pictures: the user has just acted, the controls are bright).
+    std::function<void()> before;
+
+    // The pointer where nothing reacts to it: the middle of the top edge, over no control.
+    void restPointer() { QTest::mouseMove(&window, QPoint(window.width() / 2, 2)); }
+
+    // Saves the window after `ms` of frames, so that what animates has arrived. `pointer` false leaves
+    // the pointer where the caller put it (a hover, a menu).
+    void shoot(const QString& name, int ms = 700, bool pointer = true) {
+        if (pointer) restPointer();
+        if (before) before();
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < until) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            window.grabWindow();
+        }
+        const QString path = out.filePath(name + suffix + ".png");
+        const bool saved = window.grabWindow().save(path);
+        std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
+        ok &= saved;
+    }
+
+    // An item made from `qml` (or `component`) over the whole window while `shots` runs.
+    void over(QQmlComponent& component, const QVariantMap& properties, const std::function<void(QQuickItem&)>& shots) {
+        std::unique_ptr<QObject> made(component.createWithInitialProperties(properties));
         auto* item = qobject_cast<QQuickItem*>(made.get());
         if (!item) {
-            std::fprintf(stderr, "deck: %s\n", qPrintable(deckScreen.errorString()));
-            return false;
+            std::fprintf(stderr, "%s\n", qPrintable(component.errorString()));
+            ok = false;
+            return;
         }
         item->setParentItem(window.contentItem());
         item->setSize(window.size());
-        item->setZ(10);
-        if (!demo) {
-            ok &= save(window, out.filePath("deck-prompts-" + tag + ".png"));
-            continue;
-        }
-        ok &= save(window, out.filePath("deck-demo-" + tag + ".png"));
-        // The second card turned over, as a long press leaves it.
-        QList<QObject*> gestures;
-        std::function<void(QQuickItem*)> walk = [&](QQuickItem* at) {
-            for (QQuickItem* child : at->childItems()) {
-                if (QObject* g = child->findChild<QObject*>(QStringLiteral("flipGesture"), Qt::FindDirectChildrenOnly))
-                    gestures << g;
-                walk(child);
-            }
-        };
-        walk(item);
-        if (gestures.size() > 1) {
-            QMetaObject::invokeMethod(gestures[1], "press", Q_ARG(double, 1), Q_ARG(double, 1));
-            QMetaObject::invokeMethod(gestures[1], "held");
-            QMetaObject::invokeMethod(gestures[1], "release");
-        }
-        settle(800);
-        ok &= save(window, out.filePath("deck-flipped-" + tag + ".png"));
-        parts.deck.toggleFrost(0);
-        ok &= save(window, out.filePath("deck-frosted-" + tag + ".png"));
+        item->setZ(20);
+        shots(*item);
     }
-    return ok;
+};
+
+// The deck alone over the window: the demo machines (one card flipped, then one frosted), and the same
+// machines outside demo mode with their connect prompts.
+void shootDemoDecks(QQmlEngine& engine, Camera& camera, dovrel::test::TempDir& dir, RootViewModel& root,
+                    AppearanceModel& appearance, const QString& tag) {
+    QQmlComponent deckScreen(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/DeckScreen.qml")));
+    QQmlComponent backdrop(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/ThemeBackground.qml")));
+    camera.over(backdrop, {}, [&](QQuickItem&) {
+        for (const bool demo : {true, false}) {
+            DeckParts parts(dir.file(tag.toStdString() + (demo ? "-demo.ini" : "-prompts.ini")), demo);
+            if (!demo) parts.store.setDevices(DeviceStore(parts.defaults, true).devices());
+            parts.usage.addReceived(1234LL * 1048576);
+            camera.over(deckScreen,
+                        {{"root", QVariant::fromValue(&root)},
+                         {"appearance", QVariant::fromValue(&appearance)},
+                         {"deck", QVariant::fromValue(&parts.deck)}},
+                        [&](QQuickItem&) {
+                            if (!demo) {
+                                camera.shoot("deck-prompts");
+                                return;
+                            }
+                            camera.shoot("deck-demo");
+                            // The second card turned over, as a long press leaves it.
+                            const QList<QQuickItem*> gestures = itemsNamed(camera.window, "cardMouse");
+                            if (gestures.size() > 1) {
+                                QObject* g = gestures[1]->parentItem()->findChild<QObject*>(
+                                    QStringLiteral("flipGesture"), Qt::FindDirectChildrenOnly);
+                                if (g) {
+                                    QMetaObject::invokeMethod(g, "press", Q_ARG(double, 1), Q_ARG(double, 1));
+                                    QMetaObject::invokeMethod(g, "held");
+                                    QMetaObject::invokeMethod(g, "release");
+                                }
+                            }
+                            settle(800);
+                            camera.shoot("deck-flipped");
+                            parts.deck.toggleFrost(0);
+                            camera.shoot("deck-frosted");
+                        });
+        }
+    });
+}
+
+// The loading overlay alone at each of its steps, with the words the session window's rule gives.
+void shootLoadingSteps(QQmlEngine& engine, Camera& camera) {
+    QQmlComponent overlay(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/DovrelLoadingView.qml")));
+    struct Step {
+        const char* name;
+        LoadingState state;
+    };
+    const QString refusal =
+        QObject::tr("Wrong pairing code. Check the six digits the other computer shows and try again.");
+    for (const Step& s : {Step{"loading-starting", loadingStateFor(PhaseKind::disconnected, {}, false, "Studio")},
+                          Step{"loading-reaching", loadingStateFor(PhaseKind::connecting, {}, false, "Studio")},
+                          Step{"loading-pairing", loadingStateFor(PhaseKind::needsCode, {}, false, "Studio")},
+                          Step{"loading-securing", loadingStateFor(PhaseKind::handshaking, {}, false, "Studio")},
+                          Step{"loading-first-frame", loadingStateFor(PhaseKind::connected, {}, false, "Studio")},
+                          Step{"loading-reconnecting", loadingStateFor(PhaseKind::connected, {}, true, "Studio")},
+                          Step{"loading-refused", loadingStateFor(PhaseKind::rejected, refusal, false, "Studio")}})
+        camera.over(overlay,
+                    {{"progress", s.state.progress}, {"message", s.state.message}, {"errorText", s.state.errorText}},
+                    [&](QQuickItem&) { camera.shoot(QString::fromLatin1(s.name)); });
+}
+
+// The brand's marks, the symbol set and the status pill's states, each on the window's backdrop.
+void shootSheets(QQmlEngine& engine, Camera& camera) {
+    QQmlComponent marks(&engine);
+    marks.setData("import QtQuick\nimport Dovrel.Controller\n"
+                  "ThemeBackground { Row { anchors.centerIn: parent; spacing: 36\n"
+                  "  DovrelMark { width: 128; height: 128; anchors.verticalCenter: parent.verticalCenter }\n"
+                  "  DovrelMark { width: 48; height: 48; anchors.verticalCenter: parent.verticalCenter }\n"
+                  "  DovrelMark { width: 18; height: 18; anchors.verticalCenter: parent.verticalCenter }\n"
+                  "  DovrelWordmark { height: 48; anchors.verticalCenter: parent.verticalCenter } } }",
+                  QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Marks.qml")));
+    camera.over(marks, {}, [&](QQuickItem&) { camera.shoot("marks"); });
+
+    // Every symbol at the sizes the views use, with its name, in the text colour and the accent.
+    QQmlComponent symbols(&engine);
+    symbols.setData(
+        "import QtQuick\nimport Dovrel.Controller\n"
+        "ThemeBackground { required property var names\n"
+        "  Grid { anchors.centerIn: parent; columns: 8; columnSpacing: 10; rowSpacing: 8\n"
+        "    Repeater { model: parent.parent.names\n"
+        "      Column { required property string modelData; required property int index\n"
+        "        width: 120; spacing: 4\n"
+        "        Row { anchors.horizontalCenter: parent.horizontalCenter; spacing: 8\n"
+        "          Symbol { name: parent.parent.modelData; size: 28; color: Theme.text }\n"
+        "          Symbol { name: parent.parent.modelData; size: 15; color: Theme.accentInk;\n"
+        "                   anchors.verticalCenter: parent.verticalCenter } }\n"
+        "        Text { width: parent.width; horizontalAlignment: Text.AlignHCenter; elide: Text.ElideMiddle\n"
+        "               text: parent.modelData; font.pixelSize: 9; color: Theme.textDim } } } } }",
+        QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Symbols.qml")));
+    camera.over(symbols, {{"names", SymbolSet::names()}}, [&](QQuickItem&) { camera.shoot("symbols"); });
+
+    // The pill: dialling, each latency band, reconnecting, and opened with the frame rate.
+    QQmlComponent pills(&engine);
+    pills.setData("import QtQuick\nimport Dovrel.Controller\n"
+                  "Item { DemoDesktop { anchors.fill: parent }\n"
+                  "  Column { anchors.centerIn: parent; spacing: 14\n"
+                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter }\n"
+                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; connected: true;"
+                  " latencyMs: 21; latencyBand: 1 }\n"
+                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; connected: true;"
+                  " latencyMs: 64; latencyBand: 2 }\n"
+                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; connected: true;"
+                  " latencyMs: 180; latencyBand: 3 }\n"
+                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; connected: true;"
+                  " reconnecting: true }\n"
+                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; connected: true;"
+                  " latencyMs: 21; latencyBand: 1; fps: 60; expanded: true } } }",
+                  QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Pills.qml")));
+    camera.over(pills, {}, [&](QQuickItem&) { camera.shoot("session-pill-states"); });
+}
+
+// One appearance at one window size: the whole program as a person goes through it.
+bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme, QSize size, bool sheets) {
+    const QString tag = QString::fromLatin1(scheme);
+    const std::string file = std::string(scheme) + std::to_string(size.width());
+    auto defaults = std::make_shared<UserDefaults>(dir.file(file + ".ini"));
+    defaults->setString(AppearanceModel::key, scheme);
+    DarkDesktop desktop;
+    AppearanceModel appearance(defaults, desktop);
+    RootServices services;
+    DeckParts deckParts(services.store, dir.file(file + "-deck.ini"), false);
+    ClientConfig config;
+    config.settingsPath = dir.file(file + ".ini");
+    config.secrets = std::make_shared<FileSecretStore>(dir.file(file + "-secrets"));
+    config.videoPort = 0;
+    WEXClient client(std::move(config), services.account);
+    FakeSessionPort session;
+    RootViewModel root(session, services.store, *services.account,
+                       LaunchArguments::parse({"p", "-autoHost", "studio.local"}), services.startPolling);
+    auto input = makeRemoteInput(client, dovrel::realScheduler());
+    FileTransfers files(client, client, dovrel::realScheduler());
+    SessionViewModel sessionModel(client, *input, files, dovrel::realScheduler(), QColor(16, 185, 129));
+    PairingViewModel pairing(services.api, *services.account, root);
+    SignInViewModel signIn(services.api, *services.account, root);
+    PanelParts windowPanel;
+
+    QQmlApplicationEngine engine;
+    QQuickWindow* window =
+        loadMainWindow(engine, {root, sessionModel, appearance, pairing, signIn, deckParts.deck, windowPanel.panel});
+    if (!window) return false;
+    window->resize(size);
+    Camera camera{*window, out, "-" + tag + (size.width() < 1000 ? QStringLiteral("-880") : QString()), true, {}};
+
+    camera.shoot("deck-empty");
+
+    // The launch's automatic dial reached a machine that does not know this one: the pairing screen
+    // with the window's notice saying so.
+    session.play(PhaseKind::needsCode);
+    camera.shoot("pairing-launch-needs-code");
+    root.dismissNotice();
+    root.cancelPairing();
+
+    // A deck with machines: awake, asleep and frosted, offline; the alerts it asks.
+    std::vector<Device> machines(3);
+    machines[0].name = "Studio";
+    machines[0].host = "192.168.1.20";
+    machines[0].state = Device::State::awake;
+    machines[0].cpu = {0.12, 0.18, 0.34, 0.22, 0.41, 0.3, 0.27};
+    machines[0].ram = 0.61;
+    machines[1].name = "Office tower";
+    machines[1].deviceId = QString("0123456789abcdef0123456789abcdef");
+    machines[1].privacyFrost = true;
+    machines[2].name = "Lab laptop";
+    machines[2].host = "10.0.0.7";
+    machines[2].state = Device::State::offline;
+    services.store.setDevices(machines);
+    camera.shoot("deck");
+    // The pointer on the first card lifts it; a right click opens its menu.
+    if (QList<QQuickItem*> cards = itemsNamed(*window, "cardMouse"); !cards.isEmpty()) {
+        QTest::mouseMove(window, centreOf(cards[0]));
+        camera.shoot("deck-hover", 700, false);
+        QTest::mouseClick(window, Qt::RightButton, {}, centreOf(cards[0]));
+        camera.shoot("deck-menu", 700, false);
+        QTest::keyClick(window, Qt::Key_Escape);
+        settle(300);
+    }
+    root.unpairRequested(0);
+    camera.shoot("alert-unpair");
+    root.answerAlert(false);
+    root.renameRequested(1);
+    camera.shoot("alert-rename");
+    root.answerAlert(false);
+
+    // The sign-in sheet over the deck: both modes, a request under way, a refusal, then signed in.
+    root.accountTapped();
+    camera.shoot("signin-create");
+    signIn.setAccount("ada");
+    signIn.setPassword("correct horse");
+    signIn.setCreating(false);
+    camera.shoot("signin-signin");
+    signIn.submit();
+    camera.shoot("signin-busy");
+    services.http->answer(services.http->sent.size() - 1, 401, R"({"error":"Wrong account name or password."})");
+    camera.shoot("signin-error");
+    signIn.setPassword("correct horse");
+    signIn.submit();
+    services.http->answer(services.http->sent.size() - 1, 200, R"({"account":"ada","token":"t0k3n"})");
+    camera.shoot("deck-signed-in");
+    root.accountTapped();
+    camera.shoot("alert-sign-out");
+    root.answerAlert(false);
+
+    // The pairing screen: empty, a code typed, a claim on its way and refused, a link that is none,
+    // every button enabled, and the manual card's note for a signed-in account.
+    root.showPairing();
+    camera.shoot("pairing-signed-in");
+    services.account->signOut();
+    root.showPairing();
+    pairing.begin();
+    camera.shoot("pairing");
+    pairing.editCodeA("k4m2");
+    pairing.editCodeB("9qxr");
+    camera.shoot("pairing-code");
+    pairing.claimShareCode();
+    camera.shoot("pairing-claiming");
+    services.http->answer(services.http->sent.size() - 1, 404,
+                          R"({"error":"That code has expired. Ask for a new one."})");
+    camera.shoot("pairing-claim-error");
+    pairing.setLink("dovrel:/pair?host=studio");
+    pairing.connectFromLink();
+    camera.shoot("pairing-link-error");
+    pairing.setLink("dovrel://pair?host=192.168.1.20&code=482913&name=Studio");
+    pairing.setManualId("3f9a0c1d2e4b5a69");
+    camera.shoot("pairing-enabled");
+
+    // The session opening: the real client has not dialled, so the overlay says so.
+    session.play(PhaseKind::connected);
+    camera.shoot("session-opening");
+
+    // A demo session with a picture: no overlay, the picture fitted on black, the link's figures.
+    client.startDemo();
+    sessionModel.setDemo(true);
+    if (auto* video = window->findChild<VideoSurfaceItem*>("videoSurface"))
+        video->surface()->enqueue(desktopPicture(1470, 956));
+    sessionModel.setWindowOpen(true);
+    SessionViewModel& m = sessionModel;
+    m.hud()->interact();
+    camera.shoot("session-picture");
+    // Left alone, the controls dim after 3.2 s.
+    camera.shoot("session-idle", 4400);
+    camera.before = [&] { m.hud()->interact(); };
+
+    // The session window's overlays over the picture, each just after the user acted, so that the
+    // controls are bright.
+    m.pointerAt(QPointF(620, 380));
+    m.clickAt(QPointF(420, 300));
+    camera.shoot("session-marker", 120);
+    m.notices()->setLocalNotice(
+        QObject::tr("Screen off. The machine stays reachable — reconnect any time and it wakes by itself."));
+    camera.shoot("session-notice-local");
+    m.notices()->dismiss();
+    m.notices()->setAgentError(QString("Couldn't save \"report.pdf\": the disk is full."));
+    camera.shoot("session-notice-agent");
+    m.notices()->dismiss();
+    m.notices()->setSecureScreen(true);
+    camera.shoot("session-notice-secure");
+    m.notices()->setSecureScreen(false);
+    // Lock and Ctrl+Alt+Del on a Windows machine without full control are refused with a notice.
+    client.setTargetIsWindows(true);
+    wex::DeckStat noFullControl;
+    noFullControl.flags = wex::DeckStat::flagAwake;
+    WEXClientTestAccess::setDeckStat(client, noFullControl);
+    const auto rowOf = [&](const QString& label) {
+        const auto& entries = m.wheel()->entries();
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            if (entries[i].label == label) return static_cast<int>(i);
+        return -1;
+    };
+    m.runWheelAction(rowOf(QObject::tr("Lock")));
+    camera.shoot("session-notice-lock");
+    m.notices()->dismiss();
+    m.runWheelAction(rowOf(QObject::tr("Ctrl+Alt+Del")));
+    camera.shoot("session-notice-ctrl-alt-del");
+    m.notices()->dismiss();
+    m.hud()->setWheelOpen(true);
+    camera.shoot("session-wheel-windows", 900);
+    m.hud()->setWheelOpen(false);
+    client.setTargetIsWindows(false);
+    m.hud()->setWheelOpen(true);
+    camera.shoot("session-wheel-mac", 900);
+    m.hud()->setWheelOpen(false);
+
+    // The display picker: one display, then three tiles with the second streamed.
+    m.hud()->setShowMonitors(true);
+    camera.shoot("session-picker-one");
+    std::vector<wex::DisplayInfo> screens(3);
+    screens[0] = {0, 2560, 1440, 0, 0, {}, "Studio Display"};
+    screens[1] = {1, 1920, 1080, 2560, 0, {}, "DELL U2419H"};
+    screens[2] = {2, 1280, 800, -1280, 0, {}, "Built-in Retina Display"};
+    WEXClientTestAccess::setDisplays(client, screens, 1);
+    camera.shoot("session-picker");
+    m.hud()->setShowMonitors(false);
+    m.hud()->setShowGuide(true);
+    camera.shoot("session-guide");
+    m.hud()->setShowGuide(false);
+
+    // The pointer-mode menu open under its chip; the audio muted.
+    if (QList<QQuickItem*> chip = itemsNamed(*window, "pointerModeChip"); !chip.isEmpty()) {
+        if (QObject* menu = chip[0]->findChild<QObject*>("pointerModeMenu")) {
+            // Where the chip's click puts it: under the chip.
+            menu->setProperty("y", chip[0]->height() + 4);
+            QMetaObject::invokeMethod(menu, "open");
+            camera.shoot("session-pointer-menu");
+            QMetaObject::invokeMethod(menu, "close");
+            settle(300);
+        }
+    }
+    m.toggleAudio();
+    camera.shoot("session-audio-muted");
+    m.toggleAudio();
+
+    // The picture dimmed while the link comes back.
+    WEXClientTestAccess::setReconnecting(client, true);
+    camera.shoot("session-reconnecting");
+    WEXClientTestAccess::setReconnecting(client, false);
+
+    // The assistant in the window: at work, busy, and with the day's generations used up.
+    QuibPanelModel& panel = windowPanel.panel;
+    panel.show();
+    panel.setPrompt("fix grammar and make it friendlier");
+    panel.setDraft("Hi Sam,\nThanks for the notes - I will send the new figures tomorrow morning.");
+    panel.insert();
+    camera.shoot("session-assistant");
+    panel.generate();
+    camera.shoot("session-assistant-busy");
+    windowPanel.assistant->calls.back().done(QString("Hi Sam,\nThank you for the notes! I'll send the new figures "
+                                                     "tomorrow morning."));
+    windowPanel.assistant->remaining = 0;
+    windowPanel.assistant->setCloudConsent(false);
+    panel.refresh();
+    camera.shoot("session-assistant-used-up");
+    panel.hide();
+    m.setWindowOpen(false);
+    camera.before = nullptr;
+
+    if (sheets) {
+        shootSheets(engine, camera);
+        shootLoadingSteps(engine, camera);
+        shootDemoDecks(engine, camera, dir, root, appearance, tag);
+    }
+    return camera.ok;
 }
 
 } // namespace
@@ -140,200 +480,9 @@ int main(int argc, char** argv) {
     QDir().mkpath(out.path());
     dovrel::test::TempDir dir;
     bool ok = true;
-
     for (const char* scheme : {"dark", "light"}) {
-        const QString tag = QString::fromLatin1(scheme);
-        auto defaults = std::make_shared<UserDefaults>(dir.file(std::string(scheme) + ".ini"));
-        defaults->setString(AppearanceModel::key, scheme);
-        DarkDesktop desktop;
-        AppearanceModel appearance(defaults, desktop);
-        RootServices services;
-        DeckParts deckParts(services.store, dir.file(std::string(scheme) + "-deck.ini"), false);
-        ClientConfig config;
-        config.settingsPath = dir.file(std::string(scheme) + ".ini");
-        config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
-        config.videoPort = 0;
-        WEXClient client(std::move(config), services.account);
-        FakeSessionPort session;
-        RootViewModel root(session, services.store, *services.account,
-                           LaunchArguments::parse({"p", "-autoHost", "studio.local"}), services.startPolling);
-        auto input = makeRemoteInput(client, dovrel::realScheduler());
-        FileTransfers files(client, client, dovrel::realScheduler());
-        SessionViewModel sessionModel(client, *input, files, dovrel::realScheduler(), QColor(16, 185, 129));
-        PairingViewModel pairing(services.api, *services.account, root);
-        SignInViewModel signIn(services.api, *services.account, root);
-        PanelParts windowPanel;
-
-        QQmlApplicationEngine engine;
-        QQuickWindow* window = loadMainWindow(
-            engine, {root, sessionModel, appearance, pairing, signIn, deckParts.deck, windowPanel.panel});
-        if (!window) return 1;
-
-        ok &= save(*window, out.filePath("deck-empty-" + tag + ".png"));
-
-        // The launch's automatic dial reached a machine that does not know this one: the pairing screen
-        // with the window's notice saying so.
-        session.play(PhaseKind::needsCode);
-        ok &= save(*window, out.filePath("pairing-launch-needs-code-" + tag + ".png"));
-        root.dismissNotice();
-        root.cancelPairing();
-
-        // A deck with machines, and the alerts it asks.
-        std::vector<Device> machines(3);
-        machines[0].name = "Studio";
-        machines[0].host = "192.168.1.20";
-        machines[0].state = Device::State::awake;
-        machines[1].name = "Office tower";
-        machines[1].deviceId = QString("0123456789abcdef0123456789abcdef");
-        machines[2].name = "Lab laptop";
-        machines[2].host = "10.0.0.7";
-        machines[2].state = Device::State::offline;
-        services.store.setDevices(machines);
-        ok &= save(*window, out.filePath("deck-" + tag + ".png"));
-        root.unpairRequested(0);
-        ok &= save(*window, out.filePath("alert-unpair-" + tag + ".png"));
-        root.answerAlert(false);
-        root.renameRequested(1);
-        ok &= save(*window, out.filePath("alert-rename-" + tag + ".png"));
-        root.answerAlert(false);
-
-        // The sign-in sheet over the deck: both modes, a request under way, a refusal.
-        root.accountTapped();
-        ok &= save(*window, out.filePath("signin-create-" + tag + ".png"));
-        signIn.setAccount("ada");
-        signIn.setPassword("correct horse");
-        signIn.setCreating(false);
-        ok &= save(*window, out.filePath("signin-signin-" + tag + ".png"));
-        signIn.submit();
-        ok &= save(*window, out.filePath("signin-busy-" + tag + ".png"));
-        services.http->answer(services.http->sent.size() - 1, 401, R"({"error":"Wrong account name or password."})");
-        ok &= save(*window, out.filePath("signin-error-" + tag + ".png"));
-        root.signInSkipped();
-
-        // The pairing screen: empty, a code typed, a claim the service refused.
-        root.showPairing();
-        ok &= save(*window, out.filePath("pairing-" + tag + ".png"));
-        pairing.editCodeA("k4m2");
-        pairing.editCodeB("9qxr");
-        ok &= save(*window, out.filePath("pairing-code-" + tag + ".png"));
-        pairing.claimShareCode();
-        services.http->answer(services.http->sent.size() - 1, 404,
-                              R"({"error":"That code has expired. Ask for a new one."})");
-        ok &= save(*window, out.filePath("pairing-claim-error-" + tag + ".png"));
-
-        // The session opening: the real client has not dialled, so the overlay says so.
-        session.play(PhaseKind::connected);
-        ok &= save(*window, out.filePath("session-opening-" + tag + ".png"));
-
-        // A demo session with a picture: no overlay, the picture fitted on black, the link's figures.
-        client.startDemo();
-        sessionModel.setDemo(true);
-        if (auto* video = window->findChild<VideoSurfaceItem*>("videoSurface"))
-            video->surface()->enqueue(desktopPicture(1470, 956));
-        sessionModel.setWindowOpen(true);
-        ok &= save(*window, out.filePath("session-picture-" + tag + ".png"));
-
-        // The session window's overlays over the picture: the cursor marker and a ripple, each notice,
-        // the wheel for a Mac and for a Windows or Linux machine, the display picker and the guide.
-        SessionViewModel& m = sessionModel;
-        m.pointerAt(QPointF(620, 380));
-        m.clickAt(QPointF(420, 300));
-        ok &= save(*window, out.filePath("session-marker-" + tag + ".png"), 120);
-        m.notices()->setLocalNotice(
-            QObject::tr("Screen off. The machine stays reachable — reconnect any time and it wakes by itself."));
-        ok &= save(*window, out.filePath("session-notice-local-" + tag + ".png"));
-        m.notices()->dismiss();
-        m.notices()->setAgentError(QString("Couldn't save \"report.pdf\": the disk is full."));
-        ok &= save(*window, out.filePath("session-notice-agent-" + tag + ".png"));
-        m.notices()->dismiss();
-        m.notices()->setSecureScreen(true);
-        ok &= save(*window, out.filePath("session-notice-secure-" + tag + ".png"));
-        m.notices()->setSecureScreen(false);
-        m.hud()->setWheelOpen(true);
-        ok &= save(*window, out.filePath("session-wheel-mac-" + tag + ".png"), 900);
-        m.hud()->setWheelOpen(false);
-        client.setTargetIsWindows(true);
-        m.hud()->setWheelOpen(true);
-        ok &= save(*window, out.filePath("session-wheel-windows-" + tag + ".png"), 900);
-        m.hud()->setWheelOpen(false);
-        client.setTargetIsWindows(false);
-        m.hud()->setShowMonitors(true);
-        ok &= save(*window, out.filePath("session-picker-" + tag + ".png"));
-        m.hud()->setShowMonitors(false);
-        m.hud()->setShowGuide(true);
-        ok &= save(*window, out.filePath("session-guide-" + tag + ".png"));
-        m.hud()->setShowGuide(false);
-        m.setWindowOpen(false);
-
-        // The brand's marks on the window's backdrop: the star at three sizes and the wordmark.
-        QQmlComponent marks(&engine);
-        marks.setData("import QtQuick\nimport Dovrel.Controller\n"
-                      "ThemeBackground { Row { anchors.centerIn: parent; spacing: 36\n"
-                      "  DovrelMark { width: 128; height: 128; anchors.verticalCenter: parent.verticalCenter }\n"
-                      "  DovrelMark { width: 48; height: 48; anchors.verticalCenter: parent.verticalCenter }\n"
-                      "  DovrelMark { width: 18; height: 18; anchors.verticalCenter: parent.verticalCenter }\n"
-                      "  DovrelWordmark { height: 48; anchors.verticalCenter: parent.verticalCenter } } }",
-                      QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Marks.qml")));
-        {
-            std::unique_ptr<QObject> made(marks.create());
-            if (auto* item = qobject_cast<QQuickItem*>(made.get())) {
-                item->setParentItem(window->contentItem());
-                item->setSize(window->size());
-                ok &= save(*window, out.filePath("marks-" + tag + ".png"));
-            } else {
-                std::fprintf(stderr, "marks: %s\n", qPrintable(marks.errorString()));
-                ok = false;
-            }
-        }
-
-        ok &= saveDecks(engine, *window, dir, root, appearance, out, tag);
-
-        // The overlay alone at each step, the window's size.
-        QQmlComponent overlay(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/DovrelLoadingView.qml")));
-        struct Step {
-            const char* name;
-            double progress;
-            QString message, error;
-        };
-        for (const Step& s : {Step{"loading-reaching", 0.30, "Reaching Studio…", {}},
-                              Step{"loading-securing", 0.58, "Securing the link…", {}},
-                              Step{"loading-refused", 1.0, "Couldn't connect",
-                                   "Wrong pairing code. Check the six digits the other computer shows and try "
-                                   "again."}}) {
-            std::unique_ptr<QObject> made(overlay.createWithInitialProperties(
-                {{"progress", s.progress}, {"message", s.message}, {"errorText", s.error}}));
-            auto* item = qobject_cast<QQuickItem*>(made.get());
-            if (!item) return 1;
-            item->setParentItem(window->contentItem());
-            item->setSize(window->size());
-            ok &= save(*window, out.filePath(QString::fromLatin1(s.name) + "-" + tag + ".png"));
-        }
-
-        // The assistant panel over the session's picture (it is dark in either appearance): at work,
-        // and with the day's generations used up.
-        auto assistant = std::make_shared<FakeAssistant>();
-        QuibPanelModel panel(assistant, std::make_shared<FakeRemote>(), std::make_shared<FakeClipboard>());
-        panel.show();
-        panel.setPrompt("fix grammar and make it friendlier");
-        panel.setDraft("Hi Sam,\nThanks for the notes - I will send the new figures tomorrow morning.");
-        panel.insert();
-        QQmlComponent quib(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/QuibPanel.qml")));
-        std::unique_ptr<QObject> made(quib.createWithInitialProperties({{"model", QVariant::fromValue(&panel)}}));
-        auto* item = qobject_cast<QQuickItem*>(made.get());
-        if (!item) return 1;
-        item->setParentItem(window->contentItem());
-        // Where the session window floats it: centred, its foot 92 above the window's.
-        const auto place = [&] {
-            QCoreApplication::processEvents();
-            item->setPosition(QPointF((window->width() - item->width()) / 2, window->height() - 92 - item->height()));
-        };
-        place();
-        ok &= save(*window, out.filePath("assistant-" + tag + ".png"));
-        assistant->remaining = 0;
-        assistant->setCloudConsent(false);
-        panel.refresh();
-        place();
-        ok &= save(*window, out.filePath("assistant-used-up-" + tag + ".png"));
+        ok &= shootWindow(out, dir, scheme, QSize(1120, 760), true);
+        ok &= shootWindow(out, dir, scheme, QSize(880, 600), false);
     }
     return ok ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "../../support/FakeScheduler.h"
+#include "../ui/GuiTestApp.h"
 #include "controller/ui/RadialWheel.h"
 #include "controller/ui/SessionHud.h"
 #include "controller/ui/SessionNotices.h"
@@ -15,26 +16,75 @@ using namespace dovrel::controller;
 using namespace std::chrono_literals;
 using dovrel::test::FakeScheduler;
 
-TEST(WheelGeometryTest, NarrowsAboveNineAndRaisesTheRadiusToTheArc) {
-    const WheelGeometry nine = wheelGeometry(9, 110, false);
-    EXPECT_EQ(nine.arcStep, 64);
-    EXPECT_EQ(nine.buttonWidth, 58);
-    EXPECT_NEAR(nine.radius, 64 * 8 / (1.1 * std::numbers::pi), 1e-9); // 148.2 > 110
-    const WheelGeometry ten = wheelGeometry(10, 110, false);
-    EXPECT_EQ(ten.arcStep, 56);
-    EXPECT_EQ(ten.buttonWidth, 50);
-    EXPECT_NEAR(ten.radius, 56 * 9 / (1.1 * std::numbers::pi), 1e-9);
-    EXPECT_NEAR(ten.frameWidth, 2 * ten.radius + 50 + 20, 1e-9);
-    EXPECT_NEAR(ten.frameHeight, 2 * ten.radius + 50 + 20, 1e-9);
-    EXPECT_EQ(wheelGeometry(3, 110, false).radius, 110);
-    EXPECT_NEAR(wheelGeometry(3, 110, true).frameHeight, 110 + 58 + 20, 1e-9);
+namespace {
+
+// Whether point (x, y) lies inside a rounded button of geometry `g`, `width` wide, centred at `c`.
+bool insideButton(const WheelGeometry& g, double width, QPointF c, double x, double y) {
+    const double hw = width / 2, hh = g.buttonHeight / 2, r = g.cornerRadius;
+    const double dx = std::abs(x - c.x()), dy = std::abs(y - c.y());
+    if (dx > hw || dy > hh) return false;
+    if (dx <= hw - r || dy <= hh - r) return true;
+    return std::hypot(dx - (hw - r), dy - (hh - r)) <= r;
 }
 
-TEST(WheelGeometryTest, TheRadiusStopsAt168) {
-    EXPECT_EQ(wheelGeometry(30, 110, false).radius, 168);
-    const WheelGeometry big = wheelGeometry(4, 400, false);
-    EXPECT_EQ(big.radius, 168);
-    EXPECT_EQ(big.frameWidth, 336 + 58 + 20);
+// Buttons `i` and `j` of `n` overlap: walking `j`'s outline in small steps enters `i`.
+bool buttonsOverlap(const WheelGeometry& g, int i, int j, int n) {
+    const QPointF a = wheelOffset(g, i, n), b = wheelOffset(g, j, n);
+    for (int k = 0; k < 720; ++k) {
+        const double t = 2 * std::numbers::pi * k / 720;
+        // The point where the ray from b's centre at angle t leaves b's rounded outline.
+        double lo = 0, hi = g.width(j);
+        for (int step = 0; step < 40; ++step) {
+            const double mid = (lo + hi) / 2;
+            (insideButton(g, g.width(j), b, b.x() + mid * std::cos(t), b.y() + mid * std::sin(t)) ? lo : hi) = mid;
+        }
+        if (insideButton(g, g.width(i), a, b.x() + lo * std::cos(t), b.y() + lo * std::sin(t))) return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(WheelGeometryTest, NoTwoButtonsTouchAndEveryLabelFitsUnshrunk) {
+    dovrel::controller::test::guiApp();
+    for (const WheelWords words : {WheelWords::mac, WheelWords::windows, WheelWords::neutral}) {
+        const auto entries = wheelActionsFor(words);
+        const int n = static_cast<int>(entries.size());
+        const std::vector<double> labels = RadialWheelModel::labelWidths(entries);
+        const WheelGeometry g = wheelGeometry(n, RadialWheelModel::requestedRadius, false, labels);
+        EXPECT_GE(RadialWheelModel::labelPixels, 9);
+        for (int i = 0; i < n; ++i) {
+            EXPECT_GE(g.width(i) - 12, labels[static_cast<std::size_t>(i)])
+                << entries[static_cast<std::size_t>(i)].label.toStdString() << " at full size";
+            for (int j = i + 1; j < n; ++j)
+                EXPECT_FALSE(buttonsOverlap(g, i, j, n)) << static_cast<int>(words) << ": " << i << " and " << j;
+        }
+        // Nor bigger than it needs: one point less and two would come closer than the gap (the buttons
+        // grown by half the gap all round would touch).
+        WheelGeometry smaller = g;
+        smaller.radius -= 1;
+        for (double& w : smaller.widths)
+            w += g.gap;
+        smaller.buttonHeight += g.gap;
+        smaller.cornerRadius += g.gap / 2;
+        bool touches = false;
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j)
+                touches = touches || buttonsOverlap(smaller, i, j, n);
+        EXPECT_TRUE(touches);
+        // The frame holds every button with 10 to spare, the arc's centre at centerY.
+        for (int i = 0; i < n; ++i) {
+            const QPointF p = wheelOffset(g, i, n);
+            EXPECT_GE(g.frameWidth / 2 + p.x() - g.width(i) / 2, 10 - 1e-9);
+            EXPECT_LE(g.frameWidth / 2 + p.x() + g.width(i) / 2, g.frameWidth - 10 + 1e-9);
+            EXPECT_GE(g.centerY + p.y() - g.buttonHeight / 2, 10 - 1e-9);
+            EXPECT_LE(g.centerY + p.y() + g.buttonHeight / 2, g.frameHeight - 10 + 1e-9);
+        }
+    }
+    // A short wheel keeps the requested radius and the narrowest button.
+    const WheelGeometry three = wheelGeometry(3, 110, false);
+    EXPECT_EQ(three.radius, 110);
+    EXPECT_EQ(three.width(1), 58);
 }
 
 TEST(WheelGeometryTest, TheArcSpansOverTheTopSymmetrically) {
@@ -47,13 +97,12 @@ TEST(WheelGeometryTest, TheArcSpansOverTheTopSymmetrically) {
     EXPECT_NEAR(first.x(), -last.x(), 1e-9);
     EXPECT_NEAR(first.y(), last.y(), 1e-9);
     EXPECT_NEAR(std::atan2(first.y(), first.x()), 0.95 * std::numbers::pi, 1e-9);
-    // The middle one straight up, neighbours one arc step apart along the arc at the minimum radius.
+    // The middle one straight up, all on one circle, evenly spaced.
     EXPECT_NEAR(wheelOffset(g, 5, n).x(), 0, 1e-9);
     EXPECT_NEAR(wheelOffset(g, 5, n).y(), -g.radius, 1e-9);
-    const QPointF a = wheelOffset(g, 3, n), b = wheelOffset(g, 4, n);
+    const QPointF a = wheelOffset(g, 3, n), b = wheelOffset(g, 4, n), c = wheelOffset(g, 5, n);
     EXPECT_NEAR(std::hypot(a.x(), a.y()), g.radius, 1e-9);
-    EXPECT_NEAR(g.radius * 1.1 * std::numbers::pi / (n - 1), g.arcStep, 1e-9);
-    EXPECT_LT(std::hypot(a.x() - b.x(), a.y() - b.y()), g.arcStep);
+    EXPECT_NEAR(std::hypot(a.x() - b.x(), a.y() - b.y()), std::hypot(b.x() - c.x(), b.y() - c.y()), 1e-9);
     // One action sits straight above; compact shifts everything down by half the radius.
     const WheelGeometry one = wheelGeometry(1, 110, false);
     EXPECT_NEAR(wheelOffset(one, 0, 1).x(), 0, 1e-9);

@@ -1,0 +1,28 @@
+import QtQuick
+import QtQuick.Controls
+import Dovrel.Controller
+
+// A menu in the theme's colours: the raised ground with a hairline and rounded corners, its words in
+// the text colour, the row under the pointer on a tint. `overPicture` keeps it dark in either
+// appearance, as the controls over the remote screen are.
+Menu {
+    id: menu
+    property bool overPicture: false
+    readonly property bool darkGround: overPicture || Theme.dark
+
+    padding: 5
+    palette.window: menu.darkGround ? Qt.rgba(0.11, 0.12, 0.17, 1) : Theme.raised
+    palette.windowText: menu.darkGround ? Qt.rgba(0.95, 0.95, 0.96, 1) : Theme.text
+    palette.light: menu.darkGround ? Qt.rgba(1, 1, 1, 0.09) : Qt.rgba(0, 0, 0, 0.06)
+    palette.midlight: menu.darkGround ? Qt.rgba(1, 1, 1, 0.14) : Qt.rgba(0, 0, 0, 0.1)
+    palette.mid: menu.darkGround ? Theme.strokeDark : Theme.stroke
+    palette.dark: menu.darkGround ? Theme.strokeDark : Theme.stroke
+    background: Rectangle {
+        implicitWidth: 200
+        implicitHeight: 40
+        radius: 10
+        color: menu.palette.window
+        border.color: menu.palette.dark
+        border.width: 1
+    }
+}

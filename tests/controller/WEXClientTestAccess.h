@@ -1,0 +1,21 @@
+#pragma once
+
+#include <vector>
+
+#include "controller/client/WEXClient.h"
+
+namespace dovrel::controller {
+
+// Test-only access to a client's published fields, as its session would set them: the states of the
+// session window without an agent on the other end. Program code never includes this.
+class WEXClientTestAccess {
+public:
+    static void setReconnecting(WEXClient& c, bool on) { c.publishReconnecting(on); }
+    static void setLatencyMs(WEXClient& c, int ms) { c.publishLatencyMs(ms); }
+    static void setDisplays(WEXClient& c, const std::vector<wex::DisplayInfo>& displays, int streaming) {
+        c.publishDisplays(displays, streaming);
+    }
+    static void setDeckStat(WEXClient& c, const wex::DeckStat& stat) { c.publishDeckStat(stat); }
+};
+
+} // namespace dovrel::controller
