@@ -22,11 +22,13 @@
 #include "controller/platform/NetworkInterfaces.h"
 #include "controller/platform/QtClipboard.h"
 #include "controller/platform/QtHttpClient.h"
+#include "controller/platform/SecretsThread.h"
 #include "controller/platform/TcpReachabilityProbe.h"
 #include "controller/platform/UserDefaults.h"
 #include "controller/platform/WakeSender.h"
 #include "controller/platform/WallClock.h"
 #include "controller/services/AccountApi.h"
+#include "controller/services/DemoDeck.h"
 #include "controller/services/DeviceStore.h"
 #include "controller/services/MachineWaker.h"
 #include "controller/services/PendingReminders.h"
@@ -91,25 +93,25 @@ bool CompositionRoot::start(std::string& error) {
     const std::string settingsPath =
         options_.settingsPath.empty() ? UserDefaults::defaultPath() : options_.settingsPath;
     defaults_ = std::make_shared<UserDefaults>(settingsPath, options_.arguments);
-    auto secrets = options_.secrets ? options_.secrets : makeSystemSecretStore();
+    // Every keychain call of the program, on one thread of its own.
+    secrets_ = std::make_shared<SecretsThread>(options_.secrets ? options_.secrets : makeSystemSecretStore());
 
     ClientConfig config;
     config.settingsPath = settingsPath;
     config.arguments = options_.arguments;
-    config.secrets = secrets;
+    config.secretsThread = secrets_;
     if (ports.video) config.videoPort = *ports.video;
     if (ports.input) config.inputPort = *ports.input;
     if (ports.control) config.controlPort = *ports.control;
     // The signed-in relay account: relay dials whose link names none go with it.
-    account_ = std::make_shared<RelayAccount>(secrets, QString::fromStdString(config.defaultRelayHost),
+    account_ = std::make_shared<RelayAccount>(secrets_, QString::fromStdString(config.defaultRelayHost),
                                               config.defaultRelayPort);
     const QString relayHost = QString::fromStdString(config.defaultRelayHost);
     const uint16_t relayPort = config.defaultRelayPort;
     client_ = std::make_unique<WEXClient>(std::move(config), account_);
-    // The mouse and keyboard over the picture; the self-test plays into each session when asked for.
+    // The mouse and keyboard over the picture; the self-test plays into each session it is asked for.
     input_ = makeRemoteInput(*client_, realScheduler());
-    if (InputSelfTest::requested(*defaults_, options_.arguments))
-        selfTest_ = makeInputSelfTest(*client_, *input_, realScheduler());
+    selfTest_ = makeInputSelfTest(*client_, *input_, realScheduler(), defaults_, options_.arguments);
 
     // Clipboard text and files both ways, and files sent to the machine, while a session is up.
     clipboard_ = std::make_shared<QtClipboard>();
@@ -147,13 +149,13 @@ bool CompositionRoot::start(std::string& error) {
     // for demo sessions on an empty deck (shown, not saved).
     const bool storeDemo = DeviceStore::isDemo(options_.arguments, *defaults_);
     store_ = std::make_unique<DeviceStore>(defaults_, storeDemo);
-    if (arguments_.demo && store_->count() == 0) store_->setDevices(DeviceStore(defaults_, true).devices());
+    if (arguments_.demo && store_->count() == 0) store_->setDevices(DemoDeck::devices());
     api_ = std::make_shared<AccountApi>(http, QString::fromUtf8(wex::WEX::relayApiHost), wex::WEX::relayApiPort,
                                         relayHost, relayPort);
+    // Presence on the local network is the agent's control port answering, or refusing.
     poller_ = std::make_unique<ReachabilityPoller>(
-        *store_, realScheduler(), std::make_shared<TcpReachabilityProbe>(realScheduler()),
-        std::make_shared<SystemNetworkInterfaces>(), api_, account_, storeDemo || arguments_.demo,
-        ports.input.value_or(wex::WEX::inputPort));
+        *store_, realScheduler(), std::make_shared<TcpReachabilityProbe>(realScheduler()), api_, account_,
+        storeDemo || arguments_.demo, ports.control.value_or(wex::WEX::controlPort));
 
     // The deck, whose "wake & connect" sends magic packets on this computer's own networks.
     interfaces_ = std::make_unique<SystemNetworkInterfaces>();

@@ -38,6 +38,7 @@ class RemoteInput;
 class PairingViewModel;
 class RootViewModel;
 class SecretStore;
+class SecretsThread;
 class SessionViewModel;
 class SignInViewModel;
 class UsageMeter;
@@ -77,6 +78,7 @@ private:
     Options options_;
     LaunchArguments arguments_;
     std::shared_ptr<UserDefaults> defaults_;
+    std::shared_ptr<SecretsThread> secrets_;
     std::shared_ptr<RelayAccount> account_;
     std::unique_ptr<ColorSchemeSource> colorScheme_;
     std::unique_ptr<WEXClient> client_;

@@ -22,6 +22,7 @@ class Scheduler;
 namespace dovrel::controller {
 
 class SecretStore;
+class SecretsThread;
 
 // What a WEXClient is built with. The defaults are the real program's; tests name loopback ports,
 // a fake clock, private files and a test certificate authority.
@@ -40,7 +41,10 @@ struct ClientConfig {
     std::string settingsPath;             // empty: UserDefaults::defaultPath()
     QStringList arguments;                // launch arguments, for "-pairingCode"
     std::shared_ptr<SecretStore> secrets; // null: the keychain with its file fallback
-    std::string deviceName;               // sent in Hello; empty: this computer's host name
+    // Where `secrets` is read and written (shared with the program's other users of the store). Null:
+    // a thread of the client's own over `secrets`.
+    std::shared_ptr<SecretsThread> secretsThread;
+    std::string deviceName; // sent in Hello; empty: this computer's host name
     // Every opened control message of an established session, after the client's own handling
     // (client thread).
     std::function<void(uint8_t msgType, const wex::Bytes& payload)> sessionControl;

@@ -1,5 +1,7 @@
 #include "controller/client/ClientCore.h"
 
+#include <utility>
+
 #include <QHostInfo>
 #include <QMetaObject>
 
@@ -96,8 +98,25 @@ void ClientCore::beginAttempt(std::optional<std::string> code, bool forRevoke) {
     sessionSeen_ = false;
 }
 
+void ClientCore::whenIdentityKnown(std::function<void()> dial) {
+    if (security_->hasIdentity()) {
+        dial();
+        return;
+    }
+    dialAwaitingIdentity_ = std::move(dial);
+}
+
+void ClientCore::identityKnown() {
+    if (auto dial = std::exchange(dialAwaitingIdentity_, nullptr)) dial();
+}
+
 void ClientCore::connectLan(const std::string& hostText, const std::string& name, std::optional<std::string> code,
                             std::optional<RelayRoute> relay) {
+    whenIdentityKnown([this, hostText, name, code, relay] { dialLan(hostText, name, code, relay); });
+}
+
+void ClientCore::dialLan(const std::string& hostText, const std::string& name, std::optional<std::string> code,
+                         std::optional<RelayRoute> relay) {
     beginAttempt(std::move(code), false);
     const LanTarget target = parseLanTarget(hostText);
     lanName_ = name;
@@ -140,7 +159,7 @@ bool ClientCore::controlUnanswered() {
 
 void ClientCore::connectRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
                               std::optional<std::string> code) {
-    dialRelay(room, name, identity, std::move(code), false);
+    whenIdentityKnown([this, room, name, identity, code] { dialRelay(room, name, identity, code, false); });
 }
 
 void ClientCore::dialRelay(const std::string& room, const std::string& name, const wex::RelayIdentity& identity,
@@ -154,7 +173,9 @@ void ClientCore::dialRelay(const std::string& room, const std::string& name, con
 
 void ClientCore::revokePairing(const std::string& deviceId, const std::string& name, const wex::RelayIdentity& identity,
                                std::function<void(bool)> done) {
-    unpair_.start(deviceId, name, identity, std::move(done));
+    whenIdentityKnown([this, deviceId, name, identity, done = std::move(done)]() mutable {
+        unpair_.start(deviceId, name, identity, std::move(done));
+    });
 }
 
 uint64_t ClientCore::dialToUnpair(const std::string& room, const std::string& name,
@@ -164,6 +185,7 @@ uint64_t ClientCore::dialToUnpair(const std::string& room, const std::string& na
 }
 
 void ClientCore::disconnect() {
+    dialAwaitingIdentity_ = nullptr;
     closeEveryLink();
     audio_.stop();
     decoder_->reset();

@@ -87,6 +87,8 @@ public:
     void revokePairing(const std::string& deviceId, const std::string& name, const wex::RelayIdentity& identity,
                        std::function<void(bool)> done);
     void startDemo();
+    // The identity was read: a dial that waited for it goes now.
+    void identityKnown();
 
     // Sealed control messages of the established session (nothing without one).
     void sendControlSecure(wex::ByteView payload, wex::ControlType type);
@@ -210,11 +212,16 @@ private:
                           const wex::RelayIdentity& identity) override;
     uint64_t currentAttempt() const override { return watchdogs_.attempt(); }
     void onMainThread(std::function<void()> fn) override;
+    void whenIdentityKnown(std::function<void()> dial);
+    void dialLan(const std::string& hostText, const std::string& name, std::optional<std::string> code,
+                 std::optional<RelayRoute> relay);
 
     WEXClient& owner_;
     std::unique_ptr<QObject> context_; // on this thread: the target of `soon`
     ClientConfig config_;
     std::shared_ptr<ClientSecurity> security_;
+    // The last dial asked for before the identity was read; nothing goes out before we know who we are.
+    std::function<void()> dialAwaitingIdentity_;
     Scheduler& clock_;
     std::string deviceName_;
     SessionLinks links_;

@@ -12,50 +12,62 @@ std::string machineKey(std::string_view machine) {
 } // namespace
 
 ClientSecurity::ClientSecurity(std::shared_ptr<UserDefaults> defaults, std::shared_ptr<SecretStore> secrets)
-    : defaults_(std::move(defaults)), secrets_(std::move(secrets)) {
-    Loaded loaded = loadIdentity();
-    identity_ = std::move(loaded.identity);
-    authoritative_ = loaded.authoritative;
+    : defaults_(std::move(defaults)) {
+    setIdentity(loadIdentity(*defaults_, *secrets));
 }
 
-bool ClientSecurity::writeIdentity(wex::ByteView raw) {
-    const SecretWrite w = secrets_->write(identityService, identityAccount, raw);
+ClientSecurity::ClientSecurity(std::shared_ptr<UserDefaults> defaults) : defaults_(std::move(defaults)) {}
+
+void ClientSecurity::setIdentity(IdentityLoad loaded) {
+    if (hasIdentity()) return;
+    loaded_ = std::move(loaded);
+    ready_.store(true, std::memory_order_release);
+}
+
+bool ClientSecurity::writeIdentity(SecretStore& secrets, wex::ByteView raw) {
+    const SecretWrite w = secrets.write(identityService, identityAccount, raw);
     if (!w.ok) identityLog("SecItemAdd failed (OSStatus " + std::to_string(w.code) + ")");
     return w.ok;
 }
 
-ClientSecurity::Loaded ClientSecurity::loadIdentity() {
-    const SecretRead stored = secrets_->read(identityService, identityAccount);
+ClientSecurity::IdentityLoad ClientSecurity::loadIdentity(UserDefaults& defaults, SecretStore& secrets) {
+    const SecretRead stored = secrets.read(identityService, identityAccount);
     if (stored.outcome == SecretRead::Outcome::found && stored.data.size() == wex::DeviceIdentity::rawSize) {
-        defaults_->remove(legacyIdentityKey);
-        return {wex::DeviceIdentity(stored.data), true};
+        defaults.remove(legacyIdentityKey);
+        return {wex::DeviceIdentity(stored.data), true, std::nullopt};
     }
 
-    const auto legacy = defaults_->data(legacyIdentityKey);
+    const auto legacy = defaults.data(legacyIdentityKey);
     if (legacy && legacy->size() == wex::DeviceIdentity::rawSize) {
         wex::DeviceIdentity key(*legacy);
-        if (writeIdentity(*legacy)) {
-            const SecretRead back = secrets_->read(identityService, identityAccount);
+        if (writeIdentity(secrets, *legacy)) {
+            const SecretRead back = secrets.read(identityService, identityAccount);
             if (back.outcome == SecretRead::Outcome::found && back.data == *legacy) {
-                defaults_->remove(legacyIdentityKey);
+                defaults.remove(legacyIdentityKey);
                 identityLog("identity migrated from UserDefaults to the Keychain");
-                return {std::move(key), true};
+                return {std::move(key), true, std::nullopt};
             }
         }
         identityLog("Keychain write failed - identity left in UserDefaults, will retry next launch");
-        return {std::move(key), true};
+        return {std::move(key), true, std::nullopt};
     }
 
-    if (stored.outcome == SecretRead::Outcome::failed) {
+    // Machines trust this controller's key: one it cannot read now is still the one they know.
+    const bool missingButKnown = stored.outcome == SecretRead::Outcome::notFound &&
+                                 (hasAnyPerMachineTrust(defaults) || defaults.data(legacyAgentPubKey));
+    if (stored.outcome == SecretRead::Outcome::failed || missingButKnown) {
         // Never overwrite what may be the real key: a later run may read it again.
-        identityLog("identity unreadable (OSStatus " + std::to_string(stored.code) +
+        const int code = stored.outcome == SecretRead::Outcome::failed ? stored.code : -25300;
+        identityLog("identity unreadable (OSStatus " + std::to_string(code) +
                     ") - throwaway key for this launch, nothing overwritten");
-        return {wex::DeviceIdentity(), false};
+        std::string why = missingButKnown ? std::string("the keychain gave no identity") : stored.message;
+        if (why.empty()) why = "error " + std::to_string(code);
+        return {wex::DeviceIdentity(), false, std::move(why)};
     }
 
     wex::DeviceIdentity fresh;
-    writeIdentity(fresh.raw());
-    return {std::move(fresh), true};
+    writeIdentity(secrets, fresh.raw());
+    return {std::move(fresh), true, std::nullopt};
 }
 
 wex::FixedBytes<16> ClientSecurity::deviceId() {
@@ -75,8 +87,8 @@ void ClientSecurity::trustAgent(wex::ByteView agentPub, std::string_view machine
     defaults_->remove(legacyAgentPubKey);
 }
 
-bool ClientSecurity::hasAnyPerMachineTrust() const {
-    for (const std::string& k : defaults_->keys())
+bool ClientSecurity::hasAnyPerMachineTrust(const UserDefaults& defaults) {
+    for (const std::string& k : defaults.keys())
         if (k.starts_with(agentPubPrefix)) return true;
     return false;
 }
@@ -86,7 +98,7 @@ std::optional<wex::Bytes> ClientSecurity::trustedAgent(std::string_view machine)
     if (auto key = defaults_->data(machineKey(machine))) return key;
     // The single key of the era before per-machine trust stands for every machine until the first
     // per-machine key exists.
-    if (hasAnyPerMachineTrust()) return std::nullopt;
+    if (hasAnyPerMachineTrust(*defaults_)) return std::nullopt;
     return defaults_->data(legacyAgentPubKey);
 }
 

@@ -24,7 +24,8 @@ InputSelfTest::InputSelfTest(RemoteInput& input, InputChannel& channel, Schedule
 InputSelfTest::~InputSelfTest() = default;
 
 void InputSelfTest::run() {
-    steps_.clear();
+    runs_.remove_if([](const std::unique_ptr<Run>& r) { return r->finished; });
+    auto& run = *runs_.emplace_back(std::make_unique<Run>());
     channel_.showStatus(QStringLiteral("input self-test…"));
     const std::pair<Duration, std::function<void()>> script[] = {
         {500ms,
@@ -48,10 +49,14 @@ void InputSelfTest::run() {
         {2500ms, [this] { input_.click(1, 2); }},
         {2900ms, [this] { input_.scroll(0, -320); }},
         {3300ms, [this] { input_.typeText(QStringLiteral("hello from my phone")); }},
-        {3700ms, [this] { input_.sendKey(40, 0); }},
+        {3700ms,
+         [this, &run] {
+             input_.sendKey(40, 0);
+             run.finished = true;
+         }},
     };
     for (const auto& [delay, step] : script)
-        steps_.push_back(clock_.after(delay, step));
+        run.steps.push_back(clock_.after(delay, step));
 }
 
 bool InputSelfTest::requested(const UserDefaults& defaults, const QStringList& arguments) {
@@ -64,9 +69,13 @@ bool InputSelfTest::requested(const UserDefaults& defaults, const QStringList& a
     return stored && truthy(QString::fromStdString(*stored));
 }
 
-std::unique_ptr<InputSelfTest> makeInputSelfTest(WEXClient& client, RemoteInput& input, Scheduler& clock) {
+std::unique_ptr<InputSelfTest> makeInputSelfTest(WEXClient& client, RemoteInput& input, Scheduler& clock,
+                                                 std::shared_ptr<const UserDefaults> defaults, QStringList arguments) {
     auto test = std::make_unique<InputSelfTest>(input, client, clock);
-    QObject::connect(&client, &WEXClient::sessionEstablished, test.get(), &InputSelfTest::run);
+    QObject::connect(&client, &WEXClient::sessionEstablished, test.get(),
+                     [self = test.get(), defaults = std::move(defaults), arguments = std::move(arguments)] {
+                         if (InputSelfTest::requested(*defaults, arguments)) self->run();
+                     });
     return test;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <list>
 #include <memory>
 #include <vector>
 
@@ -17,8 +18,8 @@ class WEXClient;
 
 // A fixed script of pointer moves, clicks, a scroll, text and a key, played into a session right
 // after it is established, to check input on a machine nobody sits at. Main thread. Its input goes
-// through RemoteInput like any other, so nothing is sent once the session has ended; a new session
-// starts the script afresh and drops what was left of the last run.
+// through RemoteInput like any other, so nothing is sent once the session has ended; a run is never
+// cut short, so one still playing when the next session starts plays to its end beside the new one.
 class InputSelfTest : public QObject {
     Q_OBJECT
 
@@ -34,13 +35,20 @@ public:
     static bool requested(const UserDefaults& defaults, const QStringList& arguments);
 
 private:
+    struct Run {
+        std::vector<std::unique_ptr<Timer>> steps;
+        bool finished = false;
+    };
+
     RemoteInput& input_;
     InputChannel& channel_;
     Scheduler& clock_;
-    std::vector<std::unique_ptr<Timer>> steps_;
+    std::list<std::unique_ptr<Run>> runs_;
 };
 
-// The self-test, run at every session `client` establishes.
-std::unique_ptr<InputSelfTest> makeInputSelfTest(WEXClient& client, RemoteInput& input, Scheduler& clock);
+// The self-test, run at a session `client` establishes when `requested` says so at that moment (the
+// launch's argument or the setting as it stands then).
+std::unique_ptr<InputSelfTest> makeInputSelfTest(WEXClient& client, RemoteInput& input, Scheduler& clock,
+                                                 std::shared_ptr<const UserDefaults> defaults, QStringList arguments);
 
 } // namespace dovrel::controller

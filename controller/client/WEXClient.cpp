@@ -6,6 +6,7 @@
 #include "controller/client/ClientCore.h"
 #include "controller/client/Endpoints.h"
 #include "controller/platform/KeychainSecretStore.h"
+#include "controller/platform/SecretsThread.h"
 #include "controller/platform/UserDefaults.h"
 #include "runtime/Scheduler.h"
 
@@ -17,22 +18,42 @@ std::optional<std::string> codeArgument(const std::string& code) {
     return code;
 }
 
-std::shared_ptr<ClientSecurity> makeSecurity(const ClientConfig& config) {
-    auto defaults = std::make_shared<UserDefaults>(
+std::shared_ptr<UserDefaults> securityDefaults(const ClientConfig& config) {
+    return std::make_shared<UserDefaults>(
         config.settingsPath.empty() ? UserDefaults::defaultPath() : config.settingsPath, config.arguments);
-    auto secrets = config.secrets ? config.secrets : makeSystemSecretStore();
-    return std::make_shared<ClientSecurity>(std::move(defaults), std::move(secrets));
+}
+
+std::shared_ptr<SecretsThread> secretsOf(const ClientConfig& config) {
+    if (config.secretsThread) return config.secretsThread;
+    return std::make_shared<SecretsThread>(config.secrets ? config.secrets : makeSystemSecretStore());
 }
 } // namespace
 
 WEXClient::WEXClient(ClientConfig config, std::shared_ptr<const StoredRelayAccount> relayAccount, QObject* parent)
     : QObject(parent), config_(std::move(config)), relayAccount_(std::move(relayAccount)),
-      security_(makeSecurity(config_)), queue_(std::make_unique<SerialQueue>("dovrel.client")) {
+      security_(std::make_shared<ClientSecurity>(securityDefaults(config_))), secrets_(secretsOf(config_)),
+      queue_(std::make_unique<SerialQueue>("dovrel.client")) {
     Scheduler& clock = config_.scheduler ? *config_.scheduler : realScheduler();
     queue_->sync([&] {
         core_ = std::make_unique<ClientCore>(*this, config_, security_, clock);
         decoder_ = &core_->decoder();
     });
+    // The identity is read off this thread: a keychain waiting for its unlock prompt holds up no
+    // window. Dials asked for meanwhile wait in the core.
+    secrets_->ask<std::optional<std::string>>(
+        [security = security_](SecretStore& store) {
+            ClientSecurity::IdentityLoad loaded = ClientSecurity::loadIdentity(security->defaults(), store);
+            auto unreadable = loaded.unreadable;
+            security->setIdentity(std::move(loaded));
+            return unreadable;
+        },
+        this,
+        [this](std::optional<std::string> unreadable) {
+            postToCore([](ClientCore& c) { c.identityKnown(); });
+            if (!unreadable) return;
+            identityProblem_ = QString::fromStdString(*unreadable);
+            emit identityProblemChanged();
+        });
 }
 
 WEXClient::~WEXClient() {

@@ -170,6 +170,9 @@ public:
     int videoPort() const { return videoPort_; }
 
     ClientSecurity& security() { return *security_; }
+    // Set when the keychain could not give back this computer's identity: sessions go with a
+    // throwaway key, so machines ask for their pairing code. What the keychain said.
+    const std::optional<QString>& identityProblem() const { return identityProblem_; }
     // Runs `fn` on the client thread and waits for it (tests: a fake clock advances there).
     void runOnClientThread(const std::function<void(ClientCore&)>& fn);
 
@@ -194,6 +197,7 @@ signals:
     void sessionWayChanged();
     // A file sent to the agent arrived whole.
     void fileSent(const QString& name);
+    void identityProblemChanged();
     // A session was established (after AuthOk).
     void sessionEstablished();
     // The user ends the session or dials anew: input still held should be let go of now.
@@ -243,6 +247,8 @@ private:
     ClientConfig config_;
     std::shared_ptr<const StoredRelayAccount> relayAccount_;
     std::shared_ptr<ClientSecurity> security_;
+    std::shared_ptr<SecretsThread> secrets_;
+    std::optional<QString> identityProblem_;
     std::unique_ptr<SerialQueue> queue_;
     std::unique_ptr<ClientCore> core_; // lives on the client thread
     VideoDecoder* decoder_ = nullptr;  // the core's, safe from any thread

@@ -1,5 +1,9 @@
 #include "controller/platform/KeychainSecretStore.h"
 
+#include <functional>
+#include <mutex>
+
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusReply>
@@ -22,7 +26,7 @@ constexpr int timedOutCode = -1;
 
 QString qtext(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
-// What a finished job left behind; shared with the job's callback, which may outlive a timed-out wait.
+// What a job left behind.
 struct JobResult {
     bool finished = false;
     QKeychain::Error error = QKeychain::NoError;
@@ -30,24 +34,56 @@ struct JobResult {
     QByteArray data;
 };
 
-// Starts the job and spins a local event loop until it finishes or the time-out passes. The job
-// deletes itself when it finishes, even after the wait gave up on it.
-template <typename Job> std::shared_ptr<JobResult> runJob(Job* job, std::chrono::milliseconds timeout) {
-    auto result = std::make_shared<JobResult>();
-    job->setAutoDelete(true);
+// A job's result as it runs on the main thread, and the loop of the thread that waits for it.
+struct JobState {
+    std::mutex lock;
+    JobResult result;
+    QEventLoop* waiter = nullptr; // set while a thread waits
+};
+
+// The keychain library queues its calls on the thread that made the first one, and its desktop
+// backend answers through the main thread's GLib context: so every job is made, started and finished
+// on the main thread, without blocking it. The calling thread (the secrets thread; the main thread
+// itself in tests) waits in a local event loop until the job finishes or the time-out passes, so the
+// thread quitting ends the wait too. The job deletes itself when it finishes, even after the wait gave
+// up on it.
+JobResult runJob(std::function<QKeychain::Job*()> make, std::chrono::milliseconds timeout) {
+    if (!QCoreApplication::instance()) return {}; // no main loop to run the job on: no answer
+    auto state = std::make_shared<JobState>();
     QEventLoop loop;
-    QObject::connect(job, &QKeychain::Job::finished, &loop, [result, &loop](QKeychain::Job* j) {
-        result->finished = true;
-        result->error = j->error();
-        result->message = j->errorString();
-        if (auto* r = qobject_cast<QKeychain::ReadPasswordJob*>(j)) result->data = r->binaryData();
-        loop.quit();
-    });
+    {
+        std::lock_guard held(state->lock);
+        state->waiter = &loop;
+    }
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [state, make = std::move(make)] {
+            QKeychain::Job* job = make();
+            job->setAutoDelete(true);
+            QObject::connect(job, &QKeychain::Job::finished, job, [state](QKeychain::Job* j) {
+                std::lock_guard held(state->lock);
+                state->result.finished = true;
+                state->result.error = j->error();
+                state->result.message = j->errorString();
+                if (auto* r = qobject_cast<QKeychain::ReadPasswordJob*>(j)) state->result.data = r->binaryData();
+                // Posted under the lock: the loop exists now, and a loop gone by delivery drops it.
+                if (QEventLoop* w = state->waiter)
+                    QMetaObject::invokeMethod(
+                        w, [w] { w->quit(); }, Qt::QueuedConnection);
+            });
+            job->start();
+        },
+        Qt::QueuedConnection);
     QTimer::singleShot(timeout, &loop, &QEventLoop::quit);
-    job->start();
-    if (!result->finished) loop.exec(QEventLoop::ExcludeUserInputEvents);
-    if (!result->finished) QObject::disconnect(job, nullptr, &loop, nullptr);
-    return result;
+    bool finished = false;
+    {
+        std::lock_guard held(state->lock);
+        finished = state->result.finished;
+    }
+    if (!finished) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    std::lock_guard held(state->lock);
+    state->waiter = nullptr;
+    return state->result;
 }
 
 } // namespace
@@ -85,15 +121,19 @@ void KeychainSecretStore::noteFallback(std::string_view why) {
 SecretRead KeychainSecretStore::read(std::string_view service, std::string_view account) {
     SecretRead fromKeychain = SecretRead::notFound();
     if (available()) {
-        auto* job = new QKeychain::ReadPasswordJob(qtext(service));
-        job->setKey(qtext(account));
-        const auto r = runJob(job, timeout_);
-        if (!r->finished)
+        const auto r = runJob(
+            [service = qtext(service), key = qtext(account)]() -> QKeychain::Job* {
+                auto* job = new QKeychain::ReadPasswordJob(service);
+                job->setKey(key);
+                return job;
+            },
+            timeout_);
+        if (!r.finished)
             fromKeychain = SecretRead::failed(timedOutCode, "the keychain did not answer");
-        else if (r->error == QKeychain::NoError)
-            return SecretRead::found(wex::Bytes(r->data.begin(), r->data.end()));
-        else if (r->error != QKeychain::EntryNotFound)
-            fromKeychain = SecretRead::failed(static_cast<int>(r->error), r->message.toStdString());
+        else if (r.error == QKeychain::NoError)
+            return SecretRead::found(wex::Bytes(r.data.begin(), r.data.end()));
+        else if (r.error != QKeychain::EntryNotFound)
+            fromKeychain = SecretRead::failed(static_cast<int>(r.error), r.message.toStdString());
     }
     SecretRead fromFile = fallback_->read(service, account);
     if (fromFile.outcome == SecretRead::Outcome::found) return fromFile;
@@ -103,17 +143,23 @@ SecretRead KeychainSecretStore::read(std::string_view service, std::string_view 
 
 SecretWrite KeychainSecretStore::write(std::string_view service, std::string_view account, wex::ByteView data) {
     if (available()) {
-        auto* job = new QKeychain::WritePasswordJob(qtext(service));
-        job->setKey(qtext(account));
-        job->setBinaryData(QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size())));
-        const auto r = runJob(job, timeout_);
-        if (r->finished && r->error == QKeychain::NoError) {
+        const auto r = runJob(
+            [service = qtext(service), key = qtext(account),
+             bytes = QByteArray(reinterpret_cast<const char*>(data.data()),
+                                static_cast<qsizetype>(data.size()))]() -> QKeychain::Job* {
+                auto* job = new QKeychain::WritePasswordJob(service);
+                job->setKey(key);
+                job->setBinaryData(bytes);
+                return job;
+            },
+            timeout_);
+        if (r.finished && r.error == QKeychain::NoError) {
             // One place per item: an older file copy would otherwise shadow nothing but linger on disk.
             fallback_->remove(service, account);
             return {true, 0, {}};
         }
-        noteFallback(r->finished ? "the keychain refused to store an item (" + r->message.toStdString() + ")"
-                                 : std::string("the keychain did not answer"));
+        noteFallback(r.finished ? "the keychain refused to store an item (" + r.message.toStdString() + ")"
+                                : std::string("the keychain did not answer"));
     }
     return fallback_->write(service, account, data);
 }
@@ -121,10 +167,14 @@ SecretWrite KeychainSecretStore::write(std::string_view service, std::string_vie
 bool KeychainSecretStore::remove(std::string_view service, std::string_view account) {
     bool gone = true;
     if (available()) {
-        auto* job = new QKeychain::DeletePasswordJob(qtext(service));
-        job->setKey(qtext(account));
-        const auto r = runJob(job, timeout_);
-        gone = r->finished && (r->error == QKeychain::NoError || r->error == QKeychain::EntryNotFound);
+        const auto r = runJob(
+            [service = qtext(service), key = qtext(account)]() -> QKeychain::Job* {
+                auto* job = new QKeychain::DeletePasswordJob(service);
+                job->setKey(key);
+                return job;
+            },
+            timeout_);
+        gone = r.finished && (r.error == QKeychain::NoError || r.error == QKeychain::EntryNotFound);
     }
     return fallback_->remove(service, account) && gone;
 }

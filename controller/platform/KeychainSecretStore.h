@@ -14,7 +14,7 @@ namespace dovrel::controller {
 // file copy. Reads look in the keychain first and then in the file, so an item is found wherever an
 // earlier session had to put it. Spins a local Qt event loop on the calling thread while the keychain
 // answers (an unlock prompt may take the user a while; past the time-out the keychain counts as
-// silent).
+// silent): the program calls it on the secrets thread only (SecretsThread).
 class KeychainSecretStore final : public SecretStore {
 public:
     explicit KeychainSecretStore(std::shared_ptr<FileSecretStore> fallback,

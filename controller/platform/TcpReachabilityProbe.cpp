@@ -42,7 +42,7 @@ void TcpReachabilityProbe::probe(const std::string& host, uint16_t port, std::ch
         QObject::connect(socket, &QTcpSocket::connected, queue_.context(), [this, id] { finishLocked(id, true); });
         QObject::connect(socket, &QTcpSocket::errorOccurred, queue_.context(),
                          [this, id](QAbstractSocket::SocketError error) {
-                             // A refusal means the machine is up: nothing listens on that port.
+                             // A refusal means the computer is up, though nothing listens on that port.
                              finishLocked(id, error == QAbstractSocket::ConnectionRefusedError);
                          });
         attempt->timeout = clock_.after(timeout, [this, id] { finishLocked(id, false); });

@@ -24,6 +24,8 @@ struct Device {
     std::vector<double> cpu; // fractions 0…1, oldest first, at most 24
     double ram = 0;
     std::optional<double> battery;
+    // cpu, ram and battery come from a session going on now; figures a session left behind are not.
+    bool statsCurrent = false;
     bool privacyFrost = false;
     QString lastSeen;
     std::optional<QString> relayAccount;

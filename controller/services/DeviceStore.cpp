@@ -1,12 +1,12 @@
 #include "controller/services/DeviceStore.h"
 
-#include <cmath>
-#include <numbers>
 #include <set>
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include "controller/services/DemoDeck.h"
 
 namespace dovrel::controller {
 
@@ -23,16 +23,6 @@ void putOptional(QJsonObject& o, const char* key, const std::optional<QString>& 
 }
 
 QVariant optionalForView(const std::optional<QString>& v) { return v ? QVariant(*v) : QVariant(); }
-
-// A synthetic CPU history for the sample machines.
-std::vector<double> spark(double base, double swing, int count) {
-    std::vector<double> out;
-    for (int i = 0; i < count; ++i) {
-        const double v = base + swing * std::sin(6 * base + (static_cast<double>(i) / count) * std::numbers::pi * 3);
-        out.push_back(std::min(1.0, std::max(0.02, v)));
-    }
-    return out;
-}
 
 } // namespace
 
@@ -93,31 +83,11 @@ void DeviceStore::load() {
 }
 
 void DeviceStore::seedDemo() {
-    std::vector<Device> demo(3);
-    demo[0].name = QStringLiteral("Tobrin's MacBook Pro");
+    // The demo deck, with the hardware addresses and first host of the store's own sample set.
+    std::vector<Device> demo = DemoDeck::devices();
     demo[0].host = QStringLiteral("10.0.0.4");
     demo[0].mac = QStringLiteral("aa:bb:cc:dd:ee:01");
-    demo[0].state = Device::State::awake;
-    demo[0].cpu = spark(0.34, 0.22, 24);
-    demo[0].ram = 0.61;
-    demo[0].battery = 0.82;
-    demo[0].lastSeen = QStringLiteral("now");
-
-    demo[1].name = QStringLiteral("Studio PC");
-    demo[1].kind = Device::Kind::windows;
-    demo[1].host = QStringLiteral("10.0.0.7");
     demo[1].mac = QStringLiteral("aa:bb:cc:dd:ee:02");
-    demo[1].state = Device::State::asleep;
-    demo[1].cpu = spark(0.08, 0.05, 24);
-    demo[1].ram = 0.19;
-    demo[1].lastSeen = QStringLiteral("3m");
-
-    demo[2].name = QStringLiteral("Mac mini · server");
-    demo[2].host = QStringLiteral("10.0.0.9");
-    demo[2].state = Device::State::offline;
-    demo[2].cpu = spark(0, 0, 24);
-    demo[2].privacyFrost = true;
-    demo[2].lastSeen = QStringLiteral("offline");
     setDevices(std::move(demo));
 }
 
@@ -197,8 +167,8 @@ bool DeviceStore::rename(const QUuid& id, const QString& name) {
     return true;
 }
 
-void DeviceStore::applyStats(const QString& name, const std::optional<QString>& deviceId, double cpu, double ram,
-                             std::optional<double> battery) {
+std::optional<QUuid> DeviceStore::applyStats(const QString& name, const std::optional<QString>& deviceId, double cpu,
+                                             double ram, std::optional<double> battery) {
     for (std::size_t i = 0; i < devices_.size(); ++i) {
         Device& d = devices_[i];
         if (!((deviceId && d.deviceId && *deviceId == *d.deviceId) || d.name == name)) continue;
@@ -206,11 +176,25 @@ void DeviceStore::applyStats(const QString& name, const std::optional<QString>& 
         if (d.cpu.size() > cpuHistory) d.cpu.erase(d.cpu.begin(), d.cpu.end() - cpuHistory);
         d.ram = ram;
         d.battery = battery;
+        d.statsCurrent = true;
         d.state = Device::State::awake;
         d.lastSeen = QStringLiteral("now");
         changedRow(static_cast<int>(i));
-        return;
+        return d.id;
     }
+    return std::nullopt;
+}
+
+void DeviceStore::statsEnded(const QUuid& id) {
+    const int row = rowOf(id);
+    if (row < 0) return;
+    Device& d = devices_[static_cast<std::size_t>(row)];
+    if (!d.statsCurrent) return;
+    d.cpu.clear();
+    d.ram = 0;
+    d.battery.reset();
+    d.statsCurrent = false;
+    changedRow(row);
 }
 
 void DeviceStore::setLiveness(const QUuid& id, bool awake) {

@@ -1,17 +1,16 @@
 #include "controller/services/ReachabilityPoller.h"
 
-#include <map>
+#include <set>
 
-#include "controller/services/LanScope.h"
+#include "controller/client/Endpoints.h"
 
 namespace dovrel::controller {
 
 ReachabilityPoller::ReachabilityPoller(DeviceStore& store, Scheduler& clock, std::shared_ptr<ReachabilityProbe> probe,
-                                       std::shared_ptr<NetworkInterfaces> interfaces, std::shared_ptr<AccountApi> api,
-                                       std::shared_ptr<RelayAccount> account, bool demo, uint16_t probePort,
-                                       QObject* parent)
-    : QObject(parent), store_(&store), clock_(clock), probe_(std::move(probe)), interfaces_(std::move(interfaces)),
-      api_(std::move(api)), account_(std::move(account)), demo_(demo), probePort_(probePort) {}
+                                       std::shared_ptr<AccountApi> api, std::shared_ptr<RelayAccount> account,
+                                       bool demo, uint16_t probePort, QObject* parent)
+    : QObject(parent), store_(&store), clock_(clock), probe_(std::move(probe)), api_(std::move(api)),
+      account_(std::move(account)), demo_(demo), probePort_(probePort) {}
 
 void ReachabilityPoller::start() {
     if (demo_) return;
@@ -26,21 +25,33 @@ void ReachabilityPoller::start() {
     });
 }
 
+void ReachabilityPoller::heard(const QUuid& id, std::optional<bool> Heard::*way, std::optional<bool> awake) {
+    Heard& h = heard_[id];
+    h.*way = awake;
+    if (!h.probe && !h.presence) return;
+    store_->setLiveness(id, h.probe.value_or(false) || h.presence.value_or(false));
+}
+
 void ReachabilityPoller::pollOnce() {
     if (!store_) return;
+    std::set<QUuid> present;
     for (const Device& d : store_->devices()) {
-        if (d.host.isEmpty()) continue;
-        // A relay machine off this network is the presence query's to look after.
-        if (d.deviceId && !LanScope::isLocal(d.host, *interfaces_)) continue;
-        probe_->probe(d.host.toStdString(), probePort_, probeTimeout,
+        present.insert(d.id);
+        if (d.host.isEmpty()) {
+            heard_[d.id].probe.reset();
+            continue;
+        }
+        const LanTarget target = parseLanTarget(d.host.toStdString());
+        probe_->probe(target.host, target.port.value_or(probePort_), probeTimeout,
                       [self = QPointer(this), id = d.id, host = d.host](bool reachable) {
                           if (!self || !self->store_) return;
                           const Device* now = self->store_->find(id);
                           // Re-paired at another address meanwhile: this answer is about the old one.
                           if (!now || now->host != host) return;
-                          self->store_->setLiveness(id, reachable);
+                          self->heard(id, &Heard::probe, reachable);
                       });
     }
+    std::erase_if(heard_, [&](const auto& entry) { return !present.contains(entry.first); });
 }
 
 void ReachabilityPoller::pollPresence() {
@@ -49,7 +60,7 @@ void ReachabilityPoller::pollPresence() {
     std::map<QString, QString> tokenOf; // account -> token
     std::map<QUuid, QString> accountOf; // machine id -> account
     for (const Device& d : store_->devices()) {
-        if (!d.deviceId || LanScope::isLocal(d.host, *interfaces_)) continue;
+        if (!d.deviceId) continue;
         QString account, token;
         if (d.relayAccount && d.relayToken && !d.relayAccount->isEmpty() && !d.relayToken->isEmpty()) {
             account = *d.relayAccount;
@@ -58,6 +69,9 @@ void ReachabilityPoller::pollPresence() {
             account = session->account;
             token = session->token;
         } else {
+            // Nobody to ask for it any more: what an earlier query said no longer counts.
+            if (const auto h = heard_.find(d.id); h != heard_.end() && h->second.presence)
+                heard(d.id, &Heard::presence, std::nullopt);
             continue;
         }
         tokenOf[account] = token;
@@ -74,7 +88,7 @@ void ReachabilityPoller::pollPresence() {
                 found.emplace_back(d.id, live.value->count(d.deviceId->toLower()) != 0);
             }
             for (const auto& [id, awake] : found)
-                self->store_->setLiveness(id, awake);
+                self->heard(id, &Heard::presence, awake);
         });
     }
 }

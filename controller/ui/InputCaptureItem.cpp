@@ -104,6 +104,7 @@ void InputCaptureItem::press(QMouseEvent* event) {
     handledPressAt_ = event->timestamp();
     if (!hasActiveFocus()) forceActiveFocus(Qt::MouseFocusReason);
     const QPointF point = event->position();
+    lastHover_ = point;
     mapAndMove(point);
     switch (event->button()) {
     case Qt::LeftButton: {
@@ -145,6 +146,7 @@ void InputCaptureItem::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void InputCaptureItem::mouseMoveEvent(QMouseEvent* event) {
     event->accept();
+    lastHover_ = event->position();
     mapAndMove(event->position());
 }
 
@@ -162,9 +164,21 @@ void InputCaptureItem::mouseUngrabEvent() {
     if (input_) input_->mouseUp(1);
 }
 
-void InputCaptureItem::hoverEnterEvent(QHoverEvent* event) { mapAndMove(event->position()); }
+void InputCaptureItem::hoverTo(QPointF point) {
+    const QQuickWindow* w = window();
+    if (!w || !w->isActive() || point == lastHover_) return;
+    lastHover_ = point;
+    mapAndMove(point);
+}
 
-void InputCaptureItem::hoverMoveEvent(QHoverEvent* event) { mapAndMove(event->position()); }
+void InputCaptureItem::hoverEnterEvent(QHoverEvent* event) { hoverTo(event->position()); }
+
+void InputCaptureItem::hoverMoveEvent(QHoverEvent* event) { hoverTo(event->position()); }
+
+void InputCaptureItem::hoverLeaveEvent(QHoverEvent* event) {
+    QQuickItem::hoverLeaveEvent(event);
+    lastHover_.reset();
+}
 
 void InputCaptureItem::wheelEvent(QWheelEvent* event) {
     event->accept();
@@ -257,7 +271,9 @@ void InputCaptureItem::itemChange(ItemChange change, const ItemChangeData& value
         releaseHeld();
         if (QQuickWindow* w = value.window)
             activeConnection_ = connect(w, &QWindow::activeChanged, this, [this, w] {
-                if (!w->isActive()) releaseHeld();
+                if (w->isActive()) return;
+                lastHover_.reset();
+                releaseHeld();
             });
     } else if (change == ItemVisibleHasChanged && !value.boolValue) {
         releaseHeld();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include <QMetaObject>
 #include <QPointF>
@@ -26,6 +27,10 @@ namespace dovrel::controller {
 // or Control held with a click or a drag, and Alt with a letter, reach it; they are let go of when the
 // item loses focus, the window goes inactive or the item goes away. A wheel notch goes as
 // `wex::ScrollEvent::notch`, a touchpad's pixels in eighths.
+//
+// The pointer follows the mouse only while the window is active, and only when the mouse moved: Qt
+// repeats a hover at the same place whenever the scene changes under a resting pointer (every frame
+// of a moving picture), which is no move and no sign of the user.
 class InputCaptureItem : public QQuickItem {
     Q_OBJECT
     Q_PROPERTY(dovrel::controller::RemoteInput* input READ input WRITE setInput NOTIFY inputChanged)
@@ -57,6 +62,7 @@ protected:
     bool event(QEvent* event) override;
     void hoverEnterEvent(QHoverEvent* event) override;
     void hoverMoveEvent(QHoverEvent* event) override;
+    void hoverLeaveEvent(QHoverEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -71,6 +77,7 @@ protected:
 
 private:
     void mapAndMove(QPointF point);
+    void hoverTo(QPointF point);
     void press(QMouseEvent* event);
     int countClick(const QMouseEvent* event);
     void syncModifiers(const QKeyEvent* event, bool press);
@@ -78,6 +85,8 @@ private:
 
     QPointer<RemoteInput> input_;
     QMetaObject::Connection activeConnection_;
+    // Where the last hover that counted was; none once the pointer left or the window went inactive.
+    std::optional<QPointF> lastHover_;
     bool pressActive_ = false;
     // The last left press, for counting clicks.
     quint64 lastPressAt_ = 0;

@@ -59,4 +59,22 @@ void InteractionModel::clickAt(QPointF point) {
     });
 }
 
+void InteractionModel::reset() {
+    setMode(nameOf(CursorMode::hybrid));
+    setDragLock(false);
+    rippleTimer_.reset();
+    if (ripple_) {
+        ripple_.reset();
+        emit rippleChanged();
+    }
+    if (showCursorMarker_) {
+        showCursorMarker_ = false;
+        emit showCursorMarkerChanged();
+    }
+    if (cursorScreen_ != QPointF(0, 0)) {
+        cursorScreen_ = QPointF(0, 0);
+        emit cursorScreenChanged();
+    }
+}
+
 } // namespace dovrel::controller

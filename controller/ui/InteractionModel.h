@@ -18,7 +18,7 @@ namespace dovrel::controller {
 
 // How the user's pointer meets the remote picture in one session window: the pointer mode chosen in
 // its menu, where the local pointer is (for the cursor marker) and the last click's ripple. One per
-// session window, for its lifetime; nothing is saved. Main thread.
+// session window, started afresh each time the window opens; nothing is saved. Main thread.
 //
 // The mode is only chosen and shown: the capture item always maps the pointer absolutely.
 class InteractionModel : public QObject {
@@ -72,6 +72,8 @@ public:
     Q_INVOKABLE void pointerAt(QPointF point);
     // A click at `point`: a fresh ripple replaces any other and goes 0.5 s later unless replaced.
     Q_INVOKABLE void clickAt(QPointF point);
+    // A session window opens: hybrid mode, no drag lock, no marker until the pointer moves, no ripple.
+    void reset();
 
 signals:
     void modeChanged();

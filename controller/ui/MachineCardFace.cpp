@@ -68,8 +68,10 @@ MachineCardFace machineCardFace(const Device& device, bool demo) {
         face.promptText = tr("Click to connect");
 
     face.breathes = awake;
-    face.showsStats = !offline;
-    face.showsSparkline = awake && !device.cpu.empty();
+    // Figures only while a session reports them: numbers a finished session left, or none at all, would
+    // read as the machine's load now.
+    face.showsStats = !offline && device.statsCurrent;
+    face.showsSparkline = awake && device.statsCurrent && !device.cpu.empty();
     face.opens = !offline;
     // The promise of "wake & connect" is kept whatever covers the thumbnail; demo machines are drawn, not
     // reached, so nothing goes on the network for them.

@@ -26,6 +26,34 @@ RootViewModel::RootViewModel(SessionPort& session, DeviceStore& store, RelayAcco
     if (const auto signedIn = account_.current()) accountName_ = signedIn->account;
     connect(&session_, &SessionPort::phaseChanged, this, &RootViewModel::phaseChanged);
     connect(&session_, &SessionPort::deckStatArrived, this, &RootViewModel::statsArrived);
+    connect(&session_, &SessionPort::identityProblemChanged, this, &RootViewModel::tellIdentityProblem);
+    connect(&account_, &RelayAccount::changed, this, &RootViewModel::accountChanged);
+    tellIdentityProblem();
+}
+
+void RootViewModel::accountChanged() {
+    const auto signedIn = account_.current();
+    setAccountName(signedIn ? std::optional<QString>(signedIn->account) : std::nullopt);
+    if (autoConnectWaiting_ && account_.loaded()) {
+        autoConnectWaiting_ = false;
+        autoConnectIfRequested();
+    }
+}
+
+void RootViewModel::tellIdentityProblem() {
+    const auto problem = session_.identityProblem();
+    if (!problem) return;
+    if (alert_ != Alert::None) {
+        identityProblemWaiting_ = true;
+        return;
+    }
+    identityProblemWaiting_ = false;
+    ask(Alert::Keychain, {}, tr("The keychain could not be read"),
+        tr("DOVRELÆ could not read this computer's identity from the keychain (%1). Until it can, machines "
+           "you paired ask for their pairing code again; nothing in the keychain was changed. Unlock the "
+           "keychain, then restart DOVRELÆ.")
+            .arg(*problem),
+        tr("OK"));
 }
 
 void RootViewModel::setRoute(Route route) {
@@ -72,7 +100,26 @@ const Device* RootViewModel::machineAt(int row) const {
 
 void RootViewModel::appeared() {
     if (!arguments_.demo) startPolling_();
+    if (autoConnectNeedsAccount() && !account_.loaded()) {
+        autoConnectWaiting_ = true;
+        return;
+    }
     autoConnectIfRequested();
+}
+
+bool RootViewModel::autoConnectNeedsAccount() const {
+    // A relay dial without credentials of its own goes with the signed-in account, known once the
+    // keychain has answered.
+    switch (arguments_.autoConnect()) {
+    case LaunchArguments::AutoConnect::relay: return true;
+    case LaunchArguments::AutoConnect::link: {
+        const auto link = PairLink::parse(arguments_.autoLink->trimmed());
+        return link && present(link->deviceId) && !(present(link->account) && present(link->token));
+    }
+    case LaunchArguments::AutoConnect::host:
+    case LaunchArguments::AutoConnect::none: return false;
+    }
+    return false;
 }
 
 void RootViewModel::open(int row) {
@@ -195,6 +242,11 @@ void RootViewModel::endSession() {
 }
 
 void RootViewModel::phaseChanged() {
+    // The figures on the machine's card are the session's: they go when it does.
+    if (statsMachine_ && session_.phase() != PhaseKind::connected) {
+        store_.statsEnded(*statsMachine_);
+        statsMachine_.reset();
+    }
     switch (session_.phase()) {
     case PhaseKind::needsCode:
         if (route_ == Route::Session) {
@@ -234,8 +286,9 @@ void RootViewModel::phaseChanged() {
 void RootViewModel::statsArrived(const wex::DeckStat& stat) {
     const std::optional<double> battery =
         stat.battery < 0 ? std::nullopt : std::optional<double>(static_cast<double>(stat.battery) / 100.0);
-    store_.applyStats(activeName_, activeDeviceId_, static_cast<double>(stat.cpu) / 100.0,
-                      static_cast<double>(stat.ram) / 100.0, battery);
+    const auto machine = store_.applyStats(activeName_, activeDeviceId_, static_cast<double>(stat.cpu) / 100.0,
+                                           static_cast<double>(stat.ram) / 100.0, battery);
+    if (machine) statsMachine_ = machine;
 }
 
 void RootViewModel::ask(Alert alert, const QUuid& machine, QString title, QString text, QString confirm,
@@ -279,6 +332,7 @@ void RootViewModel::answerAlert(bool confirmed, const QString& field) {
     const Alert answered = alert_;
     const QUuid machine = alertMachine_;
     ask(Alert::None, {}, {}, {}, {});
+    if (identityProblemWaiting_ && answered != Alert::Keychain) tellIdentityProblem();
     if (!confirmed) return;
     switch (answered) {
     case Alert::SignOut:
@@ -300,6 +354,7 @@ void RootViewModel::answerAlert(bool confirmed, const QString& field) {
         if (!name.isEmpty()) store_.rename(machine, name);
         break;
     }
+    case Alert::Keychain:
     case Alert::None: break;
     }
 }

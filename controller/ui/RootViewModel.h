@@ -49,8 +49,9 @@ class RootViewModel : public QObject, public PairingTarget, public SignInTarget 
 public:
     enum class Route { Deck, Pairing, Session };
     Q_ENUM(Route)
-    // The modal alert being asked, if any: signing out, unpairing a machine, renaming it.
-    enum class Alert { None, SignOut, Unpair, Rename };
+    // The modal alert being asked, if any: signing out, unpairing a machine, renaming it, or telling that
+    // the keychain could not give back this computer's identity (only to be acknowledged).
+    enum class Alert { None, SignOut, Unpair, Rename, Keychain };
     Q_ENUM(Alert)
 
     // `startPolling` starts the saved machines' reachability and presence poll.
@@ -132,6 +133,9 @@ private:
     void phaseChanged();
     void statsArrived(const wex::DeckStat& stat);
     void autoConnectIfRequested();
+    bool autoConnectNeedsAccount() const;
+    void accountChanged();
+    void tellIdentityProblem();
     void startSession(const QString& name, const std::optional<QString>& deviceId, Device::Kind kind);
     // Pairs with the machine a link, the pairing screen or the command line names.
     void pair(const QString& host, const std::optional<QString>& deviceId, const QString& name, const QString& code,
@@ -151,6 +155,7 @@ private:
     Route route_ = Route::Deck;
     QString activeName_ = QStringLiteral("that computer");
     std::optional<QString> activeDeviceId_;
+    std::optional<QUuid> statsMachine_; // the machine whose card shows the session's figures
     bool demoSession_ = false;
     bool openingSession_ = false;
     // The session was started by the command line for a machine it did not name: its name and kind
@@ -159,6 +164,8 @@ private:
     QString notice_;
     std::optional<QString> accountName_;
     bool showSignIn_ = false;
+    bool autoConnectWaiting_ = false;     // for the stored account to be read
+    bool identityProblemWaiting_ = false; // for the alert being asked to be answered
     Alert alert_ = Alert::None;
     QUuid alertMachine_;
     QString alertTitle_, alertText_, alertConfirm_, alertField_;

@@ -5,6 +5,7 @@ namespace dovrel::controller {
 ClientSessionPort::ClientSessionPort(WEXClient& client, RemoteInput& input, DeviceStore& store, QObject* parent)
     : SessionPort(parent), client_(client), input_(input), recorder_(std::make_unique<MachineRecorder>(client, store)) {
     connect(&client_, &WEXClient::phaseChanged, this, &SessionPort::phaseChanged);
+    connect(&client_, &WEXClient::identityProblemChanged, this, &SessionPort::identityProblemChanged);
     connect(&client_, &WEXClient::deckStatChanged, this, [this] {
         if (const auto& stat = client_.deckStat()) emit deckStatArrived(*stat);
     });

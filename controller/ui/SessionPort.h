@@ -56,9 +56,13 @@ public:
     virtual void nextSessionSaves(std::optional<PendingMachine> machine) = 0;
     // The identifier the last established session's agent proved (empty before one).
     virtual QString agentDeviceId() const = 0;
+    // What the keychain said when it could not give back this computer's identity; none when it could
+    // (or has not answered yet).
+    virtual std::optional<QString> identityProblem() const { return std::nullopt; }
 
 signals:
     void phaseChanged();
+    void identityProblemChanged();
     // A statistics report of the agent arrived.
     void deckStatArrived(const wex::DeckStat& stat);
 };
@@ -82,6 +86,7 @@ public:
     void revokePairing(const RevokeTarget& target) override;
     void nextSessionSaves(std::optional<PendingMachine> machine) override;
     QString agentDeviceId() const override { return client_.agentDeviceId(); }
+    std::optional<QString> identityProblem() const override { return client_.identityProblem(); }
 
 private:
     WEXClient& client_;

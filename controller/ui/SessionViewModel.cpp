@@ -137,6 +137,8 @@ void SessionViewModel::setWindowOpen(bool open) {
     if (open == windowOpen_) return;
     windowOpen_ = open;
     if (open) {
+        // Each session window starts as a new one would: what the last one chose or showed is gone.
+        interaction_->reset();
         hud_.interact();
     } else {
         leave();

@@ -2,7 +2,8 @@ import QtQuick
 import QtQuick.Controls
 import Dovrel.Controller
 
-// The root's modal alerts (sign out, unpair, rename), asked one at a time, and the sign-in sheet.
+// The root's modal alerts (sign out, unpair, rename, the keychain's notice), asked one at a time, and the
+// sign-in sheet.
 Item {
     id: alerts
     required property RootViewModel root
@@ -88,6 +89,8 @@ Item {
                 spacing: 10
                 ThemedButton {
                     objectName: "alertCancel"
+                    // A notice is only acknowledged.
+                    visible: alerts.root.alert !== RootViewModel.Keychain
                     text: qsTr("Cancel")
                     onClicked: alerts.root.answerAlert(false)
                 }

@@ -1,9 +1,12 @@
 // The controller's real object graph, as the program builds it, offscreen with private files: a session
 // the launch asks for reaches the scripted agent through the root view, and every collaborator around
 // the client hears of it.
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include <QCoreApplication>
@@ -194,4 +197,80 @@ TEST(CompositionRoot, ARefusalWrittenInHtmlIsShownAsCharactersAndFetchesNothing)
     EXPECT_NE(reply->error(), QNetworkReply::NoError);
     reply->deleteLater();
     EXPECT_FALSE(web.waitForNewConnection(0)) << "the window fetched " << picture.toStdString();
+}
+
+namespace {
+
+// A keychain that answers nothing (a locked keyring whose prompt nobody answers) until it is opened.
+class SilentKeychain final : public dovrel::controller::SecretStore {
+public:
+    explicit SilentKeychain(const std::string& dir) : files_(dir) {}
+    dovrel::controller::SecretRead read(std::string_view s, std::string_view a) override {
+        ++reads;
+        waitOpen();
+        return files_.read(s, a);
+    }
+    dovrel::controller::SecretWrite write(std::string_view s, std::string_view a, wex::ByteView d) override {
+        return files_.write(s, a, d);
+    }
+    bool remove(std::string_view s, std::string_view a) override { return files_.remove(s, a); }
+    void open() {
+        std::lock_guard held(lock_);
+        open_ = true;
+        opened_.notify_all();
+    }
+    std::atomic<int> reads{0};
+
+private:
+    void waitOpen() {
+        std::unique_lock held(lock_);
+        opened_.wait(held, [this] { return open_; });
+    }
+    dovrel::controller::FileSecretStore files_;
+    std::mutex lock_;
+    std::condition_variable opened_;
+    bool open_ = false;
+};
+
+} // namespace
+
+TEST(CompositionRoot, TheWindowAppearsWhileTheKeychainIsSilentAndTheLaunchsDialWaitsForIt) {
+    guiApp();
+    dovrel::test::TestAgent agent;
+    ASSERT_TRUE(agent.listen());
+    ::setenv("DOVREL_VIDEO_PORT", "0", 1);
+    ::setenv("DOVREL_INPUT_PORT", std::to_string(agent.inputPort()).c_str(), 1);
+    ::unsetenv("DOVREL_CONTROL_PORT");
+    auto keychain = std::make_shared<SilentKeychain>(home().file("silent-secrets"));
+    CompositionRoot::Options options;
+    options.arguments = {QStringLiteral("DovrelController"), QStringLiteral("-autoHost"),
+                         QStringLiteral("127.0.0.1:%1").arg(agent.controlPort()), QStringLiteral("-pairingCode"),
+                         QString::fromStdString(agent.pairingCode)};
+    options.settingsPath = home().file("silent.ini");
+    options.secrets = keychain;
+    CompositionRoot root(std::move(options));
+    struct OpenAtTheEnd {
+        SilentKeychain& keychain;
+        ~OpenAtTheEnd() { keychain.open(); }
+    } openAtTheEnd{*keychain};
+
+    std::string error;
+    ASSERT_TRUE(root.start(error)) << error;
+    ASSERT_NE(root.window(), nullptr);
+    EXPECT_TRUE(root.window()->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return keychain->reads >= 1; }));
+    EXPECT_FALSE(root.client().security().hasIdentity());
+    EXPECT_EQ(root.client().phaseKind(), PhaseKind::disconnected) << "nothing goes out before we know who we are";
+
+    // The keychain answers: the identity is made, the dial goes, and the account is read once.
+    keychain->open();
+    ASSERT_TRUE(waitUntil([&] { return root.client().phaseKind() == PhaseKind::connected; }))
+        << root.client().status().toStdString();
+    EXPECT_TRUE(root.client().security().identityIsAuthoritative());
+    ASSERT_TRUE(waitUntil([&] { return root.account().loaded(); }));
+    const int reads = keychain->reads;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(root.account().current());
+    EXPECT_EQ(keychain->reads, reads) << "the signed-in account is kept, not read again";
+    root.client().disconnectSession();
 }

@@ -21,6 +21,8 @@ namespace dovrel::controller::test {
 using namespace std::chrono_literals;
 
 inline QCoreApplication& app() {
+    // A test of the window has made its QGuiApplication already: a second application breaks the first.
+    if (QCoreApplication* made = QCoreApplication::instance()) return *made;
     static int argc = 1;
     static char arg0[] = "client_tests";
     static char* argv[] = {arg0, nullptr};
@@ -32,6 +34,12 @@ inline QCoreApplication& app() {
 struct NoRelayAccount final : StoredRelayAccount {
     std::optional<wex::RelayIdentity> storedRelayIdentity() const override { return std::nullopt; }
 };
+
+// The client's identity, once read from its secret store (off the main thread, just after it is made).
+inline const wex::DeviceIdentity& identityOf(WEXClient& client) {
+    waitUntil([&] { return client.security().hasIdentity(); });
+    return client.security().identity();
+}
 
 // A client with private settings and secrets in a temporary folder, dialling loopback.
 struct ClientFixture {
@@ -51,8 +59,10 @@ struct ClientFixture {
         config.deviceName = "test-controller";
     }
 
+    // Returns once the client has read its identity, as a program running for a moment has.
     WEXClient& make() {
         client = std::make_unique<WEXClient>(config, relayAccount);
+        identityOf(*client);
         return *client;
     }
 

@@ -116,6 +116,17 @@ TEST_F(SecurityFixture, AnUnreadableStoreGivesAThrowawayKeyAndOverwritesNothing)
     EXPECT_EQ(*store->identity(), real.raw());
     EXPECT_NE(log.find("identity unreadable (OSStatus 9) - throwaway key for this launch, nothing overwritten"),
               std::string::npos);
+    EXPECT_EQ(ClientSecurity::loadIdentity(*defaults, *store).unreadable, "locked");
+}
+
+TEST_F(SecurityFixture, AKeyMachinesTrustIsNotReplacedWhenTheStoreFindsNone) {
+    // A locked keychain whose prompt was dismissed answers "no item" for the key it keeps.
+    defaults->setData(std::string(ClientSecurity::agentPubPrefix) + "abcd", wex::Bytes(32, 1));
+    const auto s = launch();
+    EXPECT_FALSE(s->identityIsAuthoritative());
+    EXPECT_EQ(store->writes, 0);
+    EXPECT_EQ(store->identity(), nullptr);
+    EXPECT_TRUE(ClientSecurity::loadIdentity(*defaults, *store).unreadable);
 }
 
 TEST_F(SecurityFixture, AFailedMigrationKeepsTheLegacyCopyForTheNextLaunch) {

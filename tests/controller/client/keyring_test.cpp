@@ -1,5 +1,6 @@
 // Against a real, unlocked GNOME Keyring on a private session bus.
 #include <filesystem>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include "controller/client/ClientSecurity.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/platform/KeychainSecretStore.h"
+#include "controller/platform/SecretsThread.h"
 
 using namespace dovrel::controller;
 using dovrel::test::TempDir;
@@ -61,11 +63,21 @@ TEST_F(KeyringFixture, AnItemAnEarlierSessionLeftInTheFileIsFoundAndMovesOnTheNe
 
 TEST_F(KeyringFixture, TheControllerIdentitySurvivesRelaunchInTheKeyring) {
     auto defaults = std::make_shared<UserDefaults>(dir.file("DovrelController.ini"));
-    auto store = std::make_shared<KeychainSecretStore>(files);
-    const ClientSecurity first(defaults, store);
-    EXPECT_TRUE(first.identityIsAuthoritative());
-    const ClientSecurity second(defaults, std::make_shared<KeychainSecretStore>(files));
-    EXPECT_EQ(first.identity().publicKey(), second.identity().publicKey());
+    // Read where the program reads it: on the secrets thread, the keychain's jobs turning on this one.
+    const auto launch = [&] {
+        SecretsThread secrets(std::make_shared<KeychainSecretStore>(files));
+        std::optional<ClientSecurity::IdentityLoad> loaded;
+        QObject receiver;
+        secrets.ask<ClientSecurity::IdentityLoad>(
+            [&](SecretStore& keychain) { return ClientSecurity::loadIdentity(*defaults, keychain); }, &receiver,
+            [&](ClientSecurity::IdentityLoad l) { loaded = std::move(l); });
+        EXPECT_TRUE(test::waitUntil([&] { return loaded.has_value(); }));
+        return loaded.value_or(ClientSecurity::IdentityLoad{});
+    };
+    const auto first = launch();
+    const auto second = launch();
+    EXPECT_TRUE(first.authoritative && second.authoritative);
+    EXPECT_EQ(first.identity.publicKey(), second.identity.publicKey());
     EXPECT_FALSE(
         std::filesystem::exists(files->itemPath(ClientSecurity::identityService, ClientSecurity::identityAccount)));
     // Nothing of the key in the defaults either.

@@ -244,6 +244,31 @@ TEST_F(InputFixture, SelfTestPlaysItsScriptInsideTheRemoteBounds) {
     EXPECT_EQ(channel.batches.size(), 11u);
 }
 
+TEST_F(InputFixture, ASelfTestStillPlayingWhenTheNextSessionStartsPlaysToItsEnd) {
+    InputSelfTest test(input, channel, clock);
+    test.run();
+    clock.advance(std::chrono::milliseconds(2000));
+    test.run();
+    clock.advance(std::chrono::milliseconds(6000));
+    int typed = 0;
+    for (const auto& e : channel.events())
+        typed += e == text("hello from my phone");
+    EXPECT_EQ(typed, 2);
+}
+
+TEST(SelfTestRequest, IsDecidedAtEachSession) {
+    ClientFixture f(true);
+    WEXClient& c = f.make();
+    auto input = makeRemoteInput(c, *f.fake);
+    auto defaults = std::make_shared<UserDefaults>(f.config.settingsPath);
+    const auto test = makeInputSelfTest(c, *input, *f.fake, defaults, {"DovrelController"});
+    emit c.sessionEstablished();
+    EXPECT_NE(f.status(), "input self-test…");
+    defaults->setString("inputSelfTest", "yes"); // set while the program runs
+    emit c.sessionEstablished();
+    EXPECT_EQ(f.status(), "input self-test…");
+}
+
 TEST(SelfTestRequest, ComesFromTheLaunchOrTheSetting) {
     dovrel::test::TempDir dir;
     UserDefaults defaults(dir.file("c.ini"));

@@ -125,7 +125,7 @@ TEST_F(ClockFixture, TheDeadlineNamesTheProofThatWentUnanswered) {
         g.config.controlPort = agent.controlPort();
         g.config.inputPort = agent.inputPort();
         WEXClient& c = g.make();
-        const auto& k = c.security().identity().publicKey();
+        const auto& k = identityOf(c).publicKey();
         agent.paired.push_back(wex::Bytes(k.begin(), k.end()));
         c.security().trustAgent(wex::Bytes(agent.identity().publicKey().begin(), agent.identity().publicKey().end()),
                                 agent.deviceId());

@@ -95,7 +95,7 @@ struct Session {
         wex::Bytes key;
         {
             WEXClient first(config, std::make_shared<controller::test::NoRelayAccount>());
-            const auto pub = first.security().identity().publicKey();
+            const auto pub = controller::test::identityOf(first).publicKey();
             key.assign(pub.begin(), pub.end());
             first.security().trustAgent(agent.publicKey(), agent.room());
         }

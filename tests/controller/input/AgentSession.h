@@ -48,7 +48,7 @@ struct AgentSession {
         wex::Bytes key;
         {
             WEXClient& first = f.make();
-            key.assign(first.security().identity().publicKey().begin(), first.security().identity().publicKey().end());
+            key.assign(identityOf(first).publicKey().begin(), identityOf(first).publicKey().end());
             first.security().trustAgent(agent.publicKey(), agent.room());
             f.client.reset();
         }

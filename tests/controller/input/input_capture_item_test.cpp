@@ -12,6 +12,7 @@
 #include "FakeScheduler.h"
 #include "controller/ui/InputCaptureItem.h"
 #include "controller/ui/InteractionModel.h"
+#include "controller/ui/SessionHud.h"
 
 using namespace dovrel;
 using namespace dovrel::controller;
@@ -240,6 +241,34 @@ TEST_F(ItemFixture, GoingAwayLetsGoOfModifiers) {
     take();
     window.reset();
     EXPECT_EQ(take(), (std::vector<Entry>{key(0xE3, false)}));
+}
+
+TEST_F(ItemFixture, AHoverRepeatedInPlaceIsNoMoveAndLetsTheControlsDim) {
+    SessionHud hud(clock);
+    QObject::connect(item, &InputCaptureItem::pointerMoved, &hud, &SessionHud::interact);
+    hover({200, 200});
+    ASSERT_EQ(take().size(), 1u);
+    // A moving picture under a resting pointer: Qt hovers again at the same place every frame.
+    for (int i = 0; i < 400; ++i) {
+        QHoverEvent again(QEvent::HoverMove, {200, 200}, window->mapToGlobal(QPointF(200, 200)), {200, 200});
+        QCoreApplication::sendEvent(item, &again);
+        clock.advance(20ms);
+    }
+    EXPECT_TRUE(take().empty());
+    EXPECT_FALSE(hud.bright());
+    hover({201, 200});
+    EXPECT_EQ(take().size(), 1u);
+    EXPECT_TRUE(hud.bright());
+
+    // Another window is active: the pointer passing over this one moves nothing.
+    QQuickWindow elsewhere;
+    elsewhere.resize(100, 100);
+    elsewhere.show();
+    elsewhere.requestActivate();
+    if (!QTest::qWaitFor([&] { return !window->isActive(); }, 2000)) GTEST_SKIP() << "both windows stay active here";
+    take();
+    hover({300, 300});
+    EXPECT_TRUE(take().empty());
 }
 
 TEST(InteractionModelTest, MarkerRippleAndMode) {

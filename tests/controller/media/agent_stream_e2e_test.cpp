@@ -37,7 +37,7 @@ struct StreamFixture : ::testing::TestWithParam<bool> {
         {
             // The controller's identity is made with its first client and kept in its secret store.
             WEXClient& first = f.make();
-            key.assign(first.security().identity().publicKey().begin(), first.security().identity().publicKey().end());
+            key.assign(identityOf(first).publicKey().begin(), identityOf(first).publicKey().end());
             first.security().trustAgent(agent.publicKey(), agent.room());
             f.client.reset();
         }

@@ -6,6 +6,7 @@
 
 #include "ServicesTestSupport.h"
 #include "controller/platform/FileSecretStore.h"
+#include "controller/platform/SecretsThread.h"
 #include "controller/services/RelayAccount.h"
 
 using namespace dovrel::controller;
@@ -125,25 +126,36 @@ TEST_F(AccountApiTest, ATransportFailureIsToldApartAndCarriesNoSecret) {
     EXPECT_FALSE(signedIn->failure.message.contains("hunter2"));
 }
 
-TEST(RelayAccountStore, ReadsTheFourItemsAfreshEachTime) {
+TEST(RelayAccountStore, ReadsTheFourItemsOnceAndWritesBehindItsCopy) {
     app();
     dovrel::test::TempDir dir;
     auto secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
-    RelayAccount account(secrets, "relay.default", 8443);
-    EXPECT_FALSE(account.current());
+    const auto launch = [&] {
+        auto account = std::make_unique<RelayAccount>(std::make_shared<SecretsThread>(secrets), "relay.default", 8443);
+        EXPECT_TRUE(waitUntil([&] { return account->loaded(); }));
+        return account;
+    };
+    auto account = launch();
+    EXPECT_FALSE(account->current());
+    account->save({"ann", "tok", "eu.relay", 9443});
+    EXPECT_EQ(account->current(), (RelayAccount::Session{"ann", "tok", "eu.relay", 9443}));
+    EXPECT_EQ(account->storedRelayIdentity(), (wex::RelayIdentity{"ann", "tok", "eu.relay", 9443}));
+    account.reset(); // quitting at once still keeps the sign-in
+    account = launch();
+    EXPECT_EQ(account->current(), (RelayAccount::Session{"ann", "tok", "eu.relay", 9443}));
 
-    account.save({"ann", "tok", "eu.relay", 9443});
-    EXPECT_EQ(account.current(), (RelayAccount::Session{"ann", "tok", "eu.relay", 9443}));
-    EXPECT_EQ(account.storedRelayIdentity(), (wex::RelayIdentity{"ann", "tok", "eu.relay", 9443}));
-    // Changed behind its back (another copy of the program): seen at once.
+    // Nothing reads the items again while the program runs; the next launch reads them as they are.
     secrets->write(RelayAccount::service, "relayPort", wex::Bytes{'n', 'i', 'n', 'e'});
-    EXPECT_EQ(account.current()->relayPort, 8443);
     secrets->remove(RelayAccount::service, "relayHost");
-    EXPECT_EQ(account.current()->relayHost, "relay.default");
+    EXPECT_EQ(account->current()->relayPort, 9443);
+    account = launch();
+    EXPECT_EQ(account->current(), (RelayAccount::Session{"ann", "tok", "relay.default", 8443}));
     secrets->remove(RelayAccount::service, "token");
-    EXPECT_FALSE(account.current());
+    EXPECT_FALSE(launch()->current());
 
-    account.signOut();
-    account.signOut(); // items already gone
-    EXPECT_FALSE(account.current());
+    account->signOut();
+    account->signOut(); // items already gone
+    EXPECT_FALSE(account->current());
+    account.reset();
+    EXPECT_EQ(secrets->read(RelayAccount::service, "account").outcome, SecretRead::Outcome::notFound);
 }

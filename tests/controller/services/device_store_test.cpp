@@ -8,6 +8,7 @@
 #include <QJsonObject>
 
 #include "../client/ClientTestSupport.h"
+#include "controller/services/DemoDeck.h"
 #include "controller/services/DeviceStore.h"
 
 using namespace dovrel::controller;
@@ -136,6 +137,13 @@ TEST_F(StoreTest, StatisticsGoToTheFirstMatchAndKeepTheLast24) {
     EXPECT_EQ(three.cpu.back(), 29);
     EXPECT_EQ(three.ram, 2.0); // unclamped
     EXPECT_EQ(three.battery, 0.4);
+    EXPECT_TRUE(three.statsCurrent);
+    // The session ended: nothing of it stays as the machine's load now, and the next one starts afresh.
+    s->statsEnded(three.id);
+    EXPECT_FALSE(s->devices()[2].statsCurrent);
+    EXPECT_TRUE(s->devices()[2].cpu.empty());
+    EXPECT_FALSE(s->devices()[2].battery);
+    EXPECT_EQ(s->applyStats("Nobody", std::nullopt, 0.1, 0.1, std::nullopt), std::nullopt);
 }
 
 TEST_F(StoreTest, DemoMachines) {
@@ -150,4 +158,19 @@ TEST_F(StoreTest, DemoMachines) {
     EXPECT_EQ(demo.devices()[2].cpu, std::vector<double>(24, 0.02));
     EXPECT_NEAR(demo.devices()[0].cpu[0], 0.34 + 0.22 * std::sin(6 * 0.34), 1e-12);
     EXPECT_FALSE(defaults->string(DeviceStore::key)); // not saved
+    EXPECT_EQ(demo.devices()[0].host, "10.0.0.4");
+    EXPECT_EQ(demo.devices()[1].mac, "aa:bb:cc:dd:ee:02");
+
+    // The demo deck of a "-demo" launch is the sample set itself: reached on this computer, never woken.
+    const auto deck = DemoDeck::devices();
+    ASSERT_EQ(deck.size(), 3u);
+    EXPECT_EQ(deck[0].host, "127.0.0.1");
+    EXPECT_EQ(deck[1].host, "10.0.0.7");
+    for (const Device& d : deck) {
+        EXPECT_FALSE(d.mac);
+        EXPECT_FALSE(d.deviceId);
+        EXPECT_TRUE(d.statsCurrent);
+    }
+    EXPECT_EQ(deck[0].cpu, demo.devices()[0].cpu);
+    EXPECT_NE(DemoDeck::devices()[0].id, deck[0].id);
 }

@@ -10,6 +10,7 @@
 
 #include "ServicesTestSupport.h"
 #include "controller/platform/FileSecretStore.h"
+#include "controller/platform/SecretsThread.h"
 #include "controller/platform/TcpReachabilityProbe.h"
 #include "controller/services/LanScope.h"
 #include "controller/services/ReachabilityPoller.h"
@@ -64,7 +65,6 @@ struct PollerTest : ::testing::Test, ApiDoubleFixture {
     std::unique_ptr<DeviceStore> store;
     dovrel::test::FakeScheduler clock;
     std::shared_ptr<FakeProbe> probe = std::make_shared<FakeProbe>();
-    std::shared_ptr<FakeInterfaces> interfaces = std::make_shared<FakeInterfaces>();
     std::shared_ptr<RelayAccount> account;
     std::unique_ptr<ReachabilityPoller> poller;
 
@@ -72,10 +72,10 @@ struct PollerTest : ::testing::Test, ApiDoubleFixture {
         app();
         defaults = std::make_shared<UserDefaults>(dir.file("DovrelController.ini"));
         store = std::make_unique<DeviceStore>(defaults, false);
-        account = std::make_shared<RelayAccount>(std::make_shared<FileSecretStore>(dir.file("secrets")),
-                                                 "relay.default", 8443);
-        interfaces->list = std::vector{net("192.168.1.5", 24)};
-        poller = std::make_unique<ReachabilityPoller>(*store, clock, probe, interfaces, client, account, false);
+        account = std::make_shared<RelayAccount>(
+            std::make_shared<SecretsThread>(std::make_shared<FileSecretStore>(dir.file("secrets"))), "relay.default",
+            8443);
+        poller = std::make_unique<ReachabilityPoller>(*store, clock, probe, client, account, false);
     }
     const Device& at(int i) const { return store->devices()[static_cast<std::size_t>(i)]; }
 };
@@ -106,24 +106,39 @@ TEST(LanScopeTest, IsLocal) {
     EXPECT_FALSE(LanScope::isLocal("127.0.0.1", SystemNetworkInterfaces()));
 }
 
-TEST_F(PollerTest, WhoIsProbedAndWhoIsLookedUp) {
-    api.setLive("team", {});
-    Device lanRelay = machine("Lan relay", "192.168.1.20", "aaaa");
-    Device farRelay = machine("Far relay", "10.0.0.9", "bbbb");
-    farRelay.relayAccount = "team";
-    farRelay.relayToken = QString::fromStdString(api.addAccount("team", "pw"));
-    Device named = machine("Named relay", "office.lan", "cccc");
-    named.relayAccount = "team";
-    named.relayToken = farRelay.relayToken;
-    store->setDevices({lanRelay, farRelay, named, machine("Lan", "office.lan"), machine("Nothing", "")});
+TEST_F(PollerTest, EveryHostIsProbedOnItsPortAndRelayMachinesAreLookedUpBesides) {
+    api.setLive("team", {"BBBB"});
+    const QString token = QString::fromStdString(api.addAccount("team", "pw"));
+    // Paired on the network, its identifier learnt since; a routed address; a host name; a scripted port.
+    Device lan = machine("Lan", "192.168.1.20", "aaaa");
+    Device routed = machine("Routed", "10.8.0.7", "bbbb");
+    Device named = machine("Named", "studio.lan", "cccc");
+    for (Device* d : {&routed, &named}) {
+        d->relayAccount = "team";
+        d->relayToken = token;
+    }
+    store->setDevices({lan, routed, named, machine("Scripted", "127.0.0.1:47900", "dddd"), machine("Nothing", "")});
     poller->start();
-    EXPECT_EQ(probe->hosts(), (std::vector<std::string>{"192.168.1.20", "office.lan"}));
-    EXPECT_EQ(probe->asked[0].port, wex::WEX::inputPort);
-    // Two machines of one account: one query.
-    ASSERT_TRUE(waitUntil([&] { return at(1).state == Device::State::asleep; }, 15s));
-    EXPECT_EQ(api.requests("/v1/presence").size(), 1u);
+    EXPECT_EQ(probe->hosts(), (std::vector<std::string>{"192.168.1.20", "10.8.0.7", "studio.lan", "127.0.0.1"}));
+    EXPECT_EQ(probe->asked[0].port, wex::WEX::controlPort);
+    EXPECT_EQ(probe->asked[3].port, 47900);
+    // Every one of them switched off: only the relay's word keeps a machine awake.
+    for (auto& asked : probe->asked)
+        asked.done(false);
+    ASSERT_TRUE(waitUntil([&] { return at(1).state == Device::State::awake; }, 15s));
+    EXPECT_EQ(at(0).state, Device::State::asleep);
     EXPECT_EQ(at(2).state, Device::State::asleep);
-    EXPECT_EQ(at(0).state, Device::State::awake); // not looked up
+    EXPECT_EQ(at(3).state, Device::State::asleep);
+    EXPECT_EQ(api.requests("/v1/presence").size(), 1u) << "two machines of one account: one query";
+
+    // An agent on the network only, off the relay: the probe's answer is enough.
+    api.setLive("team", {});
+    clock.advance(4s);
+    probe->asked[6].done(true);
+    EXPECT_EQ(at(2).state, Device::State::awake);
+    clock.advance(4s);
+    ASSERT_TRUE(waitUntil([&] { return at(1).state == Device::State::asleep; }, 15s));
+    EXPECT_EQ(at(2).state, Device::State::awake) << "presence is added to the probe, not swapped in";
 }
 
 TEST_F(PollerTest, ProbesEveryTickAndRestartsFromZero) {
@@ -186,7 +201,7 @@ TEST_F(PollerTest, LateProbeAnswersTouchOnlyTheStateOfTheSameMachine) {
 
 TEST_F(PollerTest, NothingInDemoMode) {
     store->setDevices({machine("Lan", "192.168.1.20")});
-    ReachabilityPoller(*store, clock, probe, interfaces, client, account, true).start();
+    ReachabilityPoller(*store, clock, probe, client, account, true).start();
     EXPECT_TRUE(probe->asked.empty());
 }
 

@@ -5,6 +5,7 @@
 #include "TestAgent.h"
 #include "TestRelayStub.h"
 #include "controller/platform/FileSecretStore.h"
+#include "controller/platform/SecretsThread.h"
 #include "controller/services/RelayAccount.h"
 
 using namespace dovrel::controller;
@@ -24,7 +25,8 @@ struct StoredAccountTest : ::testing::Test {
         ASSERT_TRUE(relay->listen());
         ASSERT_TRUE(agent.listen());
         relay->route(agent.deviceId(), &agent);
-        account = std::make_shared<RelayAccount>(f.config.secrets, "localhost", wex::WEX::relayPort);
+        account = std::make_shared<RelayAccount>(std::make_shared<SecretsThread>(f.config.secrets), "localhost",
+                                                 wex::WEX::relayPort);
         // Nothing listens on the default relay: only the stored account's relay leads anywhere.
         f.config.defaultRelayHost = "localhost";
         f.config.defaultRelayPort = 1;

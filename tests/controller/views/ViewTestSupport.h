@@ -16,6 +16,7 @@
 #include "controller/platform/ColorSchemeSource.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/platform/NetworkInterfaces.h"
+#include "controller/platform/SecretsThread.h"
 #include "controller/platform/WakeSender.h"
 #include "controller/services/AccountApi.h"
 #include "controller/services/DeviceStore.h"
@@ -129,6 +130,7 @@ public:
     void revokePairing(const RevokeTarget& target) override { revokes.push_back(target); }
     void nextSessionSaves(std::optional<PendingMachine> machine) override { pending.push_back(std::move(machine)); }
     QString agentDeviceId() const override { return agentId; }
+    std::optional<QString> identityProblem() const override { return problem; }
 
     void play(PhaseKind kind) {
         phase_ = kind;
@@ -152,6 +154,7 @@ public:
     int demos = 0;
     std::optional<bool> targetIsWindows;
     std::optional<Device::Kind> targetKind;
+    std::optional<QString> problem; // what the keychain said of the identity
 
 private:
     PhaseKind phase_ = PhaseKind::disconnected;
@@ -160,11 +163,12 @@ private:
 // What a root view is built on besides its session client: saved machines and a relay account in
 // private files.
 struct RootServices {
+    QGuiApplication& application = viewApp(); // the relay account's answer comes through its event loop
     dovrel::test::TempDir dir;
     std::shared_ptr<UserDefaults> defaults = std::make_shared<UserDefaults>(dir.file("controller.ini"));
     DeviceStore store{defaults, false};
-    std::shared_ptr<RelayAccount> account =
-        std::make_shared<RelayAccount>(std::make_shared<FileSecretStore>(dir.file("secrets")), "relay.example", 8443);
+    std::shared_ptr<RelayAccount> account = std::make_shared<RelayAccount>(
+        std::make_shared<SecretsThread>(std::make_shared<FileSecretStore>(dir.file("secrets"))), "relay.example", 8443);
     int pollStarts = 0;
     std::function<void()> startPolling = [this] { ++pollStarts; };
     std::shared_ptr<FakeHttpClient> http = std::make_shared<FakeHttpClient>();

@@ -135,6 +135,7 @@ TEST_F(DeckQml, LongPressFlipsTheCardAndTheCloseButtonTurnsItBack) {
     d.name = QStringLiteral("Laptop");
     d.state = Device::State::awake;
     d.cpu = {0.3, 0.5};
+    d.statsCurrent = true;
     parts.store.putFirst(d);
     ASSERT_TRUE(waitUntil([&] { return cards().size() == 1 && laidOut(); }));
     QQuickItem* card = cards().first();

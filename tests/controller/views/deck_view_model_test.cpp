@@ -78,7 +78,11 @@ TEST(MachineCardFace, FiguresLastSeenSparklineAndFrostTitles) {
     d.ram = 0.999;
     d.battery = 1.0;
     d.privacyFrost = true;
+    EXPECT_FALSE(machineCardFace(d, false).showsStats) << "figures no session reports now are not shown";
+    EXPECT_FALSE(machineCardFace(d, false).showsSparkline);
+    d.statsCurrent = true;
     const MachineCardFace f = machineCardFace(d, false);
+    EXPECT_TRUE(f.showsStats);
     EXPECT_TRUE(f.lastSeen.isEmpty());
     EXPECT_EQ(f.cpuText, "42%");
     EXPECT_EQ(f.ramText, "99%");

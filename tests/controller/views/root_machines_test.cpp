@@ -209,8 +209,14 @@ TEST_F(Machines, StatisticsReachTheActiveMachine) {
     EXPECT_DOUBLE_EQ(first().cpu.back(), 0.37);
     EXPECT_DOUBLE_EQ(first().ram, 0.80);
     EXPECT_FALSE(first().battery);
+    session.play(PhaseKind::connected);
     session.stats(5, 10, 64);
     EXPECT_EQ(first().battery, 0.64);
+    EXPECT_TRUE(first().statsCurrent);
+    // The agent went away: its last figures are not the machine's load now.
+    session.play(PhaseKind::rejected);
+    EXPECT_FALSE(first().statsCurrent);
+    EXPECT_TRUE(first().cpu.empty());
 }
 
 TEST_F(Machines, AnAutomaticLinkPairsWithItsOwnCode) {

@@ -90,7 +90,8 @@ TEST(RootViewModelTest, AnAutomaticHostSessionStaysOnTheDeckUntilItStands) {
 TEST(RootViewModelTest, AnAutomaticRelaySessionNamesItsRoomAsTheActiveMachine) {
     Root r({"-autoRelay", "0123456789abcdef0123456789abcdef", "-autoHost"});
     r.model.appeared();
-    ASSERT_EQ(r.session.dials.size(), 1u);
+    // It goes once the signed-in account, which it would dial with, has been read.
+    ASSERT_TRUE(waitUntil([&] { return r.session.dials.size() == 1u; }));
     EXPECT_EQ(r.session.dials[0].kind, "relay");
     EXPECT_EQ(r.session.dials[0].target, "0123456789abcdef0123456789abcdef");
     EXPECT_EQ(r.session.dials[0].name, "That computer");
@@ -127,6 +128,7 @@ TEST(RootViewModelTest, NeedingACodeLeavesTheSessionOrAnAutomaticDialForPairing)
 TEST(RootViewModelTest, EndingTheSessionDisconnectsAndKeepsTheLastMachine) {
     Root r({"-autoRelay", "room"});
     r.model.appeared();
+    ASSERT_TRUE(waitUntil([&] { return r.session.dials.size() == 1u; }));
     r.session.play(PhaseKind::connected);
     r.model.endSession();
     EXPECT_EQ(r.session.disconnects, 1);
@@ -137,6 +139,18 @@ TEST(RootViewModelTest, EndingTheSessionDisconnectsAndKeepsTheLastMachine) {
     // A later connected phase of nothing this view opened does not bring the session back.
     r.session.play(PhaseKind::connected);
     EXPECT_EQ(r.model.route(), Route::Deck);
+}
+
+TEST(RootViewModelTest, AnIdentityTheKeychainCouldNotGiveBackIsToldAsANotice) {
+    Root r({});
+    r.session.problem = QStringLiteral("the keychain did not answer");
+    emit r.session.identityProblemChanged();
+    EXPECT_EQ(r.model.alert(), RootViewModel::Alert::Keychain);
+    EXPECT_TRUE(r.model.alertText().contains("(the keychain did not answer)"));
+    EXPECT_EQ(r.model.alertConfirm(), "OK");
+    r.model.answerAlert(true);
+    EXPECT_EQ(r.model.alert(), RootViewModel::Alert::None);
+    EXPECT_EQ(r.session.disconnects, 0);
 }
 
 TEST(RootViewModelTest, OtherPhasesChangeNothing) {

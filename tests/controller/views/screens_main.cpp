@@ -284,6 +284,7 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     machines[0].state = Device::State::awake;
     machines[0].cpu = {0.12, 0.18, 0.34, 0.22, 0.41, 0.3, 0.27};
     machines[0].ram = 0.61;
+    machines[0].statsCurrent = true; // a session reports them
     machines[1].name = "Office tower";
     machines[1].deviceId = QString("0123456789abcdef0123456789abcdef");
     machines[1].privacyFrost = true;
@@ -307,6 +308,10 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     root.renameRequested(1);
     camera.shoot("alert-rename");
     root.answerAlert(false);
+    session.problem = QStringLiteral("the keychain did not answer");
+    emit session.identityProblemChanged();
+    camera.shoot("alert-keychain");
+    root.answerAlert(true);
 
     // The sign-in sheet over the deck: both modes, a request under way, a refusal, then signed in.
     root.accountTapped();

@@ -148,6 +148,18 @@ TEST_F(SessionWindowTest, LeavingTheWindowLetsGoOfWhatTheSessionHeld) {
     EXPECT_TRUE(model->hud()->bright());
 }
 
+TEST_F(SessionWindowTest, EachSessionWindowStartsInHybridModeWithoutAMarker) {
+    model->setWindowOpen(true);
+    model->interaction()->setMode("direct");
+    model->pointerAt({40, 50});
+    model->clickAt({40, 50});
+    model->setWindowOpen(false);
+    model->setWindowOpen(true);
+    EXPECT_EQ(model->interaction()->mode(), "hybrid");
+    EXPECT_FALSE(model->interaction()->showCursorMarker());
+    EXPECT_FALSE(model->interaction()->hasRipple());
+}
+
 namespace {
 
 QPointF centreOf(QQuickItem* item) { return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)); }

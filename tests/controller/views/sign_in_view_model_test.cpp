@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -19,20 +20,28 @@ using namespace dovrel::controller::test;
 
 namespace {
 
-// A secret store in memory that lists its writes in order.
+// A secret store in memory that lists its writes in order (made on the secrets thread).
 struct RecordingSecrets final : SecretStore {
+    std::mutex lock;
     std::vector<std::pair<std::string, std::string>> writes; // item, value
     std::map<std::string, wex::Bytes> items;
     SecretRead read(std::string_view, std::string_view account) override {
+        std::lock_guard held(lock);
         const auto it = items.find(std::string(account));
         return it == items.end() ? SecretRead::notFound() : SecretRead::found(it->second);
     }
     SecretWrite write(std::string_view, std::string_view account, wex::ByteView data) override {
+        std::lock_guard held(lock);
         items[std::string(account)] = wex::Bytes(data.begin(), data.end());
         writes.emplace_back(account, std::string(data.begin(), data.end()));
         return {true, 0, {}};
     }
+    std::vector<std::pair<std::string, std::string>> written() {
+        std::lock_guard held(lock);
+        return writes;
+    }
     bool remove(std::string_view, std::string_view account) override {
+        std::lock_guard held(lock);
         items.erase(std::string(account));
         return true;
     }
@@ -44,7 +53,7 @@ struct SignInTest : ::testing::Test {
     dovrel::test::AccountApiDouble api{dir.path()};
     AccountApi client{std::make_shared<QtHttpClient>(api.caFile()), "127.0.0.1", api.port(), "relay.default", 8443};
     std::shared_ptr<RecordingSecrets> secrets = std::make_shared<RecordingSecrets>();
-    RelayAccount account{secrets, "relay.default", 8443};
+    RelayAccount account{std::make_shared<SecretsThread>(secrets), "relay.default", 8443};
     RecordingSignInTarget target;
     SignInViewModel model{client, account, target};
 
@@ -99,11 +108,12 @@ TEST_F(SignInTest, CreatingAnAccountStoresTheFourItemsInOrderAndForgetsThePasswo
 
     const auto& s = target.sessions[0];
     EXPECT_EQ(s.account, "ada");
-    ASSERT_EQ(secrets->writes.size(), 4u);
-    EXPECT_EQ(secrets->writes[0], (std::pair<std::string, std::string>{"account", "ada"}));
-    EXPECT_EQ(secrets->writes[1], (std::pair<std::string, std::string>{"token", s.token.toStdString()}));
-    EXPECT_EQ(secrets->writes[2].first, "relayHost");
-    EXPECT_EQ(secrets->writes[3], (std::pair<std::string, std::string>{"relayPort", "8443"}));
+    ASSERT_TRUE(waitFor([&] { return secrets->written().size() == 4u; }));
+    const auto writes = secrets->written();
+    EXPECT_EQ(writes[0], (std::pair<std::string, std::string>{"account", "ada"}));
+    EXPECT_EQ(writes[1], (std::pair<std::string, std::string>{"token", s.token.toStdString()}));
+    EXPECT_EQ(writes[2].first, "relayHost");
+    EXPECT_EQ(writes[3], (std::pair<std::string, std::string>{"relayPort", "8443"}));
     EXPECT_EQ(account.current(), s);
     EXPECT_TRUE(model.password().isEmpty()) << "no password stays filled in after it was used";
 
@@ -125,7 +135,7 @@ TEST_F(SignInTest, SigningInSendsAnEmptyCodeAndARefusalKeepsTheFields) {
     EXPECT_EQ(api.requests("/v1/signin").at(0).json().value("code"), "");
     EXPECT_EQ(model.error(), "Wrong account name or password.");
     EXPECT_EQ(model.password(), "wrong password");
-    EXPECT_TRUE(secrets->writes.empty());
+    EXPECT_TRUE(secrets->written().empty());
     EXPECT_TRUE(target.sessions.empty());
 
     model.setPassword("correct horse!");
