@@ -1,38 +1,16 @@
 #pragma once
 
-#include <cstdint>
-#include <memory>
-#include <mutex>
 #include <string>
 
-#include "runtime/Scheduler.h"
+#include "runtime/ThrottledLog.h"
 
 namespace dovrel::agent {
 
-// Lines anyone on the network can cause over and over (refused frames, unauthenticated connections and
-// Hellos) go through one of these: at most `perSecond` of them are written each second, the rest are
-// counted, and the count is written in one line when that second is over. So a flood of junk grows the
-// log by a small fixed amount a second. Use it on the thread that runs `scheduler`'s timers.
-class LogThrottle {
+// The shared throttle (runtime/ThrottledLog.h) writing to the agent's log: for the lines a stranger can
+// repeat at will (refused frames, unauthenticated connections and Hellos).
+class LogThrottle : public dovrel::ThrottledLog {
 public:
     LogThrottle(Scheduler& scheduler, std::string what, int perSecond = 8);
-
-    // Writes `line` unless this second's allowance is spent.
-    void print(const std::string& line);
-    // Writes the count of lines left out, if any, and stops the timer that would.
-    void stop();
-
-private:
-    void flushLocked();
-
-    Scheduler& scheduler_;
-    const std::string what_;
-    const int perSecond_;
-    std::mutex lock_;
-    Instant windowStart_{};
-    int written_ = 0;
-    uint64_t suppressed_ = 0;
-    std::unique_ptr<Timer> reportTimer_;
 };
 
 } // namespace dovrel::agent

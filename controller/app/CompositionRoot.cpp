@@ -118,8 +118,8 @@ bool CompositionRoot::start(std::string& error) {
     transfers_ = std::make_unique<FileTransfers>(*client_, *client_, realScheduler());
     receiveFolder_ = std::make_unique<ReceiveFolder>(ReceiveFolder::defaultBase());
     clipboardText_ = std::make_unique<ClipboardTextSync>(*clipboard_, *client_, realScheduler());
-    clipboardFiles_ =
-        std::make_shared<ClipboardFileHost>(*clipboard_, *client_, *transfers_, *receiveFolder_, realScheduler());
+    clipboardFiles_ = std::make_shared<ClipboardFileHost>(*clipboard_, *client_, *transfers_, *receiveFolder_, *client_,
+                                                          realScheduler());
     bindClipboardToSession(*client_, *clipboardText_, clipboardFiles_);
 
     // Session time, counted while sessions are up and input is sent, with the reminders it schedules.
@@ -181,6 +181,8 @@ bool CompositionRoot::start(std::string& error) {
     QObject::connect(session_.get(), &SessionViewModel::windowLeft, quibPanel_.get(), &QuibPanelModel::hide);
 
     engine_ = std::make_unique<QQmlApplicationEngine>();
+    // Nothing the window shows is fetched from the network.
+    engine_->setNetworkAccessManagerFactory(&offline_);
     // Warnings are gathered while the window is made, to say why it could not be; later ones (a dialog
     // opened long after) go only to standard error, never into this function's long-gone list.
     QStringList warnings;

@@ -5,6 +5,7 @@
 
 #include <QStringList>
 
+#include "controller/app/OfflineNetworkAccess.h"
 #include "controller/ui/LaunchArguments.h"
 
 class QQmlApplicationEngine;
@@ -106,6 +107,7 @@ private:
     std::unique_ptr<PairingViewModel> pairing_;
     std::unique_ptr<SignInViewModel> signIn_;
     std::unique_ptr<SessionViewModel> session_;
+    OfflineNetworkAccess offline_;                  // outlives the engine that asks it for its network access
     std::unique_ptr<QQmlApplicationEngine> engine_; // goes first: the QML holds the view-models
     std::unique_ptr<WindowSnapshots> snapshots_;
 };

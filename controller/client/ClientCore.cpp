@@ -37,7 +37,7 @@ ClientCore::ClientCore(WEXClient& owner, const ClientConfig& config, std::shared
     : owner_(owner), context_(std::make_unique<QObject>()), config_(config), security_(std::move(security)),
       clock_(clock), deviceName_(config.deviceName.empty() ? clientDeviceName() : config.deviceName),
       links_(*this, config, clock), advertisedCaps_(wex::Cap::screenClient), watchdogs_(*this, clock),
-      audio_(config.audioOutputs ? config.audioOutputs : pulseAudioOutputs()), dispatch_(*this),
+      audio_(config.audioOutputs ? config.audioOutputs : pulseAudioOutputs()), dispatch_(*this, clock_),
       unpair_(*this, *security_, clock_) {
     VideoDecoder::Callbacks callbacks;
     // Both come on the decoder's thread.
@@ -46,6 +46,7 @@ ClientCore::ClientCore(WEXClient& owner, const ClientConfig& config, std::shared
             context_.get(), [this] { requestKeyframeSoon(); }, Qt::QueuedConnection);
     };
     callbacks.displayed = [this](const VideoPicture&) { onPictureDisplayed(); };
+    callbacks.refused = [this](int width, int height) { onPicturesRefused(width, height); };
     decoder_ = std::make_unique<VideoDecoder>(std::move(callbacks));
 }
 
@@ -189,8 +190,10 @@ void ClientCore::disconnect() {
     audio_.stop();
     decoder_->reset();
     firstPictureWanted_ = true;
+    pictureRefused_ = false;
     post([](WEXClient& c) {
         emit c.sessionEnded();
+        c.publishPictureRefusal({});
         c.publishReconnecting(false);
         c.publishFps(0);
         c.publishHasFirstFrame(false);

@@ -25,6 +25,8 @@
 #include "controller/client/StreamLink.h"
 #include "controller/client/UnpairFlow.h"
 #include "controller/client/VideoDecoder.h"
+#include "controller/client/WindowNews.h"
+#include "controller/platform/ClientLog.h"
 #include "protocol/Bytes.h"
 #include "protocol/CommonHeader.h"
 #include "protocol/ControlType.h"
@@ -36,6 +38,7 @@
 #include "protocol/SessionKeys.h"
 #include "protocol/StreamFramer.h"
 #include "runtime/Scheduler.h"
+#include "runtime/ThrottledLog.h"
 
 namespace dovrel::controller {
 
@@ -170,12 +173,15 @@ private:
     void sendAuth(const std::optional<wex::Auth>& auth);
     void handleAuthOk(wex::ByteView payload);
     void handleAuthFail(wex::ByteView payload);
+    // HelloAck, AuthOk or AuthFail while a handshake runs (never inside a session).
+    void handshakeMessage(wex::ControlType type, const wex::Bytes& payload);
     std::optional<std::string> knownCode() const;
 
-    // What the control dispatch hands back: news for the interface (ClientNews.cpp), handshake steps
-    // (ClientHandshake.cpp), pongs (ClientLiveness.cpp) and the agent's goodbye.
+    // What the control dispatch hands back: news for the interface (ClientNews.cpp), pongs
+    // (ClientLiveness.cpp) and the agent's goodbye.
     void publish(ControlDispatch::News news) override;
-    void handshakeMessage(wex::ControlType type, const wex::Bytes& payload) override;
+    // One hop to the main thread with what waits in `news_`.
+    void deliverLatestNews();
     void pongArrived(wex::ByteView payload) override;
     void endedByAgent(std::string_view text) override;
 
@@ -195,6 +201,7 @@ private:
     // At most one request per 250 ms: for gaps, oversized frames and a stuck decoder.
     void requestKeyframeSoon();
     void onPictureDisplayed();
+    void onPicturesRefused(int width, int height);
 
     // Input (ClientInput.cpp): the session input goes to, published to the main thread.
     void beginInputSession();
@@ -260,7 +267,8 @@ private:
     std::pair<int, int> publishedSize_{0, 0};
     std::optional<wex::VideoNALHeader> lastVideoHeader_; // stands in for a broken frame's lost header
     std::atomic<bool> firstPictureWanted_{true};
-    AudioThread audio_; // the sound server is reached there, never on this thread
+    std::atomic<bool> pictureRefused_{false}; // said so, and no picture shown since
+    AudioThread audio_;                       // the sound server is reached there, never on this thread
     std::atomic<bool> audioMuted_{false};
     int64_t audioFramesIn_ = 0;
     int64_t audioSamplesIn_ = 0;
@@ -271,6 +279,10 @@ private:
     uint64_t inputSessionsMade_ = 0;
 
     ControlDispatch dispatch_;
+    // Lines about the agent's video and clipboard-file pieces, which it may send at any rate.
+    ThrottledLog pieceLines_{clock_, "the agent's pieces", 8, [](const std::string& line) { clientLog(line); }};
+    // What the agent's messages change in the window, newest only; shared with the hops that carry it.
+    std::shared_ptr<WindowNews> news_ = std::make_shared<WindowNews>();
     // Unpairing a machine: armed by revokePairing, ended by the session with it or another connect.
     UnpairFlow unpair_;
 

@@ -137,6 +137,7 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
 
     watchdogs_.handshakeDone();
     session_ = handshake_.openSession();
+    dispatch_.sessionStarted();
     sessionId_ = ok.sessionId;
     // Frame identifiers, the agent's clock and the picture chain all start afresh with a session.
     lastVideoFrameId_ = 0;
@@ -151,11 +152,13 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     sessionSeen_ = true;
 
     setStatus(texts::statusPaired);
+    pictureRefused_ = false;
     post([id = QString::fromStdString(agentRoom_), relay = links_.isRelay(),
           port = links_.isRelay() ? 0 : static_cast<int>(links_.boundVideoPort())](WEXClient& c) {
         c.publishReconnecting(false);
         c.publishAgentDeviceId(id);
         c.publishSessionWay(relay, port);
+        c.publishPictureRefusal({});
     });
     setPhase(Phase::of(PhaseKind::connected));
 

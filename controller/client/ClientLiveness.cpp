@@ -70,10 +70,8 @@ void ClientCore::pongArrived(wex::ByteView payload) {
     } catch (const wex::WEXError&) {
     }
     const int shown = static_cast<int>(std::clamp<int64_t>(answer->latencyMs, 0, 9999));
-    post([shown](WEXClient& c) {
-        c.publishLatencyMs(shown);
-        c.publishReconnecting(false);
-    });
+    // Newest only: answers in a burst (the agent may send any number) cost the window one update.
+    if (news_->keepLatency(shown)) deliverLatestNews();
 }
 
 } // namespace dovrel::controller

@@ -1,7 +1,10 @@
 // Video and audio of the session: sealed pieces opened, frames put back together and decoded, keyframes
 // asked for when frames went missing, sound handed to the player.
 #include "controller/client/ClientCore.h"
+#include "controller/client/ClientTexts.h"
+#include "controller/client/PictureDecoder.h"
 #include "controller/client/WEXClient.h"
+#include "controller/platform/ClientLog.h"
 #include "protocol/AudioFrame.h"
 #include "protocol/ByteReader.h"
 #include "protocol/ControlMessages.h"
@@ -133,6 +136,20 @@ void ClientCore::sendKeyframeRequest() {
 void ClientCore::onPictureDisplayed() {
     // Decoder thread. The first picture after a (re)connect lifts the loading screen.
     if (firstPictureWanted_.exchange(false)) post([](WEXClient& c) { c.publishHasFirstFrame(true); });
+    if (pictureRefused_.exchange(false)) post([](WEXClient& c) { c.publishPictureRefusal({}); });
+}
+
+void ClientCore::onPicturesRefused(int width, int height) {
+    // Decoder thread.
+    pictureRefused_ = true;
+    const std::string text = texts::pictureTooLarge(width, height, PictureDecoder::maxSide);
+    QMetaObject::invokeMethod(
+        context_.get(),
+        [this, width, height] {
+            pieceLines_.print("video: " + std::to_string(width) + "x" + std::to_string(height) + " pictures refused");
+        },
+        Qt::QueuedConnection);
+    post([text = QString::fromStdString(text)](WEXClient& c) { c.publishPictureRefusal(text); });
 }
 
 void ClientCore::setAudioMuted(bool muted) {

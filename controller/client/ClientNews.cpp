@@ -1,40 +1,60 @@
 // What the agent's control messages tell the interface: published fields and signals of the
-// WEXClient, posted to the main thread in the order the messages came.
+// WEXClient on the main thread. State arrives newest-only through WindowNews, so that no burst of
+// messages can queue up more than one value of each kind for a busy window; the clipboard-file steps
+// keep their order and are bounded.
 #include <type_traits>
 
 #include "controller/client/ClientCore.h"
 #include "controller/client/WEXClient.h"
+#include "controller/platform/ClientLog.h"
 
 namespace dovrel::controller {
 
 void ClientCore::publish(ControlDispatch::News news) {
     using D = ControlDispatch;
-    if (const auto* error = std::get_if<D::AgentError>(&news)) setStatus(error->text);
-    post([news = std::move(news)](WEXClient& c) {
-        std::visit(
-            [&c](const auto& n) {
-                using N = std::decay_t<decltype(n)>;
-                if constexpr (std::is_same_v<N, D::Displays>) {
-                    c.publishDisplays(n.list, n.streaming);
-                } else if constexpr (std::is_same_v<N, D::AgentError>) {
-                    if (n.message) emit c.agentErrorReceived(*n.message);
-                    c.publishAgentError(n.text);
-                } else if constexpr (std::is_same_v<N, wex::DeckStat>) {
-                    c.publishDeckStat(n);
-                } else if constexpr (std::is_same_v<N, D::ClipboardText>) {
-                    c.publishRemoteClipboardText(n.text);
-                } else if constexpr (std::is_same_v<N, wex::ClipFilesOffer>) {
-                    emit c.clipFilesOffered(n.generation, n.files);
-                } else if constexpr (std::is_same_v<N, D::ClipFilePull>) {
+    std::visit(
+        [this](auto&& n) {
+            using N = std::decay_t<decltype(n)>;
+            if constexpr (std::is_same_v<N, D::ClipFilePull>) {
+                if (!news_->admitPull()) return;
+                post([n, box = news_](WEXClient& c) {
+                    box->pullDone();
                     emit c.clipFilePulled(n.generation, n.index);
-                } else if constexpr (std::is_same_v<N, wex::ClipFileData>) {
-                    emit c.clipFileDataArrived(n.generation, n.index, n.offset, n.data, n.isLast());
-                } else {
-                    static_assert(std::is_same_v<N, wex::WakePeerAck>);
-                    emit c.wakePeerAnswered(n);
+                });
+            } else if constexpr (std::is_same_v<N, wex::ClipFileData>) {
+                const auto bytes = static_cast<int64_t>(n.data.size());
+                if (!news_->admitData(bytes)) {
+                    pieceLines_.print("clip: DATA gen=" + std::to_string(n.generation) +
+                                      " idx=" + std::to_string(n.index) + " DROPPED: the window is behind");
+                    return;
                 }
-            },
-            news);
+                post([n = std::move(n), box = news_, bytes](WEXClient& c) {
+                    box->dataDone(bytes);
+                    emit c.clipFileDataArrived(n.generation, n.index, n.offset, n.data, n.isLast());
+                });
+            } else {
+                if (news_->keep(std::move(n))) deliverLatestNews();
+            }
+        },
+        std::move(news));
+}
+
+void ClientCore::deliverLatestNews() {
+    post([box = news_](WEXClient& c) {
+        WindowNews::Latest latest = box->take();
+        if (latest.error) {
+            c.publishStatus(QString::fromStdString(latest.error->text));
+            if (latest.error->message) emit c.agentErrorReceived(*latest.error->message);
+            c.publishAgentError(latest.error->text);
+        }
+        if (latest.displays) c.publishDisplays(latest.displays->list, latest.displays->streaming);
+        if (latest.deckStat) c.publishDeckStat(*latest.deckStat);
+        if (latest.clipboard) c.publishRemoteClipboardText(latest.clipboard->text);
+        if (latest.offer) emit c.clipFilesOffered(latest.offer->generation, latest.offer->files);
+        if (latest.latencyMs) {
+            c.publishLatencyMs(*latest.latencyMs);
+            c.publishReconnecting(false);
+        }
     });
 }
 

@@ -33,6 +33,12 @@ std::string notRunning(std::string_view name, std::string_view host) {
     return s;
 }
 
+std::string pictureTooLarge(int width, int height, int maxSide) {
+    return "That machine sends a picture of " + std::to_string(width) + " × " + std::to_string(height) +
+           " pixels, larger than this computer shows (" + std::to_string(maxSide) + " × " + std::to_string(maxSide) +
+           " at most).";
+}
+
 std::string videoPortTaken(uint16_t port) {
     return "The picture can’t arrive: another program on this computer holds UDP port " + std::to_string(port) +
            ", where the picture comes in. Close that program (or the other DOVRELÆ window using it), then connect "

@@ -21,6 +21,9 @@ std::string notRunning(std::string_view name, std::string_view host);
 // The local-network video port is held by another program on this computer.
 std::string videoPortTaken(uint16_t port);
 
+// The agent sends pictures larger than this computer decodes.
+std::string pictureTooLarge(int width, int height, int maxSide);
+
 // The handshake deadline, by the reply that never came.
 std::string handshakeStalled(HandshakeStage stage);
 

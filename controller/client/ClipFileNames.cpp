@@ -31,16 +31,20 @@ QString extensionOf(const QString& name) {
     return name.mid(dot + 1);
 }
 
-// The first `count` user-perceived characters of `text`.
-QString firstCharacters(const QString& text, int count) {
+// The longest start of `text` of at most `bytes` UTF-8 bytes that ends between two user-perceived
+// characters; when not even the first fits (a letter under hundreds of combining marks), between two
+// code points instead.
+QString firstBytes(const QString& text, qsizetype bytes) {
+    const auto fits = [&](qsizetype end) { return text.left(end).toUtf8().size() <= bytes; };
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int taken = 0;
     qsizetype end = 0;
-    while (taken < count) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next < 0) break;
+    for (qsizetype next = finder.toNextBoundary(); next > 0 && fits(next); next = finder.toNextBoundary())
         end = next;
-        ++taken;
+    if (end > 0) return text.left(end);
+    for (qsizetype next = 0; next < text.size();) {
+        next += text.at(next).isHighSurrogate() && next + 1 < text.size() ? 2 : 1;
+        if (!fits(next)) break;
+        end = next;
     }
     return text.left(end);
 }
@@ -60,9 +64,10 @@ std::string safeClipFileName(const std::string& name) {
     }
     if (kept.isEmpty() || kept == "." || kept == "..") return "file.bin";
     if (kept.toUtf8().size() <= 200) return kept.toStdString();
-    QString cut = firstCharacters(kept, 150);
+    // Cut by bytes, which is what a file name is limited by.
+    QString cut = firstBytes(kept, 150);
     const QString extension = extensionOf(kept);
-    if (!extension.isEmpty()) cut += "." + firstCharacters(extension, 20);
+    if (!extension.isEmpty()) cut += "." + firstBytes(extension, 20);
     return cut.toStdString();
 }
 

@@ -23,7 +23,8 @@ std::optional<std::string> clipOfferRefusal(const std::vector<wex::ClipFileEntry
 
 // A name the agent sent made safe as one file name: separators and NUL become "_", white space is
 // trimmed at both ends, control and format characters go; empty, "." and ".." become "file.bin"; a name
-// over 200 UTF-8 bytes keeps its first 150 characters and up to 20 characters of its extension.
+// over 200 UTF-8 bytes keeps its first 150 bytes and up to 20 bytes of its extension, each cut between
+// two characters, so that it always fits the 255 bytes a file name may have.
 std::string safeClipFileName(const std::string& name);
 
 // The safe names of an offer's files, made distinct: a name met again becomes "name (2).ext", then

@@ -1,8 +1,12 @@
 #include "controller/client/ClipboardFileHost.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include <sys/stat.h>
 
 #include "controller/client/ClipFileNames.h"
+#include "controller/client/FileTexts.h"
 #include "controller/platform/ClientLog.h"
 #include "protocol/FileMessages.h"
 
@@ -25,10 +29,12 @@ uint64_t fileSize(const std::string& path) {
 } // namespace
 
 ClipboardFileHost::ClipboardFileHost(Clipboard& clipboard, SessionChannel& channel, FileTransfers& transfers,
-                                     ReceiveFolder& folder, Scheduler& clock)
-    : clipboard_(clipboard), channel_(channel), transfers_(transfers), folder_(folder), clock_(clock) {}
+                                     ReceiveFolder& folder, FileTransferReport& report, Scheduler& clock)
+    : clipboard_(clipboard), channel_(channel), transfers_(transfers), folder_(folder), report_(report), clock_(clock),
+      offerLines_(clock, "the agent's clipboard-file offers", 8, [](const std::string& line) { clipLog(line); }),
+      dataLines_(clock, "the agent's clipboard-file pieces", 8, [](const std::string& line) { clipLog(line); }) {}
 
-ClipboardFileHost::~ClipboardFileHost() = default;
+ClipboardFileHost::~ClipboardFileHost() { abandonReceive(); }
 
 void ClipboardFileHost::start() {
     // What is on the clipboard already is not offered.
@@ -39,9 +45,21 @@ void ClipboardFileHost::start() {
 
 void ClipboardFileHost::stop() {
     timer_.reset();
+    heldTimer_.reset();
+    held_.reset();
+    abandonReceive();
+    offered_.clear();
+}
+
+void ClipboardFileHost::abandonReceive() {
+    // Files still arriving are closed and go with their folder; a finished receive is on the clipboard
+    // and stays until the next offer replaces it.
+    if (recvActive_) {
+        recvFiles_.clear();
+        folder_.discardOffer();
+    }
     recvFiles_.clear();
     recvActive_ = false;
-    offered_.clear();
 }
 
 void ClipboardFileHost::pollLocalClipboard() {
@@ -76,31 +94,65 @@ void ClipboardFileHost::onRemoteOffer(uint32_t generation, const std::vector<wex
     if (files.empty() || !running()) return;
     const std::string head = "← OFFER gen=" + std::to_string(generation);
     if (const auto refusal = clipOfferRefusal(files)) {
-        clipLog(head + " REFUSED: " + *refusal);
+        offerLines_.print(head + " REFUSED: " + *refusal);
+        report_.showFileFailure(texts::clipFilesNotReceived(std::string(texts::clipFilesOverLimits)));
         return;
     }
+    // Too soon after the last one: it waits its turn, and a newer offer takes its place.
+    const Instant now = clock_.now();
+    if (lastOfferAt_ && now - *lastOfferAt_ < offerSpacing) {
+        const bool armed = held_.has_value();
+        held_ = HeldOffer{generation, files};
+        if (!armed)
+            heldTimer_ = clock_.after(*lastOfferAt_ + offerSpacing - now, [this] {
+                heldTimer_.reset();
+                if (!held_ || !running()) return;
+                const HeldOffer next = std::move(*held_);
+                held_.reset();
+                beginReceive(next.generation, next.files);
+            });
+        return;
+    }
+    beginReceive(generation, files);
+}
+
+void ClipboardFileHost::beginReceive(uint32_t generation, const std::vector<wex::ClipFileEntry>& files) {
+    lastOfferAt_ = clock_.now();
+    const std::string head = "← OFFER gen=" + std::to_string(generation);
     uint64_t total = 0;
     for (const auto& f : files)
         total += f.size;
-    clipLog(head + " files=" + std::to_string(files.size()) + " " + std::to_string(total) +
-            " bytes — pulling now (eager)");
+    // The previous receive, finished or not, makes way: one offer's folder at a time.
+    abandonReceive();
+    std::string why;
+    if (!folder_.openOffer(generation, total, why)) {
+        offerLines_.print(head + " not received: " + why);
+        report_.showFileFailure(texts::clipFilesNotReceived(why));
+        return;
+    }
+    offerLines_.print(head + " files=" + std::to_string(files.size()) + " " + std::to_string(total) +
+                      " bytes — pulling now (eager)");
 
-    recvFiles_.clear();
     recvGen_ = generation;
     recvActive_ = true;
-    std::string why;
-    const bool folderOpen = folder_.openOffer(generation, why);
-    if (!folderOpen) clipLog(head + ": no folder to receive into — " + why);
     const std::vector<std::string> names = distinctClipFileNames(files);
     for (std::size_t i = 0; i < files.size(); ++i) {
         RecvFile recv;
         recv.size = files[i].size;
-        if (folderOpen) recv.file = folder_.create(names[i]);
+        errno = 0;
+        recv.file = folder_.create(names[i]);
+        if (!recv.file.isOpen())
+            recv.failure = texts::clipFilesUnwritable(errno != 0 ? std::strerror(errno) : "a name can't be used");
         recvFiles_.push_back(std::move(recv));
         channel_.sendControl(wex::ControlType::clipFilePull,
                              wex::ClipFilePull{0, generation, static_cast<uint8_t>(i)}.encode());
     }
     recvRemaining_ = files.size();
+}
+
+void ClipboardFileHost::fail(RecvFile& recv, std::string why) {
+    if (recv.failure.empty()) recv.failure = std::move(why);
+    folder_.remove(recv.file);
 }
 
 void ClipboardFileHost::onData(uint32_t generation, uint8_t index, uint64_t offset, const wex::Bytes& data, bool last) {
@@ -109,17 +161,21 @@ void ClipboardFileHost::onData(uint32_t generation, uint8_t index, uint64_t offs
     if (recv.file.isOpen() && !data.empty()) {
         const uint64_t length = data.size();
         if (offset > recv.size || length > recv.size - offset || length > recv.size - recv.written) {
-            clipLog("DATA gen=" + std::to_string(generation) + " idx=" + std::to_string(index) +
-                    " DROPPED: " + std::to_string(length) + " bytes at " + std::to_string(offset) +
-                    " is outside the declared " + std::to_string(recv.size));
+            dataLines_.print("DATA gen=" + std::to_string(generation) + " idx=" + std::to_string(index) +
+                             " DROPPED: " + std::to_string(length) + " bytes at " + std::to_string(offset) +
+                             " is outside the declared " + std::to_string(recv.size));
             return;
         }
-        // A failed write leaves the file short, so it is not put on the clipboard.
-        if (recv.file.writeAt(offset, data)) recv.written += length;
+        if (recv.file.writeAt(offset, data)) {
+            recv.written += length;
+        } else {
+            fail(recv, texts::clipFilesUnwritable(std::strerror(errno)));
+        }
     }
     if (!last) return;
     recv.done = true;
     recv.file.close();
+    if (recv.failure.empty() && recv.written != recv.size) fail(recv, std::string(texts::clipFilesIncomplete));
     if (recvRemaining_ > 0) --recvRemaining_;
     if (recvRemaining_ == 0) finishReceive();
 }
@@ -127,11 +183,24 @@ void ClipboardFileHost::onData(uint32_t generation, uint8_t index, uint64_t offs
 void ClipboardFileHost::finishReceive() {
     recvActive_ = false;
     std::vector<std::string> usable;
-    for (const auto& recv : recvFiles_)
-        if (recv.done && recv.size != 0 && recv.written == recv.size && !recv.file.path().empty())
+    std::size_t failed = 0;
+    std::string why;
+    for (auto& recv : recvFiles_) {
+        if (!recv.failure.empty()) {
+            ++failed;
+            if (why.empty()) why = recv.failure;
+        } else if (recv.size != 0 && !recv.file.path().empty()) {
             usable.push_back(recv.file.path());
+        }
+    }
+    if (failed > 0)
+        report_.showFileFailure(failed == recvFiles_.size()
+                                    ? texts::clipFilesNotReceived(why)
+                                    : texts::clipFilesPartlyReceived(failed, recvFiles_.size(), why));
     if (usable.empty()) {
         clipLog("receive complete but no usable files");
+        recvFiles_.clear();
+        folder_.discardOffer();
         return;
     }
     clipboard_.setFiles(usable);

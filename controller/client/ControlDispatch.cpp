@@ -1,8 +1,10 @@
 #include "controller/client/ControlDispatch.h"
 
 #include <optional>
+#include <utility>
 
 #include "controller/client/ClientTexts.h"
+#include "controller/client/PasteableText.h"
 #include "controller/platform/ClientLog.h"
 #include "protocol/ByteReader.h"
 #include "protocol/LogText.h"
@@ -21,19 +23,10 @@ template <class Message> std::optional<Message> decoded(wex::ByteView payload) {
     }
 }
 
-std::string wakeStatusName(const wex::WakePeerAck& ack) {
-    const auto s = ack.statusCase();
-    if (!s) return "?";
-    switch (*s) {
-    case wex::WakePeerAck::Status::sent: return "sent";
-    case wex::WakePeerAck::Status::noRoute: return "noRoute";
-    case wex::WakePeerAck::Status::sendFailed: return "sendFailed";
-    case wex::WakePeerAck::Status::throttled: return "throttled";
-    case wex::WakePeerAck::Status::badRequest: return "badRequest";
-    }
-    return "?";
-}
 } // namespace
+
+ControlDispatch::ControlDispatch(Host& host, Scheduler& clock)
+    : host_(host), errorLines_(clock, "the agent's errors", 8, [](const std::string& line) { clientLog(line); }) {}
 
 void ControlDispatch::dispatch(wex::ControlType type, const wex::Bytes& payload) {
     thread_.check(__func__);
@@ -41,7 +34,10 @@ void ControlDispatch::dispatch(wex::ControlType type, const wex::Bytes& payload)
     switch (type) {
     case T::helloAck:
     case T::authOk:
-    case T::authFail: host_.handshakeMessage(type, payload); return;
+    case T::authFail:
+        if (!std::exchange(handshakeLogged_, true))
+            clientLog("← " + std::string(wex::controlTypeName(type)) + " inside the session — dropped (and any more)");
+        return;
     case T::displayList: handleDisplayList(payload); return;
     case T::pong: host_.pongArrived(payload); return;
     case T::bye: handleBye(payload); return;
@@ -50,10 +46,16 @@ void ControlDispatch::dispatch(wex::ControlType type, const wex::Bytes& payload)
     case T::clipFilesOffer:
     case T::clipFilePull:
     case T::clipFileData: handleClipFileMessage(type, payload); return;
-    case T::wakePeerAck: handleWakePeerAck(payload); return;
+    // This controller never asks an agent to wake another machine: an answer is one nobody asked for.
+    case T::wakePeerAck: return;
     case T::clipboard: handleClipboard(payload); return;
     default: return;
     }
+}
+
+void ControlDispatch::sessionStarted() {
+    thread_.check(__func__);
+    handshakeLogged_ = false;
 }
 
 void ControlDispatch::handleDisplayList(wex::ByteView payload) {
@@ -86,7 +88,7 @@ void ControlDispatch::handleBye(wex::ByteView payload) {
 void ControlDispatch::handleAgentError(wex::ByteView payload) {
     const std::optional<wex::ErrorMsg> message = decoded<wex::ErrorMsg>(payload);
     const std::string text = message ? message->humanReason() : std::string(texts::agentRefused);
-    clientLog("← error: " + wex::logText(text));
+    errorLines_.print("← error: " + wex::logText(text));
     host_.publish(AgentError{text, message});
 }
 
@@ -120,19 +122,12 @@ void ControlDispatch::handleClipFileMessage(wex::ControlType type, wex::ByteView
     }
 }
 
-void ControlDispatch::handleWakePeerAck(wex::ByteView payload) {
-    const auto ack = decoded<wex::WakePeerAck>(payload);
-    if (!ack) return;
-    clientLog("← WakePeerAck " + wakeStatusName(*ack) + " — " + wex::logText(ack->humanReason()));
-    host_.publish(*ack);
-}
-
 void ControlDispatch::handleClipboard(wex::ByteView payload) {
     std::string text;
     try {
         const auto message = wex::Clipboard::decode(payload);
         if (wex::clipboardFormatFromRaw(message.format) != wex::ClipboardFormat::text) return;
-        text = message.text();
+        text = pasteableText(message.text());
     } catch (const wex::WEXError&) {
         return;
     }

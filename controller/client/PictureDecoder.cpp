@@ -21,13 +21,15 @@ std::string avError(int err) {
 void PictureDecoder::ContextFree::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 void PictureDecoder::FrameFree::operator()(AVFrame* f) const { av_frame_free(&f); }
 void PictureDecoder::PacketFree::operator()(AVPacket* p) const { av_packet_free(&p); }
+void PictureDecoder::ParserFree::operator()(AVCodecParserContext* p) const { av_parser_close(p); }
 
 int PictureDecoder::defaultThreads() {
     return static_cast<int>(std::clamp(std::thread::hardware_concurrency() / 2, 1u, 4u));
 }
 
 PictureDecoder::PictureDecoder(VideoCodec codec, int threads) : codec_(codec) {
-    const AVCodec* decoder = avcodec_find_decoder(codec == VideoCodec::h264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_HEVC);
+    const AVCodecID id = codec == VideoCodec::h264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_HEVC;
+    const AVCodec* decoder = avcodec_find_decoder(id);
     if (!decoder) {
         error_ = codec == VideoCodec::h264 ? "no H.264 decoder in libavcodec" : "no HEVC decoder in libavcodec";
         return;
@@ -44,6 +46,8 @@ PictureDecoder::PictureDecoder(VideoCodec codec, int threads) : codec_(codec) {
     // in for the missing references and hides damaged areas until a keyframe heals the picture.
     ctx->flags |= AV_CODEC_FLAG_OUTPUT_CORRUPT;
     ctx->error_concealment = FF_EC_GUESS_MVS | FF_EC_DEBLOCK;
+    // Beside the check on each keyframe's announced size, the decoder itself refuses larger pictures.
+    ctx->max_pixels = static_cast<int64_t>(maxSide) * maxSide;
     ctx->thread_type = FF_THREAD_SLICE;
     ctx->thread_count = std::max(threads, 1);
     if (const int err = avcodec_open2(ctx.get(), decoder, nullptr); err < 0) {
@@ -51,6 +55,10 @@ PictureDecoder::PictureDecoder(VideoCodec codec, int threads) : codec_(codec) {
         return;
     }
     ctx_ = std::move(ctx);
+    parser_.reset(av_parser_init(id));
+    parseCtx_.reset(avcodec_alloc_context3(nullptr));
+    // Each call hands the parser one whole access unit.
+    if (parser_) parser_->flags |= PARSER_FLAG_COMPLETE_FRAMES;
 }
 
 PictureDecoder::~PictureDecoder() = default;
@@ -80,6 +88,18 @@ bool PictureDecoder::decode(wex::ByteView annexB, int64_t pts,
         av_frame_unref(frame_.get());
     }
     return ok;
+}
+
+std::optional<std::pair<int, int>> PictureDecoder::announcedSize(wex::ByteView annexB) {
+    if (!parser_ || !parseCtx_ || annexB.empty()) return std::nullopt;
+    uint8_t* out = nullptr;
+    int outSize = 0;
+    parser_->width = parser_->height = parser_->coded_width = parser_->coded_height = 0;
+    av_parser_parse2(parser_.get(), parseCtx_.get(), &out, &outSize, annexB.data(), static_cast<int>(annexB.size()),
+                     AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+    const int w = std::max(parser_->coded_width, parser_->width), h = std::max(parser_->coded_height, parser_->height);
+    if (w <= 0 || h <= 0) return std::nullopt;
+    return std::pair(w, h);
 }
 
 void PictureDecoder::flush() {

@@ -3,12 +3,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "protocol/Bytes.h"
 #include "protocol/NalUnits.h"
 
 struct AVCodecContext;
+struct AVCodecParserContext;
 struct AVFrame;
 struct AVPacket;
 
@@ -19,9 +22,12 @@ using wex::VideoCodec;
 // One libavcodec H.264 or HEVC decoder set up for a live stream: pictures come out of the call that
 // took them (low delay, slice threads, no frame threads, which would hold pictures back), and pictures
 // whose references were lost still come out, concealed, instead of holding the picture until the next
-// keyframe. Takes whole access units in Annex B form. One thread at a time.
+// keyframe. Takes whole access units in Annex B form. Pictures larger than any display it serves are
+// refused before the decoder allocates anything for them. One thread at a time.
 class PictureDecoder {
 public:
+    // The largest picture side decoded: an 8K display, and more, with room to spare.
+    static constexpr int maxSide = 8192;
     PictureDecoder(VideoCodec codec, int threads);
     ~PictureDecoder();
     PictureDecoder(const PictureDecoder&) = delete;
@@ -38,6 +44,13 @@ public:
                 const std::function<void(const AVFrame&, bool concealed)>& onPicture);
     // Forgets every reference picture: the next picture must be a keyframe.
     void flush();
+    // The coded size the parameter sets and slices of `annexB` announce, read without decoding (and so
+    // without allocating the picture); none when they announce none.
+    std::optional<std::pair<int, int>> announcedSize(wex::ByteView annexB);
+    // Whether a picture of that size is decoded.
+    static bool fits(std::pair<int, int> size) {
+        return size.first > 0 && size.second > 0 && size.first <= maxSide && size.second <= maxSide;
+    }
 
     // Threads for one decoder: slices of a 1080p picture split well over up to 4 cores.
     static int defaultThreads();
@@ -52,12 +65,17 @@ private:
     struct PacketFree {
         void operator()(AVPacket* p) const;
     };
+    struct ParserFree {
+        void operator()(AVCodecParserContext* p) const;
+    };
 
     VideoCodec codec_;
     std::string error_;
     std::unique_ptr<AVCodecContext, ContextFree> ctx_;
     std::unique_ptr<AVFrame, FrameFree> frame_;
     std::unique_ptr<AVPacket, PacketFree> packet_;
+    std::unique_ptr<AVCodecParserContext, ParserFree> parser_;
+    std::unique_ptr<AVCodecContext, ContextFree> parseCtx_; // what the parser writes to, apart from ctx_
 };
 
 } // namespace dovrel::controller

@@ -17,28 +17,35 @@ bool before(uint32_t a, uint32_t b) {
 Reassembler::Result Reassembler::add(const std::optional<wex::FragmentHeader>& header, wex::ByteView slice) {
     if (!header) return {Outcome::complete, wex::Bytes(slice.begin(), slice.end()), std::nullopt};
     const uint32_t id = header->frameId;
-    // A frame of no pieces has nothing to decode; one already dropped stays dropped.
-    if (wasDropped(id) || (closedBefore_ && before(id, *closedBefore_))) return {};
+    const uint16_t count = header->fragCount;
+    // A frame of no pieces has nothing to decode; a piece of one already handed on or dropped is late.
+    if (count == 0 || finished(id, count)) return {};
 
     auto it = map_.find(id);
+    if (it != map_.end() && it->second.count != count) {
+        // The agent never changes a frame's piece count: this is another frame under the same
+        // identifier, and the newer one is the one that can still complete.
+        map_.erase(it);
+        it = map_.end();
+    }
     if (it == map_.end()) {
-        if (header->fragCount == 0) return {};
-        if (header->fragCount > maxPieces) {
-            rememberDropped(id);
+        if (count > maxPieces) {
+            rememberFinished(id, count);
             return {Outcome::oversized, {}, std::nullopt};
         }
         Pending fresh;
-        fresh.count = header->fragCount;
+        fresh.count = count;
+        fresh.arrival = ++arrivals_;
         fresh.parts.resize(fresh.count);
         it = map_.emplace(id, std::move(fresh)).first;
     }
     Pending& p = it->second;
 
-    // A frame keeps the piece count of the first piece seen; a repeated piece keeps its first copy.
+    // A repeated piece keeps its first copy.
     if (header->fragIndex < p.count && !p.parts[header->fragIndex]) {
         if (p.bytes + slice.size() > maxFrameBytes) {
             map_.erase(it);
-            rememberDropped(id);
+            rememberFinished(id, count);
             return {Outcome::oversized, {}, std::nullopt};
         }
         p.parts[header->fragIndex] = wex::Bytes(slice.begin(), slice.end());
@@ -52,25 +59,25 @@ Reassembler::Result Reassembler::add(const std::optional<wex::FragmentHeader>& h
         for (const auto& part : p.parts)
             whole.insert(whole.end(), part->begin(), part->end());
         map_.erase(it);
+        rememberFinished(id, count);
         return {Outcome::complete, std::move(whole), std::nullopt};
     }
 
-    // Too many frames pending: the oldest (lowest) goes, except that a brand-new frame lower than all the
-    // others does not push out a newer one while the table is exactly full. Beyond full, the lowest goes
-    // whatever it is, so no order of arrival makes the table hold more than maxPending frames.
+    // Too many frames pending: the one whose first piece came longest ago goes. For the agent's
+    // ever-growing identifiers that is the lowest; for identifiers in any other order it is still the
+    // frame least likely to complete, and never one that has just begun.
     if (map_.size() >= maxPending) {
-        const auto lowest = map_.begin();
-        if (lowest->first != id || map_.size() > maxPending) {
-            Result r;
-            r.pushedOut = takeBroken(lowest);
-            return r;
-        }
+        auto oldest = map_.end();
+        for (auto i = map_.begin(); i != map_.end(); ++i)
+            if (i->first != id && (oldest == map_.end() || i->second.arrival < oldest->second.arrival)) oldest = i;
+        Result r;
+        r.pushedOut = takeBroken(oldest);
+        return r;
     }
     return {};
 }
 
 std::vector<Reassembler::Broken> Reassembler::closeBefore(uint32_t frameId) {
-    if (!closedBefore_ || !before(frameId, *closedBefore_)) closedBefore_ = frameId;
     std::vector<Broken> out;
     if (map_.empty() || (map_.size() == 1 && map_.begin()->first == frameId)) return out;
     // Oldest first, in the stream's own order (identifiers may have wrapped).
@@ -85,15 +92,14 @@ std::vector<Reassembler::Broken> Reassembler::closeBefore(uint32_t frameId) {
 
 Reassembler::Broken Reassembler::takeBroken(std::map<uint32_t, Pending>::iterator it) {
     Broken b{it->first, std::move(it->second.parts)};
+    rememberFinished(b.frameId, it->second.count);
     map_.erase(it);
-    rememberDropped(b.frameId);
     return b;
 }
 
 void Reassembler::clear() {
     map_.clear();
-    dropped_.clear();
-    closedBefore_.reset();
+    finished_.clear();
 }
 
 std::size_t Reassembler::bytesHeld() const {
@@ -103,13 +109,15 @@ std::size_t Reassembler::bytesHeld() const {
     return n;
 }
 
-bool Reassembler::wasDropped(uint32_t frameId) const {
-    return std::find(dropped_.begin(), dropped_.end(), frameId) != dropped_.end();
+bool Reassembler::finished(uint32_t frameId, uint16_t count) const {
+    return std::any_of(finished_.begin(), finished_.end(),
+                       [&](const Finished& f) { return f.frameId == frameId && f.count == count; });
 }
 
-void Reassembler::rememberDropped(uint32_t frameId) {
-    if (dropped_.size() == droppedMemory) dropped_.erase(dropped_.begin());
-    dropped_.push_back(frameId);
+void Reassembler::rememberFinished(uint32_t frameId, uint16_t count) {
+    std::erase_if(finished_, [&](const Finished& f) { return f.frameId == frameId; });
+    if (finished_.size() == finishedMemory) finished_.erase(finished_.begin());
+    finished_.push_back({frameId, count});
 }
 
 } // namespace dovrel::controller

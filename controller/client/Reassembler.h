@@ -13,12 +13,16 @@ namespace dovrel::controller {
 
 // Puts the agent's fragmented video payloads back together. Pieces may come in any order, twice, or
 // not at all; there is no timer: an incomplete frame stays until its last piece comes or it is pushed
-// out as the lowest of too many pending frames. Memory is bounded: at most `maxPending` frames are
+// out as the oldest of too many pending frames. Memory is bounded: at most `maxPending` frames are
 // held, and a frame may have at most `maxPieces` pieces and `maxFrameBytes` bytes; a frame over either
 // cap is dropped (its later pieces too) and reported so that the caller can ask for a keyframe.
 // A frame that can no longer complete (a newer one did, or it was pushed out) is handed back with the
 // pieces that came, so that what survived of it can still be decoded; its late pieces are ignored.
-// Frame identifiers restart with each session: clear() between sessions. One thread.
+// Identifiers are taken as they come, in any order: which frame goes when the table is full is decided
+// by arrival, not by identifier, and only a frame that was actually handed on makes later pieces of its
+// identifier count as late, so no sequence of identifiers keeps a following stream out. A piece that
+// names another piece count than its frame's is a new frame under a reused identifier and starts it
+// afresh. Frame identifiers restart with each session: clear() between sessions. One thread.
 class Reassembler {
 public:
     static constexpr std::size_t maxPending = 25;
@@ -64,22 +68,25 @@ private:
         uint16_t count = 0;
         uint16_t received = 0;
         std::size_t bytes = 0;
+        uint64_t arrival = 0; // when its first piece came, in pieces seen
         std::vector<std::optional<wex::Bytes>> parts;
     };
+    // A frame that left the table (complete, given up, or dropped for size) and its piece count.
+    struct Finished {
+        uint32_t frameId = 0;
+        uint16_t count = 0;
+    };
 
-    bool wasDropped(uint32_t frameId) const;
-    void rememberDropped(uint32_t frameId);
+    bool finished(uint32_t frameId, uint16_t count) const;
+    void rememberFinished(uint32_t frameId, uint16_t count);
     Broken takeBroken(std::map<uint32_t, Pending>::iterator it);
 
-    // Ordered by identifier, so the lowest is the first.
     std::map<uint32_t, Pending> map_;
-    // The last frames dropped for size or pushed out: their remaining pieces are ignored rather than
-    // collected again.
-    static constexpr std::size_t droppedMemory = 8;
-    std::vector<uint32_t> dropped_;
-    // Frames before this one were closed: their pieces are ignored. A jump far back is the agent
-    // counting from the start again.
-    std::optional<uint32_t> closedBefore_;
+    uint64_t arrivals_ = 0;
+    // The last frames that left the table: their remaining pieces are ignored rather than collected
+    // again. Enough for the frames a second of pieces could still straggle in for.
+    static constexpr std::size_t finishedMemory = 64;
+    std::vector<Finished> finished_;
 };
 
 } // namespace dovrel::controller

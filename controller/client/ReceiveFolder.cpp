@@ -1,12 +1,14 @@
 #include "controller/client/ReceiveFolder.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace dovrel::controller {
@@ -45,64 +47,104 @@ namespace {
 // folder of ours that others could enter. -1 with the reason in `why`.
 int openPrivateFolder(int parent, const std::string& name, std::string& why) {
     if (::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) {
-        why = "cannot make " + name + ": " + std::strerror(errno);
+        why = "their folder " + name + " can't be made (" + std::strerror(errno) + ")";
         return -1;
     }
     const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
-        why = "cannot open " + name + ": " + std::strerror(errno);
+        why = "their folder " + name + " can't be opened (" + std::strerror(errno) + ")";
         return -1;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid()) {
-        why = name + " belongs to another user";
+        why = "their folder " + name + " belongs to another user";
         ::close(fd);
         return -1;
     }
     if ((st.st_mode & 077) != 0 && ::fchmod(fd, 0700) != 0) {
-        why = "cannot make " + name + " private: " + std::strerror(errno);
+        why = "their folder " + name + " can't be made private (" + std::strerror(errno) + ")";
         ::close(fd);
         return -1;
     }
     return fd;
 }
 
+// A size in words for the window: "300 KB", "1.5 GB".
+std::string sizeText(uint64_t bytes) {
+    static constexpr const char* units[] = {"bytes", "KB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes);
+    int unit = 0;
+    while (value >= 1000 && unit < 4) {
+        value /= 1000;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, unit == 0 || value >= 10 ? "%.0f %s" : "%.1f %s", value, units[unit]);
+    return text;
+}
+
 } // namespace
 
-ReceiveFolder::ReceiveFolder(std::string base) : base_(std::move(base)) {
+ReceiveFolder::ReceiveFolder(std::string base, uint64_t keepFree) : base_(std::move(base)), keepFree_(keepFree) {
     while (base_.size() > 1 && base_.back() == '/')
         base_.pop_back();
+    // What an earlier run received and left behind goes: from our own folder only, never through a link.
+    struct stat st {};
+    if (::lstat(base_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(base_, ignored))
+        if (entry.path().filename().string().starts_with("clip-")) std::filesystem::remove_all(entry.path(), ignored);
 }
 
-ReceiveFolder::~ReceiveFolder() {
-    if (offerFd_ >= 0) ::close(offerFd_);
-}
+ReceiveFolder::~ReceiveFolder() { closeOffer(); }
 
 std::string ReceiveFolder::defaultBase() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && runtime[0] == '/') return std::string(runtime) + "/Dovrel";
     const char* cache = std::getenv("XDG_CACHE_HOME");
-    if (cache && cache[0] == '/') return std::string(cache) + "/Dovrel";
+    if (cache && cache[0] == '/') return std::string(cache) + "/Dovrel/clipboard-files";
     const char* home = std::getenv("HOME");
-    return std::string(home && home[0] == '/' ? home : "") + "/.cache/Dovrel";
+    return std::string(home && home[0] == '/' ? home : "") + "/.cache/Dovrel/clipboard-files";
 }
 
-bool ReceiveFolder::openOffer(uint32_t generation, std::string& why) {
+void ReceiveFolder::closeOffer() {
     if (offerFd_ >= 0) ::close(offerFd_);
     offerFd_ = -1;
+}
+
+void ReceiveFolder::discardOffer() {
+    closeOffer();
+    if (!offerPath_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(offerPath_, ignored);
+    }
     offerPath_.clear();
+}
+
+bool ReceiveFolder::openOffer(uint32_t generation, uint64_t bytes, std::string& why) {
+    // One offer's folder at a time.
+    discardOffer();
     const std::filesystem::path base(base_);
     std::error_code ignored;
     std::filesystem::create_directories(base.parent_path(), ignored);
     const int parent = ::open(base.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (parent < 0) {
-        why = "cannot open " + base.parent_path().string() + ": " + std::strerror(errno);
+        why = "its folder can't be opened (" + std::string(std::strerror(errno)) + ")";
         return false;
     }
     const int baseFd = openPrivateFolder(parent, base.filename().string(), why);
     ::close(parent);
     if (baseFd < 0) return false;
+    struct statvfs vfs {};
+    const bool known = ::fstatvfs(baseFd, &vfs) == 0;
+    const uint64_t free = known ? static_cast<uint64_t>(vfs.f_bavail) * static_cast<uint64_t>(vfs.f_frsize) : 0;
+    if (!known || bytes > free || keepFree_ > free - bytes) {
+        ::close(baseFd);
+        why = "this computer has too little free disk space for them (" + sizeText(bytes) + " needed, " +
+              sizeText(free) + " free)";
+        return false;
+    }
     const std::string name = "clip-" + std::to_string(generation);
+    // A folder of that name left over from before goes, so that the offer starts empty.
+    std::filesystem::remove_all(base / name, ignored);
     offerFd_ = openPrivateFolder(baseFd, name, why);
     ::close(baseFd);
     if (offerFd_ < 0) return false;
@@ -112,11 +154,16 @@ bool ReceiveFolder::openOffer(uint32_t generation, std::string& why) {
 
 WriteFile ReceiveFolder::create(const std::string& name) {
     if (offerFd_ < 0 || name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) return {};
-    // What an earlier offer of the same generation left goes; a folder of that name stays and fails.
-    ::unlinkat(offerFd_, name.c_str(), 0);
     const int fd = ::openat(offerFd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return {};
     return WriteFile(fd, offerPath_ + "/" + name);
+}
+
+void ReceiveFolder::remove(WriteFile& file) {
+    const std::string path = file.path();
+    file.close();
+    if (offerFd_ < 0 || path.size() <= offerPath_.size() + 1 || !path.starts_with(offerPath_ + "/")) return;
+    ::unlinkat(offerFd_, path.substr(offerPath_.size() + 1).c_str(), 0);
 }
 
 } // namespace dovrel::controller

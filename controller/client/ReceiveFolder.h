@@ -29,30 +29,45 @@ private:
     std::string path_;
 };
 
-// Where received clipboard files are written: one folder per offer ("clip-" and its generation) inside
-// a base folder private to the user (0700, owned by the user, never reached through a symbolic link),
-// so that no other user can create, link or read what is written there first.
+// Where received clipboard files are written: one folder for the offer being received ("clip-" and its
+// generation) inside a base folder private to the user (0700, owned by the user, never reached through a
+// symbolic link), so that no other user can create, link or read what is written there first. There is
+// one offer's folder at a time: opening the next removes the one before, and what an earlier run left
+// is removed when the folder is made. An offer is taken only when its files leave `keepFree` bytes free
+// on their disk, so that receiving never fills it up.
 class ReceiveFolder {
 public:
+    static constexpr uint64_t defaultKeepFree = uint64_t{256} << 20;
+
     // `base` is made when missing; its parent must exist or be creatable.
-    explicit ReceiveFolder(std::string base);
+    explicit ReceiveFolder(std::string base, uint64_t keepFree = defaultKeepFree);
     ~ReceiveFolder();
     ReceiveFolder(const ReceiveFolder&) = delete;
     ReceiveFolder& operator=(const ReceiveFolder&) = delete;
 
-    // $XDG_RUNTIME_DIR/Dovrel, else the cache folder's Dovrel ($XDG_CACHE_HOME, else ~/.cache).
+    // The cache folder's Dovrel/clipboard-files ($XDG_CACHE_HOME, else ~/.cache): on disk, not in the
+    // small memory-backed runtime folder.
     static std::string defaultBase();
 
-    // Opens (making it when missing) the folder of offer `generation`; false with the reason in `why`.
-    bool openOffer(uint32_t generation, std::string& why);
-    // The open offer's folder.
+    // Opens a fresh folder for offer `generation`, whose files declare `bytes` in all, after removing the
+    // previous offer's. False, with the reason in words for the window in `why`, when the folder cannot
+    // be made private or the disk has too little room.
+    bool openOffer(uint32_t generation, uint64_t bytes, std::string& why);
+    // The open offer's folder; empty without one.
     const std::string& offerPath() const { return offerPath_; }
     // Creates `name` (one path component) in the offer's folder, replacing a file of that name; a
     // closed file when it cannot be made.
     WriteFile create(const std::string& name);
+    // Removes `file` (closing it) when it is in the open offer's folder: a file not received whole.
+    void remove(WriteFile& file);
+    // Removes the open offer's folder with everything in it.
+    void discardOffer();
 
 private:
+    void closeOffer();
+
     std::string base_;
+    uint64_t keepFree_;
     int offerFd_ = -1;
     std::string offerPath_;
 };

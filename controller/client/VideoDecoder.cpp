@@ -63,6 +63,20 @@ void VideoDecoder::reset() {
 void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<wex::Bytes>& nals, Instant receivedAt,
                           bool damaged) {
     const VideoCodec codec = header.nalFlags.contains(wex::NALFlag::codecH264) ? VideoCodec::h264 : VideoCodec::hevc;
+    const wex::SortedUnits units = wex::sortUnits(codec, nals);
+    // A frame older than one already handed over came late: decoding it now would show the past and
+    // break the chain it belongs to, so it changes nothing, not even the codec. A jump far back is the
+    // agent starting to count again; and a keyframe needs no earlier picture, so whatever its identifier
+    // the frames after it count from it (frames that never were cannot keep a real stream out).
+    bool afterLoss = false;
+    if (lastFrameId_) {
+        const auto ahead = static_cast<int32_t>(header.frameId - *lastFrameId_);
+        if (ahead <= 0 && ahead > -staleWindow && !units.randomAccess) {
+            ++skipped_;
+            return;
+        }
+        afterLoss = ahead != 1;
+    }
     if (lastCodec_ != codec) {
         // Another codec: nothing of the old format applies, and its pictures still queued are useless.
         lastCodec_ = codec;
@@ -70,20 +84,8 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
         lastParams_.clear();
         reset();
     }
-    // A frame older than one already handed over came late: decoding it now would show the past and
-    // break the chain it belongs to. A jump far back is the agent starting to count again.
-    bool afterLoss = false;
-    if (lastFrameId_) {
-        const auto ahead = static_cast<int32_t>(header.frameId - *lastFrameId_);
-        if (ahead <= 0 && ahead > -staleWindow) {
-            ++skipped_;
-            return;
-        }
-        afterLoss = ahead != 1;
-    }
     lastFrameId_ = header.frameId;
 
-    const wex::SortedUnits units = wex::sortUnits(codec, nals);
     if (!hasSurface()) {
         // Nothing decodes meanwhile, so a surface that comes later starts at a keyframe.
         waitForKeyframe_ = true;
@@ -182,6 +184,8 @@ void VideoDecoder::run() {
     // Every picture since the last keyframe decoded from complete references, or a whole refresh wave
     // decoded so since the last loss.
     bool whole = false;
+    // The current format announced pictures too large to decode: nothing of it is.
+    bool refused = false;
     // A refresh wave began intact and nothing was lost since: when the next one begins, the whole
     // picture has been repaired.
     bool waveIntact = false;
@@ -204,19 +208,33 @@ void VideoDecoder::run() {
         case Job::Kind::reset:
             if (decoder) decoder->flush();
             needKeyframe = true;
+            refused = false;
             waveIntact = false;
             continue;
         case Job::Kind::format:
             decoder = std::make_unique<PictureDecoder>(job.codec, threads_);
             if (!decoder->ok()) decoder.reset(); // no format: pictures wait for the next parameter sets
             needKeyframe = true;
+            refused = false;
             waveIntact = false;
             lastKeyframe.clear();
             continue;
         case Job::Kind::picture: break;
         }
         // A new format decodes nothing before its keyframe, or the start of a refresh wave.
-        if (!decoder || (needKeyframe && !job.keyframe && !job.refresh)) continue;
+        if (!decoder || refused || (needKeyframe && !job.keyframe && !job.refresh)) continue;
+        // A keyframe or a wave's start carries the parameter sets: what they announce is looked at before
+        // anything is decoded, since a decoder allocates for the picture first (a few bytes can announce
+        // gigabytes).
+        if (job.keyframe || job.refresh) {
+            const auto size = decoder->announcedSize(job.annexB);
+            if (size && !PictureDecoder::fits(*size)) {
+                refused = true;
+                decoder->flush();
+                if (callbacks_.refused) callbacks_.refused(size->first, size->second);
+                continue;
+            }
+        }
         // A keyframe needs no earlier picture; any other picture after a loss refers to what is missing.
         // A refresh wave that began intact and ran its course without a loss has repaired everything.
         const bool intact = !job.afterLoss && !job.damaged;

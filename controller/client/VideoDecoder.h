@@ -29,7 +29,9 @@ namespace dovrel::controller {
 // the client asks the agent for a keyframe, or the agent's refresh waves make the picture whole again.
 // A frame that lost some of its pieces comes as the units that survived (`damaged`): it is decoded too,
 // the decoder concealing what is missing. A damaged keyframe starts a new format only when its
-// parameter sets survived. Data the decoder refuses is dropped, with a keyframe request. Every picture
+// parameter sets survived. Data the decoder refuses is dropped, with a keyframe request. A stream whose
+// parameter sets announce a picture larger than PictureDecoder::maxSide is refused before anything is
+// allocated for it, and said so. Every picture
 // says whether it is whole (an unbroken chain of intact frames since its keyframe, or since a refresh
 // wave that began after the last loss and has been followed by the next) or concealed.
 //
@@ -44,6 +46,9 @@ public:
         std::function<void()> keyframeNeeded;
         // A picture went to the surface (decoder thread).
         std::function<void(const VideoPicture&)> displayed;
+        // The stream's pictures are larger than PictureDecoder decodes: nothing of it is shown until
+        // other parameter sets or a new session come (decoder thread, once for each such stream).
+        std::function<void(int width, int height)> refused;
     };
 
     explicit VideoDecoder(Callbacks callbacks = {}, int threads = 0);

@@ -244,6 +244,10 @@ void WEXClient::publishPhase(const Phase& p) {
     // Published even when equal: a second `rejected` with the same text is a new refusal.
     phase_ = p;
     emit phaseChanged();
+    // A re-dial that ends in a refusal, a request for the code or a disconnect is no longer reconnecting:
+    // what it ended in is what the window shows.
+    if (p.kind == PhaseKind::rejected || p.kind == PhaseKind::needsCode || p.kind == PhaseKind::disconnected)
+        publishReconnecting(false);
 }
 
 void WEXClient::publishReconnecting(bool on) {
@@ -314,6 +318,12 @@ void WEXClient::publishAgentDeviceId(const QString& id) {
     if (id == agentDeviceId_) return;
     agentDeviceId_ = id;
     emit agentDeviceIdChanged();
+}
+
+void WEXClient::publishPictureRefusal(const QString& text) {
+    if (text == pictureRefusal_) return;
+    pictureRefusal_ = text;
+    emit pictureRefusalChanged();
 }
 
 void WEXClient::sendControl(wex::ControlType type, wex::Bytes payload) {

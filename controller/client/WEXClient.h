@@ -21,7 +21,6 @@
 #include "controller/client/VideoSurface.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"
-#include "protocol/WakeMessages.h"
 #include "runtime/SerialQueue.h"
 
 namespace dovrel::controller {
@@ -60,6 +59,7 @@ class WEXClient : public QObject, public InputChannel, public SessionChannel, pu
     Q_PROPERTY(QVariant fileProgress READ fileProgressForView NOTIFY fileProgressChanged)
     Q_PROPERTY(QVariant lastAgentError READ lastAgentErrorForView NOTIFY lastAgentErrorChanged)
     Q_PROPERTY(QString agentDeviceId READ agentDeviceId NOTIFY agentDeviceIdChanged)
+    Q_PROPERTY(QString pictureRefusal READ pictureRefusal NOTIFY pictureRefusalChanged)
     Q_PROPERTY(bool targetIsWindows READ targetIsWindows WRITE setTargetIsWindows NOTIFY targetIsWindowsChanged)
     Q_PROPERTY(QString targetKind READ targetKind WRITE setTargetKind NOTIFY targetKindChanged)
     Q_PROPERTY(bool sessionViaRelay READ sessionViaRelay NOTIFY sessionWayChanged)
@@ -156,6 +156,9 @@ public:
     // The identifier of the agent of the last authenticated session (its relay room): a machine paired
     // on the local network keeps it so that it can be unpaired later.
     QString agentDeviceId() const { return agentDeviceId_; }
+    // Why the session's pictures are not shown when the agent sends ones this computer refuses to
+    // decode; empty otherwise.
+    QString pictureRefusal() const { return pictureRefusal_; }
     bool targetIsWindows() const { return targetIsWindows_; }
     void setTargetIsWindows(bool on);
     // "mac", "windows" or "linux", or empty while the kind of machine is not known.
@@ -188,6 +191,7 @@ signals:
     void fileProgressChanged();
     void lastAgentErrorChanged();
     void agentDeviceIdChanged();
+    void pictureRefusalChanged();
     void targetIsWindowsChanged();
     void targetKindChanged();
     void sessionWayChanged();
@@ -209,9 +213,8 @@ signals:
     void clipFilesOffered(uint32_t generation, const std::vector<wex::ClipFileEntry>& files);
     void clipFilePulled(uint32_t generation, uint8_t index);
     void clipFileDataArrived(uint32_t generation, uint8_t index, uint64_t offset, const wex::Bytes& data, bool last);
-    // The agent reported an error (also published as `lastAgentError`), or answered a wake request.
+    // The agent reported an error (also published as `lastAgentError`).
     void agentErrorReceived(const wex::ErrorMsg& message);
-    void wakePeerAnswered(const wex::WakePeerAck& ack);
 
 private:
     friend class ClientCore;
@@ -227,6 +230,7 @@ private:
     void publishHasFirstFrame(bool on);
     void publishRemoteSize(const QSizeF& size);
     void publishAgentDeviceId(const QString& id);
+    void publishPictureRefusal(const QString& text);
     void publishSessionWay(bool viaRelay, int videoPort);
     void publishDisplays(const std::vector<wex::DisplayInfo>& displays, int streaming);
     void publishDeckStat(const wex::DeckStat& stat);
@@ -263,6 +267,7 @@ private:
     std::optional<double> fileProgress_;
     std::optional<std::string> lastAgentError_;
     QString agentDeviceId_;
+    QString pictureRefusal_;
     bool targetIsWindows_ = false;
     QString targetKind_;
     bool sessionViaRelay_ = false;

@@ -58,7 +58,8 @@ SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTr
     for (auto signal :
          {&WEXClient::phaseChanged, &WEXClient::reconnectingChanged, &WEXClient::hasFirstFrameChanged,
           &WEXClient::latencyMsChanged, &WEXClient::fpsChanged, &WEXClient::audioMutedChanged,
-          &WEXClient::remoteSizeChanged, &WEXClient::displaysChanged, &WEXClient::streamingDisplayChanged})
+          &WEXClient::remoteSizeChanged, &WEXClient::displaysChanged, &WEXClient::streamingDisplayChanged,
+          &WEXClient::pictureRefusalChanged})
         connect(&client, signal, this, &SessionViewModel::stateChanged);
     const auto secure = [this] {
         const auto& stat = client_->deckStat();
@@ -230,10 +231,15 @@ bool SessionViewModel::refusedWithoutFullControl(const QString& notice) {
 }
 
 bool SessionViewModel::overlayShown() const {
-    return !demo_ && (!client_->hasFirstFrame() || client_->phaseKind() == PhaseKind::rejected);
+    // Refused pictures leave nothing true to show: not even the last picture shown before them.
+    return !demo_ && (!client_->hasFirstFrame() || client_->phaseKind() == PhaseKind::rejected ||
+                      !client_->pictureRefusal().isEmpty());
 }
 
 LoadingState SessionViewModel::state() const {
+    if (client_->phaseKind() == PhaseKind::connected && !client_->reconnecting() &&
+        !client_->pictureRefusal().isEmpty())
+        return {0.85, tr("Connected - the picture can't be shown"), client_->pictureRefusal()};
     LoadingState state =
         loadingStateFor(client_->phaseKind(), client_->phaseMessage(), client_->reconnecting(), deviceName_);
     if (pictureLate_ && !client_->reconnecting()) state.errorText = pictureNotArrivingText(client_->videoPort());

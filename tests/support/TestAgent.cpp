@@ -130,7 +130,10 @@ void TestAgent::drain() {
 
 void TestAgent::onFrame(const wex::CommonHeader& header, const wex::Bytes& frame) {
     if (session_) {
-        if (!header.flags.contains(wex::HeaderFlag::encryptedApp)) return;
+        if (!header.flags.contains(wex::HeaderFlag::encryptedApp)) {
+            if (header.stream == wex::Stream::control) plainInSession.push_back(header.msgType);
+            return;
+        }
         const auto opened = session_->openFrame(frame);
         if (!opened || recordInput(*opened)) return;
         sealedReceived.push_back({opened->header.msgType, opened->seq, opened->plaintext});
@@ -252,6 +255,11 @@ void TestAgent::sendPlain(wex::ControlType type, wex::ByteView payload) {
 void TestAgent::sendSealed(wex::ControlType type, wex::ByteView payload) {
     if (!session_) return;
     write(session_->sealNext(wex::Stream::control, static_cast<uint8_t>(type), 1, 0, payload));
+}
+
+wex::Bytes TestAgent::sealControl(wex::ControlType type, wex::ByteView payload) {
+    if (!session_) return {};
+    return session_->sealNext(wex::Stream::control, static_cast<uint8_t>(type), 1, 0, payload);
 }
 
 wex::Bytes TestAgent::sealMedia(wex::Stream stream, wex::ByteView plaintext, wex::HeaderFlags flags) {

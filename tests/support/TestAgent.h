@@ -87,6 +87,8 @@ public:
         wex::Bytes plaintext;
     };
     std::vector<Sealed> sealedReceived;
+    // Control messages that came unsealed while a session stood (a handshake the session should not run).
+    std::vector<uint8_t> plainInSession;
     int inputDatagrams = 0;
     // Input batches that opened and decoded, from datagrams or the relay stream, in arrival order.
     std::vector<wex::InputBatch> inputBatches;
@@ -100,8 +102,14 @@ public:
     // send as it likes (video pieces by UDP, or glued into the control stream for a relay); empty
     // without a session.
     wex::Bytes sealMedia(wex::Stream stream, wex::ByteView plaintext, wex::HeaderFlags flags = {});
+    // A sealed control frame of the session with the stream's next sequence number, for the test to send
+    // as it likes; empty without a session.
+    wex::Bytes sealControl(wex::ControlType type, wex::ByteView payload);
     // Writes raw bytes to the control connection.
     void writeRaw(wex::ByteView bytes) { write(bytes); }
+    // The control connection's socket, -1 without one: a test may write to it from a thread of its own
+    // while this object is left alone.
+    qintptr controlDescriptor() const { return conn_ ? conn_->socketDescriptor() : -1; }
     void dropClient();
 
 private:

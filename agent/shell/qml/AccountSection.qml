@@ -68,6 +68,7 @@ ColumnLayout {
                 onClicked: section.vm.submitAccount()
                 contentItem: Text {
                     text: submit.text
+                    textFormat: Text.PlainText
                     font: submit.font
                     color: submit.enabled ? "white" : section.theme.secondary
                     horizontalAlignment: Text.AlignHCenter
@@ -102,12 +103,14 @@ ColumnLayout {
             Layout.fillWidth: true
             Label {
                 text: qsTr("Signed in as")
+                textFormat: Text.PlainText
                 color: section.theme.secondary
                 font.pixelSize: section.theme.caption
             }
             Label {
                 objectName: "accountName"
                 text: section.app.account
+                textFormat: Text.PlainText
                 color: section.theme.text
                 font.pixelSize: section.theme.caption
                 font.weight: Font.DemiBold

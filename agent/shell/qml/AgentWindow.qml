@@ -82,6 +82,7 @@ Pane {
                     // a second line rather than losing their end.
                     wrapMode: Text.WordWrap
                     text: root.app.statusText
+                    textFormat: Text.PlainText
                     color: root.theme.secondary
                     font.pixelSize: root.theme.callout
                 }

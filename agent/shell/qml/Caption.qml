@@ -6,6 +6,7 @@ import QtQuick.Layouts
 Label {
     required property Theme theme
     property bool small: false
+    textFormat: Text.PlainText
     Layout.fillWidth: true
     wrapMode: Text.Wrap
     color: theme.secondary

@@ -23,6 +23,7 @@ RowLayout {
             y: 4
             width: parent.width - 14
             text: line.command
+            textFormat: TextEdit.PlainText
             readOnly: true
             selectByMouse: true
             // Between words, after a slash or a hyphen; only a part longer than the line is broken

@@ -40,6 +40,7 @@ ColumnLayout {
             Layout.fillWidth: true
             wrapMode: Text.Wrap
             text: rows.vm.videoText
+            textFormat: Text.PlainText
             color: rows.vm.videoActive ? rows.theme.text : rows.theme.secondary
             font.pixelSize: rows.theme.caption
         }

@@ -25,6 +25,7 @@ ColumnLayout {
         Label {
             objectName: view.objectName + "Title"
             text: view.label
+            textFormat: Text.PlainText
             color: view.theme.text
             font.pixelSize: view.theme.callout
         }

@@ -26,6 +26,7 @@ Button {
         Label {
             objectName: button.objectName + "Label"
             text: button.text
+            textFormat: Text.PlainText
             font: button.font
             color: !button.enabled ? button.theme.secondary : (button.danger ? button.theme.warnText : button.theme.text)
         }

@@ -10,6 +10,7 @@ AbstractButton {
     font.pixelSize: theme.caption
     contentItem: Text {
         text: link.text
+        textFormat: Text.PlainText
         font: link.font
         color: !link.enabled ? link.theme.secondary : (link.danger ? link.theme.warnText : link.theme.link)
         opacity: link.pressed ? 0.6 : 1

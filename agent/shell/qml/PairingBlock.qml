@@ -16,6 +16,7 @@ ColumnLayout {
     Label {
         Layout.alignment: Qt.AlignHCenter
         text: qsTr("SCAN TO PAIR")
+        textFormat: Text.PlainText
         color: block.theme.secondary
         font.pixelSize: block.theme.caption2
         font.letterSpacing: 1.6
@@ -49,6 +50,7 @@ ColumnLayout {
         Label {
             Layout.alignment: Qt.AlignHCenter
             text: qsTr("- or share this code -")
+            textFormat: Text.PlainText
             color: block.theme.secondary
             font.pixelSize: block.theme.caption2
         }
@@ -56,6 +58,7 @@ ColumnLayout {
             objectName: "shareCode"
             Layout.alignment: Qt.AlignHCenter
             text: block.app.shareCode
+            textFormat: TextEdit.PlainText
             readOnly: true
             selectByMouse: true
             color: block.theme.text
@@ -105,6 +108,7 @@ ColumnLayout {
         Label {
             Layout.alignment: Qt.AlignHCenter
             text: qsTr("- or enter manually -")
+            textFormat: Text.PlainText
             color: block.theme.secondary
             font.pixelSize: block.theme.caption2
         }
@@ -112,6 +116,7 @@ ColumnLayout {
             objectName: "bigPairingCode"
             Layout.alignment: Qt.AlignHCenter
             text: block.app.pairingCode
+            textFormat: Text.PlainText
             color: block.theme.text
             font.pixelSize: 30
             font.bold: true
@@ -151,12 +156,14 @@ ColumnLayout {
                 spacing: 6
                 Label {
                     text: qsTr("Pairing code")
+                    textFormat: Text.PlainText
                     color: block.theme.secondary
                     font.pixelSize: block.theme.caption2
                 }
                 TextEdit {
                     objectName: "manualPairingCode"
                     text: block.app.pairingCode
+                    textFormat: TextEdit.PlainText
                     readOnly: true
                     selectByMouse: true
                     color: block.theme.text
@@ -172,6 +179,7 @@ ColumnLayout {
                 Layout.preferredWidth: 0
                 wrapMode: TextEdit.Wrap
                 text: block.vm.lanLine
+                textFormat: TextEdit.PlainText
                 readOnly: true
                 selectByMouse: true
                 color: block.theme.secondary
@@ -185,6 +193,7 @@ ColumnLayout {
                 Layout.preferredWidth: 0
                 wrapMode: TextEdit.Wrap
                 text: block.vm.overlayLine
+                textFormat: TextEdit.PlainText
                 readOnly: true
                 selectByMouse: true
                 color: block.theme.secondary

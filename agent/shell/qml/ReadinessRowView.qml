@@ -27,6 +27,7 @@ ColumnLayout {
             Layout.fillWidth: true
             Label {
                 text: view.row.title
+                textFormat: Text.PlainText
                 color: view.theme.text
                 font.pixelSize: 12
                 font.weight: Font.DemiBold

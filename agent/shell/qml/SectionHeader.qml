@@ -16,6 +16,7 @@ RowLayout {
     Symbol { name: header.symbol; color: header.symbolColor; size: 15 }
     Label {
         text: header.title
+        textFormat: Text.PlainText
         color: header.theme.text
         font.pixelSize: header.theme.callout
         font.weight: Font.DemiBold

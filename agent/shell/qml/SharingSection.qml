@@ -28,6 +28,7 @@ ColumnLayout {
         spacing: 8
         Label {
             text: qsTr("New code lasts")
+            textFormat: Text.PlainText
             color: section.theme.secondary
             font.pixelSize: section.theme.caption
         }
@@ -101,6 +102,7 @@ ColumnLayout {
                 Layout.fillWidth: true
                 wrapMode: Text.Wrap
                 text: qsTr("Cancel this computer's QR code and share code?")
+                textFormat: Text.PlainText
                 color: section.theme.text
                 font.pixelSize: section.theme.callout
                 font.weight: Font.DemiBold

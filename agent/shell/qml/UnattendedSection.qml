@@ -17,6 +17,7 @@ ColumnLayout {
         Symbol { name: "lock.laptop"; color: section.theme.brand; size: 15 }
         Label {
             text: qsTr("Locked-room / unattended")
+            textFormat: Text.PlainText
             color: section.theme.text
             font.pixelSize: section.theme.callout
             font.weight: Font.DemiBold
@@ -32,6 +33,7 @@ ColumnLayout {
         Label {
             objectName: "readinessBadge"
             text: section.checker.badge
+            textFormat: Text.PlainText
             color: section.checker.ready ? section.theme.goodText : section.theme.warnText
             font.pixelSize: section.theme.caption
         }
@@ -60,6 +62,7 @@ ColumnLayout {
             objectName: "lastChecked"
             visible: section.checker.lastChecked.length > 0
             text: qsTr("checked ") + section.checker.lastChecked
+            textFormat: Text.PlainText
             color: section.theme.secondary
             font.pixelSize: section.theme.caption2
         }

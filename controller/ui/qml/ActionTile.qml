@@ -27,6 +27,7 @@ AbstractButton {
             Text {
                 anchors.horizontalCenter: parent.horizontalCenter
                 text: tile.title
+                textFormat: Text.PlainText
                 font.pixelSize: 12
                 font.weight: Font.Medium
                 color: tile.tint

@@ -53,6 +53,7 @@ Item {
                 Text {
                     anchors.verticalCenter: parent.verticalCenter
                     text: qsTr("Controls")
+                    textFormat: Text.PlainText
                     font.pixelSize: 20
                     font.bold: true
                     color: "white"
@@ -105,6 +106,7 @@ Item {
                     Text {
                         width: line.width - 38
                         text: line.modelData[1]
+                        textFormat: Text.PlainText
                         wrapMode: Text.Wrap
                         font.pixelSize: 13
                         color: Theme.textDimDark

@@ -127,6 +127,7 @@ Item {
                             Text {
                                 anchors.verticalCenter: parent.verticalCenter
                                 text: qsTr("encrypted")
+                                textFormat: Text.PlainText
                                 font.pixelSize: 12
                                 font.weight: Font.Medium
                                 color: Theme.textDim
@@ -168,6 +169,7 @@ Item {
                                 objectName: "accountChipText"
                                 anchors.verticalCenter: parent.verticalCenter
                                 text: accountChip.signedIn ? deckScreen.accountName : qsTr("Sign in")
+                                textFormat: Text.PlainText
                                 maximumLineCount: 1
                                 elide: Text.ElideRight
                                 font.pixelSize: 13
@@ -201,6 +203,7 @@ Item {
                             Text {
                                 anchors.verticalCenter: parent.verticalCenter
                                 text: qsTr("Pair")
+                                textFormat: Text.PlainText
                                 font.pixelSize: 14
                                 font.weight: Font.DemiBold
                                 color: Theme.accentLabel
@@ -272,6 +275,7 @@ Item {
                                 }
                                 Text {
                                     text: qsTr("Pair another machine")
+                                    textFormat: Text.PlainText
                                     font.pixelSize: 13
                                     font.weight: Font.Medium
                                     color: Theme.textDim
@@ -297,6 +301,7 @@ Item {
                 Text {
                     anchors.horizontalCenter: parent.horizontalCenter
                     text: qsTr("No machines yet")
+                    textFormat: Text.PlainText
                     font.pixelSize: 20
                     font.weight: Font.DemiBold
                     color: Theme.text
@@ -305,6 +310,7 @@ Item {
                     anchors.horizontalCenter: parent.horizontalCenter
                     width: Math.min(380, implicitWidth)
                     text: qsTr("Open DOVRELÆ on the computer you want to reach and read its 8-character code, then press Pair.")
+                    textFormat: Text.PlainText
                     wrapMode: Text.Wrap
                     horizontalAlignment: Text.AlignHCenter
                     font.pixelSize: 13
@@ -328,6 +334,7 @@ Item {
                     }
                     contentItem: Text {
                         text: qsTr("Pair a machine")
+                        textFormat: Text.PlainText
                         font.pixelSize: 14
                         font.weight: Font.DemiBold
                         color: Theme.accentLabel

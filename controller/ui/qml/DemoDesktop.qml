@@ -117,6 +117,7 @@ Item {
                         x: 10 + 3 * 11 + 3 * 7
                         horizontalAlignment: Text.AlignHCenter
                         text: "Untitled-1 - Vellumix"
+                        textFormat: Text.PlainText
                         elide: Text.ElideRight
                         font.pixelSize: 11
                         font.weight: Font.Medium
@@ -198,6 +199,7 @@ Item {
             Text {
                 anchors.verticalCenter: parent.verticalCenter
                 text: "Vellumix"
+                textFormat: Text.PlainText
                 font.pixelSize: 13
                 font.weight: Font.DemiBold
                 color: desk.barText
@@ -208,6 +210,7 @@ Item {
                     required property string modelData
                     anchors.verticalCenter: parent.verticalCenter
                     text: modelData
+                    textFormat: Text.PlainText
                     font.pixelSize: 13
                     color: desk.barText
                 }
@@ -235,6 +238,7 @@ Item {
             Text {
                 anchors.verticalCenter: parent.verticalCenter
                 text: "9:41 AM"
+                textFormat: Text.PlainText
                 font.pixelSize: 13
                 font.weight: Font.Medium
                 color: desk.barText

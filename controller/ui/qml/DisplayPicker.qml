@@ -38,6 +38,7 @@ Item {
             Text {
                 anchors.horizontalCenter: parent.horizontalCenter
                 text: qsTr("Displays")
+                textFormat: Text.PlainText
                 font.pixelSize: 15
                 font.weight: Font.DemiBold
                 color: "white"
@@ -74,6 +75,7 @@ Item {
                         Text {
                             anchors.horizontalCenter: parent.horizontalCenter
                             text: tile.modelData.width + "x" + tile.modelData.height
+                            textFormat: Text.PlainText
                             font.pixelSize: 9
                             font.family: "monospace"
                             color: Theme.textDimmerDark
@@ -89,6 +91,7 @@ Item {
                 anchors.horizontalCenter: parent.horizontalCenter
                 visible: picker.session.displays.length === 0
                 text: picker.session.demo ? qsTr("Main display - active") : qsTr("One display")
+                textFormat: Text.PlainText
                 font.pixelSize: 11
                 font.family: "monospace"
                 color: Theme.textDimDark

@@ -44,6 +44,7 @@ Rectangle {
             objectName: "loadingMessage"
             anchors.horizontalCenter: parent.horizontalCenter
             text: overlay.message
+            textFormat: Text.PlainText
             font.pixelSize: 14
             font.weight: Font.Medium
             color: Theme.textDim
@@ -57,6 +58,7 @@ Rectangle {
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
             text: overlay.errorText
+            textFormat: Text.PlainText
             font.pixelSize: 13
             color: Theme.badInk
         }

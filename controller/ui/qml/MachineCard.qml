@@ -166,6 +166,7 @@ Item {
                 Text {
                     anchors.horizontalCenter: parent.horizontalCenter
                     text: qsTr("offline")
+                    textFormat: Text.PlainText
                     font.pixelSize: 12
                     color: Theme.textDimmerDark
                 }
@@ -244,6 +245,7 @@ Item {
                     objectName: "promptText"
                     anchors.horizontalCenter: parent.horizontalCenter
                     text: card.promptText
+                    textFormat: Text.PlainText
                     font.pixelSize: 12
                     font.weight: Font.Medium
                     color: Qt.rgba(0.72, 0.74, 0.78, 1)
@@ -286,6 +288,7 @@ Item {
                         objectName: "nameText"
                         width: Math.min(implicitWidth, card.width - 28 - 25 - stats.width - 18)
                         text: card.name
+                        textFormat: Text.PlainText
                         elide: Text.ElideRight
                         maximumLineCount: 1
                         font.pixelSize: 16
@@ -320,6 +323,7 @@ Item {
                         Text {
                             objectName: "stateText"
                             text: card.stateWord
+                            textFormat: Text.PlainText
                             font.pixelSize: 12
                             font.weight: Font.Medium
                             color: Theme.textDim
@@ -328,6 +332,7 @@ Item {
                             objectName: "lastSeenText"
                             visible: card.lastSeenText.length > 0
                             text: card.lastSeenText
+                            textFormat: Text.PlainText
                             font.pixelSize: 12
                             color: Theme.textDimmer
                         }
@@ -389,6 +394,7 @@ Item {
                     anchors.verticalCenter: parent.verticalCenter
                     width: parent.width - 30
                     text: card.name
+                    textFormat: Text.PlainText
                     elide: Text.ElideRight
                     maximumLineCount: 1
                     font.pixelSize: 14
@@ -461,7 +467,7 @@ Item {
         id: menu
         objectName: "cardMenu"
         ThemedMenuItem {
-            text: card.frostMenuTitle
+            text: card.frostMenuTitle // own words: "Frost thumbnail" or "Show thumbnail"
             icon.source: SymbolSet.url(card.frostMenuSymbol)
             onTriggered: card.frost()
         }

@@ -26,6 +26,7 @@ Item {
         }
         Text {
             text: label.text
+            textFormat: Text.PlainText
             font.pixelSize: 13
             font.weight: Font.DemiBold
             color: Theme.textDim
@@ -62,6 +63,7 @@ Item {
                     visible: !capsule.working
                     anchors.verticalCenter: parent.verticalCenter
                     text: capsule.text
+                    textFormat: Text.PlainText
                     font: capsule.font
                     color: capsule.ink
                 }
@@ -115,6 +117,7 @@ Item {
         Text {
             anchors.centerIn: parent
             text: segment.title
+            textFormat: Text.PlainText
             font.pixelSize: 12
             font.weight: segment.chosen ? Font.DemiBold : Font.Normal
             color: Theme.text
@@ -179,6 +182,7 @@ Item {
                 Text {
                     anchors.centerIn: parent
                     text: qsTr("Pair a machine")
+                    textFormat: Text.PlainText
                     font.pixelSize: 20
                     font.weight: Font.DemiBold
                     color: Theme.text
@@ -207,6 +211,7 @@ Item {
                         Layout.fillWidth: true
                         wrapMode: Text.Wrap
                         text: qsTr("Get it from the DOVRELÆ window on the machine you want to control - it looks like ABCD-1234.")
+                        textFormat: Text.PlainText
                         font.pixelSize: 11
                         color: Theme.textDimmer
                     }
@@ -224,6 +229,7 @@ Item {
                         }
                         Text {
                             text: "-"
+                            textFormat: Text.PlainText
                             font.pixelSize: 22
                             font.weight: Font.DemiBold
                             color: Theme.textDim
@@ -258,6 +264,7 @@ Item {
                         Layout.fillWidth: true
                         wrapMode: Text.Wrap
                         text: screen.pairing.shareError
+                        textFormat: Text.PlainText
                         font.pixelSize: 11
                         color: Theme.warnInk
                     }
@@ -310,6 +317,7 @@ Item {
                             Layout.fillWidth: true
                             wrapMode: Text.Wrap
                             text: screen.pairing.linkError
+                            textFormat: Text.PlainText
                             font.pixelSize: 12
                             font.weight: Font.Medium
                             color: Theme.badInk
@@ -407,6 +415,7 @@ Item {
                             Layout.fillWidth: true
                             wrapMode: Text.Wrap
                             text: screen.pairing.manualNote
+                            textFormat: Text.PlainText
                             font.pixelSize: 11
                             color: Theme.textDimmer
                         }
@@ -432,6 +441,7 @@ Item {
         wrapMode: Text.Wrap
         horizontalAlignment: Text.AlignHCenter
         text: qsTr("Paired once with a one-time key (TOFU). The relay reaches your machine on any network.")
+        textFormat: Text.PlainText
         font.pixelSize: 12
         color: Theme.textDimmer
     }

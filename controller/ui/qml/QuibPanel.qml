@@ -79,6 +79,7 @@ Rectangle {
                 objectName: "quibNote"
                 Layout.fillWidth: true
                 text: panel.model.title
+                textFormat: Text.PlainText
                 color: "white"
                 font.pixelSize: 13
                 font.weight: Font.DemiBold
@@ -116,6 +117,7 @@ Rectangle {
                 visible: text.length > 0
                 Layout.fillWidth: true
                 text: panel.model.noticeLead
+                textFormat: Text.PlainText
                 color: panel.textDim
                 font.pixelSize: 12
                 wrapMode: Text.Wrap
@@ -124,6 +126,7 @@ Rectangle {
                 objectName: "quibNoticeText"
                 Layout.fillWidth: true
                 text: panel.model.signInNotice
+                textFormat: Text.PlainText
                 color: panel.textDim
                 font.pixelSize: 12
                 wrapMode: Text.Wrap
@@ -168,6 +171,7 @@ Rectangle {
                 onClicked: panel.model.generate()
                 contentItem: Text {
                     text: generateButton.text
+                    textFormat: Text.PlainText
                     font: generateButton.font
                     color: panel.model.prompt.length > 0 ? Theme.accentLabel : panel.textDim
                 }
@@ -193,6 +197,7 @@ Rectangle {
             TextArea {
                 objectName: "quibDraft"
                 text: panel.model.draft
+                textFormat: TextEdit.PlainText
                 onTextChanged: if (text !== panel.model.draft) panel.model.draft = text
                 color: "white"
                 font.pixelSize: 13
@@ -237,6 +242,7 @@ Rectangle {
                             anchors.horizontalCenter: parent.horizontalCenter
                             horizontalAlignment: Text.AlignHCenter
                             text: tile.modelData.label
+                            textFormat: Text.PlainText
                             color: "white"
                             font.pixelSize: 10
                             font.weight: Font.Medium
@@ -255,6 +261,7 @@ Rectangle {
             Text {
                 Layout.fillWidth: true
                 text: panel.model.consentText
+                textFormat: Text.PlainText
                 color: panel.textDim
                 font.pixelSize: 11
                 wrapMode: Text.Wrap
@@ -271,6 +278,7 @@ Rectangle {
             visible: panel.model.status.length > 0
             Layout.fillWidth: true
             text: panel.model.status
+            textFormat: Text.PlainText
             color: panel.textDim
             font.pixelSize: 11
             wrapMode: Text.Wrap

@@ -89,6 +89,7 @@ Item {
                     anchors.horizontalCenter: parent.horizontalCenter
                     horizontalAlignment: Text.AlignHCenter
                     text: button.label
+                    textFormat: Text.PlainText
                     font.pixelSize: radial.model.labelSize
                     font.weight: Font.Medium
                     color: button.tintColor

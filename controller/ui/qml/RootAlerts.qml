@@ -41,6 +41,7 @@ Item {
         }
         header: Text {
             text: dialog.title
+            textFormat: Text.PlainText
             padding: 20
             bottomPadding: 0
             font.pixelSize: 15
@@ -63,6 +64,7 @@ Item {
                 width: 372
                 wrapMode: Text.Wrap
                 text: alerts.root.alertText
+                textFormat: Text.PlainText
                 font.pixelSize: 13
                 color: Theme.textDim
             }

@@ -65,6 +65,7 @@ Item {
                 }
                 Text {
                     text: chips.modeTitles[chips.session.interaction.mode]
+                    textFormat: Text.PlainText
                     color: "white"
                     font.pixelSize: 12
                     font.weight: Font.DemiBold
@@ -85,7 +86,7 @@ Item {
                     ThemedMenuItem {
                         required property string modelData
                         objectName: "mode-" + modelData
-                        text: chips.modeTitles[modelData]
+                        text: chips.modeTitles[modelData] // own words
                         icon.source: SymbolSet.url(chips.session.interaction.mode === modelData ? "checkmark"
                                                                                                 : chips.modeSymbols[modelData])
                         icon.color: chips.session.interaction.mode === modelData ? Theme.accent : "white"

@@ -68,6 +68,7 @@ Popup {
         font.weight: Font.DemiBold
         contentItem: Text {
             text: segment.text
+            textFormat: Text.PlainText
             font: segment.font
             horizontalAlignment: Text.AlignHCenter
             color: segment.selected ? Theme.brandInk : "white"
@@ -167,6 +168,7 @@ Popup {
                     wrapMode: Text.Wrap
                     horizontalAlignment: Text.AlignHCenter
                     text: sheet.model.error
+                    textFormat: Text.PlainText
                     font.pixelSize: 12
                     font.weight: Font.Medium
                     color: "white"
@@ -198,6 +200,7 @@ Popup {
                         Text {
                             anchors.verticalCenter: parent.verticalCenter
                             text: sheet.model.actionTitle
+                            textFormat: Text.PlainText
                             font: action.font
                             color: Theme.brandInk
                         }
@@ -220,6 +223,7 @@ Popup {
                 font.weight: Font.Medium
                 contentItem: Text {
                     text: skip.text
+                    textFormat: Text.PlainText
                     font: skip.font
                     color: Qt.rgba(1, 1, 1, 0.85)
                 }
@@ -234,6 +238,7 @@ Popup {
                 wrapMode: Text.Wrap
                 horizontalAlignment: Text.AlignHCenter
                 text: qsTr("Your account keeps your machines in a private space. Your password is sent once over an encrypted connection and kept only as a one-way hash.")
+                textFormat: Text.PlainText
                 font.pixelSize: 11
                 color: Qt.rgba(1, 1, 1, 0.85)
             }

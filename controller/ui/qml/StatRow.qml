@@ -12,6 +12,7 @@ Row {
     Text {
         anchors.verticalCenter: parent.verticalCenter
         text: row.label
+        textFormat: Text.PlainText
         font.pixelSize: 10
         font.weight: Font.Medium
         color: Theme.textDimmer
@@ -19,6 +20,7 @@ Row {
     Text {
         anchors.verticalCenter: parent.verticalCenter
         text: row.value
+        textFormat: Text.PlainText
         font.pixelSize: 11
         font.weight: Font.DemiBold
         color: row.tint

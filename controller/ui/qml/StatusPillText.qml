@@ -39,6 +39,7 @@ Rectangle {
         Text {
             objectName: "pillState"
             text: pill.reconnecting ? qsTr("reconnecting") : qsTr("encrypted")
+            textFormat: Text.PlainText
             font.family: "monospace"
             font.pixelSize: 12
             font.weight: Font.Medium
@@ -47,6 +48,7 @@ Rectangle {
         Text {
             visible: pill.connected && !pill.reconnecting
             text: "·"
+            textFormat: Text.PlainText
             font.pixelSize: 12
             color: Theme.textDimmerDark
         }
@@ -54,6 +56,7 @@ Rectangle {
             objectName: "pillLatency"
             visible: pill.connected && !pill.reconnecting
             text: qsTr("%1 ms").arg(pill.latencyMs)
+            textFormat: Text.PlainText
             font.family: "monospace"
             font.pixelSize: 12
             font.weight: Font.Medium
@@ -62,6 +65,7 @@ Rectangle {
         Text {
             visible: pill.connected && !pill.reconnecting && pill.expanded
             text: "·"
+            textFormat: Text.PlainText
             font.pixelSize: 12
             color: Theme.textDimmerDark
         }
@@ -69,6 +73,7 @@ Rectangle {
             objectName: "pillFps"
             visible: pill.connected && !pill.reconnecting && pill.expanded
             text: qsTr("%1 fps").arg(pill.fps)
+            textFormat: Text.PlainText
             font.family: "monospace"
             font.pixelSize: 12
             color: Theme.textDimDark

@@ -20,6 +20,7 @@ Button {
 
     contentItem: Text {
         text: button.text
+        textFormat: Text.PlainText
         font: button.font
         color: button.destructive ? Theme.badInk : button.primary ? Theme.accentLabel : button.overPicture ? "white" : Theme.text
         opacity: button.enabled ? 1 : 0.45

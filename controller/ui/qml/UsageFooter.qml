@@ -48,6 +48,7 @@ Item {
             objectName: "tokensText"
             anchors.verticalCenter: parent.verticalCenter
             text: footer.tokensText
+            textFormat: Text.PlainText
             font.pixelSize: 12
             font.weight: Font.Medium
             color: Theme.textDim
@@ -60,6 +61,7 @@ Item {
             id: beta
             anchors.verticalCenter: parent.verticalCenter
             text: qsTr("free during beta")
+            textFormat: Text.PlainText
             font.pixelSize: 12
             color: Theme.textDimmer
         }

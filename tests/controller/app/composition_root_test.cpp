@@ -11,13 +11,18 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QQmlComponent>
 #include <QQmlEngine>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QTcpServer>
 
 #include <gtest/gtest.h>
 
+#include "QuickItems.h"
 #include "TempHome.h"
 #include "TestAgent.h"
 #include "controller/app/CompositionRoot.h"
@@ -29,6 +34,7 @@
 #include "controller/services/RelayAccount.h"
 #include "controller/services/UsageMeter.h"
 #include "controller/ui/RootViewModel.h"
+#include "protocol/SessionSetupMessages.h"
 
 using namespace std::chrono_literals;
 using dovrel::controller::CompositionRoot;
@@ -150,6 +156,47 @@ TEST(CompositionRoot, AWarningAfterTheWindowIsMadeIsHarmless) {
         ASSERT_TRUE(failingBinding());
     QCoreApplication::processEvents();
     EXPECT_NE(root.window(), nullptr);
+}
+
+// Whoever answers at a machine's address can refuse with any text before any proof: the window shows
+// it as the characters it is, and fetches nothing, whatever the text asks for.
+TEST(CompositionRoot, ARefusalWrittenInHtmlIsShownAsCharactersAndFetchesNothing) {
+    guiApp();
+    QTcpServer web; // where the refusal's picture would come from
+    ASSERT_TRUE(web.listen(QHostAddress::LocalHost, 0));
+    const QString picture = QStringLiteral("http://127.0.0.1:%1/who.png").arg(web.serverPort());
+    dovrel::test::TestAgent agent;
+    ASSERT_TRUE(agent.listen());
+    agent.authReply = dovrel::test::TestAgent::AuthReply::fail;
+    agent.failReason = static_cast<uint8_t>(wex::AuthFailReason::badProof);
+    agent.failMessage = "<img src=\"" + picture.toStdString() + "\"><b style=\"font-size:90px\">Pay here</b>";
+    ::setenv("DOVREL_VIDEO_PORT", "0", 1);
+    ::setenv("DOVREL_INPUT_PORT", std::to_string(agent.inputPort()).c_str(), 1);
+
+    CompositionRoot::Options options;
+    options.arguments = {QStringLiteral("DovrelController")};
+    options.settingsPath = home().file("html.ini");
+    options.secrets = std::make_shared<dovrel::controller::FileSecretStore>(home().file("html-secrets"));
+    CompositionRoot root(std::move(options));
+    std::string error;
+    ASSERT_TRUE(root.start(error)) << error;
+    root.root().connectLAN(QStringLiteral("127.0.0.1:%1").arg(agent.controlPort()), QStringLiteral("Studio"),
+                           QStringLiteral("000000"), QStringLiteral("linux"));
+
+    QQuickItem* shown = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        shown = dovrel::test::findItem(root.window()->contentItem(), QStringLiteral("loadingError"));
+        return shown && shown->isVisible() && shown->property("text").toString().startsWith("<img");
+    }));
+    EXPECT_EQ(shown->property("textFormat").toInt(), 0); // Text.PlainText: the tags are characters
+    EXPECT_FALSE(root.window()->grabWindow().isNull());  // drawn once, images and all
+
+    // Nothing the window asks for reaches the network.
+    QNetworkReply* reply = qmlEngine(root.window())->networkAccessManager()->get(QNetworkRequest(QUrl(picture)));
+    ASSERT_TRUE(waitUntil([&] { return reply->isFinished(); }));
+    EXPECT_NE(reply->error(), QNetworkReply::NoError);
+    reply->deleteLater();
+    EXPECT_FALSE(web.waitForNewConnection(0)) << "the window fetched " << picture.toStdString();
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include "controller/client/ClipFileNames.h"
 #include "controller/client/ClipboardFileHost.h"
 #include "protocol/FileMessages.h"
+#include <QString>
 
 using namespace dovrel;
 using namespace dovrel::controller;
@@ -54,6 +55,16 @@ TEST(ClipFileNames, SafeNamesStayInsideTheirFolder) {
     const std::string longName = std::string(296, 'n') + ".txt";
     EXPECT_EQ(safeClipFileName(longName), std::string(150, 'n') + ".txt");
     EXPECT_EQ(safeClipFileName(std::string(200, 'k')), std::string(200, 'k'));
+    // Names of many bytes a character are cut by bytes, between characters, to fit a file name.
+    std::string emoji, marks = "a";
+    for (int i = 0; i < 120; ++i)
+        emoji += "\U0001F600", marks += "\u0301\u0301";
+    EXPECT_EQ(safeClipFileName(emoji + ".txt"), emoji.substr(0, 37 * 4) + ".txt");
+    for (const std::string& name : {emoji + "." + emoji, marks + ".txt"}) {
+        const std::string safe = safeClipFileName(name);
+        EXPECT_LE(safe.size(), 255u);
+        EXPECT_EQ(QString::fromStdString(safe).toStdString(), safe); // still valid UTF-8
+    }
 }
 
 TEST(ClipFileNames, EqualSafeNamesGetNumbers) {
@@ -65,9 +76,9 @@ TEST(ClipFileNames, EqualSafeNamesGetNumbers) {
 
 TEST(ReceiveFolder, IsPrivateAndRefusesLinksAndOtherUsersFolders) {
     dovrel::test::TempDir dir;
-    ReceiveFolder folder(dir.file("Dovrel"));
+    ReceiveFolder folder(dir.file("Dovrel"), 0);
     std::string why;
-    ASSERT_TRUE(folder.openOffer(3, why)) << why;
+    ASSERT_TRUE(folder.openOffer(3, 0, why)) << why;
     EXPECT_EQ(folder.offerPath(), dir.file("Dovrel") + "/clip-3");
     struct stat st {};
     ASSERT_EQ(::stat(dir.file("Dovrel").c_str(), &st), 0);
@@ -80,23 +91,34 @@ TEST(ReceiveFolder, IsPrivateAndRefusesLinksAndOtherUsersFolders) {
     // A base folder someone else made first, or a link planted in its place, is never used.
     fs::create_directory(dir.file("target"));
     fs::create_directory_symlink(dir.file("target"), dir.file("Linked"));
-    ReceiveFolder linked(dir.file("Linked"));
-    EXPECT_FALSE(linked.openOffer(1, why));
+    ReceiveFolder linked(dir.file("Linked"), 0);
+    EXPECT_FALSE(linked.openOffer(1, 0, why));
     EXPECT_FALSE(fs::exists(dir.file("target/clip-1")));
     if (::geteuid() == 0) {
         fs::create_directory(dir.file("Theirs"));
         ASSERT_EQ(::chown(dir.file("Theirs").c_str(), 4242, 4242), 0);
-        ReceiveFolder theirs(dir.file("Theirs"));
-        EXPECT_FALSE(theirs.openOffer(1, why));
+        ReceiveFolder theirs(dir.file("Theirs"), 0);
+        EXPECT_FALSE(theirs.openOffer(1, 0, why));
         EXPECT_NE(why.find("another user"), std::string::npos);
     }
     // A folder of ours that others could enter is narrowed.
     fs::create_directory(dir.file("Open"));
     ::chmod(dir.file("Open").c_str(), 0777);
-    ReceiveFolder open(dir.file("Open"));
-    ASSERT_TRUE(open.openOffer(1, why));
+    ReceiveFolder open(dir.file("Open"), 0);
+    ASSERT_TRUE(open.openOffer(1, 0, why));
     ASSERT_EQ(::stat(dir.file("Open").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST(ReceiveFolder, ForgetsWhatAnEarlierRunLeftAndTakesOffersOnlyWithRoomToSpare) {
+    dovrel::test::TempDir dir;
+    fs::create_directories(dir.file("recv/clip-9"));
+    std::ofstream(dir.file("recv/clip-9/left.txt")) << "from an earlier run";
+    ReceiveFolder full(dir.file("recv"), uint64_t{1} << 62);
+    EXPECT_FALSE(fs::exists(dir.file("recv/clip-9")));
+    std::string why;
+    EXPECT_FALSE(full.openOffer(3, 300000, why));
+    EXPECT_NE(why.find("free disk space"), std::string::npos) << why;
 }
 
 namespace {
@@ -108,8 +130,8 @@ struct Host : ::testing::Test {
     FakeChannel channel;
     FakeReport report;
     FileTransfers transfers{channel, report, clock};
-    ReceiveFolder folder{dir.file("recv")};
-    ClipboardFileHost host{clipboard, channel, transfers, folder, clock};
+    ReceiveFolder folder{dir.file("recv"), 0};
+    ClipboardFileHost host{clipboard, channel, transfers, folder, report, clock};
 
     Host() {
         app();
@@ -161,11 +183,40 @@ TEST_F(Host, AnOfferIsPulledAtOnceAndItsFilesGoOnTheClipboardUnderDistinctNames)
     EXPECT_TRUE(offers().empty());
 }
 
-TEST_F(Host, OffersOverTheLimitsChangeNothing) {
+TEST_F(Host, OffersOverTheLimitsChangeNothingButAreShown) {
     host.onRemoteOffer(1, entries(65, 1));
     host.onRemoteOffer(2, {{"a", 2147483649ULL}});
     host.onRemoteOffer(3, {});
     EXPECT_TRUE(pulls().empty());
+    EXPECT_FALSE(host.receiving());
+    EXPECT_EQ(report.failures.size(), 2u);
+}
+
+TEST_F(Host, FilesThatComeShortOrCannotBeWrittenGoAtOnceAndTheWindowIsToldWhy) {
+    host.onRemoteOffer(1, {{"short.txt", 10}, {"whole.txt", 2}});
+    host.onData(1, 0, 0, bytes("abc"), true);
+    EXPECT_FALSE(fs::exists(dir.file("recv/clip-1/short.txt")));
+    host.onData(1, 1, 0, bytes("ok"), true);
+    EXPECT_EQ(clipboard.filePaths(), std::vector<std::string>{dir.file("recv/clip-1/whole.txt")});
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_EQ(report.failures[0], "Couldn't receive 1 of the 2 copied files: they didn't arrive whole.");
+}
+
+TEST_F(Host, AFloodOfOffersKeepsOneFolderAndTheSessionsEndRemovesWhatWasArriving) {
+    // A thousand offers of 64 one-byte files at once: the first is taken, the newest waits its turn.
+    for (uint32_t gen = 1; gen <= 1000; ++gen)
+        host.onRemoteOffer(gen, entries(64, 1));
+    channel.clear();
+    clock.advance(ClipboardFileHost::offerSpacing);
+    ASSERT_EQ(pulls().size(), 64u);
+    EXPECT_EQ(pulls()[0].generation, 1000u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("recv")), fs::directory_iterator{}), 1);
+
+    // Half the files came when the session ends: their descriptors close and they go.
+    for (uint8_t i = 0; i < 32; ++i)
+        host.onData(1000, i, 0, bytes("x"), true);
+    host.stop();
+    EXPECT_FALSE(fs::exists(dir.file("recv/clip-1000")));
     EXPECT_FALSE(host.receiving());
 }
 

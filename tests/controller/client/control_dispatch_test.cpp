@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "FakeScheduler.h"
 #include "controller/client/ClientTexts.h"
 #include "controller/client/ControlDispatch.h"
 
@@ -9,27 +10,27 @@ namespace {
 
 struct FakeHost : ControlDispatch::Host {
     std::vector<ControlDispatch::News> news;
-    std::vector<wex::ControlType> handshake;
     int pongs = 0;
     std::vector<std::string> endings;
 
     void publish(ControlDispatch::News n) override { news.push_back(std::move(n)); }
-    void handshakeMessage(wex::ControlType type, const wex::Bytes&) override { handshake.push_back(type); }
     void pongArrived(wex::ByteView) override { ++pongs; }
     void endedByAgent(std::string_view text) override { endings.emplace_back(text); }
 };
 
 } // namespace
 
-TEST(ControlDispatch, HandshakeStepsPongsAndGoodbyesGoBackToTheClient) {
+TEST(ControlDispatch, PongsAndGoodbyesGoBackToTheClientAndHandshakeStepsGoNowhere) {
     FakeHost host;
-    ControlDispatch dispatch(host);
+    dovrel::test::FakeScheduler clock;
+    ControlDispatch dispatch(host, clock);
+    dispatch.dispatch(wex::ControlType::helloAck, {});
     dispatch.dispatch(wex::ControlType::authOk, {});
+    dispatch.dispatch(wex::ControlType::authFail, {0, 0, 2, 0, 0});
     dispatch.dispatch(wex::ControlType::pong, {});
     dispatch.dispatch(wex::ControlType::bye, {0, 0, 1});
     dispatch.dispatch(wex::ControlType::bye, {0, 0, 3});
     dispatch.dispatch(wex::ControlType::bye, {0, 0, 9});
-    EXPECT_EQ(host.handshake, std::vector{wex::ControlType::authOk});
     EXPECT_EQ(host.pongs, 1);
     EXPECT_EQ(host.endings, (std::vector<std::string>{std::string(texts::byeTakenOver), std::string(texts::byeIdle),
                                                       std::string(texts::byeEnded)}));
@@ -38,7 +39,8 @@ TEST(ControlDispatch, HandshakeStepsPongsAndGoodbyesGoBackToTheClient) {
 
 TEST(ControlDispatch, MessagesBecomeNewsAndWhatDoesNotDecodeChangesNothing) {
     FakeHost host;
-    ControlDispatch dispatch(host);
+    dovrel::test::FakeScheduler clock;
+    ControlDispatch dispatch(host, clock);
     wex::DisplayList list;
     list.displays.resize(3);
     list.displays[2].flags = wex::DisplayFlags(wex::DisplayFlag::streaming);

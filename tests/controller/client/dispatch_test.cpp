@@ -164,25 +164,34 @@ TEST_F(DispatchFixture, ClipboardFileMessagesGoToTheLiveHostOnly) {
     EXPECT_TRUE(gone.expired());
 }
 
-TEST_F(DispatchFixture, AWakeAcknowledgementIsLoggedWithItsStatusAndReachesTheCallback) {
-    std::vector<wex::WakePeerAck> acks;
+TEST_F(DispatchFixture, ClipboardTextLosesControlAndDirectionOverridesOnTheWayIn) {
+    using namespace std::string_view_literals;
     connect();
-    QObject::connect(&client(), &WEXClient::wakePeerAnswered, [&](const wex::WakePeerAck& a) { acks.push_back(a); });
+    std::vector<std::string> texts;
+    QObject::connect(&client(), &WEXClient::remoteClipboardText, [&](const std::string& t) { texts.push_back(t); });
+    agent.sendSealed(wex::ControlType::clipboard,
+                     wex::Clipboard(0, "rm\x1b[2J -rf\0 x\u202Etxt.exe\u2067\r\n\tok\u200F\xc2\x9b"sv).encode());
+    agent.sendSealed(wex::ControlType::clipboard, wex::Clipboard(0, std::string_view("\x1b\x07")).encode());
+    agent.sendSealed(wex::ControlType::clipboard, wex::Clipboard(0, std::string_view("next")).encode());
+    ASSERT_TRUE(waitUntil([&] { return texts.size() == 2; }));
+    EXPECT_EQ(texts[0], "rm[2J -rf xtxt.exe\r\n\tok\u200F");
+    EXPECT_EQ(texts[1], "next"); // nothing left of the second: not applied at all
+}
+
+TEST_F(DispatchFixture, AWakeAcknowledgementNobodyAskedForIsDroppedUnlogged) {
+    connect();
     StreamCapture err(2);
     wex::WakePeerAck ack;
     ack.status = 3;
     agent.sendSealed(wex::ControlType::wakePeerAck, ack.encode());
-    ack.status = 77;
-    agent.sendSealed(wex::ControlType::wakePeerAck, ack.encode());
-    agent.sendSealed(wex::ControlType::wakePeerAck, wex::Bytes{0, 1, 9}); // wrong version: ignored
-    ASSERT_TRUE(waitUntil([&] { return acks.size() == 2; }));
-    settle();
-    const std::string log = err.text();
-    EXPECT_NE(log.find("[dovrel] ← WakePeerAck throttled — Too many wake attempts — wait a moment.\n"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("[dovrel] ← WakePeerAck ? — "), std::string::npos) << log;
-    EXPECT_EQ(acks.size(), 2u);
+    agent.sendSealed(wex::ControlType::wakePeerAck, wex::Bytes{0, 1, 9});
+    const QString status = client().status();
+    wex::DisplayList list;
+    list.displays.push_back(display(1, true));
+    agent.sendSealed(wex::ControlType::displayList, list.encode());
+    ASSERT_TRUE(waitUntil([&] { return client().displays() == list.displays; }));
+    EXPECT_EQ(err.text().find("WakePeerAck"), std::string::npos) << err.text();
+    EXPECT_EQ(client().status(), status);
 }
 
 TEST_F(DispatchFixture, UnknownAndUnlistedTypesChangeNothingButReachTheSessionTap) {

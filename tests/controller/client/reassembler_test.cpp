@@ -59,15 +59,23 @@ TEST(Reassembler, PiecesInAnyOrderJoinInIndexOrderOnTheLastOne) {
     }
 }
 
-TEST(Reassembler, ARepeatedPieceKeepsItsFirstCopyAndAFrameKeepsItsFirstCount) {
+TEST(Reassembler, ARepeatedPieceKeepsItsFirstCopyAndAnotherCountIsAnotherFrame) {
     Reassembler r;
     EXPECT_EQ(r.add(piece(1, 0, 2), bytes({0xAA})).outcome, Outcome::incomplete);
     EXPECT_EQ(r.add(piece(1, 0, 2), bytes({0xBB})).outcome, Outcome::incomplete);
-    // A later piece claiming 5 pieces and index 3: outside the frame's own count of 2, ignored.
-    EXPECT_EQ(r.add(piece(1, 3, 5), bytes({0xCC})).outcome, Outcome::incomplete);
-    const auto res = r.add(piece(1, 1, 9), bytes({0xDD}));
+    auto res = r.add(piece(1, 1, 2), bytes({0xDD}));
     ASSERT_EQ(res.outcome, Outcome::complete);
     EXPECT_EQ(res.payload, bytes({0xAA, 0xDD}));
+    // Its late copies start nothing.
+    EXPECT_EQ(r.add(piece(1, 0, 2), bytes({0xAA})).outcome, Outcome::incomplete);
+    EXPECT_FALSE(r.isPending(1));
+
+    // A piece naming another count is a new frame under the same identifier: it starts afresh.
+    r.add(piece(2, 0, 3), bytes({0x01}));
+    EXPECT_EQ(r.add(piece(2, 1, 2), bytes({0x22})).outcome, Outcome::incomplete);
+    res = r.add(piece(2, 0, 2), bytes({0x11}));
+    ASSERT_EQ(res.outcome, Outcome::complete);
+    EXPECT_EQ(res.payload, bytes({0x11, 0x22}));
 }
 
 TEST(Reassembler, LostPiecesLeaveTheFrameWaitingWhileLaterFramesComplete) {
@@ -80,7 +88,7 @@ TEST(Reassembler, LostPiecesLeaveTheFrameWaitingWhileLaterFramesComplete) {
     EXPECT_EQ(r.pendingFrames(), 1u);
 }
 
-TEST(Reassembler, WithTwentyFivePendingTheLowestGoesButANewLowestFrameStays) {
+TEST(Reassembler, WithTwentyFivePendingTheOldestGoesWhateverItsIdentifier) {
     struct Case {
         const char* name;
         uint32_t newFrame;
@@ -91,7 +99,7 @@ TEST(Reassembler, WithTwentyFivePendingTheLowestGoesButANewLowestFrameStays) {
     // 24 incomplete frames 100..123 pending, then one piece of `newFrame`.
     const std::vector<Case> cases = {
         {"a new higher frame pushes out the lowest", 200, 24, false, true},
-        {"a new frame lower than all stays, making 25", 50, 25, true, true},
+        {"a new frame lower than all pushes out the oldest too", 50, 24, false, true},
         {"a piece of a pending frame changes nothing", 110, 24, true, true},
     };
     for (const auto& c : cases) {
@@ -116,7 +124,7 @@ TEST(Reassembler, NoOrderOfArrivalHoldsMoreThanTwentyFiveFrames) {
     // Then ever higher ones.
     for (uint32_t id = 2000; id < 2100; ++id)
         add(r, id, 0, 2);
-    EXPECT_EQ(r.pendingFrames(), Reassembler::maxPending);
+    EXPECT_LE(r.pendingFrames(), Reassembler::maxPending);
     EXPECT_TRUE(r.isPending(2099));
     EXPECT_FALSE(r.isPending(1000));
 }
@@ -187,10 +195,11 @@ TEST(Reassembler, FramesClosedBeforeANewerOneComeBackWithTheirPiecesAndIgnoreLat
     EXPECT_EQ(closed[1].frameId, 5012u);
     EXPECT_TRUE(r.isPending(5014));
     EXPECT_EQ(r.pendingFrames(), 1u);
-    // Their late pieces, and those of frames never seen before 5013, start nothing.
+    // Their late pieces start nothing; a frame never seen is no late piece (the decoder decides whether
+    // it is too old to show).
     EXPECT_EQ(add(r, 5010, 1, 3).outcome, Outcome::incomplete);
-    EXPECT_EQ(add(r, 5011, 0, 1).outcome, Outcome::incomplete);
     EXPECT_EQ(r.pendingFrames(), 1u);
+    EXPECT_EQ(add(r, 5011, 0, 1).outcome, Outcome::complete);
     // The agent counting from 1 again is no late frame.
     EXPECT_EQ(add(r, 1, 0, 1).outcome, Outcome::complete);
 }

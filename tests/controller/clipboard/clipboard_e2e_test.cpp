@@ -107,7 +107,7 @@ struct Session {
         transfers = std::make_unique<FileTransfers>(*client, *client, realScheduler());
         folder = std::make_unique<ReceiveFolder>(dir.file("received"));
         text = std::make_unique<ClipboardTextSync>(clipboard, *client, realScheduler());
-        host = std::make_shared<ClipboardFileHost>(clipboard, *client, *transfers, *folder, realScheduler());
+        host = std::make_shared<ClipboardFileHost>(clipboard, *client, *transfers, *folder, *client, realScheduler());
         bindClipboardToSession(*client, *text, host);
         client->connectToHost(QString("127.0.0.1:%1").arg(agent.controlPort()));
         if (!controller::test::waitUntil([&] { return client->phaseKind() == PhaseKind::connected; }, 15s)) {
