@@ -2,7 +2,12 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
+
+#include <sys/types.h>
+#include <unistd.h>
 
 namespace dovrel::bench {
 
@@ -15,6 +20,22 @@ inline std::string loadAverage() {
     char text[64];
     std::snprintf(text, sizeof text, "%.2f %.2f %.2f", a, b, c);
     return text;
+}
+
+// CPU seconds a process has used (user + system).
+inline double cpuSecondsOf(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream rest(text.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 } // namespace dovrel::bench

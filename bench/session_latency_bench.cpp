@@ -9,12 +9,14 @@
 // surface item, drawn by the scene graph's shader with OpenGL on a second Xvfb) has swapped it to the
 // screen.
 //
-// Two agents are measured in turn: the real DovrelAgent (skipped, with the reason, while it does not
-// stream), and a stand-in built from the agent's own capture, encoder and packetizer behind the scripted
-// test agent, so that the controller's side can be measured either way. For the stand-in every stage of
-// an answered flip is timed (the grab, the hand-over, conversion, encoding, sending, the network, decoding);
-// for DovrelAgent, which stamps a picture as it builds its payload, the agent's share and the rest. The
-// load average goes beside every run; "--isolated" runs it all ahead of the machine's other work.
+// The real DovrelAgent is also measured on a headless GNOME Wayland session at 1920x1080@60 (skipped,
+// with the reason, where one cannot run), painted by a full-screen Wayland client with the same scene and
+// square; its flips are stamped once the client has handed the frame to the compositor. Beside it, on
+// X11, the real DovrelAgent (skipped, with the reason, while it does not stream), and a stand-in built from the agent's
+// own capture, encoder and packetizer behind the scripted test agent, so that the controller's side can be measured
+// either way. For the stand-in every stage of an answered flip is timed (the grab, the hand-over, conversion, encoding,
+// sending, the network, decoding); for DovrelAgent, which stamps a picture as it builds its payload, the agent's share
+// and the rest. The load average goes beside every run; "--isolated" runs it all ahead of the machine's other work.
 // Prints figures; asserts nothing.
 #include <algorithm>
 #include <atomic>
@@ -47,6 +49,7 @@
 #include "BenchClient.h"
 #include "BusyScene.h"
 #include "EventLoopWait.h"
+#include "FlipSquare.h"
 #include "MachineLoad.h"
 #include "agent/media/LibavVideoEncoder.h"
 #include "agent/media/VideoPacketizer.h"
@@ -56,6 +59,7 @@
 #include "controller/ui/VideoSurfaceItem.h"
 #include "protocol/VideoPayload.h"
 #include "tests/controller/media/AgentUnderTest.h"
+#include "tests/support/GnomeSession.h"
 #include "tests/support/TempHome.h"
 #include "tests/support/TestAgent.h"
 #include "tests/support/XvfbServer.h"
@@ -68,33 +72,18 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr int W = 1920, H = 1080;
-// The flipping square: top left, away from the pointer, drawn over the scene in every frame.
-constexpr int flipX = 40, flipY = 40, flipSize = 96;
-constexpr int flipEveryFrames = 2; // thirty flips a second
-// The square's colours in turn; a colour comes back only after four flips (133 ms), far beyond any
-// latency measured, so each detection answers one flip.
-constexpr uint32_t flipColours[] = {0xFF00FF, 0x00FFFF, 0xFFFF00, 0x00FF00};
-constexpr int colourCount = 4;
+using bench::colourCount;
+using bench::flipColours;
+using bench::flipEveryFrames;
+using bench::FlipLog;
+using bench::flipSize;
+using bench::flipX;
+using bench::flipY;
+using bench::monoNs;
 constexpr auto warmUp = 2s;
 constexpr auto window = 10s;
 
-int64_t monoNs() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
-}
 int64_t ns(Instant t) { return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count(); }
-
-// The painter's flips, in memory shared with the painter's process.
-struct FlipLog {
-    static constexpr uint32_t capacity = 16384;
-    std::atomic<uint32_t> count{0};
-    std::atomic<bool> stop{false};
-    struct Flip {
-        int64_t atNs;
-        uint32_t colour;
-    } flips[capacity];
-};
 
 // What the stand-in agent did with each picture it sent, by frame identifier, in memory shared with
 // its process: when the grab began and ended, when the encoder's thread took the frame, its conversion
@@ -343,22 +332,7 @@ void row(const char* name, Series& s, const char* unit = "ms") {
                 unit, s.mean(), unit, s.v.size());
 }
 
-// CPU seconds a process has used (user + system).
-double cpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), {});
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream rest(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
+using bench::cpuSecondsOf;
 using bench::pump;
 using bench::waitFor;
 
@@ -391,7 +365,7 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
     }
     const uint32_t firstFlip = flips.count.load(std::memory_order_acquire);
     const std::string loadBefore = bench::loadAverage();
-    const double agentCpu0 = cpuSeconds(agentPid), selfCpu0 = cpuSeconds(::getpid());
+    const double agentCpu0 = cpuSecondsOf(agentPid), selfCpu0 = cpuSecondsOf(::getpid());
     const auto start = Clock::now();
     int fpsSum = 0, fpsTicks = 0;
     while (Clock::now() - start < window) {
@@ -400,7 +374,7 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
         ++fpsTicks;
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const double agentCpu = cpuSeconds(agentPid) - agentCpu0, selfCpu = cpuSeconds(::getpid()) - selfCpu0;
+    const double agentCpu = cpuSecondsOf(agentPid) - agentCpu0, selfCpu = cpuSecondsOf(::getpid()) - selfCpu0;
     std::vector<Sample> samples;
     std::vector<Detection> detections;
     std::vector<Swap> swaps;
@@ -604,6 +578,16 @@ int main(int argc, char** argv) {
     if (::pipe2(portPipe, O_CLOEXEC) != 0 || ::pipe2(goPipe, O_CLOEXEC) != 0) return 1;
     const pid_t standIn = ::fork();
     if (standIn == 0) runStandIn(xvfb.display(), videoPort, portPipe[1], goPipe[0], stages);
+    // GNOME's Wayland session with its own painter.
+    dovrel::test::GnomeSession gnome(std::vector<dovrel::test::GnomeMonitor>{{W, H, 60}});
+    auto* gnomeFlips = static_cast<FlipLog*>(
+        ::mmap(nullptr, sizeof(FlipLog), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    new (gnomeFlips) FlipLog;
+    pid_t waylandPainter = -1;
+    if (gnome.available()) {
+        waylandPainter = ::fork();
+        if (waylandPainter == 0) bench::runWaylandPainter(gnome.env(), W, H, gnomeFlips);
+    }
 
     // The controller's window goes on an X server of its own, so that the agent never captures it.
     dovrel::test::XvfbServer screen(1280, 720);
@@ -682,6 +666,29 @@ int main(int argc, char** argv) {
         }
     }
 
+    // The real agent on GNOME's Wayland session.
+    if (!gnome.available()) {
+        std::printf("\n== DovrelAgent on GNOME Wayland\n  cannot run: %s\n", gnome.reason().c_str());
+    } else {
+        controller::test::AgentUnderTest agent;
+        const auto& pub = client.security().identity().publicKey();
+        client.security().trustAgent(agent.publicKey(), agent.room());
+        std::map<std::string, std::string> env = gnome.env();
+        env["DOVREL_H264"] = "1";
+        std::string why;
+        gnomeFlips->start = true;
+        if (!agent.start(DOVREL_AGENT_BINARY, wex::ByteView(pub.data(), pub.size()), videoPort, env, why)) {
+            std::printf("\n== DovrelAgent on GNOME Wayland\n  cannot run: %s\n", why.c_str());
+        } else {
+            measure(
+                "DovrelAgent on GNOME Wayland (GNOME's screen cast through PipeWire, its own encoder and send path)",
+                client, collector, *gnomeFlips, nullptr, agent.pid(),
+                [&] { client.connectToHost(QString("127.0.0.1:%1").arg(agent.controlPort())); },
+                [&] { return "  its log ends:\n" + agent.tail(12); });
+        }
+        gnomeFlips->stop = true;
+    }
+
     // The stand-in.
     char go = 1;
     uint16_t ports[2] = {0, 0};
@@ -696,6 +703,8 @@ int main(int argc, char** argv) {
     }
 
     flips->stop = true;
+    gnomeFlips->stop = true;
+    if (waylandPainter > 0) ::waitpid(waylandPainter, nullptr, 0);
     ::kill(standIn, SIGTERM);
     ::waitpid(standIn, nullptr, 0);
     ::waitpid(painter, nullptr, 0);

@@ -16,9 +16,10 @@ LAYERS = {
         "core": ["common"],
         "net": ["common", "core"],
         "accounts": ["common", "core"],
-        "media": ["common", "core"],
-        "desktop": ["common", "core"],
-        "shell": ["common", "net", "accounts", "core", "media", "desktop"],
+        "gnome": ["common", "core"],
+        "media": ["common", "core", "gnome"],
+        "desktop": ["common", "core", "gnome"],
+        "shell": ["common", "net", "accounts", "core", "gnome", "media", "desktop"],
     },
     "controller": {
         "platform": [],

@@ -23,6 +23,9 @@ packages=(
   # X11 through xcb
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-xtest0-dev
   libxcb-screensaver0-dev libxcb-dpms0-dev libxcb-keysyms1-dev libxcb-xkb-dev
+  # GNOME's Wayland session: pictures through PipeWire; the tests run a headless GNOME session
+  # (mutter, PipeWire, WirePlumber) with a Wayland client of their own on Qt's Wayland platform
+  libpipewire-0.3-dev mutter pipewire pipewire-bin wireplumber qt6-wayland
   # audio, local discovery, QR codes, secrets
   libpulse-dev pulseaudio pulseaudio-utils
   libavahi-client-dev avahi-daemon avahi-utils
@@ -30,7 +33,7 @@ packages=(
   # tests: QR codes read back by a scanner
   zbar-tools
   # what tests start: X server, tray, buses, keyring, network namespaces
-  xvfb x11-utils xdotool trayer dbus dbus-x11 gnome-keyring iproute2
+  xvfb x11-utils xdotool trayer dbus dbus-bin dbus-x11 gnome-keyring iproute2
   # OpenGL on Xvfb (Mesa's software rasteriser) for the shader test
   libgl1-mesa-dri
   # what scripts/run.sh shows on the agent's private screen

@@ -37,8 +37,9 @@ public:
     virtual bool knows(uint16_t usageId) const = 0;
     // Presses or releases one key by its usage ID, a modifier key or any other. A release lets go of
     // what the press of that usage pressed (nothing when none is down); a press of a key already down
-    // presses it again, as a held key repeats. False when a press could not be made: the keyboard map
-    // has no room for the key.
+    // presses it again, as a held key repeats (where the desktop's clients repeat held keys themselves,
+    // it may leave the key as it is). False when a press could not be made: the keyboard map has no room
+    // for the key.
     virtual bool key(uint16_t usageId, bool down) = 0;
 
     // Types the characters, asking `stop` between characters whether to give up on the rest. Modifier

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "agent/core/ClipFiles.h"
 #include "agent/core/ClipboardSync.h"
@@ -14,5 +15,9 @@ namespace dovrel::agent {
 std::unique_ptr<InputInjector> makeStandInInputInjector();
 std::unique_ptr<ClipboardSync> makeStandInClipboard();
 std::unique_ptr<AgentClipFiles> makeStandInClipFiles();
+// The same where something else is missing: `missing` says what, in the log and as the reason.
+std::unique_ptr<InputInjector> makeStandInInputInjector(const std::string& missing);
+std::unique_ptr<ClipboardSync> makeStandInClipboard(const std::string& missing);
+std::unique_ptr<AgentClipFiles> makeStandInClipFiles(const std::string& missing);
 
 } // namespace dovrel::agent

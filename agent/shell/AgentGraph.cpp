@@ -2,12 +2,16 @@
 
 #include "agent/accounts/AgentAccounts.h"
 #include "agent/desktop/DownloadsFileReceiver.h"
+#include "agent/desktop/GnomeClipboardSync.h"
+#include "agent/desktop/GnomeInputDevice.h"
 #include "agent/desktop/LinuxPowerAssertions.h"
 #include "agent/desktop/QtClipFiles.h"
 #include "agent/desktop/QtClipboardSync.h"
 #include "agent/desktop/StandInServices.h"
 #include "agent/desktop/X11InputDevice.h"
 #include "agent/media/CapturePipeline.h"
+#include "agent/media/GnomeScreenCapturer.h"
+#include "agent/media/UnavailableScreenCapturer.h"
 #include "agent/net/LinuxWakeEmitter.h"
 #include "agent/net/PrimaryInterface.h"
 #include "agent/net/RegionPicker.h"
@@ -26,18 +30,42 @@ AgentGraph::AgentGraph(AgentGraphOptions options) {
     services.regions = makeRegionPicker();
     services.localAddress = makeSystemLocalAddress();
     services.desktop = makeLinuxDesktopSession();
-    if (options.haveDisplay) {
+    CapturePipeline::Options pipeline;
+    const std::string unsupported = options.backend.desktopName + " is not supported yet";
+    switch (options.backend.kind) {
+    case DesktopKind::x11:
         services.injector = makeX11InputInjector(services.desktop);
         services.clipboard = [](ClipboardSync::SendText send) {
             return std::make_unique<QtClipboardSync>(std::move(send));
         };
+        break;
+    case DesktopKind::gnomeWayland:
+        services.injector = makeGnomeInputInjector(options.gnome, services.desktop);
+        services.clipboard = [gnome = options.gnome](ClipboardSync::SendText send) {
+            return std::make_unique<GnomeClipboardSync>(std::move(send), gnome);
+        };
+        pipeline.makeCapturer = [gnome = options.gnome](ScreenCapturer::FrameCallback onFrame) {
+            return std::make_shared<GnomeScreenCapturer>(std::move(onFrame), gnome);
+        };
+        break;
+    case DesktopKind::unsupportedWayland:
+        services.injector = makeStandInInputInjector(unsupported);
+        services.clipboard = [unsupported](ClipboardSync::SendText) { return makeStandInClipboard(unsupported); };
+        pipeline.makeCapturer = [unsupported](ScreenCapturer::FrameCallback) {
+            return std::make_shared<UnavailableScreenCapturer>(unsupported);
+        };
+        break;
+    case DesktopKind::none:
+        services.injector = makeStandInInputInjector();
+        services.clipboard = [](ClipboardSync::SendText) { return makeStandInClipboard(); };
+        break;
+    }
+    if (options.haveDisplay) {
         services.clipFiles = [this](std::shared_ptr<ControllerLink> link) {
             clipFilesLink_ = link;
             return std::make_unique<QtClipFiles>(std::move(link));
         };
     } else {
-        services.injector = makeStandInInputInjector();
-        services.clipboard = [](ClipboardSync::SendText) { return makeStandInClipboard(); };
         services.clipFiles = [this](std::shared_ptr<ControllerLink> link) {
             clipFilesLink_ = std::move(link);
             return makeStandInClipFiles();
@@ -54,12 +82,11 @@ AgentGraph::AgentGraph(AgentGraphOptions options) {
     // machine and its display awake.
     auto power = std::make_shared<LinuxPowerAssertions>();
     services.power = power;
-    CapturePipeline::Options pipeline;
     pipeline.power = power;
     services.pipeline = std::make_unique<CapturePipeline>(std::move(pipeline));
 
     agent_ = std::make_unique<Agent>(std::move(services), std::move(options.settings));
-    sampler_ = std::make_shared<LinuxSampler>();
+    sampler_ = std::make_shared<LinuxSampler>(options.backend.kind, options.gnome);
     model_ = std::make_unique<AppModel>(*agent_, sampler_);
     presenter_ = std::make_unique<AgentPresenter>(*model_);
 }

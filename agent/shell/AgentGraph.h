@@ -6,9 +6,11 @@
 #include <QHostAddress>
 
 #include "agent/core/Agent.h"
+#include "agent/gnome/MutterSession.h"
 #include "agent/net/Transport.h"
 #include "agent/shell/AgentPresenter.h"
 #include "agent/shell/AppModel.h"
+#include "agent/shell/DesktopBackend.h"
 #include "agent/shell/LinuxSampler.h"
 
 namespace dovrel::agent {
@@ -18,8 +20,13 @@ struct AgentGraphOptions {
     // Where the local-network listeners listen and where video goes.
     TransportPorts ports;
     QHostAddress listenAddress = QHostAddress::Any;
-    // Input and clipboard through the X display and the application's QClipboard; without one, the
-    // stand-ins (the agent still serves sessions and files).
+    // Which desktop the screen, input and clipboard text go through (chooseDesktopBackend); with none,
+    // or one not supported, the stand-ins (the agent still serves sessions and files).
+    DesktopBackend backend;
+    // GNOME's remote desktop on the session bus, for a GNOME Wayland backend.
+    std::shared_ptr<MutterSession> gnome;
+    // The application's QClipboard is on an X display (Xorg, or Xwayland beside a Wayland compositor):
+    // clipboard files go through it.
     bool haveDisplay = false;
 };
 

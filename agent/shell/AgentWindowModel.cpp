@@ -11,8 +11,9 @@ AgentWindowModel::AgentWindowModel(AppModel& app, UnattendedChecker& readiness, 
                                    QObject* parent)
     : QObject(parent), app_(app), readiness_(readiness), clock_(clock), clipboard_(clipboard),
       settings_(std::move(settings)),
-      screenCapture_(std::make_unique<FixRow>(tr("Screen capture"), launcher, clipboard)),
-      inputControl_(std::make_unique<FixRow>(tr("Input control (XTEST)"), launcher, clipboard)),
+      screenCapture_(std::make_unique<FixRow>(screenCaptureTitle(settings_.facts), launcher, clipboard)),
+      inputControl_(std::make_unique<FixRow>(inputControlTitle(settings_.facts), launcher, clipboard)),
+      clipboardText_(std::make_unique<FixRow>(tr("Clipboard text through GNOME"), launcher, clipboard)),
       wake_(std::make_unique<FixRow>(tr("Wake-on-LAN"), launcher, clipboard)) {
     // Every published field of the model may change what the window shows.
     const QMetaMethod onChange = metaObject()->method(metaObject()->indexOfMethod("appChanged()"));
@@ -29,6 +30,7 @@ void AgentWindowModel::appChanged() {
     screenCapture_->set(app_.screenRecording(), screenCaptureFix(facts));
     inputControl_->set(app_.accessibility(), inputControlFix(facts, app_.screenRecording()));
     wake_->set(app_.wakeReady(), wakeOnLanFix(facts));
+    clipboardText_->set(app_.clipboardText(), clipboardTextFix(facts));
     emit changed();
 }
 

@@ -60,6 +60,8 @@ class AgentWindowModel : public QObject {
     // Permissions, video and wake.
     Q_PROPERTY(dovrel::agent::FixRow* screenCapture READ screenCapture CONSTANT)
     Q_PROPERTY(dovrel::agent::FixRow* inputControl READ inputControl CONSTANT)
+    // Shown only where the desktop is known to share no clipboard text.
+    Q_PROPERTY(dovrel::agent::FixRow* clipboardText READ clipboardText CONSTANT)
     Q_PROPERTY(dovrel::agent::FixRow* wake READ wake CONSTANT)
     Q_PROPERTY(bool videoActive READ videoActive NOTIFY changed)
     Q_PROPERTY(QString videoText READ videoText NOTIFY changed)
@@ -116,6 +118,7 @@ public:
 
     FixRow* screenCapture() const { return screenCapture_.get(); }
     FixRow* inputControl() const { return inputControl_.get(); }
+    FixRow* clipboardText() const { return clipboardText_.get(); }
     FixRow* wake() const { return wake_.get(); }
     bool videoActive() const;
     QString videoText() const;
@@ -174,6 +177,7 @@ private:
     bool confirmCancelAccess_ = false;
     std::unique_ptr<FixRow> screenCapture_;
     std::unique_ptr<FixRow> inputControl_;
+    std::unique_ptr<FixRow> clipboardText_;
     std::unique_ptr<FixRow> wake_;
 };
 

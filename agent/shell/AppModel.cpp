@@ -51,6 +51,7 @@ void AppModel::setConnectedClient(const QString& v) {
 }
 void AppModel::setScreenRecording(bool v) { assign(this, screenRecording_, v, &AppModel::screenRecordingChanged); }
 void AppModel::setAccessibility(bool v) { assign(this, accessibility_, v, &AppModel::accessibilityChanged); }
+void AppModel::setClipboardText(bool v) { assign(this, clipboardText_, v, &AppModel::clipboardTextChanged); }
 void AppModel::setWakeReady(bool v) { assign(this, wakeReady_, v, &AppModel::wakeReadyChanged); }
 void AppModel::setOnBattery(bool v) { assign(this, onBattery_, v, &AppModel::onBatteryChanged); }
 void AppModel::setVideoFps(int v) { assign(this, videoFps_, v, &AppModel::videoFpsChanged); }
@@ -96,6 +97,7 @@ void AppModel::refreshPermissions() {
     onMainThread(QPointer<AppModel>(this), [access](AppModel& m) {
         m.setScreenRecording(access.screenCapture);
         m.setAccessibility(access.inputControl);
+        m.setClipboardText(access.clipboardText);
     });
 }
 

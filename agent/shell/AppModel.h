@@ -18,6 +18,7 @@ namespace dovrel::agent {
 struct DesktopAccess {
     bool screenCapture = false;
     bool inputControl = false;
+    bool clipboardText = true; // false only where the desktop is known to share no clipboard
 };
 
 // Where the model's refresh operations sample the system. The agent shell supplies the Linux one;
@@ -56,6 +57,7 @@ class AppModel : public QObject {
     Q_PROPERTY(QString connectedClient READ connectedClient NOTIFY connectedClientChanged)
     Q_PROPERTY(bool screenRecording READ screenRecording NOTIFY screenRecordingChanged)
     Q_PROPERTY(bool accessibility READ accessibility NOTIFY accessibilityChanged)
+    Q_PROPERTY(bool clipboardText READ clipboardText NOTIFY clipboardTextChanged)
     Q_PROPERTY(bool wakeReady READ wakeReady NOTIFY wakeReadyChanged)
     Q_PROPERTY(bool onBattery READ onBattery NOTIFY onBatteryChanged)
     Q_PROPERTY(int videoFps READ videoFps NOTIFY videoFpsChanged)
@@ -96,6 +98,7 @@ public:
     QString connectedClient() const { return connectedClient_; }
     bool screenRecording() const { return screenRecording_; }
     bool accessibility() const { return accessibility_; }
+    bool clipboardText() const { return clipboardText_; }
     bool wakeReady() const { return wakeReady_; }
     bool onBattery() const { return onBattery_; }
     int videoFps() const { return videoFps_; }
@@ -124,6 +127,7 @@ public:
     void setConnectedClient(const QString& v);
     void setScreenRecording(bool v);
     void setAccessibility(bool v);
+    void setClipboardText(bool v);
     void setWakeReady(bool v);
     void setOnBattery(bool v);
     void setVideoFps(int v);
@@ -178,6 +182,7 @@ signals:
     void connectedClientChanged();
     void screenRecordingChanged();
     void accessibilityChanged();
+    void clipboardTextChanged();
     void wakeReadyChanged();
     void onBatteryChanged();
     void videoFpsChanged();
@@ -212,6 +217,7 @@ private:
     QString connectedClient_;
     bool screenRecording_ = false;
     bool accessibility_ = false;
+    bool clipboardText_ = true;
     bool wakeReady_ = false;
     bool onBattery_ = false;
     int videoFps_ = 0;

@@ -4,9 +4,48 @@
 
 namespace dovrel::agent {
 
+namespace {
+
+// Restarting the agent inside the session hands it the session's bus and display.
+const QString restartInSession =
+    QStringLiteral("systemctl --user import-environment WAYLAND_DISPLAY XDG_SESSION_TYPE XDG_CURRENT_DESKTOP "
+                   "DBUS_SESSION_BUS_ADDRESS && systemctl --user restart com.quendal.dovrel.agent.service");
+
+Fix unsupportedFix(const DesktopFacts& facts) {
+    Fix fix;
+    fix.hint = QObject::tr("%1 is not supported yet: the agent can neither see nor drive it. Log out and pick "
+                           "a GNOME or an X11 (Xorg) session at the login screen.")
+                   .arg(facts.desktopName);
+    return fix;
+}
+
+} // namespace
+
+QString screenCaptureTitle(const DesktopFacts& facts) {
+    return facts.kind == DesktopKind::gnomeWayland ? QObject::tr("Screen sharing through GNOME")
+                                                   : QObject::tr("Screen capture");
+}
+
+QString inputControlTitle(const DesktopFacts& facts) {
+    return facts.kind == DesktopKind::gnomeWayland ? QObject::tr("Input control through GNOME")
+                                                   : QObject::tr("Input control (XTEST)");
+}
+
+Fix clipboardTextFix(const DesktopFacts&) {
+    Fix fix;
+    fix.hint = QObject::tr("This GNOME shares no clipboard with remote-desktop sessions: clipboard text stays on "
+                           "each side. Copy and paste through a file, or update GNOME.");
+    return fix;
+}
+
 Fix screenCaptureFix(const DesktopFacts& facts) {
     Fix fix;
-    if (facts.sessionType == QLatin1String("wayland")) {
+    if (facts.kind == DesktopKind::unsupportedWayland) return unsupportedFix(facts);
+    if (facts.kind == DesktopKind::gnomeWayland) {
+        fix.hint = QObject::tr("GNOME's screen sharing does not answer the agent. Start the agent inside your "
+                               "GNOME session (log out and in again if it goes on):");
+        fix.command = restartInSession;
+    } else if (facts.sessionType == QLatin1String("wayland")) {
         fix.hint = QObject::tr("Wayland hides the screen from the agent. Pick an Xorg session at the login "
                                "screen, or turn Wayland off for GDM and log in again:");
         fix.command =
@@ -24,7 +63,7 @@ Fix screenCaptureFix(const DesktopFacts& facts) {
 }
 
 Fix inputControlFix(const DesktopFacts& facts, bool screenCaptureWorks) {
-    if (!screenCaptureWorks) return screenCaptureFix(facts);
+    if (!screenCaptureWorks || facts.kind != DesktopKind::x11) return screenCaptureFix(facts);
     Fix fix;
     fix.hint = QObject::tr("The X server runs without XTEST, through which the agent moves the pointer and "
                            "types. Turn it on and restart the session:");

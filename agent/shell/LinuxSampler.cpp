@@ -57,7 +57,21 @@ DesktopAccess LinuxSampler::desktopAccess(const std::string& display, const std:
     return access;
 }
 
+LinuxSampler::LinuxSampler(DesktopKind kind, std::shared_ptr<MutterSession> gnome)
+    : kind_(kind), gnome_(std::move(gnome)) {}
+
 DesktopAccess LinuxSampler::desktopAccess() {
+    switch (kind_) {
+    case DesktopKind::gnomeWayland: {
+        DesktopAccess access;
+        access.screenCapture = access.inputControl = gnome_ && gnome_->offered();
+        access.clipboardText = !gnome_ || gnome_->clipboardOffered().value_or(true);
+        return access;
+    }
+    case DesktopKind::unsupportedWayland: return {};
+    case DesktopKind::x11:
+    case DesktopKind::none: break;
+    }
     return desktopAccess(environment("DISPLAY"), environment("XDG_SESSION_TYPE"));
 }
 

@@ -4,16 +4,23 @@
 #include <string>
 #include <vector>
 
+#include "agent/gnome/MutterSession.h"
+#include "agent/shell/DesktopBackend.h"
 #include "agent/shell/RefreshSource.h"
 
 namespace dovrel::agent {
 
-// The model's view of this Linux desktop. Screen capture works when the X display answers (and the
-// session is not a Wayland one, where an X client sees only other X clients); input control needs the
-// XTEST extension there as well. The power source comes from /sys/class/power_supply; wake-on-LAN
-// readiness from the primary interface's wake options (the magic-packet bit).
+// The model's view of this Linux desktop. On X11 screen capture works when the X display answers and
+// input control needs its XTEST extension as well; on GNOME's Wayland session both work while the
+// compositor's remote desktop and screen cast are on the session bus, and clipboard text where its
+// sessions have the clipboard calls; another Wayland desktop offers neither. The power source comes
+// from /sys/class/power_supply; wake-on-LAN readiness from the primary interface's wake options (the
+// magic-packet bit).
 class LinuxSampler : public RefreshSource {
 public:
+    LinuxSampler() = default;
+    LinuxSampler(DesktopKind kind, std::shared_ptr<MutterSession> gnome);
+
     DesktopAccess desktopAccess() override;
     std::optional<bool> wakeOnMagicPacket() override;
     std::optional<bool> onBattery() override;
@@ -31,6 +38,10 @@ public:
     static std::optional<bool> wakeOnMagicPacket(const std::string& interface);
     // The ioctl's answer alone; `needsRights` tells when it refused for want of rights.
     static std::optional<bool> ioctlWakeOnMagicPacket(const std::string& interface, bool* needsRights = nullptr);
+
+private:
+    DesktopKind kind_ = DesktopKind::x11;
+    std::shared_ptr<MutterSession> gnome_;
 };
 
 } // namespace dovrel::agent

@@ -26,6 +26,7 @@
 #include "agent/shell/AppDelegate.h"
 #include "agent/shell/AppModel.h"
 #include "agent/shell/CrashReports.h"
+#include "agent/shell/DesktopBackend.h"
 #include "agent/shell/LinuxSampler.h"
 #include "agent/shell/SelfCheck.h"
 #include "agent/shell/ShowWindowChannel.h"
@@ -72,7 +73,9 @@ int main(int argc, char** argv) {
 
     Doctor::log(Doctor::examine(true));
 
-    // Clipboard and input need the X display; without one the agent still serves sessions and files.
+    // The desktop decides how the screen is seen and input reaches it: GNOME's remote desktop on its
+    // Wayland session, the X server elsewhere; without either the agent still serves sessions and files.
+    DesktopEnvironment desktop = DesktopEnvironment::fromProcess();
     const char* display = std::getenv("DISPLAY");
     const bool haveDisplay = display && *display;
     if (haveDisplay) ::setenv("QT_QPA_PLATFORM", "xcb", 1);
@@ -81,6 +84,14 @@ int main(int argc, char** argv) {
         haveDisplay ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
     if (haveDisplay) QApplication::setQuitOnLastWindowClosed(false);
     QCoreApplication::setApplicationName("DovrelAgent");
+    std::shared_ptr<MutterSession> gnome;
+    if (desktop.wayland()) {
+        gnome = std::make_shared<MutterSession>();
+        desktop.gnomeRemoteDesktop = gnome->offered();
+    }
+    const DesktopBackend backend = chooseDesktopBackend(desktop);
+    if (backend.kind != DesktopKind::gnomeWayland) gnome.reset();
+    print(desktopBackendLine(backend));
 
     AgentGraphOptions options;
     options.settings.stateDirectory = homeDirectory() + "/.dovrel";
@@ -89,6 +100,8 @@ int main(int argc, char** argv) {
     options.ports.input = portFromEnvironment("DOVREL_INPUT_PORT", options.ports.input);
     options.ports.video = portFromEnvironment("DOVREL_VIDEO_PORT", options.ports.video);
     options.haveDisplay = haveDisplay;
+    options.backend = backend;
+    options.gnome = gnome;
 
     // A fatal failure ends the process by _exit with the agent still in place; a stop signal or a quit
     // ends the event loop, and the agent is then taken down in order: the session closed, unfinished
@@ -116,7 +129,8 @@ int main(int argc, char** argv) {
     windowSettings.lanEnabled = agent.lanEnabled();
     windowSettings.facts = {QString::fromLocal8Bit(qgetenv("DISPLAY")),
                             QString::fromLocal8Bit(qgetenv("XDG_SESSION_TYPE")),
-                            QString::fromStdString(systemDefaultRouteInterface().value_or(""))};
+                            QString::fromStdString(systemDefaultRouteInterface().value_or("")), backend.kind,
+                            QString::fromStdString(backend.desktopName)};
     const passwd* me = ::getpwuid(::getuid());
     ReadinessEnvironment readinessEnvironment;
     readinessEnvironment.user = me ? me->pw_name : "";

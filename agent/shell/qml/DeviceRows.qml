@@ -20,6 +20,12 @@ ColumnLayout {
         row: rows.vm.inputControl
         theme: rows.theme
     }
+    FixRowView {
+        objectName: "clipboardRow"
+        visible: !rows.vm.clipboardText.ok
+        row: rows.vm.clipboardText
+        theme: rows.theme
+    }
     RowLayout {
         spacing: 6
         Layout.fillWidth: true

@@ -51,6 +51,7 @@ ColumnLayout {
         }
         CommandLine {
             objectName: view.objectName + "Command"
+            visible: view.row.command !== ""
             theme: view.theme
             command: view.row.command
             onCopy: view.row.copyCommand()

@@ -71,6 +71,7 @@ TEST(AgentGraph, TheProgramsGraphIsWiredFromTheWindowToTheLink) {
     options.listenAddress = QHostAddress::LocalHost;
     options.settings.deviceName = "Graph Box";
     options.haveDisplay = true;
+    options.backend.kind = DesktopKind::x11;
     AgentGraph graph(std::move(options));
     graph.run();
     Agent& agent = graph.agent();

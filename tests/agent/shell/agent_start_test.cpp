@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "../../support/ChildProcess.h"
+#include "../../support/SessionBus.h"
 #include "ShellTestSupport.h"
 
 using namespace dovrel::test;
@@ -140,4 +141,19 @@ TEST(AgentStart, ACoreFailureEndsWithStatusSeventyAfterTheSelfCheck) {
         log.find("   exiting so the supervisor starts a fresh one — see " + h.home.file(".dovrel-agent.log") + "\n"),
         std::string::npos)
         << log;
+}
+
+TEST(AgentStart, AWaylandDesktopWithoutGnomesRemoteDesktopIsNamedAsNotSupportedInsteadOfStreamedBlack) {
+    SessionBus bus; // a session bus without GNOME's compositor on it
+    if (!bus.available()) GTEST_SKIP() << bus.reason();
+    FakeSystemctl fake;
+    AgentHome h;
+    ChildProcess agent({DOVREL_AGENT_BINARY}, h.options({{"WAYLAND_DISPLAY", "wayland-0"},
+                                                         {"XDG_SESSION_TYPE", "wayland"},
+                                                         {"XDG_CURRENT_DESKTOP", "KDE"},
+                                                         {"DBUS_SESSION_BUS_ADDRESS", bus.address()}}));
+    ASSERT_TRUE(h.waitForLog("⚠︎ desktop: KDE on Wayland is not supported yet")) << h.log();
+    // Capture says why it cannot start, and no picture is ever made of the screen.
+    ASSERT_TRUE(h.waitForLog("⚠︎ capture setup failed: capture: KDE on Wayland is not supported yet")) << h.log();
+    EXPECT_EQ(h.log().find("• capture "), std::string::npos) << h.log();
 }

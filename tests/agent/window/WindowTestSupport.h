@@ -104,7 +104,7 @@ inline void stage(agent::AppModel& m, Scene scene) {
 inline agent::WindowSettings windowSettings() {
     agent::WindowSettings s;
     s.lanEnabled = true;
-    s.facts = {":0", "x11", "enp3s0"};
+    s.facts = {":0", "x11", "enp3s0", agent::DesktopKind::x11, {}};
     return s;
 }
 

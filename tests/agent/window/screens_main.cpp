@@ -104,6 +104,25 @@ int main(int argc, char** argv) {
             failures += write(grab(*view), out) ? 0 : 1;
         }
     }
+    // GNOME's Wayland session whose remote desktop shares no clipboard: the rows speak of GNOME.
+    for (const bool dark : {false, true}) {
+        TestWindow w(Scene::paired);
+        agent::WindowSettings gnome = windowSettings();
+        gnome.facts = {"", "wayland", "enp3s0", agent::DesktopKind::gnomeWayland, "GNOME on Wayland"};
+        w.vm = std::make_unique<agent::AgentWindowModel>(w.model, w.readiness.checker, w.clock, w.clipboard, w.launcher,
+                                                         gnome);
+        w.model.setScreenRecording(true);
+        w.model.setAccessibility(true);
+        w.model.setClipboardText(false);
+        w.readiness.answers.supervisorSentence = unwatched;
+        w.vm->setDark(dark);
+        w.vm->clipboardText()->enable();
+        w.vm->windowShown();
+        w.readiness.checker.waitForChecks();
+        auto view = w.load(true);
+        const QString out = QStringLiteral("%1/agent-window-gnome-%2.png").arg(folder, dark ? "dark" : "light");
+        failures += write(grab(*view), out) ? 0 : 1;
+    }
     // The window as it opens, 320 x 640 with its scroll bar, and scrolled to its end.
     for (const bool dark : {false, true}) {
         TestWindow w(Scene::unpaired);

@@ -253,13 +253,49 @@ TEST(AgentWindowView, AMissingPermissionShowsEnableWhichOpensAPanelOrShowsTheCom
     EXPECT_FALSE(w.shown("screenRowFix"));
 }
 
-TEST(AgentWindowView, WaylandAndAMissingDisplayGetTheirOwnAdvice) {
-    EXPECT_TRUE(agent::screenCaptureFix({":0", "wayland", ""}).command.contains("WaylandEnable=false"));
-    EXPECT_TRUE(agent::screenCaptureFix({"", "x11", ""}).command.contains("import-environment DISPLAY"));
+TEST(AgentWindowView, OnGnomesWaylandSessionTheRowsSpeakOfGnomeAndAMissingClipboardGetsARow) {
+    Window w(Scene::permissionMissing);
+    agent::WindowSettings gnome = windowSettings();
+    gnome.facts = {"", "wayland", "enp3s0", agent::DesktopKind::gnomeWayland, "GNOME on Wayland"};
+    w.vm = std::make_unique<agent::AgentWindowModel>(w.model, w.readiness.checker, w.clock, w.clipboard, w.launcher,
+                                                     gnome);
+    w.view = loadWindow(*w.vm, false);
+    EXPECT_EQ(w.text("screenRowTitle"), "Screen sharing through GNOME");
+    EXPECT_EQ(w.text("inputRowTitle"), "Input control through GNOME");
+    EXPECT_FALSE(w.shown("clipboardRow"));
+    w.model.setClipboardText(false);
+    EXPECT_TRUE(w.shown("clipboardRow"));
+    EXPECT_EQ(w.text("clipboardRowTitle"), "Clipboard text through GNOME");
+    EXPECT_EQ(w.at("clipboardRowMark")->property("name").toString(), "warning");
+    // Nothing to run fixes it: the hint shows without a command line.
+    w.click("clipboardRowEnable");
+    EXPECT_TRUE(w.shown("clipboardRowFix"));
+    EXPECT_FALSE(w.shown("clipboardRowCommand"));
+}
+
+TEST(AgentWindowView, EachDesktopAndAMissingDisplayGetTheirOwnAdvice) {
+    const auto facts = [](QString display, QString type, agent::DesktopKind kind = agent::DesktopKind::x11,
+                          QString name = {}) {
+        return agent::DesktopFacts{display, type, "", kind, name};
+    };
+    EXPECT_TRUE(agent::screenCaptureFix(facts(":0", "wayland")).command.contains("WaylandEnable=false"));
+    EXPECT_TRUE(agent::screenCaptureFix(facts("", "x11")).command.contains("import-environment DISPLAY"));
     // Without the display, input control needs the same remedy as capture.
-    EXPECT_EQ(agent::inputControlFix({"", "", ""}, false).command, agent::screenCaptureFix({"", "", ""}).command);
-    EXPECT_TRUE(agent::inputControlFix({":0", "x11", ""}, true).command.contains("XTEST"));
-    EXPECT_EQ(agent::wakeOnLanFix({":0", "x11", ""}).command, "sudo ethtool -s <interface> wol g");
+    EXPECT_EQ(agent::inputControlFix(facts("", ""), false).command, agent::screenCaptureFix(facts("", "")).command);
+    EXPECT_TRUE(agent::inputControlFix(facts(":0", "x11"), true).command.contains("XTEST"));
+    EXPECT_EQ(agent::wakeOnLanFix(facts(":0", "x11")).command, "sudo ethtool -s <interface> wol g");
+
+    // GNOME on Wayland: its own rows, and the agent restarted inside the session as the remedy.
+    const auto gnome = facts("", "wayland", agent::DesktopKind::gnomeWayland, "GNOME on Wayland");
+    EXPECT_EQ(agent::screenCaptureTitle(gnome), "Screen sharing through GNOME");
+    EXPECT_EQ(agent::inputControlTitle(gnome), "Input control through GNOME");
+    EXPECT_TRUE(agent::screenCaptureFix(gnome).command.contains("import-environment WAYLAND_DISPLAY"));
+    EXPECT_EQ(agent::inputControlFix(gnome, true).command, agent::screenCaptureFix(gnome).command);
+    // Another Wayland desktop is named as not supported, with no command that could help.
+    const auto kde = facts(":1", "wayland", agent::DesktopKind::unsupportedWayland, "KDE on Wayland");
+    EXPECT_TRUE(agent::screenCaptureFix(kde).hint.startsWith("KDE on Wayland is not supported yet"));
+    EXPECT_TRUE(agent::screenCaptureFix(kde).command.isEmpty());
+    EXPECT_EQ(agent::inputControlFix(kde, false).hint, agent::screenCaptureFix(kde).hint);
 }
 
 TEST(AgentWindowView, QuitAsksTheApplicationToEnd) {

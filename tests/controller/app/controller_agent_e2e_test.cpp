@@ -1,8 +1,9 @@
-// The real DovrelController against the real DovrelAgent on a private X server: the first launch pairs
-// with the agent's code and shows its screen in the window; a second launch, given no code, connects
-// by the key the first one left behind and shows the screen again. The session window, in this
-// process: the picture fills the fitted rectangle, a click in the window lands at the same place of the
-// agent's screen, and the exit chip returns to the deck.
+// The real DovrelController against the real DovrelAgent, on each desktop the agent serves: a private X
+// server, and a headless GNOME Wayland session. The first launch pairs with the agent's code and shows
+// its screen in the window; a second launch, given no code, connects by the key the first one left
+// behind and shows the screen again. The session window, in this process: the picture fills the fitted
+// rectangle, a click in the window lands at the same place of the agent's screen, and the exit chip
+// returns to the deck.
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -25,8 +26,10 @@
 
 #include "../../agent/desktop/XProbe.h"
 #include "../../support/ChildProcess.h"
+#include "../../support/GnomeSession.h"
 #include "../../support/QuickItems.h"
 #include "../../support/TempHome.h"
+#include "../../support/WaylandProbe.h"
 #include "../../support/XTestClient.h"
 #include "../../support/XvfbServer.h"
 
@@ -71,8 +74,78 @@ bool near(QRgb pixel, uint32_t rgb) {
            close(qBlue(pixel), rgb & 0xff);
 }
 
-struct ControllerAgentE2E : ::testing::Test {
-    dovrel::test::XvfbServer xvfb{1280, 720};
+// The agent's desktop, 1280 × 720: what the agent is started with, a way to fill the screen with one
+// colour, and a way to see a left click arrive.
+class AgentDesktop {
+public:
+    virtual ~AgentDesktop() = default;
+    // Why the desktop cannot run here; empty when it runs.
+    virtual std::string unavailable() const = 0;
+    virtual std::map<std::string, std::string> env() const = 0;
+    virtual void fill(uint32_t rgb) = 0;
+    // From now on clicks are recorded.
+    virtual void watchClicks() = 0;
+    // A left press and release have reached (x, y) of the screen.
+    virtual bool clicked(int x, int y) = 0;
+};
+
+class XDesktop final : public AgentDesktop {
+public:
+    std::string unavailable() const override { return xvfb_.running() ? "" : "no X server: " + xvfb_.failure(); }
+    std::map<std::string, std::string> env() const override { return {{"DISPLAY", xvfb_.display()}}; }
+    void fill(uint32_t rgb) override {
+        dovrel::test::XTestClient screen(xvfb_.display());
+        ASSERT_TRUE(screen.ok());
+        screen.fill(0, 0, screen.width(), screen.height(), rgb);
+    }
+    // A window over the whole screen that records the buttons pressed on it; it keeps the colour.
+    void watchClicks() override {
+        probe_.emplace(xvfb_.display());
+        ASSERT_TRUE(probe_->ok());
+    }
+    bool clicked(int x, int y) override {
+        for (const auto& b : probe_->takeButtons())
+            buttons_.push_back(b);
+        if (buttons_.size() < 2) return false;
+        const auto at = probe_->pointer();
+        return std::abs(at.x - x) <= 1 && std::abs(at.y - y) <= 1 && buttons_[0].press && buttons_[0].number == 1 &&
+               !buttons_[1].press;
+    }
+
+private:
+    dovrel::test::XvfbServer xvfb_{1280, 720};
+    std::optional<dovrel::test::XProbe> probe_;
+    std::vector<dovrel::test::XProbe::Button> buttons_;
+};
+
+// The screen's colour is a full-screen Wayland client's, which also reports the clicks it gets.
+class GnomeDesktop final : public AgentDesktop {
+public:
+    std::string unavailable() const override {
+        return gnome_.available() ? "" : "no headless GNOME session: " + gnome_.reason();
+    }
+    std::map<std::string, std::string> env() const override { return gnome_.env(); }
+    void fill(uint32_t rgb) override {
+        probe_.reset();
+        probe_ = std::make_unique<dovrel::test::WaylandProbe>(gnome_, QString::asprintf("%06x", rgb).toStdString());
+        ASSERT_TRUE(probe_->ready()) << probe_->log();
+    }
+    void watchClicks() override {}
+    bool clicked(int x, int y) override {
+        const std::string at = " 1 " + std::to_string(x) + " " + std::to_string(y);
+        return probe_->saw("press" + at, std::chrono::seconds(0)) &&
+               probe_->saw("release" + at, std::chrono::seconds(0));
+    }
+
+private:
+    dovrel::test::GnomeSession gnome_;
+    std::unique_ptr<dovrel::test::WaylandProbe> probe_;
+};
+
+struct ControllerAgentE2E : ::testing::TestWithParam<std::string> {
+    std::unique_ptr<AgentDesktop> desktop = GetParam() == "GnomeWayland"
+                                                ? std::unique_ptr<AgentDesktop>(new GnomeDesktop)
+                                                : std::unique_ptr<AgentDesktop>(new XDesktop);
     TempDir agentHome;
     TempDir controllerHome;
     ChildProcess agent;
@@ -91,12 +164,13 @@ struct ControllerAgentE2E : ::testing::Test {
         ChildProcess::Options o;
         o.env = {{"HOME", agentHome.str()},
                  {"XDG_CONFIG_HOME", agentHome.file(".config")},
-                 {"DISPLAY", xvfb.display()},
                  {"DOVREL_CONTROL_PORT", "0"},
                  {"DOVREL_INPUT_PORT", "0"},
                  {"DOVREL_VIDEO_PORT", std::to_string(videoPort)},
                  {"DBUS_SESSION_BUS_ADDRESS", "disabled:"},
                  {"DBUS_SYSTEM_BUS_ADDRESS", "disabled:"}};
+        for (const auto& [name, value] : desktop->env())
+            o.env[name] = value;
         o.logFile = agentHome.file("agent.out");
         ASSERT_TRUE(agent.start(
             {dovrel::test::findProgram("script"), "-qfec", std::string("'") + DOVREL_AGENT_BINARY + "'", "/dev/null"},
@@ -153,13 +227,11 @@ struct ControllerAgentE2E : ::testing::Test {
 
 } // namespace
 
-TEST_F(ControllerAgentE2E, PairsByCodeShowsTheAgentsScreenAndComesBackByKey) {
-    if (!xvfb.running()) GTEST_SKIP() << "no X server for the agent: " << xvfb.failure();
+TEST_P(ControllerAgentE2E, PairsByCodeShowsTheAgentsScreenAndComesBackByKey) {
+    if (!desktop->unavailable().empty()) GTEST_SKIP() << desktop->unavailable();
     if (dovrel::test::findProgram("script").empty()) GTEST_SKIP() << "no script(1) to give the agent a terminal";
-    dovrel::test::XTestClient screen(xvfb.display());
-    ASSERT_TRUE(screen.ok());
     constexpr uint32_t first = 0xd0307c, second = 0x2890e0;
-    screen.fill(0, 0, screen.width(), screen.height(), first);
+    ASSERT_NO_FATAL_FAILURE(desktop->fill(first));
     ASSERT_NO_FATAL_FAILURE(startAgent());
 
     const std::string snapshot = controllerHome.file("window.png");
@@ -177,7 +249,7 @@ TEST_F(ControllerAgentE2E, PairsByCodeShowsTheAgentsScreenAndComesBackByKey) {
     }
 
     std::filesystem::remove(snapshot);
-    screen.fill(0, 0, screen.width(), screen.height(), second);
+    ASSERT_NO_FATAL_FAILURE(desktop->fill(second));
     ChildProcess again;
     ASSERT_NO_FATAL_FAILURE(launchController(again, snapshot, false));
     EXPECT_TRUE(waitFor([&] { return windowShows(snapshot, second); }, 45s))
@@ -199,18 +271,12 @@ template <typename F> bool runUntil(F&& done, std::chrono::seconds deadline) {
 
 } // namespace
 
-TEST_F(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTheDeck) {
-    if (!xvfb.running()) GTEST_SKIP() << "no X server for the agent: " << xvfb.failure();
+TEST_P(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTheDeck) {
+    if (!desktop->unavailable().empty()) GTEST_SKIP() << desktop->unavailable();
     if (dovrel::test::findProgram("script").empty()) GTEST_SKIP() << "no script(1) to give the agent a terminal";
     constexpr uint32_t blue = 0x2890e0;
-    {
-        dovrel::test::XTestClient screen(xvfb.display());
-        ASSERT_TRUE(screen.ok());
-        screen.fill(0, 0, screen.width(), screen.height(), blue);
-    }
-    // A window over the whole screen that records the buttons pressed on it; it keeps the blue.
-    dovrel::test::XProbe probe(xvfb.display());
-    ASSERT_TRUE(probe.ok());
+    ASSERT_NO_FATAL_FAILURE(desktop->fill(blue));
+    ASSERT_NO_FATAL_FAILURE(desktop->watchClicks());
     ASSERT_NO_FATAL_FAILURE(startAgent());
 
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -270,22 +336,9 @@ TEST_F(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTh
     // (280, 219) in the window is (320, 176) on the agent's screen.
     QTest::mouseMove(window, QPoint(280, 219));
     QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(280, 219), 20);
-    std::vector<dovrel::test::XProbe::Button> buttons;
-    ASSERT_TRUE(runUntil(
-        [&] {
-            for (const auto& b : probe.takeButtons())
-                buttons.push_back(b);
-            return buttons.size() >= 2;
-        },
-        20s))
-        << "the click never reached the agent's screen; agent:\n"
+    EXPECT_TRUE(runUntil([&] { return desktop->clicked(320, 176); }, 20s))
+        << "the click never reached (320, 176) of the agent's screen; agent:\n"
         << agentLog();
-    const auto at = probe.pointer();
-    EXPECT_NEAR(at.x, 320, 1);
-    EXPECT_NEAR(at.y, 176, 1);
-    EXPECT_TRUE(buttons[0].press);
-    EXPECT_EQ(buttons[0].number, 1);
-    EXPECT_FALSE(buttons[1].press);
 
     // The exit chip ends the session and the deck comes back.
     QQuickItem* exit = dovrel::test::findItem(window->contentItem(), "exitChip");
@@ -300,3 +353,6 @@ TEST_F(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTh
         },
         20s));
 }
+
+INSTANTIATE_TEST_SUITE_P(Desktops, ControllerAgentE2E, ::testing::Values("X11", "GnomeWayland"),
+                         [](const ::testing::TestParamInfo<std::string>& desktopName) { return desktopName.param; });

@@ -1,0 +1,500 @@
+#include "agent/media/PipeWireStream.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <linux/dma-buf.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+
+#include <pipewire/pipewire.h>
+#include <spa/buffer/meta.h>
+#include <spa/param/video/format-utils.h>
+#include <spa/pod/builder.h>
+#include <spa/utils/result.h>
+
+#include "agent/common/AgentError.h"
+#include "agent/common/AgentLog.h"
+#include "agent/common/Diag.h"
+#include "agent/common/ThreadName.h"
+#include "agent/media/ReusePool.h"
+
+namespace dovrel::agent {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr uint64_t modifierLinear = 0; // DRM_FORMAT_MOD_LINEAR
+constexpr auto heartbeat = 1s;
+constexpr int maxFPS = 240;
+
+std::once_flag pipewireInit;
+
+// What the producer may send: BGRx or BGRA at any size, as often as the screen changes (a variable
+// rate, at most `fps`: the producer renders no more pictures than that). With `linear`, only as linear
+// DMA-BUFs, which the CPU can read as they are.
+spa_pod* enumFormat(spa_pod_builder& b, bool linear, int fps) {
+    spa_pod_frame object{}, choice{};
+    spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+    spa_pod_builder_prop(&b, SPA_FORMAT_mediaType, 0);
+    spa_pod_builder_id(&b, SPA_MEDIA_TYPE_video);
+    spa_pod_builder_prop(&b, SPA_FORMAT_mediaSubtype, 0);
+    spa_pod_builder_id(&b, SPA_MEDIA_SUBTYPE_raw);
+    spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_format, 0);
+    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Enum, 0);
+    spa_pod_builder_id(&b, SPA_VIDEO_FORMAT_BGRx);
+    spa_pod_builder_id(&b, SPA_VIDEO_FORMAT_BGRx);
+    spa_pod_builder_id(&b, SPA_VIDEO_FORMAT_BGRA);
+    spa_pod_builder_pop(&b, &choice);
+    if (linear) {
+        spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_modifier, SPA_POD_PROP_FLAG_MANDATORY);
+        spa_pod_builder_long(&b, static_cast<int64_t>(modifierLinear));
+    }
+    spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_size, 0);
+    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
+    spa_pod_builder_rectangle(&b, 1920, 1080);
+    spa_pod_builder_rectangle(&b, 1, 1);
+    spa_pod_builder_rectangle(&b, 16384, 16384);
+    spa_pod_builder_pop(&b, &choice);
+    spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_framerate, 0);
+    spa_pod_builder_fraction(&b, 0, 1);
+    spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_maxFramerate, 0);
+    const auto rate = static_cast<uint32_t>(std::clamp(fps, 1, maxFPS));
+    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
+    spa_pod_builder_fraction(&b, rate, 1);
+    spa_pod_builder_fraction(&b, 1, 1);
+    spa_pod_builder_fraction(&b, rate, 1);
+    spa_pod_builder_pop(&b, &choice);
+    return static_cast<spa_pod*>(spa_pod_builder_pop(&b, &object));
+}
+
+// How the buffers of the agreed format may carry their pixels.
+spa_pod* buffersParam(spa_pod_builder& b, bool dmabuf) {
+    spa_pod_frame object{}, choice{};
+    spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers);
+    spa_pod_builder_prop(&b, SPA_PARAM_BUFFERS_buffers, 0);
+    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
+    spa_pod_builder_int(&b, 4);
+    spa_pod_builder_int(&b, 2);
+    spa_pod_builder_int(&b, 16);
+    spa_pod_builder_pop(&b, &choice);
+    spa_pod_builder_prop(&b, SPA_PARAM_BUFFERS_blocks, 0);
+    spa_pod_builder_int(&b, 1);
+    spa_pod_builder_prop(&b, SPA_PARAM_BUFFERS_dataType, 0);
+    spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Flags, 0);
+    spa_pod_builder_int(&b, dmabuf ? (1 << SPA_DATA_DmaBuf) : (1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr));
+    spa_pod_builder_pop(&b, &choice);
+    return static_cast<spa_pod*>(spa_pod_builder_pop(&b, &object));
+}
+
+// Each buffer carries the producer's header, with the time it took the picture.
+spa_pod* headerParam(spa_pod_builder& b) {
+    return static_cast<spa_pod*>(spa_pod_builder_add_object(&b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta,
+                                                            SPA_PARAM_META_type, SPA_POD_Id(SPA_META_Header),
+                                                            SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
+}
+
+// When the producer took the picture, where its header says so on this clock (GNOME's compositor stamps
+// the monotonic clock); otherwise `now`.
+Clock::time_point takenAt(const spa_buffer& buf, Clock::time_point now) {
+    const auto* header =
+        static_cast<const spa_meta_header*>(spa_buffer_find_meta_data(&buf, SPA_META_Header, sizeof(spa_meta_header)));
+    if (!header || header->pts <= 0) return now;
+    const Clock::time_point at{std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(header->pts))};
+    return at <= now && now - at < 1s ? at : now;
+}
+
+// A buffer's pixels as the CPU sees them, mapped for as long as this lives.
+class MappedPixels {
+public:
+    explicit MappedPixels(const spa_data& d) : dmabuf_(d.type == SPA_DATA_DmaBuf), fd_(static_cast<int>(d.fd)) {
+        if (d.data) {
+            base_ = static_cast<const uint8_t*>(d.data);
+            return;
+        }
+        if (d.fd < 0 || (d.type != SPA_DATA_DmaBuf && d.type != SPA_DATA_MemFd)) return;
+        length_ = static_cast<size_t>(d.mapoffset) + d.maxsize;
+        void* map = ::mmap(nullptr, length_, PROT_READ, MAP_SHARED, fd_, 0);
+        if (map == MAP_FAILED) return;
+        map_ = map;
+        base_ = static_cast<const uint8_t*>(map) + d.mapoffset;
+        if (dmabuf_) sync(DMA_BUF_SYNC_START);
+    }
+    ~MappedPixels() {
+        if (!map_) return;
+        if (dmabuf_) sync(DMA_BUF_SYNC_END);
+        ::munmap(map_, length_);
+    }
+    MappedPixels(const MappedPixels&) = delete;
+    MappedPixels& operator=(const MappedPixels&) = delete;
+
+    const uint8_t* base() const { return base_; }
+
+private:
+    void sync(uint64_t when) {
+        dma_buf_sync s{when | DMA_BUF_SYNC_READ};
+        ::ioctl(fd_, DMA_BUF_IOCTL_SYNC, &s); // a plain memory descriptor has no such fence: nothing to wait for
+    }
+    bool dmabuf_;
+    int fd_;
+    const uint8_t* base_ = nullptr;
+    void* map_ = nullptr;
+    size_t length_ = 0;
+};
+
+} // namespace
+
+struct PipeWireStream::Loop {
+    ScreenCapturer::FrameCallback onFrame;
+    std::function<void(const std::string&)> onStopped;
+    std::shared_ptr<std::atomic<int>> fps;
+
+    pw_thread_loop* thread = nullptr;
+    bool started = false;
+    pw_context* context = nullptr;
+    pw_core* core = nullptr;
+    pw_stream* stream = nullptr;
+    spa_hook coreListener{};
+    spa_hook streamListener{};
+    pw_core_events coreEvents{};
+    pw_stream_events streamEvents{};
+    spa_source* pacer = nullptr;   // the waiting picture's slot
+    spa_source* beat = nullptr;    // once a second
+    spa_source* request = nullptr; // requestFrame()
+    spa_source* rate = nullptr;    // retime()
+
+    // Written on the loop thread, read by waitForFormat() under `lock`.
+    std::mutex lock;
+    std::condition_variable formatSeen;
+    std::optional<Size> size;
+    std::string failure;
+    std::atomic<bool> dmabuf{false};
+    std::atomic<bool> retimed{false};
+
+    // Loop thread only.
+    spa_video_info_raw format{};
+    bool stopped = false;
+    bool connected = false;
+    bool streaming = false;
+    bool dmabufRefused = false;
+    int offeredFps = 0;        // the highest rate asked of the producer
+    pw_buffer* held = nullptr; // the newest picture, waiting for its slot
+    Clock::time_point heldTakenAt{};
+    Clock::time_point slot{};
+    Clock::time_point lastDelivered{};
+    std::optional<CapturedFrame> last;
+    ReusePool<FrameBuffer> pool{3};
+
+    ~Loop() {
+        if (!thread) return;
+        if (started) pw_thread_loop_stop(thread);
+        pw_loop* loop = pw_thread_loop_get_loop(thread);
+        if (stream) {
+            giveBack(held);
+            spa_hook_remove(&streamListener);
+            pw_stream_destroy(stream);
+        }
+        for (spa_source* s : {pacer, beat, request, rate})
+            if (s) pw_loop_destroy_source(loop, s);
+        if (core) {
+            spa_hook_remove(&coreListener);
+            pw_core_disconnect(core);
+        }
+        if (context) pw_context_destroy(context);
+        pw_thread_loop_destroy(thread);
+    }
+
+    Clock::duration interval() const {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) /
+               std::clamp(fps->load(std::memory_order_relaxed), 1, maxFPS);
+    }
+
+    void stop(const std::string& why) {
+        {
+            const std::lock_guard guard(lock);
+            if (!size && failure.empty()) failure = why;
+        }
+        formatSeen.notify_all();
+        if (stopped) return;
+        stopped = true;
+        print("• screen capture STOPPED by the system: " + why);
+        if (onStopped) onStopped(why);
+    }
+
+    void giveBack(pw_buffer*& b) {
+        if (b) pw_stream_queue_buffer(stream, b);
+        b = nullptr;
+    }
+
+    void formatChanged(const spa_pod* param) {
+        spa_video_info_raw info{};
+        uint32_t mediaType = 0, mediaSubtype = 0;
+        if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 || mediaType != SPA_MEDIA_TYPE_video ||
+            mediaSubtype != SPA_MEDIA_SUBTYPE_raw || spa_format_video_raw_parse(param, &info) < 0)
+            return;
+        // A new rate alone keeps the last picture: a still screen sends no other.
+        if (info.size.width != format.size.width || info.size.height != format.size.height ||
+            info.format != format.format) {
+            last.reset();
+            pool.clear();
+        }
+        format = info;
+        giveBack(held);
+        const bool viaDmabuf = (info.flags & SPA_VIDEO_FLAG_MODIFIER) != 0;
+        dmabuf = viaDmabuf;
+        uint8_t buffer[1024];
+        spa_pod_builder b{};
+        spa_pod_builder_init(&b, buffer, sizeof buffer);
+        const spa_pod* params[] = {buffersParam(b, viaDmabuf), headerParam(b)};
+        pw_stream_update_params(stream, params, 2);
+        {
+            const std::lock_guard guard(lock);
+            size = Size{static_cast<int>(info.size.width), static_cast<int>(info.size.height)};
+        }
+        formatSeen.notify_all();
+    }
+
+    // The formats this stream takes at the capture rate now: the producer renegotiates.
+    void offerFormats() {
+        offeredFps = std::clamp(fps->load(), 1, maxFPS);
+        uint8_t buffer[2048];
+        spa_pod_builder b{};
+        spa_pod_builder_init(&b, buffer, sizeof buffer);
+        std::vector<const spa_pod*> params;
+        if (!dmabufRefused) params.push_back(enumFormat(b, true, offeredFps));
+        params.push_back(enumFormat(b, false, offeredFps));
+        pw_stream_update_params(stream, params.data(), static_cast<uint32_t>(params.size()));
+    }
+
+    // A DMA-BUF the CPU cannot read: ask for shared memory from now on.
+    void refuseDmabuf() {
+        if (dmabufRefused) return;
+        dmabufRefused = true;
+        print("⚠︎ the screen's DMA-BUFs cannot be read here — asking GNOME for shared memory instead");
+        offerFormats();
+    }
+
+    // The producer renders no more pictures than the capture rate: while nobody watches, a busy screen
+    // costs the compositor a picture a second instead of one each time it paints.
+    void rateChanged() {
+        if (std::clamp(fps->load(), 1, maxFPS) != offeredFps) offerFormats();
+    }
+
+    void process() {
+        pw_buffer* newest = nullptr;
+        while (pw_buffer* b = pw_stream_dequeue_buffer(stream)) {
+            giveBack(newest);
+            newest = b;
+        }
+        if (!newest) return;
+        const Clock::time_point now = Clock::now();
+        Diag::stamp(Diag::Stamp::lastStreamAt, now);
+        const spa_buffer* buf = newest->buffer;
+        const spa_chunk* chunk = buf->n_datas > 0 ? buf->datas[0].chunk : nullptr;
+        // An empty or damaged picture says nothing new about the screen.
+        if (!chunk || chunk->size == 0 || (chunk->flags & SPA_CHUNK_FLAG_CORRUPTED)) return giveBack(newest);
+        giveBack(held);
+        held = newest;
+        heldTakenAt = takenAt(*buf, now);
+        pump(false);
+    }
+
+    void armPacer(Clock::time_point at) {
+        const auto wait =
+            std::max<int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(at - Clock::now()).count(), 1);
+        timespec value{static_cast<time_t>(wait / 1'000'000'000), static_cast<long>(wait % 1'000'000'000)};
+        timespec none{};
+        pw_loop_update_timer(pw_thread_loop_get_loop(thread), pacer, &value, &none, false);
+    }
+
+    enum class Copy { done, unreadable, busy };
+
+    // Delivers the waiting picture when its slot has come (or at once when `force`).
+    void pump(bool force) {
+        if (!held) return;
+        const Clock::time_point t = Clock::now();
+        const Clock::duration step = interval();
+        if (retimed.exchange(false)) slot = {}; // a new rate: a new grid from this picture
+        if (!force && t < slot) return armPacer(slot);
+        CapturedFrame frame;
+        switch (copyOut(*held->buffer, heldTakenAt, frame)) {
+        case Copy::unreadable: return giveBack(held);
+        case Copy::busy: return armPacer(t + step); // every copy is still in use: the consumer is behind
+        case Copy::done: break;
+        }
+        giveBack(held);
+        if (t - slot > step / 2) slot = t; // off the grid (a still screen, a late wake): a new one
+        slot += step;
+        deliver(frame, t);
+    }
+
+    Copy copyOut(const spa_buffer& buf, Clock::time_point takenAt, CapturedFrame& out) {
+        const spa_data& d = buf.datas[0];
+        const int w = static_cast<int>(format.size.width), h = static_cast<int>(format.size.height);
+        if (w <= 0 || h <= 0) return Copy::unreadable;
+        const MappedPixels pixels(d);
+        if (!pixels.base()) {
+            if (d.type == SPA_DATA_DmaBuf) refuseDmabuf();
+            return Copy::unreadable;
+        }
+        const int rowBytes = w * 4;
+        const int stride = d.chunk->stride > 0 ? d.chunk->stride : rowBytes;
+        const uint64_t offset = d.chunk->offset;
+        const uint64_t needed = offset + static_cast<uint64_t>(stride) * static_cast<uint64_t>(h - 1) + rowBytes;
+        if (stride < rowBytes || needed > d.maxsize) return Copy::unreadable; // more than the buffer holds
+        const auto target = pool.take([&] { return std::make_shared<FrameBuffer>(PixelFormat::bgra, w, h); });
+        if (!target) return Copy::busy;
+        const uint8_t* from = pixels.base() + offset;
+        for (int y = 0; y < h; ++y)
+            std::memcpy(target->plane(0) + static_cast<std::ptrdiff_t>(y) * target->stride(0),
+                        from + static_cast<std::ptrdiff_t>(y) * stride, static_cast<size_t>(rowBytes));
+        out = FrameBuffer::frame(target, takenAt);
+        return Copy::done;
+    }
+
+    void deliver(CapturedFrame frame, Clock::time_point t) {
+        lastDelivered = t;
+        last = frame;
+        if (onFrame) onFrame(frame);
+    }
+
+    void tick() {
+        const Clock::time_point t = Clock::now();
+        if (streaming) Diag::stamp(Diag::Stamp::lastStreamAt, t);
+        if (held || !last || t - lastDelivered < heartbeat) return;
+        CapturedFrame again = *last;
+        again.capturedAt = t;
+        deliver(again, t);
+    }
+
+    void requested() {
+        if (held) return pump(true);
+        if (!last) return;
+        CapturedFrame again = *last;
+        again.capturedAt = Clock::now();
+        deliver(again, again.capturedAt);
+    }
+
+    void stateChanged(pw_stream_state state, const char* error) {
+        streaming = state == PW_STREAM_STATE_STREAMING;
+        if (state == PW_STREAM_STATE_PAUSED || streaming) connected = true;
+        if (state == PW_STREAM_STATE_ERROR)
+            stop(std::string("the screen's stream failed: ") + (error ? error : "no reason given"));
+        else if (state == PW_STREAM_STATE_UNCONNECTED && connected)
+            stop("the screen's stream was disconnected");
+    }
+};
+
+PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFrame,
+                               std::function<void(const std::string&)> onStopped, std::shared_ptr<std::atomic<int>> fps)
+    : loop_(std::make_shared<Loop>()) {
+    std::call_once(pipewireInit, [] { pw_init(nullptr, nullptr); });
+    Loop& l = *loop_;
+    l.onFrame = std::move(onFrame);
+    l.onStopped = std::move(onStopped);
+    l.fps = std::move(fps);
+    l.thread = pw_thread_loop_new("dovrel.capture", nullptr);
+    if (!l.thread) throw AgentError(AgentError::Kind::capture, "PipeWire could not make its thread");
+    pw_loop* loop = pw_thread_loop_get_loop(l.thread);
+    l.context = pw_context_new(loop, nullptr, 0);
+    if (!l.context) throw AgentError(AgentError::Kind::capture, "PipeWire could not start here");
+    pw_thread_loop_lock(l.thread);
+    struct Unlock {
+        pw_thread_loop* t;
+        ~Unlock() { pw_thread_loop_unlock(t); }
+    } unlock{l.thread};
+    l.core = pw_context_connect(l.context, nullptr, 0);
+    if (!l.core)
+        throw AgentError(AgentError::Kind::capture,
+                         std::string("cannot reach the PipeWire daemon (") + std::strerror(errno) + ")");
+    l.coreEvents.version = PW_VERSION_CORE_EVENTS;
+    l.coreEvents.error = [](void* data, uint32_t id, int, int res, const char* message) {
+        if (id == PW_ID_CORE && res == -EPIPE)
+            static_cast<Loop*>(data)->stop(std::string("PipeWire went away (") + (message ? message : "") + ")");
+    };
+    pw_core_add_listener(l.core, &l.coreListener, &l.coreEvents, &l);
+
+    pw_properties* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
+                                             PW_KEY_MEDIA_ROLE, "Screen", nullptr);
+    l.stream = pw_stream_new(l.core, "dovrel-screen", props);
+    if (!l.stream) throw AgentError(AgentError::Kind::capture, "PipeWire would not make a stream");
+    l.streamEvents.version = PW_VERSION_STREAM_EVENTS;
+    l.streamEvents.state_changed = [](void* data, pw_stream_state, pw_stream_state state, const char* error) {
+        static_cast<Loop*>(data)->stateChanged(state, error);
+    };
+    l.streamEvents.param_changed = [](void* data, uint32_t id, const spa_pod* param) {
+        if (param && id == SPA_PARAM_Format) static_cast<Loop*>(data)->formatChanged(param);
+    };
+    l.streamEvents.process = [](void* data) { static_cast<Loop*>(data)->process(); };
+    pw_stream_add_listener(l.stream, &l.streamListener, &l.streamEvents, &l);
+
+    l.pacer = pw_loop_add_timer(
+        loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->pump(false); }, &l);
+    l.beat = pw_loop_add_timer(
+        loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->tick(); }, &l);
+    l.request = pw_loop_add_event(
+        loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->requested(); }, &l);
+    l.rate = pw_loop_add_event(
+        loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->rateChanged(); }, &l);
+    timespec second{1, 0};
+    pw_loop_update_timer(loop, l.beat, &second, &second, false);
+
+    uint8_t buffer[2048];
+    spa_pod_builder b{};
+    spa_pod_builder_init(&b, buffer, sizeof buffer);
+    l.offeredFps = std::clamp(l.fps->load(), 1, maxFPS);
+    const spa_pod* params[] = {enumFormat(b, true, l.offeredFps), enumFormat(b, false, l.offeredFps)};
+    const int res = pw_stream_connect(
+        l.stream, PW_DIRECTION_INPUT, node,
+        static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 2);
+    if (res < 0)
+        throw AgentError(AgentError::Kind::capture,
+                         "PipeWire would not connect to the screen's stream (" + std::string(spa_strerror(res)) + ")");
+    if (pw_thread_loop_start(l.thread) < 0)
+        throw AgentError(AgentError::Kind::capture, "PipeWire could not start its thread");
+    l.started = true;
+    pw_loop_invoke(
+        loop,
+        [](spa_loop*, bool, uint32_t, const void*, size_t, void*) {
+            nameCurrentThread("dovrel.capture");
+            return 0;
+        },
+        0, nullptr, 0, false, nullptr);
+}
+
+PipeWireStream::~PipeWireStream() {
+    if (loop_->thread && pw_thread_loop_in_thread(loop_->thread)) {
+        // A thread cannot join itself: another takes the loop down once this callback has returned.
+        std::thread([loop = std::move(loop_)]() mutable { loop.reset(); }).detach();
+    }
+}
+
+PipeWireStream::Size PipeWireStream::waitForFormat(std::chrono::milliseconds timeout) {
+    Loop& l = *loop_;
+    std::unique_lock lk(l.lock);
+    if (!l.formatSeen.wait_for(lk, timeout, [&] { return l.size || !l.failure.empty(); }))
+        throw AgentError(AgentError::Kind::capture, "GNOME's screen stream agreed on no picture format within " +
+                                                        std::to_string(timeout.count() / 1000) + " s");
+    if (!l.size) throw AgentError(AgentError::Kind::capture, l.failure);
+    return *l.size;
+}
+
+bool PipeWireStream::usesDmaBuf() const { return loop_->dmabuf.load(); }
+
+void PipeWireStream::requestFrame() {
+    if (loop_->thread && loop_->request) pw_loop_signal_event(pw_thread_loop_get_loop(loop_->thread), loop_->request);
+}
+
+void PipeWireStream::retime() {
+    loop_->retimed = true;
+    if (loop_->thread && loop_->rate) pw_loop_signal_event(pw_thread_loop_get_loop(loop_->thread), loop_->rate);
+}
+
+} // namespace dovrel::agent

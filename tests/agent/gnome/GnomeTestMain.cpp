@@ -1,0 +1,10 @@
+// The entry point of the GNOME tests: Qt's D-Bus wants an application object before any connection.
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,252 @@
+// PipeWireStream against a video source of the test's own on the session's PipeWire daemon: pictures
+// arrive in the source's colour, stamped with the time the source gave them, and never more often than
+// the capture rate, which the source is told; a source that describes more pixels than its buffers hold
+// is not read past them, and a time from the future is not believed.
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <pipewire/pipewire.h>
+#include <spa/buffer/meta.h>
+#include <spa/param/video/format-utils.h>
+#include <spa/pod/builder.h>
+
+#include "GnomeTestSupport.h"
+#include "agent/common/Diag.h"
+#include "agent/media/PipeWireStream.h"
+
+using namespace dovrel::agent;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int W = 320, H = 240;
+
+// A BGRx source that drives the graph and sends a picture every 10 ms, with a chunk the test can make lie about its
+// stride. Like a compositor, it offers any rate up to 60 pictures a second and notes the one agreed.
+class TestSource {
+public:
+    explicit TestSource(uint32_t colour) : colour_(colour) {
+        pw_init(nullptr, nullptr);
+        thread_ = pw_thread_loop_new("test-source", nullptr);
+        pw_thread_loop_lock(thread_);
+        context_ = pw_context_new(pw_thread_loop_get_loop(thread_), nullptr, 0);
+        core_ = pw_context_connect(context_, nullptr, 0);
+        stream_ = pw_stream_new(core_, "test-source",
+                                pw_properties_new(PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_MEDIA_TYPE, "Video",
+                                                  PW_KEY_MEDIA_CATEGORY, "Source", nullptr));
+        events_.version = PW_VERSION_STREAM_EVENTS;
+        events_.param_changed = [](void* data, uint32_t id, const spa_pod* param) {
+            if (param && id == SPA_PARAM_Format) static_cast<TestSource*>(data)->formatChanged(param);
+        };
+        events_.process = [](void* data) { static_cast<TestSource*>(data)->send(); };
+        pw_stream_add_listener(stream_, &listener_, &events_, this);
+        uint8_t buffer[1024];
+        spa_pod_builder b{};
+        spa_pod_builder_init(&b, buffer, sizeof buffer);
+        spa_pod_frame f{};
+        spa_pod_builder_push_object(&b, &f, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+        spa_pod_builder_prop(&b, SPA_FORMAT_mediaType, 0);
+        spa_pod_builder_id(&b, SPA_MEDIA_TYPE_video);
+        spa_pod_builder_prop(&b, SPA_FORMAT_mediaSubtype, 0);
+        spa_pod_builder_id(&b, SPA_MEDIA_SUBTYPE_raw);
+        spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_format, 0);
+        spa_pod_builder_id(&b, SPA_VIDEO_FORMAT_BGRx);
+        spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_size, 0);
+        spa_pod_builder_rectangle(&b, W, H);
+        spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_framerate, 0);
+        spa_pod_builder_fraction(&b, 0, 1);
+        spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_maxFramerate, 0);
+        spa_pod_frame range{};
+        spa_pod_builder_push_choice(&b, &range, SPA_CHOICE_Range, 0);
+        spa_pod_builder_fraction(&b, 60, 1);
+        spa_pod_builder_fraction(&b, 1, 1);
+        spa_pod_builder_fraction(&b, 60, 1);
+        spa_pod_builder_pop(&b, &range);
+        const spa_pod* params[] = {static_cast<spa_pod*>(spa_pod_builder_pop(&b, &f))};
+        pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY,
+                          static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
+        timer_ = pw_loop_add_timer(
+            pw_thread_loop_get_loop(thread_),
+            [](void* data, uint64_t) { pw_stream_trigger_process(static_cast<TestSource*>(data)->stream_); }, this);
+        timespec every{0, 10'000'000};
+        pw_loop_update_timer(pw_thread_loop_get_loop(thread_), timer_, &every, &every, false);
+        pw_thread_loop_start(thread_);
+        pw_thread_loop_unlock(thread_);
+    }
+    ~TestSource() {
+        pw_thread_loop_stop(thread_);
+        pw_loop_destroy_source(pw_thread_loop_get_loop(thread_), timer_);
+        spa_hook_remove(&listener_);
+        pw_stream_destroy(stream_);
+        pw_core_disconnect(core_);
+        pw_context_destroy(context_);
+        pw_thread_loop_destroy(thread_);
+    }
+    uint32_t node() {
+        pw_thread_loop_lock(thread_);
+        const uint32_t id = pw_stream_get_node_id(stream_);
+        pw_thread_loop_unlock(thread_);
+        return id;
+    }
+    std::atomic<int> strideFactor{1};    // the chunk says its rows are this many times longer than they are
+    std::atomic<uint32_t> agreedRate{0}; // the most pictures a second the consumer takes
+    std::atomic<bool> sending{true};     // false: a still screen
+    std::atomic<bool> stampAhead{false}; // each picture's time an hour from now
+    // The times given to pictures, in nanoseconds of the monotonic clock.
+    std::set<int64_t> stamps() {
+        const std::lock_guard guard(lock_);
+        return stamps_;
+    }
+
+private:
+    void formatChanged(const spa_pod* param) {
+        spa_video_info_raw info{};
+        if (spa_format_video_raw_parse(param, &info) >= 0 && info.max_framerate.denom != 0)
+            agreedRate = info.max_framerate.num / info.max_framerate.denom;
+        uint8_t buffer[512];
+        spa_pod_builder b{};
+        spa_pod_builder_init(&b, buffer, sizeof buffer);
+        spa_pod_frame f{};
+        spa_pod_builder_push_object(&b, &f, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers);
+        spa_pod_builder_prop(&b, SPA_PARAM_BUFFERS_buffers, 0);
+        spa_pod_builder_int(&b, 4);
+        spa_pod_builder_prop(&b, SPA_PARAM_BUFFERS_size, 0);
+        spa_pod_builder_int(&b, W * H * 4);
+        spa_pod_builder_prop(&b, SPA_PARAM_BUFFERS_stride, 0);
+        spa_pod_builder_int(&b, W * 4);
+        spa_pod_builder_prop(&b, SPA_PARAM_BUFFERS_dataType, 0);
+        spa_pod_builder_int(&b, 1 << SPA_DATA_MemFd);
+        const auto* buffers = static_cast<spa_pod*>(spa_pod_builder_pop(&b, &f));
+        const spa_pod* params[] = {
+            buffers, static_cast<spa_pod*>(spa_pod_builder_add_object(
+                         &b, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
+                         SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))))};
+        pw_stream_update_params(stream_, params, 2);
+    }
+    void send() {
+        if (!sending) return;
+        pw_buffer* b = pw_stream_dequeue_buffer(stream_);
+        if (!b) return;
+        spa_data& d = b->buffer->datas[0];
+        if (d.data && d.maxsize >= static_cast<uint32_t>(W * H * 4)) {
+            auto* px = static_cast<uint32_t*>(d.data);
+            for (int i = 0; i < W * H; ++i)
+                px[i] = colour_;
+            d.chunk->offset = 0;
+            d.chunk->stride = W * 4 * strideFactor.load();
+            d.chunk->size = static_cast<uint32_t>(W * H * 4);
+        }
+        if (auto* h = static_cast<spa_meta_header*>(
+                spa_buffer_find_meta_data(b->buffer, SPA_META_Header, sizeof(spa_meta_header)))) {
+            const auto now = std::chrono::steady_clock::now() + (stampAhead ? std::chrono::hours(1) : 0h);
+            h->pts = std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count() - 1000;
+            const std::lock_guard guard(lock_);
+            stamps_.insert(h->pts);
+        }
+        pw_stream_queue_buffer(stream_, b);
+    }
+
+    uint32_t colour_;
+    std::mutex lock_;
+    std::set<int64_t> stamps_;
+    pw_thread_loop* thread_ = nullptr;
+    pw_context* context_ = nullptr;
+    pw_core* core_ = nullptr;
+    pw_stream* stream_ = nullptr;
+    spa_hook listener_{};
+    pw_stream_events events_{};
+    spa_source* timer_ = nullptr;
+};
+
+struct Arrivals {
+    std::mutex lock;
+    std::vector<std::chrono::steady_clock::time_point> at;
+    std::vector<int64_t> taken; // each picture's capture time, in nanoseconds
+    uint32_t centre = 0;
+    ScreenCapturer::FrameCallback callback() {
+        return [this](const CapturedFrame& f) {
+            const uint8_t* p =
+                f.planes[0] + static_cast<std::ptrdiff_t>(f.height / 2) * f.strides[0] + (f.width / 2) * 4;
+            const std::lock_guard guard(lock);
+            at.push_back(std::chrono::steady_clock::now());
+            taken.push_back(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(f.capturedAt.time_since_epoch()).count());
+            centre = (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+        };
+    }
+    std::size_t count() {
+        const std::lock_guard guard(lock);
+        return at.size();
+    }
+};
+
+} // namespace
+
+TEST(PipeWireStream, PicturesComeInTheSourcesColourAndTimeAtTheRateItIsAskedForAndItsLiesAreNotBelieved) {
+    dovrel::test::GnomeSession gnome;
+    if (!gnome.available()) GTEST_SKIP() << "no PipeWire daemon here: " << gnome.reason();
+    dovrel::test::ScopedEnv env;
+    dovrel::test::joinSession(env, gnome);
+    TestSource source(0x00d0307c);
+    source.strideFactor = 4; // rows four times longer than the buffer can hold
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return source.node() != SPA_ID_INVALID; }));
+    Arrivals arrivals;
+    auto fps = std::make_shared<std::atomic<int>>(10);
+    PipeWireStream stream(source.node(), arrivals.callback(), nullptr, fps);
+    const PipeWireStream::Size size = stream.waitForFormat(10s);
+    EXPECT_EQ(size.width, W);
+    EXPECT_EQ(size.height, H);
+    EXPECT_FALSE(stream.usesDmaBuf());
+
+    // A hundred pictures a second whose rows run past their buffer: none is read. Each one the stream
+    // takes in stamps the stream's time; once two have passed, the first was wholly dealt with.
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return Diag::stampOf(Diag::Stamp::lastStreamAt) > t0; }));
+    const auto t1 = Diag::stampOf(Diag::Stamp::lastStreamAt);
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return Diag::stampOf(Diag::Stamp::lastStreamAt) > t1; }));
+    EXPECT_EQ(arrivals.count(), 0u);
+
+    source.strideFactor = 1;
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return arrivals.count() >= 8; }));
+    {
+        const std::lock_guard guard(arrivals.lock);
+        EXPECT_EQ(arrivals.centre, 0xd0307cu);
+        // At 10 pictures a second they come a tenth of a second apart at the least (a little early is
+        // the grid's slack).
+        for (std::size_t i = 1; i < arrivals.at.size(); ++i)
+            EXPECT_GE(arrivals.at[i] - arrivals.at[i - 1], 90ms) << "picture " << i;
+        const std::set<int64_t> stamps = source.stamps();
+        for (const int64_t t : arrivals.taken)
+            EXPECT_EQ(stamps.count(t), 1u) << "a capture time the source never gave";
+    }
+
+    // A picture said to be taken in an hour is stamped when it came.
+    source.stampAhead = true;
+    const std::size_t honest = arrivals.count();
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return arrivals.count() >= honest + 3; }));
+    {
+        const std::lock_guard guard(arrivals.lock);
+        const auto last = arrivals.at.back();
+        EXPECT_LE(arrivals.taken.back(),
+                  std::chrono::duration_cast<std::chrono::nanoseconds>(last.time_since_epoch()).count());
+    }
+    source.stampAhead = false;
+    EXPECT_EQ(source.agreedRate.load(), 10u);
+
+    // Nobody watches: the source is asked for a picture a second. The last picture of a still screen
+    // outlives the new agreement, for a keyframe asked of it.
+    source.sending = false;
+    fps->store(1);
+    stream.retime();
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return source.agreedRate.load() == 1u; }));
+    const std::size_t before = arrivals.count();
+    stream.requestFrame();
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return arrivals.count() > before; }));
+    fps->store(240);
+    stream.retime();
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return source.agreedRate.load() == 60u; }));
+}
