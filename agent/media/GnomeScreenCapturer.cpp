@@ -205,13 +205,15 @@ void GnomeScreenCapturer::setCaptureFPS(int fps) {
     if (stream) stream->retime();
 }
 
-void GnomeScreenCapturer::requestFrame() {
+void GnomeScreenCapturer::requestFrame() { requestFrames(1); }
+
+void GnomeScreenCapturer::requestFrames(int count) {
     std::shared_ptr<PipeWireStream> stream;
     {
         const std::lock_guard state(stateLock_);
         stream = stream_;
     }
-    if (stream) stream->requestFrame();
+    if (stream) stream->requestFrames(count);
 }
 
 bool GnomeScreenCapturer::usesDmaBuf() const {

@@ -52,6 +52,7 @@ public:
     int captureFPS() const override;
     void setCaptureFPS(int fps) override;
     void requestFrame() override;
+    void requestFrames(int count) override;
 
     // The pictures come as DMA-BUFs (false before the first start).
     bool usesDmaBuf() const;

@@ -177,6 +177,7 @@ struct PipeWireStream::Loop {
     std::string failure;
     std::atomic<bool> dmabuf{false};
     std::atomic<bool> retimed{false};
+    std::atomic<int> asked{0}; // pictures requestFrames() wants, taken by the loop thread
 
     // Loop thread only.
     spa_video_info_raw format{};
@@ -190,6 +191,7 @@ struct PipeWireStream::Loop {
     Clock::time_point slot{};
     Clock::time_point lastDelivered{};
     std::optional<CapturedFrame> last;
+    int owed = 0; // pictures still to deliver at the rate for a request, the next one counting
     ReusePool<FrameBuffer> pool{3};
 
     ~Loop() {
@@ -318,7 +320,7 @@ struct PipeWireStream::Loop {
 
     // Delivers the waiting picture when its slot has come (or at once when `force`).
     void pump(bool force) {
-        if (!held) return;
+        if (!held) return repeatOwed();
         const Clock::time_point t = Clock::now();
         const Clock::duration step = interval();
         if (retimed.exchange(false)) slot = {}; // a new rate: a new grid from this picture
@@ -333,6 +335,18 @@ struct PipeWireStream::Loop {
         if (t - slot > step / 2) slot = t; // off the grid (a still screen, a late wake): a new one
         slot += step;
         deliver(frame, t);
+        if (owed > 0 && --owed > 0) armPacer(slot);
+    }
+
+    // A request still wants pictures and the screen sent none: the last one again, in its slot.
+    void repeatOwed() {
+        if (owed <= 0 || !last) return;
+        const Clock::time_point t = Clock::now();
+        CapturedFrame again = *last;
+        again.capturedAt = t;
+        slot = t + interval();
+        deliver(again, t);
+        if (--owed > 0) armPacer(slot);
     }
 
     Copy copyOut(const spa_buffer& buf, Clock::time_point takenAt, CapturedFrame& out) {
@@ -375,11 +389,9 @@ struct PipeWireStream::Loop {
     }
 
     void requested() {
+        owed = std::max(owed, asked.exchange(0));
         if (held) return pump(true);
-        if (!last) return;
-        CapturedFrame again = *last;
-        again.capturedAt = Clock::now();
-        deliver(again, again.capturedAt);
+        repeatOwed();
     }
 
     void stateChanged(pw_stream_state state, const char* error) {
@@ -488,7 +500,13 @@ PipeWireStream::Size PipeWireStream::waitForFormat(std::chrono::milliseconds tim
 
 bool PipeWireStream::usesDmaBuf() const { return loop_->dmabuf.load(); }
 
-void PipeWireStream::requestFrame() {
+void PipeWireStream::requestFrame() { requestFrames(1); }
+
+void PipeWireStream::requestFrames(int count) {
+    if (count <= 0) return;
+    int before = loop_->asked.load();
+    while (before < count && !loop_->asked.compare_exchange_weak(before, count)) {
+    }
     if (loop_->thread && loop_->request) pw_loop_signal_event(pw_thread_loop_get_loop(loop_->thread), loop_->request);
 }
 

@@ -249,4 +249,13 @@ TEST(PipeWireStream, PicturesComeInTheSourcesColourAndTimeAtTheRateItIsAskedForA
     fps->store(240);
     stream.retime();
     ASSERT_TRUE(dovrel::test::pollUntil([&] { return source.agreedRate.load() == 60u; }));
+
+    // A refresh wave asks for pictures of the still screen: they come at the rate, not once a second.
+    const std::size_t still = arrivals.count();
+    stream.requestFrames(6);
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return arrivals.count() >= still + 6; }));
+    {
+        const std::lock_guard guard(arrivals.lock);
+        EXPECT_LT(arrivals.at[still + 5] - arrivals.at[still], 1s) << "repeated by the heartbeat alone";
+    }
 }
