@@ -1,11 +1,14 @@
 #pragma once
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
 
+#include <sched.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -36,6 +39,23 @@ inline double cpuSecondsOf(pid_t pid) {
         if (i == 15) stime = std::stoull(field);
     }
     return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// Takes a leading "--isolated" off the arguments: then this benchmark and everything it starts run
+// before the machine's other work (real-time round robin, inherited by every child; needs the right to
+// raise priorities), as on a machine whose only work is the desktop and the remote session; other
+// builds and tests on a shared machine otherwise take the cores the encoder's and decoder's threads wait
+// for. Call it first, while the process has one thread. Returns how the run is scheduled, for the
+// figures' heading.
+inline std::string takeIsolatedOption(int& argc, char**& argv) {
+    if (argc < 2 || std::string(argv[1]) != "--isolated") return "shared with the machine's other work";
+    --argc;
+    ++argv;
+    sched_param p{};
+    p.sched_priority = 10;
+    if (::sched_setscheduler(0, SCHED_RR, &p) == 0)
+        return "isolated (real-time priority for this benchmark and all it starts)";
+    return std::string("shared: real-time priority refused (") + std::strerror(errno) + ")";
 }
 
 } // namespace dovrel::bench

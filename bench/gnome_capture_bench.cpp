@@ -120,14 +120,7 @@ Phase run(Received& received, pid_t compositor) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string mode = "shared with the machine's other work";
-    if (argc > 1 && std::string(argv[1]) == "--isolated") {
-        sched_param sp{};
-        sp.sched_priority = 10;
-        mode = ::sched_setscheduler(0, SCHED_RR, &sp) == 0
-                   ? "isolated (real-time priority for this benchmark and all it starts)"
-                   : std::string("shared: real-time priority refused (") + std::strerror(errno) + ")";
-    }
+    const std::string mode = dovrel::bench::takeIsolatedOption(argc, argv);
     // Children first, while this process has one thread.
     test::GnomeSession gnome(std::vector<test::GnomeMonitor>{{W, H, 60}});
     if (!gnome.available()) {

@@ -544,21 +544,7 @@ uint16_t freeUdpPort() {
 } // namespace
 
 int main(int argc, char** argv) {
-    // "--isolated": this benchmark and everything it starts (both X servers, the painter, the agents)
-    // run before the machine's other work, as on a machine whose only work is the desktop and the
-    // remote session; other builds and tests on a shared machine otherwise take the cores the encoder's
-    // and decoder's threads wait for. Real-time round robin, inherited by every child; needs the right
-    // to raise priorities.
-    std::string mode = "shared with the machine's other work";
-    if (argc > 1 && std::string(argv[1]) == "--isolated") {
-        sched_param p{};
-        p.sched_priority = 10;
-        mode = ::sched_setscheduler(0, SCHED_RR, &p) == 0
-                   ? "isolated (real-time priority for this benchmark and all it starts)"
-                   : std::string("shared: real-time priority refused (") + std::strerror(errno) + ")";
-        --argc;
-        ++argv;
-    }
+    const std::string mode = dovrel::bench::takeIsolatedOption(argc, argv);
     // Children first, while this process has one thread.
     dovrel::test::XvfbServer xvfb(W, H);
     if (!xvfb.running()) {

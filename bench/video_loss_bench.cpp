@@ -541,19 +541,7 @@ void measure(double loss, LossyForwarder& forwarder, Comparer& comparer, pid_t a
 } // namespace
 
 int main(int argc, char** argv) {
-    // "--isolated": this benchmark and everything it starts (the X server, the painter, the agent) run
-    // before the machine's other work. Real-time round robin, inherited by every child; needs the right
-    // to raise priorities.
-    std::string mode = "shared with the machine's other work";
-    if (argc > 1 && std::string(argv[1]) == "--isolated") {
-        sched_param p{};
-        p.sched_priority = 10;
-        mode = ::sched_setscheduler(0, SCHED_RR, &p) == 0
-                   ? "isolated (real-time priority for this benchmark and all it starts)"
-                   : std::string("shared: real-time priority refused (") + std::strerror(errno) + ")";
-        --argc;
-        ++argv;
-    }
+    const std::string mode = dovrel::bench::takeIsolatedOption(argc, argv);
     dovrel::test::XvfbServer xvfb(W, H);
     if (!xvfb.running()) {
         std::printf("video loss: cannot run: %s\n", xvfb.failure().c_str());
