@@ -165,12 +165,7 @@ void GnomeScreenCapturer::startAudio(AudioCallback onAudio) {
 
 std::string GnomeScreenCapturer::name(int index) const {
     const std::lock_guard state(stateLock_);
-    if (index >= 0 && index < static_cast<int>(displays_.size())) {
-        const bool anyPrimary =
-            std::any_of(displays_.begin(), displays_.end(), [](const auto& m) { return m.primary; });
-        if (displays_[static_cast<std::size_t>(index)].primary || (!anyPrimary && index == 0)) return "Main display";
-    }
-    return "Display " + std::to_string(static_cast<int64_t>(index) + 1);
+    return displayName(displays_, index);
 }
 
 std::vector<MonitorInfo> GnomeScreenCapturer::displays() const {

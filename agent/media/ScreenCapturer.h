@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -20,6 +21,17 @@ struct MonitorInfo {
     bool primary = false;
     bool operator==(const MonitorInfo&) const = default;
 };
+
+// What the controller's display picker calls monitor `index`: "Main display" for the primary one (or,
+// without a primary monitor, the first, which then plays that part as the desktop itself does), else
+// "Display N".
+inline std::string displayName(const std::vector<MonitorInfo>& displays, int index) {
+    if (index >= 0 && index < static_cast<int>(displays.size())) {
+        const bool anyPrimary = std::any_of(displays.begin(), displays.end(), [](const auto& m) { return m.primary; });
+        if (displays[static_cast<std::size_t>(index)].primary || (!anyPrimary && index == 0)) return "Main display";
+    }
+    return "Display " + std::to_string(static_cast<int64_t>(index) + 1);
+}
 
 // Captures one monitor of the desktop, with the system's audio. Complete pictures go to the frame
 // callback given at creation, on the thread "dovrel.capture"; audio goes to the audio callback as

@@ -293,13 +293,7 @@ void X11ScreenCapturer::stopUnderLock() {
 
 std::string X11ScreenCapturer::name(int index) const {
     const std::lock_guard state(stateLock_);
-    if (index >= 0 && index < static_cast<int>(displays_.size())) {
-        const bool anyPrimary =
-            std::any_of(displays_.begin(), displays_.end(), [](const auto& m) { return m.primary; });
-        // Without a primary monitor the first one plays that part, as the desktop itself does.
-        if (displays_[static_cast<std::size_t>(index)].primary || (!anyPrimary && index == 0)) return "Main display";
-    }
-    return "Display " + std::to_string(static_cast<int64_t>(index) + 1);
+    return displayName(displays_, index);
 }
 
 std::vector<MonitorInfo> X11ScreenCapturer::displays() const {
