@@ -12,7 +12,6 @@
 #include "controller/platform/FileSecretStore.h"
 #include "controller/platform/SecretsThread.h"
 #include "controller/platform/TcpReachabilityProbe.h"
-#include "controller/services/LanScope.h"
 #include "controller/services/ReachabilityPoller.h"
 
 using namespace dovrel::controller;
@@ -20,11 +19,6 @@ using namespace dovrel::controller::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct FakeInterfaces final : NetworkInterfaces {
-    std::optional<std::vector<InterfaceAddress>> list;
-    std::optional<std::vector<InterfaceAddress>> ipv4Addresses() const override { return list; }
-};
 
 struct FakeProbe final : ReachabilityProbe {
     struct Asked {
@@ -45,10 +39,6 @@ struct FakeProbe final : ReachabilityProbe {
         return out;
     }
 };
-
-InterfaceAddress net(const char* address, int bits) {
-    return {*LanScope::ipv4(address), bits == 0 ? 0u : ~0u << (32 - bits)};
-}
 
 Device machine(const QString& name, const QString& host, std::optional<QString> deviceId = std::nullopt) {
     Device d;
@@ -81,30 +71,6 @@ struct PollerTest : ::testing::Test, ApiDoubleFixture {
 };
 
 } // namespace
-
-TEST(LanScopeTest, Ipv4) {
-    EXPECT_EQ(LanScope::ipv4("10.0.0.7"), 0x0A000007u);
-    EXPECT_EQ(LanScope::ipv4(".10.0.0.7."), 0x0A000007u);
-    EXPECT_EQ(LanScope::ipv4("10..0.0.7"), 0x0A000007u);
-    EXPECT_EQ(LanScope::ipv4("10.0.x.0.7"), 0x0A000007u);
-    EXPECT_EQ(LanScope::ipv4("+10.-0.0.7"), 0x0A000007u);
-    EXPECT_FALSE(LanScope::ipv4("10.0.0.256"));
-    EXPECT_EQ(LanScope::ipv4("10.-1.0.7.8"), 0x0A000708u); // "-1" is skipped
-    EXPECT_FALSE(LanScope::ipv4("10.-1.0.7"));
-    EXPECT_FALSE(LanScope::ipv4("1.2.3"));
-    EXPECT_FALSE(LanScope::ipv4("office.lan"));
-}
-
-TEST(LanScopeTest, IsLocal) {
-    FakeInterfaces i;
-    EXPECT_FALSE(LanScope::isLocal("192.168.1.20", i)); // the list cannot be read
-    i.list = std::vector{net("10.0.0.5", 24), net("192.168.1.5", 24)};
-    EXPECT_TRUE(LanScope::isLocal("192.168.1.20", i));
-    EXPECT_FALSE(LanScope::isLocal("192.168.2.20", i));
-    EXPECT_FALSE(LanScope::isLocal("office.lan", i));
-    // The real list never holds loopback.
-    EXPECT_FALSE(LanScope::isLocal("127.0.0.1", SystemNetworkInterfaces()));
-}
 
 TEST_F(PollerTest, EveryHostIsProbedOnItsPortAndRelayMachinesAreLookedUpBesides) {
     api.setLive("team", {"BBBB"});
