@@ -2,12 +2,9 @@
 // answers that arrive after the deck changed.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QTcpServer>
 
+#include "../client/SilentPort.h"
 #include "ServicesTestSupport.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/platform/SecretsThread.h"
@@ -187,32 +184,6 @@ struct ProbeTest : ::testing::Test {
     }
 };
 
-// A listening socket whose accept queue is full: further connection attempts get no answer at all.
-struct SilentPort {
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    std::vector<int> fillers;
-    uint16_t port = 0;
-    SilentPort() {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listener, 0);
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-        for (int i = 0; i < 3; ++i) {
-            const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-            fillers.push_back(s);
-        }
-    }
-    ~SilentPort() {
-        for (const int s : fillers)
-            ::close(s);
-        ::close(listener);
-    }
-};
 } // namespace
 
 TEST_F(ProbeTest, AnAcceptedOrRefusedConnectionCountsAsReachable) {
@@ -227,7 +198,7 @@ TEST_F(ProbeTest, AnAcceptedOrRefusedConnectionCountsAsReachable) {
 TEST_F(ProbeTest, SilenceUntilTheTimeOutDoesNot) {
     SilentPort silent;
     std::optional<bool> got;
-    probe->probe("127.0.0.1", silent.port, 2500ms, [&](bool r) { got = r; });
+    probe->probe("127.0.0.1", silent.port(), 2500ms, [&](bool r) { got = r; });
     probe->runOnProbeThread([&] { clock.advance(2499ms); });
     pump(50ms);
     EXPECT_FALSE(got);
