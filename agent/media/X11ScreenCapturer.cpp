@@ -12,7 +12,6 @@
 #include "agent/common/Diag.h"
 #include "agent/common/ThreadName.h"
 #include "agent/common/UniqueFd.h"
-#include "agent/media/PulseAudioCapturer.h"
 #include "agent/media/X11Grabber.h"
 #include "runtime/SignalStack.h"
 
@@ -184,17 +183,13 @@ void X11ScreenCapturer::Loop::run() {
 X11ScreenCapturer::X11ScreenCapturer(FrameCallback onFrame) : X11ScreenCapturer(std::move(onFrame), Options{}) {}
 
 X11ScreenCapturer::X11ScreenCapturer(FrameCallback onFrame, Options options)
-    : onFrame_(std::move(onFrame)), displayName_(std::move(options.displayName)), audio_(std::move(options.audio)),
-      clock_(options.clock), fps_(std::make_shared<std::atomic<int>>(60)) {
-    if (!audio_) audio_ = std::make_shared<PulseAudioCapturer>();
-}
+    : onFrame_(std::move(onFrame)), displayName_(std::move(options.displayName)),
+      audio_(std::move(options.audio), options.clock), fps_(std::make_shared<std::atomic<int>>(60)) {}
 
 X11ScreenCapturer::~X11ScreenCapturer() {
     const std::lock_guard guard(lifecycle_);
     stopUnderLock();
 }
-
-Instant X11ScreenCapturer::now() const { return clock_ ? clock_->now() : Clock::now(); }
 
 void X11ScreenCapturer::setOnAudio(AudioCallback cb) {
     const std::lock_guard guard(stateLock_);
@@ -250,24 +245,7 @@ void X11ScreenCapturer::startUnderLock(int index) {
         const std::lock_guard state(stateLock_);
         loop_ = loop;
     }
-    if (onAudio) startAudio(std::move(onAudio));
-}
-
-void X11ScreenCapturer::startAudio(AudioCallback onAudio) {
-    const Instant at = now();
-    if (audioRefusedAt_ && at - *audioRefusedAt_ < audioRetryAfter) return; // refused lately: video only
-    try {
-        audio_->start([cb = std::move(onAudio)](std::span<const int16_t> samples, uint32_t rate, uint8_t channels) {
-            Diag::stamp(Diag::Stamp::lastStreamAt, Clock::now());
-            cb(samples, rate, channels);
-        });
-        audioRefusedAt_.reset();
-    } catch (const std::exception& e) {
-        audioRefusedAt_ = at;
-        print(std::string("⚠︎ the stream would not start WITH audio (") + e.what() +
-              ") — starting it video-only so the screen still works");
-        print("• capture started VIDEO-ONLY — this computer is refusing system audio right now");
-    }
+    if (onAudio) audio_.start(std::move(onAudio));
 }
 
 void X11ScreenCapturer::restart() {
@@ -288,7 +266,7 @@ void X11ScreenCapturer::stopUnderLock() {
         loop = std::move(loop_);
     }
     if (loop) loop->stop(thread_);
-    audio_->stop();
+    audio_.stop();
 }
 
 std::string X11ScreenCapturer::name(int index) const {
@@ -353,7 +331,7 @@ void X11ScreenCapturer::requestFrames(int count) {
 
 std::optional<Instant> X11ScreenCapturer::audioRefusedAt() {
     const std::lock_guard guard(lifecycle_);
-    return audioRefusedAt_;
+    return audio_.refusedAt();
 }
 
 } // namespace dovrel::agent
