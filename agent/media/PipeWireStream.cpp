@@ -23,6 +23,7 @@
 #include "agent/common/Diag.h"
 #include "agent/common/ThreadName.h"
 #include "agent/media/ReusePool.h"
+#include "runtime/SignalStack.h"
 
 namespace dovrel::agent {
 
@@ -475,6 +476,8 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
     pw_loop_invoke(
         loop,
         [](spa_loop*, bool, uint32_t, const void*, size_t, void*) {
+            // PipeWire started the thread; it is ours all the same.
+            armSignalStack();
             nameCurrentThread("dovrel.capture");
             return 0;
         },
@@ -484,7 +487,10 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
 PipeWireStream::~PipeWireStream() {
     if (loop_->thread && pw_thread_loop_in_thread(loop_->thread)) {
         // A thread cannot join itself: another takes the loop down once this callback has returned.
-        std::thread([loop = std::move(loop_)]() mutable { loop.reset(); }).detach();
+        std::thread([loop = std::move(loop_)]() mutable {
+            armSignalStack();
+            loop.reset();
+        }).detach();
     }
 }
 
