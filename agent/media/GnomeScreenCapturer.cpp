@@ -9,7 +9,6 @@ namespace dovrel::agent {
 
 namespace {
 
-constexpr int maxFPS = 240;
 constexpr auto formatWait = std::chrono::seconds(10);
 
 MonitorInfo infoOf(const MutterMonitor& m) { return {m.connector, m.x, m.y, m.width, m.height, m.primary}; }
@@ -169,7 +168,7 @@ int GnomeScreenCapturer::height() const {
 int GnomeScreenCapturer::captureFPS() const { return fps_->load(std::memory_order_relaxed); }
 
 void GnomeScreenCapturer::setCaptureFPS(int fps) {
-    fps_->store(std::clamp(fps, 1, maxFPS), std::memory_order_relaxed);
+    fps_->store(std::clamp(fps, 1, maxCaptureFPS), std::memory_order_relaxed);
     std::shared_ptr<PipeWireStream> stream;
     {
         const std::lock_guard state(stateLock_);

@@ -19,7 +19,6 @@ namespace dovrel::agent {
 
 namespace {
 using Clock = std::chrono::steady_clock;
-constexpr int maxFPS = 240;
 
 // Watches when changes come against the grid of grab slots, and moves the grid to a desktop's phase.
 struct GridPhase {
@@ -128,8 +127,7 @@ void X11ScreenCapturer::Loop::run() {
         const bool keep = kept > 0;
         if (std::exchange(retimed, false)) slot = {}; // a new rate: a new grid from the next grab
         lk.unlock();
-        const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) /
-                              std::clamp(fps->load(std::memory_order_relaxed), 1, maxFPS);
+        const auto interval = captureInterval(fps->load(std::memory_order_relaxed));
         std::string failure;
         bool pending = false;
         try {
@@ -297,7 +295,7 @@ int X11ScreenCapturer::height() const {
 int X11ScreenCapturer::captureFPS() const { return fps_->load(std::memory_order_relaxed); }
 
 void X11ScreenCapturer::setCaptureFPS(int fps) {
-    fps_->store(std::clamp(fps, 1, maxFPS), std::memory_order_relaxed);
+    fps_->store(std::clamp(fps, 1, maxCaptureFPS), std::memory_order_relaxed);
     std::shared_ptr<Loop> loop;
     {
         const std::lock_guard state(stateLock_);
