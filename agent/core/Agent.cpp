@@ -240,10 +240,11 @@ void Agent::run(AgentObserver& observer) {
         print("• pairing code ready - shown in the agent window, deliberately not written to this log");
 
     if (const std::string why = injector_->unavailableReason(); why.empty()) {
-        print("• XTEST available on the X display — full input control ENABLED (mouse + keyboard)");
+        // The start-up line about the desktop has already named the way input goes (XTEST, or GNOME).
+        print("• input reaches the desktop — full input control ENABLED (mouse + keyboard)");
     } else {
         print("• input control NOT available (" + why + ") — a controller can VIEW but not CONTROL. Run the");
-        print("  agent in the desktop's X session (DISPLAY set, XTEST enabled, as Xorg has it), then relaunch.");
+        print("  agent inside the desktop session it serves (X11 with XTEST, or GNOME on Wayland), then relaunch.");
     }
 
     const wex::RelayIdentity linked = transport_->relayIdentity();

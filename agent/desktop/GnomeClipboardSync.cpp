@@ -10,8 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "agent/common/AgentLog.h"
-#include "protocol/ClipboardText.h"
+#include "agent/desktop/ClipboardOffers.h"
 
 namespace dovrel::agent {
 
@@ -98,29 +97,18 @@ private:
 
 struct GnomeClipboardSync::State : std::enable_shared_from_this<State> {
     State(SendText s, std::shared_ptr<MutterSession> m, SerialQueue& q)
-        : send(std::move(s)), session(std::move(m)), queue(q) {}
+        : offers(std::move(s)), session(std::move(m)), queue(q) {}
 
-    SendText send;
+    ClipboardOffers offers;
     std::shared_ptr<MutterSession> session;
     SerialQueue& queue;
     bool watching = false;
-    // The text a controller last sent, kept for the agent's life: never offered back to any controller.
-    std::optional<std::string> suppress;
     // What this session offers as the clipboard now, when it owns it.
     std::optional<std::string> ours;
     // What the clipboard held when last looked at (read from its owner, or ours).
     std::optional<std::string> current;
     std::vector<std::string> offeredTypes; // by the clipboard's owner, when it is not us
     uint64_t reads = 0;                    // the latest read wins
-
-    bool offerable(const std::string& text) const { return !text.empty() && (!suppress || text != *suppress); }
-
-    void offer(const std::string& text) {
-        const wex::ClipboardWireText wire = wex::clipboardTextForWire(text);
-        if (wire.truncated)
-            print("• clipboard truncated to " + std::to_string(wire.text.size()) + " bytes for the wire");
-        send(wire.text);
-    }
 
     // Someone else copied (or, with `ours`, we did).
     void ownerChanged(std::vector<std::string> types, bool mine) {
@@ -150,23 +138,20 @@ struct GnomeClipboardSync::State : std::enable_shared_from_this<State> {
                              const auto self = weak.lock();
                              if (!self || !ok || mine != self->reads) return;
                              self->current = text;
-                             if (self->watching && self->offerable(text)) self->offer(text);
+                             if (self->watching) self->offers.offer(text);
                          });
     }
 
     void start() {
         watching = true;
         if (ours) return; // the clipboard holds what a controller sent: nothing to offer
-        if (current) {
-            if (offerable(*current)) offer(*current);
-            return;
-        }
+        if (current) return offers.offer(*current);
         readAndOffer();
     }
 
     void applyRemote(const std::string& text) {
         if (text.empty() || current == text) return;
-        suppress = text;
+        offers.fromController(text);
         ours = text;
         current = text;
         session->setSelection(textTypes);

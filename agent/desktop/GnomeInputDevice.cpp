@@ -13,9 +13,6 @@ namespace {
 constexpr int32_t btnLeft = 0x110, btnRight = 0x111, btnMiddle = 0x112;
 constexpr uint32_t axisVertical = 0, axisHorizontal = 1;
 
-// The usages of the two Shift keys.
-constexpr uint16_t kShiftUsages[] = {0xE1, 0xE5};
-
 class GnomeInputDevice final : public InputDevice {
 public:
     explicit GnomeInputDevice(std::shared_ptr<MutterSession> session) : session_(std::move(session)) {
@@ -62,9 +59,7 @@ public:
     // The compositor presses Shift itself for a character on the shifted level; one held here would
     // shift the others, so it is let go of around each character.
     void type(const std::u32string& text, const std::function<bool()>& stop) override {
-        std::vector<uint32_t> heldShift;
-        for (const uint16_t usage : kShiftUsages)
-            if (const auto it = pressed_.find(usage); it != pressed_.end()) heldShift.push_back(it->second);
+        const std::vector<uint32_t> heldShift = heldShiftKeys(pressed_);
         for (const char32_t ch : text) {
             if (stop()) break;
             const auto ks = keysymForCharacter(ch);

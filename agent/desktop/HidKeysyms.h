@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace dovrel::agent {
 
@@ -50,6 +51,15 @@ struct HidKey {
 // Down, Delete Forward and Keypad Enter, plus the modifier keys (Command is Super). Punctuation and
 // keypad keys are not mapped: controllers send those as text.
 std::optional<HidKey> hidKeyForUsage(uint16_t usageId);
+
+// What `pressed` (the keys a device holds down, by usage ID) holds for the Shift keys that are down,
+// left before right.
+template <class PressedKeys> std::vector<typename PressedKeys::mapped_type> heldShiftKeys(const PressedKeys& pressed) {
+    std::vector<typename PressedKeys::mapped_type> held;
+    for (const uint16_t usage : {uint16_t{0xE1}, uint16_t{0xE5}})
+        if (const auto it = pressed.find(usage); it != pressed.end()) held.push_back(it->second);
+    return held;
+}
 
 // The keysym that types a Unicode scalar value: Latin-1 keysyms are their code points, the rest are
 // Unicode keysyms. Line breaks become Return and tabs Tab; other control characters type nothing.

@@ -9,8 +9,8 @@
 #include <QMimeData>
 
 #include "agent/common/AgentLog.h"
+#include "agent/desktop/ClipboardOffers.h"
 #include "agent/desktop/MainThreadPost.h"
-#include "protocol/ClipboardText.h"
 #include "runtime/clipboard/ClipboardChangeWatch.h"
 #include "runtime/clipboard/ClipboardFileList.h"
 #include "runtime/clipboard/X11ClipboardOwner.h"
@@ -26,14 +26,11 @@ QClipboard* appClipboard() {
 } // namespace
 
 struct QtClipboardSync::State : std::enable_shared_from_this<State> {
-    State(SendText send, Scheduler& s) : scheduler(s), onLocalChange(std::move(send)) {}
+    State(SendText send, Scheduler& s) : scheduler(s), offers(std::move(send)) {}
 
     Scheduler& scheduler;
-    SendText onLocalChange; // main thread
+    ClipboardOffers offers; // main thread
     ClipboardChangeWatch changes;
-    // The text a controller last sent. Kept for the agent's life, across sessions and local copies: a
-    // controller's own text is never offered back to it, nor to the next one.
-    std::optional<std::string> suppress;
     std::unique_ptr<Timer> timer;
 
     std::optional<std::string> currentText() const {
@@ -43,19 +40,10 @@ struct QtClipboardSync::State : std::enable_shared_from_this<State> {
         return text;
     }
 
-    bool offerable(const std::string& text) const { return !text.empty() && (!suppress || text != *suppress); }
-
-    void offer(const std::string& text) {
-        const wex::ClipboardWireText wire = wex::clipboardTextForWire(text);
-        if (wire.truncated)
-            print("• clipboard truncated to " + std::to_string(wire.text.size()) + " bytes for the wire");
-        onLocalChange(wire.text);
-    }
-
     void start() {
         timer.reset();
         changes.forget();
-        if (const auto text = currentText(); text && offerable(*text)) offer(*text);
+        if (const auto text = currentText()) offers.offer(*text);
         timer = scheduler.every(pollInterval, pollInterval, [weak = weak_from_this()] {
             if (const auto self = weak.lock()) self->poll();
         });
@@ -64,15 +52,15 @@ struct QtClipboardSync::State : std::enable_shared_from_this<State> {
     void poll() {
         if (!changes.changed()) return;
         // A copy made in this agent's own window counts like any other; only the controller's own text
-        // is held back (`suppress`), and its write was not seen as a change.
-        if (const auto text = currentText(); text && offerable(*text)) offer(*text);
+        // is held back (`offers`), and its write was not seen as a change.
+        if (const auto text = currentText()) offers.offer(*text);
     }
 
     void applyRemote(const std::string& text) {
         QClipboard* clipboard = appClipboard();
         if (text.empty() || !clipboard) return;
         if (currentText() == text) return;
-        suppress = text;
+        offers.fromController(text);
         auto* data = new QMimeData;
         data->setText(QString::fromStdString(text));
         if (!putOnClipboard(data)) print("⚠︎ clipboard text from the controller could not be put on the clipboard");
@@ -82,7 +70,7 @@ struct QtClipboardSync::State : std::enable_shared_from_this<State> {
 
 QtClipboardSync::QtClipboardSync(SendText send, Scheduler& scheduler)
     : state_(std::make_shared<State>(std::move(send), scheduler)) {
-    if (!state_->onLocalChange) throw std::invalid_argument("QtClipboardSync needs where local text goes");
+    if (!state_->offers) throw std::invalid_argument("QtClipboardSync needs where local text goes");
 }
 
 QtClipboardSync::~QtClipboardSync() = default;

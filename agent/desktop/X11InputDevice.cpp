@@ -22,9 +22,6 @@ struct Disconnect {
 constexpr uint8_t kButtonLeft = 1, kButtonMiddle = 2, kButtonRight = 3;
 constexpr uint8_t kWheelUp = 4, kWheelDown = 5, kWheelLeft = 6, kWheelRight = 7;
 
-// The usages of the two Shift keys.
-constexpr uint16_t kShiftUsages[] = {0xE1, 0xE5};
-
 class X11InputDevice final : public InputDevice {
 public:
     explicit X11InputDevice(const std::string& display) {
@@ -113,9 +110,7 @@ public:
         if (keysyms.empty()) return;
 
         // The Shift keys the controller holds stay held, but for characters that must not be shifted.
-        std::vector<xcb_keycode_t> heldShift;
-        for (const uint16_t usage : kShiftUsages)
-            if (const auto it = pressed_.find(usage); it != pressed_.end()) heldShift.push_back(it->second);
+        const std::vector<xcb_keycode_t> heldShift = heldShiftKeys(pressed_);
         const auto shiftKey =
             heldShift.empty() ? modifierKeycode(keysym::shiftL, keysym::shiftR) : std::optional(heldShift.front());
         const bool caps = capsLockOn();

@@ -63,9 +63,10 @@ public:
     // once no picture has been lost for this long.
     static constexpr std::chrono::seconds calmAfter{10};
     // A client's request for a keyframe says that pictures are being lost unless it comes this soon
-    // after a keyframe was asked for (a client joining), or while pictures come this far apart (a still
-    // screen, which a client asks about too).
-    static constexpr std::chrono::seconds joinGrace{2};
+    // after a keyframe was asked for (a client joining, whose window asks again once it opens: seen
+    // two seconds later where the desktop draws in software), or while pictures come this far apart (a
+    // still screen, which a client asks about too). A loss within the grace is repaired by a keyframe.
+    static constexpr std::chrono::seconds joinGrace{5};
     static constexpr std::chrono::milliseconds stillInterval{250};
 
     CapturePipeline();

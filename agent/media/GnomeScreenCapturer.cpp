@@ -4,15 +4,11 @@
 
 #include "agent/common/AgentError.h"
 #include "agent/common/AgentLog.h"
-#include "agent/common/Diag.h"
-#include "agent/media/PulseAudioCapturer.h"
 
 namespace dovrel::agent {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr int maxFPS = 240;
 constexpr auto formatWait = std::chrono::seconds(10);
 
 MonitorInfo infoOf(const MutterMonitor& m) { return {m.connector, m.x, m.y, m.width, m.height, m.primary}; }
@@ -23,10 +19,8 @@ GnomeScreenCapturer::GnomeScreenCapturer(FrameCallback onFrame, std::shared_ptr<
     : GnomeScreenCapturer(std::move(onFrame), std::move(session), Options{}) {}
 
 GnomeScreenCapturer::GnomeScreenCapturer(FrameCallback onFrame, std::shared_ptr<MutterSession> session, Options options)
-    : onFrame_(std::move(onFrame)), session_(std::move(session)), audio_(std::move(options.audio)),
-      clock_(options.clock), fps_(std::make_shared<std::atomic<int>>(60)) {
-    if (!audio_) audio_ = std::make_shared<PulseAudioCapturer>();
-}
+    : onFrame_(std::move(onFrame)), session_(std::move(session)), audio_(std::move(options.audio), options.clock),
+      fps_(std::make_shared<std::atomic<int>>(60)) {}
 
 GnomeScreenCapturer::~GnomeScreenCapturer() {
     const std::lock_guard guard(lifecycle_);
@@ -121,7 +115,7 @@ void GnomeScreenCapturer::startUnderLock(int index) {
           (chosen.monitor.connector.empty() ? "the primary monitor" : chosen.monitor.connector) + " — " +
           std::to_string(size.width) + "×" + std::to_string(size.height) + " through PipeWire (" +
           (dmabuf ? "DMA-BUF" : "shared memory") + ")");
-    if (onAudio) startAudio(std::move(onAudio));
+    if (onAudio) audio_.start(std::move(onAudio));
 }
 
 void GnomeScreenCapturer::stopUnderLock() {
@@ -132,7 +126,7 @@ void GnomeScreenCapturer::stopUnderLock() {
         ++generation_;
     }
     stream.reset();
-    audio_->stop();
+    audio_.stop();
 }
 
 void GnomeScreenCapturer::stopped(uint64_t generation, const std::string& why) {
@@ -144,23 +138,6 @@ void GnomeScreenCapturer::stopped(uint64_t generation, const std::string& why) {
         cb = onStopped_;
     }
     if (cb) cb(why);
-}
-
-void GnomeScreenCapturer::startAudio(AudioCallback onAudio) {
-    const Instant at = clock_ ? clock_->now() : Clock::now();
-    if (audioRefusedAt_ && at - *audioRefusedAt_ < audioRetryAfter) return; // refused lately: video only
-    try {
-        audio_->start([cb = std::move(onAudio)](std::span<const int16_t> samples, uint32_t rate, uint8_t channels) {
-            Diag::stamp(Diag::Stamp::lastStreamAt, Clock::now());
-            cb(samples, rate, channels);
-        });
-        audioRefusedAt_.reset();
-    } catch (const std::exception& e) {
-        audioRefusedAt_ = at;
-        print(std::string("⚠︎ the stream would not start WITH audio (") + e.what() +
-              ") — starting it video-only so the screen still works");
-        print("• capture started VIDEO-ONLY — this computer is refusing system audio right now");
-    }
 }
 
 std::string GnomeScreenCapturer::name(int index) const {
@@ -191,7 +168,7 @@ int GnomeScreenCapturer::height() const {
 int GnomeScreenCapturer::captureFPS() const { return fps_->load(std::memory_order_relaxed); }
 
 void GnomeScreenCapturer::setCaptureFPS(int fps) {
-    fps_->store(std::clamp(fps, 1, maxFPS), std::memory_order_relaxed);
+    fps_->store(std::clamp(fps, 1, maxCaptureFPS), std::memory_order_relaxed);
     std::shared_ptr<PipeWireStream> stream;
     {
         const std::lock_guard state(stateLock_);

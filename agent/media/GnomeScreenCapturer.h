@@ -9,6 +9,7 @@
 
 #include "agent/gnome/MutterSession.h"
 #include "agent/media/AudioCapturer.h"
+#include "agent/media/CaptureAudio.h"
 #include "agent/media/PipeWireStream.h"
 #include "agent/media/ScreenCapturer.h"
 #include "runtime/Scheduler.h"
@@ -27,8 +28,6 @@ namespace dovrel::agent {
 // PipeWire goes away, the stopped callback says so once.
 class GnomeScreenCapturer final : public ScreenCapturer {
 public:
-    static constexpr std::chrono::seconds audioRetryAfter{600};
-
     struct Options {
         std::shared_ptr<AudioCapturer> audio; // null: PulseAudio's "@DEFAULT_MONITOR@"
         Scheduler* clock = nullptr;           // for the audio retry rule; null: the real clock
@@ -60,17 +59,14 @@ public:
 private:
     void startUnderLock(int index);
     void stopUnderLock();
-    void startAudio(AudioCallback onAudio);
     void stopped(uint64_t generation, const std::string& why);
 
     const FrameCallback onFrame_;
     const std::shared_ptr<MutterSession> session_;
-    std::shared_ptr<AudioCapturer> audio_;
-    Scheduler* clock_;
+    CaptureAudio audio_; // under lifecycle_
     std::shared_ptr<std::atomic<int>> fps_;
 
     std::mutex lifecycle_; // start, restart, refresh and destruction, one at a time
-    std::optional<Instant> audioRefusedAt_;
 
     mutable std::mutex stateLock_;
     std::shared_ptr<PipeWireStream> stream_;

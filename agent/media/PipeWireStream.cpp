@@ -23,6 +23,7 @@
 #include "agent/common/Diag.h"
 #include "agent/common/ThreadName.h"
 #include "agent/media/ReusePool.h"
+#include "runtime/SignalStack.h"
 
 namespace dovrel::agent {
 
@@ -33,7 +34,6 @@ using namespace std::chrono_literals;
 
 constexpr uint64_t modifierLinear = 0; // DRM_FORMAT_MOD_LINEAR
 constexpr auto heartbeat = 1s;
-constexpr int maxFPS = 240;
 
 std::once_flag pipewireInit;
 
@@ -66,7 +66,7 @@ spa_pod* enumFormat(spa_pod_builder& b, bool linear, int fps) {
     spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_framerate, 0);
     spa_pod_builder_fraction(&b, 0, 1);
     spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_maxFramerate, 0);
-    const auto rate = static_cast<uint32_t>(std::clamp(fps, 1, maxFPS));
+    const auto rate = static_cast<uint32_t>(std::clamp(fps, 1, maxCaptureFPS));
     spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
     spa_pod_builder_fraction(&b, rate, 1);
     spa_pod_builder_fraction(&b, 1, 1);
@@ -213,10 +213,7 @@ struct PipeWireStream::Loop {
         pw_thread_loop_destroy(thread);
     }
 
-    Clock::duration interval() const {
-        return std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) /
-               std::clamp(fps->load(std::memory_order_relaxed), 1, maxFPS);
-    }
+    Clock::duration interval() const { return captureInterval(fps->load(std::memory_order_relaxed)); }
 
     void stop(const std::string& why) {
         {
@@ -263,15 +260,22 @@ struct PipeWireStream::Loop {
         formatSeen.notify_all();
     }
 
-    // The formats this stream takes at the capture rate now: the producer renegotiates.
-    void offerFormats() {
-        offeredFps = std::clamp(fps->load(), 1, maxFPS);
-        uint8_t buffer[2048];
-        spa_pod_builder b{};
-        spa_pod_builder_init(&b, buffer, sizeof buffer);
+    // The formats this stream takes at the capture rate now, built in `b`: linear DMA-BUFs first unless
+    // they proved unreadable, then shared memory.
+    std::vector<const spa_pod*> formats(spa_pod_builder& b) {
+        offeredFps = std::clamp(fps->load(), 1, maxCaptureFPS);
         std::vector<const spa_pod*> params;
         if (!dmabufRefused) params.push_back(enumFormat(b, true, offeredFps));
         params.push_back(enumFormat(b, false, offeredFps));
+        return params;
+    }
+
+    // The formats offered anew: the producer renegotiates.
+    void offerFormats() {
+        uint8_t buffer[2048];
+        spa_pod_builder b{};
+        spa_pod_builder_init(&b, buffer, sizeof buffer);
+        std::vector<const spa_pod*> params = formats(b);
         pw_stream_update_params(stream, params.data(), static_cast<uint32_t>(params.size()));
     }
 
@@ -286,7 +290,7 @@ struct PipeWireStream::Loop {
     // The producer renders no more pictures than the capture rate: while nobody watches, a busy screen
     // costs the compositor a picture a second instead of one each time it paints.
     void rateChanged() {
-        if (std::clamp(fps->load(), 1, maxFPS) != offeredFps) offerFormats();
+        if (std::clamp(fps->load(), 1, maxCaptureFPS) != offeredFps) offerFormats();
     }
 
     void process() {
@@ -461,11 +465,11 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
     uint8_t buffer[2048];
     spa_pod_builder b{};
     spa_pod_builder_init(&b, buffer, sizeof buffer);
-    l.offeredFps = std::clamp(l.fps->load(), 1, maxFPS);
-    const spa_pod* params[] = {enumFormat(b, true, l.offeredFps), enumFormat(b, false, l.offeredFps)};
-    const int res = pw_stream_connect(
-        l.stream, PW_DIRECTION_INPUT, node,
-        static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 2);
+    std::vector<const spa_pod*> params = l.formats(b);
+    const int res =
+        pw_stream_connect(l.stream, PW_DIRECTION_INPUT, node,
+                          static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
+                          params.data(), static_cast<uint32_t>(params.size()));
     if (res < 0)
         throw AgentError(AgentError::Kind::capture,
                          "PipeWire would not connect to the screen's stream (" + std::string(spa_strerror(res)) + ")");
@@ -475,6 +479,8 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
     pw_loop_invoke(
         loop,
         [](spa_loop*, bool, uint32_t, const void*, size_t, void*) {
+            // PipeWire started the thread; it is ours all the same.
+            armSignalStack();
             nameCurrentThread("dovrel.capture");
             return 0;
         },
@@ -484,7 +490,10 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
 PipeWireStream::~PipeWireStream() {
     if (loop_->thread && pw_thread_loop_in_thread(loop_->thread)) {
         // A thread cannot join itself: another takes the loop down once this callback has returned.
-        std::thread([loop = std::move(loop_)]() mutable { loop.reset(); }).detach();
+        std::thread([loop = std::move(loop_)]() mutable {
+            armSignalStack();
+            loop.reset();
+        }).detach();
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -21,6 +22,15 @@ struct MonitorInfo {
     bool primary = false;
     bool operator==(const MonitorInfo&) const = default;
 };
+
+// The highest capture rate a capturer takes, in pictures a second.
+inline constexpr int maxCaptureFPS = 240;
+
+// One picture's time at the capture rate `fps`, held between 1 and maxCaptureFPS.
+inline std::chrono::steady_clock::duration captureInterval(int fps) {
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::seconds(1)) /
+           std::clamp(fps, 1, maxCaptureFPS);
+}
 
 // What the controller's display picker calls monitor `index`: "Main display" for the primary one (or,
 // without a primary monitor, the first, which then plays that part as the desktop itself does), else

@@ -12,7 +12,6 @@
 #include "agent/common/Diag.h"
 #include "agent/common/ThreadName.h"
 #include "agent/common/UniqueFd.h"
-#include "agent/media/PulseAudioCapturer.h"
 #include "agent/media/X11Grabber.h"
 #include "runtime/SignalStack.h"
 
@@ -20,7 +19,6 @@ namespace dovrel::agent {
 
 namespace {
 using Clock = std::chrono::steady_clock;
-constexpr int maxFPS = 240;
 
 // Watches when changes come against the grid of grab slots, and moves the grid to a desktop's phase.
 struct GridPhase {
@@ -129,8 +127,7 @@ void X11ScreenCapturer::Loop::run() {
         const bool keep = kept > 0;
         if (std::exchange(retimed, false)) slot = {}; // a new rate: a new grid from the next grab
         lk.unlock();
-        const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) /
-                              std::clamp(fps->load(std::memory_order_relaxed), 1, maxFPS);
+        const auto interval = captureInterval(fps->load(std::memory_order_relaxed));
         std::string failure;
         bool pending = false;
         try {
@@ -184,17 +181,13 @@ void X11ScreenCapturer::Loop::run() {
 X11ScreenCapturer::X11ScreenCapturer(FrameCallback onFrame) : X11ScreenCapturer(std::move(onFrame), Options{}) {}
 
 X11ScreenCapturer::X11ScreenCapturer(FrameCallback onFrame, Options options)
-    : onFrame_(std::move(onFrame)), displayName_(std::move(options.displayName)), audio_(std::move(options.audio)),
-      clock_(options.clock), fps_(std::make_shared<std::atomic<int>>(60)) {
-    if (!audio_) audio_ = std::make_shared<PulseAudioCapturer>();
-}
+    : onFrame_(std::move(onFrame)), displayName_(std::move(options.displayName)),
+      audio_(std::move(options.audio), options.clock), fps_(std::make_shared<std::atomic<int>>(60)) {}
 
 X11ScreenCapturer::~X11ScreenCapturer() {
     const std::lock_guard guard(lifecycle_);
     stopUnderLock();
 }
-
-Instant X11ScreenCapturer::now() const { return clock_ ? clock_->now() : Clock::now(); }
 
 void X11ScreenCapturer::setOnAudio(AudioCallback cb) {
     const std::lock_guard guard(stateLock_);
@@ -250,24 +243,7 @@ void X11ScreenCapturer::startUnderLock(int index) {
         const std::lock_guard state(stateLock_);
         loop_ = loop;
     }
-    if (onAudio) startAudio(std::move(onAudio));
-}
-
-void X11ScreenCapturer::startAudio(AudioCallback onAudio) {
-    const Instant at = now();
-    if (audioRefusedAt_ && at - *audioRefusedAt_ < audioRetryAfter) return; // refused lately: video only
-    try {
-        audio_->start([cb = std::move(onAudio)](std::span<const int16_t> samples, uint32_t rate, uint8_t channels) {
-            Diag::stamp(Diag::Stamp::lastStreamAt, Clock::now());
-            cb(samples, rate, channels);
-        });
-        audioRefusedAt_.reset();
-    } catch (const std::exception& e) {
-        audioRefusedAt_ = at;
-        print(std::string("⚠︎ the stream would not start WITH audio (") + e.what() +
-              ") — starting it video-only so the screen still works");
-        print("• capture started VIDEO-ONLY — this computer is refusing system audio right now");
-    }
+    if (onAudio) audio_.start(std::move(onAudio));
 }
 
 void X11ScreenCapturer::restart() {
@@ -288,7 +264,7 @@ void X11ScreenCapturer::stopUnderLock() {
         loop = std::move(loop_);
     }
     if (loop) loop->stop(thread_);
-    audio_->stop();
+    audio_.stop();
 }
 
 std::string X11ScreenCapturer::name(int index) const {
@@ -319,7 +295,7 @@ int X11ScreenCapturer::height() const {
 int X11ScreenCapturer::captureFPS() const { return fps_->load(std::memory_order_relaxed); }
 
 void X11ScreenCapturer::setCaptureFPS(int fps) {
-    fps_->store(std::clamp(fps, 1, maxFPS), std::memory_order_relaxed);
+    fps_->store(std::clamp(fps, 1, maxCaptureFPS), std::memory_order_relaxed);
     std::shared_ptr<Loop> loop;
     {
         const std::lock_guard state(stateLock_);
@@ -353,7 +329,7 @@ void X11ScreenCapturer::requestFrames(int count) {
 
 std::optional<Instant> X11ScreenCapturer::audioRefusedAt() {
     const std::lock_guard guard(lifecycle_);
-    return audioRefusedAt_;
+    return audio_.refusedAt();
 }
 
 } // namespace dovrel::agent

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "agent/media/AudioCapturer.h"
+#include "agent/media/CaptureAudio.h"
 #include "agent/media/ScreenCapturer.h"
 #include "runtime/Scheduler.h"
 
@@ -28,7 +29,6 @@ class X11Grabber;
 // When audio will not start, capture goes on video-only and audio is not tried again for 600 s.
 class X11ScreenCapturer final : public ScreenCapturer {
 public:
-    static constexpr std::chrono::seconds audioRetryAfter{600};
     static constexpr std::chrono::seconds heartbeat{1};
 
     struct Options {
@@ -64,18 +64,14 @@ private:
     struct Loop;
     void stopUnderLock();
     void startUnderLock(int index);
-    void startAudio(AudioCallback onAudio);
-    Instant now() const;
 
     const FrameCallback onFrame_;
     const std::string displayName_;
-    std::shared_ptr<AudioCapturer> audio_;
-    Scheduler* clock_;
 
     std::mutex lifecycle_; // start, restart, refresh and destruction, one at a time
     std::shared_ptr<Loop> loop_;
     std::thread thread_;
-    std::optional<Instant> audioRefusedAt_;
+    CaptureAudio audio_;
 
     mutable std::mutex stateLock_;
     int width_ = 0;

@@ -49,9 +49,7 @@ void AppDelegate::waitForProbes() {
 }
 
 void AppDelegate::apply(const Sample& s) {
-    model_.setScreenRecording(s.access.screenCapture);
-    model_.setAccessibility(s.access.inputControl);
-    model_.setClipboardText(s.access.clipboardText);
+    model_.setDesktopAccess(s.access);
     model_.setWgIP(s.overlayIP);
     if (!s.lanIP || *s.lanIP == model_.lanIP()) return;
     model_.setLanIP(*s.lanIP);

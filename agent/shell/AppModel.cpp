@@ -52,6 +52,11 @@ void AppModel::setConnectedClient(const QString& v) {
 void AppModel::setScreenRecording(bool v) { assign(this, screenRecording_, v, &AppModel::screenRecordingChanged); }
 void AppModel::setAccessibility(bool v) { assign(this, accessibility_, v, &AppModel::accessibilityChanged); }
 void AppModel::setClipboardText(bool v) { assign(this, clipboardText_, v, &AppModel::clipboardTextChanged); }
+void AppModel::setDesktopAccess(const DesktopAccess& a) {
+    setScreenRecording(a.screenCapture);
+    setAccessibility(a.inputControl);
+    setClipboardText(a.clipboardText);
+}
 void AppModel::setWakeReady(bool v) { assign(this, wakeReady_, v, &AppModel::wakeReadyChanged); }
 void AppModel::setOnBattery(bool v) { assign(this, onBattery_, v, &AppModel::onBatteryChanged); }
 void AppModel::setVideoFps(int v) { assign(this, videoFps_, v, &AppModel::videoFpsChanged); }
@@ -94,11 +99,7 @@ template <typename Work> void AppModel::inBackground(Work work) {
 void AppModel::refreshPermissions() {
     if (!sampler_) return;
     const DesktopAccess access = sampler_->desktopAccess();
-    onMainThread(QPointer<AppModel>(this), [access](AppModel& m) {
-        m.setScreenRecording(access.screenCapture);
-        m.setAccessibility(access.inputControl);
-        m.setClipboardText(access.clipboardText);
-    });
+    onMainThread(QPointer<AppModel>(this), [access](AppModel& m) { m.setDesktopAccess(access); });
 }
 
 void AppModel::refreshWakeStatus() {

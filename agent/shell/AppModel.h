@@ -128,6 +128,8 @@ public:
     void setScreenRecording(bool v);
     void setAccessibility(bool v);
     void setClipboardText(bool v);
+    // The three above at once, as a sample found them.
+    void setDesktopAccess(const DesktopAccess& a);
     void setWakeReady(bool v);
     void setOnBattery(bool v);
     void setVideoFps(int v);

@@ -78,9 +78,12 @@ Doctor::Finding Doctor::supervisorCheck(Supervisor& supervisor, bool repair) {
         }
         return {};
     };
-    Supervisor::State state = supervisor.diagnose();
-    if (state.kind != Kind::unwatched || !repair) return fromState(state);
-    state = supervisor.ensureRegistered();
+    const Supervisor::State diagnosed = supervisor.diagnose();
+    if (diagnosed.kind != Kind::unwatched || !repair) return fromState(diagnosed);
+    const Supervisor::State state = supervisor.ensureRegistered();
+    // Without a user manager a registration that failed says nothing a reinstall would mend: what is
+    // true is that nothing runs the unit here.
+    if (state.kind == Kind::failed && diagnosed.noUserManager) return fromState(diagnosed);
     Finding f = fromState(state);
     if (state.kind == Kind::active)
         f.repaired = "registered the systemd user unit, so systemd restarts the agent if it stops";

@@ -58,7 +58,8 @@ wex::ControllerHandshakeMachine::Self ClientCore::self() const {
 }
 
 void ClientCore::handleHelloAck(wex::ByteView payload) {
-    clientLog("← HelloAck (agent answered through relay)");
+    clientLog(links_.isRelay() ? "← HelloAck (agent answered through the relay)"
+                               : "← HelloAck (agent answered on the local network)");
     watchdogs_.reached();
 
     wex::HelloAck ack;

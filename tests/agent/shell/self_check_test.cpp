@@ -145,6 +145,12 @@ TEST(SelfCheck, TheSupervisorCheckRepairsOnlyWhenAskedAndAtMostThreeTimes) {
     EXPECT_EQ(noManager.title, "No systemd user manager runs here — nothing restarts the agent if it stops");
     EXPECT_EQ(noManager.action.find("reinstall"), std::string::npos) << noManager.action;
     EXPECT_NE(noManager.action.find("systemctl --user status"), std::string::npos) << noManager.action;
+    // Nor when enabling the unit for a later login fails as well.
+    Supervisor unregistered(options);
+    fake.clear("is-enabled");
+    fake.clear("enable-sets");
+    fake.set("enable-fails", "Failed to connect to bus: No medium found\n");
+    EXPECT_EQ(Doctor::supervisorCheck(unregistered, true), noManager);
 }
 
 TEST(SelfCheck, ExamineGivesFiveFindingsInOrderAndTheReportPrintsExactly) {
