@@ -74,6 +74,31 @@ std::string repairUTF8(std::string_view text) {
     return repairUTF8(ByteView(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
+UTF8Char firstUTF8Char(std::string_view s) {
+    const auto b0 = static_cast<uint8_t>(s[0]);
+    if (b0 < 0x80) return {b0, 1};
+    std::size_t need = 0;
+    char32_t cp = 0;
+    char32_t least = 0;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        need = 2, cp = b0 & 0x1F, least = 0x80;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        need = 3, cp = b0 & 0x0F, least = 0x800;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        need = 4, cp = b0 & 0x07, least = 0x10000;
+    } else {
+        return {0, 0};
+    }
+    if (s.size() < need) return {0, 0};
+    for (std::size_t k = 1; k < need; ++k) {
+        const auto b = static_cast<uint8_t>(s[k]);
+        if ((b & 0xC0) != 0x80) return {0, 0};
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {0, 0};
+    return {cp, need};
+}
+
 std::size_t utf8PrefixLength(std::string_view text, std::size_t limit) {
     if (text.size() <= limit) return text.size();
     const auto* p = reinterpret_cast<const uint8_t*>(text.data());

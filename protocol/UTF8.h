@@ -17,4 +17,13 @@ std::string repairUTF8(std::string_view text);
 // multi-byte character. A well-formed text is never cut mid-character; stray bytes count as characters.
 std::size_t utf8PrefixLength(std::string_view text, std::size_t limit);
 
+// One character of UTF-8 at the start of a text.
+struct UTF8Char {
+    char32_t codePoint; // meaningful only when `length` is not 0
+    std::size_t length; // bytes of a well-formed character; 0 for a byte that starts none
+};
+// The character `s` (not empty) starts with. Overlong forms and surrogates count as ill-formed, as in
+// repairUTF8.
+UTF8Char firstUTF8Char(std::string_view s);
+
 } // namespace wex

@@ -92,8 +92,6 @@ void ClientCore::beginAttempt(std::optional<std::string> code, bool forRevoke) {
     enteredCode_ = std::move(code);
     handshake_.restart();
     lanName_.clear();
-    lanFallback_.reset();
-    lanAnswerTimer_.reset();
     lanTriedFirst_.clear();
     sessionSeen_ = false;
 }
@@ -126,10 +124,9 @@ void ClientCore::dialLan(const std::string& hostText, const std::string& name, s
     links_.dialLan(target.host, target.port.value_or(config_.controlPort));
     if (!relay) return;
     lanFallback_ = std::move(relay);
-    const uint64_t attempt = watchdogs_.attempt();
-    lanAnswerTimer_ = clock_.after(lanAnswerWindow, [this, attempt] {
+    lanAnswerTimer_ = clock_.after(lanAnswerWindow, [this] {
         lanAnswerTimer_.reset();
-        if (watchdogs_.attempt() == attempt && lanFallback_) fallBackToRelay();
+        if (lanFallback_) fallBackToRelay();
     });
 }
 
@@ -252,6 +249,9 @@ void ClientCore::closeEveryLink() {
     // that ends this way is closed politely, as by disconnect().
     if (session_) sendControlSecure({}, wex::ControlType::bye);
     links_.closeAll();
+    // Nor the relay that was to stand in for a host that has not answered yet.
+    lanFallback_.reset();
+    lanAnswerTimer_.reset();
     watchdogs_.stopReach();
     watchdogs_.stopHandshake();
     pingTimer_.reset();

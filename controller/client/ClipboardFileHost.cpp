@@ -54,11 +54,8 @@ void ClipboardFileHost::stop() {
 void ClipboardFileHost::abandonReceive() {
     // Files still arriving are closed and go with their folder; a finished receive is on the clipboard
     // and stays until the next offer replaces it.
-    if (recvActive_) {
-        recvFiles_.clear();
-        folder_.discardOffer();
-    }
     recvFiles_.clear();
+    if (recvActive_) folder_.discardOffer();
     recvActive_ = false;
 }
 

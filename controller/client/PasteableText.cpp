@@ -1,25 +1,10 @@
 #include "controller/client/PasteableText.h"
 
-#include <cstdint>
+#include "protocol/UTF8.h"
 
 namespace dovrel::controller {
 
 namespace {
-
-// The scalar starting at `at` and its length in bytes; the text is valid UTF-8.
-char32_t scalarAt(std::string_view s, std::size_t at, std::size_t& length) {
-    const auto b = static_cast<uint8_t>(s[at]);
-    length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-    if (at + length > s.size()) {
-        length = 1;
-        return b;
-    }
-    if (length == 1) return b;
-    char32_t c = b & (0xFF >> (length + 1));
-    for (std::size_t i = 1; i < length; ++i)
-        c = (c << 6) | (static_cast<uint8_t>(s[at + i]) & 0x3F);
-    return c;
-}
 
 bool leftOut(char32_t c) {
     if (c == U'\t' || c == U'\n' || c == U'\r') return false;
@@ -34,9 +19,10 @@ std::string pasteableText(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
     for (std::size_t at = 0; at < utf8.size();) {
-        std::size_t length = 1;
-        const char32_t c = scalarAt(utf8, at, length);
-        if (!leftOut(c)) out.append(utf8.substr(at, length));
+        const wex::UTF8Char c = wex::firstUTF8Char(utf8.substr(at));
+        // The text is well formed; a stray byte would be kept as it is.
+        const std::size_t length = c.length == 0 ? 1 : c.length;
+        if (c.length == 0 || !leftOut(c.codePoint)) out.append(utf8.substr(at, length));
         at += length;
     }
     return out;

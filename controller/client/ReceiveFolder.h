@@ -55,8 +55,8 @@ public:
     bool openOffer(uint32_t generation, uint64_t bytes, std::string& why);
     // The open offer's folder; empty without one.
     const std::string& offerPath() const { return offerPath_; }
-    // Creates `name` (one path component) in the offer's folder, replacing a file of that name; a
-    // closed file when it cannot be made.
+    // Creates `name` (one path component) in the offer's fresh folder; a closed file when it cannot be
+    // made (a name already there included).
     WriteFile create(const std::string& name);
     // Removes `file` (closing it) when it is in the open offer's folder: a file not received whole.
     void remove(WriteFile& file);

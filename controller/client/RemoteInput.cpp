@@ -170,9 +170,7 @@ void RemoteInput::mouseDown(int button) {
     const uint64_t s = session();
     if (s == 0) return;
     heldButtons_ |= buttonBit(button);
-    std::vector<Entry> events = releasesAgain();
-    events.push_back(buttonEvent(button, true, 1));
-    send(s, std::move(events));
+    sendAfterReleases(s, {buttonEvent(button, true, 1)});
 }
 
 void RemoteInput::mouseUp(int button) {
@@ -184,17 +182,12 @@ void RemoteInput::mouseUp(int button) {
 
 void RemoteInput::click(int button, int clickCount) {
     const uint64_t s = session();
-    std::vector<Entry> events = releasesAgain();
-    events.push_back(buttonEvent(button, true, clickCount));
-    events.push_back(buttonEvent(button, false, clickCount));
-    send(s, std::move(events));
+    sendAfterReleases(s, {buttonEvent(button, true, clickCount), buttonEvent(button, false, clickCount)});
 }
 
 void RemoteInput::scroll(int dx, int dy) {
     const uint64_t s = session();
-    std::vector<Entry> events = releasesAgain();
-    events.push_back(Entry{{}, wex::ScrollEvent{0, 0, 0, clamp16(dx), clamp16(dy), 0}});
-    send(s, std::move(events));
+    sendAfterReleases(s, {Entry{{}, wex::ScrollEvent{0, 0, 0, clamp16(dx), clamp16(dy), 0}}});
 }
 
 void RemoteInput::sendInput(std::vector<Entry> events) { send(session(), std::move(events)); }
@@ -235,12 +228,13 @@ void RemoteInput::setModifiers(uint16_t mask) {
     if (!events.empty()) send(s, std::move(events));
 }
 
-std::vector<RemoteInput::Entry> RemoteInput::releasesAgain() {
-    std::vector<Entry> events;
+void RemoteInput::sendAfterReleases(uint64_t forSession, std::initializer_list<Entry> events) {
+    std::vector<Entry> all;
     for (const ModifierKey& m : modifierKeys)
-        if ((releasedMods_ & m.bit) && !(heldMods_ & m.bit)) events.push_back(keyEvent(m.usage, false, heldMods_));
+        if ((releasedMods_ & m.bit) && !(heldMods_ & m.bit)) all.push_back(keyEvent(m.usage, false, heldMods_));
     releasedMods_ = 0;
-    return events;
+    all.insert(all.end(), events);
+    send(forSession, std::move(all));
 }
 
 void RemoteInput::releaseHeld() {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -124,8 +125,8 @@ private:
     Duration moveInterval() const;
     void later(Duration delay, std::function<void()> fn);
     void keyPress(uint64_t forSession, uint16_t hid, uint16_t modifiers);
-    // Key-ups of the modifiers let go of since the last press or scroll, to go in front of the next.
-    std::vector<Entry> releasesAgain();
+    // Sends `events` after key-ups of the modifiers let go of since the last button press or scroll.
+    void sendAfterReleases(uint64_t forSession, std::initializer_list<Entry> events);
     Entry buttonEvent(int button, bool down, int clickCount) const;
     QPointF clamped(QPointF p) const;
 

@@ -214,14 +214,7 @@ QVariant WEXClient::lastAgentErrorForView() const {
     return lastAgentError_ ? QVariant(QString::fromStdString(*lastAgentError_)) : QVariant();
 }
 
-void WEXClient::setTargetIsWindows(bool on) {
-    if (on == targetIsWindows_) return;
-    targetIsWindows_ = on;
-    emit targetIsWindowsChanged();
-}
-
 void WEXClient::setTargetKind(const QString& kind) {
-    setTargetIsWindows(kind == QLatin1String("windows"));
     if (kind == targetKind_) return;
     targetKind_ = kind;
     emit targetKindChanged();

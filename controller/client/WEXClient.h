@@ -60,7 +60,6 @@ class WEXClient : public QObject, public InputChannel, public SessionChannel, pu
     Q_PROPERTY(QVariant lastAgentError READ lastAgentErrorForView NOTIFY lastAgentErrorChanged)
     Q_PROPERTY(QString agentDeviceId READ agentDeviceId NOTIFY agentDeviceIdChanged)
     Q_PROPERTY(QString pictureRefusal READ pictureRefusal NOTIFY pictureRefusalChanged)
-    Q_PROPERTY(bool targetIsWindows READ targetIsWindows WRITE setTargetIsWindows NOTIFY targetIsWindowsChanged)
     Q_PROPERTY(QString targetKind READ targetKind WRITE setTargetKind NOTIFY targetKindChanged)
     Q_PROPERTY(bool sessionViaRelay READ sessionViaRelay NOTIFY sessionWayChanged)
     Q_PROPERTY(int videoPort READ videoPort NOTIFY sessionWayChanged)
@@ -159,11 +158,10 @@ public:
     // Why the session's pictures are not shown when the agent sends ones this computer refuses to
     // decode; empty otherwise.
     QString pictureRefusal() const { return pictureRefusal_; }
-    bool targetIsWindows() const { return targetIsWindows_; }
-    void setTargetIsWindows(bool on);
     // "mac", "windows" or "linux", or empty while the kind of machine is not known.
     QString targetKind() const { return targetKind_; }
     void setTargetKind(const QString& kind);
+    bool targetIsWindows() const { return targetKind_ == QLatin1String("windows"); }
     // How the last established session reached its agent: through the relay, or on the local network
     // with its picture arriving on UDP `videoPort`.
     bool sessionViaRelay() const { return sessionViaRelay_; }
@@ -192,7 +190,6 @@ signals:
     void lastAgentErrorChanged();
     void agentDeviceIdChanged();
     void pictureRefusalChanged();
-    void targetIsWindowsChanged();
     void targetKindChanged();
     void sessionWayChanged();
     // A file sent to the agent arrived whole.
@@ -268,7 +265,6 @@ private:
     std::optional<std::string> lastAgentError_;
     QString agentDeviceId_;
     QString pictureRefusal_;
-    bool targetIsWindows_ = false;
     QString targetKind_;
     bool sessionViaRelay_ = false;
     int videoPort_ = 0;

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <mutex>
+#include <type_traits>
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -86,6 +87,20 @@ JobResult runJob(std::function<QKeychain::Job*()> make, std::chrono::millisecond
     return state->result;
 }
 
+// A job of kind `Job` on the item `account` of `service`; a write stores `data`.
+template <typename Job>
+JobResult runJob(std::string_view service, std::string_view account, std::chrono::milliseconds timeout,
+                 const QByteArray& data = {}) {
+    return runJob(
+        [service = qtext(service), key = qtext(account), data]() -> QKeychain::Job* {
+            auto* job = new Job(service);
+            job->setKey(key);
+            if constexpr (std::is_same_v<Job, QKeychain::WritePasswordJob>) job->setBinaryData(data);
+            return job;
+        },
+        timeout);
+}
+
 } // namespace
 
 KeychainSecretStore::KeychainSecretStore(std::shared_ptr<FileSecretStore> fallback, std::chrono::milliseconds timeout)
@@ -121,13 +136,7 @@ void KeychainSecretStore::noteFallback(std::string_view why) {
 SecretRead KeychainSecretStore::read(std::string_view service, std::string_view account) {
     SecretRead fromKeychain = SecretRead::notFound();
     if (available()) {
-        const auto r = runJob(
-            [service = qtext(service), key = qtext(account)]() -> QKeychain::Job* {
-                auto* job = new QKeychain::ReadPasswordJob(service);
-                job->setKey(key);
-                return job;
-            },
-            timeout_);
+        const auto r = runJob<QKeychain::ReadPasswordJob>(service, account, timeout_);
         if (!r.finished)
             fromKeychain = SecretRead::failed(timedOutCode, "the keychain did not answer");
         else if (r.error == QKeychain::NoError)
@@ -143,16 +152,9 @@ SecretRead KeychainSecretStore::read(std::string_view service, std::string_view 
 
 SecretWrite KeychainSecretStore::write(std::string_view service, std::string_view account, wex::ByteView data) {
     if (available()) {
-        const auto r = runJob(
-            [service = qtext(service), key = qtext(account),
-             bytes = QByteArray(reinterpret_cast<const char*>(data.data()),
-                                static_cast<qsizetype>(data.size()))]() -> QKeychain::Job* {
-                auto* job = new QKeychain::WritePasswordJob(service);
-                job->setKey(key);
-                job->setBinaryData(bytes);
-                return job;
-            },
-            timeout_);
+        const auto r = runJob<QKeychain::WritePasswordJob>(
+            service, account, timeout_,
+            QByteArray(reinterpret_cast<const char*>(data.data()), static_cast<qsizetype>(data.size())));
         if (r.finished && r.error == QKeychain::NoError) {
             // One place per item: an older file copy would otherwise shadow nothing but linger on disk.
             fallback_->remove(service, account);
@@ -167,13 +169,7 @@ SecretWrite KeychainSecretStore::write(std::string_view service, std::string_vie
 bool KeychainSecretStore::remove(std::string_view service, std::string_view account) {
     bool gone = true;
     if (available()) {
-        const auto r = runJob(
-            [service = qtext(service), key = qtext(account)]() -> QKeychain::Job* {
-                auto* job = new QKeychain::DeletePasswordJob(service);
-                job->setKey(key);
-                return job;
-            },
-            timeout_);
+        const auto r = runJob<QKeychain::DeletePasswordJob>(service, account, timeout_);
         gone = r.finished && (r.error == QKeychain::NoError || r.error == QKeychain::EntryNotFound);
     }
     return fallback_->remove(service, account) && gone;

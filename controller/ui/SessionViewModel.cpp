@@ -55,11 +55,10 @@ SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTr
                                    QColor accent, QObject* parent)
     : QObject(parent), client_(&client), input_(&input), files_(files), notices_(clock), hud_(clock),
       interaction_(std::make_unique<InteractionModel>(clock, accent)), wheel_(true), clock_(clock) {
-    for (auto signal :
-         {&WEXClient::phaseChanged, &WEXClient::reconnectingChanged, &WEXClient::hasFirstFrameChanged,
-          &WEXClient::latencyMsChanged, &WEXClient::fpsChanged, &WEXClient::audioMutedChanged,
-          &WEXClient::remoteSizeChanged, &WEXClient::displaysChanged, &WEXClient::streamingDisplayChanged,
-          &WEXClient::pictureRefusalChanged})
+    for (auto signal : {&WEXClient::phaseChanged, &WEXClient::reconnectingChanged, &WEXClient::hasFirstFrameChanged,
+                        &WEXClient::latencyMsChanged, &WEXClient::fpsChanged, &WEXClient::audioMutedChanged,
+                        &WEXClient::remoteSizeChanged, &WEXClient::displaysChanged, &WEXClient::streamingDisplayChanged,
+                        &WEXClient::pictureRefusalChanged})
         connect(&client, signal, this, &SessionViewModel::stateChanged);
     const auto secure = [this] {
         const auto& stat = client_->deckStat();
@@ -67,12 +66,9 @@ SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTr
             secureScreenShown(client_->targetIsWindows(), stat ? std::optional<uint8_t>(stat->flags) : std::nullopt));
     };
     connect(&client, &WEXClient::deckStatChanged, this, secure);
-    connect(&client, &WEXClient::targetIsWindowsChanged, this, secure);
+    connect(&client, &WEXClient::targetKindChanged, this, secure);
     // A kind the session's machine was saved with, or none yet: the wheel's words follow.
-    const auto words = [this] {
-        wheel_.setWords(client_->targetIsWindows() ? WheelWords::windows : wheelWordsFor(client_->targetKind()));
-    };
-    connect(&client, &WEXClient::targetIsWindowsChanged, this, words);
+    const auto words = [this] { wheel_.setWords(wheelWordsFor(client_->targetKind())); };
     connect(&client, &WEXClient::targetKindChanged, this, words);
     words();
     connect(&client, &WEXClient::lastAgentErrorChanged, this, [this] {

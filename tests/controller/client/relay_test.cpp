@@ -93,6 +93,21 @@ TEST_F(RelayFixture, AHostThatDoesNotAnswerGivesWayToTheRelay) {
     EXPECT_TRUE(c.sessionViaRelay());
 }
 
+TEST_F(RelayFixture, ADialEndedBeforeTheHostAnsweredTriesNoRelayAfterwards) {
+    const SilentPort silent;
+    f = fixture(true);
+    f->config.controlPort = silent.port();
+    WEXClient& c = client();
+    c.connectToMachine("127.0.0.1", "Office", dial(agent.deviceId()), "123456");
+    ASSERT_TRUE(waitUntil([&] { return c.phaseKind() == PhaseKind::connecting; }));
+    c.disconnectSession();
+    ASSERT_TRUE(f->waitPhase(PhaseKind::disconnected));
+    f->advance(3200ms);
+    pump(200ms);
+    EXPECT_TRUE(relay->registrations.empty()) << "the relay was dialled for a dial the user ended";
+    EXPECT_EQ(c.phaseKind(), PhaseKind::disconnected);
+}
+
 TEST_F(RelayFixture, AnAccountRegistrationSkipsTheRelaysChallengeBytes) {
     // The nonce is made of a whole plain AuthFail frame: fed to the frame reader, it would refuse the
     // session before the agent said a word.

@@ -1,6 +1,9 @@
 // End to end: the controller's capture item, the real client and the real DovrelAgent on Xvfb. A click
 // in the item lands the agent's pointer on the same place of its screen and presses its button there;
 // keys typed into the item arrive as text in the window that has the focus on the agent's display.
+#include <algorithm>
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "AgentSession.h"
@@ -17,6 +20,35 @@ struct AgentInputTest : ::testing::Test {
         if (skip) GTEST_SKIP() << failure;
         ASSERT_TRUE(failure.empty()) << failure;
     }
+
+    // The agent's button events, once `count` have come (fewer when they did not in time).
+    std::vector<dovrel::test::XProbe::Button> buttons(std::size_t count) {
+        std::vector<dovrel::test::XProbe::Button> got;
+        waitUntil(
+            [&] {
+                for (const auto& b : s.probe->takeButtons())
+                    got.push_back(b);
+                return got.size() >= count;
+            },
+            std::chrono::seconds(10));
+        return got;
+    }
+
+    // The modifier state of each press of the key `is` picks, once one came (none when none did in time).
+    std::vector<uint16_t> pressStates(const std::function<bool(const dovrel::test::XProbe::Key&)>& is) {
+        std::vector<dovrel::test::XProbe::Key> keys;
+        std::vector<uint16_t> states;
+        waitUntil(
+            [&] {
+                for (const auto& k : s.probe->takeKeys())
+                    keys.push_back(k);
+                return std::any_of(keys.begin(), keys.end(), [&](const auto& k) { return k.press && is(k); });
+            },
+            std::chrono::seconds(10));
+        for (const auto& k : keys)
+            if (k.press && is(k)) states.push_back(k.state);
+        return states;
+    }
 };
 } // namespace
 
@@ -25,15 +57,8 @@ TEST_F(AgentInputTest, AClickInTheItemLandsWhereItWasOnTheAgentsScreen) {
     s.mouse(QEvent::MouseMove, {100, 50}, Qt::NoButton, Qt::NoButton);
     s.mouse(QEvent::MouseButtonPress, {100, 50}, Qt::LeftButton, Qt::LeftButton);
     s.mouse(QEvent::MouseButtonRelease, {100, 50}, Qt::LeftButton, Qt::NoButton);
-    std::vector<dovrel::test::XProbe::Button> buttons;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            for (const auto& b : s.probe->takeButtons())
-                buttons.push_back(b);
-            return buttons.size() >= 2;
-        },
-        std::chrono::seconds(10)))
-        << s.agent.tail(20);
+    const auto buttons = this->buttons(2);
+    ASSERT_GE(buttons.size(), 2u) << s.agent.tail(20);
     const auto at = s.probe->pointer();
     EXPECT_EQ(at.x, 200);
     EXPECT_EQ(at.y, 100);
@@ -72,20 +97,10 @@ TEST_F(AgentInputTest, AControlChordArrivesWithControlHeld) {
     s.key(QEvent::KeyRelease, Qt::Key_C, 54, QString(QChar(3)), Qt::ControlModifier);
     s.key(QEvent::KeyRelease, Qt::Key_Control, 37, {}, Qt::NoModifier);
     // The probe sees C pressed while control (the X control mask, 4) is down.
-    std::vector<dovrel::test::XProbe::Key> keys;
-    const auto controlC = [&] {
-        for (const auto& k : s.probe->takeKeys())
-            keys.push_back(k);
-        for (const auto& k : keys)
-            if (k.press && k.keysym == 'c') return true;
-        return false;
-    };
-    ASSERT_TRUE(waitUntil(controlC, std::chrono::seconds(10))) << s.agent.tail(20);
-    for (const auto& k : keys) {
-        if (k.press && k.keysym == 'c') {
-            EXPECT_NE(k.state & 0x4, 0) << "C came without control";
-        }
-    }
+    const auto states = pressStates([](const auto& k) { return k.keysym == 'c'; });
+    ASSERT_FALSE(states.empty()) << s.agent.tail(20);
+    for (const uint16_t state : states)
+        EXPECT_NE(state & 0x4, 0) << "C came without control";
     EXPECT_TRUE(waitUntil([&] { return s.probe->keysDown().empty(); }, std::chrono::seconds(5)));
 }
 
@@ -98,15 +113,8 @@ TEST_F(AgentInputTest, ShiftHeldInTheItemIsHeldWithTheClickAndAltWithTheLetter) 
     s.mouse(QEvent::MouseButtonPress, {100, 50}, Qt::LeftButton, Qt::LeftButton);
     s.mouse(QEvent::MouseButtonRelease, {100, 50}, Qt::LeftButton, Qt::NoButton);
     s.key(QEvent::KeyRelease, Qt::Key_Shift, 50, {}, Qt::ShiftModifier);
-    std::vector<dovrel::test::XProbe::Button> buttons;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            for (const auto& b : s.probe->takeButtons())
-                buttons.push_back(b);
-            return buttons.size() >= 2;
-        },
-        std::chrono::seconds(10)))
-        << s.agent.tail(20);
+    const auto buttons = this->buttons(2);
+    ASSERT_GE(buttons.size(), 2u) << s.agent.tail(20);
     EXPECT_EQ(buttons[0].state & kXShift, kXShift) << "the click came without Shift";
     EXPECT_TRUE(waitUntil([&] { return s.probe->keysDown().empty(); }, std::chrono::seconds(5)));
 
@@ -115,17 +123,10 @@ TEST_F(AgentInputTest, ShiftHeldInTheItemIsHeldWithTheClickAndAltWithTheLetter) 
     s.key(QEvent::KeyPress, Qt::Key_F, 41, "f", Qt::AltModifier);
     s.key(QEvent::KeyRelease, Qt::Key_F, 41, "f", Qt::AltModifier);
     s.key(QEvent::KeyRelease, Qt::Key_Alt, 64, {}, Qt::AltModifier);
-    std::vector<dovrel::test::XProbe::Key> keys;
-    const auto pressedF = [&] {
-        for (const auto& k : s.probe->takeKeys())
-            keys.push_back(k);
-        return std::any_of(keys.begin(), keys.end(), [](const auto& k) { return k.press && k.keysym == 'f'; });
-    };
-    ASSERT_TRUE(waitUntil(pressedF, std::chrono::seconds(10))) << s.agent.tail(20);
-    for (const auto& k : keys)
-        if (k.press && k.keysym == 'f') {
-            EXPECT_EQ(k.state & kXMod1, kXMod1) << "F came without Alt";
-        }
+    const auto states = pressStates([](const auto& k) { return k.keysym == 'f'; });
+    ASSERT_FALSE(states.empty()) << s.agent.tail(20);
+    for (const uint16_t state : states)
+        EXPECT_EQ(state & kXMod1, kXMod1) << "F came without Alt";
     EXPECT_TRUE(waitUntil([&] { return s.probe->keysDown().empty(); }, std::chrono::seconds(5)));
 }
 
@@ -135,17 +136,10 @@ TEST_F(AgentInputTest, ALostShiftReleaseIsMendedByTheNextKey) {
         {{{wex::EventFlag::reliable}, wex::KeyEvent{wex::KeyEvent::makeUsage(7, 0xE1), 1, wex::KeyEvent::shift}}});
     ASSERT_TRUE(waitUntil([&] { return !s.probe->keysDown().empty(); }, std::chrono::seconds(10))) << s.agent.tail(20);
     s.key(QEvent::KeyPress, Qt::Key_Return, 36, "\r");
-    std::vector<dovrel::test::XProbe::Key> keys;
-    const auto pressedReturn = [&] {
-        for (const auto& k : s.probe->takeKeys())
-            keys.push_back(k);
-        return std::any_of(keys.begin(), keys.end(), [](const auto& k) { return k.press && k.keycode == 36; });
-    };
-    ASSERT_TRUE(waitUntil(pressedReturn, std::chrono::seconds(10))) << s.agent.tail(20);
-    for (const auto& k : keys)
-        if (k.press && k.keycode == 36) {
-            EXPECT_EQ(k.state & kXShift, 0) << "Return came shifted";
-        }
+    const auto states = pressStates([](const auto& k) { return k.keycode == 36; });
+    ASSERT_FALSE(states.empty()) << s.agent.tail(20);
+    for (const uint16_t state : states)
+        EXPECT_EQ(state & kXShift, 0) << "Return came shifted";
     EXPECT_TRUE(waitUntil([&] { return s.probe->keysDown().empty(); }, std::chrono::seconds(5)));
 }
 

@@ -2,17 +2,13 @@
 // answers that arrive after the deck changed.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QTcpServer>
 
+#include "../client/SilentPort.h"
 #include "ServicesTestSupport.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/platform/SecretsThread.h"
 #include "controller/platform/TcpReachabilityProbe.h"
-#include "controller/services/LanScope.h"
 #include "controller/services/ReachabilityPoller.h"
 
 using namespace dovrel::controller;
@@ -20,11 +16,6 @@ using namespace dovrel::controller::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct FakeInterfaces final : NetworkInterfaces {
-    std::optional<std::vector<InterfaceAddress>> list;
-    std::optional<std::vector<InterfaceAddress>> ipv4Addresses() const override { return list; }
-};
 
 struct FakeProbe final : ReachabilityProbe {
     struct Asked {
@@ -45,10 +36,6 @@ struct FakeProbe final : ReachabilityProbe {
         return out;
     }
 };
-
-InterfaceAddress net(const char* address, int bits) {
-    return {*LanScope::ipv4(address), bits == 0 ? 0u : ~0u << (32 - bits)};
-}
 
 Device machine(const QString& name, const QString& host, std::optional<QString> deviceId = std::nullopt) {
     Device d;
@@ -81,30 +68,6 @@ struct PollerTest : ::testing::Test, ApiDoubleFixture {
 };
 
 } // namespace
-
-TEST(LanScopeTest, Ipv4) {
-    EXPECT_EQ(LanScope::ipv4("10.0.0.7"), 0x0A000007u);
-    EXPECT_EQ(LanScope::ipv4(".10.0.0.7."), 0x0A000007u);
-    EXPECT_EQ(LanScope::ipv4("10..0.0.7"), 0x0A000007u);
-    EXPECT_EQ(LanScope::ipv4("10.0.x.0.7"), 0x0A000007u);
-    EXPECT_EQ(LanScope::ipv4("+10.-0.0.7"), 0x0A000007u);
-    EXPECT_FALSE(LanScope::ipv4("10.0.0.256"));
-    EXPECT_EQ(LanScope::ipv4("10.-1.0.7.8"), 0x0A000708u); // "-1" is skipped
-    EXPECT_FALSE(LanScope::ipv4("10.-1.0.7"));
-    EXPECT_FALSE(LanScope::ipv4("1.2.3"));
-    EXPECT_FALSE(LanScope::ipv4("office.lan"));
-}
-
-TEST(LanScopeTest, IsLocal) {
-    FakeInterfaces i;
-    EXPECT_FALSE(LanScope::isLocal("192.168.1.20", i)); // the list cannot be read
-    i.list = std::vector{net("10.0.0.5", 24), net("192.168.1.5", 24)};
-    EXPECT_TRUE(LanScope::isLocal("192.168.1.20", i));
-    EXPECT_FALSE(LanScope::isLocal("192.168.2.20", i));
-    EXPECT_FALSE(LanScope::isLocal("office.lan", i));
-    // The real list never holds loopback.
-    EXPECT_FALSE(LanScope::isLocal("127.0.0.1", SystemNetworkInterfaces()));
-}
 
 TEST_F(PollerTest, EveryHostIsProbedOnItsPortAndRelayMachinesAreLookedUpBesides) {
     api.setLive("team", {"BBBB"});
@@ -221,32 +184,6 @@ struct ProbeTest : ::testing::Test {
     }
 };
 
-// A listening socket whose accept queue is full: further connection attempts get no answer at all.
-struct SilentPort {
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    std::vector<int> fillers;
-    uint16_t port = 0;
-    SilentPort() {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listener, 0);
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-        for (int i = 0; i < 3; ++i) {
-            const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-            fillers.push_back(s);
-        }
-    }
-    ~SilentPort() {
-        for (const int s : fillers)
-            ::close(s);
-        ::close(listener);
-    }
-};
 } // namespace
 
 TEST_F(ProbeTest, AnAcceptedOrRefusedConnectionCountsAsReachable) {
@@ -261,7 +198,7 @@ TEST_F(ProbeTest, AnAcceptedOrRefusedConnectionCountsAsReachable) {
 TEST_F(ProbeTest, SilenceUntilTheTimeOutDoesNot) {
     SilentPort silent;
     std::optional<bool> got;
-    probe->probe("127.0.0.1", silent.port, 2500ms, [&](bool r) { got = r; });
+    probe->probe("127.0.0.1", silent.port(), 2500ms, [&](bool r) { got = r; });
     probe->runOnProbeThread([&] { clock.advance(2499ms); });
     pump(50ms);
     EXPECT_FALSE(got);

@@ -388,7 +388,7 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     camera.shoot("session-notice-secure");
     m.notices()->setSecureScreen(false);
     // Lock and Ctrl+Alt+Del on a Windows machine without full control are refused with a notice.
-    client.setTargetIsWindows(true);
+    client.setTargetKind(QStringLiteral("windows"));
     wex::DeckStat noFullControl;
     noFullControl.flags = wex::DeckStat::flagAwake;
     WEXClientTestAccess::setDeckStat(client, noFullControl);
@@ -407,7 +407,7 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     m.hud()->setWheelOpen(true);
     camera.shoot("session-wheel-windows", 900);
     m.hud()->setWheelOpen(false);
-    client.setTargetIsWindows(false);
+    client.setTargetKind(QStringLiteral("mac"));
     m.hud()->setWheelOpen(true);
     camera.shoot("session-wheel-mac", 900);
     m.hud()->setWheelOpen(false);

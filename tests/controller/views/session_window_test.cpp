@@ -96,7 +96,7 @@ TEST_F(SessionWindowTest, TheWheelSendsTheShortcutsOfTheMachinesKind) {
     model->runWheelAction(rowOf("Desktop"));
     EXPECT_EQ(presses(), (std::vector<std::pair<uint32_t, uint16_t>>{{82, 0x02}, {44, 0x08}, {68, 0}}));
 
-    client->setTargetIsWindows(true);
+    client->setTargetKind("windows");
     EXPECT_EQ(model->wheel()->rowCount(), 11) << "Ctrl+Alt+Del joins";
     channel.batches.clear();
     model->runWheelAction(rowOf("Task View"));
