@@ -463,9 +463,13 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
     spa_pod_builder_init(&b, buffer, sizeof buffer);
     l.offeredFps = std::clamp(l.fps->load(), 1, maxFPS);
     const spa_pod* params[] = {enumFormat(b, true, l.offeredFps), enumFormat(b, false, l.offeredFps)};
-    const int res = pw_stream_connect(
-        l.stream, PW_DIRECTION_INPUT, node,
-        static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 2);
+    // When the node goes (its session ended), the stream ends with it: the session manager would otherwise
+    // link it to whichever node takes the same number next, another session's screen among them.
+    const int res =
+        pw_stream_connect(l.stream, PW_DIRECTION_INPUT, node,
+                          static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_DONT_RECONNECT |
+                                                       PW_STREAM_FLAG_MAP_BUFFERS),
+                          params, 2);
     if (res < 0)
         throw AgentError(AgentError::Kind::capture,
                          "PipeWire would not connect to the screen's stream (" + std::string(spa_strerror(res)) + ")");
