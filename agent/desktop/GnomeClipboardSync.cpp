@@ -19,6 +19,9 @@ namespace {
 // The text types, best first; what this agent offers is all of them.
 const std::vector<std::string> textTypes = {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain", "STRING", "TEXT"};
 constexpr int pipeTimeoutMs = 5000;
+// A read the compositor refuses is tried again this often, this many times.
+constexpr int readRetryMs = 100;
+constexpr int readRetries = 20;
 
 std::optional<std::string> textTypeIn(const std::vector<std::string>& offered) {
     for (const std::string& t : textTypes)
@@ -108,7 +111,11 @@ struct GnomeClipboardSync::State : std::enable_shared_from_this<State> {
     // What the clipboard held when last looked at (read from its owner, or ours).
     std::optional<std::string> current;
     std::vector<std::string> offeredTypes; // by the clipboard's owner, when it is not us
-    uint64_t reads = 0;                    // the latest read wins
+    // The compositor takes one read at a time and refuses another meanwhile: one wanted while a read is
+    // under way follows it, and the earlier read's text, older than what is there now, is dropped.
+    bool reading = false;
+    bool readAgain = false;
+    int refusals = 0; // of the read wanted now, in a row
 
     // Someone else copied (or, with `ours`, we did).
     void ownerChanged(std::vector<std::string> types, bool mine) {
@@ -122,24 +129,52 @@ struct GnomeClipboardSync::State : std::enable_shared_from_this<State> {
     void readAndOffer() {
         const std::optional<std::string> type = textTypeIn(offeredTypes);
         if (!type) return; // a picture or files: nothing for the text clipboard
-        const uint64_t mine = ++reads;
-        session->selectionRead(*type, [weak = weak_from_this(), mine](UniqueFd fd) {
+        if (reading) {
+            readAgain = true;
+            return;
+        }
+        reading = true;
+        session->selectionRead(*type, [weak = weak_from_this()](UniqueFd fd) {
             if (const auto self = weak.lock())
-                self->queue.post([weak, mine, fd = std::make_shared<UniqueFd>(std::move(fd))]() mutable {
-                    if (const auto s = weak.lock()) s->readFrom(std::move(*fd), mine);
+                self->queue.post([weak, fd = std::make_shared<UniqueFd>(std::move(fd))]() mutable {
+                    if (const auto s = weak.lock()) s->readFrom(std::move(*fd));
                 });
         });
     }
 
-    void readFrom(UniqueFd fd, uint64_t mine) {
-        if (!fd) return;
-        new PipeTransfer(queue.context(), std::move(fd), {},
-                         [weak = weak_from_this(), mine](bool ok, std::string text) {
-                             const auto self = weak.lock();
-                             if (!self || !ok || mine != self->reads) return;
-                             self->current = text;
-                             if (self->watching) self->offers.offer(text);
-                         });
+    void readFrom(UniqueFd fd) {
+        if (!fd) return readRefused();
+        refusals = 0;
+        new PipeTransfer(queue.context(), std::move(fd), {}, [weak = weak_from_this()](bool ok, std::string text) {
+            if (const auto self = weak.lock()) self->readEnded(ok, std::move(text));
+        });
+    }
+
+    // The compositor still finishing the read before (after its pipe has closed) refuses the next for a
+    // moment: it is tried again a little later, and reads whatever the clipboard holds by then.
+    void readRefused() {
+        if (++refusals > readRetries) {
+            refusals = 0;
+            reading = readAgain = false;
+            return;
+        }
+        QTimer::singleShot(readRetryMs, queue.context(), [weak = weak_from_this()] {
+            const auto self = weak.lock();
+            if (!self) return;
+            self->reading = self->readAgain = false;
+            self->readAndOffer();
+        });
+    }
+
+    void readEnded(bool ok, std::string text) {
+        reading = false;
+        if (readAgain) {
+            readAgain = false;
+            return readAndOffer();
+        }
+        if (!ok || ours) return; // since the read began, a controller's text took the clipboard
+        current = text;
+        if (watching) offers.offer(text);
     }
 
     void start() {

@@ -328,7 +328,10 @@ void CapturePipeline::setupCaptureEncode() {
         cap->setOnAudio([this](std::span<const int16_t> samples, uint32_t rate, uint8_t channels) {
             sendPath_.sendAudio(samples, rate, channels);
         });
-        cap->setOnStreamStopped([this](const std::string&) { restartCapture("stream stopped by the system"); });
+        // A capturer left behind by a restart given up on hears its stream end when its successor takes
+        // over: that is no reason to restart the successor.
+        cap->setOnStreamStopped(
+            [this, from = cap.get()](const std::string&) { restartCapture("stream stopped by the system", from); });
         cap->start(0); // a failure drops the capturer with the exception
         const Instant t = now();
         Diag::stamp(Diag::Stamp::lastCaptureAt, t);
@@ -349,12 +352,12 @@ void CapturePipeline::setupCaptureEncode() {
     print(encoderReadyLine(shown));
 }
 
-void CapturePipeline::restartCapture(const std::string& reason) {
+void CapturePipeline::restartCapture(const std::string& reason, const ScreenCapturer* only) {
     std::shared_ptr<ScreenCapturer> cap;
     uint64_t token = 0;
     {
         const std::lock_guard guard(lock_);
-        if (restarting_ || !capturer_ || stopping_) return;
+        if (restarting_ || !capturer_ || stopping_ || (only && capturer_.get() != only)) return;
         restarting_ = true;
         cap = capturer_;
         token = ++restartToken_;

@@ -91,8 +91,9 @@ public:
     void stopSessionReports() override;
 
     // ---- the supervisor's own operations, any thread
-    // Restarts screen capture; nothing while one runs or when there is no screen capture.
-    void restartCapture(const std::string& reason);
+    // Restarts screen capture; nothing while one runs or when there is no screen capture. With `only`,
+    // nothing unless that is the capturer now.
+    void restartCapture(const std::string& reason, const ScreenCapturer* only = nullptr);
     // Replaces the encoder (same codec, size and link) on the set-up thread; nothing while capture
     // restarts. rebuildEncoder and applyLinkBudget hand their builds to that thread too.
     void rebuildEncoderFor(const std::string& reason);

@@ -24,8 +24,8 @@ namespace dovrel::agent {
 // The compositor sends a picture only when the screen changed, and no more than the capture rate: a
 // busy screen costs it a picture a second while nobody watches. The stream repeats the last one every
 // second. A start or restart opens a fresh session (display switching included), so the session's
-// input and clipboard follow the monitor being watched. When the compositor ends the session or
-// PipeWire goes away, the stopped callback says so once.
+// input and clipboard follow the monitor being watched. When the compositor ends the session (another
+// capturer's taking its place included) or PipeWire goes away, the stopped callback says so once.
 class GnomeScreenCapturer final : public ScreenCapturer {
 public:
     struct Options {

@@ -466,9 +466,12 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
     spa_pod_builder b{};
     spa_pod_builder_init(&b, buffer, sizeof buffer);
     std::vector<const spa_pod*> params = l.formats(b);
+    // When the node goes (its session ended), the stream ends with it: the session manager would otherwise
+    // link it to whichever node takes the same number next, another session's screen among them.
     const int res =
         pw_stream_connect(l.stream, PW_DIRECTION_INPUT, node,
-                          static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS),
+                          static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_DONT_RECONNECT |
+                                                       PW_STREAM_FLAG_MAP_BUFFERS),
                           params.data(), static_cast<uint32_t>(params.size()));
     if (res < 0)
         throw AgentError(AgentError::Kind::capture,

@@ -135,12 +135,16 @@ TEST(GnomeCapture, ACapturerLeftBehindByARestartLeavesItsSuccessorsSessionAlone)
     GnomeScreenCapturer::Options options;
     options.audio = std::make_shared<NoAudio>();
     Frames old, frames;
+    std::atomic<bool> oldStopped{false};
     auto leftBehind = std::make_unique<GnomeScreenCapturer>(old.callback(), session, options);
+    leftBehind->setOnStreamStopped([&](const std::string&) { oldStopped = true; });
     leftBehind->start(0);
     GnomeScreenCapturer successor(frames.callback(), session, options);
     std::atomic<bool> stopped{false};
     successor.setOnStreamStopped([&](const std::string&) { stopped = true; });
     successor.start(0);
+    // The old session is over, and so is its stream: it does not join the successor's.
+    EXPECT_TRUE(dovrel::test::pollUntil([&] { return oldStopped.load(); }));
     leftBehind.reset();
     EXPECT_TRUE(session->isOpen());
     const int before = frames.seen();

@@ -127,6 +127,10 @@ TEST(CaptureSupervisor, ARestartThatHangsIsGivenUpAfterTwentySecondsAndCaptureIs
     EXPECT_EQ(rig.pipeline->capturer(), rig.allCapturers()[1]);
     EXPECT_EQ(log.count("• capture pipeline ready"), 2u);
 
+    stuck->stopBySystem(); // its stream ends as the new capturer takes the desktop over: no restart of that one
+    EXPECT_FALSE(rig.pipeline->restarting());
+    EXPECT_FALSE(log.has("stream stopped by the system"));
+
     stuck->release(); // the abandoned restart ends late and changes nothing
     rig.settle();
     EXPECT_EQ(rig.pipeline->capturer(), rig.allCapturers()[1]);

@@ -10,7 +10,9 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -71,6 +73,18 @@ TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsOnTheLocalNetworkAndItsCardReconnec
                                 o));
         ASSERT_TRUE(waitUntil([&] { return agentLog().find("QR/pair URL") != std::string::npos; }, 30s)) << agentLog();
     };
+    // The agent runs in script(1)'s own session, out of the child's process group: it ends after script,
+    // on its terminal's hang-up, and is gone only when its single-instance lock is free.
+    const auto stopAgent = [&] {
+        agent.stop();
+        const std::string lock = home.file(".dovrel/agent.lock");
+        ASSERT_TRUE(waitUntil([&] {
+            const int fd = ::open(lock.c_str(), O_RDWR | O_CLOEXEC);
+            const bool free = fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+            if (fd >= 0) ::close(fd);
+            return free;
+        }, 30s)) << "the stopped agent still holds its lock";
+    };
     ASSERT_NO_FATAL_FAILURE(startAgent());
     const std::string log = agentLog();
     std::smatch l, c;
@@ -118,7 +132,7 @@ TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsOnTheLocalNetworkAndItsCardReconnec
 
     // Restarted (with a code nobody typed), the agent is reached from the card by key.
     root.endSession();
-    agent.stop();
+    ASSERT_NO_FATAL_FAILURE(stopAgent());
     ASSERT_NO_FATAL_FAILURE(startAgent());
     deck.open(0);
     ASSERT_TRUE(waitUntil([&] { return agentLog().find("• AUTH OK (keypair)") != std::string::npos; }, 30s))
@@ -127,7 +141,7 @@ TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsOnTheLocalNetworkAndItsCardReconnec
 
     // Stopped on a computer that stays on the network: the card says at once why nothing comes.
     root.endSession();
-    agent.stop();
+    ASSERT_NO_FATAL_FAILURE(stopAgent());
     deck.open(0);
     ASSERT_TRUE(waitUntil([&] { return client.phaseKind() == PhaseKind::rejected; }, 5s));
     EXPECT_EQ(client.phaseMessage().toStdString(), texts::notRunning(saved.name.toStdString(), "10.77.0.1"));
