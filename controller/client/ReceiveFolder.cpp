@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -88,15 +89,45 @@ std::string sizeText(uint64_t bytes) {
 ReceiveFolder::ReceiveFolder(std::string base, uint64_t keepFree) : base_(std::move(base)), keepFree_(keepFree) {
     while (base_.size() > 1 && base_.back() == '/')
         base_.pop_back();
-    // What an earlier run received and left behind goes: from our own folder only, never through a link.
+    // What an earlier run received and left behind goes: from our own folder only, never through a link,
+    // and never a folder whose controller still runs (it holds its lock).
     struct stat st {};
     if (::lstat(base_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return;
     std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(base_, ignored))
-        if (entry.path().filename().string().starts_with("clip-")) std::filesystem::remove_all(entry.path(), ignored);
+    for (const auto& entry : std::filesystem::directory_iterator(base_, ignored)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("clip-")) { // an older version's, which kept no run folder
+            std::filesystem::remove_all(entry.path(), ignored);
+            continue;
+        }
+        if (!name.starts_with("run-")) continue;
+        const int fd = ::open(entry.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) std::filesystem::remove_all(entry.path(), ignored);
+        ::close(fd);
+    }
 }
 
-ReceiveFolder::~ReceiveFolder() { closeOffer(); }
+ReceiveFolder::~ReceiveFolder() {
+    closeOffer();
+    if (runFd_ >= 0) ::close(runFd_);
+}
+
+int ReceiveFolder::runFolder(int baseFd, std::string& why) {
+    if (runFd_ >= 0) return runFd_;
+    runName_ = "run-" + std::to_string(::getpid());
+    // Another controller starting may take a folder it finds unlocked for an earlier run's and remove it
+    // between our making it and locking it: then it is made again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int fd = openPrivateFolder(baseFd, runName_, why);
+        if (fd < 0) return -1;
+        struct stat st {};
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &st) == 0 && st.st_nlink > 0) return runFd_ = fd;
+        ::close(fd);
+    }
+    why = "their folder " + runName_ + " can't be kept";
+    return -1;
+}
 
 std::string ReceiveFolder::defaultBase() {
     const char* cache = std::getenv("XDG_CACHE_HOME");
@@ -142,13 +173,15 @@ bool ReceiveFolder::openOffer(uint32_t generation, uint64_t bytes, std::string& 
               sizeText(free) + " free)";
         return false;
     }
+    const int runFd = runFolder(baseFd, why);
+    ::close(baseFd);
+    if (runFd < 0) return false;
     const std::string name = "clip-" + std::to_string(generation);
     // A folder of that name left over from before goes, so that the offer starts empty.
-    std::filesystem::remove_all(base / name, ignored);
-    offerFd_ = openPrivateFolder(baseFd, name, why);
-    ::close(baseFd);
+    std::filesystem::remove_all(base / runName_ / name, ignored);
+    offerFd_ = openPrivateFolder(runFd, name, why);
     if (offerFd_ < 0) return false;
-    offerPath_ = base_ + "/" + name;
+    offerPath_ = base_ + "/" + runName_ + "/" + name;
     return true;
 }
 

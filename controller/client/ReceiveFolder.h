@@ -30,11 +30,12 @@ private:
 };
 
 // Where received clipboard files are written: one folder for the offer being received ("clip-" and its
-// generation) inside a base folder private to the user (0700, owned by the user, never reached through a
-// symbolic link), so that no other user can create, link or read what is written there first. There is
-// one offer's folder at a time: opening the next removes the one before, and what an earlier run left
-// is removed when the folder is made. An offer is taken only when its files leave `keepFree` bytes free
-// on their disk, so that receiving never fills it up.
+// generation) inside this run's own folder ("run-" and the process id, locked while it runs) inside a
+// base folder private to the user (0700, owned by the user, never reached through a symbolic link), so
+// that no other user can create, link or read what is written there first. There is one offer's folder
+// at a time: opening the next removes the one before. What an earlier run left is removed when this one
+// starts; the folder of a controller still running beside it stays, as its lock says. An offer is taken
+// only when its files leave `keepFree` bytes free on their disk, so that receiving never fills it up.
 class ReceiveFolder {
 public:
     static constexpr uint64_t defaultKeepFree = uint64_t{256} << 20;
@@ -65,9 +66,13 @@ public:
 
 private:
     void closeOffer();
+    // This run's folder, made and locked on first use, in the open base folder `baseFd`; -1 with `why`.
+    int runFolder(int baseFd, std::string& why);
 
     std::string base_;
     uint64_t keepFree_;
+    int runFd_ = -1; // holds the run folder's lock
+    std::string runName_;
     int offerFd_ = -1;
     std::string offerPath_;
 };

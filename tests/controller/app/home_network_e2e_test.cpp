@@ -78,12 +78,15 @@ TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsOnTheLocalNetworkAndItsCardReconnec
     const auto stopAgent = [&] {
         agent.stop();
         const std::string lock = home.file(".dovrel/agent.lock");
-        ASSERT_TRUE(waitUntil([&] {
-            const int fd = ::open(lock.c_str(), O_RDWR | O_CLOEXEC);
-            const bool free = fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-            if (fd >= 0) ::close(fd);
-            return free;
-        }, 30s)) << "the stopped agent still holds its lock";
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                const int fd = ::open(lock.c_str(), O_RDWR | O_CLOEXEC);
+                const bool free = fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+                if (fd >= 0) ::close(fd);
+                return free;
+            },
+            30s))
+            << "the stopped agent still holds its lock";
     };
     ASSERT_NO_FATAL_FAILURE(startAgent());
     const std::string log = agentLog();

@@ -79,7 +79,7 @@ TEST(ReceiveFolder, IsPrivateAndRefusesLinksAndOtherUsersFolders) {
     ReceiveFolder folder(dir.file("Dovrel"), 0);
     std::string why;
     ASSERT_TRUE(folder.openOffer(3, 0, why)) << why;
-    EXPECT_EQ(folder.offerPath(), dir.file("Dovrel") + "/clip-3");
+    EXPECT_EQ(folder.offerPath(), dir.file("Dovrel") + "/run-" + std::to_string(::getpid()) + "/clip-3");
     struct stat st {};
     ASSERT_EQ(::stat(dir.file("Dovrel").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
@@ -110,13 +110,23 @@ TEST(ReceiveFolder, IsPrivateAndRefusesLinksAndOtherUsersFolders) {
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
-TEST(ReceiveFolder, ForgetsWhatAnEarlierRunLeftAndTakesOffersOnlyWithRoomToSpare) {
+TEST(ReceiveFolder, ForgetsWhatAnEarlierRunLeftKeepsWhatARunningOneHoldsAndTakesOffersOnlyWithRoomToSpare) {
     dovrel::test::TempDir dir;
     fs::create_directories(dir.file("recv/clip-9"));
     std::ofstream(dir.file("recv/clip-9/left.txt")) << "from an earlier run";
-    ReceiveFolder full(dir.file("recv"), uint64_t{1} << 62);
-    EXPECT_FALSE(fs::exists(dir.file("recv/clip-9")));
+    fs::create_directories(dir.file("recv/run-1/clip-2"));
     std::string why;
+    // A controller running beside this one: its files stay, and ours go elsewhere.
+    auto running = std::make_unique<ReceiveFolder>(dir.file("recv"), 0);
+    ASSERT_TRUE(running->openOffer(1, 0, why)) << why;
+    EXPECT_FALSE(fs::exists(dir.file("recv/clip-9")));
+    EXPECT_FALSE(fs::exists(dir.file("recv/run-1")));
+    std::ofstream(running->offerPath() + "/kept.txt") << "still on its clipboard";
+    ReceiveFolder full(dir.file("recv"), uint64_t{1} << 62);
+    EXPECT_TRUE(fs::exists(running->offerPath() + "/kept.txt"));
+    running.reset();
+    ReceiveFolder next(dir.file("recv"), 0);
+    EXPECT_TRUE(fs::is_empty(dir.file("recv")));
     EXPECT_FALSE(full.openOffer(3, 300000, why));
     EXPECT_NE(why.find("free disk space"), std::string::npos) << why;
 }
@@ -151,6 +161,10 @@ struct Host : ::testing::Test {
         return out;
     }
     static wex::Bytes bytes(const std::string& s) { return wex::Bytes(s.begin(), s.end()); }
+    // Where this run receives offer `generation`'s files.
+    std::string offerDir(uint32_t generation) const {
+        return dir.file("recv/run-" + std::to_string(::getpid()) + "/clip-" + std::to_string(generation));
+    }
 };
 
 } // namespace
@@ -173,8 +187,8 @@ TEST_F(Host, AnOfferIsPulledAtOnceAndItsFilesGoOnTheClipboardUnderDistinctNames)
     EXPECT_FALSE(host.receiving());
     const auto paths = clipboard.filePaths();
     ASSERT_EQ(paths.size(), 2u); // the empty file is left off
-    EXPECT_EQ(paths[0], dir.file("recv") + "/clip-5/same.txt");
-    EXPECT_EQ(paths[1], dir.file("recv") + "/clip-5/same (2).txt");
+    EXPECT_EQ(paths[0], offerDir(5) + "/same.txt");
+    EXPECT_EQ(paths[1], offerDir(5) + "/same (2).txt");
     EXPECT_EQ(readAll(paths[0]), "xyz");
     EXPECT_EQ(readAll(paths[1]), "abcd");
 
@@ -195,9 +209,9 @@ TEST_F(Host, OffersOverTheLimitsChangeNothingButAreShown) {
 TEST_F(Host, FilesThatComeShortOrCannotBeWrittenGoAtOnceAndTheWindowIsToldWhy) {
     host.onRemoteOffer(1, {{"short.txt", 10}, {"whole.txt", 2}});
     host.onData(1, 0, 0, bytes("abc"), true);
-    EXPECT_FALSE(fs::exists(dir.file("recv/clip-1/short.txt")));
+    EXPECT_FALSE(fs::exists(offerDir(1) + "/short.txt"));
     host.onData(1, 1, 0, bytes("ok"), true);
-    EXPECT_EQ(clipboard.filePaths(), std::vector<std::string>{dir.file("recv/clip-1/whole.txt")});
+    EXPECT_EQ(clipboard.filePaths(), std::vector<std::string>{offerDir(1) + "/whole.txt"});
     ASSERT_EQ(report.failures.size(), 1u);
     EXPECT_EQ(report.failures[0], "Couldn't receive 1 of the 2 copied files: they didn't arrive whole.");
 }
@@ -210,13 +224,13 @@ TEST_F(Host, AFloodOfOffersKeepsOneFolderAndTheSessionsEndRemovesWhatWasArriving
     clock.advance(ClipboardFileHost::offerSpacing);
     ASSERT_EQ(pulls().size(), 64u);
     EXPECT_EQ(pulls()[0].generation, 1000u);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("recv")), fs::directory_iterator{}), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(offerDir(1)).parent_path()), fs::directory_iterator{}), 1);
 
     // Half the files came when the session ends: their descriptors close and they go.
     for (uint8_t i = 0; i < 32; ++i)
         host.onData(1000, i, 0, bytes("x"), true);
     host.stop();
-    EXPECT_FALSE(fs::exists(dir.file("recv/clip-1000")));
+    EXPECT_FALSE(fs::exists(offerDir(1000)));
     EXPECT_FALSE(host.receiving());
 }
 
