@@ -1,6 +1,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -57,10 +58,16 @@ Fd listening(int backlog) {
     return fd;
 }
 
-// A port nobody listens on: connecting to it is refused at once.
+// A port nobody listens on: connecting to it is refused at once. Its socket stays bound (not listening)
+// until the tests end, so that no listener of a test running beside these takes the port meanwhile.
 uint16_t closedPort() {
-    const Fd fd = listening(1);
-    return portOf(fd.get());
+    static std::vector<Fd> held;
+    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in sa = loopback(0);
+    EXPECT_EQ(::bind(fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa), 0);
+    const uint16_t port = portOf(fd.get());
+    held.push_back(std::move(fd));
+    return port;
 }
 
 // A listener whose queue of accepted connections is full (a backlog of 0 holds one, taken by a
@@ -131,18 +138,19 @@ TEST(RegionPicker, NothingToProbeGivesNothingAndOneCandidateIsTakenUnprobed) {
 TEST(RegionPicker, FirstToAcceptWinsOverRefusingPorts) {
     const Fd open = listening(16);
     const RelayEndpoint winner = local(portOf(open.get()));
-    const Timed t = timedNearest({local(closedPort()), winner, local(closedPort())}, 2.5);
+    // Refusals are no reason to wait: the answer comes long before the time-out.
+    const Timed t = timedNearest({local(closedPort()), winner, local(closedPort())}, 30);
     EXPECT_EQ(t.result, winner);
-    EXPECT_LT(t.seconds, 1.0);
+    EXPECT_LT(t.seconds, 15.0);
 
-    const Timed byName = timedNearest({{"localhost", closedPort()}, {"localhost", portOf(open.get())}}, 2.5);
+    const Timed byName = timedNearest({{"localhost", closedPort()}, {"localhost", portOf(open.get())}}, 30);
     EXPECT_EQ(byName.result, (RelayEndpoint{"localhost", portOf(open.get())}));
 }
 
 TEST(RegionPicker, EveryPortRefusingGivesNothingWithoutWaitingForTheTimeout) {
-    const Timed t = timedNearest({local(closedPort()), local(closedPort())}, 2.5);
+    const Timed t = timedNearest({local(closedPort()), local(closedPort())}, 30);
     EXPECT_FALSE(t.result);
-    EXPECT_LT(t.seconds, 1.0);
+    EXPECT_LT(t.seconds, 15.0);
 }
 
 TEST(RegionPicker, ARelayThatAnswersLateStillWinsWithinTheTimeout) {
@@ -166,9 +174,10 @@ TEST(RegionPicker, WhenNothingAnswersEveryProbeEndsWithinTheTimeout) {
     const SlowListener never2(std::nullopt);
     const Timed t = timedNearest({local(never1.port()), local(never2.port())}, 2.5);
     EXPECT_FALSE(t.result);
-    // The connection attempt gives up after the whole seconds (2); the 2.5 s bound is never passed.
+    // The connection attempt gives up after the whole seconds (2); the 2.5 s bound is never passed by
+    // more than a busy machine's lateness in waking the caller.
     EXPECT_GT(t.seconds, 1.9);
-    EXPECT_LT(t.seconds, 2.6);
+    EXPECT_LT(t.seconds, 3.5);
 
     const Timed brief = timedNearest({local(never1.port()), local(never2.port())}, 0.6);
     EXPECT_FALSE(brief.result);
