@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../../support/ClosedPort.h"
 #include "../../support/FakeScheduler.h"
 #include "AccountsTestSupport.h"
 
@@ -34,18 +35,6 @@ struct ApiOnThread {
 struct AccountApiTest : AccountsFixture {
     QUrl url(const std::string& path) const { return *AccountApi::address(api.host(), api.port(), path); }
 };
-
-uint16_t closedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd); // nobody listens there now
-    return ntohs(a.sin_port);
-}
 
 } // namespace
 

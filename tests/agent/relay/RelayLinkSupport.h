@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "../service/AgentTestSupport.h"
+#include "tests/support/ClosedPort.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TestCA.h"
 #include "tests/support/relay/RelayDouble.h"
@@ -29,19 +30,6 @@ inline RelayDouble::Options relayWith(const std::function<void(RelayDouble::Opti
     RelayDouble::Options o;
     set(o);
     return o;
-}
-
-// A loopback port nobody listens on: connecting to it is refused at once.
-inline uint16_t closedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 inline std::string jsonString(const std::string& s) { return "\"" + s + "\""; }

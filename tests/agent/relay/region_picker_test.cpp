@@ -9,11 +9,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "../../support/ClosedPort.h"
 #include "TlsPeer.h"
 #include "agent/net/RegionPicker.h"
 
 using dovrel::agent::RegionPicker;
 using dovrel::agent::RelayEndpoint;
+using dovrel::test::closedPort;
 using namespace std::chrono_literals;
 
 namespace {
@@ -56,18 +58,6 @@ Fd listening(int backlog) {
     EXPECT_EQ(::bind(fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa), 0);
     EXPECT_EQ(::listen(fd.get(), backlog), 0);
     return fd;
-}
-
-// A port nobody listens on: connecting to it is refused at once. Its socket stays bound (not listening)
-// until the tests end, so that no listener of a test running beside these takes the port meanwhile.
-uint16_t closedPort() {
-    static std::vector<Fd> held;
-    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in sa = loopback(0);
-    EXPECT_EQ(::bind(fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa), 0);
-    const uint16_t port = portOf(fd.get());
-    held.push_back(std::move(fd));
-    return port;
 }
 
 // A listener whose queue of accepted connections is full (a backlog of 0 holds one, taken by a

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "../../support/ChildProcess.h"
+#include "../../support/ClosedPort.h"
 #include "../../support/TempHome.h"
 #include "../../support/TestController.h"
 #include "protocol/ControlMessages.h"
@@ -21,6 +22,7 @@
 #include "tests/support/relay/RelayDouble.h"
 
 using namespace dovrel;
+using dovrel::test::closedPort;
 using namespace dovrel::test;
 using namespace std::chrono_literals;
 
@@ -53,19 +55,6 @@ std::string registeredRoom(const RelayDouble& relay) {
         if (std::regex_search(line, m, re)) return m[1];
     }
     return {};
-}
-
-// A loopback port nobody listens on: connecting to it is refused at once.
-uint16_t closedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 struct Rig {

@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ClosedPort.h"
 #include "QuickItems.h"
 #include "TempHome.h"
 #include "TestAgent.h"
@@ -40,6 +41,7 @@ using namespace std::chrono_literals;
 using dovrel::controller::CompositionRoot;
 using dovrel::controller::PhaseKind;
 using dovrel::controller::RootViewModel;
+using dovrel::test::closedPort;
 
 namespace {
 
@@ -74,13 +76,6 @@ template <typename F> bool waitUntil(F&& done, std::chrono::milliseconds deadlin
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
-}
-
-// A loopback port nothing listens on: relay dials there fail at once, without leaving this computer.
-uint16_t closedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 } // namespace
