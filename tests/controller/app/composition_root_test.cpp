@@ -78,15 +78,21 @@ template <typename F> bool waitUntil(F&& done, std::chrono::milliseconds deadlin
     return true;
 }
 
+// The program's ports, read from its environment, point at the test agent: any free video port, the
+// agent's input port, and the control port named with each host.
+void useTheAgentsPorts(const dovrel::test::TestAgent& agent) {
+    ::setenv("DOVREL_VIDEO_PORT", "0", 1);
+    ::setenv("DOVREL_INPUT_PORT", std::to_string(agent.inputPort()).c_str(), 1);
+    ::unsetenv("DOVREL_CONTROL_PORT");
+}
+
 } // namespace
 
 TEST(CompositionRoot, EveryCollaboratorOfTheClientIsWired) {
     guiApp();
     dovrel::test::TestAgent agent;
     ASSERT_TRUE(agent.listen());
-    ::setenv("DOVREL_VIDEO_PORT", "0", 1);
-    ::setenv("DOVREL_INPUT_PORT", std::to_string(agent.inputPort()).c_str(), 1);
-    ::unsetenv("DOVREL_CONTROL_PORT");
+    useTheAgentsPorts(agent);
 
     CompositionRoot::Options options;
     options.arguments = {QStringLiteral("DovrelController"), QStringLiteral("-autoHost"),
@@ -165,8 +171,7 @@ TEST(CompositionRoot, ARefusalWrittenInHtmlIsShownAsCharactersAndFetchesNothing)
     agent.authReply = dovrel::test::TestAgent::AuthReply::fail;
     agent.failReason = static_cast<uint8_t>(wex::AuthFailReason::badProof);
     agent.failMessage = "<img src=\"" + picture.toStdString() + "\"><b style=\"font-size:90px\">Pay here</b>";
-    ::setenv("DOVREL_VIDEO_PORT", "0", 1);
-    ::setenv("DOVREL_INPUT_PORT", std::to_string(agent.inputPort()).c_str(), 1);
+    useTheAgentsPorts(agent);
 
     CompositionRoot::Options options;
     options.arguments = {QStringLiteral("DovrelController")};
@@ -233,9 +238,7 @@ TEST(CompositionRoot, TheWindowAppearsWhileTheKeychainIsSilentAndTheLaunchsDialW
     guiApp();
     dovrel::test::TestAgent agent;
     ASSERT_TRUE(agent.listen());
-    ::setenv("DOVREL_VIDEO_PORT", "0", 1);
-    ::setenv("DOVREL_INPUT_PORT", std::to_string(agent.inputPort()).c_str(), 1);
-    ::unsetenv("DOVREL_CONTROL_PORT");
+    useTheAgentsPorts(agent);
     auto keychain = std::make_shared<SilentKeychain>(home().file("silent-secrets"));
     CompositionRoot::Options options;
     options.arguments = {QStringLiteral("DovrelController"), QStringLiteral("-autoHost"),
