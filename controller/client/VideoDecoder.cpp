@@ -260,7 +260,7 @@ void VideoDecoder::run() {
             shown = converter.picture(frame); // the planes as they are; the screen converts them to RGB
         };
         bool accepted = decoder->decode(job.annexB, job.ptsUs, take);
-        if (accepted && job.keyframe) lastKeyframe = job.annexB;
+        if (accepted && job.keyframe) lastKeyframe = std::move(job.annexB); // not read again below
         // An H.264 decoder that missed a keyframe numbers the pictures after it from the start again and
         // holds back every one it numbers below the last it showed: the picture would stand still until
         // the count caught up or the next keyframe came. The last keyframe it took, decoded again (and
