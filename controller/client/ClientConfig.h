@@ -13,7 +13,6 @@
 #include "protocol/ControlMessages.h"
 #include "protocol/RelayIdentity.h"
 #include "protocol/WEXConstants.h"
-#include "protocol/WakeMessages.h"
 
 namespace dovrel {
 class Scheduler;

@@ -4,7 +4,6 @@
 #include "controller/client/ClientTexts.h"
 #include "controller/client/PictureDecoder.h"
 #include "controller/client/WEXClient.h"
-#include "controller/platform/ClientLog.h"
 #include "protocol/AudioFrame.h"
 #include "protocol/ByteReader.h"
 #include "protocol/ControlMessages.h"

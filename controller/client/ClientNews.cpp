@@ -6,7 +6,6 @@
 
 #include "controller/client/ClientCore.h"
 #include "controller/client/WEXClient.h"
-#include "controller/platform/ClientLog.h"
 
 namespace dovrel::controller {
 

@@ -95,7 +95,6 @@ public:
     const std::vector<WheelEntry>& entries() const { return entries_; }
     double frameWidth() const { return geometry_.frameWidth; }
     double frameHeight() const { return geometry_.frameHeight; }
-    const WheelGeometry& geometry() const { return geometry_; }
     double buttonHeight() const { return geometry_.buttonHeight; }
     double centerY() const { return geometry_.centerY; }
     double labelSize() const { return labelPixels; }

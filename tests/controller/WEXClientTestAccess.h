@@ -11,7 +11,6 @@ namespace dovrel::controller {
 class WEXClientTestAccess {
 public:
     static void setReconnecting(WEXClient& c, bool on) { c.publishReconnecting(on); }
-    static void setLatencyMs(WEXClient& c, int ms) { c.publishLatencyMs(ms); }
     static void setDisplays(WEXClient& c, const std::vector<wex::DisplayInfo>& displays, int streaming) {
         c.publishDisplays(displays, streaming);
     }
