@@ -8,6 +8,11 @@
 
 namespace dovrel::controller {
 
+// A saved text that says something: there, and not empty.
+inline bool present(const std::optional<QString>& s) { return s && !s->isEmpty(); }
+// The text when it says something, else none.
+inline std::optional<QString> nonEmpty(const std::optional<QString>& s) { return present(s) ? s : std::nullopt; }
+
 // One saved machine of the deck. Identified by `id` alone: two values with the same id are the same
 // machine, whatever else differs.
 struct Device {

@@ -2,10 +2,6 @@
 
 namespace dovrel::controller {
 
-namespace {
-bool present(const std::optional<QString>& s) { return s && !s->isEmpty(); }
-} // namespace
-
 Device pairedMachine(const std::optional<Device>& saved, const PendingMachine& pending, bool viaRelay,
                      const QString& agentDeviceId) {
     // What the deck knew of it (statistics, frost) stays; what the pairing says replaces it.
@@ -22,9 +18,9 @@ Device pairedMachine(const std::optional<Device>& saved, const PendingMachine& p
         d.relayToken = pending.relayToken;
         d.relayHost = pending.relayHost;
     } else if (!saved) {
-        d.relayAccount = present(pending.relayAccount) ? pending.relayAccount : std::nullopt;
-        d.relayToken = present(pending.relayToken) ? pending.relayToken : std::nullopt;
-        d.relayHost = present(pending.relayHost) ? pending.relayHost : std::nullopt;
+        d.relayAccount = nonEmpty(pending.relayAccount);
+        d.relayToken = nonEmpty(pending.relayToken);
+        d.relayHost = nonEmpty(pending.relayHost);
     }
     // The identifier the handshake proved is the agent's, whichever way reached it.
     if (!agentDeviceId.isEmpty()) d.deviceId = agentDeviceId;

@@ -58,7 +58,7 @@ MachineCardFace machineCardFace(const Device& device, bool demo) {
     else
         face.thumbnail = MachineCardFace::Thumbnail::prompt;
 
-    const bool hasMac = device.mac && !device.mac->isEmpty();
+    const bool hasMac = present(device.mac);
     face.promptGlyph = device.state == Device::State::asleep ? QStringLiteral("moon.zzz.fill") : face.kindSymbol;
     if (awake)
         face.promptText = tr("Click to control");

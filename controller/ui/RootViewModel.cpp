@@ -10,8 +10,6 @@ namespace {
 // The name of a machine reached from the command line before it is known by any other.
 const QString automaticName = QStringLiteral("That computer");
 
-bool present(const std::optional<QString>& s) { return s && !s->isEmpty(); }
-
 std::optional<std::string> utf8(const std::optional<QString>& s) {
     if (!s) return std::nullopt;
     return s->toStdString();
@@ -192,13 +190,13 @@ void RootViewModel::pair(const QString& host, const std::optional<QString>& devi
     if (const Device* saved = savedMachine(deviceId, host, name)) pending.machine = *saved;
     pending.machine.name = name;
     pending.machine.kind = kind;
-    pending.machine.mac = present(mac) ? mac : std::nullopt;
+    pending.machine.mac = nonEmpty(mac);
     pending.host = host;
     pending.relayAccount = account;
     pending.relayToken = token;
     pending.relayHost = relay;
     automatic_ = false;
-    startSession(name, present(deviceId) ? deviceId : std::nullopt, kind);
+    startSession(name, nonEmpty(deviceId), kind);
     session_.nextSessionSaves(pending);
     // The dial takes what it was given, not what was stored.
     const RelayDial viaRelay{deviceId.value_or(QString()).toStdString(), name.toStdString(), utf8(account), utf8(token),
