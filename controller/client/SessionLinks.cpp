@@ -152,18 +152,21 @@ void SessionLinks::startControl() {
     control_->start(qtext(agentHost_), controlPort_);
 }
 
+void SessionLinks::waitForControl() {
+    host_.setStatus(texts::statusWaiting);
+    host_.markReconnecting();
+    redialAfter(retryWhileWaiting, [this] { startControl(); });
+}
+
 void SessionLinks::onControlState(uint64_t g, StreamLink::State state) {
     if (gen_ != g) return;
     switch (state) {
     case StreamLink::State::ready: host_.linkReady(); break;
     case StreamLink::State::refused:
-        if (host_.controlRefused()) break;
-        [[fallthrough]];
+        if (!host_.controlRefused()) waitForControl();
+        break;
     case StreamLink::State::waiting:
-        if (state == StreamLink::State::waiting && host_.controlUnanswered()) break;
-        host_.setStatus(texts::statusWaiting);
-        host_.markReconnecting();
-        redialAfter(retryWhileWaiting, [this] { startControl(); });
+        if (!host_.controlUnanswered()) waitForControl();
         break;
     case StreamLink::State::failed:
     case StreamLink::State::cancelled:

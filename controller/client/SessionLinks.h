@@ -98,6 +98,8 @@ private:
     void redialAfter(Duration delay, std::function<void()> redial);
 
     void startControl();
+    // The agent's host did not take the control connection (yet): says so and dials it again shortly.
+    void waitForControl();
     void startInput();
     void startRelay(const std::string& room);
     void onControlState(uint64_t g, StreamLink::State state);
