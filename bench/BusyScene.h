@@ -10,6 +10,7 @@
 
 #include <xcb/xcb.h>
 
+#include "BusyTexture.h"
 #include "tests/support/XTestClient.h"
 
 namespace dovrel::bench {
@@ -36,19 +37,9 @@ public:
         std::vector<uint32_t> band(static_cast<std::size_t>(2 * w_) * rows);
         for (int y0 = 0; y0 < 2 * h_; y0 += rows) {
             for (int y = 0; y < rows; ++y)
-                for (int x = 0; x < 2 * w_; ++x) {
-                    const int gy = y0 + y;
-                    uint32_t px;
-                    if ((x / 96 + gy / 96) % 3 == 0)
-                        px = rng(); // noise tiles
-                    else if ((x / 8) % 5 == 0 && (gy / 12) % 2 == 0)
-                        px = 0x101010; // "text"
-                    else
-                        px = static_cast<uint32_t>((x * 255 / (2 * w_)) << 16 | (gy * 255 / (2 * h_)) << 8 |
-                                                   ((x ^ gy) & 0xFF));
+                for (int x = 0; x < 2 * w_; ++x)
                     band[static_cast<std::size_t>(y) * static_cast<std::size_t>(2 * w_) + static_cast<std::size_t>(x)] =
-                        px & 0xFFFFFF;
-                }
+                        busyTexturePixel(x, y0 + y, 2 * w_, 2 * h_, rng);
             xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap_, gc_, static_cast<uint16_t>(2 * w_), rows, 0,
                           static_cast<int16_t>(y0), 0, 24, static_cast<uint32_t>(band.size() * 4),
                           reinterpret_cast<const uint8_t*>(band.data()));

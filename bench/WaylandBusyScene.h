@@ -9,6 +9,8 @@
 #include <QRasterWindow>
 #include <QTimer>
 
+#include "BusyTexture.h"
+
 namespace dovrel::bench {
 
 // BusyScene's twin for a Wayland desktop: a full-screen client that redraws about 60 times a second (as
@@ -29,17 +31,8 @@ public:
         std::mt19937 rng(42);
         for (int y = 0; y < texture_.height(); ++y) {
             auto* line = reinterpret_cast<uint32_t*>(texture_.scanLine(y));
-            for (int x = 0; x < texture_.width(); ++x) {
-                uint32_t px;
-                if ((x / 96 + y / 96) % 3 == 0)
-                    px = rng();
-                else if ((x / 8) % 5 == 0 && (y / 12) % 2 == 0)
-                    px = 0x101010;
-                else
-                    px = static_cast<uint32_t>((x * 255 / (2 * w_)) << 16 | (y * 255 / (2 * h_)) << 8 |
-                                               ((x ^ y) & 0xFF));
-                line[x] = 0xFF000000 | (px & 0xFFFFFF);
-            }
+            for (int x = 0; x < texture_.width(); ++x)
+                line[x] = 0xFF000000 | busyTexturePixel(x, y, 2 * w_, 2 * h_, rng);
         }
     }
 
