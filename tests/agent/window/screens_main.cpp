@@ -186,12 +186,7 @@ int main(int argc, char** argv) {
                         : QRectF();
             const QString out =
                 QStringLiteral("%1/agent-unattended-%2-%3.png").arg(folder, name, dark ? "dark" : "light");
-            if (image.isNull() || r.isEmpty() || !image.copy(r.toAlignedRect()).save(out)) {
-                std::fprintf(stderr, "cannot write %s\n", qPrintable(out));
-                ++failures;
-                continue;
-            }
-            std::printf("%s\n", qPrintable(out));
+            if (!write(image.isNull() || r.isEmpty() ? QImage() : image.copy(r.toAlignedRect()), out)) ++failures;
         }
     }
     return failures == 0 ? 0 : 1;
