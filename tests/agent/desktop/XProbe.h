@@ -39,14 +39,20 @@ public:
         uint16_t mask = 0;
     };
 
-    explicit XProbe(const std::string& display)
-        : events_(xcb_connect(display.c_str(), nullptr)), queries_(xcb_connect(display.c_str(), nullptr)) {
+    // With `holdFocus` it takes the focus back from any window that takes it, as the window a person is
+    // typing into keeps it: a program under test that shows a window of its own (on a display without a
+    // window manager, it takes the focus as it opens) then cannot steal its keys. Two probes on one
+    // display must not both hold it.
+    explicit XProbe(const std::string& display, bool holdFocus = false)
+        : events_(xcb_connect(display.c_str(), nullptr)), queries_(xcb_connect(display.c_str(), nullptr)),
+          holdFocus_(holdFocus) {
         if (xcb_connection_has_error(events_) || xcb_connection_has_error(queries_)) return;
         const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(events_)).data;
         root_ = screen->root;
         window_ = xcb_generate_id(events_);
         const uint32_t values[] = {1, XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE |
-                                          XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE};
+                                          XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
+                                          (holdFocus ? uint32_t{XCB_EVENT_MASK_FOCUS_CHANGE} : 0u)};
         xcb_create_window(events_, XCB_COPY_FROM_PARENT, window_, root_, 0, 0, screen->width_in_pixels,
                           screen->height_in_pixels, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
                           XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
@@ -165,7 +171,10 @@ private:
         while (xcb_generic_event_t* e = xcb_wait_for_event(events_)) {
             const uint8_t type = e->response_type & 0x7F;
             bool quit = false;
-            if (type == XCB_MAPPING_NOTIFY) {
+            if (type == XCB_FOCUS_OUT && holdFocus_) {
+                xcb_set_input_focus(events_, XCB_INPUT_FOCUS_POINTER_ROOT, window_, XCB_CURRENT_TIME);
+                xcb_flush(events_);
+            } else if (type == XCB_MAPPING_NOTIFY) {
                 xcb_refresh_keyboard_mapping(symbols_, reinterpret_cast<xcb_mapping_notify_event_t*>(e));
                 xcb_key_symbols_get_keysym(symbols_, 8, 0); // fetch the new map before the next press
             } else if (type == XCB_KEY_PRESS || type == XCB_KEY_RELEASE) {
@@ -192,6 +201,7 @@ private:
 
     xcb_connection_t* events_;
     xcb_connection_t* queries_;
+    bool holdFocus_ = false;
     xcb_window_t root_ = 0;
     xcb_window_t window_ = 0;
     xcb_key_symbols_t* symbols_ = nullptr;

@@ -38,7 +38,7 @@ struct AgentSession {
             skip = !x->available();
             return "no Xvfb: " + x->failure();
         }
-        probe = std::make_unique<dovrel::test::XProbe>(x->display());
+        probe = std::make_unique<dovrel::test::XProbe>(x->display(), true); // the agent opens its window
         if (!probe->ok()) return "the probe window could not be made";
         {
             QUdpSocket free;
