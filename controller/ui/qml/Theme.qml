@@ -32,7 +32,8 @@ QtObject {
     readonly property color well: dyn(Qt.rgba(0, 0, 0, 0.25), Qt.rgba(0, 0, 0, 0.05))
     readonly property color hair: dyn(Qt.rgba(1, 1, 1, 0.06), Qt.rgba(0, 0, 0, 0.06))
     // The main text colour of each appearance (the views' primary labels).
-    readonly property color text: dyn(Qt.rgba(0.95, 0.95, 0.96, 1), Qt.rgba(0.09, 0.09, 0.11, 1))
+    readonly property color textDark: Qt.rgba(0.95, 0.95, 0.96, 1)
+    readonly property color text: dyn(textDark, Qt.rgba(0.09, 0.09, 0.11, 1))
 
     // The dark appearance's values, for what stays dark over the picture in either appearance (the
     // controls guide, the chips and panels over the remote screen).
@@ -47,7 +48,8 @@ QtObject {
     // The loading overlay's ground.
     readonly property color loadingGround: dyn(Qt.rgba(0.05, 0.048, 0.06, 1), Qt.rgba(1, 1, 1, 1))
     // The ground of the alerts and menus, raised off the window.
-    readonly property color raised: dyn(Qt.rgba(0.11, 0.12, 0.17, 1), Qt.rgba(1, 1, 1, 1))
+    readonly property color raisedDark: Qt.rgba(0.11, 0.12, 0.17, 1)
+    readonly property color raised: dyn(raisedDark, Qt.rgba(1, 1, 1, 1))
 
     readonly property color accent: Qt.rgba(0.063, 0.725, 0.506, 1)
     readonly property color good: Qt.rgba(0.2, 0.83, 0.6, 1)

@@ -11,8 +11,8 @@ Menu {
     readonly property bool darkGround: overPicture || Theme.dark
 
     padding: 5
-    palette.window: menu.darkGround ? Qt.rgba(0.11, 0.12, 0.17, 1) : Theme.raised
-    palette.windowText: menu.darkGround ? Qt.rgba(0.95, 0.95, 0.96, 1) : Theme.text
+    palette.window: menu.darkGround ? Theme.raisedDark : Theme.raised
+    palette.windowText: menu.darkGround ? Theme.textDark : Theme.text
     palette.light: menu.darkGround ? Qt.rgba(1, 1, 1, 0.09) : Qt.rgba(0, 0, 0, 0.06)
     palette.midlight: menu.darkGround ? Qt.rgba(1, 1, 1, 0.14) : Qt.rgba(0, 0, 0, 0.1)
     palette.mid: menu.darkGround ? Theme.strokeDark : Theme.stroke
