@@ -9,7 +9,6 @@
 // compositor's CPU. At the rate asked while nobody watches (one a second): the pictures the compositor
 // still sends and its CPU. The load average goes beside each; "--isolated" runs it all ahead of the
 // machine's other work. Prints figures; asserts nothing.
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +24,7 @@
 
 #include "FlipSquare.h"
 #include "MachineLoad.h"
+#include "SampleSeries.h"
 #include "agent/gnome/MutterSession.h"
 #include "agent/media/PipeWireStream.h"
 #include "tests/support/GnomeSession.h"
@@ -79,18 +79,9 @@ struct Received {
     }
 };
 
-struct Series {
-    std::vector<double> v;
-    void add(double x) { v.push_back(x); }
-    double pct(int p) const {
-        if (v.empty()) return 0;
-        std::vector<double> s = v;
-        std::sort(s.begin(), s.end());
-        return s[std::min(s.size() - 1, s.size() * static_cast<std::size_t>(p) / 100)];
-    }
-};
+using bench::Series;
 
-void row(const char* name, const Series& s) {
+void row(const char* name, Series& s) {
     std::printf("  %-44s p10 %6.2f   p50 %6.2f   p95 %6.2f ms   (n=%zu)\n", name, s.pct(10), s.pct(50), s.pct(95),
                 s.v.size());
 }

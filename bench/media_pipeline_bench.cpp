@@ -19,6 +19,7 @@
 
 #include "BusyScene.h"
 #include "MachineLoad.h"
+#include "SampleSeries.h"
 #include "agent/media/ColorConverter.h"
 #include "agent/media/LibavVideoEncoder.h"
 #include "agent/media/VideoPacketizer.h"
@@ -36,21 +37,7 @@ namespace {
 
 double micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
-struct Series {
-    std::vector<double> v;
-    void add(double x) { v.push_back(x); }
-    double pct(double p) {
-        if (v.empty()) return 0;
-        std::sort(v.begin(), v.end());
-        return v[std::min(v.size() - 1, static_cast<std::size_t>(p / 100 * static_cast<double>(v.size())))];
-    }
-    double mean() const {
-        double s = 0;
-        for (double x : v)
-            s += x;
-        return v.empty() ? 0 : s / static_cast<double>(v.size());
-    }
-};
+using bench::Series;
 
 void row(const char* name, Series& s) {
     std::printf("  %-34s p50 %7.2f ms   p95 %7.2f ms   mean %7.2f ms\n", name, s.pct(50) / 1000, s.pct(95) / 1000,

@@ -51,6 +51,7 @@
 #include "EventLoopWait.h"
 #include "FlipSquare.h"
 #include "MachineLoad.h"
+#include "SampleSeries.h"
 #include "agent/media/LibavVideoEncoder.h"
 #include "agent/media/VideoPacketizer.h"
 #include "agent/media/X11ScreenCapturer.h"
@@ -307,21 +308,7 @@ struct Collector {
     }
 };
 
-struct Series {
-    std::vector<double> v;
-    void add(double x) { v.push_back(x); }
-    double pct(double p) {
-        if (v.empty()) return 0;
-        std::sort(v.begin(), v.end());
-        return v[std::min(v.size() - 1, static_cast<std::size_t>(p / 100 * static_cast<double>(v.size())))];
-    }
-    double mean() const {
-        double s = 0;
-        for (double x : v)
-            s += x;
-        return v.empty() ? 0 : s / static_cast<double>(v.size());
-    }
-};
+using bench::Series;
 
 void row(const char* name, Series& s, const char* unit = "ms") {
     if (s.v.empty()) {

@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
@@ -114,25 +113,6 @@ double pct(std::vector<double> v, double p) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, static_cast<std::size_t>(p / 100 * static_cast<double>(v.size())))];
-}
-
-// Processor seconds a process has used (user + system).
-double cpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const auto close = text.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::vector<std::string> fields;
-    std::size_t at = close + 2;
-    while (at < text.size()) {
-        const auto end = text.find(' ', at);
-        fields.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
-        if (end == std::string::npos) break;
-        at = end + 1;
-    }
-    // Fields after the name: state is the first, utime the 12th, stime the 13th.
-    if (fields.size() < 13) return 0;
-    return (std::stod(fields[11]) + std::stod(fields[12])) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 // The luma plane of one picture, tightly packed.
@@ -422,11 +402,11 @@ void measure(double loss, LossyForwarder& forwarder, Comparer& comparer, pid_t a
     forwarder.takeDrops();
     forwarder.takeVideoBytes();
     comparer.record(true);
-    const double agentCpu0 = cpuSeconds(agentPid);
+    const double agentCpu0 = bench::cpuSecondsOf(agentPid);
     const auto start = Clock::now();
     pump(std::chrono::duration_cast<std::chrono::milliseconds>(window));
     const auto end = Clock::now();
-    const double agentCpu = cpuSeconds(agentPid) - agentCpu0;
+    const double agentCpu = bench::cpuSecondsOf(agentPid) - agentCpu0;
     comparer.record(false);
     const std::vector<Shown> shown = comparer.take();
     const auto drops = forwarder.takeDrops();

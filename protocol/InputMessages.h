@@ -115,6 +115,15 @@ struct KeyEvent {
     static constexpr uint16_t option = 0x4;
     static constexpr uint16_t command = 0x8;
 
+    // The eight modifier keys of the keyboard page: left control, shift, alt and GUI, then the same on
+    // the right.
+    static constexpr bool isModifierUsage(uint16_t usageId) { return usageId >= 0xE0 && usageId <= 0xE7; }
+    // The bit of `modifiers` a modifier key stands for, left and right alike; 0 for any other key.
+    static constexpr uint16_t modifierBitOf(uint16_t usageId) {
+        constexpr uint16_t bits[] = {control, shift, option, command};
+        return isModifierUsage(usageId) ? bits[(usageId - 0xE0) % 4] : 0;
+    }
+
     uint32_t usage = 0; // USB HID usage: page in the upper 16 bits, usage ID in the lower 16
     uint8_t state = 0;  // non-zero is a press
     uint16_t modifiers = 0;

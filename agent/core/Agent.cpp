@@ -149,10 +149,11 @@ void Agent::newGrant(double ttlHours) {
 void Agent::cancelAllAccess() {
     if (AccountWork* work = accounts_.work()) work->cancelAllAccess();
 }
-void Agent::createShareCode() {
+void Agent::createShareCode() { requestShareCode(false); }
+void Agent::requestShareCode(bool force) {
     // Signed out there is no code to be had: the window shows its signed-out text, not a failure.
     if (transport_->relayIdentity().account.empty()) return;
-    if (AccountWork* work = accounts_.work()) work->createShareCode(false);
+    if (AccountWork* work = accounts_.work()) work->createShareCode(force);
 }
 void Agent::signIn(const std::string& account, const std::string& password, bool create, const std::string& invite) {
     if (AccountWork* work = accounts_.work()) work->signIn(account, password, create, invite);

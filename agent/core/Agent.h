@@ -136,6 +136,9 @@ private:
     void onMain(std::function<void()> fn);
     SessionServices makeSessionServices(AgentServices& services);
     void startAccounts();
+    // Asks for a share code for the link now shown, only when signed in (`force`: wait for a request
+    // already running instead of giving way to it).
+    void requestShareCode(bool force);
     // The pairing link's account-and-grant suffix, or empty.
     std::string grantQuery(const wex::RelayIdentity& relay) const;
     Scheduler& clock() { return transport_->scheduler(); }

@@ -87,7 +87,7 @@ void Agent::pairingCodeRotated() {
     // The shown share code carried the code that just died: a fresh one carries the new link.
     onMain([this] {
         refreshPairingURL();
-        if (accounts_.work() && !transport_->relayIdentity().account.empty()) accounts_.work()->createShareCode(true);
+        requestShareCode(true);
     });
 }
 

@@ -23,16 +23,6 @@ constexpr uint8_t kLeft = 0x1, kRight = 0x2, kMiddle = 0x4;
 constexpr uint16_t usageF4 = 0x3D;
 constexpr uint16_t usageUpArrow = 0x52;
 
-// The eight modifier keys: left control, shift, alt and GUI, then the same on the right.
-bool isModifierKey(uint16_t usage) { return usage >= 0xE0 && usage <= 0xE7; }
-
-// The bit of a key event's modifier byte a modifier key stands for, left and right alike.
-uint16_t modifierBit(uint16_t usage) {
-    static constexpr uint16_t bits[] = {wex::KeyEvent::control, wex::KeyEvent::shift, wex::KeyEvent::option,
-                                        wex::KeyEvent::command};
-    return bits[(usage - 0xE0) % 4];
-}
-
 const char* modifierName(uint16_t usage) {
     static constexpr const char* names[] = {"control", "shift", "alt", "super"};
     return names[(usage - 0xE0) % 4];
@@ -98,7 +88,7 @@ struct DeviceInjector::Rules {
     uint16_t heldBits() const {
         uint16_t bits = 0;
         for (const uint16_t usage : modifiersDown)
-            bits |= modifierBit(usage);
+            bits |= wex::KeyEvent::modifierBitOf(usage);
         return bits;
     }
 
@@ -110,7 +100,7 @@ struct DeviceInjector::Rules {
         std::string names;
         for (auto it = modifiersDown.end(); it != modifiersDown.begin();) {
             --it;
-            if (*it == own || (byte & modifierBit(*it))) continue;
+            if (*it == own || (byte & wex::KeyEvent::modifierBitOf(*it))) continue;
             device->key(*it, false);
             names += std::string(names.empty() ? "" : ", ") + modifierName(*it);
             it = modifiersDown.erase(it);
@@ -155,9 +145,9 @@ struct DeviceInjector::Rules {
         const uint16_t usage = e.usageId();
         if (e.usagePage() != wex::KeyEvent::keyboardUsagePage || !device->knows(usage))
             return dropped(e.usage, "(no VK mapping)");
-        const bool modifier = isModifierKey(usage);
+        const bool modifier = wex::KeyEvent::isModifierUsage(usage);
         // Only a controller that reports its modifiers sends a modifier's press with its own bit set.
-        if (modifier && e.pressed() && (e.modifiers & modifierBit(usage))) byteCounts = true;
+        if (modifier && e.pressed() && (e.modifiers & wex::KeyEvent::modifierBitOf(usage))) byteCounts = true;
         if (byteCounts) reconcile(e.modifiers, modifier && !e.pressed() ? usage : 0);
         if (modifier) return modifierKey(e);
 

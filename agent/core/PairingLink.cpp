@@ -106,8 +106,7 @@ std::string redactPairingLink(std::string_view link) {
     return out;
 }
 
-std::string pairingLinkHost(std::string_view modelLanIP, const std::optional<std::string>& primaryIP) {
-    if (!modelLanIP.empty()) return std::string(modelLanIP);
+std::string pairingLinkHost(const std::optional<std::string>& primaryIP) {
     if (primaryIP && !primaryIP->empty()) return *primaryIP;
     return "127.0.0.1";
 }

@@ -43,8 +43,7 @@ std::string relayGrantQuery(std::string_view account, std::string_view grantToke
 // neither the pairing code nor a grant token ever reaches it.
 std::string redactPairingLink(std::string_view link);
 
-// The address for "host=": the model's address when known, else the primary local IPv4 address, else
-// "127.0.0.1".
-std::string pairingLinkHost(std::string_view modelLanIP, const std::optional<std::string>& primaryIP);
+// The address for "host=": the primary local IPv4 address, else "127.0.0.1".
+std::string pairingLinkHost(const std::optional<std::string>& primaryIP);
 
 } // namespace dovrel::agent

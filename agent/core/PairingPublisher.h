@@ -46,6 +46,9 @@ public:
     std::string link() const { return published_ ? published_->link : std::string(); }
 
 private:
+    // `p` with this machine's addresses now (its MAC kept when none can be read) and the link for them.
+    void fill(Published& p, const std::string& code, const wex::RelayIdentity& relay,
+              const std::string& grantQuery) const;
     std::string linkFor(const std::string& ip, const std::string& mac, const std::string& code,
                         const wex::RelayIdentity& relay, const std::string& grantQuery) const;
 

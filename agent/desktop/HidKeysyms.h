@@ -40,9 +40,6 @@ struct HidKey {
     uint32_t keysym = 0;
     // The same key on the other side of the keyboard, for a keyboard map that lacks the first.
     uint32_t fallbackKeysym = 0;
-    // For the eight modifier keys (usages 0xE0-0xE7): the modifier bit of a key event they stand for
-    // (shift 0x1, control 0x2, option 0x4, command 0x8); 0 for every other key.
-    uint16_t modifierBit = 0;
 
     bool operator==(const HidKey&) const = default;
 };

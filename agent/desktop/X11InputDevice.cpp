@@ -9,6 +9,7 @@
 
 #include "agent/desktop/HidKeysyms.h"
 #include "agent/desktop/X11Keyboard.h"
+#include "protocol/InputMessages.h"
 
 namespace dovrel::agent {
 
@@ -93,8 +94,9 @@ public:
         }
         const auto hid = hidKeyForUsage(usageId);
         if (!hid) return false;
-        const auto keycode = hid->modifierBit ? modifierKeycode(hid->keysym, hid->fallbackKeysym)
-                                              : unshiftedKeycode(hid->keysym, hid->fallbackKeysym);
+        const auto keycode = wex::KeyEvent::isModifierUsage(usageId)
+                                 ? modifierKeycode(hid->keysym, hid->fallbackKeysym)
+                                 : unshiftedKeycode(hid->keysym, hid->fallbackKeysym);
         if (!keycode) return false;
         fakeKey(*keycode, true);
         keyboard_->hold(*keycode, true);

@@ -308,7 +308,7 @@ void LibavVideoEncoder::start() {
     worker->onEncoded = onEncoded_;
     if (!worker->hwDevice) worker->refreshPeriod = refreshPeriodOf(config_);
 
-    print(worker->refreshPeriod > 0 ? config_.budget.logLine(worker->refreshPeriod) : config_.budget.logLine());
+    print(config_.budget.logLine(worker->refreshPeriod));
     thread_ = std::thread([worker] { worker->run(); });
     worker_ = std::move(worker);
 }

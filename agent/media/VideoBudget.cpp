@@ -58,15 +58,11 @@ VideoBudget VideoBudget::withEnvironmentOverrides() const {
     return withOverrides(env("DOVREL_BITRATE"), env("DOVREL_FPS"));
 }
 
-std::string VideoBudget::logLine() const {
-    return "• encoder budget: " + std::to_string(averageBitRate / 1000000) + " Mbit/s, " +
-           std::to_string(expectedFrameRate) + " fps, IDR every " + std::to_string(maxKeyFrameInterval) + " frames";
-}
-
 std::string VideoBudget::logLine(int refreshPictures) const {
+    const std::string ending = refreshPictures > 0 ? "a refresh wave every " + std::to_string(refreshPictures)
+                                                   : "IDR every " + std::to_string(maxKeyFrameInterval);
     return "• encoder budget: " + std::to_string(averageBitRate / 1000000) + " Mbit/s, " +
-           std::to_string(expectedFrameRate) + " fps, a refresh wave every " + std::to_string(refreshPictures) +
-           " frames";
+           std::to_string(expectedFrameRate) + " fps, " + ending + " frames";
 }
 
 } // namespace dovrel::agent

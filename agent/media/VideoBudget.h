@@ -32,11 +32,10 @@ struct VideoBudget {
     // and the sealed frame's header and tag.
     static int64_t encoderShareOf(int64_t rate);
 
-    // "• encoder budget: 12 Mbit/s, 60 fps, IDR every 120 frames" (whole megabits, truncated).
-    std::string logLine() const;
-    // For an encoder that refreshes in waves instead of periodic IDRs:
+    // "• encoder budget: 12 Mbit/s, 60 fps, IDR every 120 frames" (whole megabits, truncated). For an
+    // encoder that refreshes in waves of `refreshPictures` (above 0) instead of periodic IDRs:
     // "• encoder budget: 12 Mbit/s, 60 fps, a refresh wave every 12 frames".
-    std::string logLine(int refreshPictures) const;
+    std::string logLine(int refreshPictures = 0) const;
 
     bool operator==(const VideoBudget&) const = default;
 };

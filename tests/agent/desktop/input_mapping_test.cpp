@@ -4,6 +4,7 @@
 #include "agent/core/ScrollAccumulator.h"
 #include "agent/core/StreamedArea.h"
 #include "agent/desktop/HidKeysyms.h"
+#include "protocol/InputMessages.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;
@@ -14,10 +15,14 @@ TEST(HidKeys, PunctuationKeypadAndUnknownKeysAreDroppedAndModifiersAreKeys) {
     for (uint16_t u : {0x00, 0x01, 0x2D, 0x33, 0x35, 0x38, 0x39, 0x46, 0x53, 0x59, 0x62, 0x68, 0xDF, 0xE8, 0xFFFF})
         EXPECT_FALSE(hidKeyForUsage(u)) << std::hex << u;
     // Each modifier key stands for its bit; a map without the right-hand key falls back to the left.
-    EXPECT_EQ(hidKeyForUsage(0xE0), (HidKey{keysym::controlL, keysym::controlR, 0x2}));
-    EXPECT_EQ(hidKeyForUsage(0xE3), (HidKey{keysym::superL, keysym::superR, 0x8}));
-    EXPECT_EQ(hidKeyForUsage(0xE6), (HidKey{keysym::altR, keysym::altL, 0x4}));
-    EXPECT_EQ(hidKeyForUsage(0x58), (HidKey{keysym::keypadEnter, keysym::returnKey, 0}));
+    EXPECT_EQ(hidKeyForUsage(0xE0), (HidKey{keysym::controlL, keysym::controlR}));
+    EXPECT_EQ(hidKeyForUsage(0xE3), (HidKey{keysym::superL, keysym::superR}));
+    EXPECT_EQ(hidKeyForUsage(0xE6), (HidKey{keysym::altR, keysym::altL}));
+    EXPECT_EQ(hidKeyForUsage(0x58), (HidKey{keysym::keypadEnter, keysym::returnKey}));
+    EXPECT_EQ(wex::KeyEvent::modifierBitOf(0xE0), 0x2);
+    EXPECT_EQ(wex::KeyEvent::modifierBitOf(0xE3), 0x8);
+    EXPECT_EQ(wex::KeyEvent::modifierBitOf(0xE6), 0x4);
+    EXPECT_EQ(wex::KeyEvent::modifierBitOf(0x58), 0);
 }
 
 TEST(CharacterKeysyms, Latin1IsItselfTheRestIsUnicodeAndControlsTypeNothing) {
