@@ -304,7 +304,12 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     }
     root.unpairRequested(0);
     camera.shoot("alert-unpair");
-    root.answerAlert(false);
+    root.answerAlert(true);
+    // The machine's agent could not be told: said once the unpair is over.
+    if (!session.revokeOutcomes.empty()) session.revokeOutcomes.back()(false);
+    camera.shoot("alert-unpair-not-told");
+    root.answerAlert(true);
+    services.store.setDevices(machines);
     root.renameRequested(1);
     camera.shoot("alert-rename");
     root.answerAlert(false);
