@@ -356,8 +356,12 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     pairing.setLink("dovrel:/pair?host=studio");
     pairing.connectFromLink();
     camera.shoot("pairing-link-error");
+    pairing.setManualAddress("192.168.1.20:4781O");
+    pairing.connectManual();
+    camera.shoot("pairing-manual-error");
     pairing.setLink("dovrel://pair?host=192.168.1.20&code=482913&name=Studio");
-    pairing.setManualId("3f9a0c1d2e4b5a69");
+    pairing.setManualAddress("192.168.1.20");
+    pairing.editManualCode("482913");
     camera.shoot("pairing-enabled");
 
     // The session opening: the real client has not dialled, so the overlay says so.
