@@ -125,7 +125,7 @@ void PairingViewModel::setLink(const QString& text) {
 void PairingViewModel::connectFromLink() {
     const auto link = PairLink::parse(link_);
     if (!link) {
-        setLinkError(tr("That doesn't look like a Dovrel pairing link (dovrel://pair?…)."));
+        setLinkError(tr("That doesn't look like a DOVRELÆ pairing link (dovrel://pair?…)."));
         return;
     }
     setLinkError({});

@@ -210,7 +210,7 @@ Item {
                     Text {
                         Layout.fillWidth: true
                         wrapMode: Text.Wrap
-                        text: qsTr("Get it from the DOVRELÆ window on the machine you want to control - it looks like ABCD-1234.")
+                        text: qsTr("Get it from the DOVRELÆ window on the computer you want to control - it looks like 7KQ4 M2XD.")
                         textFormat: Text.PlainText
                         font.pixelSize: 11
                         color: Theme.textDimmer
@@ -223,7 +223,7 @@ Item {
                             objectName: "codeA"
                             field: PairingViewModel.A
                             model: screen.pairing
-                            placeholderText: "ABCD"
+                            placeholderText: "7KQ4"
                             text: screen.pairing.codeA
                             onTextEdited: screen.pairing.editCodeA(text)
                         }
@@ -239,7 +239,7 @@ Item {
                             objectName: "codeB"
                             field: PairingViewModel.B
                             model: screen.pairing
-                            placeholderText: "1234"
+                            placeholderText: "M2XD"
                             text: screen.pairing.codeB
                             onTextEdited: screen.pairing.editCodeB(text)
                         }
@@ -296,7 +296,7 @@ Item {
                             Layout.fillWidth: true
                             wrapMode: Text.Wrap
                             textFormat: Text.StyledText
-                            text: qsTr("On the computer you want to control, open DOVRELÆ → <b>Pair a device</b>, and copy its link. Paste it below.")
+                            text: qsTr("On the computer you want to control, open the DOVRELÆ window and choose <b>Set up by hand ▸ Copy pairing link</b>. Paste the link below.")
                             font.pixelSize: 12
                             color: Theme.textDimmer
                         }

@@ -154,7 +154,7 @@ TEST_F(PairingModelTest, APastedLinkWhileAClaimRunsIsTheOneResult) {
 
 TEST_F(PairingModelTest, TheLinkCard) {
     model.connectFromLink(); // Return in the empty field
-    EXPECT_EQ(model.linkError(), "That doesn't look like a Dovrel pairing link (dovrel://pair?…).");
+    EXPECT_FALSE(model.linkError().isEmpty());
     model.setLink("   ");
     model.connectFromLink();
     EXPECT_FALSE(model.linkError().isEmpty());

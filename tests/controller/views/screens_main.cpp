@@ -433,6 +433,8 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     m.hud()->setShowMonitors(false);
     m.hud()->setShowGuide(true);
     camera.shoot("session-guide");
+    client.setTargetKind(QStringLiteral("linux"));
+    camera.shoot("session-guide-linux");
     m.hud()->setShowGuide(false);
 
     // The pointer-mode menu open under its chip; the audio muted.
