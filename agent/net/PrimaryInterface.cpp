@@ -89,18 +89,25 @@ std::optional<std::string> defaultRouteInterface(std::string_view table) {
     return best;
 }
 
-std::optional<std::string> primaryLANIP(const std::vector<InterfaceAddress>& addresses,
-                                        const std::optional<std::string>& preferred) {
+std::optional<InterfaceAddress> primaryLANInterface(const std::vector<InterfaceAddress>& addresses,
+                                                    const std::optional<std::string>& preferred) {
     const auto usable = [](const InterfaceAddress& a) { return !a.loopback && a.ipv4 != 0 && !isLinkLocal(a.ipv4); };
     for (const bool preferredPass : {true, false}) {
         if (preferredPass && !preferred) continue;
         for (const InterfaceAddress& a : addresses) {
             const bool onPreferred = preferred && a.name == *preferred;
             if (onPreferred != preferredPass || !usable(a)) continue;
-            return wex::formatIPv4(a.ipv4);
+            return a;
         }
     }
     return std::nullopt;
+}
+
+std::optional<std::string> primaryLANIP(const std::vector<InterfaceAddress>& addresses,
+                                        const std::optional<std::string>& preferred) {
+    const auto entry = primaryLANInterface(addresses, preferred);
+    if (!entry) return std::nullopt;
+    return wex::formatIPv4(entry->ipv4);
 }
 
 std::optional<std::string> primaryMAC(const std::optional<std::string>& preferred,
@@ -116,6 +123,18 @@ std::optional<std::string> primaryMAC(const std::optional<std::string>& preferre
         return wex::formatMAC(*mac);
     }
     return std::nullopt;
+}
+
+std::optional<std::string> primaryMAC(const std::vector<InterfaceAddress>& addresses,
+                                      const std::optional<std::string>& defaultRoute,
+                                      const std::vector<std::string>& physical, const HardwareAddressReader& read) {
+    // A machine without a default route still names an address in its link (the first usable one):
+    // the card it wakes is the one holding that address, not whichever the route table would name.
+    const auto lan = primaryLANInterface(addresses, defaultRoute);
+    std::vector<std::string> others;
+    if (lan && defaultRoute && *defaultRoute != lan->name) others.push_back(*defaultRoute);
+    others.insert(others.end(), physical.begin(), physical.end());
+    return primaryMAC(lan ? std::optional(lan->name) : defaultRoute, others, read);
 }
 
 std::vector<InterfaceAddress> systemInterfaceAddresses() {
@@ -152,7 +171,7 @@ std::optional<std::string> primaryMAC() {
         if (std::filesystem::exists(entry.path() / "device", linkEc)) physical.push_back(entry.path().filename());
     }
     std::sort(physical.begin(), physical.end());
-    return primaryMAC(systemDefaultRouteInterface(), physical,
+    return primaryMAC(systemInterfaceAddresses(), systemDefaultRouteInterface(), physical,
                       [&](const std::string& name) -> std::optional<std::string> {
                           if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
                               return std::nullopt;

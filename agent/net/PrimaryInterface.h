@@ -13,8 +13,10 @@
 namespace dovrel::agent {
 
 // This computer's address on its local network and the hardware address that wakes it, for the
-// pairing link and the menu window. The network that matters is the one the default route leaves by;
-// the pure functions below take what they read as arguments so that tests can hand in any machine.
+// pairing link and the menu window. The network that matters is the one the default route leaves by,
+// and on a machine without one the network of the first usable address; the hardware address is that
+// of the interface holding the address the link names. The pure functions below take what they read
+// as arguments so that tests can hand in any machine.
 
 // One IPv4 entry of the interface list, in system order.
 struct InterfaceAddress {
@@ -29,7 +31,10 @@ struct InterfaceAddress {
 std::optional<std::string> defaultRouteInterface(std::string_view procNetRoute);
 
 // First a usable address on `preferred` (the default route's interface), then on any other interface
-// in list order; usable means not loopback and not link-local 169.254.x.x. Dotted text, or nothing.
+// in list order; usable means not loopback and not link-local 169.254.x.x. The entry, or nothing.
+std::optional<InterfaceAddress> primaryLANInterface(const std::vector<InterfaceAddress>& addresses,
+                                                    const std::optional<std::string>& preferred);
+// The same entry's address as dotted text.
 std::optional<std::string> primaryLANIP(const std::vector<InterfaceAddress>& addresses,
                                         const std::optional<std::string>& preferred);
 
@@ -41,9 +46,15 @@ using HardwareAddressReader = std::function<std::optional<std::string>(const std
 std::optional<std::string> primaryMAC(const std::optional<std::string>& preferred,
                                       const std::vector<std::string>& others, const HardwareAddressReader& read);
 
+// The hardware address that wakes the machine at primaryLANIP(addresses, defaultRoute): that of the
+// interface holding that address, then of the default route's interface, then of `physical` in order.
+std::optional<std::string> primaryMAC(const std::vector<InterfaceAddress>& addresses,
+                                      const std::optional<std::string>& defaultRoute,
+                                      const std::vector<std::string>& physical, const HardwareAddressReader& read);
+
 // The same on this machine: getifaddrs, /proc/net/route and /sys/class/net. The hardware address falls
-// back from the default route's interface to the physical interfaces (those with a device behind them)
-// in name order, so that a bridge or container interface does not stand in for the network card.
+// back to the physical interfaces (those with a device behind them) in name order, so that a bridge or
+// container interface does not stand in for the network card when the address's own has none.
 std::vector<InterfaceAddress> systemInterfaceAddresses();
 std::optional<std::string> systemDefaultRouteInterface();
 std::optional<std::string> primaryLANIP();

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     dovrel::controller::VideoSurfaceItem::prepareProcess();
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("DovrelController"));
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Dovrel"));
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("DOVRELÆ"));
     QGuiApplication::setDesktopFileName(QStringLiteral("com.quendal.dovrel.controller"));
     // The views draw their own look over Qt Quick Controls' plain style, the same on every desktop.
     QQuickStyle::setStyle(QStringLiteral("Basic"));

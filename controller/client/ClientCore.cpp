@@ -110,12 +110,12 @@ void ClientCore::identityKnown() {
 
 void ClientCore::connectLan(const std::string& hostText, const std::string& name, std::optional<std::string> code,
                             std::optional<RelayRoute> relay) {
-    whenIdentityKnown([this, hostText, name, code, relay] { dialLan(hostText, name, code, relay); });
+    whenIdentityKnown([this, hostText, name, code, relay] { dialLan(hostText, name, code, relay, false); });
 }
 
 void ClientCore::dialLan(const std::string& hostText, const std::string& name, std::optional<std::string> code,
-                         std::optional<RelayRoute> relay) {
-    beginAttempt(std::move(code), false);
+                         std::optional<RelayRoute> relay, bool forRevoke) {
+    beginAttempt(std::move(code), forRevoke);
     const LanTarget target = parseLanTarget(hostText);
     lanName_ = name;
     setStatus(texts::statusConnecting);
@@ -134,7 +134,10 @@ void ClientCore::fallBackToRelay() {
     RelayRoute route = std::move(*lanFallback_);
     const std::string host = links_.host();
     clientLog("local network: " + host + " did not answer — trying the relay");
-    dialRelay(route.room, route.name, route.identity, enteredCode_, false);
+    // An unpair goes on through the relay as the same unpair.
+    const bool unpairing = unpair_.dialled(watchdogs_.attempt());
+    dialRelay(route.room, route.name, route.identity, enteredCode_, unpairing);
+    if (unpairing) unpair_.redialled(watchdogs_.attempt());
     lanTriedFirst_ = host;
 }
 
@@ -168,17 +171,36 @@ void ClientCore::dialRelay(const std::string& room, const std::string& name, con
     links_.dialRelay(room, identity);
 }
 
-void ClientCore::revokePairing(const std::string& deviceId, const std::string& name, const wex::RelayIdentity& identity,
-                               std::function<void(bool)> done) {
-    whenIdentityKnown([this, deviceId, name, identity, done = std::move(done)]() mutable {
-        unpair_.start(deviceId, name, identity, std::move(done));
-    });
+void ClientCore::revokePairing(const UnpairTarget& target, std::function<void(bool)> done) {
+    whenIdentityKnown([this, target, done = std::move(done)]() mutable { unpair_.start(target, std::move(done)); });
 }
 
-uint64_t ClientCore::dialToUnpair(const std::string& room, const std::string& name,
-                                  const wex::RelayIdentity& identity) {
-    dialRelay(room, name, identity, std::nullopt, true);
+uint64_t ClientCore::dialToUnpair(const std::string& room, const std::string& host, const std::string& name,
+                                  const std::optional<wex::RelayIdentity>& relay) {
+    // The way a connection to the machine goes: its host first, the relay behind it when it has one.
+    if (!host.empty()) {
+        std::optional<RelayRoute> fallback;
+        if (relay) fallback = RelayRoute{room, name, *relay};
+        dialLan(host, name, std::nullopt, std::move(fallback), true);
+    } else {
+        // The WEXClient names a relay whenever there is no host.
+        dialRelay(room, name, relay.value_or(wex::RelayIdentity{}), std::nullopt, true);
+    }
     return watchdogs_.attempt();
+}
+
+void ClientCore::unpairCannotTell(std::string_view why) {
+    const uint64_t attempt = watchdogs_.attempt();
+    if (!unpair_.dialled(attempt)) return;
+    clientLog("unpair: " + std::string(why) + " — forgotten here only");
+    unpair_.cancel();
+    // As a step of its own: the link that reported this is still unwinding.
+    QMetaObject::invokeMethod(
+        context_.get(),
+        [this, attempt] {
+            if (watchdogs_.attempt() == attempt) disconnect();
+        },
+        Qt::QueuedConnection);
 }
 
 void ClientCore::disconnect() {
@@ -272,6 +294,7 @@ void ClientCore::rejectAndHalt(const std::string& message, std::optional<std::st
     watchdogs_.stopHandshake();
     if (status) setStatus(*status);
     setPhase(Phase::rejected(message));
+    unpairCannotTell("the attempt was refused or gave up");
 }
 
 void ClientCore::soon(std::function<void()> fn) {

@@ -84,8 +84,7 @@ public:
                       std::optional<std::string> code);
     void disconnect() override;
     void cancelPairing();
-    void revokePairing(const std::string& deviceId, const std::string& name, const wex::RelayIdentity& identity,
-                       std::function<void(bool)> done);
+    void revokePairing(const UnpairTarget& target, std::function<void(bool)> done);
     void startDemo();
     // The identity was read: a dial that waited for it goes now.
     void identityKnown();
@@ -143,6 +142,8 @@ private:
     void handshakeOverdue() override;
     void haltReconnect();
     void rejectAndHalt(const std::string& message, std::optional<std::string_view> status);
+    // An unpair attempt that cannot tell its machine ends now rather than at its time-out.
+    void unpairCannotTell(std::string_view why);
     void closeEveryLink();
     void dropSession();
     // Runs `fn` as a separate step on this thread, unless the links change first.
@@ -208,13 +209,13 @@ private:
     void endInputSession();
 
     // What the unpair flow asks of the client.
-    uint64_t dialToUnpair(const std::string& room, const std::string& name,
-                          const wex::RelayIdentity& identity) override;
+    uint64_t dialToUnpair(const std::string& room, const std::string& host, const std::string& name,
+                          const std::optional<wex::RelayIdentity>& relay) override;
     uint64_t currentAttempt() const override { return watchdogs_.attempt(); }
     void onMainThread(std::function<void()> fn) override;
     void whenIdentityKnown(std::function<void()> dial);
     void dialLan(const std::string& hostText, const std::string& name, std::optional<std::string> code,
-                 std::optional<RelayRoute> relay);
+                 std::optional<RelayRoute> relay, bool forRevoke);
 
     WEXClient& owner_;
     std::unique_ptr<QObject> context_; // on this thread: the target of `soon`

@@ -93,6 +93,11 @@ void ClientCore::handleHelloAck(wex::ByteView payload) {
     case Verdict::accepted: break;
     }
     agentRoom_ = agentId;
+    // On the local network whatever holds the address answers: an unpair tells only its own machine.
+    if (unpair_.dialled(watchdogs_.attempt()) && !unpair_.isFor(agentRoom_, watchdogs_.attempt())) {
+        unpairCannotTell("another machine answered at " + links_.host());
+        return;
+    }
     decideAuth();
 }
 
@@ -104,7 +109,14 @@ void ClientCore::decideAuth() {
     const auto code = knownCode();
     clientLog("decideAuth room=" + agentRoom_ + " trusted=" + (keyTrusted && !codeRequired ? "true" : "false") +
               " haveCode=" + (code ? "true" : "false"));
-    switch (Machine::choose({keyTrusted, codeRequired, code.has_value()})) {
+    const Machine::Proof proof = Machine::choose({keyTrusted, codeRequired, code.has_value()});
+    // An unpair proves itself by key or not at all: an agent that no longer knows the key is not asked
+    // for a code.
+    if (proof != Machine::Proof::key && unpair_.dialled(watchdogs_.attempt())) {
+        unpairCannotTell("the agent would need the pairing code");
+        return;
+    }
+    switch (proof) {
     case Machine::Proof::key: sendAuth(handshake_.keyAuth(security_->identity())); return;
     case Machine::Proof::code: sendAuth(handshake_.codeAuth(normalizedPairingCode(*code))); return;
     case Machine::Proof::askForCode:
@@ -178,6 +190,12 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
 void ClientCore::handleAuthFail(wex::ByteView payload) {
     const Machine::Fail fail = Machine::refusal(payload);
     clientLog("← authFail reason=" + std::to_string(fail.reason) + " msg=" + wex::logText(fail.message));
+    if (unpair_.dialled(watchdogs_.attempt())) {
+        haltReconnect();
+        watchdogs_.stopHandshake();
+        unpairCannotTell("the agent refused this computer's key");
+        return;
+    }
 
     switch (fail.refusal) {
     case Machine::Refusal::busy:

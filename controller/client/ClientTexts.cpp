@@ -11,7 +11,7 @@ std::string unreachableOnLan(std::string_view host) {
     std::string s = "Couldn’t reach the ";
     s.append(other).append(" at ").append(host).append(". Make sure both computers are on the same network, that it");
     s.append(" is awake, and that the address matches the one shown in the DOVRELÆ window on it (Set up by hand) - "
-             "then click Connect again.");
+             "then try again.");
     return s;
 }
 

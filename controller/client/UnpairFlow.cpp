@@ -14,10 +14,9 @@ constexpr auto unpairTimeout = 15s;
 UnpairFlow::UnpairFlow(Host& host, ClientSecurity& security, Scheduler& clock)
     : host_(host), security_(security), clock_(clock) {}
 
-void UnpairFlow::start(const std::string& deviceId, const std::string& name, const wex::RelayIdentity& identity,
-                       std::function<void(bool)> done) {
+void UnpairFlow::start(const UnpairTarget& target, std::function<void(bool)> done) {
     thread_.check(__func__);
-    const std::string room = lowercased(deviceId);
+    const std::string room = lowercased(target.deviceId);
     if (room.empty()) return;
     if (!security_.trustedAgent(room)) {
         security_.forgetAgent(room);
@@ -26,16 +25,27 @@ void UnpairFlow::start(const std::string& deviceId, const std::string& name, con
     // An earlier unpair still waiting for its machine ends here, as any other connect would end it.
     cancel();
     pending_ = Pending{room, 0, std::move(done)};
-    const uint64_t attempt = host_.dialToUnpair(room, name, identity);
-    pending_->attempt = attempt;
-    timer_ = clock_.after(unpairTimeout, [this, attempt, room] {
+    pending_->attempt = host_.dialToUnpair(room, target.host, target.name, target.relay);
+    // Any ending of this flow drops the timer, so when it fires the flow is still this one.
+    timer_ = clock_.after(unpairTimeout, [this] {
         timer_.reset();
-        if (!pending_ || pending_->attempt != attempt) return;
-        security_.forgetAgent(room);
+        if (!pending_) return;
+        const uint64_t attempt = pending_->attempt;
+        security_.forgetAgent(pending_->room);
         finish(false);
         // Ends only its own attempt: a session the user started since then is not touched.
         if (host_.currentAttempt() == attempt) host_.disconnect();
     });
+}
+
+bool UnpairFlow::dialled(uint64_t attempt) const {
+    thread_.check(__func__);
+    return pending_ && pending_->attempt == attempt;
+}
+
+void UnpairFlow::redialled(uint64_t attempt) {
+    thread_.check(__func__);
+    if (pending_) pending_->attempt = attempt;
 }
 
 bool UnpairFlow::isFor(const std::string& room, uint64_t attempt) const {

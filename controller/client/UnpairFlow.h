@@ -14,19 +14,29 @@ namespace dovrel::controller {
 
 class ClientSecurity;
 
-// Unpairing a machine: connect to it through the relay, tell its agent to forget this controller,
+// A machine to unpair: its agent's identifier, and the ways to it a connection would take (its saved
+// host on the local network first, the relay behind it only when set).
+struct UnpairTarget {
+    std::string deviceId;
+    std::string host; // empty: the relay alone
+    std::string name;
+    std::optional<wex::RelayIdentity> relay;
+};
+
+// Unpairing a machine: connect to it as a session would, tell its agent to forget this controller,
 // and forget its key here, with a 15 s limit and only ever for the machine it was asked for. Armed by
-// start(), ended once: by the session with that machine (told()), its time-out, or another connect
-// (cancel()). Client thread only.
+// start(), ended once: by the session with that machine (told()), its time-out, or an attempt that
+// cannot tell it or another connect (cancel()). Client thread only.
 class UnpairFlow {
 public:
     // What the flow asks of the client.
     class Host {
     public:
         virtual ~Host() = default;
-        // Dials the machine through the relay as an unpair attempt; the attempt's number.
-        virtual uint64_t dialToUnpair(const std::string& room, const std::string& name,
-                                      const wex::RelayIdentity& identity) = 0;
+        // Dials the machine as an unpair attempt (at `host`, then through `relay` when set; through
+        // `relay` alone without a host); the attempt's number.
+        virtual uint64_t dialToUnpair(const std::string& room, const std::string& host, const std::string& name,
+                                      const std::optional<wex::RelayIdentity>& relay) = 0;
         // The number of the client's current attempt.
         virtual uint64_t currentAttempt() const = 0;
         virtual void disconnect() = 0;
@@ -40,13 +50,17 @@ public:
 
     // `done` is called once on the main thread: true when the agent was told, false otherwise. A
     // machine not trusted here is only forgotten, and `done` is not called.
-    void start(const std::string& deviceId, const std::string& name, const wex::RelayIdentity& identity,
-               std::function<void(bool)> done);
+    void start(const UnpairTarget& target, std::function<void(bool)> done);
+    // Whether the flow waits on `attempt`: the client's attempt it dialled.
+    bool dialled(uint64_t attempt) const;
+    // The flow's attempt went on as `attempt` (the host did not answer: the relay stands in).
+    void redialled(uint64_t attempt);
     // Whether the session just made with `room` in `attempt` is the one the flow dialled.
     bool isFor(const std::string& room, uint64_t attempt) const;
     // The agent was told: its key is forgotten here and the flow ends with true.
     void told();
-    // Another connect ends a flow still waiting for its machine: its key is forgotten even so.
+    // Another connect ends a flow still waiting for its machine, and so does an attempt that cannot
+    // tell it (refused, or answered by another agent): its key is forgotten even so.
     void cancel();
 
 private:

@@ -115,14 +115,16 @@ void WEXClient::cancelPairing() {
     postToCore([](ClientCore& c) { c.cancelPairing(); });
 }
 
-void WEXClient::revokePairing(const std::optional<std::string>& deviceId, const std::string& /*host*/,
-                              const std::string& name, const std::optional<std::string>& relayAccount,
-                              const std::optional<std::string>& relayToken, const std::optional<std::string>& relayHost,
-                              std::function<void(bool)> done) {
-    if (!deviceId || deviceId->empty()) return;
-    const wex::RelayIdentity identity = relayIdentityFor(relayAccount, relayToken, relayHost);
-    postToCore([room = *deviceId, name, identity, done = std::move(done)](ClientCore& c) mutable {
-        c.revokePairing(room, name, identity, std::move(done));
+void WEXClient::revokePairing(const std::string& deviceId, const std::string& host, const std::string& name,
+                              const std::optional<RelayDial>& relay, std::function<void(bool)> done) {
+    if (deviceId.empty()) return;
+    UnpairTarget target{deviceId, host, name, std::nullopt};
+    // Without a host the relay is the only way, with whatever credentials there are.
+    if (relay || host.empty())
+        target.relay = relay ? relayIdentityFor(relay->account, relay->token, relay->relay)
+                             : relayIdentityFor(std::nullopt, std::nullopt, std::nullopt);
+    postToCore([target = std::move(target), done = std::move(done)](ClientCore& c) mutable {
+        c.revokePairing(target, std::move(done));
     });
 }
 

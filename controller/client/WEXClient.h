@@ -85,13 +85,14 @@ public:
     Q_INVOKABLE void disconnectSession();
     // The user gave up on entering the code: stop dialling this machine.
     Q_INVOKABLE void cancelPairing();
-    // Unpairs a machine: when a key is trusted for it, connects through the relay and tells the agent
-    // to forget this controller; `done(true)` when it was told, `done(false)` when it did not answer
-    // within 15 s or another connect came first. The key is forgotten locally in every case. Without a
-    // trusted key only the local trust goes and `done` is not called.
-    void revokePairing(const std::optional<std::string>& deviceId, const std::string& host, const std::string& name,
-                       const std::optional<std::string>& relayAccount, const std::optional<std::string>& relayToken,
-                       const std::optional<std::string>& relayHost, std::function<void(bool)> done);
+    // Unpairs the machine whose agent is `deviceId`: when a key is trusted for it, connects as a session
+    // with it would (at `host` on the local network, through `relay` when the host does not answer;
+    // through `relay` alone without a host) and tells the agent to forget this controller.
+    // `done(true)` when it was told; `done(false)` when nothing answered within 15 s, something else
+    // answered or refused, or another connect came first. The key is forgotten locally in every case.
+    // Without a trusted key only the local trust goes and `done` is not called.
+    void revokePairing(const std::string& deviceId, const std::string& host, const std::string& name,
+                       const std::optional<RelayDial>& relay, std::function<void(bool)> done);
     // A demo session without any network.
     Q_INVOKABLE void startDemo();
 

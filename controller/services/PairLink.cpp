@@ -234,8 +234,8 @@ std::optional<PairLink> PairLink::parse(const QString& text, QString* whyNot) {
     link.code = *code;
 
     if (const auto id = q(*items, u"id"); id && !id->isEmpty()) {
-        if (id->size() != 32 || !allAscii(*id, isHex)) return fail("its id is not a device identifier");
-        link.deviceId = id->toLower();
+        link.deviceId = room(*id);
+        if (!link.deviceId) return fail("its id is not a device identifier");
     }
     if (const auto host = q(*items, u"host"); host && !host->isEmpty()) {
         const auto endpoint = normalisedEndpoint(*host);
@@ -275,6 +275,13 @@ std::optional<PairLink> PairLink::parse(const QString& text, QString* whyNot) {
         if (const auto bytes = wex::parseMAC(mac->toStdString()))
             link.mac = QString::fromStdString(wex::formatMAC(wex::ByteView(bytes->data(), bytes->size())));
     return link;
+}
+
+std::optional<QString> PairLink::endpoint(const QString& text) { return normalisedEndpoint(text); }
+
+std::optional<QString> PairLink::room(const QString& text) {
+    if (text.size() != 32 || !allAscii(text, isHex)) return std::nullopt;
+    return text.toLower();
 }
 
 } // namespace dovrel::controller

@@ -31,6 +31,11 @@ struct PairLink {
     // match exactly, and cannot tell "code" from "code=" in the query. `whyNot`, when given, gets a
     // short reason for a link that does not parse.
     static std::optional<PairLink> parse(const QString& text, QString* whyNot = nullptr);
+    // A host as a link's "host" is read: a host name or dotted address with an optional port from 1 to
+    // 65535, lower-cased; nothing for anything else (IPv6 literals included).
+    static std::optional<QString> endpoint(const QString& text);
+    // A relay room as a link's "id" is read: 32 hex digits, lower-cased; nothing for anything else.
+    static std::optional<QString> room(const QString& text);
 
     bool operator==(const PairLink&) const = default;
 };

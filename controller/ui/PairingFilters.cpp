@@ -1,5 +1,6 @@
 #include "controller/ui/PairingFilters.h"
 
+#include "controller/services/PairLink.h"
 #include "controller/services/ShareCode.h"
 
 namespace dovrel::controller {
@@ -35,6 +36,13 @@ QString pairingCodeDigits(const QString& typed) {
         if (c >= u'0' && c <= u'9') kept.append(c);
     }
     return kept;
+}
+
+std::optional<TypedMachine> typedMachine(const QString& text) {
+    const QString trimmed = text.trimmed();
+    if (const auto room = PairLink::room(trimmed)) return TypedMachine{TypedMachine::Way::relay, *room};
+    if (const auto host = PairLink::endpoint(trimmed)) return TypedMachine{TypedMachine::Way::lan, *host};
+    return std::nullopt;
 }
 
 } // namespace dovrel::controller

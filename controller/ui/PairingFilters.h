@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QString>
 
 namespace dovrel::controller {
@@ -11,5 +13,16 @@ QString shareCodeBoxText(const QString& typed);
 // The pairing-code field: the ASCII digits 0-9 only, in order, the first six of them. Digits of other
 // scripts are dropped: the agent shows, and its proof uses, ASCII digits.
 QString pairingCodeDigits(const QString& typed);
+
+// What the by-hand card's address field names, trimmed: the agent's address on the local network, as a
+// pairing link's host is read (a name or dotted address, optionally ":port"), or its relay room (32 hex
+// digits, which is also a valid host name: the room wins). Nothing for anything else.
+struct TypedMachine {
+    enum class Way { lan, relay };
+    Way way;
+    QString value; // lower-cased
+    bool operator==(const TypedMachine&) const = default;
+};
+std::optional<TypedMachine> typedMachine(const QString& text);
 
 } // namespace dovrel::controller

@@ -27,14 +27,16 @@ void PairingViewModel::begin() {
     link_.clear();
     linkError_.clear();
     manualName_ = firstManualName;
-    manualId_.clear();
+    manualAddress_.clear();
+    manualError_.clear();
     manualCode_.clear();
-    manualKind_ = Device::Kind::windows;
+    // The agent runs on Linux only: that is what a machine typed in here is.
+    manualKind_ = Device::Kind::linux;
     manualNote_ = account_.current()
-                      ? tr("Uses your signed-in account. For a machine on a different account, use its share code "
-                           "or link above.")
-                      : tr("Reaches the shared namespace only. For a machine on its own account, use its share "
-                           "code or link above.");
+                      ? tr("An address is reached on this network. A relay room goes through the relay with your "
+                           "signed-in account; for a machine on a different account, use its share code or link.")
+                      : tr("An address is reached on this network. A relay room reaches the relay's shared "
+                           "namespace only; for a machine on its own account, use its share code or link.");
     emit codeAChanged();
     emit codeBChanged();
     emit codeFocusChanged();
@@ -45,6 +47,7 @@ void PairingViewModel::begin() {
     emit manualChanged();
     emit manualCodeChanged();
     emit manualNoteChanged();
+    emit manualErrorChanged();
 }
 
 void PairingViewModel::editCodeA(const QString& typed) {
@@ -122,7 +125,7 @@ void PairingViewModel::setLink(const QString& text) {
 void PairingViewModel::connectFromLink() {
     const auto link = PairLink::parse(link_);
     if (!link) {
-        setLinkError(tr("That doesn't look like a Dovrel pairing link (dovrel://pair?…)."));
+        setLinkError(tr("That doesn't look like a DOVRELÆ pairing link (dovrel://pair?…)."));
         return;
     }
     setLinkError({});
@@ -142,10 +145,16 @@ void PairingViewModel::setManualName(const QString& name) {
     emit manualChanged();
 }
 
-void PairingViewModel::setManualId(const QString& id) {
-    if (id == manualId_) return;
-    manualId_ = id;
+void PairingViewModel::setManualAddress(const QString& address) {
+    if (address == manualAddress_) return;
+    manualAddress_ = address;
     emit manualChanged();
+}
+
+void PairingViewModel::setManualError(const QString& text) {
+    if (text == manualError_) return;
+    manualError_ = text;
+    emit manualErrorChanged();
 }
 
 void PairingViewModel::editManualCode(const QString& typed) {
@@ -161,13 +170,23 @@ void PairingViewModel::setManualKind(const QString& kind) {
 }
 
 void PairingViewModel::connectManual() {
-    const QString id = manualId_.trimmed();
-    if (id.isEmpty()) return;
-    const QString name = manualName_.trimmed();
+    if (manualAddress_.trimmed().isEmpty()) return;
+    const auto typed = typedMachine(manualAddress_);
+    if (!typed) {
+        setManualError(tr("That is neither an address (such as 192.168.1.20 or studio.local, optionally with "
+                          ":port) nor a relay room (32 hex digits)."));
+        return;
+    }
+    setManualError({});
+    const QString trimmedName = manualName_.trimmed();
+    const QString name = trimmedName.isEmpty() ? unnamedMachine : trimmedName;
     ++visit_;
     setClaiming(false);
-    target_.connectRelay(id, name.isEmpty() ? unnamedMachine : name, manualCode_, manualKind_, std::nullopt,
-                         std::nullopt, std::nullopt);
+    // Manual entry never carries relay credentials: the signed-in account or none serves.
+    if (typed->way == TypedMachine::Way::lan)
+        target_.connectLAN(typed->value, name, manualCode_, manualKind_);
+    else
+        target_.connectRelay(typed->value, name, manualCode_, manualKind_, std::nullopt, std::nullopt, std::nullopt);
 }
 
 void PairingViewModel::cancel() {

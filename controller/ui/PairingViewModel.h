@@ -15,10 +15,10 @@
 namespace dovrel::controller {
 
 // The pairing screen: three ways to name a machine (a share code claimed at the account service, a
-// pasted pairing link, a relay room typed by hand), each ending in exactly one result handed to the
-// target, and Back. Every visit of the screen starts afresh (begin()); a claim that answers once the
-// visit is over, or while the window shows another screen, is dropped: it saves nothing and dials
-// nothing. Main thread.
+// pasted pairing link, or what the agent's window shows typed by hand: its address, or a relay room,
+// with its code), each ending in exactly one result handed to the target, and Back. Every visit of the screen starts
+// afresh (begin()); a claim that answers once the visit is over, or while the window shows another screen, is dropped:
+// it saves nothing and dials nothing. Main thread.
 class PairingViewModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -32,7 +32,8 @@ class PairingViewModel : public QObject {
     Q_PROPERTY(QString link READ link WRITE setLink NOTIFY linkChanged)
     Q_PROPERTY(QString linkError READ linkError NOTIFY linkErrorChanged)
     Q_PROPERTY(QString manualName READ manualName WRITE setManualName NOTIFY manualChanged)
-    Q_PROPERTY(QString manualId READ manualId WRITE setManualId NOTIFY manualChanged)
+    Q_PROPERTY(QString manualAddress READ manualAddress WRITE setManualAddress NOTIFY manualChanged)
+    Q_PROPERTY(QString manualError READ manualError NOTIFY manualErrorChanged)
     Q_PROPERTY(QString manualCode READ manualCode NOTIFY manualCodeChanged)
     Q_PROPERTY(QString manualKind READ manualKind WRITE setManualKind NOTIFY manualChanged)
     Q_PROPERTY(QString manualNote READ manualNote NOTIFY manualNoteChanged)
@@ -52,7 +53,8 @@ public:
     QString link() const { return link_; }
     QString linkError() const { return linkError_; }
     QString manualName() const { return manualName_; }
-    QString manualId() const { return manualId_; }
+    QString manualAddress() const { return manualAddress_; }
+    QString manualError() const { return manualError_; }
     QString manualCode() const { return manualCode_; }
     QString manualKind() const { return kindText(manualKind_); }
     QString manualNote() const { return manualNote_; }
@@ -74,10 +76,12 @@ public:
     Q_INVOKABLE void connectFromLink();
 
     void setManualName(const QString& name);
-    void setManualId(const QString& id);
+    void setManualAddress(const QString& address);
     Q_INVOKABLE void editManualCode(const QString& typed);
     // "windows", "mac" or "linux"; anything else changes nothing.
     void setManualKind(const QString& kind);
+    // An address is dialled on the local network as a link naming that host is; a relay room through
+    // the relay. Anything else is said under the field.
     Q_INVOKABLE void connectManual();
 
     // Back.
@@ -94,11 +98,13 @@ signals:
     void manualChanged();
     void manualCodeChanged();
     void manualNoteChanged();
+    void manualErrorChanged();
 
 private:
     void setClaiming(bool on);
     void setShareError(const QString& text);
     void setLinkError(const QString& text);
+    void setManualError(const QString& text);
     void claimAnswered(uint64_t visit, const ApiResult<QString>& result);
     // Hands a parsed link over, whichever ways it names.
     void handOver(const PairLink& link);
@@ -116,9 +122,10 @@ private:
     QString link_;
     QString linkError_;
     QString manualName_;
-    QString manualId_;
+    QString manualAddress_;
+    QString manualError_;
     QString manualCode_;
-    Device::Kind manualKind_ = Device::Kind::windows;
+    Device::Kind manualKind_ = Device::Kind::linux;
     QString manualNote_;
 };
 

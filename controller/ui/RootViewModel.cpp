@@ -1,5 +1,7 @@
 #include "controller/ui/RootViewModel.h"
 
+#include <QPointer>
+
 #include "controller/platform/ClientLog.h"
 #include "controller/services/PairLink.h"
 
@@ -144,19 +146,24 @@ void RootViewModel::open(int row) {
     opened.machine = d;
     opened.pairing = false;
     session_.nextSessionSaves(opened);
+    const auto relay = relayWayTo(d);
+    if (!d.host.isEmpty())
+        session_.connectToMachine(d.host, d.name, relay, {});
+    else if (relay)
+        session_.connectViaRelay(*relay, {});
+    else
+        session_.connectToHost(d.host, {});
+}
+
+std::optional<RelayDial> RootViewModel::relayWayTo(const Device& d) {
     // A machine saved with a host is dialled there first, as it was paired; the relay stands in when the
     // host does not answer, for a machine a relay session has reached before. The identifier a
     // local-network handshake taught it (for unpairing) does not make it a relay machine.
-    const bool relayKnown =
-        present(d.deviceId) && (present(d.relayAccount) || present(d.relayToken) || present(d.relayHost));
-    const RelayDial relay{d.deviceId.value_or(QString()).toStdString(), d.name.toStdString(), utf8(d.relayAccount),
-                          utf8(d.relayToken), utf8(d.relayHost)};
-    if (!d.host.isEmpty())
-        session_.connectToMachine(d.host, d.name, relayKnown ? std::optional(relay) : std::nullopt, {});
-    else if (present(d.deviceId))
-        session_.connectViaRelay(relay, {});
-    else
-        session_.connectToHost(d.host, {});
+    if (!present(d.deviceId)) return std::nullopt;
+    const bool relayKnown = present(d.relayAccount) || present(d.relayToken) || present(d.relayHost);
+    if (!d.host.isEmpty() && !relayKnown) return std::nullopt;
+    return RelayDial{d.deviceId->toStdString(), d.name.toStdString(), utf8(d.relayAccount), utf8(d.relayToken),
+                     utf8(d.relayHost)};
 }
 
 void RootViewModel::showPairing() { setRoute(Route::Pairing); }
@@ -314,10 +321,37 @@ void RootViewModel::accountTapped() {
 void RootViewModel::unpairRequested(int row) {
     const Device* d = machineAt(row);
     if (!d) return;
+    // Said as the machine is reached: on this network, through the relay, or either.
+    const bool lan = !d->host.isEmpty(), relay = relayWayTo(*d).has_value();
+    const QString reachable = lan && relay ? tr("awake, and on this network or online")
+                              : lan        ? tr("awake and on this network")
+                                           : tr("awake and online");
     ask(Alert::Unpair, d->id, tr("Unpair “%1”?").arg(d->name),
         tr("This computer forgets it, and DOVRELÆ tells that computer to forget this one too - it needs to be "
-           "awake and online for that. You'll re-pair with its link (or code) if you want it back."),
+           "%1 for that. You'll re-pair with its link (or code) if you want it back.")
+            .arg(reachable),
         tr("Unpair"));
+}
+
+void RootViewModel::unpairNotTold(const QString& name, const QString& host, bool relay) {
+    const QString where = !host.isEmpty() && relay ? tr("not at %1 on this network, nor through the relay").arg(host)
+                          : !host.isEmpty()        ? tr("not at %1 on this network").arg(host)
+                                                   : tr("not through the relay");
+    const QString text =
+        tr("This computer has forgotten “%1”, but could not tell it to forget this one: it did not answer (%2). "
+           "It still counts this computer as paired. To undo that, pair with it again while DOVRELÆ runs on it, "
+           "then unpair it.")
+            .arg(name, where);
+    unpairOutcomesWaiting_.push_back({tr("“%1” was not told").arg(name), text});
+    tellUnpairOutcome();
+}
+
+void RootViewModel::tellUnpairOutcome() {
+    // An alert being asked is answered first.
+    if (alert_ != Alert::None || unpairOutcomesWaiting_.empty()) return;
+    const UnpairOutcome outcome = unpairOutcomesWaiting_.front();
+    unpairOutcomesWaiting_.erase(unpairOutcomesWaiting_.begin());
+    ask(Alert::UnpairNotTold, {}, outcome.title, outcome.text, tr("OK"));
 }
 
 void RootViewModel::renameRequested(int row) {
@@ -331,6 +365,7 @@ void RootViewModel::answerAlert(bool confirmed, const QString& field) {
     const QUuid machine = alertMachine_;
     ask(Alert::None, {}, {}, {}, {});
     if (identityProblemWaiting_ && answered != Alert::Keychain) tellIdentityProblem();
+    tellUnpairOutcome();
     if (!confirmed) return;
     switch (answered) {
     case Alert::SignOut:
@@ -343,8 +378,12 @@ void RootViewModel::answerAlert(bool confirmed, const QString& field) {
         const Device d = *found;
         store_.remove(d.id);
         store_.save();
-        session_.revokePairing({utf8(d.deviceId), d.host.toStdString(), d.name.toStdString(), utf8(d.relayAccount),
-                                utf8(d.relayToken), utf8(d.relayHost)});
+        const auto relay = relayWayTo(d);
+        QPointer<RootViewModel> self(this);
+        session_.revokePairing({utf8(d.deviceId), d.host.toStdString(), d.name.toStdString(), relay},
+                               [self, name = d.name, host = d.host, viaRelay = relay.has_value()](bool told) {
+                                   if (self && !told) self->unpairNotTold(name, host, viaRelay);
+                               });
         break;
     }
     case Alert::Rename: {
@@ -353,6 +392,7 @@ void RootViewModel::answerAlert(bool confirmed, const QString& field) {
         break;
     }
     case Alert::Keychain:
+    case Alert::UnpairNotTold:
     case Alert::None: break;
     }
 }

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include <QObject>
 #include <QString>
@@ -45,13 +46,16 @@ class RootViewModel : public QObject, public PairingTarget, public SignInTarget 
     Q_PROPERTY(QString notice READ notice NOTIFY noticeChanged)
     // The first button ends something that cannot be taken back (unpairing): it is drawn as such.
     Q_PROPERTY(bool alertDestructive READ alertDestructive NOTIFY alertChanged)
+    // The alert only tells something: it has no Cancel.
+    Q_PROPERTY(bool alertAcknowledgeOnly READ alertAcknowledgeOnly NOTIFY alertChanged)
 
 public:
     enum class Route { Deck, Pairing, Session };
     Q_ENUM(Route)
-    // The modal alert being asked, if any: signing out, unpairing a machine, renaming it, or telling that
-    // the keychain could not give back this computer's identity (only to be acknowledged).
-    enum class Alert { None, SignOut, Unpair, Rename, Keychain };
+    // The modal alert being asked, if any: signing out, unpairing a machine, renaming it; or, only to be
+    // acknowledged, telling that the keychain could not give back this computer's identity, or that an
+    // unpaired machine could not be told.
+    enum class Alert { None, SignOut, Unpair, Rename, Keychain, UnpairNotTold };
     Q_ENUM(Alert)
 
     // `startPolling` starts the saved machines' reachability and presence poll.
@@ -78,6 +82,7 @@ public:
     QString notice() const { return notice_; }
     Q_INVOKABLE void dismissNotice() { setNotice({}); }
     bool alertDestructive() const { return alert_ == Alert::Unpair; }
+    bool alertAcknowledgeOnly() const { return alert_ == Alert::Keychain || alert_ == Alert::UnpairNotTold; }
 
     // The window was shown: starts the poll (not in demo mode) and the automatic connection the launch
     // arguments ask for.
@@ -142,6 +147,12 @@ private:
               Device::Kind kind, const std::optional<QString>& mac, const std::optional<QString>& account,
               const std::optional<QString>& token, const std::optional<QString>& relay);
     const Device* machineAt(int row) const;
+    // The relay's way to a saved machine, as a session with it goes: behind its host only once a relay
+    // session has reached it; alone for a machine without a host.
+    static std::optional<RelayDial> relayWayTo(const Device& d);
+    // An unpaired machine's agent could not be told (at `host`, through the relay when `relay`).
+    void unpairNotTold(const QString& name, const QString& host, bool relay);
+    void tellUnpairOutcome();
     // The first saved machine with that agent identifier, host (when not empty) or name (in any case).
     const Device* savedMachine(const std::optional<QString>& deviceId, const QString& host, const QString& name) const;
     void setNotice(const QString& text);
@@ -166,6 +177,10 @@ private:
     bool showSignIn_ = false;
     bool autoConnectWaiting_ = false;     // for the stored account to be read
     bool identityProblemWaiting_ = false; // for the alert being asked to be answered
+    struct UnpairOutcome {
+        QString title, text;
+    };
+    std::vector<UnpairOutcome> unpairOutcomesWaiting_; // likewise
     Alert alert_ = Alert::None;
     QUuid alertMachine_;
     QString alertTitle_, alertText_, alertConfirm_, alertField_;

@@ -46,10 +46,11 @@ void ClientSessionPort::nextSessionSaves(std::optional<PendingMachine> machine) 
         recorder_->otherSessionOpening();
 }
 
-void ClientSessionPort::revokePairing(const RevokeTarget& t) {
+void ClientSessionPort::revokePairing(const RevokeTarget& t, std::function<void(bool told)> told) {
+    if (!t.deviceId) return;
     // The session that tells the agent saves nothing.
     recorder_->otherSessionOpening();
-    client_.revokePairing(t.deviceId, t.host, t.name, t.relayAccount, t.relayToken, t.relayHost, [](bool) {});
+    client_.revokePairing(*t.deviceId, t.host, t.name, t.relay, std::move(told));
 }
 
 } // namespace dovrel::controller

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
-
-#include <memory>
 
 #include <QObject>
 #include <QString>
@@ -18,14 +18,13 @@
 
 namespace dovrel::controller {
 
-// A saved machine whose pairing is being revoked: what the client needs to tell its agent.
+// A saved machine whose pairing is being revoked: what the client needs to tell its agent, and the
+// ways to it a session would take (the host first, the relay when set).
 struct RevokeTarget {
     std::optional<std::string> deviceId;
     std::string host;
     std::string name;
-    std::optional<std::string> relayAccount;
-    std::optional<std::string> relayToken; // a secret: never logged
-    std::optional<std::string> relayHost;
+    std::optional<RelayDial> relay; // its token is a secret: never logged
 };
 
 // What the root view asks of the window's session client and hears back from it. The program's one
@@ -50,7 +49,9 @@ public:
     // notices, and Windows and Linux take Control where a Mac takes Command in the shortcuts sent for
     // the user; an unknown kind gets the wheel's words that fit every desktop.
     virtual void setTargetKind(std::optional<Device::Kind> kind) = 0;
-    virtual void revokePairing(const RevokeTarget& target) = 0;
+    // `told` is called once, on the main thread, with whether the machine's agent was told; never for
+    // a machine this computer holds no key for.
+    virtual void revokePairing(const RevokeTarget& target, std::function<void(bool told)> told) = 0;
     // What the next session saves once it stands: a machine being paired, or a card being opened; or
     // nothing.
     virtual void nextSessionSaves(std::optional<PendingMachine> machine) = 0;
@@ -83,7 +84,7 @@ public:
     void disconnectSession() override { client_.disconnectSession(); }
     void startDemo() override;
     void setTargetKind(std::optional<Device::Kind> kind) override;
-    void revokePairing(const RevokeTarget& target) override;
+    void revokePairing(const RevokeTarget& target, std::function<void(bool told)> told) override;
     void nextSessionSaves(std::optional<PendingMachine> machine) override;
     QString agentDeviceId() const override { return client_.agentDeviceId(); }
     std::optional<QString> identityProblem() const override { return client_.identityProblem(); }

@@ -68,7 +68,10 @@ SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTr
     connect(&client, &WEXClient::deckStatChanged, this, secure);
     connect(&client, &WEXClient::targetKindChanged, this, secure);
     // A kind the session's machine was saved with, or none yet: the wheel's words follow.
-    const auto words = [this] { wheel_.setWords(wheelWordsFor(client_->targetKind())); };
+    const auto words = [this] {
+        wheel_.setWords(wheelWordsFor(client_->targetKind()));
+        emit guideChanged();
+    };
     connect(&client, &WEXClient::targetKindChanged, this, words);
     words();
     connect(&client, &WEXClient::lastAgentErrorChanged, this, [this] {
@@ -93,6 +96,26 @@ SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTr
 }
 
 SessionViewModel::~SessionViewModel() = default;
+
+QString SessionViewModel::guideKeys() const {
+    // The Super key goes as the command bit, which each kind of machine presses as its own key.
+    switch (wheelWordsFor(client_->targetKind())) {
+    case WheelWords::mac: return tr("Type on your keyboard - your Super key is ⌘ on the Mac");
+    case WheelWords::windows: return tr("Type on your keyboard - your Super key is the Windows key there");
+    case WheelWords::neutral: break;
+    }
+    return tr("Type on your keyboard - every key goes to the other computer, Super included");
+}
+
+QString SessionViewModel::guideShortcuts() const {
+    // Named as the wheel names them for this machine.
+    QStringList names;
+    for (const WheelEntry& e : wheel_.entries())
+        if (e.command == WheelCommand::taskView || e.command == WheelCommand::start ||
+            e.command == WheelCommand::search || e.command == WheelCommand::ctrlAltDel)
+            names << e.label;
+    return tr("The pill at the bottom opens system shortcuts (%1…)").arg(names.join(QStringLiteral(", ")));
+}
 
 void SessionViewModel::watchForPicture() {
     const bool waiting = !demo_ && client_->phaseKind() == PhaseKind::connected && !client_->hasFirstFrame();

@@ -75,6 +75,10 @@ class SessionViewModel : public QObject {
     Q_PROPERTY(dovrel::controller::InteractionModel* interaction READ interaction CONSTANT)
     Q_PROPERTY(dovrel::controller::RadialWheelModel* wheel READ wheel CONSTANT)
     Q_PROPERTY(bool windowOpen READ windowOpen NOTIFY windowOpenChanged)
+    // The controls guide's lines that depend on the machine: what the keyboard's Super key is there, and
+    // the shortcuts its wheel offers.
+    Q_PROPERTY(QString guideKeys READ guideKeys NOTIFY guideChanged)
+    Q_PROPERTY(QString guideShortcuts READ guideShortcuts NOTIFY guideChanged)
 
 public:
     // How long a session may stand without a picture before the overlay says it is not arriving.
@@ -112,6 +116,8 @@ public:
     InteractionModel* interaction() { return interaction_.get(); }
     RadialWheelModel* wheel() { return &wheel_; }
     bool windowOpen() const { return windowOpen_; }
+    QString guideKeys() const;
+    QString guideShortcuts() const;
 
     Q_INVOKABLE QRectF fitted(double width, double height) const;
     // The session window appears or goes. Going lets go of held keys and buttons, stops its timers and
@@ -134,6 +140,7 @@ signals:
     void demoChanged();
     void stateChanged();
     void windowOpenChanged();
+    void guideChanged();
     // The wheel's "End": the root view ends the session.
     void exitRequested();
     // The wheel's "Send File": the window asks which file.

@@ -6,6 +6,7 @@ import Dovrel.Controller
 // in either appearance. Its close button or a click beside it dismisses it.
 Item {
     id: guide
+    required property SessionViewModel session
     signal closed
 
     Rectangle {
@@ -84,8 +85,8 @@ Item {
                     ["cursorarrow.motionlines", qsTr("Move your pointer over the video to drive the remote cursor")],
                     ["cursorarrow.click.2", qsTr("Click, right-click, and drag exactly as usual")],
                     ["arrow.up.and.down.and.arrow.left.and.right", qsTr("Scroll (touchpad or wheel) scrolls the remote")],
-                    ["keyboard", qsTr("Type on your keyboard - the Super key is ⌘ on a Mac")],
-                    ["circle.grid.cross.fill", qsTr("The pill at the bottom opens system shortcuts (Task View / Start, Search, Ctrl+Alt+Del…)")],
+                    ["keyboard", guide.session.guideKeys],
+                    ["circle.grid.cross.fill", guide.session.guideShortcuts],
                     ["speaker.wave.2.fill", qsTr("Mute the remote audio from the speaker button; ⤢ goes full-screen")]
                 ]
                 Row {

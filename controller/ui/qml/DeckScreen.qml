@@ -309,7 +309,7 @@ Item {
                 Text {
                     anchors.horizontalCenter: parent.horizontalCenter
                     width: Math.min(380, implicitWidth)
-                    text: qsTr("Open DOVRELÆ on the computer you want to reach and read its 8-character code, then press Pair.")
+                    text: qsTr("Open DOVRELÆ on the computer you want to reach, then press Pair a machine and paste its pairing link - or type the address and six-digit code its window shows.")
                     textFormat: Text.PlainText
                     wrapMode: Text.Wrap
                     horizontalAlignment: Text.AlignHCenter

@@ -18,7 +18,7 @@ ApplicationWindow {
     minimumWidth: 880
     minimumHeight: 600
     visible: true
-    title: qsTr("Dovrel")
+    title: qsTr("DOVRELÆ")
     color: Theme.bgTop
 
     Binding {

@@ -4,8 +4,8 @@ import QtQuick.Layouts
 import Dovrel.Controller
 
 // The pairing screen, in place of the deck: a share code in two boxes of four, a pasted pairing link,
-// or a relay room typed by hand. Each way ends in one result the model hands to the root; Back
-// returns to the deck. Every rule lives in the model; this file lays it out.
+// or an address (or relay room) and code typed by hand. Each way ends in one result the model hands
+// to the root; Back returns to the deck. Every rule lives in the model; this file lays it out.
 Item {
     id: screen
     required property RootViewModel root
@@ -210,7 +210,7 @@ Item {
                     Text {
                         Layout.fillWidth: true
                         wrapMode: Text.Wrap
-                        text: qsTr("Get it from the DOVRELÆ window on the machine you want to control - it looks like ABCD-1234.")
+                        text: qsTr("Get it from the DOVRELÆ window on the computer you want to control - it looks like 7KQ4 M2XD.")
                         textFormat: Text.PlainText
                         font.pixelSize: 11
                         color: Theme.textDimmer
@@ -223,7 +223,7 @@ Item {
                             objectName: "codeA"
                             field: PairingViewModel.A
                             model: screen.pairing
-                            placeholderText: "ABCD"
+                            placeholderText: "7KQ4"
                             text: screen.pairing.codeA
                             onTextEdited: screen.pairing.editCodeA(text)
                         }
@@ -239,7 +239,7 @@ Item {
                             objectName: "codeB"
                             field: PairingViewModel.B
                             model: screen.pairing
-                            placeholderText: "1234"
+                            placeholderText: "M2XD"
                             text: screen.pairing.codeB
                             onTextEdited: screen.pairing.editCodeB(text)
                         }
@@ -296,7 +296,7 @@ Item {
                             Layout.fillWidth: true
                             wrapMode: Text.Wrap
                             textFormat: Text.StyledText
-                            text: qsTr("On the computer you want to control, open DOVRELÆ → <b>Pair a device</b>, and copy its link. Paste it below.")
+                            text: qsTr("On the computer you want to control, open the DOVRELÆ window and choose <b>Set up by hand ▸ Copy pairing link</b>. Paste the link below.")
                             font.pixelSize: 12
                             color: Theme.textDimmer
                         }
@@ -336,7 +336,7 @@ Item {
                     }
                 }
 
-                // A relay room typed by hand.
+                // What the agent's window shows, typed by hand.
                 Card {
                     objectName: "manualCard"
                     corner: 22
@@ -353,6 +353,14 @@ Item {
                             text: qsTr("Or enter by hand")
                             icon: "keyboard"
                         }
+                        Text {
+                            Layout.fillWidth: true
+                            wrapMode: Text.Wrap
+                            text: qsTr("Type what the DOVRELÆ window on the other computer shows under Set up by hand: its network address and its pairing code.")
+                            textFormat: Text.PlainText
+                            font.pixelSize: 11
+                            color: Theme.textDimmer
+                        }
                         WellField {
                             objectName: "manualName"
                             Layout.fillWidth: true
@@ -361,21 +369,35 @@ Item {
                             onTextEdited: screen.pairing.manualName = text
                         }
                         WellField {
-                            objectName: "manualId"
+                            objectName: "manualAddress"
                             Layout.fillWidth: true
                             mono: true
-                            placeholderText: "Device ID (relay room)"
-                            text: screen.pairing.manualId
-                            onTextEdited: screen.pairing.manualId = text
+                            placeholderText: qsTr("Network address or relay room")
+                            inputMethodHints: Qt.ImhNoAutoUppercase | Qt.ImhNoPredictiveText
+                            text: screen.pairing.manualAddress
+                            onTextEdited: screen.pairing.manualAddress = text
+                            onAccepted: screen.pairing.connectManual()
                         }
                         WellField {
                             objectName: "manualCode"
                             Layout.fillWidth: true
                             mono: true
-                            placeholderText: "6-digit code"
+                            placeholderText: qsTr("Pairing code (6 digits)")
                             inputMethodHints: Qt.ImhDigitsOnly
                             text: screen.pairing.manualCode
                             onTextEdited: screen.pairing.editManualCode(text)
+                            onAccepted: screen.pairing.connectManual()
+                        }
+                        Text {
+                            objectName: "manualError"
+                            visible: screen.pairing.manualError.length > 0
+                            Layout.fillWidth: true
+                            wrapMode: Text.Wrap
+                            text: screen.pairing.manualError
+                            textFormat: Text.PlainText
+                            font.pixelSize: 12
+                            font.weight: Font.Medium
+                            color: Theme.badInk
                         }
                         // The platform, as three segments.
                         Rectangle {
@@ -406,8 +428,8 @@ Item {
                         CapsuleButton {
                             objectName: "manualConnect"
                             Layout.fillWidth: true
-                            text: qsTr("Connect over relay")
-                            enabled: screen.pairing.manualId.length > 0
+                            text: qsTr("Connect")
+                            enabled: screen.pairing.manualAddress.length > 0
                             onClicked: screen.pairing.connectManual()
                         }
                         Text {

@@ -2,8 +2,8 @@ import QtQuick
 import QtQuick.Controls
 import Dovrel.Controller
 
-// The root's modal alerts (sign out, unpair, rename, the keychain's notice), asked one at a time, and the
-// sign-in sheet.
+// The root's modal alerts (sign out, unpair, rename; the keychain's and an unpair's notices), asked one
+// at a time, and the sign-in sheet.
 Item {
     id: alerts
     required property RootViewModel root
@@ -90,7 +90,7 @@ Item {
                 ThemedButton {
                     objectName: "alertCancel"
                     // A notice is only acknowledged.
-                    visible: alerts.root.alert !== RootViewModel.Keychain
+                    visible: !alerts.root.alertAcknowledgeOnly
                     text: qsTr("Cancel")
                     onClicked: alerts.root.answerAlert(false)
                 }

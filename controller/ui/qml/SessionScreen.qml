@@ -222,6 +222,7 @@ Rectangle {
 
     ControlsGuide {
         anchors.fill: parent
+        session: screen.session
         visible: opacity > 0
         opacity: screen.hud.showGuide ? 1 : 0
         onClosed: screen.hud.showGuide = false

@@ -71,3 +71,16 @@ TEST(PrimaryInterface, ThisMachineGivesAWellFormedAnswerOrNone) {
         EXPECT_EQ(wex::formatMAC(*wex::parseMAC(*mac)), *mac);
     }
 }
+
+TEST(PrimaryInterface, HardwareAddressIsThatOfTheInterfaceHoldingTheLinksAddress) {
+    const HardwareAddressReader read = [](const std::string& name) -> std::optional<std::string> {
+        if (name == "veth0") return "02:42:ac:11:00:02";
+        if (name == "enp3s0") return "3c:7c:3f:00:00:01";
+        return std::nullopt;
+    };
+    // No default route: the link names veth0's address, and veth0 wakes the machine, though a physical
+    // card comes first in name order; a tunnel without a hardware address leaves it to the card.
+    const std::vector<InterfaceAddress> list = {{"lo", ip("127.0.0.1"), true}, {"veth0", ip("10.77.0.1"), false}};
+    EXPECT_EQ(primaryMAC(list, std::nullopt, {"enp3s0"}, read), "02:42:ac:11:00:02");
+    EXPECT_EQ(primaryMAC({{"tun0", ip("10.8.0.2"), false}}, std::nullopt, {"enp3s0"}, read), "3c:7c:3f:00:00:01");
+}

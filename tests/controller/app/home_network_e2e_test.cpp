@@ -1,8 +1,10 @@
-// Two computers on one home network and no relay service, as two network namespaces: the real
-// DovrelAgent in "a" (10.77.0.1, no relay.json, its own X server), the controller's real graph in this
-// process, moved into "b" (10.77.0.2). The agent's own link pairs on the local network; the saved card
-// reaches a restarted agent by key, says at once that a stopped one is not running, and wakes an
-// asleep one with the link's hardware address, which the agent's side receives.
+// Two computers on one home network and no relay service, as two network namespaces with no default
+// route: the real DovrelAgent in "a" (10.77.0.1, no relay.json, its own X server), the controller's
+// real graph in this process, moved into "b" (10.77.0.2). The agent's own link pairs on the local
+// network; the saved card reaches a restarted agent by key, says at once that a stopped one is not
+// running, and wakes an asleep one with the link's hardware address, which the agent's side receives.
+// Unpairing a stopped agent says it could not be told; the address and code its window shows, typed by
+// hand, pair again; unpairing the running agent takes this computer out of its paired keys.
 #include <filesystem>
 #include <regex>
 
@@ -19,6 +21,7 @@
 #include "../../support/ChildProcess.h"
 #include "../../support/FileText.h"
 #include "../../support/NetNamespace.h"
+#include "../../support/ProcessUtil.h"
 #include "../../support/XvfbServer.h"
 #include "../views/ViewTestSupport.h"
 #include "controller/client/ClientTexts.h"
@@ -34,7 +37,7 @@ using namespace dovrel::controller;
 using namespace dovrel::controller::test;
 using dovrel::test::NetNamespace;
 
-TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsOnTheLocalNetworkAndItsCardReconnectsWakesAndSaysWhenItIsNotRunning) {
+TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsItsCardReconnectsWakesSaysWhenItIsNotRunningAndUnpairsByHandPairing) {
     viewApp();
     if (dovrel::test::findProgram("script").empty()) GTEST_SKIP() << "no script(1) to give the agent a terminal";
     const std::string tag = "dovrel-home-" + std::to_string(::getpid());
@@ -46,9 +49,7 @@ TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsOnTheLocalNetworkAndItsCardReconnec
              {&a, "addr add 10.77.0.1/24 brd + dev eth0"},
              {&b, "addr add 10.77.0.2/24 brd + dev eth0"},
              {&a, "link set eth0 up"},
-             {&b, "link set eth0 up"},
-             {&a, "route add default via 10.77.0.2"},
-             {&b, "route add default via 10.77.0.1"}})
+             {&b, "link set eth0 up"}})
         wired = wired && ns->ip(args, why);
     if (!wired) GTEST_SKIP() << "no network namespaces on this machine: " << why;
     dovrel::test::XvfbServer xvfb{1280, 720};
@@ -97,7 +98,11 @@ TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsOnTheLocalNetworkAndItsCardReconnec
     std::string link = l[1];
     link.replace(link.find("…redacted…"), std::string("…redacted…").size(), c[1].str());
     const auto parsed = PairLink::parse(QString::fromStdString(link));
+    // No default route: the hardware address is that of the interface holding the link's address.
     ASSERT_TRUE(parsed && parsed->mac && parsed->deviceId) << link;
+    EXPECT_NE(
+        dovrel::test::runCommand("ip -n " + a.name() + " -o link show eth0").output.find(parsed->mac->toStdString()),
+        std::string::npos);
 
     // The controller, from here on on the other computer, where no relay can be reached.
     const int rootNamespace = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
@@ -169,6 +174,45 @@ TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsOnTheLocalNetworkAndItsCardReconnec
     EXPECT_EQ(wex::Bytes(packet, packet + std::max<ssize_t>(n, 0)),
               wex::MagicPacket::bytes(*wex::parseMAC(parsed->mac->toStdString())));
     ::close(watch);
+
+    // Unpaired while stopped: forgotten here, and the window says that computer could not be told.
+    root.endSession();
+    const auto& ours = client.security().identity().publicKey();
+    const auto agentKnowsUs = [&] {
+        return dovrel::test::readFile(home.file(".dovrel/paired")).find(std::string(ours.begin(), ours.end())) !=
+               std::string::npos;
+    };
+    root.unpairRequested(0);
+    root.answerAlert(true);
+    ASSERT_TRUE(waitUntil([&] { return root.alert() == RootViewModel::Alert::UnpairNotTold; }, 30s));
+    EXPECT_TRUE(root.alertText().contains("10.77.0.1"));
+    EXPECT_FALSE(client.security().trustedAgent(parsed->deviceId->toStdString()));
+    EXPECT_TRUE(agentKnowsUs());
+    root.answerAlert(true);
+
+    // Started again: the address and code its terminal (and window) shows, typed by hand, pair.
+    ASSERT_NO_FATAL_FAILURE(startAgent());
+    const std::string restarted = agentLog();
+    ASSERT_TRUE(std::regex_search(restarted, c, std::regex(R"(PAIRING CODE: (\d+))")));
+    root.showPairing();
+    pairing.setManualAddress("10.77.0.1");
+    pairing.editManualCode(QString::fromStdString(c[1].str()));
+    pairing.connectManual();
+    ASSERT_TRUE(waitUntil([&] { return client.hasFirstFrame(); }, 45s)) << agentLog();
+    ASSERT_TRUE(waitUntil([&] { return services.store.count() == 1; }));
+    EXPECT_EQ(services.store.devices().at(0).kind, Device::Kind::linux);
+
+    // Unpaired while it runs: the agent there is told, and its paired keys lose this computer.
+    root.endSession();
+    int ended = 0;
+    QObject::connect(&client, &WEXClient::sessionEnded, &client, [&] { ++ended; });
+    root.unpairRequested(0);
+    root.answerAlert(true);
+    ASSERT_TRUE(waitUntil([&] { return !agentKnowsUs(); }, 30s)) << agentLog();
+    // The unpair's own session ends after its outcome is known here.
+    ASSERT_TRUE(waitUntil([&] { return ended >= 2; }));
+    EXPECT_FALSE(client.security().trustedAgent(parsed->deviceId->toStdString()));
+    EXPECT_EQ(root.alert(), RootViewModel::Alert::None) << "told: nothing more to say";
     ::setns(rootNamespace, CLONE_NEWNET);
     ::close(rootNamespace);
 }

@@ -30,7 +30,7 @@ TEST(ClientTexts, WatchdogTextsNameTheTarget) {
     EXPECT_EQ(texts::unreachableOnLan("10.0.0.5"),
               "Couldn’t reach the computer at 10.0.0.5. Make sure both computers are on the same network, that it is "
               "awake, and that the address matches the one shown in the DOVRELÆ window on it (Set up by hand) - then "
-              "click Connect again.");
+              "try again.");
     EXPECT_EQ(texts::unreachableThroughRelay("Office"),
               "Couldn’t reach Office. It may be offline or not connected to the internet - make sure the computer is "
               "awake and online, then try again.");

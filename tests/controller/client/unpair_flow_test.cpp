@@ -21,7 +21,8 @@ struct RecordingHost : UnpairFlow::Host {
     int disconnects = 0;
     std::vector<std::function<void()>> mainThread;
 
-    uint64_t dialToUnpair(const std::string& room, const std::string&, const wex::RelayIdentity&) override {
+    uint64_t dialToUnpair(const std::string& room, const std::string&, const std::string&,
+                          const std::optional<wex::RelayIdentity>&) override {
         dialled.push_back(room);
         return ++attempt;
     }
@@ -46,7 +47,7 @@ struct UnpairFlowTest : ::testing::Test {
     const std::string room = std::string(32, 'a');
 
     void start(const std::string& id) {
-        flow.start(id, "Office", {}, [this](bool told) { results.push_back(told); });
+        flow.start({id, "10.0.0.5", "Office", std::nullopt}, [this](bool told) { results.push_back(told); });
     }
 };
 
@@ -93,4 +94,16 @@ TEST_F(UnpairFlowTest, TheTimeOutForgetsTheMachineAndEndsOnlyItsOwnAttempt) {
     host.runMainThread();
     EXPECT_EQ(results, (std::vector<bool>{false, false}));
     EXPECT_EQ(host.disconnects, 1);
+}
+
+TEST_F(UnpairFlowTest, ItFollowsItsAttemptToTheRelayAndAnAttemptThatCannotTellEndsItOnce) {
+    security.trustAgent(wex::Bytes(32, 1), room);
+    start(room);
+    flow.redialled(++host.attempt); // the host did not answer: the relay's attempt is the same unpair
+    EXPECT_TRUE(flow.isFor(room, host.attempt));
+    flow.cancel();
+    clock.advance(20s);
+    host.runMainThread();
+    EXPECT_EQ(results, std::vector<bool>{false});
+    EXPECT_FALSE(security.trustedAgent(room));
 }

@@ -41,7 +41,7 @@ struct UnpairFixture : ::testing::Test {
         return wex::Bytes(agent.identity().publicKey().begin(), agent.identity().publicKey().end());
     }
     void revoke(const std::string& id) {
-        f->client->revokePairing(id, "", "Office", std::nullopt, std::nullopt, std::nullopt,
+        f->client->revokePairing(id, "", "Office", RelayDial{id, "Office", {}, {}, {}},
                                  [this](bool told) { results.push_back(told); });
     }
 };

@@ -127,7 +127,10 @@ public:
         targetKind = kind;
         targetIsWindows = kind == Device::Kind::windows;
     }
-    void revokePairing(const RevokeTarget& target) override { revokes.push_back(target); }
+    void revokePairing(const RevokeTarget& target, std::function<void(bool told)> told) override {
+        revokes.push_back(target);
+        revokeOutcomes.push_back(std::move(told));
+    }
     void nextSessionSaves(std::optional<PendingMachine> machine) override { pending.push_back(std::move(machine)); }
     QString agentDeviceId() const override { return agentId; }
     std::optional<QString> identityProblem() const override { return problem; }
@@ -147,7 +150,8 @@ public:
     std::vector<Dial> dials;
     std::vector<RelayDial> relayDials;
     std::vector<RevokeTarget> revokes;
-    std::vector<std::optional<RelayDial>> fallbacks; // with each local-network dial
+    std::vector<std::function<void(bool told)>> revokeOutcomes; // with each revoke
+    std::vector<std::optional<RelayDial>> fallbacks;            // with each local-network dial
     std::vector<std::optional<PendingMachine>> pending;
     QString agentId;
     int disconnects = 0;

@@ -172,7 +172,7 @@ TEST_F(PairingQmlTest, ThePasteCardAndTheManualCardFilterWhatIsTyped) {
     click(item("manualCode"));
     typeText("4a8b2x9137");
     EXPECT_EQ(item("manualCode")->property("text").toString(), "482913");
-    click(item("manualId"));
+    click(item("manualAddress"));
     typeText(room);
     click(item("platform-linux"));
     click(item("manualConnect"));

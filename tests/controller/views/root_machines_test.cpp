@@ -255,7 +255,31 @@ TEST_F(Machines, UnpairingAsksThenForgetsAndTellsTheAgent) {
     EXPECT_EQ(DeviceStore(defaults, false).count(), 1);
     ASSERT_EQ(session.revokes.size(), 1u);
     EXPECT_EQ(session.revokes[0].deviceId, std::optional<std::string>("dd44"));
-    EXPECT_EQ(session.revokes[0].relayToken, std::optional<std::string>("tok"));
+    EXPECT_EQ(session.revokes[0].host, "10.0.0.2");
+    ASSERT_TRUE(session.revokes[0].relay) << "a relay session has reached it: the relay stands behind the host";
+    EXPECT_EQ(session.revokes[0].relay->token, std::optional<std::string>("tok"));
+    session.revokeOutcomes[0](true);
+    EXPECT_EQ(model->alert(), Alert::None) << "told as the alert said: nothing more to say";
+}
+
+TEST_F(Machines, AMachineOnlyThisNetworkReachedIsUnpairedThereAndOneNotToldIsSaidSoAfterTheAlertAsked) {
+    save("Desk", "10.0.0.2", QString("dd44"));
+    std::vector<Device> all = store.devices();
+    all[0].relayAccount = all[0].relayToken = all[0].relayHost = std::nullopt;
+    store.setDevices(all);
+    save("Lab", "10.0.0.3");
+    make();
+    model->unpairRequested(0);
+    model->answerAlert(true);
+    ASSERT_EQ(session.revokes.size(), 1u);
+    EXPECT_FALSE(session.revokes[0].relay) << "no relay session reached it: it is not looked for there";
+    model->renameRequested(0); // an alert asked meanwhile is answered first
+    session.revokeOutcomes[0](false);
+    EXPECT_EQ(model->alert(), Alert::Rename);
+    model->answerAlert(false);
+    EXPECT_EQ(model->alert(), Alert::UnpairNotTold);
+    EXPECT_TRUE(model->alertAcknowledgeOnly());
+    EXPECT_TRUE(model->alertText().contains("10.0.0.2")) << "names where it was looked for";
 }
 
 TEST_F(Machines, RenamingTakesTheTrimmedFieldAndIgnoresABlankOne) {

@@ -304,7 +304,12 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     }
     root.unpairRequested(0);
     camera.shoot("alert-unpair");
-    root.answerAlert(false);
+    root.answerAlert(true);
+    // The machine's agent could not be told: said once the unpair is over.
+    if (!session.revokeOutcomes.empty()) session.revokeOutcomes.back()(false);
+    camera.shoot("alert-unpair-not-told");
+    root.answerAlert(true);
+    services.store.setDevices(machines);
     root.renameRequested(1);
     camera.shoot("alert-rename");
     root.answerAlert(false);
@@ -351,8 +356,12 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     pairing.setLink("dovrel:/pair?host=studio");
     pairing.connectFromLink();
     camera.shoot("pairing-link-error");
+    pairing.setManualAddress("192.168.1.20:4781O");
+    pairing.connectManual();
+    camera.shoot("pairing-manual-error");
     pairing.setLink("dovrel://pair?host=192.168.1.20&code=482913&name=Studio");
-    pairing.setManualId("3f9a0c1d2e4b5a69");
+    pairing.setManualAddress("192.168.1.20");
+    pairing.editManualCode("482913");
     camera.shoot("pairing-enabled");
 
     // The session opening: the real client has not dialled, so the overlay says so.
@@ -424,6 +433,8 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     m.hud()->setShowMonitors(false);
     m.hud()->setShowGuide(true);
     camera.shoot("session-guide");
+    client.setTargetKind(QStringLiteral("linux"));
+    camera.shoot("session-guide-linux");
     m.hud()->setShowGuide(false);
 
     // The pointer-mode menu open under its chip; the audio muted.
