@@ -8,6 +8,7 @@
 #include "ViewTestSupport.h"
 #include "controller/ui/FlipGesture.h"
 #include "controller/ui/MachineCardFace.h"
+#include "controller/ui/MachineSymbol.h"
 #include "controller/ui/SparklineGeometry.h"
 #include "controller/ui/SymbolSet.h"
 #include "protocol/MagicPacket.h"
@@ -96,6 +97,28 @@ TEST(MachineCardFace, FiguresLastSeenSparklineAndFrostTitles) {
     Device asleep = machine(Device::State::asleep);
     asleep.lastSeen = QStringLiteral("asleep");
     EXPECT_TRUE(machineCardFace(asleep, false).lastSeen.isEmpty()) << "not \"asleep · asleep\"";
+}
+
+TEST(MachineSymbol, TheNameSaysTheShapeElseThePlatformSpeaks) {
+    using K = Device::Kind;
+    const std::pair<QString, QString> byName[] = {
+        {"Office tower", "desktop.tower"}, {"Mac mini · server", "server.rack"}, {"HOME-NAS", "server.rack"},
+        {"Tower server", "server.rack"},   {"Ana's-Laptop", "macbook"},          {"Tobrin's MacBook Pro", "macbook"},
+        {"Desktop", "desktop.tower"},
+    };
+    for (const auto& [name, symbol] : byName) {
+        EXPECT_EQ(machineSymbol(K::windows, name), symbol) << name.toStdString();
+        EXPECT_TRUE(SymbolSet::names().contains(symbol)) << "drawn, not a blank";
+    }
+    // Only whole words: "Servers" or "Nasir" name no shape.
+    EXPECT_EQ(machineSymbol(K::mac, "Studio"), "macbook");
+    EXPECT_EQ(machineSymbol(K::windows, "Studio PC"), "pc");
+    EXPECT_EQ(machineSymbol(K::linux, "Servers of Nasir"), "terminal");
+    Device d = machine(Device::State::asleep);
+    d.name = QStringLiteral("Office tower");
+    EXPECT_EQ(machineCardFace(d, false).promptGlyph, "moon.zzz.fill");
+    d.state = Device::State::awake;
+    EXPECT_EQ(machineCardFace(d, false).promptGlyph, "desktop.tower") << "the prompt shows the same shape";
 }
 
 TEST(FlipGesture, HeldPressWithinTenPointsFlipsAndIsNoClick) {
