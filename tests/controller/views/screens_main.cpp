@@ -216,22 +216,24 @@ void shootSheets(QQmlEngine& engine, Camera& camera) {
         QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Symbols.qml")));
     camera.over(symbols, {{"names", SymbolSet::names()}}, [&](QQuickItem&) { camera.shoot("symbols"); });
 
-    // The pill: dialling, each latency band, reconnecting, and opened with the frame rate.
+    // The pill: dialling, refused, each latency band, reconnecting, and opened with the frame rate; each
+    // with the word the session's model gives that state.
+    const auto word = [](PhaseKind phase, bool reconnecting = false) {
+        return QString("word: \"%1\"; ").arg(pillWordFor(phase, reconnecting));
+    };
+    const QString pill = "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; ";
     QQmlComponent pills(&engine);
-    pills.setData("import QtQuick\nimport Dovrel.Controller\n"
-                  "Item { DemoDesktop { anchors.fill: parent }\n"
-                  "  Column { anchors.centerIn: parent; spacing: 14\n"
-                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter }\n"
-                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; connected: true;"
-                  " latencyMs: 21; latencyBand: 1 }\n"
-                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; connected: true;"
-                  " latencyMs: 64; latencyBand: 2 }\n"
-                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; connected: true;"
-                  " latencyMs: 180; latencyBand: 3 }\n"
-                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; connected: true;"
-                  " reconnecting: true }\n"
-                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; connected: true;"
-                  " latencyMs: 21; latencyBand: 1; fps: 60; expanded: true } } }",
+    pills.setData(("import QtQuick\nimport Dovrel.Controller\n"
+                   "Item { DemoDesktop { anchors.fill: parent }\n"
+                   "  Column { anchors.centerIn: parent; spacing: 14\n" +
+                   pill + word(PhaseKind::connecting) + "}\n" + pill + word(PhaseKind::rejected) + "}\n" + pill +
+                   word(PhaseKind::connected) + "connected: true; latencyMs: 21; latencyBand: 1 }\n" + pill +
+                   word(PhaseKind::connected) + "connected: true; latencyMs: 64; latencyBand: 2 }\n" + pill +
+                   word(PhaseKind::connected) + "connected: true; latencyMs: 180; latencyBand: 3 }\n" + pill +
+                   word(PhaseKind::connected, true) + "connected: true; reconnecting: true }\n" + pill +
+                   word(PhaseKind::connected) +
+                   "connected: true; latencyMs: 21; latencyBand: 1; fps: 60; expanded: true } } }")
+                      .toUtf8(),
                   QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Pills.qml")));
     camera.over(pills, {}, [&](QQuickItem&) { camera.shoot("session-pill-states"); });
 }
