@@ -197,16 +197,14 @@ TEST_F(DeckQml, TheAddTileLinesUpWithTheCardsAndTheFiguresKeepToTheNamesLines) {
         Device d;
         d.name = battery ? QStringLiteral("Laptop") : QStringLiteral("Studio");
         d.state = Device::State::awake;
-        d.cpu = {0.3};
         d.statsCurrent = true;
-        if (battery) d.battery = 0.8;
+        d.battery = battery ? std::optional(0.8) : std::nullopt;
         parts.store.putFirst(d);
     }
     ASSERT_TRUE(waitUntil([&] { return cards().size() == 2 && laidOut(); }));
     EXPECT_EQ(find("addTile")->height(), cards().first()->height());
-
-    const auto baseline = [](QQuickItem* i) { return i->mapToScene({0, i->baselineOffset()}).y(); };
-    const auto metrics = [](QQuickItem* i) { return QFontMetricsF(i->property("font").value<QFont>()); };
+    const auto line = [](QQuickItem* i) { return i->mapToScene({0, i->baselineOffset()}).y(); };
+    const auto font = [](QQuickItem* i) { return QFontMetricsF(i->property("font").value<QFont>()); };
     for (QQuickItem* card : cards()) {
         QQuickItem* name = childOf(card, "nameText");
         QQuickItem* status = childOf(card, "stateText");
@@ -214,17 +212,16 @@ TEST_F(DeckQml, TheAddTileLinesUpWithTheCardsAndTheFiguresKeepToTheNamesLines) {
         for (QQuickItem* row : childOf(card, "miniStats")->childItems())
             if (row->isVisible() && row->baselineOffset() > 0) rows << row;
         std::sort(rows.begin(), rows.end(), [](auto* a, auto* b) { return a->y() < b->y(); });
-        SCOPED_TRACE(textOf(name).toStdString());
         if (rows.size() == 2) { // on the name's line and the status line
-            EXPECT_NEAR(baseline(rows[0]), baseline(name), 0.5);
-            EXPECT_NEAR(baseline(rows[1]), baseline(status), 0.5);
+            EXPECT_NEAR(line(rows[0]), line(name), 0.5);
+            EXPECT_NEAR(line(rows[1]), line(status), 0.5);
             continue;
         }
+        // Three: none above the name's capitals or below the status line's descenders, evenly apart.
         ASSERT_EQ(rows.size(), 3);
-        // No figure rises above the name's capitals or sinks below the status line's descenders.
-        const QFontMetricsF figure = metrics(rows[0]->childItems().last());
-        EXPECT_GE(baseline(rows[0]) - figure.capHeight(), baseline(name) - metrics(name).capHeight() - 0.5);
-        EXPECT_LE(baseline(rows[2]), baseline(status) + metrics(status).descent() + 0.5);
-        EXPECT_NEAR(baseline(rows[1]) - baseline(rows[0]), baseline(rows[2]) - baseline(rows[1]), 0.01);
+        const double figureCaps = font(rows[0]->childItems().last()).capHeight();
+        EXPECT_GE(line(rows[0]) - figureCaps, line(name) - font(name).capHeight() - 0.5);
+        EXPECT_LE(line(rows[2]), line(status) + font(status).descent() + 0.5);
+        EXPECT_NEAR(line(rows[1]) - line(rows[0]), line(rows[2]) - line(rows[1]), 0.01);
     }
 }
