@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include <QDir>
 #include <QPainter>
@@ -218,23 +219,22 @@ void shootSheets(QQmlEngine& engine, Camera& camera) {
 
     // The pill: dialling, refused, each latency band, reconnecting, and opened with the frame rate; each
     // with the word the session's model gives that state.
-    const auto word = [](PhaseKind phase, bool reconnecting = false) {
-        return QString("word: \"%1\"; ").arg(pillWordFor(phase, reconnecting));
-    };
-    const QString pill = "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; ";
+    const std::tuple<PhaseKind, bool, const char*> pillStates[] = {
+        {PhaseKind::connecting, false, ""},
+        {PhaseKind::rejected, false, ""},
+        {PhaseKind::connected, false, "connected: true; latencyMs: 21; latencyBand: 1"},
+        {PhaseKind::connected, false, "connected: true; latencyMs: 64; latencyBand: 2"},
+        {PhaseKind::connected, false, "connected: true; latencyMs: 180; latencyBand: 3"},
+        {PhaseKind::connected, true, "connected: true; reconnecting: true"},
+        {PhaseKind::connected, false, "connected: true; latencyMs: 21; latencyBand: 1; fps: 60; expanded: true"}};
+    QString pillsQml = "import QtQuick\nimport Dovrel.Controller\nItem { DemoDesktop { anchors.fill: parent }\n"
+                       "  Column { anchors.centerIn: parent; spacing: 14\n";
+    for (const auto& [phase, reconnecting, rest] : pillStates)
+        pillsQml +=
+            QString("    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; word: \"%1\"; %2 }\n")
+                .arg(pillWordFor(phase, reconnecting), QString::fromLatin1(rest));
     QQmlComponent pills(&engine);
-    pills.setData(("import QtQuick\nimport Dovrel.Controller\n"
-                   "Item { DemoDesktop { anchors.fill: parent }\n"
-                   "  Column { anchors.centerIn: parent; spacing: 14\n" +
-                   pill + word(PhaseKind::connecting) + "}\n" + pill + word(PhaseKind::rejected) + "}\n" + pill +
-                   word(PhaseKind::connected) + "connected: true; latencyMs: 21; latencyBand: 1 }\n" + pill +
-                   word(PhaseKind::connected) + "connected: true; latencyMs: 64; latencyBand: 2 }\n" + pill +
-                   word(PhaseKind::connected) + "connected: true; latencyMs: 180; latencyBand: 3 }\n" + pill +
-                   word(PhaseKind::connected, true) + "connected: true; reconnecting: true }\n" + pill +
-                   word(PhaseKind::connected) +
-                   "connected: true; latencyMs: 21; latencyBand: 1; fps: 60; expanded: true } } }")
-                      .toUtf8(),
-                  QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Pills.qml")));
+    pills.setData((pillsQml + "} }").toUtf8(), QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Pills.qml")));
     camera.over(pills, {}, [&](QQuickItem&) { camera.shoot("session-pill-states"); });
 }
 
