@@ -1,6 +1,5 @@
 #include "agent/shell/QrCode.h"
 
-#include <cmath>
 #include <memory>
 #include <qrencode.h>
 
@@ -28,12 +27,13 @@ QImage renderQr(const QrMatrix& matrix, int pixels) {
     if (matrix.empty() || pixels < matrix.side) return {};
     QImage image(pixels, pixels, QImage::Format_RGB32);
     image.fill(Qt::white);
-    const auto edge = [&](int i) { return static_cast<int>(std::lround(double(i) * pixels / matrix.side)); };
+    // Modules of unequal widths (a scale that is not whole) read as a ragged code and trouble scanners.
+    const int module = pixels / matrix.side;
+    const int origin = (pixels - module * matrix.side) / 2;
     QPainter painter(&image);
     for (int y = 0; y < matrix.side; ++y)
         for (int x = 0; x < matrix.side; ++x)
-            if (matrix.at(x, y))
-                painter.fillRect(edge(x), edge(y), edge(x + 1) - edge(x), edge(y + 1) - edge(y), Qt::black);
+            if (matrix.at(x, y)) painter.fillRect(origin + x * module, origin + y * module, module, module, Qt::black);
     return image;
 }
 

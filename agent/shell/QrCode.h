@@ -18,10 +18,10 @@ struct QrMatrix {
 // version that holds it). Empty when the text is empty or too long for any version.
 QrMatrix encodeQr(const QString& text);
 
-// `matrix` drawn into a white square of `pixels` pixels that the symbol fills edge to edge; the white
-// frame around it (the window's) is its quiet zone. Module edges fall on whole pixels, so a module is
-// the same width or one pixel wider than its neighbour and every edge stays sharp. Null when the square
-// is too small for one pixel a module.
+// `matrix` drawn into a white square of `pixels` pixels: every module the same whole number of pixels
+// (the most that fit), the symbol centred, so that what is left over widens the white round it; the
+// white frame around the square (the window's) is the rest of its quiet zone. Null when the square is
+// too small for one pixel a module.
 QImage renderQr(const QrMatrix& matrix, int pixels);
 
 } // namespace dovrel::agent

@@ -3,19 +3,12 @@
 #include <QCoreApplication>
 #include <cmath>
 
+#include "controller/ui/MachineSymbol.h"
+
 namespace dovrel::controller {
 
 namespace {
 QString tr(const char* text) { return QCoreApplication::translate("MachineCard", text); }
-
-QString kindSymbol(Device::Kind kind) {
-    switch (kind) {
-    case Device::Kind::mac: return QStringLiteral("macbook");
-    case Device::Kind::windows: return QStringLiteral("pc");
-    case Device::Kind::linux: return QStringLiteral("terminal");
-    }
-    return QStringLiteral("macbook");
-}
 } // namespace
 
 QString percentText(double fraction) {
@@ -28,7 +21,7 @@ MachineCardFace machineCardFace(const Device& device, bool demo) {
     MachineCardFace face;
     const bool awake = device.state == Device::State::awake;
     const bool offline = device.state == Device::State::offline;
-    face.kindSymbol = kindSymbol(device.kind);
+    face.kindSymbol = machineSymbol(device.kind, device.name);
     switch (device.state) {
     case Device::State::awake:
         face.stateWord = tr("awake");

@@ -11,7 +11,7 @@ struct MachineCardFace {
     // The thumbnail's middle layer, first match wins.
     enum class Thumbnail { offline, frost, demo, prompt };
 
-    QString kindSymbol; // "macbook", "pc", "terminal"
+    QString kindSymbol; // machineSymbol: the machine's shape or platform
     QString stateWord;  // "awake", "asleep", "offline"
     QString tone;       // the status dot's colour: "good", "warn", "dim"
     QString lastSeen;   // empty: no last-seen text

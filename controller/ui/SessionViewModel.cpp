@@ -36,6 +36,19 @@ QString pictureNotArrivingText(int videoPort) {
         .arg(videoPort);
 }
 
+QString pillWordFor(PhaseKind phase, bool reconnecting) {
+    if (reconnecting) return QObject::tr("reconnecting");
+    switch (phase) {
+    case PhaseKind::connected: return QObject::tr("encrypted");
+    case PhaseKind::rejected: return QObject::tr("not connected");
+    case PhaseKind::disconnected:
+    case PhaseKind::connecting:
+    case PhaseKind::needsCode:
+    case PhaseKind::handshaking: break;
+    }
+    return QObject::tr("connecting");
+}
+
 LatencyBand latencyBandFor(int latencyMs) {
     if (latencyMs < 1) return LatencyBand::none;
     if (latencyMs < 40) return LatencyBand::good;

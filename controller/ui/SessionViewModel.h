@@ -36,6 +36,11 @@ LoadingState loadingStateFor(PhaseKind phase, const QString& rejection, bool rec
 // should arrive (UDP `videoPort` on the local network; 0: through the relay).
 QString pictureNotArrivingText(int videoPort);
 
+// The status pill's word for the link, first match wins: "reconnecting" while a lost link is being
+// re-established; "encrypted" once the session is established and so sealed; "not connected" after a
+// refusal; "connecting" while it is being opened. Only a sealed session is called encrypted.
+QString pillWordFor(PhaseKind phase, bool reconnecting);
+
 // The colour band of a round trip on the status pill: none measured, under 40 ms, up to 100 ms, more.
 enum class LatencyBand { none, good, fair, poor };
 LatencyBand latencyBandFor(int latencyMs);
@@ -63,6 +68,7 @@ class SessionViewModel : public QObject {
     Q_PROPERTY(bool overlayShown READ overlayShown NOTIFY stateChanged)
     Q_PROPERTY(bool connected READ connected NOTIFY stateChanged)
     Q_PROPERTY(bool reconnecting READ reconnecting NOTIFY stateChanged)
+    Q_PROPERTY(QString pillWord READ pillWord NOTIFY stateChanged)
     Q_PROPERTY(int latencyMs READ latencyMs NOTIFY stateChanged)
     Q_PROPERTY(int fps READ fps NOTIFY stateChanged)
     Q_PROPERTY(int latencyBand READ latencyBandValue NOTIFY stateChanged)
@@ -103,6 +109,7 @@ public:
     bool overlayShown() const;
     bool connected() const { return client_->phaseKind() == PhaseKind::connected; }
     bool reconnecting() const { return client_->reconnecting(); }
+    QString pillWord() const { return pillWordFor(client_->phaseKind(), reconnecting()); }
     int latencyMs() const { return client_->latencyMs(); }
     int fps() const { return client_->fps(); }
     LatencyBand latencyBand() const { return latencyBandFor(latencyMs()); }

@@ -8,9 +8,10 @@ const QStringList& SymbolSet::names() {
         QStringLiteral("moon.fill"), QStringLiteral("sun.max.fill"), QStringLiteral("lock.fill"),
         QStringLiteral("person.crop.circle.fill"), QStringLiteral("person.crop.circle.badge.questionmark"),
         QStringLiteral("plus"), QStringLiteral("display.2"), QStringLiteral("bolt.fill"), QStringLiteral("macbook"),
-        QStringLiteral("pc"), QStringLiteral("terminal"), QStringLiteral("powersleep"), QStringLiteral("eye"),
-        QStringLiteral("eye.slash"), QStringLiteral("moon.zzz.fill"), QStringLiteral("xmark"), QStringLiteral("pencil"),
-        QStringLiteral("trash"), QStringLiteral("trash.fill"),
+        QStringLiteral("pc"), QStringLiteral("terminal"), QStringLiteral("desktop.tower"),
+        QStringLiteral("server.rack"), QStringLiteral("powersleep"), QStringLiteral("eye"), QStringLiteral("eye.slash"),
+        QStringLiteral("moon.zzz.fill"), QStringLiteral("xmark"), QStringLiteral("pencil"), QStringLiteral("trash"),
+        QStringLiteral("trash.fill"),
         // the demo desktop
         QStringLiteral("apple.logo"), QStringLiteral("battery.75"), QStringLiteral("wifi"), QStringLiteral("safari"),
         QStringLiteral("mail"), QStringLiteral("message"), QStringLiteral("folder"), QStringLiteral("music.note"),

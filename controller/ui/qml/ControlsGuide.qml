@@ -22,7 +22,8 @@ Item {
         objectName: "controlsGuide"
         anchors.centerIn: parent
         width: 440
-        height: 380
+        // As tall as its lines need, so that no empty band hangs under the last one.
+        height: lines.implicitHeight + 44
         radius: 14
         clip: true
         gradient: Gradient {
@@ -43,6 +44,7 @@ Item {
         }
 
         Column {
+            id: lines
             x: 22
             y: 22
             width: parent.width - 44

@@ -2,13 +2,18 @@ import QtQuick
 import Dovrel.Controller
 import QtQuick.Shapes
 
-// The add tile's ground: a faint rounded card (radius 16) under a dashed outline, 6 on and 5 off.
+// The add tile's ground: a faint rounded card under a dashed outline, 6 on and 5 off, with the cards'
+// corner radius so that the tile reads as an empty place in their grid.
 Item {
     id: tile
+    property real radius: 22
+    // The outline runs half a line inside the edge, on a radius as much smaller.
+    readonly property real inset: 0.5
+    readonly property real bend: radius - inset
 
     Rectangle {
         anchors.fill: parent
-        radius: 16
+        radius: tile.radius
         color: Qt.alpha(Theme.card, Theme.card.a * 0.35)
     }
     Shape {
@@ -22,16 +27,16 @@ Item {
             capStyle: ShapePath.FlatCap
             joinStyle: ShapePath.MiterJoin
             miterLimit: 10
-            startX: 16.5
-            startY: 0.5
-            PathLine { x: tile.width - 16.5; y: 0.5 }
-            PathArc { x: tile.width - 0.5; y: 16.5; radiusX: 16; radiusY: 16 }
-            PathLine { x: tile.width - 0.5; y: tile.height - 16.5 }
-            PathArc { x: tile.width - 16.5; y: tile.height - 0.5; radiusX: 16; radiusY: 16 }
-            PathLine { x: 16.5; y: tile.height - 0.5 }
-            PathArc { x: 0.5; y: tile.height - 16.5; radiusX: 16; radiusY: 16 }
-            PathLine { x: 0.5; y: 16.5 }
-            PathArc { x: 16.5; y: 0.5; radiusX: 16; radiusY: 16 }
+            startX: tile.radius
+            startY: tile.inset
+            PathLine { x: tile.width - tile.radius; y: tile.inset }
+            PathArc { x: tile.width - tile.inset; y: tile.radius; radiusX: tile.bend; radiusY: tile.bend }
+            PathLine { x: tile.width - tile.inset; y: tile.height - tile.radius }
+            PathArc { x: tile.width - tile.radius; y: tile.height - tile.inset; radiusX: tile.bend; radiusY: tile.bend }
+            PathLine { x: tile.radius; y: tile.height - tile.inset }
+            PathArc { x: tile.inset; y: tile.height - tile.radius; radiusX: tile.bend; radiusY: tile.bend }
+            PathLine { x: tile.inset; y: tile.radius }
+            PathArc { x: tile.radius; y: tile.inset; radiusX: tile.bend; radiusY: tile.bend }
         }
     }
 }

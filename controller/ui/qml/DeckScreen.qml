@@ -256,11 +256,11 @@ Item {
                         }
                     }
 
-                    // The add tile, always last.
+                    // The add tile, always last, as tall as a card so that a row's edges line up.
                     AbstractButton {
                         objectName: "addTile"
                         width: grid.cellWidth
-                        height: 190
+                        height: 210
                         onClicked: deckScreen.pair()
                         background: DashedTile {}
                         contentItem: Item {

@@ -2,11 +2,12 @@ import QtQuick
 import Dovrel.Controller
 
 // A round control of the session window's top row: a symbol on frosted glass, or dark on the accent
-// green while `active`.
+// green while `active`. `tint` colours the symbol on the glass (a control that is switched off).
 Item {
     id: button
     property string symbol
     property bool active: false
+    property color tint: "white"
     signal pressed
 
     implicitWidth: 32
@@ -23,7 +24,7 @@ Item {
         anchors.centerIn: parent
         name: button.symbol
         size: 15
-        color: button.active ? Theme.accentLabel : "white"
+        color: button.active ? Theme.accentLabel : button.tint
     }
     MouseArea {
         anchors.fill: parent

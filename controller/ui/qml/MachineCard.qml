@@ -282,9 +282,11 @@ Item {
                     color: Theme.textDim
                 }
                 Column {
+                    id: nameColumn
                     anchors.verticalCenter: parent.verticalCenter
                     spacing: 2
                     Text {
+                        id: nameText
                         objectName: "nameText"
                         width: Math.min(implicitWidth, card.width - 28 - 25 - stats.width - 18)
                         text: card.name
@@ -296,6 +298,7 @@ Item {
                         color: Theme.text
                     }
                     Row {
+                        id: statusRow
                         spacing: 5
                         Rectangle {
                             objectName: "statusDot"
@@ -321,6 +324,7 @@ Item {
                             }
                         }
                         Text {
+                            id: stateText
                             objectName: "stateText"
                             text: card.stateWord
                             textFormat: Text.PlainText
@@ -339,25 +343,59 @@ Item {
                     }
                 }
             }
-            Column {
+            // The small figures, right-aligned and set on the lines of the text beside them: two rows
+            // stand on the baselines of the name and of the status row; three fill the same lines, from
+            // the name's cap line down to the status row's descenders, at an even pitch.
+            Item {
                 id: stats
                 objectName: "miniStats"
                 visible: card.showsStats
                 anchors.right: parent.right
                 anchors.rightMargin: 14
-                anchors.verticalCenter: parent.verticalCenter
-                spacing: 3
+                width: Math.max(cpuRow.width, ramRow.width, batteryRow.visible ? batteryRow.width : 0)
+                height: parent.height
+
+                readonly property real nameBaseline: info.y + nameColumn.y + nameText.y + nameText.baselineOffset
+                readonly property real statusBaseline: info.y + nameColumn.y + statusRow.y + stateText.y
+                                                       + stateText.baselineOffset
+                readonly property real firstBaseline: nameBaseline - nameCaps.tightBoundingRect("H").height
+                                                      + figureCaps.tightBoundingRect("H").height
+                readonly property real pitch: Math.min(12, (statusBaseline + statusLine.descent - firstBaseline) / 2)
+
+                FontMetrics {
+                    id: nameCaps
+                    font: nameText.font
+                }
+                FontMetrics {
+                    id: statusLine
+                    font: stateText.font
+                }
+                FontMetrics {
+                    id: figureCaps
+                    font: cpuRow.figureFont
+                }
+
                 StatRow {
+                    id: cpuRow
+                    anchors.right: parent.right
+                    y: (batteryRow.visible ? stats.firstBaseline : stats.nameBaseline) - baselineOffset
                     label: qsTr("cpu")
                     value: card.cpuText
                     tint: Theme.accentInk
                 }
                 StatRow {
+                    id: ramRow
+                    anchors.right: parent.right
+                    y: (batteryRow.visible ? cpuRow.y + cpuRow.baselineOffset + stats.pitch : stats.statusBaseline)
+                       - baselineOffset
                     label: qsTr("ram")
                     value: card.ramText
                     tint: Theme.accentInk
                 }
                 StatRow {
+                    id: batteryRow
+                    anchors.right: parent.right
+                    y: ramRow.y + stats.pitch
                     visible: card.batteryText.length > 0
                     label: qsTr("bat")
                     value: card.batteryText

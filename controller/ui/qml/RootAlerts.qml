@@ -57,11 +57,14 @@ Item {
         title: alerts.root.alertTitle
         width: 420
 
+        // The message and the name field take the alert's whole width, so that the field ends where the
+        // buttons under it do.
         Column {
+            width: alert.availableWidth
             spacing: 12
             Text {
                 visible: alerts.root.alertText.length > 0
-                width: 372
+                width: parent.width
                 wrapMode: Text.Wrap
                 text: alerts.root.alertText
                 textFormat: Text.PlainText
@@ -72,7 +75,7 @@ Item {
                 id: field
                 objectName: "renameField"
                 visible: alerts.root.alert === RootViewModel.Rename
-                width: 240
+                width: parent.width
                 focus: visible
                 onAccepted: alerts.root.answerAlert(true, field.text)
             }

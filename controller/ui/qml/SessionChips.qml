@@ -176,7 +176,9 @@ Item {
             HudButton {
                 objectName: "audioChip"
                 symbol: chips.session.audioMuted ? "speaker.slash.fill" : "speaker.wave.2.fill"
-                active: chips.session.audioMuted
+                // Muted is sound switched off: the struck speaker in red on the glass, never the accent
+                // fill that reads as something turned on.
+                tint: chips.session.audioMuted ? Theme.bad : "white"
                 onPressed: chips.session.toggleAudio()
             }
             HudButton {

@@ -144,6 +144,7 @@ Rectangle {
         anchors.horizontalCenter: parent.horizontalCenter
         anchors.bottom: parent.bottom
         anchors.bottomMargin: 18
+        word: screen.session.pillWord
         connected: screen.session.connected
         reconnecting: screen.session.reconnecting
         latencyMs: screen.session.latencyMs

@@ -141,6 +141,10 @@ Popup {
                     objectName: "signInPassword"
                     placeholderText: qsTr("Password")
                     echoMode: TextInput.Password
+                    // Small bullets a little apart: the default disc is nearly as tall as the field's
+                    // line and its dots run together.
+                    passwordCharacter: "\u2022"
+                    font.letterSpacing: text.length > 0 ? 2 : 0
                     text: sheet.model.password
                     onTextEdited: sheet.model.password = text
                 }

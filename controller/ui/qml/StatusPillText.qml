@@ -1,11 +1,13 @@
 import QtQuick
 import Dovrel.Controller
 
-// The session's link state at the bottom of the window: a dot in the state's colour, "encrypted" or
-// "reconnecting", the round trip once the session stands (coloured by its band) and, expanded, the
-// frame rate; the chevron points down while expanded.
+// The session's link state at the bottom of the window: a dot in the state's colour, the link's word
+// (SessionViewModel's pillWord: "encrypted" only once the session is sealed), the round trip once the
+// session stands (coloured by its band) and, expanded, the frame rate; the chevron points down while
+// expanded.
 Rectangle {
     id: pill
+    property string word
     property bool connected: false
     property bool reconnecting: false
     property int latencyMs: 0
@@ -38,7 +40,7 @@ Rectangle {
         }
         Text {
             objectName: "pillState"
-            text: pill.reconnecting ? qsTr("reconnecting") : qsTr("encrypted")
+            text: pill.word
             textFormat: Text.PlainText
             font.family: "monospace"
             font.pixelSize: 12

@@ -45,8 +45,9 @@ QtObject {
     // The assistant's panel, which holds paragraphs: opaque, so that no line of the picture crosses them.
     readonly property color panel: Qt.rgba(0.11, 0.11, 0.13, 1)
 
-    // The loading overlay's ground.
-    readonly property color loadingGround: dyn(Qt.rgba(0.05, 0.048, 0.06, 1), Qt.rgba(1, 1, 1, 1))
+    // The loading overlay's ground; in light, the window's own warm off-white, so that opening a session
+    // does not flash to white.
+    readonly property color loadingGround: dyn(Qt.rgba(0.05, 0.048, 0.06, 1), bgTop)
     // The ground of the alerts and menus, raised off the window.
     readonly property color raisedDark: Qt.rgba(0.11, 0.12, 0.17, 1)
     readonly property color raised: dyn(raisedDark, Qt.rgba(1, 1, 1, 1))

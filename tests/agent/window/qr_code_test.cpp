@@ -1,5 +1,6 @@
-// The QR code as a scanner reads it: libqrencode's symbol at level M, drawn to fill the 150-point
-// square inside the window's white frame, decoded back by zbarimg, from the image and the window.
+// The QR code as a scanner reads it: libqrencode's symbol at level M, drawn with modules of one whole
+// pixel width and centred in the 150-point square inside the window's white frame, decoded back by
+// zbarimg, from the image and the window.
 
 #include <gtest/gtest.h>
 
@@ -36,27 +37,33 @@ const QString pairingLink =
 
 } // namespace
 
-TEST(QrCode, TheDrawnCodeFillsItsSquareAndReadsBackAsThePairingLink) {
+TEST(QrCode, EveryModuleIsTheSameWholePixelsCentredInItsSquareAndReadsBackAsThePairingLink) {
     const agent::QrMatrix m = agent::encodeQr(pairingLink);
     ASSERT_FALSE(m.empty());
-    const QImage image = agent::renderQr(m, 150);
-    ASSERT_EQ(image.size(), QSize(150, 150));
-    // The finder patterns sit in three corners of the square itself: the code fills it.
-    for (const QPoint corner : {QPoint(0, 0), QPoint(149, 0), QPoint(0, 149)})
-        EXPECT_EQ(image.pixel(corner), qRgb(0, 0, 0)) << corner.x() << "," << corner.y();
-    EXPECT_EQ(image.pixel(149, 149), m.at(m.side - 1, m.side - 1) ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
-    // No module is thinner than the whole pixels the square gives each.
-    int narrowest = 150, run = 1;
-    for (int x = 1; x < 150; ++x) {
-        if (image.pixel(x, 0) == image.pixel(x - 1, 0)) {
+    for (const int pixels : {150, 151, m.side * 2 - 1}) {
+        const QImage image = agent::renderQr(m, pixels);
+        ASSERT_EQ(image.size(), QSize(pixels, pixels));
+        // The top-left finder's top edge, seven dark modules, gives the symbol's corner and module.
+        int at = 0, run = 0;
+        while (at < pixels && image.pixel(at, at) != qRgb(0, 0, 0))
+            ++at;
+        while (at + run < pixels && image.pixel(at + run, at) == qRgb(0, 0, 0))
             ++run;
-            continue;
-        }
-        narrowest = std::min(narrowest, run);
-        run = 1;
+        const int module = run / 7, rest = pixels - module * m.side;
+        ASSERT_TRUE(module > 0 && run == module * 7) << pixels;
+        EXPECT_LT(rest, m.side) << "the widest whole module that fits";
+        EXPECT_EQ(at, rest / 2) << "centred";
+        int wrong = 0;
+        for (int y = 0; y < pixels; ++y)
+            for (int x = 0; x < pixels; ++x) {
+                const int mx = (x - at) / module, my = (y - at) / module;
+                const bool dark = x >= at && y >= at && mx < m.side && my < m.side && m.at(mx, my);
+                wrong += image.pixel(x, y) != (dark ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+            }
+        EXPECT_EQ(wrong, 0) << pixels;
     }
-    EXPECT_GE(narrowest, 150 / m.side);
 
+    const QImage image = agent::renderQr(m, 150);
     // With a white frame round it, as the window draws it, a scanner reads the link.
     if (agent::findOnPath("zbarimg").empty()) GTEST_SKIP() << "zbarimg is not installed (zbar-tools)";
     QImage framed(166, 166, QImage::Format_RGB32);

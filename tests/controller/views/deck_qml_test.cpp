@@ -1,5 +1,9 @@
 // The deck's real QML offscreen, over its model with a fake network: the empty state against the grid,
-// the footer's count in the locale, a click that wakes and opens, and the long press that flips a card.
+// the footer's count in the locale, a click that wakes and opens, the long press that flips a card, and
+// the add tile and the small figures lined up with the cards and their names.
+#include <algorithm>
+
+#include <QFontMetricsF>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQmlListReference>
@@ -186,4 +190,38 @@ TEST_F(DeckQml, TheAppearanceTipClickedThroughNamesTheWayBack) {
     ASSERT_TRUE(tip);
     ASSERT_TRUE(waitUntil([&] { return tip->property("visible").toBool(); }));
     EXPECT_EQ(tip->property("text").toString(), "Switch to dark");
+}
+
+TEST_F(DeckQml, TheAddTileLinesUpWithTheCardsAndTheFiguresKeepToTheNamesLines) {
+    for (const bool battery : {false, true}) {
+        Device d;
+        d.name = battery ? QStringLiteral("Laptop") : QStringLiteral("Studio");
+        d.state = Device::State::awake;
+        d.statsCurrent = true;
+        d.battery = battery ? std::optional(0.8) : std::nullopt;
+        parts.store.putFirst(d);
+    }
+    ASSERT_TRUE(waitUntil([&] { return cards().size() == 2 && laidOut(); }));
+    EXPECT_EQ(find("addTile")->height(), cards().first()->height());
+    const auto line = [](QQuickItem* i) { return i->mapToScene({0, i->baselineOffset()}).y(); };
+    const auto font = [](QQuickItem* i) { return QFontMetricsF(i->property("font").value<QFont>()); };
+    for (QQuickItem* card : cards()) {
+        QQuickItem* name = childOf(card, "nameText");
+        QQuickItem* status = childOf(card, "stateText");
+        QList<QQuickItem*> rows;
+        for (QQuickItem* row : childOf(card, "miniStats")->childItems())
+            if (row->isVisible() && row->baselineOffset() > 0) rows << row;
+        std::sort(rows.begin(), rows.end(), [](auto* a, auto* b) { return a->y() < b->y(); });
+        if (rows.size() == 2) { // on the name's line and the status line
+            EXPECT_NEAR(line(rows[0]), line(name), 0.5);
+            EXPECT_NEAR(line(rows[1]), line(status), 0.5);
+            continue;
+        }
+        // Three: none above the name's capitals or below the status line's descenders, evenly apart.
+        ASSERT_EQ(rows.size(), 3);
+        const double figureCaps = font(rows[0]->childItems().last()).capHeight();
+        EXPECT_GE(line(rows[0]) - figureCaps, line(name) - font(name).capHeight() - 0.5);
+        EXPECT_LE(line(rows[2]), line(status) + font(status).descent() + 0.5);
+        EXPECT_NEAR(line(rows[1]) - line(rows[0]), line(rows[2]) - line(rows[1]), 0.01);
+    }
 }

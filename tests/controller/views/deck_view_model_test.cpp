@@ -8,6 +8,7 @@
 #include "ViewTestSupport.h"
 #include "controller/ui/FlipGesture.h"
 #include "controller/ui/MachineCardFace.h"
+#include "controller/ui/MachineSymbol.h"
 #include "controller/ui/SparklineGeometry.h"
 #include "controller/ui/SymbolSet.h"
 #include "protocol/MagicPacket.h"
@@ -96,6 +97,22 @@ TEST(MachineCardFace, FiguresLastSeenSparklineAndFrostTitles) {
     Device asleep = machine(Device::State::asleep);
     asleep.lastSeen = QStringLiteral("asleep");
     EXPECT_TRUE(machineCardFace(asleep, false).lastSeen.isEmpty()) << "not \"asleep · asleep\"";
+}
+
+TEST(MachineSymbol, TheNameSaysTheShapeElseThePlatformSpeaks) {
+    for (const auto& [name, symbol] : {std::pair<QString, QString>{"Office tower", "desktop.tower"},
+                                       {"Mac mini · server", "server.rack"},
+                                       {"Tower server", "server.rack"},
+                                       {"HOME-NAS", "server.rack"},
+                                       {"Ana's-Laptop", "macbook"}}) {
+        EXPECT_EQ(machineSymbol(Device::Kind::windows, name), symbol) << name.toStdString();
+        EXPECT_TRUE(SymbolSet::names().contains(symbol)) << "drawn, not a blank";
+    }
+    EXPECT_EQ(machineSymbol(Device::Kind::windows, "Studio PC"), "pc");
+    EXPECT_EQ(machineSymbol(Device::Kind::linux, "Servers of Nasir"), "terminal") << "whole words only";
+    Device d = machine(Device::State::awake);
+    d.name = QStringLiteral("Office tower");
+    EXPECT_EQ(machineCardFace(d, false).promptGlyph, "desktop.tower");
 }
 
 TEST(FlipGesture, HeldPressWithinTenPointsFlipsAndIsNoClick) {

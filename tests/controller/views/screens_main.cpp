@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include <QDir>
 #include <QPainter>
@@ -216,23 +217,24 @@ void shootSheets(QQmlEngine& engine, Camera& camera) {
         QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Symbols.qml")));
     camera.over(symbols, {{"names", SymbolSet::names()}}, [&](QQuickItem&) { camera.shoot("symbols"); });
 
-    // The pill: dialling, each latency band, reconnecting, and opened with the frame rate.
+    // The pill: dialling, refused, each latency band, reconnecting, and opened with the frame rate; each
+    // with the word the session's model gives that state.
+    const std::tuple<PhaseKind, bool, const char*> pillStates[] = {
+        {PhaseKind::connecting, false, ""},
+        {PhaseKind::rejected, false, ""},
+        {PhaseKind::connected, false, "connected: true; latencyMs: 21; latencyBand: 1"},
+        {PhaseKind::connected, false, "connected: true; latencyMs: 64; latencyBand: 2"},
+        {PhaseKind::connected, false, "connected: true; latencyMs: 180; latencyBand: 3"},
+        {PhaseKind::connected, true, "connected: true; reconnecting: true"},
+        {PhaseKind::connected, false, "connected: true; latencyMs: 21; latencyBand: 1; fps: 60; expanded: true"}};
+    QString pillsQml = "import QtQuick\nimport Dovrel.Controller\nItem { DemoDesktop { anchors.fill: parent }\n"
+                       "  Column { anchors.centerIn: parent; spacing: 14\n";
+    for (const auto& [phase, reconnecting, rest] : pillStates)
+        pillsQml +=
+            QString("    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; word: \"%1\"; %2 }\n")
+                .arg(pillWordFor(phase, reconnecting), QString::fromLatin1(rest));
     QQmlComponent pills(&engine);
-    pills.setData("import QtQuick\nimport Dovrel.Controller\n"
-                  "Item { DemoDesktop { anchors.fill: parent }\n"
-                  "  Column { anchors.centerIn: parent; spacing: 14\n"
-                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter }\n"
-                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; connected: true;"
-                  " latencyMs: 21; latencyBand: 1 }\n"
-                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; connected: true;"
-                  " latencyMs: 64; latencyBand: 2 }\n"
-                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; connected: true;"
-                  " latencyMs: 180; latencyBand: 3 }\n"
-                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; connected: true;"
-                  " reconnecting: true }\n"
-                  "    StatusPillText { anchors.horizontalCenter: parent.horizontalCenter; connected: true;"
-                  " latencyMs: 21; latencyBand: 1; fps: 60; expanded: true } } }",
-                  QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Pills.qml")));
+    pills.setData((pillsQml + "} }").toUtf8(), QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/Pills.qml")));
     camera.over(pills, {}, [&](QQuickItem&) { camera.shoot("session-pill-states"); });
 }
 

@@ -1,4 +1,4 @@
-// The loading overlay's values for each state of the session being opened.
+// The loading overlay's values and the status pill's word for each state of the session being opened.
 #include <gtest/gtest.h>
 
 #include "controller/ui/SessionViewModel.h"
@@ -21,4 +21,14 @@ TEST(LoadingStateTest, FollowsThePhaseAndPutsReconnectingFirst) {
 TEST(LoadingStateTest, ABlankNameReachesThatComputer) {
     EXPECT_EQ(loadingStateFor(PhaseKind::connecting, {}, false, " \t ").message, "Reaching that computer…");
     EXPECT_EQ(loadingStateFor(PhaseKind::connecting, {}, false, "").message, "Reaching that computer…");
+}
+
+TEST(PillWordTest, EncryptedOnlyOnceTheSessionIsSealed) {
+    EXPECT_EQ(pillWordFor(PhaseKind::connected, false), "encrypted");
+    for (const PhaseKind phase :
+         {PhaseKind::disconnected, PhaseKind::connecting, PhaseKind::needsCode, PhaseKind::handshaking})
+        EXPECT_EQ(pillWordFor(phase, false), "connecting") << phaseKindName(phase);
+    EXPECT_EQ(pillWordFor(PhaseKind::rejected, false), "not connected");
+    EXPECT_EQ(pillWordFor(PhaseKind::connected, true), "reconnecting");
+    EXPECT_EQ(pillWordFor(PhaseKind::connecting, true), "reconnecting");
 }
