@@ -1,8 +1,11 @@
 #include "agent/shell/AgentWindowModel.h"
 
+#include <QLocale>
 #include <QMetaMethod>
 #include <QMetaProperty>
 #include <QTextBoundaryFinder>
+
+#include "agent/core/PairingPause.h"
 
 namespace dovrel::agent {
 
@@ -54,6 +57,17 @@ bool AgentWindowModel::hasShareCode() const { return !app_.shareCode().isEmpty()
 // An empty note keeps its line, so the block does not jump when a note arrives.
 QString AgentWindowModel::shareCodeNoteLine() const {
     return app_.shareCodeNote().isEmpty() ? QStringLiteral(" ") : app_.shareCodeNote();
+}
+
+QString AgentWindowModel::pauseText() const {
+    if (!app_.codePairingPaused()) return {};
+    QStringList from;
+    for (const QString& address : app_.wrongCodeAddresses())
+        from.append(address.isEmpty() ? tr("the relay") : address);
+    return tr("Pairing by code is paused: %1 wrong codes were tried within an hour, from %2. No code pairs until "
+              "you make a new one; devices already paired still connect.")
+        .arg(PairingPause::wrongCodesToPause)
+        .arg(QLocale().createSeparatedList(from));
 }
 
 void AgentWindowModel::setShowManual(bool v) { update(showManual_, v); }
@@ -152,6 +166,8 @@ void AgentWindowModel::newShareCode() {
 }
 
 void AgentWindowModel::copyPairingLink() { clipboard_.setText(app_.pairingURL()); }
+
+void AgentWindowModel::newPairingCode() { app_.newPairingCode(); }
 
 void AgentWindowModel::submitAccount() {
     if (!canSubmitAccount()) return;

@@ -37,6 +37,8 @@ class AgentWindowModel : public QObject {
     Q_PROPERTY(bool hasShareCode READ hasShareCode NOTIFY changed)
     Q_PROPERTY(QString shareCodeNoteLine READ shareCodeNoteLine NOTIFY changed)
     Q_PROPERTY(bool copied READ copied NOTIFY changed)
+    // Empty unless pairing by code has paused after too many wrong codes: what happened and from where.
+    Q_PROPERTY(QString pauseText READ pauseText NOTIFY changed)
     Q_PROPERTY(bool showManual READ showManual WRITE setShowManual NOTIFY changed)
     Q_PROPERTY(QString lanLine READ lanLine NOTIFY changed)
     Q_PROPERTY(QString overlayLine READ overlayLine NOTIFY changed)
@@ -89,6 +91,7 @@ public:
     bool hasShareCode() const;
     QString shareCodeNoteLine() const;
     bool copied() const { return copied_; }
+    QString pauseText() const;
     bool showManual() const { return showManual_; }
     void setShowManual(bool v);
     QString lanLine() const;
@@ -135,6 +138,7 @@ public:
     Q_INVOKABLE void copyShareCode();
     Q_INVOKABLE void newShareCode();
     Q_INVOKABLE void copyPairingLink();
+    Q_INVOKABLE void newPairingCode();
     Q_INVOKABLE void submitAccount();
     Q_INVOKABLE void toggleAccountMode();
     Q_INVOKABLE void signOut();

@@ -180,6 +180,16 @@ public:
         ++drops_;
     }
 
+    // The links share codes were said to hand out, in order; an empty one for a withdrawal.
+    void shareCodeIssued(const std::string& payload, std::chrono::seconds lifetime) override {
+        const std::lock_guard g(lock_);
+        shared_.push_back({payload, lifetime});
+    }
+    void shareCodesWithdrawn() override {
+        const std::lock_guard g(lock_);
+        shared_.push_back({});
+    }
+
     void updateModel(agent::AccountModelChange change,
                      std::function<void(const agent::AccountModelView&)> then) override {
         {
@@ -235,6 +245,14 @@ public:
         const std::lock_guard g(lock_);
         return drops_;
     }
+    struct Shared {
+        std::string payload;
+        std::chrono::seconds lifetime{};
+    };
+    std::vector<Shared> shared() const {
+        const std::lock_guard g(lock_);
+        return shared_;
+    }
     std::vector<std::string> callerThreads() const {
         const std::lock_guard g(lock_);
         return callerThreads_;
@@ -270,6 +288,7 @@ private:
     std::string pairingCode_ = "123456";
     int rotations_ = 0;
     int drops_ = 0;
+    std::vector<Shared> shared_;
     std::vector<Registration> registrations_;
     std::vector<std::string> callerThreads_;
 
