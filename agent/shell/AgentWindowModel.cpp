@@ -136,6 +136,8 @@ QString AgentWindowModel::sharingMessage() const {
     return !app_.grantError().isEmpty() ? app_.grantError() : app_.grantNotice();
 }
 
+bool AgentWindowModel::canChangeAccess() const { return signedIn() && !app_.grantBusy(); }
+
 bool AgentWindowModel::sharingMessageIsError() const { return !app_.grantError().isEmpty(); }
 
 bool AgentWindowModel::videoActive() const { return app_.videoFps() >= 1; }
@@ -150,14 +152,18 @@ QString AgentWindowModel::wakeText() const { return app_.wakeReady() ? tr("Wake-
 
 QString AgentWindowModel::wakeButtonText() const { return app_.wakeReady() ? tr("Settings") : tr("Turn on"); }
 
-void AgentWindowModel::copyShareCode() {
-    clipboard_.setText(app_.shareCode());
+void AgentWindowModel::showCopied(bool AgentWindowModel::*flag) {
     const uint64_t press = ++copyPresses_;
-    copiedResets_[press] = clock_.after(copiedFor, [this, press] {
-        update(copied_, false);
+    copiedResets_[press] = clock_.after(copiedFor, [this, press, flag] {
+        update(this->*flag, false);
         copiedResets_.erase(press); // the clock holds this callback while it runs
     });
-    update(copied_, true);
+    update(this->*flag, true);
+}
+
+void AgentWindowModel::copyShareCode() {
+    clipboard_.setText(app_.shareCode());
+    showCopied(&AgentWindowModel::copied_);
 }
 
 void AgentWindowModel::newShareCode() {
@@ -165,7 +171,10 @@ void AgentWindowModel::newShareCode() {
     app_.createShareCode();
 }
 
-void AgentWindowModel::copyPairingLink() { clipboard_.setText(app_.pairingURL()); }
+void AgentWindowModel::copyPairingLink() {
+    clipboard_.setText(app_.pairingURL());
+    showCopied(&AgentWindowModel::linkCopied_);
+}
 
 void AgentWindowModel::newPairingCode() { app_.newPairingCode(); }
 
@@ -182,12 +191,12 @@ void AgentWindowModel::signOut() {
 }
 
 void AgentWindowModel::newGrant() {
-    if (app_.grantBusy()) return;
+    if (!canChangeAccess()) return;
     app_.newGrant(app_.grantTTLHours());
 }
 
 void AgentWindowModel::askCancelAllAccess() {
-    if (app_.grantBusy()) return;
+    if (!canChangeAccess()) return;
     update(confirmCancelAccess_, true);
 }
 

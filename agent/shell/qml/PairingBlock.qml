@@ -233,8 +233,8 @@ ColumnLayout {
             IconButton {
                 objectName: "copyPairingLink"
                 theme: block.theme
-                symbol: "copy"
-                text: qsTr("Copy pairing link")
+                symbol: block.vm.linkCopied ? "checkmark" : "copy"
+                text: block.vm.linkCopied ? qsTr("Copied!") : qsTr("Copy pairing link")
                 font.pixelSize: block.theme.caption2
                 onClicked: block.vm.copyPairingLink()
             }
