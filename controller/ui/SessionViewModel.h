@@ -36,6 +36,11 @@ LoadingState loadingStateFor(PhaseKind phase, const QString& rejection, bool rec
 // should arrive (UDP `videoPort` on the local network; 0: through the relay).
 QString pictureNotArrivingText(int videoPort);
 
+// What the overlay says instead when pieces of the picture arrive but never a whole one: the link is
+// slower than the agent's fixed budget for the local network (`videoPort` above 0) or the relay, and
+// what to set on the agent's computer.
+QString linkTooSlowText(int videoPort);
+
 // The colour band of a round trip on the status pill: none measured, under 40 ms, up to 100 ms, more.
 enum class LatencyBand { none, good, fair, poor };
 LatencyBand latencyBandFor(int latencyMs);
