@@ -181,14 +181,11 @@ public:
     }
 
     // The links share codes were said to hand out, in order; an empty one for a withdrawal.
-    void shareCodeIssued(const std::string& payload, std::chrono::seconds lifetime) override {
+    void shareCodeIssued(const std::string& payload, std::chrono::seconds) override {
         const std::lock_guard g(lock_);
-        shared_.push_back({payload, lifetime});
+        shared_.push_back(payload);
     }
-    void shareCodesWithdrawn() override {
-        const std::lock_guard g(lock_);
-        shared_.push_back({});
-    }
+    void shareCodesWithdrawn() override { shareCodeIssued({}, {}); }
 
     void updateModel(agent::AccountModelChange change,
                      std::function<void(const agent::AccountModelView&)> then) override {
@@ -245,11 +242,7 @@ public:
         const std::lock_guard g(lock_);
         return drops_;
     }
-    struct Shared {
-        std::string payload;
-        std::chrono::seconds lifetime{};
-    };
-    std::vector<Shared> shared() const {
+    std::vector<std::string> shared() const {
         const std::lock_guard g(lock_);
         return shared_;
     }
@@ -288,7 +281,7 @@ private:
     std::string pairingCode_ = "123456";
     int rotations_ = 0;
     int drops_ = 0;
-    std::vector<Shared> shared_;
+    std::vector<std::string> shared_;
     std::vector<Registration> registrations_;
     std::vector<std::string> callerThreads_;
 

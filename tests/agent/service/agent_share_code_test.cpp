@@ -23,6 +23,21 @@ struct TestCaFile {
 
 std::string payloadOf(const AccountApiRequest& r) { return r.json().value("payload").toString().toStdString(); }
 
+// An agent signed in to `account` at the account API double.
+AgentHarness::Options signedInAs(const char* account, const std::string& token, const AccountApiDouble& api) {
+    AgentHarness::Options o;
+    o.relayJson = QJsonDocument(QJsonObject{{"lan", true},
+                                            {"host", "127.0.0.1"},
+                                            {"port", 9},
+                                            {"account", account},
+                                            {"token", QString::fromStdString(token)},
+                                            {"apiHost", "127.0.0.1"},
+                                            {"apiPort", api.port()}})
+                      .toJson()
+                      .toStdString();
+    return o;
+}
+
 } // namespace
 
 TEST(AgentShareCode, ASignedInAgentWithAStoredGrantSharesItsLinkAndAFreshOneAfterAPairing) {
@@ -32,16 +47,7 @@ TEST(AgentShareCode, ASignedInAgentWithAStoredGrantSharesItsLinkAndAFreshOneAfte
     const std::string token = api.addAccount("amy", "pw");
     TestCaFile ca(api.caFile());
 
-    AgentHarness::Options o;
-    o.relayJson = QJsonDocument(QJsonObject{{"lan", true},
-                                            {"host", "127.0.0.1"},
-                                            {"port", 9},
-                                            {"account", "amy"},
-                                            {"token", QString::fromStdString(token)},
-                                            {"apiHost", "127.0.0.1"},
-                                            {"apiPort", api.port()}})
-                      .toJson()
-                      .toStdString();
+    AgentHarness::Options o = signedInAs("amy", token, api);
     // A restart with a grant on file: the share code is asked for at once, without minting first.
     const agent::RelayGrant::Grant stored{"g.t.o.k.e.0123456789abcdef.n", "0123456789abcdef", 0};
     o.files = {{".config/Dovrel/grant.json", agent::RelayGrant::encodeFile(stored)}};
@@ -85,16 +91,7 @@ TEST(AgentShareCode, TheCodeAShareCodeCarriesPairsForItsThirtyMinutesWithTheWind
     AccountApiDouble api(certs.path());
     const std::string token = api.addAccount("amy", "pw");
     TestCaFile ca(api.caFile());
-    AgentHarness::Options o;
-    o.relayJson = QJsonDocument(QJsonObject{{"lan", true},
-                                            {"host", "127.0.0.1"},
-                                            {"port", 9},
-                                            {"account", "amy"},
-                                            {"token", QString::fromStdString(token)},
-                                            {"apiHost", "127.0.0.1"},
-                                            {"apiPort", api.port()}})
-                      .toJson()
-                      .toStdString();
+    AgentHarness::Options o = signedInAs("amy", token, api);
     AgentHarness h(o);
     // What a claim at the relay hands out: the code in the link of the share code the window shows.
     const auto claimedCode = [&] {

@@ -172,25 +172,16 @@ TEST_F(LivenessFixture, TheAudioReportSaysWhatCameOnceASecondAndThenStartsAgain)
 TEST_F(LivenessFixture, PiecesWithoutAWholeKeyframeBeforeTheFirstPictureSayTheLinkIsTooSlow) {
     connect();
     WEXClient& c = client();
-    const auto keyframe = [](uint32_t frameId) {
-        wex::VideoNALHeader h;
-        h.frameId = frameId;
-        h.width = 1920;
-        h.height = 1080;
-        h.nalFlags = wex::NALFlags{wex::NALFlag::codecH264, wex::NALFlag::keyframe};
-        return wex::encodeVideoNALPayload(h, {wex::Bytes(2500, 0x41)});
-    };
-    // Every keyframe loses its last piece, as on a link slower than the picture's budget.
-    uint32_t frameId = 1;
-    for (int i = 0; i < 12 && !c.linkTooSlow(); ++i) {
-        sendPayload(frameId, keyframe(frameId), {0, 1});
-        ++frameId;
+    wex::VideoNALHeader h;
+    h.nalFlags = wex::NALFlags{wex::NALFlag::codecH264, wex::NALFlag::keyframe};
+    // Every keyframe loses its last piece, as on a link slower than the picture's budget; then one comes whole.
+    for (h.frameId = 1; h.frameId <= 12 && !c.linkTooSlow(); ++h.frameId) {
+        sendPayload(h.frameId, wex::encodeVideoNALPayload(h, {wex::Bytes(2500, 0x41)}), {0, 1});
         settle();
         advance(500ms);
     }
     EXPECT_TRUE(c.linkTooSlow());
-    // One comes whole: the link carries a keyframe after all.
-    sendPayload(frameId, keyframe(frameId));
+    sendPayload(h.frameId, wex::encodeVideoNALPayload(h, {wex::Bytes(2500, 0x41)}));
     settle();
     advance(1s);
     EXPECT_TRUE(waitUntil([&] { return !c.linkTooSlow(); }));

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "controller/client/SessionLiveness.h"
-#include "controller/client/SlowLinkWatch.h"
 
 using namespace std::chrono_literals;
 using dovrel::Instant;
@@ -58,23 +57,4 @@ TEST(SessionLiveness, APictureIsStaleAfterTwoFramelessTicksUntilAFrameArrives) {
     EXPECT_TRUE(l.tick(start + 4s, start, 10, 0, true).pictureStale);
     EXPECT_FALSE(l.tick(start + 5s, start, 11, 0, true).pictureStale);
     EXPECT_FALSE(l.tick(start + 6s, start, 11, 0, true).pictureStale);
-}
-
-TEST(SlowLinkWatch, PiecesWithoutAWholeKeyframeForFiveSecondsMeanASlowLinkAndAWholeOneEndsIt) {
-    dovrel::controller::SlowLinkWatch w;
-    w.sessionStarted(start);
-    w.piece();
-    EXPECT_FALSE(w.tick(start + 4s)) << "a keyframe may take a few seconds to come whole";
-    w.piece();
-    EXPECT_TRUE(w.tick(start + 5s));
-    EXPECT_FALSE(w.tick(start + 6s)) << "no pieces since the last tick: the picture is not arriving at all";
-    w.wholeKeyframe(start + 6500ms);
-    w.piece();
-    EXPECT_FALSE(w.tick(start + 7s));
-    w.piece();
-    EXPECT_TRUE(w.tick(start + 11500ms));
-    // A new session starts afresh.
-    w.sessionStarted(start + 12s);
-    w.piece();
-    EXPECT_FALSE(w.tick(start + 13s));
 }
