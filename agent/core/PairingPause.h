@@ -13,7 +13,8 @@ namespace dovrel::agent {
 // no proof of a code is checked until the person at this computer asks for a new code. The back-off lets
 // about 12 proofs a minute through, and rotating the code after wrong ones does not change the odds of a
 // random guess: a neighbour guessing all day would find a six-digit code with about 1.7 % chance a day.
-// With the pause a guesser gets ten tries per code the person makes. Paired keys are not affected.
+// With the pause a guesser who stays under ten an hour finds it with less than 1 % chance a month, and
+// a faster one stops pairing by code, which the person then sees. Paired keys are not affected.
 // Kept in memory only: a restart draws a fresh code nobody has tried, as the person's new code would,
 // and the guesser cannot cause one. Used on one thread ("dovrel.net").
 class PairingPause {
