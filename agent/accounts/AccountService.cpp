@@ -250,7 +250,7 @@ struct AccountService::Core : std::enable_shared_from_this<Core> {
     void requestShare(const std::string& payload, uint64_t epoch, ShareDone done) {
         grants->createShareCode(
             host.relayIdentity(), payload, shareMinutes, shareUses,
-            [this, epoch, done = std::move(done)](RelayGrant::Result<RelayGrant::ShareCode> r) {
+            [this, payload, epoch, done = std::move(done)](RelayGrant::Result<RelayGrant::ShareCode> r) {
                 std::optional<std::string> result;
                 if (epoch != accountEpoch) {
                     // Signed in or out meanwhile: the answer belongs to an account this computer has left.
@@ -261,6 +261,9 @@ struct AccountService::Core : std::enable_shared_from_this<Core> {
                     result = failure->message;
                 } else {
                     const auto& share = std::get<RelayGrant::ShareCode>(r);
+                    // Whoever claims it gets the pairing code in the link: it pairs as long as the share
+                    // code can be claimed, window or not.
+                    host.shareCodeIssued(payload, shareLifetime);
                     // The code hands out the pairing link to whoever presents it: it stays out of the log.
                     print("• share code issued: …redacted… (30 min, 3 claims — replaced once a device pairs)");
                     model({.grantBusy = false,
@@ -305,6 +308,7 @@ struct AccountService::Core : std::enable_shared_from_this<Core> {
         setGrant(std::nullopt);
         ++accountEpoch;
         const wex::RelayIdentity identity = host.reRegisterRelay("", "");
+        host.shareCodesWithdrawn();
         print("• signed out — back to the shared namespace on " + endpoint(identity));
         model({.grantExpiryText = "", .shareCode = "", .shareCodeNote = "", .account = "", .refreshPairingURL = true});
         finished();

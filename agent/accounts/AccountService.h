@@ -7,8 +7,8 @@
 #include <string>
 
 #include "agent/accounts/AccountApi.h"
-#include "agent/core/AccountHost.h"
 #include "agent/accounts/RelayGrant.h"
+#include "agent/core/AccountHost.h"
 #include "runtime/Scheduler.h"
 #include "runtime/SerialQueue.h"
 
@@ -41,7 +41,9 @@ public:
 
     static constexpr std::chrono::milliseconds shareRetryInterval{100};
     static constexpr std::chrono::seconds shareClaimWindow{25};
-    static constexpr double shareMinutes = 30;
+    // A share code's life at the relay, as the agent asks for it.
+    static constexpr std::chrono::minutes shareLifetime{30};
+    static constexpr double shareMinutes = shareLifetime.count();
     static constexpr int shareUses = 3;
     // The answer of a share request made before the pairing link exists: nothing is sent.
     static constexpr const char* linkNotReady = "the pairing link is not ready yet";

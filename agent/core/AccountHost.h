@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -56,6 +57,12 @@ public:
 
     // Drops the connected client, if any (on "dovrel.net"; posting is enough).
     virtual void dropClient() = 0;
+
+    // The relay issued a share code that hands out `payload` (the pairing link) to whoever claims it
+    // within `lifetime`: the pairing code in it keeps counting that long. Posting is enough.
+    virtual void shareCodeIssued(const std::string& payload, std::chrono::seconds lifetime) = 0;
+    // This computer left the account its share codes were issued in: they pair nothing from now on.
+    virtual void shareCodesWithdrawn() = 0;
 
     // Applies `change` on the main thread, in the order of the calls, then reads the view there and
     // hands it to `then` when `then` is set (exactly once).

@@ -139,6 +139,14 @@ void Agent::startAccounts() {
     hooks.onMain = [this](std::function<void()> fn) { onMain(std::move(fn)); };
     hooks.refreshPairingURL = [this] { refreshPairingURL(); };
     hooks.pairingLink = [this] { return pairing_.link(); };
+    hooks.shared = [this](const std::string& link, std::chrono::seconds lifetime) {
+        transport_->queue().post([this, code = pairingCodeOfLink(link), lifetime] {
+            if (code.empty())
+                codeWindow_.sharesWithdrawn();
+            else
+                codeWindow_.shared(code, clock().now() + lifetime);
+        });
+    };
     accounts_.start(*transport_, *observer_, deviceId(), std::move(hooks), relayConfig_);
 }
 
@@ -172,6 +180,18 @@ void Agent::disconnectSession() {
 
 void Agent::pairingCodeShown(bool shown) {
     transport_->queue().post([this, shown] { codeWindow_.setShown(shown, clock().now()); });
+}
+
+void Agent::newPairingCode() {
+    transport_->queue().post([this] {
+        const bool wasPaused = codePause_.paused();
+        codePause_.resume();
+        security_.rotatePairingCode();
+        print(std::string("• pairing code renewed from the window - the old one is dead") +
+              (wasPaused ? "; pairing by code goes on" : ""));
+        pairingCodeRotated();
+        if (wasPaused) onMain([this] { observer_->codePairingPaused(false, {}); });
+    });
 }
 
 void Agent::onMain(std::function<void()> fn) {
@@ -297,6 +317,7 @@ void Agent::sessionEnded() {
 }
 
 void Agent::clientConnected(const std::string& host) {
+    peerHost_ = host;
     strangerLines_.print("• TCP from " + host + " — awaiting handshake");
     onMain([this] { observer_->sessionChanged(SessionPhase::connecting, {}); });
 }

@@ -20,6 +20,7 @@
 #include "agent/core/FileReceiver.h"
 #include "agent/core/InputInjector.h"
 #include "agent/core/PairingCodeWindow.h"
+#include "agent/core/PairingPause.h"
 #include "agent/core/PairingPublisher.h"
 #include "agent/core/QuietController.h"
 #include "agent/core/RegionProbe.h"
@@ -99,6 +100,7 @@ public:
     void signOut() override;
     void refreshPairingLink() override { refreshPairingURL(); }
     void pairingCodeShown(bool shown) override;
+    void newPairingCode() override;
 
     // Video and audio go to the client; read by the capture pipeline from any thread.
     bool streaming() const { return media_.streaming(); }
@@ -121,10 +123,13 @@ private:
     void handleHello(wex::ByteView payload);
     void handleAuth(wex::ByteView payload);
     void pairByCode(const wex::Bytes& clientStaticPub);
+    // A wrong pairing code was checked at `now`: ten within an hour pause pairing by code.
+    void countWrongCode(Instant now);
     // The pairing code just changed: the link is rebuilt and, when signed in, a share code made for it.
     void pairingCodeRotated();
     void admit(const wex::AgentHandshakeMachine::Admit& admission);
-    void refuse(const wex::AgentHandshakeMachine::Refuse& refusal);
+    // `paused`: the refusal was unchecked because pairing by code is paused.
+    void refuse(const wex::AgentHandshakeMachine::Refuse& refusal, bool paused);
 
     // Control dispatch (AgentDispatch.cpp).
     void handleControl(const wex::CommonHeader& header, const wex::Bytes& payload);
@@ -160,8 +165,10 @@ private:
     SecurityStore security_;
     // Owned by "dovrel.net": the handshake in progress, the refusal streak and the pairing-code gate.
     wex::AgentHandshakeMachine handshake_{security_.identity()};
-    // Owned by "dovrel.net": whether a code proof counts now (the code is shown, or was lately).
+    // Owned by "dovrel.net": whether a code proof counts now (the code is shown, was lately, or a share
+    // code hands it out), and whether guessing has paused pairing by code.
     PairingCodeWindow codeWindow_;
+    PairingPause codePause_;
     // Clipboard text and files, received files: started with a full session, stopped at its end.
     SessionServices session_;
     std::shared_ptr<DesktopSession> desktop_;
@@ -175,6 +182,7 @@ private:
     // Owned by "dovrel.net".
     bool stopping_ = false; // the agent is going: late answers of other threads are dropped
     wex::Bytes sessionPeerPub_;
+    std::string peerHost_; // the address of the last controller that came on the local network
     DelayedRefusal refusal_{*transport_, clock()};
     WakeRequests wakeRequests_;
     // A session's controller that stops sending holds nothing down any more.

@@ -19,6 +19,8 @@ public:
         std::function<void(std::function<void()>)> onMain; // posts to the main thread, in order
         std::function<void()> refreshPairingURL;           // main thread
         std::function<std::string()> pairingLink;          // main thread: the whole link now shown
+        // A share code hands out `link` for `lifetime` (empty link: none does any more); thread-safe.
+        std::function<void(const std::string& link, std::chrono::seconds lifetime)> shared;
     };
 
     AgentAccountHost(AgentTransport& transport, AgentObserver& observer, std::string deviceId, Hooks hooks);
@@ -27,6 +29,10 @@ public:
     wex::RelayIdentity reRegisterRelay(const std::string& account, const std::string& token) override;
     void rotatePairingCode() override { hooks_.rotatePairingCode(); }
     void dropClient() override;
+    void shareCodeIssued(const std::string& payload, std::chrono::seconds lifetime) override {
+        hooks_.shared(payload, lifetime);
+    }
+    void shareCodesWithdrawn() override { hooks_.shared({}, {}); }
     void updateModel(AccountModelChange change, std::function<void(const AccountModelView&)> then) override;
 
 private:

@@ -24,6 +24,10 @@ std::string twoDecimals(Duration wait) {
     return text;
 }
 
+// What a controller is told when it proves a code while pairing by code is paused.
+constexpr const char* pausedAnswer = "That computer has stopped pairing by code after too many wrong codes. Make a "
+                                     "new code in its DOVRELÆ window, then pair with the new code.";
+
 const char* reasonName(const wex::AgentHandshakeMachine::Refuse& refusal) {
     if (refusal.backOff) return "backOff";
     return refusal.fail.reason == wex::AuthFailReason::notPaired ? "notPaired" : "badProof";
@@ -64,12 +68,18 @@ void Agent::handleAuth(wex::ByteView payload) {
     if (!handshake_.pending()) return;
     const bool paired = security_.isPaired(handshake_.pending()->clientStaticPub);
     const Instant now = clock().now();
-    // Outside the time the code is shown, no code is in force: a guesser's proof is not even checked.
+    // Outside the time the code is shown or shared, and while guessing has paused pairing by code, no
+    // code is in force: a guesser's proof is not even checked.
     const std::string code = pairingCode();
-    const auto inForce = codeWindow_.open(now) ? std::optional<std::string_view>(code) : std::nullopt;
+    const bool paused = codePause_.paused();
+    const auto inForce =
+        !paused && codeWindow_.counts(code, now) ? std::optional<std::string_view>(code) : std::nullopt;
     auto decision = handshake_.auth(auth, client, now, inForce, paired);
     if (auto* refusal = std::get_if<wex::AgentHandshakeMachine::Refuse>(&decision)) {
-        refuse(*refusal);
+        // Whoever holds the right code is told what to do; a guesser learns only that guessing is over.
+        if (paused && refusal->noCodeInForce) refusal->fail.message = pausedAnswer;
+        refuse(*refusal, paused);
+        if (auth.authMode == wex::AuthMode::psk && !refusal->backOff && !refusal->noCodeInForce) countWrongCode(now);
     } else if (auto* admission = std::get_if<wex::AgentHandshakeMachine::Admit>(&decision)) {
         if (admission->pairedByCode) pairByCode(admission->clientStaticPub);
         admit(*admission);
@@ -113,16 +123,34 @@ void Agent::admit(const wex::AgentHandshakeMachine::Admit& admission) {
     onMain([this, name = admission.clientName] { observer_->sessionChanged(SessionPhase::connected, name); });
 }
 
-void Agent::refuse(const wex::AgentHandshakeMachine::Refuse& refusal) {
+void Agent::countWrongCode(Instant now) {
+    if (!codePause_.wrongCode(transport_->clientIsRelay() ? std::string() : peerHost_, now)) return;
+    std::vector<std::string> from = codePause_.addresses();
+    std::string named;
+    for (const std::string& address : from)
+        named += (named.empty() ? "" : ", ") + (address.empty() ? std::string("the relay") : address);
+    print("• pairing by code PAUSED after " + std::to_string(PairingPause::wrongCodesToPause) +
+          " wrong codes within an hour (from " + named +
+          ") — codes are refused unchecked until a new code is made in this computer's DOVRELÆ window; paired "
+          "devices still connect by key");
+    onMain([this, from = std::move(from)] { observer_->codePairingPaused(true, from); });
+}
+
+void Agent::refuse(const wex::AgentHandshakeMachine::Refuse& refusal, bool paused) {
     if (refusal.rotateCode) {
         security_.rotatePairingCode();
         print("• pairing code ROTATED after " + std::to_string(refusal.wrongCodes) +
               " wrong codes — the old one is dead");
         pairingCodeRotated();
     }
-    if (refusal.noCodeInForce)
-        refusalLines_.print("• pairing code refused — a code pairs only while this computer's DOVRELÆ window shows it "
-                            "and for 10 minutes after; open the window here, then try again");
+    if (refusal.noCodeInForce && paused)
+        refusalLines_.print("• pairing code refused unchecked — pairing by code is paused after too many wrong codes "
+                            "until a new code is made in this computer's DOVRELÆ window");
+    else if (refusal.noCodeInForce)
+        refusalLines_.print(
+            "• pairing code refused — a code pairs only while this computer's DOVRELÆ window shows it "
+            "and for 10 minutes after, or while a share code hands it out; open the window here, then try "
+            "again");
     refusalLines_.print(std::string("• AUTH REJECTED (") + reasonName(refusal) + ") for " +
                         fingerprint(refusal.clientStaticPub) + " — refusing in " + twoDecimals(refusal.delay) +
                         "s (streak " + std::to_string(refusal.streak) + ")");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "agent/core/AccountHost.h"
 
@@ -43,6 +44,9 @@ public:
     virtual void accountChanged(const AccountModelChange& change) = 0;
     // The access-grant lifetime chosen in the window, in hours; 0 for none chosen.
     virtual double grantTTLHours() const = 0;
+    // Pairing by code stopped after too many wrong codes (`paused`), with the addresses they came from
+    // (an empty one: through the relay); or it goes on again with a new code (`!paused`, no addresses).
+    virtual void codePairingPaused(bool paused, const std::vector<std::string>& fromAddresses) = 0;
 };
 
 // What the face asks the agent to do. Main thread; each call returns at once and its outcome arrives
@@ -62,6 +66,8 @@ public:
     // The window shows the pairing code from now on, or no longer: codes pair only while it is shown
     // and for a while after.
     virtual void pairingCodeShown(bool shown) = 0;
+    // A new pairing code replaces the current one, and pairing by code goes on if it had paused.
+    virtual void newPairingCode() = 0;
 };
 
 } // namespace dovrel::agent

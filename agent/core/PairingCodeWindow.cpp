@@ -12,9 +12,11 @@ void PairingCodeWindow::shownOnce(Instant now) {
     if (!lastShown_ || *lastShown_ < now) lastShown_ = now;
 }
 
-bool PairingCodeWindow::open(Instant now) const {
-    if (shown_) return true;
-    return lastShown_ && now - *lastShown_ <= afterShown;
+void PairingCodeWindow::shared(std::string code, Instant until) { share_ = Share{std::move(code), until}; }
+
+bool PairingCodeWindow::counts(std::string_view code, Instant now) const {
+    if (shown_ || (lastShown_ && now - *lastShown_ <= afterShown)) return true;
+    return share_ && share_->code == code && now <= share_->until;
 }
 
 } // namespace dovrel::agent

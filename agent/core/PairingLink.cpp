@@ -1,6 +1,7 @@
 #include "agent/core/PairingLink.h"
 
 #include <string>
+#include <utility>
 
 namespace dovrel::agent {
 
@@ -81,29 +82,55 @@ std::string relayGrantQuery(std::string_view account, std::string_view grantToke
     return query;
 }
 
-std::string redactPairingLink(std::string_view link) {
-    // The code pairs any device that learns it and the token opens the relay: neither may reach a log.
-    const auto secret = [](std::string_view name) { return name == "token" || name == "code"; };
+namespace {
+
+// Calls `each(name, value, whole)` for every "name=value" of the link's query in order (a parameter
+// without "=" has an empty name and stands whole in `whole`); nothing when the link has no query.
+template <typename Each> void eachParameter(std::string_view link, Each each) {
     const std::size_t query = link.find('?');
-    if (query == std::string_view::npos) return std::string(link);
-    std::string out(link.substr(0, query + 1));
-    out.reserve(link.size());
+    if (query == std::string_view::npos) return;
     std::size_t from = query + 1;
     while (true) {
         const std::size_t amp = link.find('&', from);
         const std::string_view param = link.substr(from, amp == std::string_view::npos ? link.npos : amp - from);
         const std::size_t eq = param.find('=');
-        if (eq != std::string_view::npos && secret(param.substr(0, eq))) {
-            out.append(param.substr(0, eq + 1));
-            out.append(redactedToken);
-        } else {
-            out.append(param);
-        }
-        if (amp == std::string_view::npos) break;
-        out += '&';
+        if (eq == std::string_view::npos)
+            each(std::string_view(), std::string_view(), param);
+        else
+            each(param.substr(0, eq), param.substr(eq + 1), param);
+        if (amp == std::string_view::npos) return;
         from = amp + 1;
     }
+}
+
+} // namespace
+
+std::string redactPairingLink(std::string_view link) {
+    // The code pairs any device that learns it and the token opens the relay: neither may reach a log.
+    const std::size_t query = link.find('?');
+    if (query == std::string_view::npos) return std::string(link);
+    std::string out(link.substr(0, query + 1));
+    out.reserve(link.size());
+    bool first = true;
+    eachParameter(link, [&](std::string_view name, std::string_view, std::string_view whole) {
+        if (!std::exchange(first, false)) out += '&';
+        if (name == "token" || name == "code") {
+            out.append(name);
+            out += '=';
+            out.append(redactedToken);
+        } else {
+            out.append(whole);
+        }
+    });
     return out;
+}
+
+std::string pairingCodeOfLink(std::string_view link) {
+    std::string code;
+    eachParameter(link, [&](std::string_view name, std::string_view value, std::string_view) {
+        if (name == "code" && code.empty()) code = std::string(value);
+    });
+    return code;
 }
 
 std::string pairingLinkHost(const std::optional<std::string>& primaryIP) {

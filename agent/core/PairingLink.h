@@ -43,6 +43,10 @@ std::string relayGrantQuery(std::string_view account, std::string_view grantToke
 // neither the pairing code nor a grant token ever reaches it.
 std::string redactPairingLink(std::string_view link);
 
+// The value of the link's first "code" parameter as it stands (a pairing code is digits, which are never
+// escaped); empty when it has none.
+std::string pairingCodeOfLink(std::string_view link);
+
 // The address for "host=": the primary local IPv4 address, else "127.0.0.1".
 std::string pairingLinkHost(const std::optional<std::string>& primaryIP);
 

@@ -78,8 +78,8 @@ struct LinuxPowerAssertions::State {
             return;
         }
         QDBusMessage call = QDBusMessage::createMethodCall(login1, login1Path, login1Manager, "Inhibit");
-        call.setArguments({QStringLiteral("idle:sleep"), QStringLiteral("Dovrel"),
-                           QStringLiteral("Dovrel remote access - stay reachable"), QStringLiteral("block")});
+        call.setArguments({QStringLiteral("idle:sleep"), QStringLiteral("DOVRELÆ"),
+                           QStringLiteral("DOVRELÆ remote access - stay reachable"), QStringLiteral("block")});
         const QDBusMessage reply = bus.call(call, QDBus::Block, options.dbusTimeoutMs);
         if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
             print("⚠︎ could not keep this computer from sleeping — logind refused (" +

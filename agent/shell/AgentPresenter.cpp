@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include "agent/shell/AppModel.h"
 
@@ -75,5 +76,13 @@ void AgentPresenter::accountChanged(const AccountModelChange& c) {
 }
 
 double AgentPresenter::grantTTLHours() const { return model_.grantTTLHours(); }
+
+void AgentPresenter::codePairingPaused(bool paused, const std::vector<std::string>& fromAddresses) {
+    QStringList addresses;
+    for (const std::string& address : fromAddresses)
+        addresses.append(q(address));
+    model_.setWrongCodeAddresses(addresses);
+    model_.setCodePairingPaused(paused);
+}
 
 } // namespace dovrel::agent

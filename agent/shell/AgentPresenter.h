@@ -22,6 +22,7 @@ public:
     void videoReport(int framesPerSecond, const std::string& path) override;
     void accountChanged(const AccountModelChange& change) override;
     double grantTTLHours() const override;
+    void codePairingPaused(bool paused, const std::vector<std::string>& fromAddresses) override;
 
 private:
     AppModel& model_;

@@ -1,8 +1,11 @@
 #include "agent/shell/AgentWindowModel.h"
 
+#include <QLocale>
 #include <QMetaMethod>
 #include <QMetaProperty>
 #include <QTextBoundaryFinder>
+
+#include "agent/core/PairingPause.h"
 
 namespace dovrel::agent {
 
@@ -54,6 +57,17 @@ bool AgentWindowModel::hasShareCode() const { return !app_.shareCode().isEmpty()
 // An empty note keeps its line, so the block does not jump when a note arrives.
 QString AgentWindowModel::shareCodeNoteLine() const {
     return app_.shareCodeNote().isEmpty() ? QStringLiteral(" ") : app_.shareCodeNote();
+}
+
+QString AgentWindowModel::pauseText() const {
+    if (!app_.codePairingPaused()) return {};
+    QStringList from;
+    for (const QString& address : app_.wrongCodeAddresses())
+        from.append(address.isEmpty() ? tr("the relay") : address);
+    return tr("Pairing by code is paused: %1 wrong codes were tried within an hour, from %2. No code pairs until "
+              "you make a new one; devices already paired still connect.")
+        .arg(PairingPause::wrongCodesToPause)
+        .arg(QLocale().createSeparatedList(from));
 }
 
 void AgentWindowModel::setShowManual(bool v) { update(showManual_, v); }
@@ -122,6 +136,8 @@ QString AgentWindowModel::sharingMessage() const {
     return !app_.grantError().isEmpty() ? app_.grantError() : app_.grantNotice();
 }
 
+bool AgentWindowModel::canChangeAccess() const { return signedIn() && !app_.grantBusy(); }
+
 bool AgentWindowModel::sharingMessageIsError() const { return !app_.grantError().isEmpty(); }
 
 bool AgentWindowModel::videoActive() const { return app_.videoFps() >= 1; }
@@ -136,14 +152,18 @@ QString AgentWindowModel::wakeText() const { return app_.wakeReady() ? tr("Wake-
 
 QString AgentWindowModel::wakeButtonText() const { return app_.wakeReady() ? tr("Settings") : tr("Turn on"); }
 
-void AgentWindowModel::copyShareCode() {
-    clipboard_.setText(app_.shareCode());
+void AgentWindowModel::showCopied(bool AgentWindowModel::*flag) {
     const uint64_t press = ++copyPresses_;
-    copiedResets_[press] = clock_.after(copiedFor, [this, press] {
-        update(copied_, false);
+    copiedResets_[press] = clock_.after(copiedFor, [this, press, flag] {
+        update(this->*flag, false);
         copiedResets_.erase(press); // the clock holds this callback while it runs
     });
-    update(copied_, true);
+    update(this->*flag, true);
+}
+
+void AgentWindowModel::copyShareCode() {
+    clipboard_.setText(app_.shareCode());
+    showCopied(&AgentWindowModel::copied_);
 }
 
 void AgentWindowModel::newShareCode() {
@@ -151,7 +171,12 @@ void AgentWindowModel::newShareCode() {
     app_.createShareCode();
 }
 
-void AgentWindowModel::copyPairingLink() { clipboard_.setText(app_.pairingURL()); }
+void AgentWindowModel::copyPairingLink() {
+    clipboard_.setText(app_.pairingURL());
+    showCopied(&AgentWindowModel::linkCopied_);
+}
+
+void AgentWindowModel::newPairingCode() { app_.newPairingCode(); }
 
 void AgentWindowModel::submitAccount() {
     if (!canSubmitAccount()) return;
@@ -166,12 +191,12 @@ void AgentWindowModel::signOut() {
 }
 
 void AgentWindowModel::newGrant() {
-    if (app_.grantBusy()) return;
+    if (!canChangeAccess()) return;
     app_.newGrant(app_.grantTTLHours());
 }
 
 void AgentWindowModel::askCancelAllAccess() {
-    if (app_.grantBusy()) return;
+    if (!canChangeAccess()) return;
     update(confirmCancelAccess_, true);
 }
 

@@ -37,6 +37,9 @@ class AgentWindowModel : public QObject {
     Q_PROPERTY(bool hasShareCode READ hasShareCode NOTIFY changed)
     Q_PROPERTY(QString shareCodeNoteLine READ shareCodeNoteLine NOTIFY changed)
     Q_PROPERTY(bool copied READ copied NOTIFY changed)
+    Q_PROPERTY(bool linkCopied READ linkCopied NOTIFY changed)
+    // Empty unless pairing by code has paused after too many wrong codes: what happened and from where.
+    Q_PROPERTY(QString pauseText READ pauseText NOTIFY changed)
     Q_PROPERTY(bool showManual READ showManual WRITE setShowManual NOTIFY changed)
     Q_PROPERTY(QString lanLine READ lanLine NOTIFY changed)
     Q_PROPERTY(QString overlayLine READ overlayLine NOTIFY changed)
@@ -57,6 +60,8 @@ class AgentWindowModel : public QObject {
     Q_PROPERTY(QString sharingMessage READ sharingMessage NOTIFY changed)
     Q_PROPERTY(bool sharingMessageIsError READ sharingMessageIsError NOTIFY changed)
     Q_PROPERTY(bool confirmCancelAccess READ confirmCancelAccess NOTIFY changed)
+    // A new grant or cancelling all access can start: signed in, and no grant work under way.
+    Q_PROPERTY(bool canChangeAccess READ canChangeAccess NOTIFY changed)
     // Permissions, video and wake.
     Q_PROPERTY(dovrel::agent::FixRow* screenCapture READ screenCapture CONSTANT)
     Q_PROPERTY(dovrel::agent::FixRow* inputControl READ inputControl CONSTANT)
@@ -71,7 +76,7 @@ class AgentWindowModel : public QObject {
     Q_PROPERTY(dovrel::agent::UnattendedChecker* readiness READ readiness CONSTANT)
 
 public:
-    // How long "Copied!" shows after the share code was copied.
+    // How long "Copied!" shows after the share code or the pairing link was copied.
     static constexpr std::chrono::milliseconds copiedFor{1600};
     // Lifetimes of the next grant, in hours; 0 never expires.
     static constexpr double lifetimes[] = {0, 1, 8, 24, 168};
@@ -89,6 +94,8 @@ public:
     bool hasShareCode() const;
     QString shareCodeNoteLine() const;
     bool copied() const { return copied_; }
+    bool linkCopied() const { return linkCopied_; }
+    QString pauseText() const;
     bool showManual() const { return showManual_; }
     void setShowManual(bool v);
     QString lanLine() const;
@@ -115,6 +122,7 @@ public:
     QString sharingMessage() const;
     bool sharingMessageIsError() const;
     bool confirmCancelAccess() const { return confirmCancelAccess_; }
+    bool canChangeAccess() const;
 
     FixRow* screenCapture() const { return screenCapture_.get(); }
     FixRow* inputControl() const { return inputControl_.get(); }
@@ -135,6 +143,7 @@ public:
     Q_INVOKABLE void copyShareCode();
     Q_INVOKABLE void newShareCode();
     Q_INVOKABLE void copyPairingLink();
+    Q_INVOKABLE void newPairingCode();
     Q_INVOKABLE void submitAccount();
     Q_INVOKABLE void toggleAccountMode();
     Q_INVOKABLE void signOut();
@@ -157,6 +166,8 @@ private slots:
 
 private:
     template <typename T> void update(T& field, const T& value);
+    // Sets `flag` for copiedFor.
+    void showCopied(bool AgentWindowModel::*flag);
 
     AppModel& app_;
     UnattendedChecker& readiness_;
@@ -165,8 +176,9 @@ private:
     WindowSettings settings_;
     bool dark_ = false;
     bool copied_ = false;
+    bool linkCopied_ = false;
     // Each copy press's own reset, by press: none cancels another, so the earliest still running ends
-    // "Copied!" (a second press 1 s after the first reverts 0.6 s later).
+    // its button's "Copied!" (a second press 1 s after the first reverts 0.6 s later).
     std::map<uint64_t, std::unique_ptr<Timer>> copiedResets_;
     uint64_t copyPresses_ = 0;
     bool showManual_ = false;

@@ -76,6 +76,12 @@ void AppModel::setShareCodeExpiresAt(const QDateTime& v) {
 void AppModel::setAccount(const QString& v) { assign(this, account_, v, &AppModel::accountChanged); }
 void AppModel::setAccountBusy(bool v) { assign(this, accountBusy_, v, &AppModel::accountBusyChanged); }
 void AppModel::setAccountError(const QString& v) { assign(this, accountError_, v, &AppModel::accountErrorChanged); }
+void AppModel::setCodePairingPaused(bool v) {
+    assign(this, codePairingPaused_, v, &AppModel::codePairingPausedChanged);
+}
+void AppModel::setWrongCodeAddresses(const QStringList& v) {
+    assign(this, wrongCodeAddresses_, v, &AppModel::wrongCodeAddressesChanged);
+}
 
 void AppModel::newGrant(double ttlHours) { commands_.newGrant(ttlHours); }
 void AppModel::cancelAllAccess() { commands_.cancelAllAccess(); }
@@ -85,6 +91,7 @@ void AppModel::signIn(const QString& account, const QString& password, bool crea
     commands_.signIn(account.toStdString(), password.toStdString(), create, invite.toStdString());
 }
 void AppModel::signOut() { commands_.signOut(); }
+void AppModel::newPairingCode() { commands_.newPairingCode(); }
 void AppModel::pairingCodeShown(bool shown) { commands_.pairingCodeShown(shown); }
 
 template <typename Work> void AppModel::inBackground(Work work) {

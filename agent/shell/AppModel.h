@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include "agent/core/AgentObserver.h"
 
@@ -74,6 +75,10 @@ class AppModel : public QObject {
     Q_PROPERTY(QString account READ account NOTIFY accountChanged)
     Q_PROPERTY(bool accountBusy READ accountBusy NOTIFY accountBusyChanged)
     Q_PROPERTY(QString accountError READ accountError NOTIFY accountErrorChanged)
+    // Pairing by code stopped after too many wrong codes, and the addresses they came from (an empty
+    // one: through the relay); until the person asks for a new code.
+    Q_PROPERTY(bool codePairingPaused READ codePairingPaused NOTIFY codePairingPausedChanged)
+    Q_PROPERTY(QStringList wrongCodeAddresses READ wrongCodeAddresses NOTIFY wrongCodeAddressesChanged)
 
 public:
     // Shown until start-up has drawn the first code.
@@ -114,6 +119,8 @@ public:
     QString account() const { return account_; }
     bool accountBusy() const { return accountBusy_; }
     QString accountError() const { return accountError_; }
+    bool codePairingPaused() const { return codePairingPaused_; }
+    QStringList wrongCodeAddresses() const { return wrongCodeAddresses_; }
 
     void setPairingCode(const QString& v);
     void setResting(bool v);
@@ -145,6 +152,8 @@ public:
     void setAccount(const QString& v);
     void setAccountBusy(bool v);
     void setAccountError(const QString& v);
+    void setCodePairingPaused(bool v);
+    void setWrongCodeAddresses(const QStringList& v);
 
     // A share-code request is under way; a second one is not started meanwhile. Main thread, not observed.
     bool shareInFlight = false;
@@ -157,6 +166,7 @@ public:
     Q_INVOKABLE void createShareCode();
     Q_INVOKABLE void signIn(const QString& account, const QString& password, bool create, const QString& invite);
     Q_INVOKABLE void signOut();
+    Q_INVOKABLE void newPairingCode();
     // The pairing code is on the screen from now on, or no longer.
     void pairingCodeShown(bool shown);
 
@@ -200,6 +210,8 @@ signals:
     void accountChanged();
     void accountBusyChanged();
     void accountErrorChanged();
+    void codePairingPausedChanged();
+    void wrongCodeAddressesChanged();
 
     // Another copy of the agent was started: the window should come forward.
     void showWindowRequested();
@@ -235,6 +247,8 @@ private:
     QString account_;
     bool accountBusy_ = false;
     QString accountError_;
+    bool codePairingPaused_ = false;
+    QStringList wrongCodeAddresses_;
 
     AgentCommands& commands_;
     std::shared_ptr<AppModelSampler> sampler_;

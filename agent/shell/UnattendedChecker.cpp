@@ -34,7 +34,7 @@ UnattendedChecker::UnattendedChecker(std::function<Readiness()> check, QString u
     rows_[0] = std::make_unique<ReadinessRow>(tr("Restarts if it stops"), noPanel, launcher, clipboard);
     rows_[1] = std::make_unique<ReadinessRow>(tr("Automatic login"), QStringList{"gnome-control-center", "users"},
                                               launcher, clipboard);
-    rows_[2] = std::make_unique<ReadinessRow>(tr("Disk encryption ON"), noPanel, launcher, clipboard);
+    rows_[2] = std::make_unique<ReadinessRow>(tr("Disk encryption"), noPanel, launcher, clipboard);
     rows_[3] = std::make_unique<ReadinessRow>(tr("Restart after power failure"), noPanel, launcher, clipboard);
     rows_[4] = std::make_unique<ReadinessRow>(tr("Never sleep"), QStringList{"gnome-control-center", "power"}, launcher,
                                               clipboard);
@@ -45,6 +45,15 @@ UnattendedChecker::~UnattendedChecker() = default;
 
 QString UnattendedChecker::badge() const {
     return answers_.ready() ? tr("Ready") : QStringLiteral("%1/4").arg(answers_.doneCount());
+}
+
+QString UnattendedChecker::intro() const {
+    for (const auto& row : rows_)
+        if (row->canOpen())
+            return tr("So the computer stays reachable with nobody in the room. Each warning says how to fix it: a "
+                      "terminal command to copy (sudo asks for your password), Open for its settings, or what to do.");
+    return tr("So the computer stays reachable with nobody in the room. Each warning says how to fix it: a terminal "
+              "command to copy (sudo asks for your password) or what to do.");
 }
 
 void UnattendedChecker::refresh() {

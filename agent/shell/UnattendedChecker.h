@@ -61,6 +61,8 @@ class UnattendedChecker : public QObject {
     Q_PROPERTY(bool ready READ ready NOTIFY changed)
     Q_PROPERTY(QString badge READ badge NOTIFY changed)
     Q_PROPERTY(QString lastChecked READ lastChecked NOTIFY changed)
+    // What the section's warnings offer: "Open" is named only while a row shows it.
+    Q_PROPERTY(QString intro READ intro NOTIFY changed)
     Q_PROPERTY(dovrel::agent::ReadinessRow* supervisedRow READ supervisedRow CONSTANT)
     Q_PROPERTY(dovrel::agent::ReadinessRow* autoLoginRow READ autoLoginRow CONSTANT)
     Q_PROPERTY(dovrel::agent::ReadinessRow* encryptionRow READ encryptionRow CONSTANT)
@@ -83,6 +85,7 @@ public:
     bool ready() const { return answers_.ready(); }
     QString badge() const;
     QString lastChecked() const { return lastChecked_; }
+    QString intro() const;
     ReadinessRow* supervisedRow() const { return rows_[0].get(); }
     ReadinessRow* autoLoginRow() const { return rows_[1].get(); }
     ReadinessRow* encryptionRow() const { return rows_[2].get(); }

@@ -210,9 +210,11 @@ void ClientCore::disconnect() {
     decoder_->reset();
     firstPictureWanted_ = true;
     pictureRefused_ = false;
+    linkTooSlowShown_ = false;
     post([](WEXClient& c) {
         emit c.sessionEnded();
         c.publishPictureRefusal({});
+        c.publishLinkTooSlow(false);
         c.publishReconnecting(false);
         c.publishFps(0);
         c.publishHasFirstFrame(false);

@@ -22,6 +22,7 @@
 #include "controller/client/SessionChannel.h"
 #include "controller/client/SessionLinks.h"
 #include "controller/client/SessionLiveness.h"
+#include "controller/client/SlowLinkWatch.h"
 #include "controller/client/StreamLink.h"
 #include "controller/client/UnpairFlow.h"
 #include "controller/client/VideoDecoder.h"
@@ -269,7 +270,10 @@ private:
     std::optional<wex::VideoNALHeader> lastVideoHeader_; // stands in for a broken frame's lost header
     std::atomic<bool> firstPictureWanted_{true};
     std::atomic<bool> pictureRefused_{false}; // said so, and no picture shown since
-    AudioThread audio_;                       // the sound server is reached there, never on this thread
+    // Pieces arrive but no keyframe whole, before the first picture; and whether the window was told.
+    SlowLinkWatch slowLink_;
+    bool linkTooSlowShown_ = false;
+    AudioThread audio_; // the sound server is reached there, never on this thread
     std::atomic<bool> audioMuted_{false};
     int64_t audioFramesIn_ = 0;
     int64_t audioSamplesIn_ = 0;

@@ -166,12 +166,15 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
 
     setStatus(texts::statusPaired);
     pictureRefused_ = false;
+    slowLink_.sessionStarted(clock_.now());
+    linkTooSlowShown_ = false;
     post([id = QString::fromStdString(agentRoom_), relay = links_.isRelay(),
           port = links_.isRelay() ? 0 : static_cast<int>(links_.boundVideoPort())](WEXClient& c) {
         c.publishReconnecting(false);
         c.publishAgentDeviceId(id);
         c.publishSessionWay(relay, port);
         c.publishPictureRefusal({});
+        c.publishLinkTooSlow(false);
     });
     setPhase(Phase::of(PhaseKind::connected));
 

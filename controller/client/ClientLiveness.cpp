@@ -45,6 +45,13 @@ void ClientCore::livenessTick() {
         audioFramesIn_ = audioSamplesIn_ = audioDecodeFails_ = 0;
     }
 
+    // Before the first picture only: afterwards keyframes are rare by design (refresh waves repair).
+    const bool slow = session_ && firstPictureWanted_ && slowLink_.tick(now);
+    if (slow != linkTooSlowShown_) {
+        linkTooSlowShown_ = slow;
+        post([slow](WEXClient& c) { c.publishLinkTooSlow(slow); });
+    }
+
     if (t.linkQuiet) {
         post([](WEXClient& c) { c.publishReconnecting(true); });
         setStatus(texts::statusLinkQuiet);

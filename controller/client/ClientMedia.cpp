@@ -42,6 +42,7 @@ void ClientCore::onVideoPiece(const wex::OpenedFrame& opened, Instant receivedAt
         fragment = wex::FragmentHeader::decode(r);
         slice = slice.subspan(wex::FragmentHeader::size);
     }
+    slowLink_.piece();
     // Decodes one payload and publishes its size; `damaged` when pieces of it never came.
     const auto show = [&](const wex::VideoNALPayload& payload, bool damaged) {
         lastVideoHeader_ = payload.header;
@@ -93,6 +94,7 @@ void ClientCore::onVideoPiece(const wex::OpenedFrame& opened, Instant receivedAt
     }
     for (const auto& broken : reasm_.closeBefore(payload.header.frameId))
         showBroken(broken);
+    if (payload.header.nalFlags.contains(wex::NALFlag::keyframe)) slowLink_.wholeKeyframe(clock_.now());
     show(payload, false);
 }
 

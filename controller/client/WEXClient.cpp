@@ -321,6 +321,12 @@ void WEXClient::publishPictureRefusal(const QString& text) {
     emit pictureRefusalChanged();
 }
 
+void WEXClient::publishLinkTooSlow(bool on) {
+    if (on == linkTooSlow_) return;
+    linkTooSlow_ = on;
+    emit linkTooSlowChanged();
+}
+
 void WEXClient::sendControl(wex::ControlType type, wex::Bytes payload) {
     postToCore([type, payload = std::move(payload)](ClientCore& c) { c.sendControlSecure(payload, type); });
 }

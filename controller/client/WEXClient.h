@@ -60,6 +60,7 @@ class WEXClient : public QObject, public InputChannel, public SessionChannel, pu
     Q_PROPERTY(QVariant lastAgentError READ lastAgentErrorForView NOTIFY lastAgentErrorChanged)
     Q_PROPERTY(QString agentDeviceId READ agentDeviceId NOTIFY agentDeviceIdChanged)
     Q_PROPERTY(QString pictureRefusal READ pictureRefusal NOTIFY pictureRefusalChanged)
+    Q_PROPERTY(bool linkTooSlow READ linkTooSlow NOTIFY linkTooSlowChanged)
     Q_PROPERTY(QString targetKind READ targetKind WRITE setTargetKind NOTIFY targetKindChanged)
     Q_PROPERTY(bool sessionViaRelay READ sessionViaRelay NOTIFY sessionWayChanged)
     Q_PROPERTY(int videoPort READ videoPort NOTIFY sessionWayChanged)
@@ -159,6 +160,8 @@ public:
     // Why the session's pictures are not shown when the agent sends ones this computer refuses to
     // decode; empty otherwise.
     QString pictureRefusal() const { return pictureRefusal_; }
+    // Before the session's first picture: pieces of pictures arrive, but for seconds no keyframe whole.
+    bool linkTooSlow() const { return linkTooSlow_; }
     // "mac", "windows" or "linux", or empty while the kind of machine is not known.
     QString targetKind() const { return targetKind_; }
     void setTargetKind(const QString& kind);
@@ -191,6 +194,7 @@ signals:
     void lastAgentErrorChanged();
     void agentDeviceIdChanged();
     void pictureRefusalChanged();
+    void linkTooSlowChanged();
     void targetKindChanged();
     void sessionWayChanged();
     // A file sent to the agent arrived whole.
@@ -229,6 +233,7 @@ private:
     void publishRemoteSize(const QSizeF& size);
     void publishAgentDeviceId(const QString& id);
     void publishPictureRefusal(const QString& text);
+    void publishLinkTooSlow(bool on);
     void publishSessionWay(bool viaRelay, int videoPort);
     void publishDisplays(const std::vector<wex::DisplayInfo>& displays, int streaming);
     void publishDeckStat(const wex::DeckStat& stat);
@@ -266,6 +271,7 @@ private:
     std::optional<std::string> lastAgentError_;
     QString agentDeviceId_;
     QString pictureRefusal_;
+    bool linkTooSlow_ = false;
     QString targetKind_;
     bool sessionViaRelay_ = false;
     int videoPort_ = 0;

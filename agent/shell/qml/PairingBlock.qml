@@ -136,6 +136,36 @@ ColumnLayout {
         }
     }
 
+    // Pairing by code stopped after too many wrong codes: what happened, from where, and the way on.
+    Rectangle {
+        objectName: "pauseNotice"
+        visible: block.vm.pauseText.length > 0
+        Layout.fillWidth: true
+        implicitHeight: pause.implicitHeight + 20
+        radius: 8
+        color: block.theme.field
+        border.color: block.theme.warn
+        ColumnLayout {
+            id: pause
+            anchors.fill: parent
+            anchors.margins: 10
+            spacing: 6
+            Caption {
+                objectName: "pauseText"
+                theme: block.theme
+                color: block.theme.text
+                text: block.vm.pauseText
+            }
+            IconButton {
+                objectName: "newPairingCode"
+                theme: block.theme
+                symbol: "renew"
+                text: qsTr("New pairing code")
+                onClicked: block.vm.newPairingCode()
+            }
+        }
+    }
+
     // Set up by hand: a disclosure that keeps its state while the window lives.
     ColumnLayout {
         spacing: 6
@@ -203,8 +233,8 @@ ColumnLayout {
             IconButton {
                 objectName: "copyPairingLink"
                 theme: block.theme
-                symbol: "copy"
-                text: qsTr("Copy pairing link")
+                symbol: block.vm.linkCopied ? "checkmark" : "copy"
+                text: block.vm.linkCopied ? qsTr("Copied!") : qsTr("Copy pairing link")
                 font.pixelSize: block.theme.caption2
                 onClicked: block.vm.copyPairingLink()
             }

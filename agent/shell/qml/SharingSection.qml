@@ -48,7 +48,7 @@ ColumnLayout {
             objectName: "newGrant"
             theme: section.theme
             symbol: "renew"
-            enabled: !section.app.grantBusy
+            enabled: section.vm.canChangeAccess
             text: qsTr("New code")
             tip: qsTr("Issue a fresh QR. The previous one stops working immediately.")
             onClicked: section.vm.newGrant()
@@ -58,7 +58,7 @@ ColumnLayout {
             theme: section.theme
             symbol: "shield.x"
             danger: true
-            enabled: !section.app.grantBusy
+            enabled: section.vm.canChangeAccess
             text: qsTr("Cancel all access")
             tip: qsTr("Cancel this computer's QR code and share code, change its pairing code, and disconnect anyone connected. Your account and other devices are not affected.")
             onClicked: section.vm.askCancelAllAccess()

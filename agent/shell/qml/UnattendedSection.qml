@@ -39,8 +39,9 @@ ColumnLayout {
         }
     }
     Caption {
+        objectName: "readinessIntro"
         theme: section.theme
-        text: qsTr("So the computer stays reachable with nobody in the room. Each warning says how to fix it: a terminal command to copy (sudo asks for your password), Open for its settings, or what to do.")
+        text: section.checker.intro
     }
 
     ReadinessRowView { objectName: "supervisedRow"; row: section.checker.supervisedRow; theme: section.theme }

@@ -180,6 +180,13 @@ public:
         ++drops_;
     }
 
+    // The links share codes were said to hand out, in order; an empty one for a withdrawal.
+    void shareCodeIssued(const std::string& payload, std::chrono::seconds) override {
+        const std::lock_guard g(lock_);
+        shared_.push_back(payload);
+    }
+    void shareCodesWithdrawn() override { shareCodeIssued({}, {}); }
+
     void updateModel(agent::AccountModelChange change,
                      std::function<void(const agent::AccountModelView&)> then) override {
         {
@@ -235,6 +242,10 @@ public:
         const std::lock_guard g(lock_);
         return drops_;
     }
+    std::vector<std::string> shared() const {
+        const std::lock_guard g(lock_);
+        return shared_;
+    }
     std::vector<std::string> callerThreads() const {
         const std::lock_guard g(lock_);
         return callerThreads_;
@@ -270,6 +281,7 @@ private:
     std::string pairingCode_ = "123456";
     int rotations_ = 0;
     int drops_ = 0;
+    std::vector<std::string> shared_;
     std::vector<Registration> registrations_;
     std::vector<std::string> callerThreads_;
 

@@ -185,6 +185,7 @@ TEST_F(Service, AShareCodeCarriesTheWholeLinkAndStaysOutOfTheLog) {
     EXPECT_FALSE(m.grantBusy);
     EXPECT_TRUE(log.hasLine(shareIssued));
     EXPECT_FALSE(log.contains(issued.code));
+    EXPECT_EQ(host->shared(), std::vector<std::string>{issued.payload}) << "the agent learns what it hands out";
 }
 
 TEST_F(Service, NoShareCodeIsAskedForBeforeThePairingLinkExists) {
@@ -533,6 +534,8 @@ TEST_F(Service, AShareCodeThatArrivesAfterSignOutIsNotShown) {
     EXPECT_FALSE(m.shareInFlight);
     EXPECT_FALSE(m.grantBusy);
     EXPECT_FALSE(log.contains("share code issued"));
+    EXPECT_EQ(host->shared(), std::vector<std::string>{""})
+        << "signing out withdrew the codes; the late one hands out nothing";
 }
 
 // ---- one at a time, on one thread

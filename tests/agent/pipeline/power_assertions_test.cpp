@@ -97,7 +97,7 @@ TEST(LinuxPowerAssertions, HoldsLogindsIdleAndSleepInhibitorUntilTheAgentLetsGo)
         power.hold();
         ASSERT_TRUE(waitUntil([&] { return !logind.inhibits.isEmpty() && power.sleepInhibited(); }));
         EXPECT_EQ(logind.inhibits.front(),
-                  (QStringList{"idle:sleep", "Dovrel", "Dovrel remote access - stay reachable", "block"}));
+                  (QStringList{"idle:sleep", "DOVRELÆ", "DOVRELÆ remote access - stay reachable", "block"}));
         EXPECT_FALSE(logind.released()) << "held while the agent runs";
         EXPECT_TRUE(log.has("⚠︎ could not keep the display awake — no X display to reach"));
 

@@ -306,6 +306,7 @@ public:
     void signOut() override { agent_->signOut(); }
     void refreshPairingLink() override { agent_->refreshPairingLink(); }
     void pairingCodeShown(bool shown) override { agent_->pairingCodeShown(shown); }
+    void newPairingCode() override { agent_->newPairingCode(); }
 
 private:
     const std::unique_ptr<dovrel::agent::Agent>& agent_;

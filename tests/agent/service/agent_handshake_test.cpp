@@ -160,6 +160,59 @@ TEST(AgentHandshake, ACodePairsOnlyWhileTheWindowShowsItAndTenMinutesAfter) {
     EXPECT_TRUE(stranger.authenticateWithCode(code));
 }
 
+TEST(AgentHandshake, TenWrongCodesWithinAnHourPauseCodePairingUntilTheWindowMakesANewCode) {
+    TestController paired;
+    AgentHarness h(pairedWith(paired));
+    TestController guesser;
+    int streak = 0;
+    // One proof of `code`, refused after the longest back-off and dropped: the refusal.
+    const auto prove = [&](const std::string& code) {
+        EXPECT_TRUE(h.connect(guesser));
+        guesser.sendHello(wex::Cap::screenClient, true, wex::AuthMode::psk);
+        EXPECT_TRUE(guesser.awaitHelloAck());
+        guesser.sendAuthWithCode(code);
+        EXPECT_TRUE(h.log.waitFor("(streak " + std::to_string(++streak) + ")"));
+        h.advance(5s);
+        const auto r = guesser.awaitAuthResult();
+        h.advance(200ms);
+        EXPECT_TRUE(guesser.closedByAgent());
+        return r && r->fail ? r->fail : std::nullopt;
+    };
+    // The first wrong code is more than an hour old when the tenth comes: nine count, and codes still pair.
+    prove(wrongCode(h.code()));
+    h.advance(1h);
+    for (int i = 0; i < 9; ++i)
+        prove(wrongCode(h.code()));
+    h.pumpMain();
+    EXPECT_FALSE(h.model.codePairingPaused());
+    prove(wrongCode(h.code()));
+    ASSERT_TRUE(waitUntil([&] { return h.model.codePairingPaused(); }));
+    EXPECT_EQ(h.model.wrongCodeAddresses(), QStringList{"127.0.0.1"});
+
+    // Paused: the right code is refused unchecked, counts for nothing and the code stays; the refusal says why.
+    const std::string code = h.code();
+    const auto fail = prove(code);
+    ASSERT_TRUE(fail);
+    EXPECT_EQ(fail->reason, wex::AuthFailReason::badProof);
+    EXPECT_FALSE(fail->message.empty());
+    EXPECT_EQ(h.code(), code);
+    EXPECT_EQ(h.pairedFile(), keyOf(paired));
+
+    // A paired controller connects by key meanwhile.
+    ASSERT_TRUE(h.connect(paired));
+    ASSERT_TRUE(paired.authenticateWithKey());
+    paired.close();
+    ASSERT_TRUE(h.log.waitFor("• control connection closed — client gone"));
+
+    // A new code from the window: the notice goes, and that code pairs.
+    h.model.newPairingCode();
+    ASSERT_TRUE(waitUntil([&] { return !h.model.codePairingPaused(); }));
+    EXPECT_TRUE(h.model.wrongCodeAddresses().isEmpty());
+    EXPECT_NE(h.code(), code);
+    ASSERT_TRUE(h.connect(guesser));
+    EXPECT_TRUE(guesser.authenticateWithCode(h.code()));
+}
+
 TEST(AgentHandshake, UnpairedKeyIsRefusedNotPairedAndABadSignatureBadProof) {
     AgentHarness h;
     ASSERT_TRUE(h.connect(h.ctl));

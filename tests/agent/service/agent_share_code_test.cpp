@@ -7,6 +7,7 @@
 
 #include "AgentTestSupport.h"
 #include "agent/accounts/RelayGrant.h"
+#include "agent/core/PairingLink.h"
 #include "protocol/Cap.h"
 #include "tests/support/accountapi/AccountApiDouble.h"
 
@@ -22,6 +23,21 @@ struct TestCaFile {
 
 std::string payloadOf(const AccountApiRequest& r) { return r.json().value("payload").toString().toStdString(); }
 
+// An agent signed in to `account` at the account API double.
+AgentHarness::Options signedInAs(const char* account, const std::string& token, const AccountApiDouble& api) {
+    AgentHarness::Options o;
+    o.relayJson = QJsonDocument(QJsonObject{{"lan", true},
+                                            {"host", "127.0.0.1"},
+                                            {"port", 9},
+                                            {"account", account},
+                                            {"token", QString::fromStdString(token)},
+                                            {"apiHost", "127.0.0.1"},
+                                            {"apiPort", api.port()}})
+                      .toJson()
+                      .toStdString();
+    return o;
+}
+
 } // namespace
 
 TEST(AgentShareCode, ASignedInAgentWithAStoredGrantSharesItsLinkAndAFreshOneAfterAPairing) {
@@ -31,16 +47,7 @@ TEST(AgentShareCode, ASignedInAgentWithAStoredGrantSharesItsLinkAndAFreshOneAfte
     const std::string token = api.addAccount("amy", "pw");
     TestCaFile ca(api.caFile());
 
-    AgentHarness::Options o;
-    o.relayJson = QJsonDocument(QJsonObject{{"lan", true},
-                                            {"host", "127.0.0.1"},
-                                            {"port", 9},
-                                            {"account", "amy"},
-                                            {"token", QString::fromStdString(token)},
-                                            {"apiHost", "127.0.0.1"},
-                                            {"apiPort", api.port()}})
-                      .toJson()
-                      .toStdString();
+    AgentHarness::Options o = signedInAs("amy", token, api);
     // A restart with a grant on file: the share code is asked for at once, without minting first.
     const agent::RelayGrant::Grant stored{"g.t.o.k.e.0123456789abcdef.n", "0123456789abcdef", 0};
     o.files = {{".config/Dovrel/grant.json", agent::RelayGrant::encodeFile(stored)}};
@@ -76,6 +83,49 @@ TEST(AgentShareCode, ASignedInAgentWithAStoredGrantSharesItsLinkAndAFreshOneAfte
     ASSERT_NE(h.code(), killed);
     ASSERT_TRUE(waitUntil([&] { return api.requests("/v1/share").size() == 3; }, 15000ms));
     EXPECT_NE(payloadOf(api.requests("/v1/share")[2]).find("code=" + h.code() + "&"), std::string::npos);
+}
+
+TEST(AgentShareCode, TheCodeAShareCodeCarriesPairsForItsThirtyMinutesWithTheWindowClosed) {
+    qtApp();
+    TempDir certs;
+    AccountApiDouble api(certs.path());
+    const std::string token = api.addAccount("amy", "pw");
+    TestCaFile ca(api.caFile());
+    AgentHarness::Options o = signedInAs("amy", token, api);
+    AgentHarness h(o);
+    // What a claim at the relay hands out: the code in the link of the share code the window shows.
+    const auto claimedCode = [&] {
+        const auto shares = api.shares();
+        return shares.empty() ? std::string() : agent::pairingCodeOfLink(shares.back().payload);
+    };
+    ASSERT_TRUE(waitUntil([&] { return !h.model.shareCode().isEmpty(); }, 15000ms));
+    h.settle(); // the agent has taken note of the share code
+    ASSERT_EQ(claimedCode(), h.code());
+
+    // The window closed 15 minutes ago: the code read off the screen has stopped counting, the share
+    // code's has not.
+    h.agent->pairingCodeShown(false);
+    h.advance(15min);
+    ASSERT_TRUE(h.connect(h.ctl));
+    ASSERT_TRUE(h.ctl.authenticateWithCode(claimedCode()));
+    h.ctl.close();
+    ASSERT_TRUE(h.log.waitFor("• control connection closed — client gone"));
+
+    // The pairing killed that code; the fresh share code carries the new one, for 30 minutes and no more.
+    ASSERT_TRUE(waitUntil([&] { return api.shares().size() == 2; }, 15000ms));
+    ASSERT_TRUE(waitUntil([&] { return h.model.shareCode().toStdString() == api.shares().back().code; }));
+    h.settle();
+    ASSERT_EQ(claimedCode(), h.code());
+    h.advance(30min + 1s);
+    TestController late;
+    ASSERT_TRUE(h.connect(late));
+    late.sendHello(wex::Cap::screenClient, true, wex::AuthMode::psk);
+    ASSERT_TRUE(late.awaitHelloAck());
+    late.sendAuthWithCode(claimedCode());
+    ASSERT_TRUE(h.log.waitFor("• pairing code refused — a code pairs only while"));
+    h.advance(250ms);
+    const auto r = late.awaitAuthResult();
+    ASSERT_TRUE(r && r->fail);
 }
 
 TEST(AgentShareCode, SignedOutTheWindowAsksForNoShareCode) {

@@ -19,6 +19,7 @@ public:
     std::function<void()> onSignOut;
     std::function<void()> onRefreshPairingLink;
     std::function<void(bool shown)> onPairingCodeShown;
+    std::function<void()> onNewPairingCode;
 
     void disconnectSession() override { call(onDisconnectSession); }
     void newGrant(double ttlHours) override {
@@ -35,6 +36,7 @@ public:
     void pairingCodeShown(bool shown) override {
         if (onPairingCodeShown) onPairingCodeShown(shown);
     }
+    void newPairingCode() override { call(onNewPairingCode); }
 
 private:
     static void call(const std::function<void()>& fn) {

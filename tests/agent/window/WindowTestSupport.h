@@ -89,7 +89,7 @@ inline void stage(agent::AppModel& m, Scene scene) {
         m.setGrantExpiryText("Expires in 7 days");
         m.setGrantTTLHours(168);
         m.setShareCode("7KQ4 M2XD");
-        m.setShareCodeNote("Valid for 10 minutes, one use");
+        m.setShareCodeNote("Valid for 30 minutes · pairs one device");
         m.setGrantNotice("A fresh code was issued.");
         break;
     case Scene::permissionMissing:

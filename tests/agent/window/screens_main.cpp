@@ -61,6 +61,17 @@ int main(int argc, char** argv) {
         {"unpaired", Scene::unpaired, {}},
         {"paired", Scene::paired, [](TestWindow& w) { w.vm->setShowManual(true); }},
         {"signed-in", Scene::signedIn, [](TestWindow& w) { w.vm->copyShareCode(); }},
+        {"link-copied", Scene::unpaired,
+         [](TestWindow& w) {
+             w.vm->setShowManual(true);
+             w.vm->copyPairingLink();
+         }},
+        // Wrong codes from two neighbours and through the relay paused pairing by code.
+        {"code-paused", Scene::signedIn,
+         [](TestWindow& w) {
+             w.model.setWrongCodeAddresses({"192.168.1.57", "192.168.1.81", ""});
+             w.model.setCodePairingPaused(true);
+         }},
         {"permission-missing", Scene::permissionMissing,
          [](TestWindow& w) {
              w.vm->screenCapture()->enable();

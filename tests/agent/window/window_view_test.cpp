@@ -74,6 +74,7 @@ TEST(AgentWindowView, TheManualLinesFollowTheAddressesAndTheLanSetting) {
     w.model.setPairingURL("");
     w.click("copyPairingLink");
     EXPECT_EQ(w.clipboard.texts, QStringList{""});
+    EXPECT_TRUE(w.vm->linkCopied() && !w.vm->copied()) << "the press shows on its own button";
 }
 
 TEST(AgentWindowView, EachCopyPressKeepsItsOwnTimeSoTheFirstOneEndsCopied) {
@@ -160,6 +161,10 @@ TEST(AgentWindowView, SharingTextsLifetimeAndTheConfirmationBeforeCancellingEver
     w.commands.onNewGrant = [&](double hours) { grants.push_back(hours); };
     w.commands.onCancelAllAccess = [&] { ++cancels; };
     EXPECT_EQ(w.text("sharingStatus"), "This computer isn't sharing yet. Sign it in to an account to hand out access.");
+    // Signed out there is no grant to renew or cancel.
+    EXPECT_FALSE(w.at("newGrant")->isEnabled());
+    EXPECT_FALSE(w.at("cancelAll")->isEnabled());
+    w.model.setAccount("ana@studio");
     w.model.setGrantExpiryText("Expires in 7 days");
     EXPECT_EQ(w.text("sharingStatus"), "Anyone who scans the code above can reach this computer. Expires in 7 days.");
 

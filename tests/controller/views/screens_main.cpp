@@ -175,11 +175,14 @@ void shootLoadingSteps(QQmlEngine& engine, Camera& camera) {
     };
     const QString refusal =
         QObject::tr("Wrong pairing code. Check the six digits the other computer shows and try again.");
+    LoadingState slowLink = loadingStateFor(PhaseKind::connected, {}, false, "Studio");
+    slowLink.errorText = linkTooSlowText(47811);
     for (const Step& s : {Step{"loading-starting", loadingStateFor(PhaseKind::disconnected, {}, false, "Studio")},
                           Step{"loading-reaching", loadingStateFor(PhaseKind::connecting, {}, false, "Studio")},
                           Step{"loading-pairing", loadingStateFor(PhaseKind::needsCode, {}, false, "Studio")},
                           Step{"loading-securing", loadingStateFor(PhaseKind::handshaking, {}, false, "Studio")},
                           Step{"loading-first-frame", loadingStateFor(PhaseKind::connected, {}, false, "Studio")},
+                          Step{"loading-link-too-slow", slowLink},
                           Step{"loading-reconnecting", loadingStateFor(PhaseKind::connected, {}, true, "Studio")},
                           Step{"loading-refused", loadingStateFor(PhaseKind::rejected, refusal, false, "Studio")}})
         camera.over(overlay,
