@@ -289,8 +289,10 @@ void CapturePipeline::setupAttempt(unsigned delaySeconds, bool revive) {
         setupLoopEnded(revive);
         return;
     } catch (const std::exception& e) {
+        // In the words of the capture this attempt made, if it got that far.
+        const std::string hint = attemptWords_ ? " (" + attemptWords_->setUpHint + ")" : "";
         print(std::string("⚠︎ capture setup failed: ") + e.what() + " — retrying in " +
-              std::to_string(delaySeconds) + "s (no X display to reach, or no monitor attached yet)");
+              std::to_string(delaySeconds) + "s" + hint);
     }
     const unsigned next = std::min(delaySeconds * 2, longestSetupDelay);
     ctl_->post([this, delaySeconds, next, revive] {
@@ -302,6 +304,8 @@ void CapturePipeline::setupAttempt(unsigned delaySeconds, bool revive) {
 }
 
 void CapturePipeline::setupCaptureEncode() {
+    setup_->assertCurrent(__func__);
+    attemptWords_.reset();
     const VideoCodecChoice choice = options_.codec();
     bool h264 = true;
     {
@@ -325,6 +329,7 @@ void CapturePipeline::setupCaptureEncode() {
         print("• SYNTHETIC source " + size(syntheticWidth, syntheticHeight) + " (no screen capture)");
     } else {
         std::shared_ptr<ScreenCapturer> cap = options_.makeCapturer([this](const CapturedFrame& f) { onFrame(f); });
+        attemptWords_ = cap->sourceWords();
         cap->setOnAudio([this](std::span<const int16_t> samples, uint32_t rate, uint8_t channels) {
             sendPath_.sendAudio(samples, rate, channels);
         });
@@ -611,6 +616,7 @@ void CapturePipeline::watchdogTick() {
         view.resting = resting_;
         cap = capturer_;
     }
+    if (cap) view.source = cap->sourceWords().source;
     view.streaming = streaming();
     view.streamingAtLastTick = streamingAtLastTick_;
     streamingAtLastTick_ = view.streaming;

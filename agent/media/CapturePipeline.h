@@ -204,6 +204,9 @@ private:
     std::mutex restartThreadsLock_;
     std::vector<std::shared_ptr<Restart>> restartThreads_;
 
+    // Owned by "dovrel.capture.setup": the words of the capturer the set-up attempt under way made.
+    std::optional<CaptureSourceWords> attemptWords_;
+
     std::unique_ptr<SerialQueue> setup_; // "dovrel.capture.setup"
     std::unique_ptr<SerialQueue> ctl_;   // "dovrel.pipeline"
 };

@@ -193,6 +193,7 @@ public:
         ++frameRequests;
         framesKept = count;
     }
+    agent::CaptureSourceWords sourceWords() const override { return {"the test's display", "no test display yet"}; }
 
     // One picture, as the capture thread would deliver it, and one tick of the stream.
     void deliver(Instant at) {
@@ -338,10 +339,10 @@ struct PipelineRig {
         agent::CapturePipeline::Options o;
         o.clock = &clock;
         o.makeCapturer = [this](agent::ScreenCapturer::FrameCallback cb) {
-            if (capturerFails) throw std::runtime_error("capture: no display found");
             auto c = std::make_shared<FakeCapturer>(std::move(cb), monitors_);
+            c->failStart = capturerFails.load(); // its display is not there yet
             const std::lock_guard g(lock);
-            capturers.push_back(c);
+            if (!c->failStart) capturers.push_back(c);
             return std::shared_ptr<agent::ScreenCapturer>(c);
         };
         o.makeEncoder = [log = encoders](VideoEncoderConfig c, agent::VideoEncoder::OutputCallback out) {

@@ -9,7 +9,7 @@ using namespace dovrel::test;
 
 namespace {
 
-const char* const retryTail = "s (no X display to reach, or no monitor attached yet)";
+const char* const retryTail = "s (no test display yet)"; // in the capturer's words
 
 std::string retryLine(const std::string& why, int delay) {
     return "⚠︎ capture setup failed: " + why + " — retrying in " + std::to_string(delay) + retryTail;
@@ -92,7 +92,7 @@ TEST(CaptureSupervisor, ASilentStreamIsRestartedAndASecondRestartOrARebuildMeanw
     rig.advance(10s); // nothing from the stream since the start: 10 s is not yet too long
     EXPECT_EQ(cap->restarts.load(), 0);
     rig.advance(5s);
-    EXPECT_TRUE(log.has("⚠︎ restarting screen capture — the X server delivered nothing for 15s"));
+    EXPECT_TRUE(log.has("⚠︎ restarting screen capture — the test's display delivered nothing for 15s"));
     ASSERT_TRUE(waitUntil([&] { return cap->restarts.load() == 1; }));
     EXPECT_TRUE(rig.pipeline->restarting());
 
