@@ -251,9 +251,10 @@ struct EncoderLog {
     std::atomic<bool> failStart{false};    // the next starts throw
     std::atomic<bool> silent{false};       // encoders take frames but put nothing out
     std::atomic<int> encodes{0};
-    std::atomic<int> alive{0};         // encoders not yet destroyed
-    std::atomic<int> refreshPeriod{4}; // what encoders built to repair losses report (0: like hardware)
-
+    std::atomic<int> alive{0};           // encoders not yet destroyed
+    std::atomic<int> refreshPeriod{4};   // what encoders built to repair losses report (0: like hardware)
+    std::atomic<bool> holdStarts{false}; // start() waits while set (a codec slow to open)
+    std::atomic<int> startsHeld{0};
     std::size_t count() {
         const std::lock_guard g(lock);
         return built.size();
@@ -276,6 +277,9 @@ public:
     }
     ~FakeEncoder() override { --log_->alive; }
     void start() override {
+        for (++log_->startsHeld; log_->holdStarts;)
+            std::this_thread::sleep_for(1ms);
+        --log_->startsHeld;
         if (log_->failStart) throw std::runtime_error("encoder: avcodec_open2 libx264: no such encoder");
         started_ = true;
     }
@@ -286,7 +290,8 @@ public:
         // Like a real encoder, the first picture is a keyframe.
         const bool key = takeKeyframeRequest() || forceKeyframe || std::exchange(first_, false);
         EncodedPicture p;
-        p.units = {wex::Bytes{0x65, 0x88}};
+        // The budget it was built for shows in the picture: its bit rate in 100 kbit/s.
+        p.units = {wex::Bytes{0x65, 0x88, static_cast<uint8_t>(config_.budget.averageBitRate / 100000)}};
         p.keyframe = key;
         if (key) p.parameterSets = std::vector<wex::Bytes>{{0x67, 0x01}, {0x68, 0x02}};
         p.ptsUs = ptsUs;
@@ -366,6 +371,7 @@ struct PipelineRig {
         agent::Diag::tick();
     }
     ~PipelineRig() {
+        encoders->holdStarts = false;
         for (const auto& c : allCapturers())
             c->release();
         pipeline.reset();
