@@ -16,7 +16,9 @@
 // own capture, encoder and packetizer behind the scripted test agent, so that the controller's side can be measured
 // either way. For the stand-in every stage of an answered flip is timed (the grab, the hand-over, conversion, encoding,
 // sending, the network, decoding); for DovrelAgent, which stamps a picture as it builds its payload, the agent's share
-// and the rest. The load average goes beside every run; "--isolated" runs it all ahead of the machine's other work.
+// and the rest. Each desktop is measured alone: GNOME's session and its painter start only once the X11
+// painter and both X11 agents have stopped (mutter alone paints 60 pictures a second on the processor).
+// The load average goes beside every run; "--isolated" runs it all ahead of the machine's other work.
 // Prints figures; asserts nothing.
 #include <algorithm>
 #include <atomic>
@@ -326,7 +328,7 @@ using bench::waitFor;
 // One session with one agent: connect, wait for pictures, measure for the window, print.
 void measure(const char* title, WEXClient& client, Collector& collector, FlipLog& flips, StageLog* stages,
              pid_t agentPid, const std::function<void()>& connect, const std::function<std::string()>& whyNot) {
-    std::printf("\n== %s\n", title);
+    std::printf("\n== %s\n  load average at the start: %s\n", title, bench::loadAverage().c_str());
     std::fflush(stdout);
     connect();
     if (!waitFor([&] { return client.phaseKind() == PhaseKind::connected; }, 15s)) {
@@ -516,6 +518,23 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
     pump(500ms);
 }
 
+// The Wayland painter's process, forked while this one has a single thread: it waits for the environment
+// of GNOME's session, which starts later, one "NAME=value" line each, and paints once `log->start` is
+// set. Nothing on the pipe (no session): it ends.
+[[noreturn]] void runWaylandPainterLater(int envPipe, FlipLog* log) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(envPipe, buf, sizeof buf)) > 0;)
+        text.append(buf, static_cast<std::size_t>(n));
+    std::map<std::string, std::string> env;
+    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        if (const auto eq = text.find('=', at); eq < end)
+            env[text.substr(at, eq - at)] = text.substr(eq + 1, end - eq - 1);
+    if (env.empty()) ::_exit(0);
+    bench::runWaylandPainter(env, W, H, log);
+}
+
 uint16_t freeUdpPort() {
     const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
@@ -551,16 +570,18 @@ int main(int argc, char** argv) {
     if (::pipe2(portPipe, O_CLOEXEC) != 0 || ::pipe2(goPipe, O_CLOEXEC) != 0) return 1;
     const pid_t standIn = ::fork();
     if (standIn == 0) runStandIn(xvfb.display(), videoPort, portPipe[1], goPipe[0], stages);
-    // GNOME's Wayland session with its own painter.
-    dovrel::test::GnomeSession gnome(std::vector<dovrel::test::GnomeMonitor>{{W, H, 60}});
+    // GNOME's painter, which waits for its session.
     auto* gnomeFlips = static_cast<FlipLog*>(
         ::mmap(nullptr, sizeof(FlipLog), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     new (gnomeFlips) FlipLog;
-    pid_t waylandPainter = -1;
-    if (gnome.available()) {
-        waylandPainter = ::fork();
-        if (waylandPainter == 0) bench::runWaylandPainter(gnome.env(), W, H, gnomeFlips);
+    int envPipe[2];
+    if (::pipe2(envPipe, O_CLOEXEC) != 0) return 1;
+    const pid_t waylandPainter = ::fork();
+    if (waylandPainter == 0) {
+        ::close(envPipe[1]);
+        runWaylandPainterLater(envPipe[0], gnomeFlips);
     }
+    ::close(envPipe[0]);
 
     // The controller's window goes on an X server of its own, so that the agent never captures it.
     dovrel::test::XvfbServer screen(1280, 720);
@@ -639,7 +660,34 @@ int main(int argc, char** argv) {
         }
     }
 
-    // The real agent on GNOME's Wayland session.
+    // The stand-in.
+    char go = 1;
+    uint16_t ports[2] = {0, 0};
+    if (::write(goPipe[1], &go, 1) == 1 && ::read(portPipe[0], ports, sizeof ports) == sizeof ports) {
+        measure(
+            "stand-in agent (the agent's X11 capture, H.264 encoder and packetizer behind the scripted agent)", client,
+            collector, *flips, stages, standIn,
+            [&] { client.connectToHost(QString("127.0.0.1:%1").arg(ports[0]), "123456"); },
+            [] { return std::string("  (the stand-in agent runs in this benchmark's own child process)"); });
+    } else {
+        std::printf("\n== stand-in agent\n  cannot run: it did not start\n");
+    }
+
+    // X11 is done: its painter and the stand-in stop before GNOME's session starts.
+    flips->stop = true;
+    ::kill(standIn, SIGTERM);
+    ::waitpid(standIn, nullptr, 0);
+    ::waitpid(painter, nullptr, 0);
+
+    // The real agent on GNOME's Wayland session, started now and painted by its own client.
+    dovrel::test::GnomeSession gnome(std::vector<dovrel::test::GnomeMonitor>{{W, H, 60}});
+    if (gnome.available()) {
+        std::string env;
+        for (const auto& [name, value] : gnome.env())
+            env += name + "=" + value + "\n";
+        if (::write(envPipe[1], env.data(), env.size()) != static_cast<ssize_t>(env.size())) return 1;
+    }
+    ::close(envPipe[1]);
     if (!gnome.available()) {
         std::printf("\n== DovrelAgent on GNOME Wayland\n  cannot run: %s\n", gnome.reason().c_str());
     } else {
@@ -659,27 +707,8 @@ int main(int argc, char** argv) {
                 [&] { client.connectToHost(QString("127.0.0.1:%1").arg(agent.controlPort())); },
                 [&] { return "  its log ends:\n" + agent.tail(12); });
         }
-        gnomeFlips->stop = true;
     }
-
-    // The stand-in.
-    char go = 1;
-    uint16_t ports[2] = {0, 0};
-    if (::write(goPipe[1], &go, 1) == 1 && ::read(portPipe[0], ports, sizeof ports) == sizeof ports) {
-        measure(
-            "stand-in agent (the agent's X11 capture, H.264 encoder and packetizer behind the scripted agent)", client,
-            collector, *flips, stages, standIn,
-            [&] { client.connectToHost(QString("127.0.0.1:%1").arg(ports[0]), "123456"); },
-            [] { return std::string("  (the stand-in agent runs in this benchmark's own child process)"); });
-    } else {
-        std::printf("\n== stand-in agent\n  cannot run: it did not start\n");
-    }
-
-    flips->stop = true;
     gnomeFlips->stop = true;
-    if (waylandPainter > 0) ::waitpid(waylandPainter, nullptr, 0);
-    ::kill(standIn, SIGTERM);
-    ::waitpid(standIn, nullptr, 0);
-    ::waitpid(painter, nullptr, 0);
+    ::waitpid(waylandPainter, nullptr, 0);
     return 0;
 }

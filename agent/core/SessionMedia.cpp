@@ -23,6 +23,8 @@ void SessionMedia::useCodec(bool h264) {
 }
 
 void SessionMedia::sessionStarted(uint32_t caps, bool relay) {
+    // The codec and the budget before the streaming flag: once the pipeline sees the client streamed
+    // to, it sees what the client asked for, and sends nothing else while the encoder is being built.
     if (pipeline_) {
         useCodec(pipeline_->defaultH264() || (caps & wex::Cap::h264Only) != 0);
         pipeline_->applyLinkBudget(relay);

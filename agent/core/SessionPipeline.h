@@ -49,9 +49,10 @@ public:
     virtual void start() = 0;
     // H.264 is the agent's own default (no usable HEVC encoder, or set so by its environment).
     virtual bool defaultH264() const = 0;
-    // Builds a new encoder for H.264 (true) or HEVC (false); `reason` explains it in the log.
+    // Builds a new encoder for H.264 (true) or HEVC (false); `reason` explains it in the log. Holds from
+    // the call on: no picture of the other codec goes out, even while the new encoder is being built.
     virtual void rebuildEncoder(bool h264, const std::string& reason) = 0;
-    // The bit-rate budget of the link the current client uses.
+    // The bit-rate budget of the link the current client uses; holds from the call on, as the codec does.
     virtual void applyLinkBudget(bool relay) = 0;
     // The current encoder, if any, makes its next frame a keyframe (a client joins or streams again).
     virtual void requestKeyframe() = 0;

@@ -50,7 +50,7 @@ CapturePipeline::CapturePipeline(Options options)
     if (!options_.rotateLog) options_.rotateLog = [] { AgentLog::rotateIfNeeded(); };
     attach({});
     codecChoice_ = options_.codec();
-    useH264_ = codecChoice_.h264;
+    asked_.store({codecChoice_.h264, false});
     setup_ = std::make_unique<SerialQueue>("dovrel.capture.setup");
     ctl_ = std::make_unique<SerialQueue>("dovrel.pipeline");
 }
@@ -101,11 +101,6 @@ VideoBudget CapturePipeline::budgetFor(bool relay) const {
     return options_.budget ? options_.budget(relay) : VideoBudget::forLink(relay).withEnvironmentOverrides();
 }
 
-bool CapturePipeline::linkIsRelay() const {
-    const auto target = host_.sendTarget();
-    return target && target->isRelay;
-}
-
 bool CapturePipeline::streaming() const { return host_.streaming(); }
 
 bool CapturePipeline::defaultH264() const {
@@ -123,10 +118,7 @@ bool CapturePipeline::restarting() const {
     return restarting_;
 }
 
-bool CapturePipeline::useH264() const {
-    const std::lock_guard guard(lock_);
-    return useH264_;
-}
+bool CapturePipeline::useH264() const { return asked_.load().h264; }
 
 int CapturePipeline::frameWidth() const {
     const std::lock_guard guard(lock_);
@@ -163,7 +155,9 @@ void CapturePipeline::onFrame(const CapturedFrame& frame) {
     Diag::add(Diag::Counter::captured);
     Diag::stamp(Diag::Stamp::lastCaptureAt, now());
     if (!streaming()) return; // counted, not encoded: nobody watches
-    if (const auto active = encoder_.load()) active->encoder->encode(frame, MonoClock::micros(), false);
+    // While the encoder the session asked for is being built, the one it replaces gets nothing.
+    if (const auto active = encoder_.load(); active && active->serves(asked_.load()))
+        active->encoder->encode(frame, MonoClock::micros(), false);
 }
 
 void CapturePipeline::onEncoded(uint64_t generation, const PictureFormat& format, EncodedPicture&& picture) {
@@ -178,10 +172,22 @@ void CapturePipeline::onEncoded(uint64_t generation, const PictureFormat& format
         pictureInterval_ = encodedAt - lastPictureAt_;
         lastPictureAt_ = encodedAt;
     }
+    const bool keyframe = picture.keyframe;
+    // The session first, then whether it is streamed to, then what it asked: read in the order the
+    // session core sets them the other way round, they belong to one session.
+    const std::shared_ptr<const SendTarget> target = host_.sendTarget();
+    if (target && target->session && streaming()) {
+        if (!active->serves(asked_.load())) return; // made for what the session asked before
+        if (!keyedFor(*target, keyframe)) {
+            // Of an older stream, or before the keyframe that waits for its spacing: the session has no
+            // picture to predict it from. It has never had a keyframe, so there is nothing to space from.
+            active->encoder->requestKeyframe();
+            return;
+        }
+    }
     PictureTrace trace{picture.capturedAt, picture.convertMicros, picture.encodeMicros, 0, {}};
     const auto begun = std::chrono::steady_clock::now();
-    const bool keyframe = picture.keyframe;
-    trace.sent = sendPath_.sendPicture(std::move(picture), format);
+    trace.sent = sendPath_.sendPicture(std::move(picture), format, target);
     // Only IDRs count: a refresh wave's first picture answers no request for a keyframe.
     if (keyframeSpacing_.picture(keyframe, now()) || trace.sent.tooLarge) active->encoder->requestKeyframe();
     if (options_.onPictureSent) {
@@ -191,22 +197,29 @@ void CapturePipeline::onEncoded(uint64_t generation, const PictureFormat& format
     }
 }
 
-void CapturePipeline::buildEncoder(bool forceKeyframe, std::optional<bool> relayOverride) {
+bool CapturePipeline::keyedFor(const SendTarget& target, bool keyframe) {
+    const std::lock_guard guard(keyedLock_);
+    if (keyframe) keyedSession_ = target.session;
+    return keyedSession_.lock() == target.session;
+}
+
+void CapturePipeline::buildEncoder(bool forceKeyframe) {
     const std::lock_guard build(buildLock_);
     for (;;) {
-        const bool relay = relayOverride.value_or(linkIsRelay());
+        EncoderAsk ask;
         PictureFormat format;
         bool repair = false;
         {
             const std::lock_guard guard(lock_);
-            encoderBudgetIsRelay_ = relay;
-            format = {++nextGeneration_, useH264_, frameW_, frameH_};
+            ask = asked_.load();
+            format = {++nextGeneration_, ask.h264, frameW_, frameH_};
             repair = repairing_;
         }
-        const VideoBudget budget = budgetFor(relay);
+        const VideoBudget budget = budgetFor(ask.relay);
         auto active = std::make_shared<ActiveEncoder>();
         active->generation = format.generation;
         active->format = format;
+        active->relay = ask.relay;
         active->captureFPS = budget.expectedFrameRate;
         VideoEncoderConfig config{format.width, format.height, format.h264, budget};
         config.repairsLosses = repair;
@@ -218,12 +231,9 @@ void CapturePipeline::buildEncoder(bool forceKeyframe, std::optional<bool> relay
         encoder_.store(active);
         if (forceKeyframe) Diag::stamp(Diag::Stamp::lastEncodeAt, now());
         if (const auto cap = capturer()) applyCaptureRate(cap, streaming());
-        {
-            // A session that asked for another codec meanwhile (while a restart was building this one)
-            // gets it now.
-            const std::lock_guard guard(lock_);
-            if (useH264_ == format.h264) return;
-        }
+        // A session that asked for another codec or link meanwhile (while this one was being built) gets
+        // it now.
+        if (active->serves(asked_.load())) return;
         forceKeyframe = true;
     }
 }
@@ -234,7 +244,7 @@ void CapturePipeline::applyCaptureRate(const std::shared_ptr<ScreenCapturer>& ca
     int fps = idleCaptureFPS;
     if (streamingNow) {
         const auto active = encoder_.load();
-        fps = active ? active->captureFPS : budgetFor(linkIsRelay()).expectedFrameRate;
+        fps = active ? active->captureFPS : budgetFor(asked_.load().relay).expectedFrameRate;
     }
     if (cap->captureFPS() != fps) cap->setCaptureFPS(fps);
 }
@@ -289,8 +299,10 @@ void CapturePipeline::setupAttempt(unsigned delaySeconds, bool revive) {
         setupLoopEnded(revive);
         return;
     } catch (const std::exception& e) {
+        // In the words of the capture this attempt made, if it got that far.
+        const std::string hint = attemptWords_ ? " (" + attemptWords_->setUpHint + ")" : "";
         print(std::string("⚠︎ capture setup failed: ") + e.what() + " — retrying in " +
-              std::to_string(delaySeconds) + "s (no X display to reach, or no monitor attached yet)");
+              std::to_string(delaySeconds) + "s" + hint);
     }
     const unsigned next = std::min(delaySeconds * 2, longestSetupDelay);
     ctl_->post([this, delaySeconds, next, revive] {
@@ -302,14 +314,16 @@ void CapturePipeline::setupAttempt(unsigned delaySeconds, bool revive) {
 }
 
 void CapturePipeline::setupCaptureEncode() {
+    setup_->assertCurrent(__func__);
+    attemptWords_.reset();
     const VideoCodecChoice choice = options_.codec();
     bool h264 = true;
     {
         const std::lock_guard guard(lock_);
         codecChoice_ = choice;
         // A session that asked for its own codec keeps it across a rebuilt pipeline.
-        useH264_ = askedH264_.value_or(choice.h264);
-        h264 = useH264_;
+        h264 = askedH264_.value_or(choice.h264);
+        asked_.store({h264, asked_.load().relay});
     }
     const bool synthetic = options_.synthetic.value_or(std::getenv("DOVREL_SYNTHETIC") != nullptr);
     if (synthetic) {
@@ -325,6 +339,7 @@ void CapturePipeline::setupCaptureEncode() {
         print("• SYNTHETIC source " + size(syntheticWidth, syntheticHeight) + " (no screen capture)");
     } else {
         std::shared_ptr<ScreenCapturer> cap = options_.makeCapturer([this](const CapturedFrame& f) { onFrame(f); });
+        attemptWords_ = cap->sourceWords();
         cap->setOnAudio([this](std::span<const int16_t> samples, uint32_t rate, uint8_t channels) {
             sendPath_.sendAudio(samples, rate, channels);
         });
@@ -431,24 +446,34 @@ void CapturePipeline::finishRestart(uint64_t token, std::optional<std::string> f
         }
         cap.reset(); // stops it, unless the abandoned restart still holds it
     }
+    bool stale = false;
     {
         const std::lock_guard guard(lock_);
         restarting_ = false;
+        // Asked for after the restart's build had read it, and left to the restart.
+        const auto active = encoder_.load();
+        stale = !failure && active && !active->serves(asked_.load());
     }
     if (failure) startSetupLoop(false);
+    if (stale) setup_->post([this] { conformEncoder("a client asked for another codec or link during the restart"); });
+}
+
+bool CapturePipeline::askLocked(EncoderAsk ask) {
+    asked_.store(ask);
+    // Without a source the next set-up builds for it, during a restart the restart does; an encoder that
+    // makes it already needs no replacing.
+    const auto active = encoder_.load();
+    return !restarting_ && (capturer_ || synth_) && !(active && active->serves(ask));
 }
 
 void CapturePipeline::rebuildEncoder(bool h264, const std::string& reason) {
     {
         const std::lock_guard guard(lock_);
         askedH264_ = h264;
-        const bool same = useH264_ == h264;
-        useH264_ = h264;
-        // Without a source the next set-up builds for this codec; with one, an encoder of the asked
-        // codec needs no replacing.
-        if (same || (!capturer_ && !synth_)) return;
+        if (!askLocked({h264, asked_.load().relay})) return;
     }
-    rebuildEncoderFor(reason);
+    // Opening a codec (a hardware device too) can take long: never on "dovrel.net".
+    setup_->post([this, reason] { conformEncoder(reason); });
 }
 
 void CapturePipeline::rebuildEncoderFor(const std::string& reason) {
@@ -476,33 +501,23 @@ void CapturePipeline::rebuildEncoderLocked(const std::string& reason) {
     }
 }
 
+void CapturePipeline::conformEncoder(const std::string& reason) {
+    setup_->assertCurrent(__func__);
+    // An earlier change's build may have read this one too.
+    if (const auto active = encoder_.load(); active && active->serves(asked_.load())) return;
+    rebuildEncoderLocked(reason);
+}
+
 void CapturePipeline::applyLinkBudget(bool relay) {
     {
         const std::lock_guard guard(lock_);
-        if (relay == encoderBudgetIsRelay_) return;
-        encoderBudgetIsRelay_ = relay;
-        if (restarting_ || (!capturer_ && !synth_)) return;
+        if (!askLocked({asked_.load().h264, relay})) return;
     }
-    setup_->post([this, relay] { applyLinkBudgetLocked(relay); });
-}
-
-void CapturePipeline::applyLinkBudgetLocked(bool relay) {
-    setup_->assertCurrent(__func__);
-    std::shared_ptr<ScreenCapturer> cap;
-    {
-        const std::lock_guard guard(lock_);
-        if (stopping_ || restarting_ || (!capturer_ && !synth_)) return;
-        cap = capturer_;
-    }
-    if (cap) cap->setCaptureFPS(budgetFor(relay).expectedFrameRate);
-    print(std::string("⚠︎ rebuilding encoder — ") +
-          (relay ? "this client is on the relay — encoding for it" : "this client is on the LAN — full quality"));
-    try {
-        buildEncoder(true, relay);
-        print("• encoder rebuilt — fresh keyframe forced");
-    } catch (const std::exception& e) {
-        print(std::string("• encoder rebuild FAILED: ") + e.what());
-    }
+    // The build sets the capture rate of the link's budget.
+    setup_->post([this, relay] {
+        conformEncoder(relay ? "this client is on the relay — encoding for it"
+                             : "this client is on the LAN — full quality");
+    });
 }
 
 void CapturePipeline::repairPicture() {
@@ -611,6 +626,7 @@ void CapturePipeline::watchdogTick() {
         view.resting = resting_;
         cap = capturer_;
     }
+    if (cap) view.source = cap->sourceWords().source;
     view.streaming = streaming();
     view.streamingAtLastTick = streamingAtLastTick_;
     streamingAtLastTick_ = view.streaming;

@@ -37,6 +37,11 @@ namespace dovrel::agent {
 // and encoder rebuilds; a capture restart runs on a thread of its own so that one stuck in the display server
 // cannot hold the pipeline. Pictures are encoded, sealed and sent on the capture and encoder threads.
 // The encoder in use is shared: replacing it never frees one that a capture thread is still feeding.
+//
+// The codec and the link's budget a session asks for hold from the moment it asks, before it is streamed
+// to, although its encoder is built later on the set-up thread: until that encoder stands, the capture
+// thread hands pictures to no other, and no picture of another goes out. A session's first picture is a
+// keyframe, with the parameter sets of the encoder that made it.
 class CapturePipeline final : public SessionPipeline {
 public:
     using CapturerFactory = std::function<std::shared_ptr<ScreenCapturer>(ScreenCapturer::FrameCallback)>;
@@ -95,7 +100,8 @@ public:
     // nothing unless that is the capturer now.
     void restartCapture(const std::string& reason, const ScreenCapturer* only = nullptr);
     // Replaces the encoder (same codec, size and link) on the set-up thread; nothing while capture
-    // restarts. rebuildEncoder and applyLinkBudget hand their builds to that thread too.
+    // restarts. rebuildEncoder and applyLinkBudget hand their builds to that thread too, where a build is
+    // left out when an earlier one already made what they ask for.
     void rebuildEncoderFor(const std::string& reason);
     void sendDisplayList();
 
@@ -116,18 +122,26 @@ public:
     const MediaSendPath& sendPath() const { return sendPath_; }
 
 private:
+    // What the session asked of the encoder.
+    struct EncoderAsk {
+        bool h264 = true;
+        bool relay = false; // the relay's budget, else the local network's
+    };
     struct ActiveEncoder {
         std::shared_ptr<VideoEncoder> encoder;
         uint64_t generation = 0;
         PictureFormat format;
+        bool relay = false;
         int captureFPS = 60;
+        bool serves(EncoderAsk ask) const { return format.h264 == ask.h264 && relay == ask.relay; }
     };
     struct Restart;
 
     Instant now() const { return clock_->now(); }
     VideoBudget budgetFor(bool relay) const;
-    bool linkIsRelay() const;
     bool streaming() const;
+    // Changes what the session asks for, under lock_; true when the encoder in use does not make it.
+    bool askLocked(EncoderAsk ask);
 
     // Source callbacks.
     void onFrame(const CapturedFrame& frame);
@@ -139,15 +153,18 @@ private:
     void setupCaptureEncode();
     void setupLoopEnded(bool revive);
 
-    // Builds, starts and installs an encoder for the current size, codec and link; throws what its
-    // start throws. Builds are serialised.
-    void buildEncoder(bool forceKeyframe, std::optional<bool> relay = std::nullopt);
+    // Builds, starts and installs an encoder for the current size and what the session asks for;
+    // throws what its start throws. Builds are serialised.
+    void buildEncoder(bool forceKeyframe);
     void applyCaptureRate(const std::shared_ptr<ScreenCapturer>& capturer, bool streamingNow);
     void publishStreamedArea(const ScreenCapturer& capturer, int width, int height);
 
-    // On the set-up thread: a new encoder for the same source, codec or link budget.
+    // On the set-up thread: a new encoder for the same source; one for what the session asks for,
+    // unless the encoder in use already makes it.
     void rebuildEncoderLocked(const std::string& reason);
-    void applyLinkBudgetLocked(bool relay);
+    void conformEncoder(const std::string& reason);
+    // A picture for the session of `target` goes out: the session's first one only when it is a keyframe.
+    bool keyedFor(const SendTarget& target, bool keyframe);
     // On "dovrel.pipeline": back to the plain encoder once losses have stopped.
     void calmDown();
     // Makes the encoder's next picture a keyframe, spaced from the last one.
@@ -170,8 +187,9 @@ private:
     int frameH_ = 0;
     VideoCodecChoice codecChoice_;
     std::optional<bool> askedH264_; // what the session core asked for last; else the default
-    bool useH264_ = true;
-    bool encoderBudgetIsRelay_ = false;
+    // Written under lock_, read by the capture and encoder threads without it: a session asks before it
+    // is streamed to, so a thread that sees it streamed to sees what it asked.
+    std::atomic<EncoderAsk> asked_{};
     bool restarting_ = false;
     bool setupRunning_ = false;
     bool reviving_ = false;
@@ -190,6 +208,8 @@ private:
     uint64_t nextGeneration_ = 0;
     std::atomic<std::shared_ptr<const ActiveEncoder>> encoder_;
     KeyframeSpacing keyframeSpacing_;
+    std::mutex keyedLock_;
+    std::weak_ptr<wex::SecureSession> keyedSession_; // the session that has had its first keyframe
 
     // Owned by "dovrel.pipeline".
     std::unique_ptr<Timer> watchdog_;
@@ -203,6 +223,9 @@ private:
 
     std::mutex restartThreadsLock_;
     std::vector<std::shared_ptr<Restart>> restartThreads_;
+
+    // Owned by "dovrel.capture.setup": the words of the capturer the set-up attempt under way made.
+    std::optional<CaptureSourceWords> attemptWords_;
 
     std::unique_ptr<SerialQueue> setup_; // "dovrel.capture.setup"
     std::unique_ptr<SerialQueue> ctl_;   // "dovrel.pipeline"

@@ -20,7 +20,7 @@ WatchdogVerdict watchdogVerdict(const WatchdogView& v) {
     if (!v.haveCapturer && !v.haveSynthetic) return {Act::revive, {}};
     if (v.resting && !v.streaming) return {};
     if (v.haveCapturer && v.sinceStream > 10s)
-        return {Act::restartCapture, "the X server delivered nothing for " + wholeSeconds(v.sinceStream)};
+        return {Act::restartCapture, v.source + " delivered nothing for " + wholeSeconds(v.sinceStream)};
     if (!v.streaming) return {};
     if (v.streamingAtLastTick && v.sinceCapture < 3s && v.sinceEncode > 5s)
         return {Act::rebuildEncoder, "encoder produced nothing for " + wholeSeconds(v.sinceEncode)};

@@ -15,6 +15,7 @@ struct WatchdogView {
     bool resting = false;
     bool streaming = false;
     bool streamingAtLastTick = false; // the client was already streamed to one tick ago
+    std::string source;               // what the screen capture takes its pictures from, for the log
     Duration sinceStream{};           // any sign of the capture stream (a tick, an audio buffer)
     Duration sinceCapture{};          // a complete picture
     Duration sinceEncode{};           // an encoded picture

@@ -52,6 +52,10 @@ public:
     void setCaptureFPS(int fps) override;
     void requestFrame() override;
     void requestFrames(int count) override;
+    CaptureSourceWords sourceWords() const override {
+        return {"GNOME's screen cast through PipeWire",
+                "GNOME's screen cast or PipeWire not reachable yet, or no monitor attached yet"};
+    }
 
     // The pictures come as DMA-BUFs (false before the first start).
     bool usesDmaBuf() const;

@@ -42,6 +42,11 @@ std::vector<wex::Bytes> MediaSendPath::parameterSets() const {
 }
 
 PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFormat& format) {
+    return sendPicture(std::move(picture), format, host_.sendTarget ? host_.sendTarget() : nullptr);
+}
+
+PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFormat& format,
+                                       const std::shared_ptr<const SendTarget>& target) {
     PictureSent out;
     if (picture.units.empty() || !host_.streaming()) return out;
 
@@ -74,7 +79,6 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
     const wex::Bytes payload = wex::encodeVideoNALPayload(header, nals);
 
     // One snapshot for the whole picture: its pieces go to one session on one route.
-    const std::shared_ptr<const SendTarget> target = host_.sendTarget ? host_.sendTarget() : nullptr;
     if (!target || !target->session) return out; // no session: nothing to seal for, nothing counted
 
     const bool routed = hasRoute(host_, *target);

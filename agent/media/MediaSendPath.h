@@ -58,6 +58,9 @@ public:
 
     // One picture of the current encoder. Nothing goes out while the client does not stream.
     PictureSent sendPicture(EncodedPicture&& picture, const PictureFormat& format);
+    // The same for the session of `target`, the snapshot the caller judged the picture by.
+    PictureSent sendPicture(EncodedPicture&& picture, const PictureFormat& format,
+                            const std::shared_ptr<const SendTarget>& target);
     // One buffer of interleaved samples; counted always, sent while the client streams.
     void sendAudio(std::span<const int16_t> samples, uint32_t sampleRate, uint8_t channels);
 

@@ -43,6 +43,12 @@ inline std::string displayName(const std::vector<MonitorInfo>& displays, int ind
     return "Display " + std::to_string(static_cast<int64_t>(index) + 1);
 }
 
+// How the agent's log names what a capturer takes its pictures from, in the capturer's own words.
+struct CaptureSourceWords {
+    std::string source;    // what delivers the pictures: "the X server"
+    std::string setUpHint; // what most often keeps capture from starting: "no X display to reach, …"
+};
+
 // Captures one monitor of the desktop, with the system's audio. Complete pictures go to the frame
 // callback given at creation, on the thread "dovrel.capture"; audio goes to the audio callback as
 // interleaved 16-bit samples on "dovrel.capture.audio"; the two run concurrently. A source that stops
@@ -87,6 +93,8 @@ public:
     virtual void setCaptureFPS(int fps) = 0;
     // Makes the next tick deliver a picture even if nothing changed (e.g. with a keyframe request).
     virtual void requestFrame() = 0;
+    // What the log says of where the pictures come from.
+    virtual CaptureSourceWords sourceWords() const = 0;
     // Makes the next `count` ticks each deliver a picture at the capture rate even if nothing changed,
     // the first at once: an encoder's refresh wave moves on only with pictures, and a still screen
     // delivers one a second. A source that cannot keep delivering gives the one picture at least.

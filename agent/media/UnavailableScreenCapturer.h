@@ -25,6 +25,9 @@ public:
     int captureFPS() const override { return fps_; }
     void setCaptureFPS(int fps) override { fps_ = fps; }
     void requestFrame() override {}
+    CaptureSourceWords sourceWords() const override {
+        return {"this desktop", "the agent cannot capture this desktop"};
+    }
 
 private:
     [[noreturn]] void fail() const;

@@ -56,6 +56,9 @@ public:
     void setCaptureFPS(int fps) override;
     void requestFrame() override;
     void requestFrames(int count) override;
+    CaptureSourceWords sourceWords() const override {
+        return {"the X server", "no X display to reach, or no monitor attached yet"};
+    }
 
     // When audio last failed to start; nullopt when it may be tried.
     std::optional<Instant> audioRefusedAt();

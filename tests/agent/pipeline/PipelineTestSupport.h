@@ -193,6 +193,7 @@ public:
         ++frameRequests;
         framesKept = count;
     }
+    agent::CaptureSourceWords sourceWords() const override { return {"the test's display", "no test display yet"}; }
 
     // One picture, as the capture thread would deliver it, and one tick of the stream.
     void deliver(Instant at) {
@@ -250,9 +251,10 @@ struct EncoderLog {
     std::atomic<bool> failStart{false};    // the next starts throw
     std::atomic<bool> silent{false};       // encoders take frames but put nothing out
     std::atomic<int> encodes{0};
-    std::atomic<int> alive{0};         // encoders not yet destroyed
-    std::atomic<int> refreshPeriod{4}; // what encoders built to repair losses report (0: like hardware)
-
+    std::atomic<int> alive{0};           // encoders not yet destroyed
+    std::atomic<int> refreshPeriod{4};   // what encoders built to repair losses report (0: like hardware)
+    std::atomic<bool> holdStarts{false}; // start() waits while set (a codec slow to open)
+    std::atomic<int> startsHeld{0};
     std::size_t count() {
         const std::lock_guard g(lock);
         return built.size();
@@ -275,6 +277,9 @@ public:
     }
     ~FakeEncoder() override { --log_->alive; }
     void start() override {
+        for (++log_->startsHeld; log_->holdStarts;)
+            std::this_thread::sleep_for(1ms);
+        --log_->startsHeld;
         if (log_->failStart) throw std::runtime_error("encoder: avcodec_open2 libx264: no such encoder");
         started_ = true;
     }
@@ -285,7 +290,8 @@ public:
         // Like a real encoder, the first picture is a keyframe.
         const bool key = takeKeyframeRequest() || forceKeyframe || std::exchange(first_, false);
         EncodedPicture p;
-        p.units = {wex::Bytes{0x65, 0x88}};
+        // The budget it was built for shows in the picture: its bit rate in 100 kbit/s.
+        p.units = {wex::Bytes{0x65, 0x88, static_cast<uint8_t>(config_.budget.averageBitRate / 100000)}};
         p.keyframe = key;
         if (key) p.parameterSets = std::vector<wex::Bytes>{{0x67, 0x01}, {0x68, 0x02}};
         p.ptsUs = ptsUs;
@@ -338,10 +344,10 @@ struct PipelineRig {
         agent::CapturePipeline::Options o;
         o.clock = &clock;
         o.makeCapturer = [this](agent::ScreenCapturer::FrameCallback cb) {
-            if (capturerFails) throw std::runtime_error("capture: no display found");
             auto c = std::make_shared<FakeCapturer>(std::move(cb), monitors_);
+            c->failStart = capturerFails.load(); // its display is not there yet
             const std::lock_guard g(lock);
-            capturers.push_back(c);
+            if (!c->failStart) capturers.push_back(c);
             return std::shared_ptr<agent::ScreenCapturer>(c);
         };
         o.makeEncoder = [log = encoders](VideoEncoderConfig c, agent::VideoEncoder::OutputCallback out) {
@@ -365,6 +371,7 @@ struct PipelineRig {
         agent::Diag::tick();
     }
     ~PipelineRig() {
+        encoders->holdStarts = false;
         for (const auto& c : allCapturers())
             c->release();
         pipeline.reset();

@@ -15,6 +15,7 @@ namespace {
 WatchdogView watched() {
     WatchdogView v;
     v.haveCapturer = true;
+    v.source = "GNOME's screen cast through PipeWire";
     v.streaming = true;
     v.streamingAtLastTick = true;
     v.sinceStream = 16ms;
@@ -40,7 +41,9 @@ TEST(WatchdogRules, ASilentStreamIsRestartedWhetherOrNotAClientWatches) {
         WatchdogView v = watched();
         v.streaming = streaming;
         v.sinceStream = 11500ms;
-        EXPECT_EQ(watchdogVerdict(v), (WatchdogVerdict{Act::restartCapture, "the X server delivered nothing for 11s"}));
+        EXPECT_EQ(
+            watchdogVerdict(v),
+            (WatchdogVerdict{Act::restartCapture, "GNOME's screen cast through PipeWire delivered nothing for 11s"}));
     }
     WatchdogView v = watched();
     v.sinceStream = 10s;
