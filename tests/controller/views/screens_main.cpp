@@ -277,8 +277,8 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     root.dismissNotice();
     root.cancelPairing();
 
-    // A deck with machines: awake, asleep and frosted, offline; the alerts it asks.
-    std::vector<Device> machines(3);
+    // A deck with machines: awake, asleep and frosted, offline, on without DOVRELÆ; the alerts it asks.
+    std::vector<Device> machines(4);
     machines[0].name = "Studio";
     machines[0].host = "192.168.1.20";
     machines[0].state = Device::State::awake;
@@ -291,6 +291,12 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     machines[2].name = "Lab laptop";
     machines[2].host = "10.0.0.7";
     machines[2].state = Device::State::offline;
+    machines[3].name = "Build box";
+    machines[3].kind = Device::Kind::linux;
+    machines[3].host = "192.168.1.31";
+    machines[3].state = Device::State::awake;
+    machines[3].agentStopped = true;
+    machines[3].lastSeen = "now";
     services.store.setDevices(machines);
     camera.shoot("deck");
     // The pointer on the first card lifts it; a right click opens its menu.
