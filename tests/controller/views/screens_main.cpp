@@ -24,6 +24,7 @@
 #include "../ui/QuibPanelFakes.h"
 #include "MainWindow.h"
 #include "ViewTestSupport.h"
+#include "controller/client/ClientTexts.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/services/DeviceStore.h"
@@ -447,9 +448,12 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     camera.shoot("session-audio-muted");
     m.toggleAudio();
 
-    // The picture dimmed while the link comes back.
+    // The picture dimmed while the link comes back; and while the computer refuses it, saying why.
     WEXClientTestAccess::setReconnecting(client, true);
     camera.shoot("session-reconnecting");
+    WEXClientTestAccess::setReconnecting(client, true,
+                                         QString::fromStdString(texts::stoppedRunning("Studio", "192.168.1.20")));
+    camera.shoot("session-notice-stopped");
     WEXClientTestAccess::setReconnecting(client, false);
 
     // The assistant in the window: at work, busy, and with the day's generations used up.
