@@ -79,7 +79,7 @@ void ClientCore::onMainThread(std::function<void()> fn) {
 }
 
 void ClientCore::markReconnecting() {
-    post([](WEXClient& c) { c.publishReconnectingIfConnected(); });
+    post([why = qtext(std::exchange(redialReason_, {}))](WEXClient& c) { c.publishReconnectingIfConnected(why); });
 }
 
 // ---- starting and ending sessions --------------------------------------------------------------
@@ -94,6 +94,8 @@ void ClientCore::beginAttempt(std::optional<std::string> code, bool forRevoke) {
     lanName_.clear();
     lanTriedFirst_.clear();
     sessionSeen_ = false;
+    redialReason_.clear();
+    stoppedLogged_ = false;
 }
 
 void ClientCore::whenIdentityKnown(std::function<void()> dial) {
@@ -142,9 +144,15 @@ void ClientCore::fallBackToRelay() {
 }
 
 bool ClientCore::controlRefused() {
-    // A session of this attempt stood: its agent is starting again, which is worth waiting for.
-    if (sessionSeen_) return false;
     const std::string host = links_.host();
+    if (sessionSeen_) {
+        // A session of this attempt stood: its agent stopped, and may well start again, which is worth
+        // waiting for; the window says meanwhile what it waits for.
+        if (!std::exchange(stoppedLogged_, true))
+            clientLog("local network: " + host + " refused the control connection — DOVRELÆ stopped there; trying on");
+        redialReason_ = texts::stoppedRunning(lanName_, host);
+        return false;
+    }
     clientLog("local network: " + host + " refused the control connection — DOVRELÆ is not running there");
     enteredCode_.reset();
     rejectAndHalt(texts::notRunning(lanName_, host), texts::statusNotRunning);
@@ -312,6 +320,9 @@ void ClientCore::soon(std::function<void()> fn) {
 // ---- what the links ask ----------------------------------------------------------------------
 
 void ClientCore::linkReady() {
+    // Something takes the connection again: whatever kept it from doing so is over.
+    post([](WEXClient& c) { c.publishReconnectReason({}); });
+    stoppedLogged_ = false;
     if (!links_.isRelay()) {
         watchdogs_.reached();
         // The host answered: this is the way, whatever follows.

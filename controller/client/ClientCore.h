@@ -251,6 +251,10 @@ private:
     std::unique_ptr<Timer> lanAnswerTimer_;
     std::string lanTriedFirst_;
     bool sessionSeen_ = false;
+    // Why the links are about to be dialled again, said with the next markReconnecting and then
+    // forgotten, so that a re-dial that goes another way says nothing it no longer knows.
+    std::string redialReason_;
+    bool stoppedLogged_ = false; // the agent's stop is in the log until the link is up again
 
     // The phase as this thread last set it, the attempt's deadlines, and the ping (or demo) timer.
     Phase phase_;

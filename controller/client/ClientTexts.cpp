@@ -22,15 +22,26 @@ std::string unreachableEitherWay(std::string_view name, std::string_view host) {
     return s;
 }
 
-std::string notRunning(std::string_view name, std::string_view host) {
-    std::string s = "DOVRELÆ isn’t running on ";
+namespace {
+// "NAME (HOST)", or "the computer at HOST" without a name.
+std::string machine(std::string_view name, std::string_view host) {
+    std::string s;
     if (name.empty())
-        s.append("the computer at ").append(host);
+        s.append("the ").append(other).append(" at ").append(host);
     else
         s.append(name).append(" (").append(host).append(")");
-    s.append(": that computer answered, but nothing there takes the connection. Start DOVRELÆ on it, then try "
-             "again.");
     return s;
+}
+} // namespace
+
+std::string notRunning(std::string_view name, std::string_view host) {
+    return "DOVRELÆ isn’t running on " + machine(name, host) +
+           ": that computer answered, but nothing there takes the connection. Start DOVRELÆ on it, then try again.";
+}
+
+std::string stoppedRunning(std::string_view name, std::string_view host) {
+    return "DOVRELÆ isn’t running on " + machine(name, host) +
+           " any more. Still trying: the session goes on by itself once DOVRELÆ starts there again.";
 }
 
 std::string pictureTooLarge(int width, int height, int maxSide) {

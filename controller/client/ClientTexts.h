@@ -17,6 +17,8 @@ std::string unreachableThroughRelay(std::string_view name);
 std::string unreachableEitherWay(std::string_view name, std::string_view host);
 // The computer at `host` refused the control connection: DOVRELÆ does not run there. `name` may be empty.
 std::string notRunning(std::string_view name, std::string_view host);
+// The same, of a session's computer once it refuses to take the session back: it is dialled on.
+std::string stoppedRunning(std::string_view name, std::string_view host);
 
 // The local-network video port is held by another program on this computer.
 std::string videoPortTaken(uint16_t port);

@@ -246,13 +246,26 @@ void WEXClient::publishPhase(const Phase& p) {
 }
 
 void WEXClient::publishReconnecting(bool on) {
-    if (on == reconnecting_) return;
+    const bool reasonGoes = !on && !reconnectReason_.isEmpty();
+    if (on == reconnecting_ && !reasonGoes) return;
     reconnecting_ = on;
+    if (reasonGoes) reconnectReason_.clear();
     emit reconnectingChanged();
 }
 
-void WEXClient::publishReconnectingIfConnected() {
-    if (phase_.kind == PhaseKind::connected) publishReconnecting(true);
+void WEXClient::publishReconnectingIfConnected(const QString& reason) {
+    // A re-dial that got as far as a handshake has left the connected phase: it is still the session's.
+    if (phase_.kind != PhaseKind::connected && !reconnecting_) return;
+    if (reconnecting_ && reason == reconnectReason_) return;
+    reconnecting_ = true;
+    reconnectReason_ = reason;
+    emit reconnectingChanged();
+}
+
+void WEXClient::publishReconnectReason(const QString& reason) {
+    if (!reconnecting_ || reason == reconnectReason_) return;
+    reconnectReason_ = reason;
+    emit reconnectingChanged();
 }
 
 void WEXClient::publishFps(int fps) {

@@ -52,6 +52,7 @@ class WEXClient : public QObject, public InputChannel, public SessionChannel, pu
     Q_PROPERTY(int latencyMs READ latencyMs NOTIFY latencyMsChanged)
     Q_PROPERTY(int fps READ fps NOTIFY fpsChanged)
     Q_PROPERTY(bool reconnecting READ reconnecting NOTIFY reconnectingChanged)
+    Q_PROPERTY(QString reconnectReason READ reconnectReason NOTIFY reconnectingChanged)
     Q_PROPERTY(QVariantList displays READ displaysForView NOTIFY displaysChanged)
     Q_PROPERTY(int streamingDisplay READ streamingDisplay NOTIFY streamingDisplayChanged)
     Q_PROPERTY(bool audioMuted READ audioMuted NOTIFY audioMutedChanged)
@@ -142,6 +143,9 @@ public:
     int latencyMs() const { return latencyMs_; }
     int fps() const override { return fps_; }
     bool reconnecting() const { return reconnecting_; }
+    // While reconnecting, why the session's computer does not take it back when that is known (its
+    // agent stopped); empty otherwise.
+    QString reconnectReason() const { return reconnectReason_; }
     const std::vector<wex::DisplayInfo>& displays() const { return displays_; }
     QVariantList displaysForView() const;
     int streamingDisplay() const { return streamingDisplay_; }
@@ -226,7 +230,11 @@ private:
     void publishStatus(const QString& s);
     void publishPhase(const Phase& p);
     void publishReconnecting(bool on);
-    void publishReconnectingIfConnected();
+    // Reconnecting, for `reason` (empty: none known), when a session stood or is being re-dialled
+    // already; nothing otherwise.
+    void publishReconnectingIfConnected(const QString& reason);
+    // A new reason for a re-dial under way (empty: none known any more); nothing while none is.
+    void publishReconnectReason(const QString& reason);
     void publishFps(int fps);
     void publishLatencyMs(int ms);
     void publishHasFirstFrame(bool on);
@@ -263,6 +271,7 @@ private:
     int latencyMs_ = 0;
     int fps_ = 0;
     bool reconnecting_ = false;
+    QString reconnectReason_;
     std::vector<wex::DisplayInfo> displays_;
     int streamingDisplay_ = 0;
     bool audioMuted_ = false;

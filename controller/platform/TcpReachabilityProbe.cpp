@@ -14,7 +14,7 @@ struct TcpReachabilityProbe::Attempt {
     QPointer<QTcpSocket> socket; // a child of the queue's context, released with deleteLater
     std::unique_ptr<Timer> timeout;
     QPointer<QObject> back;
-    std::function<void(bool)> done;
+    std::function<void(ProbeAnswer)> done;
 };
 
 TcpReachabilityProbe::TcpReachabilityProbe(Scheduler& clock)
@@ -30,7 +30,7 @@ TcpReachabilityProbe::~TcpReachabilityProbe() {
 }
 
 void TcpReachabilityProbe::probe(const std::string& host, uint16_t port, std::chrono::milliseconds timeout,
-                                 std::function<void(bool reachable)> done) {
+                                 std::function<void(ProbeAnswer)> done) {
     QPointer<QObject> back(replyContext_.get());
     queue_.post([this, host, port, timeout, back, done = std::move(done)]() mutable {
         const uint64_t id = nextId_++;
@@ -39,19 +39,22 @@ void TcpReachabilityProbe::probe(const std::string& host, uint16_t port, std::ch
         attempt->done = std::move(done);
         auto* socket = new QTcpSocket(queue_.context());
         attempt->socket = socket;
-        QObject::connect(socket, &QTcpSocket::connected, queue_.context(), [this, id] { finishLocked(id, true); });
+        QObject::connect(socket, &QTcpSocket::connected, queue_.context(),
+                         [this, id] { finishLocked(id, ProbeAnswer::accepted); });
         QObject::connect(socket, &QTcpSocket::errorOccurred, queue_.context(),
                          [this, id](QAbstractSocket::SocketError error) {
-                             // A refusal means the computer is up, though nothing listens on that port.
-                             finishLocked(id, error == QAbstractSocket::ConnectionRefusedError);
+                             // A refusal means the computer is up, though nothing listens on that port;
+                             // any other failure (no route, no such host) says nothing more than silence.
+                             finishLocked(id, error == QAbstractSocket::ConnectionRefusedError ? ProbeAnswer::refused
+                                                                                               : ProbeAnswer::silent);
                          });
-        attempt->timeout = clock_.after(timeout, [this, id] { finishLocked(id, false); });
+        attempt->timeout = clock_.after(timeout, [this, id] { finishLocked(id, ProbeAnswer::silent); });
         attempts_.emplace(id, std::move(attempt));
         socket->connectToHost(QString::fromStdString(host), port);
     });
 }
 
-void TcpReachabilityProbe::finishLocked(uint64_t id, bool reachable) {
+void TcpReachabilityProbe::finishLocked(uint64_t id, ProbeAnswer answer) {
     queue_.assertCurrent(__func__);
     const auto found = attempts_.find(id);
     if (found == attempts_.end()) return; // already finished
@@ -64,7 +67,7 @@ void TcpReachabilityProbe::finishLocked(uint64_t id, bool reachable) {
     }
     if (!attempt->back) return;
     QMetaObject::invokeMethod(
-        attempt->back.data(), [done = std::move(attempt->done), reachable] { done(reachable); }, Qt::QueuedConnection);
+        attempt->back.data(), [done = std::move(attempt->done), answer] { done(answer); }, Qt::QueuedConnection);
 }
 
 } // namespace dovrel::controller

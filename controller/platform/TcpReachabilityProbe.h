@@ -25,14 +25,14 @@ public:
     ~TcpReachabilityProbe() override;
 
     void probe(const std::string& host, uint16_t port, std::chrono::milliseconds timeout,
-               std::function<void(bool reachable)> done) override;
+               std::function<void(ProbeAnswer)> done) override;
 
     // Runs `fn` on the probes' thread and waits (tests move a fake clock there).
     void runOnProbeThread(const std::function<void()>& fn) { queue_.sync(fn); }
 
 private:
     struct Attempt;
-    void finishLocked(uint64_t id, bool reachable);
+    void finishLocked(uint64_t id, ProbeAnswer answer);
 
     Scheduler& clock_;
     std::unique_ptr<QObject> replyContext_; // lives on the constructing thread; results are delivered through it

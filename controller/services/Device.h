@@ -26,6 +26,10 @@ struct Device {
     std::optional<QString> mac;
     std::optional<QString> deviceId; // the agent's relay room
     State state = State::asleep;
+    // The computer is awake and answers, but refuses the agent's port: DOVRELÆ is not running there.
+    // Only ever with `state` awake, which it qualifies (the computer is on: nothing to wake); learnt by
+    // the poll and kept in memory only, like `state`.
+    bool agentStopped = false;
     std::vector<double> cpu; // fractions 0…1, oldest first, at most 24
     double ram = 0;
     std::optional<double> battery;

@@ -178,6 +178,7 @@ std::optional<QUuid> DeviceStore::applyStats(const QString& name, const std::opt
         d.battery = battery;
         d.statsCurrent = true;
         d.state = Device::State::awake;
+        d.agentStopped = false;
         d.lastSeen = QStringLiteral("now");
         changedRow(static_cast<int>(i));
         return d.id;
@@ -197,14 +198,17 @@ void DeviceStore::statsEnded(const QUuid& id) {
     changedRow(row);
 }
 
-void DeviceStore::setLiveness(const QUuid& id, bool awake) {
+void DeviceStore::setLiveness(const QUuid& id, Liveness liveness) {
     const int row = rowOf(id);
     if (row < 0) return;
     Device& d = devices_[static_cast<std::size_t>(row)];
-    const Device::State state = awake ? Device::State::awake : Device::State::asleep;
-    if (d.state == state) return;
+    const bool up = liveness != Liveness::asleep;
+    const Device::State state = up ? Device::State::awake : Device::State::asleep;
+    const bool stopped = liveness == Liveness::agentStopped;
+    if (d.state == state && d.agentStopped == stopped) return;
     d.state = state;
-    d.lastSeen = awake ? QStringLiteral("now") : QStringLiteral("asleep");
+    d.agentStopped = stopped;
+    d.lastSeen = up ? QStringLiteral("now") : QStringLiteral("asleep");
     changedRow(row);
 }
 

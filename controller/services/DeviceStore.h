@@ -63,16 +63,19 @@ public:
     bool rename(const QUuid& id, const QString& name);
     // One statistics report of the live session, for the first machine with that device identifier or
     // exactly that name: the CPU history grows (keeping the last 24), memory and battery are replaced,
-    // the figures are current and the machine is awake "now". Not saved. The machine's id, if one
-    // matched.
+    // the figures are current and the machine is awake "now", its agent running. Not saved. The
+    // machine's id, if one matched.
     std::optional<QUuid> applyStats(const QString& name, const std::optional<QString>& deviceId, double cpu, double ram,
                                     std::optional<double> battery);
     // The session that reported the machine's figures ended: they are dropped, so that nothing of it
     // is shown as current.
     void statsEnded(const QUuid& id);
+    // What the poll found of a machine: up with DOVRELÆ taking connections, up with nothing there
+    // taking them, or no answer.
+    enum class Liveness { awake, agentStopped, asleep };
     // What a probe or presence query found for the machine with that id, if it is still there: awake
-    // ("now") or asleep ("asleep"), changed only when the state differs.
-    void setLiveness(const QUuid& id, bool awake);
+    // ("now"), awake without DOVRELÆ ("now") or asleep ("asleep"); changed only when that differs.
+    void setLiveness(const QUuid& id, Liveness liveness);
     // The agent's identifier learnt by a handshake with that machine; saved when it changed.
     void recordDeviceId(const QUuid& id, const QString& deviceId);
 

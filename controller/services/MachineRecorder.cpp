@@ -10,6 +10,7 @@ Device pairedMachine(const std::optional<Device>& saved, const PendingMachine& p
     d.kind = pending.machine.kind;
     if (present(pending.machine.mac)) d.mac = pending.machine.mac;
     d.state = Device::State::awake;
+    d.agentStopped = false;
     d.lastSeen = QStringLiteral("now");
     if (!viaRelay) {
         if (!pending.host.isEmpty()) d.host = pending.host;

@@ -25,11 +25,15 @@ void ReachabilityPoller::start() {
     });
 }
 
-void ReachabilityPoller::heard(const QUuid& id, std::optional<bool> Heard::*way, std::optional<bool> awake) {
-    Heard& h = heard_[id];
-    h.*way = awake;
+void ReachabilityPoller::apply(const QUuid& id, const Heard& h) {
     if (!h.probe && !h.presence) return;
-    store_->setLiveness(id, h.probe.value_or(false) || h.presence.value_or(false));
+    using Liveness = DeviceStore::Liveness;
+    if (h.probe == ProbeAnswer::accepted || h.presence == true)
+        store_->setLiveness(id, Liveness::awake);
+    else if (h.probe == ProbeAnswer::refused)
+        store_->setLiveness(id, Liveness::agentStopped);
+    else
+        store_->setLiveness(id, Liveness::asleep);
 }
 
 void ReachabilityPoller::pollOnce() {
@@ -43,12 +47,14 @@ void ReachabilityPoller::pollOnce() {
         }
         const LanTarget target = parseLanTarget(d.host.toStdString());
         probe_->probe(target.host, target.port.value_or(probePort_), probeTimeout,
-                      [self = QPointer(this), id = d.id, host = d.host](bool reachable) {
+                      [self = QPointer(this), id = d.id, host = d.host](ProbeAnswer answer) {
                           if (!self || !self->store_) return;
                           const Device* now = self->store_->find(id);
                           // Re-paired at another address meanwhile: this answer is about the old one.
                           if (!now || now->host != host) return;
-                          self->heard(id, &Heard::probe, reachable);
+                          Heard& h = self->heard_[id];
+                          h.probe = answer;
+                          self->apply(id, h);
                       });
     }
     std::erase_if(heard_, [&](const auto& entry) { return !present.contains(entry.first); });
@@ -70,8 +76,10 @@ void ReachabilityPoller::pollPresence() {
             token = session->token;
         } else {
             // Nobody to ask for it any more: what an earlier query said no longer counts.
-            if (const auto h = heard_.find(d.id); h != heard_.end() && h->second.presence)
-                heard(d.id, &Heard::presence, std::nullopt);
+            if (const auto h = heard_.find(d.id); h != heard_.end() && h->second.presence) {
+                h->second.presence.reset();
+                apply(d.id, h->second);
+            }
             continue;
         }
         tokenOf[account] = token;
@@ -87,8 +95,11 @@ void ReachabilityPoller::pollPresence() {
                 if (mapped == accountOf.end() || mapped->second != account || !d.deviceId) continue;
                 found.emplace_back(d.id, live.value->count(d.deviceId->toLower()) != 0);
             }
-            for (const auto& [id, awake] : found)
-                self->heard(id, &Heard::presence, awake);
+            for (const auto& [id, awake] : found) {
+                Heard& h = self->heard_[id];
+                h.presence = awake;
+                self->apply(id, h);
+            }
         });
     }
 }

@@ -22,8 +22,9 @@ namespace dovrel::controller {
 // control port on each machine that has a host ("host:port" is probed on its own port), and on every
 // second tick one presence query per relay account for the machines that have a relay room. A machine
 // with both is asked both ways: it is awake when either answer says so, and asleep once every way it
-// was asked says not. An accepted or refused connection means the computer is up; silence means it is
-// not. Answers are applied by the machine's id when they arrive, to its state alone, so a machine
+// was asked says not. An accepted connection means DOVRELÆ runs there; a refused one that the computer
+// is up but DOVRELÆ is not running on it (unless the relay says it is there); silence that it is not
+// up. Answers are applied by the machine's id when they arrive, to its state alone, so a machine
 // renamed, removed or re-added meanwhile keeps what the user did. Every failure is silent. Main thread
 // only.
 class ReachabilityPoller : public QObject {
@@ -45,13 +46,14 @@ public:
 private:
     // What each way of asking last said about a machine; nothing where it was not asked.
     struct Heard {
-        std::optional<bool> probe;
+        std::optional<ProbeAnswer> probe;
         std::optional<bool> presence;
     };
 
     void pollOnce();
     void pollPresence();
-    void heard(const QUuid& id, std::optional<bool> Heard::*way, std::optional<bool> awake);
+    // Puts what a machine's ways of asking last said, taken together, into the store.
+    void apply(const QUuid& id, const Heard& h);
 
     QPointer<DeviceStore> store_;
     Scheduler& clock_;

@@ -19,13 +19,16 @@ QString percentText(double fraction) {
 
 MachineCardFace machineCardFace(const Device& device, bool demo) {
     MachineCardFace face;
-    const bool awake = device.state == Device::State::awake;
+    // The computer is on but DOVRELÆ does not run there: none of what "awake" promises holds, and a
+    // click says so (there is nothing to wake).
+    const bool stopped = device.state == Device::State::awake && device.agentStopped;
+    const bool awake = device.state == Device::State::awake && !stopped;
     const bool offline = device.state == Device::State::offline;
     face.kindSymbol = machineSymbol(device.kind, device.name);
     switch (device.state) {
     case Device::State::awake:
-        face.stateWord = tr("awake");
-        face.tone = QStringLiteral("good");
+        face.stateWord = stopped ? tr("DOVRELÆ isn’t running") : tr("awake");
+        face.tone = stopped ? QStringLiteral("stopped") : QStringLiteral("good");
         break;
     case Device::State::asleep:
         face.stateWord = tr("asleep");
@@ -37,8 +40,8 @@ MachineCardFace machineCardFace(const Device& device, bool demo) {
         break;
     }
     // An empty text would leave a lone "·" behind the state word, and one that repeats it ("asleep ·
-    // asleep") says nothing more.
-    if (!offline && !device.lastSeen.isEmpty() && device.lastSeen != QStringLiteral("paired") &&
+    // asleep") says nothing more; beside the longer words of a stopped agent it would not fit.
+    if (!offline && !stopped && !device.lastSeen.isEmpty() && device.lastSeen != QStringLiteral("paired") &&
         device.lastSeen != stateText(device.state))
         face.lastSeen = QStringLiteral("· ") + device.lastSeen;
 
@@ -52,8 +55,15 @@ MachineCardFace machineCardFace(const Device& device, bool demo) {
         face.thumbnail = MachineCardFace::Thumbnail::prompt;
 
     const bool hasMac = present(device.mac);
-    face.promptGlyph = device.state == Device::State::asleep ? QStringLiteral("moon.zzz.fill") : face.kindSymbol;
-    if (awake)
+    if (device.state == Device::State::asleep)
+        face.promptGlyph = QStringLiteral("moon.zzz.fill");
+    else if (stopped)
+        face.promptGlyph = QStringLiteral("app.slash");
+    else
+        face.promptGlyph = face.kindSymbol;
+    if (stopped)
+        face.promptText = tr("Start DOVRELÆ on it, then click to connect");
+    else if (awake)
         face.promptText = tr("Click to control");
     else if (hasMac)
         face.promptText = tr("Click to wake & connect");

@@ -12,12 +12,12 @@ struct MachineCardFace {
     enum class Thumbnail { offline, frost, demo, prompt };
 
     QString kindSymbol; // machineSymbol: the machine's shape or platform
-    QString stateWord;  // "awake", "asleep", "offline"
-    QString tone;       // the status dot's colour: "good", "warn", "dim"
+    QString stateWord;  // "awake", "asleep", "offline", "DOVRELÆ isn’t running"
+    QString tone;       // the status dot: "good", "warn", "dim"; "stopped", a ring of its own
     QString lastSeen;   // empty: no last-seen text
     Thumbnail thumbnail = Thumbnail::prompt;
     QString promptGlyph; // the connect prompt's symbol
-    QString promptText;  // "Click to control", "Click to wake & connect", "Click to connect"
+    QString promptText;  // "Click to control", "Click to wake & connect", "Click to connect", or how to start it
     bool breathes = false;
     bool showsStats = false;
     bool showsSparkline = false;

@@ -11,6 +11,7 @@ SessionNotices::SessionNotices(Scheduler& clock, QObject* parent) : QObject(pare
 SessionNotices::~SessionNotices() = default;
 
 QString SessionNotices::text() const {
+    if (away_) return *away_;
     if (secure_)
         return tr("Windows is showing a secure screen (lock, sign-in, UAC or Ctrl+Alt+Del). DOVRELÆ can't see or "
                   "control it without Full control - turn that on in DOVRELÆ on the PC. To get back now, press Esc "
@@ -37,6 +38,12 @@ void SessionNotices::setAgentError(const std::optional<QString>& error) {
 void SessionNotices::setSecureScreen(bool on) {
     if (on == secure_) return;
     secure_ = on;
+    emit changed();
+}
+
+void SessionNotices::setAway(const std::optional<QString>& why) {
+    if (why == away_) return;
+    away_ = why;
     emit changed();
 }
 

@@ -12,11 +12,12 @@
 
 namespace dovrel::controller {
 
-// The session window's notice banner: the warning that Windows shows a secure screen the agent cannot
+// The session window's notice banner: why the session's computer does not take the session back
+// (with the offer to end it), else the warning that Windows shows a secure screen the agent cannot
 // reach, else the window's own notice, else the agent's last error. The last two clear themselves 7 s
-// after the last change of either, or when the banner is tapped; the secure-screen warning stays while
-// the agent reports it. A clear removes only what it was scheduled for: a notice raised after it was
-// armed stays. Main thread.
+// after the last change of either, or when the banner is tapped; the first two stay while they hold.
+// A clear removes only what it was scheduled for: a notice raised after it was armed stays. Main
+// thread.
 class SessionNotices : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -24,6 +25,7 @@ class SessionNotices : public QObject {
     Q_PROPERTY(QString text READ text NOTIFY changed)
     Q_PROPERTY(bool shown READ shown NOTIFY changed)
     Q_PROPERTY(bool secureScreen READ secureScreen NOTIFY changed)
+    Q_PROPERTY(bool offersEnd READ offersEnd NOTIFY changed)
 
 public:
     static constexpr auto clearAfter = std::chrono::milliseconds(7000);
@@ -33,13 +35,18 @@ public:
 
     QString text() const;
     bool shown() const { return !text().isEmpty(); }
-    bool secureScreen() const { return secure_; }
+    bool secureScreen() const { return secure_ && !away_; }
+    // The banner says why the session cannot go on, and offers to end it.
+    bool offersEnd() const { return away_.has_value(); }
     const std::optional<QString>& localNotice() const { return local_; }
 
     void setLocalNotice(const std::optional<QString>& notice);
     // The agent's last error as the client now publishes it.
     void setAgentError(const std::optional<QString>& error);
     void setSecureScreen(bool on);
+    // Why the session's computer does not take the session back while it is re-dialled; nothing once
+    // it does, or the session is over.
+    void setAway(const std::optional<QString>& why);
     // A tap on the banner: the notice and the agent's error go at once (not the secure-screen warning).
     Q_INVOKABLE void dismiss();
     // The window closed: nothing more is cleared later.
@@ -57,6 +64,7 @@ private:
     std::optional<QString> local_;
     std::optional<QString> agentError_;
     bool secure_ = false;
+    std::optional<QString> away_;
     std::unique_ptr<Timer> clear_;
 };
 

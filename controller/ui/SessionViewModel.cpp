@@ -102,6 +102,12 @@ SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTr
         notices_.setAgentError(error ? std::optional<QString>(QString::fromStdString(*error)) : std::nullopt);
     });
     connect(&notices_, &SessionNotices::agentErrorCleared, &client, &WEXClient::clearLastAgentError);
+    // A computer that no longer takes the session back is said for as long as that lasts; the re-dials
+    // go on meanwhile, and the session with them once it is taken back.
+    connect(&client, &WEXClient::reconnectingChanged, this, [this] {
+        const QString why = client_->reconnecting() ? client_->reconnectReason() : QString();
+        notices_.setAway(why.isEmpty() ? std::nullopt : std::optional<QString>(why));
+    });
     connect(&client, &WEXClient::fileSent, this, [this](const QString& name) {
         notices_.setLocalNotice(tr("“%1” arrived on the other computer, in its Downloads folder.").arg(name));
     });

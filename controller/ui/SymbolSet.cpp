@@ -11,7 +11,7 @@ const QStringList& SymbolSet::names() {
         QStringLiteral("pc"), QStringLiteral("terminal"), QStringLiteral("desktop.tower"),
         QStringLiteral("server.rack"), QStringLiteral("powersleep"), QStringLiteral("eye"), QStringLiteral("eye.slash"),
         QStringLiteral("moon.zzz.fill"), QStringLiteral("xmark"), QStringLiteral("pencil"), QStringLiteral("trash"),
-        QStringLiteral("trash.fill"),
+        QStringLiteral("trash.fill"), QStringLiteral("app.slash"),
         // the demo desktop
         QStringLiteral("apple.logo"), QStringLiteral("battery.75"), QStringLiteral("wifi"), QStringLiteral("safari"),
         QStringLiteral("mail"), QStringLiteral("message"), QStringLiteral("folder"), QStringLiteral("music.note"),

@@ -10,7 +10,11 @@ namespace dovrel::controller {
 // session window without an agent on the other end. Program code never includes this.
 class WEXClientTestAccess {
 public:
-    static void setReconnecting(WEXClient& c, bool on) { c.publishReconnecting(on); }
+    // Reconnecting, for `reason` when one is given.
+    static void setReconnecting(WEXClient& c, bool on, const QString& reason = {}) {
+        c.publishReconnecting(on);
+        c.publishReconnectReason(reason);
+    }
     static void setDisplays(WEXClient& c, const std::vector<wex::DisplayInfo>& displays, int streaming) {
         c.publishDisplays(displays, streaming);
     }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <spawn.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -32,6 +33,15 @@ inline std::string findProgram(const std::string& name) {
         at = end + 1;
     }
     return {};
+}
+
+// Nobody holds the lock file at `path`, or there is none: a program that held its single-instance
+// lock there is gone.
+inline bool lockFree(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    const bool free = fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (fd >= 0) ::close(fd);
+    return free;
 }
 
 // A program the test started, ended (SIGTERM, then SIGKILL after 3 s) and reaped when the object goes.

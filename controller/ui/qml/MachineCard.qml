@@ -300,8 +300,21 @@ Item {
                     Row {
                         id: statusRow
                         spacing: 5
+                        // DOVRELÆ not running on a computer that is on: a still ring, never the awake dot.
+                        Rectangle {
+                            objectName: "stoppedDot"
+                            anchors.verticalCenter: parent.verticalCenter
+                            visible: card.tone === "stopped"
+                            width: 8
+                            height: 8
+                            radius: 4
+                            color: "transparent"
+                            border.width: 1.6
+                            border.color: Theme.bad
+                        }
                         Rectangle {
                             objectName: "statusDot"
+                            visible: card.tone !== "stopped"
                             anchors.verticalCenter: parent.verticalCenter
                             width: 7
                             height: 7

@@ -1,13 +1,17 @@
 import QtQuick
 import Dovrel.Controller
 
-// The notice under the top row: the secure-screen warning, the window's own notice or the agent's last
-// error. A tap dismisses it (not the secure-screen warning).
+// The notice under the top row: why the session's computer does not take the session back, with a
+// button that ends it; the secure-screen warning; the window's own notice or the agent's last error. A
+// tap dismisses the last two.
 Item {
     id: banner
     required property SessionNotices notices
+    // The notice's button: the user gives up on the session.
+    signal endPressed
 
     readonly property bool secure: notices.secureScreen
+    readonly property bool away: notices.offersEnd
     implicitWidth: Math.min(560, parent ? parent.width - 32 : 560)
     implicitHeight: card.height
     visible: opacity > 0
@@ -35,9 +39,15 @@ Item {
         height: noticeRow.implicitHeight + 20
         radius: 14
         color: Theme.material
-        border.color: banner.secure ? Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.5) : Theme.strokeDark
+        border.color: banner.secure ? Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.5)
+                                    : banner.away ? Qt.alpha(Theme.warn, 0.45) : Theme.strokeDark
         border.width: 1
 
+        // Under the words and the button, so that the button takes its own clicks.
+        MouseArea {
+            anchors.fill: parent
+            onClicked: banner.notices.dismiss()
+        }
         Row {
             id: noticeRow
             x: 14
@@ -47,24 +57,35 @@ Item {
             Symbol {
                 id: noticeGlyph
                 objectName: "noticeSymbol"
-                name: banner.secure ? "lock.shield.fill" : "exclamationmark.triangle.fill"
+                name: banner.away ? "app.slash" : banner.secure ? "lock.shield.fill" : "exclamationmark.triangle.fill"
                 size: 15
-                color: banner.secure ? Theme.accent : Theme.bad
+                color: banner.away ? Theme.warn : banner.secure ? Theme.accent : Theme.bad
             }
-            Text {
-                objectName: "noticeText"
+            Column {
                 width: parent.width - noticeGlyph.width - 10
-                text: banner.notices.text
-                textFormat: Text.PlainText
-                wrapMode: Text.Wrap
-                font.pixelSize: 12
-                font.weight: Font.Medium
-                color: "white"
+                spacing: 8
+                Text {
+                    objectName: "noticeText"
+                    width: parent.width
+                    text: banner.notices.text
+                    textFormat: Text.PlainText
+                    wrapMode: Text.Wrap
+                    font.pixelSize: 12
+                    font.weight: Font.Medium
+                    color: "white"
+                }
+                ThemedButton {
+                    objectName: "noticeEnd"
+                    visible: banner.away
+                    anchors.right: parent.right
+                    overPicture: true
+                    font.pixelSize: 12
+                    topPadding: 6
+                    bottomPadding: 6
+                    text: qsTr("End session")
+                    onClicked: banner.endPressed()
+                }
             }
-        }
-        MouseArea {
-            anchors.fill: parent
-            onClicked: banner.notices.dismiss()
         }
     }
 }

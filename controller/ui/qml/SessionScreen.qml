@@ -104,6 +104,7 @@ Rectangle {
         NoticeBanner {
             anchors.horizontalCenter: parent.horizontalCenter
             notices: screen.session.notices
+            onEndPressed: screen.root.endSession()
         }
     }
 

@@ -34,6 +34,7 @@
 #include "../../support/XvfbServer.h"
 
 #include "controller/app/CompositionRoot.h"
+#include "controller/client/ClientTexts.h"
 #include "controller/client/WEXClient.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/ui/RootViewModel.h"
@@ -157,15 +158,17 @@ struct ControllerAgentE2E : ::testing::TestWithParam<std::string> {
     std::string agentLog() const { return readFile(agentHome.file("agent.out")); }
 
     // The agent runs on a terminal of its own (script), the only place it prints its pairing code.
+    // Started again, it takes the ports it had.
     void startAgent() {
         std::filesystem::create_directories(agentHome.path() / ".config/Dovrel");
         std::ofstream(agentHome.file(".config/Dovrel/relay.json")) << "{\"lan\": true}";
-        videoPort = freeUdpPort();
+        std::filesystem::remove(agentHome.file("agent.out"));
+        if (videoPort == 0) videoPort = freeUdpPort();
         ChildProcess::Options o;
         o.env = {{"HOME", agentHome.str()},
                  {"XDG_CONFIG_HOME", agentHome.file(".config")},
-                 {"DOVREL_CONTROL_PORT", "0"},
-                 {"DOVREL_INPUT_PORT", "0"},
+                 {"DOVREL_CONTROL_PORT", std::to_string(controlPort)},
+                 {"DOVREL_INPUT_PORT", std::to_string(inputPort)},
                  {"DOVREL_VIDEO_PORT", std::to_string(videoPort)},
                  {"DBUS_SESSION_BUS_ADDRESS", "disabled:"},
                  {"DBUS_SYSTEM_BUS_ADDRESS", "disabled:"}};
@@ -190,6 +193,12 @@ struct ControllerAgentE2E : ::testing::TestWithParam<std::string> {
         controlPort = static_cast<uint16_t>(std::stoi(m[1]));
         inputPort = static_cast<uint16_t>(std::stoi(m[2]));
         code = c[1];
+    }
+
+    // script(1) ends first; the agent, in a session of its own, goes on its terminal's hang-up.
+    void stopAgent() {
+        agent.stop();
+        ASSERT_TRUE(waitFor([&] { return dovrel::test::lockFree(agentHome.file(".dovrel/agent.lock")); }, 30s));
     }
 
     // A controller launch, offscreen, saving its window as `snapshot`.
@@ -338,6 +347,24 @@ TEST_P(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTh
     QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(280, 219), 20);
     EXPECT_TRUE(runUntil([&] { return desktop->clicked(320, 176); }, 20s))
         << "the click never reached (320, 176) of the agent's screen; agent:\n"
+        << agentLog();
+
+    // The agent stops: the window says so over the dimmed picture, offers to end, and dials on; started
+    // again, it is taken back by itself and the notice goes.
+    const auto noticeText = [&] {
+        QQuickItem* text = dovrel::test::findItem(window->contentItem(), "noticeText");
+        return text && text->isVisible() ? text->property("text").toString().toStdString() : std::string();
+    };
+    ASSERT_NO_FATAL_FAILURE(stopAgent());
+    EXPECT_TRUE(
+        runUntil([&] { return noticeText() == dovrel::controller::texts::stoppedRunning("", "127.0.0.1"); }, 30s))
+        << "the window said \"" << noticeText() << "\"";
+    QQuickItem* endOffer = dovrel::test::findItem(window->contentItem(), "noticeEnd");
+    EXPECT_TRUE(endOffer && endOffer->isVisible());
+    ASSERT_NO_FATAL_FAILURE(startAgent());
+    const uint64_t shownBefore = client.displayedFrames();
+    EXPECT_TRUE(runUntil(
+        [&] { return !client.reconnecting() && noticeText().empty() && client.displayedFrames() > shownBefore; }, 45s))
         << agentLog();
 
     // The exit chip ends the session and the deck comes back.

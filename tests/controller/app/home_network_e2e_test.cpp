@@ -2,9 +2,10 @@
 // route: the real DovrelAgent in "a" (10.77.0.1, no relay.json, its own X server), the controller's
 // real graph in this process, moved into "b" (10.77.0.2). The agent's own link pairs on the local
 // network; the saved card reaches a restarted agent by key, says at once that a stopped one is not
-// running, and wakes an asleep one with the link's hardware address, which the agent's side receives.
-// Unpairing a stopped agent says it could not be told; the address and code its window shows, typed by
-// hand, pair again; unpairing the running agent takes this computer out of its paired keys.
+// running (as the poll finds too), and wakes an asleep one with the link's hardware address, which the
+// agent's side receives. Unpairing a stopped agent says it could not be told; the address and code its
+// window shows, typed by hand, pair again; unpairing the running agent takes this computer out of its
+// paired keys.
 #include <filesystem>
 #include <regex>
 
@@ -12,7 +13,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -26,6 +26,8 @@
 #include "../views/ViewTestSupport.h"
 #include "controller/client/ClientTexts.h"
 #include "controller/client/RemoteInput.h"
+#include "controller/platform/TcpReachabilityProbe.h"
+#include "controller/services/ReachabilityPoller.h"
 #include "controller/ui/PairingViewModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "protocol/MagicPacket.h"
@@ -78,15 +80,7 @@ TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsItsCardReconnectsWakesSaysWhenItIsN
     // on its terminal's hang-up, and is gone only when its single-instance lock is free.
     const auto stopAgent = [&] {
         agent.stop();
-        const std::string lock = home.file(".dovrel/agent.lock");
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                const int fd = ::open(lock.c_str(), O_RDWR | O_CLOEXEC);
-                const bool free = fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-                if (fd >= 0) ::close(fd);
-                return free;
-            },
-            30s))
+        ASSERT_TRUE(waitUntil([&] { return dovrel::test::lockFree(home.file(".dovrel/agent.lock")); }, 30s))
             << "the stopped agent still holds its lock";
     };
     ASSERT_NO_FATAL_FAILURE(startAgent());
@@ -153,10 +147,18 @@ TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsItsCardReconnectsWakesSaysWhenItIsN
     deck.open(0);
     ASSERT_TRUE(waitUntil([&] { return client.phaseKind() == PhaseKind::rejected; }, 5s));
     EXPECT_EQ(client.phaseMessage().toStdString(), texts::notRunning(saved.name.toStdString(), "10.77.0.1"));
+    // The poll finds it so too: its card no longer calls it awake.
+    root.endSession();
+    {
+        ReachabilityPoller poller(
+            services.store, dovrel::realScheduler(), std::make_shared<TcpReachabilityProbe>(dovrel::realScheduler()),
+            std::shared_ptr<AccountApi>(std::shared_ptr<void>(), &services.api), services.account, false);
+        poller.start();
+        EXPECT_TRUE(waitUntil([&] { return deck.machines()->index(0, 0).data(DeckMachines::ToneRole) == "stopped"; }));
+    }
 
     // Asleep, as the poll finds it: the click first wakes it with the link's hardware address.
-    root.endSession();
-    services.store.setLiveness(saved.id, false);
+    services.store.setLiveness(saved.id, DeviceStore::Liveness::asleep);
     const int watch = dovrel::test::onFreshThread([&] {
         a.enter();
         const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

@@ -4,6 +4,7 @@
 
 #include <QTcpServer>
 
+#include "../../support/ClosedPort.h"
 #include "../client/SilentPort.h"
 #include "ServicesTestSupport.h"
 #include "controller/platform/FileSecretStore.h"
@@ -21,11 +22,11 @@ struct FakeProbe final : ReachabilityProbe {
     struct Asked {
         std::string host;
         uint16_t port;
-        std::function<void(bool)> done;
+        std::function<void(ProbeAnswer)> done;
     };
     std::vector<Asked> asked;
     void probe(const std::string& host, uint16_t port, std::chrono::milliseconds timeout,
-               std::function<void(bool)> done) override {
+               std::function<void(ProbeAnswer)> done) override {
         EXPECT_EQ(timeout, 2500ms);
         asked.push_back({host, port, std::move(done)});
     }
@@ -87,7 +88,7 @@ TEST_F(PollerTest, EveryHostIsProbedOnItsPortAndRelayMachinesAreLookedUpBesides)
     EXPECT_EQ(probe->asked[3].port, 47900);
     // Every one of them switched off: only the relay's word keeps a machine awake.
     for (auto& asked : probe->asked)
-        asked.done(false);
+        asked.done(ProbeAnswer::silent);
     ASSERT_TRUE(waitUntil([&] { return at(1).state == Device::State::awake; }, 15s));
     EXPECT_EQ(at(0).state, Device::State::asleep);
     EXPECT_EQ(at(2).state, Device::State::asleep);
@@ -97,7 +98,7 @@ TEST_F(PollerTest, EveryHostIsProbedOnItsPortAndRelayMachinesAreLookedUpBesides)
     // An agent on the network only, off the relay: the probe's answer is enough.
     api.setLive("team", {});
     clock.advance(4s);
-    probe->asked[6].done(true);
+    probe->asked[6].done(ProbeAnswer::accepted);
     EXPECT_EQ(at(2).state, Device::State::awake);
     clock.advance(4s);
     ASSERT_TRUE(waitUntil([&] { return at(1).state == Device::State::asleep; }, 15s));
@@ -120,7 +121,7 @@ TEST_F(PollerTest, TheSignedInAccountServesMachinesWithoutTokens) {
     const std::string token = api.addAccount("ann", "pw");
     api.setLive("ann", {"ABCD"});
     store->setDevices({machine("Mine", "", "abcd"), machine("Gone", "", "ef01")});
-    store->setLiveness(at(0).id, false);
+    store->setLiveness(at(0).id, DeviceStore::Liveness::asleep);
     poller->start(); // nobody signed in: both are skipped
     account->save({"ann", QString::fromStdString(token), "relay.default", 8443});
     clock.advance(8s);
@@ -148,8 +149,8 @@ TEST_F(PollerTest, LateProbeAnswersTouchOnlyTheStateOfTheSameMachine) {
     moved.host = "192.168.1.99";
     store->putFirst(moved);
     for (int i = 0; i < 4; ++i)
-        probe->asked[static_cast<std::size_t>(i)].done(true);
-    probe->asked[4].done(false);
+        probe->asked[static_cast<std::size_t>(i)].done(ProbeAnswer::accepted);
+    probe->asked[4].done(ProbeAnswer::silent);
 
     ASSERT_EQ(store->count(), 4);
     EXPECT_EQ(at(0).name, "Moved");
@@ -160,6 +161,24 @@ TEST_F(PollerTest, LateProbeAnswersTouchOnlyTheStateOfTheSameMachine) {
     EXPECT_EQ(at(2).state, Device::State::awake);
     EXPECT_EQ(at(2).lastSeen, "now");
     EXPECT_EQ(at(3).lastSeen, "paired"); // already asleep: nothing changes
+}
+
+TEST_F(PollerTest, ARefusingComputerIsOnWithoutDovrelUntilItsPortTakesConnectionsAgain) {
+    const QString token = QString::fromStdString(api.addAccount("team", "pw"));
+    api.setLive("team", {"BBBB"});
+    Device relayed = machine("Relayed", "192.168.1.21", "bbbb");
+    relayed.relayAccount = "team";
+    relayed.relayToken = token;
+    store->setDevices({machine("Lan", "192.168.1.20"), relayed});
+    poller->start();
+    probe->asked[0].done(ProbeAnswer::refused);
+    probe->asked[1].done(ProbeAnswer::refused);
+    EXPECT_TRUE(at(0).state == Device::State::awake && at(0).agentStopped) << "on: nothing to wake";
+    // The relay has the agent: it runs, whatever its network port says.
+    ASSERT_TRUE(waitUntil([&] { return !at(1).agentStopped; }, 15s));
+    clock.advance(4s);
+    probe->asked[2].done(ProbeAnswer::accepted);
+    EXPECT_TRUE(at(0).state == Device::State::awake && !at(0).agentStopped);
 }
 
 TEST_F(PollerTest, NothingInDemoMode) {
@@ -176,9 +195,9 @@ struct ProbeTest : ::testing::Test {
         app();
         probe = std::make_unique<TcpReachabilityProbe>(clock);
     }
-    std::optional<bool> run(uint16_t port) {
-        std::optional<bool> got;
-        probe->probe("127.0.0.1", port, 2500ms, [&](bool r) { got = r; });
+    std::optional<ProbeAnswer> run(uint16_t port) {
+        std::optional<ProbeAnswer> got;
+        probe->probe("127.0.0.1", port, 2500ms, [&](ProbeAnswer a) { got = a; });
         waitUntil([&] { return got.has_value(); }, 10s);
         return got;
     }
@@ -186,23 +205,21 @@ struct ProbeTest : ::testing::Test {
 
 } // namespace
 
-TEST_F(ProbeTest, AnAcceptedOrRefusedConnectionCountsAsReachable) {
+TEST_F(ProbeTest, AnAcceptedConnectionAndARefusalAreToldApart) {
     QTcpServer s;
     ASSERT_TRUE(s.listen(QHostAddress::LocalHost));
-    const uint16_t port = s.serverPort();
-    EXPECT_EQ(run(port), true);
-    s.close();
-    EXPECT_EQ(run(port), true); // refused: the machine is up
+    EXPECT_EQ(run(s.serverPort()), ProbeAnswer::accepted);
+    EXPECT_EQ(run(dovrel::test::closedPort()), ProbeAnswer::refused); // the machine is up, nothing listens
 }
 
-TEST_F(ProbeTest, SilenceUntilTheTimeOutDoesNot) {
+TEST_F(ProbeTest, SilenceUntilTheTimeOutIsNoAnswer) {
     SilentPort silent;
-    std::optional<bool> got;
-    probe->probe("127.0.0.1", silent.port(), 2500ms, [&](bool r) { got = r; });
+    std::optional<ProbeAnswer> got;
+    probe->probe("127.0.0.1", silent.port(), 2500ms, [&](ProbeAnswer a) { got = a; });
     probe->runOnProbeThread([&] { clock.advance(2499ms); });
     pump(50ms);
     EXPECT_FALSE(got);
     probe->runOnProbeThread([&] { clock.advance(1ms); });
     ASSERT_TRUE(waitUntil([&] { return got.has_value(); }));
-    EXPECT_FALSE(*got);
+    EXPECT_EQ(*got, ProbeAnswer::silent);
 }

@@ -47,6 +47,17 @@ TEST(MachineCardFace, PromptFollowsStateAndHardwareAddress) {
         << "demo machines are drawn, never woken";
 }
 
+TEST(MachineCardFace, AComputerOnWithoutDovrelIsNeitherAwakeNorToBeWoken) {
+    Device d = machine(Device::State::awake, "aa:bb:cc:dd:ee:ff");
+    d.agentStopped = true;
+    const MachineCardFace f = machineCardFace(d, false);
+    EXPECT_EQ(f.stateWord, "DOVRELÆ isn’t running");
+    EXPECT_EQ(f.tone, "stopped");
+    EXPECT_EQ(f.promptText, "Start DOVRELÆ on it, then click to connect");
+    EXPECT_FALSE(f.breathes || f.wakesFirst);
+    EXPECT_TRUE(f.opens) << "a click says why nothing comes";
+}
+
 TEST(MachineCardFace, ThumbnailPriorityIsOfflineFrostDemoPrompt) {
     Device d = machine(Device::State::offline);
     d.privacyFrost = true;

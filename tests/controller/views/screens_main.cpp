@@ -25,6 +25,7 @@
 #include "../ui/QuibPanelFakes.h"
 #include "MainWindow.h"
 #include "ViewTestSupport.h"
+#include "controller/client/ClientTexts.h"
 #include "controller/client/RemoteInput.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/services/DeviceStore.h"
@@ -282,8 +283,8 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     root.dismissNotice();
     root.cancelPairing();
 
-    // A deck with machines: awake, asleep and frosted, offline; the alerts it asks.
-    std::vector<Device> machines(3);
+    // A deck with machines: awake, asleep and frosted, offline, on without DOVRELÆ; the alerts it asks.
+    std::vector<Device> machines(4);
     machines[0].name = "Studio";
     machines[0].host = "192.168.1.20";
     machines[0].state = Device::State::awake;
@@ -296,6 +297,12 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     machines[2].name = "Lab laptop";
     machines[2].host = "10.0.0.7";
     machines[2].state = Device::State::offline;
+    machines[3].name = "Build box";
+    machines[3].kind = Device::Kind::linux;
+    machines[3].host = "192.168.1.31";
+    machines[3].state = Device::State::awake;
+    machines[3].agentStopped = true;
+    machines[3].lastSeen = "now";
     services.store.setDevices(machines);
     camera.shoot("deck");
     // The pointer on the first card lifts it; a right click opens its menu.
@@ -457,9 +464,12 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     camera.shoot("session-audio-muted");
     m.toggleAudio();
 
-    // The picture dimmed while the link comes back.
+    // The picture dimmed while the link comes back; and while the computer refuses it, saying why.
     WEXClientTestAccess::setReconnecting(client, true);
     camera.shoot("session-reconnecting");
+    WEXClientTestAccess::setReconnecting(client, true,
+                                         QString::fromStdString(texts::stoppedRunning("Studio", "192.168.1.20")));
+    camera.shoot("session-notice-stopped");
     WEXClientTestAccess::setReconnecting(client, false);
 
     // The assistant in the window: at work, busy, and with the day's generations used up.
