@@ -4,6 +4,8 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 
+#include "controller/platform/WindowCover.h"
+
 namespace dovrel::controller {
 
 namespace {
@@ -24,7 +26,8 @@ MotionGate::MotionGate(QObject* attachee) : QObject(attachee), item_(nearestItem
 }
 
 bool MotionGate::onScreen(const QWindow& window) {
-    return window.isVisible() && window.isExposed() && window.visibility() != QWindow::Minimized;
+    return window.isVisible() && window.isExposed() && window.visibility() != QWindow::Minimized &&
+           !window.property(windowCoveredProperty).toBool();
 }
 
 void MotionGate::follow(QQuickWindow* window) {
@@ -35,7 +38,7 @@ void MotionGate::follow(QQuickWindow* window) {
     }
     window_ = window;
     if (window_) {
-        // Exposure has no signal of its own: the window learns of it by an event.
+        // Exposure and the covered mark have no signals of their own: the window learns of each by an event.
         window_->installEventFilter(this);
         windowVisibility_ = connect(window_, &QWindow::visibilityChanged, this, &MotionGate::reconsider);
     }
@@ -44,7 +47,11 @@ void MotionGate::follow(QQuickWindow* window) {
 
 bool MotionGate::eventFilter(QObject* watched, QEvent* event) {
     // The window's exposure is already updated when its event is delivered.
-    if (watched == window_ && event->type() == QEvent::Expose) reconsider();
+    if (watched != window_) return false;
+    if (event->type() == QEvent::Expose ||
+        (event->type() == QEvent::DynamicPropertyChange &&
+         static_cast<QDynamicPropertyChangeEvent*>(event)->propertyName() == windowCoveredProperty))
+        reconsider();
     return false;
 }
 

@@ -11,7 +11,9 @@ class QWindow;
 namespace dovrel::controller {
 
 // When an item's motion can be seen, attached to any item as `Motion.shown`: the item and every item
-// above it are visible, and it sits in a window that is on the screen: shown, exposed, not minimised. Qt
+// above it are visible, and it sits in a window that is on the screen: shown, exposed, not minimised,
+// and not fully covered (GNOME's Wayland session draws no frame of a covered window by itself; an X
+// server without a compositor says it through the window's covered mark, windowCoveredProperty). Qt
 // Quick draws the whole window again for every step of any animation that runs, seen or not, so every
 // repeating animation runs only while `shown` holds; one left running behind a hidden overlay kept the
 // render loop drawing at the display's rate for a whole session. Attached to an object that is not an
