@@ -7,7 +7,10 @@
 //                  asleep and an offline one), left alone;
 //   still session  a session with the real DovrelAgent streaming a screen where nothing moves (a private
 //                  Xvfb of its own, which the agent grabs at least once a second), left alone once the
-//                  picture shows and the controls have dimmed.
+//                  picture shows and the controls have dimmed;
+//
+// and each of them again while another window covers the whole screen (on X11 a plain window of another
+// client, on GNOME a full-screen Wayland client).
 //
 // The desktops: a private Xvfb (GLX through Mesa's software rasteriser, no window manager), and a
 // headless GNOME Wayland session (mutter, EGL forced to software; skipped, with the reason, where one
@@ -16,10 +19,12 @@
 // "--isolated" runs it all ahead of the machine's other work. Prints figures; asserts nothing.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <string>
@@ -28,6 +33,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <xcb/xcb.h>
 
 #include "MachineLoad.h"
 #include "tests/support/ChildProcess.h"
@@ -172,9 +179,50 @@ private:
     std::string code_;
 };
 
+// A plain window of another X client over the whole screen, for as long as it lives.
+class XCover {
+public:
+    explicit XCover(const std::string& display) : c_(xcb_connect(display.c_str(), nullptr)) {
+        if (xcb_connection_has_error(c_)) return;
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        window_ = xcb_generate_id(c_);
+        const uint32_t values[] = {screen->black_pixel, 1}; // background, override-redirect
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, 0, 0, screen->width_in_pixels,
+                          screen->height_in_pixels, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
+                          XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        xcb_map_window(c_, window_);
+        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+    }
+    ~XCover() { xcb_disconnect(c_); }
+    XCover(const XCover&) = delete;
+    XCover& operator=(const XCover&) = delete;
+
+private:
+    xcb_connection_t* c_;
+    xcb_window_t window_ = 0;
+};
+
+// The test's full-screen Wayland client in one colour, for as long as it lives.
+class WaylandCover {
+public:
+    explicit WaylandCover(const Env& env) {
+        ChildProcess::Options o;
+        o.env = env;
+        o.env["QT_WAYLAND_DISABLE_WINDOWDECORATION"] = "1";
+        o.logFile = dir_.file("cover.log");
+        if (process_.start({WAYLAND_PROBE, "101010"}, o))
+            waitFor([&] { return readFile(dir_.file("cover.log")).find("ready ") != std::string::npos; }, 20s);
+    }
+
+private:
+    TempDir dir_;
+    ChildProcess process_;
+};
+
 struct Desktop {
     std::string title;
     Env env;
+    std::function<std::shared_ptr<void>()> coverAll; // another window over the whole screen
 };
 
 struct Figures {
@@ -254,13 +302,29 @@ private:
 
 void row(const char* scene, const std::optional<Figures>& f, const std::string& why) {
     if (!f) {
-        std::printf("  %-15s cannot run: %s\n", scene, why.c_str());
+        std::printf("  %-16s cannot run: %s\n", scene, why.c_str());
         return;
     }
-    std::printf("  %-15s CPU %6.1f %% of a core   frames %5.1f per second", scene, f->cpuPercent, f->framesPerSecond);
+    std::printf("  %-16s CPU %6.1f %% of a core   frames %5.1f per second", scene, f->cpuPercent, f->framesPerSecond);
     if (f->agentCpuPercent >= 0) std::printf("   (the agent: %.1f %%)", f->agentCpuPercent);
     std::printf("   load %s\n", dovrel::bench::loadAverage().c_str());
     std::fflush(stdout);
+}
+
+// The scene as it is, then with every window covered.
+void rows(const char* scene, const char* covered, Launch& launch, const Desktop& desktop,
+          const std::function<bool(const std::string&)>& ready, std::chrono::seconds settle,
+          std::chrono::seconds seconds, pid_t agent) {
+    std::string why;
+    if (!launch.started()) {
+        row(scene, std::nullopt, "the program would not start");
+        return;
+    }
+    const std::optional<Figures> open = launch.measure(ready, settle, seconds, agent, why);
+    row(scene, open, why);
+    if (!open) return;
+    const std::shared_ptr<void> cover = desktop.coverAll();
+    row(covered, launch.measure([](const std::string&) { return true; }, 2s, seconds, agent, why), why);
 }
 
 } // namespace
@@ -291,13 +355,16 @@ int main(int argc, char** argv) {
     dovrel::test::XvfbServer xvfb(1920, 1080);
     dovrel::test::GnomeSession gnome(std::vector<dovrel::test::GnomeMonitor>{{1920, 1080, 60}});
     std::vector<std::pair<Desktop, std::string>> desktops;
+    const std::string x11 = xvfb.display();
     desktops.push_back({{"X11: a private Xvfb at 1920x1080, no window manager, GLX in software",
-                         {{"DISPLAY", xvfb.display()}, {"QT_QPA_PLATFORM", "xcb"}, {"LIBGL_ALWAYS_SOFTWARE", "1"}}},
+                         {{"DISPLAY", x11}, {"QT_QPA_PLATFORM", "xcb"}, {"LIBGL_ALWAYS_SOFTWARE", "1"}},
+                         [x11] { return std::make_shared<XCover>(x11); }},
                         xvfb.running() ? "" : xvfb.failure()});
     Env wayland = gnome.env();
     wayland["QT_QPA_PLATFORM"] = "wayland";
     wayland["LIBGL_ALWAYS_SOFTWARE"] = "1";
-    desktops.push_back({{"GNOME Wayland: headless mutter at 1920x1080@60, EGL in software", wayland},
+    desktops.push_back({{"GNOME Wayland: headless mutter at 1920x1080@60, EGL in software", wayland,
+                         [wayland] { return std::make_shared<WaylandCover>(wayland); }},
                         gnome.available() ? "" : gnome.reason()});
 
     // One controller home for the sessions: the first pairs by the agent's code, the next come back by key.
@@ -309,18 +376,13 @@ int main(int argc, char** argv) {
             std::printf("  cannot run: %s\n", unavailable.c_str());
             continue;
         }
-        std::string why, graphics;
         {
             TempDir deckHome;
             Launch deck(binary, desktop, deckHome.str(), {}, {"-demo"});
-            std::optional<Figures> f;
-            if (deck.started())
-                f = deck.measure([](const std::string& log) { return framesIn(log) > 0; }, 4s, seconds, -1, why);
-            else
-                why = "the program would not start";
-            graphics = graphicsOf(deck.log());
-            std::printf("  (%s)\n", graphics.c_str());
-            row("deck", f, why);
+            rows(
+                "deck", "deck, covered", deck, desktop, [](const std::string& log) { return framesIn(log) > 0; }, 4s,
+                seconds, -1);
+            std::printf("  (%s)\n", graphicsOf(deck.log()).c_str());
         }
         if (!agent.why().empty()) {
             row("still session", std::nullopt, agent.why());
@@ -332,16 +394,12 @@ int main(int argc, char** argv) {
                        {{"DOVREL_VIDEO_PORT", std::to_string(videoPort)},
                         {"DOVREL_INPUT_PORT", std::to_string(agent.inputPort())}},
                        args);
-        std::optional<Figures> f;
         // Connected, then the picture, the overlay's fade and the controls' dimming (3.2 s) all done.
-        if (session.started())
-            f = session.measure(
-                [](const std::string& log) { return log.find("phase → connected") != std::string::npos; }, 7s, seconds,
-                agent.pid(), why);
-        else
-            why = "the program would not start";
-        if (f) paired = true;
-        row("still session", f, why);
+        const auto connected = [](const std::string& log) {
+            return log.find("phase → connected") != std::string::npos;
+        };
+        rows("still session", "still, covered", session, desktop, connected, 7s, seconds, agent.pid());
+        paired = paired || connected(session.log());
     }
     return 0;
 }
