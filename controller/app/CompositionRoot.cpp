@@ -27,6 +27,7 @@
 #include "controller/platform/UserDefaults.h"
 #include "controller/platform/WakeSender.h"
 #include "controller/platform/WallClock.h"
+#include "controller/platform/X11WindowCover.h"
 #include "controller/services/AccountApi.h"
 #include "controller/services/DemoDeck.h"
 #include "controller/services/DeviceStore.h"
@@ -63,6 +64,7 @@ CompositionRoot::CompositionRoot(Options options)
 
 CompositionRoot::~CompositionRoot() {
     snapshots_.reset();
+    cover_.reset();
     engine_.reset();
     // The assistant and the clipboard services talk to the client: they go before it, in the reverse
     // order of their making.
@@ -205,6 +207,7 @@ bool CompositionRoot::start(std::string& error) {
         error = "the window could not be made: " + warnings.join(QStringLiteral("; ")).toStdString();
         return false;
     }
+    cover_ = std::make_unique<X11WindowCover>(*shown);
     if (arguments_.windowSnapshot)
         snapshots_ = std::make_unique<WindowSnapshots>(*shown, *arguments_.windowSnapshot, snapshotIntervalMs);
     return true;

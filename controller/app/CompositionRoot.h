@@ -45,6 +45,7 @@ class UsageMeter;
 class UserDefaults;
 class WEXClient;
 class WindowSnapshots;
+class X11WindowCover;
 
 // DovrelController's object graph, built once: the settings, the secrets, the window's session client,
 // the services around it, the view-models, and the QML engine showing the window. The only place that
@@ -109,6 +110,7 @@ private:
     std::unique_ptr<SessionViewModel> session_;
     OfflineNetworkAccess offline_;                  // outlives the engine that asks it for its network access
     std::unique_ptr<QQmlApplicationEngine> engine_; // goes first: the QML holds the view-models
+    std::unique_ptr<X11WindowCover> cover_;         // the window's covered mark, on an X server
     std::unique_ptr<WindowSnapshots> snapshots_;
 };
 

@@ -9,6 +9,7 @@
 #include <QSGRendererInterface>
 #include <memory>
 
+#include "controller/ui/MotionGate.h"
 #include "controller/ui/YuvMaterial.h"
 
 namespace dovrel::controller {
@@ -55,6 +56,12 @@ std::unique_ptr<QSGTexture> rgbTexture(QQuickWindow& w, PictureConverter& conver
 VideoSurfaceItem::VideoSurfaceItem(QQuickItem* parent)
     : QQuickItem(parent), surface_(std::make_shared<VideoSurface>()) {
     setFlag(ItemHasContents, true);
+    shown_ = new MotionGate(this);
+    connect(shown_, &MotionGate::shownChanged, this, [this] {
+        if (!shown_->shown() || !pictureHeld_) return;
+        pictureHeld_ = false;
+        update();
+    });
     // The decoder's thread tells of each new picture; one queued repaint at a time is enough.
     surface_->setObserver([this](const VideoPicture&) {
         if (updateQueued_.exchange(true)) return;
@@ -62,7 +69,10 @@ VideoSurfaceItem::VideoSurfaceItem(QQuickItem* parent)
             this,
             [this] {
                 updateQueued_ = false;
-                update();
+                if (shown_->shown())
+                    update();
+                else
+                    pictureHeld_ = true;
             },
             Qt::QueuedConnection);
     });

@@ -15,6 +15,8 @@
 
 namespace dovrel::controller {
 
+class MotionGate;
+
 // The surface of the session window on which the remote picture is shown: the newest decoded picture,
 // fitted into the item with its aspect ratio kept, on black (letter- or pillar-boxed, never stretched).
 // Each item makes its own VideoSurface when it is made and owns it for its whole life; giving the item
@@ -22,6 +24,8 @@ namespace dovrel::controller {
 // a keyframe, so a new item never waits for the next periodic one. A picture is drawn from its YUV planes
 // by the scene graph's shader (YuvMaterial) as soon as the decoder hands it over; with Qt Quick's
 // software renderer, which runs no shaders, it is converted to RGB on the processor as it is drawn.
+// Pictures that come while the surface cannot be seen (Motion.shown: hidden, or its window minimised or
+// covered) are not drawn; the newest is, once it can be seen again.
 class VideoSurfaceItem : public QQuickItem {
     Q_OBJECT
     Q_PROPERTY(dovrel::controller::WEXClient* client READ client WRITE setClient NOTIFY clientChanged)
@@ -59,6 +63,8 @@ private:
     std::shared_ptr<VideoSurface> surface_;
     QPointer<WEXClient> client_;
     std::atomic<bool> updateQueued_{false};
+    MotionGate* shown_ = nullptr; // a child
+    bool pictureHeld_ = false;    // a picture came while unseen
     // Render-thread state (the GUI thread is blocked while it changes).
     uint64_t shownGeneration_ = 0;
     QSize pictureSize_;

@@ -25,6 +25,8 @@ Rectangle {
             height: 236 * 176 / 1500
             dark: Theme.dark
             progress: overlay.progress
+            // The band sweeps only while the overlay can be seen: hidden, it would still redraw the window.
+            readonly property bool sweeping: Motion.shown
 
             Behavior on progress {
                 NumberAnimation {
@@ -33,6 +35,8 @@ Rectangle {
                 }
             }
             NumberAnimation on shimmer {
+                objectName: "shimmerSweep"
+                running: gauge.sweeping
                 from: -0.45
                 to: 1.08
                 duration: 1800

@@ -320,20 +320,13 @@ Item {
                             height: 7
                             radius: 3.5
                             color: card.tone === "good" ? Theme.good : card.tone === "warn" ? Theme.warn : Theme.textDimmer
-                            SequentialAnimation on opacity {
+                            // Pulses between full and 0.45 opacity, in a few steps a second.
+                            opacity: 1 - 0.55 * dotBreath.level
+                            Breath {
+                                id: dotBreath
+                                objectName: "statusBreath"
                                 running: card.breathes && card.breathe
-                                loops: Animation.Infinite
-                                alwaysRunToEnd: false
-                                NumberAnimation {
-                                    to: 0.45
-                                    duration: Theme.breatheMs
-                                    easing.type: Easing.InOutQuad
-                                }
-                                NumberAnimation {
-                                    to: 1
-                                    duration: Theme.breatheMs
-                                    easing.type: Easing.InOutQuad
-                                }
+                                duration: Theme.breatheMs
                             }
                         }
                         Text {

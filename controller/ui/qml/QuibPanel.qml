@@ -60,19 +60,11 @@ Rectangle {
                 Layout.preferredWidth: 22
                 Layout.preferredHeight: 22
 
-                SequentialAnimation on pulse {
-                    running: panel.visible
-                    loops: Animation.Infinite
-                    NumberAnimation {
-                        to: 1.05
-                        duration: Theme.breatheMs
-                        easing.type: Easing.InOutQuad
-                    }
-                    NumberAnimation {
-                        to: 1.0
-                        duration: Theme.breatheMs
-                        easing.type: Easing.InOutQuad
-                    }
+                pulse: 1 + 0.05 * markBreath.level
+                Breath {
+                    id: markBreath
+                    objectName: "quibMarkBreath"
+                    duration: Theme.breatheMs
                 }
             }
             Text {

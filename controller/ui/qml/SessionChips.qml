@@ -142,23 +142,12 @@ Item {
                     width: 20
                     height: 20
 
-                    SequentialAnimation on pulse {
+                    pulse: 1 + 0.05 * chipBreath.level
+                    Breath {
+                        id: chipBreath
+                        objectName: "chipMarkBreath"
                         running: assistantChip.open
-                        loops: Animation.Infinite
-                        onRunningChanged: {
-                            if (!running)
-                                chipMark.pulse = 1
-                        }
-                        NumberAnimation {
-                            to: 1.05
-                            duration: Theme.breatheMs
-                            easing.type: Easing.InOutQuad
-                        }
-                        NumberAnimation {
-                            to: 1.0
-                            duration: Theme.breatheMs
-                            easing.type: Easing.InOutQuad
-                        }
+                        duration: Theme.breatheMs
                     }
                 }
                 MouseArea {

@@ -1,11 +1,13 @@
 import QtQuick
 import QtQuick.Shapes
+import Dovrel.Controller
 
 // Work under way: three quarters of a ring turning, in `color`.
 Item {
     id: spinner
     property color color: Theme.text
-    property bool running: visible
+    // Turns only while it can be seen.
+    readonly property bool running: Motion.shown
     readonly property real line: Math.max(1.5, width / 9)
 
     implicitWidth: 18

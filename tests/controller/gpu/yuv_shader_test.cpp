@@ -1,7 +1,5 @@
 // The video surface item drawn by the scene graph's shader (OpenGL on a private Xvfb, Mesa's software
 // rasteriser): the colours it shows match libswscale's conversion of the same planes.
-#include <cstdlib>
-
 #include <QGuiApplication>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
@@ -9,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "../media/PatternChecks.h"
-#include "XvfbServer.h"
+#include "XvfbApp.h"
 #include "controller/client/PictureConverter.h"
 #include "controller/ui/VideoSurfaceItem.h"
 
@@ -29,26 +27,9 @@ uint32_t patternAt(int x, int y) {
 }
 
 struct ShaderFixture : ::testing::Test {
-    static dovrel::test::XvfbServer& xvfb() {
-        static dovrel::test::XvfbServer server(320, 240);
-        return server;
-    }
-    static QGuiApplication* app() {
-        static QGuiApplication* a = [] {
-            ::setenv("DISPLAY", xvfb().display().c_str(), 1);
-            ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-            ::setenv("QSG_RHI_BACKEND", "opengl", 1);
-            ::unsetenv("QT_QUICK_BACKEND");
-            static int argc = 1;
-            static char arg0[] = "controller_gpu_tests";
-            static char* argv[] = {arg0, nullptr};
-            return new QGuiApplication(argc, argv);
-        }();
-        return a;
-    }
     void SetUp() override {
-        if (!xvfb().running()) GTEST_SKIP() << "no X server: " << xvfb().failure();
-        app();
+        if (!test::gpuXvfb().running()) GTEST_SKIP() << "no X server: " << test::gpuXvfb().failure();
+        test::gpuApp();
     }
 };
 

@@ -1,0 +1,72 @@
+// Motion at rest, offscreen: the loading overlay's sweep and a breath run only while what they move can
+// be seen (the item shown, its window on the screen), and a breath moves in a bounded number of steps.
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "ViewTestSupport.h"
+#include "controller/ui/SteppedBreath.h"
+
+using namespace dovrel::controller;
+using namespace dovrel::controller::test;
+using std::chrono::milliseconds;
+
+TEST(Motion, AHiddenOverlayOrBreathOrAMinimisedWindowRunsNothing) {
+    viewApp();
+    QQmlEngine engine;
+    QQmlComponent component(&engine);
+    // Placed beside the module's own files, where their names are found.
+    component.setData("import QtQuick\nimport Dovrel.Controller\nItem {\n"
+                      "  DovrelLoadingView { objectName: 'overlay'; width: 200; height: 100 }\n"
+                      "  Rectangle { objectName: 'dot'; Breath { objectName: 'breath' } }\n}",
+                      QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/MotionProbe.qml")));
+    std::unique_ptr<QObject> root(component.create());
+    ASSERT_TRUE(root) << component.errorString().toStdString();
+    QQuickWindow window;
+    qobject_cast<QQuickItem*>(root.get())->setParentItem(window.contentItem());
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const auto object = [&](const char* name) { return root->findChild<QObject*>(name); };
+    const auto sweeping = [&] { return object("shimmerSweep")->property("running").toBool(); };
+    const auto breathing = [&] { return object("breath")->property("breathing").toBool(); };
+    EXPECT_TRUE(sweeping());
+    EXPECT_TRUE(breathing());
+
+    object("overlay")->setProperty("visible", false);
+    object("dot")->setProperty("visible", false);
+    EXPECT_FALSE(sweeping());
+    EXPECT_FALSE(breathing());
+    EXPECT_EQ(object("breath")->property("level").toDouble(), 0.0);
+    object("overlay")->setProperty("visible", true);
+    object("dot")->setProperty("visible", true);
+
+    window.showMinimized();
+    EXPECT_TRUE(waitUntil([&] { return !sweeping() && !breathing(); }));
+    window.showNormal();
+    EXPECT_TRUE(waitUntil([&] { return sweeping() && breathing(); }));
+    window.hide();
+    EXPECT_FALSE(sweeping() || breathing());
+}
+
+TEST(Motion, ABreathGoesInAndOutInEqualStepsAtMostOneATick) {
+    const milliseconds way(1600);
+    EXPECT_EQ(SteppedBreath::levelAt(milliseconds(0), way), 0.0);
+    EXPECT_EQ(SteppedBreath::levelAt(way / 2, way), 0.5);
+    EXPECT_EQ(SteppedBreath::levelAt(way, way), 1.0);
+    EXPECT_EQ(SteppedBreath::levelAt(way / 4, way), SteppedBreath::levelAt(2 * way - way / 4, way));
+    // Read on the ticks of two whole breaths: each change is one step, each step taken once each way.
+    int changes = 0;
+    double last = 0;
+    for (milliseconds t(0); t <= 4 * way; t += SteppedBreath::tick) {
+        const double level = SteppedBreath::levelAt(t, way);
+        EXPECT_EQ(level * SteppedBreath::steps, std::round(level * SteppedBreath::steps));
+        EXPECT_LE(std::abs(level - last), 1.0 / SteppedBreath::steps + 1e-9);
+        changes += level != last;
+        last = level;
+    }
+    EXPECT_EQ(changes, 4 * SteppedBreath::steps);
+}
