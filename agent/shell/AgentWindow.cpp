@@ -38,7 +38,7 @@ void AgentWindow::build() {
     view_->setInitialProperties({{QStringLiteral("vm"), QVariant::fromValue(&model_)}});
     view_->setSource(QUrl(QString::fromLatin1(source)));
     // The pairing code is readable only while the window is on the screen.
-    QObject::connect(view_.get(), &QWindow::visibilityChanged, [this](QWindow::Visibility v) {
+    QObject::connect(view_.get(), &QWindow::visibilityChanged, &context_, [this](QWindow::Visibility v) {
         model_.windowVisible(v != QWindow::Hidden && v != QWindow::Minimized);
     });
     // A window without its content would look like a hang: say why in the log.

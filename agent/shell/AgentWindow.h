@@ -36,6 +36,9 @@ private:
     AgentWindowModel& model_;
     bool trayShown_;
     std::unique_ptr<QQuickView> view_;
+    // Bounds the view's connections to this object: it goes first, so the view hiding as it is
+    // destroyed tells nobody.
+    QObject context_;
 };
 
 } // namespace dovrel::agent
