@@ -27,7 +27,8 @@ public:
 
     // Where the window's QML lies among the program's resources.
     static const char* const source;
-    // Makes the types the window's QML uses known to the QML engine (once per process).
+    // Makes the types the window's QML uses known to the QML engine and chooses how windows are drawn
+    // (once per process, before the first window).
     static void registerTypes();
 
 private:

@@ -29,6 +29,7 @@
 #include "agent/shell/DesktopBackend.h"
 #include "agent/shell/LinuxSampler.h"
 #include "agent/shell/SelfCheck.h"
+#include "agent/shell/SessionEnd.h"
 #include "agent/shell/ShowWindowChannel.h"
 #include "agent/shell/SingleInstance.h"
 #include "agent/shell/Supervisor.h"
@@ -172,6 +173,13 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         exitFatally(e.what());
     }
+    // The end of the desktop session is an ordinary stop too.
+    SessionEnd sessionEnd(
+        [&app](const std::string& what) {
+            print("• " + what + " — stopping: closing the session and removing unfinished files");
+            app->quit();
+        },
+        [&graph] { graph.stopAgent(); });
 
     // The face goes before the agent: a window hidden as it is destroyed still tells the agent that the
     // pairing code left the screen, and nothing may reach for the agent once it is taken down.
