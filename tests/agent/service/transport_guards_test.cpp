@@ -19,13 +19,20 @@ wex::InputBatch oneKey() {
     return b;
 }
 
+// Whether the agent holds a client connection; one that has sent nothing leaves no line to wait for.
+bool holdsClient(AgentHarness& h) {
+    agent::AgentTransport::ClientId id = 0;
+    h.agent->transport().queue().sync([&] { id = h.agent->transport().currentClient(); });
+    return id != 0;
+}
+
 } // namespace
 
 TEST(TransportGuards, UnauthenticatedClientsAreDroppedAtEachHandshakeDeadline) {
     AgentHarness h;
     // Nothing at all: 10 s.
     ASSERT_TRUE(h.connect(h.ctl));
-    ASSERT_TRUE(h.log.waitFor("• new TCP control connection — resetting session"));
+    ASSERT_TRUE(waitUntil([&] { return holdsClient(h); }));
     h.advance(9999ms);
     EXPECT_TRUE(h.ctl.quietFor(30ms));
     h.advance(1ms);
@@ -53,6 +60,31 @@ TEST(TransportGuards, UnauthenticatedClientsAreDroppedAtEachHandshakeDeadline) {
     h.advance(1s);
     EXPECT_TRUE(h.ctl.closedByAgent());
     EXPECT_TRUE(h.log.has("• dropping unauthenticated client — AUTH did not complete within 15s"));
+}
+
+TEST(TransportGuards, ConnectionsThatCloseWithoutAWordLeaveNoLineAndNoDeviceConnecting) {
+    AgentHarness h;
+    // The controller's reachability checks: a connection opened and closed, every few seconds.
+    for (int i = 0; i < 3; ++i) {
+        TestController probe;
+        ASSERT_TRUE(h.connect(probe));
+        ASSERT_TRUE(waitUntil([&] { return holdsClient(h); }));
+        probe.close();
+        ASSERT_TRUE(waitUntil([&] { return !holdsClient(h); }));
+    }
+    h.pumpMain();
+    EXPECT_FALSE(h.log.has("TCP")) << "nothing about them in the log";
+    EXPECT_FALSE(h.log.has("control connection"));
+    EXPECT_EQ(h.model.statusText(), "Waiting for your device to pair…");
+
+    // A connection that speaks is a device: it is logged from its first bytes to its close.
+    ASSERT_TRUE(h.connect(h.ctl));
+    h.ctl.sendHello();
+    ASSERT_TRUE(h.ctl.awaitHelloAck());
+    EXPECT_TRUE(h.log.has("• TCP from 127.0.0.1 — awaiting handshake"));
+    h.ctl.close();
+    EXPECT_TRUE(h.log.waitFor("• control connection closed — client gone"));
+    EXPECT_FALSE(h.log.has("resetting session")) << "no session was ever reset";
 }
 
 TEST(TransportGuards, AnIdleClientIsDroppedAndForgedDatagramsDoNotKeepItAlive) {
