@@ -105,6 +105,7 @@ int runFace(QCoreApplication& app, AgentGraph& graph, const DesktopBackend& back
     delegate.start(haveDisplay);
     return app.exec();
 }
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -158,9 +159,9 @@ int main(int argc, char** argv) {
     options.backend = backend;
     options.gnome = gnome;
 
-    // A fatal failure ends the process by _exit with the agent still in place; a stop signal or a quit
-    // ends the event loop, and the agent is then taken down in order: the session closed, unfinished
-    // files deleted, the listeners shut.
+    // A fatal failure ends the process by _exit with the agent still in place; a stop signal, Quit or the
+    // end of the desktop session ends the event loop, and the agent is then taken down in order: the
+    // session closed, unfinished files deleted, the listeners shut.
     AgentGraph graph(std::move(options));
     ShowWindowServer showWindow(arbiter.takeShowWindowListener());
     QObject::connect(&showWindow, &ShowWindowServer::requested, &graph.model(), &AppModel::showWindowRequested);
