@@ -31,6 +31,8 @@ public:
     // All are called on "dovrel.net"; set them before start().
     struct Callbacks {
         std::function<void()> onNewConnection;
+        // A local-network client sent its first bytes (one that closes without a word, such as a
+        // reachability check, is no device connecting).
         std::function<void(const std::string& host)> onClientConnected;
         // Header and payload: the opened plaintext of a sealed frame in a session, else the raw payload.
         std::function<void(const wex::CommonHeader&, wex::Bytes)> onControl;

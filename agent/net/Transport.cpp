@@ -87,6 +87,9 @@ struct ClientLink {
     wex::StreamFramer reader;
     std::string host;
     std::shared_ptr<UdpSender> video;
+    // It has sent something. Until then it may be a reachability check or a port scan, which come and go
+    // without a word: they are neither shown as a device connecting nor written to the log.
+    bool spoke = false;
 };
 
 struct Transport::Impl {
@@ -118,6 +121,9 @@ struct Transport::Impl {
     std::unique_ptr<QTcpServer> server;
     std::unique_ptr<QUdpSocket> input;
     std::shared_ptr<ClientLink> client; // the one client slot
+    // Holds the connections refused during a session while they read their answer; they go with it.
+    // Made on "dovrel.net", where they live.
+    std::unique_ptr<QObject> refused;
     ClientId lastClientId = 0;
     std::shared_ptr<wex::SecureSession> session;
     uint32_t sessionId = 0;
@@ -183,6 +189,7 @@ struct Transport::Impl {
         client.reset();
         session.reset();
         endTarget();
+        refused.reset();
         server.reset();
         input.reset();
         if (advertiser) advertiser->withdraw();
@@ -196,13 +203,16 @@ struct Transport::Impl {
         raw->setParent(nullptr);
         std::unique_ptr<QTcpSocket, DeleteLater> socket(raw);
         if (session) {
-            strangerLines.print("• refusing a new control connection — a session is already established");
             refuse(std::move(socket));
             return;
         }
-        strangerLines.print("• new TCP control connection — resetting session");
         startSessionGuards();
-        if (client) closeLink(*client);
+        if (client) {
+            if (client->spoke)
+                strangerLines.print("• new TCP control connection — dropping the unfinished handshake " +
+                                    fromWhom(*client));
+            closeLink(*client);
+        }
         auto link = std::make_shared<ClientLink>();
         link->id = ++lastClientId;
         link->socket = std::move(socket);
@@ -224,22 +234,28 @@ struct Transport::Impl {
         });
 
         if (callbacks.onNewConnection) callbacks.onNewConnection();
-        if (client != link) return; // the owner dropped it at once
-
-        // The connection is already established: open the video route to the controller.
-        link->video = UdpSender::connectTo(link->host, ports.video);
-        if (callbacks.onClientConnected) callbacks.onClientConnected(link->host);
         if (client == link) readControl(link); // bytes that came with the connection
     }
 
-    // A newcomer during an established session: one plain AuthFail, then the connection is closed.
+    static std::string fromWhom(const ClientLink& link) {
+        return link.relay ? std::string("of the relay controller") : "from " + link.host;
+    }
+
+    // A newcomer during an established session: one plain AuthFail, then the connection is closed. It
+    // is written to the log once it says something: one that closes without a word was only looking.
     void refuse(std::unique_ptr<QTcpSocket, DeleteLater> socket) {
         const wex::Bytes frame = busyFrame();
         QTcpSocket* s = socket.release();
-        s->setParent(context());
+        if (!refused) refused = std::make_unique<QObject>();
+        s->setParent(refused.get());
         // Whatever it sends is read and thrown away: closing with unread bytes would reset the
         // connection and could destroy the AuthFail before the peer reads it.
-        QObject::connect(s, &QTcpSocket::readyRead, s, [s] { s->readAll(); });
+        QObject::connect(s, &QTcpSocket::readyRead, s, [this, s, logged = false]() mutable {
+            if (!s->readAll().isEmpty() && !logged) {
+                logged = true;
+                strangerLines.print("• refusing a new control connection — a session is already established");
+            }
+        });
         QObject::connect(s, &QTcpSocket::disconnected, s, [s] { s->deleteLater(); });
         writeAll(*s, frame);
         ::shutdown(static_cast<int>(s->socketDescriptor()), SHUT_WR);
@@ -264,13 +280,22 @@ struct Transport::Impl {
         if (client != link) return; // a connection that was replaced or dropped says nothing any more
         readControl(link);          // what came in just before the close still counts
         if (client != link) return;
-        strangerLines.print("• control connection closed — client gone");
+        if (link->spoke) strangerLines.print("• control connection closed — client gone");
         dropClientLocked();
     }
 
     // The receive path shared by every kind of client link.
     void receiveOnLink(const std::shared_ptr<ClientLink>& link, wex::ByteView bytes) {
         if (client != link) return;
+        if (!link->spoke) {
+            link->spoke = true;
+            if (!link->relay) {
+                // A controller, then: its video route opens and its owner hears of it.
+                link->video = UdpSender::connectTo(link->host, ports.video);
+                if (callbacks.onClientConnected) callbacks.onClientConnected(link->host);
+                if (client != link) return;
+            }
+        }
         lastRxAt = clock().now();
         link->reader.append(bytes);
         while (client == link) {
@@ -406,7 +431,10 @@ struct Transport::Impl {
             relay->retire(conn, relayRedialAfterClient);
             return;
         }
-        print("• relay controller arrived — resetting session");
+        if (client && client->spoke)
+            print("• relay controller arrived — dropping the unfinished handshake " + fromWhom(*client));
+        else
+            print("• relay controller arrived");
         startSessionGuards();
         if (client) closeLink(*client);
         auto link = std::make_shared<ClientLink>();

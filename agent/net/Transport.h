@@ -59,7 +59,8 @@ struct TransportOptions {
 // closed); during an established session it is refused with AuthFail reason 5. The session ends as soon
 // as the client's control connection closes, when a guard drops it (10 s without Hello, 180 s from Hello
 // to Auth, 15 s from Auth to the session, more than 15 s without traffic once established), or when the
-// owner drops it. Every start and end of a client calls onNewConnection.
+// owner drops it. Every start and end of a client calls onNewConnection. A connection that closes or is
+// refused before it sends anything (a reachability check, a port scan) leaves no line in the log.
 //
 // The relay link (TransportRelayLink) keeps one TLS registration at the relay. The first controller bytes
 // on a registration fill the same client slot: a newcomer that replaces an unauthenticated client, or,

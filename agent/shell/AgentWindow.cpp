@@ -3,6 +3,8 @@
 #include <QGuiApplication>
 #include <QQmlEngine>
 #include <QQmlError>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QScreen>
 
 #include "agent/common/AgentLog.h"
@@ -15,6 +17,10 @@ const char* const AgentWindow::source = "qrc:/agent/qml/AgentWindow.qml";
 
 void AgentWindow::registerTypes() {
     static const bool once = [] {
+        // A still window of one column needs no graphics card: drawn on the main thread, it also leaves no
+        // render thread to meet the X server's end on its own (the display's end is handled on the main
+        // thread, see SessionEnd).
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
         QrCodeItem::registerType();
         qmlRegisterType<brand::WordmarkItem>("DovrelAgent", 1, 0, "Wordmark");
         return true;
@@ -38,7 +44,7 @@ void AgentWindow::build() {
     view_->setInitialProperties({{QStringLiteral("vm"), QVariant::fromValue(&model_)}});
     view_->setSource(QUrl(QString::fromLatin1(source)));
     // The pairing code is readable only while the window is on the screen.
-    QObject::connect(view_.get(), &QWindow::visibilityChanged, [this](QWindow::Visibility v) {
+    QObject::connect(view_.get(), &QWindow::visibilityChanged, &context_, [this](QWindow::Visibility v) {
         model_.windowVisible(v != QWindow::Hidden && v != QWindow::Minimized);
     });
     // A window without its content would look like a hang: say why in the log.

@@ -27,7 +27,8 @@ public:
 
     // Where the window's QML lies among the program's resources.
     static const char* const source;
-    // Makes the types the window's QML uses known to the QML engine (once per process).
+    // Makes the types the window's QML uses known to the QML engine and chooses how windows are drawn
+    // (once per process, before the first window).
     static void registerTypes();
 
 private:
@@ -36,6 +37,9 @@ private:
     AgentWindowModel& model_;
     bool trayShown_;
     std::unique_ptr<QQuickView> view_;
+    // Bounds the view's connections to this object: it goes first, so the view hiding as it is
+    // destroyed tells nobody.
+    QObject context_;
 };
 
 } // namespace dovrel::agent

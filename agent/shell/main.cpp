@@ -29,12 +29,14 @@
 #include "agent/shell/DesktopBackend.h"
 #include "agent/shell/LinuxSampler.h"
 #include "agent/shell/SelfCheck.h"
+#include "agent/shell/SessionEnd.h"
 #include "agent/shell/ShowWindowChannel.h"
 #include "agent/shell/SingleInstance.h"
-#include "agent/shell/StopSignal.h"
 #include "agent/shell/Supervisor.h"
 #include "agent/shell/TrayItem.h"
+#include "runtime/StopSignal.h"
 
+using namespace dovrel;
 using namespace dovrel::agent;
 
 namespace {
@@ -48,6 +50,60 @@ uint16_t portFromEnvironment(const char* name, uint16_t fallback) {
     const long value = std::strtol(text, &end, 10);
     if (*end != '\0' || value < 0 || value > 65535) exitFatally(std::string(name) + " is not a port: " + text);
     return static_cast<uint16_t>(value);
+}
+
+// The face: tray item and window, or only the delegate's upkeep when there is no display. Runs the event
+// loop and returns its status; everything made here is gone when it returns, in the reverse order of
+// its making (the delegate, the window, the tray item, the window's model).
+int runFace(QCoreApplication& app, AgentGraph& graph, const DesktopBackend& backend, bool haveDisplay) {
+    Agent& agent = graph.agent();
+    AppModel& model = graph.model();
+    QtTextClipboard clipboard;
+    DetachedSettingsLauncher launcher;
+    WindowSettings windowSettings;
+    // As the agent read relay.json when it started, not a fresh, unread configuration.
+    windowSettings.lanEnabled = agent.lanEnabled();
+    windowSettings.facts = {QString::fromLocal8Bit(qgetenv("DISPLAY")),
+                            QString::fromLocal8Bit(qgetenv("XDG_SESSION_TYPE")),
+                            QString::fromStdString(systemDefaultRouteInterface().value_or("")), backend.kind,
+                            QString::fromStdString(backend.desktopName)};
+    const passwd* me = ::getpwuid(::getuid());
+    ReadinessEnvironment readinessEnvironment;
+    readinessEnvironment.user = me ? me->pw_name : "";
+    UnattendedChecker readiness(
+        [readinessEnvironment] { return checkReadiness(readinessEnvironment, Supervisor::forThisProcess()); },
+        QString::fromStdString(readinessEnvironment.user), launcher, clipboard);
+    AgentWindowModel windowModel(model, readiness, dovrel::realScheduler(), clipboard, launcher, windowSettings);
+    windowModel.setDark(haveDisplay && QGuiApplication::palette().window().color().lightness() < 128);
+    // Quit takes the agent down in order, like a stop signal; status 0 tells the supervisor not to start
+    // it again before the next login.
+    QObject::connect(&windowModel, &AgentWindowModel::quitRequested, &app, [&app] {
+        print("• Quit chosen in the window — stopping until the next login");
+        app.quit();
+    });
+    const bool trayShown = haveDisplay && TrayItem::trayAvailable();
+    std::unique_ptr<TrayItem> tray;
+    if (trayShown) tray = std::make_unique<TrayItem>();
+    AgentWindow window(windowModel, trayShown);
+    DelegateActions actions;
+    actions.refreshPairingURL = [&agent] { agent.refreshPairingURL(); };
+    actions.selfCheck = [] {
+        const Doctor::Report report = Doctor::examine(true);
+        if (report.worst() != Doctor::Severity::ok) Doctor::log(report);
+    };
+    actions.wallClock = [] { return QDateTime::currentDateTimeUtc(); };
+    AppDelegate delegate(model, dovrel::realScheduler(), graph.sampler(), window, std::move(actions));
+    if (tray) {
+        QObject::connect(tray.get(), &TrayItem::activated, &delegate, &AppDelegate::showWindow);
+        tray->show();
+        print("• tray item shown — its star opens the window");
+    } else if (haveDisplay) {
+        print("⚠︎ no system tray on this desktop — the window opens by itself and keeps a taskbar entry");
+    } else {
+        print("⚠︎ no X display — no tray item or window");
+    }
+    delegate.start(haveDisplay);
+    return app.exec();
 }
 
 } // namespace
@@ -103,14 +159,12 @@ int main(int argc, char** argv) {
     options.backend = backend;
     options.gnome = gnome;
 
-    // A fatal failure ends the process by _exit with the agent still in place; a stop signal or a quit
-    // ends the event loop, and the agent is then taken down in order: the session closed, unfinished
-    // files deleted, the listeners shut.
+    // A fatal failure ends the process by _exit with the agent still in place; a stop signal, Quit or the
+    // end of the desktop session ends the event loop, and the agent is then taken down in order: the
+    // session closed, unfinished files deleted, the listeners shut.
     AgentGraph graph(std::move(options));
-    Agent& agent = graph.agent();
-    AppModel& model = graph.model();
     ShowWindowServer showWindow(arbiter.takeShowWindowListener());
-    QObject::connect(&showWindow, &ShowWindowServer::requested, &model, &AppModel::showWindowRequested);
+    QObject::connect(&showWindow, &ShowWindowServer::requested, &graph.model(), &AppModel::showWindowRequested);
     StopSignal stopSignal([&app](const char* name) {
         print(std::string("• ") + name + " — stopping: closing the session and removing unfinished files");
         app->quit();
@@ -120,58 +174,17 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         exitFatally(e.what());
     }
+    // The end of the desktop session is an ordinary stop too.
+    SessionEnd sessionEnd(
+        [&app](const std::string& what) {
+            print("• " + what + " — stopping: closing the session and removing unfinished files");
+            app->quit();
+        },
+        [&graph] { graph.stopAgent(); });
 
-    // The face: tray item and window, or only the delegate's upkeep when there is no display.
-    QtTextClipboard clipboard;
-    DetachedSettingsLauncher launcher;
-    WindowSettings windowSettings;
-    // As the agent read relay.json when it started, not a fresh, unread configuration.
-    windowSettings.lanEnabled = agent.lanEnabled();
-    windowSettings.facts = {QString::fromLocal8Bit(qgetenv("DISPLAY")),
-                            QString::fromLocal8Bit(qgetenv("XDG_SESSION_TYPE")),
-                            QString::fromStdString(systemDefaultRouteInterface().value_or("")), backend.kind,
-                            QString::fromStdString(backend.desktopName)};
-    const passwd* me = ::getpwuid(::getuid());
-    ReadinessEnvironment readinessEnvironment;
-    readinessEnvironment.user = me ? me->pw_name : "";
-    UnattendedChecker readiness(
-        [readinessEnvironment] { return checkReadiness(readinessEnvironment, Supervisor::forThisProcess()); },
-        QString::fromStdString(readinessEnvironment.user), launcher, clipboard);
-    AgentWindowModel windowModel(model, readiness, dovrel::realScheduler(), clipboard, launcher, windowSettings);
-    windowModel.setDark(haveDisplay && QGuiApplication::palette().window().color().lightness() < 128);
-    // Quit takes the agent down in order, like a stop signal; status 0 tells the supervisor not to start
-    // it again before the next login.
-    QObject::connect(&windowModel, &AgentWindowModel::quitRequested, [&app] {
-        print("• Quit chosen in the window — stopping until the next login");
-        app->quit();
-    });
-    std::unique_ptr<TrayItem> tray;
-    const bool trayShown = haveDisplay && TrayItem::trayAvailable();
-    AgentWindow window(windowModel, trayShown);
-    DelegateActions actions;
-    actions.refreshPairingURL = [&agent] { agent.refreshPairingURL(); };
-    actions.selfCheck = [] {
-        const Doctor::Report report = Doctor::examine(true);
-        if (report.worst() != Doctor::Severity::ok) Doctor::log(report);
-    };
-    actions.wallClock = [] { return QDateTime::currentDateTimeUtc(); };
-    auto delegate =
-        std::make_unique<AppDelegate>(model, dovrel::realScheduler(), graph.sampler(), window, std::move(actions));
-    if (trayShown) {
-        tray = std::make_unique<TrayItem>();
-        QObject::connect(tray.get(), &TrayItem::activated, delegate.get(), &AppDelegate::showWindow);
-        tray->show();
-        print("• tray item shown — its star opens the window");
-    } else if (haveDisplay) {
-        print("⚠︎ no system tray on this desktop — the window opens by itself and keeps a taskbar entry");
-    } else {
-        print("⚠︎ no X display — no tray item or window");
-    }
-    delegate->start(haveDisplay);
-    const int status = app->exec();
-    // The face goes first: nothing may reach for the agent once it is taken down.
-    tray.reset();
-    delegate.reset();
+    // The face goes before the agent: a window hidden as it is destroyed still tells the agent that the
+    // pairing code left the screen, and nothing may reach for the agent once it is taken down.
+    const int status = runFace(*app, graph, backend, haveDisplay);
     graph.stopAgent();
     print("• agent stopped");
     return status;

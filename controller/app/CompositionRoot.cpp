@@ -188,8 +188,8 @@ bool CompositionRoot::start(std::string& error) {
     // Warnings are gathered while the window is made, to say why it could not be; later ones (a dialog
     // opened long after) go only to standard error, never into this function's long-gone list.
     QStringList warnings;
-    const QMetaObject::Connection gathering =
-        QObject::connect(engine_.get(), &QQmlApplicationEngine::warnings, [&warnings](const QList<QQmlError>& list) {
+    const QMetaObject::Connection gathering = QObject::connect(
+        engine_.get(), &QQmlApplicationEngine::warnings, engine_.get(), [&warnings](const QList<QQmlError>& list) {
             for (const QQmlError& e : list)
                 warnings << e.toString();
         });

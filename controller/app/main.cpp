@@ -6,7 +6,9 @@
 #include <QtQml/QQmlExtensionPlugin>
 
 #include "controller/app/CompositionRoot.h"
+#include "controller/platform/ClientLog.h"
 #include "controller/ui/VideoSurfaceItem.h"
+#include "runtime/StopSignal.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
 
@@ -25,5 +27,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "[dovrel] DovrelController cannot start: %s\n", error.c_str());
         return 1;
     }
+    // A stop signal (the session ending, a kill) ends the loop like closing the window: the session is
+    // closed and the graph taken down in order, and the program ends with status 0.
+    const dovrel::StopSignal stopSignal([&app](const char* name) {
+        dovrel::controller::clientLog(std::string(name) + " — closing the session and quitting");
+        app.quit();
+    });
     return QGuiApplication::exec();
 }

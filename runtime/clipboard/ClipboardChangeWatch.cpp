@@ -17,12 +17,10 @@ QClipboard* appClipboard() {
 
 ClipboardChangeWatch::ClipboardChangeWatch() {
     if (QClipboard* clipboard = appClipboard())
-        connection_ = QObject::connect(clipboard, &QClipboard::changed, [this](QClipboard::Mode mode) {
+        QObject::connect(clipboard, &QClipboard::changed, &context_, [this](QClipboard::Mode mode) {
             if (mode == QClipboard::Clipboard) ++changes_;
         });
 }
-
-ClipboardChangeWatch::~ClipboardChangeWatch() { QObject::disconnect(connection_); }
 
 bool ClipboardChangeWatch::changed() {
     const bool owns = ownsClipboard();

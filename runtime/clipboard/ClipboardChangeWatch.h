@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include <QMetaObject>
+#include <QObject>
 
 namespace dovrel {
 
@@ -13,7 +13,6 @@ namespace dovrel {
 class ClipboardChangeWatch {
 public:
     ClipboardChangeWatch();
-    ~ClipboardChangeWatch();
     ClipboardChangeWatch(const ClipboardChangeWatch&) = delete;
     ClipboardChangeWatch& operator=(const ClipboardChangeWatch&) = delete;
 
@@ -25,10 +24,11 @@ public:
     static bool ownsClipboard();
 
 private:
-    QMetaObject::Connection connection_;
     uint64_t changes_ = 0;
     uint64_t seen_ = 0;
     bool ownedAtLastLook_ = false;
+    // Bounds the clipboard's connection to this object.
+    QObject context_;
 };
 
 } // namespace dovrel

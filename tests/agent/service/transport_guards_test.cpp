@@ -19,13 +19,20 @@ wex::InputBatch oneKey() {
     return b;
 }
 
+// Whether the agent holds a client connection; one that has sent nothing leaves no line to wait for.
+bool holdsClient(AgentHarness& h) {
+    agent::AgentTransport::ClientId id = 0;
+    h.agent->transport().queue().sync([&] { id = h.agent->transport().currentClient(); });
+    return id != 0;
+}
+
 } // namespace
 
 TEST(TransportGuards, UnauthenticatedClientsAreDroppedAtEachHandshakeDeadline) {
     AgentHarness h;
     // Nothing at all: 10 s.
     ASSERT_TRUE(h.connect(h.ctl));
-    ASSERT_TRUE(h.log.waitFor("• new TCP control connection — resetting session"));
+    ASSERT_TRUE(waitUntil([&] { return holdsClient(h); }));
     h.advance(9999ms);
     EXPECT_TRUE(h.ctl.quietFor(30ms));
     h.advance(1ms);
@@ -53,6 +60,20 @@ TEST(TransportGuards, UnauthenticatedClientsAreDroppedAtEachHandshakeDeadline) {
     h.advance(1s);
     EXPECT_TRUE(h.ctl.closedByAgent());
     EXPECT_TRUE(h.log.has("• dropping unauthenticated client — AUTH did not complete within 15s"));
+}
+
+TEST(TransportGuards, ConnectionsThatCloseWithoutAWordLeaveNoLine) {
+    AgentHarness h;
+    // The controller's reachability checks: a connection opened and closed, every few seconds.
+    for (int i = 0; i < 3; ++i) {
+        TestController probe;
+        ASSERT_TRUE(h.connect(probe));
+        ASSERT_TRUE(waitUntil([&] { return holdsClient(h); }));
+        probe.close();
+        ASSERT_TRUE(waitUntil([&] { return !holdsClient(h); }));
+    }
+    EXPECT_FALSE(h.log.has("TCP"));
+    EXPECT_FALSE(h.log.has("control connection"));
 }
 
 TEST(TransportGuards, AnIdleClientIsDroppedAndForgedDatagramsDoNotKeepItAlive) {

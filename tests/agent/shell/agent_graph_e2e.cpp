@@ -37,6 +37,8 @@ public:
     }
     ~SlowPeer() { ::close(fd_); }
     bool connected() const { return connected_; }
+    // One byte: a connection that has said nothing is no device connecting.
+    bool speak() { return ::send(fd_, "", 1, MSG_NOSIGNAL) == 1; }
     // Reads what is there without waiting; false once the agent has closed the connection.
     bool readSome() {
         char buffer[65536];
@@ -94,7 +96,7 @@ TEST(AgentGraph, TheProgramsGraphIsWiredFromTheWindowToTheLink) {
     EXPECT_EQ(link->backlog(), 0u);
 
     SlowPeer peer(agent.transport().controlPort());
-    ASSERT_TRUE(peer.connected());
+    ASSERT_TRUE(peer.connected() && peer.speak());
     ASSERT_TRUE(test::pumpUntil([&] { return model.statusText() == "Device connecting…"; }, 10000ms));
 
     // A controller that does not read: what goes out piles up in the backlog the clipboard files read

@@ -1,14 +1,19 @@
 // The window as a window: fixed at 320 × 640, built once and reused with its content as it was, and
 // closing it never ends the program. Then the real DovrelAgent on a private Xvfb: with no tray it opens
 // its window by itself after a second and says so in its log, survives the window's close, and a second
-// copy brings the window back; with a tray (trayer) it puts its star there.
+// copy brings the window back; with a tray (trayer) it puts its star there; every way of stopping it ends
+// it with status 0.
 
+#include <csignal>
 #include <cstring>
+#include <optional>
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 #include "../../support/FakeScheduler.h"
+#include "../../support/SessionBus.h"
 #include "../../support/XvfbServer.h"
 #include "../shell/ShellTestSupport.h"
 #include "WindowTestSupport.h"
@@ -53,6 +58,19 @@ public:
         event.data.data32[1] = XCB_CURRENT_TIME;
         xcb_send_event(c_, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
         xcb_flush(c_);
+    }
+
+    // The pointer to (x, y) of `window`, then a press and release of `button` (5: the wheel turned down).
+    void click(xcb_window_t window, int x, int y, uint8_t button = 1) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+        xcb_translate_coordinates_reply_t* at = xcb_translate_coordinates_reply(
+            c_, xcb_translate_coordinates(c_, window, root, static_cast<int16_t>(x), static_cast<int16_t>(y)), nullptr);
+        if (!at) return;
+        xcb_test_fake_input(c_, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, at->dst_x, at->dst_y, 0);
+        std::free(at);
+        xcb_test_fake_input(c_, XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_test_fake_input(c_, XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
     }
 
 private:
@@ -171,4 +189,47 @@ TEST(AgentWindowProcess, WithATrayTheStarGoesThere) {
     ChildProcess agentProcess({DOVREL_AGENT_BINARY}, onDisplay(h, x.display()));
     ASSERT_TRUE(waitUntil([&] { return h.log().find("• tray item shown") != std::string::npos; }, 30s)) << h.log();
     EXPECT_EQ(h.log().find("no system tray"), std::string::npos);
+}
+
+TEST(AgentStopProcess, EveryWayOfStoppingWithTheWindowShownEndsWithStatusZeroAndNoCrashReport) {
+    FakeSystemctl systemctl;
+    for (const std::string stop : {"SIGTERM", "SIGINT", "SIGHUP", "Quit", "X server gone", "session bus gone"}) {
+        SCOPED_TRACE(stop);
+        std::optional<XvfbServer> x(std::in_place);
+        if (!x->available()) GTEST_SKIP() << x->failure();
+        ASSERT_TRUE(x->running()) << x->failure();
+        std::optional<SessionBus> bus(std::in_place);
+        AgentHome h;
+        ChildProcess::Options options = onDisplay(h, x->display());
+        if (bus->available()) options.env["DBUS_SESSION_BUS_ADDRESS"] = bus->address();
+        ChildProcess agentProcess({DOVREL_AGENT_BINARY}, options);
+        std::optional<XLook> look(std::in_place, x->display());
+        xcb_window_t window = 0;
+        ASSERT_TRUE(waitUntil([&] { return (window = look->shownWindow(windowTitle)) != 0; }, 30s)) << h.log();
+        if (stop == "Quit") {
+            // Quit (40 high) ends the column, 16 above the bottom once scrolled there; until the window takes
+            // input, and while the column moves, a click does nothing.
+            constexpr int middle = agent::AgentWindow::width / 2;
+            ASSERT_TRUE(waitUntil(
+                [&] {
+                    for (int i = 0; i < 30; ++i)
+                        look->click(window, middle, middle, 5);
+                    std::this_thread::sleep_for(300ms);
+                    look->click(window, middle, agent::AgentWindow::height - 16 - 20);
+                    return waitUntil([&] { return h.log().find("• Quit chosen") != std::string::npos; }, 300ms);
+                },
+                30s))
+                << h.log();
+        } else if (stop == "X server gone") {
+            look.reset();
+            x.reset();
+        } else if (stop == "session bus gone") {
+            if (!bus->available()) GTEST_SKIP() << bus->reason();
+            bus.reset();
+        } else {
+            ::kill(agentProcess.pid(), stop == "SIGTERM" ? SIGTERM : stop == "SIGINT" ? SIGINT : SIGHUP);
+        }
+        EXPECT_EQ(agentProcess.wait(30s), 0) << h.log();
+        EXPECT_TRUE(std::filesystem::is_empty(h.home.file(".dovrel/crashes"))) << h.log();
+    }
 }

@@ -5,6 +5,7 @@
 // rectangle, a click in the window lands at the same place of the agent's screen, and the exit chip
 // returns to the deck.
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -254,7 +255,9 @@ TEST_P(ControllerAgentE2E, PairsByCodeShowsTheAgentsScreenAndComesBackByKey) {
         // The code paired this controller: the agent keeps its key.
         EXPECT_EQ(std::filesystem::file_size(agentHome.path() / ".dovrel/paired") % 32, 0u);
         EXPECT_GE(std::filesystem::file_size(agentHome.path() / ".dovrel/paired"), 32u);
-        controller.stop();
+        // Stopped in the session, the controller closes it and ends the ordinary way.
+        ::kill(controller.pid(), SIGTERM);
+        EXPECT_EQ(controller.wait(30s), 0) << readFile(controllerHome.file("controller.out"));
     }
 
     std::filesystem::remove(snapshot);

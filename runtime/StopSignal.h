@@ -7,12 +7,12 @@
 
 class QSocketNotifier;
 
-namespace dovrel::agent {
+namespace dovrel {
 
-// SIGTERM (the supervisor stopping or restarting the agent, the end of a login session), SIGINT and
-// SIGHUP become a call on the main thread, so that the agent can end the orderly way (the session
-// closed, half-received files removed) instead of dying where it stands. One per process; make it on
-// the main thread once the Qt application exists.
+// SIGTERM (a supervisor stopping or restarting the program, the end of a login session), SIGINT and
+// SIGHUP become a call on the main thread, so that the program can end the orderly way (its session
+// closed, half-received files removed, status 0) instead of dying where it stands. One per process;
+// make it on the main thread once the Qt application exists.
 class StopSignal final : public QObject {
 public:
     // `onStop` gets the signal's name ("SIGTERM") the first time one arrives.
@@ -29,4 +29,4 @@ private:
     bool stopping_ = false;
 };
 
-} // namespace dovrel::agent
+} // namespace dovrel

@@ -1,4 +1,4 @@
-#include "agent/shell/StopSignal.h"
+#include "runtime/StopSignal.h"
 
 #include <cerrno>
 #include <csignal>
@@ -7,7 +7,7 @@
 
 #include <QSocketNotifier>
 
-namespace dovrel::agent {
+namespace dovrel {
 
 namespace {
 
@@ -65,4 +65,4 @@ void StopSignal::readPipe() {
     onStop_(nameOf(last));
 }
 
-} // namespace dovrel::agent
+} // namespace dovrel
