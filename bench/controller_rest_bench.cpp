@@ -36,6 +36,7 @@
 
 #include <xcb/xcb.h>
 
+#include "FreeUdpPort.h"
 #include "MachineLoad.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/GnomeSession.h"
@@ -43,6 +44,7 @@
 #include "tests/support/XvfbServer.h"
 
 using namespace std::chrono_literals;
+using dovrel::bench::freeUdpPort;
 using dovrel::test::ChildProcess;
 using dovrel::test::TempDir;
 using Env = std::map<std::string, std::string>;
@@ -61,18 +63,6 @@ bool waitFor(const std::function<bool()>& done, std::chrono::seconds limit) {
         std::this_thread::sleep_for(50ms);
     }
     return done();
-}
-
-uint16_t freeUdpPort() {
-    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
-    return ntohs(a.sin_port);
 }
 
 // Frames the render loop reports as rendered in a log: one line each, from either render loop.

@@ -52,6 +52,7 @@
 #include "BusyScene.h"
 #include "EventLoopWait.h"
 #include "FlipSquare.h"
+#include "FreeUdpPort.h"
 #include "MachineLoad.h"
 #include "SampleSeries.h"
 #include "agent/media/LibavVideoEncoder.h"
@@ -535,18 +536,6 @@ void measure(const char* title, WEXClient& client, Collector& collector, FlipLog
     bench::runWaylandPainter(env, W, H, log);
 }
 
-uint16_t freeUdpPort() {
-    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -563,7 +552,7 @@ int main(int argc, char** argv) {
     auto* stages = static_cast<StageLog*>(
         ::mmap(nullptr, sizeof(StageLog), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     new (stages) StageLog;
-    const uint16_t videoPort = freeUdpPort();
+    const uint16_t videoPort = bench::freeUdpPort();
     const pid_t painter = ::fork();
     if (painter == 0) runPainter(xvfb.display(), flips);
     int portPipe[2], goPipe[2];

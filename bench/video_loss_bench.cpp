@@ -43,6 +43,7 @@ extern "C" {
 #include "BenchClient.h"
 #include "BusyScene.h"
 #include "EventLoopWait.h"
+#include "FreeUdpPort.h"
 #include "MachineLoad.h"
 #include "controller/client/ClientCore.h"
 #include "controller/client/PictureDecoder.h"
@@ -98,13 +99,6 @@ uint16_t portOf(int s) {
     socklen_t len = sizeof a;
     ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
     return ntohs(a.sin_port);
-}
-
-uint16_t freeUdpPort() {
-    const int s = udpSocket(0);
-    const uint16_t port = portOf(s);
-    ::close(s);
-    return port;
 }
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
@@ -535,7 +529,7 @@ int main(int argc, char** argv) {
                 xvfb.display().c_str());
     std::printf("scheduling: %s; %u hardware threads\n", mode.c_str(), std::thread::hardware_concurrency());
     dovrel::test::TempDir dir;
-    const ClientConfig config = bench::benchClientConfig(dir, freeUdpPort());
+    const ClientConfig config = bench::benchClientConfig(dir, bench::freeUdpPort());
     WEXClient client(config, std::make_shared<bench::NoRelayAccount>());
     LosslessTwin twin;
     Comparer comparer(twin);
