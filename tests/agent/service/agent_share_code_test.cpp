@@ -38,16 +38,23 @@ AgentHarness::Options signedInAs(const char* account, const std::string& token, 
     return o;
 }
 
+// Amy's account at the account API double, trusted through its test authority; `options()` signs an
+// agent in to it.
+struct AmysAccount {
+    TempDir certs;
+    AccountApiDouble api{certs.path()};
+    std::string token = api.addAccount("amy", "pw");
+    TestCaFile ca{api.caFile()};
+    AgentHarness::Options options() const { return signedInAs("amy", token, api); }
+};
+
 } // namespace
 
 TEST(AgentShareCode, ASignedInAgentWithAStoredGrantSharesItsLinkAndAFreshOneAfterAPairing) {
     qtApp();
-    TempDir certs;
-    AccountApiDouble api(certs.path());
-    const std::string token = api.addAccount("amy", "pw");
-    TestCaFile ca(api.caFile());
-
-    AgentHarness::Options o = signedInAs("amy", token, api);
+    AmysAccount amy;
+    AccountApiDouble& api = amy.api;
+    AgentHarness::Options o = amy.options();
     // A restart with a grant on file: the share code is asked for at once, without minting first.
     const agent::RelayGrant::Grant stored{"g.t.o.k.e.0123456789abcdef.n", "0123456789abcdef", 0};
     o.files = {{".config/Dovrel/grant.json", agent::RelayGrant::encodeFile(stored)}};
@@ -87,12 +94,9 @@ TEST(AgentShareCode, ASignedInAgentWithAStoredGrantSharesItsLinkAndAFreshOneAfte
 
 TEST(AgentShareCode, TheCodeAShareCodeCarriesPairsForItsThirtyMinutesWithTheWindowClosed) {
     qtApp();
-    TempDir certs;
-    AccountApiDouble api(certs.path());
-    const std::string token = api.addAccount("amy", "pw");
-    TestCaFile ca(api.caFile());
-    AgentHarness::Options o = signedInAs("amy", token, api);
-    AgentHarness h(o);
+    AmysAccount amy;
+    AccountApiDouble& api = amy.api;
+    AgentHarness h(amy.options());
     // What a claim at the relay hands out: the code in the link of the share code the window shows.
     const auto claimedCode = [&] {
         const auto shares = api.shares();
