@@ -34,6 +34,7 @@
 #include "agent/shell/StopSignal.h"
 #include "agent/shell/Supervisor.h"
 #include "agent/shell/TrayItem.h"
+#include "brand/InterfaceFont.h"
 
 using namespace dovrel::agent;
 
@@ -82,7 +83,10 @@ int main(int argc, char** argv) {
     // The tray item needs a QApplication; without a display there is neither tray nor window.
     std::unique_ptr<QCoreApplication> app =
         haveDisplay ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
-    if (haveDisplay) QApplication::setQuitOnLastWindowClosed(false);
+    if (haveDisplay) {
+        QApplication::setQuitOnLastWindowClosed(false);
+        dovrel::brand::useInterfaceFont();
+    }
     QCoreApplication::setApplicationName("DovrelAgent");
     std::shared_ptr<MutterSession> gnome;
     if (desktop.wayland()) {

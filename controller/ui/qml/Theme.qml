@@ -2,7 +2,10 @@ pragma Singleton
 import QtQuick
 
 // The controller's one palette and animation set: every view takes its colours and springs from here,
-// so light and dark are handled in one place. `dark` follows the window's appearance.
+// so light and dark are handled in one place. `dark` follows the window's appearance. The words' family
+// is the application's font, which every view draws in unless it names a monospaced one: the
+// desktop's interface font where it has the medium and semibold faces the views use, else Inter
+// (brand/InterfaceFont chooses it before any view is made).
 //
 // Every text colour here reads at 4.5:1 at least on the surfaces it is drawn on (3:1 for large text),
 // in both appearances; the theme contrast test holds each pair to it. The green, yellow and red keep
