@@ -266,6 +266,10 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
         loadMainWindow(engine, {root, sessionModel, appearance, pairing, signIn, deckParts.deck, windowPanel.panel});
     if (!window) return false;
     window->resize(size);
+    // On an X server the window takes the keyboard as a desktop gives it to a window just opened, so
+    // that Escape closes a menu as it does there.
+    window->requestActivate();
+    waitUntil([&] { return window->isActive(); }, std::chrono::seconds(2));
     Camera camera{*window, out, "-" + tag + (size.width() < 1000 ? QStringLiteral("-880") : QString()), true, {}};
 
     camera.shoot("deck-empty");
@@ -491,3 +495,6 @@ int main(int argc, char** argv) {
     }
     return ok ? 0 : 1;
 }
+    // On an X server (scripts/screens-controller.sh starts one) the scene is drawn with OpenGL, shadows
+    // and blurs included, as on a desktop; offscreen, Qt Quick's software renderer draws it without them.
+    guiAppOnDisplay() = qEnvironmentVariable("QT_QPA_PLATFORM") == QLatin1String("xcb");
