@@ -33,6 +33,9 @@ Item {
         anchors.centerIn: parent
         modal: true
         padding: 20
+        Overlay.modal: Rectangle {
+            color: Theme.scrim
+        }
         background: Rectangle {
             radius: 14
             color: Theme.raised

@@ -14,6 +14,9 @@ Popup {
     height: Math.min(parent ? parent.height - 40 : 560, 680)
     modal: true
     padding: 0
+    Overlay.modal: Rectangle {
+        color: Theme.scrim
+    }
     // The root closes the sheet; Escape asks for that as "Not now" does.
     closePolicy: Popup.NoAutoClose
     onOpened: sheet.model.begin()

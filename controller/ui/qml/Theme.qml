@@ -48,6 +48,9 @@ QtObject {
     // The assistant's panel, which holds paragraphs: opaque, so that no line of the picture crosses them.
     readonly property color panel: Qt.rgba(0.11, 0.11, 0.13, 1)
 
+    // What dims the window behind a modal alert or sheet: black, so that the page behind only darkens.
+    readonly property color scrim: dyn(Qt.rgba(0, 0, 0, 0.5), Qt.rgba(0, 0, 0, 0.22))
+
     // The loading overlay's ground.
     readonly property color loadingGround: dyn(Qt.rgba(0.05, 0.048, 0.06, 1), Qt.rgba(1, 1, 1, 1))
     // The ground of the alerts and menus, raised off the window.
