@@ -82,8 +82,8 @@ Rectangle {
             objectName: "pillChevron"
             anchors.verticalCenter: parent.verticalCenter
             name: "chevron.up"
-            size: 10
-            color: Theme.textDimDark
+            size: 9
+            color: Theme.textDimmerDark
             rotation: pill.expanded ? 180 : 0
         }
     }
