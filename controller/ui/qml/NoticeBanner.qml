@@ -38,6 +38,12 @@ Item {
         border.color: banner.secure ? Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.5) : Theme.strokeDark
         border.width: 1
 
+        Shadow {
+            blur: 12
+            offsetY: 4
+            corner: card.radius
+        }
+
         Row {
             id: noticeRow
             x: 14

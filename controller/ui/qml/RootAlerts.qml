@@ -41,6 +41,12 @@ Item {
             color: Theme.raised
             border.color: Theme.stroke
             border.width: 1
+            Shadow {
+                blur: 24
+                offsetY: 8
+                corner: 14
+                color: Qt.rgba(0, 0, 0, 0.3)
+            }
         }
         header: Text {
             text: dialog.title

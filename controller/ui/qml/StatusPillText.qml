@@ -30,11 +30,18 @@ Rectangle {
         spacing: 9
 
         Rectangle {
+            objectName: "pillDot"
             anchors.verticalCenter: parent.verticalCenter
             width: 8
             height: 8
             radius: 4
             color: pill.stateColor
+            // Its glow, in its own colour.
+            Shadow {
+                blur: 4
+                corner: 4
+                color: Qt.alpha(pill.stateColor, 0.7)
+            }
         }
         Text {
             objectName: "pillState"
