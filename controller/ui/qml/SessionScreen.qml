@@ -156,7 +156,10 @@ Rectangle {
         latencyBand: screen.session.latencyBand
         fps: screen.session.fps
         expanded: screen.hud.wheelOpen
-        opacity: screen.hud.bright ? 1 : 0.4
+        // At rest it leaves with the top row, leaving the remote screen's dock clear.
+        opacity: screen.hud.bright ? 1 : 0
+        visible: opacity > 0
+        enabled: screen.hud.bright
         Behavior on opacity {
             NumberAnimation {
                 duration: screen.hud.bright ? Theme.springMs : 600

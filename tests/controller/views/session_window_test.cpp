@@ -259,14 +259,20 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     EXPECT_FALSE(model->hud()->assistantOpen());
     EXPECT_TRUE(settleUntil(window, [&] { return !panel->isVisible(); }));
 
-    // Idle: the controls dim 3.2 s after the last interaction. The pointer rests on the black bar above
-    // the picture, where its moves are no interaction.
+    // Idle: the controls rest 3.2 s after the last interaction. The pointer rests on the black bar above
+    // the picture, where its moves are no interaction. At rest they leave the picture entirely, and a
+    // click where they stood is the remote machine's; the next move over the picture brings them back.
     QQuickItem* chips = find("topChips");
+    QQuickItem* pill = find("statusPill");
     QTest::mouseMove(window, QPoint(300, 4));
     settle(window, 300);
     clock.advance(3200ms);
     EXPECT_FALSE(model->hud()->bright());
-    EXPECT_TRUE(settleUntil(window, [&] { return std::abs(chips->opacity() - 0.35) < 0.01; })) << chips->opacity();
+    EXPECT_TRUE(settleUntil(window, [&] { return !chips->isVisible() && !pill->isVisible(); })) << chips->opacity();
+    EXPECT_FALSE(chips->isEnabled());
+    EXPECT_FALSE(pill->isEnabled());
+    QTest::mouseMove(window, centreOf(find("exitChip")).toPoint());
+    EXPECT_TRUE(settleUntil(window, [&] { return chips->isVisible() && chips->opacity() == 1 && pill->isVisible(); }));
 
     click("exitChip");
     EXPECT_EQ(session.disconnects, 1);
