@@ -28,7 +28,7 @@ const QStringList& SymbolSet::names() {
         QStringLiteral("exclamationmark.shield.fill"), QStringLiteral("xmark.circle.fill"),
         QStringLiteral("lock.shield.fill"), QStringLiteral("exclamationmark.triangle.fill"),
         QStringLiteral("arrow.up.and.down.and.arrow.left.and.right"), QStringLiteral("keyboard"),
-        QStringLiteral("circle.grid.cross.fill"), QStringLiteral("chevron.up"),
+        QStringLiteral("circle.grid.cross.fill"), QStringLiteral("chevron.up"), QStringLiteral("display"),
         // the pairing screen
         QStringLiteral("chevron.left"), QStringLiteral("text.bubble"), QStringLiteral("link"),
         QStringLiteral("bolt.horizontal.fill")};
