@@ -31,7 +31,10 @@ const QStringList& SymbolSet::names() {
         QStringLiteral("circle.grid.cross.fill"), QStringLiteral("chevron.up"), QStringLiteral("display"),
         // the pairing screen
         QStringLiteral("chevron.left"), QStringLiteral("text.bubble"), QStringLiteral("link"),
-        QStringLiteral("bolt.horizontal.fill")};
+        QStringLiteral("bolt.horizontal.fill"),
+        // the window's own buttons in the title area
+        QStringLiteral("window.minimize"), QStringLiteral("window.maximize"), QStringLiteral("window.restore"),
+        QStringLiteral("window.close")};
     return all;
 }
 

@@ -105,13 +105,17 @@ Item {
             anchors.verticalCenter: parent.verticalCenter
             spacing: 10
 
-            // The machine's name; no action.
+            // The machine's name; no action of its own: it is where the window is taken to move it.
             Rectangle {
                 anchors.verticalCenter: parent.verticalCenter
                 width: nameText.implicitWidth + 20
                 height: nameText.implicitHeight + 14
                 radius: height / 2
                 color: Theme.material
+                TitleDragArea {
+                    objectName: "sessionTitleArea"
+                    anchors.fill: parent
+                }
                 Text {
                     id: nameText
                     objectName: "sessionName"
@@ -205,6 +209,18 @@ Item {
                 objectName: "exitChip"
                 symbol: "xmark"
                 onPressed: chips.exitPressed()
+            }
+            // The window's own buttons, apart from the session's.
+            Item {
+                width: 6
+                height: 1
+                visible: sessionWindowButtons.visible
+            }
+            WindowButtons {
+                id: sessionWindowButtons
+                objectName: "sessionWindowButtons"
+                anchors.verticalCenter: parent.verticalCenter
+                overPicture: true
             }
         }
     }
