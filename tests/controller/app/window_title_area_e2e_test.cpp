@@ -270,8 +270,17 @@ struct TitleAreaE2E : ::testing::Test {
         const uint32_t p = desk->pixel(b.x + b.w - 1, b.y + b.h / 2);
         return (p >> 16) + ((p >> 8) & 0xFF) + (p & 0xFF) > 110;
     }
-    bool maximizedAndSeen() { return desk->maximized(window) && !edgeDrawn(); }
-    bool restoredAndSeen(int width) { return !desk->maximized(window) && box().w == width && edgeDrawn(); }
+    // The window has drawn itself at the size it has now: its close button's round ground stands where
+    // that size puts it (lighter than the header's dark ground).
+    bool drawnAtItsSize() {
+        const Box b = box();
+        const uint32_t p = desk->pixel(b.x + closeX(b) - 9, b.y + headerY);
+        return (p >> 16) + ((p >> 8) & 0xFF) + (p & 0xFF) > 80;
+    }
+    bool maximizedAndSeen() { return desk->maximized(window) && drawnAtItsSize() && !edgeDrawn(); }
+    bool restoredAndSeen(int width) {
+        return !desk->maximized(window) && box().w == width && drawnAtItsSize() && edgeDrawn();
+    }
 };
 
 } // namespace
