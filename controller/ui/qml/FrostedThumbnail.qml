@@ -116,10 +116,20 @@ Item {
         height: 1
         color: Qt.rgba(1, 1, 1, 0.3)
     }
-    Symbol {
+    // The eye on a darker disc of the glass, so that it reads over light under the glass as over dark.
+    Rectangle {
         anchors.centerIn: parent
-        size: 22
-        name: "eye.slash"
-        color: Qt.rgba(1, 1, 1, 0.75)
+        width: 44
+        height: 44
+        radius: 22
+        color: Qt.rgba(0.05, 0.06, 0.10, 0.28)
+        border.color: Qt.rgba(1, 1, 1, 0.16)
+        border.width: 1
+        Symbol {
+            anchors.centerIn: parent
+            size: 22
+            name: "eye.slash"
+            color: Qt.rgba(1, 1, 1, 0.85)
+        }
     }
 }
