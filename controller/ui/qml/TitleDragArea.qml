@@ -13,12 +13,19 @@ MouseArea {
     // wobble.
     property point pressedAt
 
-    enabled: window !== null && window.visibility !== Window.FullScreen
+    // Set for a moment once the window manager has the pointer: the press it took over is let go of here
+    // (it never sees its release), so that the next press is a press of its own.
+    property bool handedOver: false
+
+    enabled: window !== null && window.visibility !== Window.FullScreen && !handedOver
     onPressed: mouse => area.pressedAt = Qt.point(mouse.x, mouse.y)
     onPositionChanged: mouse => {
         if (Math.abs(mouse.x - area.pressedAt.x) + Math.abs(mouse.y - area.pressedAt.y)
-                >= Application.styleHints.startDragDistance)
-            area.window.startSystemMove()
+                < Application.styleHints.startDragDistance)
+            return
+        area.window.startSystemMove()
+        area.handedOver = true
+        Qt.callLater(() => area.handedOver = false)
     }
     onDoubleClicked: WindowActions.toggleMaximized(area.window)
 }
