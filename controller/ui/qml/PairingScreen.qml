@@ -192,7 +192,6 @@ Item {
                     onClicked: screen.pairing.cancel()
                 }
                 Text {
-                    objectName: "pairingTitle"
                     anchors.centerIn: parent
                     text: qsTr("Pair a machine")
                     textFormat: Text.PlainText

@@ -1,28 +1,14 @@
-// The family both programs draw their words in: the desktop's own where it has the medium and semibold
-// faces the windows use, else Inter, else Cantarell; and, on this system, a medium word really drawn
-// medium (fontconfig would otherwise draw it regular and the windows' hierarchy would flatten unseen).
+// The family both programs draw their words in has the faces the windows use: on this system a medium
+// or semibold word is really drawn so (fontconfig would otherwise draw it regular, and the windows'
+// hierarchy would flatten unseen).
 #include <QFont>
 #include <QFontInfo>
 #include <QGuiApplication>
-#include <QSet>
 
 #include <gtest/gtest.h>
 
 #include "ViewTestSupport.h"
 #include "brand/InterfaceFont.h"
-
-using dovrel::brand::interfaceFamily;
-
-TEST(InterfaceFontTest, TheDesktopsFontWinsOnlyWithTheWeightsTheWindowsUse) {
-    const auto having = [](QSet<QString> families) {
-        return [families](const QString& family) { return families.contains(family); };
-    };
-    EXPECT_EQ(interfaceFamily("Noto Sans", having({"Noto Sans", "Inter"})), "Noto Sans");
-    EXPECT_EQ(interfaceFamily("Cantarell", having({"Inter"})), "Inter") << "Debian's Cantarell has no medium";
-    EXPECT_EQ(interfaceFamily("DejaVu Sans", having({"Cantarell"})), "Cantarell");
-    EXPECT_EQ(interfaceFamily("DejaVu Sans", having({})), "DejaVu Sans") << "nothing better: the desktop's as it is";
-    EXPECT_EQ(interfaceFamily("", having({"Inter"})), "Inter");
-}
 
 TEST(InterfaceFontTest, OnThisSystemMediumAndSemiboldWordsAreDrawnInTheirOwnFaces) {
     dovrel::controller::test::viewApp(); // chooses the family, as each program does at start

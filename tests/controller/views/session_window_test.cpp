@@ -164,6 +164,20 @@ namespace {
 
 QPointF centreOf(QQuickItem* item) { return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)); }
 
+// Each item named is shown whole inside the window and over none of the others.
+void expectApart(QQuickWindow* window, const std::vector<const char*>& names) {
+    std::vector<QRectF> placed;
+    for (const char* name : names) {
+        QQuickItem* item = dovrel::test::findItem(window->contentItem(), QString::fromLatin1(name));
+        ASSERT_TRUE(item) << name;
+        const QRectF r = item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
+        EXPECT_TRUE(item->isVisible() && QRectF(QPointF(), window->size()).contains(r)) << name << " is cut";
+        for (const QRectF& other : placed)
+            EXPECT_FALSE(r.intersects(other)) << name << " lies over another control";
+        placed.push_back(r);
+    }
+}
+
 } // namespace
 
 TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsAndExits) {
@@ -185,10 +199,18 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     QQuickWindow* window =
         loadMainWindow(engine, {root, *model, appearance, pairing, signIn, deckParts.deck, quib.panel});
     ASSERT_TRUE(window);
+    // At the window's smallest, the deck's header with the window's buttons, then the session's top row
+    // with them, stand whole and apart.
+    window->resize(880, 600);
     window->show();
+    settle(window);
+    expectApart(window, {"deckMark", "deckWordmark", "appearanceToggle", "encryptedBadge", "accountChip", "pairButton",
+                         "windowMinimize", "windowMaximize", "windowClose"});
     session.play(PhaseKind::connected);
     settle(window);
     ASSERT_EQ(root.route(), RootViewModel::Route::Session);
+    expectApart(window, {"pointerModeChip", "sessionName", "assistantChip", "audioChip", "helpChip", "fullScreenChip",
+                         "exitChip", "sessionWindowButtons"});
     const auto find = [&](const char* name) {
         return dovrel::test::findItem(window->contentItem(), QString::fromUtf8(name));
     };
@@ -273,6 +295,12 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     EXPECT_FALSE(pill->isEnabled());
     QTest::mouseMove(window, centreOf(find("exitChip")).toPoint());
     EXPECT_TRUE(settleUntil(window, [&] { return chips->isVisible() && chips->opacity() == 1 && pill->isVisible(); }));
+
+    // In full screen there is no title area to move or resize the window by.
+    window->showFullScreen();
+    EXPECT_TRUE(settleUntil(window, [&] { return !find("sessionWindowButtons")->isVisible(); }));
+    EXPECT_FALSE(find("resizeRight")->isVisible());
+    window->showNormal();
 
     click("exitChip");
     EXPECT_EQ(session.disconnects, 1);
