@@ -36,6 +36,10 @@ through a systemd user unit.")
 # systemctl keeps the agent running, Avahi announces it on the local network, xdg-open shows received
 # files; the agent works without each of them and says so in its log.
 set(CPACK_DEBIAN_AGENT_PACKAGE_RECOMMENDS "systemd, avahi-daemon, xdg-utils")
+# Its window's QML modules are loaded at run time, so dpkg-shlibdeps cannot see them; nor the font its
+# words are drawn in where the desktop's own lacks the medium and semibold faces (brand/InterfaceFont).
+set(CPACK_DEBIAN_AGENT_PACKAGE_DEPENDS
+    "qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-templates, qml6-module-qtquick-layouts, qml6-module-qtquick-shapes, qml6-module-qtquick-window, fonts-inter")
 # The autostart entry lives in /etc: dpkg keeps a user's edit of it (and removes it on purge).
 file(WRITE ${PROJECT_BINARY_DIR}/packaging/deb/agent/conffiles "/etc/xdg/autostart/com.quendal.dovrel.agent.desktop\n")
 set(CPACK_DEBIAN_AGENT_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/deb/agent/conffiles)
@@ -46,8 +50,9 @@ set(CPACK_DEBIAN_CONTROLLER_DESCRIPTION
 It shows the screen of a computer that runs Dovrel Agent and sends your
 mouse, keyboard, clipboard and files to it, through a relay or on the
 local network.")
-# QML modules are loaded at run time, so dpkg-shlibdeps cannot see them.
+# QML modules are loaded at run time, so dpkg-shlibdeps cannot see them; nor the font the words are drawn
+# in where the desktop's own lacks the medium and semibold faces (brand/InterfaceFont).
 set(CPACK_DEBIAN_CONTROLLER_PACKAGE_DEPENDS
-    "qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-shapes, qml6-module-qtquick-window, qml6-module-qtquick-layouts, qml6-module-qtquick-templates, qml6-module-qtqml-workerscript, qml6-module-qtquick-dialogs, qml6-module-qt-labs-folderlistmodel")
+    "qml6-module-qtquick, qml6-module-qtquick-controls, qml6-module-qtquick-shapes, qml6-module-qtquick-window, qml6-module-qtquick-layouts, qml6-module-qtquick-templates, qml6-module-qtqml-workerscript, qml6-module-qtquick-dialogs, qml6-module-qt-labs-folderlistmodel, qml6-module-qt5compat-graphicaleffects, fonts-inter")
 
 include(CPack)

@@ -14,6 +14,10 @@ packages=(
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-shapes
   qml6-module-qtquick-window qml6-module-qtquick-dialogs qml6-module-qtquick-layouts qml6-module-qtquick-templates
   qml6-module-qtqml qml6-module-qtqml-workerscript qt6-declarative-dev-tools
+  # the controller's shadows and blurred glass
+  qml6-module-qt5compat-graphicaleffects
+  # the programs' type: Inter has the medium and semibold faces the windows use; Cantarell is GNOME's
+  fonts-inter fonts-cantarell
   # the file chooser of "Send File" (Qt Quick's own dialog lists folders with it)
   qml6-module-qt-labs-folderlistmodel
   # the video surface's shader, compiled by qsb at build time

@@ -34,6 +34,7 @@
 #include "agent/shell/SingleInstance.h"
 #include "agent/shell/Supervisor.h"
 #include "agent/shell/TrayItem.h"
+#include "brand/InterfaceFont.h"
 #include "runtime/StopSignal.h"
 
 using namespace dovrel;
@@ -138,7 +139,10 @@ int main(int argc, char** argv) {
     // The tray item needs a QApplication; without a display there is neither tray nor window.
     std::unique_ptr<QCoreApplication> app =
         haveDisplay ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
-    if (haveDisplay) QApplication::setQuitOnLastWindowClosed(false);
+    if (haveDisplay) {
+        QApplication::setQuitOnLastWindowClosed(false);
+        dovrel::brand::useInterfaceFont();
+    }
     QCoreApplication::setApplicationName("DovrelAgent");
     std::shared_ptr<MutterSession> gnome;
     if (desktop.wayland()) {

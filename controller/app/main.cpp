@@ -5,6 +5,7 @@
 #include <QQuickStyle>
 #include <QtQml/QQmlExtensionPlugin>
 
+#include "brand/InterfaceFont.h"
 #include "controller/app/CompositionRoot.h"
 #include "controller/platform/ClientLog.h"
 #include "controller/ui/VideoSurfaceItem.h"
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral("com.quendal.dovrel.controller"));
     // The views draw their own look over Qt Quick Controls' plain style, the same on every desktop.
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+    dovrel::brand::useInterfaceFont();
 
     dovrel::controller::CompositionRoot root({QGuiApplication::arguments(), {}, nullptr});
     std::string error;

@@ -35,16 +35,17 @@ bool anyTouch(const WheelGeometry& g, int count) {
 
 } // namespace
 
-WheelGeometry wheelGeometry(int count, double requestedRadius, bool compact, const std::vector<double>& labelWidths) {
+WheelGeometry wheelGeometry(int count, double requestedRadius, bool compact, WheelLabels labels) {
     WheelGeometry g;
     g.compact = compact;
     if (count > 9) {
         g.arcStep = 56;
         g.buttonWidth = 50;
     }
-    // A label keeps 6 points either side.
-    for (const double label : labelWidths)
-        g.widths.push_back(std::max(g.buttonWidth, std::ceil(label) + 12));
+    const double margins = 2 * RadialWheelModel::labelMargin;
+    const double oneLine = std::ceil(labels.label) + margins;
+    g.buttonWidth =
+        std::max(g.buttonWidth, oneLine <= RadialWheelModel::oneLineUpTo ? oneLine : std::ceil(labels.word) + margins);
     g.radius = std::max(requestedRadius, g.arcStep * (std::max(count, 2) - 1) / (1.1 * std::numbers::pi));
     while (anyTouch(g, count))
         g.radius += 1;
@@ -54,7 +55,7 @@ WheelGeometry wheelGeometry(int count, double requestedRadius, bool compact, con
         const QPointF p = wheelOffset(g, i, std::max(count, 1));
         top = std::min(top, p.y());
         bottom = std::max(bottom, p.y());
-        side = std::max(side, std::abs(p.x()) + g.width(i) / 2);
+        side = std::max(side, std::abs(p.x()) + g.buttonWidth / 2);
     }
     g.frameWidth = 2 * side + 20;
     g.centerY = -top + g.buttonHeight / 2 + 10;
@@ -87,7 +88,7 @@ std::vector<WheelEntry> wheelActionsFor(WheelWords words, bool withSendFile) {
         {WheelCommand::start, pick("Start", "Apps", "Apps"), QStringLiteral("square.grid.3x3.fill")},
         {WheelCommand::search, pick("Search", "Spotlight", "Search"), QStringLiteral("magnifyingglass")},
         {WheelCommand::desktop, QObject::tr("Desktop"), QStringLiteral("menubar.dock.rectangle")},
-        {WheelCommand::notifications, pick("Action Ctr", "Notify", "Notify"), QStringLiteral("bell.fill")},
+        {WheelCommand::notifications, pick("Action Center", "Notify", "Notify"), QStringLiteral("bell.fill")},
         {WheelCommand::displays, QObject::tr("Displays"), QStringLiteral("display.2")},
     };
     if (withSendFile)
@@ -103,21 +104,24 @@ std::vector<WheelEntry> wheelActionsFor(WheelWords words, bool withSendFile) {
     return out;
 }
 
-std::vector<double> RadialWheelModel::labelWidths(const std::vector<WheelEntry>& entries) {
+WheelLabels RadialWheelModel::measure(const std::vector<WheelEntry>& entries) {
     QFont font = QGuiApplication::font();
     font.setPixelSize(static_cast<int>(labelPixels));
     font.setWeight(QFont::Medium);
     const QFontMetricsF metrics(font);
-    std::vector<double> widths;
-    for (const WheelEntry& e : entries)
-        widths.push_back(metrics.horizontalAdvance(e.label));
-    return widths;
+    WheelLabels widest;
+    for (const WheelEntry& e : entries) {
+        widest.label = std::max(widest.label, metrics.horizontalAdvance(e.label));
+        for (const QString& word : e.label.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            widest.word = std::max(widest.word, metrics.horizontalAdvance(word));
+    }
+    return widest;
 }
 
 RadialWheelModel::RadialWheelModel(bool withSendFile, QObject* parent)
     : QAbstractListModel(parent), withSendFile_(withSendFile) {
     entries_ = wheelActionsFor(words_, withSendFile_);
-    geometry_ = wheelGeometry(static_cast<int>(entries_.size()), requestedRadius, false, labelWidths(entries_));
+    geometry_ = wheelGeometry(static_cast<int>(entries_.size()), requestedRadius, false, measure(entries_));
 }
 
 void RadialWheelModel::setWords(WheelWords words) {
@@ -125,7 +129,7 @@ void RadialWheelModel::setWords(WheelWords words) {
     words_ = words;
     beginResetModel();
     entries_ = wheelActionsFor(words_, withSendFile_);
-    geometry_ = wheelGeometry(static_cast<int>(entries_.size()), requestedRadius, false, labelWidths(entries_));
+    geometry_ = wheelGeometry(static_cast<int>(entries_.size()), requestedRadius, false, measure(entries_));
     endResetModel();
     emit layoutChanged();
 }
@@ -148,14 +152,13 @@ QVariant RadialWheelModel::data(const QModelIndex& index, int role) const {
     case XRole: return wheelOffset(geometry_, row, rowCount()).x();
     case YRole: return wheelOffset(geometry_, row, rowCount()).y();
     case DelayRole: return wheelStaggerMs(row);
-    case WidthRole: return geometry_.width(row);
     default: return {};
     }
 }
 
 QHash<int, QByteArray> RadialWheelModel::roleNames() const {
-    return {{LabelRole, "label"}, {IconRole, "icon"},     {TintRole, "tint"},        {XRole, "offsetX"},
-            {YRole, "offsetY"},   {DelayRole, "delayMs"}, {WidthRole, "buttonWidth"}};
+    return {{LabelRole, "label"}, {IconRole, "icon"}, {TintRole, "tint"},
+            {XRole, "offsetX"},   {YRole, "offsetY"}, {DelayRole, "delayMs"}};
 }
 
 } // namespace dovrel::controller

@@ -9,18 +9,23 @@
 
 namespace dovrel::controller {
 
+// How wide the wheel's labels are drawn, in points: the longest label whole, and the longest word of
+// any label.
+struct WheelLabels {
+    double label = 0;
+    double word = 0;
+};
+
 // Sizes of the action wheel for `count` buttons, in points. The buttons keep their places on the arc
-// (their order and angles), but each is wide enough for its own label at the smallest text size and
-// the radius grows until no two buttons touch: on the diagonals the arc's own step would have them
-// overlap. The frame holds the buttons and no more; `centerY` is where the arc's centre sits in it.
+// (their order and angles) and share one width: the narrowest the wheel allows, or as wide as the
+// longest label on one line while that stays within `oneLineUpTo`; past that, as wide as the longest
+// word, a label of two words then taking two lines. The radius grows until no two buttons touch: on
+// the diagonals the arc's own step would have them overlap. The frame holds the buttons and no more;
+// `centerY` is where the arc's centre sits in it.
 struct WheelGeometry {
     double arcStep = 64;
-    double buttonWidth = 58;    // the narrowest a button is (and each, without labels)
-    std::vector<double> widths; // each button's own width, in arc order
-    double width(int index) const {
-        return index >= 0 && index < static_cast<int>(widths.size()) ? widths[static_cast<std::size_t>(index)]
-                                                                     : buttonWidth;
-    }
+    double buttonWidth = 58; // every button's width
+    double width(int) const { return buttonWidth; }
     double buttonHeight = 52;
     double cornerRadius = 16;
     double gap = 6; // the least room between two buttons
@@ -30,10 +35,8 @@ struct WheelGeometry {
     double centerY = 0;
     bool compact = false;
 };
-// `labelWidths`: each button's label as drawn at the wheel's label size (none: every button the
-// narrowest).
-WheelGeometry wheelGeometry(int count, double requestedRadius, bool compact,
-                            const std::vector<double>& labelWidths = {});
+// `labels`: as drawn at the wheel's label size (none: the narrowest buttons).
+WheelGeometry wheelGeometry(int count, double requestedRadius, bool compact, WheelLabels labels = {});
 // The open position of button `index` of `count`, from the wheel's centre (y downwards): an arc of
 // 198° over the top, from just below the left horizontal to just below the right one.
 QPointF wheelOffset(const WheelGeometry& geometry, int index, int count);
@@ -79,15 +82,21 @@ class RadialWheelModel : public QAbstractListModel {
     QML_UNCREATABLE("The session window's model makes its wheel.")
     Q_PROPERTY(double frameWidth READ frameWidth NOTIFY layoutChanged)
     Q_PROPERTY(double frameHeight READ frameHeight NOTIFY layoutChanged)
+    Q_PROPERTY(double buttonWidth READ buttonWidth NOTIFY layoutChanged)
     Q_PROPERTY(double buttonHeight READ buttonHeight NOTIFY layoutChanged)
+    Q_PROPERTY(double radius READ radius NOTIFY layoutChanged)
     Q_PROPERTY(double centerY READ centerY NOTIFY layoutChanged)
     Q_PROPERTY(double labelSize READ labelSize CONSTANT)
 
 public:
-    enum Role { LabelRole = Qt::UserRole + 1, IconRole, TintRole, XRole, YRole, DelayRole, WidthRole };
+    enum Role { LabelRole = Qt::UserRole + 1, IconRole, TintRole, XRole, YRole, DelayRole };
     static constexpr double requestedRadius = 110;
     // The labels' size in pixels: the theme's smallest text, never shrunk further.
     static constexpr double labelPixels = 9;
+    // What a label keeps clear on either side of its button.
+    static constexpr double labelMargin = 6;
+    // The widest a button grows to keep its label on one line.
+    static constexpr double oneLineUpTo = 64;
 
     explicit RadialWheelModel(bool withSendFile, QObject* parent = nullptr);
 
@@ -95,11 +104,13 @@ public:
     const std::vector<WheelEntry>& entries() const { return entries_; }
     double frameWidth() const { return geometry_.frameWidth; }
     double frameHeight() const { return geometry_.frameHeight; }
+    double buttonWidth() const { return geometry_.buttonWidth; }
     double buttonHeight() const { return geometry_.buttonHeight; }
+    double radius() const { return geometry_.radius; }
     double centerY() const { return geometry_.centerY; }
     double labelSize() const { return labelPixels; }
-    // Each entry's label as the wheel draws it, in points.
-    static std::vector<double> labelWidths(const std::vector<WheelEntry>& entries);
+    // The entries' labels as the wheel draws them.
+    static WheelLabels measure(const std::vector<WheelEntry>& entries);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;

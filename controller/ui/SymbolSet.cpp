@@ -29,10 +29,13 @@ const QStringList& SymbolSet::names() {
         QStringLiteral("exclamationmark.shield.fill"), QStringLiteral("xmark.circle.fill"),
         QStringLiteral("lock.shield.fill"), QStringLiteral("exclamationmark.triangle.fill"),
         QStringLiteral("arrow.up.and.down.and.arrow.left.and.right"), QStringLiteral("keyboard"),
-        QStringLiteral("circle.grid.cross.fill"), QStringLiteral("chevron.up"),
+        QStringLiteral("circle.grid.cross.fill"), QStringLiteral("chevron.up"), QStringLiteral("display"),
         // the pairing screen
         QStringLiteral("chevron.left"), QStringLiteral("text.bubble"), QStringLiteral("link"),
-        QStringLiteral("bolt.horizontal.fill")};
+        QStringLiteral("bolt.horizontal.fill"),
+        // the window's own buttons in the title area
+        QStringLiteral("window.minimize"), QStringLiteral("window.maximize"), QStringLiteral("window.restore"),
+        QStringLiteral("window.close")};
     return all;
 }
 

@@ -40,11 +40,15 @@ Item {
         anchors.fill: parent
         spacing: 0
 
-        // The header.
+        // The header, which is the window's title area: a drag on it moves the window, its trailing
+        // corner holds the window's buttons.
         Item {
             id: header
             width: parent.width
             height: 22 + headerRow.height + 8
+            TitleDragArea {
+                anchors.fill: parent
+            }
             Row {
                 id: headerRow
                 x: 24
@@ -209,6 +213,18 @@ Item {
                                 color: Theme.accentLabel
                             }
                         }
+                    }
+
+                    // Set apart from the deck's own controls.
+                    Item {
+                        width: 6
+                        height: 1
+                        visible: windowButtons.visible
+                    }
+                    WindowButtons {
+                        id: windowButtons
+                        objectName: "deckWindowButtons"
+                        anchors.verticalCenter: parent.verticalCenter
                     }
                 }
             }

@@ -73,17 +73,12 @@ Item {
         x: desk.width * 0.52 - width / 2
         y: desk.height * 0.47 - height / 2
 
-        Repeater {
-            model: 4
-            Rectangle {
-                required property int index
-                x: -(index + 1) * 4
-                y: 18 - (index + 1) * 4 + 4
-                width: appWindow.width + 2 * (index + 1) * 4
-                height: appWindow.height + 2 * (index + 1) * 4
-                radius: 12 + (index + 1) * 4
-                color: Qt.rgba(0, 0, 0, 0.1)
-            }
+        Shadow {
+            blur: 28
+            offsetY: 14
+            corner: 12
+            color: Qt.rgba(0, 0, 0, 0.45)
+            z: 0
         }
         Rectangle {
             anchors.fill: parent

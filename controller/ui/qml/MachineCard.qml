@@ -172,35 +172,13 @@ Item {
                 }
             }
 
-            // The frost: a pale veil in place of the picture.
-            Item {
+            // The frost: the picture, or soft light where there is none, behind frosted glass.
+            FrostedThumbnail {
                 objectName: "frostLayer"
                 anchors.fill: parent
                 visible: card.thumbnail === 1
-                TopRounded {
-                    anchors.fill: parent
-                    radius: 22
-                    gradient: LinearGradient {
-                        x1: 0
-                        y1: 0
-                        x2: 0
-                        y2: thumb.height
-                        GradientStop {
-                            position: 0
-                            color: Qt.rgba(0.80, 0.84, 0.92, 0.20)
-                        }
-                        GradientStop {
-                            position: 1
-                            color: Qt.rgba(0.70, 0.75, 0.85, 0.12)
-                        }
-                    }
-                }
-                Symbol {
-                    anchors.centerIn: parent
-                    size: 22
-                    name: "eye.slash"
-                    color: Qt.rgba(1, 1, 1, 0.5)
-                }
+                demo: card.demo
+                corner: 22
             }
 
             // The demo desktop as a screen seen small: drawn at 2.2 times the thumbnail's size, then

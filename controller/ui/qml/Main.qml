@@ -2,7 +2,9 @@ import QtQuick
 import QtQuick.Controls
 import Dovrel.Controller
 
-// The controller's one window.
+// The controller's one window. It has no title bar of the window manager's: its content reaches the
+// top edge, and each screen's header is its title area (TitleDragArea, WindowButtons). Its edges
+// resize it; a hairline marks them while it has its own size.
 ApplicationWindow {
     id: window
     required property RootViewModel root
@@ -18,6 +20,7 @@ ApplicationWindow {
     minimumWidth: 880
     minimumHeight: 600
     visible: true
+    flags: Qt.Window | Qt.FramelessWindowHint
     title: qsTr("DOVRELÆ")
     color: Theme.bgTop
 
@@ -36,5 +39,19 @@ ApplicationWindow {
         pairing: window.pairing
         signIn: window.signIn
         assistant: window.assistant
+    }
+
+    Rectangle {
+        anchors.fill: parent
+        z: 100
+        visible: window.visibility === Window.Windowed
+        enabled: false
+        color: "transparent"
+        border.color: Theme.dark ? Qt.rgba(1, 1, 1, 0.12) : Qt.rgba(0, 0, 0, 0.18)
+        border.width: 1
+    }
+    ResizeEdges {
+        anchors.fill: parent
+        z: 101
     }
 }

@@ -43,6 +43,12 @@ Item {
                                     : banner.away ? Qt.alpha(Theme.warn, 0.45) : Theme.strokeDark
         border.width: 1
 
+        Shadow {
+            blur: 12
+            offsetY: 4
+            corner: card.radius
+        }
+
         // Under the words and the button, so that the button takes its own clicks.
         MouseArea {
             anchors.fill: parent

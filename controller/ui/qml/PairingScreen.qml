@@ -136,6 +136,15 @@ Item {
         }
     }
 
+    // The window's buttons, level with the header.
+    WindowButtons {
+        objectName: "pairingWindowButtons"
+        z: 1
+        anchors.right: parent.right
+        anchors.rightMargin: 24
+        y: 24 + 20 - height / 2
+    }
+
     Flickable {
         anchors.top: parent.top
         anchors.left: parent.left
@@ -155,10 +164,13 @@ Item {
             height: Math.max(implicitHeight, parent.height - 40)
             spacing: 16
 
-            // Header: Back, the title centred over the screen.
+            // Header: Back, the title centred over the screen. It is the window's title area.
             Item {
                 Layout.fillWidth: true
                 implicitHeight: 40
+                TitleDragArea {
+                    anchors.fill: parent
+                }
                 Button {
                     id: back
                     objectName: "pairingBack"

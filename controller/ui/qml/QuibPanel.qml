@@ -17,13 +17,31 @@ Rectangle {
     readonly property color textDim: Theme.textDimDark
     readonly property color textDimmer: Theme.textDimmerDark
 
+    // The picture it floats over, seen blurred through it.
+    property Item backdrop: null
+
     width: 470
     implicitHeight: content.implicitHeight + 32
     radius: 18
-    // Nearly opaque: the picture under it must not cross its words.
-    color: Theme.panel
+    // A dark tint over the blurred picture, so that no line of it crosses the panel's words; opaque
+    // where nothing blurs.
+    color: glass.active ? Qt.rgba(0.11, 0.11, 0.13, 0.78) : Theme.panel
     border.color: stroke
     border.width: 1
+
+    Shadow {
+        blur: 20
+        offsetY: 8
+        corner: panel.radius
+        color: Qt.rgba(0, 0, 0, 0.35)
+    }
+    GlassBackdrop {
+        id: glass
+        objectName: "quibGlass"
+        anchors.fill: parent
+        radius: panel.radius
+        source: panel.backdrop
+    }
 
     // The five actions under the draft, in order.
     readonly property var actions: [

@@ -33,11 +33,20 @@ Item {
         anchors.centerIn: parent
         modal: true
         padding: 20
+        Overlay.modal: Rectangle {
+            color: Theme.scrim
+        }
         background: Rectangle {
             radius: 14
             color: Theme.raised
             border.color: Theme.stroke
             border.width: 1
+            Shadow {
+                blur: 24
+                offsetY: 8
+                corner: 14
+                color: Qt.rgba(0, 0, 0, 0.3)
+            }
         }
         header: Text {
             text: dialog.title

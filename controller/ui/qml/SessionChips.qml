@@ -5,7 +5,9 @@ import QtQuick.Window
 import Dovrel.Controller
 
 // The session window's top row: the pointer-mode menu, the machine's name, the writing assistant, the
-// audio, help, full screen and exit buttons. It fades to 0.35 when the controls dim.
+// audio, help, full screen and exit buttons. At rest (the controls dimmed) it leaves: a faint ghost
+// of it would only blur the remote screen's own menu bar and clock, and clicks there reach the remote
+// machine; the next move of the pointer brings it back.
 Item {
     id: chips
     required property SessionViewModel session
@@ -18,7 +20,9 @@ Item {
                                           "hybrid": "cursorarrow.motionlines" })
 
     implicitHeight: row.implicitHeight + 14
-    opacity: hud.bright ? 1 : 0.35
+    opacity: hud.bright ? 1 : 0
+    visible: opacity > 0
+    enabled: hud.bright
     Behavior on opacity {
         NumberAnimation {
             duration: Theme.springMs
@@ -101,13 +105,17 @@ Item {
             anchors.verticalCenter: parent.verticalCenter
             spacing: 10
 
-            // The machine's name; no action.
+            // The machine's name; no action of its own: it is where the window is taken to move it.
             Rectangle {
                 anchors.verticalCenter: parent.verticalCenter
                 width: nameText.implicitWidth + 20
                 height: nameText.implicitHeight + 14
                 radius: height / 2
                 color: Theme.material
+                TitleDragArea {
+                    objectName: "sessionTitleArea"
+                    anchors.fill: parent
+                }
                 Text {
                     id: nameText
                     objectName: "sessionName"
@@ -192,6 +200,18 @@ Item {
                 objectName: "exitChip"
                 symbol: "xmark"
                 onPressed: chips.exitPressed()
+            }
+            // The window's own buttons, apart from the session's.
+            Item {
+                width: 6
+                height: 1
+                visible: sessionWindowButtons.visible
+            }
+            WindowButtons {
+                id: sessionWindowButtons
+                objectName: "sessionWindowButtons"
+                anchors.verticalCenter: parent.verticalCenter
+                overPicture: true
             }
         }
     }

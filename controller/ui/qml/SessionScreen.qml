@@ -22,24 +22,30 @@ Rectangle {
 
     color: "black"
 
-    // The surface fits the picture into itself by the same rule, centred on black; it keeps the
-    // window's size so that it never moves while a picture shows.
-    VideoSurfaceItem {
-        objectName: "videoSurface"
+    // The picture, which the assistant's panel shows blurred through its glass.
+    Item {
+        id: picture
         anchors.fill: parent
-        client: screen.session.client
-        visible: !screen.session.demo
-    }
 
-    // A demo session shows the made-up desktop in the picture's place.
-    Loader {
-        objectName: "demoDesktop"
-        x: screen.fit.x
-        y: screen.fit.y
-        width: screen.fit.width
-        height: screen.fit.height
-        active: screen.session.demo
-        sourceComponent: DemoDesktop {}
+        // The surface fits the picture into itself by the same rule, centred on black; it keeps the
+        // window's size so that it never moves while a picture shows.
+        VideoSurfaceItem {
+            objectName: "videoSurface"
+            anchors.fill: parent
+            client: screen.session.client
+            visible: !screen.session.demo
+        }
+
+        // A demo session shows the made-up desktop in the picture's place.
+        Loader {
+            objectName: "demoDesktop"
+            x: screen.fit.x
+            y: screen.fit.y
+            width: screen.fit.width
+            height: screen.fit.height
+            active: screen.session.demo
+            sourceComponent: DemoDesktop {}
+        }
     }
 
     // Reconnecting dims the picture.
@@ -152,7 +158,10 @@ Rectangle {
         latencyBand: screen.session.latencyBand
         fps: screen.session.fps
         expanded: screen.hud.wheelOpen
-        opacity: screen.hud.bright ? 1 : 0.4
+        // At rest it leaves with the top row, leaving the remote screen's dock clear.
+        opacity: screen.hud.bright ? 1 : 0
+        visible: opacity > 0
+        enabled: screen.hud.bright
         Behavior on opacity {
             NumberAnimation {
                 duration: screen.hud.bright ? Theme.springMs : 600
@@ -181,6 +190,7 @@ Rectangle {
         anchors.bottom: parent.bottom
         anchors.bottomMargin: 92
         model: screen.assistant
+        backdrop: picture
         visible: opacity > 0
         opacity: screen.assistant.open ? 1 : 0
         Behavior on opacity {

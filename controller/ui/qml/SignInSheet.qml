@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
+import Qt5Compat.GraphicalEffects
 import Dovrel.Controller
 
 // The sign-in sheet on the brand's green: create an account or sign in. The root opens and closes it;
@@ -13,6 +14,9 @@ Popup {
     width: 420
     height: Math.min(parent ? parent.height - 40 : 560, 680)
     modal: true
+    Overlay.modal: Rectangle {
+        color: Theme.scrim
+    }
     padding: 0
     // The root closes the sheet; Escape asks for that as "Not now" does.
     closePolicy: Popup.NoAutoClose
@@ -26,7 +30,12 @@ Popup {
 
     background: Rectangle {
         radius: 16
-        clip: true
+        Shadow {
+            blur: 28
+            offsetY: 10
+            corner: 16
+            color: Qt.rgba(0, 0, 0, 0.35)
+        }
         gradient: Gradient {
             GradientStop {
                 position: 0
@@ -92,14 +101,28 @@ Popup {
             width: parent.width - 52
             spacing: 22
 
-            DovrelMark {
-                objectName: "signInMark"
-                color: Theme.brandAccent
+            // The white mark, lifted off the green by a soft shadow drawn once and kept.
+            Item {
                 Layout.alignment: Qt.AlignHCenter
                 Layout.topMargin: 30
                 Layout.bottomMargin: 4
                 Layout.preferredWidth: 128
                 Layout.preferredHeight: 134
+                DropShadow {
+                    anchors.fill: mark
+                    source: mark
+                    radius: 16
+                    samples: 33
+                    verticalOffset: 6
+                    color: Qt.rgba(0, 0, 0, 0.15)
+                    cached: true
+                }
+                DovrelMark {
+                    id: mark
+                    objectName: "signInMark"
+                    anchors.fill: parent
+                    color: Theme.brandAccent
+                }
             }
 
             // The mode switch.

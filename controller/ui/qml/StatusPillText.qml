@@ -32,11 +32,18 @@ Rectangle {
         spacing: 9
 
         Rectangle {
+            objectName: "pillDot"
             anchors.verticalCenter: parent.verticalCenter
             width: 8
             height: 8
             radius: 4
             color: pill.stateColor
+            // Its glow, in its own colour.
+            Shadow {
+                blur: 4
+                corner: 4
+                color: Qt.alpha(pill.stateColor, 0.7)
+            }
         }
         Text {
             objectName: "pillState"
@@ -84,8 +91,8 @@ Rectangle {
             objectName: "pillChevron"
             anchors.verticalCenter: parent.verticalCenter
             name: "chevron.up"
-            size: 10
-            color: Theme.textDimDark
+            size: 9
+            color: Theme.textDimmerDark
             rotation: pill.expanded ? 180 : 0
         }
     }

@@ -2,7 +2,10 @@ pragma Singleton
 import QtQuick
 
 // The controller's one palette and animation set: every view takes its colours and springs from here,
-// so light and dark are handled in one place. `dark` follows the window's appearance.
+// so light and dark are handled in one place. `dark` follows the window's appearance. The words' family
+// is the application's font, which every view draws in unless it names a monospaced one: the
+// desktop's interface font where it has the medium and semibold faces the views use, else Inter
+// (brand/InterfaceFont chooses it before any view is made).
 //
 // Every text colour here reads at 4.5:1 at least on the surfaces it is drawn on (3:1 for large text),
 // in both appearances; the theme contrast test holds each pair to it. The green, yellow and red keep
@@ -44,6 +47,9 @@ QtObject {
     readonly property color material: Qt.rgba(0.09, 0.09, 0.11, 0.94)
     // The assistant's panel, which holds paragraphs: opaque, so that no line of the picture crosses them.
     readonly property color panel: Qt.rgba(0.11, 0.11, 0.13, 1)
+
+    // What dims the window behind a modal alert or sheet: black, so that the page behind only darkens.
+    readonly property color scrim: dyn(Qt.rgba(0, 0, 0, 0.5), Qt.rgba(0, 0, 0, 0.22))
 
     // The loading overlay's ground; in light, the window's own warm off-white, so that opening a session
     // does not flash to white.

@@ -8,7 +8,7 @@ Shape {
     id: shape
     property real radius: 22
     property color fill: "transparent"
-    property alias gradient: path.fillGradient
+    property ShapeGradient gradient: null
     // Smooth corners where the picture is drawn on the graphics card too; off inside a layer that is
     // shrunk smoothly anyway.
     property bool smoothEdges: true
@@ -21,7 +21,10 @@ Shape {
         id: path
         strokeWidth: -1
         strokeColor: "transparent"
-        fillColor: shape.fill
+        // Qt Quick's shape renderer on the graphics card skips a fill whose colour is transparent even
+        // when a gradient is given (the software renderer draws it): a gradient needs an opaque colour.
+        fillColor: shape.gradient ? "black" : shape.fill
+        fillGradient: shape.gradient
         PathSvg {
             path: shape.outline(shape.width, shape.height, shape.radius)
         }

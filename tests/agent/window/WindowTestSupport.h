@@ -17,11 +17,12 @@
 #include "agent/shell/AppModel.h"
 #include "agent/shell/SettingsLauncher.h"
 #include "agent/shell/TextClipboard.h"
+#include "brand/InterfaceFont.h"
 
 namespace dovrel::test {
 
 // One QApplication for the process, offscreen with the software renderer, so that the real QML lays
-// out and paints without a display.
+// out and paints without a display, in the program's own font.
 inline QApplication& guiApp() {
     static QApplication* app = [] {
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -29,7 +30,9 @@ inline QApplication& guiApp() {
         static int argc = 1;
         static char arg0[] = "agent_window_tests";
         static char* argv[] = {arg0, nullptr};
-        return new QApplication(argc, argv);
+        auto* made = new QApplication(argc, argv);
+        dovrel::brand::useInterfaceFont();
+        return made;
     }();
     return *app;
 }

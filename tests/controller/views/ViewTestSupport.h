@@ -13,6 +13,7 @@
 #include "../ui/GuiTestApp.h"
 
 #include "../../support/TempHome.h"
+#include "brand/InterfaceFont.h"
 #include "controller/platform/ColorSchemeSource.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/platform/NetworkInterfaces.h"
@@ -28,11 +29,13 @@
 
 namespace dovrel::controller::test {
 
-// The offscreen application, with the controls' style the program sets before any QML loads.
+// The offscreen application, with the controls' style and the font the program sets before any QML
+// loads.
 inline QGuiApplication& viewApp() {
     static QGuiApplication& a = []() -> QGuiApplication& {
         QGuiApplication& app = guiApp();
         QQuickStyle::setStyle(QStringLiteral("Basic"));
+        dovrel::brand::useInterfaceFont();
         return app;
     }();
     return a;

@@ -272,6 +272,10 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
         loadMainWindow(engine, {root, sessionModel, appearance, pairing, signIn, deckParts.deck, windowPanel.panel});
     if (!window) return false;
     window->resize(size);
+    // On an X server the window takes the keyboard as a desktop gives it to a window just opened, so
+    // that Escape closes a menu as it does there.
+    window->requestActivate();
+    waitUntil([&] { return window->isActive(); }, std::chrono::seconds(2));
     Camera camera{*window, out, "-" + tag + (size.width() < 1000 ? QStringLiteral("-880") : QString()), true, {}};
 
     camera.shoot("deck-empty");
@@ -314,6 +318,30 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
         QTest::keyClick(window, Qt::Key_Escape);
         settle(300);
     }
+    // The header is the window's title area: its buttons under the pointer, held down, and with the
+    // keyboard's focus.
+    const auto titleButton = [&](const char* name) -> QQuickItem* {
+        const QList<QQuickItem*> found = itemsNamed(*window, QString::fromLatin1(name));
+        return found.isEmpty() ? nullptr : found.first();
+    };
+    if (QQuickItem* maximize = titleButton("windowMaximize")) {
+        QTest::mouseMove(window, centreOf(maximize));
+        camera.shoot("deck-title-hover", 900, false);
+    }
+    if (QQuickItem* close = titleButton("windowClose")) {
+        QTest::mouseMove(window, centreOf(close));
+        QTest::mousePress(window, Qt::LeftButton, {}, centreOf(close));
+        camera.shoot("deck-title-pressed", 300, false);
+        // Let go away from it: a press taken back closes nothing.
+        QTest::mouseMove(window, QPoint(window->width() / 2, window->height() / 2));
+        QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(window->width() / 2, window->height() / 2));
+    }
+    if (QQuickItem* minimize = titleButton("windowMinimize")) {
+        minimize->forceActiveFocus(Qt::TabFocusReason);
+        camera.shoot("deck-title-focus");
+        minimize->setFocus(false);
+    }
+
     root.unpairRequested(0);
     camera.shoot("alert-unpair");
     root.answerAlert(true);
@@ -389,9 +417,16 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     SessionViewModel& m = sessionModel;
     m.hud()->interact();
     camera.shoot("session-picture");
-    // Left alone, the controls dim after 3.2 s.
+    // Left alone, the controls rest after 3.2 s: they leave the picture.
     camera.shoot("session-idle", 4400);
     camera.before = [&] { m.hud()->interact(); };
+    // The top row's window buttons under the pointer.
+    if (QList<QQuickItem*> buttons = itemsNamed(*window, "sessionWindowButtons"); !buttons.isEmpty()) {
+        if (QQuickItem* maximize = buttons[0]->findChild<QQuickItem*>("windowMaximize")) {
+            QTest::mouseMove(window, centreOf(maximize));
+            camera.shoot("session-title-hover", 900, false);
+        }
+    }
 
     // The session window's overlays over the picture, each just after the user acted, so that the
     // controls are bright.
@@ -506,6 +541,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: controller_screens OUTPUT-FOLDER\n");
         return 2;
     }
+    // On an X server (scripts/screens-controller.sh starts one) the scene is drawn with OpenGL, shadows
+    // and blurs included, as on a desktop; offscreen, Qt Quick's software renderer draws it without them.
+    guiAppOnDisplay() = qEnvironmentVariable("QT_QPA_PLATFORM") == QLatin1String("xcb");
     viewApp();
     const QDir out(QString::fromLocal8Bit(argv[1]));
     QDir().mkpath(out.path());

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <numbers>
 
+#include <QFontMetricsF>
+
 #include <gtest/gtest.h>
 
 #include "../../support/FakeScheduler.h"
@@ -45,17 +47,37 @@ bool buttonsOverlap(const WheelGeometry& g, int i, int j, int n) {
 
 } // namespace
 
-TEST(WheelGeometryTest, NoTwoButtonsTouchAndEveryLabelFitsUnshrunk) {
+TEST(WheelGeometryTest, NoTwoButtonsTouchAndOneWidthHoldsEveryLabelUnshrunk) {
     dovrel::controller::test::guiApp();
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(static_cast<int>(RadialWheelModel::labelPixels));
+    font.setWeight(QFont::Medium);
+    const QFontMetricsF metrics(font);
     for (const WheelWords words : {WheelWords::mac, WheelWords::windows, WheelWords::neutral}) {
         const auto entries = wheelActionsFor(words);
         const int n = static_cast<int>(entries.size());
-        const std::vector<double> labels = RadialWheelModel::labelWidths(entries);
-        const WheelGeometry g = wheelGeometry(n, RadialWheelModel::requestedRadius, false, labels);
+        const WheelGeometry g =
+            wheelGeometry(n, RadialWheelModel::requestedRadius, false, RadialWheelModel::measure(entries));
         EXPECT_GE(RadialWheelModel::labelPixels, 9);
+        EXPECT_GE(g.buttonWidth, n > 9 ? 50 : 58) << "never narrower than the wheel allows";
+        const double room = g.buttonWidth - 2 * RadialWheelModel::labelMargin;
+        // Every label on one line, unless that takes a button wider than the wheel lets one grow.
+        double widestLabel = 0;
+        for (const auto& e : entries)
+            widestLabel = std::max(widestLabel, metrics.horizontalAdvance(e.label));
+        EXPECT_TRUE(widestLabel <= room ||
+                    widestLabel + 2 * RadialWheelModel::labelMargin > RadialWheelModel::oneLineUpTo)
+            << static_cast<int>(words) << ": " << widestLabel << " in " << room;
         for (int i = 0; i < n; ++i) {
-            EXPECT_GE(g.width(i) - 12, labels[static_cast<std::size_t>(i)])
-                << entries[static_cast<std::size_t>(i)].label.toStdString() << " at full size";
+            // At full size every word fits its button; a label wider than that breaks at its space
+            // onto two lines, each of which fits.
+            const QString label = entries[static_cast<std::size_t>(i)].label;
+            const QStringList parts = label.split(QLatin1Char(' '));
+            if (metrics.horizontalAdvance(label) > room) {
+                ASSERT_EQ(parts.size(), 2) << label.toStdString() << " needs more than two lines";
+                for (const QString& part : parts)
+                    EXPECT_LE(metrics.horizontalAdvance(part), room) << label.toStdString();
+            }
             for (int j = i + 1; j < n; ++j)
                 EXPECT_FALSE(buttonsOverlap(g, i, j, n)) << static_cast<int>(words) << ": " << i << " and " << j;
         }
@@ -63,8 +85,7 @@ TEST(WheelGeometryTest, NoTwoButtonsTouchAndEveryLabelFitsUnshrunk) {
         // grown by half the gap all round would touch).
         WheelGeometry smaller = g;
         smaller.radius -= 1;
-        for (double& w : smaller.widths)
-            w += g.gap;
+        smaller.buttonWidth += g.gap;
         smaller.buttonHeight += g.gap;
         smaller.cornerRadius += g.gap / 2;
         bool touches = false;
@@ -119,7 +140,7 @@ TEST(WheelActionsTest, EachKindOfMachineGetsItsOwnWordsAndAnUnknownOneWordsTrueE
     QStringList labels;
     for (const auto& e : windows)
         labels << e.label;
-    EXPECT_EQ(labels, (QStringList{"Task View", "Start", "Search", "Desktop", "Action Ctr", "Displays", "Send File",
+    EXPECT_EQ(labels, (QStringList{"Task View", "Start", "Search", "Desktop", "Action Center", "Displays", "Send File",
                                    "Rest", "Lock", "Ctrl+Alt+Del", "End"}));
     EXPECT_EQ(windows[9].tint, WheelTint::warn);
     EXPECT_EQ(windows[10].tint, WheelTint::bad);

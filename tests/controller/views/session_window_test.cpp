@@ -164,6 +164,20 @@ namespace {
 
 QPointF centreOf(QQuickItem* item) { return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)); }
 
+// Each item named is shown whole inside the window and over none of the others.
+void expectApart(QQuickWindow* window, const std::vector<const char*>& names) {
+    std::vector<QRectF> placed;
+    for (const char* name : names) {
+        QQuickItem* item = dovrel::test::findItem(window->contentItem(), QString::fromLatin1(name));
+        ASSERT_TRUE(item) << name;
+        const QRectF r = item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
+        EXPECT_TRUE(item->isVisible() && QRectF(QPointF(), window->size()).contains(r)) << name << " is cut";
+        for (const QRectF& other : placed)
+            EXPECT_FALSE(r.intersects(other)) << name << " lies over another control";
+        placed.push_back(r);
+    }
+}
+
 } // namespace
 
 TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsAndExits) {
@@ -185,10 +199,18 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     QQuickWindow* window =
         loadMainWindow(engine, {root, *model, appearance, pairing, signIn, deckParts.deck, quib.panel});
     ASSERT_TRUE(window);
+    // At the window's smallest, the deck's header with the window's buttons, then the session's top row
+    // with them, stand whole and apart.
+    window->resize(880, 600);
     window->show();
+    settle(window);
+    expectApart(window, {"deckMark", "deckWordmark", "appearanceToggle", "encryptedBadge", "accountChip", "pairButton",
+                         "windowMinimize", "windowMaximize", "windowClose"});
     session.play(PhaseKind::connected);
     settle(window);
     ASSERT_EQ(root.route(), RootViewModel::Route::Session);
+    expectApart(window, {"pointerModeChip", "sessionName", "assistantChip", "audioChip", "helpChip", "fullScreenChip",
+                         "exitChip", "sessionWindowButtons"});
     const auto find = [&](const char* name) {
         return dovrel::test::findItem(window->contentItem(), QString::fromUtf8(name));
     };
@@ -259,14 +281,26 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     EXPECT_FALSE(model->hud()->assistantOpen());
     EXPECT_TRUE(settleUntil(window, [&] { return !panel->isVisible(); }));
 
-    // Idle: the controls dim 3.2 s after the last interaction. The pointer rests on the black bar above
-    // the picture, where its moves are no interaction.
+    // Idle: the controls rest 3.2 s after the last interaction. The pointer rests on the black bar above
+    // the picture, where its moves are no interaction. At rest they leave the picture entirely, and a
+    // click where they stood is the remote machine's; the next move over the picture brings them back.
     QQuickItem* chips = find("topChips");
+    QQuickItem* pill = find("statusPill");
     QTest::mouseMove(window, QPoint(300, 4));
     settle(window, 300);
     clock.advance(3200ms);
     EXPECT_FALSE(model->hud()->bright());
-    EXPECT_TRUE(settleUntil(window, [&] { return std::abs(chips->opacity() - 0.35) < 0.01; })) << chips->opacity();
+    EXPECT_TRUE(settleUntil(window, [&] { return !chips->isVisible() && !pill->isVisible(); })) << chips->opacity();
+    EXPECT_FALSE(chips->isEnabled());
+    EXPECT_FALSE(pill->isEnabled());
+    QTest::mouseMove(window, centreOf(find("exitChip")).toPoint());
+    EXPECT_TRUE(settleUntil(window, [&] { return chips->isVisible() && chips->opacity() == 1 && pill->isVisible(); }));
+
+    // In full screen there is no title area to move or resize the window by.
+    window->showFullScreen();
+    EXPECT_TRUE(settleUntil(window, [&] { return !find("sessionWindowButtons")->isVisible(); }));
+    EXPECT_FALSE(find("resizeRight")->isVisible());
+    window->showNormal();
 
     click("exitChip");
     EXPECT_EQ(session.disconnects, 1);
