@@ -4,10 +4,14 @@
 #include <QQmlEngine>
 #include <QQmlError>
 #include <QScreen>
+#include <QtQml/QQmlExtensionPlugin>
 
 #include "agent/common/AgentLog.h"
 #include "agent/shell/QrCodeItem.h"
 #include "brand/WordmarkItem.h"
+
+// The controls, palette and type scale the agent shares with the controller.
+Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)
 
 namespace dovrel::agent {
 

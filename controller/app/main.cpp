@@ -9,6 +9,7 @@
 #include "controller/ui/VideoSurfaceItem.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
+Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)
 
 int main(int argc, char** argv) {
     dovrel::controller::VideoSurfaceItem::prepareProcess();
