@@ -7,6 +7,7 @@
 #include <QColor>
 
 #include "../../support/FakeScheduler.h"
+#include "../../support/Unseen.h"
 #include "WindowTestSupport.h"
 
 using namespace dovrel;
@@ -333,6 +334,18 @@ TEST(AgentWindowView, QuitAsksTheApplicationToEnd) {
     ASSERT_NE(content, nullptr);
     QQuickItem* quit = w.at("quit");
     EXPECT_LE(quit->mapToItem(content, QPointF(0, quit->height())).y(), flickable->property("contentHeight").toReal());
+}
+
+TEST(AgentWindowView, EveryErrorAndTheFieldsItConcernsShowWholeInTheWindowAsItOpens) {
+    Window w(Scene::permissionMissing); // the account refused what was typed
+    w.model.setGrantError("Sign this computer in to an account first: codes belong to an account.");
+    w.view->show();
+    w.view->grabWindow(); // lays out and draws the window once
+    QQuickItem* column = w.at("scroll");
+    for (const char* name :
+         {"acctName", "acctPassword", "accountSubmit", "accountError", "newGrant", "cancelAll", "sharingError", "quit"})
+        for (const std::string& why : unseen(w.at(name), {}, column))
+            ADD_FAILURE() << why;
 }
 
 namespace {
