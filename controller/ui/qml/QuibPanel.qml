@@ -269,6 +269,7 @@ Rectangle {
             }
             ThemedSwitch {
                 objectName: "quibConsent"
+                overPicture: true
                 checked: panel.model.cloudConsent
                 onToggled: panel.model.cloudConsent = checked
             }
