@@ -2,8 +2,8 @@
 """Checks the QML of a folder: qmllint without a warning, and the plain-text rule.
 
 Debian 12's Qt 6.4 ships type descriptions without the Qt namespace's enumerations (Qt.AlignHCenter,
-Qt.PointingHandCursor) and the flag types that use them, so qmllint reports every use of them; those
-reports, and only those, are set aside. A folder "lint" beside the QML holds the descriptions of the
+Qt.PointingHandCursor) and the flag types that use them, and without the type of a ComboBox's
+delegateModel, so qmllint reports every use of them; those reports, and only those, are set aside. A folder "lint" beside the QML holds the descriptions of the
 types the program registers from C++.
 
 The plain-text rule: both programs show text that comes from outside (a peer, a file name, the account
@@ -13,8 +13,9 @@ format, and one that says anything but plain text shows only a fixed string of o
 draw their text through a label of their own that guesses (Button, MenuItem, ToolTip and the like) are
 given fixed strings, or a line marked "// own words" where the text is built only from this program's
 own texts.
-    lint-qml.py <qmllint> <folder>         qmllint and the plain-text rule
-    lint-qml.py --plain-text <folder>...   the plain-text rule alone
+    lint-qml.py <qmllint> <folder> [<import folder>...]   qmllint and the plain-text rule
+    lint-qml.py --plain-text <folder>...                  the plain-text rule alone
+An import folder holds built QML modules the folder's files import (the shared look, Dovrel.Look).
 """
 import json
 import pathlib
@@ -23,7 +24,8 @@ import subprocess
 import sys
 
 # What the missing Qt namespace makes qmllint say about correct code.
-TOOLING_GAPS = ('not found on type "Qt"', 'No type found for property')
+TOOLING_GAPS = ('not found on type "Qt"', 'No type found for property',
+                'Type "QQmlInstanceModel" of property "delegateModel" not found')
 
 TEXT_TYPES = {"Text", "Label", "TextEdit", "TextArea"}
 PLAIN = {"Text.PlainText", "TextEdit.PlainText", "Label.PlainText", "TextArea.PlainText"}
@@ -97,9 +99,10 @@ def plain_text_faults(folder):
     return faults
 
 
-def qmllint_faults(qmllint, folder):
+def qmllint_faults(qmllint, folder, imports=()):
     files = sorted(str(p) for p in folder.glob("*.qml"))
-    run = subprocess.run([qmllint, "--json", "-", "-I", str(folder / "lint"), *files],
+    paths = [arg for path in [folder / "lint", *imports] for arg in ("-I", str(path))]
+    run = subprocess.run([qmllint, "--json", "-", *paths, *files],
                          capture_output=True, text=True)
     try:
         report = json.loads(run.stdout)
@@ -122,7 +125,7 @@ def main() -> int:
         faults = [f for folder in folders for f in plain_text_faults(folder)]
     else:
         folders = [pathlib.Path(sys.argv[2])]
-        faults = qmllint_faults(sys.argv[1], folders[0]) + plain_text_faults(folders[0])
+        faults = qmllint_faults(sys.argv[1], folders[0], sys.argv[3:]) + plain_text_faults(folders[0])
     for f in faults:
         print(f)
     files = sum(len(list(folder.glob("*.qml"))) for folder in folders)

@@ -6,10 +6,14 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QScreen>
+#include <QtQml/QQmlExtensionPlugin>
 
 #include "agent/common/AgentLog.h"
 #include "agent/shell/QrCodeItem.h"
 #include "brand/WordmarkItem.h"
+
+// The controls, palette and type scale the agent shares with the controller.
+Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)
 
 namespace dovrel::agent {
 

@@ -106,6 +106,8 @@ bool AgentWindowModel::canSubmitAccount() const {
     return !app_.accountBusy() && characters(acctName_) >= 3 && characters(acctPassword_) >= 8;
 }
 
+bool AgentWindowModel::accountFieldsInvalid() const { return !signedIn() && !app_.accountError().isEmpty(); }
+
 QString AgentWindowModel::sharingStatus() const {
     if (app_.grantExpiryText().isEmpty())
         return tr("This computer isn't sharing yet. Sign it in to an account to hand out access.");

@@ -52,6 +52,9 @@ class AgentWindowModel : public QObject {
     Q_PROPERTY(QString accountButtonText READ accountButtonText NOTIFY changed)
     Q_PROPERTY(QString accountModeText READ accountModeText NOTIFY changed)
     Q_PROPERTY(bool canSubmitAccount READ canSubmitAccount NOTIFY changed)
+    // An account error under the sign-in form concerns what was typed in it: the name and password
+    // fields show it too.
+    Q_PROPERTY(bool accountFieldsInvalid READ accountFieldsInvalid NOTIFY changed)
     // Sharing and access.
     Q_PROPERTY(QString sharingStatus READ sharingStatus NOTIFY changed)
     Q_PROPERTY(QStringList lifetimeLabels READ lifetimeLabels CONSTANT)
@@ -113,6 +116,7 @@ public:
     QString accountButtonText() const;
     QString accountModeText() const;
     bool canSubmitAccount() const;
+    bool accountFieldsInvalid() const;
 
     QString sharingStatus() const;
     QStringList lifetimeLabels() const;

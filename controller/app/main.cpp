@@ -12,6 +12,7 @@
 #include "runtime/StopSignal.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
+Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)
 
 int main(int argc, char** argv) {
     dovrel::controller::VideoSurfaceItem::prepareProcess();

@@ -24,6 +24,7 @@ void PairingViewModel::begin() {
     codeFocus_ = CodeField::None;
     claiming_ = false;
     shareError_.clear();
+    codeRefused_ = false;
     link_.clear();
     linkError_.clear();
     manualName_ = firstManualName;
@@ -75,9 +76,10 @@ void PairingViewModel::setClaiming(bool on) {
     emit claimingChanged();
 }
 
-void PairingViewModel::setShareError(const QString& text) {
-    if (text == shareError_) return;
+void PairingViewModel::setShareError(const QString& text, bool refused) {
+    if (text == shareError_ && refused == codeRefused_) return;
     shareError_ = text;
+    codeRefused_ = refused;
     emit shareErrorChanged();
 }
 
@@ -105,7 +107,7 @@ void PairingViewModel::claimAnswered(uint64_t visit, const ApiResult<QString>& r
     setClaiming(false);
     if (!target_.pairingShown()) return;
     if (!result.isOk()) {
-        setShareError(result.failure.message);
+        setShareError(result.failure.message, result.failure.kind == ApiFailure::Kind::refused);
         return;
     }
     const auto link = PairLink::parse(*result.value);

@@ -29,6 +29,10 @@ class PairingViewModel : public QObject {
     Q_PROPERTY(bool codeComplete READ codeComplete NOTIFY codeAChanged)
     Q_PROPERTY(bool claiming READ claiming NOTIFY claimingChanged)
     Q_PROPERTY(QString shareError READ shareError NOTIFY shareErrorChanged)
+    // The share error says the service refused the code typed in the boxes (which the boxes then show),
+    // not that it could not be asked or gave something unreadable. The link's and the manual card's
+    // errors each concern one field: the link, and the address.
+    Q_PROPERTY(bool codeRefused READ codeRefused NOTIFY shareErrorChanged)
     Q_PROPERTY(QString link READ link WRITE setLink NOTIFY linkChanged)
     Q_PROPERTY(QString linkError READ linkError NOTIFY linkErrorChanged)
     Q_PROPERTY(QString manualName READ manualName WRITE setManualName NOTIFY manualChanged)
@@ -50,6 +54,7 @@ public:
     bool codeComplete() const { return codeA_.size() == 4 && codeB_.size() == 4; }
     bool claiming() const { return claiming_; }
     QString shareError() const { return shareError_; }
+    bool codeRefused() const { return codeRefused_; }
     QString link() const { return link_; }
     QString linkError() const { return linkError_; }
     QString manualName() const { return manualName_; }
@@ -102,7 +107,7 @@ signals:
 
 private:
     void setClaiming(bool on);
-    void setShareError(const QString& text);
+    void setShareError(const QString& text, bool refused = false);
     void setLinkError(const QString& text);
     void setManualError(const QString& text);
     void claimAnswered(uint64_t visit, const ApiResult<QString>& result);
@@ -119,6 +124,7 @@ private:
     CodeField codeFocus_ = CodeField::None;
     bool claiming_ = false;
     QString shareError_;
+    bool codeRefused_ = false;
     QString link_;
     QString linkError_;
     QString manualName_;

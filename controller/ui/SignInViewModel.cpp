@@ -72,9 +72,10 @@ void SignInViewModel::setBusy(bool on) {
     emit busyChanged();
 }
 
-void SignInViewModel::setError(const QString& text) {
-    if (text == error_) return;
+void SignInViewModel::setError(const QString& text, bool refused) {
+    if (text == error_ && refused == fieldsRefused_) return;
     error_ = text;
+    fieldsRefused_ = refused;
     emit errorChanged();
 }
 
@@ -94,7 +95,7 @@ void SignInViewModel::submit() {
 void SignInViewModel::answered(const ApiResult<RelayAccount::Session>& result) {
     setBusy(false);
     if (!result.isOk()) {
-        setError(result.failure.message);
+        setError(result.failure.message, result.failure.kind == ApiFailure::Kind::refused);
         return;
     }
     relayAccount_.save(*result.value);

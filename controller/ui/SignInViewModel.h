@@ -25,6 +25,9 @@ class SignInViewModel : public QObject {
     Q_PROPERTY(QString inviteCode READ inviteCode WRITE setInviteCode NOTIFY fieldsChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
     Q_PROPERTY(QString error READ error NOTIFY errorChanged)
+    // The error is the service refusing what was typed (not a request that got no answer): the fields
+    // show it too.
+    Q_PROPERTY(bool fieldsRefused READ fieldsRefused NOTIFY errorChanged)
     Q_PROPERTY(bool canSubmit READ canSubmit NOTIFY canSubmitChanged)
     Q_PROPERTY(QString actionTitle READ actionTitle NOTIFY actionTitleChanged)
 
@@ -37,6 +40,7 @@ public:
     QString inviteCode() const { return inviteCode_; }
     bool busy() const { return busy_; }
     QString error() const { return error_; }
+    bool fieldsRefused() const { return fieldsRefused_; }
     // Not busy, an account name of at least 3 and a password of at least 8 characters as a person
     // counts them (grapheme clusters), untrimmed.
     bool canSubmit() const;
@@ -62,7 +66,7 @@ signals:
 
 private:
     void setBusy(bool on);
-    void setError(const QString& text);
+    void setError(const QString& text, bool refused = false);
     void answered(const ApiResult<RelayAccount::Session>& result);
 
     AccountApi& api_;
@@ -74,6 +78,7 @@ private:
     QString inviteCode_;
     bool busy_ = false;
     QString error_;
+    bool fieldsRefused_ = false;
 };
 
 } // namespace dovrel::controller

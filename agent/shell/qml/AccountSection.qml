@@ -1,6 +1,7 @@
 import QtQuick
-import QtQuick.Controls.Fusion
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import Dovrel.Look
 
 // Sign this computer in to a relay account (or create one), show which, sign out.
 ColumnLayout {
@@ -15,7 +16,7 @@ ColumnLayout {
         objectName: "account"
         theme: section.theme
         symbol: section.vm.signedIn ? "person" : "person.unknown"
-        symbolColor: section.vm.signedIn ? section.theme.brand : section.theme.secondary
+        symbolColor: section.vm.signedIn ? section.theme.accentInk : section.theme.textDim
         title: qsTr("Account")
         busy: section.app.accountBusy
     }
@@ -27,61 +28,50 @@ ColumnLayout {
         Layout.fillWidth: true
         Caption {
             theme: section.theme
+            Layout.bottomMargin: 2
             text: qsTr("Sign in so this computer and your device share a private space. Use the same account you made in the DOVRELÆ app.")
         }
-        TextField {
+        WellField {
             objectName: "acctName"
             Layout.fillWidth: true
+            padding: 8
             placeholderText: qsTr("Account name")
-            font.pixelSize: section.theme.caption
+            invalid: section.vm.accountFieldsInvalid
             text: section.vm.acctName
             onTextEdited: section.vm.acctName = text
         }
-        TextField {
+        WellField {
             objectName: "acctPassword"
             Layout.fillWidth: true
+            padding: 8
             placeholderText: qsTr("Password")
             echoMode: TextInput.Password
-            font.pixelSize: section.theme.caption
+            passwordCharacter: "\u2022"
+            invalid: section.vm.accountFieldsInvalid
             text: section.vm.acctPassword
             onTextEdited: section.vm.acctPassword = text
         }
-        TextField {
+        WellField {
             objectName: "acctInvite"
             visible: section.vm.creatingAccount
             Layout.fillWidth: true
+            padding: 8
             placeholderText: qsTr("Invite code (if your team uses one)")
-            font.pixelSize: section.theme.caption
             text: section.vm.acctInvite
             onTextEdited: section.vm.acctInvite = text
         }
         RowLayout {
-            spacing: 8
-            // Filled in the brand green while it can be pressed, grey until the name and password
+            spacing: 12
+            Layout.topMargin: 2
+            // Filled in the accent green while it can be pressed, grey until the name and password
             // are long enough, so that it never looks pressable when it does nothing.
-            Button {
-                id: submit
+            ThemedButton {
                 objectName: "accountSubmit"
+                primary: true
+                compact: true
                 text: section.vm.accountButtonText
                 enabled: section.vm.canSubmitAccount
-                font.pixelSize: section.theme.caption
                 onClicked: section.vm.submitAccount()
-                contentItem: Text {
-                    text: submit.text
-                    textFormat: Text.PlainText
-                    font: submit.font
-                    color: submit.enabled ? "white" : section.theme.secondary
-                    horizontalAlignment: Text.AlignHCenter
-                    verticalAlignment: Text.AlignVCenter
-                }
-                background: Rectangle {
-                    objectName: "accountSubmitFill"
-                    implicitWidth: 72
-                    implicitHeight: 24
-                    radius: 5
-                    color: !submit.enabled ? section.theme.divider
-                                           : submit.down ? Qt.darker(section.theme.brandFill, 1.15) : section.theme.brandFill
-                }
             }
             LinkButton {
                 objectName: "accountMode"
@@ -104,15 +94,15 @@ ColumnLayout {
             Label {
                 text: qsTr("Signed in as")
                 textFormat: Text.PlainText
-                color: section.theme.secondary
-                font.pixelSize: section.theme.caption
+                color: section.theme.textDim
+                font.pixelSize: section.theme.body
             }
             Label {
                 objectName: "accountName"
                 text: section.app.account
                 textFormat: Text.PlainText
                 color: section.theme.text
-                font.pixelSize: section.theme.caption
+                font.pixelSize: section.theme.body
                 font.weight: Font.DemiBold
                 elide: Text.ElideRight
                 Layout.fillWidth: true
@@ -132,12 +122,9 @@ ColumnLayout {
         }
     }
 
-    Caption {
+    ErrorLine {
         objectName: "accountError"
-        theme: section.theme
-        small: true
-        visible: section.app.accountError.length > 0
+        Layout.fillWidth: true
         text: section.app.accountError
-        color: section.theme.warnText
     }
 }

@@ -1,10 +1,12 @@
 import QtQuick
-import QtQuick.Controls.Fusion
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import Dovrel.Look
 import DovrelAgent
 
-// The agent's window: one scrolling column 320 wide — header, status, pairing, account, sharing and
-// access, permissions and video, wake, unattended access, quit.
+// The agent's window: one scrolling column 320 wide on the controller's backdrop — the header and the
+// status, then pairing, account, sharing and access, permissions and video, wake and unattended access
+// each on a card of its own, and Quit.
 Pane {
     id: root
     required property var vm
@@ -14,39 +16,47 @@ Pane {
     readonly property var app: vm.app
 
     width: 320
-    height: unrolled ? column.implicitHeight + 32 : 640
+    height: unrolled ? column.implicitHeight + 2 * column.y : 640
     padding: 0
-    palette.window: theme.background
-    palette.windowText: theme.text
-    palette.base: theme.field
-    palette.text: theme.text
-    palette.button: theme.button
-    palette.buttonText: theme.text
-    palette.highlight: theme.brandFill
-    palette.highlightedText: "white"
-    palette.placeholderText: theme.secondary
-    palette.mid: theme.divider
-    background: Rectangle { color: root.theme.background }
+    font.pixelSize: root.theme.body
+    background: Rectangle {
+        gradient: Gradient {
+            GradientStop {
+                position: 0
+                color: root.theme.bgTop
+            }
+            GradientStop {
+                position: 1
+                color: root.theme.bgBottom
+            }
+        }
+    }
 
     ScrollView {
         id: scroll
         objectName: "scroll"
         anchors.fill: parent
         contentWidth: 320
-        // The column sits 16 in from the top; as much again below it lets the last row (Quit) scroll
+        // The column sits 14 in from the top; as much again below it lets the last row (Quit) scroll
         // fully into view.
-        contentHeight: column.implicitHeight + 32
-        ScrollBar.vertical.policy: root.unrolled ? ScrollBar.AlwaysOff : ScrollBar.AlwaysOn
+        contentHeight: column.implicitHeight + 2 * column.y
+        ScrollBar.vertical: ThemedScrollBar {
+            parent: scroll
+            x: scroll.width - width
+            height: scroll.height
+            policy: root.unrolled ? ScrollBar.AlwaysOff : size < 1 ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+        }
 
         ColumnLayout {
             id: column
-            x: 16
-            y: 16
-            width: 288
-            spacing: 14
+            x: 12
+            y: 14
+            width: 296
+            spacing: 10
 
             RowLayout {
                 spacing: 8
+                Layout.leftMargin: 4
                 Image {
                     objectName: "star"
                     source: "qrc:/brand/star.svg"
@@ -68,12 +78,16 @@ Pane {
             RowLayout {
                 spacing: 8
                 Layout.fillWidth: true
+                Layout.leftMargin: 4
+                Layout.bottomMargin: 2
                 Rectangle {
                     objectName: "statusDot"
+                    Layout.alignment: Qt.AlignTop
+                    Layout.topMargin: 5
                     implicitWidth: 9
                     implicitHeight: 9
                     radius: 4.5
-                    color: root.vm.connected ? root.theme.good : root.theme.warn
+                    color: root.vm.connected ? root.theme.goodInk : root.theme.warnMark
                 }
                 Label {
                     objectName: "statusText"
@@ -83,31 +97,27 @@ Pane {
                     wrapMode: Text.WordWrap
                     text: root.app.statusText
                     textFormat: Text.PlainText
-                    color: root.theme.secondary
-                    font.pixelSize: root.theme.callout
+                    color: root.theme.textDim
+                    font.pixelSize: root.theme.body
                 }
             }
 
-            Divider { theme: root.theme }
-            PairingBlock { vm: root.vm; theme: root.theme }
-            Divider { theme: root.theme }
-            AccountSection { vm: root.vm; theme: root.theme }
-            Divider { theme: root.theme }
-            SharingSection { vm: root.vm; theme: root.theme }
-            Divider { theme: root.theme }
-            DeviceRows { vm: root.vm; theme: root.theme }
-            Divider { theme: root.theme }
-            WakeSection { vm: root.vm; theme: root.theme }
-            Divider { theme: root.theme }
-            UnattendedSection { objectName: "unattended"; checker: root.vm.readiness; theme: root.theme }
-            Divider { theme: root.theme }
+            SectionCard { PairingBlock { vm: root.vm; theme: root.theme } }
+            SectionCard { AccountSection { vm: root.vm; theme: root.theme } }
+            SectionCard { SharingSection { vm: root.vm; theme: root.theme } }
+            SectionCard { DeviceRows { vm: root.vm; theme: root.theme } }
+            SectionCard { WakeSection { vm: root.vm; theme: root.theme } }
+            SectionCard {
+                UnattendedSection { objectName: "unattended"; checker: root.vm.readiness; theme: root.theme }
+            }
 
-            Button {
+            ThemedButton {
                 objectName: "quit"
-                Layout.fillWidth: true
+                Layout.alignment: Qt.AlignHCenter
+                Layout.topMargin: 4
+                destructive: true
+                compact: true
                 text: qsTr("Quit DOVRELÆ")
-                palette.buttonText: root.theme.warnText
-                font.pixelSize: root.theme.callout
                 onClicked: root.vm.quit()
             }
         }

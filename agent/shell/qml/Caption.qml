@@ -1,14 +1,15 @@
 import QtQuick
-import QtQuick.Controls.Fusion
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
 
-// Explanatory text that wraps to as many lines as it needs.
+// Explanatory text that wraps to as many lines as it needs: a paragraph, or (`small`) the small print.
 Label {
     required property Theme theme
     property bool small: false
     textFormat: Text.PlainText
     Layout.fillWidth: true
     wrapMode: Text.Wrap
-    color: theme.secondary
-    font.pixelSize: small ? theme.caption2 : theme.caption
+    lineHeight: 1.08
+    color: small ? theme.textDimmer : theme.textDim
+    font.pixelSize: small ? theme.caption : theme.detail
 }

@@ -1,47 +1,55 @@
 import QtQuick
-import QtQuick.Controls.Fusion
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import Dovrel.Look
 
-// A terminal command on a tinted ground, selectable, with a copy button.
-RowLayout {
+// A terminal command on the field's ground, selectable, with a copy button in its top right corner.
+Rectangle {
     id: line
     required property Theme theme
     property string command
     signal copy()
-    spacing: 6
     Layout.fillWidth: true
+    implicitHeight: Math.max(commandText.implicitHeight + 12, 28)
+    radius: 8
+    color: line.theme.well
+    border.color: line.theme.stroke
 
-    Rectangle {
-        Layout.fillWidth: true
-        implicitHeight: commandText.implicitHeight + 8
-        radius: 6
-        color: line.theme.codeFill
-        TextEdit {
-            id: commandText
-            objectName: line.objectName + "Text"
-            x: 7
-            y: 4
-            width: parent.width - 14
-            text: line.command
-            textFormat: TextEdit.PlainText
-            readOnly: true
-            selectByMouse: true
-            // Between words, after a slash or a hyphen; only a part longer than the line is broken
-            // inside.
-            wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
-            color: line.theme.text
-            font.family: "DejaVu Sans Mono"
-            font.pixelSize: 11
-        }
+    TextEdit {
+        id: commandText
+        objectName: line.objectName + "Text"
+        x: 9
+        y: 6
+        width: copyButton.x - x - 2
+        text: line.command
+        textFormat: TextEdit.PlainText
+        readOnly: true
+        selectByMouse: true
+        // Between words, after a slash or a hyphen; only a part longer than the line is broken
+        // inside.
+        wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
+        color: line.theme.text
+        selectionColor: line.theme.accent
+        selectedTextColor: line.theme.accentLabel
+        font.family: "DejaVu Sans Mono"
+        font.pixelSize: 11
     }
     AbstractButton {
         id: copyButton
         objectName: line.objectName + "Copy"
-        implicitWidth: 16
-        implicitHeight: 16
-        contentItem: Symbol { name: "copy"; color: line.theme.brand; size: 12 }
+        x: line.width - width - 3
+        y: 3
+        implicitWidth: 22
+        implicitHeight: 22
+        contentItem: Item {
+            Symbol { anchors.centerIn: parent; name: "copy"; color: line.theme.accentInk; size: 13 }
+        }
+        background: Rectangle {
+            radius: 6
+            color: copyButton.hovered ? line.theme.card2 : "transparent"
+        }
         ThemedToolTip {
-            theme: line.theme
+            wrapWidth: 240
             visible: copyButton.hovered
             text: qsTr("Copy command")
         }

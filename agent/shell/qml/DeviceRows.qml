@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.Fusion
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
 
 // Whether the agent can see the screen and drive input, and whether video is leaving right now.
@@ -27,12 +27,12 @@ ColumnLayout {
         theme: rows.theme
     }
     RowLayout {
-        spacing: 6
+        spacing: 8
         Layout.fillWidth: true
         Symbol {
             objectName: "videoMark"
             name: rows.vm.videoActive ? "video" : "video.slash"
-            color: rows.vm.videoActive ? rows.theme.good : rows.theme.secondary
+            color: rows.vm.videoActive ? rows.theme.goodInk : rows.theme.textDim
             size: 15
         }
         Label {
@@ -41,8 +41,8 @@ ColumnLayout {
             wrapMode: Text.Wrap
             text: rows.vm.videoText
             textFormat: Text.PlainText
-            color: rows.vm.videoActive ? rows.theme.text : rows.theme.secondary
-            font.pixelSize: rows.theme.caption
+            color: rows.vm.videoActive ? rows.theme.text : rows.theme.textDim
+            font.pixelSize: rows.theme.body
         }
     }
 }

@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.Fusion
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
 
 // One capability: a check or a warning, its title, and "Enable" when it is missing, which opens the
@@ -15,11 +15,12 @@ ColumnLayout {
     Layout.fillWidth: true
 
     RowLayout {
+        spacing: 8
         Layout.fillWidth: true
         Symbol {
             objectName: view.objectName + "Mark"
             name: view.row.ok ? "check.circle" : "warning"
-            color: view.row.ok ? view.theme.good : view.theme.warn
+            color: view.row.ok ? view.theme.goodInk : view.theme.warnMark
             size: 15
         }
         Label {
@@ -27,7 +28,7 @@ ColumnLayout {
             text: view.label
             textFormat: Text.PlainText
             color: view.theme.text
-            font.pixelSize: view.theme.callout
+            font.pixelSize: view.theme.body
         }
         Item { Layout.fillWidth: true }
         LinkButton {
@@ -42,7 +43,7 @@ ColumnLayout {
         objectName: view.objectName + "Fix"
         visible: view.row.commandShown
         Layout.fillWidth: true
-        Layout.leftMargin: 20
+        Layout.leftMargin: 23
         spacing: 4
         Caption {
             theme: view.theme

@@ -1,34 +1,22 @@
 import QtQuick
-import QtQuick.Controls.Fusion
-import QtQuick.Layouts
+import Dovrel.Look
 
-// A bordered button with a symbol before its title.
-Button {
+// A compact button of the shared look with a symbol before its title; `tip` shows while the pointer
+// rests on it (none when empty).
+ThemedButton {
     id: button
     required property Theme theme
     property string symbol
-    property bool danger: false
-    // Shown while the pointer rests on the button; none when empty.
     property string tip
-    font.pixelSize: theme.caption
+    compact: true
+    leading: Symbol {
+        name: button.symbol
+        color: button.destructive || button.primary ? button.ink : button.theme.accentInk
+        size: 13
+    }
     ThemedToolTip {
-        theme: button.theme
+        wrapWidth: 240
         visible: button.hovered && button.tip.length > 0
         text: button.tip
-    }
-    contentItem: RowLayout {
-        spacing: 5
-        Symbol {
-            name: button.symbol
-            color: !button.enabled ? button.theme.secondary : (button.danger ? button.theme.warn : button.theme.brand)
-            size: 12
-        }
-        Label {
-            objectName: button.objectName + "Label"
-            text: button.text
-            textFormat: Text.PlainText
-            font: button.font
-            color: !button.enabled ? button.theme.secondary : (button.danger ? button.theme.warnText : button.theme.text)
-        }
     }
 }

@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.Fusion
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import DovrelAgent
 
@@ -17,8 +17,9 @@ ColumnLayout {
         Layout.alignment: Qt.AlignHCenter
         text: qsTr("SCAN TO PAIR")
         textFormat: Text.PlainText
-        color: block.theme.secondary
-        font.pixelSize: block.theme.caption2
+        color: block.theme.textDimmer
+        font.pixelSize: block.theme.caption
+        font.weight: Font.DemiBold
         font.letterSpacing: 1.6
     }
 
@@ -30,6 +31,8 @@ ColumnLayout {
         implicitHeight: 166
         radius: 12
         color: "white"
+        border.color: block.theme.stroke
+        border.width: block.theme.dark ? 0 : 1
         QrCode {
             id: qr
             objectName: "qrCode"
@@ -47,12 +50,11 @@ ColumnLayout {
         visible: block.vm.hasShareCode
         spacing: 8
         Layout.fillWidth: true
-        Label {
-            Layout.alignment: Qt.AlignHCenter
+        Caption {
+            theme: block.theme
+            small: true
+            horizontalAlignment: Text.AlignHCenter
             text: qsTr("- or share this code -")
-            textFormat: Text.PlainText
-            color: block.theme.secondary
-            font.pixelSize: block.theme.caption2
         }
         TextEdit {
             objectName: "shareCode"
@@ -61,15 +63,17 @@ ColumnLayout {
             textFormat: TextEdit.PlainText
             readOnly: true
             selectByMouse: true
+            selectionColor: block.theme.accent
+            selectedTextColor: block.theme.accentLabel
             color: block.theme.text
             font.family: "DejaVu Sans Mono"
-            font.pixelSize: 30
+            font.pixelSize: block.theme.display
             font.bold: true
             font.letterSpacing: 2
         }
         RowLayout {
             Layout.alignment: Qt.AlignHCenter
-            spacing: 10
+            spacing: 8
             IconButton {
                 objectName: "copyShareCode"
                 theme: block.theme
@@ -105,12 +109,11 @@ ColumnLayout {
         visible: !block.vm.hasShareCode
         spacing: 8
         Layout.fillWidth: true
-        Label {
-            Layout.alignment: Qt.AlignHCenter
+        Caption {
+            theme: block.theme
+            small: true
+            horizontalAlignment: Text.AlignHCenter
             text: qsTr("- or enter manually -")
-            textFormat: Text.PlainText
-            color: block.theme.secondary
-            font.pixelSize: block.theme.caption2
         }
         Label {
             objectName: "bigPairingCode"
@@ -118,7 +121,7 @@ ColumnLayout {
             text: block.app.pairingCode
             textFormat: Text.PlainText
             color: block.theme.text
-            font.pixelSize: 30
+            font.pixelSize: block.theme.display
             font.bold: true
             font.letterSpacing: 6
         }
@@ -141,24 +144,37 @@ ColumnLayout {
         objectName: "pauseNotice"
         visible: block.vm.pauseText.length > 0
         Layout.fillWidth: true
-        implicitHeight: pause.implicitHeight + 20
-        radius: 8
-        color: block.theme.field
-        border.color: block.theme.warn
+        implicitHeight: pause.implicitHeight + 24
+        radius: 10
+        color: Qt.alpha(block.theme.warn, block.theme.dark ? 0.1 : 0.14)
+        border.color: Qt.alpha(block.theme.warn, 0.6)
         ColumnLayout {
             id: pause
-            anchors.fill: parent
-            anchors.margins: 10
-            spacing: 6
-            Caption {
-                objectName: "pauseText"
-                theme: block.theme
-                color: block.theme.text
-                text: block.vm.pauseText
+            x: 12
+            y: 12
+            width: parent.width - 24
+            spacing: 10
+            RowLayout {
+                spacing: 8
+                Layout.fillWidth: true
+                Symbol {
+                    Layout.alignment: Qt.AlignTop
+                    Layout.topMargin: 1
+                    name: "warning"
+                    color: block.theme.warnMark
+                    size: 14
+                }
+                Caption {
+                    objectName: "pauseText"
+                    theme: block.theme
+                    color: block.theme.text
+                    text: block.vm.pauseText
+                }
             }
             IconButton {
                 objectName: "newPairingCode"
                 theme: block.theme
+                primary: true
                 symbol: "renew"
                 text: qsTr("New pairing code")
                 onClicked: block.vm.newPairingCode()
@@ -168,8 +184,9 @@ ColumnLayout {
 
     // Set up by hand: a disclosure that keeps its state while the window lives.
     ColumnLayout {
-        spacing: 6
+        spacing: 8
         Layout.fillWidth: true
+        Layout.topMargin: 2
         LinkButton {
             objectName: "manualToggle"
             theme: block.theme
@@ -179,16 +196,15 @@ ColumnLayout {
         ColumnLayout {
             objectName: "manualBox"
             visible: block.vm.showManual
-            spacing: 6
+            spacing: 8
             Layout.fillWidth: true
-            Layout.leftMargin: 12
             RowLayout {
-                spacing: 6
+                spacing: 8
                 Label {
                     text: qsTr("Pairing code")
                     textFormat: Text.PlainText
-                    color: block.theme.secondary
-                    font.pixelSize: block.theme.caption2
+                    color: block.theme.textDim
+                    font.pixelSize: block.theme.detail
                 }
                 TextEdit {
                     objectName: "manualPairingCode"
@@ -196,46 +212,29 @@ ColumnLayout {
                     textFormat: TextEdit.PlainText
                     readOnly: true
                     selectByMouse: true
+                    selectionColor: block.theme.accent
+                    selectedTextColor: block.theme.accentLabel
                     color: block.theme.text
                     font.family: "DejaVu Sans Mono"
-                    font.pixelSize: 15
+                    font.pixelSize: block.theme.headline
                     font.weight: Font.DemiBold
                 }
             }
-            TextEdit {
+            CodeText {
                 objectName: "lanLine"
-                visible: text.length > 0
-                Layout.fillWidth: true
-                Layout.preferredWidth: 0
-                wrapMode: TextEdit.Wrap
+                theme: block.theme
                 text: block.vm.lanLine
-                textFormat: TextEdit.PlainText
-                readOnly: true
-                selectByMouse: true
-                color: block.theme.secondary
-                font.family: "DejaVu Sans Mono"
-                font.pixelSize: 11
             }
-            TextEdit {
+            CodeText {
                 objectName: "overlayLine"
-                visible: text.length > 0
-                Layout.fillWidth: true
-                Layout.preferredWidth: 0
-                wrapMode: TextEdit.Wrap
+                theme: block.theme
                 text: block.vm.overlayLine
-                textFormat: TextEdit.PlainText
-                readOnly: true
-                selectByMouse: true
-                color: block.theme.secondary
-                font.family: "DejaVu Sans Mono"
-                font.pixelSize: 11
             }
             IconButton {
                 objectName: "copyPairingLink"
                 theme: block.theme
                 symbol: block.vm.linkCopied ? "checkmark" : "copy"
                 text: block.vm.linkCopied ? qsTr("Copied!") : qsTr("Copy pairing link")
-                font.pixelSize: block.theme.caption2
                 onClicked: block.vm.copyPairingLink()
             }
             Caption {

@@ -1,7 +1,7 @@
 pragma ComponentBehavior: Bound
 
 import QtQuick
-import QtQuick.Controls.Fusion
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
 
 // One condition: its mark, title and detail, "Open" for its settings panel, and its commands to copy.
@@ -13,23 +13,23 @@ ColumnLayout {
     Layout.fillWidth: true
 
     RowLayout {
-        spacing: 7
+        spacing: 8
         Layout.fillWidth: true
         Symbol {
             objectName: view.objectName + "Mark"
             Layout.alignment: Qt.AlignTop
             name: view.row.ok ? "check.circle" : view.row.advice ? "info" : "warning"
-            color: view.row.ok ? view.theme.good : view.row.advice ? view.theme.secondary : view.theme.warn
-            size: 13
+            color: view.row.ok ? view.theme.goodInk : view.row.advice ? view.theme.textDim : view.theme.warnMark
+            size: 14
         }
         ColumnLayout {
-            spacing: 1
+            spacing: 2
             Layout.fillWidth: true
             Label {
                 text: view.row.title
                 textFormat: Text.PlainText
                 color: view.theme.text
-                font.pixelSize: 12
+                font.pixelSize: view.theme.body
                 font.weight: Font.DemiBold
             }
             Caption {
@@ -37,7 +37,7 @@ ColumnLayout {
                 theme: view.theme
                 small: true
                 // Wraps at the room the mark and "Open" leave, so the row's height fits its lines.
-                Layout.maximumWidth: view.width - 20 - (openLink.visible ? openLink.implicitWidth + 7 : 0)
+                Layout.maximumWidth: view.width - 22 - (openLink.visible ? openLink.implicitWidth + 8 : 0)
                 text: view.row.detail
             }
         }
@@ -58,7 +58,7 @@ ColumnLayout {
             required property int index
             required property string modelData
             objectName: view.objectName + "Command" + commandLine.index
-            Layout.leftMargin: 20
+            Layout.leftMargin: 22
             theme: view.theme
             command: commandLine.modelData
             onCopy: view.row.copy(commandLine.index)

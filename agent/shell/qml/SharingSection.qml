@@ -1,6 +1,7 @@
 import QtQuick
-import QtQuick.Controls.Fusion
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
+import Dovrel.Look
 
 // Whether the code above lets anyone in and until when; the next code's lifetime; a fresh code; cancel
 // every code (after a confirmation); end the session connected now.
@@ -25,17 +26,18 @@ ColumnLayout {
         text: section.vm.sharingStatus
     }
     RowLayout {
-        spacing: 8
+        spacing: 10
+        Layout.topMargin: 2
         Label {
             text: qsTr("New code lasts")
             textFormat: Text.PlainText
-            color: section.theme.secondary
-            font.pixelSize: section.theme.caption
+            color: section.theme.textDim
+            font.pixelSize: section.theme.body
         }
-        ComboBox {
+        ThemedComboBox {
             objectName: "lifetime"
-            Layout.preferredWidth: 110
-            font.pixelSize: section.theme.caption
+            compact: true
+            Layout.preferredWidth: 120
             model: section.vm.lifetimeLabels
             currentIndex: section.vm.lifetimeIndex
             onActivated: index => section.vm.lifetimeIndex = index
@@ -57,7 +59,7 @@ ColumnLayout {
             objectName: "cancelAll"
             theme: section.theme
             symbol: "shield.x"
-            danger: true
+            destructive: true
             enabled: section.vm.canChangeAccess
             text: qsTr("Cancel all access")
             tip: qsTr("Cancel this computer's QR code and share code, change its pairing code, and disconnect anyone connected. Your account and other devices are not affected.")
@@ -69,7 +71,7 @@ ColumnLayout {
         objectName: "disconnect"
         theme: section.theme
         symbol: "bolt.circle"
-        danger: true
+        destructive: true
         visible: section.vm.showDisconnect
         text: qsTr("Disconnect current session")
         tip: qsTr("End the session connected right now. The code keeps working.")
@@ -79,9 +81,13 @@ ColumnLayout {
         objectName: "sharingMessage"
         theme: section.theme
         small: true
-        visible: text.length > 0
+        visible: text.length > 0 && !section.vm.sharingMessageIsError
         text: section.vm.sharingMessage
-        color: section.vm.sharingMessageIsError ? section.theme.warnText : section.theme.secondary
+    }
+    ErrorLine {
+        objectName: "sharingError"
+        Layout.fillWidth: true
+        text: section.vm.sharingMessageIsError ? section.vm.sharingMessage : ""
     }
 
     // The confirmation before every code is cancelled.
@@ -89,22 +95,23 @@ ColumnLayout {
         objectName: "cancelConfirm"
         visible: section.vm.confirmCancelAccess
         Layout.fillWidth: true
-        implicitHeight: confirm.implicitHeight + 20
-        radius: 8
-        color: section.theme.field
-        border.color: section.theme.warn
+        implicitHeight: confirm.implicitHeight + 24
+        radius: 10
+        color: section.theme.raised
+        border.color: Qt.alpha(section.theme.bad, 0.55)
         ColumnLayout {
             id: confirm
-            anchors.fill: parent
-            anchors.margins: 10
-            spacing: 6
+            x: 12
+            y: 12
+            width: parent.width - 24
+            spacing: 8
             Label {
                 Layout.fillWidth: true
                 wrapMode: Text.Wrap
                 text: qsTr("Cancel this computer's QR code and share code?")
                 textFormat: Text.PlainText
                 color: section.theme.text
-                font.pixelSize: section.theme.callout
+                font.pixelSize: section.theme.body
                 font.weight: Font.DemiBold
             }
             Caption {
@@ -113,17 +120,18 @@ ColumnLayout {
             }
             RowLayout {
                 spacing: 8
-                Button {
+                Layout.topMargin: 2
+                ThemedButton {
                     objectName: "confirmCancel"
+                    destructive: true
+                    compact: true
                     text: qsTr("Cancel access")
-                    palette.buttonText: section.theme.warnText
-                    font.pixelSize: section.theme.caption
                     onClicked: section.vm.confirmCancelAllAccess()
                 }
-                Button {
+                ThemedButton {
                     objectName: "keepAccess"
+                    compact: true
                     text: qsTr("Keep them")
-                    font.pixelSize: section.theme.caption
                     onClicked: section.vm.keepAccess()
                 }
             }

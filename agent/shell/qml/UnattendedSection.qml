@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.Fusion
+import QtQuick.Controls.Basic
 import QtQuick.Layouts
 
 // Whether this computer comes back by itself with nobody in the room, and what to do for each condition
@@ -12,30 +12,32 @@ ColumnLayout {
     Layout.fillWidth: true
 
     RowLayout {
-        spacing: 6
+        spacing: 8
         Layout.fillWidth: true
-        Symbol { name: "lock.laptop"; color: section.theme.brand; size: 15 }
+        Layout.bottomMargin: 2
+        Symbol { name: "lock.laptop"; color: section.theme.accentInk; size: 16 }
         Label {
+            Layout.fillWidth: true
+            wrapMode: Text.Wrap
             text: qsTr("Locked-room / unattended")
             textFormat: Text.PlainText
             color: section.theme.text
-            font.pixelSize: section.theme.callout
+            font.pixelSize: section.theme.headline
             font.weight: Font.DemiBold
         }
-        Item { Layout.fillWidth: true }
         Rectangle {
             objectName: "readinessDot"
             implicitWidth: 8
             implicitHeight: 8
             radius: 4
-            color: section.checker.ready ? section.theme.good : section.theme.warn
+            color: section.checker.ready ? section.theme.goodInk : section.theme.warnMark
         }
         Label {
             objectName: "readinessBadge"
             text: section.checker.badge
             textFormat: Text.PlainText
-            color: section.checker.ready ? section.theme.goodText : section.theme.warnText
-            font.pixelSize: section.theme.caption
+            color: section.checker.ready ? section.theme.goodInk : section.theme.warnInk
+            font.pixelSize: section.theme.detail
         }
     }
     Caption {
@@ -64,8 +66,8 @@ ColumnLayout {
             visible: section.checker.lastChecked.length > 0
             text: qsTr("checked ") + section.checker.lastChecked
             textFormat: Text.PlainText
-            color: section.theme.secondary
-            font.pixelSize: section.theme.caption2
+            color: section.theme.textDim
+            font.pixelSize: section.theme.caption
         }
     }
 }

@@ -2,6 +2,7 @@ pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls
 import Dovrel.Controller
+import Dovrel.Look
 
 // The deck: the header (mark, wordmark, appearance, "encrypted", account, Pair), then the saved
 // machines as flip cards closed by the add tile, or the empty state inviting to pair; the usage footer
@@ -244,7 +245,7 @@ Item {
                 contentWidth: width
                 contentHeight: cells.height + 48
                 boundsBehavior: Flickable.StopAtBounds
-                ScrollBar.vertical: ScrollBar {}
+                ScrollBar.vertical: ThemedScrollBar {}
 
                 // As many columns of at least 320 points as fit, 18 apart, sharing the width.
                 readonly property real inner: width - 48

@@ -1,9 +1,10 @@
 import QtQuick
 import Dovrel.Controller
+import Dovrel.Look
 
 // The full-window overlay over a session being opened or refused: the wordmark as a gauge that fills
 // with `progress` while a bright band sweeps across its letters, the status line under it and, when
-// there is one, the error in red. It decides nothing and takes no input.
+// there is one, the error. It decides nothing and takes no input.
 Rectangle {
     id: overlay
     property real progress: 0
@@ -54,17 +55,11 @@ Rectangle {
             color: Theme.textDim
         }
 
-        Text {
+        ErrorLine {
             objectName: "loadingError"
-            visible: overlay.errorText.length > 0
-            width: parent.width - 64
+            width: Math.min(implicitWidth, parent.width - 64, 560)
             anchors.horizontalCenter: parent.horizontalCenter
-            horizontalAlignment: Text.AlignHCenter
-            wrapMode: Text.Wrap
             text: overlay.errorText
-            textFormat: Text.PlainText
-            font.pixelSize: 13
-            color: Theme.badInk
         }
     }
 }

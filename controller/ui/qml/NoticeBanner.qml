@@ -1,5 +1,6 @@
 import QtQuick
 import Dovrel.Controller
+import Dovrel.Look
 
 // The notice under the top row: why the session's computer does not take the session back, with a
 // button that ends it; the secure-screen warning; the window's own notice or the agent's last error. A
@@ -60,12 +61,24 @@ Item {
             y: 10
             width: parent.width - 28
             spacing: 10
-            Symbol {
+            // An error (the window's own, or the agent's) carries the error's mark, as every error does.
+            Item {
                 id: noticeGlyph
-                objectName: "noticeSymbol"
-                name: banner.away ? "app.slash" : banner.secure ? "lock.shield.fill" : "exclamationmark.triangle.fill"
-                size: 15
-                color: banner.away ? Theme.warn : banner.secure ? Theme.accent : Theme.bad
+                width: 15
+                height: 15
+                Symbol {
+                    objectName: "noticeSymbol"
+                    visible: banner.away || banner.secure
+                    name: banner.away ? "app.slash" : "lock.shield.fill"
+                    size: 15
+                    color: banner.away ? Theme.warn : Theme.accent
+                }
+                ErrorMark {
+                    objectName: "noticeErrorMark"
+                    visible: !banner.away && !banner.secure
+                    size: 15
+                    color: Look.errorDark
+                }
             }
             Column {
                 width: parent.width - noticeGlyph.width - 10

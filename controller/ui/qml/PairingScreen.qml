@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Dovrel.Controller
+import Dovrel.Look
 
 // The pairing screen, in place of the deck: a share code in two boxes of four, a pasted pairing link,
 // or an address (or relay room) and code typed by hand. Each way ends in one result the model hands
@@ -33,52 +34,27 @@ Item {
         }
     }
 
-    // A capsule button: the accent green when it can act, the card's grey when it cannot.
-    component CapsuleButton: Button {
+    // The screen's Connect buttons: the shared accent button, with a symbol before its words, or a
+    // spinner in their place while the request is under way.
+    component CapsuleButton: ThemedButton {
         id: capsule
-        property bool ready: enabled
         property string glyph: ""
         property bool working: false
-        readonly property color ink: capsule.ready ? Theme.accentLabel : Theme.textDim
-        font.pixelSize: 13
-        font.weight: Font.DemiBold
-        topPadding: 9
-        bottomPadding: 9
-        leftPadding: 16
-        rightPadding: 16
-        contentItem: Item {
-            implicitWidth: children[0].implicitWidth
-            implicitHeight: 18
-            Row {
-                anchors.centerIn: parent
-                spacing: 7
-                Symbol {
-                    visible: capsule.glyph.length > 0 && !capsule.working
-                    name: capsule.glyph
-                    color: capsule.ink
-                    size: 15
-                    anchors.verticalCenter: parent.verticalCenter
-                }
-                Text {
-                    visible: !capsule.working
-                    anchors.verticalCenter: parent.verticalCenter
-                    text: capsule.text
-                    textFormat: Text.PlainText
-                    font: capsule.font
-                    color: capsule.ink
-                }
-                Spinner {
-                    visible: capsule.working
-                    color: capsule.ink
-                    anchors.verticalCenter: parent.verticalCenter
-                }
+        property string title
+        primary: true
+        text: capsule.working ? "" : capsule.title
+        leading: [
+            Symbol {
+                visible: capsule.glyph.length > 0 && !capsule.working
+                name: capsule.glyph
+                color: capsule.ink
+                size: 15
+            },
+            Spinner {
+                visible: capsule.working
+                color: capsule.ink
             }
-        }
-        background: Rectangle {
-            radius: height / 2
-            color: capsule.ready ? Theme.accent : Theme.card2
-            opacity: capsule.down ? 0.8 : 1
-        }
+        ]
     }
 
     // One share-code box: four symbols, centred, monospaced; its edge lights while it has the focus.
@@ -92,8 +68,8 @@ Item {
         implicitWidth: 120
         topPadding: 12
         bottomPadding: 12
-        edge: box.model.codeFocus === box.field ? Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.6)
-                                                     : Theme.stroke
+        lit: box.model.codeFocus === box.field
+        invalid: box.model.codeRefused
         inputMethodHints: Qt.ImhUppercaseOnly | Qt.ImhNoPredictiveText
         onActiveFocusChanged: {
             if (activeFocus)
@@ -146,14 +122,19 @@ Item {
     }
 
     Flickable {
+        id: flick
+        objectName: "pairingScroll"
         anchors.top: parent.top
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.bottom: footnote.top
-        // 24 above the column and 16 below it; at the window's smallest the cards just fit.
+        // 24 above the column and 16 below it; where the window is too short for the cards, they scroll
+        // under a scroll bar that stays on the screen.
         contentHeight: Math.max(height, column.implicitHeight + 40)
         boundsBehavior: Flickable.StopAtBounds
-        ScrollBar.vertical: ScrollBar {}
+        ScrollBar.vertical: ThemedScrollBar {
+            objectName: "pairingScrollBar"
+        }
         clip: true
 
         ColumnLayout {
@@ -161,7 +142,6 @@ Item {
             x: (parent.width - width) / 2
             y: 24
             width: Math.min(900, screen.width - 56)
-            height: Math.max(implicitHeight, parent.height - 40)
             spacing: 16
 
             // Header: Back, the title centred over the screen. It is the window's title area.
@@ -195,155 +175,152 @@ Item {
                     anchors.centerIn: parent
                     text: qsTr("Pair a machine")
                     textFormat: Text.PlainText
-                    font.pixelSize: 20
+                    font.pixelSize: Look.title
                     font.weight: Font.DemiBold
                     color: Theme.text
                 }
             }
 
-            // A share code from the agent's window.
-            Card {
-                objectName: "shareCard"
-                corner: 22
-                Layout.alignment: Qt.AlignHCenter
-                Layout.fillWidth: true
-                Layout.maximumWidth: 700
-                implicitHeight: share.implicitHeight + 32
-                ColumnLayout {
-                    id: share
-                    x: 16
-                    y: 16
-                    width: parent.width - 32
-                    spacing: 10
-                    CardLabel {
-                        text: qsTr("Have a share code?")
-                        icon: "text.bubble"
-                    }
-                    Text {
-                        Layout.fillWidth: true
-                        wrapMode: Text.Wrap
-                        text: qsTr("Get it from the DOVRELÆ window on the computer you want to control - it looks like 7KQ4 M2XD.")
-                        textFormat: Text.PlainText
-                        font.pixelSize: 11
-                        color: Theme.textDimmer
-                    }
-                    RowLayout {
-                        spacing: 10
-                        Layout.fillWidth: true
-                        CodeBox {
-                            id: codeA
-                            objectName: "codeA"
-                            field: PairingViewModel.A
-                            model: screen.pairing
-                            placeholderText: "7KQ4"
-                            text: screen.pairing.codeA
-                            onTextEdited: screen.pairing.editCodeA(text)
-                        }
-                        Text {
-                            text: "-"
-                            textFormat: Text.PlainText
-                            font.pixelSize: 22
-                            font.weight: Font.DemiBold
-                            color: Theme.textDim
-                        }
-                        CodeBox {
-                            id: codeB
-                            objectName: "codeB"
-                            field: PairingViewModel.B
-                            model: screen.pairing
-                            placeholderText: "M2XD"
-                            text: screen.pairing.codeB
-                            onTextEdited: screen.pairing.editCodeB(text)
-                        }
-                        Item {
-                            Layout.fillWidth: true
-                        }
-                        CapsuleButton {
-                            objectName: "claimButton"
-                            text: qsTr("Connect")
-                            Layout.minimumWidth: 84
-                            topPadding: 12
-                            bottomPadding: 12
-                            ready: screen.pairing.codeComplete
-                            working: screen.pairing.claiming
-                            enabled: screen.pairing.codeComplete && !screen.pairing.claiming
-                            onClicked: screen.pairing.claimShareCode()
-                        }
-                    }
-                    Text {
-                        objectName: "shareError"
-                        visible: screen.pairing.shareError.length > 0
-                        Layout.fillWidth: true
-                        wrapMode: Text.Wrap
-                        text: screen.pairing.shareError
-                        textFormat: Text.PlainText
-                        font.pixelSize: 11
-                        color: Theme.warnInk
-                    }
-                }
-            }
-
+            // The share code and the pasted link on the left, one over the other; the manual card on the
+            // right, as tall as the two together, so that the three cards share their outer edges and each
+            // Connect stands at its card's foot.
             RowLayout {
                 Layout.fillWidth: true
-                spacing: 20
+                Layout.fillHeight: false
+                spacing: 16
 
-                // A pasted pairing link.
-                Card {
-                    objectName: "linkCard"
-                    corner: 22
+                ColumnLayout {
                     Layout.fillWidth: true
-                    Layout.alignment: Qt.AlignTop
-                    implicitHeight: paste.implicitHeight + 32
-                    ColumnLayout {
-                        id: paste
-                        x: 16
-                        y: 16
-                        width: parent.width - 32
-                        spacing: 14
-                        CardLabel {
-                            text: qsTr("Paste the pairing link")
-                            icon: "link"
+                    Layout.fillHeight: true
+                    spacing: 16
+
+                    // A share code from the agent's window.
+                    Card {
+                        objectName: "shareCard"
+                        corner: 22
+                        Layout.fillWidth: true
+                        implicitHeight: share.implicitHeight + 32
+                        ColumnLayout {
+                            id: share
+                            x: 16
+                            y: 16
+                            width: parent.width - 32
+                            spacing: 10
+                            CardLabel {
+                                text: qsTr("Have a share code?")
+                                icon: "text.bubble"
+                            }
+                            Text {
+                                Layout.fillWidth: true
+                                wrapMode: Text.Wrap
+                                text: qsTr("Get it from the DOVRELÆ window on the computer you want to control - it looks like 7KQ4 M2XD.")
+                                textFormat: Text.PlainText
+                                font.pixelSize: Look.detail
+                                color: Theme.textDimmer
+                            }
+                            RowLayout {
+                                spacing: 10
+                                Layout.fillWidth: true
+                                CodeBox {
+                                    id: codeA
+                                    objectName: "codeA"
+                                    field: PairingViewModel.A
+                                    model: screen.pairing
+                                    placeholderText: "7KQ4"
+                                    text: screen.pairing.codeA
+                                    onTextEdited: screen.pairing.editCodeA(text)
+                                }
+                                Text {
+                                    text: "-"
+                                    textFormat: Text.PlainText
+                                    font.pixelSize: 22
+                                    font.weight: Font.DemiBold
+                                    color: Theme.textDim
+                                }
+                                CodeBox {
+                                    id: codeB
+                                    objectName: "codeB"
+                                    field: PairingViewModel.B
+                                    model: screen.pairing
+                                    placeholderText: "M2XD"
+                                    text: screen.pairing.codeB
+                                    onTextEdited: screen.pairing.editCodeB(text)
+                                }
+                                Item {
+                                    Layout.fillWidth: true
+                                }
+                                CapsuleButton {
+                                    objectName: "claimButton"
+                                    title: qsTr("Connect")
+                                    Layout.minimumWidth: 104
+                                    topPadding: 12
+                                    bottomPadding: 12
+                                    working: screen.pairing.claiming
+                                    enabled: screen.pairing.codeComplete && !screen.pairing.claiming
+                                    onClicked: screen.pairing.claimShareCode()
+                                }
+                            }
+                            ErrorLine {
+                                objectName: "shareError"
+                                Layout.fillWidth: true
+                                text: screen.pairing.shareError
+                            }
                         }
-                        Text {
-                            Layout.fillWidth: true
-                            wrapMode: Text.Wrap
-                            textFormat: Text.StyledText
-                            text: qsTr("On the computer you want to control, open the DOVRELÆ window and choose <b>Set up by hand ▸ Copy pairing link</b>. Paste the link below.")
-                            font.pixelSize: 12
-                            color: Theme.textDimmer
-                        }
-                        WellField {
-                            objectName: "linkField"
-                            Layout.fillWidth: true
-                            mono: true
-                            corner: 11
-                            padding: 11
-                            placeholderText: qsTr("dovrel://pair?host=…&id=…&code=…")
-                            text: screen.pairing.link
-                            onTextEdited: screen.pairing.link = text
-                            onAccepted: screen.pairing.connectFromLink()
-                        }
-                        Text {
-                            objectName: "linkError"
-                            visible: screen.pairing.linkError.length > 0
-                            Layout.fillWidth: true
-                            wrapMode: Text.Wrap
-                            text: screen.pairing.linkError
-                            textFormat: Text.PlainText
-                            font.pixelSize: 12
-                            font.weight: Font.Medium
-                            color: Theme.badInk
-                        }
-                        CapsuleButton {
-                            objectName: "linkConnect"
-                            Layout.fillWidth: true
-                            text: qsTr("Connect")
-                            glyph: "bolt.horizontal.fill"
-                            font.pixelSize: 14
-                            topPadding: 10
-                            bottomPadding: 10
-                            enabled: screen.pairing.link.length > 0
-                            onClicked: screen.pairing.connectFromLink()
+                    }
+
+                    // A pasted pairing link.
+                    Card {
+                        objectName: "linkCard"
+                        corner: 22
+                        Layout.fillWidth: true
+                        // Takes what the manual card's height leaves, its Connect at its foot.
+                        Layout.fillHeight: true
+                        implicitHeight: paste.implicitHeight + 32
+                        ColumnLayout {
+                            id: paste
+                            anchors.fill: parent
+                            anchors.margins: 16
+                            spacing: 12
+                            CardLabel {
+                                text: qsTr("Paste the pairing link")
+                                icon: "link"
+                            }
+                            Text {
+                                Layout.fillWidth: true
+                                wrapMode: Text.Wrap
+                                textFormat: Text.StyledText
+                                text: qsTr("On the computer you want to control, open the DOVRELÆ window and choose <b>Set up by hand ▸ Copy pairing link</b>. Paste the link below.")
+                                font.pixelSize: Look.detail
+                                color: Theme.textDimmer
+                            }
+                            WellField {
+                                objectName: "linkField"
+                                Layout.fillWidth: true
+                                mono: true
+                                corner: 11
+                                padding: 11
+                                invalid: screen.pairing.linkError.length > 0
+                                placeholderText: qsTr("dovrel://pair?host=…&id=…&code=…")
+                                text: screen.pairing.link
+                                onTextEdited: screen.pairing.link = text
+                                onAccepted: screen.pairing.connectFromLink()
+                            }
+                            ErrorLine {
+                                objectName: "linkError"
+                                Layout.fillWidth: true
+                                text: screen.pairing.linkError
+                            }
+                            Item {
+                                Layout.fillHeight: true
+                            }
+                            CapsuleButton {
+                                objectName: "linkConnect"
+                                Layout.fillWidth: true
+                                title: qsTr("Connect")
+                                glyph: "bolt.horizontal.fill"
+                                enabled: screen.pairing.link.length > 0
+                                onClicked: screen.pairing.connectFromLink()
+                            }
                         }
                     }
                 }
@@ -353,24 +330,24 @@ Item {
                     objectName: "manualCard"
                     corner: 22
                     Layout.preferredWidth: 320
-                    Layout.alignment: Qt.AlignTop
+                    Layout.fillHeight: true
                     implicitHeight: manual.implicitHeight + 32
                     ColumnLayout {
                         id: manual
-                        x: 16
-                        y: 16
-                        width: parent.width - 32
-                        spacing: 12
+                        anchors.fill: parent
+                        anchors.margins: 16
+                        spacing: 10
                         CardLabel {
                             text: qsTr("Or enter by hand")
                             icon: "keyboard"
                         }
                         Text {
                             Layout.fillWidth: true
+                            Layout.bottomMargin: 2
                             wrapMode: Text.Wrap
                             text: qsTr("Type what the DOVRELÆ window on the other computer shows under Set up by hand: its network address and its pairing code.")
                             textFormat: Text.PlainText
-                            font.pixelSize: 11
+                            font.pixelSize: Look.detail
                             color: Theme.textDimmer
                         }
                         WellField {
@@ -384,6 +361,7 @@ Item {
                             objectName: "manualAddress"
                             Layout.fillWidth: true
                             mono: true
+                            invalid: screen.pairing.manualError.length > 0
                             placeholderText: qsTr("Network address or relay room")
                             inputMethodHints: Qt.ImhNoAutoUppercase | Qt.ImhNoPredictiveText
                             text: screen.pairing.manualAddress
@@ -400,16 +378,10 @@ Item {
                             onTextEdited: screen.pairing.editManualCode(text)
                             onAccepted: screen.pairing.connectManual()
                         }
-                        Text {
+                        ErrorLine {
                             objectName: "manualError"
-                            visible: screen.pairing.manualError.length > 0
                             Layout.fillWidth: true
-                            wrapMode: Text.Wrap
                             text: screen.pairing.manualError
-                            textFormat: Text.PlainText
-                            font.pixelSize: 12
-                            font.weight: Font.Medium
-                            color: Theme.badInk
                         }
                         // The platform, as three segments.
                         Rectangle {
@@ -437,28 +409,28 @@ Item {
                                 }
                             }
                         }
-                        CapsuleButton {
-                            objectName: "manualConnect"
-                            Layout.fillWidth: true
-                            text: qsTr("Connect")
-                            enabled: screen.pairing.manualAddress.length > 0
-                            onClicked: screen.pairing.connectManual()
-                        }
+                        // Which way the typed address goes, read before Connect.
                         Text {
                             objectName: "manualNote"
                             Layout.fillWidth: true
                             wrapMode: Text.Wrap
                             text: screen.pairing.manualNote
                             textFormat: Text.PlainText
-                            font.pixelSize: 11
+                            font.pixelSize: Look.caption
                             color: Theme.textDimmer
+                        }
+                        Item {
+                            Layout.fillHeight: true
+                        }
+                        CapsuleButton {
+                            objectName: "manualConnect"
+                            Layout.fillWidth: true
+                            title: qsTr("Connect")
+                            enabled: screen.pairing.manualAddress.length > 0
+                            onClicked: screen.pairing.connectManual()
                         }
                     }
                 }
-            }
-
-            Item {
-                Layout.fillHeight: true
             }
         }
     }
@@ -476,7 +448,7 @@ Item {
         horizontalAlignment: Text.AlignHCenter
         text: qsTr("Paired once with a one-time key (TOFU). The relay reaches your machine on any network.")
         textFormat: Text.PlainText
-        font.pixelSize: 12
+        font.pixelSize: Look.detail
         color: Theme.textDimmer
     }
 }

@@ -4,6 +4,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Layouts
 import Dovrel.Controller
+import Dovrel.Look
 
 // The writing-assistant panel that floats in the session window. Everything it decides lives in
 // `model` (QuibPanelModel); this file lays it out. The panel is always dark, in either appearance, so
@@ -278,6 +279,7 @@ Rectangle {
             }
             ThemedSwitch {
                 objectName: "quibConsent"
+                overPicture: true
                 checked: panel.model.cloudConsent
                 onToggled: panel.model.cloudConsent = checked
             }

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls
 import Dovrel.Controller
+import Dovrel.Look
 
 // The root's modal alerts (sign out, unpair, rename; the keychain's and an unpair's notices), asked one
 // at a time, and the sign-in sheet.

@@ -14,6 +14,9 @@ Item {
     required property SignInViewModel signIn
     required property QuibPanelModel assistant
 
+    // The screens end above the launch's notice while it shows, so that it covers nothing of them.
+    readonly property real noticeRoom: launchNotice.visible ? launchNotice.height + 2 * launchNotice.anchors.bottomMargin : 0
+
     ThemeBackground {
         anchors.fill: parent
     }
@@ -48,29 +51,33 @@ Item {
 
     Route {
         objectName: "deckRoute"
+        anchors.bottomMargin: rootView.noticeRoom
         current: rootView.root.route === RootViewModel.Deck
         screen: Qt.resolvedUrl("DeckScreen.qml")
         screenProperties: ({ "root": rootView.root, "appearance": rootView.appearance, "deck": rootView.deck })
     }
     Route {
         objectName: "pairingRoute"
+        anchors.bottomMargin: rootView.noticeRoom
         current: rootView.root.route === RootViewModel.Pairing
         screen: Qt.resolvedUrl("PairingScreen.qml")
         screenProperties: ({ "root": rootView.root, "pairing": rootView.pairing })
     }
     Route {
         objectName: "sessionRoute"
+        anchors.bottomMargin: rootView.noticeRoom
         current: rootView.root.route === RootViewModel.Session
         screen: Qt.resolvedUrl("SessionScreen.qml")
         screenProperties: ({ "root": rootView.root, "session": rootView.session, "assistant": rootView.assistant })
     }
 
-    // What the launch could not do, and why; a tap puts it away.
+    // What the launch could not do, and why, in a band of its own under the screen; a tap puts it away.
     Rectangle {
+        id: launchNotice
         objectName: "launchNotice"
         visible: rootView.root.notice.length > 0
         anchors.bottom: parent.bottom
-        anchors.bottomMargin: 56
+        anchors.bottomMargin: 12
         anchors.horizontalCenter: parent.horizontalCenter
         width: Math.min(620, parent.width - 32)
         height: launchNoticeText.implicitHeight + 20

@@ -3,6 +3,7 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Qt5Compat.GraphicalEffects
 import Dovrel.Controller
+import Dovrel.Look
 
 // The sign-in sheet on the brand's green: create an account or sign in. The root opens and closes it;
 // the sheet itself only reports through its model (done, or "Not now").
@@ -10,9 +11,19 @@ Popup {
     id: sheet
     required property SignInViewModel model
 
+    // As tall as what it holds, up to the window's height less a margin. Where the window is short the
+    // mark gives up room first and the rows close up; what still does not fit scrolls, under a scroll
+    // bar that stays on the screen.
+    readonly property real room: parent ? parent.height - 40 : 560
+    readonly property bool compact: sheet.room < 640
+    // The mark with the room around it: 30 above, 4 below and the rows' spacing, at full size.
+    readonly property real markFull: 190
+    readonly property real markLeast: 96
+    readonly property real foot: sheet.compact ? 20 : 30
+
     anchors.centerIn: parent
     width: 420
-    height: Math.min(parent ? parent.height - 40 : 560, 680)
+    height: Math.min(sheet.room, sheet.markFull + body.implicitHeight + sheet.foot)
     modal: true
     Overlay.modal: Rectangle {
         color: Theme.scrim
@@ -48,22 +59,21 @@ Popup {
         }
     }
 
-    component SheetField: TextField {
-        id: field
+    // The shared field in the sheet's colours: white words on a veil of white.
+    component SheetField: WellField {
         color: "white"
         placeholderTextColor: Qt.rgba(1, 1, 1, 0.85)
         selectionColor: Qt.rgba(1, 1, 1, 0.35)
         selectedTextColor: "white"
+        ground: Qt.rgba(1, 1, 1, 0.1)
+        restEdge: Qt.rgba(1, 1, 1, 0.28)
+        litEdge: Qt.rgba(1, 1, 1, 0.6)
+        invalidEdge: Look.errorDark
+        corner: 13
         font.pixelSize: 16
         padding: 14
         inputMethodHints: Qt.ImhNoPredictiveText | Qt.ImhNoAutoUppercase
         Layout.fillWidth: true
-        background: Rectangle {
-            radius: 13
-            color: Qt.rgba(1, 1, 1, 0.1)
-            border.color: Qt.rgba(1, 1, 1, 0.28)
-            border.width: 1
-        }
     }
 
     component Segment: Button {
@@ -89,41 +99,50 @@ Popup {
     }
 
     Flickable {
+        id: flick
+        objectName: "signInScroll"
         anchors.fill: parent
         clip: true
-        contentHeight: column.implicitHeight + 40
+        contentHeight: markArea.height + body.implicitHeight + sheet.foot
         boundsBehavior: Flickable.StopAtBounds
-        ScrollBar.vertical: ScrollBar {}
+        ScrollBar.vertical: ThemedScrollBar {
+            objectName: "signInScrollBar"
+            overPicture: true
+        }
+
+        Item {
+            id: markArea
+            width: flick.width
+            height: Math.max(sheet.markLeast,
+                             Math.min(sheet.markFull, flick.height - body.implicitHeight - sheet.foot))
+            // The white mark, lifted off the green by a soft shadow drawn once and kept.
+            DropShadow {
+                anchors.fill: mark
+                source: mark
+                radius: 16
+                samples: 33
+                verticalOffset: 6
+                color: Qt.rgba(0, 0, 0, 0.15)
+                cached: true
+            }
+            DovrelMark {
+                id: mark
+                objectName: "signInMark"
+                color: Theme.brandAccent
+                // 128 × 134 at full size, 30 below the sheet's top edge; smaller alike with its room.
+                height: markArea.height * 134 / sheet.markFull
+                width: height * 128 / 134
+                y: markArea.height * 30 / sheet.markFull
+                anchors.horizontalCenter: parent.horizontalCenter
+            }
+        }
 
         ColumnLayout {
-            id: column
+            id: body
             x: 26
-            width: parent.width - 52
-            spacing: 22
-
-            // The white mark, lifted off the green by a soft shadow drawn once and kept.
-            Item {
-                Layout.alignment: Qt.AlignHCenter
-                Layout.topMargin: 30
-                Layout.bottomMargin: 4
-                Layout.preferredWidth: 128
-                Layout.preferredHeight: 134
-                DropShadow {
-                    anchors.fill: mark
-                    source: mark
-                    radius: 16
-                    samples: 33
-                    verticalOffset: 6
-                    color: Qt.rgba(0, 0, 0, 0.15)
-                    cached: true
-                }
-                DovrelMark {
-                    id: mark
-                    objectName: "signInMark"
-                    anchors.fill: parent
-                    color: Theme.brandAccent
-                }
-            }
+            y: markArea.height
+            width: flick.width - 52
+            spacing: sheet.compact ? 16 : 22
 
             // The mode switch.
             Rectangle {
@@ -156,12 +175,14 @@ Popup {
                 spacing: 12
                 SheetField {
                     objectName: "signInAccount"
+                    invalid: sheet.model.fieldsRefused
                     placeholderText: qsTr("Account name")
                     text: sheet.model.account
                     onTextEdited: sheet.model.account = text
                 }
                 SheetField {
                     objectName: "signInPassword"
+                    invalid: sheet.model.fieldsRefused
                     placeholderText: qsTr("Password")
                     echoMode: TextInput.Password
                     // Small bullets a little apart: the default disc is nearly as tall as the field's
@@ -173,6 +194,7 @@ Popup {
                 }
                 SheetField {
                     objectName: "signInCode"
+                    invalid: sheet.model.fieldsRefused
                     visible: sheet.model.creating
                     placeholderText: qsTr("Signup code")
                     text: sheet.model.inviteCode
@@ -180,26 +202,10 @@ Popup {
                 }
             }
 
-            Rectangle {
+            ErrorLine {
                 objectName: "signInError"
-                visible: sheet.model.error.length > 0
                 Layout.fillWidth: true
-                implicitHeight: errorText.implicitHeight + 16
-                radius: 10
-                color: Qt.rgba(0, 0, 0, 0.18)
-                Text {
-                    id: errorText
-                    x: 14
-                    y: 8
-                    width: parent.width - 28
-                    wrapMode: Text.Wrap
-                    horizontalAlignment: Text.AlignHCenter
-                    text: sheet.model.error
-                    textFormat: Text.PlainText
-                    font.pixelSize: 12
-                    font.weight: Font.Medium
-                    color: "white"
-                }
+                text: sheet.model.error
             }
 
             Button {
@@ -264,9 +270,10 @@ Popup {
                 Layout.rightMargin: 30
                 wrapMode: Text.Wrap
                 horizontalAlignment: Text.AlignHCenter
+                objectName: "signInPrivacy"
                 text: qsTr("Your account keeps your machines in a private space. Your password is sent once over an encrypted connection and kept only as a one-way hash.")
                 textFormat: Text.PlainText
-                font.pixelSize: 11
+                font.pixelSize: Look.caption
                 color: Qt.rgba(1, 1, 1, 0.85)
             }
         }

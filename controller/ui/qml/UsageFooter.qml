@@ -1,5 +1,6 @@
 import QtQuick
 import Dovrel.Controller
+import Dovrel.Look
 
 // The strip under the cards: tokens received so far (one per MiB) and that use is free in the beta.
 Item {

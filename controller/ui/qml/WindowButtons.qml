@@ -3,6 +3,7 @@ import QtQuick
 import QtQuick.Controls
 import QtQuick.Window
 import Dovrel.Controller
+import Dovrel.Look
 
 // The window's own buttons, in the trailing corner of its title area: minimise, maximise (restore once
 // maximised) and close, round, in the program's colours, each lighter under the pointer and darker

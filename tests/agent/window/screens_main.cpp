@@ -85,6 +85,13 @@ int main(int argc, char** argv) {
              w.vm->setAcctPassword("correct horse");
              w.vm->setAcctInvite("WELCOME");
          }},
+        // The account service refused what was typed: the error under the form, the fields marked.
+        {"account-error", Scene::unpaired,
+         [](TestWindow& w) {
+             w.vm->setAcctName("ana@studio");
+             w.vm->setAcctPassword("not the one");
+             w.model.setAccountError("Wrong account name or password.");
+         }},
         {"account-busy", Scene::unpaired,
          [](TestWindow& w) {
              w.vm->setAcctName("ana@studio");

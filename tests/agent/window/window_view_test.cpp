@@ -7,6 +7,7 @@
 #include <QColor>
 
 #include "../../support/FakeScheduler.h"
+#include "../../support/Unseen.h"
 #include "WindowTestSupport.h"
 
 using namespace dovrel;
@@ -30,6 +31,12 @@ struct Window : TestWindow {
     bool shown(const char* name) { return at(name) && at(name)->isVisible(); }
     QString text(const char* name) { return at(name) ? at(name)->property("text").toString() : QString(); }
     void click(const char* name) { QMetaObject::invokeMethod(at(name), "clicked"); }
+    QColor colour(const char* name) { return at(name)->property("color").value<QColor>(); }
+    // A colour of the window's palette.
+    QColor themed(const char* name) {
+        auto* theme = view->rootObject()->property("theme").value<QObject*>();
+        return theme ? theme->property(name).value<QColor>() : QColor();
+    }
 };
 
 } // namespace
@@ -39,7 +46,7 @@ TEST(AgentWindowView, BeforeStartUpTheQrEncodesThePlaceholderAndTheCodeGroupShow
     EXPECT_EQ(w.text("qrCode"), "------");
     EXPECT_EQ(w.text("bigPairingCode"), "------");
     EXPECT_EQ(w.text("statusText"), "Starting…");
-    EXPECT_EQ(w.at("statusDot")->property("color").value<QColor>(), QColor("#f08a00"));
+    EXPECT_EQ(w.colour("statusDot"), w.themed("warnMark"));
 }
 
 TEST(AgentWindowView, AShareCodeReplacesThePairingCodeGroupAndAnEmptyNoteKeepsItsLine) {
@@ -106,14 +113,14 @@ TEST(AgentWindowView, TheAccountButtonNeedsThreeAndEightCharactersAndPassesWhatW
     w.vm->setAcctPassword("12345678");
     EXPECT_FALSE(w.at("accountSubmit")->isEnabled());
     // A button that would do nothing does not look like one that would.
-    const auto fill = [&] { return w.at("accountSubmitFill")->property("color").value<QColor>(); };
-    EXPECT_NE(fill(), QColor("#0c855d"));
+    const auto fill = [&] { return w.colour("accountSubmitFill"); };
+    EXPECT_NE(fill(), w.themed("accent"));
     w.vm->setAcctName("ana");
     w.vm->setAcctPassword("1234567");
     EXPECT_FALSE(w.at("accountSubmit")->isEnabled());
     w.vm->setAcctPassword("        "); // eight spaces: nothing is trimmed
     EXPECT_TRUE(w.at("accountSubmit")->isEnabled());
-    EXPECT_EQ(fill(), QColor("#0c855d"));
+    EXPECT_EQ(fill(), w.themed("accent"));
     w.vm->setAcctName("👩🏽‍💻ab"); // one character of seven code points, and two more
     EXPECT_TRUE(w.at("accountSubmit")->isEnabled());
     w.vm->setAcctName("👩🏽‍💻a");
@@ -144,6 +151,7 @@ TEST(AgentWindowView, SignedInShowsTheAccountVerbatimAndErrorsUnderEitherForm) {
     EXPECT_EQ(w.text("accountName"), "ana@studio");
     w.model.setAccountError("The account service did not answer.");
     EXPECT_TRUE(w.shown("accountError"));
+    EXPECT_FALSE(w.vm->accountFieldsInvalid()) << "no field of the hidden form is concerned";
     w.model.setAccountBusy(true);
     EXPECT_FALSE(w.at("signOut")->isEnabled());
     w.model.setAccountBusy(false);
@@ -152,6 +160,11 @@ TEST(AgentWindowView, SignedInShowsTheAccountVerbatimAndErrorsUnderEitherForm) {
     w.model.setAccount("");
     EXPECT_TRUE(w.shown("signInForm"));
     EXPECT_TRUE(w.shown("accountError"));
+    // Under the form, the error marks the fields whose words it refused.
+    EXPECT_TRUE(w.at("acctName")->property("invalid").toBool());
+    EXPECT_TRUE(w.at("acctPassword")->property("invalid").toBool());
+    EXPECT_EQ(w.at("acctNameEdge")->property("border").value<QObject*>()->property("color").value<QColor>(),
+              w.themed("error"));
 }
 
 TEST(AgentWindowView, SharingTextsLifetimeAndTheConfirmationBeforeCancellingEverything) {
@@ -201,7 +214,7 @@ TEST(AgentWindowView, DisconnectShowsForAClientOrVideoAndAnErrorHidesANotice) {
     w.model.setVideoFps(0);
     w.model.setConnectedClient("Ana's phone");
     EXPECT_TRUE(w.shown("disconnect"));
-    EXPECT_EQ(w.at("statusDot")->property("color").value<QColor>(), QColor("#28a745"));
+    EXPECT_EQ(w.colour("statusDot"), w.themed("goodInk"));
     // The connected status is read whole, on a second line where the window is too narrow for one.
     w.model.setStatusText("Connected - your device is controlling this computer");
     EXPECT_FALSE(w.at("statusText")->property("truncated").toBool());
@@ -211,7 +224,9 @@ TEST(AgentWindowView, DisconnectShowsForAClientOrVideoAndAnErrorHidesANotice) {
     w.model.setGrantNotice("A fresh code was issued.");
     EXPECT_EQ(w.text("sharingMessage"), "A fresh code was issued.");
     w.model.setGrantError("Sign in first.");
-    EXPECT_EQ(w.text("sharingMessage"), "Sign in first.");
+    EXPECT_FALSE(w.shown("sharingMessage"));
+    EXPECT_TRUE(w.shown("sharingError")) << "an error says itself as every error does";
+    EXPECT_EQ(w.text("sharingError"), "Sign in first.");
     EXPECT_TRUE(w.vm->sharingMessageIsError());
 }
 
@@ -319,6 +334,18 @@ TEST(AgentWindowView, QuitAsksTheApplicationToEnd) {
     ASSERT_NE(content, nullptr);
     QQuickItem* quit = w.at("quit");
     EXPECT_LE(quit->mapToItem(content, QPointF(0, quit->height())).y(), flickable->property("contentHeight").toReal());
+}
+
+TEST(AgentWindowView, EveryErrorAndTheFieldsItConcernsShowWholeInTheWindowAsItOpens) {
+    Window w(Scene::permissionMissing); // the account refused what was typed
+    w.model.setGrantError("Sign this computer in to an account first: codes belong to an account.");
+    w.view->show();
+    w.view->grabWindow(); // lays out and draws the window once
+    QQuickItem* column = w.at("scroll");
+    for (const char* name :
+         {"acctName", "acctPassword", "accountSubmit", "accountError", "newGrant", "cancelAll", "sharingError", "quit"})
+        for (const std::string& why : unseen(w.at(name), {}, column))
+            ADD_FAILURE() << why;
 }
 
 namespace {

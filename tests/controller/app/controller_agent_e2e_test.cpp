@@ -42,6 +42,7 @@
 #include "controller/ui/SessionViewModel.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
+Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)
 
 using namespace std::chrono_literals;
 using dovrel::test::ChildProcess;

@@ -39,6 +39,7 @@
 #include "tests/support/relay/RelayDouble.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
+Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)
 
 using namespace std::chrono_literals;
 using namespace dovrel::controller;

@@ -24,6 +24,7 @@
 #include "tests/support/accountapi/AccountApiDouble.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
+Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;

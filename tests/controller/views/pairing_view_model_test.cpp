@@ -92,6 +92,21 @@ TEST_F(PairingModelTest, TheBoxesMoveTheFocusAndClaimOnlyWhenComplete) {
     EXPECT_EQ(http().sent.size(), 1u) << "one claim at a time";
 }
 
+// The boxes show an error only when the service refused the code they hold.
+TEST_F(PairingModelTest, OnlyARefusedCodeMarksTheBoxes) {
+    typeAndClaim();
+    answerClaim(404, {{"error", "That code has expired. Ask for a new one."}});
+    EXPECT_TRUE(model.codeRefused());
+    typeAndClaim();
+    EXPECT_FALSE(model.codeRefused()) << "a new claim clears it with the error";
+    http().sent.back().done({QString("Network is unreachable"), 0, {}});
+    EXPECT_EQ(model.shareError(), "Network is unreachable");
+    EXPECT_FALSE(model.codeRefused()) << "a claim that got no answer says nothing of the code";
+    typeAndClaim();
+    answerClaim(200, {{"payload", "https://example.com/"}});
+    EXPECT_FALSE(model.codeRefused());
+}
+
 TEST_F(PairingModelTest, AClaimSendsTheCodeAsItWasAtThePress) {
     typeAndClaim();
     model.editCodeA("zzzz");

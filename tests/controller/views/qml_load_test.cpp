@@ -25,6 +25,7 @@
 #include "runtime/Scheduler.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
+Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;

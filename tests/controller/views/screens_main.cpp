@@ -39,6 +39,7 @@
 #include "runtime/Scheduler.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
+Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;
@@ -369,6 +370,13 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     camera.shoot("signin-busy");
     services.http->answer(services.http->sent.size() - 1, 401, R"({"error":"Wrong account name or password."})");
     camera.shoot("signin-error");
+    // The tallest the sheet gets: creating an account, with the service's refusal.
+    signIn.setCreating(true);
+    signIn.setInviteCode("WELCOME");
+    signIn.submit();
+    services.http->answer(services.http->sent.size() - 1, 403, R"({"error":"That signup code is not valid."})");
+    camera.shoot("signin-create-error");
+    signIn.setCreating(false);
     signIn.setPassword("correct horse");
     signIn.submit();
     services.http->answer(services.http->sent.size() - 1, 200, R"({"account":"ada","token":"t0k3n"})");

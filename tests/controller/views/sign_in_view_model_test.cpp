@@ -134,6 +134,7 @@ TEST_F(SignInTest, SigningInSendsAnEmptyCodeAndARefusalKeepsTheFields) {
     ASSERT_NO_FATAL_FAILURE(submitAndWait());
     EXPECT_EQ(api.requests("/v1/signin").at(0).json().value("code"), "");
     EXPECT_EQ(model.error(), "Wrong account name or password.");
+    EXPECT_TRUE(model.fieldsRefused()) << "the fields show the refusal";
     EXPECT_EQ(model.password(), "wrong password");
     EXPECT_TRUE(secrets->written().empty());
     EXPECT_TRUE(target.sessions.empty());
@@ -142,6 +143,7 @@ TEST_F(SignInTest, SigningInSendsAnEmptyCodeAndARefusalKeepsTheFields) {
     EXPECT_FALSE(model.error().isEmpty()) << "editing does not clear the error";
     model.setCreating(true);
     EXPECT_TRUE(model.error().isEmpty()) << "switching modes does";
+    EXPECT_FALSE(model.fieldsRefused());
     model.setCreating(false);
     EXPECT_TRUE(model.error().isEmpty());
 

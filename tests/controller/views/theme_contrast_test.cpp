@@ -13,6 +13,7 @@
 #include "ViewTestSupport.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
+Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)
 
 using namespace dovrel::controller::test;
 
@@ -64,6 +65,13 @@ const std::vector<dovrel::test::ContrastCheck> checks = {
     {"sign-in segments", {"white"}, {{"brandTop", "white@0.16"}}},
     {"sign-in fields", {"white", "white@0.85"}, {{"brandTop", "white@0.1"}}},
     {"sign-in selected segment", {"brandInk"}, {{"brandAccent"}}},
+    // An error's words on its own ground, wherever the line stands; its mark there; the edge of the
+    // field it concerns on a card, and on the sign-in sheet's green.
+    {"error", {"errorInk"}, {{"errorGround"}}},
+    {"error mark", {"error"}, {{"errorGround"}}, 3},
+    {"error edge", {"error"}, on({"card", "well"}), 3},
+    {"sign-in error edge", {"errorDark"}, {{"brandTop", "white@0.1"}, {"brandBottom", "white@0.1"}}, 3},
+    {"error mark over the picture", {"errorDark"}, {{"white", "material"}, {"black", "material"}}, 3},
 };
 
 class ThemeContrast : public ::testing::TestWithParam<bool> {};

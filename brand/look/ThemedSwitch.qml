@@ -1,11 +1,13 @@
 import QtQuick
-import QtQuick.Controls
-import Dovrel.Controller
+import QtQuick.Controls.Basic
 
 // An on/off switch that reads the right way round: on is the accent green with the knob at the right,
-// off a dim track with the knob at the left.
+// off a dim track with the knob at the left. Over the remote picture (and the panels that stay dark)
+// the off track keeps its dark colours in either appearance.
 Switch {
     id: control
+    property bool overPicture: false
+    readonly property bool darkGround: control.overPicture || Look.dark
     padding: 0
     spacing: 0
     implicitWidth: 40
@@ -16,13 +18,13 @@ Switch {
         x: control.leftPadding
         y: (control.height - height) / 2
         radius: height / 2
-        color: control.checked ? Theme.accent : Qt.rgba(1, 1, 1, 0.16)
-        border.color: control.checked ? "transparent" : Qt.rgba(1, 1, 1, 0.28)
+        color: control.checked ? Look.accent : control.darkGround ? Qt.rgba(1, 1, 1, 0.16) : Qt.rgba(0, 0, 0, 0.12)
+        border.color: control.checked ? "transparent" : control.darkGround ? Qt.rgba(1, 1, 1, 0.28) : Qt.rgba(0, 0, 0, 0.16)
         border.width: 1
         opacity: control.enabled ? 1 : 0.5
         Behavior on color {
             ColorAnimation {
-                duration: Theme.springMs
+                duration: Look.springMs
             }
         }
         Rectangle {
@@ -32,10 +34,12 @@ Switch {
             y: 2
             x: control.checked ? parent.width - width - 2 : 2
             color: "white"
+            border.color: Qt.rgba(0, 0, 0, control.darkGround ? 0 : 0.12)
+            border.width: 1
             Behavior on x {
                 NumberAnimation {
-                    duration: Theme.springMs
-                    easing.type: Theme.springEasing
+                    duration: Look.springMs
+                    easing.type: Look.springEasing
                 }
             }
         }
