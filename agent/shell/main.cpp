@@ -29,13 +29,13 @@
 #include "agent/shell/DesktopBackend.h"
 #include "agent/shell/LinuxSampler.h"
 #include "agent/shell/SelfCheck.h"
-#include "agent/shell/SessionEnd.h"
 #include "agent/shell/ShowWindowChannel.h"
 #include "agent/shell/SingleInstance.h"
 #include "agent/shell/Supervisor.h"
 #include "agent/shell/TrayItem.h"
 #include "brand/InterfaceFont.h"
 #include "runtime/StopSignal.h"
+#include "runtime/session/SessionEnd.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;
@@ -184,7 +184,11 @@ int main(int argc, char** argv) {
             print("• " + what + " — stopping: closing the session and removing unfinished files");
             app->quit();
         },
-        [&graph] { graph.stopAgent(); });
+        [&graph](const std::string& what) {
+            print("• " + what + " — stopping: closing the session and removing unfinished files");
+            graph.stopAgent();
+            print("• agent stopped");
+        });
 
     // The face goes before the agent: a window hidden as it is destroyed still tells the agent that the
     // pairing code left the screen, and nothing may reach for the agent once it is taken down.

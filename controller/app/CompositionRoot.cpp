@@ -8,6 +8,7 @@
 
 #include "controller/app/EnvironmentPorts.h"
 #include "controller/app/WindowSnapshots.h"
+#include "controller/client/ClientCore.h"
 #include "controller/client/ClipboardBinding.h"
 #include "controller/client/ClipboardFileHost.h"
 #include "controller/client/ClipboardTextSync.h"
@@ -77,6 +78,10 @@ CompositionRoot::~CompositionRoot() {
     receiveFolder_.reset();
     transfers_.reset();
     clipboard_.reset();
+}
+
+void CompositionRoot::closeSessionNow() {
+    if (client_) client_->runOnClientThread([](ClientCore& core) { core.disconnect(); });
 }
 
 QQuickWindow* CompositionRoot::window() const {

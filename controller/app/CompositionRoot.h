@@ -63,6 +63,10 @@ public:
 
     // Shows the window. False, with the reason in `error`, when the settings or the QML cannot be used.
     bool start(std::string& error);
+    // For a program ending where it stands, its display gone and its event loop never to turn again: the
+    // session, when one stands, is told goodbye and its links are closed, waited for on the client
+    // thread; nothing else is taken down, nothing that draws is touched. Any thread but the client's.
+    void closeSessionNow();
 
     QQuickWindow* window() const;
     WEXClient& client() { return *client_; }

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include <QGuiApplication>
@@ -10,6 +11,7 @@
 #include "controller/platform/ClientLog.h"
 #include "controller/ui/VideoSurfaceItem.h"
 #include "runtime/StopSignal.h"
+#include "runtime/session/SessionEnd.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
 Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)
@@ -24,9 +26,24 @@ int main(int argc, char** argv) {
     QQuickStyle::setStyle(QStringLiteral("Basic"));
     dovrel::brand::useInterfaceFont();
 
-    dovrel::controller::CompositionRoot root({QGuiApplication::arguments(), {}, nullptr});
+    auto root = std::make_unique<dovrel::controller::CompositionRoot>(
+        dovrel::controller::CompositionRoot::Options{QGuiApplication::arguments(), {}, nullptr});
+    // The end of the desktop session is an ordinary stop too. The bus going away ends the loop; the
+    // display going away leaves no loop to return to, and no window that can be taken down: the session
+    // is closed and the process ends there. It watches from before the window is shown until the graph
+    // is gone.
+    const dovrel::SessionEnd sessionEnd(
+        [&app](const std::string& what) {
+            dovrel::controller::clientLog(what + " — closing the session and quitting");
+            app.quit();
+        },
+        [&root](const std::string& what) {
+            dovrel::controller::clientLog(what + " — closing the session and quitting");
+            // Null while the graph is being taken down.
+            if (root) root->closeSessionNow();
+        });
     std::string error;
-    if (!root.start(error)) {
+    if (!root->start(error)) {
         std::fprintf(stderr, "[dovrel] DovrelController cannot start: %s\n", error.c_str());
         return 1;
     }
@@ -36,5 +53,7 @@ int main(int argc, char** argv) {
         dovrel::controller::clientLog(std::string(name) + " — closing the session and quitting");
         app.quit();
     });
-    return QGuiApplication::exec();
+    const int status = QGuiApplication::exec();
+    root.reset();
+    return status;
 }
