@@ -154,9 +154,23 @@ Rectangle {
         word: screen.session.pillWord
         connected: screen.session.connected
         reconnecting: screen.session.reconnecting
-        latencyMs: screen.session.latencyMs
-        latencyBand: screen.session.latencyBand
-        fps: screen.session.fps
+        // Its figures change every second; while it is away they wait, since any change to an item, seen
+        // or not, has the whole window drawn again.
+        Binding on latencyMs {
+            when: screen.hud.bright
+            value: screen.session.latencyMs
+            restoreMode: Binding.RestoreNone
+        }
+        Binding on latencyBand {
+            when: screen.hud.bright
+            value: screen.session.latencyBand
+            restoreMode: Binding.RestoreNone
+        }
+        Binding on fps {
+            when: screen.hud.bright
+            value: screen.session.fps
+            restoreMode: Binding.RestoreNone
+        }
         expanded: screen.hud.wheelOpen
         // At rest it leaves with the top row, leaving the remote screen's dock clear.
         opacity: screen.hud.bright ? 1 : 0
