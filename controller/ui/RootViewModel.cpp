@@ -259,8 +259,8 @@ void RootViewModel::phaseChanged() {
         } else if (automatic_ && openingSession_) {
             // Waiting on the deck would look like nothing happened.
             setRoute(Route::Pairing);
-            addNotice(tr("That computer does not know this one yet. Paste its pairing link here, or start "
-                         "DOVRELÆ again with -pairingCode and the code its window shows."));
+            addNotice(tr("That computer does not know this one yet. Paste its pairing link here, or type its "
+                         "address and the code its window shows under Set up by hand."));
         }
         break;
     case PhaseKind::connected:

@@ -105,7 +105,7 @@ Pane {
             SectionCard { PairingBlock { vm: root.vm; theme: root.theme } }
             SectionCard { AccountSection { vm: root.vm; theme: root.theme } }
             SectionCard { SharingSection { vm: root.vm; theme: root.theme } }
-            SectionCard { DeviceRows { vm: root.vm; theme: root.theme } }
+            SectionCard { DeviceRows { objectName: "deviceRows"; vm: root.vm; theme: root.theme } }
             SectionCard { WakeSection { vm: root.vm; theme: root.theme } }
             SectionCard {
                 UnattendedSection { objectName: "unattended"; checker: root.vm.readiness; theme: root.theme }

@@ -135,7 +135,7 @@ ColumnLayout {
         Caption {
             theme: block.theme
             horizontalAlignment: Text.AlignHCenter
-            text: qsTr("In DOVRELÆ on the other computer, paste this computer's pairing link (Set up by hand ▸ Copy pairing link), or scan the QR code with a phone.")
+            text: qsTr("In DOVRELÆ on the other computer, paste this computer's pairing link or type its network address and this code (Set up by hand shows them), or scan the QR code with a phone.")
         }
     }
 

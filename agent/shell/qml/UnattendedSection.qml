@@ -11,13 +11,31 @@ ColumnLayout {
     spacing: 8
     Layout.fillWidth: true
 
-    RowLayout {
-        spacing: 8
+    // The heading, and the readiness badge in its trailing corner. The title wraps in the room the badge
+    // leaves; the mark and the badge stand level with its first line. Anchored rather than in a row
+    // layout: a row layout keeps a wrapped title's first height after the title has room for one line.
+    Item {
         Layout.fillWidth: true
         Layout.bottomMargin: 2
-        Symbol { name: "lock.laptop"; color: section.theme.accentInk; size: 16 }
+        implicitWidth: title.anchors.leftMargin + title.implicitWidth + title.anchors.rightMargin + badge.implicitWidth
+        implicitHeight: title.implicitHeight
+
+        Symbol {
+            anchors.left: parent.left
+            y: (title.firstLine - height) / 2
+            name: "lock.laptop"
+            color: section.theme.accentInk
+            size: 16
+        }
         Label {
-            Layout.fillWidth: true
+            id: title
+            objectName: "readinessTitle"
+            // The height of one line, for the mark and the badge beside the first.
+            readonly property real firstLine: lineCount > 0 ? implicitHeight / lineCount : implicitHeight
+            anchors.left: parent.left
+            anchors.leftMargin: 24
+            anchors.right: badge.left
+            anchors.rightMargin: 8
             wrapMode: Text.Wrap
             text: qsTr("Locked-room / unattended")
             textFormat: Text.PlainText
@@ -25,19 +43,26 @@ ColumnLayout {
             font.pixelSize: section.theme.headline
             font.weight: Font.DemiBold
         }
-        Rectangle {
-            objectName: "readinessDot"
-            implicitWidth: 8
-            implicitHeight: 8
-            radius: 4
-            color: section.checker.ready ? section.theme.goodInk : section.theme.warnMark
-        }
-        Label {
-            objectName: "readinessBadge"
-            text: section.checker.badge
-            textFormat: Text.PlainText
-            color: section.checker.ready ? section.theme.goodInk : section.theme.warnInk
-            font.pixelSize: section.theme.detail
+        Row {
+            id: badge
+            anchors.right: parent.right
+            y: (title.firstLine - height) / 2
+            spacing: 8
+            Rectangle {
+                objectName: "readinessDot"
+                anchors.verticalCenter: parent.verticalCenter
+                width: 8
+                height: 8
+                radius: 4
+                color: section.checker.ready ? section.theme.goodInk : section.theme.warnMark
+            }
+            Label {
+                objectName: "readinessBadge"
+                text: section.checker.badge
+                textFormat: Text.PlainText
+                color: section.checker.ready ? section.theme.goodInk : section.theme.warnInk
+                font.pixelSize: section.theme.detail
+            }
         }
     }
     Caption {

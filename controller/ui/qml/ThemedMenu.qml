@@ -24,5 +24,12 @@ Menu {
         color: menu.palette.window
         border.color: menu.palette.dark
         border.width: 1
+        // Raised off the page like the dialogs and the display picker.
+        Shadow {
+            blur: 14
+            offsetY: 4
+            corner: 10
+            color: Qt.rgba(0, 0, 0, menu.darkGround ? 0.4 : 0.22)
+        }
     }
 }

@@ -8,6 +8,7 @@
 
 #include "../../support/ChildProcess.h"
 #include "../../support/FakeScheduler.h"
+#include "../../support/Unseen.h"
 #include "../shell/ShellTestSupport.h"
 #include "WindowTestSupport.h"
 #include "agent/shell/UnattendedChecks.h"
@@ -268,6 +269,18 @@ TEST(UnattendedSection, RowsBadgeCommandsAndFooterOnTheWindow) {
     QMetaObject::invokeMethod(item(*view, "recheck"), "clicked");
     readiness.checker.waitForChecks();
     ASSERT_TRUE(waitFor([&] { return text("readinessBadge") == "Ready"; }));
+    // The longer badge leaves the title less room: the title wraps, and the badge stays on the card,
+    // level with the title's first line.
+    view->show();
+    view->grabWindow();
+    for (const char* name : {"readinessBadge", "readinessDot", "readinessTitle"})
+        for (const std::string& why : unseen(item(*view, name), {}, item(*view, "unattended")))
+            ADD_FAILURE() << why;
+    QQuickItem* title = item(*view, "readinessTitle");
+    QQuickItem* badge = item(*view, "readinessBadge");
+    const qreal firstLine = title->property("implicitHeight").toReal() / title->property("lineCount").toInt();
+    EXPECT_NEAR(badge->mapToScene(QPointF(0, badge->height() / 2)).y(),
+                title->mapToScene(QPointF(0, firstLine / 2)).y(), 1.5);
     EXPECT_EQ(item(*view, "powerRowMark")->property("name").toString(), "info");
     EXPECT_TRUE(text("powerRowDetail").contains("BIOS/UEFI"));
     EXPECT_FALSE(shown("sleepRowCommand0"));

@@ -287,6 +287,13 @@ TEST(AgentWindowView, OnGnomesWaylandSessionTheRowsSpeakOfGnomeAndAMissingClipbo
     EXPECT_TRUE(w.shown("clipboardRow"));
     EXPECT_EQ(w.text("clipboardRowTitle"), "Clipboard text through GNOME");
     EXPECT_EQ(w.at("clipboardRowMark")->property("name").toString(), "warning");
+    // The longest title and its action both stay on their card.
+    w.view->show();
+    ASSERT_TRUE(waitFor([&] { return w.at("clipboardRow")->y() > 0; })) << "the rows laid out again";
+    w.view->grabWindow();
+    for (const char* name : {"clipboardRowTitle", "clipboardRowEnable"})
+        for (const std::string& why : unseen(w.at(name), {}, w.at("deviceRows")))
+            ADD_FAILURE() << why;
     // Nothing to run fixes it: the hint shows without a command line.
     w.click("clipboardRowEnable");
     EXPECT_TRUE(w.shown("clipboardRowFix"));
