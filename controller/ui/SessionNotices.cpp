@@ -20,9 +20,15 @@ QString SessionNotices::text() const {
     return agentError_.value_or(QString());
 }
 
-void SessionNotices::setLocalNotice(const std::optional<QString>& notice) {
-    if (notice == local_) return;
+bool SessionNotices::error() const {
+    if (away_ || secure_) return false;
+    return local_ ? localTone_ == Tone::refusal : agentError_.has_value();
+}
+
+void SessionNotices::setLocalNotice(const std::optional<QString>& notice, Tone tone) {
+    if (notice == local_ && tone == localTone_) return;
     local_ = notice;
+    localTone_ = tone;
     emit changed();
     scheduleClear();
 }

@@ -26,6 +26,7 @@ class SessionNotices : public QObject {
     Q_PROPERTY(bool shown READ shown NOTIFY changed)
     Q_PROPERTY(bool secureScreen READ secureScreen NOTIFY changed)
     Q_PROPERTY(bool offersEnd READ offersEnd NOTIFY changed)
+    Q_PROPERTY(bool error READ error NOTIFY changed)
 
 public:
     static constexpr auto clearAfter = std::chrono::milliseconds(7000);
@@ -38,9 +39,13 @@ public:
     bool secureScreen() const { return secure_ && !away_; }
     // The banner says why the session cannot go on, and offers to end it.
     bool offersEnd() const { return away_.has_value(); }
+    // What the banner says is something that went wrong (the agent's error, a request the window
+    // refused), rather than news such as a file that arrived.
+    bool error() const;
     const std::optional<QString>& localNotice() const { return local_; }
 
-    void setLocalNotice(const std::optional<QString>& notice);
+    enum class Tone { news, refusal };
+    void setLocalNotice(const std::optional<QString>& notice, Tone tone = Tone::news);
     // The agent's last error as the client now publishes it.
     void setAgentError(const std::optional<QString>& error);
     void setSecureScreen(bool on);
@@ -62,6 +67,7 @@ private:
 
     Scheduler& clock_;
     std::optional<QString> local_;
+    Tone localTone_ = Tone::news;
     std::optional<QString> agentError_;
     bool secure_ = false;
     std::optional<QString> away_;

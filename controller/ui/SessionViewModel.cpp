@@ -274,7 +274,7 @@ void SessionViewModel::runCommand(WheelCommand command) {
 bool SessionViewModel::refusedWithoutFullControl(const QString& notice) {
     const auto& stat = client_->deckStat();
     if (!client_->targetIsWindows() || !stat || (stat->flags & 0x02) != 0) return false;
-    notices_.setLocalNotice(notice);
+    notices_.setLocalNotice(notice, SessionNotices::Tone::refusal);
     return true;
 }
 

@@ -61,21 +61,22 @@ Item {
             y: 10
             width: parent.width - 28
             spacing: 10
-            // An error (the window's own, or the agent's) carries the error's mark, as every error does.
+            // An error (a request the window refused, or the agent's) carries the error's mark, as every error
+            // does; news (a file that arrived, the screen put to rest) a check.
             Item {
                 id: noticeGlyph
                 width: 15
                 height: 15
                 Symbol {
                     objectName: "noticeSymbol"
-                    visible: banner.away || banner.secure
-                    name: banner.away ? "app.slash" : "lock.shield.fill"
+                    visible: !banner.notices.error
+                    name: banner.away ? "app.slash" : banner.secure ? "lock.shield.fill" : "checkmark"
                     size: 15
                     color: banner.away ? Theme.warn : Theme.accent
                 }
                 ErrorMark {
                     objectName: "noticeErrorMark"
-                    visible: !banner.away && !banner.secure
+                    visible: banner.notices.error
                     size: 15
                     color: Look.errorDark
                 }

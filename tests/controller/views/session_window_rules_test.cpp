@@ -204,8 +204,14 @@ TEST(SessionNoticesTest, TheSecureScreenComesFirstThenTheLocalNoticeThenTheAgent
     EXPECT_FALSE(notices.shown());
     notices.setAgentError(QString("Disk full"));
     EXPECT_EQ(notices.text(), "Disk full");
+    EXPECT_TRUE(notices.error());
+    // News over an error is not shown as one; a refusal is.
     notices.setLocalNotice(QString("Screen off."));
     EXPECT_EQ(notices.text(), "Screen off.");
+    EXPECT_FALSE(notices.error());
+    notices.setLocalNotice(QString("Screen off."), SessionNotices::Tone::refusal);
+    EXPECT_TRUE(notices.error());
+    notices.setLocalNotice(QString("Screen off."));
     notices.setSecureScreen(true);
     EXPECT_TRUE(notices.text().startsWith("Windows is showing a secure screen"));
     // A tap does nothing to the secure-screen warning.
