@@ -48,10 +48,10 @@ void RootViewModel::tellIdentityProblem() {
         return;
     }
     identityProblemWaiting_ = false;
-    ask(Alert::Keychain, {}, tr("The keychain could not be read"),
-        tr("DOVRELÆ could not read this computer's identity from the keychain (%1). Until it can, machines "
-           "you paired ask for their pairing code again; nothing in the keychain was changed. Unlock the "
-           "keychain, then restart DOVRELÆ.")
+    ask(Alert::Keychain, {}, tr("The keyring could not be read"),
+        tr("DOVRELÆ could not read this computer's identity from the keyring (%1). Until it can, machines "
+           "you paired ask for their pairing code again; nothing in the keyring was changed. Unlock the "
+           "keyring, then restart DOVRELÆ.")
             .arg(*problem),
         tr("OK"));
 }
