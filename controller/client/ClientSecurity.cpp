@@ -60,7 +60,7 @@ ClientSecurity::IdentityLoad ClientSecurity::loadIdentity(UserDefaults& defaults
         const int code = stored.outcome == SecretRead::Outcome::failed ? stored.code : -25300;
         identityLog("identity unreadable (OSStatus " + std::to_string(code) +
                     ") - throwaway key for this launch, nothing overwritten");
-        std::string why = missingButKnown ? std::string("the keychain gave no identity") : stored.message;
+        std::string why = missingButKnown ? std::string("the keyring gave no identity") : stored.message;
         if (why.empty()) why = "error " + std::to_string(code);
         return {wex::DeviceIdentity(), false, std::move(why)};
     }

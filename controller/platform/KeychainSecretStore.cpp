@@ -122,7 +122,7 @@ bool KeychainSecretStore::keychainServiceAvailable() {
 
 bool KeychainSecretStore::available() {
     if (availability_ < 0) availability_ = keychainServiceAvailable() ? 1 : 0;
-    if (availability_ == 0) noteFallback("no keychain service on the session bus");
+    if (availability_ == 0) noteFallback("no keyring service on the session bus");
     return availability_ == 1;
 }
 
@@ -138,7 +138,7 @@ SecretRead KeychainSecretStore::read(std::string_view service, std::string_view 
     if (available()) {
         const auto r = runJob<QKeychain::ReadPasswordJob>(service, account, timeout_);
         if (!r.finished)
-            fromKeychain = SecretRead::failed(timedOutCode, "the keychain did not answer");
+            fromKeychain = SecretRead::failed(timedOutCode, "the keyring did not answer");
         else if (r.error == QKeychain::NoError)
             return SecretRead::found(wex::Bytes(r.data.begin(), r.data.end()));
         else if (r.error != QKeychain::EntryNotFound)
@@ -160,8 +160,8 @@ SecretWrite KeychainSecretStore::write(std::string_view service, std::string_vie
             fallback_->remove(service, account);
             return {true, 0, {}};
         }
-        noteFallback(r.finished ? "the keychain refused to store an item (" + r.message.toStdString() + ")"
-                                : std::string("the keychain did not answer"));
+        noteFallback(r.finished ? "the keyring refused to store an item (" + r.message.toStdString() + ")"
+                                : std::string("the keyring did not answer"));
     }
     return fallback_->write(service, account, data);
 }

@@ -71,7 +71,7 @@ TEST(KeychainSecretStore, WithoutASessionBusEverythingGoesToTheFileFallback) {
     ::testing::internal::CaptureStderr();
     ASSERT_TRUE(store.write("svc", "acct", wex::Bytes{1, 2, 3}).ok);
     const std::string log = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("[dovrel] secrets: no keychain service on the session bus"), std::string::npos);
+    EXPECT_NE(log.find("[dovrel] secrets: no keyring service on the session bus"), std::string::npos);
     EXPECT_EQ(modeOf(files->itemPath("svc", "acct")), 0600u);
     EXPECT_EQ(store.read("svc", "acct").data, (wex::Bytes{1, 2, 3}));
     EXPECT_TRUE(store.remove("svc", "acct"));

@@ -143,10 +143,10 @@ TEST(RootViewModelTest, EndingTheSessionDisconnectsAndKeepsTheLastMachine) {
 
 TEST(RootViewModelTest, AnIdentityTheKeychainCouldNotGiveBackIsToldAsANotice) {
     Root r({});
-    r.session.problem = QStringLiteral("the keychain did not answer");
+    r.session.problem = QStringLiteral("the keyring did not answer");
     emit r.session.identityProblemChanged();
     EXPECT_EQ(r.model.alert(), RootViewModel::Alert::Keychain);
-    EXPECT_TRUE(r.model.alertText().contains("(the keychain did not answer)"));
+    EXPECT_TRUE(r.model.alertText().contains("(the keyring did not answer)"));
     EXPECT_EQ(r.model.alertConfirm(), "OK");
     r.model.answerAlert(true);
     EXPECT_EQ(r.model.alert(), RootViewModel::Alert::None);

@@ -354,7 +354,7 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     root.renameRequested(1);
     camera.shoot("alert-rename");
     root.answerAlert(false);
-    session.problem = QStringLiteral("the keychain did not answer");
+    session.problem = QStringLiteral("the keyring did not answer");
     emit session.identityProblemChanged();
     camera.shoot("alert-keychain");
     root.answerAlert(true);
