@@ -400,7 +400,7 @@ TEST(AgentHandshake, ANewcomerReplacesAnUnauthenticatedClientAndItsLateEventsAre
     // Half a frame sits in the first connection's buffer.
     const wex::Bytes hello = wex::buildFrame(wex::Stream::control, 1, 0, {}, wex::Bytes(90, 0x41));
     first.sendRaw(wex::ByteView(hello).first(20));
-    h.settle();
+    ASSERT_TRUE(h.log.waitFor("• TCP from 127.0.0.1 — awaiting handshake")); // the agent has read them
     ASSERT_TRUE(h.connect(paired));
     EXPECT_TRUE(first.closedByAgent());
     first.close();
