@@ -196,6 +196,11 @@ void ClientCore::handleAuthFail(wex::ByteView payload) {
     if (unpair_.dialled(watchdogs_.attempt())) {
         haltReconnect();
         watchdogs_.stopHandshake();
+        if (fail.refusal == Machine::Refusal::busy) {
+            clientLog("unpair: the agent is still in a session — dialling again");
+            unpair_.busy();
+            return;
+        }
         unpairCannotTell("the agent refused this computer's key");
         return;
     }

@@ -9,6 +9,7 @@ using namespace std::chrono_literals;
 
 namespace {
 constexpr auto unpairTimeout = 15s;
+constexpr auto busyRetry = 1s;
 } // namespace
 
 UnpairFlow::UnpairFlow(Host& host, ClientSecurity& security, Scheduler& clock)
@@ -24,7 +25,7 @@ void UnpairFlow::start(const UnpairTarget& target, std::function<void(bool)> don
     }
     // An earlier unpair still waiting for its machine ends here, as any other connect would end it.
     cancel();
-    pending_ = Pending{room, 0, std::move(done)};
+    pending_ = Pending{target, room, 0, std::move(done)};
     pending_->attempt = host_.dialToUnpair(room, target.host, target.name, target.relay);
     // Any ending of this flow drops the timer, so when it fires the flow is still this one.
     timer_ = clock_.after(unpairTimeout, [this] {
@@ -67,10 +68,22 @@ void UnpairFlow::cancel() {
     finish(false);
 }
 
+void UnpairFlow::busy() {
+    thread_.check(__func__);
+    if (!pending_) return;
+    retry_ = clock_.after(busyRetry, [this] {
+        retry_.reset();
+        if (!pending_) return;
+        const UnpairTarget& t = pending_->target;
+        pending_->attempt = host_.dialToUnpair(pending_->room, t.host, t.name, t.relay);
+    });
+}
+
 void UnpairFlow::finish(bool told) {
     auto done = std::move(pending_->done);
     pending_.reset();
     timer_.reset();
+    retry_.reset();
     if (!done) return;
     host_.onMainThread([done = std::move(done), told] { done(told); });
 }

@@ -62,6 +62,9 @@ public:
     // Another connect ends a flow still waiting for its machine, and so does an attempt that cannot
     // tell it (refused, or answered by another agent): its key is forgotten even so.
     void cancel();
+    // The machine's agent is still in a session (most often the one this computer has just ended, whose
+    // close it has not yet seen): the flow dials it again a moment later, within its time limit.
+    void busy();
 
 private:
     void finish(bool told);
@@ -71,12 +74,14 @@ private:
     Scheduler& clock_;
     OwnerThread thread_;
     struct Pending {
+        UnpairTarget target;
         std::string room;
         uint64_t attempt = 0;
         std::function<void(bool)> done;
     };
     std::optional<Pending> pending_;
     std::unique_ptr<Timer> timer_;
+    std::unique_ptr<Timer> retry_;
 };
 
 } // namespace dovrel::controller

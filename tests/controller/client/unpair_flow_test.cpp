@@ -107,3 +107,26 @@ TEST_F(UnpairFlowTest, ItFollowsItsAttemptToTheRelayAndAnAttemptThatCannotTellEn
     EXPECT_EQ(results, std::vector<bool>{false});
     EXPECT_FALSE(security.trustedAgent(room));
 }
+
+TEST_F(UnpairFlowTest, ABusyAgentIsDialledAgainWithinTheLimitAndNeverAfterTheFlowEnds) {
+    security.trustAgent(wex::Bytes(32, 1), room);
+    start(room);
+    flow.busy(); // still ending the session this computer has just left
+    clock.advance(1s);
+    EXPECT_EQ(host.dialled.size(), 2u);
+    EXPECT_TRUE(flow.isFor(room, host.attempt));
+    flow.told();
+    host.runMainThread();
+    EXPECT_EQ(results, std::vector<bool>{true});
+
+    // Busy to the end: the limit still ends it, and a retry due after that dials nothing.
+    security.trustAgent(wex::Bytes(32, 1), room);
+    start(room);
+    clock.advance(14500ms);
+    flow.busy();
+    clock.advance(1s);
+    host.runMainThread();
+    EXPECT_EQ(results, (std::vector<bool>{true, false}));
+    clock.advance(5s);
+    EXPECT_EQ(host.dialled.size(), 3u);
+}
