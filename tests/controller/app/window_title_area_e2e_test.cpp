@@ -73,7 +73,9 @@ struct TitleAreaE2E : ::testing::Test {
             for (const uint32_t w : property(root, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW))
                 if (!window && property(w, "_NET_WM_PID", XCB_ATOM_CARDINAL) == std::vector{uint32_t(controller.pid())})
                     window = w;
-            return window && drawnAtItsSize();
+            // Shown by mutter (its WM_STATE says normal), so placed: a drag starts where the window stands.
+            return window && !property(window, "WM_STATE", XCB_ATOM_ANY).empty() &&
+                   property(window, "WM_STATE", XCB_ATOM_ANY)[0] == 1 && drawnAtItsSize();
         })) << dovrel::test::readFile(home.file("controller.out"));
     }
     void TearDown() override { xcb_disconnect(c); }
@@ -89,10 +91,15 @@ struct TitleAreaE2E : ::testing::Test {
         auto t = owned(xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, root, 0, 0), nullptr));
         return g && t ? Box{t->dst_x, t->dst_y, g->width, g->height} : Box{};
     }
-    // A screen pixel's red, green and blue, summed.
+    // The red, green and blue, summed, that the window drew at (x, y) on the screen. Read from the window
+    // itself: mutter, under load, can leave the screen showing a window's old picture after a resize it
+    // made on its own (a restore), although the window has drawn the new one.
     int brightness(int x, int y) {
-        auto r = owned(xcb_get_image_reply(
-            c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, int16_t(x), int16_t(y), 1, 1, ~0u), nullptr));
+        const Box b = box();
+        auto r = owned(xcb_get_image_reply(c,
+                                           xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, int16_t(x - b.x),
+                                                         int16_t(y - b.y), 1, 1, ~0u),
+                                           nullptr));
         const uint8_t* p = r ? xcb_get_image_data(r.get()) : nullptr;
         return p ? p[0] + p[1] + p[2] : 0;
     }
@@ -113,16 +120,20 @@ struct TitleAreaE2E : ::testing::Test {
     // Presses at (x, y) and moves past the drag distance; once the window manager holds the pointer
     // (its own cursor shows: "fleur", "right_side"…), moves on by (dx, dy) and lets go when `arrived`.
     // Then the window answers the pointer again: its maximise button lights up under it, and not after.
-    template <typename F> bool drag(int x, int y, int dx, int dy, F&& arrived) {
+    bool mutterHolds() {
+        auto r = owned(xcb_xfixes_get_cursor_image_and_name_reply(c, xcb_xfixes_get_cursor_image_and_name(c), nullptr));
+        const std::string name(xcb_xfixes_get_cursor_image_and_name_name(r.get()), r->nbytes);
+        return name == "fleur" || name.ends_with("_side");
+    }
+    // What went wrong, or nothing.
+    template <typename F> std::string drag(int x, int y, int dx, int dy, F&& arrived) {
         fake(XCB_MOTION_NOTIFY, x, y);
+        // mutter's cursor can outlast the drag before: the window's own shows first, so the next one
+        // seen is this drag's.
+        const bool free = waitFor([&] { return !mutterHolds(); });
         fake(XCB_BUTTON_PRESS);
         fake(XCB_MOTION_NOTIFY, x + (dx > 0) * 12 - (dx < 0) * 12, y + (dy > 0) * 8);
-        const bool held = waitFor([&] {
-            auto r =
-                owned(xcb_xfixes_get_cursor_image_and_name_reply(c, xcb_xfixes_get_cursor_image_and_name(c), nullptr));
-            const std::string name(xcb_xfixes_get_cursor_image_and_name_name(r.get()), r->nbytes);
-            return name == "fleur" || name.ends_with("_side");
-        });
+        const bool held = free && waitFor([&] { return mutterHolds(); });
         fake(XCB_MOTION_NOTIFY, x + dx, y + dy);
         const bool done = held && waitFor(arrived);
         fake(XCB_BUTTON_RELEASE);
@@ -131,7 +142,11 @@ struct TitleAreaE2E : ::testing::Test {
         fake(XCB_MOTION_NOTIFY, maximizeX(b), b.y + buttonY);
         const bool answers = waitFor(lit);
         fake(XCB_MOTION_NOTIFY, b.x + headerX, b.y + 30);
-        return done && answers && waitFor([&] { return !lit(); });
+        if (!free) return "mutter's cursor stayed from the drag before";
+        if (!held) return "mutter never took the pointer";
+        if (!done) return "the window did not follow the pointer";
+        if (!answers) return "the window did not answer the pointer after the drag";
+        return waitFor([&] { return !lit(); }) ? "" : "the maximise button stayed lit";
     }
 };
 
@@ -140,17 +155,19 @@ struct TitleAreaE2E : ::testing::Test {
 TEST_F(TitleAreaE2E, TheHeaderMovesTheWindowItsEdgeResizesItAndItsButtonsWork) {
     // The window follows a drag on its header from where mutter took the pointer.
     const Box start = box();
-    EXPECT_TRUE(drag(start.x + headerX, start.y + 30, 150, 90,
-                     [&] { return box().x - start.x == 138 && box().y - start.y == 82; }))
-        << "the window did not follow its header to " << box().x << "," << box().y;
+    EXPECT_EQ(drag(start.x + headerX, start.y + 30, 150, 90,
+                   [&] { return box().x - start.x == 138 && box().y - start.y == 82; }),
+              "")
+        << "the header's drag left the window at " << box().x << "," << box().y;
 
     // Its right edge widens it, and narrows it no further than 880.
     const Box moved = box();
-    EXPECT_TRUE(
-        drag(moved.x + moved.w - 2, moved.y + 300, 100, 0, [&] { return std::abs(box().w - moved.w - 88) <= 12; }))
-        << "the right edge did not resize: " << box().w;
+    EXPECT_EQ(
+        drag(moved.x + moved.w - 2, moved.y + 300, 100, 0, [&] { return std::abs(box().w - moved.w - 88) <= 12; }),
+        "")
+        << "the right edge's drag left the window " << box().w << " wide";
     EXPECT_EQ(box().x, moved.x);
-    EXPECT_TRUE(drag(box().x + box().w - 2, moved.y + 300, -500, 0, [&] { return box().w <= 882; }));
+    EXPECT_EQ(drag(box().x + box().w - 2, moved.y + 300, -500, 0, [&] { return box().w <= 882; }), "");
     EXPECT_EQ(box().w, 880);
 
     // A double click on the header maximises it; the maximise button, restore now, gives it its size back.
