@@ -96,10 +96,9 @@ struct TitleAreaE2E : ::testing::Test {
     // made on its own (a restore), although the window has drawn the new one.
     int brightness(int x, int y) {
         const Box b = box();
-        auto r = owned(xcb_get_image_reply(c,
-                                           xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, int16_t(x - b.x),
-                                                         int16_t(y - b.y), 1, 1, ~0u),
-                                           nullptr));
+        auto r = owned(xcb_get_image_reply(
+            c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, int16_t(x - b.x), int16_t(y - b.y), 1, 1, ~0u),
+            nullptr));
         const uint8_t* p = r ? xcb_get_image_data(r.get()) : nullptr;
         return p ? p[0] + p[1] + p[2] : 0;
     }
@@ -163,8 +162,7 @@ TEST_F(TitleAreaE2E, TheHeaderMovesTheWindowItsEdgeResizesItAndItsButtonsWork) {
     // Its right edge widens it, and narrows it no further than 880.
     const Box moved = box();
     EXPECT_EQ(
-        drag(moved.x + moved.w - 2, moved.y + 300, 100, 0, [&] { return std::abs(box().w - moved.w - 88) <= 12; }),
-        "")
+        drag(moved.x + moved.w - 2, moved.y + 300, 100, 0, [&] { return std::abs(box().w - moved.w - 88) <= 12; }), "")
         << "the right edge's drag left the window " << box().w << " wide";
     EXPECT_EQ(box().x, moved.x);
     EXPECT_EQ(drag(box().x + box().w - 2, moved.y + 300, -500, 0, [&] { return box().w <= 882; }), "");
