@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace dovrel::controller {
 
@@ -22,6 +23,22 @@ std::array<float, 16> yuvToRgbMatrix(ColourMatrix matrix, bool fullRange) {
         f(ys), f(bu), 0,     f(-ys * y0 - bu * c0),        // B
         0,     0,     0,     1,
     };
+}
+
+bool showsTheSame(const VideoPicture& a, const VideoPicture& b) {
+    if (a.empty() || b.empty() || a.width != b.width || a.height != b.height || a.matrix != b.matrix ||
+        a.fullRange != b.fullRange)
+        return false;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const auto w = static_cast<std::size_t>(i == 0 ? a.width : (a.width + 1) / 2);
+        const int h = i == 0 ? a.height : (a.height + 1) / 2;
+        if (a.planes.data[i] == b.planes.data[i] && a.planes.stride[i] == b.planes.stride[i]) continue;
+        for (int y = 0; y < h; ++y)
+            if (std::memcmp(a.planes.data[i] + static_cast<std::ptrdiff_t>(y) * a.planes.stride[i],
+                            b.planes.data[i] + static_cast<std::ptrdiff_t>(y) * b.planes.stride[i], w) != 0)
+                return false;
+    }
+    return true;
 }
 
 uint32_t VideoPicture::rgbAt(int x, int y) const {

@@ -76,6 +76,10 @@ struct VideoPicture {
     uint32_t rgbAt(int x, int y) const;
 };
 
+// Whether `a` and `b` would show the very same thing: the same size, matrix and range, and the same bytes
+// in every plane (the padding at the end of a row aside). A still screen comes again as such a picture.
+bool showsTheSame(const VideoPicture& a, const VideoPicture& b);
+
 // The 4 x 4 matrix (row-major) that takes (Y, U, V, 1), each 0..1, to (R, G, B, 1) for `matrix` and range.
 std::array<float, 16> yuvToRgbMatrix(ColourMatrix matrix, bool fullRange);
 

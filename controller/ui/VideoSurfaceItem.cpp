@@ -62,8 +62,14 @@ VideoSurfaceItem::VideoSurfaceItem(QQuickItem* parent)
         pictureHeld_ = false;
         update();
     });
-    // The decoder's thread tells of each new picture; one queued repaint at a time is enough.
-    surface_->setObserver([this](const VideoPicture&) {
+    // The decoder's thread tells of each new picture; one queued repaint at a time is enough. The agent
+    // sends a still screen again every second, often as the very picture already drawn: drawing that
+    // again would redraw the whole window for nothing, which with software OpenGL costs tens of
+    // milliseconds of processor time.
+    surface_->setObserver([this](const VideoPicture& picture) {
+        const bool redraw = redrawNext_.exchange(false);
+        if (!redraw && lastAsked_ && showsTheSame(*lastAsked_, picture)) return;
+        lastAsked_ = picture;
         if (updateQueued_.exchange(true)) return;
         QMetaObject::invokeMethod(
             this,
@@ -116,6 +122,9 @@ QSGNode* VideoSurfaceItem::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
         node->background = w->createRectangleNode();
         node->background->setColor(Qt::black);
         node->appendChildNode(node->background);
+        // A new node (the item came into a window, or its scene graph was made anew) shows the newest
+        // picture at once: the same one may never come again.
+        shownGeneration_ = 0;
     }
     node->background->setRect(boundingRect());
     const bool shaders = drawsWithShaders(*w);
@@ -154,6 +163,8 @@ QSGNode* VideoSurfaceItem::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
         if (placed) {
             pictureSize_ = QSize(picture->width, picture->height);
             syncedFrameId_.store(picture->frameId, std::memory_order_release);
+        } else {
+            redrawNext_ = true; // the next picture is drawn even if it is this one again
         }
     }
     const QRectF rect = fitted(QSizeF(pictureSize_), size());

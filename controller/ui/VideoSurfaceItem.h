@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include <QPointer>
 #include <QQuickItem>
@@ -24,6 +25,7 @@ class MotionGate;
 // a keyframe, so a new item never waits for the next periodic one. A picture is drawn from its YUV planes
 // by the scene graph's shader (YuvMaterial) as soon as the decoder hands it over; with Qt Quick's
 // software renderer, which runs no shaders, it is converted to RGB on the processor as it is drawn.
+// A picture that shows the same as the last one (a still screen, sent again) is not drawn again.
 // Pictures that come while the surface cannot be seen (Motion.shown: hidden, or its window minimised or
 // covered) are not drawn; the newest is, once it can be seen again.
 class VideoSurfaceItem : public QQuickItem {
@@ -65,6 +67,10 @@ private:
     std::atomic<bool> updateQueued_{false};
     MotionGate* shown_ = nullptr; // a child
     bool pictureHeld_ = false;    // a picture came while unseen
+    // Decoder-thread state (the surface runs its observer on one thread at a time): the last picture
+    // the item asked to draw, and whether the next must be drawn even if it shows the same.
+    std::optional<VideoPicture> lastAsked_;
+    std::atomic<bool> redrawNext_{false};
     // Render-thread state (the GUI thread is blocked while it changes).
     uint64_t shownGeneration_ = 0;
     QSize pictureSize_;
