@@ -90,6 +90,7 @@ AgentHandshakeMachine::AuthDecision AgentHandshakeMachine::auth(const Auth& auth
         if (!WEXHandshake::verifyPskProof(auth.proof, pairingCodeKey(*pairingCode), transcript, pending.chanbind)) {
             ++wrongCodes_; // counted against the code itself, across connections
             Refuse r = refuse(std::move(pending), auth.reqId, AuthFailReason::badProof, client, now);
+            r.wrongCode = true;
             r.rotateCode = wrongCodes_ % 5 == 0;
             return r;
         }

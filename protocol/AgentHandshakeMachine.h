@@ -65,6 +65,8 @@ public:
         int streak = 0; // refusals in a row, this one included
         // Refused unchecked: a pairing-code proof while the last refusal's wait runs.
         bool backOff = false;
+        // A pairing-code proof that was checked and was wrong.
+        bool wrongCode = false;
         // This wrong code was a fifth one: the caller draws a new pairing code first.
         bool rotateCode = false;
         // A pairing-code proof while no code was in force: answered as a wrong code, its proof unchecked.

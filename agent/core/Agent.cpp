@@ -186,10 +186,8 @@ void Agent::newPairingCode() {
     transport_->queue().post([this] {
         const bool wasPaused = codePause_.paused();
         codePause_.resume();
-        security_.rotatePairingCode();
-        print(std::string("• pairing code renewed from the window - the old one is dead") +
-              (wasPaused ? "; pairing by code goes on" : ""));
-        pairingCodeRotated();
+        rotatePairingCode(std::string("• pairing code renewed from the window - the old one is dead") +
+                          (wasPaused ? "; pairing by code goes on" : ""));
         if (wasPaused) onMain([this] { observer_->codePairingPaused(false, {}); });
     });
 }

@@ -125,11 +125,11 @@ private:
     void pairByCode(const wex::Bytes& clientStaticPub);
     // A wrong pairing code was checked at `now`: ten within an hour pause pairing by code.
     void countWrongCode(Instant now);
-    // The pairing code just changed: the link is rebuilt and, when signed in, a share code made for it.
-    void pairingCodeRotated();
+    // Draws a new pairing code and says why in `logLine`: the link is rebuilt and, when signed in, a share
+    // code made for it.
+    void rotatePairingCode(const std::string& logLine);
     void admit(const wex::AgentHandshakeMachine::Admit& admission);
-    // `paused`: the refusal was unchecked because pairing by code is paused.
-    void refuse(const wex::AgentHandshakeMachine::Refuse& refusal, bool paused);
+    void refuse(const wex::AgentHandshakeMachine::Refuse& refusal);
 
     // Control dispatch (AgentDispatch.cpp).
     void handleControl(const wex::CommonHeader& header, const wex::Bytes& payload);

@@ -78,8 +78,8 @@ void Agent::handleAuth(wex::ByteView payload) {
     if (auto* refusal = std::get_if<wex::AgentHandshakeMachine::Refuse>(&decision)) {
         // Whoever holds the right code is told what to do; a guesser learns only that guessing is over.
         if (paused && refusal->noCodeInForce) refusal->fail.message = pausedAnswer;
-        refuse(*refusal, paused);
-        if (auth.authMode == wex::AuthMode::psk && !refusal->backOff && !refusal->noCodeInForce) countWrongCode(now);
+        refuse(*refusal);
+        if (refusal->wrongCode) countWrongCode(now);
     } else if (auto* admission = std::get_if<wex::AgentHandshakeMachine::Admit>(&decision)) {
         if (admission->pairedByCode) pairByCode(admission->clientStaticPub);
         admit(*admission);
@@ -88,12 +88,12 @@ void Agent::handleAuth(wex::ByteView payload) {
 
 void Agent::pairByCode(const wex::Bytes& clientStaticPub) {
     security_.pair(clientStaticPub);
-    security_.rotatePairingCode();
-    print("• pairing code rotated after a successful pair - the old one is dead");
-    pairingCodeRotated();
+    rotatePairingCode("• pairing code rotated after a successful pair - the old one is dead");
 }
 
-void Agent::pairingCodeRotated() {
+void Agent::rotatePairingCode(const std::string& logLine) {
+    security_.rotatePairingCode();
+    print(logLine);
     // The shown share code carried the code that just died: a fresh one carries the new link.
     onMain([this] {
         refreshPairingURL();
@@ -136,14 +136,11 @@ void Agent::countWrongCode(Instant now) {
     onMain([this, from = std::move(from)] { observer_->codePairingPaused(true, from); });
 }
 
-void Agent::refuse(const wex::AgentHandshakeMachine::Refuse& refusal, bool paused) {
-    if (refusal.rotateCode) {
-        security_.rotatePairingCode();
-        print("• pairing code ROTATED after " + std::to_string(refusal.wrongCodes) +
-              " wrong codes — the old one is dead");
-        pairingCodeRotated();
-    }
-    if (refusal.noCodeInForce && paused)
+void Agent::refuse(const wex::AgentHandshakeMachine::Refuse& refusal) {
+    if (refusal.rotateCode)
+        rotatePairingCode("• pairing code ROTATED after " + std::to_string(refusal.wrongCodes) +
+                          " wrong codes — the old one is dead");
+    if (refusal.noCodeInForce && codePause_.paused())
         refusalLines_.print("• pairing code refused unchecked — pairing by code is paused after too many wrong codes "
                             "until a new code is made in this computer's DOVRELÆ window");
     else if (refusal.noCodeInForce)

@@ -163,6 +163,7 @@ TEST(AgentHandshakeMachine, EveryFifthWrongCodeRotatesAndCodesWaitOutTheLastRefu
         r.hello(c);
         const auto refusal = r.refusal(c.codeAuth("000000"));
         EXPECT_EQ(refusal.fail.reason, AuthFailReason::badProof);
+        EXPECT_TRUE(refusal.wrongCode);
         EXPECT_EQ(refusal.rotateCode, i == 5) << "wrong code " << i;
         EXPECT_EQ(refusal.wrongCodes, i);
         r.now += refusal.delay;
@@ -175,6 +176,7 @@ TEST(AgentHandshakeMachine, EveryFifthWrongCodeRotatesAndCodesWaitOutTheLastRefu
     r.hello(c);
     const auto gated = r.refusal(c.codeAuth("123456"));
     EXPECT_TRUE(gated.backOff);
+    EXPECT_FALSE(gated.wrongCode);
     EXPECT_EQ(gated.fail.reason, AuthFailReason::unknown);
     EXPECT_FALSE(gated.fail.message.empty());
     EXPECT_EQ(gated.delay, 4s);
