@@ -7,6 +7,8 @@
 
 #include <QSocketNotifier>
 
+#include "runtime/StopDeadline.h"
+
 namespace dovrel {
 
 namespace {
@@ -59,9 +61,7 @@ void StopSignal::readPipe() {
         last = byte;
     if (last == 0 || stopping_) return;
     stopping_ = true;
-    // A teardown that hangs must not keep the supervisor waiting: the alarm's default action ends the
-    // process.
-    ::alarm(10);
+    ::alarm(stopWithinSeconds);
     onStop_(nameOf(last));
 }
 

@@ -169,8 +169,15 @@ int main(int argc, char** argv) {
     AgentGraph graph(std::move(options));
     ShowWindowServer showWindow(arbiter.takeShowWindowListener());
     QObject::connect(&showWindow, &ShowWindowServer::requested, &graph.model(), &AppModel::showWindowRequested);
-    StopSignal stopSignal([&app](const char* name) {
-        print(std::string("• ") + name + " — stopping: closing the session and removing unfinished files");
+    const auto stopping = [](const std::string& what) {
+        print("• " + what + " — stopping: closing the session and removing unfinished files");
+    };
+    const auto stopAgent = [&graph] {
+        graph.stopAgent();
+        print("• agent stopped");
+    };
+    StopSignal stopSignal([&app, &stopping](const char* name) {
+        stopping(name);
         app->quit();
     });
     try {
@@ -180,20 +187,18 @@ int main(int argc, char** argv) {
     }
     // The end of the desktop session is an ordinary stop too.
     SessionEnd sessionEnd(
-        [&app](const std::string& what) {
-            print("• " + what + " — stopping: closing the session and removing unfinished files");
+        [&app, &stopping](const std::string& what) {
+            stopping(what);
             app->quit();
         },
-        [&graph](const std::string& what) {
-            print("• " + what + " — stopping: closing the session and removing unfinished files");
-            graph.stopAgent();
-            print("• agent stopped");
+        [&stopping, &stopAgent](const std::string& what) {
+            stopping(what);
+            stopAgent();
         });
 
     // The face goes before the agent: a window hidden as it is destroyed still tells the agent that the
     // pairing code left the screen, and nothing may reach for the agent once it is taken down.
     const int status = runFace(*app, graph, backend, haveDisplay);
-    graph.stopAgent();
-    print("• agent stopped");
+    stopAgent();
     return status;
 }

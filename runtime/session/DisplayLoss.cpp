@@ -10,6 +10,8 @@
 
 #include <QCoreApplication>
 
+#include "runtime/StopDeadline.h"
+
 namespace dovrel::displayloss {
 
 namespace {
@@ -24,8 +26,6 @@ std::atomic<int> stage{disarmed};
 std::atomic<bool> isArmed{false};
 std::atomic<bool> mainThreadTold{false};
 
-// A stop that hangs must not keep the end of the session waiting (as after a stop signal).
-constexpr unsigned stopWithinSeconds = 10;
 // Time enough for a main thread that is not itself waiting for the thread that found the end.
 constexpr auto mainThreadWait = std::chrono::seconds(2);
 

@@ -4,14 +4,10 @@
 
 #include <QDBusConnection>
 
+#include "runtime/StopDeadline.h"
 #include "runtime/session/DisplayLoss.h"
 
 namespace dovrel {
-
-namespace {
-// A teardown that hangs must not keep the session's end waiting (as after a stop signal).
-constexpr unsigned stopWithinSeconds = 10;
-} // namespace
 
 SessionEnd::SessionEnd(std::function<void(const std::string&)> quit, std::function<void(const std::string&)> stopNow)
     : quit_(std::move(quit)) {
