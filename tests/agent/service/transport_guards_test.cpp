@@ -62,7 +62,7 @@ TEST(TransportGuards, UnauthenticatedClientsAreDroppedAtEachHandshakeDeadline) {
     EXPECT_TRUE(h.log.has("• dropping unauthenticated client — AUTH did not complete within 15s"));
 }
 
-TEST(TransportGuards, ConnectionsThatCloseWithoutAWordLeaveNoLine) {
+TEST(TransportGuards, ConnectionsThatCloseWithoutAWordLeaveNoLineAndNoDeviceConnecting) {
     AgentHarness h;
     // The controller's reachability checks: a connection opened and closed, every few seconds.
     for (int i = 0; i < 3; ++i) {
@@ -72,8 +72,10 @@ TEST(TransportGuards, ConnectionsThatCloseWithoutAWordLeaveNoLine) {
         probe.close();
         ASSERT_TRUE(waitUntil([&] { return !holdsClient(h); }));
     }
+    h.pumpMain();
     EXPECT_FALSE(h.log.has("TCP"));
     EXPECT_FALSE(h.log.has("control connection"));
+    EXPECT_EQ(h.model.statusText(), "Waiting for your device to pair…");
 }
 
 TEST(TransportGuards, AnIdleClientIsDroppedAndForgedDatagramsDoNotKeepItAlive) {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../../support/ChildProcess.h"
 #include "ShellTestSupport.h"
 #include "agent/shell/ShowWindowChannel.h"
 #include "agent/shell/SingleInstance.h"
@@ -53,15 +54,6 @@ struct Arbitration {
     }
 };
 
-// Whether some open file description other than the arbiter's could take the lock now.
-bool lockIsFree(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) return true;
-    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    ::close(fd);
-    return free;
-}
-
 } // namespace
 
 TEST(LaunchArbiter, TheFirstCopyRunsAndTheLockFileHoldsItsPid) {
@@ -72,7 +64,7 @@ TEST(LaunchArbiter, TheFirstCopyRunsAndTheLockFileHoldsItsPid) {
     EXPECT_EQ(readFile(arbiter.lockPath()), std::to_string(::getpid()) + "\n");
     EXPECT_EQ(modeOf(s.options.stateDirectory), 0700u);
     EXPECT_EQ(modeOf(arbiter.lockPath()), 0600u);
-    EXPECT_FALSE(lockIsFree(arbiter.lockPath()));
+    EXPECT_FALSE(dovrel::test::lockFree(arbiter.lockPath()));
     EXPECT_EQ(s.lines.all().back(),
               "• running without a supervisor — Nothing is watching the agent — it will not come back if it stops");
     // An older, longer content is replaced whole.
@@ -152,7 +144,7 @@ TEST(LaunchArbiter, HandsOverToSystemdWhenTheUnitIsActive) {
     LaunchArbiter arbiter(s.supervisor, s.options);
     EXPECT_EQ(arbiter.arbitrate(), Decision::supervisorHasIt);
     EXPECT_FALSE(arbiter.holdsLock());
-    EXPECT_TRUE(lockIsFree(arbiter.lockPath())) << "systemd's process must be able to take the lock";
+    EXPECT_TRUE(dovrel::test::lockFree(arbiter.lockPath())) << "systemd's process must be able to take the lock";
     EXPECT_EQ(s.fake.count("--user start com.quendal.dovrel.agent.service"), 1);
     EXPECT_EQ(s.lines.all().back(), "• supervisor has the agent (pid 4242) — this copy is done");
     EXPECT_FALSE(arbiter.takeShowWindowListener());
