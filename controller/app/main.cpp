@@ -32,16 +32,18 @@ int main(int argc, char** argv) {
     // display going away leaves no loop to return to, and no window that can be taken down: the session
     // is closed and the process ends there. It watches from before the window is shown until the graph
     // is gone.
-    const dovrel::SessionEnd sessionEnd(
-        [&app](const std::string& what) {
-            dovrel::controller::clientLog(what + " — closing the session and quitting");
-            app.quit();
-        },
-        [&root](const std::string& what) {
-            dovrel::controller::clientLog(what + " — closing the session and quitting");
-            // Null while the graph is being taken down.
-            if (root) root->closeSessionNow();
-        });
+    const auto quitting = [](const std::string& what) {
+        dovrel::controller::clientLog(what + " — closing the session and quitting");
+    };
+    const auto quit = [&app, &quitting](const std::string& what) {
+        quitting(what);
+        app.quit();
+    };
+    const dovrel::SessionEnd sessionEnd(quit, [&root, &quitting](const std::string& what) {
+        quitting(what);
+        // Null while the graph is being taken down.
+        if (root) root->closeSessionNow();
+    });
     std::string error;
     if (!root->start(error)) {
         std::fprintf(stderr, "[dovrel] DovrelController cannot start: %s\n", error.c_str());
@@ -49,10 +51,7 @@ int main(int argc, char** argv) {
     }
     // A stop signal (the session ending, a kill) ends the loop like closing the window: the session is
     // closed and the graph taken down in order, and the program ends with status 0.
-    const dovrel::StopSignal stopSignal([&app](const char* name) {
-        dovrel::controller::clientLog(std::string(name) + " — closing the session and quitting");
-        app.quit();
-    });
+    const dovrel::StopSignal stopSignal([&quit](const char* name) { quit(name); });
     const int status = QGuiApplication::exec();
     root.reset();
     return status;

@@ -137,9 +137,9 @@ void ClientCore::fallBackToRelay() {
     const std::string host = links_.host();
     clientLog("local network: " + host + " did not answer — trying the relay");
     // An unpair goes on through the relay as the same unpair.
-    const bool unpairing = unpair_.dialled(watchdogs_.attempt());
+    const bool unpairing = unpair_.dialled();
     dialRelay(route.room, route.name, route.identity, enteredCode_, unpairing);
-    if (unpairing) unpair_.redialled(watchdogs_.attempt());
+    if (unpairing) unpair_.redialled();
     lanTriedFirst_ = host;
 }
 
@@ -183,23 +183,22 @@ void ClientCore::revokePairing(const UnpairTarget& target, std::function<void(bo
     whenIdentityKnown([this, target, done = std::move(done)]() mutable { unpair_.start(target, std::move(done)); });
 }
 
-uint64_t ClientCore::dialToUnpair(const std::string& room, const std::string& host, const std::string& name,
-                                  const std::optional<wex::RelayIdentity>& relay) {
+uint64_t ClientCore::dialToUnpair(const std::string& room, const UnpairTarget& target) {
     // The way a connection to the machine goes: its host first, the relay behind it when it has one.
-    if (!host.empty()) {
+    if (!target.host.empty()) {
         std::optional<RelayRoute> fallback;
-        if (relay) fallback = RelayRoute{room, name, *relay};
-        dialLan(host, name, std::nullopt, std::move(fallback), true);
+        if (target.relay) fallback = RelayRoute{room, target.name, *target.relay};
+        dialLan(target.host, target.name, std::nullopt, std::move(fallback), true);
     } else {
         // The WEXClient names a relay whenever there is no host.
-        dialRelay(room, name, relay.value_or(wex::RelayIdentity{}), std::nullopt, true);
+        dialRelay(room, target.name, target.relay.value_or(wex::RelayIdentity{}), std::nullopt, true);
     }
     return watchdogs_.attempt();
 }
 
 void ClientCore::unpairCannotTell(std::string_view why) {
     const uint64_t attempt = watchdogs_.attempt();
-    if (!unpair_.dialled(attempt)) return;
+    if (!unpair_.dialled()) return;
     clientLog("unpair: " + std::string(why) + " — forgotten here only");
     unpair_.cancel();
     // As a step of its own: the link that reported this is still unwinding.

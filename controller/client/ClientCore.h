@@ -210,8 +210,7 @@ private:
     void endInputSession();
 
     // What the unpair flow asks of the client.
-    uint64_t dialToUnpair(const std::string& room, const std::string& host, const std::string& name,
-                          const std::optional<wex::RelayIdentity>& relay) override;
+    uint64_t dialToUnpair(const std::string& room, const UnpairTarget& target) override;
     uint64_t currentAttempt() const override { return watchdogs_.attempt(); }
     void onMainThread(std::function<void()> fn) override;
     void whenIdentityKnown(std::function<void()> dial);

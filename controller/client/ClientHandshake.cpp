@@ -94,7 +94,7 @@ void ClientCore::handleHelloAck(wex::ByteView payload) {
     }
     agentRoom_ = agentId;
     // On the local network whatever holds the address answers: an unpair tells only its own machine.
-    if (unpair_.dialled(watchdogs_.attempt()) && !unpair_.isFor(agentRoom_, watchdogs_.attempt())) {
+    if (unpair_.dialled() && !unpair_.isFor(agentRoom_)) {
         unpairCannotTell("another machine answered at " + links_.host());
         return;
     }
@@ -112,7 +112,7 @@ void ClientCore::decideAuth() {
     const Machine::Proof proof = Machine::choose({keyTrusted, codeRequired, code.has_value()});
     // An unpair proves itself by key or not at all: an agent that no longer knows the key is not asked
     // for a code.
-    if (proof != Machine::Proof::key && unpair_.dialled(watchdogs_.attempt())) {
+    if (proof != Machine::Proof::key && unpair_.dialled()) {
         unpairCannotTell("the agent would need the pairing code");
         return;
     }
@@ -178,7 +178,7 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     });
     setPhase(Phase::of(PhaseKind::connected));
 
-    if (unpair_.isFor(agentRoom_, watchdogs_.attempt())) {
+    if (unpair_.isFor(agentRoom_)) {
         // The unpair flow: tell the agent, forget it here, and end the session.
         sendControlSecure({}, wex::ControlType::unpair);
         unpair_.told();
@@ -193,7 +193,7 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
 void ClientCore::handleAuthFail(wex::ByteView payload) {
     const Machine::Fail fail = Machine::refusal(payload);
     clientLog("← authFail reason=" + std::to_string(fail.reason) + " msg=" + wex::logText(fail.message));
-    if (unpair_.dialled(watchdogs_.attempt())) {
+    if (unpair_.dialled()) {
         haltReconnect();
         watchdogs_.stopHandshake();
         if (fail.refusal == Machine::Refusal::busy) {

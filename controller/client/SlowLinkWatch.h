@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
 
 #include "runtime/Scheduler.h"
 
@@ -18,23 +17,23 @@ public:
     // A session stands from `now`: nothing of an earlier one counts.
     void sessionStarted(Instant now) {
         since_ = now;
-        pieces_ = 0;
+        piecesCame_ = false;
     }
     // A piece of a picture arrived.
-    void piece() { ++pieces_; }
+    void piece() { piecesCame_ = true; }
     // A keyframe came whole at `now`.
     void wholeKeyframe(Instant now) { since_ = now; }
     // Once a second: the link seems too slow (pieces came since the last tick, and no whole keyframe for
     // `after`).
     bool tick(Instant now) {
-        const bool slow = pieces_ > 0 && now - since_ >= after;
-        pieces_ = 0;
+        const bool slow = piecesCame_ && now - since_ >= after;
+        piecesCame_ = false;
         return slow;
     }
 
 private:
     Instant since_{};
-    int64_t pieces_ = 0;
+    bool piecesCame_ = false; // since the last tick
 };
 
 } // namespace dovrel::controller

@@ -26,32 +26,32 @@ void UnpairFlow::start(const UnpairTarget& target, std::function<void(bool)> don
     // An earlier unpair still waiting for its machine ends here, as any other connect would end it.
     cancel();
     pending_ = Pending{target, room, 0, std::move(done)};
-    pending_->attempt = host_.dialToUnpair(room, target.host, target.name, target.relay);
+    dial();
     // Any ending of this flow drops the timer, so when it fires the flow is still this one.
     timer_ = clock_.after(unpairTimeout, [this] {
         timer_.reset();
-        if (!pending_) return;
         const uint64_t attempt = pending_->attempt;
-        security_.forgetAgent(pending_->room);
-        finish(false);
+        cancel();
         // Ends only its own attempt: a session the user started since then is not touched.
         if (host_.currentAttempt() == attempt) host_.disconnect();
     });
 }
 
-bool UnpairFlow::dialled(uint64_t attempt) const {
+void UnpairFlow::dial() { pending_->attempt = host_.dialToUnpair(pending_->room, pending_->target); }
+
+bool UnpairFlow::dialled() const {
     thread_.check(__func__);
-    return pending_ && pending_->attempt == attempt;
+    return pending_ && pending_->attempt == host_.currentAttempt();
 }
 
-void UnpairFlow::redialled(uint64_t attempt) {
+void UnpairFlow::redialled() {
     thread_.check(__func__);
-    if (pending_) pending_->attempt = attempt;
+    if (pending_) pending_->attempt = host_.currentAttempt();
 }
 
-bool UnpairFlow::isFor(const std::string& room, uint64_t attempt) const {
+bool UnpairFlow::isFor(const std::string& room) const {
     thread_.check(__func__);
-    return pending_ && pending_->room == room && pending_->attempt == attempt;
+    return dialled() && pending_->room == room;
 }
 
 void UnpairFlow::told() {
@@ -71,11 +71,10 @@ void UnpairFlow::cancel() {
 void UnpairFlow::busy() {
     thread_.check(__func__);
     if (!pending_) return;
+    // Any ending of this flow drops the retry too.
     retry_ = clock_.after(busyRetry, [this] {
         retry_.reset();
-        if (!pending_) return;
-        const UnpairTarget& t = pending_->target;
-        pending_->attempt = host_.dialToUnpair(pending_->room, t.host, t.name, t.relay);
+        dial();
     });
 }
 

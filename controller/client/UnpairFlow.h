@@ -33,10 +33,9 @@ public:
     class Host {
     public:
         virtual ~Host() = default;
-        // Dials the machine as an unpair attempt (at `host`, then through `relay` when set; through
-        // `relay` alone without a host); the attempt's number.
-        virtual uint64_t dialToUnpair(const std::string& room, const std::string& host, const std::string& name,
-                                      const std::optional<wex::RelayIdentity>& relay) = 0;
+        // Dials the machine `room` names as an unpair attempt (at the target's host, then through its relay
+        // when set; through the relay alone without a host); the attempt's number.
+        virtual uint64_t dialToUnpair(const std::string& room, const UnpairTarget& target) = 0;
         // The number of the client's current attempt.
         virtual uint64_t currentAttempt() const = 0;
         virtual void disconnect() = 0;
@@ -51,12 +50,12 @@ public:
     // `done` is called once on the main thread: true when the agent was told, false otherwise. A
     // machine not trusted here is only forgotten, and `done` is not called.
     void start(const UnpairTarget& target, std::function<void(bool)> done);
-    // Whether the flow waits on `attempt`: the client's attempt it dialled.
-    bool dialled(uint64_t attempt) const;
-    // The flow's attempt went on as `attempt` (the host did not answer: the relay stands in).
-    void redialled(uint64_t attempt);
-    // Whether the session just made with `room` in `attempt` is the one the flow dialled.
-    bool isFor(const std::string& room, uint64_t attempt) const;
+    // Whether the client's current attempt is the one the flow dialled and waits on.
+    bool dialled() const;
+    // The flow's attempt went on as the client's current one (the host did not answer: the relay stands in).
+    void redialled();
+    // Whether the session just made with `room` in the current attempt is the one the flow dialled.
+    bool isFor(const std::string& room) const;
     // The agent was told: its key is forgotten here and the flow ends with true.
     void told();
     // Another connect ends a flow still waiting for its machine, and so does an attempt that cannot
@@ -67,6 +66,7 @@ public:
     void busy();
 
 private:
+    void dial();
     void finish(bool told);
 
     Host& host_;

@@ -246,10 +246,10 @@ void WEXClient::publishPhase(const Phase& p) {
 }
 
 void WEXClient::publishReconnecting(bool on) {
-    const bool reasonGoes = !on && !reconnectReason_.isEmpty();
-    if (on == reconnecting_ && !reasonGoes) return;
+    // A reason is only ever set while reconnecting, and goes with it.
+    if (on == reconnecting_) return;
     reconnecting_ = on;
-    if (reasonGoes) reconnectReason_.clear();
+    if (!on) reconnectReason_.clear();
     emit reconnectingChanged();
 }
 

@@ -21,8 +21,7 @@ struct RecordingHost : UnpairFlow::Host {
     int disconnects = 0;
     std::vector<std::function<void()>> mainThread;
 
-    uint64_t dialToUnpair(const std::string& room, const std::string&, const std::string&,
-                          const std::optional<wex::RelayIdentity>&) override {
+    uint64_t dialToUnpair(const std::string& room, const UnpairTarget&) override {
         dialled.push_back(room);
         return ++attempt;
     }
@@ -65,9 +64,11 @@ TEST_F(UnpairFlowTest, TheSessionWithThatMachineEndsItOnceWithTrue) {
     security.trustAgent(wex::Bytes(32, 1), room);
     start(std::string(32, 'A'));
     ASSERT_EQ(host.dialled, std::vector<std::string>{room});
-    EXPECT_FALSE(flow.isFor(room, host.attempt + 1));
-    EXPECT_FALSE(flow.isFor(std::string(32, 'b'), host.attempt));
-    ASSERT_TRUE(flow.isFor(room, host.attempt));
+    ++host.attempt; // the client has gone on to another attempt
+    EXPECT_FALSE(flow.isFor(room));
+    --host.attempt;
+    EXPECT_FALSE(flow.isFor(std::string(32, 'b')));
+    ASSERT_TRUE(flow.isFor(room));
     flow.told();
     flow.told();
     clock.advance(20s);
@@ -99,8 +100,9 @@ TEST_F(UnpairFlowTest, TheTimeOutForgetsTheMachineAndEndsOnlyItsOwnAttempt) {
 TEST_F(UnpairFlowTest, ItFollowsItsAttemptToTheRelayAndAnAttemptThatCannotTellEndsItOnce) {
     security.trustAgent(wex::Bytes(32, 1), room);
     start(room);
-    flow.redialled(++host.attempt); // the host did not answer: the relay's attempt is the same unpair
-    EXPECT_TRUE(flow.isFor(room, host.attempt));
+    ++host.attempt; // the host did not answer: the relay's attempt is the same unpair
+    flow.redialled();
+    EXPECT_TRUE(flow.isFor(room));
     flow.cancel();
     clock.advance(20s);
     host.runMainThread();
@@ -114,7 +116,7 @@ TEST_F(UnpairFlowTest, ABusyAgentIsDialledAgainWithinTheLimitAndNeverAfterTheFlo
     flow.busy(); // still ending the session this computer has just left
     clock.advance(1s);
     EXPECT_EQ(host.dialled.size(), 2u);
-    EXPECT_TRUE(flow.isFor(room, host.attempt));
+    EXPECT_TRUE(flow.isFor(room));
     flow.told();
     host.runMainThread();
     EXPECT_EQ(results, std::vector<bool>{true});
