@@ -30,31 +30,27 @@
 #include <string>
 #include <thread>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <xcb/xcb.h>
 
-#include "FreeUdpPort.h"
 #include "MachineLoad.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/FileText.h"
+#include "tests/support/FreeUdpPort.h"
 #include "tests/support/GnomeSession.h"
 #include "tests/support/TempHome.h"
 #include "tests/support/XvfbServer.h"
 
 using namespace std::chrono_literals;
-using dovrel::bench::freeUdpPort;
 using dovrel::test::ChildProcess;
+using dovrel::test::freeUdpPort;
+using dovrel::test::lastLines;
+using dovrel::test::readFile;
 using dovrel::test::TempDir;
 using Env = std::map<std::string, std::string>;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 bool waitFor(const std::function<bool()>& done, std::chrono::seconds limit) {
     const auto until = std::chrono::steady_clock::now() + limit;
@@ -252,7 +248,7 @@ public:
     std::optional<Figures> measure(const std::function<bool(const std::string&)>& ready, std::chrono::seconds settle,
                                    std::chrono::seconds seconds, pid_t agent, std::string& why) {
         if (!waitFor([&] { return !process_.running() || ready(log()); }, 45s) || !process_.running()) {
-            why = "the controller did not reach the scene; its log ends:\n" + tail(log(), 12);
+            why = "the controller did not reach the scene; its log ends:\n" + lastLines(log(), 12);
             return std::nullopt;
         }
         std::this_thread::sleep_for(settle);
@@ -267,7 +263,7 @@ public:
         const std::size_t frames1 = framesIn(log());
         const double span = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         if (!process_.running()) {
-            why = "the controller ended while measured; its log ends:\n" + tail(log(), 12);
+            why = "the controller ended while measured; its log ends:\n" + lastLines(log(), 12);
             return std::nullopt;
         }
         Figures f;
@@ -275,13 +271,6 @@ public:
         f.framesPerSecond = static_cast<double>(frames1 - frames0) / span;
         if (agent > 0) f.agentCpuPercent = 100 * (agent1 - agent0) / span;
         return f;
-    }
-
-    static std::string tail(const std::string& text, std::size_t lines) {
-        std::size_t at = text.size();
-        for (std::size_t i = 0; i <= lines && at > 0 && at != std::string::npos; ++i)
-            at = text.rfind('\n', at - 1);
-        return at == std::string::npos ? text : text.substr(at + 1);
     }
 
 private:

@@ -8,7 +8,6 @@
 #include <string>
 
 #include <QCoreApplication>
-#include <QUdpSocket>
 
 #include "controller/client/FileTransfers.h"
 #include "controller/client/WEXClient.h"
@@ -16,6 +15,7 @@
 #include "protocol/Crypto.h"
 #include "tests/controller/client/ClientTestSupport.h"
 #include "tests/controller/media/AgentUnderTest.h"
+#include "tests/support/FreeUdpPort.h"
 
 using namespace dovrel;
 using namespace dovrel::controller;
@@ -68,11 +68,7 @@ int main(int argc, char** argv) {
     ClientConfig config;
     config.settingsPath = dir.file("DovrelController.ini");
     config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
-    {
-        QUdpSocket probe;
-        probe.bind(QHostAddress::LocalHost, 0);
-        config.videoPort = probe.localPort();
-    }
+    config.videoPort = dovrel::test::freeUdpPort();
     controller::test::AgentUnderTest agent;
     wex::Bytes key;
     {

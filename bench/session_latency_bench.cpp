@@ -52,7 +52,6 @@
 #include "BusyScene.h"
 #include "EventLoopWait.h"
 #include "FlipSquare.h"
-#include "FreeUdpPort.h"
 #include "MachineLoad.h"
 #include "SampleSeries.h"
 #include "agent/media/LibavVideoEncoder.h"
@@ -63,6 +62,7 @@
 #include "controller/ui/VideoSurfaceItem.h"
 #include "protocol/VideoPayload.h"
 #include "tests/controller/media/AgentUnderTest.h"
+#include "tests/support/FreeUdpPort.h"
 #include "tests/support/GnomeSession.h"
 #include "tests/support/TempHome.h"
 #include "tests/support/TestAgent.h"
@@ -552,7 +552,7 @@ int main(int argc, char** argv) {
     auto* stages = static_cast<StageLog*>(
         ::mmap(nullptr, sizeof(StageLog), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     new (stages) StageLog;
-    const uint16_t videoPort = bench::freeUdpPort();
+    const uint16_t videoPort = dovrel::test::freeUdpPort();
     const pid_t painter = ::fork();
     if (painter == 0) runPainter(xvfb.display(), flips);
     int portPipe[2], goPipe[2];

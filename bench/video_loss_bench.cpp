@@ -43,7 +43,6 @@ extern "C" {
 #include "BenchClient.h"
 #include "BusyScene.h"
 #include "EventLoopWait.h"
-#include "FreeUdpPort.h"
 #include "MachineLoad.h"
 #include "controller/client/ClientCore.h"
 #include "controller/client/PictureDecoder.h"
@@ -54,6 +53,7 @@ extern "C" {
 #include "protocol/VideoPayload.h"
 #include "protocol/WEXError.h"
 #include "tests/controller/media/AgentUnderTest.h"
+#include "tests/support/FreeUdpPort.h"
 #include "tests/support/SecureSessionTestAccess.h"
 #include "tests/support/TempHome.h"
 #include "tests/support/XvfbServer.h"
@@ -529,7 +529,7 @@ int main(int argc, char** argv) {
                 xvfb.display().c_str());
     std::printf("scheduling: %s; %u hardware threads\n", mode.c_str(), std::thread::hardware_concurrency());
     dovrel::test::TempDir dir;
-    const ClientConfig config = bench::benchClientConfig(dir, bench::freeUdpPort());
+    const ClientConfig config = bench::benchClientConfig(dir, dovrel::test::freeUdpPort());
     WEXClient client(config, std::make_shared<bench::NoRelayAccount>());
     LosslessTwin twin;
     Comparer comparer(twin);

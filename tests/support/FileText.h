@@ -13,6 +13,14 @@ inline std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The last `n` lines of `text`.
+inline std::string lastLines(const std::string& text, std::size_t n) {
+    std::size_t at = text.size();
+    for (std::size_t i = 0; i <= n && at > 0 && at != std::string::npos; ++i)
+        at = text.rfind('\n', at - 1);
+    return at == std::string::npos ? text : text.substr(at + 1);
+}
+
 // Writes `text` as the whole file, making its folders first.
 inline void writeFile(const std::string& path, const std::string& text) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());

@@ -19,7 +19,6 @@
 #include <QQuickItem>
 #include <QQuickStyle>
 #include <QQuickWindow>
-#include <QUdpSocket>
 #include <QtQml/QQmlExtensionPlugin>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QTest>
@@ -28,6 +27,7 @@
 
 #include "../../agent/desktop/XProbe.h"
 #include "../../support/ChildProcess.h"
+#include "../../support/FreeUdpPort.h"
 #include "../../support/GnomeSession.h"
 #include "../../support/QuickItems.h"
 #include "../../support/TempHome.h"
@@ -63,12 +63,6 @@ template <typename F> bool waitFor(F&& done, std::chrono::seconds deadline) {
         std::this_thread::sleep_for(100ms);
     }
     return done();
-}
-
-uint16_t freeUdpPort() {
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
 }
 
 // Close to the colour the agent's screen was filled with, after the trip through H.264 and back.
@@ -166,7 +160,7 @@ struct ControllerAgentE2E : ::testing::TestWithParam<std::string> {
         std::filesystem::create_directories(agentHome.path() / ".config/Dovrel");
         std::ofstream(agentHome.file(".config/Dovrel/relay.json")) << "{\"lan\": true}";
         std::filesystem::remove(agentHome.file("agent.out"));
-        if (videoPort == 0) videoPort = freeUdpPort();
+        if (videoPort == 0) videoPort = dovrel::test::freeUdpPort();
         ChildProcess::Options o;
         o.env = {{"HOME", agentHome.str()},
                  {"XDG_CONFIG_HOME", agentHome.file(".config")},

@@ -8,7 +8,6 @@
 #include <memory>
 
 #include <QGuiApplication>
-#include <QUdpSocket>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -16,6 +15,7 @@
 #include "../../agent/desktop/ClipboardPeer.h"
 #include "../client/ClientTestSupport.h"
 #include "../media/AgentUnderTest.h"
+#include "FreeUdpPort.h"
 #include "XvfbDisplay.h"
 #include "controller/client/ClipboardBinding.h"
 #include "controller/client/ClipboardFileHost.h"
@@ -60,12 +60,6 @@ wex::Bytes readFile(const std::string& path) {
     return wex::Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-uint16_t freeUdpPort() {
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
-
 // One session with the real agent for the whole suite: its X server, the two copying peers, the
 // client and the clipboard services as the composition root wires them.
 struct Session {
@@ -90,7 +84,7 @@ struct Session {
         }
         config.settingsPath = dir.file("DovrelController.ini");
         config.secrets = std::make_shared<FileSecretStore>(dir.file("secrets"));
-        config.videoPort = freeUdpPort();
+        config.videoPort = dovrel::test::freeUdpPort();
         config.deviceName = "test-controller";
         wex::Bytes key;
         {

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include "../../support/ChildProcess.h"
+#include "../../support/FileText.h"
 #include "../../support/TempHome.h"
 #include "protocol/Bytes.h"
 #include "protocol/Crypto.h"
@@ -94,28 +95,18 @@ public:
 
     // Everything it logged so far (its log file, or its standard output when it has none).
     std::string log() const {
-        std::string text = read(home_.file(".dovrel-agent.log"));
-        const std::string out = read(home_.file("agent.out"));
+        std::string text = dovrel::test::readFile(home_.file(".dovrel-agent.log"));
+        const std::string out = dovrel::test::readFile(home_.file("agent.out"));
         return text.empty() ? out : text + out;
     }
     // The last `n` lines of the log.
-    std::string tail(std::size_t n) const {
-        const std::string text = log();
-        std::size_t at = text.size();
-        for (std::size_t i = 0; i <= n && at > 0; ++i)
-            at = text.rfind('\n', at - 1);
-        return at == std::string::npos ? text : text.substr(at + 1);
-    }
+    std::string tail(std::size_t n) const { return dovrel::test::lastLines(log(), n); }
 
 private:
     static void write(const std::string& path, const wex::Bytes& bytes) {
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         ::chmod(path.c_str(), 0600);
-    }
-    static std::string read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
     dovrel::test::TempDir home_;

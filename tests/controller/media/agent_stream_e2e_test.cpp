@@ -1,12 +1,12 @@
 // The real DovrelAgent streaming its synthetic test pattern to the real client on loopback: the picture
 // arrives at its size, as the pattern's grey rows, picture after picture, with the session's figures
 // published. Skips, saying why, while the agent does not stream video.
-#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
 #include "../client/ClientTestSupport.h"
 #include "AgentUnderTest.h"
+#include "FreeUdpPort.h"
 #include "PatternChecks.h"
 #include "controller/client/VideoSurface.h"
 
@@ -17,12 +17,6 @@ using namespace dovrel::controller::test;
 namespace {
 
 // A UDP port nobody holds at the moment.
-uint16_t freeUdpPort() {
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    return probe.localPort();
-}
-
 struct StreamFixture : ::testing::TestWithParam<bool> {
     ClientFixture f;
     AgentUnderTest agent;
@@ -32,7 +26,7 @@ struct StreamFixture : ::testing::TestWithParam<bool> {
     // else why not.
     std::string startSession(bool h264) {
         app();
-        f.config.videoPort = freeUdpPort();
+        f.config.videoPort = dovrel::test::freeUdpPort();
         wex::Bytes key;
         {
             // The controller's identity is made with its first client and kept in its secret store.

@@ -6,9 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace dovrel::bench {
+namespace dovrel::test {
 
-// A loopback UDP port nobody holds at the moment of asking, for a listener the benchmark starts next.
+// A loopback UDP port nobody holds at the moment of asking, for a listener started next.
 inline uint16_t freeUdpPort() {
     const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
@@ -21,4 +21,4 @@ inline uint16_t freeUdpPort() {
     return ntohs(a.sin_port);
 }
 
-} // namespace dovrel::bench
+} // namespace dovrel::test
