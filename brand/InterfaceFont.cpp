@@ -7,18 +7,6 @@
 
 namespace dovrel::brand {
 
-namespace {
-// In order of preference after the desktop's own: Inter has every weight; Cantarell is GNOME's.
-const QString fallbacks[] = {QStringLiteral("Inter"), QStringLiteral("Cantarell")};
-} // namespace
-
-QString interfaceFamily(const QString& desktopFamily, const std::function<bool(const QString&)>& hasWeights) {
-    if (!desktopFamily.isEmpty() && hasWeights(desktopFamily)) return desktopFamily;
-    for (const QString& family : fallbacks)
-        if (hasWeights(family)) return family;
-    return desktopFamily;
-}
-
 bool hasInterfaceWeights(const QString& family) {
     if (!QFontDatabase::hasFamily(family)) return false;
     bool medium = false, semibold = false;
@@ -31,11 +19,23 @@ bool hasInterfaceWeights(const QString& family) {
     return medium && semibold;
 }
 
+namespace {
+
+QString interfaceFamily(const QString& desktopFamily) {
+    if (!desktopFamily.isEmpty() && hasInterfaceWeights(desktopFamily)) return desktopFamily;
+    // In order of preference after the desktop's own: Inter has every weight; Cantarell is GNOME's.
+    for (const QString& family : {QStringLiteral("Inter"), QStringLiteral("Cantarell")})
+        if (hasInterfaceWeights(family)) return family;
+    return desktopFamily;
+}
+
+} // namespace
+
 QString useInterfaceFont() {
     QFont font = QGuiApplication::font();
     // The platform's font may be an alias ("Sans Serif"): what it resolves to is what is drawn.
     const QString desktop = QFontInfo(font).family();
-    const QString family = interfaceFamily(desktop, hasInterfaceWeights);
+    const QString family = interfaceFamily(desktop);
     font.setFamilies({family});
     QGuiApplication::setFont(font);
     return family;

@@ -13,7 +13,8 @@ namespace dovrel::controller {
 namespace {
 
 double wheelAngle(int index, int count) {
-    return count < 2 ? -std::numbers::pi / 2 : 0.95 * std::numbers::pi + 1.1 * std::numbers::pi * index / (count - 1);
+    return count < 2 ? -std::numbers::pi / 2
+                     : wheelArcStart * std::numbers::pi + wheelArcSweep * std::numbers::pi * index / (count - 1);
 }
 
 // The room between buttons `i` and `j` of the wheel (negative: they overlap). Two rounded rectangles
@@ -21,7 +22,7 @@ double wheelAngle(int index, int count) {
 double roomBetween(const WheelGeometry& g, int i, int j, int count) {
     const QPointF a = wheelOffset(g, i, count), b = wheelOffset(g, j, count);
     const double r = g.cornerRadius;
-    const double coreX = (g.width(i) + g.width(j)) / 2 - 2 * r, coreY = g.buttonHeight - 2 * r;
+    const double coreX = g.buttonWidth - 2 * r, coreY = g.buttonHeight - 2 * r;
     const double x = std::max(0.0, std::abs(a.x() - b.x()) - coreX), y = std::max(0.0, std::abs(a.y() - b.y()) - coreY);
     return std::hypot(x, y) - 2 * r;
 }
@@ -46,7 +47,7 @@ WheelGeometry wheelGeometry(int count, double requestedRadius, bool compact, Whe
     const double oneLine = std::ceil(labels.label) + margins;
     g.buttonWidth =
         std::max(g.buttonWidth, oneLine <= RadialWheelModel::oneLineUpTo ? oneLine : std::ceil(labels.word) + margins);
-    g.radius = std::max(requestedRadius, g.arcStep * (std::max(count, 2) - 1) / (1.1 * std::numbers::pi));
+    g.radius = std::max(requestedRadius, g.arcStep * (std::max(count, 2) - 1) / (wheelArcSweep * std::numbers::pi));
     while (anyTouch(g, count))
         g.radius += 1;
     // From the top of the highest button to the foot of the lowest, with 10 of margin round it all.

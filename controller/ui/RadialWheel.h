@@ -9,6 +9,12 @@
 
 namespace dovrel::controller {
 
+// The wheel's arc, in half turns clockwise on the screen from 3 o'clock (as Qt's arcs count): it starts
+// just below 9 o'clock and sweeps over the top to just below 3 o'clock. The buttons and the ring
+// drawn through them both follow it.
+inline constexpr double wheelArcStart = 0.95;
+inline constexpr double wheelArcSweep = 1.1;
+
 // How wide the wheel's labels are drawn, in points: the longest label whole, and the longest word of
 // any label.
 struct WheelLabels {
@@ -25,7 +31,6 @@ struct WheelLabels {
 struct WheelGeometry {
     double arcStep = 64;
     double buttonWidth = 58; // every button's width
-    double width(int) const { return buttonWidth; }
     double buttonHeight = 52;
     double cornerRadius = 16;
     double gap = 6; // the least room between two buttons
@@ -87,6 +92,8 @@ class RadialWheelModel : public QAbstractListModel {
     Q_PROPERTY(double radius READ radius NOTIFY layoutChanged)
     Q_PROPERTY(double centerY READ centerY NOTIFY layoutChanged)
     Q_PROPERTY(double labelSize READ labelSize CONSTANT)
+    Q_PROPERTY(double arcStartDegrees READ arcStartDegrees CONSTANT)
+    Q_PROPERTY(double arcSweepDegrees READ arcSweepDegrees CONSTANT)
 
 public:
     enum Role { LabelRole = Qt::UserRole + 1, IconRole, TintRole, XRole, YRole, DelayRole };
@@ -109,6 +116,8 @@ public:
     double radius() const { return geometry_.radius; }
     double centerY() const { return geometry_.centerY; }
     double labelSize() const { return labelPixels; }
+    double arcStartDegrees() const { return wheelArcStart * 180; }
+    double arcSweepDegrees() const { return wheelArcSweep * 180; }
     // The entries' labels as the wheel draws them.
     static WheelLabels measure(const std::vector<WheelEntry>& entries);
 

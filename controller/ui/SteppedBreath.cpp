@@ -20,7 +20,6 @@ void SteppedBreath::componentComplete() {
     // Made now that the item it is declared in is its parent; owned here, it goes with the breath.
     gate_ = new MotionGate(this);
     connect(gate_, &MotionGate::shownChanged, this, &SteppedBreath::reconsider);
-    complete_ = true;
     reconsider();
 }
 
@@ -47,7 +46,7 @@ double SteppedBreath::levelAt(milliseconds time, milliseconds duration) {
 }
 
 void SteppedBreath::reconsider() {
-    const bool breathing = complete_ && running_ && gate_ && gate_->shown();
+    const bool breathing = running_ && gate_ && gate_->shown();
     if (breathing == breathing_) return;
     breathing_ = breathing;
     if (breathing) {

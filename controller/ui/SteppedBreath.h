@@ -71,7 +71,6 @@ private:
 
     QPointer<MotionGate> gate_;
     QTimer ticks_;
-    bool complete_ = false;
     bool running_ = true;
     int duration_ = 1600;
     double level_ = 0;

@@ -39,8 +39,8 @@ Item {
                     centerY: radial.model.centerY
                     radiusX: radial.model.radius
                     radiusY: radial.model.radius
-                    startAngle: 0.95 * 180
-                    sweepAngle: 1.1 * 180
+                    startAngle: radial.model.arcStartDegrees
+                    sweepAngle: radial.model.arcSweepDegrees
                 }
             }
         }

@@ -35,12 +35,12 @@ bool buttonsOverlap(const WheelGeometry& g, int i, int j, int n) {
     for (int k = 0; k < 720; ++k) {
         const double t = 2 * std::numbers::pi * k / 720;
         // The point where the ray from b's centre at angle t leaves b's rounded outline.
-        double lo = 0, hi = g.width(j);
+        double lo = 0, hi = g.buttonWidth;
         for (int step = 0; step < 40; ++step) {
             const double mid = (lo + hi) / 2;
-            (insideButton(g, g.width(j), b, b.x() + mid * std::cos(t), b.y() + mid * std::sin(t)) ? lo : hi) = mid;
+            (insideButton(g, g.buttonWidth, b, b.x() + mid * std::cos(t), b.y() + mid * std::sin(t)) ? lo : hi) = mid;
         }
-        if (insideButton(g, g.width(i), a, b.x() + lo * std::cos(t), b.y() + lo * std::sin(t))) return true;
+        if (insideButton(g, g.buttonWidth, a, b.x() + lo * std::cos(t), b.y() + lo * std::sin(t))) return true;
     }
     return false;
 }
@@ -96,8 +96,8 @@ TEST(WheelGeometryTest, NoTwoButtonsTouchAndOneWidthHoldsEveryLabelUnshrunk) {
         // The frame holds every button with 10 to spare, the arc's centre at centerY.
         for (int i = 0; i < n; ++i) {
             const QPointF p = wheelOffset(g, i, n);
-            EXPECT_GE(g.frameWidth / 2 + p.x() - g.width(i) / 2, 10 - 1e-9);
-            EXPECT_LE(g.frameWidth / 2 + p.x() + g.width(i) / 2, g.frameWidth - 10 + 1e-9);
+            EXPECT_GE(g.frameWidth / 2 + p.x() - g.buttonWidth / 2, 10 - 1e-9);
+            EXPECT_LE(g.frameWidth / 2 + p.x() + g.buttonWidth / 2, g.frameWidth - 10 + 1e-9);
             EXPECT_GE(g.centerY + p.y() - g.buttonHeight / 2, 10 - 1e-9);
             EXPECT_LE(g.centerY + p.y() + g.buttonHeight / 2, g.frameHeight - 10 + 1e-9);
         }
@@ -105,7 +105,7 @@ TEST(WheelGeometryTest, NoTwoButtonsTouchAndOneWidthHoldsEveryLabelUnshrunk) {
     // A short wheel keeps the requested radius and the narrowest button.
     const WheelGeometry three = wheelGeometry(3, 110, false);
     EXPECT_EQ(three.radius, 110);
-    EXPECT_EQ(three.width(1), 58);
+    EXPECT_EQ(three.buttonWidth, 58);
 }
 
 TEST(WheelGeometryTest, TheArcSpansOverTheTopSymmetrically) {
