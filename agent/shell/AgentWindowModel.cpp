@@ -134,13 +134,9 @@ void AgentWindowModel::setLifetimeIndex(int index) {
 // Video still leaving after the controller's name went means a session is in fact running.
 bool AgentWindowModel::showDisconnect() const { return connected() || app_.videoFps() >= 1; }
 
-QString AgentWindowModel::sharingMessage() const {
-    return !app_.grantError().isEmpty() ? app_.grantError() : app_.grantNotice();
-}
+QString AgentWindowModel::sharingNote() const { return app_.grantError().isEmpty() ? app_.grantNotice() : QString(); }
 
 bool AgentWindowModel::canChangeAccess() const { return signedIn() && !app_.grantBusy(); }
-
-bool AgentWindowModel::sharingMessageIsError() const { return !app_.grantError().isEmpty(); }
 
 bool AgentWindowModel::videoActive() const { return app_.videoFps() >= 1; }
 

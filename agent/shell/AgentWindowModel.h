@@ -38,6 +38,9 @@ class AgentWindowModel : public QObject {
     Q_PROPERTY(QString shareCodeNoteLine READ shareCodeNoteLine NOTIFY changed)
     Q_PROPERTY(bool copied READ copied NOTIFY changed)
     Q_PROPERTY(bool linkCopied READ linkCopied NOTIFY changed)
+    // The copy buttons' words: what they copy, or "Copied!" for a moment after.
+    Q_PROPERTY(QString copyShareCodeText READ copyShareCodeText NOTIFY changed)
+    Q_PROPERTY(QString copyLinkText READ copyLinkText NOTIFY changed)
     // Empty unless pairing by code has paused after too many wrong codes: what happened and from where.
     Q_PROPERTY(QString pauseText READ pauseText NOTIFY changed)
     Q_PROPERTY(bool showManual READ showManual WRITE setShowManual NOTIFY changed)
@@ -60,8 +63,9 @@ class AgentWindowModel : public QObject {
     Q_PROPERTY(QStringList lifetimeLabels READ lifetimeLabels CONSTANT)
     Q_PROPERTY(int lifetimeIndex READ lifetimeIndex WRITE setLifetimeIndex NOTIFY changed)
     Q_PROPERTY(bool showDisconnect READ showDisconnect NOTIFY changed)
-    Q_PROPERTY(QString sharingMessage READ sharingMessage NOTIFY changed)
-    Q_PROPERTY(bool sharingMessageIsError READ sharingMessageIsError NOTIFY changed)
+    // What the sharing section says: a note, or an error, which then stands alone.
+    Q_PROPERTY(QString sharingNote READ sharingNote NOTIFY changed)
+    Q_PROPERTY(QString sharingError READ sharingError NOTIFY changed)
     Q_PROPERTY(bool confirmCancelAccess READ confirmCancelAccess NOTIFY changed)
     // A new grant or cancelling all access can start: signed in, and no grant work under way.
     Q_PROPERTY(bool canChangeAccess READ canChangeAccess NOTIFY changed)
@@ -98,6 +102,8 @@ public:
     QString shareCodeNoteLine() const;
     bool copied() const { return copied_; }
     bool linkCopied() const { return linkCopied_; }
+    QString copyShareCodeText() const { return copied_ ? tr("Copied!") : tr("Copy"); }
+    QString copyLinkText() const { return linkCopied_ ? tr("Copied!") : tr("Copy pairing link"); }
     QString pauseText() const;
     bool showManual() const { return showManual_; }
     void setShowManual(bool v);
@@ -123,8 +129,8 @@ public:
     int lifetimeIndex() const;
     void setLifetimeIndex(int index);
     bool showDisconnect() const;
-    QString sharingMessage() const;
-    bool sharingMessageIsError() const;
+    QString sharingNote() const;
+    QString sharingError() const { return app_.grantError(); }
     bool confirmCancelAccess() const { return confirmCancelAccess_; }
     bool canChangeAccess() const;
 

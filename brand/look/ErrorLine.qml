@@ -6,7 +6,6 @@ import QtQuick
 Rectangle {
     id: line
     property string text
-    property int horizontalAlignment: Text.AlignLeft
 
     visible: line.text.length > 0
     implicitWidth: words.implicitWidth + 40
@@ -20,8 +19,6 @@ Rectangle {
         id: mark
         x: 10
         y: words.y + Math.max(0, (words.firstLineHeight - height) / 2)
-        size: 14
-        color: Look.error
     }
     Text {
         id: words
@@ -31,7 +28,6 @@ Rectangle {
         y: 7
         width: line.width - 40
         wrapMode: Text.Wrap
-        horizontalAlignment: line.horizontalAlignment
         text: line.text
         textFormat: Text.PlainText
         font.pixelSize: Look.detail

@@ -74,14 +74,8 @@ QtObject {
     readonly property int detail: 12
     readonly property int caption: 11
 
-    // The spacing, in pixels: inside a group, between groups, inside a card's edge.
-    readonly property int tight: 4
-    readonly property int gap: 8
-    readonly property int space: 12
-    readonly property int inset: 16
-    // Corners: a field or a small control, a card, a capsule is its height's half.
+    // A field's or a small control's corner (a capsule's is its height's half).
     readonly property int fieldCorner: 10
-    readonly property int cardCorner: 16
 
     // The spring (0.35 s, damping 0.82, next to no overshoot) as an eased curve: state changes.
     readonly property int springMs: 350

@@ -78,7 +78,7 @@ ColumnLayout {
                 objectName: "copyShareCode"
                 theme: block.theme
                 symbol: block.vm.copied ? "checkmark" : "copy"
-                text: block.vm.copied ? qsTr("Copied!") : qsTr("Copy")
+                text: block.vm.copyShareCodeText
                 onClicked: block.vm.copyShareCode()
             }
             LinkButton {
@@ -234,7 +234,7 @@ ColumnLayout {
                 objectName: "copyPairingLink"
                 theme: block.theme
                 symbol: block.vm.linkCopied ? "checkmark" : "copy"
-                text: block.vm.linkCopied ? qsTr("Copied!") : qsTr("Copy pairing link")
+                text: block.vm.copyLinkText
                 onClicked: block.vm.copyPairingLink()
             }
             Caption {

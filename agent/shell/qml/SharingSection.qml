@@ -81,13 +81,13 @@ ColumnLayout {
         objectName: "sharingMessage"
         theme: section.theme
         small: true
-        visible: text.length > 0 && !section.vm.sharingMessageIsError
-        text: section.vm.sharingMessage
+        visible: text.length > 0
+        text: section.vm.sharingNote
     }
     ErrorLine {
         objectName: "sharingError"
         Layout.fillWidth: true
-        text: section.vm.sharingMessageIsError ? section.vm.sharingMessage : ""
+        text: section.vm.sharingError
     }
 
     // The confirmation before every code is cancelled.

@@ -1,12 +1,11 @@
 import QtQuick
 import Dovrel.Controller
 
-// A round control of the session window's top row: a symbol on frosted glass, or dark on the accent
-// green while `active`. `tint` colours the symbol on the glass (a control that is switched off).
+// A round control of the session window's top row: a symbol on frosted glass. `tint` colours the symbol
+// (a control that is switched off).
 Item {
     id: button
     property string symbol
-    property bool active: false
     property color tint: "white"
     signal pressed
 
@@ -16,15 +15,15 @@ Item {
     Rectangle {
         anchors.fill: parent
         radius: width / 2
-        color: button.active ? Theme.accent : Theme.material
+        color: Theme.material
         border.color: Theme.strokeDark
-        border.width: button.active ? 0 : 1
+        border.width: 1
     }
     Symbol {
         anchors.centerIn: parent
         name: button.symbol
         size: 15
-        color: button.active ? Theme.accentLabel : button.tint
+        color: button.tint
     }
     MouseArea {
         anchors.fill: parent
