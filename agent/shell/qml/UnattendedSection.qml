@@ -11,42 +11,25 @@ ColumnLayout {
     spacing: 8
     Layout.fillWidth: true
 
-    // The heading, and the readiness badge in its trailing corner. The title wraps in the room the badge
-    // leaves; the mark and the badge stand level with its first line. Anchored rather than in a row
-    // layout: a row layout keeps a wrapped title's first height after the title has room for one line.
-    Item {
+    // The heading, and the readiness badge in its trailing corner.
+    MarkedTitle {
+        id: heading
         Layout.fillWidth: true
         Layout.bottomMargin: 2
-        implicitWidth: title.anchors.leftMargin + title.implicitWidth + title.anchors.rightMargin + badge.implicitWidth
-        implicitHeight: title.implicitHeight
-
-        Symbol {
-            anchors.left: parent.left
-            y: (title.firstLine - height) / 2
-            name: "lock.laptop"
-            color: section.theme.accentInk
-            size: 16
-        }
-        Label {
-            id: title
-            objectName: "readinessTitle"
-            // The height of one line, for the mark and the badge beside the first.
-            readonly property real firstLine: lineCount > 0 ? implicitHeight / lineCount : implicitHeight
-            anchors.left: parent.left
-            anchors.leftMargin: 24
-            anchors.right: badge.left
-            anchors.rightMargin: 8
-            wrapMode: Text.Wrap
-            text: qsTr("Locked-room / unattended")
-            textFormat: Text.PlainText
-            color: section.theme.text
-            font.pixelSize: section.theme.headline
-            font.weight: Font.DemiBold
-        }
+        theme: section.theme
+        symbol: "lock.laptop"
+        symbolColor: section.theme.accentInk
+        symbolSize: 16
+        indent: 24
+        titleName: "readinessTitle"
+        text: qsTr("Locked-room / unattended")
+        titleFont.pixelSize: section.theme.headline
+        titleFont.weight: Font.DemiBold
+        trailing: badge
         Row {
             id: badge
             anchors.right: parent.right
-            y: (title.firstLine - height) / 2
+            y: (heading.band - height) / 2
             spacing: 8
             Rectangle {
                 objectName: "readinessDot"
