@@ -13,6 +13,7 @@
 
 #include "../../support/FakeScheduler.h"
 #include "../../support/QuickItems.h"
+#include "../../support/Unseen.h"
 #include "../client/InputChannelFake.h"
 #include "../ui/QuibPanelFakes.h"
 #include "MainWindow.h"
@@ -166,15 +167,17 @@ QPointF centreOf(QQuickItem* item) { return item->mapToScene(QPointF(item->width
 
 // Each item named is shown whole inside the window and over none of the others.
 void expectApart(QQuickWindow* window, const std::vector<const char*>& names) {
-    std::vector<QRectF> placed;
+    std::vector<QQuickItem*> items;
     for (const char* name : names) {
-        QQuickItem* item = dovrel::test::findItem(window->contentItem(), QString::fromLatin1(name));
-        ASSERT_TRUE(item) << name;
-        const QRectF r = item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
-        EXPECT_TRUE(item->isVisible() && QRectF(QPointF(), window->size()).contains(r)) << name << " is cut";
-        for (const QRectF& other : placed)
-            EXPECT_FALSE(r.intersects(other)) << name << " lies over another control";
-        placed.push_back(r);
+        items.push_back(dovrel::test::findItem(window->contentItem(), QString::fromLatin1(name)));
+        ASSERT_TRUE(items.back()) << name;
+    }
+    for (QQuickItem* item : items) {
+        std::vector<QQuickItem*> others;
+        for (QQuickItem* other : items)
+            if (other != item) others.push_back(other);
+        for (const std::string& why : dovrel::test::unseen(item, others, window->contentItem()))
+            ADD_FAILURE() << why;
     }
 }
 
