@@ -44,7 +44,7 @@ ApplicationWindow {
     Rectangle {
         anchors.fill: parent
         z: 100
-        visible: window.visibility === Window.Windowed
+        visible: WindowActions.windowed(window)
         enabled: false
         color: "transparent"
         border.color: Theme.dark ? Qt.rgba(1, 1, 1, 0.12) : Qt.rgba(0, 0, 0, 0.18)

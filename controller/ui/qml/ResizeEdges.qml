@@ -11,7 +11,7 @@ Item {
     // of the corner's edges.
     property int margin: 5
     property int corner: 14
-    visible: Window.window !== null && Window.window.visibility === Window.Windowed
+    visible: WindowActions.windowed(Window.window)
 
     component Edge: MouseArea {
         required property int sides

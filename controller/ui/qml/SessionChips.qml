@@ -190,9 +190,7 @@ Item {
                 objectName: "fullScreenChip"
                 symbol: "arrow.up.left.and.arrow.down.right"
                 onPressed: {
-                    const window = chips.Window.window
-                    if (window)
-                        window.visibility === Window.FullScreen ? window.showNormal() : window.showFullScreen()
+                    WindowActions.toggleFullScreen(chips.Window.window)
                     chips.hud.interact()
                 }
             }

@@ -17,7 +17,7 @@ MouseArea {
     // (it never sees its release), so that the next press is a press of its own.
     property bool handedOver: false
 
-    enabled: window !== null && window.visibility !== Window.FullScreen && !handedOver
+    enabled: WindowActions.titled(window) && !handedOver
     onPressed: mouse => area.pressedAt = Qt.point(mouse.x, mouse.y)
     onPositionChanged: mouse => {
         if (Math.abs(mouse.x - area.pressedAt.x) + Math.abs(mouse.y - area.pressedAt.y)

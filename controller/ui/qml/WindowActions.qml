@@ -7,6 +7,22 @@ QtObject {
     function maximized(window: var): bool {
         return window !== null && window.visibility === Window.Maximized
     }
+    // A window of its own size: its edges resize it.
+    function windowed(window: var): bool {
+        return window !== null && window.visibility === Window.Windowed
+    }
+    // Shown, and not in full screen: it has a title area.
+    function titled(window: var): bool {
+        return window !== null && window.visibility !== Window.FullScreen
+    }
+    function toggleFullScreen(window: var) {
+        if (!window)
+            return
+        if (window.visibility === Window.FullScreen)
+            window.showNormal()
+        else
+            window.showFullScreen()
+    }
     // Maximised windows come back to their size; others fill the screen.
     function toggleMaximized(window: var) {
         if (!window)

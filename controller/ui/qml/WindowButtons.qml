@@ -16,7 +16,7 @@ Item {
     readonly property var window: Window.window
     readonly property bool maximized: WindowActions.maximized(window)
 
-    visible: window !== null && window.visibility !== Window.FullScreen
+    visible: WindowActions.titled(window)
     implicitWidth: row.implicitWidth + (overPicture ? 8 : 0)
     implicitHeight: row.implicitHeight + (overPicture ? 8 : 0)
 
