@@ -42,18 +42,28 @@ void RootViewModel::accountChanged() {
 
 void RootViewModel::tellIdentityProblem() {
     const auto problem = session_.identityProblem();
-    if (!problem) return;
-    if (alert_ != Alert::None) {
-        identityProblemWaiting_ = true;
-        return;
-    }
-    identityProblemWaiting_ = false;
-    ask(Alert::Keychain, {}, tr("The keyring could not be read"),
-        tr("DOVRELÆ could not read this computer's identity from the keyring (%1). Until it can, machines "
-           "you paired ask for their pairing code again; nothing in the keyring was changed. Unlock the "
-           "keyring, then restart DOVRELÆ.")
-            .arg(*problem),
-        tr("OK"));
+    // Said once: not again while it shows or waits its turn.
+    if (!problem || alert_ == Alert::Keychain) return;
+    for (const Acknowledgement& waiting : acknowledgements_)
+        if (waiting.kind == Alert::Keychain) return;
+    acknowledge(Alert::Keychain, tr("The keyring could not be read"),
+                tr("DOVRELÆ could not read this computer's identity from the keyring (%1). Until it can, machines "
+                   "you paired ask for their pairing code again; nothing in the keyring was changed. Unlock the "
+                   "keyring, then restart DOVRELÆ.")
+                    .arg(*problem));
+}
+
+void RootViewModel::acknowledge(Alert kind, const QString& title, const QString& text) {
+    acknowledgements_.push_back({kind, title, text});
+    tellNextAcknowledgement();
+}
+
+void RootViewModel::tellNextAcknowledgement() {
+    // An alert being asked is answered first.
+    if (alert_ != Alert::None || acknowledgements_.empty()) return;
+    const Acknowledgement next = acknowledgements_.front();
+    acknowledgements_.erase(acknowledgements_.begin());
+    ask(next.kind, {}, next.title, next.text, tr("OK"));
 }
 
 void RootViewModel::setRoute(Route route) {
@@ -342,16 +352,7 @@ void RootViewModel::unpairNotTold(const QString& name, const QString& host, bool
            "It still counts this computer as paired. To undo that, pair with it again while DOVRELÆ runs on it, "
            "then unpair it.")
             .arg(name, where);
-    unpairOutcomesWaiting_.push_back({tr("“%1” was not told").arg(name), text});
-    tellUnpairOutcome();
-}
-
-void RootViewModel::tellUnpairOutcome() {
-    // An alert being asked is answered first.
-    if (alert_ != Alert::None || unpairOutcomesWaiting_.empty()) return;
-    const UnpairOutcome outcome = unpairOutcomesWaiting_.front();
-    unpairOutcomesWaiting_.erase(unpairOutcomesWaiting_.begin());
-    ask(Alert::UnpairNotTold, {}, outcome.title, outcome.text, tr("OK"));
+    acknowledge(Alert::UnpairNotTold, tr("“%1” was not told").arg(name), text);
 }
 
 void RootViewModel::renameRequested(int row) {
@@ -364,8 +365,7 @@ void RootViewModel::answerAlert(bool confirmed, const QString& field) {
     const Alert answered = alert_;
     const QUuid machine = alertMachine_;
     ask(Alert::None, {}, {}, {}, {});
-    if (identityProblemWaiting_ && answered != Alert::Keychain) tellIdentityProblem();
-    tellUnpairOutcome();
+    tellNextAcknowledgement();
     if (!confirmed) return;
     switch (answered) {
     case Alert::SignOut:

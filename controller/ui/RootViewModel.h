@@ -152,7 +152,9 @@ private:
     static std::optional<RelayDial> relayWayTo(const Device& d);
     // An unpaired machine's agent could not be told (at `host`, through the relay when `relay`).
     void unpairNotTold(const QString& name, const QString& host, bool relay);
-    void tellUnpairOutcome();
+    // An alert that only informs (answered with OK) shows now, or once the alerts before it are answered.
+    void acknowledge(Alert kind, const QString& title, const QString& text);
+    void tellNextAcknowledgement();
     // The first saved machine with that agent identifier, host (when not empty) or name (in any case).
     const Device* savedMachine(const std::optional<QString>& deviceId, const QString& host, const QString& name) const;
     void setNotice(const QString& text);
@@ -175,12 +177,12 @@ private:
     QString notice_;
     std::optional<QString> accountName_;
     bool showSignIn_ = false;
-    bool autoConnectWaiting_ = false;     // for the stored account to be read
-    bool identityProblemWaiting_ = false; // for the alert being asked to be answered
-    struct UnpairOutcome {
+    bool autoConnectWaiting_ = false; // for the stored account to be read
+    struct Acknowledgement {
+        Alert kind;
         QString title, text;
     };
-    std::vector<UnpairOutcome> unpairOutcomesWaiting_; // likewise
+    std::vector<Acknowledgement> acknowledgements_; // for the alert being asked to be answered
     Alert alert_ = Alert::None;
     QUuid alertMachine_;
     QString alertTitle_, alertText_, alertConfirm_, alertField_;
