@@ -8,7 +8,6 @@
 
 #include "controller/app/EnvironmentPorts.h"
 #include "controller/app/WindowSnapshots.h"
-#include "controller/client/ClientCore.h"
 #include "controller/client/ClipboardBinding.h"
 #include "controller/client/ClipboardFileHost.h"
 #include "controller/client/ClipboardTextSync.h"
@@ -81,7 +80,7 @@ CompositionRoot::~CompositionRoot() {
 }
 
 void CompositionRoot::closeSessionNow() {
-    if (client_) client_->runOnClientThread([](ClientCore& core) { core.disconnect(); });
+    if (client_) client_->disconnectSessionNow();
 }
 
 QQuickWindow* CompositionRoot::window() const {

@@ -111,6 +111,10 @@ void WEXClient::disconnectSession() {
     postToCore([](ClientCore& c) { c.disconnect(); });
 }
 
+void WEXClient::disconnectSessionNow() {
+    queue_->sync([this] { core_->disconnect(); });
+}
+
 void WEXClient::cancelPairing() {
     postToCore([](ClientCore& c) { c.cancelPairing(); });
 }

@@ -85,6 +85,9 @@ public:
     // Ends the session: says bye when one exists, closes every link, stops every re-dial. Whatever
     // `sessionEnding` makes is sent before the bye.
     Q_INVOKABLE void disconnectSession();
+    // The display is gone and the process ends where it stands: the bye is said and the links are
+    // closed before this returns, and nothing is asked of the window.
+    void disconnectSessionNow();
     // The user gave up on entering the code: stop dialling this machine.
     Q_INVOKABLE void cancelPairing();
     // Unpairs the machine whose agent is `deviceId`: when a key is trusted for it, connects as a session
