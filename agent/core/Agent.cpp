@@ -141,12 +141,14 @@ void Agent::startAccounts() {
     hooks.pairingLink = [this] { return pairing_.link(); };
     hooks.shared = [this](const std::string& link, std::chrono::seconds lifetime) {
         transport_->queue().post([this, code = pairingCodeOfLink(link), lifetime] {
+            // A link without a code holds none, and still replaces the earlier share's.
             if (code.empty())
                 codeWindow_.sharesWithdrawn();
             else
                 codeWindow_.shared(code, clock().now() + lifetime);
         });
     };
+    hooks.sharesWithdrawn = [this] { transport_->queue().post([this] { codeWindow_.sharesWithdrawn(); }); };
     accounts_.start(*transport_, *observer_, deviceId(), std::move(hooks), relayConfig_);
 }
 

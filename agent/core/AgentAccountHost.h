@@ -19,8 +19,10 @@ public:
         std::function<void(std::function<void()>)> onMain; // posts to the main thread, in order
         std::function<void()> refreshPairingURL;           // main thread
         std::function<std::string()> pairingLink;          // main thread: the whole link now shown
-        // A share code hands out `link` for `lifetime` (empty link: none does any more); thread-safe.
+        // A share code hands out `link` for `lifetime`, in place of any earlier one; thread-safe.
         std::function<void(const std::string& link, std::chrono::seconds lifetime)> shared;
+        // No share code hands out a link any more; thread-safe.
+        std::function<void()> sharesWithdrawn;
     };
 
     AgentAccountHost(AgentTransport& transport, AgentObserver& observer, std::string deviceId, Hooks hooks);
@@ -32,7 +34,7 @@ public:
     void shareCodeIssued(const std::string& payload, std::chrono::seconds lifetime) override {
         hooks_.shared(payload, lifetime);
     }
-    void shareCodesWithdrawn() override { hooks_.shared({}, {}); }
+    void shareCodesWithdrawn() override { hooks_.sharesWithdrawn(); }
     void updateModel(AccountModelChange change, std::function<void(const AccountModelView&)> then) override;
 
 private:

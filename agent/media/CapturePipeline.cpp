@@ -497,7 +497,9 @@ void CapturePipeline::rebuildEncoderLocked(const std::string& reason) {
         buildEncoder(true);
         print("• encoder rebuilt — fresh keyframe forced");
     } catch (const std::exception& e) {
-        print(std::string("• encoder rebuild FAILED: ") + e.what()); // the old encoder stays in use
+        // The old encoder stays. When it serves what the session asked for it goes on; when it does not
+        // (another codec or link), no picture leaves until a rebuild works: the watchdog tries again.
+        print(std::string("• encoder rebuild FAILED: ") + e.what());
     }
 }
 
