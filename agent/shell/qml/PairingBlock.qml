@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Layouts
 import DovrelAgent
+import Dovrel.Look
 
 // Everything a person needs to pair a device: the QR code, the share code or the pairing code, and the
 // set-up by hand.
@@ -140,45 +141,39 @@ ColumnLayout {
     }
 
     // Pairing by code stopped after too many wrong codes: what happened, from where, and the way on.
-    Rectangle {
+    Card {
         objectName: "pauseNotice"
         visible: block.vm.pauseText.length > 0
         Layout.fillWidth: true
-        implicitHeight: pause.implicitHeight + 24
-        radius: 10
+        corner: 10
         color: Qt.alpha(block.theme.warn, block.theme.dark ? 0.1 : 0.14)
         border.color: Qt.alpha(block.theme.warn, 0.6)
-        ColumnLayout {
-            id: pause
-            x: 12
-            y: 12
-            width: parent.width - 24
-            spacing: 10
-            RowLayout {
-                spacing: 8
-                Layout.fillWidth: true
-                Symbol {
-                    Layout.alignment: Qt.AlignTop
-                    Layout.topMargin: 1
-                    name: "warning"
-                    color: block.theme.warnMark
-                    size: 14
-                }
-                Caption {
-                    objectName: "pauseText"
-                    theme: block.theme
-                    color: block.theme.text
-                    text: block.vm.pauseText
-                }
+        inset: 12
+        spacing: 10
+        RowLayout {
+            spacing: 8
+            Layout.fillWidth: true
+            Symbol {
+                Layout.alignment: Qt.AlignTop
+                Layout.topMargin: 1
+                name: "warning"
+                color: block.theme.warnMark
+                size: 14
             }
-            IconButton {
-                objectName: "newPairingCode"
+            Caption {
+                objectName: "pauseText"
                 theme: block.theme
-                primary: true
-                symbol: "renew"
-                text: qsTr("New pairing code")
-                onClicked: block.vm.newPairingCode()
+                color: block.theme.text
+                text: block.vm.pauseText
             }
+        }
+        IconButton {
+            objectName: "newPairingCode"
+            theme: block.theme
+            primary: true
+            symbol: "renew"
+            text: qsTr("New pairing code")
+            onClicked: block.vm.newPairingCode()
         }
     }
 

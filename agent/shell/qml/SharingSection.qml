@@ -91,49 +91,43 @@ ColumnLayout {
     }
 
     // The confirmation before every code is cancelled.
-    Rectangle {
+    Card {
         objectName: "cancelConfirm"
         visible: section.vm.confirmCancelAccess
         Layout.fillWidth: true
-        implicitHeight: confirm.implicitHeight + 24
-        radius: 10
+        corner: 10
         color: section.theme.raised
         border.color: Qt.alpha(section.theme.bad, 0.55)
-        ColumnLayout {
-            id: confirm
-            x: 12
-            y: 12
-            width: parent.width - 24
+        inset: 12
+        spacing: 8
+        Label {
+            Layout.fillWidth: true
+            wrapMode: Text.Wrap
+            text: qsTr("Cancel this computer's QR code and share code?")
+            textFormat: Text.PlainText
+            color: section.theme.text
+            font.pixelSize: section.theme.body
+            font.weight: Font.DemiBold
+        }
+        Caption {
+            theme: section.theme
+            text: qsTr("Anyone holding the old QR code, share code or pairing code can no longer use it to reach this computer, and anyone connected right now is disconnected. New codes are created for you.") + "\n\n" + qsTr("Devices you have already paired stay paired. Your account, your phones and your other computers are not affected.")
+        }
+        RowLayout {
             spacing: 8
-            Label {
-                Layout.fillWidth: true
-                wrapMode: Text.Wrap
-                text: qsTr("Cancel this computer's QR code and share code?")
-                textFormat: Text.PlainText
-                color: section.theme.text
-                font.pixelSize: section.theme.body
-                font.weight: Font.DemiBold
+            Layout.topMargin: 2
+            ThemedButton {
+                objectName: "confirmCancel"
+                destructive: true
+                compact: true
+                text: qsTr("Cancel access")
+                onClicked: section.vm.confirmCancelAllAccess()
             }
-            Caption {
-                theme: section.theme
-                text: qsTr("Anyone holding the old QR code, share code or pairing code can no longer use it to reach this computer, and anyone connected right now is disconnected. New codes are created for you.") + "\n\n" + qsTr("Devices you have already paired stay paired. Your account, your phones and your other computers are not affected.")
-            }
-            RowLayout {
-                spacing: 8
-                Layout.topMargin: 2
-                ThemedButton {
-                    objectName: "confirmCancel"
-                    destructive: true
-                    compact: true
-                    text: qsTr("Cancel access")
-                    onClicked: section.vm.confirmCancelAllAccess()
-                }
-                ThemedButton {
-                    objectName: "keepAccess"
-                    compact: true
-                    text: qsTr("Keep them")
-                    onClicked: section.vm.keepAccess()
-                }
+            ThemedButton {
+                objectName: "keepAccess"
+                compact: true
+                text: qsTr("Keep them")
+                onClicked: section.vm.keepAccess()
             }
         }
     }

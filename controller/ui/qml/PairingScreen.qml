@@ -199,72 +199,66 @@ Item {
                         objectName: "shareCard"
                         corner: 22
                         Layout.fillWidth: true
-                        implicitHeight: share.implicitHeight + 32
-                        ColumnLayout {
-                            id: share
-                            x: 16
-                            y: 16
-                            width: parent.width - 32
+                        inset: 16
+                        spacing: 10
+                        CardLabel {
+                            text: qsTr("Have a share code?")
+                            icon: "text.bubble"
+                        }
+                        Text {
+                            Layout.fillWidth: true
+                            wrapMode: Text.Wrap
+                            text: qsTr("Get it from the DOVRELÆ window on the computer you want to control - it looks like 7KQ4 M2XD.")
+                            textFormat: Text.PlainText
+                            font.pixelSize: Look.detail
+                            color: Theme.textDimmer
+                        }
+                        RowLayout {
                             spacing: 10
-                            CardLabel {
-                                text: qsTr("Have a share code?")
-                                icon: "text.bubble"
+                            Layout.fillWidth: true
+                            CodeBox {
+                                id: codeA
+                                objectName: "codeA"
+                                field: PairingViewModel.A
+                                model: screen.pairing
+                                placeholderText: "7KQ4"
+                                text: screen.pairing.codeA
+                                onTextEdited: screen.pairing.editCodeA(text)
                             }
                             Text {
-                                Layout.fillWidth: true
-                                wrapMode: Text.Wrap
-                                text: qsTr("Get it from the DOVRELÆ window on the computer you want to control - it looks like 7KQ4 M2XD.")
+                                text: "-"
                                 textFormat: Text.PlainText
-                                font.pixelSize: Look.detail
-                                color: Theme.textDimmer
+                                font.pixelSize: 22
+                                font.weight: Font.DemiBold
+                                color: Theme.textDim
                             }
-                            RowLayout {
-                                spacing: 10
+                            CodeBox {
+                                id: codeB
+                                objectName: "codeB"
+                                field: PairingViewModel.B
+                                model: screen.pairing
+                                placeholderText: "M2XD"
+                                text: screen.pairing.codeB
+                                onTextEdited: screen.pairing.editCodeB(text)
+                            }
+                            Item {
                                 Layout.fillWidth: true
-                                CodeBox {
-                                    id: codeA
-                                    objectName: "codeA"
-                                    field: PairingViewModel.A
-                                    model: screen.pairing
-                                    placeholderText: "7KQ4"
-                                    text: screen.pairing.codeA
-                                    onTextEdited: screen.pairing.editCodeA(text)
-                                }
-                                Text {
-                                    text: "-"
-                                    textFormat: Text.PlainText
-                                    font.pixelSize: 22
-                                    font.weight: Font.DemiBold
-                                    color: Theme.textDim
-                                }
-                                CodeBox {
-                                    id: codeB
-                                    objectName: "codeB"
-                                    field: PairingViewModel.B
-                                    model: screen.pairing
-                                    placeholderText: "M2XD"
-                                    text: screen.pairing.codeB
-                                    onTextEdited: screen.pairing.editCodeB(text)
-                                }
-                                Item {
-                                    Layout.fillWidth: true
-                                }
-                                CapsuleButton {
-                                    objectName: "claimButton"
-                                    title: qsTr("Connect")
-                                    Layout.minimumWidth: 104
-                                    topPadding: 12
-                                    bottomPadding: 12
-                                    working: screen.pairing.claiming
-                                    enabled: screen.pairing.codeComplete && !screen.pairing.claiming
-                                    onClicked: screen.pairing.claimShareCode()
-                                }
                             }
-                            ErrorLine {
-                                objectName: "shareError"
-                                Layout.fillWidth: true
-                                text: screen.pairing.shareError
+                            CapsuleButton {
+                                objectName: "claimButton"
+                                title: qsTr("Connect")
+                                Layout.minimumWidth: 104
+                                topPadding: 12
+                                bottomPadding: 12
+                                working: screen.pairing.claiming
+                                enabled: screen.pairing.codeComplete && !screen.pairing.claiming
+                                onClicked: screen.pairing.claimShareCode()
                             }
+                        }
+                        ErrorLine {
+                            objectName: "shareError"
+                            Layout.fillWidth: true
+                            text: screen.pairing.shareError
                         }
                     }
 
@@ -275,52 +269,47 @@ Item {
                         Layout.fillWidth: true
                         // Takes what the manual card's height leaves, its Connect at its foot.
                         Layout.fillHeight: true
-                        implicitHeight: paste.implicitHeight + 32
-                        ColumnLayout {
-                            id: paste
-                            anchors.fill: parent
-                            anchors.margins: 16
-                            spacing: 12
-                            CardLabel {
-                                text: qsTr("Paste the pairing link")
-                                icon: "link"
-                            }
-                            Text {
-                                Layout.fillWidth: true
-                                wrapMode: Text.Wrap
-                                textFormat: Text.StyledText
-                                text: qsTr("On the computer you want to control, open the DOVRELÆ window and choose <b>Set up by hand ▸ Copy pairing link</b>. Paste the link below.")
-                                font.pixelSize: Look.detail
-                                color: Theme.textDimmer
-                            }
-                            WellField {
-                                objectName: "linkField"
-                                Layout.fillWidth: true
-                                mono: true
-                                corner: 11
-                                padding: 11
-                                invalid: screen.pairing.linkError.length > 0
-                                placeholderText: qsTr("dovrel://pair?host=…&id=…&code=…")
-                                text: screen.pairing.link
-                                onTextEdited: screen.pairing.link = text
-                                onAccepted: screen.pairing.connectFromLink()
-                            }
-                            ErrorLine {
-                                objectName: "linkError"
-                                Layout.fillWidth: true
-                                text: screen.pairing.linkError
-                            }
-                            Item {
-                                Layout.fillHeight: true
-                            }
-                            CapsuleButton {
-                                objectName: "linkConnect"
-                                Layout.fillWidth: true
-                                title: qsTr("Connect")
-                                glyph: "bolt.horizontal.fill"
-                                enabled: screen.pairing.link.length > 0
-                                onClicked: screen.pairing.connectFromLink()
-                            }
+                        inset: 16
+                        spacing: 12
+                        CardLabel {
+                            text: qsTr("Paste the pairing link")
+                            icon: "link"
+                        }
+                        Text {
+                            Layout.fillWidth: true
+                            wrapMode: Text.Wrap
+                            textFormat: Text.StyledText
+                            text: qsTr("On the computer you want to control, open the DOVRELÆ window and choose <b>Set up by hand ▸ Copy pairing link</b>. Paste the link below.")
+                            font.pixelSize: Look.detail
+                            color: Theme.textDimmer
+                        }
+                        WellField {
+                            objectName: "linkField"
+                            Layout.fillWidth: true
+                            mono: true
+                            corner: 11
+                            padding: 11
+                            invalid: screen.pairing.linkError.length > 0
+                            placeholderText: qsTr("dovrel://pair?host=…&id=…&code=…")
+                            text: screen.pairing.link
+                            onTextEdited: screen.pairing.link = text
+                            onAccepted: screen.pairing.connectFromLink()
+                        }
+                        ErrorLine {
+                            objectName: "linkError"
+                            Layout.fillWidth: true
+                            text: screen.pairing.linkError
+                        }
+                        Item {
+                            Layout.fillHeight: true
+                        }
+                        CapsuleButton {
+                            objectName: "linkConnect"
+                            Layout.fillWidth: true
+                            title: qsTr("Connect")
+                            glyph: "bolt.horizontal.fill"
+                            enabled: screen.pairing.link.length > 0
+                            onClicked: screen.pairing.connectFromLink()
                         }
                     }
                 }
@@ -331,104 +320,99 @@ Item {
                     corner: 22
                     Layout.preferredWidth: 320
                     Layout.fillHeight: true
-                    implicitHeight: manual.implicitHeight + 32
-                    ColumnLayout {
-                        id: manual
-                        anchors.fill: parent
-                        anchors.margins: 16
-                        spacing: 10
-                        CardLabel {
-                            text: qsTr("Or enter by hand")
-                            icon: "keyboard"
-                        }
-                        Text {
-                            Layout.fillWidth: true
-                            Layout.bottomMargin: 2
-                            wrapMode: Text.Wrap
-                            text: qsTr("Type what the DOVRELÆ window on the other computer shows under Set up by hand: its network address and its pairing code.")
-                            textFormat: Text.PlainText
-                            font.pixelSize: Look.detail
-                            color: Theme.textDimmer
-                        }
-                        WellField {
-                            objectName: "manualName"
-                            Layout.fillWidth: true
-                            placeholderText: "Name"
-                            text: screen.pairing.manualName
-                            onTextEdited: screen.pairing.manualName = text
-                        }
-                        WellField {
-                            objectName: "manualAddress"
-                            Layout.fillWidth: true
-                            mono: true
-                            invalid: screen.pairing.manualError.length > 0
-                            placeholderText: qsTr("Network address or relay room")
-                            inputMethodHints: Qt.ImhNoAutoUppercase | Qt.ImhNoPredictiveText
-                            text: screen.pairing.manualAddress
-                            onTextEdited: screen.pairing.manualAddress = text
-                            onAccepted: screen.pairing.connectManual()
-                        }
-                        WellField {
-                            objectName: "manualCode"
-                            Layout.fillWidth: true
-                            mono: true
-                            placeholderText: qsTr("Pairing code (6 digits)")
-                            inputMethodHints: Qt.ImhDigitsOnly
-                            text: screen.pairing.manualCode
-                            onTextEdited: screen.pairing.editManualCode(text)
-                            onAccepted: screen.pairing.connectManual()
-                        }
-                        ErrorLine {
-                            objectName: "manualError"
-                            Layout.fillWidth: true
-                            text: screen.pairing.manualError
-                        }
-                        // The platform, as three segments.
-                        Rectangle {
-                            Layout.fillWidth: true
-                            implicitHeight: 28
-                            radius: 7
-                            color: Theme.card2
-                            Row {
-                                anchors.fill: parent
-                                anchors.margins: 2
-                                PlatformSegment {
-                                    model: screen.pairing
-                                    kind: "windows"
-                                    title: qsTr("Windows")
-                                }
-                                PlatformSegment {
-                                    model: screen.pairing
-                                    kind: "mac"
-                                    title: qsTr("Mac")
-                                }
-                                PlatformSegment {
-                                    model: screen.pairing
-                                    kind: "linux"
-                                    title: qsTr("Linux")
-                                }
+                    inset: 16
+                    spacing: 10
+                    CardLabel {
+                        text: qsTr("Or enter by hand")
+                        icon: "keyboard"
+                    }
+                    Text {
+                        Layout.fillWidth: true
+                        Layout.bottomMargin: 2
+                        wrapMode: Text.Wrap
+                        text: qsTr("Type what the DOVRELÆ window on the other computer shows under Set up by hand: its network address and its pairing code.")
+                        textFormat: Text.PlainText
+                        font.pixelSize: Look.detail
+                        color: Theme.textDimmer
+                    }
+                    WellField {
+                        objectName: "manualName"
+                        Layout.fillWidth: true
+                        placeholderText: "Name"
+                        text: screen.pairing.manualName
+                        onTextEdited: screen.pairing.manualName = text
+                    }
+                    WellField {
+                        objectName: "manualAddress"
+                        Layout.fillWidth: true
+                        mono: true
+                        invalid: screen.pairing.manualError.length > 0
+                        placeholderText: qsTr("Network address or relay room")
+                        inputMethodHints: Qt.ImhNoAutoUppercase | Qt.ImhNoPredictiveText
+                        text: screen.pairing.manualAddress
+                        onTextEdited: screen.pairing.manualAddress = text
+                        onAccepted: screen.pairing.connectManual()
+                    }
+                    WellField {
+                        objectName: "manualCode"
+                        Layout.fillWidth: true
+                        mono: true
+                        placeholderText: qsTr("Pairing code (6 digits)")
+                        inputMethodHints: Qt.ImhDigitsOnly
+                        text: screen.pairing.manualCode
+                        onTextEdited: screen.pairing.editManualCode(text)
+                        onAccepted: screen.pairing.connectManual()
+                    }
+                    ErrorLine {
+                        objectName: "manualError"
+                        Layout.fillWidth: true
+                        text: screen.pairing.manualError
+                    }
+                    // The platform, as three segments.
+                    Rectangle {
+                        Layout.fillWidth: true
+                        implicitHeight: 28
+                        radius: 7
+                        color: Theme.card2
+                        Row {
+                            anchors.fill: parent
+                            anchors.margins: 2
+                            PlatformSegment {
+                                model: screen.pairing
+                                kind: "windows"
+                                title: qsTr("Windows")
+                            }
+                            PlatformSegment {
+                                model: screen.pairing
+                                kind: "mac"
+                                title: qsTr("Mac")
+                            }
+                            PlatformSegment {
+                                model: screen.pairing
+                                kind: "linux"
+                                title: qsTr("Linux")
                             }
                         }
-                        // Which way the typed address goes, read before Connect.
-                        Text {
-                            objectName: "manualNote"
-                            Layout.fillWidth: true
-                            wrapMode: Text.Wrap
-                            text: screen.pairing.manualNote
-                            textFormat: Text.PlainText
-                            font.pixelSize: Look.caption
-                            color: Theme.textDimmer
-                        }
-                        Item {
-                            Layout.fillHeight: true
-                        }
-                        CapsuleButton {
-                            objectName: "manualConnect"
-                            Layout.fillWidth: true
-                            title: qsTr("Connect")
-                            enabled: screen.pairing.manualAddress.length > 0
-                            onClicked: screen.pairing.connectManual()
-                        }
+                    }
+                    // Which way the typed address goes, read before Connect.
+                    Text {
+                        objectName: "manualNote"
+                        Layout.fillWidth: true
+                        wrapMode: Text.Wrap
+                        text: screen.pairing.manualNote
+                        textFormat: Text.PlainText
+                        font.pixelSize: Look.caption
+                        color: Theme.textDimmer
+                    }
+                    Item {
+                        Layout.fillHeight: true
+                    }
+                    CapsuleButton {
+                        objectName: "manualConnect"
+                        Layout.fillWidth: true
+                        title: qsTr("Connect")
+                        enabled: screen.pairing.manualAddress.length > 0
+                        onClicked: screen.pairing.connectManual()
                     }
                 }
             }
