@@ -5,16 +5,16 @@
 // closed with a goodbye.
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 
 #include <QCoreApplication>
 #include <QTimer>
-#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
 #include "../../support/ChildProcess.h"
+#include "../../support/FileText.h"
+#include "../../support/FreeUdpPort.h"
 #include "../../support/GnomeSession.h"
 #include "../../support/HostileAgent.h"
 #include "../../support/TempHome.h"
@@ -66,10 +66,7 @@ TEST(ControllerStopProcess, TheDisplayGoingAwayEndsItWithStatusZeroAndClosesItsS
             }
             dovrel::test::HostileAgent agent;
             ASSERT_TRUE(agent.agent.listen());
-            QUdpSocket probe;
-            probe.bind(QHostAddress::LocalHost, 0);
-            agent.videoPort = probe.localPort();
-            probe.close();
+            agent.videoPort = dovrel::test::freeUdpPort();
             dovrel::test::TempDir home;
             ChildProcess::Options o;
             o.env = env;
@@ -78,10 +75,7 @@ TEST(ControllerStopProcess, TheDisplayGoingAwayEndsItWithStatusZeroAndClosesItsS
             o.env["DOVREL_VIDEO_PORT"] = std::to_string(agent.videoPort);
             o.env["DOVREL_INPUT_PORT"] = std::to_string(agent.agent.inputPort());
             o.logFile = home.file("controller.out");
-            const auto log = [&] {
-                std::ifstream in(o.logFile);
-                return std::string(std::istreambuf_iterator<char>(in), {});
-            };
+            const auto log = [&] { return dovrel::test::readFile(o.logFile); };
             const std::string snapshot = home.file("window.png");
             ChildProcess controller(
                 inSession ? std::vector<std::string>{DOVREL_CONTROLLER_BINARY, "-autoHost",
