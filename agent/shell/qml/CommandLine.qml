@@ -15,23 +15,17 @@ Rectangle {
     color: line.theme.well
     border.color: line.theme.stroke
 
-    TextEdit {
+    MonoText {
         id: commandText
         objectName: line.objectName + "Text"
+        theme: line.theme
         x: 9
         y: 6
         width: copyButton.x - x - 2
         text: line.command
-        textFormat: TextEdit.PlainText
-        readOnly: true
-        selectByMouse: true
         // Between words, after a slash or a hyphen; only a part longer than the line is broken
         // inside.
         wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
-        color: line.theme.text
-        selectionColor: line.theme.accent
-        selectedTextColor: line.theme.accentLabel
-        font.family: "DejaVu Sans Mono"
         font.pixelSize: 11
     }
     AbstractButton {

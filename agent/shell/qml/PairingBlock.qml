@@ -57,17 +57,11 @@ ColumnLayout {
             horizontalAlignment: Text.AlignHCenter
             text: qsTr("- or share this code -")
         }
-        TextEdit {
+        MonoText {
             objectName: "shareCode"
+            theme: block.theme
             Layout.alignment: Qt.AlignHCenter
             text: block.app.shareCode
-            textFormat: TextEdit.PlainText
-            readOnly: true
-            selectByMouse: true
-            selectionColor: block.theme.accent
-            selectedTextColor: block.theme.accentLabel
-            color: block.theme.text
-            font.family: "DejaVu Sans Mono"
             font.pixelSize: block.theme.display
             font.bold: true
             font.letterSpacing: 2
@@ -201,16 +195,10 @@ ColumnLayout {
                     color: block.theme.textDim
                     font.pixelSize: block.theme.detail
                 }
-                TextEdit {
+                MonoText {
                     objectName: "manualPairingCode"
+                    theme: block.theme
                     text: block.app.pairingCode
-                    textFormat: TextEdit.PlainText
-                    readOnly: true
-                    selectByMouse: true
-                    selectionColor: block.theme.accent
-                    selectedTextColor: block.theme.accentLabel
-                    color: block.theme.text
-                    font.family: "DejaVu Sans Mono"
                     font.pixelSize: block.theme.headline
                     font.weight: Font.DemiBold
                 }
