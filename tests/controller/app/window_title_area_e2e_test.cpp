@@ -24,11 +24,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// Whether `done` was seen to hold within 20 s. What was seen counts: a state that comes and goes (the
+// window manager's cursor while it holds the pointer) is not asked for a second time.
 template <typename F> bool waitFor(F&& done) {
     const auto until = std::chrono::steady_clock::now() + 20s;
-    while (!done() && std::chrono::steady_clock::now() < until)
+    for (;;) {
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() >= until) return false;
         std::this_thread::sleep_for(20ms);
-    return done();
+    }
 }
 template <typename T> std::unique_ptr<T, decltype(&std::free)> owned(T* r) { return {r, &std::free}; }
 

@@ -41,9 +41,11 @@ void settle(QQuickWindow* window, int ms = 500) {
 // Runs the window until `done`, for 10 s at most.
 template <typename F> bool settleUntil(QQuickWindow* window, F&& done) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done() && std::chrono::steady_clock::now() < until)
+    for (;;) {
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() >= until) return false;
         settle(window, 20);
-    return done();
+    }
 }
 
 struct SessionWindowTest : ::testing::Test {
