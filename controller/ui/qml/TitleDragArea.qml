@@ -14,18 +14,27 @@ MouseArea {
     property point pressedAt
 
     // Set for a moment once the window manager has the pointer: the press it took over is let go of here
-    // (it never sees its release), so that the next press is a press of its own.
+    // (it may never see its release), so that the next press is a press of its own.
+    property bool lettingGo: false
+    // This press went to the window manager. A busy machine can still deliver, once the window manager
+    // lets go, a move of it from before the hand-over; a second hand-over then would have the window
+    // manager move the window from a stale point at the next press.
     property bool handedOver: false
 
-    enabled: WindowActions.titled(window) && !handedOver
-    onPressed: mouse => area.pressedAt = Qt.point(mouse.x, mouse.y)
+    enabled: WindowActions.titled(window) && !lettingGo
+    onPressed: mouse => {
+        area.handedOver = false
+        area.pressedAt = Qt.point(mouse.x, mouse.y)
+    }
     onPositionChanged: mouse => {
-        if (Math.abs(mouse.x - area.pressedAt.x) + Math.abs(mouse.y - area.pressedAt.y)
-                < Application.styleHints.startDragDistance)
+        if (area.handedOver
+                || Math.abs(mouse.x - area.pressedAt.x) + Math.abs(mouse.y - area.pressedAt.y)
+                   < Application.styleHints.startDragDistance)
             return
-        area.window.startSystemMove()
         area.handedOver = true
-        Qt.callLater(() => area.handedOver = false)
+        area.window.startSystemMove()
+        area.lettingGo = true
+        Qt.callLater(() => area.lettingGo = false)
     }
     onDoubleClicked: WindowActions.toggleMaximized(area.window)
 }
