@@ -178,7 +178,7 @@ void CapturePipeline::onEncoded(uint64_t generation, const PictureFormat& format
     const std::shared_ptr<const SendTarget> target = host_.sendTarget();
     if (target && target->session && streaming()) {
         if (!active->serves(asked_.load())) return; // made for what the session asked before
-        if (!keyedFor(*target, keyframe)) {
+        if (!keyframe && !keyed(*target)) {
             // Of an older stream, or before the keyframe that waits for its spacing: the session has no
             // picture to predict it from. It has never had a keyframe, so there is nothing to space from.
             active->encoder->requestKeyframe();
@@ -188,6 +188,9 @@ void CapturePipeline::onEncoded(uint64_t generation, const PictureFormat& format
     PictureTrace trace{picture.capturedAt, picture.convertMicros, picture.encodeMicros, 0, {}};
     const auto begun = std::chrono::steady_clock::now();
     trace.sent = sendPath_.sendPicture(std::move(picture), format, target);
+    // Only a keyframe that went out whole gives the session a picture to predict the next ones from;
+    // one lost for want of a route leaves it unkeyed, and its next picture asks for another.
+    if (keyframe && target && trace.sent.pieces > 0 && trace.sent.dropped == 0) markKeyed(*target);
     // Only IDRs count: a refresh wave's first picture answers no request for a keyframe.
     if (keyframeSpacing_.picture(keyframe, now()) || trace.sent.tooLarge) active->encoder->requestKeyframe();
     if (options_.onPictureSent) {
@@ -197,10 +200,14 @@ void CapturePipeline::onEncoded(uint64_t generation, const PictureFormat& format
     }
 }
 
-bool CapturePipeline::keyedFor(const SendTarget& target, bool keyframe) {
+bool CapturePipeline::keyed(const SendTarget& target) const {
     const std::lock_guard guard(keyedLock_);
-    if (keyframe) keyedSession_ = target.session;
     return keyedSession_.lock() == target.session;
+}
+
+void CapturePipeline::markKeyed(const SendTarget& target) {
+    const std::lock_guard guard(keyedLock_);
+    keyedSession_ = target.session;
 }
 
 void CapturePipeline::buildEncoder(bool forceKeyframe) {

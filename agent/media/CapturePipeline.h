@@ -163,8 +163,10 @@ private:
     // unless the encoder in use already makes it.
     void rebuildEncoderLocked(const std::string& reason);
     void conformEncoder(const std::string& reason);
-    // A picture for the session of `target` goes out: the session's first one only when it is a keyframe.
-    bool keyedFor(const SendTarget& target, bool keyframe);
+    // The session of `target` has had a keyframe go out to it, so other pictures may follow: its first
+    // picture is always a keyframe that was sent, not one that was only made.
+    bool keyed(const SendTarget& target) const;
+    void markKeyed(const SendTarget& target);
     // On "dovrel.pipeline": back to the plain encoder once losses have stopped.
     void calmDown();
     // Makes the encoder's next picture a keyframe, spaced from the last one.
@@ -208,8 +210,8 @@ private:
     uint64_t nextGeneration_ = 0;
     std::atomic<std::shared_ptr<const ActiveEncoder>> encoder_;
     KeyframeSpacing keyframeSpacing_;
-    std::mutex keyedLock_;
-    std::weak_ptr<wex::SecureSession> keyedSession_; // the session that has had its first keyframe
+    mutable std::mutex keyedLock_;
+    std::weak_ptr<wex::SecureSession> keyedSession_; // the session a keyframe has gone out to
 
     // Owned by "dovrel.pipeline".
     std::unique_ptr<Timer> watchdog_;

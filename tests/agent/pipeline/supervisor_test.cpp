@@ -220,6 +220,28 @@ TEST(CaptureSupervisor, AClientGetsPicturesOnlyInTheCodecAndBudgetItAskedForAndA
     EXPECT_EQ(got[0].header.nalFlags, keyframe) << "its first picture is a keyframe too";
 }
 
+TEST(CaptureSupervisor, ASessionIsKeyedOnlyByAKeyframeThatWentOut) {
+    PipelineRig rig;
+    rig.start();
+    SessionPair s;
+    UdpSink sink;
+    rig.rec.setTarget(s.agent, nullptr); // admitted before its video route is known
+    rig.rec.streaming = true;
+    rig.deliver(); // the encoder's first picture, a keyframe, with nowhere to go
+    rig.rec.setTarget(s.agent, sink.sender());
+    for (int i = 0; i < 4; ++i)
+        rig.deliver();
+    std::vector<wex::VideoNALPayload> got;
+    for (const wex::Bytes& datagram : sink.drain())
+        if (const auto opened = s.client->openFrame(datagram))
+            got.push_back(wex::decodeVideoNALPayload(opened->plaintext));
+    ASSERT_GE(got.size(), 2u);
+    EXPECT_TRUE(got[0].header.nalFlags.contains(wex::NALFlag::keyframe))
+        << "nothing the client could not decode came before a keyframe reached it";
+    EXPECT_EQ(got[0].nals.front(), (wex::Bytes{0x67, 0x01})) << "with its parameter sets";
+    EXPECT_FALSE(got.back().header.nalFlags.contains(wex::NALFlag::keyframe)) << "and then predicted pictures";
+}
+
 TEST(CaptureSupervisor, ACodecAskedForWhileARestartBuildsItsEncoderIsAppliedWhenItEnds) {
     LogCapture log;
     PipelineRig rig(twoMonitors(), true);
