@@ -91,7 +91,7 @@ AgentHandshakeMachine::AuthDecision AgentHandshakeMachine::auth(const Auth& auth
             ++wrongCodes_; // counted against the code itself, across connections
             Refuse r = refuse(std::move(pending), auth.reqId, AuthFailReason::badProof, client, now);
             r.wrongCode = true;
-            r.rotateCode = wrongCodes_ % 5 == 0;
+            r.rotateCode = wrongCodes_ % wrongCodesPerCode == 0;
             return r;
         }
         return admit(pending, auth.reqId, transcript, true);

@@ -35,6 +35,8 @@ public:
 
     static constexpr uint32_t sessionId = 1; // every session of this agent
     static constexpr std::size_t challengeSize = WEXHandshake::challengeSize;
+    // Every this many wrong pairing codes of the process, the caller draws a new code.
+    static constexpr int wrongCodesPerCode = 5;
 
     // The handshake kept between a client's Hello and its Auth.
     struct Pending {

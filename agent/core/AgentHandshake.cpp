@@ -137,9 +137,12 @@ void Agent::countWrongCode(Instant now) {
 }
 
 void Agent::refuse(const wex::AgentHandshakeMachine::Refuse& refusal) {
-    if (refusal.rotateCode)
+    if (refusal.rotateCode) {
         rotatePairingCode("• pairing code ROTATED after " + std::to_string(refusal.wrongCodes) +
                           " wrong codes — the old one is dead");
+        // Whoever reads the code out to someone learns why it changed under them.
+        onMain([this, code = pairingCode()] { observer_->codeDrawnAfterWrongCodes(code); });
+    }
     if (refusal.noCodeInForce && codePause_.paused())
         refusalLines_.print("• pairing code refused unchecked — pairing by code is paused after too many wrong codes "
                             "until a new code is made in this computer's DOVRELÆ window");

@@ -47,6 +47,9 @@ public:
     // Pairing by code stopped after too many wrong codes (`paused`), with the addresses they came from
     // (an empty one: through the relay); or it goes on again with a new code (`!paused`, no addresses).
     virtual void codePairingPaused(bool paused, const std::vector<std::string>& fromAddresses) = 0;
+    // `code` was drawn because the one before it drew too many wrong tries; it arrives with
+    // pairingLinkChanged as every new code does.
+    virtual void codeDrawnAfterWrongCodes(const std::string& code) = 0;
 };
 
 // What the face asks the agent to do. Main thread; each call returns at once and its outcome arrives

@@ -30,10 +30,11 @@ void AgentPresenter::pairingLinkChanged(const std::string& code, const std::stri
 void AgentPresenter::relayAccountChanged(const std::string& account) { model_.setAccount(q(account)); }
 
 void AgentPresenter::sessionChanged(SessionPhase phase, const std::string& clientName) {
+    phase_ = phase;
     switch (phase) {
     case SessionPhase::waiting:
         model_.setConnectedClient({});
-        model_.setStatusText(QStringLiteral("Waiting for your device to pair…"));
+        showWaiting();
         break;
     case SessionPhase::connecting: model_.setStatusText(QStringLiteral("Device connecting…")); break;
     case SessionPhase::connected:
@@ -83,6 +84,15 @@ void AgentPresenter::codePairingPaused(bool paused, const std::vector<std::strin
         addresses.append(q(address));
     model_.setWrongCodeAddresses(addresses);
     model_.setCodePairingPaused(paused);
+    codePaused_ = paused;
+    if (phase_ == SessionPhase::waiting) showWaiting();
+}
+
+void AgentPresenter::codeDrawnAfterWrongCodes(const std::string& code) { model_.setCodeDrawnAfterWrongCodes(q(code)); }
+
+void AgentPresenter::showWaiting() {
+    model_.setStatusText(codePaused_ ? QStringLiteral("Pairing by code is paused - paired devices can still connect")
+                                     : QStringLiteral("Waiting for your device to pair…"));
 }
 
 } // namespace dovrel::agent

@@ -6,6 +6,7 @@
 #include <QTextBoundaryFinder>
 
 #include "agent/core/PairingPause.h"
+#include "protocol/AgentHandshakeMachine.h"
 
 namespace dovrel::agent {
 
@@ -47,8 +48,10 @@ void AgentWindowModel::setDark(bool dark) { update(dark_, dark); }
 
 bool AgentWindowModel::connected() const { return !app_.connectedClient().isEmpty(); }
 
-// Before start-up has built the link the code stands in for it (the placeholder at first).
+// Before start-up has built the link the code stands in for it (the placeholder at first). While
+// pairing by code is paused there is nothing to scan: the link's code pairs nothing.
 QString AgentWindowModel::qrText() const {
+    if (codePaused()) return {};
     return app_.pairingURL().isEmpty() ? app_.pairingCode() : app_.pairingURL();
 }
 
@@ -56,7 +59,30 @@ bool AgentWindowModel::hasShareCode() const { return !app_.shareCode().isEmpty()
 
 // An empty note keeps its line, so the block does not jump when a note arrives.
 QString AgentWindowModel::shareCodeNoteLine() const {
+    if (codePaused()) return tr("Paused - this share code pairs nothing until you make a new pairing code.");
     return app_.shareCodeNote().isEmpty() ? QStringLiteral(" ") : app_.shareCodeNote();
+}
+
+QString AgentWindowModel::copyShareCodeText() const {
+    if (codePaused()) return tr("Paused");
+    return copied_ ? tr("Copied!") : tr("Copy");
+}
+
+QString AgentWindowModel::copyLinkText() const {
+    if (codePaused()) return tr("Pairing link paused");
+    return linkCopied_ ? tr("Copied!") : tr("Copy pairing link");
+}
+
+QString AgentWindowModel::codeNote() const {
+    if (codePaused()) return tr("Paused - this code pairs nothing until you make a new one.");
+    return tr("The code pairs while this window is open and for 10 minutes after it closes.");
+}
+
+// Shown for as long as the window shows the code that was drawn, and not over a pause, which says more.
+QString AgentWindowModel::codeRedrawnText() const {
+    const QString drawn = app_.codeDrawnAfterWrongCodes();
+    if (codePaused() || drawn.isEmpty() || drawn != app_.pairingCode()) return {};
+    return tr("A new code was drawn after %1 wrong tries").arg(wex::AgentHandshakeMachine::wrongCodesPerCode);
 }
 
 QString AgentWindowModel::pauseText() const {
@@ -160,6 +186,7 @@ void AgentWindowModel::showCopied(bool AgentWindowModel::*flag) {
 }
 
 void AgentWindowModel::copyShareCode() {
+    if (codePaused()) return;
     clipboard_.setText(app_.shareCode());
     showCopied(&AgentWindowModel::copied_);
 }
@@ -170,6 +197,7 @@ void AgentWindowModel::newShareCode() {
 }
 
 void AgentWindowModel::copyPairingLink() {
+    if (codePaused()) return;
     clipboard_.setText(app_.pairingURL());
     showCopied(&AgentWindowModel::linkCopied_);
 }

@@ -43,6 +43,14 @@ class AgentWindowModel : public QObject {
     Q_PROPERTY(QString copyLinkText READ copyLinkText NOTIFY changed)
     // Empty unless pairing by code has paused after too many wrong codes: what happened and from where.
     Q_PROPERTY(QString pauseText READ pauseText NOTIFY changed)
+    // While pairing by code is paused the code, the QR, the link and the share code show as paused:
+    // no QR to scan, no link or share code to copy, until a new code is made.
+    Q_PROPERTY(bool codePaused READ codePaused NOTIFY changed)
+    Q_PROPERTY(QString qrPausedText READ qrPausedText CONSTANT)
+    // The line under the pairing code: when it pairs, or that it is paused.
+    Q_PROPERTY(QString codeNote READ codeNote NOTIFY changed)
+    // Empty unless the code shown was drawn because the one before it drew too many wrong tries.
+    Q_PROPERTY(QString codeRedrawnText READ codeRedrawnText NOTIFY changed)
     Q_PROPERTY(bool showManual READ showManual WRITE setShowManual NOTIFY changed)
     Q_PROPERTY(QString lanLine READ lanLine NOTIFY changed)
     Q_PROPERTY(QString overlayLine READ overlayLine NOTIFY changed)
@@ -102,9 +110,13 @@ public:
     QString shareCodeNoteLine() const;
     bool copied() const { return copied_; }
     bool linkCopied() const { return linkCopied_; }
-    QString copyShareCodeText() const { return copied_ ? tr("Copied!") : tr("Copy"); }
-    QString copyLinkText() const { return linkCopied_ ? tr("Copied!") : tr("Copy pairing link"); }
+    QString copyShareCodeText() const;
+    QString copyLinkText() const;
     QString pauseText() const;
+    bool codePaused() const { return app_.codePairingPaused(); }
+    QString qrPausedText() const { return tr("Pairing by code paused"); }
+    QString codeNote() const;
+    QString codeRedrawnText() const;
     bool showManual() const { return showManual_; }
     void setShowManual(bool v);
     QString lanLine() const;

@@ -82,6 +82,9 @@ void AppModel::setCodePairingPaused(bool v) {
 void AppModel::setWrongCodeAddresses(const QStringList& v) {
     assign(this, wrongCodeAddresses_, v, &AppModel::wrongCodeAddressesChanged);
 }
+void AppModel::setCodeDrawnAfterWrongCodes(const QString& v) {
+    assign(this, codeDrawnAfterWrongCodes_, v, &AppModel::codeDrawnAfterWrongCodesChanged);
+}
 
 void AppModel::newGrant(double ttlHours) { commands_.newGrant(ttlHours); }
 void AppModel::cancelAllAccess() { commands_.cancelAllAccess(); }

@@ -79,6 +79,8 @@ class AppModel : public QObject {
     // one: through the relay); until the person asks for a new code.
     Q_PROPERTY(bool codePairingPaused READ codePairingPaused NOTIFY codePairingPausedChanged)
     Q_PROPERTY(QStringList wrongCodeAddresses READ wrongCodeAddresses NOTIFY wrongCodeAddressesChanged)
+    // The last code that was drawn because its predecessor drew too many wrong tries; empty when none.
+    Q_PROPERTY(QString codeDrawnAfterWrongCodes READ codeDrawnAfterWrongCodes NOTIFY codeDrawnAfterWrongCodesChanged)
 
 public:
     // Shown until start-up has drawn the first code.
@@ -121,6 +123,7 @@ public:
     QString accountError() const { return accountError_; }
     bool codePairingPaused() const { return codePairingPaused_; }
     QStringList wrongCodeAddresses() const { return wrongCodeAddresses_; }
+    QString codeDrawnAfterWrongCodes() const { return codeDrawnAfterWrongCodes_; }
 
     void setPairingCode(const QString& v);
     void setResting(bool v);
@@ -154,6 +157,7 @@ public:
     void setAccountError(const QString& v);
     void setCodePairingPaused(bool v);
     void setWrongCodeAddresses(const QStringList& v);
+    void setCodeDrawnAfterWrongCodes(const QString& v);
 
     // A share-code request is under way; a second one is not started meanwhile. Main thread, not observed.
     bool shareInFlight = false;
@@ -212,6 +216,7 @@ signals:
     void accountErrorChanged();
     void codePairingPausedChanged();
     void wrongCodeAddressesChanged();
+    void codeDrawnAfterWrongCodesChanged();
 
     // Another copy of the agent was started: the window should come forward.
     void showWindowRequested();
@@ -249,6 +254,7 @@ private:
     QString accountError_;
     bool codePairingPaused_ = false;
     QStringList wrongCodeAddresses_;
+    QString codeDrawnAfterWrongCodes_;
 
     AgentCommands& commands_;
     std::shared_ptr<AppModelSampler> sampler_;

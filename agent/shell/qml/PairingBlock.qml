@@ -27,16 +27,28 @@ ColumnLayout {
     Rectangle {
         objectName: "qrFrame"
         Layout.alignment: Qt.AlignHCenter
-        visible: qr.valid
+        visible: qr.valid || block.vm.codePaused
         implicitWidth: 166
         implicitHeight: 166
         radius: 12
-        color: "white"
+        color: block.vm.codePaused ? "transparent" : "white"
         border.color: block.theme.stroke
-        border.width: block.theme.dark ? 0 : 1
+        border.width: block.theme.dark && !block.vm.codePaused ? 0 : 1
+        // Nothing to scan while pairing by code is paused: the frame keeps its place.
+        Caption {
+            objectName: "qrPaused"
+            anchors.centerIn: parent
+            width: parent.width - 24
+            visible: block.vm.codePaused
+            theme: block.theme
+            small: true
+            horizontalAlignment: Text.AlignHCenter
+            text: block.vm.qrPausedText
+        }
         QrCode {
             id: qr
             objectName: "qrCode"
+            visible: !block.vm.codePaused
             x: 8
             y: 8
             width: 150
@@ -61,6 +73,7 @@ ColumnLayout {
             objectName: "shareCode"
             theme: block.theme
             Layout.alignment: Qt.AlignHCenter
+            opacity: block.vm.codePaused ? 0.35 : 1
             text: block.app.shareCode
             font.pixelSize: block.theme.display
             font.bold: true
@@ -74,6 +87,7 @@ ColumnLayout {
                 theme: block.theme
                 symbol: block.vm.copied ? "checkmark" : "copy"
                 text: block.vm.copyShareCodeText
+                enabled: !block.vm.codePaused
                 onClicked: block.vm.copyShareCode()
             }
             LinkButton {
@@ -93,6 +107,8 @@ ColumnLayout {
         }
         Caption {
             theme: block.theme
+            // While paused the pause notice below says what to do instead.
+            visible: !block.vm.codePaused
             horizontalAlignment: Text.AlignHCenter
             text: qsTr("Scan the QR if the device is here - or send this code to anyone, anywhere. Works on a computer or a phone, with no scanning.")
         }
@@ -116,19 +132,31 @@ ColumnLayout {
             text: block.app.pairingCode
             textFormat: Text.PlainText
             color: block.theme.text
+            opacity: block.vm.codePaused ? 0.35 : 1
             font.pixelSize: block.theme.display
             font.bold: true
             font.letterSpacing: 6
+        }
+        Caption {
+            objectName: "codeRedrawnNote"
+            visible: text.length > 0
+            theme: block.theme
+            small: true
+            color: block.theme.warnInk
+            horizontalAlignment: Text.AlignHCenter
+            text: block.vm.codeRedrawnText
         }
         Caption {
             objectName: "codeWindowNote"
             theme: block.theme
             small: true
             horizontalAlignment: Text.AlignHCenter
-            text: qsTr("The code pairs while this window is open and for 10 minutes after it closes.")
+            text: block.vm.codeNote
         }
         Caption {
             theme: block.theme
+            // While paused the pause notice below says what to do instead.
+            visible: !block.vm.codePaused
             horizontalAlignment: Text.AlignHCenter
             text: qsTr("In DOVRELÆ on the other computer, paste this computer's pairing link or type its network address and this code (Set up by hand shows them), or scan the QR code with a phone.")
         }
@@ -198,10 +226,19 @@ ColumnLayout {
                 MonoText {
                     objectName: "manualPairingCode"
                     theme: block.theme
+                    opacity: block.vm.codePaused ? 0.35 : 1
                     text: block.app.pairingCode
                     font.pixelSize: block.theme.headline
                     font.weight: Font.DemiBold
                 }
+            }
+            Caption {
+                objectName: "manualRedrawnNote"
+                visible: text.length > 0
+                theme: block.theme
+                small: true
+                color: block.theme.warnInk
+                text: block.vm.codeRedrawnText
             }
             CodeText {
                 objectName: "lanLine"
@@ -218,10 +255,12 @@ ColumnLayout {
                 theme: block.theme
                 symbol: block.vm.linkCopied ? "checkmark" : "copy"
                 text: block.vm.copyLinkText
+                enabled: !block.vm.codePaused
                 onClicked: block.vm.copyPairingLink()
             }
             Caption {
                 theme: block.theme
+                visible: !block.vm.codePaused
                 small: true
                 text: qsTr("This code changes each time DOVRELÆ restarts. It pairs while this window is open and for 10 minutes after it closes.")
             }

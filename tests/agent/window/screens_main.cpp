@@ -11,6 +11,7 @@
 
 #include "../../support/FakeScheduler.h"
 #include "WindowTestSupport.h"
+#include "agent/shell/AgentPresenter.h"
 
 using namespace dovrel;
 using namespace dovrel::test;
@@ -69,8 +70,22 @@ int main(int argc, char** argv) {
         // Wrong codes from two neighbours and through the relay paused pairing by code.
         {"code-paused", Scene::signedIn,
          [](TestWindow& w) {
-             w.model.setWrongCodeAddresses({"192.168.1.57", "192.168.1.81", ""});
-             w.model.setCodePairingPaused(true);
+             agent::AgentPresenter presenter(w.model);
+             presenter.sessionChanged(agent::SessionPhase::waiting, {});
+             presenter.codePairingPaused(true, {"192.168.1.57", "192.168.1.81", ""});
+         }},
+        {"code-paused-unshared", Scene::unpaired,
+         [](TestWindow& w) {
+             agent::AgentPresenter presenter(w.model);
+             presenter.sessionChanged(agent::SessionPhase::waiting, {});
+             presenter.codePairingPaused(true, {"192.168.1.57"});
+             w.vm->setShowManual(true);
+         }},
+        // The fifth wrong code drew the code the window now shows.
+        {"code-redrawn", Scene::unpaired,
+         [](TestWindow& w) {
+             w.model.setCodeDrawnAfterWrongCodes(w.model.pairingCode());
+             w.vm->setShowManual(true);
          }},
         {"permission-missing", Scene::permissionMissing,
          [](TestWindow& w) {
