@@ -1,9 +1,11 @@
 #include "agent/net/Transport.h"
 #include "agent/net/UdpSender.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <QNetworkDatagram>
@@ -41,6 +43,8 @@ constexpr auto inputDropLogGap = 1s;
 constexpr int refusedLingerMs = 5000;
 // Every relay client gets a fresh registration this long after it ended on the agent's side.
 constexpr auto relayRedialAfterClient = 1s;
+// Newcomers held beside a client until they speak; beyond this the longest-waiting one goes.
+constexpr std::size_t maxWaiting = 8;
 
 struct DeleteLater {
     void operator()(QObject* o) const {
@@ -90,6 +94,8 @@ struct ClientLink {
     // It has sent something. Until then it may be a reachability check or a port scan, which come and go
     // without a word: they are neither shown as a device connecting nor written to the log.
     bool spoke = false;
+    // A newcomer held beside the client goes without a word when it has said nothing by then.
+    std::unique_ptr<Timer> quietDeadline;
 };
 
 struct Transport::Impl {
@@ -121,6 +127,9 @@ struct Transport::Impl {
     std::unique_ptr<QTcpServer> server;
     std::unique_ptr<QUdpSocket> input;
     std::shared_ptr<ClientLink> client; // the one client slot
+    // LAN newcomers that arrived while a client held the slot and have not said anything yet: one takes
+    // the slot with its first bytes, one that closes or stays silent goes without touching it.
+    std::vector<std::shared_ptr<ClientLink>> waiting;
     // Holds the connections refused during a session while they read their answer; they go with it.
     // Made on "dovrel.net", where they live.
     std::unique_ptr<QObject> refused;
@@ -187,6 +196,8 @@ struct Transport::Impl {
         relay->shutdown();
         if (client) closeLink(*client);
         client.reset();
+        for (const auto& link : std::exchange(waiting, {}))
+            closeLink(*link);
         session.reset();
         endTarget();
         refused.reset();
@@ -206,35 +217,102 @@ struct Transport::Impl {
             refuse(std::move(socket));
             return;
         }
-        startSessionGuards();
-        if (client) {
-            if (client->spoke)
-                strangerLines.print("• new TCP control connection — dropping the unfinished handshake " +
-                                    fromWhom(*client));
-            closeLink(*client);
-        }
         auto link = std::make_shared<ClientLink>();
-        link->id = ++lastClientId;
         link->socket = std::move(socket);
         link->host = plainAddress(link->socket->peerAddress()).toString().toStdString();
-        client = link;
-        session.reset();
-        endTarget();
 
         QTcpSocket* s = link->socket.get();
         const std::weak_ptr<ClientLink> weak = link;
         QObject::connect(s, &QTcpSocket::readyRead, context(), [this, weak] {
-            if (auto l = weak.lock()) readControl(l);
+            if (auto l = weak.lock()) readable(l);
         });
         QObject::connect(s, &QTcpSocket::disconnected, context(), [this, weak] {
-            if (auto l = weak.lock()) controlClosed(l);
+            if (auto l = weak.lock()) closed(l);
         });
         QObject::connect(s, &QTcpSocket::errorOccurred, context(), [this, weak](QAbstractSocket::SocketError) {
-            if (auto l = weak.lock()) controlClosed(l);
+            if (auto l = weak.lock()) closed(l);
         });
 
+        // A client's handshake may be waiting for its person to type a code: a connection that only
+        // opens (a reachability check, a port scan) must not cut it off.
+        if (client) {
+            wait(link);
+            if (s->bytesAvailable() > 0) readable(link); // bytes that came with the connection
+            return;
+        }
+        takeSlot(link);
+    }
+
+    void wait(const std::shared_ptr<ClientLink>& link) {
+        if (waiting.size() >= maxWaiting) forget(waiting.front());
+        const std::weak_ptr<ClientLink> weak = link;
+        link->quietDeadline = clock().after(helloDeadline, [this, weak] {
+            if (auto l = weak.lock()) forget(l);
+        });
+        waiting.push_back(link);
+    }
+
+    bool isWaiting(const std::shared_ptr<ClientLink>& link) const {
+        return std::find(waiting.begin(), waiting.end(), link) != waiting.end();
+    }
+
+    // A waiting newcomer goes without a trace.
+    void forget(std::shared_ptr<ClientLink> link) {
+        std::erase(waiting, link);
+        link->quietDeadline.reset();
+        closeLink(*link);
+    }
+
+    // The newcomer becomes the client: guards afresh, no session, and its bytes so far read.
+    void takeSlot(const std::shared_ptr<ClientLink>& link) {
+        startSessionGuards();
+        link->quietDeadline.reset();
+        link->id = ++lastClientId;
+        client = link;
+        session.reset();
+        endTarget();
         if (callbacks.onNewConnection) callbacks.onNewConnection();
         if (client == link) readControl(link); // bytes that came with the connection
+    }
+
+    void readable(const std::shared_ptr<ClientLink>& link) {
+        if (client == link)
+            readControl(link);
+        else if (isWaiting(link))
+            spokeWhileWaiting(link);
+    }
+
+    void closed(const std::shared_ptr<ClientLink>& link) {
+        if (client == link) {
+            controlClosed(link);
+        } else if (isWaiting(link)) {
+            // What it said just before it closed still makes it the client, which then ends at once.
+            if (link->socket && link->socket->bytesAvailable() > 0) {
+                spokeWhileWaiting(link);
+                if (client == link) controlClosed(link);
+            } else {
+                forget(link);
+            }
+        }
+    }
+
+    // A waiting newcomer sent its first bytes: it replaces a client that has not authenticated, or is
+    // refused when the client has meanwhile established its session.
+    void spokeWhileWaiting(const std::shared_ptr<ClientLink>& link) {
+        std::erase(waiting, link);
+        link->quietDeadline.reset();
+        if (session) {
+            QObject::disconnect(link->socket.get(), nullptr, context(), nullptr);
+            refuse(std::move(link->socket));
+            return;
+        }
+        if (client) {
+            if (client->spoke)
+                strangerLines.print("• new TCP control connection from " + link->host +
+                                    " — dropping the unfinished handshake " + fromWhom(*client));
+            closeLink(*client);
+        }
+        takeSlot(link);
     }
 
     static std::string fromWhom(const ClientLink& link) {
@@ -250,12 +328,14 @@ struct Transport::Impl {
         s->setParent(refused.get());
         // Whatever it sends is read and thrown away: closing with unread bytes would reset the
         // connection and could destroy the AuthFail before the peer reads it.
-        QObject::connect(s, &QTcpSocket::readyRead, s, [this, s, logged = false]() mutable {
-            if (!s->readAll().isEmpty() && !logged) {
-                logged = true;
+        const auto discard = [this, s, logged = std::make_shared<bool>(false)] {
+            if (!s->readAll().isEmpty() && !*logged) {
+                *logged = true;
                 strangerLines.print("• refusing a new control connection — a session is already established");
             }
-        });
+        };
+        QObject::connect(s, &QTcpSocket::readyRead, s, discard);
+        discard(); // what it said while it waited beside the client
         QObject::connect(s, &QTcpSocket::disconnected, s, [s] { s->deleteLater(); });
         writeAll(*s, frame);
         ::shutdown(static_cast<int>(s->socketDescriptor()), SHUT_WR);
@@ -656,5 +736,7 @@ bool Transport::hasSession() const { return impl_->session != nullptr; }
 Transport::ClientId Transport::currentClient() const { return impl_->client ? impl_->client->id : 0; }
 
 bool Transport::clientIsRelay() const { return impl_->client && impl_->client->relay; }
+
+std::size_t Transport::waitingNewcomers() const { return impl_->waiting.size(); }
 
 } // namespace dovrel::agent

@@ -56,7 +56,9 @@ struct TransportOptions {
 // input batches to the owner. Everything runs on its own owner thread "dovrel.net", the callbacks too.
 //
 // One client slot: a newcomer replaces a client that has not authenticated (whose connection is
-// closed); during an established session it is refused with AuthFail reason 5. The session ends as soon
+// closed) once it has sent its first bytes; until then it waits beside the client, which keeps its
+// handshake, and one that closes or stays silent for 10 s goes without a trace. During an established
+// session a newcomer is refused with AuthFail reason 5. The session ends as soon
 // as the client's control connection closes, when a guard drops it (10 s without Hello, 180 s from Hello
 // to Auth, 15 s from Auth to the session, more than 15 s without traffic once established), or when the
 // owner drops it. Every start and end of a client calls onNewConnection. A connection that closes or is
@@ -95,6 +97,8 @@ public:
     bool hasSession() const override;
     ClientId currentClient() const override;
     bool clientIsRelay() const override;
+    // Newcomers waiting beside the client for their first bytes; on "dovrel.net" only.
+    std::size_t waitingNewcomers() const;
 
     // Seal with target->session and send with target->send(frame, isVideo).
     std::shared_ptr<const SendTarget> sendTarget() const override { return target_.load(std::memory_order_acquire); }

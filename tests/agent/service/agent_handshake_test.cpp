@@ -198,16 +198,19 @@ TEST(AgentHandshake, TenWrongCodesWithinAnHourPauseCodePairingUntilTheWindowMake
     EXPECT_EQ(h.code(), code);
     EXPECT_EQ(h.pairedFile(), keyOf(paired));
 
-    // A paired controller connects by key meanwhile.
+    // A paired controller connects by key meanwhile; the waiting line then agrees with the pause.
     ASSERT_TRUE(h.connect(paired));
     ASSERT_TRUE(paired.authenticateWithKey());
     paired.close();
     ASSERT_TRUE(h.log.waitFor("• control connection closed — client gone"));
+    const QString pausedLine = "Pairing by code is paused - paired devices can still connect";
+    EXPECT_TRUE(waitUntil([&] { return h.model.statusText() == pausedLine; }));
 
     // A new code from the window: the notice goes, and that code pairs.
     h.model.newPairingCode();
     ASSERT_TRUE(waitUntil([&] { return !h.model.codePairingPaused(); }));
     EXPECT_TRUE(h.model.wrongCodeAddresses().isEmpty());
+    EXPECT_EQ(h.model.statusText(), "Waiting for your device to pair…");
     EXPECT_NE(h.code(), code);
     ASSERT_TRUE(h.connect(guesser));
     EXPECT_TRUE(guesser.authenticateWithCode(h.code()));
@@ -273,6 +276,7 @@ TEST(AgentHandshake, WrongCodesBackOffMoreEachTimeAndTheFifthRotatesTheCode) {
         EXPECT_TRUE(h.ctl.closedByAgent());
         if (i + 1 == 5) {
             EXPECT_NE(h.code(), before) << "the fifth wrong code rotates the code";
+            EXPECT_TRUE(waitUntil([&] { return h.model.codeDrawnAfterWrongCodes().toStdString() == h.code(); }));
             EXPECT_TRUE(h.log.has("• pairing code ROTATED after 5 wrong codes — the old one is dead"));
         } else {
             EXPECT_EQ(h.code(), before);
@@ -314,8 +318,8 @@ TEST(AgentHandshake, TheBackOffGateRefusesProofsUncheckedAndFreshConnectionsCann
 
     // A fresh connection with the right code, inside the 0.25 s back-off: refused unchecked.
     ASSERT_TRUE(h.connect(h.ctl));
-    EXPECT_TRUE(first.closedByAgent()) << "the newcomer replaced the unauthenticated client";
     h.ctl.sendHello(wex::Cap::screenClient, true, wex::AuthMode::psk);
+    EXPECT_TRUE(first.closedByAgent()) << "the newcomer replaced the unauthenticated client as it spoke";
     ASSERT_TRUE(h.ctl.awaitHelloAck());
     h.advance(100ms);
     h.ctl.sendAuthWithCode(code);
@@ -382,8 +386,8 @@ TEST(AgentHandshake, ADelayedRefusalActsOnlyOnTheConnectionItWasMeantFor) {
 
     // The paired device connects during the back-off (its key proof is always checked) and is admitted.
     ASSERT_TRUE(h.connect(paired));
-    EXPECT_TRUE(guesser.closedByAgent());
     ASSERT_TRUE(paired.authenticateWithKey());
+    EXPECT_TRUE(guesser.closedByAgent());
     // The guesser's AuthFail and drop fall due: they must not reach the new session.
     h.advance(250ms);
     h.advance(200ms);
@@ -402,13 +406,59 @@ TEST(AgentHandshake, ANewcomerReplacesAnUnauthenticatedClientAndItsLateEventsAre
     first.sendRaw(wex::ByteView(hello).first(20));
     ASSERT_TRUE(h.log.waitFor("• TCP from 127.0.0.1 — awaiting handshake")); // the agent has read them
     ASSERT_TRUE(h.connect(paired));
+    paired.sendHello(); // it replaces the first connection with its first bytes
     EXPECT_TRUE(first.closedByAgent());
     first.close();
     // The closed first connection says nothing more: the newcomer's handshake is untouched by it.
-    ASSERT_TRUE(paired.authenticateWithKey());
+    ASSERT_TRUE(paired.awaitHelloAck());
+    paired.sendAuthWithKey();
+    const auto r = paired.awaitAuthResult();
+    ASSERT_TRUE(r && r->ok);
     EXPECT_TRUE(pingPong(paired));
-    EXPECT_EQ(h.log.count("• new TCP control connection — dropping the unfinished handshake from 127.0.0.1"), 1u);
+    EXPECT_EQ(h.log.count("• new TCP control connection from 127.0.0.1 — dropping the unfinished handshake from "
+                          "127.0.0.1"),
+              1u);
     EXPECT_FALSE(h.log.has("• control connection closed"));
+}
+
+TEST(AgentHandshake, BareConnectionsLeaveAHandshakeWaitingForItsCodeUntouched) {
+    AgentHarness h;
+    const auto waiting = [&] {
+        std::size_t n = 0;
+        h.agent->transport().queue().sync([&] { n = h.net->waitingNewcomers(); });
+        return n;
+    };
+    agent::AgentTransport::ClientId first = 0;
+    ASSERT_TRUE(h.connect(h.ctl));
+    h.ctl.sendHello(wex::Cap::screenClient, true, wex::AuthMode::psk);
+    ASSERT_TRUE(h.ctl.awaitHelloAck());
+    h.agent->transport().queue().sync([&] { first = h.agent->transport().currentClient(); });
+    ASSERT_TRUE(waitUntil([&] { return h.model.statusText() == "Device connecting…"; }));
+
+    // While its person types the code: another controller's reachability checks, a port scan.
+    for (int i = 0; i < 3; ++i) {
+        TestController probe;
+        ASSERT_TRUE(h.connect(probe));
+        ASSERT_TRUE(waitUntil([&] { return waiting() == 1; }));
+        probe.close();
+        ASSERT_TRUE(waitUntil([&] { return waiting() == 0; }));
+    }
+    // One that holds its connection open without a word goes after 10 s.
+    TestController holder;
+    ASSERT_TRUE(h.connect(holder));
+    ASSERT_TRUE(waitUntil([&] { return waiting() == 1; }));
+    h.advance(10s);
+    EXPECT_TRUE(holder.closedByAgent());
+    EXPECT_EQ(waiting(), 0u);
+
+    h.pumpMain();
+    EXPECT_EQ(h.model.statusText(), "Device connecting…");
+    h.agent->transport().queue().sync([&] { EXPECT_EQ(h.agent->transport().currentClient(), first); });
+    h.ctl.sendAuthWithCode(h.code());
+    const auto r = h.ctl.awaitAuthResult();
+    ASSERT_TRUE(r && r->ok) << "the code on the first connection pairs";
+    EXPECT_TRUE(pingPong(h.ctl));
+    EXPECT_FALSE(h.log.has("TCP control connection"));
 }
 
 TEST(AgentHandshake, ANewcomerDuringASessionIsRefusedWithReasonFive) {
