@@ -449,7 +449,6 @@ TEST(AgentHandshake, BareConnectionsLeaveAHandshakeWaitingForItsCodeUntouched) {
     ASSERT_TRUE(waitUntil([&] { return waiting() == 1; }));
     h.advance(10s);
     EXPECT_TRUE(holder.closedByAgent());
-    EXPECT_EQ(waiting(), 0u);
 
     h.pumpMain();
     EXPECT_EQ(h.model.statusText(), "Device connecting…");
