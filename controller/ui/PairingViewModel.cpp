@@ -147,7 +147,9 @@ void PairingViewModel::setLink(const QString& text) {
 }
 
 void PairingViewModel::connectFromLink() {
-    const auto link = PairLink::parse(link_);
+    // Pasted without its code, a link still names the machine: one that knows this computer needs none,
+    // and one that does not is asked for it.
+    const auto link = PairLink::parse(link_, nullptr, PairLink::Code::mayBeMissing);
     if (!link) {
         setLinkError(tr("That doesn't look like a DOVRELÆ pairing link (dovrel://pair?…)."));
         return;

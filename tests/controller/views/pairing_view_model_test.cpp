@@ -314,16 +314,24 @@ TEST_F(PairingModelTest, AMachineThatWantsItsCodeIsAskedForItOnTheCodeFieldAndNo
     EXPECT_EQ(target.results[1].code, "482913");
     EXPECT_FALSE(target.results[1].link);
 
-    // A link: the manual card takes its machine, and Connect there sends the link again with the code,
-    // its relay and hardware address included.
+    // A link without its code goes (a machine that knows this computer needs none). Asked for the code,
+    // the manual card takes its machine, and Connect there sends the link again with the code, its relay
+    // and hardware address included; the same link pasted again, still without one, does not go.
     target.wanted.reset();
     model.begin();
-    model.setLink(relayLink + "&mac=00:11:22:33:44:55");
+    QString bare = relayLink + "&mac=00:11:22:33:44:55";
+    bare.replace("code=482913&", "");
+    model.setLink(bare);
     model.connectFromLink();
     ASSERT_EQ(target.results.size(), 3u);
+    EXPECT_TRUE(target.results[2].code.isEmpty());
     target.askForCode({"10.0.0.5", "Studio", Device::Kind::linux});
     EXPECT_EQ(model.manualCodeError(), missing);
     EXPECT_EQ(model.manualAddress(), "10.0.0.5");
+    model.setLink(bare);
+    model.connectFromLink();
+    EXPECT_EQ(target.results.size(), 3u);
+    EXPECT_EQ(model.manualCodeError(), missing);
     model.editManualCode("246810");
     model.connectManual();
     ASSERT_EQ(target.results.size(), 4u);
