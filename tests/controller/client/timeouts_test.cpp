@@ -165,22 +165,15 @@ TEST_F(ClockFixture, TheDeadlineLeavesAClientWaitingForItsCodeAlone) {
 }
 
 TEST_F(ClockFixture, AClientWaitingForItsCodeLetsTheConnectionGoAndDialsNoMore) {
-    // The agent drops an unfinished handshake whenever a newer connection comes (a reachability probe's
-    // among them): a link kept open meanwhile would be dialled again each time, and asked for the code
-    // again, in circles.
+    // The agent drops an unfinished handshake for any newer connection (a reachability probe's too): one
+    // held open would be dialled again, and asked for the code again, in circles.
     client().connectToHost("127.0.0.1");
     ASSERT_TRUE(f.waitPhase(PhaseKind::needsCode));
     ASSERT_TRUE(waitUntil([&] { return agent.connectionsEnded == 1; })) << "the connection was kept";
     agent.dropClient();
     f.advance(20s, 500ms);
-    EXPECT_EQ(agent.connectionsAccepted, 1);
     EXPECT_EQ(agent.hellos.size(), 1u);
     EXPECT_EQ(f.phase(), PhaseKind::needsCode);
-
-    // The code comes with a new attempt, which pairs.
-    client().connectToHost("127.0.0.1", "123456");
-    ASSERT_TRUE(f.waitPhase(PhaseKind::connected));
-    EXPECT_EQ(agent.connectionsAccepted, 2);
 }
 
 TEST_F(ClockFixture, TheDeadlineNeverReplacesARefusalOrTouchesASession) {

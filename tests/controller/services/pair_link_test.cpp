@@ -37,14 +37,6 @@ TEST(PairLink, TheAgentsOwnLinkParsesWhole) {
     QString why;
     EXPECT_FALSE(PairLink::parse("dovrel://pair?host=10.0.0.5&name=Lab", &why));
     EXPECT_EQ(why, "it carries no pairing code");
-    // Where the code may be missing, the link stands without one; a code that is not one still breaks it.
-    for (const char* bare : {"dovrel://pair?host=10.0.0.5&name=Lab", "dovrel://pair?host=10.0.0.5&name=Lab&code="}) {
-        const auto codeless = PairLink::parse(bare, nullptr, PairLink::Code::mayBeMissing);
-        ASSERT_TRUE(codeless) << bare;
-        EXPECT_TRUE(codeless->code.isEmpty());
-        EXPECT_EQ(codeless->host, "10.0.0.5");
-    }
-    EXPECT_FALSE(PairLink::parse("dovrel://pair?host=10.0.0.5&code=48%2013", nullptr, PairLink::Code::mayBeMissing));
 }
 
 TEST(PairLink, GrammarTable) {

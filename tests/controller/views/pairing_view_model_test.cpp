@@ -285,69 +285,22 @@ TEST_F(PairingClaimDoubleTest, ALateAnswerAfterBackSavesNothing) {
     EXPECT_TRUE(model.shareError().isEmpty());
 }
 
-TEST_F(PairingModelTest, AMachineThatWantsItsCodeIsAskedForItOnTheCodeFieldAndNotDialledWithoutIt) {
-    const QString missing = "That computer needs its six-digit pairing code: type the code its DOVRELÆ window shows.";
-    model.setManualName("Studio");
-    model.setManualAddress("10.0.0.7");
-    model.connectManual();
-    ASSERT_EQ(target.results.size(), 1u);
-    EXPECT_TRUE(model.manualCodeError().isEmpty());
-
-    // The window turns back to the screen (a new one, or the same on its way out: begin() again).
-    target.askForCode({"10.0.0.7", "Studio", Device::Kind::linux});
-    for (int visit = 0; visit < 2; ++visit) {
-        EXPECT_EQ(model.manualCodeError(), missing);
-        EXPECT_EQ(model.manualAddress(), "10.0.0.7");
-        EXPECT_EQ(model.manualName(), "Studio");
-        model.begin();
-    }
-    model.connectManual();
-    model.setManualAddress("10.0.0.7 ");
-    model.connectManual();
-    EXPECT_EQ(target.results.size(), 1u) << "without the code it would only ask again";
-    model.editManualCode("48291");
-    EXPECT_TRUE(model.manualCodeError().isEmpty()) << "being typed";
-    model.editManualCode("482913");
-    model.connectManual();
-    ASSERT_EQ(target.results.size(), 2u);
-    EXPECT_EQ(target.results[1].target, "10.0.0.7");
-    EXPECT_EQ(target.results[1].code, "482913");
-    EXPECT_FALSE(target.results[1].link);
-
-    // A link without its code goes (a machine that knows this computer needs none). Asked for the code,
-    // the manual card takes its machine, and Connect there sends the link again with the code, its relay
-    // and hardware address included; the same link pasted again, still without one, does not go.
-    target.wanted.reset();
-    model.begin();
+TEST_F(PairingModelTest, ALinkWithoutItsCodeGoesAndWhenTheCodeIsWantedGoesAgainWithTheCodeTyped) {
     QString bare = relayLink + "&mac=00:11:22:33:44:55";
     bare.replace("code=482913&", "");
     model.setLink(bare);
     model.connectFromLink();
-    ASSERT_EQ(target.results.size(), 3u);
-    EXPECT_TRUE(target.results[2].code.isEmpty());
+    ASSERT_EQ(target.results.size(), 1u) << "a machine that knows this computer needs no code";
     target.askForCode({"10.0.0.5", "Studio", Device::Kind::linux});
-    EXPECT_EQ(model.manualCodeError(), missing);
+    EXPECT_FALSE(model.manualCodeError().isEmpty());
     EXPECT_EQ(model.manualAddress(), "10.0.0.5");
-    model.setLink(bare);
     model.connectFromLink();
-    EXPECT_EQ(target.results.size(), 3u);
-    EXPECT_EQ(model.manualCodeError(), missing);
+    EXPECT_EQ(target.results.size(), 1u) << "still without it, it would only ask again";
     model.editManualCode("246810");
     model.connectManual();
-    ASSERT_EQ(target.results.size(), 4u);
-    ASSERT_TRUE(target.results[3].link);
-    EXPECT_EQ(target.results[3].link->code, "246810");
-    EXPECT_EQ(target.results[3].link->relay, "relay.example.net:9443");
-    EXPECT_EQ(target.results[3].link->mac, "00:11:22:33:44:55");
-
-    // Another machine typed in is dialled as typed; a later visit that asks nothing starts afresh.
-    target.askForCode({"10.0.0.5", "Studio", Device::Kind::linux});
-    model.setManualAddress("10.0.0.9");
-    model.connectManual();
-    ASSERT_EQ(target.results.size(), 5u);
-    EXPECT_FALSE(target.results[4].link);
-    target.wanted.reset();
-    model.begin();
-    EXPECT_TRUE(model.manualCodeError().isEmpty());
-    EXPECT_TRUE(model.manualAddress().isEmpty());
+    ASSERT_EQ(target.results.size(), 2u);
+    ASSERT_TRUE(target.results[1].link);
+    EXPECT_EQ(target.results[1].link->code, "246810");
+    EXPECT_EQ(target.results[1].link->relay, "relay.example.net:9443");
+    EXPECT_EQ(target.results[1].link->mac, "00:11:22:33:44:55");
 }

@@ -163,25 +163,3 @@ TEST(RootViewModelTest, OtherPhasesChangeNothing) {
         EXPECT_TRUE(r.model.openingSession());
     }
 }
-
-TEST(RootViewModelTest, ThePairingScreenIsToldWhichMachineWantsItsCodeUntilItGoes) {
-    const QString room = "0123456789abcdef0123456789abcdef";
-    Root r({});
-    int told = 0;
-    r.model.onCodeWanted([&] { ++told; });
-    r.model.connectLAN("10.0.0.7", "Studio", "", Device::Kind::linux);
-    EXPECT_FALSE(r.model.codeWanted());
-    r.session.play(PhaseKind::needsCode);
-    EXPECT_EQ(r.model.route(), Route::Pairing);
-    EXPECT_EQ(told, 1);
-    EXPECT_EQ(r.model.codeWanted(), (PairingTarget::CodeWanted{"10.0.0.7", "Studio", Device::Kind::linux}));
-    r.model.cancelPairing();
-    EXPECT_FALSE(r.model.codeWanted());
-    r.model.showPairing();
-    EXPECT_FALSE(r.model.codeWanted()) << "a visit from the deck asks for nothing";
-    r.model.connectRelay(room, "Render box", "", Device::Kind::linux, std::nullopt, std::nullopt, std::nullopt);
-    r.session.play(PhaseKind::needsCode);
-    EXPECT_EQ(told, 2);
-    ASSERT_TRUE(r.model.codeWanted());
-    EXPECT_EQ(r.model.codeWanted()->address, room);
-}

@@ -164,52 +164,6 @@ TEST_F(SessionWindowTest, EachSessionWindowStartsInHybridModeWithoutAMarker) {
     EXPECT_FALSE(model->interaction()->hasRipple());
 }
 
-TEST_F(SessionWindowTest, ARefusedSessionKeepsItsControlsInViewAndNoMarkerOrRipplePointsIntoNoPicture) {
-    model->setWindowOpen(true);
-    InteractionModel& pointer = *model->interaction();
-    // Before the first picture there is nothing to point into.
-    WEXClientTestAccess::setPhase(*client, Phase::of(PhaseKind::connected));
-    model->pointerAt({40, 50});
-    model->clickAt({40, 50});
-    EXPECT_FALSE(pointer.showCursorMarker());
-    EXPECT_FALSE(pointer.hasRipple());
-    WEXClientTestAccess::setHasFirstFrame(*client, true);
-    EXPECT_TRUE(pointer.showCursorMarker()) << "the pointer seen before shows once the picture does";
-    model->clickAt({40, 50});
-    EXPECT_TRUE(pointer.hasRipple());
-
-    // Refused: the ripple under way goes, nothing new is drawn, and the controls no longer rest.
-    const std::string refusal =
-        "That pairing code didn’t match. Read the current code off that computer and try again.";
-    WEXClientTestAccess::setPhase(*client, Phase::rejected(refusal));
-    EXPECT_TRUE(model->overlayShown());
-    EXPECT_EQ(model->loadingError().toStdString(), refusal);
-    EXPECT_FALSE(pointer.showCursorMarker());
-    EXPECT_FALSE(pointer.hasRipple());
-    model->pointerAt({60, 70});
-    model->clickAt({60, 70});
-    EXPECT_FALSE(pointer.showCursorMarker());
-    EXPECT_FALSE(pointer.hasRipple());
-    clock.advance(30s);
-    EXPECT_TRUE(model->hud()->bright());
-    // A second window on the refusal is held the same.
-    model->setWindowOpen(false);
-    model->setWindowOpen(true);
-    clock.advance(30s);
-    EXPECT_TRUE(model->hud()->bright());
-
-    // A new attempt rests again; a demo never holds.
-    WEXClientTestAccess::setPhase(*client, Phase::of(PhaseKind::connecting));
-    clock.advance(SessionHud::dimAfter);
-    EXPECT_FALSE(model->hud()->bright());
-    model->setDemo(true);
-    WEXClientTestAccess::setPhase(*client, Phase::rejected(refusal));
-    model->pointerAt({60, 70});
-    clock.advance(SessionHud::dimAfter);
-    EXPECT_FALSE(model->hud()->bright());
-    EXPECT_TRUE(pointer.showCursorMarker()) << "the demo's desktop is the picture";
-}
-
 namespace {
 
 QPointF centreOf(QQuickItem* item) { return item->mapToScene(QPointF(item->width() / 2, item->height() / 2)); }
@@ -354,50 +308,22 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     EXPECT_FALSE(find("resizeRight")->isVisible());
     window->showNormal();
 
+    // Refused, the controls are the way out and stay; no marker or ripple points into the missing picture.
+    WEXClientTestAccess::setHasFirstFrame(*client, true);
+    QTest::mouseMove(window, centreOf(capture).toPoint());
+    EXPECT_TRUE(settleUntil(window, [&] { return find("cursorMarker")->opacity() == 1; }));
+    WEXClientTestAccess::setPhase(*client, Phase::rejected("That computer is already in use by another device."));
+    QTest::mouseClick(window, Qt::LeftButton, {}, centreOf(capture).toPoint());
+    clock.advance(30s);
+    settle(window, 700);
+    for (const char* name : {"topChips", "sessionWindowButtons", "statusPill", "loadingOverlay"})
+        EXPECT_EQ(find(name)->opacity(), 1) << name;
+    EXPECT_EQ(find("cursorMarker")->opacity(), 0);
+    EXPECT_FALSE(find("touchRipple")->isVisible());
     click("exitChip");
     EXPECT_EQ(session.disconnects, 1);
     EXPECT_EQ(root.route(), RootViewModel::Route::Deck);
     EXPECT_FALSE(model->windowOpen());
-}
-
-TEST_F(SessionWindowTest, TheRealWindowOfARefusedSessionKeepsItsExitAndDrawsNoMarker) {
-    FakeSessionPort session;
-    auto defaults = std::make_shared<UserDefaults>(dir.file("v.ini"));
-    struct Light final : ColorSchemeSource {
-        ColorScheme current() const override { return ColorScheme::light; }
-    } desktop;
-    AppearanceModel appearance(defaults, desktop);
-    RootViewModel root(session, services.store, *services.account, LaunchArguments::parse({"p", "-autoHost", "h"}),
-                       services.startPolling);
-    QObject::connect(&root, &RootViewModel::routeChanged, model.get(),
-                     [&] { model->setWindowOpen(root.route() == RootViewModel::Route::Session); });
-    DeckParts deckParts(dir.file("deck.ini"), false);
-    PairingViewModel pairing(services.api, *services.account, root);
-    SignInViewModel signIn(services.api, *services.account, root);
-    PanelParts quib;
-    QQmlApplicationEngine engine;
-    QQuickWindow* window =
-        loadMainWindow(engine, {root, *model, appearance, pairing, signIn, deckParts.deck, quib.panel});
-    ASSERT_TRUE(window);
-    window->show();
-    session.play(PhaseKind::connected);
-    WEXClientTestAccess::setPhase(*client, Phase::rejected("That computer is already in use by another device."));
-    const auto find = [&](const char* name) {
-        return dovrel::test::findItem(window->contentItem(), QString::fromUtf8(name));
-    };
-    ASSERT_TRUE(settleUntil(window, [&] { return find("exitChip") && find("cursorMarker"); }));
-    QTest::mouseMove(window, QPoint(window->width() / 2, window->height() / 2));
-    QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(window->width() / 2, window->height() / 2));
-    clock.advance(30s);
-    settle(window, 700);
-    for (const char* name : {"topChips", "exitChip", "sessionWindowButtons", "statusPill", "loadingOverlay"}) {
-        EXPECT_TRUE(find(name)->isVisible()) << name;
-        EXPECT_DOUBLE_EQ(find(name)->opacity(), 1) << name;
-    }
-    EXPECT_EQ(find("cursorMarker")->opacity(), 0);
-    EXPECT_FALSE(find("touchRipple")->isVisible());
-    QTest::mouseClick(window, Qt::LeftButton, {}, centreOf(find("exitChip")).toPoint());
-    EXPECT_EQ(root.route(), RootViewModel::Route::Deck) << "the exit is the way out";
 }
 
 TEST_F(SessionWindowTest, AStandingSessionWithoutAPictureSaysWhereItShouldArriveAndAFileSentSaysItArrived) {
