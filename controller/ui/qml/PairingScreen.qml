@@ -114,11 +114,7 @@ Item {
                 manualCode.forceActiveFocus()
         }
     }
-    Component.onCompleted: {
-        screen.pairing.begin()
-        if (screen.pairing.manualCodeError.length > 0)
-            manualCode.forceActiveFocus()
-    }
+    Component.onCompleted: screen.pairing.begin()
 
     // The window's buttons, level with the header.
     WindowButtons {
