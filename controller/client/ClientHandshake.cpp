@@ -120,6 +120,11 @@ void ClientCore::decideAuth() {
     case Machine::Proof::key: sendAuth(handshake_.keyAuth(security_->identity())); return;
     case Machine::Proof::code: sendAuth(handshake_.codeAuth(normalizedPairingCode(*code))); return;
     case Machine::Proof::askForCode:
+        // Nothing to prove ourselves with: the attempt stops here, and the code comes with a new one.
+        // A link held open meanwhile would only be dialled again whenever the agent drops it (as it
+        // does for any newer connection, a reachability probe's included), in circles.
+        haltReconnect();
+        watchdogs_.stopHandshake();
         setPhase(Phase::of(PhaseKind::needsCode));
         setStatus(texts::statusEnterCode);
         return;
@@ -221,6 +226,7 @@ void ClientCore::handleAuthFail(wex::ByteView payload) {
         } else {
             // Nothing to prove ourselves with: ask for the code instead of dialling in circles.
             haltReconnect();
+            watchdogs_.stopHandshake();
             setPhase(Phase::of(PhaseKind::needsCode));
             setStatus(texts::statusEnterCode);
         }

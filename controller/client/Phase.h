@@ -14,7 +14,7 @@ enum class PhaseKind {
     rejected,     // refused or given up; the phase carries the user-facing explanation
     disconnected, // no session
     connecting,   // dialling, or dialling again after a refusal that needs a new attempt
-    needsCode,    // the agent is not trusted and no pairing code is known
+    needsCode,    // the agent is not trusted and no pairing code is known: the attempt stopped, asking for it
     handshaking,  // an authentication message was sent
     connected,    // the session is established
 };

@@ -217,7 +217,7 @@ bool tokenCharacter(char16_t c) {
 
 } // namespace
 
-std::optional<PairLink> PairLink::parse(const QString& text, QString* whyNot) {
+std::optional<PairLink> PairLink::parse(const QString& text, QString* whyNot, Code rule) {
     const auto fail = [whyNot](const char* why) -> std::optional<PairLink> {
         if (whyNot) *whyNot = QString::fromUtf8(why);
         return std::nullopt;
@@ -229,9 +229,13 @@ std::optional<PairLink> PairLink::parse(const QString& text, QString* whyNot) {
 
     PairLink link;
     const auto code = q(*items, u"code");
-    if (!code || code->isEmpty()) return fail("it carries no pairing code");
-    if (code->size() > 32 || !allAscii(*code, codeCharacter)) return fail("its pairing code is not one");
-    link.code = *code;
+    if (!code || code->isEmpty()) {
+        if (rule == Code::required) return fail("it carries no pairing code");
+    } else if (code->size() > 32 || !allAscii(*code, codeCharacter)) {
+        return fail("its pairing code is not one");
+    } else {
+        link.code = *code;
+    }
 
     if (const auto id = q(*items, u"id"); id && !id->isEmpty()) {
         link.deviceId = room(*id);

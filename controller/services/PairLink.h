@@ -16,7 +16,8 @@ namespace dovrel::controller {
 // together, and with them a relay.
 struct PairLink {
     QString host;                    // "host" or "host:port", lower-case; empty when the link names none
-    QString code;                    // 1 to 32 ASCII letters, digits and "-", as written
+    QString code;                    // 1 to 32 ASCII letters, digits and "-", as written (or, when it may
+                                     // be missing, empty)
     QString name;                    // cleaned; never empty
     std::optional<QString> deviceId; // 32 lower-case hex digits
     Device::Kind kind = Device::Kind::mac;
@@ -27,10 +28,14 @@ struct PairLink {
     // that is not one is left out without spoiling the link.
     std::optional<QString> mac;
 
+    // Whether a link without its code (or with an empty one) is one: a machine that knows this computer
+    // needs none, and one that does not can be asked for it.
+    enum class Code { required, mayBeMissing };
+
     // The link is read from the raw text: URL classes would lower-case the scheme and host that must
     // match exactly, and cannot tell "code" from "code=" in the query. `whyNot`, when given, gets a
     // short reason for a link that does not parse.
-    static std::optional<PairLink> parse(const QString& text, QString* whyNot = nullptr);
+    static std::optional<PairLink> parse(const QString& text, QString* whyNot = nullptr, Code rule = Code::required);
     // A host as a link's "host" is read: a host name or dotted address with an optional port from 1 to
     // 65535, lower-cased; nothing for anything else (IPv6 literals included).
     static std::optional<QString> endpoint(const QString& text);

@@ -41,13 +41,14 @@ void InteractionModel::pointerAt(QPointF point) {
         cursorScreen_ = point;
         emit cursorScreenChanged();
     }
-    if (!showCursorMarker_) {
-        showCursorMarker_ = true;
-        emit showCursorMarkerChanged();
+    if (!pointerSeen_) {
+        pointerSeen_ = true;
+        if (pictureShown_) emit showCursorMarkerChanged();
     }
 }
 
 void InteractionModel::clickAt(QPointF point) {
+    if (!pictureShown_) return;
     const QUuid id = QUuid::createUuid();
     ripple_ = Ripple{id, point, accent_, QStringLiteral("left")};
     emit rippleChanged();
@@ -67,13 +68,24 @@ void InteractionModel::reset() {
         ripple_.reset();
         emit rippleChanged();
     }
-    if (showCursorMarker_) {
-        showCursorMarker_ = false;
-        emit showCursorMarkerChanged();
+    if (pointerSeen_) {
+        pointerSeen_ = false;
+        if (pictureShown_) emit showCursorMarkerChanged();
     }
     if (cursorScreen_ != QPointF(0, 0)) {
         cursorScreen_ = QPointF(0, 0);
         emit cursorScreenChanged();
+    }
+}
+
+void InteractionModel::setPictureShown(bool shown) {
+    if (shown == pictureShown_) return;
+    pictureShown_ = shown;
+    if (pointerSeen_) emit showCursorMarkerChanged();
+    if (!shown && ripple_) {
+        rippleTimer_.reset();
+        ripple_.reset();
+        emit rippleChanged();
     }
 }
 

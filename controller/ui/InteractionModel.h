@@ -60,7 +60,7 @@ public:
     bool dragLock() const { return dragLock_; }
     void setDragLock(bool on);
     QPointF cursorScreen() const { return cursorScreen_; }
-    bool showCursorMarker() const { return showCursorMarker_; }
+    bool showCursorMarker() const { return pointerSeen_ && pictureShown_; }
     const std::optional<Ripple>& ripple() const { return ripple_; }
     bool hasRipple() const { return ripple_.has_value(); }
     QUuid rippleId() const { return ripple_ ? ripple_->id : QUuid(); }
@@ -74,6 +74,9 @@ public:
     Q_INVOKABLE void clickAt(QPointF point);
     // A session window opens: hybrid mode, no drag lock, no marker until the pointer moves, no ripple.
     void reset();
+    // Whether a picture is on show: without one the marker and the ripple would point at nothing, and
+    // neither is drawn (a ripple under way goes).
+    void setPictureShown(bool shown);
 
 signals:
     void modeChanged();
@@ -88,7 +91,8 @@ private:
     CursorMode mode_ = CursorMode::hybrid;
     bool dragLock_ = false;
     QPointF cursorScreen_{0, 0};
-    bool showCursorMarker_ = false;
+    bool pointerSeen_ = false;
+    bool pictureShown_ = true;
     std::optional<Ripple> ripple_;
     std::unique_ptr<Timer> rippleTimer_;
 };

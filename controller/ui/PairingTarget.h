@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include <QString>
@@ -26,6 +27,20 @@ public:
     virtual void cancelPairing() = 0;
     // The window shows the pairing screen now: an answer that comes later than that is dropped.
     virtual bool pairingShown() const = 0;
+
+    // The machine a session was opened with, when it turned out to want the pairing code the session
+    // did not bring: the window shows the pairing screen again to ask for it.
+    struct CodeWanted {
+        QString address; // its host on the local network, or its relay room, as it was dialled
+        QString name;
+        Device::Kind kind = Device::Kind::linux;
+        bool operator==(const CodeWanted&) const = default;
+    };
+    // While the pairing screen shows to ask for a code: for which machine.
+    virtual std::optional<CodeWanted> codeWanted() const = 0;
+    // `listener` is called each time the window turns to the pairing screen to ask for a code (the
+    // screen may still be on show then, on its way out). One listener; a later one replaces it.
+    virtual void onCodeWanted(std::function<void()> listener) = 0;
 };
 
 } // namespace dovrel::controller

@@ -10,11 +10,19 @@ namespace dovrel::controller {
 namespace {
 const QString firstManualName = QStringLiteral("My computer");
 const QString unnamedMachine = QStringLiteral("That computer");
+
+QString codeMissing() {
+    return QObject::tr("That computer needs its six-digit pairing code: type the code its DOVRELÆ window shows.");
+}
 } // namespace
 
 PairingViewModel::PairingViewModel(AccountApi& api, const RelayAccount& account, PairingTarget& target, QObject* parent)
     : QObject(parent), api_(api), account_(account), target_(target) {
     begin();
+    // The screen may still be on show when the window turns back to it: the visit starts here then.
+    target_.onCodeWanted([self = QPointer<PairingViewModel>(this)] {
+        if (self) self->begin();
+    });
 }
 
 void PairingViewModel::begin() {
@@ -33,6 +41,19 @@ void PairingViewModel::begin() {
     manualCode_.clear();
     // The agent runs on Linux only: that is what a machine typed in here is.
     manualKind_ = Device::Kind::linux;
+    manualCodeError_.clear();
+    codeWanted_ = target_.codeWanted();
+    if (codeWanted_) {
+        codeWanted_->address = codeWanted_->address.toLower();
+        if (!codeWanted_->name.trimmed().isEmpty()) manualName_ = codeWanted_->name;
+        manualAddress_ = codeWanted_->address;
+        manualKind_ = codeWanted_->kind;
+        manualCodeError_ = codeMissing();
+        if (lastLink_ && lastLink_->host != codeWanted_->address && lastLink_->deviceId != codeWanted_->address)
+            lastLink_.reset();
+    } else {
+        lastLink_.reset();
+    }
     manualNote_ = account_.current()
                       ? tr("An address is reached on this network. A relay room goes through the relay with your "
                            "signed-in account; for a machine on a different account, use its share code or link.")
@@ -49,6 +70,7 @@ void PairingViewModel::begin() {
     emit manualCodeChanged();
     emit manualNoteChanged();
     emit manualErrorChanged();
+    emit manualCodeErrorChanged();
 }
 
 void PairingViewModel::editCodeA(const QString& typed) {
@@ -125,12 +147,19 @@ void PairingViewModel::setLink(const QString& text) {
 }
 
 void PairingViewModel::connectFromLink() {
-    const auto link = PairLink::parse(link_);
+    // Pasted without its code, a link still names the machine: one that knows this computer needs none,
+    // and one that does not is asked for it.
+    const auto link = PairLink::parse(link_, nullptr, PairLink::Code::mayBeMissing);
     if (!link) {
         setLinkError(tr("That doesn't look like a DOVRELÆ pairing link (dovrel://pair?…)."));
         return;
     }
     setLinkError({});
+    if (link->code.isEmpty() &&
+        namesMachineWantingCode(link->host.isEmpty() ? link->deviceId.value_or(QString()) : link->host)) {
+        setManualCodeError(codeMissing());
+        return;
+    }
     handOver(*link);
 }
 
@@ -138,7 +167,12 @@ void PairingViewModel::handOver(const PairLink& link) {
     // One result per visit: a claim still under way is forgotten.
     ++visit_;
     setClaiming(false);
+    lastLink_ = link;
     target_.connectLink(link);
+}
+
+bool PairingViewModel::namesMachineWantingCode(const QString& address) const {
+    return codeWanted_ && address.toLower() == codeWanted_->address;
 }
 
 void PairingViewModel::setManualName(const QString& name) {
@@ -159,9 +193,17 @@ void PairingViewModel::setManualError(const QString& text) {
     emit manualErrorChanged();
 }
 
+void PairingViewModel::setManualCodeError(const QString& text) {
+    if (text == manualCodeError_) return;
+    manualCodeError_ = text;
+    emit manualCodeErrorChanged();
+}
+
 void PairingViewModel::editManualCode(const QString& typed) {
     manualCode_ = pairingCodeDigits(typed);
     emit manualCodeChanged();
+    // Being typed: what was missing is on its way.
+    if (!manualCode_.isEmpty()) setManualCodeError({});
 }
 
 void PairingViewModel::setManualKind(const QString& kind) {
@@ -180,8 +222,23 @@ void PairingViewModel::connectManual() {
         return;
     }
     setManualError({});
+    const bool wantsCode = namesMachineWantingCode(typed->value);
+    if (wantsCode && manualCode_.isEmpty()) {
+        // Dialled without it, it would only ask again.
+        setManualCodeError(codeMissing());
+        return;
+    }
+    setManualCodeError({});
     const QString trimmedName = manualName_.trimmed();
     const QString name = trimmedName.isEmpty() ? unnamedMachine : trimmedName;
+    if (wantsCode && lastLink_) {
+        PairLink again = *lastLink_;
+        again.code = manualCode_;
+        again.name = name;
+        again.kind = manualKind_;
+        handOver(again);
+        return;
+    }
     ++visit_;
     setClaiming(false);
     // Manual entry never carries relay credentials: the signed-in account or none serves.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include <QObject>
 #include <QString>
@@ -39,6 +40,8 @@ class PairingViewModel : public QObject {
     Q_PROPERTY(QString manualAddress READ manualAddress WRITE setManualAddress NOTIFY manualChanged)
     Q_PROPERTY(QString manualError READ manualError NOTIFY manualErrorChanged)
     Q_PROPERTY(QString manualCode READ manualCode NOTIFY manualCodeChanged)
+    // Said on the code field when the machine typed (or a link's) wants the code that was not given.
+    Q_PROPERTY(QString manualCodeError READ manualCodeError NOTIFY manualCodeErrorChanged)
     Q_PROPERTY(QString manualKind READ manualKind WRITE setManualKind NOTIFY manualChanged)
     Q_PROPERTY(QString manualNote READ manualNote NOTIFY manualNoteChanged)
 
@@ -61,11 +64,13 @@ public:
     QString manualAddress() const { return manualAddress_; }
     QString manualError() const { return manualError_; }
     QString manualCode() const { return manualCode_; }
+    QString manualCodeError() const { return manualCodeError_; }
     QString manualKind() const { return kindText(manualKind_); }
     QString manualNote() const { return manualNote_; }
 
     // The screen is shown: every field back to its first value, the manual card's note read afresh,
-    // and any claim still under way forgotten.
+    // and any claim still under way forgotten. When it shows to ask for a machine's pairing code, the
+    // manual card holds that machine instead, and its code field says what is missing.
     Q_INVOKABLE void begin();
 
     // A share-code box changed to `typed`: it keeps what the filter lets through; four characters in the
@@ -86,7 +91,8 @@ public:
     // "windows", "mac" or "linux"; anything else changes nothing.
     void setManualKind(const QString& kind);
     // An address is dialled on the local network as a link naming that host is; a relay room through
-    // the relay. Anything else is said under the field.
+    // the relay. Anything else is said under the field. The machine that asked for its code is not
+    // dialled again without one; with one, a link it was reached by goes again, with the code typed.
     Q_INVOKABLE void connectManual();
 
     // Back.
@@ -102,6 +108,7 @@ signals:
     void linkErrorChanged();
     void manualChanged();
     void manualCodeChanged();
+    void manualCodeErrorChanged();
     void manualNoteChanged();
     void manualErrorChanged();
 
@@ -110,6 +117,9 @@ private:
     void setShareError(const QString& text, bool refused = false);
     void setLinkError(const QString& text);
     void setManualError(const QString& text);
+    void setManualCodeError(const QString& text);
+    // The machine the window asks the code for, if the card still names it (as `typed` reads it).
+    bool namesMachineWantingCode(const QString& address) const;
     void claimAnswered(uint64_t visit, const ApiResult<QString>& result);
     // Hands a parsed link over, whichever ways it names.
     void handOver(const PairLink& link);
@@ -131,6 +141,11 @@ private:
     QString manualAddress_;
     QString manualError_;
     QString manualCode_;
+    QString manualCodeError_;
+    // The machine that asked for its code, lower-cased address; and the link last handed over, kept
+    // for it when it named that machine: its other ways (relay, hardware address) go again with the code.
+    std::optional<PairingTarget::CodeWanted> codeWanted_;
+    std::optional<PairLink> lastLink_;
     Device::Kind manualKind_ = Device::Kind::linux;
     QString manualNote_;
 };

@@ -69,6 +69,8 @@ void RootViewModel::tellNextAcknowledgement() {
 void RootViewModel::setRoute(Route route) {
     if (route == route_) return;
     route_ = route;
+    // A later visit of the pairing screen is a new one, however it began.
+    codeWanted_.reset();
     emit routeChanged();
 }
 
@@ -152,6 +154,7 @@ void RootViewModel::open(int row) {
     setDemoSession(false);
     session_.setTargetKind(d.kind);
     setRoute(Route::Session);
+    dialled_ = {d.host.isEmpty() ? d.deviceId.value_or(QString()) : d.host, d.name, d.kind};
     PendingMachine opened;
     opened.machine = d;
     opened.pairing = false;
@@ -214,6 +217,7 @@ void RootViewModel::pair(const QString& host, const std::optional<QString>& devi
     pending.relayHost = relay;
     automatic_ = false;
     startSession(name, nonEmpty(deviceId), kind);
+    dialled_ = {host.isEmpty() ? deviceId.value_or(QString()) : host, name, kind};
     session_.nextSessionSaves(pending);
     // The dial takes what it was given, not what was stored.
     const RelayDial viaRelay{deviceId.value_or(QString()).toStdString(), name.toStdString(), utf8(account), utf8(token),
@@ -265,10 +269,10 @@ void RootViewModel::phaseChanged() {
     switch (session_.phase()) {
     case PhaseKind::needsCode:
         if (route_ == Route::Session) {
-            setRoute(Route::Pairing);
+            askForCode();
         } else if (automatic_ && openingSession_) {
             // Waiting on the deck would look like nothing happened.
-            setRoute(Route::Pairing);
+            askForCode();
             addNotice(tr("That computer does not know this one yet. Paste its pairing link here, or type its "
                          "address and the code its window shows under Set up by hand."));
         }
@@ -296,6 +300,12 @@ void RootViewModel::phaseChanged() {
     case PhaseKind::connecting:
     case PhaseKind::handshaking: break;
     }
+}
+
+void RootViewModel::askForCode() {
+    setRoute(Route::Pairing);
+    codeWanted_ = dialled_;
+    if (codeWantedListener_) codeWantedListener_();
 }
 
 void RootViewModel::statsArrived(const wex::DeckStat& stat) {
@@ -432,6 +442,7 @@ void RootViewModel::autoConnectIfRequested() {
         std::optional<PendingMachine> opened;
         if (known) opened = PendingMachine{*known, false, {}, {}, {}, {}};
         session_.nextSessionSaves(opened);
+        dialled_ = {host, known ? known->name : automaticName, known ? known->kind : Device::Kind::linux};
         session_.connectToMachine(host, known ? known->name : QString(), std::nullopt, code);
         break;
     }
@@ -445,6 +456,7 @@ void RootViewModel::autoConnectIfRequested() {
         setOpeningSession(true);
         session_.setTargetKind(known ? std::optional(known->kind) : std::nullopt);
         session_.nextSessionSaves(std::nullopt);
+        dialled_ = {room.toLower(), name, known ? known->kind : Device::Kind::linux};
         session_.connectViaRelay(RelayDial{room.toStdString(), name.toStdString(), {}, {}, {}}, code);
         break;
     }

@@ -110,6 +110,8 @@ public:
     Q_INVOKABLE bool connectLink(const QString& link);
     Q_INVOKABLE void cancelPairing() override;
     bool pairingShown() const override { return route_ == Route::Pairing; }
+    std::optional<CodeWanted> codeWanted() const override { return codeWanted_; }
+    void onCodeWanted(std::function<void()> listener) override { codeWantedListener_ = std::move(listener); }
     // The sign-in sheet's results.
     Q_INVOKABLE void signInDone(const QString& account);
     void signedIn(const RelayAccount::Session& session) override { signInDone(session.account); }
@@ -159,6 +161,8 @@ private:
     const Device* savedMachine(const std::optional<QString>& deviceId, const QString& host, const QString& name) const;
     void setNotice(const QString& text);
     void addNotice(const QString& text);
+    // The session being opened wants its pairing code: the pairing screen asks for it.
+    void askForCode();
 
     SessionPort& session_;
     DeviceStore& store_;
@@ -175,6 +179,11 @@ private:
     // come from the saved machine the handshake proves it is.
     bool automatic_ = false;
     QString notice_;
+    // The machine the current or last session dialled, and, while the pairing screen asks for its code,
+    // the same again.
+    CodeWanted dialled_;
+    std::optional<CodeWanted> codeWanted_;
+    std::function<void()> codeWantedListener_;
     std::optional<QString> accountName_;
     bool showSignIn_ = false;
     bool autoConnectWaiting_ = false; // for the stored account to be read

@@ -38,10 +38,20 @@ void SessionHud::setAssistantOpen(bool on) {
 
 void SessionHud::interact() {
     setBright(true);
+    if (held_) {
+        idle_.reset();
+        return;
+    }
     idle_ = clock_.after(dimAfter, [this] {
         // With the wheel open the controls stay bright until a later interaction's time runs out.
-        if (!wheelOpen_) setBright(false);
+        if (!wheelOpen_ && !held_) setBright(false);
     });
+}
+
+void SessionHud::setHeld(bool held) {
+    if (held == held_) return;
+    held_ = held;
+    interact();
 }
 
 void SessionHud::toggleWheel() {

@@ -11,8 +11,9 @@
 namespace dovrel::controller {
 
 // The session window's heads-up state: the controls at full brightness until 3.2 s after the last
-// interaction (not while the action wheel is open), and which of the wheel, display picker, controls
-// guide and assistant panel are open. Main thread.
+// interaction (not while the action wheel is open, nor while they are held: a refused session, whose
+// way out they are), and which of the wheel, display picker, controls guide and assistant panel are
+// open. Main thread.
 class SessionHud : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -45,6 +46,9 @@ public:
     Q_INVOKABLE void toggleWheel();
     // The window closed: everything is put away and no dimming is pending.
     void reset();
+    // Held, the controls stay bright whatever happens; let go, they dim 3.2 s later as after an interaction.
+    void setHeld(bool held);
+    bool held() const { return held_; }
 
 signals:
     void brightChanged();
@@ -62,6 +66,7 @@ private:
     bool showMonitors_ = false;
     bool showGuide_ = false;
     bool assistantOpen_ = false;
+    bool held_ = false;
     std::unique_ptr<Timer> idle_;
 };
 

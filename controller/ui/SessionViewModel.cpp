@@ -113,6 +113,14 @@ SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTr
     });
     connect(&client, &WEXClient::phaseChanged, this, &SessionViewModel::watchForPicture);
     connect(&client, &WEXClient::hasFirstFrameChanged, this, &SessionViewModel::watchForPicture);
+    // A refused session's controls are its way out: they stay in view. The marker and ripple only go
+    // with a picture to point into.
+    const auto atRest = [this] {
+        hud_.setHeld(!demo_ && client_->phaseKind() == PhaseKind::rejected);
+        interaction_->setPictureShown(!overlayShown());
+    };
+    connect(this, &SessionViewModel::stateChanged, this, atRest);
+    atRest();
     // A refusal or the machine going away ends what the window was doing, though the window stays to
     // say so until its exit.
     connect(&client, &WEXClient::phaseChanged, this, [this] {

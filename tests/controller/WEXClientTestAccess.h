@@ -19,6 +19,8 @@ public:
         c.publishDisplays(displays, streaming);
     }
     static void setDeckStat(WEXClient& c, const wex::DeckStat& stat) { c.publishDeckStat(stat); }
+    static void setPhase(WEXClient& c, const Phase& phase) { c.publishPhase(phase); }
+    static void setHasFirstFrame(WEXClient& c, bool on) { c.publishHasFirstFrame(on); }
 };
 
 } // namespace dovrel::controller

@@ -5,6 +5,7 @@ import Dovrel.Controller
 // remote cursor is being driven before the picture catches up. Takes no clicks.
 Item {
     id: marker
+    objectName: "cursorMarker"
     required property InteractionModel interaction
 
     width: 24

@@ -12,8 +12,6 @@ Item {
     required property RootViewModel root
     required property PairingViewModel pairing
 
-    Component.onCompleted: screen.pairing.begin()
-
     component CardLabel: Row {
         id: label
         required property string text
@@ -110,7 +108,13 @@ Item {
             if (screen.pairing.codeFocus === PairingViewModel.B && !codeB.activeFocus)
                 codeB.forceActiveFocus()
         }
+        // The field that says what is missing takes it.
+        function onManualCodeErrorChanged() {
+            if (screen.pairing.manualCodeError.length > 0)
+                manualCode.forceActiveFocus()
+        }
     }
+    Component.onCompleted: screen.pairing.begin()
 
     // The window's buttons, level with the header.
     WindowButtons {
@@ -354,14 +358,21 @@ Item {
                         onAccepted: screen.pairing.connectManual()
                     }
                     WellField {
+                        id: manualCode
                         objectName: "manualCode"
                         Layout.fillWidth: true
                         mono: true
+                        invalid: screen.pairing.manualCodeError.length > 0
                         placeholderText: qsTr("Pairing code (6 digits)")
                         inputMethodHints: Qt.ImhDigitsOnly
                         text: screen.pairing.manualCode
                         onTextEdited: screen.pairing.editManualCode(text)
                         onAccepted: screen.pairing.connectManual()
+                    }
+                    ErrorLine {
+                        objectName: "manualCodeError"
+                        Layout.fillWidth: true
+                        text: screen.pairing.manualCodeError
                     }
                     ErrorLine {
                         objectName: "manualError"

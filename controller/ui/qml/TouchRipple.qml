@@ -5,6 +5,7 @@ import Dovrel.Controller
 // model removes it 0.5 s after its own click. Takes no clicks.
 Item {
     id: ripple
+    objectName: "touchRipple"
     required property InteractionModel interaction
 
     width: 40

@@ -3,9 +3,9 @@
 // real graph in this process, moved into "b" (10.77.0.2). The agent's own link pairs on the local
 // network; the saved card reaches a restarted agent by key, says at once that a stopped one is not
 // running (as the poll finds too), and wakes an asleep one with the link's hardware address, which the
-// agent's side receives. Unpairing a stopped agent says it could not be told; the address and code its
-// window shows, typed by hand, pair again; unpairing the running agent takes this computer out of its
-// paired keys.
+// agent's side receives. Unpairing a stopped agent says it could not be told; its address typed by hand
+// without the code is asked for the code, and with the code its window shows pairs again; unpairing the
+// running agent takes this computer out of its paired keys.
 #include <filesystem>
 #include <regex>
 
@@ -192,12 +192,18 @@ TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsItsCardReconnectsWakesSaysWhenItIsN
     EXPECT_TRUE(agentKnowsUs());
     root.answerAlert(true);
 
-    // Started again: the address and code its terminal (and window) shows, typed by hand, pair.
+    // Started again: its address typed without the code reaches a computer that wants one. The pairing
+    // screen says so on the code field, and the controller lets the connection go rather than dial it
+    // again; the code its terminal (and window) shows, typed there, pairs.
     ASSERT_NO_FATAL_FAILURE(startAgent());
     const std::string restarted = agentLog();
     ASSERT_TRUE(std::regex_search(restarted, c, std::regex(R"(PAIRING CODE: (\d+))")));
     root.showPairing();
     pairing.setManualAddress("10.77.0.1");
+    pairing.connectManual();
+    ASSERT_TRUE(waitUntil([&] { return !pairing.manualCodeError().isEmpty(); }, 30s)) << agentLog();
+    EXPECT_TRUE(waitUntil([&] { return agentLog().find("control connection closed") != std::string::npos; }))
+        << agentLog();
     pairing.editManualCode(QString::fromStdString(c[1].str()));
     pairing.connectManual();
     ASSERT_TRUE(waitUntil([&] { return client.hasFirstFrame(); }, 45s)) << agentLog();

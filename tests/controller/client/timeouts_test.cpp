@@ -164,6 +164,18 @@ TEST_F(ClockFixture, TheDeadlineLeavesAClientWaitingForItsCodeAlone) {
     EXPECT_EQ(f.status(), "enter the pairing code");
 }
 
+TEST_F(ClockFixture, AClientWaitingForItsCodeLetsTheConnectionGoAndDialsNoMore) {
+    // The agent drops an unfinished handshake for any newer connection (a reachability probe's too): one
+    // held open would be dialled again, and asked for the code again, in circles.
+    client().connectToHost("127.0.0.1");
+    ASSERT_TRUE(f.waitPhase(PhaseKind::needsCode));
+    ASSERT_TRUE(waitUntil([&] { return agent.connectionsEnded == 1; })) << "the connection was kept";
+    agent.dropClient();
+    f.advance(20s, 500ms);
+    EXPECT_EQ(agent.hellos.size(), 1u);
+    EXPECT_EQ(f.phase(), PhaseKind::needsCode);
+}
+
 TEST_F(ClockFixture, TheDeadlineNeverReplacesARefusalOrTouchesASession) {
     agent.authReply = TestAgent::AuthReply::fail;
     agent.failReason = 5;

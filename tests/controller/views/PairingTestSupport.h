@@ -66,6 +66,15 @@ struct RecordingPairingTarget final : PairingTarget {
         shown = false;
     }
     bool pairingShown() const override { return shown; }
+    std::optional<CodeWanted> codeWanted() const override { return wanted; }
+    void onCodeWanted(std::function<void()> listener) override { codeWantedListener = std::move(listener); }
+    // The window turns to the pairing screen to ask `machine`'s code.
+    void askForCode(const CodeWanted& machine) {
+        wanted = machine;
+        if (codeWantedListener) codeWantedListener();
+    }
+    std::optional<CodeWanted> wanted;
+    std::function<void()> codeWantedListener;
 };
 
 struct RecordingSignInTarget final : SignInTarget {

@@ -185,6 +185,36 @@ TEST_F(PairingQmlTest, ThePasteCardAndTheManualCardFilterWhatIsTyped) {
     EXPECT_EQ(session.pending.back()->machine.kind, Device::Kind::linux);
 }
 
+TEST_F(PairingQmlTest, AnAddressWithoutItsCodeIsAskedForItOnTheCodeFieldThenPairsWithIt) {
+    const auto askedForTheCode = [&](std::size_t dials) {
+        session.play(PhaseKind::needsCode);
+        ASSERT_EQ(root->route(), RootViewModel::Route::Pairing);
+        EXPECT_EQ(item("manualCodeError")->property("text").toString(),
+                  "That computer needs its six-digit pairing code: type the code its DOVRELÆ window shows.");
+        EXPECT_TRUE(item("manualCode")->property("invalid").toBool());
+        EXPECT_EQ(item("manualAddress")->property("text").toString(), "10.0.0.7");
+        EXPECT_TRUE(waitFor([&] { return item("manualCode")->hasActiveFocus(); })) << "it takes the typing";
+        click(item("manualConnect"));
+        EXPECT_EQ(session.dials.size(), dials) << "without the code it would only ask again";
+    };
+    root->showPairing();
+    click(item("manualAddress"));
+    typeText("10.0.0.7");
+    click(item("manualConnect"));
+    ASSERT_EQ(session.dials.size(), 1u);
+    // At once, the screen still on its way out.
+    ASSERT_NO_FATAL_FAILURE(askedForTheCode(1));
+    click(item("manualCode"));
+    typeText("246810");
+    QTest::keyClick(window, Qt::Key_Return);
+    ASSERT_EQ(session.dials.size(), 2u);
+    EXPECT_EQ(session.dials[1].target, "10.0.0.7");
+    EXPECT_EQ(session.dials[1].code, "246810");
+    // Once the screen has gone, a new one says so.
+    ASSERT_TRUE(waitFor([&] { return find(window->contentItem(), "manualConnect") == nullptr; }));
+    ASSERT_NO_FATAL_FAILURE(askedForTheCode(2));
+}
+
 TEST_F(PairingQmlTest, TheSheetSignsInAndTheDeckShowsTheAccount) {
     api.addAccount("ada", "correct horse");
     root->accountTapped();

@@ -284,3 +284,23 @@ TEST_F(PairingClaimDoubleTest, ALateAnswerAfterBackSavesNothing) {
     EXPECT_TRUE(target.results.empty());
     EXPECT_TRUE(model.shareError().isEmpty());
 }
+
+TEST_F(PairingModelTest, ALinkWithoutItsCodeGoesAndWhenTheCodeIsWantedGoesAgainWithTheCodeTyped) {
+    QString bare = relayLink + "&mac=00:11:22:33:44:55";
+    bare.replace("code=482913&", "");
+    model.setLink(bare);
+    model.connectFromLink();
+    ASSERT_EQ(target.results.size(), 1u) << "a machine that knows this computer needs no code";
+    target.askForCode({"10.0.0.5", "Studio", Device::Kind::linux});
+    EXPECT_FALSE(model.manualCodeError().isEmpty());
+    EXPECT_EQ(model.manualAddress(), "10.0.0.5");
+    model.connectFromLink();
+    EXPECT_EQ(target.results.size(), 1u) << "still without it, it would only ask again";
+    model.editManualCode("246810");
+    model.connectManual();
+    ASSERT_EQ(target.results.size(), 2u);
+    ASSERT_TRUE(target.results[1].link);
+    EXPECT_EQ(target.results[1].link->code, "246810");
+    EXPECT_EQ(target.results[1].link->relay, "relay.example.net:9443");
+    EXPECT_EQ(target.results[1].link->mac, "00:11:22:33:44:55");
+}

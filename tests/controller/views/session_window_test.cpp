@@ -14,6 +14,7 @@
 #include "../../support/FakeScheduler.h"
 #include "../../support/QuickItems.h"
 #include "../../support/Unseen.h"
+#include "../WEXClientTestAccess.h"
 #include "../client/InputChannelFake.h"
 #include "../ui/QuibPanelFakes.h"
 #include "MainWindow.h"
@@ -307,6 +308,18 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     EXPECT_FALSE(find("resizeRight")->isVisible());
     window->showNormal();
 
+    // Refused, the controls are the way out and stay; no marker or ripple points into the missing picture.
+    WEXClientTestAccess::setHasFirstFrame(*client, true);
+    QTest::mouseMove(window, centreOf(capture).toPoint());
+    EXPECT_TRUE(settleUntil(window, [&] { return find("cursorMarker")->opacity() == 1; }));
+    WEXClientTestAccess::setPhase(*client, Phase::rejected("That computer is already in use by another device."));
+    QTest::mouseClick(window, Qt::LeftButton, {}, centreOf(capture).toPoint());
+    clock.advance(30s);
+    settle(window, 700);
+    for (const char* name : {"topChips", "sessionWindowButtons", "statusPill", "loadingOverlay"})
+        EXPECT_EQ(find(name)->opacity(), 1) << name;
+    EXPECT_EQ(find("cursorMarker")->opacity(), 0);
+    EXPECT_FALSE(find("touchRipple")->isVisible());
     click("exitChip");
     EXPECT_EQ(session.disconnects, 1);
     EXPECT_EQ(root.route(), RootViewModel::Route::Deck);

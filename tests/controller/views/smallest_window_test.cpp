@@ -121,7 +121,8 @@ TEST_F(SmallestWindow, ThePairingScreenShowsEveryCardWholeUnderTheNoticeAndWithE
     expectSeen(everything, "pairingRoute", {"launchNotice"});
     expectSeen({"launchNotice"}, nullptr);
 
-    // Each card's error at once: a refused share code, a link that is none, an address that is none.
+    // Each card's error at once: a refused share code, a link that is none, an address that is none, and
+    // the code the launch's machine wants.
     root.dismissNotice();
     pairing.editCodeA("k4m2");
     pairing.editCodeB("9qxr");
@@ -135,10 +136,11 @@ TEST_F(SmallestWindow, ThePairingScreenShowsEveryCardWholeUnderTheNoticeAndWithE
     ASSERT_TRUE(pairing.codeRefused());
     expectSeen({"codeA", "codeB", "claimButton", "shareError"}, "shareCard");
     expectSeen({"linkField", "linkError", "linkConnect"}, "linkCard");
-    expectSeen({"manualAddress", "manualCode", "manualError", "manualNote", "manualConnect"}, "manualCard");
-    for (const char* field : {"codeA", "codeB", "linkField", "manualAddress"})
+    expectSeen({"manualAddress", "manualCode", "manualCodeError", "manualError", "manualNote", "manualConnect"},
+               "manualCard");
+    for (const char* field : {"codeA", "codeB", "linkField", "manualAddress", "manualCode"})
         EXPECT_TRUE(find(field)->property("invalid").toBool()) << field << " shows the error that concerns it";
-    EXPECT_FALSE(find("manualCode")->property("invalid").toBool());
+    EXPECT_FALSE(find("manualName")->property("invalid").toBool());
 
     // The three cards share their outer edges: the share card and the manual card start on one line,
     // the link card and the manual card end on one, and the share and link cards are as wide.
