@@ -139,6 +139,9 @@ inline QQuickItem* findItem(QQuickItem* at, const QString& name) {
     return at->findChild<QQuickItem*>(name);
 }
 
+// A command line's words as they read: without the joiners that keep each word on one line.
+inline QString withoutJoiners(QString shown) { return shown.remove(QChar(0x2060)).remove(QChar(0x200B)); }
+
 inline QQuickItem* item(QQuickView& view, const char* name) {
     return findItem(view.rootObject(), QString::fromLatin1(name));
 }

@@ -249,7 +249,7 @@ TEST(AgentWindowView, AMissingPermissionShowsEnableWhichOpensAPanelOrShowsTheCom
     EXPECT_FALSE(w.shown("screenRowFix"));
     w.click("screenRowEnable");
     EXPECT_TRUE(w.shown("screenRowFix"));
-    EXPECT_EQ(w.at("screenRowCommandText")->property("text").toString(), "xhost +SI:localuser:$USER");
+    EXPECT_EQ(withoutJoiners(w.at("screenRowCommandText")->property("text").toString()), "xhost +SI:localuser:$USER");
     w.click("screenRowCommandCopy");
     EXPECT_EQ(w.clipboard.texts, QStringList{"xhost +SI:localuser:$USER"});
     EXPECT_TRUE(w.launcher.opened.isEmpty());
@@ -258,7 +258,7 @@ TEST(AgentWindowView, AMissingPermissionShowsEnableWhichOpensAPanelOrShowsTheCom
     EXPECT_EQ(w.text("wakeRowTitle"), "Wake-on-LAN: Off");
     EXPECT_EQ(w.text("wakeRowEnable"), "Turn on");
     w.click("wakeRowEnable");
-    EXPECT_EQ(w.at("wakeRowCommandText")->property("text").toString(), "sudo ethtool -s enp3s0 wol g");
+    EXPECT_EQ(withoutJoiners(w.at("wakeRowCommandText")->property("text").toString()), "sudo ethtool -s enp3s0 wol g");
     w.launcher.installed = {"nm-connection-editor"};
     w.model.setWakeReady(true);
     EXPECT_EQ(w.text("wakeRowTitle"), "Wake-on-LAN: On");
