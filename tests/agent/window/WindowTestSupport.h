@@ -99,7 +99,6 @@ inline void stage(agent::AppModel& m, Scene scene) {
         m.setScreenRecording(false);
         m.setAccessibility(false);
         m.setWakeReady(false);
-        m.setAccountError("Wrong account name or password.");
         break;
     }
 }

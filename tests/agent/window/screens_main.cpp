@@ -90,6 +90,7 @@ int main(int argc, char** argv) {
          [](TestWindow& w) {
              w.vm->setAcctName("ana@studio");
              w.vm->setAcctPassword("not the one");
+             w.vm->submitAccount();
              w.model.setAccountError("Wrong account name or password.");
          }},
         {"account-busy", Scene::unpaired,
