@@ -66,6 +66,8 @@ Popup {
 
     // The shared field in the sheet's colours: white words on a veil of white.
     component SheetField: WellField {
+        // The sheet's closer rows, in a short window.
+        property bool compact: false
         color: "white"
         placeholderTextColor: Qt.rgba(1, 1, 1, 0.85)
         selectionColor: Qt.rgba(1, 1, 1, 0.35)
@@ -76,7 +78,7 @@ Popup {
         invalidEdge: Look.errorDark
         corner: 13
         font.pixelSize: 16
-        padding: sheet.compact ? 11 : 14
+        padding: compact ? 11 : 14
         inputMethodHints: Qt.ImhNoPredictiveText | Qt.ImhNoAutoUppercase
         Layout.fillWidth: true
     }
@@ -84,10 +86,11 @@ Popup {
     component Segment: Button {
         id: segment
         required property bool selected
+        property bool compact: false
         Layout.fillWidth: true
         Layout.preferredWidth: 1 // the two halves alike, whatever their titles
-        topPadding: sheet.compact ? 9 : 11
-        bottomPadding: sheet.compact ? 9 : 11
+        topPadding: segment.compact ? 9 : 11
+        bottomPadding: segment.compact ? 9 : 11
         font.pixelSize: 15
         font.weight: Font.DemiBold
         contentItem: Text {
@@ -161,12 +164,14 @@ Popup {
                     anchors.margins: 4
                     spacing: 4
                     Segment {
+                        compact: sheet.compact
                         objectName: "modeCreate"
                         text: qsTr("Create account")
                         selected: sheet.model.creating
                         onClicked: sheet.model.creating = true
                     }
                     Segment {
+                        compact: sheet.compact
                         objectName: "modeSignIn"
                         text: qsTr("Sign in")
                         selected: !sheet.model.creating
@@ -179,6 +184,7 @@ Popup {
                 Layout.fillWidth: true
                 spacing: 12
                 SheetField {
+                    compact: sheet.compact
                     objectName: "signInAccount"
                     invalid: sheet.model.fieldsRefused
                     placeholderText: qsTr("Account name")
@@ -186,6 +192,7 @@ Popup {
                     onTextEdited: sheet.model.account = text
                 }
                 SheetField {
+                    compact: sheet.compact
                     objectName: "signInPassword"
                     invalid: sheet.model.fieldsRefused
                     placeholderText: qsTr("Password")
@@ -198,6 +205,7 @@ Popup {
                     onTextEdited: sheet.model.password = text
                 }
                 SheetField {
+                    compact: sheet.compact
                     objectName: "signInCode"
                     invalid: sheet.model.fieldsRefused
                     visible: sheet.model.creating

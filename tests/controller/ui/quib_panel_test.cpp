@@ -125,6 +125,28 @@ TEST_F(PanelFixture, HeaderNoteSignInNoticeAndConsent) {
     EXPECT_EQ(panel.noticeLead(), assistant->reason);
 }
 
+TEST_F(PanelFixture, TheUsedUpNoticeOffersSigningInAndTakesTheDraftsStatusAway) {
+    int asked = 0;
+    QObject::connect(&panel, &QuibPanelModel::signInRequested, [&] { ++asked; });
+    panel.setPrompt("fix grammar");
+    panel.generate();
+    assistant->calls.back().done(QString("Fixed."));
+    ASSERT_FALSE(panel.status().isEmpty());
+    panel.signIn();
+    EXPECT_EQ(asked, 0) << "no notice, nothing to sign in for";
+
+    assistant->remaining = 0;
+    panel.setCloudConsent(false);
+    ASSERT_TRUE(panel.showSignInNotice());
+    EXPECT_EQ(panel.status(), "") << "no line about a draft the notice hides";
+    EXPECT_FALSE(panel.signInOffered()) << "an account is signed in: its day is used up";
+    assistant->account = false;
+    panel.refresh();
+    EXPECT_TRUE(panel.signInOffered());
+    panel.signIn();
+    EXPECT_EQ(asked, 1);
+}
+
 TEST(QuibSpiral, PaintsTheGradientSpiralWithAWhiteCentre) {
     dovrel::controller::test::guiApp();
     const QPainterPath path = QuibSpiralItem::spiral(100, 60);
