@@ -66,8 +66,6 @@ Popup {
 
     // The shared field in the sheet's colours: white words on a veil of white.
     component SheetField: WellField {
-        // The sheet's closer rows, in a short window.
-        property bool compact: false
         color: "white"
         placeholderTextColor: Qt.rgba(1, 1, 1, 0.85)
         selectionColor: Qt.rgba(1, 1, 1, 0.35)
@@ -78,7 +76,9 @@ Popup {
         invalidEdge: Look.errorDark
         corner: 13
         font.pixelSize: 16
-        padding: compact ? 11 : 14
+        // One height in every window: a field hidden while its padding changed (the code, in sign-in
+        // mode) would come back at its old height.
+        padding: 12
         inputMethodHints: Qt.ImhNoPredictiveText | Qt.ImhNoAutoUppercase
         Layout.fillWidth: true
     }
@@ -184,7 +184,6 @@ Popup {
                 Layout.fillWidth: true
                 spacing: 12
                 SheetField {
-                    compact: sheet.compact
                     objectName: "signInAccount"
                     invalid: sheet.model.fieldsRefused
                     placeholderText: qsTr("Account name")
@@ -192,7 +191,6 @@ Popup {
                     onTextEdited: sheet.model.account = text
                 }
                 SheetField {
-                    compact: sheet.compact
                     objectName: "signInPassword"
                     invalid: sheet.model.fieldsRefused
                     placeholderText: qsTr("Password")
@@ -205,7 +203,6 @@ Popup {
                     onTextEdited: sheet.model.password = text
                 }
                 SheetField {
-                    compact: sheet.compact
                     objectName: "signInCode"
                     invalid: sheet.model.fieldsRefused
                     visible: sheet.model.creating
