@@ -132,7 +132,10 @@ bool AgentWindowModel::canSubmitAccount() const {
     return !app_.accountBusy() && characters(acctName_) >= 3 && characters(acctPassword_) >= 8;
 }
 
-bool AgentWindowModel::accountFieldsInvalid() const { return !signedIn() && !app_.accountError().isEmpty(); }
+bool AgentWindowModel::accountFieldsInvalid() const {
+    return !signedIn() && !app_.accountError().isEmpty() && !acctName_.isEmpty() && acctName_ == sentName_ &&
+           acctPassword_ == sentPassword_;
+}
 
 QString AgentWindowModel::sharingStatus() const {
     if (app_.grantExpiryText().isEmpty())
@@ -206,6 +209,8 @@ void AgentWindowModel::newPairingCode() { app_.newPairingCode(); }
 
 void AgentWindowModel::submitAccount() {
     if (!canSubmitAccount()) return;
+    sentName_ = acctName_;
+    sentPassword_ = acctPassword_;
     app_.signIn(acctName_, acctPassword_, creatingAccount_, acctInvite_);
 }
 

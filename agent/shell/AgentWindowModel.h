@@ -63,8 +63,9 @@ class AgentWindowModel : public QObject {
     Q_PROPERTY(QString accountButtonText READ accountButtonText NOTIFY changed)
     Q_PROPERTY(QString accountModeText READ accountModeText NOTIFY changed)
     Q_PROPERTY(bool canSubmitAccount READ canSubmitAccount NOTIFY changed)
-    // An account error under the sign-in form concerns what was typed in it: the name and password
-    // fields show it too.
+    // An account error under the sign-in form concerns what was sent from it: the name and password
+    // fields show it too while they still hold those words (not once the user changed or cleared them,
+    // and never on fields nobody filled in).
     Q_PROPERTY(bool accountFieldsInvalid READ accountFieldsInvalid NOTIFY changed)
     // Sharing and access.
     Q_PROPERTY(QString sharingStatus READ sharingStatus NOTIFY changed)
@@ -207,6 +208,9 @@ private:
     QString acctName_;
     QString acctPassword_;
     QString acctInvite_;
+    // The name and password of the last sign-in sent, which an account error refers to.
+    QString sentName_;
+    QString sentPassword_;
     bool creatingAccount_ = false;
     bool confirmCancelAccess_ = false;
     std::unique_ptr<FixRow> screenCapture_;

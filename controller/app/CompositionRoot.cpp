@@ -185,6 +185,12 @@ bool CompositionRoot::start(std::string& error) {
     QObject::connect(session_.get(), &SessionViewModel::windowLeft, clipboardFiles_.get(),
                      [files = clipboardFiles_.get()] { files->stop(); });
     QObject::connect(session_.get(), &SessionViewModel::windowLeft, quibPanel_.get(), &QuibPanelModel::hide);
+    // The assistant's notice offers signing in: the root opens the sheet, and the panel asks again
+    // where Quib runs once the account changed.
+    QObject::connect(quibPanel_.get(), &QuibPanelModel::signInRequested, root_.get(), &RootViewModel::accountTapped);
+    QObject::connect(account_.get(), &RelayAccount::changed, quibPanel_.get(), [panel = quibPanel_.get()] {
+        if (panel->isOpen()) panel->refresh();
+    });
 
     engine_ = std::make_unique<QQmlApplicationEngine>();
     // Nothing the window shows is fetched from the network.

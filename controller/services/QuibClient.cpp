@@ -79,6 +79,11 @@ void QuibClient::noteRemaining(int remaining) {
     remainingDay_ = clock_->now().toUTC().date();
 }
 
+bool QuibClient::signedIn() const {
+    const auto session = account_->storedRelayIdentity();
+    return session && !session->token.empty();
+}
+
 bool QuibClient::cloudConsent() const {
     const auto v = defaults_->string(consentKey);
     return v && (*v == "true" || *v == "1");

@@ -47,6 +47,7 @@ public:
     AssistantSource currentSource() const override;
     QString unavailableReason() const override;
     std::optional<int> remainingToday() const override;
+    bool signedIn() const override;
     bool cloudConsent() const override;
     void setCloudConsent(bool on) override;
     void rewrite(const QString& text, const QString& instruction,

@@ -20,6 +20,8 @@ public:
     virtual QString unavailableReason() const = 0;
     // Generations left today as last reported; nothing when unknown or a new day began since.
     virtual std::optional<int> remainingToday() const = 0;
+    // Whether an account is signed in, through which the cloud's generations are granted.
+    virtual bool signedIn() const = 0;
     // Whether the user allowed text to be sent to the cloud; the panel's switch writes it.
     virtual bool cloudConsent() const = 0;
     virtual void setCloudConsent(bool on) = 0;

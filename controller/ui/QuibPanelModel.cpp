@@ -108,6 +108,8 @@ void QuibPanelModel::refresh() {
         note_ = assistant_->unavailableReason();
         break;
     }
+    // The notice stands in for the working area, and what was said about the draft goes with it.
+    if (showSignInNotice()) setStatus({});
     emit sourceChanged();
 }
 
@@ -190,6 +192,10 @@ void QuibPanelModel::copy() {
     if (busy_ || !open_) return;
     clipboard_->setText(draft_.toStdString());
     setStatus(tr("Copied to this computer."));
+}
+
+void QuibPanelModel::signIn() {
+    if (signInOffered()) emit signInRequested();
 }
 
 void QuibPanelModel::clear() {

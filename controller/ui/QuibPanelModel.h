@@ -41,6 +41,8 @@ class QuibPanelModel : public QObject {
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
     Q_PROPERTY(bool generateEnabled READ generateEnabled NOTIFY generateEnabledChanged)
     Q_PROPERTY(bool showSignInNotice READ showSignInNotice NOTIFY sourceChanged)
+    // The notice's way back: signing in, while no account is.
+    Q_PROPERTY(bool signInOffered READ signInOffered NOTIFY sourceChanged)
     Q_PROPERTY(bool cloudConsent READ cloudConsent WRITE setCloudConsent NOTIFY sourceChanged)
     Q_PROPERTY(QString consentText READ consentText CONSTANT)
     Q_PROPERTY(QString signInNotice READ signInNotice CONSTANT)
@@ -67,6 +69,7 @@ public:
     QString status() const { return status_; }
     bool generateEnabled() const { return !prompt_.isEmpty() && !busy_; }
     bool showSignInNotice() const;
+    bool signInOffered() const { return showSignInNotice() && !assistant_->signedIn(); }
     bool cloudConsent() const { return assistant_->cloudConsent(); }
     void setCloudConsent(bool on);
     QString consentText() const;
@@ -82,6 +85,8 @@ public:
     Q_INVOKABLE void insert();
     Q_INVOKABLE void copy();
     Q_INVOKABLE void clear();
+    // The notice's button: the window opens the sign-in sheet.
+    Q_INVOKABLE void signIn();
 
 signals:
     void openChanged();
@@ -93,6 +98,7 @@ signals:
     void generateEnabledChanged();
     // The close button: the session window hides the panel.
     void closeRequested();
+    void signInRequested();
 
 private:
     void setBusy(bool on);

@@ -46,7 +46,7 @@ Rectangle {
 
     // The five actions under the draft, in order.
     readonly property var actions: [
-        { name: "quibRewrite", symbol: "wand.and.stars", label: qsTr("Rewrite\nselection") },
+        { name: "quibRewrite", symbol: "wand.and.stars", label: qsTr("Rewrite selection") },
         { name: "quibPull", symbol: "square.and.arrow.down", label: qsTr("Pull") },
         { name: "quibInsert", symbol: "square.and.arrow.up", label: qsTr("Insert") },
         { name: "quibCopy", symbol: "doc.on.doc", label: qsTr("Copy") },
@@ -142,6 +142,15 @@ Rectangle {
                 font.pixelSize: 12
                 wrapMode: Text.Wrap
             }
+            ThemedButton {
+                objectName: "quibSignInButton"
+                visible: panel.model.signInOffered
+                Layout.topMargin: 2
+                primary: true
+                compact: true
+                text: qsTr("Sign in")
+                onClicked: panel.model.signIn()
+            }
         }
 
         RowLayout {
@@ -227,13 +236,22 @@ Rectangle {
                 delegate: Button {
                     id: tile
                     required property var modelData
+                    required property int index
                     objectName: tile.modelData.name
-                    Layout.fillWidth: true
-                    Layout.preferredWidth: 1 // the five share the row equally
-                    // Two lines of label under the symbol, with room above and below.
-                    Layout.preferredHeight: 56
+                    // Each label on one line, the symbols level across the row: the first tile takes
+                    // the room its longer label needs, the other four share the rest equally.
+                    Layout.fillWidth: tile.index > 0
+                    Layout.preferredWidth: tile.index > 0 ? 1 : labelMetrics.advanceWidth + 24
+                    Layout.preferredHeight: 50
+                    font.pixelSize: 10
+                    font.weight: Font.Medium
                     enabled: !panel.model.busy
                     onClicked: panel.act(tile.modelData.name)
+                    TextMetrics {
+                        id: labelMetrics
+                        font: tile.font
+                        text: tile.modelData.label
+                    }
                     background: Rectangle {
                         radius: 10
                         color: panel.card2
@@ -241,24 +259,21 @@ Rectangle {
                     }
                     contentItem: Item {
                         Column {
-                        anchors.centerIn: parent
-                        spacing: 3
-                        Symbol {
-                            anchors.horizontalCenter: parent.horizontalCenter
-                            size: 15
-                            name: tile.modelData.symbol
-                            color: "white"
-                        }
-                        Text {
-                            anchors.horizontalCenter: parent.horizontalCenter
-                            horizontalAlignment: Text.AlignHCenter
-                            text: tile.modelData.label
-                            textFormat: Text.PlainText
-                            color: "white"
-                            font.pixelSize: 10
-                            font.weight: Font.Medium
-                            lineHeight: 0.95
-                        }
+                            anchors.centerIn: parent
+                            spacing: 4
+                            Symbol {
+                                anchors.horizontalCenter: parent.horizontalCenter
+                                size: 15
+                                name: tile.modelData.symbol
+                                color: "white"
+                            }
+                            Text {
+                                anchors.horizontalCenter: parent.horizontalCenter
+                                text: tile.modelData.label
+                                textFormat: Text.PlainText
+                                color: "white"
+                                font: tile.font
+                            }
                         }
                     }
                 }

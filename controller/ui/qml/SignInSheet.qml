@@ -11,17 +11,22 @@ Popup {
     id: sheet
     required property SignInViewModel model
 
-    // As tall as what it holds, up to the window's height less a margin. Where the window is short the
+    // The sheet's top edge: under every screen's title area (66 tall, with the window's buttons), in
+    // the same place whatever the sheet holds, so that it grows and shrinks only at its foot.
+    readonly property real topEdge: 76
+    readonly property real footMargin: 16
+    // As tall as what it holds, down to the window's foot less a margin. Where the window is short the
     // mark gives up room first and the rows close up; what still does not fit scrolls, under a scroll
     // bar that stays on the screen.
-    readonly property real room: parent ? parent.height - 40 : 560
+    readonly property real room: parent ? parent.height - sheet.topEdge - sheet.footMargin : 560
     readonly property bool compact: sheet.room < 640
     // The mark with the room around it: 30 above, 4 below and the rows' spacing, at full size.
     readonly property real markFull: 190
-    readonly property real markLeast: 96
-    readonly property real foot: sheet.compact ? 20 : 30
+    readonly property real markLeast: 72
+    readonly property real foot: sheet.compact ? 18 : 30
 
-    anchors.centerIn: parent
+    x: parent ? Math.round((parent.width - width) / 2) : 0
+    y: sheet.topEdge
     width: 420
     height: Math.min(sheet.room, sheet.markFull + body.implicitHeight + sheet.foot)
     modal: true
@@ -71,7 +76,9 @@ Popup {
         invalidEdge: Look.errorDark
         corner: 13
         font.pixelSize: 16
-        padding: 14
+        // One height in every window: a field hidden while its padding changed (the code, in sign-in
+        // mode) would come back at its old height.
+        padding: 12
         inputMethodHints: Qt.ImhNoPredictiveText | Qt.ImhNoAutoUppercase
         Layout.fillWidth: true
     }
@@ -79,10 +86,11 @@ Popup {
     component Segment: Button {
         id: segment
         required property bool selected
+        property bool compact: false
         Layout.fillWidth: true
         Layout.preferredWidth: 1 // the two halves alike, whatever their titles
-        topPadding: 11
-        bottomPadding: 11
+        topPadding: segment.compact ? 9 : 11
+        bottomPadding: segment.compact ? 9 : 11
         font.pixelSize: 15
         font.weight: Font.DemiBold
         contentItem: Text {
@@ -142,7 +150,7 @@ Popup {
             x: 26
             y: markArea.height
             width: flick.width - 52
-            spacing: sheet.compact ? 16 : 22
+            spacing: sheet.compact ? 12 : 22
 
             // The mode switch.
             Rectangle {
@@ -156,12 +164,14 @@ Popup {
                     anchors.margins: 4
                     spacing: 4
                     Segment {
+                        compact: sheet.compact
                         objectName: "modeCreate"
                         text: qsTr("Create account")
                         selected: sheet.model.creating
                         onClicked: sheet.model.creating = true
                     }
                     Segment {
+                        compact: sheet.compact
                         objectName: "modeSignIn"
                         text: qsTr("Sign in")
                         selected: !sheet.model.creating
@@ -214,8 +224,8 @@ Popup {
                 Layout.fillWidth: true
                 enabled: sheet.model.canSubmit
                 opacity: enabled ? 1 : 0.55
-                topPadding: 15
-                bottomPadding: 15
+                topPadding: sheet.compact ? 12 : 15
+                bottomPadding: sheet.compact ? 12 : 15
                 font.pixelSize: 16
                 font.bold: true
                 contentItem: Item {

@@ -99,7 +99,6 @@ inline void stage(agent::AppModel& m, Scene scene) {
         m.setScreenRecording(false);
         m.setAccessibility(false);
         m.setWakeReady(false);
-        m.setAccountError("Wrong account name or password.");
         break;
     }
 }
@@ -138,6 +137,9 @@ inline QQuickItem* findItem(QQuickItem* at, const QString& name) {
         if (QQuickItem* found = findItem(child, name)) return found;
     return at->findChild<QQuickItem*>(name);
 }
+
+// A command line's words as they read: without the joiners that keep each word on one line.
+inline QString withoutJoiners(QString shown) { return shown.remove(QChar(0x2060)).remove(QChar(0x200B)); }
 
 inline QQuickItem* item(QQuickView& view, const char* name) {
     return findItem(view.rootObject(), QString::fromLatin1(name));

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
+#include <QKeyEvent>
 #include <QRegularExpression>
 
 #include "../../support/ChildProcess.h"
@@ -221,7 +223,7 @@ TEST(UnattendedSection, RowsBadgeCommandsAndFooterOnTheWindow) {
     agent::AgentWindowModel& vm = *w.vm;
     readiness.launcher.installed = {"gnome-control-center"};
     auto view = w.load();
-    const auto text = [&](const char* name) { return item(*view, name)->property("text").toString(); };
+    const auto text = [&](const char* name) { return withoutJoiners(item(*view, name)->property("text").toString()); };
     const auto shown = [&](const char* name) {
         QQuickItem* i = item(*view, name);
         return i && i->isVisible();
@@ -285,4 +287,42 @@ TEST(UnattendedSection, RowsBadgeCommandsAndFooterOnTheWindow) {
     EXPECT_TRUE(text("powerRowDetail").contains("BIOS/UEFI"));
     EXPECT_FALSE(shown("sleepRowCommand0"));
     EXPECT_FALSE(shown("sleepRowOpen"));
+}
+
+// At the window's width every command reads in whole words: a line starts only after a space, or
+// with the dot of a name too long for any line; no line runs past the copy button; and Ctrl+C on a
+// selection copies the command's own characters.
+TEST(UnattendedSection, CommandsBreakOnlyBetweenWordsAndCopyAsTheyRead) {
+    guiApp();
+    TestWindow w(std::nullopt); // before the first check: every condition missing, with its commands
+    auto view = w.load(true);
+    view->show();
+    view->grabWindow();
+    const std::pair<const char*, const char*> lines[] = {
+        {"sleepRowCommand0Text", agent::UnattendedChecker::maskCommand},
+        {"sleepRowCommand1Text", agent::UnattendedChecker::gnomeCommand},
+        {"supervisedRowCommand0Text", agent::UnattendedChecker::statusCommand}};
+    for (const auto& [name, command] : lines) {
+        QQuickItem* text = item(*view, name);
+        ASSERT_NE(text, nullptr) << name;
+        const QString shown = text->property("text").toString();
+        EXPECT_EQ(withoutJoiners(shown), command);
+        EXPECT_LE(text->property("contentWidth").toReal(), text->width()) << name;
+        qreal lineTop = -1;
+        for (int i = 0; i < shown.size(); ++i) {
+            QRectF at;
+            QMetaObject::invokeMethod(text, "positionToRectangle", Q_RETURN_ARG(QRectF, at), Q_ARG(int, i));
+            if (i > 0 && at.top() > lineTop + 1) {
+                EXPECT_TRUE(shown[i - 1] == ' ' || (shown[i - 1] == QChar(0x200B) && shown[i] == '.'))
+                    << name << ": a line starts inside \"" << qPrintable(withoutJoiners(shown.mid(i))) << "\"";
+            }
+            lineTop = at.top();
+        }
+    }
+
+    QQuickItem* text = item(*view, "sleepRowCommand0Text");
+    QMetaObject::invokeMethod(text, "selectAll");
+    QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier, QStringLiteral("c"));
+    QCoreApplication::sendEvent(text, &copy);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), agent::UnattendedChecker::maskCommand);
 }

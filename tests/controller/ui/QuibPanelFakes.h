@@ -16,6 +16,7 @@ struct FakeAssistant final : WritingAssistant {
     AssistantSource source = AssistantSource::proxy;
     QString reason = "Sign in to use Quib.";
     std::optional<int> remaining;
+    bool account = true;
     bool consent = true;
     struct Call {
         QString text, instruction;
@@ -26,6 +27,7 @@ struct FakeAssistant final : WritingAssistant {
     AssistantSource currentSource() const override { return source; }
     QString unavailableReason() const override { return reason; }
     std::optional<int> remainingToday() const override { return remaining; }
+    bool signedIn() const override { return account; }
     bool cloudConsent() const override { return consent; }
     void setCloudConsent(bool on) override {
         consent = on;

@@ -125,6 +125,20 @@ TEST_F(PanelFixture, HeaderNoteSignInNoticeAndConsent) {
     EXPECT_EQ(panel.noticeLead(), assistant->reason);
 }
 
+TEST_F(PanelFixture, TheUsedUpNoticeOffersSigningInAndTakesTheDraftsStatusAway) {
+    panel.setPrompt("fix grammar");
+    panel.generate();
+    assistant->calls.back().done(QString("Fixed."));
+    assistant->remaining = 0;
+    panel.setCloudConsent(false);
+    ASSERT_TRUE(panel.showSignInNotice());
+    EXPECT_EQ(panel.status(), "") << "no line about a draft the notice hides";
+    EXPECT_FALSE(panel.signInOffered()) << "an account is signed in: its day is used up";
+    assistant->account = false;
+    panel.refresh();
+    EXPECT_TRUE(panel.signInOffered());
+}
+
 TEST(QuibSpiral, PaintsTheGradientSpiralWithAWhiteCentre) {
     dovrel::controller::test::guiApp();
     const QPainterPath path = QuibSpiralItem::spiral(100, 60);

@@ -179,5 +179,15 @@ TEST_F(QmlFixture, TheAssistantPanelDrivesItsModel) {
     panel.setCloudConsent(false);
     EXPECT_TRUE(visualChild(root, "quibSignIn")->isVisible());
     EXPECT_FALSE(visualChild(root, "quibPrompt")->isVisible());
+    EXPECT_FALSE(visualChild(root, "quibStatus")->isVisible());
+    // Signed out, the notice's button is the way to sign in.
+    int asked = 0;
+    QObject::connect(&panel, &QuibPanelModel::signInRequested, [&] { ++asked; });
+    assistant->account = false;
+    panel.refresh();
+    QQuickItem* signIn = visualChild(root, "quibSignInButton");
+    ASSERT_TRUE(signIn && signIn->isVisible());
+    QMetaObject::invokeMethod(signIn, "clicked");
+    EXPECT_EQ(asked, 1);
     EXPECT_TRUE(warnings.isEmpty()) << warnings.join('\n').toStdString();
 }

@@ -527,6 +527,7 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     windowPanel.assistant->calls.back().done(QString("Hi Sam,\nThank you for the notes! I'll send the new figures "
                                                      "tomorrow morning."));
     windowPanel.assistant->remaining = 0;
+    windowPanel.assistant->account = false;
     windowPanel.assistant->setCloudConsent(false);
     panel.refresh();
     camera.shoot("session-assistant-used-up");

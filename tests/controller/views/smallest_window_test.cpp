@@ -3,6 +3,8 @@
 // with a refusal) each thing a person reads or presses is seen whole, or scrolls into view under a
 // scroll bar that stays on the screen, and nothing lies over it. At full size the sheet is as tall as
 // what it holds. Geometry only: the pictures are scripts/screens.sh's.
+#include <optional>
+
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -157,6 +159,11 @@ TEST_F(SmallestWindow, TheSignInSheetShowsItsFieldsErrorAndPrivacyNoteInBothMode
     root.accountTapped();
     expectSeen(sheet, "signInScroll");
     expectSeen({"signInCode"}, "signInScroll");
+    // The sheet's top edge is under the header (the window's buttons, the wordmark, Pair), and stays
+    // where it is whatever the sheet holds.
+    const qreal top = sceneRect("signInScroll").top();
+    for (const char* above : {"deckWindowButtons", "deckWordmark", "pairButton"})
+        EXPECT_GE(top, sceneRect(above).bottom()) << above;
 
     // A refusal in either mode: the error line and the privacy note under it still reach the screen.
     for (const bool creating : {false, true}) {
@@ -169,15 +176,19 @@ TEST_F(SmallestWindow, TheSignInSheetShowsItsFieldsErrorAndPrivacyNoteInBothMode
         expectSeen(sheet, "signInScroll");
         expectSeen({"signInError"}, "signInScroll");
         EXPECT_TRUE(find("signInPassword")->property("invalid").toBool());
+        EXPECT_DOUBLE_EQ(sceneRect("signInScroll").top(), top);
     }
 }
 
 TEST_F(SmallestWindow, AtFullSizeTheSheetIsAsTallAsWhatItHolds) {
     window->resize(1120, 760);
     root.accountTapped();
+    std::optional<qreal> top;
     for (const bool creating : {true, false}) {
         signIn.setCreating(creating);
         const QRectF sheet = sceneRect("signInScroll"), note = sceneRect("signInPrivacy");
+        EXPECT_DOUBLE_EQ(sheet.top(), top.value_or(sheet.top())) << "the sheet grows and shrinks at its foot";
+        top = sheet.top();
         EXPECT_GT(note.bottom(), sheet.bottom() - 40) << "no empty ground under the privacy note";
         EXPECT_LT(note.bottom(), sheet.bottom());
         EXPECT_DOUBLE_EQ(sceneRect("signInMark").height(), 134) << "the mark keeps its full size where there is room";
