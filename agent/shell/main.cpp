@@ -7,11 +7,13 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <pwd.h>
 #include <string>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QPalette>
@@ -25,6 +27,7 @@
 #include "agent/shell/AgentWindow.h"
 #include "agent/shell/AppDelegate.h"
 #include "agent/shell/AppModel.h"
+#include "agent/shell/CommandSelection.h"
 #include "agent/shell/CrashReports.h"
 #include "agent/shell/DesktopBackend.h"
 #include "agent/shell/LinuxSampler.h"
@@ -60,6 +63,8 @@ int runFace(QCoreApplication& app, AgentGraph& graph, const DesktopBackend& back
     Agent& agent = graph.agent();
     AppModel& model = graph.model();
     QtTextClipboard clipboard;
+    std::optional<CommandSelection> commandSelection;
+    if (haveDisplay) commandSelection.emplace(*QGuiApplication::clipboard());
     DetachedSettingsLauncher launcher;
     WindowSettings windowSettings;
     // As the agent read relay.json when it started, not a fresh, unread configuration.

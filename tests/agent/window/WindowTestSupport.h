@@ -15,6 +15,7 @@
 #include "agent/shell/AgentWindow.h"
 #include "agent/shell/AgentWindowModel.h"
 #include "agent/shell/AppModel.h"
+#include "agent/shell/CommandSelection.h"
 #include "agent/shell/SettingsLauncher.h"
 #include "agent/shell/TextClipboard.h"
 #include "brand/InterfaceFont.h"
@@ -139,7 +140,9 @@ inline QQuickItem* findItem(QQuickItem* at, const QString& name) {
 }
 
 // A command line's words as they read: without the joiners that keep each word on one line.
-inline QString withoutJoiners(QString shown) { return shown.remove(QChar(0x2060)).remove(QChar(0x200B)); }
+inline QString withoutJoiners(const QString& shown) {
+    return dovrel::agent::CommandSelection::withoutLayoutMarks(shown);
+}
 
 inline QQuickItem* item(QQuickView& view, const char* name) {
     return findItem(view.rootObject(), QString::fromLatin1(name));
