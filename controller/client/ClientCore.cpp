@@ -86,7 +86,7 @@ void ClientCore::markReconnecting() {
 
 void ClientCore::beginAttempt(std::optional<std::string> code, bool forRevoke) {
     // Another connect ends an unpair that is still waiting for its machine.
-    if (!forRevoke) unpair_.cancel();
+    if (!forRevoke) unpair_.cancel(UnpairOutcome::interrupted);
     closeEveryLink();
     watchdogs_.begin();
     enteredCode_ = std::move(code);

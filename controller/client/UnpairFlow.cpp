@@ -24,7 +24,7 @@ void UnpairFlow::start(const UnpairTarget& target, std::function<void(UnpairOutc
         return;
     }
     // An earlier unpair still waiting for its machine ends here, as any other connect would end it.
-    cancel();
+    cancel(UnpairOutcome::interrupted);
     pending_ = Pending{target, room, 0, std::move(done)};
     dial();
     // Any ending of this flow drops the timer, so when it fires the flow is still this one.

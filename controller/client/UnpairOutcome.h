@@ -7,7 +7,8 @@ enum class UnpairOutcome {
     told,             // its agent was told to forget this computer
     alreadyForgotten, // its agent no longer knew this computer: there was nothing left to tell it
     refused,          // its address refused the connection: DOVRELÆ is not running there
-    unanswered,       // nothing answered in time, another machine answered, or another connect came first
+    interrupted,      // another connect (or unpair) came first
+    unanswered,       // nothing answered in time, or another machine answered
 };
 
 } // namespace dovrel::controller

@@ -95,8 +95,8 @@ public:
     // with it would (at `host` on the local network, through `relay` when the host does not answer;
     // through `relay` alone without a host) and tells the agent to forget this controller.
     // `done` hears how it ended: told; the agent had forgotten this computer already; the address
-    // refused the connection (DOVRELÆ not running there); or nothing answered within 15 s, something
-    // else answered or refused, or another connect came first. The key is forgotten locally in every
+    // refused the connection (DOVRELÆ not running there); another connect came first; or nothing
+    // answered within 15 s, something else answered or refused. The key is forgotten locally in every
     // case. Without a trusted key only the local trust goes and `done` is not called.
     void revokePairing(const std::string& deviceId, const std::string& host, const std::string& name,
                        const std::optional<RelayDial>& relay, std::function<void(UnpairOutcome)> done);

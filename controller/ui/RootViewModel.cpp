@@ -349,13 +349,15 @@ void RootViewModel::unpairRequested(int row) {
     ask(Alert::Unpair, d->id, tr("Unpair “%1”?").arg(d->name), text, tr("Unpair"));
 }
 
-void RootViewModel::unpairNotTold(const QString& name, const QString& host, bool relay, bool refused) {
+void RootViewModel::unpairNotTold(const QString& name, const QString& host, bool relay, UnpairOutcome outcome) {
     const QString where = !host.isEmpty() && relay ? tr("not at %1 on this network, nor through the relay").arg(host)
                           : !host.isEmpty()        ? tr("not at %1 on this network").arg(host)
                                                    : tr("not through the relay");
     // A refusal is an answer: the computer is there, and DOVRELÆ is what is missing on it.
-    const QString why = refused && !host.isEmpty()
+    const QString why = outcome == UnpairOutcome::refused && !host.isEmpty()
                             ? tr("DOVRELÆ isn’t running on it (%1 refused the connection)").arg(host)
+                        : outcome == UnpairOutcome::interrupted
+                            ? tr("another connection was started before it answered")
                             : tr("it did not answer (%1)").arg(where);
     const QString text =
         tr("This computer has forgotten “%1”, but could not tell it to forget this one: %2. "
@@ -393,8 +395,8 @@ void RootViewModel::answerAlert(bool confirmed, const QString& field) {
         session_.revokePairing({utf8(d.deviceId), d.host.toStdString(), d.name.toStdString(), relay},
                                [self, name = d.name, host = d.host, viaRelay = relay.has_value()](UnpairOutcome o) {
                                    // An agent that had forgotten this computer already needs nothing more.
-                                   if (self && (o == UnpairOutcome::refused || o == UnpairOutcome::unanswered))
-                                       self->unpairNotTold(name, host, viaRelay, o == UnpairOutcome::refused);
+                                   if (self && o != UnpairOutcome::told && o != UnpairOutcome::alreadyForgotten)
+                                       self->unpairNotTold(name, host, viaRelay, o);
                                });
         break;
     }

@@ -120,7 +120,7 @@ TEST_F(UnpairFixture, AnotherConnectCancelsItAndItsTimeOutLeavesTheNewSessionAlo
 
     c.connectToHost("127.0.0.1", "123456");
     ASSERT_TRUE(waitUntil([&] { return !results.empty(); }));
-    EXPECT_EQ(results, std::vector{UnpairOutcome::unanswered});
+    EXPECT_EQ(results, std::vector{UnpairOutcome::interrupted});
     EXPECT_FALSE(c.security().trustedAgent(absent));
     ASSERT_TRUE(f->waitPhase(PhaseKind::connected));
 
@@ -151,7 +151,7 @@ TEST_F(UnpairFixture, ASecondUnpairEndsTheFirstOne) {
     revoke(a);
     revoke(b);
     ASSERT_TRUE(waitUntil([&] { return results.size() == 1; }));
-    EXPECT_EQ(results[0], UnpairOutcome::unanswered);
+    EXPECT_EQ(results[0], UnpairOutcome::interrupted);
     EXPECT_FALSE(c.security().trustedAgent(a));
     EXPECT_TRUE(c.security().trustedAgent(b));
     f->advance(16s, 1s);

@@ -304,6 +304,12 @@ TEST_F(Machines, AStoppedAgentIsSaidBeforehandNotToBeToldAndARefusalIsNotCalledS
     model->answerAlert(true);
     session.revokeOutcomes[1](UnpairOutcome::alreadyForgotten);
     EXPECT_EQ(model->alert(), Alert::None);
+    // Cut short by a connect the user made meanwhile: not blamed on the machine.
+    save("Studio", "10.0.0.4", QString("ff66"));
+    model->unpairRequested(0);
+    model->answerAlert(true);
+    session.revokeOutcomes[2](UnpairOutcome::interrupted);
+    EXPECT_TRUE(model->alertText().contains("another connection was started")) << model->alertText().toStdString();
 }
 
 TEST_F(Machines, RenamingTakesTheTrimmedFieldAndIgnoresABlankOne) {
