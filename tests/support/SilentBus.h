@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,35 +11,29 @@
 
 namespace dovrel::test {
 
-// A session bus that takes connections and never answers: a program that connects waits on it.
+// A session bus at `path` that takes connections and never answers: a program that connects waits there.
 class SilentBus {
 public:
-    explicit SilentBus(std::string path) : path_(std::move(path)) {
-        listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un a{};
-        a.sun_family = AF_UNIX;
+    explicit SilentBus(std::string path)
+        : path_(std::move(path)), listener_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_un a{AF_UNIX, {}};
         path_.copy(a.sun_path, sizeof a.sun_path - 1);
-        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(listener_, 8) != 0)
-            close();
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 8) != 0) close();
     }
     ~SilentBus() { close(); }
     bool listening() const { return listener_ >= 0; }
     std::string address() const { return "unix:path=" + path_; }
-    // The first program to connect, which now waits for an answer.
+    // Whether a program connected within `timeout`; it now waits for an answer.
     bool held(std::chrono::milliseconds timeout) {
         pollfd p{listener_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(timeout.count())) != 1) return false;
-        held_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        return held_ >= 0;
+        return ::poll(&p, 1, static_cast<int>(timeout.count())) == 1 &&
+               (held_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;
     }
-    // Gone: the one held hears the end, and any later connect is refused at once.
+    // Gone: the one held hears the end, and any later connect fails at once.
     void close() {
-        if (listener_ >= 0) ::close(listener_);
-        listener_ = -1;
+        for (int* fd : {&listener_, &held_})
+            if (*fd >= 0) ::close(std::exchange(*fd, -1));
         ::unlink(path_.c_str());
-        if (held_ >= 0) ::close(held_);
-        held_ = -1;
     }
 
 private:
