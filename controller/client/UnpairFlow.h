@@ -57,7 +57,7 @@ public:
     void redialled();
     // Whether the session just made with `room` in the current attempt is the one the flow dialled.
     bool isFor(const std::string& room) const;
-    // The agent was told: its key is forgotten here and the flow ends with true.
+    // The agent was told: its key is forgotten here and the flow ends as told.
     void told();
     // Another connect ends a flow still waiting for its machine, and so does an attempt that cannot
     // tell it (refused, or answered by another agent), with `why`: its key is forgotten even so.
