@@ -33,26 +33,39 @@ const char* nameOf(int sig) {
     }
 }
 
-} // namespace
-
-StopSignal::StopSignal(std::function<void(const char*)> onStop) : onStop_(std::move(onStop)) {
-    if (pipeFds[0] < 0 && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    notifier_ = std::make_unique<QSocketNotifier>(pipeFds[0], QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { readPipe(); });
+// The pipe, then the handlers that write to it; false without a pipe (the signals keep their defaults).
+bool catchStopSignals() {
+    if (pipeFds[0] < 0 && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     for (const int sig : stopSignals)
         ::sigaction(sig, &sa, nullptr);
+    return true;
 }
 
-StopSignal::~StopSignal() {
+void releaseStopSignals() {
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
     for (const int sig : stopSignals)
         ::sigaction(sig, &dfl, nullptr);
 }
+
+} // namespace
+
+StopSignalHold::StopSignalHold() { catchStopSignals(); }
+
+StopSignalHold::~StopSignalHold() { releaseStopSignals(); }
+
+StopSignal::StopSignal(std::function<void(const char*)> onStop) : onStop_(std::move(onStop)) {
+    if (!catchStopSignals()) return;
+    // Level-triggered: a signal held back before this was made is read at the loop's first turn.
+    notifier_ = std::make_unique<QSocketNotifier>(pipeFds[0], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { readPipe(); });
+}
+
+StopSignal::~StopSignal() { releaseStopSignals(); }
 
 void StopSignal::readPipe() {
     unsigned char byte = 0;

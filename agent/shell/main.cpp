@@ -115,6 +115,8 @@ int runFace(QCoreApplication& app, AgentGraph& graph, const DesktopBackend& back
 } // namespace
 
 int main(int argc, char** argv) {
+    // A stop while the agent is still being made waits for the event loop, and then stops it in order.
+    const StopSignalHold stopHeld;
     if (!::isatty(STDOUT_FILENO)) {
         const std::lock_guard guard(AgentLog::lock());
         AgentLog::rotate(AgentLog::path(), AgentLog::previousPath(), AgentLog::cap);

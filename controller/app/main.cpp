@@ -17,6 +17,9 @@ Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
 Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)
 
 int main(int argc, char** argv) {
+    // A stop before the window stands (its QML loading, the display answering slowly) waits for the loop,
+    // which then ends the orderly way below.
+    const dovrel::StopSignalHold stopHeld;
     dovrel::controller::VideoSurfaceItem::prepareProcess();
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("DovrelController"));
@@ -50,7 +53,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     // A stop signal (the session ending, a kill) ends the loop like closing the window: the session is
-    // closed and the graph taken down in order, and the program ends with status 0.
+    // closed and the graph taken down in order, and the program ends with status 0. One held back while
+    // the graph started does so at the loop's first turn.
     const dovrel::StopSignal stopSignal([&quit](const char* name) { quit(name); });
     const int status = QGuiApplication::exec();
     root.reset();

@@ -86,7 +86,7 @@ void ClientCore::markReconnecting() {
 
 void ClientCore::beginAttempt(std::optional<std::string> code, bool forRevoke) {
     // Another connect ends an unpair that is still waiting for its machine.
-    if (!forRevoke) unpair_.cancel();
+    if (!forRevoke) unpair_.cancel(UnpairOutcome::interrupted);
     closeEveryLink();
     watchdogs_.begin();
     enteredCode_ = std::move(code);
@@ -154,6 +154,8 @@ bool ClientCore::controlRefused() {
         return false;
     }
     clientLog("local network: " + host + " refused the control connection — DOVRELÆ is not running there");
+    // An unpair says so, not that the machine did not answer.
+    unpairCannotTell("DOVRELÆ is not running at " + host, UnpairOutcome::refused);
     enteredCode_.reset();
     rejectAndHalt(texts::notRunning(lanName_, host), texts::statusNotRunning);
     return true;
@@ -179,7 +181,7 @@ void ClientCore::dialRelay(const std::string& room, const std::string& name, con
     links_.dialRelay(room, identity);
 }
 
-void ClientCore::revokePairing(const UnpairTarget& target, std::function<void(bool)> done) {
+void ClientCore::revokePairing(const UnpairTarget& target, std::function<void(UnpairOutcome)> done) {
     whenIdentityKnown([this, target, done = std::move(done)]() mutable { unpair_.start(target, std::move(done)); });
 }
 
@@ -196,11 +198,11 @@ uint64_t ClientCore::dialToUnpair(const std::string& room, const UnpairTarget& t
     return watchdogs_.attempt();
 }
 
-void ClientCore::unpairCannotTell(std::string_view why) {
+void ClientCore::unpairCannotTell(std::string_view why, UnpairOutcome outcome) {
     const uint64_t attempt = watchdogs_.attempt();
     if (!unpair_.dialled()) return;
     clientLog("unpair: " + std::string(why) + " — forgotten here only");
-    unpair_.cancel();
+    unpair_.cancel(outcome);
     // As a step of its own: the link that reported this is still unwinding.
     QMetaObject::invokeMethod(
         context_.get(),

@@ -85,7 +85,7 @@ public:
                       std::optional<std::string> code);
     void disconnect() override;
     void cancelPairing();
-    void revokePairing(const UnpairTarget& target, std::function<void(bool)> done);
+    void revokePairing(const UnpairTarget& target, std::function<void(UnpairOutcome)> done);
     void startDemo();
     // The identity was read: a dial that waited for it goes now.
     void identityKnown();
@@ -144,7 +144,7 @@ private:
     void haltReconnect();
     void rejectAndHalt(const std::string& message, std::optional<std::string_view> status);
     // An unpair attempt that cannot tell its machine ends now rather than at its time-out.
-    void unpairCannotTell(std::string_view why);
+    void unpairCannotTell(std::string_view why, UnpairOutcome outcome = UnpairOutcome::unanswered);
     void closeEveryLink();
     void dropSession();
     // Runs `fn` as a separate step on this thread, unless the links change first.

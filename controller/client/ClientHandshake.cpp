@@ -113,7 +113,8 @@ void ClientCore::decideAuth() {
     // An unpair proves itself by key or not at all: an agent that no longer knows the key is not asked
     // for a code.
     if (proof != Machine::Proof::key && unpair_.dialled()) {
-        unpairCannotTell("the agent would need the pairing code");
+        // It asked for the code before: it has forgotten this computer already.
+        unpairCannotTell("the agent would need the pairing code", UnpairOutcome::alreadyForgotten);
         return;
     }
     switch (proof) {
@@ -206,7 +207,9 @@ void ClientCore::handleAuthFail(wex::ByteView payload) {
             unpair_.busy();
             return;
         }
-        unpairCannotTell("the agent refused this computer's key");
+        unpairCannotTell("the agent refused this computer's key", fail.refusal == Machine::Refusal::notPaired
+                                                                      ? UnpairOutcome::alreadyForgotten
+                                                                      : UnpairOutcome::unanswered);
         return;
     }
 

@@ -119,7 +119,10 @@ FileTransfers::~FileTransfers() {
         std::lock_guard lock(gate_->mutex);
         gate_->queue = nullptr;
     }
-    // Ends the file thread (a step under way finishes first); what it posted here goes with the context.
+    // Work posted before runs out with the queue still in place, as it checks its thread through it (a
+    // file chosen just before the window closed); then the file thread ends. What it posted here goes
+    // with the context.
+    queue_->sync([] {});
     queue_.reset();
     mainContext_.reset();
 }

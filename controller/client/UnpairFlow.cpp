@@ -15,7 +15,7 @@ constexpr auto busyRetry = 1s;
 UnpairFlow::UnpairFlow(Host& host, ClientSecurity& security, Scheduler& clock)
     : host_(host), security_(security), clock_(clock) {}
 
-void UnpairFlow::start(const UnpairTarget& target, std::function<void(bool)> done) {
+void UnpairFlow::start(const UnpairTarget& target, std::function<void(UnpairOutcome)> done) {
     thread_.check(__func__);
     const std::string room = lowercased(target.deviceId);
     if (room.empty()) return;
@@ -24,7 +24,7 @@ void UnpairFlow::start(const UnpairTarget& target, std::function<void(bool)> don
         return;
     }
     // An earlier unpair still waiting for its machine ends here, as any other connect would end it.
-    cancel();
+    cancel(UnpairOutcome::interrupted);
     pending_ = Pending{target, room, 0, std::move(done)};
     dial();
     // Any ending of this flow drops the timer, so when it fires the flow is still this one.
@@ -58,14 +58,14 @@ void UnpairFlow::told() {
     thread_.check(__func__);
     if (!pending_) return;
     security_.forgetAgent(pending_->room);
-    finish(true);
+    finish(UnpairOutcome::told);
 }
 
-void UnpairFlow::cancel() {
+void UnpairFlow::cancel(UnpairOutcome why) {
     thread_.check(__func__);
     if (!pending_) return;
     security_.forgetAgent(pending_->room);
-    finish(false);
+    finish(why);
 }
 
 void UnpairFlow::busy() {
@@ -78,13 +78,13 @@ void UnpairFlow::busy() {
     });
 }
 
-void UnpairFlow::finish(bool told) {
+void UnpairFlow::finish(UnpairOutcome outcome) {
     auto done = std::move(pending_->done);
     pending_.reset();
     timer_.reset();
     retry_.reset();
     if (!done) return;
-    host_.onMainThread([done = std::move(done), told] { done(told); });
+    host_.onMainThread([done = std::move(done), outcome] { done(outcome); });
 }
 
 } // namespace dovrel::controller

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "controller/client/OwnerThread.h"
+#include "controller/client/UnpairOutcome.h"
 #include "protocol/RelayIdentity.h"
 #include "runtime/Scheduler.h"
 
@@ -47,27 +48,27 @@ public:
     UnpairFlow(const UnpairFlow&) = delete;
     UnpairFlow& operator=(const UnpairFlow&) = delete;
 
-    // `done` is called once on the main thread: true when the agent was told, false otherwise. A
-    // machine not trusted here is only forgotten, and `done` is not called.
-    void start(const UnpairTarget& target, std::function<void(bool)> done);
+    // `done` is called once on the main thread with how it ended. A machine not trusted here is only
+    // forgotten, and `done` is not called.
+    void start(const UnpairTarget& target, std::function<void(UnpairOutcome)> done);
     // Whether the client's current attempt is the one the flow dialled and waits on.
     bool dialled() const;
     // The flow's attempt went on as the client's current one (the host did not answer: the relay stands in).
     void redialled();
     // Whether the session just made with `room` in the current attempt is the one the flow dialled.
     bool isFor(const std::string& room) const;
-    // The agent was told: its key is forgotten here and the flow ends with true.
+    // The agent was told: its key is forgotten here and the flow ends as told.
     void told();
     // Another connect ends a flow still waiting for its machine, and so does an attempt that cannot
-    // tell it (refused, or answered by another agent): its key is forgotten even so.
-    void cancel();
+    // tell it (refused, or answered by another agent), with `why`: its key is forgotten even so.
+    void cancel(UnpairOutcome why = UnpairOutcome::unanswered);
     // The machine's agent is still in a session (most often the one this computer has just ended, whose
     // close it has not yet seen): the flow dials it again a moment later, within its time limit.
     void busy();
 
 private:
     void dial();
-    void finish(bool told);
+    void finish(UnpairOutcome outcome);
 
     Host& host_;
     ClientSecurity& security_;
@@ -77,7 +78,7 @@ private:
         UnpairTarget target;
         std::string room;
         uint64_t attempt = 0;
-        std::function<void(bool)> done;
+        std::function<void(UnpairOutcome)> done;
     };
     std::optional<Pending> pending_;
     std::unique_ptr<Timer> timer_;

@@ -120,7 +120,7 @@ void WEXClient::cancelPairing() {
 }
 
 void WEXClient::revokePairing(const std::string& deviceId, const std::string& host, const std::string& name,
-                              const std::optional<RelayDial>& relay, std::function<void(bool)> done) {
+                              const std::optional<RelayDial>& relay, std::function<void(UnpairOutcome)> done) {
     if (deviceId.empty()) return;
     UnpairTarget target{deviceId, host, name, std::nullopt};
     // Without a host the relay is the only way, with whatever credentials there are.

@@ -18,6 +18,7 @@
 #include "controller/client/Phase.h"
 #include "controller/client/SessionChannel.h"
 #include "controller/client/StoredRelayAccount.h"
+#include "controller/client/UnpairOutcome.h"
 #include "controller/client/VideoSurface.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"
@@ -93,11 +94,12 @@ public:
     // Unpairs the machine whose agent is `deviceId`: when a key is trusted for it, connects as a session
     // with it would (at `host` on the local network, through `relay` when the host does not answer;
     // through `relay` alone without a host) and tells the agent to forget this controller.
-    // `done(true)` when it was told; `done(false)` when nothing answered within 15 s, something else
-    // answered or refused, or another connect came first. The key is forgotten locally in every case.
-    // Without a trusted key only the local trust goes and `done` is not called.
+    // `done` hears how it ended: told; the agent had forgotten this computer already; the address
+    // refused the connection (DOVRELÆ not running there); another connect came first; or nothing
+    // answered within 15 s, something else answered or refused. The key is forgotten locally in every
+    // case. Without a trusted key only the local trust goes and `done` is not called.
     void revokePairing(const std::string& deviceId, const std::string& host, const std::string& name,
-                       const std::optional<RelayDial>& relay, std::function<void(bool)> done);
+                       const std::optional<RelayDial>& relay, std::function<void(UnpairOutcome)> done);
     // A demo session without any network.
     Q_INVOKABLE void startDemo();
 

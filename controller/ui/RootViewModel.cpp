@@ -346,22 +346,34 @@ void RootViewModel::unpairRequested(int row) {
     const QString reachable = lan && relay ? tr("awake, and on this network or online")
                               : lan        ? tr("awake and on this network")
                                            : tr("awake and online");
-    ask(Alert::Unpair, d->id, tr("Unpair “%1”?").arg(d->name),
-        tr("This computer forgets it, and DOVRELÆ tells that computer to forget this one too - it needs to be "
-           "%1 for that. You'll re-pair with its link (or code) if you want it back.")
-            .arg(reachable),
-        tr("Unpair"));
+    // The card already says DOVRELÆ does not run there: said before, not only once it has failed.
+    const QString text =
+        d->state == Device::State::awake && d->agentStopped
+            ? tr("DOVRELÆ isn’t running on “%1”, so it cannot be told to forget this computer: only this computer "
+                 "forgets it, and it still counts this one as paired. To unpair both ways, start DOVRELÆ on it "
+                 "first, then unpair.")
+                  .arg(d->name)
+            : tr("This computer forgets it, and DOVRELÆ tells that computer to forget this one too - it needs to be "
+                 "%1 for that. You'll re-pair with its link (or code) if you want it back.")
+                  .arg(reachable);
+    ask(Alert::Unpair, d->id, tr("Unpair “%1”?").arg(d->name), text, tr("Unpair"));
 }
 
-void RootViewModel::unpairNotTold(const QString& name, const QString& host, bool relay) {
+void RootViewModel::unpairNotTold(const QString& name, const QString& host, bool relay, UnpairOutcome outcome) {
     const QString where = !host.isEmpty() && relay ? tr("not at %1 on this network, nor through the relay").arg(host)
                           : !host.isEmpty()        ? tr("not at %1 on this network").arg(host)
                                                    : tr("not through the relay");
+    // A refusal is an answer: the computer is there, and DOVRELÆ is what is missing on it.
+    const QString why = outcome == UnpairOutcome::refused && !host.isEmpty()
+                            ? tr("DOVRELÆ isn’t running on it (%1 refused the connection)").arg(host)
+                        : outcome == UnpairOutcome::interrupted
+                            ? tr("another connection was started before it answered")
+                            : tr("it did not answer (%1)").arg(where);
     const QString text =
-        tr("This computer has forgotten “%1”, but could not tell it to forget this one: it did not answer (%2). "
+        tr("This computer has forgotten “%1”, but could not tell it to forget this one: %2. "
            "It still counts this computer as paired. To undo that, pair with it again while DOVRELÆ runs on it, "
            "then unpair it.")
-            .arg(name, where);
+            .arg(name, why);
     acknowledge(Alert::UnpairNotTold, tr("“%1” was not told").arg(name), text);
 }
 
@@ -391,8 +403,10 @@ void RootViewModel::answerAlert(bool confirmed, const QString& field) {
         const auto relay = relayWayTo(d);
         QPointer<RootViewModel> self(this);
         session_.revokePairing({utf8(d.deviceId), d.host.toStdString(), d.name.toStdString(), relay},
-                               [self, name = d.name, host = d.host, viaRelay = relay.has_value()](bool told) {
-                                   if (self && !told) self->unpairNotTold(name, host, viaRelay);
+                               [self, name = d.name, host = d.host, viaRelay = relay.has_value()](UnpairOutcome o) {
+                                   // An agent that had forgotten this computer already needs nothing more.
+                                   if (self && o != UnpairOutcome::told && o != UnpairOutcome::alreadyForgotten)
+                                       self->unpairNotTold(name, host, viaRelay, o);
                                });
         break;
     }

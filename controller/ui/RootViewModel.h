@@ -152,8 +152,8 @@ private:
     // The relay's way to a saved machine, as a session with it goes: behind its host only once a relay
     // session has reached it; alone for a machine without a host.
     static std::optional<RelayDial> relayWayTo(const Device& d);
-    // An unpaired machine's agent could not be told (at `host`, through the relay when `relay`).
-    void unpairNotTold(const QString& name, const QString& host, bool relay);
+    // An unpaired machine's agent could not be told (at `host`, through the relay when `relay`), and why.
+    void unpairNotTold(const QString& name, const QString& host, bool relay, UnpairOutcome outcome);
     // An alert that only informs (answered with OK) shows now, or once the alerts before it are answered.
     void acknowledge(Alert kind, const QString& title, const QString& text);
     void tellNextAcknowledgement();

@@ -46,11 +46,11 @@ void ClientSessionPort::nextSessionSaves(std::optional<PendingMachine> machine) 
         recorder_->otherSessionOpening();
 }
 
-void ClientSessionPort::revokePairing(const RevokeTarget& t, std::function<void(bool told)> told) {
+void ClientSessionPort::revokePairing(const RevokeTarget& t, std::function<void(UnpairOutcome)> done) {
     if (!t.deviceId) return;
     // The session that tells the agent saves nothing.
     recorder_->otherSessionOpening();
-    client_.revokePairing(*t.deviceId, t.host, t.name, t.relay, std::move(told));
+    client_.revokePairing(*t.deviceId, t.host, t.name, t.relay, std::move(done));
 }
 
 } // namespace dovrel::controller

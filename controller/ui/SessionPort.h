@@ -49,9 +49,9 @@ public:
     // notices, and Windows and Linux take Control where a Mac takes Command in the shortcuts sent for
     // the user; an unknown kind gets the wheel's words that fit every desktop.
     virtual void setTargetKind(std::optional<Device::Kind> kind) = 0;
-    // `told` is called once, on the main thread, with whether the machine's agent was told; never for
+    // `done` is called once, on the main thread, with how far the machine's agent was told; never for
     // a machine this computer holds no key for.
-    virtual void revokePairing(const RevokeTarget& target, std::function<void(bool told)> told) = 0;
+    virtual void revokePairing(const RevokeTarget& target, std::function<void(UnpairOutcome)> done) = 0;
     // What the next session saves once it stands: a machine being paired, or a card being opened; or
     // nothing.
     virtual void nextSessionSaves(std::optional<PendingMachine> machine) = 0;
@@ -84,7 +84,7 @@ public:
     void disconnectSession() override { client_.disconnectSession(); }
     void startDemo() override;
     void setTargetKind(std::optional<Device::Kind> kind) override;
-    void revokePairing(const RevokeTarget& target, std::function<void(bool told)> told) override;
+    void revokePairing(const RevokeTarget& target, std::function<void(UnpairOutcome)> done) override;
     void nextSessionSaves(std::optional<PendingMachine> machine) override;
     QString agentDeviceId() const override { return client_.agentDeviceId(); }
     std::optional<QString> identityProblem() const override { return client_.identityProblem(); }

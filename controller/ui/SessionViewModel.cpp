@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <QDir>
+
 namespace dovrel::controller {
 
 LoadingState loadingStateFor(PhaseKind phase, const QString& rejection, bool reconnecting, const QString& deviceName) {
@@ -223,7 +225,9 @@ void SessionViewModel::toggleAudio() {
 }
 
 void SessionViewModel::sendFile(const QUrl& url) {
-    if (url.isLocalFile()) files_.sendFile(url.toLocalFile().toStdString());
+    if (!url.isLocalFile()) return;
+    fileFolder_ = url.adjusted(QUrl::RemoveFilename);
+    files_.sendFile(url.toLocalFile().toStdString());
 }
 
 void SessionViewModel::chooseDisplay(int displayId) {
@@ -256,7 +260,10 @@ void SessionViewModel::runCommand(WheelCommand command) {
     case WheelCommand::desktop: windows ? input_->sendKey(7, RemoteInput::command) : input_->sendKey(68, 0); break;
     case WheelCommand::notifications: input_->notificationCenter(); break;
     case WheelCommand::displays: hud_.setShowMonitors(!hud_.showMonitors()); break;
-    case WheelCommand::sendFile: emit fileChooserRequested(); break;
+    case WheelCommand::sendFile:
+        // Not the program's working directory, which is wherever it happened to be started.
+        emit fileChooserRequested(fileFolder_.isEmpty() ? QUrl::fromLocalFile(QDir::homePath()) : fileFolder_);
+        break;
     case WheelCommand::rest:
         input_->rest(true);
         notices_.setLocalNotice(

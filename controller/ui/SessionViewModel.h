@@ -155,8 +155,9 @@ signals:
     void guideChanged();
     // The wheel's "End": the root view ends the session.
     void exitRequested();
-    // The wheel's "Send File": the window asks which file.
-    void fileChooserRequested();
+    // The wheel's "Send File": the window asks which file, in `folder` (the home folder, then the
+    // folder of the file last sent).
+    void fileChooserRequested(const QUrl& folder);
     // The session window went: nothing of the session may go on sending.
     void windowLeft();
 
@@ -172,6 +173,7 @@ private:
     QPointer<WEXClient> client_;
     QPointer<RemoteInput> input_;
     FileTransfers& files_;
+    QUrl fileFolder_;
     QString deviceName_;
     bool demo_ = false;
     bool windowOpen_ = false;

@@ -241,7 +241,8 @@ Rectangle {
     }
     Connections {
         target: screen.session
-        function onFileChooserRequested() {
+        function onFileChooserRequested(folder) {
+            fileChooser.currentFolder = folder
             fileChooser.open()
         }
     }

@@ -2,10 +2,12 @@
 // private X server that ends, and a headless GNOME Wayland session whose compositor and session bus end.
 // With the deck shown, and in a session with the scripted agent whose pictures the window draws with
 // OpenGL, the program ends with status 0 (no crash, no sanitizer report), and the agent hears the session
-// closed with a goodbye.
+// closed with a goodbye. So does a stop that comes before its window stands.
 #include <chrono>
 #include <filesystem>
 #include <optional>
+
+#include <signal.h>
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -17,6 +19,7 @@
 #include "../../support/FreeUdpPort.h"
 #include "../../support/GnomeSession.h"
 #include "../../support/HostileAgent.h"
+#include "../../support/SilentBus.h"
 #include "../../support/TempHome.h"
 #include "../../support/TinyH264.h"
 #include "../../support/XvfbServer.h"
@@ -116,4 +119,29 @@ TEST(ControllerStopProcess, TheDisplayGoingAwayEndsItWithStatusZeroAndClosesItsS
             }
         }
     }
+}
+
+// A stop that comes while the program is still being made, before its window stands and its loop runs,
+// ends it the orderly way too. It is held there on a session bus that never answers, which it connects
+// to from main() before its window is made.
+TEST(ControllerStopProcess, AStopWhileTheWindowIsBeingMadeEndsItWithStatusZero) {
+    dovrel::test::XvfbServer x;
+    if (!x.available()) GTEST_SKIP() << x.failure();
+    ASSERT_TRUE(x.running()) << x.failure();
+    dovrel::test::TempDir home;
+    dovrel::test::SilentBus bus(home.file("bus"));
+    ASSERT_TRUE(bus.listening());
+    ChildProcess::Options o;
+    o.env = {{"DISPLAY", x.display()}, {"QT_QPA_PLATFORM", "xcb"}, {"DBUS_SESSION_BUS_ADDRESS", bus.address()}};
+    for (const char* folder : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
+        o.env[folder] = home.file(folder);
+    o.logFile = home.file("controller.out");
+    const auto log = [&] { return dovrel::test::readFile(o.logFile); };
+    ChildProcess controller({DOVREL_CONTROLLER_BINARY, "-demo"}, o);
+    ASSERT_TRUE(bus.held(60s)) << log();
+    ASSERT_TRUE(controller.running()) << log();
+    ASSERT_EQ(::kill(controller.pid(), SIGTERM), 0);
+    // Let go: it makes its window without a bus, and then stops; without the stop it would run on.
+    bus.close();
+    EXPECT_EQ(controller.wait(60s), 0) << log();
 }

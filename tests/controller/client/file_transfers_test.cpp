@@ -126,6 +126,14 @@ TEST_F(Transfers, WithoutASessionOrAReadableFileNothingIsSentAndTheUserIsTold) {
     EXPECT_EQ(report.failures[1].rfind("Couldn't read that file: ", 0), 0u);
 }
 
+// Files chosen as the window closes: the transfers go with work still queued on the file thread.
+TEST_F(Transfers, FilesChosenJustBeforeTheTransfersGoAreLetGoWithoutHarm) {
+    for (int i = 0; i < 50; ++i)
+        transfers->sendFile(dir.file("late.txt"));
+    transfers.reset();
+    pump(20ms);
+}
+
 TEST_F(Transfers, PulledClipboardFilesComeInPiecesEndingWithTheLastOrAsOneEmptyLastPiece) {
     channel.open();
     transfers->sendClipFile(7, 1, makeFile("two.bin", 49153));

@@ -42,11 +42,12 @@ struct UnpairFlowTest : ::testing::Test {
     FakeScheduler clock;
     RecordingHost host;
     UnpairFlow flow{host, security, clock};
-    std::vector<bool> results;
+    std::vector<UnpairOutcome> results;
     const std::string room = std::string(32, 'a');
 
     void start(const std::string& id) {
-        flow.start({id, "10.0.0.5", "Office", std::nullopt}, [this](bool told) { results.push_back(told); });
+        flow.start({id, "10.0.0.5", "Office", std::nullopt},
+                   [this](UnpairOutcome outcome) { results.push_back(outcome); });
     }
 };
 
@@ -73,7 +74,7 @@ TEST_F(UnpairFlowTest, TheSessionWithThatMachineEndsItOnceWithTrue) {
     flow.told();
     clock.advance(20s);
     host.runMainThread();
-    EXPECT_EQ(results, std::vector<bool>{true});
+    EXPECT_EQ(results, std::vector{UnpairOutcome::told});
     EXPECT_FALSE(security.trustedAgent(room));
     EXPECT_EQ(host.disconnects, 0);
 }
@@ -83,7 +84,7 @@ TEST_F(UnpairFlowTest, TheTimeOutForgetsTheMachineAndEndsOnlyItsOwnAttempt) {
     start(room);
     clock.advance(15s);
     host.runMainThread();
-    EXPECT_EQ(results, std::vector<bool>{false});
+    EXPECT_EQ(results, std::vector{UnpairOutcome::unanswered});
     EXPECT_FALSE(security.trustedAgent(room));
     EXPECT_EQ(host.disconnects, 1);
 
@@ -93,7 +94,7 @@ TEST_F(UnpairFlowTest, TheTimeOutForgetsTheMachineAndEndsOnlyItsOwnAttempt) {
     ++host.attempt;
     clock.advance(15s);
     host.runMainThread();
-    EXPECT_EQ(results, (std::vector<bool>{false, false}));
+    EXPECT_EQ(results, (std::vector{UnpairOutcome::unanswered, UnpairOutcome::unanswered}));
     EXPECT_EQ(host.disconnects, 1);
 }
 
@@ -103,10 +104,11 @@ TEST_F(UnpairFlowTest, ItFollowsItsAttemptToTheRelayAndAnAttemptThatCannotTellEn
     ++host.attempt; // the host did not answer: the relay's attempt is the same unpair
     flow.redialled();
     EXPECT_TRUE(flow.isFor(room));
+    flow.cancel(UnpairOutcome::refused);
     flow.cancel();
     clock.advance(20s);
     host.runMainThread();
-    EXPECT_EQ(results, std::vector<bool>{false});
+    EXPECT_EQ(results, std::vector{UnpairOutcome::refused}) << "ended once, as the attempt that could not tell said";
     EXPECT_FALSE(security.trustedAgent(room));
 }
 
@@ -119,7 +121,7 @@ TEST_F(UnpairFlowTest, ABusyAgentIsDialledAgainWithinTheLimitAndNeverAfterTheFlo
     EXPECT_TRUE(flow.isFor(room));
     flow.told();
     host.runMainThread();
-    EXPECT_EQ(results, std::vector<bool>{true});
+    EXPECT_EQ(results, std::vector{UnpairOutcome::told});
 
     // Busy to the end: the limit still ends it, and a retry due after that dials nothing.
     security.trustAgent(wex::Bytes(32, 1), room);
@@ -128,7 +130,7 @@ TEST_F(UnpairFlowTest, ABusyAgentIsDialledAgainWithinTheLimitAndNeverAfterTheFlo
     flow.busy();
     clock.advance(1s);
     host.runMainThread();
-    EXPECT_EQ(results, (std::vector<bool>{true, false}));
+    EXPECT_EQ(results, (std::vector{UnpairOutcome::told, UnpairOutcome::unanswered}));
     clock.advance(5s);
     EXPECT_EQ(host.dialled.size(), 3u);
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "ClientTestSupport.h"
+#include "ClosedPort.h"
 #include "TestAgent.h"
 #include "TestRelayStub.h"
 
@@ -18,7 +19,7 @@ struct UnpairFixture : ::testing::Test {
     std::unique_ptr<TestRelayStub> relay;
     TestAgent agent;
     std::unique_ptr<ClientFixture> f;
-    std::vector<bool> results;
+    std::vector<UnpairOutcome> results;
 
     void SetUp() override {
         app();
@@ -40,9 +41,9 @@ struct UnpairFixture : ::testing::Test {
     wex::Bytes agentKey() const {
         return wex::Bytes(agent.identity().publicKey().begin(), agent.identity().publicKey().end());
     }
-    void revoke(const std::string& id) {
-        f->client->revokePairing(id, "", "Office", RelayDial{id, "Office", {}, {}, {}},
-                                 [this](bool told) { results.push_back(told); });
+    void revoke(const std::string& id, const std::string& host = "") {
+        f->client->revokePairing(id, host, "Office", RelayDial{id, "Office", {}, {}, {}},
+                                 [this](UnpairOutcome outcome) { results.push_back(outcome); });
     }
 };
 
@@ -58,7 +59,7 @@ TEST_F(UnpairFixture, TheAgentIsToldAndTheKeyForgotten) {
 
     revoke(agent.deviceId());
     ASSERT_TRUE(waitUntil([&] { return !results.empty(); }));
-    EXPECT_EQ(results, std::vector<bool>{true});
+    EXPECT_EQ(results, std::vector{UnpairOutcome::told});
     EXPECT_TRUE(agent.paired.empty());
     EXPECT_FALSE(c.security().trustedAgent(agent.deviceId()));
     ASSERT_TRUE(f->waitPhase(PhaseKind::disconnected));
@@ -67,6 +68,31 @@ TEST_F(UnpairFixture, TheAgentIsToldAndTheKeyForgotten) {
     pump(1500ms);
     EXPECT_EQ(results.size(), 1u);
     EXPECT_EQ(relay->registrations.size(), 2u); // no re-dial after the unpair
+}
+
+TEST_F(UnpairFixture, AnAddressThatRefusesIsToldApartAndAnAgentThatForgotUsNeedsNoMore) {
+    WEXClient& c = make(false);
+    // Nothing takes the connection there: DOVRELÆ is not running, which is not "did not answer".
+    const std::string stopped = "0123456789abcdef0123456789abcdef";
+    c.security().trustAgent(wex::Bytes(32, 9), stopped);
+    revoke(stopped, "127.0.0.1:" + std::to_string(dovrel::test::closedPort()));
+    ASSERT_TRUE(waitUntil([&] { return !results.empty(); }));
+    EXPECT_EQ(results, std::vector{UnpairOutcome::refused});
+    EXPECT_FALSE(c.security().trustedAgent(stopped));
+    ASSERT_TRUE(f->waitPhase(PhaseKind::disconnected));
+    EXPECT_TRUE(relay->registrations.empty()) << "a refusal is an answer: the relay is not tried";
+
+    // Paired, then forgotten on the agent's side: nothing is left there to undo.
+    results.clear();
+    c.connectViaRelay(RelayDial{agent.deviceId(), "Office", {}, {}, {}}, "123456");
+    ASSERT_TRUE(f->waitPhase(PhaseKind::connected));
+    c.disconnectSession();
+    ASSERT_TRUE(f->waitPhase(PhaseKind::disconnected));
+    agent.paired.clear();
+    revoke(agent.deviceId());
+    ASSERT_TRUE(waitUntil([&] { return !results.empty(); }));
+    EXPECT_EQ(results, std::vector{UnpairOutcome::alreadyForgotten});
+    EXPECT_FALSE(c.security().trustedAgent(agent.deviceId()));
 }
 
 TEST_F(UnpairFixture, AMachineThatDoesNotAnswerIsForgottenAfterFifteenSeconds) {
@@ -80,7 +106,7 @@ TEST_F(UnpairFixture, AMachineThatDoesNotAnswerIsForgottenAfterFifteenSeconds) {
     EXPECT_TRUE(c.security().trustedAgent(absent));
     f->advance(1s, 500ms);
     ASSERT_TRUE(waitUntil([&] { return !results.empty(); }));
-    EXPECT_EQ(results, std::vector<bool>{false});
+    EXPECT_EQ(results, std::vector{UnpairOutcome::unanswered});
     EXPECT_FALSE(c.security().trustedAgent(absent));
     ASSERT_TRUE(f->waitPhase(PhaseKind::disconnected));
 }
@@ -94,7 +120,7 @@ TEST_F(UnpairFixture, AnotherConnectCancelsItAndItsTimeOutLeavesTheNewSessionAlo
 
     c.connectToHost("127.0.0.1", "123456");
     ASSERT_TRUE(waitUntil([&] { return !results.empty(); }));
-    EXPECT_EQ(results, std::vector<bool>{false});
+    EXPECT_EQ(results, std::vector{UnpairOutcome::interrupted});
     EXPECT_FALSE(c.security().trustedAgent(absent));
     ASSERT_TRUE(f->waitPhase(PhaseKind::connected));
 
@@ -125,7 +151,7 @@ TEST_F(UnpairFixture, ASecondUnpairEndsTheFirstOne) {
     revoke(a);
     revoke(b);
     ASSERT_TRUE(waitUntil([&] { return results.size() == 1; }));
-    EXPECT_FALSE(results[0]);
+    EXPECT_EQ(results[0], UnpairOutcome::interrupted);
     EXPECT_FALSE(c.security().trustedAgent(a));
     EXPECT_TRUE(c.security().trustedAgent(b));
     f->advance(16s, 1s);

@@ -130,9 +130,9 @@ public:
         targetKind = kind;
         targetIsWindows = kind == Device::Kind::windows;
     }
-    void revokePairing(const RevokeTarget& target, std::function<void(bool told)> told) override {
+    void revokePairing(const RevokeTarget& target, std::function<void(UnpairOutcome)> done) override {
         revokes.push_back(target);
-        revokeOutcomes.push_back(std::move(told));
+        revokeOutcomes.push_back(std::move(done));
     }
     void nextSessionSaves(std::optional<PendingMachine> machine) override { pending.push_back(std::move(machine)); }
     QString agentDeviceId() const override { return agentId; }
@@ -153,8 +153,8 @@ public:
     std::vector<Dial> dials;
     std::vector<RelayDial> relayDials;
     std::vector<RevokeTarget> revokes;
-    std::vector<std::function<void(bool told)>> revokeOutcomes; // with each revoke
-    std::vector<std::optional<RelayDial>> fallbacks;            // with each local-network dial
+    std::vector<std::function<void(UnpairOutcome)>> revokeOutcomes; // with each revoke
+    std::vector<std::optional<RelayDial>> fallbacks;                // with each local-network dial
     std::vector<std::optional<PendingMachine>> pending;
     QString agentId;
     int disconnects = 0;

@@ -258,7 +258,7 @@ TEST_F(Machines, UnpairingAsksThenForgetsAndTellsTheAgent) {
     EXPECT_EQ(session.revokes[0].host, "10.0.0.2");
     ASSERT_TRUE(session.revokes[0].relay) << "a relay session has reached it: the relay stands behind the host";
     EXPECT_EQ(session.revokes[0].relay->token, std::optional<std::string>("tok"));
-    session.revokeOutcomes[0](true);
+    session.revokeOutcomes[0](UnpairOutcome::told);
     EXPECT_EQ(model->alert(), Alert::None) << "told as the alert said: nothing more to say";
 }
 
@@ -274,12 +274,35 @@ TEST_F(Machines, AMachineOnlyThisNetworkReachedIsUnpairedThereAndOneNotToldIsSai
     ASSERT_EQ(session.revokes.size(), 1u);
     EXPECT_FALSE(session.revokes[0].relay) << "no relay session reached it: it is not looked for there";
     model->renameRequested(0); // an alert asked meanwhile is answered first
-    session.revokeOutcomes[0](false);
+    session.revokeOutcomes[0](UnpairOutcome::unanswered);
     EXPECT_EQ(model->alert(), Alert::Rename);
     model->answerAlert(false);
     EXPECT_EQ(model->alert(), Alert::UnpairNotTold);
     EXPECT_TRUE(model->alertAcknowledgeOnly());
     EXPECT_TRUE(model->alertText().contains("10.0.0.2")) << "names where it was looked for";
+    EXPECT_TRUE(model->alertText().contains("did not answer"));
+}
+
+TEST_F(Machines, AStoppedAgentIsSaidBeforehandNotToBeToldAndARefusalIsNotCalledSilence) {
+    save("Desk", "10.0.0.2", QString("dd44"));
+    save("Lab", "10.0.0.3", QString("ee55"));
+    make();
+    store.setLiveness(store.devices()[0].id, DeviceStore::Liveness::agentStopped);
+    model->unpairRequested(0);
+    EXPECT_TRUE(model->alertText().startsWith("DOVRELÆ isn’t running on “Desk”, so it cannot be told"))
+        << model->alertText().toStdString();
+    model->answerAlert(true);
+    session.revokeOutcomes[0](UnpairOutcome::refused);
+    EXPECT_EQ(model->alert(), Alert::UnpairNotTold);
+    EXPECT_TRUE(model->alertText().contains("10.0.0.2 refused the connection")) << model->alertText().toStdString();
+    model->answerAlert(true);
+
+    // Its agent had forgotten this computer already: the pairing is gone on both sides.
+    model->unpairRequested(0);
+    EXPECT_TRUE(model->alertText().startsWith("This computer forgets it, and DOVRELÆ tells"));
+    model->answerAlert(true);
+    session.revokeOutcomes[1](UnpairOutcome::alreadyForgotten);
+    EXPECT_EQ(model->alert(), Alert::None);
 }
 
 TEST_F(Machines, RenamingTakesTheTrimmedFieldAndIgnoresABlankOne) {

@@ -347,7 +347,7 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     camera.shoot("alert-unpair");
     root.answerAlert(true);
     // The machine's agent could not be told: said once the unpair is over.
-    if (!session.revokeOutcomes.empty()) session.revokeOutcomes.back()(false);
+    if (!session.revokeOutcomes.empty()) session.revokeOutcomes.back()(UnpairOutcome::refused);
     camera.shoot("alert-unpair-not-told");
     root.answerAlert(true);
     services.store.setDevices(machines);

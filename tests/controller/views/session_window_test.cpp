@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 
+#include <QDir>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -112,10 +113,17 @@ TEST_F(SessionWindowTest, TheWheelSendsTheShortcutsOfTheMachinesKind) {
     EXPECT_TRUE(model->notices()->text().startsWith("Screen off."));
     model->runWheelAction(rowOf("Displays"));
     EXPECT_TRUE(model->hud()->showMonitors());
-    int choosers = 0;
-    QObject::connect(model.get(), &SessionViewModel::fileChooserRequested, [&] { ++choosers; });
+    std::vector<QUrl> choosers;
+    QObject::connect(model.get(), &SessionViewModel::fileChooserRequested,
+                     [&](const QUrl& folder) { choosers.push_back(folder); });
     model->runWheelAction(rowOf("Send File"));
-    EXPECT_EQ(choosers, 1);
+    // In the home folder first, whatever the working directory; then where the last file was chosen.
+    ASSERT_EQ(choosers.size(), 1u);
+    EXPECT_EQ(choosers[0], QUrl::fromLocalFile(QDir::homePath()));
+    model->sendFile(QUrl::fromLocalFile("/srv/reports/march.pdf"));
+    model->runWheelAction(rowOf("Send File"));
+    ASSERT_EQ(choosers.size(), 2u);
+    EXPECT_EQ(choosers[1], QUrl::fromLocalFile("/srv/reports/"));
 
     // "End" leaves the wheel as it is and asks the root to end the session.
     int exits = 0;
