@@ -428,8 +428,7 @@ TEST_F(EncoderSlices, RepairingLossesCutsSmallPicturesIntoPieceSlicesAndNoPictur
     for (int p = 0; p < 3; ++p)
         for (int y = 0; y < (p == 0 ? h : h / 2); ++y)
             for (int x = 0; x < (p == 0 ? w : w / 2); ++x)
-                noise->plane(p)[static_cast<std::ptrdiff_t>(y) * noise->stride(p) + x] =
-                    static_cast<uint8_t>(random());
+                noise->plane(p)[static_cast<std::ptrdiff_t>(y) * noise->stride(p) + x] = static_cast<uint8_t>(random());
     const auto slicesOf = [](const EncodedPicture& pic, std::size_t& largest) {
         int n = 0;
         for (const auto& u : pic.units) {
@@ -455,6 +454,8 @@ TEST_F(EncoderSlices, RepairingLossesCutsSmallPicturesIntoPieceSlicesAndNoPictur
         largest = 0;
         const int n = slicesOf(encodeOne(enc, sink, FrameBuffer::frame(patternFrame(w, h, t), {}), t), largest);
         EXPECT_LE(n, maxSlicesPerPicture) << t;
-        if (n < maxSlicesPerPicture) EXPECT_LE(largest, repairSlicePieces * 1000u - 4u) << t;
+        if (n < maxSlicesPerPicture) {
+            EXPECT_LE(largest, repairSlicePieces * 1000u - 4u) << t;
+        }
     }
 }
