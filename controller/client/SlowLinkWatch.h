@@ -60,14 +60,8 @@ public:
         const bool good = whole > 0 && damaged == 0 && !keyframeOverdue;
         // A second's pictures stand for the second before the tick.
         const Instant begun = now - std::chrono::seconds(1);
-        if (!bad)
-            badSince_ = {};
-        else if (badSince_ == Instant{})
-            badSince_ = begun;
-        if (!good)
-            goodSince_ = {};
-        else if (goodSince_ == Instant{})
-            goodSince_ = begun;
+        badSince_ = !bad ? Instant{} : badSince_ == Instant{} ? begun : badSince_;
+        goodSince_ = !good ? Instant{} : goodSince_ == Instant{} ? begun : goodSince_;
         if (!slow_ && badSince_ != Instant{} && now - badSince_ >= after) slow_ = true;
         if (slow_ && goodSince_ != Instant{} && now - goodSince_ >= clearAfter) slow_ = false;
         return slow_;

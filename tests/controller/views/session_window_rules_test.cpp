@@ -317,3 +317,21 @@ TEST(SessionHudTest, DimsAfterIdleButNotWhileTheWheelIsOpen) {
     clock.advance(10s);
     EXPECT_TRUE(hud.bright());
 }
+
+TEST(SessionNoticesTest, ASlowLinkIsSaidOverTheWindowsOwnNoticeForAsLongAsItHolds) {
+    FakeScheduler clock;
+    SessionNotices notices(clock);
+    notices.setLocalNotice(QString("Screen off."));
+    notices.setSlowLink(QString("Too slow."));
+    EXPECT_EQ(notices.text(), "Too slow.");
+    EXPECT_TRUE(notices.error());
+    // Neither a tap nor the notices' time takes it away; the link does.
+    notices.dismiss();
+    clock.advance(SessionNotices::clearAfter + 1s);
+    EXPECT_EQ(notices.text(), "Too slow.");
+    notices.setSecureScreen(true);
+    EXPECT_TRUE(notices.secureScreen());
+    notices.setSecureScreen(false);
+    notices.setSlowLink(std::nullopt);
+    EXPECT_FALSE(notices.shown());
+}
