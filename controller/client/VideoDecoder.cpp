@@ -65,6 +65,7 @@ void VideoDecoder::reset() {
 
 void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<wex::Bytes>& nals, Instant receivedAt,
                           bool damaged) {
+    handled_.fetch_add(1, std::memory_order_relaxed);
     const VideoCodec codec = header.nalFlags.contains(wex::NALFlag::codecH264) ? VideoCodec::h264 : VideoCodec::hevc;
     const wex::SortedUnits units = wex::sortUnits(codec, nals);
     // A frame older than one already handed over came late: decoding it now would show the past and

@@ -76,6 +76,8 @@ public:
     // Decoders made for new parameter sets, and pictures left out: before a new format's keyframe, and
     // frames that came after a newer one had gone to the decoder.
     uint64_t formatsMade() const { return formatsMade_; }
+    // Payloads handed to handle() so far, shown or not.
+    uint64_t handled() const { return handled_.load(std::memory_order_relaxed); }
     uint64_t picturesSkipped() const { return skipped_; }
 
     // Waits until every picture handed over has been decoded (or dropped); false on time-out.
@@ -130,6 +132,7 @@ private:
     bool busy_ = false;
     bool stop_ = false;
     std::atomic<uint64_t> displayed_{0};
+    std::atomic<uint64_t> handled_{0};
     std::thread thread_;
 };
 
