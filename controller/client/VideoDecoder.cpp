@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "controller/client/LibavLog.h"
 #include "controller/client/PictureConverter.h"
 #include "controller/client/PictureDecoder.h"
 
@@ -30,6 +31,8 @@ uint32_t microsBetween(Instant from, Instant to) {
 
 VideoDecoder::VideoDecoder(Callbacks callbacks, int threads)
     : callbacks_(std::move(callbacks)), threads_(threads > 0 ? threads : PictureDecoder::defaultThreads()) {
+    // Before anything of libavcodec runs: its converters' messages too.
+    routeLibavLog();
     thread_ = std::thread([this] { run(); });
 }
 
