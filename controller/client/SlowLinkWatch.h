@@ -12,8 +12,8 @@ namespace dovrel::controller {
 // Before the first picture: pieces of pictures keep arriving, yet no keyframe has come whole for
 // `after` since the session began or since the last whole one (nothing can be shown).
 // Once pictures are shown: for `after` in a row, every second brought pictures and most of them were
-// damaged (pieces lost, or lost whole), or a keyframe asked for had still not come whole; it holds
-// until pictures have come whole, and only whole, for `clearAfter` in a row.
+// damaged (pieces lost, or lost whole), or some were and a keyframe asked for had still not come whole;
+// it holds until pictures have come whole, and only whole, for `clearAfter` in a row.
 // Client thread only.
 class SlowLinkWatch {
 public:
@@ -56,8 +56,10 @@ public:
             return slow_;
         }
         const bool keyframeOverdue = askedAt_ != Instant{} && now - askedAt_ >= keyframeDue;
-        const bool bad = piecesCame && (damaged > whole || keyframeOverdue);
-        const bool good = whole > 0 && damaged == 0 && !keyframeOverdue;
+        // An overdue keyframe counts only with damage beside it: a peer may grant a request late, or
+        // never, while its pictures come whole.
+        const bool bad = piecesCame && (damaged > whole || (keyframeOverdue && damaged > 0));
+        const bool good = whole > 0 && damaged == 0;
         // A second's pictures stand for the second before the tick.
         const Instant begun = now - std::chrono::seconds(1);
         badSince_ = !bad ? Instant{} : badSince_ == Instant{} ? begun : badSince_;
