@@ -213,6 +213,8 @@ void VideoDecoder::run() {
     bool soiled = false;
     // Pictures in a row that lost no slices, up to calmPictures.
     int calm = calmPictures;
+    // The last picture was left out: the next one refers to what the decoder never had.
+    bool dropped = false;
 
     for (;;) {
         Job job;
@@ -232,7 +234,7 @@ void VideoDecoder::run() {
             needKeyframe = true;
             refused = false;
             waveIntact = false;
-            grounded = soiled = false;
+            grounded = soiled = dropped = false;
             calm = calmPictures;
             continue;
         case Job::Kind::format:
@@ -242,7 +244,7 @@ void VideoDecoder::run() {
             refused = false;
             waveIntact = false;
             lastKeyframe.clear();
-            grounded = soiled = false;
+            grounded = soiled = dropped = false;
             continue;
         case Job::Kind::picture: break;
         }
@@ -260,6 +262,8 @@ void VideoDecoder::run() {
                 continue;
             }
         }
+        if (dropped) job.afterLoss = true;
+        dropped = false;
         // A keyframe needs no earlier picture; any other picture after a loss refers to what is missing.
         // A refresh wave that began intact and ran its course without a loss has repaired everything.
         const bool intact = !job.afterLoss && !job.damaged;
@@ -277,6 +281,15 @@ void VideoDecoder::run() {
                 lastKeyframe.clear();
                 grounded = soiled = false;
             }
+        }
+        // A picture that lost slices, to a decoder that would leave them as they were, is not decoded: the
+        // decoder stands in for it with a copy of the picture before, as for a picture lost whole, and
+        // the keyframe asked for brings a decoder that fills lost slices in.
+        if (job.damaged && !job.keyframe && decoder->codec() == VideoCodec::h264 && !decoder->concealsLostSlices()) {
+            whole = waveIntact = false;
+            dropped = true;
+            if (callbacks_.keyframeNeeded) callbacks_.keyframeNeeded();
+            continue;
         }
         if (job.keyframe) {
             whole = !job.damaged;

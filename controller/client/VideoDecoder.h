@@ -30,11 +30,13 @@ namespace dovrel::controller {
 // A frame that lost some of its pieces comes as the units that survived (`damaged`): it is decoded too,
 // the decoder concealing what is missing. A damaged keyframe starts a new format only when its
 // parameter sets survived. No picture with areas the decoder could not conceal is shown (grey where
-// nothing was decoded yet, leftovers where lost slices were not filled in): the last good picture stays
-// instead, until the picture is whole again, and a keyframe is asked for. An H.264 decoder conceals lost
-// slices from the picture before only without slice threads: from a keyframe after lost slices the
-// stream is decoded on one thread, and on slice threads again from the first keyframe after calmPictures
-// pictures that lost none. HEVC conceals nothing: only whole pictures are shown. Data the decoder refuses is dropped,
+// nothing was decoded yet or a lost reference stands in, leftovers where lost slices were not filled
+// in): the last good picture stays instead, until the picture is whole again, and a keyframe is asked
+// for. An H.264 decoder fills lost slices in from the picture before only without slice threads: from a
+// keyframe after lost slices the stream is decoded on one thread, and on slice threads again from the
+// first keyframe after calmPictures pictures that lost none; until then a picture that lost slices is
+// left out, the decoder standing in for it with the picture before. HEVC conceals nothing: only whole
+// pictures are shown. Data the decoder refuses is dropped,
 // with a keyframe request. A stream whose parameter sets announce a picture larger than PictureDecoder::maxSide is
 // refused before anything is allocated for it, and said so. Every picture says whether it is whole (an unbroken chain
 // of intact frames since its keyframe, or since a refresh wave that began after the last loss and has been followed by
