@@ -79,7 +79,8 @@ std::string slicesOf(const VideoEncoderConfig& config) {
                                                                                     : plainSlicePieces);
     // The unit's length field in the payload.
     constexpr std::size_t lengthField = 4;
-    return "slice-max-size=" + std::to_string(slicePieces * VideoPacketizer::pieceBytes - lengthField);
+    return "slice-max-size=" + std::to_string(slicePieces * VideoPacketizer::pieceBytes - lengthField) +
+           ":slices-max=" + std::to_string(maxSlicesPerPicture);
 }
 
 int refreshPeriodOf(const VideoEncoderConfig& config) {

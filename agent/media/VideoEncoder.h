@@ -52,6 +52,12 @@ struct VideoEncoderConfig {
 inline constexpr int repairRefreshPictures = 4;
 inline constexpr int repairSlicePieces = 1;
 inline constexpr int plainSlicePieces = 8;
+// The most slices x264 cuts a picture into, whatever the slice size says: libavcodec's H.264 decoder
+// numbers a picture's slices in a table of 32 and, from the 32nd on, may mix up neighbouring slices
+// (artefacts, and a warning for every picture). A large picture (a keyframe of hundreds of pieces) then
+// gets slices of several pieces each: a lost piece costs a thirty-first of it instead of a strip, while
+// the small pictures between keyframes still get a slice per piece.
+inline constexpr int maxSlicesPerPicture = 31;
 
 // Turns captured frames into H.264 or HEVC pictures for low-latency streaming: no frame reordering,
 // the budget's bit rate and burst limit, and an IDR on demand. An encoder with a refreshPeriod() sweeps

@@ -45,8 +45,9 @@ void ClientCore::livenessTick() {
         audioFramesIn_ = audioSamplesIn_ = audioDecodeFails_ = 0;
     }
 
-    // Before the first picture only: afterwards keyframes are rare by design (refresh waves repair).
-    const bool slow = session_ && firstPictureWanted_ && slowLink_.tick(now);
+    // Before the first picture, keyframes that never come whole; afterwards, pictures that keep coming
+    // damaged (keyframes are rare by design then: refresh waves repair).
+    const bool slow = session_ && slowLink_.tick(now, !firstPictureWanted_);
     if (slow != linkTooSlowShown_) {
         linkTooSlowShown_ = slow;
         post([slow](WEXClient& c) { c.publishLinkTooSlow(slow); });

@@ -1,5 +1,7 @@
 // Video and audio of the session: sealed pieces opened, frames put back together and decoded, keyframes
 // asked for when frames went missing, sound handed to the player.
+#include <algorithm>
+
 #include "controller/client/ClientCore.h"
 #include "controller/client/ClientTexts.h"
 #include "controller/client/PictureDecoder.h"
@@ -47,6 +49,7 @@ void ClientCore::onVideoPiece(const wex::OpenedFrame& opened, Instant receivedAt
     const auto show = [&](const wex::VideoNALPayload& payload, bool damaged) {
         lastVideoHeader_ = payload.header;
         requestKeyframeIfGap(payload.header.frameId);
+        slowLink_.picture(damaged);
         decoder_->handle(payload.header, payload.nals, receivedAt, damaged);
         const int w = payload.header.width, h = payload.header.height;
         if (w > 1 && h > 1 && std::pair(w, h) != publishedSize_) {
@@ -114,7 +117,11 @@ void ClientCore::onAudioFrame(wex::ByteView plaintext) {
 
 void ClientCore::requestKeyframeIfGap(uint32_t frameId) {
     // Compared in 64 bits: the identifier after 0xFFFFFFFF is no gap.
-    if (lastVideoFrameId_ != 0 && uint64_t{lastVideoFrameId_} + 1 < frameId) requestKeyframeSoon();
+    if (lastVideoFrameId_ != 0 && uint64_t{lastVideoFrameId_} + 1 < frameId) {
+        // The frames in between were lost whole (a jump far ahead is the agent counting anew).
+        slowLink_.picturesLost(std::min<uint32_t>(frameId - lastVideoFrameId_ - 1, 120));
+        requestKeyframeSoon();
+    }
     lastVideoFrameId_ = frameId;
 }
 
@@ -128,6 +135,7 @@ void ClientCore::requestKeyframeSoon() {
 void ClientCore::requestKeyframe() { sendKeyframeRequest(); }
 
 void ClientCore::sendKeyframeRequest() {
+    slowLink_.keyframeAsked(clock_.now());
     wex::KeyframeRequest request;
     request.reqId = 1;
     request.displayId = 0;

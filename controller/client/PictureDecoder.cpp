@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <thread>
 
+#include "controller/client/LibavLog.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavutil/dict.h>
 #include <libavutil/error.h>
 }
 
@@ -28,6 +31,7 @@ int PictureDecoder::defaultThreads() {
 }
 
 PictureDecoder::PictureDecoder(VideoCodec codec, int threads) : codec_(codec) {
+    routeLibavLog();
     const AVCodecID id = codec == VideoCodec::h264 ? AV_CODEC_ID_H264 : AV_CODEC_ID_HEVC;
     const AVCodec* decoder = avcodec_find_decoder(id);
     if (!decoder) {
@@ -50,8 +54,14 @@ PictureDecoder::PictureDecoder(VideoCodec codec, int threads) : codec_(codec) {
     ctx->max_pixels = static_cast<int64_t>(maxSide) * maxSide;
     ctx->thread_type = FF_THREAD_SLICE;
     ctx->thread_count = std::max(threads, 1);
-    if (const int err = avcodec_open2(ctx.get(), decoder, nullptr); err < 0) {
-        error_ = "cannot open the decoder: " + avError(err);
+    AVDictionary* options = nullptr;
+    // Error resilience, on by default where it runs at all: without slice threads.
+    conceals_ = codec == VideoCodec::h264 && ctx->thread_count == 1;
+    if (conceals_) av_dict_set(&options, "enable_er", "1", 0);
+    const int opened = avcodec_open2(ctx.get(), decoder, &options);
+    av_dict_free(&options);
+    if (opened < 0) {
+        error_ = "cannot open the decoder: " + avError(opened);
         return;
     }
     ctx_ = std::move(ctx);

@@ -24,6 +24,16 @@ using wex::VideoCodec;
 // whose references were lost still come out, concealed, instead of holding the picture until the next
 // keyframe. Takes whole access units in Annex B form. Pictures larger than any display it serves are
 // refused before the decoder allocates anything for them. One thread at a time.
+//
+// What libavcodec conceals (FFmpeg 5): a lost H.264 picture is stood in for by a copy of the one
+// before it. Lost slices of a picture are concealed only by its error resilience, which fills them
+// from the previous picture (moved along the guessed motion; from the neighbouring blocks in a keyframe
+// with no picture before it), and which runs only in a decoder without slice threads: with them it is
+// off, and the lost slices keep whatever the picture's memory held (green where it was never used).
+// The HEVC decoder conceals nothing: lost slices stay as they were, and a lost reference picture is
+// stood in for by a grey one. A decoder that began without a keyframe paints what it has not decoded
+// grey. The decoder's marks say only that something was concealed (decode_error_flags) or that decoding
+// began without a keyframe (AV_FRAME_FLAG_CORRUPT), never where.
 class PictureDecoder {
 public:
     // The largest picture side decoded: an 8K display, and more, with room to spare.
@@ -36,6 +46,8 @@ public:
     bool ok() const { return ctx_ != nullptr; }
     const std::string& error() const { return error_; }
     VideoCodec codec() const { return codec_; }
+    // Lost slices of a picture are filled from the picture before (an H.264 decoder of one thread).
+    bool concealsLostSlices() const { return conceals_; }
 
     // Decodes one access unit; `onPicture` sees each picture that comes out, valid during the call, and
     // whether the decoder had to conceal errors in it (missing references, damaged data). False when the
@@ -52,7 +64,8 @@ public:
         return size.first > 0 && size.second > 0 && size.first <= maxSide && size.second <= maxSide;
     }
 
-    // Threads for one decoder: slices of a 1080p picture split well over up to 4 cores.
+    // Threads for one decoder: slices of a 1080p picture split well over up to 4 cores. One thread
+    // conceals lost slices (H.264).
     static int defaultThreads();
 
 private:
@@ -70,6 +83,7 @@ private:
     };
 
     VideoCodec codec_;
+    bool conceals_ = false;
     std::string error_;
     std::unique_ptr<AVCodecContext, ContextFree> ctx_;
     std::unique_ptr<AVFrame, FrameFree> frame_;

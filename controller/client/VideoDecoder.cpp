@@ -2,6 +2,9 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+
+#include "controller/client/LibavLog.h"
 #include "controller/client/PictureConverter.h"
 #include "controller/client/PictureDecoder.h"
 
@@ -28,6 +31,8 @@ uint32_t microsBetween(Instant from, Instant to) {
 
 VideoDecoder::VideoDecoder(Callbacks callbacks, int threads)
     : callbacks_(std::move(callbacks)), threads_(threads > 0 ? threads : PictureDecoder::defaultThreads()) {
+    // Before anything of libavcodec runs: its converters' messages too.
+    routeLibavLog();
     thread_ = std::thread([this] { run(); });
 }
 
@@ -54,6 +59,7 @@ bool VideoDecoder::hasSurface() const { return surface() != nullptr; }
 
 void VideoDecoder::reset() {
     lastFrameId_.reset();
+    pictureLost_ = false;
     waitForKeyframe_ = true;
     Job job;
     job.kind = Job::Kind::reset;
@@ -62,6 +68,7 @@ void VideoDecoder::reset() {
 
 void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<wex::Bytes>& nals, Instant receivedAt,
                           bool damaged) {
+    handled_.fetch_add(1, std::memory_order_relaxed);
     const VideoCodec codec = header.nalFlags.contains(wex::NALFlag::codecH264) ? VideoCodec::h264 : VideoCodec::hevc;
     const wex::SortedUnits units = wex::sortUnits(codec, nals);
     // A frame older than one already handed over came late: decoding it now would show the past and
@@ -105,7 +112,12 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
         job.codec = codec;
         push(std::move(job));
     }
-    if (!haveFormat_ || units.picture.empty()) return;
+    if (!haveFormat_) return;
+    if (units.picture.empty()) {
+        // Every slice of it was lost: the next picture refers to one the decoder never had.
+        if (damaged) pictureLost_ = true;
+        return;
+    }
 
     const bool keyframe = units.randomAccess;
     // The first picture of a refresh wave: flagged as a keyframe and carrying the parameter sets, though
@@ -128,7 +140,8 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
     Job job;
     job.keyframe = keyframe;
     job.refresh = refresh;
-    job.afterLoss = afterLoss;
+    job.afterLoss = afterLoss || pictureLost_;
+    pictureLost_ = false;
     job.damaged = damaged;
     job.frameId = header.frameId;
     job.ptsUs = header.ptsUs;
@@ -191,6 +204,17 @@ void VideoDecoder::run() {
     bool waveIntact = false;
     // The last keyframe this decoder took, for a decoder that holds pictures back after a lost one.
     wex::Bytes lastKeyframe;
+    // This decoder took a keyframe, or its picture has been whole, since it began or was reset: before
+    // that, what it has not decoded yet is grey, and only a whole picture is shown.
+    bool grounded = false;
+    // Since the picture was last whole, a picture went through that this decoder cannot conceal (lost
+    // slices without error resilience; for HEVC, any loss): what it decodes now shows the damage, so the
+    // last good picture stays until the picture is whole again.
+    bool soiled = false;
+    // Pictures in a row that lost no slices, up to calmPictures.
+    int calm = calmPictures;
+    // The last picture was left out: the next one refers to what the decoder never had.
+    bool dropped = false;
 
     for (;;) {
         Job job;
@@ -210,6 +234,8 @@ void VideoDecoder::run() {
             needKeyframe = true;
             refused = false;
             waveIntact = false;
+            grounded = soiled = dropped = false;
+            calm = calmPictures;
             continue;
         case Job::Kind::format:
             decoder = std::make_unique<PictureDecoder>(job.codec, threads_);
@@ -218,6 +244,7 @@ void VideoDecoder::run() {
             refused = false;
             waveIntact = false;
             lastKeyframe.clear();
+            grounded = soiled = dropped = false;
             continue;
         case Job::Kind::picture: break;
         }
@@ -235,9 +262,35 @@ void VideoDecoder::run() {
                 continue;
             }
         }
+        if (dropped) job.afterLoss = true;
+        dropped = false;
         // A keyframe needs no earlier picture; any other picture after a loss refers to what is missing.
         // A refresh wave that began intact and ran its course without a loss has repaired everything.
         const bool intact = !job.afterLoss && !job.damaged;
+        // Only lost slices count: a lost picture is stood in for either way, and a decoder that fell
+        // behind would fall further behind on one thread.
+        calm = job.damaged ? 0 : std::min(calm + 1, calmPictures);
+        // Lost slices are concealed only by an H.264 decoder of one thread, which takes longer over a
+        // picture: it decodes while pieces are being lost, slice threads once none were for calmPictures
+        // pictures. A keyframe needs nothing before it, so a decoder made for it loses nothing.
+        if (job.keyframe && decoder->codec() == VideoCodec::h264 && threads_ > 1 &&
+            decoder->concealsLostSlices() != (calm < calmPictures)) {
+            auto other = std::make_unique<PictureDecoder>(VideoCodec::h264, calm < calmPictures ? 1 : threads_);
+            if (other->ok()) {
+                decoder = std::move(other);
+                lastKeyframe.clear();
+                grounded = soiled = false;
+            }
+        }
+        // A picture that lost slices, to a decoder that would leave them as they were, is not decoded: the
+        // decoder stands in for it with a copy of the picture before, as for a picture lost whole, and
+        // the keyframe asked for brings a decoder that fills lost slices in.
+        if (job.damaged && !job.keyframe && decoder->codec() == VideoCodec::h264 && !decoder->concealsLostSlices()) {
+            whole = waveIntact = false;
+            dropped = true;
+            if (callbacks_.keyframeNeeded) callbacks_.keyframeNeeded();
+            continue;
+        }
         if (job.keyframe) {
             whole = !job.damaged;
             waveIntact = false;
@@ -281,8 +334,17 @@ void VideoDecoder::run() {
             continue;
         }
         if (damaged) waveIntact = false;
+        if (whole && !damaged) soiled = false;
+        const bool hevc = decoder->codec() == VideoCodec::hevc;
+        if (!soiled && (hevc ? !intact || damaged : job.damaged && !decoder->concealsLostSlices())) {
+            soiled = true;
+            if (callbacks_.keyframeNeeded) callbacks_.keyframeNeeded();
+        }
+        grounded = grounded || job.keyframe || (whole && !damaged);
         if (!shown) continue;
         shown->whole = whole && !damaged;
+        // No grey or leftover areas: the last good picture stays in place of one that would show them.
+        if (!shown->whole && (!grounded || soiled)) continue;
         shown->frameId = job.frameId;
         shown->ptsUs = job.ptsUs;
         shown->receivedAt = job.receivedAt;

@@ -29,11 +29,18 @@ namespace dovrel::controller {
 // the client asks the agent for a keyframe, or the agent's refresh waves make the picture whole again.
 // A frame that lost some of its pieces comes as the units that survived (`damaged`): it is decoded too,
 // the decoder concealing what is missing. A damaged keyframe starts a new format only when its
-// parameter sets survived. Data the decoder refuses is dropped, with a keyframe request. A stream whose
-// parameter sets announce a picture larger than PictureDecoder::maxSide is refused before anything is
-// allocated for it, and said so. Every picture
-// says whether it is whole (an unbroken chain of intact frames since its keyframe, or since a refresh
-// wave that began after the last loss and has been followed by the next) or concealed.
+// parameter sets survived. No picture with areas the decoder could not conceal is shown (grey where
+// nothing was decoded yet or a lost reference stands in, leftovers where lost slices were not filled
+// in): the last good picture stays instead, until the picture is whole again, and a keyframe is asked
+// for. An H.264 decoder fills lost slices in from the picture before only without slice threads: from a
+// keyframe after lost slices the stream is decoded on one thread, and on slice threads again from the
+// first keyframe after calmPictures pictures that lost none; until then a picture that lost slices is
+// left out, the decoder standing in for it with the picture before. HEVC conceals nothing: only whole
+// pictures are shown. Data the decoder refuses is dropped,
+// with a keyframe request. A stream whose parameter sets announce a picture larger than PictureDecoder::maxSide is
+// refused before anything is allocated for it, and said so. Every picture says whether it is whole (an unbroken chain
+// of intact frames since its keyframe, or since a refresh wave that began after the last loss and has been followed by
+// the next) or concealed.
 //
 // `handle` runs on the client thread and returns at once; decoding runs on the decoder's own thread
 // ("dovrel.decode"), so receiving goes on while a picture decodes. Pictures reach the surface in YUV as
@@ -71,6 +78,8 @@ public:
     // Decoders made for new parameter sets, and pictures left out: before a new format's keyframe, and
     // frames that came after a newer one had gone to the decoder.
     uint64_t formatsMade() const { return formatsMade_; }
+    // Payloads handed to handle() so far, shown or not.
+    uint64_t handled() const { return handled_.load(std::memory_order_relaxed); }
     uint64_t picturesSkipped() const { return skipped_; }
 
     // Waits until every picture handed over has been decoded (or dropped); false on time-out.
@@ -78,6 +87,9 @@ public:
 
     // Pictures queued behind the one being decoded before the queue is cut back to the newest.
     static constexpr std::size_t maxQueued = 6;
+    // Pictures in a row without lost slices after which an H.264 stream is decoded with slice threads
+    // again, from its next keyframe on (5 s at 60 pictures a second).
+    static constexpr int calmPictures = 300;
 
 private:
     struct Job {
@@ -106,6 +118,7 @@ private:
     std::pair<int, int> formatSize_; // the picture size the payload carrying lastParams_ announced
     bool haveFormat_ = false;
     std::optional<uint32_t> lastFrameId_;
+    bool pictureLost_ = false; // a damaged frame brought no slice since the last picture handed over
     bool waitForKeyframe_ = true;
     uint64_t formatsMade_ = 0;
     uint64_t skipped_ = 0;
@@ -121,6 +134,7 @@ private:
     bool busy_ = false;
     bool stop_ = false;
     std::atomic<uint64_t> displayed_{0};
+    std::atomic<uint64_t> handled_{0};
     std::thread thread_;
 };
 

@@ -16,12 +16,14 @@ QString SessionNotices::text() const {
         return tr("Windows is showing a secure screen (lock, sign-in, UAC or Ctrl+Alt+Del). DOVRELÆ can't see or "
                   "control it without Full control - turn that on in DOVRELÆ on the PC. To get back now, press Esc "
                   "at the PC itself.");
+    if (slowLink_) return *slowLink_;
     if (local_) return *local_;
     return agentError_.value_or(QString());
 }
 
 bool SessionNotices::error() const {
     if (away_ || secure_) return false;
+    if (slowLink_) return true;
     return local_ ? localTone_ == Tone::refusal : agentError_.has_value();
 }
 
@@ -50,6 +52,12 @@ void SessionNotices::setSecureScreen(bool on) {
 void SessionNotices::setAway(const std::optional<QString>& why) {
     if (why == away_) return;
     away_ = why;
+    emit changed();
+}
+
+void SessionNotices::setSlowLink(const std::optional<QString>& advice) {
+    if (advice == slowLink_) return;
+    slowLink_ = advice;
     emit changed();
 }
 

@@ -14,7 +14,8 @@ namespace dovrel::controller {
 
 // The session window's notice banner: why the session's computer does not take the session back
 // (with the offer to end it), else the warning that Windows shows a secure screen the agent cannot
-// reach, else the window's own notice, else the agent's last error. The last two clear themselves 7 s
+// reach, else that the link is too slow for the picture, else the window's own notice, else the agent's
+// last error. The last two clear themselves 7 s
 // after the last change of either, or when the banner is tapped; the first two stay while they hold.
 // A clear removes only what it was scheduled for: a notice raised after it was armed stays. Main
 // thread.
@@ -52,6 +53,8 @@ public:
     // Why the session's computer does not take the session back while it is re-dialled; nothing once
     // it does, or the session is over.
     void setAway(const std::optional<QString>& why);
+    // The pictures keep arriving damaged, and what to do about it; it stays while that holds.
+    void setSlowLink(const std::optional<QString>& advice);
     // A tap on the banner: the notice and the agent's error go at once (not the secure-screen warning).
     Q_INVOKABLE void dismiss();
     // The window closed: nothing more is cleared later.
@@ -71,6 +74,7 @@ private:
     std::optional<QString> agentError_;
     bool secure_ = false;
     std::optional<QString> away_;
+    std::optional<QString> slowLink_;
     std::unique_ptr<Timer> clear_;
 };
 

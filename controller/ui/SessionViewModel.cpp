@@ -51,9 +51,15 @@ QString pillWordFor(PhaseKind phase, bool reconnecting) {
     return QObject::tr("connecting");
 }
 
-QString linkTooSlowText(int videoPort) {
+QString linkTooSlowText(int videoPort, bool picturesShown) {
     // Well below the agent's budget on that way: 12 Mbit/s on the local network, 2.5 through the relay.
     const int bitsPerSecond = videoPort > 0 ? 4000000 : 1000000;
+    if (picturesShown)
+        return QObject::tr("The link seems slower than the picture needs: pictures keep arriving damaged. On the "
+                           "other computer, start DovrelAgent with DOVREL_BITRATE=%1 (%2 Mbit/s, or less for a "
+                           "slower link), then reconnect.")
+            .arg(bitsPerSecond)
+            .arg(bitsPerSecond / 1000000);
     return QObject::tr("The link seems slower than the picture needs: pieces of it arrive, but never a whole "
                        "picture. On the other computer, start DovrelAgent with DOVREL_BITRATE=%1 (%2 Mbit/s, or "
                        "less for a slower link), then reconnect.")
@@ -113,6 +119,14 @@ SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTr
     connect(&client, &WEXClient::fileSent, this, [this](const QString& name) {
         notices_.setLocalNotice(tr("“%1” arrived on the other computer, in its Downloads folder.").arg(name));
     });
+    // Once pictures are shown, a link too slow for them is said on the banner, not the loading screen.
+    const auto slowLink = [this] {
+        const bool shown = client_->hasFirstFrame() && client_->linkTooSlow();
+        notices_.setSlowLink(shown ? std::optional<QString>(linkTooSlowText(client_->videoPort(), true))
+                                   : std::nullopt);
+    };
+    connect(&client, &WEXClient::linkTooSlowChanged, this, slowLink);
+    connect(&client, &WEXClient::hasFirstFrameChanged, this, slowLink);
     connect(&client, &WEXClient::phaseChanged, this, &SessionViewModel::watchForPicture);
     connect(&client, &WEXClient::hasFirstFrameChanged, this, &SessionViewModel::watchForPicture);
     // A refused session's controls are its way out: they stay in view. The marker and ripple only go

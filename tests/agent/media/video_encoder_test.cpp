@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <random>
@@ -408,3 +409,35 @@ TEST_P(NALUtilOnEncoderOutput, SplitsRealPicturesAsTheDecoderSeesThem) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, NALUtilOnEncoderOutput, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "H264" : "HEVC"; });
+
+TEST_F(EncoderCodecs, RepairingLossesCutsSmallPicturesIntoPieceSlicesAndNoPictureIntoMoreSlicesThanADecoderTakes) {
+    // Noise: a keyframe of hundreds of pieces, which a slice per piece would cut far past the limit.
+    const int w = 1280, h = 720;
+    VideoEncoderConfig config{w, h, true, VideoBudget::lan()};
+    config.repairsLosses = true;
+    LibavVideoEncoder enc(config, sink.callback(), Hardware::never);
+    enc.start();
+    std::mt19937 random(7);
+    auto noise = std::make_shared<FrameBuffer>(PixelFormat::yuv420p, w, h);
+    for (int p = 0; p < 3; ++p)
+        std::generate_n(noise->plane(p), noise->stride(p) * (p == 0 ? h : h / 2), [&] { return random(); });
+    // Its slices, and the largest of them.
+    const auto slicesOf = [](const EncodedPicture& pic) {
+        std::pair<int, std::size_t> out;
+        for (const auto& u : pic.units)
+            if (const int type = wex::nalType(VideoCodec::h264, u); type == 1 || type == 5)
+                out = {out.first + 1, std::max(out.second, u.size())};
+        return out;
+    };
+    const auto [keySlices, largestKeySlice] = slicesOf(encodeOne(enc, sink, FrameBuffer::frame(noise, {}), 0));
+    ASSERT_GT(largestKeySlice * static_cast<std::size_t>(keySlices), 60u * 1000u) << "too small to need the limit";
+    EXPECT_LE(keySlices, maxSlicesPerPicture);
+    EXPECT_GE(keySlices, 8); // still cut, so that a lost piece costs a part of it
+    // Small changes (after the one that replaces the noise): every slice still fits one piece.
+    (void)encodeOne(enc, sink, FrameBuffer::frame(patternFrame(w, h, 1), {}), 1);
+    for (uint64_t t = 2; t < 6; ++t) {
+        const auto [n, largest] = slicesOf(encodeOne(enc, sink, FrameBuffer::frame(patternFrame(w, h, t), {}), t));
+        EXPECT_LT(n, maxSlicesPerPicture) << t;
+        EXPECT_LE(largest, repairSlicePieces * 1000u - 4u) << t;
+    }
+}

@@ -26,13 +26,15 @@ inline std::shared_ptr<agent::FrameBuffer> colourBlocks(int w, int h, const std:
 }
 
 // Pictures made the agent's way: its libavcodec encoder (software; refresh waves of `refreshPictures`
-// when above 0), its payload layout (parameter sets in front of every keyframe and every
-// wave's first picture, both flagged as keyframes), one picture at a time.
+// when above 0; `threads` encoder threads, 0 for the agent's choice, each cutting its own H.264 slice), its payload
+// layout (parameter sets in front of every keyframe and every wave's first picture, both flagged as keyframes), one
+// picture at a time.
 class EncodedStream {
 public:
-    EncodedStream(int w, int h, bool h264, int refreshPictures = 0) : w_(w), h_(h), h264_(h264) {
+    EncodedStream(int w, int h, bool h264, int refreshPictures = 0, int threads = 0) : w_(w), h_(h), h264_(h264) {
         agent::VideoEncoderConfig config{w, h, h264, agent::VideoBudget::lan()};
         config.refreshPictures = refreshPictures;
+        config.threads = threads;
         enc_ = std::make_unique<agent::LibavVideoEncoder>(config, sink_.callback(),
                                                           agent::LibavVideoEncoder::Hardware::never);
         enc_->start();

@@ -1,10 +1,13 @@
 // The decoder on real H.264 and HEVC streams made by the agent's encoder: size and colours of what
 // reaches the surface, a codec switch, a new resolution whose parameter sets keep their length, decoding
-// on over a loss, concealed until the next keyframe, and a surface that comes late.
+// on over a loss, concealed until the next keyframe, lost slices filled from the picture before (never
+// grey or green), and a surface that comes late.
 #include <gtest/gtest.h>
 
 #include "EncodedStream.h"
+#include "PatternChecks.h"
 #include "controller/client/VideoDecoder.h"
+#include "protocol/PartialVideoPayload.h"
 
 using namespace dovrel;
 using namespace dovrel::controller;
@@ -195,10 +198,13 @@ TEST_P(DecoderCodecs, WithoutItsKeyframeTheDecoderBeginsAtARefreshWaveAndIsWhole
         const auto p = s.next(frame);
         ASSERT_EQ(p.refresh, t % period == 0) << t;
         feed(p);
-        ASSERT_EQ(decoder->displayed(), t - period + 1) << t;
-        // Whole when the next wave begins: the one it began at has repaired every column.
-        EXPECT_EQ(shown().whole, t == 2 * period) << t;
-        if (t == 2 * period) expectBlocks(shown(), colours, 3, 2);
+        // Nothing before the next wave begins: the columns the first one has not reached yet are grey.
+        // Then the picture is whole, the one it began at having repaired every column.
+        ASSERT_EQ(decoder->displayed(), t == 2 * period ? 1u : 0u) << t;
+        if (t == 2 * period) {
+            EXPECT_TRUE(shown().whole);
+            expectBlocks(shown(), colours, 3, 2);
+        }
     }
     EXPECT_EQ(keyframesAsked, 0);
 }
@@ -299,4 +305,61 @@ TEST_F(DecoderFixture, DamagedDataAsksForAKeyframeAndIsNotShown) {
     feed(s.next(colourBlocks(320, 240, {white}, 1, 1), true));
     expectBlocks(shown(), {white}, 1, 1);
     EXPECT_TRUE(shown().whole);
+}
+
+TEST_P(DecoderCodecs, LostSlicesShowThePictureBeforeInTheirPlaceNeverGreyOrGreen) {
+    const bool h264 = GetParam();
+    const int w = 640, h = 360;
+    // Three encoder threads: three slices a picture for H.264. x265 cuts one: losing it loses the picture.
+    EncodedStream s(w, h, h264, 0, 3);
+    VideoDecoder::Callbacks cb;
+    cb.keyframeNeeded = [this] { ++keyframesAsked; };
+    decoder = std::make_unique<VideoDecoder>(std::move(cb), 4); // slice threads, as on most machines
+    decoder->setSurface(surface);
+    // Strong reds all, and so is any blend of them: what a decoder leaves where it decoded nothing, grey
+    // (0x80) or green (0x00), is not.
+    const auto colours = [](uint64_t t) {
+        std::vector<uint32_t> c{0xE02020, 0xE0E020, 0xE020E0, 0xE08020};
+        std::rotate(c.begin(), c.begin() + static_cast<std::ptrdiff_t>(t % c.size()), c.end());
+        return c;
+    };
+    const auto expectPainted = [&](const VideoPicture& p, uint64_t t) {
+        int wrong = 0;
+        for (int y = 4; y < p.height; y += 8)
+            for (int x = 4; x < p.width; x += 8)
+                if (const uint32_t got = p.rgbAt(x, y); (got >> 16) < 0xA0 && ++wrong <= 3)
+                    ADD_FAILURE() << "picture " << t << " at " << x << "," << y << ": " << hex(got);
+        EXPECT_EQ(wrong, 0) << "picture " << t;
+    };
+    feed(s.next(colourBlocks(w, h, colours(0), 5, 4), true));
+    ASSERT_EQ(decoder->displayed(), 1u);
+    for (uint64_t t = 1; t < 24; ++t) {
+        auto p = s.next(colourBlocks(w, h, colours(t), 5, 4), t == 8);
+        const bool lossy = (t >= 3 && t <= 5) || (t >= 10 && t <= 20);
+        if (lossy) {
+            // The middle one of its slices.
+            std::vector<std::size_t> slices;
+            for (std::size_t i = 0; i < p.nals.size(); ++i)
+                if (wex::looksLikeSlice(h264 ? wex::VideoCodec::h264 : wex::VideoCodec::hevc, p.nals[i]))
+                    slices.push_back(i);
+            ASSERT_EQ(slices.size(), h264 ? 3u : 1u) << t;
+            p.nals.erase(p.nals.begin() + static_cast<std::ptrdiff_t>(slices[slices.size() / 2]));
+        }
+        const uint64_t before = surface->generation();
+        decoder->handle(p.header, p.nals, std::chrono::steady_clock::now(), lossy);
+        ASSERT_TRUE(decoder->waitIdle(5s));
+        // The first losses: slice threads cannot fill lost slices in, so those pictures are left out and
+        // the decoder stands in for them with the one before. HEVC fills nothing in, and stands in for a
+        // lost picture with grey: the picture before stays until the keyframe. From there on H.264 is
+        // decoded on one thread, which fills lost slices in from the picture before; HEVC shows whole
+        // pictures only.
+        const bool held = h264 ? t >= 3 && t <= 5 : (t >= 3 && t < 8) || t >= 10;
+        EXPECT_EQ(surface->generation() - before, held ? 0u : 1u) << t;
+        const VideoPicture q = shown();
+        EXPECT_EQ(q.frameId, held ? (t < 8 ? 3u : 10u) : t + 1) << t;
+        expectPainted(q, t);
+        EXPECT_EQ(q.whole, held || t < 3 || t == 8 || t == 9) << t;
+        if (t == 8 || t == 9) expectBlocks(q, colours(t), 5, 4);
+    }
+    EXPECT_GE(keyframesAsked, 1);
 }

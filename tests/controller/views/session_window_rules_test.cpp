@@ -317,3 +317,17 @@ TEST(SessionHudTest, DimsAfterIdleButNotWhileTheWheelIsOpen) {
     clock.advance(10s);
     EXPECT_TRUE(hud.bright());
 }
+
+TEST(SessionNoticesTest, ASlowLinkIsSaidOverTheWindowsOwnNoticeForAsLongAsItHolds) {
+    FakeScheduler clock;
+    SessionNotices notices(clock);
+    notices.setLocalNotice(QString("Screen off."));
+    notices.setSlowLink(QString("Too slow."));
+    // Neither a tap nor the notices' time takes it away; the link does.
+    notices.dismiss();
+    clock.advance(SessionNotices::clearAfter + 1s);
+    EXPECT_EQ(notices.text(), "Too slow.");
+    EXPECT_TRUE(notices.error());
+    notices.setSlowLink(std::nullopt);
+    EXPECT_FALSE(notices.shown());
+}
