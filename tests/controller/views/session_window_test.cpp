@@ -281,10 +281,14 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
         settle(window, 700);
     };
 
-    // The input item lies exactly over the fitted picture.
+    // The input item lies exactly over the fitted picture, which a windowed session fits in a band under
+    // the top row: nothing of the picture lies under the chips or the window's buttons.
     QQuickItem* capture = find("inputCapture");
-    const QRectF fit = fittedRect(window->size(), {0, 0});
-    EXPECT_EQ(QRectF(capture->mapToScene({0, 0}), capture->size()), fit);
+    QQuickItem* topRow = find("topChips");
+    const double band = capture->parentItem()->property("titleRoom").toDouble();
+    EXPECT_GE(band, topRow->mapRectToScene(QRectF(0, 0, topRow->width(), topRow->height())).bottom());
+    EXPECT_EQ(QRectF(capture->mapToScene({0, 0}), capture->size()),
+              fittedRect(QSizeF(window->width(), window->height() - band), {0, 0}).translated(0, band));
 
     click("statusPill");
     EXPECT_TRUE(model->hud()->wheelOpen());
