@@ -158,6 +158,14 @@ void shootDemoDecks(QQmlEngine& engine, Camera& camera, dovrel::test::TempDir& d
                                 return;
                             }
                             camera.shoot("deck-demo");
+                            // The footer's tip, where the pointer rests on the count it explains.
+                            const QList<QQuickItem*> footers = itemsNamed(camera.window, "usageFooter");
+                            if (!footers.isEmpty()) {
+                                QQuickItem* footer = footers.last();
+                                QTest::mouseMove(&camera.window,
+                                                 footer->mapToScene(QPointF(60, footer->height() / 2)).toPoint());
+                                camera.shoot("deck-usage-tip", 900, false);
+                            }
                             // The second card turned over, as a long press leaves it.
                             const QList<QQuickItem*> gestures = itemsNamed(camera.window, "cardMouse");
                             if (gestures.size() > 1) {
