@@ -101,7 +101,13 @@ Rectangle {
         interaction: screen.session.interaction
     }
 
-    // The pointer in the band brings the controls back, as it does over the picture.
+    // The band is the window's title area, also while the row is away; the pointer in it brings the
+    // controls back, as it does over the picture.
+    TitleDragArea {
+        objectName: "titleBandDrag"
+        width: parent.width
+        height: screen.titleRoom
+    }
     MouseArea {
         objectName: "titleBand"
         width: parent.width

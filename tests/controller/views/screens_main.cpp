@@ -454,6 +454,9 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     // The top row's window buttons under the pointer.
     if (QList<QQuickItem*> buttons = itemsNamed(*window, "sessionWindowButtons"); !buttons.isEmpty()) {
         if (QQuickItem* maximize = buttons[0]->findChild<QQuickItem*>("windowMaximize")) {
+            // The row back first: at rest it takes no pointer, and a hover begun then would never show.
+            m.hud()->interact();
+            dovrel::test::waitSettled(*window);
             QTest::mouseMove(window, centreOf(maximize));
             camera.shoot("session-title-hover", 900, false);
         }
