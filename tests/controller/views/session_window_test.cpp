@@ -19,6 +19,7 @@
 
 #include "../../support/FakeScheduler.h"
 #include "../../support/QuickItems.h"
+#include "../../support/Settling.h"
 #include "../../support/Unseen.h"
 #include "../client/InputChannelFake.h"
 #include "../ui/QuibPanelFakes.h"
@@ -259,11 +260,12 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
                          "windowMinimize", "windowMaximize", "windowClose"});
     expectOneLine(window, {"appearanceToggle", "encryptedBadge", "accountChip", "pairButton", "windowMinimize",
                            "windowMaximize", "windowClose"});
+    // Once the deck has faded out and gone: its own window buttons would be found first.
     root.showPairing();
-    settle(window);
+    EXPECT_TRUE(dovrel::test::waitSettled(*window).isEmpty());
     expectOneLine(window, {"pairingBack", "windowMinimize", "windowMaximize", "windowClose"});
     root.cancelPairing();
-    settle(window);
+    EXPECT_TRUE(dovrel::test::waitSettled(*window).isEmpty());
     session.play(PhaseKind::connected);
     settle(window);
     ASSERT_EQ(root.route(), RootViewModel::Route::Session);
