@@ -51,8 +51,11 @@ QtObject {
     readonly property color warnInk: dyn(warn, Qt.rgba(0.47, 0.34, 0.01, 1))
     readonly property color badInk: dyn(Qt.rgba(0.97, 0.48, 0.48, 1), Qt.rgba(0.74, 0.04, 0.04, 1))
     // A warning's mark (a triangle, a dot) on the window's own surfaces: the yellow on dark, a deeper
-    // amber on light, where the yellow would fade into the ground.
+    // amber on light, where the yellow would fade into the ground. A mark reads at 3:1.
     readonly property color warnMark: dyn(warn, Qt.rgba(0.74, 0.42, 0, 1))
+    // The same for the green and the red: an awake machine's dot, a stopped program's ring.
+    readonly property color goodMark: dyn(good, Qt.rgba(0.04, 0.52, 0.35, 1))
+    readonly property color badMark: dyn(bad, Qt.rgba(0.8, 0.16, 0.13, 1))
     // Words and symbols on an accent-filled control.
     readonly property color accentLabel: Qt.rgba(0, 0, 0, 1)
 

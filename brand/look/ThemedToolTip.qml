@@ -1,7 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 
-// A tip of the shared look: the raised ground with a hairline, its words wrapping at `wrapWidth` so
+// A tip of the shared look: the raised ground with a hairline and a shadow, its words wrapping at `wrapWidth` so
 // that a long tip reads as a short paragraph instead of one line across the window.
 ToolTip {
     id: tip
@@ -18,10 +18,22 @@ ToolTip {
         font.pixelSize: Look.detail
         color: Look.text
     }
-    background: Rectangle {
-        radius: 8
-        color: Look.raised
-        border.color: Look.stroke
-        border.width: 1
+    // Raised off the page as the menus and alerts are: their corner, and a faint fall of shadow under
+    // it (drawn, not blurred, so that it shows on every renderer), whether it holds a word or a paragraph.
+    background: Item {
+        Rectangle {
+            anchors.fill: parent
+            anchors.topMargin: 2
+            anchors.bottomMargin: -3
+            radius: Look.fieldCorner
+            color: Qt.rgba(0, 0, 0, Look.dark ? 0.32 : 0.09)
+        }
+        Rectangle {
+            anchors.fill: parent
+            radius: Look.fieldCorner
+            color: Look.raised
+            border.color: Look.stroke
+            border.width: 1
+        }
     }
 }

@@ -30,6 +30,7 @@ const QStringList& SymbolSet::names() {
         QStringLiteral("lock.shield.fill"), QStringLiteral("exclamationmark.triangle.fill"),
         QStringLiteral("arrow.up.and.down.and.arrow.left.and.right"), QStringLiteral("keyboard"),
         QStringLiteral("circle.grid.cross.fill"), QStringLiteral("chevron.up"), QStringLiteral("display"),
+        QStringLiteral("rectangle.portrait.and.arrow.right"),
         // the pairing screen
         QStringLiteral("chevron.left"), QStringLiteral("text.bubble"), QStringLiteral("link"),
         QStringLiteral("bolt.horizontal.fill"),

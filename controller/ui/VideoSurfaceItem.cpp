@@ -5,6 +5,7 @@
 #include <QQuickWindow>
 #include <QSGGeometryNode>
 #include <QSGImageNode>
+#include <QSGNode>
 #include <QSGRectangleNode>
 #include <QSGRendererInterface>
 #include <memory>
@@ -18,8 +19,11 @@ namespace {
 
 // The item's nodes: black behind, the picture on top. With a GPU renderer the picture is a rectangle
 // drawn by YuvMaterial; with the software renderer it is an image node over an RGB texture, which
-// outlives the node that shows it.
-struct VideoNode final : QSGNode {
+// outlives the node that shows it. A transform node (of no transform of its own) rather than a plain
+// one: under a plain node, the picture's node, which joins once the first picture has come, was drawn
+// by both renderers without the item's place in the window if the item had moved since its nodes were
+// made (the session window's picture under the band of its top row, drawn at the window's top).
+struct VideoNode final : QSGTransformNode {
     QSGRectangleNode* background = nullptr;
     QSGGeometryNode* yuv = nullptr;
     YuvMaterial* material = nullptr; // owned by `yuv`

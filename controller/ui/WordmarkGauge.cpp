@@ -69,10 +69,20 @@ void WordmarkGauge::paint(QPainter* painter) {
         return layer;
     };
 
-    // 1. The whole wordmark, faint.
-    painter->setOpacity(baseOpacity);
-    painter->drawImage(art.topLeft(), letters);
-    painter->setOpacity(1.0);
+    // 1. The whole wordmark, faint, in one tone of the words' colour: the brand's green letter, faint,
+    // would fade into a light ground, and the gauge then read as a lone stroke until it had filled.
+    {
+        QImage base(pixels, QImage::Format_ARGB32_Premultiplied);
+        base.setDevicePixelRatio(dpr);
+        base.fill(dark_ ? QColor(255, 255, 255) : QColor(23, 23, 28));
+        QPainter p(&base);
+        p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        p.drawImage(QPointF(0, 0), letters);
+        p.end();
+        painter->setOpacity(baseOpacity);
+        painter->drawImage(art.topLeft(), base);
+        painter->setOpacity(1.0);
+    }
 
     // 2. The fill: opaque up to 82 % of the filled width, fading to nothing at its end.
     const double filled = fillWidth(progress_, local.width());

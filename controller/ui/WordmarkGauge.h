@@ -6,7 +6,7 @@
 
 namespace dovrel::controller {
 
-// The loading overlay's gauge, painted: the wordmark faint in full, the same wordmark revealed from
+// The loading overlay's gauge, painted: the wordmark faint in full (in one tone), the same wordmark revealed from
 // the left in proportion to `progress` (its last 18 % fading out), and a bright band at `shimmer`
 // (a fraction of the width; the band is 0.32 widths wide) that lights only the letters. The overlay
 // animates both properties; this item only paints them.
@@ -18,7 +18,8 @@ class WordmarkGauge : public QQuickPaintedItem {
     Q_PROPERTY(double shimmer READ shimmer WRITE setShimmer NOTIFY shimmerChanged)
 
 public:
-    static constexpr double baseOpacity = 0.12;
+    // The letters not yet filled: faint, yet the whole word reads from the first step.
+    static constexpr double baseOpacity = 0.36;
     static constexpr double bandWidth = 0.32;
 
     explicit WordmarkGauge(QQuickItem* parent = nullptr);

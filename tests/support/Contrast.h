@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QObject>
 #include <QString>
+#include <QVariant>
 
 #include <gtest/gtest.h>
 

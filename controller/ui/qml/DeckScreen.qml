@@ -55,7 +55,7 @@ Item {
                 x: 24
                 y: 22
                 width: parent.width - 48
-                height: 36
+                height: Theme.titleControl
                 spacing: 12
 
                 DovrelMark {
@@ -84,8 +84,8 @@ Item {
                         objectName: "appearanceToggle"
                         readonly property bool light: deckScreen.appearance.preference === "light"
                         anchors.verticalCenter: parent.verticalCenter
-                        width: 34
-                        height: 34
+                        width: Theme.titleControl
+                        height: Theme.titleControl
                         onClicked: deckScreen.appearance.toggle()
                         ThemedToolTip {
                             objectName: "appearanceTip"
@@ -95,7 +95,7 @@ Item {
                             text: appearanceToggle.light ? qsTr("Switch to dark") : qsTr("Switch to light")
                         }
                         background: Rectangle {
-                            radius: 17
+                            radius: height / 2
                             color: Theme.card
                             border.color: Qt.alpha(Theme.accent, 0.5)
                             border.width: 1
@@ -116,7 +116,7 @@ Item {
                         objectName: "encryptedBadge"
                         anchors.verticalCenter: parent.verticalCenter
                         width: badgeRow.width + 24
-                        height: badgeRow.height + 14
+                        height: Theme.titleControl
                         radius: height / 2
                         color: Theme.card
                         Row {
@@ -146,10 +146,9 @@ Item {
                         objectName: "accountChip"
                         readonly property bool signedIn: deckScreen.accountName.length > 0
                         anchors.verticalCenter: parent.verticalCenter
+                        height: Theme.titleControl
                         leftPadding: 12
                         rightPadding: 12
-                        topPadding: 8
-                        bottomPadding: 8
                         onClicked: deckScreen.account()
                         ThemedToolTip {
                             visible: accountChip.hovered
@@ -188,10 +187,9 @@ Item {
                     AbstractButton {
                         objectName: "pairButton"
                         anchors.verticalCenter: parent.verticalCenter
+                        height: Theme.titleControl
                         leftPadding: 14
                         rightPadding: 14
-                        topPadding: 9
-                        bottomPadding: 9
                         onClicked: deckScreen.pair()
                         background: Rectangle {
                             radius: height / 2

@@ -4,14 +4,17 @@ import Dovrel.Look
 
 // The full-window overlay over a session being opened or refused: the wordmark as a gauge that fills
 // with `progress` while a bright band sweeps across its letters, the status line under it and, when
-// there is one, the error. It decides nothing and takes no input.
-Rectangle {
+// there is one, the error. It decides nothing and takes no input. Its ground is the window's own
+// backdrop, the deck's, so that opening a session from the deck changes only what stands on it.
+Item {
     id: overlay
     property real progress: 0
     property string message: ""
     property string errorText: ""
 
-    color: Theme.loadingGround
+    ThemeBackground {
+        anchors.fill: parent
+    }
 
     Column {
         anchors.centerIn: parent

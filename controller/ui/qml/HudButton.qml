@@ -9,8 +9,8 @@ Item {
     property color tint: "white"
     signal pressed
 
-    implicitWidth: 32
-    implicitHeight: 32
+    implicitWidth: Theme.titleControl
+    implicitHeight: Theme.titleControl
 
     Rectangle {
         anchors.fill: parent

@@ -288,18 +288,30 @@ Item {
                             radius: 4
                             color: "transparent"
                             border.width: 1.6
-                            border.color: Theme.bad
+                            border.color: Theme.badMark
                         }
                         Rectangle {
+                            id: statusDot
                             objectName: "statusDot"
                             visible: card.tone !== "stopped"
                             anchors.verticalCenter: parent.verticalCenter
                             width: 7
                             height: 7
                             radius: 3.5
-                            color: card.tone === "good" ? Theme.good : card.tone === "warn" ? Theme.warn : Theme.textDimmer
-                            // Pulses between full and 0.45 opacity, in a few steps a second.
-                            opacity: 1 - 0.55 * dotBreath.level
+                            color: card.tone === "good" ? Theme.goodMark : card.tone === "warn" ? Theme.warnMark : Theme.textDimmer
+                            // The dot itself stays whole, so that it reads on the card at every step; a
+                            // halo of its colour swells and fades around it, in a few steps a second.
+                            Rectangle {
+                                anchors.centerIn: parent
+                                width: parent.width + 8 * dotBreath.level
+                                height: width
+                                radius: width / 2
+                                color: "transparent"
+                                border.width: 1.5
+                                border.color: statusDot.color
+                                opacity: 0.6 * (1 - dotBreath.level)
+                                visible: dotBreath.breathing
+                            }
                             Breath {
                                 id: dotBreath
                                 objectName: "statusBreath"

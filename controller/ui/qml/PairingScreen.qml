@@ -158,11 +158,12 @@ Item {
                 Button {
                     id: back
                     objectName: "pairingBack"
-                    width: 40
-                    height: 40
+                    anchors.verticalCenter: parent.verticalCenter
+                    width: Theme.titleControl
+                    height: Theme.titleControl
                     flat: true
                     background: Rectangle {
-                        radius: 20
+                        radius: height / 2
                         color: back.hovered ? Theme.card2 : "transparent"
                     }
                     contentItem: Item {

@@ -36,7 +36,7 @@ Item {
         anchors.topMargin: 14
         anchors.leftMargin: 16
         anchors.rightMargin: 16
-        implicitHeight: 32
+        implicitHeight: Theme.titleControl
 
         // The pointer mode: its title on an accent-tinted capsule, the three modes in its menu.
         Rectangle {
@@ -45,7 +45,7 @@ Item {
             anchors.left: parent.left
             anchors.verticalCenter: parent.verticalCenter
             width: modeRow.implicitWidth + 24
-            height: modeRow.implicitHeight + 16
+            height: Theme.titleControl
             radius: height / 2
             // Frosted glass under an accent tint, so the title reads over any picture.
             color: Theme.material
@@ -107,9 +107,10 @@ Item {
 
             // The machine's name; no action of its own: it is where the window is taken to move it.
             Rectangle {
+                objectName: "sessionNameChip"
                 anchors.verticalCenter: parent.verticalCenter
                 width: nameText.implicitWidth + 20
-                height: nameText.implicitHeight + 14
+                height: Theme.titleControl
                 radius: height / 2
                 color: Theme.material
                 TitleDragArea {
@@ -133,8 +134,8 @@ Item {
                 objectName: "assistantChip"
                 readonly property bool open: chips.assistant.open
                 anchors.verticalCenter: parent.verticalCenter
-                implicitWidth: 32
-                implicitHeight: 32
+                implicitWidth: Theme.titleControl
+                implicitHeight: Theme.titleControl
 
                 Rectangle {
                     anchors.fill: parent
@@ -194,10 +195,44 @@ Item {
                     chips.hud.interact()
                 }
             }
-            HudButton {
+            // Ending the session is not closing the window beside it: its own symbol, leaving, and its
+            // word, on a capsule, so that it is never taken for the window's close button.
+            Rectangle {
                 objectName: "exitChip"
-                symbol: "xmark"
-                onPressed: chips.exitPressed()
+                anchors.verticalCenter: parent.verticalCenter
+                width: exitRow.implicitWidth + 24
+                height: Theme.titleControl
+                radius: height / 2
+                color: Theme.material
+                border.color: Theme.strokeDark
+                border.width: 1
+                Accessible.role: Accessible.Button
+                Accessible.name: exitText.text
+                Row {
+                    id: exitRow
+                    anchors.centerIn: parent
+                    spacing: 6
+                    Symbol {
+                        anchors.verticalCenter: parent.verticalCenter
+                        name: "rectangle.portrait.and.arrow.right"
+                        size: 15
+                        color: Theme.bad
+                    }
+                    Text {
+                        id: exitText
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: qsTr("End")
+                        textFormat: Text.PlainText
+                        font.pixelSize: 12
+                        font.weight: Font.DemiBold
+                        color: "white"
+                    }
+                }
+                MouseArea {
+                    anchors.fill: parent
+                    cursorShape: Qt.PointingHandCursor
+                    onClicked: chips.exitPressed()
+                }
             }
             // The window's own buttons, apart from the session's.
             Item {

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Dialogs
+import QtQuick.Window
 import Dovrel.Controller
 
 // The session window: the remote picture fitted on black with the input capture exactly over it, the
@@ -14,10 +15,15 @@ Rectangle {
     required property QuibPanelModel assistant
 
     readonly property SessionHud hud: session.hud
-    // The picture's place in the window: the largest rectangle of its shape, centred.
+    // Where the window has a title area, the top row stands in a band of its own above the picture, so
+    // that the window's buttons and the chips cover nothing of the remote screen (its clock and status
+    // icons stand at its top edge, under them); in full screen the row floats over the picture.
+    readonly property real titleRoom: WindowActions.titled(Window.window) ? topChips.implicitHeight + 8 : 0
+    // The picture's place in the window: the largest rectangle of its shape, centred under the band.
     readonly property rect fit: {
         session.remoteSize // re-fit when the picture's size changes
-        return session.fitted(width, height)
+        const r = session.fitted(width, height - titleRoom)
+        return Qt.rect(r.x, r.y + titleRoom, r.width, r.height)
     }
 
     color: "black"
@@ -32,6 +38,7 @@ Rectangle {
         VideoSurfaceItem {
             objectName: "videoSurface"
             anchors.fill: parent
+            anchors.topMargin: screen.titleRoom
             client: screen.session.client
             visible: !screen.session.demo
         }
@@ -94,6 +101,22 @@ Rectangle {
         interaction: screen.session.interaction
     }
 
+    // The band is the window's title area, also while the row is away; the pointer in it brings the
+    // controls back, as it does over the picture.
+    TitleDragArea {
+        objectName: "titleBandDrag"
+        width: parent.width
+        height: screen.titleRoom
+    }
+    MouseArea {
+        objectName: "titleBand"
+        width: parent.width
+        height: screen.titleRoom
+        acceptedButtons: Qt.NoButton
+        hoverEnabled: true
+        onPositionChanged: screen.hud.interact()
+    }
+
     Column {
         anchors.top: parent.top
         anchors.left: parent.left
@@ -101,6 +124,7 @@ Rectangle {
         spacing: 8
 
         SessionChips {
+            id: topChips
             objectName: "topChips"
             width: parent.width
             session: screen.session

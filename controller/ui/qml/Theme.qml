@@ -26,16 +26,16 @@ LookPalette {
     // What dims the window behind a modal alert or sheet: black, so that the page behind only darkens.
     readonly property color scrim: dyn(Qt.rgba(0, 0, 0, 0.5), Qt.rgba(0, 0, 0, 0.22))
 
-    // The loading overlay's ground; in light, the window's own warm off-white, so that opening a session
-    // does not flash to white.
-    readonly property color loadingGround: dyn(Qt.rgba(0.05, 0.048, 0.06, 1), bgTop)
-
     // The sign-in sheet's green ground, deep enough for its white words.
     readonly property color brandTop: Qt.rgba(0.045, 0.39, 0.275, 1)
     readonly property color brandBottom: Qt.rgba(0.01, 0.31, 0.215, 1)
     readonly property color brandAccent: Qt.rgba(1, 1, 1, 1)
     // The lettering on `brandAccent` (a name beginning "on" would read as a signal handler in QML).
     readonly property color brandInk: brandBottom
+
+    // The height of every control in a title area (the deck's header, the pairing screen's, the
+    // session's top row), the window's own buttons among them, so that they stand on one line.
+    readonly property int titleControl: 32
 
     // `springy` (0.42 s, damping 0.72, a visible overshoot) drives the wheel and the panels that open
     // from the session chips; `spring` (the shared look's) route and most state changes.

@@ -25,7 +25,8 @@ Item {
         required property string symbol
         required property bool overPicture
         focusPolicy: Qt.TabFocus
-        implicitWidth: button.overPicture ? 24 : 26
+        // Over the picture inside their capsule, which is then as tall as the row's other controls.
+        implicitWidth: button.overPicture ? Theme.titleControl - 8 : Theme.titleControl
         implicitHeight: implicitWidth
         Accessible.role: Accessible.Button
         Accessible.name: button.text
@@ -69,7 +70,7 @@ Item {
     Row {
         id: row
         anchors.centerIn: parent
-        spacing: buttons.overPicture ? 4 : 10
+        spacing: buttons.overPicture ? 4 : 8
         TitleButton {
             objectName: "windowMinimize"
             symbol: "window.minimize"

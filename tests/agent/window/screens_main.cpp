@@ -10,6 +10,7 @@
 #include <QImage>
 
 #include "../../support/FakeScheduler.h"
+#include "../../support/Settling.h"
 #include "WindowTestSupport.h"
 #include "agent/shell/AgentPresenter.h"
 
@@ -21,6 +22,16 @@ namespace {
 // What the supervisor says when no user unit watches the agent.
 const char* const unwatched = "Nothing is watching the agent — it will not come back if it stops";
 
+// The view once nothing in it is on its way; none (and the picture's write fails) if something does
+// not come to rest: a picture between two states shows neither.
+QImage settledGrab(QQuickView& view) {
+    if (const QStringList moving = waitSettled(view); !moving.isEmpty()) {
+        std::fprintf(stderr, "not settled: %s\n", qPrintable(moving.join(QStringLiteral(", "))));
+        return {};
+    }
+    return view.grabWindow();
+}
+
 // The whole column: it settles its height over a few layout passes, and the view then takes it.
 QImage grab(QQuickView& view) {
     if (view.status() != QQuickView::Ready) return {};
@@ -29,7 +40,7 @@ QImage grab(QQuickView& view) {
         QCoreApplication::processEvents();
         view.resize(view.rootObject()->size().toSize());
     }
-    return view.grabWindow();
+    return settledGrab(view);
 }
 
 bool write(const QImage& image, const QString& out) {
@@ -169,7 +180,7 @@ int main(int argc, char** argv) {
             QCoreApplication::processEvents();
         const QString scheme = dark ? "dark" : "light";
         failures +=
-            write(view->grabWindow(), QStringLiteral("%1/agent-window-real-%2.png").arg(folder, scheme)) ? 0 : 1;
+            write(settledGrab(*view), QStringLiteral("%1/agent-window-real-%2.png").arg(folder, scheme)) ? 0 : 1;
         if (QQuickItem* scroll = item(*view, "scroll")) {
             // The view's flickable: scroll it to its end.
             for (QQuickItem* child : scroll->childItems())
@@ -180,7 +191,7 @@ int main(int argc, char** argv) {
         for (int pass = 0; pass < 5; ++pass)
             QCoreApplication::processEvents();
         failures +=
-            write(view->grabWindow(), QStringLiteral("%1/agent-window-real-end-%2.png").arg(folder, scheme)) ? 0 : 1;
+            write(settledGrab(*view), QStringLiteral("%1/agent-window-real-end-%2.png").arg(folder, scheme)) ? 0 : 1;
     }
     // The unattended-access section alone: ready, then each condition missing in turn.
     const std::pair<int, const char*> missing[] = {{-1, "ready"},         {0, "no-supervisor"},    {1, "no-autologin"},

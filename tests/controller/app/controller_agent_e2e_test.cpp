@@ -321,13 +321,16 @@ TEST_P(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTh
         << "no picture in the session window; agent:\n"
         << agentLog();
 
-    // The picture fills the fitted rectangle: 1280 x 720 in the 1120 x 760 window is 1120 x 630, 65 down;
-    // the bars above and below stay black.
+    // The picture fills the fitted rectangle under the top row's 54-point band: 1280 x 720 in the
+    // 1120 x 706 below it is 1120 x 630, 92 down; the bars above and below stay black.
     ASSERT_EQ(window->size(), QSize(1120, 760));
-    const QRectF fit = dovrel::controller::fittedRect(window->size(), client.remoteSize());
-    ASSERT_EQ(fit, QRectF(0, 65, 1120, 630));
     QQuickItem* capture = dovrel::test::findItem(window->contentItem(), "inputCapture");
     ASSERT_TRUE(capture);
+    const double band = capture->parentItem()->property("titleRoom").toDouble();
+    ASSERT_EQ(band, 54);
+    const QRectF fit =
+        dovrel::controller::fittedRect(QSizeF(1120, 760 - band), client.remoteSize()).translated(0, band);
+    ASSERT_EQ(fit, QRectF(0, 92, 1120, 630));
     EXPECT_EQ(QRectF(capture->mapToScene({0, 0}), capture->size()), fit);
     ASSERT_TRUE(runUntil(
         [&] {
@@ -336,14 +339,14 @@ TEST_P(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTh
                                          shot.pixel(300, 50) & 0xffffff)
                            .toStdString();
             return near(shot.pixel(300, 400), blue) && near(shot.pixel(900, 120), blue) &&
-                   near(shot.pixel(300, 50), 0) && near(shot.pixel(900, 720), 0);
+                   near(shot.pixel(300, 50), 0) && near(shot.pixel(900, 740), 0);
         },
         30s))
         << lastSeen;
 
-    // (280, 219) in the window is (320, 176) on the agent's screen.
-    QTest::mouseMove(window, QPoint(280, 219));
-    QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(280, 219), 20);
+    // (280, 246) in the window is (320, 176) on the agent's screen.
+    QTest::mouseMove(window, QPoint(280, 246));
+    QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(280, 246), 20);
     EXPECT_TRUE(runUntil([&] { return desktop->clicked(320, 176); }, 20s))
         << "the click never reached (320, 176) of the agent's screen; agent:\n"
         << agentLog();

@@ -134,3 +134,19 @@ TEST_F(ItemFixture, GivingItTheClientHandsItsSurfaceToTheDecoderWhichHoldsItWeak
     client.runOnClientThread([&](ClientCore& c) { held = c.decoder().hasSurface(); });
     EXPECT_FALSE(held);
 }
+
+TEST_F(ItemFixture, APictureIsDrawnWhereTheItemStandsInTheWindow) {
+    // Shown at the window's top, then moved under a band there, as the session window lays it out when
+    // it leaves full screen for a window with a title area.
+    window->resize(400, 400);
+    grab();
+    item->setPosition(QPointF(0, 100));
+    grab();
+    item->surface()->enqueue(halves(160, 90, 0xFF0000, 0x0000FF));
+    const QImage image = grab();
+    EXPECT_EQ(rgb(image, 100, 50), 0xFFFFFFu) << "the band above the item is not the item's";
+    EXPECT_EQ(rgb(image, 100, 120), 0x000000u) << "the bar above the picture";
+    EXPECT_TRUE(shows(image, 100, 150, 0xFF0000u));
+    EXPECT_TRUE(shows(image, 100, 355, 0xFF0000u));
+    EXPECT_EQ(rgb(image, 100, 380), 0x000000u) << "the bar under the picture";
+}

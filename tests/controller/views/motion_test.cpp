@@ -1,5 +1,6 @@
 // Motion at rest, offscreen: the loading overlay's sweep and a breath run only while what they move can
 // be seen (the item shown, its window on the screen), and a breath moves in a bounded number of steps.
+// The screens' settling check sees what is on its way, and only that.
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -8,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../../support/QuickItems.h"
+#include "../../support/Settling.h"
 #include "ViewTestSupport.h"
 #include "controller/ui/SteppedBreath.h"
 
@@ -69,4 +72,34 @@ TEST(Motion, ABreathGoesInAndOutInEqualStepsAtMostOneATick) {
         last = level;
     }
     EXPECT_EQ(changes, 4 * SteppedBreath::steps);
+}
+
+TEST(Motion, TheScreensSettlingCheckSeesWhatIsOnItsWayAndNotWhatLoopsForEver) {
+    viewApp();
+    QQmlEngine engine;
+    QQmlComponent component(&engine);
+    // A fade under a Behavior, in an item a loader made (outside the object tree of the window), beside
+    // a spinner that turns for ever.
+    component.setData(
+        "import QtQuick\nItem {\n"
+        "  Loader { sourceComponent: Rectangle { objectName: 'faded'\n"
+        "    Behavior on opacity { NumberAnimation { duration: 300 } } } }\n"
+        "  Rectangle { RotationAnimation on rotation { from: 0; to: 360; loops: Animation.Infinite } }\n}",
+        QUrl());
+    std::unique_ptr<QObject> root(component.create());
+    ASSERT_TRUE(root) << component.errorString().toStdString();
+    QQuickWindow window;
+    qobject_cast<QQuickItem*>(root.get())->setParentItem(window.contentItem());
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_TRUE(dovrel::test::waitSettled(window).isEmpty()) << "a spinner is a state, not a way to one";
+
+    QQuickItem* faded = dovrel::test::findItem(window.contentItem(), QStringLiteral("faded"));
+    ASSERT_TRUE(faded);
+    faded->setProperty("opacity", 0.0); // through the meta-object, as a binding writes it
+    const QStringList moving = dovrel::test::stillMoving({&window, window.contentItem()});
+    ASSERT_EQ(moving.size(), 1) << moving.join(", ").toStdString();
+    EXPECT_TRUE(moving[0].contains("opacity")) << moving[0].toStdString();
+    EXPECT_TRUE(dovrel::test::waitSettled(window).isEmpty());
+    EXPECT_EQ(faded->opacity(), 0);
 }

@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QtQml/QQmlExtensionPlugin>
 
+#include "../../support/Settling.h"
 #include "../../support/TempHome.h"
 #include "../WEXClientTestAccess.h"
 #include "../media/YuvPicture.h"
@@ -95,9 +96,12 @@ struct Camera {
     // The pointer where nothing reacts to it: the middle of the top edge, over no control.
     void restPointer() { QTest::mouseMove(&window, QPoint(window.width() / 2, 2)); }
 
-    // Saves the window after `ms` of frames, so that what animates has arrived. `pointer` false leaves
-    // the pointer where the caller put it (a hover, a menu).
-    void shoot(const QString& name, int ms = 700, bool pointer = true) {
+    // Saves the window once what it shows has arrived: after `ms` of frames at least (what a timer of
+    // the models or a tip's delay brings), then once no transition or animation in it is on its way.
+    // A picture of a scene that does not settle is not taken, and the run fails: it would show a state
+    // between two that no one looks at. `pointer` false leaves the pointer where the caller put it (a
+    // hover, a menu).
+    void shoot(const QString& name, int ms = 300, bool pointer = true) {
         if (pointer) restPointer();
         if (before) before();
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -106,6 +110,12 @@ struct Camera {
             window.grabWindow();
         }
         const QString path = out.filePath(name + suffix + ".png");
+        if (const QStringList moving = dovrel::test::waitSettled(window); !moving.isEmpty()) {
+            std::fprintf(stderr, "not settled, not drawn: %s; still moving: %s\n", qPrintable(path),
+                         qPrintable(moving.join(QStringLiteral(", "))));
+            ok = false;
+            return;
+        }
         const bool saved = window.grabWindow().save(path);
         std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
         ok &= saved;
@@ -148,6 +158,14 @@ void shootDemoDecks(QQmlEngine& engine, Camera& camera, dovrel::test::TempDir& d
                                 return;
                             }
                             camera.shoot("deck-demo");
+                            // The footer's tip, where the pointer rests on the count it explains.
+                            const QList<QQuickItem*> footers = itemsNamed(camera.window, "usageFooter");
+                            if (!footers.isEmpty()) {
+                                QQuickItem* footer = footers.last();
+                                QTest::mouseMove(&camera.window,
+                                                 footer->mapToScene(QPointF(60, footer->height() / 2)).toPoint());
+                                camera.shoot("deck-usage-tip", 900, false);
+                            }
                             // The second card turned over, as a long press leaves it.
                             const QList<QQuickItem*> gestures = itemsNamed(camera.window, "cardMouse");
                             if (gestures.size() > 1) {
@@ -407,6 +425,11 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     pairing.setManualAddress("192.168.1.20:4781O");
     pairing.connectManual();
     camera.shoot("pairing-manual-error");
+    // Every field filled as it would be accepted, on a visit of its own, so that no error of the
+    // attempts above stands over a value it does not concern.
+    pairing.begin();
+    pairing.editCodeA("k4m2");
+    pairing.editCodeB("9qxr");
     pairing.setLink("dovrel://pair?host=192.168.1.20&code=482913&name=Studio");
     pairing.setManualAddress("192.168.1.20");
     pairing.editManualCode("482913");
@@ -431,6 +454,9 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     // The top row's window buttons under the pointer.
     if (QList<QQuickItem*> buttons = itemsNamed(*window, "sessionWindowButtons"); !buttons.isEmpty()) {
         if (QQuickItem* maximize = buttons[0]->findChild<QQuickItem*>("windowMaximize")) {
+            // The row back first: at rest it takes no pointer, and a hover begun then would never show.
+            m.hud()->interact();
+            dovrel::test::waitSettled(*window);
             QTest::mouseMove(window, centreOf(maximize));
             camera.shoot("session-title-hover", 900, false);
         }
@@ -440,7 +466,7 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     // controls are bright.
     m.pointerAt(QPointF(620, 380));
     m.clickAt(QPointF(420, 300));
-    camera.shoot("session-marker", 120);
+    camera.shoot("session-marker");
     m.notices()->setLocalNotice(
         QObject::tr("Screen off. The machine stays reachable — reconnect any time and it wakes by itself."));
     camera.shoot("session-notice-local");

@@ -1,8 +1,14 @@
 // The session window's model over a real (undialled) client and remote input into a fake channel,
 // and the real QML driven offscreen: the wheel's commands by machine kind, leaving the window, the
 // chips, wheel, picker, guide and writing assistant, the idle dimming and the exit.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <optional>
+
+#include <QImage>
+#include <QPainter>
+#include <QSvgRenderer>
 
 #include <QDir>
 #include <QQmlApplicationEngine>
@@ -14,6 +20,7 @@
 
 #include "../../support/FakeScheduler.h"
 #include "../../support/QuickItems.h"
+#include "../../support/Settling.h"
 #include "../../support/Unseen.h"
 #include "../WEXClientTestAccess.h"
 #include "../client/InputChannelFake.h"
@@ -24,6 +31,7 @@
 #include "controller/ui/AppearanceModel.h"
 #include "controller/ui/RootViewModel.h"
 #include "controller/ui/SessionViewModel.h"
+#include "controller/ui/SymbolSet.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;
@@ -192,7 +200,46 @@ void expectApart(QQuickWindow* window, const std::vector<const char*>& names) {
     }
 }
 
+// The title area's controls, the window's own buttons among them, are one height on one line.
+void expectOneLine(QQuickWindow* window, const std::vector<const char*>& names) {
+    std::optional<QRectF> first;
+    for (const char* name : names) {
+        QQuickItem* item = dovrel::test::findItem(window->contentItem(), QString::fromLatin1(name));
+        ASSERT_TRUE(item) << name;
+        const QRectF r = item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
+        if (!first) first = r;
+        EXPECT_NEAR(r.height(), first->height(), 0.5) << name << " is not as tall as " << names.front();
+        EXPECT_NEAR(r.center().y(), first->center().y(), 0.5) << name << " stands off the line of " << names.front();
+    }
+}
+
+// The ink of a window button's glyph, drawn large: its middle is the button's.
+void expectCentredGlyph(const char* symbol) {
+    QSvgRenderer svg(SymbolSet::resourcePath(QString::fromLatin1(symbol)));
+    ASSERT_TRUE(svg.isValid()) << symbol;
+    QImage glyph(96, 96, QImage::Format_ARGB32_Premultiplied);
+    glyph.fill(Qt::transparent);
+    QPainter painter(&glyph);
+    svg.render(&painter);
+    painter.end();
+    int top = glyph.height(), bottom = -1, left = glyph.width(), right = -1;
+    for (int y = 0; y < glyph.height(); ++y)
+        for (int x = 0; x < glyph.width(); ++x)
+            if (qAlpha(glyph.pixel(x, y)) > 127) {
+                top = std::min(top, y), bottom = std::max(bottom, y);
+                left = std::min(left, x), right = std::max(right, x);
+            }
+    EXPECT_NEAR((top + bottom) / 2.0, (glyph.height() - 1) / 2.0, 2) << symbol << " sits off the middle";
+    EXPECT_NEAR((left + right) / 2.0, (glyph.width() - 1) / 2.0, 2) << symbol << " sits off the middle";
+}
+
 } // namespace
+
+TEST(TitleAreaLayout, TheWindowButtonsGlyphsStandInTheirMiddle) {
+    viewApp();
+    for (const char* symbol : {"window.minimize", "window.maximize", "window.restore", "window.close"})
+        expectCentredGlyph(symbol);
+}
 
 TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsAndExits) {
     FakeSessionPort session;
@@ -220,11 +267,21 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     settle(window);
     expectApart(window, {"deckMark", "deckWordmark", "appearanceToggle", "encryptedBadge", "accountChip", "pairButton",
                          "windowMinimize", "windowMaximize", "windowClose"});
+    expectOneLine(window, {"appearanceToggle", "encryptedBadge", "accountChip", "pairButton", "windowMinimize",
+                           "windowMaximize", "windowClose"});
+    // Once the deck has faded out and gone: its own window buttons would be found first.
+    root.showPairing();
+    EXPECT_TRUE(dovrel::test::waitSettled(*window).isEmpty());
+    expectOneLine(window, {"pairingBack", "windowMinimize", "windowMaximize", "windowClose"});
+    root.cancelPairing();
+    EXPECT_TRUE(dovrel::test::waitSettled(*window).isEmpty());
     session.play(PhaseKind::connected);
     settle(window);
     ASSERT_EQ(root.route(), RootViewModel::Route::Session);
     expectApart(window, {"pointerModeChip", "sessionName", "assistantChip", "audioChip", "helpChip", "fullScreenChip",
                          "exitChip", "sessionWindowButtons"});
+    expectOneLine(window, {"pointerModeChip", "sessionNameChip", "assistantChip", "audioChip", "helpChip",
+                           "fullScreenChip", "exitChip", "sessionWindowButtons"});
     const auto find = [&](const char* name) {
         return dovrel::test::findItem(window->contentItem(), QString::fromUtf8(name));
     };
@@ -235,10 +292,14 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
         settle(window, 700);
     };
 
-    // The input item lies exactly over the fitted picture.
+    // The input item lies exactly over the fitted picture, which a windowed session fits in a band under
+    // the top row: nothing of the picture lies under the chips or the window's buttons.
     QQuickItem* capture = find("inputCapture");
-    const QRectF fit = fittedRect(window->size(), {0, 0});
-    EXPECT_EQ(QRectF(capture->mapToScene({0, 0}), capture->size()), fit);
+    QQuickItem* topRow = find("topChips");
+    const double band = capture->parentItem()->property("titleRoom").toDouble();
+    EXPECT_GE(band, topRow->mapRectToScene(QRectF(0, 0, topRow->width(), topRow->height())).bottom());
+    EXPECT_EQ(QRectF(capture->mapToScene({0, 0}), capture->size()),
+              fittedRect(QSizeF(window->width(), window->height() - band), {0, 0}).translated(0, band));
 
     click("statusPill");
     EXPECT_TRUE(model->hud()->wheelOpen());

@@ -35,6 +35,8 @@ const std::vector<dovrel::test::ContrastCheck> checks = {
     // The deck, the pairing screen, the footer.
     {"window", {"text", "textDim", "textDimmer", "accentInk", "goodInk", "warnInk", "badInk"}, on({})},
     {"card", {"text", "textDim", "textDimmer", "accentInk", "goodInk", "warnInk", "badInk"}, on({"card"})},
+    // A card's status mark: the awake dot, the asleep dot, the stopped program's ring.
+    {"status mark on a card", {"goodMark", "warnMark", "badMark"}, on({"card"}), 3},
     // The back's tiles ("Frost", "Rename", "Unpair") and the disabled capsules' words.
     {"tile on a card", {"text", "textDim", "accentInk", "badInk"}, on({"card", "card2"})},
     // The pairing screen's fields: their words and hints.
@@ -47,8 +49,8 @@ const std::vector<dovrel::test::ContrastCheck> checks = {
     {"alert", {"text", "textDim", "badInk"}, {{"raised"}}},
     // A destructive button: its words on its faint red.
     {"destructive button", {"badInk"}, {{"raised", "bad@0.14"}}},
-    // The loading overlay's words and its refusal.
-    {"loading", {"textDim", "badInk"}, {{"loadingGround"}}},
+    // The loading overlay's words and its refusal, on the window's own backdrop.
+    {"loading", {"textDim", "badInk"}, on({})},
     // The card's thumbnail is dark in either appearance.
     {"thumbnail", {"textDimmerDark", "#b8bdc7"}, {{"#1a2133"}, {"#12172a"}}},
     // The chips, the pill, the notice, the wheel and the display picker over the picture, whether the

@@ -2,11 +2,13 @@
 // the band that lights only the letters, probed pixel by pixel.
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include <QPainter>
 
 #include <gtest/gtest.h>
 
+#include "../../support/Contrast.h"
 #include "ViewTestSupport.h"
 #include "brand/BrandArt.h"
 #include "controller/ui/WordmarkGauge.h"
@@ -18,15 +20,15 @@ namespace {
 
 constexpr int W = 472, H = 56; // twice the overlay's 236-point gauge
 
-QImage paint(double progress, double shimmer) {
+QImage paint(double progress, double shimmer, bool dark = true, QColor ground = Qt::transparent) {
     controller::test::viewApp();
     WordmarkGauge gauge;
     gauge.setSize(QSizeF(W, H));
-    gauge.setDark(true);
+    gauge.setDark(dark);
     gauge.setProgress(progress);
     gauge.setShimmer(shimmer);
     QImage image(W, H, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
+    image.fill(ground);
     QPainter p(&image);
     gauge.paint(&p);
     return image;
@@ -67,8 +69,8 @@ TEST(WordmarkGaugeTest, ClampsTheFill) {
 TEST(WordmarkGaugeTest, NothingDoneShowsOnlyTheFaintWordmark) {
     const Probes at = probes();
     const QImage image = paint(0, -0.45);
-    EXPECT_NEAR(alpha(image, at.first), 0.12 * 255, 4);
-    EXPECT_NEAR(alpha(image, at.last), 0.12 * 255, 4);
+    EXPECT_NEAR(alpha(image, at.first), WordmarkGauge::baseOpacity * 255, 4);
+    EXPECT_NEAR(alpha(image, at.last), WordmarkGauge::baseOpacity * 255, 4);
     EXPECT_EQ(alpha(image, QPoint(at.first.x() - 2, 0)), 0) << "nothing outside the letters";
 }
 
@@ -76,12 +78,12 @@ TEST(WordmarkGaugeTest, TheFillRevealsTheLettersFromTheLeft) {
     const Probes at = probes();
     const QImage half = paint(0.5, -0.45);
     EXPECT_EQ(alpha(half, at.first), 255);
-    EXPECT_NEAR(alpha(half, at.last), 0.12 * 255, 4);
+    EXPECT_NEAR(alpha(half, at.last), WordmarkGauge::baseOpacity * 255, 4);
 
     const QImage whole = paint(1.0, -0.45);
     EXPECT_EQ(alpha(whole, at.first), 255);
     // The right end stays softened by the fill's last stop.
-    EXPECT_GT(alpha(whole, at.last), 0.12 * 255 + 4);
+    EXPECT_GT(alpha(whole, at.last), WordmarkGauge::baseOpacity * 255 + 4);
     EXPECT_LT(alpha(whole, at.last), 250);
 
     for (double wild : {-3.0, 9.0, std::numeric_limits<double>::quiet_NaN()})
@@ -96,4 +98,16 @@ TEST(WordmarkGaugeTest, TheBandLightsTheLettersItCrosses) {
     EXPECT_GT(alpha(lit, at.first), alpha(dark, at.first) + 60);
     EXPECT_EQ(alpha(lit, at.last), alpha(dark, at.last)) << "far from the band nothing changes";
     EXPECT_EQ(alpha(lit, QPoint(at.first.x() - 2, 0)), 0) << "the band lights nothing between the letters";
+}
+
+TEST(WordmarkGaugeTest, TheUnlitWordReadsWholeOnTheOverlaysGround) {
+    // The window's backdrop where the gauge stands, in either appearance (its two ends alike).
+    const Probes at = probes();
+    for (const auto& [dark, ground] : {std::pair{true, QColor::fromRgbF(0.04f, 0.05f, 0.1f)},
+                                       std::pair{false, QColor::fromRgbF(0.975f, 0.972f, 0.965f)}}) {
+        const QImage image = paint(0, -0.45, dark, ground);
+        for (QPoint p : {at.first, at.last})
+            EXPECT_GE(dovrel::test::contrastRatio(image.pixelColor(p), ground), 2.0)
+                << (dark ? "dark" : "light") << " at " << p.x() << ": the letters not yet filled fade into the ground";
+    }
 }
