@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <xcb/xcb.h>
+#include <xcb/xfixes.h>
 #include <xcb/xtest.h>
 
 #include "../../support/ChildProcess.h"
@@ -146,6 +147,19 @@ public:
                             int16_t(x), int16_t(y), 0);
         std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
     }
+    // A window manager holds the pointer for a move or a resize: its own cursor shows ("fleur",
+    // "right_side"…), which both openbox and mutter name so.
+    bool windowManagerHolds() {
+        if (!xfixes_) {
+            std::free(xcb_xfixes_query_version_reply(c_, xcb_xfixes_query_version(c_, 4, 0), nullptr));
+            xfixes_ = true;
+        }
+        auto r =
+            owned(xcb_xfixes_get_cursor_image_and_name_reply(c_, xcb_xfixes_get_cursor_image_and_name(c_), nullptr));
+        if (!r) return false;
+        const std::string name(xcb_xfixes_get_cursor_image_and_name_name(r.get()), r->nbytes);
+        return name == "fleur" || name.ends_with("_side") || name.ends_with("_corner");
+    }
     // A press and its release back to back, as a touchpad's tap: about a millisecond apart, or less.
     void tap(int x, int y, uint8_t button = 1, int times = 1) {
         fake(XCB_MOTION_NOTIFY, x, y);
@@ -174,6 +188,7 @@ private:
     std::map<std::string, std::string> env_;
     xcb_connection_t* c_ = nullptr;
     xcb_window_t root_ = 0;
+    bool xfixes_ = false;
     std::string unavailable_;
 };
 
