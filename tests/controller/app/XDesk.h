@@ -108,12 +108,6 @@ public:
         const auto* v = r && r->format == 32 ? static_cast<const uint32_t*>(xcb_get_property_value(r.get())) : nullptr;
         return v ? std::vector<uint32_t>(v, v + xcb_get_property_value_length(r.get()) / 4) : std::vector<uint32_t>{};
     }
-    bool hasState(xcb_window_t w, const char* state) {
-        for (const uint32_t s : property(w, "_NET_WM_STATE", XCB_ATOM_ATOM))
-            if (s == atom(state)) return true;
-        return false;
-    }
-
     // The top-level window of process `pid`, once the window manager shows it (its WM_STATE says
     // normal); 0 until then.
     xcb_window_t shownWindowOf(int pid) {
