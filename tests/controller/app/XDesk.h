@@ -109,12 +109,14 @@ public:
         return v ? std::vector<uint32_t>(v, v + xcb_get_property_value_length(r.get()) / 4) : std::vector<uint32_t>{};
     }
     // The top-level window of process `pid`, once the window manager shows it (its WM_STATE says
-    // normal); 0 until then.
+    // normal) and has given it the focus; 0 until then. A press on a window without the focus goes to
+    // the window manager first, to focus it, and may not reach the window whole.
     xcb_window_t shownWindowOf(int pid) {
         for (const uint32_t w : property(root_, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW)) {
             if (property(w, "_NET_WM_PID", XCB_ATOM_CARDINAL) != std::vector{uint32_t(pid)}) continue;
             const auto state = property(w, "WM_STATE", XCB_ATOM_ANY);
-            return !state.empty() && state[0] == 1 ? w : 0;
+            const bool focused = property(root_, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW) == std::vector{w};
+            return !state.empty() && state[0] == 1 && focused ? w : 0;
         }
         return 0;
     }
