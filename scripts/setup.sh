@@ -38,6 +38,8 @@ packages=(
   zbar-tools
   # what tests start: X server, tray, buses, keyring, network namespaces
   xvfb x11-utils xdotool trayer dbus dbus-bin dbus-x11 gnome-keyring iproute2
+  # a window manager with no compositor, for the window's own edges and header on plain X
+  openbox
   # OpenGL on Xvfb (Mesa's software rasteriser) for the shader test
   libgl1-mesa-dri
   # what scripts/run.sh shows on the agent's private screen

@@ -31,6 +31,7 @@ ApplicationWindow {
     }
 
     RootView {
+        id: rootView
         anchors.fill: parent
         root: window.root
         session: window.session
@@ -53,5 +54,11 @@ ApplicationWindow {
     ResizeEdges {
         anchors.fill: parent
         z: 101
+        // A session's picture is the remote machine's to its last pixel: the edges only beside it.
+        keepClear: {
+            window.session.remoteSize // again when the picture's size changes
+            return window.root.route === RootViewModel.Session
+                    ? window.session.fitted(rootView.width, rootView.height - rootView.noticeRoom) : Qt.rect(0, 0, 0, 0)
+        }
     }
 }

@@ -15,13 +15,19 @@ QtObject {
     function titled(window: var): bool {
         return window !== null && window.visibility !== Window.FullScreen
     }
+    // Whether the window was maximised when it went to full screen: leaving full screen gives that back.
+    property bool maximizedBeforeFullScreen: false
     function toggleFullScreen(window: var) {
         if (!window)
             return
-        if (window.visibility === Window.FullScreen)
-            window.showNormal()
-        else
+        if (window.visibility !== Window.FullScreen) {
+            maximizedBeforeFullScreen = maximized(window)
             window.showFullScreen()
+        } else if (maximizedBeforeFullScreen) {
+            window.showMaximized()
+        } else {
+            window.showNormal()
+        }
     }
     // Maximised windows come back to their size; others fill the screen.
     function toggleMaximized(window: var) {

@@ -64,6 +64,20 @@ TEST(TitleAreaWaylandE2E, ADragOnTheHeaderHandsTheWindowToTheCompositorToMove) {
         return size() == QSize(1920, 1080);
     })) << "the window never took the compositor's maximise keys";
 
+    // A tap on the header (press and release back to back) hands nothing to the compositor: the window
+    // answers the pointer after it, its maximise button lighting up under it, and stays maximised.
+    pointer(0, 0, true);
+    pointer(0, 0, false);
+    const auto lit = [&] {
+        const QImage picture(QString::fromStdString(snapshot));
+        return picture.size() == QSize(1920, 1080) && qGray(picture.pixel(1920 - 82, 40)) * 3 > 127;
+    };
+    pointer(1920 - 73 - x, 40 - y);
+    EXPECT_TRUE(pollUntil(lit)) << "the window did not answer the pointer after a tap on its header";
+    EXPECT_EQ(size(), QSize(1920, 1080));
+    pointer(300 - x, 30 - y);
+    ASSERT_TRUE(pollUntil([&] { return !lit(); }));
+
     // A drag on the header: the compositor moves the window out of its maximised place.
     pointer(0, 0, true);
     const bool moved = pollUntil([&] {

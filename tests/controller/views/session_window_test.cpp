@@ -371,10 +371,24 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     QTest::mouseMove(window, centreOf(find("exitChip")).toPoint());
     EXPECT_TRUE(settleUntil(window, [&] { return chips->isVisible() && chips->opacity() == 1 && pill->isVisible(); }));
 
+    // With a size of its own the window resizes only beside the picture: in the bands above and below
+    // it, not at its sides, which are the remote machine's.
+    EXPECT_TRUE(find("resizeTop")->isVisible());
+    EXPECT_TRUE(find("resizeBottom")->isVisible());
+    EXPECT_FALSE(find("resizeRight")->isVisible());
+    EXPECT_FALSE(find("resizeLeft")->isVisible());
     // In full screen there is no title area to move or resize the window by.
     window->showFullScreen();
     EXPECT_TRUE(settleUntil(window, [&] { return !find("sessionWindowButtons")->isVisible(); }));
     EXPECT_FALSE(find("resizeRight")->isVisible());
+    window->showNormal();
+    // Leaving full screen gives back the state before it: a maximised window is maximised again.
+    window->showMaximized();
+    ASSERT_TRUE(settleUntil(window, [&] { return window->visibility() == QWindow::Maximized; }));
+    for (const auto state : {QWindow::FullScreen, QWindow::Maximized}) {
+        click("fullScreenChip");
+        EXPECT_TRUE(settleUntil(window, [&] { return window->visibility() == state; })) << window->visibility();
+    }
     window->showNormal();
 
     // Refused, the controls are the way out and stay; no marker or ripple points into the missing picture.
