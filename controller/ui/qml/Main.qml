@@ -32,6 +32,7 @@ ApplicationWindow {
 
     RootView {
         id: rootView
+        objectName: "rootView"
         anchors.fill: parent
         root: window.root
         session: window.session
@@ -55,10 +56,6 @@ ApplicationWindow {
         anchors.fill: parent
         z: 101
         // A session's picture is the remote machine's to its last pixel: the edges only beside it.
-        keepClear: {
-            window.session.remoteSize // again when the picture's size changes
-            return window.root.route === RootViewModel.Session
-                    ? window.session.fitted(rootView.width, rootView.height - rootView.noticeRoom) : Qt.rect(0, 0, 0, 0)
-        }
+        keepClear: window.root.route === RootViewModel.Session ? rootView.picture : Qt.rect(0, 0, 0, 0)
     }
 }

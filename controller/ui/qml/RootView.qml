@@ -16,6 +16,11 @@ Item {
 
     // The screens end above the launch's notice while it shows, so that it covers nothing of them.
     readonly property real noticeRoom: launchNotice.visible ? launchNotice.height + 2 * launchNotice.anchors.bottomMargin : 0
+    // Where the session's picture stands in the window; nothing while no session screen is made.
+    readonly property rect picture: {
+        const screen = sessionRoute.item as SessionScreen
+        return screen ? screen.fit : Qt.rect(0, 0, 0, 0)
+    }
 
     ThemeBackground {
         anchors.fill: parent
@@ -64,6 +69,7 @@ Item {
         screenProperties: ({ "root": rootView.root, "pairing": rootView.pairing })
     }
     Route {
+        id: sessionRoute
         objectName: "sessionRoute"
         anchors.bottomMargin: rootView.noticeRoom
         current: rootView.root.route === RootViewModel.Session

@@ -1,6 +1,6 @@
 // The real DovrelController's window edges under two window managers on a private X screen: openbox,
 // which draws no composited screen and follows a move or resize it is handed until the button it
-// believes held goes up, and GNOME's mutter. In a session whose picture fills the window, presses,
+// believes held goes up, and GNOME's mutter. In a session whose picture fills the room below its top band, presses,
 // releases and the wheel at 0, 1, 2 and 4 px from each edge and in each corner reach the scripted agent
 // at the remote screen's own edge; on the deck, a tap (press and release back to back) on the header or
 // an edge leaves the window where it was and answering the pointer, while a drag still moves and
@@ -86,19 +86,42 @@ TEST_P(WindowEdgesE2E, InASessionThePixelsAtTheEdgesAndCornersAreTheRemoteScreen
             {"DOVREL_INPUT_PORT", std::to_string(agent.agent.inputPort())}});
     ASSERT_TRUE(waitUntil([&] { return agent.agent.inSession(); }, 60s)) << log();
 
-    // Pictures of the window's own size, so that the picture reaches each of its edges, one remote pixel
-    // a pixel of the window.
+    // In a window of its own the top row has a band above the picture. The band's height is learnt from
+    // where two rows of the window land on a picture of the window's size (fitted into the room below
+    // the band), then pictures the size of that room fill it, one remote pixel a pixel of the window.
     const Box size = desk.box(window);
+    int picW = size.w, picH = size.h;
     uint32_t frameId = 0;
     QTimer pictures;
     QObject::connect(&pictures, &QTimer::timeout, &pictures, [&] {
         ++frameId;
         agent.sendVideo(frameId, dovrel::test::HostileAgent::picture(
-                                     frameId, size.w, size.h, dovrel::test::TinyH264::keyframe(size.w, size.h), true));
+                                     frameId, picW, picH, dovrel::test::TinyH264::keyframe(picW, picH), true));
     });
     pictures.start(50);
-    // The window knows the picture's size once its far corner is the remote screen's far corner (and the
-    // window manager has placed it: mutter can move it once more after showing it).
+    // Where the agent is told the pointer is when it stands at row `y` of the window, or -1 until then.
+    const auto rowSeenAt = [&](const Box& at, int y) {
+        const size_t from = agent.agent.inputBatches.size();
+        desk.fake(XCB_MOTION_NOTIFY, at.x + at.w / 2, at.y + y);
+        double seen = -1;
+        waitUntil([&] { return (seen = seenSince(agent.agent, from).y) >= 0; }, 2s);
+        return seen;
+    };
+    int band = -1;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const Box at = desk.box(window);
+            const double upper = rowSeenAt(at, at.h / 3), lower = rowSeenAt(at, 2 * at.h / 3);
+            if (upper < 0 || lower <= upper || at.w != size.w || at.h != size.h) return false;
+            const double scale = (2 * at.h / 3 - at.h / 3) / (lower - upper); // window pixels a remote pixel
+            band = static_cast<int>(std::lround(at.h / 3 - upper * scale));
+            return band >= 0 && band < at.h / 4;
+        },
+        60s))
+        << log();
+    picH = size.h - band;
+    // The window knows the new picture's size once its far corner is the remote screen's far corner (and
+    // the window manager has placed it: mutter can move it once more after showing it).
     Box b;
     int moves = 0;
     ASSERT_TRUE(waitUntil(
@@ -106,7 +129,8 @@ TEST_P(WindowEdgesE2E, InASessionThePixelsAtTheEdgesAndCornersAreTheRemoteScreen
             b = desk.box(window);
             desk.fake(XCB_MOTION_NOTIFY, b.x + b.w - 1 - (++moves % 2) * 200, b.y + b.h - 1);
             const Seen s = seenSince(agent.agent, 0);
-            return b.w == size.w && b.h == size.h && std::abs(s.x - (b.w - 1)) < 0.5 && std::abs(s.y - (b.h - 1)) < 0.5;
+            return b.w == size.w && b.h == size.h && std::abs(s.x - (picW - 1)) < 0.5 &&
+                   std::abs(s.y - (picH - 1)) < 0.5;
         },
         60s))
         << "the agent was told " << seenSince(agent.agent, 0).x << "," << seenSince(agent.agent, 0).y << " of a window "
@@ -116,7 +140,7 @@ TEST_P(WindowEdgesE2E, InASessionThePixelsAtTheEdgesAndCornersAreTheRemoteScreen
     const int far[] = {0, 1, 2, 4};
     std::vector<std::pair<int, int>> spots; // in the window
     for (const int d : far) {
-        const int left = d, top = d, right = b.w - 1 - d, bottom = b.h - 1 - d;
+        const int left = d, top = band + d, right = b.w - 1 - d, bottom = b.h - 1 - d;
         spots.insert(spots.end(), {{left, b.h / 2},
                                    {right, b.h / 2},
                                    {b.w / 3, top},
@@ -127,8 +151,9 @@ TEST_P(WindowEdgesE2E, InASessionThePixelsAtTheEdgesAndCornersAreTheRemoteScreen
                                    {right, bottom}});
     }
     for (const auto& [x, y] : spots) {
-        SCOPED_TRACE("at " + std::to_string(x) + "," + std::to_string(y) + " of the window");
-        const auto at = [&](const Seen& s) { return std::abs(s.x - x) < 0.5 && std::abs(s.y - y) < 0.5; };
+        SCOPED_TRACE("at " + std::to_string(x) + "," + std::to_string(y) + " of the window, under a band of " +
+                     std::to_string(band));
+        const auto at = [&](const Seen& s) { return std::abs(s.x - x) < 0.5 && std::abs(s.y - (y - band)) < 0.5; };
         size_t from = agent.agent.inputBatches.size();
         desk.tap(b.x + x, b.y + y);
         EXPECT_TRUE(waitUntil([&] { return seenSince(agent.agent, from).released; }, 20s));
@@ -202,7 +227,7 @@ TEST_P(WindowEdgesE2E, ATapOnTheHeaderOrAnEdgeLeavesTheWindowWhereItWasAndADragS
         desk.fake(XCB_MOTION_NOTIFY, x + dx, y + dy);
         const bool done = held && waitUntil(arrived, 20s);
         desk.fake(XCB_BUTTON_RELEASE);
-        return std::string(!free ? "the window manager's cursor stayed from before"
+        return std::string(!free   ? "the window manager's cursor stayed from before"
                            : !held ? "the window manager never took the pointer"
                            : !done ? "the window did not follow the pointer"
                                    : "");
