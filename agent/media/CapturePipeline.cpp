@@ -64,7 +64,11 @@ CapturePipeline::~CapturePipeline() {
         setupTimer_.reset();
         restartTimeout_.reset();
     });
-    setup_.reset(); // a set-up step under way ends first; later ones are dropped
+    // A set-up step under way ends first, and the steps posted before now run after it (each sees the
+    // pipeline stopping and does nothing); they reach for the queue as they run, so the queue is
+    // emptied while it is still there instead of as it goes (its pointer is already empty by then).
+    setup_->sync([] {});
+    setup_.reset();
     std::vector<std::shared_ptr<Restart>> restarts;
     {
         const std::lock_guard guard(restartThreadsLock_);

@@ -182,9 +182,13 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
         c.publishPictureRefusal({});
         c.publishLinkTooSlow(false);
     });
+    // The input session opens, and the main thread hears of it, before the phase shows the session:
+    // whoever sees it connected can type into it, and the services that start with it already run.
+    const bool unpairing = unpair_.isFor(agentRoom_);
+    if (!unpairing) beginInputSession();
     setPhase(Phase::of(PhaseKind::connected));
 
-    if (unpair_.isFor(agentRoom_)) {
+    if (unpairing) {
         // The unpair flow: tell the agent, forget it here, and end the session.
         sendControlSecure({}, wex::ControlType::unpair);
         unpair_.told();
@@ -193,7 +197,6 @@ void ClientCore::handleAuthOk(wex::ByteView payload) {
     }
     sendKeyframeRequest();
     startPing();
-    beginInputSession();
 }
 
 void ClientCore::handleAuthFail(wex::ByteView payload) {

@@ -209,7 +209,7 @@ signals:
     // A file sent to the agent arrived whole.
     void fileSent(const QString& name);
     void identityProblemChanged();
-    // A session was established (after AuthOk).
+    // A session was established (after AuthOk), just before the phase says so.
     void sessionEstablished();
     // The user ends the session or dials anew: input still held should be let go of now.
     void sessionEnding();

@@ -262,11 +262,13 @@ TEST_F(ClipFilesTest, APulledFileIsReadOnlyAsFastAsTheLinkTakesIt) {
     outbox.reportBacklog();
     start();
     copyElsewhere({files.file("big.bin")});
+    outbox.drain(); // the offer is written: what is outstanding from now on is the file's
     clip->onPull(1, 0);
-    // The link writes nothing for a while: reading stops after a few pieces.
+    // The link writes nothing for a while: reading starts (however late a busy machine lets it), then
+    // stops after a few pieces, however long the link stays full.
+    ASSERT_TRUE(test::pumpUntil([&] { return outbox.outstanding() > 0; }));
     std::this_thread::sleep_for(200ms);
     EXPECT_LE(outbox.outstanding(), ClipFileSender::backlogWindow + ClipFileSender::chunkBytes);
-    EXPECT_GT(outbox.outstanding(), 0u);
     // Then it writes as fast as it can.
     std::string got;
     bool last = false;
@@ -289,8 +291,9 @@ TEST_F(ClipFilesTest, TheEndOfASessionStopsAFileBeingSent) {
     outbox.reportBacklog();
     start();
     copyElsewhere({files.file("big.bin")});
+    outbox.drain(); // the offer is written: what is outstanding from now on is the file's
     clip->onPull(1, 0);
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(test::pumpUntil([&] { return outbox.outstanding() > 0; })); // the sending has begun
     clip->stop();
     settle(); // returns: the sender gave up waiting for the link
     const auto pieces = outbox.takeData();

@@ -316,9 +316,13 @@ TEST_F(X11Capture, AChangeIsGrabbedAtOnceAndAStillScreenIsNot) {
     const auto capturer = startedAt(frames, 2);
     ASSERT_EQ(frames.count(), 1u);
     const auto lastAt = [&] { return frames.lastAt(); };
-    std::this_thread::sleep_until(lastAt() + 900ms);
-    EXPECT_EQ(frames.count(), 1u); // two intervals without a change: nothing grabbed
-    ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 2; }, 2s)); // the still screen's picture
+    // Two intervals without a change: nothing grabbed before the still screen's picture a second on
+    // (told by the grabs' own times, not by looking while a busy machine may wake this thread late).
+    ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 2; }, 3s));
+    {
+        const std::lock_guard g(frames.lock);
+        EXPECT_GE(frames.frames[1].capturedAt - frames.frames[0].capturedAt, X11ScreenCapturer::heartbeat);
+    }
 
     std::this_thread::sleep_until(lastAt() + 600ms); // the interval is over; the next tick would be at 1 s
     const Instant paintedAt = std::chrono::steady_clock::now();
@@ -329,21 +333,37 @@ TEST_F(X11Capture, AChangeIsGrabbedAtOnceAndAStillScreenIsNot) {
 
 // A desktop that draws at the capture rate (here 10 a second), each frame 60 ms before the grid's slot:
 // a grid that stayed put would grab every frame 60 ms late for good. The grid moves to the desktop's
-// phase within a few frames, from then on each frame is grabbed soon after it is drawn, and the grabs
-// never come faster than the rate.
+// phase within a few frames, from then on frames are grabbed soon after they are drawn (about as soon as
+// a change that nothing holds back), and the grabs never come faster than the rate. A busy machine's
+// late wake throws the grid off that phase now and then (it moves back within a few frames), so of
+// the frames after the first ten, a quarter at least is grabbed that soon, and none of a grid that stayed.
 TEST_F(X11Capture, TheGridMovesToTheNextFrameOfADesktopDrawingAtTheRate) {
     FrameLog frames;
     const auto capturer = startedAt(frames, 10);
     ASSERT_EQ(frames.count(), 1u);
     const auto lastAt = [&] { return frames.lastAt(); };
-    // A change long after the last grab is grabbed at once: that grab sets the grid.
-    std::this_thread::sleep_until(lastAt() + 150ms);
-    client_->fill(0, 0, 32, 32, 0x0000FF);
-    ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 2; }, 2s));
+    const auto ms = [](std::chrono::steady_clock::duration d) {
+        return std::chrono::duration<double, std::milli>(d).count();
+    };
+    // A change long after the last grab is grabbed at once; the last such grab sets the grid. How late
+    // these come is what drawing, DAMAGE and waking the capture take on this machine at the moment (a
+    // busy one takes longer), with no slot to wait for.
+    std::vector<double> atOnceMs;
+    for (uint32_t i = 0; i < 5; ++i) {
+        const std::size_t before = frames.count();
+        std::this_thread::sleep_until(lastAt() + 150ms);
+        const Instant drawn = std::chrono::steady_clock::now();
+        client_->fill(0, 0, 32, 32, 0x0000F0 + i);
+        ASSERT_TRUE(test::waitUntil([&] { return frames.count() == before + 1; }, 2s));
+        atOnceMs.push_back(ms(lastAt() - drawn));
+    }
+    std::sort(atOnceMs.begin(), atOnceMs.end());
+    const double atOnce = atOnceMs[atOnceMs.size() / 2];
     const Instant grid = lastAt();
     const std::size_t first = frames.count();
 
-    constexpr int paints = 20;
+    constexpr int paints = 30;
+    constexpr int settling = 10;
     std::vector<Instant> paintedAt;
     for (int k = 1; k <= paints; ++k) {
         std::this_thread::sleep_until(grid + k * 100ms - 60ms);
@@ -358,15 +378,19 @@ TEST_F(X11Capture, TheGridMovesToTheNextFrameOfADesktopDrawingAtTheRate) {
         for (std::size_t i = first; i < frames.frames.size(); ++i)
             grabs.push_back(frames.frames[i].capturedAt);
     }
-    // Each of the last paints is grabbed soon after it is drawn: the first grab after it.
-    std::vector<double> lateMs;
-    for (int k = paints - 8; k < paints; ++k) {
+    // How late each paint after the first ten is grabbed (the first grab after it), against a change
+    // grabbed at once and the 60 ms more of a slot waited for.
+    int soon = 0;
+    std::string seen;
+    for (int k = settling; k < paints; ++k) {
         const auto g = std::find_if(grabs.begin(), grabs.end(), [&](Instant t) { return t >= paintedAt[k]; });
         ASSERT_NE(g, grabs.end());
-        lateMs.push_back(std::chrono::duration<double, std::milli>(*g - paintedAt[k]).count());
+        const double late = ms(*g - paintedAt[k]);
+        soon += late < atOnce + 30.0 ? 1 : 0;
+        seen += " " + std::to_string(static_cast<int>(late));
     }
-    std::sort(lateMs.begin(), lateMs.end());
-    EXPECT_LT(lateMs[lateMs.size() / 2], 30.0) << "the grid kept its phase: frames are grabbed late";
+    EXPECT_GE(soon, (paints - settling) / 4)
+        << "the grid kept its phase: frames are grabbed late (ms:" << seen << "; at once: " << atOnce << ")";
     // Never faster than the rate: no more grabs than paints (the still screen's picture aside).
     EXPECT_LE(grabs.size(), static_cast<std::size_t>(paints) + 1);
 }

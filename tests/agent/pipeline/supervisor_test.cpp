@@ -256,6 +256,27 @@ TEST(CaptureSupervisor, ACodecAskedForWhileARestartBuildsItsEncoderIsAppliedWhen
     EXPECT_TRUE(rig.pipeline->useH264());
 }
 
+// A change of link still queued behind a slow encoder build when the pipeline goes is dropped with it,
+// and the pipeline goes without a crash.
+TEST(CaptureSupervisor, ALinkChangeQueuedWhenThePipelineGoesIsDroppedWithIt) {
+    LogCapture log;
+    PipelineRig rig;
+    rig.start();
+    rig.encoders->holdStarts = true;
+    rig.pipeline->applyLinkBudget(true);
+    ASSERT_TRUE(waitUntil([&] { return rig.encoders->startsHeld > 0; }));
+    rig.pipeline->applyLinkBudget(false); // queued behind the build that is held
+    std::thread going([&] { rig.pipeline.reset(); });
+    // The pipeline has begun to go (it lets go of its wake hook first); then the build may end.
+    ASSERT_TRUE(waitUntil([&] {
+        const std::lock_guard g(rig.power->lock);
+        return !rig.power->onWake;
+    }));
+    rig.encoders->holdStarts = false;
+    going.join();
+    EXPECT_FALSE(log.has("this client is on the LAN"));
+}
+
 TEST(CaptureSupervisor, TheLinkBudgetIsAppliedOncePerChangeWithTheCaptureRateAtOnce) {
     LogCapture log;
     PipelineRig rig;

@@ -165,7 +165,8 @@ TEST_F(RelayLinkTest, WhenTheAgentDropsARelayClientItClosesThatConnectionAndRegi
     stranger.sendHello();
     ASSERT_TRUE(stranger.awaitHelloAck());
     stranger.sendAuthWithKey();
-    h.letArrive();
+    // The refusal's delay counts from when the agent read the proof: the clock moves once it has.
+    ASSERT_TRUE(h.log.waitFor("• AUTH REJECTED ("));
     advance(h, 250ms); // the refusal's delay
     const auto result = stranger.awaitAuthResult();
     ASSERT_TRUE(result && result->fail);

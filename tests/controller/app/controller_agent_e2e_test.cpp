@@ -155,12 +155,15 @@ struct ControllerAgentE2E : ::testing::TestWithParam<std::string> {
     std::string agentLog() const { return readFile(agentHome.file("agent.out")); }
 
     // The agent runs on a terminal of its own (script), the only place it prints its pairing code.
-    // Started again, it takes the ports it had.
+    // Started again, it takes the ports it had: reserved for this test, so that no test beside it takes
+    // them while the agent is stopped and the controller dials on.
     void startAgent() {
         std::filesystem::create_directories(agentHome.path() / ".config/Dovrel");
         std::ofstream(agentHome.file(".config/Dovrel/relay.json")) << "{\"lan\": true}";
         std::filesystem::remove(agentHome.file("agent.out"));
         if (videoPort == 0) videoPort = dovrel::test::freeUdpPort();
+        if (controlPort == 0) controlPort = dovrel::test::freeTcpPort();
+        if (inputPort == 0) inputPort = dovrel::test::freeUdpPort();
         ChildProcess::Options o;
         o.env = {{"HOME", agentHome.str()},
                  {"XDG_CONFIG_HOME", agentHome.file(".config")},

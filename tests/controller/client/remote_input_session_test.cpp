@@ -40,6 +40,26 @@ TEST_F(InputSessionFixture, BatchesArriveSealedInOrderAndNothingFromBeforeTheSes
     EXPECT_EQ(agent.inputDatagrams, 2);
 }
 
+// Whoever sees the phase turn to connected (the session screen, a user typing at once, the clipboard
+// services) finds the session's input open and its start already told.
+TEST_F(InputSessionFixture, TheSessionTakesInputFromTheMomentItShowsConnected) {
+    WEXClient& c = client();
+    bool established = false;
+    bool seenConnected = false;
+    uint64_t sessionWhenShown = 0;
+    bool establishedWhenShown = false;
+    QObject::connect(&c, &WEXClient::sessionEstablished, &c, [&] { established = true; });
+    QObject::connect(&c, &WEXClient::phaseChanged, &c, [&] {
+        if (seenConnected || c.phaseKind() != PhaseKind::connected) return;
+        seenConnected = true;
+        sessionWhenShown = c.inputSession();
+        establishedWhenShown = established;
+    });
+    connect();
+    EXPECT_NE(sessionWhenShown, 0u);
+    EXPECT_TRUE(establishedWhenShown);
+}
+
 TEST_F(InputSessionFixture, ModifiersHeldWhenTheUserEndsTheSessionAreLetGoOfFirst) {
     auto input = makeRemoteInput(client(), mainClock);
     connect();

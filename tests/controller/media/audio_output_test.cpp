@@ -102,17 +102,18 @@ struct AudioOutputFixture : ::testing::Test {
     // The sample format of each playback stream, as the server lists it.
     std::string streams() {
         std::string out;
-        const std::string file = "/tmp/dovrel-sink-inputs-" + std::to_string(::getpid());
+        const test::TempDir dir;
+        const std::string file = dir.file("sink-inputs");
         auto opts = test::ChildProcess::Options{};
         opts.logFile = file;
-        test::ChildProcess p({test::findProgram("pactl"), "-s", server.server(), "list", "sink-inputs"}, opts);
-        for (int i = 0; i < 100 && p.running(); ++i)
-            std::this_thread::sleep_for(20ms);
+        // Read once pactl has written all it will (a busy machine may take a while to start it).
+        const auto status = test::runProgram({test::findProgram("pactl"), "-s", server.server(), "list", "sink-inputs"},
+                                             opts, 30s);
+        if (status != 0) return "pactl failed";
         std::ifstream in(file);
         std::string line;
         while (std::getline(in, line))
             if (line.find("Sample Specif") != std::string::npos) out += line.substr(line.find(':') + 2) + "\n";
-        std::remove(file.c_str());
         return out;
     }
 };

@@ -27,7 +27,7 @@ struct RelayOptions {
     std::set<std::string> tokens;                 // accepted tokens of version 2 registrations
     bool tokenShape = false;                      // also accept any token of the account API's shape
     bool roomKeyCheck = false;                    // an agent's room must be its key's device identifier
-    int preambleTimeoutMs = 10000;                // a connection must register (and prove) within this
+    int preambleTimeoutMs = 10000;                // after TLS, the time to register (and prove) in
 
     // Fills the options from argv; an error text names the argument at fault.
     static std::optional<RelayOptions> parse(const std::vector<std::string>& args, std::string& error);

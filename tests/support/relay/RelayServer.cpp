@@ -1,5 +1,6 @@
 #include "tests/support/relay/RelayServer.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include <QFile>
@@ -13,6 +14,8 @@
 namespace dovrel::test::relay {
 
 namespace {
+
+constexpr int handshakeTimeoutMs = 10000;
 
 const char* roleName(wex::RelayRole role) { return role == wex::RelayRole::agent ? "agent" : "client"; }
 
@@ -195,7 +198,10 @@ void RelayPeer::onClosed() {
 
 RelayServer::RelayServer(RelayOptions options, const QSslConfiguration& tls) : options_(std::move(options)) {
     server_.setSslConfiguration(tls);
-    server_.setHandshakeTimeout(options_.preambleTimeoutMs);
+    // The preamble's time starts once the TLS handshake is done; the handshake has a limit of its own
+    // that a short preamble limit does not cut, so that a handshake a busy machine is slow to finish
+    // is not dropped without a word instead of refused for its preamble.
+    server_.setHandshakeTimeout(std::max(options_.preambleTimeoutMs, handshakeTimeoutMs));
     connect(&server_, &QSslServer::pendingConnectionAvailable, this, &RelayServer::acceptPending);
 }
 
