@@ -10,6 +10,13 @@ void SessionHud::setBright(bool on) {
     if (on == bright_) return;
     bright_ = on;
     emit brightChanged();
+    emit topRowShownChanged();
+}
+
+void SessionHud::setBanded(bool banded) {
+    if (banded == banded_) return;
+    banded_ = banded;
+    emit topRowShownChanged();
 }
 
 void SessionHud::setWheelOpen(bool open) {

@@ -19,6 +19,8 @@ class SessionHud : public QObject {
     QML_ELEMENT
     QML_UNCREATABLE("The session window's model holds its controls' state.")
     Q_PROPERTY(bool bright READ bright NOTIFY brightChanged)
+    Q_PROPERTY(bool banded READ banded WRITE setBanded NOTIFY topRowShownChanged)
+    Q_PROPERTY(bool topRowShown READ topRowShown NOTIFY topRowShownChanged)
     Q_PROPERTY(bool wheelOpen READ wheelOpen WRITE setWheelOpen NOTIFY wheelOpenChanged)
     Q_PROPERTY(bool showMonitors READ showMonitors WRITE setShowMonitors NOTIFY showMonitorsChanged)
     Q_PROPERTY(bool showGuide READ showGuide WRITE setShowGuide NOTIFY showGuideChanged)
@@ -31,6 +33,12 @@ public:
     ~SessionHud() override;
 
     bool bright() const { return bright_; }
+    // The top row stands in a band of its own above the picture (a window with a title area): there it
+    // covers nothing of the remote screen and stays, as a title bar does; over the picture (full
+    // screen) it leaves with the other controls.
+    bool banded() const { return banded_; }
+    void setBanded(bool banded);
+    bool topRowShown() const { return bright_ || banded_; }
     bool wheelOpen() const { return wheelOpen_; }
     void setWheelOpen(bool open);
     bool showMonitors() const { return showMonitors_; }
@@ -52,6 +60,7 @@ public:
 
 signals:
     void brightChanged();
+    void topRowShownChanged();
     void wheelOpenChanged();
     void showMonitorsChanged();
     void showGuideChanged();
@@ -62,6 +71,7 @@ private:
 
     Scheduler& clock_;
     bool bright_ = true;
+    bool banded_ = false;
     bool wheelOpen_ = false;
     bool showMonitors_ = false;
     bool showGuide_ = false;

@@ -5,9 +5,10 @@ import QtQuick.Window
 import Dovrel.Controller
 
 // The session window's top row: the pointer-mode menu, the machine's name, the writing assistant, the
-// audio, help, full screen and exit buttons. At rest (the controls dimmed) it leaves: a faint ghost
-// of it would only blur the remote screen's own menu bar and clock, and clicks there reach the remote
-// machine; the next move of the pointer brings it back.
+// audio, help, full screen and exit buttons. In its own band above the picture it stays; over the
+// picture (full screen), at rest (the controls dimmed) it leaves: a faint ghost of it would only blur
+// the remote screen's own menu bar and clock, and clicks there reach the remote machine; the next move
+// of the pointer brings it back.
 Item {
     id: chips
     required property SessionViewModel session
@@ -20,9 +21,9 @@ Item {
                                           "hybrid": "cursorarrow.motionlines" })
 
     implicitHeight: row.implicitHeight + 14
-    opacity: hud.bright ? 1 : 0
+    opacity: hud.topRowShown ? 1 : 0
     visible: opacity > 0
-    enabled: hud.bright
+    enabled: hud.topRowShown
     Behavior on opacity {
         NumberAnimation {
             duration: Theme.springMs

@@ -28,6 +28,12 @@ Rectangle {
 
     color: "black"
 
+    Binding {
+        target: screen.hud
+        property: "banded"
+        value: screen.titleRoom > 0
+    }
+
     // The picture, which the assistant's panel shows blurred through its glass.
     Item {
         id: picture

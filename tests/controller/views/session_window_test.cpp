@@ -356,20 +356,26 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     EXPECT_FALSE(model->hud()->assistantOpen());
     EXPECT_TRUE(settleUntil(window, [&] { return !panel->isVisible(); }));
 
-    // Idle: the controls rest 3.2 s after the last interaction. The pointer rests on the black bar above
-    // the picture, where its moves are no interaction. At rest they leave the picture entirely, and a
-    // click where they stood is the remote machine's; the next move over the picture brings them back.
+    // Idle: the controls rest 3.2 s after the last interaction. In the window's own band above the
+    // picture the top row stays, as a title bar does, covering nothing; the pill leaves the picture.
     QQuickItem* chips = find("topChips");
     QQuickItem* pill = find("statusPill");
     QTest::mouseMove(window, QPoint(300, 4));
     settle(window, 300);
     clock.advance(3200ms);
     EXPECT_FALSE(model->hud()->bright());
-    EXPECT_TRUE(settleUntil(window, [&] { return !chips->isVisible() && !pill->isVisible(); })) << chips->opacity();
-    EXPECT_FALSE(chips->isEnabled());
+    EXPECT_TRUE(settleUntil(window, [&] { return !pill->isVisible(); }));
     EXPECT_FALSE(pill->isEnabled());
-    QTest::mouseMove(window, centreOf(find("exitChip")).toPoint());
+    EXPECT_TRUE(chips->isVisible() && chips->isEnabled() && chips->opacity() == 1);
+    // Over the picture, in full screen, the top row leaves too, and a click where it stood is the remote
+    // machine's; the next move over the picture brings the controls back.
+    window->showFullScreen();
+    EXPECT_TRUE(settleUntil(window, [&] { return !chips->isVisible(); })) << chips->opacity();
+    EXPECT_FALSE(chips->isEnabled());
+    QTest::mouseMove(window, find("rootView")->property("picture").toRectF().center().toPoint());
     EXPECT_TRUE(settleUntil(window, [&] { return chips->isVisible() && chips->opacity() == 1 && pill->isVisible(); }));
+    window->showNormal();
+    EXPECT_TRUE(settleUntil(window, [&] { return find("sessionWindowButtons")->isVisible(); }));
 
     // With a size of its own the window resizes only beside the picture, never over it: the top edge
     // lies in the title band.
