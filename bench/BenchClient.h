@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "controller/client/ClientConfig.h"
-#include "controller/client/StoredRelayAccount.h"
+#include "controller/client/session/ClientConfig.h"
+#include "controller/client/session/StoredRelayAccount.h"
 #include "controller/platform/FileSecretStore.h"
 #include "tests/support/TempHome.h"
 

@@ -9,8 +9,8 @@
 
 #include <QCoreApplication>
 
-#include "controller/client/FileTransfers.h"
-#include "controller/client/WEXClient.h"
+#include "controller/client/files/FileTransfers.h"
+#include "controller/client/session/WEXClient.h"
 #include "controller/platform/FileSecretStore.h"
 #include "protocol/Crypto.h"
 #include "tests/controller/client/ClientTestSupport.h"

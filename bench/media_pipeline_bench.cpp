@@ -25,7 +25,7 @@
 #include "agent/media/VideoPacketizer.h"
 #include "agent/media/X11Grabber.h"
 #include "agent/media/X11ScreenCapturer.h"
-#include "controller/client/PictureDecoder.h"
+#include "controller/client/video/PictureDecoder.h"
 #include "protocol/VideoPayload.h"
 #include "tests/support/XvfbServer.h"
 

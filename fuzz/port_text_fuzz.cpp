@@ -7,7 +7,7 @@
 
 #include "FuzzSeeds.h"
 #include "agent/core/RelayEndpoint.h"
-#include "controller/client/Endpoints.h"
+#include "controller/client/session/Endpoints.h"
 #include "protocol/PortText.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "FuzzSeeds.h"
-#include "controller/client/Reassembler.h"
+#include "controller/client/video/Reassembler.h"
 #include "protocol/ByteReader.h"
 #include "protocol/ByteWriter.h"
 #include "protocol/NalUnits.h"

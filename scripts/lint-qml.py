@@ -76,8 +76,8 @@ def fixed(binding):
     return FIXED.match(value.split("//")[0].strip()) is not None or OWN_WORDS in raw
 
 
-def plain_text_faults(folder):
-    faults, parsed = [], {path: objects(path) for path in sorted(pathlib.Path(folder).glob("*.qml"))}
+def plain_text_faults(folder, pattern="*.qml"):
+    faults, parsed = [], {path: objects(path) for path in sorted(pathlib.Path(folder).glob(pattern))}
     # The folder's own components around such a control, without a label of their own, guess as well.
     guessing = GUESSING_CONTROLS | {path.stem for path, objs in parsed.items()
                                     if objs and objs[0]["type"] in GUESSING_CONTROLS
@@ -122,13 +122,15 @@ def qmllint_faults(qmllint, folder, imports=()):
 def main() -> int:
     if sys.argv[1] == "--plain-text":
         folders = [pathlib.Path(f) for f in sys.argv[2:]]
-        faults = [f for folder in folders for f in plain_text_faults(folder)]
+        # A program's QML may stand in rooms below the folder named (the controller's, one a screen).
+        pattern = "**/*.qml"
+        faults = [f for folder in folders for f in plain_text_faults(folder, pattern)]
     else:
-        folders = [pathlib.Path(sys.argv[2])]
+        folders, pattern = [pathlib.Path(sys.argv[2])], "*.qml"
         faults = qmllint_faults(sys.argv[1], folders[0], sys.argv[3:]) + plain_text_faults(folders[0])
     for f in faults:
         print(f)
-    files = sum(len(list(folder.glob("*.qml"))) for folder in folders)
+    files = sum(len(list(folder.glob(pattern))) for folder in folders)
     print(f"{files} QML files, {len(faults)} faults")
     return 1 if faults else 0
 

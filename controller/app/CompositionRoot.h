@@ -6,7 +6,7 @@
 #include <QStringList>
 
 #include "controller/app/OfflineNetworkAccess.h"
-#include "controller/ui/LaunchArguments.h"
+#include "controller/ui/root/LaunchArguments.h"
 
 class QQmlApplicationEngine;
 class QQuickWindow;

@@ -9,7 +9,7 @@
 #include "brand/InterfaceFont.h"
 #include "controller/app/CompositionRoot.h"
 #include "controller/platform/ClientLog.h"
-#include "controller/ui/VideoSurfaceItem.h"
+#include "controller/ui/session/VideoSurfaceItem.h"
 #include "runtime/StopSignal.h"
 #include "runtime/session/SessionEnd.h"
 

@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QString>
 
-#include "controller/client/WEXClient.h"
+#include "controller/client/session/WEXClient.h"
 #include "controller/services/DeviceStore.h"
 
 namespace dovrel::controller {

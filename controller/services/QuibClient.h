@@ -10,7 +10,7 @@
 #include <QString>
 #include <QUrl>
 
-#include "controller/client/StoredRelayAccount.h"
+#include "controller/client/session/StoredRelayAccount.h"
 #include "controller/platform/HttpClient.h"
 #include "controller/platform/UserDefaults.h"
 #include "controller/platform/WallClock.h"

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "controller/client/Endpoints.h"
+#include "controller/client/session/Endpoints.h"
 
 namespace dovrel::controller {
 

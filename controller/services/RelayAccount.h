@@ -7,7 +7,7 @@
 #include <QObject>
 #include <QString>
 
-#include "controller/client/StoredRelayAccount.h"
+#include "controller/client/session/StoredRelayAccount.h"
 #include "controller/platform/SecretStore.h"
 #include "controller/platform/SecretsThread.h"
 #include "protocol/RelayIdentity.h"

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "controller/client/WEXClient.h"
+#include "controller/client/session/WEXClient.h"
 
 namespace dovrel::controller {
 

@@ -36,11 +36,11 @@
 #include "../../support/XvfbServer.h"
 
 #include "controller/app/CompositionRoot.h"
-#include "controller/client/ClientTexts.h"
-#include "controller/client/WEXClient.h"
+#include "controller/client/session/ClientTexts.h"
+#include "controller/client/session/WEXClient.h"
 #include "controller/platform/FileSecretStore.h"
-#include "controller/ui/RootViewModel.h"
-#include "controller/ui/SessionViewModel.h"
+#include "controller/ui/root/RootViewModel.h"
+#include "controller/ui/session/SessionViewModel.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
 Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)

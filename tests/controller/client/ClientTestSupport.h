@@ -11,9 +11,9 @@
 #include "../WaitUntil.h"
 #include "FakeScheduler.h"
 #include "TempHome.h"
-#include "controller/client/ClientCore.h"
-#include "controller/client/ClientSecurity.h"
-#include "controller/client/WEXClient.h"
+#include "controller/client/session/ClientCore.h"
+#include "controller/client/session/ClientSecurity.h"
+#include "controller/client/session/WEXClient.h"
 #include "controller/platform/FileSecretStore.h"
 
 namespace dovrel::controller::test {

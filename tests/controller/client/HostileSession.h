@@ -9,7 +9,7 @@
 #include "ClientTestSupport.h"
 #include "HostileAgent.h"
 #include "TinyH264.h"
-#include "controller/client/VideoSurface.h"
+#include "controller/client/video/VideoSurface.h"
 
 namespace dovrel::controller::test {
 

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "controller/client/InputChannel.h"
-#include "controller/client/RemoteInput.h"
+#include "controller/client/input/InputChannel.h"
+#include "controller/client/input/RemoteInput.h"
 #include "protocol/InputMessages.h"
 
 namespace dovrel::controller::test {

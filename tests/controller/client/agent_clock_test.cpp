@@ -1,7 +1,7 @@
 // Mapping the agent's clock onto ours from ping round trips, and the age of a 32-bit time stamp.
 #include <gtest/gtest.h>
 
-#include "controller/client/AgentClock.h"
+#include "controller/client/session/AgentClock.h"
 
 using namespace dovrel::controller;
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeScheduler.h"
-#include "controller/client/AttemptWatchdogs.h"
+#include "controller/client/session/AttemptWatchdogs.h"
 
 using namespace dovrel::controller;
 using namespace std::chrono_literals;

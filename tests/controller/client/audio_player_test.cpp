@@ -4,7 +4,7 @@
 
 #include "FakeScheduler.h"
 #include "SessionFixture.h"
-#include "controller/client/AudioPlayer.h"
+#include "controller/client/audio/AudioPlayer.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;

@@ -10,8 +10,8 @@
 
 #include "ClientTestSupport.h"
 #include "ClipboardFakes.h"
-#include "controller/client/ClipFileNames.h"
-#include "controller/client/ClipboardFileHost.h"
+#include "controller/client/files/ClipFileNames.h"
+#include "controller/client/files/ClipboardFileHost.h"
 #include "protocol/FileMessages.h"
 #include <QString>
 

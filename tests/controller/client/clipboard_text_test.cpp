@@ -6,7 +6,7 @@
 
 #include "ClientTestSupport.h"
 #include "ClipboardFakes.h"
-#include "controller/client/ClipboardTextSync.h"
+#include "controller/client/files/ClipboardTextSync.h"
 #include "protocol/ControlMessages.h"
 
 using namespace dovrel;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "FakeScheduler.h"
-#include "controller/client/ClientTexts.h"
-#include "controller/client/ControlDispatch.h"
+#include "controller/client/session/ClientTexts.h"
+#include "controller/client/session/ControlDispatch.h"
 
 using namespace dovrel::controller;
 

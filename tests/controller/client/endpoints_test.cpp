@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "controller/client/Endpoints.h"
-#include "controller/client/PairingCodeInput.h"
+#include "controller/client/session/Endpoints.h"
+#include "controller/client/session/PairingCodeInput.h"
 #include "protocol/PairingCode.h"
 
 using namespace dovrel::controller;

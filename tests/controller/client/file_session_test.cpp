@@ -6,7 +6,7 @@
 
 #include "ClipboardFakes.h"
 #include "SessionFixture.h"
-#include "controller/client/FileTransfers.h"
+#include "controller/client/files/FileTransfers.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"
 

@@ -6,7 +6,7 @@
 
 #include "ClientTestSupport.h"
 #include "ClipboardFakes.h"
-#include "controller/client/FileTransfers.h"
+#include "controller/client/files/FileTransfers.h"
 #include "protocol/FileMessages.h"
 
 using namespace dovrel;

@@ -3,7 +3,7 @@
 
 #include "ClientTestSupport.h"
 #include "TestAgent.h"
-#include "controller/client/ClientTexts.h"
+#include "controller/client/session/ClientTexts.h"
 #include "protocol/Cap.h"
 
 using namespace dovrel::controller;

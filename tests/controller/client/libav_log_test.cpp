@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "controller/client/LibavLog.h"
+#include "controller/client/video/LibavLog.h"
 
 using namespace std::chrono_literals;
 

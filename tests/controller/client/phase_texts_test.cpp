@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "controller/client/ClientTexts.h"
-#include "controller/client/Phase.h"
+#include "controller/client/session/ClientTexts.h"
+#include "controller/client/session/Phase.h"
 
 using namespace dovrel::controller;
 

@@ -2,7 +2,7 @@
 // frames, the size caps, and a new session's identifiers.
 #include <gtest/gtest.h>
 
-#include "controller/client/Reassembler.h"
+#include "controller/client/video/Reassembler.h"
 
 using namespace dovrel::controller;
 using Outcome = Reassembler::Outcome;

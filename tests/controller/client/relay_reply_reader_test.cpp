@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "controller/client/RelayReplyReader.h"
+#include "controller/client/session/RelayReplyReader.h"
 #include "protocol/RelayPreamble.h"
 
 using dovrel::controller::RelayReplyReader;

@@ -6,7 +6,7 @@
 #include "SilentPort.h"
 #include "TestAgent.h"
 #include "TestRelayStub.h"
-#include "controller/client/ClientTexts.h"
+#include "controller/client/session/ClientTexts.h"
 #include "protocol/ByteWriter.h"
 #include "protocol/Frame.h"
 #include "tests/support/relay/RelayDouble.h"

@@ -5,8 +5,8 @@
 
 #include "ClientTestSupport.h"
 #include "InputChannelFake.h"
-#include "controller/client/InputSelfTest.h"
-#include "controller/client/TextTyping.h"
+#include "controller/client/input/InputSelfTest.h"
+#include "controller/client/input/TextTyping.h"
 #include "controller/platform/UserDefaults.h"
 
 using namespace dovrel;

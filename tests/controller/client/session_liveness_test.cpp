@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "controller/client/SessionLiveness.h"
+#include "controller/client/session/SessionLiveness.h"
 
 using namespace std::chrono_literals;
 using dovrel::Instant;

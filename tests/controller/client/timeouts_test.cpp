@@ -10,7 +10,7 @@
 #include "ClientTestSupport.h"
 #include "SilentPort.h"
 #include "TestAgent.h"
-#include "controller/client/ClientTexts.h"
+#include "controller/client/session/ClientTexts.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;

@@ -3,8 +3,8 @@
 
 #include "FakeScheduler.h"
 #include "TempHome.h"
-#include "controller/client/ClientSecurity.h"
-#include "controller/client/UnpairFlow.h"
+#include "controller/client/session/ClientSecurity.h"
+#include "controller/client/unpair/UnpairFlow.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/platform/UserDefaults.h"
 

@@ -6,7 +6,7 @@
 #include "ClientTestSupport.h"
 #include "FakeScheduler.h"
 #include "SessionFixture.h"
-#include "controller/client/VideoListener.h"
+#include "controller/client/video/VideoListener.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;

@@ -9,7 +9,7 @@
 #include "XTestClient.h"
 #include "XvfbApp.h"
 #include "controller/platform/X11WindowCover.h"
-#include "controller/ui/MotionGate.h"
+#include "controller/ui/look/MotionGate.h"
 
 using namespace dovrel::controller;
 

@@ -8,8 +8,8 @@
 
 #include "../media/PatternChecks.h"
 #include "XvfbApp.h"
-#include "controller/client/PictureConverter.h"
-#include "controller/ui/VideoSurfaceItem.h"
+#include "controller/client/video/PictureConverter.h"
+#include "controller/ui/session/VideoSurfaceItem.h"
 
 using namespace dovrel::controller;
 

@@ -12,8 +12,8 @@
 #include "../media/AgentUnderTest.h"
 #include "../ui/GuiTestApp.h"
 #include "XvfbServer.h"
-#include "controller/client/RemoteInput.h"
-#include "controller/ui/InputCaptureItem.h"
+#include "controller/client/input/RemoteInput.h"
+#include "controller/ui/session/InputCaptureItem.h"
 
 namespace dovrel::controller::test {
 

@@ -10,9 +10,9 @@
 #include "../client/InputChannelFake.h"
 #include "../ui/GuiTestApp.h"
 #include "FakeScheduler.h"
-#include "controller/ui/InputCaptureItem.h"
-#include "controller/ui/InteractionModel.h"
-#include "controller/ui/SessionHud.h"
+#include "controller/ui/session/InputCaptureItem.h"
+#include "controller/ui/session/InteractionModel.h"
+#include "controller/ui/session/SessionHud.h"
 
 using namespace dovrel;
 using namespace dovrel::controller;

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "YuvPicture.h"
-#include "controller/client/VideoPicture.h"
+#include "controller/client/video/VideoPicture.h"
 
 namespace dovrel::controller::test {
 

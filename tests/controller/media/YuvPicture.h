@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "controller/client/VideoPicture.h"
+#include "controller/client/video/VideoPicture.h"
 
 namespace dovrel::controller::test {
 

@@ -8,7 +8,7 @@
 #include "AgentUnderTest.h"
 #include "FreeUdpPort.h"
 #include "PatternChecks.h"
-#include "controller/client/VideoSurface.h"
+#include "controller/client/video/VideoSurface.h"
 
 using namespace dovrel;
 using namespace dovrel::controller;

@@ -14,8 +14,8 @@
 
 #include "../../support/PulseAudioServer.h"
 #include "../../support/ToneMeasure.h"
-#include "controller/client/AudioPlayer.h"
-#include "controller/client/PulseAudioOutput.h"
+#include "controller/client/audio/AudioPlayer.h"
+#include "controller/client/audio/PulseAudioOutput.h"
 
 using namespace dovrel;
 using namespace dovrel::controller;

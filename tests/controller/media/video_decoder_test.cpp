@@ -6,7 +6,7 @@
 
 #include "EncodedStream.h"
 #include "PatternChecks.h"
-#include "controller/client/VideoDecoder.h"
+#include "controller/client/video/VideoDecoder.h"
 #include "protocol/PartialVideoPayload.h"
 
 using namespace dovrel;

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "controller/ui/QuibPanelModel.h"
+#include "controller/ui/assistant/QuibPanelModel.h"
 
 namespace dovrel::controller::test {
 

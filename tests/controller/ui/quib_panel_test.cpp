@@ -7,8 +7,8 @@
 
 #include "GuiTestApp.h"
 #include "QuibPanelFakes.h"
-#include "controller/ui/QuibPanelModel.h"
-#include "controller/ui/QuibSpiralItem.h"
+#include "controller/ui/assistant/QuibPanelModel.h"
+#include "controller/ui/assistant/QuibSpiralItem.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;

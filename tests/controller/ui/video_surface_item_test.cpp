@@ -11,7 +11,7 @@
 #include "../client/ClientTestSupport.h"
 #include "../media/PatternChecks.h"
 #include "GuiTestApp.h"
-#include "controller/ui/VideoSurfaceItem.h"
+#include "controller/ui/session/VideoSurfaceItem.h"
 
 using namespace dovrel::controller;
 using namespace std::chrono_literals;

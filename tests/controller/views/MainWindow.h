@@ -3,13 +3,13 @@
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 
-#include "controller/ui/AppearanceModel.h"
-#include "controller/ui/DeckViewModel.h"
-#include "controller/ui/PairingViewModel.h"
-#include "controller/ui/QuibPanelModel.h"
-#include "controller/ui/RootViewModel.h"
-#include "controller/ui/SessionViewModel.h"
-#include "controller/ui/SignInViewModel.h"
+#include "controller/ui/root/AppearanceModel.h"
+#include "controller/ui/deck/DeckViewModel.h"
+#include "controller/ui/pairing/PairingViewModel.h"
+#include "controller/ui/assistant/QuibPanelModel.h"
+#include "controller/ui/root/RootViewModel.h"
+#include "controller/ui/session/SessionViewModel.h"
+#include "controller/ui/signin/SignInViewModel.h"
 
 namespace dovrel::controller::test {
 

@@ -8,8 +8,8 @@
 
 #include "../WaitUntil.h"
 #include "controller/platform/HttpClient.h"
-#include "controller/ui/PairingTarget.h"
-#include "controller/ui/SignInTarget.h"
+#include "controller/ui/pairing/PairingTarget.h"
+#include "controller/ui/signin/SignInTarget.h"
 
 namespace dovrel::controller::test {
 

@@ -24,8 +24,8 @@
 #include "controller/services/MachineWaker.h"
 #include "controller/services/RelayAccount.h"
 #include "controller/services/UsageMeter.h"
-#include "controller/ui/DeckViewModel.h"
-#include "controller/ui/SessionPort.h"
+#include "controller/ui/deck/DeckViewModel.h"
+#include "controller/ui/session/SessionPort.h"
 
 namespace dovrel::controller::test {
 

@@ -18,8 +18,8 @@
 
 #include "../../support/TempHome.h"
 #include "ViewTestSupport.h"
-#include "controller/ui/AppearanceModel.h"
-#include "controller/ui/RootViewModel.h"
+#include "controller/ui/root/AppearanceModel.h"
+#include "controller/ui/root/RootViewModel.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;

@@ -6,11 +6,11 @@
 
 #include "../../support/TempHome.h"
 #include "ViewTestSupport.h"
-#include "controller/ui/FlipGesture.h"
-#include "controller/ui/MachineCardFace.h"
-#include "controller/ui/MachineSymbol.h"
-#include "controller/ui/SparklineGeometry.h"
-#include "controller/ui/SymbolSet.h"
+#include "controller/ui/deck/FlipGesture.h"
+#include "controller/ui/deck/MachineCardFace.h"
+#include "controller/ui/deck/MachineSymbol.h"
+#include "controller/ui/deck/SparklineGeometry.h"
+#include "controller/ui/look/SymbolSet.h"
 #include "protocol/MagicPacket.h"
 
 using namespace dovrel::controller;

@@ -12,7 +12,7 @@
 #include "../../support/QuickItems.h"
 #include "../../support/Settling.h"
 #include "ViewTestSupport.h"
-#include "controller/ui/SteppedBreath.h"
+#include "controller/ui/look/SteppedBreath.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;

@@ -9,8 +9,8 @@
 #include "PairingTestSupport.h"
 #include "ViewTestSupport.h"
 #include "controller/platform/QtHttpClient.h"
-#include "controller/ui/PairingFilters.h"
-#include "controller/ui/PairingViewModel.h"
+#include "controller/ui/pairing/PairingFilters.h"
+#include "controller/ui/pairing/PairingViewModel.h"
 #include "tests/support/accountapi/AccountApiDouble.h"
 
 using namespace dovrel::controller;

@@ -7,7 +7,7 @@
 
 #include "ViewTestSupport.h"
 #include "controller/services/MachineRecorder.h"
-#include "controller/ui/RootViewModel.h"
+#include "controller/ui/root/RootViewModel.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;

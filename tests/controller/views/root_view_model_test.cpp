@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "ViewTestSupport.h"
-#include "controller/ui/RootViewModel.h"
+#include "controller/ui/root/RootViewModel.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;

@@ -1,7 +1,7 @@
 // The loading overlay's values and the status pill's word for each state of the session being opened.
 #include <gtest/gtest.h>
 
-#include "controller/ui/SessionViewModel.h"
+#include "controller/ui/session/SessionViewModel.h"
 
 using namespace dovrel::controller;
 

@@ -9,10 +9,10 @@
 
 #include "../../support/FakeScheduler.h"
 #include "../ui/GuiTestApp.h"
-#include "controller/ui/RadialWheel.h"
-#include "controller/ui/SessionHud.h"
-#include "controller/ui/SessionNotices.h"
-#include "controller/ui/SessionViewModel.h"
+#include "controller/ui/session/RadialWheel.h"
+#include "controller/ui/session/SessionHud.h"
+#include "controller/ui/session/SessionNotices.h"
+#include "controller/ui/session/SessionViewModel.h"
 
 using namespace dovrel::controller;
 using namespace std::chrono_literals;

@@ -28,10 +28,10 @@
 #include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/platform/UserDefaults.h"
-#include "controller/ui/AppearanceModel.h"
-#include "controller/ui/RootViewModel.h"
-#include "controller/ui/SessionViewModel.h"
-#include "controller/ui/SymbolSet.h"
+#include "controller/ui/root/AppearanceModel.h"
+#include "controller/ui/root/RootViewModel.h"
+#include "controller/ui/session/SessionViewModel.h"
+#include "controller/ui/look/SymbolSet.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;

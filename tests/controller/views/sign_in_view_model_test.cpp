@@ -12,7 +12,7 @@
 #include "PairingTestSupport.h"
 #include "ViewTestSupport.h"
 #include "controller/platform/QtHttpClient.h"
-#include "controller/ui/SignInViewModel.h"
+#include "controller/ui/signin/SignInViewModel.h"
 #include "tests/support/accountapi/AccountApiDouble.h"
 
 using namespace dovrel::controller;

@@ -17,12 +17,12 @@
 #include "../ui/QuibPanelFakes.h"
 #include "MainWindow.h"
 #include "ViewTestSupport.h"
-#include "controller/client/RemoteInput.h"
-#include "controller/ui/AppearanceModel.h"
-#include "controller/ui/PairingViewModel.h"
-#include "controller/ui/RootViewModel.h"
-#include "controller/ui/SessionViewModel.h"
-#include "controller/ui/SignInViewModel.h"
+#include "controller/client/input/RemoteInput.h"
+#include "controller/ui/root/AppearanceModel.h"
+#include "controller/ui/pairing/PairingViewModel.h"
+#include "controller/ui/root/RootViewModel.h"
+#include "controller/ui/session/SessionViewModel.h"
+#include "controller/ui/signin/SignInViewModel.h"
 #include "runtime/Scheduler.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
