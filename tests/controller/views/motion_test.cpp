@@ -18,21 +18,43 @@ using namespace dovrel::controller;
 using namespace dovrel::controller::test;
 using std::chrono::milliseconds;
 
+namespace {
+
+// A scene of QML made from `qml`, shown in a window of its own.
+struct ShownScene {
+    QQmlEngine engine;
+    std::unique_ptr<QObject> root;
+    QQuickWindow window;
+
+    // False, with the reason in `error`, when the scene could not be made or shown.
+    bool show(const char* qml, const QUrl& where, std::string& error) {
+        QQmlComponent component(&engine);
+        component.setData(qml, where);
+        root.reset(component.create());
+        if (!root) {
+            error = component.errorString().toStdString();
+            return false;
+        }
+        qobject_cast<QQuickItem*>(root.get())->setParentItem(window.contentItem());
+        window.show();
+        return QTest::qWaitForWindowExposed(&window);
+    }
+};
+
+} // namespace
+
 TEST(Motion, AHiddenOverlayOrBreathOrAMinimisedWindowRunsNothing) {
     viewApp();
-    QQmlEngine engine;
-    QQmlComponent component(&engine);
+    ShownScene scene;
+    std::string error;
     // Placed beside the module's own files, where their names are found.
-    component.setData("import QtQuick\nimport Dovrel.Controller\nItem {\n"
-                      "  DovrelLoadingView { objectName: 'overlay'; width: 200; height: 100 }\n"
-                      "  Rectangle { objectName: 'dot'; Breath { objectName: 'breath' } }\n}",
-                      QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/MotionProbe.qml")));
-    std::unique_ptr<QObject> root(component.create());
-    ASSERT_TRUE(root) << component.errorString().toStdString();
-    QQuickWindow window;
-    qobject_cast<QQuickItem*>(root.get())->setParentItem(window.contentItem());
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(scene.show("import QtQuick\nimport Dovrel.Controller\nItem {\n"
+                           "  DovrelLoadingView { objectName: 'overlay'; width: 200; height: 100 }\n"
+                           "  Rectangle { objectName: 'dot'; Breath { objectName: 'breath' } }\n}",
+                           QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/MotionProbe.qml")), error))
+        << error;
+    QQuickWindow& window = scene.window;
+    QObject* root = scene.root.get();
     const auto object = [&](const char* name) { return root->findChild<QObject*>(name); };
     const auto sweeping = [&] { return object("shimmerSweep")->property("running").toBool(); };
     const auto breathing = [&] { return object("breath")->property("breathing").toBool(); };
@@ -76,22 +98,18 @@ TEST(Motion, ABreathGoesInAndOutInEqualStepsAtMostOneATick) {
 
 TEST(Motion, TheScreensSettlingCheckSeesWhatIsOnItsWayAndNotWhatLoopsForEver) {
     viewApp();
-    QQmlEngine engine;
-    QQmlComponent component(&engine);
+    ShownScene scene;
+    std::string error;
     // A fade under a Behavior, in an item a loader made (outside the object tree of the window), beside
     // a spinner that turns for ever.
-    component.setData(
-        "import QtQuick\nItem {\n"
-        "  Loader { sourceComponent: Rectangle { objectName: 'faded'\n"
-        "    Behavior on opacity { NumberAnimation { duration: 300 } } } }\n"
-        "  Rectangle { RotationAnimation on rotation { from: 0; to: 360; loops: Animation.Infinite } }\n}",
-        QUrl());
-    std::unique_ptr<QObject> root(component.create());
-    ASSERT_TRUE(root) << component.errorString().toStdString();
-    QQuickWindow window;
-    qobject_cast<QQuickItem*>(root.get())->setParentItem(window.contentItem());
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(
+        scene.show("import QtQuick\nItem {\n"
+                   "  Loader { sourceComponent: Rectangle { objectName: 'faded'\n"
+                   "    Behavior on opacity { NumberAnimation { duration: 300 } } } }\n"
+                   "  Rectangle { RotationAnimation on rotation { from: 0; to: 360; loops: Animation.Infinite } }\n}",
+                   QUrl(), error))
+        << error;
+    QQuickWindow& window = scene.window;
     EXPECT_TRUE(dovrel::test::waitSettled(window).isEmpty()) << "a spinner is a state, not a way to one";
 
     QQuickItem* faded = dovrel::test::findItem(window.contentItem(), QStringLiteral("faded"));
