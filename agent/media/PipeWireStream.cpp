@@ -238,11 +238,16 @@ struct PipeWireStream::Loop {
         if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 || mediaType != SPA_MEDIA_TYPE_video ||
             mediaSubtype != SPA_MEDIA_SUBTYPE_raw || spa_format_video_raw_parse(param, &info) < 0)
             return;
-        // A new rate alone keeps the last picture: a still screen sends no other.
+        // A new rate alone keeps the last picture: a still screen sends no other. For the same reason the
+        // picture still waiting for its slot goes now, while its buffer is ours: it is the screen as it is,
+        // and given back unseen it would leave the one before standing for good (a session's start
+        // renegotiates the rate, often just after a change on the screen).
         if (info.size.width != format.size.width || info.size.height != format.size.height ||
             info.format != format.format) {
             last.reset();
             pool.clear();
+        } else if (held) {
+            pump(true);
         }
         format = info;
         giveBack(held);

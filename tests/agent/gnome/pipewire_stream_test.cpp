@@ -1,7 +1,8 @@
 // PipeWireStream against a video source of the test's own on the session's PipeWire daemon: pictures
 // arrive in the source's colour, stamped with the time the source gave them, and never more often than
-// the capture rate, which the source is told; a source that describes more pixels than its buffers hold
-// is not read past them, a time from the future is not believed, and a source that goes ends the stream.
+// the capture rate, which the source is told (a change of it loses no picture of the screen); a source that describes
+// more pixels than its buffers hold is not read past them, a time from the future is not believed, and a source that
+// goes ends the stream.
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -30,7 +31,7 @@ constexpr int W = 320, H = 240;
 // stride. Like a compositor, it offers any rate up to 60 pictures a second and notes the one agreed.
 class TestSource {
 public:
-    explicit TestSource(uint32_t colour) : colour_(colour) {
+    explicit TestSource(uint32_t first) : colour(first) {
         pw_init(nullptr, nullptr);
         thread_ = pw_thread_loop_new("test-source", nullptr);
         pw_thread_loop_lock(thread_);
@@ -97,6 +98,8 @@ public:
     std::atomic<uint32_t> agreedRate{0}; // the most pictures a second the consumer takes
     std::atomic<bool> sending{true};     // false: a still screen
     std::atomic<bool> stampAhead{false}; // each picture's time an hour from now
+    std::atomic<uint32_t> colour;
+    std::atomic<int> pictures{-1}; // pictures still to send before the screen stands still; -1: no end
     // The times given to pictures, in nanoseconds of the monotonic clock.
     std::set<int64_t> stamps() {
         const std::lock_guard guard(lock_);
@@ -129,14 +132,14 @@ private:
         pw_stream_update_params(stream_, params, 2);
     }
     void send() {
-        if (!sending) return;
+        if (!sending || pictures == 0) return;
         pw_buffer* b = pw_stream_dequeue_buffer(stream_);
         if (!b) return;
         spa_data& d = b->buffer->datas[0];
         if (d.data && d.maxsize >= static_cast<uint32_t>(W * H * 4)) {
             auto* px = static_cast<uint32_t*>(d.data);
             for (int i = 0; i < W * H; ++i)
-                px[i] = colour_;
+                px[i] = colour;
             d.chunk->offset = 0;
             d.chunk->stride = W * 4 * strideFactor.load();
             d.chunk->size = static_cast<uint32_t>(W * H * 4);
@@ -149,9 +152,9 @@ private:
             stamps_.insert(h->pts);
         }
         pw_stream_queue_buffer(stream_, b);
+        if (pictures > 0) --pictures;
     }
 
-    uint32_t colour_;
     std::mutex lock_;
     std::set<int64_t> stamps_;
     pw_thread_loop* thread_ = nullptr;
@@ -263,6 +266,35 @@ TEST(PipeWireStream, PicturesComeInTheSourcesColourAndTimeAtTheRateItIsAskedForA
         const std::lock_guard guard(arrivals.lock);
         EXPECT_LT(arrivals.at[still + 5] - arrivals.at[still], 1s) << "repeated by the heartbeat alone";
     }
+
+    // Nobody watches, and the screen changes once more just before a session begins: the new picture,
+    // still waiting for its slot when the session's rate is agreed, is what the stream shows from then on,
+    // not the one before it (a still screen sends no other).
+    fps->store(1);
+    stream.retime();
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return source.agreedRate.load() == 1u; }));
+    source.sending = true;
+    ASSERT_TRUE(dovrel::test::pollUntil([&] {
+        const std::lock_guard guard(arrivals.lock);
+        return arrivals.centre == 0xd0307cu;
+    }));
+    const std::size_t idle = arrivals.count();
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return arrivals.count() > idle; })); // a slot has just passed
+    source.sending = false;
+    source.pictures = 1;
+    source.colour = 0x2890e0;
+    source.sending = true;
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return source.pictures.load() == 0; }));
+    fps->store(10);
+    stream.retime();
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return source.agreedRate.load() == 10u; }));
+    EXPECT_TRUE(dovrel::test::pollUntil(
+        [&] {
+            const std::lock_guard guard(arrivals.lock);
+            return arrivals.centre == 0x2890e0u;
+        },
+        10s))
+        << "the screen's last change was never shown";
 
     // The source goes (its session ended): the stream says so rather than wait to be linked to the next
     // source that happens to take the same node number.

@@ -265,7 +265,8 @@ TEST_P(ControllerAgentE2E, PairsByCodeShowsTheAgentsScreenAndComesBackByKey) {
     ASSERT_NO_FATAL_FAILURE(launchController(again, snapshot, false));
     EXPECT_TRUE(waitFor([&] { return windowShows(snapshot, second); }, 45s))
         << "a second launch without a code did not show the agent's screen (" << lastSeen << "); controller:\n"
-        << readFile(controllerHome.file("controller.out"));
+        << readFile(controllerHome.file("controller.out")) << "\nagent:\n"
+        << agentLog();
 }
 
 namespace {
