@@ -256,10 +256,15 @@ struct Transport::Impl {
         return std::find(waiting.begin(), waiting.end(), link) != waiting.end();
     }
 
-    // A waiting newcomer goes without a trace.
-    void forget(std::shared_ptr<ClientLink> link) {
+    // No longer held beside the client: neither waiting nor timed.
+    void stopWaiting(const std::shared_ptr<ClientLink>& link) {
         std::erase(waiting, link);
         link->quietDeadline.reset();
+    }
+
+    // A waiting newcomer goes without a trace.
+    void forget(std::shared_ptr<ClientLink> link) {
+        stopWaiting(link);
         closeLink(*link);
     }
 
@@ -299,8 +304,7 @@ struct Transport::Impl {
     // A waiting newcomer sent its first bytes: it replaces a client that has not authenticated, or is
     // refused when the client has meanwhile established its session.
     void spokeWhileWaiting(const std::shared_ptr<ClientLink>& link) {
-        std::erase(waiting, link);
-        link->quietDeadline.reset();
+        stopWaiting(link);
         if (session) {
             QObject::disconnect(link->socket.get(), nullptr, context(), nullptr);
             refuse(std::move(link->socket));
