@@ -38,9 +38,15 @@ constexpr auto heartbeat = 1s;
 std::once_flag pipewireInit;
 
 // What the producer may send: BGRx or BGRA at any size, as often as the screen changes (a variable
-// rate, at most `fps`: the producer renders no more pictures than that). With `linear`, only as linear
-// DMA-BUFs, which the CPU can read as they are.
-spa_pod* enumFormat(spa_pod_builder& b, bool linear, int fps) {
+// rate, at most the highest capture rate). With `linear`, only as linear DMA-BUFs, which the CPU can
+// read as they are.
+//
+// The rate is never renegotiated as sessions come and go, though a picture a second would do while
+// nobody watches: GNOME's compositor drops the picture it is recording while a running stream
+// renegotiates, and records again only when the screen next changes, so the last change before it
+// (a window's fade-in ending, a click just before a session) would never come. The stream's own slots
+// keep to the capture rate instead; between them only the newest picture is kept, uncopied.
+spa_pod* enumFormat(spa_pod_builder& b, bool linear) {
     spa_pod_frame object{}, choice{};
     spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
     spa_pod_builder_prop(&b, SPA_FORMAT_mediaType, 0);
@@ -66,7 +72,7 @@ spa_pod* enumFormat(spa_pod_builder& b, bool linear, int fps) {
     spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_framerate, 0);
     spa_pod_builder_fraction(&b, 0, 1);
     spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_maxFramerate, 0);
-    const auto rate = static_cast<uint32_t>(std::clamp(fps, 1, maxCaptureFPS));
+    const auto rate = static_cast<uint32_t>(maxCaptureFPS);
     spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
     spa_pod_builder_fraction(&b, rate, 1);
     spa_pod_builder_fraction(&b, 1, 1);
@@ -185,7 +191,6 @@ struct PipeWireStream::Loop {
     bool connected = false;
     bool streaming = false;
     bool dmabufRefused = false;
-    int offeredFps = 0;        // the highest rate asked of the producer
     pw_buffer* held = nullptr; // the newest picture, waiting for its slot
     Clock::time_point heldTakenAt{};
     Clock::time_point slot{};
@@ -239,9 +244,8 @@ struct PipeWireStream::Loop {
             mediaSubtype != SPA_MEDIA_SUBTYPE_raw || spa_format_video_raw_parse(param, &info) < 0)
             return;
         // A new rate alone keeps the last picture: a still screen sends no other. For the same reason the
-        // picture still waiting for its slot goes now, while its buffer is ours: it is the screen as it is,
-        // and given back unseen it would leave the one before standing for good (a session's start
-        // renegotiates the rate, often just after a change on the screen).
+        // picture still waiting for its slot goes now, if its buffer is still ours (usually it went first,
+        // in bufferRemoved).
         if (info.size.width != format.size.width || info.size.height != format.size.height ||
             info.format != format.format) {
             last.reset();
@@ -265,13 +269,23 @@ struct PipeWireStream::Loop {
         formatSeen.notify_all();
     }
 
-    // The formats this stream takes at the capture rate now, built in `b`: linear DMA-BUFs first unless
-    // they proved unreadable, then shared memory.
-    std::vector<const spa_pod*> formats(spa_pod_builder& b) {
-        offeredFps = std::clamp(fps->load(), 1, maxCaptureFPS);
+    // The buffers go before a new format is agreed, the one holding the picture waiting for its slot
+    // among them: that picture is the screen as it is, and lost unseen it would leave the one before
+    // standing for good. It goes out now, while its memory is still there; the buffer is not ours to
+    // give back any more.
+    void bufferRemoved(pw_buffer* b) {
+        if (b != held) return;
+        CapturedFrame frame;
+        if (copyOut(*held->buffer, heldTakenAt, frame) == Copy::done) deliver(frame, Clock::now());
+        held = nullptr;
+    }
+
+    // The formats this stream takes, built in `b`: linear DMA-BUFs first unless they proved unreadable,
+    // then shared memory.
+    std::vector<const spa_pod*> formats(spa_pod_builder& b) const {
         std::vector<const spa_pod*> params;
-        if (!dmabufRefused) params.push_back(enumFormat(b, true, offeredFps));
-        params.push_back(enumFormat(b, false, offeredFps));
+        if (!dmabufRefused) params.push_back(enumFormat(b, true));
+        params.push_back(enumFormat(b, false));
         return params;
     }
 
@@ -292,11 +306,8 @@ struct PipeWireStream::Loop {
         offerFormats();
     }
 
-    // The producer renders no more pictures than the capture rate: while nobody watches, a busy screen
-    // costs the compositor a picture a second instead of one each time it paints.
-    void rateChanged() {
-        if (std::clamp(fps->load(), 1, maxCaptureFPS) != offeredFps) offerFormats();
-    }
+    // A new capture rate: a picture waiting for a slot of the old one is weighed against the new.
+    void rateChanged() { pump(false); }
 
     void process() {
         pw_buffer* newest = nullptr;
@@ -454,6 +465,7 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
         if (param && id == SPA_PARAM_Format) static_cast<Loop*>(data)->formatChanged(param);
     };
     l.streamEvents.process = [](void* data) { static_cast<Loop*>(data)->process(); };
+    l.streamEvents.remove_buffer = [](void* data, pw_buffer* b) { static_cast<Loop*>(data)->bufferRemoved(b); };
     pw_stream_add_listener(l.stream, &l.streamListener, &l.streamEvents, &l);
 
     l.pacer = pw_loop_add_timer(
