@@ -6,8 +6,8 @@
 // At the session rate (60 a second): pictures received per second; paint to the compositor's time of the
 // picture (the PipeWire buffer header's, which the stream keeps as the capture time), that time to the
 // picture in the agent's hands (recording, PipeWire, the copy out), and paint to the agent's hands; the
-// compositor's CPU. At the rate kept while nobody watches (one a second, by the stream: the compositor
-// still records every picture it paints): the pictures passed on and the compositor's CPU. The load average goes beside each; "--isolated" runs it all ahead of the
+// compositor's CPU. At the rate asked while nobody watches (one a second): the pictures the compositor
+// still sends and its CPU. The load average goes beside each; "--isolated" runs it all ahead of the
 // machine's other work. Prints figures; asserts nothing.
 #include <chrono>
 #include <cstdio>
@@ -169,12 +169,12 @@ int main(int argc, char** argv) {
     std::printf("  compositor CPU: %.1f%% of one core\n", watched.compositorCpu);
     std::printf("  load average before / after: %s / %s\n", watched.loadBefore.c_str(), watched.loadAfter.c_str());
 
-    // Nobody watches: the stream passes on a picture a second.
+    // Nobody watches: the stream asks for a picture a second.
     fps->store(1);
     stream.retime();
     std::this_thread::sleep_for(warmUp);
     const Phase idle = run(received, gnome.compositorPid());
-    std::printf("\n== while nobody watches (1 picture a second passed on), the screen as busy\n");
+    std::printf("\n== while nobody watches (1 picture a second asked), the screen as busy\n");
     std::printf("  pictures received: %zu in %.1f s = %.1f per second\n", idle.pictures.size(), idle.seconds,
                 static_cast<double>(idle.pictures.size()) / idle.seconds);
     std::printf("  compositor CPU: %.1f%% of one core\n", idle.compositorCpu);

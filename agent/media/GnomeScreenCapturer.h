@@ -21,8 +21,9 @@ namespace dovrel::agent {
 // drawn in; system audio from an AudioCapturer (PulseAudio's default monitor, which PipeWire's pulse
 // server provides on such desktops).
 //
-// The compositor sends a picture only when the screen changed; the stream passes on no more than the
-// capture rate, the newest in each slot, and repeats the last one every second. A start or restart opens a fresh session (display switching included), so the session's
+// The compositor sends a picture only when the screen changed, and no more than the capture rate: a
+// busy screen costs it a picture a second while nobody watches. The stream repeats the last one every
+// second. A start or restart opens a fresh session (display switching included), so the session's
 // input and clipboard follow the monitor being watched. When the compositor ends the session (another
 // capturer's taking its place included) or PipeWire goes away, the stopped callback says so once.
 class GnomeScreenCapturer final : public ScreenCapturer {

@@ -38,15 +38,10 @@ constexpr auto heartbeat = 1s;
 std::once_flag pipewireInit;
 
 // What the producer may send: BGRx or BGRA at any size, as often as the screen changes (a variable
-// rate, at most the highest capture rate). With `linear`, only as linear DMA-BUFs, which the CPU can
-// read as they are.
-//
-// The rate is never renegotiated as sessions come and go, though a picture a second would do while
-// nobody watches: GNOME's compositor drops the picture it is recording while a running stream
-// renegotiates, and records again only when the screen next changes, so the last change before it
-// (a window's fade-in ending, a click just before a session) would never come. The stream's own slots
-// keep to the capture rate instead; between them only the newest picture is kept, uncopied.
-spa_pod* enumFormat(spa_pod_builder& b, bool linear) {
+// rate, at most `fps`: the producer renders no more pictures than that, so that while nobody watches a
+// busy screen costs the compositor a picture a second instead of one each time it paints). With
+// `linear`, only as linear DMA-BUFs, which the CPU can read as they are.
+spa_pod* enumFormat(spa_pod_builder& b, bool linear, int fps) {
     spa_pod_frame object{}, choice{};
     spa_pod_builder_push_object(&b, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
     spa_pod_builder_prop(&b, SPA_FORMAT_mediaType, 0);
@@ -72,7 +67,7 @@ spa_pod* enumFormat(spa_pod_builder& b, bool linear) {
     spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_framerate, 0);
     spa_pod_builder_fraction(&b, 0, 1);
     spa_pod_builder_prop(&b, SPA_FORMAT_VIDEO_maxFramerate, 0);
-    const auto rate = static_cast<uint32_t>(maxCaptureFPS);
+    const auto rate = static_cast<uint32_t>(std::clamp(fps, 1, maxCaptureFPS));
     spa_pod_builder_push_choice(&b, &choice, SPA_CHOICE_Range, 0);
     spa_pod_builder_fraction(&b, rate, 1);
     spa_pod_builder_fraction(&b, 1, 1);
@@ -189,8 +184,11 @@ struct PipeWireStream::Loop {
     spa_video_info_raw format{};
     bool stopped = false;
     bool connected = false;
+    bool reconnecting = false; // a new rate being agreed on a new connection
+    uint32_t node = 0;
     bool streaming = false;
     bool dmabufRefused = false;
+    int offeredFps = 0;        // the highest rate asked of the producer
     pw_buffer* held = nullptr; // the newest picture, waiting for its slot
     Clock::time_point heldTakenAt{};
     Clock::time_point slot{};
@@ -280,12 +278,13 @@ struct PipeWireStream::Loop {
         held = nullptr;
     }
 
-    // The formats this stream takes, built in `b`: linear DMA-BUFs first unless they proved unreadable,
-    // then shared memory.
-    std::vector<const spa_pod*> formats(spa_pod_builder& b) const {
+    // The formats this stream takes at the capture rate now, built in `b`: linear DMA-BUFs first unless
+    // they proved unreadable, then shared memory.
+    std::vector<const spa_pod*> formats(spa_pod_builder& b) {
+        offeredFps = std::clamp(fps->load(), 1, maxCaptureFPS);
         std::vector<const spa_pod*> params;
-        if (!dmabufRefused) params.push_back(enumFormat(b, true));
-        params.push_back(enumFormat(b, false));
+        if (!dmabufRefused) params.push_back(enumFormat(b, true, offeredFps));
+        params.push_back(enumFormat(b, false, offeredFps));
         return params;
     }
 
@@ -306,8 +305,34 @@ struct PipeWireStream::Loop {
         offerFormats();
     }
 
-    // A new capture rate: a picture waiting for a slot of the old one is weighed against the new.
-    void rateChanged() { pump(false); }
+    // A new rate is agreed on a new connection, not by renegotiating this one: GNOME's compositor drops
+    // the picture it is recording while a running stream renegotiates and records again only when the
+    // screen next changes, so the last change before it (a window's fade-in ending as the agent starts, a
+    // click just before a session) would never come. A stream that starts gets the screen as it is.
+    void rateChanged() {
+        if (std::clamp(fps->load(), 1, maxCaptureFPS) == offeredFps) return pump(false);
+        reconnecting = true;
+        pw_stream_disconnect(stream); // the picture waiting for its slot goes out as its buffer goes
+        reconnecting = false;
+        if (const int res = connect(); res < 0)
+            stop("the screen's stream could not be joined again (" + std::string(spa_strerror(res)) + ")");
+    }
+
+    // Joins the producer's node with the formats at the capture rate now.
+    int connect() {
+        uint8_t buffer[2048];
+        spa_pod_builder b{};
+        spa_pod_builder_init(&b, buffer, sizeof buffer);
+        std::vector<const spa_pod*> params = formats(b);
+        // When the node goes (its session ended), the stream ends with it: the session manager would
+        // otherwise link it to whichever node takes the same number next, another session's screen among
+        // them.
+        return pw_stream_connect(stream, PW_DIRECTION_INPUT, node,
+                                 static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
+                                                              PW_STREAM_FLAG_DONT_RECONNECT |
+                                                              PW_STREAM_FLAG_MAP_BUFFERS),
+                                 params.data(), static_cast<uint32_t>(params.size()));
+    }
 
     void process() {
         pw_buffer* newest = nullptr;
@@ -419,7 +444,7 @@ struct PipeWireStream::Loop {
         if (state == PW_STREAM_STATE_PAUSED || streaming) connected = true;
         if (state == PW_STREAM_STATE_ERROR)
             stop(std::string("the screen's stream failed: ") + (error ? error : "no reason given"));
-        else if (state == PW_STREAM_STATE_UNCONNECTED && connected)
+        else if (state == PW_STREAM_STATE_UNCONNECTED && connected && !reconnecting)
             stop("the screen's stream was disconnected");
     }
 };
@@ -432,6 +457,7 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
     l.onFrame = std::move(onFrame);
     l.onStopped = std::move(onStopped);
     l.fps = std::move(fps);
+    l.node = node;
     l.thread = pw_thread_loop_new("dovrel.capture", nullptr);
     if (!l.thread) throw AgentError(AgentError::Kind::capture, "PipeWire could not make its thread");
     pw_loop* loop = pw_thread_loop_get_loop(l.thread);
@@ -479,17 +505,7 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
     timespec second{1, 0};
     pw_loop_update_timer(loop, l.beat, &second, &second, false);
 
-    uint8_t buffer[2048];
-    spa_pod_builder b{};
-    spa_pod_builder_init(&b, buffer, sizeof buffer);
-    std::vector<const spa_pod*> params = l.formats(b);
-    // When the node goes (its session ended), the stream ends with it: the session manager would otherwise
-    // link it to whichever node takes the same number next, another session's screen among them.
-    const int res =
-        pw_stream_connect(l.stream, PW_DIRECTION_INPUT, node,
-                          static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_DONT_RECONNECT |
-                                                       PW_STREAM_FLAG_MAP_BUFFERS),
-                          params.data(), static_cast<uint32_t>(params.size()));
+    const int res = l.connect();
     if (res < 0)
         throw AgentError(AgentError::Kind::capture,
                          "PipeWire would not connect to the screen's stream (" + std::string(spa_strerror(res)) + ")");

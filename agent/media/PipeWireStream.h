@@ -48,8 +48,9 @@ public:
     // Delivers the latest picture now and again at the capture rate until `count` have gone, newer ones
     // counting: a refresh wave moves on only with pictures, and a still screen sends none.
     void requestFrames(int count);
-    // The capture rate changed: a waiting picture's slot is worked out anew. The producer is not told
-    // (see enumFormat): the stream keeps to the rate itself.
+    // The capture rate changed: the producer is asked for no more pictures than that (on a new
+    // connection, which starts with the screen as it is and keeps the last picture), and a waiting
+    // picture's slot is worked out anew.
     void retime();
 
 private:
