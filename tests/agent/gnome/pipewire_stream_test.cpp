@@ -28,7 +28,8 @@ namespace {
 constexpr int W = 320, H = 240;
 
 // A BGRx source that drives the graph and sends a picture every 10 ms, with a chunk the test can make lie about its
-// stride. Like a compositor, it offers any rate up to 60 pictures a second and notes the one agreed.
+// stride. Like a compositor, it offers any rate up to 60 pictures a second and notes the one agreed, and sends the
+// screen as it is whenever a stream starts, still or not.
 class TestSource {
 public:
     explicit TestSource(uint32_t first) : colour(first) {
@@ -45,6 +46,9 @@ public:
             if (param && id == SPA_PARAM_Format) static_cast<TestSource*>(data)->formatChanged(param);
         };
         events_.process = [](void* data) { static_cast<TestSource*>(data)->send(); };
+        events_.state_changed = [](void* data, pw_stream_state, pw_stream_state state, const char*) {
+            if (state == PW_STREAM_STATE_STREAMING) static_cast<TestSource*>(data)->started = true;
+        };
         pw_stream_add_listener(stream_, &listener_, &events_, this);
         uint8_t buffer[1024];
         spa_pod_builder b{};
@@ -132,9 +136,10 @@ private:
         pw_stream_update_params(stream_, params, 2);
     }
     void send() {
-        if (!sending || pictures == 0) return;
+        if ((!sending || pictures == 0) && !started) return;
         pw_buffer* b = pw_stream_dequeue_buffer(stream_);
         if (!b) return;
+        started = false;
         spa_data& d = b->buffer->datas[0];
         if (d.data && d.maxsize >= static_cast<uint32_t>(W * H * 4)) {
             auto* px = static_cast<uint32_t*>(d.data);
@@ -155,6 +160,7 @@ private:
         if (pictures > 0) --pictures;
     }
 
+    std::atomic<bool> started{false}; // a stream has just started: the next turn sends
     std::mutex lock_;
     std::set<int64_t> stamps_;
     pw_thread_loop* thread_ = nullptr;
