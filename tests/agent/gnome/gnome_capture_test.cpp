@@ -63,6 +63,19 @@ std::shared_ptr<MutterSession> sessionOn(const GnomeSession& gnome) {
     return std::make_shared<MutterSession>(o);
 }
 
+GnomeScreenCapturer::Options withoutAudio() {
+    GnomeScreenCapturer::Options options;
+    options.audio = std::make_shared<NoAudio>();
+    return options;
+}
+
+// This process joined to `gnome`, and the compositor's session once offered on its bus (null if never).
+std::shared_ptr<MutterSession> joinedSession(dovrel::test::ScopedEnv& env, const GnomeSession& gnome) {
+    dovrel::test::joinSession(env, gnome);
+    auto session = sessionOn(gnome);
+    return dovrel::test::pollUntil([&] { return session->offered(); }) ? session : nullptr;
+}
+
 } // namespace
 
 TEST(GnomeCapture, PicturesOfAWaylandClientArriveInItsColourAndAStillScreenStaysAlive) {
@@ -76,9 +89,7 @@ TEST(GnomeCapture, PicturesOfAWaylandClientArriveInItsColourAndAStillScreenStays
     auto session = sessionOn(gnome);
     ASSERT_TRUE(dovrel::test::pollUntil([&] { return session->offered(); }));
     Frames frames;
-    GnomeScreenCapturer::Options options;
-    options.audio = std::make_shared<NoAudio>();
-    GnomeScreenCapturer capturer(frames.callback(), session, options);
+    GnomeScreenCapturer capturer(frames.callback(), session, withoutAudio());
     std::atomic<bool> stopped{false};
     capturer.setOnStreamStopped([&](const std::string&) { stopped = true; });
     capturer.start(0);
@@ -104,13 +115,10 @@ TEST(GnomeCapture, EachMonitorIsAStreamOfItsOwn) {
     GnomeSession gnome(std::vector<dovrel::test::GnomeMonitor>{{1280, 720}, {800, 600}});
     if (!gnome.available()) GTEST_SKIP() << "no headless GNOME session here: " << gnome.reason();
     dovrel::test::ScopedEnv env;
-    dovrel::test::joinSession(env, gnome);
-    auto session = sessionOn(gnome);
-    ASSERT_TRUE(dovrel::test::pollUntil([&] { return session->offered(); }));
+    const auto session = joinedSession(env, gnome);
+    ASSERT_TRUE(session);
     Frames frames;
-    GnomeScreenCapturer::Options options;
-    options.audio = std::make_shared<NoAudio>();
-    GnomeScreenCapturer capturer(frames.callback(), session, options);
+    GnomeScreenCapturer capturer(frames.callback(), session, withoutAudio());
     capturer.start(5); // beyond the last: the last
     ASSERT_EQ(capturer.displays().size(), 2u);
     EXPECT_EQ(capturer.currentIndex(), 1);
@@ -133,11 +141,9 @@ TEST(GnomeCapture, ACapturerLeftBehindByARestartLeavesItsSuccessorsSessionAlone)
     GnomeSession gnome;
     if (!gnome.available()) GTEST_SKIP() << "no headless GNOME session here: " << gnome.reason();
     dovrel::test::ScopedEnv env;
-    dovrel::test::joinSession(env, gnome);
-    auto session = sessionOn(gnome);
-    ASSERT_TRUE(dovrel::test::pollUntil([&] { return session->offered(); }));
-    GnomeScreenCapturer::Options options;
-    options.audio = std::make_shared<NoAudio>();
+    const auto session = joinedSession(env, gnome);
+    ASSERT_TRUE(session);
+    const GnomeScreenCapturer::Options options = withoutAudio();
     Frames old, frames;
     std::atomic<bool> oldStopped{false};
     auto leftBehind = std::make_unique<GnomeScreenCapturer>(old.callback(), session, options);
@@ -164,13 +170,10 @@ TEST(GnomeCapture, RateChangesWhileWindowsFadeInEndOnEachFinishedWindow) {
     GnomeSession gnome;
     if (!gnome.available()) GTEST_SKIP() << "no headless GNOME session here: " << gnome.reason();
     dovrel::test::ScopedEnv env;
-    dovrel::test::joinSession(env, gnome);
-    auto session = sessionOn(gnome);
-    ASSERT_TRUE(dovrel::test::pollUntil([&] { return session->offered(); }));
+    const auto session = joinedSession(env, gnome);
+    ASSERT_TRUE(session);
     Frames frames;
-    GnomeScreenCapturer::Options options;
-    options.audio = std::make_shared<NoAudio>();
-    GnomeScreenCapturer capturer(frames.callback(), session, options);
+    GnomeScreenCapturer capturer(frames.callback(), session, withoutAudio());
     capturer.start(0);
     ASSERT_TRUE(dovrel::test::pollUntil([&] { return frames.seen() > 0; }));
 
