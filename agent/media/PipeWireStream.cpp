@@ -310,6 +310,7 @@ struct PipeWireStream::Loop {
     // screen next changes, so the last change before it (a window's fade-in ending as the agent starts, a
     // click just before a session) would never come. A stream that starts gets the screen as it is.
     void rateChanged() {
+        if (stopped) return; // ended: nothing to join again
         if (std::clamp(fps->load(), 1, maxCaptureFPS) == offeredFps) return pump(false);
         reconnecting = true;
         pw_stream_disconnect(stream); // the picture waiting for its slot goes out as its buffer goes
