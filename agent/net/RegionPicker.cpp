@@ -5,8 +5,14 @@
 #include <condition_variable>
 #include <functional>
 #include <memory>
+#include <thread>
+#include <vector>
+
+#include <netdb.h>
+#include <sys/socket.h>
 
 #include <QEventLoop>
+#include <QHostAddress>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
@@ -28,6 +34,56 @@ struct Race {
 int milliseconds(double seconds) {
     return static_cast<int>(std::clamp(std::llround(seconds * 1000.0), 0LL, 24LL * 3600 * 1000));
 }
+
+// A host name's addresses, looked up on a thread of its own that is left to finish by itself when the
+// probe ends first (a lookup cannot be interrupted). Not Qt's lookups: they run on its network
+// library's own threads, and one still running as the program ends crashes that library's clean-up at
+// exit, which a race's cancelled probes made likely.
+class NameLookup {
+public:
+    // `done` runs on `receiver`'s thread with the addresses (none when the name has none), unless
+    // forget() came first.
+    static std::shared_ptr<NameLookup> start(const std::string& host, QObject* receiver,
+                                             std::function<void(std::vector<QHostAddress>)> done) {
+        auto lookup = std::shared_ptr<NameLookup>(new NameLookup(receiver, std::move(done)));
+        std::thread([lookup, host] {
+            armSignalStack();
+            std::vector<QHostAddress> found;
+            addrinfo hints{};
+            hints.ai_family = AF_UNSPEC;
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo* list = nullptr;
+            if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) == 0) {
+                for (const addrinfo* a = list; a; a = a->ai_next)
+                    if (QHostAddress address(a->ai_addr); !address.isNull()) found.push_back(address);
+                ::freeaddrinfo(list);
+            }
+            lookup->deliver(std::move(found));
+        }).detach();
+        return lookup;
+    }
+
+    // Nothing is delivered from now on. On the receiver's thread.
+    void forget() {
+        const std::lock_guard guard(lock_);
+        receiver_ = nullptr;
+    }
+
+private:
+    NameLookup(QObject* receiver, std::function<void(std::vector<QHostAddress>)> done)
+        : receiver_(receiver), done_(std::move(done)) {}
+
+    void deliver(std::vector<QHostAddress> found) {
+        const std::lock_guard guard(lock_);
+        if (receiver_)
+            QMetaObject::invokeMethod(
+                receiver_, [done = done_, found = std::move(found)] { done(found); }, Qt::QueuedConnection);
+    }
+
+    std::mutex lock_;
+    QObject* receiver_;
+    const std::function<void(std::vector<QHostAddress>)> done_;
+};
 
 // One probe on a thread of its own ("dovrel.regionprobe." and the host) that runs an event loop for the
 // probe's socket and timers. Every reporter runs on that thread; the latch lets only the first one
@@ -82,8 +138,18 @@ private:
             }
             control_ = &control;
         }
+        // Each of the name's addresses in turn, until one takes the connection.
+        std::vector<QHostAddress> addresses;
+        std::size_t next = 0;
+        const auto tryNext = [&] {
+            if (ended) return;
+            if (next >= addresses.size()) return finish_(std::nullopt);
+            socket.abort();
+            socket.connectToHost(addresses[next++], endpoint_.port);
+        };
         QObject::connect(&socket, &QTcpSocket::connected, &control, [this] { finish_(endpoint_); });
-        QObject::connect(&socket, &QTcpSocket::errorOccurred, &control, [this] { finish_(std::nullopt); });
+        QObject::connect(&socket, &QTcpSocket::errorOccurred, &control,
+                         [&] { QMetaObject::invokeMethod(&control, tryNext, Qt::QueuedConnection); });
         // The connection attempt's own time-out is whole seconds, as a system connect time-out is; below
         // one second only the probe's time-out applies.
         QTimer connectLimit;
@@ -96,8 +162,18 @@ private:
         const double whole = std::floor(timeout_);
         if (whole >= 1.0) connectLimit.start(milliseconds(whole));
         probeLimit.start(milliseconds(timeout_));
-        socket.connectToHost(QString::fromStdString(endpoint_.host), endpoint_.port);
+        std::shared_ptr<NameLookup> lookup;
+        if (const QHostAddress literal(QString::fromStdString(endpoint_.host)); !literal.isNull()) {
+            addresses.push_back(literal);
+            tryNext();
+        } else {
+            lookup = NameLookup::start(endpoint_.host, &control, [&](std::vector<QHostAddress> found) {
+                addresses = std::move(found);
+                tryNext();
+            });
+        }
         if (!ended) loop.exec(); // a result may already have come while connecting
+        if (lookup) lookup->forget();
         const std::lock_guard guard(controlLock_);
         control_ = nullptr; // a cancel posted from now on finds nothing to post to
     }
