@@ -241,15 +241,12 @@ struct PipeWireStream::Loop {
         if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 || mediaType != SPA_MEDIA_TYPE_video ||
             mediaSubtype != SPA_MEDIA_SUBTYPE_raw || spa_format_video_raw_parse(param, &info) < 0)
             return;
-        // A new rate alone keeps the last picture: a still screen sends no other. For the same reason the
-        // picture still waiting for its slot goes now, if its buffer is still ours (usually it went first,
-        // in bufferRemoved).
+        // The same size and pixels (a new rate, on a new connection) keep the last picture: a still screen
+        // sends no other. The picture waiting for its slot went out as its buffer went (bufferRemoved).
         if (info.size.width != format.size.width || info.size.height != format.size.height ||
             info.format != format.format) {
             last.reset();
             pool.clear();
-        } else if (held) {
-            pump(true);
         }
         format = info;
         giveBack(held);
