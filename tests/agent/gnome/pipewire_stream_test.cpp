@@ -1,8 +1,9 @@
 // PipeWireStream against a video source of the test's own on the session's PipeWire daemon: pictures
 // arrive in the source's colour, stamped with the time the source gave them, and never more often than
 // the capture rate, which the source is told on a new connection (a change of it loses no picture of
-// the screen); a source that describes more pixels than its buffers hold is not read past them, a time
-// from the future is not believed, and a source that goes ends the stream.
+// the screen, not even while the consumer holds every copy); a source that describes more pixels than
+// its buffers hold is not read past them, a time from the future is not believed, and a source that goes
+// ends the stream.
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -177,11 +178,14 @@ struct Arrivals {
     std::vector<std::chrono::steady_clock::time_point> at;
     std::vector<int64_t> taken; // each picture's capture time, in nanoseconds
     uint32_t centre = 0;
+    bool keepAll = false; // every picture is held, as an encoder far behind would
+    std::vector<CapturedFrame> kept;
     ScreenCapturer::FrameCallback callback() {
         return [this](const CapturedFrame& f) {
             const uint8_t* p =
                 f.planes[0] + static_cast<std::ptrdiff_t>(f.height / 2) * f.strides[0] + (f.width / 2) * 4;
             const std::lock_guard guard(lock);
+            if (keepAll) kept.push_back(f);
             at.push_back(std::chrono::steady_clock::now());
             taken.push_back(
                 std::chrono::duration_cast<std::chrono::nanoseconds>(f.capturedAt.time_since_epoch()).count());
@@ -307,4 +311,32 @@ TEST(PipeWireStream, PicturesComeInTheSourcesColourAndTimeAtTheRateItIsAskedForA
     EXPECT_FALSE(stopped);
     owned.reset();
     EXPECT_TRUE(dovrel::test::pollUntil([&] { return stopped.load(); }));
+}
+
+// A consumer holding every picture it was given leaves the stream no copy to make them into: the
+// screen's change waiting for its slot as a new rate's connection takes its buffer away still comes.
+TEST(PipeWireStream, APictureWaitingAsItsBufferGoesComesWhileTheConsumerHoldsEveryCopy) {
+    dovrel::test::GnomeSession gnome;
+    if (!gnome.available()) GTEST_SKIP() << "no PipeWire daemon here: " << gnome.reason();
+    dovrel::test::ScopedEnv env;
+    dovrel::test::joinSession(env, gnome);
+    TestSource source(0x00d0307c);
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return source.node() != SPA_ID_INVALID; }));
+    Arrivals arrivals;
+    arrivals.keepAll = true;
+    auto fps = std::make_shared<std::atomic<int>>(10);
+    PipeWireStream stream(
+        source.node(), arrivals.callback(), [](const std::string&) {}, fps);
+    stream.waitForFormat(10s);
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return arrivals.count() >= 3; })); // every copy held
+
+    source.colour = 0x2890e0;
+    const std::size_t sent = source.stamps().size();
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return source.stamps().size() > sent + 2; }));
+    fps->store(20);
+    stream.retime();
+    EXPECT_TRUE(dovrel::test::pollUntil([&] {
+        const std::lock_guard guard(arrivals.lock);
+        return arrivals.centre == 0x2890e0u;
+    })) << "the screen's change was lost with its buffer";
 }
