@@ -39,6 +39,16 @@ void expectBlocks(const VideoPicture& p, const std::vector<uint32_t>& colours, i
         }
 }
 
+// Drops the middle one of a picture's slices; false when it has not `slices` of them.
+bool loseMiddleSlice(EncodedStream::Payload& p, bool h264, std::size_t slices) {
+    std::vector<std::size_t> at;
+    for (std::size_t i = 0; i < p.nals.size(); ++i)
+        if (wex::looksLikeSlice(h264 ? wex::VideoCodec::h264 : wex::VideoCodec::hevc, p.nals[i])) at.push_back(i);
+    if (at.size() != slices) return false;
+    p.nals.erase(p.nals.begin() + static_cast<std::ptrdiff_t>(at[at.size() / 2]));
+    return true;
+}
+
 struct DecoderFixture : ::testing::Test {
     dovrel::test::LogCapture log; // the encoder's budget lines
     int keyframesAsked = 0;
@@ -337,13 +347,7 @@ TEST_P(DecoderCodecs, LostSlicesShowThePictureBeforeInTheirPlaceNeverGreyOrGreen
         auto p = s.next(colourBlocks(w, h, colours(t), 5, 4), t == 8);
         const bool lossy = (t >= 3 && t <= 5) || (t >= 10 && t <= 20);
         if (lossy) {
-            // The middle one of its slices.
-            std::vector<std::size_t> slices;
-            for (std::size_t i = 0; i < p.nals.size(); ++i)
-                if (wex::looksLikeSlice(h264 ? wex::VideoCodec::h264 : wex::VideoCodec::hevc, p.nals[i]))
-                    slices.push_back(i);
-            ASSERT_EQ(slices.size(), h264 ? 3u : 1u) << t;
-            p.nals.erase(p.nals.begin() + static_cast<std::ptrdiff_t>(slices[slices.size() / 2]));
+            ASSERT_TRUE(loseMiddleSlice(p, h264, h264 ? 3 : 1)) << t;
         }
         const uint64_t before = surface->generation();
         decoder->handle(p.header, p.nals, std::chrono::steady_clock::now(), lossy);
@@ -362,4 +366,39 @@ TEST_P(DecoderCodecs, LostSlicesShowThePictureBeforeInTheirPlaceNeverGreyOrGreen
         if (t == 8 || t == 9) expectBlocks(q, colours(t), 5, 4);
     }
     EXPECT_GE(keyframesAsked, 1);
+}
+
+TEST_F(DecoderFixture, AfterACalmSpellH264GoesBackToSliceThreadsAtARefreshWaveWithoutAKeyframe) {
+    const int w = 320, h = 240, period = 6;
+    EncodedStream s(w, h, true, period, 3); // three slices a picture
+    decoder = std::make_unique<VideoDecoder>(VideoDecoder::Callbacks{[this] { ++keyframesAsked; }, {}, {}}, 4);
+    decoder->setSurface(surface);
+    const auto colours = [](uint64_t t) { return std::vector<uint32_t>{t % 2 ? red : blue, green}; };
+    const auto paint = [&](uint64_t t) { return colourBlocks(w, h, colours(t), 2, 1); };
+    feed(s.next(paint(0), true));
+    // A loss, and the keyframe after it brings a decoder of one thread, which fills lost slices in.
+    auto lossy = s.next(paint(1));
+    ASSERT_TRUE(loseMiddleSlice(lossy, true, 3));
+    decoder->handle(lossy.header, lossy.nals, std::chrono::steady_clock::now(), true);
+    feed(s.next(paint(2), true));
+    // Then none for longer than the calm spell, the agent repairing in waves and sending no keyframe.
+    uint64_t t = 3;
+    for (; t < 3 + VideoDecoder::calmPictures + 3 * period; ++t) {
+        const auto p = s.next(paint(t));
+        ASSERT_FALSE(p.keyframe) << t;
+        feed(p);
+        // Never the grey of what a decoder begun at a wave has not reached yet.
+        if (shown().frameId == p.header.frameId) expectBlocks(shown(), colours(t), 2, 1);
+    }
+    EXPECT_TRUE(shown().whole);
+    EXPECT_EQ(shown().frameId, t);
+    // Slice threads again: a picture that loses a slice is left out instead of concealed.
+    auto p = s.next(paint(t));
+    if (p.refresh) p = s.next(paint(++t));
+    ASSERT_TRUE(loseMiddleSlice(p, true, 3));
+    const uint64_t before = surface->generation(), asked = static_cast<uint64_t>(keyframesAsked);
+    decoder->handle(p.header, p.nals, std::chrono::steady_clock::now(), true);
+    ASSERT_TRUE(decoder->waitIdle(5s));
+    EXPECT_EQ(surface->generation(), before);
+    EXPECT_GT(static_cast<uint64_t>(keyframesAsked), asked);
 }
