@@ -73,6 +73,22 @@ TEST(SerialQueue, PostsFromManyThreadsAreAllRunAndSyncNestsOnTheOwner) {
     EXPECT_EQ(seen, 4000);
 }
 
+// Closing waits for what was posted before and drops what comes after; sync still runs for the owner
+// that closed it.
+TEST(SerialQueue, AClosedQueueRunsWhatCameBeforeAndNothingPostedAfter) {
+    app();
+    SerialQueue q("dovrel.test3");
+    std::atomic<int> before{0}, after{0};
+    for (int i = 0; i < 100; ++i)
+        q.post([&] { ++before; });
+    q.close();
+    EXPECT_EQ(before, 100);
+    q.post([&] { ++after; });
+    int synced = 0;
+    q.sync([&] { synced = after + 1; });
+    EXPECT_EQ(synced, 1);
+}
+
 TEST(QtScheduler, FiresOnceRepeatsAndCancelsOnDestruction) {
     app();
     Scheduler& s = realScheduler();
