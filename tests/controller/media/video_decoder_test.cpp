@@ -373,27 +373,25 @@ TEST_F(DecoderFixture, AfterACalmSpellH264GoesBackToSliceThreadsAtARefreshWaveWi
     decoder = std::make_unique<VideoDecoder>(VideoDecoder::Callbacks{}, 4);
     decoder->setSurface(surface);
     const auto colours = [](uint64_t t) { return std::vector<uint32_t>{t % 2 ? red : blue, green}; };
-    const auto lossy = [&](uint64_t t) {
-        auto p = s.next(colourBlocks(320, 240, colours(t), 2, 1));
-        EXPECT_TRUE(loseMiddleSlice(p, true, 3));
-        decoder->handle(p.header, p.nals, std::chrono::steady_clock::now(), true);
-        ASSERT_TRUE(decoder->waitIdle(5s));
+    const auto next = [&](uint64_t t, bool lossy) {
+        auto p = s.next(colourBlocks(320, 240, colours(t), 2, 1), t == 0 || t == 2);
+        EXPECT_TRUE(!lossy || loseMiddleSlice(p, true, 3));
+        decoder->handle(p.header, p.nals, std::chrono::steady_clock::now(), lossy);
+        EXPECT_TRUE(decoder->waitIdle(5s));
+        return p;
     };
     // A loss, whose keyframe brings a decoder of one thread; then none for longer than the calm spell,
     // and no keyframe either.
-    feed(s.next(colourBlocks(320, 240, colours(0), 2, 1), true));
-    lossy(1);
-    feed(s.next(colourBlocks(320, 240, colours(2), 2, 1), true));
-    for (uint64_t t = 3; t < 3 + VideoDecoder::calmPictures + 3 * 6; ++t) {
-        const auto p = s.next(colourBlocks(320, 240, colours(t), 2, 1));
-        ASSERT_FALSE(p.keyframe || p.refresh != (t % 6 == 2)) << t;
-        feed(p);
+    const uint64_t end = 3 + VideoDecoder::calmPictures + 3 * 6;
+    for (uint64_t t = 0; t < end; ++t) {
+        const auto p = next(t, t == 1);
+        ASSERT_TRUE(t <= 2 || (!p.keyframe && p.refresh == (t % 6 == 2))) << t;
         // Never the grey of what a decoder begun at a wave has not reached yet; shown on once it has.
         expectBlocks(shown(), colours(shown().frameId - 1), 2, 1);
     }
-    EXPECT_EQ(shown().frameId, 3 + VideoDecoder::calmPictures + 3 * 6);
+    EXPECT_EQ(shown().frameId, end);
     // Slice threads again: a picture (not a wave's first) that loses a slice is left out, not concealed.
     const uint64_t before = surface->generation();
-    lossy(0);
+    next(end, true);
     EXPECT_EQ(surface->generation(), before);
 }
