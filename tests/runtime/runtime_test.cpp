@@ -1,5 +1,7 @@
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "runtime/AtomicFile.h"
 #include "runtime/Scheduler.h"
 #include "runtime/SerialQueue.h"
+#include "runtime/StopSignal.h"
 
 using namespace dovrel;
 using namespace std::chrono_literals;
@@ -150,4 +153,19 @@ TEST(AtomicFile, WritesWithModeAndReplacesWholeFiles) {
     EXPECT_NE(writeFileAtomically(dir.file("missing/secret"), second), "");
     EXPECT_FALSE(readWholeFile(dir.file("absent"), read));
     EXPECT_EQ(read, second); // a failed read leaves the output alone
+}
+
+// In a process of its own: whatever a first signal alone would wait for, a second one ends a start-up
+// that hangs at once, after its clean-up, with status 0.
+TEST(StopSignalHold, ASecondSignalEndsAHangingStartUpAtOnceAfterItsCleanUp) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto startUpThatHangs = [] {
+        StopSignalHold hold(1h);
+        hold.onCutShort([](const std::string&) { std::fputs("cleaned up\n", stderr); });
+        std::raise(SIGINT);
+        std::raise(SIGTERM);
+        std::this_thread::sleep_for(60s);
+        std::exit(1);
+    };
+    EXPECT_EXIT(startUpThatHangs(), ::testing::ExitedWithCode(0), "cleaned up");
 }
