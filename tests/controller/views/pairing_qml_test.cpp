@@ -9,14 +9,15 @@
 
 #include <gtest/gtest.h>
 
+#include "../../support/Settling.h"
 #include "../ui/QuibPanelFakes.h"
 #include "MainWindow.h"
 #include "PairingTestSupport.h"
 #include "ViewTestSupport.h"
 #include "controller/client/input/RemoteInput.h"
 #include "controller/platform/QtHttpClient.h"
-#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/pairing/PairingViewModel.h"
+#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"
 #include "controller/ui/session/SessionViewModel.h"
 #include "controller/ui/signin/SignInViewModel.h"
@@ -111,8 +112,12 @@ struct PairingQmlTest : ::testing::Test {
         });
         return found;
     }
+    // Where the item stands once nothing in the window moves: a field still sliding into place (a busy
+    // machine draws its steps late) would miss the click.
     void click(QQuickItem* target) {
         ASSERT_TRUE(target);
+        const QStringList moving = dovrel::test::waitSettled(*window);
+        ASSERT_TRUE(moving.isEmpty()) << moving.join(", ").toStdString();
         const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
         QTest::mouseClick(window, Qt::LeftButton, {}, centre.toPoint());
     }
