@@ -294,7 +294,7 @@ Item {
                             mono: true
                             corner: 11
                             padding: 11
-                            invalid: screen.pairing.linkError.length > 0
+                            invalid: screen.pairing.linkInvalid
                             placeholderText: qsTr("dovrel://pair?host=…&id=…&code=…")
                             text: screen.pairing.link
                             onTextEdited: screen.pairing.link = text
@@ -351,7 +351,7 @@ Item {
                         objectName: "manualAddress"
                         Layout.fillWidth: true
                         mono: true
-                        invalid: screen.pairing.manualError.length > 0
+                        invalid: screen.pairing.manualAddressInvalid
                         placeholderText: qsTr("Network address or relay room")
                         inputMethodHints: Qt.ImhNoAutoUppercase | Qt.ImhNoPredictiveText
                         text: screen.pairing.manualAddress
