@@ -5,7 +5,8 @@ import QtQuick.Window
 import Dovrel.Controller
 
 // The session window's top row: the pointer-mode menu, the machine's name, the writing assistant, the
-// audio, help, full screen and exit buttons; those that act on a session only once one stood. In its own band above the picture it stays; over the
+// audio, help, full screen and exit buttons; those that act on a session (all but the name, help and
+// exit) only once one stood. In its own band above the picture it stays; over the
 // picture (full screen), at rest (the controls dimmed) it leaves: a faint ghost of it would only blur
 // the remote screen's own menu bar and clock, and clicks there reach the remote machine; the next move
 // of the pointer brings it back.
@@ -43,6 +44,7 @@ Item {
         Rectangle {
             id: modeChip
             objectName: "pointerModeChip"
+            visible: chips.session.stood
             anchors.left: parent.left
             anchors.verticalCenter: parent.verticalCenter
             width: modeRow.implicitWidth + 24
