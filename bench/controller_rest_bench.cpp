@@ -319,22 +319,6 @@ private:
     bool started_ = false;
 };
 
-void row(const char* scene, const std::optional<Figures>& f, const std::string& why);
-
-// One scene as it is, once `ready` holds and `settle` has passed.
-void rowAlone(const char* scene, Launch& launch, const std::function<bool(const std::string&)>& ready,
-              std::chrono::seconds settle, std::chrono::seconds seconds, pid_t agent = -1) {
-    std::string why;
-    if (!launch.started()) {
-        row(scene, std::nullopt, "the program would not start");
-        return;
-    }
-    const std::optional<Figures> f = launch.measure(ready, settle, seconds, agent, why);
-    row(scene, f, why);
-}
-
-bool contains(const std::string& log, const char* text) { return log.find(text) != std::string::npos; }
-
 void row(const char* scene, const std::optional<Figures>& f, const std::string& why) {
     if (!f) {
         std::printf("  %-16s cannot run: %s\n", scene, why.c_str());
@@ -346,21 +330,30 @@ void row(const char* scene, const std::optional<Figures>& f, const std::string& 
     std::fflush(stdout);
 }
 
+// One scene as it is, once `ready` holds and `settle` has passed; whether it could be measured.
+bool rowAlone(const char* scene, Launch& launch, const std::function<bool(const std::string&)>& ready,
+              std::chrono::seconds settle, std::chrono::seconds seconds, pid_t agent = -1) {
+    std::string why;
+    if (!launch.started()) {
+        row(scene, std::nullopt, "the program would not start");
+        return false;
+    }
+    const std::optional<Figures> f = launch.measure(ready, settle, seconds, agent, why);
+    row(scene, f, why);
+    return f.has_value();
+}
+
 // The scene as it is, then with every window covered.
 void rows(const char* scene, const char* covered, Launch& launch, const Desktop& desktop,
           const std::function<bool(const std::string&)>& ready, std::chrono::seconds settle,
           std::chrono::seconds seconds, pid_t agent) {
-    std::string why;
-    if (!launch.started()) {
-        row(scene, std::nullopt, "the program would not start");
-        return;
-    }
-    const std::optional<Figures> open = launch.measure(ready, settle, seconds, agent, why);
-    row(scene, open, why);
-    if (!open) return;
+    if (!rowAlone(scene, launch, ready, settle, seconds, agent)) return;
     const std::shared_ptr<void> cover = desktop.coverAll();
-    row(covered, launch.measure([](const std::string&) { return true; }, 2s, seconds, agent, why), why);
+    rowAlone(
+        covered, launch, [](const std::string&) { return true; }, 2s, seconds, agent);
 }
+
+bool contains(const std::string& log, const char* text) { return log.find(text) != std::string::npos; }
 
 } // namespace
 
