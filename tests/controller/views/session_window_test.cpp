@@ -241,24 +241,44 @@ TEST(TitleAreaLayout, TheWindowButtonsGlyphsStandInTheirMiddle) {
         expectCentredGlyph(symbol);
 }
 
-TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsAndExits) {
+namespace {
+
+// The program's window over the fixture's session model, its root on a fake session client launched
+// with `args`; the session window opens and closes as the root routes to it and away.
+struct RealWindow {
+    RealWindow(SessionWindowTest& t, const QStringList& args)
+        : defaults(std::make_shared<UserDefaults>(t.dir.file("v.ini"))), appearance(defaults, desktop),
+          root(session, t.services.store, *t.services.account, LaunchArguments::parse(args), t.services.startPolling),
+          deckParts(t.dir.file("deck.ini"), false), pairing(t.services.api, *t.services.account, root),
+          signIn(t.services.api, *t.services.account, root) {
+        SessionViewModel* model = t.model.get();
+        QObject::connect(&root, &RootViewModel::routeChanged, model,
+                         [this, model] { model->setWindowOpen(root.route() == RootViewModel::Route::Session); });
+        window = loadMainWindow(engine, {root, *model, appearance, pairing, signIn, deckParts.deck, quib.panel});
+    }
+
     FakeSessionPort session;
-    auto defaults = std::make_shared<UserDefaults>(dir.file("v.ini"));
-    struct Dark final : ColorSchemeSource {
-        ColorScheme current() const override { return ColorScheme::dark; }
-    } desktop;
-    AppearanceModel appearance(defaults, desktop);
-    RootViewModel root(session, services.store, *services.account, LaunchArguments::parse({"p", "-autoHost", "h"}),
-                       services.startPolling);
-    QObject::connect(&root, &RootViewModel::routeChanged, model.get(),
-                     [&] { model->setWindowOpen(root.route() == RootViewModel::Route::Session); });
-    DeckParts deckParts(dir.file("deck.ini"), false);
-    PairingViewModel pairing(services.api, *services.account, root);
-    SignInViewModel signIn(services.api, *services.account, root);
+    std::shared_ptr<UserDefaults> defaults;
+    DarkDesktop desktop;
+    AppearanceModel appearance;
+    RootViewModel root;
+    DeckParts deckParts;
+    PairingViewModel pairing;
+    SignInViewModel signIn;
     PanelParts quib;
     QQmlApplicationEngine engine;
-    QQuickWindow* window =
-        loadMainWindow(engine, {root, *model, appearance, pairing, signIn, deckParts.deck, quib.panel});
+    QQuickWindow* window = nullptr;
+};
+
+} // namespace
+
+TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsAndExits) {
+    RealWindow real(*this, {"p", "-autoHost", "h"});
+    FakeSessionPort& session = real.session;
+    RootViewModel& root = real.root;
+    PanelParts& quib = real.quib;
+    QQmlApplicationEngine& engine = real.engine;
+    QQuickWindow* window = real.window;
     ASSERT_TRUE(window);
     // At the window's smallest, the deck's header with the window's buttons, then the session's top row
     // with them, stand whole and apart.
@@ -429,21 +449,11 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
 }
 
 TEST_F(SessionWindowTest, ARefusalBeforeTheSessionStoodComesToRestAndEndsOnThePairingScreenAsTyped) {
-    FakeSessionPort session;
-    auto defaults = std::make_shared<UserDefaults>(dir.file("v.ini"));
-    DarkDesktop desktop;
-    AppearanceModel appearance(defaults, desktop);
-    RootViewModel root(session, services.store, *services.account, LaunchArguments::parse({"p"}),
-                       services.startPolling);
-    QObject::connect(&root, &RootViewModel::routeChanged, model.get(),
-                     [&] { model->setWindowOpen(root.route() == RootViewModel::Route::Session); });
-    DeckParts deckParts(dir.file("deck.ini"), false);
-    PairingViewModel pairing(services.api, *services.account, root);
-    SignInViewModel signIn(services.api, *services.account, root);
-    PanelParts quib;
-    QQmlApplicationEngine engine;
-    QQuickWindow* window =
-        loadMainWindow(engine, {root, *model, appearance, pairing, signIn, deckParts.deck, quib.panel});
+    RealWindow real(*this, {"p"});
+    FakeSessionPort& session = real.session;
+    RootViewModel& root = real.root;
+    PairingViewModel& pairing = real.pairing;
+    QQuickWindow* window = real.window;
     ASSERT_TRUE(window);
     window->show();
     const auto find = [&](const char* name) {
