@@ -15,8 +15,8 @@
 #include "ViewTestSupport.h"
 #include "controller/client/input/RemoteInput.h"
 #include "controller/platform/QtHttpClient.h"
-#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/pairing/PairingViewModel.h"
+#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"
 #include "controller/ui/session/SessionViewModel.h"
 #include "controller/ui/signin/SignInViewModel.h"
@@ -48,8 +48,8 @@ struct PairingQmlTest : ::testing::Test {
     QGuiApplication& application = viewApp();
     dovrel::test::TempDir dir;
     dovrel::test::AccountApiDouble api{dir.path()};
-    std::shared_ptr<CountingHttpClient> http =
-        std::make_shared<CountingHttpClient>(std::make_shared<QtHttpClient>(api.caFile()));
+    std::shared_ptr<CountingHttpClient> http = std::make_shared<CountingHttpClient>(
+        std::make_shared<QtHttpClient>(dovrel::makeSystemResolver(), api.caFile()));
     AccountApi accountApi{http, "127.0.0.1", api.port(), "relay.default", 8443};
     RootServices services;
     FakeSessionPort session;
