@@ -311,6 +311,8 @@ TEST_F(RelayLinkTest, ARedirectThatNamesNoUsablePortIsIgnored) {
     EXPECT_EQ(h.agent->transport().relayIdentity().port, relay.port());
     // The relay then closes that connection, which the link takes as a loss: a new registration 2 s on.
     ASSERT_TRUE(h.log.waitFor("• relay cancelled — will re-register in 2s"));
+    // The relay's own account of it comes from its process, in its own time.
+    ASSERT_TRUE(relay.waitForEvent("redirected"));
     advance(h, 1900ms);
     h.letArrive();
     EXPECT_EQ(relay.countEvents("redirected"), 1u);
