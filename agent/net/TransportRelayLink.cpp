@@ -74,7 +74,7 @@ bool cannotReach(QAbstractSocket::SocketError e) {
 struct TransportRelayLink::Conn {
     ConnId id = 0;
     std::unique_ptr<QSslSocket, DeleteLater> socket;
-    HostDial::Ptr dial;          // goes first: it reports the socket's errors
+    HostDial::Ptr dial;          // after the socket, so that it goes first
     wex::RelayIdentity identity; // as dialled
     std::string room;
     bool tcpConnected = false;

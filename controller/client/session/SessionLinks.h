@@ -120,7 +120,7 @@ private:
     LinkPtr control_;
     LinkPtr relay_;
     std::unique_ptr<QUdpSocket, DeleteLater> input_;
-    HostDial::Ptr inputDial_; // goes before its socket
+    HostDial::Ptr inputDial_; // after its socket, so that it goes first
     bool isRelay_ = false;
     std::string agentHost_ = "127.0.0.1";
     uint16_t controlPort_ = 0;

@@ -68,7 +68,7 @@ private:
     Options options_;
     HostLookups& lookups_;
     std::unique_ptr<QTcpSocket> socket_;
-    HostDial::Ptr dial_; // goes first: it reports the socket's errors
+    HostDial::Ptr dial_; // after the socket, so that it goes first
     bool ready_ = false;
     bool ended_ = false; // a final state was reported, or the link was cancelled or retired
     bool reading_ = true;
