@@ -31,10 +31,12 @@ AccountApi::AccountApi(Options options)
 }
 
 AccountApi::~AccountApi() {
+    // The lookups are forgotten while their receiver still stands: one may be delivering right now.
+    for (auto& [id, pending] : pending_)
+        if (pending->lookup) pending->lookup->forget();
     context_.reset(); // no reply or lookup reaches this object from here on
     for (auto& [id, pending] : pending_) {
         pending->deadline.reset();
-        if (pending->lookup) pending->lookup->forget();
         if (pending->reply) pending->reply->abort();
     }
     pending_.clear();
