@@ -12,12 +12,13 @@
 #include "runtime/net/HostLookups.h"
 
 class QNetworkAccessManager;
+class QNetworkRequest;
 
 namespace dovrel::controller {
 
 // HTTP over QNetworkAccessManager on the calling thread (the main thread in the program), with the
 // system's certificate store; host names are verified. A host name is looked up through `resolver`
-// and the request sent to its first address. Lives on one thread.
+// (within the request's time-out) and the request sent to its first address. Lives on one thread.
 class QtHttpClient final : public HttpClient {
 public:
     // `extraCaFile`: PEM certificates trusted beside the system's (a test authority); empty for none.
@@ -27,11 +28,18 @@ public:
     void send(const HttpRequest& request, std::function<void(const HttpResponse&)> done) override;
 
 private:
+    // A request whose host's name is being looked up.
+    struct Looking {
+        std::shared_ptr<HostLookups::Lookup> lookup;
+        std::function<void(const HttpResponse&)> done;
+    };
+    void dispatch(const QNetworkRequest& request, const QByteArray& method, const QByteArray& body,
+                  const std::function<void(const HttpResponse&)>& done);
+
     HostLookups lookups_;
     std::unique_ptr<QNetworkAccessManager> manager_;
     QList<QSslCertificate> trusted_;
-    // The names being looked up, to forget when the client goes first.
-    std::map<uint64_t, std::shared_ptr<HostLookups::Lookup>> looking_;
+    std::map<uint64_t, std::unique_ptr<Looking>> looking_;
     uint64_t lastLookup_ = 0;
 };
 
