@@ -115,8 +115,9 @@ struct Transport::Impl {
         hooks.writable = [this](TransportRelayLink::ConnId conn) {
             if (media && client && client->relay && client->relayConn == conn) media->requestDrain();
         };
-        relay = std::make_unique<TransportRelayLink>(context(), clock(), t.relayIdentity_,
-                                                     testCaFileSetting(options.relayTestCaFile), std::move(hooks));
+        relay = std::make_unique<TransportRelayLink>(
+            context(), clock(), t.relayIdentity_, testCaFileSetting(options.relayTestCaFile),
+            options.resolver ? std::move(options.resolver) : makeSystemResolver(), std::move(hooks));
     }
 
     Transport& t;

@@ -23,6 +23,7 @@
 #include "protocol/WEXConstants.h"
 #include "runtime/Scheduler.h"
 #include "runtime/SerialQueue.h"
+#include "runtime/net/HostResolver.h"
 
 namespace dovrel::agent {
 
@@ -47,6 +48,8 @@ struct TransportOptions {
     // Empty: the environment variable DOVREL_TEST_CA_FILE, when set. It can only add trust: the system's
     // authorities stay, and the relay's certificate must still name the host dialled.
     std::string relayTestCaFile;
+    // Looks the relay's host name up. Null: the system's resolver.
+    std::shared_ptr<HostResolver> resolver;
     // Bounds of the queue that carries video and audio to a relay client.
     MediaQueueLimits mediaLimits;
 };

@@ -24,8 +24,8 @@
 #include "../../support/ProcessUtil.h"
 #include "../../support/XvfbServer.h"
 #include "../views/ViewTestSupport.h"
-#include "controller/client/session/ClientTexts.h"
 #include "controller/client/input/RemoteInput.h"
+#include "controller/client/session/ClientTexts.h"
 #include "controller/platform/TcpReachabilityProbe.h"
 #include "controller/services/ReachabilityPoller.h"
 #include "controller/ui/pairing/PairingViewModel.h"
@@ -151,7 +151,8 @@ TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsItsCardReconnectsWakesSaysWhenItIsN
     root.endSession();
     {
         ReachabilityPoller poller(
-            services.store, dovrel::realScheduler(), std::make_shared<TcpReachabilityProbe>(dovrel::realScheduler()),
+            services.store, dovrel::realScheduler(),
+            std::make_shared<TcpReachabilityProbe>(dovrel::realScheduler(), dovrel::makeSystemResolver()),
             std::shared_ptr<AccountApi>(std::shared_ptr<void>(), &services.api), services.account, false);
         poller.start();
         EXPECT_TRUE(waitUntil([&] { return deck.machines()->index(0, 0).data(DeckMachines::ToneRole) == "stopped"; }));

@@ -168,7 +168,7 @@ TEST(QuibClient, AgainstTheServiceDoubleOverHttps) {
     dovrel::test::AccountApiDouble api(f.dir.path());
     f.signIn(api.host(), api.port(), api.addAccount("ana", "pw"));
     auto http = std::make_shared<ShortTimeouts>();
-    http->inner = std::make_shared<QtHttpClient>(api.caFile());
+    http->inner = std::make_shared<QtHttpClient>(dovrel::makeSystemResolver(), api.caFile());
     auto quib = f.make(http, *apiUrl("127.0.0.1", api.port(), "/v1/chat/completions"));
     api.setQuibQuota(2);
     api.setAssistantAnswer("Dear Bob,");

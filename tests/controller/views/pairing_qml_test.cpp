@@ -49,8 +49,8 @@ struct PairingQmlTest : ::testing::Test {
     QGuiApplication& application = viewApp();
     dovrel::test::TempDir dir;
     dovrel::test::AccountApiDouble api{dir.path()};
-    std::shared_ptr<CountingHttpClient> http =
-        std::make_shared<CountingHttpClient>(std::make_shared<QtHttpClient>(api.caFile()));
+    std::shared_ptr<CountingHttpClient> http = std::make_shared<CountingHttpClient>(
+        std::make_shared<QtHttpClient>(dovrel::makeSystemResolver(), api.caFile()));
     AccountApi accountApi{http, "127.0.0.1", api.port(), "relay.default", 8443};
     RootServices services;
     FakeSessionPort session;
