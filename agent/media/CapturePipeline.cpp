@@ -51,6 +51,7 @@ CapturePipeline::CapturePipeline(Options options)
     attach({});
     codecChoice_ = options_.codec();
     asked_.store({codecChoice_.h264, false});
+    linkRate_.reset(budgetFor(false));
     setup_ = std::make_unique<SerialQueue>("dovrel.capture.setup");
     ctl_ = std::make_unique<SerialQueue>("dovrel.pipeline");
 }
@@ -61,6 +62,7 @@ CapturePipeline::~CapturePipeline() {
     ctl_->sync([this] {
         watchdog_.reset();
         statsTimer_.reset();
+        linkTimer_.reset();
         setupTimer_.reset();
         restartTimeout_.reset();
     });
@@ -103,6 +105,18 @@ void CapturePipeline::attach(PipelineHost host) {
 
 VideoBudget CapturePipeline::budgetFor(bool relay) const {
     return options_.budget ? options_.budget(relay) : VideoBudget::forLink(relay).withEnvironmentOverrides();
+}
+
+VideoBudget CapturePipeline::linkBudgetFor(bool relay) const {
+    const VideoBudget base = budgetFor(relay);
+    const std::lock_guard guard(linkLock_);
+    return linkRate_.base() == base ? linkRate_.budget() : base;
+}
+
+SendRate CapturePipeline::sendRate() const {
+    const VideoBudget base = budgetFor(asked_.load().relay);
+    const std::lock_guard guard(linkLock_);
+    return linkRate_.base() == base ? linkRate_.current() : SendRate{base.averageBitRate, base.expectedFrameRate};
 }
 
 bool CapturePipeline::streaming() const { return host_.streaming(); }
@@ -226,20 +240,36 @@ void CapturePipeline::buildEncoder(bool forceKeyframe) {
             format = {++nextGeneration_, ask.h264, frameW_, frameH_};
             repair = repairing_;
         }
-        const VideoBudget budget = budgetFor(ask.relay);
+        // An encoder that can take a new rate while it runs is made for the link's budget and told the
+        // rate the link carries now, so that it can climb back to the budget later; one that cannot is
+        // made for the rate itself.
+        const VideoBudget base = budgetFor(ask.relay);
+        const VideoBudget carried = linkBudgetFor(ask.relay);
+        const SendRate rate{carried.averageBitRate, carried.expectedFrameRate};
         auto active = std::make_shared<ActiveEncoder>();
         active->generation = format.generation;
         active->format = format;
         active->relay = ask.relay;
-        active->captureFPS = budget.expectedFrameRate;
-        VideoEncoderConfig config{format.width, format.height, format.h264, budget};
+        VideoEncoderConfig config{format.width, format.height, format.h264, retargets_ ? base : carried};
         config.repairsLosses = repair;
-        active->encoder = options_.makeEncoder(
-            config, [this, format](EncodedPicture&& p) { onEncoded(format.generation, format, std::move(p)); });
-        active->encoder->start();
+        const auto make = [&] {
+            active->encoder = options_.makeEncoder(
+                config, [this, format](EncodedPicture&& p) { onEncoded(format.generation, format, std::move(p)); });
+            active->encoder->start();
+        };
+        make();
+        retargets_ = active->encoder->retarget(rate.bitRate, rate.frameRate);
+        if (!retargets_ && !(config.budget == carried)) {
+            config.budget = carried;
+            make();
+        }
         if (forceKeyframe) active->encoder->requestKeyframe();
         // The old encoder goes when its last user lets go: a capture thread inside encode() keeps it.
         encoder_.store(active);
+        {
+            const std::lock_guard guard(linkLock_);
+            encoderRate_ = rate;
+        }
         if (forceKeyframe) Diag::stamp(Diag::Stamp::lastEncodeAt, now());
         if (const auto cap = capturer()) applyCaptureRate(cap, streaming());
         // A session that asked for another codec or link meanwhile (while this one was being built) gets
@@ -252,11 +282,7 @@ void CapturePipeline::buildEncoder(bool forceKeyframe) {
 // Pictures at the encoder's rate while a client watches; otherwise only what keeps the capture proven
 // alive, so that a busy desktop costs nothing while nobody looks. A change applies at once.
 void CapturePipeline::applyCaptureRate(const std::shared_ptr<ScreenCapturer>& cap, bool streamingNow) {
-    int fps = idleCaptureFPS;
-    if (streamingNow) {
-        const auto active = encoder_.load();
-        fps = active ? active->captureFPS : budgetFor(asked_.load().relay).expectedFrameRate;
-    }
+    const int fps = streamingNow ? sendRate().frameRate : idleCaptureFPS;
     if (cap->captureFPS() != fps) cap->setCaptureFPS(fps);
 }
 
@@ -522,6 +548,7 @@ void CapturePipeline::conformEncoder(const std::string& reason) {
 }
 
 void CapturePipeline::applyLinkBudget(bool relay) {
+    resetLinkRate(relay);
     {
         const std::lock_guard guard(lock_);
         if (!askLocked({asked_.load().h264, relay})) return;
@@ -544,13 +571,19 @@ void CapturePipeline::repairPicture() {
         interval = pictureInterval_;
     }
     bool startRepairing = false;
+    bool lost = false;
     {
         const std::lock_guard guard(lock_);
         if ((!keyframeAskedAt_ || t - *keyframeAskedAt_ >= joinGrace) && interval < stillInterval) {
             lastLossAt_ = t;
             startRepairing = !repairing_;
             repairing_ = true;
+            lost = true;
         }
+    }
+    {
+        const std::lock_guard guard(linkLock_);
+        linkRate_.keyframeAsked(lost);
     }
     const auto active = encoder_.load();
     const int period = active ? active->encoder->refreshPeriod() : 0;
@@ -573,7 +606,59 @@ void CapturePipeline::repairPicture() {
         forceKeyframe();
 }
 
+// ---- following the link
+
+void CapturePipeline::resetLinkRate(bool relay) {
+    SendRate rate;
+    bool retell = false;
+    {
+        const std::lock_guard guard(linkLock_);
+        linkRate_.reset(budgetFor(relay));
+        rate = linkRate_.current();
+        // The last session's link may have left the encoder below this one's budget.
+        retell = encoderRate_ != SendRate{} && encoderRate_ != rate && linkRate_.base() == budgetFor(asked_.load().relay);
+    }
+    sendPath_.setPace(rate.bitRate);
+    if (retell) applySendRate(rate);
+}
+
+void CapturePipeline::followLink() {
+    ctl_->assertCurrent(__func__);
+    if (stopping_ || !streaming()) return;
+    // What waits in front of the link (the relay's queue); the pace's own wait is the encoder's overshoot,
+    // not the link's.
+    std::size_t backlog = 0;
+    if (const auto target = host_.sendTarget(); target && target->route) backlog = target->route->backlog();
+    const auto roundTrip = host_.roundTrip ? host_.roundTrip() : std::nullopt;
+    std::optional<LinkRate::Change> change;
+    {
+        const std::lock_guard guard(linkLock_);
+        if (roundTrip) linkRate_.roundTrip(*roundTrip);
+        linkRate_.backlog(backlog);
+        change = linkRate_.decide();
+    }
+    if (!change) return;
+    print(change->logLine());
+    applySendRate(change->rate);
+}
+
+void CapturePipeline::applySendRate(SendRate rate) {
+    sendPath_.setPace(rate.bitRate);
+    const auto active = encoder_.load();
+    if (active && active->encoder->retarget(rate.bitRate, rate.frameRate)) {
+        const std::lock_guard guard(linkLock_);
+        encoderRate_ = rate;
+    } else if (active) {
+        // An encoder that takes no new rate while it runs is replaced by one built for it.
+        rebuildEncoderFor("the link's rate changed");
+    }
+    if (const auto cap = capturer()) applyCaptureRate(cap, streaming());
+}
+
 void CapturePipeline::calmDown() {
+    // Below the link's budget the link is still slow: a keyframe, the biggest picture of all, is what it
+    // carries worst, and the waves send none.
+    if (const SendRate rate = sendRate(); rate.bitRate < budgetFor(asked_.load().relay).averageBitRate) return;
     {
         const std::lock_guard guard(lock_);
         if (!repairing_ || now() - lastLossAt_ < calmAfter) return;
@@ -705,6 +790,7 @@ void CapturePipeline::startSessionReports() {
 void CapturePipeline::stopSessionReports() {
     ctl_->post([this] {
         statsTimer_.reset();
+        linkTimer_.reset();
         // After the last tick, on the same thread: the window shows no figures of a session that is over.
         if (host_.videoReport) host_.videoReport(0, idleVideoPath);
     });
@@ -715,6 +801,8 @@ void CapturePipeline::startStatsTimer() {
     statsTimer_.reset();
     Diag::tick(); // the first report counts from now
     statsTimer_ = clock_->every(statsEvery, statsEvery, [this] { sendStats(); });
+    linkTimer_.reset();
+    linkTimer_ = clock_->every(linkEvery, linkEvery, [this] { followLink(); });
 }
 
 void CapturePipeline::sendStats() {
