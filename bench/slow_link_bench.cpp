@@ -10,7 +10,8 @@
 // (its rate over a second, as the shaper counts it).
 //
 // "--agent PATH" measures another DovrelAgent (for example one built before a change), "--only 3" the
-// sessions whose name begins so, "--agent-log" prints what it logged during each session; "--isolated" runs it all ahead of the machine's other
+// sessions whose name begins so, "--at 600" one session at 600 kbit/s instead, "--agent-log" prints
+// what it logged during each session and what each of its seconds brought; "--isolated" runs it all ahead of the machine's other
 // work. Prints figures; asserts nothing.
 #include <algorithm>
 #include <csignal>
@@ -256,9 +257,11 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; ++i)
         if (std::string(argv[i]) == "--agent") binary = argv[i + 1];
     std::string only; // "--only 3": the 3 Mbit/s session alone
+    int64_t at = 0;   // "--at 600": a session at 600 kbit/s alone
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--agent-log") showAgentLog = true;
         if (std::string(argv[i]) == "--only" && i + 1 < argc) only = argv[i + 1];
+        if (std::string(argv[i]) == "--at" && i + 1 < argc) at = std::stoll(argv[i + 1]);
     }
     dovrel::test::XvfbServer xvfb(W, H);
     if (!xvfb.running()) {
@@ -294,10 +297,11 @@ int main(int argc, char** argv) {
                      {{"DISPLAY", xvfb.display()}, {"DOVREL_H264", "1"}}, why)) {
         std::printf("  cannot run: %s\n", why.c_str());
     } else {
-        const std::pair<const char*, int64_t> links[] = {
+        std::vector<std::pair<std::string, int64_t>> links = {
             {"unshaped", 0}, {"12 Mbit/s", 12'000'000}, {"3 Mbit/s", 3'000'000}, {"1 Mbit/s", 1'000'000}};
+        if (at > 0) links = {{std::to_string(at) + " kbit/s", at * 1000}};
         for (const auto& [name, rate] : links)
-            if (only.empty() || std::string(name).starts_with(only))
+            if (only.empty() || name.starts_with(only))
                 measure(name, rate, rate > 0 && rate < 12'000'000, client, agent, shaper, shown, rows);
     }
     std::printf("\n| link | whole pictures in 30 s | whole a second (from 10 s) | longest freeze (from 10 s) | "

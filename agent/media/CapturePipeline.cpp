@@ -549,9 +549,22 @@ void CapturePipeline::conformEncoder(const std::string& reason) {
 
 void CapturePipeline::applyLinkBudget(bool relay) {
     resetLinkRate(relay);
+    bool rebuild = false;
     {
         const std::lock_guard guard(lock_);
-        if (!askLocked({asked_.load().h264, relay})) return;
+        rebuild = askLocked({asked_.load().h264, relay});
+    }
+    if (!rebuild) {
+        // The encoder in use makes this link's stream, but an earlier session's link may have left it
+        // below the budget.
+        SendRate told, rate;
+        {
+            const std::lock_guard guard(linkLock_);
+            told = encoderRate_;
+            rate = linkRate_.current();
+        }
+        if (encoder_.load() && told != rate) applySendRate(rate);
+        return;
     }
     // The build sets the capture rate of the link's budget.
     setup_->post([this, relay] {
@@ -609,17 +622,13 @@ void CapturePipeline::repairPicture() {
 // ---- following the link
 
 void CapturePipeline::resetLinkRate(bool relay) {
-    SendRate rate;
-    bool retell = false;
     {
         const std::lock_guard guard(linkLock_);
         linkRate_.reset(budgetFor(relay));
-        rate = linkRate_.current();
-        // The last session's link may have left the encoder below this one's budget.
-        retell = encoderRate_ != SendRate{} && encoderRate_ != rate && linkRate_.base() == budgetFor(asked_.load().relay);
     }
-    sendPath_.setPace(rate.bitRate);
-    if (retell) applySendRate(rate);
+    // Unpaced, as long as the link drops nothing: pacing holds a big picture back for what would be
+    // tens of milliseconds at the budget, and a link that takes it whole needs none.
+    sendPath_.setPace(0);
 }
 
 void CapturePipeline::followLink() {
@@ -631,19 +640,21 @@ void CapturePipeline::followLink() {
     if (const auto target = host_.sendTarget(); target && target->route) backlog = target->route->backlog();
     const auto roundTrip = host_.roundTrip ? host_.roundTrip() : std::nullopt;
     std::optional<LinkRate::Change> change;
+    int64_t pace = 0;
     {
         const std::lock_guard guard(linkLock_);
         if (roundTrip) linkRate_.roundTrip(*roundTrip);
         linkRate_.backlog(backlog);
         change = linkRate_.decide();
+        if (linkRate_.lossesSeen()) pace = linkRate_.current().bitRate;
     }
+    sendPath_.setPace(pace);
     if (!change) return;
     print(change->logLine());
     applySendRate(change->rate);
 }
 
 void CapturePipeline::applySendRate(SendRate rate) {
-    sendPath_.setPace(rate.bitRate);
     const auto active = encoder_.load();
     if (active && active->encoder->retarget(rate.bitRate, rate.frameRate)) {
         const std::lock_guard guard(linkLock_);

@@ -34,7 +34,8 @@ namespace dovrel::agent {
 // last loss it is the plain one again. During a session the rate follows the link (LinkRate): losses,
 // a growing round trip or a backlog on the link bring the bit rate and the capture rate down, a calm
 // spell brings them back up to the link's budget; the running encoder takes a new rate where it can,
-// else one is built for it on the set-up thread.
+// else one is built for it on the set-up thread. Once the link has lost pictures, a picture's pieces
+// are paced a little above the rate instead of going back to back.
 //
 // Threads: "dovrel.pipeline" owns the timers (watchdog every 5 s, statistics every 1 s, the set-up
 // back-off, the restart time-out); "dovrel.capture.setup" runs the blocking set-up, display switches

@@ -57,7 +57,7 @@ public:
     // Where the trouble began is remembered this long: climbing back to it goes carefully, and each step
     // up there that brings trouble again makes the next wait twice as long, up to longestProbeCalm.
     static constexpr std::chrono::seconds troubleMemory{30};
-    static constexpr std::chrono::seconds longestProbeCalm{10};
+    static constexpr std::chrono::seconds longestProbeCalm{8};
     // Asks this many within this time: a client asks at most four times a second while it loses
     // pictures, once or twice as it joins, about once a second over a still picture.
     static constexpr std::size_t thickAsks = 4;
@@ -73,6 +73,8 @@ public:
     void reset(const VideoBudget& base);
     const VideoBudget& base() const { return base_; }
     SendRate current() const { return rate_; }
+    // Pictures have been lost, or the link was in trouble, since the session began.
+    bool lossesSeen() const { return lostAt_ || troubleAt_; }
     // The encoder's budget at the current rate: the base's burst and keyframe spacing rules at it.
     VideoBudget budget() const;
     // The frame rate for `bitRate` on the current base.
