@@ -125,7 +125,7 @@ std::optional<LinkRate::Change> LinkRate::decide() {
     const bool troubled = troubleAt_ && (!lastChange_ || *troubleAt_ >= *lastChange_);
     // A rate held through a calm spell is one to come back to when a step above it brings trouble.
     const bool calm = since(troubleAt_) >= calmSpell && since(lostAt_) >= calmSpell;
-    if (!troubled && since(lastChange_) >= calmSpell && calm) safe_ = rate_.bitRate;
+    if (since(lastChange_) >= calmSpell && calm) safe_ = rate_.bitRate;
     std::optional<Change> change;
     if (troubled && rate_.bitRate > floor_) {
         if (since(lastChange_) >= lowerGap) {
@@ -136,7 +136,7 @@ std::optional<LinkRate::Change> LinkRate::decide() {
             const int64_t next = stepFailed && safe_ > 0 && safe_ < rate_.bitRate ? safe_ : rate_.bitRate / 2;
             change = Change{at(std::max(floor_, next)), troubleWhy_};
         }
-    } else if (!troubled && rate_.bitRate < base_.averageBitRate) {
+    } else if (rate_.bitRate < base_.averageBitRate) {
         if (since(troubleAt_) >= troubleMemory) forget();
         const double r = static_cast<double>(rate_.bitRate), ceiling = static_cast<double>(ceiling_);
         // Where no trouble is remembered, big steps, briskly.

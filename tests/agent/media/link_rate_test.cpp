@@ -66,6 +66,11 @@ TEST(LinkRate, LossesHalveTheRateEveryCoupleOfSecondsDownToTheFloorWithTheFrameR
     EXPECT_LT(link.changes.back().at, link.clock.now() - 10s);
     EXPECT_EQ(link.rate.budget().averageBitRate, LinkRate::floorBitRate);
     EXPECT_EQ(link.rate.budget().expectedFrameRate, LinkRate::minFrameRate);
+    // Once the losses stop, it climbs again from there.
+    const std::size_t atFloor = link.changes.size();
+    link.run(LinkRate::calmSpell + 1s);
+    ASSERT_EQ(link.changes.size(), atFloor + 1);
+    EXPECT_FALSE(link.changes.back().change.lower());
 }
 
 TEST(LinkRate, ACalmSpellBringsItBackInStepsToTheBaseAndNoHigher) {
