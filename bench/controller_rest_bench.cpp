@@ -10,7 +10,14 @@
 //                  picture shows and the controls have dimmed;
 //
 // and each of them again while another window covers the whole screen (on X11 a plain window of another
-// client, on GNOME a full-screen Wayland client).
+// client, on GNOME a full-screen Wayland client); then the screens a session waits on, each left alone
+// once its controls have dimmed:
+//
+//   reconnecting   the still session once its agent stopped answering (frozen, SIGSTOP), re-dialled;
+//   agent stopped  a session whose agent then ended: the window waits for it to start again;
+//   refused        a pairing link with a wrong code: "Couldn't connect" and why, for as long as it stays;
+//   reaching       a pairing link to an address that takes no connection (a listener whose queue is full),
+//                  measured for what is left of the 12 s the dial has.
 //
 // The desktops: a private Xvfb (GLX through Mesa's software rasteriser, no window manager), and a
 // headless GNOME Wayland session (mutter, EGL forced to software; skipped, with the reason, where one
@@ -30,6 +37,10 @@
 #include <string>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <xcb/xcb.h>
@@ -205,6 +216,35 @@ private:
     ChildProcess process_;
 };
 
+// A TCP port on the loopback that never takes a connection: its listener's queue is full (one connection
+// held, never accepted), so further SYNs are dropped and a dial stays on its way until it gives up.
+class DeafPort {
+public:
+    DeafPort() {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(listener_, 0) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return;
+        port_ = ntohs(a.sin_port);
+        ::connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    ~DeafPort() {
+        ::close(filler_);
+        ::close(listener_);
+    }
+    DeafPort(const DeafPort&) = delete;
+    DeafPort& operator=(const DeafPort&) = delete;
+    uint16_t port() const { return port_; }
+
+private:
+    int listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    int filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    uint16_t port_ = 0;
+};
+
 struct Desktop {
     std::string title;
     Env env;
@@ -290,21 +330,30 @@ void row(const char* scene, const std::optional<Figures>& f, const std::string& 
     std::fflush(stdout);
 }
 
+// One scene as it is, once `ready` holds and `settle` has passed; whether it could be measured.
+bool rowAlone(const char* scene, Launch& launch, const std::function<bool(const std::string&)>& ready,
+              std::chrono::seconds settle, std::chrono::seconds seconds, pid_t agent = -1) {
+    std::string why;
+    if (!launch.started()) {
+        row(scene, std::nullopt, "the program would not start");
+        return false;
+    }
+    const std::optional<Figures> f = launch.measure(ready, settle, seconds, agent, why);
+    row(scene, f, why);
+    return f.has_value();
+}
+
 // The scene as it is, then with every window covered.
 void rows(const char* scene, const char* covered, Launch& launch, const Desktop& desktop,
           const std::function<bool(const std::string&)>& ready, std::chrono::seconds settle,
           std::chrono::seconds seconds, pid_t agent) {
-    std::string why;
-    if (!launch.started()) {
-        row(scene, std::nullopt, "the program would not start");
-        return;
-    }
-    const std::optional<Figures> open = launch.measure(ready, settle, seconds, agent, why);
-    row(scene, open, why);
-    if (!open) return;
+    if (!rowAlone(scene, launch, ready, settle, seconds, agent)) return;
     const std::shared_ptr<void> cover = desktop.coverAll();
-    row(covered, launch.measure([](const std::string&) { return true; }, 2s, seconds, agent, why), why);
+    rowAlone(
+        covered, launch, [](const std::string&) { return true; }, 2s, seconds, agent);
 }
+
+bool contains(const std::string& log, const char* text) { return log.find(text) != std::string::npos; }
 
 } // namespace
 
@@ -367,18 +416,66 @@ int main(int argc, char** argv) {
             row("still session", std::nullopt, agent.why());
             continue;
         }
-        std::vector<std::string> args{"-autoHost", "127.0.0.1:" + std::to_string(agent.controlPort())};
-        if (!paired) args.insert(args.end(), {"-pairingCode", agent.code()});
-        Launch session(binary, desktop, sessionHome.str(),
-                       {{"DOVREL_VIDEO_PORT", std::to_string(videoPort)},
-                        {"DOVREL_INPUT_PORT", std::to_string(agent.inputPort())}},
-                       args);
-        // Connected, then the picture, the overlay's fade and the controls' dimming (3.2 s) all done.
-        const auto connected = [](const std::string& log) {
-            return log.find("phase → connected") != std::string::npos;
-        };
-        rows("still session", "still, covered", session, desktop, connected, 7s, seconds, agent.pid());
-        paired = paired || connected(session.log());
+        const Env sessionEnv{{"DOVREL_VIDEO_PORT", std::to_string(videoPort)},
+                             {"DOVREL_INPUT_PORT", std::to_string(agent.inputPort())}};
+        const auto connected = [](const std::string& log) { return contains(log, "phase → connected"); };
+        {
+            std::vector<std::string> args{"-autoHost", "127.0.0.1:" + std::to_string(agent.controlPort())};
+            if (!paired) args.insert(args.end(), {"-pairingCode", agent.code()});
+            Launch session(binary, desktop, sessionHome.str(), sessionEnv, args);
+            // Connected, then the picture, the overlay's fade and the controls' dimming (3.2 s) all done.
+            rows("still session", "still, covered", session, desktop, connected, 7s, seconds, agent.pid());
+            paired = paired || connected(session.log());
+            if (paired && session.running()) {
+                // The agent stops answering: after 6 s of silence the window re-dials, and waits.
+                const pid_t frozen = agent.pid();
+                ::kill(frozen, SIGSTOP);
+                rowAlone(
+                    "reconnecting", session, [](const std::string&) { return true; }, 10s, seconds);
+                ::kill(frozen, SIGCONT);
+            }
+        }
+        {
+            // Its own agent, which ends once the session stands.
+            StillAgent lone(videoPort);
+            if (!lone.why().empty()) {
+                row("agent stopped", std::nullopt, lone.why());
+            } else {
+                TempDir home;
+                Launch session(
+                    binary, desktop, home.str(),
+                    {{"DOVREL_VIDEO_PORT", std::to_string(videoPort)},
+                     {"DOVREL_INPUT_PORT", std::to_string(lone.inputPort())}},
+                    {"-autoHost", "127.0.0.1:" + std::to_string(lone.controlPort()), "-pairingCode", lone.code()});
+                const bool stood = waitFor([&] { return !session.running() || connected(session.log()); }, 45s);
+                if (stood && session.running()) ::kill(lone.pid(), SIGTERM);
+                rowAlone(
+                    "agent stopped", session,
+                    [](const std::string& log) { return contains(log, "DOVRELÆ stopped there"); }, 4s, seconds);
+            }
+        }
+        {
+            // A code the agent did not give: refused once its wait for a wrong code is over.
+            TempDir home;
+            const std::string wrong = agent.code() == "000000" ? "111111" : "000000";
+            Launch session(binary, desktop, home.str(), sessionEnv,
+                           {"-autoLink", "dovrel://pair?host=127.0.0.1:" + std::to_string(agent.controlPort()) +
+                                             "&code=" + wrong + "&name=Studio"});
+            rowAlone(
+                "refused", session, [](const std::string& log) { return contains(log, "phase → rejected"); }, 4s,
+                seconds);
+        }
+        {
+            DeafPort deaf;
+            TempDir home;
+            Launch session(binary, desktop, home.str(), sessionEnv,
+                           {"-autoLink", "dovrel://pair?host=127.0.0.1:" + std::to_string(deaf.port()) +
+                                             "&code=123456&name=Studio"});
+            // The dial gives up after 12 s: measured between the controls' dimming and then.
+            rowAlone(
+                "reaching", session, [](const std::string& log) { return contains(log, "phase → connecting"); }, 4s,
+                std::min(seconds, 7s));
+        }
     }
     return 0;
 }

@@ -40,7 +40,16 @@ SerialQueue::~SerialQueue() {
 }
 
 void SerialQueue::post(std::function<void()> fn) const {
-    QMetaObject::invokeMethod(context_.get(), std::move(fn), Qt::QueuedConnection);
+    const std::lock_guard guard(postLock_);
+    if (!closed_) QMetaObject::invokeMethod(context_.get(), std::move(fn), Qt::QueuedConnection);
+}
+
+void SerialQueue::close() {
+    {
+        const std::lock_guard guard(postLock_);
+        closed_ = true;
+    }
+    sync([] {});
 }
 
 void SerialQueue::sync(const std::function<void()>& fn) const {

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include <QObject>
@@ -27,8 +28,12 @@ public:
 
     const std::string& label() const { return label_; }
 
-    // Runs `fn` on the owner thread, after work posted before it.
+    // Runs `fn` on the owner thread, after work posted before it; nothing once the queue is closed.
     void post(std::function<void()> fn) const;
+    // From now on post() drops what it is handed, so that a thread still holding the queue cannot reach
+    // an owner that has begun to go; waits for the work posted before to run (unless called on the owner
+    // thread). sync() still runs: its caller waits, so it holds the owner.
+    void close();
     // Runs `fn` on the owner thread and waits for it; runs it directly when already there.
     void sync(const std::function<void()>& fn) const;
     bool isCurrent() const { return QThread::currentThread() == thread_.get(); }
@@ -44,6 +49,8 @@ private:
     std::string label_;
     std::unique_ptr<QThread> thread_;
     std::unique_ptr<QObject> context_;
+    mutable std::mutex postLock_; // a post under way ends before close() returns
+    bool closed_ = false;
 };
 
 } // namespace dovrel

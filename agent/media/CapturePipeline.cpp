@@ -59,6 +59,11 @@ CapturePipeline::CapturePipeline(Options options)
 CapturePipeline::~CapturePipeline() {
     stopping_ = true;
     if (options_.power) options_.power->setOnWake(nullptr);
+    // Every thread that posts to the queues (the network's link changes, a restart, a stream the system
+    // stopped, the timers) finds them closed from here on, and each step posted before sees the pipeline
+    // stopping. The queues themselves stay until the pipeline's last member goes, so a poster never meets
+    // one that is going.
+    ctl_->close();
     ctl_->sync([this] {
         watchdog_.reset();
         statsTimer_.reset();
@@ -66,11 +71,8 @@ CapturePipeline::~CapturePipeline() {
         setupTimer_.reset();
         restartTimeout_.reset();
     });
-    // A set-up step under way ends first, and the steps posted before now run after it (each sees the
-    // pipeline stopping and does nothing); they reach for the queue as they run, so the queue is
-    // emptied while it is still there instead of as it goes (its pointer is already empty by then).
-    setup_->sync([] {});
-    setup_.reset();
+    // A set-up step under way ends first.
+    setup_->close();
     std::vector<std::shared_ptr<Restart>> restarts;
     {
         const std::lock_guard guard(restartThreadsLock_);
@@ -78,7 +80,6 @@ CapturePipeline::~CapturePipeline() {
     }
     for (const auto& r : restarts)
         r->thread.join();
-    ctl_.reset();
     // Sources first, so that no picture reaches an encoder that is going; then the encoder, whose
     // output thread ends with it.
     std::shared_ptr<ScreenCapturer> capturer;
@@ -422,6 +423,8 @@ void CapturePipeline::restartCapture(const std::string& reason, const ScreenCapt
     });
     auto job = std::make_shared<Restart>();
     const std::lock_guard threads(restartThreadsLock_);
+    // The pipeline began to go after the check above: it joins only the threads it finds here.
+    if (stopping_) return;
     for (auto it = restartThreads_.begin(); it != restartThreads_.end();) {
         if ((*it)->done) {
             (*it)->thread.join();
@@ -524,10 +527,11 @@ void CapturePipeline::rebuildEncoderFor(const std::string& reason) {
 }
 
 void CapturePipeline::rebuildEncoderLocked(const std::string& reason) {
+    if (stopping_) return;
     setup_->assertCurrent(__func__);
     {
         const std::lock_guard guard(lock_);
-        if (stopping_ || restarting_ || (!capturer_ && !synth_)) return;
+        if (restarting_ || (!capturer_ && !synth_)) return;
     }
     print("⚠︎ rebuilding encoder — " + reason);
     try {
@@ -541,6 +545,7 @@ void CapturePipeline::rebuildEncoderLocked(const std::string& reason) {
 }
 
 void CapturePipeline::conformEncoder(const std::string& reason) {
+    if (stopping_) return;
     setup_->assertCurrent(__func__);
     // An earlier change's build may have read this one too.
     if (const auto active = encoder_.load(); active && active->serves(asked_.load())) return;
@@ -768,6 +773,7 @@ void CapturePipeline::switchDisplay(uint8_t displayId) {
     const auto cap = capturer();
     if (!cap || cap->currentIndex() == displayId) return;
     setup_->post([this, cap, displayId] {
+        if (stopping_) return;
         const std::string n = std::to_string(displayId);
         try {
             cap->start(displayId);

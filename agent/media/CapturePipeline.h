@@ -253,6 +253,8 @@ private:
     // Owned by "dovrel.capture.setup": the words of the capturer the set-up attempt under way made.
     std::optional<CaptureSourceWords> attemptWords_;
 
+    // Closed as the pipeline goes and destroyed with it (first of its members): never empty while a
+    // thread may still post to them.
     std::unique_ptr<SerialQueue> setup_; // "dovrel.capture.setup"
     std::unique_ptr<SerialQueue> ctl_;   // "dovrel.pipeline"
 };

@@ -170,6 +170,7 @@ struct PipeWireStream::Loop {
     spa_source* beat = nullptr;    // once a second
     spa_source* request = nullptr; // requestFrame()
     spa_source* rate = nullptr;    // retime()
+    spa_source* reoffer = nullptr; // shared memory asked for after an unreadable DMA-BUF
 
     // Written on the loop thread, read by waitForFormat() under `lock`.
     std::mutex lock;
@@ -188,8 +189,9 @@ struct PipeWireStream::Loop {
     uint32_t node = 0;
     bool streaming = false;
     bool dmabufRefused = false;
-    int offeredFps = 0;        // the highest rate asked of the producer
-    pw_buffer* held = nullptr; // the newest picture, waiting for its slot
+    bool offeredDmabuf = false; // the formats last offered to the producer hold DMA-BUFs
+    int offeredFps = 0;         // the highest rate asked of the producer
+    pw_buffer* held = nullptr;  // the newest picture, waiting for its slot
     Clock::time_point heldTakenAt{};
     Clock::time_point slot{};
     Clock::time_point lastDelivered{};
@@ -206,7 +208,7 @@ struct PipeWireStream::Loop {
             spa_hook_remove(&streamListener);
             pw_stream_destroy(stream);
         }
-        for (spa_source* s : {pacer, beat, request, rate})
+        for (spa_source* s : {pacer, beat, request, rate, reoffer})
             if (s) pw_loop_destroy_source(loop, s);
         if (core) {
             spa_hook_remove(&coreListener);
@@ -266,12 +268,12 @@ struct PipeWireStream::Loop {
 
     // The buffers go before a new format is agreed, the one holding the picture waiting for its slot
     // among them: that picture is the screen as it is, and lost unseen it would leave the one before
-    // standing for good. It goes out now, while its memory is still there; the buffer is not ours to
-    // give back any more.
+    // standing for good. It goes out now, while its memory is still there, into a copy of its own when
+    // the consumer still holds every one of the pool's; the buffer is not ours to give back any more.
     void bufferRemoved(pw_buffer* b) {
         if (b != held) return;
         CapturedFrame frame;
-        if (copyOut(*held->buffer, heldTakenAt, frame) == Copy::done) deliver(frame, Clock::now());
+        if (copyOut(*held->buffer, heldTakenAt, frame, true) == Copy::done) deliver(frame, Clock::now());
         held = nullptr;
     }
 
@@ -279,6 +281,7 @@ struct PipeWireStream::Loop {
     // they proved unreadable, then shared memory.
     std::vector<const spa_pod*> formats(spa_pod_builder& b) {
         offeredFps = std::clamp(fps->load(), 1, maxCaptureFPS);
+        offeredDmabuf = !dmabufRefused;
         std::vector<const spa_pod*> params;
         if (!dmabufRefused) params.push_back(enumFormat(b, true, offeredFps));
         params.push_back(enumFormat(b, false, offeredFps));
@@ -294,12 +297,18 @@ struct PipeWireStream::Loop {
         pw_stream_update_params(stream, params.data(), static_cast<uint32_t>(params.size()));
     }
 
-    // A DMA-BUF the CPU cannot read: ask for shared memory from now on.
+    // A DMA-BUF the CPU cannot read: ask for shared memory from now on. On the loop's next turn, never
+    // from inside the stream's own work: a buffer read as it is removed is in the middle of a disconnect.
     void refuseDmabuf() {
         if (dmabufRefused) return;
         dmabufRefused = true;
         print("⚠︎ the screen's DMA-BUFs cannot be read here — asking GNOME for shared memory instead");
-        offerFormats();
+        pw_loop_signal_event(pw_thread_loop_get_loop(thread), reoffer);
+    }
+
+    // A connection made since asked for shared memory only (a new rate's): nothing to renegotiate.
+    void reofferFormats() {
+        if (!stopped && offeredDmabuf) offerFormats();
     }
 
     // A new rate is agreed on a new connection, not by renegotiating this one: GNOME's compositor drops
@@ -392,7 +401,9 @@ struct PipeWireStream::Loop {
         if (--owed > 0) armPacer(slot);
     }
 
-    Copy copyOut(const spa_buffer& buf, Clock::time_point takenAt, CapturedFrame& out) {
+    // With `keep`, a picture that must not be lost gets a buffer outside the pool when every one of the
+    // pool's is still in use; it goes when its last frame does.
+    Copy copyOut(const spa_buffer& buf, Clock::time_point takenAt, CapturedFrame& out, bool keep = false) {
         const spa_data& d = buf.datas[0];
         const int w = static_cast<int>(format.size.width), h = static_cast<int>(format.size.height);
         if (w <= 0 || h <= 0) return Copy::unreadable;
@@ -406,7 +417,9 @@ struct PipeWireStream::Loop {
         const uint64_t offset = d.chunk->offset;
         const uint64_t needed = offset + static_cast<uint64_t>(stride) * static_cast<uint64_t>(h - 1) + rowBytes;
         if (stride < rowBytes || needed > d.maxsize) return Copy::unreadable; // more than the buffer holds
-        const auto target = pool.take([&] { return std::make_shared<FrameBuffer>(PixelFormat::bgra, w, h); });
+        const auto make = [&] { return std::make_shared<FrameBuffer>(PixelFormat::bgra, w, h); };
+        auto target = pool.take(make);
+        if (!target && keep) target = make();
         if (!target) return Copy::busy;
         const uint8_t* from = pixels.base() + offset;
         for (int y = 0; y < h; ++y)
@@ -500,6 +513,8 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
         loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->requested(); }, &l);
     l.rate = pw_loop_add_event(
         loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->rateChanged(); }, &l);
+    l.reoffer = pw_loop_add_event(
+        loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->reofferFormats(); }, &l);
     timespec second{1, 0};
     pw_loop_update_timer(loop, l.beat, &second, &second, false);
 

@@ -1,15 +1,13 @@
 #include "agent/net/RegionPicker.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
-
-#include <netdb.h>
-#include <sys/socket.h>
 
 #include <QEventLoop>
 #include <QHostAddress>
@@ -35,64 +33,15 @@ int milliseconds(double seconds) {
     return static_cast<int>(std::clamp(std::llround(seconds * 1000.0), 0LL, 24LL * 3600 * 1000));
 }
 
-// A host name's addresses, looked up on a thread of its own that is left to finish by itself when the
-// probe ends first (a lookup cannot be interrupted). Not Qt's lookups: they run on its network
-// library's own threads, and one still running as the program ends crashes that library's clean-up at
-// exit, which a race's cancelled probes made likely.
-class NameLookup {
-public:
-    // `done` runs on `receiver`'s thread with the addresses (none when the name has none), unless
-    // forget() came first.
-    static std::shared_ptr<NameLookup> start(const std::string& host, QObject* receiver,
-                                             std::function<void(std::vector<QHostAddress>)> done) {
-        auto lookup = std::shared_ptr<NameLookup>(new NameLookup(receiver, std::move(done)));
-        std::thread([lookup, host] {
-            armSignalStack();
-            std::vector<QHostAddress> found;
-            addrinfo hints{};
-            hints.ai_family = AF_UNSPEC;
-            hints.ai_socktype = SOCK_STREAM;
-            addrinfo* list = nullptr;
-            if (::getaddrinfo(host.c_str(), nullptr, &hints, &list) == 0) {
-                for (const addrinfo* a = list; a; a = a->ai_next)
-                    if (QHostAddress address(a->ai_addr); !address.isNull()) found.push_back(address);
-                ::freeaddrinfo(list);
-            }
-            lookup->deliver(std::move(found));
-        }).detach();
-        return lookup;
-    }
-
-    // Nothing is delivered from now on. On the receiver's thread.
-    void forget() {
-        const std::lock_guard guard(lock_);
-        receiver_ = nullptr;
-    }
-
-private:
-    NameLookup(QObject* receiver, std::function<void(std::vector<QHostAddress>)> done)
-        : receiver_(receiver), done_(std::move(done)) {}
-
-    void deliver(std::vector<QHostAddress> found) {
-        const std::lock_guard guard(lock_);
-        if (receiver_)
-            QMetaObject::invokeMethod(
-                receiver_, [done = done_, found = std::move(found)] { done(found); }, Qt::QueuedConnection);
-    }
-
-    std::mutex lock_;
-    QObject* receiver_;
-    const std::function<void(std::vector<QHostAddress>)> done_;
-};
-
 // One probe on a thread of its own ("dovrel.regionprobe." and the host) that runs an event loop for the
 // probe's socket and timers. Every reporter runs on that thread; the latch lets only the first one
 // deliver, and delivering tears the connection down and ends the loop. The socket, timers and loop
 // live on the thread's stack, so they are gone, on their own thread, when the thread ends.
 class Probe {
 public:
-    Probe(RelayEndpoint endpoint, double timeoutSeconds, std::function<void(std::optional<RelayEndpoint>)> done)
-        : endpoint_(std::move(endpoint)), timeout_(timeoutSeconds), done_(std::move(done)) {}
+    Probe(RelayEndpoint endpoint, double timeoutSeconds, HostLookups& lookups,
+          std::function<void(std::optional<RelayEndpoint>)> done)
+        : endpoint_(std::move(endpoint)), timeout_(timeoutSeconds), lookups_(lookups), done_(std::move(done)) {}
 
     ~Probe() {
         if (thread_) thread_->wait();
@@ -138,37 +87,51 @@ private:
             }
             control_ = &control;
         }
-        // Each of the name's addresses in turn, until one takes the connection.
+        // The connection attempts' own time-out is whole seconds, as a system connect time-out is; below
+        // one second only the probe's time-out applies. Each address in turn gets its share of what is
+        // left of it, the last one all the rest.
+        const double whole = std::floor(timeout_);
+        const auto connectEnds =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds(whole >= 1.0 ? whole : timeout_));
+        QTimer attemptLimit;
+        QTimer probeLimit;
+        attemptLimit.setSingleShot(true);
+        probeLimit.setSingleShot(true);
+        probeLimit.setTimerType(Qt::PreciseTimer);
         std::vector<QHostAddress> addresses;
         std::size_t next = 0;
         const auto tryNext = [&] {
             if (ended) return;
             if (next >= addresses.size()) return finish_(std::nullopt);
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(connectEnds - std::chrono::steady_clock::now());
+            attemptLimit.start(std::max<std::chrono::milliseconds>(left / static_cast<int>(addresses.size() - next),
+                                                                   std::chrono::milliseconds(1)));
             socket.abort();
             socket.connectToHost(addresses[next++], endpoint_.port);
         };
         QObject::connect(&socket, &QTcpSocket::connected, &control, [this] { finish_(endpoint_); });
-        QObject::connect(&socket, &QTcpSocket::errorOccurred, &control,
-                         [&] { QMetaObject::invokeMethod(&control, tryNext, Qt::QueuedConnection); });
-        // The connection attempt's own time-out is whole seconds, as a system connect time-out is; below
-        // one second only the probe's time-out applies.
-        QTimer connectLimit;
-        QTimer probeLimit;
-        connectLimit.setSingleShot(true);
-        probeLimit.setSingleShot(true);
-        probeLimit.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&connectLimit, &QTimer::timeout, &control, [this] { finish_(std::nullopt); });
+        // An error of an attempt already given up on says nothing about the one under way.
+        QObject::connect(&socket, &QTcpSocket::errorOccurred, &control, [&] {
+            QMetaObject::invokeMethod(
+                &control,
+                [&, failed = next] {
+                    if (failed == next) tryNext();
+                },
+                Qt::QueuedConnection);
+        });
+        QObject::connect(&attemptLimit, &QTimer::timeout, &control, tryNext);
         QObject::connect(&probeLimit, &QTimer::timeout, &control, [this] { finish_(std::nullopt); });
-        const double whole = std::floor(timeout_);
-        if (whole >= 1.0) connectLimit.start(milliseconds(whole));
         probeLimit.start(milliseconds(timeout_));
-        std::shared_ptr<NameLookup> lookup;
+        std::shared_ptr<HostLookups::Lookup> lookup;
         if (const QHostAddress literal(QString::fromStdString(endpoint_.host)); !literal.isNull()) {
             addresses.push_back(literal);
             tryNext();
         } else {
-            lookup = NameLookup::start(endpoint_.host, &control, [&](std::vector<QHostAddress> found) {
-                addresses = std::move(found);
+            lookup = lookups_.start(endpoint_.host, &control, [&](std::vector<std::string> found) {
+                for (const std::string& text : found)
+                    if (const QHostAddress address(QString::fromStdString(text)); !address.isNull())
+                        addresses.push_back(address);
                 tryNext();
             });
         }
@@ -180,6 +143,7 @@ private:
 
     RelayEndpoint endpoint_;
     double timeout_;
+    HostLookups& lookups_;
     std::function<void(std::optional<RelayEndpoint>)> done_;
     ProbeLatch latch_;
     std::function<void(std::optional<RelayEndpoint>)> finish_; // set and called on the probe's thread
@@ -189,14 +153,18 @@ private:
     std::unique_ptr<QThread> thread_;
 };
 
-std::optional<RelayEndpoint> race(const std::vector<RelayEndpoint>& endpoints, double timeoutSeconds) {
+} // namespace
+
+RegionPicker::RegionPicker(std::shared_ptr<HostResolver> resolver) : lookups_(std::move(resolver)) {}
+
+std::optional<RelayEndpoint> RegionPicker::race(const std::vector<RelayEndpoint>& endpoints, double timeoutSeconds) {
     Race state;
     state.running = endpoints.size();
     std::vector<std::unique_ptr<Probe>> probes;
     probes.reserve(endpoints.size());
     // The probes exist before any starts, so that the first winner can cancel all the others.
     for (const RelayEndpoint& endpoint : endpoints) {
-        probes.push_back(std::make_unique<Probe>(endpoint, timeoutSeconds, [&state, &probes](auto result) {
+        probes.push_back(std::make_unique<Probe>(endpoint, timeoutSeconds, lookups_, [&state, &probes](auto result) {
             bool firstWinner = false;
             {
                 const std::lock_guard guard(state.lock);
@@ -225,8 +193,6 @@ std::optional<RelayEndpoint> race(const std::vector<RelayEndpoint>& endpoints, d
     return state.winner;
 }
 
-} // namespace
-
 std::optional<RelayEndpoint> RegionPicker::nearest(const std::vector<RelayEndpoint>& endpoints, double timeoutSeconds) {
     std::vector<RelayEndpoint> candidates;
     for (const RelayEndpoint& e : endpoints)
@@ -241,17 +207,6 @@ std::optional<RelayEndpoint> RegionPicker::probe(const RelayEndpoint& endpoint, 
     return race({endpoint}, timeoutSeconds);
 }
 
-namespace {
-
-class RegionRace final : public RelayRegions {
-public:
-    std::optional<RelayEndpoint> nearest(const std::vector<RelayEndpoint>& regions, double timeoutSeconds) override {
-        return RegionPicker::nearest(regions, timeoutSeconds);
-    }
-};
-
-} // namespace
-
-std::unique_ptr<RelayRegions> makeRegionPicker() { return std::make_unique<RegionRace>(); }
+std::unique_ptr<RelayRegions> makeRegionPicker() { return std::make_unique<RegionPicker>(makeSystemResolver()); }
 
 } // namespace dovrel::agent

@@ -24,6 +24,7 @@
 #include "agent/common/MonoClock.h"
 #include "protocol/DovrelService.h"
 #include "protocol/Frame.h"
+#include "protocol/HandshakeOpening.h"
 #include "protocol/SessionSetupMessages.h"
 #include "protocol/StreamFramer.h"
 #include "protocol/WEXError.h"
@@ -106,8 +107,9 @@ struct ClientLink {
     // It has sent something. Until then it may be a reachability check or a port scan, which come and go
     // without a word: they are neither shown as a device connecting nor written to the log.
     bool spoke = false;
-    // A newcomer held beside the client goes without a word when it has said nothing by then.
+    // A newcomer held beside the client goes without a word when it has not opened a handshake by then.
     std::unique_ptr<Timer> quietDeadline;
+    wex::Bytes heard; // what a newcomer held beside the client has said so far
 };
 
 struct Transport::Impl {
@@ -290,6 +292,7 @@ struct Transport::Impl {
         session.reset();
         endTarget();
         if (callbacks.onNewConnection) callbacks.onNewConnection();
+        if (client == link && !link->heard.empty()) receiveOnLink(link, std::exchange(link->heard, {}));
         if (client == link) readControl(link); // bytes that came with the connection
     }
 
@@ -297,30 +300,49 @@ struct Transport::Impl {
         if (client == link)
             readControl(link);
         else if (isWaiting(link))
-            spokeWhileWaiting(link);
+            listenToNewcomer(link);
     }
 
     void closed(const std::shared_ptr<ClientLink>& link) {
         if (client == link) {
             controlClosed(link);
         } else if (isWaiting(link)) {
-            // What it said just before it closed still makes it the client, which then ends at once.
-            if (link->socket && link->socket->bytesAvailable() > 0) {
-                spokeWhileWaiting(link);
-                if (client == link) controlClosed(link);
-            } else {
+            // A Hello it sent just before it closed still makes it the client, which then ends at once.
+            listenToNewcomer(link);
+            if (client == link)
+                controlClosed(link);
+            else if (isWaiting(link))
                 forget(link);
-            }
         }
     }
 
-    // A waiting newcomer sent its first bytes: it replaces a client that has not authenticated, or is
+    // A waiting newcomer takes the slot only with a whole Hello: a port scan's probe line, a TLS hello or
+    // any other program that writes first must not cut off a handshake waiting for its code.
+    // Read a chunk at a time, so that what it holds stays within a frame and a chunk.
+    void listenToNewcomer(const std::shared_ptr<ClientLink>& link) {
+        for (;;) {
+            switch (wex::handshakeOpening(link->heard)) {
+            case wex::HandshakeOpening::unsure: break;
+            case wex::HandshakeOpening::hello: spokeWhileWaiting(link); return;
+            case wex::HandshakeOpening::other:
+                strangerLines.print("• closing a new connection from " + link->host + " — it did not open a handshake");
+                forget(link);
+                return;
+            }
+            if (!link->socket || link->socket->bytesAvailable() <= 0) return;
+            const QByteArray bytes = link->socket->read(receiveChunk);
+            if (bytes.isEmpty()) return;
+            link->heard.insert(link->heard.end(), bytes.begin(), bytes.end());
+        }
+    }
+
+    // A waiting newcomer opened a handshake: it replaces a client that has not authenticated, or is
     // refused when the client has meanwhile established its session.
     void spokeWhileWaiting(const std::shared_ptr<ClientLink>& link) {
         stopWaiting(link);
         if (session) {
             QObject::disconnect(link->socket.get(), nullptr, context(), nullptr);
-            refuse(std::move(link->socket));
+            refuse(std::move(link->socket), true);
             return;
         }
         if (client) {
@@ -337,16 +359,17 @@ struct Transport::Impl {
     }
 
     // A newcomer during an established session: one plain AuthFail, then the connection is closed. It
-    // is written to the log once it says something: one that closes without a word was only looking.
-    void refuse(std::unique_ptr<QTcpSocket, DeleteLater> socket) {
+    // is written to the log once it says something (`spoke`: it has): one that closes without a word
+    // was only looking.
+    void refuse(std::unique_ptr<QTcpSocket, DeleteLater> socket, bool spoke = false) {
         const wex::Bytes frame = busyFrame();
         QTcpSocket* s = socket.release();
         if (!refused) refused = std::make_unique<QObject>();
         s->setParent(refused.get());
         // Whatever it sends is read and thrown away: closing with unread bytes would reset the
         // connection and could destroy the AuthFail before the peer reads it.
-        const auto discard = [this, s, logged = std::make_shared<bool>(false)] {
-            if (!s->readAll().isEmpty() && !*logged) {
+        const auto discard = [this, s, spoke, logged = std::make_shared<bool>(false)] {
+            if ((!s->readAll().isEmpty() || spoke) && !*logged) {
                 *logged = true;
                 strangerLines.print("• refusing a new control connection — a session is already established");
             }

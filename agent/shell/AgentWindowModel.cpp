@@ -1,5 +1,7 @@
 #include "agent/shell/AgentWindowModel.h"
 
+#include <algorithm>
+
 #include <QLocale>
 #include <QMetaMethod>
 #include <QMetaProperty>
@@ -9,6 +11,16 @@
 #include "protocol/AgentHandshakeMachine.h"
 
 namespace dovrel::agent {
+
+namespace {
+
+// Overwrites the characters where no other copy shares them, then lets them go.
+void wipe(QString& secret) {
+    if (secret.isDetached()) std::fill(secret.begin(), secret.end(), QChar());
+    secret.clear();
+}
+
+} // namespace
 
 AgentWindowModel::AgentWindowModel(AppModel& app, UnattendedChecker& readiness, Scheduler& clock,
                                    TextClipboard& clipboard, SettingsLauncher& launcher, WindowSettings settings,
@@ -27,7 +39,7 @@ AgentWindowModel::AgentWindowModel(AppModel& app, UnattendedChecker& readiness, 
     appChanged();
 }
 
-AgentWindowModel::~AgentWindowModel() = default;
+AgentWindowModel::~AgentWindowModel() { wipe(acctPassword_); }
 
 void AgentWindowModel::appChanged() {
     const DesktopFacts& facts = settings_.facts;
@@ -35,6 +47,11 @@ void AgentWindowModel::appChanged() {
     inputControl_->set(app_.accessibility(), inputControlFix(facts, app_.screenRecording()));
     wake_->set(app_.wakeReady(), wakeOnLanFix(facts));
     clipboardText_->set(app_.clipboardText(), clipboardTextFix(facts));
+    // Signed in, the form's password has done its work.
+    if (signedIn() && !acctPassword_.isEmpty()) {
+        wipe(acctPassword_);
+        ++passwordEdits_;
+    }
     emit changed();
 }
 
@@ -110,7 +127,13 @@ QString AgentWindowModel::overlayLine() const {
 
 bool AgentWindowModel::signedIn() const { return !app_.account().isEmpty(); }
 void AgentWindowModel::setAcctName(const QString& v) { update(acctName_, v); }
-void AgentWindowModel::setAcctPassword(const QString& v) { update(acctPassword_, v); }
+void AgentWindowModel::setAcctPassword(const QString& v) {
+    if (v == acctPassword_) return;
+    wipe(acctPassword_);
+    acctPassword_ = v;
+    ++passwordEdits_;
+    emit changed();
+}
 void AgentWindowModel::setAcctInvite(const QString& v) { update(acctInvite_, v); }
 void AgentWindowModel::setCreatingAccount(bool v) { update(creatingAccount_, v); }
 
@@ -134,7 +157,7 @@ bool AgentWindowModel::canSubmitAccount() const {
 
 bool AgentWindowModel::accountFieldsInvalid() const {
     return !signedIn() && !app_.accountError().isEmpty() && !acctName_.isEmpty() && acctName_ == sentName_ &&
-           acctPassword_ == sentPassword_;
+           sentPasswordEdit_ == passwordEdits_;
 }
 
 QString AgentWindowModel::sharingStatus() const {
@@ -210,7 +233,7 @@ void AgentWindowModel::newPairingCode() { app_.newPairingCode(); }
 void AgentWindowModel::submitAccount() {
     if (!canSubmitAccount()) return;
     sentName_ = acctName_;
-    sentPassword_ = acctPassword_;
+    sentPasswordEdit_ = passwordEdits_;
     app_.signIn(acctName_, acctPassword_, creatingAccount_, acctInvite_);
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include <QObject>
 #include <QString>
@@ -208,9 +210,11 @@ private:
     QString acctName_;
     QString acctPassword_;
     QString acctInvite_;
-    // The name and password of the last sign-in sent, which an account error refers to.
+    // The name of the last sign-in sent, which an account error refers to, and which of the password
+    // field's contents went with it: each change makes a new one, so no copy of the password is kept.
     QString sentName_;
-    QString sentPassword_;
+    uint64_t passwordEdits_ = 0;
+    std::optional<uint64_t> sentPasswordEdit_;
     bool creatingAccount_ = false;
     bool confirmCancelAccess_ = false;
     std::unique_ptr<FixRow> screenCapture_;

@@ -47,9 +47,11 @@ void LaunchArbiter::releaseLock() {
 
 void LaunchArbiter::listen() {
     if (!listener_) listener_ = listenForShowWindow(options_.showWindowSocket);
+    ownsSocket_.store(listener_.valid());
 }
 
 void LaunchArbiter::stopListening() {
+    ownsSocket_.store(false);
     if (!listener_) return;
     listener_.reset();
     ::unlink(options_.showWindowSocket.c_str());

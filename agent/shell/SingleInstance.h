@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -49,6 +50,9 @@ public:
     UniqueFd takeShowWindowListener() { return std::move(listener_); }
 
     std::string lockPath() const { return options_.stateDirectory + "/agent.lock"; }
+    // The show-window socket at its path is this process's: made by it and not given up in a hand-off.
+    // Any thread.
+    bool ownsShowWindowSocket() const { return ownsSocket_.load(); }
 
 private:
     void listen();
@@ -58,6 +62,7 @@ private:
     Options options_;
     UniqueFd lock_;
     UniqueFd listener_;
+    std::atomic<bool> ownsSocket_{false};
 };
 
 } // namespace dovrel::agent

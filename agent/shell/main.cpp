@@ -115,8 +115,9 @@ int runFace(QCoreApplication& app, AgentGraph& graph, const DesktopBackend& back
 } // namespace
 
 int main(int argc, char** argv) {
-    // A stop while the agent is still being made waits for the event loop, and then stops it in order.
-    const StopSignalHold stopHeld;
+    // A stop while the agent is still being made waits for the event loop, and then stops it in order;
+    // a start-up that hangs is cut short.
+    StopSignalHold stopHeld;
     if (!::isatty(STDOUT_FILENO)) {
         const std::lock_guard guard(AgentLog::lock());
         AgentLog::rotate(AgentLog::path(), AgentLog::previousPath(), AgentLog::cap);
@@ -133,6 +134,12 @@ int main(int argc, char** argv) {
     arbiterOptions.stateDirectory = stateDirectory;
     arbiterOptions.showWindowSocket = showWindowSocket;
     static LaunchArbiter arbiter(Supervisor::forThisProcess(), arbiterOptions);
+    // Of what a normal stop removes, only the show-window socket can be there before the loop turns
+    // (half-received files would need a session, and the next start sweeps them).
+    stopHeld.onCutShort([showWindowSocket](const std::string& what) {
+        print("• " + what + " — stopping at once");
+        if (arbiter.ownsShowWindowSocket()) ::unlink(showWindowSocket.c_str());
+    });
     if (arbiter.arbitrate() != LaunchArbiter::Decision::run) std::exit(0);
 
     Doctor::log(Doctor::examine(true));

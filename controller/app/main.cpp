@@ -18,8 +18,10 @@ Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)
 
 int main(int argc, char** argv) {
     // A stop before the window stands (its QML loading, the display answering slowly) waits for the loop,
-    // which then ends the orderly way below.
-    const dovrel::StopSignalHold stopHeld;
+    // which then ends the orderly way below; a start-up that hangs is cut short. The controller has then
+    // made no file that its normal stop removes (those of a clipboard offer come with a session).
+    dovrel::StopSignalHold stopHeld;
+    stopHeld.onCutShort([](const std::string& what) { dovrel::controller::clientLog(what + " — quitting at once"); });
     dovrel::controller::VideoSurfaceItem::prepareProcess();
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("DovrelController"));

@@ -1,5 +1,7 @@
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "runtime/AtomicFile.h"
 #include "runtime/Scheduler.h"
 #include "runtime/SerialQueue.h"
+#include "runtime/StopSignal.h"
 
 using namespace dovrel;
 using namespace std::chrono_literals;
@@ -45,7 +48,8 @@ TEST(SerialQueue, RunsPostedWorkInOrderOnItsOwnNamedThread) {
     q.sync([&] { name = QThread::currentThread()->objectName(); });
     EXPECT_FALSE(wrongThread);
     ASSERT_EQ(order.size(), 1000u);
-    for (int i = 0; i < 1000; ++i) EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
+    for (int i = 0; i < 1000; ++i)
+        EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
     EXPECT_EQ(name, "dovrel.test");
     EXPECT_FALSE(q.isCurrent());
 }
@@ -57,14 +61,32 @@ TEST(SerialQueue, PostsFromManyThreadsAreAllRunAndSyncNestsOnTheOwner) {
     std::vector<std::thread> senders;
     for (int t = 0; t < 8; ++t)
         senders.emplace_back([&] {
-            for (int i = 0; i < 500; ++i) q.post([&] { ++counter; });
+            for (int i = 0; i < 500; ++i)
+                q.post([&] { ++counter; });
         });
-    for (auto& t : senders) t.join();
+    for (auto& t : senders)
+        t.join();
     int seen = 0;
     q.sync([&] {
         q.sync([&] { seen = counter; }); // already on the owner: runs at once, no deadlock
     });
     EXPECT_EQ(seen, 4000);
+}
+
+// Closing waits for what was posted before and drops what comes after; sync still runs for the owner
+// that closed it.
+TEST(SerialQueue, AClosedQueueRunsWhatCameBeforeAndNothingPostedAfter) {
+    app();
+    SerialQueue q("dovrel.test3");
+    std::atomic<int> before{0}, after{0};
+    for (int i = 0; i < 100; ++i)
+        q.post([&] { ++before; });
+    q.close();
+    EXPECT_EQ(before, 100);
+    q.post([&] { ++after; });
+    int synced = 0;
+    q.sync([&] { synced = after + 1; });
+    EXPECT_EQ(synced, 1);
 }
 
 TEST(QtScheduler, FiresOnceRepeatsAndCancelsOnDestruction) {
@@ -122,7 +144,7 @@ TEST(AtomicFile, WritesWithModeAndReplacesWholeFiles) {
     wex::Bytes read;
     ASSERT_TRUE(readWholeFile(path, read));
     EXPECT_EQ(read, second);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     // No temporary files are left behind.
@@ -131,4 +153,19 @@ TEST(AtomicFile, WritesWithModeAndReplacesWholeFiles) {
     EXPECT_NE(writeFileAtomically(dir.file("missing/secret"), second), "");
     EXPECT_FALSE(readWholeFile(dir.file("absent"), read));
     EXPECT_EQ(read, second); // a failed read leaves the output alone
+}
+
+// In a process of its own: whatever a first signal alone would wait for, a second one ends a start-up
+// that hangs at once, after its clean-up, with status 0.
+TEST(StopSignalHold, ASecondSignalEndsAHangingStartUpAtOnceAfterItsCleanUp) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto startUpThatHangs = [] {
+        StopSignalHold hold(1h);
+        hold.onCutShort([](const std::string&) { std::fputs("cleaned up\n", stderr); });
+        std::raise(SIGINT);
+        std::raise(SIGTERM);
+        std::this_thread::sleep_for(60s);
+        std::exit(1);
+    };
+    EXPECT_EXIT(startUpThatHangs(), ::testing::ExitedWithCode(0), "cleaned up");
 }

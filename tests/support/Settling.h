@@ -39,28 +39,27 @@ inline QString describeAnimation(const QObject* animation) {
 
 } // namespace settling
 
-// What in the scene under `roots` is still on its way to where it is going: every animation or
-// transition that ends by itself and is running (one that loops for ever, a spinner, a sweep, a
-// breath, is the state itself, not the way to it), a view still scrolling, an image still loading.
-// The objects are reached both through the object tree and the item tree: a loader's or a repeater's
-// items are not the children of anything in the object tree, and a Behavior, an animation or a popup
-// is a child of nothing in the item tree.
-inline QStringList stillMoving(std::initializer_list<QObject*> roots) {
+namespace settling {
+
+// What under `roots` moves: with `loopsToo`, also what is the state itself (an animation that loops for
+// ever, a breath), which keeps the window drawing frames as surely as a fade does.
+inline QStringList moving(std::initializer_list<QObject*> roots, bool loopsToo) {
     QStringList moving;
     std::unordered_set<QObject*> seen;
     std::function<void(QObject*)> visit = [&](QObject* at) {
         if (!at || !seen.insert(at).second) return;
         if (at->inherits("QQuickAbstractAnimation")) {
             // Animation.Infinite is negative.
-            if (at->property("running").toBool() && at->property("loops").toInt() > 0)
-                moving << settling::describeAnimation(at);
+            if (at->property("running").toBool() && (loopsToo || at->property("loops").toInt() > 0))
+                moving << describeAnimation(at);
         } else if (at->inherits("QQuickTransition")) {
-            if (at->property("running").toBool()) moving << QStringLiteral("a transition in ") + settling::whereIs(at);
+            if (at->property("running").toBool()) moving << QStringLiteral("a transition in ") + whereIs(at);
         } else if (at->inherits("QQuickFlickable")) {
-            if (at->property("moving").toBool()) moving << QStringLiteral("scrolling ") + settling::whereIs(at);
+            if (at->property("moving").toBool()) moving << QStringLiteral("scrolling ") + whereIs(at);
         } else if (at->inherits("QQuickImageBase")) {
-            if (at->property("status").toInt() == 2)
-                moving << QStringLiteral("an image loading in ") + settling::whereIs(at);
+            if (at->property("status").toInt() == 2) moving << QStringLiteral("an image loading in ") + whereIs(at);
+        } else if (loopsToo && at->property("breathing").toBool()) {
+            moving << QStringLiteral("a breath in ") + whereIs(at);
         }
         for (QObject* child : at->children())
             visit(child);
@@ -73,20 +72,42 @@ inline QStringList stillMoving(std::initializer_list<QObject*> roots) {
     return moving;
 }
 
-// Runs `window`'s frames until nothing in it is on its way (on two looks a frame apart, so that what
-// one frame's change set off is seen too) or `within` has passed. Answers what still moved then:
-// empty once it has settled.
-inline QStringList waitSettled(QQuickWindow& window, std::chrono::milliseconds within = std::chrono::seconds(10)) {
+// Runs `window`'s frames until nothing `moving` sees is left (on two looks a frame apart, so that what
+// one frame's change set off is seen too) or `within` has passed; answers what still moved then.
+inline QStringList waitUntilStill(QQuickWindow& window, std::chrono::milliseconds within, bool loopsToo) {
     const auto until = std::chrono::steady_clock::now() + within;
-    QStringList moving;
+    QStringList now;
     int stillLooks = 0;
     while (true) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         window.grabWindow(); // a frame, which is what moves an animation on where the scene is drawn
-        moving = stillMoving({&window, window.contentItem()});
-        stillLooks = moving.isEmpty() ? stillLooks + 1 : 0;
-        if (stillLooks >= 2 || std::chrono::steady_clock::now() >= until) return moving;
+        now = moving({&window, window.contentItem()}, loopsToo);
+        stillLooks = now.isEmpty() ? stillLooks + 1 : 0;
+        if (stillLooks >= 2 || std::chrono::steady_clock::now() >= until) return now;
     }
+}
+
+} // namespace settling
+
+// What in the scene under `roots` is still on its way to where it is going: every animation or
+// transition that ends by itself and is running (one that loops for ever, a spinner, a sweep, a
+// breath, is the state itself, not the way to it), a view still scrolling, an image still loading.
+// The objects are reached both through the object tree and the item tree: a loader's or a repeater's
+// items are not the children of anything in the object tree, and a Behavior, an animation or a popup
+// is a child of nothing in the item tree.
+inline QStringList stillMoving(std::initializer_list<QObject*> roots) { return settling::moving(roots, false); }
+
+// Runs `window`'s frames until nothing in it is on its way (on two looks a frame apart, so that what
+// one frame's change set off is seen too) or `within` has passed. Answers what still moved then:
+// empty once it has settled.
+inline QStringList waitSettled(QQuickWindow& window, std::chrono::milliseconds within = std::chrono::seconds(10)) {
+    return settling::waitUntilStill(window, within, false);
+}
+
+// The same, for a scene that must come to rest: nothing left that keeps the window drawing, a sweep, a
+// spinner or a breath included. A screen that waits for nothing to change draws nothing.
+inline QStringList waitAtRest(QQuickWindow& window, std::chrono::milliseconds within = std::chrono::seconds(10)) {
+    return settling::waitUntilStill(window, within, true);
 }
 
 } // namespace dovrel::test

@@ -5,9 +5,9 @@
 #include <QHostInfo>
 #include <QMetaObject>
 
+#include "controller/client/audio/PulseAudioOutput.h"
 #include "controller/client/session/ClientTexts.h"
 #include "controller/client/session/Endpoints.h"
-#include "controller/client/audio/PulseAudioOutput.h"
 #include "controller/client/session/WEXClient.h"
 #include "controller/platform/ClientLog.h"
 #include "protocol/Cap.h"
@@ -157,7 +157,7 @@ bool ClientCore::controlRefused() {
     // An unpair says so, not that the machine did not answer.
     unpairCannotTell("DOVRELÆ is not running at " + host, UnpairOutcome::refused);
     enteredCode_.reset();
-    rejectAndHalt(texts::notRunning(lanName_, host), texts::statusNotRunning);
+    rejectAndHalt(texts::notRunning(lanName_, host), texts::statusNotRunning, RefusedPart::address);
     return true;
 }
 
@@ -299,12 +299,12 @@ void ClientCore::haltReconnect() {
     watchdogs_.stopReach();
 }
 
-void ClientCore::rejectAndHalt(const std::string& message, std::optional<std::string_view> status) {
+void ClientCore::rejectAndHalt(const std::string& message, std::optional<std::string_view> status, RefusedPart part) {
     // A refusal ends the attempt: no re-dial, and no later time-out text replaces this one.
     haltReconnect();
     watchdogs_.stopHandshake();
     if (status) setStatus(*status);
-    setPhase(Phase::rejected(message));
+    setPhase(Phase::rejected(message, part));
     unpairCannotTell("the attempt was refused or gave up");
 }
 
@@ -359,9 +359,10 @@ void ClientCore::linkReplaced() {
 void ClientCore::unreachable(const std::string& name, bool relay) {
     links_.halt();
     if (relay && !lanTriedFirst_.empty())
-        setPhase(Phase::rejected(texts::unreachableEitherWay(name, lanTriedFirst_)));
+        setPhase(Phase::rejected(texts::unreachableEitherWay(name, lanTriedFirst_), RefusedPart::address));
     else
-        setPhase(Phase::rejected(relay ? texts::unreachableThroughRelay(name) : texts::unreachableOnLan(name)));
+        setPhase(Phase::rejected(relay ? texts::unreachableThroughRelay(name) : texts::unreachableOnLan(name),
+                                 RefusedPart::address));
 }
 
 void ClientCore::handshakeOverdue() {

@@ -11,22 +11,22 @@
 
 #include <QObject>
 
+#include "controller/client/audio/AudioThread.h"
 #include "controller/client/session/AgentClock.h"
 #include "controller/client/session/AttemptWatchdogs.h"
-#include "controller/client/audio/AudioThread.h"
 #include "controller/client/session/ClientConfig.h"
 #include "controller/client/session/ClientSecurity.h"
 #include "controller/client/session/ControlDispatch.h"
 #include "controller/client/session/Phase.h"
-#include "controller/client/video/Reassembler.h"
 #include "controller/client/session/SessionChannel.h"
 #include "controller/client/session/SessionLinks.h"
 #include "controller/client/session/SessionLiveness.h"
-#include "controller/client/video/SlowLinkWatch.h"
 #include "controller/client/session/StreamLink.h"
-#include "controller/client/unpair/UnpairFlow.h"
-#include "controller/client/video/VideoDecoder.h"
 #include "controller/client/session/WindowNews.h"
+#include "controller/client/unpair/UnpairFlow.h"
+#include "controller/client/video/Reassembler.h"
+#include "controller/client/video/SlowLinkWatch.h"
+#include "controller/client/video/VideoDecoder.h"
 #include "controller/platform/ClientLog.h"
 #include "protocol/Bytes.h"
 #include "protocol/CommonHeader.h"
@@ -142,7 +142,8 @@ private:
     void unreachable(const std::string& name, bool relay) override;
     void handshakeOverdue() override;
     void haltReconnect();
-    void rejectAndHalt(const std::string& message, std::optional<std::string_view> status);
+    void rejectAndHalt(const std::string& message, std::optional<std::string_view> status,
+                       RefusedPart part = RefusedPart::none);
     // An unpair attempt that cannot tell its machine ends now rather than at its time-out.
     void unpairCannotTell(std::string_view why, UnpairOutcome outcome = UnpairOutcome::unanswered);
     void closeEveryLink();

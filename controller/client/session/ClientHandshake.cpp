@@ -237,11 +237,15 @@ void ClientCore::handleAuthFail(wex::ByteView payload) {
             setStatus(texts::statusEnterCode);
         }
         return;
-    case Machine::Refusal::final:
+    case Machine::Refusal::final: {
+        // Refused after proving itself with a code: the code was wrong.
+        const RefusedPart part =
+            handshakeStage() == HandshakeStage::sentPskAuth ? RefusedPart::code : RefusedPart::none;
         enteredCode_.reset();
         rejectAndHalt(fail.message.empty() ? std::string(texts::codeMismatch) : fail.message,
-                      texts::statusRejected(fail.reason));
+                      texts::statusRejected(fail.reason), part);
         return;
+    }
     }
 }
 

@@ -20,12 +20,20 @@ enum class PhaseKind {
 };
 Q_ENUM_NS(PhaseKind)
 
+// What of the dial a refusal says was wrong: the address (nothing took the connection there, or not
+// DOVRELÆ), the pairing code the handshake proved itself with, or neither (the computer is busy, the
+// session was ended, a port here is taken…).
+enum class RefusedPart { none, address, code };
+
 struct Phase {
     PhaseKind kind = PhaseKind::disconnected;
-    std::string message; // only for `rejected`
+    std::string message;                     // only for `rejected`
+    RefusedPart refused = RefusedPart::none; // only for `rejected`
 
-    static Phase rejected(std::string text) { return {PhaseKind::rejected, std::move(text)}; }
-    static Phase of(PhaseKind k) { return {k, {}}; }
+    static Phase rejected(std::string text, RefusedPart part = RefusedPart::none) {
+        return {PhaseKind::rejected, std::move(text), part};
+    }
+    static Phase of(PhaseKind k) { return {k, {}, RefusedPart::none}; }
 
     // The form diagnostic lines use: "connecting", or rejected("…") with the message.
     std::string describe() const;

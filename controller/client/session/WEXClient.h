@@ -12,9 +12,9 @@
 #include <QString>
 #include <QVariant>
 
+#include "controller/client/input/InputChannel.h"
 #include "controller/client/session/ClientConfig.h"
 #include "controller/client/session/ClientSecurity.h"
-#include "controller/client/input/InputChannel.h"
 #include "controller/client/session/Phase.h"
 #include "controller/client/session/SessionChannel.h"
 #include "controller/client/session/StoredRelayAccount.h"
@@ -145,6 +145,8 @@ public:
     const Phase& phase() const { return phase_; }
     PhaseKind phaseKind() const { return phase_.kind; }
     QString phaseMessage() const { return QString::fromStdString(phase_.message); }
+    // What of the dial a refusal says was wrong.
+    RefusedPart refusedPart() const { return phase_.refused; }
     int latencyMs() const { return latencyMs_; }
     int fps() const override { return fps_; }
     bool reconnecting() const { return reconnecting_; }

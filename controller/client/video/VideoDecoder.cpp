@@ -272,14 +272,19 @@ void VideoDecoder::run() {
         calm = job.damaged ? 0 : std::min(calm + 1, calmPictures);
         // Lost slices are concealed only by an H.264 decoder of one thread, which takes longer over a
         // picture: it decodes while pieces are being lost, slice threads once none were for calmPictures
-        // pictures. A keyframe needs nothing before it, so a decoder made for it loses nothing.
-        if (job.keyframe && decoder->codec() == VideoCodec::h264 && threads_ > 1 &&
-            decoder->concealsLostSlices() != (calm < calmPictures)) {
-            auto other = std::make_unique<PictureDecoder>(VideoCodec::h264, calm < calmPictures ? 1 : threads_);
+        // pictures. A keyframe needs nothing before it, so a decoder made for it loses nothing. Back to
+        // slice threads, a refresh wave's start will do too, since an agent that repairs in waves may send
+        // no keyframe again: the new decoder is whole once that wave has passed, the last good picture
+        // staying meanwhile. Not the other way: with pieces still being lost it might never be whole.
+        const bool conceal = calm < calmPictures;
+        if ((job.keyframe || (job.refresh && !conceal)) && decoder->codec() == VideoCodec::h264 && threads_ > 1 &&
+            decoder->concealsLostSlices() != conceal) {
+            auto other = std::make_unique<PictureDecoder>(VideoCodec::h264, conceal ? 1 : threads_);
             if (other->ok()) {
                 decoder = std::move(other);
                 lastKeyframe.clear();
                 grounded = soiled = false;
+                if (!job.keyframe) whole = waveIntact = false;
             }
         }
         // A picture that lost slices, to a decoder that would leave them as they were, is not decoded: the

@@ -34,8 +34,8 @@ namespace dovrel::controller {
 // in): the last good picture stays instead, until the picture is whole again, and a keyframe is asked
 // for. An H.264 decoder fills lost slices in from the picture before only without slice threads: from a
 // keyframe after lost slices the stream is decoded on one thread, and on slice threads again from the
-// first keyframe after calmPictures pictures that lost none; until then a picture that lost slices is
-// left out, the decoder standing in for it with the picture before. HEVC conceals nothing: only whole
+// first keyframe or refresh wave after calmPictures pictures that lost none; until then a picture that
+// lost slices is left out, the decoder standing in for it with the picture before. HEVC conceals nothing: only whole
 // pictures are shown. Data the decoder refuses is dropped,
 // with a keyframe request. A stream whose parameter sets announce a picture larger than PictureDecoder::maxSide is
 // refused before anything is allocated for it, and said so. Every picture says whether it is whole (an unbroken chain
@@ -88,7 +88,7 @@ public:
     // Pictures queued behind the one being decoded before the queue is cut back to the newest.
     static constexpr std::size_t maxQueued = 6;
     // Pictures in a row without lost slices after which an H.264 stream is decoded with slice threads
-    // again, from its next keyframe on (5 s at 60 pictures a second).
+    // again, from its next keyframe or refresh wave on (5 s at 60 pictures a second).
     static constexpr int calmPictures = 300;
 
 private:

@@ -20,8 +20,9 @@ class MotionGate;
 // It moves in `steps` equal steps each way rather than at the display's rate: every change makes Qt
 // Quick draw the whole window again, and without a graphics card a frame of the deck costs one to two
 // hundredths of a second of a core (more on GNOME's Wayland session than on X11), so a dot breathing at
-// 60 frames a second kept a resting deck busy for most of a core. Six steps each way come to about four
-// frames a second, never more than `ticksPerSecond`; steps of equal size in the level, not in time,
+// 60 frames a second kept a resting deck busy for most of a core. Three steps each way come to under two
+// frames a second (six, at four, still cost a resting deck 8 % of a core on X11), never more than
+// `ticksPerSecond`; steps of equal size in the level, not in time,
 // give each frame a change of the same size. Stepping is chosen over breathing only while the window
 // is active because the active window is the one a user leaves in front of them: the cost would stay
 // where it is felt. Every breath reads one clock (the monotonic clock, on one grid of ticks), so all
@@ -36,7 +37,7 @@ class SteppedBreath : public QObject, public QQmlParserStatus {
     Q_PROPERTY(bool breathing READ breathing NOTIFY breathingChanged)
 
 public:
-    static constexpr int steps = 6;
+    static constexpr int steps = 3;
     static constexpr int ticksPerSecond = 10;
     static constexpr std::chrono::milliseconds tick{1000 / ticksPerSecond};
 

@@ -122,7 +122,7 @@ Item {
         z: 1
         anchors.right: parent.right
         anchors.rightMargin: 24
-        y: 24 + 20 - height / 2
+        y: column.y + 20 - height / 2
     }
 
     Flickable {
@@ -132,9 +132,9 @@ Item {
         anchors.left: parent.left
         anchors.right: parent.right
         anchors.bottom: footnote.top
-        // 24 above the column and 16 below it; where the window is too short for the cards, they scroll
-        // under a scroll bar that stays on the screen.
-        contentHeight: Math.max(height, column.implicitHeight + 40)
+        // 16 above the column and as much below it; where the window is too short for the cards, they
+        // scroll under a scroll bar that stays on the screen.
+        contentHeight: Math.max(height, column.implicitHeight + 32)
         boundsBehavior: Flickable.StopAtBounds
         ScrollBar.vertical: ThemedScrollBar {
             objectName: "pairingScrollBar"
@@ -144,9 +144,26 @@ Item {
         ColumnLayout {
             id: column
             x: (parent.width - width) / 2
-            y: 24
+            y: 16
             width: Math.min(900, screen.width - 56)
-            spacing: 16
+            spacing: 12
+
+            // The cards' height, which an error coming or going never changes, so that no button moves
+            // under the pointer: what they hold without their errors and one error of three lines more,
+            // or the room the window has when that is less; more only when what they hold needs it.
+            readonly property real roomBelowHeader: flick.height - 2 * y - 40 - spacing
+            readonly property real restHeight: Math.max(shareCard.restHeight + cardColumn.spacing + linkCard.restHeight,
+                                                        manualCard.restHeight)
+            readonly property real cardsHeight: Math.max(cardsNeed.implicitHeight,
+                                                         Math.min(roomBelowHeader, restHeight + errorRoom.implicitHeight + 8))
+
+            // The room a three-line error takes, as it would be drawn.
+            ErrorLine {
+                id: errorRoom
+                visible: false
+                width: 300
+                text: "-\n-\n-"
+            }
 
             // Header: Back, the title centred over the screen. It is the window's title area.
             Item {
@@ -190,18 +207,23 @@ Item {
             // right, as tall as the two together, so that the three cards share their outer edges and each
             // Connect stands at its card's foot.
             RowLayout {
+                id: cardsNeed
                 Layout.fillWidth: true
                 Layout.fillHeight: false
+                Layout.preferredHeight: column.cardsHeight
                 spacing: 16
 
                 ColumnLayout {
+                    id: cardColumn
                     Layout.fillWidth: true
                     Layout.fillHeight: true
-                    spacing: 16
+                    spacing: 12
 
                     // A share code from the agent's window.
                     Card {
+                        id: shareCard
                         objectName: "shareCard"
+                        readonly property real restHeight: implicitHeight - (shareError.visible ? shareError.height + spacing : 0)
                         corner: 22
                         Layout.fillWidth: true
                         inset: 16
@@ -261,6 +283,7 @@ Item {
                             }
                         }
                         ErrorLine {
+                            id: shareError
                             objectName: "shareError"
                             Layout.fillWidth: true
                             text: screen.pairing.shareError
@@ -269,7 +292,9 @@ Item {
 
                     // A pasted pairing link.
                     Card {
+                        id: linkCard
                         objectName: "linkCard"
+                        readonly property real restHeight: implicitHeight - (linkError.visible ? linkError.height + spacing : 0)
                         corner: 22
                         Layout.fillWidth: true
                         // Takes what the manual card's height leaves, its Connect at its foot.
@@ -294,13 +319,14 @@ Item {
                             mono: true
                             corner: 11
                             padding: 11
-                            invalid: screen.pairing.linkError.length > 0
+                            invalid: screen.pairing.linkInvalid
                             placeholderText: qsTr("dovrel://pair?host=…&id=…&code=…")
                             text: screen.pairing.link
                             onTextEdited: screen.pairing.link = text
                             onAccepted: screen.pairing.connectFromLink()
                         }
                         ErrorLine {
+                            id: linkError
                             objectName: "linkError"
                             Layout.fillWidth: true
                             text: screen.pairing.linkError
@@ -321,42 +347,82 @@ Item {
 
                 // What the agent's window shows, typed by hand.
                 Card {
+                    id: manualCard
                     objectName: "manualCard"
+                    readonly property real restHeight: implicitHeight
+                                                       - (manualError.visible ? manualError.height + spacing : 0)
+                                                       - (manualCodeError.visible ? manualCodeError.height + spacing : 0)
                     corner: 22
-                    Layout.preferredWidth: 320
+                    Layout.preferredWidth: 340
                     Layout.fillHeight: true
                     inset: 16
-                    spacing: 10
+                    spacing: 8
                     CardLabel {
                         text: qsTr("Or enter by hand")
                         icon: "keyboard"
                     }
                     Text {
                         Layout.fillWidth: true
-                        Layout.bottomMargin: 2
                         wrapMode: Text.Wrap
                         text: qsTr("Type what the DOVRELÆ window on the other computer shows under Set up by hand: its network address and its pairing code.")
                         textFormat: Text.PlainText
                         font.pixelSize: Look.detail
                         color: Theme.textDimmer
                     }
-                    WellField {
-                        objectName: "manualName"
+                    // The name, and beside it the platform as three segments.
+                    RowLayout {
                         Layout.fillWidth: true
-                        placeholderText: "Name"
-                        text: screen.pairing.manualName
-                        onTextEdited: screen.pairing.manualName = text
+                        spacing: 8
+                        WellField {
+                            objectName: "manualName"
+                            Layout.fillWidth: true
+                            placeholderText: "Name"
+                            text: screen.pairing.manualName
+                            onTextEdited: screen.pairing.manualName = text
+                        }
+                        Rectangle {
+                            objectName: "platformPicker"
+                            Layout.preferredWidth: 168
+                            Layout.fillHeight: true
+                            radius: 7
+                            color: Theme.card2
+                            Row {
+                                anchors.fill: parent
+                                anchors.margins: 2
+                                PlatformSegment {
+                                    model: screen.pairing
+                                    kind: "windows"
+                                    title: qsTr("Windows")
+                                }
+                                PlatformSegment {
+                                    model: screen.pairing
+                                    kind: "mac"
+                                    title: qsTr("Mac")
+                                }
+                                PlatformSegment {
+                                    model: screen.pairing
+                                    kind: "linux"
+                                    title: qsTr("Linux")
+                                }
+                            }
+                        }
                     }
                     WellField {
                         objectName: "manualAddress"
                         Layout.fillWidth: true
                         mono: true
-                        invalid: screen.pairing.manualError.length > 0
+                        invalid: screen.pairing.manualAddressInvalid
                         placeholderText: qsTr("Network address or relay room")
                         inputMethodHints: Qt.ImhNoAutoUppercase | Qt.ImhNoPredictiveText
                         text: screen.pairing.manualAddress
                         onTextEdited: screen.pairing.manualAddress = text
                         onAccepted: screen.pairing.connectManual()
+                    }
+                    ErrorLine {
+                        id: manualError
+                        objectName: "manualError"
+                        Layout.fillWidth: true
+                        text: screen.pairing.manualError
                     }
                     WellField {
                         id: manualCode
@@ -371,40 +437,10 @@ Item {
                         onAccepted: screen.pairing.connectManual()
                     }
                     ErrorLine {
+                        id: manualCodeError
                         objectName: "manualCodeError"
                         Layout.fillWidth: true
                         text: screen.pairing.manualCodeError
-                    }
-                    ErrorLine {
-                        objectName: "manualError"
-                        Layout.fillWidth: true
-                        text: screen.pairing.manualError
-                    }
-                    // The platform, as three segments.
-                    Rectangle {
-                        Layout.fillWidth: true
-                        implicitHeight: 28
-                        radius: 7
-                        color: Theme.card2
-                        Row {
-                            anchors.fill: parent
-                            anchors.margins: 2
-                            PlatformSegment {
-                                model: screen.pairing
-                                kind: "windows"
-                                title: qsTr("Windows")
-                            }
-                            PlatformSegment {
-                                model: screen.pairing
-                                kind: "mac"
-                                title: qsTr("Mac")
-                            }
-                            PlatformSegment {
-                                model: screen.pairing
-                                kind: "linux"
-                                title: qsTr("Linux")
-                            }
-                        }
                     }
                     // Which way the typed address goes, read before Connect.
                     Text {

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include "controller/client/session/Phase.h"
 #include "controller/services/Device.h"
 #include "controller/services/PairLink.h"
 
@@ -38,9 +39,21 @@ public:
     };
     // While the pairing screen shows to ask for a code: for which machine.
     virtual std::optional<CodeWanted> codeWanted() const = 0;
-    // `listener` is called each time the window turns to the pairing screen to ask for a code (the
-    // screen may still be on show then, on its way out). One listener; a later one replaces it.
-    virtual void onCodeWanted(std::function<void()> listener) = 0;
+
+    // The attempt the screen handed over ended before a session stood (refused, or ended on its way):
+    // the screen shows again with what was typed, and says the refusal, if any, where it belongs.
+    struct Returned {
+        QString refusal; // empty: it was ended, not refused
+        RefusedPart part = RefusedPart::none;
+        bool operator==(const Returned&) const = default;
+    };
+    // While the pairing screen shows again after such an attempt: how it ended.
+    virtual std::optional<Returned> returned() const = 0;
+
+    // `listener` is called each time the window turns back to the pairing screen about the attempt it
+    // handed over (to ask for its code, or after it ended before it stood); the screen may still be on
+    // show then, on its way out. One listener; a later one replaces it.
+    virtual void onTurnedBack(std::function<void()> listener) = 0;
 };
 
 } // namespace dovrel::controller

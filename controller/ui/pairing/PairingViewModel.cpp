@@ -20,39 +20,46 @@ PairingViewModel::PairingViewModel(AccountApi& api, const RelayAccount& account,
     : QObject(parent), api_(api), account_(account), target_(target) {
     begin();
     // The screen may still be on show when the window turns back to it: the visit starts here then.
-    target_.onCodeWanted([self = QPointer<PairingViewModel>(this)] {
+    target_.onTurnedBack([self = QPointer<PairingViewModel>(this)] {
         if (self) self->begin();
     });
 }
 
 void PairingViewModel::begin() {
     ++visit_;
-    codeA_.clear();
-    codeB_.clear();
     codeFocus_ = CodeField::None;
     claiming_ = false;
-    shareError_.clear();
-    codeRefused_ = false;
-    link_.clear();
-    linkError_.clear();
-    manualName_ = firstManualName;
-    manualAddress_.clear();
-    manualError_.clear();
-    manualCode_.clear();
-    // The agent runs on Linux only: that is what a machine typed in here is.
-    manualKind_ = Device::Kind::linux;
-    manualCodeError_.clear();
-    codeWanted_ = target_.codeWanted();
-    if (codeWanted_) {
-        codeWanted_->address = codeWanted_->address.toLower();
-        if (!codeWanted_->name.trimmed().isEmpty()) manualName_ = codeWanted_->name;
-        manualAddress_ = codeWanted_->address;
-        manualKind_ = codeWanted_->kind;
-        manualCodeError_ = codeMissing();
-        if (lastLink_ && lastLink_->host != codeWanted_->address && lastLink_->deviceId != codeWanted_->address)
-            lastLink_.reset();
+    if (const auto back = target_.returned()) {
+        cameBack(*back);
     } else {
-        lastLink_.reset();
+        codeA_.clear();
+        codeB_.clear();
+        shareError_.clear();
+        codeRefused_ = false;
+        link_.clear();
+        linkError_.clear();
+        linkInvalid_ = false;
+        manualName_ = firstManualName;
+        manualAddress_.clear();
+        manualError_.clear();
+        manualAddressInvalid_ = false;
+        manualCode_.clear();
+        // The agent runs on Linux only: that is what a machine typed in here is.
+        manualKind_ = Device::Kind::linux;
+        manualCodeError_.clear();
+        lastWay_ = Way::none;
+        codeWanted_ = target_.codeWanted();
+        if (codeWanted_) {
+            codeWanted_->address = codeWanted_->address.toLower();
+            if (!codeWanted_->name.trimmed().isEmpty()) manualName_ = codeWanted_->name;
+            manualAddress_ = codeWanted_->address;
+            manualKind_ = codeWanted_->kind;
+            manualCodeError_ = codeMissing();
+            if (lastLink_ && lastLink_->host != codeWanted_->address && lastLink_->deviceId != codeWanted_->address)
+                lastLink_.reset();
+        } else {
+            lastLink_.reset();
+        }
     }
     manualNote_ = account_.current()
                       ? tr("An address is reached on this network. A relay room goes through the relay with your "
@@ -71,6 +78,38 @@ void PairingViewModel::begin() {
     emit manualNoteChanged();
     emit manualErrorChanged();
     emit manualCodeErrorChanged();
+}
+
+void PairingViewModel::cameBack(const PairingTarget::Returned& how) {
+    // What was typed stays as it was handed over, the machine that wanted its code with it; only what
+    // the last visit said is said again, of this attempt.
+    shareError_.clear();
+    codeRefused_ = false;
+    linkError_.clear();
+    linkInvalid_ = false;
+    manualError_.clear();
+    manualAddressInvalid_ = false;
+    manualCodeError_.clear();
+    if (how.refusal.isEmpty()) return;
+    switch (lastWay_) {
+    case Way::share:
+        // The computer refused the link the code gave, not the code typed in the boxes.
+        shareError_ = how.refusal;
+        break;
+    case Way::link:
+        linkError_ = how.refusal;
+        linkInvalid_ = how.part != RefusedPart::none; // the link holds both the address and the code
+        break;
+    case Way::manual:
+        if (how.part == RefusedPart::code) {
+            manualCodeError_ = how.refusal;
+        } else {
+            manualError_ = how.refusal;
+            manualAddressInvalid_ = how.part == RefusedPart::address;
+        }
+        break;
+    case Way::none: break;
+    }
 }
 
 void PairingViewModel::editCodeA(const QString& typed) {
@@ -105,9 +144,11 @@ void PairingViewModel::setShareError(const QString& text, bool refused) {
     emit shareErrorChanged();
 }
 
-void PairingViewModel::setLinkError(const QString& text) {
-    if (text == linkError_) return;
+void PairingViewModel::setLinkError(const QString& text, bool ofTheLink) {
+    const bool invalid = ofTheLink && !text.isEmpty();
+    if (text == linkError_ && invalid == linkInvalid_) return;
     linkError_ = text;
+    linkInvalid_ = invalid;
     emit linkErrorChanged();
 }
 
@@ -137,6 +178,7 @@ void PairingViewModel::claimAnswered(uint64_t visit, const ApiResult<QString>& r
         setShareError(tr("That code returned something we couldn't read."));
         return;
     }
+    lastWay_ = Way::share;
     handOver(*link);
 }
 
@@ -160,6 +202,7 @@ void PairingViewModel::connectFromLink() {
         setManualCodeError(codeMissing());
         return;
     }
+    lastWay_ = Way::link;
     handOver(*link);
 }
 
@@ -187,9 +230,11 @@ void PairingViewModel::setManualAddress(const QString& address) {
     emit manualChanged();
 }
 
-void PairingViewModel::setManualError(const QString& text) {
-    if (text == manualError_) return;
+void PairingViewModel::setManualError(const QString& text, bool ofTheAddress) {
+    const bool invalid = ofTheAddress && !text.isEmpty();
+    if (text == manualError_ && invalid == manualAddressInvalid_) return;
     manualError_ = text;
+    manualAddressInvalid_ = invalid;
     emit manualErrorChanged();
 }
 
@@ -236,11 +281,13 @@ void PairingViewModel::connectManual() {
         again.code = manualCode_;
         again.name = name;
         again.kind = manualKind_;
+        lastWay_ = Way::manual;
         handOver(again);
         return;
     }
     ++visit_;
     setClaiming(false);
+    lastWay_ = Way::manual;
     // Manual entry never carries relay credentials: the signed-in account or none serves.
     if (typed->way == TypedMachine::Way::lan)
         target_.connectLAN(typed->value, name, manualCode_, manualKind_);

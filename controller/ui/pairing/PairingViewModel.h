@@ -36,9 +36,13 @@ class PairingViewModel : public QObject {
     Q_PROPERTY(bool codeRefused READ codeRefused NOTIFY shareErrorChanged)
     Q_PROPERTY(QString link READ link WRITE setLink NOTIFY linkChanged)
     Q_PROPERTY(QString linkError READ linkError NOTIFY linkErrorChanged)
+    // The error says what is wrong with the link (a refusal of the computer's own, such as being busy,
+    // says nothing of it): the field is marked.
+    Q_PROPERTY(bool linkInvalid READ linkInvalid NOTIFY linkErrorChanged)
     Q_PROPERTY(QString manualName READ manualName WRITE setManualName NOTIFY manualChanged)
     Q_PROPERTY(QString manualAddress READ manualAddress WRITE setManualAddress NOTIFY manualChanged)
     Q_PROPERTY(QString manualError READ manualError NOTIFY manualErrorChanged)
+    Q_PROPERTY(bool manualAddressInvalid READ manualAddressInvalid NOTIFY manualErrorChanged)
     Q_PROPERTY(QString manualCode READ manualCode NOTIFY manualCodeChanged)
     // Said on the code field when the machine typed (or a link's) wants the code that was not given.
     Q_PROPERTY(QString manualCodeError READ manualCodeError NOTIFY manualCodeErrorChanged)
@@ -60,9 +64,11 @@ public:
     bool codeRefused() const { return codeRefused_; }
     QString link() const { return link_; }
     QString linkError() const { return linkError_; }
+    bool linkInvalid() const { return linkInvalid_; }
     QString manualName() const { return manualName_; }
     QString manualAddress() const { return manualAddress_; }
     QString manualError() const { return manualError_; }
+    bool manualAddressInvalid() const { return manualAddressInvalid_; }
     QString manualCode() const { return manualCode_; }
     QString manualCodeError() const { return manualCodeError_; }
     QString manualKind() const { return kindText(manualKind_); }
@@ -70,7 +76,9 @@ public:
 
     // The screen is shown: every field back to its first value, the manual card's note read afresh,
     // and any claim still under way forgotten. When it shows to ask for a machine's pairing code, the
-    // manual card holds that machine instead, and its code field says what is missing.
+    // manual card holds that machine instead, and its code field says what is missing. When it shows
+    // again after the attempt it handed over ended before it stood, every field keeps what was typed,
+    // and the card that started it says why it was refused, on the field the refusal concerns.
     Q_INVOKABLE void begin();
 
     // A share-code box changed to `typed`: it keeps what the filter lets through; four characters in the
@@ -115,8 +123,10 @@ signals:
 private:
     void setClaiming(bool on);
     void setShareError(const QString& text, bool refused = false);
-    void setLinkError(const QString& text);
-    void setManualError(const QString& text);
+    void setLinkError(const QString& text, bool ofTheLink = true);
+    void setManualError(const QString& text, bool ofTheAddress = true);
+    // Back after the attempt handed over ended so: the refusal where it belongs, nothing typed lost.
+    void cameBack(const PairingTarget::Returned& how);
     void setManualCodeError(const QString& text);
     // The machine the window asks the code for, if the card still names it (as `typed` reads it).
     bool namesMachineWantingCode(const QString& address) const;
@@ -137,15 +147,20 @@ private:
     bool codeRefused_ = false;
     QString link_;
     QString linkError_;
+    bool linkInvalid_ = false;
     QString manualName_;
     QString manualAddress_;
     QString manualError_;
+    bool manualAddressInvalid_ = false;
     QString manualCode_;
     QString manualCodeError_;
     // The machine that asked for its code, lower-cased address; and the link last handed over, kept
     // for it when it named that machine: its other ways (relay, hardware address) go again with the code.
     std::optional<PairingTarget::CodeWanted> codeWanted_;
     std::optional<PairLink> lastLink_;
+    // The card of the result handed over last in this visit.
+    enum class Way { none, share, link, manual };
+    Way lastWay_ = Way::none;
     Device::Kind manualKind_ = Device::Kind::linux;
     QString manualNote_;
 };

@@ -71,6 +71,7 @@ void RootViewModel::setRoute(Route route) {
     route_ = route;
     // A later visit of the pairing screen is a new one, however it began.
     codeWanted_.reset();
+    returned_.reset();
     emit routeChanged();
 }
 
@@ -139,6 +140,8 @@ void RootViewModel::open(int row) {
     if (!found) return;
     const Device d = *found;
     automatic_ = false;
+    fromPairing_ = false;
+    stood_ = false;
     setActive(d.name, d.deviceId);
     setOpeningSession(true);
     if (arguments_.demo) {
@@ -216,6 +219,8 @@ void RootViewModel::pair(const QString& host, const std::optional<QString>& devi
     pending.relayToken = token;
     pending.relayHost = relay;
     automatic_ = false;
+    fromPairing_ = route_ == Route::Pairing;
+    stood_ = false;
     startSession(name, nonEmpty(deviceId), kind);
     dialled_ = {host.isEmpty() ? deviceId.value_or(QString()) : host, name, kind};
     session_.nextSessionSaves(pending);
@@ -254,10 +259,20 @@ bool RootViewModel::connectLink(const QString& text) {
 }
 
 void RootViewModel::endSession() {
+    // Read before the disconnect, which ends the refusal too.
+    const bool back = fromPairing_ && !stood_ && !demoSession_;
+    const Returned how{session_.refusal(), session_.refusedPart()};
+    fromPairing_ = false;
     setDemoSession(false);
     setOpeningSession(false);
     session_.disconnectSession();
-    setRoute(Route::Deck);
+    if (!back) {
+        setRoute(Route::Deck);
+        return;
+    }
+    setRoute(Route::Pairing);
+    returned_ = how;
+    if (turnedBackListener_) turnedBackListener_();
 }
 
 void RootViewModel::phaseChanged() {
@@ -278,6 +293,7 @@ void RootViewModel::phaseChanged() {
         }
         break;
     case PhaseKind::connected:
+        stood_ = true;
         // A machine the command line reached by address or room is called by its saved name once the
         // handshake proved which it is.
         if (automatic_) {
@@ -305,7 +321,7 @@ void RootViewModel::phaseChanged() {
 void RootViewModel::askForCode() {
     setRoute(Route::Pairing);
     codeWanted_ = dialled_;
-    if (codeWantedListener_) codeWantedListener_();
+    if (turnedBackListener_) turnedBackListener_();
 }
 
 void RootViewModel::statsArrived(const wex::DeckStat& stat) {
@@ -440,6 +456,8 @@ void RootViewModel::addNotice(const QString& text) {
 }
 
 void RootViewModel::autoConnectIfRequested() {
+    fromPairing_ = false;
+    stood_ = false;
     for (const QString& problem : arguments_.problems)
         addNotice(problem);
     const QString code = arguments_.pairingCode.value_or(QString());

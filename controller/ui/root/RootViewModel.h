@@ -12,8 +12,8 @@
 #include "controller/services/Device.h"
 #include "controller/services/DeviceStore.h"
 #include "controller/services/RelayAccount.h"
-#include "controller/ui/root/LaunchArguments.h"
 #include "controller/ui/pairing/PairingTarget.h"
+#include "controller/ui/root/LaunchArguments.h"
 #include "controller/ui/session/SessionPort.h"
 #include "controller/ui/signin/SignInTarget.h"
 
@@ -111,12 +111,14 @@ public:
     Q_INVOKABLE void cancelPairing() override;
     bool pairingShown() const override { return route_ == Route::Pairing; }
     std::optional<CodeWanted> codeWanted() const override { return codeWanted_; }
-    void onCodeWanted(std::function<void()> listener) override { codeWantedListener_ = std::move(listener); }
+    std::optional<Returned> returned() const override { return returned_; }
+    void onTurnedBack(std::function<void()> listener) override { turnedBackListener_ = std::move(listener); }
     // The sign-in sheet's results.
     Q_INVOKABLE void signInDone(const QString& account);
     void signedIn(const RelayAccount::Session& session) override { signInDone(session.account); }
     Q_INVOKABLE void signInSkipped() override;
-    // The session screen's exit.
+    // The session screen's exit: back to the deck; back to the pairing screen, with what was typed there
+    // and why it was refused, for an attempt it started that never stood.
     Q_INVOKABLE void endSession();
 
 signals:
@@ -183,7 +185,11 @@ private:
     // the same again.
     CodeWanted dialled_;
     std::optional<CodeWanted> codeWanted_;
-    std::function<void()> codeWantedListener_;
+    // The session being opened was handed over by the pairing screen; a session of it stood.
+    bool fromPairing_ = false;
+    bool stood_ = false;
+    std::optional<Returned> returned_;
+    std::function<void()> turnedBackListener_;
     std::optional<QString> accountName_;
     bool showSignIn_ = false;
     bool autoConnectWaiting_ = false; // for the stored account to be read

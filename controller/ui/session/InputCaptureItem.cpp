@@ -1,6 +1,7 @@
 #include "controller/ui/session/InputCaptureItem.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QGuiApplication>
 #include <QQuickWindow>
@@ -45,6 +46,17 @@ QString printableText(const QKeyEvent* event, bool chord) {
     return text;
 }
 
+// Where a pointer `at` along one axis of a picture drawn from `from` over `length` lands on a remote
+// screen `remote` pixels long: the window's pixels are matched by their centres with the remote's, the
+// first with the first and the last with the last, evenly between. Scaled up or down, both edges of the
+// remote screen are in reach; matched by proportion alone, a window pixel that shows exactly two remote
+// ones would have its centre between them, and one of the two edges could never be reached.
+double remotePixel(double at, double from, double length, double pixel, double remote) {
+    const double span = length - pixel; // from the first pixel's position to the last's
+    if (span <= 0 || remote <= 1) return 0;
+    return std::clamp(std::round((at - from) / span * (remote - 1)), 0.0, remote - 1);
+}
+
 } // namespace
 
 InputCaptureItem::InputCaptureItem(QQuickItem* parent) : QQuickItem(parent) {
@@ -78,11 +90,11 @@ void InputCaptureItem::mapAndMove(QPointF point) {
     emit pointerMoved(point);
     if (width() <= 1 || height() <= 1 || !input_) return;
     const QRectF area = pictureArea();
-    const double nx = std::clamp((point.x() - area.left()) / area.width(), 0.0, 1.0);
-    const double ny = std::clamp((point.y() - area.top()) / area.height(), 0.0, 1.0);
     QSizeF remote = input_->remoteSize();
     if (remote.width() == 0 && remote.height() == 0) remote = QSizeF(defaultWidth, defaultHeight);
-    input_->pointerTo(QPointF(remote.width() * nx, remote.height() * ny));
+    const double pixel = window() ? 1.0 / window()->effectiveDevicePixelRatio() : 1.0;
+    input_->pointerTo(QPointF(remotePixel(point.x(), area.left(), area.width(), pixel, remote.width()),
+                              remotePixel(point.y(), area.top(), area.height(), pixel, remote.height())));
 }
 
 int InputCaptureItem::countClick(const QMouseEvent* event) {

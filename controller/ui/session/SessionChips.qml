@@ -5,7 +5,8 @@ import QtQuick.Window
 import Dovrel.Controller
 
 // The session window's top row: the pointer-mode menu, the machine's name, the writing assistant, the
-// audio, help, full screen and exit buttons. In its own band above the picture it stays; over the
+// audio, help, full screen and exit buttons; those that act on a session (all but the name, help and
+// exit) only once one stood. In its own band above the picture it stays; over the
 // picture (full screen), at rest (the controls dimmed) it leaves: a faint ghost of it would only blur
 // the remote screen's own menu bar and clock, and clicks there reach the remote machine; the next move
 // of the pointer brings it back.
@@ -43,6 +44,7 @@ Item {
         Rectangle {
             id: modeChip
             objectName: "pointerModeChip"
+            visible: chips.session.stood
             anchors.left: parent.left
             anchors.verticalCenter: parent.verticalCenter
             width: modeRow.implicitWidth + 24
@@ -134,6 +136,7 @@ Item {
                 id: assistantChip
                 objectName: "assistantChip"
                 readonly property bool open: chips.assistant.open
+                visible: chips.session.stood
                 anchors.verticalCenter: parent.verticalCenter
                 implicitWidth: Theme.titleControl
                 implicitHeight: Theme.titleControl
@@ -174,6 +177,7 @@ Item {
             }
             HudButton {
                 objectName: "audioChip"
+                visible: chips.session.stood
                 symbol: chips.session.audioMuted ? "speaker.slash.fill" : "speaker.wave.2.fill"
                 // Muted is sound switched off: the struck speaker in red on the glass, never the accent
                 // fill that reads as something turned on.
@@ -190,6 +194,7 @@ Item {
             }
             HudButton {
                 objectName: "fullScreenChip"
+                visible: chips.session.stood
                 symbol: "arrow.up.left.and.arrow.down.right"
                 onPressed: {
                     WindowActions.toggleFullScreen(chips.Window.window)

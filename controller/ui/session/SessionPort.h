@@ -9,8 +9,8 @@
 #include <QString>
 #include <QUuid>
 
-#include "controller/client/session/Phase.h"
 #include "controller/client/input/RemoteInput.h"
+#include "controller/client/session/Phase.h"
 #include "controller/client/session/WEXClient.h"
 #include "controller/services/DeviceStore.h"
 #include "controller/services/MachineRecorder.h"
@@ -57,6 +57,9 @@ public:
     virtual void nextSessionSaves(std::optional<PendingMachine> machine) = 0;
     // The identifier the last established session's agent proved (empty before one).
     virtual QString agentDeviceId() const = 0;
+    // Why the last attempt was refused, and what of its dial that concerns; empty and none while it was not.
+    virtual QString refusal() const = 0;
+    virtual RefusedPart refusedPart() const = 0;
     // What the keychain said when it could not give back this computer's identity; none when it could
     // (or has not answered yet).
     virtual std::optional<QString> identityProblem() const { return std::nullopt; }
@@ -87,6 +90,12 @@ public:
     void revokePairing(const RevokeTarget& target, std::function<void(UnpairOutcome)> done) override;
     void nextSessionSaves(std::optional<PendingMachine> machine) override;
     QString agentDeviceId() const override { return client_.agentDeviceId(); }
+    QString refusal() const override {
+        return client_.phaseKind() == PhaseKind::rejected ? client_.phaseMessage() : QString();
+    }
+    RefusedPart refusedPart() const override {
+        return client_.phaseKind() == PhaseKind::rejected ? client_.refusedPart() : RefusedPart::none;
+    }
     std::optional<QString> identityProblem() const override { return client_.identityProblem(); }
 
 private:

@@ -19,10 +19,15 @@ Rectangle {
     // that the window's buttons and the chips cover nothing of the remote screen (its clock and status
     // icons stand at its top edge, under them); in full screen the row floats over the picture.
     readonly property real titleRoom: WindowActions.titled(Window.window) ? topChips.implicitHeight + 8 : 0
-    // The picture's place in the window: the largest rectangle of its shape, centred under the band.
+    // The status pill, likewise, in a band of its own under the picture: no control lies over the remote
+    // screen's dock or taskbar; in full screen it floats over the picture's foot. On whole pixels, as the
+    // picture's edges are.
+    readonly property real pillInset: 9
+    readonly property real pillRoom: titleRoom > 0 ? Math.ceil(pill.implicitHeight) + 2 * pillInset : 0
+    // The picture's place in the window: the largest rectangle of its shape, centred between the bands.
     readonly property rect fit: {
         session.remoteSize // re-fit when the picture's size changes
-        const r = session.fitted(width, height - titleRoom)
+        const r = session.fitted(width, height - titleRoom - pillRoom)
         return Qt.rect(r.x, r.y + titleRoom, r.width, r.height)
     }
 
@@ -45,6 +50,7 @@ Rectangle {
             objectName: "videoSurface"
             anchors.fill: parent
             anchors.topMargin: screen.titleRoom
+            anchors.bottomMargin: screen.pillRoom
             client: screen.session.client
             visible: !screen.session.demo
         }
@@ -75,6 +81,7 @@ Rectangle {
         progress: screen.session.loadingProgress
         message: screen.session.loadingMessage
         errorText: screen.session.loadingError
+        sweeping: screen.session.loadingSweeps
         visible: opacity > 0
         opacity: screen.session.overlayShown ? 1 : 0
         enabled: false
@@ -118,6 +125,15 @@ Rectangle {
         objectName: "titleBand"
         width: parent.width
         height: screen.titleRoom
+        acceptedButtons: Qt.NoButton
+        hoverEnabled: true
+        onPositionChanged: screen.hud.interact()
+    }
+    MouseArea {
+        objectName: "pillBand"
+        anchors.bottom: parent.bottom
+        width: parent.width
+        height: screen.pillRoom
         acceptedButtons: Qt.NoButton
         hoverEnabled: true
         onPositionChanged: screen.hud.interact()
@@ -177,10 +193,11 @@ Rectangle {
     }
 
     StatusPillText {
+        id: pill
         objectName: "statusPill"
         anchors.horizontalCenter: parent.horizontalCenter
         anchors.bottom: parent.bottom
-        anchors.bottomMargin: 18
+        anchors.bottomMargin: screen.pillRoom > 0 ? screen.pillInset : 18
         word: screen.session.pillWord
         connected: screen.session.connected
         reconnecting: screen.session.reconnecting
@@ -202,10 +219,11 @@ Rectangle {
             restoreMode: Binding.RestoreNone
         }
         expanded: screen.hud.wheelOpen
-        // At rest it leaves with the top row, leaving the remote screen's dock clear.
-        opacity: screen.hud.bright ? 1 : 0
+        // At rest it leaves, as the top row does over the picture; its wheel is offered only once a
+        // session stood.
+        opacity: screen.hud.bright && screen.session.stood ? 1 : 0
         visible: opacity > 0
-        enabled: screen.hud.bright
+        enabled: screen.hud.bright && screen.session.stood
         Behavior on opacity {
             NumberAnimation {
                 duration: screen.hud.bright ? Theme.springMs : 600

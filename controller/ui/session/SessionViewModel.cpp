@@ -4,6 +4,8 @@
 
 #include <QDir>
 
+#include "controller/ui/session/VideoSurfaceItem.h"
+
 namespace dovrel::controller {
 
 LoadingState loadingStateFor(PhaseKind phase, const QString& rejection, bool reconnecting, const QString& deviceName) {
@@ -73,9 +75,8 @@ LatencyBand latencyBandFor(int latencyMs) {
 QRectF fittedRect(QSizeF window, QSizeF remote) {
     if (remote.width() <= 0 && remote.height() <= 0) remote = QSizeF(1470, 956);
     if (remote.width() <= 0 || remote.height() <= 0 || window.isEmpty()) return QRectF(QPointF(0, 0), window);
-    const double scale = std::min(window.width() / remote.width(), window.height() / remote.height());
-    const QSizeF size = remote * scale;
-    return {QPointF((window.width() - size.width()) * 0.5, (window.height() - size.height()) * 0.5), size};
+    // The surface's own rule, so that the input lies on exactly the pixels the picture is drawn on.
+    return VideoSurfaceItem::fitted(remote, window);
 }
 
 SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTransfers& files, Scheduler& clock,
@@ -133,6 +134,11 @@ SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTr
     };
     connect(this, &SessionViewModel::stateChanged, this, atRest);
     atRest();
+    connect(this, &SessionViewModel::stateChanged, this, &SessionViewModel::reconsiderSweep);
+    connect(&client, &WEXClient::phaseChanged, this, [this] {
+        if (client_->phaseKind() == PhaseKind::connected) setStood(true);
+    });
+    reconsiderSweep();
     // A refusal or the machine going away ends what the window was doing, though the window stays to
     // say so until its exit.
     connect(&client, &WEXClient::phaseChanged, this, [this] {
@@ -182,6 +188,42 @@ void SessionViewModel::watchForPicture() {
     });
 }
 
+void SessionViewModel::reconsiderSweep() {
+    if (!overlayShown()) {
+        swept_.reset();
+        sweepEnd_.reset();
+        setSweeps(false);
+        return;
+    }
+    const LoadingState now = state();
+    if (swept_ == now) return;
+    swept_ = now;
+    const bool refused =
+        client_->phaseKind() == PhaseKind::rejected || (!client_->pictureRefusal().isEmpty() && !reconnecting());
+    if (refused) {
+        sweepEnd_.reset();
+        setSweeps(false);
+        return;
+    }
+    setSweeps(true);
+    sweepEnd_ = clock_.after(sweepFor, [this] {
+        sweepEnd_.reset();
+        setSweeps(false);
+    });
+}
+
+void SessionViewModel::setSweeps(bool on) {
+    if (on == sweeps_) return;
+    sweeps_ = on;
+    emit loadingSweepsChanged();
+}
+
+void SessionViewModel::setStood(bool on) {
+    if (on == stood_) return;
+    stood_ = on;
+    emit stoodChanged();
+}
+
 void SessionViewModel::setDeviceName(const QString& name) {
     if (name == deviceName_) return;
     deviceName_ = name;
@@ -192,6 +234,7 @@ void SessionViewModel::setDeviceName(const QString& name) {
 void SessionViewModel::setDemo(bool on) {
     if (on == demo_) return;
     demo_ = on;
+    if (on) setStood(true);
     emit demoChanged();
     emit stateChanged();
     watchForPicture();
@@ -206,6 +249,7 @@ void SessionViewModel::setWindowOpen(bool open) {
     windowOpen_ = open;
     if (open) {
         // Each session window starts as a new one would: what the last one chose or showed is gone.
+        setStood(demo_ || client_->phaseKind() == PhaseKind::connected);
         interaction_->reset();
         hud_.interact();
     } else {

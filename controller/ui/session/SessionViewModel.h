@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QObject>
 #include <QPointer>
 #include <QRectF>
@@ -9,8 +11,8 @@
 #include <QtQml/qqmlregistration.h>
 
 #include "controller/client/files/FileTransfers.h"
-#include "controller/client/session/Phase.h"
 #include "controller/client/input/RemoteInput.h"
+#include "controller/client/session/Phase.h"
 #include "controller/client/session/WEXClient.h"
 #include "controller/ui/session/InteractionModel.h"
 #include "controller/ui/session/RadialWheel.h"
@@ -52,7 +54,7 @@ enum class LatencyBand { none, good, fair, poor };
 LatencyBand latencyBandFor(int latencyMs);
 
 // The rectangle the remote picture fills in a window of `window`: the largest of the picture's shape,
-// centred. A picture not yet received is taken to be 1470 x 956.
+// centred, on whole pixels. A picture not yet received is taken to be 1470 x 956.
 QRectF fittedRect(QSizeF window, QSizeF remote);
 
 // The session window's state, read from the window's session client: the loading overlay's values and
@@ -72,6 +74,12 @@ class SessionViewModel : public QObject {
     Q_PROPERTY(QString loadingMessage READ loadingMessage NOTIFY stateChanged)
     Q_PROPERTY(QString loadingError READ loadingError NOTIFY stateChanged)
     Q_PROPERTY(bool overlayShown READ overlayShown NOTIFY stateChanged)
+    // The band sweeps across the overlay's wordmark for a while after what the overlay says changed:
+    // never over a refusal, where nothing is on its way.
+    Q_PROPERTY(bool loadingSweeps READ loadingSweeps NOTIFY loadingSweepsChanged)
+    // A session stood in this window (or it is a demo): until then its controls (audio, full screen,
+    // the assistant, the pill and its wheel) have nothing to act on and are not offered.
+    Q_PROPERTY(bool stood READ stood NOTIFY stoodChanged)
     Q_PROPERTY(bool connected READ connected NOTIFY stateChanged)
     Q_PROPERTY(bool reconnecting READ reconnecting NOTIFY stateChanged)
     Q_PROPERTY(QString pillWord READ pillWord NOTIFY stateChanged)
@@ -95,6 +103,8 @@ class SessionViewModel : public QObject {
 public:
     // How long a session may stand without a picture before the overlay says it is not arriving.
     static constexpr auto pictureLateAfter = std::chrono::seconds(5);
+    // Two passes of the overlay's band: the way from one state of an opening session to the next.
+    static constexpr auto sweepFor = std::chrono::milliseconds(3600);
 
     // `files` sends the files chosen after the wheel's "Send File"; `accent` colours the click ripples.
     SessionViewModel(WEXClient& client, RemoteInput& input, FileTransfers& files, Scheduler& clock, QColor accent,
@@ -113,6 +123,8 @@ public:
     QString loadingError() const { return state().errorText; }
     // Not in demo mode, and before the first picture or after a refusal.
     bool overlayShown() const;
+    bool loadingSweeps() const { return sweeps_; }
+    bool stood() const { return stood_; }
     bool connected() const { return client_->phaseKind() == PhaseKind::connected; }
     bool reconnecting() const { return client_->reconnecting(); }
     QString pillWord() const { return pillWordFor(client_->phaseKind(), reconnecting()); }
@@ -153,6 +165,8 @@ signals:
     void demoChanged();
     void stateChanged();
     void windowOpenChanged();
+    void loadingSweepsChanged();
+    void stoodChanged();
     void guideChanged();
     // The wheel's "End": the root view ends the session.
     void exitRequested();
@@ -170,6 +184,10 @@ private:
     void leave();
     // Arms or stops the wait for the first picture as the session's phase and picture change.
     void watchForPicture();
+    // What the overlay says changed, or it came or went: the band sweeps again, or rests.
+    void reconsiderSweep();
+    void setSweeps(bool on);
+    void setStood(bool on);
 
     QPointer<WEXClient> client_;
     QPointer<RemoteInput> input_;
@@ -185,6 +203,10 @@ private:
     Scheduler& clock_;
     std::unique_ptr<Timer> pictureWait_;
     bool pictureLate_ = false;
+    std::optional<LoadingState> swept_; // what the overlay said when the band last set off
+    std::unique_ptr<Timer> sweepEnd_;
+    bool sweeps_ = false;
+    bool stood_ = false;
 };
 
 } // namespace dovrel::controller

@@ -1,5 +1,8 @@
 #include "controller/ui/session/VideoSurfaceItem.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QImage>
 #include <QMetaObject>
 #include <QQuickWindow>
@@ -106,8 +109,11 @@ void VideoSurfaceItem::prepareProcess() {
 
 QRectF VideoSurfaceItem::fitted(QSizeF picture, QSizeF box) {
     if (picture.isEmpty() || box.isEmpty()) return {};
-    const QSizeF size = picture.scaled(box, Qt::KeepAspectRatio);
-    return QRectF(QPointF((box.width() - size.width()) / 2, (box.height() - size.height()) / 2), size);
+    const QSizeF exact = picture.scaled(box, Qt::KeepAspectRatio);
+    const QSizeF size(std::min(std::round(exact.width()), std::floor(box.width())),
+                      std::min(std::round(exact.height()), std::floor(box.height())));
+    return QRectF(QPointF(std::round((box.width() - size.width()) / 2), std::round((box.height() - size.height()) / 2)),
+                  size);
 }
 
 QRectF VideoSurfaceItem::pictureRect() const { return fitted(QSizeF(pictureSize_), size()); }

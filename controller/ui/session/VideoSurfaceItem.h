@@ -10,9 +10,9 @@
 #include <QRectF>
 #include <QSize>
 
+#include "controller/client/session/WEXClient.h"
 #include "controller/client/video/PictureConverter.h"
 #include "controller/client/video/VideoSurface.h"
-#include "controller/client/session/WEXClient.h"
 
 namespace dovrel::controller {
 
@@ -47,6 +47,8 @@ public:
     static void prepareProcess();
 
     // Where a picture of `picture` pixels goes inside a box of `box`: as large as fits, centred.
+    // The largest rectangle of `picture`'s shape in `box`, centred, on whole pixels: the picture's
+    // edges are the window's pixels' edges, so that the first and last of them are the picture's.
     static QRectF fitted(QSizeF picture, QSizeF box);
     // Where the current picture is drawn, in item coordinates; empty before the first picture.
     QRectF pictureRect() const;

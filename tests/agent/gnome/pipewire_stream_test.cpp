@@ -1,8 +1,9 @@
 // PipeWireStream against a video source of the test's own on the session's PipeWire daemon: pictures
 // arrive in the source's colour, stamped with the time the source gave them, and never more often than
 // the capture rate, which the source is told on a new connection (a change of it loses no picture of
-// the screen); a source that describes more pixels than its buffers hold is not read past them, a time
-// from the future is not believed, and a source that goes ends the stream.
+// the screen, not even while the consumer holds every copy); a source that describes more pixels than
+// its buffers hold is not read past them, a time from the future is not believed, and a source that goes
+// ends the stream.
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -177,11 +178,14 @@ struct Arrivals {
     std::vector<std::chrono::steady_clock::time_point> at;
     std::vector<int64_t> taken; // each picture's capture time, in nanoseconds
     uint32_t centre = 0;
+    bool keepAll = false; // every picture is held, as an encoder far behind would
+    std::vector<CapturedFrame> kept;
     ScreenCapturer::FrameCallback callback() {
         return [this](const CapturedFrame& f) {
             const uint8_t* p =
                 f.planes[0] + static_cast<std::ptrdiff_t>(f.height / 2) * f.strides[0] + (f.width / 2) * 4;
             const std::lock_guard guard(lock);
+            if (keepAll) kept.push_back(f);
             at.push_back(std::chrono::steady_clock::now());
             taken.push_back(
                 std::chrono::duration_cast<std::chrono::nanoseconds>(f.capturedAt.time_since_epoch()).count());
@@ -301,6 +305,25 @@ TEST(PipeWireStream, PicturesComeInTheSourcesColourAndTimeAtTheRateItIsAskedForA
         },
         10s))
         << "the screen's last change was never shown";
+
+    // A consumer that holds every picture it was given (an encoder far behind) leaves the stream no copy to
+    // make: the change waiting for its slot as a new rate's connection takes its buffer away still comes.
+    const std::size_t kept = [&] {
+        const std::lock_guard guard(arrivals.lock);
+        arrivals.keepAll = true;
+        return arrivals.at.size();
+    }();
+    source.pictures = -1;
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return arrivals.count() >= kept + 3; }));
+    source.colour = 0xe0a020;
+    const std::size_t sent = source.stamps().size();
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return source.stamps().size() > sent + 2; }));
+    fps->store(20);
+    stream.retime();
+    EXPECT_TRUE(dovrel::test::pollUntil([&] {
+        const std::lock_guard guard(arrivals.lock);
+        return arrivals.centre == 0xe0a020u;
+    })) << "the change was lost with its buffer";
 
     // The source goes (its session ended): the stream says so rather than wait to be linked to the next
     // source that happens to take the same node number.

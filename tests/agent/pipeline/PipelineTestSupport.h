@@ -156,6 +156,9 @@ class FakeCapturer final : public agent::ScreenCapturer {
 public:
     explicit FakeCapturer(FrameCallback onFrame, std::vector<MonitorInfo> monitors)
         : onFrame_(std::move(onFrame)), monitors_(std::move(monitors)) {}
+    ~FakeCapturer() override {
+        if (onGone) onGone();
+    }
 
     void setOnAudio(AudioCallback cb) override { onAudio_ = std::move(cb); }
     void setOnStreamStopped(StoppedCallback cb) override { onStopped_ = std::move(cb); }
@@ -231,6 +234,7 @@ public:
     std::atomic<int> frameRequests{0};
     std::atomic<int> framesKept{0}; // the count of the last requestFrames
     std::vector<int> fpsChanges;
+    std::function<void()> onGone; // runs as the capturer is destroyed
 
 private:
     FrameCallback onFrame_;

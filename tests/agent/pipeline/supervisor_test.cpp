@@ -277,6 +277,37 @@ TEST(CaptureSupervisor, ALinkChangeQueuedWhenThePipelineGoesIsDroppedWithIt) {
     EXPECT_FALSE(log.has("this client is on the LAN"));
 }
 
+// Another thread that keeps asking for link changes and rebuilds while the pipeline goes finds its
+// queues closed, not gone. It stops as the pipeline lets go of its capturer, its last step before the
+// encoder, after everything that ends its threads.
+TEST(CaptureSupervisor, ThePipelineGoesWhileAnotherThreadKeepsPostingLinkChanges) {
+    LogCapture log;
+    for (int round = 0; round < 100; ++round) {
+        PipelineRig rig;
+        rig.start();
+        std::atomic<bool> stop{false};
+        std::atomic<int> posts{0};
+        std::thread poster([&, pipeline = rig.pipeline.get()] {
+            for (bool relay = true; !stop; relay = !relay, ++posts) {
+                pipeline->applyLinkBudget(relay);
+                pipeline->rebuildEncoderFor("the test asks");
+                pipeline->stopSessionReports();
+            }
+        });
+        {
+            const std::lock_guard g(rig.lock); // the pipeline's reference is the last one
+            rig.capturers.back()->onGone = [&] {
+                stop = true;
+                poster.join();
+            };
+            rig.capturers.clear();
+        }
+        EXPECT_TRUE(waitUntil([&] { return posts > 20; }));
+        rig.pipeline.reset();
+        ASSERT_FALSE(poster.joinable());
+    }
+}
+
 TEST(CaptureSupervisor, TheLinkBudgetIsAppliedOncePerChangeWithTheCaptureRateAtOnce) {
     LogCapture log;
     PipelineRig rig;

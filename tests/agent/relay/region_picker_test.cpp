@@ -1,5 +1,8 @@
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -13,6 +16,7 @@
 #include "TlsPeer.h"
 #include "agent/net/RegionPicker.h"
 
+using dovrel::agent::HostLookups;
 using dovrel::agent::RegionPicker;
 using dovrel::agent::RelayEndpoint;
 using dovrel::test::closedPort;
@@ -37,10 +41,10 @@ private:
     int fd_;
 };
 
-sockaddr_in loopback(uint16_t port) {
+sockaddr_in loopback(uint16_t port, in_addr_t address = INADDR_LOOPBACK) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_addr.s_addr = htonl(address);
     sa.sin_port = htons(port);
     return sa;
 }
@@ -52,9 +56,9 @@ uint16_t portOf(int fd) {
     return ntohs(sa.sin_port);
 }
 
-Fd listening(int backlog) {
+Fd listening(int backlog, uint16_t port = 0, in_addr_t address = INADDR_LOOPBACK) {
     Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in sa = loopback(0);
+    const sockaddr_in sa = loopback(port, address);
     EXPECT_EQ(::bind(fd.get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa), 0);
     EXPECT_EQ(::listen(fd.get(), backlog), 0);
     return fd;
@@ -99,11 +103,40 @@ struct Timed {
     double seconds = 0;
 };
 
+// Gives each name the addresses it was made with; a stuck one answers nobody until it is released.
+class TestResolver final : public dovrel::agent::HostResolver {
+public:
+    explicit TestResolver(std::vector<std::string> addresses, bool stuck = false)
+        : addresses_(std::move(addresses)), stuck_(stuck) {}
+    std::vector<std::string> addressesOf(const std::string&) override {
+        std::unique_lock lk(lock_);
+        mostAtOnce = std::max(mostAtOnce.load(), ++inside_);
+        released_.wait(lk, [this] { return !stuck_; });
+        --inside_;
+        return addresses_;
+    }
+    void release() {
+        {
+            const std::lock_guard g(lock_);
+            stuck_ = false;
+        }
+        released_.notify_all();
+    }
+    std::atomic<int> mostAtOnce = 0;
+
+private:
+    std::vector<std::string> addresses_;
+    std::mutex lock_;
+    std::condition_variable released_;
+    bool stuck_;
+    int inside_ = 0;
+};
+
 Timed timedNearest(const std::vector<RelayEndpoint>& endpoints, double timeout) {
     dovrel::test::qtApp();
     const auto start = std::chrono::steady_clock::now();
     Timed t;
-    t.result = RegionPicker::nearest(endpoints, timeout);
+    t.result = RegionPicker(dovrel::agent::makeSystemResolver()).nearest(endpoints, timeout);
     t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return t;
 }
@@ -178,14 +211,46 @@ TEST(RegionPicker, WhenNothingAnswersEveryProbeEndsWithinTheTimeout) {
 TEST(RegionPicker, RunsFromABackgroundThreadAndProbesOneEndpoint) {
     dovrel::test::qtApp();
     const Fd open = listening(16);
+    RegionPicker picker(dovrel::agent::makeSystemResolver());
     std::optional<RelayEndpoint> fromWorker;
-    std::thread worker([&] {
-        fromWorker = RegionPicker::nearest({local(closedPort()), local(portOf(open.get()))}, 2.5);
-    });
+    std::thread worker([&] { fromWorker = picker.nearest({local(closedPort()), local(portOf(open.get()))}, 2.5); });
     worker.join();
     EXPECT_EQ(fromWorker, local(portOf(open.get())));
 
-    EXPECT_EQ(RegionPicker::probe(local(portOf(open.get())), 2.5), local(portOf(open.get())));
-    EXPECT_FALSE(RegionPicker::probe(local(closedPort()), 2.5));
-    EXPECT_FALSE(RegionPicker::probe({"", portOf(open.get())}, 2.5));
+    EXPECT_EQ(picker.probe(local(portOf(open.get())), 2.5), local(portOf(open.get())));
+    EXPECT_FALSE(picker.probe(local(closedPort()), 2.5));
+    EXPECT_FALSE(picker.probe({"", portOf(open.get())}, 2.5));
+}
+
+// A resolver that never answers: a region given by an address still wins at once, and race after race
+// of names alone ends within its time-out, holding a few lookup threads at most, which finish by
+// themselves once the resolver answers after the picker has gone.
+TEST(RegionPicker, LookupsThatNeverAnswerAreBoundedAndOutliveThePickerSafely) {
+    dovrel::test::qtApp();
+    const Fd open = listening(16);
+    const uint16_t port = portOf(open.get());
+    auto resolver = std::make_shared<TestResolver>(std::vector<std::string>{"127.0.0.1"}, true);
+    {
+        RegionPicker picker(resolver);
+        EXPECT_EQ(picker.nearest({{"stuck.invalid", port}, local(port)}, 30), local(port));
+        for (int round = 0; round < 3; ++round)
+            EXPECT_FALSE(picker.nearest(std::vector<RelayEndpoint>(5, {"stuck.invalid", port}), 0.3));
+    }
+    EXPECT_LE(resolver->mostAtOnce, static_cast<int>(HostLookups::maxThreads));
+    resolver->release();
+    for (const auto until = std::chrono::steady_clock::now() + 5s;
+         resolver.use_count() > 1 && std::chrono::steady_clock::now() < until;)
+        std::this_thread::sleep_for(2ms);
+    EXPECT_EQ(resolver.use_count(), 1) << "a lookup thread never ended";
+}
+
+// A name whose first address swallows packets (its SYNs dropped, as an IPv6 route that leads nowhere
+// does) is still reached on its second within the time-out.
+TEST(RegionPicker, EachAddressOfANameGetsItsShareOfTheTime) {
+    dovrel::test::qtApp();
+    const SlowListener swallows(std::nullopt); // on 127.0.0.1
+    const Fd second = listening(16, swallows.port(), INADDR_LOOPBACK + 1);
+    RegionPicker picker(std::make_shared<TestResolver>(std::vector<std::string>{"127.0.0.1", "127.0.0.2"}));
+    const RelayEndpoint twoAddresses{"relay.invalid", swallows.port()};
+    EXPECT_EQ(picker.probe(twoAddresses, 2.5), twoAddresses);
 }

@@ -437,6 +437,17 @@ TEST(AgentHandshake, BareConnectionsLeaveAHandshakeWaitingForItsCodeUntouched) {
         probe.close();
         ASSERT_TRUE(waitUntil([&] { return waiting() == 0; }));
     }
+    // A service scan's probes, which write first: they go, the handshake stays.
+    const std::string getLine = "GET / HTTP/1.0\r\n\r\n";
+    wex::Bytes tlsHello{0x16, 0x03, 0x01, 0x00, 0xC8, 0x01, 0x00, 0x00, 0xC4, 0x03, 0x03};
+    tlsHello.resize(tlsHello.size() + 32, 0x5A); // the client's random
+    for (const wex::Bytes& written : {wex::Bytes(getLine.begin(), getLine.end()), tlsHello}) {
+        TestController scanner;
+        ASSERT_TRUE(h.connect(scanner));
+        scanner.sendRaw(written);
+        EXPECT_TRUE(scanner.closedByAgent());
+        ASSERT_TRUE(waitUntil([&] { return waiting() == 0; }));
+    }
     // One that holds its connection open without a word goes after 10 s.
     TestController holder;
     ASSERT_TRUE(h.connect(holder));

@@ -1,6 +1,6 @@
 // The real DovrelAgent's start-up: one copy per user, the hand-over to systemd, a supervised start, a
-// crash reported at the next start, and the fatal exit. HOME and the runtime folder are temporary and
-// systemctl is a stand-in.
+// crash reported at the next start, the fatal exit, and a stop while start-up hangs. HOME and the runtime
+// folder are temporary and systemctl is a stand-in.
 
 #include <arpa/inet.h>
 #include <csignal>
@@ -12,6 +12,7 @@
 
 #include "../../support/ChildProcess.h"
 #include "../../support/SessionBus.h"
+#include "../../support/SilentBus.h"
 #include "ShellTestSupport.h"
 
 using namespace dovrel::test;
@@ -156,4 +157,20 @@ TEST(AgentStart, AWaylandDesktopWithoutGnomesRemoteDesktopIsNamedAsNotSupportedI
     // Capture says why it cannot start, and no picture is ever made of the screen.
     ASSERT_TRUE(h.waitForLog("⚠︎ capture setup failed: capture: KDE on Wayland is not supported yet")) << h.log();
     EXPECT_EQ(h.log().find("• capture "), std::string::npos) << h.log();
+}
+
+// Start-up held on a session bus that never answers: no event loop will ever read a stop signal, and
+// the agent still ends, with status 0 and without the socket a second copy would knock at in vain.
+TEST(AgentStart, AStopWhileStartUpHangsOnTheBusEndsItWithStatusZeroAndItsSocketGone) {
+    FakeSystemctl fake;
+    AgentHome h;
+    SilentBus bus(h.home.file("bus"));
+    ASSERT_TRUE(bus.listening());
+    ChildProcess agent({DOVREL_AGENT_BINARY}, h.options({{"DBUS_SESSION_BUS_ADDRESS", bus.address()}}));
+    const std::string socket = h.home.file("run/com.quendal.dovrel.agent.showWindow");
+    ASSERT_TRUE(bus.held(60s)) << h.log();
+    ASSERT_TRUE(std::filesystem::exists(socket)) << h.log();
+    ASSERT_EQ(::kill(agent.pid(), SIGTERM), 0);
+    EXPECT_EQ(agent.wait(60s), 0) << h.log();
+    EXPECT_FALSE(std::filesystem::exists(socket));
 }

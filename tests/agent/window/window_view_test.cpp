@@ -206,6 +206,14 @@ TEST(AgentWindowView, SignedInShowsTheAccountVerbatimAndErrorsUnderEitherForm) {
     w.vm->setAcctPassword("not the one either");
     EXPECT_FALSE(w.at("acctName")->property("invalid").toBool()) << "the words it refused are gone";
     EXPECT_TRUE(w.shown("accountError"));
+    // Typed back as it was, the password is not the one sent any more; once signed in it leaves the form.
+    w.vm->setAcctPassword("not the one");
+    EXPECT_FALSE(w.at("acctPassword")->property("invalid").toBool());
+    w.vm->submitAccount();
+    w.model.setAccount("ana@studio");
+    w.model.setAccount("");
+    EXPECT_TRUE(w.at("acctPassword")->property("text").toString().isEmpty());
+    EXPECT_FALSE(w.at("acctPassword")->property("invalid").toBool());
 }
 
 TEST(AgentWindowView, SharingTextsLifetimeAndTheConfirmationBeforeCancellingEverything) {

@@ -325,16 +325,18 @@ TEST_P(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTh
         << "no picture in the session window; agent:\n"
         << agentLog();
 
-    // The picture fills the fitted rectangle under the top row's 54-point band: 1280 x 720 in the
-    // 1120 x 706 below it is 1120 x 630, 92 down; the bars above and below stay black.
+    // The picture fills the fitted rectangle between the top row's 54-point band and the pill's band
+    // under it: 1280 x 720 in the 1120 x 654 between them is 1120 x 630, 66 down; the bars above and
+    // below stay black.
     ASSERT_EQ(window->size(), QSize(1120, 760));
     QQuickItem* capture = dovrel::test::findItem(window->contentItem(), "inputCapture");
     ASSERT_TRUE(capture);
     const double band = capture->parentItem()->property("titleRoom").toDouble();
+    const double pillBand = capture->parentItem()->property("pillRoom").toDouble();
     ASSERT_EQ(band, 54);
     const QRectF fit =
-        dovrel::controller::fittedRect(QSizeF(1120, 760 - band), client.remoteSize()).translated(0, band);
-    ASSERT_EQ(fit, QRectF(0, 92, 1120, 630));
+        dovrel::controller::fittedRect(QSizeF(1120, 760 - band - pillBand), client.remoteSize()).translated(0, band);
+    ASSERT_EQ(fit, QRectF(0, 66, 1120, 630));
     EXPECT_EQ(QRectF(capture->mapToScene({0, 0}), capture->size()), fit);
     ASSERT_TRUE(runUntil(
         [&] {
@@ -348,9 +350,9 @@ TEST_P(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTh
         30s))
         << lastSeen;
 
-    // (280, 246) in the window is (320, 176) on the agent's screen.
-    QTest::mouseMove(window, QPoint(280, 246));
-    QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(280, 246), 20);
+    // (280, 220) in the window is (320, 176) on the agent's screen.
+    QTest::mouseMove(window, QPoint(280, 220));
+    QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(280, 220), 20);
     EXPECT_TRUE(runUntil([&] { return desktop->clicked(320, 176); }, 20s))
         << "the click never reached (320, 176) of the agent's screen; agent:\n"
         << agentLog();

@@ -1,12 +1,15 @@
 // The real DovrelController's window edges under two window managers on a private X screen: openbox,
 // which draws no composited screen and follows a move or resize it is handed until the button it
-// believes held goes up, and GNOME's mutter. In a session whose picture fills the room below its top band, presses,
-// releases and the wheel at 0, 1, 2 and 4 px from each edge and in each corner reach the scripted agent
-// at the remote screen's own edge; on the deck, a tap (press and release back to back) on the header or
-// an edge leaves the window where it was and answering the pointer, while a drag still moves and
-// resizes it.
+// believes held goes up, and GNOME's mutter. In a session whose picture is fitted between its top row's
+// band and its pill's, scaled down in the window's first size and up in a larger one, presses, releases
+// and the wheel at 0, 1 and 4 px from each edge of the picture, in its corners and at the middle of its
+// foot reach the scripted agent there, the first and last pixels at the remote screen's own edges; on
+// the deck, a tap (press and release back to back) on the header or an edge leaves the window where it
+// was and answering the pointer, while a drag still moves and resizes it.
 #include <chrono>
 #include <cmath>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include <QCoreApplication>
@@ -65,12 +68,44 @@ Seen seenSince(const dovrel::test::TestAgent& agent, size_t from) {
                 (b->pressed() ? s.pressed : s.released) = true;
                 s.x = b->x / 65536.0, s.y = b->y / 65536.0;
             } else if (e.event.get<wex::ScrollEvent>()) {
-                s.scrolled = true; // where the pointer last was
+                s.scrolled = true;
             } else if (const auto* m = e.event.get<wex::MouseMoveEvent>()) {
                 s.x = m->x / 65536.0, s.y = m->y / 65536.0;
             }
         }
     return s;
+}
+
+// Where the agent's pointer stood when the first scroll since `from` reached it, having stood at
+// `before` until then; nothing while no scroll has come.
+std::optional<std::pair<double, double>> scrolledAt(const dovrel::test::TestAgent& agent, size_t from,
+                                                    std::pair<double, double> before) {
+    for (size_t i = from; i < agent.inputBatches.size(); ++i)
+        for (const auto& e : agent.inputBatches[i].events) {
+            if (e.event.get<wex::ScrollEvent>()) return before;
+            if (const auto* m = e.event.get<wex::MouseMoveEvent>()) before = {m->x / 65536.0, m->y / 65536.0};
+            if (const auto* b = e.event.get<wex::MouseButtonEvent>()) before = {b->x / 65536.0, b->y / 65536.0};
+        }
+    return std::nullopt;
+}
+
+// The grey picture's rectangle in the window, found from the window's middle outwards: where its pixels
+// end. Empty until a picture shows there.
+Box pictureIn(XDesk& desk, xcb_window_t window) {
+    const Box b = desk.box(window);
+    const int cx = b.w / 2, cy = b.h / 2;
+    const auto grey = [&](int x, int y) { return desk.brightness(window, b.x + x, b.y + y) > 150; };
+    if (!grey(cx, cy)) return {};
+    int left = cx, right = cx, top = cy, bottom = cy;
+    while (left > 0 && grey(left - 1, cy))
+        --left;
+    while (right + 1 < b.w && grey(right + 1, cy))
+        ++right;
+    while (top > 0 && grey(cx, top - 1))
+        --top;
+    while (bottom + 1 < b.h && grey(cx, bottom + 1))
+        ++bottom;
+    return {left, top, right - left + 1, bottom - top + 1};
 }
 
 } // namespace
@@ -86,86 +121,95 @@ TEST_P(WindowEdgesE2E, InASessionThePixelsAtTheEdgesAndCornersAreTheRemoteScreen
             {"DOVREL_INPUT_PORT", std::to_string(agent.agent.inputPort())}});
     ASSERT_TRUE(waitUntil([&] { return agent.agent.inSession(); }, 60s)) << log();
 
-    // In a window of its own the top row has a band above the picture. The band's height is learnt from
-    // where two rows of the window land on a picture of the window's size (fitted into the room below
-    // the band), then pictures the size of that room fill it, one remote pixel a pixel of the window.
-    const Box size = desk.box(window);
-    int picW = size.w, picH = size.h;
+    // A 1280 x 720 screen, in the window's own size (scaled down, between the top row's band and the
+    // pill's) and then in a larger one (scaled up).
+    constexpr int W = 1280, H = 720;
     uint32_t frameId = 0;
     QTimer pictures;
     QObject::connect(&pictures, &QTimer::timeout, &pictures, [&] {
         ++frameId;
-        agent.sendVideo(frameId, dovrel::test::HostileAgent::picture(
-                                     frameId, picW, picH, dovrel::test::TinyH264::keyframe(picW, picH), true));
+        agent.sendVideo(
+            frameId, dovrel::test::HostileAgent::picture(frameId, W, H, dovrel::test::TinyH264::keyframe(W, H), true));
     });
     pictures.start(50);
-    // Where the agent is told the pointer is when it stands at row `y` of the window, or -1 until then.
-    const auto rowSeenAt = [&](const Box& at, int y) {
-        const size_t from = agent.agent.inputBatches.size();
-        desk.fake(XCB_MOTION_NOTIFY, at.x + at.w / 2, at.y + y);
-        double seen = -1;
-        waitUntil([&] { return (seen = seenSince(agent.agent, from).y) >= 0; }, 2s);
-        return seen;
-    };
-    int band = -1;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const Box at = desk.box(window);
-            const double upper = rowSeenAt(at, at.h / 3), lower = rowSeenAt(at, 2 * at.h / 3);
-            if (upper < 0 || lower <= upper || at.w != size.w || at.h != size.h) return false;
-            const double scale = (2 * at.h / 3 - at.h / 3) / (lower - upper); // window pixels a remote pixel
-            band = static_cast<int>(std::lround(at.h / 3 - upper * scale));
-            return band >= 0 && band < at.h / 4;
-        },
-        60s))
-        << log();
-    picH = size.h - band;
-    // The window knows the new picture's size once its far corner is the remote screen's far corner (and
-    // the window manager has placed it: mutter can move it once more after showing it).
-    Box b;
-    int moves = 0;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            b = desk.box(window);
-            desk.fake(XCB_MOTION_NOTIFY, b.x + b.w - 1 - (++moves % 2) * 200, b.y + b.h - 1);
-            const Seen s = seenSince(agent.agent, 0);
-            return b.w == size.w && b.h == size.h && std::abs(s.x - (picW - 1)) < 0.5 &&
-                   std::abs(s.y - (picH - 1)) < 0.5;
-        },
-        60s))
-        << "the agent was told " << seenSince(agent.agent, 0).x << "," << seenSince(agent.agent, 0).y << " of a window "
-        << b.w << "x" << b.h << " at " << b.x << "," << b.y << "\n"
-        << log();
 
-    const int far[] = {0, 1, 2, 4};
-    std::vector<std::pair<int, int>> spots; // in the window
-    for (const int d : far) {
-        const int left = d, top = band + d, right = b.w - 1 - d, bottom = b.h - 1 - d;
-        spots.insert(spots.end(), {{left, b.h / 2},
-                                   {right, b.h / 2},
-                                   {b.w / 3, top},
-                                   {b.w / 3, bottom},
-                                   {left, top},
-                                   {right, top},
-                                   {left, bottom},
-                                   {right, bottom}});
+    const Box first = desk.box(window);
+    for (const auto& [w, h] : {std::pair{first.w, first.h}, std::pair{1560, 960}}) {
+        SCOPED_TRACE("a window of " + std::to_string(w) + "x" + std::to_string(h));
+        if (w != desk.box(window).w || h != desk.box(window).h) {
+            const uint32_t size[] = {uint32_t(w), uint32_t(h)};
+            xcb_configure_window(desk.connection(), window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+            xcb_flush(desk.connection());
+        }
+        // The window has its size and shows the picture fitted in it, and the agent is told its far corner
+        // once the pointer stands on the picture's last pixel (the window manager may still move it).
+        Box b, pic;
+        int moves = 0;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                b = desk.box(window);
+                pic = pictureIn(desk, window);
+                if (b.w != w || b.h != h || pic.w == 0) return false;
+                desk.fake(XCB_MOTION_NOTIFY, b.x + pic.x + pic.w - 1 - (++moves % 2) * 200, b.y + pic.y + pic.h - 1);
+                const Seen s = seenSince(agent.agent, 0);
+                return s.x == W - 1 && s.y == H - 1;
+            },
+            60s))
+            << "the agent was told " << seenSince(agent.agent, 0).x << "," << seenSince(agent.agent, 0).y
+            << " of a picture at " << pic.x << "," << pic.y << " " << pic.w << "x" << pic.h << " in a window " << b.w
+            << "x" << b.h << "\n"
+            << log();
+        ASSERT_NE(pic.w, W) << "not scaled";
+        ASSERT_LE(std::abs(pic.w * H - pic.h * W), W) << "not the screen's shape: " << pic.w << "x" << pic.h;
+
+        // Spots at 0, 1 and 4 pixels inside each edge of the picture, in its corners, and the middle of its
+        // foot, where the pill stood over it before it had a band of its own.
+        std::vector<std::pair<int, int>> spots; // in the picture
+        for (const int d : {0, 1, 4}) {
+            const int right = pic.w - 1 - d, bottom = pic.h - 1 - d;
+            spots.insert(spots.end(), {{d, pic.h / 2},
+                                       {right, pic.h / 2},
+                                       {pic.w / 3, d},
+                                       {pic.w / 3, bottom},
+                                       {pic.w / 2, bottom},
+                                       {d, d},
+                                       {right, d},
+                                       {d, bottom},
+                                       {right, bottom}});
+        }
+        // The remote pixel a window pixel lands on is one it shows; the first and last are the screen's.
+        const auto lands = [](double seen, int at, int length, int remote) {
+            if (at == 0) return seen == 0;
+            if (at == length - 1) return seen == remote - 1;
+            const double scale = double(remote) / length;
+            return seen == std::floor(seen) && seen < (at + 1) * scale && seen + 1 > at * scale;
+        };
+        for (const auto& [x, y] : spots) {
+            SCOPED_TRACE("at " + std::to_string(x) + "," + std::to_string(y) + " of the picture, at " +
+                         std::to_string(pic.x) + "," + std::to_string(pic.y) + " in the window");
+            const auto here = [&](double sx, double sy) { return lands(sx, x, pic.w, W) && lands(sy, y, pic.h, H); };
+            size_t from = agent.agent.inputBatches.size();
+            desk.tap(b.x + pic.x + x, b.y + pic.y + y);
+            EXPECT_TRUE(waitUntil([&] { return seenSince(agent.agent, from).released; }, 20s));
+            const Seen click = seenSince(agent.agent, from);
+            EXPECT_TRUE(click.pressed && here(click.x, click.y)) << "the agent was told " << click.x << "," << click.y;
+            // The wheel, turned with the pointer brought from the middle: the scroll reaches the agent
+            // with the pointer standing there.
+            from = agent.agent.inputBatches.size();
+            desk.fake(XCB_MOTION_NOTIFY, b.x + pic.x + pic.w / 2, b.y + pic.y + pic.h / 2);
+            ASSERT_TRUE(waitUntil([&] { return seenSince(agent.agent, from).x >= 0; }, 20s));
+            const std::pair<double, double> middle{seenSince(agent.agent, from).x, seenSince(agent.agent, from).y};
+            from = agent.agent.inputBatches.size();
+            desk.tap(b.x + pic.x + x, b.y + pic.y + y, 5);
+            std::optional<std::pair<double, double>> wheel;
+            EXPECT_TRUE(waitUntil([&] { return (wheel = scrolledAt(agent.agent, from, middle)).has_value(); }, 20s));
+            if (wheel) {
+                EXPECT_TRUE(here(wheel->first, wheel->second))
+                    << "the wheel turned with the pointer at " << wheel->first << "," << wheel->second;
+            }
+        }
+        EXPECT_EQ(desk.box(window), b) << "a press at the edge resized or moved the window";
     }
-    for (const auto& [x, y] : spots) {
-        SCOPED_TRACE("at " + std::to_string(x) + "," + std::to_string(y) + " of the window, under a band of " +
-                     std::to_string(band));
-        const auto at = [&](const Seen& s) { return std::abs(s.x - x) < 0.5 && std::abs(s.y - (y - band)) < 0.5; };
-        size_t from = agent.agent.inputBatches.size();
-        desk.tap(b.x + x, b.y + y);
-        EXPECT_TRUE(waitUntil([&] { return seenSince(agent.agent, from).released; }, 20s));
-        const Seen click = seenSince(agent.agent, from);
-        EXPECT_TRUE(click.pressed && at(click)) << "the agent was told " << click.x << "," << click.y;
-        from = agent.agent.inputBatches.size();
-        desk.tap(b.x + x, b.y + y, 5);
-        EXPECT_TRUE(waitUntil([&] { return seenSince(agent.agent, from).scrolled; }, 20s));
-        const Seen wheel = seenSince(agent.agent, 0);
-        EXPECT_TRUE(at(wheel)) << "the wheel turned with the pointer at " << wheel.x << "," << wheel.y;
-    }
-    EXPECT_EQ(desk.box(window), b) << "a press at the edge resized or moved the window";
 }
 
 // The deck's header, its maximise button, and spots on its edges, in the window.

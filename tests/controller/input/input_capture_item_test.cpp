@@ -100,10 +100,20 @@ TEST_F(ItemFixture, PointerMapsOntoThePictureWhereverItIsDrawn) {
         // Before the first picture the item stands for 1470 x 956, held in 1280 x 720.
         {{0, 0}, {400, 300}, {735, 478}},
         {{0, 0}, {799.99, 599.99}, {1279, 719}},
-        // 16:9 in 4:3: bars above and below; a pointer over a bar lands on the picture's edge.
-        {{1600, 900}, {400, 75}, {800, 0}},
-        {{1600, 900}, {0, 20}, {0, 0}},
-        {{1600, 900}, {799.99, 590}, {1599, 899}},
+        // 16:9 in 4:3, halved: bars above and below; the first and last pixels over the picture are the
+        // screen's first and last, though each shows two of its columns; over a bar, the picture's edge.
+        {{1600, 900}, {0, 75}, {0, 0}},
+        {{1600, 900}, {799, 524}, {1599, 899}},
+        {{1600, 900}, {1, 76}, {2, 2}},
+        {{1600, 900}, {400, 20}, {801, 0}},
+        // Scaled down by 0.625, the last column and row too.
+        {{1280, 720}, {799, 524}, {1279, 719}},
+        {{1280, 720}, {0, 75}, {0, 0}},
+        // Doubled: two pixels of the window for each of the screen's.
+        {{400, 300}, {0, 0}, {0, 0}},
+        {{400, 300}, {1, 1}, {0, 0}},
+        {{400, 300}, {2, 3}, {1, 1}},
+        {{400, 300}, {799, 599}, {399, 299}},
         // 1:1 in 4:3: bars left and right.
         {{600, 600}, {100, 300}, {0, 300}},
         {{600, 600}, {400, 150}, {300, 150}},

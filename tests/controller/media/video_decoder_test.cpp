@@ -39,6 +39,16 @@ void expectBlocks(const VideoPicture& p, const std::vector<uint32_t>& colours, i
         }
 }
 
+// Drops the middle one of a picture's slices; false when it has not `slices` of them.
+bool loseMiddleSlice(EncodedStream::Payload& p, bool h264, std::size_t slices) {
+    std::vector<std::size_t> at;
+    for (std::size_t i = 0; i < p.nals.size(); ++i)
+        if (wex::looksLikeSlice(h264 ? wex::VideoCodec::h264 : wex::VideoCodec::hevc, p.nals[i])) at.push_back(i);
+    if (at.size() != slices) return false;
+    p.nals.erase(p.nals.begin() + static_cast<std::ptrdiff_t>(at[at.size() / 2]));
+    return true;
+}
+
 struct DecoderFixture : ::testing::Test {
     dovrel::test::LogCapture log; // the encoder's budget lines
     int keyframesAsked = 0;
@@ -337,13 +347,7 @@ TEST_P(DecoderCodecs, LostSlicesShowThePictureBeforeInTheirPlaceNeverGreyOrGreen
         auto p = s.next(colourBlocks(w, h, colours(t), 5, 4), t == 8);
         const bool lossy = (t >= 3 && t <= 5) || (t >= 10 && t <= 20);
         if (lossy) {
-            // The middle one of its slices.
-            std::vector<std::size_t> slices;
-            for (std::size_t i = 0; i < p.nals.size(); ++i)
-                if (wex::looksLikeSlice(h264 ? wex::VideoCodec::h264 : wex::VideoCodec::hevc, p.nals[i]))
-                    slices.push_back(i);
-            ASSERT_EQ(slices.size(), h264 ? 3u : 1u) << t;
-            p.nals.erase(p.nals.begin() + static_cast<std::ptrdiff_t>(slices[slices.size() / 2]));
+            ASSERT_TRUE(loseMiddleSlice(p, h264, h264 ? 3 : 1)) << t;
         }
         const uint64_t before = surface->generation();
         decoder->handle(p.header, p.nals, std::chrono::steady_clock::now(), lossy);
@@ -362,4 +366,32 @@ TEST_P(DecoderCodecs, LostSlicesShowThePictureBeforeInTheirPlaceNeverGreyOrGreen
         if (t == 8 || t == 9) expectBlocks(q, colours(t), 5, 4);
     }
     EXPECT_GE(keyframesAsked, 1);
+}
+
+TEST_F(DecoderFixture, AfterACalmSpellH264GoesBackToSliceThreadsAtARefreshWaveWithoutAKeyframe) {
+    EncodedStream s(320, 240, true, 6, 3); // refresh waves of six pictures, three slices each
+    decoder = std::make_unique<VideoDecoder>(VideoDecoder::Callbacks{}, 4);
+    decoder->setSurface(surface);
+    const auto colours = [](uint64_t t) { return std::vector<uint32_t>{t % 2 ? red : blue, green}; };
+    const auto next = [&](uint64_t t, bool lossy) {
+        auto p = s.next(colourBlocks(320, 240, colours(t), 2, 1), t == 0 || t == 2);
+        EXPECT_TRUE(!lossy || loseMiddleSlice(p, true, 3));
+        decoder->handle(p.header, p.nals, std::chrono::steady_clock::now(), lossy);
+        EXPECT_TRUE(decoder->waitIdle(5s));
+        return p;
+    };
+    // A loss, whose keyframe brings a decoder of one thread; then none for longer than the calm spell,
+    // and no keyframe either.
+    const uint64_t end = 3 + VideoDecoder::calmPictures + 3 * 6;
+    for (uint64_t t = 0; t < end; ++t) {
+        const auto p = next(t, t == 1);
+        ASSERT_TRUE(t <= 2 || (!p.keyframe && p.refresh == (t % 6 == 2))) << t;
+        // Never the grey of what a decoder begun at a wave has not reached yet; shown on once it has.
+        expectBlocks(shown(), colours(shown().frameId - 1), 2, 1);
+    }
+    EXPECT_EQ(shown().frameId, end);
+    // Slice threads again: a picture (not a wave's first) that loses a slice is left out, not concealed.
+    const uint64_t before = surface->generation();
+    next(end, true);
+    EXPECT_EQ(surface->generation(), before);
 }

@@ -60,10 +60,10 @@ TEST_F(ItemFixture, ShowsBlackUntilAPictureComesThenFitsItOnBlack) {
     EXPECT_EQ(rgb(image, 200, 150), 0x000000u);
     EXPECT_TRUE(item->pictureRect().isEmpty());
 
-    // 16:9 in 4:3: full width, bars above and below.
+    // 16:9 in 4:3: full width, bars above and below, on whole pixels.
     item->surface()->enqueue(halves(160, 90, 0xFF0000, 0x0000FF));
     image = grab();
-    EXPECT_EQ(item->pictureRect(), QRectF(0, 37.5, 400, 225));
+    EXPECT_EQ(item->pictureRect(), QRectF(0, 38, 400, 225));
     EXPECT_TRUE(shows(image, 100, 150, 0xFF0000u));
     EXPECT_TRUE(shows(image, 300, 150, 0x0000FFu));
     EXPECT_TRUE(shows(image, 100, 45, 0xFF0000u));
@@ -76,7 +76,7 @@ TEST_F(ItemFixture, ShowsBlackUntilAPictureComesThenFitsItOnBlack) {
     image = grab();
     const QRectF r = item->pictureRect();
     EXPECT_DOUBLE_EQ(r.width(), 300);
-    EXPECT_DOUBLE_EQ(r.height(), 168.75);
+    EXPECT_DOUBLE_EQ(r.height(), 169); // 168.75, to the pixel
     EXPECT_TRUE(shows(image, 75, 200, 0xFF0000u));
     EXPECT_TRUE(shows(image, 225, 200, 0x0000FFu));
     EXPECT_EQ(rgb(image, 150, 60), 0x000000u);

@@ -67,14 +67,22 @@ struct RecordingPairingTarget final : PairingTarget {
     }
     bool pairingShown() const override { return shown; }
     std::optional<CodeWanted> codeWanted() const override { return wanted; }
-    void onCodeWanted(std::function<void()> listener) override { codeWantedListener = std::move(listener); }
+    std::optional<Returned> returned() const override { return back; }
+    void onTurnedBack(std::function<void()> listener) override { turnedBack = std::move(listener); }
     // The window turns to the pairing screen to ask `machine`'s code.
     void askForCode(const CodeWanted& machine) {
         wanted = machine;
-        if (codeWantedListener) codeWantedListener();
+        if (turnedBack) turnedBack();
+    }
+    // The window turns back to the pairing screen after the attempt it handed over ended so.
+    void turnBack(const Returned& how) {
+        wanted.reset();
+        back = how;
+        if (turnedBack) turnedBack();
     }
     std::optional<CodeWanted> wanted;
-    std::function<void()> codeWantedListener;
+    std::optional<Returned> back;
+    std::function<void()> turnedBack;
 };
 
 struct RecordingSignInTarget final : SignInTarget {

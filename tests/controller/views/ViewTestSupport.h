@@ -136,11 +136,19 @@ public:
     }
     void nextSessionSaves(std::optional<PendingMachine> machine) override { pending.push_back(std::move(machine)); }
     QString agentDeviceId() const override { return agentId; }
+    QString refusal() const override { return phase_ == PhaseKind::rejected ? refusalText : QString(); }
+    RefusedPart refusedPart() const override { return phase_ == PhaseKind::rejected ? refused : RefusedPart::none; }
     std::optional<QString> identityProblem() const override { return problem; }
 
     void play(PhaseKind kind) {
         phase_ = kind;
         emit phaseChanged();
+    }
+    // Refused for `text`, which concerns `part` of the dial.
+    void refuse(const QString& text, RefusedPart part) {
+        refusalText = text;
+        refused = part;
+        play(PhaseKind::rejected);
     }
     void stats(uint8_t cpu, uint8_t ram, int8_t battery) {
         wex::DeckStat s{};
@@ -162,6 +170,8 @@ public:
     std::optional<bool> targetIsWindows;
     std::optional<Device::Kind> targetKind;
     std::optional<QString> problem; // what the keychain said of the identity
+    QString refusalText;
+    RefusedPart refused = RefusedPart::none;
 
 private:
     PhaseKind phase_ = PhaseKind::disconnected;

@@ -80,7 +80,7 @@ TEST(Motion, AHiddenOverlayOrBreathOrAMinimisedWindowRunsNothing) {
 TEST(Motion, ABreathGoesInAndOutInEqualStepsAtMostOneATick) {
     const milliseconds way(1600);
     EXPECT_EQ(SteppedBreath::levelAt(milliseconds(0), way), 0.0);
-    EXPECT_EQ(SteppedBreath::levelAt(way / 2, way), 0.5);
+    EXPECT_NEAR(SteppedBreath::levelAt(way / 2, way), 0.5, 0.5 / SteppedBreath::steps + 1e-9);
     EXPECT_EQ(SteppedBreath::levelAt(way, way), 1.0);
     EXPECT_EQ(SteppedBreath::levelAt(way / 4, way), SteppedBreath::levelAt(2 * way - way / 4, way));
     // Read on the ticks of two whole breaths: each change is one step, each step taken once each way.

@@ -141,6 +141,39 @@ TEST(RootViewModelTest, EndingTheSessionDisconnectsAndKeepsTheLastMachine) {
     EXPECT_EQ(r.model.route(), Route::Deck);
 }
 
+TEST(RootViewModelTest, AnAttemptThatNeverStoodEndsWhereItWasStarted) {
+    Root r({});
+    Device saved;
+    saved.name = "Studio";
+    saved.host = "10.0.0.5";
+    r.store.setDevices({saved});
+    // From the pairing screen, refused: back there, told why and of what.
+    r.model.showPairing();
+    r.model.connectLAN("10.0.0.9", "Lab", "000000", Device::Kind::linux);
+    ASSERT_EQ(r.model.route(), Route::Session);
+    r.session.refuse("Wrong pairing code.", RefusedPart::code);
+    r.model.endSession();
+    EXPECT_EQ(r.model.route(), Route::Pairing);
+    EXPECT_EQ(r.model.returned(), (PairingTarget::Returned{"Wrong pairing code.", RefusedPart::code}));
+    // Ended on its way, from there too: back, refused by nothing.
+    r.model.connectLAN("10.0.0.9", "Lab", "123456", Device::Kind::linux);
+    EXPECT_FALSE(r.model.returned()) << "a visit of the pairing screen is told only its own way back";
+    r.session.play(PhaseKind::connecting);
+    r.model.endSession();
+    EXPECT_EQ(r.model.returned(), PairingTarget::Returned{});
+    // Once a session stood, or when the deck started it, the deck.
+    r.model.connectLAN("10.0.0.9", "Lab", "123456", Device::Kind::linux);
+    r.session.play(PhaseKind::connected);
+    r.session.refuse("The session was ended on the other computer.", RefusedPart::none);
+    r.model.endSession();
+    EXPECT_EQ(r.model.route(), Route::Deck);
+    r.model.open(0);
+    r.session.refuse("Wrong pairing code.", RefusedPart::code);
+    r.model.endSession();
+    EXPECT_EQ(r.model.route(), Route::Deck);
+    EXPECT_FALSE(r.model.returned());
+}
+
 TEST(RootViewModelTest, AnIdentityTheKeychainCouldNotGiveBackIsToldAsANotice) {
     Root r({});
     r.session.problem = QStringLiteral("the keyring did not answer");

@@ -26,17 +26,17 @@
 #include "../ui/QuibPanelFakes.h"
 #include "MainWindow.h"
 #include "ViewTestSupport.h"
-#include "controller/client/session/ClientTexts.h"
 #include "controller/client/input/RemoteInput.h"
+#include "controller/client/session/ClientTexts.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/services/DeviceStore.h"
-#include "controller/ui/root/AppearanceModel.h"
+#include "controller/ui/look/SymbolSet.h"
 #include "controller/ui/pairing/PairingViewModel.h"
+#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"
 #include "controller/ui/session/SessionViewModel.h"
-#include "controller/ui/signin/SignInViewModel.h"
-#include "controller/ui/look/SymbolSet.h"
 #include "controller/ui/session/VideoSurfaceItem.h"
+#include "controller/ui/signin/SignInViewModel.h"
 #include "runtime/Scheduler.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
@@ -438,6 +438,12 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     // The session opening: the real client has not dialled, so the overlay says so.
     session.play(PhaseKind::connected);
     camera.shoot("session-opening");
+    // Refused before it ever stood: the overlay stands still, and only the way out is offered.
+    WEXClientTestAccess::setPhase(
+        client, Phase::rejected("Wrong pairing code. Check the six digits the other computer shows and try again.",
+                                RefusedPart::code));
+    camera.shoot("session-refused");
+    WEXClientTestAccess::setPhase(client, Phase::of(PhaseKind::disconnected));
 
     // A demo session with a picture: no overlay, the picture fitted on black, the link's figures.
     client.startDemo();

@@ -28,10 +28,10 @@
 #include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/platform/UserDefaults.h"
+#include "controller/ui/look/SymbolSet.h"
 #include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"
 #include "controller/ui/session/SessionViewModel.h"
-#include "controller/ui/look/SymbolSet.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;
@@ -241,24 +241,44 @@ TEST(TitleAreaLayout, TheWindowButtonsGlyphsStandInTheirMiddle) {
         expectCentredGlyph(symbol);
 }
 
-TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsAndExits) {
+namespace {
+
+// The program's window over the fixture's session model, its root on a fake session client launched
+// with `args`; the session window opens and closes as the root routes to it and away.
+struct RealWindow {
+    RealWindow(SessionWindowTest& t, const QStringList& args)
+        : defaults(std::make_shared<UserDefaults>(t.dir.file("v.ini"))), appearance(defaults, desktop),
+          root(session, t.services.store, *t.services.account, LaunchArguments::parse(args), t.services.startPolling),
+          deckParts(t.dir.file("deck.ini"), false), pairing(t.services.api, *t.services.account, root),
+          signIn(t.services.api, *t.services.account, root) {
+        SessionViewModel* model = t.model.get();
+        QObject::connect(&root, &RootViewModel::routeChanged, model,
+                         [this, model] { model->setWindowOpen(root.route() == RootViewModel::Route::Session); });
+        window = loadMainWindow(engine, {root, *model, appearance, pairing, signIn, deckParts.deck, quib.panel});
+    }
+
     FakeSessionPort session;
-    auto defaults = std::make_shared<UserDefaults>(dir.file("v.ini"));
-    struct Dark final : ColorSchemeSource {
-        ColorScheme current() const override { return ColorScheme::dark; }
-    } desktop;
-    AppearanceModel appearance(defaults, desktop);
-    RootViewModel root(session, services.store, *services.account, LaunchArguments::parse({"p", "-autoHost", "h"}),
-                       services.startPolling);
-    QObject::connect(&root, &RootViewModel::routeChanged, model.get(),
-                     [&] { model->setWindowOpen(root.route() == RootViewModel::Route::Session); });
-    DeckParts deckParts(dir.file("deck.ini"), false);
-    PairingViewModel pairing(services.api, *services.account, root);
-    SignInViewModel signIn(services.api, *services.account, root);
+    std::shared_ptr<UserDefaults> defaults;
+    DarkDesktop desktop;
+    AppearanceModel appearance;
+    RootViewModel root;
+    DeckParts deckParts;
+    PairingViewModel pairing;
+    SignInViewModel signIn;
     PanelParts quib;
     QQmlApplicationEngine engine;
-    QQuickWindow* window =
-        loadMainWindow(engine, {root, *model, appearance, pairing, signIn, deckParts.deck, quib.panel});
+    QQuickWindow* window = nullptr;
+};
+
+} // namespace
+
+TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsAndExits) {
+    RealWindow real(*this, {"p", "-autoHost", "h"});
+    FakeSessionPort& session = real.session;
+    RootViewModel& root = real.root;
+    PanelParts& quib = real.quib;
+    QQmlApplicationEngine& engine = real.engine;
+    QQuickWindow* window = real.window;
     ASSERT_TRUE(window);
     // At the window's smallest, the deck's header with the window's buttons, then the session's top row
     // with them, stand whole and apart.
@@ -275,6 +295,7 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     expectOneLine(window, {"pairingBack", "windowMinimize", "windowMaximize", "windowClose"});
     root.cancelPairing();
     EXPECT_TRUE(dovrel::test::waitSettled(*window).isEmpty());
+    WEXClientTestAccess::setPhase(*client, Phase::of(PhaseKind::connected));
     session.play(PhaseKind::connected);
     settle(window);
     ASSERT_EQ(root.route(), RootViewModel::Route::Session);
@@ -297,9 +318,17 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     QQuickItem* capture = find("inputCapture");
     QQuickItem* topRow = find("topChips");
     const double band = capture->parentItem()->property("titleRoom").toDouble();
+    const double pillBand = capture->parentItem()->property("pillRoom").toDouble();
     EXPECT_GE(band, topRow->mapRectToScene(QRectF(0, 0, topRow->width(), topRow->height())).bottom());
-    EXPECT_EQ(QRectF(capture->mapToScene({0, 0}), capture->size()),
-              fittedRect(QSizeF(window->width(), window->height() - band), {0, 0}).translated(0, band));
+    const QRectF picture(capture->mapToScene({0, 0}), capture->size());
+    EXPECT_EQ(picture,
+              fittedRect(QSizeF(window->width(), window->height() - band - pillBand), {0, 0}).translated(0, band));
+    // The pill, likewise, in a band of its own under the picture, whole in the window.
+    QQuickItem* statusPill = find("statusPill");
+    const QRectF pillAt = statusPill->mapRectToScene(QRectF(0, 0, statusPill->width(), statusPill->height()));
+    EXPECT_GE(pillAt.top(), picture.bottom()) << "the pill lies over the picture";
+    EXPECT_LE(pillAt.bottom(), window->height());
+    EXPECT_GE(pillAt.top(), window->height() - pillBand);
 
     click("statusPill");
     EXPECT_TRUE(model->hud()->wheelOpen());
@@ -372,6 +401,7 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     window->showFullScreen();
     EXPECT_TRUE(settleUntil(window, [&] { return !chips->isVisible(); })) << chips->opacity();
     EXPECT_FALSE(chips->isEnabled());
+    EXPECT_EQ(capture->parentItem()->property("pillRoom").toDouble(), 0) << "in full screen the pill floats";
     QTest::mouseMove(window, find("rootView")->property("picture").toRectF().center().toPoint());
     EXPECT_TRUE(settleUntil(window, [&] { return chips->isVisible() && chips->opacity() == 1 && pill->isVisible(); }));
     window->showNormal();
@@ -416,6 +446,49 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     EXPECT_EQ(session.disconnects, 1);
     EXPECT_EQ(root.route(), RootViewModel::Route::Deck);
     EXPECT_FALSE(model->windowOpen());
+}
+
+TEST_F(SessionWindowTest, ARefusalBeforeTheSessionStoodComesToRestAndEndsOnThePairingScreenAsTyped) {
+    RealWindow real(*this, {"p"});
+    FakeSessionPort& session = real.session;
+    RootViewModel& root = real.root;
+    PairingViewModel& pairing = real.pairing;
+    QQuickWindow* window = real.window;
+    ASSERT_TRUE(window);
+    window->show();
+    const auto find = [&](const char* name) {
+        return dovrel::test::findItem(window->contentItem(), QString::fromUtf8(name));
+    };
+    root.showPairing();
+    ASSERT_TRUE(dovrel::test::waitSettled(*window).isEmpty());
+    pairing.setManualName("Lab");
+    pairing.setManualAddress("10.0.0.9");
+    pairing.editManualCode("000000");
+    pairing.connectManual();
+    ASSERT_EQ(root.route(), RootViewModel::Route::Session);
+    ASSERT_TRUE(settleUntil(window, [&] { return find("loadingGauge") != nullptr; }));
+    QObject* sweep = find("loadingGauge")->findChild<QObject*>("shimmerSweep");
+    ASSERT_TRUE(sweep);
+    EXPECT_TRUE(settleUntil(window, [&] { return sweep->property("running").toBool(); })) << "reaching, it sweeps";
+    // Nothing that acts on a session is offered before one stood.
+    for (const char* name : {"audioChip", "fullScreenChip", "assistantChip", "statusPill"})
+        EXPECT_FALSE(find(name)->isVisible()) << name;
+
+    const QString wrong = QStringLiteral("Wrong pairing code. Check the six digits the other computer shows.");
+    WEXClientTestAccess::setPhase(*client, Phase::rejected(wrong.toStdString(), RefusedPart::code));
+    session.refuse(wrong, RefusedPart::code);
+    const QStringList running = dovrel::test::waitAtRest(*window);
+    EXPECT_TRUE(running.isEmpty()) << "the refusal keeps drawing: " << running.join(", ").toStdString();
+
+    QTest::mouseClick(window, Qt::LeftButton, {}, centreOf(find("exitChip")).toPoint());
+    ASSERT_EQ(root.route(), RootViewModel::Route::Pairing);
+    ASSERT_TRUE(dovrel::test::waitSettled(*window).isEmpty());
+    EXPECT_EQ(find("manualAddress")->property("text").toString(), "10.0.0.9");
+    EXPECT_EQ(find("manualName")->property("text").toString(), "Lab");
+    EXPECT_EQ(find("manualCode")->property("text").toString(), "000000");
+    EXPECT_TRUE(find("manualCode")->property("invalid").toBool()) << "the refused code is marked";
+    EXPECT_FALSE(find("manualAddress")->property("invalid").toBool());
+    EXPECT_EQ(find("manualCodeError")->property("text").toString(), wrong);
 }
 
 TEST_F(SessionWindowTest, AStandingSessionWithoutAPictureSaysWhereItShouldArriveAndAFileSentSaysItArrived) {

@@ -1,8 +1,9 @@
 // The window at its smallest, 880 x 600, offscreen: in the states where the most has to fit (the
 // pairing screen under the launch's notice and with every card's error, the sign-in sheet in both modes
 // with a refusal) each thing a person reads or presses is seen whole, or scrolls into view under a
-// scroll bar that stays on the screen, and nothing lies over it. At full size the sheet is as tall as
-// what it holds. Geometry only: the pictures are scripts/screens.sh's.
+// scroll bar that stays on the screen, and nothing lies over it; the pairing screen under the notice
+// fits without scrolling, and its buttons stay where they are as an error goes. At full size the sheet
+// is as tall as what it holds. Geometry only: the pictures are scripts/screens.sh's.
 #include <optional>
 
 #include <QQmlApplicationEngine>
@@ -18,8 +19,8 @@
 #include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/client/input/RemoteInput.h"
-#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/pairing/PairingViewModel.h"
+#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"
 #include "controller/ui/session/SessionViewModel.h"
 #include "controller/ui/signin/SignInViewModel.h"
@@ -121,7 +122,21 @@ TEST_F(SmallestWindow, ThePairingScreenShowsEveryCardWholeUnderTheNoticeAndWithE
                              "linkField",   "linkConnect", "manualName",    "manualAddress",
                              "manualCode",  "manualNote",  "manualConnect", "pairingFootnote"};
     expectSeen(everything, "pairingRoute", {"launchNotice"});
+    expectSeen({"pairingBack", "claimButton", "linkConnect", "manualCode", "manualCodeError", "manualConnect"},
+               "pairingRoute", {"pairingFootnote"});
     expectSeen({"launchNotice"}, nullptr);
+    QQuickItem* scroll = find("pairingScroll");
+    EXPECT_LE(scroll->property("contentHeight").toDouble(), scroll->height()) << "the smallest window scrolls";
+    // The code the field asks for, typed: its error goes, and no button moves.
+    const QRectF manualAt = sceneRect("manualConnect"), linkAt = sceneRect("linkConnect"),
+                 claimAt = sceneRect("claimButton");
+    pairing.editManualCode("4");
+    ASSERT_TRUE(pairing.manualCodeError().isEmpty());
+    ASSERT_TRUE(waitUntil([&] { return !find("manualCodeError")->isVisible(); }));
+    EXPECT_EQ(sceneRect("manualConnect"), manualAt);
+    EXPECT_EQ(sceneRect("linkConnect"), linkAt);
+    EXPECT_EQ(sceneRect("claimButton"), claimAt);
+    pairing.begin(); // the code still wanted, as the screen came
 
     // Each card's error at once: a refused share code, a link that is none, an address that is none, and
     // the code the launch's machine wants.
