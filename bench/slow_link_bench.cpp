@@ -11,8 +11,8 @@
 //
 // "--agent PATH" measures another DovrelAgent (for example one built before a change), "--only 3" the
 // sessions whose name begins so, "--at 600" one session at 600 kbit/s instead, "--agent-log" prints
-// what it logged during each session and what each of its seconds brought; "--isolated" runs it all ahead of the machine's other
-// work. Prints figures; asserts nothing.
+// what it logged during each session and what each of its seconds brought; "--isolated" runs it all ahead of the
+// machine's other work. Prints figures; asserts nothing.
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -81,9 +81,8 @@ struct Shown {
     }
     std::size_t allBetween(Clock::time_point from, Clock::time_point to) {
         const std::lock_guard g(lock);
-        return static_cast<std::size_t>(std::count_if(pictures.begin(), pictures.end(), [&](const auto& p) {
-            return p.first >= from && p.first < to;
-        }));
+        return static_cast<std::size_t>(std::count_if(pictures.begin(), pictures.end(),
+                                                      [&](const auto& p) { return p.first >= from && p.first < to; }));
     }
 };
 
@@ -157,8 +156,9 @@ struct Row {
 
 bool showAgentLog = false;
 
-void measure(const std::string& name, int64_t rate, bool climb, WEXClient& client, controller::test::AgentUnderTest& agent,
-             dovrel::test::LinkShaper& shaper, Shown& shown, std::vector<Row>& rows) {
+void measure(const std::string& name, int64_t rate, bool climb, WEXClient& client,
+             controller::test::AgentUnderTest& agent, dovrel::test::LinkShaper& shaper, Shown& shown,
+             std::vector<Row>& rows) {
     std::printf("\n== %s\n  load average at the start: %s\n", name.c_str(), bench::loadAverage().c_str());
     std::fflush(stdout);
     shaper.setRate(rate);

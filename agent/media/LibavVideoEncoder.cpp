@@ -385,8 +385,9 @@ void LibavVideoEncoder::Worker::applyRate(int64_t bitRate, int frameRate) {
     const double share = static_cast<double>(VideoBudget::encoderShareOf(bitRate));
     const auto cap = std::clamp<int64_t>(static_cast<int64_t>(share * scale), 1000, std::numeric_limits<int>::max());
     // At least one frame's worth, which x264 needs to make a picture at all.
-    const auto buffer = std::max<int64_t>(static_cast<int64_t>(share * std::chrono::duration<double>(cappedBuffer).count()),
-                                          cap / configuredFrameRate + 1000);
+    const auto buffer =
+        std::max<int64_t>(static_cast<int64_t>(share * std::chrono::duration<double>(cappedBuffer).count()),
+                          cap / configuredFrameRate + 1000);
     ctx->rc_max_rate = cap;
     ctx->rc_buffer_size = static_cast<int>(std::min<int64_t>(buffer, std::numeric_limits<int>::max()));
 }

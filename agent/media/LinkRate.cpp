@@ -93,7 +93,8 @@ void LinkRate::keyframeAsked(bool lost) {
     if (lost) {
         // Now and then a picture lost: the link is about full at this rate. Right after a step up, the
         // step was one too many.
-        ceiling_ = std::min(ceiling_ > 0 ? ceiling_ : INT64_MAX, static_cast<int64_t>(static_cast<double>(rate_.bitRate) * leastStep));
+        ceiling_ = std::min(ceiling_ > 0 ? ceiling_ : INT64_MAX,
+                            static_cast<int64_t>(static_cast<double>(rate_.bitRate) * leastStep));
         if (lastChange_ && !lastChangeLowered_ && now - *lastChange_ < lowerGap + settle) trouble(Reason::picturesLost);
     }
     asks_.push_back(now);

@@ -103,11 +103,11 @@ private:
     int64_t floor_ = floorBitRate;
     std::optional<Instant> lastChange_;
     bool lastChangeLowered_ = false;
-    std::optional<Instant> troubleAt_;  // the latest trouble of any kind
-    std::optional<Instant> lostAt_;     // the latest picture lost, trouble or not
+    std::optional<Instant> troubleAt_; // the latest trouble of any kind
+    std::optional<Instant> lostAt_;    // the latest picture lost, trouble or not
     Reason troubleWhy_ = Reason::picturesLost;
-    int64_t ceiling_ = 0;    // the lowest rate trouble was seen at lately; 0: none remembered
-    int64_t safe_ = 0;       // the last rate that stayed calm for a calm spell
+    int64_t ceiling_ = 0; // the lowest rate trouble was seen at lately; 0: none remembered
+    int64_t safe_ = 0;    // the last rate that stayed calm for a calm spell
     Duration probeCalm_ = calmSpell;
     std::optional<std::chrono::microseconds> bestRoundTrip_;
     std::optional<std::chrono::microseconds> lastRoundTrip_;

@@ -32,14 +32,13 @@ bool hasRoute(const PipelineHost& host, const SendTarget& target) {
 } // namespace
 
 MediaSendPath::MediaSendPath(const PipelineHost& host)
-    : host_(host),
-      pacer_([this](const SendTarget& target,
-                    wex::Bytes&& sealed) { return route(host_, target, std::move(sealed), true); },
-             [this](const SendTarget& target) {
-                 // A piece that waited goes only to the session it was sealed for.
-                 const auto now = host_.sendTarget ? host_.sendTarget() : nullptr;
-                 return now && now->session == target.session;
-             }) {}
+    : host_(host), pacer_([this](const SendTarget& target,
+                                 wex::Bytes&& sealed) { return route(host_, target, std::move(sealed), true); },
+                          [this](const SendTarget& target) {
+                              // A piece that waited goes only to the session it was sealed for.
+                              const auto now = host_.sendTarget ? host_.sendTarget() : nullptr;
+                              return now && now->session == target.session;
+                          }) {}
 
 uint64_t MediaSendPath::parameterSetsGeneration() const {
     const std::lock_guard guard(videoStateLock_);

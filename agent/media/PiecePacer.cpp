@@ -15,8 +15,8 @@ Instant PaceSchedule::slot(Instant now, std::size_t bytes) {
     // The bucket is full again at due_; it holds `burst` of the rate, so a piece may leave as soon as
     // the bucket is no more than that short of full.
     const Instant at = std::max(now, due_ - burst);
-    const auto cost = std::chrono::nanoseconds(static_cast<int64_t>(static_cast<double>(bytes) * 8e9 /
-                                                                    static_cast<double>(rate_)));
+    const auto cost =
+        std::chrono::nanoseconds(static_cast<int64_t>(static_cast<double>(bytes) * 8e9 / static_cast<double>(rate_)));
     due_ = std::max(due_, now) + std::chrono::duration_cast<Duration>(cost);
     return at;
 }

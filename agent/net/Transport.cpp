@@ -518,9 +518,9 @@ struct Transport::Impl {
         const Instant now = clock().now();
         if (roundTripReadAt && now - *roundTripReadAt < roundTripEvery) return;
         roundTripReadAt = now;
-        const int fd = link.socket ? static_cast<int>(link.socket->socketDescriptor())
-                                   : link.relay ? relay->descriptor(link.relayConn)
-                                                : -1;
+        const int fd = link.socket  ? static_cast<int>(link.socket->socketDescriptor())
+                       : link.relay ? relay->descriptor(link.relayConn)
+                                    : -1;
         t.roundTripUs_.store(smoothedRoundTripUs(fd), std::memory_order_release);
     }
 

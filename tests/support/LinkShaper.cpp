@@ -89,13 +89,15 @@ void LinkShaper::run() {
         if (!queue_.empty() && rate > 0) {
             const double missing = static_cast<double>(queue_.front().size()) - tokens_;
             if (missing > 0)
-                wait = std::min(wait, std::chrono::nanoseconds(static_cast<int64_t>(missing * 8e9 / static_cast<double>(rate)) + 1));
+                wait = std::min(wait, std::chrono::nanoseconds(
+                                          static_cast<int64_t>(missing * 8e9 / static_cast<double>(rate)) + 1));
             else
                 wait = std::chrono::nanoseconds(0);
         } else if (!queue_.empty()) {
             wait = std::chrono::nanoseconds(0);
         }
-        const timespec ts{static_cast<time_t>(wait.count() / 1'000'000'000), static_cast<long>(wait.count() % 1'000'000'000)};
+        const timespec ts{static_cast<time_t>(wait.count() / 1'000'000'000),
+                          static_cast<long>(wait.count() % 1'000'000'000)};
         pollfd p{in_, POLLIN, 0};
         ::ppoll(&p, 1, &ts, nullptr);
         const Clock::time_point now = Clock::now();
@@ -114,9 +116,9 @@ void LinkShaper::run() {
                 continue;
             }
             // What the queue holds: what the link sends in its latency, on top of the bucket's burst.
-            const auto limit =
-                static_cast<std::size_t>(static_cast<double>(rate_.load()) / 8 * std::chrono::duration<double>(latency_).count()) +
-                burst_;
+            const auto limit = static_cast<std::size_t>(static_cast<double>(rate_.load()) / 8 *
+                                                        std::chrono::duration<double>(latency_).count()) +
+                               burst_;
             if (rate_.load() > 0 && queuedBytes_ + datagram.size() > limit) {
                 const std::lock_guard guard(totalsLock_);
                 totals_.droppedBytes += datagram.size();

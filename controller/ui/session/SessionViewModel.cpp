@@ -119,8 +119,7 @@ SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTr
     // Once pictures are shown, a link too slow for them is said on the banner, not the loading screen.
     const auto slowLink = [this] {
         const bool shown = client_->hasFirstFrame() && client_->linkTooSlow();
-        notices_.setSlowLink(shown ? std::optional<QString>(linkTooSlowText(true))
-                                   : std::nullopt);
+        notices_.setSlowLink(shown ? std::optional<QString>(linkTooSlowText(true)) : std::nullopt);
     };
     connect(&client, &WEXClient::linkTooSlowChanged, this, slowLink);
     connect(&client, &WEXClient::hasFirstFrameChanged, this, slowLink);

@@ -37,11 +37,14 @@ struct Link {
         }
     }
     // Changes seen from `from` on.
-    std::vector<Seen> since(std::size_t from) const { return {changes.begin() + static_cast<long>(from), changes.end()}; }
+    std::vector<Seen> since(std::size_t from) const {
+        return {changes.begin() + static_cast<long>(from), changes.end()};
+    }
 };
 
 void expectApart(const std::vector<Link::Seen>& seen, Duration gap) {
-    for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_GE(seen[i].at - seen[i - 1].at, gap) << "change " << i;
+    for (std::size_t i = 1; i < seen.size(); ++i)
+        EXPECT_GE(seen[i].at - seen[i - 1].at, gap) << "change " << i;
 }
 
 } // namespace
@@ -95,7 +98,8 @@ TEST(LinkRate, ACalmSpellBringsItBackInStepsToTheBaseAndNoHigher) {
     EXPECT_EQ(raises.back().change.reason, LinkRate::Reason::fullBudget);
     EXPECT_EQ(link.rate.budget(), VideoBudget::lan());
     // Well within half a minute of the link becoming fast again, it is back above half the base.
-    const auto half = std::find_if(raises.begin(), raises.end(), [](const auto& s) { return s.change.rate.bitRate > 6000000; });
+    const auto half =
+        std::find_if(raises.begin(), raises.end(), [](const auto& s) { return s.change.rate.bitRate > 6000000; });
     ASSERT_NE(half, raises.end());
     EXPECT_LT(half->at - lastLoss, 30s);
 }
@@ -145,7 +149,8 @@ TEST(LinkRate, ARoundTripOrBacklogThatKeepsGrowingLowersItOneThatDrainsDoesNot) 
     EXPECT_EQ(link.changes[0].change.reason, LinkRate::Reason::roundTripGrew);
     // Falling back as the queue drains, though still above the best: it does not come down further.
     link.run(10s, [&] { link.rate.roundTrip(rtt = std::max(rtt - 10ms, 40ms)); });
-    for (const auto& seen : link.since(1)) EXPECT_FALSE(seen.change.lower());
+    for (const auto& seen : link.since(1))
+        EXPECT_FALSE(seen.change.lower());
 
     Link relay(VideoBudget::relay());
     std::size_t queued = 0;
@@ -153,7 +158,8 @@ TEST(LinkRate, ARoundTripOrBacklogThatKeepsGrowingLowersItOneThatDrainsDoesNot) 
     ASSERT_EQ(relay.changes.size(), 1u);
     EXPECT_EQ(relay.changes[0].change.reason, LinkRate::Reason::linkBackedUp);
     relay.run(5s, [&] { relay.rate.backlog(queued = queued > 20000 ? queued - 20000 : 0); });
-    for (const auto& seen : relay.since(1)) EXPECT_FALSE(seen.change.lower());
+    for (const auto& seen : relay.since(1))
+        EXPECT_FALSE(seen.change.lower());
 }
 
 TEST(LinkRate, KeyframesAskedNowAndThenAreNoTroubleButAsksThatComeThickAre) {

@@ -34,18 +34,21 @@ TEST(PaceSchedule, ABigPictureIsSpreadAtThePaceWhileSmallOnesLeaveAtOnce) {
     const Instant t0{std::chrono::hours(1)};
 
     // An average picture at 30 pictures a second goes out back to back.
-    for (int i = 0; i < 12; ++i) EXPECT_EQ(pace.slot(t0, piece), t0) << "piece " << i;
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(pace.slot(t0, piece), t0) << "piece " << i;
 
     // A keyframe of sixty pieces a picture interval later: the bucket is nearly full again, and what
     // goes beyond it is spread.
     const Instant t1 = t0 + 33ms;
     std::vector<Instant> slots;
-    for (int i = 0; i < 60; ++i) slots.push_back(pace.slot(t1, piece));
+    for (int i = 0; i < 60; ++i)
+        slots.push_back(pace.slot(t1, piece));
     EXPECT_EQ(slots.front(), t1);
     EXPECT_TRUE(std::is_sorted(slots.begin(), slots.end()));
     for (std::size_t i = 0; i < slots.size(); ++i)
         for (std::size_t j = i + 1; j < slots.size(); ++j)
-            EXPECT_LE(static_cast<double>((j - i) * piece), bytesPerSecond * seconds(slots[j] - slots[i]) + burstBytes + piece)
+            EXPECT_LE(static_cast<double>((j - i) * piece),
+                      bytesPerSecond * seconds(slots[j] - slots[i]) + burstBytes + piece)
                 << "pieces " << i << " to " << j;
     const double spread = seconds(slots.back() - t1);
     EXPECT_GE(spread, (59.0 * piece - burstBytes) / bytesPerSecond - 0.001);
@@ -90,7 +93,8 @@ bool waitUntil(const std::function<bool()>& done) {
 
 std::vector<wex::Bytes> picture(uint8_t first, std::size_t count) {
     std::vector<wex::Bytes> out;
-    for (std::size_t i = 0; i < count; ++i) out.emplace_back(piece, static_cast<uint8_t>(first + i));
+    for (std::size_t i = 0; i < count; ++i)
+        out.emplace_back(piece, static_cast<uint8_t>(first + i));
     return out;
 }
 
@@ -114,7 +118,8 @@ TEST(PiecePacer, PiecesLeaveInOrderAtTheirTimeOnlyForTheirSessionAndABacklogStay
     ASSERT_TRUE(routed.waitFor(45));
     {
         const std::lock_guard g(routed.lock);
-        for (std::size_t i = 0; i < routed.pieces.size(); ++i) EXPECT_EQ(routed.pieces[i].first, i);
+        for (std::size_t i = 0; i < routed.pieces.size(); ++i)
+            EXPECT_EQ(routed.pieces[i].first, i);
         const double burstBytes = bytesPerSecond * seconds(PaceSchedule::burst);
         EXPECT_GE(seconds(routed.pieces.back().second - begun), (44.0 * piece - burstBytes) / bytesPerSecond - 0.002);
     }

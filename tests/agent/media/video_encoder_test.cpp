@@ -355,7 +355,8 @@ TEST_F(Encoder, ARunningEncoderTakesALowerRateAndFewerFramesASecondWithoutAKeyfr
             const EncodedPicture p = encodeOne(enc, sink, FrameBuffer::frame(b, {}), static_cast<uint64_t>(t), t == 0);
             if (t > 0) keyframes = keyframes || p.keyframe;
             if (i >= frames - 30)
-                for (const auto& u : p.units) bytes += u.size();
+                for (const auto& u : p.units)
+                    bytes += u.size();
         }
         return static_cast<double>(bytes) / 30;
     };

@@ -34,8 +34,8 @@ public:
             auto next = std::chrono::steady_clock::now();
             while (!stop_ && client_.ok()) {
                 for (int i = 0; i < 400; ++i)
-                    client_.fill(static_cast<int>(rng() % 1240), static_cast<int>(rng() % 680), 40, 40, rng() & 0xFFFFFF,
-                                 false);
+                    client_.fill(static_cast<int>(rng() % 1240), static_cast<int>(rng() % 680), 40, 40,
+                                 rng() & 0xFFFFFF, false);
                 client_.sync();
                 next += 33ms;
                 std::this_thread::sleep_until(next);
@@ -89,7 +89,8 @@ TEST(SlowLink, BehindALinkSlowerThanItsBudgetTheAgentComesDownAndWholePicturesKe
         f.client.reset();
     }
     std::string why;
-    ASSERT_TRUE(agent.start(DOVREL_AGENT_BINARY, key, shaper.port(), {{"DISPLAY", x.display()}, {"DOVREL_H264", "1"}}, why))
+    ASSERT_TRUE(
+        agent.start(DOVREL_AGENT_BINARY, key, shaper.port(), {{"DISPLAY", x.display()}, {"DOVREL_H264", "1"}}, why))
         << why;
     f.config.inputPort = agent.inputPort();
     WEXClient& c = f.make();
