@@ -51,17 +51,6 @@ constexpr auto settled = 10s; // the agent has found the link by then
 constexpr auto climbLimit = 60s;
 constexpr double climbTarget = 6e6;
 
-[[noreturn]] void runPainter(const std::string& display) {
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    {
-        dovrel::test::XTestClient pointer(display);
-        pointer.movePointer(W - 10, H - 10);
-    }
-    bench::BusyScene scene(display, W, H);
-    for (;;)
-        ::pause();
-}
-
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // The pictures the client showed: when, and whether whole.
@@ -269,7 +258,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     const pid_t painter = ::fork();
-    if (painter == 0) runPainter(xvfb.display());
+    if (painter == 0) bench::runBusyPainter(xvfb.display(), W, H);
 
     int qtArgc = 1;
     QCoreApplication app(qtArgc, argv);

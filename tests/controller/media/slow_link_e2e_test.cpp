@@ -81,13 +81,7 @@ TEST(SlowLink, BehindALinkSlowerThanItsBudgetTheAgentComesDownAndWholePicturesKe
     f.config.videoPort = dovrel::test::freeUdpPort();
     dovrel::test::LinkShaper shaper(f.config.videoPort, linkRate);
     AgentUnderTest agent;
-    wex::Bytes key;
-    {
-        WEXClient& first = f.make();
-        key.assign(identityOf(first).publicKey().begin(), identityOf(first).publicKey().end());
-        first.security().trustAgent(agent.publicKey(), agent.room());
-        f.client.reset();
-    }
+    const wex::Bytes key = f.keyTrusting(agent.publicKey(), agent.room());
     std::string why;
     ASSERT_TRUE(
         agent.start(DOVREL_AGENT_BINARY, key, shaper.port(), {{"DISPLAY", x.display()}, {"DOVREL_H264", "1"}}, why))
