@@ -63,7 +63,7 @@ public:
     static constexpr std::size_t thickAsks = 4;
     static constexpr std::chrono::milliseconds thickWithin{2000};
     // The round trip counts as grown by more than this beyond its best (or twice the best, when larger).
-    static constexpr std::chrono::milliseconds roundTripRise{50};
+    static constexpr std::chrono::milliseconds roundTripRise{100};
     // The link's backlog counts when it holds more than this much of the current rate.
     static constexpr std::chrono::milliseconds backlogLimit{250};
 
