@@ -1,9 +1,9 @@
 #include "agent/media/LinkRate.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace dovrel::agent {
 
@@ -93,7 +93,7 @@ void LinkRate::keyframeAsked(bool lost) {
     if (lost) {
         // Now and then a picture lost: the link is about full at this rate. Right after a step up, the
         // step was one too many.
-        ceiling_ = std::min(ceiling_ > 0 ? ceiling_ : INT64_MAX,
+        ceiling_ = std::min(ceiling_ > 0 ? ceiling_ : std::numeric_limits<int64_t>::max(),
                             static_cast<int64_t>(static_cast<double>(rate_.bitRate) * leastStep));
         if (lastChange_ && !lastChangeLowered_ && now - *lastChange_ < lowerGap + settle) trouble(Reason::picturesLost);
     }

@@ -20,16 +20,15 @@ struct SendRate {
 };
 
 // The rate the agent sends pictures at, following the link instead of a fixed budget. It starts at the
-// link's base budget (which DOVREL_BITRATE and DOVREL_FPS still set) and never goes above it. While
-// the client keeps losing pictures, the control connection's round trip grows far beyond its best, or
-// the link holds a backlog of what was sent, it halves the bit rate every couple of seconds, down to a
-// floor that a 1 Mbit/s link still carries whole; after a calm spell it climbs back towards the rate where
-// the trouble began, halfway each time (so the steps get smaller near it), each step held through a calm
-// spell; a step that brings trouble goes back to the last rate that stayed calm and lowers where trouble
-// begins, and the next step waits twice as long. Back at that rate and calm there (the link got faster),
-// or once the trouble is long past, the steps are big. Fewer bits a picture would
-// leave every picture blurred, so the picture rate comes down with the bit rate. One change at a time,
-// at least a couple of seconds apart.
+// link's base budget (which DOVREL_BITRATE and DOVREL_FPS still set) and never goes above it. While the
+// client keeps losing pictures, the control connection's round trip grows far beyond its best, or the
+// link holds a backlog of what was sent, it halves the bit rate every couple of seconds, down to a floor
+// that a 1 Mbit/s link still carries whole. After a calm spell it climbs back towards the rate where the
+// trouble began, halfway each time, so that the steps get smaller near it, each step held through a calm
+// spell. A step that brings trouble goes back to the last rate that stayed calm, and the next step there
+// waits twice as long; once calm back where the trouble began (the link got faster), or once the trouble
+// is long past, the steps are big. Fewer bits a picture would leave every picture blurred, so the picture
+// rate comes down with the bit rate. One change at a time, a couple of seconds apart at least.
 //
 // Time comes from the clock given; nothing of its own runs. One thread at a time.
 class LinkRate {
@@ -62,7 +61,8 @@ public:
     // pictures, once or twice as it joins, about once a second over a still picture.
     static constexpr std::size_t thickAsks = 4;
     static constexpr std::chrono::milliseconds thickWithin{2000};
-    // The round trip counts as grown by more than this beyond its best (or twice the best, when larger).
+    // The round trip counts as grown by more than this beyond its best (or than the best itself, when
+    // that is more): an acknowledgement the other side holds back stretches it by tens of milliseconds.
     static constexpr std::chrono::milliseconds roundTripRise{100};
     // The link's backlog counts when it holds more than this much of the current rate.
     static constexpr std::chrono::milliseconds backlogLimit{250};
