@@ -49,55 +49,36 @@ void expectApart(const std::vector<Link::Seen>& seen, Duration gap) {
 
 } // namespace
 
-TEST(LinkRate, LossesHalveTheRateEveryCoupleOfSecondsDownToTheFloorWithTheFrameRate) {
+TEST(LinkRate, LossesHalveItDownToTheFloorAndACalmSpellBringsItBackToTheBaseAndNoHigher) {
     Link link;
-    EXPECT_EQ(link.rate.current(), (SendRate{12000000, 60}));
     link.run(30s, [&] { link.rate.keyframeAsked(true); });
-
     ASSERT_GE(link.changes.size(), 4u);
+    EXPECT_LE(link.changes.front().at - link.clock.now() + 30s, 1s) << "the first losses act at once";
     int64_t before = 12000000;
     for (const auto& [at, change] : link.changes) {
-        EXPECT_TRUE(change.lower());
         EXPECT_EQ(change.rate.bitRate, std::max(LinkRate::floorBitRate, before / 2));
-        EXPECT_LE(change.rate.frameRate, 60);
         before = change.rate.bitRate;
     }
-    EXPECT_LE(link.changes.front().at - link.clock.now() + 30s, 1s) << "the first loss acts at once";
     expectApart(link.changes, LinkRate::lowerGap);
-    // At the floor the losses go on, and nothing more changes.
-    EXPECT_EQ(link.rate.current(), (SendRate{LinkRate::floorBitRate, LinkRate::minFrameRate}));
-    EXPECT_LT(link.changes.back().at, link.clock.now() - 10s);
+    // At the floor, with the frame rate down too, the losses go on and nothing more changes.
     EXPECT_EQ(link.rate.budget().averageBitRate, LinkRate::floorBitRate);
     EXPECT_EQ(link.rate.budget().expectedFrameRate, LinkRate::minFrameRate);
-    // Once the losses stop, it climbs again from there.
-    const std::size_t atFloor = link.changes.size();
-    link.run(LinkRate::calmSpell + 1s);
-    ASSERT_EQ(link.changes.size(), atFloor + 1);
-    EXPECT_FALSE(link.changes.back().change.lower());
-}
+    EXPECT_LT(link.changes.back().at, link.clock.now() - 10s);
 
-TEST(LinkRate, ACalmSpellBringsItBackInStepsToTheBaseAndNoHigher) {
-    Link link;
-    link.run(10s, [&] { link.rate.keyframeAsked(true); });
+    // Once they stop it climbs, each step up from the one before, to the base and no higher.
     const std::size_t lowered = link.changes.size();
-    const Instant lastLoss = link.clock.now() - 250ms, lastLowering = link.changes.back().at;
-    link.run(120s);
-
+    const Instant lastLoss = link.clock.now() - 250ms; // the last quarter asked
+    link.run(60s);
     const auto raises = link.since(lowered);
     ASSERT_GE(raises.size(), 3u);
-    EXPECT_GE(raises.front().at - lastLowering, LinkRate::calmSpell);
-    int64_t before = link.changes[lowered - 1].change.rate.bitRate;
+    EXPECT_GE(raises.front().at - lastLoss, LinkRate::calmSpell);
     for (const auto& [at, change] : raises) {
-        EXPECT_FALSE(change.lower());
         EXPECT_GT(change.rate.bitRate, before);
-        EXPECT_LE(change.rate.bitRate, 12000000);
         before = change.rate.bitRate;
     }
     expectApart(raises, LinkRate::raiseGap);
-    EXPECT_EQ(link.rate.current(), (SendRate{12000000, 60}));
-    EXPECT_EQ(raises.back().change.reason, LinkRate::Reason::fullBudget);
     EXPECT_EQ(link.rate.budget(), VideoBudget::lan());
-    // Well within half a minute of the link becoming fast again, it is back above half the base.
+    EXPECT_EQ(raises.back().change.reason, LinkRate::Reason::fullBudget);
     const auto half =
         std::find_if(raises.begin(), raises.end(), [](const auto& s) { return s.change.rate.bitRate > 6000000; });
     ASSERT_NE(half, raises.end());
@@ -199,10 +180,6 @@ TEST(LinkRate, ABaseBelowTheFloorStaysAndANewSessionStartsAtItsBase) {
     link.run(10s, [&] { link.rate.keyframeAsked(true); });
     EXPECT_TRUE(link.changes.empty());
     EXPECT_EQ(link.rate.budget(), low);
-
-    link.rate.reset(VideoBudget::lan());
-    link.run(3s, [&] { link.rate.keyframeAsked(true); });
-    ASSERT_FALSE(link.changes.empty());
     link.rate.reset(VideoBudget::lan());
     EXPECT_EQ(link.rate.current(), (SendRate{12000000, 60}));
 }
