@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -53,10 +52,6 @@ TEST(PaceSchedule, ABigPictureIsSpreadAtThePaceWhileSmallOnesLeaveAtOnce) {
     const double spread = seconds(slots.back() - t1);
     EXPECT_GE(spread, (59.0 * piece - burstBytes) / bytesPerSecond - 0.001);
     EXPECT_LE(spread, (60.0 * piece) / bytesPerSecond);
-
-    // Unpaced, everything leaves at once.
-    pace.setRate(0);
-    EXPECT_EQ(pace.slot(t1 + 1ms, piece), t1 + 1ms);
 }
 
 namespace {
@@ -64,21 +59,19 @@ namespace {
 // What the pacer handed to the route, in order, and when.
 struct Routed {
     std::mutex lock;
-    std::condition_variable changed;
     std::vector<std::pair<uint8_t, Instant>> pieces;
     std::atomic<bool> current{true};
 
     PiecePacer pacer{[this](const SendTarget&, wex::Bytes&& p) {
                          const std::lock_guard g(lock);
                          pieces.emplace_back(p[0], std::chrono::steady_clock::now());
-                         changed.notify_all();
                          return true;
                      },
                      [this](const SendTarget&) { return current.load(); }};
 
-    bool waitFor(std::size_t n) {
-        std::unique_lock lk(lock);
-        return changed.wait_for(lk, 30s, [&] { return pieces.size() >= n; });
+    std::size_t count() {
+        const std::lock_guard g(lock);
+        return pieces.size();
     }
 };
 
@@ -115,7 +108,7 @@ TEST(PiecePacer, PiecesLeaveInOrderAtTheirTimeOnlyForTheirSessionAndABacklogStay
     EXPECT_EQ(handed.dropped, 0u);
     EXPECT_GT(routed.pacer.backlog(), 0u);
     routed.pacer.send(target, picture(40, 5));
-    ASSERT_TRUE(routed.waitFor(45));
+    ASSERT_TRUE(waitUntil([&] { return routed.count() >= 45; }));
     {
         const std::lock_guard g(routed.lock);
         for (std::size_t i = 0; i < routed.pieces.size(); ++i)
@@ -129,10 +122,7 @@ TEST(PiecePacer, PiecesLeaveInOrderAtTheirTimeOnlyForTheirSessionAndABacklogStay
     routed.current = false;
     routed.pacer.send(target, picture(100, 60));
     ASSERT_TRUE(waitUntil([&] { return routed.pacer.backlog() == 0; }));
-    {
-        const std::lock_guard g(routed.lock);
-        EXPECT_LT(routed.pieces.size(), 45u + 60u);
-    }
+    EXPECT_LT(routed.count(), 45u + 60u);
 
     // Over four seconds waiting: the picture that would add to it does not go at all.
     routed.current = true;
