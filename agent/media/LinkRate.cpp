@@ -12,7 +12,7 @@ namespace {
 // Steps up: big ones where no trouble is remembered; below where trouble began, between the least and a
 // near one, and straight to it from within a near one.
 constexpr double freeStep = 1.6;
-constexpr double nearStep = 1.15;
+constexpr double nearStep = 1.25;
 constexpr double leastStep = 1.05;
 
 const char* wordsFor(LinkRate::Reason why) {
