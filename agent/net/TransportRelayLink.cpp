@@ -381,6 +381,11 @@ void TransportRelayLink::flush(ConnId conn) {
     if (Conn* c = live(conn)) c->socket->flush();
 }
 
+int TransportRelayLink::descriptor(ConnId conn) const {
+    const Conn* c = live(conn);
+    return c ? static_cast<int>(c->socket->socketDescriptor()) : -1;
+}
+
 std::size_t TransportRelayLink::backlog(ConnId conn) const {
     const Conn* c = live(conn);
     if (!c) return 0;

@@ -90,6 +90,8 @@ public:
     void flush(ConnId conn);
     // Bytes connection `conn` holds that are not yet on the network; 0 when it is not current.
     std::size_t backlog(ConnId conn) const;
+    // The socket of connection `conn`; -1 when it is not current.
+    int descriptor(ConnId conn) const;
     // The owner is done with connection `conn` (its controller was dropped or refused): what was written
     // still goes out, then it closes, and the room registers afresh `redialAfter` later. Nothing when
     // `conn` is not the current connection.
