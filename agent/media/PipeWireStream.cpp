@@ -34,6 +34,8 @@ using namespace std::chrono_literals;
 
 constexpr uint64_t modifierLinear = 0; // DRM_FORMAT_MOD_LINEAR
 constexpr auto heartbeat = 1s;
+constexpr int emptyJoinsAllowed = 5;    // connections in a row without their buffers' memory before giving up
+constexpr auto firstRejoinWait = 100ms; // doubling with each such connection in a row
 
 std::once_flag pipewireInit;
 
@@ -171,6 +173,7 @@ struct PipeWireStream::Loop {
     spa_source* request = nullptr; // requestFrame()
     spa_source* rate = nullptr;    // retime()
     spa_source* reoffer = nullptr; // shared memory asked for after an unreadable DMA-BUF
+    spa_source* rejoin = nullptr;  // a connection whose buffers came without their memory made again
 
     // Written on the loop thread, read by waitForFormat() under `lock`.
     std::mutex lock;
@@ -185,7 +188,9 @@ struct PipeWireStream::Loop {
     spa_video_info_raw format{};
     bool stopped = false;
     bool connected = false;
-    bool reconnecting = false; // a new rate being agreed on a new connection
+    bool reconnecting = false; // the node being left to be joined again
+    bool emptyJoin = false;    // this connection's buffers came without their memory
+    int emptyJoins = 0;        // such connections in a row
     uint32_t node = 0;
     bool streaming = false;
     bool dmabufRefused = false;
@@ -208,7 +213,7 @@ struct PipeWireStream::Loop {
             spa_hook_remove(&streamListener);
             pw_stream_destroy(stream);
         }
-        for (spa_source* s : {pacer, beat, request, rate, reoffer})
+        for (spa_source* s : {pacer, beat, request, rate, reoffer, rejoin})
             if (s) pw_loop_destroy_source(loop, s);
         if (core) {
             spa_hook_remove(&coreListener);
@@ -318,6 +323,35 @@ struct PipeWireStream::Loop {
     void rateChanged() {
         if (stopped) return; // ended: nothing to join again
         if (std::clamp(fps->load(), 1, maxCaptureFPS) == offeredFps) return pump(false);
+        joinAgain();
+    }
+
+    // PipeWire at times hands a new connection the producer's buffers before the producer has given them
+    // their memory (GNOME's compositor makes it anew for each connection; more often when the machine is
+    // busy): not one picture of such a connection could be read, and a screen that then stands still
+    // would stay stale. Such a connection is made again, a while later each time: made again at once,
+    // it came the same way about a third of the time.
+    void bufferAdded(const pw_buffer& b) {
+        const spa_buffer& buf = *b.buffer;
+        const bool hasMemory =
+            buf.n_datas > 0 && (buf.datas[0].data || (buf.datas[0].fd >= 0 && (buf.datas[0].type == SPA_DATA_MemFd ||
+                                                                               buf.datas[0].type == SPA_DATA_DmaBuf)));
+        if (hasMemory || emptyJoin) return;
+        emptyJoin = true;
+        armTimer(rejoin, firstRejoinWait * (1 << std::min(emptyJoins, emptyJoinsAllowed)));
+    }
+
+    void joinEmptyAgain() {
+        if (stopped || !emptyJoin) return;
+        if (++emptyJoins > emptyJoinsAllowed)
+            return stop("PipeWire gave the screen's stream no memory for its pictures " + std::to_string(emptyJoins) +
+                        " times in a row");
+        print("⚠︎ the screen's stream came without memory for its pictures — joining it again");
+        joinAgain();
+    }
+
+    // Leaves the producer's node and joins it again, with the formats at the capture rate now.
+    void joinAgain() {
         reconnecting = true;
         pw_stream_disconnect(stream); // the picture waiting for its slot goes out as its buffer goes
         reconnecting = false;
@@ -331,6 +365,7 @@ struct PipeWireStream::Loop {
         spa_pod_builder b{};
         spa_pod_builder_init(&b, buffer, sizeof buffer);
         std::vector<const spa_pod*> params = formats(b);
+        emptyJoin = false;
         // When the node goes (its session ended), the stream ends with it: the session manager would
         // otherwise link it to whichever node takes the same number next, another session's screen among
         // them.
@@ -360,12 +395,13 @@ struct PipeWireStream::Loop {
         pump(false);
     }
 
-    void armPacer(Clock::time_point at) {
-        const auto wait =
-            std::max<int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(at - Clock::now()).count(), 1);
+    void armPacer(Clock::time_point at) { armTimer(pacer, at - Clock::now()); }
+
+    void armTimer(spa_source* timer, Clock::duration after) {
+        const auto wait = std::max<int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(after).count(), 1);
         timespec value{static_cast<time_t>(wait / 1'000'000'000), static_cast<long>(wait % 1'000'000'000)};
         timespec none{};
-        pw_loop_update_timer(pw_thread_loop_get_loop(thread), pacer, &value, &none, false);
+        pw_loop_update_timer(pw_thread_loop_get_loop(thread), timer, &value, &none, false);
     }
 
     enum class Copy { done, unreadable, busy };
@@ -453,6 +489,7 @@ struct PipeWireStream::Loop {
     void stateChanged(pw_stream_state state, const char* error) {
         streaming = state == PW_STREAM_STATE_STREAMING;
         if (state == PW_STREAM_STATE_PAUSED || streaming) connected = true;
+        if (streaming && !emptyJoin) emptyJoins = 0;
         if (state == PW_STREAM_STATE_ERROR)
             stop(std::string("the screen's stream failed: ") + (error ? error : "no reason given"));
         else if (state == PW_STREAM_STATE_UNCONNECTED && connected && !reconnecting)
@@ -502,6 +539,7 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
         if (param && id == SPA_PARAM_Format) static_cast<Loop*>(data)->formatChanged(param);
     };
     l.streamEvents.process = [](void* data) { static_cast<Loop*>(data)->process(); };
+    l.streamEvents.add_buffer = [](void* data, pw_buffer* b) { static_cast<Loop*>(data)->bufferAdded(*b); };
     l.streamEvents.remove_buffer = [](void* data, pw_buffer* b) { static_cast<Loop*>(data)->bufferRemoved(b); };
     pw_stream_add_listener(l.stream, &l.streamListener, &l.streamEvents, &l);
 
@@ -515,6 +553,8 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
         loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->rateChanged(); }, &l);
     l.reoffer = pw_loop_add_event(
         loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->reofferFormats(); }, &l);
+    l.rejoin = pw_loop_add_timer(
+        loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->joinEmptyAgain(); }, &l);
     timespec second{1, 0};
     pw_loop_update_timer(loop, l.beat, &second, &second, false);
 

@@ -13,7 +13,8 @@ namespace dovrel::agent {
 // One video stream from PipeWire, received on a thread of its own ("dovrel.capture"): a node of the
 // user's PipeWire daemon (a monitor GNOME records), negotiated as 32-bit BGR, in shared memory or, where
 // the producer offers it, as linear DMA-BUFs (the CPU reads those as they are; a buffer that cannot be
-// mapped makes the stream fall back to shared memory).
+// mapped makes the stream fall back to shared memory). A connection handed buffers without their memory
+// is made again.
 //
 // The producer sends a picture only when the screen changed, and is asked for no more than the capture
 // rate. Each is copied out at once and its buffer given back, stamped with the time the producer took it
