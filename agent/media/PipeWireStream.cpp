@@ -174,6 +174,7 @@ struct PipeWireStream::Loop {
     spa_source* rate = nullptr;    // retime()
     spa_source* reoffer = nullptr; // shared memory asked for after an unreadable DMA-BUF
     spa_source* rejoin = nullptr;  // a connection whose buffers came without their memory made again
+    spa_source* arrival = nullptr; // a picture copied out in the graph's cycle
 
     // Written on the loop thread, read by waitForFormat() under `lock`.
     std::mutex lock;
@@ -183,9 +184,18 @@ struct PipeWireStream::Loop {
     std::atomic<bool> dmabuf{false};
     std::atomic<bool> retimed{false};
     std::atomic<int> asked{0}; // pictures requestFrames() wants, taken by the loop thread
+    std::atomic<bool> dmabufRefused{false};
+
+    // The format's size and the copies' pool: the data thread copies with them, the loop thread changes
+    // them as a format is agreed.
+    std::mutex copying;
+    spa_video_info_raw format{};
+    ReusePool<FrameBuffer> pool{3};
+    // The newest picture the data thread copied out, until the loop thread takes it.
+    std::mutex arrivals;
+    std::optional<CapturedFrame> arrived;
 
     // Loop thread only.
-    spa_video_info_raw format{};
     bool stopped = false;
     bool connected = false;
     bool reconnecting = false; // the node being left to be joined again
@@ -193,27 +203,23 @@ struct PipeWireStream::Loop {
     int emptyJoins = 0;        // such connections in a row
     uint32_t node = 0;
     bool streaming = false;
-    bool dmabufRefused = false;
-    bool offeredDmabuf = false; // the formats last offered to the producer hold DMA-BUFs
-    int offeredFps = 0;         // the highest rate asked of the producer
-    pw_buffer* held = nullptr;  // the newest picture, waiting for its slot
-    Clock::time_point heldTakenAt{};
+    bool offeredDmabuf = false;        // the formats last offered to the producer hold DMA-BUFs
+    int offeredFps = 0;                // the highest rate asked of the producer
+    std::optional<CapturedFrame> held; // the newest picture, waiting for its slot
     Clock::time_point slot{};
     Clock::time_point lastDelivered{};
     std::optional<CapturedFrame> last;
     int owed = 0; // pictures still to deliver at the rate for a request, the next one counting
-    ReusePool<FrameBuffer> pool{3};
 
     ~Loop() {
         if (!thread) return;
         if (started) pw_thread_loop_stop(thread);
         pw_loop* loop = pw_thread_loop_get_loop(thread);
         if (stream) {
-            giveBack(held);
             spa_hook_remove(&streamListener);
             pw_stream_destroy(stream);
         }
-        for (spa_source* s : {pacer, beat, request, rate, reoffer, rejoin})
+        for (spa_source* s : {pacer, beat, request, rate, reoffer, rejoin, arrival})
             if (s) pw_loop_destroy_source(loop, s);
         if (core) {
             spa_hook_remove(&coreListener);
@@ -237,26 +243,26 @@ struct PipeWireStream::Loop {
         if (onStopped) onStopped(why);
     }
 
-    void giveBack(pw_buffer*& b) {
-        if (b) pw_stream_queue_buffer(stream, b);
-        b = nullptr;
-    }
-
     void formatChanged(const spa_pod* param) {
         spa_video_info_raw info{};
         uint32_t mediaType = 0, mediaSubtype = 0;
         if (spa_format_parse(param, &mediaType, &mediaSubtype) < 0 || mediaType != SPA_MEDIA_TYPE_video ||
             mediaSubtype != SPA_MEDIA_SUBTYPE_raw || spa_format_video_raw_parse(param, &info) < 0)
             return;
-        // The same size and pixels (a new rate, on a new connection) keep the last picture: a still screen
-        // sends no other. The picture waiting for its slot went out as its buffer went (bufferRemoved).
-        if (info.size.width != format.size.width || info.size.height != format.size.height ||
-            info.format != format.format) {
-            last.reset();
-            pool.clear();
+        // The same size and pixels (a new rate, on a new connection) keep the last picture and the one
+        // waiting for its slot: a still screen sends no other.
+        {
+            const std::lock_guard guard(copying);
+            if (info.size.width != format.size.width || info.size.height != format.size.height ||
+                info.format != format.format) {
+                last.reset();
+                held.reset();
+                pool.clear();
+                const std::lock_guard copies(arrivals);
+                arrived.reset();
+            }
+            format = info;
         }
-        format = info;
-        giveBack(held);
         const bool viaDmabuf = (info.flags & SPA_VIDEO_FLAG_MODIFIER) != 0;
         dmabuf = viaDmabuf;
         uint8_t buffer[1024];
@@ -271,24 +277,13 @@ struct PipeWireStream::Loop {
         formatSeen.notify_all();
     }
 
-    // The buffers go before a new format is agreed, the one holding the picture waiting for its slot
-    // among them: that picture is the screen as it is, and lost unseen it would leave the one before
-    // standing for good. It goes out now, while its memory is still there, into a copy of its own when
-    // the consumer still holds every one of the pool's; the buffer is not ours to give back any more.
-    void bufferRemoved(pw_buffer* b) {
-        if (b != held) return;
-        CapturedFrame frame;
-        if (copyOut(*held->buffer, heldTakenAt, frame, true) == Copy::done) deliver(frame, Clock::now());
-        held = nullptr;
-    }
-
     // The formats this stream takes at the capture rate now, built in `b`: linear DMA-BUFs first unless
     // they proved unreadable, then shared memory.
     std::vector<const spa_pod*> formats(spa_pod_builder& b) {
         offeredFps = std::clamp(fps->load(), 1, maxCaptureFPS);
-        offeredDmabuf = !dmabufRefused;
+        offeredDmabuf = !dmabufRefused.load();
         std::vector<const spa_pod*> params;
-        if (!dmabufRefused) params.push_back(enumFormat(b, true, offeredFps));
+        if (offeredDmabuf) params.push_back(enumFormat(b, true, offeredFps));
         params.push_back(enumFormat(b, false, offeredFps));
         return params;
     }
@@ -302,17 +297,14 @@ struct PipeWireStream::Loop {
         pw_stream_update_params(stream, params.data(), static_cast<uint32_t>(params.size()));
     }
 
-    // A DMA-BUF the CPU cannot read: ask for shared memory from now on. On the loop's next turn, never
-    // from inside the stream's own work: a buffer read as it is removed is in the middle of a disconnect.
+    // A DMA-BUF the CPU cannot read: ask for shared memory from now on, on the loop thread.
     void refuseDmabuf() {
-        if (dmabufRefused) return;
-        dmabufRefused = true;
-        print("⚠︎ the screen's DMA-BUFs cannot be read here — asking GNOME for shared memory instead");
-        pw_loop_signal_event(pw_thread_loop_get_loop(thread), reoffer);
+        if (!dmabufRefused.exchange(true)) pw_loop_signal_event(pw_thread_loop_get_loop(thread), reoffer);
     }
 
     // A connection made since asked for shared memory only (a new rate's): nothing to renegotiate.
     void reofferFormats() {
+        print("⚠︎ the screen's DMA-BUFs cannot be read here — asking GNOME for shared memory instead");
         if (!stopped && offeredDmabuf) offerFormats();
     }
 
@@ -353,7 +345,7 @@ struct PipeWireStream::Loop {
     // Leaves the producer's node and joins it again, with the formats at the capture rate now.
     void joinAgain() {
         reconnecting = true;
-        pw_stream_disconnect(stream); // the picture waiting for its slot goes out as its buffer goes
+        pw_stream_disconnect(stream);
         reconnecting = false;
         if (const int res = connect(); res < 0)
             stop("the screen's stream could not be joined again (" + std::string(spa_strerror(res)) + ")");
@@ -372,14 +364,20 @@ struct PipeWireStream::Loop {
         return pw_stream_connect(stream, PW_DIRECTION_INPUT, node,
                                  static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
                                                               PW_STREAM_FLAG_DONT_RECONNECT |
-                                                              PW_STREAM_FLAG_MAP_BUFFERS),
+                                                              PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS),
                                  params.data(), static_cast<uint32_t>(params.size()));
     }
 
+    // On PipeWire's data thread, in the graph's cycle: the picture is copied out and its buffer given
+    // back at once. PipeWire hands a given-back buffer to the producer only in a cycle, one a cycle, and
+    // GNOME's compositor starts one only with a buffer to record into: buffers given back later (a busy
+    // machine holding up the loop thread while the compositor filled every one) would wait for good,
+    // and the screen would stand still.
     void process() {
+        armSignalStack(); // PipeWire started the thread; it is ours all the same
         pw_buffer* newest = nullptr;
         while (pw_buffer* b = pw_stream_dequeue_buffer(stream)) {
-            giveBack(newest);
+            if (newest) pw_stream_queue_buffer(stream, newest);
             newest = b;
         }
         if (!newest) return;
@@ -387,11 +385,26 @@ struct PipeWireStream::Loop {
         Diag::stamp(Diag::Stamp::lastStreamAt, now);
         const spa_buffer* buf = newest->buffer;
         const spa_chunk* chunk = buf->n_datas > 0 ? buf->datas[0].chunk : nullptr;
+        CapturedFrame frame;
         // An empty or damaged picture says nothing new about the screen.
-        if (!chunk || chunk->size == 0 || (chunk->flags & SPA_CHUNK_FLAG_CORRUPTED)) return giveBack(newest);
-        giveBack(held);
-        held = newest;
-        heldTakenAt = takenAt(*buf, now);
+        const bool copied = chunk && chunk->size > 0 && !(chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) &&
+                            copyOut(*buf, takenAt(*buf, now), frame);
+        pw_stream_queue_buffer(stream, newest);
+        if (!copied) return;
+        {
+            const std::lock_guard guard(arrivals);
+            arrived = std::move(frame);
+        }
+        pw_loop_signal_event(pw_thread_loop_get_loop(thread), arrival);
+    }
+
+    void pictureArrived() {
+        {
+            const std::lock_guard guard(arrivals);
+            if (!arrived) return;
+            held = std::move(arrived);
+            arrived.reset();
+        }
         pump(false);
     }
 
@@ -404,8 +417,6 @@ struct PipeWireStream::Loop {
         pw_loop_update_timer(pw_thread_loop_get_loop(thread), timer, &value, &none, false);
     }
 
-    enum class Copy { done, unreadable, busy };
-
     // Delivers the waiting picture when its slot has come (or at once when `force`).
     void pump(bool force) {
         if (!held) return repeatOwed();
@@ -413,13 +424,8 @@ struct PipeWireStream::Loop {
         const Clock::duration step = interval();
         if (retimed.exchange(false)) slot = {}; // a new rate: a new grid from this picture
         if (!force && t < slot) return armPacer(slot);
-        CapturedFrame frame;
-        switch (copyOut(*held->buffer, heldTakenAt, frame)) {
-        case Copy::unreadable: return giveBack(held);
-        case Copy::busy: return armPacer(t + step); // every copy is still in use: the consumer is behind
-        case Copy::done: break;
-        }
-        giveBack(held);
+        CapturedFrame frame = std::move(*held);
+        held.reset();
         if (t - slot > step / 2) slot = t; // off the grid (a still screen, a late wake): a new one
         slot += step;
         deliver(frame, t);
@@ -437,32 +443,33 @@ struct PipeWireStream::Loop {
         if (--owed > 0) armPacer(slot);
     }
 
-    // With `keep`, a picture that must not be lost gets a buffer outside the pool when every one of the
-    // pool's is still in use; it goes when its last frame does.
-    Copy copyOut(const spa_buffer& buf, Clock::time_point takenAt, CapturedFrame& out, bool keep = false) {
+    // When the consumer still holds every one of the pool's buffers, the picture gets one of its own
+    // (it goes when its last frame does): the screen's last change must not be lost, and the producer's
+    // buffer cannot wait.
+    bool copyOut(const spa_buffer& buf, Clock::time_point takenAt, CapturedFrame& out) {
         const spa_data& d = buf.datas[0];
+        const std::lock_guard guard(copying);
         const int w = static_cast<int>(format.size.width), h = static_cast<int>(format.size.height);
-        if (w <= 0 || h <= 0) return Copy::unreadable;
+        if (w <= 0 || h <= 0) return false;
         const MappedPixels pixels(d);
         if (!pixels.base()) {
             if (d.type == SPA_DATA_DmaBuf) refuseDmabuf();
-            return Copy::unreadable;
+            return false;
         }
         const int rowBytes = w * 4;
         const int stride = d.chunk->stride > 0 ? d.chunk->stride : rowBytes;
         const uint64_t offset = d.chunk->offset;
         const uint64_t needed = offset + static_cast<uint64_t>(stride) * static_cast<uint64_t>(h - 1) + rowBytes;
-        if (stride < rowBytes || needed > d.maxsize) return Copy::unreadable; // more than the buffer holds
+        if (stride < rowBytes || needed > d.maxsize) return false; // more than the buffer holds
         const auto make = [&] { return std::make_shared<FrameBuffer>(PixelFormat::bgra, w, h); };
         auto target = pool.take(make);
-        if (!target && keep) target = make();
-        if (!target) return Copy::busy;
+        if (!target) target = make();
         const uint8_t* from = pixels.base() + offset;
         for (int y = 0; y < h; ++y)
             std::memcpy(target->plane(0) + static_cast<std::ptrdiff_t>(y) * target->stride(0),
                         from + static_cast<std::ptrdiff_t>(y) * stride, static_cast<size_t>(rowBytes));
         out = FrameBuffer::frame(target, takenAt);
-        return Copy::done;
+        return true;
     }
 
     void deliver(CapturedFrame frame, Clock::time_point t) {
@@ -540,7 +547,6 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
     };
     l.streamEvents.process = [](void* data) { static_cast<Loop*>(data)->process(); };
     l.streamEvents.add_buffer = [](void* data, pw_buffer* b) { static_cast<Loop*>(data)->bufferAdded(*b); };
-    l.streamEvents.remove_buffer = [](void* data, pw_buffer* b) { static_cast<Loop*>(data)->bufferRemoved(b); };
     pw_stream_add_listener(l.stream, &l.streamListener, &l.streamEvents, &l);
 
     l.pacer = pw_loop_add_timer(
@@ -555,6 +561,8 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
         loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->reofferFormats(); }, &l);
     l.rejoin = pw_loop_add_timer(
         loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->joinEmptyAgain(); }, &l);
+    l.arrival = pw_loop_add_event(
+        loop, [](void* data, uint64_t) { static_cast<Loop*>(data)->pictureArrived(); }, &l);
     timespec second{1, 0};
     pw_loop_update_timer(loop, l.beat, &second, &second, false);
 

@@ -17,11 +17,12 @@ namespace dovrel::agent {
 // is made again.
 //
 // The producer sends a picture only when the screen changed, and is asked for no more than the capture
-// rate. Each is copied out at once and its buffer given back, stamped with the time the producer took it
-// (from the buffer's header, where it gives one), and is delivered at most once a frame interval: one
-// that comes sooner waits for its slot, replaced by any newer one. A still screen gets its last picture again every
-// second, so the capture's watchdog sees it alive; every picture, and that heartbeat while the stream runs, stamps
-// Diag's lastStreamAt.
+// rate. Each is copied out at once, on PipeWire's data thread in the graph's cycle that brought it, and
+// its buffer given back, stamped with the time the producer took it (from the buffer's header, where it
+// gives one), and is delivered at most once a frame interval: one that comes sooner waits for its slot,
+// replaced by any newer one. A still screen gets its last picture again every second, so the capture's
+// watchdog sees it alive; every picture, and that heartbeat while the stream runs, stamps Diag's
+// lastStreamAt.
 class PipeWireStream {
 public:
     struct Size {

@@ -2,9 +2,10 @@
 // arrive in the source's colour, stamped with the time the source gave them, and never more often than
 // the capture rate, which the source is told on a new connection (a change of it loses no picture of
 // the screen, not even while the consumer holds every copy); a source that describes more pixels than
-// its buffers hold is not read past them, a time from the future is not believed, and a source that goes
-// ends the stream.
+// its buffers hold is not read past them, a time from the future is not believed, a source that goes
+// ends the stream, and the stream's thread held up never keeps the source's buffers from it.
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -30,7 +31,8 @@ constexpr int W = 320, H = 240;
 
 // A BGRx source that drives the graph and sends a picture every 10 ms, with a chunk the test can make lie about its
 // stride. Like a compositor, it offers any rate up to 60 pictures a second and notes the one agreed, and sends the
-// screen as it is whenever a stream starts, still or not.
+// screen as it is whenever a stream starts, still or not. With `onlyWithABuffer` it starts the graph's cycle only for a
+// picture recorded into a free buffer, as GNOME's compositor does.
 class TestSource {
 public:
     explicit TestSource(uint32_t first) : colour(first) {
@@ -77,8 +79,8 @@ public:
         pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY,
                           static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
         timer_ = pw_loop_add_timer(
-            pw_thread_loop_get_loop(thread_),
-            [](void* data, uint64_t) { pw_stream_trigger_process(static_cast<TestSource*>(data)->stream_); }, this);
+            pw_thread_loop_get_loop(thread_), [](void* data, uint64_t) { static_cast<TestSource*>(data)->tick(); },
+            this);
         timespec every{0, 10'000'000};
         pw_loop_update_timer(pw_thread_loop_get_loop(thread_), timer_, &every, &every, false);
         pw_thread_loop_start(thread_);
@@ -104,7 +106,8 @@ public:
     std::atomic<bool> sending{true};     // false: a still screen
     std::atomic<bool> stampAhead{false}; // each picture's time an hour from now
     std::atomic<uint32_t> colour;
-    std::atomic<int> pictures{-1}; // pictures still to send before the screen stands still; -1: no end
+    std::atomic<int> pictures{-1};            // pictures still to send before the screen stands still; -1: no end
+    std::atomic<bool> onlyWithABuffer{false}; // a cycle only for a picture recorded into a free buffer
     // The times given to pictures, in nanoseconds of the monotonic clock.
     std::set<int64_t> stamps() {
         const std::lock_guard guard(lock_);
@@ -136,10 +139,19 @@ private:
                          SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))))};
         pw_stream_update_params(stream_, params, 2);
     }
-    void send() {
+    void tick() {
+        if (!onlyWithABuffer) return void(pw_stream_trigger_process(stream_));
         if ((!sending || pictures == 0) && !started) return;
         pw_buffer* b = pw_stream_dequeue_buffer(stream_);
         if (!b) return;
+        record(b);
+        pw_stream_trigger_process(stream_);
+    }
+    void send() {
+        if (onlyWithABuffer || ((!sending || pictures == 0) && !started)) return;
+        if (pw_buffer* b = pw_stream_dequeue_buffer(stream_)) record(b);
+    }
+    void record(pw_buffer* b) {
         started = false;
         spa_data& d = b->buffer->datas[0];
         if (d.data && d.maxsize >= static_cast<uint32_t>(W * H * 4)) {
@@ -180,8 +192,29 @@ struct Arrivals {
     uint32_t centre = 0;
     bool keepAll = false; // every picture is held, as an encoder far behind would
     std::vector<CapturedFrame> kept;
+    // While stalled, a picture holds up the stream's thread until let go, as a busy machine would.
+    std::mutex gateLock;
+    std::condition_variable gate;
+    bool stalled = false, stalling = false;
+    void stall(bool on) {
+        {
+            const std::lock_guard guard(gateLock);
+            stalling = on;
+        }
+        gate.notify_all();
+    }
+    bool holdingUp() {
+        const std::lock_guard guard(gateLock);
+        return stalled;
+    }
     ScreenCapturer::FrameCallback callback() {
         return [this](const CapturedFrame& f) {
+            {
+                std::unique_lock g(gateLock);
+                stalled = stalling;
+                gate.wait(g, [&] { return !stalling; });
+                stalled = false;
+            }
             const uint8_t* p =
                 f.planes[0] + static_cast<std::ptrdiff_t>(f.height / 2) * f.strides[0] + (f.width / 2) * 4;
             const std::lock_guard guard(lock);
@@ -330,4 +363,36 @@ TEST(PipeWireStream, PicturesComeInTheSourcesColourAndTimeAtTheRateItIsAskedForA
     EXPECT_FALSE(stopped);
     owned.reset();
     EXPECT_TRUE(dovrel::test::pollUntil([&] { return stopped.load(); }));
+}
+
+// The stream's thread held up (a busy machine) while the source, recording only into a free buffer as GNOME's
+// compositor does, would fill every one: the buffers still go back to it, and the screen's next change is shown.
+TEST(PipeWireStream, AStreamHeldUpWhileTheSourceRecordsLeavesItBuffersToRecordInto) {
+    dovrel::test::GnomeSession gnome;
+    if (!gnome.available()) GTEST_SKIP() << "no PipeWire daemon here: " << gnome.reason();
+    dovrel::test::ScopedEnv env;
+    dovrel::test::joinSession(env, gnome);
+    TestSource source(0x00d0307c);
+    source.onlyWithABuffer = true;
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return source.node() != SPA_ID_INVALID; }));
+    Arrivals arrivals;
+    PipeWireStream stream(source.node(), arrivals.callback(), nullptr, std::make_shared<std::atomic<int>>(60));
+    stream.waitForFormat(10s);
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return arrivals.count() > 0; }));
+
+    // Held up while the source records a dozen pictures: three times as many as it has buffers.
+    arrivals.stall(true);
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return arrivals.holdingUp(); }));
+    const std::size_t sent = source.stamps().size();
+    EXPECT_TRUE(dovrel::test::pollUntil([&] { return source.stamps().size() >= sent + 12; }, 10s))
+        << "the buffers waited for the stream's thread";
+    arrivals.stall(false);
+    source.colour = 0x2890e0;
+    EXPECT_TRUE(dovrel::test::pollUntil(
+        [&] {
+            const std::lock_guard guard(arrivals.lock);
+            return arrivals.centre == 0x2890e0u;
+        },
+        10s))
+        << "the change after the hold-up was never shown";
 }
