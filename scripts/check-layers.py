@@ -54,7 +54,7 @@ ROOMS = {
         "session": ["assistant", "window", "look"],  # it places the writing assistant's panel
         "pairing": ["window", "look"],
         "signin": ["window", "look"],
-        "assistant": ["look"],
+        "assistant": ["window", "look"],
         "window": ["look"],
         "look": [],
     },
