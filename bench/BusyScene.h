@@ -2,12 +2,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include <sys/prctl.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include "BusyTexture.h"
@@ -82,5 +86,18 @@ private:
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
+
+// A painter process's whole life: the pointer out of the way in the bottom right corner, then the busy
+// scene until the parent goes (which ends it).
+[[noreturn]] inline void runBusyPainter(const std::string& display, int width, int height) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    {
+        test::XTestClient pointer(display);
+        pointer.movePointer(width - 10, height - 10);
+    }
+    BusyScene scene(display, width, height);
+    for (;;)
+        ::pause();
+}
 
 } // namespace dovrel::bench

@@ -45,9 +45,9 @@ extern "C" {
 #include "EventLoopWait.h"
 #include "MachineLoad.h"
 #include "controller/client/session/ClientCore.h"
+#include "controller/client/session/WEXClient.h"
 #include "controller/client/video/PictureDecoder.h"
 #include "controller/client/video/Reassembler.h"
-#include "controller/client/session/WEXClient.h"
 #include "protocol/ByteReader.h"
 #include "protocol/CommonHeader.h"
 #include "protocol/VideoPayload.h"
@@ -70,17 +70,6 @@ constexpr auto warmUp = 3s;
 constexpr auto window = 15s;
 constexpr int bands = 16;
 constexpr double cleanPsnr = 40; // dB
-
-[[noreturn]] void runPainter(const std::string& display) {
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    {
-        dovrel::test::XTestClient pointer(display);
-        pointer.movePointer(W - 10, H - 10);
-    }
-    bench::BusyScene scene(display, W, H);
-    for (;;)
-        ::pause();
-}
 
 int udpSocket(uint16_t port) {
     const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -522,7 +511,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     const pid_t painter = ::fork();
-    if (painter == 0) runPainter(xvfb.display());
+    if (painter == 0) bench::runBusyPainter(xvfb.display(), W, H);
 
     QCoreApplication app(argc, argv);
     std::printf("video loss: DovrelAgent at %dx%d, 60 pictures a second, busy desktop on Xvfb %s, loopback\n", W, H,

@@ -9,27 +9,35 @@
 
 #include "protocol/LogText.h"
 #include "protocol/WEXConstants.h"
+#include "runtime/net/AddressedRequest.h"
 
 namespace dovrel::agent {
 
 struct AccountApi::Pending {
     Done done;
+    QByteArray body;
     std::unique_ptr<Timer> deadline;
-    const char* cutShort = nullptr; // why we aborted the exchange ourselves, if we did
+    std::shared_ptr<HostLookups::Lookup> lookup; // while the host's name is looked up
+    QNetworkReply* reply = nullptr;              // once sent
+    const char* cutShort = nullptr;              // why we aborted the exchange ourselves, if we did
 };
 
 AccountApi::AccountApi(Options options)
     : options_(std::move(options)), scheduler_(options_.scheduler ? *options_.scheduler : realScheduler()),
-      context_(std::make_unique<QObject>()), network_(std::make_unique<QNetworkAccessManager>()) {
+      lookups_(options_.resolver ? options_.resolver : makeSystemResolver()), context_(std::make_unique<QObject>()),
+      network_(std::make_unique<QNetworkAccessManager>()) {
     if (!options_.caFile.empty())
         extraAuthorities_ = QSslCertificate::fromPath(QString::fromStdString(options_.caFile), QSsl::Pem);
 }
 
 AccountApi::~AccountApi() {
-    context_.reset(); // no reply reaches finish() from here on
-    for (auto& [reply, pending] : pending_) {
+    // The lookups are forgotten while their receiver still stands: one may be delivering right now.
+    for (auto& [id, pending] : pending_)
+        if (pending->lookup) pending->lookup->forget();
+    context_.reset(); // no reply or lookup reaches this object from here on
+    for (auto& [id, pending] : pending_) {
         pending->deadline.reset();
-        reply->abort();
+        if (pending->reply) pending->reply->abort();
     }
     pending_.clear();
     network_.reset(); // deletes the replies, its children
@@ -62,35 +70,68 @@ void AccountApi::post(const QUrl& url, const std::string& bearer, const QJsonObj
         request.setSslConfiguration(tls);
     }
 
-    QNetworkReply* reply = network_->post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    const uint64_t id = ++lastId_;
     auto pending = std::make_unique<Pending>();
     pending->done = std::move(done);
-    pending->deadline =
-        scheduler_.after(options_.timeout, [this, reply] { cutShort(reply, "The request timed out."); });
-    pending_.emplace(reply, std::move(pending));
+    pending->body = QJsonDocument(body).toJson(QJsonDocument::Compact);
+    pending->deadline = scheduler_.after(options_.timeout, [this, id] { cutShort(id, "The request timed out."); });
+    pending_.emplace(id, std::move(pending));
+    auto lookup = addressRequest(lookups_, context_.get(), std::move(request),
+                                 [this, id, host = url.host().toStdString()](std::optional<QNetworkRequest> addressed) {
+                                     // In the words the network's own failures come in.
+                                     if (!addressed) return fail(id, "Host " + host + " not found");
+                                     send(id, *addressed);
+                                 });
+    if (const auto found = pending_.find(id); lookup && found != pending_.end())
+        found->second->lookup = std::move(lookup);
+}
 
+void AccountApi::send(uint64_t id, const QNetworkRequest& request) {
+    const auto found = pending_.find(id);
+    if (found == pending_.end()) return;
+    Pending& p = *found->second;
+    p.lookup.reset();
+    QNetworkReply* reply = network_->post(request, p.body);
+    p.reply = reply;
     const auto limit = static_cast<qint64>(options_.maxAnswerBytes);
     QObject::connect(reply, &QNetworkReply::downloadProgress, context_.get(),
-                     [this, reply, limit](qint64 received, qint64) {
-                         if (received > limit) cutShort(reply, "The relay's answer was too large.");
+                     [this, id, limit](qint64 received, qint64) {
+                         if (received > limit) cutShort(id, "The relay's answer was too large.");
                      });
-    QObject::connect(reply, &QNetworkReply::finished, context_.get(), [this, reply] { finish(reply); });
+    QObject::connect(reply, &QNetworkReply::finished, context_.get(), [this, id] { finish(id); });
 }
 
-void AccountApi::cutShort(QNetworkReply* reply, const char* why) {
-    const auto found = pending_.find(reply);
+void AccountApi::cutShort(uint64_t id, const char* why) {
+    const auto found = pending_.find(id);
     if (found == pending_.end() || found->second->cutShort) return;
-    found->second->cutShort = why;
+    Pending& p = *found->second;
+    p.cutShort = why;
     // Not from inside the reply's own signal or this timer's callback: the abort finishes the reply.
-    QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+    if (p.reply) {
+        QMetaObject::invokeMethod(p.reply, &QNetworkReply::abort, Qt::QueuedConnection);
+        return;
+    }
+    if (p.lookup) p.lookup->forget();
+    p.lookup.reset();
+    QMetaObject::invokeMethod(
+        context_.get(), [this, id, why] { fail(id, why); }, Qt::QueuedConnection);
 }
 
-void AccountApi::finish(QNetworkReply* reply) {
-    const auto found = pending_.find(reply);
+void AccountApi::fail(uint64_t id, std::string message) {
+    const auto found = pending_.find(id);
+    if (found == pending_.end()) return;
+    const std::unique_ptr<Pending> pending = std::move(found->second);
+    pending_.erase(found);
+    if (pending->done) pending->done(ApiOutcome::failure(std::move(message)));
+}
+
+void AccountApi::finish(uint64_t id) {
+    const auto found = pending_.find(id);
     if (found == pending_.end()) return;
     std::unique_ptr<Pending> pending = std::move(found->second);
     pending_.erase(found);
     pending->deadline.reset();
+    QNetworkReply* reply = pending->reply;
     reply->deleteLater();
 
     ApiOutcome outcome;

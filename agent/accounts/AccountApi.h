@@ -14,9 +14,11 @@
 #include <QUrl>
 
 #include "runtime/Scheduler.h"
+#include "runtime/net/HostLookups.h"
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QNetworkRequest;
 class QObject;
 
 namespace dovrel::agent {
@@ -44,6 +46,8 @@ public:
         Scheduler* scheduler = nullptr;
         // Larger answers are refused: no account answer comes near it.
         std::size_t maxAnswerBytes = 1 << 20;
+        // Looks the API's host name up. Null: the system's resolver.
+        std::shared_ptr<HostResolver> resolver;
     };
     using Done = std::function<void(ApiOutcome)>;
 
@@ -73,15 +77,19 @@ public:
 
 private:
     struct Pending;
-    void finish(QNetworkReply* reply);
-    void cutShort(QNetworkReply* reply, const char* why);
+    void send(uint64_t id, const QNetworkRequest& request);
+    void finish(uint64_t id);
+    void fail(uint64_t id, std::string message);
+    void cutShort(uint64_t id, const char* why);
 
     Options options_;
     Scheduler& scheduler_;
     QList<QSslCertificate> extraAuthorities_;
-    std::unique_ptr<QObject> context_; // receives the replies' signals on this thread
+    HostLookups lookups_;
+    std::unique_ptr<QObject> context_; // receives the replies' signals and the lookups on this thread
     std::unique_ptr<QNetworkAccessManager> network_;
-    std::map<QNetworkReply*, std::unique_ptr<Pending>> pending_;
+    std::map<uint64_t, std::unique_ptr<Pending>> pending_;
+    uint64_t lastId_ = 0;
 };
 
 } // namespace dovrel::agent

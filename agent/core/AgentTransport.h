@@ -1,9 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "agent/core/RelayEndpoint.h"
@@ -72,6 +74,9 @@ public:
     // Bytes of control messages handed to sendControl and not yet written by the client's link; any
     // thread. Whoever reads a file out to the controller reads ahead of this by a bounded amount.
     virtual std::size_t controlBacklog() const = 0;
+    // The client's control connection's smoothed round trip, as its socket measured it lately (on the
+    // relay, the link to the relay); nothing when unknown. Any thread.
+    virtual std::optional<std::chrono::microseconds> controlRoundTrip() const { return std::nullopt; }
 
     // On "dovrel.net" only.
     virtual bool hasSession() const = 0;

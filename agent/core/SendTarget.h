@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -18,6 +19,9 @@ public:
     virtual bool sendFrame(wex::Bytes frame, bool isVideo) = 0;
     // Frames can still reach the client. Any thread.
     virtual bool linkUp() const = 0;
+    // Bytes taken and not yet on the link (a queue in front of a stream); 0 where nothing waits. Any
+    // thread.
+    virtual std::size_t backlog() const { return 0; }
 };
 
 // One established session as the video and audio senders see it. A snapshot: the transport publishes a

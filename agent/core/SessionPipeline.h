@@ -1,8 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "agent/core/SendTarget.h"
@@ -26,6 +28,9 @@ struct PipelineHost {
     // A sealed video or audio frame for the relay client of `target` (the snapshot it was sealed for),
     // whose connection only its owner writes; false when it could not go (a full or closed queue).
     std::function<bool(const SendTarget& target, wex::Bytes frame, bool isVideo)> sendRelayMedia;
+    // The control connection's smoothed round trip as its socket measures it; nothing when unknown. May be
+    // left empty.
+    std::function<std::optional<std::chrono::microseconds>()> roundTrip;
     // Ends the session: a media stream has used up its sequence numbers.
     std::function<void()> dropClient;
     // The monitor now streamed and the picture's size, so that pointer positions land on it.

@@ -51,6 +51,7 @@ CapturePipeline::CapturePipeline(Options options)
     attach({});
     codecChoice_ = options_.codec();
     asked_.store({codecChoice_.h264, false});
+    linkRate_.reset(budgetFor(false));
     setup_ = std::make_unique<SerialQueue>("dovrel.capture.setup");
     ctl_ = std::make_unique<SerialQueue>("dovrel.pipeline");
 }
@@ -66,6 +67,7 @@ CapturePipeline::~CapturePipeline() {
     ctl_->sync([this] {
         watchdog_.reset();
         statsTimer_.reset();
+        linkTimer_.reset();
         setupTimer_.reset();
         restartTimeout_.reset();
     });
@@ -104,6 +106,18 @@ void CapturePipeline::attach(PipelineHost host) {
 
 VideoBudget CapturePipeline::budgetFor(bool relay) const {
     return options_.budget ? options_.budget(relay) : VideoBudget::forLink(relay).withEnvironmentOverrides();
+}
+
+VideoBudget CapturePipeline::linkBudgetFor(bool relay) const {
+    const VideoBudget base = budgetFor(relay);
+    const std::lock_guard guard(linkLock_);
+    return linkRate_.base() == base ? linkRate_.budget() : base;
+}
+
+SendRate CapturePipeline::sendRate() const {
+    const VideoBudget base = budgetFor(asked_.load().relay);
+    const std::lock_guard guard(linkLock_);
+    return linkRate_.base() == base ? linkRate_.current() : SendRate{base.averageBitRate, base.expectedFrameRate};
 }
 
 bool CapturePipeline::streaming() const { return host_.streaming(); }
@@ -227,20 +241,36 @@ void CapturePipeline::buildEncoder(bool forceKeyframe) {
             format = {++nextGeneration_, ask.h264, frameW_, frameH_};
             repair = repairing_;
         }
-        const VideoBudget budget = budgetFor(ask.relay);
+        // An encoder that can take a new rate while it runs is made for the link's budget and told the
+        // rate the link carries now, so that it can climb back to the budget later; one that cannot is
+        // made for the rate itself.
+        const VideoBudget base = budgetFor(ask.relay);
+        const VideoBudget carried = linkBudgetFor(ask.relay);
+        const SendRate rate{carried.averageBitRate, carried.expectedFrameRate};
         auto active = std::make_shared<ActiveEncoder>();
         active->generation = format.generation;
         active->format = format;
         active->relay = ask.relay;
-        active->captureFPS = budget.expectedFrameRate;
-        VideoEncoderConfig config{format.width, format.height, format.h264, budget};
+        VideoEncoderConfig config{format.width, format.height, format.h264, retargets_ ? base : carried};
         config.repairsLosses = repair;
-        active->encoder = options_.makeEncoder(
-            config, [this, format](EncodedPicture&& p) { onEncoded(format.generation, format, std::move(p)); });
-        active->encoder->start();
+        const auto make = [&] {
+            active->encoder = options_.makeEncoder(
+                config, [this, format](EncodedPicture&& p) { onEncoded(format.generation, format, std::move(p)); });
+            active->encoder->start();
+        };
+        make();
+        retargets_ = active->encoder->retarget(rate.bitRate, rate.frameRate);
+        if (!retargets_ && !(config.budget == carried)) {
+            config.budget = carried;
+            make();
+        }
         if (forceKeyframe) active->encoder->requestKeyframe();
         // The old encoder goes when its last user lets go: a capture thread inside encode() keeps it.
         encoder_.store(active);
+        {
+            const std::lock_guard guard(linkLock_);
+            encoderRate_ = rate;
+        }
         if (forceKeyframe) Diag::stamp(Diag::Stamp::lastEncodeAt, now());
         if (const auto cap = capturer()) applyCaptureRate(cap, streaming());
         // A session that asked for another codec or link meanwhile (while this one was being built) gets
@@ -253,11 +283,7 @@ void CapturePipeline::buildEncoder(bool forceKeyframe) {
 // Pictures at the encoder's rate while a client watches; otherwise only what keeps the capture proven
 // alive, so that a busy desktop costs nothing while nobody looks. A change applies at once.
 void CapturePipeline::applyCaptureRate(const std::shared_ptr<ScreenCapturer>& cap, bool streamingNow) {
-    int fps = idleCaptureFPS;
-    if (streamingNow) {
-        const auto active = encoder_.load();
-        fps = active ? active->captureFPS : budgetFor(asked_.load().relay).expectedFrameRate;
-    }
+    const int fps = streamingNow ? sendRate().frameRate : idleCaptureFPS;
     if (cap->captureFPS() != fps) cap->setCaptureFPS(fps);
 }
 
@@ -527,9 +553,23 @@ void CapturePipeline::conformEncoder(const std::string& reason) {
 }
 
 void CapturePipeline::applyLinkBudget(bool relay) {
+    resetLinkRate(relay);
+    bool rebuild = false;
     {
         const std::lock_guard guard(lock_);
-        if (!askLocked({asked_.load().h264, relay})) return;
+        rebuild = askLocked({asked_.load().h264, relay});
+    }
+    if (!rebuild) {
+        // The encoder in use makes this link's stream, but an earlier session's link may have left it
+        // below the budget.
+        SendRate told, rate;
+        {
+            const std::lock_guard guard(linkLock_);
+            told = encoderRate_;
+            rate = linkRate_.current();
+        }
+        if (encoder_.load() && told != rate) applySendRate(rate);
+        return;
     }
     // The build sets the capture rate of the link's budget.
     setup_->post([this, relay] {
@@ -549,13 +589,19 @@ void CapturePipeline::repairPicture() {
         interval = pictureInterval_;
     }
     bool startRepairing = false;
+    bool lost = false;
     {
         const std::lock_guard guard(lock_);
         if ((!keyframeAskedAt_ || t - *keyframeAskedAt_ >= joinGrace) && interval < stillInterval) {
             lastLossAt_ = t;
             startRepairing = !repairing_;
             repairing_ = true;
+            lost = true;
         }
+    }
+    {
+        const std::lock_guard guard(linkLock_);
+        linkRate_.keyframeAsked(lost);
     }
     const auto active = encoder_.load();
     const int period = active ? active->encoder->refreshPeriod() : 0;
@@ -578,7 +624,57 @@ void CapturePipeline::repairPicture() {
         forceKeyframe();
 }
 
+// ---- following the link
+
+void CapturePipeline::resetLinkRate(bool relay) {
+    {
+        const std::lock_guard guard(linkLock_);
+        linkRate_.reset(budgetFor(relay));
+    }
+    // Unpaced, as long as the link drops nothing: pacing holds a big picture back for what would be
+    // tens of milliseconds at the budget, and a link that takes it whole needs none.
+    sendPath_.setPace(0);
+}
+
+void CapturePipeline::followLink() {
+    ctl_->assertCurrent(__func__);
+    if (stopping_ || !streaming()) return;
+    // What waits in front of the link (the relay's queue); the pace's own wait is the encoder's overshoot,
+    // not the link's.
+    std::size_t backlog = 0;
+    if (const auto target = host_.sendTarget(); target && target->route) backlog = target->route->backlog();
+    const auto roundTrip = host_.roundTrip ? host_.roundTrip() : std::nullopt;
+    std::optional<LinkRate::Change> change;
+    int64_t pace = 0;
+    {
+        const std::lock_guard guard(linkLock_);
+        if (roundTrip) linkRate_.roundTrip(*roundTrip);
+        linkRate_.backlog(backlog);
+        change = linkRate_.decide();
+        if (linkRate_.lossesSeen()) pace = linkRate_.current().bitRate;
+    }
+    sendPath_.setPace(pace);
+    if (!change) return;
+    print(change->logLine());
+    applySendRate(change->rate);
+}
+
+void CapturePipeline::applySendRate(SendRate rate) {
+    const auto active = encoder_.load();
+    if (active && active->encoder->retarget(rate.bitRate, rate.frameRate)) {
+        const std::lock_guard guard(linkLock_);
+        encoderRate_ = rate;
+    } else if (active) {
+        // An encoder that takes no new rate while it runs is replaced by one built for it.
+        rebuildEncoderFor("the link's rate changed");
+    }
+    if (const auto cap = capturer()) applyCaptureRate(cap, streaming());
+}
+
 void CapturePipeline::calmDown() {
+    // Below the link's budget the link is still slow: a keyframe, the biggest picture of all, is what it
+    // carries worst, and the waves send none.
+    if (const SendRate rate = sendRate(); rate.bitRate < budgetFor(asked_.load().relay).averageBitRate) return;
     {
         const std::lock_guard guard(lock_);
         if (!repairing_ || now() - lastLossAt_ < calmAfter) return;
@@ -711,6 +807,7 @@ void CapturePipeline::startSessionReports() {
 void CapturePipeline::stopSessionReports() {
     ctl_->post([this] {
         statsTimer_.reset();
+        linkTimer_.reset();
         // After the last tick, on the same thread: the window shows no figures of a session that is over.
         if (host_.videoReport) host_.videoReport(0, idleVideoPath);
     });
@@ -721,6 +818,8 @@ void CapturePipeline::startStatsTimer() {
     statsTimer_.reset();
     Diag::tick(); // the first report counts from now
     statsTimer_ = clock_->every(statsEvery, statsEvery, [this] { sendStats(); });
+    linkTimer_.reset();
+    linkTimer_ = clock_->every(linkEvery, linkEvery, [this] { followLink(); });
 }
 
 void CapturePipeline::sendStats() {

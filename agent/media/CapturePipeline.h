@@ -12,6 +12,7 @@
 
 #include "agent/core/SessionPipeline.h"
 #include "agent/media/KeyframeSpacing.h"
+#include "agent/media/LinkRate.h"
 #include "agent/media/MediaSendPath.h"
 #include "agent/media/ScreenCapturer.h"
 #include "agent/media/SyntheticSource.h"
@@ -30,7 +31,11 @@ namespace dovrel::agent {
 // stream stops and when it stalls; rebuilds the encoder when it stalls and when the client's link or
 // codec changes; and runs rest mode, the display list and the once-a-second statistics. While the client
 // reports lost pictures, the encoder is one that repairs them in refresh waves; ten seconds after the
-// last loss it is the plain one again.
+// last loss it is the plain one again. During a session the rate follows the link (LinkRate): losses,
+// a growing round trip or a backlog on the link bring the bit rate and the capture rate down, a calm
+// spell brings them back up to the link's budget; the running encoder takes a new rate where it can,
+// else one is built for it on the set-up thread. Once the link has lost pictures, a picture's pieces
+// are paced a little above the rate instead of going back to back.
 //
 // Threads: "dovrel.pipeline" owns the timers (watchdog every 5 s, statistics every 1 s, the set-up
 // back-off, the restart time-out); "dovrel.capture.setup" runs the blocking set-up, display switches
@@ -73,6 +78,8 @@ public:
     // still screen, which a client asks about too). A loss within the grace is repaired by a keyframe.
     static constexpr std::chrono::seconds joinGrace{5};
     static constexpr std::chrono::milliseconds stillInterval{250};
+    // How often, during a session, the link's signals are weighed.
+    static constexpr std::chrono::milliseconds linkEvery{500};
 
     CapturePipeline();
     explicit CapturePipeline(Options options);
@@ -112,6 +119,10 @@ public:
     void sendStats();
     // Waits until the set-up queue has done what was handed to it before.
     void waitForSetup();
+    // Runs on "dovrel.pipeline": weighs the link's signals once, changing the rate when they say so.
+    void followLink();
+    // What the session's pictures are sent at now.
+    SendRate sendRate() const;
     std::shared_ptr<VideoEncoder> currentEncoder() const;
     std::shared_ptr<ScreenCapturer> capturer() const;
     bool hasSyntheticSource() const;
@@ -132,13 +143,18 @@ private:
         uint64_t generation = 0;
         PictureFormat format;
         bool relay = false;
-        int captureFPS = 60;
         bool serves(EncoderAsk ask) const { return format.h264 == ask.h264 && relay == ask.relay; }
     };
     struct Restart;
 
     Instant now() const { return clock_->now(); }
+    // The link's base budget, and the budget at the rate the link now carries.
     VideoBudget budgetFor(bool relay) const;
+    VideoBudget linkBudgetFor(bool relay) const;
+    // A session starts on the link: its rate starts at the link's base budget.
+    void resetLinkRate(bool relay);
+    // The pace, the encoder and the capture take `rate`.
+    void applySendRate(SendRate rate);
     bool streaming() const;
     // Changes what the session asks for, under lock_; true when the encoder in use does not make it.
     bool askLocked(EncoderAsk ask);
@@ -181,6 +197,11 @@ private:
     MediaSendPath sendPath_{host_};
     std::atomic<bool> stopping_{false};
 
+    // The rate the link carries, and what the encoder in use was last told of it.
+    mutable std::mutex linkLock_;
+    LinkRate linkRate_{*clock_};
+    SendRate encoderRate_;
+
     // The pipeline's state, under lock_; never held while a source or encoder starts.
     mutable std::mutex lock_;
     std::shared_ptr<ScreenCapturer> capturer_;
@@ -208,6 +229,8 @@ private:
 
     std::mutex buildLock_;
     uint64_t nextGeneration_ = 0;
+    // The last encoder built took a new rate while it ran (under buildLock_).
+    bool retargets_ = true;
     std::atomic<std::shared_ptr<const ActiveEncoder>> encoder_;
     KeyframeSpacing keyframeSpacing_;
     mutable std::mutex keyedLock_;
@@ -216,6 +239,7 @@ private:
     // Owned by "dovrel.pipeline".
     std::unique_ptr<Timer> watchdog_;
     std::unique_ptr<Timer> statsTimer_;
+    std::unique_ptr<Timer> linkTimer_;
     std::unique_ptr<Timer> setupTimer_;
     std::unique_ptr<Timer> restartTimeout_;
     uint64_t restartToken_ = 0;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 extern "C" {
 #include <libavutil/hwcontext.h>
@@ -234,9 +235,16 @@ struct LibavVideoEncoder::Worker {
     std::condition_variable wake;
     bool stopping = false;
     std::optional<Job> waiting;
+    std::optional<std::pair<int64_t, int>> retarget; // bits and frames a second, for the next frame
     std::atomic<uint64_t> skipped{0};
+    // What the codec was opened with, whether it has been capped since, and the buffer of a cap.
+    int configuredFrameRate = 1;
+    int64_t openedBitRate = 0;
+    bool capped = false;
+    static constexpr std::chrono::milliseconds cappedBuffer{300};
 
     void run();
+    void applyRate(int64_t bitRate, int frameRate);
     void encodeOne(Job job);
     void drain(Clock::time_point submittedAt);
 };
@@ -259,6 +267,14 @@ LibavVideoEncoder::~LibavVideoEncoder() {
 }
 
 std::string LibavVideoEncoder::backend() const { return worker_ ? worker_->backend : std::string(); }
+
+bool LibavVideoEncoder::retarget(int64_t bitRate, int frameRate) {
+    Worker* w = worker_.get();
+    if (!w || w->backend != "libx264") return false;
+    const std::lock_guard guard(w->lock);
+    w->retarget = std::pair(bitRate, frameRate);
+    return true;
+}
 
 uint64_t LibavVideoEncoder::framesSkipped() const { return worker_ ? worker_->skipped.load() : 0; }
 
@@ -307,6 +323,8 @@ void LibavVideoEncoder::start() {
     worker->scratch->width = worker->ctx->width;
     worker->scratch->height = worker->ctx->height;
     worker->onEncoded = onEncoded_;
+    worker->configuredFrameRate = std::max(config_.budget.expectedFrameRate, 1);
+    worker->openedBitRate = config_.budget.averageBitRate;
     if (!worker->hwDevice) worker->refreshPeriod = refreshPeriodOf(config_);
 
     print(config_.budget.logLine(worker->refreshPeriod));
@@ -340,7 +358,9 @@ void LibavVideoEncoder::Worker::run() {
         if (stopping) return;
         Job job = std::move(*waiting);
         waiting.reset();
+        const auto rate = std::exchange(retarget, std::nullopt);
         lk.unlock();
+        if (rate) applyRate(rate->first, rate->second);
         try {
             encodeOne(std::move(job));
         } catch (const std::bad_alloc&) {
@@ -348,6 +368,28 @@ void LibavVideoEncoder::Worker::run() {
         }
         lk.lock();
     }
+}
+
+// x264 takes no new average rate while it runs (its rate control keeps the one it opened with), but it
+// does take a new cap: the rate and buffer of its VBV. The cap is the new rate, with a buffer of a third
+// of a second, so that no picture, a keyframe neither, holds more than that much of the link. Once
+// capped, the cap stays, at the budget too: x264 makes up for the bits it did not spend meanwhile, and
+// would otherwise spend them in bursts of twice the budget. x264 also counts every frame as 1/fps of a
+// second of the frame rate it was opened with (zerolatency forces a constant rate), so frames that come
+// fewer a second get the bits of the longer time they stand for: the cap is scaled by the opened frame
+// rate over the new one. libavcodec hands the new cap to x264 with the next frame.
+void LibavVideoEncoder::Worker::applyRate(int64_t bitRate, int frameRate) {
+    if (!capped && bitRate >= openedBitRate && frameRate >= configuredFrameRate) return;
+    capped = true;
+    const double scale = static_cast<double>(configuredFrameRate) / std::max(frameRate, 1);
+    const double share = static_cast<double>(VideoBudget::encoderShareOf(bitRate));
+    const auto cap = std::clamp<int64_t>(static_cast<int64_t>(share * scale), 1000, std::numeric_limits<int>::max());
+    // At least one frame's worth, which x264 needs to make a picture at all.
+    const auto buffer =
+        std::max<int64_t>(static_cast<int64_t>(share * std::chrono::duration<double>(cappedBuffer).count()),
+                          cap / configuredFrameRate + 1000);
+    ctx->rc_max_rate = cap;
+    ctx->rc_buffer_size = static_cast<int>(std::min<int64_t>(buffer, std::numeric_limits<int>::max()));
 }
 
 void LibavVideoEncoder::Worker::encodeOne(Job job) {

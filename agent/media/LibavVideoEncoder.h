@@ -28,6 +28,8 @@ public:
 
     void start() override;
     void encode(const CapturedFrame& frame, uint64_t ptsUs, bool forceKeyframe) override;
+    // libx264 only: its rate control takes a new rate between two pictures.
+    bool retarget(int64_t bitRate, int frameRate) override;
     const VideoEncoderConfig& config() const override { return config_; }
     std::string backend() const override;
     uint64_t framesSkipped() const override;

@@ -31,6 +31,15 @@ bool hasRoute(const PipelineHost& host, const SendTarget& target) {
 
 } // namespace
 
+MediaSendPath::MediaSendPath(const PipelineHost& host)
+    : host_(host), pacer_([this](const SendTarget& target,
+                                 wex::Bytes&& sealed) { return route(host_, target, std::move(sealed), true); },
+                          [this](const SendTarget& target) {
+                              // A piece that waited goes only to the session it was sealed for.
+                              const auto now = host_.sendTarget ? host_.sendTarget() : nullptr;
+                              return now && now->session == target.session;
+                          }) {}
+
 uint64_t MediaSendPath::parameterSetsGeneration() const {
     const std::lock_guard guard(videoStateLock_);
     return paramSetsGeneration_;
@@ -84,8 +93,9 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
     const bool routed = hasRoute(host_, *target);
     bool exhausted = false;
     uint32_t unusedSeq = 0; // the session numbers the pieces as it seals them
-    // Numbered and sent as one: pieces leave in the order of their numbers, so that a receiver's replay
-    // window never drops a run of them that two encoder threads had interleaved.
+    std::vector<wex::Bytes> pieces;
+    // Numbered and handed on as one: pieces leave in the order of their numbers, so that a receiver's
+    // replay window never drops a run of them that two encoder threads had interleaved.
     const std::lock_guard sending(videoSendLock_);
     const std::size_t count = VideoPacketizer::forEachPiece(
         frameId, payload, unusedSeq, [&](uint32_t, wex::HeaderFlags pieceFlags, wex::ByteView plaintext) {
@@ -100,14 +110,12 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
                 exhausted = target->session->sendExhausted(wex::Stream::video);
                 return;
             }
-            const std::size_t size = sealed.size();
-            if (route(host_, *target, std::move(sealed), true)) {
-                ++out.pieces;
-                out.bytes += size;
-            } else {
-                ++out.dropped;
-            }
+            pieces.push_back(std::move(sealed));
         });
+    const PiecePacer::Handed handed = pacer_.send(target, std::move(pieces));
+    out.pieces += handed.pieces;
+    out.bytes += handed.bytes;
+    out.dropped += handed.dropped;
     if (count == 0) {
         out.tooLarge = true;
         out.dropped = 1;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "agent/core/SessionPipeline.h"
+#include "agent/media/PiecePacer.h"
 #include "agent/media/VideoEncoder.h"
 #include "protocol/Bytes.h"
 #include "runtime/Scheduler.h"
@@ -43,8 +44,9 @@ struct PictureTrace {
 // pictures of refresh waves flagged as keyframes, behind the stored parameter sets: a decoder can begin
 // at either), cut into pieces, each sealed with the session's next video sequence number
 // and sent on the session's route; each audio buffer becomes sealed AudioFrames of 256 sample frames.
-// Runs on the producing threads (the encoder's output thread, the audio thread) without queueing;
-// the pieces of one stream are numbered and sent under one lock, so they leave in sequence order.
+// Runs on the producing threads (the encoder's output thread, the audio thread); a picture's pieces go
+// out at once while they fit the pace, and otherwise wait for their time on the pacer's thread. The
+// pieces of one stream are numbered and handed on under one lock, so they leave in sequence order.
 //
 // Sequence numbers come from the session itself, so they start at 0 with every session and never
 // wrap inside one: a stream that has used them all ends the session.
@@ -52,7 +54,7 @@ class MediaSendPath {
 public:
     static constexpr std::size_t audioFramesPerChunk = 256;
 
-    explicit MediaSendPath(const PipelineHost& host) : host_(host) {}
+    explicit MediaSendPath(const PipelineHost& host);
     MediaSendPath(const MediaSendPath&) = delete;
     MediaSendPath& operator=(const MediaSendPath&) = delete;
 
@@ -61,6 +63,10 @@ public:
     // The same for the session of `target`, the snapshot the caller judged the picture by.
     PictureSent sendPicture(EncodedPicture&& picture, const PictureFormat& format,
                             const std::shared_ptr<const SendTarget>& target);
+    // The video budget the pieces are paced by (a little above it, PiecePacer); 0: none. Any thread.
+    void setPace(int64_t bitsPerSecond) { pacer_.setBudget(bitsPerSecond); }
+    // Video bytes waiting for their time.
+    std::size_t paceBacklog() const { return pacer_.backlog(); }
     // One buffer of interleaved samples; counted always, sent while the client streams.
     void sendAudio(std::span<const int16_t> samples, uint32_t sampleRate, uint8_t channels);
 
@@ -81,6 +87,8 @@ private:
     // Held while a stream's pieces are sealed and handed on, one per stream.
     std::mutex videoSendLock_;
     std::mutex audioSendLock_;
+    // Last: its thread hands pieces to the routes through host_ until it is gone.
+    PiecePacer pacer_;
 };
 
 } // namespace dovrel::agent

@@ -45,9 +45,13 @@ VideoBudget VideoBudget::withOverrides(std::optional<std::string_view> bitRate,
         if (const auto v = parseDecimalInteger(*bitRate)) bits = std::max<int64_t>(*v, 200000);
     if (frameRate)
         if (const auto v = parseDecimalInteger(*frameRate)) fps = std::clamp<int64_t>(*v, 5, 60);
+    return at(bits, static_cast<int>(fps));
+}
+
+VideoBudget VideoBudget::at(int64_t bitRate, int frameRate) const {
     const int64_t ratio = maxKeyFrameInterval / std::max(expectedFrameRate, 1);
-    const int64_t interval = std::max<int64_t>(fps * ratio, 60);
-    return {bits, bits / 4, static_cast<int>(fps), static_cast<int>(std::min<int64_t>(interval, INT32_MAX))};
+    const int64_t interval = std::max<int64_t>(int64_t{frameRate} * ratio, 60);
+    return {bitRate, bitRate / 4, frameRate, static_cast<int>(std::min<int64_t>(interval, INT32_MAX))};
 }
 
 VideoBudget VideoBudget::withEnvironmentOverrides() const {

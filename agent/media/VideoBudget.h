@@ -27,6 +27,10 @@ struct VideoBudget {
     // The same rules with the variables' values given; nullopt stands for an absent variable.
     VideoBudget withOverrides(std::optional<std::string_view> bitRate, std::optional<std::string_view> frameRate) const;
 
+    // This budget's rules at another bit rate and frame rate: the burst a quarter of the bit rate in
+    // bytes, the keyframe spacing the base's in seconds (60 frames at least).
+    VideoBudget at(int64_t bitRate, int frameRate) const;
+
     // What the encoder itself aims at so that the pictures, once cut into pieces and sealed, take
     // `rate` bits per second on the wire: every 1000 bytes of picture travel behind a fragment header
     // and the sealed frame's header and tag.

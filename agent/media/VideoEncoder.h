@@ -88,6 +88,15 @@ public:
     void requestKeyframe() { forcePending_.store(true, std::memory_order_relaxed); }
     bool keyframePending() const { return forcePending_.load(std::memory_order_relaxed); }
 
+    // From the next frame on, sends at most `bitRate` while frames come `frameRate` a second, with no
+    // keyframe and no pause, up to the budget it was made with; any thread. False when this encoder
+    // cannot change its rate while it runs: one must be built for the new rate instead.
+    virtual bool retarget(int64_t bitRate, int frameRate) {
+        (void)bitRate;
+        (void)frameRate;
+        return false;
+    }
+
     virtual const VideoEncoderConfig& config() const = 0;
     // The pictures one refresh wave takes; 0 when the encoder sends periodic IDRs instead. Valid after a
     // successful start().

@@ -7,7 +7,7 @@
 
 #include "agent/core/RelayEndpoint.h"
 #include "agent/core/RelayRegions.h"
-#include "agent/net/HostLookups.h"
+#include "runtime/net/HostLookups.h"
 
 namespace dovrel::agent {
 

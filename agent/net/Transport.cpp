@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include "agent/common/AgentError.h"
@@ -42,6 +44,8 @@ constexpr auto idleLimit = 15s;
 constexpr auto inputDropLogGap = 1s;
 // A refused newcomer gets this long to read its AuthFail before its connection is cut.
 constexpr int refusedLingerMs = 5000;
+// The control connection's round trip is read from its socket at most this often.
+constexpr auto roundTripEvery = 250ms;
 // Every relay client gets a fresh registration this long after it ended on the agent's side.
 constexpr auto relayRedialAfterClient = 1s;
 // Newcomers held beside a client until they speak; beyond this the longest-waiting one goes.
@@ -73,6 +77,14 @@ wex::Bytes busyFrame() {
                              "This computer already has a session in progress."};
     return wex::buildFrame(wex::Stream::control, static_cast<uint8_t>(wex::ControlType::authFail), 0, {},
                            fail.encode());
+}
+
+// The smoothed round trip the kernel keeps for a TCP socket; 0 when it has none.
+int64_t smoothedRoundTripUs(int fd) {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (fd < 0 || ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return 0;
+    return info.tcpi_rtt;
 }
 
 std::string testCaFileSetting(const std::string& configured) {
@@ -115,8 +127,9 @@ struct Transport::Impl {
         hooks.writable = [this](TransportRelayLink::ConnId conn) {
             if (media && client && client->relay && client->relayConn == conn) media->requestDrain();
         };
-        relay = std::make_unique<TransportRelayLink>(context(), clock(), t.relayIdentity_,
-                                                     testCaFileSetting(options.relayTestCaFile), std::move(hooks));
+        relay = std::make_unique<TransportRelayLink>(
+            context(), clock(), t.relayIdentity_, testCaFileSetting(options.relayTestCaFile),
+            options.resolver ? std::move(options.resolver) : makeSystemResolver(), std::move(hooks));
     }
 
     Transport& t;
@@ -150,6 +163,7 @@ struct Transport::Impl {
     std::unique_ptr<TransportRelayLink> relay;
     std::shared_ptr<TransportMediaQueue> media; // the relay session's video and audio
     std::unique_ptr<QTimer> backlogPoll;        // runs while the client's link holds unwritten bytes
+    std::optional<Instant> roundTripReadAt;
     static constexpr std::chrono::milliseconds backlogPollEvery{5};
 
     Scheduler& clock() { return *t.scheduler_; }
@@ -404,6 +418,7 @@ struct Transport::Impl {
             }
         }
         lastRxAt = clock().now();
+        noteRoundTrip(*link);
         link->reader.append(bytes);
         while (client == link) {
             auto frame = link->reader.next();
@@ -495,6 +510,19 @@ struct Transport::Impl {
             writeAll(*link.socket, frame);
         else if (link.relay)
             relay->write(link.relayConn, frame);
+    }
+
+    // Publishes the client link's round trip for the pipeline, which lowers the rate when it grows: the
+    // control connection shares the way with the video, so the video filling a slow link's queue shows
+    // there first.
+    void noteRoundTrip(const ClientLink& link) {
+        const Instant now = clock().now();
+        if (roundTripReadAt && now - *roundTripReadAt < roundTripEvery) return;
+        roundTripReadAt = now;
+        const int fd = link.socket  ? static_cast<int>(link.socket->socketDescriptor())
+                       : link.relay ? relay->descriptor(link.relayConn)
+                                    : -1;
+        t.roundTripUs_.store(smoothedRoundTripUs(fd), std::memory_order_release);
     }
 
     // Publishes what the client's link has taken but not yet written, for readers on other threads;
@@ -668,6 +696,7 @@ struct Transport::Impl {
         client.reset();
         backlogPoll.reset();
         t.linkUnwritten_.store(0, std::memory_order_release);
+        t.roundTripUs_.store(0, std::memory_order_release);
         if (callbacks.onNewConnection) callbacks.onNewConnection();
     }
 };
@@ -738,6 +767,12 @@ void Transport::sendControl(wex::Bytes payload, wex::ControlType type) {
         impl_->sendControlLocked(payload, type);
         controlQueued_.fetch_sub(size, std::memory_order_acq_rel);
     });
+}
+
+std::optional<std::chrono::microseconds> Transport::controlRoundTrip() const {
+    const int64_t us = roundTripUs_.load(std::memory_order_acquire);
+    if (us <= 0) return std::nullopt;
+    return std::chrono::microseconds(us);
 }
 
 std::size_t Transport::controlBacklog() const {

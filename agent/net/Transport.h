@@ -23,6 +23,7 @@
 #include "protocol/WEXConstants.h"
 #include "runtime/Scheduler.h"
 #include "runtime/SerialQueue.h"
+#include "runtime/net/HostResolver.h"
 
 namespace dovrel::agent {
 
@@ -47,6 +48,8 @@ struct TransportOptions {
     // Empty: the environment variable DOVREL_TEST_CA_FILE, when set. It can only add trust: the system's
     // authorities stay, and the relay's certificate must still name the host dialled.
     std::string relayTestCaFile;
+    // Looks the relay's host name up. Null: the system's resolver.
+    std::shared_ptr<HostResolver> resolver;
     // Bounds of the queue that carries video and audio to a relay client.
     MediaQueueLimits mediaLimits;
 };
@@ -93,6 +96,7 @@ public:
     void dropClient() override;
     // Counts what is queued on "dovrel.net" and what the socket took but has not sent yet.
     std::size_t controlBacklog() const override;
+    std::optional<std::chrono::microseconds> controlRoundTrip() const override;
 
     bool hasSession() const override;
     ClientId currentClient() const override;
@@ -132,6 +136,7 @@ private:
     std::atomic<uint16_t> boundInput_{0};
     std::atomic<std::size_t> controlQueued_{0};
     std::atomic<std::size_t> linkUnwritten_{0};
+    std::atomic<int64_t> roundTripUs_{0}; // 0: unknown
     RelayIdentityCell relayIdentity_;
     std::shared_ptr<MediaCounters> mediaCounters_ = std::make_shared<MediaCounters>();
     std::unique_ptr<Impl> impl_; // lives on "dovrel.net"

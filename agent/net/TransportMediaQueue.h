@@ -68,6 +68,7 @@ public:
     void close();
 
     std::size_t queuedBytes() const;
+    std::size_t backlog() const override { return queuedBytes(); }
     // Any thread. Frames can still reach the client: the queue is open and its link was not found gone.
     bool linkUp() const override;
 

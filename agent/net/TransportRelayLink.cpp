@@ -16,6 +16,7 @@
 #include "protocol/LogText.h"
 #include "protocol/RelayPreamble.h"
 #include "protocol/RelayRedirect.h"
+#include "runtime/net/HostDial.h"
 
 namespace dovrel::agent {
 
@@ -73,6 +74,7 @@ bool cannotReach(QAbstractSocket::SocketError e) {
 struct TransportRelayLink::Conn {
     ConnId id = 0;
     std::unique_ptr<QSslSocket, DeleteLater> socket;
+    HostDial::Ptr dial;          // after the socket, so that it goes first
     wex::RelayIdentity identity; // as dialled
     std::string room;
     bool tcpConnected = false;
@@ -84,9 +86,10 @@ struct TransportRelayLink::Conn {
 };
 
 TransportRelayLink::TransportRelayLink(QObject* context, Scheduler& clock, RelayIdentityCell& identity,
-                                       const std::string& testCaFile, Hooks hooks)
+                                       const std::string& testCaFile, std::shared_ptr<HostResolver> resolver,
+                                       Hooks hooks)
     : context_(context), clock_(clock), identity_(identity), hooks_(std::move(hooks)),
-      tls_(QSslConfiguration::defaultConfiguration()) {
+      tls_(QSslConfiguration::defaultConfiguration()), lookups_(std::move(resolver)) {
     tls_.setPeerVerifyMode(QSslSocket::VerifyPeer);
     if (!testCaFile.empty()) {
         const QList<QSslCertificate> extra = QSslCertificate::fromPath(QString::fromStdString(testCaFile), QSsl::Pem);
@@ -139,16 +142,23 @@ void TransportRelayLink::dial() {
     QObject::connect(s, &QSslSocket::encrypted, context_, [this, id] { onReady(id); });
     QObject::connect(s, &QSslSocket::readyRead, context_, [this, id] { onReadable(id); });
     QObject::connect(s, &QSslSocket::disconnected, context_, [this, id] { onClosed(id); });
-    QObject::connect(s, &QSslSocket::errorOccurred, context_,
-                     [this, id](QAbstractSocket::SocketError e) { onError(id, static_cast<int>(e)); });
     QObject::connect(s, &QSslSocket::encryptedBytesWritten, context_, [this, id](qint64) {
         if (live(id) && hooks_.writable) hooks_.writable(id);
     });
-    const QString host = QString::fromStdString(c->identity.host);
+    const std::string host = c->identity.host;
     const uint16_t port = c->identity.port;
+    // The certificate must name this host, whichever of its addresses is dialled.
+    c->dial = HostDial::make(
+        lookups_, *s,
+        [s, name = QString::fromStdString(host), port](const QHostAddress& address) {
+            s->connectToHostEncrypted(address.toString(), port, name);
+        },
+        [this, id](QAbstractSocket::SocketError e, const QString& why) {
+            onError(id, static_cast<int>(e), why.toStdString());
+        });
+    HostDial& dial = *c->dial;
     conn_ = std::move(c);
-    // The certificate must name this host: QSslSocket verifies the peer against the name dialled.
-    s->connectToHostEncrypted(host, port);
+    dial.start(host);
 }
 
 void TransportRelayLink::scheduleDial(Duration after) {
@@ -323,7 +333,7 @@ void TransportRelayLink::onBytes(ConnId id, wex::ByteView bytes) {
     if (hooks_.controllerBytes) hooks_.controllerBytes(id, bytes);
 }
 
-void TransportRelayLink::onError(ConnId id, int error) {
+void TransportRelayLink::onError(ConnId id, int error, const std::string& why) {
     Conn* c = live(id);
     if (!c) return;
     const auto e = static_cast<QAbstractSocket::SocketError>(error);
@@ -337,7 +347,7 @@ void TransportRelayLink::onError(ConnId id, int error) {
         cancelCurrent({}, false);
         return;
     }
-    lost(id, "failed(" + c->socket->errorString().toStdString() + ")", nullptr);
+    lost(id, "failed(" + why + ")", nullptr);
 }
 
 void TransportRelayLink::onClosed(ConnId id) {
@@ -369,6 +379,11 @@ bool TransportRelayLink::write(ConnId conn, wex::ByteView bytes, bool flushNow) 
 
 void TransportRelayLink::flush(ConnId conn) {
     if (Conn* c = live(conn)) c->socket->flush();
+}
+
+int TransportRelayLink::descriptor(ConnId conn) const {
+    const Conn* c = live(conn);
+    return c ? static_cast<int>(c->socket->socketDescriptor()) : -1;
 }
 
 std::size_t TransportRelayLink::backlog(ConnId conn) const {

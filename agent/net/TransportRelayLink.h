@@ -12,6 +12,7 @@
 #include "protocol/Bytes.h"
 #include "protocol/RelayIdentity.h"
 #include "runtime/Scheduler.h"
+#include "runtime/net/HostLookups.h"
 
 class QObject;
 
@@ -69,8 +70,10 @@ public:
 
     // `context` is a QObject of the owner thread; `testCaFile`, when not empty, names PEM certificates
     // trusted in addition to the system's (never instead of them, and host names are still verified).
+    // A relay host given by name is looked up through `resolver` and dialled by its addresses, the
+    // certificate still checked against the name.
     TransportRelayLink(QObject* context, Scheduler& clock, RelayIdentityCell& identity, const std::string& testCaFile,
-                       Hooks hooks);
+                       std::shared_ptr<HostResolver> resolver, Hooks hooks);
     ~TransportRelayLink();
     TransportRelayLink(const TransportRelayLink&) = delete;
     TransportRelayLink& operator=(const TransportRelayLink&) = delete;
@@ -87,6 +90,8 @@ public:
     void flush(ConnId conn);
     // Bytes connection `conn` holds that are not yet on the network; 0 when it is not current.
     std::size_t backlog(ConnId conn) const;
+    // The socket of connection `conn`; -1 when it is not current.
+    int descriptor(ConnId conn) const;
     // The owner is done with connection `conn` (its controller was dropped or refused): what was written
     // still goes out, then it closes, and the room registers afresh `redialAfter` later. Nothing when
     // `conn` is not the current connection.
@@ -113,7 +118,7 @@ private:
     void onReady(ConnId id);
     void onReadable(ConnId id);
     void onBytes(ConnId id, wex::ByteView bytes);
-    void onError(ConnId id, int error);
+    void onError(ConnId id, int error, const std::string& why);
     void onClosed(ConnId id);
     void lost(ConnId id, const std::string& stateText, const char* firstReason);
 
@@ -122,6 +127,7 @@ private:
     RelayIdentityCell& identity_;
     Hooks hooks_;
     QSslConfiguration tls_;
+    HostLookups lookups_;
 
     wex::Bytes pubKey_;
     Signer signer_;

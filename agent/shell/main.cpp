@@ -39,6 +39,7 @@
 #include "brand/InterfaceFont.h"
 #include "runtime/StopSignal.h"
 #include "runtime/session/SessionEnd.h"
+#include "runtime/tls/TlsLibrary.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;
@@ -115,6 +116,8 @@ int runFace(QCoreApplication& app, AgentGraph& graph, const DesktopBackend& back
 } // namespace
 
 int main(int argc, char** argv) {
+    // Threads that spoke TLS may still be ending as the agent ends.
+    leaveTlsLibraryToProcessEnd();
     // A stop while the agent is still being made waits for the event loop, and then stops it in order;
     // a start-up that hangs is cut short.
     StopSignalHold stopHeld;

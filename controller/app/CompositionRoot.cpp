@@ -103,7 +103,10 @@ bool CompositionRoot::start(std::string& error) {
     // Every keychain call of the program, on one thread of its own.
     secrets_ = std::make_shared<SecretsThread>(options_.secrets ? options_.secrets : makeSystemSecretStore());
 
+    // Every host name the program dials is looked up here, never by Qt's own lookups.
+    const std::shared_ptr<HostResolver> resolver = makeSystemResolver();
     ClientConfig config;
+    config.resolver = resolver;
     config.settingsPath = settingsPath;
     config.arguments = options_.arguments;
     config.secretsThread = secrets_;
@@ -142,7 +145,7 @@ bool CompositionRoot::start(std::string& error) {
     reminders_->start();
 
     // The writing assistant: the relay's grant, then the cloud; it reads and types through the session.
-    auto http = std::make_shared<QtHttpClient>();
+    auto http = std::make_shared<QtHttpClient>(resolver);
     quib_ = std::make_shared<QuibClient>(http, account_, defaults_, wallClock,
                                          QuibClient::endpointFor(QString::fromLatin1(QuibClient::defaultEndpointHost)));
     quibPanel_ = std::make_unique<QuibPanelModel>(
@@ -161,7 +164,7 @@ bool CompositionRoot::start(std::string& error) {
                                         relayHost, relayPort);
     // Presence on the local network is the agent's control port answering, or refusing.
     poller_ = std::make_unique<ReachabilityPoller>(
-        *store_, realScheduler(), std::make_shared<TcpReachabilityProbe>(realScheduler()), api_, account_,
+        *store_, realScheduler(), std::make_shared<TcpReachabilityProbe>(realScheduler(), resolver), api_, account_,
         storeDemo || arguments_.demo, ports.control.value_or(wex::WEX::controlPort));
 
     // The deck, whose "wake & connect" sends magic packets on this computer's own networks.

@@ -12,11 +12,14 @@
 #include "controller/ui/session/VideoSurfaceItem.h"
 #include "runtime/StopSignal.h"
 #include "runtime/session/SessionEnd.h"
+#include "runtime/tls/TlsLibrary.h"
 
 Q_IMPORT_QML_PLUGIN(Dovrel_ControllerPlugin)
 Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)
 
 int main(int argc, char** argv) {
+    // Threads that spoke TLS may still be ending as the window closes and the program ends.
+    dovrel::leaveTlsLibraryToProcessEnd();
     // A stop before the window stands (its QML loading, the display answering slowly) waits for the loop,
     // which then ends the orderly way below; a start-up that hangs is cut short. The controller has then
     // made no file that its normal stop removes (those of a clipboard offer come with a session).

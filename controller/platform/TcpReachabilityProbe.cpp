@@ -5,6 +5,7 @@
 #include <QTcpSocket>
 
 #include "runtime/Scheduler.h"
+#include "runtime/net/HostDial.h"
 
 namespace dovrel::controller {
 
@@ -12,13 +13,14 @@ namespace dovrel::controller {
 // first finishes it, and nothing after that.
 struct TcpReachabilityProbe::Attempt {
     QPointer<QTcpSocket> socket; // a child of the queue's context, released with deleteLater
+    HostDial::Ptr dial;
     std::unique_ptr<Timer> timeout;
     QPointer<QObject> back;
     std::function<void(ProbeAnswer)> done;
 };
 
-TcpReachabilityProbe::TcpReachabilityProbe(Scheduler& clock)
-    : clock_(clock), replyContext_(std::make_unique<QObject>()) {}
+TcpReachabilityProbe::TcpReachabilityProbe(Scheduler& clock, std::shared_ptr<HostResolver> resolver)
+    : clock_(clock), lookups_(std::move(resolver)), replyContext_(std::make_unique<QObject>()) {}
 
 TcpReachabilityProbe::~TcpReachabilityProbe() {
     // Attempts still running are dropped on their own thread; their callers hear nothing.
@@ -41,16 +43,18 @@ void TcpReachabilityProbe::probe(const std::string& host, uint16_t port, std::ch
         attempt->socket = socket;
         QObject::connect(socket, &QTcpSocket::connected, queue_.context(),
                          [this, id] { finishLocked(id, ProbeAnswer::accepted); });
-        QObject::connect(socket, &QTcpSocket::errorOccurred, queue_.context(),
-                         [this, id](QAbstractSocket::SocketError error) {
-                             // A refusal means the computer is up, though nothing listens on that port;
-                             // any other failure (no route, no such host) says nothing more than silence.
-                             finishLocked(id, error == QAbstractSocket::ConnectionRefusedError ? ProbeAnswer::refused
-                                                                                               : ProbeAnswer::silent);
-                         });
+        attempt->dial = HostDial::make(
+            lookups_, *socket, [socket, port](const QHostAddress& address) { socket->connectToHost(address, port); },
+            [this, id](QAbstractSocket::SocketError error, const QString&) {
+                // A refusal means the computer is up, though nothing listens on that port; any other
+                // failure (no route, no such host) says nothing more than silence.
+                finishLocked(id, error == QAbstractSocket::ConnectionRefusedError ? ProbeAnswer::refused
+                                                                                  : ProbeAnswer::silent);
+            });
         attempt->timeout = clock_.after(timeout, [this, id] { finishLocked(id, ProbeAnswer::silent); });
+        HostDial& dial = *attempt->dial;
         attempts_.emplace(id, std::move(attempt));
-        socket->connectToHost(QString::fromStdString(host), port);
+        dial.start(host);
     });
 }
 

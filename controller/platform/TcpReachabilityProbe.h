@@ -9,6 +9,7 @@
 
 #include "controller/platform/ReachabilityProbe.h"
 #include "runtime/SerialQueue.h"
+#include "runtime/net/HostLookups.h"
 
 namespace dovrel {
 class Scheduler;
@@ -16,12 +17,12 @@ class Scheduler;
 
 namespace dovrel::controller {
 
-// Probes with QTcpSocket on a background thread of its own ("dovrel.reach"); a host name is resolved
-// by the socket. Results return to the caller's thread by a queued call. The time-out runs on
-// `clock`, which is used on the background thread only.
+// Probes with QTcpSocket on a background thread of its own ("dovrel.reach"); a host name is looked up
+// through `resolver` and its addresses tried in turn. Results return to the caller's thread by a queued
+// call. The time-out runs on `clock`, which is used on the background thread only.
 class TcpReachabilityProbe final : public ReachabilityProbe {
 public:
-    explicit TcpReachabilityProbe(Scheduler& clock);
+    TcpReachabilityProbe(Scheduler& clock, std::shared_ptr<HostResolver> resolver);
     ~TcpReachabilityProbe() override;
 
     void probe(const std::string& host, uint16_t port, std::chrono::milliseconds timeout,
@@ -35,6 +36,7 @@ private:
     void finishLocked(uint64_t id, ProbeAnswer answer);
 
     Scheduler& clock_;
+    HostLookups lookups_;
     std::unique_ptr<QObject> replyContext_; // lives on the constructing thread; results are delivered through it
     std::map<uint64_t, std::unique_ptr<Attempt>> attempts_; // probes' thread only
     uint64_t nextId_ = 0;                                   // probes' thread only

@@ -24,7 +24,7 @@ bool meansWaiting(QAbstractSocket::SocketError e) {
 }
 } // namespace
 
-StreamLink::StreamLink(Options options) : options_(std::move(options)) {}
+StreamLink::StreamLink(Options options, HostLookups& lookups) : options_(std::move(options)), lookups_(lookups) {}
 
 StreamLink::~StreamLink() { retire(); }
 
@@ -51,7 +51,7 @@ void StreamLink::report(State s, const QString& detail) {
     if (onState) onState(s, detail);
 }
 
-void StreamLink::start(const QString& host, uint16_t port) {
+void StreamLink::start(const std::string& host, uint16_t port) {
     if (options_.tls) {
         auto ssl = std::make_unique<QSslSocket>();
         if (!options_.extraCaCertificates.isEmpty()) {
@@ -70,22 +70,25 @@ void StreamLink::start(const QString& host, uint16_t port) {
     QObject::connect(s, &QTcpSocket::connected, this, [this] {
         if (options_.noDelay) socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     });
-    QObject::connect(s, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
-        const QString detail = socket_ ? socket_->errorString() : QString();
-        State state = State::failed;
-        if (!ready_ && e == QAbstractSocket::ConnectionRefusedError)
-            state = State::refused;
-        else if (!ready_ && meansWaiting(e))
-            state = State::waiting;
-        report(state, detail);
-    });
     QObject::connect(s, &QAbstractSocket::disconnected, this,
                      [this] { report(State::failed, QStringLiteral("the connection was closed")); });
     QObject::connect(s, &QIODevice::readyRead, this, [this] { onReadyRead(); });
-    if (options_.tls)
-        static_cast<QSslSocket*>(s)->connectToHostEncrypted(host, port);
-    else
-        s->connectToHost(host, port);
+    auto connect = [this, s, name = QString::fromStdString(host), port](const QHostAddress& address) {
+        if (options_.tls)
+            static_cast<QSslSocket*>(s)->connectToHostEncrypted(address.toString(), port, name);
+        else
+            s->connectToHost(address, port);
+    };
+    dial_ =
+        HostDial::make(lookups_, *s, std::move(connect), [this](QAbstractSocket::SocketError e, const QString& why) {
+            State state = State::failed;
+            if (!ready_ && e == QAbstractSocket::ConnectionRefusedError)
+                state = State::refused;
+            else if (!ready_ && meansWaiting(e))
+                state = State::waiting;
+            report(state, why);
+        });
+    dial_->start(host);
 }
 
 void StreamLink::onReadyRead() {
@@ -101,6 +104,7 @@ void StreamLink::onReadyRead() {
 void StreamLink::cancel() {
     if (retired_ || ended_) return;
     ended_ = true;
+    if (dial_) dial_->stop();
     if (socket_) {
         socket_->disconnect(this);
         socket_->abort();
@@ -116,6 +120,7 @@ void StreamLink::retire() {
     retired_ = true;
     ended_ = true;
     // The callbacks stay: retiring may happen inside one of them.
+    if (dial_) dial_->stop();
     if (socket_) {
         socket_->disconnect(this);
         socket_->abort();

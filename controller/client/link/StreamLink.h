@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include <QList>
 #include <QObject>
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include "protocol/Bytes.h"
+#include "runtime/net/HostDial.h"
 
 class QTcpSocket;
 
@@ -21,7 +23,9 @@ namespace dovrel::controller {
 // refused when the other computer answered that nothing listens on the port; waiting when the other end
 // cannot be reached yet (unknown host, no route, no answer); failed when an established connection
 // breaks or TLS fails; cancelled after `cancel()`. Exactly one state follows `ready`, and nothing after
-// it. Lives on the client thread and is touched only there.
+// it. A host given by name is looked up through `lookups` (which outlive the link) and its addresses
+// tried in turn; over TLS the certificate must still name the host. Lives on the client thread and is
+// touched only there.
 class StreamLink final : public QObject {
 public:
     enum class State { ready, refused, waiting, failed, cancelled };
@@ -32,14 +36,14 @@ public:
         bool noDelay = false;
     };
 
-    explicit StreamLink(Options options);
+    StreamLink(Options options, HostLookups& lookups);
     ~StreamLink() override;
 
     // Receives state changes and bytes; set before `start`.
     std::function<void(State, const QString& detail)> onState;
     std::function<void(wex::ByteView)> onData;
 
-    void start(const QString& host, uint16_t port);
+    void start(const std::string& host, uint16_t port);
     // Closes the connection and reports `cancelled` from the event loop, unless `retire` came first.
     void cancel();
     // Closes the connection and reports nothing more; the owner may then drop the object.
@@ -62,7 +66,9 @@ private:
     void onReadyRead();
 
     Options options_;
+    HostLookups& lookups_;
     std::unique_ptr<QTcpSocket> socket_;
+    HostDial::Ptr dial_; // after the socket, so that it goes first
     bool ready_ = false;
     bool ended_ = false; // a final state was reported, or the link was cancelled or retired
     bool reading_ = true;

@@ -13,6 +13,7 @@
 #include "protocol/ControlMessages.h"
 #include "protocol/RelayIdentity.h"
 #include "protocol/WEXConstants.h"
+#include "runtime/net/HostResolver.h"
 
 namespace dovrel {
 class Scheduler;
@@ -49,6 +50,8 @@ struct ClientConfig {
     std::function<void(uint8_t msgType, const wex::Bytes& payload)> sessionControl;
     // Where the remote sound plays. Null: the default PulseAudio sink.
     AudioOutputFactory audioOutputs;
+    // Looks up the agent's and the relay's host names. Null: the system's resolver.
+    std::shared_ptr<HostResolver> resolver;
 };
 
 } // namespace dovrel::controller

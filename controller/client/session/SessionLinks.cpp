@@ -16,13 +16,11 @@ namespace {
 constexpr auto retryAfterFailure = 1000ms;
 constexpr auto retryWhileWaiting = 1500ms;
 constexpr auto followRedirectAfter = 200ms;
-
-QString qtext(const std::string& s) { return QString::fromStdString(s); }
-
 } // namespace
 
 SessionLinks::SessionLinks(Host& host, const ClientConfig& config, Scheduler& clock)
-    : host_(host), config_(config), clock_(clock), video_(*this, clock),
+    : host_(host), config_(config), clock_(clock), lookups_(config.resolver ? config.resolver : makeSystemResolver()),
+      video_(*this, clock),
       controlPort_(config.controlPort), relayIdentity_{"", "", config.defaultRelayHost, config.defaultRelayPort} {
     if (!config_.relayCaFile.empty())
         relayCas_ = QSslCertificate::fromPath(QString::fromStdString(config_.relayCaFile));
@@ -88,6 +86,7 @@ void SessionLinks::halt() {
 void SessionLinks::closeAll() {
     thread_.check(__func__);
     halt();
+    inputDial_.reset();
     input_.reset();
     video_.stop();
     relayReply_.reset(false);
@@ -142,14 +141,14 @@ void SessionLinks::startControl() {
     if (control_) control_->retire();
     const uint64_t g = ++gen_;
     host_.linkReplaced();
-    control_.reset(new StreamLink(StreamLink::Options{}));
+    control_.reset(new StreamLink(StreamLink::Options{}, lookups_));
     control_->onState = [this, g](StreamLink::State s, const QString&) { onControlState(g, s); };
     control_->onData = [this, g](wex::ByteView data) {
         if (gen_ != g) return;
         rxBytes_ += static_cast<int64_t>(data.size());
         host_.received(data);
     };
-    control_->start(qtext(agentHost_), controlPort_);
+    control_->start(agentHost_, controlPort_);
 }
 
 void SessionLinks::waitForControl() {
@@ -178,8 +177,13 @@ void SessionLinks::onControlState(uint64_t g, StreamLink::State state) {
 }
 
 void SessionLinks::startInput() {
+    inputDial_.reset();
     input_.reset(new QUdpSocket);
-    input_->connectToHost(qtext(agentHost_), config_.inputPort);
+    // A datagram's failure is a lost datagram: nothing to report.
+    inputDial_ = HostDial::make(
+        lookups_, *input_,
+        [s = input_.get(), port = config_.inputPort](const QHostAddress& a) { s->connectToHost(a, port); }, {});
+    inputDial_->start(agentHost_);
 }
 
 void SessionLinks::videoDatagram(wex::ByteView datagram) {
@@ -195,12 +199,12 @@ void SessionLinks::startRelay(const std::string& room) {
     control_.reset();
     const uint64_t g = ++gen_;
     host_.linkReplaced();
-    relay_.reset(new StreamLink(StreamLink::Options{true, relayCas_, true}));
+    relay_.reset(new StreamLink(StreamLink::Options{true, relayCas_, true}, lookups_));
     relayReply_.reset(!relayIdentity_.account.empty());
     StreamLink* link = relay_.get();
     relay_->onState = [this, g, room](StreamLink::State s, const QString& detail) { onRelayState(g, room, s, detail); };
     relay_->onData = [this, g, link](wex::ByteView data) { onRelayData(g, link, data); };
-    relay_->start(qtext(relayIdentity_.host), relayIdentity_.port);
+    relay_->start(relayIdentity_.host, relayIdentity_.port);
 }
 
 void SessionLinks::onRelayState(uint64_t g, const std::string& room, StreamLink::State state, const QString& detail) {

@@ -113,12 +113,14 @@ private:
     ClientConfig config_;
     Scheduler& clock_;
     OwnerThread thread_;
+    HostLookups lookups_; // the links' names, which the agent's and the relay's are
     QList<QSslCertificate> relayCas_;
     VideoListener video_;
 
     LinkPtr control_;
     LinkPtr relay_;
     std::unique_ptr<QUdpSocket, DeleteLater> input_;
+    HostDial::Ptr inputDial_; // after its socket, so that it goes first
     bool isRelay_ = false;
     std::string agentHost_ = "127.0.0.1";
     uint16_t controlPort_ = 0;

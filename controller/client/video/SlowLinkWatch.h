@@ -7,8 +7,8 @@
 
 namespace dovrel::controller {
 
-// Whether the link carries less than the picture needs. The picture's budget is fixed and follows no
-// link, so on a slower one pieces keep being dropped; only a lower budget on the agent helps.
+// Whether the link carries less than the picture needs: pieces keep being dropped until the agent, which
+// follows the link, has come down to what it carries, and again whenever the link slows.
 // Before the first picture: pieces of pictures keep arriving, yet no keyframe has come whole for
 // `after` since the session began or since the last whole one (nothing can be shown).
 // Once pictures are shown: for `after` in a row, every second brought pictures and most of them were

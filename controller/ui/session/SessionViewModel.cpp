@@ -53,20 +53,16 @@ QString pillWordFor(PhaseKind phase, bool reconnecting) {
     return QObject::tr("connecting");
 }
 
-QString linkTooSlowText(int videoPort, bool picturesShown) {
-    // Well below the agent's budget on that way: 12 Mbit/s on the local network, 2.5 through the relay.
-    const int bitsPerSecond = videoPort > 0 ? 4000000 : 1000000;
+QString linkTooSlowText(bool picturesShown) {
+    // The other computer lowers what it sends by itself; nothing is asked of the user but patience, or
+    // a faster way there.
     if (picturesShown)
-        return QObject::tr("The link seems slower than the picture needs: pictures keep arriving damaged. On the "
-                           "other computer, start DovrelAgent with DOVREL_BITRATE=%1 (%2 Mbit/s, or less for a "
-                           "slower link), then reconnect.")
-            .arg(bitsPerSecond)
-            .arg(bitsPerSecond / 1000000);
-    return QObject::tr("The link seems slower than the picture needs: pieces of it arrive, but never a whole "
-                       "picture. On the other computer, start DovrelAgent with DOVREL_BITRATE=%1 (%2 Mbit/s, or "
-                       "less for a slower link), then reconnect.")
-        .arg(bitsPerSecond)
-        .arg(bitsPerSecond / 1000000);
+        return QObject::tr("The connection is slower than the picture needs, so parts of it arrive damaged. The "
+                           "other computer is sending the picture at a lower quality meanwhile. A wired "
+                           "connection helps.");
+    return QObject::tr("The connection is slower than the picture needs: pieces of it arrive, but no whole "
+                       "picture yet. The other computer is lowering the picture's quality to suit it. A wired "
+                       "connection helps.");
 }
 
 LatencyBand latencyBandFor(int latencyMs) {
@@ -123,8 +119,7 @@ SessionViewModel::SessionViewModel(WEXClient& client, RemoteInput& input, FileTr
     // Once pictures are shown, a link too slow for them is said on the banner, not the loading screen.
     const auto slowLink = [this] {
         const bool shown = client_->hasFirstFrame() && client_->linkTooSlow();
-        notices_.setSlowLink(shown ? std::optional<QString>(linkTooSlowText(client_->videoPort(), true))
-                                   : std::nullopt);
+        notices_.setSlowLink(shown ? std::optional<QString>(linkTooSlowText(true)) : std::nullopt);
     };
     connect(&client, &WEXClient::linkTooSlowChanged, this, slowLink);
     connect(&client, &WEXClient::hasFirstFrameChanged, this, slowLink);
@@ -365,7 +360,7 @@ LoadingState SessionViewModel::state() const {
         loadingStateFor(client_->phaseKind(), client_->phaseMessage(), client_->reconnecting(), deviceName_);
     if (client_->phaseKind() == PhaseKind::connected && !client_->reconnecting() && !client_->hasFirstFrame() &&
         client_->linkTooSlow())
-        state.errorText = linkTooSlowText(client_->videoPort());
+        state.errorText = linkTooSlowText();
     else if (pictureLate_ && !client_->reconnecting())
         state.errorText = pictureNotArrivingText(client_->videoPort());
     return state;

@@ -44,10 +44,10 @@ QString pictureNotArrivingText(int videoPort);
 QString pillWordFor(PhaseKind phase, bool reconnecting);
 
 // What the overlay says instead when pieces of the picture arrive but never a whole one: the link is
-// slower than the agent's fixed budget for the local network (`videoPort` above 0) or the relay, and
-// what to set on the agent's computer; with `picturesShown`, what the banner says when the session's
-// pictures keep arriving damaged.
-QString linkTooSlowText(int videoPort, bool picturesShown = false);
+// slower than the picture needs, the other computer lowers the picture's quality meanwhile, and a wired
+// connection helps; with `picturesShown`, what the banner says when the session's pictures keep
+// arriving damaged.
+QString linkTooSlowText(bool picturesShown = false);
 
 // The colour band of a round trip on the status pill: none measured, under 40 ms, up to 100 ms, more.
 enum class LatencyBand { none, good, fair, poor };

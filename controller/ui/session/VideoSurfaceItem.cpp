@@ -94,6 +94,9 @@ VideoSurfaceItem::VideoSurfaceItem(QQuickItem* parent)
 VideoSurfaceItem::~VideoSurfaceItem() {
     // After this no picture calls back into the item, even if the decoder still holds the surface.
     surface_->setObserver(nullptr);
+    // The gate outlives this part of the item and tells of the window it leaves as the item is taken
+    // from its parent, which only the base class's destructor does.
+    disconnect(shown_, nullptr, this, nullptr);
 }
 
 void VideoSurfaceItem::setClient(WEXClient* client) {

@@ -78,5 +78,5 @@ TEST(AccountApiProgram, ServesTheAgentFromItsOwnProcessAndStopsOnSigterm) {
     EXPECT_EQ(std::get<AccountSignIn::Account>(*result).token, announced->tokens.at("amy"));
 
     ::kill(program.pid(), SIGTERM);
-    EXPECT_EQ(program.wait(5s), 0);
+    EXPECT_EQ(program.wait(5s), 0) << readText(options.logFile);
 }

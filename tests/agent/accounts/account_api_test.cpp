@@ -5,6 +5,7 @@
 
 #include "../../support/ClosedPort.h"
 #include "../../support/FakeScheduler.h"
+#include "../../support/TestResolver.h"
 #include "AccountsTestSupport.h"
 
 using namespace dovrel;
@@ -145,6 +146,48 @@ TEST_F(AccountApiTest, GivesUpAfterTwentySecondsOnItsClock) {
     EXPECT_EQ(outcome->message, "The request timed out.");
     api.releaseHeld(); // the late answer finds nobody waiting
     client.queue.sync([&] { EXPECT_EQ(client.api->outstanding(), 0u); });
+}
+
+// A host given by name is asked at the address the resolver gives, with the name in the Host header and
+// on the certificate: another name for the same address is refused before anything is sent, and a name
+// without addresses fails in the network's words. A lookup that never answers still gives up on the clock.
+TEST_F(AccountApiTest, AHostByNameIsAskedAtItsAddressAndItsCertificateMustNameIt) {
+    const std::string token = api.addAccount("amy", "pw");
+    auto options = apiOptions();
+    options.resolver = std::make_shared<TestResolver>(std::map<std::string, std::vector<std::string>>{
+        {"localhost", {"127.0.0.1"}}, {"impostor.test", {"127.0.0.1"}}});
+    {
+        ApiOnThread client(options);
+        const auto byName =
+            client.post(*AccountApi::address("localhost", api.port(), "/v1/grant"), token, {{"ttlHours", 24}});
+        ASSERT_TRUE(byName);
+        EXPECT_TRUE(byName->ok) << byName->message;
+        ASSERT_EQ(api.requests().size(), 1u);
+        EXPECT_EQ(api.requests()[0].header("host"), "localhost:" + std::to_string(api.port()));
+
+        const auto impostor = client.post(*AccountApi::address("impostor.test", api.port(), "/v1/grant"), token, {});
+        ASSERT_TRUE(impostor);
+        EXPECT_FALSE(impostor->ok);
+        EXPECT_EQ(api.requests().size(), 1u);
+        const auto nowhere = client.post(*AccountApi::address("nowhere.test", api.port(), "/v1/grant"), token, {});
+        ASSERT_TRUE(nowhere);
+        EXPECT_EQ(nowhere->message, "Host nowhere.test not found");
+    }
+    FakeScheduler clock;
+    options.scheduler = &clock;
+    const auto held = std::make_shared<TestResolver>(std::map<std::string, std::vector<std::string>>{}, true);
+    options.resolver = held;
+    ApiOnThread client(options);
+    Awaited<ApiOutcome> result;
+    client.queue.post([&, cb = result.callback()] {
+        client.api->post(*AccountApi::address("stuck.test", api.port(), "/v1/grant"), token, {}, cb);
+    });
+    ASSERT_TRUE(held->waitForAsked(1));
+    client.queue.sync([&] { clock.advance(std::chrono::seconds(20)); });
+    const auto outcome = result.get();
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->message, "The request timed out.");
+    held->release();
 }
 
 TEST_F(AccountApiTest, RefusesAnOversizedAnswer) {

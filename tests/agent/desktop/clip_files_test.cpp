@@ -6,7 +6,6 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
-#include <thread>
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -52,7 +51,13 @@ public:
         const std::lock_guard lock(mutex_);
         if (!reporting_) return 0;
         most_ = std::max(most_, outstanding_);
+        if (outstanding_ > ClipFileSender::backlogWindow) ++fullLooks_;
         return outstanding_;
+    }
+    // How often a reader asked and found the link fuller than it may read ahead of.
+    int fullLooks() const {
+        const std::lock_guard lock(mutex_);
+        return fullLooks_;
     }
     // From now on the backlog is what was sent and not yet drained.
     void reportBacklog() {
@@ -93,6 +98,7 @@ private:
     std::vector<std::pair<wex::ControlType, wex::Bytes>> messages_;
     std::size_t outstanding_ = 0;
     mutable std::size_t most_ = 0;
+    mutable int fullLooks_ = 0;
     bool reporting_ = false;
 };
 
@@ -264,10 +270,9 @@ TEST_F(ClipFilesTest, APulledFileIsReadOnlyAsFastAsTheLinkTakesIt) {
     copyElsewhere({files.file("big.bin")});
     outbox.drain(); // the offer is written: what is outstanding from now on is the file's
     clip->onPull(1, 0);
-    // The link writes nothing for a while: reading starts (however late a busy machine lets it), then
-    // stops after a few pieces, however long the link stays full.
-    ASSERT_TRUE(test::pumpUntil([&] { return outbox.outstanding() > 0; }));
-    std::this_thread::sleep_for(200ms);
+    // The link writes nothing for a while: reading starts, then stops after a few pieces, however long
+    // the link stays full. The reader has found it full and looked again: it waits, with no more read.
+    ASSERT_TRUE(test::pumpUntil([&] { return outbox.fullLooks() >= 2; })) << outbox.outstanding();
     EXPECT_LE(outbox.outstanding(), ClipFileSender::backlogWindow + ClipFileSender::chunkBytes);
     // Then it writes as fast as it can.
     std::string got;

@@ -335,6 +335,45 @@ TEST_F(Encoder, KeepsNearItsBitRateOnABusyPicture) {
     EXPECT_LT(bitsPerSecond, static_cast<double>(budget.burstBytesPerSecond) * 8);
 }
 
+TEST_F(Encoder, ARunningEncoderTakesALowerRateAndFewerFramesASecondWithoutAKeyframe) {
+    // Fresh noise every frame, so that every picture takes what the rate control allows.
+    const int w = 320, h = 180;
+    LibavVideoEncoder enc({w, h, true, {2000000, 500000, 30, 3000}}, sink.callback(), Hardware::never);
+    enc.start();
+    std::mt19937 rng(2);
+    int t = 0;
+    // The bytes a picture takes over the last 30 of `frames` pictures, and whether any was a keyframe.
+    bool keyframes = false;
+    const auto run = [&](int frames) {
+        std::size_t bytes = 0;
+        for (int i = 0; i < frames; ++i, ++t) {
+            auto b = std::make_shared<FrameBuffer>(PixelFormat::yuv420p, w, h);
+            SyntheticSource::paint(*b, static_cast<uint64_t>(t));
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    b->plane(0)[static_cast<std::ptrdiff_t>(y) * b->stride(0) + x] = static_cast<uint8_t>(rng());
+            const EncodedPicture p = encodeOne(enc, sink, FrameBuffer::frame(b, {}), static_cast<uint64_t>(t), t == 0);
+            if (t > 0) keyframes = keyframes || p.keyframe;
+            if (i >= frames - 30)
+                for (const auto& u : p.units)
+                    bytes += u.size();
+        }
+        return static_cast<double>(bytes) / 30;
+    };
+    const double full = run(60);
+    ASSERT_TRUE(enc.retarget(500000, 30));
+    const double quarter = run(60);
+    // A third of the frames a second at the same rate: each picture may take three times as much.
+    ASSERT_TRUE(enc.retarget(500000, 10));
+    const double fewer = run(60);
+    ASSERT_TRUE(enc.retarget(2000000, 30));
+    const double back = run(60);
+    EXPECT_LT(quarter, full / 2.5) << full << " bytes a picture at the budget";
+    EXPECT_GT(fewer, quarter * 2) << quarter << " bytes a picture at a quarter";
+    EXPECT_GT(back, quarter * 2.5);
+    EXPECT_FALSE(keyframes);
+}
+
 TEST_F(Encoder, MayBeDroppedFromItsOwnOutputCallback) {
     std::shared_ptr<VideoEncoder> holder;
     std::atomic<int> calls{0};

@@ -69,12 +69,19 @@ public:
             c_, xcb_set_screen_saver_checked(c_, seconds, 0, XCB_BLANKING_PREFERRED, XCB_EXPOSURES_ALLOWED)));
     }
     bool active() {
-        std::unique_ptr<xcb_screensaver_query_info_reply_t, decltype(&std::free)> info(
-            xcb_screensaver_query_info_reply(c_, xcb_screensaver_query_info(c_, root_), nullptr), &std::free);
+        const auto info = query();
         return info && info->state == XCB_SCREENSAVER_STATE_ON;
+    }
+    // How long the server has gone without input, by its own clock.
+    std::chrono::milliseconds idle() {
+        const auto info = query();
+        return std::chrono::milliseconds(info ? info->ms_since_user_input : 0);
     }
 
 private:
+    std::unique_ptr<xcb_screensaver_query_info_reply_t, decltype(&std::free)> query() {
+        return {xcb_screensaver_query_info_reply(c_, xcb_screensaver_query_info(c_, root_), nullptr), &std::free};
+    }
     xcb_connection_t* c_;
     xcb_window_t root_;
 };
@@ -148,7 +155,9 @@ TEST(LinuxPowerAssertions, TheScreensaverStaysOffWhileHeldAndComesBackInRestMode
     power.hold();
     power.waitIdle();
     EXPECT_TRUE(power.displayHeld());
-    std::this_thread::sleep_for(1600ms);
+    // Until the server itself has gone well past the time-out.
+    const auto heldAt = probe.idle();
+    ASSERT_TRUE(waitUntil([&] { return probe.idle() > heldAt + 1600ms; }, 10s));
     EXPECT_FALSE(probe.active()) << "suspended: the display does not blank";
 
     power.restDisplay();
@@ -161,7 +170,7 @@ TEST(LinuxPowerAssertions, TheScreensaverStaysOffWhileHeldAndComesBackInRestMode
     power.waitIdle();
     EXPECT_TRUE(power.displayHeld());
     EXPECT_FALSE(probe.active()) << "leaving rest counts as user activity";
-    std::this_thread::sleep_for(1600ms);
+    ASSERT_TRUE(waitUntil([&] { return probe.idle() > 1600ms; }, 10s));
     EXPECT_FALSE(probe.active());
 }
 

@@ -22,6 +22,7 @@
 #include "tests/support/ClosedPort.h"
 #include "tests/support/ScopedEnv.h"
 #include "tests/support/TestCA.h"
+#include "tests/support/TestResolver.h"
 #include "tests/support/relay/RelayDouble.h"
 
 namespace dovrel::test {
@@ -34,10 +35,12 @@ inline RelayDouble::Options relayWith(const std::function<void(RelayDouble::Opti
 
 inline std::string jsonString(const std::string& s) { return "\"" + s + "\""; }
 
-// relay.json for a pinned relay on loopback; `extra` is more of the object's members (", \"k\": v").
-inline std::string pinnedRelayJson(uint16_t port, bool lan = false, const std::string& extra = "") {
-    return std::string("{\"lan\": ") + (lan ? "true" : "false") +
-           ", \"host\": \"127.0.0.1\", \"port\": " + std::to_string(port) + extra + "}";
+// relay.json for a pinned relay, on loopback unless `host` names another; `extra` is more of the
+// object's members (", \"k\": v").
+inline std::string pinnedRelayJson(uint16_t port, bool lan = false, const std::string& extra = "",
+                                   const std::string& host = "127.0.0.1") {
+    return std::string("{\"lan\": ") + (lan ? "true" : "false") + ", \"host\": " + jsonString(host) +
+           ", \"port\": " + std::to_string(port) + extra + "}";
 }
 
 inline std::string accountJson(const std::string& account, const std::string& token) {

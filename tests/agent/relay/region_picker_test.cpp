@@ -1,8 +1,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -13,13 +11,15 @@
 #include <unistd.h>
 
 #include "../../support/ClosedPort.h"
+#include "../../support/TestResolver.h"
 #include "TlsPeer.h"
 #include "agent/net/RegionPicker.h"
 
-using dovrel::agent::HostLookups;
+using dovrel::HostLookups;
 using dovrel::agent::RegionPicker;
 using dovrel::agent::RelayEndpoint;
 using dovrel::test::closedPort;
+using dovrel::test::TestResolver;
 using namespace std::chrono_literals;
 
 namespace {
@@ -103,40 +103,11 @@ struct Timed {
     double seconds = 0;
 };
 
-// Gives each name the addresses it was made with; a stuck one answers nobody until it is released.
-class TestResolver final : public dovrel::agent::HostResolver {
-public:
-    explicit TestResolver(std::vector<std::string> addresses, bool stuck = false)
-        : addresses_(std::move(addresses)), stuck_(stuck) {}
-    std::vector<std::string> addressesOf(const std::string&) override {
-        std::unique_lock lk(lock_);
-        mostAtOnce = std::max(mostAtOnce.load(), ++inside_);
-        released_.wait(lk, [this] { return !stuck_; });
-        --inside_;
-        return addresses_;
-    }
-    void release() {
-        {
-            const std::lock_guard g(lock_);
-            stuck_ = false;
-        }
-        released_.notify_all();
-    }
-    std::atomic<int> mostAtOnce = 0;
-
-private:
-    std::vector<std::string> addresses_;
-    std::mutex lock_;
-    std::condition_variable released_;
-    bool stuck_;
-    int inside_ = 0;
-};
-
 Timed timedNearest(const std::vector<RelayEndpoint>& endpoints, double timeout) {
     dovrel::test::qtApp();
     const auto start = std::chrono::steady_clock::now();
     Timed t;
-    t.result = RegionPicker(dovrel::agent::makeSystemResolver()).nearest(endpoints, timeout);
+    t.result = RegionPicker(dovrel::makeSystemResolver()).nearest(endpoints, timeout);
     t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return t;
 }
@@ -211,7 +182,7 @@ TEST(RegionPicker, WhenNothingAnswersEveryProbeEndsWithinTheTimeout) {
 TEST(RegionPicker, RunsFromABackgroundThreadAndProbesOneEndpoint) {
     dovrel::test::qtApp();
     const Fd open = listening(16);
-    RegionPicker picker(dovrel::agent::makeSystemResolver());
+    RegionPicker picker(dovrel::makeSystemResolver());
     std::optional<RelayEndpoint> fromWorker;
     std::thread worker([&] { fromWorker = picker.nearest({local(closedPort()), local(portOf(open.get()))}, 2.5); });
     worker.join();
@@ -229,7 +200,8 @@ TEST(RegionPicker, LookupsThatNeverAnswerAreBoundedAndOutliveThePickerSafely) {
     dovrel::test::qtApp();
     const Fd open = listening(16);
     const uint16_t port = portOf(open.get());
-    auto resolver = std::make_shared<TestResolver>(std::vector<std::string>{"127.0.0.1"}, true);
+    auto resolver = std::make_shared<TestResolver>(
+        std::map<std::string, std::vector<std::string>>{{"stuck.invalid", {"127.0.0.1"}}}, true);
     {
         RegionPicker picker(resolver);
         EXPECT_EQ(picker.nearest({{"stuck.invalid", port}, local(port)}, 30), local(port));
@@ -250,7 +222,8 @@ TEST(RegionPicker, EachAddressOfANameGetsItsShareOfTheTime) {
     dovrel::test::qtApp();
     const SlowListener swallows(std::nullopt); // on 127.0.0.1
     const Fd second = listening(16, swallows.port(), INADDR_LOOPBACK + 1);
-    RegionPicker picker(std::make_shared<TestResolver>(std::vector<std::string>{"127.0.0.1", "127.0.0.2"}));
+    RegionPicker picker(std::make_shared<TestResolver>(
+        std::map<std::string, std::vector<std::string>>{{"relay.invalid", {"127.0.0.1", "127.0.0.2"}}}));
     const RelayEndpoint twoAddresses{"relay.invalid", swallows.port()};
     EXPECT_EQ(picker.probe(twoAddresses, 2.5), twoAddresses);
 }

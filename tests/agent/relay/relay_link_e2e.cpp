@@ -311,6 +311,8 @@ TEST_F(RelayLinkTest, ARedirectThatNamesNoUsablePortIsIgnored) {
     EXPECT_EQ(h.agent->transport().relayIdentity().port, relay.port());
     // The relay then closes that connection, which the link takes as a loss: a new registration 2 s on.
     ASSERT_TRUE(h.log.waitFor("• relay cancelled — will re-register in 2s"));
+    // The relay's own account of it comes from its process, in its own time.
+    ASSERT_TRUE(relay.waitForEvent("redirected"));
     advance(h, 1900ms);
     h.letArrive();
     EXPECT_EQ(relay.countEvents("redirected"), 1u);
@@ -401,6 +403,43 @@ TEST_F(RelayLinkTest, AnUnreachableRelayWaitsForTheWatchdogToDialAgain) {
     advance(h, 1s);
     EXPECT_TRUE(h.log.waitFor("• relay watchdog: not registered — re-dialing"));
     EXPECT_TRUE(waitUntil([&] { return h.log.count(waiting) == 2; }));
+}
+
+// A relay given by name is dialled at the name's addresses in turn, and its certificate must name that
+// host: the test certificate names localhost (and 127.0.0.1), so another name for the same address is
+// refused.
+TEST_F(RelayLinkTest, ARelayGivenByNameIsDialledAtItsAddressesAndItsCertificateMustNameTheHost) {
+    RelayDouble& relay = startRelay();
+    TestController ctl;
+    AgentHarness::Options o = pairedWith(ctl);
+    o.resolver = std::make_shared<TestResolver>(std::map<std::string, std::vector<std::string>>{
+        {"localhost", {"127.0.0.9", "127.0.0.1"}}, {"impostor.test", {"127.0.0.1"}}});
+    o.relayJson = pinnedRelayJson(relay.port(), false, "", "localhost");
+    ASSERT_TRUE(registered(relay, startAgent(o)));
+    agents_.clear();
+
+    o.relayJson = pinnedRelayJson(relay.port(), false, "", "impostor.test");
+    EXPECT_TRUE(startAgent(std::move(o)).log.waitFor("• relay failed("));
+    EXPECT_EQ(relay.countEvents("registered"), 1u);
+}
+
+// A relay whose name's lookup never answers holds up neither the agent's end nor the program's: the
+// answer that comes after the agent has gone reaches nothing.
+TEST_F(RelayLinkTest, AnAgentWhoseRelayLookupNeverAnswersEndsWithoutWaitingForIt) {
+    const auto resolver = std::make_shared<TestResolver>(
+        std::map<std::string, std::vector<std::string>>{{"relay.test", {"127.0.0.1"}}}, true);
+    TestController ctl;
+    AgentHarness::Options o = pairedWith(ctl);
+    o.resolver = resolver;
+    o.relayJson = pinnedRelayJson(closedPort(), false, "", "relay.test");
+    startAgent(std::move(o));
+    ASSERT_TRUE(resolver->waitForAsked(1));
+    agents_.clear();
+    resolver->release();
+    for (const auto until = std::chrono::steady_clock::now() + 5s;
+         resolver.use_count() > 1 && std::chrono::steady_clock::now() < until;)
+        std::this_thread::sleep_for(2ms);
+    EXPECT_EQ(resolver.use_count(), 1) << "a lookup thread never ended";
 }
 
 TEST_F(RelayLinkTest, AnUntrustedRelayOrOneThatDoesNotMatchTheHostNameIsNeverRegisteredWith) {

@@ -1,5 +1,6 @@
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -155,7 +156,11 @@ public:
             c_.enter();
             WakeListener atC;
             a_.enter();
-            o.agentInterfaces = wex::lanInterfaces();
+            // A link is usable once the kernel has it running, which it tells a moment after both ends
+            // are up (later on a busy machine).
+            for (const auto until = std::chrono::steady_clock::now() + 10s;
+                 (o.agentInterfaces = wex::lanInterfaces()).size() < 2 && std::chrono::steady_clock::now() < until;)
+                std::this_thread::sleep_for(10ms);
             o.sentOn = agent::makeLinuxWakeEmitter()->send(mac, choose(o.agentInterfaces));
             o.atB = atB.collect(expectB);
             o.atC = atC.collect(expectC, expectC == 0 ? 0ms : 300ms);

@@ -123,17 +123,17 @@ private:
     std::string out_;
 };
 
-// Waits until `text()` matches; returns the match.
-inline std::smatch waitForMatch(const std::function<std::string()>& text, const std::regex& re, std::string& holder,
-                                std::chrono::milliseconds timeout = 10000ms) {
+// Waits until `text()` matches; returns the match and its groups (empty when none came), copied out of
+// `holder`, which keeps the text last read.
+inline std::vector<std::string> waitForMatch(const std::function<std::string()>& text, const std::regex& re,
+                                             std::string& holder, std::chrono::milliseconds timeout = 10000ms) {
     const auto until = std::chrono::steady_clock::now() + timeout;
-    std::smatch m;
     do {
         holder = text();
-        if (std::regex_search(holder, m, re)) return m;
+        if (std::smatch m; std::regex_search(holder, m, re)) return {m.begin(), m.end()};
         std::this_thread::sleep_for(20ms);
     } while (std::chrono::steady_clock::now() < until);
-    return m;
+    return {};
 }
 
 inline const std::regex banner(R"(Dovrel agent up: relay \+ LAN \(CONTROL tcp/(\d+), INPUT udp/(\d+)\)\.)");

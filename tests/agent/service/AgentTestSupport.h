@@ -273,12 +273,14 @@ inline dovrel::agent::AgentServices fakeServices(const std::shared_ptr<Recorder>
 }
 
 // The real network side on loopback, with ports the system picks for the listeners, `videoPort` for
-// video, `clock` on "dovrel.net" and the relay.json of `configDirectory` named in its hints: the
-// transport, the region race and this machine's addresses. Returns the transport, which the agent made
-// over `services` owns.
+// video, `clock` on "dovrel.net", the relay.json of `configDirectory` named in its hints and the relay's
+// host names looked up through `resolver` (null: the system's): the transport, the region race and this
+// machine's addresses. Returns the transport, which the agent made over `services` owns.
 inline dovrel::agent::Transport& addNetwork(dovrel::agent::AgentServices& services, uint16_t videoPort,
-                                            Scheduler& clock, const std::string& configDirectory) {
+                                            Scheduler& clock, const std::string& configDirectory,
+                                            std::shared_ptr<HostResolver> resolver = nullptr) {
     dovrel::agent::TransportOptions options;
+    options.resolver = std::move(resolver);
     options.relayConfigPath = dovrel::agent::RelayConfig::pathIn(configDirectory);
     options.ports = {0, 0, videoPort};
     options.listenAddress = QHostAddress::LocalHost;
@@ -326,6 +328,7 @@ public:
         std::vector<wex::LANInterface> interfaces = {{"eth-test", 0x0A4D0001, 0xFFFFFF00}}; // 10.77.0.1/24
         uint16_t videoPort = 0;                                 // where video goes; 0: to `ctl`
         std::vector<std::pair<std::string, std::string>> files; // written under the home first: path, text
+        std::shared_ptr<HostResolver> resolver;                 // the relay link's; null: the system's
     };
 
     AgentHarness() : AgentHarness(Options{}) {}
@@ -348,7 +351,7 @@ public:
         if (options_.withPipeline) services.pipeline = std::make_unique<FakePipeline>(rec);
         services.lanInterfaces = [list = options_.interfaces] { return list; };
         net = &addNetwork(services, options_.videoPort ? options_.videoPort : ctl.videoPort(), clock,
-                          home.file(".config/Dovrel"));
+                          home.file(".config/Dovrel"), options_.resolver);
 
         dovrel::agent::AgentSettings settings;
         settings.stateDirectory = state;

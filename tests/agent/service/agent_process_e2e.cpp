@@ -128,9 +128,9 @@ TEST(AgentProcess, ItsServiceIsSeenByAvahiBrowse) {
     std::string log;
     const auto ports = waitForMatch([&] { return readFile(home.file(".dovrel-agent.log")); }, banner, log);
     ASSERT_FALSE(ports.empty()) << log;
-    const std::string controlPort = ports[1].str();
+    const std::string controlPort = ports[1];
     // The pairing link is logged a moment after the banner.
-    const std::smatch id =
+    const auto id =
         waitForMatch([&] { return readFile(home.file(".dovrel-agent.log")); }, std::regex("&id=([0-9a-f]{32})&"), log);
     ASSERT_FALSE(id.empty()) << log;
 
@@ -143,7 +143,7 @@ TEST(AgentProcess, ItsServiceIsSeenByAvahiBrowse) {
                      browse, 15000ms);
     ASSERT_FALSE(seen.empty()) << browse << "\n" << readFile(home.file(".dovrel-agent.log"));
     const std::string txt = seen[1];
-    EXPECT_NE(txt.find("\"id=" + id[1].str() + "\""), std::string::npos) << txt;
+    EXPECT_NE(txt.find("\"id=" + id[1] + "\""), std::string::npos) << txt;
     EXPECT_NE(txt.find("\"r=1\""), std::string::npos) << txt;
     EXPECT_NE(txt.find("\"v=1\""), std::string::npos) << txt;
     EXPECT_NE(txt.find("\"n="), std::string::npos) << txt;

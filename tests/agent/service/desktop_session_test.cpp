@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QObject>
 
@@ -37,6 +38,14 @@ public slots:
         ++locks;
     }
     bool GetActive() { return locks > 0; }
+};
+
+// GNOME Shell without an app grid to show, answering on the test thread.
+class FakeShell : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.gnome.Shell")
+public slots:
+    void ShowApplications() { sendErrorReply(QDBusError::NotSupported, QStringLiteral("no app grid")); }
 };
 
 // logind's manager on a private bus: every process is in session 1.
@@ -221,14 +230,24 @@ TEST(LinuxDesktopSession, TheLauncherFallbackRunsOnItsOwnAndBlocksNothing) {
     o.folderArguments = {"-c", QString::fromStdString("while [ -d '" + dir.str() + "' ] && [ ! -e '" + release +
                                                       "' ]; do sleep 0.05; done; touch '" + marker + "'")};
     o.lockCommands = std::vector<QStringList>{};
+    FakeShell shell;
+    QDBusConnection service = QDBusConnection::connectToBus(QString::fromStdString(bus.address()), "fake-shell");
+    ASSERT_TRUE(service.registerService("org.gnome.Shell"));
+    ASSERT_TRUE(service.registerObject("/org/gnome/Shell", &shell, QDBusConnection::ExportAllSlots));
     const auto desktop = agent::makeLinuxDesktopSession(o);
     desktop->showLauncher();
     desktop->lockAndTurnDisplayOff({});
+    // The shell answers on this thread only: had the caller waited for the launcher, or for the lock
+    // after it, the file manager would have been opened already.
+    EXPECT_FALSE(log.has("opened the file manager instead")) << "the caller never waits";
+    EXPECT_FALSE(off.load()) << "the caller never waits";
     ASSERT_TRUE(waitUntil([&] { return off.load(); }, 5000ms)) << "the lock after it was held up";
     EXPECT_TRUE(log.has("• no app grid on this desktop — opened the file manager instead"));
     EXPECT_FALSE(std::filesystem::exists(marker));
     std::ofstream(release).put('\n');
     EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(marker); }, 5000ms));
+    service.unregisterService("org.gnome.Shell");
+    QDBusConnection::disconnectFromBus("fake-shell");
 }
 
 TEST(LinuxDesktopSession, WithoutAWindowOverviewItSaysSo) {

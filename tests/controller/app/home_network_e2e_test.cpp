@@ -152,7 +152,8 @@ TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsItsCardReconnectsWakesSaysWhenItIsN
     root.endSession();
     {
         ReachabilityPoller poller(
-            services.store, dovrel::realScheduler(), std::make_shared<TcpReachabilityProbe>(dovrel::realScheduler()),
+            services.store, dovrel::realScheduler(),
+            std::make_shared<TcpReachabilityProbe>(dovrel::realScheduler(), dovrel::makeSystemResolver()),
             std::shared_ptr<AccountApi>(std::shared_ptr<void>(), &services.api), services.account, false);
         poller.start();
         EXPECT_TRUE(waitUntil([&] { return deck.machines()->index(0, 0).data(DeckMachines::ToneRole) == "stopped"; }));

@@ -66,6 +66,17 @@ struct ClientFixture {
         return *client;
     }
 
+    // The controller's public key, made with a first client and kept in the fixture's secret store, for
+    // an agent to pair; that agent (its key, its relay room) is trusted from then on.
+    wex::Bytes keyTrusting(const wex::Bytes& agentKey, const std::string& agentRoom) {
+        WEXClient& first = make();
+        const auto& own = identityOf(first).publicKey();
+        wex::Bytes key(own.begin(), own.end());
+        first.security().trustAgent(agentKey, agentRoom);
+        client.reset();
+        return key;
+    }
+
     // Moves the fake clock on the client thread, in steps, letting sockets work in between.
     void advance(std::chrono::milliseconds total, std::chrono::milliseconds step = 100ms) {
         for (std::chrono::milliseconds done{0}; done < total; done += step) {

@@ -9,6 +9,7 @@
 #include "controller/client/session/ClientTexts.h"
 #include "protocol/ByteWriter.h"
 #include "protocol/Frame.h"
+#include "tests/support/TestResolver.h"
 #include "tests/support/relay/RelayDouble.h"
 
 using namespace dovrel::controller;
@@ -209,6 +210,20 @@ TEST_F(RelayFixture, ARelayWithAnUntrustedCertificateIsNeverTalkedTo) {
     EXPECT_TRUE(relay->registrations.empty());
     EXPECT_TRUE(agent.hellos.empty());
     EXPECT_NE(f->phase(), PhaseKind::connected);
+}
+
+// Reached at the address a name gave, the relay must still hold a certificate for that name (the test
+// certificate names localhost and 127.0.0.1, not this one): the link fails, as it does for a
+// certificate nobody vouches for, rather than waits for a host it cannot reach.
+TEST_F(RelayFixture, ARelayReachedByANameItsCertificateDoesNotHoldIsNeverTalkedTo) {
+    f->config.resolver = std::make_shared<dovrel::test::TestResolver>(
+        std::map<std::string, std::vector<std::string>>{{"impostor.test", {"127.0.0.1"}}});
+    f->config.defaultRelayHost = "impostor.test";
+    client().connectViaRelay(dial(agent.deviceId()), "123456");
+    ASSERT_TRUE(waitUntil([&] { return f->status() == "reconnecting…"; }));
+    pump(1500ms);
+    EXPECT_TRUE(relay->registrations.empty());
+    EXPECT_TRUE(agent.hellos.empty());
 }
 
 TEST_F(RelayFixture, AnEmptyRoomNobodyAnswersForIsGivenUpAfterTwelveSeconds) {

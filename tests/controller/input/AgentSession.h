@@ -46,13 +46,7 @@ struct AgentSession {
             free.bind(QHostAddress::LocalHost, 0);
             f.config.videoPort = free.localPort();
         }
-        wex::Bytes key;
-        {
-            WEXClient& first = f.make();
-            key.assign(identityOf(first).publicKey().begin(), identityOf(first).publicKey().end());
-            first.security().trustAgent(agent.publicKey(), agent.room());
-            f.client.reset();
-        }
+        const wex::Bytes key = f.keyTrusting(agent.publicKey(), agent.room());
         std::string why;
         if (!agent.start(DOVREL_AGENT_BINARY, key, f.config.videoPort, {{"DISPLAY", x->display()}}, why)) return why;
         f.config.inputPort = agent.inputPort();

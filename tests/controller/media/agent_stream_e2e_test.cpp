@@ -27,14 +27,7 @@ struct StreamFixture : ::testing::TestWithParam<bool> {
     std::string startSession(bool h264) {
         app();
         f.config.videoPort = dovrel::test::freeUdpPort();
-        wex::Bytes key;
-        {
-            // The controller's identity is made with its first client and kept in its secret store.
-            WEXClient& first = f.make();
-            key.assign(identityOf(first).publicKey().begin(), identityOf(first).publicKey().end());
-            first.security().trustAgent(agent.publicKey(), agent.room());
-            f.client.reset();
-        }
+        const wex::Bytes key = f.keyTrusting(agent.publicKey(), agent.room());
         std::map<std::string, std::string> env{{"DOVREL_SYNTHETIC", "1"}};
         if (h264) env["DOVREL_H264"] = "1";
         std::string why;

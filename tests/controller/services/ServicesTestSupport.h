@@ -19,7 +19,7 @@ struct ApiDoubleFixture {
     QCoreApplication& application = app(); // before the double, whose thread needs it
     dovrel::test::TempDir dir;
     dovrel::test::AccountApiDouble api{dir.path()};
-    std::shared_ptr<QtHttpClient> http = std::make_shared<QtHttpClient>(api.caFile());
+    std::shared_ptr<QtHttpClient> http = std::make_shared<QtHttpClient>(dovrel::makeSystemResolver(), api.caFile());
     std::shared_ptr<AccountApi> client =
         std::make_shared<AccountApi>(http, "127.0.0.1", api.port(), "relay.default", uint16_t{8443});
 };

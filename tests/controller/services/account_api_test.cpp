@@ -8,6 +8,7 @@
 #include "controller/platform/FileSecretStore.h"
 #include "controller/platform/SecretsThread.h"
 #include "controller/services/RelayAccount.h"
+#include "tests/support/TestResolver.h"
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;
@@ -158,4 +159,41 @@ TEST(RelayAccountStore, ReadsTheFourItemsOnceAndWritesBehindItsCopy) {
     EXPECT_FALSE(account->current());
     account.reset();
     EXPECT_EQ(secrets->read(RelayAccount::service, "account").outcome, SecretRead::Outcome::notFound);
+}
+
+// A service named by host is asked at the address the resolver gives, with the name in the Host header
+// and on the certificate, so another name for that address is refused; a lookup that never answers fails
+// the request within its time.
+TEST(QtHttpClientByName, AsksTheNamesAddressAndHoldsItsCertificateToTheName) {
+    app();
+    dovrel::test::TempDir dir;
+    dovrel::test::AccountApiDouble api{dir.path()};
+    QtHttpClient http(std::make_shared<dovrel::test::TestResolver>(std::map<std::string, std::vector<std::string>>{
+                          {"localhost", {"127.0.0.1"}}, {"impostor.test", {"127.0.0.1"}}}),
+                      api.caFile());
+    const auto get = [&](HttpClient& client, const char* host, std::chrono::milliseconds timeout = 20s) {
+        std::optional<HttpResponse> got;
+        HttpRequest request;
+        request.url = QUrl(QString("https://%1:%2/v1/presence").arg(host).arg(api.port()));
+        request.timeout = timeout;
+        client.send(request, [&](const HttpResponse& r) { got = r; });
+        waitUntil([&] { return got.has_value(); }, 15s);
+        return got;
+    };
+    const auto byName = get(http, "localhost");
+    ASSERT_TRUE(byName && byName->isAnswer()) << (byName ? byName->transportError->toStdString() : "no answer");
+    ASSERT_EQ(api.requests().size(), 1u);
+    EXPECT_EQ(api.requests()[0].header("host"), "localhost:" + std::to_string(api.port()));
+    const auto impostor = get(http, "impostor.test");
+    ASSERT_TRUE(impostor);
+    EXPECT_FALSE(impostor->isAnswer());
+    EXPECT_EQ(api.requests().size(), 1u);
+
+    const auto held =
+        std::make_shared<dovrel::test::TestResolver>(std::map<std::string, std::vector<std::string>>{}, true);
+    QtHttpClient stuck(held, api.caFile());
+    const auto late = get(stuck, "stuck.test", 200ms);
+    ASSERT_TRUE(late);
+    EXPECT_FALSE(late->isAnswer());
+    held->release();
 }

@@ -193,7 +193,7 @@ struct ProbeTest : ::testing::Test {
     std::unique_ptr<TcpReachabilityProbe> probe;
     void SetUp() override {
         app();
-        probe = std::make_unique<TcpReachabilityProbe>(clock);
+        probe = std::make_unique<TcpReachabilityProbe>(clock, dovrel::makeSystemResolver());
     }
     std::optional<ProbeAnswer> run(uint16_t port) {
         std::optional<ProbeAnswer> got;

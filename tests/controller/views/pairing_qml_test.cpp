@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../../support/Settling.h"
 #include "../ui/QuibPanelFakes.h"
 #include "MainWindow.h"
 #include "PairingTestSupport.h"
@@ -49,8 +50,8 @@ struct PairingQmlTest : ::testing::Test {
     QGuiApplication& application = viewApp();
     dovrel::test::TempDir dir;
     dovrel::test::AccountApiDouble api{dir.path()};
-    std::shared_ptr<CountingHttpClient> http =
-        std::make_shared<CountingHttpClient>(std::make_shared<QtHttpClient>(api.caFile()));
+    std::shared_ptr<CountingHttpClient> http = std::make_shared<CountingHttpClient>(
+        std::make_shared<QtHttpClient>(dovrel::makeSystemResolver(), api.caFile()));
     AccountApi accountApi{http, "127.0.0.1", api.port(), "relay.default", 8443};
     RootServices services;
     FakeSessionPort session;
@@ -112,8 +113,12 @@ struct PairingQmlTest : ::testing::Test {
         });
         return found;
     }
+    // Where the item stands once nothing in the window moves: a field still sliding into place (a busy
+    // machine draws its steps late) would miss the click.
     void click(QQuickItem* target) {
         ASSERT_TRUE(target);
+        const QStringList moving = dovrel::test::waitSettled(*window);
+        ASSERT_TRUE(moving.isEmpty()) << moving.join(", ").toStdString();
         const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
         QTest::mouseClick(window, Qt::LeftButton, {}, centre.toPoint());
     }

@@ -233,8 +233,8 @@ struct PairingClaimDoubleTest : ::testing::Test {
     dovrel::test::TempDir dir;
     dovrel::test::AccountApiDouble api{dir.path()};
     RootServices services;
-    std::shared_ptr<CountingHttpClient> http =
-        std::make_shared<CountingHttpClient>(std::make_shared<QtHttpClient>(api.caFile()));
+    std::shared_ptr<CountingHttpClient> http = std::make_shared<CountingHttpClient>(
+        std::make_shared<QtHttpClient>(dovrel::makeSystemResolver(), api.caFile()));
     AccountApi client{http, "127.0.0.1", api.port(), "relay.default", 8443};
     RecordingPairingTarget target;
     PairingViewModel model{client, *services.account, target};

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../../support/Settling.h"
 #include "../../support/TempHome.h"
 #include "../WaitUntil.h"
 #include "../ui/QuibPanelFakes.h"
@@ -40,12 +41,6 @@ void collect(QtMsgType type, const QMessageLogContext&, const QString& text) {
 }
 
 const QString moduleDir = QStringLiteral(":/qt/qml/Dovrel/Controller");
-
-void settle(int ms = 600) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < until)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
 
 struct QmlFixture : ::testing::Test {
     dovrel::test::TempDir dir;
@@ -102,16 +97,16 @@ TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
     ASSERT_TRUE(window);
     EXPECT_EQ(window->size(), QSize(1120, 760));
     EXPECT_EQ(window->minimumSize(), QSize(880, 600));
-    settle();
+    EXPECT_TRUE(dovrel::test::waitSettled(*window).isEmpty());
     EXPECT_EQ(session.dials.size(), 1u) << "the window's appearance starts the automatic connection";
     EXPECT_TRUE(window->findChild<QQuickItem*>("deckWordmark"));
 
     root.showPairing();
-    settle();
+    EXPECT_TRUE(dovrel::test::waitSettled(*window).isEmpty());
     EXPECT_TRUE(window->findChild<QQuickItem*>("pairingBack"));
 
     session.play(PhaseKind::connected);
-    settle();
+    EXPECT_TRUE(dovrel::test::waitSettled(*window).isEmpty());
     ASSERT_EQ(root.route(), RootViewModel::Route::Session);
     auto* overlay = window->findChild<QQuickItem*>("loadingOverlay");
     ASSERT_TRUE(overlay);
@@ -121,7 +116,6 @@ TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
     // The deck's colours follow the appearance at once.
     const QImage dark = window->grabWindow();
     appearance.toggle();
-    settle(100);
     root.endSession();
     // The deck fades back in: wait for its light ground rather than for a time a busy machine may miss.
     EXPECT_LT(qGray(dark.pixel(5, 5)), 60);

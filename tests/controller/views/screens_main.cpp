@@ -197,7 +197,7 @@ void shootLoadingSteps(QQmlEngine& engine, Camera& camera) {
     const QString refusal =
         QObject::tr("Wrong pairing code. Check the six digits the other computer shows and try again.");
     LoadingState slowLink = loadingStateFor(PhaseKind::connected, {}, false, "Studio");
-    slowLink.errorText = linkTooSlowText(47811);
+    slowLink.errorText = linkTooSlowText();
     for (const Step& s : {Step{"loading-starting", loadingStateFor(PhaseKind::disconnected, {}, false, "Studio")},
                           Step{"loading-reaching", loadingStateFor(PhaseKind::connecting, {}, false, "Studio")},
                           Step{"loading-pairing", loadingStateFor(PhaseKind::needsCode, {}, false, "Studio")},

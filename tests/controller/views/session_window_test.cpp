@@ -39,13 +39,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Runs the window for `ms`: its animations advance with the frames it draws.
-void settle(QQuickWindow* window, int ms = 500) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < until) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        if (window) window->grabWindow();
-    }
+// Runs the window's frames (its animations advance with them) until nothing in it moves.
+::testing::AssertionResult settles(QQuickWindow* window) {
+    const QStringList moving = dovrel::test::waitSettled(*window);
+    if (moving.isEmpty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "still moving: " << moving.join(", ").toStdString();
 }
 
 // Runs the window until `done`, for 10 s at most.
@@ -54,7 +52,8 @@ template <typename F> bool settleUntil(QQuickWindow* window, F&& done) {
     for (;;) {
         if (done()) return true;
         if (std::chrono::steady_clock::now() >= until) return false;
-        settle(window, 20);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (window) window->grabWindow();
     }
 }
 
@@ -284,20 +283,20 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     // with them, stand whole and apart.
     window->resize(880, 600);
     window->show();
-    settle(window);
+    EXPECT_TRUE(settles(window));
     expectApart(window, {"deckMark", "deckWordmark", "appearanceToggle", "encryptedBadge", "accountChip", "pairButton",
                          "windowMinimize", "windowMaximize", "windowClose"});
     expectOneLine(window, {"appearanceToggle", "encryptedBadge", "accountChip", "pairButton", "windowMinimize",
                            "windowMaximize", "windowClose"});
     // Once the deck has faded out and gone: its own window buttons would be found first.
     root.showPairing();
-    EXPECT_TRUE(dovrel::test::waitSettled(*window).isEmpty());
+    EXPECT_TRUE(settles(window));
     expectOneLine(window, {"pairingBack", "windowMinimize", "windowMaximize", "windowClose"});
     root.cancelPairing();
-    EXPECT_TRUE(dovrel::test::waitSettled(*window).isEmpty());
+    EXPECT_TRUE(settles(window));
     WEXClientTestAccess::setPhase(*client, Phase::of(PhaseKind::connected));
     session.play(PhaseKind::connected);
-    settle(window);
+    EXPECT_TRUE(settles(window));
     ASSERT_EQ(root.route(), RootViewModel::Route::Session);
     expectApart(window, {"pointerModeChip", "sessionName", "assistantChip", "audioChip", "helpChip", "fullScreenChip",
                          "exitChip", "sessionWindowButtons"});
@@ -310,7 +309,7 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
         QQuickItem* item = find(name);
         ASSERT_TRUE(item) << name;
         QTest::mouseClick(window, Qt::LeftButton, {}, centreOf(item).toPoint(), 20);
-        settle(window, 700);
+        EXPECT_TRUE(settles(window)) << name;
     };
 
     // The input item lies exactly over the fitted picture, which a windowed session fits in a band under
@@ -337,7 +336,7 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     EXPECT_TRUE(model->hud()->showMonitors());
     EXPECT_TRUE(find("pickerEmpty")->isVisible()) << "no display list: one line instead of tiles";
     QTest::mouseClick(window, Qt::LeftButton, {}, QPoint(8, window->height() - 8));
-    settle(window, 700);
+    EXPECT_TRUE(settles(window));
     EXPECT_FALSE(model->hud()->showMonitors());
 
     // "Send File" opens the file chooser over the window, and its cancel leaves the session as it was.
@@ -390,7 +389,7 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     QQuickItem* chips = find("topChips");
     QQuickItem* pill = find("statusPill");
     QTest::mouseMove(window, QPoint(300, 4));
-    settle(window, 300);
+    EXPECT_TRUE(settles(window));
     clock.advance(3200ms);
     EXPECT_FALSE(model->hud()->bright());
     EXPECT_TRUE(settleUntil(window, [&] { return !pill->isVisible(); }));
@@ -437,7 +436,7 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
     WEXClientTestAccess::setPhase(*client, Phase::rejected("That computer is already in use by another device."));
     QTest::mouseClick(window, Qt::LeftButton, {}, centreOf(capture).toPoint());
     clock.advance(30s);
-    settle(window, 700);
+    EXPECT_TRUE(settles(window));
     for (const char* name : {"topChips", "sessionWindowButtons", "statusPill", "loadingOverlay"})
         EXPECT_EQ(find(name)->opacity(), 1) << name;
     EXPECT_EQ(find("cursorMarker")->opacity(), 0);

@@ -51,7 +51,8 @@ struct SignInTest : ::testing::Test {
     QGuiApplication& application = viewApp(); // before the double, whose thread needs it
     dovrel::test::TempDir dir;
     dovrel::test::AccountApiDouble api{dir.path()};
-    AccountApi client{std::make_shared<QtHttpClient>(api.caFile()), "127.0.0.1", api.port(), "relay.default", 8443};
+    AccountApi client{std::make_shared<QtHttpClient>(dovrel::makeSystemResolver(), api.caFile()), "127.0.0.1",
+                      api.port(), "relay.default", 8443};
     std::shared_ptr<RecordingSecrets> secrets = std::make_shared<RecordingSecrets>();
     RelayAccount account{std::make_shared<SecretsThread>(secrets), "relay.default", 8443};
     RecordingSignInTarget target;

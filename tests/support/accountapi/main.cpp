@@ -14,9 +14,11 @@
 
 #include <QCoreApplication>
 
+#include "runtime/tls/TlsLibrary.h"
 #include "tests/support/accountapi/AccountApiDouble.h"
 
 int main(int argc, char** argv) {
+    dovrel::leaveTlsLibraryToProcessEnd(); // the double's thread may still be ending as the program ends
     std::string dir;
     int port = 0;
     std::vector<std::pair<std::string, std::string>> accounts;

@@ -6,22 +6,24 @@
 #include <string>
 #include <vector>
 
-#include "agent/net/HostResolver.h"
+#include "runtime/net/HostResolver.h"
 
 class QObject;
 
-namespace dovrel::agent {
+namespace dovrel {
 
-// The host name lookups of one region picker, on a few threads of its own ("dovrel.lookup"), so that a
-// resolver that does not answer holds at most that many threads however many probes ask; the others
-// wait their turn, and one whose probe gave up is never looked up. A thread inside a lookup when the
-// picker goes is left to finish it by itself: it holds only what it shares with the lookups (the
-// resolver and the queue), never the picker or a probe.
+// The host name lookups of one owner (the region picker, a relay link, an HTTP client), on a few threads
+// of its own ("dovrel.lookup"), so that a resolver that does not answer holds at most that many threads
+// however many callers ask; the others wait their turn, and one whose caller gave up is never looked up.
+// A thread inside a lookup when the owner goes is left to finish it by itself: it holds only what it
+// shares with the lookups (the resolver and the queue), never the owner or a caller. Not Qt's lookups:
+// they run on its network library's threads, and one still running as the program ends crashes that
+// library's clean-up at exit.
 class HostLookups {
 public:
     static constexpr std::size_t maxThreads = 3;
 
-    // One lookup, for its probe to give up on.
+    // One lookup, for its caller to give up on.
     class Lookup {
     public:
         // Nothing is delivered from now on. On the receiver's thread.
@@ -56,4 +58,4 @@ private:
     std::shared_ptr<Shared> shared_;
 };
 
-} // namespace dovrel::agent
+} // namespace dovrel

@@ -1,16 +1,17 @@
-#include "agent/net/HostLookups.h"
+#include "runtime/net/HostLookups.h"
 
 #include <algorithm>
 #include <deque>
 #include <thread>
 
+#include <pthread.h>
+
 #include <QMetaObject>
 #include <QObject>
 
-#include "agent/common/ThreadName.h"
 #include "runtime/SignalStack.h"
 
-namespace dovrel::agent {
+namespace dovrel {
 
 struct HostLookups::Shared {
     std::shared_ptr<HostResolver> resolver;
@@ -68,7 +69,7 @@ std::shared_ptr<HostLookups::Lookup> HostLookups::start(const std::string& host,
 
 void HostLookups::work(const std::shared_ptr<Shared>& shared) {
     armSignalStack();
-    nameCurrentThread("dovrel.lookup");
+    ::pthread_setname_np(::pthread_self(), "dovrel.lookup");
     for (;;) {
         std::shared_ptr<Lookup> next;
         {
@@ -86,4 +87,4 @@ void HostLookups::work(const std::shared_ptr<Shared>& shared) {
     }
 }
 
-} // namespace dovrel::agent
+} // namespace dovrel

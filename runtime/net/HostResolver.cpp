@@ -1,11 +1,11 @@
-#include "agent/net/HostResolver.h"
+#include "runtime/net/HostResolver.h"
 
 #include <algorithm>
 
 #include <netdb.h>
 #include <sys/socket.h>
 
-namespace dovrel::agent {
+namespace dovrel {
 
 namespace {
 
@@ -32,4 +32,4 @@ public:
 
 std::shared_ptr<HostResolver> makeSystemResolver() { return std::make_shared<SystemResolver>(); }
 
-} // namespace dovrel::agent
+} // namespace dovrel

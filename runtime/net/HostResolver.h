@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace dovrel::agent {
+namespace dovrel {
 
 // A host name's addresses, as numeric texts in the order to try them; none when it has none. Blocks for
 // as long as the resolver takes, which one that does not answer makes for ever: callers look names up
@@ -18,4 +18,4 @@ public:
 // The system's resolver (getaddrinfo), IPv6 and IPv4.
 std::shared_ptr<HostResolver> makeSystemResolver();
 
-} // namespace dovrel::agent
+} // namespace dovrel
