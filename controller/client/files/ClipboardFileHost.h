@@ -12,7 +12,7 @@
 #include "controller/client/files/ClipFileHost.h"
 #include "controller/client/files/FileTransfers.h"
 #include "controller/client/files/ReceiveFolder.h"
-#include "controller/client/session/SessionChannel.h"
+#include "controller/client/link/SessionChannel.h"
 #include "controller/platform/Clipboard.h"
 #include "runtime/Scheduler.h"
 #include "runtime/ThrottledLog.h"

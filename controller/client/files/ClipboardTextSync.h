@@ -8,7 +8,7 @@
 
 #include <QObject>
 
-#include "controller/client/session/SessionChannel.h"
+#include "controller/client/link/SessionChannel.h"
 #include "controller/platform/Clipboard.h"
 #include "runtime/Scheduler.h"
 

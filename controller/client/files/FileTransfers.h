@@ -9,7 +9,7 @@
 
 #include <QObject>
 
-#include "controller/client/session/SessionChannel.h"
+#include "controller/client/link/SessionChannel.h"
 #include "runtime/Scheduler.h"
 #include "runtime/SerialQueue.h"
 

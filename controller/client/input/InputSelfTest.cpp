@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "controller/client/input/RemoteInput.h"
-#include "controller/client/session/WEXClient.h"
 #include "controller/platform/UserDefaults.h"
 
 namespace dovrel::controller {
@@ -67,16 +66,6 @@ bool InputSelfTest::requested(const UserDefaults& defaults, const QStringList& a
     }
     const auto stored = defaults.string("inputSelfTest");
     return stored && truthy(QString::fromStdString(*stored));
-}
-
-std::unique_ptr<InputSelfTest> makeInputSelfTest(WEXClient& client, RemoteInput& input, Scheduler& clock,
-                                                 std::shared_ptr<const UserDefaults> defaults, QStringList arguments) {
-    auto test = std::make_unique<InputSelfTest>(input, client, clock);
-    QObject::connect(&client, &WEXClient::sessionEstablished, test.get(),
-                     [self = test.get(), defaults = std::move(defaults), arguments = std::move(arguments)] {
-                         if (InputSelfTest::requested(*defaults, arguments)) self->run();
-                     });
-    return test;
 }
 
 } // namespace dovrel::controller

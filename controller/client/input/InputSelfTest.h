@@ -14,7 +14,6 @@ namespace dovrel::controller {
 class InputChannel;
 class RemoteInput;
 class UserDefaults;
-class WEXClient;
 
 // A fixed script of pointer moves, clicks, a scroll, text and a key, played into a session right
 // after it is established, to check input on a machine nobody sits at. Main thread. Its input goes
@@ -45,10 +44,5 @@ private:
     Scheduler& clock_;
     std::list<std::unique_ptr<Run>> runs_;
 };
-
-// The self-test, run at a session `client` establishes when `requested` says so at that moment (the
-// launch's argument or the setting as it stands then).
-std::unique_ptr<InputSelfTest> makeInputSelfTest(WEXClient& client, RemoteInput& input, Scheduler& clock,
-                                                 std::shared_ptr<const UserDefaults> defaults, QStringList arguments);
 
 } // namespace dovrel::controller

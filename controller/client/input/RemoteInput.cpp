@@ -6,7 +6,6 @@
 #include <QThread>
 
 #include "controller/client/input/TextTyping.h"
-#include "controller/client/session/WEXClient.h"
 #include "protocol/Q1616.h"
 
 namespace dovrel::controller {
@@ -308,12 +307,6 @@ void RemoteInput::sendCtrlAltDel() {
 void RemoteInput::switchDisplay(int index) {
     if (index < 0 || index > 255) return;
     channel_.switchDisplay(index);
-}
-
-std::unique_ptr<RemoteInput> makeRemoteInput(WEXClient& client, Scheduler& clock) {
-    auto input = std::make_unique<RemoteInput>(client, clock);
-    QObject::connect(&client, &WEXClient::sessionEnding, input.get(), &RemoteInput::releaseHeld);
-    return input;
 }
 
 } // namespace dovrel::controller

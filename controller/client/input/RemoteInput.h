@@ -19,8 +19,6 @@
 
 namespace dovrel::controller {
 
-class WEXClient;
-
 // The kind of machine on the other end, which decides shortcuts and commands. A Linux desktop takes
 // Control for its shortcuts, like Windows; the agent presses Super for the command bit.
 enum class TargetKind { mac, windows, linuxDesktop };
@@ -144,8 +142,5 @@ private:
     uint64_t nextTimer_ = 0;
     std::map<uint64_t, std::unique_ptr<Timer>> delayed_;
 };
-
-// The client's input, wired to it: the held keys are let go of before the client ends a session.
-std::unique_ptr<RemoteInput> makeRemoteInput(WEXClient& client, Scheduler& clock);
 
 } // namespace dovrel::controller

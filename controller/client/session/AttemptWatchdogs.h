@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "controller/client/session/OwnerThread.h"
+#include "controller/client/link/OwnerThread.h"
 #include "runtime/Scheduler.h"
 
 namespace dovrel::controller {

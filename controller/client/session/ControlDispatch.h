@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "controller/client/session/OwnerThread.h"
+#include "controller/client/link/OwnerThread.h"
 #include "protocol/Bytes.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/ControlType.h"

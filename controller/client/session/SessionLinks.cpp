@@ -2,8 +2,8 @@
 
 #include <QUdpSocket>
 
+#include "controller/client/link/Hexed.h"
 #include "controller/client/session/ClientTexts.h"
-#include "controller/client/session/Hexed.h"
 #include "controller/platform/ClientLog.h"
 #include "protocol/RelayPreamble.h"
 #include "protocol/RelayRedirect.h"

@@ -9,10 +9,10 @@
 #include <QList>
 #include <QSslCertificate>
 
+#include "controller/client/link/OwnerThread.h"
+#include "controller/client/link/StreamLink.h"
 #include "controller/client/session/ClientConfig.h"
-#include "controller/client/session/OwnerThread.h"
 #include "controller/client/session/RelayReplyReader.h"
-#include "controller/client/session/StreamLink.h"
 #include "controller/client/video/VideoListener.h"
 #include "protocol/Bytes.h"
 #include "protocol/RelayIdentity.h"

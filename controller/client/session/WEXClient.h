@@ -13,10 +13,10 @@
 #include <QVariant>
 
 #include "controller/client/input/InputChannel.h"
+#include "controller/client/link/ClientSecurity.h"
+#include "controller/client/link/SessionChannel.h"
 #include "controller/client/session/ClientConfig.h"
-#include "controller/client/session/ClientSecurity.h"
 #include "controller/client/session/Phase.h"
-#include "controller/client/session/SessionChannel.h"
 #include "controller/client/session/StoredRelayAccount.h"
 #include "controller/client/unpair/UnpairOutcome.h"
 #include "controller/client/video/VideoSurface.h"

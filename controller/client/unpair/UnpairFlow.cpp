@@ -1,7 +1,7 @@
 #include "controller/client/unpair/UnpairFlow.h"
 
-#include "controller/client/session/ClientSecurity.h"
-#include "controller/client/session/Hexed.h"
+#include "controller/client/link/ClientSecurity.h"
+#include "controller/client/link/Hexed.h"
 
 namespace dovrel::controller {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "controller/client/session/OwnerThread.h"
+#include "controller/client/link/OwnerThread.h"
 #include "controller/client/unpair/UnpairOutcome.h"
 #include "protocol/RelayIdentity.h"
 #include "runtime/Scheduler.h"

@@ -7,8 +7,8 @@
 
 #include <QUdpSocket>
 
-#include "controller/client/session/OwnerThread.h"
-#include "controller/client/session/StreamLink.h"
+#include "controller/client/link/OwnerThread.h"
+#include "controller/client/link/StreamLink.h"
 #include "protocol/Bytes.h"
 #include "runtime/Scheduler.h"
 

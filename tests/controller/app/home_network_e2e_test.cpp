@@ -26,6 +26,7 @@
 #include "../views/ViewTestSupport.h"
 #include "controller/client/input/RemoteInput.h"
 #include "controller/client/session/ClientTexts.h"
+#include "controller/client/session/InputBinding.h"
 #include "controller/platform/TcpReachabilityProbe.h"
 #include "controller/services/ReachabilityPoller.h"
 #include "controller/ui/pairing/PairingViewModel.h"

@@ -11,8 +11,8 @@
 #include "../WaitUntil.h"
 #include "FakeScheduler.h"
 #include "TempHome.h"
+#include "controller/client/link/ClientSecurity.h"
 #include "controller/client/session/ClientCore.h"
-#include "controller/client/session/ClientSecurity.h"
 #include "controller/client/session/WEXClient.h"
 #include "controller/platform/FileSecretStore.h"
 

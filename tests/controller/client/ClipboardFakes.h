@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "controller/client/session/SessionChannel.h"
+#include "controller/client/link/SessionChannel.h"
 #include "controller/platform/Clipboard.h"
 
 namespace dovrel::controller::test {

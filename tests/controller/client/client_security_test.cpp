@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 
 #include "TempHome.h"
-#include "controller/client/session/ClientSecurity.h"
+#include "controller/client/link/ClientSecurity.h"
 #include "controller/platform/UserDefaults.h"
 
 using namespace dovrel::controller;

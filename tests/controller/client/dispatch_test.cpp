@@ -4,9 +4,9 @@
 
 #include "SessionFixture.h"
 #include "StreamCapture.h"
-#include "controller/client/session/ClientTexts.h"
 #include "controller/client/files/ClipFileHost.h"
-#include "controller/client/files/ClipboardBinding.h"
+#include "controller/client/session/ClientTexts.h"
+#include "controller/client/session/ClipboardBinding.h"
 #include "protocol/ByteWriter.h"
 #include "protocol/ControlMessages.h"
 #include "protocol/FileMessages.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "controller/client/session/Hexed.h"
+#include "controller/client/link/Hexed.h"
 
 using namespace dovrel::controller;
 

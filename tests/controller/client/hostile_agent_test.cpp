@@ -11,8 +11,8 @@
 #include "ClipboardFakes.h"
 #include "HostileSession.h"
 #include "StreamCapture.h"
-#include "controller/client/files/ClipboardBinding.h"
 #include "controller/client/files/ClipboardFileHost.h"
+#include "controller/client/session/ClipboardBinding.h"
 #include "controller/platform/ClientLog.h"
 #include "protocol/ControlMessages.h"
 

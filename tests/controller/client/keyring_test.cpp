@@ -6,7 +6,7 @@
 
 #include "ClientTestSupport.h"
 #include "TestKeyring.h"
-#include "controller/client/session/ClientSecurity.h"
+#include "controller/client/link/ClientSecurity.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/platform/KeychainSecretStore.h"
 #include "controller/platform/SecretsThread.h"

@@ -6,6 +6,7 @@
 #include "InputChannelFake.h"
 #include "SessionFixture.h"
 #include "TestRelayStub.h"
+#include "controller/client/session/InputBinding.h"
 
 using namespace dovrel;
 using namespace dovrel::controller;

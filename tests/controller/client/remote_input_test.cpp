@@ -7,6 +7,7 @@
 #include "InputChannelFake.h"
 #include "controller/client/input/InputSelfTest.h"
 #include "controller/client/input/TextTyping.h"
+#include "controller/client/session/InputBinding.h"
 #include "controller/platform/UserDefaults.h"
 
 using namespace dovrel;

@@ -3,7 +3,7 @@
 
 #include "FakeScheduler.h"
 #include "TempHome.h"
-#include "controller/client/session/ClientSecurity.h"
+#include "controller/client/link/ClientSecurity.h"
 #include "controller/client/unpair/UnpairFlow.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/platform/UserDefaults.h"

@@ -13,6 +13,7 @@
 #include "../ui/GuiTestApp.h"
 #include "XvfbServer.h"
 #include "controller/client/input/RemoteInput.h"
+#include "controller/client/session/InputBinding.h"
 #include "controller/ui/session/InputCaptureItem.h"
 
 namespace dovrel::controller::test {

@@ -15,6 +15,7 @@
 #include "PairingTestSupport.h"
 #include "ViewTestSupport.h"
 #include "controller/client/input/RemoteInput.h"
+#include "controller/client/session/InputBinding.h"
 #include "controller/platform/QtHttpClient.h"
 #include "controller/ui/pairing/PairingViewModel.h"
 #include "controller/ui/root/AppearanceModel.h"

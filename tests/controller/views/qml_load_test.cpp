@@ -17,6 +17,7 @@
 #include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/client/input/RemoteInput.h"
+#include "controller/client/session/InputBinding.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/ui/pairing/PairingViewModel.h"
 #include "controller/ui/root/AppearanceModel.h"

@@ -28,6 +28,7 @@
 #include "ViewTestSupport.h"
 #include "controller/client/input/RemoteInput.h"
 #include "controller/client/session/ClientTexts.h"
+#include "controller/client/session/InputBinding.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/services/DeviceStore.h"
 #include "controller/ui/look/SymbolSet.h"

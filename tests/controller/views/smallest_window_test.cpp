@@ -19,6 +19,7 @@
 #include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/client/input/RemoteInput.h"
+#include "controller/client/session/InputBinding.h"
 #include "controller/ui/pairing/PairingViewModel.h"
 #include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"

@@ -11,7 +11,7 @@
 #include "../../support/Contrast.h"
 #include "ViewTestSupport.h"
 #include "brand/BrandArt.h"
-#include "controller/ui/root/WordmarkGauge.h"
+#include "controller/ui/session/WordmarkGauge.h"
 
 using namespace dovrel;
 using namespace dovrel::controller;

@@ -1,6 +1,6 @@
-#include "controller/client/session/ClientSecurity.h"
+#include "controller/client/link/ClientSecurity.h"
 
-#include "controller/client/session/Hexed.h"
+#include "controller/client/link/Hexed.h"
 #include "controller/platform/ClientLog.h"
 
 namespace dovrel::controller {

@@ -4,8 +4,8 @@
 
 #include "controller/client/session/ClientCore.h"
 #include "controller/client/session/ClientTexts.h"
-#include "controller/client/video/PictureDecoder.h"
 #include "controller/client/session/WEXClient.h"
+#include "controller/client/video/PictureDecoder.h"
 #include "protocol/AudioFrame.h"
 #include "protocol/ByteReader.h"
 #include "protocol/ControlMessages.h"

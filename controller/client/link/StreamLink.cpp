@@ -1,4 +1,4 @@
-#include "controller/client/session/StreamLink.h"
+#include "controller/client/link/StreamLink.h"
 
 #include <QSslConfiguration>
 #include <QSslSocket>

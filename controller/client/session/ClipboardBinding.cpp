@@ -1,4 +1,4 @@
-#include "controller/client/files/ClipboardBinding.h"
+#include "controller/client/session/ClipboardBinding.h"
 
 #include "controller/client/files/ClipboardFileHost.h"
 #include "controller/client/files/ClipboardTextSync.h"

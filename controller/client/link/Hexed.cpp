@@ -1,4 +1,4 @@
-#include "controller/client/session/Hexed.h"
+#include "controller/client/link/Hexed.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "controller/ui/root/WordmarkGauge.h"
+#include "controller/ui/session/WordmarkGauge.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "controller/client/session/OwnerThread.h"
+#include "controller/client/link/OwnerThread.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,0 +1,3 @@
+#include "controller/client/video/Reassembler.h"
+
+#include "controller/client/session/ClientCore.h"

@@ -1,0 +1,3 @@
+#pragma once
+
+#include "controller/client/link/OwnerThread.h"

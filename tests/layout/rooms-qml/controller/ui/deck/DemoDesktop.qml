@@ -1,0 +1,6 @@
+import QtQuick
+import Dovrel.Controller
+
+Rectangle {
+    color: Theme.accent
+}

@@ -1,0 +1,6 @@
+pragma Singleton
+import QtQuick
+
+QtObject {
+    readonly property color accent: "#3478f6"
+}

@@ -1,0 +1,8 @@
+import QtQuick
+import Dovrel.Controller
+
+MouseArea {
+    Loader {
+        source: Qt.resolvedUrl("SessionScreen.qml")
+    }
+}
