@@ -9,6 +9,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include <openssl/crypto.h>
 #include <openssl/rand.h>
 
 #include <gtest/gtest.h>
@@ -33,6 +34,7 @@ void lastAtExit() {
     exiting = true;
     for (int i = 0; i < 5000 && !threadEnded; ++i)
         ::usleep(1000);
+    if (OPENSSL_init_crypto(0, nullptr) != 1) std::_Exit(3); // the library was gone before the thread
 }
 
 // As the programs start and end, with one thread of their own that spoke TLS.

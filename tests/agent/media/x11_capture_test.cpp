@@ -336,48 +336,53 @@ TEST_F(X11Capture, AChangeIsGrabbedAtOnceAndAStillScreenIsNot) {
 // moves to the desktop's phase within a few frames; from then on a frame waits for its slot an eighth
 // of the period at most. A busy machine's late wake throws the grid off now and then (it moves back
 // within a few frames), so of the frames after the first ten it is the middle delay that is judged,
-// against half the period. The grabs never come faster than the rate.
+// against half the period. The grabs never come faster than the rate. Twice over, each with a capture of
+// its own: a late wake may by chance throw even a grid that never moves onto the desktop's phase, hardly
+// in both.
 TEST_F(X11Capture, TheGridMovesToTheNextFrameOfADesktopDrawingAtTheRate) {
     constexpr auto period = 100ms;
-    FrameLog frames;
-    const auto capturer = startedAt(frames, 10);
-    ASSERT_EQ(frames.count(), 1u);
-    // A change long after the last grab is grabbed at once, and sets the grid.
-    std::this_thread::sleep_until(frames.lastAt() + 150ms);
-    client_->fill(0, 0, 32, 32, 0x0000F0);
-    ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 2; }, 2s));
-    const Instant grid = frames.lastAt();
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE("capture " + std::to_string(round));
+        FrameLog frames;
+        const auto capturer = startedAt(frames, 10);
+        ASSERT_EQ(frames.count(), 1u);
+        // A change long after the last grab is grabbed at once, and sets the grid.
+        std::this_thread::sleep_until(frames.lastAt() + 150ms);
+        client_->fill(0, 0, 32, 32, 0x0000F0);
+        ASSERT_TRUE(test::waitUntil([&] { return frames.count() == 2; }, 2s));
+        const Instant grid = frames.lastAt();
 
-    constexpr int paints = 30;
-    constexpr int settling = 10;
-    std::vector<Instant> paintedAt;
-    for (int k = 1; k <= paints; ++k) {
-        std::this_thread::sleep_until(grid + k * period - 60ms);
-        paintedAt.push_back(std::chrono::steady_clock::now());
-        client_->fill(0, 0, 32, 32, static_cast<uint32_t>(k) * 0x0B0B0B);
+        constexpr int paints = 30;
+        constexpr int settling = 10;
+        std::vector<Instant> paintedAt;
+        for (int k = 1; k <= paints; ++k) {
+            std::this_thread::sleep_until(grid + k * period - 60ms);
+            paintedAt.push_back(std::chrono::steady_clock::now());
+            client_->fill(0, 0, 32, 32, static_cast<uint32_t>(k) * 0x0B0B0B);
+        }
+        ASSERT_TRUE(test::waitUntil([&] { return frames.lastAt() >= paintedAt.back(); }, 3s));
+        std::vector<Instant> grabs;
+        {
+            const std::lock_guard g(frames.lock);
+            for (std::size_t i = 2; i < frames.frames.size(); ++i)
+                grabs.push_back(frames.frames[i].capturedAt);
+        }
+        // How late each paint after the first ten is grabbed (the first grab after it).
+        std::vector<double> lateMs;
+        std::string seen;
+        for (int k = settling; k < paints; ++k) {
+            const auto g = std::find_if(grabs.begin(), grabs.end(), [&](Instant t) { return t >= paintedAt[k]; });
+            ASSERT_NE(g, grabs.end());
+            lateMs.push_back(std::chrono::duration<double, std::milli>(*g - paintedAt[k]).count());
+            seen += " " + std::to_string(static_cast<int>(lateMs.back()));
+        }
+        std::nth_element(lateMs.begin(), lateMs.begin() + lateMs.size() / 2, lateMs.end());
+        const double halfPeriodMs = std::chrono::duration<double, std::milli>(period).count() / 2;
+        EXPECT_LT(lateMs[lateMs.size() / 2], halfPeriodMs)
+            << "the grid kept its phase: frames are grabbed late (ms:" << seen << ")";
+        // Never faster than the rate: no more grabs than paints (the still screen's picture aside).
+        EXPECT_LE(grabs.size(), static_cast<std::size_t>(paints) + 1);
     }
-    ASSERT_TRUE(test::waitUntil([&] { return frames.lastAt() >= paintedAt.back(); }, 3s));
-    std::vector<Instant> grabs;
-    {
-        const std::lock_guard g(frames.lock);
-        for (std::size_t i = 2; i < frames.frames.size(); ++i)
-            grabs.push_back(frames.frames[i].capturedAt);
-    }
-    // How late each paint after the first ten is grabbed (the first grab after it).
-    std::vector<double> lateMs;
-    std::string seen;
-    for (int k = settling; k < paints; ++k) {
-        const auto g = std::find_if(grabs.begin(), grabs.end(), [&](Instant t) { return t >= paintedAt[k]; });
-        ASSERT_NE(g, grabs.end());
-        lateMs.push_back(std::chrono::duration<double, std::milli>(*g - paintedAt[k]).count());
-        seen += " " + std::to_string(static_cast<int>(lateMs.back()));
-    }
-    std::nth_element(lateMs.begin(), lateMs.begin() + lateMs.size() / 2, lateMs.end());
-    const double halfPeriodMs = std::chrono::duration<double, std::milli>(period).count() / 2;
-    EXPECT_LT(lateMs[lateMs.size() / 2], halfPeriodMs)
-        << "the grid kept its phase: frames are grabbed late (ms:" << seen << ")";
-    // Never faster than the rate: no more grabs than paints (the still screen's picture aside).
-    EXPECT_LE(grabs.size(), static_cast<std::size_t>(paints) + 1);
 }
 
 TEST_F(X11Capture, StartClampsTheIndexAndNamesTheMonitors) {
