@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,7 +27,9 @@ public:
         pid_ = ::fork();
         if (pid_ == 0) {
             // The child: the write end stays open across exec as descriptor 3. Only calls that are safe
-            // after a fork of a threaded process until exec.
+            // after a fork of a threaded process until exec. The server goes with the test if the
+            // test dies, instead of holding the test's output open.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             if (fds[1] == 3) ::fcntl(3, F_SETFD, 0); // dup2 onto itself would keep close-on-exec
             else ::dup2(fds[1], 3);
             ::execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", geometry, "-nolisten", "tcp", "-noreset",
