@@ -193,8 +193,14 @@ TEST(GnomeCapture, RateChangesWhileWindowsFadeInEndOnEachFinishedWindow) {
         };
         windows.push_back(
             std::make_unique<dovrel::test::WaylandProbe>(gnome, QString::asprintf("%06x", rgb).toStdString()));
-        ASSERT_TRUE(dovrel::test::pollUntil(
-            [&] { return frames.colour() != before && distance(frames.colour()) <= distance(before) * (6 - i) / 6; }));
+        ASSERT_TRUE(windows.back()->ready()) << "window " << i << " never drew itself: " << windows.back()->log();
+        const int drawn = frames.seen();
+        ASSERT_TRUE(dovrel::test::pollUntil([&] {
+            return frames.colour() != before && distance(frames.colour()) <= distance(before) * (6 - i) / 6;
+        })) << "window "
+            << i << ": " << frames.seen() - drawn << " pictures since it drew itself, the last #" << std::hex
+            << frames.colour() << "\n"
+            << gnome.mutterLog();
         capturer.setCaptureFPS(1); // nobody watches
         const int idle = frames.seen();
         ASSERT_TRUE(dovrel::test::pollUntil([&] { return frames.seen() > idle; })); // at the new rate

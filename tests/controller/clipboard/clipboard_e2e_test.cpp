@@ -149,11 +149,14 @@ TEST_F(ClipboardE2E, TextCopiedOnEitherSideIsPastedOnTheOther) {
     const std::string outward = "from the controller — ünïcode ✓";
     ASSERT_TRUE(s().controllerSide->copyText(outward));
     EXPECT_TRUE(controller::test::waitUntil([&] { return s().agentSide->read().text == outward; }, 10s))
-        << s().agent.tail(20);
+        << "the agent's side holds \"" << s().agentSide->read().text << "\"\n"
+        << s().agent.tail(40);
 
     const std::string inward = "from the agent\nsecond line";
     ASSERT_TRUE(s().agentSide->copyText(inward));
-    EXPECT_TRUE(controller::test::waitUntil([&] { return s().controllerSide->read().text == inward; }, 10s));
+    EXPECT_TRUE(controller::test::waitUntil([&] { return s().controllerSide->read().text == inward; }, 10s))
+        << "this side's clipboard holds \"" << s().clipboard.text().value_or("(no text)") << "\"\n"
+        << s().agent.tail(40);
     // Written here by the controller: the agent's clipboard keeps its own copy, nothing came back.
     controller::test::pump(2s);
     EXPECT_EQ(s().agentSide->read().text, inward);
