@@ -51,7 +51,7 @@ CapturePipeline::CapturePipeline(Options options)
     attach({});
     codecChoice_ = options_.codec();
     asked_.store({codecChoice_.h264, false});
-    linkRate_.reset(budgetFor(false));
+    resetLinkRate(false);
     setup_ = std::make_unique<SerialQueue>("dovrel.capture.setup");
     ctl_ = std::make_unique<SerialQueue>("dovrel.pipeline");
 }
@@ -108,16 +108,20 @@ VideoBudget CapturePipeline::budgetFor(bool relay) const {
     return options_.budget ? options_.budget(relay) : VideoBudget::forLink(relay).withEnvironmentOverrides();
 }
 
+namespace {
+SendRate rateOf(const VideoBudget& budget) { return {budget.averageBitRate, budget.expectedFrameRate}; }
+} // namespace
+
 VideoBudget CapturePipeline::linkBudgetFor(bool relay) const {
     const VideoBudget base = budgetFor(relay);
-    const std::lock_guard guard(linkLock_);
-    return linkRate_.base() == base ? linkRate_.budget() : base;
+    const SendRate rate = sendRate();
+    if (follower_.base() != rateOf(base) || rate == rateOf(base)) return base;
+    return base.at(rate.bitRate, rate.frameRate);
 }
 
 SendRate CapturePipeline::sendRate() const {
-    const VideoBudget base = budgetFor(asked_.load().relay);
-    const std::lock_guard guard(linkLock_);
-    return linkRate_.base() == base ? linkRate_.current() : SendRate{base.averageBitRate, base.expectedFrameRate};
+    const SendRate base = rateOf(budgetFor(asked_.load().relay));
+    return follower_.base() == base ? follower_.current() : base;
 }
 
 bool CapturePipeline::streaming() const { return host_.streaming(); }
@@ -207,6 +211,13 @@ void CapturePipeline::onEncoded(uint64_t generation, const PictureFormat& format
     PictureTrace trace{picture.capturedAt, picture.convertMicros, picture.encodeMicros, 0, {}};
     const auto begun = std::chrono::steady_clock::now();
     trace.sent = sendPath_.sendPicture(std::move(picture), format, target);
+    if (target && (trace.sent.pieces > 0 || trace.sent.leftOut))
+        follower_.picture(trace.sent.pieces, trace.sent.leftOut);
+    if (trace.sent.leftOut && target) {
+        // The pictures after one left out would refer to it: none goes until a keyframe has.
+        unmarkKeyed(*target);
+        active->encoder->requestKeyframe();
+    }
     // Only a keyframe that went out whole gives the session a picture to predict the next ones from;
     // one lost for want of a route leaves it unkeyed, and its next picture asks for another.
     if (keyframe && target && trace.sent.pieces > 0 && trace.sent.dropped == 0) markKeyed(*target);
@@ -227,6 +238,11 @@ bool CapturePipeline::keyed(const SendTarget& target) const {
 void CapturePipeline::markKeyed(const SendTarget& target) {
     const std::lock_guard guard(keyedLock_);
     keyedSession_ = target.session;
+}
+
+void CapturePipeline::unmarkKeyed(const SendTarget& target) {
+    const std::lock_guard guard(keyedLock_);
+    if (keyedSession_.lock() == target.session) keyedSession_.reset();
 }
 
 void CapturePipeline::buildEncoder(bool forceKeyframe) {
@@ -260,6 +276,7 @@ void CapturePipeline::buildEncoder(bool forceKeyframe) {
         };
         make();
         retargets_ = active->encoder->retarget(rate.bitRate, rate.frameRate);
+        follower_.coarseSteps(!retargets_);
         if (!retargets_ && !(config.budget == carried)) {
             config.budget = carried;
             make();
@@ -562,12 +579,12 @@ void CapturePipeline::applyLinkBudget(bool relay) {
     if (!rebuild) {
         // The encoder in use makes this link's stream, but an earlier session's link may have left it
         // below the budget.
-        SendRate told, rate;
+        SendRate told;
         {
             const std::lock_guard guard(linkLock_);
             told = encoderRate_;
-            rate = linkRate_.current();
         }
+        const SendRate rate = follower_.current();
         if (encoder_.load() && told != rate) applySendRate(rate);
         return;
     }
@@ -589,20 +606,22 @@ void CapturePipeline::repairPicture() {
         interval = pictureInterval_;
     }
     bool startRepairing = false;
-    bool lost = false;
+    LinkRate::Ask why = LinkRate::Ask::lost;
     {
         const std::lock_guard guard(lock_);
-        if ((!keyframeAskedAt_ || t - *keyframeAskedAt_ >= joinGrace) && interval < stillInterval) {
+        // A joining client asks as it joins and once more as its window opens; asks beyond those while
+        // the pictures flow are for pictures lost.
+        if (keyframeAskedAt_ && t - *keyframeAskedAt_ < joinGrace && ++joiningAsks_ <= joiningAsksAtMost)
+            why = LinkRate::Ask::joining;
+        else if (interval >= stillInterval)
+            why = LinkRate::Ask::still;
+        if (why == LinkRate::Ask::lost) {
             lastLossAt_ = t;
             startRepairing = !repairing_;
             repairing_ = true;
-            lost = true;
         }
     }
-    {
-        const std::lock_guard guard(linkLock_);
-        linkRate_.keyframeAsked(lost);
-    }
+    follower_.keyframeAsked(why);
     const auto active = encoder_.load();
     const int period = active ? active->encoder->refreshPeriod() : 0;
     if (period > 0) {
@@ -626,37 +645,23 @@ void CapturePipeline::repairPicture() {
 
 // ---- following the link
 
-void CapturePipeline::resetLinkRate(bool relay) {
-    {
-        const std::lock_guard guard(linkLock_);
-        linkRate_.reset(budgetFor(relay));
-    }
-    // Unpaced, as long as the link drops nothing: pacing holds a big picture back for what would be
-    // tens of milliseconds at the budget, and a link that takes it whole needs none.
-    sendPath_.setPace(0);
+void CapturePipeline::resetLinkRate(bool relay) { follower_.begin(rateOf(budgetFor(relay))); }
+
+std::optional<ControlLinkReading> CapturePipeline::LinkPort::controlLink() const {
+    return pipeline_.host_.controlLink ? pipeline_.host_.controlLink() : std::nullopt;
+}
+
+std::size_t CapturePipeline::LinkPort::relayBacklog() const {
+    // What waits in front of the link (the relay's queue); the pace's own wait is the encoder's
+    // overshoot, not the link's.
+    const auto target = pipeline_.host_.sendTarget();
+    return target && target->route ? target->route->backlog() : 0;
 }
 
 void CapturePipeline::followLink() {
     ctl_->assertCurrent(__func__);
     if (stopping_ || !streaming()) return;
-    // What waits in front of the link (the relay's queue); the pace's own wait is the encoder's overshoot,
-    // not the link's.
-    std::size_t backlog = 0;
-    if (const auto target = host_.sendTarget(); target && target->route) backlog = target->route->backlog();
-    const auto roundTrip = host_.roundTrip ? host_.roundTrip() : std::nullopt;
-    std::optional<LinkRate::Change> change;
-    int64_t pace = 0;
-    {
-        const std::lock_guard guard(linkLock_);
-        if (roundTrip) linkRate_.roundTrip(*roundTrip);
-        linkRate_.backlog(backlog);
-        change = linkRate_.decide();
-        if (linkRate_.lossesSeen()) pace = linkRate_.current().bitRate;
-    }
-    sendPath_.setPace(pace);
-    if (!change) return;
-    print(change->logLine());
-    applySendRate(change->rate);
+    follower_.follow();
 }
 
 void CapturePipeline::applySendRate(SendRate rate) {
@@ -687,6 +692,7 @@ void CapturePipeline::requestKeyframe() {
     {
         const std::lock_guard guard(lock_);
         keyframeAskedAt_ = now();
+        joiningAsks_ = 0;
     }
     forceKeyframe();
 }

@@ -76,7 +76,15 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
     // The flag describes the bitstream of the encoder that made this picture.
     if (format.h264) flags.insert(wex::NALFlag::codecH264);
 
-    const uint32_t frameId = frameId_.fetch_add(1, std::memory_order_relaxed) + 1;
+    // One snapshot for the whole picture: its pieces go to one session on one route.
+    if (!target || !target->session) {
+        frameId_.fetch_add(1, std::memory_order_relaxed); // no session: nothing to seal for, nothing counted
+        return out;
+    }
+    // Numbered, admitted and handed on as one: pieces leave in the order of their numbers, so that a
+    // receiver's replay window never drops a run of them that two encoder threads had interleaved.
+    const std::lock_guard sending(videoSendLock_);
+    const uint32_t frameId = frameId_.load(std::memory_order_relaxed) + 1;
     wex::VideoNALHeader header;
     header.ptsUs = MonoClock::wireMicros();
     header.frameId = frameId;
@@ -86,17 +94,18 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
     header.height = static_cast<uint16_t>(format.height);
     header.inputWatermark = 0;
     const wex::Bytes payload = wex::encodeVideoNALPayload(header, nals);
-
-    // One snapshot for the whole picture: its pieces go to one session on one route.
-    if (!target || !target->session) return out; // no session: nothing to seal for, nothing counted
+    // A picture the pace could not send in time is left out before it is numbered: the client sees no
+    // gap, and the picture the encoder is asked for next starts the stream again.
+    if (!pacer_.admits(target, VideoPacketizer::wireBytes(payload.size()))) {
+        out.leftOut = true;
+        return out;
+    }
+    frameId_.store(frameId, std::memory_order_relaxed);
 
     const bool routed = hasRoute(host_, *target);
     bool exhausted = false;
     uint32_t unusedSeq = 0; // the session numbers the pieces as it seals them
     std::vector<wex::Bytes> pieces;
-    // Numbered and handed on as one: pieces leave in the order of their numbers, so that a receiver's
-    // replay window never drops a run of them that two encoder threads had interleaved.
-    const std::lock_guard sending(videoSendLock_);
     const std::size_t count = VideoPacketizer::forEachPiece(
         frameId, payload, unusedSeq, [&](uint32_t, wex::HeaderFlags pieceFlags, wex::ByteView plaintext) {
             if (exhausted) return;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "agent/core/SessionPipeline.h"
-#include "agent/media/PiecePacer.h"
+#include "agent/link/PiecePacer.h"
 #include "agent/media/VideoEncoder.h"
 #include "protocol/Bytes.h"
 #include "runtime/Scheduler.h"
@@ -29,6 +29,9 @@ struct PictureSent {
     std::size_t bytes = 0;   // of those, on the wire
     std::size_t dropped = 0; // pieces with no connection to go on
     bool tooLarge = false;   // the payload cannot be cut into pieces: the picture is lost
+    // Left out whole, unnumbered: the pace could not have sent it in time. The stream needs a picture
+    // to start again from.
+    bool leftOut = false;
 };
 
 // One picture's way from capture to the network, for measuring.
@@ -63,7 +66,8 @@ public:
     // The same for the session of `target`, the snapshot the caller judged the picture by.
     PictureSent sendPicture(EncodedPicture&& picture, const PictureFormat& format,
                             const std::shared_ptr<const SendTarget>& target);
-    // The video budget the pieces are paced by (a little above it, PiecePacer); 0: none. Any thread.
+    // The video budget the pieces are paced by (a little above it, PiecePacer; a picture that could not
+    // go in time is left out); 0: none. Any thread.
     void setPace(int64_t bitsPerSecond) { pacer_.setBudget(bitsPerSecond); }
     // Video bytes waiting for their time.
     std::size_t paceBacklog() const { return pacer_.backlog(); }

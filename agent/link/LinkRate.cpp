@@ -1,0 +1,235 @@
+#include "agent/link/LinkRate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace dovrel::agent {
+
+namespace {
+
+// Steps up: big ones while no trouble is remembered; one near step past where it was; at least the
+// least step below it. An encoder that starts afresh for every step takes fewer, larger ones.
+constexpr double freeStep = 2.0;
+constexpr double nearStep = 1.25;
+constexpr double leastStep = 1.05;
+constexpr double coarseLeastStep = 1.3;
+constexpr double coarseSettledGap = 1.6;
+// While no trouble is remembered, the calm before a big step up.
+constexpr auto freeCalm = std::chrono::seconds(2);
+// Losses of more than this share of the pieces hold the rate where it is.
+constexpr double holdingLoss = 0.02;
+// A step up is answered by trouble within this long, or not at all: later trouble is the link's own.
+constexpr auto stepJudged = 2 * LinkRate::calmSpell;
+
+const char* wordsFor(LinkRate::Reason why) {
+    switch (why) {
+    case LinkRate::Reason::linkFull: return "the link's queue overflowed";
+    case LinkRate::Reason::roundTripGrew: return "the link's round trip kept growing";
+    case LinkRate::Reason::linkBackedUp: return "the link could not keep up with what was sent";
+    case LinkRate::Reason::picturesLost: return "pictures were being lost";
+    case LinkRate::Reason::lossesStayed: return "the losses are the link's own, not its load";
+    case LinkRate::Reason::calm: return "pictures come through whole";
+    case LinkRate::Reason::fullBudget: return "the link's full budget again";
+    }
+    return "";
+}
+
+} // namespace
+
+std::string LinkRate::Change::logLine() const {
+    char text[160];
+    // Below a megabit a tenth would hide a step.
+    std::snprintf(text, sizeof text, "• link: sending %.*f Mbit/s at %d fps — %s", rate.bitRate < 1000000 ? 2 : 1,
+                  static_cast<double>(rate.bitRate) / 1e6, rate.frameRate, wordsFor(reason));
+    return text;
+}
+
+LinkRate::LinkRate(Scheduler& clock) : clock_(clock) {}
+
+void LinkRate::reset(SendRate base) {
+    const bool coarse = coarse_;
+    signals_.reset();
+    start_ = clock_.now();
+    base_ = base;
+    rate_ = base;
+    floor_ = std::min(floorBitRate, base.bitRate);
+    troubled_ = false;
+    lastChange_.reset();
+    lastStep_ = Step::none;
+    stepFrom_ = 0;
+    fullAt_.reset();
+    ceiling_ = 0;
+    probeDue_.reset();
+    probeWait_ = firstProbeWait;
+    lossTest_.reset();
+    lossTestEnded_.reset();
+    lossTestGap_ = firstLossTestGap;
+    coarse_ = coarse;
+}
+
+int LinkRate::frameRateFor(int64_t bitRate) const {
+    const int full = std::max(base_.frameRate, 1);
+    if (bitRate >= base_.bitRate) return full;
+    const int64_t perPicture = std::max<int64_t>(std::min(bitsPerPicture, base_.bitRate / full), 1);
+    return static_cast<int>(std::clamp<int64_t>(bitRate / perPicture, std::min(minFrameRate, full), full));
+}
+
+SendRate LinkRate::at(int64_t bitRate) const { return {bitRate, frameRateFor(bitRate)}; }
+
+Duration LinkRate::since(const std::optional<Instant>& t) const { return t ? clock_.now() - *t : Duration::max(); }
+
+void LinkRate::keyframeAsked(Ask why) { signals_.ask(clock_.now(), why); }
+void LinkRate::picture(std::size_t pieces, bool leftOut) { signals_.picture(clock_.now(), pieces, leftOut); }
+void LinkRate::controlLink(const ControlLinkReading& reading) { signals_.control(clock_.now(), reading); }
+void LinkRate::backlog(std::size_t bytes) { signals_.backlog(clock_.now(), bytes, rate_.bitRate); }
+
+LinkRate::Reason LinkRate::reasonFor(const LinkSignals::Evidence& e) {
+    return e.backedUp ? Reason::linkBackedUp : e.sentAgain ? Reason::linkFull : Reason::roundTripGrew;
+}
+
+LinkRate::Change LinkRate::change(int64_t bitRate, Reason why, Step step) {
+    if (step == Step::up || step == Step::probe) {
+        stepFrom_ = rate_.bitRate;
+        asksBeforeStep_ = signals_.lostAsks(clock_.now() - calmSpell, clock_.now());
+    }
+    rate_ = at(bitRate);
+    lastChange_ = clock_.now();
+    lastStep_ = step;
+    if (rate_.bitRate < base_.bitRate) troubled_ = true;
+    return {rate_, why};
+}
+
+std::optional<LinkRate::Change> LinkRate::decide() {
+    const Instant now = clock_.now();
+    // Right after the rate came down, what is still in the link's queue was sent at the old one.
+    const bool lowered = lastStep_ == Step::lowered || lastStep_ == Step::back || lastStep_ == Step::test;
+    const Instant from = lastChange_ ? *lastChange_ + (lowered ? Duration(settle) : Duration{}) : Instant{};
+    const LinkSignals::Evidence e = signals_.look(now, from);
+    if (e.full()) {
+        fullAt_ = now;
+        troubled_ = true;
+    }
+    const bool calm = !e.queueGrew && !e.sentAgain && signals_.lostAsks(now - calmSpell, now) == 0 &&
+                      since(fullAt_) >= calmSpell && since(lastChange_.value_or(start_)) >= calmSpell;
+    signals_.quiet(now, calm);
+    if (lossTest_) return judgeLossTest(e);
+    if (e.full()) return whenFull(reasonFor(e));
+    if (stepBroughtLosses()) return whenFull(Reason::picturesLost);
+    if (e.lossesPersist)
+        if (auto c = testLosses()) return c;
+    return climb(e);
+}
+
+std::optional<LinkRate::Change> LinkRate::whenFull(Reason why) {
+    const bool stepped = lastStep_ == Step::up || lastStep_ == Step::probe;
+    if (stepped && since(lastChange_) < stepJudged) {
+        // The step up was one too many: straight back, and that step is where the link fills.
+        ceiling_ = ceiling_ > 0 ? std::min(ceiling_, rate_.bitRate) : rate_.bitRate;
+        if (lastStep_ == Step::probe) {
+            probeWait_ = std::min<Duration>(probeWait_ * probeWaitGrowth, longestProbeWait);
+            probeDue_ = clock_.now() + probeWait_;
+        }
+        return change(stepFrom_, why, Step::back);
+    }
+    if (rate_.bitRate <= floor_ || since(lastChange_) < lowerGap) return std::nullopt;
+    // The link is fuller than the rate: it got slower, or this is where the session begins.
+    ceiling_ = ceiling_ > 0 ? std::min(ceiling_, rate_.bitRate) : rate_.bitRate;
+    return change(std::max(floor_, rate_.bitRate / 2), why, Step::lowered);
+}
+
+bool LinkRate::stepBroughtLosses() const {
+    // Judged over a few seconds after it took effect: a couple of asks by chance tell nothing.
+    if ((lastStep_ != Step::up && lastStep_ != Step::probe) || since(lastChange_) >= stepJudged ||
+        since(lastChange_) < settle + lossTestLength)
+        return false;
+    // As many a second as before the step, twice over and one more: losses of the link's nature go on
+    // as they were.
+    const Instant now = clock_.now();
+    const double after = static_cast<double>(signals_.lostAsks(*lastChange_ + settle, now)) /
+                         std::chrono::duration<double>(now - *lastChange_ - settle).count();
+    const double before = static_cast<double>(asksBeforeStep_) / std::chrono::duration<double>(calmSpell).count();
+    return after >= 2 * before + 1 && signals_.lostAsks(now - std::chrono::seconds(2), now) >= 2 &&
+           signals_.lostAsks(*lastChange_ + settle, now) >= 4;
+}
+
+std::optional<LinkRate::Change> LinkRate::testLosses() {
+    if (rate_.bitRate <= floor_ || since(lastChange_) < calmSpell || since(lossTestEnded_) < lossTestGap_)
+        return std::nullopt;
+    const Instant now = clock_.now();
+    lossTest_ = LossTest{rate_.bitRate, now, signals_.pieceLoss(now - calmSpell, now)};
+    return change(std::max(floor_, rate_.bitRate / 2), Reason::picturesLost, Step::test);
+}
+
+std::optional<LinkRate::Change> LinkRate::judgeLossTest(const LinkSignals::Evidence& e) {
+    const LossTest test = *lossTest_;
+    const Instant now = clock_.now();
+    if (e.full()) {
+        // Full even at half the rate: the rule for a full link takes over from here.
+        lossTest_.reset();
+        lossTestEnded_ = now;
+        ceiling_ = ceiling_ > 0 ? std::min(ceiling_, test.from) : test.from;
+        lastStep_ = Step::lowered;
+        return whenFull(reasonFor(e));
+    }
+    if (now - test.at < settle + lossTestLength) return std::nullopt;
+    const Instant from = test.at + settle;
+    // Fallen only where the losses as they were would have made enough asks to tell.
+    if (signals_.picturesLostAt(test.lossBefore, from, now) >= minimumExpectedAsks &&
+        signals_.pieceLoss(from, now) < test.lossBefore * fellTo) {
+        // They fell with the rate: they were the link's load. The rate stays down.
+        lossTest_.reset();
+        lossTestEnded_ = now;
+        ceiling_ = ceiling_ > 0 ? std::min(ceiling_, rate_.bitRate * 2) : rate_.bitRate * 2;
+        lastStep_ = Step::lowered;
+        return std::nullopt;
+    }
+    const double asks =
+        static_cast<double>(signals_.lostAsks(from, now)) / std::chrono::duration<double>(now - from).count();
+    if (!test.further && asks >= thickAsks && rate_.bitRate > floor_) {
+        // Still as thick as the client asks at all: too thick to tell. Once more, at half again.
+        lossTest_->further = true;
+        lossTest_->at = now;
+        // Thick asks understate the losses most at the higher rate: what they show here is the nearer.
+        lossTest_->lossBefore = std::max(test.lossBefore, signals_.pieceLoss(from, now));
+        return change(std::max(floor_, rate_.bitRate / 2), Reason::picturesLost, Step::test);
+    }
+    // They went on as before: the link's nature, which a lower rate does not help.
+    lossTest_.reset();
+    lossTestEnded_ = now;
+    lossTestGap_ = std::min<Duration>(lossTestGap_ * 2, longestProbeWait);
+    return change(test.from, Reason::lossesStayed, Step::restored);
+}
+
+LinkRate::Target LinkRate::nextStepUp() {
+    const double r = static_cast<double>(rate_.bitRate), ceiling = static_cast<double>(ceiling_);
+    const Instant changed = lastChange_.value_or(start_);
+    if (ceiling_ == 0) return {static_cast<int64_t>(r * freeStep), changed + freeCalm, Step::up};
+    // Calm where the trouble began, for as long as a step there is judged: the link got faster. One
+    // near step beyond, big ones after.
+    if (rate_.bitRate >= ceiling_) return {static_cast<int64_t>(r * nearStep), changed + stepJudged, Step::up};
+    if (ceiling > r * (coarse_ ? coarseSettledGap : settledGap)) {
+        const double least = coarse_ ? coarseLeastStep : leastStep;
+        return {static_cast<int64_t>(std::max(std::sqrt(r * ceiling), r * least)), changed + calmSpell, Step::up};
+    }
+    // Close below it: settled. Another try at it only after a wait that grows with each failure.
+    if (!probeDue_) probeDue_ = clock_.now() + probeWait_;
+    return {ceiling_, std::max(*probeDue_, changed + calmSpell), Step::probe};
+}
+
+std::optional<LinkRate::Change> LinkRate::climb(const LinkSignals::Evidence& e) {
+    if (rate_.bitRate >= base_.bitRate || since(fullAt_) < calmSpell || e.queueGrew || e.sentAgain) return std::nullopt;
+    const Instant now = clock_.now();
+    if (signals_.pieceLoss(now - calmSpell, now) > holdingLoss) return std::nullopt;
+    const Target next = nextStepUp();
+    if (now < next.notBefore || next.bitRate <= rate_.bitRate) return std::nullopt;
+    if (ceiling_ > 0 && rate_.bitRate >= ceiling_) {
+        ceiling_ = 0;
+        probeWait_ = firstProbeWait;
+        probeDue_.reset();
+    }
+    const int64_t bits = std::min(base_.bitRate, next.bitRate);
+    return change(bits, bits == base_.bitRate ? Reason::fullBudget : Reason::calm, next.step);
+}
+
+} // namespace dovrel::agent

@@ -1,0 +1,152 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "agent/link/LinkSignals.h"
+#include "agent/link/SendRate.h"
+#include "runtime/Scheduler.h"
+
+namespace dovrel::agent {
+
+// The rate the agent sends pictures at, following the link instead of a fixed budget. A session starts
+// at the link's base (which DOVREL_BITRATE and DOVREL_FPS still set) and never goes above it.
+//
+// Only a link that behaves as a full one brings the rate down: a queue in front of it that grows, the
+// control connection's segments lost in it, a relay link that cannot keep up (LinkSignals). Then the
+// rate halves, a couple of seconds apart, down to a floor that a 1 Mbit/s link still carries whole.
+// Losses alone, with none of that (a fast Wi-Fi that loses a packet now and then), may be either: when
+// they persist the rule halves the rate for a few seconds to see. Losses that fall with the rate were the
+// link's load, and the rate stays down; losses that go on as before are the link's nature, and the rate
+// goes straight back and holds.
+//
+// Climbing back, after a calm spell: big steps while no trouble is remembered; below the lowest rate that
+// filled the link lately (the ceiling), halfway there on a ratio scale, each step held through a calm
+// spell; close below it the rate settles and stays. From there a step to the ceiling is tried only after
+// a wait that grows each time it brings trouble again, to minutes, so that a steady link sees the rate
+// settle and hold rather than saw up and down; a step that stays calm there says the link got faster, and
+// the steps are big again. A step that brings trouble goes back to where it came from at once.
+// The picture rate comes down with the bit rate (bits a picture are kept worth sending). One change at a
+// time, each logged.
+//
+// Time comes from the clock given; nothing of its own runs. One thread at a time.
+class LinkRate {
+public:
+    // Why the rate changed.
+    enum class Reason { linkFull, roundTripGrew, linkBackedUp, picturesLost, lossesStayed, calm, fullBudget };
+    struct Change {
+        SendRate rate;
+        Reason reason;
+        bool lower() const {
+            return reason != Reason::calm && reason != Reason::fullBudget && reason != Reason::lossesStayed;
+        }
+        // "• link: sending 3.0 Mbit/s at 30 fps — pictures were being lost".
+        std::string logLine() const;
+    };
+    using Ask = LinkSignals::Ask;
+
+    static constexpr int64_t floorBitRate = 500000;
+    static constexpr int minFrameRate = 10;
+    // Bits a picture worth sending: below it the frame rate comes down with the bit rate.
+    static constexpr int64_t bitsPerPicture = 80000;
+    // Lowerings at least this far apart; what was lost in the link's queue before a lowering took
+    // effect says nothing of the new rate for `settle`.
+    static constexpr std::chrono::seconds lowerGap{2};
+    static constexpr std::chrono::milliseconds settle{1000};
+    // Calm this long before a step up; a step up is judged for this long after it.
+    static constexpr std::chrono::seconds calmSpell{4};
+    // Below the ceiling by no more than this ratio, the rate has found the link and settles.
+    static constexpr double settledGap = 1.25;
+    // The wait before the first step to the ceiling once settled, how much longer each failed one makes
+    // the next wait, and the longest.
+    static constexpr std::chrono::seconds firstProbeWait{20};
+    static constexpr int probeWaitGrowth = 3;
+    static constexpr std::chrono::seconds longestProbeWait{300};
+    // A test of persistent losses: the rate halved for this long (after settling) tells whether they
+    // fall with it. The next test waits at least this long, twice as long after each that found the
+    // losses to be the link's nature.
+    static constexpr std::chrono::seconds lossTestLength{3};
+    static constexpr std::chrono::seconds firstLossTestGap{20};
+    // Losses count as fallen with the rate below this share of what they were. Asks this thick (a
+    // second) say little: the client asks at most a few times a second however many it lost.
+    static constexpr double fellTo = 0.4;
+    static constexpr double thickAsks = 3;
+    // A test tells that losses fell only where the losses as they were would have asked this often.
+    static constexpr double minimumExpectedAsks = 4;
+
+    explicit LinkRate(Scheduler& clock);
+
+    // A session on a link whose base is `base`: the rate starts there, nothing before counts.
+    void reset(SendRate base);
+    SendRate base() const { return base_; }
+    SendRate current() const { return rate_; }
+    // The link has been in trouble, or the rate below its base, since the session began.
+    bool lossesSeen() const { return troubled_; }
+    // The frame rate for `bitRate` on the current base.
+    int frameRateFor(int64_t bitRate) const;
+    // An encoder that takes a new rate only by starting afresh, with a keyframe: few, large steps.
+    void coarseSteps(bool coarse) { coarse_ = coarse; }
+
+    // The signals, as they come (LinkSignals says what each is).
+    void keyframeAsked(Ask why);
+    void picture(std::size_t pieces, bool leftOut = false);
+    void controlLink(const ControlLinkReading& reading);
+    void backlog(std::size_t bytes);
+    // Looks at what came since the last call: a change, or nothing. Call it a few times a second.
+    std::optional<Change> decide();
+
+    const LinkSignals& seen() const { return signals_; }
+
+private:
+    enum class Step { none, lowered, up, probe, test, back, restored };
+    struct LossTest {
+        int64_t from = 0; // where the test began
+        Instant at{};     // the latest lowering of the test
+        double lossBefore = 0;
+        bool further = false; // halved a second time: the first left the asks too thick to tell
+    };
+
+    Duration since(const std::optional<Instant>& t) const;
+    // The decisions, one for each state the link can be in.
+    std::optional<Change> whenFull(Reason why);
+    std::optional<Change> judgeLossTest(const LinkSignals::Evidence& e);
+    std::optional<Change> testLosses();
+    // A step up that brought losses the link had not shown before it, with nothing else to tell.
+    bool stepBroughtLosses() const;
+    std::optional<Change> climb(const LinkSignals::Evidence& e);
+    // The rate a step up from `rate_` goes to, and when at the soonest.
+    struct Target {
+        int64_t bitRate;
+        Instant notBefore;
+        Step step;
+    };
+    Target nextStepUp();
+    Change change(int64_t bitRate, Reason why, Step step);
+    SendRate at(int64_t bitRate) const;
+    static Reason reasonFor(const LinkSignals::Evidence& e);
+
+    Scheduler& clock_;
+    LinkSignals signals_;
+    SendRate base_;
+    SendRate rate_;
+    int64_t floor_ = floorBitRate;
+    bool coarse_ = false;
+    bool troubled_ = false;
+
+    Instant start_{};
+    std::optional<Instant> lastChange_;
+    Step lastStep_ = Step::none;
+    int64_t stepFrom_ = 0;                // where the last step up came from
+    std::size_t asksBeforeStep_ = 0;      // asks for lost pictures in the calm spell before it
+    std::optional<Instant> fullAt_;       // the link behaved as a full one, latest
+    int64_t ceiling_ = 0;                 // the lowest rate that filled the link lately; 0: none
+    std::optional<Instant> probeDue_;     // the next try at the ceiling, once settled close below it
+    Duration probeWait_ = firstProbeWait; // how long after a failed try the next one waits
+    std::optional<LossTest> lossTest_;
+    std::optional<Instant> lossTestEnded_;
+    Duration lossTestGap_ = firstLossTestGap;
+};
+
+} // namespace dovrel::agent

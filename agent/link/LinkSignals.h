@@ -1,0 +1,100 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+
+#include "agent/core/ControlLinkReading.h"
+#include "runtime/Scheduler.h"
+
+namespace dovrel::agent {
+
+// What the agent sees of the way to its client, kept for the last few seconds, and what it says:
+// whether the link behaves as a full one (a queue in front of it that grows, control segments lost in
+// it, a relay link that cannot keep up), and how many pieces the client loses. A full link and a lossy
+// one both make the client ask for keyframes; only the full one also delays and drops the control
+// connection's segments, which share the way with the video. Time comes from the caller.
+class LinkSignals {
+public:
+    // Why the client asked for a keyframe, as far as the agent can tell: it has just joined, its picture
+    // stands still because the screen does, or it lost pictures.
+    enum class Ask { joining, still, lost };
+
+    struct Evidence {
+        bool queueGrew = false;     // the round trip stood well above its quiet level for the last samples
+        bool sentAgain = false;     // control segments were lost in front of the link
+        bool backedUp = false;      // the relay link holds more than a share of the rate, and more each time
+        bool lossesNow = false;     // the client asked for lost pictures in the last seconds
+        bool lossesPersist = false; // it did so in most of the last few seconds
+        // Losses beside a queue that grows or control segments lost: what a full link does. A lossy but
+        // fast link loses pictures with neither.
+        bool full() const { return backedUp || (lossesNow && (queueGrew || sentAgain)); }
+    };
+
+    // The round trip counts as grown when it stands this much above its quiet level (plus a quarter of
+    // that level): a queue of tens of milliseconds in front of a slow uplink. The quiet level holds the
+    // acknowledgements the client holds back (tens of milliseconds); before it is known it is taken to be
+    // this much above the least round trip.
+    static constexpr std::chrono::milliseconds queueMargin{25};
+    static constexpr std::chrono::milliseconds heldAcknowledgement{25};
+    // Signals older than this are forgotten.
+    static constexpr std::chrono::seconds memory{8};
+    // Asks for a keyframe this soon after the agent left a picture out itself answer that, not a loss.
+    static constexpr std::chrono::milliseconds ownAskWindow{1000};
+    // The relay link's backlog counts when it holds more than this much of the rate.
+    static constexpr std::chrono::milliseconds backlogLimit{250};
+
+    void reset();
+
+    void ask(Instant at, Ask why);
+    // One picture went out in `pieces` pieces; `leftOut`: the agent left it out itself (the pace could
+    // not send it in time), so an ask that follows is the agent's own doing.
+    void picture(Instant at, std::size_t pieces, bool leftOut = false);
+    void control(Instant at, const ControlLinkReading& reading);
+    // Whether the link was known calm up to `at` (no queue, no losses, no change of rate for a while): if
+    // so, the round trips measured since the last call are what a quiet link shows.
+    void quiet(Instant at, bool calm);
+    void backlog(Instant at, std::size_t bytes, int64_t bitRate);
+
+    // What the signals since `since` say at `now`.
+    Evidence look(Instant now, Instant since) const;
+    // The share of pieces lost in [from, to), as the asks tell it: each ask for a lost picture stands
+    // for one picture lost at least (a client asks at most a few times a second however many it lost).
+    double pieceLoss(Instant from, Instant to) const;
+    // How many pictures of those sent in [from, to) a share `pieceLoss` of lost pieces would have lost.
+    double picturesLostAt(double pieceLoss, Instant from, Instant to) const;
+    // Asks for lost pictures in [from, to).
+    std::size_t lostAsks(Instant from, Instant to) const;
+    // The control connection's latest round trip samples (what the smoothed estimate moved by), for
+    // the log when the rule acts on them.
+    std::optional<std::chrono::microseconds> latestRoundTrip() const;
+    std::chrono::microseconds quietLevel() const;
+
+private:
+    struct Sample {
+        Instant at;
+        std::chrono::microseconds value;
+    };
+    struct Sent {
+        Instant at;
+        std::size_t pieces;
+    };
+    void forgetBefore(Instant t);
+    bool ownAsk(Instant at) const;
+
+    std::deque<Instant> lostAsks_;
+    std::deque<Sent> sent_;
+    std::optional<Instant> leftOutAt_;
+    std::deque<Sample> roundTrips_; // inferred from the smoothed estimate's moves
+    std::deque<Instant> sentAgain_;
+    std::optional<ControlLinkReading> lastReading_;
+    std::chrono::microseconds least_{0};
+    std::optional<std::chrono::microseconds> quietLevel_; // the round trip of a calm link, smoothed
+    Instant quietUpTo_{};
+    std::deque<Instant> backedUp_;
+    std::size_t lastBacklog_ = 0;
+};
+
+} // namespace dovrel::agent
