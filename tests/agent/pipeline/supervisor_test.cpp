@@ -3,6 +3,7 @@
 // and link a session asked for, rest mode, the capture rate, wake from sleep.
 
 #include "PipelineTestSupport.h"
+#include "protocol/ByteReader.h"
 #include "protocol/VideoPayload.h"
 
 using namespace dovrel;
@@ -402,6 +403,69 @@ TEST(CaptureSupervisor, LostPicturesAreRepairedInRefreshWavesUntilTheLossesStop)
     rig.pipeline->repairPicture();
     EXPECT_TRUE(rig.pipeline->currentEncoder()->keyframePending());
     EXPECT_EQ(rig.encoders->count(), built + 3);
+}
+
+TEST(CaptureSupervisor, AFullLinkBringsTheRateDownAndAPictureTooLateForThePaceIsLeftOutUntilAKeyframe) {
+    PipelineRig rig;
+    rig.start();
+    SessionPair s;
+    UdpSink sink;
+    rig.rec.setTarget(s.agent, sink.sender());
+    rig.rec.streaming = true;
+    rig.pipeline->applyLinkBudget(false);
+    rig.pipeline->requestKeyframe(); // the client joins
+    rig.pipeline->startSessionReports();
+    rig.settle();
+    // The handshake measured a quick way; then the video fills a queue of 50 ms in front of the link,
+    // and the client asks for keyframes for the pictures it loses there.
+    std::chrono::microseconds smoothed{1000};
+    rig.rec.setControlLink({smoothed, 0});
+    for (int ms = 0; ms < 10000; ms += 16) {
+        rig.onTimerThread([&] { rig.capturer()->deliver(rig.clock.now()); });
+        rig.advance(16ms);
+        if (ms % 400 < 16) {
+            smoothed += (80ms - smoothed) / 8;
+            rig.rec.setControlLink({smoothed, 0});
+        }
+        if (ms % 304 < 16) rig.pipeline->repairPicture();
+    }
+    rig.settle();
+    EXPECT_LE(rig.pipeline->sendRate().bitRate, 3000000);
+
+    // Paced now: a picture that could not leave within the pace's bound is left out whole, unnumbered,
+    // and what follows goes only from a keyframe on.
+    const auto payloads = [&] {
+        std::vector<wex::VideoNALPayload> got;
+        std::map<uint32_t, wex::Bytes> pieces;
+        for (const wex::Bytes& datagram : sink.drain())
+            if (const auto opened = s.client->openFrame(datagram)) {
+                if (!opened->header.flags.contains(wex::HeaderFlag::fragment)) {
+                    got.push_back(wex::decodeVideoNALPayload(opened->plaintext));
+                    continue;
+                }
+                wex::ByteReader r(opened->plaintext);
+                const auto fragment = wex::FragmentHeader::decode(r);
+                wex::Bytes& whole = pieces[fragment.frameId];
+                whole.insert(whole.end(), opened->plaintext.begin() + wex::FragmentHeader::size,
+                             opened->plaintext.end());
+                if (fragment.fragIndex + 1 == fragment.fragCount) got.push_back(wex::decodeVideoNALPayload(whole));
+            }
+        return got;
+    };
+    ASSERT_TRUE(waitUntil([&] { return rig.pipeline->sendPath().paceBacklog() == 0; }));
+    const auto before = payloads();
+    ASSERT_FALSE(before.empty());
+    rig.encoders->pictureBytes = 2'000'000;
+    rig.deliver();
+    rig.encoders->pictureBytes = 100;
+    rig.deliver();
+    rig.deliver();
+    ASSERT_TRUE(waitUntil([&] { return rig.pipeline->sendPath().paceBacklog() == 0; }));
+    const auto after = payloads();
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_TRUE(after[0].header.nalFlags.contains(wex::NALFlag::keyframe)) << "a picture to start again from";
+    EXPECT_EQ(after[0].header.frameId, before.back().header.frameId + 1) << "the client sees no gap";
+    EXPECT_FALSE(after[1].header.nalFlags.contains(wex::NALFlag::keyframe));
 }
 
 TEST(CaptureSupervisor, AskingForAKeyframeAsAClientJoinsOrOverAStillScreenIsNoLoss) {
