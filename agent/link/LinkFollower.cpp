@@ -12,8 +12,9 @@ void LinkFollower::begin(SendRate base) {
         const std::lock_guard guard(lock_);
         rule_.reset(base);
         paced_ = 0;
+        twice_ = false;
     }
-    taker_.pace(0);
+    taker_.pace(0, false);
 }
 
 SendRate LinkFollower::base() const {
@@ -45,22 +46,27 @@ void LinkFollower::follow() {
     const std::optional<ControlLinkReading> reading = view_.controlLink();
     const std::size_t backlog = view_.relayBacklog();
     std::optional<LinkRate::Change> change;
+    SendRate before;
     int64_t pace = 0;
+    bool twice = false;
     bool paceChanged = false;
     {
         const std::lock_guard guard(lock_);
         if (reading) rule_.controlLink(*reading);
         rule_.backlog(backlog);
+        before = rule_.current();
         change = rule_.decide();
         // Paced once the link has shown trouble: an unbroken link keeps its latency.
         if (rule_.lossesSeen()) pace = rule_.current().bitRate;
-        paceChanged = pace != paced_;
+        twice = rule_.twice();
+        paceChanged = pace != paced_ || twice != twice_;
         paced_ = pace;
+        twice_ = twice;
     }
-    if (paceChanged) taker_.pace(pace);
+    if (paceChanged) taker_.pace(pace, twice);
     if (!change) return;
     print(change->logLine());
-    taker_.takeRate(change->rate);
+    if (change->rate != before) taker_.takeRate(change->rate);
 }
 
 } // namespace dovrel::agent

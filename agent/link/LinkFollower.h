@@ -27,8 +27,8 @@ class RateTaker {
 public:
     virtual ~RateTaker() = default;
     virtual void takeRate(SendRate rate) = 0;
-    // The budget the pieces are paced by; 0: unpaced.
-    virtual void pace(int64_t bitsPerSecond) = 0;
+    // The budget the pieces are paced by; 0: unpaced. `twice`: each piece goes twice.
+    virtual void pace(int64_t bitsPerSecond, bool twice) = 0;
 };
 
 // Follows the link during a session: hands the rule (LinkRate) what the session shows as it comes, weighs
@@ -57,6 +57,7 @@ private:
     mutable std::mutex lock_;
     LinkRate rule_;
     int64_t paced_ = 0;
+    bool twice_ = false;
 };
 
 } // namespace dovrel::agent

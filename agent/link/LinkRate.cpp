@@ -21,6 +21,8 @@ constexpr auto freeCalm = std::chrono::seconds(2);
 constexpr double holdingLoss = 0.02;
 // A step up is answered by trouble within this long, or not at all: later trouble is the link's own.
 constexpr auto stepJudged = 2 * LinkRate::calmSpell;
+// Calm this long at the ceiling says the link got faster: longer than a queue takes to show.
+constexpr auto probeJudged = std::chrono::seconds(6);
 
 const char* wordsFor(LinkRate::Reason why) {
     switch (why) {
@@ -28,7 +30,9 @@ const char* wordsFor(LinkRate::Reason why) {
     case LinkRate::Reason::roundTripGrew: return "the link's round trip kept growing";
     case LinkRate::Reason::linkBackedUp: return "the link could not keep up with what was sent";
     case LinkRate::Reason::picturesLost: return "pictures were being lost";
+    case LinkRate::Reason::nothingWhole: return "no picture came through whole";
     case LinkRate::Reason::lossesStayed: return "the losses are the link's own, not its load";
+    case LinkRate::Reason::noLosses: return "no piece lost lately";
     case LinkRate::Reason::calm: return "pictures come through whole";
     case LinkRate::Reason::fullBudget: return "the link's full budget again";
     }
@@ -38,10 +42,11 @@ const char* wordsFor(LinkRate::Reason why) {
 } // namespace
 
 std::string LinkRate::Change::logLine() const {
-    char text[160];
+    char text[200];
     // Below a megabit a tenth would hide a step.
-    std::snprintf(text, sizeof text, "• link: sending %.*f Mbit/s at %d fps — %s", rate.bitRate < 1000000 ? 2 : 1,
-                  static_cast<double>(rate.bitRate) / 1e6, rate.frameRate, wordsFor(reason));
+    std::snprintf(text, sizeof text, "• link: sending %.*f Mbit/s at %d fps%s — %s", rate.bitRate < 1000000 ? 2 : 1,
+                  static_cast<double>(rate.bitRate) / 1e6, rate.frameRate, twice ? ", each piece twice" : "",
+                  wordsFor(reason));
     return text;
 }
 
@@ -62,6 +67,9 @@ void LinkRate::reset(SendRate base) {
     ceiling_ = 0;
     probeDue_.reset();
     probeWait_ = firstProbeWait;
+    twice_ = false;
+    twiceAgainAt_.reset();
+    twiceWait_ = firstTwiceWait;
     lossTest_.reset();
     lossTestEnded_.reset();
     lossTestGap_ = firstLossTestGap;
@@ -85,7 +93,10 @@ void LinkRate::controlLink(const ControlLinkReading& reading) { signals_.control
 void LinkRate::backlog(std::size_t bytes) { signals_.backlog(clock_.now(), bytes, rate_.bitRate); }
 
 LinkRate::Reason LinkRate::reasonFor(const LinkSignals::Evidence& e) {
-    return e.backedUp ? Reason::linkBackedUp : e.sentAgain ? Reason::linkFull : Reason::roundTripGrew;
+    return e.backedUp    ? Reason::linkBackedUp
+           : e.queueGrew ? Reason::roundTripGrew
+           : e.frozen    ? Reason::nothingWhole
+                         : Reason::linkFull;
 }
 
 LinkRate::Change LinkRate::change(int64_t bitRate, Reason why, Step step) {
@@ -97,7 +108,17 @@ LinkRate::Change LinkRate::change(int64_t bitRate, Reason why, Step step) {
     lastChange_ = clock_.now();
     lastStep_ = step;
     if (rate_.bitRate < base_.bitRate) troubled_ = true;
-    return {rate_, why};
+    return {rate_, why, twice_};
+}
+
+std::optional<LinkRate::Change> LinkRate::endTwice(Reason why) {
+    twice_ = false;
+    if (why != Reason::noLosses) {
+        // The copies filled the link: the next try waits, longer each time.
+        twiceAgainAt_ = clock_.now() + twiceWait_;
+        twiceWait_ = std::min<Duration>(twiceWait_ * 2, longestProbeWait);
+    }
+    return Change{rate_, why, false};
 }
 
 std::optional<LinkRate::Change> LinkRate::decide() {
@@ -110,10 +131,10 @@ std::optional<LinkRate::Change> LinkRate::decide() {
         fullAt_ = now;
         troubled_ = true;
     }
-    const bool calm = !e.queueGrew && !e.sentAgain && signals_.lostAsks(now - calmSpell, now) == 0 &&
-                      since(fullAt_) >= calmSpell && since(lastChange_.value_or(start_)) >= calmSpell;
-    signals_.quiet(now, calm);
     if (lossTest_) return judgeLossTest(e);
+    if (twice_ && e.full()) return endTwice(reasonFor(e));
+    if (twice_ && signals_.lostAsks(now - twiceWithoutLoss, now) == 0 && since(lastChange_) >= twiceWithoutLoss)
+        return endTwice(Reason::noLosses);
     if (e.full()) return whenFull(reasonFor(e));
     if (stepBroughtLosses()) return whenFull(Reason::picturesLost);
     if (e.lossesPersist)
@@ -133,9 +154,11 @@ std::optional<LinkRate::Change> LinkRate::whenFull(Reason why) {
         return change(stepFrom_, why, Step::back);
     }
     if (rate_.bitRate <= floor_ || since(lastChange_) < lowerGap) return std::nullopt;
-    // The link is fuller than the rate: it got slower, or this is where the session begins.
+    // The link is fuller than the rate: it got slower, or this is where the session begins. Where nothing
+    // comes through whole it is far fuller: a quarter.
     ceiling_ = ceiling_ > 0 ? std::min(ceiling_, rate_.bitRate) : rate_.bitRate;
-    return change(std::max(floor_, rate_.bitRate / 2), why, Step::lowered);
+    const int64_t next = why == Reason::nothingWhole ? rate_.bitRate / 4 : rate_.bitRate / 2;
+    return change(std::max(floor_, next), why, Step::lowered);
 }
 
 bool LinkRate::stepBroughtLosses() const {
@@ -194,10 +217,12 @@ std::optional<LinkRate::Change> LinkRate::judgeLossTest(const LinkSignals::Evide
         lossTest_->lossBefore = std::max(test.lossBefore, signals_.pieceLoss(from, now));
         return change(std::max(floor_, rate_.bitRate / 2), Reason::picturesLost, Step::test);
     }
-    // They went on as before: the link's nature, which a lower rate does not help.
+    // They went on as before: the link's nature, which a lower rate does not help. Where the link carries
+    // the full budget, copies of the pieces make up for them.
     lossTest_.reset();
     lossTestEnded_ = now;
     lossTestGap_ = std::min<Duration>(lossTestGap_ * 2, longestProbeWait);
+    twice_ = test.from >= base_.bitRate && (!twiceAgainAt_ || now >= *twiceAgainAt_);
     return change(test.from, Reason::lossesStayed, Step::restored);
 }
 
@@ -207,7 +232,7 @@ LinkRate::Target LinkRate::nextStepUp() {
     if (ceiling_ == 0) return {static_cast<int64_t>(r * freeStep), changed + freeCalm, Step::up};
     // Calm where the trouble began, for as long as a step there is judged: the link got faster. One
     // near step beyond, big ones after.
-    if (rate_.bitRate >= ceiling_) return {static_cast<int64_t>(r * nearStep), changed + stepJudged, Step::up};
+    if (rate_.bitRate >= ceiling_) return {static_cast<int64_t>(r * nearStep), changed + probeJudged, Step::up};
     if (ceiling > r * (coarse_ ? coarseSettledGap : settledGap)) {
         const double least = coarse_ ? coarseLeastStep : leastStep;
         return {static_cast<int64_t>(std::max(std::sqrt(r * ceiling), r * least)), changed + calmSpell, Step::up};

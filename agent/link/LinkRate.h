@@ -31,16 +31,33 @@ namespace dovrel::agent {
 // The picture rate comes down with the bit rate (bits a picture are kept worth sending). One change at a
 // time, each logged.
 //
+// A link that carries the full budget and loses pieces at random of its own gets each piece twice: every
+// lost piece would cost a whole picture, and the pictures after it until the stream is whole again. The
+// copies go only while the link stays calm: the first sign of a full link ends them, and they are not
+// tried again for a while, longer each time; two minutes without a loss end them too.
+//
 // Time comes from the clock given; nothing of its own runs. One thread at a time.
 class LinkRate {
 public:
     // Why the rate changed.
-    enum class Reason { linkFull, roundTripGrew, linkBackedUp, picturesLost, lossesStayed, calm, fullBudget };
+    enum class Reason {
+        linkFull,
+        roundTripGrew,
+        linkBackedUp,
+        nothingWhole,
+        picturesLost,
+        lossesStayed,
+        noLosses,
+        calm,
+        fullBudget
+    };
     struct Change {
         SendRate rate;
         Reason reason;
+        bool twice = false; // each piece sent twice
         bool lower() const {
-            return reason != Reason::calm && reason != Reason::fullBudget && reason != Reason::lossesStayed;
+            return reason != Reason::calm && reason != Reason::fullBudget && reason != Reason::lossesStayed &&
+                   reason != Reason::noLosses && !twice;
         }
         // "• link: sending 3.0 Mbit/s at 30 fps — pictures were being lost".
         std::string logLine() const;
@@ -61,14 +78,18 @@ public:
     static constexpr double settledGap = 1.25;
     // The wait before the first step to the ceiling once settled, how much longer each failed one makes
     // the next wait, and the longest.
-    static constexpr std::chrono::seconds firstProbeWait{20};
-    static constexpr int probeWaitGrowth = 3;
+    static constexpr std::chrono::seconds firstProbeWait{15};
+    static constexpr int probeWaitGrowth = 4;
     static constexpr std::chrono::seconds longestProbeWait{300};
     // A test of persistent losses: the rate halved for this long (after settling) tells whether they
     // fall with it. The next test waits at least this long, twice as long after each that found the
     // losses to be the link's nature.
     static constexpr std::chrono::seconds lossTestLength{3};
     static constexpr std::chrono::seconds firstLossTestGap{20};
+    // Each piece twice: not again for this long after the copies filled the link (twice as long each time),
+    // and no longer once this long went by without a loss.
+    static constexpr std::chrono::seconds firstTwiceWait{60};
+    static constexpr std::chrono::seconds twiceWithoutLoss{120};
     // Losses count as fallen with the rate below this share of what they were. Asks this thick (a
     // second) say little: the client asks at most a few times a second however many it lost.
     static constexpr double fellTo = 0.4;
@@ -82,6 +103,7 @@ public:
     void reset(SendRate base);
     SendRate base() const { return base_; }
     SendRate current() const { return rate_; }
+    bool twice() const { return twice_; }
     // The link has been in trouble, or the rate below its base, since the session began.
     bool lossesSeen() const { return troubled_; }
     // The frame rate for `bitRate` on the current base.
@@ -124,6 +146,7 @@ private:
     };
     Target nextStepUp();
     Change change(int64_t bitRate, Reason why, Step step);
+    std::optional<Change> endTwice(Reason why);
     SendRate at(int64_t bitRate) const;
     static Reason reasonFor(const LinkSignals::Evidence& e);
 
@@ -144,6 +167,9 @@ private:
     int64_t ceiling_ = 0;                 // the lowest rate that filled the link lately; 0: none
     std::optional<Instant> probeDue_;     // the next try at the ceiling, once settled close below it
     Duration probeWait_ = firstProbeWait; // how long after a failed try the next one waits
+    bool twice_ = false;
+    std::optional<Instant> twiceAgainAt_; // the copies filled the link: not before then
+    Duration twiceWait_ = firstTwiceWait;
     std::optional<LossTest> lossTest_;
     std::optional<Instant> lossTestEnded_;
     Duration lossTestGap_ = firstLossTestGap;

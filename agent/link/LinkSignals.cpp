@@ -10,12 +10,18 @@ namespace {
 
 using std::chrono::microseconds;
 
-// The round trip samples the queue is judged by: the middle one of the last few, so that one stretched
-// or quick by chance decides nothing.
-constexpr std::size_t judgedSamples = 3;
+// The round trip samples the queue is judged by: the least of the last few, so that acknowledgements
+// the client held back decide nothing.
+constexpr std::size_t judgedSamples = 4;
 constexpr auto judgedWithin = std::chrono::seconds(5);
 // Signals this recent count as now.
 constexpr auto recently = std::chrono::seconds(3);
+// Asks a second apart and as regular as a clock, this many in a row, while this many pictures a second
+// went out: a client that sees nothing whole.
+constexpr std::size_t frozenAsks = 4;
+constexpr std::pair<Duration, Duration> frozenSpacing{std::chrono::milliseconds(900), std::chrono::milliseconds(1150)};
+constexpr auto frozenJitter = std::chrono::milliseconds(120);
+constexpr double frozenPictures = 8;
 // Asks in this many of the last seconds: losses that persist.
 constexpr int persistSeconds = 4;
 constexpr int persistAtLeast = 3;
@@ -61,8 +67,12 @@ void LinkSignals::control(Instant at, const ControlLinkReading& reading) {
         // The kernel moves its smoothed estimate an eighth of the way towards each sample: a move tells
         // the sample that made it.
         const auto before = lastReading_->smoothedRoundTrip, after = reading.smoothedRoundTrip;
-        if (after != before && before.count() > 0 && after.count() > 0)
+        if (after != before && before.count() > 0 && after.count() > 0) {
             roundTrips_.push_back({at, std::max(microseconds(0), before + 8 * (after - before))});
+            if (const auto least = leastOfLast(at, Instant{})) floors_.push_back({at, *least});
+            while (!floors_.empty() && at - floors_.front().at > floorMemory)
+                floors_.pop_front();
+        }
         if (reading.segmentsSentAgain > lastReading_->segmentsSentAgain) {
             const uint32_t more = std::min<uint32_t>(reading.segmentsSentAgain - lastReading_->segmentsSentAgain, 8);
             sentAgain_.insert(sentAgain_.end(), more, at);
@@ -79,30 +89,14 @@ void LinkSignals::backlog(Instant at, std::size_t bytes, int64_t bitRate) {
     lastBacklog_ = bytes;
 }
 
-microseconds LinkSignals::quietLevel() const { return quietLevel_ ? *quietLevel_ : least_ + heldAcknowledgement; }
-
-void LinkSignals::quiet(Instant at, bool calm) {
-    for (const Sample& s : roundTrips_) {
-        if (!calm || s.at <= quietUpTo_ || s.at > at) continue;
-        quietLevel_ = (7 * quietLevel() + s.value) / 8;
-    }
-    quietUpTo_ = at;
-}
-
 LinkSignals::Evidence LinkSignals::look(Instant now, Instant since) const {
     Evidence e;
-    // The queue: the middle one of the last few samples since `since`, well above the quiet level.
-    std::vector<microseconds> judged;
-    for (auto it = roundTrips_.rbegin(); it != roundTrips_.rend() && judged.size() < judgedSamples; ++it) {
-        if (it->at < since || now - it->at > judgedWithin) break;
-        judged.push_back(it->value);
+    // The queue: each of the last few samples since `since` well above what a calm link shows.
+    if (const auto lowest = leastOfLast(now, since)) {
+        const microseconds floor = roundTripFloor();
+        e.queueGrew = *lowest > floor + queueMargin + floor / 4;
     }
-    if (judged.size() == judgedSamples) {
-        std::nth_element(judged.begin(), judged.begin() + judgedSamples / 2, judged.end());
-        const microseconds middle = judged[judgedSamples / 2], level = quietLevel();
-        const microseconds margin = queueMargin + level / 4;
-        e.queueGrew = middle > level + margin;
-    }
+    e.frozen = frozen(now, since);
 
     const auto after = [&](const std::deque<Instant>& q) {
         return static_cast<std::size_t>(
@@ -118,6 +112,45 @@ LinkSignals::Evidence LinkSignals::look(Instant now, Instant since) const {
         if (lostAsks(now - std::chrono::seconds(s + 1), now - std::chrono::seconds(s)) > 0) ++seconds;
     e.lossesPersist = seconds >= persistAtLeast;
     return e;
+}
+
+std::optional<microseconds> LinkSignals::leastOfLast(Instant now, Instant since) const {
+    std::size_t judged = 0;
+    microseconds lowest = microseconds::max();
+    for (auto it = roundTrips_.rbegin(); it != roundTrips_.rend() && judged < judgedSamples; ++it) {
+        if (it->at < since || now - it->at > judgedWithin) break;
+        lowest = std::min(lowest, it->value);
+        ++judged;
+    }
+    if (judged < judgedSamples) return std::nullopt;
+    return lowest;
+}
+
+microseconds LinkSignals::roundTripFloor() const {
+    // Never more than a held acknowledgement above the least: a session that begins on a full link has
+    // seen no calm round trip yet.
+    microseconds floor = least_ + heldAcknowledgement;
+    for (const Sample& s : floors_)
+        floor = std::min(floor, s.value);
+    return std::max(floor, least_);
+}
+
+bool LinkSignals::frozen(Instant now, Instant since) const {
+    // A client that sees no whole picture asks once a second, as its picture stands still; one that
+    // loses some asks when a whole one shows a gap, at no pace of its own. Pictures went out meanwhile.
+    if (lostAsks_.size() < frozenAsks) return false;
+    // The cadence may have begun before `since`; two of its asks since then say it goes on.
+    const auto last = lostAsks_.end() - frozenAsks;
+    if (*(lostAsks_.end() - 2) < since || now - lostAsks_.back() > frozenSpacing.second) return false;
+    Duration shortest = Duration::max(), longest{};
+    for (auto it = last + 1; it != lostAsks_.end(); ++it) {
+        shortest = std::min(shortest, *it - *(it - 1));
+        longest = std::max(longest, *it - *(it - 1));
+    }
+    if (shortest < frozenSpacing.first || longest > frozenSpacing.second || longest - shortest > frozenJitter)
+        return false;
+    const auto pictures = std::count_if(sent_.begin(), sent_.end(), [&](const Sent& s) { return s.at >= *last; });
+    return static_cast<double>(pictures) / std::chrono::duration<double>(now - *last).count() >= frozenPictures;
 }
 
 std::size_t LinkSignals::lostAsks(Instant from, Instant to) const {

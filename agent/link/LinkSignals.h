@@ -23,22 +23,25 @@ public:
     enum class Ask { joining, still, lost };
 
     struct Evidence {
-        bool queueGrew = false;     // the round trip stood well above its quiet level for the last samples
+        bool queueGrew = false;     // every one of the last round trips stood well above the least
+        bool frozen = false;        // the client asks as one that sees no whole picture at all does
         bool sentAgain = false;     // control segments were lost in front of the link
         bool backedUp = false;      // the relay link holds more than a share of the rate, and more each time
         bool lossesNow = false;     // the client asked for lost pictures in the last seconds
         bool lossesPersist = false; // it did so in most of the last few seconds
         // Losses beside a queue that grows or control segments lost: what a full link does. A lossy but
         // fast link loses pictures with neither.
-        bool full() const { return backedUp || (lossesNow && (queueGrew || sentAgain)); }
+        bool full() const { return backedUp || frozen || (lossesNow && (queueGrew || sentAgain)); }
     };
 
-    // The round trip counts as grown when it stands this much above its quiet level (plus a quarter of
-    // that level): a queue of tens of milliseconds in front of a slow uplink. The quiet level holds the
-    // acknowledgements the client holds back (tens of milliseconds); before it is known it is taken to be
-    // this much above the least round trip.
-    static constexpr std::chrono::milliseconds queueMargin{25};
-    static constexpr std::chrono::milliseconds heldAcknowledgement{25};
+    // A queue in front of the link delays every segment: the round trip counts as grown when the least
+    // of the last few samples stands this much above its floor (plus a quarter of that). The floor is the
+    // lowest that least has been in the last minute, up to a held acknowledgement above the least round
+    // trip ever measured: a client holds acknowledgements back by tens of milliseconds, and what a calm
+    // link shows of that is what a queue adds to.
+    static constexpr std::chrono::milliseconds queueMargin{30};
+    static constexpr std::chrono::seconds floorMemory{60};
+    static constexpr std::chrono::milliseconds heldAcknowledgement{15};
     // Signals older than this are forgotten.
     static constexpr std::chrono::seconds memory{8};
     // Asks for a keyframe this soon after the agent left a picture out itself answer that, not a loss.
@@ -53,9 +56,6 @@ public:
     // not send it in time), so an ask that follows is the agent's own doing.
     void picture(Instant at, std::size_t pieces, bool leftOut = false);
     void control(Instant at, const ControlLinkReading& reading);
-    // Whether the link was known calm up to `at` (no queue, no losses, no change of rate for a while): if
-    // so, the round trips measured since the last call are what a quiet link shows.
-    void quiet(Instant at, bool calm);
     void backlog(Instant at, std::size_t bytes, int64_t bitRate);
 
     // What the signals since `since` say at `now`.
@@ -70,7 +70,8 @@ public:
     // The control connection's latest round trip samples (what the smoothed estimate moved by), for
     // the log when the rule acts on them.
     std::optional<std::chrono::microseconds> latestRoundTrip() const;
-    std::chrono::microseconds quietLevel() const;
+    // What a calm link shows: the floor the queue is judged against.
+    std::chrono::microseconds roundTripFloor() const;
 
 private:
     struct Sample {
@@ -82,7 +83,10 @@ private:
         std::size_t pieces;
     };
     void forgetBefore(Instant t);
+    // The least of the last few samples, all within a few seconds of `now`.
+    std::optional<std::chrono::microseconds> leastOfLast(Instant now, Instant since) const;
     bool ownAsk(Instant at) const;
+    bool frozen(Instant now, Instant since) const;
 
     std::deque<Instant> lostAsks_;
     std::deque<Sent> sent_;
@@ -91,8 +95,7 @@ private:
     std::deque<Instant> sentAgain_;
     std::optional<ControlLinkReading> lastReading_;
     std::chrono::microseconds least_{0};
-    std::optional<std::chrono::microseconds> quietLevel_; // the round trip of a calm link, smoothed
-    Instant quietUpTo_{};
+    std::deque<Sample> floors_; // the least of the last few samples, as each came
     std::deque<Instant> backedUp_;
     std::size_t lastBacklog_ = 0;
 };

@@ -164,7 +164,7 @@ private:
         std::optional<ControlLinkReading> controlLink() const override;
         std::size_t relayBacklog() const override;
         void takeRate(SendRate rate) override { pipeline_.applySendRate(rate); }
-        void pace(int64_t bitsPerSecond) override { pipeline_.sendPath_.setPace(bitsPerSecond); }
+        void pace(int64_t bitsPerSecond, bool twice) override { pipeline_.sendPath_.setPace(bitsPerSecond, twice); }
 
     private:
         CapturePipeline& pipeline_;

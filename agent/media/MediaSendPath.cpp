@@ -96,7 +96,8 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
     const wex::Bytes payload = wex::encodeVideoNALPayload(header, nals);
     // A picture the pace could not send in time is left out before it is numbered: the client sees no
     // gap, and the picture the encoder is asked for next starts the stream again.
-    if (!pacer_.admits(target, VideoPacketizer::wireBytes(payload.size()))) {
+    const bool twice = twice_.load(std::memory_order_relaxed) && !target->isRelay;
+    if (!pacer_.admits(target, VideoPacketizer::wireBytes(payload.size()) * (twice ? 2 : 1))) {
         out.leftOut = true;
         return out;
     }
@@ -121,7 +122,15 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
             }
             pieces.push_back(std::move(sealed));
         });
+    if (twice) {
+        const std::size_t originals = pieces.size();
+        pieces.reserve(2 * originals);
+        for (std::size_t i = 0; i < originals; ++i)
+            pieces.push_back(pieces[i]);
+    }
+    const std::size_t copies = twice ? pieces.size() / 2 : 0;
     const PiecePacer::Handed handed = pacer_.send(target, std::move(pieces));
+    out.copies = handed.pieces > copies ? copies : 0;
     out.pieces += handed.pieces;
     out.bytes += handed.bytes;
     out.dropped += handed.dropped;

@@ -26,6 +26,7 @@ struct PictureFormat {
 // What one picture became on its way out.
 struct PictureSent {
     std::size_t pieces = 0;  // sealed and handed to the connection
+    std::size_t copies = 0;  // of those, second copies of a piece
     std::size_t bytes = 0;   // of those, on the wire
     std::size_t dropped = 0; // pieces with no connection to go on
     bool tooLarge = false;   // the payload cannot be cut into pieces: the picture is lost
@@ -68,7 +69,12 @@ public:
                             const std::shared_ptr<const SendTarget>& target);
     // The video budget the pieces are paced by (a little above it, PiecePacer; a picture that could not
     // go in time is left out); 0: none. Any thread.
-    void setPace(int64_t bitsPerSecond) { pacer_.setBudget(bitsPerSecond); }
+    // `twice`: on the local network each piece goes twice, the copies behind the picture's last piece (a
+    // link that loses pieces at random loses both seldom; the client's replay window drops the second).
+    void setPace(int64_t bitsPerSecond, bool twice = false) {
+        twice_.store(twice, std::memory_order_relaxed);
+        pacer_.setBudget(twice ? 2 * bitsPerSecond : bitsPerSecond);
+    }
     // Video bytes waiting for their time.
     std::size_t paceBacklog() const { return pacer_.backlog(); }
     // One buffer of interleaved samples; counted always, sent while the client streams.
@@ -88,6 +94,7 @@ private:
     std::vector<wex::Bytes> paramSets_;
     uint64_t paramSetsGeneration_ = 0;
     std::atomic<uint32_t> frameId_{0};
+    std::atomic<bool> twice_{false};
     // Held while a stream's pieces are sealed and handed on, one per stream.
     std::mutex videoSendLock_;
     std::mutex audioSendLock_;

@@ -117,6 +117,7 @@ private:
         std::size_t bytes;
         bool video;
         uint32_t frame = 0;   // video: the picture it belongs to
+        uint32_t piece = 0;   // video: which of its pieces
         uint32_t segment = 0; // control: the segment it carries
     };
     struct Segment {
@@ -163,11 +164,13 @@ private:
         }
         const auto pieces = static_cast<std::size_t>(std::ceil(bytes / 1000));
         const uint32_t frame = ++frameId_;
-        frames_[frame] = {pieces, 0};
-        for (std::size_t i = 0; i < pieces; ++i)
-            paced_.push_back({pace_.slot(now, 1044), Packet{1044, true, frame, 0}});
+        frames_[frame] = std::vector<bool>(pieces, false);
+        const int copies = rule_.twice() ? 2 : 1;
+        for (int copy = 0; copy < copies; ++copy)
+            for (std::size_t i = 0; i < pieces; ++i)
+                paced_.push_back({pace_.slot(now, 1044), Packet{1044, true, frame, static_cast<uint32_t>(i), 0}});
         rule_.picture(pieces);
-        pace_.setRate(rule_.lossesSeen() ? static_cast<int64_t>(static_cast<double>(rate.bitRate) * 1.2) : 0);
+        pace_.setRate(rule_.lossesSeen() ? static_cast<int64_t>(static_cast<double>(rate.bitRate) * 1.2 * copies) : 0);
     }
 
     void pace(Instant now) {
@@ -222,9 +225,10 @@ private:
         if (link_.videoLoss > 0 && uniform() < link_.videoLoss) return;
         auto it = frames_.find(p.frame);
         if (it == frames_.end()) return;
-        if (++it->second.second < it->second.first) return;
+        it->second[p.piece] = true;
+        if (std::find(it->second.begin(), it->second.end(), false) != it->second.end()) return;
         // A whole picture: a gap before it asks for a keyframe, at most every 250 ms.
-        whole_.emplace_back(now, it->second.first * 8000);
+        whole_.emplace_back(now, it->second.size() * 8000);
         if (lastWhole_ != 0 && lastWhole_ + 1 < p.frame && now - lastAsk_ > 250ms) ask(now);
         lastWhole_ = p.frame;
         ++wholeSinceTick_;
@@ -260,7 +264,7 @@ private:
         s.sentAt = now;
         const auto rto = std::max<Duration>(200ms, srtt_ + 4 * rttvar_) * (1 << std::min(s.tries, 6));
         s.resendAt = now + rto;
-        enqueue(now, Packet{100, false, 0, id});
+        enqueue(now, Packet{100, false, 0, 0, id});
     }
 
     void resend(Instant now) {
@@ -295,7 +299,7 @@ private:
     Instant nextPicture_{};
     bool keyframeWanted_ = false;
     uint32_t frameId_ = 0;
-    std::map<uint32_t, std::pair<std::size_t, std::size_t>> frames_; // pieces sent, pieces arrived
+    std::map<uint32_t, std::vector<bool>> frames_; // which of each picture's pieces arrived
     std::deque<std::pair<Instant, Packet>> paced_;
     std::deque<Packet> queue_;
     std::size_t queued_ = 0;

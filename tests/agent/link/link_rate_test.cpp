@@ -40,6 +40,26 @@ TEST(LinkRate, AFastLinkThatLosesAtRandomKeepsItsRate) {
     }
 }
 
+TEST(LinkRate, AFastLinkThatLosesAtRandomGetsEachPieceTwiceUntilItFills) {
+    SimulatedSession s(lan, {.videoLoss = 0.01});
+    s.run(20s);
+    SCOPED_TRACE(timeline(s));
+    ASSERT_TRUE(s.rule().twice());
+    EXPECT_EQ(s.rule().current(), lan);
+    EXPECT_GE(s.wholePerSecond(12s, 20s), 55) << "hardly a picture lost";
+    // The link gets slower: the copies go first, then the rate comes down.
+    s.setLink({.bitRate = 15000000, .videoLoss = 0.01});
+    s.run(30s);
+    EXPECT_FALSE(s.rule().twice());
+    const auto& changes = s.changes();
+    const auto ended = std::find_if(changes.begin(), changes.end(), [&](const auto& seen) {
+        return seen.at >= s.start() + 20s && !seen.change.twice;
+    });
+    ASSERT_NE(ended, changes.end());
+    EXPECT_EQ(ended->change.rate, lan) << "the copies end before the rate changes";
+    EXPECT_GE(s.wholePerSecond(40s, 50s), 40);
+}
+
 TEST(LinkRate, AFullLinkBringsItDownWithAControllerThatAsksOnlyForGaps) {
     SimulatedSession s(lan, {.bitRate = 1000000});
     s.run(30s);
@@ -117,24 +137,45 @@ TEST(LinkSignals, AQueueShowsInTheRoundTripsBeyondTheAcknowledgementsTheClientHo
     sample(30ms);
     ASSERT_TRUE(signals.latestRoundTrip());
     EXPECT_NEAR(static_cast<double>(signals.latestRoundTrip()->count()), 30000, 100);
-    // Held acknowledgements and a quick one now and then: no queue, and what the link shows when calm.
-    for (const auto m : {25ms, 27ms, 0ms, 45ms, 24ms, 26ms, 23ms, 28ms}) {
+    // Acknowledgements held back by tens of milliseconds, a quick one now and then, beside losses: a
+    // lossy link, not a full one.
+    const Instant calmFrom = t;
+    for (const auto m : {25ms, 45ms, 27ms, 24ms, 0ms, 45ms, 24ms, 26ms, 23ms, 28ms, 45ms}) {
         sample(m);
-        signals.quiet(t, true);
+        signals.ask(t, LinkSignals::Ask::lost);
+        EXPECT_FALSE(signals.look(t, calmFrom).queueGrew) << "at " << m.count() << " ms";
+        EXPECT_FALSE(signals.look(t, calmFrom).full());
     }
-    const Instant calmUntil = t;
-    signals.ask(t, LinkSignals::Ask::lost);
-    EXPECT_FALSE(signals.look(t, calmUntil - 10s).full());
-    EXPECT_FALSE(signals.look(t, calmUntil - 10s).queueGrew);
-    // Fifty milliseconds of queue in front of them.
-    for (const auto m : {75ms, 20ms, 80ms, 78ms})
+    // Fifty milliseconds of queue in front of each of them.
+    const Instant queueFrom = t;
+    for (const auto m : {75ms, 52ms, 80ms, 78ms})
         sample(m);
     signals.ask(t, LinkSignals::Ask::lost);
-    const auto e = signals.look(t, calmUntil);
+    const auto e = signals.look(t, queueFrom);
     EXPECT_TRUE(e.queueGrew);
     EXPECT_TRUE(e.full());
     // Only what came after the moment asked counts (the queue before a change says nothing of it).
     EXPECT_FALSE(signals.look(t, t).queueGrew);
+}
+
+TEST(LinkSignals, AClientThatSeesNothingWholeAsksOnceASecondAndThatIsAFullLink) {
+    LinkSignals signals;
+    Instant t{std::chrono::hours(1)};
+    const Instant from = t;
+    for (int ms = 0; ms < 5000; ms += 16) {
+        signals.picture(t + std::chrono::milliseconds(ms), 12);
+        if (ms % 1008 < 16 && ms > 0) signals.ask(t + std::chrono::milliseconds(ms), LinkSignals::Ask::lost);
+    }
+    t += 5000ms;
+    EXPECT_TRUE(signals.look(t, from).frozen);
+    EXPECT_TRUE(signals.look(t, from).full());
+    // Asks at a pace that follows the gaps whole pictures show are no freeze.
+    LinkSignals lossy;
+    for (int ms = 0; ms < 4000; ms += 16) {
+        lossy.picture(from + std::chrono::milliseconds(ms), 12);
+        if (ms % 592 < 16 || ms % 400 < 16) lossy.ask(from + std::chrono::milliseconds(ms), LinkSignals::Ask::lost);
+    }
+    EXPECT_FALSE(lossy.look(t, from).frozen);
 }
 
 TEST(LinkSignals, AsksRightAfterAPictureTheAgentLeftOutAreItsOwnAndPieceLossIsPerPiece) {
