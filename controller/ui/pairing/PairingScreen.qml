@@ -9,7 +9,6 @@ import Dovrel.Look
 // to the root; Back returns to the deck. Every rule lives in the model; this file lays it out.
 Item {
     id: screen
-    required property RootViewModel root
     required property PairingViewModel pairing
 
     component CardLabel: Row {

@@ -20,8 +20,8 @@
 #include "ViewTestSupport.h"
 #include "controller/client/input/RemoteInput.h"
 #include "controller/client/session/InputBinding.h"
+#include "controller/ui/look/AppearanceModel.h"
 #include "controller/ui/pairing/PairingViewModel.h"
-#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"
 #include "controller/ui/session/SessionViewModel.h"
 #include "controller/ui/signin/SignInViewModel.h"
@@ -40,7 +40,6 @@ struct SmallestWindow : ::testing::Test {
     DarkDesktop desktop;
     AppearanceModel appearance{services.defaults, desktop};
     FakeSessionPort session;
-    DeckParts deckParts{services.store, services.dir.file("deck.ini"), false};
     std::unique_ptr<WEXClient> client;
     std::unique_ptr<RemoteInput> input;
     std::unique_ptr<FileTransfers> files;
@@ -48,6 +47,7 @@ struct SmallestWindow : ::testing::Test {
     // The launch dials a machine that does not know this one: the pairing screen with the notice.
     RootViewModel root{session, services.store, *services.account,
                        LaunchArguments::parse({"p", "-autoHost", "studio.local"}), services.startPolling};
+    DeckParts deckParts{root, services.store, services.dir.file("deck.ini"), false};
     PairingViewModel pairing{services.api, *services.account, root};
     SignInViewModel signIn{services.api, *services.account, root};
     PanelParts panel;
