@@ -108,9 +108,10 @@ struct SmallestWindow : ::testing::Test {
                 ADD_FAILURE() << why;
         }
     }
+    // The item's own rectangle in the scene (a text field's bounding rectangle is its text's).
     QRectF sceneRect(const char* name) {
         QQuickItem* item = settled(name);
-        return item ? item->mapRectToScene(item->boundingRect()) : QRectF();
+        return item ? item->mapRectToScene(QRectF(0, 0, item->width(), item->height())) : QRectF();
     }
 };
 
@@ -167,6 +168,63 @@ TEST_F(SmallestWindow, ThePairingScreenShowsEveryCardWholeUnderTheNoticeAndWithE
     EXPECT_DOUBLE_EQ(link.bottom(), manual.bottom());
     EXPECT_DOUBLE_EQ(share.left(), link.left());
     EXPECT_DOUBLE_EQ(share.right(), link.right());
+}
+
+// The platform picker beside the manual card's name, at the window's first size and at its smallest: as
+// tall as the field and level with it, the name whole beside it, its three segments alike with each
+// title inside its own; and nothing of the row moves as errors come and go or another platform is chosen.
+TEST_F(SmallestWindow, ThePlatformPickerStandsLevelWithTheNameInEveryState) {
+    session.play(PhaseKind::needsCode);
+    ASSERT_TRUE(waitUntil([&] { return root.route() == RootViewModel::Route::Pairing; }));
+    root.dismissNotice();
+    const auto shown = [&](const char* name) {
+        QQuickItem* item = find(name);
+        return item && item->isVisible();
+    };
+    for (const QSize size : {QSize(1120, 760), QSize(880, 600)}) {
+        SCOPED_TRACE(size.width());
+        window->resize(size);
+        pairing.begin(); // the wanted code said on its field, no other error
+        ASSERT_TRUE(waitUntil([&] { return shown("manualCodeError"); }));
+        const QRectF name = sceneRect("manualName"), picker = sceneRect("platformPicker");
+        EXPECT_DOUBLE_EQ(picker.height(), name.height());
+        EXPECT_DOUBLE_EQ(picker.top(), name.top());
+        QQuickItem* field = find("manualName");
+        EXPECT_GE(field->width(), field->property("contentWidth").toDouble() +
+                                      field->property("leftPadding").toDouble() +
+                                      field->property("rightPadding").toDouble())
+            << "the name is cut: " << field->width();
+        std::vector<double> widths;
+        for (const char* kind : {"platform-windows", "platform-mac", "platform-linux"}) {
+            QQuickItem* segment = find(kind);
+            widths.push_back(segment->width());
+            const QString title = QString::fromLatin1(kind) + "Title";
+            EXPECT_LE(dovrel::test::findItem(segment, title)->implicitWidth() + 8, segment->width()) << kind;
+        }
+        EXPECT_DOUBLE_EQ(widths[0], widths[1]);
+        EXPECT_DOUBLE_EQ(widths[1], widths[2]);
+
+        const auto unmoved = [&](const char* state) {
+            for (const auto& [item, was] : {std::pair{"platformPicker", picker}, std::pair{"manualName", name}}) {
+                const QRectF now = sceneRect(item);
+                EXPECT_DOUBLE_EQ(now.top(), was.top()) << item << " " << state;
+                EXPECT_DOUBLE_EQ(now.height(), was.height()) << item << " " << state;
+            }
+        };
+        pairing.editManualCode("4");
+        ASSERT_TRUE(waitUntil([&] { return !shown("manualCodeError"); }));
+        unmoved("without an error");
+        pairing.setManualKind("windows");
+        unmoved("another platform chosen");
+        pairing.setManualAddress("192.168.1.20:4781O");
+        pairing.connectManual();
+        ASSERT_TRUE(waitUntil([&] { return shown("manualError"); }));
+        unmoved("with the address's error");
+        pairing.setLink("dovrel:/pair?host=studio");
+        pairing.connectFromLink();
+        ASSERT_TRUE(waitUntil([&] { return shown("linkError"); }));
+        unmoved("with the link's error too");
+    }
 }
 
 TEST_F(SmallestWindow, TheSignInSheetShowsItsFieldsErrorAndPrivacyNoteInBothModes) {
