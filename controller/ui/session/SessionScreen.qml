@@ -10,7 +10,6 @@ import Dovrel.Controller
 // animates.
 Rectangle {
     id: screen
-    required property RootViewModel root
     required property SessionViewModel session
     required property QuibPanelModel assistant
 
@@ -151,12 +150,12 @@ Rectangle {
             width: parent.width
             session: screen.session
             assistant: screen.assistant
-            onExitPressed: screen.root.endSession()
+            onExitPressed: screen.session.exit()
         }
         NoticeBanner {
             anchors.horizontalCenter: parent.horizontalCenter
             notices: screen.session.notices
-            onEndPressed: screen.root.endSession()
+            onEndPressed: screen.session.exit()
         }
     }
 

@@ -28,8 +28,8 @@
 #include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/platform/UserDefaults.h"
+#include "controller/ui/look/AppearanceModel.h"
 #include "controller/ui/look/SymbolSet.h"
-#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"
 #include "controller/ui/session/SessionViewModel.h"
 
@@ -248,11 +248,12 @@ struct RealWindow {
     RealWindow(SessionWindowTest& t, const QStringList& args)
         : defaults(std::make_shared<UserDefaults>(t.dir.file("v.ini"))), appearance(defaults, desktop),
           root(session, t.services.store, *t.services.account, LaunchArguments::parse(args), t.services.startPolling),
-          deckParts(t.dir.file("deck.ini"), false), pairing(t.services.api, *t.services.account, root),
+          deckParts(root, t.dir.file("deck.ini"), false), pairing(t.services.api, *t.services.account, root),
           signIn(t.services.api, *t.services.account, root) {
         SessionViewModel* model = t.model.get();
         QObject::connect(&root, &RootViewModel::routeChanged, model,
                          [this, model] { model->setWindowOpen(root.route() == RootViewModel::Route::Session); });
+        QObject::connect(model, &SessionViewModel::exitRequested, &root, &RootViewModel::endSession);
         window = loadMainWindow(engine, {root, *model, appearance, pairing, signIn, deckParts.deck, quib.panel});
     }
 
