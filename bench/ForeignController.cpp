@@ -19,9 +19,6 @@ namespace {
 // How long the receive loop waits for a datagram before it looks at the control connection and the tick.
 constexpr auto mediaWait = std::chrono::milliseconds(5);
 constexpr auto controlEvery = 10ms;
-constexpr auto gapAskSpacing = 250ms;
-constexpr auto staleAskSpacing = 900ms;
-constexpr std::size_t mostPending = 25;
 } // namespace
 
 ForeignController::ForeignController(Options options, wex::DeviceIdentity identity)
@@ -88,9 +85,15 @@ void ForeignController::run(std::promise<uint16_t> port, std::future<Dial> dial,
     }
     sessionStart_ = Clock::now();
     // Its first sealed frame: the session's picture begins at a keyframe.
+    asking_.asked(sessionStart_);
     askKeyframe(*c, sessionStart_);
     began.set_value({});
-    receive(*c);
+    try {
+        receive(*c);
+    } catch (const std::exception& e) {
+        const std::lock_guard g(lock_);
+        log_.failure = e.what();
+    }
 }
 
 void ForeignController::receive(test::TestController& c) {
@@ -133,7 +136,15 @@ void ForeignController::media(test::TestController& c, const wex::OpenedFrame& f
             return;
         }
     }
-    auto bytes = reassemble(frame);
+    std::optional<wex::FragmentHeader> piece;
+    wex::ByteView slice = frame.plaintext;
+    if (frame.header.flags.contains(wex::HeaderFlag::fragment)) {
+        if (slice.size() < wex::FragmentHeader::size) return;
+        wex::ByteReader r(slice);
+        piece = wex::FragmentHeader::decode(r);
+        slice = slice.subspan(wex::FragmentHeader::size);
+    }
+    auto bytes = reassembler_.add(piece, slice);
     if (!bytes) return;
     wex::VideoNALPayload payload;
     try {
@@ -142,9 +153,7 @@ void ForeignController::media(test::TestController& c, const wex::OpenedFrame& f
         return;
     }
     const uint32_t id = payload.header.frameId;
-    if (lastVideoFrameId_ != 0 && lastVideoFrameId_ + 1 < id && now - lastKeyframeAsk_ > gapAskSpacing)
-        askKeyframe(c, now);
-    lastVideoFrameId_ = id;
+    if (asking_.payload(id, now)) askKeyframe(c, now);
 
     const auto codec =
         payload.header.nalFlags.contains(wex::NALFlag::codecH264) ? wex::VideoCodec::h264 : wex::VideoCodec::hevc;
@@ -168,43 +177,12 @@ void ForeignController::media(test::TestController& c, const wex::OpenedFrame& f
     jobsChanged_.notify_all();
 }
 
-std::optional<wex::Bytes> ForeignController::reassemble(const wex::OpenedFrame& frame) {
-    if (!frame.header.flags.contains(wex::HeaderFlag::fragment)) return frame.plaintext;
-    if (frame.plaintext.size() < wex::FragmentHeader::size) return std::nullopt;
-    wex::ByteReader r(frame.plaintext);
-    const wex::FragmentHeader f = wex::FragmentHeader::decode(r);
-    Pending& p = pending_[f.frameId];
-    if (p.parts.empty()) p.parts.resize(f.fragCount);
-    if (f.fragIndex < p.parts.size() && !p.parts[f.fragIndex]) {
-        p.parts[f.fragIndex] = wex::Bytes(frame.plaintext.begin() + wex::FragmentHeader::size, frame.plaintext.end());
-        ++p.received;
-    }
-    if (p.received == p.parts.size()) {
-        wex::Bytes whole;
-        for (const auto& part : p.parts)
-            whole.insert(whole.end(), part->begin(), part->end());
-        pending_.erase(f.frameId);
-        return whole;
-    }
-    // Payloads whose pieces never all come wait until they are the lowest of too many.
-    if (pending_.size() >= mostPending && pending_.begin()->first != f.frameId) pending_.erase(pending_.begin());
-    return std::nullopt;
-}
-
 void ForeignController::tick(test::TestController& c, Clock::time_point now) {
     c.sendSealed(wex::ControlType::ping, wex::Ping{0, 0}.encode());
-    const std::size_t delta = displayed_ - displayedAtTick_;
-    displayedAtTick_ = displayed_;
-    if (delta >= 1) {
-        staleTicks_ = 0;
-        return;
-    }
-    ++staleTicks_;
-    if (staleTicks_ >= 2 && now - lastKeyframeAsk_ > staleAskSpacing) askKeyframe(c, now);
+    if (asking_.tick(displayed_, now)) askKeyframe(c, now);
 }
 
 void ForeignController::askKeyframe(test::TestController& c, Clock::time_point now) {
-    lastKeyframeAsk_ = now;
     c.sendSealed(wex::ControlType::keyframeRequest, wex::KeyframeRequest{1, 0}.encode());
     const std::lock_guard g(lock_);
     log_.keyframeAsks.push_back(now);

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <deque>
 #include <future>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -14,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "ForeignControllerRules.h"
 #include "protocol/Bytes.h"
 #include "protocol/DeviceIdentity.h"
 #include "protocol/NalUnits.h"
@@ -48,17 +48,14 @@ struct ForeignLog {
     std::vector<wex::VideoCodec> codecs; // that the payloads announced, each once, in order
     uint64_t videoDatagrams = 0;         // that arrived, before the random drop
     uint64_t droppedHere = 0;            // by the random drop
+    std::string failure;                 // why its session broke off, if it did
 };
 
 // A WEX controller other than DovrelController, built on the protocol library and the scripted test
-// controller, that asks for keyframes only as the protocol's controller must: once right after AuthOk;
-// when a decoded payload's frame identifier skips ahead of the last one, at most every 250 ms; and on the
-// once-a-second liveness tick (which also sends a Ping) when two ticks in a row saw no new whole
-// picture, then again only after 0.9 s. Pieces of a payload that never all come are given up, not
-// salvaged: the pending payloads are held as such a controller holds them (up to 25, the lowest
-// identifier dropped). It asks for H.264 by announcing that it decodes nothing else, or for HEVC by not
-// announcing it (the agent may still send H.264: each payload says which), drops a share of the video
-// datagrams at random (seeded) before reassembly, as a lossy radio link would, and decodes whole
+// controller, that puts payloads together and asks for keyframes only as the protocol's controller must
+// (ForeignControllerRules.h), with a Ping on each once-a-second tick. It asks for H.264 by announcing that it decodes
+// nothing else, or for HEVC by not announcing it (the agent may still send H.264: each payload says which), drops a
+// share of the video datagrams at random (seeded) before reassembly, as a lossy radio link would, and decodes whole
 // payloads with libavcodec on a thread of their own to tell clean pictures.
 //
 // Its sockets live in a network namespace: its own thread enters it before opening them.
@@ -91,10 +88,6 @@ private:
         std::string host;
         uint16_t port = 0;
     };
-    struct Pending {
-        std::vector<std::optional<wex::Bytes>> parts;
-        std::size_t received = 0;
-    };
     struct DecodeJob {
         Clock::time_point at;
         wex::VideoCodec codec;
@@ -105,7 +98,6 @@ private:
     void run(std::promise<uint16_t> port, std::future<Dial> dial, std::promise<std::string> began);
     void receive(test::TestController& c);
     void media(test::TestController& c, const wex::OpenedFrame& frame, Clock::time_point now);
-    std::optional<wex::Bytes> reassemble(const wex::OpenedFrame& frame);
     void tick(test::TestController& c, Clock::time_point now);
     void askKeyframe(test::TestController& c, Clock::time_point now);
     void decode();
@@ -121,15 +113,13 @@ private:
     std::thread net_;
 
     // Its thread's own: reassembly and the keyframe rules.
-    std::map<uint32_t, Pending> pending_;
+    PieceReassembler reassembler_;
+    KeyframeAsking asking_;
     std::mt19937 random_;
-    uint32_t lastVideoFrameId_ = 0;
     std::optional<uint32_t> lastWholeId_;
     std::optional<wex::VideoCodec> codec_; // of the last payload
     bool haveParameterSets_ = false;
-    Clock::time_point lastKeyframeAsk_{};
-    std::size_t displayed_ = 0, displayedAtTick_ = 0;
-    int staleTicks_ = 0;
+    std::size_t displayed_ = 0;
 
     mutable std::mutex lock_;
     ForeignLog log_;

@@ -110,13 +110,12 @@ public:
     // not the link's.
     uint64_t controllerOverruns() const {
         const test::CommandResult r = test::runCommand("ip netns exec " + controller_->name() + " cat /proc/net/snmp");
-        return field(r.output, "Udp:", "RcvbufErrors");
+        return tableField(r.output, "Udp:", "RcvbufErrors");
     }
 
-private:
     // The value under `name` in the table that /proc/net/netstat and /proc/net/snmp give for `prefix`:
-    // a line of names and a line of values.
-    static uint64_t field(const std::string& text, const std::string& prefix, const std::string& name) {
+    // a line of names, then a line of values.
+    static uint64_t tableField(const std::string& text, const std::string& prefix, const std::string& name) {
         std::istringstream lines(text);
         std::string line, names;
         while (std::getline(lines, line)) {
@@ -134,19 +133,19 @@ private:
         return 0;
     }
 
-    Counters readLocked() const {
-        const test::CommandResult r =
-            test::runCommand("ip netns exec " + agent_->name() + " sh -c 'cat /proc/net/netstat /proc/net/dev; tc -s " +
-                             "qdisc show dev " + agentVeth_ + "'");
+    // The counters in /proc/net/netstat, /proc/net/dev and "tc -s qdisc show dev VETH", read one after
+    // the other on the agent's side.
+    static Counters parse(const std::string& text, const std::string& veth) {
         Counters c;
-        c.offeredBytes = field(r.output, "IpExt:", "OutOctets");
-        std::istringstream lines(r.output);
+        c.offeredBytes = tableField(text, "IpExt:", "OutOctets");
+        std::istringstream lines(text);
         std::string line;
         while (std::getline(lines, line)) {
             const auto colon = line.find(':');
-            if (colon != std::string::npos && line.substr(0, colon).find(agentVeth_) != std::string::npos &&
-                line.find("qdisc") == std::string::npos) {
-                // Eight receive fields, then transmitted bytes and packets.
+            std::istringstream name(line.substr(0, colon == std::string::npos ? 0 : colon));
+            std::string interface;
+            if (colon != std::string::npos && name >> interface && interface == veth) {
+                // Eight receive fields, then the bytes and packets sent.
                 std::istringstream fields(line.substr(colon + 1));
                 uint64_t v[10] = {};
                 for (auto& x : v)
@@ -157,6 +156,15 @@ private:
             if (const auto at = line.find("(dropped "); at != std::string::npos)
                 c.droppedPackets = std::stoull(line.substr(at + 9));
         }
+        return c;
+    }
+
+private:
+    Counters readLocked() const {
+        const test::CommandResult r =
+            test::runCommand("ip netns exec " + agent_->name() + " sh -c 'cat /proc/net/netstat /proc/net/dev; tc -s " +
+                             "qdisc show dev " + agentVeth_ + "'");
+        Counters c = parse(r.output, agentVeth_);
         c.droppedPackets += droppedBefore_;
         return c;
     }

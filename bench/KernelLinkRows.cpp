@@ -263,6 +263,7 @@ public:
         std::printf("  video in %s; datagrams that came: %llu, dropped here at random: %llu\n", f.codec.c_str(),
                     static_cast<unsigned long long>(seen.videoDatagrams),
                     static_cast<unsigned long long>(seen.droppedHere));
+        if (!seen.failure.empty()) std::printf("  the session broke off: %s\n", seen.failure.c_str());
         if (overruns > 0)
             std::printf("  the controller's side could not take %llu datagrams (its socket was full): losses that "
                         "are not the link's\n",
