@@ -132,8 +132,6 @@ void ClientCore::requestKeyframeSoon() {
     sendKeyframeRequest();
 }
 
-void ClientCore::requestKeyframe() { sendKeyframeRequest(); }
-
 void ClientCore::sendKeyframeRequest() {
     slowLink_.keyframeAsked(clock_.now());
     wex::KeyframeRequest request;

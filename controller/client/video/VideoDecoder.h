@@ -44,8 +44,9 @@ namespace dovrel::controller {
 //
 // `handle` runs on the client thread and returns at once; decoding runs on the decoder's own thread
 // ("dovrel.decode"), so receiving goes on while a picture decodes. Pictures reach the surface in YUV as
-// soon as they are decoded; the screen converts them to RGB as it draws. Without a surface nothing is
-// decoded or counted.
+// soon as they are decoded; the screen converts them to RGB as it draws. Pictures are decoded with no
+// surface too, and the newest is kept for the surface that comes: a window opened after the session's
+// first picture shows it at once rather than waiting for a keyframe the agent may hold back for seconds.
 class VideoDecoder {
 public:
     struct Callbacks {
@@ -64,10 +65,11 @@ public:
     VideoDecoder(const VideoDecoder&) = delete;
     VideoDecoder& operator=(const VideoDecoder&) = delete;
 
-    // Any thread.
+    // Any thread. A new surface gets the newest picture decoded so far in this session, if any.
     void setSurface(const std::shared_ptr<VideoSurface>& surface);
     bool hasSurface() const;
-    // Pictures handed to a surface so far; never reset.
+    // Pictures handed to a surface so far (one kept for a late surface counts when it is handed over);
+    // never reset.
     uint64_t displayed() const { return displayed_.load(std::memory_order_relaxed); }
 
     // Client thread.
@@ -93,7 +95,7 @@ public:
 
 private:
     struct Job {
-        enum class Kind { picture, format, reset } kind = Kind::picture;
+        enum class Kind { picture, format, reset, surface } kind = Kind::picture;
         VideoCodec codec = VideoCodec::h264;
         wex::Bytes annexB;
         bool keyframe = false;
@@ -107,6 +109,8 @@ private:
 
     void push(Job job);
     std::shared_ptr<VideoSurface> surface() const;
+    // Decoder thread: `picture` to the surface, if there is one.
+    void hand(const VideoPicture& picture);
     void run();
 
     Callbacks callbacks_;

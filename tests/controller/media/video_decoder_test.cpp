@@ -1,7 +1,7 @@
 // The decoder on real H.264 and HEVC streams made by the agent's encoder: size and colours of what
 // reaches the surface, a codec switch, a new resolution whose parameter sets keep their length, decoding
 // on over a loss, concealed until the next keyframe, lost slices filled from the picture before (never
-// grey or green), and a surface that comes late.
+// grey or green), and a surface that comes after the pictures.
 #include <gtest/gtest.h>
 
 #include "EncodedStream.h"
@@ -277,27 +277,36 @@ TEST_F(DecoderFixture, AFrameArrivingAfterANewerOneIsLeftOut) {
     EXPECT_EQ(shown().frameId, 3u);
 }
 
-TEST_F(DecoderFixture, WithoutASurfaceNothingIsDecodedAndALateSurfaceStartsAtAKeyframe) {
+TEST_F(DecoderFixture, ASurfaceThatComesLateShowsTheNewestPictureAtOnceButNoneOfAnEarlierSession) {
     decoder->setSurface(nullptr);
     EncodedStream s(320, 240, false);
     feed(s.next(colourBlocks(320, 240, {red}, 1, 1), true));
     feed(s.next(colourBlocks(320, 240, {green}, 1, 1)));
     EXPECT_EQ(decoder->displayed(), 0u);
-    EXPECT_EQ(decoder->formatsMade(), 0u);
 
+    // The window opens after the session's only keyframe: its picture comes without another.
     decoder->setSurface(surface);
-    feed(s.next(colourBlocks(320, 240, {blue}, 1, 1)));
-    EXPECT_EQ(decoder->displayed(), 0u);
-    feed(s.next(colourBlocks(320, 240, {white}, 1, 1), true));
+    ASSERT_TRUE(decoder->waitIdle(5s));
     EXPECT_EQ(decoder->displayed(), 1u);
-    expectBlocks(shown(), {white}, 1, 1);
+    expectBlocks(shown(), {green}, 1, 1);
+    feed(s.next(colourBlocks(320, 240, {blue}, 1, 1)));
+    EXPECT_EQ(decoder->displayed(), 2u);
+    expectBlocks(shown(), {blue}, 1, 1);
 
     // The surface goes with its window: the decoder lets go of it and carries on quietly.
     std::weak_ptr<VideoSurface> held = surface;
     surface.reset();
     EXPECT_TRUE(held.expired());
     feed(s.next(colourBlocks(320, 240, {red}, 1, 1)));
-    EXPECT_EQ(decoder->displayed(), 1u);
+    EXPECT_EQ(decoder->displayed(), 2u);
+
+    // A new session shows nothing of the last one.
+    decoder->reset();
+    auto next = std::make_shared<VideoSurface>();
+    decoder->setSurface(next);
+    ASSERT_TRUE(decoder->waitIdle(5s));
+    EXPECT_EQ(decoder->displayed(), 2u);
+    EXPECT_FALSE(next->latest());
 }
 
 TEST_F(DecoderFixture, DamagedDataAsksForAKeyframeAndIsNotShown) {
