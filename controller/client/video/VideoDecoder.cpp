@@ -254,8 +254,11 @@ void VideoDecoder::run() {
             continue;
         case Job::Kind::picture: break;
         }
+        // Refused pictures are said otherwise: they are no damage.
+        if (refused) continue;
+        taken_.fetch_add(1, std::memory_order_relaxed);
         // A new format decodes nothing before its keyframe, or the start of a refresh wave.
-        if (!decoder || refused || (needKeyframe && !job.keyframe && !job.refresh)) continue;
+        if (!decoder || (needKeyframe && !job.keyframe && !job.refresh)) continue;
         // A keyframe or a wave's start carries the parameter sets: what they announce is looked at before
         // anything is decoded, since a decoder allocates for the picture first (a few bytes can announce
         // gigabytes).
@@ -361,6 +364,7 @@ void VideoDecoder::run() {
         shown->receivedAt = job.receivedAt;
         shown->decodeMicros = decodeMicros;
         shown->decodedAt = std::chrono::steady_clock::now();
+        if (shown->whole) whole_.fetch_add(1, std::memory_order_relaxed);
         newest = *shown;
         hand(*shown);
     }

@@ -82,6 +82,11 @@ public:
     uint64_t formatsMade() const { return formatsMade_; }
     // Payloads handed to handle() so far, shown or not.
     uint64_t handled() const { return handled_.load(std::memory_order_relaxed); }
+    // Pictures the decoder's thread took up so far, and of them those that came out whole: the others
+    // were shown concealed, held back (the last good picture standing in), or could not be decoded.
+    // Never reset.
+    uint64_t picturesTaken() const { return taken_.load(std::memory_order_relaxed); }
+    uint64_t picturesWhole() const { return whole_.load(std::memory_order_relaxed); }
     uint64_t picturesSkipped() const { return skipped_; }
 
     // Waits until every picture handed over has been decoded (or dropped); false on time-out.
@@ -139,6 +144,8 @@ private:
     bool stop_ = false;
     std::atomic<uint64_t> displayed_{0};
     std::atomic<uint64_t> handled_{0};
+    std::atomic<uint64_t> taken_{0};
+    std::atomic<uint64_t> whole_{0};
     std::thread thread_;
 };
 
