@@ -46,9 +46,10 @@ void ClientCore::livenessTick() {
     }
 
     // Before the first picture, keyframes that never come whole; afterwards, pictures that keep reaching
-    // the screen damaged or not at all (keyframes are rare by design then: refresh waves repair).
-    const bool slow =
-        session_ && slowLink_.tick(now, !firstPictureWanted_, decoder_->picturesTaken(), decoder_->picturesWhole());
+    // the screen damaged or not at all (keyframes are rare by design then: refresh waves repair). Pictures
+    // refused for their size are said otherwise: the watch takes them as none shown.
+    const bool slow = session_ && slowLink_.tick(now, !firstPictureWanted_ && !pictureRefused_,
+                                                 decoder_->picturesTaken(), decoder_->picturesWhole());
     if (slow != linkTooSlowShown_) {
         linkTooSlowShown_ = slow;
         post([slow](WEXClient& c) { c.publishLinkTooSlow(slow); });

@@ -90,6 +90,8 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
         }
         afterLoss = ahead != 1;
     }
+    // From here on the picture either goes to the decoder's thread or is left out for what it lacks.
+    taken_.fetch_add(1, std::memory_order_relaxed);
     if (lastCodec_ != codec) {
         // Another codec: nothing of the old format applies, and its pictures still queued are useless.
         lastCodec_ = codec;
@@ -254,11 +256,8 @@ void VideoDecoder::run() {
             continue;
         case Job::Kind::picture: break;
         }
-        // Refused pictures are said otherwise: they are no damage.
-        if (refused) continue;
-        taken_.fetch_add(1, std::memory_order_relaxed);
         // A new format decodes nothing before its keyframe, or the start of a refresh wave.
-        if (!decoder || (needKeyframe && !job.keyframe && !job.refresh)) continue;
+        if (!decoder || refused || (needKeyframe && !job.keyframe && !job.refresh)) continue;
         // A keyframe or a wave's start carries the parameter sets: what they announce is looked at before
         // anything is decoded, since a decoder allocates for the picture first (a few bytes can announce
         // gigabytes).

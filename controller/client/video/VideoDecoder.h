@@ -82,8 +82,8 @@ public:
     uint64_t formatsMade() const { return formatsMade_; }
     // Payloads handed to handle() so far, shown or not.
     uint64_t handled() const { return handled_.load(std::memory_order_relaxed); }
-    // Pictures the decoder's thread took up so far, and of them those that came out whole: the others
-    // were shown concealed, held back (the last good picture standing in), or could not be decoded.
+    // Pictures taken up so far (late ones aside), and of them those that came out whole: the others were
+    // shown concealed, held back (the last good picture standing in), or could not be decoded at all.
     // Never reset.
     uint64_t picturesTaken() const { return taken_.load(std::memory_order_relaxed); }
     uint64_t picturesWhole() const { return whole_.load(std::memory_order_relaxed); }

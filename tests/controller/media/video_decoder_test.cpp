@@ -358,7 +358,8 @@ TEST_P(DecoderCodecs, LostSlicesShowThePictureBeforeInTheirPlaceNeverGreyOrGreen
         if (lossy) {
             ASSERT_TRUE(loseMiddleSlice(p, h264, h264 ? 3 : 1)) << t;
         }
-        const uint64_t before = surface->generation();
+        const uint64_t before = surface->generation(), wholeBefore = decoder->picturesWhole(),
+                       takenBefore = decoder->picturesTaken();
         decoder->handle(p.header, p.nals, std::chrono::steady_clock::now(), lossy);
         ASSERT_TRUE(decoder->waitIdle(5s));
         // The first losses: slice threads cannot fill lost slices in, so those pictures are left out and
@@ -372,6 +373,9 @@ TEST_P(DecoderCodecs, LostSlicesShowThePictureBeforeInTheirPlaceNeverGreyOrGreen
         EXPECT_EQ(q.frameId, held ? (t < 8 ? 3u : 10u) : t + 1) << t;
         expectPainted(q, t);
         EXPECT_EQ(q.whole, held || t < 3 || t == 8 || t == 9) << t;
+        // As the slow-link watch counts them: a picture held back or shown concealed is not whole.
+        EXPECT_EQ(decoder->picturesTaken() - takenBefore, 1u) << t;
+        EXPECT_EQ(decoder->picturesWhole() - wholeBefore, !held && (t < 3 || t == 8 || t == 9) ? 1u : 0u) << t;
         if (t == 8 || t == 9) expectBlocks(q, colours(t), 5, 4);
     }
     EXPECT_GE(keyframesAsked, 1);
