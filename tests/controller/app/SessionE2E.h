@@ -124,7 +124,7 @@ private:
 // software renderer, its home in `home`, dialling `agent` by its address (with the agent's code when
 // `withCode`) as soon as it starts. The first call makes the application.
 inline std::unique_ptr<controller::CompositionRoot> launchController(const TempDir& home, const AgentOnTerminal& agent,
-                                                                      bool withCode) {
+                                                                     bool withCode) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_QUICK_BACKEND", "software");
     qputenv("HOME", QByteArray::fromStdString(home.str()));

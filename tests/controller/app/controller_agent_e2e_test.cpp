@@ -145,8 +145,8 @@ struct ControllerAgentE2E : ::testing::TestWithParam<std::string> {
                  {"DOVREL_VIDEO_PORT", std::to_string(agent.videoPort)},
                  {"DOVREL_INPUT_PORT", std::to_string(agent.inputPort)}};
         o.logFile = controllerHome.file("controller.out");
-        std::vector<std::string> argv{DOVREL_CONTROLLER_BINARY, "-autoHost", "127.0.0.1:" + std::to_string(agent.controlPort),
-                                      "-windowSnapshot", snapshot};
+        std::vector<std::string> argv{DOVREL_CONTROLLER_BINARY, "-autoHost",
+                                      "127.0.0.1:" + std::to_string(agent.controlPort), "-windowSnapshot", snapshot};
         if (withCode) argv.insert(argv.end(), {"-pairingCode", agent.code});
         ASSERT_TRUE(controller.start(argv, o));
     }

@@ -122,9 +122,7 @@ TEST_F(SessionWindowE2E, AStillScreenIsUpAtOnceInEverySessionAndThePointerStaysU
     // Ended, and dialled again by hand, by key: the window is there before the session stands.
     first->root().endSession();
     ASSERT_TRUE(runUntil(
-        [&] {
-            return first->root().route() == Route::Deck && first->client().phaseKind() == PhaseKind::disconnected;
-        },
+        [&] { return first->root().route() == Route::Deck && first->client().phaseKind() == PhaseKind::disconnected; },
         20s));
     first->root().connectLAN(QString("127.0.0.1:%1").arg(agent.controlPort), "Still", "", "linux");
     const auto byHand = secondsToPicture(*first);
