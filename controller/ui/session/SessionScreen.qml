@@ -102,6 +102,8 @@ Rectangle {
         height: screen.fit.height
         input: screen.session.input
         focus: true
+        // Nothing reaches the remote machine while the window's own dialog or a panel covers the picture.
+        enabled: !screen.hud.pictureCovered
         onPointerMoved: point => screen.session.pointerAt(Qt.point(point.x + x, point.y + y))
         onClicked: point => screen.session.clickAt(Qt.point(point.x + x, point.y + y))
     }
@@ -285,6 +287,11 @@ Rectangle {
         objectName: "fileChooser"
         fileMode: FileDialog.OpenFile
         onAccepted: screen.session.sendFile(selectedFile)
+    }
+    Binding {
+        target: screen.hud
+        property: "dialogOpen"
+        value: fileChooser.visible
     }
     Connections {
         target: screen.session

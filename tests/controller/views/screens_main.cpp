@@ -482,6 +482,9 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     m.notices()->setSecureScreen(true);
     camera.shoot("session-notice-secure");
     m.notices()->setSecureScreen(false);
+    m.notices()->setSlowLink(linkTooSlowText(true));
+    camera.shoot("session-notice-slow-link");
+    m.notices()->setSlowLink(std::nullopt);
     // Lock and Ctrl+Alt+Del on a Windows machine without full control are refused with a notice.
     client.setTargetKind(QStringLiteral("windows"));
     wex::DeckStat noFullControl;

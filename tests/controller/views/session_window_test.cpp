@@ -346,14 +346,28 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
         for (const QQmlError& e : list)
             warnings << e.toString();
     });
+    // While it or the wheel stands over the picture, the pointer and keys there reach nothing of the
+    // remote machine; once it is closed the keyboard is the picture's again.
+    const QPoint overPicture = centreOf(capture).toPoint();
     click("statusPill");
+    channel.batches.clear();
+    QTest::mouseMove(window, overPicture + QPoint(-200, 40));
+    EXPECT_TRUE(settles(window));
     click("wheelAction-Send File");
     QObject* chooser = window->findChild<QObject*>(QStringLiteral("fileChooser"));
     ASSERT_TRUE(chooser);
     EXPECT_TRUE(settleUntil(window, [&] { return chooser->property("visible").toBool(); }))
         << warnings.join(QLatin1Char('\n')).toStdString();
+    for (const QPoint step : {QPoint(-120, 30), QPoint(0, 0), QPoint(150, -60)})
+        QTest::mouseMove(window, overPicture + step);
+    QTest::keyClick(window, Qt::Key_X);
+    EXPECT_TRUE(settles(window));
+    EXPECT_TRUE(channel.events().empty()) << channel.events().size() << " events reached the remote machine";
     QMetaObject::invokeMethod(chooser, "reject");
     EXPECT_TRUE(settleUntil(window, [&] { return !chooser->property("visible").toBool(); }));
+    EXPECT_TRUE(settleUntil(window, [&] { return capture->hasActiveFocus(); }));
+    QTest::keyClick(window, Qt::Key_X);
+    EXPECT_FALSE(channel.events().empty());
 
     click("helpChip");
     EXPECT_TRUE(model->hud()->showGuide());
