@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -25,9 +27,9 @@ inline std::string loadAverage() {
     return text;
 }
 
-// CPU seconds a process has used (user + system).
-inline double cpuSecondsOf(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+// CPU seconds the process or thread whose stat file is `path` has used (user + system).
+inline double cpuSecondsIn(const std::string& path) {
+    std::ifstream in(path);
     std::string text((std::istreambuf_iterator<char>(in)), {});
     const auto close = text.rfind(')');
     if (close == std::string::npos) return 0;
@@ -39,6 +41,33 @@ inline double cpuSecondsOf(pid_t pid) {
         if (i == 15) stime = std::stoull(field);
     }
     return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds a process has used (user + system).
+inline double cpuSecondsOf(pid_t pid) { return cpuSecondsIn("/proc/" + std::to_string(pid) + "/stat"); }
+
+// CPU seconds this process's threads have run so far (the scheduler's own count, in nanoseconds),
+// summed by thread name; a real-time thread's name ends in " (real-time)".
+inline std::map<std::string, double> cpuSecondsByThread() {
+    std::map<std::string, double> out;
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+        std::ifstream comm(task.path() / "comm"), schedstat(task.path() / "schedstat"), stat(task.path() / "stat");
+        std::string name;
+        std::getline(comm, name);
+        unsigned long long ns = 0;
+        schedstat >> ns;
+        // The scheduling policy is the 41st field of stat, the 39th after the name's closing parenthesis.
+        const std::string text((std::istreambuf_iterator<char>(stat)), {});
+        const auto close = text.rfind(')');
+        std::istringstream rest(close == std::string::npos ? std::string() : text.substr(close + 2));
+        std::string field;
+        for (int i = 3; i <= 41 && rest >> field; ++i) {
+        }
+        if (field == "1" || field == "2") name += " (real-time)";
+        out[name] += static_cast<double>(ns) / 1e9;
+    }
+    return out;
 }
 
 // Takes a leading "--isolated" off the arguments: then this benchmark and everything it starts run

@@ -6,12 +6,16 @@
 // At the session rate (60 a second): pictures received per second; paint to the compositor's time of the
 // picture (the PipeWire buffer header's, which the stream keeps as the capture time), that time to the
 // picture in the agent's hands (recording, PipeWire, the copy out), and paint to the agent's hands; the
-// compositor's CPU. At the rate asked while nobody watches (one a second): the pictures the compositor
-// still sends and its CPU. The load average goes beside each; "--isolated" runs it all ahead of the
-// machine's other work. Prints figures; asserts nothing.
+// compositor's CPU; what the copy out costs the agent: the CPU time of each of its threads (PipeWire's
+// real-time data thread, the stream's own "dovrel.capture") per picture received. At the rate asked while
+// nobody watches (one a second): the pictures the compositor still sends and its CPU. The load average
+// goes beside each; "--isolated" runs it all ahead of the machine's other work. Prints figures; asserts
+// nothing.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -89,7 +93,8 @@ void row(const char* name, Series& s) {
 struct Phase {
     std::vector<Picture> pictures;
     double seconds = 0;
-    double compositorCpu = 0; // of one core
+    double compositorCpu = 0;                // of one core
+    std::map<std::string, double> threadCpu; // this process's threads, seconds, by name
     std::string loadBefore, loadAfter;
 };
 
@@ -97,12 +102,17 @@ Phase run(Received& received, pid_t compositor) {
     Phase p;
     p.loadBefore = bench::loadAverage();
     const double cpu0 = bench::cpuSecondsOf(compositor);
+    const auto threads0 = bench::cpuSecondsByThread();
     const auto start = std::chrono::steady_clock::now();
     received.record(true);
     std::this_thread::sleep_for(window);
     received.record(false);
     p.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     p.compositorCpu = 100 * (bench::cpuSecondsOf(compositor) - cpu0) / p.seconds;
+    for (const auto& [name, seconds] : bench::cpuSecondsByThread()) {
+        const auto before = threads0.find(name);
+        p.threadCpu[name] = seconds - (before == threads0.end() ? 0 : before->second);
+    }
     p.pictures = received.taken();
     p.loadAfter = bench::loadAverage();
     return p;
@@ -138,6 +148,7 @@ int main(int argc, char** argv) {
     auto fps = std::make_shared<std::atomic<int>>(60);
     agent::PipeWireStream stream(opened.streams.front().node, received.callback(), nullptr, fps);
     stream.waitForFormat(10s);
+    std::printf("  pictures through %s\n", stream.usesDmaBuf() ? "DMA-BUFs" : "shared memory");
     std::this_thread::sleep_for(warmUp);
 
     const uint32_t firstFlip = flips->count.load(std::memory_order_acquire);
@@ -167,6 +178,13 @@ int main(int argc, char** argv) {
     row("  -> in the agent's hands", takenToReceived);
     row("paint -> in the agent's hands", paintToReceived);
     std::printf("  compositor CPU: %.1f%% of one core\n", watched.compositorCpu);
+    // Threads that ran more than a thousandth of a core: the capture's.
+    std::printf("  agent threads, CPU per picture received (and share of one core):\n");
+    const double pictures = static_cast<double>(std::max<std::size_t>(watched.pictures.size(), 1));
+    for (const auto& [name, seconds] : watched.threadCpu)
+        if (seconds > watched.seconds / 1000)
+            std::printf("    %-20s %6.3f ms  (%.1f%%)\n", name.c_str(), 1000 * seconds / pictures,
+                        100 * seconds / watched.seconds);
     std::printf("  load average before / after: %s / %s\n", watched.loadBefore.c_str(), watched.loadAfter.c_str());
 
     // Nobody watches: the stream asks for a picture a second.

@@ -12,7 +12,8 @@
 // "--agent PATH" measures another DovrelAgent (for example one built before a change), "--only 3" the
 // sessions whose name begins so, "--at 600" one session at 600 kbit/s instead, "--agent-log" prints
 // what it logged during each session and what each of its seconds brought; "--isolated" runs it all ahead of the
-// machine's other work. Prints figures; asserts nothing.
+// machine's other work. "--kernel" runs the other way instead: the link shaped by the kernel between two
+// network namespaces, to a foreign controller (KernelLinkRows.cpp). Prints figures; asserts nothing.
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -29,7 +30,9 @@
 #include "BenchClient.h"
 #include "BusyScene.h"
 #include "EventLoopWait.h"
+#include "KernelLinkRows.h"
 #include "MachineLoad.h"
+#include "PictureTimes.h"
 #include "controller/client/session/WEXClient.h"
 #include "controller/client/video/VideoSurface.h"
 #include "tests/controller/media/AgentUnderTest.h"
@@ -51,7 +54,8 @@ constexpr auto settled = 10s; // the agent has found the link by then
 constexpr auto climbLimit = 60s;
 constexpr double climbTarget = 6e6;
 
-double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+using bench::longestFreeze;
+using bench::seconds;
 
 // The pictures the client showed: when, and whether whole.
 struct Shown {
@@ -74,17 +78,6 @@ struct Shown {
                                                       [&](const auto& p) { return p.first >= from && p.first < to; }));
     }
 };
-
-// The longest time from `from` to `to` without a whole picture.
-double longestFreeze(const std::vector<Clock::time_point>& whole, Clock::time_point from, Clock::time_point to) {
-    double longest = 0;
-    Clock::time_point last = from;
-    for (const auto at : whole) {
-        longest = std::max(longest, seconds(at - last));
-        last = at;
-    }
-    return std::max(longest, seconds(to - last));
-}
 
 // The shaper's totals four times a second, for rates over any stretch.
 struct Meter {
@@ -126,13 +119,6 @@ void run(Meter& meter, const dovrel::test::LinkShaper& shaper, Clock::duration d
     }
 }
 
-std::size_t countLines(const std::string& text, const std::string& what) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 struct Row {
     std::string name;
     double wholePerSecond = 0, wholeLaterPerSecond = 0;
@@ -152,7 +138,7 @@ void measure(const std::string& name, int64_t rate, bool climb, WEXClient& clien
     std::fflush(stdout);
     shaper.setRate(rate);
     const std::string logBefore = agent.log();
-    const std::size_t linesBefore = countLines(logBefore, "• link: ");
+    const std::size_t linesBefore = bench::countOccurrences(logBefore, "• link: ");
     client.connectToHost(QString("127.0.0.1:%1").arg(agent.controlPort()));
     if (!bench::waitFor([&] { return client.phaseKind() == PhaseKind::connected; }, 15s)) {
         std::printf("  cannot run: no session (status \"%s\")\n", client.status().toStdString().c_str());
@@ -196,7 +182,7 @@ void measure(const std::string& name, int64_t rate, bool climb, WEXClient& clien
         row.climb = text;
     }
     const std::string log = agent.log();
-    row.changes = countLines(log, "• link: ") - linesBefore;
+    row.changes = bench::countOccurrences(log, "• link: ") - linesBefore;
 
     std::printf("  whole pictures: %zu in %.0f s (%.1f a second; %.1f a second from the %.0fth second on), %zu shown "
                 "in all\n",
@@ -242,6 +228,7 @@ void measure(const std::string& name, int64_t rate, bool climb, WEXClient& clien
 
 int main(int argc, char** argv) {
     const std::string mode = dovrel::bench::takeIsolatedOption(argc, argv);
+    if (dovrel::bench::wantsKernelLinks(argc, argv)) return dovrel::bench::runKernelLinks(argc, argv, mode);
     std::string binary = DOVREL_AGENT_BINARY;
     for (int i = 1; i + 1 < argc; ++i)
         if (std::string(argv[i]) == "--agent") binary = argv[i + 1];

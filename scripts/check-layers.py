@@ -4,7 +4,8 @@
 Each program is split into folders whose arrows point one way: a folder may include headers only from
 itself and the folders listed under it below (the targets it links). Inside a folder kept in rooms, the
 rooms' arrows point one way as well, for C++ includes and for the types a QML file uses (a type `Foo`
-is the module's Foo.qml, as is a "Foo.qml" the file names by its URL). Run from anywhere:
+is the module's Foo.qml, as is a "Foo.qml" the file names by its URL, or a type the rooms' C++ registers:
+QML_ELEMENT, QML_NAMED_ELEMENT, qmlRegister…). Run from anywhere:
     check-layers.py <source root>
 """
 import pathlib
@@ -68,13 +69,20 @@ QML_TOKEN = re.compile(
     r"//[^\n]*|/\*.*?\*/|\"(?:\\.|[^\"\\])*\"|'(?:\\.|[^'\\])*'|`(?:\\.|[^`\\])*`|(?<![\w.$])[A-Z]\w*",
     re.DOTALL)
 QML_URL = re.compile(r"\b([A-Z]\w*)\.qml\b")
+# In C++: comments (dropped before reading), strings (kept: qmlRegister… names its type in one), a class
+# being defined, and what registers a QML type.
+CPP_TOKEN = re.compile(r"//[^\n]*|/\*.*?\*/|\"(?:\\.|[^\"\\])*\"|'(?:\\.|[^'\\])*'", re.DOTALL)
+CPP_CLASS = re.compile(r"\b(?:class|struct)\s+(\w+)\b[^;{}()]*\{")
+QML_MACRO = re.compile(r"\bQML_(ELEMENT|NAMED_ELEMENT|FOREIGN)\b(?:\s*\(\s*([\w:]+)\s*\))?")
+QML_REGISTER = re.compile(
+    r"\bqmlRegister\w*\s*(?:<\s*([\w:]+)[^>]*>)?\s*\(\s*\"[^\"]*\"\s*,\s*\d+\s*,\s*\d+\s*,\s*\"([A-Z]\w*)\"")
 
 
 def check(root: pathlib.Path) -> list[str]:
     faults = []
     for program, folders in LAYERS.items():
         base = root / program
-        qml_rooms = {folder: qml_files(base / folder) for (p, folder) in ROOMS if p == program}
+        qml_rooms = {folder: qml_types(base, folder) for (p, folder) in ROOMS if p == program}
         for path in sorted(base.rglob("*")):
             if path.suffix not in (".h", ".cpp", ".qml") or not path.is_file():
                 continue
@@ -95,10 +103,11 @@ def check(root: pathlib.Path) -> list[str]:
                 continue
             if path.suffix == ".qml":
                 for line_no, name in enumerate_qml_types(path):
-                    other = qml_rooms[folder].get(name)
-                    if other is None or name == path.stem:
+                    home = qml_rooms[folder].get(name)
+                    if home is None or name == path.stem:
                         continue
-                    fault = room_fault(folder, rooms, rel[1], other, f"{name} ({folder}/{other}/{name}.qml)")
+                    other, where = home
+                    fault = room_fault(folder, rooms, rel[1], other, f"{name} ({where})")
                     if fault:
                         faults.append(f"{path.relative_to(root)}:{line_no}: {fault}")
                 continue
@@ -147,9 +156,55 @@ def reaches(rooms, room, other):
     return False
 
 
-def qml_files(folder: pathlib.Path) -> dict[str, str]:
-    """The folder's QML types, one module whose files are named by their types: type name -> room."""
-    return {path.stem: path.relative_to(folder).parts[0] for path in sorted(folder.glob("*/*.qml"))}
+def qml_types(base: pathlib.Path, folder: str) -> dict[str, tuple[str, str]]:
+    """The QML types of a folder kept in rooms, one module: type name -> (room, file that makes it). The
+    module's files are named by their types; the C++ of the rooms registers the rest, and a type registered
+    for a class of another file (QML_FOREIGN, qmlRegister…<Class>) lives where that class is defined, in no
+    room when the class is of a folder below."""
+    rooms = base / folder
+    classes, registered = {}, []
+    for path in sorted(rooms.glob("*/**/*")):
+        if path.suffix in (".h", ".cpp") and path.is_file():
+            defined, found = cpp_registrations(path)
+            for name in defined:
+                classes.setdefault(name, path)
+            registered += found
+    for path in sorted(base.rglob("*")):
+        if path.suffix in (".h", ".cpp") and path.is_file() and not path.is_relative_to(rooms):
+            registered += cpp_registrations(path)[1]  # qmlRegister… in the program's other folders
+    types = {}
+    for name, cls, path in registered:
+        home = classes.get(cls.split("::")[-1]) if cls else path
+        if home is not None and home.is_relative_to(rooms):
+            types[name] = (home.relative_to(rooms).parts[0], f"{folder}/{home.relative_to(rooms).as_posix()}")
+    for path in sorted(rooms.glob("*/*.qml")):
+        types[path.stem] = (path.relative_to(rooms).parts[0], f"{folder}/{path.relative_to(rooms).as_posix()}")
+    return types
+
+
+def cpp_registrations(path: pathlib.Path):
+    """The classes `path` defines, and the QML types it registers as (name, class or None, path): a class
+    whose type it is, None when it is the file's own."""
+    text = CPP_TOKEN.sub(lambda m: m.group(0) if m.group(0)[0] in "\"'" else " ", path.read_text(
+        encoding="utf-8", errors="replace"))
+    defined = [(m.start(), m.group(1)) for m in CPP_CLASS.finditer(text)]
+    by_class = {}
+    for macro in QML_MACRO.finditer(text):
+        inside = [name for start, name in defined if start < macro.start()]
+        if not inside:
+            continue
+        entry = by_class.setdefault(inside[-1], {"name": inside[-1], "foreign": None, "element": False})
+        kind, argument = macro.groups()
+        if kind == "FOREIGN":
+            entry["foreign"] = argument
+        else:
+            entry["element"] = True
+            if kind == "NAMED_ELEMENT" and argument:
+                entry["name"] = argument
+    found = [(e["name"], e["foreign"], path) for e in by_class.values() if e["element"]]
+    for call in QML_REGISTER.finditer(text):
+        found.append((call.group(2), call.group(1), path))
+    return [name for _, name in defined], found
 
 
 def enumerate_qml_types(path: pathlib.Path):

@@ -39,12 +39,12 @@ std::unique_ptr<AgentTransport> requiredTransport(std::unique_ptr<AgentTransport
 } // namespace
 
 Agent::Agent(AgentServices services, AgentSettings settings)
-    : settings_(std::move(settings)), mainContext_(std::make_unique<QObject>()),
-      relayConfig_(settings_.configDirectory), transport_(requiredTransport(std::move(services.transport))),
-      regionProbe_(std::move(services.regions)), pairing_(std::move(services.localAddress)),
-      accounts_(std::move(services.accounts)), injector_(std::move(services.injector)),
-      security_(settings_.stateDirectory), session_(makeSessionServices(services)),
-      desktop_(std::move(services.desktop)), power_(std::move(services.power)),
+    : onTerminal_(::isatty(STDOUT_FILENO) == 1), settings_(std::move(settings)),
+      mainContext_(std::make_unique<QObject>()), relayConfig_(settings_.configDirectory),
+      transport_(requiredTransport(std::move(services.transport))), regionProbe_(std::move(services.regions)),
+      pairing_(std::move(services.localAddress)), accounts_(std::move(services.accounts)),
+      injector_(std::move(services.injector)), security_(settings_.stateDirectory),
+      session_(makeSessionServices(services)), desktop_(std::move(services.desktop)), power_(std::move(services.power)),
       wakeRequests_(*transport_, std::move(services.wakeEmitter), std::move(services.lanInterfaces),
                     transport_->scheduler()),
       quiet_(transport_->scheduler(),
@@ -136,7 +136,7 @@ Agent::~Agent() {
 
 void Agent::startAccounts() {
     AgentAccountHost::Hooks hooks;
-    hooks.rotatePairingCode = [this] { security_.rotatePairingCode(); };
+    hooks.rotatePairingCode = [this] { showCodeOnTerminal(security_.rotatePairingCode()); };
     hooks.onMain = [this](std::function<void()> fn) { onMain(std::move(fn)); };
     hooks.refreshPairingURL = [this] { refreshPairingURL(); };
     hooks.pairingLink = [this] { return pairing_.link(); };
@@ -193,6 +193,12 @@ void Agent::newPairingCode() {
                           (wasPaused ? "; pairing by code goes on" : ""));
         if (wasPaused) onMain([this] { observer_->codePairingPaused(false, {}); });
     });
+}
+
+void Agent::showCodeOnTerminal(const std::string& code) {
+    if (!onTerminal_) return;
+    print("• PAIRING CODE: " + code + "   (type it in DOVRELÆ on the other computer to pair it)");
+    transport_->queue().post([this] { codeWindow_.shownOnce(clock().now()); });
 }
 
 void Agent::onMain(std::function<void()> fn) {
@@ -254,11 +260,9 @@ void Agent::run(AgentObserver& observer) {
     print("• identity " + fingerprint(publicKey) + "  paired devices: " + std::to_string(pairedCount));
 
     const std::string code = pairingCode();
-    if (::isatty(STDOUT_FILENO)) {
-        print("• PAIRING CODE: " + code + "   (type it in DOVRELÆ on the other computer to pair it)");
-        // Read off the terminal: it counts as shown now, like the window.
-        transport_->queue().post([this] { codeWindow_.shownOnce(clock().now()); });
-    } else
+    if (onTerminal_)
+        showCodeOnTerminal(code);
+    else
         print("• pairing code ready - shown in the agent window, deliberately not written to this log");
 
     if (const std::string why = injector_->unavailableReason(); why.empty()) {

@@ -128,6 +128,9 @@ private:
     // Draws a new pairing code and says why in `logLine`: the link is rebuilt and, when signed in, a share
     // code made for it.
     void rotatePairingCode(const std::string& logLine);
+    // On a terminal the code is read off it: printed at start and each time it changes, it counts as
+    // shown then, like the window. Any thread.
+    void showCodeOnTerminal(const std::string& code);
     void admit(const wex::AgentHandshakeMachine::Admit& admission);
     void refuse(const wex::AgentHandshakeMachine::Refuse& refusal);
 
@@ -150,6 +153,7 @@ private:
     std::string fingerprint(wex::ByteView key) const;
 
     AgentObserver* observer_ = nullptr; // set by run(); main thread
+    const bool onTerminal_;             // standard output is a terminal, not a log file
     AgentSettings settings_;
     std::unique_ptr<QObject> mainContext_; // posts to the main thread die with the agent
     RelayConfig relayConfig_;

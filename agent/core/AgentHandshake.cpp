@@ -92,8 +92,9 @@ void Agent::pairByCode(const wex::Bytes& clientStaticPub) {
 }
 
 void Agent::rotatePairingCode(const std::string& logLine) {
-    security_.rotatePairingCode();
+    const std::string code = security_.rotatePairingCode();
     print(logLine);
+    showCodeOnTerminal(code);
     // The shown share code carried the code that just died: a fresh one carries the new link.
     onMain([this] {
         refreshPairingURL();

@@ -68,6 +68,7 @@ CapturePipeline::~CapturePipeline() {
         watchdog_.reset();
         statsTimer_.reset();
         linkTimer_.reset();
+        gateTimer_.reset();
         setupTimer_.reset();
         restartTimeout_.reset();
     });
@@ -108,20 +109,10 @@ VideoBudget CapturePipeline::budgetFor(bool relay) const {
     return options_.budget ? options_.budget(relay) : VideoBudget::forLink(relay).withEnvironmentOverrides();
 }
 
-namespace {
-SendRate rateOf(const VideoBudget& budget) { return {budget.averageBitRate, budget.expectedFrameRate}; }
-} // namespace
-
-VideoBudget CapturePipeline::linkBudgetFor(bool relay) const {
-    const VideoBudget base = budgetFor(relay);
-    const SendRate rate = sendRate();
-    if (follower_.base() != rateOf(base) || rate == rateOf(base)) return base;
-    return base.at(rate.bitRate, rate.frameRate);
-}
-
 SendRate CapturePipeline::sendRate() const {
-    const SendRate base = rateOf(budgetFor(asked_.load().relay));
-    return follower_.base() == base ? follower_.current() : base;
+    const VideoBudget base = budgetFor(asked_.load().relay);
+    const std::lock_guard guard(linkLock_);
+    return sendRateLocked(base);
 }
 
 bool CapturePipeline::streaming() const { return host_.streaming(); }
@@ -179,8 +170,16 @@ void CapturePipeline::onFrame(const CapturedFrame& frame) {
     Diag::stamp(Diag::Stamp::lastCaptureAt, now());
     if (!streaming()) return; // counted, not encoded: nobody watches
     // While the encoder the session asked for is being built, the one it replaces gets nothing.
-    if (const auto active = encoder_.load(); active && active->serves(asked_.load()))
-        active->encoder->encode(frame, MonoClock::micros(), false);
+    const auto active = encoder_.load();
+    if (!active || !active->serves(asked_.load())) return;
+    bool arm = false;
+    {
+        // Beyond the send rate's pictures a second, a picture waits for its slot (or a newer one).
+        const std::lock_guard guard(gateLock_);
+        if (gate_.offer(frame)) return active->encoder->encode(frame, MonoClock::micros(), false);
+        arm = !std::exchange(gateTimerArmed_, true);
+    }
+    if (arm) ctl_->post([this] { armGateTimer(); });
 }
 
 void CapturePipeline::onEncoded(uint64_t generation, const PictureFormat& format, EncodedPicture&& picture) {
@@ -212,7 +211,7 @@ void CapturePipeline::onEncoded(uint64_t generation, const PictureFormat& format
     const auto begun = std::chrono::steady_clock::now();
     trace.sent = sendPath_.sendPicture(std::move(picture), format, target);
     if (target && (trace.sent.pieces > 0 || trace.sent.leftOut))
-        follower_.picture(trace.sent.pieces, trace.sent.leftOut);
+        follower_.picture(trace.sent.pieces - trace.sent.copies, trace.sent.leftOut);
     if (trace.sent.leftOut && target) {
         // The pictures after one left out would refer to it: none goes until a keyframe has.
         unmarkKeyed(*target);
@@ -257,51 +256,140 @@ void CapturePipeline::buildEncoder(bool forceKeyframe) {
             format = {++nextGeneration_, ask.h264, frameW_, frameH_};
             repair = repairing_;
         }
-        // An encoder that can take a new rate while it runs is made for the link's budget and told the
-        // rate the link carries now, so that it can climb back to the budget later; one that cannot is
-        // made for the rate itself.
+        // Made for the link's budget, starting at the rate the link carries now: an encoder that takes a
+        // new rate while it runs opens for the budget, so that it can climb back to it later.
         const VideoBudget base = budgetFor(ask.relay);
-        const VideoBudget carried = linkBudgetFor(ask.relay);
-        const SendRate rate{carried.averageBitRate, carried.expectedFrameRate};
+        const SendRate rate = sendRate();
         auto active = std::make_shared<ActiveEncoder>();
         active->generation = format.generation;
         active->format = format;
         active->relay = ask.relay;
-        VideoEncoderConfig config{format.width, format.height, format.h264, retargets_ ? base : carried};
+        VideoEncoderConfig config{format.width, format.height, format.h264, base};
         config.repairsLosses = repair;
-        const auto make = [&] {
-            active->encoder = options_.makeEncoder(
-                config, [this, format](EncodedPicture&& p) { onEncoded(format.generation, format, std::move(p)); });
-            active->encoder->start();
-        };
-        make();
-        retargets_ = active->encoder->retarget(rate.bitRate, rate.frameRate);
-        follower_.coarseSteps(!retargets_);
-        if (!retargets_ && !(config.budget == carried)) {
-            config.budget = carried;
-            make();
-        }
+        config.startBitRate = rate.bitRate;
+        config.startFrameRate = rate.frameRate;
+        active->encoder = options_.makeEncoder(
+            config, [this, format](EncodedPicture&& p) { onEncoded(format.generation, format, std::move(p)); });
+        active->encoder->start();
+        follower_.coarseSteps(!active->encoder->retargetsInPlace());
         if (forceKeyframe) active->encoder->requestKeyframe();
-        // The old encoder goes when its last user lets go: a capture thread inside encode() keeps it.
-        encoder_.store(active);
         {
+            // The old encoder goes when its last user lets go: a capture thread inside encode() keeps it.
             const std::lock_guard guard(linkLock_);
-            encoderRate_ = rate;
+            encoder_.store(active);
+            told_ = {format.generation, rate};
         }
         if (forceKeyframe) Diag::stamp(Diag::Stamp::lastEncodeAt, now());
+        paceGate();
         if (const auto cap = capturer()) applyCaptureRate(cap, streaming());
-        // A session that asked for another codec or link meanwhile (while this one was being built) gets
-        // it now.
-        if (active->serves(asked_.load())) return;
+        // A step of the rate made while this one was being built: it takes it now, or one is built for it.
+        const bool rateTaken = retargetEncoder();
+        // A session that asked for another codec or link meanwhile gets it now.
+        if (rateTaken && active->serves(asked_.load())) return;
         forceKeyframe = true;
     }
 }
 
-// Pictures at the encoder's rate while a client watches; otherwise only what keeps the capture proven
-// alive, so that a busy desktop costs nothing while nobody looks. A change applies at once.
+// Pictures at the link's base frame rate while a client watches, whatever the send rate: a lower one
+// leaves pictures out at the gate, since a new capture rate is a new capture stream on GNOME. Otherwise
+// only what keeps the capture proven alive, so that a busy desktop costs nothing while nobody looks. A
+// change applies at once.
 void CapturePipeline::applyCaptureRate(const std::shared_ptr<ScreenCapturer>& cap, bool streamingNow) {
-    const int fps = streamingNow ? sendRate().frameRate : idleCaptureFPS;
+    const int fps = streamingNow ? budgetFor(asked_.load().relay).expectedFrameRate : idleCaptureFPS;
     if (cap->captureFPS() != fps) cap->setCaptureFPS(fps);
+}
+
+// ---- what a step of the send rate costs
+
+void CapturePipeline::applySendRate(SendRate rate) {
+    {
+        const std::lock_guard guard(linkLock_);
+        sendRate_ = rate;
+    }
+    paceGate();
+    if (!retargetEncoder()) {
+        bool built = false; // by the set-up or the restart under way, for this rate
+        {
+            const std::lock_guard guard(lock_);
+            built = restarting_ || (!capturer_ && !synth_);
+        }
+        // Opening a codec can take long: never on the caller's thread.
+        if (!built) setup_->post([this] { conformRate(); });
+    }
+    if (const auto cap = capturer()) applyCaptureRate(cap, streaming());
+}
+
+namespace {
+SendRate rateOf(const VideoBudget& budget) { return {budget.averageBitRate, budget.expectedFrameRate}; }
+} // namespace
+
+SendRate CapturePipeline::sendRateLocked(const VideoBudget& base) const {
+    return follower_.base() == rateOf(base) ? sendRate_ : rateOf(base);
+}
+
+bool CapturePipeline::retargetEncoder() {
+    const VideoBudget base = budgetFor(asked_.load().relay);
+    const std::lock_guard guard(linkLock_);
+    const auto active = encoder_.load();
+    const SendRate rate = sendRateLocked(base);
+    if (!active || (told_.generation == active->generation && told_.rate == rate)) return true;
+    if (!active->encoder->retarget(rate.bitRate, rate.frameRate)) return false;
+    told_ = {active->generation, rate};
+    return true;
+}
+
+void CapturePipeline::conformRate() {
+    if (stopping_) return;
+    setup_->assertCurrent(__func__);
+    if (retargetEncoder()) return; // an encoder built since makes the rate
+    rebuildEncoderLocked("the link's rate changed");
+}
+
+void CapturePipeline::paceGate() {
+    const VideoBudget base = budgetFor(asked_.load().relay);
+    SendRate rate;
+    {
+        const std::lock_guard guard(linkLock_);
+        rate = sendRateLocked(base);
+    }
+    const std::lock_guard guard(gateLock_);
+    gate_.setRate(rate.frameRate, base.expectedFrameRate);
+}
+
+void CapturePipeline::armGateTimer() {
+    ctl_->assertCurrent(__func__);
+    std::optional<Instant> at;
+    {
+        const std::lock_guard guard(gateLock_);
+        at = gate_.heldUntil();
+        if (!at) {
+            gateTimerArmed_ = false;
+            return;
+        }
+    }
+    gateTimer_ = clock_->after(std::max(*at - now(), Duration{}), [this] { releaseHeldPicture(); });
+}
+
+void CapturePipeline::releaseHeldPicture() {
+    ctl_->assertCurrent(__func__);
+    if (stopping_) return;
+    const auto active = encoder_.load();
+    {
+        const std::lock_guard guard(gateLock_);
+        if (const auto frame = gate_.release(now())) {
+            gateTimerArmed_ = false;
+            if (streaming() && active && active->serves(asked_.load()))
+                active->encoder->encode(*frame, MonoClock::micros(), false);
+            return;
+        }
+    }
+    armGateTimer(); // not yet due: its slot moved
+}
+
+int CapturePipeline::capturedFor(int pictures) const {
+    const int capture = budgetFor(asked_.load().relay).expectedFrameRate;
+    const int sent = std::max(sendRate().frameRate, 1);
+    return pictures * ((capture + sent - 1) / sent);
 }
 
 void CapturePipeline::publishStreamedArea(const ScreenCapturer& cap, int width, int height) {
@@ -579,12 +667,13 @@ void CapturePipeline::applyLinkBudget(bool relay) {
     if (!rebuild) {
         // The encoder in use makes this link's stream, but an earlier session's link may have left it
         // below the budget.
-        SendRate told;
+        const VideoBudget base = budgetFor(relay);
+        SendRate told, rate;
         {
             const std::lock_guard guard(linkLock_);
-            told = encoderRate_;
+            told = told_.rate;
+            rate = sendRateLocked(base);
         }
-        const SendRate rate = follower_.current();
         if (encoder_.load() && told != rate) applySendRate(rate);
         return;
     }
@@ -631,7 +720,7 @@ void CapturePipeline::repairPicture() {
         // rate until then, still or not.
         if (const auto cap = capturer()) {
             applyCaptureRate(cap, streaming());
-            cap->requestFrames(2 * period);
+            cap->requestFrames(capturedFor(2 * period));
         }
         return;
     }
@@ -645,7 +734,13 @@ void CapturePipeline::repairPicture() {
 
 // ---- following the link
 
-void CapturePipeline::resetLinkRate(bool relay) { follower_.begin(rateOf(budgetFor(relay))); }
+void CapturePipeline::resetLinkRate(bool relay) {
+    // Unpaced, as long as the link drops nothing: pacing holds a big picture back for what would be tens
+    // of milliseconds at the budget, and a link that takes it whole needs none.
+    follower_.begin(rateOf(budgetFor(relay)));
+    const std::lock_guard guard(linkLock_);
+    sendRate_ = follower_.current();
+}
 
 std::optional<ControlLinkReading> CapturePipeline::LinkPort::controlLink() const {
     return pipeline_.host_.controlLink ? pipeline_.host_.controlLink() : std::nullopt;
@@ -662,18 +757,6 @@ void CapturePipeline::followLink() {
     ctl_->assertCurrent(__func__);
     if (stopping_ || !streaming()) return;
     follower_.follow();
-}
-
-void CapturePipeline::applySendRate(SendRate rate) {
-    const auto active = encoder_.load();
-    if (active && active->encoder->retarget(rate.bitRate, rate.frameRate)) {
-        const std::lock_guard guard(linkLock_);
-        encoderRate_ = rate;
-    } else if (active) {
-        // An encoder that takes no new rate while it runs is replaced by one built for it.
-        rebuildEncoderFor("the link's rate changed");
-    }
-    if (const auto cap = capturer()) applyCaptureRate(cap, streaming());
 }
 
 void CapturePipeline::calmDown() {

@@ -14,6 +14,7 @@
 #include "agent/link/LinkFollower.h"
 #include "agent/media/KeyframeSpacing.h"
 #include "agent/media/MediaSendPath.h"
+#include "agent/media/PictureGate.h"
 #include "agent/media/ScreenCapturer.h"
 #include "agent/media/SyntheticSource.h"
 #include "agent/media/SystemStats.h"
@@ -32,10 +33,11 @@ namespace dovrel::agent {
 // codec changes; and runs rest mode, the display list and the once-a-second statistics. While the client
 // reports lost pictures, the encoder is one that repairs them in refresh waves; ten seconds after the
 // last loss it is the plain one again. During a session the rate follows the link (LinkRate): losses,
-// a growing round trip or a backlog on the link bring the bit rate and the capture rate down, a calm
+// a growing round trip or a backlog on the link bring the bit rate and the picture rate down, a calm
 // spell brings them back up to the link's budget; the running encoder takes a new rate where it can,
-// else one is built for it on the set-up thread. Once the link has lost pictures, a picture's pieces
-// are paced a little above the rate instead of going back to back.
+// else one is built for it on the set-up thread, and the pictures beyond the rate are left out before
+// the encoder while the screen is captured at the link's base frame rate. Once the link has lost pictures, a picture's
+// pieces are paced a little above the rate instead of going back to back.
 //
 // Threads: "dovrel.pipeline" owns the timers (watchdog every 5 s, statistics every 1 s, the set-up
 // back-off, the restart time-out); "dovrel.capture.setup" runs the blocking set-up, display switches
@@ -112,6 +114,12 @@ public:
     // left out when an earlier one already made what they ask for.
     void rebuildEncoderFor(const std::string& reason);
     void sendDisplayList();
+    // From now on the session's pictures are sent at `rate`, any thread. A step costs no new capture
+    // stream: the screen is captured at the link's base frame rate all session long and pictures beyond
+    // `rate` are left out before the encoder, evenly spaced. The encoder in use takes the bit rate where it
+    // can (VideoEncoder::retargetsInPlace), else one is built for it on the set-up thread; a step made
+    // while an encoder is being built reaches that encoder too.
+    void applySendRate(SendRate rate);
 
     // ---- what tests look at
     SerialQueue& timerQueue() { return *ctl_; }
@@ -150,13 +158,10 @@ private:
     struct Restart;
 
     Instant now() const { return clock_->now(); }
-    // The link's base budget, and the budget at the rate the link now carries.
+    // The link's base budget.
     VideoBudget budgetFor(bool relay) const;
-    VideoBudget linkBudgetFor(bool relay) const;
     // A session starts on the link: its rate starts at the link's base budget.
     void resetLinkRate(bool relay);
-    // The encoder and the capture take `rate`.
-    void applySendRate(SendRate rate);
     // What the link follower reads of the session's way and where its changes go.
     class LinkPort final : public LinkView, public RateTaker {
     public:
@@ -187,6 +192,21 @@ private:
     // throws what its start throws. Builds are serialised.
     void buildEncoder(bool forceKeyframe);
     void applyCaptureRate(const std::shared_ptr<ScreenCapturer>& capturer, bool streamingNow);
+    // ---- what a step of the send rate costs (applySendRate)
+    // The send rate for the link budget `base`, under linkLock_.
+    SendRate sendRateLocked(const VideoBudget& base) const;
+    // Tells the encoder in use the send rate, unless it was told already; false when it takes no new
+    // rate while it runs. Whichever of a build and a step tells it last tells it the newest rate.
+    bool retargetEncoder();
+    // On the set-up thread: an encoder for the send rate, unless the one in use makes it by now.
+    void conformRate();
+    // The gate lets the send rate's pictures through, of those captured at the base frame rate.
+    void paceGate();
+    // On "dovrel.pipeline": the picture the gate holds goes to the encoder once its slot has come.
+    void armGateTimer();
+    void releaseHeldPicture();
+    // Pictures to capture for `pictures` to pass the gate.
+    int capturedFor(int pictures) const;
     void publishStreamedArea(const ScreenCapturer& capturer, int width, int height);
 
     // On the set-up thread: a new encoder for the same source; one for what the session asks for,
@@ -212,11 +232,20 @@ private:
     MediaSendPath sendPath_{host_};
     std::atomic<bool> stopping_{false};
 
-    // The rate the link carries, and what the encoder in use was last told of it.
+    // The rate the link carries, the rate pictures are sent at, and which encoder was last told which rate.
     LinkPort linkPort_{*this};
     LinkFollower follower_{*clock_, linkPort_, linkPort_};
     mutable std::mutex linkLock_;
-    SendRate encoderRate_;
+    SendRate sendRate_;
+    struct Told {
+        uint64_t generation = 0;
+        SendRate rate;
+    } told_;
+
+    // Leaves out the pictures beyond the send rate's; the capture threads and "dovrel.pipeline" share it.
+    std::mutex gateLock_;
+    PictureGate gate_;
+    bool gateTimerArmed_ = false;
 
     // The pipeline's state, under lock_; never held while a source or encoder starts.
     mutable std::mutex lock_;
@@ -246,8 +275,6 @@ private:
 
     std::mutex buildLock_;
     uint64_t nextGeneration_ = 0;
-    // The last encoder built took a new rate while it ran (under buildLock_).
-    bool retargets_ = true;
     std::atomic<std::shared_ptr<const ActiveEncoder>> encoder_;
     KeyframeSpacing keyframeSpacing_;
     mutable std::mutex keyedLock_;
@@ -257,6 +284,7 @@ private:
     std::unique_ptr<Timer> watchdog_;
     std::unique_ptr<Timer> statsTimer_;
     std::unique_ptr<Timer> linkTimer_;
+    std::unique_ptr<Timer> gateTimer_;
     std::unique_ptr<Timer> setupTimer_;
     std::unique_ptr<Timer> restartTimeout_;
     uint64_t restartToken_ = 0;

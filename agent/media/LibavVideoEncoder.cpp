@@ -268,9 +268,22 @@ LibavVideoEncoder::~LibavVideoEncoder() {
 
 std::string LibavVideoEncoder::backend() const { return worker_ ? worker_->backend : std::string(); }
 
+// Which encoders take a new rate while they run, through this machine's libavcodec (5.1), measured by
+// encoding moving noise at 720p and changing the context's rate between pictures. libx264: libavcodec
+// hands x264 a changed bit rate, VBV rate and VBV buffer before the next picture, but x264's average
+// rate control keeps the average it was opened with (opened at 2 Mbit/s and raised to 8: still 2.0;
+// opened at 8 and lowered to 2: still 8.0); the VBV cap alone moves it (opened at 8, capped at 2: 2.0
+// Mbit/s within a second, no keyframe). So x264 is opened for the budget and capped below it, and climbs
+// back by lifting the cap. libx265: libavcodec reads the rate only as it opens the encoder and never
+// reconfigures x265 (bit rate, VBV rate and buffer changed alike: still 8.0 Mbit/s after a change to 2).
+// h264_vaapi / hevc_vaapi: libavcodec works the rate control's parameters out as it opens the encoder
+// and hands them to the driver only with an IDR, so even a changed rate would cost the keyframe that a
+// rebuild costs. Both are rebuilt for each new rate.
+bool LibavVideoEncoder::retargetsInPlace() const { return worker_ && worker_->backend == "libx264"; }
+
 bool LibavVideoEncoder::retarget(int64_t bitRate, int frameRate) {
     Worker* w = worker_.get();
-    if (!w || w->backend != "libx264") return false;
+    if (!w || !retargetsInPlace()) return false;
     const std::lock_guard guard(w->lock);
     w->retarget = std::pair(bitRate, frameRate);
     return true;
@@ -288,6 +301,13 @@ void LibavVideoEncoder::start() {
     auto worker = std::make_shared<Worker>();
     worker->codec = config_.h264 ? VideoCodec::h264 : VideoCodec::hevc;
     const std::string software = config_.h264 ? "libx264" : "libx265";
+    // An encoder that cannot take a new rate opens for the one it starts at; libx264 opens for the budget
+    // and is capped to it before its first picture.
+    const bool startsBelow = config_.startBitRate > 0 && config_.startFrameRate > 0 &&
+                             (config_.startBitRate < config_.budget.averageBitRate ||
+                              config_.startFrameRate < config_.budget.expectedFrameRate);
+    VideoEncoderConfig atStart = config_;
+    if (startsBelow) atStart.budget = config_.budget.at(config_.startBitRate, config_.startFrameRate);
 
     if (hardware_ == Hardware::whenPresent) {
         const HardwareEncoders& hw = HardwareEncoders::probe();
@@ -300,7 +320,7 @@ void LibavVideoEncoder::start() {
                 error = libav::errorText(err);
             } else {
                 worker->hwDevice.reset(device);
-                worker->ctx = open(name, config_, device, error);
+                worker->ctx = open(name, atStart, device, error);
             }
             if (worker->ctx) {
                 worker->backend = name;
@@ -312,10 +332,13 @@ void LibavVideoEncoder::start() {
     }
     if (!worker->ctx) {
         std::string error;
-        worker->ctx = open(software, config_, nullptr, error);
+        worker->ctx = open(software, software == "libx264" ? config_ : atStart, nullptr, error);
         if (!worker->ctx) throw AgentError(AgentError::Kind::encoder, "avcodec_open2 " + software + ": " + error);
         worker->backend = software;
     }
+    const VideoBudget& opened = worker->backend == "libx264" ? config_.budget : atStart.budget;
+    if (worker->backend == "libx264" && startsBelow)
+        worker->retarget = std::pair(config_.startBitRate, config_.startFrameRate);
     worker->scratch.reset(av_frame_alloc());
     worker->packet.reset(av_packet_alloc());
     if (!worker->scratch || !worker->packet) throw AgentError(AgentError::Kind::encoder, "out of memory");
@@ -323,11 +346,11 @@ void LibavVideoEncoder::start() {
     worker->scratch->width = worker->ctx->width;
     worker->scratch->height = worker->ctx->height;
     worker->onEncoded = onEncoded_;
-    worker->configuredFrameRate = std::max(config_.budget.expectedFrameRate, 1);
-    worker->openedBitRate = config_.budget.averageBitRate;
+    worker->configuredFrameRate = std::max(opened.expectedFrameRate, 1);
+    worker->openedBitRate = opened.averageBitRate;
     if (!worker->hwDevice) worker->refreshPeriod = refreshPeriodOf(config_);
 
-    print(config_.budget.logLine(worker->refreshPeriod));
+    print(opened.logLine(worker->refreshPeriod));
     thread_ = std::thread([worker] { worker->run(); });
     worker_ = std::move(worker);
 }

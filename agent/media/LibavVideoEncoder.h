@@ -28,8 +28,10 @@ public:
 
     void start() override;
     void encode(const CapturedFrame& frame, uint64_t ptsUs, bool forceKeyframe) override;
-    // libx264 only: its rate control takes a new rate between two pictures.
+    // libx264 only: its rate control takes a new rate between two pictures. libx265 and VA-API take none
+    // through libavcodec (the reasons are in LibavVideoEncoder.cpp).
     bool retarget(int64_t bitRate, int frameRate) override;
+    bool retargetsInPlace() const override;
     const VideoEncoderConfig& config() const override { return config_; }
     std::string backend() const override;
     uint64_t framesSkipped() const override;

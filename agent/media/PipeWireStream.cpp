@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include <linux/dma-buf.h>
@@ -114,10 +115,12 @@ Clock::time_point takenAt(const spa_buffer& buf, Clock::time_point now) {
     return at <= now && now - at < 1s ? at : now;
 }
 
-// A buffer's pixels as the CPU sees them, mapped for as long as this lives.
-class MappedPixels {
+// What the stream keeps of one of the producer's buffers: its pixels as the CPU sees them (a DMA-BUF is
+// mapped once, as the buffer is added, not for every picture), and when the picture it holds now was
+// taken, which the data thread notes before it hands the buffer over.
+class BufferMemory {
 public:
-    explicit MappedPixels(const spa_data& d) : dmabuf_(d.type == SPA_DATA_DmaBuf), fd_(static_cast<int>(d.fd)) {
+    explicit BufferMemory(const spa_data& d) : dmabuf_(d.type == SPA_DATA_DmaBuf), fd_(static_cast<int>(d.fd)) {
         if (d.data) {
             base_ = static_cast<const uint8_t*>(d.data);
             return;
@@ -128,22 +131,26 @@ public:
         if (map == MAP_FAILED) return;
         map_ = map;
         base_ = static_cast<const uint8_t*>(map) + d.mapoffset;
-        if (dmabuf_) sync(DMA_BUF_SYNC_START);
     }
-    ~MappedPixels() {
-        if (!map_) return;
-        if (dmabuf_) sync(DMA_BUF_SYNC_END);
-        ::munmap(map_, length_);
+    ~BufferMemory() {
+        if (map_) ::munmap(map_, length_);
     }
-    MappedPixels(const MappedPixels&) = delete;
-    MappedPixels& operator=(const MappedPixels&) = delete;
+    BufferMemory(const BufferMemory&) = delete;
+    BufferMemory& operator=(const BufferMemory&) = delete;
 
+    // The pixels, or nullptr when the CPU cannot read them.
     const uint8_t* base() const { return base_; }
+    // Brackets a read: a DMA-BUF's may wait for the producer's fence (a plain memory descriptor has none).
+    void beginRead() const { sync(DMA_BUF_SYNC_START); }
+    void endRead() const { sync(DMA_BUF_SYNC_END); }
+
+    Clock::time_point takenAt{};
 
 private:
-    void sync(uint64_t when) {
+    void sync(uint64_t when) const {
+        if (!dmabuf_ || !map_) return;
         dma_buf_sync s{when | DMA_BUF_SYNC_READ};
-        ::ioctl(fd_, DMA_BUF_IOCTL_SYNC, &s); // a plain memory descriptor has no such fence: nothing to wait for
+        ::ioctl(fd_, DMA_BUF_IOCTL_SYNC, &s);
     }
     bool dmabuf_;
     int fd_;
@@ -174,7 +181,8 @@ struct PipeWireStream::Loop {
     spa_source* rate = nullptr;    // retime()
     spa_source* reoffer = nullptr; // shared memory asked for after an unreadable DMA-BUF
     spa_source* rejoin = nullptr;  // a connection whose buffers came without their memory made again
-    spa_source* arrival = nullptr; // a picture copied out in the graph's cycle
+    spa_source* arrival = nullptr; // a picture handed over by the data thread
+    pw_loop* dataLoop = nullptr;   // PipeWire's data thread's, where process() runs and buffers go back
 
     // Written on the loop thread, read by waitForFormat() under `lock`.
     std::mutex lock;
@@ -186,16 +194,16 @@ struct PipeWireStream::Loop {
     std::atomic<int> asked{0}; // pictures requestFrames() wants, taken by the loop thread
     std::atomic<bool> dmabufRefused{false};
 
-    // The format's size and the copies' pool: the data thread copies with them, the loop thread changes
-    // them as a format is agreed.
-    std::mutex copying;
-    spa_video_info_raw format{};
-    ReusePool<FrameBuffer> pool{3};
-    // The newest picture the data thread copied out, until the loop thread takes it.
-    std::mutex arrivals;
-    std::optional<CapturedFrame> arrived;
+    // The newest picture's buffer, handed from the data thread to the loop thread, which copies it out;
+    // the one it replaces went back to the producer. When the data thread last took a picture in.
+    std::atomic<pw_buffer*> pending{nullptr};
+    std::atomic<Clock::rep> arrivedAt{0};
 
     // Loop thread only.
+    spa_video_info_raw format{};
+    ReusePool<FrameBuffer> pool{3};
+    std::unordered_map<const pw_buffer*, std::unique_ptr<BufferMemory>> memory; // each buffer's, while it is ours
+    bool leaving = false; // the stream is being taken down: its own disconnect is no stop
     bool stopped = false;
     bool connected = false;
     bool reconnecting = false; // the node being left to be joined again
@@ -216,6 +224,14 @@ struct PipeWireStream::Loop {
         if (started) pw_thread_loop_stop(thread);
         pw_loop* loop = pw_thread_loop_get_loop(thread);
         if (stream) {
+            leaving = true;
+            // The data thread calls process() through the listener until the stream has left the graph
+            // and a call under way has returned: only then may the listener go.
+            pw_stream_disconnect(stream);
+            if (dataLoop)
+                pw_loop_invoke(
+                    dataLoop, [](spa_loop*, bool, uint32_t, const void*, size_t, void*) { return 0; }, 0, nullptr, 0,
+                    true, nullptr);
             spa_hook_remove(&streamListener);
             pw_stream_destroy(stream);
         }
@@ -251,18 +267,13 @@ struct PipeWireStream::Loop {
             return;
         // The same size and pixels (a new rate, on a new connection) keep the last picture and the one
         // waiting for its slot: a still screen sends no other.
-        {
-            const std::lock_guard guard(copying);
-            if (info.size.width != format.size.width || info.size.height != format.size.height ||
-                info.format != format.format) {
-                last.reset();
-                held.reset();
-                pool.clear();
-                const std::lock_guard copies(arrivals);
-                arrived.reset();
-            }
-            format = info;
+        if (info.size.width != format.size.width || info.size.height != format.size.height ||
+            info.format != format.format) {
+            last.reset();
+            held.reset();
+            pool.clear();
         }
+        format = info;
         const bool viaDmabuf = (info.flags & SPA_VIDEO_FLAG_MODIFIER) != 0;
         dmabuf = viaDmabuf;
         uint8_t buffer[1024];
@@ -297,7 +308,8 @@ struct PipeWireStream::Loop {
         pw_stream_update_params(stream, params.data(), static_cast<uint32_t>(params.size()));
     }
 
-    // A DMA-BUF the CPU cannot read: ask for shared memory from now on, on the loop thread.
+    // A DMA-BUF the CPU cannot read: ask for shared memory from now on, on the loop's next turn, never from
+    // inside a buffer's removal in the middle of a disconnect.
     void refuseDmabuf() {
         if (!dmabufRefused.exchange(true)) pw_loop_signal_event(pw_thread_loop_get_loop(thread), reoffer);
     }
@@ -323,14 +335,35 @@ struct PipeWireStream::Loop {
     // busy): not one picture of such a connection could be read, and a screen that then stands still
     // would stay stale. Such a connection is made again, a while later each time: made again at once,
     // it came the same way about a third of the time.
-    void bufferAdded(const pw_buffer& b) {
+    void bufferAdded(pw_buffer& b) {
         const spa_buffer& buf = *b.buffer;
         const bool hasMemory =
             buf.n_datas > 0 && (buf.datas[0].data || (buf.datas[0].fd >= 0 && (buf.datas[0].type == SPA_DATA_MemFd ||
                                                                                buf.datas[0].type == SPA_DATA_DmaBuf)));
+        if (buf.n_datas > 0) {
+            auto mem = std::make_unique<BufferMemory>(buf.datas[0]);
+            b.user_data = mem.get();
+            memory[&b] = std::move(mem);
+        }
         if (hasMemory || emptyJoin) return;
         emptyJoin = true;
         armTimer(rejoin, firstRejoinWait * (1 << std::min(emptyJoins, emptyJoinsAllowed)));
+    }
+
+    // The buffers go before a new format is agreed and as a connection ends (a new rate's). One still
+    // waiting to be copied holds the screen as it is, which a still screen sends no other time: it is
+    // copied now, while its memory is there, to go out in its slot; it is not ours to give back any more.
+    void bufferRemoved(pw_buffer& b) {
+        pw_buffer* waiting = &b;
+        if (pending.compare_exchange_strong(waiting, nullptr) && !leaving) {
+            CapturedFrame frame;
+            if (copyOut(b, frame)) {
+                held = std::move(frame);
+                armPacer(slot);
+            }
+        }
+        b.user_data = nullptr;
+        memory.erase(&b);
     }
 
     void joinEmptyAgain() {
@@ -368,11 +401,13 @@ struct PipeWireStream::Loop {
                                  params.data(), static_cast<uint32_t>(params.size()));
     }
 
-    // On PipeWire's data thread, in the graph's cycle: the picture is copied out and its buffer given
-    // back at once. PipeWire hands a given-back buffer to the producer only in a cycle, one a cycle, and
-    // GNOME's compositor starts one only with a buffer to record into: buffers given back later (a busy
-    // machine holding up the loop thread while the compositor filled every one) would wait for good,
-    // and the screen would stand still.
+    // On PipeWire's data thread, in the graph's cycle, where nothing may block: the newest picture's
+    // buffer is handed to the loop thread, and every other buffer, the one handed over before and not yet
+    // taken included, goes back at once. PipeWire hands a given-back buffer to the producer only in a
+    // cycle, one a cycle, and GNOME's compositor starts one only with a buffer to record into: buffers
+    // kept while the loop thread is held up (a busy machine) would, once the compositor had filled every
+    // one, wait for good, and the screen would stand still. So the stream never keeps more than two: the
+    // one waiting here and the one being copied.
     void process() {
         armSignalStack(); // PipeWire started the thread; it is ours all the same
         pw_buffer* newest = nullptr;
@@ -382,30 +417,43 @@ struct PipeWireStream::Loop {
         }
         if (!newest) return;
         const Clock::time_point now = Clock::now();
-        Diag::stamp(Diag::Stamp::lastStreamAt, now);
+        arrivedAt.store(now.time_since_epoch().count(), std::memory_order_relaxed);
         const spa_buffer* buf = newest->buffer;
         const spa_chunk* chunk = buf->n_datas > 0 ? buf->datas[0].chunk : nullptr;
-        CapturedFrame frame;
         // An empty or damaged picture says nothing new about the screen.
-        const bool copied = chunk && chunk->size > 0 && !(chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) &&
-                            copyOut(*buf, takenAt(*buf, now), frame);
-        pw_stream_queue_buffer(stream, newest);
-        if (!copied) return;
-        {
-            const std::lock_guard guard(arrivals);
-            arrived = std::move(frame);
+        if (auto* mem = static_cast<BufferMemory*>(newest->user_data);
+            mem && chunk && chunk->size > 0 && !(chunk->flags & SPA_CHUNK_FLAG_CORRUPTED)) {
+            mem->takenAt = takenAt(*buf, now);
+            newest = pending.exchange(newest, std::memory_order_acq_rel); // the one it replaces
         }
+        if (newest) pw_stream_queue_buffer(stream, newest);
         pw_loop_signal_event(pw_thread_loop_get_loop(thread), arrival);
     }
 
+    // The data thread took a picture in: the newest is copied out and its buffer given back at once.
     void pictureArrived() {
-        {
-            const std::lock_guard guard(arrivals);
-            if (!arrived) return;
-            held = std::move(arrived);
-            arrived.reset();
-        }
+        Diag::stamp(Diag::Stamp::lastStreamAt, Clock::time_point(Clock::duration(arrivedAt.load())));
+        pw_buffer* b = pending.exchange(nullptr, std::memory_order_acq_rel);
+        if (!b) return;
+        CapturedFrame frame;
+        const bool copied = copyOut(*b, frame);
+        giveBack(b);
+        if (!copied) return;
+        held = std::move(frame);
         pump(false);
+    }
+
+    // Gives `b` back to the producer on the data thread, the one thread that queues buffers (PipeWire's
+    // queues take one writer); returns once it is back, so that no buffer of a connection this thread
+    // ends next is given back after it ended. The data thread blocks on nothing, so the wait is short.
+    void giveBack(pw_buffer* b) {
+        pw_loop_invoke(
+            dataLoop,
+            [](spa_loop*, bool, uint32_t, const void* data, size_t, void* user) {
+                pw_stream_queue_buffer(static_cast<Loop*>(user)->stream, *static_cast<pw_buffer* const*>(data));
+                return 0;
+            },
+            0, &b, sizeof b, true, this);
     }
 
     void armPacer(Clock::time_point at) { armTimer(pacer, at - Clock::now()); }
@@ -446,13 +494,14 @@ struct PipeWireStream::Loop {
     // When the consumer still holds every one of the pool's buffers, the picture gets one of its own
     // (it goes when its last frame does): the screen's last change must not be lost, and the producer's
     // buffer cannot wait.
-    bool copyOut(const spa_buffer& buf, Clock::time_point takenAt, CapturedFrame& out) {
+    bool copyOut(const pw_buffer& b, CapturedFrame& out) {
+        const auto* mem = static_cast<const BufferMemory*>(b.user_data);
+        const spa_buffer& buf = *b.buffer;
+        if (!mem || buf.n_datas == 0) return false;
         const spa_data& d = buf.datas[0];
-        const std::lock_guard guard(copying);
         const int w = static_cast<int>(format.size.width), h = static_cast<int>(format.size.height);
         if (w <= 0 || h <= 0) return false;
-        const MappedPixels pixels(d);
-        if (!pixels.base()) {
+        if (!mem->base()) {
             if (d.type == SPA_DATA_DmaBuf) refuseDmabuf();
             return false;
         }
@@ -464,11 +513,13 @@ struct PipeWireStream::Loop {
         const auto make = [&] { return std::make_shared<FrameBuffer>(PixelFormat::bgra, w, h); };
         auto target = pool.take(make);
         if (!target) target = make();
-        const uint8_t* from = pixels.base() + offset;
+        const uint8_t* from = mem->base() + offset;
+        mem->beginRead();
         for (int y = 0; y < h; ++y)
             std::memcpy(target->plane(0) + static_cast<std::ptrdiff_t>(y) * target->stride(0),
                         from + static_cast<std::ptrdiff_t>(y) * stride, static_cast<size_t>(rowBytes));
-        out = FrameBuffer::frame(target, takenAt);
+        mem->endRead();
+        out = FrameBuffer::frame(target, mem->takenAt);
         return true;
     }
 
@@ -494,6 +545,7 @@ struct PipeWireStream::Loop {
     }
 
     void stateChanged(pw_stream_state state, const char* error) {
+        if (leaving) return;
         streaming = state == PW_STREAM_STATE_STREAMING;
         if (state == PW_STREAM_STATE_PAUSED || streaming) connected = true;
         if (streaming && !emptyJoin) emptyJoins = 0;
@@ -518,6 +570,7 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
     pw_loop* loop = pw_thread_loop_get_loop(l.thread);
     l.context = pw_context_new(loop, nullptr, 0);
     if (!l.context) throw AgentError(AgentError::Kind::capture, "PipeWire could not start here");
+    l.dataLoop = pw_data_loop_get_loop(pw_context_get_data_loop(l.context));
     pw_thread_loop_lock(l.thread);
     struct Unlock {
         pw_thread_loop* t;
@@ -547,6 +600,7 @@ PipeWireStream::PipeWireStream(uint32_t node, ScreenCapturer::FrameCallback onFr
     };
     l.streamEvents.process = [](void* data) { static_cast<Loop*>(data)->process(); };
     l.streamEvents.add_buffer = [](void* data, pw_buffer* b) { static_cast<Loop*>(data)->bufferAdded(*b); };
+    l.streamEvents.remove_buffer = [](void* data, pw_buffer* b) { static_cast<Loop*>(data)->bufferRemoved(*b); };
     pw_stream_add_listener(l.stream, &l.streamListener, &l.streamEvents, &l);
 
     l.pacer = pw_loop_add_timer(

@@ -17,9 +17,11 @@ namespace dovrel::agent {
 // is made again.
 //
 // The producer sends a picture only when the screen changed, and is asked for no more than the capture
-// rate. Each is copied out at once, on PipeWire's data thread in the graph's cycle that brought it, and
-// its buffer given back, stamped with the time the producer took it (from the buffer's header, where it
-// gives one), and is delivered at most once a frame interval: one that comes sooner waits for its slot,
+// rate. PipeWire's real-time data thread only hands the newest buffer over, in the graph's cycle that
+// brought it, and gives every other back there; this stream's thread copies it out at once and gives
+// it back, so the stream never keeps more than two of the producer's buffers, however late its thread.
+// A picture is stamped with the time the producer took it (from the buffer's header, where it gives
+// one), and is delivered at most once a frame interval: one that comes sooner waits for its slot,
 // replaced by any newer one. A still screen gets its last picture again every second, so the capture's
 // watchdog sees it alive; every picture, and that heartbeat while the stream runs, stamps Diag's
 // lastStreamAt.

@@ -45,6 +45,11 @@ struct VideoEncoderConfig {
     // video pieces one H.264 slice fills.
     int refreshPictures = 0;
     int slicePieces = 0;
+    // The rate to send at from the first picture, when below the budget (0: the budget's own). An encoder
+    // that takes a new rate while it runs opens for the budget and starts at this rate, so that it can
+    // climb back to the budget later; one that cannot opens for this rate (the budget's rules at it).
+    int64_t startBitRate = 0;
+    int startFrameRate = 0;
 };
 
 // The software encoders' refresh period and H.264 slice sizes, chosen by measurement (the reasons and
@@ -96,6 +101,9 @@ public:
         (void)frameRate;
         return false;
     }
+    // Whether retarget() works: a new rate costs this encoder no keyframe. One that cannot is rebuilt for
+    // every new rate, its first picture a keyframe. Valid after a successful start().
+    virtual bool retargetsInPlace() const { return false; }
 
     virtual const VideoEncoderConfig& config() const = 0;
     // The pictures one refresh wave takes; 0 when the encoder sends periodic IDRs instead. Valid after a

@@ -88,7 +88,7 @@ AgentGraph::AgentGraph(AgentGraphOptions options) {
     agent_ = std::make_unique<Agent>(std::move(services), std::move(options.settings));
     sampler_ = std::make_shared<LinuxSampler>(options.backend.kind, options.gnome);
     model_ = std::make_unique<AppModel>(*agent_, sampler_);
-    presenter_ = std::make_unique<AgentPresenter>(*model_);
+    presenter_ = std::make_unique<AgentPresenter>(*model_, realScheduler());
 }
 
 AgentGraph::~AgentGraph() { stopAgent(); }

@@ -31,26 +31,31 @@ void AgentPresenter::relayAccountChanged(const std::string& account) { model_.se
 
 void AgentPresenter::sessionChanged(SessionPhase phase, const std::string& clientName) {
     phase_ = phase;
-    switch (phase) {
-    case SessionPhase::waiting:
-        model_.setConnectedClient({});
-        showWaiting();
-        break;
-    case SessionPhase::connecting: model_.setStatusText(QStringLiteral("Device connecting…")); break;
-    case SessionPhase::connected:
+    if (phase == SessionPhase::connected)
         model_.setConnectedClient(clientName.empty() ? QStringLiteral("Unnamed device") : q(clientName));
-        model_.setStatusText(QStringLiteral("Connected - your device is controlling this computer"));
-        break;
-    }
+    else if (phase == SessionPhase::waiting)
+        model_.setConnectedClient({});
+    // What a file came to belonged to the session before: the new state says more.
+    fileNote_.clear();
+    fileNoteEnds_.reset();
+    showStatus();
 }
 
 void AgentPresenter::fileProgress(const std::string& transfer, double fraction) {
     // Concatenated, not .arg(): a file name may itself hold "%2".
-    if (fraction < 1.0)
-        model_.setStatusText(QStringLiteral("Receiving ") + q(transfer) + QStringLiteral("… ") +
-                             QString::number(static_cast<int>(fraction * 100)) + QStringLiteral("%"));
-    else
-        model_.setStatusText(q(transfer));
+    if (fraction < 1.0) {
+        fileNote_ = QStringLiteral("Receiving ") + q(transfer) + QStringLiteral("… ") +
+                    QString::number(static_cast<int>(fraction * 100)) + QStringLiteral("%");
+        fileNoteEnds_.reset();
+    } else {
+        fileNote_ = q(transfer);
+        fileNoteEnds_ = clock_.after(fileNoteFor, [this] {
+            fileNote_.clear();
+            showStatus();
+            fileNoteEnds_.reset(); // the clock holds this callback while it runs
+        });
+    }
+    showStatus();
 }
 
 void AgentPresenter::restingChanged(bool resting) { model_.setResting(resting); }
@@ -85,14 +90,24 @@ void AgentPresenter::codePairingPaused(bool paused, const std::vector<std::strin
     model_.setWrongCodeAddresses(addresses);
     model_.setCodePairingPaused(paused);
     codePaused_ = paused;
-    if (phase_ == SessionPhase::waiting) showWaiting();
+    showStatus();
 }
 
 void AgentPresenter::codeDrawnAfterWrongCodes(const std::string& code) { model_.setCodeDrawnAfterWrongCodes(q(code)); }
 
-void AgentPresenter::showWaiting() {
-    model_.setStatusText(codePaused_ ? QStringLiteral("Pairing by code is paused - paired devices can still connect")
-                                     : QStringLiteral("Waiting for your device to pair…"));
+void AgentPresenter::showStatus() {
+    if (!fileNote_.isEmpty()) return model_.setStatusText(fileNote_);
+    switch (phase_) {
+    case SessionPhase::waiting:
+        model_.setStatusText(codePaused_
+                                 ? QStringLiteral("Pairing by code is paused - paired devices can still connect")
+                                 : QStringLiteral("Waiting for your device to pair…"));
+        break;
+    case SessionPhase::connecting: model_.setStatusText(QStringLiteral("Device connecting…")); break;
+    case SessionPhase::connected:
+        model_.setStatusText(QStringLiteral("Connected - your device is controlling this computer"));
+        break;
+    }
 }
 
 } // namespace dovrel::agent

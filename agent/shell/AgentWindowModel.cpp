@@ -74,25 +74,27 @@ QString AgentWindowModel::qrText() const {
 
 bool AgentWindowModel::hasShareCode() const { return !app_.shareCode().isEmpty(); }
 
-// An empty note keeps its line, so the block does not jump when a note arrives.
+// An empty note keeps its line, so the block does not jump when a note arrives. While paused the
+// share code's note (how long it pairs) is not true: the pause notice under it says what is.
 QString AgentWindowModel::shareCodeNoteLine() const {
-    if (codePaused()) return tr("Paused - this share code pairs nothing until you make a new pairing code.");
-    return app_.shareCodeNote().isEmpty() ? QStringLiteral(" ") : app_.shareCodeNote();
+    if (codePaused() || app_.shareCodeNote().isEmpty()) return QStringLiteral(" ");
+    return app_.shareCodeNote();
 }
 
-QString AgentWindowModel::copyShareCodeText() const {
-    if (codePaused()) return tr("Paused");
-    return copied_ ? tr("Copied!") : tr("Copy");
-}
+QString AgentWindowModel::copyShareCodeText() const { return copied_ ? tr("Copied!") : tr("Copy"); }
 
-QString AgentWindowModel::copyLinkText() const {
-    if (codePaused()) return tr("Pairing link paused");
-    return linkCopied_ ? tr("Copied!") : tr("Copy pairing link");
-}
+QString AgentWindowModel::copyLinkText() const { return linkCopied_ ? tr("Copied!") : tr("Copy pairing link"); }
 
 QString AgentWindowModel::codeNote() const {
-    if (codePaused()) return tr("Paused - this code pairs nothing until you make a new one.");
+    if (codePaused()) return {};
     return tr("The code pairs while this window is open and for 10 minutes after it closes.");
+}
+
+QString AgentWindowModel::manualCodeNote() const {
+    if (codePaused()) return {};
+    const QString changes = tr("This code changes each time DOVRELÆ restarts.");
+    if (!hasShareCode()) return changes; // the note under the big code says when it pairs
+    return changes + QStringLiteral(" ") + tr("It pairs while this window is open and for 10 minutes after it closes.");
 }
 
 // Shown for as long as the window shows the code that was drawn, and not over a pause, which says more.
@@ -218,7 +220,7 @@ void AgentWindowModel::copyShareCode() {
 }
 
 void AgentWindowModel::newShareCode() {
-    if (app_.grantBusy()) return;
+    if (!canNewShareCode()) return;
     app_.createShareCode();
 }
 
@@ -245,7 +247,7 @@ void AgentWindowModel::signOut() {
 }
 
 void AgentWindowModel::newGrant() {
-    if (!canChangeAccess()) return;
+    if (!canNewGrant()) return;
     app_.newGrant(app_.grantTTLHours());
 }
 

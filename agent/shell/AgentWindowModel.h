@@ -46,13 +46,18 @@ class AgentWindowModel : public QObject {
     // Empty unless pairing by code has paused after too many wrong codes: what happened and from where.
     Q_PROPERTY(QString pauseText READ pauseText NOTIFY changed)
     // While pairing by code is paused the code, the QR, the link and the share code show as paused:
-    // no QR to scan, no link or share code to copy, until a new code is made.
+    // no QR to scan, no link or share code to copy, and no new share code or QR. The pause notice says
+    // it once and offers the one way on, a new pairing code.
     Q_PROPERTY(bool codePaused READ codePaused NOTIFY changed)
-    Q_PROPERTY(QString qrPausedText READ qrPausedText CONSTANT)
-    // The line under the pairing code: when it pairs, or that it is paused.
+    // The line under the pairing code: when it pairs; empty while paused.
     Q_PROPERTY(QString codeNote READ codeNote NOTIFY changed)
-    // Empty unless the code shown was drawn because the one before it drew too many wrong tries.
+    // Empty unless the code shown was drawn because the one before it drew too many wrong tries: under
+    // the big code, or, while a share code takes its place, beside the code set up by hand.
     Q_PROPERTY(QString codeRedrawnText READ codeRedrawnText NOTIFY changed)
+    Q_PROPERTY(QString manualRedrawnText READ manualRedrawnText NOTIFY changed)
+    // Under the code set up by hand; it says when the code pairs only where the big code does not.
+    Q_PROPERTY(QString manualCodeNote READ manualCodeNote NOTIFY changed)
+    Q_PROPERTY(bool canNewShareCode READ canNewShareCode NOTIFY changed)
     Q_PROPERTY(bool showManual READ showManual WRITE setShowManual NOTIFY changed)
     Q_PROPERTY(QString lanLine READ lanLine NOTIFY changed)
     Q_PROPERTY(QString overlayLine READ overlayLine NOTIFY changed)
@@ -78,8 +83,10 @@ class AgentWindowModel : public QObject {
     Q_PROPERTY(QString sharingNote READ sharingNote NOTIFY changed)
     Q_PROPERTY(QString sharingError READ sharingError NOTIFY changed)
     Q_PROPERTY(bool confirmCancelAccess READ confirmCancelAccess NOTIFY changed)
-    // A new grant or cancelling all access can start: signed in, and no grant work under way.
+    // A new grant or cancelling all access can start: signed in, and no grant work under way. A new
+    // grant only makes a new QR, which pairs nothing while pairing by code is paused.
     Q_PROPERTY(bool canChangeAccess READ canChangeAccess NOTIFY changed)
+    Q_PROPERTY(bool canNewGrant READ canNewGrant NOTIFY changed)
     // Permissions, video and wake.
     Q_PROPERTY(dovrel::agent::FixRow* screenCapture READ screenCapture CONSTANT)
     Q_PROPERTY(dovrel::agent::FixRow* inputControl READ inputControl CONSTANT)
@@ -117,9 +124,11 @@ public:
     QString copyLinkText() const;
     QString pauseText() const;
     bool codePaused() const { return app_.codePairingPaused(); }
-    QString qrPausedText() const { return tr("Pairing by code paused"); }
     QString codeNote() const;
     QString codeRedrawnText() const;
+    QString manualRedrawnText() const { return hasShareCode() ? codeRedrawnText() : QString(); }
+    QString manualCodeNote() const;
+    bool canNewShareCode() const { return !app_.grantBusy() && !codePaused(); }
     bool showManual() const { return showManual_; }
     void setShowManual(bool v);
     QString lanLine() const;
@@ -148,6 +157,7 @@ public:
     QString sharingError() const { return app_.grantError(); }
     bool confirmCancelAccess() const { return confirmCancelAccess_; }
     bool canChangeAccess() const;
+    bool canNewGrant() const { return canChangeAccess() && !codePaused(); }
 
     FixRow* screenCapture() const { return screenCapture_.get(); }
     FixRow* inputControl() const { return inputControl_.get(); }

@@ -80,8 +80,10 @@ void UnattendedChecker::publish(const Readiness& a) {
     supervisedRow()->set(a.supervised, supervision, supervisionCommands);
 
     const QString who = QString::fromStdString(a.autoLoginUser);
+    // An encrypted disk and automatic login go together: the passphrase comes first at boot, which the
+    // encryption row already names as its cost.
     QString login = tr("Turn on your display manager's automatic login (on GNOME: Settings ▸ Users ▸ Automatic "
-                       "Login). Needs disk encryption off first, or someone to type the passphrase.");
+                       "Login). With the disk encrypted, a restart still waits for its passphrase first.");
     if (a.autoLogin)
         login = tr("%1 is logged in at start-up.").arg(who);
     else if (!who.isEmpty())
@@ -90,14 +92,16 @@ void UnattendedChecker::publish(const Readiness& a) {
                     .arg(who, user_);
     autoLoginRow()->set(a.autoLogin, login, {});
 
+    // Five rows, and a badge that counts four: this row says it is the one left out.
     encryptionRow()->set(!a.diskEncryptionOff,
-                         a.diskEncryptionOff
-                             ? tr("The disk is not encrypted: whoever takes the machine can read it. Encrypting it "
-                                  "means reinstalling with encryption chosen, or converting the disk with "
-                                  "cryptsetup's re-encryption after a backup.")
-                             : tr("Keep it on. It is what protects this computer's disk if the machine is stolen, and "
-                                  "a machine you can reach from anywhere is worth protecting. The cost is that an "
-                                  "unplanned reboot waits at the passphrase prompt until somebody types it."),
+                         (a.diskEncryptionOff
+                              ? tr("The disk is not encrypted: whoever takes the machine can read it. Encrypting it "
+                                   "means reinstalling with encryption chosen, or converting the disk with "
+                                   "cryptsetup's re-encryption after a backup.")
+                              : tr("Keep it on. It is what protects this computer's disk if the machine is stolen, "
+                                   "and a machine you can reach from anywhere is worth protecting. The cost is that "
+                                   "an unplanned reboot waits at the passphrase prompt until somebody types it.")) +
+                             QStringLiteral(" ") + tr("Not one of the four the badge counts."),
                          {});
 
     QString power;

@@ -42,8 +42,8 @@
 #include "controller/ui/assistant/ClientAssistantRemote.h"
 #include "controller/ui/assistant/QuibPanelModel.h"
 #include "controller/ui/deck/DeckViewModel.h"
+#include "controller/ui/look/AppearanceModel.h"
 #include "controller/ui/pairing/PairingViewModel.h"
-#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"
 #include "controller/ui/session/SessionPort.h"
 #include "controller/ui/session/SessionViewModel.h"
@@ -171,13 +171,13 @@ bool CompositionRoot::start(std::string& error) {
     interfaces_ = std::make_unique<SystemNetworkInterfaces>();
     wakeSender_ = makeUdpWakeSender({wex::MagicPacket::ports.begin(), wex::MagicPacket::ports.end()});
     waker_ = std::make_unique<MachineWaker>(*wakeSender_, *interfaces_);
-    deck_ = std::make_unique<DeckViewModel>(*store_, *usage_, *waker_, arguments_.demo, QLocale());
 
     colorScheme_ = makeDesktopColorScheme({});
     appearance_ = std::make_unique<AppearanceModel>(defaults_, *colorScheme_);
     sessionPort_ = std::make_unique<ClientSessionPort>(*client_, *input_, *store_);
     root_ = std::make_unique<RootViewModel>(*sessionPort_, *store_, *account_, arguments_,
                                             [poller = poller_.get()] { poller->start(); });
+    deck_ = std::make_unique<DeckViewModel>(*root_, *store_, *usage_, *waker_, arguments_.demo, QLocale());
     pairing_ = std::make_unique<PairingViewModel>(*api_, *account_, *root_);
     signIn_ = std::make_unique<SignInViewModel>(*api_, *account_, *root_);
     session_ = std::make_unique<SessionViewModel>(*client_, *input_, *transfers_, realScheduler(), sessionAccent);

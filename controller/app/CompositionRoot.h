@@ -105,10 +105,10 @@ private:
     std::unique_ptr<NetworkInterfaces> interfaces_;
     std::unique_ptr<WakeSender> wakeSender_;
     std::unique_ptr<MachineWaker> waker_;
-    std::unique_ptr<DeckViewModel> deck_;
     std::unique_ptr<AppearanceModel> appearance_;
     std::unique_ptr<ClientSessionPort> sessionPort_;
     std::unique_ptr<RootViewModel> root_;
+    std::unique_ptr<DeckViewModel> deck_;
     std::unique_ptr<PairingViewModel> pairing_;
     std::unique_ptr<SignInViewModel> signIn_;
     std::unique_ptr<SessionViewModel> session_;

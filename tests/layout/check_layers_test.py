@@ -36,6 +36,16 @@ class RoomsTest(unittest.TestCase):
             ("controller/ui/window/TitleDragArea.qml:6", "ui/session/SessionScreen.qml"),
         ])
 
+    def test_qml_uses_a_type_another_rooms_cpp_registers(self):
+        # A type registered for a class of another file lives where the class is: the session's own
+        # surface, registered from root/, is the session's; the client's, in no room, anyone's.
+        self.assertFaults("rooms-cpp-types", [
+            ("controller/ui/deck/DeckScreen.qml:6", "RootViewModel (ui/root/RootViewModel.h)"),
+            ("controller/ui/deck/DeckScreen.qml:7", "SignInModel (ui/signin/SignInViewModel.h)"),
+            ("controller/ui/deck/DeckScreen.qml:8", "VideoSurfaceItem (ui/session/VideoSurfaceItem.h)"),
+            ("controller/ui/session/SessionScreen.qml:6", "PairingModel (ui/pairing/PairingViewModel.h)"),
+        ])
+
 
 if __name__ == "__main__":
     unittest.main()

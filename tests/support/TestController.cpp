@@ -52,13 +52,13 @@ bool waitFor(int fd, int sslError, int timeoutMs) {
 void TestController::SslFree::operator()(ssl_st* ssl) const { SSL_free(ssl); }
 void TestController::SslCtxFree::operator()(ssl_ctx_st* ctx) const { SSL_CTX_free(ctx); }
 
-TestController::TestController(wex::DeviceIdentity identity, std::string name)
+TestController::TestController(wex::DeviceIdentity identity, std::string name, const std::string& videoHost)
     : identity_(std::move(identity)), name_(std::move(name)) {
     video_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     // Room for a keyframe's burst of pieces while the test is busy elsewhere.
     const int videoBuffer = 4 << 20;
     ::setsockopt(video_, SOL_SOCKET, SO_RCVBUF, &videoBuffer, sizeof videoBuffer);
-    sockaddr_in a = loopback("127.0.0.1", 0);
+    sockaddr_in a = loopback(videoHost, 0);
     ::bind(video_, reinterpret_cast<sockaddr*>(&a), sizeof a);
     socklen_t len = sizeof a;
     ::getsockname(video_, reinterpret_cast<sockaddr*>(&a), &len);

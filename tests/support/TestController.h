@@ -80,14 +80,17 @@ public:
     using ms = std::chrono::milliseconds;
     static constexpr ms defaultWait{3000};
 
-    explicit TestController(wex::DeviceIdentity identity = wex::DeviceIdentity(), std::string name = "Test Controller");
+    // Video arrives at `videoHost` (an address of this host, or of the network namespace the calling
+    // thread is in).
+    explicit TestController(wex::DeviceIdentity identity = wex::DeviceIdentity(), std::string name = "Test Controller",
+                            const std::string& videoHost = "127.0.0.1");
     ~TestController();
     TestController(const TestController&) = delete;
     TestController& operator=(const TestController&) = delete;
 
     const wex::DeviceIdentity& identity() const { return identity_; }
     wex::Bytes publicKey() const { return wex::Bytes(identity_.publicKey().begin(), identity_.publicKey().end()); }
-    // The UDP port, on 127.0.0.1, where this controller receives video.
+    // The UDP port, on the video host, where this controller receives video.
     uint16_t videoPort() const { return videoPort_; }
 
     // TCP to the agent's control port; the input port is where sendInput aims.

@@ -34,16 +34,16 @@ ColumnLayout {
         color: block.vm.codePaused ? "transparent" : "white"
         border.color: block.theme.stroke
         border.width: block.theme.dark && !block.vm.codePaused ? 0 : 1
-        // Nothing to scan while pairing by code is paused: the frame keeps its place.
-        Caption {
+        // Nothing to scan while pairing by code is paused: the frame keeps its place, and the notice
+        // below says why.
+        Symbol {
             objectName: "qrPaused"
             anchors.centerIn: parent
-            width: parent.width - 24
             visible: block.vm.codePaused
-            theme: block.theme
-            small: true
-            horizontalAlignment: Text.AlignHCenter
-            text: block.vm.qrPausedText
+            name: "pause"
+            color: block.theme.textDimmer
+            opacity: 0.6
+            size: 40
         }
         QrCode {
             id: qr
@@ -94,7 +94,7 @@ ColumnLayout {
                 objectName: "newShareCode"
                 theme: block.theme
                 text: qsTr("New")
-                enabled: !block.app.grantBusy
+                enabled: block.vm.canNewShareCode
                 onClicked: block.vm.newShareCode()
             }
         }
@@ -148,6 +148,7 @@ ColumnLayout {
         }
         Caption {
             objectName: "codeWindowNote"
+            visible: text.length > 0
             theme: block.theme
             small: true
             horizontalAlignment: Text.AlignHCenter
@@ -238,7 +239,7 @@ ColumnLayout {
                 theme: block.theme
                 small: true
                 color: block.theme.warnInk
-                text: block.vm.codeRedrawnText
+                text: block.vm.manualRedrawnText
             }
             CodeText {
                 objectName: "lanLine"
@@ -259,10 +260,11 @@ ColumnLayout {
                 onClicked: block.vm.copyPairingLink()
             }
             Caption {
+                objectName: "manualCodeNote"
                 theme: block.theme
-                visible: !block.vm.codePaused
+                visible: text.length > 0
                 small: true
-                text: qsTr("This code changes each time DOVRELÆ restarts. It pairs while this window is open and for 10 minutes after it closes.")
+                text: block.vm.manualCodeNote
             }
         }
     }

@@ -50,7 +50,7 @@ ColumnLayout {
             objectName: "newGrant"
             theme: section.theme
             symbol: "renew"
-            enabled: section.vm.canChangeAccess
+            enabled: section.vm.canNewGrant
             text: qsTr("New code")
             tip: qsTr("Issue a fresh QR. The previous one stops working immediately.")
             onClicked: section.vm.newGrant()

@@ -104,8 +104,6 @@ public:
 
     // One sealed frame of the video or audio stream, from the video listener or the relay stream.
     void onVideoDatagram(wex::ByteView frame);
-    // Asks the agent for a keyframe now (a new surface wants a picture at once).
-    void requestKeyframe();
     // Muting keeps received sound from playing and stops what plays.
     void setAudioMuted(bool muted);
 

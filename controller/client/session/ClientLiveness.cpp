@@ -45,9 +45,11 @@ void ClientCore::livenessTick() {
         audioFramesIn_ = audioSamplesIn_ = audioDecodeFails_ = 0;
     }
 
-    // Before the first picture, keyframes that never come whole; afterwards, pictures that keep coming
-    // damaged (keyframes are rare by design then: refresh waves repair).
-    const bool slow = session_ && slowLink_.tick(now, !firstPictureWanted_);
+    // Before the first picture, keyframes that never come whole; afterwards, pictures that keep reaching
+    // the screen damaged or not at all (keyframes are rare by design then: refresh waves repair). Pictures
+    // refused for their size are said otherwise: the watch takes them as none shown.
+    const bool slow = session_ && slowLink_.tick(now, !firstPictureWanted_ && !pictureRefused_,
+                                                 decoder_->picturesTaken(), decoder_->picturesWhole());
     if (slow != linkTooSlowShown_) {
         linkTooSlowShown_ = slow;
         post([slow](WEXClient& c) { c.publishLinkTooSlow(slow); });

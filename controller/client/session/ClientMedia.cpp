@@ -49,7 +49,6 @@ void ClientCore::onVideoPiece(const wex::OpenedFrame& opened, Instant receivedAt
     const auto show = [&](const wex::VideoNALPayload& payload, bool damaged) {
         lastVideoHeader_ = payload.header;
         requestKeyframeIfGap(payload.header.frameId);
-        slowLink_.picture(damaged);
         decoder_->handle(payload.header, payload.nals, receivedAt, damaged);
         const int w = payload.header.width, h = payload.header.height;
         if (w > 1 && h > 1 && std::pair(w, h) != publishedSize_) {
@@ -131,8 +130,6 @@ void ClientCore::requestKeyframeSoon() {
     lastKeyframeReqAt_ = now;
     sendKeyframeRequest();
 }
-
-void ClientCore::requestKeyframe() { sendKeyframeRequest(); }
 
 void ClientCore::sendKeyframeRequest() {
     slowLink_.keyframeAsked(clock_.now());

@@ -167,10 +167,7 @@ QSizeF WEXClient::remoteBounds() const {
                   remoteSize_.height() > 0 ? remoteSize_.height() : 720);
 }
 
-void WEXClient::attachVideoSurface(const std::shared_ptr<VideoSurface>& surface) {
-    decoder_->setSurface(surface);
-    if (surface) postToCore([](ClientCore& c) { c.requestKeyframe(); });
-}
+void WEXClient::attachVideoSurface(const std::shared_ptr<VideoSurface>& surface) { decoder_->setSurface(surface); }
 
 uint64_t WEXClient::displayedFrames() const { return decoder_->displayed(); }
 

@@ -106,8 +106,8 @@ public:
     // The remote picture's size for pointer mapping; 1280 x 720 before the first frame.
     QSizeF remoteBounds() const;
 
-    // The surface the session's pictures go to, held weakly; a new one asks the agent for a keyframe at
-    // once so that it need not wait for the next one. Any thread.
+    // The surface the session's pictures go to, held weakly; a new one shows the newest picture of the
+    // session at once, however long before it came. Any thread.
     void attachVideoSurface(const std::shared_ptr<VideoSurface>& surface);
     // Pictures decoded and handed to a surface so far. Any thread.
     uint64_t displayedFrames() const;

@@ -46,8 +46,14 @@ VideoDecoder::~VideoDecoder() {
 }
 
 void VideoDecoder::setSurface(const std::shared_ptr<VideoSurface>& surface) {
-    const std::lock_guard g(surfaceLock_);
-    surface_ = surface;
+    {
+        const std::lock_guard g(surfaceLock_);
+        surface_ = surface;
+    }
+    if (!surface) return;
+    Job job;
+    job.kind = Job::Kind::surface;
+    push(std::move(job));
 }
 
 std::shared_ptr<VideoSurface> VideoDecoder::surface() const {
@@ -84,6 +90,8 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
         }
         afterLoss = ahead != 1;
     }
+    // From here on the picture either goes to the decoder's thread or is left out for what it lacks.
+    taken_.fetch_add(1, std::memory_order_relaxed);
     if (lastCodec_ != codec) {
         // Another codec: nothing of the old format applies, and its pictures still queued are useless.
         lastCodec_ = codec;
@@ -92,12 +100,6 @@ void VideoDecoder::handle(const wex::VideoNALHeader& header, const std::vector<w
         reset();
     }
     lastFrameId_ = header.frameId;
-
-    if (!hasSurface()) {
-        // Nothing decodes meanwhile, so a surface that comes later starts at a keyframe.
-        waitForKeyframe_ = true;
-        return;
-    }
 
     const std::pair<int, int> pictureSize(header.width, header.height);
     auto sets = units.parameterSets(codec);
@@ -215,6 +217,8 @@ void VideoDecoder::run() {
     int calm = calmPictures;
     // The last picture was left out: the next one refers to what the decoder never had.
     bool dropped = false;
+    // The newest picture fit to show in this session, for a surface that comes after it.
+    std::optional<VideoPicture> newest;
 
     for (;;) {
         Job job;
@@ -229,7 +233,11 @@ void VideoDecoder::run() {
             busy_ = true;
         }
         switch (job.kind) {
+        case Job::Kind::surface:
+            if (newest) hand(*newest);
+            continue;
         case Job::Kind::reset:
+            newest.reset();
             if (decoder) decoder->flush();
             needKeyframe = true;
             refused = false;
@@ -355,12 +363,18 @@ void VideoDecoder::run() {
         shown->receivedAt = job.receivedAt;
         shown->decodeMicros = decodeMicros;
         shown->decodedAt = std::chrono::steady_clock::now();
-        const auto target = surface();
-        if (!target) continue;
-        target->enqueue(*shown);
-        displayed_.fetch_add(1, std::memory_order_relaxed);
-        if (callbacks_.displayed) callbacks_.displayed(*shown);
+        if (shown->whole) whole_.fetch_add(1, std::memory_order_relaxed);
+        newest = *shown;
+        hand(*shown);
     }
+}
+
+void VideoDecoder::hand(const VideoPicture& picture) {
+    const auto target = surface();
+    if (!target) return;
+    target->enqueue(picture);
+    displayed_.fetch_add(1, std::memory_order_relaxed);
+    if (callbacks_.displayed) callbacks_.displayed(picture);
 }
 
 } // namespace dovrel::controller

@@ -44,8 +44,9 @@ namespace dovrel::controller {
 //
 // `handle` runs on the client thread and returns at once; decoding runs on the decoder's own thread
 // ("dovrel.decode"), so receiving goes on while a picture decodes. Pictures reach the surface in YUV as
-// soon as they are decoded; the screen converts them to RGB as it draws. Without a surface nothing is
-// decoded or counted.
+// soon as they are decoded; the screen converts them to RGB as it draws. Pictures are decoded with no
+// surface too, and the newest is kept for the surface that comes: a window opened after the session's
+// first picture shows it at once rather than waiting for a keyframe the agent may hold back for seconds.
 class VideoDecoder {
 public:
     struct Callbacks {
@@ -64,10 +65,11 @@ public:
     VideoDecoder(const VideoDecoder&) = delete;
     VideoDecoder& operator=(const VideoDecoder&) = delete;
 
-    // Any thread.
+    // Any thread. A new surface gets the newest picture decoded so far in this session, if any.
     void setSurface(const std::shared_ptr<VideoSurface>& surface);
     bool hasSurface() const;
-    // Pictures handed to a surface so far; never reset.
+    // Pictures handed to a surface so far (one kept for a late surface counts when it is handed over);
+    // never reset.
     uint64_t displayed() const { return displayed_.load(std::memory_order_relaxed); }
 
     // Client thread.
@@ -80,6 +82,11 @@ public:
     uint64_t formatsMade() const { return formatsMade_; }
     // Payloads handed to handle() so far, shown or not.
     uint64_t handled() const { return handled_.load(std::memory_order_relaxed); }
+    // Pictures taken up so far (late ones aside), and of them those that came out whole: the others were
+    // shown concealed, held back (the last good picture standing in), or could not be decoded at all.
+    // Never reset.
+    uint64_t picturesTaken() const { return taken_.load(std::memory_order_relaxed); }
+    uint64_t picturesWhole() const { return whole_.load(std::memory_order_relaxed); }
     uint64_t picturesSkipped() const { return skipped_; }
 
     // Waits until every picture handed over has been decoded (or dropped); false on time-out.
@@ -93,7 +100,7 @@ public:
 
 private:
     struct Job {
-        enum class Kind { picture, format, reset } kind = Kind::picture;
+        enum class Kind { picture, format, reset, surface } kind = Kind::picture;
         VideoCodec codec = VideoCodec::h264;
         wex::Bytes annexB;
         bool keyframe = false;
@@ -107,6 +114,8 @@ private:
 
     void push(Job job);
     std::shared_ptr<VideoSurface> surface() const;
+    // Decoder thread: `picture` to the surface, if there is one.
+    void hand(const VideoPicture& picture);
     void run();
 
     Callbacks callbacks_;
@@ -135,6 +144,8 @@ private:
     bool stop_ = false;
     std::atomic<uint64_t> displayed_{0};
     std::atomic<uint64_t> handled_{0};
+    std::atomic<uint64_t> taken_{0};
+    std::atomic<uint64_t> whole_{0};
     std::thread thread_;
 };
 

@@ -9,33 +9,8 @@ import Dovrel.Look
 // under the cards. Opening, renaming, unpairing and the account are the root's; the deck only asks.
 Item {
     id: deckScreen
-    required property RootViewModel root
     required property AppearanceModel appearance
     required property DeckViewModel deck
-
-    // The signed-in account's name; empty when signed out.
-    readonly property string accountName: deckScreen.root.accountName
-
-    Connections {
-        target: deckScreen.deck
-        function onOpenRequested(row: int) {
-            deckScreen.root.open(row)
-        }
-        function onRenameRequested(row: int) {
-            deckScreen.root.renameRequested(row)
-        }
-        function onUnpairRequested(row: int) {
-            deckScreen.root.unpairRequested(row)
-        }
-    }
-
-    function pair() {
-        deckScreen.root.showPairing()
-    }
-
-    function account() {
-        deckScreen.root.accountTapped()
-    }
 
     Column {
         anchors.fill: parent
@@ -144,12 +119,12 @@ Item {
                     AbstractButton {
                         id: accountChip
                         objectName: "accountChip"
-                        readonly property bool signedIn: deckScreen.accountName.length > 0
+                        readonly property bool signedIn: deckScreen.deck.accountName.length > 0
                         anchors.verticalCenter: parent.verticalCenter
                         height: Theme.titleControl
                         leftPadding: 12
                         rightPadding: 12
-                        onClicked: deckScreen.account()
+                        onClicked: deckScreen.deck.account()
                         ThemedToolTip {
                             visible: accountChip.hovered
                             text: accountChip.signedIn ? qsTr("Signed in - click to sign out")
@@ -172,7 +147,7 @@ Item {
                             Text {
                                 objectName: "accountChipText"
                                 anchors.verticalCenter: parent.verticalCenter
-                                text: accountChip.signedIn ? deckScreen.accountName : qsTr("Sign in")
+                                text: accountChip.signedIn ? deckScreen.deck.accountName : qsTr("Sign in")
                                 textFormat: Text.PlainText
                                 maximumLineCount: 1
                                 elide: Text.ElideRight
@@ -190,7 +165,7 @@ Item {
                         height: Theme.titleControl
                         leftPadding: 14
                         rightPadding: 14
-                        onClicked: deckScreen.pair()
+                        onClicked: deckScreen.deck.pair()
                         background: Rectangle {
                             radius: height / 2
                             color: Theme.accent
@@ -276,7 +251,7 @@ Item {
                         objectName: "addTile"
                         width: grid.cellWidth
                         height: 210
-                        onClicked: deckScreen.pair()
+                        onClicked: deckScreen.deck.pair()
                         background: DashedTile {}
                         contentItem: Item {
                             Column {
@@ -342,7 +317,7 @@ Item {
                     rightPadding: 18
                     topPadding: 10
                     bottomPadding: 10
-                    onClicked: deckScreen.pair()
+                    onClicked: deckScreen.deck.pair()
                     background: Rectangle {
                         radius: height / 2
                         color: Theme.accent

@@ -1,6 +1,7 @@
 #include "controller/ui/deck/DeckViewModel.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 
 namespace dovrel::controller {
 
@@ -9,13 +10,16 @@ QString tokensUsedText(const UsageMeter& meter, const QLocale& locale) {
     return locale.toString(count) + QCoreApplication::translate("UsageFooter", " tokens used");
 }
 
-DeckViewModel::DeckViewModel(DeviceStore& store, UsageMeter& usage, MachineWaker& waker, bool demo, QLocale locale,
-                             QObject* parent)
-    : QObject(parent), store_(store), usage_(usage), waker_(waker), demo_(demo), locale_(std::move(locale)),
-      machines_(store, demo) {
+DeckViewModel::DeckViewModel(DeckTarget& target, DeviceStore& store, UsageMeter& usage, MachineWaker& waker, bool demo,
+                             QLocale locale, QObject* parent)
+    : QObject(parent), target_(target), store_(store), usage_(usage), waker_(waker), demo_(demo),
+      locale_(std::move(locale)), machines_(store, demo) {
     connect(&store_, &DeviceStore::countChanged, this, &DeckViewModel::countChanged);
     connect(&usage_, &UsageMeter::totalBytesChanged, this, &DeckViewModel::tokensTextChanged);
     connect(&usage_, &UsageMeter::accountTokensChanged, this, &DeckViewModel::tokensTextChanged);
+    target_.onAccountNameChanged([self = QPointer<DeckViewModel>(this)] {
+        if (self) emit self->accountNameChanged();
+    });
 }
 
 const Device* DeckViewModel::deviceAt(int row) const {
@@ -29,7 +33,7 @@ void DeckViewModel::open(int row) {
     const MachineCardFace face = machineCardFace(*device, demo_);
     if (!face.opens) return;
     if (face.wakesFirst) waker_.wake(*device);
-    emit openRequested(row);
+    target_.open(row);
 }
 
 void DeckViewModel::toggleFrost(int row) {
@@ -39,11 +43,11 @@ void DeckViewModel::toggleFrost(int row) {
 }
 
 void DeckViewModel::rename(int row) {
-    if (deviceAt(row)) emit renameRequested(row);
+    if (deviceAt(row)) target_.renameRequested(row);
 }
 
 void DeckViewModel::unpair(int row) {
-    if (deviceAt(row)) emit unpairRequested(row);
+    if (deviceAt(row)) target_.unpairRequested(row);
 }
 
 } // namespace dovrel::controller

@@ -10,6 +10,7 @@
 #include "controller/services/MachineWaker.h"
 #include "controller/services/UsageMeter.h"
 #include "controller/ui/deck/DeckMachines.h"
+#include "controller/ui/deck/DeckTarget.h"
 
 namespace dovrel::controller {
 
@@ -18,9 +19,9 @@ namespace dovrel::controller {
 QString tokensUsedText(const UsageMeter& meter, const QLocale& locale);
 
 // The deck's state: the saved machines as cards, whether the empty state shows, the usage footer's
-// text, and the cards' actions. Opening, renaming and unpairing are the root's work: the deck asks
-// for them through its signals; the privacy frost it flips itself (never saved). Opening an asleep
-// machine with a hardware address wakes it first. Main thread.
+// text, the account chip's name, and the deck's actions. Opening, renaming and unpairing, pairing and
+// the account are the root's work: the deck asks its target for them; the privacy frost it flips
+// itself (never saved). Opening an asleep machine with a hardware address wakes it first. Main thread.
 class DeckViewModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -29,34 +30,40 @@ class DeckViewModel : public QObject {
     Q_PROPERTY(int count READ count NOTIFY countChanged)
     Q_PROPERTY(bool demo READ demo CONSTANT)
     Q_PROPERTY(QString tokensText READ tokensText NOTIFY tokensTextChanged)
+    // The signed-in account's name; empty when signed out.
+    Q_PROPERTY(QString accountName READ accountName NOTIFY accountNameChanged)
 
 public:
-    DeckViewModel(DeviceStore& store, UsageMeter& usage, MachineWaker& waker, bool demo, QLocale locale,
-                  QObject* parent = nullptr);
+    DeckViewModel(DeckTarget& target, DeviceStore& store, UsageMeter& usage, MachineWaker& waker, bool demo,
+                  QLocale locale, QObject* parent = nullptr);
 
     QAbstractItemModel* machines() { return &machines_; }
     QObject* machinesForView() { return &machines_; }
     int count() const { return store_.count(); }
     bool demo() const { return demo_; }
     QString tokensText() const { return tokensUsedText(usage_, locale_); }
+    QString accountName() const { return target_.accountName(); }
 
     // A card was clicked: nothing for an offline machine; otherwise a wake first when its card promises
-    // one, then openRequested.
+    // one, then the target opens it.
     Q_INVOKABLE void open(int row);
     Q_INVOKABLE void toggleFrost(int row);
     Q_INVOKABLE void rename(int row);
     Q_INVOKABLE void unpair(int row);
+    // Pair, the add tile and the empty state's button.
+    Q_INVOKABLE void pair() { target_.showPairing(); }
+    // The account chip.
+    Q_INVOKABLE void account() { target_.accountTapped(); }
 
 signals:
     void countChanged();
     void tokensTextChanged();
-    void openRequested(int row);
-    void renameRequested(int row);
-    void unpairRequested(int row);
+    void accountNameChanged();
 
 private:
     const Device* deviceAt(int row) const;
 
+    DeckTarget& target_;
     DeviceStore& store_;
     UsageMeter& usage_;
     MachineWaker& waker_;

@@ -9,7 +9,6 @@ import Dovrel.Look
 // to the root; Back returns to the deck. Every rule lives in the model; this file lays it out.
 Item {
     id: screen
-    required property RootViewModel root
     required property PairingViewModel pairing
 
     component CardLabel: Row {
@@ -76,23 +75,33 @@ Item {
         onAccepted: box.model.claimShareCode()
     }
 
-    // One platform of the manual card's picker.
+    // One platform of the manual card's picker, a third of it.
     component PlatformSegment: Rectangle {
         id: segment
         required property PairingViewModel model
         required property string kind
         required property string title
         readonly property bool chosen: segment.model.manualKind === segment.kind
+        // The width its title needs in the chosen weight, with a margin each side: choosing it moves
+        // nothing.
+        readonly property real need: Math.ceil(chosenTitle.advanceWidth) + 12
         objectName: "platform-" + segment.kind
         width: parent ? parent.width / 3 : 0
         height: parent ? parent.height : 0
-        radius: 5
+        radius: Look.fieldCorner - 2
         color: segment.chosen ? (Theme.dark ? Qt.rgba(1, 1, 1, 0.18) : "white") : "transparent"
+        TextMetrics {
+            id: chosenTitle
+            text: segment.title
+            font.pixelSize: Look.detail
+            font.weight: Font.DemiBold
+        }
         Text {
+            objectName: segment.objectName + "Title"
             anchors.centerIn: parent
             text: segment.title
             textFormat: Text.PlainText
-            font.pixelSize: 12
+            font.pixelSize: Look.detail
             font.weight: segment.chosen ? Font.DemiBold : Font.Normal
             color: Theme.text
         }
@@ -353,7 +362,8 @@ Item {
                                                        - (manualError.visible ? manualError.height + spacing : 0)
                                                        - (manualCodeError.visible ? manualCodeError.height + spacing : 0)
                     corner: 22
-                    Layout.preferredWidth: 340
+                    // Room for the name beside the platform's three segments.
+                    Layout.preferredWidth: 360
                     Layout.fillHeight: true
                     inset: 16
                     spacing: 8
@@ -369,9 +379,11 @@ Item {
                         font.pixelSize: Look.detail
                         color: Theme.textDimmer
                     }
-                    // The name, and beside it the platform as three segments.
+                    // The name, and beside it the platform as three equal segments as tall as the field: the
+                    // row keeps its height whatever room the card has to spare.
                     RowLayout {
                         Layout.fillWidth: true
+                        Layout.fillHeight: false
                         spacing: 8
                         WellField {
                             objectName: "manualName"
@@ -382,24 +394,29 @@ Item {
                         }
                         Rectangle {
                             objectName: "platformPicker"
-                            Layout.preferredWidth: 168
+                            Layout.preferredWidth: 3 * Math.max(windowsSegment.need, macSegment.need, linuxSegment.need)
+                                                   + 2 * segments.anchors.margins
                             Layout.fillHeight: true
-                            radius: 7
+                            radius: Look.fieldCorner
                             color: Theme.card2
                             Row {
+                                id: segments
                                 anchors.fill: parent
                                 anchors.margins: 2
                                 PlatformSegment {
+                                    id: windowsSegment
                                     model: screen.pairing
                                     kind: "windows"
                                     title: qsTr("Windows")
                                 }
                                 PlatformSegment {
+                                    id: macSegment
                                     model: screen.pairing
                                     kind: "mac"
                                     title: qsTr("Mac")
                                 }
                                 PlatformSegment {
+                                    id: linuxSegment
                                     model: screen.pairing
                                     kind: "linux"
                                     title: qsTr("Linux")

@@ -59,14 +59,14 @@ Item {
         anchors.bottomMargin: rootView.noticeRoom
         current: rootView.root.route === RootViewModel.Deck
         screen: Qt.resolvedUrl("DeckScreen.qml")
-        screenProperties: ({ "root": rootView.root, "appearance": rootView.appearance, "deck": rootView.deck })
+        screenProperties: ({ "appearance": rootView.appearance, "deck": rootView.deck })
     }
     Route {
         objectName: "pairingRoute"
         anchors.bottomMargin: rootView.noticeRoom
         current: rootView.root.route === RootViewModel.Pairing
         screen: Qt.resolvedUrl("PairingScreen.qml")
-        screenProperties: ({ "root": rootView.root, "pairing": rootView.pairing })
+        screenProperties: ({ "pairing": rootView.pairing })
     }
     Route {
         id: sessionRoute
@@ -74,7 +74,7 @@ Item {
         anchors.bottomMargin: rootView.noticeRoom
         current: rootView.root.route === RootViewModel.Session
         screen: Qt.resolvedUrl("SessionScreen.qml")
-        screenProperties: ({ "root": rootView.root, "session": rootView.session, "assistant": rootView.assistant })
+        screenProperties: ({ "session": rootView.session, "assistant": rootView.assistant })
     }
 
     // What the launch could not do, and why, in a band of its own under the screen; a tap puts it away.

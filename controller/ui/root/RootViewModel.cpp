@@ -97,7 +97,7 @@ void RootViewModel::setOpeningSession(bool on) {
 void RootViewModel::setAccountName(const std::optional<QString>& name) {
     if (name == accountName_) return;
     accountName_ = name;
-    emit accountNameChanged();
+    if (accountNameListener_) accountNameListener_();
 }
 
 void RootViewModel::setShowSignIn(bool on) {

@@ -12,6 +12,7 @@
 #include "controller/services/Device.h"
 #include "controller/services/DeviceStore.h"
 #include "controller/services/RelayAccount.h"
+#include "controller/ui/deck/DeckTarget.h"
 #include "controller/ui/pairing/PairingTarget.h"
 #include "controller/ui/root/LaunchArguments.h"
 #include "controller/ui/session/SessionPort.h"
@@ -25,7 +26,7 @@ namespace dovrel::controller {
 // to moves to the front of the deck), follows the client's phase between screens, feeds the agent's
 // statistics to the saved machine, and holds the one modal alert being asked (sign out, unpair,
 // rename) until it is answered. Main thread.
-class RootViewModel : public QObject, public PairingTarget, public SignInTarget {
+class RootViewModel : public QObject, public DeckTarget, public PairingTarget, public SignInTarget {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("The program makes the one root of its window.")
@@ -36,7 +37,6 @@ class RootViewModel : public QObject, public PairingTarget, public SignInTarget 
     Q_PROPERTY(bool openingSession READ openingSession NOTIFY openingSessionChanged)
     Q_PROPERTY(bool demo READ demo CONSTANT)
     Q_PROPERTY(dovrel::controller::DeviceStore* machines READ machines CONSTANT)
-    Q_PROPERTY(QString accountName READ accountName NOTIFY accountNameChanged)
     Q_PROPERTY(bool showSignIn READ showSignIn NOTIFY showSignInChanged)
     Q_PROPERTY(Alert alert READ alert NOTIFY alertChanged)
     Q_PROPERTY(QString alertTitle READ alertTitle NOTIFY alertChanged)
@@ -70,7 +70,8 @@ public:
     bool openingSession() const { return openingSession_; }
     bool demo() const { return arguments_.demo; }
     DeviceStore* machines() const { return &store_; }
-    QString accountName() const { return accountName_.value_or(QString()); }
+    QString accountName() const override { return accountName_.value_or(QString()); }
+    void onAccountNameChanged(std::function<void()> listener) override { accountNameListener_ = std::move(listener); }
     bool showSignIn() const { return showSignIn_; }
     Alert alert() const { return alert_; }
     QString alertTitle() const { return alertTitle_; }
@@ -88,11 +89,11 @@ public:
     // arguments ask for.
     Q_INVOKABLE void appeared();
     // The deck's actions, on the machine in that row of the saved machines.
-    Q_INVOKABLE void open(int row);
-    Q_INVOKABLE void showPairing();
-    Q_INVOKABLE void accountTapped();
-    Q_INVOKABLE void unpairRequested(int row);
-    Q_INVOKABLE void renameRequested(int row);
+    Q_INVOKABLE void open(int row) override;
+    Q_INVOKABLE void showPairing() override;
+    Q_INVOKABLE void accountTapped() override;
+    Q_INVOKABLE void unpairRequested(int row) override;
+    Q_INVOKABLE void renameRequested(int row) override;
     // The alert's answer: `confirmed` for its first button; `field` is the rename field's text.
     Q_INVOKABLE void answerAlert(bool confirmed, const QString& field = {});
     // The pairing screen's results and cancel (which leaves any session alone). `kind` is "mac",
@@ -126,7 +127,6 @@ signals:
     void activeChanged();
     void demoSessionChanged();
     void openingSessionChanged();
-    void accountNameChanged();
     void showSignInChanged();
     void alertChanged();
     void noticeChanged();
@@ -191,6 +191,7 @@ private:
     std::optional<Returned> returned_;
     std::function<void()> turnedBackListener_;
     std::optional<QString> accountName_;
+    std::function<void()> accountNameListener_;
     bool showSignIn_ = false;
     bool autoConnectWaiting_ = false; // for the stored account to be read
     struct Acknowledgement {

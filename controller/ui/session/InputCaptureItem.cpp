@@ -116,7 +116,7 @@ void InputCaptureItem::press(QMouseEvent* event) {
     handledPressAt_ = event->timestamp();
     if (!hasActiveFocus()) forceActiveFocus(Qt::MouseFocusReason);
     const QPointF point = event->position();
-    lastHover_ = point;
+    lastPointer_ = event->globalPosition();
     mapAndMove(point);
     switch (event->button()) {
     case Qt::LeftButton: {
@@ -158,7 +158,7 @@ void InputCaptureItem::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void InputCaptureItem::mouseMoveEvent(QMouseEvent* event) {
     event->accept();
-    lastHover_ = event->position();
+    lastPointer_ = event->globalPosition();
     mapAndMove(event->position());
 }
 
@@ -176,21 +176,20 @@ void InputCaptureItem::mouseUngrabEvent() {
     if (input_) input_->mouseUp(1);
 }
 
-void InputCaptureItem::hoverTo(QPointF point) {
+void InputCaptureItem::hoverTo(const QHoverEvent* event) {
+    // Qt hovers disabled items too.
+    if (!isEnabled()) return;
+    // Compared on the screen: a hover at a resting pointer has another place in the item once the item
+    // moved under it.
+    const bool moved = lastPointer_ && event->globalPosition() != *lastPointer_;
+    lastPointer_ = event->globalPosition();
     const QQuickWindow* w = window();
-    if (!w || !w->isActive() || point == lastHover_) return;
-    lastHover_ = point;
-    mapAndMove(point);
+    if (moved && w && w->isActive()) mapAndMove(event->position());
 }
 
-void InputCaptureItem::hoverEnterEvent(QHoverEvent* event) { hoverTo(event->position()); }
+void InputCaptureItem::hoverEnterEvent(QHoverEvent* event) { hoverTo(event); }
 
-void InputCaptureItem::hoverMoveEvent(QHoverEvent* event) { hoverTo(event->position()); }
-
-void InputCaptureItem::hoverLeaveEvent(QHoverEvent* event) {
-    QQuickItem::hoverLeaveEvent(event);
-    lastHover_.reset();
-}
+void InputCaptureItem::hoverMoveEvent(QHoverEvent* event) { hoverTo(event); }
 
 void InputCaptureItem::wheelEvent(QWheelEvent* event) {
     event->accept();
@@ -283,12 +282,18 @@ void InputCaptureItem::itemChange(ItemChange change, const ItemChangeData& value
         releaseHeld();
         if (QQuickWindow* w = value.window)
             activeConnection_ = connect(w, &QWindow::activeChanged, this, [this, w] {
-                if (w->isActive()) return;
-                lastHover_.reset();
-                releaseHeld();
+                if (!w->isActive()) releaseHeld();
             });
     } else if (change == ItemVisibleHasChanged && !value.boolValue) {
         releaseHeld();
+    } else if (change == ItemEnabledHasChanged) {
+        // What covered the picture had the pointer meanwhile: where it rests now is no move.
+        lastPointer_.reset();
+        // The keyboard comes back with it, unless something else of the window took it meanwhile.
+        if (!value.boolValue)
+            releaseHeld();
+        else if (hasFocus() && !hasActiveFocus() && isVisible())
+            forceActiveFocus(Qt::OtherFocusReason);
     }
 }
 

@@ -28,9 +28,13 @@ namespace dovrel::controller {
 // item loses focus, the window goes inactive or the item goes away. A wheel notch goes as
 // `wex::ScrollEvent::notch`, a touchpad's pixels in eighths.
 //
-// The pointer follows the mouse only while the window is active, and only when the mouse moved: Qt
-// repeats a hover at the same place whenever the scene changes under a resting pointer (every frame
-// of a moving picture), which is no move and no sign of the user.
+// The pointer follows the mouse only while the window is active, and only when the mouse moved on the
+// screen: Qt hovers again at a resting pointer whenever the scene changes under it (every frame of a
+// moving picture, the item appearing under it as a session opens, moving as the picture is fitted),
+// which is no move and no sign of the user; the first hover the item sees, and the first after it was
+// disabled, only tells where the pointer rests. Disabled (the session window disables it while
+// something of its own covers the picture, a dialog or a panel), it sends nothing and lets go of what
+// is held; enabled again, it takes the keyboard back.
 class InputCaptureItem : public QQuickItem {
     Q_OBJECT
     Q_PROPERTY(dovrel::controller::RemoteInput* input READ input WRITE setInput NOTIFY inputChanged)
@@ -62,7 +66,6 @@ protected:
     bool event(QEvent* event) override;
     void hoverEnterEvent(QHoverEvent* event) override;
     void hoverMoveEvent(QHoverEvent* event) override;
-    void hoverLeaveEvent(QHoverEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -77,7 +80,7 @@ protected:
 
 private:
     void mapAndMove(QPointF point);
-    void hoverTo(QPointF point);
+    void hoverTo(const QHoverEvent* event);
     void press(QMouseEvent* event);
     int countClick(const QMouseEvent* event);
     void syncModifiers(const QKeyEvent* event, bool press);
@@ -85,8 +88,9 @@ private:
 
     QPointer<RemoteInput> input_;
     QMetaObject::Connection activeConnection_;
-    // Where the last hover that counted was; none once the pointer left or the window went inactive.
-    std::optional<QPointF> lastHover_;
+    // Where on the screen the pointer was at the last event the item saw; none before the first, and
+    // again none once the item was disabled.
+    std::optional<QPointF> lastPointer_;
     bool pressActive_ = false;
     // The last left press, for counting clicks.
     quint64 lastPressAt_ = 0;

@@ -23,24 +23,34 @@ void SessionHud::setWheelOpen(bool open) {
     if (open == wheelOpen_) return;
     wheelOpen_ = open;
     emit wheelOpenChanged();
+    emit pictureCoveredChanged();
 }
 
 void SessionHud::setShowMonitors(bool on) {
     if (on == showMonitors_) return;
     showMonitors_ = on;
     emit showMonitorsChanged();
+    emit pictureCoveredChanged();
 }
 
 void SessionHud::setShowGuide(bool on) {
     if (on == showGuide_) return;
     showGuide_ = on;
     emit showGuideChanged();
+    emit pictureCoveredChanged();
 }
 
 void SessionHud::setAssistantOpen(bool on) {
     if (on == assistantOpen_) return;
     assistantOpen_ = on;
     emit assistantOpenChanged();
+}
+
+void SessionHud::setDialogOpen(bool open) {
+    if (open == dialogOpen_) return;
+    dialogOpen_ = open;
+    emit dialogOpenChanged();
+    emit pictureCoveredChanged();
 }
 
 void SessionHud::interact() {
@@ -72,6 +82,7 @@ void SessionHud::reset() {
     setShowMonitors(false);
     setShowGuide(false);
     setAssistantOpen(false);
+    setDialogOpen(false);
     setBright(true);
 }
 

@@ -12,8 +12,8 @@ namespace dovrel::controller {
 
 // The session window's heads-up state: the controls at full brightness until 3.2 s after the last
 // interaction (not while the action wheel is open, nor while they are held: a refused session, whose
-// way out they are), and which of the wheel, display picker, controls guide and assistant panel are
-// open. Main thread.
+// way out they are), which of the wheel, display picker, controls guide and assistant panel are open,
+// and whether the window's own dialog (the file chooser) is. Main thread.
 class SessionHud : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -25,6 +25,10 @@ class SessionHud : public QObject {
     Q_PROPERTY(bool showMonitors READ showMonitors WRITE setShowMonitors NOTIFY showMonitorsChanged)
     Q_PROPERTY(bool showGuide READ showGuide WRITE setShowGuide NOTIFY showGuideChanged)
     Q_PROPERTY(bool assistantOpen READ assistantOpen WRITE setAssistantOpen NOTIFY assistantOpenChanged)
+    Q_PROPERTY(bool dialogOpen READ dialogOpen WRITE setDialogOpen NOTIFY dialogOpenChanged)
+    // The wheel, the display picker, the controls guide or a dialog stands over the picture and takes the
+    // pointer and keys: nothing of them may reach the remote machine.
+    Q_PROPERTY(bool pictureCovered READ pictureCovered NOTIFY pictureCoveredChanged)
 
 public:
     static constexpr auto dimAfter = std::chrono::milliseconds(3200);
@@ -47,6 +51,9 @@ public:
     void setShowGuide(bool on);
     bool assistantOpen() const { return assistantOpen_; }
     void setAssistantOpen(bool on);
+    bool dialogOpen() const { return dialogOpen_; }
+    void setDialogOpen(bool open);
+    bool pictureCovered() const { return wheelOpen_ || showMonitors_ || showGuide_ || dialogOpen_; }
 
     // The user did something: the controls brighten and dim 3.2 s later unless the wheel is open then.
     Q_INVOKABLE void interact();
@@ -65,6 +72,8 @@ signals:
     void showMonitorsChanged();
     void showGuideChanged();
     void assistantOpenChanged();
+    void dialogOpenChanged();
+    void pictureCoveredChanged();
 
 private:
     void setBright(bool on);
@@ -76,6 +85,7 @@ private:
     bool showMonitors_ = false;
     bool showGuide_ = false;
     bool assistantOpen_ = false;
+    bool dialogOpen_ = false;
     bool held_ = false;
     std::unique_ptr<Timer> idle_;
 };

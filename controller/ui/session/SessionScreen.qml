@@ -10,7 +10,6 @@ import Dovrel.Controller
 // animates.
 Rectangle {
     id: screen
-    required property RootViewModel root
     required property SessionViewModel session
     required property QuibPanelModel assistant
 
@@ -103,6 +102,8 @@ Rectangle {
         height: screen.fit.height
         input: screen.session.input
         focus: true
+        // Nothing reaches the remote machine while the window's own dialog or a panel covers the picture.
+        enabled: !screen.hud.pictureCovered
         onPointerMoved: point => screen.session.pointerAt(Qt.point(point.x + x, point.y + y))
         onClicked: point => screen.session.clickAt(Qt.point(point.x + x, point.y + y))
     }
@@ -151,12 +152,12 @@ Rectangle {
             width: parent.width
             session: screen.session
             assistant: screen.assistant
-            onExitPressed: screen.root.endSession()
+            onExitPressed: screen.session.exit()
         }
         NoticeBanner {
             anchors.horizontalCenter: parent.horizontalCenter
             notices: screen.session.notices
-            onEndPressed: screen.root.endSession()
+            onEndPressed: screen.session.exit()
         }
     }
 
@@ -286,6 +287,11 @@ Rectangle {
         objectName: "fileChooser"
         fileMode: FileDialog.OpenFile
         onAccepted: screen.session.sendFile(selectedFile)
+    }
+    Binding {
+        target: screen.hud
+        property: "dialogOpen"
+        value: fileChooser.visible
     }
     Connections {
         target: screen.session

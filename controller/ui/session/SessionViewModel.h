@@ -154,6 +154,8 @@ public:
     Q_INVOKABLE void clickAt(QPointF point);
     // The wheel's button in `row`.
     Q_INVOKABLE void runWheelAction(int row);
+    // The top row's exit and a notice's End, as the wheel's "End": the root ends the session.
+    Q_INVOKABLE void exit() { emit exitRequested(); }
     Q_INVOKABLE void toggleAudio();
     // The file chooser's answer: a local file goes to the machine's download folder.
     Q_INVOKABLE void sendFile(const QUrl& url);
@@ -168,7 +170,7 @@ signals:
     void loadingSweepsChanged();
     void stoodChanged();
     void guideChanged();
-    // The wheel's "End": the root view ends the session.
+    // The wheel's "End", or exit(): the root ends the session.
     void exitRequested();
     // The wheel's "Send File": the window asks which file, in `folder` (the home folder, then the
     // folder of the file last sent).

@@ -21,8 +21,9 @@ class MotionGate;
 // The surface of the session window on which the remote picture is shown: the newest decoded picture,
 // fitted into the item with its aspect ratio kept, on black (letter- or pillar-boxed, never stretched).
 // Each item makes its own VideoSurface when it is made and owns it for its whole life; giving the item
-// its client hands that surface to the client's decoder (which holds it weakly) and asks the agent for
-// a keyframe, so a new item never waits for the next periodic one. A picture is drawn from its YUV planes
+// its client hands that surface to the client's decoder (which holds it weakly), which puts the
+// session's newest picture on it at once: a window opened after the session's first picture never
+// waits for the next keyframe. A picture is drawn from its YUV planes
 // by the scene graph's shader (YuvMaterial) as soon as the decoder hands it over; with Qt Quick's
 // software renderer, which runs no shaders, it is converted to RGB on the processor as it is drawn.
 // A picture that shows the same as the last one (a still screen, sent again) is not drawn again.

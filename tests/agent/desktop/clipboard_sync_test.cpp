@@ -91,7 +91,7 @@ TEST_F(ClipboardSyncTest, TextFromTheControllerIsPastedHereAndNotSentBack) {
     poll();
     EXPECT_TRUE(sent.empty());
 
-    // Copying the same text here again is no news to the controller, not even after other text.
+    // Copying the same text here again is no news to the controller; after other text it is.
     copyElsewhere("abc");
     poll();
     EXPECT_TRUE(sent.empty());
@@ -100,7 +100,7 @@ TEST_F(ClipboardSyncTest, TextFromTheControllerIsPastedHereAndNotSentBack) {
     EXPECT_EQ(sent, std::vector<std::string>{"abcd"});
     copyElsewhere("abc");
     poll();
-    EXPECT_EQ(sent, std::vector<std::string>{"abcd"});
+    EXPECT_EQ(sent, (std::vector<std::string>{"abcd", "abc"}));
 }
 
 TEST_F(ClipboardSyncTest, TextCopiedInTheAgentsOwnWindowIsSentToo) {

@@ -126,7 +126,7 @@ struct Sent {
 
 } // namespace
 
-TEST(GnomeClipboard, TextGoesBothWaysAndAControllersOwnTextNeverComesBack) {
+TEST(GnomeClipboard, TextGoesBothWaysAndAControllersOwnTextIsNotEchoedBack) {
     GnomeSession gnome;
     if (!gnome.available()) GTEST_SKIP() << "no headless GNOME session here: " << gnome.reason();
     auto agentSession = sessionOn(gnome);

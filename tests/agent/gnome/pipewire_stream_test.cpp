@@ -386,3 +386,43 @@ TEST(PipeWireStream, AStreamHeldUpWhileTheSourceRecordsLeavesItBuffersToRecordIn
     EXPECT_TRUE(dovrel::test::pollUntil([&] { return arrivals.shows(0x2890e0u); }, 10s))
         << "the change after the hold-up was never shown";
 }
+
+// Streams taken down while pictures pour in (a hundred a second, each handed over on PipeWire's data thread):
+// once a stream is gone, nothing of it runs any more, and it leaves the source as it found it.
+TEST(PipeWireStream, AStreamTakenDownWhilePicturesPourInRunsNothingAfterwards) {
+    dovrel::test::GnomeSession gnome;
+    if (!gnome.available()) GTEST_SKIP() << "no PipeWire daemon here: " << gnome.reason();
+    dovrel::test::ScopedEnv env;
+    dovrel::test::joinSession(env, gnome);
+    TestSource source(0x00d0307c);
+    ASSERT_TRUE(dovrel::test::pollUntil([&] { return source.node() != SPA_ID_INVALID; }));
+    std::atomic<int> afterwards{0};
+    for (int round = 0; round < 12; ++round) {
+        auto gone = std::make_shared<std::atomic<bool>>(false);
+        std::atomic<int> pictures{0};
+        {
+            PipeWireStream stream(
+                source.node(),
+                [&, gone](const CapturedFrame&) {
+                    if (*gone) ++afterwards;
+                    ++pictures;
+                },
+                [&, gone](const std::string&) {
+                    if (*gone) ++afterwards;
+                },
+                std::make_shared<std::atomic<int>>(240));
+            stream.waitForFormat(10s);
+            // Some rounds end at once, before the first picture, the others in the middle of the flow.
+            if (round % 3 != 0) {
+                ASSERT_TRUE(dovrel::test::pollUntil([&] { return pictures.load() >= round; }));
+            }
+        }
+        *gone = true;
+    }
+    // The source still sends to a new stream, and nothing of the old ones ran after they went.
+    Arrivals arrivals;
+    PipeWireStream stream(source.node(), arrivals.callback(), nullptr, std::make_shared<std::atomic<int>>(60));
+    stream.waitForFormat(10s);
+    EXPECT_TRUE(dovrel::test::pollUntil([&] { return arrivals.count() >= 3; }));
+    EXPECT_EQ(afterwards.load(), 0);
+}

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <optional>
 #include <random>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,35 @@ EncodedPicture encodeOne(VideoEncoder& enc, test::PictureSink& sink, const Captu
     EXPECT_TRUE(sink.waitFor(before + 1));
     return sink.pictures().at(before);
 }
+
+// Fresh noise every frame, so that every picture takes what the rate control allows: the bytes a
+// picture takes over the last 30 of `frames` pictures, and whether any picture but an encoder's first
+// (a forced keyframe) was a keyframe.
+struct NoiseRun {
+    int w, h;
+    test::PictureSink& sink;
+    std::mt19937 rng{2};
+    int t = 0;
+    bool keyframes = false;
+    const VideoEncoder* last = nullptr;
+
+    double operator()(VideoEncoder& enc, int frames) {
+        std::size_t bytes = 0;
+        for (int i = 0; i < frames; ++i, ++t) {
+            auto b = patternFrame(w, h, static_cast<uint64_t>(t));
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    b->plane(0)[static_cast<std::ptrdiff_t>(y) * b->stride(0) + x] = static_cast<uint8_t>(rng());
+            const bool first = std::exchange(last, &enc) != &enc;
+            const EncodedPicture p = encodeOne(enc, sink, FrameBuffer::frame(b, {}), static_cast<uint64_t>(t), first);
+            if (!first) keyframes = keyframes || p.keyframe;
+            if (i >= frames - 30)
+                for (const auto& u : p.units)
+                    bytes += u.size();
+        }
+        return static_cast<double>(bytes) / 30;
+    }
+};
 
 // How far the decoded luma is from the pattern of frame t, on average, over the rows away from the
 // wrap from 255 to 0 (where any codec smears the edge).
@@ -340,26 +370,8 @@ TEST_F(Encoder, ARunningEncoderTakesALowerRateAndFewerFramesASecondWithoutAKeyfr
     const int w = 320, h = 180;
     LibavVideoEncoder enc({w, h, true, {2000000, 500000, 30, 3000}}, sink.callback(), Hardware::never);
     enc.start();
-    std::mt19937 rng(2);
-    int t = 0;
-    // The bytes a picture takes over the last 30 of `frames` pictures, and whether any was a keyframe.
-    bool keyframes = false;
-    const auto run = [&](int frames) {
-        std::size_t bytes = 0;
-        for (int i = 0; i < frames; ++i, ++t) {
-            auto b = std::make_shared<FrameBuffer>(PixelFormat::yuv420p, w, h);
-            SyntheticSource::paint(*b, static_cast<uint64_t>(t));
-            for (int y = 0; y < h; ++y)
-                for (int x = 0; x < w; ++x)
-                    b->plane(0)[static_cast<std::ptrdiff_t>(y) * b->stride(0) + x] = static_cast<uint8_t>(rng());
-            const EncodedPicture p = encodeOne(enc, sink, FrameBuffer::frame(b, {}), static_cast<uint64_t>(t), t == 0);
-            if (t > 0) keyframes = keyframes || p.keyframe;
-            if (i >= frames - 30)
-                for (const auto& u : p.units)
-                    bytes += u.size();
-        }
-        return static_cast<double>(bytes) / 30;
-    };
+    NoiseRun noise{w, h, sink};
+    const auto run = [&](int frames) { return noise(enc, frames); };
     const double full = run(60);
     ASSERT_TRUE(enc.retarget(500000, 30));
     const double quarter = run(60);
@@ -371,7 +383,44 @@ TEST_F(Encoder, ARunningEncoderTakesALowerRateAndFewerFramesASecondWithoutAKeyfr
     EXPECT_LT(quarter, full / 2.5) << full << " bytes a picture at the budget";
     EXPECT_GT(fewer, quarter * 2) << quarter << " bytes a picture at a quarter";
     EXPECT_GT(back, quarter * 2.5);
-    EXPECT_FALSE(keyframes);
+    EXPECT_FALSE(noise.keyframes);
+}
+
+// An encoder built while the link is slow starts at the slow rate. x264, which takes a new rate in
+// place, is opened for the budget and so climbs back to it when the link recovers; libx265 takes no new
+// rate through libavcodec and is opened for the slow rate itself.
+TEST_F(Encoder, OneOpenedBelowItsBudgetStartsThereAndAnX264OneClimbsBackToTheBudget) {
+    const int w = 320, h = 180;
+    NoiseRun run{w, h, sink};
+    VideoEncoderConfig slow{w, h, true, {2000000, 500000, 30, 3000}};
+    slow.startBitRate = 500000;
+    slow.startFrameRate = 30;
+
+    LibavVideoEncoder x264(slow, sink.callback(), Hardware::never);
+    x264.start();
+    EXPECT_TRUE(x264.retargetsInPlace());
+    const double low = run(x264, 90);
+    ASSERT_TRUE(x264.retarget(2000000, 30));
+    const double climbed = run(x264, 90);
+    // What a picture of each rate takes, at 30 pictures a second.
+    const auto share = [](int64_t bitRate) { return static_cast<double>(bitRate) / 8 / 30; };
+    EXPECT_LT(low, share(500000) * 1.3);
+    EXPECT_GT(climbed, share(2000000) * 0.6) << low << " bytes a picture at the start rate";
+    EXPECT_FALSE(run.keyframes);
+
+    VideoEncoderConfig full = slow;
+    full.h264 = false;
+    full.startBitRate = 0;
+    VideoEncoderConfig slowHevc = slow;
+    slowHevc.h264 = false;
+    LibavVideoEncoder x265(slowHevc, sink.callback(), Hardware::never);
+    x265.start();
+    EXPECT_FALSE(x265.retargetsInPlace());
+    EXPECT_FALSE(x265.retarget(2000000, 30));
+    EXPECT_LT(run(x265, 90), share(500000) * 1.3) << "opened for its start rate";
+    LibavVideoEncoder x265Full(full, sink.callback(), Hardware::never);
+    x265Full.start();
+    EXPECT_GT(run(x265Full, 90), share(2000000) * 0.6);
 }
 
 TEST_F(Encoder, MayBeDroppedFromItsOwnOutputCallback) {

@@ -265,11 +265,18 @@ struct EncoderLog {
     std::atomic<bool> failStart{false};    // the next starts throw
     std::atomic<bool> silent{false};       // encoders take frames but put nothing out
     std::atomic<int> encodes{0};
-    std::atomic<int> alive{0};                // encoders not yet destroyed
-    std::atomic<int> refreshPeriod{4};        // what encoders built to repair losses report (0: like hardware)
-    std::atomic<bool> holdStarts{false};      // start() waits while set (a codec slow to open)
+    std::vector<Instant> encodedAt;      // the capture time of every frame handed to an encoder
+    std::atomic<int> alive{0};           // encoders not yet destroyed
+    std::atomic<int> refreshPeriod{4};   // what encoders built to repair losses report (0: like hardware)
+    std::atomic<bool> holdStarts{false}; // start() waits while set (a codec slow to open)
     std::atomic<std::size_t> pictureBytes{3}; // the size of each picture made
     std::atomic<int> startsHeld{0};
+    std::atomic<bool> retargets{false}; // encoders made from now on take a new rate while they run (x264)
+    std::vector<std::pair<uint64_t, std::pair<int64_t, int>>> retargeted; // (encoder, rate) as told
+    std::size_t retargetCount() {
+        const std::lock_guard g(lock);
+        return retargeted.size();
+    }
     std::size_t count() {
         const std::lock_guard g(lock);
         return built.size();
@@ -285,9 +292,10 @@ struct EncoderLog {
 class FakeEncoder final : public agent::VideoEncoder {
 public:
     FakeEncoder(VideoEncoderConfig config, OutputCallback out, std::shared_ptr<EncoderLog> log)
-        : config_(config), out_(std::move(out)), log_(std::move(log)) {
+        : config_(config), out_(std::move(out)), log_(std::move(log)), retargets_(log_->retargets) {
         ++log_->alive;
         const std::lock_guard g(log_->lock);
+        index_ = log_->built.size();
         log_->built.push_back(config);
     }
     ~FakeEncoder() override { --log_->alive; }
@@ -301,6 +309,10 @@ public:
     void encode(const CapturedFrame& frame, uint64_t ptsUs, bool forceKeyframe) override {
         if (!started_) return;
         ++log_->encodes;
+        {
+            const std::lock_guard g(log_->lock);
+            log_->encodedAt.push_back(frame.capturedAt);
+        }
         if (log_->silent) return;
         // Like a real encoder, the first picture is a keyframe.
         const bool key = takeKeyframeRequest() || forceKeyframe || std::exchange(first_, false);
@@ -314,6 +326,13 @@ public:
         p.capturedAt = frame.capturedAt;
         out_(std::move(p));
     }
+    bool retarget(int64_t bitRate, int frameRate) override {
+        if (!retargets_) return false;
+        const std::lock_guard g(log_->lock);
+        log_->retargeted.push_back({index_, {bitRate, frameRate}});
+        return true;
+    }
+    bool retargetsInPlace() const override { return retargets_; }
     const VideoEncoderConfig& config() const override { return config_; }
     std::string backend() const override { return "fake"; }
     uint64_t framesSkipped() const override { return 0; }
@@ -323,6 +342,8 @@ private:
     VideoEncoderConfig config_;
     OutputCallback out_;
     std::shared_ptr<EncoderLog> log_;
+    const bool retargets_;
+    std::size_t index_ = 0; // in the log's `built`
     bool started_ = false;
     bool first_ = true;
 };

@@ -107,7 +107,8 @@ struct StreamingAgent {
     std::unique_ptr<agent::Agent> agentPtr;
     CommandsToAgent commands{agentPtr};
     agent::AppModel model{commands, nullptr};
-    agent::AgentPresenter presenter{model};
+    FakeScheduler windowClock;
+    agent::AgentPresenter presenter{model, windowClock};
 };
 
 // Receives video until a picture decodes; checks every payload on the way.

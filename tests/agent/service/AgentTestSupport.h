@@ -407,7 +407,8 @@ public:
     dovrel::agent::Transport* net = nullptr; // the agent's, for what only the network side tells
     CommandsToAgent commands{agent};
     dovrel::agent::AppModel model{commands, nullptr};
-    dovrel::agent::AgentPresenter presenter{model};
+    FakeScheduler windowClock; // the presenter's, on the main thread
+    dovrel::agent::AgentPresenter presenter{model, windowClock};
 };
 
 // An agent that has already paired this controller's key.

@@ -73,7 +73,7 @@ TEST(AgentProcess, StartsWithItsStateInHomeAndServesAPairedController) {
     EXPECT_EQ(modeOf(home.file(".dovrel/agent.key")), 0600u);
 }
 
-TEST(AgentProcess, OnATerminalItShowsTheCodeAndACodePairsTheController) {
+TEST(AgentProcess, OnATerminalItShowsEachNewCodeAndTheCodeShownPairs) {
     TempDir home;
     TestController c;
     writeFile(home.file(".config/Dovrel/relay.json"), "{\"lan\": true}");
@@ -90,6 +90,17 @@ TEST(AgentProcess, OnATerminalItShowsTheCodeAndACodePairsTheController) {
     EXPECT_FALSE(std::filesystem::exists(home.file(".dovrel-agent.log"))) << "on a terminal the log stays there";
     const wex::Bytes key = c.publicKey();
     EXPECT_EQ(readFile(home.file(".dovrel/paired")), std::string(key.begin(), key.end()));
+
+    // The pairing drew a new code: the terminal shows it, and it is the one that pairs the next device.
+    const auto next =
+        waitForMatch([&] { return agent.terminal(); },
+                     std::regex(R"(rotated after a successful pair[^\n]*\n[^\n]*• PAIRING CODE: (\d{6}) )"), out);
+    ASSERT_FALSE(next.empty()) << out;
+    c.close(); // one session at a time: the next device comes once the agent has seen this one go
+    ASSERT_FALSE(waitForMatch([&] { return agent.terminal(); }, std::regex("client gone"), out).empty()) << out;
+    TestController second;
+    ASSERT_TRUE(second.connect(static_cast<uint16_t>(std::stoi(ports[1])), static_cast<uint16_t>(std::stoi(ports[2]))));
+    EXPECT_TRUE(second.authenticateWithCode(next[1])) << agent.terminal();
 }
 
 TEST(AgentProcess, ACoreFailureLogsTheFatalLinesAndExitsWithSeventy) {

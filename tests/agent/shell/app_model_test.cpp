@@ -8,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include "../../support/FakeScheduler.h"
 #include "../../support/XvfbServer.h"
 #include "FakeAgentCommands.h"
 #include "ShellTestSupport.h"
+#include "agent/shell/AgentPresenter.h"
 #include "agent/shell/AppModel.h"
 #include "agent/shell/EthtoolNetlink.h"
 #include "agent/shell/LinuxSampler.h"
@@ -65,6 +67,22 @@ TEST(AppModel, AFreshModelShowsItsPlaceholders) {
     m.refreshWGIP();
     waitUntil([] { return false; }, 50ms);
     EXPECT_FALSE(m.screenRecording());
+}
+
+TEST(AppModel, AFilesNoteStandsForAWhileAndTheSessionsStatusComesBack) {
+    qtApp();
+    FakeAgentCommands commands;
+    AppModel m(commands, nullptr);
+    FakeScheduler clock;
+    AgentPresenter presenter(m, clock);
+    presenter.sessionChanged(SessionPhase::connected, "Ana's laptop");
+    presenter.fileProgress("test3mb.bin", 0.5);
+    clock.advance(AgentPresenter::fileNoteFor * 2); // a slow file: its progress stays
+    EXPECT_EQ(m.statusText(), "Receiving test3mb.bin… 50%");
+    presenter.fileProgress("Received test3mb.bin", 1.0);
+    EXPECT_EQ(m.statusText(), "Received test3mb.bin");
+    clock.advance(AgentPresenter::fileNoteFor);
+    EXPECT_EQ(m.statusText(), "Connected - your device is controlling this computer");
 }
 
 TEST(AppModel, TheWindowWritesTheGrantLifetimeAndCallsTheAgentThroughItsCallbacks) {

@@ -90,7 +90,8 @@ inline void stage(agent::AppModel& m, Scene scene) {
         break;
     case Scene::signedIn:
         m.setAccount("ana@studio");
-        m.setGrantExpiryText("Expires in 7 days");
+        // As the grant words it: "Expires", then the date and time in the medium and short forms.
+        m.setGrantExpiryText("Expires 21 Mar 2026, 14:05");
         m.setGrantTTLHours(168);
         m.setShareCode("7KQ4 M2XD");
         m.setShareCodeNote("Valid for 30 minutes · pairs one device");

@@ -81,13 +81,13 @@ int main(int argc, char** argv) {
         // Wrong codes from two neighbours and through the relay paused pairing by code.
         {"code-paused", Scene::signedIn,
          [](TestWindow& w) {
-             agent::AgentPresenter presenter(w.model);
+             agent::AgentPresenter presenter(w.model, w.clock);
              presenter.sessionChanged(agent::SessionPhase::waiting, {});
              presenter.codePairingPaused(true, {"192.168.1.57", "192.168.1.81", ""});
          }},
         {"code-paused-unshared", Scene::unpaired,
          [](TestWindow& w) {
-             agent::AgentPresenter presenter(w.model);
+             agent::AgentPresenter presenter(w.model, w.clock);
              presenter.sessionChanged(agent::SessionPhase::waiting, {});
              presenter.codePairingPaused(true, {"192.168.1.57"});
              w.vm->setShowManual(true);

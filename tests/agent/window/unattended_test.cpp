@@ -232,6 +232,7 @@ TEST(UnattendedSection, RowsBadgeCommandsAndFooterOnTheWindow) {
     EXPECT_EQ(text("readinessBadge"), "0/4");
     EXPECT_FALSE(shown("lastChecked"));
     EXPECT_EQ(item(*view, "encryptionRowMark")->property("name").toString(), "check.circle");
+    EXPECT_TRUE(text("encryptionRowDetail").endsWith("Not one of the four the badge counts."));
     EXPECT_TRUE(shown("sleepRowCommand0"));
     EXPECT_EQ(text("sleepRowCommand0Text"), agent::UnattendedChecker::maskCommand);
     EXPECT_EQ(text("sleepRowCommand1Text"), agent::UnattendedChecker::gnomeCommand);

@@ -70,6 +70,8 @@ TEST(AgentWindowView, WhilePairingByCodeIsPausedNoCodeQrLinkOrShareCodeShowsAsWo
     EXPECT_LT(w.at("shareCode")->opacity(), 1.0);
     EXPECT_FALSE(w.at("copyShareCode")->isEnabled());
     w.vm->copyShareCode();
+    // The notice's new pairing code is the one way on: no new share code or QR, which would pair nothing.
+    EXPECT_FALSE(w.at("newShareCode")->isEnabled() || w.at("newGrant")->isEnabled());
     w.model.setShareCode("");
     EXPECT_LT(w.at("bigPairingCode")->opacity(), 1.0);
     EXPECT_FALSE(w.at("copyPairingLink")->isEnabled());
@@ -84,14 +86,18 @@ TEST(AgentWindowView, WhilePairingByCodeIsPausedNoCodeQrLinkOrShareCodeShowsAsWo
     EXPECT_EQ(w.clipboard.texts, QStringList{w.model.pairingURL()});
 }
 
-TEST(AgentWindowView, ACodeDrawnAfterWrongTriesSaysSoForAsLongAsItShows) {
+TEST(AgentWindowView, ACodeDrawnAfterWrongTriesSaysSoOnceForAsLongAsItShows) {
     Window w;
+    w.click("manualToggle");
     w.model.setCodeDrawnAfterWrongCodes("771204");
     EXPECT_FALSE(w.shown("codeRedrawnNote")) << "until the window shows that code";
     w.model.setPairingCode("771204");
     EXPECT_EQ(w.text("codeRedrawnNote"), "A new code was drawn after 5 wrong tries");
+    EXPECT_FALSE(w.shown("manualRedrawnNote")) << "said once, under the big code";
+    w.model.setShareCode("7KQ4 M2XD"); // it takes the big code's place
+    EXPECT_TRUE(w.shown("manualRedrawnNote"));
     w.model.setPairingCode("093315"); // drawn for another reason
-    EXPECT_FALSE(w.shown("codeRedrawnNote"));
+    EXPECT_FALSE(w.shown("manualRedrawnNote"));
 }
 
 TEST(AgentWindowView, TheManualLinesFollowTheAddressesAndTheLanSetting) {

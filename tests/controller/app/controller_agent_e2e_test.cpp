@@ -26,14 +26,13 @@
 #include <gtest/gtest.h>
 
 #include "../../agent/desktop/XProbe.h"
-#include "../../support/ChildProcess.h"
-#include "../../support/FreeUdpPort.h"
 #include "../../support/GnomeSession.h"
 #include "../../support/QuickItems.h"
 #include "../../support/TempHome.h"
 #include "../../support/WaylandProbe.h"
 #include "../../support/XTestClient.h"
 #include "../../support/XvfbServer.h"
+#include "SessionE2E.h"
 
 #include "controller/app/CompositionRoot.h"
 #include "controller/client/session/ClientTexts.h"
@@ -47,30 +46,13 @@ Q_IMPORT_QML_PLUGIN(Dovrel_LookPlugin)
 
 using namespace std::chrono_literals;
 using dovrel::test::ChildProcess;
+using dovrel::test::near;
+using dovrel::test::readFile;
+using dovrel::test::runUntil;
 using dovrel::test::TempDir;
+using dovrel::test::waitFor;
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-template <typename F> bool waitFor(F&& done, std::chrono::seconds deadline) {
-    const auto until = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < until) {
-        if (done()) return true;
-        std::this_thread::sleep_for(100ms);
-    }
-    return done();
-}
-
-// Close to the colour the agent's screen was filled with, after the trip through H.264 and back.
-bool near(QRgb pixel, uint32_t rgb) {
-    const auto close = [](int a, int b) { return std::abs(a - b) <= 24; };
-    return close(qRed(pixel), (rgb >> 16) & 0xff) && close(qGreen(pixel), (rgb >> 8) & 0xff) &&
-           close(qBlue(pixel), rgb & 0xff);
-}
 
 // The agent's desktop, 1280 × 720: what the agent is started with, a way to fill the screen with one
 // colour, and a way to see a left click arrive.
@@ -144,62 +126,12 @@ struct ControllerAgentE2E : ::testing::TestWithParam<std::string> {
     std::unique_ptr<AgentDesktop> desktop = GetParam() == "GnomeWayland"
                                                 ? std::unique_ptr<AgentDesktop>(new GnomeDesktop)
                                                 : std::unique_ptr<AgentDesktop>(new XDesktop);
-    TempDir agentHome;
+    dovrel::test::AgentOnTerminal agent;
     TempDir controllerHome;
-    ChildProcess agent;
-    uint16_t videoPort = 0;
-    uint16_t controlPort = 0;
-    uint16_t inputPort = 0;
-    std::string code;
 
-    std::string agentLog() const { return readFile(agentHome.file("agent.out")); }
-
-    // The agent runs on a terminal of its own (script), the only place it prints its pairing code.
-    // Started again, it takes the ports it had: reserved for this test, so that no test beside it takes
-    // them while the agent is stopped and the controller dials on.
-    void startAgent() {
-        std::filesystem::create_directories(agentHome.path() / ".config/Dovrel");
-        std::ofstream(agentHome.file(".config/Dovrel/relay.json")) << "{\"lan\": true}";
-        std::filesystem::remove(agentHome.file("agent.out"));
-        if (videoPort == 0) videoPort = dovrel::test::freeUdpPort();
-        if (controlPort == 0) controlPort = dovrel::test::freeTcpPort();
-        if (inputPort == 0) inputPort = dovrel::test::freeUdpPort();
-        ChildProcess::Options o;
-        o.env = {{"HOME", agentHome.str()},
-                 {"XDG_CONFIG_HOME", agentHome.file(".config")},
-                 {"DOVREL_CONTROL_PORT", std::to_string(controlPort)},
-                 {"DOVREL_INPUT_PORT", std::to_string(inputPort)},
-                 {"DOVREL_VIDEO_PORT", std::to_string(videoPort)},
-                 {"DBUS_SESSION_BUS_ADDRESS", "disabled:"},
-                 {"DBUS_SYSTEM_BUS_ADDRESS", "disabled:"}};
-        for (const auto& [name, value] : desktop->env())
-            o.env[name] = value;
-        o.logFile = agentHome.file("agent.out");
-        ASSERT_TRUE(agent.start(
-            {dovrel::test::findProgram("script"), "-qfec", std::string("'") + DOVREL_AGENT_BINARY + "'", "/dev/null"},
-            o));
-        static const std::regex ports(R"(CONTROL tcp/(\d+), INPUT udp/(\d+))");
-        static const std::regex pairing(R"(PAIRING CODE: (\d+))");
-        std::smatch m, c;
-        std::string log;
-        ASSERT_TRUE(waitFor(
-            [&] {
-                log = agentLog();
-                return std::regex_search(log, m, ports) && std::regex_search(log, c, pairing);
-            },
-            30s))
-            << "the agent did not report its ports and code; its log:\n"
-            << log;
-        controlPort = static_cast<uint16_t>(std::stoi(m[1]));
-        inputPort = static_cast<uint16_t>(std::stoi(m[2]));
-        code = c[1];
-    }
-
-    // script(1) ends first; the agent, in a session of its own, goes on its terminal's hang-up.
-    void stopAgent() {
-        agent.stop();
-        ASSERT_TRUE(waitFor([&] { return dovrel::test::lockFree(agentHome.file(".dovrel/agent.lock")); }, 30s));
-    }
+    std::string agentLog() const { return agent.log(); }
+    void startAgent() { agent.start(desktop->env()); }
+    void stopAgent() { agent.stop(); }
 
     // A controller launch, offscreen, saving its window as `snapshot`.
     void launchController(ChildProcess& controller, const std::string& snapshot, bool withCode) {
@@ -210,12 +142,12 @@ struct ControllerAgentE2E : ::testing::TestWithParam<std::string> {
                  {"DBUS_SESSION_BUS_ADDRESS", "disabled:"},
                  {"QT_QPA_PLATFORM", "offscreen"},
                  {"QT_QUICK_BACKEND", "software"},
-                 {"DOVREL_VIDEO_PORT", std::to_string(videoPort)},
-                 {"DOVREL_INPUT_PORT", std::to_string(inputPort)}};
+                 {"DOVREL_VIDEO_PORT", std::to_string(agent.videoPort)},
+                 {"DOVREL_INPUT_PORT", std::to_string(agent.inputPort)}};
         o.logFile = controllerHome.file("controller.out");
-        std::vector<std::string> argv{DOVREL_CONTROLLER_BINARY, "-autoHost", "127.0.0.1:" + std::to_string(controlPort),
-                                      "-windowSnapshot", snapshot};
-        if (withCode) argv.insert(argv.end(), {"-pairingCode", code});
+        std::vector<std::string> argv{DOVREL_CONTROLLER_BINARY, "-autoHost",
+                                      "127.0.0.1:" + std::to_string(agent.controlPort), "-windowSnapshot", snapshot};
+        if (withCode) argv.insert(argv.end(), {"-pairingCode", agent.code});
         ASSERT_TRUE(controller.start(argv, o));
     }
 
@@ -252,8 +184,8 @@ TEST_P(ControllerAgentE2E, PairsByCodeShowsTheAgentsScreenAndComesBackByKey) {
             << readFile(controllerHome.file("controller.out")) << "\nagent:\n"
             << agentLog();
         // The code paired this controller: the agent keeps its key.
-        EXPECT_EQ(std::filesystem::file_size(agentHome.path() / ".dovrel/paired") % 32, 0u);
-        EXPECT_GE(std::filesystem::file_size(agentHome.path() / ".dovrel/paired"), 32u);
+        EXPECT_EQ(std::filesystem::file_size(agent.home.path() / ".dovrel/paired") % 32, 0u);
+        EXPECT_GE(std::filesystem::file_size(agent.home.path() / ".dovrel/paired"), 32u);
         // Stopped in the session, the controller closes it and ends the ordinary way.
         ::kill(controller.pid(), SIGTERM);
         EXPECT_EQ(controller.wait(30s), 0) << readFile(controllerHome.file("controller.out"));
@@ -269,20 +201,6 @@ TEST_P(ControllerAgentE2E, PairsByCodeShowsTheAgentsScreenAndComesBackByKey) {
         << agentLog();
 }
 
-namespace {
-
-// Waits for `done` while the application runs.
-template <typename F> bool runUntil(F&& done, std::chrono::seconds deadline) {
-    const auto until = std::chrono::steady_clock::now() + deadline;
-    while (std::chrono::steady_clock::now() < until) {
-        if (done()) return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return done();
-}
-
-} // namespace
-
 TEST_P(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTheDeck) {
     if (!desktop->unavailable().empty()) GTEST_SKIP() << desktop->unavailable();
     if (dovrel::test::findProgram("script").empty()) GTEST_SKIP() << "no script(1) to give the agent a terminal";
@@ -291,28 +209,10 @@ TEST_P(ControllerAgentE2E, TheSessionWindowFitsThePictureLandsClicksAndExitsToTh
     ASSERT_NO_FATAL_FAILURE(desktop->watchClicks());
     ASSERT_NO_FATAL_FAILURE(startAgent());
 
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_QUICK_BACKEND", "software");
-    qputenv("HOME", QByteArray::fromStdString(controllerHome.str()));
-    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(controllerHome.file(".config")));
-    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(controllerHome.file(".local/share")));
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
-    qputenv("DOVREL_VIDEO_PORT", QByteArray::number(videoPort));
-    qputenv("DOVREL_INPUT_PORT", QByteArray::number(inputPort));
-    static int argc = 1;
-    static char name[] = "DovrelController";
-    static char* argv[] = {name, nullptr};
-    QGuiApplication app(argc, argv);
-    QQuickStyle::setStyle(QStringLiteral("Basic"));
-
-    using dovrel::controller::CompositionRoot;
     using Route = dovrel::controller::RootViewModel::Route;
-    CompositionRoot controller({{"DovrelController", "-autoHost", QString("127.0.0.1:%1").arg(controlPort),
-                                 "-pairingCode", QString::fromStdString(code)},
-                                controllerHome.file("controller.ini"),
-                                std::make_shared<dovrel::controller::FileSecretStore>(controllerHome.file("secrets"))});
-    std::string error;
-    ASSERT_TRUE(controller.start(error)) << error;
+    const auto root = dovrel::test::launchController(controllerHome, agent, true);
+    ASSERT_TRUE(root);
+    auto& controller = *root;
     QQuickWindow* window = controller.window();
     ASSERT_TRUE(window);
     auto& client = controller.client();

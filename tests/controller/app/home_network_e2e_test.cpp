@@ -117,8 +117,7 @@ TEST(HomeNetworkE2E, AFreshAgentsOwnLinkPairsItsCardReconnectsWakesSaysWhenItIsN
     auto wakes = makeUdpWakeSender({9, 7});
     MachineWaker waker(*wakes, interfaces);
     UsageMeter usage(services.defaults);
-    DeckViewModel deck(services.store, usage, waker, false, QLocale(QLocale::English));
-    QObject::connect(&deck, &DeckViewModel::openRequested, &root, &RootViewModel::open);
+    DeckViewModel deck(root, services.store, usage, waker, false, QLocale(QLocale::English));
 
     // Pasted into the pairing screen: paired on the local network, the picture across it.
     root.showPairing();

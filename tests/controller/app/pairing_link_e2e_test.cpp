@@ -30,8 +30,8 @@
 #include "../views/ViewTestSupport.h"
 #include "controller/client/input/RemoteInput.h"
 #include "controller/client/session/InputBinding.h"
+#include "controller/ui/look/AppearanceModel.h"
 #include "controller/ui/pairing/PairingViewModel.h"
-#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"
 #include "controller/ui/session/SessionViewModel.h"
 #include "controller/ui/signin/SignInViewModel.h"
@@ -142,7 +142,7 @@ TEST(PairingLinkE2E, TheAgentsLinkPastedIntoThePairingScreenPairsAndShowsItsScre
     SignInViewModel signIn(services.api, *services.account, root);
     DarkDesktop desktop;
     AppearanceModel appearance(services.defaults, desktop);
-    DeckParts deckParts(services.store, controllerHome.file("deck.ini"), false);
+    DeckParts deckParts(root, services.store, controllerHome.file("deck.ini"), false);
     PanelParts quib;
     QQmlApplicationEngine engine;
     QQuickWindow* window =

@@ -1,6 +1,7 @@
 // The slow-link notice once pictures are shown: a link that drops pieces of most pictures for five
-// seconds in a row says so, and three seconds of whole pictures take it back, not fewer (on the client's
-// fake clock).
+// seconds in a row says so, and three seconds of whole pictures take it back, not fewer; so do pictures
+// that all arrive whole but can only be shown concealed, since one they refer to never came (on the
+// client's fake clock).
 #include <gtest/gtest.h>
 
 #include "HostileSession.h"
@@ -17,6 +18,7 @@ TEST_F(SlowLinkSession, PicturesThatKeepArrivingDamagedSayTheLinkIsTooSlowUntilT
     WEXClient& c = client();
     uint32_t id = 1, sinceKey = 0;
     int answered = 0;
+    bool grant = true; // the agent answers keyframe requests
     // A picture, and a quarter of a second of the client's time. A damaged one fills three pieces, of
     // which the last never comes; a whole one is a keyframe when one was asked for, as the agent sends.
     const auto picture = [&](bool damaged) {
@@ -24,7 +26,7 @@ TEST_F(SlowLinkSession, PicturesThatKeepArrivingDamagedSayTheLinkIsTooSlowUntilT
             static_cast<int>(std::count_if(agent.sealedReceived.begin(), agent.sealedReceived.end(), [](const auto& m) {
                 return m.type == static_cast<uint8_t>(wex::ControlType::keyframeRequest);
             }));
-        const bool key = !damaged && (id == 1 || asked > answered);
+        const bool key = !damaged && (id == 1 || (grant && asked > answered));
         if (key) answered = asked;
         sinceKey = key ? 0 : sinceKey + 1;
         const auto units = damaged ? std::vector<wex::Bytes>(8, wex::Bytes(300, 0x41))
@@ -61,4 +63,22 @@ TEST_F(SlowLinkSession, PicturesThatKeepArrivingDamagedSayTheLinkIsTooSlowUntilT
     for (int i = 0; i < 40; ++i)
         picture(i % 4 == 0);
     EXPECT_FALSE(c.linkTooSlow());
+
+    // One picture lost whole, and no keyframe granted: every picture after it arrives whole, yet the
+    // screen shows them concealed, as a link that loses a piece now and then leaves it.
+    for (int i = 0; i < 8; ++i)
+        picture(false);
+    ++id;
+    ++sinceKey;
+    grant = false;
+    for (int i = 0; i < 16; ++i)
+        picture(false);
+    EXPECT_FALSE(c.linkTooSlow());
+    for (int i = 0; i < 16 && !c.linkTooSlow(); ++i)
+        picture(false);
+    ASSERT_TRUE(waitUntil([&] { return c.linkTooSlow(); }));
+    grant = true;
+    for (int i = 0; i < 24 && c.linkTooSlow(); ++i)
+        picture(false);
+    EXPECT_TRUE(waitUntil([&] { return !c.linkTooSlow(); }));
 }

@@ -163,6 +163,16 @@ TEST_F(ClipboardE2E, TextCopiedOnEitherSideIsPastedOnTheOther) {
     EXPECT_TRUE(s().agentSide->read().owner);
 }
 
+// Text that came from the controller, copied again on the agent after other text, crosses back.
+TEST_F(ClipboardE2E, TheControllersTextGoesBackOnceOtherTextWasCopiedOnTheAgent) {
+    const auto crosses = [&](dovrel::test::ClipboardPeer& from, dovrel::test::ClipboardPeer& to, std::string text) {
+        return from.copyText(text) && controller::test::waitUntil([&] { return to.read().text == text; }, 10s);
+    };
+    ASSERT_TRUE(crosses(*s().controllerSide, *s().agentSide, "Grüße ✓ 日本")) << s().agent.tail(40);
+    ASSERT_TRUE(crosses(*s().agentSide, *s().controllerSide, "copied on the agent")) << s().agent.tail(40);
+    EXPECT_TRUE(crosses(*s().agentSide, *s().controllerSide, "Grüße ✓ 日本")) << s().agent.tail(40);
+}
+
 TEST_F(ClipboardE2E, AFileOfSeveralMegabytesArrivesWholeInTheAgentsDownloadFolder) {
     const wex::Bytes bytes = randomBytes(5 * 1024 * 1024 + 12345);
     const std::string path = s().dir.file("several-megabytes.bin");

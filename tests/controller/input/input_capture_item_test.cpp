@@ -1,6 +1,7 @@
 // The input capture item in an offscreen window, driven by synthetic Qt events, sending through the
 // real RemoteInput into a fake session client: where the pointer lands, how clicks are counted, how
-// wheels scale, when a key goes as text and when as a key, and that no modifier stays held.
+// wheels scale, when a key goes as text and when as a key, that no modifier stays held, and that only
+// the user's own moves over an uncovered picture move the remote pointer.
 #include <QGuiApplication>
 #include <QQuickWindow>
 #include <QTest>
@@ -48,8 +49,9 @@ struct ItemFixture : ::testing::Test {
         window->requestActivate();
         settle();
         item->forceActiveFocus();
-        // The platform's own first hover, if any, is not the test's.
-        clock.advance(20ms);
+        // Where the pointer rests as the session opens; the platform's own first hover, if any, is not
+        // the test's either.
+        hover({799, 599});
         channel.batches.clear();
     }
     void TearDown() override { window.reset(); }
@@ -279,6 +281,51 @@ TEST_F(ItemFixture, AHoverRepeatedInPlaceIsNoMoveAndLetsTheControlsDim) {
     take();
     hover({300, 300});
     EXPECT_TRUE(take().empty());
+}
+
+TEST_F(ItemFixture, OnlyAPointerThatMovesOverThePictureMovesTheRemoteOneAndACoverStopsEverything) {
+    // A new item under a resting pointer, then moved under it as the picture is fitted: Qt hovers at the
+    // resting pointer each time, in the item's coordinates.
+    delete item;
+    item = new InputCaptureItem(window->contentItem());
+    item->setSize(QSizeF(700, 600));
+    item->setInput(&input);
+    const QPointF resting = window->mapToGlobal(QPointF(300, 200));
+    const auto hoverAt = [&](QEvent::Type type, QPointF local, QPointF global) {
+        QHoverEvent e(type, local, global, local);
+        QCoreApplication::sendEvent(item, &e);
+        clock.advance(20ms);
+    };
+    hoverAt(QEvent::HoverEnter, {300, 200}, resting);
+    item->setX(50);
+    hoverAt(QEvent::HoverMove, {250, 200}, resting);
+    EXPECT_TRUE(take().empty());
+    hoverAt(QEvent::HoverMove, {251, 200}, resting + QPointF(1, 0));
+    EXPECT_EQ(take().size(), 1u);
+
+    // Covered (a dialog over the picture): held keys go, and nothing of the pointer, keys or wheel
+    // reaches the remote machine.
+    item->forceActiveFocus();
+    keyEvent(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier, 50);
+    take();
+    item->setEnabled(false);
+    EXPECT_EQ(take(), (std::vector<Entry>{key(0xE1, false)}));
+    hover({410, 320});
+    hover({420, 330});
+    mouse(QEvent::MouseButtonPress, {420, 330}, Qt::LeftButton, now += 1000);
+    mouse(QEvent::MouseButtonRelease, {420, 330}, Qt::LeftButton, now += 10);
+    keyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, 38, "a");
+    wheel({}, {0, 120});
+    EXPECT_TRUE(take().empty());
+    // Uncovered: where the pointer rests is no move, the keyboard is the picture's again, and the next
+    // move goes.
+    item->setEnabled(true);
+    hover({420, 330});
+    EXPECT_TRUE(take().empty());
+    EXPECT_TRUE(item->hasActiveFocus());
+    keyEvent(QEvent::KeyPress, Qt::Key_B, Qt::NoModifier, 56, "b");
+    hover({421, 330});
+    EXPECT_EQ(take().size(), 2u);
 }
 
 TEST(InteractionModelTest, MarkerRippleAndMode) {

@@ -8,6 +8,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -42,9 +43,10 @@ public:
     }
 
     // Starts it and waits for its banner (at most 15 s). `env` adds to the environment (DISPLAY is
-    // removed unless given). False with the reason in `why`.
+    // removed unless given); `launcher` goes in front of it on the command line (say, "ip netns exec NS"
+    // to start it inside a network namespace). False with the reason in `why`.
     bool start(const std::string& binary, wex::ByteView controllerKey, uint16_t videoPort,
-               std::map<std::string, std::string> env, std::string& why) {
+               std::map<std::string, std::string> env, std::string& why, std::vector<std::string> launcher = {}) {
         const auto dir = home_.path() / ".dovrel";
         std::filesystem::create_directories(dir);
         ::chmod(dir.c_str(), 0700);
@@ -63,7 +65,8 @@ public:
         dovrel::test::ChildProcess::Options options;
         options.env = std::move(env);
         options.logFile = home_.file("agent.out");
-        if (!process_.start({binary}, options)) {
+        launcher.push_back(binary);
+        if (!process_.start(launcher, options)) {
             why = "DovrelAgent would not start: " + binary;
             return false;
         }

@@ -5,14 +5,12 @@
 
 #include <atomic>
 #include <deque>
-#include <random>
-#include <thread>
 
 #include "../client/ClientTestSupport.h"
 #include "AgentUnderTest.h"
+#include "BusyPainter.h"
 #include "FreeUdpPort.h"
 #include "LinkShaper.h"
-#include "XTestClient.h"
 #include "XvfbServer.h"
 #include "controller/client/video/VideoSurface.h"
 
@@ -24,34 +22,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr int64_t linkRate = 3'000'000;
-
-// Blocks of any colour all over the screen, anew thirty times a second: a picture no encoder makes small.
-class BusyPainter {
-public:
-    explicit BusyPainter(const std::string& display) : client_(display) {
-        thread_ = std::thread([this] {
-            std::mt19937 rng(5);
-            auto next = std::chrono::steady_clock::now();
-            while (!stop_ && client_.ok()) {
-                for (int i = 0; i < 400; ++i)
-                    client_.fill(static_cast<int>(rng() % 1240), static_cast<int>(rng() % 680), 40, 40,
-                                 rng() & 0xFFFFFF, false);
-                client_.sync();
-                next += 33ms;
-                std::this_thread::sleep_until(next);
-            }
-        });
-    }
-    ~BusyPainter() {
-        stop_ = true;
-        thread_.join();
-    }
-
-private:
-    dovrel::test::XTestClient client_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 // What the agent sent into the link over the last two seconds, from the shaper's totals sampled as the
 // test waits.
@@ -75,7 +45,7 @@ TEST(SlowLink, BehindALinkSlowerThanItsBudgetTheAgentComesDownAndWholePicturesKe
     dovrel::test::XvfbServer x(1280, 720);
     if (!x.available()) GTEST_SKIP() << x.failure();
     ASSERT_TRUE(x.running()) << x.failure();
-    BusyPainter painter(x.display());
+    dovrel::test::BusyPainter painter(x.display());
 
     ClientFixture f;
     f.config.videoPort = dovrel::test::freeUdpPort();

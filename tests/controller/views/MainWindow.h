@@ -3,10 +3,10 @@
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 
-#include "controller/ui/root/AppearanceModel.h"
-#include "controller/ui/deck/DeckViewModel.h"
-#include "controller/ui/pairing/PairingViewModel.h"
 #include "controller/ui/assistant/QuibPanelModel.h"
+#include "controller/ui/deck/DeckViewModel.h"
+#include "controller/ui/look/AppearanceModel.h"
+#include "controller/ui/pairing/PairingViewModel.h"
 #include "controller/ui/root/RootViewModel.h"
 #include "controller/ui/session/SessionViewModel.h"
 #include "controller/ui/signin/SignInViewModel.h"

@@ -77,17 +77,37 @@ struct HomeNetwork final : NetworkInterfaces {
     }
 };
 
-// The deck's model over a store of its own (or the one given) and a usage meter of its own settings
-// file, waking into a recorder.
+// What the deck asks of the root, recorded.
+struct RecordingDeckTarget final : DeckTarget {
+    void open(int row) override {
+        opens.push_back(row);
+        if (opening) opening();
+    }
+    void renameRequested(int row) override { renames.push_back(row); }
+    void unpairRequested(int row) override { unpairs.push_back(row); }
+    void showPairing() override { ++pairings; }
+    void accountTapped() override { ++accountTaps; }
+    QString accountName() const override { return name; }
+    void onAccountNameChanged(std::function<void()> listener) override { nameListener = std::move(listener); }
+
+    std::vector<int> opens, renames, unpairs;
+    int pairings = 0, accountTaps = 0;
+    QString name;
+    std::function<void()> nameListener;
+    std::function<void()> opening; // called with each open
+};
+
+// The deck's model, asking `target`, over a store of its own (or the one given) and a usage meter of
+// its own settings file, waking into a recorder.
 struct DeckParts {
-    DeckParts(const std::string& settingsPath, bool demo,
+    DeckParts(DeckTarget& target, const std::string& settingsPath, bool demo,
               QLocale locale = QLocale(QLocale::English, QLocale::UnitedStates))
         : defaults(std::make_shared<UserDefaults>(settingsPath)), ownStore(std::in_place, defaults, demo),
-          store(*ownStore), usage(defaults), waker(wakes, network), deck(store, usage, waker, demo, locale) {}
-    DeckParts(DeviceStore& shown, const std::string& settingsPath, bool demo,
+          store(*ownStore), usage(defaults), waker(wakes, network), deck(target, store, usage, waker, demo, locale) {}
+    DeckParts(DeckTarget& target, DeviceStore& shown, const std::string& settingsPath, bool demo,
               QLocale locale = QLocale(QLocale::English, QLocale::UnitedStates))
         : defaults(std::make_shared<UserDefaults>(settingsPath)), store(shown), usage(defaults), waker(wakes, network),
-          deck(store, usage, waker, demo, locale) {}
+          deck(target, store, usage, waker, demo, locale) {}
 
     std::shared_ptr<UserDefaults> defaults;
     std::optional<DeviceStore> ownStore;

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "../../support/TempHome.h"
-#include "controller/ui/root/AppearanceModel.h"
+#include "controller/ui/look/AppearanceModel.h"
 
 using namespace dovrel::controller;
 

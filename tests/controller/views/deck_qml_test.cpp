@@ -1,6 +1,6 @@
 // The deck's real QML offscreen, over its model with a fake network: the empty state against the grid,
-// the footer's count in the locale, a click that wakes and opens, the long press that flips a card, and
-// the add tile and the small figures lined up with the cards and their names.
+// the footer's count in the locale, a click that wakes and opens, the long press that flips a card, the
+// account chip, and the add tile and the small figures lined up with the cards and their names.
 #include <algorithm>
 
 #include <QFontMetricsF>
@@ -18,7 +18,7 @@
 
 #include "../../support/TempHome.h"
 #include "ViewTestSupport.h"
-#include "controller/ui/root/AppearanceModel.h"
+#include "controller/ui/look/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"
 
 using namespace dovrel::controller;
@@ -40,12 +40,12 @@ struct DeckQml : ::testing::Test {
     QGuiApplication& app = viewApp();
     dovrel::test::TempDir dir;
     RootServices services;
-    DeckParts parts{services.store, dir.file("d.ini"), false, QLocale(QLocale::German, QLocale::Germany)};
-    DarkDesktop desktop;
-    AppearanceModel appearance{parts.defaults, desktop};
     FakeSessionPort session;
     RootViewModel root{session, services.store, *services.account, LaunchArguments::parse({"p"}),
                        services.startPolling};
+    DeckParts parts{root, services.store, dir.file("d.ini"), false, QLocale(QLocale::German, QLocale::Germany)};
+    DarkDesktop desktop;
+    AppearanceModel appearance{parts.defaults, desktop};
     QQmlEngine engine;
     QQuickWindow window;
     std::unique_ptr<QObject> screen;
@@ -53,9 +53,8 @@ struct DeckQml : ::testing::Test {
     void SetUp() override {
         window.resize(1120, 700);
         QQmlComponent component(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/DeckScreen.qml")));
-        screen.reset(component.createWithInitialProperties({{"root", QVariant::fromValue(&root)},
-                                                            {"appearance", QVariant::fromValue(&appearance)},
-                                                            {"deck", QVariant::fromValue(&parts.deck)}}));
+        screen.reset(component.createWithInitialProperties(
+            {{"appearance", QVariant::fromValue(&appearance)}, {"deck", QVariant::fromValue(&parts.deck)}}));
         ASSERT_TRUE(screen) << component.errorString().toStdString();
         auto* item = qobject_cast<QQuickItem*>(screen.get());
         item->setParentItem(window.contentItem());
@@ -126,11 +125,10 @@ TEST_F(DeckQml, ClickOnTheWakePromptWakesThenOpens) {
     QQuickItem* card = cards().first();
     ASSERT_TRUE(card);
     ASSERT_TRUE(waitUntil([&] { return textOf(childOf(card, "promptText")) == "Click to wake & connect"; }));
-    QSignalSpy opens(&parts.deck, &DeckViewModel::openRequested);
     QTest::mouseClick(&window, Qt::LeftButton, {}, centreOf(card));
-    ASSERT_TRUE(waitUntil([&] { return opens.count() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return root.route() == RootViewModel::Route::Session; }))
+        << "the root opens the session the deck asked for";
     EXPECT_EQ(parts.wakes.sent.size(), 1u);
-    EXPECT_EQ(root.route(), RootViewModel::Route::Session) << "the root opens the session the deck asked for";
     ASSERT_EQ(session.dials.size(), 1u);
     EXPECT_FALSE(card->property("flipped").toBool());
 }
@@ -145,7 +143,6 @@ TEST_F(DeckQml, LongPressFlipsTheCardAndTheCloseButtonTurnsItBack) {
     ASSERT_TRUE(waitUntil([&] { return cards().size() == 1 && laidOut(); }));
     QQuickItem* card = cards().first();
     ASSERT_TRUE(card);
-    QSignalSpy opens(&parts.deck, &DeckViewModel::openRequested);
     QQuickItem* spark = childOf(card, "sparkline");
     ASSERT_TRUE(spark);
     EXPECT_TRUE(spark->isVisible());
@@ -154,7 +151,7 @@ TEST_F(DeckQml, LongPressFlipsTheCardAndTheCloseButtonTurnsItBack) {
     QTest::mousePress(&window, Qt::LeftButton, {}, centreOf(card));
     ASSERT_TRUE(waitUntil([&] { return card->property("flipped").toBool(); }));
     QTest::mouseRelease(&window, Qt::LeftButton, {}, centreOf(card));
-    EXPECT_EQ(opens.count(), 0) << "the press that flipped is no click";
+    EXPECT_TRUE(session.dials.empty()) << "the press that flipped is no click";
     // Clicked only once the card has turned all the way: half-turned, its back is a sliver too narrow
     // to hit.
     const auto turnedOver = [&] {
@@ -172,7 +169,20 @@ TEST_F(DeckQml, LongPressFlipsTheCardAndTheCloseButtonTurnsItBack) {
 
     QTest::mouseClick(&window, Qt::LeftButton, {}, centreOf(childOf(card, "closeBack")));
     ASSERT_TRUE(waitUntil([&] { return !card->property("flipped").toBool(); }));
-    EXPECT_EQ(opens.count(), 0);
+    EXPECT_TRUE(session.dials.empty());
+}
+
+TEST_F(DeckQml, TheAccountChipNamesWhoSignedInAndAsksTheRoot) {
+    QQuickItem* chip = find("accountChip");
+    QTest::mouseClick(&window, Qt::LeftButton, {}, centreOf(chip));
+    EXPECT_TRUE(root.showSignIn()) << "signed out, the chip offers the sign-in sheet";
+    root.signInDone(QStringLiteral("ada"));
+    ASSERT_TRUE(waitUntil([&] { return textOf(find("accountChipText")) == "ada"; }));
+    services.account->save({"ada", "secret-token", "relay.example", 8443});
+    QTest::mouseClick(&window, Qt::LeftButton, {}, centreOf(chip));
+    ASSERT_EQ(root.alert(), RootViewModel::Alert::SignOut);
+    root.answerAlert(true);
+    EXPECT_TRUE(waitUntil([&] { return textOf(find("accountChipText")) == "Sign in"; }));
 }
 
 TEST_F(DeckQml, TheAppearanceTipClickedThroughNamesTheWayBack) {

@@ -17,8 +17,8 @@
 #include "controller/client/input/RemoteInput.h"
 #include "controller/client/session/InputBinding.h"
 #include "controller/platform/QtHttpClient.h"
+#include "controller/ui/look/AppearanceModel.h"
 #include "controller/ui/pairing/PairingViewModel.h"
-#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"
 #include "controller/ui/session/SessionViewModel.h"
 #include "controller/ui/signin/SignInViewModel.h"
@@ -83,7 +83,7 @@ struct PairingQmlTest : ::testing::Test {
             std::make_unique<SessionViewModel>(*client, *input, *files, dovrel::realScheduler(), QColor(16, 185, 129));
         pairing = std::make_unique<PairingViewModel>(accountApi, *services.account, *root);
         signIn = std::make_unique<SignInViewModel>(accountApi, *services.account, *root);
-        deckParts = std::make_unique<DeckParts>(services.store, dir.file("deck.ini"), false);
+        deckParts = std::make_unique<DeckParts>(*root, services.store, dir.file("deck.ini"), false);
         engine = std::make_unique<QQmlApplicationEngine>();
         window =
             loadMainWindow(*engine, {*root, *sessionModel, appearance, *pairing, *signIn, deckParts->deck, quib.panel});

@@ -19,8 +19,8 @@
 #include "controller/client/input/RemoteInput.h"
 #include "controller/client/session/InputBinding.h"
 #include "controller/platform/FileSecretStore.h"
+#include "controller/ui/look/AppearanceModel.h"
 #include "controller/ui/pairing/PairingViewModel.h"
-#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"
 #include "controller/ui/session/SessionViewModel.h"
 #include "controller/ui/signin/SignInViewModel.h"
@@ -82,9 +82,9 @@ TEST_F(QmlFixture, EveryFileCompiles) {
 
 TEST_F(QmlFixture, TheWindowShowsEachScreenWithoutWarnings) {
     AppearanceModel appearance(defaults, desktop);
-    DeckParts deckParts(dir.file("deck.ini"), true);
     RootViewModel root(session, services.store, *services.account, LaunchArguments::parse({"p", "-autoHost", "h"}),
                        services.startPolling);
+    DeckParts deckParts(root, dir.file("deck.ini"), true);
     auto input = makeRemoteInput(*client, dovrel::realScheduler());
     FileTransfers files(*client, *client, dovrel::realScheduler());
     SessionViewModel sessionModel(*client, *input, files, dovrel::realScheduler(), QColor(16, 185, 129));

@@ -31,9 +31,9 @@
 #include "controller/client/session/InputBinding.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/services/DeviceStore.h"
+#include "controller/ui/look/AppearanceModel.h"
 #include "controller/ui/look/SymbolSet.h"
 #include "controller/ui/pairing/PairingViewModel.h"
-#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"
 #include "controller/ui/session/SessionViewModel.h"
 #include "controller/ui/session/VideoSurfaceItem.h"
@@ -146,13 +146,11 @@ void shootDemoDecks(QQmlEngine& engine, Camera& camera, dovrel::test::TempDir& d
     QQmlComponent backdrop(&engine, QUrl(QStringLiteral("qrc:/qt/qml/Dovrel/Controller/ThemeBackground.qml")));
     camera.over(backdrop, {}, [&](QQuickItem&) {
         for (const bool demo : {true, false}) {
-            DeckParts parts(dir.file(tag.toStdString() + (demo ? "-demo.ini" : "-prompts.ini")), demo);
+            DeckParts parts(root, dir.file(tag.toStdString() + (demo ? "-demo.ini" : "-prompts.ini")), demo);
             if (!demo) parts.store.setDevices(DeviceStore(parts.defaults, true).devices());
             parts.usage.addReceived(1234LL * 1048576);
             camera.over(deckScreen,
-                        {{"root", QVariant::fromValue(&root)},
-                         {"appearance", QVariant::fromValue(&appearance)},
-                         {"deck", QVariant::fromValue(&parts.deck)}},
+                        {{"appearance", QVariant::fromValue(&appearance)}, {"deck", QVariant::fromValue(&parts.deck)}},
                         [&](QQuickItem&) {
                             if (!demo) {
                                 camera.shoot("deck-prompts");
@@ -271,7 +269,6 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     DarkDesktop desktop;
     AppearanceModel appearance(defaults, desktop);
     RootServices services;
-    DeckParts deckParts(services.store, dir.file(file + "-deck.ini"), false);
     ClientConfig config;
     config.settingsPath = dir.file(file + ".ini");
     config.secrets = std::make_shared<FileSecretStore>(dir.file(file + "-secrets"));
@@ -280,6 +277,7 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     FakeSessionPort session;
     RootViewModel root(session, services.store, *services.account,
                        LaunchArguments::parse({"p", "-autoHost", "studio.local"}), services.startPolling);
+    DeckParts deckParts(root, services.store, dir.file(file + "-deck.ini"), false);
     auto input = makeRemoteInput(client, dovrel::realScheduler());
     FileTransfers files(client, client, dovrel::realScheduler());
     SessionViewModel sessionModel(client, *input, files, dovrel::realScheduler(), QColor(16, 185, 129));
@@ -484,6 +482,9 @@ bool shootWindow(const QDir& out, dovrel::test::TempDir& dir, const char* scheme
     m.notices()->setSecureScreen(true);
     camera.shoot("session-notice-secure");
     m.notices()->setSecureScreen(false);
+    m.notices()->setSlowLink(linkTooSlowText(true));
+    camera.shoot("session-notice-slow-link");
+    m.notices()->setSlowLink(std::nullopt);
     // Lock and Ctrl+Alt+Del on a Windows machine without full control are refused with a notice.
     client.setTargetKind(QStringLiteral("windows"));
     wex::DeckStat noFullControl;

@@ -28,8 +28,8 @@
 #include "MainWindow.h"
 #include "ViewTestSupport.h"
 #include "controller/platform/UserDefaults.h"
+#include "controller/ui/look/AppearanceModel.h"
 #include "controller/ui/look/SymbolSet.h"
-#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"
 #include "controller/ui/session/SessionViewModel.h"
 
@@ -248,11 +248,12 @@ struct RealWindow {
     RealWindow(SessionWindowTest& t, const QStringList& args)
         : defaults(std::make_shared<UserDefaults>(t.dir.file("v.ini"))), appearance(defaults, desktop),
           root(session, t.services.store, *t.services.account, LaunchArguments::parse(args), t.services.startPolling),
-          deckParts(t.dir.file("deck.ini"), false), pairing(t.services.api, *t.services.account, root),
+          deckParts(root, t.dir.file("deck.ini"), false), pairing(t.services.api, *t.services.account, root),
           signIn(t.services.api, *t.services.account, root) {
         SessionViewModel* model = t.model.get();
         QObject::connect(&root, &RootViewModel::routeChanged, model,
                          [this, model] { model->setWindowOpen(root.route() == RootViewModel::Route::Session); });
+        QObject::connect(model, &SessionViewModel::exitRequested, &root, &RootViewModel::endSession);
         window = loadMainWindow(engine, {root, *model, appearance, pairing, signIn, deckParts.deck, quib.panel});
     }
 
@@ -345,14 +346,28 @@ TEST_F(SessionWindowTest, TheRealWindowOpensTheWheelPickerGuideAndAssistantDimsA
         for (const QQmlError& e : list)
             warnings << e.toString();
     });
+    // While it or the wheel stands over the picture, the pointer and keys there reach nothing of the
+    // remote machine; once it is closed the keyboard is the picture's again.
+    const QPoint overPicture = centreOf(capture).toPoint();
     click("statusPill");
+    channel.batches.clear();
+    QTest::mouseMove(window, overPicture + QPoint(-200, 40));
+    EXPECT_TRUE(settles(window));
     click("wheelAction-Send File");
     QObject* chooser = window->findChild<QObject*>(QStringLiteral("fileChooser"));
     ASSERT_TRUE(chooser);
     EXPECT_TRUE(settleUntil(window, [&] { return chooser->property("visible").toBool(); }))
         << warnings.join(QLatin1Char('\n')).toStdString();
+    for (const QPoint step : {QPoint(-120, 30), QPoint(0, 0), QPoint(150, -60)})
+        QTest::mouseMove(window, overPicture + step);
+    QTest::keyClick(window, Qt::Key_X);
+    EXPECT_TRUE(settles(window));
+    EXPECT_TRUE(channel.events().empty()) << channel.events().size() << " events reached the remote machine";
     QMetaObject::invokeMethod(chooser, "reject");
     EXPECT_TRUE(settleUntil(window, [&] { return !chooser->property("visible").toBool(); }));
+    EXPECT_TRUE(settleUntil(window, [&] { return capture->hasActiveFocus(); }));
+    QTest::keyClick(window, Qt::Key_X);
+    EXPECT_FALSE(channel.events().empty());
 
     click("helpChip");
     EXPECT_TRUE(model->hud()->showGuide());

@@ -20,8 +20,8 @@
 #include "ViewTestSupport.h"
 #include "controller/client/input/RemoteInput.h"
 #include "controller/client/session/InputBinding.h"
+#include "controller/ui/look/AppearanceModel.h"
 #include "controller/ui/pairing/PairingViewModel.h"
-#include "controller/ui/root/AppearanceModel.h"
 #include "controller/ui/root/RootViewModel.h"
 #include "controller/ui/session/SessionViewModel.h"
 #include "controller/ui/signin/SignInViewModel.h"
@@ -40,7 +40,6 @@ struct SmallestWindow : ::testing::Test {
     DarkDesktop desktop;
     AppearanceModel appearance{services.defaults, desktop};
     FakeSessionPort session;
-    DeckParts deckParts{services.store, services.dir.file("deck.ini"), false};
     std::unique_ptr<WEXClient> client;
     std::unique_ptr<RemoteInput> input;
     std::unique_ptr<FileTransfers> files;
@@ -48,6 +47,7 @@ struct SmallestWindow : ::testing::Test {
     // The launch dials a machine that does not know this one: the pairing screen with the notice.
     RootViewModel root{session, services.store, *services.account,
                        LaunchArguments::parse({"p", "-autoHost", "studio.local"}), services.startPolling};
+    DeckParts deckParts{root, services.store, services.dir.file("deck.ini"), false};
     PairingViewModel pairing{services.api, *services.account, root};
     SignInViewModel signIn{services.api, *services.account, root};
     PanelParts panel;
@@ -108,9 +108,10 @@ struct SmallestWindow : ::testing::Test {
                 ADD_FAILURE() << why;
         }
     }
+    // The item's own rectangle in the scene (a text field's bounding rectangle is its text's).
     QRectF sceneRect(const char* name) {
         QQuickItem* item = settled(name);
-        return item ? item->mapRectToScene(item->boundingRect()) : QRectF();
+        return item ? item->mapRectToScene(QRectF(0, 0, item->width(), item->height())) : QRectF();
     }
 };
 
@@ -167,6 +168,63 @@ TEST_F(SmallestWindow, ThePairingScreenShowsEveryCardWholeUnderTheNoticeAndWithE
     EXPECT_DOUBLE_EQ(link.bottom(), manual.bottom());
     EXPECT_DOUBLE_EQ(share.left(), link.left());
     EXPECT_DOUBLE_EQ(share.right(), link.right());
+}
+
+// The platform picker beside the manual card's name, at the window's first size and at its smallest: as
+// tall as the field and level with it, the name whole beside it, its three segments alike with each
+// title inside its own; and nothing of the row moves as errors come and go or another platform is chosen.
+TEST_F(SmallestWindow, ThePlatformPickerStandsLevelWithTheNameInEveryState) {
+    session.play(PhaseKind::needsCode);
+    ASSERT_TRUE(waitUntil([&] { return root.route() == RootViewModel::Route::Pairing; }));
+    root.dismissNotice();
+    const auto shown = [&](const char* name) {
+        QQuickItem* item = find(name);
+        return item && item->isVisible();
+    };
+    for (const QSize size : {QSize(1120, 760), QSize(880, 600)}) {
+        SCOPED_TRACE(size.width());
+        window->resize(size);
+        pairing.begin(); // the wanted code said on its field, no other error
+        ASSERT_TRUE(waitUntil([&] { return shown("manualCodeError"); }));
+        const QRectF name = sceneRect("manualName"), picker = sceneRect("platformPicker");
+        EXPECT_DOUBLE_EQ(picker.height(), name.height());
+        EXPECT_DOUBLE_EQ(picker.top(), name.top());
+        QQuickItem* field = find("manualName");
+        EXPECT_GE(field->width(), field->property("contentWidth").toDouble() +
+                                      field->property("leftPadding").toDouble() +
+                                      field->property("rightPadding").toDouble())
+            << "the name is cut: " << field->width();
+        std::vector<double> widths;
+        for (const char* kind : {"platform-windows", "platform-mac", "platform-linux"}) {
+            QQuickItem* segment = find(kind);
+            widths.push_back(segment->width());
+            const QString title = QString::fromLatin1(kind) + "Title";
+            EXPECT_LE(dovrel::test::findItem(segment, title)->implicitWidth() + 8, segment->width()) << kind;
+        }
+        EXPECT_DOUBLE_EQ(widths[0], widths[1]);
+        EXPECT_DOUBLE_EQ(widths[1], widths[2]);
+
+        const auto unmoved = [&](const char* state) {
+            for (const auto& [item, was] : {std::pair{"platformPicker", picker}, std::pair{"manualName", name}}) {
+                const QRectF now = sceneRect(item);
+                EXPECT_DOUBLE_EQ(now.top(), was.top()) << item << " " << state;
+                EXPECT_DOUBLE_EQ(now.height(), was.height()) << item << " " << state;
+            }
+        };
+        pairing.editManualCode("4");
+        ASSERT_TRUE(waitUntil([&] { return !shown("manualCodeError"); }));
+        unmoved("without an error");
+        pairing.setManualKind("windows");
+        unmoved("another platform chosen");
+        pairing.setManualAddress("192.168.1.20:4781O");
+        pairing.connectManual();
+        ASSERT_TRUE(waitUntil([&] { return shown("manualError"); }));
+        unmoved("with the address's error");
+        pairing.setLink("dovrel:/pair?host=studio");
+        pairing.connectFromLink();
+        ASSERT_TRUE(waitUntil([&] { return shown("linkError"); }));
+        unmoved("with the link's error too");
+    }
 }
 
 TEST_F(SmallestWindow, TheSignInSheetShowsItsFieldsErrorAndPrivacyNoteInBothModes) {

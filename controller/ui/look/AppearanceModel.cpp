@@ -1,4 +1,4 @@
-#include "controller/ui/root/AppearanceModel.h"
+#include "controller/ui/look/AppearanceModel.h"
 
 namespace dovrel::controller {
 

@@ -1,0 +1,6 @@
+#pragma once
+#include <QObject>
+
+class PairingViewModel : public QObject {
+    Q_OBJECT
+};

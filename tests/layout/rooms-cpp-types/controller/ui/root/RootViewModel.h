@@ -1,0 +1,7 @@
+#pragma once
+#include <QObject>
+
+class RootViewModel : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+};

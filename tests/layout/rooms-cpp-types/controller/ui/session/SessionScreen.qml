@@ -1,0 +1,7 @@
+import QtQuick
+import Dovrel.Controller
+
+Item {
+    VideoSurfaceItem {}
+    property PairingModel pairing
+}

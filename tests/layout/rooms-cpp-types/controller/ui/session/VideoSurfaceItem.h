@@ -1,0 +1,6 @@
+#pragma once
+#include <QQuickItem>
+
+class VideoSurfaceItem : public QQuickItem {
+    Q_OBJECT
+};

@@ -1,0 +1,7 @@
+#pragma once
+#include <QObject>
+
+class SignInViewModel : public QObject {
+    Q_OBJECT
+    QML_NAMED_ELEMENT(SignInModel)
+};
