@@ -18,9 +18,9 @@
 // "--only 3M,1M" runs those rows (ids: unshaped, loss0.5, loss1, 5M, 5M-loss0.5, 3M, 1M), "--codec h264"
 // or "--codec hevc" one codec, "--seconds N" shortens every row to N seconds (the window scaled alike),
 // "--seed N" seeds the random loss, "--agent PATH" measures another DovrelAgent, "--agent-env NAME=VALUE"
-// sets its environment, "--agent-log" adds the agent's log and each row second by second. An agent
-// without a hardware HEVC encoder may send H.264 to a controller that asks for HEVC: the figures say
-// which codec came. Needs root and tc; skips with a reason otherwise.
+// sets its environment, "--agent-log" adds the agent's log and each row second by second. The HEVC rows
+// run the agent with DOVREL_HEVC, so that libx265 encodes where no graphics card does; an agent that knows
+// no such setting sends H.264 to a controller that asks for HEVC: the figures say which codec came. Needs root and tc; skips with a reason otherwise.
 #include "KernelLinkRows.h"
 
 #include <algorithm>
@@ -207,6 +207,9 @@ public:
         controller::test::AgentUnderTest agent;
         std::map<std::string, std::string> env = options_.agentEnv;
         env["DISPLAY"] = display_;
+        // HEVC in software where no graphics card encodes it (an agent from before that knows no such
+        // setting sends H.264, and the figures say so).
+        if (codec == wex::VideoCodec::hevc) env.emplace("DOVREL_HEVC", "1");
         if (pulse_) env["PULSE_SERVER"] = pulse_->server();
         const auto key = identity_.publicKey();
         if (!agent.start(options_.agent, wex::ByteView(key.data(), key.size()), controller.videoPort(), env, why,

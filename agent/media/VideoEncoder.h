@@ -134,7 +134,8 @@ struct VideoCodecChoice {
     bool h264 = true;
     enum class Why { requested, noHardwareHevc, hardwareHevc } why = Why::noHardwareHevc;
 };
-// Reads DOVREL_H264 (present = H.264) and probes the hardware (once per process).
+// Reads DOVREL_H264 (present = H.264) and DOVREL_HEVC (present, without DOVREL_H264 = HEVC even in
+// software) and probes the hardware (once per process).
 VideoCodecChoice chooseDefaultCodec();
 // "• HEVC encoder ready", "• H.264 encoder ready", or for the fallback
 // "• H.264 encoder ready — no hardware HEVC encoder on this computer".
