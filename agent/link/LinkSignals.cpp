@@ -10,9 +10,6 @@ namespace {
 
 using std::chrono::microseconds;
 
-// The round trip samples the queue is judged by: the least of the last few, so that acknowledgements
-// the client held back decide nothing.
-constexpr std::size_t judgedSamples = 4;
 constexpr auto judgedWithin = std::chrono::seconds(5);
 // Signals this recent count as now.
 constexpr auto recently = std::chrono::seconds(3);
@@ -126,6 +123,24 @@ std::optional<microseconds> LinkSignals::leastOfLast(Instant now, Instant since)
     return lowest;
 }
 
+std::size_t LinkSignals::roundTripsBetween(Instant from, Instant to) const {
+    return static_cast<std::size_t>(std::count_if(roundTrips_.begin(), roundTrips_.end(),
+                                                  [&](const Sample& s) { return s.at >= from && s.at < to; }));
+}
+
+std::optional<bool> LinkSignals::queueBetween(Instant from, Instant now) const {
+    std::size_t count = 0;
+    microseconds lowest = microseconds::max();
+    for (const Sample& s : roundTrips_)
+        if (s.at >= from && s.at <= now) {
+            ++count;
+            lowest = std::min(lowest, s.value);
+        }
+    if (count < 2) return std::nullopt;
+    const microseconds floor = roundTripFloor();
+    return lowest > floor + queueMargin + floor / 4;
+}
+
 microseconds LinkSignals::roundTripFloor() const {
     // Never more than a held acknowledgement above the least: a session that begins on a full link has
     // seen no calm round trip yet.
@@ -169,13 +184,6 @@ double LinkSignals::pieceLoss(Instant from, Instant to) const {
     const double lost = std::min(static_cast<double>(lostAsks(from, to)) / static_cast<double>(pictures), 0.99);
     const double perPicture = static_cast<double>(pieces) / static_cast<double>(pictures);
     return 1 - std::pow(1 - lost, 1 / perPicture);
-}
-
-double LinkSignals::picturesLostAt(double loss, Instant from, Instant to) const {
-    double lost = 0;
-    for (const Sent& s : sent_)
-        if (s.at >= from && s.at < to) lost += 1 - std::pow(1 - loss, static_cast<double>(s.pieces));
-    return lost;
 }
 
 std::optional<std::chrono::microseconds> LinkSignals::latestRoundTrip() const {

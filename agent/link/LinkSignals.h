@@ -42,6 +42,8 @@ public:
     static constexpr std::chrono::milliseconds queueMargin{30};
     static constexpr std::chrono::seconds floorMemory{60};
     static constexpr std::chrono::milliseconds heldAcknowledgement{15};
+    // The round trips a queue is judged by: the least of the last this many.
+    static constexpr std::size_t judgedSamples = 4;
     // Signals older than this are forgotten.
     static constexpr std::chrono::seconds memory{8};
     // Asks for a keyframe this soon after the agent left a picture out itself answer that, not a loss.
@@ -63,8 +65,6 @@ public:
     // The share of pieces lost in [from, to), as the asks tell it: each ask for a lost picture stands
     // for one picture lost at least (a client asks at most a few times a second however many it lost).
     double pieceLoss(Instant from, Instant to) const;
-    // How many pictures of those sent in [from, to) a share `pieceLoss` of lost pieces would have lost.
-    double picturesLostAt(double pieceLoss, Instant from, Instant to) const;
     // Asks for lost pictures in [from, to).
     std::size_t lostAsks(Instant from, Instant to) const;
     // The control connection's latest round trip samples (what the smoothed estimate moved by), for
@@ -72,6 +72,12 @@ public:
     std::optional<std::chrono::microseconds> latestRoundTrip() const;
     // What a calm link shows: the floor the queue is judged against.
     std::chrono::microseconds roundTripFloor() const;
+    // Whether the control connection's round trips are known at all, and how many came in [from, to).
+    bool hasRoundTrips() const { return lastReading_.has_value(); }
+    std::size_t roundTripsBetween(Instant from, Instant to) const;
+    // Whether the round trips since `from` (two at least) stood above the floor as a queue makes them;
+    // nothing when too few came.
+    std::optional<bool> queueBetween(Instant from, Instant now) const;
 
 private:
     struct Sample {

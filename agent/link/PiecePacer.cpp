@@ -57,12 +57,12 @@ void PiecePacer::dropOtherSessionsUnderLock(const SendTarget& target) {
     schedule_.refill();
 }
 
-bool PiecePacer::admits(const std::shared_ptr<const SendTarget>& target, std::size_t bytes) {
+bool PiecePacer::admits(const std::shared_ptr<const SendTarget>& target, std::size_t bytes, bool keyframe) {
     if (!target) return false;
     const Instant now = std::chrono::steady_clock::now();
     const std::lock_guard guard(lock_);
     dropOtherSessionsUnderLock(*target);
-    return schedule_.lastSlot(now, bytes) - now <= longestWait;
+    return (keyframe && waiting_.empty()) || schedule_.lastSlot(now, bytes) - now <= longestWait;
 }
 
 PiecePacer::Handed PiecePacer::send(const std::shared_ptr<const SendTarget>& target, std::vector<wex::Bytes> pieces) {

@@ -44,9 +44,9 @@ private:
 // while nothing waits and the bucket has room, else from a thread of its own ("dovrel.pace") at their
 // time. What waits belongs to the session it was sealed for: it is dropped when that is over, and once
 // another session's pieces come. What waits is bounded in time: a picture whose last piece could not
-// leave within `longestWait` is not admitted at all (a keyframe neither), so that the picture on the
-// other side is never more than that behind; the sender leaves it out whole, before numbering it, and
-// asks its encoder for a picture to start again from.
+// leave within `longestWait` is not admitted at all (a keyframe neither, while anything waits), so that
+// the picture on the other side is never more than that behind; the sender leaves it out whole, before
+// numbering it, and asks its encoder for a picture to start again from.
 class PiecePacer {
 public:
     // Hands one sealed piece to its route; false when it could not go.
@@ -73,8 +73,10 @@ public:
     // The budget the pace follows; 0: none, every piece goes at once.
     void setBudget(int64_t bitsPerSecond);
     // Whether a picture of `bytes` for `target` would leave within longestWait; what waits of another
-    // session is dropped first. Any thread; the caller then sends it, or leaves it out.
-    bool admits(const std::shared_ptr<const SendTarget>& target, std::size_t bytes);
+    // session is dropped first. A keyframe that finds nothing waiting goes however long it takes: the
+    // stream cannot go on without one, and the encoder's buffer bounds it. Any thread; the caller then
+    // sends it, or leaves it out.
+    bool admits(const std::shared_ptr<const SendTarget>& target, std::size_t bytes, bool keyframe = false);
     // The pieces of one picture, after everything handed before. Any thread.
     Handed send(const std::shared_ptr<const SendTarget>& target, std::vector<wex::Bytes> pieces);
     // Bytes waiting for their time.

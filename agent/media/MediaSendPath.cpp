@@ -61,6 +61,7 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
 
     wex::NALFlags flags;
     std::vector<wex::Bytes> nals;
+    const bool keyframe = picture.keyframe;
     if (picture.keyframe || picture.refresh) {
         flags = {wex::NALFlag::keyframe, wex::NALFlag::config};
         // Every keyframe carries the parameter sets, also one whose encoder output reported none.
@@ -97,7 +98,7 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
     // A picture the pace could not send in time is left out before it is numbered: the client sees no
     // gap, and the picture the encoder is asked for next starts the stream again.
     const bool twice = twice_.load(std::memory_order_relaxed) && !target->isRelay;
-    if (!pacer_.admits(target, VideoPacketizer::wireBytes(payload.size()) * (twice ? 2 : 1))) {
+    if (!pacer_.admits(target, VideoPacketizer::wireBytes(payload.size()) * (twice ? 2 : 1), keyframe)) {
         out.leftOut = true;
         return out;
     }

@@ -67,9 +67,10 @@ public:
     }
 
     const std::vector<Seen>& changes() const { return changes_; }
+    // Changes of the rate in [from, to) of the session (a probe's copies are none).
     std::size_t changesBetween(Duration from, Duration to) const {
         return static_cast<std::size_t>(std::count_if(changes_.begin(), changes_.end(), [&](const Seen& s) {
-            return s.at >= start_ + from && s.at < start_ + to;
+            return s.change.ofRate() && s.at >= start_ + from && s.at < start_ + to;
         }));
     }
     // Whole pictures the client got in [from, to) of the session, a second.

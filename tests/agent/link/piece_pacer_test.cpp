@@ -141,8 +141,10 @@ TEST(PiecePacer, NothingWaitsLongerThanTheBoundAKeyframeNeitherAndANewSessionFin
                                         piece);
     };
 
-    // A keyframe that would take longer than the bound to leave is not admitted, however empty the queue.
+    // A picture that would take longer than the bound to leave is not admitted, however empty the queue;
+    // a keyframe that finds nothing waiting is: the stream cannot go on without one.
     EXPECT_FALSE(routed.pacer.admits(first, (piecesWithin(PiecePacer::longestWait) + 5) * piece));
+    EXPECT_TRUE(routed.pacer.admits(first, (piecesWithin(PiecePacer::longestWait) + 5) * piece, true));
     // One that fits is; behind it, a picture is admitted only while its last piece would still leave
     // within the bound.
     const std::size_t keyframe = piecesWithin(PiecePacer::longestWait) * 3 / 4;
@@ -150,6 +152,7 @@ TEST(PiecePacer, NothingWaitsLongerThanTheBoundAKeyframeNeitherAndANewSessionFin
     routed.pacer.send(first, picture(0, keyframe));
     EXPECT_TRUE(routed.pacer.admits(first, 3 * piece));
     EXPECT_FALSE(routed.pacer.admits(first, keyframe * piece));
+    EXPECT_FALSE(routed.pacer.admits(first, keyframe * piece, true)) << "a keyframe waits behind nothing else";
 
     // Another session's picture: what waits of the first is dropped, not sent ahead of it.
     const auto second = std::make_shared<SendTarget>();
