@@ -20,7 +20,8 @@
 // "--seed N" seeds the random loss, "--agent PATH" measures another DovrelAgent, "--agent-env NAME=VALUE"
 // sets its environment, "--agent-log" adds the agent's log and each row second by second. The HEVC rows
 // run the agent with DOVREL_HEVC, so that libx265 encodes where no graphics card does; an agent that knows
-// no such setting sends H.264 to a controller that asks for HEVC: the figures say which codec came. Needs root and tc; skips with a reason otherwise.
+// no such setting sends H.264 to a controller that asks for HEVC: the figures say which codec came. Needs root and tc;
+// skips with a reason otherwise.
 #include "KernelLinkRows.h"
 
 #include <algorithm>

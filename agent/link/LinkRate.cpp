@@ -64,8 +64,8 @@ std::string LinkRate::Change::logLine() const {
         std::snprintf(text, sizeof text, "• link: probing at %.*f Mbit/s%s — %s", decimals, mbit,
                       twice ? " with each piece twice" : ", each piece once again", wordsFor(reason));
     else
-        std::snprintf(text, sizeof text, "• link: sending %.*f Mbit/s at %d fps%s — %s", decimals, mbit,
-                      rate.frameRate, twice ? ", each piece twice" : "", wordsFor(reason));
+        std::snprintf(text, sizeof text, "• link: sending %.*f Mbit/s at %d fps%s — %s", decimals, mbit, rate.frameRate,
+                      twice ? ", each piece twice" : "", wordsFor(reason));
     return text;
 }
 
@@ -132,8 +132,8 @@ LinkRate::Change LinkRate::change(int64_t bitRate, Reason why, Step step) {
 }
 
 bool LinkRate::settled() const {
-    return ceiling_ > rate_.bitRate &&
-           static_cast<double>(ceiling_) <= static_cast<double>(rate_.bitRate) * (coarse_ ? coarseSettledGap : settledGap);
+    return ceiling_ > rate_.bitRate && static_cast<double>(ceiling_) <= static_cast<double>(rate_.bitRate) *
+                                                                            (coarse_ ? coarseSettledGap : settledGap);
 }
 
 std::optional<LinkRate::Change> LinkRate::decide() {
@@ -301,8 +301,7 @@ std::optional<LinkRate::Change> LinkRate::probeWhenDue() {
 }
 
 std::optional<LinkRate::Change> LinkRate::climb(const LinkSignals::Evidence& e) {
-    if (rate_.bitRate >= base_.bitRate || since(fullAt_) < calmSpell || e.queueGrew || e.sentAgain)
-        return std::nullopt;
+    if (rate_.bitRate >= base_.bitRate || since(fullAt_) < calmSpell || e.queueGrew || e.sentAgain) return std::nullopt;
     const Instant now = clock_.now();
     if (signals_.pieceLoss(now - calmSpell, now) > holdingLoss) return std::nullopt;
     if (settled()) return probeWhenDue();

@@ -66,7 +66,7 @@ void LinkSignals::control(Instant at, const ControlLinkReading& reading) {
         const auto before = lastReading_->smoothedRoundTrip, after = reading.smoothedRoundTrip;
         if (after != before && before.count() > 0 && after.count() > 0) {
             roundTrips_.push_back({at, std::max(microseconds(0), before + 8 * (after - before))});
-            if (const auto least = leastOfLast(at, Instant{})) floors_.push_back({at, *least});
+            floors_.push_back(roundTrips_.back());
             while (!floors_.empty() && at - floors_.front().at > floorMemory)
                 floors_.pop_front();
         }
@@ -143,10 +143,18 @@ std::optional<bool> LinkSignals::queueBetween(Instant from, Instant now) const {
 
 microseconds LinkSignals::roundTripFloor() const {
     // Never more than a held acknowledgement above the least: a session that begins on a full link has
-    // seen no calm round trip yet.
+    // seen no calm round trip yet. Below that, what the round trips mostly are: a client that never holds
+    // its acknowledgements back shows a queue sooner.
     microseconds floor = least_ + heldAcknowledgement;
-    for (const Sample& s : floors_)
-        floor = std::min(floor, s.value);
+    if (!floors_.empty()) {
+        std::vector<microseconds> values;
+        values.reserve(floors_.size());
+        for (const Sample& s : floors_)
+            values.push_back(s.value);
+        const auto middle = values.begin() + static_cast<long>(values.size() / 2);
+        std::nth_element(values.begin(), middle, values.end());
+        floor = std::min(floor, *middle);
+    }
     return std::max(floor, least_);
 }
 

@@ -35,11 +35,11 @@ public:
     };
 
     // A queue in front of the link delays every segment: the round trip counts as grown when the least
-    // of the last few samples stands this much above its floor (plus a quarter of that). The floor is the
-    // lowest that least has been in the last minute, up to a held acknowledgement above the least round
-    // trip ever measured: a client holds acknowledgements back by tens of milliseconds, and what a calm
-    // link shows of that is what a queue adds to.
-    static constexpr std::chrono::milliseconds queueMargin{30};
+    // of the last few samples stands this much above its floor (plus a quarter of that). The floor is
+    // the round trips' median over the last minute, and at most a held acknowledgement above the least
+    // round trip ever measured: a client holds acknowledgements back by tens of milliseconds, and what a
+    // calm link shows of that is what a queue adds to.
+    static constexpr std::chrono::milliseconds queueMargin{20};
     static constexpr std::chrono::seconds floorMemory{60};
     static constexpr std::chrono::milliseconds heldAcknowledgement{15};
     // The round trips a queue is judged by: the least of the last this many.
@@ -101,7 +101,7 @@ private:
     std::deque<Instant> sentAgain_;
     std::optional<ControlLinkReading> lastReading_;
     std::chrono::microseconds least_{0};
-    std::deque<Sample> floors_; // the least of the last few samples, as each came
+    std::deque<Sample> floors_; // the round trips of the last minute
     std::deque<Instant> backedUp_;
     std::size_t lastBacklog_ = 0;
 };

@@ -121,9 +121,9 @@ libav::CodecContextPtr LibavVideoEncoder::open(const std::string& name, const Vi
         // Capped at the rate itself, with a buffer of that much of it (a frame's worth at least).
         const int64_t share = std::max<int64_t>(ctx->bit_rate, 1000);
         ctx->rc_max_rate = share;
-        ctx->rc_buffer_size = static_cast<int>(std::clamp<int64_t>(
-            std::max<int64_t>(share * config.bufferTime.count() / 1000, share / fps + 1000), 1,
-            std::numeric_limits<int>::max()));
+        ctx->rc_buffer_size = static_cast<int>(
+            std::clamp<int64_t>(std::max<int64_t>(share * config.bufferTime.count() / 1000, share / fps + 1000), 1,
+                                std::numeric_limits<int>::max()));
     }
     const int refresh = isHardware(name) ? 0 : refreshPeriodOf(config);
     // With refresh waves the interval is the wave's period, and IDRs come only when asked for.

@@ -290,7 +290,7 @@ bool TestController::closedByAgent(ms timeout) {
 }
 
 std::optional<wex::OpenedFrame> TestController::receiveVideo(ms timeout,
-                                                            const std::function<bool(wex::ByteView)>& lost) {
+                                                             const std::function<bool(wex::ByteView)>& lost) {
     const auto until = Clock::now() + timeout;
     while (true) {
         pollfd p{video_, POLLIN, 0};

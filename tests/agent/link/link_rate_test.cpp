@@ -52,9 +52,8 @@ TEST(LinkRate, AFastLinkThatLosesAtRandomGetsEachPieceTwiceUntilItFills) {
     s.run(30s);
     EXPECT_FALSE(s.rule().twice());
     const auto& changes = s.changes();
-    const auto ended = std::find_if(changes.begin(), changes.end(), [&](const auto& seen) {
-        return seen.at >= s.start() + 20s && !seen.change.twice;
-    });
+    const auto ended = std::find_if(changes.begin(), changes.end(),
+                                    [&](const auto& seen) { return seen.at >= s.start() + 20s && !seen.change.twice; });
     ASSERT_NE(ended, changes.end());
     EXPECT_EQ(ended->change.rate, lan) << "the copies end before the rate changes";
     EXPECT_GE(s.wholePerSecond(40s, 50s), 40);
