@@ -146,6 +146,22 @@ TEST(LinkRate, ARoundTripOrBacklogThatKeepsGrowingLowersItOneThatDrainsDoesNot) 
         EXPECT_FALSE(seen.change.lower());
 }
 
+// The largest DOVREL_BITRATE there is goes through every rule as any rate does (the sanitizer build ends
+// the test at an overflow): losses and a backlog bring it down, a calm spell back up to its base.
+TEST(LinkRate, TheLargestBitRateOverrideGoesThroughTheRulesWithoutOverflow) {
+    Link link(VideoBudget::lan().withOverrides("9223372036854775807", std::nullopt));
+    EXPECT_EQ(link.rate.current().bitRate, VideoBudget::maxBitRate);
+    std::size_t queued = 0;
+    link.run(2s, [&] {
+        link.rate.keyframeAsked(true);
+        link.rate.backlog(queued += std::size_t{1} << 28);
+    });
+    ASSERT_FALSE(link.changes.empty());
+    EXPECT_TRUE(link.changes.front().change.lower());
+    link.run(10min);
+    EXPECT_EQ(link.rate.current().bitRate, VideoBudget::maxBitRate);
+}
+
 TEST(LinkRate, KeyframesAskedNowAndThenAreNoTroubleButAsksThatComeThickAre) {
     Link link;
     // A client that joins asks, and asks again as its window opens; one that looks at a still picture
