@@ -290,6 +290,7 @@ void CapturePipeline::applyCaptureRate(const std::shared_ptr<ScreenCapturer>& ca
 // ---- what a step of the send rate costs
 
 void CapturePipeline::applySendRate(SendRate rate) {
+    sendPath_.setAudioFormatFor(rate.bitRate, budgetFor(asked_.load().relay).averageBitRate);
     {
         const std::lock_guard guard(linkLock_);
         sendRate_ = rate;
@@ -725,6 +726,7 @@ void CapturePipeline::resetLinkRate(bool relay) {
     // Unpaced, as long as the link drops nothing: pacing holds a big picture back for what would be
     // tens of milliseconds at the budget, and a link that takes it whole needs none.
     sendPath_.setPace(0);
+    sendPath_.setAudioFormatFor(budgetFor(relay).averageBitRate, budgetFor(relay).averageBitRate);
 }
 
 void CapturePipeline::followLink() {
