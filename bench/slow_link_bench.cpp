@@ -12,8 +12,10 @@
 // "--agent PATH" measures another DovrelAgent (for example one built before a change), "--only 3" the
 // sessions whose name begins so, "--at 600" one session at 600 kbit/s instead, "--agent-log" prints
 // what it logged during each session and what each of its seconds brought; "--isolated" runs it all ahead of the
-// machine's other work. "--kernel" runs the other way instead: the link shaped by the kernel between two
-// network namespaces, to a foreign controller (KernelLinkRows.cpp). Prints figures; asserts nothing.
+// machine's other work; "--sound" plays a tone on the agent's computer all along (a private PulseAudio) and
+// adds the share of each session's seconds of sound that reached the client's player. "--kernel" runs the
+// other way instead: the link shaped by the kernel between two network namespaces, to a foreign controller
+// (KernelLinkRows.cpp). Prints figures; asserts nothing.
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -33,6 +35,7 @@
 #include "KernelLinkRows.h"
 #include "MachineLoad.h"
 #include "PictureTimes.h"
+#include "SoundArrival.h"
 #include "controller/client/session/WEXClient.h"
 #include "controller/client/video/VideoSurface.h"
 #include "tests/controller/media/AgentUnderTest.h"
@@ -127,9 +130,11 @@ struct Row {
     double offered = 0, passed = 0, dropped = 0;
     std::size_t changes = 0;
     std::string climb = "-";
+    std::optional<double> sound, soundLater; // share of the seconds of sound that arrived
 };
 
 bool showAgentLog = false;
+bench::SoundArrival* soundArrival = nullptr; // "--sound"
 
 void measure(const std::string& name, int64_t rate, bool climb, WEXClient& client,
              controller::test::AgentUnderTest& agent, dovrel::test::LinkShaper& shaper, Shown& shown,
@@ -195,6 +200,12 @@ void measure(const std::string& name, int64_t rate, bool climb, WEXClient& clien
                 seconds(settled), row.offered / 1000, row.passed / 1000, row.dropped);
     std::printf("  the agent's changes of rate: %zu\n", row.changes);
     if (climb) std::printf("  above 6 Mbit/s again after the shaping ended: %s\n", row.climb.c_str());
+    if (soundArrival) {
+        row.sound = soundArrival->shareBetween(start, end);
+        row.soundLater = soundArrival->shareBetween(later, end);
+        std::printf("  sound that arrived: %.0f %% of the session's seconds (%.0f %% from the %.0fth second on)\n",
+                    *row.sound * 100, *row.soundLater * 100, seconds(settled));
+    }
     // The agent's own words on its rate during the session.
     std::size_t from = log.size();
     for (std::size_t i = 0; i < row.changes && from != std::string::npos && from > 0; ++i)
@@ -234,7 +245,9 @@ int main(int argc, char** argv) {
         if (std::string(argv[i]) == "--agent") binary = argv[i + 1];
     std::string only; // "--only 3": the 3 Mbit/s session alone
     int64_t at = 0;   // "--at 600": a session at 600 kbit/s alone
+    std::optional<bench::SoundArrival> sound;
     for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--sound" && !sound) sound.emplace();
         if (std::string(argv[i]) == "--agent-log") showAgentLog = true;
         if (std::string(argv[i]) == "--only" && i + 1 < argc) only = argv[i + 1];
         if (std::string(argv[i]) == "--at" && i + 1 < argc) at = std::stoll(argv[i + 1]);
@@ -254,7 +267,14 @@ int main(int argc, char** argv) {
                 binary.c_str(), W, H, xvfb.display().c_str());
     std::printf("scheduling: %s; %u hardware threads\n", mode.c_str(), std::thread::hardware_concurrency());
     dovrel::test::TempDir dir;
-    const ClientConfig config = bench::benchClientConfig(dir, dovrel::test::freeUdpPort());
+    ClientConfig config = bench::benchClientConfig(dir, dovrel::test::freeUdpPort());
+    if (sound && sound->running()) {
+        config.audioOutputs = sound->outputs();
+        soundArrival = &*sound;
+        std::printf("sound: a 440 Hz tone on the agent's PulseAudio all along\n");
+    } else if (sound) {
+        std::printf("sound: cannot play: %s\n", sound->failure().c_str());
+    }
     WEXClient client(config, std::make_shared<bench::NoRelayAccount>());
     Shown shown;
     auto surface = std::make_shared<VideoSurface>();
@@ -281,12 +301,16 @@ int main(int argc, char** argv) {
                 measure(name, rate, rate > 0 && rate < 12'000'000, client, agent, shaper, shown, rows);
     }
     std::printf("\n| link | whole pictures in 30 s | whole a second (from 10 s) | longest freeze (from 10 s) | "
-                "sent / through (kbit/s) | dropped | rate changes | back above 6 Mbit/s |\n");
-    std::printf("|---|---|---|---|---|---|---|---|\n");
-    for (const Row& r : rows)
-        std::printf("| %s | %zu | %.1f (%.1f) | %.1f s (%.1f s) | %.0f / %.0f | %.1f %% | %zu | %s |\n", r.name.c_str(),
+                "sent / through (kbit/s) | dropped | rate changes | back above 6 Mbit/s |%s\n",
+                soundArrival ? " sound arrived (from 10 s) |" : "");
+    std::printf("|---|---|---|---|---|---|---|---|%s\n", soundArrival ? "---|" : "");
+    for (const Row& r : rows) {
+        std::printf("| %s | %zu | %.1f (%.1f) | %.1f s (%.1f s) | %.0f / %.0f | %.1f %% | %zu | %s |", r.name.c_str(),
                     r.whole, r.wholePerSecond, r.wholeLaterPerSecond, r.freeze, r.freezeLater, r.offered / 1000,
                     r.passed / 1000, r.dropped, r.changes, r.climb.c_str());
+        if (r.sound) std::printf(" %.0f %% (%.0f %%) |", *r.sound * 100, *r.soundLater * 100);
+        std::printf("\n");
+    }
     ::kill(painter, SIGTERM);
     ::waitpid(painter, nullptr, 0);
     return 0;

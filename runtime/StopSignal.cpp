@@ -14,6 +14,7 @@
 
 #include "runtime/SignalStack.h"
 #include "runtime/StopDeadline.h"
+#include "runtime/UnlockedLine.h"
 
 namespace dovrel {
 
@@ -82,7 +83,7 @@ StopSignalHold::~StopSignalHold() {
     if (watcher_.joinable()) watcher_.join();
 }
 
-void StopSignalHold::onCutShort(std::function<void(const std::string&)> cleanUp) {
+void StopSignalHold::onCutShort(std::function<void(std::string_view)> cleanUp) {
     const std::lock_guard g(lock_);
     cleanUp_ = std::move(cleanUp);
 }
@@ -105,21 +106,22 @@ void StopSignalHold::watch() {
             name = nameOf(byte);
         }
         if (loopTurned.load()) return; // the loop has the signal: the orderly stop
-        if (held >= 2) cutShort(std::string("a second ") + name + " while starting up");
+        // Said without allocating: the held main thread may be inside the allocator.
+        UnlockedLine what;
+        if (held >= 2) cutShort((what << "a second " << name << " while starting up").text());
         if (held == 1 && std::chrono::steady_clock::now() >= began_ + patience_)
-            cutShort(std::string(name) + " while starting up, which has not finished after " +
-                     std::to_string(std::chrono::ceil<std::chrono::seconds>(patience_).count()) + " s");
+            cutShort((what << name << " while starting up, which has not finished after "
+                           << static_cast<long long>(std::chrono::ceil<std::chrono::seconds>(patience_).count())
+                           << " s")
+                         .text());
     }
 }
 
-void StopSignalHold::cutShort(const std::string& what) {
+void StopSignalHold::cutShort(std::string_view what) {
     ::alarm(stopWithinSeconds);
-    std::function<void(const std::string&)> cleanUp;
-    {
-        const std::lock_guard g(lock_);
-        cleanUp = cleanUp_;
-    }
-    if (cleanUp) cleanUp(what);
+    // Called where it stands, not copied: a copy may allocate. Only onCutShort takes the lock, briefly.
+    const std::lock_guard g(lock_);
+    if (cleanUp_) cleanUp_(what);
     ::_exit(0);
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include <QObject>
@@ -31,19 +32,21 @@ public:
     StopSignalHold(const StopSignalHold&) = delete;
     StopSignalHold& operator=(const StopSignalHold&) = delete;
 
-    // What a start-up cut short must still do: remove the files a normal stop removes. It runs on the
-    // hold's thread while the main thread is held up wherever it is, so it touches only what another thread
-    // may; `what` says why ("a second SIGINT while starting up"). Main thread; replaces an earlier one.
-    void onCutShort(std::function<void(const std::string& what)> cleanUp);
+    // What a start-up cut short must still do: say so, and remove the files a normal stop removes. It
+    // runs on the hold's thread while the main thread is held up wherever it is, perhaps holding the log's
+    // lock or stdio's or the allocator's: it touches only what another thread may, takes no lock and
+    // writes with UnlockedLine. `what` says why ("a second SIGINT while starting up"). Main thread;
+    // replaces an earlier one.
+    void onCutShort(std::function<void(std::string_view what)> cleanUp);
 
 private:
     void watch();
-    [[noreturn]] void cutShort(const std::string& what);
+    [[noreturn]] void cutShort(std::string_view what);
 
     const std::chrono::steady_clock::time_point began_;
     const std::chrono::milliseconds patience_;
     std::mutex lock_;
-    std::function<void(const std::string&)> cleanUp_;
+    std::function<void(std::string_view)> cleanUp_;
     std::thread watcher_;
 };
 

@@ -24,6 +24,8 @@ packages=(
   qt6-shadertools-dev
   # video
   libavcodec-dev libavutil-dev libswscale-dev libva-dev libyuv-dev
+  # sound at the rate the link carries
+  libswresample-dev
   # X11 through xcb
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-xtest0-dev
   libxcb-screensaver0-dev libxcb-dpms0-dev libxcb-keysyms1-dev libxcb-xkb-dev

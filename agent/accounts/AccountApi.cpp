@@ -15,11 +15,8 @@ namespace dovrel::agent {
 
 struct AccountApi::Pending {
     Done done;
-    QByteArray body;
     std::unique_ptr<Timer> deadline;
-    std::shared_ptr<HostLookups::Lookup> lookup; // while the host's name is looked up
-    QNetworkReply* reply = nullptr;              // once sent
-    const char* cutShort = nullptr;              // why we aborted the exchange ourselves, if we did
+    AddressedRequest::Ptr request;
 };
 
 AccountApi::AccountApi(Options options)
@@ -31,16 +28,9 @@ AccountApi::AccountApi(Options options)
 }
 
 AccountApi::~AccountApi() {
-    // The lookups are forgotten while their receiver still stands: one may be delivering right now.
-    for (auto& [id, pending] : pending_)
-        if (pending->lookup) pending->lookup->forget();
-    context_.reset(); // no reply or lookup reaches this object from here on
-    for (auto& [id, pending] : pending_) {
-        pending->deadline.reset();
-        if (pending->reply) pending->reply->abort();
-    }
-    pending_.clear();
-    network_.reset(); // deletes the replies, its children
+    pending_.clear(); // lookups forgotten and replies let go while the receiver and the network still stand
+    context_.reset();
+    network_.reset();
 }
 
 std::optional<QUrl> AccountApi::address(const std::string& host, uint16_t port, const std::string& path) {
@@ -73,48 +63,36 @@ void AccountApi::post(const QUrl& url, const std::string& bearer, const QJsonObj
     const uint64_t id = ++lastId_;
     auto pending = std::make_unique<Pending>();
     pending->done = std::move(done);
-    pending->body = QJsonDocument(body).toJson(QJsonDocument::Compact);
     pending->deadline = scheduler_.after(options_.timeout, [this, id] { cutShort(id, "The request timed out."); });
-    pending_.emplace(id, std::move(pending));
-    auto lookup = addressRequest(lookups_, context_.get(), std::move(request),
-                                 [this, id, host = url.host().toStdString()](std::optional<QNetworkRequest> addressed) {
-                                     // In the words the network's own failures come in.
-                                     if (!addressed) return fail(id, "Host " + host + " not found");
-                                     send(id, *addressed);
-                                 });
-    if (const auto found = pending_.find(id); lookup && found != pending_.end())
-        found->second->lookup = std::move(lookup);
-}
-
-void AccountApi::send(uint64_t id, const QNetworkRequest& request) {
-    const auto found = pending_.find(id);
-    if (found == pending_.end()) return;
-    Pending& p = *found->second;
-    p.lookup.reset();
-    QNetworkReply* reply = network_->post(request, p.body);
-    p.reply = reply;
     const auto limit = static_cast<qint64>(options_.maxAnswerBytes);
-    QObject::connect(reply, &QNetworkReply::downloadProgress, context_.get(),
-                     [this, id, limit](qint64 received, qint64) {
-                         if (received > limit) cutShort(id, "The relay's answer was too large.");
-                     });
-    QObject::connect(reply, &QNetworkReply::finished, context_.get(), [this, id] { finish(id); });
+    pending->request = AddressedRequest::make(
+        lookups_, scheduler_, options_.timeout,
+        [this, id, limit, body = QJsonDocument(body).toJson(QJsonDocument::Compact)](const QNetworkRequest& r) {
+            QNetworkReply* reply = network_->post(r, body);
+            QObject::connect(reply, &QNetworkReply::downloadProgress, context_.get(),
+                             [this, id, limit](qint64 received, qint64) {
+                                 if (received > limit) cutShort(id, "The relay's answer was too large.");
+                             });
+            return reply;
+        },
+        [this, id, host = url.host().toStdString()](QNetworkReply* reply) {
+            // In the words the network's own failures come in.
+            if (!reply) return cutShort(id, "Host " + host + " not found");
+            finish(id, reply);
+        });
+    AddressedRequest& sending = *pending->request;
+    pending_.emplace(id, std::move(pending));
+    sending.start(std::move(request));
 }
 
-void AccountApi::cutShort(uint64_t id, const char* why) {
+// Ends the exchange without its answer: not from inside a reply's own signal or the deadline's callback.
+void AccountApi::cutShort(uint64_t id, std::string why) {
     const auto found = pending_.find(id);
-    if (found == pending_.end() || found->second->cutShort) return;
-    Pending& p = *found->second;
-    p.cutShort = why;
-    // Not from inside the reply's own signal or this timer's callback: the abort finishes the reply.
-    if (p.reply) {
-        QMetaObject::invokeMethod(p.reply, &QNetworkReply::abort, Qt::QueuedConnection);
-        return;
-    }
-    if (p.lookup) p.lookup->forget();
-    p.lookup.reset();
+    if (found == pending_.end() || !found->second->request) return;
+    found->second->request.reset();
+    found->second->deadline.reset();
     QMetaObject::invokeMethod(
-        context_.get(), [this, id, why] { fail(id, why); }, Qt::QueuedConnection);
+        context_.get(), [this, id, why = std::move(why)] { fail(id, why); }, Qt::QueuedConnection);
 }
 
 void AccountApi::fail(uint64_t id, std::string message) {
@@ -125,20 +103,16 @@ void AccountApi::fail(uint64_t id, std::string message) {
     if (pending->done) pending->done(ApiOutcome::failure(std::move(message)));
 }
 
-void AccountApi::finish(uint64_t id) {
+void AccountApi::finish(uint64_t id, QNetworkReply* reply) {
+    reply->deleteLater();
     const auto found = pending_.find(id);
     if (found == pending_.end()) return;
     std::unique_ptr<Pending> pending = std::move(found->second);
     pending_.erase(found);
-    pending->deadline.reset();
-    QNetworkReply* reply = pending->reply;
-    reply->deleteLater();
 
     ApiOutcome outcome;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (pending->cutShort) {
-        outcome = ApiOutcome::failure(pending->cutShort);
-    } else if (!status.isValid()) {
+    if (!status.isValid()) {
         // No HTTP answer at all: the network's own description (refused, unreachable, TLS failure).
         outcome = ApiOutcome::failure(reply->errorString().toStdString());
     } else {

@@ -18,7 +18,6 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
-class QNetworkRequest;
 class QObject;
 
 namespace dovrel::agent {
@@ -77,16 +76,15 @@ public:
 
 private:
     struct Pending;
-    void send(uint64_t id, const QNetworkRequest& request);
-    void finish(uint64_t id);
+    void finish(uint64_t id, QNetworkReply* reply);
     void fail(uint64_t id, std::string message);
-    void cutShort(uint64_t id, const char* why);
+    void cutShort(uint64_t id, std::string why);
 
     Options options_;
     Scheduler& scheduler_;
     QList<QSslCertificate> extraAuthorities_;
     HostLookups lookups_;
-    std::unique_ptr<QObject> context_; // receives the replies' signals and the lookups on this thread
+    std::unique_ptr<QObject> context_; // receives the replies' signals on this thread
     std::unique_ptr<QNetworkAccessManager> network_;
     std::map<uint64_t, std::unique_ptr<Pending>> pending_;
     uint64_t lastId_ = 0;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include "agent/common/HomeDirectory.h"
+#include "runtime/UnlockedLine.h"
 
 namespace dovrel::agent {
 
@@ -109,16 +111,59 @@ void rotateIfNeeded(const std::string& file, const std::string& previous) {
 
 } // namespace AgentLog
 
+namespace {
+
+// Seconds east of UTC as the last time stamp made the usual way found them: the zone of a line that may
+// not ask the C library, whose zone lookup takes a lock.
+std::atomic<long> zoneOffset{0};
+
+// `at` in the zone `offset` seconds east of UTC, worked out by arithmetic alone.
+UnlockedLine& stamp(UnlockedLine& line, timespec at, long offset) {
+    using namespace std::chrono;
+    const sys_seconds local{seconds(at.tv_sec + offset)};
+    const auto day = floor<days>(local);
+    const year_month_day date(day);
+    const hh_mm_ss time(local - day);
+    const auto digits = [&line](long long value, int count) {
+        char text[3];
+        for (int i = count - 1; i >= 0; --i, value /= 10)
+            text[i] = static_cast<char>('0' + value % 10);
+        line << std::string_view(text, static_cast<std::size_t>(count));
+    };
+    digits(unsigned(date.month()), 2);
+    line << "-";
+    digits(unsigned(date.day()), 2);
+    line << " ";
+    digits(time.hours().count(), 2);
+    line << ":";
+    digits(time.minutes().count(), 2);
+    line << ":";
+    digits(time.seconds().count(), 2);
+    line << ".";
+    digits(at.tv_nsec / 1000000, 3);
+    return line;
+}
+
+} // namespace
+
 std::string logTimestamp() {
     timespec ts{};
     ::clock_gettime(CLOCK_REALTIME, &ts);
     tm local{};
     ::localtime_r(&ts.tv_sec, &local);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%02d-%02d %02d:%02d:%02d.%03d", (local.tm_mon + 1) % 100, local.tm_mday % 100,
-                  local.tm_hour % 100, local.tm_min % 100, local.tm_sec % 100,
-                  static_cast<int>(ts.tv_nsec / 1000000) % 1000);
-    return buf;
+    zoneOffset.store(local.tm_gmtoff, std::memory_order_relaxed);
+    UnlockedLine line;
+    return std::string(stamp(line, ts, local.tm_gmtoff).text());
+}
+
+void writeLogLineNow(std::initializer_list<std::string_view> parts) {
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    UnlockedLine line;
+    stamp(line, ts, zoneOffset.load(std::memory_order_relaxed)) << " ";
+    for (const std::string_view part : parts)
+        line << part;
+    line.writeTo(STDOUT_FILENO);
 }
 
 void writeLogLine(std::string_view text, std::string_view terminator) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -36,6 +37,10 @@ std::string logTimestamp();
 
 // Writes the time stamp, one blank and `text`, then `terminator`, as one write to standard output.
 void writeLogLine(std::string_view text, std::string_view terminator = "\n");
+
+// The same line of `parts` for a thread that must not wait on a lock the program may hold (a stop that
+// cuts a hung start-up short): UnlockedLine's, in the zone the last time stamp found, and never rotating.
+void writeLogLineNow(std::initializer_list<std::string_view> parts);
 
 // The agent's print: each item as text, joined by `separator`, behind the time stamp.
 template <typename... Items>

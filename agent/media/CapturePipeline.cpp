@@ -302,6 +302,10 @@ void CapturePipeline::applyCaptureRate(const std::shared_ptr<ScreenCapturer>& ca
 // ---- what a step of the send rate costs
 
 void CapturePipeline::applySendRate(SendRate rate) {
+    // The sound takes its share of a slowed link (LinkAudio: a quarter at most); the picture the rest.
+    const int64_t full = budgetFor(asked_.load().relay).averageBitRate;
+    sendPath_.setAudioFormatFor(rate.bitRate, full);
+    if (rate.bitRate < full) rate.bitRate = std::max(rate.bitRate - sendPath_.audioBitRate(), rate.bitRate / 2);
     {
         const std::lock_guard guard(linkLock_);
         sendRate_ = rate;
@@ -738,6 +742,7 @@ void CapturePipeline::resetLinkRate(bool relay) {
     // Unpaced, as long as the link drops nothing: pacing holds a big picture back for what would be tens
     // of milliseconds at the budget, and a link that takes it whole needs none.
     follower_.begin(rateOf(budgetFor(relay)));
+    sendPath_.setAudioFormatFor(budgetFor(relay).averageBitRate, budgetFor(relay).averageBitRate);
     const std::lock_guard guard(linkLock_);
     sendRate_ = follower_.current();
 }

@@ -149,29 +149,33 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
 void MediaSendPath::sendAudio(std::span<const int16_t> samples, uint32_t sampleRate, uint8_t channels) {
     Diag::add(Diag::Counter::audioBuffers);
     Diag::add(Diag::Counter::audioSamples, static_cast<int64_t>(samples.size()));
-    if (samples.empty() || !host_.streaming()) return;
+    if (!host_.streaming()) {
+        // What the conversion held belongs to sound nobody will hear.
+        const std::lock_guard sending(audioSendLock_);
+        audio_.reset();
+        return;
+    }
+    if (samples.empty()) return;
 
-    const std::size_t chunk = std::max<std::size_t>(channels, 1) * audioFramesPerChunk;
     const std::shared_ptr<const SendTarget> target = host_.sendTarget ? host_.sendTarget() : nullptr;
     bool exhausted = false;
     int64_t frames = 0;
     wex::AudioFrame frame;
     const std::lock_guard sending(audioSendLock_); // as for video: numbered and sent in one order
-    frame.sampleRate = sampleRate;
-    frame.channels = channels;
-    for (std::size_t at = 0; at < samples.size(); at += chunk) {
-        const auto part = samples.subspan(at, std::min(chunk, samples.size() - at));
+    audio_.add(samples, {sampleRate, channels}, [&](std::span<const int16_t> part, PcmFormat format) {
         ++frames;
-        if (!target || !target->session || exhausted) continue;
+        if (!target || !target->session || exhausted) return;
+        frame.sampleRate = format.sampleRate;
+        frame.channels = format.channels;
         frame.pcm.assign(part.begin(), part.end());
         wex::Bytes sealed = target->session->sealNext(wex::Stream::audio, audioPcm, target->sessionId,
                                                       MonoClock::wireMicros(), frame.encode());
         if (sealed.empty()) {
             exhausted = target->session->sendExhausted(wex::Stream::audio);
-            continue;
+            return;
         }
         route(host_, *target, std::move(sealed), false); // without a route the frame is discarded
-    }
+    });
     Diag::add(Diag::Counter::audioFrames, frames);
     if (exhausted && host_.dropClient) host_.dropClient();
 }

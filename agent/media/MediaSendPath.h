@@ -9,6 +9,7 @@
 
 #include "agent/core/SessionPipeline.h"
 #include "agent/link/PiecePacer.h"
+#include "agent/media/LinkAudio.h"
 #include "agent/media/VideoEncoder.h"
 #include "protocol/Bytes.h"
 #include "runtime/Scheduler.h"
@@ -47,7 +48,8 @@ struct PictureTrace {
 // The per-frame work after the encoder: each picture becomes a video payload (keyframes and the first
 // pictures of refresh waves flagged as keyframes, behind the stored parameter sets: a decoder can begin
 // at either), cut into pieces, each sealed with the session's next video sequence number
-// and sent on the session's route; each audio buffer becomes sealed AudioFrames of 256 sample frames.
+// and sent on the session's route; each audio buffer becomes sealed AudioFrames of 256 sample frames, in
+// the format the link's rate calls for (LinkAudio).
 // Runs on the producing threads (the encoder's output thread, the audio thread); a picture's pieces go
 // out at once while they fit the pace, and otherwise wait for their time on the pacer's thread. The
 // pieces of one stream are numbered and handed on under one lock, so they leave in sequence order.
@@ -56,7 +58,7 @@ struct PictureTrace {
 // wrap inside one: a stream that has used them all ends the session.
 class MediaSendPath {
 public:
-    static constexpr std::size_t audioFramesPerChunk = 256;
+    static constexpr std::size_t audioFramesPerChunk = LinkAudio::framesPerChunk;
 
     explicit MediaSendPath(const PipelineHost& host);
     MediaSendPath(const MediaSendPath&) = delete;
@@ -79,6 +81,12 @@ public:
     std::size_t paceBacklog() const { return pacer_.backlog(); }
     // One buffer of interleaved samples; counted always, sent while the client streams.
     void sendAudio(std::span<const int16_t> samples, uint32_t sampleRate, uint8_t channels);
+    // The link now carries `linkBitRate` of its full budget `fullBitRate`: the sound takes its share of
+    // it from the next buffer on. Any thread.
+    void setAudioFormatFor(int64_t linkBitRate, int64_t fullBitRate) { audio_.setFormatFor(linkBitRate, fullBitRate); }
+    // The format the sound goes in, and what it takes on the link while it is captured (bits a second).
+    PcmFormat audioFormat() const { return audio_.format(); }
+    int64_t audioBitRate() const { return audio_.bitRate(); }
 
     // The parameter sets the last keyframe reported, and the generation of the encoder they belong to.
     // A keyframe of another encoder that reports none carries none: a new encoder's sets are not known
@@ -98,6 +106,7 @@ private:
     // Held while a stream's pieces are sealed and handed on, one per stream.
     std::mutex videoSendLock_;
     std::mutex audioSendLock_;
+    LinkAudio audio_; // converted and framed under audioSendLock_
     // Last: its thread hands pieces to the routes through host_ until it is gone.
     PiecePacer pacer_;
 };

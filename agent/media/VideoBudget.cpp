@@ -42,7 +42,7 @@ VideoBudget VideoBudget::withOverrides(std::optional<std::string_view> bitRate,
     int64_t bits = averageBitRate;
     int64_t fps = expectedFrameRate;
     if (bitRate)
-        if (const auto v = parseDecimalInteger(*bitRate)) bits = std::max<int64_t>(*v, 200000);
+        if (const auto v = parseDecimalInteger(*bitRate)) bits = std::clamp(*v, minBitRate, maxBitRate);
     if (frameRate)
         if (const auto v = parseDecimalInteger(*frameRate)) fps = std::clamp<int64_t>(*v, 5, 60);
     return at(bits, static_cast<int>(fps));

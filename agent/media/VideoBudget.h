@@ -20,8 +20,14 @@ struct VideoBudget {
     static VideoBudget relay() { return {2500000, 625000, 30, 450}; }
     static VideoBudget forLink(bool isRelay) { return isRelay ? relay() : lan(); }
 
-    // Applies DOVREL_BITRATE (at least 200000) and DOVREL_FPS (5 to 60) from the process environment,
-    // read on every call. The burst becomes a quarter of the bit rate in bytes (twice the average
+    // The bounds of DOVREL_BITRATE. Above a gigabit no link a session crosses carries the stream, and
+    // every product the rates go through (bytes to bits, the rate's steps up, a backlog's worth of
+    // milliseconds, a double and back) stays far inside 64 bits and exact in a double.
+    static constexpr int64_t minBitRate = 200000;
+    static constexpr int64_t maxBitRate = 1000000000;
+
+    // Applies DOVREL_BITRATE (clamped to minBitRate ... maxBitRate) and DOVREL_FPS (5 to 60) from the
+    // process environment, read on every call. The burst becomes a quarter of the bit rate in bytes (twice the average
     // rate) and the keyframe spacing keeps the base's spacing in seconds, 60 frames at least.
     VideoBudget withEnvironmentOverrides() const;
     // The same rules with the variables' values given; nullopt stands for an absent variable.

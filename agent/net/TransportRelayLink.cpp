@@ -149,7 +149,7 @@ void TransportRelayLink::dial() {
     const uint16_t port = c->identity.port;
     // The certificate must name this host, whichever of its addresses is dialled.
     c->dial = HostDial::make(
-        lookups_, *s,
+        lookups_, clock_, HostDial::usualTime, *s,
         [s, name = QString::fromStdString(host), port](const QHostAddress& address) {
             s->connectToHostEncrypted(address.toString(), port, name);
         },

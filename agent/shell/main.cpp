@@ -139,8 +139,8 @@ int main(int argc, char** argv) {
     static LaunchArbiter arbiter(Supervisor::forThisProcess(), arbiterOptions);
     // Of what a normal stop removes, only the show-window socket can be there before the loop turns
     // (half-received files would need a session, and the next start sweeps them).
-    stopHeld.onCutShort([showWindowSocket](const std::string& what) {
-        print("• " + what + " — stopping at once");
+    stopHeld.onCutShort([showWindowSocket](std::string_view what) {
+        writeLogLineNow({"• ", what, " — stopping at once"});
         if (arbiter.ownsShowWindowSocket()) ::unlink(showWindowSocket.c_str());
     });
     if (arbiter.arbitrate() != LaunchArbiter::Decision::run) std::exit(0);

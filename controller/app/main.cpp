@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <unistd.h>
 
 #include <QGuiApplication>
 #include <QQuickStyle>
@@ -11,6 +12,7 @@
 #include "controller/platform/ClientLog.h"
 #include "controller/ui/session/VideoSurfaceItem.h"
 #include "runtime/StopSignal.h"
+#include "runtime/UnlockedLine.h"
 #include "runtime/session/SessionEnd.h"
 #include "runtime/tls/TlsLibrary.h"
 
@@ -24,7 +26,9 @@ int main(int argc, char** argv) {
     // which then ends the orderly way below; a start-up that hangs is cut short. The controller has then
     // made no file that its normal stop removes (those of a clipboard offer come with a session).
     dovrel::StopSignalHold stopHeld;
-    stopHeld.onCutShort([](const std::string& what) { dovrel::controller::clientLog(what + " — quitting at once"); });
+    stopHeld.onCutShort([](std::string_view what) {
+        (dovrel::UnlockedLine() << "[dovrel] " << what << " — quitting at once").writeTo(STDERR_FILENO);
+    });
     dovrel::controller::VideoSurfaceItem::prepareProcess();
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("DovrelController"));

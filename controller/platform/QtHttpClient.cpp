@@ -4,7 +4,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslConfiguration>
-#include <QTimer>
 
 #include "runtime/net/AddressedRequest.h"
 
@@ -19,9 +18,8 @@ QtHttpClient::QtHttpClient(std::shared_ptr<HostResolver> resolver, const std::st
 }
 
 QtHttpClient::~QtHttpClient() {
-    for (auto& [id, looking] : looking_)
-        if (looking->lookup) looking->lookup->forget();
-    // Replies still running are aborted with the manager; their callbacks must not run after us.
+    // Lookups are forgotten and the attempts under way let go; their callbacks must not run after us.
+    sending_.clear();
     for (QNetworkReply* reply : manager_->findChildren<QNetworkReply*>())
         QObject::disconnect(reply, nullptr, nullptr, nullptr);
 }
@@ -39,53 +37,49 @@ void QtHttpClient::send(const HttpRequest& request, std::function<void(const Htt
         tls.setCaCertificates(trusted_);
         r.setSslConfiguration(tls);
     }
+    const uint64_t id = ++lastId_;
+    auto sending = std::make_unique<Sending>();
+    sending->done = std::move(done);
+    const QString host = request.url.host();
+    sending->request = AddressedRequest::make(
+        lookups_, realScheduler(), request.timeout,
+        [this, id, method = request.method, body = request.body](const QNetworkRequest& addressed) {
+            if (const auto found = sending_.find(id); found != sending_.end()) found->second->lookupTime.reset();
+            return body.isEmpty() && method == "GET" ? manager_->get(addressed)
+                                                     : manager_->sendCustomRequest(addressed, method, body);
+        },
+        [this, id, host](QNetworkReply* reply) {
+            HttpResponse response;
+            if (!reply) {
+                response.transportError = QStringLiteral("Host %1 not found").arg(host);
+            } else if (const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+                       status.isValid()) {
+                // An answer of any status: the body tells the caller what the service meant.
+                response.status = status.toInt();
+                response.body = reply->readAll();
+            } else {
+                response.transportError = reply->errorString();
+            }
+            if (reply) reply->deleteLater();
+            finish(id, response);
+        });
     // The lookup has the request's time too: a resolver that never answers fails it like a silent server.
-    const uint64_t id = ++lastLookup_;
-    looking_.emplace(id, std::make_unique<Looking>()).first->second->done = std::move(done);
-    auto lookup = addressRequest(lookups_, manager_.get(), r,
-                                 [this, id, host = request.url.host(), method = request.method,
-                                  body = request.body](std::optional<QNetworkRequest> addressed) {
-                                     const auto found = looking_.find(id);
-                                     if (found == looking_.end()) return;
-                                     const auto finished = std::move(found->second->done);
-                                     looking_.erase(found);
-                                     if (addressed) return dispatch(*addressed, method, body, finished);
-                                     HttpResponse response;
-                                     response.transportError = QStringLiteral("Host %1 not found").arg(host);
-                                     finished(response);
-                                 });
-    const auto found = looking_.find(id);
-    if (!lookup || found == looking_.end()) return;
-    found->second->lookup = std::move(lookup);
-    QTimer::singleShot(request.timeout, manager_.get(), [this, id, host = request.url.host()] {
-        const auto late = looking_.find(id);
-        if (late == looking_.end()) return;
-        late->second->lookup->forget();
-        const auto finished = std::move(late->second->done);
-        looking_.erase(late);
+    sending->lookupTime = realScheduler().after(request.timeout, [this, id, host] {
         HttpResponse response;
         response.transportError = QStringLiteral("Host %1 was not found in time").arg(host);
-        finished(response);
+        finish(id, response);
     });
+    AddressedRequest& addressed = *sending->request;
+    sending_.emplace(id, std::move(sending));
+    addressed.start(std::move(r));
 }
 
-void QtHttpClient::dispatch(const QNetworkRequest& request, const QByteArray& method, const QByteArray& body,
-                            const std::function<void(const HttpResponse&)>& done) {
-    QNetworkReply* reply =
-        body.isEmpty() && method == "GET" ? manager_->get(request) : manager_->sendCustomRequest(request, method, body);
-    QObject::connect(reply, &QNetworkReply::finished, manager_.get(), [reply, done] {
-        reply->deleteLater();
-        HttpResponse response;
-        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (status.isValid()) {
-            // An answer of any status: the body tells the caller what the service meant.
-            response.status = status.toInt();
-            response.body = reply->readAll();
-        } else {
-            response.transportError = reply->errorString();
-        }
-        done(response);
-    });
+void QtHttpClient::finish(uint64_t id, const HttpResponse& response) {
+    const auto found = sending_.find(id);
+    if (found == sending_.end()) return;
+    const auto done = std::move(found->second->done);
+    sending_.erase(found);
+    done(response);
 }
 
 } // namespace dovrel::controller

@@ -44,7 +44,8 @@ void TcpReachabilityProbe::probe(const std::string& host, uint16_t port, std::ch
         QObject::connect(socket, &QTcpSocket::connected, queue_.context(),
                          [this, id] { finishLocked(id, ProbeAnswer::accepted); });
         attempt->dial = HostDial::make(
-            lookups_, *socket, [socket, port](const QHostAddress& address) { socket->connectToHost(address, port); },
+            lookups_, clock_, timeout, *socket,
+            [socket, port](const QHostAddress& address) { socket->connectToHost(address, port); },
             [this, id](QAbstractSocket::SocketError error, const QString&) {
                 // A refusal means the computer is up, though nothing listens on that port; any other
                 // failure (no route, no such host) says nothing more than silence.

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QTimer>
 
+#include "runtime/net/AddressTurns.h"
+
 namespace dovrel {
 
 void HostDial::Release::operator()(HostDial* dial) const {
@@ -11,19 +13,26 @@ void HostDial::Release::operator()(HostDial* dial) const {
     dial->deleteLater();
 }
 
-HostDial::Ptr HostDial::make(HostLookups& lookups, QAbstractSocket& socket, Connect connect, Failed failed) {
-    return Ptr(new HostDial(lookups, socket, std::move(connect), std::move(failed)));
+HostDial::Ptr HostDial::make(HostLookups& lookups, Scheduler& clock, Duration time, QAbstractSocket& socket,
+                             Connect connect, Failed failed) {
+    return Ptr(new HostDial(lookups, clock, time, socket, std::move(connect), std::move(failed)));
 }
 
-HostDial::HostDial(HostLookups& lookups, QAbstractSocket& socket, Connect connect, Failed failed)
-    : lookups_(lookups), socket_(&socket), connect_(std::move(connect)), failed_(std::move(failed)) {
-    QObject::connect(&socket, &QAbstractSocket::connected, this, [this] { connected_ = true; });
+HostDial::HostDial(HostLookups& lookups, Scheduler& clock, Duration time, QAbstractSocket& socket, Connect connect,
+                   Failed failed)
+    : lookups_(lookups), clock_(clock), time_(time), socket_(&socket), connect_(std::move(connect)),
+      failed_(std::move(failed)) {
+    QObject::connect(&socket, &QAbstractSocket::connected, this, [this] {
+        connected_ = true;
+        turn_.reset();
+    });
     QObject::connect(&socket, &QAbstractSocket::errorOccurred, this, [this](auto error) { onError(error); });
 }
 
 HostDial::~HostDial() { stop(); }
 
 void HostDial::start(const std::string& host) {
+    deadline_ = clock_.now() + time_;
     if (const QHostAddress literal(QString::fromStdString(host)); !literal.isNull()) {
         addresses_ = {literal};
         tryNext();
@@ -32,9 +41,7 @@ void HostDial::start(const std::string& host) {
     lookup_ = lookups_.start(host, this, [this](const std::vector<std::string>& found) {
         if (stopped_) return;
         lookup_.reset();
-        for (const std::string& text : found)
-            if (const QHostAddress address(QString::fromStdString(text)); !address.isNull())
-                addresses_.push_back(address);
+        addresses_ = addressesToTry(found);
         if (!addresses_.empty()) return tryNext();
         if (failed_) failed_(QAbstractSocket::HostNotFoundError, QStringLiteral("Host not found"));
     });
@@ -42,6 +49,7 @@ void HostDial::start(const std::string& host) {
 
 void HostDial::stop() {
     stopped_ = true;
+    turn_.reset();
     if (lookup_) lookup_->forget();
     lookup_.reset();
     if (socket_) QObject::disconnect(socket_, nullptr, this, nullptr);
@@ -49,12 +57,16 @@ void HostDial::stop() {
 
 void HostDial::tryNext() {
     if (stopped_ || !socket_ || next_ >= addresses_.size()) return;
+    turn_.reset();
     socket_->abort();
+    const std::size_t left = addresses_.size() - next_;
+    if (left > 1) turn_ = clock_.after(turnTime(deadline_, clock_.now(), left), [this] { tryNext(); });
     connect_(addresses_[next_++]);
 }
 
 void HostDial::onError(QAbstractSocket::SocketError error) {
     if (stopped_) return;
+    turn_.reset();
     if (!connected_ && next_ < addresses_.size()) {
         // Not from inside the socket's own signal: it may not take a new connection yet.
         QTimer::singleShot(0, this, [this] { tryNext(); });

@@ -10,8 +10,10 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "../support/FakeScheduler.h"
 #include "../support/TempHome.h"
@@ -19,6 +21,7 @@
 #include "runtime/Scheduler.h"
 #include "runtime/SerialQueue.h"
 #include "runtime/StopSignal.h"
+#include "runtime/UnlockedLine.h"
 
 using namespace dovrel;
 using namespace std::chrono_literals;
@@ -161,11 +164,37 @@ TEST(StopSignalHold, ASecondSignalEndsAHangingStartUpAtOnceAfterItsCleanUp) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const auto startUpThatHangs = [] {
         StopSignalHold hold(1h);
-        hold.onCutShort([](const std::string&) { std::fputs("cleaned up\n", stderr); });
+        hold.onCutShort([](std::string_view) { std::fputs("cleaned up\n", stderr); });
         std::raise(SIGINT);
         std::raise(SIGTERM);
         std::this_thread::sleep_for(60s);
         std::exit(1);
     };
     EXPECT_EXIT(startUpThatHangs(), ::testing::ExitedWithCode(0), "cleaned up");
+}
+
+// Written whole in one go where there is room, cut at its capacity, and left out where the pipe is full
+// rather than waited for (a wait there would hold this test up for good).
+TEST(UnlockedLine, WrittenAtOnceWhereThereIsRoomAndNotAtAllWhereItWouldWait) {
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    (UnlockedLine() << "stopping " << -42LL << " now").writeTo(fds[1]);
+    (UnlockedLine() << std::string(UnlockedLine::capacity + 100, 'x')).writeTo(fds[1]);
+    std::string got(2 * UnlockedLine::capacity, '\0');
+    got.resize(static_cast<std::size_t>(std::max<ssize_t>(::read(fds[0], got.data(), got.size()), 0)));
+    EXPECT_EQ(got, "stopping -42 now\n" + std::string(UnlockedLine::capacity, 'x') + "\n");
+
+    ::fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    const std::string block(4096, 'f');
+    while (::write(fds[1], block.data(), block.size()) > 0) {
+    }
+    ::fcntl(fds[1], F_SETFL, 0);
+    (UnlockedLine() << "left out").writeTo(fds[1]);
+    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    std::string drained;
+    for (ssize_t n; (n = ::read(fds[0], got.data(), got.size())) > 0;)
+        drained.append(got.data(), static_cast<std::size_t>(n));
+    EXPECT_EQ(drained.find("left out"), std::string::npos);
+    ::close(fds[0]);
+    ::close(fds[1]);
 }

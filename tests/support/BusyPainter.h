@@ -10,16 +10,16 @@
 
 namespace dovrel::test {
 
-// Blocks of any colour all over a 1280 x 720 screen, anew thirty times a second: a picture no encoder
-// makes small.
+// Blocks of any colour all over a 1280 x 720 screen, `blocks` of them anew thirty times a second: with
+// the 400 of the default, a picture no encoder makes small.
 class BusyPainter {
 public:
-    explicit BusyPainter(const std::string& display) : client_(display) {
-        thread_ = std::thread([this] {
+    explicit BusyPainter(const std::string& display, int blocks = 400) : client_(display) {
+        thread_ = std::thread([this, blocks] {
             std::mt19937 rng(5);
             auto next = std::chrono::steady_clock::now();
             while (!stop_ && client_.ok()) {
-                for (int i = 0; i < 400; ++i)
+                for (int i = 0; i < blocks; ++i)
                     client_.fill(static_cast<int>(rng() % 1240), static_cast<int>(rng() % 680), 40, 40,
                                  rng() & 0xFFFFFF, false);
                 client_.sync();

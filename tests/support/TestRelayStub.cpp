@@ -70,6 +70,7 @@ TestRelayStub::TestRelayStub(const TestCertificate& cert, QObject* parent) : QOb
     // Connections are taken once their TLS handshake is done; either signal may announce them.
     QObject::connect(&server_, &QTcpServer::pendingConnectionAvailable, this, [this] { onConnection(); });
     QObject::connect(&server_, &QTcpServer::newConnection, this, [this] { onConnection(); });
+    QObject::connect(&server_, &QSslServer::startedEncryptionHandshake, this, [this] { ++handshakesBegun; });
 }
 
 TestRelayStub::~TestRelayStub() {

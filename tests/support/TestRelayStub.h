@@ -72,6 +72,7 @@ public:
 
     // What it saw.
     std::vector<Registration> registrations;
+    int handshakesBegun = 0; // TLS handshakes, whether they came through or not
     int connectionsAccepted = 0;
     int connectionsEnded = 0;
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <numbers>
 #include <span>
 #include <vector>
 
@@ -54,6 +55,20 @@ inline HeardTone measureTone(std::span<const int16_t> interleaved, std::size_t c
     for (std::size_t i = channel; i < interleaved.size(); i += channels)
         mono.push_back(interleaved[i] / 32768.0);
     return measureTone(mono, rate);
+}
+
+// Interleaved samples of a sine of `hz` at `amplitude` (0..1) on every channel, from sample frame `from`
+// of the tone on.
+inline std::vector<int16_t> toneSamples(double hz, double amplitude, uint32_t rate, std::size_t channels,
+                                        std::size_t frames, std::size_t from = 0) {
+    std::vector<int16_t> out(frames * channels);
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(from + i) / rate;
+        const auto v = static_cast<int16_t>(std::lround(amplitude * 32767 * std::sin(2 * std::numbers::pi * hz * t)));
+        for (std::size_t c = 0; c < channels; ++c)
+            out[i * channels + c] = v;
+    }
+    return out;
 }
 
 } // namespace dovrel::test

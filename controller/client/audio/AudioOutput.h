@@ -7,13 +7,11 @@
 #include <span>
 #include <string>
 
+#include "runtime/audio/PcmFormat.h"
+
 namespace dovrel::controller {
 
-struct AudioFormat {
-    uint32_t sampleRate = 0;
-    uint8_t channels = 0;
-    bool operator==(const AudioFormat&) const = default;
-};
+using AudioFormat = PcmFormat;
 
 // One playback stream of the sound system, for one sample rate and channel count of signed 16-bit
 // interleaved samples. It keeps little sound in hand: what cannot be heard within `maxBuffered` is

@@ -24,7 +24,8 @@ bool meansWaiting(QAbstractSocket::SocketError e) {
 }
 } // namespace
 
-StreamLink::StreamLink(Options options, HostLookups& lookups) : options_(std::move(options)), lookups_(lookups) {}
+StreamLink::StreamLink(Options options, HostLookups& lookups, Scheduler& clock)
+    : options_(std::move(options)), lookups_(lookups), clock_(clock) {}
 
 StreamLink::~StreamLink() { retire(); }
 
@@ -79,15 +80,15 @@ void StreamLink::start(const std::string& host, uint16_t port) {
         else
             s->connectToHost(address, port);
     };
-    dial_ =
-        HostDial::make(lookups_, *s, std::move(connect), [this](QAbstractSocket::SocketError e, const QString& why) {
-            State state = State::failed;
-            if (!ready_ && e == QAbstractSocket::ConnectionRefusedError)
-                state = State::refused;
-            else if (!ready_ && meansWaiting(e))
-                state = State::waiting;
-            report(state, why);
-        });
+    dial_ = HostDial::make(lookups_, clock_, HostDial::usualTime, *s, std::move(connect),
+                           [this](QAbstractSocket::SocketError e, const QString& why) {
+                               State state = State::failed;
+                               if (!ready_ && e == QAbstractSocket::ConnectionRefusedError)
+                                   state = State::refused;
+                               else if (!ready_ && meansWaiting(e))
+                                   state = State::waiting;
+                               report(state, why);
+                           });
     dial_->start(host);
 }
 

@@ -24,7 +24,7 @@ namespace dovrel::controller {
 // cannot be reached yet (unknown host, no route, no answer); failed when an established connection
 // breaks or TLS fails; cancelled after `cancel()`. Exactly one state follows `ready`, and nothing after
 // it. A host given by name is looked up through `lookups` (which outlive the link) and its addresses
-// tried in turn; over TLS the certificate must still name the host. Lives on the client thread and is
+// tried in turn on `clock`'s time; over TLS the certificate must still name the host. Lives on the client thread and is
 // touched only there.
 class StreamLink final : public QObject {
 public:
@@ -36,7 +36,7 @@ public:
         bool noDelay = false;
     };
 
-    StreamLink(Options options, HostLookups& lookups);
+    StreamLink(Options options, HostLookups& lookups, Scheduler& clock);
     ~StreamLink() override;
 
     // Receives state changes and bytes; set before `start`.
@@ -67,6 +67,7 @@ private:
 
     Options options_;
     HostLookups& lookups_;
+    Scheduler& clock_;
     std::unique_ptr<QTcpSocket> socket_;
     HostDial::Ptr dial_; // after the socket, so that it goes first
     bool ready_ = false;

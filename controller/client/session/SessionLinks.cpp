@@ -141,7 +141,7 @@ void SessionLinks::startControl() {
     if (control_) control_->retire();
     const uint64_t g = ++gen_;
     host_.linkReplaced();
-    control_.reset(new StreamLink(StreamLink::Options{}, lookups_));
+    control_.reset(new StreamLink(StreamLink::Options{}, lookups_, clock_));
     control_->onState = [this, g](StreamLink::State s, const QString&) { onControlState(g, s); };
     control_->onData = [this, g](wex::ByteView data) {
         if (gen_ != g) return;
@@ -181,7 +181,7 @@ void SessionLinks::startInput() {
     input_.reset(new QUdpSocket);
     // A datagram's failure is a lost datagram: nothing to report.
     inputDial_ = HostDial::make(
-        lookups_, *input_,
+        lookups_, clock_, HostDial::usualTime, *input_,
         [s = input_.get(), port = config_.inputPort](const QHostAddress& a) { s->connectToHost(a, port); }, {});
     inputDial_->start(agentHost_);
 }
@@ -199,7 +199,7 @@ void SessionLinks::startRelay(const std::string& room) {
     control_.reset();
     const uint64_t g = ++gen_;
     host_.linkReplaced();
-    relay_.reset(new StreamLink(StreamLink::Options{true, relayCas_, true}, lookups_));
+    relay_.reset(new StreamLink(StreamLink::Options{true, relayCas_, true}, lookups_, clock_));
     relayReply_.reset(!relayIdentity_.account.empty());
     StreamLink* link = relay_.get();
     relay_->onState = [this, g, room](StreamLink::State s, const QString& detail) { onRelayState(g, room, s, detail); };

@@ -5,6 +5,7 @@
 
 #include "../../support/ClosedPort.h"
 #include "../../support/FakeScheduler.h"
+#include "../../support/SilentPort.h"
 #include "../../support/TestResolver.h"
 #include "AccountsTestSupport.h"
 
@@ -188,6 +189,24 @@ TEST_F(AccountApiTest, AHostByNameIsAskedAtItsAddressAndItsCertificateMustNameIt
     ASSERT_TRUE(outcome);
     EXPECT_EQ(outcome->message, "The request timed out.");
     held->release();
+}
+
+// A name's addresses are tried in turn within the request's time: one that refuses at once, then one that
+// swallows what is sent to it (as an IPv6 address does on a network without IPv6), which has only its
+// share of the time, and the one that answers gets the rest.
+TEST_F(AccountApiTest, AnAddressThatRefusesOrSwallowsPacketsGivesWayToTheNext) {
+    const std::string token = api.addAccount("amy", "pw");
+    const SilentPort swallows("127.0.0.2", api.port());
+    auto options = apiOptions();
+    options.timeout = 6s;
+    options.resolver = std::make_shared<TestResolver>(
+        std::map<std::string, std::vector<std::string>>{{"localhost", {"127.0.0.3", "127.0.0.2", "127.0.0.1"}}});
+    ApiOnThread client(options);
+    const auto outcome =
+        client.post(*AccountApi::address("localhost", api.port(), "/v1/grant"), token, {{"ttlHours", 24}});
+    ASSERT_TRUE(outcome);
+    EXPECT_TRUE(outcome->ok) << outcome->message;
+    EXPECT_EQ(api.requests().size(), 1u);
 }
 
 TEST_F(AccountApiTest, RefusesAnOversizedAnswer) {

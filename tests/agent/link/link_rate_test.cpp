@@ -199,3 +199,26 @@ TEST(LinkSignals, AsksRightAfterAPictureTheAgentLeftOutAreItsOwnAndPieceLossIsPe
     signals.ask(t += LinkSignals::ownAskWindow, LinkSignals::Ask::lost);
     EXPECT_EQ(signals.lostAsks(t - 5s, t + 1ms), 2u);
 }
+
+TEST(LinkRate, TheLargestBaseGoesThroughEveryRuleWithoutOverflow) {
+    // A gigabit, the most DOVREL_BITRATE sets (the sanitizer build ends the test at an overflow).
+    test::FakeScheduler clock;
+    LinkRate rule(clock);
+    rule.reset({1'000'000'000, 60});
+    std::size_t queued = 0;
+    std::optional<LinkRate::Change> first;
+    for (int i = 0; i < 8; ++i) {
+        rule.keyframeAsked(LinkRate::Ask::lost);
+        rule.backlog(queued += std::size_t{1} << 28);
+        clock.advance(250ms);
+        if (auto c = rule.decide(); c && !first) first = c;
+    }
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(first->lower());
+    for (int i = 0; i < 2400; ++i) {
+        rule.backlog(0);
+        clock.advance(250ms);
+        rule.decide();
+    }
+    EXPECT_EQ(rule.current().bitRate, 1'000'000'000);
+}

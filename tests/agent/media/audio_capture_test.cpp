@@ -1,13 +1,11 @@
 #include <atomic>
-#include <cmath>
 #include <mutex>
-#include <numbers>
 
 #include <gtest/gtest.h>
-#include <pulse/simple.h>
 
 #include "../../support/PulseAudioServer.h"
 #include "../../support/ToneMeasure.h"
+#include "../../support/TonePlayer.h"
 #include "../../support/XvfbServer.h"
 #include "MediaTestSupport.h"
 #include "agent/common/AgentError.h"
@@ -22,43 +20,6 @@ namespace {
 
 constexpr double leftHz = 1000, rightHz = 1500;
 constexpr double leftAmplitude = 0.5, rightAmplitude = 0.25;
-
-// Plays a stereo tone (1 kHz left, 1.5 kHz right) into the server's default sink until destroyed.
-class TonePlayer {
-public:
-    explicit TonePlayer(const std::string& server) {
-        const pa_sample_spec format{PA_SAMPLE_S16LE, 48000, 2};
-        int err = 0;
-        pa_ = pa_simple_new(server.c_str(), "dovrel-test", PA_STREAM_PLAYBACK, nullptr, "tone", &format, nullptr,
-                            nullptr, &err);
-        if (!pa_) return;
-        thread_ = std::thread([this] {
-            std::vector<int16_t> chunk(480 * 2);
-            for (uint64_t n = 0; !stop_;) {
-                for (std::size_t i = 0; i < 480; ++i, ++n) {
-                    const double t = static_cast<double>(n) / 48000;
-                    chunk[2 * i] = static_cast<int16_t>(
-                        std::lround(leftAmplitude * 32767 * std::sin(2 * std::numbers::pi * leftHz * t)));
-                    chunk[2 * i + 1] = static_cast<int16_t>(
-                        std::lround(rightAmplitude * 32767 * std::sin(2 * std::numbers::pi * rightHz * t)));
-                }
-                int e = 0;
-                if (pa_simple_write(pa_, chunk.data(), chunk.size() * sizeof(int16_t), &e) < 0) return;
-            }
-        });
-    }
-    ~TonePlayer() {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-        if (pa_) pa_simple_free(pa_);
-    }
-    bool ok() const { return pa_ != nullptr; }
-
-private:
-    pa_simple* pa_ = nullptr;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 // Interleaved stereo samples as they arrive, with what came with them.
 struct Recording {
@@ -115,8 +76,8 @@ TEST_F(PulseAudioCapture, RecordsWhatIsPlayedThroughTheDefaultOutput) {
     PulseAudioCapturer capturer;
     capturer.start(rec.callback());
     EXPECT_TRUE(capturer.running());
-    TonePlayer tone(pulse_->server());
-    ASSERT_TRUE(tone.ok());
+    test::TonePlayer tone(pulse_->server(), {leftHz, leftAmplitude}, {rightHz, rightAmplitude});
+    ASSERT_TRUE(tone.playing()) << tone.failure();
     // 0.3 s of the tone once it has surely reached the monitor.
     const std::size_t startFrames = rec.frames();
     ASSERT_TRUE(test::waitUntil([&] { return rec.frames() > startFrames + 48000 * 6 / 10; }, 5s));
@@ -182,7 +143,7 @@ TEST_F(PulseAudioCapture, TheScreenCapturerDeliversSystemAudioBesideTheFrames) {
     X11ScreenCapturer capturer([&](const CapturedFrame&) { ++frames; }, {xvfb.display(), nullptr, nullptr});
     capturer.setOnAudio(rec.callback());
     capturer.start(0);
-    TonePlayer tone(pulse_->server());
+    test::TonePlayer tone(pulse_->server(), {leftHz, leftAmplitude}, {rightHz, rightAmplitude});
     const std::size_t startFrames = rec.frames();
     ASSERT_TRUE(test::waitUntil([&] { return rec.frames() > startFrames + 48000 / 2; }, 5s));
     EXPECT_GT(frames.load(), 0);

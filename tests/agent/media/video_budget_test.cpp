@@ -66,6 +66,8 @@ TEST(VideoBudget, BadOverridesAreIgnoredAndOutOfRangeOnesClamped) {
     EXPECT_EQ(lan.withOverrides("-5", std::nullopt).averageBitRate, 200000);
     EXPECT_EQ(lan.withOverrides("+300000", std::nullopt).averageBitRate, 300000);
     EXPECT_EQ(lan.withOverrides("-9223372036854775808", std::nullopt).averageBitRate, 200000);
+    EXPECT_EQ(lan.withOverrides("1000000001", std::nullopt).averageBitRate, 1000000000);
+    EXPECT_EQ(lan.withOverrides("9223372036854775807", std::nullopt), lan.withOverrides("1000000000", std::nullopt));
     EXPECT_EQ(lan.withOverrides(std::nullopt, "0").expectedFrameRate, 5);
     EXPECT_EQ(lan.withOverrides(std::nullopt, "120").expectedFrameRate, 60);
     EXPECT_EQ(lan.withOverrides(std::nullopt, "-7").expectedFrameRate, 5);

@@ -8,6 +8,7 @@
 #include "agent/media/MediaSendPath.h"
 #include "protocol/ByteReader.h"
 #include "tests/support/SecureSessionTestAccess.h"
+#include "tests/support/ToneMeasure.h"
 
 using namespace dovrel;
 using namespace dovrel::test;
@@ -202,6 +203,37 @@ TEST_F(SendPathTest, AStereoBufferOf1100ValuesGoesAsThreeAudioFrames) {
     EXPECT_EQ(t.aBuf, 1);
     EXPECT_EQ(t.aSamples, 1100);
     EXPECT_EQ(t.aSent, 3);
+}
+
+TEST_F(SendPathTest, SoundGoesInTheFormatTheLinksRateCallsForInWholeFramesAndBackAtFullBudget) {
+    EXPECT_EQ(path.audioFormat(), (PcmFormat{48000, 2}));
+    path.setAudioFormatFor(1'500'000, 12'000'000);
+    EXPECT_EQ(path.audioFormat(), (PcmFormat{16000, 1}));
+    EXPECT_EQ(path.audioBitRate(), agent::AudioLinkFormat::bitRate({16000, 1}));
+    for (std::size_t b = 0; b < 7; ++b)
+        path.sendAudio(toneSamples(440, 0.5, 48000, 2, 256, b * 256), 48000, 2); // 597 samples at 16 kHz
+    path.setAudioFormatFor(12'000'000, 12'000'000);
+    path.sendAudio(toneSamples(440, 0.5, 48000, 2, 256, 7 * 256), 48000, 2);
+
+    const auto got = openAll(*sessions.client, sink.drain());
+    std::vector<std::pair<PcmFormat, std::size_t>> frames;
+    double seconds = 0;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].frame.seq, i);
+        const auto frame = wex::AudioFrame::decode(got[i].frame.plaintext);
+        frames.emplace_back(PcmFormat{frame.sampleRate, frame.channels}, frame.pcm.size());
+        seconds += static_cast<double>(frame.pcm.size() / frame.channels) / frame.sampleRate;
+    }
+    // Two whole frames of 16 kHz mono and the rest of it where 48 kHz stereo begins again; all the sound
+    // captured, none of it twice.
+    ASSERT_GE(frames.size(), 4u);
+    EXPECT_EQ(frames[0], std::make_pair(PcmFormat{16000, 1}, std::size_t{256}));
+    EXPECT_EQ(frames[1], std::make_pair(PcmFormat{16000, 1}, std::size_t{256}));
+    EXPECT_EQ(frames[2].first, (PcmFormat{16000, 1}));
+    for (std::size_t i = 3; i < frames.size(); ++i)
+        EXPECT_EQ(frames[i].first, (PcmFormat{48000, 2}));
+    EXPECT_NEAR(seconds, 8 * 256 / 48000.0, 2 / 48000.0);
+    EXPECT_EQ(agent::Diag::tick().aSent, static_cast<int64_t>(frames.size()));
 }
 
 TEST_F(SendPathTest, ARelayClientsFramesGoToTheRelayLinkSealed) {

@@ -3,18 +3,15 @@
 // and HEVC, a client that decodes only H.264, a private Xvfb and PulseAudio for screen, displays and
 // sound, and the DovrelAgent program itself under DOVREL_SYNTHETIC.
 
-#include <cmath>
 #include <csignal>
 #include <fcntl.h>
 #include <map>
-#include <numbers>
 #include <regex>
 #include <sys/wait.h>
 
-#include <pulse/simple.h>
-
 #include "../../support/PulseAudioServer.h"
 #include "../../support/ToneMeasure.h"
+#include "../../support/TonePlayer.h"
 #include "../../support/XTestClient.h"
 #include "../../support/XvfbServer.h"
 #include "../service/AgentProcess.h"
@@ -238,24 +235,8 @@ TEST(Streaming, ScreenDisplaysAndSoundFromXvfbAndPulseAudio) {
 
     // A 1 kHz tone on both channels into the null sink, whose monitor the agent records.
     constexpr double toneHz = 1000;
-    std::atomic<bool> stop{false};
-    std::thread tone([&] {
-        const pa_sample_spec format{PA_SAMPLE_S16LE, 48000, 2};
-        int err = 0;
-        pa_simple* pa = pa_simple_new(pulse.server().c_str(), "dovrel-test", PA_STREAM_PLAYBACK, nullptr, "tone",
-                                      &format, nullptr, nullptr, &err);
-        if (!pa) return;
-        std::vector<int16_t> chunk(480 * 2);
-        for (uint64_t n = 0; !stop;) {
-            for (std::size_t i = 0; i < 480; ++i, ++n) {
-                const auto v = static_cast<int16_t>(std::lround(
-                    0.5 * 32767 * std::sin(2 * std::numbers::pi * toneHz * static_cast<double>(n) / 48000)));
-                chunk[2 * i] = chunk[2 * i + 1] = v;
-            }
-            if (pa_simple_write(pa, chunk.data(), chunk.size() * sizeof(int16_t), &err) < 0) break;
-        }
-        pa_simple_free(pa);
-    });
+    std::optional<test::TonePlayer> tone(std::in_place, pulse.server(), test::TonePlayer::Tone{toneHz, 0.5});
+    ASSERT_TRUE(tone->playing()) << tone->failure();
 
     TestController c;
     const std::string display = xvfb.display(), monitor = pulse.monitor();
@@ -307,8 +288,7 @@ TEST(Streaming, ScreenDisplaysAndSoundFromXvfbAndPulseAudio) {
         for (std::size_t i = 0; i + 1 < f->frame.pcm.size(); i += 2)
             left.push_back(f->frame.pcm[i]);
     }
-    stop = true;
-    tone.join();
+    tone.reset();
     ASSERT_GE(left.size(), 24000u);
     EXPECT_EQ(c.audioSeqs().front(), 0u);
     for (std::size_t i = 1; i < c.audioSeqs().size(); ++i)

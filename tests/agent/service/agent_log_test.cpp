@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -14,8 +15,9 @@
 #include "../../support/TempHome.h"
 #include "agent/common/AgentLog.h"
 #include "agent/common/Diag.h"
-#include "protocol/Hex.h"
 #include "agent/common/LogThrottle.h"
+#include "protocol/Hex.h"
+#include "runtime/StopSignal.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;
@@ -100,6 +102,30 @@ TEST(LogThrottle, AFloodWritesAFewLinesASecondAndThenHowManyWereLeftOut) {
     throttle.print("• junk again");
     throttle.stop(); // nothing left out: nothing more written
     EXPECT_EQ(lines(), 5);
+}
+
+// A start-up hung while it holds the log's lock (a rotation stuck in its write), the log over its cap so
+// that the next line written the usual way would wait for that lock: a second stop signal still ends the
+// agent at once, with status 0 and its line in the log.
+TEST(AgentLog, AStopThatCutsAHungStartUpShortWritesItsLineWithoutTheLogsLock) {
+    test::TempDir home;
+    const std::string log = home.file(".dovrel-agent.log");
+    makeFile(log, AgentLog::cap + 1);
+    const auto hungHoldingTheLock = [&log] {
+        StopSignalHold hold(std::chrono::hours(1));
+        hold.onCutShort([](std::string_view what) { writeLogLineNow({"• ", what, " — stopping at once"}); });
+        const std::lock_guard lock(AgentLog::lock());
+        AgentLog::openUnderLock(log);
+        std::raise(SIGINT);
+        std::raise(SIGTERM);
+        std::this_thread::sleep_for(std::chrono::minutes(1));
+        std::exit(1);
+    };
+    EXPECT_EXIT(hungHoldingTheLock(), ::testing::ExitedWithCode(0), "");
+    const std::string added = readText(log).substr(AgentLog::cap + 1);
+    const std::regex line(
+        R"(^\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d • a second SIGTERM while starting up — stopping at once\n$)");
+    EXPECT_TRUE(std::regex_match(added, line)) << added;
 }
 
 TEST(AgentLog, MissingFileHasSizeZeroAndIsNeverRotated) {

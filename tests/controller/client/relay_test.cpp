@@ -14,6 +14,7 @@
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;
+using dovrel::test::SilentPort;
 using dovrel::test::TestAgent;
 using dovrel::test::TestCertificate;
 using dovrel::test::TestRelayStub;
@@ -202,11 +203,12 @@ TEST_F(RelayFixture, AnAgentThatDoesNotOwnTheRoomIsRefusedBeforeTheCode) {
     EXPECT_EQ(relay->connectionsAccepted, 1);
 }
 
+// The client reaches the relay's TLS, breaks it off, and dials again rather than registers.
 TEST_F(RelayFixture, ARelayWithAnUntrustedCertificateIsNeverTalkedTo) {
     f->config.relayCaFile.clear();
     client().connectViaRelay(dial(agent.deviceId()), "123456");
     ASSERT_TRUE(waitUntil([&] { return f->status() == "reconnecting…"; }));
-    pump(1500ms);
+    ASSERT_TRUE(waitUntil([&] { return relay->handshakesBegun >= 2; }));
     EXPECT_TRUE(relay->registrations.empty());
     EXPECT_TRUE(agent.hellos.empty());
     EXPECT_NE(f->phase(), PhaseKind::connected);
@@ -216,12 +218,15 @@ TEST_F(RelayFixture, ARelayWithAnUntrustedCertificateIsNeverTalkedTo) {
 // certificate names localhost and 127.0.0.1, not this one): the link fails, as it does for a
 // certificate nobody vouches for, rather than waits for a host it cannot reach.
 TEST_F(RelayFixture, ARelayReachedByANameItsCertificateDoesNotHoldIsNeverTalkedTo) {
-    f->config.resolver = std::make_shared<dovrel::test::TestResolver>(
+    const auto resolver = std::make_shared<dovrel::test::TestResolver>(
         std::map<std::string, std::vector<std::string>>{{"impostor.test", {"127.0.0.1"}}});
+    f->config.resolver = resolver;
     f->config.defaultRelayHost = "impostor.test";
     client().connectViaRelay(dial(agent.deviceId()), "123456");
+    ASSERT_TRUE(resolver->waitForAsked(1));
     ASSERT_TRUE(waitUntil([&] { return f->status() == "reconnecting…"; }));
-    pump(1500ms);
+    // Its TLS reached, broken off, and dialled again: a whole attempt went by without a registration.
+    ASSERT_TRUE(waitUntil([&] { return relay->handshakesBegun >= 2; }));
     EXPECT_TRUE(relay->registrations.empty());
     EXPECT_TRUE(agent.hellos.empty());
 }

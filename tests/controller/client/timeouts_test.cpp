@@ -14,6 +14,7 @@
 
 using namespace dovrel::controller;
 using namespace dovrel::controller::test;
+using dovrel::test::SilentPort;
 using dovrel::test::TestAgent;
 
 namespace {

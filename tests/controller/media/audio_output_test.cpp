@@ -1,6 +1,6 @@
 // Remote sound through a private PulseAudio server with a null sink: what the player writes comes out
-// of the sink's monitor, at most 200 ms of it is ever held, a new format makes a new stream, and without
-// a server the output says why at once.
+// of the sink's monitor, at most 200 ms of it is ever held, a lower format plays on in the same stream and
+// a higher one makes a new stream, and without a server the output says why at once.
 #include <atomic>
 #include <cmath>
 #include <fstream>
@@ -22,19 +22,6 @@ using namespace dovrel::controller;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Interleaved samples of a sine of `hz` at `amplitude` (0..1) on every channel.
-std::vector<int16_t> tone(double hz, double amplitude, uint32_t rate, uint8_t channels, std::size_t frames,
-                          std::size_t from = 0) {
-    std::vector<int16_t> out(frames * channels);
-    for (std::size_t i = 0; i < frames; ++i) {
-        const double t = static_cast<double>(from + i) / rate;
-        const auto v = static_cast<int16_t>(std::lround(amplitude * 32767 * std::sin(2 * std::numbers::pi * hz * t)));
-        for (uint8_t c = 0; c < channels; ++c)
-            out[i * channels + c] = v;
-    }
-    return out;
-}
 
 // The strength of one frequency in a mono signal (Goertzel), relative to full scale.
 double strength(const std::vector<double>& x, double hz, double rate) {
@@ -107,8 +94,8 @@ struct AudioOutputFixture : ::testing::Test {
         auto opts = test::ChildProcess::Options{};
         opts.logFile = file;
         // Read once pactl has written all it will (a busy machine may take a while to start it).
-        const auto status = test::runProgram({test::findProgram("pactl"), "-s", server.server(), "list", "sink-inputs"},
-                                             opts, 30s);
+        const auto status =
+            test::runProgram({test::findProgram("pactl"), "-s", server.server(), "list", "sink-inputs"}, opts, 30s);
         if (status != 0) return "pactl failed";
         std::ifstream in(file);
         std::string line;
@@ -133,7 +120,7 @@ TEST_F(AudioOutputFixture, WhatIsPlayedComesOutOfTheSink) {
     ASSERT_TRUE(out) << error;
     // A second of 440 Hz, paced like frames arriving from the network.
     for (std::size_t i = 0; i < 100; ++i) {
-        out->write(tone(440, 0.5, 48000, 2, 480, i * 480));
+        out->write(test::toneSamples(440, 0.5, 48000, 2, 480, i * 480));
         std::this_thread::sleep_for(10ms);
         EXPECT_LE(out->buffered(), AudioOutput::maxBuffered);
     }
@@ -168,23 +155,27 @@ TEST_F(AudioOutputFixture, ABurstKeepsOnlyTheNewestTwoHundredMilliseconds) {
     std::string error;
     auto out = PulseAudioOutput::open({48000, 2}, error);
     ASSERT_TRUE(out) << error;
-    out->write(tone(440, 0.2, 48000, 2, 96000)); // two seconds at once
+    out->write(test::toneSamples(440, 0.2, 48000, 2, 96000)); // two seconds at once
     EXPECT_LE(out->buffered(), AudioOutput::maxBuffered + 10ms);
     for (int i = 0; i < 20; ++i)
-        out->write(tone(440, 0.2, 48000, 2, 4800));
+        out->write(test::toneSamples(440, 0.2, 48000, 2, 4800));
     std::this_thread::sleep_for(50ms);
     EXPECT_LE(out->buffered(), AudioOutput::maxBuffered + 10ms);
     EXPECT_FALSE(out->failed());
 }
 
-TEST_F(AudioOutputFixture, ThePlayerMakesANewStreamForANewFormat) {
+TEST_F(AudioOutputFixture, ThePlayerKeepsItsStreamWhenTheFormatComesDownAndMakesANewOneForMore) {
     AudioPlayer player(pulseAudioOutputs());
-    player.play(tone(440, 0.1, 48000, 2, 480), 48000, 2);
+    player.play(test::toneSamples(440, 0.1, 48000, 2, 480), 48000, 2);
     ASSERT_TRUE(player.running());
     EXPECT_EQ(streams(), "s16le 2ch 48000Hz\n");
-    player.play(tone(440, 0.1, 44100, 1, 441), 44100, 1);
+    player.play(test::toneSamples(440, 0.1, 16000, 1, 160), 16000, 1);
+    player.play(test::toneSamples(440, 0.1, 8000, 1, 80), 8000, 1);
+    EXPECT_EQ(player.outputsOpened(), 1u);
+    EXPECT_EQ(streams(), "s16le 2ch 48000Hz\n");
+    player.play(test::toneSamples(440, 0.1, 96000, 2, 960), 96000, 2);
     EXPECT_EQ(player.outputsOpened(), 2u);
-    EXPECT_EQ(streams(), "s16le 1ch 44100Hz\n");
+    EXPECT_EQ(streams(), "s16le 2ch 96000Hz\n");
     player.stop();
     EXPECT_EQ(streams(), "");
 }

@@ -8,6 +8,7 @@
 #include "controller/platform/FileSecretStore.h"
 #include "controller/platform/SecretsThread.h"
 #include "controller/services/RelayAccount.h"
+#include "tests/support/SilentPort.h"
 #include "tests/support/TestResolver.h"
 
 using namespace dovrel::controller;
@@ -188,6 +189,16 @@ TEST(QtHttpClientByName, AsksTheNamesAddressAndHoldsItsCertificateToTheName) {
     ASSERT_TRUE(impostor);
     EXPECT_FALSE(impostor->isAnswer());
     EXPECT_EQ(api.requests().size(), 1u);
+
+    // A first address that swallows what is sent to it has only its share of the time-out.
+    const dovrel::test::SilentPort swallows("127.0.0.2", api.port());
+    QtHttpClient second(std::make_shared<dovrel::test::TestResolver>(
+                            std::map<std::string, std::vector<std::string>>{{"localhost", {"127.0.0.2", "127.0.0.1"}}}),
+                        api.caFile());
+    const auto atTheSecond = get(second, "localhost", 6s);
+    ASSERT_TRUE(atTheSecond && atTheSecond->isAnswer())
+        << (atTheSecond ? atTheSecond->transportError->toStdString() : "no answer");
+    EXPECT_EQ(api.requests().size(), 2u);
 
     const auto held =
         std::make_shared<dovrel::test::TestResolver>(std::map<std::string, std::vector<std::string>>{}, true);

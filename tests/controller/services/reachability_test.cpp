@@ -5,7 +5,8 @@
 #include <QTcpServer>
 
 #include "../../support/ClosedPort.h"
-#include "../client/SilentPort.h"
+#include "../../support/SilentPort.h"
+#include "../../support/TestResolver.h"
 #include "ServicesTestSupport.h"
 #include "controller/platform/FileSecretStore.h"
 #include "controller/platform/SecretsThread.h"
@@ -212,8 +213,24 @@ TEST_F(ProbeTest, AnAcceptedConnectionAndARefusalAreToldApart) {
     EXPECT_EQ(run(dovrel::test::closedPort()), ProbeAnswer::refused); // the machine is up, nothing listens
 }
 
+// A name's first address that swallows what is sent to it holds the dial up for its share of the
+// time-out only: the next one answers within it.
+TEST(Probe, AnAddressThatSwallowsPacketsGivesWayToTheNextWithinTheTimeOut) {
+    app();
+    QTcpServer s;
+    ASSERT_TRUE(s.listen(QHostAddress::LocalHost));
+    const dovrel::test::SilentPort swallows("127.0.0.2", s.serverPort());
+    TcpReachabilityProbe probe(dovrel::realScheduler(), std::make_shared<dovrel::test::TestResolver>(
+                                                            std::map<std::string, std::vector<std::string>>{
+                                                                {"office.test", {"127.0.0.2", "127.0.0.1"}}}));
+    std::optional<ProbeAnswer> got;
+    probe.probe("office.test", s.serverPort(), 4s, [&](ProbeAnswer a) { got = a; });
+    ASSERT_TRUE(waitUntil([&] { return got.has_value(); }, 10s));
+    EXPECT_EQ(*got, ProbeAnswer::accepted);
+}
+
 TEST_F(ProbeTest, SilenceUntilTheTimeOutIsNoAnswer) {
-    SilentPort silent;
+    dovrel::test::SilentPort silent;
     std::optional<ProbeAnswer> got;
     probe->probe("127.0.0.1", silent.port(), 2500ms, [&](ProbeAnswer a) { got = a; });
     probe->runOnProbeThread([&] { clock.advance(2499ms); });

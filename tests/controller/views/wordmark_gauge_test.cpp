@@ -19,8 +19,6 @@ using namespace dovrel::controller;
 namespace {
 
 constexpr int W = 472, H = 56; // twice the overlay's 236-point gauge
-// The letters not yet filled show at a little over a third: faint, yet the word reads whole.
-constexpr double faint = 0.36;
 
 QImage paint(double progress, double shimmer, bool dark = true, QColor ground = Qt::transparent) {
     controller::test::viewApp();
@@ -68,24 +66,25 @@ TEST(WordmarkGaugeTest, ClampsTheFill) {
     EXPECT_EQ(WordmarkGauge::fillWidth(7, 236), 236);
 }
 
-TEST(WordmarkGaugeTest, NothingDoneShowsOnlyTheFaintWordmark) {
+TEST(WordmarkGaugeTest, NothingDoneShowsTheWholeWordAlikeAndNothingBesides) {
     const Probes at = probes();
     const QImage image = paint(0, -0.45);
-    EXPECT_NEAR(alpha(image, at.first), faint * 255, 4);
-    EXPECT_NEAR(alpha(image, at.last), faint * 255, 4);
+    EXPECT_GT(alpha(image, at.first), 0);
+    EXPECT_EQ(image.pixel(at.first), image.pixel(at.last));
     EXPECT_EQ(alpha(image, QPoint(at.first.x() - 2, 0)), 0) << "nothing outside the letters";
 }
 
 TEST(WordmarkGaugeTest, TheFillRevealsTheLettersFromTheLeft) {
     const Probes at = probes();
+    const QImage none = paint(0, -0.45);
     const QImage half = paint(0.5, -0.45);
     EXPECT_EQ(alpha(half, at.first), 255);
-    EXPECT_NEAR(alpha(half, at.last), faint * 255, 4);
+    EXPECT_EQ(half.pixel(at.last), none.pixel(at.last)) << "the fill has not reached the last letter";
 
     const QImage whole = paint(1.0, -0.45);
     EXPECT_EQ(alpha(whole, at.first), 255);
     // The right end stays softened by the fill's last stop.
-    EXPECT_GT(alpha(whole, at.last), faint * 255 + 4);
+    EXPECT_GT(alpha(whole, at.last), alpha(none, at.last) + 4);
     EXPECT_LT(alpha(whole, at.last), 250);
 
     for (double wild : {-3.0, 9.0, std::numeric_limits<double>::quiet_NaN()})
@@ -102,14 +101,18 @@ TEST(WordmarkGaugeTest, TheBandLightsTheLettersItCrosses) {
     EXPECT_EQ(alpha(lit, QPoint(at.first.x() - 2, 0)), 0) << "the band lights nothing between the letters";
 }
 
-TEST(WordmarkGaugeTest, TheUnlitWordReadsWholeOnTheOverlaysGround) {
+// The letters not yet filled are faint, yet the word reads whole; the filled ones stand well apart from
+// them, so that the fill shows how far loading got.
+TEST(WordmarkGaugeTest, TheUnlitWordReadsWholeOnTheOverlaysGroundAndTheFillStandsApartFromIt) {
     // The window's backdrop where the gauge stands, in either appearance (its two ends alike).
     const Probes at = probes();
     for (const auto& [dark, ground] : {std::pair{true, QColor::fromRgbF(0.04f, 0.05f, 0.1f)},
                                        std::pair{false, QColor::fromRgbF(0.975f, 0.972f, 0.965f)}}) {
-        const QImage image = paint(0, -0.45, dark, ground);
+        const QImage unlit = paint(0, -0.45, dark, ground), filled = paint(1, -0.45, dark, ground);
         for (QPoint p : {at.first, at.last})
-            EXPECT_GE(dovrel::test::contrastRatio(image.pixelColor(p), ground), 2.0)
+            EXPECT_GE(dovrel::test::contrastRatio(unlit.pixelColor(p), ground), 2.0)
                 << (dark ? "dark" : "light") << " at " << p.x() << ": the letters not yet filled fade into the ground";
+        EXPECT_GE(dovrel::test::contrastRatio(filled.pixelColor(at.first), unlit.pixelColor(at.first)), 3.0)
+            << (dark ? "dark" : "light") << ": a filled letter looks much like one not yet filled";
     }
 }
