@@ -195,8 +195,9 @@ std::optional<LinkRate::Change> LinkRate::judgeProbe(const LinkSignals::Evidence
     // before the queue overflows for long, and the next probe waits longer.
     const bool failed = e.full() || signals_.lostAsks(from, now + std::chrono::milliseconds(1)) > 0 ||
                         signals_.queueBetween(from, now).value_or(false);
-    // Carried only where round trips said so too.
-    const bool carried = now - *probeStarted_ >= probeLength && signals_.roundTripsBetween(from, now) >= 2;
+    // Carried only where round trips, when there are any, said so too.
+    const bool carried = now - *probeStarted_ >= probeLength &&
+                         (!signals_.hasRoundTrips() || signals_.roundTripsBetween(from, now) >= 2);
     if (failed || (now - *probeStarted_ >= probeLength && !carried)) {
         probeStarted_.reset();
         probeEnded_ = now;

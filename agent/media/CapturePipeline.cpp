@@ -302,10 +302,11 @@ void CapturePipeline::applyCaptureRate(const std::shared_ptr<ScreenCapturer>& ca
 // ---- what a step of the send rate costs
 
 void CapturePipeline::applySendRate(SendRate rate) {
-    // The sound takes its share of a slowed link (LinkAudio: a quarter at most); the picture the rest.
+    // The sound takes its share of a slowed link while it is captured (LinkAudio: a quarter at most); the
+    // picture the rest.
     const int64_t full = budgetFor(asked_.load().relay).averageBitRate;
     sendPath_.setAudioFormatFor(rate.bitRate, full);
-    if (rate.bitRate < full) rate.bitRate = std::max(rate.bitRate - sendPath_.audioBitRate(), rate.bitRate / 2);
+    if (rate.bitRate < full) rate.bitRate = std::max(rate.bitRate - sendPath_.audioShare(), rate.bitRate / 2);
     {
         const std::lock_guard guard(linkLock_);
         sendRate_ = rate;

@@ -146,7 +146,17 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
     return out;
 }
 
+int64_t MediaSendPath::audioShare() const {
+    const int64_t at = lastAudioAt_.load(std::memory_order_relaxed);
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return at != 0 && now - std::chrono::nanoseconds(at) < std::chrono::seconds(2) ? audio_.bitRate() : 0;
+}
+
 void MediaSendPath::sendAudio(std::span<const int16_t> samples, uint32_t sampleRate, uint8_t channels) {
+    lastAudioAt_.store(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count(),
+        std::memory_order_relaxed);
     Diag::add(Diag::Counter::audioBuffers);
     Diag::add(Diag::Counter::audioSamples, static_cast<int64_t>(samples.size()));
     if (!host_.streaming()) {

@@ -87,6 +87,9 @@ public:
     // The format the sound goes in, and what it takes on the link while it is captured (bits a second).
     PcmFormat audioFormat() const { return audio_.format(); }
     int64_t audioBitRate() const { return audio_.bitRate(); }
+    // What the sound takes now: its bit rate while buffers came lately (sound is being captured), else
+    // nothing.
+    int64_t audioShare() const;
 
     // The parameter sets the last keyframe reported, and the generation of the encoder they belong to.
     // A keyframe of another encoder that reports none carries none: a new encoder's sets are not known
@@ -103,6 +106,7 @@ private:
     uint64_t paramSetsGeneration_ = 0;
     std::atomic<uint32_t> frameId_{0};
     std::atomic<bool> twice_{false};
+    std::atomic<int64_t> lastAudioAt_{0}; // steady clock, nanoseconds; 0: never
     // Held while a stream's pieces are sealed and handed on, one per stream.
     std::mutex videoSendLock_;
     std::mutex audioSendLock_;
