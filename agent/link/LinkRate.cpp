@@ -150,7 +150,7 @@ std::optional<LinkRate::Change> LinkRate::decide() {
     }
     if (probeStarted_) return judgeProbe(e);
     if (lossTest_) return judgeLossTest(e);
-    if (lossCopies_ && e.full()) return endLossCopies(reasonFor(e));
+    if (lossCopies_ && e.crowded()) return endLossCopies(reasonFor(e));
     if (lossCopies_ && signals_.lostAsks(now - copiesWithoutLoss, now) == 0 && since(lastChange_) >= copiesWithoutLoss)
         return endLossCopies(Reason::noLosses);
     if (e.full()) return whenFull(reasonFor(e));
@@ -199,6 +199,8 @@ std::optional<LinkRate::Change> LinkRate::judgeProbe(const LinkSignals::Evidence
     const bool carried = now - *probeStarted_ >= probeLength &&
                          (!signals_.hasRoundTrips() || signals_.roundTripsBetween(from, now) >= 2);
     if (failed || (now - *probeStarted_ >= probeLength && !carried)) {
+        // What it lost meanwhile, and what the client asks for that a little later, was the probe's.
+        signals_.excuse(*probeStarted_, now + probeAftermath);
         probeStarted_.reset();
         probeEnded_ = now;
         probeWait_ = std::min<Duration>(probeWait_ * probeWaitGrowth, longestProbeWait);
@@ -249,8 +251,14 @@ std::optional<LinkRate::Change> LinkRate::judgeLossTest(const LinkSignals::Evide
     const Instant from = test.at + settle;
     // They fell with the rate (or, too few to tell, seem to): the link's load, and the rate stays down.
     if (signals_.pieceLoss(from, now) < test.lossBefore * fellTo) return wasLoad();
-    // The losses are the link's own only where it shows no queue meanwhile either.
-    if (signals_.hasRoundTrips() && signals_.queueBetween(from, now).value_or(true)) return wasLoad();
+    // The losses are the link's own only where it shows no queue meanwhile either, nor one that fell with
+    // the rate.
+    if (signals_.hasRoundTrips()) {
+        if (signals_.queueBetween(from, now).value_or(true)) return wasLoad();
+        const auto before = signals_.medianBetween(test.at - lossTestLength, test.at);
+        const auto during = signals_.medianBetween(from, now);
+        if (before && during && *before - *during > queueFell) return wasLoad();
+    }
     const double asks =
         static_cast<double>(signals_.lostAsks(from, now)) / std::chrono::duration<double>(now - from).count();
     if (!test.further && asks >= thickAsks && rate_.bitRate > floor_) {

@@ -87,6 +87,7 @@ public:
     static constexpr int probeWaitGrowth = 2;
     static constexpr std::chrono::seconds longestProbeWait{300};
     static constexpr std::chrono::milliseconds probeGrace{150};
+    static constexpr std::chrono::seconds probeAftermath{2};
     // A test of persistent losses: the rate halved for this long (after settling) tells whether they
     // fall with it. The next test waits at least this long, twice as long after each that found the
     // losses to be the link's nature.
@@ -99,6 +100,8 @@ public:
     // Losses count as fallen with the rate below this share of what they were. Asks this thick (a
     // second) say little: the client asks at most a few times a second however many it lost.
     static constexpr double fellTo = 0.4;
+    // A queue fell with the rate when the round trips' median came down this much.
+    static constexpr std::chrono::milliseconds queueFell{15};
     static constexpr double thickAsks = 3;
 
     explicit LinkRate(Scheduler& clock);

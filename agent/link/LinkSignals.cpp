@@ -39,7 +39,15 @@ void LinkSignals::forgetBefore(Instant t) {
     old(backedUp_, [](Instant at) { return at; });
 }
 
-bool LinkSignals::ownAsk(Instant at) const { return leftOutAt_ && at - *leftOutAt_ < ownAskWindow; }
+bool LinkSignals::ownAsk(Instant at) const {
+    return (leftOutAt_ && at - *leftOutAt_ < ownAskWindow) || at < excusedUntil_;
+}
+
+void LinkSignals::excuse(Instant from, Instant until) {
+    while (!lostAsks_.empty() && lostAsks_.back() >= from)
+        lostAsks_.pop_back();
+    excusedUntil_ = std::max(excusedUntil_, until);
+}
 
 void LinkSignals::ask(Instant at, Ask why) {
     forgetBefore(at - memory);
@@ -128,17 +136,33 @@ std::size_t LinkSignals::roundTripsBetween(Instant from, Instant to) const {
                                                   [&](const Sample& s) { return s.at >= from && s.at < to; }));
 }
 
-std::optional<bool> LinkSignals::queueBetween(Instant from, Instant now) const {
+std::optional<microseconds> LinkSignals::leastBetween(Instant from, Instant to) const {
     std::size_t count = 0;
     microseconds lowest = microseconds::max();
     for (const Sample& s : roundTrips_)
-        if (s.at >= from && s.at <= now) {
+        if (s.at >= from && s.at <= to) {
             ++count;
             lowest = std::min(lowest, s.value);
         }
     if (count < 2) return std::nullopt;
+    return lowest;
+}
+
+std::optional<microseconds> LinkSignals::medianBetween(Instant from, Instant to) const {
+    std::vector<microseconds> values;
+    for (const Sample& s : roundTrips_)
+        if (s.at >= from && s.at <= to) values.push_back(s.value);
+    if (values.size() < 3) return std::nullopt;
+    const auto middle = values.begin() + static_cast<long>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+std::optional<bool> LinkSignals::queueBetween(Instant from, Instant now) const {
+    const auto lowest = leastBetween(from, now);
+    if (!lowest) return std::nullopt;
     const microseconds floor = roundTripFloor();
-    return lowest > floor + queueMargin + floor / 4;
+    return *lowest > floor + queueMargin + floor / 4;
 }
 
 microseconds LinkSignals::roundTripFloor() const {

@@ -32,6 +32,8 @@ public:
         // Losses beside a queue that grows or control segments lost: what a full link does. A lossy but
         // fast link loses pictures with neither.
         bool full() const { return backedUp || frozen || (lossesNow && (queueGrew || sentAgain)); }
+        // Any sign of a queue, with losses or not: what copies of the pieces must not add to.
+        bool crowded() const { return full() || queueGrew || sentAgain; }
     };
 
     // A queue in front of the link delays every segment: the round trip counts as grown when the least
@@ -58,6 +60,9 @@ public:
     // not send it in time), so an ask that follows is the agent's own doing.
     void picture(Instant at, std::size_t pieces, bool leftOut = false);
     void control(Instant at, const ControlLinkReading& reading);
+    // The agent's own doing from `from` on, until `until`: a probe that filled the link for a moment. The
+    // asks for what it lost then are no loss of the link's.
+    void excuse(Instant from, Instant until);
     void backlog(Instant at, std::size_t bytes, int64_t bitRate);
 
     // What the signals since `since` say at `now`.
@@ -78,6 +83,10 @@ public:
     // Whether the round trips since `from` (two at least) stood above the floor as a queue makes them;
     // nothing when too few came.
     std::optional<bool> queueBetween(Instant from, Instant now) const;
+    // The least round trip in [from, to], of two at least; nothing when too few came.
+    std::optional<std::chrono::microseconds> leastBetween(Instant from, Instant to) const;
+    // Their median, of three at least.
+    std::optional<std::chrono::microseconds> medianBetween(Instant from, Instant to) const;
 
 private:
     struct Sample {
@@ -97,6 +106,7 @@ private:
     std::deque<Instant> lostAsks_;
     std::deque<Sent> sent_;
     std::optional<Instant> leftOutAt_;
+    Instant excusedUntil_{};
     std::deque<Sample> roundTrips_; // inferred from the smoothed estimate's moves
     std::deque<Instant> sentAgain_;
     std::optional<ControlLinkReading> lastReading_;
