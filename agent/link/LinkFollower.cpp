@@ -45,6 +45,7 @@ void LinkFollower::picture(std::size_t pieces, bool leftOut) {
 void LinkFollower::follow() {
     const std::optional<ControlLinkReading> reading = view_.controlLink();
     const std::size_t backlog = view_.relayBacklog();
+    const bool relay = view_.throughRelay();
     std::optional<LinkRate::Change> change;
     SendRate before;
     int64_t pace = 0;
@@ -52,6 +53,7 @@ void LinkFollower::follow() {
     bool paceChanged = false;
     {
         const std::lock_guard guard(lock_);
+        rule_.copiesPossible(!relay);
         if (reading) rule_.controlLink(*reading);
         rule_.backlog(backlog);
         before = rule_.current();

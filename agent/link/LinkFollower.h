@@ -19,6 +19,8 @@ public:
     virtual std::optional<ControlLinkReading> controlLink() const = 0;
     // What waits in front of the relay link, taken but not yet written; 0 on the local network.
     virtual std::size_t relayBacklog() const = 0;
+    // The session's video goes through the relay's stream, which loses nothing: no piece goes twice.
+    virtual bool throughRelay() const = 0;
 };
 
 // Where the rate the link carries goes: the encoder and the pictures a second it is handed, and the

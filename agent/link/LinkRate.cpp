@@ -273,7 +273,7 @@ std::optional<LinkRate::Change> LinkRate::judgeLossTest(const LinkSignals::Evide
     // the full budget, copies of the pieces make up for them.
     endTest();
     lossTestGap_ = std::min<Duration>(lossTestGap_ * 2, longestProbeWait);
-    lossCopies_ = test.from >= base_.bitRate && (!lossCopiesAgainAt_ || now >= *lossCopiesAgainAt_);
+    lossCopies_ = copiesPossible_ && test.from >= base_.bitRate && (!lossCopiesAgainAt_ || now >= *lossCopiesAgainAt_);
     return change(test.from, Reason::lossesStayed, Step::restored);
 }
 
@@ -305,6 +305,13 @@ std::optional<LinkRate::Change> LinkRate::probeWhenDue() {
     if (now < *probeDue_ || since(lastChange_) < calmSpell || since(probeEnded_) < calmSpell ||
         signals_.lostAsks(now - calmSpell, now) > 0)
         return std::nullopt;
+    if (!copiesPossible_) {
+        // A step to the ceiling itself, ever more rarely; one that stays calm there says the link got
+        // faster, one that brings trouble goes straight back.
+        probeWait_ = std::min<Duration>(probeWait_ * probeWaitGrowth, longestProbeWait);
+        probeDue_ = now + probeWait_;
+        return change(ceiling_, Reason::calm, Step::up);
+    }
     probeStarted_ = now;
     return same(Reason::probing);
 }

@@ -118,6 +118,9 @@ public:
     int frameRateFor(int64_t bitRate) const;
     // An encoder that takes a new rate only by starting afresh, with a keyframe: few, large steps.
     void coarseSteps(bool coarse) { coarse_ = coarse; }
+    // Pieces can go twice on the way the session's video takes (datagrams; the relay's stream loses
+    // nothing). Without, a probe is a step of the rate.
+    void copiesPossible(bool possible) { copiesPossible_ = possible; }
 
     // The signals, as they come (LinkSignals says what each is).
     void keyframeAsked(Ask why);
@@ -168,6 +171,7 @@ private:
     SendRate rate_;
     int64_t floor_ = floorBitRate;
     bool coarse_ = false;
+    bool copiesPossible_ = true;
     bool troubled_ = false;
 
     Instant start_{};

@@ -759,6 +759,11 @@ std::size_t CapturePipeline::LinkPort::relayBacklog() const {
     return target && target->route ? target->route->backlog() : 0;
 }
 
+bool CapturePipeline::LinkPort::throughRelay() const {
+    const auto target = pipeline_.host_.sendTarget();
+    return target && target->isRelay;
+}
+
 void CapturePipeline::followLink() {
     ctl_->assertCurrent(__func__);
     if (stopping_ || !streaming()) return;

@@ -168,6 +168,7 @@ private:
         explicit LinkPort(CapturePipeline& pipeline) : pipeline_(pipeline) {}
         std::optional<ControlLinkReading> controlLink() const override;
         std::size_t relayBacklog() const override;
+        bool throughRelay() const override;
         void takeRate(SendRate rate) override { pipeline_.applySendRate(rate); }
         void pace(int64_t bitsPerSecond, bool twice) override { pipeline_.sendPath_.setPace(bitsPerSecond, twice); }
 

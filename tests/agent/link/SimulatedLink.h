@@ -35,6 +35,8 @@ struct LinkConditions {
     // The control connection has a queue of its own in front of the link (a router that queues each
     // flow apart): it shows nothing of what the video fills.
     bool controlApart = false;
+    // No piece can go twice (the relay's stream).
+    bool noCopies = false;
 };
 
 class SimulatedSession {
@@ -46,6 +48,7 @@ public:
 
     SimulatedSession(agent::SendRate base, LinkConditions link, uint32_t seed = 7) : link_(link), random_(seed) {
         rule_.reset(base);
+        rule_.copiesPossible(!link.noCopies);
         start_ = clock_.now();
         // The client's first ask comes as the session stands.
         rule_.keyframeAsked(agent::LinkRate::Ask::joining);

@@ -97,6 +97,21 @@ TEST(LinkRate, ASteadySlowLinkSeesTheRateSettleBelowItAndStay) {
     EXPECT_GE(probes.back() - probes[probes.size() - 2], 2min);
 }
 
+TEST(LinkRate, WhereNoPieceCanGoTwiceAProbeIsAStepToTheCeilingEverMoreRarely) {
+    SimulatedSession s(lan, {.bitRate = 5000000, .noCopies = true});
+    s.run(600s);
+    SCOPED_TRACE(timeline(s));
+    std::vector<Instant> steps;
+    for (const auto& seen : s.changes()) {
+        EXPECT_FALSE(seen.change.twice);
+        if (seen.at > s.start() + 30s && !seen.change.lower()) steps.push_back(seen.at);
+    }
+    ASSERT_GE(steps.size(), 3u);
+    for (std::size_t i = 2; i < steps.size(); ++i)
+        EXPECT_GT(steps[i] - steps[i - 1], steps[i - 1] - steps[i - 2]) << "step " << i;
+    EXPECT_GE(s.wholePerSecond(30s, 600s), 40);
+}
+
 TEST(LinkRate, OnceTheLinkIsFastAgainTheRateClimbsBackToItsBase) {
     for (const int64_t slow : {3000000, 1000000}) {
         SimulatedSession s(lan, {.bitRate = slow});
