@@ -97,6 +97,8 @@ private:
 
     void run(std::promise<uint16_t> port, std::future<Dial> dial, std::promise<std::string> began);
     void receive(test::TestController& c);
+    // Whether a datagram is lost on the way (the share of video datagrams the options say).
+    bool lostOnTheWay(wex::ByteView datagram);
     void media(test::TestController& c, const wex::OpenedFrame& frame, Clock::time_point now);
     void tick(test::TestController& c, Clock::time_point now);
     void askKeyframe(test::TestController& c, Clock::time_point now);

@@ -10,7 +10,8 @@
 // pictures a second (every piece came), clean ones (decoded without concealment on an unbroken chain),
 // the longest time without a whole picture, Mbit/s of whole pictures received, Mbit/s the agent sent
 // (handed to IP in its namespace, before the shaper), the share of packets the shaper dropped, the
-// agent's changes of rate ("• link: " lines), keyframe asks; after the 3 and 1 Mbit/s rows the limit is
+// agent's changes of rate ("• link: sending" lines; its probes with copies of the pieces are none), keyframe
+// asks; after the 3 and 1 Mbit/s rows the limit is
 // lifted and the time until over 6 Mbit/s cross the veth in a second is measured. "--sound" plays a tone
 // (PulseAudio's module-sine into a null sink) on the agent's side: the share of sound that arrived is the
 // seconds of sound received (each frame's samples at the rate it announces) over the window's seconds.
@@ -18,9 +19,10 @@
 // "--only 3M,1M" runs those rows (ids: unshaped, loss0.5, loss1, 5M, 5M-loss0.5, 3M, 1M), "--codec h264"
 // or "--codec hevc" one codec, "--seconds N" shortens every row to N seconds (the window scaled alike),
 // "--seed N" seeds the random loss, "--agent PATH" measures another DovrelAgent, "--agent-env NAME=VALUE"
-// sets its environment, "--agent-log" adds the agent's log and each row second by second. An agent
-// without a hardware HEVC encoder may send H.264 to a controller that asks for HEVC: the figures say
-// which codec came. Needs root and tc; skips with a reason otherwise.
+// sets its environment, "--agent-log" adds the agent's log and each row second by second. The HEVC rows
+// run the agent with DOVREL_HEVC, so that libx265 encodes where no graphics card does; an agent that knows
+// no such setting sends H.264 to a controller that asks for HEVC: the figures say which codec came. Needs root and tc;
+// skips with a reason otherwise.
 #include "KernelLinkRows.h"
 
 #include <algorithm>
@@ -55,7 +57,8 @@ constexpr int W = 1920, H = 1080;
 constexpr auto sampleEvery = 250ms;
 constexpr auto climbLimit = 60s;
 constexpr double climbTarget = 6e6;
-const std::string linkLine = "• link: ";
+// A change of the rate itself; the rest of the link's lines are probes with copies of the pieces.
+const std::string rateLine = "• link: sending";
 
 struct LinkRow {
     std::string id;   // as "--only" names it
@@ -169,10 +172,10 @@ struct Figures {
     std::string formats = "-";
 };
 
-// Every "• link: " line of the agent's log, in order.
+// Every change of rate in the agent's log, in order (its probes show in the whole log).
 std::vector<std::string> linkLines(const std::string& log) {
     std::vector<std::string> out;
-    for (std::size_t at = log.find(linkLine); at != std::string::npos; at = log.find(linkLine, at + 1)) {
+    for (std::size_t at = log.find(rateLine); at != std::string::npos; at = log.find(rateLine, at + 1)) {
         const auto start = log.rfind('\n', at) + 1;
         out.push_back(log.substr(start, log.find('\n', at) - start));
     }
@@ -207,6 +210,9 @@ public:
         controller::test::AgentUnderTest agent;
         std::map<std::string, std::string> env = options_.agentEnv;
         env["DISPLAY"] = display_;
+        // HEVC in software where no graphics card encodes it (an agent from before that knows no such
+        // setting sends H.264, and the figures say so).
+        if (codec == wex::VideoCodec::hevc) env.emplace("DOVREL_HEVC", "1");
         if (pulse_) env["PULSE_SERVER"] = pulse_->server();
         const auto key = identity_.publicKey();
         if (!agent.start(options_.agent, wex::ByteView(key.data(), key.size()), controller.videoPort(), env, why,
@@ -220,10 +226,10 @@ public:
         const auto end = start + row.length;
         Samples samples;
         while (Clock::now() < end) {
-            samples.list.push_back({Clock::now(), link_.read(), countOccurrences(agent.log(), linkLine)});
+            samples.list.push_back({Clock::now(), link_.read(), countOccurrences(agent.log(), rateLine)});
             std::this_thread::sleep_for(sampleEvery);
         }
-        samples.list.push_back({Clock::now(), link_.read(), countOccurrences(agent.log(), linkLine)});
+        samples.list.push_back({Clock::now(), link_.read(), countOccurrences(agent.log(), rateLine)});
         if (row.climb) f.climb = climb(samples, agent);
         const ForeignLog seen = controller.log();
         const uint64_t overruns = link_.controllerOverruns() - overrunsBefore;
@@ -292,7 +298,7 @@ private:
         while (Clock::now() - lifted < climbLimit) {
             std::this_thread::sleep_for(sampleEvery);
             const auto now = Clock::now();
-            samples.list.push_back({now, link_.read(), countOccurrences(agent.log(), linkLine)});
+            samples.list.push_back({now, link_.read(), countOccurrences(agent.log(), rateLine)});
             if (now - lifted >= 1s && samples.rate(now - 1s, now, &KernelLink::Counters::passedBytes) > climbTarget) {
                 char text[32];
                 std::snprintf(text, sizeof text, "%.1f s", seconds(now - lifted));

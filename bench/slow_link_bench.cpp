@@ -143,7 +143,8 @@ void measure(const std::string& name, int64_t rate, bool climb, WEXClient& clien
     std::fflush(stdout);
     shaper.setRate(rate);
     const std::string logBefore = agent.log();
-    const std::size_t linesBefore = bench::countOccurrences(logBefore, "• link: ");
+    // Changes of the rate itself, not probes with copies of the pieces.
+    const std::size_t linesBefore = bench::countOccurrences(logBefore, "• link: sending");
     client.connectToHost(QString("127.0.0.1:%1").arg(agent.controlPort()));
     if (!bench::waitFor([&] { return client.phaseKind() == PhaseKind::connected; }, 15s)) {
         std::printf("  cannot run: no session (status \"%s\")\n", client.status().toStdString().c_str());
@@ -187,7 +188,7 @@ void measure(const std::string& name, int64_t rate, bool climb, WEXClient& clien
         row.climb = text;
     }
     const std::string log = agent.log();
-    row.changes = bench::countOccurrences(log, "• link: ") - linesBefore;
+    row.changes = bench::countOccurrences(log, "• link: sending") - linesBefore;
 
     std::printf("  whole pictures: %zu in %.0f s (%.1f a second; %.1f a second from the %.0fth second on), %zu shown "
                 "in all\n",

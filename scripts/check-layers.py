@@ -20,9 +20,10 @@ LAYERS = {
         "net": ["common", "core"],
         "accounts": ["common", "core"],
         "gnome": ["common", "core"],
-        "media": ["common", "core", "gnome"],
+        "link": ["common", "core"],
+        "media": ["common", "core", "gnome", "link"],
         "desktop": ["common", "core", "gnome"],
-        "shell": ["common", "net", "accounts", "core", "gnome", "media", "desktop"],
+        "shell": ["common", "net", "accounts", "core", "gnome", "link", "media", "desktop"],
     },
     "controller": {
         "platform": [],

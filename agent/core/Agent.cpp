@@ -93,7 +93,7 @@ PipelineHost Agent::pipelineHost() {
         return target.send(std::move(frame), isVideo);
     };
     host.dropClient = [t] { t->dropClient(); };
-    host.roundTrip = [t] { return t->controlRoundTrip(); };
+    host.controlLink = [t] { return t->controlLink(); };
     // The injector is the transport queue's; the area joins the input there.
     host.streamedArea = [this, t](const StreamedArea& area) {
         t->queue().post([this, area] { injector_->setStreamedArea(area); });

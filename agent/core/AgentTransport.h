@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "agent/core/ControlLinkReading.h"
 #include "agent/core/RelayEndpoint.h"
 #include "agent/core/SendTarget.h"
 #include "protocol/Bytes.h"
@@ -74,9 +75,9 @@ public:
     // Bytes of control messages handed to sendControl and not yet written by the client's link; any
     // thread. Whoever reads a file out to the controller reads ahead of this by a bounded amount.
     virtual std::size_t controlBacklog() const = 0;
-    // The client's control connection's smoothed round trip, as its socket measured it lately (on the
-    // relay, the link to the relay); nothing when unknown. Any thread.
-    virtual std::optional<std::chrono::microseconds> controlRoundTrip() const { return std::nullopt; }
+    // What the client's control connection's socket measured lately (on the relay, the link to the
+    // relay); nothing when unknown. Any thread.
+    virtual std::optional<ControlLinkReading> controlLink() const { return std::nullopt; }
 
     // On "dovrel.net" only.
     virtual bool hasSession() const = 0;

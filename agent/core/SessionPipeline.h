@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "agent/core/ControlLinkReading.h"
 #include "agent/core/SendTarget.h"
 #include "agent/core/StreamedArea.h"
 #include "protocol/Bytes.h"
@@ -28,9 +29,9 @@ struct PipelineHost {
     // A sealed video or audio frame for the relay client of `target` (the snapshot it was sealed for),
     // whose connection only its owner writes; false when it could not go (a full or closed queue).
     std::function<bool(const SendTarget& target, wex::Bytes frame, bool isVideo)> sendRelayMedia;
-    // The control connection's smoothed round trip as its socket measures it; nothing when unknown. May be
-    // left empty.
-    std::function<std::optional<std::chrono::microseconds>()> roundTrip;
+    // What the control connection's socket measures of the way to the client; nothing when unknown. May
+    // be left empty.
+    std::function<std::optional<ControlLinkReading>()> controlLink;
     // Ends the session: a media stream has used up its sequence numbers.
     std::function<void()> dropClient;
     // The monitor now streamed and the picture's size, so that pointer positions land on it.

@@ -51,8 +51,7 @@ CapturePipeline::CapturePipeline(Options options)
     attach({});
     codecChoice_ = options_.codec();
     asked_.store({codecChoice_.h264, false});
-    linkRate_.reset(budgetFor(false));
-    sendRate_ = linkRate_.current();
+    resetLinkRate(false);
     setup_ = std::make_unique<SerialQueue>("dovrel.capture.setup");
     ctl_ = std::make_unique<SerialQueue>("dovrel.pipeline");
 }
@@ -211,6 +210,13 @@ void CapturePipeline::onEncoded(uint64_t generation, const PictureFormat& format
     PictureTrace trace{picture.capturedAt, picture.convertMicros, picture.encodeMicros, 0, {}};
     const auto begun = std::chrono::steady_clock::now();
     trace.sent = sendPath_.sendPicture(std::move(picture), format, target);
+    if (target && (trace.sent.pieces > 0 || trace.sent.leftOut))
+        follower_.picture(trace.sent.pieces - trace.sent.copies, trace.sent.leftOut);
+    if (trace.sent.leftOut && target) {
+        // The pictures after one left out would refer to it: none goes until a keyframe has.
+        unmarkKeyed(*target);
+        active->encoder->requestKeyframe();
+    }
     // Only a keyframe that went out whole gives the session a picture to predict the next ones from;
     // one lost for want of a route leaves it unkeyed, and its next picture asks for another.
     if (keyframe && target && trace.sent.pieces > 0 && trace.sent.dropped == 0) markKeyed(*target);
@@ -231,6 +237,11 @@ bool CapturePipeline::keyed(const SendTarget& target) const {
 void CapturePipeline::markKeyed(const SendTarget& target) {
     const std::lock_guard guard(keyedLock_);
     keyedSession_ = target.session;
+}
+
+void CapturePipeline::unmarkKeyed(const SendTarget& target) {
+    const std::lock_guard guard(keyedLock_);
+    if (keyedSession_.lock() == target.session) keyedSession_.reset();
 }
 
 void CapturePipeline::buildEncoder(bool forceKeyframe) {
@@ -260,6 +271,7 @@ void CapturePipeline::buildEncoder(bool forceKeyframe) {
         active->encoder = options_.makeEncoder(
             config, [this, format](EncodedPicture&& p) { onEncoded(format.generation, format, std::move(p)); });
         active->encoder->start();
+        follower_.coarseSteps(!active->encoder->retargetsInPlace());
         if (forceKeyframe) active->encoder->requestKeyframe();
         {
             // The old encoder goes when its last user lets go: a capture thread inside encode() keeps it.
@@ -290,7 +302,11 @@ void CapturePipeline::applyCaptureRate(const std::shared_ptr<ScreenCapturer>& ca
 // ---- what a step of the send rate costs
 
 void CapturePipeline::applySendRate(SendRate rate) {
-    sendPath_.setAudioFormatFor(rate.bitRate, budgetFor(asked_.load().relay).averageBitRate);
+    // The sound takes its share of a slowed link while it is captured (LinkAudio: a quarter at most); the
+    // picture the rest.
+    const int64_t full = budgetFor(asked_.load().relay).averageBitRate;
+    sendPath_.setAudioFormatFor(rate.bitRate, full);
+    if (rate.bitRate < full) rate.bitRate = std::max(rate.bitRate - sendPath_.audioShare(), rate.bitRate / 2);
     {
         const std::lock_guard guard(linkLock_);
         sendRate_ = rate;
@@ -308,8 +324,12 @@ void CapturePipeline::applySendRate(SendRate rate) {
     if (const auto cap = capturer()) applyCaptureRate(cap, streaming());
 }
 
+namespace {
+SendRate rateOf(const VideoBudget& budget) { return {budget.averageBitRate, budget.expectedFrameRate}; }
+} // namespace
+
 SendRate CapturePipeline::sendRateLocked(const VideoBudget& base) const {
-    return linkRate_.base() == base ? sendRate_ : SendRate{base.averageBitRate, base.expectedFrameRate};
+    return follower_.base() == rateOf(base) ? sendRate_ : rateOf(base);
 }
 
 bool CapturePipeline::retargetEncoder() {
@@ -680,20 +700,22 @@ void CapturePipeline::repairPicture() {
         interval = pictureInterval_;
     }
     bool startRepairing = false;
-    bool lost = false;
+    LinkRate::Ask why = LinkRate::Ask::lost;
     {
         const std::lock_guard guard(lock_);
-        if ((!keyframeAskedAt_ || t - *keyframeAskedAt_ >= joinGrace) && interval < stillInterval) {
+        // A joining client asks as it joins and once more as its window opens; asks beyond those while
+        // the pictures flow are for pictures lost.
+        if (keyframeAskedAt_ && t - *keyframeAskedAt_ < joinGrace && ++joiningAsks_ <= joiningAsksAtMost)
+            why = LinkRate::Ask::joining;
+        else if (interval >= stillInterval)
+            why = LinkRate::Ask::still;
+        if (why == LinkRate::Ask::lost) {
             lastLossAt_ = t;
             startRepairing = !repairing_;
             repairing_ = true;
-            lost = true;
         }
     }
-    {
-        const std::lock_guard guard(linkLock_);
-        linkRate_.keyframeAsked(lost);
-    }
+    follower_.keyframeAsked(why);
     const auto active = encoder_.load();
     const int period = active ? active->encoder->refreshPeriod() : 0;
     if (period > 0) {
@@ -718,38 +740,34 @@ void CapturePipeline::repairPicture() {
 // ---- following the link
 
 void CapturePipeline::resetLinkRate(bool relay) {
-    {
-        const std::lock_guard guard(linkLock_);
-        linkRate_.reset(budgetFor(relay));
-        sendRate_ = linkRate_.current();
-    }
-    // Unpaced, as long as the link drops nothing: pacing holds a big picture back for what would be
-    // tens of milliseconds at the budget, and a link that takes it whole needs none.
-    sendPath_.setPace(0);
+    // Unpaced, as long as the link drops nothing: pacing holds a big picture back for what would be tens
+    // of milliseconds at the budget, and a link that takes it whole needs none.
+    follower_.begin(rateOf(budgetFor(relay)));
     sendPath_.setAudioFormatFor(budgetFor(relay).averageBitRate, budgetFor(relay).averageBitRate);
+    const std::lock_guard guard(linkLock_);
+    sendRate_ = follower_.current();
+}
+
+std::optional<ControlLinkReading> CapturePipeline::LinkPort::controlLink() const {
+    return pipeline_.host_.controlLink ? pipeline_.host_.controlLink() : std::nullopt;
+}
+
+std::size_t CapturePipeline::LinkPort::relayBacklog() const {
+    // What waits in front of the link (the relay's queue); the pace's own wait is the encoder's
+    // overshoot, not the link's.
+    const auto target = pipeline_.host_.sendTarget();
+    return target && target->route ? target->route->backlog() : 0;
+}
+
+bool CapturePipeline::LinkPort::throughRelay() const {
+    const auto target = pipeline_.host_.sendTarget();
+    return target && target->isRelay;
 }
 
 void CapturePipeline::followLink() {
     ctl_->assertCurrent(__func__);
     if (stopping_ || !streaming()) return;
-    // What waits in front of the link (the relay's queue); the pace's own wait is the encoder's overshoot,
-    // not the link's.
-    std::size_t backlog = 0;
-    if (const auto target = host_.sendTarget(); target && target->route) backlog = target->route->backlog();
-    const auto roundTrip = host_.roundTrip ? host_.roundTrip() : std::nullopt;
-    std::optional<LinkRate::Change> change;
-    int64_t pace = 0;
-    {
-        const std::lock_guard guard(linkLock_);
-        if (roundTrip) linkRate_.roundTrip(*roundTrip);
-        linkRate_.backlog(backlog);
-        change = linkRate_.decide();
-        if (linkRate_.lossesSeen()) pace = linkRate_.current().bitRate;
-    }
-    sendPath_.setPace(pace);
-    if (!change) return;
-    print(change->logLine());
-    applySendRate(change->rate);
+    follower_.follow();
 }
 
 void CapturePipeline::calmDown() {
@@ -768,6 +786,7 @@ void CapturePipeline::requestKeyframe() {
     {
         const std::lock_guard guard(lock_);
         keyframeAskedAt_ = now();
+        joiningAsks_ = 0;
     }
     forceKeyframe();
 }

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "agent/core/SessionPipeline.h"
+#include "agent/link/LinkFollower.h"
 #include "agent/media/KeyframeSpacing.h"
-#include "agent/media/LinkRate.h"
 #include "agent/media/MediaSendPath.h"
 #include "agent/media/PictureGate.h"
 #include "agent/media/ScreenCapturer.h"
@@ -74,12 +74,13 @@ public:
     // Repairing losses costs encoding and decoding time: the encoder goes back to its plain settings
     // once no picture has been lost for this long.
     static constexpr std::chrono::seconds calmAfter{10};
-    // A client's request for a keyframe says that pictures are being lost unless it comes this soon
-    // after a keyframe was asked for (a client joining, whose window asks again once it opens: seen
-    // two seconds later where the desktop draws in software), or while pictures come this far apart (a
-    // still screen, which a client asks about too). A loss within the grace is repaired by a keyframe.
+    // A client's request for a keyframe says that pictures are being lost unless it is one of the first
+    // two this soon after a keyframe was asked for (a client joining, whose window asks again once it
+    // opens: seen two seconds later where the desktop draws in software), or comes while pictures come
+    // this far apart (a still screen, which a client asks about too).
     static constexpr std::chrono::seconds joinGrace{5};
     static constexpr std::chrono::milliseconds stillInterval{250};
+    static constexpr int joiningAsksAtMost = 2;
     // How often, during a session, the link's signals are weighed.
     static constexpr std::chrono::milliseconds linkEvery{500};
 
@@ -122,6 +123,7 @@ public:
 
     // ---- what tests look at
     SerialQueue& timerQueue() { return *ctl_; }
+    LinkFollower& linkFollower() { return follower_; }
     // Runs on "dovrel.pipeline": one watchdog tick, one statistics tick.
     void watchdogTick();
     void sendStats();
@@ -160,6 +162,19 @@ private:
     VideoBudget budgetFor(bool relay) const;
     // A session starts on the link: its rate starts at the link's base budget.
     void resetLinkRate(bool relay);
+    // What the link follower reads of the session's way and where its changes go.
+    class LinkPort final : public LinkView, public RateTaker {
+    public:
+        explicit LinkPort(CapturePipeline& pipeline) : pipeline_(pipeline) {}
+        std::optional<ControlLinkReading> controlLink() const override;
+        std::size_t relayBacklog() const override;
+        bool throughRelay() const override;
+        void takeRate(SendRate rate) override { pipeline_.applySendRate(rate); }
+        void pace(int64_t bitsPerSecond, bool twice) override { pipeline_.sendPath_.setPace(bitsPerSecond, twice); }
+
+    private:
+        CapturePipeline& pipeline_;
+    };
     bool streaming() const;
     // Changes what the session asks for, under lock_; true when the encoder in use does not make it.
     bool askLocked(EncoderAsk ask);
@@ -203,6 +218,7 @@ private:
     // picture is always a keyframe that was sent, not one that was only made.
     bool keyed(const SendTarget& target) const;
     void markKeyed(const SendTarget& target);
+    void unmarkKeyed(const SendTarget& target);
     // On "dovrel.pipeline": back to the plain encoder once losses have stopped.
     void calmDown();
     // Makes the encoder's next picture a keyframe, spaced from the last one.
@@ -218,8 +234,9 @@ private:
     std::atomic<bool> stopping_{false};
 
     // The rate the link carries, the rate pictures are sent at, and which encoder was last told which rate.
+    LinkPort linkPort_{*this};
+    LinkFollower follower_{*clock_, linkPort_, linkPort_};
     mutable std::mutex linkLock_;
-    LinkRate linkRate_{*clock_};
     SendRate sendRate_;
     struct Told {
         uint64_t generation = 0;
@@ -250,6 +267,7 @@ private:
     bool repairing_ = false;
     Instant lastLossAt_{};
     std::optional<Instant> keyframeAskedAt_; // by requestKeyframe: a client joined or streams again
+    int joiningAsks_ = 0;                    // the client's asks since then
 
     // The time between the last two pictures encoded (encoder's thread).
     std::mutex pictureTimesLock_;

@@ -117,6 +117,14 @@ libav::CodecContextPtr LibavVideoEncoder::open(const std::string& name, const Vi
         std::clamp<int64_t>(VideoBudget::encoderShareOf(b.burstBytesPerSecond * 8), 1, std::numeric_limits<int>::max());
     ctx->rc_max_rate = burstBits;
     ctx->rc_buffer_size = static_cast<int>(burstBits);
+    if (config.bufferTime.count() > 0) {
+        // Capped at the rate itself, with a buffer of that much of it (a frame's worth at least).
+        const int64_t share = std::max<int64_t>(ctx->bit_rate, 1000);
+        ctx->rc_max_rate = share;
+        ctx->rc_buffer_size = static_cast<int>(
+            std::clamp<int64_t>(std::max<int64_t>(share * config.bufferTime.count() / 1000, share / fps + 1000), 1,
+                                std::numeric_limits<int>::max()));
+    }
     const int refresh = isHardware(name) ? 0 : refreshPeriodOf(config);
     // With refresh waves the interval is the wave's period, and IDRs come only when asked for.
     ctx->gop_size = refresh > 0 ? refresh : std::max(b.maxKeyFrameInterval, 1);
@@ -307,7 +315,11 @@ void LibavVideoEncoder::start() {
                              (config_.startBitRate < config_.budget.averageBitRate ||
                               config_.startFrameRate < config_.budget.expectedFrameRate);
     VideoEncoderConfig atStart = config_;
-    if (startsBelow) atStart.budget = config_.budget.at(config_.startBitRate, config_.startFrameRate);
+    if (startsBelow) {
+        atStart.budget = config_.budget.at(config_.startBitRate, config_.startFrameRate);
+        // Below the budget the link is slow: no keyframe may hold more of it than a capped x264's does.
+        atStart.bufferTime = std::chrono::duration_cast<std::chrono::milliseconds>(Worker::cappedBuffer);
+    }
 
     if (hardware_ == Hardware::whenPresent) {
         const HardwareEncoders& hw = HardwareEncoders::probe();
@@ -487,6 +499,9 @@ std::shared_ptr<VideoEncoder> makeVideoEncoder(VideoEncoderConfig config, VideoE
 
 VideoCodecChoice chooseDefaultCodec() {
     if (std::getenv("DOVREL_H264")) return {true, VideoCodecChoice::Why::requested};
+    // For measuring HEVC where no graphics card encodes it: libx265 in software, slower than 60 pictures a
+    // second at 1080p.
+    if (std::getenv("DOVREL_HEVC")) return {false, VideoCodecChoice::Why::requested};
     if (HardwareEncoders::probe().hevc) return {false, VideoCodecChoice::Why::hardwareHevc};
     return {true, VideoCodecChoice::Why::noHardwareHevc};
 }

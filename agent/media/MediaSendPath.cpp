@@ -61,6 +61,7 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
 
     wex::NALFlags flags;
     std::vector<wex::Bytes> nals;
+    const bool keyframe = picture.keyframe;
     if (picture.keyframe || picture.refresh) {
         flags = {wex::NALFlag::keyframe, wex::NALFlag::config};
         // Every keyframe carries the parameter sets, also one whose encoder output reported none.
@@ -76,7 +77,15 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
     // The flag describes the bitstream of the encoder that made this picture.
     if (format.h264) flags.insert(wex::NALFlag::codecH264);
 
-    const uint32_t frameId = frameId_.fetch_add(1, std::memory_order_relaxed) + 1;
+    // One snapshot for the whole picture: its pieces go to one session on one route.
+    if (!target || !target->session) {
+        frameId_.fetch_add(1, std::memory_order_relaxed); // no session: nothing to seal for, nothing counted
+        return out;
+    }
+    // Numbered, admitted and handed on as one: pieces leave in the order of their numbers, so that a
+    // receiver's replay window never drops a run of them that two encoder threads had interleaved.
+    const std::lock_guard sending(videoSendLock_);
+    const uint32_t frameId = frameId_.load(std::memory_order_relaxed) + 1;
     wex::VideoNALHeader header;
     header.ptsUs = MonoClock::wireMicros();
     header.frameId = frameId;
@@ -86,17 +95,19 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
     header.height = static_cast<uint16_t>(format.height);
     header.inputWatermark = 0;
     const wex::Bytes payload = wex::encodeVideoNALPayload(header, nals);
-
-    // One snapshot for the whole picture: its pieces go to one session on one route.
-    if (!target || !target->session) return out; // no session: nothing to seal for, nothing counted
+    // A picture the pace could not send in time is left out before it is numbered: the client sees no
+    // gap, and the picture the encoder is asked for next starts the stream again.
+    const bool twice = twice_.load(std::memory_order_relaxed) && !target->isRelay;
+    if (!pacer_.admits(target, VideoPacketizer::wireBytes(payload.size()) * (twice ? 2 : 1), keyframe)) {
+        out.leftOut = true;
+        return out;
+    }
+    frameId_.store(frameId, std::memory_order_relaxed);
 
     const bool routed = hasRoute(host_, *target);
     bool exhausted = false;
     uint32_t unusedSeq = 0; // the session numbers the pieces as it seals them
     std::vector<wex::Bytes> pieces;
-    // Numbered and handed on as one: pieces leave in the order of their numbers, so that a receiver's
-    // replay window never drops a run of them that two encoder threads had interleaved.
-    const std::lock_guard sending(videoSendLock_);
     const std::size_t count = VideoPacketizer::forEachPiece(
         frameId, payload, unusedSeq, [&](uint32_t, wex::HeaderFlags pieceFlags, wex::ByteView plaintext) {
             if (exhausted) return;
@@ -112,7 +123,15 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
             }
             pieces.push_back(std::move(sealed));
         });
+    if (twice) {
+        const std::size_t originals = pieces.size();
+        pieces.reserve(2 * originals);
+        for (std::size_t i = 0; i < originals; ++i)
+            pieces.push_back(pieces[i]);
+    }
+    const std::size_t copies = twice ? pieces.size() / 2 : 0;
     const PiecePacer::Handed handed = pacer_.send(target, std::move(pieces));
+    out.copies = handed.pieces > copies ? copies : 0;
     out.pieces += handed.pieces;
     out.bytes += handed.bytes;
     out.dropped += handed.dropped;
@@ -127,7 +146,17 @@ PictureSent MediaSendPath::sendPicture(EncodedPicture&& picture, const PictureFo
     return out;
 }
 
+int64_t MediaSendPath::audioShare() const {
+    const int64_t at = lastAudioAt_.load(std::memory_order_relaxed);
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return at != 0 && now - std::chrono::nanoseconds(at) < std::chrono::seconds(2) ? audio_.bitRate() : 0;
+}
+
 void MediaSendPath::sendAudio(std::span<const int16_t> samples, uint32_t sampleRate, uint8_t channels) {
+    lastAudioAt_.store(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count(),
+        std::memory_order_relaxed);
     Diag::add(Diag::Counter::audioBuffers);
     Diag::add(Diag::Counter::audioSamples, static_cast<int64_t>(samples.size()));
     if (!host_.streaming()) {

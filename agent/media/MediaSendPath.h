@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "agent/core/SessionPipeline.h"
+#include "agent/link/PiecePacer.h"
 #include "agent/media/LinkAudio.h"
-#include "agent/media/PiecePacer.h"
 #include "agent/media/VideoEncoder.h"
 #include "protocol/Bytes.h"
 #include "runtime/Scheduler.h"
@@ -27,9 +27,13 @@ struct PictureFormat {
 // What one picture became on its way out.
 struct PictureSent {
     std::size_t pieces = 0;  // sealed and handed to the connection
+    std::size_t copies = 0;  // of those, second copies of a piece
     std::size_t bytes = 0;   // of those, on the wire
     std::size_t dropped = 0; // pieces with no connection to go on
     bool tooLarge = false;   // the payload cannot be cut into pieces: the picture is lost
+    // Left out whole, unnumbered: the pace could not have sent it in time. The stream needs a picture
+    // to start again from.
+    bool leftOut = false;
 };
 
 // One picture's way from capture to the network, for measuring.
@@ -65,8 +69,14 @@ public:
     // The same for the session of `target`, the snapshot the caller judged the picture by.
     PictureSent sendPicture(EncodedPicture&& picture, const PictureFormat& format,
                             const std::shared_ptr<const SendTarget>& target);
-    // The video budget the pieces are paced by (a little above it, PiecePacer); 0: none. Any thread.
-    void setPace(int64_t bitsPerSecond) { pacer_.setBudget(bitsPerSecond); }
+    // The video budget the pieces are paced by (a little above it, PiecePacer; a picture that could not
+    // go in time is left out); 0: none. Any thread.
+    // `twice`: on the local network each piece goes twice, the copies behind the picture's last piece (a
+    // link that loses pieces at random loses both seldom; the client's replay window drops the second).
+    void setPace(int64_t bitsPerSecond, bool twice = false) {
+        twice_.store(twice, std::memory_order_relaxed);
+        pacer_.setBudget(twice ? 2 * bitsPerSecond : bitsPerSecond);
+    }
     // Video bytes waiting for their time.
     std::size_t paceBacklog() const { return pacer_.backlog(); }
     // One buffer of interleaved samples; counted always, sent while the client streams.
@@ -77,6 +87,9 @@ public:
     // The format the sound goes in, and what it takes on the link while it is captured (bits a second).
     PcmFormat audioFormat() const { return audio_.format(); }
     int64_t audioBitRate() const { return audio_.bitRate(); }
+    // What the sound takes now: its bit rate while buffers came lately (sound is being captured), else
+    // nothing.
+    int64_t audioShare() const;
 
     // The parameter sets the last keyframe reported, and the generation of the encoder they belong to.
     // A keyframe of another encoder that reports none carries none: a new encoder's sets are not known
@@ -92,6 +105,8 @@ private:
     std::vector<wex::Bytes> paramSets_;
     uint64_t paramSetsGeneration_ = 0;
     std::atomic<uint32_t> frameId_{0};
+    std::atomic<bool> twice_{false};
+    std::atomic<int64_t> lastAudioAt_{0}; // steady clock, nanoseconds; 0: never
     // Held while a stream's pieces are sealed and handed on, one per stream.
     std::mutex videoSendLock_;
     std::mutex audioSendLock_;

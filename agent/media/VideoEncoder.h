@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -50,6 +51,10 @@ struct VideoEncoderConfig {
     // climb back to the budget later; one that cannot opens for this rate (the budget's rules at it).
     int64_t startBitRate = 0;
     int startFrameRate = 0;
+    // Above 0: no picture, a keyframe neither, takes more than this much of the rate (the encoder's
+    // buffer), so that a slow link's pace sends each within a fraction of a second. 0: the budget's burst
+    // limit over one second.
+    std::chrono::milliseconds bufferTime{0};
 };
 
 // The software encoders' refresh period and H.264 slice sizes, chosen by measurement (the reasons and
@@ -134,7 +139,8 @@ struct VideoCodecChoice {
     bool h264 = true;
     enum class Why { requested, noHardwareHevc, hardwareHevc } why = Why::noHardwareHevc;
 };
-// Reads DOVREL_H264 (present = H.264) and probes the hardware (once per process).
+// Reads DOVREL_H264 (present = H.264) and DOVREL_HEVC (present, without DOVREL_H264 = HEVC even in
+// software) and probes the hardware (once per process).
 VideoCodecChoice chooseDefaultCodec();
 // "• HEVC encoder ready", "• H.264 encoder ready", or for the fallback
 // "• H.264 encoder ready — no hardware HEVC encoder on this computer".

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "protocol/Bytes.h"
+#include "protocol/CommonHeader.h"
+#include "protocol/SecureSession.h"
 #include "protocol/Stream.h"
 
 namespace dovrel::agent {
@@ -25,6 +27,13 @@ struct Piece {
     wex::Bytes plaintext;   // what is sealed
     bool operator==(const Piece&) const = default;
 };
+
+// What a payload of `payloadBytes` takes on the wire once cut and sealed.
+inline std::size_t wireBytes(std::size_t payloadBytes) {
+    if (payloadBytes <= pieceBytes) return payloadBytes + wex::SecureSession::overhead;
+    const std::size_t count = (payloadBytes + pieceBytes - 1) / pieceBytes;
+    return payloadBytes + count * (wex::FragmentHeader::size + wex::SecureSession::overhead);
+}
 
 // The pieces in sending order. Takes sequence numbers from `seq` (wrapping) and advances it by the
 // number of pieces. A payload above maxPayloadBytes cannot be described on the wire: it yields no

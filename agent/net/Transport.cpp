@@ -45,7 +45,9 @@ constexpr auto inputDropLogGap = 1s;
 // A refused newcomer gets this long to read its AuthFail before its connection is cut.
 constexpr int refusedLingerMs = 5000;
 // The control connection's round trip is read from its socket at most this often.
-constexpr auto roundTripEvery = 250ms;
+// The control connection's socket is read this often while a client is there: its round trip moves with
+// each acknowledgement, one or two a second.
+constexpr auto controlLinkEvery = 250ms;
 // Every relay client gets a fresh registration this long after it ended on the agent's side.
 constexpr auto relayRedialAfterClient = 1s;
 // Newcomers held beside a client until they speak; beyond this the longest-waiting one goes.
@@ -80,11 +82,14 @@ wex::Bytes busyFrame() {
 }
 
 // The smoothed round trip the kernel keeps for a TCP socket; 0 when it has none.
-int64_t smoothedRoundTripUs(int fd) {
+std::optional<ControlLinkReading> readControlLink(int fd) {
     tcp_info info{};
     socklen_t length = sizeof info;
-    if (fd < 0 || ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return 0;
-    return info.tcpi_rtt;
+    if (fd < 0 || ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return std::nullopt;
+    ControlLinkReading reading;
+    reading.smoothedRoundTrip = std::chrono::microseconds(info.tcpi_rtt);
+    reading.segmentsSentAgain = info.tcpi_total_retrans;
+    return reading;
 }
 
 std::string testCaFileSetting(const std::string& configured) {
@@ -163,7 +168,7 @@ struct Transport::Impl {
     std::unique_ptr<TransportRelayLink> relay;
     std::shared_ptr<TransportMediaQueue> media; // the relay session's video and audio
     std::unique_ptr<QTimer> backlogPoll;        // runs while the client's link holds unwritten bytes
-    std::optional<Instant> roundTripReadAt;
+    std::unique_ptr<Timer> controlLinkTimer;
     static constexpr std::chrono::milliseconds backlogPollEvery{5};
 
     Scheduler& clock() { return *t.scheduler_; }
@@ -209,6 +214,7 @@ struct Transport::Impl {
         t.queue_.assertCurrent(__func__);
         authDeadline.reset();
         idleTimer.reset();
+        controlLinkTimer.reset();
         relay->shutdown();
         if (client) closeLink(*client);
         client.reset();
@@ -418,7 +424,6 @@ struct Transport::Impl {
             }
         }
         lastRxAt = clock().now();
-        noteRoundTrip(*link);
         link->reader.append(bytes);
         while (client == link) {
             auto frame = link->reader.next();
@@ -512,17 +517,17 @@ struct Transport::Impl {
             relay->write(link.relayConn, frame);
     }
 
-    // Publishes the client link's round trip for the pipeline, which lowers the rate when it grows: the
-    // control connection shares the way with the video, so the video filling a slow link's queue shows
-    // there first.
-    void noteRoundTrip(const ClientLink& link) {
-        const Instant now = clock().now();
-        if (roundTripReadAt && now - *roundTripReadAt < roundTripEvery) return;
-        roundTripReadAt = now;
-        const int fd = link.socket  ? static_cast<int>(link.socket->socketDescriptor())
-                       : link.relay ? relay->descriptor(link.relayConn)
-                                    : -1;
-        t.roundTripUs_.store(smoothedRoundTripUs(fd), std::memory_order_release);
+    // Publishes what the client link's socket says of the way for the pipeline, which lowers the rate
+    // when it shows a full link: the control connection shares the way with the video, so the video
+    // filling a slow link's queue shows there first.
+    void noteControlLink() {
+        const int fd = !client          ? -1
+                       : client->socket ? static_cast<int>(client->socket->socketDescriptor())
+                       : client->relay  ? relay->descriptor(client->relayConn)
+                                        : -1;
+        const std::optional<ControlLinkReading> reading = readControlLink(fd);
+        const std::lock_guard guard(t.controlLinkLock_);
+        t.controlLink_ = reading;
     }
 
     // Publishes what the client's link has taken but not yet written, for readers on other threads;
@@ -610,11 +615,13 @@ struct Transport::Impl {
         lastRxAt = clock().now();
         armAuthDeadline(helloDeadline, "no HELLO");
         idleTimer = clock().every(idleCheckEvery, idleCheckEvery, [this] { idleCheck(); });
+        controlLinkTimer = clock().every(controlLinkEvery, controlLinkEvery, [this] { noteControlLink(); });
     }
 
     void stopSessionGuards() {
         authDeadline.reset();
         idleTimer.reset();
+        controlLinkTimer.reset();
     }
 
     void armAuthDeadline(std::chrono::seconds after, const char* why) {
@@ -696,7 +703,10 @@ struct Transport::Impl {
         client.reset();
         backlogPoll.reset();
         t.linkUnwritten_.store(0, std::memory_order_release);
-        t.roundTripUs_.store(0, std::memory_order_release);
+        {
+            const std::lock_guard guard(t.controlLinkLock_);
+            t.controlLink_.reset();
+        }
         if (callbacks.onNewConnection) callbacks.onNewConnection();
     }
 };
@@ -769,10 +779,9 @@ void Transport::sendControl(wex::Bytes payload, wex::ControlType type) {
     });
 }
 
-std::optional<std::chrono::microseconds> Transport::controlRoundTrip() const {
-    const int64_t us = roundTripUs_.load(std::memory_order_acquire);
-    if (us <= 0) return std::nullopt;
-    return std::chrono::microseconds(us);
+std::optional<ControlLinkReading> Transport::controlLink() const {
+    const std::lock_guard guard(controlLinkLock_);
+    return controlLink_;
 }
 
 std::size_t Transport::controlBacklog() const {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include <QHostAddress>
@@ -96,7 +97,7 @@ public:
     void dropClient() override;
     // Counts what is queued on "dovrel.net" and what the socket took but has not sent yet.
     std::size_t controlBacklog() const override;
-    std::optional<std::chrono::microseconds> controlRoundTrip() const override;
+    std::optional<ControlLinkReading> controlLink() const override;
 
     bool hasSession() const override;
     ClientId currentClient() const override;
@@ -136,7 +137,8 @@ private:
     std::atomic<uint16_t> boundInput_{0};
     std::atomic<std::size_t> controlQueued_{0};
     std::atomic<std::size_t> linkUnwritten_{0};
-    std::atomic<int64_t> roundTripUs_{0}; // 0: unknown
+    mutable std::mutex controlLinkLock_;
+    std::optional<ControlLinkReading> controlLink_; // none: no client, or its socket cannot be read
     RelayIdentityCell relayIdentity_;
     std::shared_ptr<MediaCounters> mediaCounters_ = std::make_shared<MediaCounters>();
     std::unique_ptr<Impl> impl_; // lives on "dovrel.net"

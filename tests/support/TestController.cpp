@@ -289,7 +289,8 @@ bool TestController::closedByAgent(ms timeout) {
     return true;
 }
 
-std::optional<wex::OpenedFrame> TestController::receiveVideo(ms timeout) {
+std::optional<wex::OpenedFrame> TestController::receiveVideo(ms timeout,
+                                                             const std::function<bool(wex::ByteView)>& lost) {
     const auto until = Clock::now() + timeout;
     while (true) {
         pollfd p{video_, POLLIN, 0};
@@ -299,7 +300,9 @@ std::optional<wex::OpenedFrame> TestController::receiveVideo(ms timeout) {
         if (n <= 0) return std::nullopt;
         // Datagrams of an earlier session may still be in flight: they do not open and are skipped.
         if (!session_) continue;
-        if (auto opened = session_->openFrame(wex::ByteView(buf, static_cast<std::size_t>(n)))) return opened;
+        const wex::ByteView datagram(buf, static_cast<std::size_t>(n));
+        if (lost && lost(datagram)) continue;
+        if (auto opened = session_->openFrame(datagram)) return opened;
     }
 }
 

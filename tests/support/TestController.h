@@ -121,8 +121,10 @@ public:
     bool quietFor(ms window);
     // True once the agent has closed the connection (frames still arriving are read and dropped).
     bool closedByAgent(ms timeout = defaultWait);
-    // The next video datagram that opens with the session.
-    std::optional<wex::OpenedFrame> receiveVideo(ms timeout = defaultWait);
+    // The next video datagram that opens with the session. One `lost` says of is dropped unopened, as one
+    // lost on the way is: its copy, if one comes, still opens.
+    std::optional<wex::OpenedFrame> receiveVideo(ms timeout = defaultWait,
+                                                 const std::function<bool(wex::ByteView)>& lost = {});
     // The media the agent sends to the video port, sorted by stream: whole video payloads put together
     // from their pieces (at most 25 unfinished ones are held; a newer whole one gives up the older
     // unfinished ones), and audio frames. Reading one kind keeps the other for later. Do not mix with

@@ -99,7 +99,13 @@ struct HostRecorder {
     std::vector<bool> restingReports;
     std::vector<std::pair<int, std::string>> videoReports;
     std::atomic<int> drops{0};
-    std::atomic<bool> relayAccepts{true}; // false: the relay queue refuses (full or closed)
+    std::atomic<bool> relayAccepts{true};                 // false: the relay queue refuses (full or closed)
+    std::optional<agent::ControlLinkReading> controlLink; // under lock
+
+    void setControlLink(agent::ControlLinkReading reading) {
+        const std::lock_guard g(lock);
+        controlLink = reading;
+    }
 
     agent::PipelineHost host() {
         agent::PipelineHost h;
@@ -116,6 +122,10 @@ struct HostRecorder {
             return true;
         };
         h.dropClient = [this] { ++drops; };
+        h.controlLink = [this] {
+            const std::lock_guard g(lock);
+            return controlLink;
+        };
         h.streamedArea = [this](const agent::StreamedArea& a) {
             const std::lock_guard g(lock);
             areas.push_back(a);
@@ -259,6 +269,7 @@ struct EncoderLog {
     std::atomic<int> alive{0};           // encoders not yet destroyed
     std::atomic<int> refreshPeriod{4};   // what encoders built to repair losses report (0: like hardware)
     std::atomic<bool> holdStarts{false}; // start() waits while set (a codec slow to open)
+    std::atomic<std::size_t> pictureBytes{3}; // the size of each picture made
     std::atomic<int> startsHeld{0};
     std::atomic<bool> retargets{false}; // encoders made from now on take a new rate while they run (x264)
     std::vector<std::pair<uint64_t, std::pair<int64_t, int>>> retargeted; // (encoder, rate) as told
@@ -308,6 +319,7 @@ public:
         EncodedPicture p;
         // The budget it was built for shows in the picture: its bit rate in 100 kbit/s.
         p.units = {wex::Bytes{0x65, 0x88, static_cast<uint8_t>(config_.budget.averageBitRate / 100000)}};
+        p.units.front().resize(std::max<std::size_t>(log_->pictureBytes, 3), 0x11);
         p.keyframe = key;
         if (key) p.parameterSets = std::vector<wex::Bytes>{{0x67, 0x01}, {0x68, 0x02}};
         p.ptsUs = ptsUs;

@@ -404,6 +404,52 @@ TEST(CaptureSupervisor, LostPicturesAreRepairedInRefreshWavesUntilTheLossesStop)
     EXPECT_EQ(rig.encoders->count(), built + 3);
 }
 
+TEST(CaptureSupervisor, AFullLinkBringsTheRateDownAndAPictureTooLateForThePaceIsLeftOutUntilAKeyframe) {
+    PipelineRig rig;
+    rig.start();
+    SessionPair s;
+    UdpSink sink;
+    rig.rec.setTarget(s.agent, sink.sender());
+    rig.rec.streaming = true;
+    rig.pipeline->applyLinkBudget(false);
+    rig.pipeline->requestKeyframe(); // the client joins
+    rig.pipeline->startSessionReports();
+    rig.settle();
+    // The handshake measured a quick way; then the video fills a queue of 50 ms in front of the link,
+    // and the client asks for keyframes for the pictures it loses there: down to the floor.
+    std::chrono::microseconds smoothed{1000};
+    rig.rec.setControlLink({smoothed, 0});
+    for (int ms = 0; ms < 20000 && rig.pipeline->sendRate().bitRate > agent::LinkRate::floorBitRate; ms += 16) {
+        rig.onTimerThread([&] { rig.capturer()->deliver(rig.clock.now()); });
+        rig.advance(16ms);
+        if (ms % 400 < 16) {
+            smoothed += (80ms - smoothed) / 8;
+            rig.rec.setControlLink({smoothed, 0});
+        }
+        if (ms % 304 < 16) rig.pipeline->repairPicture();
+    }
+    rig.settle();
+    ASSERT_EQ(rig.pipeline->sendRate().bitRate, agent::LinkRate::floorBitRate);
+
+    // Paced now: a picture that could not leave within the pace's bound is left out whole, before it is
+    // numbered (the client sees no gap), and the encoder is asked for a picture to start again from.
+    const auto nextPicture = [&](std::size_t bytes) {
+        rig.encoders->pictureBytes = bytes;
+        rig.advance(300ms); // as far apart as the floor's picture rate lets them through
+        rig.deliver();
+        rig.settle();
+    };
+    for (int i = 0; i < 3; ++i)
+        nextPicture(100);
+    ASSERT_FALSE(rig.pipeline->currentEncoder()->keyframePending());
+    const uint32_t numbered = rig.pipeline->sendPath().lastFrameId();
+    nextPicture(2'000'000);
+    EXPECT_EQ(rig.pipeline->sendPath().lastFrameId(), numbered);
+    EXPECT_TRUE(rig.pipeline->currentEncoder()->keyframePending());
+    nextPicture(100);
+    EXPECT_EQ(rig.pipeline->sendPath().lastFrameId(), numbered + 1);
+}
+
 TEST(CaptureSupervisor, AskingForAKeyframeAsAClientJoinsOrOverAStillScreenIsNoLoss) {
     PipelineRig rig;
     rig.start();

@@ -1,6 +1,7 @@
 // A picture's pieces paced a little above the budget: small pictures leave at once, a big one is spread
 // so that no stretch of it goes faster than the pace beyond the burst; pieces leave in order, only to
-// the session they were sealed for, and a backlog of more than a second is not let grow.
+// the session they were sealed for, and nothing is admitted that could not leave within the bound, a
+// keyframe neither.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,7 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "agent/media/PiecePacer.h"
+#include "agent/link/PiecePacer.h"
+#include "protocol/SecureSession.h"
 
 using namespace dovrel;
 using namespace dovrel::agent;
@@ -93,7 +95,7 @@ std::vector<wex::Bytes> picture(uint8_t first, std::size_t count) {
 
 } // namespace
 
-TEST(PiecePacer, PiecesLeaveInOrderAtTheirTimeOnlyForTheirSessionAndABacklogStaysUnderASecond) {
+TEST(PiecePacer, PiecesLeaveInOrderAtTheirTimeOnlyForTheirSession) {
     Routed routed;
     const auto target = std::make_shared<SendTarget>();
     const int64_t budget = 1000000;
@@ -120,15 +122,41 @@ TEST(PiecePacer, PiecesLeaveInOrderAtTheirTimeOnlyForTheirSessionAndABacklogStay
 
     // The session ends: of a big picture, what had to wait is not sent.
     routed.current = false;
+    const std::size_t before = routed.count();
     routed.pacer.send(target, picture(100, 60));
     ASSERT_TRUE(waitUntil([&] { return routed.pacer.backlog() == 0; }));
-    EXPECT_LT(routed.count(), 45u + 60u);
+    const std::size_t burstPieces = static_cast<std::size_t>(bytesPerSecond * seconds(PaceSchedule::burst) / piece) + 1;
+    EXPECT_LE(routed.count() - before, burstPieces);
+}
 
-    // Over four seconds waiting: the picture that would add to it does not go at all.
-    routed.current = true;
-    handed = routed.pacer.send(target, picture(0, 600));
-    EXPECT_EQ(handed.pieces, 600u);
-    handed = routed.pacer.send(target, picture(0, 5));
-    EXPECT_EQ(handed.pieces, 0u);
-    EXPECT_EQ(handed.dropped, 5u);
+TEST(PiecePacer, NothingWaitsLongerThanTheBoundAKeyframeNeitherAndANewSessionFindsNothingOfTheOld) {
+    Routed routed;
+    const auto first = std::make_shared<SendTarget>();
+    first->session = std::make_shared<wex::SecureSession>(wex::SessionKeys{}, wex::Direction::agentToClient);
+    const int64_t budget = 1000000;
+    routed.pacer.setBudget(budget);
+    const double bytesPerSecond = budget * PiecePacer::aboveBudget / 8;
+    const auto piecesWithin = [&](std::chrono::milliseconds t) {
+        return static_cast<std::size_t>((bytesPerSecond * seconds(t) + bytesPerSecond * seconds(PaceSchedule::burst)) /
+                                        piece);
+    };
+
+    // A picture that would take longer than the bound to leave is not admitted, however empty the queue;
+    // a keyframe that finds nothing waiting is: the stream cannot go on without one.
+    EXPECT_FALSE(routed.pacer.admits(first, (piecesWithin(PiecePacer::longestWait) + 5) * piece));
+    EXPECT_TRUE(routed.pacer.admits(first, (piecesWithin(PiecePacer::longestWait) + 5) * piece, true));
+    // One that fits is; behind it, a picture is admitted only while its last piece would still leave
+    // within the bound.
+    const std::size_t keyframe = piecesWithin(PiecePacer::longestWait) * 3 / 4;
+    ASSERT_TRUE(routed.pacer.admits(first, keyframe * piece));
+    routed.pacer.send(first, picture(0, keyframe));
+    EXPECT_TRUE(routed.pacer.admits(first, 3 * piece));
+    EXPECT_FALSE(routed.pacer.admits(first, keyframe * piece));
+    EXPECT_FALSE(routed.pacer.admits(first, keyframe * piece, true)) << "a keyframe waits behind nothing else";
+
+    // Another session's picture: what waits of the first is dropped, not sent ahead of it.
+    const auto second = std::make_shared<SendTarget>();
+    second->session = std::make_shared<wex::SecureSession>(wex::SessionKeys{}, wex::Direction::agentToClient);
+    EXPECT_TRUE(routed.pacer.admits(second, keyframe * piece));
+    EXPECT_EQ(routed.pacer.backlog(), 0u);
 }

@@ -1,4 +1,4 @@
-#include "agent/media/PiecePacer.h"
+#include "agent/link/PiecePacer.h"
 
 #include <algorithm>
 
@@ -19,6 +19,13 @@ Instant PaceSchedule::slot(Instant now, std::size_t bytes) {
         std::chrono::nanoseconds(static_cast<int64_t>(static_cast<double>(bytes) * 8e9 / static_cast<double>(rate_)));
     due_ = std::max(due_, now) + std::chrono::duration_cast<Duration>(cost);
     return at;
+}
+
+Instant PaceSchedule::lastSlot(Instant now, std::size_t bytes) const {
+    if (rate_ <= 0) return now;
+    const auto cost =
+        std::chrono::nanoseconds(static_cast<int64_t>(static_cast<double>(bytes) * 8e9 / static_cast<double>(rate_)));
+    return std::max(now, std::max(due_, now) + std::chrono::duration_cast<Duration>(cost) - burst);
 }
 
 PiecePacer::PiecePacer(Route route, Current current) : route_(std::move(route)), current_(std::move(current)) {}
@@ -42,6 +49,22 @@ std::size_t PiecePacer::backlog() const {
     return waitingBytes_;
 }
 
+void PiecePacer::dropOtherSessionsUnderLock(const SendTarget& target) {
+    if (waiting_.empty() || waiting_.front().target->session == target.session) return;
+    Diag::add(Diag::Counter::videoDropped, static_cast<int64_t>(waiting_.size()));
+    waiting_.clear();
+    waitingBytes_ = 0;
+    schedule_.refill();
+}
+
+bool PiecePacer::admits(const std::shared_ptr<const SendTarget>& target, std::size_t bytes, bool keyframe) {
+    if (!target) return false;
+    const Instant now = std::chrono::steady_clock::now();
+    const std::lock_guard guard(lock_);
+    dropOtherSessionsUnderLock(*target);
+    return (keyframe && waiting_.empty()) || schedule_.lastSlot(now, bytes) - now <= longestWait;
+}
+
 PiecePacer::Handed PiecePacer::send(const std::shared_ptr<const SendTarget>& target, std::vector<wex::Bytes> pieces) {
     Handed out;
     if (!target || pieces.empty()) return out;
@@ -51,15 +74,7 @@ PiecePacer::Handed PiecePacer::send(const std::shared_ptr<const SendTarget>& tar
         out.dropped = pieces.size();
         return out;
     }
-    std::size_t total = 0;
-    for (const auto& p : pieces)
-        total += p.size();
-    const int64_t rate = schedule_.rate();
-    const auto most = static_cast<std::size_t>(rate / 8 * longestBacklog.count());
-    if (rate > 0 && waitingBytes_ > 0 && waitingBytes_ + total > most) {
-        out.dropped = pieces.size();
-        return out;
-    }
+    dropOtherSessionsUnderLock(*target);
     bool queued = false;
     for (auto& piece : pieces) {
         const Instant due = schedule_.slot(now, piece.size());

@@ -30,6 +30,10 @@ public:
     int64_t rate() const { return rate_; }
     // When a piece of `bytes` handed over at `now` may leave; it is counted against the bucket.
     Instant slot(Instant now, std::size_t bytes);
+    // When the last of `bytes` handed over at `now` could leave, counting nothing against the bucket.
+    Instant lastSlot(Instant now, std::size_t bytes) const;
+    // What was counted against the bucket never left: it is full again.
+    void refill() { due_ = Instant{}; }
 
 private:
     int64_t rate_ = 0;
@@ -38,9 +42,11 @@ private:
 
 // Sends the video pieces of one stream in order, each at its slot: at once on the caller's thread
 // while nothing waits and the bucket has room, else from a thread of its own ("dovrel.pace") at their
-// time. What waits belongs to the session it was sealed for and is dropped when that is over. A
-// backlog of more than a second of the rate is not sent: the picture that would add to it is dropped
-// (its successor then asks for nothing older).
+// time. What waits belongs to the session it was sealed for: it is dropped when that is over, and once
+// another session's pieces come. What waits is bounded in time: a picture whose last piece could not
+// leave within `longestWait` is not admitted at all (a keyframe neither, while anything waits), so that
+// the picture on the other side is never more than that behind; the sender leaves it out whole, before
+// numbering it, and asks its encoder for a picture to start again from.
 class PiecePacer {
 public:
     // Hands one sealed piece to its route; false when it could not go.
@@ -54,7 +60,7 @@ public:
         std::size_t dropped = 0;
     };
 
-    static constexpr std::chrono::seconds longestBacklog{1};
+    static constexpr std::chrono::milliseconds longestWait{500};
     // The pace is this much above the budget: pictures vary around the average, and a slow pace would
     // only move the loss from the link's queue into this one.
     static constexpr double aboveBudget = 1.2;
@@ -66,6 +72,11 @@ public:
 
     // The budget the pace follows; 0: none, every piece goes at once.
     void setBudget(int64_t bitsPerSecond);
+    // Whether a picture of `bytes` for `target` would leave within longestWait; what waits of another
+    // session is dropped first. A keyframe that finds nothing waiting goes however long it takes: the
+    // stream cannot go on without one, and the encoder's buffer bounds it. Any thread; the caller then
+    // sends it, or leaves it out.
+    bool admits(const std::shared_ptr<const SendTarget>& target, std::size_t bytes, bool keyframe = false);
     // The pieces of one picture, after everything handed before. Any thread.
     Handed send(const std::shared_ptr<const SendTarget>& target, std::vector<wex::Bytes> pieces);
     // Bytes waiting for their time.
@@ -80,6 +91,8 @@ private:
     void run();
     // Under lock_: sends what is due at `now`; what could not go counts as dropped.
     void sendDueUnderLock(Instant now);
+    // Under lock_: drops what waits for a session other than `target`'s.
+    void dropOtherSessionsUnderLock(const SendTarget& target);
 
     Route route_;
     Current current_;
