@@ -320,6 +320,9 @@ std::optional<LinkRate::Change> LinkRate::climb(const LinkSignals::Evidence& e) 
     if (rate_.bitRate >= base_.bitRate || since(fullAt_) < calmSpell || e.queueGrew || e.sentAgain) return std::nullopt;
     const Instant now = clock_.now();
     if (signals_.pieceLoss(now - calmSpell, now) > holdingLoss) return std::nullopt;
+    // Calm only where the round trips, when there are any, show no queue meanwhile: a client that sees
+    // nothing whole asks too seldom to tell by its asks alone.
+    if (signals_.hasRoundTrips() && signals_.queueBetween(now - calmSpell, now).value_or(true)) return std::nullopt;
     if (settled()) return probeWhenDue();
     const Target next = nextStepUp();
     if (now < next.notBefore || next.bitRate <= rate_.bitRate) return std::nullopt;
