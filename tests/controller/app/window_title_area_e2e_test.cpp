@@ -120,5 +120,6 @@ TEST_F(TitleAreaE2E, TheHeaderMovesTheWindowItsEdgeResizesItAndItsButtonsWork) {
         << "the button did not restore";
 
     click(closeX(box()), box().y + buttonY);
-    EXPECT_TRUE(controller.wait(20s).has_value()) << "the close button did not end the program";
+    EXPECT_EQ(controller.wait(20s), 0) << "the close button did not end the program\n"
+                                        << dovrel::test::readFile(desk.file("controller.out"));
 }
