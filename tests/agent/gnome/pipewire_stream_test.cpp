@@ -372,7 +372,7 @@ TEST(PipeWireStream, AStreamHeldUpWhileTheSourceRecordsLeavesItBuffersToRecordIn
     ASSERT_TRUE(dovrel::test::pollUntil([&] { return source.node() != SPA_ID_INVALID; }));
     Arrivals arrivals;
     PipeWireStream stream(source.node(), arrivals.callback(), nullptr, std::make_shared<std::atomic<int>>(60));
-    stream.waitForFormat(10s);
+    ASSERT_GT(stream.waitForFormat(10s).width, 0);
     ASSERT_TRUE(dovrel::test::pollUntil([&] { return arrivals.count() > 0; }));
 
     // Held up while the source records a dozen pictures: three times as many as it has buffers.
@@ -411,7 +411,7 @@ TEST(PipeWireStream, AStreamTakenDownWhilePicturesPourInRunsNothingAfterwards) {
                     if (*gone) ++afterwards;
                 },
                 std::make_shared<std::atomic<int>>(240));
-            stream.waitForFormat(10s);
+            ASSERT_GT(stream.waitForFormat(10s).width, 0) << "round " << round;
             // Some rounds end at once, before the first picture, the others in the middle of the flow.
             if (round % 3 != 0) {
                 ASSERT_TRUE(dovrel::test::pollUntil([&] { return pictures.load() >= round; }));
@@ -422,7 +422,7 @@ TEST(PipeWireStream, AStreamTakenDownWhilePicturesPourInRunsNothingAfterwards) {
     // The source still sends to a new stream, and nothing of the old ones ran after they went.
     Arrivals arrivals;
     PipeWireStream stream(source.node(), arrivals.callback(), nullptr, std::make_shared<std::atomic<int>>(60));
-    stream.waitForFormat(10s);
+    ASSERT_GT(stream.waitForFormat(10s).width, 0);
     EXPECT_TRUE(dovrel::test::pollUntil([&] { return arrivals.count() >= 3; }));
     EXPECT_EQ(afterwards.load(), 0);
 }
