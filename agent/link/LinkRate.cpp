@@ -23,6 +23,8 @@ constexpr double holdingLoss = 0.02;
 constexpr auto stepJudged = 2 * LinkRate::calmSpell;
 // Calm this long at the ceiling says the link got faster: longer than a queue takes to show.
 constexpr auto ceilingJudged = std::chrono::seconds(6);
+// Copies are judged by this many asks at least.
+constexpr std::size_t copiesJudgedAsks = 3;
 
 const char* wordsFor(LinkRate::Reason why) {
     switch (why) {
@@ -38,6 +40,7 @@ const char* wordsFor(LinkRate::Reason why) {
     case LinkRate::Reason::probing: return "does the link carry more?";
     case LinkRate::Reason::probeFailed: return "the link carries no more";
     case LinkRate::Reason::linkCarriesMore: return "the link carried twice the rate";
+    case LinkRate::Reason::copiesInVain: return "pictures were lost with each piece twice as well";
     }
     return "";
 }
@@ -50,7 +53,8 @@ bool LinkRate::Change::lower() const {
     case Reason::roundTripGrew:
     case Reason::linkBackedUp:
     case Reason::nothingWhole:
-    case Reason::picturesLost: return !twice;
+    case Reason::picturesLost:
+    case Reason::copiesInVain: return !twice;
     default: return false;
     }
 }
@@ -81,6 +85,7 @@ void LinkRate::reset(SendRate base) {
     lastChange_.reset();
     lastStep_ = Step::none;
     stepFrom_ = 0;
+    lossBeforeStep_ = 0;
     asksBeforeStep_ = 0;
     fullAt_.reset();
     ceiling_ = 0;
@@ -88,7 +93,7 @@ void LinkRate::reset(SendRate base) {
     probeStarted_.reset();
     probeEnded_.reset();
     probeWait_ = firstProbeWait;
-    lossCopies_ = false;
+    lossCopies_.reset();
     lossCopiesAgainAt_.reset();
     lossCopiesWait_ = firstCopiesWait;
     lossTest_.reset();
@@ -104,6 +109,10 @@ int LinkRate::frameRateFor(int64_t bitRate) const {
 }
 
 SendRate LinkRate::at(int64_t bitRate) const { return {bitRate, frameRateFor(bitRate)}; }
+
+double LinkRate::asksPerSecond(Instant from, Instant to) const {
+    return static_cast<double>(signals_.lostAsks(from, to)) / std::chrono::duration<double>(to - from).count();
+}
 
 Duration LinkRate::since(const std::optional<Instant>& t) const { return t ? clock_.now() - *t : Duration::max(); }
 
@@ -122,7 +131,8 @@ LinkRate::Reason LinkRate::reasonFor(const LinkSignals::Evidence& e) {
 LinkRate::Change LinkRate::change(int64_t bitRate, Reason why, Step step) {
     if (step == Step::up) {
         stepFrom_ = rate_.bitRate;
-        asksBeforeStep_ = signals_.lostAsks(clock_.now() - calmSpell, clock_.now());
+        lossBeforeStep_ = signals_.pieceLoss(clock_.now() - calmSpell, clock_.now());
+        asksBeforeStep_ = asksPerSecond(clock_.now() - calmSpell, clock_.now());
     }
     rate_ = at(bitRate);
     lastChange_ = clock_.now();
@@ -151,11 +161,21 @@ std::optional<LinkRate::Change> LinkRate::decide() {
     if (probeStarted_) return judgeProbe(e);
     if (lossTest_) return judgeLossTest(e);
     if (lossCopies_ && e.crowded()) return endLossCopies(reasonFor(e));
+    if (lossCopies_ && copiesInVain()) {
+        // The test before took the link's load for its nature: the losses were there where it went down
+        // to as well, so the rate goes below that, and the next test may come as soon as a first one.
+        const int64_t lowest = lossCopies_->lowest;
+        endLossCopies(Reason::copiesInVain);
+        lossTestGap_ = firstLossTestGap;
+        ceiling_ = ceiling_ > 0 ? std::min(ceiling_, lowest) : lowest;
+        return change(std::max(floor_, lowest / 2), Reason::copiesInVain, Step::lowered);
+    }
     if (lossCopies_ && signals_.lostAsks(now - copiesWithoutLoss, now) == 0 && since(lastChange_) >= copiesWithoutLoss)
         return endLossCopies(Reason::noLosses);
     if (e.full()) return whenFull(reasonFor(e));
     if (stepBroughtLosses()) return whenFull(Reason::picturesLost);
-    if (e.lossesPersist)
+    // With copies going, whether they help tells more than a test would.
+    if (e.lossesPersist && !lossCopies_)
         if (auto c = testLosses()) return c;
     return climb(e);
 }
@@ -178,14 +198,14 @@ bool LinkRate::stepBroughtLosses() const {
     // Judged over a few seconds after it took effect: a couple of asks by chance tell nothing.
     if (lastStep_ != Step::up || since(lastChange_) >= stepJudged || since(lastChange_) < settle + lossTestLength)
         return false;
-    // As many a second as before the step, twice over and one more: losses of the link's nature go on
-    // as they were.
+    // Twice as many a piece as before the step: losses of the link's nature go on as they were, piece for
+    // piece, at any rate. Or asks as thick as a client asks at all where they were not: past that the
+    // share of pieces cannot be told.
     const Instant now = clock_.now();
-    const double after = static_cast<double>(signals_.lostAsks(*lastChange_ + settle, now)) /
-                         std::chrono::duration<double>(now - *lastChange_ - settle).count();
-    const double before = static_cast<double>(asksBeforeStep_) / std::chrono::duration<double>(calmSpell).count();
-    return after >= 2 * before + 1 && signals_.lostAsks(now - std::chrono::seconds(2), now) >= 2 &&
-           signals_.lostAsks(*lastChange_ + settle, now) >= 4;
+    const Instant from = *lastChange_ + settle;
+    const bool more = signals_.pieceLoss(from, now) >= 2 * lossBeforeStep_ ||
+                      (asksPerSecond(from, now) >= thickAsks && asksBeforeStep_ < thickAsks);
+    return more && signals_.lostAsks(now - std::chrono::seconds(2), now) >= 2 && signals_.lostAsks(from, now) >= 4;
 }
 
 std::optional<LinkRate::Change> LinkRate::judgeProbe(const LinkSignals::Evidence& e) {
@@ -224,7 +244,7 @@ std::optional<LinkRate::Change> LinkRate::testLosses() {
     if (rate_.bitRate <= floor_ || since(lastChange_) < calmSpell || since(lossTestEnded_) < lossTestGap_)
         return std::nullopt;
     const Instant now = clock_.now();
-    lossTest_ = LossTest{rate_.bitRate, now, signals_.pieceLoss(now - calmSpell, now)};
+    lossTest_ = LossTest{rate_.bitRate, rate_.bitRate, now, signals_.pieceLoss(now - calmSpell, now)};
     return change(std::max(floor_, rate_.bitRate / 2), Reason::picturesLost, Step::test);
 }
 
@@ -237,9 +257,13 @@ std::optional<LinkRate::Change> LinkRate::judgeLossTest(const LinkSignals::Evide
     };
     // The rate stays down where the losses were the link's load.
     const auto wasLoad = [&]() -> std::optional<Change> {
-        endTest();
-        ceiling_ = ceiling_ > 0 ? std::min(ceiling_, test.from) : test.from;
+        lossTest_.reset();
+        // Where the test's latest lowering came from, the losses were as many as before: load too. Losses
+        // that go on here are load as well, as far as anyone knows: the next test need not wait long, and
+        // no step up comes before a calm spell.
+        ceiling_ = ceiling_ > 0 ? std::min(ceiling_, test.above) : test.above;
         lastStep_ = Step::lowered;
+        lastChange_ = now;
         return std::nullopt;
     };
     if (e.full()) {
@@ -259,26 +283,41 @@ std::optional<LinkRate::Change> LinkRate::judgeLossTest(const LinkSignals::Evide
         const auto during = signals_.medianBetween(from, now);
         if (before && during && *before - *during > queueFell) return wasLoad();
     }
-    const double asks =
-        static_cast<double>(signals_.lostAsks(from, now)) / std::chrono::duration<double>(now - from).count();
-    if (!test.further && asks >= thickAsks && rate_.bitRate > floor_) {
-        // Still as thick as the client asks at all: too thick to tell. Once more, at half again.
-        lossTest_->further = true;
+    if (asksPerSecond(from, now) >= thickAsks && rate_.bitRate > floor_) {
+        // Still as thick as the client asks at all: too thick to tell. Again at half, down to the floor.
+        lossTest_->above = rate_.bitRate;
         lossTest_->at = now;
         // Thick asks understate the losses most at the higher rate: what they show here is the nearer.
         lossTest_->lossBefore = std::max(test.lossBefore, signals_.pieceLoss(from, now));
         return change(std::max(floor_, rate_.bitRate / 2), Reason::picturesLost, Step::test);
     }
     // They went on as before: the link's nature, which a lower rate does not help. Where the link carries
-    // the full budget, copies of the pieces make up for them.
+    // the full budget, copies of the pieces make up for them. Below it, the rate was already down for a
+    // full link, and a wrong verdict would send at a rate known to fill it: it stays, and climbs as any.
     endTest();
     lossTestGap_ = std::min<Duration>(lossTestGap_ * 2, longestProbeWait);
-    lossCopies_ = copiesPossible_ && test.from >= base_.bitRate && (!lossCopiesAgainAt_ || now >= *lossCopiesAgainAt_);
+    if (test.from < base_.bitRate) {
+        lastStep_ = Step::lowered;
+        lastChange_ = now;
+        return std::nullopt;
+    }
+    if (copiesPossible_ && (!lossCopiesAgainAt_ || now >= *lossCopiesAgainAt_))
+        lossCopies_ = LossCopies{now, rate_.bitRate, signals_.correctedPieceLoss(from, now)};
     return change(test.from, Reason::lossesStayed, Step::restored);
 }
 
+bool LinkRate::copiesInVain() const {
+    const Instant now = clock_.now();
+    if (now - lossCopies_->from < settle + lossTestLength) return false;
+    const Instant from = std::max(lossCopies_->from + settle, now - calmSpell);
+    // Copies make a link that loses a share p of the pieces at random lose p squared: losses as many as
+    // without them are no nature of the link.
+    return signals_.lostAsks(from, now) >= copiesJudgedAsks &&
+           signals_.correctedPieceLoss(from, now) >= lossCopies_->lossBefore;
+}
+
 std::optional<LinkRate::Change> LinkRate::endLossCopies(Reason why) {
-    lossCopies_ = false;
+    lossCopies_.reset();
     if (why != Reason::noLosses) {
         // The copies filled the link: the next try waits, longer each time.
         lossCopiesAgainAt_ = clock_.now() + lossCopiesWait_;
@@ -319,7 +358,8 @@ std::optional<LinkRate::Change> LinkRate::probeWhenDue() {
 std::optional<LinkRate::Change> LinkRate::climb(const LinkSignals::Evidence& e) {
     if (rate_.bitRate >= base_.bitRate || since(fullAt_) < calmSpell || e.queueGrew || e.sentAgain) return std::nullopt;
     const Instant now = clock_.now();
-    if (signals_.pieceLoss(now - calmSpell, now) > holdingLoss) return std::nullopt;
+    if (signals_.pieceLoss(now - calmSpell, now) > holdingLoss || asksPerSecond(now - calmSpell, now) >= thickAsks)
+        return std::nullopt;
     // Calm only where the round trips, when there are any, show no queue meanwhile: a client that sees
     // nothing whole asks too seldom to tell by its asks alone.
     if (signals_.hasRoundTrips() && signals_.queueBetween(now - calmSpell, now).value_or(true)) return std::nullopt;

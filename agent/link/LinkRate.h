@@ -20,7 +20,9 @@ namespace dovrel::agent {
 // through whole), a couple of seconds apart, down to a floor that a 1 Mbit/s link still carries whole.
 // Losses alone may be either: when they persist the rule halves the rate for a few seconds to see.
 // Losses that fall with the rate were the link's load, and the rate stays down; losses that go on as
-// before, with the control connection calm, are the link's nature, and the rate goes straight back.
+// before, with the control connection calm, are the link's nature, and the rate goes straight back to
+// the base (a rate already down for a full link stays where the test went). Asks as thick as a client
+// asks at all tell nothing: the test halves again, down to the floor.
 //
 // Climbing back, after a calm spell: big steps while no trouble is remembered; below the lowest rate that
 // filled the link lately (the ceiling), halfway there on a ratio scale, each step held through a calm
@@ -33,8 +35,10 @@ namespace dovrel::agent {
 //
 // A link that carries the full budget and loses pieces at random of its own gets each piece twice: every
 // lost piece would cost a whole picture, and the pictures after it until the stream is whole again. The
-// copies go only while the link stays calm: the first sign of a full link ends them, and they are not
-// tried again for a while, longer each time; two minutes without a loss end them too.
+// copies go only while the link stays calm and they help: the first sign of a full link ends them, and
+// so do losses that go on as before (the test took the link's load for its nature: the rate comes down
+// below where the test went); they are not tried again for a while, longer each time. Two minutes
+// without a loss end them too.
 //
 // Time comes from the clock given; nothing of its own runs. One thread at a time.
 class LinkRate {
@@ -53,6 +57,7 @@ public:
         probing,         // copies of the pieces, to see whether the link carries more
         probeFailed,     // it did not: the copies end
         linkCarriesMore, // it did
+        copiesInVain,    // the losses went on with each piece twice: they were the link's load after all
     };
     struct Change {
         SendRate rate;
@@ -135,19 +140,29 @@ public:
 private:
     enum class Step { none, lowered, up, test, back, restored };
     struct LossTest {
-        int64_t from = 0; // where the test began
-        Instant at{};     // the latest lowering of the test
+        int64_t from = 0;  // where the test began
+        int64_t above = 0; // where its latest lowering came from
+        Instant at{};      // the latest lowering of the test
         double lossBefore = 0;
-        bool further = false; // halved a second time: the first left the asks too thick to tell
+    };
+    // Each piece twice since `from`, after a test that went down to `lowest` and found the losses the
+    // link's own: `lossBefore` of the pieces there.
+    struct LossCopies {
+        Instant from{};
+        int64_t lowest = 0;
+        double lossBefore = 0;
     };
 
     Duration since(const std::optional<Instant>& t) const;
+    double asksPerSecond(Instant from, Instant to) const;
     // The decisions, one for each state the link can be in.
     std::optional<Change> whenFull(Reason why);
     std::optional<Change> judgeProbe(const LinkSignals::Evidence& e);
     std::optional<Change> judgeLossTest(const LinkSignals::Evidence& e);
     std::optional<Change> testLosses();
     std::optional<Change> endLossCopies(Reason why);
+    // The copies have had their time and the losses went on nearly as before.
+    bool copiesInVain() const;
     // A step up that brought losses the link had not shown before it, with nothing else to tell.
     bool stepBroughtLosses() const;
     std::optional<Change> climb(const LinkSignals::Evidence& e);
@@ -177,17 +192,18 @@ private:
     Instant start_{};
     std::optional<Instant> lastChange_;
     Step lastStep_ = Step::none;
-    int64_t stepFrom_ = 0;           // where the last step up came from
-    std::size_t asksBeforeStep_ = 0; // asks for lost pictures in the calm spell before it
-    std::optional<Instant> fullAt_;  // the link behaved as a full one, latest
-    int64_t ceiling_ = 0;            // the lowest rate that filled the link lately; 0: none
+    int64_t stepFrom_ = 0;          // where the last step up came from
+    double lossBeforeStep_ = 0;     // the share of pieces lost in the calm spell before it
+    double asksBeforeStep_ = 0;     // and the asks for lost pictures a second
+    std::optional<Instant> fullAt_; // the link behaved as a full one, latest
+    int64_t ceiling_ = 0;           // the lowest rate that filled the link lately; 0: none
 
     std::optional<Instant> probeDue_;     // the next probe, once settled close below the ceiling
     std::optional<Instant> probeStarted_; // a probe under way
     std::optional<Instant> probeEnded_;   // the last probe that failed: its queue says nothing of the rate
     Duration probeWait_ = firstProbeWait; // how long after a failed probe the next one waits
 
-    bool lossCopies_ = false;
+    std::optional<LossCopies> lossCopies_;
     std::optional<Instant> lossCopiesAgainAt_; // the copies filled the link: not before then
     Duration lossCopiesWait_ = firstCopiesWait;
 

@@ -206,6 +206,23 @@ std::size_t LinkSignals::lostAsks(Instant from, Instant to) const {
 }
 
 double LinkSignals::pieceLoss(Instant from, Instant to) const {
+    return perPiece(
+        from, to, [&](double pictures) { return std::min(static_cast<double>(lostAsks(from, to)) / pictures, 0.99); });
+}
+
+double LinkSignals::correctedPieceLoss(Instant from, Instant to) const {
+    if (to <= from) return 0;
+    return perPiece(from, to, [&](double pictures) {
+        // A broken picture within askSpacing of the last ask goes unasked: what the client lost is what
+        // it asked for, corrected for that; asks about as often as it may ask at all say it lost all.
+        const double asked = static_cast<double>(lostAsks(from, to));
+        const double busy = asked / std::chrono::duration<double>(to - from).count() *
+                            std::chrono::duration<double>(askSpacing).count();
+        return busy >= 0.95 ? 1.0 : std::min(asked / (1 - busy) / pictures, 1.0);
+    });
+}
+
+double LinkSignals::perPiece(Instant from, Instant to, const std::function<double(double)>& picturesLost) const {
     std::size_t pictures = 0, pieces = 0;
     for (const Sent& s : sent_)
         if (s.at >= from && s.at < to) {
@@ -213,7 +230,7 @@ double LinkSignals::pieceLoss(Instant from, Instant to) const {
             pieces += s.pieces;
         }
     if (pictures == 0 || pieces == 0) return 0;
-    const double lost = std::min(static_cast<double>(lostAsks(from, to)) / static_cast<double>(pictures), 0.99);
+    const double lost = picturesLost(static_cast<double>(pictures));
     const double perPicture = static_cast<double>(pieces) / static_cast<double>(pictures);
     return 1 - std::pow(1 - lost, 1 / perPicture);
 }

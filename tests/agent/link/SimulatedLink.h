@@ -37,6 +37,9 @@ struct LinkConditions {
     bool controlApart = false;
     // No piece can go twice (the relay's stream).
     bool noCopies = false;
+    // The client asks for a keyframe on every broken picture too (at most every 250 ms), as
+    // DovrelController does, not only when a whole one shows a gap.
+    bool asksOnBroken = false;
 };
 
 class SimulatedSession {
@@ -229,6 +232,11 @@ private:
         if (link_.videoLoss > 0 && uniform() < link_.videoLoss) return;
         auto it = frames_.find(p.frame);
         if (it == frames_.end()) return;
+        // Pieces come in order: a piece of a later picture says the earlier ones will never be whole.
+        if (link_.asksOnBroken && it != frames_.begin()) {
+            frames_.erase(frames_.begin(), it);
+            if (now - lastAsk_ > 250ms) ask(now);
+        }
         it->second[p.piece] = true;
         if (std::find(it->second.begin(), it->second.end(), false) != it->second.end()) return;
         // A whole picture: a gap before it asks for a keyframe, at most every 250 ms.

@@ -134,6 +134,27 @@ TEST(LinkRate, LossesThatFallWithTheRateKeepItDownWhereTheControlConnectionShows
     EXPECT_GE(s.wholePerSecond(20s, 40s), 20);
 }
 
+TEST(LinkRate, WhereOnlyTheVideoQueuesAndEveryBrokenPictureIsAskedForAWrongVerdictDoesNotLast) {
+    // The video's queue apart from the control connection, a client that asks on every broken picture
+    // (as often as it may, whatever the rate above the link), halvings from the base that land on the
+    // link's own rate, where losses fall less than they would below it, or that stay far above it.
+    struct Case {
+        int64_t link;
+        double wholePerSecond;
+    };
+    for (const Case c : {Case{3000000, 20}, Case{1000000, 5}})
+        for (const uint32_t seed : {7u, 11u, 23u}) {
+            SimulatedSession s(lan, {.bitRate = c.link, .controlApart = true, .asksOnBroken = true}, seed);
+            s.run(60s);
+            SCOPED_TRACE(timeline(s));
+            // Copies at the full budget may follow a verdict for a few seconds, not longer.
+            EXPECT_LE(s.timeAbove(c.link, 20s, 60s), 6s) << c.link << " seed " << seed;
+            EXPECT_LT(s.rule().current().bitRate, c.link);
+            EXPECT_FALSE(s.rule().twice());
+            EXPECT_GE(s.wholePerSecond(30s, 60s), c.wholePerSecond);
+        }
+}
+
 TEST(LinkRate, ABaseBelowTheFloorStaysAndANewSessionStartsAtItsBase) {
     SimulatedSession s({300000, 30}, {.bitRate = 200000});
     s.run(20s);
@@ -196,6 +217,32 @@ TEST(LinkSignals, AClientThatSeesNothingWholeAsksOnceASecondAndThatIsAFullLink) 
         if (ms % 592 < 16 || ms % 400 < 16) lossy.ask(from + std::chrono::milliseconds(ms), LinkSignals::Ask::lost);
     }
     EXPECT_FALSE(lossy.look(t, from).frozen);
+}
+
+TEST(LinkSignals, CorrectedPieceLossCountsThePicturesAClientCouldNotAskFor) {
+    // Four seconds of pictures of twenty pieces each, and asks for lost ones at a given spacing.
+    const auto lossWithAsksEvery = [](Duration spacing) {
+        LinkSignals signals;
+        const Instant from{std::chrono::hours(1)};
+        Instant nextAsk = from + spacing;
+        for (Instant t = from; t < from + 4s; t += 16ms) {
+            signals.picture(t, 20);
+            if (t >= nextAsk) {
+                signals.ask(t, LinkSignals::Ask::lost);
+                nextAsk = t + spacing;
+            }
+        }
+        return signals.correctedPieceLoss(from, from + 4s);
+    };
+    // A lone ask stands for about one picture: one in 250 lost, of twenty pieces, one in 5000.
+    EXPECT_NEAR(lossWithAsksEvery(2s), 1.0 / 5000, 0.00003);
+    // Asks as often as the client may make them say little of how many it lost: nine pictures in ten
+    // at least (a piece in ten of twenty).
+    EXPECT_GT(lossWithAsksEvery(LinkSignals::askSpacing), 0.1);
+    // Between the two, more asks mean more lost, beyond what each ask counts alone.
+    const double half = lossWithAsksEvery(500ms);
+    EXPECT_GT(half, 8.0 / 250 / 20);
+    EXPECT_LT(half, lossWithAsksEvery(300ms));
 }
 
 TEST(LinkSignals, AsksRightAfterAPictureTheAgentLeftOutAreItsOwnAndPieceLossIsPerPiece) {
