@@ -198,13 +198,14 @@ bool LinkRate::stepBroughtLosses() const {
     // Judged over a few seconds after it took effect: a couple of asks by chance tell nothing.
     if (lastStep_ != Step::up || since(lastChange_) >= stepJudged || since(lastChange_) < settle + lossTestLength)
         return false;
-    // Twice as many a piece as before the step: losses of the link's nature go on as they were, piece for
-    // piece, at any rate. Or asks as thick as a client asks at all where they were not: past that the
-    // share of pieces cannot be told.
+    // Twice as many a piece as before the step, and a second more asks at least: losses of the link's
+    // nature go on as they were, piece for piece, at any rate. Or asks as thick as a client asks at all
+    // where they were not: past that the share of pieces cannot be told.
     const Instant now = clock_.now();
     const Instant from = *lastChange_ + settle;
-    const bool more = signals_.pieceLoss(from, now) >= 2 * lossBeforeStep_ ||
-                      (asksPerSecond(from, now) >= thickAsks && asksBeforeStep_ < thickAsks);
+    const bool more =
+        (signals_.pieceLoss(from, now) >= 2 * lossBeforeStep_ && asksPerSecond(from, now) >= asksBeforeStep_ + 1) ||
+        (asksPerSecond(from, now) >= thickAsks && asksBeforeStep_ < thickAsks);
     return more && signals_.lostAsks(now - std::chrono::seconds(2), now) >= 2 && signals_.lostAsks(from, now) >= 4;
 }
 
@@ -244,7 +245,8 @@ std::optional<LinkRate::Change> LinkRate::testLosses() {
     if (rate_.bitRate <= floor_ || since(lastChange_) < calmSpell || since(lossTestEnded_) < lossTestGap_)
         return std::nullopt;
     const Instant now = clock_.now();
-    lossTest_ = LossTest{rate_.bitRate, rate_.bitRate, now, signals_.pieceLoss(now - calmSpell, now)};
+    lossTest_ = LossTest{rate_.bitRate, rate_.bitRate, now, signals_.pieceLoss(now - calmSpell, now),
+                         asksPerSecond(now - calmSpell, now)};
     return change(std::max(floor_, rate_.bitRate / 2), Reason::picturesLost, Step::test);
 }
 
@@ -257,10 +259,9 @@ std::optional<LinkRate::Change> LinkRate::judgeLossTest(const LinkSignals::Evide
     };
     // The rate stays down where the losses were the link's load.
     const auto wasLoad = [&]() -> std::optional<Change> {
-        lossTest_.reset();
-        // Where the test's latest lowering came from, the losses were as many as before: load too. Losses
-        // that go on here are load as well, as far as anyone knows: the next test need not wait long, and
-        // no step up comes before a calm spell.
+        endTest();
+        // Where the test's latest lowering came from, the losses were as many as before: load too. No step
+        // up comes before a calm spell after the verdict.
         ceiling_ = ceiling_ > 0 ? std::min(ceiling_, test.above) : test.above;
         lastStep_ = Step::lowered;
         lastChange_ = now;
@@ -292,16 +293,17 @@ std::optional<LinkRate::Change> LinkRate::judgeLossTest(const LinkSignals::Evide
         return change(std::max(floor_, rate_.bitRate / 2), Reason::picturesLost, Step::test);
     }
     // They went on as before: the link's nature, which a lower rate does not help. Where the link carries
-    // the full budget, copies of the pieces make up for them. Below it, the rate was already down for a
-    // full link, and a wrong verdict would send at a rate known to fill it: it stays, and climbs as any.
+    // the full budget, copies of the pieces make up for them. Below it, where the rate was already down for
+    // a full link and the client asked as often as it asks at all, a wrong verdict would send at a rate
+    // known to fill it: the rate stays, and climbs as any.
     endTest();
     lossTestGap_ = std::min<Duration>(lossTestGap_ * 2, longestProbeWait);
-    if (test.from < base_.bitRate) {
+    if (test.from < base_.bitRate && test.asksBefore >= thickAsks) {
         lastStep_ = Step::lowered;
         lastChange_ = now;
         return std::nullopt;
     }
-    if (copiesPossible_ && (!lossCopiesAgainAt_ || now >= *lossCopiesAgainAt_))
+    if (copiesPossible_ && test.from >= base_.bitRate && (!lossCopiesAgainAt_ || now >= *lossCopiesAgainAt_))
         lossCopies_ = LossCopies{now, rate_.bitRate, signals_.correctedPieceLoss(from, now)};
     return change(test.from, Reason::lossesStayed, Step::restored);
 }

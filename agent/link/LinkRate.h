@@ -21,8 +21,8 @@ namespace dovrel::agent {
 // Losses alone may be either: when they persist the rule halves the rate for a few seconds to see.
 // Losses that fall with the rate were the link's load, and the rate stays down; losses that go on as
 // before, with the control connection calm, are the link's nature, and the rate goes straight back to
-// the base (a rate already down for a full link stays where the test went). Asks as thick as a client
-// asks at all tell nothing: the test halves again, down to the floor.
+// where the test began (one already down for a full link, where the client asked as often as it asks at
+// all, stays where the test went). Asks that thick tell nothing: the test halves again, to the floor.
 //
 // Climbing back, after a calm spell: big steps while no trouble is remembered; below the lowest rate that
 // filled the link lately (the ceiling), halfway there on a ratio scale, each step held through a calm
@@ -144,6 +144,7 @@ private:
         int64_t above = 0; // where its latest lowering came from
         Instant at{};      // the latest lowering of the test
         double lossBefore = 0;
+        double asksBefore = 0; // asks for lost pictures a second at `from`
     };
     // Each piece twice since `from`, after a test that went down to `lowest` and found the losses the
     // link's own: `lossBefore` of the pieces there.
