@@ -23,8 +23,11 @@ constexpr double holdingLoss = 0.02;
 constexpr auto stepJudged = 2 * LinkRate::calmSpell;
 // Calm this long at the ceiling says the link got faster: longer than a queue takes to show.
 constexpr auto ceilingJudged = std::chrono::seconds(6);
-// Copies are judged by this many asks at least.
-constexpr std::size_t copiesJudgedAsks = 3;
+// Copies are judged from this long after they began, by this many asks at least, of which this share
+// came as soon as the client could ask.
+constexpr auto copiesJudged = std::chrono::seconds(2);
+constexpr std::size_t copiesJudgedAsks = 8;
+constexpr double promptShare = 0.8;
 
 const char* wordsFor(LinkRate::Reason why) {
     switch (why) {
@@ -304,18 +307,18 @@ std::optional<LinkRate::Change> LinkRate::judgeLossTest(const LinkSignals::Evide
         return std::nullopt;
     }
     if (copiesPossible_ && test.from >= base_.bitRate && (!lossCopiesAgainAt_ || now >= *lossCopiesAgainAt_))
-        lossCopies_ = LossCopies{now, rate_.bitRate, signals_.correctedPieceLoss(from, now)};
+        lossCopies_ = LossCopies{now, rate_.bitRate};
     return change(test.from, Reason::lossesStayed, Step::restored);
 }
 
 bool LinkRate::copiesInVain() const {
     const Instant now = clock_.now();
-    if (now - lossCopies_->from < settle + lossTestLength) return false;
+    if (now - lossCopies_->from < settle + copiesJudged) return false;
     const Instant from = std::max(lossCopies_->from + settle, now - calmSpell);
-    // Copies make a link that loses a share p of the pieces at random lose p squared: losses as many as
-    // without them are no nature of the link.
-    return signals_.lostAsks(from, now) >= copiesJudgedAsks &&
-           signals_.correctedPieceLoss(from, now) >= lossCopies_->lossBefore;
+    // With each piece twice, a link that loses at random leaves whole pictures between the broken ones;
+    // one the copies fill leaves the client a broken picture nearly all the time, and it asks as soon as
+    // it may. (One that sees nothing whole at all asks once a second: a full link, ended before this.)
+    return signals_.lostAsks(from, now) >= copiesJudgedAsks && signals_.promptAsks(from, now) >= promptShare;
 }
 
 std::optional<LinkRate::Change> LinkRate::endLossCopies(Reason why) {

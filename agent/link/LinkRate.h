@@ -36,9 +36,9 @@ namespace dovrel::agent {
 // A link that carries the full budget and loses pieces at random of its own gets each piece twice: every
 // lost piece would cost a whole picture, and the pictures after it until the stream is whole again. The
 // copies go only while the link stays calm and they help: the first sign of a full link ends them, and
-// so do losses that go on as before (the test took the link's load for its nature: the rate comes down
-// below where the test went); they are not tried again for a while, longer each time. Two minutes
-// without a loss end them too.
+// so does a client that has a broken picture nearly all the time with them (the test took the link's
+// load for its nature: the rate comes down below where the test went); they are not tried again for a
+// while, longer each time. Two minutes without a loss end them too.
 //
 // Time comes from the clock given; nothing of its own runs. One thread at a time.
 class LinkRate {
@@ -147,11 +147,10 @@ private:
         double asksBefore = 0; // asks for lost pictures a second at `from`
     };
     // Each piece twice since `from`, after a test that went down to `lowest` and found the losses the
-    // link's own: `lossBefore` of the pieces there.
+    // link's own.
     struct LossCopies {
         Instant from{};
         int64_t lowest = 0;
-        double lossBefore = 0;
     };
 
     Duration since(const std::optional<Instant>& t) const;

@@ -205,24 +205,17 @@ std::size_t LinkSignals::lostAsks(Instant from, Instant to) const {
         std::count_if(lostAsks_.begin(), lostAsks_.end(), [&](Instant at) { return at >= from && at < to; }));
 }
 
+double LinkSignals::promptAsks(Instant from, Instant to) const {
+    std::size_t gaps = 0, prompt = 0;
+    for (std::size_t i = 1; i < lostAsks_.size(); ++i) {
+        if (lostAsks_[i - 1] < from || lostAsks_[i] >= to) continue;
+        ++gaps;
+        if (lostAsks_[i] - lostAsks_[i - 1] <= askSpacing + askSlack) ++prompt;
+    }
+    return gaps == 0 ? 0 : static_cast<double>(prompt) / static_cast<double>(gaps);
+}
+
 double LinkSignals::pieceLoss(Instant from, Instant to) const {
-    return perPiece(
-        from, to, [&](double pictures) { return std::min(static_cast<double>(lostAsks(from, to)) / pictures, 0.99); });
-}
-
-double LinkSignals::correctedPieceLoss(Instant from, Instant to) const {
-    if (to <= from) return 0;
-    return perPiece(from, to, [&](double pictures) {
-        // A broken picture within askSpacing of the last ask goes unasked: what the client lost is what
-        // it asked for, corrected for that; asks about as often as it may ask at all say it lost all.
-        const double asked = static_cast<double>(lostAsks(from, to));
-        const double busy = asked / std::chrono::duration<double>(to - from).count() *
-                            std::chrono::duration<double>(askSpacing).count();
-        return busy >= 0.95 ? 1.0 : std::min(asked / (1 - busy) / pictures, 1.0);
-    });
-}
-
-double LinkSignals::perPiece(Instant from, Instant to, const std::function<double(double)>& picturesLost) const {
     std::size_t pictures = 0, pieces = 0;
     for (const Sent& s : sent_)
         if (s.at >= from && s.at < to) {
@@ -230,7 +223,7 @@ double LinkSignals::perPiece(Instant from, Instant to, const std::function<doubl
             pieces += s.pieces;
         }
     if (pictures == 0 || pieces == 0) return 0;
-    const double lost = picturesLost(static_cast<double>(pictures));
+    const double lost = std::min(static_cast<double>(lostAsks(from, to)) / static_cast<double>(pictures), 0.99);
     const double perPicture = static_cast<double>(pieces) / static_cast<double>(pictures);
     return 1 - std::pow(1 - lost, 1 / perPicture);
 }

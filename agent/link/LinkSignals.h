@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <optional>
 
 #include "agent/core/ControlLinkReading.h"
@@ -51,8 +50,10 @@ public:
     static constexpr std::chrono::seconds memory{8};
     // Asks for a keyframe this soon after the agent left a picture out itself answer that, not a loss.
     static constexpr std::chrono::milliseconds ownAskWindow{1000};
-    // A client asks for a keyframe at most this often, however many pictures it loses meanwhile.
+    // A client asks for a keyframe at most this often, however many pictures it loses meanwhile; asks
+    // that come within `askSlack` of that asked as soon as they could.
     static constexpr std::chrono::milliseconds askSpacing{250};
+    static constexpr std::chrono::milliseconds askSlack{70};
     // The relay link's backlog counts when it holds more than this much of the rate.
     static constexpr std::chrono::milliseconds backlogLimit{250};
 
@@ -73,11 +74,11 @@ public:
     // The share of pieces lost in [from, to), as the asks tell it: each ask for a lost picture stands
     // for one picture lost at least (a client asks at most a few times a second however many it lost).
     double pieceLoss(Instant from, Instant to) const;
-    // The same, the asks corrected for those the client could not make (it asks at most every
-    // askSpacing): truer where it lost many, and where it asks as often as it can, all.
-    double correctedPieceLoss(Instant from, Instant to) const;
     // Asks for lost pictures in [from, to).
     std::size_t lostAsks(Instant from, Instant to) const;
+    // The share of the asks for lost pictures in [from, to) that came as soon as the client could ask
+    // after the one before: near all where it has a broken picture nearly all the time.
+    double promptAsks(Instant from, Instant to) const;
     // The control connection's latest round trip samples (what the smoothed estimate moved by), for
     // the log when the rule acts on them.
     std::optional<std::chrono::microseconds> latestRoundTrip() const;
@@ -107,8 +108,6 @@ private:
     // The least of the last few samples, all within a few seconds of `now`.
     std::optional<std::chrono::microseconds> leastOfLast(Instant now, Instant since) const;
     bool ownAsk(Instant at) const;
-    // The share of pieces lost in [from, to), given the share of pictures lost of those sent there.
-    double perPiece(Instant from, Instant to, const std::function<double(double)>& picturesLost) const;
     bool frozen(Instant now, Instant since) const;
 
     std::deque<Instant> lostAsks_;

@@ -219,30 +219,23 @@ TEST(LinkSignals, AClientThatSeesNothingWholeAsksOnceASecondAndThatIsAFullLink) 
     EXPECT_FALSE(lossy.look(t, from).frozen);
 }
 
-TEST(LinkSignals, CorrectedPieceLossCountsThePicturesAClientCouldNotAskFor) {
-    // Four seconds of pictures of twenty pieces each, and asks for lost ones at a given spacing.
-    const auto lossWithAsksEvery = [](Duration spacing) {
+TEST(LinkSignals, AsksThatComeAsSoonAsTheClientMayAskAreToldFromThoseBetweenWholePictures) {
+    const auto promptWith = [](std::initializer_list<int> gapsMs) {
         LinkSignals signals;
         const Instant from{std::chrono::hours(1)};
-        Instant nextAsk = from + spacing;
-        for (Instant t = from; t < from + 4s; t += 16ms) {
-            signals.picture(t, 20);
-            if (t >= nextAsk) {
-                signals.ask(t, LinkSignals::Ask::lost);
-                nextAsk = t + spacing;
-            }
-        }
-        return signals.correctedPieceLoss(from, from + 4s);
+        Instant t = from;
+        signals.ask(t, LinkSignals::Ask::lost);
+        for (const int gap : gapsMs)
+            signals.ask(t += std::chrono::milliseconds(gap), LinkSignals::Ask::lost);
+        return signals.promptAsks(from, t + 1ms);
     };
-    // A lone ask stands for about one picture: one in 250 lost, of twenty pieces, one in 5000.
-    EXPECT_NEAR(lossWithAsksEvery(2s), 1.0 / 5000, 0.00003);
-    // Asks as often as the client may make them say little of how many it lost: nine pictures in ten
-    // at least (a piece in ten of twenty).
-    EXPECT_GT(lossWithAsksEvery(LinkSignals::askSpacing), 0.1);
-    // Between the two, more asks mean more lost, beyond what each ask counts alone.
-    const double half = lossWithAsksEvery(500ms);
-    EXPECT_GT(half, 8.0 / 250 / 20);
-    EXPECT_LT(half, lossWithAsksEvery(300ms));
+    // A broken picture all the time: each ask the first picture after the client may ask again.
+    EXPECT_EQ(promptWith({251, 267, 251, 284, 251, 300}), 1.0);
+    // Broken pictures now and then, whole ones between.
+    EXPECT_LT(promptWith({251, 610, 480, 1200, 267, 900}), 0.5);
+    // The once-a-second asks of a client that sees nothing whole are none of them.
+    EXPECT_EQ(promptWith({1000, 1008, 992}), 0.0);
+    EXPECT_EQ(promptWith({}), 0.0);
 }
 
 TEST(LinkSignals, AsksRightAfterAPictureTheAgentLeftOutAreItsOwnAndPieceLossIsPerPiece) {
