@@ -161,7 +161,7 @@ private:
     std::optional<Change> judgeLossTest(const LinkSignals::Evidence& e);
     std::optional<Change> testLosses();
     std::optional<Change> endLossCopies(Reason why);
-    // The copies have had their time and the losses went on nearly as before.
+    // The copies have had their time and the client still has a broken picture nearly all the time.
     bool copiesInVain() const;
     // A step up that brought losses the link had not shown before it, with nothing else to tell.
     bool stepBroughtLosses() const;
